@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds Tessivo into ./build (or $TESSIVO_BUILD_DIR).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${TESSIVO_BUILD_DIR:-build}
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSIVO_WERROR=ON >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"

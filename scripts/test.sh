@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test. Window tests run on a
+# virtual X server, keychain tests against a private keyring daemon, and all
+# of them in a throw-away home folder so nothing of the user's is touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh
+build_dir=$(realpath "${TESSIVO_BUILD_DIR:-build}")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export QTWEBENGINE_DISABLE_SANDBOX=1
+
+dbus-run-session -- bash -c '
+  eval "$(printf ci | gnome-keyring-daemon --daemonize --unlock --components=secrets)"
+  export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
+  xvfb-run -a -s "-screen 0 1920x1080x24" \
+    ctest --test-dir "$1" --output-on-failure -j"$(nproc)" --timeout 600
+' _ "$build_dir"
