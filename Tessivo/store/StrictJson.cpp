@@ -2,10 +2,7 @@
 
 #include <cmath>
 
-StrictJsonReader::StrictJsonReader(const QJsonObject &object)
-    : m_object(object)
-{
-}
+StrictJsonReader::StrictJsonReader(const QJsonObject &object) : m_object(object) {}
 
 bool StrictJsonReader::contains(QStringView key) const
 {
@@ -152,7 +149,7 @@ std::optional<QStringList> toStringList(const QJsonValue &v)
     return list;
 }
 
-}  // namespace
+} // namespace
 
 QStringList StrictJsonReader::requiredStringList(QStringView key)
 {

@@ -125,7 +125,7 @@ QString trimmedBy(QStringView text, Pred pred)
     return text.mid(begin, end - begin).toString();
 }
 
-}  // namespace
+} // namespace
 
 QString trimmedSpacesAndTabs(QStringView text)
 {
@@ -202,4 +202,4 @@ QString replaceWithFirstCapture(const QString &text, const QRegularExpression &r
     return result;
 }
 
-}  // namespace Text
+} // namespace Text

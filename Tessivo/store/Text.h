@@ -66,4 +66,4 @@ QRegularExpression regex(const QString &pattern,
 // Replaces every match of `re` in `text` by its first capture group.
 QString replaceWithFirstCapture(const QString &text, const QRegularExpression &re);
 
-}  // namespace Text
+} // namespace Text

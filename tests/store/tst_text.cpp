@@ -54,7 +54,7 @@ void TestText::whitespaceSets()
     // Line breaks are not spaces and stay.
     QCOMPARE(Text::trimmedSpacesAndTabs(QStringLiteral("\n x \n")), QStringLiteral("\n x \n"));
     QCOMPARE(Text::trimmedWhitespaceAndNewlines(QStringLiteral("\r\n\u2028 x\u0085\v")), QStringLiteral("x"));
-    QVERIFY(!Text::isSpaceOrTab(U'\u200b'));  // zero width space is a format character
+    QVERIFY(!Text::isSpaceOrTab(U'\u200b')); // zero width space is a format character
 }
 
 void TestText::lineSplitting()
@@ -74,7 +74,7 @@ void TestText::regexMatchesUnicodeAndLineEnds()
     static const QRegularExpression word = Text::regex(QStringLiteral(R"(^[\w-]+$)"));
     QVERIFY(word.match(QStringLiteral("tïtle-ß")).hasMatch());
     static const QRegularExpression digits = Text::regex(QStringLiteral(R"(^\d+$)"));
-    QVERIFY(digits.match(QStringLiteral("\u0661\u0662")).hasMatch());  // Arabic-Indic digits
+    QVERIFY(digits.match(QStringLiteral("\u0661\u0662")).hasMatch()); // Arabic-Indic digits
     // "$" matches before a final line end of any kind, as well as at the end.
     static const QRegularExpression end = Text::regex(QStringLiteral(R"(x$)"));
     QVERIFY(end.match(QStringLiteral("x\u2028")).hasMatch());
