@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+// The loose matcher behind every type-to-filter list. An entry whose text
+// begins with the query beats one that contains it, which beats one that
+// has the query's characters in order; equal scores keep the caller's order.
+
+// Score of `text` for `query`, both already lower-cased; nullopt when the
+// text does not match. Prefix: 1000 - length; substring: 500 - length;
+// characters in order: 100 - skipped characters. Lengths count
+// user-perceived characters, compared by canonical equivalence. Pure.
+std::optional<qint64> fuzzyScore(const QString &query, const QString &text);
+
+// The query as the filter uses it: trimmed of spaces and tabs, lower-cased.
+QString fuzzyNormalizedQuery(const QString &query);
+
+// The entries whose text (from `textOf`) matches `query`, best first, equal
+// scores in input order. An empty (or blank) query keeps every entry.
+template <typename T, typename TextOf>
+QList<T> fuzzyFilter(const QList<T> &entries, const QString &query, TextOf textOf)
+{
+    const QString q = fuzzyNormalizedQuery(query);
+    if (q.isEmpty()) {
+        return entries;
+    }
+    QList<std::pair<qint64, qsizetype>> scored;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QString text = QString(textOf(entries.at(i))).toLower();
+        if (const auto score = fuzzyScore(q, text)) {
+            scored.append({*score, i});
+        }
+    }
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const auto &a, const auto &b) { return a.first > b.first; });
+    QList<T> result;
+    result.reserve(scored.size());
+    for (const auto &pair : scored) {
+        result.append(entries.at(pair.second));
+    }
+    return result;
+}
+
+// Plain strings match as themselves.
+inline QStringList fuzzyFilter(const QStringList &entries, const QString &query)
+{
+    return fuzzyFilter(entries, query, [](const QString &s) -> const QString & { return s; });
+}

@@ -1,0 +1,413 @@
+#include "Persistence.h"
+
+#include "store/StrictJson.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QMutex>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+namespace Persistence {
+
+namespace {
+
+const QString &defaultBaseDirectory()
+{
+    // The data folder never moves during a run, so it is looked up once.
+    static const QString base = [] {
+        const QString root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        return root.isEmpty() ? QString() : QDir(root).filePath(QStringLiteral("Tessivo"));
+    }();
+    return base;
+}
+
+QMutex &overrideMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString &baseOverride()
+{
+    static QString path;
+    return path;
+}
+
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool readWhole(const QString &path, QByteArray *bytes, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    *bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// Keeps a copy of a file that does not decode, before the next save
+// replaces it with what could be read. The same bytes are never copied
+// twice; different bytes never overwrite an earlier copy.
+void copyAside(const QString &path, const QByteArray &bytes, bool haveBytes)
+{
+    const QString stem = path + QLatin1String(".unreadable");
+    for (int n = 0; n < 1000; ++n) {
+        const QString target = n == 0 ? stem : stem + u'.' + QString::number(n);
+        if (QFileInfo::exists(target)) {
+            QByteArray existing;
+            QString ignored;
+            if (haveBytes && readWhole(target, &existing, &ignored) && existing == bytes) {
+                return;
+            }
+            continue;
+        }
+        QString error;
+        const bool copied = haveBytes ? writeAtomically(target, bytes, &error) : QFile::copy(path, target);
+        if (copied) {
+            qWarning("[persistence] kept a copy of %s as %s", qPrintable(QFileInfo(path).fileName()),
+                     qPrintable(QFileInfo(target).fileName()));
+        } else {
+            qWarning("[persistence] could not keep a copy of %s: %s", qPrintable(QFileInfo(path).fileName()),
+                     qPrintable(error.isEmpty() ? QStringLiteral("copy failed") : error));
+        }
+        return;
+    }
+}
+
+struct LoadedDocument
+{
+    std::optional<Document> document;
+    QString problem;
+};
+
+LoadedDocument loadDocumentFile(const QFileInfo &info)
+{
+    LoadedDocument result;
+    if (info.isSymLink() && !info.exists()) {
+        result.problem = QStringLiteral("the link points nowhere");
+        return result;
+    }
+    if (info.isDir()) {
+        result.problem = QStringLiteral("it is a folder");
+        return result;
+    }
+    if (!info.isFile()) {
+        result.problem = QStringLiteral("it is not a regular file");
+        return result;
+    }
+    QByteArray bytes;
+    if (!readWhole(info.filePath(), &bytes, &result.problem)) {
+        return result;
+    }
+    if (bytes.isEmpty()) {
+        result.problem = QStringLiteral("the file is empty");
+        return result;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        result.problem =
+            QStringLiteral("%1 at offset %2").arg(parseError.errorString()).arg(parseError.offset);
+        return result;
+    }
+    if (!json.isObject()) {
+        result.problem = QStringLiteral("not a JSON object");
+        return result;
+    }
+    result.document = Document::fromJson(json.object(), &result.problem);
+    return result;
+}
+
+} // namespace
+
+QJsonObject State::toJson() const
+{
+    QJsonObject slugs;
+    for (auto it = publishedSlugs.cbegin(); it != publishedSlugs.cend(); ++it) {
+        slugs.insert(it.key(), it.value());
+    }
+    QJsonObject object;
+    object.insert(QLatin1String("syncCursor"), syncCursor);
+    object.insert(QLatin1String("dirtyDocumentIDs"), QJsonArray::fromStringList(dirtyDocumentIDs));
+    object.insert(QLatin1String("dirtyCollectionIDs"), QJsonArray::fromStringList(dirtyCollectionIDs));
+    object.insert(QLatin1String("publishedSlugs"), slugs);
+    object.insert(QLatin1String("welcomeSeeded"), welcomeSeeded);
+    return object;
+}
+
+std::optional<State> State::fromJson(const QJsonObject &object, QString *error)
+{
+    StrictJsonReader r(object);
+    State s;
+    s.syncCursor = r.requiredInt64(u"syncCursor");
+    s.dirtyDocumentIDs = r.requiredStringList(u"dirtyDocumentIDs");
+    s.dirtyCollectionIDs = r.requiredStringList(u"dirtyCollectionIDs");
+    const QJsonObject slugs = r.requiredObject(u"publishedSlugs");
+    for (auto it = slugs.constBegin(); it != slugs.constEnd(); ++it) {
+        if (!it.value().isString()) {
+            r.fail(QStringLiteral("slug of '%1' is not a string").arg(it.key()));
+            break;
+        }
+        s.publishedSlugs.insert(it.key(), it.value().toString());
+    }
+    s.welcomeSeeded = r.requiredBool(u"welcomeSeeded");
+    if (!r.ok()) {
+        if (error) {
+            *error = r.error();
+        }
+        return std::nullopt;
+    }
+    return s;
+}
+
+QString baseDirectory()
+{
+    {
+        QMutexLocker lock(&overrideMutex());
+        if (!baseOverride().isEmpty()) {
+            return baseOverride();
+        }
+    }
+    return defaultBaseDirectory();
+}
+
+void setBaseDirectoryOverride(const QString &path)
+{
+    QMutexLocker lock(&overrideMutex());
+    baseOverride() = path;
+}
+
+QString documentsDirectory()
+{
+    const QString base = baseDirectory();
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("documents"));
+}
+
+QString collectionsFilePath()
+{
+    const QString base = baseDirectory();
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("collections.json"));
+}
+
+QString stateFilePath()
+{
+    const QString base = baseDirectory();
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("state.json"));
+}
+
+bool isSafeDocumentID(QStringView id)
+{
+    if (id.isEmpty() || id == u"." || id == u"..") {
+        return false;
+    }
+    return !std::any_of(id.cbegin(), id.cend(),
+                        [](QChar c) { return c == u'/' || c == u'\\' || c.unicode() == 0; });
+}
+
+bool ensureDirectories(QString *error)
+{
+    const QString documents = documentsDirectory();
+    if (documents.isEmpty()) {
+        if (error) {
+            *error = QStringLiteral("no data folder is known for this user");
+        }
+        return false;
+    }
+    if (!QDir().mkpath(documents)) {
+        if (error) {
+            *error = QStringLiteral("could not create %1").arg(documents);
+        }
+        return false;
+    }
+    return true;
+}
+
+QByteArray encode(const QJsonObject &object)
+{
+    // QJsonObject keeps its keys sorted, so compact output is sorted too.
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray encode(const QJsonArray &array)
+{
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+void saveDocument(const Document &document)
+{
+    QString error;
+    if (!isSafeDocumentID(document.id)) {
+        error = QStringLiteral("the id cannot be used as a file name");
+    } else if (ensureDirectories(&error)) {
+        const QString path = QDir(documentsDirectory()).filePath(document.id + QLatin1String(".json"));
+        if (writeAtomically(path, encode(document.toJson()), &error)) {
+            return;
+        }
+    }
+    qWarning("[persistence] failed to save document %s: %s", qPrintable(document.id), qPrintable(error));
+}
+
+void saveCollections(const QList<Collection> &collections)
+{
+    QString error;
+    if (ensureDirectories(&error)) {
+        QJsonArray array;
+        for (const Collection &c : collections) {
+            array.append(c.toJson());
+        }
+        if (writeAtomically(collectionsFilePath(), encode(array), &error)) {
+            return;
+        }
+    }
+    qWarning("[persistence] failed to save collections: %s", qPrintable(error));
+}
+
+void saveState(const State &state)
+{
+    QString error;
+    if (ensureDirectories(&error) && writeAtomically(stateFilePath(), encode(state.toJson()), &error)) {
+        return;
+    }
+    qWarning("[persistence] failed to save state: %s", qPrintable(error));
+}
+
+QList<Document> loadDocuments()
+{
+    const QString folder = documentsDirectory();
+    if (folder.isEmpty()) {
+        return {};
+    }
+    const QDir dir(folder);
+    QFileInfoList entries;
+    for (const QFileInfo &info : dir.entryInfoList(
+             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString name = info.fileName();
+        if (name.size() > 5 && name.endsWith(QLatin1String(".json"))) {
+            entries.append(info);
+        }
+    }
+    // Reading and decoding dominate; files are independent, so they are
+    // read in parallel and put back in listing order.
+    const QList<LoadedDocument> loaded =
+        QtConcurrent::blockingMapped<QList<LoadedDocument>>(entries, loadDocumentFile);
+    QList<Document> documents;
+    documents.reserve(loaded.size());
+    for (qsizetype i = 0; i < loaded.size(); ++i) {
+        if (loaded.at(i).document) {
+            documents.append(*loaded.at(i).document);
+        } else {
+            qWarning("[persistence] skipped document file %s: %s", qPrintable(entries.at(i).fileName()),
+                     qPrintable(loaded.at(i).problem));
+        }
+    }
+    return documents;
+}
+
+QList<Collection> loadCollections()
+{
+    const QString path = collectionsFilePath();
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        return {};
+    }
+    QByteArray bytes;
+    QString error;
+    if (!readWhole(path, &bytes, &error)) {
+        qWarning("[persistence] could not read collections: %s", qPrintable(error));
+        copyAside(path, {}, false);
+        return {};
+    }
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !json.isArray()) {
+        qWarning("[persistence] collections do not decode: %s",
+                 qPrintable(parseError.error != QJsonParseError::NoError
+                                ? parseError.errorString()
+                                : QStringLiteral("not a JSON array")));
+        copyAside(path, bytes, true);
+        return {};
+    }
+    QList<Collection> collections;
+    bool skippedAny = false;
+    const QJsonArray array = json.array();
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const QJsonValue value = array.at(i);
+        std::optional<Collection> c;
+        QString problem = QStringLiteral("not a JSON object");
+        if (value.isObject()) {
+            c = Collection::fromJson(value.toObject(), &problem);
+        }
+        if (c) {
+            collections.append(std::move(*c));
+        } else {
+            skippedAny = true;
+            qWarning("[persistence] skipped collection %lld: %s", static_cast<long long>(i),
+                     qPrintable(problem));
+        }
+    }
+    if (skippedAny) {
+        // The next save writes only what loaded; keep the original.
+        copyAside(path, bytes, true);
+    }
+    return collections;
+}
+
+State loadState()
+{
+    const QString path = stateFilePath();
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        return {};
+    }
+    QByteArray bytes;
+    QString error;
+    if (!readWhole(path, &bytes, &error)) {
+        qWarning("[persistence] could not read state: %s", qPrintable(error));
+        copyAside(path, {}, false);
+        return {};
+    }
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
+    std::optional<State> state;
+    if (parseError.error != QJsonParseError::NoError) {
+        error = parseError.errorString();
+    } else if (!json.isObject()) {
+        error = QStringLiteral("not a JSON object");
+    } else {
+        state = State::fromJson(json.object(), &error);
+    }
+    if (!state) {
+        qWarning("[persistence] state does not decode: %s", qPrintable(error));
+        copyAside(path, bytes, true);
+        return {};
+    }
+    return *state;
+}
+
+} // namespace Persistence

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "store/Collection.h"
+#include "store/Document.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Where and how the user's documents live on disk:
+//
+//   <base>/documents/<id>.json   one Document per file (tombstones too)
+//   <base>/collections.json      an array of Collection records
+//   <base>/state.json            one Persistence::State
+//
+// <base> is the XDG data folder plus "Tessivo" (~/.local/share/Tessivo).
+// Files are compact JSON with sorted keys, each replaced atomically. Nothing
+// here ever deletes a file. Failures are logged with the "[persistence] "
+// prefix and never reported to the caller.
+//
+// Every function is synchronous, may be called from any thread, and keeps no
+// state besides the base folder.
+namespace Persistence {
+
+// The store's bookkeeping, kept next to the documents.
+struct State
+{
+    qint64 syncCursor = 0;
+    QStringList dirtyDocumentIDs;
+    QStringList dirtyCollectionIDs;
+    // Document id to published slug.
+    QMap<QString, QString> publishedSlugs;
+    bool welcomeSeeded = false;
+
+    // All five keys, always.
+    QJsonObject toJson() const;
+    // All five keys are required and strictly typed; anything else fails.
+    static std::optional<State> fromJson(const QJsonObject &object, QString *error = nullptr);
+
+    friend bool operator==(const State &, const State &) = default;
+};
+
+// The base folder, worked out on first use and kept for the run. Tests (and
+// tools) point it elsewhere with setBaseDirectoryOverride(); an empty path
+// restores the default. The override takes effect for every later call.
+QString baseDirectory();
+void setBaseDirectoryOverride(const QString &path);
+
+QString documentsDirectory();
+QString collectionsFilePath();
+QString stateFilePath();
+
+// Whether `id` may be used as a file name: not empty, not "." or "..", and
+// without "/", "\" or NUL. Ids come from outside (sync, hand-edited files),
+// so a document with any other id is never written.
+bool isSafeDocumentID(QStringView id);
+
+// Creates <base>/documents (and <base>) when missing. False with `error` set
+// when that fails.
+bool ensureDirectories(QString *error = nullptr);
+
+// The shared encoding: compact, one line, keys sorted.
+QByteArray encode(const QJsonObject &object);
+QByteArray encode(const QJsonArray &array);
+
+// Each writes its file atomically; a failure logs
+// "[persistence] failed to save document <id>: <reason>" (collections, state
+// alike) and leaves the previous file intact.
+void saveDocument(const Document &document);
+void saveCollections(const QList<Collection> &collections);
+void saveState(const State &state);
+
+// Every readable "<name>.json" in documents/, in file-name order. Anything
+// that cannot be read or decoded is skipped with a log line and left on
+// disk untouched. Reads run in parallel; the order stays deterministic.
+QList<Document> loadDocuments();
+
+// collections.json record by record: a record that does not decode is
+// skipped (and logged), the others load. A missing file gives an empty list;
+// a file that is not a JSON array at all gives an empty list and is first
+// copied aside to "collections.json.unreadable" so that the next save
+// cannot destroy it.
+QList<Collection> loadCollections();
+
+// state.json; a missing file or one that does not decode gives the default
+// State. A file that does not decode is first copied aside to
+// "state.json.unreadable".
+State loadState();
+
+} // namespace Persistence
