@@ -1,0 +1,278 @@
+#pragma once
+
+#include "store/Collection.h"
+#include "store/Document.h"
+#include "store/Persistence.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QSettings;
+class QTimer;
+class StoreWriter;
+
+// The one in-memory owner of the user's documents and collections, and of
+// the bookkeeping the sync engine needs. Lives on the main thread and takes
+// no locks; only file reads at load and the debounced file writes run on
+// background threads, each on its own copy of the data.
+//
+// Observation: every observable field has a getter and one change signal,
+// emitted only when the value really changes (the state and the change
+// callback notify on every set).
+//
+// Saving: every change is written by itself shortly afterwards (a document
+// 0.4 s, collections.json and state.json 0.2 s after the last change).
+// Writes of one file always land in the order they were asked for. Call
+// flushPendingSaves() when the application terminates.
+class DocumentStore final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isLoaded READ isLoaded NOTIFY isLoadedChanged)
+    Q_PROPERTY(QString activeDocumentID READ activeDocumentID WRITE setActiveDocumentID NOTIFY
+                   activeDocumentIDChanged)
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+
+public:
+    // The application's store, created empty and unloaded on first use (on
+    // the main thread), working on Persistence::baseDirectory() and the
+    // application's default settings. Never released.
+    static DocumentStore *shared();
+
+    // A store of its own, working on Persistence::baseDirectory() as it
+    // stands now (tests point it at a temporary folder first) and mirroring
+    // the active document in `settings` (the application's default settings
+    // when null; not owned, must outlive the store). Destroying the store
+    // waits for its running writes and drops pending ones: call
+    // flushPendingSaves() first to keep them.
+    explicit DocumentStore(QSettings *settings = nullptr, QObject *parent = nullptr);
+    ~DocumentStore() override;
+
+    // --- Observable fields ----------------------------------------------
+
+    // Live documents in display order: newest first after a load or a pull,
+    // new and imported documents at the front; edits and moves keep places.
+    const QList<Document> &documents() const { return m_documents; }
+    // Deleted documents (deletedAt set); never removed.
+    const QList<Document> &tombstones() const { return m_tombstones; }
+    // Live collections in Collection::storeOrder after a load, a move or a
+    // pull; a new collection is appended at the end.
+    const QList<Collection> &collections() const { return m_collections; }
+    // Deleted collections; never removed.
+    const QList<Collection> &deletedCollections() const { return m_deletedCollections; }
+    // True once load() has applied what it read; never false again.
+    bool isLoaded() const { return m_isLoaded; }
+    // The document open in the editor; empty when none. Setting it mirrors
+    // it in the settings under "activeDocumentID" (removed when empty).
+    QString activeDocumentID() const { return m_activeDocumentID; }
+    void setActiveDocumentID(const QString &id);
+    // The sidebar's filter text.
+    QString searchText() const { return m_searchText; }
+    void setSearchText(const QString &text);
+    // The persisted bookkeeping (sync cursor, dirty lists, slugs, welcome flag).
+    const Persistence::State &state() const { return m_state; }
+    // Called after every local change that marks a record dirty, once the
+    // change and its mark are complete. Installed by the sync engine.
+    const std::function<void()> &onLocalChange() const { return m_onLocalChange; }
+    void setOnLocalChange(std::function<void()> callback);
+
+    // Index of the first live document with `id` in documents(), or -1.
+    // Constant time: views use it to update a single row.
+    qsizetype indexOfDocument(const QString &id) const;
+
+    // --- Loading ----------------------------------------------------------
+
+    // Reads every file off the main thread and applies the result on the
+    // main thread in one step, then seeds the welcome document on a first
+    // run. A second call while the first is reading returns the same
+    // future; a call after loading returns a finished one. Documents and
+    // collections created (and edits made) before it finishes are kept.
+    QFuture<void> load();
+
+    // --- Documents ----------------------------------------------------------
+
+    // A new document at the front, made active, marked dirty, saved later.
+    Document createDocument(const std::optional<QString> &collectionId = std::nullopt,
+                            const QString &body = QString());
+    // Sets the body of a live document, derives its title again (unless a
+    // front-matter title overrides it), moves updatedAt forward, keeps its
+    // place. Nothing happens for an unknown id or an unchanged body.
+    void updateBody(const QString &body, const QString &documentID);
+    // Appends `text` after a blank line; false for an unknown id.
+    bool appendText(const QString &text, const QString &documentID);
+    // Turns a live document into a tombstone (empty title and body).
+    void deleteDocument(const QString &documentID);
+    // Files a live document in `collectionId` (nullopt: unfiled).
+    void moveDocument(const QString &documentID, const std::optional<QString> &collectionId);
+
+    std::optional<Document> activeDocument() const;
+    // The first live document with `id`; tombstones are not searched.
+    std::optional<Document> document(const QString &id) const;
+    // The first live collection with `id`; nullopt for no id.
+    std::optional<Collection> collection(const std::optional<QString> &id) const;
+    // Lower-cased, trimmed display title to the id of the first document
+    // (in list order) with that title. Built on every call.
+    QHash<QString, QString> documentIDsByTitle() const;
+    std::optional<QString> publishedSlug(const QString &documentID) const;
+    // The sidebar excerpt: the front-matter description when it overrides,
+    // else the body's excerpt. Cached per id while updatedAt is unchanged.
+    QString excerpt(const Document &document) const;
+
+    // --- Saving -------------------------------------------------------------
+
+    void scheduleSave(const Document &document);
+    void scheduleCollectionsSave();
+    void scheduleStateSave();
+    // For termination: cancels every pending debounce, waits for writes
+    // already running, then writes every pending (or failed) document, the
+    // collections and the state synchronously.
+    void flushPendingSaves();
+    void flush() { flushPendingSaves(); }
+    // Ids of documents whose debounced save has not finished yet.
+    QStringList pendingSaveIDs() const { return m_pendingSaves.keys(); }
+    // Blocks until every background write started so far has finished.
+    void waitForWrites();
+
+    // --- Collections ----------------------------------------------------------
+
+    // Nothing when the trimmed name is empty; a parent that cannot take a
+    // child is dropped (top level).
+    std::optional<Collection> createCollection(const QString &name,
+                                               const std::optional<QString> &parentID = std::nullopt);
+    void renameCollection(const QString &id, const QString &name);
+    // False when refused; true when moved or already there.
+    bool moveCollection(const QString &id, const std::optional<QString> &targetParentID);
+    void deleteCollection(const QString &id);
+
+    // --- Sync bookkeeping -------------------------------------------------------
+
+    struct PullResult
+    {
+        // Pulled records whose local copy is newer, in pulled order.
+        QStringList documentIDs;
+        QStringList collectionIDs;
+    };
+
+    void markDocumentDirty(const QString &id);
+    void markCollectionDirty(const QString &id);
+    // Dirty live records first, then dirty deleted ones. Remembers which
+    // version of each record it handed out (see clearDirty).
+    QList<Document> dirtyDocumentsForPush();
+    QList<Collection> dirtyCollectionsForPush();
+    // Merges pulled records (newer updatedAt wins); never marks anything
+    // dirty and never calls onLocalChange.
+    PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
+    void advanceSyncCursor(qint64 value);
+    // Removes the ids from the dirty lists, except those whose record was
+    // changed again after the last dirty*ForPush() handed it out.
+    void clearDirty(const QStringList &documentIDs, const QStringList &collectionIDs);
+    // Records (or with nullopt removes) the slug of a published document.
+    void setPublishedSlug(const std::optional<QString> &slug, const QString &documentID);
+
+    // --- Search, link titles, import ----------------------------------------------
+
+    // Live documents whose display title or body contains the trimmed,
+    // lower-cased search text, in list order.
+    QList<Document> filteredDocuments() const;
+    // One display title per distinct (trimmed, lower-cased) title.
+    QStringList linkTitles() const;
+    // A new document "# <title>\n\n" for a wiki link without target.
+    Document createDocumentTitled(const QString &title, const std::optional<QString> &collectionId);
+    // A new unfiled document from a Markdown file: front matter split off,
+    // `name` as title when the body gives none.
+    Document importMarkdown(const QString &name, const QString &text);
+
+    // --- Testing ---------------------------------------------------------------
+
+    // Replaces the clock (milliseconds since 1970) used for timestamps.
+    void setClockForTesting(std::function<qint64()> clock);
+
+Q_SIGNALS:
+    // `changedDocumentID` names the one document that changed in place (same
+    // index, nothing else in the list touched); it is empty when the list
+    // changed as a whole (insertions, removals, reordering, load, pull).
+    void documentsChanged(const QString &changedDocumentID);
+    void tombstonesChanged();
+    void collectionsChanged();
+    void deletedCollectionsChanged();
+    void isLoadedChanged();
+    void activeDocumentIDChanged();
+    void searchTextChanged();
+    void stateChanged();
+    void onLocalChangeChanged();
+    // A file of this store was written (or failed to be): "documents/<id>.json",
+    // "collections.json" or "state.json".
+    void fileWritten(const QString &relativePath, bool ok);
+
+private:
+    struct PendingSave;
+    struct LoadResult;
+
+    qint64 now() const;
+    qint64 bumped(qint64 updatedAt) const;
+    void rebuildIndex() const;
+    qsizetype indexOfTombstone(const QString &id) const;
+    void emitDocumentsChanged(const QString &changedID = QString());
+    void setState(const Persistence::State &state);
+    void applyLoad(LoadResult &&loaded);
+    void seedWelcomeDocument();
+    void writeDocumentNow(const Document &document);
+    void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
+    void bumpGeneration(QHash<QString, quint64> &generations, const QString &id);
+    QString relativeDocumentPath(const QString &id) const;
+
+    QList<Document> m_documents;
+    QList<Document> m_tombstones;
+    QList<Collection> m_collections;
+    QList<Collection> m_deletedCollections;
+    bool m_isLoaded = false;
+    QString m_activeDocumentID;
+    QString m_searchText;
+    Persistence::State m_state;
+    std::function<void()> m_onLocalChange;
+
+    // Id to index of the first live document with it; rebuilt lazily after
+    // the list changes shape, so a keystroke never scans the list.
+    mutable QHash<QString, qsizetype> m_documentIndex;
+    mutable bool m_documentIndexValid = false;
+    // Mirrors of the dirty lists, so that marking is constant time.
+    QSet<QString> m_dirtyDocumentSet;
+    QSet<QString> m_dirtyCollectionSet;
+    // Per-id count of local changes, and the count each id had when the sync
+    // engine last collected it for a push.
+    QHash<QString, quint64> m_documentGenerations;
+    QHash<QString, quint64> m_collectionGenerations;
+    QHash<QString, quint64> m_documentsHandedOut;
+    QHash<QString, quint64> m_collectionsHandedOut;
+
+    QHash<QString, std::shared_ptr<PendingSave>> m_pendingSaves;
+    // Documents whose last write failed: written again by their next save
+    // and by the flush.
+    QSet<QString> m_failedDocumentWrites;
+    QTimer *m_collectionsTimer = nullptr;
+    QTimer *m_stateTimer = nullptr;
+    quint64 m_nextTicket = 0;
+
+    struct CachedExcerpt
+    {
+        qint64 updatedAt = 0;
+        QString text;
+    };
+    mutable QHash<QString, CachedExcerpt> m_excerptCache;
+
+    QSettings *m_settings = nullptr;
+    std::unique_ptr<QSettings> m_ownSettings;
+    QString m_baseDirectory;
+    std::unique_ptr<StoreWriter> m_writer;
+    QFuture<void> m_loadFuture;
+    bool m_loadStarted = false;
+    std::function<qint64()> m_clock;
+};

@@ -1,0 +1,127 @@
+#include "StoreWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSaveFile>
+
+StoreWriter::StoreWriter()
+{
+    // Writes never hold up typing: low priority, a few threads so that many
+    // documents saved at once do not queue behind each other.
+    m_pool.setThreadPriority(QThread::LowPriority);
+    m_pool.setMaxThreadCount(4);
+}
+
+StoreWriter::~StoreWriter()
+{
+    waitForIdle();
+    m_pool.waitForDone();
+}
+
+void StoreWriter::enqueue(const QString &key, std::function<void()> job)
+{
+    QMutexLocker lock(&m_mutex);
+    Slot &slot = m_slots[key];
+    if (slot.running) {
+        if (!slot.waiting) {
+            ++m_outstanding;
+        }
+        slot.waiting = std::move(job);
+        return;
+    }
+    slot.running = true;
+    ++m_outstanding;
+    lock.unlock();
+    m_pool.start([this, key, job = std::move(job)]() mutable { runChain(key, std::move(job)); });
+}
+
+void StoreWriter::runChain(const QString &key, std::function<void()> job)
+{
+    while (job) {
+        job();
+        std::function<void()> next;
+        finishOne(key, &next);
+        job = std::move(next);
+    }
+}
+
+void StoreWriter::finishOne(const QString &key, std::function<void()> *next)
+{
+    QMutexLocker lock(&m_mutex);
+    --m_outstanding;
+    auto it = m_slots.find(key);
+    if (it != m_slots.end() && it->waiting) {
+        // The waiting write stays counted: it runs next on this thread.
+        *next = std::move(it->waiting);
+        it->waiting = nullptr;
+    } else if (it != m_slots.end()) {
+        m_slots.erase(it);
+    }
+    m_changed.wakeAll();
+}
+
+void StoreWriter::runNow(const QString &key, const std::function<void()> &job)
+{
+    QMutexLocker lock(&m_mutex);
+    for (;;) {
+        auto it = m_slots.find(key);
+        if (it == m_slots.end()) {
+            break;
+        }
+        if (it->waiting) {
+            it->waiting = nullptr;
+            --m_outstanding;
+        }
+        if (!it->running) {
+            break;
+        }
+        m_changed.wait(&m_mutex);
+    }
+    Slot &slot = m_slots[key];
+    slot.running = true;
+    ++m_outstanding;
+    lock.unlock();
+    job();
+    std::function<void()> next;
+    finishOne(key, &next);
+    if (next) {
+        m_pool.start([this, key, next = std::move(next)]() mutable { runChain(key, std::move(next)); });
+    }
+}
+
+void StoreWriter::waitForIdle()
+{
+    QMutexLocker lock(&m_mutex);
+    while (m_outstanding > 0) {
+        m_changed.wait(&m_mutex);
+    }
+}
+
+namespace StoreFiles {
+
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("could not create %1").arg(folder);
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace StoreFiles
