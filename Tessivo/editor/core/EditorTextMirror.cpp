@@ -1,0 +1,110 @@
+#include "editor/core/EditorTextMirror.h"
+
+#include <algorithm>
+
+bool EditorTextMirror::isBlockBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'\n' || u == u'\r' || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1;
+}
+
+QString EditorTextMirror::reset(const QString &body)
+{
+    m_body = body;
+    m_breaks.clear();
+    m_crlfCount = 0;
+    qsizetype documentPosition = 0;
+    for (qsizetype i = 0; i < body.size(); ++i, ++documentPosition) {
+        const QChar c = body.at(i);
+        if (c == u'\n' || !isBlockBreak(c)) {
+            continue;
+        }
+        if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n') {
+            m_breaks.append({documentPosition, QStringLiteral("\r\n")});
+            ++m_crlfCount;
+            ++i;
+        } else {
+            m_breaks.append({documentPosition, QString(c)});
+        }
+    }
+    return m_breaks.isEmpty() ? body : this->documentText();
+}
+
+QString EditorTextMirror::documentText() const
+{
+    if (m_breaks.isEmpty()) {
+        return m_body;
+    }
+    QString text;
+    text.reserve(documentLength());
+    qsizetype from = 0; // body position
+    for (const Break &b : m_breaks) {
+        const qsizetype at = toBody(b.position);
+        text.append(QStringView(m_body).mid(from, at - from));
+        text.append(u'\n');
+        from = at + b.text.size();
+    }
+    text.append(QStringView(m_body).mid(from));
+    return text;
+}
+
+qsizetype EditorTextMirror::toBody(qsizetype documentPosition) const
+{
+    qsizetype shift = 0;
+    for (const Break &b : m_breaks) {
+        if (b.position >= documentPosition) {
+            break;
+        }
+        shift += b.text.size() - 1;
+    }
+    return documentPosition + shift;
+}
+
+qsizetype EditorTextMirror::toDocument(qsizetype bodyPosition) const
+{
+    qsizetype shift = 0;
+    for (const Break &b : m_breaks) {
+        const qsizetype at = b.position + shift; // body position of the break
+        if (at >= bodyPosition) {
+            break;
+        }
+        const qsizetype width = b.text.size() - 1;
+        if (bodyPosition <= at + width) {
+            // Inside a CR LF pair: the break itself.
+            return b.position;
+        }
+        shift += width;
+    }
+    return bodyPosition - shift;
+}
+
+void EditorTextMirror::apply(qsizetype position, qsizetype removed, const QString &inserted)
+{
+    const qsizetype oldLength = documentLength();
+    position = std::clamp<qsizetype>(position, 0, oldLength);
+    removed = std::clamp<qsizetype>(removed, 0, oldLength - position);
+    const qsizetype bodyStart = toBody(position);
+    const qsizetype bodyEnd = toBody(position + removed);
+
+    QString replacement = inserted;
+    for (QChar &c : replacement) {
+        if (c.unicode() == 0x2029) {
+            c = u'\n';
+        }
+    }
+
+    const qsizetype delta = replacement.size() - removed;
+    QList<Break> kept;
+    kept.reserve(m_breaks.size());
+    for (const Break &b : std::as_const(m_breaks)) {
+        if (b.position < position) {
+            kept.append(b);
+        } else if (b.position >= position + removed) {
+            kept.append({b.position + delta, b.text});
+        } else if (b.text.size() == 2) {
+            --m_crlfCount;
+        }
+    }
+    m_breaks = std::move(kept);
+    m_body.replace(bodyStart, bodyEnd - bodyStart, replacement);
+}

@@ -1,0 +1,425 @@
+#include "editor/core/MarkdownHighlighterRules.h"
+
+#include "editor/core/MarkdownScan.h"
+#include "store/Text.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <vector>
+
+using namespace MarkdownScan;
+
+namespace MarkdownHighlighterRules {
+
+namespace {
+
+constexpr TextRange kNoGroup{0, -1};
+
+// The regular-expression engine refuses text with unpaired surrogates; a
+// same-length copy with U+FFFD in their place keeps every offset valid.
+QString withoutLoneSurrogates(const QString &text)
+{
+    QString copy;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (!c.isSurrogate()) {
+            continue;
+        }
+        if (c.isHighSurrogate() && i + 1 < n && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (copy.isNull()) {
+            copy = text;
+        }
+        copy[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return copy.isNull() ? text : copy;
+}
+
+TextRange rangeOf(const QRegularExpressionMatch &m, int group)
+{
+    if (m.capturedStart(group) < 0) {
+        return kNoGroup;
+    }
+    return {m.capturedStart(group), m.capturedLength(group)};
+}
+
+void appendRegexMatches(QList<RuleMatch> &out, const QString &text, const QRegularExpression &re, Style style)
+{
+    auto it = re.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out.append({style, rangeOf(m, 0), rangeOf(m, 1), rangeOf(m, 2)});
+    }
+}
+
+const QRegularExpression &headingRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("^(#{1,6})[ \\t]+.*$"), QRegularExpression::MultilineOption);
+    return re;
+}
+
+const QRegularExpression &quoteRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("^[ \\t]*(>[ \\t]?)+"), QRegularExpression::MultilineOption);
+    return re;
+}
+
+const QRegularExpression &listRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("^[ \\t]*([-*+]|\\d+[.)])[ \\t]+(\\[[ xX]\\][ \\t]+)?"),
+                    QRegularExpression::MultilineOption);
+    return re;
+}
+
+const QRegularExpression &ruleRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("^(---|\\*\\*\\*|___)[ \\t]*$"), QRegularExpression::MultilineOption);
+    return re;
+}
+
+const QRegularExpression &inlineCodeRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("`[^`\\n]+`"), QRegularExpression::MultilineOption);
+    return re;
+}
+
+const QRegularExpression &italicRule()
+{
+    static const QRegularExpression re =
+        Text::regex(QStringLiteral("(?<![*\\w])(\\*|_)(?=\\S)([^*_\\n]+?)(?<=\\S)\\1(?![*\\w])"),
+                    QRegularExpression::MultilineOption);
+    return re;
+}
+
+// "^```[\s\S]*?^```[ \t]*$" with line anchors: from a line that starts with
+// three backticks to the next line that is a closing fence.
+void appendFencedBlocks(QList<RuleMatch> &out, QStringView text)
+{
+    struct Line
+    {
+        qsizetype start;
+        qsizetype end; // where the line terminator starts
+    };
+    std::vector<Line> lines;
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!isLineTerminator(text[i].unicode())) {
+            continue;
+        }
+        lines.push_back({start, i});
+        if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+            ++i;
+        }
+        start = i + 1;
+    }
+    lines.push_back({start, n});
+
+    const auto opens = [&](const Line &l) { return text.mid(l.start, l.end - l.start).startsWith(u"```"); };
+    const auto closes = [&](const Line &l) {
+        if (!opens(l)) {
+            return false;
+        }
+        for (qsizetype p = l.start + 3; p < l.end; ++p) {
+            if (text[p] != u' ' && text[p] != u'\t') {
+                return false;
+            }
+        }
+        return true;
+    };
+    const size_t count = lines.size();
+    size_t closer = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (!opens(lines[i])) {
+            continue;
+        }
+        closer = std::max(closer, i + 1);
+        while (closer < count && !closes(lines[closer])) {
+            ++closer;
+        }
+        if (closer >= count) {
+            return; // no closing line below: no later opener has one either
+        }
+        out.append(
+            {Style::CodeBlock, {lines[i].start, lines[closer].end - lines[i].start}, kNoGroup, kNoGroup});
+        i = closer;
+    }
+}
+
+void appendPairs(QList<RuleMatch> &out, QStringView text, PairKind kind, Style style)
+{
+    for (const Pair &p : findPairs(text, kind)) {
+        out.append({style, {p.start, p.end - p.start}, {p.start, 2}, {p.start + 2, p.end - p.start - 4}});
+    }
+}
+
+// "!?\[([^\]\n]*)\]\(([^)\n]*)\)".
+void appendLinks(QList<RuleMatch> &out, QStringView text)
+{
+    const qsizetype n = text.size();
+    qsizetype bracketAt = -1;
+    const auto closeBracket = [&](qsizetype from) {
+        if (bracketAt < from) {
+            bracketAt = from;
+            while (bracketAt < n && text[bracketAt] != u']' && text[bracketAt] != u'\n') {
+                ++bracketAt;
+            }
+        }
+        return bracketAt;
+    };
+    qsizetype parenAt = -1;
+    const auto closeParen = [&](qsizetype from) {
+        if (parenAt < from) {
+            parenAt = from;
+            while (parenAt < n && text[parenAt] != u')' && text[parenAt] != u'\n') {
+                ++parenAt;
+            }
+        }
+        return parenAt;
+    };
+    for (qsizetype s = 0; s < n; ++s) {
+        qsizetype open = s;
+        if (text[s] == u'!' && s + 1 < n && text[s + 1] == u'[') {
+            open = s + 1;
+        } else if (text[s] != u'[') {
+            continue;
+        }
+        const qsizetype k = closeBracket(open + 1);
+        if (k + 1 >= n || text[k] != u']' || text[k + 1] != u'(') {
+            continue;
+        }
+        const qsizetype m = closeParen(k + 2);
+        if (m >= n || text[m] != u')') {
+            continue;
+        }
+        out.append({Style::Link, {s, m + 1 - s}, {open + 1, k - open - 1}, {k + 2, m - k - 2}});
+        s = m;
+    }
+}
+
+// "<https?://[^>\s]+>|(?<![(\w])https?://[^\s<>)]+".
+void appendUrls(QList<RuleMatch> &out, QStringView text)
+{
+    const qsizetype n = text.size();
+    const auto schemeEnd = [&](qsizetype p) -> qsizetype {
+        if (!text.mid(p).startsWith(u"http")) {
+            return -1;
+        }
+        p += 4;
+        if (p < n && text[p] == u's') {
+            ++p;
+        }
+        return text.mid(p).startsWith(u"://") ? p + 3 : -1;
+    };
+    qsizetype angleStop = -1;
+    const auto angleClose = [&](qsizetype from) {
+        if (angleStop < from) {
+            angleStop = from;
+            while (angleStop < n && text[angleStop] != u'>' && !isWhiteSpace(text[angleStop].unicode())) {
+                ++angleStop;
+            }
+        }
+        return angleStop;
+    };
+    qsizetype s = 0;
+    while (s < n) {
+        const char16_t c = text[s].unicode();
+        if (c == u'<') {
+            const qsizetype u = schemeEnd(s + 1);
+            if (u >= 0) {
+                const qsizetype j = angleClose(u);
+                if (j > u && j < n && text[j] == u'>') {
+                    out.append({Style::Url, {s, j + 1 - s}, kNoGroup, kNoGroup});
+                    s = j + 1;
+                    continue;
+                }
+            }
+        } else if (c == u'h' &&
+                   (s == 0 || (text[s - 1] != u'(' && !isWordCharacter(codePointBefore(text, s))))) {
+            const qsizetype u = schemeEnd(s);
+            if (u >= 0) {
+                qsizetype j = u;
+                while (j < n && !isWhiteSpace(text[j].unicode()) && text[j] != u'<' && text[j] != u'>' &&
+                       text[j] != u')') {
+                    ++j;
+                }
+                if (j > u) {
+                    out.append({Style::Url, {s, j - s}, kNoGroup, kNoGroup});
+                    s = j;
+                    continue;
+                }
+            }
+        }
+        ++s;
+    }
+}
+
+struct Look
+{
+    std::vector<quint8> font;
+    std::vector<quint8> foreground;
+    std::vector<quint8> flags;
+
+    explicit Look(qsizetype n) : font(size_t(n), 0), foreground(size_t(n), 0), flags(size_t(n), 0) {}
+
+    void setFont(TextRange r, FontRole f) { fill(font, r, quint8(f)); }
+    void setForeground(TextRange r, ColorRole c) { fill(foreground, r, quint8(c)); }
+    void addFlag(TextRange r, quint8 flag)
+    {
+        if (r.length <= 0) {
+            return;
+        }
+        for (qsizetype i = r.location; i < r.end(); ++i) {
+            flags[size_t(i)] |= flag;
+        }
+    }
+
+    static void fill(std::vector<quint8> &v, TextRange r, quint8 value)
+    {
+        if (r.length > 0) {
+            std::fill(v.begin() + r.location, v.begin() + r.end(), value);
+        }
+    }
+};
+
+constexpr quint8 kOblique = 1;
+constexpr quint8 kStrike = 2;
+constexpr quint8 kHighlighted = 4;
+
+void applyStyle(Look &look, const RuleMatch &m)
+{
+    const qsizetype p = m.range.location;
+    const qsizetype n = m.range.length;
+    switch (m.style) {
+    case Style::Heading: {
+        const qsizetype level = std::clamp<qsizetype>(m.group1.length, 1, 6);
+        look.setFont(m.range, FontRole(quint8(FontRole::Heading1) + level - 1));
+        look.setForeground(m.group1, ColorRole::Tertiary);
+        break;
+    }
+    case Style::Marker:
+        look.setForeground(m.range, ColorRole::Tertiary);
+        break;
+    case Style::Code:
+    case Style::CodeBlock:
+        look.setForeground(m.range, ColorRole::Secondary);
+        break;
+    case Style::Bold:
+        look.setFont(m.range, FontRole::Bold);
+        if (n >= 4) {
+            look.setForeground({p, 2}, ColorRole::Tertiary);
+            look.setForeground({p + n - 2, 2}, ColorRole::Tertiary);
+        }
+        break;
+    case Style::Italic:
+        look.addFlag(m.range, kOblique);
+        if (n >= 2) {
+            look.setForeground({p, 1}, ColorRole::Tertiary);
+            look.setForeground({p + n - 1, 1}, ColorRole::Tertiary);
+        }
+        break;
+    case Style::Strike:
+        look.addFlag(m.range, kStrike);
+        look.setForeground(m.range, ColorRole::Secondary);
+        break;
+    case Style::Highlight:
+        look.addFlag(m.range, kHighlighted);
+        if (n >= 4) {
+            look.setForeground({p, 2}, ColorRole::Tertiary);
+            look.setForeground({p + n - 2, 2}, ColorRole::Tertiary);
+        }
+        break;
+    case Style::Link:
+        look.setForeground(m.group1, ColorRole::Accent);
+        look.setForeground(m.group2, ColorRole::Tertiary);
+        break;
+    case Style::Url:
+        look.setForeground(m.range, ColorRole::Accent);
+        break;
+    }
+}
+
+} // namespace
+
+QList<RuleMatch> matches(const QString &original)
+{
+    QList<RuleMatch> out;
+    if (original.size() > maximumLength) {
+        return out;
+    }
+    const QString text = withoutLoneSurrogates(original);
+    appendRegexMatches(out, text, headingRule(), Style::Heading);
+    appendRegexMatches(out, text, quoteRule(), Style::Marker);
+    appendRegexMatches(out, text, listRule(), Style::Marker);
+    appendRegexMatches(out, text, ruleRule(), Style::Marker);
+    appendRegexMatches(out, text, inlineCodeRule(), Style::Code);
+    appendFencedBlocks(out, text);
+    appendPairs(out, text, PairKind::Bold, Style::Bold);
+    appendRegexMatches(out, text, italicRule(), Style::Italic);
+    appendPairs(out, text, PairKind::Strike, Style::Strike);
+    appendPairs(out, text, PairKind::Highlight, Style::Highlight);
+    appendLinks(out, text);
+    appendUrls(out, text);
+    return out;
+}
+
+QList<HighlightSpan> spans(const QString &text)
+{
+    QList<HighlightSpan> out;
+    if (text.size() > maximumLength || text.isEmpty()) {
+        return out;
+    }
+    const QList<RuleMatch> found = matches(text);
+    if (found.isEmpty()) {
+        return out;
+    }
+    const qsizetype n = text.size();
+    Look look(n);
+    for (const RuleMatch &m : found) {
+        applyStyle(look, m);
+    }
+    const auto styleAt = [&look](qsizetype i) {
+        const quint8 flags = look.flags[size_t(i)];
+        return CharStyle{FontRole(look.font[size_t(i)]), ColorRole(look.foreground[size_t(i)]),
+                         (flags & kOblique) != 0, (flags & kStrike) != 0, (flags & kHighlighted) != 0};
+    };
+    qsizetype i = 0;
+    while (i < n) {
+        const CharStyle style = styleAt(i);
+        qsizetype j = i + 1;
+        while (j < n && look.font[size_t(j)] == look.font[size_t(i)] &&
+               look.foreground[size_t(j)] == look.foreground[size_t(i)] &&
+               look.flags[size_t(j)] == look.flags[size_t(i)]) {
+            ++j;
+        }
+        if (!style.isBase()) {
+            out.append({{i, j - i}, style});
+        }
+        i = j;
+    }
+    return out;
+}
+
+qreal pointSize(FontRole font)
+{
+    if (font == FontRole::Base || font == FontRole::Bold) {
+        return basePointSize;
+    }
+    return headingPointSizes[quint8(font) - quint8(FontRole::Heading1)];
+}
+
+bool isSemibold(FontRole font)
+{
+    return font != FontRole::Base;
+}
+
+} // namespace MarkdownHighlighterRules

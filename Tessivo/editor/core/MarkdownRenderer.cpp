@@ -1,0 +1,106 @@
+#include "editor/core/MarkdownRenderer.h"
+
+#include "editor/core/Highlights.h"
+#include "editor/core/MathExtractor.h"
+#include "editor/core/ProseRewriter.h"
+#include "editor/core/WikiLinks.h"
+#include "store/FrontmatterParser.h"
+#include "store/Text.h"
+
+#include <cmark-gfm-core-extensions.h>
+#include <cmark-gfm-extension_api.h>
+#include <cmark-gfm.h>
+
+#include <memory>
+#include <mutex>
+
+namespace MarkdownRenderer {
+
+namespace {
+
+constexpr int kOptions =
+    CMARK_OPT_UNSAFE | CMARK_OPT_FOOTNOTES | CMARK_OPT_GITHUB_PRE_LANG | CMARK_OPT_VALIDATE_UTF8;
+static_assert(kOptions == 0x22A00);
+
+constexpr const char *kExtensions[] = {"table", "strikethrough", "autolink", "tasklist", "tagfilter"};
+
+struct ParserFree
+{
+    void operator()(cmark_parser *p) const { cmark_parser_free(p); }
+};
+struct NodeFree
+{
+    void operator()(cmark_node *n) const { cmark_node_free(n); }
+};
+struct BufferFree
+{
+    void operator()(char *b) const { cmark_get_default_mem_allocator()->free(b); }
+};
+
+} // namespace
+
+QString markdownToHtml(const QString &markdown)
+{
+    // The library's registration is not guarded against concurrent first use;
+    // after it, look-ups only read the registry.
+    static std::once_flag registered;
+    std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
+
+    const qsizetype nul = markdown.indexOf(QChar(u'\0'));
+    const QByteArray utf8 = (nul < 0 ? QStringView(markdown) : QStringView(markdown).left(nul)).toUtf8();
+
+    const std::unique_ptr<cmark_parser, ParserFree> parser(cmark_parser_new(kOptions));
+    if (!parser) {
+        return {};
+    }
+    for (const char *name : kExtensions) {
+        if (cmark_syntax_extension *extension = cmark_find_syntax_extension(name)) {
+            cmark_parser_attach_syntax_extension(parser.get(), extension);
+        }
+    }
+    cmark_parser_feed(parser.get(), utf8.constData(), static_cast<size_t>(utf8.size()));
+    const std::unique_ptr<cmark_node, NodeFree> document(cmark_parser_finish(parser.get()));
+    if (!document) {
+        return {};
+    }
+    const std::unique_ptr<char, BufferFree> html(
+        cmark_render_html(document.get(), kOptions, cmark_parser_get_syntax_extensions(parser.get())));
+    if (!html) {
+        return {};
+    }
+    return QString::fromUtf8(html.get());
+}
+
+QString render(const QString &body, const QHash<QString, QString> &titles)
+{
+    const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
+    QString text = ProseRewriter::rewrite(
+        math.text, u"[[", [&titles](const QString &line) { return WikiLinks::render(line, titles); });
+    text = ProseRewriter::rewrite(text, u"==", applyHighlights);
+    const QString html = markdownToHtml(text);
+    if (html.isEmpty()) {
+        return html;
+    }
+    return MathExtractor::restore(html, math.spans);
+}
+
+Stats stats(const QString &body)
+{
+    Stats result;
+    bool inWord = false;
+    const QStringView view(body);
+    for (qsizetype i = 0; i < view.size(); ++i) {
+        const QChar c = view[i];
+        // White space lies in the BMP: one code unit decides, and a surrogate
+        // pair is part of a word.
+        const bool white = !c.isSurrogate() && Text::isWhitespaceOrNewline(c.unicode());
+        if (!white && !inWord) {
+            ++result.words;
+        }
+        inWord = !white;
+    }
+    result.characters = Text::characterCount(body);
+    return result;
+}
+
+} // namespace MarkdownRenderer

@@ -1,0 +1,171 @@
+#include "editor/core/MarkdownScan.h"
+
+#include <QChar>
+
+#include <algorithm>
+
+namespace MarkdownScan {
+
+bool isWhiteSpace(char16_t c)
+{
+    switch (c) {
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+bool isLineTerminator(char16_t c)
+{
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+char32_t codePointAt(QStringView text, qsizetype i)
+{
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+        return QChar::surrogateToUcs4(c, text[i + 1]);
+    }
+    return c.unicode();
+}
+
+char32_t codePointBefore(QStringView text, qsizetype i)
+{
+    const QChar c = text[i - 1];
+    if (c.isLowSurrogate() && i >= 2 && text[i - 2].isHighSurrogate()) {
+        return QChar::surrogateToUcs4(text[i - 2], c);
+    }
+    return c.unicode();
+}
+
+bool isNumber(char32_t c)
+{
+    return QChar::isNumber(c);
+}
+
+bool isWordCharacter(char32_t c)
+{
+    if (c == 0x200C || c == 0x200D) {
+        return true;
+    }
+    switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Punctuation_Connector:
+        return true;
+    default:
+        return false;
+    }
+}
+
+BacktickRuns::BacktickRuns(QStringView text)
+{
+    const qsizetype n = text.size();
+    qsizetype i = text.indexOf(u'`');
+    while (i >= 0 && i < n) {
+        qsizetype j = i;
+        while (j < n && text[j] == u'`') {
+            ++j;
+        }
+        m_startsByLength[j - i].append(i);
+        i = text.indexOf(u'`', j);
+    }
+}
+
+qsizetype BacktickRuns::next(qsizetype length, qsizetype from) const
+{
+    const auto it = m_startsByLength.constFind(length);
+    if (it == m_startsByLength.constEnd()) {
+        return -1;
+    }
+    const QList<qsizetype> &starts = it.value();
+    const auto found = std::lower_bound(starts.begin(), starts.end(), from);
+    return found == starts.end() ? -1 : *found;
+}
+
+namespace {
+
+// The first position >= from where `accept` holds, remembering the answer so
+// that queries with non-decreasing `from` cost linear time in total.
+template <typename Accept>
+class ForwardFinder
+{
+public:
+    ForwardFinder(qsizetype size, Accept accept) : m_size(size), m_accept(accept) {}
+
+    qsizetype find(qsizetype from)
+    {
+        if (m_found < from) {
+            m_found = from;
+            while (m_found < m_size && !m_accept(m_found)) {
+                ++m_found;
+            }
+        }
+        return m_found;
+    }
+
+private:
+    qsizetype m_size;
+    Accept m_accept;
+    qsizetype m_found = -1;
+};
+
+} // namespace
+
+QList<Pair> findPairs(QStringView text, PairKind kind)
+{
+    QList<Pair> pairs;
+    const qsizetype n = text.size();
+    const auto closerOf = [text, n, kind](char16_t delimiter) {
+        return [text, n, kind, delimiter](qsizetype e) {
+            return e + 1 < n && text[e] == delimiter && text[e + 1] == delimiter &&
+                   !isWhiteSpace(text[e - 1]) &&
+                   (kind != PairKind::Highlight || e + 2 >= n || text[e + 2] != u'=');
+        };
+    };
+    const char16_t first = kind == PairKind::Bold ? u'*' : kind == PairKind::Strike ? u'~' : u'=';
+    ForwardFinder closeFirst(n, closerOf(first));
+    ForwardFinder closeUnderscore(n, closerOf(u'_'));
+    ForwardFinder terminator(n, [text](qsizetype i) { return isLineTerminator(text[i]); });
+
+    qsizetype s = 0;
+    while (s + 2 < n) {
+        const char16_t c = text[s].unicode();
+        const bool underscore = kind == PairKind::Bold && c == u'_';
+        if ((c == first || underscore) && text[s + 1] == c && !isWhiteSpace(text[s + 2]) &&
+            (kind != PairKind::Highlight || s == 0 || (text[s - 1] != u'=' && text[s - 1] != u'\\'))) {
+            const qsizetype e = underscore ? closeUnderscore.find(s + 3) : closeFirst.find(s + 3);
+            if (e < n && terminator.find(s + 2) > e) {
+                pairs.append({s, e + 2});
+                s = e + 2;
+                continue;
+            }
+        }
+        ++s;
+    }
+    return pairs;
+}
+
+} // namespace MarkdownScan
