@@ -1,0 +1,371 @@
+#include "editor/ListContinuingTextView.h"
+
+#include "editor/SyntaxHighlighter.h"
+#include "editor/ThinScroller.h"
+#include "editor/core/EditorRules.h"
+
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <algorithm>
+
+namespace {
+
+// The inset of the text from the view's edges: the document margin gives the
+// top and a part of the sides, the viewport margins the rest of the sides.
+constexpr int insetWidth = 28;
+constexpr int insetHeight = 24;
+
+} // namespace
+
+ListContinuingTextView::ListContinuingTextView(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setVerticalScrollBar(new ThinScroller);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setTabChangesFocus(false);
+    setUndoRedoEnabled(true);
+    setCenterOnScroll(false);
+    setFont(SyntaxHighlighter::baseFont());
+    document()->setDocumentMargin(insetHeight);
+    setViewportMargins(insetWidth - insetHeight, 0, insetWidth - insetHeight, 0);
+    document()->setUndoRedoEnabled(true);
+
+    connect(document(), &QTextDocument::contentsChange, this,
+            &ListContinuingTextView::documentContentsChange);
+    connect(document(), &QTextDocument::contentsChanged, this,
+            &ListContinuingTextView::documentContentsChanged);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ListContinuingTextView::selectionDidChange);
+    connect(this, &QPlainTextEdit::selectionChanged, this, [this] {
+        // A selection change that moves the caret was already reported.
+        if (textCursor().hasSelection()) {
+            Q_EMIT selectionDidChange();
+        }
+    });
+}
+
+ListContinuingTextView::~ListContinuingTextView() = default;
+
+// ----- Text ------------------------------------------------------------------
+
+void ListContinuingTextView::setString(const QString &text)
+{
+    const QString display = m_mirror.reset(text);
+    m_settingString = true;
+    setPlainText(display); // also clears the undo history
+    m_settingString = false;
+    m_changePending = false;
+    if (m_mirror.documentLength() != document()->characterCount() - 1) {
+        // A character the document turns into a line break that the mirror
+        // does not know: follow what the document shows.
+        qWarning("[editor] line breaks of the loaded text could not be kept");
+        m_mirror.reset(document()->toRawText().replace(QChar::ParagraphSeparator, u'\n'));
+    }
+}
+
+void ListContinuingTextView::documentContentsChange(int position, int removed, int added)
+{
+    if (m_settingString || m_formatting > 0) {
+        return;
+    }
+    const int documentLength = document()->characterCount() - 1;
+    const int end = std::min(position + added, documentLength);
+    QString inserted;
+    if (end > position) {
+        QTextCursor cursor(document());
+        cursor.setPosition(position);
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        inserted = cursor.selectedText();
+    }
+    m_mirror.apply(position, removed, inserted);
+    if (m_mirror.documentLength() != documentLength) {
+        qWarning("[editor] text mirror out of step; re-read from the display");
+        m_mirror.reset(document()->toRawText().replace(QChar::ParagraphSeparator, u'\n'));
+    }
+    // Keep the colours of the edited line on their characters until the next
+    // highlighting pass; the layout is redone right after this signal.
+    SyntaxHighlighter::shiftFormats(document()->findBlock(position), position, removed, added);
+    m_changePending = true;
+}
+
+void ListContinuingTextView::documentContentsChanged()
+{
+    if (!m_changePending) {
+        return;
+    }
+    m_changePending = false;
+    Q_EMIT textDidChange();
+}
+
+TextRange ListContinuingTextView::selectedRange() const
+{
+    const QTextCursor cursor = textCursor();
+    const qsizetype start = m_mirror.toBody(cursor.selectionStart());
+    const qsizetype end = m_mirror.toBody(cursor.selectionEnd());
+    return {start, end - start};
+}
+
+int ListContinuingTextView::toDisplayPosition(qsizetype textPosition) const
+{
+    return int(m_mirror.toDocument(std::clamp<qsizetype>(textPosition, 0, length())));
+}
+
+void ListContinuingTextView::setSelectedRange(TextRange range)
+{
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, length());
+    const qsizetype end =
+        std::clamp<qsizetype>(range.location + std::max<qsizetype>(range.length, 0), start, length());
+    QTextCursor cursor(document());
+    cursor.setPosition(toDisplayPosition(start));
+    cursor.setPosition(toDisplayPosition(end), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+bool ListContinuingTextView::shouldChangeText(TextRange, const QString &) const
+{
+    return !isReadOnly();
+}
+
+bool ListContinuingTextView::replaceCharacters(TextRange range, const QString &text)
+{
+    const qsizetype location = std::clamp<qsizetype>(range.location, 0, length());
+    const qsizetype rangeLength = std::clamp<qsizetype>(range.length, 0, length() - location);
+    const TextRange clamped{location, rangeLength};
+    if (!shouldChangeText(clamped, text)) {
+        return false;
+    }
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    cursor.setPosition(toDisplayPosition(clamped.location));
+    cursor.setPosition(toDisplayPosition(clamped.end()), QTextCursor::KeepAnchor);
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    setSelectedRange({clamped.location + text.size(), 0});
+    ensureCursorVisible();
+    setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+qsizetype ListContinuingTextView::characterIndexForInsertion(const QPoint &viewportPoint) const
+{
+    return m_mirror.toBody(cursorForPosition(viewportPoint).position());
+}
+
+QRect ListContinuingTextView::caretRectOnScreen(qsizetype position) const
+{
+    QTextCursor cursor(document());
+    cursor.setPosition(toDisplayPosition(position));
+    const QRect local = cursorRect(cursor);
+    return QRect(viewport()->mapToGlobal(local.topLeft()), local.size());
+}
+
+QRect ListContinuingTextView::firstRectOnScreen(TextRange range) const
+{
+    QTextCursor cursor(document());
+    const int start = toDisplayPosition(range.location);
+    const int end = toDisplayPosition(range.end());
+    cursor.setPosition(start);
+    const QRect first = cursorRect(cursor);
+    QRect rect = first;
+    // Widen along the first line as far as the range goes on it.
+    for (int p = start + 1; p <= end; ++p) {
+        cursor.setPosition(p);
+        const QRect r = cursorRect(cursor);
+        if (r.top() != first.top()) {
+            break;
+        }
+        rect = rect.united(r);
+        if (p - start > 400) {
+            break;
+        }
+    }
+    return QRect(viewport()->mapToGlobal(rect.topLeft()), rect.size());
+}
+
+// ----- Decorations ---------------------------------------------------------------
+
+void ListContinuingTextView::setDecorations(Decoration kind,
+                                            const QList<QTextEdit::ExtraSelection> &selections)
+{
+    (kind == Decoration::Spelling ? m_spelling : m_assistantRange) = selections;
+    refreshExtraSelections();
+}
+
+void ListContinuingTextView::refreshExtraSelections()
+{
+    setExtraSelections(m_spelling + m_assistantRange);
+}
+
+// ----- Keys ------------------------------------------------------------------------
+
+void ListContinuingTextView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_keyInterceptor && m_keyInterceptor(event)) {
+        event->accept();
+        return;
+    }
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (isReturn && modifiers == Qt::NoModifier) {
+        insertNewline(event);
+        return;
+    }
+    if (isReturn && modifiers == Qt::ShiftModifier) {
+        // The display would insert a line separator (U+2028) here, which a
+        // Markdown body should not receive: a plain line break instead.
+        if (!isReadOnly()) {
+            textCursor().insertText(QStringLiteral("\n"));
+            ensureCursorVisible();
+        }
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+    checkImageTrigger(event->text());
+}
+
+void ListContinuingTextView::inputMethodEvent(QInputMethodEvent *event)
+{
+    QPlainTextEdit::inputMethodEvent(event);
+    if (event->preeditString().isEmpty()) {
+        checkImageTrigger(event->commitString());
+    }
+}
+
+void ListContinuingTextView::checkImageTrigger(const QString &inserted)
+{
+    if (inserted != u"[" || !m_onImageTrigger) {
+        return;
+    }
+    const QTextCursor cursor = textCursor();
+    if (cursor.hasSelection()) {
+        return;
+    }
+    const qsizetype caret = m_mirror.toBody(cursor.position());
+    if (caret >= 2 && QStringView(string()).mid(caret - 2, 2) == u"![") {
+        m_onImageTrigger(TextRange{caret - 2, 2});
+    }
+}
+
+void ListContinuingTextView::insertNewline(QKeyEvent *event)
+{
+    QTextCursor cursor = textCursor();
+    if (cursor.hasSelection() || isReadOnly()) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    const QTextBlock block = cursor.block();
+    const EditorRules::ReturnAction action =
+        EditorRules::returnAction(block.text(), cursor.positionInBlock());
+    switch (action.kind) {
+    case EditorRules::ReturnAction::Kind::PlainNewline:
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    case EditorRules::ReturnAction::Kind::EndList:
+        cursor.beginEditBlock();
+        cursor.setPosition(block.position() + int(action.removal.location));
+        cursor.setPosition(block.position() + int(action.removal.end()), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.endEditBlock();
+        cursor.setPosition(block.position());
+        setTextCursor(cursor);
+        break;
+    case EditorRules::ReturnAction::Kind::Continue:
+        cursor.beginEditBlock();
+        cursor.insertText(action.insertion);
+        cursor.endEditBlock();
+        setTextCursor(cursor);
+        break;
+    }
+    ensureCursorVisible();
+    event->accept();
+}
+
+// ----- Mouse and focus --------------------------------------------------------------
+
+void ListContinuingTextView::mouseReleaseEvent(QMouseEvent *event)
+{
+    QPlainTextEdit::mouseReleaseEvent(event);
+    if (m_onMouseUp) {
+        m_onMouseUp();
+    }
+}
+
+void ListContinuingTextView::focusOutEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusOutEvent(event);
+    // A context menu or another application taking the focus leaves the view
+    // its window's focus widget; only a move to another widget is a resign.
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason &&
+        m_onResign) {
+        m_onResign();
+    }
+}
+
+void ListContinuingTextView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu(event->pos());
+    if (m_contextMenuExtender) {
+        const qsizetype position = m_mirror.toBody(cursorForPosition(event->pos()).position());
+        m_contextMenuExtender(menu, position);
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+// ----- Clipboard and drops --------------------------------------------------------------
+
+QMimeData *ListContinuingTextView::createMimeDataFromSelection() const
+{
+    // The exact characters, so that copying and pasting keeps non-breaking
+    // spaces and line separators (the display's own export turns them into
+    // plain spaces and line feeds).
+    const TextRange range = selectedRange();
+    auto *data = new QMimeData;
+    data->setText(string().mid(range.location, range.length));
+    return data;
+}
+
+bool ListContinuingTextView::canInsertFromMimeData(const QMimeData *source) const
+{
+    return source->hasText() || acceptsFileDrop(source);
+}
+
+void ListContinuingTextView::insertFromMimeData(const QMimeData *source)
+{
+    // Plain text only, whatever else the clipboard offers.
+    if (!source->hasText() || isReadOnly()) {
+        return;
+    }
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    cursor.insertText(source->text());
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+bool ListContinuingTextView::acceptsFileDrop(const QMimeData *) const
+{
+    return false;
+}
+
+void ListContinuingTextView::dragEnterEvent(QDragEnterEvent *event)
+{
+    QPlainTextEdit::dragEnterEvent(event);
+}
+
+void ListContinuingTextView::dragMoveEvent(QDragMoveEvent *event)
+{
+    QPlainTextEdit::dragMoveEvent(event);
+}
+
+void ListContinuingTextView::dropEvent(QDropEvent *event)
+{
+    QPlainTextEdit::dropEvent(event);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "editor/core/EditorTextMirror.h"
+#include "store/TextRange.h"
+
+#include <QPlainTextEdit>
+
+#include <functional>
+
+class QKeyEvent;
+
+// The editor's plain-text Markdown view. Return continues Markdown lists and
+// ends them on an empty item; typing "![" asks for the media library; files
+// dropped on it go to the file drop handler. Its owner hears about keys,
+// focus loss and mouse-up through callbacks.
+//
+// Positions and ranges in this interface are UTF-16 offsets into string(),
+// the exact text the user wrote (the document underneath stores line breaks
+// its own way; that never shows here).
+//
+// Every programmatic edit goes through replaceCharacters() or the list
+// continuation and is one undo step; textDidChange() follows each edit,
+// typed or programmatic, but not setString().
+class ListContinuingTextView : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    explicit ListContinuingTextView(QWidget *parent = nullptr);
+    ~ListContinuingTextView() override;
+
+    // --- Callbacks (set once by the owner; capture the owner weakly) ------
+    // Asked first on every key press; true means the key was handled.
+    void setKeyInterceptor(std::function<bool(QKeyEvent *)> interceptor)
+    {
+        m_keyInterceptor = std::move(interceptor);
+    }
+    // Called after the view lost the keyboard focus to another widget.
+    void setOnResign(std::function<void()> callback) { m_onResign = std::move(callback); }
+    // Called with the range of a freshly typed "![" pair.
+    void setOnImageTrigger(std::function<void(TextRange)> callback)
+    {
+        m_onImageTrigger = std::move(callback);
+    }
+    // Called after a mouse click or drag in the view ends.
+    void setOnMouseUp(std::function<void()> callback) { m_onMouseUp = std::move(callback); }
+    // Adds entries to the context menu opened at text position `position`.
+    void setContextMenuExtender(std::function<void(QMenu *, qsizetype)> extender)
+    {
+        m_contextMenuExtender = std::move(extender);
+    }
+
+    // --- Text ----------------------------------------------------------------
+    // The exact text: what was loaded plus every edit, line breaks as written.
+    const QString &string() const { return m_mirror.body(); }
+    qsizetype length() const { return m_mirror.body().size(); }
+    // Replaces the whole text without an undo step or textDidChange(); clears
+    // the undo history (it would refer to a text that is gone).
+    void setString(const QString &text);
+    // The text as the display holds it (each line break one "\n"); positions
+    // in it are display positions, as the highlighter needs them.
+    QString displayText() const { return m_mirror.documentText(); }
+
+    TextRange selectedRange() const;
+    void setSelectedRange(TextRange range);
+
+    // Whether an edit of `range` to `text` is allowed now (not read-only).
+    bool shouldChangeText(TextRange range, const QString &text) const;
+    // Replaces `range` (clamped to the text) with `text` as one undo step,
+    // puts the caret after the new text, reports the change and takes the
+    // keyboard focus. False (and nothing changed) when the edit is refused.
+    bool replaceCharacters(TextRange range, const QString &text);
+
+    // The character position nearest to `point` (viewport coordinates).
+    qsizetype characterIndexForInsertion(const QPoint &viewportPoint) const;
+    // The caret rectangle at `position`, in global screen coordinates.
+    QRect caretRectOnScreen(qsizetype position) const;
+    // The first line rectangle of `range`, in global screen coordinates.
+    QRect firstRectOnScreen(TextRange range) const;
+
+    // Display position <-> text position (they differ only after CR LF).
+    qsizetype toTextPosition(int displayPosition) const { return m_mirror.toBody(displayPosition); }
+    int toDisplayPosition(qsizetype textPosition) const;
+
+    // --- Decorations that never touch the text or its undo history ----------
+    enum class Decoration { Spelling, AssistantRange };
+    void setDecorations(Decoration kind, const QList<QTextEdit::ExtraSelection> &selections);
+
+    // Set while the view applies its own formatting: document notifications
+    // that arrive meanwhile are not edits.
+    void beginFormatting() { ++m_formatting; }
+    void endFormatting() { --m_formatting; }
+
+Q_SIGNALS:
+    // After every edit of the text, typed or programmatic (not setString()).
+    void textDidChange();
+    // After the caret or the selection moved.
+    void selectionDidChange();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    QMimeData *createMimeDataFromSelection() const override;
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void documentContentsChange(int position, int removed, int added);
+    void documentContentsChanged();
+    void insertNewline(QKeyEvent *event);
+    void checkImageTrigger(const QString &inserted);
+    void refreshExtraSelections();
+    bool acceptsFileDrop(const QMimeData *data) const;
+
+    EditorTextMirror m_mirror;
+    int m_formatting = 0;
+    bool m_settingString = false;
+    bool m_changePending = false;
+    std::function<bool(QKeyEvent *)> m_keyInterceptor;
+    std::function<void()> m_onResign;
+    std::function<void(TextRange)> m_onImageTrigger;
+    std::function<void()> m_onMouseUp;
+    std::function<void(QMenu *, qsizetype)> m_contextMenuExtender;
+    QList<QTextEdit::ExtraSelection> m_spelling;
+    QList<QTextEdit::ExtraSelection> m_assistantRange;
+};
