@@ -1,0 +1,306 @@
+#include "editor/PreviewPage.h"
+
+#include "shell/core/DetailLinkPolicy.h"
+#include "store/DocumentStore.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every request of a preview page: local files and inline data only. The
+// page's own security policy says the same; this holds even for what the
+// policy cannot see.
+class LocalOnlyInterceptor final : public QWebEngineUrlRequestInterceptor
+{
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        static const QStringList allowed{u"file"_s, u"data"_s, u"blob"_s, u"qrc"_s};
+        if (!allowed.contains(info.requestUrl().scheme().toLower()))
+            info.block(true);
+    }
+};
+
+// A page that exists only to catch a link meant for a new window (a link with
+// a target, or a middle click) and hand it to the preview's link policy.
+class NewWindowCatcher final : public QWebEnginePage
+{
+public:
+    NewWindowCatcher(QWebEngineProfile *profile, std::function<void(const QUrl &)> onLink, QObject *parent)
+        : QWebEnginePage(profile, parent), m_onLink(std::move(onLink))
+    {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        if (m_onLink && url.isValid())
+            m_onLink(url);
+        m_onLink = nullptr;
+        deleteLater();
+        return false;
+    }
+
+private:
+    std::function<void(const QUrl &)> m_onLink;
+};
+
+// A JavaScript string literal for `text`; valid JSON as well. Written by hand
+// because the preview of a long document sends a megabyte per update.
+QString javaScriptStringLiteral(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 16 + 2);
+    out += u'"';
+    const QChar *data = text.constData();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i].unicode();
+        switch (c) {
+        case u'"':
+            out += u"\\\""_s;
+            break;
+        case u'\\':
+            out += u"\\\\"_s;
+            break;
+        case u'\n':
+            out += u"\\n"_s;
+            break;
+        case u'\r':
+            out += u"\\r"_s;
+            break;
+        case u'\t':
+            out += u"\\t"_s;
+            break;
+        default: {
+            const bool control = c < 0x20 || c == 0x2028 || c == 0x2029;
+            // A lone surrogate cannot cross the UTF-8 bridge to the page.
+            bool loneSurrogate = false;
+            if (QChar::isHighSurrogate(c))
+                loneSurrogate = i + 1 >= size || !QChar::isLowSurrogate(data[i + 1].unicode());
+            else if (QChar::isLowSurrogate(c))
+                loneSurrogate = i == 0 || !QChar::isHighSurrogate(data[i - 1].unicode());
+            if (control || loneSurrogate)
+                out += u"\\u"_s + QString::number(c, 16).rightJustified(4, u'0');
+            else
+                out += QChar(c);
+        }
+        }
+    }
+    out += u'"';
+    return out;
+}
+
+bool samePage(const QUrl &a, const QUrl &b)
+{
+    return a.adjusted(QUrl::RemoveFragment) == b.adjusted(QUrl::RemoveFragment);
+}
+
+} // namespace
+
+QWebEngineProfile *PreviewPage::previewProfile()
+{
+    static QWebEngineProfile *profile = [] {
+        auto *p = new QWebEngineProfile(qApp);
+        p->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        p->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+        p->setUrlRequestInterceptor(new LocalOnlyInterceptor(p));
+        QWebEngineSettings *s = p->settings();
+        s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+        s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+        s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+        s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+        s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+        s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+        s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+        return p;
+    }();
+    return profile;
+}
+
+PreviewPage::PreviewPage(DocumentStore *store, QObject *parent)
+    : QWebEnginePage(previewProfile(), parent), m_store(store ? store : DocumentStore::shared())
+{
+    setBackgroundColor(Qt::transparent);
+    connect(this, &QWebEnginePage::loadFinished, this, &PreviewPage::pageLoadFinished);
+    // A crashed page comes back with what it showed.
+    connect(this, &QWebEnginePage::renderProcessTerminated, this,
+            [this](RenderProcessTerminationStatus status, int) {
+                if (status == NormalTerminationStatus || m_pageUrl.isEmpty())
+                    return;
+                m_loaded = false;
+                if (!m_pending && m_last)
+                    m_pending = m_last;
+                m_last.reset();
+                QTimer::singleShot(0, this, [this] { load(m_pageUrl); });
+            });
+}
+
+void PreviewPage::loadFrom(const QString &folder)
+{
+    const QString index = QDir(folder).filePath(u"index.html"_s);
+    if (folder.isEmpty() || !QFileInfo(index).isFile())
+        return;
+    m_pageUrl = QUrl::fromLocalFile(QFileInfo(index).absoluteFilePath());
+    load(m_pageUrl);
+}
+
+void PreviewPage::update(const QString &html)
+{
+    if (m_last && *m_last == html)
+        return;
+    if (!m_loaded) {
+        m_pending = html;
+        return;
+    }
+    send(html);
+}
+
+void PreviewPage::send(const QString &html)
+{
+    m_last = html;
+    runJavaScript(u"window.__setContent("_s + javaScriptStringLiteral(html) + u");"_s);
+    Q_EMIT contentSent(html);
+}
+
+void PreviewPage::pageLoadFinished(bool ok)
+{
+    if (!ok || m_loaded)
+        return;
+    m_loaded = true;
+    if (m_pending) {
+        const QString html = *m_pending;
+        m_pending.reset();
+        update(html);
+    }
+}
+
+bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    Q_UNUSED(isMainFrame);
+    const auto decision = DetailLinkPolicy::decide(url, type == NavigationTypeLinkClicked, m_pageUrl);
+    if (decision.allowsNavigation())
+        return true;
+    if (type == NavigationTypeLinkClicked)
+        handleLinkClick(url);
+    return false;
+}
+
+void PreviewPage::handleLinkClick(const QUrl &url)
+{
+    const auto decision = DetailLinkPolicy::decide(url, true, m_pageUrl);
+    // The action runs after the web engine's callback has returned: it may
+    // open a modal alert or replace the page's content.
+    QPointer<PreviewPage> self(this);
+    switch (decision.action) {
+    case DetailLinkPolicy::Action::openDocument:
+        QTimer::singleShot(0, this, [self, id = decision.value] {
+            if (self)
+                self->openDocumentLink(id);
+        });
+        break;
+    case DetailLinkPolicy::Action::offerNewDocument:
+        QTimer::singleShot(0, this, [self, title = decision.value] {
+            if (self)
+                self->openMissingDocumentLink(title);
+        });
+        break;
+    case DetailLinkPolicy::Action::openExternally:
+        QTimer::singleShot(0, this, [self, url] {
+            if (!self)
+                return;
+            if (self->m_opener)
+                self->m_opener(url);
+            else
+                QDesktopServices::openUrl(url);
+        });
+        break;
+    case DetailLinkPolicy::Action::scrollWithinPage:
+        // A link to a place in the page opened as a new window: scroll here.
+        if (!url.fragment().isEmpty()) {
+            runJavaScript(u"(function(id){var e=document.getElementById(id);if(e)e.scrollIntoView();})("_s +
+                          javaScriptStringLiteral(url.fragment(QUrl::FullyDecoded)) + u");"_s);
+        }
+        break;
+    case DetailLinkPolicy::Action::loadPage:
+    case DetailLinkPolicy::Action::refuse:
+        break;
+    }
+}
+
+QWebEnginePage *PreviewPage::createWindow(WebWindowType type)
+{
+    Q_UNUSED(type);
+    QPointer<PreviewPage> self(this);
+    return new NewWindowCatcher(
+        profile(),
+        [self](const QUrl &url) {
+            if (self && !samePage(url, QUrl(u"about:blank"_s)))
+                self->handleLinkClick(url);
+        },
+        this);
+}
+
+void PreviewPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int,
+                                           const QString &)
+{
+    // The page is ours and quiet; messages caused by a document's raw HTML
+    // (refused scripts, blocked images) are expected and not worth a log line.
+}
+
+void PreviewPage::openDocumentLink(const QString &id)
+{
+    if (m_store->document(id))
+        m_store->setActiveDocumentID(id);
+}
+
+void PreviewPage::openMissingDocumentLink(const QString &title)
+{
+    bool create = false;
+    if (m_prompt) {
+        create = m_prompt(title);
+    } else {
+        QMessageBox box(QApplication::activeWindow());
+        box.setIcon(QMessageBox::NoIcon);
+        box.setText(u"\u201C"_s + title + u"\u201D doesn't exist yet."_s);
+        box.setInformativeText(u"Create a new document with that title?"_s);
+        QPushButton *createButton = box.addButton(u"Create"_s, QMessageBox::AcceptRole);
+        box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
+        box.setDefaultButton(createButton);
+        box.exec();
+        create = box.clickedButton() == createButton;
+    }
+    if (!create)
+        return;
+    std::optional<QString> collection;
+    if (const auto active = m_store->activeDocument())
+        collection = active->collectionId;
+    m_store->createDocumentTitled(title, collection);
+}
+
+void PreviewPage::setExternalOpener(ExternalOpener opener)
+{
+    m_opener = std::move(opener);
+}
+
+void PreviewPage::setMissingDocumentPrompt(MissingDocumentPrompt prompt)
+{
+    m_prompt = std::move(prompt);
+}

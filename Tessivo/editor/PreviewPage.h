@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWebEnginePage>
+
+#include <functional>
+#include <optional>
+
+class DocumentStore;
+class QWebEngineProfile;
+
+// The preview page and its navigation policy. The page (index.html of the
+// "Preview" folder) is loaded once; every later update replaces its content
+// through window.__setContent instead of loading anything. Content set before
+// the page has loaded waits for it, and content equal to what the page
+// already shows is not sent again.
+//
+// Links: wiki links select an existing document or offer to create a missing
+// one; http, https and mailto links open in the default application; links
+// to a place in the page scroll there; nothing navigates the page away, and
+// the page's profile refuses every request that would reach the network.
+class PreviewPage final : public QWebEnginePage
+{
+    Q_OBJECT
+
+public:
+    using ExternalOpener = std::function<void(const QUrl &url)>;
+    // Asked when a link names a document that does not exist: true creates it.
+    using MissingDocumentPrompt = std::function<bool(const QString &title)>;
+
+    // Works on `store` (the shared store when null; not owned).
+    explicit PreviewPage(DocumentStore *store = nullptr, QObject *parent = nullptr);
+
+    // Loads the page from `folder` (its "index.html"); nothing is loaded when
+    // the folder holds no page, and the preview then stays empty.
+    void loadFrom(const QString &folder);
+    QUrl pageUrl() const { return m_pageUrl; }
+
+    // Shows `html`, the rendered fragment of the open document.
+    void update(const QString &html);
+
+    bool isLoaded() const { return m_loaded; }
+    std::optional<QString> pending() const { return m_pending; }
+    std::optional<QString> lastSent() const { return m_last; }
+
+    // What a click on a wiki link does: select the document when it is live;
+    // offer to create a missing one (in the active document's collection).
+    void openDocumentLink(const QString &id);
+    void openMissingDocumentLink(const QString &title);
+
+    // The default opener hands URLs to the desktop; the default prompt is a
+    // modal alert.
+    void setExternalOpener(ExternalOpener opener);
+    void setMissingDocumentPrompt(MissingDocumentPrompt prompt);
+
+    // The off-the-record profile shared by every preview: no disk storage,
+    // no network.
+    static QWebEngineProfile *previewProfile();
+
+Q_SIGNALS:
+    // The page was asked to show `html` (one script call).
+    void contentSent(const QString &html);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override;
+
+private:
+    void pageLoadFinished(bool ok);
+    void handleLinkClick(const QUrl &url);
+    void send(const QString &html);
+
+    DocumentStore *m_store;
+    QUrl m_pageUrl;
+    bool m_loaded = false;
+    std::optional<QString> m_pending;
+    std::optional<QString> m_last;
+    ExternalOpener m_opener;
+    MissingDocumentPrompt m_prompt;
+};

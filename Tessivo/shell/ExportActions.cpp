@@ -1,0 +1,97 @@
+#include "shell/ExportActions.h"
+
+#include "shell/core/DetailExport.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+using namespace Qt::StringLiterals;
+
+namespace ExportActions {
+
+namespace {
+
+SaveDialog &saveDialog()
+{
+    static SaveDialog hook;
+    return hook;
+}
+
+ErrorAlert &errorAlert()
+{
+    static ErrorAlert hook;
+    return hook;
+}
+
+QString askForPath(QWidget *parent, const QString &suggestedName, ExportFormat format)
+{
+    if (saveDialog())
+        return saveDialog()(parent, suggestedName, format);
+    const QString filter = format == ExportFormat::Markdown ? u"Markdown (*.md)"_s : u"HTML (*.html)"_s;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(fileExtension(format));
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
+    dialog.selectFile(suggestedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void showError(QWidget *parent, const QString &message, const QString &detail)
+{
+    if (errorAlert()) {
+        errorAlert()(parent, message, detail);
+        return;
+    }
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Critical);
+    box.setText(message);
+    box.setInformativeText(detail);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+} // namespace
+
+void exportDocument(QWidget *parent, const Document &document, ExportFormat format, const QString &html)
+{
+    const QString title = document.displayTitle();
+    const QString path = askForPath(parent, DetailExport::suggestedFileName(title, format), format);
+    if (path.isEmpty())
+        return;
+    const QString text = DetailExport::exportText(format, document.body, title, html);
+    QString error;
+    if (!DetailExport::writeAtomically(path, text, &error)) {
+        showError(parent, u"The file \u201C"_s + QFileInfo(path).fileName() + u"\u201D couldn't be saved."_s,
+                  error);
+    }
+}
+
+void copyMarkdown(const Document &document)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(document.body);
+}
+
+void setSaveDialog(SaveDialog dialog)
+{
+    saveDialog() = std::move(dialog);
+}
+
+void setErrorAlert(ErrorAlert alert)
+{
+    errorAlert() = std::move(alert);
+}
+
+} // namespace ExportActions

@@ -1,0 +1,82 @@
+#include "shell/core/DetailRenderScheduler.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+DetailRenderScheduler::DetailRenderScheduler(QObject *parent) : QObject(parent), m_timer(new QTimer(this))
+{
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &DetailRenderScheduler::start);
+}
+
+DetailRenderScheduler::~DetailRenderScheduler() = default;
+
+DetailRenderScheduler::Output DetailRenderScheduler::renderNow(const QString &body,
+                                                               const QHash<QString, QString> &titles)
+{
+    return Output{MarkdownRenderer::render(body, titles), MarkdownRenderer::stats(body)};
+}
+
+void DetailRenderScheduler::setRenderFunction(RenderFunction render)
+{
+    m_render = std::move(render);
+}
+
+void DetailRenderScheduler::setDelay(int milliseconds)
+{
+    m_delay = milliseconds;
+}
+
+bool DetailRenderScheduler::isBusy() const
+{
+    return m_timer->isActive() || m_running > 0;
+}
+
+void DetailRenderScheduler::request(const QString &documentID, const QString &body,
+                                    const QHash<QString, QString> &titles)
+{
+    if (m_hasKey && m_keyID == documentID && m_keyBody == body && m_keyTitles == titles)
+        return;
+    m_hasKey = true;
+    m_keyID = documentID;
+    m_keyBody = body;
+    m_keyTitles = titles;
+    ++m_generation;
+    m_timer->stop();
+    if (!m_renderedDocumentID.isEmpty() && m_renderedDocumentID == documentID)
+        m_timer->start(m_delay);
+    else
+        start();
+}
+
+void DetailRenderScheduler::cancel()
+{
+    ++m_generation;
+    m_timer->stop();
+    m_hasKey = false;
+}
+
+void DetailRenderScheduler::start()
+{
+    const quint64 generation = m_generation;
+    const QString id = m_keyID;
+    RenderFunction render = m_render ? m_render : RenderFunction(&DetailRenderScheduler::renderNow);
+    auto *watcher = new QFutureWatcher<Output>(this);
+    ++m_running;
+    connect(watcher, &QFutureWatcher<Output>::finished, this, [this, watcher, generation, id] {
+        --m_running;
+        watcher->deleteLater();
+        // A newer request (or cancel) supersedes this render; its result
+        // would show text the user has already changed.
+        if (generation != m_generation)
+            return;
+        const Output output = watcher->result();
+        m_html = output.html;
+        m_stats = output.stats;
+        m_renderedDocumentID = id;
+        Q_EMIT rendered();
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(render), m_keyBody, m_keyTitles));
+}

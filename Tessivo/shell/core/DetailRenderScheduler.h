@@ -1,0 +1,77 @@
+#pragma once
+
+#include "editor/core/MarkdownRenderer.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QTimer;
+
+// Keeps the detail pane's preview HTML and counts in step with the shown
+// document. A change of the document that the preview already shows renders
+// 120 ms after the last change; a switch to another document renders at
+// once. Rendering and counting run on the global thread pool; a newer request
+// makes every older one drop its result, so the preview never goes back to
+// older text. Lives on the main thread.
+class DetailRenderScheduler final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Output
+    {
+        QString html;
+        MarkdownRenderer::Stats stats;
+    };
+    // Runs off the main thread, several at once; must be pure.
+    using RenderFunction = std::function<Output(const QString &body, const QHash<QString, QString> &titles)>;
+
+    explicit DetailRenderScheduler(QObject *parent = nullptr);
+    ~DetailRenderScheduler() override;
+
+    // The renderer and counter used; MarkdownRenderer when never set.
+    void setRenderFunction(RenderFunction render);
+    static Output renderNow(const QString &body, const QHash<QString, QString> &titles);
+    void setDelay(int milliseconds);
+    int delay() const { return m_delay; }
+
+    // The shown document as it is now. The same id, body and titles as the
+    // last request change nothing, so callers may call this on every store
+    // change.
+    void request(const QString &documentID, const QString &body, const QHash<QString, QString> &titles);
+    // Drops a pending or running render (the view went away).
+    void cancel();
+
+    // What the preview shows, and whose document it is (empty before the
+    // first render).
+    const QString &html() const { return m_html; }
+    MarkdownRenderer::Stats stats() const { return m_stats; }
+    const QString &renderedDocumentID() const { return m_renderedDocumentID; }
+    // A render is waiting for its delay or running.
+    bool isBusy() const;
+
+Q_SIGNALS:
+    // html(), stats() and renderedDocumentID() were replaced by a render.
+    void rendered();
+
+private:
+    void start();
+
+    RenderFunction m_render;
+    int m_delay = 120;
+    QTimer *m_timer;
+    quint64 m_generation = 0;
+    int m_running = 0;
+
+    bool m_hasKey = false;
+    QString m_keyID;
+    QString m_keyBody;
+    QHash<QString, QString> m_keyTitles;
+
+    QString m_html;
+    MarkdownRenderer::Stats m_stats;
+    QString m_renderedDocumentID;
+};
