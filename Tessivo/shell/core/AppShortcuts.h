@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// Every keyboard shortcut of the menu bar, in Qt's portable notation. Menus
+// bind them, and the palette and tooltips show them, from these same texts
+// (converted to the platform's notation by the views).
+//
+// Command maps to Ctrl, Option to Alt and Control to Meta. Two commands
+// would otherwise take an editing key from the text editor (Ctrl+Backspace
+// deletes the previous word, Ctrl+K deletes to the end of the line); they
+// move to the same key with Shift added.
+namespace AppShortcuts {
+
+inline const QString newDocument = QStringLiteral("Ctrl+N");
+inline const QString newCollection = QStringLiteral("Ctrl+Shift+N");
+inline const QString publishDocument = QStringLiteral("Ctrl+Shift+P");
+inline const QString insertImage = QStringLiteral("Ctrl+Shift+I");
+inline const QString aiAssistant = QStringLiteral("Ctrl+J");
+inline const QString deleteDocument = QStringLiteral("Ctrl+Shift+Backspace");
+inline const QString commandPalette = QStringLiteral("Ctrl+Shift+K");
+inline const QString toggleSidebar = QStringLiteral("Meta+Ctrl+S");
+inline const QString settings = QStringLiteral("Ctrl+,");
+inline const QString quit = QStringLiteral("Ctrl+Q");
+
+// Ctrl+1, Ctrl+2, Ctrl+3 for the view mode at zero-based `index`.
+inline QString viewMode(int index)
+{
+    return QStringLiteral("Ctrl+%1").arg(index + 1);
+}
+
+} // namespace AppShortcuts

@@ -1,0 +1,232 @@
+#include "shell/core/CommandPaletteModel.h"
+
+#include "shell/core/AppNotifications.h"
+#include "shell/core/AppShortcuts.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/CollectionTree.h"
+#include "store/DocumentStore.h"
+#include "store/FuzzyFilter.h"
+
+#include <QSet>
+
+namespace {
+
+const QString documentsSection = QStringLiteral("Documents");
+const QString actionsSection = QStringLiteral("Actions");
+const QString collectionsSection = QStringLiteral("Collections");
+const QString viewSection = QStringLiteral("View");
+
+QString quoted(const QString &text)
+{
+    return QStringLiteral("\u201C") + text + QStringLiteral("\u201D");
+}
+
+} // namespace
+
+CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode, bool sidebarVisible,
+                                         std::function<void()> dismiss, QObject *parent)
+    : QObject(parent), m_store(store), m_viewMode(viewMode), m_sidebarVisible(sidebarVisible),
+      m_dismiss(std::move(dismiss))
+{
+    if (store) {
+        connect(store, &DocumentStore::documentsChanged, this, &CommandPaletteModel::itemsChanged);
+        connect(store, &DocumentStore::collectionsChanged, this, &CommandPaletteModel::itemsChanged);
+        connect(store, &DocumentStore::activeDocumentIDChanged, this, &CommandPaletteModel::itemsChanged);
+    }
+    if (viewMode)
+        connect(viewMode, &ViewModeSetting::modeChanged, this, &CommandPaletteModel::itemsChanged);
+}
+
+QString CommandPaletteModel::documentCountDetail(int count)
+{
+    if (count == 0)
+        return QStringLiteral("empty");
+    return QString::number(count) + QStringLiteral(" document") +
+           (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
+{
+    QList<Item> items;
+    DocumentStore *store = m_store.data();
+    if (!store)
+        return items;
+    // Actions capture the store weakly: a palette row may outlive nothing,
+    // but a queued click must not touch a store that is gone.
+    const QPointer<DocumentStore> weakStore(store);
+
+    items.append({QStringLiteral("new-doc"), documentsSection, QStringLiteral("New document"), IconName::plus,
+                  std::nullopt, AppShortcuts::newDocument, false, false, [weakStore] {
+                      if (weakStore)
+                          weakStore->createDocument(std::nullopt, QString());
+                  }});
+    for (const Document &document : store->documents()) {
+        const QString id = document.id;
+        items.append({QStringLiteral("doc:") + id, documentsSection, document.displayTitle(), IconName::file,
+                      std::nullopt, std::nullopt, false, false, [weakStore, id] {
+                          if (weakStore)
+                              weakStore->setActiveDocumentID(id);
+                      }});
+    }
+
+    const QList<Collection> &collections = store->collections();
+    if (const std::optional<Document> active = store->activeDocument()) {
+        const QString t = active->displayTitle();
+        const QString activeID = active->id;
+        QSet<QString> liveIDs;
+        for (const Collection &collection : collections)
+            liveIDs.insert(collection.id);
+        std::optional<QString> current;
+        if (active->collectionId && liveIDs.contains(*active->collectionId))
+            current = active->collectionId;
+
+        const CollectionTree targets(collections);
+        for (const CollectionTree::Node &node : CollectionTree::flattened(targets.nodes({}).roots)) {
+            const QString collectionID = node.collection.id;
+            if (current && *current == collectionID)
+                continue;
+            items.append({QStringLiteral("move:") + collectionID, actionsSection,
+                          QStringLiteral("Move ") + quoted(t) + QStringLiteral(" to ") +
+                              node.path.join(QStringLiteral(" / ")),
+                          IconName::folder, std::nullopt, std::nullopt, false, false,
+                          [weakStore, activeID, collectionID] {
+                              if (weakStore)
+                                  weakStore->moveDocument(activeID, collectionID);
+                          }});
+        }
+        if (current) {
+            items.append({QStringLiteral("unfile"), actionsSection,
+                          QStringLiteral("Remove ") + quoted(t) + QStringLiteral(" from its collection"),
+                          IconName::folder, std::nullopt, std::nullopt, false, false, [weakStore, activeID] {
+                              if (weakStore)
+                                  weakStore->moveDocument(activeID, std::nullopt);
+                          }});
+        }
+        items.append({QStringLiteral("publish"), actionsSection,
+                      QStringLiteral("Publish ") + quoted(t) + QStringLiteral("\u2026"), IconName::link,
+                      std::nullopt, AppShortcuts::publishDocument, false, false,
+                      [] { AppNotifications::post(AppNotifications::publishDocument); }});
+        items.append({QStringLiteral("media"), actionsSection, QStringLiteral("Browse media library"),
+                      IconName::image, std::nullopt, AppShortcuts::insertImage, false, false,
+                      [] { AppNotifications::post(AppNotifications::openMediaLibrary); }});
+        items.append({QStringLiteral("ai-refine"), actionsSection, QStringLiteral("Refine selection with AI"),
+                      IconName::sparkles, std::nullopt, AppShortcuts::aiAssistant, false, false, [] {
+                          AppNotifications::post(AppNotifications::aiAssist,
+                                                 {{AppNotifications::modeKey, QStringLiteral("refine")}});
+                      }});
+        items.append({QStringLiteral("ai-generate"), actionsSection, QStringLiteral("Generate text with AI"),
+                      IconName::sparkles, std::nullopt, std::nullopt, false, false, [] {
+                          AppNotifications::post(AppNotifications::aiAssist,
+                                                 {{AppNotifications::modeKey, QStringLiteral("generate")}});
+                      }});
+        items.append({QStringLiteral("delete"), actionsSection, QStringLiteral("Delete ") + quoted(t),
+                      IconName::trash, std::nullopt, AppShortcuts::deleteDocument, false, true,
+                      [] { AppNotifications::post(AppNotifications::deleteDocument); }});
+    }
+
+    items.append({QStringLiteral("new-collection"), collectionsSection, QStringLiteral("New collection"),
+                  IconName::folderAdd, std::nullopt, AppShortcuts::newCollection, false, false,
+                  [] { AppNotifications::post(AppNotifications::newCollection); }});
+    const CollectionTree tree(collections);
+    for (const CollectionTree::Node &node : CollectionTree::flattened(tree.nodes(store->documents()).roots)) {
+        const std::optional<QString> firstDocument =
+            node.documents.isEmpty() ? std::nullopt : std::optional<QString>(node.documents.first().id);
+        items.append({QStringLiteral("collection:") + node.collection.id, collectionsSection,
+                      node.path.join(QStringLiteral(" / ")), IconName::folder,
+                      documentCountDetail(int(node.documents.size())), std::nullopt, false, false,
+                      [weakStore, firstDocument] {
+                          if (weakStore && firstDocument)
+                              weakStore->setActiveDocumentID(*firstDocument);
+                      }});
+    }
+
+    const ViewMode current = m_viewMode ? m_viewMode->mode() : ViewMode::split;
+    const QPointer<ViewModeSetting> weakMode(m_viewMode);
+    const QList<ViewMode> &modes = ViewModes::all();
+    for (int i = 0; i < modes.size(); ++i) {
+        const ViewMode mode = modes[i];
+        const QString raw = ViewModes::rawValue(mode);
+        QString title = QStringLiteral("Show ") + raw;
+        if (mode == ViewMode::split)
+            title += QStringLiteral(" view");
+        IconName icon = IconName::viewColumns;
+        if (mode == ViewMode::editor)
+            icon = IconName::pencilSquare;
+        else if (mode == ViewMode::preview)
+            icon = IconName::eye;
+        items.append({QStringLiteral("mode:") + raw, viewSection, title, icon, std::nullopt,
+                      AppShortcuts::viewMode(i), mode == current, false, [weakMode, mode] {
+                          if (weakMode)
+                              weakMode->setMode(mode);
+                      }});
+    }
+    items.append({QStringLiteral("sidebar"), viewSection,
+                  m_sidebarVisible ? QStringLiteral("Hide sidebar") : QStringLiteral("Show sidebar"),
+                  IconName::panelLeft, std::nullopt, AppShortcuts::toggleSidebar, false, false,
+                  [] { AppNotifications::post(AppNotifications::toggleSidebar); }});
+    return items;
+}
+
+QList<CommandPaletteModel::Item> CommandPaletteModel::shownItems() const
+{
+    return fuzzyFilter(allItems(), m_query, [](const Item &item) { return item.title; });
+}
+
+void CommandPaletteModel::setQuery(const QString &query)
+{
+    if (query == m_query)
+        return;
+    m_query = query;
+    Q_EMIT queryChanged();
+    Q_EMIT itemsChanged();
+    setSelection(0);
+}
+
+void CommandPaletteModel::setSelection(int index)
+{
+    if (index == m_selection)
+        return;
+    m_selection = index;
+    Q_EMIT selectionChanged(index);
+}
+
+void CommandPaletteModel::move(int step)
+{
+    const int n = int(shownItems().size());
+    if (n == 0)
+        return;
+    // Double remainder: the stored selection may be stale or far out of range.
+    setSelection((((m_selection + step) % n) + n) % n);
+}
+
+void CommandPaletteModel::runSelected()
+{
+    const QList<Item> shown = shownItems();
+    if (m_selection < 0 || m_selection >= shown.size())
+        return;
+    const std::function<void()> action = shown.at(m_selection).action;
+    if (m_dismiss)
+        m_dismiss();
+    if (action)
+        action();
+}
+
+void CommandPaletteModel::runItem(int index)
+{
+    const QList<Item> shown = shownItems();
+    if (index < 0 || index >= shown.size())
+        return;
+    // Copy first: the action may change the store and so the list.
+    const std::function<void()> action = shown.at(index).action;
+    if (action)
+        action();
+    if (m_dismiss)
+        m_dismiss();
+}
+
+bool CommandPaletteModel::startsSection(const QList<Item> &shown, int index)
+{
+    if (index < 0 || index >= shown.size())
+        return false;
+    return index == 0 || shown.at(index).section != shown.at(index - 1).section;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "shell/core/IconName.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class DocumentStore;
+class ViewModeSetting;
+
+// The command palette's list and behaviour without the window: one list
+// mixing documents, actions on the open document, collections and view
+// commands, filtered by the fuzzy filter, with a wrapping keyboard
+// selection. The list is rebuilt from the store on every read, so it always
+// follows the store.
+class CommandPaletteModel final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Item
+    {
+        QString id;
+        QString section; // "Documents", "Actions", "Collections" or "View"
+        QString title;   // the text shown and the only text searched
+        IconName icon = IconName::file;
+        std::optional<QString> detail;
+        // Portable key-sequence text, shown only (it binds nothing).
+        std::optional<QString> shortcut;
+        bool checked = false;
+        bool destructive = false;
+        std::function<void()> action;
+    };
+
+    // `store` and `viewMode` are not owned. `sidebarVisible` only picks the
+    // title of the sidebar entry. `dismiss` closes the palette.
+    CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode, bool sidebarVisible,
+                        std::function<void()> dismiss, QObject *parent = nullptr);
+
+    // The full list, in built order.
+    QList<Item> allItems() const;
+    // allItems() filtered and ordered by the current query.
+    QList<Item> shownItems() const;
+
+    QString query() const { return m_query; }
+    // Every change of the query puts the selection back on the first entry.
+    void setQuery(const QString &query);
+
+    int selection() const { return m_selection; }
+    // Also used for hovering; any value is stored, runSelected() checks it.
+    void setSelection(int index);
+    // Moves by `step` through the shown list, wrapping at both ends;
+    // nothing when the list is empty.
+    void move(int step);
+
+    // Return: when the selection indexes a shown entry, dismisses the
+    // palette and then runs the entry; otherwise nothing (it stays open).
+    void runSelected();
+    // Click: runs the shown entry at `index`, then dismisses.
+    void runItem(int index);
+
+    // Whether a section header is drawn above the shown entry at `index`.
+    static bool startsSection(const QList<Item> &shown, int index);
+    // "empty", "1 document", "2 documents".
+    static QString documentCountDetail(int count);
+
+Q_SIGNALS:
+    // The list may have changed (store change or query change).
+    void itemsChanged();
+    void queryChanged();
+    void selectionChanged(int selection);
+
+private:
+    QPointer<DocumentStore> m_store;
+    QPointer<ViewModeSetting> m_viewMode;
+    bool m_sidebarVisible;
+    std::function<void()> m_dismiss;
+    QString m_query;
+    int m_selection = 0;
+};
