@@ -1,0 +1,276 @@
+#include "SidebarTestStore.h"
+
+#include "sidebar/core/SidebarDrag.h"
+
+#include <QMimeData>
+#include <QTest>
+
+#include <memory>
+
+using DropTarget = SidebarModel::DropTarget;
+using Kind = SidebarModel::DropTarget::Kind;
+
+// Which drops the sidebar takes and what they move: documents onto
+// collections and the ungrouped section, collections onto collections within
+// the tree's depth and onto the top-level strip.
+class TestSidebarDrop final : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Work > Notes > Deep; Leaf (top level, no children); Tall > T2 > T3 (a
+    // subtree three levels high); the two fixed collections.
+    struct Fixture
+    {
+        SidebarTestStore t;
+        QMap<QString, QString> ids;
+        QString doc;
+
+        Fixture()
+        {
+            Collection blog;
+            blog.id = QStringLiteral("site-blog");
+            blog.name = QStringLiteral("Blog");
+            blog.createdAt = blog.updatedAt = 1;
+            Collection site = blog;
+            site.id = QStringLiteral("personal-site");
+            site.name = QStringLiteral("Site");
+            t.store->applyPull({}, {blog, site});
+            ids["site-blog"] = blog.id;
+            ids["personal-site"] = site.id;
+            ids["Work"] = t.collection("Work");
+            ids["Notes"] = t.collection("Notes", ids["Work"]);
+            ids["Deep"] = t.collection("Deep", ids["Notes"]);
+            ids["Leaf"] = t.collection("Leaf");
+            ids["Tall"] = t.collection("Tall");
+            ids["T2"] = t.collection("T2", ids["Tall"]);
+            ids["T3"] = t.collection("T3", ids["T2"]);
+            doc = t.document("Doc", ids["Work"]);
+            t.makeModel();
+        }
+
+        SidebarModel &model() { return *t.model; }
+        DropTarget section(const QString &name)
+        {
+            return model().dropTarget(model().rowOfCollection(ids.value(name)));
+        }
+        DropTarget target(const QString &name)
+        {
+            if (name == "ungrouped")
+                return {Kind::Ungrouped, QString()};
+            if (name == "strip")
+                return {Kind::TopLevelStrip, QString()};
+            return section(name);
+        }
+        std::optional<QString> parentOf(const QString &name)
+        {
+            return t.store->collection(ids.value(name))->parentId;
+        }
+    };
+
+    static std::unique_ptr<QMimeData> payload(const QString &kind, const QString &id)
+    {
+        return std::unique_ptr<QMimeData>(kind == "document" ? SidebarDrag::documentMimeData(id)
+                                                             : SidebarDrag::collectionMimeData(id));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_sidebardrop"));
+    }
+
+    void referencePayloads_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("wire form") << QByteArray("{\"id\":\"abc\"}") << "abc" << true;
+        QTest::newRow("extra members are ignored") << QByteArray("{\"id\":\"x\",\"more\":1}") << "x" << true;
+        QTest::newRow("robustness: not JSON") << QByteArray("abc") << "" << false;
+        QTest::newRow("robustness: id not a string") << QByteArray("{\"id\":7}") << "" << false;
+        QTest::newRow("robustness: no id") << QByteArray("{}") << "" << false;
+        QTest::newRow("robustness: an array") << QByteArray("[\"abc\"]") << "" << false;
+    }
+
+    void referencePayloads()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, id);
+        QFETCH(bool, valid);
+        const std::optional<QString> decoded = SidebarDrag::decodeReference(data);
+        QCOMPARE(decoded.has_value(), valid);
+        if (valid)
+            QCOMPARE(*decoded, id);
+    }
+
+    void encodedReferenceIsCompactJSON()
+    {
+        QCOMPARE(SidebarDrag::encodeReference(QStringLiteral("a\"b")), QByteArray("{\"id\":\"a\\\"b\"}"));
+        std::unique_ptr<QMimeData> mime(SidebarDrag::collectionMimeData(QStringLiteral("c1")));
+        QCOMPARE(mime->formats(), QStringList{QStringLiteral("com.tessivo.collection-reference")});
+    }
+
+    void collectionDrops_data()
+    {
+        QTest::addColumn<QString>("dragged");
+        QTest::addColumn<QString>("onto");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("newParent"); // "" = top level, "-" = unchanged
+
+        QTest::newRow("leaf under a level-3 collection lands at level 4") << "Leaf"
+                                                                          << "Deep" << true << "Deep";
+        QTest::newRow("depth: three-level subtree under a level-2 collection is too deep")
+            << "Tall"
+            << "Notes" << false << "-";
+        QTest::newRow("depth: three-level subtree under a leaf root fits") << "Tall"
+                                                                           << "Leaf" << true << "Leaf";
+        QTest::newRow("onto itself") << "Work"
+                                     << "Work" << false << "-";
+        QTest::newRow("onto a descendant") << "Work"
+                                           << "Deep" << false << "-";
+        QTest::newRow("onto its current parent") << "Deep"
+                                                 << "Notes" << false << "-";
+        QTest::newRow("onto a fixed collection") << "Leaf"
+                                                 << "site-blog" << false << "-";
+        QTest::newRow("onto the ungrouped section") << "Leaf"
+                                                    << "ungrouped" << false << "-";
+        QTest::newRow("nested onto the strip goes to the top") << "Notes"
+                                                               << "strip" << true << "";
+        QTest::newRow("top-level onto the strip: taken, unchanged") << "Leaf"
+                                                                    << "strip" << true << "";
+        QTest::newRow("a fixed collection onto the strip changes nothing") << "personal-site"
+                                                                           << "strip" << true << "";
+    }
+
+    void collectionDrops()
+    {
+        QFETCH(QString, dragged);
+        QFETCH(QString, onto);
+        QFETCH(bool, taken);
+        QFETCH(QString, newParent);
+        Fixture f;
+        const std::optional<QString> before = f.parentOf(dragged);
+        const auto mime = payload("collection", f.ids.value(dragged));
+        const DropTarget target = f.target(onto);
+
+        QCOMPARE(f.model().acceptsDrop(target, mime.get()), taken);
+        QCOMPARE(f.model().drop(target, mime.get()), taken);
+        const std::optional<QString> after = f.parentOf(dragged);
+        if (newParent == "-")
+            QCOMPARE(after, before);
+        else if (newParent.isEmpty())
+            QVERIFY(!after);
+        else
+            QCOMPARE(after, std::optional<QString>(f.ids.value(newParent)));
+    }
+
+    void documentDrops_data()
+    {
+        QTest::addColumn<QString>("onto");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("collection"); // "" = none, "-" = unchanged
+        QTest::newRow("onto a collection") << "Leaf" << true << "Leaf";
+        QTest::newRow("onto a nested collection") << "Deep" << true << "Deep";
+        QTest::newRow("onto a fixed collection") << "site-blog" << true << "site-blog";
+        QTest::newRow("onto the ungrouped section") << "ungrouped" << true << "";
+        QTest::newRow("the strip takes collections only") << "strip" << false << "-";
+    }
+
+    void documentDrops()
+    {
+        QFETCH(QString, onto);
+        QFETCH(bool, taken);
+        QFETCH(QString, collection);
+        Fixture f;
+        const auto mime = payload("document", f.doc);
+        QCOMPARE(f.model().acceptsDrop(f.target(onto), mime.get()), taken);
+        QCOMPARE(f.model().drop(f.target(onto), mime.get()), taken);
+        const std::optional<QString> now = f.t.store->document(f.doc)->collectionId;
+        if (collection == "-")
+            QCOMPARE(now, std::optional<QString>(f.ids["Work"]));
+        else if (collection.isEmpty())
+            QVERIFY(!now);
+        else
+            QCOMPARE(now, std::optional<QString>(f.ids.value(collection)));
+    }
+
+    void documentAndRefusedCollectionTogether()
+    {
+        Fixture f;
+        QMimeData mime;
+        mime.setData(SidebarDrag::documentReferenceType, SidebarDrag::encodeReference(f.doc));
+        mime.setData(SidebarDrag::collectionReferenceType, SidebarDrag::encodeReference(f.ids["Deep"]));
+        // Deep already sits in Notes, so only the document is taken.
+        QVERIFY(f.model().drop(f.section("Notes"), &mime));
+        QCOMPARE(f.t.store->document(f.doc)->collectionId, std::optional<QString>(f.ids["Notes"]));
+        QCOMPARE(f.parentOf("Deep"), std::optional<QString>(f.ids["Notes"]));
+    }
+
+    void undecodablePayloadIsNotDelivered()
+    {
+        Fixture f;
+        QMimeData mime;
+        mime.setData(SidebarDrag::documentReferenceType, QByteArray("garbage"));
+        QVERIFY(!f.model().acceptsDrop(f.section("Leaf"), &mime));
+        QVERIFY(!f.model().drop(f.section("Leaf"), &mime));
+    }
+
+    void droppingIntoACollapsedCollectionOpensIt()
+    {
+        Fixture f;
+        f.model().setCollapsed({f.ids["Leaf"], f.ids["Work"]});
+        const auto mime = payload("collection", f.ids["Notes"]);
+        QVERIFY(f.model().drop(f.section("Leaf"), mime.get()));
+        QCOMPARE(f.model().collapsed(), QSet<QString>{f.ids["Work"]});
+        // A move to the top level opens nothing.
+        const auto back = payload("collection", f.ids["Notes"]);
+        f.model().setCollapsed({f.ids["Leaf"]});
+        QVERIFY(f.model().drop(f.target("strip"), back.get()));
+        QCOMPARE(f.model().collapsed(), QSet<QString>{f.ids["Leaf"]});
+    }
+
+    void highlightFollowsTheDraggedCollection()
+    {
+        Fixture f;
+        SidebarModel &m = f.model();
+        // Nothing dragged yet: a document drag lights every section.
+        QVERIFY(m.highlightsDrop(f.section("Notes")));
+        m.beginDrag(m.rowOfCollection(f.ids["Deep"]));
+        QCOMPARE(m.draggingCollectionID(), std::optional<QString>(f.ids["Deep"]));
+        QVERIFY(!m.highlightsDrop(f.section("Notes"))); // its parent
+        QVERIFY(!m.highlightsDrop(f.section("Deep")));  // itself
+        QVERIFY(m.highlightsDrop(f.section("Leaf")));
+        // A fixed header starts no collection drag.
+        m.beginDrag(m.rowOfCollection(f.ids["site-blog"]));
+        QCOMPARE(m.draggingCollectionID(), std::optional<QString>(f.ids["Deep"]));
+        // A document drag clears it, so sections light up again.
+        m.beginDrag(m.rowOfDocument(f.doc));
+        QVERIFY(!m.draggingCollectionID());
+        QVERIFY(m.highlightsDrop(f.section("Notes")));
+    }
+
+    void dragSourcesAndTargetsOfRows()
+    {
+        Fixture f;
+        SidebarModel &m = f.model();
+        const QModelIndex fixedHeader = m.index(m.rowOfCollection(f.ids["site-blog"]));
+        const QModelIndex header = m.index(m.rowOfCollection(f.ids["Work"]));
+        const QModelIndex docRow = m.index(m.rowOfDocument(f.doc));
+        QVERIFY(!(m.flags(fixedHeader) & Qt::ItemIsDragEnabled));
+        QVERIFY(m.flags(header) & Qt::ItemIsDragEnabled);
+        std::unique_ptr<QMimeData> mime(m.mimeData({docRow}));
+        QCOMPARE(SidebarDrag::items(mime.get()),
+                 (QList<SidebarDrag::Item>{{SidebarDrag::Item::Kind::Document, f.doc}}));
+        QVERIFY(m.mimeData({fixedHeader}) == nullptr);
+        // A document row inside Work drops into Work; a spacer takes nothing.
+        QCOMPARE(m.dropTarget(docRow.row()), (DropTarget{Kind::CollectionSection, f.ids["Work"]}));
+        QCOMPARE(m.dropTarget(fixedHeader.row()), (DropTarget{Kind::FixedCollection, f.ids["site-blog"]}));
+        QCOMPARE(m.kind(fixedHeader.row() + 2), SidebarModel::RowKind::SectionSpacer);
+        QCOMPARE(m.dropTarget(fixedHeader.row() + 2).kind, Kind::None);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSidebarDrop)
+#include "tst_sidebardrop.moc"
