@@ -6,12 +6,25 @@
 
 namespace {
 
-// Text where every code unit is one user-perceived character and already in
-// composed form: below the combining marks, without surrogates or CR (which
-// pairs with LF). Latin titles take this path and skip the boundary finder.
+// A code unit that is a whole user-perceived character on its own, in
+// composed form, and never joins its neighbours into one: Latin below the
+// combining marks (but not CR, which pairs with LF), kana without the
+// combining sound marks, CJK ideographs and precomposed Hangul syllables
+// (the jamo that could extend them are not in the set).
+bool standsAlone(char16_t c)
+{
+    if (c < 0x300) {
+        return c != u'\r';
+    }
+    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x4E00 && c <= 0x9FFF) ||
+           (c >= 0xAC00 && c <= 0xD7A3);
+}
+
+// Text where every code unit is one character: most titles take this path
+// and skip normalisation and the boundary finder.
 bool isSimple(QStringView text)
 {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x300 && c != u'\r'; });
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return standsAlone(c.unicode()); });
 }
 
 template <typename Seq>
@@ -70,3 +83,32 @@ std::optional<qint64> fuzzyScore(const QString &query, const QString &text)
     const QString t = text.normalized(QString::NormalizationForm_C);
     return scoreSequences(clusters(q), clusters(t));
 }
+
+namespace FuzzyFilterDetail {
+
+std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text)
+{
+    // Below U+0300 every letter lower-cases to one code unit, except the
+    // dotted capital I, whose full mapping adds a combining dot.
+    const bool latin = std::all_of(text.cbegin(), text.cend(),
+                                   [](QChar c) { return c.unicode() < 0x300 && c.unicode() != 0x130; });
+    if (!latin) {
+        return fuzzyScore(normalizedQuery, text.toLower());
+    }
+    // Filtering lower-cases every entry on every keystroke; a per-thread
+    // buffer saves an allocation each time.
+    thread_local QString lowered;
+    lowered.resize(text.size());
+    QChar *out = lowered.data();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80) {
+            out[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c);
+        } else {
+            out[i] = QChar(char16_t(QChar::toLower(char32_t(c))));
+        }
+    }
+    return fuzzyScore(normalizedQuery, lowered);
+}
+
+} // namespace FuzzyFilterDetail

@@ -21,6 +21,11 @@ std::optional<qint64> fuzzyScore(const QString &query, const QString &text);
 // The query as the filter uses it: trimmed of spaces and tabs, lower-cased.
 QString fuzzyNormalizedQuery(const QString &query);
 
+namespace FuzzyFilterDetail {
+// fuzzyScore of `text` lower-cased, without allocating for ASCII text.
+std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text);
+} // namespace FuzzyFilterDetail
+
 // The entries whose text (from `textOf`) matches `query`, best first, equal
 // scores in input order. An empty (or blank) query keeps every entry.
 template <typename T, typename TextOf>
@@ -32,8 +37,7 @@ QList<T> fuzzyFilter(const QList<T> &entries, const QString &query, TextOf textO
     }
     QList<std::pair<qint64, qsizetype>> scored;
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QString text = QString(textOf(entries.at(i))).toLower();
-        if (const auto score = fuzzyScore(q, text)) {
+        if (const auto score = FuzzyFilterDetail::scoreText(q, textOf(entries.at(i)))) {
             scored.append({*score, i});
         }
     }

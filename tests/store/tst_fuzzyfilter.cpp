@@ -81,6 +81,9 @@ void TestFuzzyFilter::filter_data()
     QTest::newRow("long prefix ranks below short substring")
         << QStringList{u"a"_s + QString(600, u'x'), u"ba"_s} << u"a"_s
         << QStringList{u"ba"_s, u"a"_s + QString(600, u'x')};
+    QTest::newRow("accented capitals lower-cased")
+        << QStringList{u"\u00c9T\u00c9"_s, u"\u00dcBERSICHT"_s, u"ete"_s} << u"\u00e9t"_s
+        << QStringList{u"\u00c9T\u00c9"_s};
     QTest::newRow("no entries") << QStringList() << u"x"_s << QStringList();
     QTest::newRow("full lower-case mapping")
         << QStringList{u"istanbul"_s, u"\u0130STANBUL"_s} << u"i\u0307s"_s << QStringList{u"\u0130STANBUL"_s};
