@@ -37,6 +37,29 @@ struct BufferFree
     void operator()(char *b) const { cmark_get_default_mem_allocator()->free(b); }
 };
 
+// Unpaired surrogates have no UTF-8 form; they show as U+FFFD, as invalid
+// UTF-8 does, rather than as the "?" that the plain conversion writes.
+QString withoutLoneSurrogates(QStringView text)
+{
+    QString copy;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (!c.isSurrogate()) {
+            continue;
+        }
+        if (c.isHighSurrogate() && i + 1 < n && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (copy.isNull()) {
+            copy = text.toString();
+        }
+        copy[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return copy.isNull() ? text.toString() : copy;
+}
+
 } // namespace
 
 QString markdownToHtml(const QString &markdown)
@@ -47,7 +70,8 @@ QString markdownToHtml(const QString &markdown)
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
 
     const qsizetype nul = markdown.indexOf(QChar(u'\0'));
-    const QByteArray utf8 = (nul < 0 ? QStringView(markdown) : QStringView(markdown).left(nul)).toUtf8();
+    const QByteArray utf8 =
+        withoutLoneSurrogates(nul < 0 ? QStringView(markdown) : QStringView(markdown).left(nul)).toUtf8();
 
     const std::unique_ptr<cmark_parser, ParserFree> parser(cmark_parser_new(kOptions));
     if (!parser) {
@@ -59,7 +83,17 @@ QString markdownToHtml(const QString &markdown)
         }
     }
     cmark_parser_feed(parser.get(), utf8.constData(), static_cast<size_t>(utf8.size()));
-    const std::unique_ptr<cmark_node, NodeFree> document(cmark_parser_finish(parser.get()));
+    std::unique_ptr<cmark_node, NodeFree> document;
+    {
+        // While it parses inlines, cmark_parser_finish adds the attached
+        // extensions' trigger characters to a table shared by every parser
+        // and takes them out again afterwards; a finish on another thread
+        // would take "~" or "w" away mid-parse and lose strikethrough or
+        // autolinks. Block parsing (feed) and rendering stay parallel.
+        static std::mutex inlineTableLock;
+        const std::lock_guard<std::mutex> lock(inlineTableLock);
+        document.reset(cmark_parser_finish(parser.get()));
+    }
     if (!document) {
         return {};
     }

@@ -26,8 +26,9 @@ QString markup(const Span &span)
     tex.replace(u'&', QStringLiteral("&amp;"))
         .replace(u'<', QStringLiteral("&lt;"))
         .replace(u'>', QStringLiteral("&gt;"));
-    return QStringLiteral("<span class=\"math\" data-display=\"%1\">").arg(span.display ? u'1' : u'0') + tex +
-           QStringLiteral("</span>");
+    return (span.display ? QStringLiteral("<span class=\"math\" data-display=\"1\">")
+                         : QStringLiteral("<span class=\"math\" data-display=\"0\">")) +
+           tex + QStringLiteral("</span>");
 }
 
 FenceMarker fenceMarker(QStringView text, qsizetype i)
