@@ -1,12 +1,77 @@
+#include "platform/SingleInstance.h"
+#include "platform/UnixSignalWatcher.h"
+#include "shell/AppDelegate.h"
+#include "shell/MainWindow.h"
+#include "shell/SettingsWindow.h"
+#include "shell/core/UpdaterController.h"
+#include "store/DocumentStore.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QIcon>
+#include <QPointer>
+#include <QSessionManager>
+
+#include <csignal>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tessivo"));
     QApplication::setApplicationName(QStringLiteral("Tessivo"));
-    QLabel window(QStringLiteral("Tessivo"));
-    window.resize(1200, 780);
-    window.show();
-    return QApplication::exec();
+    QApplication::setDesktopFileName(QStringLiteral("tessivo"));
+    QApplication app(argc, argv);
+
+    // A second launch hands its arguments to the running app and ends.
+    SingleInstance instance;
+    const QStringList arguments = QApplication::arguments().mid(1);
+    if (instance.forwardToRunningInstance(arguments))
+        return 0;
+    instance.listen();
+
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
+    AppDelegate delegate;
+    QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
+
+    // The store exists (empty) before any window; the main window loads it.
+    DocumentStore::shared();
+    UpdaterController::shared();
+
+    QPointer<MainWindow> window;
+    QPointer<SettingsWindow> settings;
+    const auto makeMainWindow = [&]() -> QWidget * {
+        window = new MainWindow;
+        QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
+        QObject::connect(window, &MainWindow::settingsRequested, &app, [&] {
+            if (!settings)
+                settings = new SettingsWindow;
+            settings->show();
+            settings->raise();
+            settings->activateWindow();
+        });
+        return window;
+    };
+    AppDelegate::setMainWindowFactory(makeMainWindow);
+
+    QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::handleLaunch);
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
+                     [&](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive)
+                             delegate.applicationDidBecomeActive();
+                     });
+
+    // Every way the app can end writes the pending edits first: Quit, the
+    // desktop session ending, and termination signals.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
+                     [&](QSessionManager &) { delegate.applicationWillTerminate(); });
+    UnixSignalWatcher signals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&signals, &UnixSignalWatcher::signalReceived, &app, [] { QCoreApplication::quit(); });
+
+    delegate.applicationDidFinishLaunching();
+    makeMainWindow()->show();
+    delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
+
+    const int status = QApplication::exec();
+    delete settings;
+    delete window;
+    return status;
 }

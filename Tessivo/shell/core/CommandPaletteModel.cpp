@@ -224,6 +224,12 @@ void CommandPaletteModel::runItem(int index)
         m_dismiss();
 }
 
+void CommandPaletteModel::dismiss()
+{
+    if (m_dismiss)
+        m_dismiss();
+}
+
 bool CommandPaletteModel::startsSection(const QList<Item> &shown, int index)
 {
     if (index < 0 || index >= shown.size())

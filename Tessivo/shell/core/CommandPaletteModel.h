@@ -63,6 +63,8 @@ public:
     void runSelected();
     // Click: runs the shown entry at `index`, then dismisses.
     void runItem(int index);
+    // Escape: closes the palette without running anything.
+    void dismiss();
 
     // Whether a section header is drawn above the shown entry at `index`.
     static bool startsSection(const QList<Item> &shown, int index);

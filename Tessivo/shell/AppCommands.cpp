@@ -1,0 +1,149 @@
+#include "shell/AppCommands.h"
+
+#include "shell/core/AppNotifications.h"
+#include "shell/core/AppShortcuts.h"
+#include "shell/core/DetailViewMode.h"
+#include "shell/core/UpdaterController.h"
+#include "store/DocumentStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+
+void postMenuNotification(const QString &name)
+{
+    AppNotifications::post(name);
+}
+
+void postAIAssist(const QString &mode)
+{
+    AppNotifications::post(AppNotifications::aiAssist, {{AppNotifications::modeKey, mode}});
+}
+
+namespace {
+
+// Edit commands go to whichever widget has the keyboard focus, by the slot
+// names Qt's text widgets share.
+void sendToFocus(const char *slot)
+{
+    if (QWidget *focus = QApplication::focusWidget())
+        QMetaObject::invokeMethod(focus, slot);
+}
+
+} // namespace
+
+AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window) : QObject(menuBar)
+{
+    Q_UNUSED(window);
+    QMenu *file = menuBar->addMenu(QStringLiteral("&File"));
+    connect(add(file, QStringLiteral("New Document"), AppShortcuts::newDocument), &QAction::triggered, this,
+            [] { DocumentStore::shared()->createDocument(std::nullopt, QString()); });
+    connect(add(file, QStringLiteral("New Collection\u2026"), AppShortcuts::newCollection),
+            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::newCollection); });
+    file->addSeparator();
+    connect(add(file, QStringLiteral("Settings\u2026"), AppShortcuts::settings), &QAction::triggered, this,
+            &AppCommands::settingsRequested);
+    file->addSeparator();
+    QAction *quit = add(file, QStringLiteral("Quit Tessivo"), AppShortcuts::quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, this, &AppCommands::quitRequested);
+
+    QMenu *edit = menuBar->addMenu(QStringLiteral("&Edit"));
+    const struct
+    {
+        const char *title;
+        QKeySequence::StandardKey key;
+        const char *slot;
+    } editItems[] = {
+        {"Undo", QKeySequence::Undo, "undo"},
+        {"Redo", QKeySequence::Redo, "redo"},
+        {nullptr, QKeySequence::UnknownKey, nullptr},
+        {"Cut", QKeySequence::Cut, "cut"},
+        {"Copy", QKeySequence::Copy, "copy"},
+        {"Paste", QKeySequence::Paste, "paste"},
+        {"Select All", QKeySequence::SelectAll, "selectAll"},
+    };
+    for (const auto &item : editItems) {
+        if (!item.title) {
+            edit->addSeparator();
+            continue;
+        }
+        QAction *action = add(edit, QString::fromLatin1(item.title));
+        // Shown for reference; the focused text widget handles the keys itself.
+        action->setShortcuts(QKeySequence::keyBindings(item.key));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        const char *slot = item.slot;
+        connect(action, &QAction::triggered, this, [slot] { sendToFocus(slot); });
+    }
+
+    QMenu *view = menuBar->addMenu(QStringLiteral("&View"));
+    connect(add(view, QStringLiteral("Command Palette"), AppShortcuts::commandPalette), &QAction::triggered,
+            this, [] { postMenuNotification(AppNotifications::toggleCommandPalette); });
+    connect(add(view, QStringLiteral("Toggle Sidebar"), AppShortcuts::toggleSidebar), &QAction::triggered,
+            this, [] { postMenuNotification(AppNotifications::toggleSidebar); });
+    view->addSeparator();
+    const QList<ViewMode> &modes = ViewModes::all();
+    for (int i = 0; i < modes.size(); ++i) {
+        const ViewMode mode = modes[i];
+        QString title = ViewModes::rawValue(mode);
+        title[0] = title[0].toUpper();
+        connect(add(view, title, AppShortcuts::viewMode(i)), &QAction::triggered, this,
+                [mode] { ViewModeSetting::shared()->setMode(mode); });
+    }
+    view->addSeparator();
+
+    QMenu *document = menuBar->addMenu(QStringLiteral("&Document"));
+    connect(add(document, QStringLiteral("Publish\u2026"), AppShortcuts::publishDocument),
+            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::publishDocument); });
+    connect(add(document, QStringLiteral("Insert Image from Library\u2026"), AppShortcuts::insertImage),
+            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::openMediaLibrary); });
+    document->addSeparator();
+    connect(add(document, QStringLiteral("AI Assistant\u2026"), AppShortcuts::aiAssistant),
+            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::aiAssist); });
+    connect(add(document, QStringLiteral("Refine Selection with AI\u2026")), &QAction::triggered, this,
+            [] { postAIAssist(QStringLiteral("refine")); });
+    connect(add(document, QStringLiteral("Generate with AI\u2026")), &QAction::triggered, this,
+            [] { postAIAssist(QStringLiteral("generate")); });
+    document->addSeparator();
+    connect(add(document, QStringLiteral("Delete Document"), AppShortcuts::deleteDocument),
+            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::deleteDocument); });
+
+    QMenu *help = menuBar->addMenu(QStringLiteral("&Help"));
+    QAction *about = add(help, QStringLiteral("About Tessivo"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &AppCommands::aboutRequested);
+    // Bound to the updater: enabled exactly while it can check.
+    UpdaterController *updater = UpdaterController::shared();
+    QAction *check = add(help, QStringLiteral("Check for Updates\u2026"));
+    check->setEnabled(updater->canCheckForUpdates());
+    connect(updater, &UpdaterController::canCheckForUpdatesChanged, check,
+            [check, updater] { check->setEnabled(updater->canCheckForUpdates()); });
+    connect(check, &QAction::triggered, updater, &UpdaterController::checkForUpdates);
+}
+
+QAction *AppCommands::add(QMenu *menu, const QString &title, const QString &shortcut)
+{
+    QAction *action = menu->addAction(title);
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(QKeySequence(shortcut, QKeySequence::PortableText));
+        // The window's shortcuts work wherever the focus is inside it.
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    m_actions.append(action);
+    return action;
+}
+
+QAction *AppCommands::action(const QString &title) const
+{
+    for (QAction *a : m_actions)
+        if (a->text() == title)
+            return a;
+    return nullptr;
+}
+
+QList<QAction *> AppCommands::actions() const
+{
+    return m_actions;
+}

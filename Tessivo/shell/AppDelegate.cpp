@@ -1,0 +1,132 @@
+#include "shell/AppDelegate.h"
+
+#include "KeyboardShortcuts/core/KeyboardShortcuts.h"
+#include "service/core/AuthManager.h"
+#include "service/core/SyncEngine.h"
+#include "shell/core/GlobalShortcutNames.h"
+#include "store/DocumentStore.h"
+
+#include <QApplication>
+#include <QFutureWatcher>
+#include <QUrl>
+#include <QWidget>
+
+namespace {
+
+std::function<QWidget *()> &mainWindowFactory()
+{
+    static std::function<QWidget *()> factory;
+    return factory;
+}
+
+void raise(QWidget *window)
+{
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [] { newDocumentAnywhere(); });
+    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::toggleWindow(), [] { toggleWindow(); });
+}
+
+void AppDelegate::applicationDidBecomeActive()
+{
+    // Unforced refresh (skipped within its interval), then a sync; each
+    // activation starts its own chain and earlier ones are left to run.
+    QFuture<void> refresh = AuthManager::shared()->refreshSession(false);
+    if (refresh.isFinished()) {
+        SyncEngine::shared()->sync();
+        return;
+    }
+    auto *watcher = new QFutureWatcher<void>(qApp);
+    connect(watcher, &QFutureWatcher<void>::finished, watcher, [watcher] {
+        watcher->deleteLater();
+        SyncEngine::shared()->sync();
+    });
+    watcher->setFuture(refresh);
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
+{
+    if (!hasVisibleWindows)
+        showMainWindow();
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    DocumentStore::shared()->flushPendingSaves();
+}
+
+void AppDelegate::handleLaunch(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        const QUrl url(argument);
+        if (url.scheme() == QLatin1String("tessivo"))
+            Q_EMIT urlOpened(argument);
+    }
+    // There is no dock icon here: launching the app again is how the user
+    // asks for its window, so it comes forward even when already visible.
+    QWidget *window = mainWindow();
+    const bool visible = window && window->isVisible() && !window->isMinimized();
+    applicationShouldHandleReopen(visible);
+    if (visible)
+        raise(window);
+}
+
+void AppDelegate::newDocumentAnywhere()
+{
+    showMainWindow();
+    DocumentStore::shared()->createDocument(std::nullopt, QString());
+}
+
+void AppDelegate::toggleWindow()
+{
+    QWidget *window = mainWindow();
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive && window && window->isActiveWindow()) {
+        // Hiding the application: every window goes away, the app keeps running.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->isWindow())
+                w->hide();
+        return;
+    }
+    showMainWindow();
+}
+
+QWidget *AppDelegate::mainWindow()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        if (w->isWindow() && w->objectName().startsWith(QLatin1String("main")))
+            return w;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        if (w->isWindow() && (type == Qt::Window) && !w->testAttribute(Qt::WA_DontShowOnScreen))
+            return w;
+    }
+    return nullptr;
+}
+
+void AppDelegate::showMainWindow()
+{
+    QWidget *window = mainWindow();
+    if (!window && mainWindowFactory())
+        window = mainWindowFactory()();
+    if (window)
+        raise(window);
+}
+
+void AppDelegate::setMainWindowFactory(std::function<QWidget *()> factory)
+{
+    mainWindowFactory() = std::move(factory);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+// The application's lifecycle: registers the two global shortcuts at launch,
+// refreshes the session and syncs each time the app becomes active, brings
+// the main window back when the app is launched again, keeps running when
+// the last window closes, and writes every pending edit when it ends.
+// Holds no state of its own; it reaches everything through shared instances.
+class AppDelegate final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(QObject *parent = nullptr);
+
+    void applicationDidFinishLaunching();
+    void applicationDidBecomeActive();
+    // Returns true in every case; shows the main window when none is visible.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
+    // Writes all pending documents, the collections and the state at once.
+    void applicationWillTerminate();
+
+    // Another launch handed over its arguments: a "tessivo:" URL is passed
+    // on (the browser sign-in callback); the app reopens either way.
+    void handleLaunch(const QStringList &arguments);
+
+    static void newDocumentAnywhere();
+    static void toggleWindow();
+    // The first top-level window whose object name starts with "main"; else
+    // the first visible-capable ordinary window (no dialogs, popups or tool
+    // windows); else none.
+    static QWidget *mainWindow();
+    // Brings the main window forward, creating it when none exists.
+    static void showMainWindow();
+    // Makes the main window when none exists (the window system's reopen).
+    static void setMainWindowFactory(std::function<QWidget *()> factory);
+
+Q_SIGNALS:
+    // A "tessivo:" URL reached the app (browser sign-in callback).
+    void urlOpened(const QString &url);
+};

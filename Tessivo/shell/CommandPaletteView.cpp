@@ -1,0 +1,350 @@
+#include "shell/CommandPaletteView.h"
+
+#include "shell/Icon.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/DocumentStore.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int rowHeight = 34;
+constexpr int rowSpacing = 1;
+constexpr int listSidePadding = 6;
+constexpr int listBottomPadding = 8;
+constexpr int maxListHeight = 400;
+
+QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal)
+{
+    QFont font;
+    font.setPixelSize(qRound(points));
+    font.setWeight(weight);
+    return font;
+}
+
+QColor withAlpha(QColor color, qreal alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+} // namespace
+
+// The rows and section headers, painted in one widget; its height follows
+// the content and the scroll area around it limits what shows.
+class PaletteList final : public QWidget
+{
+public:
+    explicit PaletteList(CommandPaletteModel *model, QWidget *parent) : QWidget(parent), m_model(model)
+    {
+        setMouseTracking(true);
+        setAttribute(Qt::WA_Hover);
+    }
+
+    void setItems(const QList<CommandPaletteModel::Item> &items)
+    {
+        m_items = items;
+        m_rows.clear();
+        int y = 0;
+        for (int i = 0; i < m_items.size(); ++i) {
+            if (CommandPaletteModel::startsSection(m_items, i)) {
+                y += i == 0 ? 8 : 14;
+                y += QFontMetrics(headerFont()).height() + 4;
+            }
+            m_rows.append(QRect(listSidePadding, y, width() - 2 * listSidePadding, rowHeight));
+            y += rowHeight + rowSpacing;
+        }
+        m_contentHeight = m_items.isEmpty() ? 0 : y - rowSpacing + listBottomPadding;
+        setFixedHeight(m_contentHeight);
+        update();
+    }
+
+    int contentHeight() const { return m_contentHeight; }
+    QRect rowRect(int index) const
+    {
+        if (index < 0 || index >= m_rows.size())
+            return {};
+        QRect r = m_rows[index];
+        r.setWidth(width() - 2 * listSidePadding);
+        return r;
+    }
+    int rowAt(const QPoint &pos) const
+    {
+        for (int i = 0; i < m_rows.size(); ++i)
+            if (rowRect(i).contains(pos))
+                return i;
+        return -1;
+    }
+
+protected:
+    static QFont headerFont() { return systemFont(11, QFont::DemiBold); }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPalette pal = palette();
+        const QColor primary = pal.color(QPalette::WindowText);
+        const QColor secondary = Icon::secondaryColor(pal);
+        const QColor tertiary = Icon::tertiaryColor(pal);
+        const QColor red(0xE5, 0x48, 0x4D);
+        const qreal dpr = devicePixelRatioF();
+
+        for (int i = 0; i < m_items.size(); ++i) {
+            const CommandPaletteModel::Item &item = m_items[i];
+            const QRect row = rowRect(i);
+            if (CommandPaletteModel::startsSection(m_items, i)) {
+                painter.setFont(headerFont());
+                painter.setPen(tertiary);
+                const int h = QFontMetrics(headerFont()).height();
+                painter.drawText(QRect(listSidePadding + 12, row.top() - 4 - h, row.width() - 24, h),
+                                 Qt::AlignLeft | Qt::AlignVCenter, item.section);
+            }
+            if (i == m_model->selection()) {
+                QPainterPath path;
+                path.addRoundedRect(QRectF(row), 7, 7);
+                painter.fillPath(path, withAlpha(primary, 0.08));
+            }
+            int x = row.left() + 10;
+            const int centreY = row.center().y();
+            // Icon: 15 points in an 18-wide frame.
+            const QPixmap icon = Icon::pixmap(item.icon, 15, item.destructive ? red : secondary, dpr);
+            painter.drawPixmap(x + 1, centreY - 15 / 2, icon);
+            x += 18 + 10;
+
+            int right = row.right() - 10;
+            const QFont small = systemFont(12);
+            const QFontMetrics smallMetrics(small);
+            if (item.shortcut) {
+                const QString text = CommandPaletteView::shortcutText(*item.shortcut);
+                const int w = smallMetrics.horizontalAdvance(text);
+                painter.setFont(small);
+                painter.setPen(tertiary);
+                painter.drawText(QRect(right - w, row.top(), w, row.height()), Qt::AlignVCenter, text);
+                right -= w + 10;
+            }
+            if (item.checked) {
+                painter.drawPixmap(right - 14, centreY - 7,
+                                   Icon::pixmap(IconName::check, 14, secondary, dpr));
+                right -= 14 + 10;
+            }
+            if (item.detail) {
+                // Digits of the system font are tabular already.
+                const QFont detailFont = small;
+                const int w = QFontMetrics(detailFont).horizontalAdvance(*item.detail);
+                painter.setFont(detailFont);
+                painter.setPen(tertiary);
+                painter.drawText(QRect(right - w, row.top(), w, row.height()), Qt::AlignVCenter,
+                                 *item.detail);
+                right -= w + 10;
+            }
+            const QFont titleFont = systemFont(14);
+            painter.setFont(titleFont);
+            painter.setPen(item.destructive ? red : primary);
+            const int available = qMax(0, right - 8 + 10 - x);
+            const QString title = QFontMetrics(titleFont).elidedText(item.title, Qt::ElideRight, available);
+            painter.drawText(QRect(x, row.top(), available, row.height()), Qt::AlignVCenter, title);
+        }
+    }
+
+    void resizeEvent(QResizeEvent *) override { update(); }
+
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        const int row = rowAt(event->position().toPoint());
+        if (row >= 0 && row != m_model->selection()) {
+            m_model->setSelection(row);
+        }
+    }
+
+    void mousePressEvent(QMouseEvent *event) override { event->accept(); }
+
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() != Qt::LeftButton)
+            return;
+        const int row = rowAt(event->position().toPoint());
+        if (row >= 0)
+            m_model->runItem(row);
+    }
+
+private:
+    CommandPaletteModel *m_model;
+    QList<CommandPaletteModel::Item> m_items;
+    QList<QRect> m_rows;
+    int m_contentHeight = 0;
+};
+
+CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()> dismiss,
+                                       DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent)
+    : QWidget(parent), m_model(new CommandPaletteModel(store ? store : DocumentStore::shared(),
+                                                       viewMode ? viewMode : ViewModeSetting::shared(),
+                                                       sidebarVisible, std::move(dismiss), this))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedWidth(panelWidth);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *searchRow = new QWidget(this);
+    searchRow->setFixedHeight(50);
+    auto *rowLayout = new QHBoxLayout(searchRow);
+    rowLayout->setContentsMargins(16, 0, 16, 0);
+    rowLayout->setSpacing(10);
+    auto *searchIcon = new Icon(IconName::search, 16, searchRow);
+    searchIcon->setColor(Icon::secondaryColor(palette()));
+    rowLayout->addWidget(searchIcon);
+    m_field = new QLineEdit(searchRow);
+    m_field->setFrame(false);
+    m_field->setFont(systemFont(16));
+    m_field->setPlaceholderText(QStringLiteral("Search documents or run a command\u2026"));
+    m_field->setAttribute(Qt::WA_MacShowFocusRect, false);
+    m_field->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; }"));
+    m_field->installEventFilter(this);
+    rowLayout->addWidget(m_field, 1);
+    auto *esc = new QLabel(QStringLiteral("esc"), searchRow);
+    esc->setFont(systemFont(11, QFont::Medium));
+    const QColor text = palette().color(QPalette::WindowText);
+    esc->setStyleSheet(QStringLiteral("QLabel { color: rgba(%1,%2,%3,0.35); background: rgba(%1,%2,%3,0.06);"
+                                      " border-radius: 5px; padding: 2px 6px; }")
+                           .arg(text.red())
+                           .arg(text.green())
+                           .arg(text.blue()));
+    rowLayout->addWidget(esc);
+    layout->addWidget(searchRow);
+
+    auto *divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFixedHeight(1);
+    divider->setStyleSheet(QStringLiteral("QFrame { border: none; background: rgba(%1,%2,%3,0.12); }")
+                               .arg(text.red())
+                               .arg(text.green())
+                               .arg(text.blue()));
+    layout->addWidget(divider);
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_list = new PaletteList(m_model, m_scroll);
+    m_list->setAutoFillBackground(false);
+    m_scroll->setWidget(m_list);
+    layout->addWidget(m_scroll);
+
+    m_empty = new QLabel(QStringLiteral("No results found."), this);
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setFont(systemFont(14));
+    m_empty->setContentsMargins(0, 28, 0, 28);
+    QPalette emptyPalette = m_empty->palette();
+    emptyPalette.setColor(QPalette::WindowText, Icon::secondaryColor(palette()));
+    m_empty->setPalette(emptyPalette);
+    layout->addWidget(m_empty);
+
+    connect(m_field, &QLineEdit::textChanged, m_model, &CommandPaletteModel::setQuery);
+    connect(m_model, &CommandPaletteModel::itemsChanged, this, &CommandPaletteView::rebuild);
+    connect(m_model, &CommandPaletteModel::selectionChanged, this, [this] {
+        m_list->update();
+        scrollToSelection();
+    });
+    rebuild();
+}
+
+QString CommandPaletteView::shortcutText(const QString &portable)
+{
+    return QKeySequence(portable, QKeySequence::PortableText).toString(QKeySequence::NativeText);
+}
+
+void CommandPaletteView::rebuild()
+{
+    const QList<CommandPaletteModel::Item> shown = m_model->shownItems();
+    m_list->setFixedWidth(panelWidth);
+    m_list->setItems(shown);
+    const bool empty = shown.isEmpty();
+    m_scroll->setVisible(!empty);
+    m_empty->setVisible(empty);
+    m_scroll->setFixedHeight(qMin(maxListHeight, m_list->contentHeight()));
+    adjustSize();
+}
+
+void CommandPaletteView::scrollToSelection()
+{
+    const QRect row = m_list->rowRect(m_model->selection());
+    if (!row.isNull())
+        m_scroll->ensureVisible(row.center().x(), row.center().y(), 0, row.height() / 2 + 1);
+}
+
+QRect CommandPaletteView::rowRect(int index) const
+{
+    const QRect row = m_list->rowRect(index);
+    if (row.isNull())
+        return {};
+    return QRect(m_list->mapTo(this, row.topLeft()), row.size());
+}
+
+bool CommandPaletteView::showsEmptyMessage() const
+{
+    return !m_empty->isHidden();
+}
+
+bool CommandPaletteView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        switch (key->key()) {
+        case Qt::Key_Down:
+            m_model->move(1);
+            return true;
+        case Qt::Key_Up:
+            m_model->move(-1);
+            return true;
+        case Qt::Key_Escape:
+            m_model->dismiss();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            m_model->runSelected();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CommandPaletteView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(bounds, 12, 12);
+    QColor base = palette().color(QPalette::Window);
+    base.setAlphaF(0.97f);
+    painter.fillPath(path, base);
+    painter.setPen(QPen(withAlpha(palette().color(QPalette::WindowText), 0.12), 1));
+    painter.drawPath(path);
+}
+
+void CommandPaletteView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_focusRequested)
+        return;
+    m_focusRequested = true;
+    // Focus on the next turn of the event loop, once the overlay is shown.
+    QTimer::singleShot(0, this, [this] { m_field->setFocus(Qt::OtherFocusReason); });
+}

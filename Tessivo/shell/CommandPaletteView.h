@@ -1,0 +1,56 @@
+#pragma once
+
+#include "shell/core/CommandPaletteModel.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class DocumentStore;
+class QLabel;
+class QLineEdit;
+class QScrollArea;
+class ViewModeSetting;
+class PaletteList;
+
+// The floating search panel over the main window: one field searching a
+// mixed list of documents, actions, collections and view commands. Up and
+// Down move the highlight (wrapping), Return runs it, Escape closes; a click
+// runs a row, hovering highlights it.
+class CommandPaletteView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `store` and `viewMode` default to the shared instances.
+    CommandPaletteView(bool sidebarVisible, std::function<void()> dismiss, DocumentStore *store = nullptr,
+                       ViewModeSetting *viewMode = nullptr, QWidget *parent = nullptr);
+
+    CommandPaletteModel *model() const { return m_model; }
+    QLineEdit *searchField() const { return m_field; }
+    // Rectangle of the shown entry at `index`, in this widget's coordinates
+    // (empty when not laid out).
+    QRect rowRect(int index) const;
+    bool showsEmptyMessage() const;
+
+    static constexpr int panelWidth = 580;
+
+    // The platform notation of a portable shortcut text ("Ctrl+Shift+P").
+    static QString shortcutText(const QString &portable);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void rebuild();
+    void scrollToSelection();
+
+    CommandPaletteModel *m_model;
+    QLineEdit *m_field;
+    QScrollArea *m_scroll;
+    PaletteList *m_list;
+    QLabel *m_empty;
+    bool m_focusRequested = false;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class CommandPaletteView;
+class DocumentStore;
+class IconButton;
+class PaletteOverlay;
+class QVariantAnimation;
+class QSettings;
+class StartupSequence;
+class PaneChrome;
+
+// The main window's content: the sidebar beside the document detail pane on
+// a backdrop, the sidebar toggle, the command palette overlay, drops of files
+// anywhere on the window, and the application's start-up task (load the
+// store, start sync, refresh the session, sync), started when first shown.
+class ContentView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `settings` holds "sidebarVisible" (the application's default settings
+    // when null; not owned). `store` defaults to the shared store.
+    explicit ContentView(DocumentStore *store = nullptr, QSettings *settings = nullptr,
+                         QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    bool sidebarVisible() const { return m_sidebarVisible; }
+    bool paletteOpen() const { return m_paletteOpen; }
+    CommandPaletteView *commandPalette() const;
+    QWidget *sidebarPane() const { return m_sidebarPane; }
+    QWidget *detailPane() const { return m_detailPane; }
+    IconButton *sidebarToggle() const { return m_toggle; }
+
+    // Flips the sidebar (animated) and stores the choice under "sidebarVisible".
+    void toggleSidebar();
+    // Opens or closes the command palette.
+    void togglePalette();
+    void setPaletteOpen(bool open);
+
+    // Replaces the start-up steps (before the view is first shown); by
+    // default the shared store, sync engine and session.
+    void setStartupSteps(std::function<StartupSequence *(QObject *parent)> factory);
+    // Whether the start-up task ran to its end.
+    bool isStartupFinished() const;
+
+    static constexpr int sidebarWidth = 260;
+    static constexpr int minimumWidth = 760;
+    static constexpr int minimumHeight = 480;
+
+Q_SIGNALS:
+    void sidebarVisibleChanged(bool visible);
+    void paletteOpenChanged(bool open);
+    void startupFinished();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    QSettings *settings() const;
+    void layoutPanes();
+    void updateToggleHelp();
+    QWidget *makeSidebar();
+    QWidget *makeDetail();
+
+    DocumentStore *m_store;
+    QSettings *m_settings;
+    bool m_sidebarVisible = true;
+    bool m_paletteOpen = false;
+    // 1 with the sidebar shown, 0 hidden; animated between.
+    qreal m_sidebarFraction = 1.0;
+    QVariantAnimation *m_sidebarAnimation;
+    QWidget *m_sidebarPane;
+    QWidget *m_sidebarContent;
+    QWidget *m_detailPane;
+    PaneChrome *m_chrome;
+    IconButton *m_toggle;
+    QPointer<PaletteOverlay> m_overlay;
+    StartupSequence *m_startup = nullptr;
+    std::function<StartupSequence *(QObject *parent)> m_startupFactory;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QMainWindow>
+
+class AppCommands;
+class ContentView;
+class DocumentStore;
+
+// The single main window ("main"): the content view and the menu bar.
+// Closing it only hides it; the application keeps running.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(DocumentStore *store = nullptr, QWidget *parent = nullptr);
+
+    ContentView *contentView() const { return m_content; }
+    AppCommands *commands() const { return m_commands; }
+
+    // Identifier of the main window; AppDelegate finds the window by its prefix.
+    static inline const QString identifier = QStringLiteral("main");
+    static constexpr int defaultWidth = 1200;
+    static constexpr int defaultHeight = 780;
+
+Q_SIGNALS:
+    void settingsRequested();
+    void quitRequested();
+
+private:
+    void showAbout();
+
+    ContentView *m_content;
+    AppCommands *m_commands;
+};
