@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPainterPath>
+#include <QPalette>
+#include <QRectF>
+#include <QWidget>
+
+// Colours, fonts and shapes shared by the sidebar's views. Sizes are in
+// device-independent pixels, fonts in pixels, so that the sidebar keeps its
+// proportions whatever the desktop's font size.
+namespace SidebarStyle {
+
+// The two brand colours; every brand gradient runs from the second to the first.
+QColor brandPrimary();
+QColor brandSecondary();
+
+// The text colour at `opacity`: the fills and outlines of rows and buttons.
+QColor primary(const QPalette &palette, qreal opacity);
+QColor secondary(const QPalette &palette);
+QColor tertiary(const QPalette &palette);
+QColor accent(const QPalette &palette);
+
+// The desktop font at `pixelSize` and `weight`.
+QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
+// The same with digits of equal width, for counts and times.
+QFont monospacedDigitsFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+// A rounded rectangle with the given corner radius.
+QPainterPath roundedRect(const QRectF &rect, qreal radius);
+
+// The background of the whole sidebar: the window colour, a shade apart
+// from the editor beside it.
+QColor background(const QPalette &palette);
+
+} // namespace SidebarStyle

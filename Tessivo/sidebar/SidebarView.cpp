@@ -1,0 +1,270 @@
+#include "sidebar/SidebarView.h"
+
+#include "editor/FileDrop.h"
+#include "service/core/AuthManager.h"
+#include "service/core/SyncEngine.h"
+#include "shell/core/AppNotifications.h"
+#include "sidebar/SidebarDialogs.h"
+#include "sidebar/SidebarFooterRows.h"
+#include "sidebar/SidebarHeader.h"
+#include "sidebar/SidebarListView.h"
+#include "sidebar/SidebarStyle.h"
+#include "sidebar/core/SidebarFooter.h"
+#include "sidebar/core/SidebarModel.h"
+#include "sidebar/core/SidebarTexts.h"
+#include "store/DocumentStore.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+SidebarView::SidebarView(QWidget *parent) : QWidget(parent)
+{
+    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared());
+}
+
+SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                         QWidget *parent)
+    : QWidget(parent)
+{
+    build(store, settings, auth, sync);
+}
+
+SidebarView::~SidebarView() = default;
+
+void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync)
+{
+    m_auth = auth;
+    m_model = new SidebarModel(store, settings, this);
+    m_model->setSiteURLProvider([this]() -> std::optional<QUrl> {
+        return m_auth ? SidebarFooter::siteURL(m_serviceBaseURL, m_auth->site()) : std::nullopt;
+    });
+    m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
+        return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
+    };
+    m_importer = [](const QList<QUrl> &files) { FileDrop::handle(files, std::nullopt, nullptr); };
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(30);
+
+    auto *header = new QVBoxLayout;
+    header->setContentsMargins(12, 6, 12, 10);
+    header->setSpacing(12);
+    header->addWidget(new BrandRow(this));
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
+    m_create = new CreateSplitButton([this] { m_model->store()->createDocument(std::nullopt, QString()); },
+                                     [this] { beginNewCollection(); }, [this] { openMarkdownFiles(); }, this);
+    const QString paletteShortcut = QKeySequence(Qt::CTRL | Qt::Key_K).toString(QKeySequence::NativeText);
+    m_palette = new SidebarIconButton(
+        IconName::command, SidebarTexts::commandPaletteHelp().arg(paletteShortcut),
+        [] { AppNotifications::post(AppNotifications::toggleCommandPalette); }, this);
+    buttons->addWidget(m_create, 1);
+    buttons->addWidget(m_palette);
+    header->addLayout(buttons);
+    layout->addLayout(header);
+
+    m_list = new SidebarListView(m_model, this);
+    layout->addWidget(m_list, 1);
+
+    auto *footer = new QVBoxLayout;
+    footer->setContentsMargins(8, 8, 8, 8);
+    footer->setSpacing(2);
+    m_status = new SyncStatusRow(auth, sync, QString(), this);
+    m_account = new AccountRow(
+        [this] {
+            if (m_openSettings)
+                m_openSettings();
+        },
+        auth, this);
+    footer->addWidget(m_status);
+    footer->addWidget(m_account);
+    layout->addLayout(footer);
+
+    connect(AppNotifications::instance(), &AppNotifications::posted, this,
+            [this](const QString &name, const QVariantMap &) {
+                if (name == AppNotifications::newCollection)
+                    beginNewCollection();
+            });
+    connect(m_model, &SidebarModel::openURLRequested, this, [](const QUrl &url) {
+        if (url.isValid() && !url.host().isEmpty())
+            QDesktopServices::openUrl(url);
+    });
+    connect(m_model, &SidebarModel::creatingCollectionChanged, this, &SidebarView::showNewCollectionPrompt);
+    connect(m_model, &SidebarModel::renamingChanged, this, &SidebarView::showRenamePrompt);
+    connect(m_model, &SidebarModel::collectionToDeleteChanged, this, &SidebarView::showDeleteCollection);
+    connect(m_model, &SidebarModel::documentToDeleteChanged, this, &SidebarView::showDeleteDocument);
+}
+
+void SidebarView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), SidebarStyle::background(palette()));
+}
+
+void SidebarView::beginNewCollection()
+{
+    m_model->beginNewCollection();
+}
+
+void SidebarView::setFilePicker(FilePicker picker)
+{
+    if (picker)
+        m_filePicker = std::move(picker);
+}
+
+void SidebarView::setImporter(Importer importer)
+{
+    if (importer)
+        m_importer = std::move(importer);
+}
+
+void SidebarView::setOpenSettingsAction(std::function<void()> action)
+{
+    m_openSettings = std::move(action);
+}
+
+void SidebarView::setServiceBaseURL(const QUrl &url)
+{
+    m_serviceBaseURL = url;
+    m_model->setServiceBaseURL(url);
+    m_status->setServiceHost(url.host());
+}
+
+QStringList SidebarView::nameFilters()
+{
+    QStringList patterns;
+    for (const QString &extension :
+         {QStringLiteral("md"), QStringLiteral("markdown"), QStringLiteral("mdown"), QStringLiteral("mkd"),
+          QStringLiteral("mkdn"), QStringLiteral("mdwn"), QStringLiteral("txt")}) {
+        if (FileDrop::markdownExtensions().contains(extension))
+            patterns << QStringLiteral("*.") + extension;
+    }
+    return {QStringLiteral("Markdown and text files (%1)").arg(patterns.join(u' '))};
+}
+
+QList<QUrl> SidebarView::markdownFiles(const QList<QUrl> &chosen)
+{
+    QList<QUrl> files;
+    for (const QUrl &url : chosen) {
+        if (FileDrop::markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
+            files.append(url);
+    }
+    return files;
+}
+
+void SidebarView::openMarkdownFiles()
+{
+    const QList<QUrl> files =
+        markdownFiles(m_filePicker(this, SidebarTexts::openFilesMessage(), nameFilters()));
+    if (!files.isEmpty())
+        m_importer(files);
+}
+
+SidebarPrompt *SidebarView::openPrompt(const QString &title, const QString &message,
+                                       const QString &acceptText, const QString &text)
+{
+    closePrompt();
+    auto *prompt = new SidebarPrompt(title, message, acceptText, this);
+    prompt->setAttribute(Qt::WA_DeleteOnClose);
+    prompt->field()->setText(text);
+    prompt->field()->selectAll();
+    m_prompt = prompt;
+    return prompt;
+}
+
+void SidebarView::closePrompt()
+{
+    if (SidebarPrompt *prompt = m_prompt) {
+        m_prompt = nullptr;
+        prompt->disconnect(this);
+        prompt->close();
+    }
+}
+
+void SidebarView::showNewCollectionPrompt(bool shown)
+{
+    if (!shown) {
+        if (m_prompt && m_prompt->property("role").toString() == QLatin1String("new"))
+            closePrompt();
+        return;
+    }
+    SidebarPrompt *prompt =
+        openPrompt(SidebarTexts::newCollectionTitle(), SidebarTexts::newCollectionMessage(),
+                   SidebarTexts::create(), m_model->newCollectionName());
+    prompt->setProperty("role", QStringLiteral("new"));
+    connect(prompt->field(), &QLineEdit::textChanged, m_model, &SidebarModel::setNewCollectionName);
+    connect(prompt, &QDialog::accepted, this, [this] { m_model->createCollection(); });
+    connect(prompt, &QDialog::rejected, this, [this] { m_model->cancelNewCollection(); });
+    prompt->open();
+}
+
+void SidebarView::showRenamePrompt()
+{
+    if (!m_model->renaming()) {
+        if (m_prompt && m_prompt->property("role").toString() == QLatin1String("rename"))
+            closePrompt();
+        return;
+    }
+    SidebarPrompt *prompt = openPrompt(SidebarTexts::renameCollectionTitle(), QString(),
+                                       SidebarTexts::rename(), m_model->renameText());
+    prompt->setProperty("role", QStringLiteral("rename"));
+    connect(prompt->field(), &QLineEdit::textChanged, m_model, &SidebarModel::setRenameText);
+    connect(prompt, &QDialog::accepted, this, [this] { m_model->confirmRename(); });
+    connect(prompt, &QDialog::rejected, this, [this] { m_model->dismissRename(); });
+    prompt->open();
+}
+
+void SidebarView::closeConfirmation()
+{
+    if (QMessageBox *box = m_confirmation) {
+        m_confirmation = nullptr;
+        box->disconnect(this);
+        box->close();
+    }
+}
+
+void SidebarView::showDeleteCollection()
+{
+    if (!m_model->collectionToDelete())
+        return;
+    closeConfirmation();
+    QMessageBox *box =
+        makeConfirmation(m_model->deleteCollectionTitle(), SidebarTexts::deleteCollectionMessage(),
+                         SidebarTexts::deleteCollectionButton(), this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_confirmation = box;
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole)
+            m_model->confirmDeleteCollection();
+        else
+            m_model->dismissDeleteCollection();
+    });
+    box->open();
+}
+
+void SidebarView::showDeleteDocument()
+{
+    if (!m_model->documentToDelete())
+        return;
+    closeConfirmation();
+    QMessageBox *box = makeConfirmation(m_model->deleteDocumentTitle(), SidebarTexts::deleteDocumentMessage(),
+                                        SidebarTexts::deleteDocumentButton(), this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_confirmation = box;
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole)
+            m_model->confirmDeleteDocument();
+        else
+            m_model->dismissDeleteDocument();
+    });
+    box->open();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "sidebar/SidebarDialogs.h"
+
+#include <QList>
+#include <QMessageBox>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class AccountRow;
+class AuthManager;
+class CreateSplitButton;
+class DocumentStore;
+class QSettings;
+class SidebarIconButton;
+class SidebarListView;
+class SidebarModel;
+class SyncEngine;
+class SyncStatusRow;
+
+// The left pane of the main window: the product mark and create buttons,
+// the scrolling tree of collections and documents, and the sync status and
+// account rows. It keeps only view state; every change to documents or
+// collections goes to the store through its SidebarModel.
+class SidebarView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Chooses files to import; an empty list when the user cancels.
+    using FilePicker =
+        std::function<QList<QUrl>(QWidget *parent, const QString &message, const QStringList &nameFilters)>;
+    // Turns chosen Markdown files into documents.
+    using Importer = std::function<void(const QList<QUrl> &files)>;
+
+    // The sidebar of the shared store, sign-in state and sync engine.
+    explicit SidebarView(QWidget *parent = nullptr);
+    // A sidebar of its own store and settings (tests); `auth` and `sync` may
+    // be null, which shows the signed-out footer.
+    SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                QWidget *parent = nullptr);
+    ~SidebarView() override;
+
+    SidebarModel *model() const { return m_model; }
+    SidebarListView *listView() const { return m_list; }
+    CreateSplitButton *createButton() const { return m_create; }
+    SidebarIconButton *paletteButton() const { return m_palette; }
+    SyncStatusRow *syncStatusRow() const { return m_status; }
+    AccountRow *accountRow() const { return m_account; }
+
+    // The New Collection prompt for a top-level collection with nothing to move.
+    void beginNewCollection();
+    // The Open File dialog: Markdown and text files become documents.
+    void openMarkdownFiles();
+
+    void setFilePicker(FilePicker picker);
+    void setImporter(Importer importer);
+    // What the account row does (the shell opens its settings window).
+    void setOpenSettingsAction(std::function<void()> action);
+    // Where the service lives: the blog link, the user's site and the
+    // status tooltip follow it.
+    void setServiceBaseURL(const QUrl &url);
+
+    // The prompt or confirmation on screen, if any.
+    SidebarPrompt *activePrompt() const { return m_prompt; }
+    QMessageBox *activeConfirmation() const { return m_confirmation; }
+
+    // The chosen files whose extension, in any case, is a Markdown or text
+    // extension, in the order chosen.
+    static QList<QUrl> markdownFiles(const QList<QUrl> &chosen);
+    // The dialog's filter of Markdown and text files.
+    static QStringList nameFilters();
+
+    QSize sizeHint() const override { return {260, 700}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync);
+    void showNewCollectionPrompt(bool shown);
+    void showRenamePrompt();
+    void showDeleteCollection();
+    void showDeleteDocument();
+    SidebarPrompt *openPrompt(const QString &title, const QString &message, const QString &acceptText,
+                              const QString &text);
+    void closePrompt();
+    void closeConfirmation();
+
+    SidebarModel *m_model = nullptr;
+    SidebarListView *m_list = nullptr;
+    CreateSplitButton *m_create = nullptr;
+    SidebarIconButton *m_palette = nullptr;
+    SyncStatusRow *m_status = nullptr;
+    AccountRow *m_account = nullptr;
+    QPointer<AuthManager> m_auth;
+    QPointer<SidebarPrompt> m_prompt;
+    QPointer<QMessageBox> m_confirmation;
+    FilePicker m_filePicker;
+    Importer m_importer;
+    std::function<void()> m_openSettings;
+    QUrl m_serviceBaseURL;
+};
