@@ -7,12 +7,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // "id>parent:position" entries; a missing ">parent" means top level.
-QList<Collection> collections(const QStringList &specs)
+QList<Collection> collections(const QStringList &layout)
 {
     QList<Collection> list;
-    for (const QString &spec : specs) {
+    for (const QString &entry : layout) {
         Collection c;
-        QString rest = spec;
+        QString rest = entry;
         const qsizetype colon = rest.indexOf(u':');
         if (colon >= 0) {
             c.position = rest.mid(colon + 1).toLongLong();
@@ -81,7 +81,7 @@ private Q_SLOTS:
 
 void TestCollectionTree::parents_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("layout");
     QTest::addColumn<QStringList>("links");
     QTest::newRow("plain nesting") << QStringList{u"a"_s, u"b>a"_s, u"c>b"_s}
                                    << QStringList{u"b>a"_s, u"c>b"_s};
@@ -103,11 +103,11 @@ void TestCollectionTree::parents_data()
 
 void TestCollectionTree::parents()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, layout);
     QFETCH(QStringList, links);
-    const CollectionTree tree(collections(specs));
+    const CollectionTree tree(collections(layout));
     QCOMPARE(parentPairs(tree), links);
-    QCOMPARE(ids(tree.collections()), ids(collections(specs)));
+    QCOMPARE(ids(tree.collections()), ids(collections(layout)));
 }
 
 void TestCollectionTree::childrenAndAncestors()
@@ -191,7 +191,7 @@ void TestCollectionTree::canMove()
 
 void TestCollectionTree::nextPosition_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("layout");
     QTest::addColumn<std::optional<QString>>("parent");
     QTest::addColumn<qint64>("position");
     using T = std::optional<QString>;
@@ -205,10 +205,10 @@ void TestCollectionTree::nextPosition_data()
 
 void TestCollectionTree::nextPosition()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, layout);
     QFETCH(std::optional<QString>, parent);
     QFETCH(qint64, position);
-    QCOMPARE(CollectionTree(collections(specs)).nextPosition(parent), position);
+    QCOMPARE(CollectionTree(collections(layout)).nextPosition(parent), position);
 }
 
 void TestCollectionTree::nodesAndUnfiled()
