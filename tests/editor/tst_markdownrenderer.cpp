@@ -310,6 +310,14 @@ private Q_SLOTS:
             return s;
         }();
         QTest::newRow("robustness: brackets and emphasis") << repeat(QStringLiteral("*_[!("), 100000);
+        QTest::newRow("robustness: wide delimiter row over many short rows")
+            << (QStringLiteral("|") + repeat(QStringLiteral("a|"), 2000) + QStringLiteral("\n|") +
+                repeat(QStringLiteral("-|"), 2000) + QStringLiteral("\n") +
+                repeat(QStringLiteral("x\n"), 20000));
+        QTest::newRow("robustness: many wide tables in a quote")
+            << repeat(QStringLiteral("> |a|b|c|d|e|f|g|h|\n> |-|-|-|-|-|-|-|-|\n") +
+                          repeat(QStringLiteral("> x\n"), 300) + QStringLiteral("\n"),
+                      100);
         QTest::newRow("robustness: NUL at start") << QString(QChar(u'\0')) + QStringLiteral("text");
         QTest::newRow("robustness: U+E000 in the text")
             << QStringLiteral("\uE000M0\uE000 and \uE000M99999999999\uE000 $x$ \uE000M1");

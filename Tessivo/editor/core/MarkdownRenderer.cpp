@@ -39,25 +39,109 @@ struct BufferFree
 
 // Unpaired surrogates have no UTF-8 form; they show as U+FFFD, as invalid
 // UTF-8 does, rather than as the "?" that the plain conversion writes.
-QString withoutLoneSurrogates(QStringView text)
+QByteArray toUtf8(QStringView text)
 {
-    QString copy;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
+    const auto lone = [text](qsizetype i) {
         const QChar c = text[i];
-        if (!c.isSurrogate()) {
-            continue;
+        if (c.isHighSurrogate()) {
+            return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
         }
-        if (c.isHighSurrogate() && i + 1 < n && text[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (copy.isNull()) {
-            copy = text.toString();
-        }
-        copy[i] = QChar(QChar::ReplacementCharacter);
+        return c.isLowSurrogate() && (i == 0 || !text[i - 1].isHighSurrogate());
+    };
+    qsizetype i = 0;
+    while (i < text.size() && !lone(i)) {
+        ++i;
     }
-    return copy.isNull() ? text.toString() : copy;
+    if (i == text.size()) {
+        return text.toUtf8();
+    }
+    QString copy = text.toString();
+    for (; i < copy.size(); ++i) {
+        if (lone(i)) {
+            copy[i] = QChar(QChar::ReplacementCharacter);
+        }
+    }
+    return copy.toUtf8();
+}
+
+// The table extension pads every row to the delimiter row's column count, so
+// a wide delimiter row over many short lines makes output (and memory)
+// quadratic in the input: 8 KB can become 20 MB of HTML. Real tables spend at
+// least a character per cell, so when the cells a document could produce go
+// beyond its length plus a margin, the offending delimiter rows are broken
+// with a backslash and those tables show as plain text instead.
+QString limitTableCells(const QString &text)
+{
+    if (!text.contains(u'|')) {
+        return text;
+    }
+    const qsizetype budget = 200000 + text.size();
+    const QStringView all(text);
+    const QList<QStringView> lines = Text::splitLinesLF(all);
+    const qsizetype count = lines.size();
+
+    const auto body = [](QStringView line) {
+        qsizetype p = 0;
+        while (p < line.size() && (line[p] == u' ' || line[p] == u'\t' || line[p] == u'>')) {
+            ++p;
+        }
+        return line.mid(p);
+    };
+    // Index of the next blank line at or after each line.
+    QList<qsizetype> nextBlank(count + 1, count);
+    for (qsizetype i = count - 1; i >= 0; --i) {
+        nextBlank[i] = Text::trimmedWhitespaceAndNewlines(body(lines[i])).isEmpty() ? i : nextBlank[i + 1];
+    }
+
+    QList<qsizetype> broken; // offsets of the "-" that gets a backslash
+    qsizetype cells = 0;
+    ProseRewriter::Fence open;
+    for (qsizetype i = 0; i < count; ++i) {
+        const QStringView line = lines[i];
+        const ProseRewriter::Fence fence = ProseRewriter::matchFence(line);
+        if (open.length > 0) {
+            if (fence.length >= open.length && fence.character == open.character &&
+                Text::trimmedSpacesAndTabs(fence.rest).isEmpty()) {
+                open = {};
+            }
+            continue;
+        }
+        if (fence.length > 0 && !(fence.character == u'`' && fence.rest.contains(u'`'))) {
+            open = fence;
+            continue;
+        }
+        const QStringView row = body(line);
+        qsizetype columns = 0;
+        bool inCell = false;
+        bool shape = row.contains(u'|');
+        for (qsizetype p = 0; shape && p < row.size(); ++p) {
+            const QChar c = row[p];
+            if (c == u'|') {
+                inCell = false;
+            } else if (c == u'-') {
+                columns += inCell ? 0 : 1;
+                inCell = true;
+            } else if (c != u':' && c != u' ' && c != u'\t' && c != u'\r') {
+                shape = false;
+            }
+        }
+        if (!shape || columns == 0) {
+            continue;
+        }
+        cells += columns * (nextBlank[i] - i);
+        if (cells > budget) {
+            broken.append(row.data() - all.data() + row.indexOf(u'-'));
+            cells -= columns * (nextBlank[i] - i);
+        }
+    }
+    if (broken.isEmpty()) {
+        return text;
+    }
+    QString out = text;
+    for (qsizetype k = broken.size() - 1; k >= 0; --k) {
+        out.insert(broken[k], u'\\');
+    }
+    return out;
 }
 
 } // namespace
@@ -70,8 +154,7 @@ QString markdownToHtml(const QString &markdown)
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
 
     const qsizetype nul = markdown.indexOf(QChar(u'\0'));
-    const QByteArray utf8 =
-        withoutLoneSurrogates(nul < 0 ? QStringView(markdown) : QStringView(markdown).left(nul)).toUtf8();
+    const QByteArray utf8 = toUtf8(nul < 0 ? QStringView(markdown) : QStringView(markdown).left(nul));
 
     const std::unique_ptr<cmark_parser, ParserFree> parser(cmark_parser_new(kOptions));
     if (!parser) {
@@ -111,7 +194,7 @@ QString render(const QString &body, const QHash<QString, QString> &titles)
     QString text = ProseRewriter::rewrite(
         math.text, u"[[", [&titles](const QString &line) { return WikiLinks::render(line, titles); });
     text = ProseRewriter::rewrite(text, u"==", applyHighlights);
-    const QString html = markdownToHtml(text);
+    const QString html = markdownToHtml(limitTableCells(text));
     if (html.isEmpty()) {
         return html;
     }

@@ -126,8 +126,23 @@ Extracted extract(const QString &source)
         const char16_t c = text[i].unicode();
         lineStart = c == u'\n';
         if (open.length > 0 || (c != u'$' && c != u'\\' && c != u'`')) {
-            out.append(QChar(c));
-            ++i;
+            // Copy the whole run up to the next character that matters: a line
+            // feed (line starts), or outside fences "$", "\\" or a backtick.
+            qsizetype j = i + 1;
+            if (c != u'\n') {
+                if (open.length > 0) {
+                    while (j < n && text[j] != u'\n') {
+                        ++j;
+                    }
+                } else {
+                    while (j < n && text[j] != u'\n' && text[j] != u'$' && text[j] != u'\\' &&
+                           text[j] != u'`') {
+                        ++j;
+                    }
+                }
+            }
+            out.append(text.mid(i, j - i));
+            i = j;
             continue;
         }
         if (c == u'\\') {
