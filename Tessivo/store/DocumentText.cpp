@@ -33,27 +33,35 @@ QString Document::cleanTitleLine(const QString &line)
 
 QString Document::deriveTitle(const QString &body)
 {
+    // Views all the way: a heading anywhere wins, so every line is looked
+    // at, and a long body must not cost an allocation per line.
     std::optional<QString> firstPlain;
-    for (QStringView raw : Text::splitLinesLF(body)) {
-        const QString t = Text::trimmedSpacesAndTabs(withoutTrailingCR(raw));
+    std::optional<QString> heading;
+    Text::forEachLineLF(body, [&](QStringView raw) {
+        const QStringView t = Text::trimmedSpacesAndTabsView(withoutTrailingCR(raw));
         if (t.isEmpty()) {
-            continue;
+            return true;
         }
         if (t.startsWith(u'#')) {
             qsizetype hashes = 0;
             while (hashes < t.size() && t.at(hashes) == u'#') {
                 ++hashes;
             }
-            const QString rest = Text::trimmedSpacesAndTabs(QStringView(t).mid(hashes));
+            const QStringView rest = Text::trimmedSpacesAndTabsView(t.mid(hashes));
             if (!rest.isEmpty()) {
-                return cleanTitleLine(rest);
+                heading = cleanTitleLine(rest.toString());
+                return false;
             }
-            continue;
+            return true;
         }
         if (t == u"---" || t.startsWith(u"```") || firstPlain) {
-            continue;
+            return true;
         }
-        firstPlain = cleanTitleLine(t);
+        firstPlain = cleanTitleLine(t.toString());
+        return true;
+    });
+    if (heading) {
+        return *heading;
     }
     if (firstPlain && !firstPlain->isEmpty()) {
         return *firstPlain;
@@ -126,27 +134,24 @@ const QRegularExpression &Document::firstSentencePattern()
 
 QString Document::excerpt(const QString &body)
 {
-    const QString text = FrontmatterParser::strip(body);
+    // Only the first paragraph is read, so the walk stops early however
+    // long the body is.
+    const QStringView text = QStringView(body).mid(FrontmatterParser::strippedOffset(body));
     QString gathered;
-    for (QStringView line : Text::splitLinesAnyBreak(text)) {
-        const QString t = Text::trimmedWhitespaceAndNewlines(line);
+    Text::forEachLineAnyBreak(text, [&](QStringView line) {
+        const QString t = Text::trimmedWhitespaceAndNewlinesView(line).toString();
         if (t.isEmpty()) {
-            if (!gathered.isEmpty()) {
-                break;
-            }
-            continue;
+            return gathered.isEmpty();
         }
         if (isStructuralLine(t)) {
-            continue;
+            return true;
         }
         if (!gathered.isEmpty()) {
             gathered.append(u' ');
         }
         gathered.append(t);
-        if (Text::characterCount(gathered) > gatherLimit) {
-            break;
-        }
-    }
+        return Text::characterCount(gathered) <= gatherLimit;
+    });
     if (gathered.isEmpty()) {
         return {};
     }

@@ -275,26 +275,35 @@ Extracted extract(const QString &text)
     return result;
 }
 
+qsizetype strippedOffset(QStringView text)
+{
+    if (!text.startsWith(u"---\n") && !text.startsWith(u"---\r\n")) {
+        return 0;
+    }
+    qsizetype found = 0;
+    qsizetype lineStart = 0;
+    bool first = true;
+    // The scan stops at the closing line, so a long body costs nothing.
+    Text::forEachLineLF(text, [&](QStringView line) {
+        const qsizetype next = lineStart + line.size() + 1;
+        if (!first) {
+            const QStringView t = Text::trimmedWhitespaceAndNewlinesView(line);
+            if (t == u"---" || t == u"...") {
+                found = std::min(next, text.size());
+                return false;
+            }
+        }
+        first = false;
+        lineStart = next;
+        return true;
+    });
+    return found;
+}
+
 QString strip(const QString &text)
 {
-    if (!startsWithOpeningLine(text)) {
-        return text;
-    }
-    const QList<QStringView> lines = Text::splitLinesLF(text);
-    if (lines.size() < 2) {
-        return text;
-    }
-    // Offset of the current line's first code unit.
-    qsizetype offset = lines.at(0).size() + 1;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString t = Text::trimmedWhitespaceAndNewlines(lines.at(i));
-        const qsizetype next = offset + lines.at(i).size() + 1;
-        if (t == u"---" || t == u"...") {
-            return next >= text.size() ? QString() : text.mid(next);
-        }
-        offset = next;
-    }
-    return text;
+    const qsizetype offset = strippedOffset(text);
+    return offset == 0 ? text : text.mid(offset);
 }
 
 QString quote(const QString &value)

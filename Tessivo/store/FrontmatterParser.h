@@ -77,6 +77,9 @@ Extracted extract(const QString &text);
 // The text without a leading block. Looser than parse(): the closing line
 // may be "..." and may carry surrounding white space.
 QString strip(const QString &text);
+// Where the text that strip() keeps begins: a UTF-16 offset into `text`
+// (0 without a block, text.size() when nothing follows the block).
+qsizetype strippedOffset(QStringView text);
 
 // A block for the fields named in `overrides`, ending with "\n", or "" when
 // no listed field is usable.

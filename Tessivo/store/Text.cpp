@@ -102,7 +102,7 @@ bool isWhitespaceOrNewline(char32_t c)
 namespace {
 
 template <typename Pred>
-QString trimmedBy(QStringView text, Pred pred)
+QStringView trimmedViewBy(QStringView text, Pred pred)
 {
     // Work on code points so that a non-BMP space separator (none exist today)
     // or a lone surrogate never gets split.
@@ -122,19 +122,29 @@ QString trimmedBy(QStringView text, Pred pred)
         }
         --end;
     }
-    return text.mid(begin, end - begin).toString();
+    return text.mid(begin, end - begin);
 }
 
 } // namespace
 
+QStringView trimmedSpacesAndTabsView(QStringView text)
+{
+    return trimmedViewBy(text, isSpaceOrTab);
+}
+
+QStringView trimmedWhitespaceAndNewlinesView(QStringView text)
+{
+    return trimmedViewBy(text, isWhitespaceOrNewline);
+}
+
 QString trimmedSpacesAndTabs(QStringView text)
 {
-    return trimmedBy(text, isSpaceOrTab);
+    return trimmedViewBy(text, isSpaceOrTab).toString();
 }
 
 QString trimmedWhitespaceAndNewlines(QStringView text)
 {
-    return trimmedBy(text, isWhitespaceOrNewline);
+    return trimmedViewBy(text, isWhitespaceOrNewline).toString();
 }
 
 QList<QStringView> splitLinesLF(QStringView text)

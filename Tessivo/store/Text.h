@@ -41,6 +41,9 @@ bool isLineBreak(char32_t c);
 
 QString trimmedSpacesAndTabs(QStringView text);
 QString trimmedWhitespaceAndNewlines(QStringView text);
+// The same trims as views into `text`, for scans that must not allocate.
+QStringView trimmedSpacesAndTabsView(QStringView text);
+QStringView trimmedWhitespaceAndNewlinesView(QStringView text);
 
 // Cuts at every LF and keeps empty lines: n line feeds give n + 1 lines.
 // A CR before the LF stays in the line.
@@ -48,6 +51,44 @@ QList<QStringView> splitLinesLF(QStringView text);
 
 // Cuts at every line break of isLineBreak, treating CR LF as one break.
 QList<QStringView> splitLinesAnyBreak(QStringView text);
+
+// The same cuts, one line at a time, for scans that usually stop early:
+// `f(line)` is called for each line in order until it returns false.
+template <typename F>
+void forEachLineLF(QStringView text, F &&f)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == u'\n') {
+            if (!f(text.mid(start, i - start))) {
+                return;
+            }
+            start = i + 1;
+        }
+    }
+    f(text.mid(start));
+}
+
+template <typename F>
+void forEachLineAnyBreak(QStringView text, F &&f)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (!isLineBreak(c)) {
+            continue;
+        }
+        const QStringView line = text.mid(start, i - start);
+        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
+            ++i;
+        }
+        start = i + 1;
+        if (!f(line)) {
+            return;
+        }
+    }
+    f(text.mid(start));
+}
 
 // --- Regular expressions -----------------------------------------------------
 

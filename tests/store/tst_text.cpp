@@ -14,6 +14,7 @@ private Q_SLOTS:
     void leftCharactersNeverSplitsClusters();
     void whitespaceSets();
     void lineSplitting();
+    void lineWalksMatchSplittingAndStop();
     void regexMatchesUnicodeAndLineEnds();
     void strictJsonReadsExactInt64();
     void strictJsonFailsOnWrongType();
@@ -67,6 +68,32 @@ void TestText::lineSplitting()
         texts << l.toString();
     }
     QCOMPARE(texts, (QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs, u"e"_qs, QString()}));
+}
+
+void TestText::lineWalksMatchSplittingAndStop()
+{
+    const QString text = u"a\r\n\nb\u2028c\rd\n"_qs;
+    QList<QStringView> walked;
+    Text::forEachLineLF(text, [&](QStringView l) {
+        walked << l;
+        return true;
+    });
+    QCOMPARE(walked, Text::splitLinesLF(text));
+    walked.clear();
+    Text::forEachLineAnyBreak(text, [&](QStringView l) {
+        walked << l;
+        return true;
+    });
+    QCOMPARE(walked, Text::splitLinesAnyBreak(text));
+    // Returning false ends the walk at once.
+    walked.clear();
+    Text::forEachLineAnyBreak(text, [&](QStringView l) {
+        walked << l;
+        return !l.isEmpty();
+    });
+    QCOMPARE(walked.size(), 2);
+    QCOMPARE(Text::trimmedWhitespaceAndNewlinesView(u"\u2029 x \r"), QStringView(u"x"));
+    QCOMPARE(Text::trimmedSpacesAndTabsView(u"\t\n x"), QStringView(u"\n x"));
 }
 
 void TestText::regexMatchesUnicodeAndLineEnds()
