@@ -22,7 +22,7 @@ std::optional<qint64> fuzzyScore(const QString &query, const QString &text);
 QString fuzzyNormalizedQuery(const QString &query);
 
 namespace FuzzyFilterDetail {
-// fuzzyScore of `text` lower-cased, without allocating for ASCII text.
+// fuzzyScore of `text` lower-cased; Latin text is lowered without allocating.
 std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text);
 } // namespace FuzzyFilterDetail
 
