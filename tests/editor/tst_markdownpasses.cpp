@@ -84,27 +84,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         const auto same = [](const char *s) { return QString::fromUtf8(s) + u'|'; };
-        QTest::newRow("inline") << QStringLiteral("Euler: $e^{i\\pi}+1=0$.")
-                                << QStringLiteral("Euler: {0}.|i:e^{i\\pi}+1=0");
         QTest::newRow("display on its own lines, trimmed")
             << QStringLiteral("$$\n\\int_0^1 x\\,dx\n$$") << QStringLiteral("{0}|d:\\int_0^1 x\\,dx");
-        QTest::newRow("prices") << QStringLiteral("It costs $5 and $10.") << same("It costs $5 and $10.");
         QTest::newRow("closer followed by a digit") << QStringLiteral("$x$5") << same("$x$5");
         QTest::newRow("closer followed by another number")
             << QStringLiteral("$x$½ $x$٣") << same("$x$½ $x$٣");
         QTest::newRow("closer followed by a letter") << QStringLiteral("$x$a") << QStringLiteral("{0}a|i:x");
         QTest::newRow("space after opener") << QStringLiteral("$ x$") << same("$ x$");
         QTest::newRow("space before closer") << QStringLiteral("$x $") << same("$x $");
-        QTest::newRow("escaped dollars") << QStringLiteral("\\$x\\$") << same("\\$x\\$");
         QTest::newRow("escaped dollar inside math")
             << QStringLiteral("$a\\$b$") << QStringLiteral("{0}|i:a\\$b");
-        QTest::newRow("inline code") << QStringLiteral("`$x$` and ``$y$ ` $z$``")
-                                     << same("`$x$` and ``$y$ ` $z$``");
         QTest::newRow("unclosed inline code does not hide math")
             << QStringLiteral("`` $x$") << QStringLiteral("`` {0}|i:x");
         QTest::newRow("inline code across lines") << QStringLiteral("`a\n$x$ b`") << same("`a\n$x$ b`");
-        QTest::newRow("backtick fence")
-            << QStringLiteral("```js\n$x$\n```\n$y$") << QStringLiteral("```js\n$x$\n```\n{0}|i:y");
         QTest::newRow("tilde fence indented three")
             << QStringLiteral("   ~~~\n$x$\n~~~\n$y$") << QStringLiteral("   ~~~\n$x$\n~~~\n{0}|i:y");
         QTest::newRow("four spaces is no fence")
@@ -117,20 +109,14 @@ private Q_SLOTS:
             << QStringLiteral("> ~~~\n> $x$\n> ~~~") << QStringLiteral("> ~~~\n> {0}\n> ~~~|i:x");
         QTest::newRow("indented code is scanned")
             << QStringLiteral("    $x$") << QStringLiteral("    {0}|i:x");
-        QTest::newRow("empty display") << QStringLiteral("$$ $$") << same("$$ $$");
         QTest::newRow("unclosed display tries inline")
             << QStringLiteral("$$x$") << QStringLiteral("${0}|i:x");
-        QTest::newRow("unclosed display alone") << QStringLiteral("$$x") << same("$$x");
-        QTest::newRow("two spans keep their order")
-            << QStringLiteral("$a$ and $b$") << QStringLiteral("{0} and {1}|i:a;i:b");
-        QTest::newRow("inline stops at a line feed") << QStringLiteral("$a\nb$") << same("$a\nb$");
         QTest::newRow("inline stops at a backtick") << QStringLiteral("$a`b$") << same("$a`b$");
         QTest::newRow("CR LF lines") << QStringLiteral("$x$\r\n$$\r\ny\r\n$$\r\n")
                                      << QStringLiteral("{0}\r\n{1}\r\n|i:x;d:y");
         QTest::newRow("fence after CR LF")
             << QStringLiteral("a\r\n```\r\n$x$\r\n```") << same("a\r\n```\r\n$x$\r\n```");
         QTest::newRow("non-BMP TeX") << QStringLiteral("$𝔸$") << QStringLiteral("{0}|i:𝔸");
-        QTest::newRow("dollar at the end") << QStringLiteral("a $") << same("a $");
         QTest::newRow("no dollar at all") << QStringLiteral("plain `code`") << same("plain `code`");
     }
 
@@ -190,7 +176,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("no trigger: unchanged")
             << QStringLiteral("a\n\n    b") << QStringLiteral("a\n\n    b");
-        QTest::newRow("prose lines") << QStringLiteral("@ a\nb\n@") << QStringLiteral("[@ a]\nb\n[@]");
         QTest::newRow("trailing line feed kept") << QStringLiteral("@\n") << QStringLiteral("[@]\n");
         QTest::newRow("fenced block")
             << QStringLiteral("```\n@\n```\n@") << QStringLiteral("```\n@\n```\n[@]");
@@ -210,16 +195,13 @@ private Q_SLOTS:
             << QStringLiteral("para\n\n    @\n@") << QStringLiteral("para\n\n    @\n[@]");
         QTest::newRow("lazy continuation")
             << QStringLiteral("para\n    @") << QStringLiteral("para\n[    @]");
-        QTest::newRow("indented code at the start") << QStringLiteral("    @") << QStringLiteral("    @");
         QTest::newRow("indented code across blank lines")
             << QStringLiteral("    code\n\n    @") << QStringLiteral("    code\n\n    @");
-        QTest::newRow("tab indented code") << QStringLiteral("a\n\n\t@") << QStringLiteral("a\n\n\t@");
         QTest::newRow("list item text and continuation")
             << QStringLiteral("- item @\n  @\n\n      @\n\n  @")
             << QStringLiteral("[- item @]\n[  @]\n\n      @\n\n[  @]");
         QTest::newRow("list marker in indented code")
             << QStringLiteral("    code\n    - @") << QStringLiteral("    code\n    - @");
-        QTest::newRow("ordered items") << QStringLiteral("1. @\n2) @") << QStringLiteral("[1. @]\n[2) @]");
         QTest::newRow("quoted indented code")
             << QStringLiteral("> a\n>\n>     @") << QStringLiteral("> a\n>\n>     @");
         QTest::newRow("CR LF: blank line counts as blank")
@@ -258,57 +240,20 @@ private Q_SLOTS:
         QCOMPARE(ProseRewriter::codeSpanRanges(line), expected);
     }
 
-    void indentWidth_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qsizetype>("width");
-        QTest::newRow("empty") << QString() << qsizetype(0);
-        QTest::newRow("spaces") << QStringLiteral("  a") << qsizetype(2);
-        QTest::newRow("tab") << QStringLiteral("\ta") << qsizetype(4);
-        QTest::newRow("space then tab") << QStringLiteral(" \ta") << qsizetype(4);
-        QTest::newRow("four spaces then tab") << QStringLiteral("    \ta") << qsizetype(8);
-        QTest::newRow("stops at other character") << QStringLiteral("  a  ") << qsizetype(2);
-    }
-
-    void indentWidth()
-    {
-        QFETCH(QString, text);
-        QFETCH(qsizetype, width);
-        QCOMPARE(ProseRewriter::indentWidth(text), width);
-    }
-
     void wikiRender_data()
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
         const QString plan = QStringLiteral("<a href=\"zv-doc:/?id=abc\" class=\"wiki-link\">%1</a>");
-        QTest::newRow("existing") << QStringLiteral("See [[Project Plan]].")
-                                  << (QStringLiteral("See ") + plan.arg(QStringLiteral("Project Plan")) +
-                                      u'.');
         QTest::newRow("title match ignores case and outer space")
             << QStringLiteral("[[  PROJECT plan ]]") << plan.arg(QStringLiteral("PROJECT plan"));
-        QTest::newRow("missing with label")
-            << QStringLiteral("[[ Missing Page | click here ]]")
-            << missingAnchor(QStringLiteral("Missing%20Page"), QStringLiteral("click here"));
-        QTest::newRow("blank label uses the target")
-            << QStringLiteral("[[a| ]]") << missingAnchor(QStringLiteral("a"), QStringLiteral("a"));
-        QTest::newRow("empty label stays") << QStringLiteral("[[a|]]") << QStringLiteral("[[a|]]");
-        QTest::newRow("blank target stays") << QStringLiteral("[[ ]]") << QStringLiteral("[[ ]]");
-        QTest::newRow("no target stays") << QStringLiteral("[[|x]]") << QStringLiteral("[[|x]]");
-        QTest::newRow("bracket inside is no link") << QStringLiteral("[[a]b]]") << QStringLiteral("[[a]b]]");
         QTest::newRow("in a code span")
             << QStringLiteral("`[[x]]` [[y]]")
             << (QStringLiteral("`[[x]]` ") + missingAnchor(QStringLiteral("y"), QStringLiteral("y")));
         QTest::newRow("overlapping a code span") << QStringLiteral("`[[x` ]]") << QStringLiteral("`[[x` ]]");
-        QTest::newRow("label escaped")
-            << QStringLiteral("[[A & B <i>]]")
-            << missingAnchor(QStringLiteral("A%20%26%20B%20%3Ci%3E"), QStringLiteral("A \\& B \\<i\\>"));
         QTest::newRow("letters kept, symbols encoded")
             << QStringLiteral("[[Café/日本?🚀]]")
             << missingAnchor(QStringLiteral("Café%2F日本%3F%F0%9F%9A%80"), QStringLiteral("Café\\/日本\\?🚀"));
-        QTest::newRow("id encoded") << QStringLiteral("[[odd id]]")
-                                    << QStringLiteral("<a href=\"zv-doc:/?id=a%20b%2Fc%3Fd%3De%26f\" "
-                                                      "class=\"wiki-link\">odd id</a>");
         QTest::newRow("two links and a pipe in the label")
             << QStringLiteral("[[a]] [[b|c|d]]")
             << (missingAnchor(QStringLiteral("a"), QStringLiteral("a")) + u' ' +
@@ -391,45 +336,12 @@ private Q_SLOTS:
         QCOMPARE(WikiLinks::escapeMarkdown(u"é—“x” 1"), QStringLiteral("é—“x” 1"));
     }
 
-    void openLinkRegex_data()
-    {
-        QTest::addColumn<QString>("beforeCaret");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<QString>("partial");
-        QTest::newRow("partial title") << QStringLiteral("see [[Pro") << true << QStringLiteral("Pro");
-        QTest::newRow("just opened") << QStringLiteral("[[") << true << QString();
-        QTest::newRow("closed") << QStringLiteral("[[a]] b") << false << QString();
-        QTest::newRow("second link open") << QStringLiteral("[[a]] [[b c") << true << QStringLiteral("b c");
-    }
-
-    void openLinkRegex()
-    {
-        QFETCH(QString, beforeCaret);
-        QFETCH(bool, open);
-        QFETCH(QString, partial);
-        const QRegularExpressionMatch m = WikiLinks::openLinkRegex().match(beforeCaret);
-        QCOMPARE(m.hasMatch(), open);
-        if (open) {
-            QCOMPARE(m.captured(1), partial);
-        }
-    }
-
     void highlights_data()
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("simple") << QStringLiteral("==important==")
-                                << QStringLiteral("<mark>important</mark>");
-        QTest::newRow("spaced") << QStringLiteral("== spaced ==") << QStringLiteral("== spaced ==");
-        QTest::newRow("escaped") << QStringLiteral("\\==no==") << QStringLiteral("\\==no==");
-        QTest::newRow("in code") << QStringLiteral("`==code==`") << QStringLiteral("`==code==`");
-        QTest::newRow("triple equals") << QStringLiteral("a===b===") << QStringLiteral("a<mark>=b=</mark>");
-        QTest::newRow("code inside is kept unmasked")
-            << QStringLiteral("==a `b` c==") << QStringLiteral("<mark>a `b` c</mark>");
         QTest::newRow("closer inside code does not close")
             << QStringLiteral("==a `b==` c==") << QStringLiteral("<mark>a `b==` c</mark>");
-        QTest::newRow("two on a line")
-            << QStringLiteral("==x== and ==y==") << QStringLiteral("<mark>x</mark> and <mark>y</mark>");
         QTest::newRow("shortest") << QStringLiteral("==a== b==") << QStringLiteral("<mark>a</mark> b==");
         QTest::newRow("no-break space is white space")
             << QStringLiteral("==\u00A0a==") << QStringLiteral("==\u00A0a==");

@@ -160,14 +160,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("body");
         QTest::newRow("empty") << QString();
-        QTest::newRow("paragraph") << QStringLiteral("Hello **world**");
-        QTest::newRow("table") << QStringLiteral("| a | b |\n|---|---|\n| 1 | 2 |\n");
-        QTest::newRow("strikethrough, task, autolink")
-            << QStringLiteral("~~gone~~\n\n- [ ] task\n- [x] done\n\nsee https://example.com now\n");
-        QTest::newRow("tag filter and kept HTML")
-            << QStringLiteral("<script>alert(1)</script>\n\n<div>kept</div> <mark>kept</mark>\n");
-        QTest::newRow("fence with lang") << QStringLiteral("```diff\n- a\n+ b\n```\n");
-        QTest::newRow("footnote") << QStringLiteral("Text[^1]\n\n[^1]: Note.\n");
         QTest::newRow("triggers only inside fences")
             << QStringLiteral("```\n$x$ ==y== [[z]]\n```\n\n~~~\n$$\na\n$$\n~~~\n");
         QTest::newRow("triggers only inside code spans") << QStringLiteral("`$x$` and ``==y== [[z]]``\n");
@@ -275,8 +267,6 @@ private Q_SLOTS:
             << repeat(repeat(QStringLiteral(">"), 10000) + QStringLiteral(" x\n"), 50);
         QTest::newRow("robustness: 10000 nested list items")
             << repeat(QStringLiteral("- "), 10000) + QStringLiteral("deep");
-        QTest::newRow("robustness: 10000 nested ordered items")
-            << repeat(QStringLiteral("1. "), 10000) + QStringLiteral("x");
         QTest::newRow("robustness: stair of list levels") << [] {
             QString s;
             for (int i = 0; i < 2000; ++i) {
@@ -294,7 +284,6 @@ private Q_SLOTS:
                       2000);
         QTest::newRow("robustness: dollar flood") << repeat(QStringLiteral("$"), 300000);
         QTest::newRow("robustness: dollar-word flood") << repeat(QStringLiteral("$a "), 100000);
-        QTest::newRow("robustness: double-dollar flood") << repeat(QStringLiteral("$$ "), 100000);
         QTest::newRow("robustness: escaped dollar flood")
             << QStringLiteral("$a") + repeat(QStringLiteral("\\$"), 100000);
         QTest::newRow("robustness: bracket flood") << repeat(QStringLiteral("[["), 300000);

@@ -1,0 +1,488 @@
+// The editor bound to the store: every keystroke reaches the body, switching
+// documents resets the view, outside changes show up, highlighting follows
+// typing after a pause, wiki-link completion, the "![" notification, the
+// bridge other components write through, the AI hooks and spell checking.
+#include "assistant/AIMenuPanel.h"
+#include "assistant/AIPillPanel.h"
+#include "editor/EditorBridge.h"
+#include "editor/InlineSpelling.h"
+#include "editor/ListContinuingTextView.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/SpellChecker.h"
+#include "editor/SuggestionPanel.h"
+#include "shell/core/AppNotifications.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+class TestMarkdownView : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<QWidget> m_window;
+    MarkdownTextView *m_editor = nullptr;
+
+    QString addDocument(const QString &body)
+    {
+        return m_store->createDocument(std::nullopt, body).id;
+    }
+
+    QString body(const QString &id) const
+    {
+        const std::optional<Document> document = m_store->document(id);
+        return document ? document->body : u"<gone>"_s;
+    }
+
+    ListContinuingTextView *view() const
+    {
+        return m_editor->textView();
+    }
+
+    MarkdownTextView *openEditor(const QString &id)
+    {
+        m_window = std::make_unique<QWidget>();
+        m_window->resize(700, 500);
+        m_editor = new MarkdownTextView(m_store.get(), m_window.get());
+        m_editor->setGeometry(0, 0, 700, 500);
+        m_editor->setDocumentID(id);
+        m_window->show();
+        m_window->activateWindow();
+        view()->setFocus();
+        if (!QTest::qWaitForWindowActive(m_window.get())) {
+            qWarning("window not active");
+        }
+        return m_editor;
+    }
+
+    void placeCaret(qsizetype position)
+    {
+        view()->setSelectedRange({position, 0});
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+        QCoreApplication::setApplicationName(u"tst_editor_markdownview"_s);
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        Persistence::setBaseDirectoryOverride(m_dir->filePath(u"store"_s));
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_store = std::make_unique<DocumentStore>(m_settings.get());
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_editor = nullptr;
+        m_store.reset();
+        m_settings.reset();
+        Persistence::setBaseDirectoryOverride(QString());
+        m_dir.reset();
+    }
+
+    // ----- Binding ------------------------------------------------------------
+
+    void typingReachesTheStoreExactly()
+    {
+        const QString id = addDocument(u"x\r\ny"_s);
+        openEditor(id);
+        placeCaret(view()->length());
+        QTest::keyClicks(view(), u" ü\u00A0"_s);
+        QCOMPARE(body(id), u"x\r\ny ü\u00A0"_s);
+        QTest::keyClick(view(), Qt::Key_Backspace);
+        QCOMPARE(body(id), u"x\r\ny ü"_s);
+    }
+
+    void documentSwitchResetsTheView()
+    {
+        const QString a = addDocument(QString(400, u'\n') + u"end"_s);
+        const QString b = addDocument(u"second"_s);
+        openEditor(a);
+        placeCaret(view()->length());
+        QTest::keyClicks(view(), u"!!"_s);
+        view()->verticalScrollBar()->setValue(view()->verticalScrollBar()->maximum());
+        QVERIFY(view()->document()->isUndoAvailable());
+
+        m_editor->setDocumentID(b);
+        QCOMPARE(view()->string(), u"second"_s);
+        QVERIFY(!view()->document()->isUndoAvailable());
+        view()->undo();
+        QCOMPARE(view()->string(), u"second"_s);
+        QCOMPARE(view()->selectedRange(), TextRange(0, 0));
+        QCOMPARE(EditorBridge::shared()->documentID(), std::optional<QString>(b));
+
+        // Back to a document with the same text: still reset.
+        placeCaret(3);
+        m_store->updateBody(u"second"_s, a);
+        m_editor->setDocumentID(a);
+        QCOMPARE(view()->selectedRange(), TextRange(0, 0));
+        QCOMPARE(view()->verticalScrollBar()->value(), 0);
+        QCOMPARE(body(b), u"second"_s);
+    }
+
+    void outsideChangeIsShown_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("caret");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("expectedCaret");
+        QTest::newRow("caret kept") << u"hello world"_s << 5 << u"hello there world"_s << 5;
+        QTest::newRow("shortened below the caret: caret at the end") << u"hello world"_s << 9 << u"hey"_s << 3;
+        QTest::newRow("emptied") << u"abc"_s << 2 << QString() << 0;
+    }
+
+    void outsideChangeIsShown()
+    {
+        QFETCH(QString, before);
+        QFETCH(int, caret);
+        QFETCH(QString, after);
+        QFETCH(int, expectedCaret);
+        const QString id = addDocument(before);
+        openEditor(id);
+        view()->setSelectedRange({caret, 1});
+        m_store->updateBody(after, id); // as a sync would
+        QCOMPARE(view()->string(), after);
+        QCOMPARE(view()->selectedRange(), TextRange(expectedCaret, 0));
+        QCOMPARE(body(id), after);
+    }
+
+    void outsideChangeClosesTheAssistantKeepingText()
+    {
+        const QString id = addDocument(u"text"_s);
+        openEditor(id);
+        m_editor->openAIMenu(EditorRules::AIMode::Generate);
+        QVERIFY(m_editor->aiMenu()->isVisible());
+        m_store->updateBody(u"other"_s, id);
+        QVERIFY(!m_editor->aiMenu()->isVisible());
+    }
+
+    void documentRemovedShowsNothing()
+    {
+        const QString id = addDocument(u"gone soon"_s);
+        openEditor(id);
+        m_store->deleteDocument(id);
+        QCOMPARE(view()->string(), QString());
+    }
+
+    // ----- Highlighting -----------------------------------------------------------
+
+    void highlightFollowsAPauseInTyping()
+    {
+        const QString id = addDocument(QString());
+        openEditor(id);
+        QSignalSpy passes(m_editor, &MarkdownTextView::highlighted);
+        QTest::keyClicks(view(), u"**bold** and `code`"_s);
+        const QTextBlock line = view()->document()->firstBlock();
+        // Not on the keystroke: after the pause.
+        QCOMPARE(passes.count(), 0);
+        QVERIFY(line.layout()->formats().isEmpty());
+        QTRY_COMPARE(passes.count(), 1);
+        QCOMPARE(line.layout()->formats().size(), 4); // two delimiters, the bold word, the code span
+        QCOMPARE(body(id), u"**bold** and `code`"_s);
+        QVERIFY(view()->document()->isUndoAvailable());
+        view()->undo();
+        QCOMPARE(view()->string(), QString());
+    }
+
+    void longTextGetsTheBaseLook()
+    {
+        const QString id = addDocument(u"**b**"_s + QString(200000 - 5, u'x'));
+        openEditor(id);
+        QVERIFY(!view()->document()->firstBlock().layout()->formats().isEmpty());
+        placeCaret(view()->length());
+        QTest::keyClick(view(), Qt::Key_Y); // 200001 units
+        QTRY_VERIFY(view()->document()->firstBlock().layout()->formats().isEmpty());
+        QTest::keyClick(view(), Qt::Key_Backspace);
+        QTRY_VERIFY(!view()->document()->firstBlock().layout()->formats().isEmpty());
+    }
+
+    // ----- Wiki-link completion -----------------------------------------------------
+
+    void completionFlow()
+    {
+        addDocument(u"# Gamma Ray"_s);
+        addDocument(u"# Beta Notes"_s);
+        addDocument(u"# Alpha"_s);
+        const QString id = addDocument(QString());
+        openEditor(id);
+        SuggestionPanel *panel = m_editor->suggestions();
+
+        QTest::keyClicks(view(), u"See [["_s);
+        QVERIFY(panel->isVisible());
+        QVERIFY(panel->model()->items().contains(u"Beta Notes"_s));
+        QVERIFY(panel->panel()->isVisible());
+        QCOMPARE(panel->panel()->width(), 320);
+        QVERIFY(panel->panel()->y() > view()->caretRectOnScreen(6).top());
+        QCOMPARE(QApplication::focusWidget(), view());
+
+        QTest::keyClicks(view(), u"ray"_s);
+        QCOMPARE(panel->model()->items(), QStringList{u"Gamma Ray"_s});
+        QCOMPARE(panel->queryRange(), TextRange(6, 3));
+
+        QTest::keyClick(view(), Qt::Key_Return);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(view()->string(), u"See [[Gamma Ray]]"_s);
+        QCOMPARE(body(id), u"See [[Gamma Ray]]"_s);
+        QCOMPARE(view()->selectedRange(), TextRange(17, 0));
+        QCOMPARE(QApplication::focusWidget(), view());
+        // Accepting is one undo step.
+        view()->undo();
+        QCOMPARE(view()->string(), u"See [[ray"_s);
+    }
+
+    void completionKeys_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("stillOpen");
+        QTest::newRow("tab accepts") << QList<int>{Qt::Key_Tab} << u"[[Alpha]]"_s << false;
+        QTest::newRow("keypad enter accepts") << QList<int>{Qt::Key_Enter} << u"[[Alpha]]"_s << false;
+        QTest::newRow("down then return") << QList<int>{Qt::Key_Down, Qt::Key_Return} << u"[[Beta]]"_s << false;
+        QTest::newRow("up wraps to the last") << QList<int>{Qt::Key_Up, Qt::Key_Return} << u"[[Gamma]]"_s << false;
+        QTest::newRow("escape closes without inserting") << QList<int>{Qt::Key_Escape} << u"[["_s << false;
+        QTest::newRow("a letter goes to the text") << QList<int>{Qt::Key_G} << u"[[g"_s << true;
+        QTest::newRow("closing bracket closes") << QList<int>{Qt::Key_BracketRight} << u"[[]"_s << false;
+    }
+
+    void completionKeys()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, expected);
+        QFETCH(bool, stillOpen);
+        addDocument(u"# Gamma"_s);
+        addDocument(u"# Beta"_s);
+        addDocument(u"# Alpha"_s);
+        openEditor(addDocument(QString()));
+        QTest::keyClicks(view(), u"[["_s);
+        QCOMPARE(m_editor->suggestions()->model()->items().mid(0, 3),
+                 (QStringList{u"Alpha"_s, u"Beta"_s, u"Gamma"_s}));
+        for (int key : keys) {
+            QTest::keyClick(view(), Qt::Key(key));
+        }
+        QCOMPARE(view()->string(), expected);
+        QCOMPARE(m_editor->suggestions()->isVisible(), stillOpen);
+    }
+
+    void completionClosesOnSelectionAndOtherLines()
+    {
+        addDocument(u"# Alpha"_s);
+        openEditor(addDocument(u"first line\n"_s));
+        placeCaret(view()->length());
+        QTest::keyClicks(view(), u"[[Al"_s);
+        QVERIFY(m_editor->suggestions()->isVisible());
+        view()->setSelectedRange({view()->length() - 2, 2});
+        QVERIFY(!m_editor->suggestions()->isVisible());
+
+        placeCaret(view()->length());
+        QTest::keyClick(view(), Qt::Key_P);
+        QVERIFY(m_editor->suggestions()->isVisible());
+        QTest::keyClick(view(), Qt::Key_Up, Qt::NoModifier); // consumed by the panel
+        placeCaret(3);                                        // another line
+        QVERIFY(!m_editor->suggestions()->isVisible());
+    }
+
+    void acceptingAClampedRange()
+    {
+        addDocument(u"# Alpha"_s);
+        openEditor(addDocument(QString()));
+        QTest::keyClicks(view(), u"[[Alp"_s);
+        SuggestionPanel *panel = m_editor->suggestions();
+        QVERIFY(panel->isVisible());
+        // The text shrinks behind the panel's back.
+        m_editor->acceptSuggestion(u"Alpha"_s, TextRange{40, 10});
+        QCOMPARE(view()->string(), u"[[AlpAlpha]]"_s);
+    }
+
+    // ----- Media library trigger ------------------------------------------------------
+
+    void imageTriggerPostsTheRange()
+    {
+        openEditor(addDocument(u"Look: "_s));
+        placeCaret(view()->length());
+        QSignalSpy posts(AppNotifications::instance(), &AppNotifications::posted);
+        QTest::keyClicks(view(), u"!["_s);
+        QCOMPARE(posts.count(), 1);
+        QCOMPARE(posts.at(0).at(0).toString(), AppNotifications::openMediaLibrary);
+        const QVariantMap info = posts.at(0).at(1).toMap();
+        QCOMPARE(info.value(AppNotifications::rangeKey).value<TextRange>(), TextRange(6, 2));
+    }
+
+    // ----- Bridge ----------------------------------------------------------------------
+
+    void bridgeHandsOutTheLiveView()
+    {
+        const QString a = addDocument(u"a"_s);
+        const QString b = addDocument(u"b"_s);
+        openEditor(a);
+        EditorBridge *bridge = EditorBridge::shared();
+        QCOMPARE(bridge->textView(a), view());
+        QCOMPARE(bridge->textView(), view());
+        QCOMPARE(bridge->textView(b), nullptr);
+
+        // Inserting through the bridge is one undo step and reaches the store.
+        QVERIFY(bridge->textView(a)->replaceCharacters({1, 0}, u"![img](u)"_s));
+        QCOMPARE(body(a), u"a![img](u)"_s);
+        view()->undo();
+        QCOMPARE(body(a), u"a"_s);
+
+        m_editor->hide();
+        QCOMPARE(bridge->textView(a), nullptr);
+        m_editor->show();
+
+        // A newer editor registered: dismantling the older one leaves it.
+        auto *newer = new MarkdownTextView(m_store.get(), m_window.get());
+        newer->setDocumentID(b);
+        newer->show();
+        delete m_editor;
+        m_editor = newer;
+        QCOMPARE(bridge->registeredTextView(), newer->textView());
+        QCOMPARE(bridge->textView(b), newer->textView());
+        delete newer;
+        m_editor = nullptr;
+        QCOMPARE(bridge->registeredTextView(), nullptr);
+        QCOMPARE(bridge->documentID(), std::nullopt);
+    }
+
+    // ----- AI hooks ------------------------------------------------------------------------
+
+    void aiAssistModes_data()
+    {
+        QTest::addColumn<QVariantMap>("info");
+        QTest::addColumn<TextRange>("selection");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<TextRange>("range");
+        const int refine = int(AITrigger::Kind::Refine);
+        const int generate = int(AITrigger::Kind::Generate);
+        const QVariantMap none;
+        const QVariantMap refineMode{{u"mode"_s, u"refine"_s}};
+        const QVariantMap generateMode{{u"mode"_s, u"generate"_s}};
+        QTest::newRow("auto with words refines") << none << TextRange{0, 5} << true << refine << TextRange{0, 5};
+        QTest::newRow("auto with spaces generates at the start")
+            << none << TextRange{5, 3} << true << generate << TextRange{5, 0};
+        QTest::newRow("generate with spaces writes at the end")
+            << generateMode << TextRange{5, 3} << true << generate << TextRange{8, 0};
+        QTest::newRow("unknown mode acts as auto") << QVariantMap{{u"mode"_s, u"poem"_s}} << TextRange{0, 5} << true
+                                                   << refine << TextRange{0, 5};
+        QTest::newRow("refine without words refuses") << refineMode << TextRange{5, 3} << false << 0 << TextRange{};
+    }
+
+    void aiAssistModes()
+    {
+        QFETCH(QVariantMap, info);
+        QFETCH(TextRange, selection);
+        QFETCH(bool, opens);
+        QFETCH(int, kind);
+        QFETCH(TextRange, range);
+        openEditor(addDocument(u"hello   world"_s));
+        view()->setSelectedRange(selection);
+        AppNotifications::post(AppNotifications::aiAssist, info);
+        QCOMPARE(m_editor->aiMenu()->isVisible(), opens);
+        if (opens) {
+            const AITrigger trigger = *m_editor->aiMenu()->trigger();
+            QCOMPARE(int(trigger.kind), kind);
+            QCOMPARE(trigger.range, range);
+        }
+    }
+
+    void pillFollowsTheSelection()
+    {
+        openEditor(addDocument(u"words here\n   \nmore"_s));
+        AIPillPanel *pill = m_editor->aiPill();
+        view()->setSelectedRange({0, 5});
+        QVERIFY(pill->isVisible());
+        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Refine));
+        view()->setSelectedRange({11, 3}); // spaces only
+        QVERIFY(!pill->isVisible());
+        view()->setSelectedRange({12, 0}); // blank line
+        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Generate));
+        view()->setSelectedRange({2, 0}); // line with text
+        QVERIFY(!pill->isVisible());
+        view()->setSelectedRange({12, 0});
+        QVERIFY(pill->isVisible());
+        m_editor->openAIMenu(EditorRules::AIMode::Auto);
+        QVERIFY(!pill->isVisible());
+    }
+
+    // ----- Spelling ------------------------------------------------------------------------
+
+    void spellingUnderlinesProseOnly()
+    {
+        SpellChecker checker({}, {}, m_dir->filePath(u"words.txt"_s));
+        checker.waitUntilReady();
+        QVERIFY(checker.isReady());
+        openEditor(addDocument(u"---\ntitel: x\n---\nA sentnce with `cde` and https://exmple.org here\n"
+                               u"```\nnot chekced\n```\nlast wrongg"_s));
+        InlineSpelling spelling(view(), &checker);
+        spelling.checkNow();
+        const QString text = view()->string();
+        QStringList marked;
+        for (const TextRange &r : spelling.misspelledRanges()) {
+            marked.append(text.mid(r.location, r.length));
+        }
+        QCOMPARE(marked, (QStringList{u"sentnce"_s, u"wrongg"_s}));
+        QCOMPARE(view()->document()->availableUndoSteps(), 0);
+
+        // Corrections from the context menu replace the word as one step.
+        QMenu menu;
+        menu.addAction(u"Copy"_s);
+        const qsizetype at = text.indexOf(u"sentnce"_s) + 2;
+        spelling.extendContextMenu(&menu, at);
+        QAction *fix = nullptr;
+        QAction *learn = nullptr;
+        for (QAction *action : menu.actions()) {
+            if (action->text() == u"sentence"_s) {
+                fix = action;
+            }
+            if (action->text() == u"Add to Dictionary"_s) {
+                learn = action;
+            }
+        }
+        QVERIFY(fix && learn);
+        fix->trigger();
+        QVERIFY(view()->string().contains(u"A sentence with"_s));
+
+        // Learning a word keeps it in the personal list and clears its mark.
+        QMenu second;
+        spelling.extendContextMenu(&second, view()->string().indexOf(u"wrongg"_s));
+        for (QAction *action : second.actions()) {
+            if (action->text() == u"Add to Dictionary"_s) {
+                action->trigger();
+            }
+        }
+        spelling.checkNow();
+        QVERIFY(spelling.misspelledRanges().isEmpty());
+        QFile list(m_dir->filePath(u"words.txt"_s));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QCOMPARE(list.readAll(), QByteArray("wrongg\n"));
+        SpellChecker again({}, {}, m_dir->filePath(u"words.txt"_s));
+        again.waitUntilReady();
+        QVERIFY(again.isCorrect(u"wrongg"_s));
+    }
+};
+
+QTEST_MAIN(TestMarkdownView)
+#include "tst_editor_markdownview.moc"

@@ -1,0 +1,324 @@
+// The editor's text view on its own: the exact text it hands out, list
+// continuation and its undo, the "![" trigger, programmatic replacements and
+// display formatting that stays out of the undo history.
+#include "editor/ListContinuingTextView.h"
+#include "editor/SyntaxHighlighter.h"
+#include "editor/ThinScroller.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(Qt::Key)
+
+class TestTextView : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ListContinuingTextView> m_view;
+
+    ListContinuingTextView *show(const QString &text)
+    {
+        m_view = std::make_unique<ListContinuingTextView>();
+        m_view->resize(600, 400);
+        m_view->setString(text);
+        m_view->show();
+        m_view->activateWindow();
+        m_view->setFocus();
+        if (!QTest::qWaitForWindowExposed(m_view.get())) {
+            qWarning("window not exposed");
+        }
+        return m_view.get();
+    }
+
+    // Places the caret at `position`: given as the index of a "|" in `marked`.
+    static std::pair<QString, qsizetype> unmark(const QString &marked)
+    {
+        const qsizetype caret = marked.indexOf(u'|');
+        QString text = marked;
+        text.remove(caret, 1);
+        return {text, caret};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    void cleanup()
+    {
+        m_view.reset();
+    }
+
+    void exactTextSurvivesEditing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("fidelity: non-breaking space") << u"a\u00A0b"_s;
+        QTest::newRow("fidelity: line separator") << u"first\u2028second"_s;
+        QTest::newRow("fidelity: CR LF line ends") << u"one\r\ntwo\r\nthree"_s;
+        QTest::newRow("fidelity: lone CR") << u"old\rmac"_s;
+        QTest::newRow("fidelity: paragraph separator") << u"para\u2029graph"_s;
+        QTest::newRow("fidelity: mixed breaks") << u"a\nb\r\nc\rd\u2029e\u2028f"_s;
+        QTest::newRow("fidelity: emoji and flags") << u"🧑‍💻 🇩🇪 é"_s;
+        QTest::newRow("fidelity: combining marks") << u"e\u0301\u0301"_s;
+        QTest::newRow("fidelity: byte order mark and tab") << u"\uFEFF\tx"_s;
+        QTest::newRow("fidelity: right to left") << u"שלום عربى"_s;
+        QTest::newRow("fidelity: trailing break") << u"end\r\n"_s;
+        QTest::newRow("fidelity: empty") << QString();
+    }
+
+    void exactTextSurvivesEditing()
+    {
+        QFETCH(QString, text);
+        ListContinuingTextView *view = show(text);
+        QCOMPARE(view->string(), text);
+
+        view->setSelectedRange({text.size(), 0});
+        QTest::keyClicks(view, u"xy"_s);
+        QCOMPARE(view->string(), text + u"xy"_s);
+
+        view->setSelectedRange({0, 0});
+        QTest::keyClick(view, Qt::Key_Z);
+        QCOMPARE(view->string(), u"z"_s + text + u"xy"_s);
+
+        view->undo();
+        view->undo();
+        QCOMPARE(view->string(), text);
+    }
+
+    void editsAroundKeptLineEnds_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("CR LF: type after the break") << u"a\r\nb"_s << 3 << 0 << u"X"_s << u"a\r\nXb"_s;
+        QTest::newRow("CR LF: replace across the break") << u"a\r\nb\r\nc"_s << 0 << 4 << u"Z"_s << u"Z\r\nc"_s;
+        QTest::newRow("CR LF: new break is a line feed") << u"a\r\nb"_s << 1 << 0 << u"\n"_s << u"a\n\r\nb"_s;
+        QTest::newRow("CR: delete the break") << u"a\rb"_s << 1 << 1 << QString() << u"ab"_s;
+        QTest::newRow("CR LF: delete all") << u"a\r\nb"_s << 0 << 4 << QString() << QString();
+    }
+
+    void editsAroundKeptLineEnds()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, start);
+        QFETCH(int, length);
+        QFETCH(QString, replacement);
+        QFETCH(QString, expected);
+        ListContinuingTextView *view = show(text);
+        QVERIFY(view->replaceCharacters({start, length}, replacement));
+        QCOMPARE(view->string(), expected);
+        QCOMPARE(view->selectedRange(), TextRange(start + replacement.size(), 0));
+        view->undo();
+        QCOMPARE(view->string(), text);
+    }
+
+    void pastedTextIsPlain()
+    {
+        ListContinuingTextView *view = show(u"ab"_s);
+        view->setSelectedRange({1, 0});
+        QMimeData data;
+        data.setHtml(u"<b>bold</b>"_s);
+        data.setText(u"**bold**\u00A0x"_s);
+        QApplication::clipboard()->setMimeData(new QMimeData);
+        view->insertPlainText(QString()); // no-op, keeps the view's state
+        QApplication::clipboard()->setText(data.text());
+        view->paste();
+        QCOMPARE(view->string(), u"a**bold**\u00A0xb"_s);
+        view->undo();
+        QCOMPARE(view->string(), u"ab"_s);
+    }
+
+    void copyKeepsExactCharacters()
+    {
+        ListContinuingTextView *view = show(u"a\u00A0b\u2028c"_s);
+        view->selectAll();
+        view->copy();
+        QCOMPARE(QApplication::clipboard()->text(), u"a\u00A0b\u2028c"_s);
+    }
+
+    void returnOnListLines_data()
+    {
+        QTest::addColumn<QString>("marked");
+        QTest::addColumn<QString>("expectedMarked");
+        QTest::newRow("bullet: continues") << u"- item|"_s << u"- item\n- |"_s;
+        QTest::newRow("bullet: star and plus") << u"* a\n+ b|"_s << u"* a\n+ b\n+ |"_s;
+        QTest::newRow("bullet: spacing normalised") << u"-    spaced|"_s << u"-    spaced\n- |"_s;
+        QTest::newRow("numbered: counts up, keeps ')' and indent") << u"  3) three|"_s << u"  3) three\n  4) |"_s;
+        QTest::newRow("numbered: leading zeros drop") << u"09. nine|"_s << u"09. nine\n10. |"_s;
+        QTest::newRow("numbered: too large repeats") << u"99999999999999999999. x|"_s
+                                                     << u"99999999999999999999. x\n99999999999999999999. |"_s;
+        QTest::newRow("numbered: largest 64-bit repeats") << u"9223372036854775807. x|"_s
+                                                          << u"9223372036854775807. x\n9223372036854775807. |"_s;
+        QTest::newRow("task: checked continues unchecked") << u"- [x] done|"_s << u"- [x] done\n- [ ] |"_s;
+        QTest::newRow("split: text after caret moves") << u"- ab|cd"_s << u"- ab\n- |cd"_s;
+        QTest::newRow("empty item: marker removed") << u"- a\n- |"_s << u"- a\n|"_s;
+        QTest::newRow("empty item: indented task removed") << u"   - [ ]  |"_s << u"|"_s;
+        QTest::newRow("empty item: then plain newline") << u"|"_s << u"\n|"_s;
+        QTest::newRow("plain: no blank after number") << u"1.text|"_s << u"1.text\n|"_s;
+        QTest::newRow("plain: caret inside marker") << u"- |item"_s << u"- \n|item"_s;
+        QTest::newRow("plain: caret in indentation") << u" | - item"_s << u" \n| - item"_s;
+        QTest::newRow("plain: not a list") << u"text|"_s << u"text\n|"_s;
+    }
+
+    void returnOnListLines()
+    {
+        QFETCH(QString, marked);
+        QFETCH(QString, expectedMarked);
+        const auto [text, caret] = unmark(marked);
+        const auto [expected, expectedCaret] = unmark(expectedMarked);
+        ListContinuingTextView *view = show(text);
+        view->setSelectedRange({caret, 0});
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->string(), expected);
+        QCOMPARE(view->selectedRange(), TextRange(expectedCaret, 0));
+        // One Return, one undo step.
+        view->undo();
+        QCOMPARE(view->string(), text);
+    }
+
+    void returnReplacesSelection()
+    {
+        ListContinuingTextView *view = show(u"- item"_s);
+        view->setSelectedRange({2, 2});
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->string(), u"- \nem"_s);
+    }
+
+    void shiftReturnIsAPlainLineFeed()
+    {
+        ListContinuingTextView *view = show(u"- item"_s);
+        view->setSelectedRange({6, 0});
+        QTest::keyClick(view, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(view->string(), u"- item\n"_s);
+    }
+
+    void continuationAfterTypingIsItsOwnUndoStep()
+    {
+        ListContinuingTextView *view = show(QString());
+        QTest::keyClicks(view, u"- milk"_s);
+        QTest::keyClick(view, Qt::Key_Return);
+        QTest::keyClicks(view, u"eggs"_s);
+        QCOMPARE(view->string(), u"- milk\n- eggs"_s);
+        view->undo();
+        QCOMPARE(view->string(), u"- milk\n- "_s);
+        view->undo();
+        QCOMPARE(view->string(), u"- milk"_s);
+    }
+
+    void readOnlyRefusesEdits()
+    {
+        ListContinuingTextView *view = show(u"- a\n- "_s);
+        view->setReadOnly(true);
+        view->setSelectedRange({6, 0});
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->string(), u"- a\n- "_s);
+        QVERIFY(!view->replaceCharacters({0, 1}, u"x"_s));
+        QCOMPARE(view->string(), u"- a\n- "_s);
+    }
+
+    void imageTrigger_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("fires");
+        QTest::addColumn<int>("location");
+        QTest::newRow("trigger: typed pair") << u"see "_s << u"!["_s << true << 4;
+        QTest::newRow("trigger: at start") << QString() << u"!["_s << true << 0;
+        QTest::newRow("no trigger: other character") << u"a"_s << u"["_s << false << 0;
+        QTest::newRow("no trigger: wiki link") << QString() << u"[["_s << false << 0;
+        QTest::newRow("no trigger: bang alone") << QString() << u"!"_s << false << 0;
+    }
+
+    void imageTrigger()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, typed);
+        QFETCH(bool, fires);
+        QFETCH(int, location);
+        ListContinuingTextView *view = show(before);
+        QList<TextRange> ranges;
+        view->setOnImageTrigger([&](TextRange range) { ranges.append(range); });
+        view->setSelectedRange({before.size(), 0});
+        QTest::keyClicks(view, typed);
+        QCOMPARE(ranges.size(), fires ? 1 : 0);
+        if (fires) {
+            QCOMPARE(ranges.constFirst(), TextRange(location, 2));
+            QCOMPARE(view->string().mid(location, 2), u"!["_s);
+        }
+    }
+
+    void pastedPairDoesNotTrigger()
+    {
+        ListContinuingTextView *view = show(QString());
+        int fired = 0;
+        view->setOnImageTrigger([&](TextRange) { ++fired; });
+        QApplication::clipboard()->setText(u"!["_s);
+        view->paste();
+        QCOMPARE(view->string(), u"!["_s);
+        QCOMPARE(fired, 0);
+    }
+
+    void keyInterceptorGoesFirst()
+    {
+        ListContinuingTextView *view = show(QString());
+        view->setKeyInterceptor([](QKeyEvent *event) { return event->key() == Qt::Key_A; });
+        QTest::keyClicks(view, u"abc"_s);
+        QCOMPARE(view->string(), u"bc"_s);
+    }
+
+    void highlightingStaysOutOfUndoAndModifiedState()
+    {
+        ListContinuingTextView *view = show(QString());
+        QTest::keyClicks(view, u"# Title **bold**"_s);
+        view->document()->setModified(false);
+        const int undoSteps = view->document()->availableUndoSteps();
+        QSignalSpy changes(view, &ListContinuingTextView::textDidChange);
+
+        SyntaxHighlighter::highlight(view);
+
+        QVERIFY(!view->document()->firstBlock().layout()->formats().isEmpty());
+        QCOMPARE(view->document()->availableUndoSteps(), undoSteps);
+        QVERIFY(!view->document()->isModified());
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(view->string(), u"# Title **bold**"_s);
+        view->undo();
+        QCOMPARE(view->string(), QString());
+    }
+
+    void formatsFollowTypingOnTheirLine()
+    {
+        ListContinuingTextView *view = show(u"ab `code`"_s);
+        SyntaxHighlighter::highlight(view);
+        const QList<QTextLayout::FormatRange> before = view->document()->firstBlock().layout()->formats();
+        QCOMPARE(before.size(), 1);
+        QCOMPARE(before.constFirst().start, 3);
+        view->setSelectedRange({0, 0});
+        QTest::keyClicks(view, u"xy"_s);
+        const QList<QTextLayout::FormatRange> after = view->document()->firstBlock().layout()->formats();
+        QCOMPARE(after.size(), 1);
+        QCOMPARE(after.constFirst().start, 5);
+        QCOMPARE(after.constFirst().length, 6);
+    }
+
+    void usesTheThinScroller()
+    {
+        ListContinuingTextView *view = show(QString(2000, u'\n'));
+        QVERIFY(qobject_cast<ThinScroller *>(view->verticalScrollBar()));
+        QCOMPARE(view->verticalScrollBar()->width(), 7);
+    }
+};
+
+QTEST_MAIN(TestTextView)
+#include "tst_editor_textview.moc"
