@@ -157,6 +157,8 @@ private Q_SLOTS:
             << QStringLiteral("xhttps://x.y") << qsizetype(3) << base;
         QTest::newRow("link inside a code span is coloured as a link")
             << QStringLiteral("`[t](u)`") << qsizetype(2) << CharStyle{FontRole::Base, ColorRole::Accent};
+        QTest::newRow("robustness: 50000 quote markers on a line")
+            << (QStringLiteral("> ").repeated(50000) + u'x') << qsizetype(99998) << tertiary;
         QTest::newRow("lone surrogate does not stop the rules")
             << (QString(QChar(0xD800)) + QStringLiteral(" **b**")) << qsizetype(4)
             << CharStyle{FontRole::Bold};
@@ -224,6 +226,8 @@ private Q_SLOTS:
         QTest::newRow("fenced blocks")
             << int(Style::CodeBlock) << QStringLiteral("^```[\\s\\S]*?^```[ \\t]*$")
             << split("```|```|\n|\r\n|\r| |\t|a|`|\u2028");
+        QTest::newRow("blockquote markers") << int(Style::Marker) << QStringLiteral("^[ \\t]*(>[ \\t]?)+")
+                                            << split(">|>| |\t|a|\n|\r\n|\r|\u2028");
         QTest::newRow("bold") << int(Style::Bold) << QStringLiteral("(\\*\\*|__)(?=\\S)(.+?)(?<=\\S)\\1")
                               << split("*|*|_|_|a| |\n|\u00a0");
         QTest::newRow("strike") << int(Style::Strike) << QStringLiteral("~~(?=\\S)(.+?)(?<=\\S)~~")

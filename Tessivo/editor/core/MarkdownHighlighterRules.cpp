@@ -63,13 +63,6 @@ const QRegularExpression &headingRule()
     return re;
 }
 
-const QRegularExpression &quoteRule()
-{
-    static const QRegularExpression re =
-        Text::regex(QStringLiteral("^[ \\t]*(>[ \\t]?)+"), QRegularExpression::MultilineOption);
-    return re;
-}
-
 const QRegularExpression &listRule()
 {
     static const QRegularExpression re =
@@ -98,6 +91,46 @@ const QRegularExpression &italicRule()
         Text::regex(QStringLiteral("(?<![*\\w])(\\*|_)(?=\\S)([^*_\\n]+?)(?<=\\S)\\1(?![*\\w])"),
                     QRegularExpression::MultilineOption);
     return re;
+}
+
+// Start of every line: position 0 and after each line terminator (CR LF
+// counting as one), as the line anchors see them.
+QList<qsizetype> lineStarts(QStringView text)
+{
+    QList<qsizetype> starts{0};
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (isLineTerminator(text[i])) {
+            if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+                ++i;
+            }
+            starts.append(i + 1);
+        }
+    }
+    return starts;
+}
+
+// "^[ \t]*(>[ \t]?)+", scanned by hand: the engine gives up on a line with
+// tens of thousands of markers.
+void appendQuoteMarkers(QList<RuleMatch> &out, QStringView text, const QList<qsizetype> &starts)
+{
+    const qsizetype n = text.size();
+    for (const qsizetype start : starts) {
+        qsizetype p = start;
+        while (p < n && (text[p] == u' ' || text[p] == u'\t')) {
+            ++p;
+        }
+        qsizetype groupStart = -1;
+        while (p < n && text[p] == u'>') {
+            groupStart = p++;
+            if (p < n && (text[p] == u' ' || text[p] == u'\t')) {
+                ++p;
+            }
+        }
+        if (groupStart >= 0) {
+            out.append({Style::Marker, {start, p - start}, {groupStart, p - groupStart}, kNoGroup});
+        }
+    }
 }
 
 // "^```[\s\S]*?^```[ \t]*$" with line anchors: from a line that starts with
@@ -358,7 +391,7 @@ QList<RuleMatch> matches(const QString &original)
     }
     const QString text = withoutLoneSurrogates(original);
     appendRegexMatches(out, text, headingRule(), Style::Heading);
-    appendRegexMatches(out, text, quoteRule(), Style::Marker);
+    appendQuoteMarkers(out, text, lineStarts(text));
     appendRegexMatches(out, text, listRule(), Style::Marker);
     appendRegexMatches(out, text, ruleRule(), Style::Marker);
     appendRegexMatches(out, text, inlineCodeRule(), Style::Code);
