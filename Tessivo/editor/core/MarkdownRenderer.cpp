@@ -1,6 +1,7 @@
 #include "editor/core/MarkdownRenderer.h"
 
 #include "editor/core/Highlights.h"
+#include "editor/core/MarkdownScan.h"
 #include "editor/core/MathExtractor.h"
 #include "editor/core/ProseRewriter.h"
 #include "editor/core/WikiLinks.h"
@@ -11,6 +12,7 @@
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -90,7 +92,10 @@ QString limitTableCells(const QString &text)
     // Index of the next blank line at or after each line.
     QList<qsizetype> nextBlank(count + 1, count);
     for (qsizetype i = count - 1; i >= 0; --i) {
-        nextBlank[i] = Text::trimmedWhitespaceAndNewlines(body(lines[i])).isEmpty() ? i : nextBlank[i + 1];
+        const QStringView rest = body(lines[i]);
+        const bool blank =
+            std::all_of(rest.begin(), rest.end(), [](QChar c) { return MarkdownScan::isWhiteSpace(c); });
+        nextBlank[i] = blank ? i : nextBlank[i + 1];
     }
 
     QList<qsizetype> broken; // offsets of the "-" that gets a backslash
