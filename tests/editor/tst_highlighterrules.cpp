@@ -221,7 +221,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<QStringList>("fragments");
         const auto split = [](const char *s) { return QString::fromUtf8(s).split(u'|'); };
         QTest::newRow("fenced blocks")
             << int(Style::CodeBlock) << QStringLiteral("^```[\\s\\S]*?^```[ \\t]*$")
@@ -246,7 +246,7 @@ private Q_SLOTS:
     {
         QFETCH(int, style);
         QFETCH(QString, pattern);
-        QFETCH(QStringList, pieces);
+        QFETCH(QStringList, fragments);
         const QRegularExpression re = Text::regex(pattern, QRegularExpression::MultilineOption);
         QRandomGenerator rng(1234 + style);
         qsizetype total = 0;
@@ -254,7 +254,7 @@ private Q_SLOTS:
             QString text;
             const int count = int(rng.bounded(0, 16));
             for (int i = 0; i < count; ++i) {
-                text += pieces.at(int(rng.bounded(qsizetype(pieces.size()))));
+                text += fragments.at(int(rng.bounded(qsizetype(fragments.size()))));
             }
             QList<TextRange> found;
             for (const RuleMatch &m : matches(text)) {

@@ -77,11 +77,11 @@ void compareWithGolden(const QString &actual, const QString &expectedPath)
     QCOMPARE(actual, expected);
 }
 
-// A random Markdown document built from pieces that never form "$", "==",
+// A random Markdown document built from fragments that never form "$", "==",
 // "[[" or a front-matter block.
 QString randomPlainDocument(QRandomGenerator &rng)
 {
-    static const QStringList pieces = {
+    static const QStringList fragments = {
         QStringLiteral("# "),     QStringLiteral("## "),
         QStringLiteral("- "),     QStringLiteral("1. "),
         QStringLiteral("2) "),    QStringLiteral("> "),
@@ -108,7 +108,7 @@ QString randomPlainDocument(QRandomGenerator &rng)
     QString doc;
     const int count = int(rng.bounded(1, 120));
     for (int i = 0; i < count; ++i) {
-        doc += pieces.at(int(rng.bounded(qsizetype(pieces.size()))));
+        doc += fragments.at(int(rng.bounded(qsizetype(fragments.size()))));
     }
     while (doc.contains(QStringLiteral("=="))) {
         doc.replace(QStringLiteral("=="), QStringLiteral("="));
