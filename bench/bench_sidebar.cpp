@@ -6,6 +6,7 @@
 //                             excerpt and time read back current from the model
 //   BM_KeystrokeView          the same through a shown SidebarView, until the
 //                             repaint of the changed row has run
+//   BM_ToggleCollapseView     collapsing a collection in a shown SidebarView
 //
 // Run with QT_QPA_PLATFORM=offscreen.
 
@@ -63,8 +64,14 @@ struct LargeStore
                                                  "to fill an excerpt line in the sidebar.")
                                       .arg(i));
         }
-        // The newest document sits first in its collection: visible at the top.
-        visibleDocument = store->documents().first().id;
+        // Write everything now, so that no debounced save of the set-up runs
+        // inside a measurement.
+        store->flushPendingSaves();
+        // The first document row of the sidebar: on screen at the top.
+        SidebarModel rows(store.get(), settings.get());
+        rows.setCollapsed({});
+        for (int r = 0; r < rows.rowCount() && visibleDocument.isEmpty(); ++r)
+            visibleDocument = rows.index(r).data(SidebarModel::DocumentIDRole).toString();
     }
 
     ~LargeStore()
@@ -119,6 +126,36 @@ void BM_KeystrokeModel(benchmark::State &state)
 }
 BENCHMARK(BM_KeystrokeModel)->Unit(benchmark::kMicrosecond);
 
+// What the store alone spends on the same keystroke, for comparison.
+void BM_KeystrokeStoreOnly(benchmark::State &state)
+{
+    LargeStore &large = largeStore();
+    const QString id = large.visibleDocument;
+    int n = 0;
+    for (auto _ : state)
+        large.store->updateBody(
+            QStringLiteral("# Typing %1\n\nThe excerpt changes with every key %1.").arg(++n), id);
+}
+BENCHMARK(BM_KeystrokeStoreOnly)->Unit(benchmark::kMicrosecond);
+
+// Repainting the shown sidebar's one changed row, without the store.
+void BM_RowRepaint(benchmark::State &state)
+{
+    LargeStore &large = largeStore();
+    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    view.model()->setCollapsed({});
+    view.resize(260, 780);
+    view.show();
+    QCoreApplication::processEvents();
+    SidebarListView *list = view.listView();
+    const QModelIndex index = view.model()->index(view.model()->rowOfDocument(large.visibleDocument));
+    for (auto _ : state) {
+        list->update(index);
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_RowRepaint)->Unit(benchmark::kMicrosecond);
+
 void BM_KeystrokeView(benchmark::State &state)
 {
     LargeStore &large = largeStore();
@@ -139,6 +176,24 @@ void BM_KeystrokeView(benchmark::State &state)
     state.counters["rebuilds"] = double(view.model()->rebuildCount() - rebuilds);
 }
 BENCHMARK(BM_KeystrokeView)->Unit(benchmark::kMicrosecond);
+
+// Collapsing or expanding a collection in the shown sidebar: every row is
+// rebuilt and laid out again.
+void BM_ToggleCollapseView(benchmark::State &state)
+{
+    LargeStore &large = largeStore();
+    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    view.model()->setCollapsed({});
+    view.resize(260, 780);
+    view.show();
+    QCoreApplication::processEvents();
+    const QString root = large.collectionIDs.first();
+    for (auto _ : state) {
+        view.model()->toggleCollapsed(root);
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_ToggleCollapseView)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

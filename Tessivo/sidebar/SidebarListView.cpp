@@ -347,6 +347,15 @@ QPixmap SidebarListView::dragPreview(const QString &title) const
     return pixmap;
 }
 
+void SidebarListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                  const QList<int> &roles)
+{
+    // A row's height follows from its kind alone, which a change in place
+    // never alters: repaint the row without laying out every row again
+    // (QListView would, once per keystroke in the editor).
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
 void SidebarListView::paintEvent(QPaintEvent *event)
 {
     const QRect highlight = m_highlightStrength > 0 ? sectionRect(m_shownHighlight) : QRect();
