@@ -200,6 +200,7 @@ bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
         return true;
     if (type == NavigationTypeLinkClicked)
         handleLinkClick(url);
+    Q_EMIT navigationRefused(url);
     return false;
 }
 

@@ -61,6 +61,9 @@ public:
 Q_SIGNALS:
     // The page was asked to show `html` (one script call).
     void contentSent(const QString &html);
+    // A navigation away from the page was stopped (links handled by the
+    // application included).
+    void navigationRefused(const QUrl &url);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

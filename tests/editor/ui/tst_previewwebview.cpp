@@ -130,8 +130,9 @@ std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
 
 void TestPreviewWebView::click(PreviewWebView *preview, const QString &selector)
 {
-    const QVariant found = evaluate(preview->page(), u"(function(){var e=document.querySelector('%1');"
-                                                     "if(!e)return false;e.click();return true;})()"_s.arg(selector));
+    const QVariant found =
+        evaluate(preview->page(), u"(function(){var e=document.querySelector('%1');"
+                                  "if(!e)return false;e.click();return true;})()"_s.arg(selector));
     QVERIFY2(found.toBool(), qPrintable(u"no element "_s + selector));
 }
 
@@ -139,7 +140,8 @@ void TestPreviewWebView::pageLoadsFromThePreviewFolder()
 {
     auto preview = loadedPreview();
     QVERIFY(preview);
-    QCOMPARE(preview->page()->url(), QUrl::fromLocalFile(PreviewWebView::resourceFolder() + u"/index.html"_s));
+    QCOMPARE(preview->page()->url(),
+             QUrl::fromLocalFile(PreviewWebView::resourceFolder() + u"/index.html"_s));
     QCOMPARE(evaluate(preview->page(), u"typeof window.__setContent"_s).toString(), u"function"_s);
 }
 
@@ -167,7 +169,8 @@ void TestPreviewWebView::unchangedContentIsNotSentAgain()
     preview->setHtml(html);
     preview->setHtml(html);
     QCOMPARE(sent.count(), 1);
-    QCOMPARE(contentHtml(preview->page()), u"<h1>Title</h1>\n<p>Quote \" backslash \\ and \u2028 line</p>\n"_s);
+    QCOMPARE(contentHtml(preview->page()),
+             u"<h1>Title</h1>\n<p>Quote \" backslash \\ and \u2028 line</p>\n"_s);
 
     // An empty render (the renderer failed) still replaces the content.
     preview->setHtml(QString());
@@ -351,9 +354,10 @@ void TestPreviewWebView::hostileDocumentRunsNoScript()
     QCOMPARE(evaluate(preview->page(), u"document.title"_s).toString(), title);
     QCOMPARE(evaluate(preview->page(), u"document.querySelector('#content b').textContent"_s).toString(),
              u"html"_s);
-    QCOMPARE(evaluate(preview->page(), u"document.querySelectorAll('#content script, #content iframe').length"_s)
-                 .toInt(),
-             0);
+    QCOMPARE(
+        evaluate(preview->page(), u"document.querySelectorAll('#content script, #content iframe').length"_s)
+            .toInt(),
+        0);
 }
 
 void TestPreviewWebView::remoteResourcesAreNeverRequested()
@@ -364,10 +368,11 @@ void TestPreviewWebView::remoteResourcesAreNeverRequested()
 
     auto preview = loadedPreview();
     QVERIFY(preview);
-    preview->setHtml(u"<img id=\"remote\" src=\"%1/pixel.png\">"
-                     "<link rel=\"stylesheet\" href=\"%1/style.css\">"
-                     "<video src=\"%1/movie.mp4\"></video>"
-                     "<div style=\"background-image:url('%1/bg.png');width:10px;height:10px\"></div>"_s.arg(base));
+    preview->setHtml(
+        u"<img id=\"remote\" src=\"%1/pixel.png\">"
+        "<link rel=\"stylesheet\" href=\"%1/style.css\">"
+        "<video src=\"%1/movie.mp4\"></video>"
+        "<div style=\"background-image:url('%1/bg.png');width:10px;height:10px\"></div>"_s.arg(base));
     QTRY_VERIFY(evaluate(preview->page(), u"document.getElementById('remote').complete"_s).toBool());
     // A request would have had to connect by now: the image gave up.
     QVERIFY(!server.waitForNewConnection(300));
@@ -381,8 +386,9 @@ void TestPreviewWebView::mathIsTypeset()
     preview->setHtml(u"<p>Euler: <span class=\"math\" data-display=\"0\">e^{i\\pi}+1=0</span></p>"
                      "<span class=\"math\" data-display=\"1\">\\int_0^1 x\\,dx</span>"_s);
     QCOMPARE(evaluate(preview->page(), u"document.querySelectorAll('span.math .katex').length"_s).toInt(), 2);
-    QCOMPARE(evaluate(preview->page(), u"document.querySelectorAll('span.math .katex-display').length"_s).toInt(),
-             1);
+    QCOMPARE(
+        evaluate(preview->page(), u"document.querySelectorAll('span.math .katex-display').length"_s).toInt(),
+        1);
 }
 
 void TestPreviewWebView::drops_data()

@@ -1,0 +1,388 @@
+#include "shell/DocumentDetailView.h"
+
+#include "editor/EditorBridge.h"
+#include "editor/ListContinuingTextView.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewWebView.h"
+#include "publishing/MediaLibrarySheet.h"
+#include "publishing/PublishSheet.h"
+#include "publishing/PublishToastHost.h"
+#include "publishing/core/ImageLibrary.h"
+#include "shell/DetailHeader.h"
+#include "shell/EmptyDetailView.h"
+#include "shell/ExportActions.h"
+#include "shell/PublishSplitButton.h"
+#include "shell/StatusBar.h"
+#include "shell/core/AppNotifications.h"
+#include "shell/core/DetailRenderScheduler.h"
+#include "store/DocumentStore.h"
+
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The mode buttons' tray: a faint rounded fill behind the three switches.
+class ModeSwitcher final : public QWidget
+{
+public:
+    explicit ModeSwitcher(QWidget *parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::WindowText);
+        fill.setAlphaF(0.06f);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), 8, 8);
+        painter.fillPath(shape, fill);
+    }
+};
+
+struct ModeButtonSpec
+{
+    ViewMode mode;
+    IconName icon;
+    const char16_t *help;
+};
+
+const ModeButtonSpec modeButtonSpecs[] = {
+    {ViewMode::editor, IconName::pencilSquare, u"Editor"},
+    {ViewMode::split, IconName::viewColumns, u"Split"},
+    {ViewMode::preview, IconName::eye, u"Preview"},
+};
+
+} // namespace
+
+DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, parent) {}
+
+DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent)
+    : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
+      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *header = new QWidget(this);
+    header->setFixedHeight(40);
+    buildHeader(header);
+    layout->addWidget(header);
+
+    m_content = new QStackedWidget(this);
+    layout->addWidget(m_content, 1);
+
+    m_documentPage = new QWidget(m_content);
+    auto *pageLayout = new QVBoxLayout(m_documentPage);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->setSpacing(0);
+    m_splitter = new QSplitter(Qt::Horizontal, m_documentPage);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(1);
+    m_editorHolder = new QWidget(m_splitter);
+    m_editorHolder->setMinimumWidth(320);
+    auto *editorLayout = new QVBoxLayout(m_editorHolder);
+    editorLayout->setContentsMargins(0, 0, 0, 0);
+    m_preview = new PreviewWebView(m_splitter, m_store);
+    m_preview->setMinimumWidth(320);
+    m_splitter->addWidget(m_editorHolder);
+    m_splitter->addWidget(m_preview);
+    pageLayout->addWidget(m_splitter, 1);
+    m_statusBar = new StatusBar(m_documentPage);
+    pageLayout->addWidget(m_statusBar);
+
+    m_empty = new EmptyDetailView(m_content, m_store);
+    m_blank = new QWidget(m_content);
+    m_content->addWidget(m_documentPage);
+    m_content->addWidget(m_empty);
+    m_content->addWidget(m_blank);
+
+    m_toastHost = new PublishToastHost(this);
+
+    connect(m_renderer, &DetailRenderScheduler::rendered, this, &DocumentDetailView::showRendered);
+    connect(m_store, &DocumentStore::documentsChanged, this, &DocumentDetailView::refresh);
+    connect(m_store, &DocumentStore::activeDocumentIDChanged, this, &DocumentDetailView::refresh);
+    connect(m_store, &DocumentStore::isLoadedChanged, this, &DocumentDetailView::refresh);
+    connect(m_store, &DocumentStore::stateChanged, this, &DocumentDetailView::refresh);
+    connect(m_viewMode, &ViewModeSetting::modeChanged, this, &DocumentDetailView::applyMode);
+    connect(AppNotifications::instance(), &AppNotifications::posted, this,
+            &DocumentDetailView::handleNotification);
+
+    refresh();
+    applyMode();
+}
+
+DocumentDetailView::~DocumentDetailView()
+{
+    m_renderer->cancel();
+}
+
+void DocumentDetailView::buildHeader(QWidget *header)
+{
+    auto *row = new QHBoxLayout(header);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(10);
+    row->addStretch(1);
+
+    m_modeSwitcher = new ModeSwitcher(header);
+    auto *switches = new QHBoxLayout(m_modeSwitcher);
+    switches->setContentsMargins(2, 2, 2, 2);
+    switches->setSpacing(2);
+    for (const ModeButtonSpec &spec : modeButtonSpecs) {
+        auto *button = new HeaderIconButton(spec.icon, QString::fromUtf16(spec.help), false, m_modeSwitcher);
+        button->setObjectName(ViewModes::rawValue(spec.mode));
+        const ViewMode mode = spec.mode;
+        connect(button, &QAbstractButton::clicked, this, [this, mode] { setMode(mode); });
+        switches->addWidget(button);
+        m_modeButtons << button;
+    }
+    row->addWidget(m_modeSwitcher, 0, Qt::AlignVCenter);
+
+    m_publishButton = new PublishSplitButton(header);
+    connect(m_publishButton, &PublishSplitButton::publishRequested, this,
+            &DocumentDetailView::openPublishSheet);
+    connect(m_publishButton, &PublishSplitButton::exportRequested, this, &DocumentDetailView::exportAs);
+    connect(m_publishButton, &PublishSplitButton::copyMarkdownRequested, this,
+            &DocumentDetailView::copyMarkdown);
+    row->addWidget(m_publishButton, 0, Qt::AlignVCenter);
+}
+
+ViewMode DocumentDetailView::mode() const
+{
+    return m_viewMode->mode();
+}
+
+void DocumentDetailView::setMode(ViewMode mode)
+{
+    m_viewMode->setMode(mode);
+    applyMode();
+}
+
+QString DocumentDetailView::html() const
+{
+    return m_renderer->html();
+}
+
+MarkdownRenderer::Stats DocumentDetailView::stats() const
+{
+    return m_renderer->stats();
+}
+
+QString DocumentDetailView::renderedDocumentID() const
+{
+    return m_renderer->renderedDocumentID();
+}
+
+QWidget *DocumentDetailView::currentContent() const
+{
+    return m_content->currentWidget();
+}
+
+void DocumentDetailView::refresh()
+{
+    const auto active = m_store->activeDocument();
+    const bool published = active && m_store->publishedSlug(active->id).has_value();
+    m_modeSwitcher->setEnabled(active.has_value());
+    m_publishButton->setEnabled(active.has_value());
+    m_publishButton->setPublished(published);
+
+    if (!active) {
+        m_shownDocumentID.clear();
+        m_renderer->cancel();
+        delete m_editor;
+        m_editor = nullptr;
+        m_content->setCurrentWidget(m_store->isLoaded() ? static_cast<QWidget *>(m_empty) : m_blank);
+        return;
+    }
+    m_content->setCurrentWidget(m_documentPage);
+    m_statusBar->setPublished(published);
+    if (m_shownDocumentID != active->id) {
+        m_shownDocumentID = active->id;
+        ensureEditor(active->id);
+    }
+    m_renderer->request(active->id, active->body, m_store->documentIDsByTitle());
+}
+
+void DocumentDetailView::applyMode()
+{
+    const ViewMode current = mode();
+    for (HeaderIconButton *button : std::as_const(m_modeButtons))
+        button->setSelected(button->objectName() == ViewModes::rawValue(current));
+    m_editorHolder->setVisible(current != ViewMode::preview);
+    m_preview->setVisible(current != ViewMode::editor);
+    ensureEditor(m_shownDocumentID);
+}
+
+// The editor exists while a document is shown in a mode that has one, so that
+// text inserted into "the open editor" never goes to a hidden one.
+void DocumentDetailView::ensureEditor(const QString &documentID)
+{
+    if (documentID.isEmpty() || mode() == ViewMode::preview) {
+        delete m_editor;
+        m_editor = nullptr;
+        return;
+    }
+    if (!m_editor) {
+        m_editor = new MarkdownTextView(m_store, m_editorHolder);
+        m_editorHolder->layout()->addWidget(m_editor);
+    }
+    m_editor->setDocumentID(documentID);
+}
+
+void DocumentDetailView::showRendered()
+{
+    m_preview->setHtml(m_renderer->html());
+    m_statusBar->setStats(m_renderer->stats());
+    Q_EMIT previewUpdated();
+}
+
+void DocumentDetailView::handleNotification(const QString &name, const QVariantMap &userInfo)
+{
+    if (!m_store->activeDocument())
+        return;
+    if (name == AppNotifications::publishDocument) {
+        openPublishSheet();
+    } else if (name == AppNotifications::openMediaLibrary) {
+        if (m_mediaSheet)
+            return;
+        std::optional<TextRange> trigger;
+        const QVariant range = userInfo.value(AppNotifications::rangeKey);
+        if (range.isValid() && range.canConvert<TextRange>())
+            trigger = range.value<TextRange>();
+        openMediaLibrary(trigger);
+    } else if (name == AppNotifications::deleteDocument) {
+        confirmDelete();
+    }
+}
+
+void DocumentDetailView::openPublishSheet()
+{
+    const QString id = m_store->activeDocumentID();
+    if (id.isEmpty())
+        return;
+    auto *sheet = new PublishSheet(id, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+void DocumentDetailView::openMediaLibrary(std::optional<TextRange> trigger)
+{
+    m_mediaTrigger = trigger;
+    auto *sheet = new MediaLibrarySheet([this](const ImageAsset &asset) { insertMedia(asset); }, this);
+    m_mediaSheet = sheet;
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        m_mediaTrigger.reset();
+        sheet->deleteLater();
+    });
+    sheet->open();
+}
+
+void DocumentDetailView::confirmDelete()
+{
+    const auto active = m_store->activeDocument();
+    const QString title = u"Delete \u201C"_s + (active ? active->displayTitle() : QString()) + u"\u201D?"_s;
+    const QString message = u"This removes the document from every synced device."_s;
+    bool confirmed = false;
+    if (m_confirmDelete) {
+        confirmed = m_confirmDelete(title, message);
+    } else {
+        QMessageBox box(this);
+        box.setIcon(QMessageBox::Warning);
+        box.setText(title);
+        box.setInformativeText(message);
+        QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
+        QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(cancel);
+        box.exec();
+        confirmed = box.clickedButton() == remove;
+    }
+    if (confirmed)
+        deleteActiveDocument();
+}
+
+void DocumentDetailView::deleteActiveDocument()
+{
+    const QString id = m_store->activeDocumentID();
+    if (!id.isEmpty())
+        m_store->deleteDocument(id);
+}
+
+void DocumentDetailView::insertMedia(const ImageAsset &asset)
+{
+    const QString id = m_store->activeDocumentID();
+    if (id.isEmpty())
+        return;
+    const std::optional<TextRange> trigger = m_mediaTrigger;
+    m_mediaTrigger.reset();
+    const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
+
+    ListContinuingTextView *view = EditorBridge::shared()->textView(id);
+    if (!view) {
+        m_store->appendText(snippet, id);
+        return;
+    }
+    const qsizetype length = view->length();
+    TextRange range = view->selectedRange();
+    if (trigger && trigger->fitsIn(length) &&
+        view->string().mid(trigger->location, trigger->length) == u"!["_s)
+        range = *trigger;
+    range.location = std::clamp<qsizetype>(range.location, 0, length);
+    range.length = std::clamp<qsizetype>(range.length, 0, length - range.location);
+    if (!view->shouldChangeText(range, snippet))
+        return;
+    view->replaceCharacters(range, snippet);
+}
+
+void DocumentDetailView::exportAs(ExportFormat format)
+{
+    const auto active = m_store->activeDocument();
+    if (!active)
+        return;
+    QString html;
+    if (format == ExportFormat::Html) {
+        // Right after a switch the preview may still show the previous
+        // document; its HTML must never be saved under this one's name.
+        if (m_renderer->renderedDocumentID() == active->id)
+            html = m_renderer->html();
+        else
+            html = DetailRenderScheduler::renderNow(active->body, m_store->documentIDsByTitle()).html;
+    }
+    ExportActions::exportDocument(this, *active, format, html);
+}
+
+void DocumentDetailView::copyMarkdown()
+{
+    if (const auto active = m_store->activeDocument())
+        ExportActions::copyMarkdown(*active);
+}
+
+void DocumentDetailView::setDeleteConfirmation(DeleteConfirmation confirm)
+{
+    m_confirmDelete = std::move(confirm);
+}
+
+void DocumentDetailView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_toastHost->setGeometry(rect());
+    m_toastHost->raise();
+}
+
+bool DocumentDetailView::event(QEvent *event)
+{
+    // The mode may have been written by something that bypassed the shared
+    // setting; take it up whenever the window comes forward.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+        m_viewMode->refresh();
+    return QWidget::event(event);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "editor/core/MarkdownRenderer.h"
+#include "publishing/MediaLibrarySheet.h"
+#include "publishing/core/ImageAsset.h"
+#include "shell/core/DetailViewMode.h"
+#include "shell/core/StandaloneHtml.h"
+#include "store/TextRange.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class DetailRenderScheduler;
+class DocumentStore;
+class EmptyDetailView;
+class HeaderIconButton;
+class MarkdownTextView;
+class PreviewWebView;
+class PublishSplitButton;
+class PublishToastHost;
+class QSplitter;
+class QStackedWidget;
+class StatusBar;
+
+// The right-hand pane of the main window: the active document in the editor,
+// the preview or both side by side under a header with the mode switch and
+// the publish button, the counts below it, and the document commands that
+// arrive as app notifications (publish, media library, delete).
+//
+// The preview and the counts follow the document: 120 ms after its last
+// change, at once when another document is selected, rendered off the main
+// thread.
+class DocumentDetailView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Works on the shared store and the shared view-mode setting.
+    explicit DocumentDetailView(QWidget *parent = nullptr);
+    // Works on `store` and `viewMode` (not owned; must outlive the pane).
+    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent = nullptr);
+    ~DocumentDetailView() override;
+
+    ViewMode mode() const;
+    void setMode(ViewMode mode);
+
+    // The last rendered preview and counts, and whose document they are.
+    QString html() const;
+    MarkdownRenderer::Stats stats() const;
+    QString renderedDocumentID() const;
+
+    // Inserts the image's Markdown into the active document: over the "![" that
+    // asked for the media library when it is still there, else at the
+    // editor's selection, else (no editor on the document) at the end.
+    void insertMedia(const ImageAsset &asset);
+    // Deletes the document that is active now.
+    void deleteActiveDocument();
+    // Saves the active document as a file of `format`, through a save dialog.
+    void exportAs(ExportFormat format);
+    // Puts the active document's Markdown on the clipboard.
+    void copyMarkdown();
+
+    // Asks to confirm a deletion: the dialog's title and message in, true to
+    // delete. A modal question by default.
+    using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
+    void setDeleteConfirmation(DeleteConfirmation confirm);
+
+    // Parts, for the main window and tests.
+    DetailRenderScheduler *renderScheduler() const { return m_renderer; }
+    PreviewWebView *preview() const { return m_preview; }
+    MarkdownTextView *editor() const { return m_editor; }
+    EmptyDetailView *emptyView() const { return m_empty; }
+    StatusBar *statusBar() const { return m_statusBar; }
+    PublishSplitButton *publishButton() const { return m_publishButton; }
+    QList<HeaderIconButton *> modeButtons() const { return m_modeButtons; }
+    QWidget *currentContent() const;
+    QWidget *documentContent() const { return m_documentPage; }
+    bool isMediaLibraryOpen() const { return m_mediaSheet != nullptr; }
+    std::optional<TextRange> mediaTrigger() const { return m_mediaTrigger; }
+
+Q_SIGNALS:
+    // The render task replaced html() and stats().
+    void previewUpdated();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void buildHeader(QWidget *header);
+    void refresh();
+    void applyMode();
+    void ensureEditor(const QString &documentID);
+    void requestRender();
+    void showRendered();
+    void handleNotification(const QString &name, const QVariantMap &userInfo);
+    void openPublishSheet();
+    void openMediaLibrary(std::optional<TextRange> trigger);
+    void confirmDelete();
+
+    DocumentStore *m_store;
+    ViewModeSetting *m_viewMode;
+    DetailRenderScheduler *m_renderer;
+    DeleteConfirmation m_confirmDelete;
+
+    QList<HeaderIconButton *> m_modeButtons;
+    QWidget *m_modeSwitcher = nullptr;
+    PublishSplitButton *m_publishButton = nullptr;
+    QStackedWidget *m_content = nullptr;
+    QWidget *m_documentPage = nullptr;
+    QWidget *m_blank = nullptr;
+    EmptyDetailView *m_empty = nullptr;
+    QSplitter *m_splitter = nullptr;
+    QWidget *m_editorHolder = nullptr;
+    MarkdownTextView *m_editor = nullptr;
+    PreviewWebView *m_preview = nullptr;
+    StatusBar *m_statusBar = nullptr;
+    PublishToastHost *m_toastHost = nullptr;
+    QPointer<MediaLibrarySheet> m_mediaSheet;
+    std::optional<TextRange> m_mediaTrigger;
+    QString m_shownDocumentID;
+};

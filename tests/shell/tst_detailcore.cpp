@@ -1,0 +1,432 @@
+// The detail pane's logic without a window: when the preview renders, which
+// result it keeps, the view-mode setting, the status texts, the link policy
+// and the export files.
+
+#include "shell/core/DetailExport.h"
+#include "shell/core/DetailLinkPolicy.h"
+#include "shell/core/DetailRenderScheduler.h"
+#include "shell/core/DetailStatus.h"
+#include "shell/core/DetailViewMode.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QSemaphore>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <map>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Action = DetailLinkPolicy::Action;
+
+namespace {
+
+// A renderer whose calls are counted and which, for bodies given a gate,
+// waits until the test opens it.
+struct FakeRenderer
+{
+    std::atomic<int> calls = 0;
+    QMutex mutex;
+    std::map<QString, std::shared_ptr<QSemaphore>> gates;
+
+    // A failed test must not leave a render waiting forever.
+    ~FakeRenderer()
+    {
+        for (auto &entry : gates)
+            entry.second->release(100);
+    }
+
+    std::shared_ptr<QSemaphore> gate(const QString &body)
+    {
+        QMutexLocker lock(&mutex);
+        auto &g = gates[body];
+        if (!g)
+            g = std::make_shared<QSemaphore>(0);
+        return g;
+    }
+
+    DetailRenderScheduler::RenderFunction function()
+    {
+        return [this](const QString &body, const QHash<QString, QString> &titles) {
+            ++calls;
+            std::shared_ptr<QSemaphore> g;
+            {
+                QMutexLocker lock(&mutex);
+                auto it = gates.find(body);
+                if (it != gates.end())
+                    g = it->second;
+            }
+            if (g)
+                g->acquire();
+            return DetailRenderScheduler::Output{u"<p>"_s + body + u"|"_s + QString::number(titles.size()) +
+                                                     u"</p>"_s,
+                                                 {body.size(), body.size()}};
+        };
+    }
+};
+
+} // namespace
+
+class TestDetailCore final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+
+    void firstRenderIsImmediate();
+    void switchingDocumentsRendersWithoutDelay();
+    void typingRendersOnceAfterTheLastChange();
+    void unchangedKeyDoesNotRender();
+    void titleChangeRerenders();
+    void newerChangeDropsAnOlderRender();
+    void cancelKeepsThePreviousResult();
+    void realRendererFillsHtmlAndCounts();
+
+    void viewMode_data();
+    void viewMode();
+    void viewModeFollowsOutsideWrites();
+
+    void readingTime_data();
+    void readingTime();
+
+    void linkPolicy_data();
+    void linkPolicy();
+
+    void exportText();
+    void atomicWrite_data();
+    void atomicWrite();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestDetailCore::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+    QCoreApplication::setApplicationName(u"tst_detailcore"_s);
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestDetailCore::firstRenderIsImmediate()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    scheduler.setDelay(60 * 60 * 1000); // a delay would never end within the test
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"hello"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
+    QCOMPARE(scheduler.renderedDocumentID(), u"a"_s);
+    QCOMPARE(scheduler.stats().words, 5);
+}
+
+void TestDetailCore::switchingDocumentsRendersWithoutDelay()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    scheduler.setDelay(60 * 60 * 1000);
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"one"_s, {});
+    QVERIFY(rendered.wait(5000));
+    scheduler.request(u"b"_s, u"two"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
+    QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
+
+    // An edit of the shown document waits for the (here endless) delay.
+    scheduler.request(u"b"_s, u"two!"_s, {});
+    QVERIFY(scheduler.isBusy());
+    QVERIFY(!rendered.wait(200));
+    QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
+    QCOMPARE(fake.calls.load(), 2);
+}
+
+void TestDetailCore::typingRendersOnceAfterTheLastChange()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"h"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(fake.calls.load(), 1);
+
+    // Keystrokes closer together than the delay: one render, of the last.
+    scheduler.request(u"a"_s, u"he"_s, {});
+    scheduler.request(u"a"_s, u"hel"_s, {});
+    scheduler.request(u"a"_s, u"hell"_s, {});
+    scheduler.request(u"a"_s, u"hello"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
+    QCOMPARE(fake.calls.load(), 2);
+    QCOMPARE(rendered.count(), 2);
+}
+
+void TestDetailCore::unchangedKeyDoesNotRender()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    const QHash<QString, QString> titles{{u"plan"_s, u"p1"_s}};
+    scheduler.request(u"a"_s, u"same"_s, titles);
+    QVERIFY(rendered.wait(5000));
+    scheduler.request(u"a"_s, u"same"_s, titles);
+    QVERIFY(!scheduler.isBusy());
+    QCOMPARE(fake.calls.load(), 1);
+}
+
+void TestDetailCore::titleChangeRerenders()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"see [[Plan]]"_s, {});
+    QVERIFY(rendered.wait(5000));
+    scheduler.request(u"a"_s, u"see [[Plan]]"_s, {{u"plan"_s, u"p1"_s}});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.html(), u"<p>see [[Plan]]|1</p>"_s);
+}
+
+void TestDetailCore::newerChangeDropsAnOlderRender()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+
+    // The old text renders slowly; the user switches to another document
+    // whose render finishes first. The late result must not win.
+    auto slow = fake.gate(u"old text"_s);
+    scheduler.request(u"a"_s, u"old text"_s, {});
+    QTRY_COMPARE(fake.calls.load(), 1);
+    scheduler.request(u"b"_s, u"new text"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.html(), u"<p>new text|0</p>"_s);
+
+    slow->release();
+    QTRY_VERIFY(!scheduler.isBusy());
+    QCOMPARE(rendered.count(), 1);
+    QCOMPARE(scheduler.html(), u"<p>new text|0</p>"_s);
+    QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
+}
+
+void TestDetailCore::cancelKeepsThePreviousResult()
+{
+    FakeRenderer fake;
+    DetailRenderScheduler scheduler;
+    scheduler.setRenderFunction(fake.function());
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"kept"_s, {});
+    QVERIFY(rendered.wait(5000));
+
+    auto slow = fake.gate(u"dropped"_s);
+    scheduler.request(u"b"_s, u"dropped"_s, {});
+    QTRY_COMPARE(fake.calls.load(), 2);
+    scheduler.cancel();
+    slow->release();
+    QTRY_VERIFY(!scheduler.isBusy());
+    QCOMPARE(rendered.count(), 1);
+    QCOMPARE(scheduler.html(), u"<p>kept|0</p>"_s);
+
+    // After a cancel the same key renders again (the view came back).
+    slow->release();
+    scheduler.request(u"b"_s, u"dropped"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
+}
+
+void TestDetailCore::realRendererFillsHtmlAndCounts()
+{
+    DetailRenderScheduler scheduler;
+    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+    scheduler.request(u"a"_s, u"Hello **world**"_s, {});
+    QVERIFY(rendered.wait(5000));
+    QVERIFY(scheduler.html().contains(u"<strong>world</strong>"_s));
+    QCOMPARE(scheduler.stats(), (MarkdownRenderer::Stats{2, 15}));
+}
+
+void TestDetailCore::viewMode_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<ViewMode>("mode");
+
+    QTest::newRow("absent reads as split") << QVariant() << ViewMode::split;
+    QTest::newRow("editor") << QVariant(u"editor"_s) << ViewMode::editor;
+    QTest::newRow("preview") << QVariant(u"preview"_s) << ViewMode::preview;
+    QTest::newRow("split") << QVariant(u"split"_s) << ViewMode::split;
+    QTest::newRow("unknown reads as split") << QVariant(u"columns"_s) << ViewMode::split;
+    QTest::newRow("wrong case reads as split") << QVariant(u"Editor"_s) << ViewMode::split;
+    QTest::newRow("empty reads as split") << QVariant(u""_s) << ViewMode::split;
+}
+
+void TestDetailCore::viewMode()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(ViewMode, mode);
+    QSettings settings(m_dir->filePath(u"mode-%1.ini"_s.arg(QTest::currentDataTag())), QSettings::IniFormat);
+    if (stored.isValid())
+        settings.setValue(u"viewMode"_s, stored);
+    ViewModeSetting setting(&settings);
+    QCOMPARE(setting.mode(), mode);
+
+    setting.setMode(ViewMode::preview);
+    QCOMPARE(settings.value(u"viewMode"_s).toString(), u"preview"_s);
+    setting.setMode(ViewMode::editor);
+    QCOMPARE(settings.value(u"viewMode"_s).toString(), u"editor"_s);
+}
+
+void TestDetailCore::viewModeFollowsOutsideWrites()
+{
+    QSettings settings(m_dir->filePath(u"outside.ini"_s), QSettings::IniFormat);
+    ViewModeSetting pane(&settings);
+    ViewModeSetting palette(&settings);
+    QSignalSpy changed(&pane, &ViewModeSetting::modeChanged);
+
+    palette.setMode(ViewMode::preview);
+    pane.refresh();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).value<ViewMode>(), ViewMode::preview);
+
+    // A value that reads as the same mode is no change.
+    settings.setValue(u"viewMode"_s, u"nonsense"_s);
+    pane.refresh();
+    settings.setValue(u"viewMode"_s, u"split"_s);
+    pane.refresh();
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(pane.mode(), ViewMode::split);
+}
+
+void TestDetailCore::readingTime_data()
+{
+    QTest::addColumn<qsizetype>("words");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("empty is one minute") << qsizetype(0) << u"1 min read"_s;
+    QTest::newRow("220 words") << qsizetype(220) << u"1 min read"_s;
+    QTest::newRow("221 words") << qsizetype(221) << u"2 min read"_s;
+    QTest::newRow("440 words") << qsizetype(440) << u"2 min read"_s;
+    QTest::newRow("441 words") << qsizetype(441) << u"3 min read"_s;
+}
+
+void TestDetailCore::readingTime()
+{
+    QFETCH(qsizetype, words);
+    QFETCH(QString, text);
+    QCOMPARE(DetailStatus::readingTimeText(words), text);
+    QCOMPARE(DetailStatus::wordsText(1), u"1 words"_s);
+    QCOMPARE(DetailStatus::charactersText(0), u"0 characters"_s);
+}
+
+void TestDetailCore::linkPolicy_data()
+{
+    const QUrl page = QUrl::fromLocalFile(u"/opt/tessivo/Preview/index.html"_s);
+    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<bool>("linkClick");
+    QTest::addColumn<QUrl>("page");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("wiki link to a document")
+        << QUrl(u"zv-doc:/?id=abc-123"_s) << true << page << Action::openDocument << u"abc-123"_s;
+    QTest::newRow("wiki link to a missing document")
+        << QUrl(u"ZV-NEW:/?title=New%20Note"_s) << true << page << Action::offerNewDocument << u"New Note"_s;
+    QTest::newRow("wiki link without id")
+        << QUrl(u"zv-doc:/?id="_s) << true << page << Action::refuse << u""_s;
+    QTest::newRow("https") << QUrl(u"https://example.com/a"_s) << true << page << Action::openExternally
+                           << u"https://example.com/a"_s;
+    QTest::newRow("mailto") << QUrl(u"mailto:a@example.com"_s) << true << page << Action::openExternally
+                            << u"mailto:a@example.com"_s;
+    QTest::newRow("footnote") << QUrl(page.toString() + u"#fn-1"_s) << true << page
+                              << Action::scrollWithinPage << u"fn-1"_s;
+    QTest::newRow("link to the bare page") << page << true << page << Action::refuse << u""_s;
+    QTest::newRow("another local file")
+        << QUrl::fromLocalFile(u"/etc/passwd"_s) << true << page << Action::refuse << u""_s;
+    QTest::newRow("javascript url") << QUrl(u"javascript:alert(1)"_s) << true << page << Action::refuse
+                                    << u""_s;
+    QTest::newRow("page load") << page << false << page << Action::loadPage << u""_s;
+    QTest::newRow("script navigation to the web")
+        << QUrl(u"https://example.com/"_s) << false << page << Action::refuse << u""_s;
+    QTest::newRow("script navigation to another file")
+        << QUrl::fromLocalFile(u"/tmp/x.html"_s) << false << page << Action::refuse << u""_s;
+    QTest::newRow("script navigation to a wiki url")
+        << QUrl(u"zv-doc:/?id=a"_s) << false << page << Action::refuse << u""_s;
+}
+
+void TestDetailCore::linkPolicy()
+{
+    QFETCH(QUrl, url);
+    QFETCH(bool, linkClick);
+    QFETCH(QUrl, page);
+    QFETCH(Action, action);
+    QFETCH(QString, value);
+    const auto decision = DetailLinkPolicy::decide(url, linkClick, page);
+    QCOMPARE(decision.action, action);
+    QCOMPARE(decision.value, value);
+    QCOMPARE(decision.allowsNavigation(), action == Action::loadPage || action == Action::scrollWithinPage);
+}
+
+void TestDetailCore::exportText()
+{
+    const QString body = u"---\ntitle: T\n---\n# Hi\n"_s;
+    QCOMPARE(DetailExport::exportText(ExportFormat::Markdown, body, u"T"_s, u"<h1>x</h1>"_s), body);
+    const QString page =
+        DetailExport::exportText(ExportFormat::Html, body, u"A & <B> \"q\""_s, u"<h1>Hi</h1>\n"_s);
+    QVERIFY(page.contains(u"<title>A &amp; &lt;B&gt; \"q\"</title>"_s));
+    QVERIFY(page.contains(u"<body>\n<h1>Hi</h1>\n\n</body>\n</html>"_s));
+    QCOMPARE(DetailExport::suggestedFileName(u"Notes: v1"_s, ExportFormat::Markdown), u"Notes: v1.md"_s);
+    QCOMPARE(DetailExport::suggestedFileName(u"Untitled"_s, ExportFormat::Html), u"Untitled.html"_s);
+}
+
+void TestDetailCore::atomicWrite_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("ok");
+
+    QTest::newRow("new file") << u"new.md"_s << true;
+    QTest::newRow("replaces an existing file") << u"existing.md"_s << true;
+    QTest::newRow("robustness: folder missing") << u"missing/inner.md"_s << false;
+    QTest::newRow("robustness: target is a folder") << u"folder"_s << false;
+}
+
+void TestDetailCore::atomicWrite()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, ok);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(u"folder"_s));
+    {
+        QFile existing(dir.filePath(u"existing.md"_s));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("old content that is longer than the new one");
+    }
+    const QString text = u"# Caf\u00E9 \U0001F600\n"_s;
+    QString error;
+    QCOMPARE(DetailExport::writeAtomically(dir.filePath(target), text, &error), ok);
+    if (ok) {
+        QFile file(dir.filePath(target));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), text.toUtf8());
+        QVERIFY(error.isEmpty());
+    } else {
+        QVERIFY(!error.isEmpty());
+    }
+    // Nothing half-written is left behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+             ok && target == u"new.md"_s ? 2 : 1);
+}
+
+QTEST_GUILESS_MAIN(TestDetailCore)
+#include "tst_detailcore.moc"
