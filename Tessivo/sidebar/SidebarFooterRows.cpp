@@ -5,6 +5,7 @@
 #include "shell/Pulse.h"
 #include "sidebar/SidebarStyle.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -59,10 +60,17 @@ void SyncStatusRow::refresh()
 {
     const bool hasToken = m_auth && m_auth->token().has_value();
     const SyncEngine::Status status = m_sync ? m_sync->status() : SyncEngine::Status{};
-    present(SidebarFooter::syncStatus(hasToken, status, QDateTime::currentDateTimeUtc(), m_serviceHost));
+    apply(SidebarFooter::syncStatus(hasToken, status, QDateTime::currentDateTimeUtc(), m_serviceHost));
+    m_presented = false;
 }
 
 void SyncStatusRow::present(const SidebarFooter::SyncStatus &status)
+{
+    apply(status);
+    m_presented = true;
+}
+
+void SyncStatusRow::apply(const SidebarFooter::SyncStatus &status)
 {
     m_shown = status;
     auto *layout = static_cast<QHBoxLayout *>(this->layout());
@@ -92,6 +100,16 @@ void SyncStatusRow::present(const SidebarFooter::SyncStatus &status)
         setToolTip(status.toolTip);
     }
     m_pulse->setActive(status.signedIn && status.pulses);
+}
+
+bool SyncStatusRow::event(QEvent *event)
+{
+    // "Synced 5 minutes ago" is worded when it is shown, not when the sync
+    // ended, so that it does not go stale while the window stays open.
+    if (event->type() == QEvent::ToolTip && m_shown.signedIn && !m_presented && m_sync)
+        setToolTip(
+            SidebarFooter::syncDetailText(m_sync->status(), QDateTime::currentDateTimeUtc(), m_serviceHost));
+    return QWidget::event(event);
 }
 
 void SyncStatusRow::setServiceHost(const QString &host)

@@ -32,8 +32,12 @@ public:
     bool isPulsing() const;
     void setServiceHost(const QString &host);
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     void refresh();
+    void apply(const SidebarFooter::SyncStatus &status);
 
     QPointer<AuthManager> m_auth;
     QPointer<SyncEngine> m_sync;
