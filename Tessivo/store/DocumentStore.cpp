@@ -150,11 +150,12 @@ QStringList withoutIDs(const QStringList &ids, const QSet<QString> &remove)
 
 struct DocumentStore::PendingSave
 {
-    QTimer *timer = nullptr;
     Document snapshot;
     // Identifies the latest save asked for; a finishing write removes the
     // entry only when it is that save.
     quint64 ticket = 0;
+    // The write of this ticket has been handed to the writer.
+    bool writing = false;
 };
 
 struct DocumentStore::LoadResult
@@ -178,6 +179,12 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
         m_ownSettings = std::make_unique<QSettings>();
         m_settings = m_ownSettings.get();
     }
+    m_monotonic.start();
+    m_documentTimer = new QTimer(this);
+    m_documentTimer->setSingleShot(true);
+    m_documentTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_documentTimer, &QTimer::timeout, this, &DocumentStore::runDueDocumentSaves);
+
     m_collectionsTimer = new QTimer(this);
     m_collectionsTimer->setSingleShot(true);
     m_collectionsTimer->setTimerType(Qt::PreciseTimer);
@@ -219,9 +226,6 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
 
 DocumentStore::~DocumentStore()
 {
-    for (const auto &pending : std::as_const(m_pendingSaves)) {
-        delete pending->timer;
-    }
     m_pendingSaves.clear();
     // Writers post their results to this object; none may run past it.
     m_writer->waitForIdle();
@@ -653,47 +657,62 @@ QString DocumentStore::relativeDocumentPath(const QString &id) const
 
 void DocumentStore::scheduleSave(const Document &document)
 {
-    std::shared_ptr<PendingSave> &pending = m_pendingSaves[document.id];
+    // One timer serves every document: each request appends a deadline and
+    // supersedes the earlier ones of the same document, so a keystroke costs
+    // the same however many saves are pending.
+    auto &pending = m_pendingSaves[document.id];
     if (!pending) {
         pending = std::make_shared<PendingSave>();
-        pending->timer = new QTimer(this);
-        pending->timer->setSingleShot(true);
-        pending->timer->setTimerType(Qt::PreciseTimer);
-        pending->timer->setInterval(documentSaveDelayMs);
-        const QString id = document.id;
-        connect(pending->timer, &QTimer::timeout, this, [this, id] {
-            const auto it = m_pendingSaves.constFind(id);
-            if (it == m_pendingSaves.cend()) {
-                return;
-            }
-            const Document snapshot = (*it)->snapshot;
-            const quint64 ticket = (*it)->ticket;
-            const QString key = relativeDocumentPath(id);
-            const QString folder = QDir(m_baseDirectory).filePath(QStringLiteral("documents"));
-            m_writer->enqueue(key, [this, snapshot, ticket, folder] {
-                bool ok = false;
-                QString error;
-                if (!Persistence::isSafeDocumentID(snapshot.id)) {
-                    error = QStringLiteral("the id cannot be used as a file name");
-                } else {
-                    const QByteArray bytes = Persistence::encode(snapshot.toJson());
-                    ok = StoreFiles::writeAtomically(
-                        QDir(folder).filePath(snapshot.id + QLatin1String(".json")), bytes, &error);
-                }
-                if (!ok) {
-                    qWarning("[persistence] failed to save document %s: %s", qPrintable(snapshot.id),
-                             qPrintable(error));
-                }
-                const QString savedID = snapshot.id;
-                QMetaObject::invokeMethod(
-                    this, [this, savedID, ticket, ok] { documentWriteFinished(savedID, ticket, ok); },
-                    Qt::QueuedConnection);
-            });
-        });
     }
     pending->snapshot = document;
     pending->ticket = ++m_nextTicket;
-    pending->timer->start();
+    pending->writing = false;
+    const qint64 due = m_monotonic.elapsed() + documentSaveDelayMs;
+    m_saveDeadlines.push_back(SaveDeadline{due, document.id, pending->ticket});
+    if (!m_documentTimer->isActive()) {
+        m_documentTimer->start(documentSaveDelayMs);
+    }
+}
+
+void DocumentStore::runDueDocumentSaves()
+{
+    const qint64 nowMs = m_monotonic.elapsed();
+    while (!m_saveDeadlines.empty() && m_saveDeadlines.front().dueMs <= nowMs) {
+        const SaveDeadline due = std::move(m_saveDeadlines.front());
+        m_saveDeadlines.pop_front();
+        const auto it = m_pendingSaves.constFind(due.id);
+        if (it == m_pendingSaves.cend() || (*it)->ticket != due.ticket || (*it)->writing) {
+            continue; // cancelled, or a newer request took its place
+        }
+        (*it)->writing = true;
+        startDocumentWrite((*it)->snapshot, due.ticket);
+    }
+    if (!m_saveDeadlines.empty()) {
+        m_documentTimer->start(int(std::max<qint64>(0, m_saveDeadlines.front().dueMs - nowMs)));
+    }
+}
+
+void DocumentStore::startDocumentWrite(const Document &snapshot, quint64 ticket)
+{
+    const QString folder = QDir(m_baseDirectory).filePath(QStringLiteral("documents"));
+    m_writer->enqueue(relativeDocumentPath(snapshot.id), [this, snapshot, ticket, folder] {
+        bool ok = false;
+        QString error;
+        if (!Persistence::isSafeDocumentID(snapshot.id)) {
+            error = QStringLiteral("the id cannot be used as a file name");
+        } else {
+            ok = StoreFiles::writeAtomically(QDir(folder).filePath(snapshot.id + QLatin1String(".json")),
+                                             Persistence::encode(snapshot.toJson()), &error);
+        }
+        if (!ok) {
+            qWarning("[persistence] failed to save document %s: %s", qPrintable(snapshot.id),
+                     qPrintable(error));
+        }
+        const QString savedID = snapshot.id;
+        QMetaObject::invokeMethod(
+            this, [this, savedID, ticket, ok] { documentWriteFinished(savedID, ticket, ok); },
+            Qt::QueuedConnection);
+    });
 }
 
 void DocumentStore::documentWriteFinished(const QString &id, quint64 ticket, bool ok)
@@ -704,8 +723,7 @@ void DocumentStore::documentWriteFinished(const QString &id, quint64 ticket, boo
         m_failedDocumentWrites.insert(id);
     }
     const auto it = m_pendingSaves.find(id);
-    if (it != m_pendingSaves.end() && (*it)->ticket == ticket && !(*it)->timer->isActive()) {
-        delete (*it)->timer;
+    if (it != m_pendingSaves.end() && (*it)->ticket == ticket) {
         m_pendingSaves.erase(it);
     }
     Q_EMIT fileWritten(relativeDocumentPath(id), ok);
@@ -757,12 +775,12 @@ void DocumentStore::flushPendingSaves()
     QSet<QString> ids = m_failedDocumentWrites;
     QStringList order;
     for (auto it = m_pendingSaves.cbegin(); it != m_pendingSaves.cend(); ++it) {
-        it.value()->timer->stop();
-        delete it.value()->timer;
         order.append(it.key());
         ids.remove(it.key());
     }
     m_pendingSaves.clear();
+    m_saveDeadlines.clear();
+    m_documentTimer->stop();
     order += QStringList(ids.cbegin(), ids.cend());
     m_collectionsTimer->stop();
     m_stateTimer->stop();
@@ -1023,9 +1041,7 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
             undirtyDocuments.insert(p.id);
             // A debounced save still waiting holds an older version; it must
             // not overwrite the record written here.
-            if (const auto pending = m_pendingSaves.take(p.id)) {
-                delete pending->timer;
-            }
+            m_pendingSaves.remove(p.id);
             writeDocumentNow(p);
             changed = true;
         }

@@ -4,6 +4,7 @@
 #include "store/Document.h"
 #include "store/Persistence.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QList>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -215,6 +217,12 @@ Q_SIGNALS:
 private:
     struct PendingSave;
     struct LoadResult;
+    struct SaveDeadline
+    {
+        qint64 dueMs = 0;
+        QString id;
+        quint64 ticket = 0;
+    };
 
     qint64 now() const;
     qint64 bumped(qint64 updatedAt) const;
@@ -225,6 +233,8 @@ private:
     void applyLoad(LoadResult &&loaded);
     void seedWelcomeDocument();
     void writeDocumentNow(const Document &document);
+    void runDueDocumentSaves();
+    void startDocumentWrite(const Document &snapshot, quint64 ticket);
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void bumpGeneration(QHash<QString, quint64> &generations, const QString &id);
     QString relativeDocumentPath(const QString &id) const;
@@ -254,6 +264,11 @@ private:
     QHash<QString, quint64> m_collectionsHandedOut;
 
     QHash<QString, std::shared_ptr<PendingSave>> m_pendingSaves;
+    // Due times of document saves in request order (so also in time order);
+    // entries superseded by a newer request of the same document are skipped.
+    std::deque<SaveDeadline> m_saveDeadlines;
+    QTimer *m_documentTimer = nullptr;
+    QElapsedTimer m_monotonic;
     // Documents whose last write failed: written again by their next save
     // and by the flush.
     QSet<QString> m_failedDocumentWrites;
