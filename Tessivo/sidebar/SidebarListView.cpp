@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDrag>
 #include <QHelpEvent>
 #include <QMenu>
@@ -255,6 +256,11 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
     connect(model, &QAbstractItemModel::modelReset, this, [this] {
         executeDelayedItemsLayout();
         verticalScrollBar()->setValue(m_scrollBeforeReset);
+        // Rows have moved under the pointer: hover what is there now.
+        m_pressRow = -1;
+        const QPoint pointer = viewport()->mapFromGlobal(QCursor::pos());
+        const QModelIndex under = viewport()->underMouse() ? indexAt(pointer) : QModelIndex();
+        m_hoverRow = under.isValid() ? under.row() : -1;
     });
 
     m_dragRunner = [this](QMimeData *mime, const QPixmap &preview) {
