@@ -11,11 +11,15 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDrag>
+#include <QGraphicsOpacityEffect>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 #include <QVariantAnimation>
 
@@ -261,7 +265,9 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         const QPoint pointer = viewport()->mapFromGlobal(QCursor::pos());
         const QModelIndex under = viewport()->underMouse() ? indexAt(pointer) : QModelIndex();
         m_hoverRow = under.isValid() ? under.row() : -1;
+        runTransition();
     });
+    connect(model, &SidebarModel::animationRequested, this, &SidebarListView::armTransition);
 
     m_dragRunner = [this](QMimeData *mime, const QPixmap &preview) {
         auto *drag = new QDrag(this);
@@ -273,6 +279,37 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         setTargeted({}, {});
     };
     m_menuPresenter = [](QMenu *menu, const QPoint &globalPos) { menu->exec(globalPos); };
+}
+
+void SidebarListView::armTransition(int durationMs)
+{
+    if (!isVisible())
+        return;
+    m_before = viewport()->grab();
+    m_transitionMs = durationMs;
+    // A change the store refused lands nothing: forget the picture.
+    QTimer::singleShot(0, this, [this] { m_before = QPixmap(); });
+}
+
+void SidebarListView::runTransition()
+{
+    if (m_before.isNull())
+        return;
+    auto *overlay = new QLabel(viewport());
+    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay->setPixmap(m_before);
+    overlay->setGeometry(viewport()->rect());
+    m_before = QPixmap();
+    auto *effect = new QGraphicsOpacityEffect(overlay);
+    overlay->setGraphicsEffect(effect);
+    overlay->show();
+    auto *fade = new QPropertyAnimation(effect, "opacity", overlay);
+    fade->setDuration(m_transitionMs);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    fade->setEasingCurve(QEasingCurve::OutCubic);
+    connect(fade, &QPropertyAnimation::finished, overlay, &QObject::deleteLater);
+    fade->start();
 }
 
 void SidebarListView::setDragRunner(DragRunner runner)

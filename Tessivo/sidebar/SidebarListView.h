@@ -78,6 +78,8 @@ private:
     void setTargeted(const SidebarModel::DropTarget &targeted, const SidebarModel::DropTarget &highlight);
     SidebarModel::DropTarget targetAt(const QPoint &pos) const;
     void showMenu(QMenu *menu, const QPoint &globalPos);
+    void armTransition(int durationMs);
+    void runTransition();
     void fillMenu(QMenu *menu, const QList<SidebarMenuItem> &items);
 
     QPointer<SidebarModel> m_model;
@@ -94,6 +96,10 @@ private:
     DragRunner m_dragRunner;
     MenuPresenter m_menuPresenter;
     int m_scrollBeforeReset = 0;
+    // The rows as they looked before an animated change, faded out over the
+    // new rows once the change has landed.
+    QPixmap m_before;
+    int m_transitionMs = 0;
 };
 
 // Draws the sidebar's rows: collection headers, document rows, the empty

@@ -392,6 +392,7 @@ void SidebarModel::writeCollapsed(const QSet<QString> &ids)
 
 void SidebarModel::toggleCollapsed(const QString &collectionID)
 {
+    Q_EMIT animationRequested(collapseAnimationMs);
     QSet<QString> ids = m_collapsed;
     if (!ids.remove(collectionID))
         ids.insert(collectionID);
@@ -510,6 +511,8 @@ bool SidebarModel::highlightsDrop(const DropTarget &target) const
 bool SidebarModel::drop(const DropTarget &target, const QMimeData *mime)
 {
     using Kind = DropTarget::Kind;
+    if (acceptsDrop(target, mime))
+        Q_EMIT animationRequested(moveAnimationMs);
     switch (target.kind) {
     case Kind::None:
         return false;
@@ -690,6 +693,8 @@ void SidebarModel::trigger(const SidebarMenuItem &item)
         beginRename(item.subject);
         break;
     case Item::Command::MoveCollection:
+        if (item.animated)
+            Q_EMIT animationRequested(moveAnimationMs);
         moveCollection(item.subject, item.target);
         break;
     case Item::Command::DeleteCollection:

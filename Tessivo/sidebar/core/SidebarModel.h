@@ -83,6 +83,10 @@ public:
         friend bool operator==(const DropTarget &, const DropTarget &) = default;
     };
 
+    // How long the rows take to settle after a move, and after a collapse.
+    static constexpr int moveAnimationMs = 200;
+    static constexpr int collapseAnimationMs = 180;
+
     // Longest excerpt shown in a row, in user-perceived characters.
     static constexpr int excerptLength = 60;
 
@@ -217,8 +221,11 @@ Q_SIGNALS:
     void collectionToDeleteChanged();
     void documentToDeleteChanged();
     void openURLRequested(const QUrl &url);
-    // A move or collapse the view may animate.
     void rowsRebuilt();
+    // Sent just before a change the user made by collapsing, dropping or
+    // moving a collection from its menu, so that the view can ease the rows
+    // into their new places over `durationMs`.
+    void animationRequested(int durationMs);
 
 private:
     struct Row

@@ -95,6 +95,12 @@ int main(int argc, char **argv)
     QDragLeaveEvent leave;
     QCoreApplication::sendEvent(list->viewport(), &leave);
 
+    // Half-way through closing a collection, the old rows fade over the new.
+    sidebar->model()->toggleCollapsed(work);
+    QTest::qWait(80);
+    sidebar->grab().save(out + QStringLiteral("/sidebar-collapsing.png"));
+    QTest::qWait(300);
+
     SidebarFooter::SyncStatus syncing;
     syncing.signedIn = true;
     syncing.icon = IconName::cloudCheck;
