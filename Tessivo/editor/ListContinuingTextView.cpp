@@ -1,5 +1,6 @@
 #include "editor/ListContinuingTextView.h"
 
+#include "editor/FileDrop.h"
 #include "editor/SyntaxHighlighter.h"
 #include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
@@ -145,7 +146,9 @@ bool ListContinuingTextView::replaceCharacters(TextRange range, const QString &t
     cursor.setPosition(toDisplayPosition(clamped.end()), QTextCursor::KeepAnchor);
     cursor.insertText(text);
     cursor.endEditBlock();
-    setSelectedRange({clamped.location + text.size(), 0});
+    // The caret after the new text, as the display counts it (a line break
+    // may have become two units in the text).
+    setTextCursor(cursor);
     ensureCursorVisible();
     setFocus(Qt::OtherFocusReason);
     return true;
@@ -333,7 +336,7 @@ QMimeData *ListContinuingTextView::createMimeDataFromSelection() const
 
 bool ListContinuingTextView::canInsertFromMimeData(const QMimeData *source) const
 {
-    return source->hasText() || acceptsFileDrop(source);
+    return source->hasText();
 }
 
 void ListContinuingTextView::insertFromMimeData(const QMimeData *source)
@@ -350,22 +353,40 @@ void ListContinuingTextView::insertFromMimeData(const QMimeData *source)
     ensureCursorVisible();
 }
 
-bool ListContinuingTextView::acceptsFileDrop(const QMimeData *) const
+bool ListContinuingTextView::acceptsFileDrop(const QMimeData *data) const
 {
-    return false;
+    return data && FileDrop::canHandle(FileDrop::fileURLs(data));
 }
 
 void ListContinuingTextView::dragEnterEvent(QDragEnterEvent *event)
 {
+    if (acceptsFileDrop(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return;
+    }
     QPlainTextEdit::dragEnterEvent(event);
 }
 
 void ListContinuingTextView::dragMoveEvent(QDragMoveEvent *event)
 {
+    if (acceptsFileDrop(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return;
+    }
     QPlainTextEdit::dragMoveEvent(event);
 }
 
 void ListContinuingTextView::dropEvent(QDropEvent *event)
 {
+    if (acceptsFileDrop(event->mimeData())) {
+        const QList<QUrl> urls = FileDrop::fileURLs(event->mimeData());
+        const qsizetype index = characterIndexForInsertion(event->position().toPoint());
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        FileDrop::handle(urls, index, this);
+        return;
+    }
     QPlainTextEdit::dropEvent(event);
 }

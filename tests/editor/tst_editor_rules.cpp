@@ -181,8 +181,11 @@ private Q_SLOTS:
         QTest::newRow("after CR LF") << u"a\r\nb"_s << 2 << 0 << u"X"_s << u"a\r\nXb"_s;
         QTest::newRow("before CR LF") << u"a\r\nb"_s << 1 << 0 << u"X"_s << u"aX\r\nb"_s;
         QTest::newRow("over CR LF") << u"a\r\nb"_s << 0 << 3 << u"Y"_s << u"Y"_s;
-        QTest::newRow("display break becomes line feed")
-            << u"a\r\nb"_s << 3 << 0 << u"\u2029c"_s << u"a\r\nb\nc"_s;
+        QTest::newRow("CR LF text: a new break is CR LF")
+            << u"a\r\nb"_s << 3 << 0 << u"\u2029c"_s << u"a\r\nb\r\nc"_s;
+        QTest::newRow("CR text: a new break is CR") << u"a\rb"_s << 1 << 1 << u"\u2029"_s << u"a\rb"_s;
+        QTest::newRow("mixed text: a new break is a line feed")
+            << u"a\nb\r\nc"_s << 0 << 0 << u"\u2029"_s << u"\na\nb\r\nc"_s;
         QTest::newRow("second CR LF shifts") << u"a\r\nb\r\nc"_s << 0 << 1 << u"xyz"_s << u"xyz\r\nb\r\nc"_s;
         QTest::newRow("lone CR and separator") << u"a\rb\u2029c"_s << 4 << 1 << u"C"_s << u"a\rb\u2029C"_s;
         QTest::newRow("range past the end is clamped") << u"ab"_s << 1 << 5 << u"c"_s << u"ac"_s;

@@ -13,9 +13,14 @@ QString EditorTextMirror::reset(const QString &body)
     m_body = body;
     m_breaks.clear();
     m_crlfCount = 0;
+    m_newBreak = QStringLiteral("\n");
+    bool hasLineFeed = false;
     qsizetype documentPosition = 0;
     for (qsizetype i = 0; i < body.size(); ++i, ++documentPosition) {
         const QChar c = body.at(i);
+        if (c == u'\n') {
+            hasLineFeed = true;
+        }
         if (c == u'\n' || !isBlockBreak(c)) {
             continue;
         }
@@ -26,6 +31,11 @@ QString EditorTextMirror::reset(const QString &body)
         } else {
             m_breaks.append({documentPosition, QString(c)});
         }
+    }
+    if (!hasLineFeed && !m_breaks.isEmpty() &&
+        std::all_of(m_breaks.cbegin(), m_breaks.cend(),
+                    [&](const Break &b) { return b.text == m_breaks.constFirst().text; })) {
+        m_newBreak = m_breaks.constFirst().text;
     }
     return m_breaks.isEmpty() ? body : this->documentText();
 }
@@ -86,24 +96,49 @@ void EditorTextMirror::apply(qsizetype position, qsizetype removed, const QStrin
     const qsizetype bodyStart = toBody(position);
     const qsizetype bodyEnd = toBody(position + removed);
 
-    QString replacement = inserted;
-    for (QChar &c : replacement) {
-        if (c.unicode() == 0x2029) {
-            c = u'\n';
+    const qsizetype delta = inserted.size() - removed;
+    QString replacement;
+    QList<Break> added;
+    if (m_newBreak == u"\n") {
+        replacement = inserted;
+        for (QChar &c : replacement) {
+            if (c.unicode() == 0x2029) {
+                c = u'\n';
+            }
+        }
+    } else {
+        replacement.reserve(inserted.size());
+        for (qsizetype i = 0; i < inserted.size(); ++i) {
+            const QChar c = inserted.at(i);
+            if (c.unicode() == 0x2029 || c == u'\n') {
+                added.append({position + i, m_newBreak});
+                replacement += m_newBreak;
+            } else {
+                replacement += c;
+            }
         }
     }
-
-    const qsizetype delta = replacement.size() - removed;
     QList<Break> kept;
-    kept.reserve(m_breaks.size());
+    kept.reserve(m_breaks.size() + added.size());
+    bool addedPlaced = false;
     for (const Break &b : std::as_const(m_breaks)) {
         if (b.position < position) {
             kept.append(b);
         } else if (b.position >= position + removed) {
+            if (!addedPlaced) {
+                kept.append(added);
+                addedPlaced = true;
+            }
             kept.append({b.position + delta, b.text});
         } else if (b.text.size() == 2) {
             --m_crlfCount;
         }
+    }
+    if (!addedPlaced) {
+        kept.append(added);
+    }
+    if (m_newBreak.size() == 2) {
+        m_crlfCount += added.size();
     }
     m_breaks = std::move(kept);
     m_body.replace(bodyStart, bodyEnd - bodyStart, replacement);

@@ -28,7 +28,9 @@ public:
 
     // The document replaced `removed` units at `position` with `inserted`
     // (the document's own text of the new range, breaks as U+2029 or "\n").
-    // Ranges reaching past the end are clamped. New breaks are line feeds.
+    // Ranges reaching past the end are clamped. New breaks follow the text's
+    // line-end style: the one kind of break a loaded text used throughout
+    // (so a CR LF text stays CR LF, also through undo), else a line feed.
     void apply(qsizetype position, qsizetype removed, const QString &inserted);
 
     qsizetype toBody(qsizetype documentPosition) const;
@@ -47,4 +49,5 @@ private:
     QString m_body;
     QList<Break> m_breaks; // ascending positions; plain "\n" breaks are not listed
     qsizetype m_crlfCount = 0;
+    QString m_newBreak = QStringLiteral("\n");
 };

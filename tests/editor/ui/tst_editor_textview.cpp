@@ -49,15 +49,9 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void cleanup()
-    {
-        m_view.reset();
-    }
+    void cleanup() { m_view.reset(); }
 
     void exactTextSurvivesEditing_data()
     {
@@ -103,8 +97,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("replacement");
         QTest::addColumn<QString>("expected");
         QTest::newRow("CR LF: type after the break") << u"a\r\nb"_s << 3 << 0 << u"X"_s << u"a\r\nXb"_s;
-        QTest::newRow("CR LF: replace across the break") << u"a\r\nb\r\nc"_s << 0 << 4 << u"Z"_s << u"Z\r\nc"_s;
-        QTest::newRow("CR LF: new break is a line feed") << u"a\r\nb"_s << 1 << 0 << u"\n"_s << u"a\n\r\nb"_s;
+        QTest::newRow("CR LF: replace across the break")
+            << u"a\r\nb\r\nc"_s << 0 << 4 << u"Z"_s << u"Z\r\nc"_s;
+        QTest::newRow("CR LF text: a new break is CR LF too")
+            << u"a\r\nb"_s << 1 << 0 << u"\n"_s << u"a\r\n\r\nb"_s;
+        QTest::newRow("mixed breaks: a new break is a line feed")
+            << u"a\nb\r\nc"_s << 1 << 0 << u"\n"_s << u"a\n\nb\r\nc"_s;
         QTest::newRow("CR: delete the break") << u"a\rb"_s << 1 << 1 << QString() << u"ab"_s;
         QTest::newRow("CR LF: delete all") << u"a\r\nb"_s << 0 << 4 << QString() << QString();
     }
@@ -119,7 +117,8 @@ private Q_SLOTS:
         ListContinuingTextView *view = show(text);
         QVERIFY(view->replaceCharacters({start, length}, replacement));
         QCOMPARE(view->string(), expected);
-        QCOMPARE(view->selectedRange(), TextRange(start + replacement.size(), 0));
+        const qsizetype insertedLength = expected.size() - (text.size() - length);
+        QCOMPARE(view->selectedRange(), TextRange(start + insertedLength, 0));
         view->undo();
         QCOMPARE(view->string(), text);
     }
@@ -155,19 +154,21 @@ private Q_SLOTS:
         QTest::newRow("bullet: continues") << u"- item|"_s << u"- item\n- |"_s;
         QTest::newRow("bullet: star and plus") << u"* a\n+ b|"_s << u"* a\n+ b\n+ |"_s;
         QTest::newRow("bullet: spacing normalised") << u"-    spaced|"_s << u"-    spaced\n- |"_s;
-        QTest::newRow("numbered: counts up, keeps ')' and indent") << u"  3) three|"_s << u"  3) three\n  4) |"_s;
+        QTest::newRow("numbered: counts up, keeps ')' and indent")
+            << u"  3) three|"_s << u"  3) three\n  4) |"_s;
         QTest::newRow("numbered: leading zeros drop") << u"09. nine|"_s << u"09. nine\n10. |"_s;
-        QTest::newRow("numbered: too large repeats") << u"99999999999999999999. x|"_s
-                                                     << u"99999999999999999999. x\n99999999999999999999. |"_s;
-        QTest::newRow("numbered: largest 64-bit repeats") << u"9223372036854775807. x|"_s
-                                                          << u"9223372036854775807. x\n9223372036854775807. |"_s;
+        QTest::newRow("numbered: too large repeats")
+            << u"99999999999999999999. x|"_s << u"99999999999999999999. x\n99999999999999999999. |"_s;
+        QTest::newRow("numbered: largest 64-bit repeats")
+            << u"9223372036854775807. x|"_s << u"9223372036854775807. x\n9223372036854775807. |"_s;
         QTest::newRow("task: checked continues unchecked") << u"- [x] done|"_s << u"- [x] done\n- [ ] |"_s;
         QTest::newRow("split: text after caret moves") << u"- ab|cd"_s << u"- ab\n- |cd"_s;
         QTest::newRow("empty item: marker removed") << u"- a\n- |"_s << u"- a\n|"_s;
         QTest::newRow("empty item: indented task removed") << u"   - [ ]  |"_s << u"|"_s;
         QTest::newRow("empty item: then plain newline") << u"|"_s << u"\n|"_s;
         QTest::newRow("plain: no blank after number") << u"1.text|"_s << u"1.text\n|"_s;
-        QTest::newRow("plain: caret inside marker") << u"- |item"_s << u"- \n|item"_s;
+        QTest::newRow("plain: caret inside marker") << u"-| item"_s << u"-\n| item"_s;
+        QTest::newRow("bullet: caret right after the marker") << u"- |item"_s << u"- \n- |item"_s;
         QTest::newRow("plain: caret in indentation") << u" | - item"_s << u" \n| - item"_s;
         QTest::newRow("plain: not a list") << u"text|"_s << u"text\n|"_s;
     }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "store/TextRange.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class ListContinuingTextView;
+class QMenu;
+class SpellChecker;
+
+// Continuous spell checking of one editor: misspelled prose words on screen
+// are underlined, and the context menu offers corrections and "Add to
+// Dictionary". Checks run shortly after typing pauses or the view scrolls,
+// over the visible lines only, so typing never waits for them. Underlines
+// are display decorations: they never touch the text or its undo history.
+class InlineSpelling final : public QObject
+{
+    Q_OBJECT
+
+public:
+    InlineSpelling(ListContinuingTextView *view, SpellChecker *checker, QObject *parent = nullptr);
+
+    // Checks the visible lines soon (debounced).
+    void schedule();
+    // Checks the visible lines now.
+    void checkNow();
+
+    // The underlined ranges (text positions), in text order.
+    QList<TextRange> misspelledRanges() const;
+
+    // Puts the corrections for the misspelled word at `position` (if any) at
+    // the top of `menu`.
+    void extendContextMenu(QMenu *menu, qsizetype position);
+
+    // Delay between the last change and a check.
+    static constexpr int delayMilliseconds = 250;
+
+Q_SIGNALS:
+    void checked();
+
+private:
+    QPointer<ListContinuingTextView> m_view;
+    SpellChecker *m_checker;
+    QTimer m_timer;
+};

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "editor/core/EditorRules.h"
+#include "store/DocumentStore.h"
+#include "store/TextRange.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+class AIMenuPanel;
+class AIPillPanel;
+class EditorFindBar;
+class InlineSpelling;
+class ListContinuingTextView;
+class SuggestionPanel;
+
+// The editor of one document at a time: a plain-text Markdown view bound to
+// the body of a document in the store. Every edit goes to the store at once;
+// a change of the body from elsewhere (sync, an import) is shown at once.
+// Switching documents resets the text, the undo history, the caret and the
+// scroll position. It owns everything that reacts to typing: highlighting
+// 80 ms after the last keystroke, wiki-link completion, spell checking, the
+// AI menu and pill, and the "![" media-library trigger.
+//
+//   auto *editor = new MarkdownTextView(DocumentStore::shared(), parent);
+//   editor->setDocumentID(store->activeDocumentID());
+class MarkdownTextView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MarkdownTextView(DocumentStore *store, QWidget *parent = nullptr);
+    ~MarkdownTextView() override;
+
+    // Shows the document with `id` (its body, or nothing when the store has
+    // no such document). Another id than the current one switches documents.
+    void setDocumentID(const QString &id);
+    QString documentID() const { return m_documentID; }
+
+    ListContinuingTextView *textView() const { return m_textView; }
+    SuggestionPanel *suggestions() const { return m_suggestions; }
+    AIMenuPanel *aiMenu() const { return m_aiMenu; }
+    AIPillPanel *aiPill() const { return m_aiPill; }
+    InlineSpelling *spelling() const { return m_spelling; }
+    EditorFindBar *findBar() const { return m_findBar; }
+
+    // Re-highlights now / 80 ms after the last call.
+    void highlight();
+    void scheduleHighlight();
+    static constexpr int highlightDelayMilliseconds = 80;
+
+    // Completes the wiki link whose query is at `range` with `title`.
+    void acceptSuggestion(const QString &title, TextRange range);
+    // Opens, moves or closes the completion panel; without `force` only an
+    // open panel is updated.
+    void updateLinkSuggestions(bool force);
+    // Shows, moves or hides the AI pill.
+    void updatePill();
+    void openAIMenu(EditorRules::AIMode mode);
+
+    // Takes a change of the shown document's body made elsewhere.
+    void refreshFromStore();
+
+Q_SIGNALS:
+    // After every highlighting pass.
+    void highlighted();
+
+private:
+    QString boundText() const;
+    void handleTextChange();
+    void handleSelectionChange();
+    void handleNotification(const QString &name, const QVariantMap &userInfo);
+
+    QPointer<DocumentStore> m_store;
+    ListContinuingTextView *m_textView;
+    QString m_documentID;
+    QString m_lastText;
+    QTimer m_highlightTimer;
+    SuggestionPanel *m_suggestions;
+    AIMenuPanel *m_aiMenu;
+    AIPillPanel *m_aiPill;
+    InlineSpelling *m_spelling;
+    EditorFindBar *m_findBar = nullptr;
+    bool m_writing = false;
+};
