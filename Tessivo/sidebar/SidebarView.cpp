@@ -169,11 +169,19 @@ void SidebarView::openMarkdownFiles()
         m_importer(files);
 }
 
-SidebarPrompt *SidebarView::openPrompt(const QString &title, const QString &message,
+SidebarPrompt *SidebarView::openPrompt(const QString &role, const QString &title, const QString &message,
                                        const QString &acceptText, const QString &text)
 {
+    // One prompt at a time: a prompt of the other kind gives way, and its
+    // flow ends as if it had been dismissed.
+    const QString previous = m_prompt ? m_prompt->property("role").toString() : QString();
     closePrompt();
+    if (previous == QLatin1String("rename") && role != previous)
+        m_model->dismissRename();
+    else if (previous == QLatin1String("new") && role != previous)
+        m_model->dismissNewCollection();
     auto *prompt = new SidebarPrompt(title, message, acceptText, this);
+    prompt->setProperty("role", role);
     prompt->setAttribute(Qt::WA_DeleteOnClose);
     prompt->field()->setText(text);
     prompt->field()->selectAll();
@@ -197,10 +205,9 @@ void SidebarView::showNewCollectionPrompt(bool shown)
             closePrompt();
         return;
     }
-    SidebarPrompt *prompt =
-        openPrompt(SidebarTexts::newCollectionTitle(), SidebarTexts::newCollectionMessage(),
-                   SidebarTexts::create(), m_model->newCollectionName());
-    prompt->setProperty("role", QStringLiteral("new"));
+    SidebarPrompt *prompt = openPrompt(QStringLiteral("new"), SidebarTexts::newCollectionTitle(),
+                                       SidebarTexts::newCollectionMessage(), SidebarTexts::create(),
+                                       m_model->newCollectionName());
     connect(prompt->field(), &QLineEdit::textChanged, m_model, &SidebarModel::setNewCollectionName);
     connect(prompt, &QDialog::accepted, this, [this] { m_model->createCollection(); });
     connect(prompt, &QDialog::rejected, this, [this] { m_model->cancelNewCollection(); });
@@ -214,21 +221,27 @@ void SidebarView::showRenamePrompt()
             closePrompt();
         return;
     }
-    SidebarPrompt *prompt = openPrompt(SidebarTexts::renameCollectionTitle(), QString(),
-                                       SidebarTexts::rename(), m_model->renameText());
-    prompt->setProperty("role", QStringLiteral("rename"));
+    SidebarPrompt *prompt = openPrompt(QStringLiteral("rename"), SidebarTexts::renameCollectionTitle(),
+                                       QString(), SidebarTexts::rename(), m_model->renameText());
     connect(prompt->field(), &QLineEdit::textChanged, m_model, &SidebarModel::setRenameText);
     connect(prompt, &QDialog::accepted, this, [this] { m_model->confirmRename(); });
     connect(prompt, &QDialog::rejected, this, [this] { m_model->dismissRename(); });
     prompt->open();
 }
 
-void SidebarView::closeConfirmation()
+void SidebarView::closeConfirmation(const QString &next)
 {
     if (QMessageBox *box = m_confirmation) {
         m_confirmation = nullptr;
         box->disconnect(this);
         box->close();
+        // A confirmation of the other kind that gives way ends as if it
+        // had been cancelled.
+        const QString role = box->property("role").toString();
+        if (role != next && role == QLatin1String("collection"))
+            m_model->dismissDeleteCollection();
+        else if (role != next && role == QLatin1String("document"))
+            m_model->dismissDeleteDocument();
     }
 }
 
@@ -236,10 +249,11 @@ void SidebarView::showDeleteCollection()
 {
     if (!m_model->collectionToDelete())
         return;
-    closeConfirmation();
+    closeConfirmation(QStringLiteral("collection"));
     QMessageBox *box =
         makeConfirmation(m_model->deleteCollectionTitle(), SidebarTexts::deleteCollectionMessage(),
                          SidebarTexts::deleteCollectionButton(), this);
+    box->setProperty("role", QStringLiteral("collection"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     m_confirmation = box;
     connect(box, &QMessageBox::finished, this, [this, box] {
@@ -255,9 +269,10 @@ void SidebarView::showDeleteDocument()
 {
     if (!m_model->documentToDelete())
         return;
-    closeConfirmation();
+    closeConfirmation(QStringLiteral("document"));
     QMessageBox *box = makeConfirmation(m_model->deleteDocumentTitle(), SidebarTexts::deleteDocumentMessage(),
                                         SidebarTexts::deleteDocumentButton(), this);
+    box->setProperty("role", QStringLiteral("document"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     m_confirmation = box;
     connect(box, &QMessageBox::finished, this, [this, box] {

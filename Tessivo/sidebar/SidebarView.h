@@ -85,10 +85,10 @@ private:
     void showRenamePrompt();
     void showDeleteCollection();
     void showDeleteDocument();
-    SidebarPrompt *openPrompt(const QString &title, const QString &message, const QString &acceptText,
-                              const QString &text);
+    SidebarPrompt *openPrompt(const QString &role, const QString &title, const QString &message,
+                              const QString &acceptText, const QString &text);
     void closePrompt();
-    void closeConfirmation();
+    void closeConfirmation(const QString &next);
 
     SidebarModel *m_model = nullptr;
     SidebarListView *m_list = nullptr;

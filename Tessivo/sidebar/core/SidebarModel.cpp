@@ -226,8 +226,11 @@ void SidebarModel::rebuild()
     m_documentRows.clear();
     m_collectionRows.clear();
     m_documentSections.clear();
+    m_liveCollections.clear();
 
     const QList<Collection> &collections = m_store->collections();
+    for (const Collection &c : collections)
+        m_liveCollections.insert(c.id);
     const CollectionTree tree(collections);
     const CollectionTree::Forest forest = tree.nodes(m_store->filteredDocuments());
     m_rows.reserve(m_store->documents().size() + collections.size() * 2 + 4);
@@ -337,7 +340,7 @@ void SidebarModel::onDocumentsChanged(const QString &changedDocumentID)
         return;
     }
     QString expected;
-    if (doc->collectionId && m_store->collection(doc->collectionId))
+    if (doc->collectionId && m_liveCollections.contains(*doc->collectionId))
         expected = *doc->collectionId;
     if (expected != *section) {
         rebuild();

@@ -267,6 +267,7 @@ private:
     // collection it is shown under ("" when ungrouped), so that an edit in
     // place can tell whether it moved.
     QHash<QString, QString> m_documentSections;
+    QSet<QString> m_liveCollections;
     bool m_showsUngrouped = true;
     QString m_selectedDocumentID;
     quint64 m_rebuildCount = 0;

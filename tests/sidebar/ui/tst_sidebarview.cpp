@@ -274,6 +274,46 @@ private Q_SLOTS:
         QVERIFY(!f.t.store->collection(work));
     }
 
+    void oneDialogAtATime()
+    {
+        Fixture f;
+        const QString a = f.t.collection("A");
+        const QString b = f.t.collection("B");
+        const QString doc = f.t.document("Doc", a);
+        f.show();
+
+        // A prompt of the other kind gives way and its flow ends.
+        f.model()->beginRename(a);
+        AppNotifications::post(AppNotifications::newCollection);
+        QVERIFY(!f.model()->renaming());
+        QVERIFY(f.model()->creatingCollection());
+        QCOMPARE(f.view->activePrompt()->windowTitle(), QStringLiteral("New Collection"));
+        f.model()->beginRename(b);
+        QVERIFY(!f.model()->creatingCollection());
+        QCOMPARE(f.view->activePrompt()->field()->text(), QStringLiteral("B"));
+
+        // A second confirmation of the same kind replaces the first.
+        f.model()->beginDeleteCollection(a);
+        f.model()->beginDeleteCollection(b);
+        QMessageBox *box = f.view->activeConfirmation();
+        QCOMPARE(box->text(), QStringLiteral("Delete \u201CB\u201D?"));
+        // One of the other kind ends the first flow.
+        f.model()->beginDeleteDocument(doc);
+        QVERIFY(!f.model()->collectionToDelete());
+        box = f.view->activeConfirmation();
+        QCOMPARE(box->text(), QStringLiteral("Delete \u201CDoc\u201D?"));
+        f.model()->beginDeleteCollection(b);
+        box = f.view->activeConfirmation();
+        QTRY_VERIFY(box->isVisible());
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::DestructiveRole)
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QVERIFY(!f.t.store->collection(b));
+        QVERIFY(f.t.store->collection(a));
+        QVERIFY(f.t.store->document(doc));
+    }
+
     void newCollectionFromTheCommandAndTheDocumentMenu()
     {
         Fixture f;
