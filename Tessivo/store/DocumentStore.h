@@ -50,7 +50,9 @@ public:
     static DocumentStore *shared();
 
     // A store of its own, working on Persistence::baseDirectory() as it
-    // stands now (tests point it at a temporary folder first) and mirroring
+    // stands now (tests point it at a temporary folder first with
+    // Persistence::setBaseDirectoryOverride, and keep it while the store
+    // lives: load() reads through Persistence) and mirroring
     // the active document in `settings` (the application's default settings
     // when null; not owned, must outlive the store). Destroying the store
     // waits for its running writes and drops pending ones: call
@@ -62,6 +64,8 @@ public:
 
     // Live documents in display order: newest first after a load or a pull,
     // new and imported documents at the front; edits and moves keep places.
+    // Views should re-read rather than keep a copy of the list: an edit
+    // while a copy is alive has to copy the whole list once.
     const QList<Document> &documents() const { return m_documents; }
     // Deleted documents (deletedAt set); never removed.
     const QList<Document> &tombstones() const { return m_tombstones; }
