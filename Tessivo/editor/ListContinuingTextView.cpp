@@ -28,6 +28,9 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent) : QPlainTextEdit
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFrameShape(QFrame::NoFrame);
+    // The side insets and the scroller's strip show the text background.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setTabChangesFocus(false);
     setUndoRedoEnabled(true);

@@ -129,6 +129,7 @@ void MarkdownTextView::setDocumentID(const QString &id)
     m_aiPill->hide();
     m_lastText = boundText();
     m_textView->setString(m_lastText); // clears the undo history too
+    m_coloured = false;                // a fresh display has no colours
     highlight();
     m_textView->setSelectedRange({0, 0});
     m_textView->verticalScrollBar()->setValue(0);
@@ -151,6 +152,7 @@ void MarkdownTextView::refreshFromStore()
     const int scroll = m_textView->verticalScrollBar()->value();
     m_lastText = bound;
     m_textView->setString(bound);
+    m_coloured = false;
     highlight();
     m_textView->setSelectedRange({std::min(caret, bound.size()), 0});
     m_textView->verticalScrollBar()->setValue(scroll);
@@ -179,7 +181,12 @@ void MarkdownTextView::handleSelectionChange()
 void MarkdownTextView::highlight()
 {
     m_highlightTimer.stop();
-    SyntaxHighlighter::highlight(m_textView);
+    // Over the limit the look is the base look: once no line carries colours
+    // any more, further passes would only confirm it.
+    const qsizetype length = m_textView->document()->characterCount() - 1;
+    if (m_coloured || length <= MarkdownHighlighterRules::maximumLength) {
+        m_coloured = SyntaxHighlighter::highlight(m_textView);
+    }
     if (m_aiMenu->pendingRange()) {
         AIMenuPanel::setHighlight(m_aiMenu->pendingRange(), m_textView);
     }

@@ -83,4 +83,5 @@ private:
     InlineSpelling *m_spelling;
     EditorFindBar *m_findBar = nullptr;
     bool m_writing = false;
+    bool m_coloured = true; // whether some line may carry colours
 };

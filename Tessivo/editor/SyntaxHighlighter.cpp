@@ -90,7 +90,7 @@ QTextCharFormat format(const Rules::CharStyle &style, const QPalette &palette)
     return f;
 }
 
-void highlight(ListContinuingTextView *view)
+bool highlight(ListContinuingTextView *view)
 {
     QTextDocument *document = view->document();
     const QString text = view->displayText();
@@ -143,6 +143,7 @@ void highlight(ListContinuingTextView *view)
     }
     flush();
     view->endFormatting();
+    return !spans.isEmpty();
 }
 
 void shiftFormats(const QTextBlock &block, int position, int removed, int added)

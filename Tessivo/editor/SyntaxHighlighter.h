@@ -28,7 +28,8 @@ QTextCharFormat format(const MarkdownHighlighterRules::CharStyle &style, const Q
 
 // Re-colours the whole text of `view` now. Lines whose colouring did not
 // change are left alone, so a pass after one keystroke lays out one line.
-void highlight(ListContinuingTextView *view);
+// Returns whether any line carries colours afterwards.
+bool highlight(ListContinuingTextView *view);
 
 // After an edit of `removed` units replaced by `added` at `position` (display
 // positions) inside `block`, moves that line's formats with its characters,
