@@ -1,9 +1,12 @@
 #include "editor/DropRoutingWebView.h"
 
 #include "editor/FileDrop.h"
+#include "editor/PreviewPage.h"
 
+#include <QChildEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QWebEnginePage>
@@ -66,4 +69,27 @@ void DropRoutingWebView::contextMenuEvent(QContextMenuEvent *event)
             menu.removeAction(action);
     }
     menu.exec(event->globalPos());
+}
+
+bool DropRoutingWebView::event(QEvent *event)
+{
+    // The engine draws into a child widget made after the first load; that
+    // child receives the user's clicks and keys.
+    if (event->type() == QEvent::ChildAdded) {
+        if (QObject *child = static_cast<QChildEvent *>(event)->child(); child && child->isWidgetType())
+            child->installEventFilter(this);
+    }
+    return QWebEngineView::event(event);
+}
+
+bool DropRoutingWebView::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    const bool userInput = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+                           type == QEvent::KeyPress || type == QEvent::TouchEnd;
+    if (userInput) {
+        if (auto *previewPage = qobject_cast<PreviewPage *>(page()))
+            previewPage->noteUserInput();
+    }
+    return QWebEngineView::eventFilter(watched, event);
 }

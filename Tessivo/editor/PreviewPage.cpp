@@ -192,13 +192,27 @@ void PreviewPage::pageLoadFinished(bool ok)
     }
 }
 
+void PreviewPage::noteUserInput()
+{
+    m_lastUserInput.start();
+}
+
+bool PreviewPage::followsUserInput() const
+{
+    // The engine reports a script's navigation as a link click too; only a
+    // navigation right after the user clicked or pressed a key in the view
+    // counts as one.
+    return m_lastUserInput.isValid() && m_lastUserInput.elapsed() < 1500;
+}
+
 bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
     Q_UNUSED(isMainFrame);
-    const auto decision = DetailLinkPolicy::decide(url, type == NavigationTypeLinkClicked, m_pageUrl);
+    const bool linkClick = type == NavigationTypeLinkClicked && followsUserInput();
+    const auto decision = DetailLinkPolicy::decide(url, linkClick, m_pageUrl);
     if (decision.allowsNavigation())
         return true;
-    if (type == NavigationTypeLinkClicked)
+    if (linkClick)
         handleLinkClick(url);
     Q_EMIT navigationRefused(url);
     return false;
@@ -253,7 +267,7 @@ QWebEnginePage *PreviewPage::createWindow(WebWindowType type)
     return new NewWindowCatcher(
         profile(),
         [self](const QUrl &url) {
-            if (self && !samePage(url, QUrl(u"about:blank"_s)))
+            if (self && self->followsUserInput() && !samePage(url, QUrl(u"about:blank"_s)))
                 self->handleLinkClick(url);
         },
         this);

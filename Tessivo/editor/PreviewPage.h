@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -54,6 +55,10 @@ public:
     void setExternalOpener(ExternalOpener opener);
     void setMissingDocumentPrompt(MissingDocumentPrompt prompt);
 
+    // The user clicked or pressed a key in the view showing this page (the
+    // view reports it): a link navigation that follows is the user's.
+    void noteUserInput();
+
     // The off-the-record profile shared by every preview: no disk storage,
     // no network.
     static QWebEngineProfile *previewProfile();
@@ -75,6 +80,7 @@ private:
     void pageLoadFinished(bool ok);
     void handleLinkClick(const QUrl &url);
     void send(const QString &html);
+    bool followsUserInput() const;
 
     DocumentStore *m_store;
     QUrl m_pageUrl;
@@ -83,4 +89,5 @@ private:
     std::optional<QString> m_last;
     ExternalOpener m_opener;
     MissingDocumentPrompt m_prompt;
+    QElapsedTimer m_lastUserInput;
 };

@@ -130,10 +130,18 @@ std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
 
 void TestPreviewWebView::click(PreviewWebView *preview, const QString &selector)
 {
-    const QVariant found =
+    // A real click of the mouse on the element, as the user would.
+    const QVariantList box =
         evaluate(preview->page(), u"(function(){var e=document.querySelector('%1');"
-                                  "if(!e)return false;e.click();return true;})()"_s.arg(selector));
-    QVERIFY2(found.toBool(), qPrintable(u"no element "_s + selector));
+                                  "if(!e)return [];e.scrollIntoView({block:'center'});"
+                                  "var r=e.getBoundingClientRect();"
+                                  "return [r.left+r.width/2, r.top+r.height/2];})()"_s.arg(selector))
+            .toList();
+    QVERIFY2(box.size() == 2, qPrintable(u"no element "_s + selector));
+    QWidget *surface = preview->webView()->focusProxy();
+    QVERIFY(surface);
+    const QPoint at(qRound(box.at(0).toDouble()), qRound(box.at(1).toDouble()));
+    QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 void TestPreviewWebView::pageLoadsFromThePreviewFolder()
@@ -211,7 +219,7 @@ void TestPreviewWebView::wikiLinks()
     if (selects)
         QTRY_COMPARE(m_store->activeDocumentID(), live.id);
     else
-        QTest::qWait(50); // the action is queued behind the engine's callback
+        QCoreApplication::processEvents(); // the action is queued behind the engine's callback
     QCOMPARE(m_store->activeDocumentID(), selects ? live.id : shown.id);
     // The preview stays on its page with its content.
     QCOMPARE(preview->page()->url().fileName(), u"index.html"_s);
@@ -294,7 +302,7 @@ void TestPreviewWebView::externalLinks()
         QTRY_COMPARE(m_opened.size(), 1);
         QCOMPARE(m_opened.at(0), QUrl(href));
     } else {
-        QTest::qWait(50);
+        QCoreApplication::processEvents();
         QVERIFY(m_opened.isEmpty());
     }
     QCOMPARE(preview->page()->url().fileName(), u"index.html"_s);
