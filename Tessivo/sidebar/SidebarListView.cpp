@@ -244,6 +244,7 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
+    setDropIndicatorShown(false);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
 
