@@ -190,6 +190,12 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
     m_collectionsTimer->setTimerType(Qt::PreciseTimer);
     m_collectionsTimer->setInterval(collectionsSaveDelayMs);
     connect(m_collectionsTimer, &QTimer::timeout, this, [this] {
+        if (!m_isLoaded) {
+            // Before the files have been read, the collections in memory are
+            // only those made since: writing them would replace the user's.
+            m_collectionsSaveAfterLoad = true;
+            return;
+        }
         // Every change reschedules this write, so the collections as they are
         // now are the value of the last request.
         const QByteArray bytes = encodeCollections(m_collections + m_deletedCollections);
@@ -210,6 +216,10 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
     m_stateTimer->setTimerType(Qt::PreciseTimer);
     m_stateTimer->setInterval(stateSaveDelayMs);
     connect(m_stateTimer, &QTimer::timeout, this, [this] {
+        if (!m_isLoaded) {
+            m_stateSaveAfterLoad = true;
+            return;
+        }
         const QByteArray bytes = Persistence::encode(m_state.toJson());
         const QString path = QDir(m_baseDirectory).filePath(stateFile);
         m_writer->enqueue(stateFile, [this, path, bytes] {
@@ -347,11 +357,19 @@ QFuture<void> DocumentStore::load()
         return result;
     });
     m_loadFuture = reading.then(this, [this](LoadResult loaded) { applyLoad(std::move(loaded)); });
+    m_finishLoadNow = [this, reading]() mutable {
+        reading.waitForFinished();
+        LoadResult loaded = reading.result();
+        applyLoad(std::move(loaded));
+    };
     return m_loadFuture;
 }
 
 void DocumentStore::applyLoad(LoadResult &&loaded)
 {
+    if (m_isLoaded) {
+        return; // the flush applied it already
+    }
     // Anything already in memory was made or changed here while the files
     // were being read (a global shortcut can create a document before the
     // window has loaded): it is newer than its file and is kept as it is.
@@ -468,9 +486,13 @@ void DocumentStore::applyLoad(LoadResult &&loaded)
     setActiveDocumentID(active);
     Q_EMIT isLoadedChanged();
 
-    if (seeded || hadLocalState) {
+    if (seeded || hadLocalState || m_stateSaveAfterLoad) {
         scheduleStateSave();
     }
+    if (m_collectionsSaveAfterLoad) {
+        scheduleCollectionsSave();
+    }
+    m_stateSaveAfterLoad = m_collectionsSaveAfterLoad = false;
 }
 
 // --- Documents --------------------------------------------------------------------
@@ -772,6 +794,13 @@ void DocumentStore::waitForWrites()
 
 void DocumentStore::flushPendingSaves()
 {
+    // The collections and state files are written whole: they must hold
+    // what is on disk merged with what changed here, so the files are read
+    // first if that has not happened yet.
+    if (!m_isLoaded) {
+        load();
+        m_finishLoadNow();
+    }
     QSet<QString> ids = m_failedDocumentWrites;
     QStringList order;
     for (auto it = m_pendingSaves.cbegin(); it != m_pendingSaves.cend(); ++it) {

@@ -139,7 +139,9 @@ public:
     void scheduleStateSave();
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document, the
-    // collections and the state synchronously.
+    // collections and the state synchronously. A store that has not loaded
+    // yet reads its files first, so that nothing on disk is replaced by a
+    // partial list.
     void flushPendingSaves();
     void flush() { flushPendingSaves(); }
     // Ids of documents whose debounced save has not finished yet.
@@ -293,5 +295,9 @@ private:
     std::unique_ptr<StoreWriter> m_writer;
     QFuture<void> m_loadFuture;
     bool m_loadStarted = false;
+    // Waits for the running read and applies it at once (for the flush).
+    std::function<void()> m_finishLoadNow;
+    bool m_collectionsSaveAfterLoad = false;
+    bool m_stateSaveAfterLoad = false;
     std::function<qint64()> m_clock;
 };

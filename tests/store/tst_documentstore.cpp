@@ -134,6 +134,7 @@ private Q_SLOTS:
     void loadRestoresActiveDocument();
     void secondLoadWaitsForRunningLoad();
     void changesBeforeLoadAreKept();
+    void savesBeforeLoadNeverReplaceFiles();
     void corruptFilesAreSkippedAndKept_data();
     void corruptFilesAreSkippedAndKept();
 
@@ -423,6 +424,46 @@ void TestDocumentStore::changesBeforeLoadAreKept()
 
     QTRY_COMPARE(readDocumentFile(early.id).value_or(Document()).body, u"# Quick note"_s);
     QTRY_VERIFY(readStateFile() && readStateFile()->dirtyDocumentIDs.contains(early.id));
+}
+
+void TestDocumentStore::savesBeforeLoadNeverReplaceFiles()
+{
+    Persistence::saveCollections({makeCollection(u"a"_s, 0), makeCollection(u"b"_s, 1)});
+    Persistence::State onDisk;
+    onDisk.syncCursor = 42;
+    onDisk.publishedSlugs = {{u"x"_s, u"slug"_s}};
+    onDisk.welcomeSeeded = true;
+    Persistence::saveState(onDisk);
+    const QByteArray collectionsBefore = readBytes(Persistence::collectionsFilePath());
+    const QByteArray stateBefore = readBytes(Persistence::stateFilePath());
+
+    {
+        // The collection and state debounces run out before the load has started.
+        auto store = newStore();
+        const auto early = store->createCollection(u"Early"_s);
+        QTest::qWait(350);
+        QCOMPARE(readBytes(Persistence::collectionsFilePath()), collectionsBefore);
+        QCOMPARE(readBytes(Persistence::stateFilePath()), stateBefore);
+
+        QVERIFY(loaded(*store));
+        // Made before the tree was known: position 0, sorted in by creation time.
+        QCOMPARE(ids(store->collections()), (QStringList{u"a"_s, early->id, u"b"_s}));
+        QTRY_COMPARE(QJsonDocument::fromJson(readBytes(Persistence::collectionsFilePath())).array().size(),
+                     3);
+        QTRY_VERIFY(readStateFile() && readStateFile()->dirtyCollectionIDs == QStringList{early->id});
+        QCOMPARE(readStateFile()->syncCursor, 42);
+        QCOMPARE(readStateFile()->publishedSlugs, onDisk.publishedSlugs);
+    }
+
+    // A flush at termination before the load finished reads the files first.
+    auto store = newStore();
+    const auto late = store->createCollection(u"Late"_s);
+    store->flushPendingSaves();
+    QVERIFY(store->isLoaded());
+    QCOMPARE(QJsonDocument::fromJson(readBytes(Persistence::collectionsFilePath())).array().size(), 4);
+    QCOMPARE(readStateFile()->syncCursor, 42);
+    QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
+    QVERIFY(readStateFile()->dirtyCollectionIDs.contains(late->id));
 }
 
 void TestDocumentStore::corruptFilesAreSkippedAndKept_data()
