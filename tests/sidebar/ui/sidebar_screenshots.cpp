@@ -95,6 +95,24 @@ int main(int argc, char **argv)
     QDragLeaveEvent leave;
     QCoreApplication::sendEvent(list->viewport(), &leave);
 
+    // A nested collection dragged over the strip at the end of the list.
+    list->scrollToBottom();
+    QTest::qWait(50);
+    QMimeData collection;
+    collection.setData(QString::fromLatin1(SidebarDrag::collectionReferenceType),
+                       SidebarDrag::encodeReference(q3));
+    sidebar->model()->beginDrag(sidebar->model()->rowOfCollection(q3));
+    const QRect strip = list->visualRect(sidebar->model()->index(sidebar->model()->rowCount() - 1));
+    const QPoint onStrip(strip.center().x(), strip.top() + 16);
+    QDragEnterEvent enterStrip(onStrip, Qt::MoveAction, &collection, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list->viewport(), &enterStrip);
+    QDragMoveEvent overStrip(onStrip, Qt::MoveAction, &collection, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list->viewport(), &overStrip);
+    QTest::qWait(200);
+    sidebar->grab().save(out + QStringLiteral("/sidebar-strip.png"));
+    QCoreApplication::sendEvent(list->viewport(), &leave);
+    list->scrollToTop();
+
     // Half-way through closing a collection, the old rows fade over the new.
     sidebar->model()->toggleCollapsed(work);
     QTest::qWait(80);
