@@ -5,7 +5,8 @@
 //
 // Run: QT_QPA_PLATFORM=offscreen ./bench_editor
 // Counters: median_ms and p99_ms per typed key (press and release, the
-// layout of the changed line included, painting excluded), or per pass.
+// layout of the changed line included; painting only in the "Painted"
+// variants), or per pass.
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -79,17 +80,23 @@ void sendKey(QWidget *target, int key, const QString &text)
 // Types a letter and deletes it again, so the text keeps its size; each key
 // is timed on its own.
 template <typename Prepare>
-void typeInto(benchmark::State &state, QWidget *target, Prepare afterKey)
+void typeInto(benchmark::State &state, QWidget *target, Prepare afterKey, QWidget *repainted = nullptr)
 {
     Stats stats;
     QElapsedTimer timer;
     for (auto _ : state) {
         timer.start();
         sendKey(target, Qt::Key_A, QStringLiteral("a"));
+        if (repainted) {
+            repainted->repaint();
+        }
         stats.add(timer.nsecsElapsed());
         afterKey();
         timer.start();
         sendKey(target, Qt::Key_Backspace, QString());
+        if (repainted) {
+            repainted->repaint();
+        }
         stats.add(timer.nsecsElapsed());
         afterKey();
     }
@@ -128,6 +135,30 @@ void BM_KeystrokeEditor(benchmark::State &state)
 {
     EditorFixture fixture(state.range(0));
     typeInto(state, fixture.editor->textView(), [] {});
+}
+
+// The same with the repaint of the view that follows each key.
+void BM_KeystrokeEditorPainted(benchmark::State &state)
+{
+    EditorFixture fixture(state.range(0));
+    QWidget *viewport = fixture.editor->textView()->viewport();
+    typeInto(
+        state, fixture.editor->textView(), [] {}, viewport);
+}
+
+void BM_KeystrokePlainFloorPainted(benchmark::State &state)
+{
+    QPlainTextEdit edit;
+    edit.resize(900, 800);
+    edit.setPlainText(sampleText(state.range(0)));
+    edit.show();
+    edit.setFocus();
+    QTextCursor cursor = edit.textCursor();
+    cursor.setPosition(edit.document()->characterCount() / 2);
+    edit.setTextCursor(cursor);
+    QApplication::processEvents();
+    typeInto(
+        state, &edit, [] {}, edit.viewport());
 }
 
 void BM_KeystrokePlainFloor(benchmark::State &state)
@@ -196,6 +227,16 @@ void BM_SpellPass(benchmark::State &state)
 
 BENCHMARK(BM_KeystrokeEditor)->Arg(200000)->Arg(1000000)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeystrokePlainFloor)->Arg(200000)->Arg(1000000)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeEditorPainted)
+    ->Arg(200000)
+    ->Arg(1000000)
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokePlainFloorPainted)
+    ->Arg(200000)
+    ->Arg(1000000)
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rehighlight)->Arg(200000)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HighlightRules)->Arg(200000)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpellPass)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);

@@ -135,7 +135,7 @@ bool ListContinuingTextView::shouldChangeText(TextRange, const QString &) const
     return !isReadOnly();
 }
 
-bool ListContinuingTextView::replaceCharacters(TextRange range, const QString &text)
+bool ListContinuingTextView::replaceCharacters(TextRange range, const QString &text, bool takeFocus)
 {
     const qsizetype location = std::clamp<qsizetype>(range.location, 0, length());
     const qsizetype rangeLength = std::clamp<qsizetype>(range.length, 0, length() - location);
@@ -153,7 +153,9 @@ bool ListContinuingTextView::replaceCharacters(TextRange range, const QString &t
     // may have become two units in the text).
     setTextCursor(cursor);
     ensureCursorVisible();
-    setFocus(Qt::OtherFocusReason);
+    if (takeFocus) {
+        setFocus(Qt::OtherFocusReason);
+    }
     return true;
 }
 

@@ -67,9 +67,11 @@ public:
     // Whether an edit of `range` to `text` is allowed now (not read-only).
     bool shouldChangeText(TextRange range, const QString &text) const;
     // Replaces `range` (clamped to the text) with `text` as one undo step,
-    // puts the caret after the new text, reports the change and takes the
-    // keyboard focus. False (and nothing changed) when the edit is refused.
-    bool replaceCharacters(TextRange range, const QString &text);
+    // puts the caret after the new text, reports the change and, with
+    // `takeFocus`, takes the keyboard focus (an edit the user did not start
+    // right now, such as a finished upload, should pass false). False (and
+    // nothing changed) when the edit is refused.
+    bool replaceCharacters(TextRange range, const QString &text, bool takeFocus = true);
 
     // The character position nearest to `point` (viewport coordinates).
     qsizetype characterIndexForInsertion(const QPoint &viewportPoint) const;

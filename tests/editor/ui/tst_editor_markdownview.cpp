@@ -5,6 +5,7 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 #include "editor/EditorBridge.h"
+#include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -440,6 +441,33 @@ private Q_SLOTS:
         QVERIFY(pill->isVisible());
         m_editor->openAIMenu(EditorRules::AIMode::Auto);
         QVERIFY(!pill->isVisible());
+    }
+
+    // ----- Find bar -------------------------------------------------------------------------
+
+    void findBarSearchesWithoutEditing()
+    {
+        openEditor(addDocument(u"one Two one\nthree ONE"_s));
+        QTest::keyClick(view(), Qt::Key_F, Qt::ControlModifier);
+        EditorFindBar *bar = m_editor->findBar();
+        QVERIFY(bar->isVisible());
+        QWidget *field = QApplication::focusWidget();
+        QVERIFY(field && field != view());
+        QTest::keyClicks(field, u"one"_s);
+        QCOMPARE(view()->selectedRange(), TextRange(0, 3));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(view()->selectedRange(), TextRange(8, 3));
+        QTest::keyClick(field, Qt::Key_Return); // any case
+        QCOMPARE(view()->selectedRange(), TextRange(18, 3));
+        QTest::keyClick(field, Qt::Key_Return); // wraps
+        QCOMPARE(view()->selectedRange(), TextRange(0, 3));
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(view()->selectedRange(), TextRange(18, 3));
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), view());
+        QCOMPARE(view()->string(), u"one Two one\nthree ONE"_s);
+        QVERIFY(!view()->document()->isUndoAvailable());
     }
 
     // ----- Spelling ------------------------------------------------------------------------
