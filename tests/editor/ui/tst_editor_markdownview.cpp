@@ -119,29 +119,34 @@ private Q_SLOTS:
 
     void documentSwitchResetsTheView()
     {
-        const QString a = addDocument(QString(400, u'\n') + u"end"_s);
-        const QString b = addDocument(u"second"_s);
+        const QString longText = QString(400, u'\n') + u"end"_s;
+        const QString a = addDocument(longText);
+        const QString b = addDocument(u"second"_s + longText);
         openEditor(a);
         placeCaret(view()->length());
         QTest::keyClicks(view(), u"!!"_s);
         view()->verticalScrollBar()->setValue(view()->verticalScrollBar()->maximum());
+        QVERIFY(view()->verticalScrollBar()->value() > 0);
         QVERIFY(view()->document()->isUndoAvailable());
 
         m_editor->setDocumentID(b);
-        QCOMPARE(view()->string(), u"second"_s);
+        QCOMPARE(view()->string(), u"second"_s + longText);
         QVERIFY(!view()->document()->isUndoAvailable());
         view()->undo();
-        QCOMPARE(view()->string(), u"second"_s);
+        QCOMPARE(view()->string(), u"second"_s + longText);
         QCOMPARE(view()->selectedRange(), TextRange(0, 0));
+        QCOMPARE(view()->verticalScrollBar()->value(), 0);
         QCOMPARE(EditorBridge::shared()->documentID(), std::optional<QString>(b));
+        QCOMPARE(body(a), longText + u"!!"_s);
 
-        // Back to a document with the same text: still reset.
-        placeCaret(3);
-        m_store->updateBody(u"second"_s, a);
+        // A document with the same text as the one shown: still reset.
+        m_store->updateBody(u"second"_s + longText, a);
+        placeCaret(30);
+        view()->verticalScrollBar()->setValue(view()->verticalScrollBar()->maximum());
         m_editor->setDocumentID(a);
         QCOMPARE(view()->selectedRange(), TextRange(0, 0));
         QCOMPARE(view()->verticalScrollBar()->value(), 0);
-        QCOMPARE(body(b), u"second"_s);
+        QCOMPARE(body(b), u"second"_s + longText);
     }
 
     void outsideChangeIsShown_data()

@@ -316,8 +316,15 @@ private Q_SLOTS:
     void usesTheThinScroller()
     {
         ListContinuingTextView *view = show(QString(2000, u'\n'));
-        QVERIFY(qobject_cast<ThinScroller *>(view->verticalScrollBar()));
-        QCOMPARE(view->verticalScrollBar()->width(), 7);
+        auto *scroller = qobject_cast<ThinScroller *>(view->verticalScrollBar());
+        QVERIFY(scroller);
+        QCOMPARE(scroller->width(), 7);
+        QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+        QApplication::sendEvent(scroller, &enter);
+        QVERIFY(scroller->isHovering());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(scroller, &leave);
+        QVERIFY(!scroller->isHovering());
     }
 };
 
