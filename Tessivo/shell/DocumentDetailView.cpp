@@ -235,6 +235,7 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
     if (!m_editor) {
         m_editor = new MarkdownTextView(m_store, m_editorHolder);
         m_editorHolder->layout()->addWidget(m_editor);
+        m_editor->show();
     }
     m_editor->setDocumentID(documentID);
 }

@@ -1,0 +1,661 @@
+// The document detail pane in a window: what it shows, when the preview
+// renders, the view modes, the commands it takes from notifications, export
+// and copy, and files dropped into the open document.
+
+#include "editor/FileDrop.h"
+#include "editor/ListContinuingTextView.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewPage.h"
+#include "editor/PreviewWebView.h"
+#include "publishing/core/ImageLibrary.h"
+#include "shell/DetailHeader.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/EmptyDetailView.h"
+#include "shell/ExportActions.h"
+#include "shell/PublishSplitButton.h"
+#include "shell/StatusBar.h"
+#include "shell/core/AppNotifications.h"
+#include "shell/core/DetailRenderScheduler.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct PendingUpload
+{
+    QString filename;
+    QString contentType;
+    QString documentID;
+    QByteArray data;
+    ImageLibrary::SuccessHandler succeed;
+    ImageLibrary::FailureHandler fail;
+};
+
+} // namespace
+
+class TestDetailView final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void contentFollowsTheStore();
+    void viewModes_data();
+    void viewModes();
+    void previewFollowsTyping();
+    void switchingDocumentsRendersAtOnce();
+    void publishedFlag();
+
+    void exportFiles_data();
+    void exportFiles();
+    void htmlExportRightAfterASwitchHasTheActiveDocument();
+    void exportWriteFailureShowsAnAlert();
+    void copyMarkdown();
+
+    void deleteNotification();
+    void mediaInsertion_data();
+    void mediaInsertion();
+    void mediaInsertionInPreviewModeAppends();
+
+    void dropImagesIntoTheEditor();
+    void dropImageWithoutLiveEditorGoesToTheStoredBody();
+    void failedUploadRemovesItsPlaceholder_data();
+    void failedUploadRemovesItsPlaceholder();
+    void dropImagesWithNoOpenDocument();
+    void dropMarkdownAndImagesTogether();
+    void dropUnsupportedFiles();
+    void dropLatin1File();
+
+private:
+    std::unique_ptr<DocumentDetailView> makePane();
+    QString writeFile(const QString &name, const QByteArray &bytes);
+    ListContinuingTextView *editorOf(DocumentDetailView *pane);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<ViewModeSetting> m_mode;
+    DocumentStore *m_store = nullptr;
+    QList<PendingUpload> m_uploads;
+    QList<QStringList> m_alerts;
+    QString m_savePath;
+    QStringList m_suggestedNames;
+};
+
+void TestDetailView::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+    QCoreApplication::setApplicationName(u"tst_detailview"_s);
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    Persistence::setBaseDirectoryOverride(m_dir->filePath(u"base"_s));
+    PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+    m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+    m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
+    m_store = DocumentStore::shared();
+    m_store->load();
+    QTRY_VERIFY(m_store->isLoaded());
+}
+
+void TestDetailView::init()
+{
+    m_uploads.clear();
+    m_alerts.clear();
+    m_savePath.clear();
+    m_suggestedNames.clear();
+    m_mode->setMode(ViewMode::split);
+    FileDrop::setUploader([this](const QByteArray &data, const QString &filename, const QString &contentType,
+                                 const QString &documentID, ImageLibrary::SuccessHandler succeed,
+                                 ImageLibrary::FailureHandler fail) {
+        m_uploads << PendingUpload{filename, contentType,        documentID,
+                                   data,     std::move(succeed), std::move(fail)};
+    });
+    FileDrop::setAlertPresenter([this](const QString &message, const QString &informative) {
+        m_alerts << QStringList{message, informative};
+    });
+    ExportActions::setSaveDialog([this](QWidget *, const QString &suggested, ExportFormat) {
+        m_suggestedNames << suggested;
+        return m_savePath;
+    });
+    ExportActions::setErrorAlert([this](QWidget *, const QString &message, const QString &detail) {
+        m_alerts << QStringList{message, detail};
+    });
+}
+
+void TestDetailView::cleanup()
+{
+    FileDrop::setUploader({});
+    FileDrop::setAlertPresenter({});
+    ExportActions::setSaveDialog({});
+    ExportActions::setErrorAlert({});
+}
+
+std::unique_ptr<DocumentDetailView> TestDetailView::makePane()
+{
+    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get());
+    pane->setDeleteConfirmation([](const QString &, const QString &) { return false; });
+    pane->resize(1100, 700);
+    pane->show();
+    if (!QTest::qWaitForWindowExposed(pane.get()))
+        return nullptr;
+    return pane;
+}
+
+QString TestDetailView::writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir->filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return path;
+}
+
+ListContinuingTextView *TestDetailView::editorOf(DocumentDetailView *pane)
+{
+    return pane->editor() ? pane->editor()->textView() : nullptr;
+}
+
+void TestDetailView::contentFollowsTheStore()
+{
+    // Before loading the pane is blank; it never shows the empty note then.
+    {
+        DocumentStore unloaded(m_settings.get());
+        DocumentDetailView pane(&unloaded, m_mode.get());
+        QVERIFY(pane.currentContent() != pane.emptyView());
+        QVERIFY(pane.currentContent() != pane.documentContent());
+    }
+
+    m_store->setActiveDocumentID(QString());
+    auto pane = makePane();
+    QVERIFY(pane);
+    QCOMPARE(pane->currentContent(), pane->emptyView());
+    QVERIFY(!pane->publishButton()->isEnabled());
+    for (HeaderIconButton *button : pane->modeButtons())
+        QVERIFY(!button->isEnabled());
+
+    // "New Document" (and Return) make a document, which the pane then shows.
+    const qsizetype before = m_store->documents().size();
+    pane->emptyView()->newDocumentButton()->click();
+    QCOMPARE(m_store->documents().size(), before + 1);
+    QCOMPARE(pane->currentContent(), pane->documentContent());
+    QVERIFY(pane->publishButton()->isEnabled());
+
+    m_store->setActiveDocumentID(QString());
+    QCOMPARE(pane->currentContent(), pane->emptyView());
+    pane->emptyView()->newDocumentButton()->setFocus();
+    QTest::keyClick(pane->emptyView()->newDocumentButton(), Qt::Key_Return);
+    QCOMPARE(m_store->documents().size(), before + 2);
+    QCOMPARE(pane->currentContent(), pane->documentContent());
+}
+
+void TestDetailView::viewModes_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("clicked"); // index of the mode button, or -1
+    QTest::addColumn<bool>("editorShown");
+    QTest::addColumn<bool>("previewShown");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("unknown value shows split") << u"bogus"_s << -1 << true << true << u"bogus"_s;
+    QTest::newRow("stored preview") << u"preview"_s << -1 << false << true << u"preview"_s;
+    QTest::newRow("stored editor") << u"editor"_s << -1 << true << false << u"editor"_s;
+    QTest::newRow("choosing editor writes it") << u"split"_s << 0 << true << false << u"editor"_s;
+    QTest::newRow("choosing preview writes it") << u"bogus"_s << 2 << false << true << u"preview"_s;
+}
+
+void TestDetailView::viewModes()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, clicked);
+    QFETCH(bool, editorShown);
+    QFETCH(bool, previewShown);
+    QFETCH(QString, written);
+
+    m_store->createDocument(std::nullopt, u"# Modes"_s);
+    m_settings->setValue(u"viewMode"_s, stored);
+    m_mode->refresh();
+    auto pane = makePane();
+    QVERIFY(pane);
+    if (clicked >= 0)
+        QTest::mouseClick(pane->modeButtons().at(clicked), Qt::LeftButton);
+    QCOMPARE(pane->editor() != nullptr && pane->editor()->isVisible(), editorShown);
+    QCOMPARE(pane->preview()->isVisible(), previewShown);
+    QCOMPARE(m_settings->value(u"viewMode"_s).toString(), written);
+    const int selected = editorShown && previewShown ? 1 : editorShown ? 0 : 2;
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(pane->modeButtons().at(i)->isSelected(), i == selected);
+
+    // A change made elsewhere (the menu, the palette) is followed.
+    ViewModeSetting elsewhere(m_settings.get());
+    elsewhere.setMode(ViewMode::split);
+    m_mode->refresh();
+    QVERIFY(pane->editor() && pane->editor()->isVisible());
+    QVERIFY(pane->preview()->isVisible());
+}
+
+void TestDetailView::previewFollowsTyping()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Hello"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QSignalSpy updated(pane.get(), &DocumentDetailView::previewUpdated);
+    QTRY_COMPARE(pane->renderedDocumentID(), doc.id);
+    const int afterFirst = updated.count();
+
+    // Several quick keystrokes: one more render, of the last text.
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    editor->setFocus();
+    editor->setSelectedRange({5, 0});
+    QTest::keyClicks(editor, u" **world** and $x^2$"_s);
+    QCOMPARE(m_store->document(doc.id)->body, u"Hello **world** and $x^2$"_s);
+    QVERIFY(updated.wait(5000));
+    QCOMPARE(updated.count(), afterFirst + 1);
+    QVERIFY(pane->html().contains(u"<strong>world</strong>"_s));
+    QCOMPARE(pane->stats(), (MarkdownRenderer::Stats{4, 25}));
+    QCOMPARE(pane->statusBar()->texts(), (QStringList{u"4 words"_s, u"25 characters"_s, u"1 min read"_s}));
+
+    // The web view receives the same HTML.
+    QTRY_COMPARE(pane->preview()->page()->lastSent().value_or(QString()), pane->html());
+}
+
+void TestDetailView::switchingDocumentsRendersAtOnce()
+{
+    const Document first = m_store->createDocument(std::nullopt, u"# First"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QTRY_COMPARE(pane->renderedDocumentID(), first.id);
+
+    // With an endless delay only an immediate render can show the second.
+    pane->renderScheduler()->setDelay(60 * 60 * 1000);
+    const Document second = m_store->createDocument(std::nullopt, u"# Second"_s);
+    QTRY_COMPARE(pane->renderedDocumentID(), second.id);
+    QVERIFY(pane->html().contains(u"Second"_s));
+
+    // Editing it now waits for the delay: the preview keeps the old text.
+    m_store->updateBody(u"# Second, edited"_s, second.id);
+    QVERIFY(pane->renderScheduler()->isBusy());
+    QVERIFY(!pane->html().contains(u"edited"_s));
+}
+
+void TestDetailView::publishedFlag()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"# Shared"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QVERIFY(!pane->publishButton()->isPublished());
+    QCOMPARE(pane->publishButton()->title(), u"Publish"_s);
+    QCOMPARE(pane->publishButton()->help(), u"Publish a read-only link (Ctrl+Shift+P)"_s);
+    m_store->setPublishedSlug(u"shared"_s, doc.id);
+    QVERIFY(pane->publishButton()->isPublished());
+    QCOMPARE(pane->publishButton()->title(), u"Published"_s);
+    QCOMPARE(pane->publishButton()->help(), u"Update or unpublish the shared link (Ctrl+Shift+P)"_s);
+    QVERIFY(pane->statusBar()->texts().contains(u"Published"_s));
+    m_store->setPublishedSlug(std::nullopt, doc.id);
+    QVERIFY(!pane->statusBar()->texts().contains(u"Published"_s));
+
+    const QList<QAction *> entries = pane->publishButton()->menu()->actions();
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries.at(0)->text(), u"Save as Markdown\u2026"_s);
+    QCOMPARE(entries.at(1)->text(), u"Save as HTML\u2026"_s);
+    QVERIFY(entries.at(2)->isSeparator());
+    QCOMPARE(entries.at(3)->text(), u"Copy Markdown"_s);
+}
+
+void TestDetailView::exportFiles_data()
+{
+    QTest::addColumn<int>("entry"); // index in the caret menu
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("suggested");
+    QTest::addColumn<QStringList>("expectedParts");
+
+    const QString withFrontMatter =
+        u"---\ntitle: Fancy & <Bold>\n---\n# Heading\n\nText with *emphasis*.\n"_s;
+    QTest::newRow("markdown keeps the body as stored")
+        << 0 << withFrontMatter << u"Heading.md"_s << QStringList{withFrontMatter};
+    QTest::newRow("html wraps the preview")
+        << 1 << u"# Title\n\nSome <i>raw</i> and $a<b$\n"_s << u"Title.html"_s
+        << QStringList{u"<!doctype html>"_s, u"<title>Title</title>"_s, u"<h1>Title</h1>"_s,
+                       u"<span class=\"math\" data-display=\"0\">a&lt;b</span>"_s, u"\n</body>\n</html>"_s};
+    QTest::newRow("empty document is Untitled") << 0 << u""_s << u"Untitled.md"_s << QStringList{};
+}
+
+void TestDetailView::exportFiles()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, body);
+    QFETCH(QString, suggested);
+    QFETCH(QStringList, expectedParts);
+
+    const Document doc = m_store->createDocument(std::nullopt, body);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QTRY_COMPARE(pane->renderedDocumentID(), doc.id);
+    m_savePath = m_dir->filePath(u"export-%1"_s.arg(QTest::currentDataTag()).replace(u' ', u'-'));
+    pane->publishButton()->menu()->actions().at(entry)->trigger();
+    QCOMPARE(m_suggestedNames, QStringList{suggested});
+    QFile file(m_savePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString written = QString::fromUtf8(file.readAll());
+    if (expectedParts.isEmpty())
+        QCOMPARE(written, body);
+    for (const QString &part : expectedParts)
+        QVERIFY2(written.contains(part), qPrintable(part));
+    QVERIFY(m_alerts.isEmpty());
+
+    // Cancelling the dialog writes nothing.
+    QVERIFY(QFile::remove(m_savePath));
+    m_savePath.clear();
+    pane->publishButton()->menu()->actions().at(entry)->trigger();
+    QVERIFY(!QFile::exists(m_dir->filePath(u"export-%1"_s.arg(QTest::currentDataTag()))));
+}
+
+void TestDetailView::htmlExportRightAfterASwitchHasTheActiveDocument()
+{
+    const Document shown = m_store->createDocument(std::nullopt, u"# Old document\n\nsecret draft"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QTRY_COMPARE(pane->renderedDocumentID(), shown.id);
+
+    // Hold every render back: the preview still shows the old document.
+    pane->renderScheduler()->setRenderFunction([](const QString &, const QHash<QString, QString> &) {
+        return DetailRenderScheduler::Output{u"<p>late</p>"_s, {}};
+    });
+    pane->renderScheduler()->cancel();
+    const Document active = m_store->createDocument(std::nullopt, u"# New document\n\nits own text"_s);
+    pane->renderScheduler()->cancel();
+    QCOMPARE(pane->renderedDocumentID(), shown.id);
+
+    m_savePath = m_dir->filePath(u"switch.html"_s);
+    pane->exportAs(ExportFormat::Html);
+    QFile file(m_savePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+    QVERIFY(page.contains(u"<title>New document</title>"_s));
+    QVERIFY(page.contains(u"its own text"_s));
+    QVERIFY(!page.contains(u"secret draft"_s));
+    QCOMPARE(m_store->activeDocumentID(), active.id);
+}
+
+void TestDetailView::exportWriteFailureShowsAnAlert()
+{
+    m_store->createDocument(std::nullopt, u"# Nowhere"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    m_savePath = m_dir->filePath(u"no-such-folder/Nowhere.md"_s);
+    pane->exportAs(ExportFormat::Markdown);
+    QCOMPARE(m_alerts.size(), 1);
+    QCOMPARE(m_alerts.at(0).at(0), u"The file \u201CNowhere.md\u201D couldn't be saved."_s);
+    QVERIFY(!m_alerts.at(0).at(1).isEmpty());
+    QVERIFY(!QFile::exists(m_savePath));
+}
+
+void TestDetailView::copyMarkdown()
+{
+    const QString body = u"---\ndraft: true\n---\n# Copied\n"_s;
+    m_store->createDocument(std::nullopt, body);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QGuiApplication::clipboard()->setText(u"before"_s);
+    pane->publishButton()->menu()->actions().at(3)->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), body);
+}
+
+void TestDetailView::deleteNotification()
+{
+    auto pane = makePane();
+    QVERIFY(pane);
+    QStringList asked;
+    bool answer = false;
+    pane->setDeleteConfirmation([&](const QString &title, const QString &message) {
+        asked << title << message;
+        return answer;
+    });
+
+    m_store->setActiveDocumentID(QString());
+    AppNotifications::post(AppNotifications::deleteDocument);
+    QVERIFY(asked.isEmpty());
+
+    const Document doc = m_store->createDocument(std::nullopt, u"# Doomed"_s);
+    AppNotifications::post(AppNotifications::deleteDocument);
+    QCOMPARE(asked, (QStringList{u"Delete \u201CDoomed\u201D?"_s,
+                                 u"This removes the document from every synced device."_s}));
+    QVERIFY(m_store->document(doc.id));
+
+    answer = true;
+    AppNotifications::post(AppNotifications::deleteDocument);
+    QVERIFY(!m_store->document(doc.id));
+}
+
+void TestDetailView::mediaInsertion_data()
+{
+    QTest::addColumn<QString>("textAfterTrigger"); // what the user changed the text to
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("replaces the typed ![")
+        << u"Intro ![ outro"_s << u"Intro ![my cat](https://cdn/c.png) outro"_s;
+    QTest::newRow("edited away: goes to the selection")
+        << u"Intro xx outro"_s << u"Intro xx outro![my cat](https://cdn/c.png)"_s;
+    QTest::newRow("text shortened: goes to the selection")
+        << u"Int"_s << u"Int![my cat](https://cdn/c.png)"_s;
+}
+
+void TestDetailView::mediaInsertion()
+{
+    QFETCH(QString, textAfterTrigger);
+    QFETCH(QString, expected);
+
+    const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    AppNotifications::post(AppNotifications::openMediaLibrary,
+                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+    QVERIFY(pane->isMediaLibraryOpen());
+    QCOMPARE(pane->mediaTrigger(), std::optional<TextRange>(TextRange{6, 2}));
+    // A second request while the sheet is up keeps the first trigger.
+    AppNotifications::post(AppNotifications::openMediaLibrary,
+                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 1})}});
+    QCOMPARE(pane->mediaTrigger(), std::optional<TextRange>(TextRange{6, 2}));
+
+    m_store->updateBody(textAfterTrigger, doc.id);
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    QTRY_COMPARE(editor->string(), textAfterTrigger);
+    editor->setSelectedRange({textAfterTrigger.size(), 0});
+    pane->insertMedia(ImageAsset{u"i1"_s, u"https://cdn/c.png"_s, u"my_cat.png"_s, u"image/png"_s, 10, 0});
+    QCOMPARE(m_store->document(doc.id)->body, expected);
+    QVERIFY(!pane->mediaTrigger());
+}
+
+void TestDetailView::mediaInsertionInPreviewModeAppends()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Body"_s);
+    m_mode->setMode(ViewMode::preview);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QVERIFY(!pane->editor());
+    AppNotifications::post(AppNotifications::openMediaLibrary);
+    QVERIFY(pane->isMediaLibraryOpen());
+    QVERIFY(!pane->mediaTrigger());
+    pane->insertMedia(ImageAsset{u"i2"_s, u"https://cdn/d.png"_s, u"diagram.png"_s, u"image/png"_s, 10, 0});
+    QCOMPARE(m_store->document(doc.id)->body, u"Body\n\n![diagram](https://cdn/d.png)"_s);
+}
+
+void TestDetailView::dropImagesIntoTheEditor()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Line one\nLine two"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    const QString a = writeFile(u"first-shot.png"_s, "PNGDATA-A");
+    const QString b = writeFile(u"second.jpg"_s, "JPGDATA-B");
+
+    // Two images dropped at one index: both placeholders there, in order,
+    // each on its own line, the caret after the second.
+    FileDrop::handle({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, 9, editor);
+    const QString text = editor->string();
+    static const QRegularExpression placeholders(
+        u"^Line one\\n!\\[Uploading first-shot\\.png\u2026\\]\\(uploading:([0-9a-f]{8})\\)\\n"
+        "!\\[Uploading second\\.jpg\u2026\\]\\(uploading:([0-9a-f]{8})\\)\\nLine two$"_s);
+    const auto match = placeholders.match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    QCOMPARE(editor->selectedRange().location, text.indexOf(u"Line two"_s));
+    QCOMPARE(m_store->document(doc.id)->body, text);
+
+    QTRY_COMPARE(m_uploads.size(), 2);
+    QCOMPARE(m_uploads.at(0).filename, u"first-shot.png"_s);
+    QCOMPARE(m_uploads.at(0).contentType, u"image/png"_s);
+    QCOMPARE(m_uploads.at(0).documentID, doc.id);
+    QCOMPARE(m_uploads.at(0).data, QByteArray("PNGDATA-A"));
+    QCOMPARE(m_uploads.at(1).contentType, u"image/jpeg"_s);
+
+    // The user types at the end meanwhile; the caret stays where it is.
+    editor->setSelectedRange({editor->length(), 0});
+    editor->replaceCharacters({editor->length(), 0}, u"!"_s);
+    const qsizetype caretFromEnd = editor->length() - editor->selectedRange().location;
+    m_uploads[1].succeed(
+        ImageAsset{u"2"_s, u"https://cdn/second.jpg"_s, u"second.jpg"_s, u"image/jpeg"_s, 9, 0});
+    m_uploads[0].succeed(
+        ImageAsset{u"1"_s, u"https://cdn/first.png"_s, u"first-shot.png"_s, u"image/png"_s, 9, 0});
+    QCOMPARE(
+        editor->string(),
+        u"Line one\n![first shot](https://cdn/first.png)\n![second](https://cdn/second.jpg)\nLine two!"_s);
+    QCOMPARE(editor->length() - editor->selectedRange().location, caretFromEnd);
+    QCOMPARE(m_store->document(doc.id)->body, editor->string());
+    QVERIFY(m_alerts.isEmpty());
+}
+
+void TestDetailView::dropImageWithoutLiveEditorGoesToTheStoredBody()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Stored body"_s);
+    m_mode->setMode(ViewMode::preview);
+    auto pane = makePane();
+    QVERIFY(pane);
+    const QString path = writeFile(u"photo.webp"_s, "WEBP");
+    FileDrop::handle({QUrl::fromLocalFile(path)});
+    QVERIFY(m_store->document(doc.id)->body.startsWith(
+        u"Stored body\n\n![Uploading photo.webp\u2026](uploading:"_s));
+    QTRY_COMPARE(m_uploads.size(), 1);
+    m_uploads[0].succeed(ImageAsset{u"3"_s, u"https://cdn/p.webp"_s, u"photo.webp"_s, u"image/webp"_s, 4, 0});
+    QCOMPARE(m_store->document(doc.id)->body, u"Stored body\n\n![photo](https://cdn/p.webp)\n"_s);
+}
+
+void TestDetailView::failedUploadRemovesItsPlaceholder_data()
+{
+    QTest::addColumn<bool>("joinLines");
+    QTest::addColumn<bool>("readFails");
+
+    QTest::newRow("service refuses") << false << false;
+    QTest::newRow("user joined the placeholder's line") << true << false;
+    QTest::newRow("file cannot be read") << false << true;
+}
+
+void TestDetailView::failedUploadRemovesItsPlaceholder()
+{
+    QFETCH(bool, joinLines);
+    QFETCH(bool, readFails);
+
+    const Document doc = m_store->createDocument(std::nullopt, u"Before\nAfter"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    const QString path = readFails ? m_dir->filePath(u"vanished.png"_s) : writeFile(u"big.png"_s, "PNG");
+    FileDrop::handle({QUrl::fromLocalFile(path)}, 7, editor);
+    const QString name = QFileInfo(path).fileName();
+    QVERIFY(editor->string().contains(u"![Uploading "_s + name));
+    if (joinLines) {
+        const qsizetype newline = editor->string().indexOf(u")\nAfter"_s) + 1;
+        editor->replaceCharacters({newline, 1}, QString());
+    }
+    if (readFails) {
+        QTRY_COMPARE(m_alerts.size(), 1);
+        QVERIFY(m_uploads.isEmpty());
+    } else {
+        QTRY_COMPARE(m_uploads.size(), 1);
+        m_uploads[0].fail(APIError{u"too_large"_s, u"The image is larger than 10 MB."_s, 413});
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(m_alerts.at(0).at(1), u"The image is larger than 10 MB."_s);
+    }
+    QCOMPARE(m_alerts.at(0).at(0), u"Couldn't upload "_s + name);
+    QCOMPARE(editor->string(), u"Before\nAfter"_s);
+    QCOMPARE(m_store->document(doc.id)->body, u"Before\nAfter"_s);
+}
+
+void TestDetailView::dropImagesWithNoOpenDocument()
+{
+    m_store->setActiveDocumentID(QString());
+    const QString path = writeFile(u"lonely.gif"_s, "GIF");
+    FileDrop::handle({QUrl::fromLocalFile(path)});
+    QCOMPARE(m_alerts,
+             (QList<QStringList>{{u"Open a document first"_s,
+                                  u"Images are inserted into the current document, and none is open."_s}}));
+    QCoreApplication::processEvents();
+    QVERIFY(m_uploads.isEmpty());
+}
+
+void TestDetailView::dropMarkdownAndImagesTogether()
+{
+    const Document open = m_store->createDocument(std::nullopt, u"Open one"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    const QString md = writeFile(u"Imported Notes.md"_s, "Some imported text\n");
+    const QString png = writeFile(u"pic.png"_s, "PNG");
+    FileDrop::handle({QUrl::fromLocalFile(png), QUrl::fromLocalFile(md)});
+
+    const auto imported = m_store->activeDocument();
+    QVERIFY(imported);
+    QVERIFY(imported->id != open.id);
+    QCOMPARE(imported->title, u"Some imported text"_s);
+    QVERIFY(imported->body.contains(u"Some imported text"_s));
+    // The image went into the document open at the drop, not the new one.
+    QVERIFY(m_store->document(open.id)->body.contains(u"![Uploading pic.png\u2026]"_s));
+    QVERIFY(!imported->body.contains(u"Uploading"_s));
+    QTRY_COMPARE(m_uploads.size(), 1);
+    QCOMPARE(m_uploads.at(0).documentID, open.id);
+}
+
+void TestDetailView::dropUnsupportedFiles()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Unchanged"_s);
+    const QList<QUrl> urls{QUrl::fromLocalFile(writeFile(u"paper.pdf"_s, "%PDF")),
+                           QUrl::fromLocalFile(writeFile(u"archive.zip"_s, "PK"))};
+    QVERIFY(!FileDrop::canHandle(urls));
+    QVERIFY(!FileDrop::canHandle({}));
+    const qsizetype before = m_store->documents().size();
+    FileDrop::handle(urls);
+    FileDrop::handle({});
+    QCOMPARE(m_store->documents().size(), before);
+    QCOMPARE(m_store->document(doc.id)->body, u"Unchanged"_s);
+    QVERIFY(m_alerts.isEmpty());
+}
+
+void TestDetailView::dropLatin1File()
+{
+    const QString path = writeFile(u"legacy.txt"_s, QByteArray("Caf\xE9 cr\xE8me\n"));
+    FileDrop::handle({QUrl::fromLocalFile(path)});
+    const auto imported = m_store->activeDocument();
+    QVERIFY(imported);
+    QCOMPARE(imported->body, u"Café crème\n"_s);
+}
+
+QTEST_MAIN(TestDetailView)
+#include "tst_detailview.moc"
