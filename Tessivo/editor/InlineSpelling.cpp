@@ -24,6 +24,16 @@ InlineSpelling::InlineSpelling(ListContinuingTextView *view, SpellChecker *check
     });
     connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this, &InlineSpelling::schedule);
     connect(checker, &SpellChecker::dictionaryChanged, this, &InlineSpelling::schedule);
+    view->viewport()->installEventFilter(this);
+}
+
+bool InlineSpelling::eventFilter(QObject *watched, QEvent *event)
+{
+    // More (or other) lines come into view when the view grows.
+    if (m_view && watched == m_view->viewport() && event->type() == QEvent::Resize) {
+        schedule();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void InlineSpelling::schedule()

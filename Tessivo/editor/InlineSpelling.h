@@ -40,6 +40,9 @@ public:
 Q_SIGNALS:
     void checked();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QPointer<ListContinuingTextView> m_view;
     SpellChecker *m_checker;

@@ -5,6 +5,7 @@
 #include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
 
+#include <QFontMetricsF>
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
@@ -36,6 +37,8 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent) : QPlainTextEdit
     setUndoRedoEnabled(true);
     setCenterOnScroll(false);
     setFont(SyntaxHighlighter::baseFont());
+    // Tabs as wide as four characters of the monospaced text.
+    setTabStopDistance(4 * QFontMetricsF(font()).horizontalAdvance(u' '));
     document()->setDocumentMargin(insetHeight);
     setViewportMargins(insetWidth - insetHeight, 0, insetWidth - insetHeight, 0);
     document()->setUndoRedoEnabled(true);
