@@ -214,6 +214,25 @@ void ListContinuingTextView::refreshExtraSelections()
 
 // ----- Keys ------------------------------------------------------------------------
 
+bool ListContinuingTextView::event(QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride && m_claimsNavigationKeys && m_claimsNavigationKeys()) {
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Tab:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            event->accept();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QPlainTextEdit::event(event);
+}
+
 void ListContinuingTextView::keyPressEvent(QKeyEvent *event)
 {
     if (m_keyInterceptor && m_keyInterceptor(event)) {

@@ -35,6 +35,10 @@ public:
     {
         m_keyInterceptor = std::move(interceptor);
     }
+    // While this returns true, the navigation keys the interceptor may use
+    // (Escape, Return, Enter, Tab, up and down) come to the view even when
+    // the application binds them to a shortcut.
+    void setClaimsNavigationKeys(std::function<bool()> claims) { m_claimsNavigationKeys = std::move(claims); }
     // Called after the view lost the keyboard focus to another widget.
     void setOnResign(std::function<void()> callback) { m_onResign = std::move(callback); }
     // Called with the range of a freshly typed "![" pair.
@@ -100,6 +104,7 @@ Q_SIGNALS:
     void selectionDidChange();
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -125,6 +130,7 @@ private:
     bool m_settingString = false;
     bool m_changePending = false;
     std::function<bool(QKeyEvent *)> m_keyInterceptor;
+    std::function<bool()> m_claimsNavigationKeys;
     std::function<void()> m_onResign;
     std::function<void(TextRange)> m_onImageTrigger;
     std::function<void()> m_onMouseUp;

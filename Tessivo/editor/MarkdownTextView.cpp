@@ -56,6 +56,7 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
         acceptSuggestion(title, range);
     };
     m_textView->setKeyInterceptor([this](QKeyEvent *event) { return m_suggestions->handleKey(event); });
+    m_textView->setClaimsNavigationKeys([this] { return m_suggestions->isVisible(); });
     m_textView->setOnResign([this] {
         m_suggestions->hide();
         m_aiPill->hide();

@@ -15,6 +15,7 @@
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QScrollBar>
@@ -303,6 +304,26 @@ private Q_SLOTS:
         }
         QCOMPARE(view()->string(), u"# Zulu\n"_s + expected);
         QCOMPARE(m_editor->suggestions()->isVisible(), stillOpen);
+    }
+
+    void completionKeysWinOverApplicationShortcuts()
+    {
+        addDocument(u"# Alpha"_s);
+        openEditor(addDocument(u"# Draft\n"_s));
+        int shortcutFired = 0;
+        auto *escape = new QAction(m_window.get());
+        escape->setShortcut(Qt::Key_Escape);
+        escape->setShortcutContext(Qt::ApplicationShortcut);
+        connect(escape, &QAction::triggered, this, [&] { ++shortcutFired; });
+        m_window->addAction(escape);
+        placeCaret(view()->length());
+        QTest::keyClicks(view(), u"[["_s);
+        QVERIFY(m_editor->suggestions()->isVisible());
+        QTest::keyClick(view(), Qt::Key_Escape);
+        QVERIFY(!m_editor->suggestions()->isVisible());
+        QCOMPARE(shortcutFired, 0);
+        QTest::keyClick(view(), Qt::Key_Escape); // panel closed: the application's again
+        QCOMPARE(shortcutFired, 1);
     }
 
     void completionClosesOnSelectionAndOtherLines()
