@@ -13,15 +13,11 @@ void AIMenuPanel::show(const AITrigger &trigger, ListContinuingTextView *textVie
         return;
     }
     m_trigger = trigger;
-    m_visible = true;
 }
 
 void AIMenuPanel::close(bool revert)
 {
     Q_UNUSED(revert)
-    if (!m_visible) {
-        return;
-    }
     m_visible = false;
     m_trigger.reset();
     m_pendingRange.reset();

@@ -10,7 +10,8 @@
 class ListContinuingTextView;
 
 // The floating AI menu of one editor. For now a stand-in with the menu's
-// interface: it remembers what it was opened for and shows nothing.
+// interface: it remembers what it was last opened for and shows nothing, so
+// it is never visible and never writes a reply.
 class AIMenuPanel final : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,7 @@ public:
     // Set while an AI reply is being written into the text.
     const std::optional<TextRange> &pendingRange() const { return m_pendingRange; }
     bool isVisible() const { return m_visible; }
+    // What the menu was last opened for; reset by close().
     const std::optional<AITrigger> &trigger() const { return m_trigger; }
 
 private:

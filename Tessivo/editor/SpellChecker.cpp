@@ -138,8 +138,9 @@ bool SpellChecker::isCorrect(const QString &word)
     if (cached != m_cache.constEnd()) {
         return *cached;
     }
-    // Typographic apostrophes are spelled as the dictionary's straight one.
-    QString normalized = word;
+    // Composed characters, and typographic apostrophes spelled as the
+    // dictionary's straight one.
+    QString normalized = word.normalized(QString::NormalizationForm_C);
     normalized.replace(QChar(0x2019), u'\'');
     const bool correct = m_hunspell->spell(encode(normalized));
     if (m_cache.size() > cacheLimit) {

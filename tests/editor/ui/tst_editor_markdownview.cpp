@@ -182,9 +182,9 @@ private Q_SLOTS:
         const QString id = addDocument(u"text"_s);
         openEditor(id);
         m_editor->openAIMenu(EditorRules::AIMode::Generate);
-        QVERIFY(m_editor->aiMenu()->isVisible());
+        QVERIFY(m_editor->aiMenu()->trigger());
         m_store->updateBody(u"other"_s, id);
-        QVERIFY(!m_editor->aiMenu()->isVisible());
+        QVERIFY(!m_editor->aiMenu()->trigger());
     }
 
     void documentRemovedShowsNothing()
@@ -442,7 +442,7 @@ private Q_SLOTS:
         openEditor(addDocument(u"hello   world"_s));
         view()->setSelectedRange(selection);
         AppNotifications::post(AppNotifications::aiAssist, info);
-        QCOMPARE(m_editor->aiMenu()->isVisible(), opens);
+        QCOMPARE(m_editor->aiMenu()->trigger().has_value(), opens);
         if (opens) {
             const AITrigger trigger = *m_editor->aiMenu()->trigger();
             QCOMPARE(int(trigger.kind), kind);
