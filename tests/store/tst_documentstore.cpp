@@ -468,27 +468,48 @@ void TestDocumentStore::savesBeforeLoadNeverReplaceFiles()
 
 void TestDocumentStore::corruptFilesAreSkippedAndKept_data()
 {
+    // bytes "<dir>" makes a folder of that name, "<link>" a dangling link.
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("logLine");
     QTest::newRow("robustness: truncated document")
-        << u"documents/bad.json"_s << QByteArray(R"({"id":"bad","createdAt":1,"upd)");
-    QTest::newRow("robustness: zero-byte document") << u"documents/empty.json"_s << QByteArray();
+        << u"documents/bad.json"_s << QByteArray(R"({"id":"bad","createdAt":1,"upd)")
+        << u"skipped document file bad.json: "_s;
+    QTest::newRow("robustness: zero-byte document")
+        << u"documents/empty.json"_s << QByteArray() << u"skipped document file empty.json: "_s;
     QTest::newRow("robustness: not UTF-8")
-        << u"documents/latin.json"_s << QByteArray("{\"id\":\"x\",\"body\":\"\xe9\xff\"}");
+        << u"documents/latin.json"_s << QByteArray("{\"id\":\"x\",\"body\":\"\xe9\xff\"}")
+        << u"skipped document file latin.json: "_s;
     QTest::newRow("robustness: wrong type")
-        << u"documents/typed.json"_s << QByteArray(R"({"id":"t","createdAt":1,"updatedAt":"2"})");
-    QTest::newRow("robustness: collections not an array") << u"collections.json"_s << QByteArray("{]");
-    QTest::newRow("robustness: state of wrong shape") << u"state.json"_s << QByteArray(R"([1,2])");
+        << u"documents/typed.json"_s << QByteArray(R"({"id":"t","createdAt":1,"updatedAt":"2"})")
+        << u"skipped document file typed.json: "_s;
+    QTest::newRow("robustness: folder named like a document")
+        << u"documents/folder.json"_s << QByteArray("<dir>") << u"skipped document file folder.json: "_s;
+    QTest::newRow("robustness: dangling link")
+        << u"documents/link.json"_s << QByteArray("<link>") << u"skipped document file link.json: "_s;
+    QTest::newRow("robustness: collections not an array")
+        << u"collections.json"_s << QByteArray("{]") << u"collections do not decode: "_s;
+    QTest::newRow("robustness: state of wrong shape")
+        << u"state.json"_s << QByteArray(R"([1,2])") << u"state does not decode: "_s;
 }
 
 void TestDocumentStore::corruptFilesAreSkippedAndKept()
 {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, logLine);
     Persistence::saveDocument(makeDocument(u"good"_s, 5));
     const QString path = QDir(Persistence::baseDirectory()).filePath(fileName);
-    writeBytes(path, bytes);
+    if (bytes == "<dir>") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (bytes == "<link>") {
+        QVERIFY(QFile::link(m_dir->filePath(u"nowhere"_s), path));
+    } else {
+        writeBytes(path, bytes);
+    }
 
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(u"^\\[persistence\\] "_s + QRegularExpression::escape(logLine)));
     auto store = newStore();
     QVERIFY(loaded(*store));
     QCOMPARE(ids(store->documents()), QStringList{u"good"_s});
@@ -496,7 +517,9 @@ void TestDocumentStore::corruptFilesAreSkippedAndKept()
     store->createCollection(u"Notes"_s);
     store->flushPendingSaves();
     if (fileName.startsWith(u"documents/"_s)) {
-        QCOMPARE(readBytes(path), bytes); // never overwritten
+        // Never overwritten or removed.
+        const QFileInfo info(path);
+        QVERIFY(info.isSymLink() || info.isDir() || readBytes(path) == bytes);
     } else {
         QVERIFY(QFile::exists(path + u".unreadable"_s)); // a copy kept before the rewrite
     }
