@@ -185,11 +185,28 @@ void PreviewPage::pageLoadFinished(bool ok)
     if (!ok || m_loaded)
         return;
     m_loaded = true;
+    applyAppearance();
     if (m_pending) {
         const QString html = *m_pending;
         m_pending.reset();
         update(html);
     }
+}
+
+void PreviewPage::setDarkAppearance(bool dark)
+{
+    if (m_dark == dark)
+        return;
+    m_dark = dark;
+    applyAppearance();
+}
+
+void PreviewPage::applyAppearance()
+{
+    if (!m_loaded || !m_dark)
+        return;
+    runJavaScript(u"document.documentElement.setAttribute('data-scheme', '%1');"_s.arg(*m_dark ? u"dark"_s
+                                                                                               : u"light"_s));
 }
 
 void PreviewPage::noteUserInput()

@@ -41,6 +41,10 @@ public:
     // Shows `html`, the rendered fragment of the open document.
     void update(const QString &html);
 
+    // Light or dark text for the window's palette. The page follows the
+    // system's preference until told.
+    void setDarkAppearance(bool dark);
+
     bool isLoaded() const { return m_loaded; }
     std::optional<QString> pending() const { return m_pending; }
     std::optional<QString> lastSent() const { return m_last; }
@@ -80,6 +84,7 @@ private:
     void pageLoadFinished(bool ok);
     void handleLinkClick(const QUrl &url);
     void send(const QString &html);
+    void applyAppearance();
     bool followsUserInput() const;
 
     DocumentStore *m_store;
@@ -90,4 +95,5 @@ private:
     ExternalOpener m_opener;
     MissingDocumentPrompt m_prompt;
     QElapsedTimer m_lastUserInput;
+    std::optional<bool> m_dark;
 };

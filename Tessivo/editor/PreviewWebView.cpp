@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -36,7 +37,22 @@ PreviewWebView::PreviewWebView(QWidget *parent, DocumentStore *store)
     m_view->setAttribute(Qt::WA_TranslucentBackground);
     m_view->setStyleSheet(u"background: transparent"_s);
     m_page->update(m_html);
+    followPalette();
     m_page->loadFrom(resourceFolder());
+}
+
+void PreviewWebView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        followPalette();
+    QWidget::changeEvent(event);
+}
+
+void PreviewWebView::followPalette()
+{
+    // The page draws no background: its text must suit what the window draws
+    // behind it.
+    m_page->setDarkAppearance(palette().color(QPalette::Base).lightness() < 128);
 }
 
 void PreviewWebView::setHtml(const QString &html)

@@ -37,7 +37,12 @@ public:
     static QString resourceFolder();
     static void setResourceFolder(const QString &folder);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    void followPalette();
+
     DropRoutingWebView *m_view;
     PreviewPage *m_page;
     QString m_html;

@@ -97,6 +97,8 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     m_preview->setMinimumWidth(320);
     m_splitter->addWidget(m_editorHolder);
     m_splitter->addWidget(m_preview);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 1);
     pageLayout->addWidget(m_splitter, 1);
     m_statusBar = new StatusBar(m_documentPage);
     pageLayout->addWidget(m_statusBar);
@@ -375,6 +377,12 @@ void DocumentDetailView::setDeleteConfirmation(DeleteConfirmation confirm)
 void DocumentDetailView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // Split view opens with the editor and the preview side by side in equal
+    // halves; after that the divider stays where the user puts it.
+    if (!m_splitPlaced && m_splitter->width() > 0) {
+        m_splitPlaced = true;
+        m_splitter->setSizes({m_splitter->width() / 2, m_splitter->width() / 2});
+    }
     m_toastHost->setGeometry(rect());
     m_toastHost->raise();
 }

@@ -123,4 +123,5 @@ private:
     QPointer<MediaLibrarySheet> m_mediaSheet;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;
+    bool m_splitPlaced = false;
 };
