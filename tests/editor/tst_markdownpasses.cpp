@@ -116,6 +116,9 @@ private Q_SLOTS:
                                      << QStringLiteral("{0}\r\n{1}\r\n|i:x;d:y");
         QTest::newRow("fence after CR LF")
             << QStringLiteral("a\r\n```\r\n$x$\r\n```") << same("a\r\n```\r\n$x$\r\n```");
+        QTest::newRow("dollar with a combining mark is another character")
+            << QStringLiteral("$\u0301x$ and $x$\u0301 and $y$")
+            << QStringLiteral("$\u0301x$ and $x$\u0301 and {0}|i:y");
         QTest::newRow("non-BMP TeX") << QStringLiteral("$𝔸$") << QStringLiteral("{0}|i:𝔸");
         QTest::newRow("no dollar at all") << QStringLiteral("plain `code`") << same("plain `code`");
     }

@@ -13,6 +13,20 @@ namespace {
 
 constexpr char16_t kDelimiter = 0xE000;
 
+// A "$" counts only as a character of its own: followed by a combining mark
+// or a joiner it is part of a larger user-perceived character.
+bool isDollar(QStringView text, qsizetype i)
+{
+    if (text[i] != u'$') {
+        return false;
+    }
+    if (i + 1 >= text.size()) {
+        return true;
+    }
+    const char32_t next = codePointAt(text, i + 1);
+    return !QChar::isMark(next) && next != 0x200D;
+}
+
 } // namespace
 
 QString placeholder(qsizetype k)
@@ -60,7 +74,7 @@ qsizetype closingDollar(QStringView text, qsizetype from)
         if (c == u'\n' || c == u'`') {
             return -1;
         }
-        if (c != u'$') {
+        if (!isDollar(text, k)) {
             continue;
         }
         if (k > 0 && text[k - 1] == u'\\') {
@@ -97,6 +111,9 @@ Extracted extract(const QString &source)
         if (ddFrom < 0 || from < ddFrom || (ddAt >= 0 && ddAt < from)) {
             ddFrom = from;
             ddAt = text.indexOf(u"$$", from);
+            while (ddAt >= 0 && !isDollar(text, ddAt + 1)) {
+                ddAt = text.indexOf(u"$$", ddAt + 1);
+            }
         }
         return ddAt;
     };
@@ -125,7 +142,7 @@ Extracted extract(const QString &source)
         }
         const char16_t c = text[i].unicode();
         lineStart = c == u'\n';
-        if (open.length > 0 || (c != u'$' && c != u'\\' && c != u'`')) {
+        if (open.length > 0 || ((c != u'$' || !isDollar(text, i)) && c != u'\\' && c != u'`')) {
             // Copy the whole run up to the next character that matters: a line
             // feed (line starts), or outside fences "$", "\\" or a backtick.
             qsizetype j = i + 1;
@@ -146,7 +163,7 @@ Extracted extract(const QString &source)
             continue;
         }
         if (c == u'\\') {
-            if (i + 1 < n && text[i + 1] == u'$') {
+            if (i + 1 < n && isDollar(text, i + 1)) {
                 out.append(QStringLiteral("\\$"));
                 i += 2;
             } else {
@@ -170,7 +187,7 @@ Extracted extract(const QString &source)
             continue;
         }
         // c is "$"
-        if (i + 1 < n && text[i + 1] == u'$') {
+        if (i + 1 < n && isDollar(text, i + 1)) {
             const qsizetype close = nextDoubleDollar(i + 2);
             if (close >= 0) {
                 const QString tex = Text::trimmedWhitespaceAndNewlines(text.mid(i + 2, close - i - 2));
