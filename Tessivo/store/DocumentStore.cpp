@@ -198,11 +198,11 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
         }
         // Every change reschedules this write, so the collections as they are
         // now are the value of the last request.
-        const QByteArray bytes = encodeCollections(m_collections + m_deletedCollections);
+        const QList<Collection> snapshot = m_collections + m_deletedCollections;
         const QString path = QDir(m_baseDirectory).filePath(collectionsFile);
-        m_writer->enqueue(collectionsFile, [this, path, bytes] {
+        m_writer->enqueue(collectionsFile, [this, path, snapshot] {
             QString error;
-            const bool ok = StoreFiles::writeAtomically(path, bytes, &error);
+            const bool ok = StoreFiles::writeAtomically(path, encodeCollections(snapshot), &error);
             if (!ok) {
                 qWarning("[persistence] failed to save collections: %s", qPrintable(error));
             }
@@ -220,11 +220,11 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
             m_stateSaveAfterLoad = true;
             return;
         }
-        const QByteArray bytes = Persistence::encode(m_state.toJson());
+        const Persistence::State snapshot = m_state;
         const QString path = QDir(m_baseDirectory).filePath(stateFile);
-        m_writer->enqueue(stateFile, [this, path, bytes] {
+        m_writer->enqueue(stateFile, [this, path, snapshot] {
             QString error;
-            const bool ok = StoreFiles::writeAtomically(path, bytes, &error);
+            const bool ok = StoreFiles::writeAtomically(path, Persistence::encode(snapshot.toJson()), &error);
             if (!ok) {
                 qWarning("[persistence] failed to save state: %s", qPrintable(error));
             }

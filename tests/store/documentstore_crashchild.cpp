@@ -53,7 +53,7 @@ public:
             }
         }
         const int pauseRoll = int(m_rng.bounded(100));
-        const int pause = pauseRoll < 35 ? 10 : pauseRoll < 65 ? 60 : 800;
+        const int pause = pauseRoll < 35 ? 10 : pauseRoll < 65 ? 60 : 900;
         emitLine(QStringLiteral("PAUSE %1").arg(pause));
         QTimer::singleShot(pause, [this] { step(); });
     }

@@ -245,7 +245,6 @@ void TestDocumentStore::firstRunSeedsWelcomeOnce()
 {
     {
         auto store = newStore();
-        QSignalSpy localChanges(store.get(), &DocumentStore::stateChanged);
         int callbacks = 0;
         store->setOnLocalChange([&] { ++callbacks; });
         QVERIFY(loaded(*store));
