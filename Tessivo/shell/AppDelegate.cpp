@@ -10,6 +10,7 @@
 #include <QFutureWatcher>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -21,6 +22,11 @@ std::function<QWidget *()> &mainWindowFactory()
 
 void raise(QWidget *window)
 {
+    // A window the window manager took off the screen (another workspace,
+    // unmapped) still counts as visible here: show it afresh.
+    const QWindow *handle = window->windowHandle();
+    if (window->isVisible() && handle && !handle->isExposed())
+        window->hide();
     if (window->isMinimized())
         window->showNormal();
     else

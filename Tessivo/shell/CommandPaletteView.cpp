@@ -1,10 +1,12 @@
 #include "shell/CommandPaletteView.h"
 
+#include "editor/ThinScroller.h"
 #include "shell/Icon.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 
 #include <QFrame>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -192,7 +194,7 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
                                                        viewMode ? viewMode : ViewModeSetting::shared(),
                                                        sidebarVisible, std::move(dismiss), this))
 {
-    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
     setFixedWidth(panelWidth);
 
     auto *layout = new QVBoxLayout(this);
@@ -223,7 +225,8 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
                            .arg(text.red())
                            .arg(text.green())
                            .arg(text.blue()));
-    rowLayout->addWidget(esc);
+    esc->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    rowLayout->addWidget(esc, 0, Qt::AlignVCenter);
     layout->addWidget(searchRow);
 
     auto *divider = new QFrame(this);
@@ -239,6 +242,7 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBar(new ThinScroller(m_scroll));
     m_scroll->viewport()->setAutoFillBackground(false);
     m_list = new PaletteList(m_model, m_scroll);
     m_list->setAutoFillBackground(false);
@@ -253,6 +257,12 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
     emptyPalette.setColor(QPalette::WindowText, Icon::secondaryColor(palette()));
     m_empty->setPalette(emptyPalette);
     layout->addWidget(m_empty);
+
+    auto *shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setColor(QColor(0, 0, 0, qRound(0.28 * 255)));
+    shadow->setBlurRadius(30);
+    shadow->setOffset(0, 12);
+    setGraphicsEffect(shadow);
 
     connect(m_field, &QLineEdit::textChanged, m_model, &CommandPaletteModel::setQuery);
     connect(m_model, &CommandPaletteModel::itemsChanged, this, &CommandPaletteView::rebuild);
@@ -271,7 +281,6 @@ QString CommandPaletteView::shortcutText(const QString &portable)
 void CommandPaletteView::rebuild()
 {
     const QList<CommandPaletteModel::Item> shown = m_model->shownItems();
-    m_list->setFixedWidth(panelWidth);
     m_list->setItems(shown);
     const bool empty = shown.isEmpty();
     m_scroll->setVisible(!empty);
@@ -333,7 +342,6 @@ void CommandPaletteView::paintEvent(QPaintEvent *)
     QPainterPath path;
     path.addRoundedRect(bounds, 12, 12);
     QColor base = palette().color(QPalette::Window);
-    base.setAlphaF(0.97f);
     painter.fillPath(path, base);
     painter.setPen(QPen(withAlpha(palette().color(QPalette::WindowText), 0.12), 1));
     painter.drawPath(path);

@@ -1,20 +1,23 @@
 #include "shell/ContentView.h"
 
 #include "editor/FileDrop.h"
+#include "service/core/AuthManager.h"
+#include "service/core/SyncEngine.h"
 #include "shell/CommandPaletteView.h"
+#include "shell/DocumentDetailView.h"
 #include "shell/IconButton.h"
 #include "shell/core/AppNotifications.h"
 #include "shell/core/AppShortcuts.h"
+#include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
+#include "sidebar/SidebarView.h"
 #include "store/DocumentStore.h"
 
 #include <QDragEnterEvent>
 #include <QGraphicsOpacityEffect>
-#include <QListWidget>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPlainTextEdit>
 #include <QSettings>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -38,81 +41,6 @@ std::optional<bool> storedBool(const QVariant &value)
     return std::nullopt;
 }
 
-// Stand-in for the sidebar: the documents in store order; a click opens one.
-class DocumentListPane final : public QListWidget
-{
-public:
-    DocumentListPane(DocumentStore *store, QWidget *parent) : QListWidget(parent), m_store(store)
-    {
-        setFrameShape(QFrame::NoFrame);
-        setAttribute(Qt::WA_MacShowFocusRect, false);
-        viewport()->setAutoFillBackground(false);
-        setStyleSheet(QStringLiteral("QListWidget { background: transparent; padding-top: 36px; }"
-                                     "QListWidget::item { padding: 6px 10px; border-radius: 6px; }"));
-        connect(store, &DocumentStore::documentsChanged, this, &DocumentListPane::reload);
-        connect(store, &DocumentStore::activeDocumentIDChanged, this, &DocumentListPane::reload);
-        connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-            m_store->setActiveDocumentID(item->data(Qt::UserRole).toString());
-        });
-        reload();
-    }
-
-private:
-    void reload()
-    {
-        const QSignalBlocker blocker(this);
-        clear();
-        for (const Document &document : m_store->documents()) {
-            auto *item = new QListWidgetItem(document.displayTitle(), this);
-            item->setData(Qt::UserRole, document.id);
-            if (document.id == m_store->activeDocumentID())
-                setCurrentItem(item);
-        }
-    }
-
-    DocumentStore *m_store;
-};
-
-// Stand-in for the detail pane: the open document's Markdown, edited in place.
-class PlainDetailPane final : public QPlainTextEdit
-{
-public:
-    PlainDetailPane(DocumentStore *store, QWidget *parent) : QPlainTextEdit(parent), m_store(store)
-    {
-        setFrameShape(QFrame::NoFrame);
-        setObjectName(QStringLiteral("editor"));
-        document()->setDocumentMargin(28);
-        connect(store, &DocumentStore::activeDocumentIDChanged, this, &PlainDetailPane::reload);
-        connect(store, &DocumentStore::documentsChanged, this, [this](const QString &changed) {
-            if (changed.isEmpty() || changed != m_shownID)
-                reload();
-        });
-        connect(this, &QPlainTextEdit::textChanged, this, [this] {
-            if (!m_loading && !m_shownID.isEmpty())
-                m_store->updateBody(toPlainText(), m_shownID);
-        });
-        reload();
-    }
-
-private:
-    void reload()
-    {
-        const std::optional<Document> active = m_store->activeDocument();
-        const QString id = active ? active->id : QString();
-        if (id == m_shownID && active && active->body == toPlainText())
-            return;
-        m_loading = true;
-        m_shownID = id;
-        setReadOnly(!active);
-        setPlainText(active ? active->body : QString());
-        m_loading = false;
-    }
-
-    DocumentStore *m_store;
-    QString m_shownID;
-    bool m_loading = false;
-};
-
 } // namespace
 
 // The dimmed layer over the window while the palette is open; a click on it
@@ -121,50 +49,60 @@ class PaletteOverlay final : public QWidget
 {
 public:
     PaletteOverlay(ContentView *host, bool sidebarVisible, DocumentStore *store)
-        : QWidget(host), m_palette(new CommandPaletteView(
-                             sidebarVisible, [host] { host->setPaletteOpen(false); }, store, nullptr, this))
+        : QWidget(host->window(), Qt::Tool | Qt::FramelessWindowHint), m_host(host),
+          m_palette(new CommandPaletteView(
+              sidebarVisible, [host] { host->setPaletteOpen(false); }, store, nullptr, this))
     {
-        setAttribute(Qt::WA_NoSystemBackground);
+        // The preview's web view composites above every widget inside the
+        // window, so the layer is a borderless window of its own over the
+        // content, showing a dimmed still of what lies beneath.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        host->window()->installEventFilter(this);
         connect(m_palette->model(), &CommandPaletteModel::itemsChanged, this, &PaletteOverlay::place,
                 Qt::QueuedConnection);
-        auto *fade = new QGraphicsOpacityEffect(this);
-        fade->setOpacity(0.0);
-        setGraphicsEffect(fade);
-        auto *animation = new QVariantAnimation(this);
-        animation->setStartValue(0.0);
-        animation->setEndValue(1.0);
-        animation->setDuration(150);
-        animation->setEasingCurve(QEasingCurve::OutCubic);
-        connect(animation, &QVariantAnimation::valueChanged, this,
-                [fade](const QVariant &value) { fade->setOpacity(value.toReal()); });
-        connect(animation, &QVariantAnimation::finished, this, [this] { setGraphicsEffect(nullptr); });
-        animation->start(QAbstractAnimation::DeleteWhenStopped);
     }
 
     CommandPaletteView *paletteView() const { return m_palette; }
 
     void place()
     {
-        setGeometry(parentWidget()->rect());
+        if (m_still.isNull() || m_still.deviceIndependentSize().toSize() != m_host->size())
+            m_still = m_host->grab();
+        setGeometry(QRect(m_host->mapToGlobal(QPoint(0, 0)), m_host->size()));
         m_palette->adjustSize();
         m_palette->move((width() - m_palette->width()) / 2, 96);
     }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_host->window()) {
+            if (event->type() == QEvent::Move)
+                place();
+            else if (event->type() == QEvent::Hide)
+                QMetaObject::invokeMethod(
+                    m_host, [host = m_host] { host->setPaletteOpen(false); }, Qt::QueuedConnection);
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
+        painter.drawPixmap(0, 0, m_still);
         painter.fillRect(rect(), QColor(0, 0, 0, qRound(0.18 * 255)));
     }
 
     void mousePressEvent(QMouseEvent *event) override
     {
         event->accept();
-        static_cast<ContentView *>(parentWidget())->setPaletteOpen(false);
+        m_host->setPaletteOpen(false);
     }
 
 private:
+    ContentView *m_host;
     CommandPaletteView *m_palette;
+    QPixmap m_still;
 };
 
 // Drawn over the panes: the detail pane's rounded leading corners (the
@@ -230,7 +168,7 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()), m_settings(settings),
       m_sidebarAnimation(new QVariantAnimation(this))
 {
-    setMinimumSize(minimumWidth, minimumHeight);
+    setMinimumSize(minimumContentWidth, minimumContentHeight);
     setAcceptDrops(true);
     setAutoFillBackground(false);
 
@@ -283,12 +221,14 @@ QSettings *ContentView::settings() const
 
 QWidget *ContentView::makeSidebar()
 {
-    return new DocumentListPane(m_store, this);
+    auto *sidebar = new SidebarView(m_store, settings(), AuthManager::shared(), SyncEngine::shared(), this);
+    sidebar->setOpenSettingsAction([this] { Q_EMIT settingsRequested(); });
+    return sidebar;
 }
 
 QWidget *ContentView::makeDetail()
 {
-    return new PlainDetailPane(m_store, this);
+    return new DocumentDetailView(m_store, ViewModeSetting::shared(), this);
 }
 
 CommandPaletteView *ContentView::commandPalette() const
@@ -327,6 +267,7 @@ void ContentView::setPaletteOpen(bool open)
         m_overlay->place();
         m_overlay->show();
         m_overlay->raise();
+        m_overlay->activateWindow();
     } else if (m_overlay) {
         // Later: the palette may be closing from inside one of its own handlers.
         m_overlay->hide();

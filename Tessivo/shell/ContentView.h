@@ -49,13 +49,15 @@ public:
     bool isStartupFinished() const;
 
     static constexpr int sidebarWidth = 260;
-    static constexpr int minimumWidth = 760;
-    static constexpr int minimumHeight = 480;
+    static constexpr int minimumContentWidth = 760;
+    static constexpr int minimumContentHeight = 480;
 
 Q_SIGNALS:
     void sidebarVisibleChanged(bool visible);
     void paletteOpenChanged(bool open);
     void startupFinished();
+    // The sidebar's account row asks for the settings window.
+    void settingsRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

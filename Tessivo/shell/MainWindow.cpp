@@ -16,6 +16,7 @@ MainWindow::MainWindow(DocumentStore *store, QWidget *parent)
     resize(defaultWidth, defaultHeight);
     m_commands = new AppCommands(menuBar(), this);
     connect(m_commands, &AppCommands::settingsRequested, this, &MainWindow::settingsRequested);
+    connect(m_content, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
     connect(m_commands, &AppCommands::quitRequested, this, &MainWindow::quitRequested);
     connect(m_commands, &AppCommands::aboutRequested, this, &MainWindow::showAbout);
 }

@@ -1,0 +1,198 @@
+// The real binary: a second launch brings the window back, and the desktop
+// ending the app right after an edit keeps the edit on disk.
+#include "platform/SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtConcurrent>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QString binary()
+{
+    return QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/tessivo");
+}
+
+// Runs a command to its end and returns its standard output.
+QString run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env = {})
+{
+    QProcess process;
+    if (!env.isEmpty())
+        process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    process.waitForFinished(20000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+bool hasXdotool()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<QProcess> m_app;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home->path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->filePath(QStringLiteral("cache")));
+        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        return env;
+    }
+
+    QString documentsDir() const { return m_home->filePath(QStringLiteral("data/Tessivo/documents")); }
+
+    // The ids of the documents on disk.
+    QStringList documentFiles() const
+    {
+        return QDir(documentsDir()).entryList({QStringLiteral("*.json")}, QDir::Files);
+    }
+
+    QJsonObject readDocument(const QString &file) const
+    {
+        QFile f(QDir(documentsDir()).filePath(file));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+
+    bool launch()
+    {
+        m_app = std::make_unique<QProcess>();
+        m_app->setProcessEnvironment(environment());
+        m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_app->start(binary(), {});
+        if (!m_app->waitForStarted())
+            return false;
+        // Started means loaded: the welcome document is written at load.
+        return QTest::qWaitFor([this] { return !documentFiles().isEmpty(); }, 20000);
+    }
+
+    QString windowID()
+    {
+        QString id;
+        (void)QTest::qWaitFor(
+            [&] {
+                id = run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Tessivo$"},
+                         environment())
+                         .section(QLatin1Char('\n'), 0, 0);
+                return !id.isEmpty();
+            },
+            10000);
+        return id;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        if (!QFile::exists(binary()))
+            QSKIP("the tessivo binary is not built");
+        m_home = std::make_unique<QTemporaryDir>();
+    }
+
+    void cleanup()
+    {
+        if (m_app && m_app->state() != QProcess::NotRunning) {
+            m_app->terminate();
+            if (!m_app->waitForFinished(10000))
+                m_app->kill();
+        }
+        m_app.reset();
+        m_home.reset();
+    }
+
+    void handOverReachesTheRunningInstance()
+    {
+        // In-process: one listener, a second "launch" from another thread.
+        SingleInstance first(QStringLiteral("test-%1").arg(QCoreApplication::applicationPid()));
+        SingleInstance second(first.serverName().section(QLatin1Char('-'), 2));
+        QVERIFY(!second.forwardToRunningInstance({}, 500)); // nobody listens yet
+        QVERIFY(first.listen());
+        QSignalSpy activated(&first, &SingleInstance::activated);
+        QFuture<bool> handed = QtConcurrent::run([&second] {
+            return second.forwardToRunningInstance(
+                {QStringLiteral("tessivo://auth?token=abc"), QStringLiteral("é")});
+        });
+        QTRY_VERIFY(handed.isFinished());
+        QVERIFY(handed.result());
+        QCOMPARE(activated.size(), 1);
+        QCOMPARE(activated[0][0].toStringList(), QStringList({"tessivo://auth?token=abc", "é"}));
+    }
+
+    void secondLaunchReopensTheWindow()
+    {
+        if (!hasXdotool())
+            QSKIP("xdotool is needed to look at the windows");
+        QVERIFY(launch());
+        const QString id = windowID();
+        QVERIFY(!id.isEmpty());
+        run(QStringLiteral("xdotool"), {"windowunmap", "--sync", id}, environment());
+        QVERIFY(
+            run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Tessivo$"}, environment())
+                .isEmpty());
+        QCOMPARE(m_app->state(), QProcess::Running); // closing the window did not quit
+
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(binary(), {});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(!windowID().isEmpty());
+        QCOMPARE(m_app->state(), QProcess::Running);
+    }
+
+    void terminationKeepsTheLastEdit_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM from the desktop") << int(SIGTERM);
+        QTest::newRow("SIGINT from a terminal") << int(SIGINT);
+    }
+
+    void terminationKeepsTheLastEdit()
+    {
+        QFETCH(int, signalNumber);
+        if (!hasXdotool())
+            QSKIP("xdotool is needed to type into the window");
+        QVERIFY(launch());
+        const QString id = windowID();
+        QVERIFY(!id.isEmpty());
+        const QStringList files = documentFiles();
+        QCOMPARE(files.size(), 1);
+        // Click into the editor (right of the sidebar) and type at the end.
+        run(QStringLiteral("xdotool"), {"windowfocus", "--sync", id}, environment());
+        run(QStringLiteral("xdotool"), {"mousemove", "--window", id, "450", "300", "click", "1"},
+            environment());
+        run(QStringLiteral("xdotool"), {"key", "--window", id, "ctrl+End"}, environment());
+        const QString marker = QStringLiteral("zqxmarker");
+        run(QStringLiteral("xdotool"), {"type", "--window", id, "--delay", "5", marker}, environment());
+        // Well inside the 0.4 s debounce: the edit is only in memory now.
+        ::kill(m_app->processId(), signalNumber);
+        QVERIFY(m_app->waitForFinished(15000));
+        QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
+        QVERIFY2(readDocument(files.first()).value(QStringLiteral("body")).toString().contains(marker),
+                 qPrintable(readDocument(files.first()).value(QStringLiteral("body")).toString().right(80)));
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

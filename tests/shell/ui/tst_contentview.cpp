@@ -1,0 +1,222 @@
+#include "shell/CommandPaletteView.h"
+#include "shell/ContentView.h"
+#include "shell/IconButton.h"
+#include "shell/core/AppNotifications.h"
+#include "shell/core/AppShortcuts.h"
+#include "shell/core/DetailViewMode.h"
+#include "shell/core/StartupSequence.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestContentView : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<ContentView> m_view;
+
+    ContentView *makeView()
+    {
+        m_view = std::make_unique<ContentView>(m_store.get(), m_settings.get());
+        m_view->setStartupSteps([store = m_store.get()](QObject *parent) {
+            return new StartupSequence({[store] { return store->load(); }, {}, {}, {}}, parent);
+        });
+        m_view->resize(1200, 780);
+        m_view->show();
+        if (!QTest::qWaitForWindowExposed(m_view.get()))
+            return nullptr;
+        return m_view.get();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_contentview"));
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
+                                                 QSettings::IniFormat);
+        m_store = std::make_unique<DocumentStore>(m_settings.get());
+    }
+
+    void cleanup()
+    {
+        m_view.reset();
+        m_store->flushPendingSaves();
+        m_store.reset();
+        m_settings.reset();
+        Persistence::setBaseDirectoryOverride(QString());
+        m_dir.reset();
+    }
+
+    void startsByLoadingTheStore()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+        QVERIFY(m_store->isLoaded());
+        QCOMPARE(m_store->documents().size(), 1); // the welcome document
+        QCOMPARE(view->minimumSize(), QSize(760, 480));
+    }
+
+    void sidebarVisibleAtLaunch_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("no stored value shows the sidebar") << QVariant() << true;
+        QTest::newRow("stored false hides it") << QVariant(false) << false;
+        QTest::newRow("stored true shows it") << QVariant(true) << true;
+        QTest::newRow("robustness: not a Boolean") << QVariant(QStringLiteral("sideways")) << true;
+    }
+
+    void sidebarVisibleAtLaunch()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, visible);
+        if (stored.isValid())
+            m_settings->setValue(QStringLiteral("sidebarVisible"), stored);
+        m_settings->sync();
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QCOMPARE(view->sidebarVisible(), visible);
+        QCOMPARE(view->sidebarPane()->width(), visible ? ContentView::sidebarWidth : 0);
+        QCOMPARE(view->detailPane()->x(), visible ? ContentView::sidebarWidth : 0);
+    }
+
+    void toggleStoresTheChoiceAndHidesThePane()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QSignalSpy changed(view, &ContentView::sidebarVisibleChanged);
+        const QString keys = CommandPaletteView::shortcutText(AppShortcuts::toggleSidebar);
+        QCOMPARE(view->sidebarToggle()->toolTip(), QStringLiteral("Hide sidebar (%1)").arg(keys));
+
+        QTest::mouseClick(view->sidebarToggle(), Qt::LeftButton);
+        QVERIFY(!view->sidebarVisible());
+        QCOMPARE(m_settings->value(QStringLiteral("sidebarVisible")).toBool(), false);
+        QCOMPARE(view->sidebarToggle()->toolTip(), QStringLiteral("Show sidebar (%1)").arg(keys));
+        QTRY_COMPARE(view->sidebarPane()->width(), 0);
+        QTRY_COMPARE(view->detailPane()->geometry(), view->rect());
+        // The toggle stays reachable while the sidebar is hidden.
+        QVERIFY(view->sidebarToggle()->isVisible());
+
+        AppNotifications::post(AppNotifications::toggleSidebar);
+        QVERIFY(view->sidebarVisible());
+        QCOMPARE(m_settings->value(QStringLiteral("sidebarVisible")).toBool(), true);
+        QTRY_COMPARE(view->sidebarPane()->width(), ContentView::sidebarWidth);
+        QCOMPARE(changed.size(), 2);
+    }
+
+    void paletteOpensAndClosesEveryWay()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+
+        AppNotifications::post(AppNotifications::toggleCommandPalette);
+        QVERIFY(view->paletteOpen());
+        QPointer<CommandPaletteView> palette = view->commandPalette();
+        QVERIFY(palette);
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QCOMPARE(palette->y(), 96);
+        QCOMPARE(palette->width(), 580);
+        QCOMPARE(palette->model()->selection(), 0);
+
+        // A second toggle closes it.
+        AppNotifications::post(AppNotifications::toggleCommandPalette);
+        QVERIFY(!view->paletteOpen());
+        QTRY_VERIFY(!palette);
+
+        // A click on the dimmed backdrop closes it.
+        view->setPaletteOpen(true);
+        palette = view->commandPalette();
+        QTest::mouseClick(palette->parentWidget(), Qt::LeftButton, {}, QPoint(10, view->height() - 10));
+        QVERIFY(!view->paletteOpen());
+
+        // Escape closes it.
+        view->setPaletteOpen(true);
+        palette = view->commandPalette();
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QVERIFY(!view->paletteOpen());
+    }
+
+    void paletteKeysAndMouse()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+        view->setPaletteOpen(true);
+        CommandPaletteView *palette = view->commandPalette();
+        QLineEdit *field = palette->searchField();
+        QTRY_VERIFY(field->hasFocus());
+
+        QTest::keyClick(field, Qt::Key_Up); // wraps to the last entry
+        const int last = int(palette->model()->shownItems().size()) - 1;
+        QCOMPARE(palette->model()->selection(), last);
+        QTest::keyClick(field, Qt::Key_Down);
+        QCOMPARE(palette->model()->selection(), 0);
+        QCOMPARE(field->cursorPosition(), 0);
+
+        QTest::keyClicks(field, QStringLiteral("zzqqxx"));
+        QVERIFY(palette->showsEmptyMessage());
+        QTest::keyClick(field, Qt::Key_Return); // nothing to run: stays open
+        QVERIFY(view->paletteOpen());
+
+        field->clear();
+        QTest::keyClicks(field, QStringLiteral("show preview"));
+        QCOMPARE(palette->model()->shownItems().first().id, QStringLiteral("mode:preview"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(ViewModeSetting::shared()->mode(), ViewMode::preview);
+
+        // Hovering selects a row; a click runs it and closes the palette.
+        view->setPaletteOpen(true);
+        palette = view->commandPalette();
+        const QList<CommandPaletteModel::Item> items = palette->model()->shownItems();
+        const int newDoc = 0;
+        QCOMPARE(items[newDoc].id, QStringLiteral("new-doc"));
+        const int before = int(m_store->documents().size());
+        const QRect row = palette->rowRect(newDoc + 1);
+        QWidget *list = palette->childAt(row.center());
+        QVERIFY(list);
+        QTest::mouseMove(list, list->mapFrom(palette, row.center()));
+        QTRY_COMPARE(palette->model()->selection(), newDoc + 1);
+        const QRect first = palette->rowRect(newDoc);
+        QTest::mouseClick(list, Qt::LeftButton, {}, list->mapFrom(palette, first.center()));
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(int(m_store->documents().size()), before + 1);
+    }
+
+    void paletteNamesTheSidebarByItsState()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        view->toggleSidebar();
+        view->setPaletteOpen(true);
+        const QList<CommandPaletteModel::Item> items = view->commandPalette()->model()->allItems();
+        QCOMPARE(items.last().title, QStringLiteral("Show sidebar"));
+        QCOMPARE(*items.last().shortcut, AppShortcuts::toggleSidebar);
+    }
+};
+
+QTEST_MAIN(TestContentView)
+#include "tst_contentview.moc"

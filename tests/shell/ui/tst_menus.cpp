@@ -1,0 +1,261 @@
+#include "shell/AppCommands.h"
+#include "shell/CommandPaletteView.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/MainWindow.h"
+#include "shell/core/AppNotifications.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QStringList menuTitles(QMenu *menu)
+{
+    QStringList titles;
+    for (QAction *action : menu->actions())
+        titles << (action->isSeparator() ? QStringLiteral("—") : action->text());
+    return titles;
+}
+
+QMenu *menuNamed(QMenuBar *bar, const QString &title)
+{
+    for (QAction *action : bar->actions())
+        if (action->text().remove(QLatin1Char('&')) == title)
+            return action->menu();
+    return nullptr;
+}
+
+} // namespace
+
+class TestMenus : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<MainWindow> m_window;
+    // The same menu bar on a window with no views behind it, so that the
+    // observers of the commands (sheets, confirmations) stay out of the way.
+    std::unique_ptr<QMainWindow> m_bare;
+    AppCommands *m_commands = nullptr;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_menus"));
+        QSettings().clear();
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        m_bare = std::make_unique<QMainWindow>();
+        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get());
+    }
+
+    void cleanupTestCase()
+    {
+        m_bare.reset();
+        m_window.reset();
+        DocumentStore::shared()->flushPendingSaves();
+    }
+
+    void windowIsTheMainWindow()
+    {
+        QCOMPARE(m_window->objectName(), QStringLiteral("main"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tessivo"));
+        QCOMPARE(MainWindow::defaultWidth, 1200);
+        QCOMPARE(MainWindow::defaultHeight, 780);
+    }
+
+    void menuLayout()
+    {
+        QMenuBar *bar = m_window->menuBar();
+        QCOMPARE(menuTitles(menuNamed(bar, "File")),
+                 QStringList({"New Document", "New Collection…", "—", "Settings…", "—", "Quit Tessivo"}));
+        QCOMPARE(menuTitles(menuNamed(bar, "View")),
+                 QStringList({"Command Palette", "Toggle Sidebar", "—", "Editor", "Split", "Preview", "—"}));
+        QCOMPARE(menuTitles(menuNamed(bar, "Document")),
+                 QStringList({"Publish…", "Insert Image from Library…", "—", "AI Assistant…",
+                              "Refine Selection with AI…", "Generate with AI…", "—", "Delete Document"}));
+        QCOMPARE(menuTitles(menuNamed(bar, "Help")), QStringList({"About Tessivo", "Check for Updates…"}));
+    }
+
+    void shortcuts_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("new document") << "New Document" << QKeySequence(Qt::CTRL | Qt::Key_N);
+        QTest::newRow("new collection")
+            << "New Collection…" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N);
+        QTest::newRow("publish") << "Publish…" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P);
+        QTest::newRow("media") << "Insert Image from Library…"
+                               << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I);
+        QTest::newRow("ai") << "AI Assistant…" << QKeySequence(Qt::CTRL | Qt::Key_J);
+        QTest::newRow("refine has none") << "Refine Selection with AI…" << QKeySequence();
+        QTest::newRow("generate has none") << "Generate with AI…" << QKeySequence();
+        QTest::newRow("delete keeps Ctrl+Backspace for the editor")
+            << "Delete Document" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace);
+        QTest::newRow("palette keeps Ctrl+K for the editor")
+            << "Command Palette" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K);
+        QTest::newRow("sidebar") << "Toggle Sidebar" << QKeySequence(Qt::META | Qt::CTRL | Qt::Key_S);
+        QTest::newRow("editor") << "Editor" << QKeySequence(Qt::CTRL | Qt::Key_1);
+        QTest::newRow("split") << "Split" << QKeySequence(Qt::CTRL | Qt::Key_2);
+        QTest::newRow("preview") << "Preview" << QKeySequence(Qt::CTRL | Qt::Key_3);
+    }
+
+    void shortcuts()
+    {
+        QFETCH(QString, title);
+        QFETCH(QKeySequence, keys);
+        QAction *action = m_window->commands()->action(title);
+        QVERIFY(action);
+        QCOMPARE(action->shortcut(), keys);
+        // No shortcut of ours is one of the platform's text-editing keys.
+        if (!keys.isEmpty()) {
+            for (auto key : {QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+                             QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine,
+                             QKeySequence::Undo, QKeySequence::Redo, QKeySequence::SelectAll,
+                             QKeySequence::Italic, QKeySequence::Bold, QKeySequence::Underline})
+                QVERIFY2(!QKeySequence::keyBindings(key).contains(keys), qPrintable(keys.toString()));
+        }
+    }
+
+    void newDocumentIsUnfiledAndActive()
+    {
+        DocumentStore *store = DocumentStore::shared();
+        const auto collection = store->createCollection(QStringLiteral("Drafts"));
+        store->setActiveDocumentID(store->createDocument(collection->id, QStringLiteral("x")).id);
+        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        m_window->commands()->action("New Document")->trigger();
+        QCOMPARE(store->documents().first().collectionId, std::nullopt);
+        QCOMPARE(store->documents().first().body, QString());
+        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
+        QCOMPARE(spy.size(), 0);
+    }
+
+    void newDocumentKeyReachesTheMenu()
+    {
+        // Other parts of the window offer the same command in their own
+        // menus; the key must stay unambiguous.
+        QApplication::setActiveWindow(m_window.get());
+        QCOMPARE(QApplication::activeWindow(), m_window.get());
+        const qsizetype before = DocumentStore::shared()->documents().size();
+        QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
+    }
+
+    void viewModesWriteTheRawValue()
+    {
+        for (const QString &title :
+             {QStringLiteral("Editor"), QStringLiteral("Preview"), QStringLiteral("Split")}) {
+            m_window->commands()->action(title)->trigger();
+            QCOMPARE(QSettings().value(QStringLiteral("viewMode")).toString(), title.toLower());
+        }
+    }
+
+    void updatesStayDisabledWithoutAKey()
+    {
+        QAction *check = m_window->commands()->action(QStringLiteral("Check for Updates…"));
+        QVERIFY(check);
+        QVERIFY(!check->isEnabled());
+    }
+
+    void editorKeepsItsEditingKeys()
+    {
+        // Inside a text editor in the window, Ctrl+Backspace deletes the
+        // previous word and posts nothing; the delete command's own key
+        // reaches the menu.
+        auto *detail = m_window->findChild<DocumentDetailView *>();
+        QVERIFY(detail);
+        int confirmations = 0;
+        detail->setDeleteConfirmation([&](const QString &, const QString &) {
+            ++confirmations;
+            return false;
+        });
+        auto *editor = new QPlainTextEdit(m_window.get());
+        editor->setPlainText(QStringLiteral("one two"));
+        editor->moveCursor(QTextCursor::End);
+        editor->setGeometry(400, 200, 300, 100);
+        editor->show();
+        QApplication::setActiveWindow(m_window.get());
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+
+        QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier);
+        QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
+        QCOMPARE(spy.size(), 0);
+        QTest::keyClick(editor, Qt::Key_K, Qt::ControlModifier);
+        QCOMPARE(spy.size(), 0);
+
+        QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy[0][0].toString(), AppNotifications::deleteDocument);
+        QCOMPARE(confirmations, 1); // the detail pane asked before deleting
+        QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
+        delete editor;
+    }
+
+    void shortcutTextsUseThePlatformNotation()
+    {
+        QCOMPARE(CommandPaletteView::shortcutText(QStringLiteral("Ctrl+Shift+P")),
+                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P).toString(QKeySequence::NativeText));
+        QVERIFY(!CommandPaletteView::shortcutText(QStringLiteral("Ctrl+Shift+P")).contains(QChar(0x2318)));
+    }
+
+    void commandsPostTheirNotifications_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QVariantMap>("info");
+        const QString mode = AppNotifications::modeKey;
+        QTest::newRow("new collection")
+            << "New Collection…" << AppNotifications::newCollection << QVariantMap();
+        QTest::newRow("publish") << "Publish…" << AppNotifications::publishDocument << QVariantMap();
+        QTest::newRow("media") << "Insert Image from Library…" << AppNotifications::openMediaLibrary
+                               << QVariantMap();
+        QTest::newRow("ai without mode") << "AI Assistant…" << AppNotifications::aiAssist << QVariantMap();
+        QTest::newRow("refine") << "Refine Selection with AI…" << AppNotifications::aiAssist
+                                << QVariantMap{{mode, "refine"}};
+        QTest::newRow("generate") << "Generate with AI…" << AppNotifications::aiAssist
+                                  << QVariantMap{{mode, "generate"}};
+        QTest::newRow("delete") << "Delete Document" << AppNotifications::deleteDocument << QVariantMap();
+        QTest::newRow("palette") << "Command Palette" << AppNotifications::toggleCommandPalette
+                                 << QVariantMap();
+        QTest::newRow("sidebar") << "Toggle Sidebar" << AppNotifications::toggleSidebar << QVariantMap();
+    }
+
+    void commandsPostTheirNotifications()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, name);
+        QFETCH(QVariantMap, info);
+        m_window.reset(); // its views act on these notifications (sheets, confirmations)
+        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        QAction *action = m_commands->action(title);
+        QVERIFY(action->isEnabled());
+        QVERIFY(!action->isCheckable());
+        action->trigger();
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy[0][0].toString(), name);
+        QCOMPARE(spy[0][1].toMap(), info);
+    }
+};
+
+QTEST_MAIN(TestMenus)
+#include "tst_menus.moc"
