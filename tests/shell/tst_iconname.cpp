@@ -1,5 +1,6 @@
 #include "shell/core/IconName.h"
 
+#include <QDir>
 #include <QSet>
 #include <QTest>
 
@@ -87,7 +88,7 @@ private Q_SLOTS:
     {
         // The copies in resources/icons are what the binary embeds; each must
         // exist and be the image the mapping names.
-        const QDir icons(QStringLiteral(TESSIVO_TEST_DATA_DIR "/../../../resources/icons"));
+        const QDir icons(QDir::cleanPath(QStringLiteral(TESSIVO_TEST_DATA_DIR "/../../../resources/icons")));
         QSet<QString> sources;
         for (IconName name : IconNames::allCases()) {
             const QString copy = icons.filePath(IconNames::rawValue(name) + QStringLiteral(".svg"));
