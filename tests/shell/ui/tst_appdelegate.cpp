@@ -1,0 +1,164 @@
+#include "KeyboardShortcuts/core/KeyboardShortcuts.h"
+#include "shell/AppDelegate.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_appdelegate"));
+        QSettings().clear();
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
+        DocumentStore::shared()->load();
+        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+    }
+
+    void cleanup()
+    {
+        AppDelegate::setMainWindowFactory({});
+        for (QWidget *w : QApplication::topLevelWidgets())
+            delete w;
+    }
+
+    void mainWindowRule()
+    {
+        QVERIFY(!AppDelegate::mainWindow());
+
+        // Without a "main" window: panels and dialogs are skipped, the first
+        // ordinary window is taken.
+        auto *panel = new QWidget(nullptr, Qt::Tool);
+        auto *dialog = new QDialog;
+        auto *ordinary = new QWidget;
+        QCOMPARE(AppDelegate::mainWindow(), ordinary);
+        Q_UNUSED(panel);
+        Q_UNUSED(dialog);
+
+        auto *main = new QWidget;
+        main->setObjectName(QStringLiteral("main-1"));
+        QCOMPARE(AppDelegate::mainWindow(), main);
+    }
+
+    void reopenShowsTheWindowOnlyWhenNoneIsVisible()
+    {
+        AppDelegate delegate;
+        int made = 0;
+        AppDelegate::setMainWindowFactory([&made] {
+            ++made;
+            auto *w = new QWidget;
+            w->setObjectName(QStringLiteral("main"));
+            return w;
+        });
+        QVERIFY(delegate.applicationShouldHandleReopen(false));
+        QCOMPARE(made, 1); // none existed: the window system makes one
+        QWidget *window = AppDelegate::mainWindow();
+        QVERIFY(window);
+        QTRY_VERIFY(window->isVisible());
+
+        window->close(); // closing the last window hides it; the app keeps it
+        QVERIFY(!window->isVisible());
+        QVERIFY(!delegate.applicationShouldTerminateAfterLastWindowClosed());
+        QVERIFY(delegate.applicationShouldHandleReopen(false));
+        QCOMPARE(made, 1); // the same window comes back
+        QVERIFY(window->isVisible());
+
+        QVERIFY(delegate.applicationShouldHandleReopen(true)); // nothing changes
+        QCOMPARE(made, 1);
+    }
+
+    void newDocumentAnywhereOpensTheWindowWithANewDocument()
+    {
+        auto *window = new QWidget;
+        window->setObjectName(QStringLiteral("main"));
+        DocumentStore *store = DocumentStore::shared();
+        const auto collection = store->createCollection(QStringLiteral("Filed"));
+        store->createDocument(collection->id, QStringLiteral("older"));
+        const qsizetype before = store->documents().size();
+
+        AppDelegate::newDocumentAnywhere();
+        QVERIFY(window->isVisible());
+        QCOMPARE(store->documents().size(), before + 1);
+        QCOMPARE(store->documents().first().body, QString());
+        QCOMPARE(store->documents().first().collectionId, std::nullopt);
+        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
+        QCOMPARE(QApplication::topLevelWidgets().size(), 1); // no second window
+    }
+
+    void launchRegistersBothGlobalShortcuts()
+    {
+        KeyboardShortcuts::removeAllHandlers();
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        // Defaults stored at first use: Control+Option+N and Control+Option+M.
+        QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
+                 QStringLiteral("{\"carbonKeyCode\":45,\"carbonModifiers\":6144}"));
+        QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_toggleWindow")).toString(),
+                 QStringLiteral("{\"carbonKeyCode\":46,\"carbonModifiers\":6144}"));
+
+        auto *window = new QWidget;
+        window->setObjectName(QStringLiteral("main"));
+        const qsizetype before = DocumentStore::shared()->documents().size();
+        QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("newDocumentAnywhere")));
+        QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
+        QVERIFY(window->isVisible());
+
+        // Toggle: with the app active and the main window key, it hides.
+        QApplication::setActiveWindow(window);
+        if (QGuiApplication::applicationState() == Qt::ApplicationActive && window->isActiveWindow()) {
+            QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("toggleWindow")));
+            QVERIFY(!window->isVisible());
+        }
+        // Otherwise it brings the window forward.
+        window->hide();
+        QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("toggleWindow")));
+        QVERIFY(window->isVisible());
+    }
+
+    void terminationWritesPendingEdits()
+    {
+        DocumentStore *store = DocumentStore::shared();
+        const Document document = store->createDocument(std::nullopt, QStringLiteral("first"));
+        store->updateBody(QStringLiteral("typed just before quitting"), document.id);
+        QVERIFY(store->pendingSaveIDs().contains(document.id));
+        AppDelegate().applicationWillTerminate();
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        QFile file(QDir(Persistence::baseDirectory())
+                       .filePath(QStringLiteral("documents/%1.json").arg(document.id)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("typed just before quitting"));
+    }
+
+    void launchArgumentsPassTheSignInCallback()
+    {
+        AppDelegate delegate;
+        auto *window = new QWidget;
+        window->setObjectName(QStringLiteral("main"));
+        QSignalSpy urls(&delegate, &AppDelegate::urlOpened);
+        delegate.handleLaunch({QStringLiteral("--verbose"), QStringLiteral("tessivo://auth/callback?ott=x")});
+        QCOMPARE(urls.size(), 1);
+        QCOMPARE(urls[0][0].toString(), QStringLiteral("tessivo://auth/callback?ott=x"));
+        QVERIFY(window->isVisible()); // a launch always brings the window
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
