@@ -1,6 +1,5 @@
 #include "service/core/AuthManager.h"
 
-
 AuthManager *AuthManager::shared()
 {
     static AuthManager *instance = new AuthManager;

@@ -87,13 +87,20 @@ class TestApp : public QObject
         return QTest::qWaitFor([this] { return !documentFiles().isEmpty(); }, 20000);
     }
 
+    // The app's visible main window, by process: other tests may show
+    // windows of the same title on the same display.
+    QStringList searchArguments() const
+    {
+        return {"search", "--onlyvisible", "--pid", QString::number(m_app->processId()),
+                "--name", "^Tessivo$"};
+    }
+
     QString windowID()
     {
         QString id;
         (void)QTest::qWaitFor(
             [&] {
-                id = run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Tessivo$"},
-                         environment())
+                id = run(QStringLiteral("xdotool"), searchArguments(), environment())
                          .section(QLatin1Char('\n'), 0, 0);
                 return !id.isEmpty();
             },
@@ -146,9 +153,7 @@ private Q_SLOTS:
         const QString id = windowID();
         QVERIFY(!id.isEmpty());
         run(QStringLiteral("xdotool"), {"windowunmap", "--sync", id}, environment());
-        QVERIFY(
-            run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Tessivo$"}, environment())
-                .isEmpty());
+        QVERIFY(run(QStringLiteral("xdotool"), searchArguments(), environment()).isEmpty());
         QCOMPARE(m_app->state(), QProcess::Running); // closing the window did not quit
 
         QProcess second;
@@ -179,6 +184,7 @@ private Q_SLOTS:
         const QStringList files = documentFiles();
         QCOMPARE(files.size(), 1);
         // Click into the editor (right of the sidebar) and type at the end.
+        run(QStringLiteral("xdotool"), {"windowraise", id}, environment());
         run(QStringLiteral("xdotool"), {"windowfocus", "--sync", id}, environment());
         run(QStringLiteral("xdotool"), {"mousemove", "--window", id, "450", "300", "click", "1"},
             environment());
