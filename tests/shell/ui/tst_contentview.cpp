@@ -9,7 +9,9 @@
 #include "store/Persistence.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -204,6 +206,47 @@ private Q_SLOTS:
         QTest::mouseClick(list, Qt::LeftButton, {}, list->mapFrom(palette, first.center()));
         QVERIFY(!view->paletteOpen());
         QCOMPARE(int(m_store->documents().size()), before + 1);
+    }
+
+    void dropOnTheWindow_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("a Markdown file becomes a document") << "Dropped notes.md" << true;
+        QTest::newRow("robustness: a file nobody handles is ignored") << "archive.zip" << false;
+    }
+
+    void dropOnTheWindow()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(bool, imported);
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+        QFile file(m_dir->filePath(fileName));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Some dropped text\n");
+        file.close();
+        // Dropped files go to the application's store.
+        DocumentStore *shared = DocumentStore::shared();
+        const qsizetype before = shared->documents().size();
+
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(file.fileName())});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &enter);
+        QVERIFY(enter.isAccepted()); // any file is welcome on the window
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &drop);
+        QVERIFY(drop.isAccepted()); // accepted whatever the files are
+        if (imported) {
+            QTRY_COMPARE(shared->documents().size(), before + 1);
+            QCOMPARE(shared->documents().first().displayTitle(), QStringLiteral("Some dropped text"));
+        } else {
+            QTest::qWait(50); // the drop is handled on a later turn of the event loop
+            QCOMPARE(shared->documents().size(), before);
+        }
+        shared->flushPendingSaves();
     }
 
     void paletteNamesTheSidebarByItsState()
