@@ -10,24 +10,35 @@
 
   // Raw HTML in a document is kept, but nothing in it may run: scripts and
   // handlers are removed here, and the page's security policy refuses them
-  // should anything slip through.
-  function defuse(root) {
-    var dropped = root.querySelectorAll(DROPPED_ELEMENTS);
+  // should anything slip through. Returns false when `node` itself goes.
+  function defuseAttributes(element) {
+    var attributes = Array.prototype.slice.call(element.attributes);
+    for (var k = 0; k < attributes.length; k++) {
+      var name = attributes[k].name.toLowerCase();
+      if (name.indexOf('on') === 0 ||
+          (URL_ATTRIBUTES.indexOf(name) >= 0 && UNSAFE_URL.test(attributes[k].value))) {
+        element.removeAttribute(attributes[k].name);
+      }
+    }
+  }
+
+  function defuse(node) {
+    if (node.nodeType !== Node.ELEMENT_NODE) {
+      return true;
+    }
+    if (node.matches(DROPPED_ELEMENTS)) {
+      return false;
+    }
+    var dropped = node.querySelectorAll(DROPPED_ELEMENTS);
     for (var i = 0; i < dropped.length; i++) {
       dropped[i].remove();
     }
-    var all = root.querySelectorAll('*');
+    defuseAttributes(node);
+    var all = node.querySelectorAll('*');
     for (var j = 0; j < all.length; j++) {
-      var element = all[j];
-      var attributes = Array.prototype.slice.call(element.attributes);
-      for (var k = 0; k < attributes.length; k++) {
-        var name = attributes[k].name.toLowerCase();
-        if (name.indexOf('on') === 0 ||
-            (URL_ATTRIBUTES.indexOf(name) >= 0 && UNSAFE_URL.test(attributes[k].value))) {
-          element.removeAttribute(attributes[k].name);
-        }
-      }
+      defuseAttributes(all[j]);
     }
+    return true;
   }
 
   // Typesetting the same formula again on every keystroke would dominate
@@ -58,22 +69,47 @@
     return markup;
   }
 
-  function typeset(root) {
-    var spans = root.querySelectorAll('span.math');
+  function typesetSpan(span) {
+    var display = span.getAttribute('data-display') === '1';
+    span.classList.add(display ? 'math-display' : 'math-inline');
+    if (!window.katex) {
+      return;
+    }
+    var markup = mathMarkup(span.textContent, display);
+    if (markup === null) {
+      span.classList.add('math-error');
+    } else {
+      span.innerHTML = markup;
+    }
+  }
+
+  function typeset(node) {
+    if (node.nodeType !== Node.ELEMENT_NODE) {
+      return;
+    }
+    if (node.matches('span.math')) {
+      typesetSpan(node);
+      return;
+    }
+    var spans = node.querySelectorAll('span.math');
     for (var i = 0; i < spans.length; i++) {
-      var span = spans[i];
-      var display = span.getAttribute('data-display') === '1';
-      span.classList.add(display ? 'math-display' : 'math-inline');
-      if (!window.katex) {
-        continue;
-      }
-      var markup = mathMarkup(span.textContent, display);
-      if (markup === null) {
-        span.classList.add('math-error');
-      } else {
-        span.innerHTML = markup;
+      typesetSpan(spans[i]);
+    }
+  }
+
+  // The top-level nodes shown, each with an untouched copy of what the
+  // application sent for it. A keystroke in a long document changes one or
+  // two blocks: only those are replaced, so the page does not parse math,
+  // clean and lay out the whole document again.
+  var shown = [];
+
+  function firstLiveNode(from) {
+    for (var i = from; i < shown.length; i++) {
+      if (shown[i].live) {
+        return shown[i].live;
       }
     }
+    return null;
   }
 
   window.__setContent = function (html) {
@@ -81,8 +117,38 @@
     // A template parses without running or loading anything.
     var template = document.createElement('template');
     template.innerHTML = String(html);
-    defuse(template.content);
-    typeset(template.content);
-    content.replaceChildren(template.content);
+    var incoming = Array.prototype.slice.call(template.content.childNodes);
+
+    var prefix = 0;
+    while (prefix < incoming.length && prefix < shown.length &&
+           incoming[prefix].isEqualNode(shown[prefix].sent)) {
+      prefix++;
+    }
+    var suffix = 0;
+    while (suffix < incoming.length - prefix && suffix < shown.length - prefix &&
+           incoming[incoming.length - 1 - suffix].isEqualNode(shown[shown.length - 1 - suffix].sent)) {
+      suffix++;
+    }
+
+    var before = firstLiveNode(shown.length - suffix);
+    for (var i = prefix; i < shown.length - suffix; i++) {
+      if (shown[i].live) {
+        shown[i].live.remove();
+      }
+    }
+    var fresh = [];
+    var fragment = document.createDocumentFragment();
+    for (var j = prefix; j < incoming.length - suffix; j++) {
+      var node = incoming[j];
+      var sent = node.cloneNode(true);
+      var live = defuse(node) ? node : null;
+      if (live) {
+        typeset(live);
+        fragment.appendChild(live);
+      }
+      fresh.push({ sent: sent, live: live });
+    }
+    content.insertBefore(fragment, before);
+    shown = shown.slice(0, prefix).concat(fresh, shown.slice(shown.length - suffix));
   };
 })();

@@ -68,6 +68,7 @@ private Q_SLOTS:
     void hostileDocumentRunsNoScript();
     void remoteResourcesAreNeverRequested();
     void mathIsTypeset();
+    void updatesMatchAFreshPage();
 
     void drops_data();
     void drops();
@@ -397,6 +398,35 @@ void TestPreviewWebView::mathIsTypeset()
     QCOMPARE(
         evaluate(preview->page(), u"document.querySelectorAll('span.math .katex-display').length"_s).toInt(),
         1);
+}
+
+void TestPreviewWebView::updatesMatchAFreshPage()
+{
+    // The page replaces only the blocks that changed; whatever the edits, it
+    // must end up showing exactly what a fresh page shows for the last text.
+    const QStringList steps{
+        u"<h1>T</h1>\n<p>a <span class=\"math\" data-display=\"0\">x^2</span></p>\n<p>b</p>\n<p>c</p>\n"_s,
+        u"<h1>T</h1>\n<p>a <span class=\"math\" data-display=\"0\">x^3</span></p>\n<p>b</p>\n<p>c</p>\n"_s,
+        u"<h1>T!</h1>\n<p>a <span class=\"math\" data-display=\"0\">x^3</span></p>\n<p>b</p>\n<p>c</p>\n"_s,
+        u"<h1>T!</h1>\n<p>b</p>\n<p>c</p>\n"_s,
+        u"<h1>T!</h1>\n<p>b</p>\n<script>document.title='x'</script>\n<p>c</p>\n<p>d</p>\n"_s,
+        u"<h1>T!</h1>\n<p>b2</p>\n<script>document.title='x'</script>\n<p>c</p>\n<p>d</p>\n"_s,
+        u"<h1>T!</h1>\n<p>b2</p>\n<script>document.title='y'</script>\n<p>c</p>\n<p>d</p>\n"_s,
+        u"<h1>T!</h1>\n<p>b2</p>\n<p>c</p>\n<p>d</p>\n<p>e</p>\n"_s,
+        u"<p>c</p>\n<ul>\n<li>one</li>\n<li>two</li>\n</ul>\n<p>d</p>\n<p>e</p>\n"_s,
+        u"<p>c</p>\n<ul>\n<li>one</li>\n<li>two <em>2</em></li>\n</ul>\n<p>d</p>\n<p>e</p>\n"_s,
+    };
+    auto preview = loadedPreview();
+    QVERIFY(preview);
+    auto fresh = loadedPreview();
+    QVERIFY(fresh);
+    for (const QString &html : steps) {
+        preview->setHtml(html);
+        fresh->setHtml(QString());
+        fresh->setHtml(html);
+        QCOMPARE(contentHtml(preview->page()), contentHtml(fresh->page()));
+    }
+    QVERIFY(!contentHtml(preview->page()).contains(u"script"_s));
 }
 
 void TestPreviewWebView::drops_data()

@@ -1,0 +1,197 @@
+// From a keystroke to the new HTML shown in the preview, on a 1 MB document:
+// the render and count off the main thread, the update of the page (script
+// call, parsing, math typesetting and layout), and the whole road through
+// the detail pane. Run under a display with the web engine's flags, e.g.
+//   export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+//   xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench_preview
+
+#include "editor/PreviewPage.h"
+#include "editor/PreviewWebView.h"
+#include "editor/core/MarkdownRenderer.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/core/DetailRenderScheduler.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Runs the event loop until `done` holds; false after `timeoutMs`.
+template <typename Predicate>
+bool waitFor(Predicate done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// About `size` UTF-16 units of ordinary writing: headings, paragraphs with
+// emphasis, wiki links and inline math, lists, code and display math.
+QString document(qsizetype size)
+{
+    static const QString section =
+        u"## Section %1\n\n"
+        "Writing every day builds the habit; the words matter less than showing up. Notes turn into "
+        "**drafts**, drafts into *posts*, and posts into something worth keeping. See [[Project Plan]] "
+        "and [[Missing Page %1]] for the details, where $e^{i\\pi}+1=0$ holds as ever.\n\n"
+        "- a list item with `inline code`\n- another item with ==a highlight==\n- [ ] a task\n\n"
+        "```cpp\nint answer() { return %1; }\n```\n\n"
+        "$$\n\\sum_{k=1}^{n} k = \\frac{n(n+1)}{2}\n$$\n\n"
+        "| Column | Value |\n|---|---|\n| a | %1 |\n\n"_s;
+    QString body = u"# A long document\n\n"_s;
+    for (int i = 0; body.size() < size; ++i)
+        body += section.arg(i);
+    return body;
+}
+
+QString previewFolder()
+{
+    const QString built = QDir(QCoreApplication::applicationDirPath()).filePath(u"../Tessivo/Preview"_s);
+    return QFileInfo::exists(built + u"/index.html"_s) ? built : QString();
+}
+
+// Waits until every script sent to the page so far has run and the page
+// has laid out its content.
+bool waitForPage(QWebEnginePage *page)
+{
+    bool done = false;
+    page->runJavaScript(u"document.body.offsetHeight"_s, [&](const QVariant &) { done = true; });
+    return waitFor([&] { return done; }, 60000);
+}
+
+void BM_RenderAndCount(benchmark::State &state)
+{
+    const QString body = document(state.range(0));
+    const QHash<QString, QString> titles{{u"project plan"_s, u"0a0a0a0a-1111-4222-8333-444455556666"_s}};
+    for (auto _ : state) {
+        auto output = DetailRenderScheduler::renderNow(body, titles);
+        benchmark::DoNotOptimize(output);
+    }
+    state.SetBytesProcessed(state.iterations() * body.size() * 2);
+}
+
+void BM_PageUpdate(benchmark::State &state)
+{
+    PreviewWebView preview;
+    preview.resize(700, 900);
+    preview.show();
+    if (!waitFor([&] { return preview.page()->isLoaded(); }, 30000)) {
+        state.SkipWithError("the preview page did not load");
+        return;
+    }
+    const QString body = document(state.range(0));
+    // Two versions, as consecutive keystrokes give; equal HTML is never resent.
+    const QString a = MarkdownRenderer::render(body + u"a"_s);
+    const QString b = MarkdownRenderer::render(body + u"ab"_s);
+    preview.setHtml(a);
+    waitForPage(preview.page());
+    bool flip = false;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        preview.setHtml(flip ? a : b);
+        if (!waitForPage(preview.page())) {
+            state.SkipWithError("the page did not answer");
+            return;
+        }
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        flip = !flip;
+    }
+    state.counters["html_MB"] = double(a.toUtf8().size()) / 1e6;
+}
+
+// The whole road: the store takes the new body, the pane renders it on the
+// thread pool and sends it to the page. The pane's 120 ms debounce is set to
+// zero here, so the figure is the work; a typist sees it 120 ms later.
+void BM_KeystrokeToPreview(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    Persistence::setBaseDirectoryOverride(dir.path());
+    QSettings settings(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+    ViewModeSetting mode(&settings);
+    mode.setMode(ViewMode::preview);
+    DocumentStore store(&settings);
+    const QString body = document(state.range(0));
+    const Document doc = store.createDocument(std::nullopt, body);
+
+    DocumentDetailView pane(&store, &mode);
+    pane.resize(1200, 900);
+    pane.show();
+    PreviewPage *page = pane.preview()->page();
+    if (!waitFor([&] { return page->isLoaded() && pane.renderedDocumentID() == doc.id; }, 60000)) {
+        state.SkipWithError("the preview did not come up");
+        return;
+    }
+    waitForPage(page);
+    pane.renderScheduler()->setDelay(0);
+
+    double renderSeconds = 0;
+    double pageSeconds = 0;
+    QString text = body;
+    for (auto _ : state) {
+        text += u'x';
+        QElapsedTimer timer;
+        timer.start();
+        qint64 renderedAt = 0;
+        auto connection = QObject::connect(&pane, &DocumentDetailView::previewUpdated,
+                                           [&] { renderedAt = timer.nsecsElapsed(); });
+        store.updateBody(text, doc.id);
+        if (!waitFor([&] { return renderedAt != 0; }, 60000) || !waitForPage(page)) {
+            state.SkipWithError("the preview did not update");
+            return;
+        }
+        const qint64 total = timer.nsecsElapsed();
+        QObject::disconnect(connection);
+        state.SetIterationTime(double(total) / 1e9);
+        renderSeconds += double(renderedAt) / 1e9;
+        pageSeconds += double(total - renderedAt) / 1e9;
+    }
+    const double n = double(state.iterations());
+    state.counters["render_ms"] = renderSeconds / n * 1000;
+    state.counters["page_ms"] = pageSeconds / n * 1000;
+    state.counters["render_share_pct"] = renderSeconds / (renderSeconds + pageSeconds) * 100;
+    Persistence::setBaseDirectoryOverride(QString());
+}
+
+} // namespace
+
+BENCHMARK(BM_RenderAndCount)->Arg(100 * 1000)->Arg(1000 * 1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageUpdate)->Arg(1000 * 1000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeToPreview)
+    ->Arg(100 * 1000)
+    ->Arg(1000 * 1000)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(u"TessivoBench"_s);
+    QCoreApplication::setApplicationName(u"bench_preview"_s);
+    if (const QString folder = previewFolder(); !folder.isEmpty())
+        PreviewWebView::setResourceFolder(folder);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
