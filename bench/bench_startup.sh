@@ -79,7 +79,8 @@ measure() { # name, window-name regex, command...
             QT_LOGGING_RULES="tessivo.startup.info=true" QTWEBENGINE_DISABLE_SANDBOX=1 \
             "$@" >"$log" 2>&1 &
         local pid=$!
-        xdotool search --sync --onlyvisible --name "$pattern" >/dev/null 2>&1
+        # Poll (xdotool's own --sync waits in half-second steps).
+        until xdotool search --onlyvisible --name "$pattern" >/dev/null 2>&1; do sleep 0.01; done
         mapped+=($(( $(now_ms) - t0 )))
         if [ "$name" = tessivo ]; then
             until grep -q "content shown" "$log"; do sleep 0.005; done
