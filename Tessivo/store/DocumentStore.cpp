@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QJsonArray>
 #include <QSettings>
 #include <QThreadPool>
 #include <QTimer>
@@ -53,15 +52,6 @@ QString welcomeBody()
         QStringLiteral("> Tip: the first heading becomes the document title."),
     };
     return lines.join(u'\n');
-}
-
-QByteArray encodeCollections(const QList<Collection> &collections)
-{
-    QJsonArray array;
-    for (const Collection &c : collections) {
-        array.append(c.toJson());
-    }
-    return Persistence::encode(array);
 }
 
 bool titleIsOverridden(const Document &d)
@@ -199,13 +189,8 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
         // Every change reschedules this write, so the collections as they are
         // now are the value of the last request.
         const QList<Collection> snapshot = m_collections + m_deletedCollections;
-        const QString path = QDir(m_baseDirectory).filePath(collectionsFile);
-        m_writer->enqueue(collectionsFile, [this, path, snapshot] {
-            QString error;
-            const bool ok = StoreFiles::writeAtomically(path, encodeCollections(snapshot), &error);
-            if (!ok) {
-                qWarning("[persistence] failed to save collections: %s", qPrintable(error));
-            }
+        m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, snapshot] {
+            const bool ok = Persistence::saveCollections(snapshot, base);
             QMetaObject::invokeMethod(
                 this, [this, ok] { Q_EMIT fileWritten(collectionsFile, ok); }, Qt::QueuedConnection);
         });
@@ -221,13 +206,8 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
             return;
         }
         const Persistence::State snapshot = m_state;
-        const QString path = QDir(m_baseDirectory).filePath(stateFile);
-        m_writer->enqueue(stateFile, [this, path, snapshot] {
-            QString error;
-            const bool ok = StoreFiles::writeAtomically(path, Persistence::encode(snapshot.toJson()), &error);
-            if (!ok) {
-                qWarning("[persistence] failed to save state: %s", qPrintable(error));
-            }
+        m_writer->enqueue(stateFile, [this, base = m_baseDirectory, snapshot] {
+            const bool ok = Persistence::saveState(snapshot, base);
             QMetaObject::invokeMethod(
                 this, [this, ok] { Q_EMIT fileWritten(stateFile, ok); }, Qt::QueuedConnection);
         });
@@ -716,20 +696,8 @@ void DocumentStore::runDueDocumentSaves()
 
 void DocumentStore::startDocumentWrite(const Document &snapshot, quint64 ticket)
 {
-    const QString folder = QDir(m_baseDirectory).filePath(QStringLiteral("documents"));
-    m_writer->enqueue(relativeDocumentPath(snapshot.id), [this, snapshot, ticket, folder] {
-        bool ok = false;
-        QString error;
-        if (!Persistence::isSafeDocumentID(snapshot.id)) {
-            error = QStringLiteral("the id cannot be used as a file name");
-        } else {
-            ok = StoreFiles::writeAtomically(QDir(folder).filePath(snapshot.id + QLatin1String(".json")),
-                                             Persistence::encode(snapshot.toJson()), &error);
-        }
-        if (!ok) {
-            qWarning("[persistence] failed to save document %s: %s", qPrintable(snapshot.id),
-                     qPrintable(error));
-        }
+    m_writer->enqueue(relativeDocumentPath(snapshot.id), [this, snapshot, ticket, base = m_baseDirectory] {
+        const bool ok = Persistence::saveDocument(snapshot, base);
         const QString savedID = snapshot.id;
         QMetaObject::invokeMethod(
             this, [this, savedID, ticket, ok] { documentWriteFinished(savedID, ticket, ok); },
@@ -754,21 +722,8 @@ void DocumentStore::documentWriteFinished(const QString &id, quint64 ticket, boo
 void DocumentStore::writeDocumentNow(const Document &document)
 {
     const QString key = relativeDocumentPath(document.id);
-    const QString folder = QDir(m_baseDirectory).filePath(QStringLiteral("documents"));
     bool ok = false;
-    m_writer->runNow(key, [&] {
-        QString error;
-        if (!Persistence::isSafeDocumentID(document.id)) {
-            error = QStringLiteral("the id cannot be used as a file name");
-        } else {
-            ok = StoreFiles::writeAtomically(QDir(folder).filePath(document.id + QLatin1String(".json")),
-                                             Persistence::encode(document.toJson()), &error);
-        }
-        if (!ok) {
-            qWarning("[persistence] failed to save document %s: %s", qPrintable(document.id),
-                     qPrintable(error));
-        }
-    });
+    m_writer->runNow(key, [&] { ok = Persistence::saveDocument(document, m_baseDirectory); });
     if (ok) {
         m_failedDocumentWrites.remove(document.id);
     } else {
@@ -832,27 +787,14 @@ void DocumentStore::flushPendingSaves()
         }
     }
 
-    const QByteArray collections = encodeCollections(m_collections + m_deletedCollections);
+    const QList<Collection> collections = m_collections + m_deletedCollections;
     bool collectionsOk = false;
-    m_writer->runNow(collectionsFile, [&] {
-        QString error;
-        collectionsOk =
-            StoreFiles::writeAtomically(QDir(m_baseDirectory).filePath(collectionsFile), collections, &error);
-        if (!collectionsOk) {
-            qWarning("[persistence] failed to save collections: %s", qPrintable(error));
-        }
-    });
+    m_writer->runNow(collectionsFile,
+                     [&] { collectionsOk = Persistence::saveCollections(collections, m_baseDirectory); });
     Q_EMIT fileWritten(collectionsFile, collectionsOk);
 
-    const QByteArray state = Persistence::encode(m_state.toJson());
     bool stateOk = false;
-    m_writer->runNow(stateFile, [&] {
-        QString error;
-        stateOk = StoreFiles::writeAtomically(QDir(m_baseDirectory).filePath(stateFile), state, &error);
-        if (!stateOk) {
-            qWarning("[persistence] failed to save state: %s", qPrintable(error));
-        }
-    });
+    m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(m_state, m_baseDirectory); });
     Q_EMIT fileWritten(stateFile, stateOk);
 }
 

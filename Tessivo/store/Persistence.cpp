@@ -58,6 +58,22 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, QString *erro
     return true;
 }
 
+// Creates `base` and its documents folder, so that a fresh data folder
+// always has the layout the loader expects.
+bool makeFolders(const QString &base, QString *error)
+{
+    if (base.isEmpty()) {
+        *error = QStringLiteral("no data folder is known for this user");
+        return false;
+    }
+    const QString folder = QDir(base).filePath(QStringLiteral("documents"));
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("could not create %1").arg(folder);
+        return false;
+    }
+    return true;
+}
+
 bool readWhole(const QString &path, QByteArray *bytes, QString *error)
 {
     QFile file(path);
@@ -261,42 +277,63 @@ QByteArray encode(const QJsonArray &array)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
-void saveDocument(const Document &document)
+bool saveDocument(const Document &document, const QString &base)
 {
     QString error;
     if (!isSafeDocumentID(document.id)) {
         error = QStringLiteral("the id cannot be used as a file name");
-    } else if (ensureDirectories(&error)) {
-        const QString path = QDir(documentsDirectory()).filePath(document.id + QLatin1String(".json"));
-        if (writeAtomically(path, encode(document.toJson()), &error)) {
-            return;
+    } else {
+        const QString folder = QDir(base).filePath(QStringLiteral("documents"));
+        if (makeFolders(base, &error) &&
+            writeAtomically(QDir(folder).filePath(document.id + QLatin1String(".json")),
+                            encode(document.toJson()), &error)) {
+            return true;
         }
     }
     qWarning("[persistence] failed to save document %s: %s", qPrintable(document.id), qPrintable(error));
+    return false;
 }
 
-void saveCollections(const QList<Collection> &collections)
+bool saveCollections(const QList<Collection> &collections, const QString &base)
 {
     QString error;
-    if (ensureDirectories(&error)) {
+    if (makeFolders(base, &error)) {
         QJsonArray array;
         for (const Collection &c : collections) {
             array.append(c.toJson());
         }
-        if (writeAtomically(collectionsFilePath(), encode(array), &error)) {
-            return;
+        if (writeAtomically(QDir(base).filePath(QStringLiteral("collections.json")), encode(array), &error)) {
+            return true;
         }
     }
     qWarning("[persistence] failed to save collections: %s", qPrintable(error));
+    return false;
 }
 
-void saveState(const State &state)
+bool saveState(const State &state, const QString &base)
 {
     QString error;
-    if (ensureDirectories(&error) && writeAtomically(stateFilePath(), encode(state.toJson()), &error)) {
-        return;
+    if (makeFolders(base, &error) &&
+        writeAtomically(QDir(base).filePath(QStringLiteral("state.json")), encode(state.toJson()), &error)) {
+        return true;
     }
     qWarning("[persistence] failed to save state: %s", qPrintable(error));
+    return false;
+}
+
+bool saveDocument(const Document &document)
+{
+    return saveDocument(document, baseDirectory());
+}
+
+bool saveCollections(const QList<Collection> &collections)
+{
+    return saveCollections(collections, baseDirectory());
+}
+
+bool saveState(const State &state)
+{
+    return saveState(state, baseDirectory());
 }
 
 QList<Document> loadDocuments()

@@ -70,12 +70,17 @@ bool ensureDirectories(QString *error = nullptr);
 QByteArray encode(const QJsonObject &object);
 QByteArray encode(const QJsonArray &array);
 
-// Each writes its file atomically; a failure logs
+// Each writes its file atomically under `base` (a store keeps the folder it
+// was made for) and returns whether it did; a failure logs
 // "[persistence] failed to save document <id>: <reason>" (collections, state
-// alike) and leaves the previous file intact.
-void saveDocument(const Document &document);
-void saveCollections(const QList<Collection> &collections);
-void saveState(const State &state);
+// alike) and leaves the previous file intact. Without `base`, under
+// baseDirectory().
+bool saveDocument(const Document &document, const QString &base);
+bool saveCollections(const QList<Collection> &collections, const QString &base);
+bool saveState(const State &state, const QString &base);
+bool saveDocument(const Document &document);
+bool saveCollections(const QList<Collection> &collections);
+bool saveState(const State &state);
 
 // Every readable "<name>.json" in documents/, in file-name order. Anything
 // that cannot be read or decoded is skipped with a log line and left on

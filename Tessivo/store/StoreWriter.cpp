@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 StoreWriter::StoreWriter()
 {
@@ -97,31 +96,3 @@ void StoreWriter::waitForIdle()
         m_changed.wait(&m_mutex);
     }
 }
-
-namespace StoreFiles {
-
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
-{
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("could not create %1").arg(folder);
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-} // namespace StoreFiles

@@ -49,12 +49,3 @@ private:
     QHash<QString, Slot> m_slots;
     int m_outstanding = 0;
 };
-
-namespace StoreFiles {
-
-// Writes `bytes` to `path` through a temporary file that then replaces the
-// target, creating the folder when missing. False with `error` set when any
-// step fails; the previous file is left intact.
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error);
-
-} // namespace StoreFiles
