@@ -1,7 +1,5 @@
 #include "StoreWriter.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QMutexLocker>
 
 StoreWriter::StoreWriter()
