@@ -226,6 +226,9 @@ bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
 {
     Q_UNUSED(isMainFrame);
     const bool linkClick = type == NavigationTypeLinkClicked && followsUserInput();
+    // One click follows one link.
+    if (linkClick)
+        m_lastUserInput.invalidate();
     const auto decision = DetailLinkPolicy::decide(url, linkClick, m_pageUrl);
     if (decision.allowsNavigation())
         return true;

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
+    void cleanupTestCase();
 
     void pageLoadsFromThePreviewFolder();
     void contentQueuedBeforeLoadIsDeliveredOnce();
@@ -76,10 +77,12 @@ private Q_SLOTS:
 private:
     // A preview whose page has loaded (empty content sent).
     std::unique_ptr<PreviewWebView> loadedPreview();
+    PreviewWebView *sharedPreview();
     // Clicks the element matching `selector` in the page.
     void click(PreviewWebView *preview, const QString &selector);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PreviewWebView> m_shared;
     DocumentStore *m_store = nullptr;
     QList<QUrl> m_opened;
     QStringList m_prompts;
@@ -108,6 +111,11 @@ void TestPreviewWebView::init()
     m_promptAnswer = false;
 }
 
+void TestPreviewWebView::cleanupTestCase()
+{
+    m_shared.reset();
+}
+
 void TestPreviewWebView::cleanup()
 {
     FileDrop::setAlertPresenter({});
@@ -129,6 +137,18 @@ std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
     return preview;
 }
 
+PreviewWebView *TestPreviewWebView::sharedPreview()
+{
+    // Starting a web view takes seconds; the link and content tests share one.
+    if (!m_shared)
+        m_shared = loadedPreview();
+    if (m_shared) {
+        m_shared->setHtml(QString());
+        evaluate(m_shared->page(), u"window.scrollTo(0, 0)"_s);
+    }
+    return m_shared.get();
+}
+
 void TestPreviewWebView::click(PreviewWebView *preview, const QString &selector)
 {
     // A real click of the mouse on the element, as the user would.
@@ -147,7 +167,7 @@ void TestPreviewWebView::click(PreviewWebView *preview, const QString &selector)
 
 void TestPreviewWebView::pageLoadsFromThePreviewFolder()
 {
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     QCOMPARE(preview->page()->url(),
              QUrl::fromLocalFile(PreviewWebView::resourceFolder() + u"/index.html"_s));
@@ -171,7 +191,7 @@ void TestPreviewWebView::contentQueuedBeforeLoadIsDeliveredOnce()
 
 void TestPreviewWebView::unchangedContentIsNotSentAgain()
 {
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     QSignalSpy sent(preview->page(), &PreviewPage::contentSent);
     const QString html = u"<h1>Title</h1>\n<p>Quote \" backslash \\ and \u2028 line</p>\n"_s;
@@ -209,12 +229,12 @@ void TestPreviewWebView::wikiLinks()
     m_store->setActiveDocumentID(shown.id);
     const QString id = target == u"live"_s ? live.id : target == u"deleted"_s ? deleted.id : u"no-such-id"_s;
 
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     const QString html = u"<p><a id=\"w\" href=\"zv-doc:/?id=%1\" class=\"wiki-link\">Link</a></p>"_s.arg(id);
     preview->setHtml(html);
     QSignalSpy refused(preview->page(), &PreviewPage::navigationRefused);
-    click(preview.get(), u"#w"_s);
+    click(preview, u"#w"_s);
     QVERIFY(refused.wait(5000));
     QCOMPARE(refused.at(0).at(0).toUrl().scheme(), u"zv-doc"_s);
     if (selects)
@@ -253,11 +273,11 @@ void TestPreviewWebView::missingDocumentLink()
     const qsizetype before = m_store->documents().size();
     m_promptAnswer = answer;
 
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     preview->setHtml(u"<p><a id=\"m\" href=\"zv-new:/?title=Project%20Plan%20%C3%A9\" "
                      "class=\"wiki-link wiki-link--missing\">Project Plan</a></p>"_s);
-    click(preview.get(), u"#m"_s);
+    click(preview, u"#m"_s);
     QTRY_COMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts.at(0), u"Project Plan \u00E9"_s);
 
@@ -292,12 +312,12 @@ void TestPreviewWebView::externalLinks()
     QFETCH(QString, href);
     QFETCH(bool, opens);
 
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     const QString html = u"<p><a id=\"x\" href=\"%1\">out</a></p>"_s.arg(href);
     preview->setHtml(html);
     QSignalSpy refused(preview->page(), &PreviewPage::navigationRefused);
-    click(preview.get(), u"#x"_s);
+    click(preview, u"#x"_s);
     QVERIFY(refused.wait(5000));
     if (opens) {
         QTRY_COMPARE(m_opened.size(), 1);
@@ -312,6 +332,7 @@ void TestPreviewWebView::externalLinks()
 
 void TestPreviewWebView::scriptNavigationToTheWebIsCancelled()
 {
+    // A view the user has not clicked in yet.
     auto preview = loadedPreview();
     QVERIFY(preview);
     preview->setHtml(u"<p id=\"kept\">kept</p>"_s);
@@ -326,7 +347,7 @@ void TestPreviewWebView::scriptNavigationToTheWebIsCancelled()
 
 void TestPreviewWebView::footnoteLinkScrollsWithinThePage()
 {
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     QString html = u"<p>See<sup><a id=\"ref\" href=\"#fn-1\">1</a></sup></p>"_s;
     for (int i = 0; i < 200; ++i)
@@ -334,7 +355,7 @@ void TestPreviewWebView::footnoteLinkScrollsWithinThePage()
     html += u"<section class=\"footnotes\"><ol><li id=\"fn-1\"><p>The note</p></li></ol></section>"_s;
     preview->setHtml(html);
     QSignalSpy sent(preview->page(), &PreviewPage::contentSent);
-    click(preview.get(), u"#ref"_s);
+    click(preview, u"#ref"_s);
     QTRY_VERIFY_WITH_TIMEOUT(evaluate(preview->page(), u"window.scrollY"_s).toDouble() > 100, 5000);
     QCOMPARE(preview->page()->url().adjusted(QUrl::RemoveFragment).fileName(), u"index.html"_s);
     QVERIFY(contentHtml(preview->page()).contains(u"The note"_s));
@@ -343,7 +364,7 @@ void TestPreviewWebView::footnoteLinkScrollsWithinThePage()
 
 void TestPreviewWebView::hostileDocumentRunsNoScript()
 {
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     const QString title = evaluate(preview->page(), u"document.title"_s).toString();
     QVERIFY(!title.isEmpty());
@@ -356,8 +377,8 @@ void TestPreviewWebView::hostileDocumentRunsNoScript()
                      "<a id=\"js\" href=\"javascript:document.title='javascript-url'\">js</a>"
                      "<iframe srcdoc=\"<script>parent.document.title='iframe'</script>\"></iframe>"
                      "<object data=\"javascript:document.title='object'\"></object>"_s);
-    click(preview.get(), u"#hover"_s);
-    click(preview.get(), u"#js"_s);
+    click(preview, u"#hover"_s);
+    click(preview, u"#js"_s);
     // Give the broken image its chance to fail and fire its handler.
     QTRY_VERIFY(evaluate(preview->page(), u"document.getElementById('bad').complete"_s).toBool());
     QCOMPARE(evaluate(preview->page(), u"document.title"_s).toString(), title);
@@ -375,7 +396,7 @@ void TestPreviewWebView::remoteResourcesAreNeverRequested()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QString base = u"http://127.0.0.1:%1"_s.arg(server.serverPort());
 
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     preview->setHtml(
         u"<img id=\"remote\" src=\"%1/pixel.png\">"
@@ -390,7 +411,7 @@ void TestPreviewWebView::remoteResourcesAreNeverRequested()
 
 void TestPreviewWebView::mathIsTypeset()
 {
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     preview->setHtml(u"<p>Euler: <span class=\"math\" data-display=\"0\">e^{i\\pi}+1=0</span></p>"
                      "<span class=\"math\" data-display=\"1\">\\int_0^1 x\\,dx</span>"_s);
@@ -449,7 +470,7 @@ void TestPreviewWebView::drops()
     file.write("# Dropped on the preview\n\nbody\n");
     file.close();
 
-    auto preview = loadedPreview();
+    PreviewWebView *preview = sharedPreview();
     QVERIFY(preview);
     const qsizetype before = m_store->documents().size();
     QMimeData mime;

@@ -7,6 +7,8 @@
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
+#include "publishing/MediaLibrarySheet.h"
+#include "publishing/PublishSheet.h"
 #include "publishing/core/ImageLibrary.h"
 #include "shell/DetailHeader.h"
 #include "shell/DocumentDetailView.h"
@@ -21,6 +23,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -73,6 +76,7 @@ private Q_SLOTS:
     void mediaInsertion_data();
     void mediaInsertion();
     void mediaInsertionInPreviewModeAppends();
+    void sheetsSayTheyAreNotAvailable();
 
     void dropImagesIntoTheEditor();
     void dropImageWithoutLiveEditorGoesToTheStoredBody();
@@ -496,6 +500,42 @@ void TestDetailView::mediaInsertionInPreviewModeAppends()
     QVERIFY(!pane->mediaTrigger());
     pane->insertMedia(ImageAsset{u"i2"_s, u"https://cdn/d.png"_s, u"diagram.png"_s, u"image/png"_s, 10, 0});
     QCOMPARE(m_store->document(doc.id)->body, u"Body\n\n![diagram](https://cdn/d.png)"_s);
+}
+
+void TestDetailView::sheetsSayTheyAreNotAvailable()
+{
+    auto pane = makePane();
+    QVERIFY(pane);
+    m_store->setActiveDocumentID(QString());
+    AppNotifications::post(AppNotifications::publishDocument);
+    AppNotifications::post(AppNotifications::openMediaLibrary);
+    QVERIFY(!pane->findChild<PublishSheet *>());
+    QVERIFY(!pane->isMediaLibraryOpen());
+
+    const Document doc = m_store->createDocument(std::nullopt, u"# Sheets"_s);
+    AppNotifications::post(AppNotifications::publishDocument);
+    auto *publish = pane->findChild<PublishSheet *>();
+    QVERIFY(publish);
+    QCOMPARE(publish->documentID(), doc.id);
+    QVERIFY(!publish->findChildren<QLabel *>().isEmpty());
+    publish->reject();
+
+    // Closing the media library without a pick forgets its trigger.
+    AppNotifications::post(AppNotifications::openMediaLibrary,
+                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 2})}});
+    auto *media = pane->findChild<MediaLibrarySheet *>();
+    QVERIFY(media);
+    QVERIFY(pane->mediaTrigger());
+    media->reject();
+    QVERIFY(!pane->mediaTrigger());
+    QTRY_VERIFY(!pane->isMediaLibraryOpen());
+
+    // Uploading says plainly that it is not available in this build.
+    QString message;
+    ImageLibrary::shared()->upload("x", u"a.png"_s, u"image/png"_s, doc.id, pane.get(), {},
+                                   [&](const APIError &error) { message = error.message; });
+    QTRY_COMPARE(message, ImageLibrary::unavailableMessage());
+    QVERIFY(message.contains(u"not available"_s));
 }
 
 void TestDetailView::dropImagesIntoTheEditor()
