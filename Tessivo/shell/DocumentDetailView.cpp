@@ -201,8 +201,7 @@ void DocumentDetailView::refresh()
     if (!active) {
         m_shownDocumentID.clear();
         m_renderer->cancel();
-        delete m_editor;
-        m_editor = nullptr;
+        dropEditor();
         m_content->setCurrentWidget(m_store->isLoaded() ? static_cast<QWidget *>(m_empty) : m_blank);
         return;
     }
@@ -230,8 +229,7 @@ void DocumentDetailView::applyMode()
 void DocumentDetailView::ensureEditor(const QString &documentID)
 {
     if (documentID.isEmpty() || mode() == ViewMode::preview) {
-        delete m_editor;
-        m_editor = nullptr;
+        dropEditor();
         return;
     }
     if (!m_editor) {
@@ -240,6 +238,18 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         m_editor->show();
     }
     m_editor->setDocumentID(documentID);
+}
+
+void DocumentDetailView::dropEditor()
+{
+    if (!m_editor)
+        return;
+    // The command that leads here (a delete, a mode change) may have come
+    // from a key press inside the editor itself: hidden at once, so nothing
+    // inserts into it any more, and released when that event is done.
+    m_editor->hide();
+    m_editor->deleteLater();
+    m_editor = nullptr;
 }
 
 void DocumentDetailView::showRendered()

@@ -95,6 +95,7 @@ private:
     void refresh();
     void applyMode();
     void ensureEditor(const QString &documentID);
+    void dropEditor();
     void requestRender();
     void showRendered();
     void handleNotification(const QString &name, const QVariantMap &userInfo);

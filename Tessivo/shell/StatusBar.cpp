@@ -33,7 +33,7 @@ StatusBar::StatusBar(QWidget *parent) : QWidget(parent)
     badge->setContentsMargins(0, 0, 0, 0);
     badge->setSpacing(4);
     auto *icon = new Icon(IconName::link, 12, m_publishedBadge);
-    icon->setColor(Icon::secondaryColor(parent ? parent->palette() : QPalette()));
+    icon->setColor(Icon::secondaryColor(palette()));
     badge->addWidget(icon);
     badge->addWidget(new QLabel(u"Published"_s, m_publishedBadge));
     layout->addWidget(m_publishedBadge);
