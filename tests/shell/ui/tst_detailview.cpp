@@ -23,9 +23,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -57,7 +59,7 @@ class TestDetailView final : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanupTestCase();
 
     void contentFollowsTheStore();
     void viewModes_data();
@@ -65,6 +67,7 @@ private Q_SLOTS:
     void previewFollowsTyping();
     void switchingDocumentsRendersAtOnce();
     void publishedFlag();
+    void modeButtonFill();
 
     void exportFiles_data();
     void exportFiles();
@@ -79,6 +82,7 @@ private Q_SLOTS:
     void sheetsSayTheyAreNotAvailable();
 
     void dropImagesIntoTheEditor();
+    void windowDropReplacesTheSelection();
     void dropImageWithoutLiveEditorGoesToTheStoredBody();
     void failedUploadRemovesItsPlaceholder_data();
     void failedUploadRemovesItsPlaceholder();
@@ -116,15 +120,6 @@ void TestDetailView::initTestCase()
     m_store = DocumentStore::shared();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
-}
-
-void TestDetailView::init()
-{
-    m_uploads.clear();
-    m_alerts.clear();
-    m_savePath.clear();
-    m_suggestedNames.clear();
-    m_mode->setMode(ViewMode::split);
     FileDrop::setUploader([this](const QByteArray &data, const QString &filename, const QString &contentType,
                                  const QString &documentID, ImageLibrary::SuccessHandler succeed,
                                  ImageLibrary::FailureHandler fail) {
@@ -143,8 +138,18 @@ void TestDetailView::init()
     });
 }
 
-void TestDetailView::cleanup()
+void TestDetailView::init()
 {
+    m_uploads.clear();
+    m_alerts.clear();
+    m_savePath.clear();
+    m_suggestedNames.clear();
+    m_mode->setMode(ViewMode::split);
+}
+
+void TestDetailView::cleanupTestCase()
+{
+    // Installed for the whole run: an upload job may finish after its test.
     FileDrop::setUploader({});
     FileDrop::setAlertPresenter({});
     ExportActions::setSaveDialog({});
@@ -321,6 +326,29 @@ void TestDetailView::publishedFlag()
     QCOMPARE(entries.at(1)->text(), u"Save as HTML\u2026"_s);
     QVERIFY(entries.at(2)->isSeparator());
     QCOMPARE(entries.at(3)->text(), u"Copy Markdown"_s);
+}
+
+void TestDetailView::modeButtonFill()
+{
+    m_store->createDocument(std::nullopt, u"# Buttons"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    HeaderIconButton *editorButton = pane->modeButtons().at(0);
+    HeaderIconButton *splitButton = pane->modeButtons().at(1);
+    QCOMPARE(editorButton->toolTip(), u"Editor"_s);
+    QCOMPARE(splitButton->toolTip(), u"Split"_s);
+    QCOMPARE(pane->modeButtons().at(2)->toolTip(), u"Preview"_s);
+    QCOMPARE(editorButton->fillOpacity(), 0.0);
+    QCOMPARE(splitButton->fillOpacity(), 0.1);
+
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(editorButton, &enter);
+    QApplication::sendEvent(splitButton, &enter);
+    QCOMPARE(editorButton->fillOpacity(), 0.05);
+    QCOMPARE(splitButton->fillOpacity(), 0.1); // selected stays selected under the pointer
+    QApplication::sendEvent(editorButton, &leave);
+    QCOMPARE(editorButton->fillOpacity(), 0.0);
 }
 
 void TestDetailView::exportFiles_data()
@@ -581,6 +609,25 @@ void TestDetailView::dropImagesIntoTheEditor()
     QCOMPARE(editor->length() - editor->selectedRange().location, caretFromEnd);
     QCOMPARE(m_store->document(doc.id)->body, editor->string());
     QVERIFY(m_alerts.isEmpty());
+}
+
+void TestDetailView::windowDropReplacesTheSelection()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"keep REPLACE keep"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    editor->setSelectedRange({5, 7});
+    // A drop on the window: no index, no text view; the open editor takes it.
+    FileDrop::handle({QUrl::fromLocalFile(writeFile(u"one.png"_s, "1")),
+                      QUrl::fromLocalFile(writeFile(u"two.png"_s, "2"))});
+    static const QRegularExpression expected(
+        u"^keep !\\[Uploading one\\.png…\\]\\(uploading:[0-9a-f]{8}\\)\\n"
+        "!\\[Uploading two\\.png…\\]\\(uploading:[0-9a-f]{8}\\)\\n keep$"_s);
+    QVERIFY2(expected.match(editor->string()).hasMatch(), qPrintable(editor->string()));
+    QCOMPARE(m_store->document(doc.id)->body, editor->string());
+    QTRY_COMPARE(m_uploads.size(), 2);
 }
 
 void TestDetailView::dropImageWithoutLiveEditorGoesToTheStoredBody()
