@@ -60,8 +60,11 @@ function(tessivo_add_test name)
   if(folder STREQUAL "ui")
     target_link_libraries(${name} PRIVATE tessivo_ui Qt6::Test ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})
+    # Window tests share one X display: pointer, focus and window stacking
+    # are global there, so they must not run at the same time.
     set_tests_properties(${name} PROPERTIES
       LABELS "ui"
+      RUN_SERIAL TRUE
       ENVIRONMENT "QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
   else()
     target_link_libraries(${name} PRIVATE tessivo_core Qt6::Test ${ARG_LIBS})
