@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <unistd.h>
 
 // Start-up timing, off unless asked for ("tessivo.startup.info=true" in
 // QT_LOGGING_RULES); the start-up benchmark reads it.
@@ -25,6 +26,11 @@ int main(int argc, char *argv[])
 {
     QElapsedTimer sinceLaunch;
     sinceLaunch.start();
+    // The web engine's sandbox cannot run as root and would abort the app;
+    // the preview page runs no scripts from documents, so it can do without.
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
     QApplication::setOrganizationName(QStringLiteral("Tessivo"));
     QApplication::setApplicationName(QStringLiteral("Tessivo"));
     QApplication::setDesktopFileName(QStringLiteral("tessivo"));
