@@ -118,6 +118,62 @@ private:
     QHash<QString, QList<qsizetype>> m_index;
 };
 
+// Merges pulled records of one kind into the live and deleted lists: the
+// newer updatedAt wins, a tie with the same server time changes nothing, and
+// a record taken replaces both local copies. `taken` runs for each record
+// taken. Returns the ids of pulled records whose local copy is newer, in
+// pulled order.
+template <typename Record, typename Taken>
+QStringList mergePulled(const QList<Record> &pulled, QList<Record> &liveList, QList<Record> &deletedList,
+                        Taken taken)
+{
+    QStringList localIsNewer;
+    if (pulled.isEmpty()) {
+        return localIsNewer;
+    }
+    MergeList<Record> live(liveList);
+    MergeList<Record> deleted(deletedList);
+    bool liveTouched = false;
+    bool deletedTouched = false;
+    for (const Record &p : pulled) {
+        const qsizetype li = live.find(p.id);
+        const qsizetype di = deleted.find(p.id);
+        if (li >= 0 || di >= 0) {
+            const Record &local = li >= 0 ? live.at(li) : deleted.at(di);
+            if (p.updatedAt < local.updatedAt) {
+                localIsNewer.append(p.id);
+                continue;
+            }
+            if (p.updatedAt == local.updatedAt && p.serverUpdatedAt == local.serverUpdatedAt) {
+                continue;
+            }
+        }
+        if (li >= 0) {
+            live.remove(li);
+            liveTouched = true;
+        }
+        if (di >= 0) {
+            deleted.remove(di);
+            deletedTouched = true;
+        }
+        if (p.deletedAt) {
+            deleted.append(p);
+            deletedTouched = true;
+        } else {
+            live.append(p);
+            liveTouched = true;
+        }
+        taken(p);
+    }
+    if (liveTouched) {
+        liveList = live.compacted();
+    }
+    if (deletedTouched) {
+        deletedList = deleted.compacted();
+    }
+    return localIsNewer;
+}
+
 void sortNewestFirst(QList<Document> &documents)
 {
     std::stable_sort(documents.begin(), documents.end(),
@@ -972,101 +1028,19 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     const QList<Document> tombstonesBefore = m_tombstones;
     const QList<Collection> collectionsBefore = m_collections;
     const QList<Collection> deletedBefore = m_deletedCollections;
-    bool changed = false;
-    bool documentsTouched = false;
-    bool tombstonesTouched = false;
     QSet<QString> undirtyDocuments;
     QSet<QString> undirtyCollections;
 
-    if (!documents.isEmpty()) {
-        MergeList<Document> live(m_documents);
-        MergeList<Document> tombs(m_tombstones);
-        for (const Document &p : documents) {
-            const qsizetype li = live.find(p.id);
-            const qsizetype ti = tombs.find(p.id);
-            if (li >= 0 || ti >= 0) {
-                const Document &local = li >= 0 ? live.at(li) : tombs.at(ti);
-                if (p.updatedAt < local.updatedAt) {
-                    result.documentIDs.append(p.id);
-                    continue;
-                }
-                if (p.updatedAt == local.updatedAt && p.serverUpdatedAt == local.serverUpdatedAt) {
-                    continue;
-                }
-            }
-            if (li >= 0) {
-                live.remove(li);
-                documentsTouched = true;
-            }
-            if (ti >= 0) {
-                tombs.remove(ti);
-                tombstonesTouched = true;
-            }
-            if (p.deletedAt) {
-                tombs.append(p);
-                tombstonesTouched = true;
-            } else {
-                live.append(p);
-                documentsTouched = true;
-            }
-            undirtyDocuments.insert(p.id);
-            // A debounced save still waiting holds an older version; it must
-            // not overwrite the record written here.
-            m_pendingSaves.remove(p.id);
-            writeDocumentNow(p);
-            changed = true;
-        }
-        if (documentsTouched) {
-            m_documents = live.compacted();
-        }
-        if (tombstonesTouched) {
-            m_tombstones = tombs.compacted();
-        }
-    }
-
-    bool collectionsTouched = false;
-    bool deletedTouched = false;
-    if (!collections.isEmpty()) {
-        MergeList<Collection> live(m_collections);
-        MergeList<Collection> deleted(m_deletedCollections);
-        for (const Collection &p : collections) {
-            const qsizetype li = live.find(p.id);
-            const qsizetype di = deleted.find(p.id);
-            if (li >= 0 || di >= 0) {
-                const Collection &local = li >= 0 ? live.at(li) : deleted.at(di);
-                if (p.updatedAt < local.updatedAt) {
-                    result.collectionIDs.append(p.id);
-                    continue;
-                }
-                if (p.updatedAt == local.updatedAt && p.serverUpdatedAt == local.serverUpdatedAt) {
-                    continue;
-                }
-            }
-            if (li >= 0) {
-                live.remove(li);
-                collectionsTouched = true;
-            }
-            if (di >= 0) {
-                deleted.remove(di);
-                deletedTouched = true;
-            }
-            if (p.deletedAt) {
-                deleted.append(p);
-                deletedTouched = true;
-            } else {
-                live.append(p);
-                collectionsTouched = true;
-            }
-            undirtyCollections.insert(p.id);
-            changed = true;
-        }
-        if (collectionsTouched) {
-            m_collections = live.compacted();
-        }
-        if (deletedTouched) {
-            m_deletedCollections = deleted.compacted();
-        }
-    }
+    result.documentIDs = mergePulled(documents, m_documents, m_tombstones, [&](const Document &p) {
+        undirtyDocuments.insert(p.id);
+        // A debounced save still waiting holds an older version; it must
+        // not overwrite the record written here.
+        m_pendingSaves.remove(p.id);
+        writeDocumentNow(p);
+    });
+    result.collectionIDs = mergePulled(collections, m_collections, m_deletedCollections,
+                                       [&](const Collection &p) { undirtyCollections.insert(p.id); });
+    const bool changed = !undirtyDocuments.isEmpty() || !undirtyCollections.isEmpty();
 
     if (!changed) {
         return result;
