@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/core/AppShortcuts.h"
 #include "shell/core/IconName.h"
 
 #include <QAbstractButton>
@@ -34,8 +35,9 @@ public:
     CreateSplitButton(std::function<void()> createDocument, std::function<void()> createCollection,
                       std::function<void()> openFile, QWidget *parent = nullptr);
 
-    static QKeySequence newDocumentShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_N); }
-    static QKeySequence newCollectionShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N); }
+    // The menu bar's own bindings, so that the texts shown here cannot drift from them.
+    static QKeySequence newDocumentShortcut() { return QKeySequence(AppShortcuts::newDocument); }
+    static QKeySequence newCollectionShortcut() { return QKeySequence(AppShortcuts::newCollection); }
 
     bool isHoveringMain() const { return m_hoveringMain; }
     bool isHoveringCaret() const { return m_hoveringCaret; }

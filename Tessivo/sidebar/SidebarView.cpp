@@ -4,6 +4,7 @@
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/core/AppNotifications.h"
+#include "shell/core/AppShortcuts.h"
 #include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
@@ -63,7 +64,9 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     buttons->setSpacing(6);
     m_create = new CreateSplitButton([this] { m_model->store()->createDocument(std::nullopt, QString()); },
                                      [this] { beginNewCollection(); }, [this] { openMarkdownFiles(); }, this);
-    const QString paletteShortcut = QKeySequence(Qt::CTRL | Qt::Key_K).toString(QKeySequence::NativeText);
+    // The tooltip names the key the menu bar binds to the palette.
+    const QString paletteShortcut =
+        QKeySequence(AppShortcuts::commandPalette).toString(QKeySequence::NativeText);
     m_palette = new SidebarIconButton(
         IconName::command, SidebarTexts::commandPaletteHelp().arg(paletteShortcut),
         [] { AppNotifications::post(AppNotifications::toggleCommandPalette); }, this);
