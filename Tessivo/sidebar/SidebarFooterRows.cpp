@@ -97,7 +97,7 @@ void SyncStatusRow::apply(const SidebarFooter::SyncStatus &status)
         m_statusIcon->setColor(SidebarStyle::accent(palette()));
         m_text->setFont(SidebarStyle::font(13));
         setFixedHeight(30);
-        setToolTip(status.toolTip);
+        setToolTip(SidebarStyle::plainToolTip(status.toolTip));
     }
     m_pulse->setActive(status.signedIn && status.pulses);
 }
@@ -107,8 +107,8 @@ bool SyncStatusRow::event(QEvent *event)
     // "Synced 5 minutes ago" is worded when it is shown, not when the sync
     // ended, so that it does not go stale while the window stays open.
     if (event->type() == QEvent::ToolTip && m_shown.signedIn && !m_presented && m_sync)
-        setToolTip(
-            SidebarFooter::syncDetailText(m_sync->status(), QDateTime::currentDateTimeUtc(), m_serviceHost));
+        setToolTip(SidebarStyle::plainToolTip(
+            SidebarFooter::syncDetailText(m_sync->status(), QDateTime::currentDateTimeUtc(), m_serviceHost)));
     return QWidget::event(event);
 }
 

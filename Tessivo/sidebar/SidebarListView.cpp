@@ -501,7 +501,8 @@ bool SidebarListView::viewportEvent(QEvent *event)
         if (index.isValid() && rowKind(index) == RowKind::CollectionHeader &&
             optionsButtonRect(index.row()).contains(help->pos())) {
             QToolTip::showText(help->globalPos(),
-                               SidebarTexts::optionsFor(index.data(SidebarModel::TitleRole).toString()),
+                               SidebarStyle::plainToolTip(
+                                   SidebarTexts::optionsFor(index.data(SidebarModel::TitleRole).toString())),
                                viewport());
         } else {
             QToolTip::hideText();
@@ -562,7 +563,8 @@ void SidebarListView::fillMenu(QMenu *menu, const QList<SidebarMenuItem> &items)
             fillMenu(menu->addMenu(item.title), item.children);
             break;
         case SidebarMenuItem::Kind::Action: {
-            QAction *action = menu->addAction(item.title);
+            // Names are shown as written: a single "&" would mark a mnemonic.
+            QAction *action = menu->addAction(QString(item.title).replace(u'&', QStringLiteral("&&")));
             if (item.checked)
                 action->setIcon(check);
             action->setEnabled(item.enabled);

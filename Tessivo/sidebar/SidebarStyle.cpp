@@ -3,6 +3,7 @@
 #include "shell/Icon.h"
 
 #include <QFontDatabase>
+#include <QTextDocument>
 
 namespace SidebarStyle {
 
@@ -66,6 +67,11 @@ QColor background(const QPalette &palette)
 {
     const QColor window = palette.color(QPalette::Window);
     return window.lightness() > 128 ? window.darker(103) : window.lighter(115);
+}
+
+QString plainToolTip(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 } // namespace SidebarStyle

@@ -30,6 +30,11 @@ QFont monospacedDigitsFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 // A rounded rectangle with the given corner radius.
 QPainterPath roundedRect(const QRectF &rect, qreal radius);
 
+// A tooltip that shows `text` as written. Tooltips render anything that
+// looks like markup, and names and error messages arrive from other devices
+// and the service.
+QString plainToolTip(const QString &text);
+
 // The background of the whole sidebar: the window colour, a shade apart
 // from the editor beside it.
 QColor background(const QPalette &palette);

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 
@@ -221,6 +222,31 @@ private Q_SLOTS:
         QCOMPARE(f.t.store->collection(work)->name, QStringLiteral("Projects"));
         QVERIFY(!f.model()->renaming());
         QTRY_VERIFY(!f.view->activePrompt());
+    }
+
+    void namesShowAsWritten()
+    {
+        Fixture f;
+        const QString name = QStringLiteral("R&D <b>team</b>");
+        const QString rd = f.t.collection(name);
+        const QString doc = f.t.document("Plan", rd);
+        f.show();
+
+        QContextMenuEvent onDoc(QContextMenuEvent::Mouse, f.centreOfDocument(doc),
+                                f.viewport()->mapToGlobal(f.centreOfDocument(doc)));
+        QCoreApplication::sendEvent(f.viewport(), &onDoc);
+        QVERIFY(f.menu);
+        const QList<QAction *> targets = f.menuAction("Move to")->menu()->actions();
+        QVERIFY(!targets.isEmpty());
+        QCOMPARE(targets.first()->iconText(), name);
+
+        const QRect options = f.list()->optionsButtonRect(f.model()->rowOfCollection(rd));
+        QHelpEvent help(QEvent::ToolTip, options.center(), f.viewport()->mapToGlobal(options.center()));
+        QCoreApplication::sendEvent(f.viewport(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().contains(QStringLiteral("&lt;b&gt;team&lt;/b&gt;")),
+                 qPrintable(QToolTip::text()));
+        QToolTip::hideText();
     }
 
     void deleteThroughConfirmations()
