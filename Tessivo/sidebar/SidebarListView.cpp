@@ -110,8 +110,11 @@ void SidebarRowDelegate::paint(QPainter *p, const QStyleOptionViewItem &option,
         p->setPen(index.data(SidebarModel::DimmedRole).toBool() ? SidebarStyle::tertiary(palette)
                                                                 : SidebarStyle::secondary(palette));
         const QString count = QString::number(index.data(SidebarModel::CountRole).toInt());
-        const int countWidth = p->fontMetrics().horizontalAdvance(count);
+        const QFont countFont = SidebarStyle::monospacedDigitsFont(13, QFont::Medium);
+        const int countWidth = QFontMetrics(countFont).horizontalAdvance(count);
+        p->setFont(countFont);
         p->drawText(inner, Qt::AlignVCenter | Qt::AlignRight, count);
+        p->setFont(SidebarStyle::font(13, QFont::Medium));
         p->drawText(inner.adjusted(0, 0, -countWidth - 6, 0), Qt::AlignVCenter | Qt::AlignLeft,
                     p->fontMetrics().elidedText(index.data(SidebarModel::TitleRole).toString(),
                                                 Qt::ElideRight, inner.width() - countWidth - 6));
