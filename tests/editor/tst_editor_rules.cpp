@@ -147,7 +147,28 @@ private Q_SLOTS:
         QVERIFY(EditorRules::isBlankLine(text, 6));
         QVERIFY(EditorRules::isBlankLine(QString(), 0));
         QVERIFY(!EditorRules::isBlankLine(text, text.size()));
-        QCOMPARE(EditorRules::lineRange(u"a\r\nbc\nd"_s, 4), TextRange(3, 3));
+        QVERIFY(EditorRules::isBlankLine(u"text\u2028 "_s, 6));
+    }
+
+    void lineRange_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<TextRange>("expected");
+        QTest::newRow("CR LF is one break") << u"a\r\nbc\nd"_s << 4 << TextRange(3, 3);
+        QTest::newRow("lone CR") << u"a\rbc"_s << 3 << TextRange(2, 2);
+        QTest::newRow("line separator ends a line") << u"[[a\u2028b"_s << 5 << TextRange(4, 1);
+        QTest::newRow("paragraph separator") << u"a\u2029bc"_s << 0 << TextRange(0, 2);
+        QTest::newRow("next line character") << u"a\u0085b"_s << 2 << TextRange(2, 1);
+        QTest::newRow("after a final break") << u"a\n"_s << 2 << TextRange(2, 0);
+    }
+
+    void lineRange()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, position);
+        QFETCH(TextRange, expected);
+        QCOMPARE(EditorRules::lineRange(text, position), expected);
     }
 
     void aiModeFromUserInfo_data()

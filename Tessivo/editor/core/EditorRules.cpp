@@ -16,9 +16,12 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t';
 }
 
+// Every break that ends a line for the text system, also the ones the view
+// shows inside one block (line separator, next line).
 bool isLineEnd(QChar c)
 {
-    return c == u'\n' || c == u'\r';
+    const char16_t u = c.unicode();
+    return u == u'\n' || u == u'\r' || u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
 } // namespace
