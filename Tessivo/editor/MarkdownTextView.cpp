@@ -184,8 +184,7 @@ void MarkdownTextView::highlight()
     m_highlightTimer.stop();
     // Over the limit the look is the base look: once no line carries colours
     // any more, further passes would only confirm it.
-    const qsizetype length = m_textView->document()->characterCount() - 1;
-    if (m_coloured || length <= MarkdownHighlighterRules::maximumLength) {
+    if (m_coloured || m_textView->length() <= MarkdownHighlighterRules::maximumLength) {
         m_coloured = SyntaxHighlighter::highlight(m_textView);
     }
     if (m_aiMenu->pendingRange()) {

@@ -93,8 +93,11 @@ QTextCharFormat format(const Rules::CharStyle &style, const QPalette &palette)
 bool highlight(ListContinuingTextView *view)
 {
     QTextDocument *document = view->document();
-    const QString text = view->displayText();
-    const QList<Rules::HighlightSpan> spans = Rules::spans(text);
+    // The limit counts the text as written: a CR LF is two units there,
+    // though the display holds one line break.
+    const QList<Rules::HighlightSpan> spans = view->length() > Rules::maximumLength
+                                                  ? QList<Rules::HighlightSpan>()
+                                                  : Rules::spans(view->displayText());
     const QPalette palette = view->palette();
     QHash<int, QTextCharFormat> formats;
 

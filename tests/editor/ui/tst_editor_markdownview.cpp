@@ -215,11 +215,19 @@ private Q_SLOTS:
         QCOMPARE(view()->string(), QString());
     }
 
+    void longTextGetsTheBaseLook_data()
+    {
+        QTest::addColumn<QString>("lineEnd");
+        QTest::newRow("line feeds") << u"\n"_s;
+        QTest::newRow("CR LF counts two units") << u"\r\n"_s;
+    }
+
     void longTextGetsTheBaseLook()
     {
-        QString text = u"**b**\n"_s;
+        QFETCH(QString, lineEnd);
+        QString text = u"**b**"_s + lineEnd;
         while (text.size() < 200000) {
-            text += QString(79, u'x') + u'\n';
+            text += QString(78, u'x') + lineEnd;
         }
         text.truncate(200000); // exactly the limit: still coloured
         const QString id = addDocument(text);
