@@ -1,9 +1,12 @@
 // Renders the sidebar with nested collections, a hovered header, a selected
-// document, a drop highlight and a signed-in footer, each to a PNG file.
+// document, a drop highlight, a signed-in footer, the menus and the dialogs,
+// each to a PNG file.
 
 #include "SidebarTestStore.h"
 
+#include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
+#include "sidebar/SidebarHeader.h"
 #include "sidebar/SidebarListView.h"
 #include "sidebar/SidebarView.h"
 #include "sidebar/core/SidebarDrag.h"
@@ -12,6 +15,8 @@
 #include <QDir>
 #include <QDragMoveEvent>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QTest>
 
@@ -133,5 +138,29 @@ int main(int argc, char **argv)
     QTest::mouseMove(sidebar->accountRow(), QPoint(20, 10));
     QTest::qWait(200);
     sidebar->grab().save(out + QStringLiteral("/sidebar-signed-in.png"));
+
+    // The menus and dialogs, each grabbed on its own.
+    const auto grabMenu = [&](QMenu *menu, const QString &file) {
+        menu->popup(window.mapToGlobal(QPoint(20, 120)));
+        QTest::qWait(100);
+        menu->grab().save(out + file);
+        menu->close();
+        delete menu;
+    };
+    grabMenu(sidebar->createButton()->makeMenu(&window), QStringLiteral("/sidebar-create-menu.png"));
+    grabMenu(list->makeCollectionMenu(meetings, &window), QStringLiteral("/sidebar-collection-menu.png"));
+    grabMenu(list->makeDocumentMenu(active, &window), QStringLiteral("/sidebar-document-menu.png"));
+    sidebar->model()->beginNewSubcollection(work);
+    QTest::qWait(100);
+    if (QDialog *prompt = sidebar->activePrompt()) {
+        prompt->grab().save(out + QStringLiteral("/sidebar-new-collection.png"));
+        prompt->reject();
+    }
+    sidebar->model()->beginDeleteCollection(meetings);
+    QTest::qWait(100);
+    if (QMessageBox *box = sidebar->activeConfirmation()) {
+        box->grab().save(out + QStringLiteral("/sidebar-delete-collection.png"));
+        box->reject();
+    }
     return 0;
 }
