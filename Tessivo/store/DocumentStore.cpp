@@ -1047,6 +1047,9 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     }
 
     sortNewestFirst(m_documents);
+    // Observers of the signals below look documents up by id: the index of
+    // the old list must not answer them.
+    m_documentIndexValid = false;
     std::stable_sort(m_collections.begin(), m_collections.end(), Collection::storeOrder);
 
     if (!undirtyDocuments.isEmpty() || !undirtyCollections.isEmpty()) {

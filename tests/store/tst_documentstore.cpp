@@ -990,12 +990,22 @@ void TestDocumentStore::applyPullReordersAndReselects()
     QCOMPARE(documentsSpy.size(), 0);
     QCOMPARE(stateSpy.size(), 0);
 
+    // Observers told of the merge already find documents in the new order.
+    QCOMPARE(store->indexOfDocument(u"b"_s), 1);
+    QStringList foundFromSignal;
+    const auto lookup = connect(store.get(), &DocumentStore::stateChanged, this, [&] {
+        const auto b = store->document(u"b"_s);
+        foundFromSignal << (b ? b->id : QString());
+    });
+
     // The active document arrives as a tombstone; c comes back newest; an
     // unknown record is inserted; a resurrected tombstone takes its place in time.
     Document revived = makeDocument(u"c"_s, 40, u"# c again"_s);
     result = store->applyPull({makeTombstone(u"a"_s, 50), revived, makeDocument(u"fresh"_s, 25)}, {});
     QVERIFY(result.documentIDs.isEmpty());
     QCOMPARE(ids(store->documents()), (QStringList{u"c"_s, u"fresh"_s, u"b"_s}));
+    disconnect(lookup);
+    QCOMPARE(foundFromSignal, QStringList{u"b"_s});
     QCOMPARE(ids(store->tombstones()), QStringList{u"a"_s});
     QCOMPARE(store->activeDocumentID(), u"c"_s);
     QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), u"c"_s);
