@@ -188,6 +188,9 @@ void SuggestionPanel::ensurePanel()
     m_list->setAutoFillBackground(false);
     m_scroll->setWidget(m_list);
     auto *layout = new QVBoxLayout(frame);
+    // The panel is sized to its rows; the scroll area would otherwise hold
+    // the window at its own minimum height, far above one or two rows.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->addWidget(m_scroll);
 }

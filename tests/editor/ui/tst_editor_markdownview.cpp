@@ -265,6 +265,7 @@ private Q_SLOTS:
         QTest::keyClicks(view(), u"ray"_s);
         QCOMPARE(panel->model()->items(), QStringList{u"Gamma Ray"_s});
         QCOMPARE(panel->queryRange(), TextRange(14, 3));
+        QCOMPARE(panel->panel()->height(), 12 + 30); // sized to one row
 
         QTest::keyClick(view(), Qt::Key_Return);
         QVERIFY(!panel->isVisible());
