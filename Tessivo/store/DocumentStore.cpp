@@ -1042,6 +1042,16 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
                                        [&](const Collection &p) { undirtyCollections.insert(p.id); });
     const bool changed = !undirtyDocuments.isEmpty() || !undirtyCollections.isEmpty();
 
+    // The sync engine pushes the records whose local copy is newer along
+    // with the dirty ones, fetching them by id after this call; an edit made
+    // while that push is in flight must survive clearDirty just the same.
+    for (const QString &id : std::as_const(result.documentIDs)) {
+        m_documentsHandedOut.insert(id, m_documentGenerations.value(id));
+    }
+    for (const QString &id : std::as_const(result.collectionIDs)) {
+        m_collectionsHandedOut.insert(id, m_collectionGenerations.value(id));
+    }
+
     if (!changed) {
         return result;
     }

@@ -180,7 +180,8 @@ public:
     PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
     void advanceSyncCursor(qint64 value);
     // Removes the ids from the dirty lists, except those whose record was
-    // changed again after the last dirty*ForPush() handed it out.
+    // changed again after the last dirty*ForPush() handed it out (or
+    // applyPull() returned it as newer here).
     void clearDirty(const QStringList &documentIDs, const QStringList &collectionIDs);
     // Records (or with nullopt removes) the slug of a published document.
     void setPublishedSlug(const std::optional<QString> &slug, const QString &documentID);

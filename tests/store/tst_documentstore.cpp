@@ -1059,6 +1059,13 @@ void TestDocumentStore::clearDirtyKeepsIdsEditedDuringPush()
     QCOMPARE(store->dirtyDocumentsForPush().first().body, u"a2"_s);
     store->clearDirty({u"a"_s}, {});
     QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
+
+    // Pushed because the pull found it newer here, though no longer dirty:
+    // an edit during that push stays dirty as well.
+    QCOMPARE(store->applyPull({makeDocument(u"a"_s, 1)}, {}).documentIDs, QStringList{u"a"_s});
+    store->updateBody(u"a3"_s, u"a"_s);
+    store->clearDirty({u"a"_s}, {});
+    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
 }
 
 void TestDocumentStore::bookkeepingNotifications()
