@@ -1,5 +1,6 @@
 #include "DocumentStore.h"
 
+#include "shell/core/AppShortcuts.h"
 #include "store/CollectionTree.h"
 #include "store/FrontmatterParser.h"
 #include "store/StoreWriter.h"
@@ -35,13 +36,15 @@ QString welcomeBody()
         QString(),
         QStringLiteral("## A few things to try"),
         QString(),
+        // The shortcuts named are the ones the menus bind.
+        QStringLiteral("- Switch between **Editor**, **Split**, and **Preview** with %1, %2, %3.")
+            .arg(AppShortcuts::viewMode(0), AppShortcuts::viewMode(1), AppShortcuts::viewMode(2)),
         QStringLiteral(
-            "- Switch between **Editor**, **Split**, and **Preview** with Ctrl+1, Ctrl+2, Ctrl+3."),
-        QStringLiteral(
-            "- Press Ctrl+N for a new document, or set a global shortcut in Settings to start one from "
-            "anywhere."),
+            "- Press %1 for a new document, or set a global shortcut in Settings to start one from "
+            "anywhere.")
+            .arg(AppShortcuts::newDocument),
         QStringLiteral("- Lists continue themselves when you press Return."),
-        QStringLiteral("- Publish a read-only link with Ctrl+Shift+P."),
+        QStringLiteral("- Publish a read-only link with %1.").arg(AppShortcuts::publishDocument),
         QString(),
         QStringLiteral("| Syntax | Result |"),
         QStringLiteral("| --- | --- |"),
