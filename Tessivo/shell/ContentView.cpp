@@ -263,6 +263,7 @@ void ContentView::setPaletteOpen(bool open)
         return;
     m_paletteOpen = open;
     if (open) {
+        m_focusBeforePalette = window()->focusWidget();
         m_overlay = new PaletteOverlay(this, m_sidebarVisible, m_store);
         m_overlay->place();
         m_overlay->show();
@@ -273,6 +274,14 @@ void ContentView::setPaletteOpen(bool open)
         m_overlay->hide();
         m_overlay->deleteLater();
         m_overlay = nullptr;
+        // The overlay is a window of its own and took the keyboard: give it
+        // back to the main window, or the menu shortcuts stop working until
+        // the user clicks into it.
+        if (QWidget *host = window(); host->isVisible()) {
+            host->activateWindow();
+            if (m_focusBeforePalette && m_focusBeforePalette->isVisible())
+                m_focusBeforePalette->setFocus(Qt::OtherFocusReason);
+        }
     }
     Q_EMIT paletteOpenChanged(open);
 }

@@ -87,6 +87,8 @@ private:
     PaneChrome *m_chrome;
     IconButton *m_toggle;
     QPointer<PaletteOverlay> m_overlay;
+    // Where the keyboard was when the palette opened; it goes back there.
+    QPointer<QWidget> m_focusBeforePalette;
     StartupSequence *m_startup = nullptr;
     std::function<StartupSequence *(QObject *parent)> m_startupFactory;
 };

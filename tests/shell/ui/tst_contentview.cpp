@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -153,12 +154,21 @@ private Q_SLOTS:
         QTest::mouseClick(palette->parentWidget(), Qt::LeftButton, {}, QPoint(10, view->height() - 10));
         QVERIFY(!view->paletteOpen());
 
-        // Escape closes it.
+        // Escape closes it, and the keyboard goes back to the window and
+        // the widget that had it, so the menu shortcuts work again.
+        auto *editor = new QPlainTextEdit(view);
+        editor->setGeometry(400, 200, 300, 100);
+        editor->show();
+        view->activateWindow();
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
         view->setPaletteOpen(true);
         palette = view->commandPalette();
         QTRY_VERIFY(palette->searchField()->hasFocus());
         QTest::keyClick(palette->searchField(), Qt::Key_Escape);
         QVERIFY(!view->paletteOpen());
+        QTRY_COMPARE(QApplication::activeWindow(), view);
+        QTRY_VERIFY(editor->hasFocus());
     }
 
     void paletteKeysAndMouse()
