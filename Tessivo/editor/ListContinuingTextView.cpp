@@ -290,19 +290,28 @@ void ListContinuingTextView::insertNewline(QKeyEvent *event)
         return;
     }
     const QTextBlock block = cursor.block();
+    // A block may hold several lines (separated by U+2028): the caret's own
+    // line decides, without its break.
+    const QString blockText = block.text();
+    const TextRange lineRange = EditorRules::lineRange(blockText, cursor.positionInBlock());
+    QStringView line = QStringView(blockText).mid(lineRange.location, lineRange.length);
+    if (!line.isEmpty() && (line.back() == QChar::LineSeparator || line.back() == QChar(0x85))) {
+        line.chop(1);
+    }
+    const int lineStart = block.position() + int(lineRange.location);
     const EditorRules::ReturnAction action =
-        EditorRules::returnAction(block.text(), cursor.positionInBlock());
+        EditorRules::returnAction(line.toString(), cursor.positionInBlock() - lineRange.location);
     switch (action.kind) {
     case EditorRules::ReturnAction::Kind::PlainNewline:
         QPlainTextEdit::keyPressEvent(event);
         return;
     case EditorRules::ReturnAction::Kind::EndList:
         cursor.beginEditBlock();
-        cursor.setPosition(block.position() + int(action.removal.location));
-        cursor.setPosition(block.position() + int(action.removal.end()), QTextCursor::KeepAnchor);
+        cursor.setPosition(lineStart + int(action.removal.location));
+        cursor.setPosition(lineStart + int(action.removal.end()), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
         cursor.endEditBlock();
-        cursor.setPosition(block.position());
+        cursor.setPosition(lineStart);
         setTextCursor(cursor);
         break;
     case EditorRules::ReturnAction::Kind::Continue:

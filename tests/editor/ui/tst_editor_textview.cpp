@@ -171,6 +171,12 @@ private Q_SLOTS:
         QTest::newRow("bullet: caret right after the marker") << u"- |item"_s << u"- \n- |item"_s;
         QTest::newRow("plain: caret in indentation") << u" | - item"_s << u" \n| - item"_s;
         QTest::newRow("plain: not a list") << u"text|"_s << u"text\n|"_s;
+        QTest::newRow("line separator: the caret's line decides")
+            << u"text\u2028- item|"_s << u"text\u2028- item\n- |"_s;
+        QTest::newRow("line separator: empty item after it ends the list")
+            << u"- a\u2028- |"_s << u"- a\u2028|"_s;
+        QTest::newRow("line separator: list line before it")
+            << u"- a|\u2028text"_s << u"- a\n- |\u2028text"_s;
     }
 
     void returnOnListLines()
