@@ -11,6 +11,8 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 void postMenuNotification(const QString &name)
 {
@@ -24,11 +26,22 @@ void postAIAssist(const QString &mode)
 
 namespace {
 
-// Edit commands go to whichever widget has the keyboard focus, by the slot
-// names Qt's text widgets share.
-void sendToFocus(const char *slot)
+// Edit commands go to whichever widget has the keyboard focus: the preview
+// through its page's editing actions (the keyboard sits in a child of the
+// web view), Qt's text widgets by the slot names they share.
+void sendToFocus(const char *slot, QWebEnginePage::WebAction pageAction)
 {
-    if (QWidget *focus = QApplication::focusWidget())
+    QWidget *focus = QApplication::focusWidget();
+    for (QWidget *w = focus; w; w = w->parentWidget()) {
+        if (auto *web = qobject_cast<QWebEngineView *>(w)) {
+            web->triggerPageAction(pageAction);
+            return;
+        }
+        if (w->isWindow())
+            break;
+    }
+    const QByteArray signature = QByteArray(slot) + "()";
+    if (focus && focus->metaObject()->indexOfMethod(signature.constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot);
 }
 
@@ -56,14 +69,15 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window) : QObject(menuBar)
         const char *title;
         QKeySequence::StandardKey key;
         const char *slot;
+        QWebEnginePage::WebAction pageAction;
     } editItems[] = {
-        {"Undo", QKeySequence::Undo, "undo"},
-        {"Redo", QKeySequence::Redo, "redo"},
-        {nullptr, QKeySequence::UnknownKey, nullptr},
-        {"Cut", QKeySequence::Cut, "cut"},
-        {"Copy", QKeySequence::Copy, "copy"},
-        {"Paste", QKeySequence::Paste, "paste"},
-        {"Select All", QKeySequence::SelectAll, "selectAll"},
+        {"Undo", QKeySequence::Undo, "undo", QWebEnginePage::Undo},
+        {"Redo", QKeySequence::Redo, "redo", QWebEnginePage::Redo},
+        {nullptr, QKeySequence::UnknownKey, nullptr, QWebEnginePage::NoWebAction},
+        {"Cut", QKeySequence::Cut, "cut", QWebEnginePage::Cut},
+        {"Copy", QKeySequence::Copy, "copy", QWebEnginePage::Copy},
+        {"Paste", QKeySequence::Paste, "paste", QWebEnginePage::Paste},
+        {"Select All", QKeySequence::SelectAll, "selectAll", QWebEnginePage::SelectAll},
     };
     for (const auto &item : editItems) {
         if (!item.title) {
@@ -75,7 +89,8 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window) : QObject(menuBar)
         action->setShortcuts(QKeySequence::keyBindings(item.key));
         action->setShortcutContext(Qt::WidgetShortcut);
         const char *slot = item.slot;
-        connect(action, &QAction::triggered, this, [slot] { sendToFocus(slot); });
+        const QWebEnginePage::WebAction pageAction = item.pageAction;
+        connect(action, &QAction::triggered, this, [slot, pageAction] { sendToFocus(slot, pageAction); });
     }
 
     QMenu *view = menuBar->addMenu(QStringLiteral("&View"));

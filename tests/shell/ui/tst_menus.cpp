@@ -1,3 +1,6 @@
+#include "editor/DropRoutingWebView.h"
+#include "editor/PreviewPage.h"
+#include "editor/PreviewWebView.h"
 #include "shell/AppCommands.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
@@ -9,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -59,6 +63,7 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(QStringLiteral("tst_menus"));
         QSettings().clear();
         Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_window = std::make_unique<MainWindow>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -209,6 +214,30 @@ private Q_SLOTS:
         QCOMPARE(confirmations, 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
         delete editor;
+    }
+
+    void editCommandsReachThePreview()
+    {
+        // The keyboard sits in a child of the preview's web view; the Edit
+        // menu's commands still act on the page.
+        auto *preview = m_window->findChild<PreviewWebView *>();
+        QVERIFY(preview);
+        ViewModeSetting::shared()->setMode(ViewMode::split);
+        DocumentStore::shared()->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
+        QTRY_VERIFY(preview->html().contains(QStringLiteral("Copied from the preview")));
+        QTRY_COMPARE(preview->page()->lastSent().value_or(QString()), preview->html());
+        QApplication::setActiveWindow(m_window.get());
+        preview->webView()->setFocus();
+        QTRY_VERIFY(QApplication::focusWidget() &&
+                    preview->webView()->isAncestorOf(QApplication::focusWidget()));
+        QApplication::clipboard()->clear();
+        QAction *selectAll = m_window->commands()->action(QStringLiteral("Select All"));
+        QAction *copy = m_window->commands()->action(QStringLiteral("Copy"));
+        QTRY_VERIFY(([&] {
+            selectAll->trigger();
+            copy->trigger();
+            return QApplication::clipboard()->text().contains(QStringLiteral("Copied from the preview"));
+        })());
     }
 
     void shortcutTextsUseThePlatformNotation()
