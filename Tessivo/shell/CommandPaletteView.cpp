@@ -347,6 +347,13 @@ void CommandPaletteView::paintEvent(QPaintEvent *)
     painter.drawPath(path);
 }
 
+void CommandPaletteView::mousePressEvent(QMouseEvent *event)
+{
+    // A click on the panel's own surface (margins, divider, labels) ends
+    // here: passed on, it would reach the backdrop and close the palette.
+    event->accept();
+}
+
 void CommandPaletteView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

@@ -148,9 +148,17 @@ private Q_SLOTS:
         QVERIFY(!view->paletteOpen());
         QTRY_VERIFY(!palette);
 
-        // A click on the dimmed backdrop closes it.
+        // A click inside the panel that hits no row or field (the search
+        // row's margin, the divider) is not a click on the backdrop.
         view->setPaletteOpen(true);
         palette = view->commandPalette();
+        for (const QPoint &inside : {QPoint(4, 25), QPoint(300, 50), QPoint(palette->width() - 4, 25)}) {
+            QTest::mouseClick(palette, Qt::LeftButton, {}, inside);
+            QVERIFY2(view->paletteOpen(),
+                     qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
+        }
+
+        // A click on the dimmed backdrop closes it.
         QTest::mouseClick(palette->parentWidget(), Qt::LeftButton, {}, QPoint(10, view->height() - 10));
         QVERIFY(!view->paletteOpen());
 
