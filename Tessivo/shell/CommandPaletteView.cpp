@@ -249,13 +249,18 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
     m_scroll->setWidget(m_list);
     layout->addWidget(m_scroll);
 
-    m_empty = new QLabel(QStringLiteral("No results found."), this);
-    m_empty->setAlignment(Qt::AlignCenter);
-    m_empty->setFont(systemFont(14));
-    m_empty->setContentsMargins(0, 28, 0, 28);
-    QPalette emptyPalette = m_empty->palette();
+    // The 28 points above and below the message come from a holder's layout,
+    // which always counts them in the panel's size.
+    m_empty = new QWidget(this);
+    auto *emptyLayout = new QVBoxLayout(m_empty);
+    emptyLayout->setContentsMargins(0, 28, 0, 28);
+    auto *message = new QLabel(QStringLiteral("No results found."), m_empty);
+    message->setAlignment(Qt::AlignCenter);
+    message->setFont(systemFont(14));
+    QPalette emptyPalette = message->palette();
     emptyPalette.setColor(QPalette::WindowText, Icon::secondaryColor(palette()));
-    m_empty->setPalette(emptyPalette);
+    message->setPalette(emptyPalette);
+    emptyLayout->addWidget(message);
     layout->addWidget(m_empty);
 
     auto *shadow = new QGraphicsDropShadowEffect(this);

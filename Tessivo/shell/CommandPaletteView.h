@@ -52,6 +52,6 @@ private:
     QLineEdit *m_field;
     QScrollArea *m_scroll;
     PaletteList *m_list;
-    QLabel *m_empty;
+    QWidget *m_empty;
     bool m_focusRequested = false;
 };
