@@ -387,6 +387,7 @@ void TestDetailCore::exportText()
     QVERIFY(page.contains(u"<body>\n<h1>Hi</h1>\n\n</body>\n</html>"_s));
     QCOMPARE(DetailExport::suggestedFileName(u"Notes: v1"_s, ExportFormat::Markdown), u"Notes: v1.md"_s);
     QCOMPARE(DetailExport::suggestedFileName(u"Untitled"_s, ExportFormat::Html), u"Untitled.html"_s);
+    QCOMPARE(DetailExport::suggestedFileName(u"Q3/Q4 plan"_s, ExportFormat::Markdown), u"Q3-Q4 plan.md"_s);
 }
 
 void TestDetailCore::atomicWrite_data()

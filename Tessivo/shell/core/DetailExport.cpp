@@ -9,7 +9,11 @@ namespace DetailExport {
 
 QString suggestedFileName(const QString &displayTitle, ExportFormat format)
 {
-    return displayTitle + u'.' + fileExtension(format);
+    // A file name here cannot hold "/" (or NUL): the dialog would take
+    // "Q3/Q4 plan" as a folder and the save would fail.
+    QString name = displayTitle;
+    name.replace(u'/', u'-').replace(QChar(0), u'-');
+    return name + u'.' + fileExtension(format);
 }
 
 QString exportText(ExportFormat format, const QString &body, const QString &displayTitle, const QString &html)

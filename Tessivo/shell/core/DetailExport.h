@@ -8,7 +8,8 @@
 // the text written, and the write itself.
 namespace DetailExport {
 
-// The display title and the format's extension, unchanged otherwise.
+// The display title and the format's extension; a "/" or NUL, which no file
+// name may hold, becomes "-".
 QString suggestedFileName(const QString &displayTitle, ExportFormat format);
 
 // Markdown: the body exactly as stored, front matter included. HTML: the
