@@ -210,6 +210,12 @@ void DocumentDetailView::refresh()
     if (m_shownDocumentID != active->id) {
         m_shownDocumentID = active->id;
         ensureEditor(active->id);
+        // A new, empty document is about to be written in, and the window's
+        // first document should take typing at once: the caret goes there.
+        // Opening an existing document leaves the focus where the user put it.
+        if (m_editor && (active->body.isEmpty() || !window()->focusWidget())) {
+            m_editor->setFocus(Qt::OtherFocusReason);
+        }
     }
     m_renderer->request(active->id, active->body, m_store->documentIDsByTitle());
 }

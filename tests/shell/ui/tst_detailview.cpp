@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void viewModes();
     void previewFollowsTyping();
     void switchingDocumentsRendersAtOnce();
+    void newDocumentTakesTheKeyboard();
     void publishedFlag();
     void modeButtonFill();
 
@@ -302,6 +304,30 @@ void TestDetailView::switchingDocumentsRendersAtOnce()
     m_store->updateBody(u"# Second, edited"_s, second.id);
     QVERIFY(pane->renderScheduler()->isBusy());
     QVERIFY(!pane->html().contains(u"edited"_s));
+}
+
+void TestDetailView::newDocumentTakesTheKeyboard()
+{
+    m_store->createDocument(std::nullopt, u"# Existing"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    pane->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(pane.get()));
+
+    // Opening an existing document leaves the keyboard where it was.
+    QLineEdit *field = new QLineEdit(pane.get());
+    field->show();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    const Document other = m_store->createDocument(std::nullopt, u"# Other"_s);
+    QVERIFY(field->hasFocus());
+
+    // A new, empty document takes typing at once.
+    const Document fresh = m_store->createDocument(std::nullopt, QString());
+    QTRY_VERIFY(editorOf(pane.get()) && editorOf(pane.get())->hasFocus());
+    QTest::keyClicks(editorOf(pane.get()), u"typed"_s);
+    QTRY_COMPARE(m_store->document(fresh.id)->body, u"typed"_s);
+    QCOMPARE(m_store->document(other.id)->body, u"# Other"_s);
 }
 
 void TestDetailView::publishedFlag()
