@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/build.sh tessivo
 app=${TESSIVO_BUILD_DIR:-build}/Tessivo/tessivo
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: starting Tessivo under Xvfb (a virtual screen you cannot see)."
