@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include "GoldenFiles.h"
 #include "editor/core/MarkdownHighlighterRules.h"
 #include "store/Text.h"
 
@@ -55,12 +56,6 @@ QString dump(const QString &text)
     return out;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QList<TextRange> regexRanges(const QRegularExpression &re, const QString &text)
 {
     QList<TextRange> out;
@@ -86,31 +81,13 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
     }
 
-    void golden_data()
-    {
-        QTest::addColumn<QString>("input");
-        const QDir dir(QStringLiteral(TESSIVO_TEST_DATA_DIR "/golden"));
-        const QStringList files = dir.entryList({QStringLiteral("*.md")}, QDir::Files, QDir::Name);
-        QVERIFY(!files.isEmpty());
-        for (const QString &name : files) {
-            QTest::newRow(qPrintable(name)) << dir.filePath(name);
-        }
-    }
+    void golden_data() { GoldenFiles::addRows(); }
 
     void golden()
     {
         QFETCH(QString, input);
-        const QString actual = dump(QString::fromUtf8(readFile(input)));
-        QString expectedPath = input;
-        expectedPath.replace(expectedPath.size() - 3, 3, QStringLiteral(".spans"));
-        if (qEnvironmentVariableIntValue("TESSIVO_UPDATE_GOLDEN") == 1) {
-            QFile out(expectedPath);
-            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            out.write(actual.toUtf8());
-            return;
-        }
-        QVERIFY2(QFile::exists(expectedPath), qPrintable(expectedPath + QStringLiteral(" is missing")));
-        QCOMPARE(actual, QString::fromUtf8(readFile(expectedPath)));
+        GoldenFiles::compare(dump(QString::fromUtf8(GoldenFiles::readFile(input))),
+                             GoldenFiles::expectedPath(input, QStringLiteral(".spans")));
     }
 
     void looks_data()
@@ -202,8 +179,8 @@ private Q_SLOTS:
 
     void spansAreOrderedAndDisjoint()
     {
-        const QString text =
-            QString::fromUtf8(readFile(QStringLiteral(TESSIVO_TEST_DATA_DIR "/golden/basics.md")));
+        const QString text = QString::fromUtf8(
+            GoldenFiles::readFile(QStringLiteral(TESSIVO_TEST_DATA_DIR "/golden/basics.md")));
         const QList<HighlightSpan> all = spans(text);
         QVERIFY(!all.isEmpty());
         qsizetype end = 0;

@@ -8,6 +8,7 @@
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
 
+#include "GoldenFiles.h"
 #include "editor/core/MarkdownRenderer.h"
 
 // The golden files pin the whole pipeline's output; run scripts/update-golden.sh
@@ -47,34 +48,6 @@ QString bareCmark(const QString &markdown)
     cmark_node_free(doc);
     cmark_parser_free(parser);
     return result;
-}
-
-bool updating()
-{
-    return qEnvironmentVariableIntValue("TESSIVO_UPDATE_GOLDEN") == 1;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return f.readAll();
-}
-
-void compareWithGolden(const QString &actual, const QString &expectedPath)
-{
-    if (updating()) {
-        QFile out(expectedPath);
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(actual.toUtf8());
-        return;
-    }
-    QVERIFY2(QFile::exists(expectedPath),
-             qPrintable(expectedPath + QStringLiteral(" is missing: run scripts/update-golden.sh")));
-    const QString expected = QString::fromUtf8(readFile(expectedPath));
-    QCOMPARE(actual, expected);
 }
 
 // A random Markdown document built from fragments that never form "$", "==",
@@ -136,24 +109,14 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
     }
 
-    void golden_data()
-    {
-        QTest::addColumn<QString>("input");
-        const QDir dir(QStringLiteral(TESSIVO_TEST_DATA_DIR "/golden"));
-        const QStringList files = dir.entryList({QStringLiteral("*.md")}, QDir::Files, QDir::Name);
-        QVERIFY(!files.isEmpty());
-        for (const QString &name : files) {
-            QTest::newRow(qPrintable(name)) << dir.filePath(name);
-        }
-    }
+    void golden_data() { GoldenFiles::addRows(); }
 
     void golden()
     {
         QFETCH(QString, input);
-        const QString body = QString::fromUtf8(readFile(input));
-        QString expectedPath = input;
-        expectedPath.replace(expectedPath.size() - 3, 3, QStringLiteral(".html"));
-        compareWithGolden(MarkdownRenderer::render(body, titles()), expectedPath);
+        const QString body = QString::fromUtf8(GoldenFiles::readFile(input));
+        GoldenFiles::compare(MarkdownRenderer::render(body, titles()),
+                             GoldenFiles::expectedPath(input, QStringLiteral(".html")));
     }
 
     void sameAsBareLibraryWhenNothingToRewrite_data()
@@ -328,7 +291,7 @@ private Q_SLOTS:
         QStringList bodies;
         const QDir dir(QStringLiteral(TESSIVO_TEST_DATA_DIR "/golden"));
         for (const QString &name : dir.entryList({QStringLiteral("*.md")}, QDir::Files, QDir::Name)) {
-            bodies += QString::fromUtf8(readFile(dir.filePath(name)));
+            bodies += QString::fromUtf8(GoldenFiles::readFile(dir.filePath(name)));
         }
         QVERIFY(!bodies.isEmpty());
         QStringList expected;
