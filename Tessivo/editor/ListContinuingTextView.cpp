@@ -5,12 +5,15 @@
 #include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -20,6 +23,8 @@ namespace {
 // top and a part of the sides, the viewport margins the rest of the sides.
 constexpr int insetWidth = 28;
 constexpr int insetHeight = 24;
+// The drawn caret, in pixels.
+constexpr int caretWidth = 2;
 
 } // namespace
 
@@ -48,6 +53,16 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent) : QPlainTextEdit
     connect(document(), &QTextDocument::contentsChanged, this,
             &ListContinuingTextView::documentContentsChanged);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ListContinuingTextView::selectionDidChange);
+
+    // Qt draws its caret in the text colour; the editor's caret has the
+    // accent colour, so the view hides Qt's and draws and blinks its own.
+    setCursorWidth(0);
+    m_caretBlink = new QTimer(this);
+    connect(m_caretBlink, &QTimer::timeout, this, [this] {
+        m_caretOn = !m_caretOn;
+        viewport()->update(caretRect());
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ListContinuingTextView::restartCaretBlink);
     connect(this, &QPlainTextEdit::selectionChanged, this, [this] {
         // A selection change that moves the caret was already reported.
         if (textCursor().hasSelection()) {
@@ -335,9 +350,50 @@ void ListContinuingTextView::mouseReleaseEvent(QMouseEvent *event)
     }
 }
 
+QRect ListContinuingTextView::caretRect() const
+{
+    QRect rect = cursorRect();
+    rect.setWidth(caretWidth);
+    return rect;
+}
+
+void ListContinuingTextView::restartCaretBlink()
+{
+    const QRect old = caretRect();
+    m_caretOn = hasFocus();
+    const int flash = QApplication::cursorFlashTime();
+    if (m_caretOn && flash > 0) {
+        m_caretBlink->start(flash / 2);
+    } else {
+        m_caretBlink->stop();
+    }
+    viewport()->update(old);
+    viewport()->update(caretRect());
+}
+
+void ListContinuingTextView::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    if (!m_caretOn || !hasFocus() || isReadOnly()) {
+        return;
+    }
+    const QRect caret = caretRect();
+    if (caret.intersects(event->rect())) {
+        QPainter painter(viewport());
+        painter.fillRect(caret, palette().color(QPalette::Highlight));
+    }
+}
+
+void ListContinuingTextView::focusInEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    restartCaretBlink();
+}
+
 void ListContinuingTextView::focusOutEvent(QFocusEvent *event)
 {
     QPlainTextEdit::focusOutEvent(event);
+    restartCaretBlink();
     // A context menu or another application taking the focus leaves the view
     // its window's focus widget; only a move to another widget is a resign.
     if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason &&

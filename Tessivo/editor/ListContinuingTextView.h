@@ -21,6 +21,8 @@ class QKeyEvent;
 // Every programmatic edit goes through replaceCharacters() or the list
 // continuation and is one undo step; textDidChange() follows each edit,
 // typed or programmatic, but not setString().
+class QTimer;
+
 class ListContinuingTextView : public QPlainTextEdit
 {
     Q_OBJECT
@@ -108,7 +110,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     QMimeData *createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
@@ -123,10 +127,15 @@ private:
     void insertNewline(QKeyEvent *event);
     void checkImageTrigger(const QString &inserted);
     void refreshExtraSelections();
+    QRect caretRect() const;
+    void restartCaretBlink();
     bool acceptsFileDrop(const QMimeData *data) const;
 
     EditorTextMirror m_mirror;
     int m_formatting = 0;
+    // The caret is drawn here, in the accent colour, so it blinks on our timer.
+    QTimer *m_caretBlink = nullptr;
+    bool m_caretOn = false;
     bool m_settingString = false;
     bool m_changePending = false;
     std::function<bool(QKeyEvent *)> m_keyInterceptor;

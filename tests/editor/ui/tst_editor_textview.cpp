@@ -332,6 +332,34 @@ private Q_SLOTS:
         QApplication::sendEvent(scroller, &leave);
         QVERIFY(!scroller->isHovering());
     }
+
+    void caretIsDrawnInTheAccentColour()
+    {
+        ListContinuingTextView *view = show(QStringLiteral("Some text"));
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QTextCursor cursor = view->textCursor();
+        cursor.setPosition(4);
+        view->setTextCursor(cursor);
+        const QColor accent = view->palette().color(QPalette::Highlight);
+        const QRect caret = view->cursorRect();
+        const QPoint probe(caret.left(), caret.center().y());
+        const auto pixelAtCaret = [&] {
+            return QColor(view->viewport()->grab().toImage().pixel(probe * view->devicePixelRatio()));
+        };
+
+        QTRY_COMPARE(pixelAtCaret(), accent);
+        // It blinks: off for half the flash time, then on again.
+        if (QApplication::cursorFlashTime() > 0) {
+            QTRY_VERIFY(pixelAtCaret() != accent);
+            QTRY_COMPARE(pixelAtCaret(), accent);
+        }
+        // Without the focus there is no caret.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QTRY_VERIFY(pixelAtCaret() != accent);
+    }
 };
 
 QTEST_MAIN(TestTextView)
