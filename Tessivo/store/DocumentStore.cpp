@@ -121,6 +121,24 @@ private:
     QHash<QString, QList<qsizetype>> m_index;
 };
 
+// The records on the dirty list, list by list in the store's order, each
+// remembered with the change count it had when handed out (see clearDirty).
+template <typename Record>
+QList<Record> handOutDirty(std::initializer_list<const QList<Record> *> lists, const QSet<QString> &dirty,
+                           const QHash<QString, quint64> &generations, QHash<QString, quint64> &handedOut)
+{
+    QList<Record> out;
+    for (const QList<Record> *list : lists) {
+        for (const Record &r : *list) {
+            if (dirty.contains(r.id)) {
+                out.append(r);
+                handedOut.insert(r.id, generations.value(r.id));
+            }
+        }
+    }
+    return out;
+}
+
 // Merges pulled records of one kind into the live and deleted lists: the
 // newer updatedAt wins, a tie with the same server time changes nothing, and
 // a record taken replaces both local copies. `taken` runs for each record
@@ -994,30 +1012,14 @@ void DocumentStore::markCollectionDirty(const QString &id)
 
 QList<Document> DocumentStore::dirtyDocumentsForPush()
 {
-    QList<Document> out;
-    for (const QList<Document> *list : {&m_documents, &m_tombstones}) {
-        for (const Document &d : *list) {
-            if (m_dirtyDocumentSet.contains(d.id)) {
-                out.append(d);
-                m_documentsHandedOut.insert(d.id, m_documentGenerations.value(d.id));
-            }
-        }
-    }
-    return out;
+    return handOutDirty({&m_documents, &m_tombstones}, m_dirtyDocumentSet, m_documentGenerations,
+                        m_documentsHandedOut);
 }
 
 QList<Collection> DocumentStore::dirtyCollectionsForPush()
 {
-    QList<Collection> out;
-    for (const QList<Collection> *list : {&m_collections, &m_deletedCollections}) {
-        for (const Collection &c : *list) {
-            if (m_dirtyCollectionSet.contains(c.id)) {
-                out.append(c);
-                m_collectionsHandedOut.insert(c.id, m_collectionGenerations.value(c.id));
-            }
-        }
-    }
-    return out;
+    return handOutDirty({&m_collections, &m_deletedCollections}, m_dirtyCollectionSet,
+                        m_collectionGenerations, m_collectionsHandedOut);
 }
 
 DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &documents,
