@@ -984,24 +984,23 @@ void DocumentStore::bumpGeneration(QHash<QString, quint64> &generations, const Q
 
 void DocumentStore::markDocumentDirty(const QString &id)
 {
-    bumpGeneration(m_documentGenerations, id);
-    if (!m_dirtyDocumentSet.contains(id)) {
-        m_dirtyDocumentSet.insert(id);
-        m_state.dirtyDocumentIDs.append(id);
-        Q_EMIT stateChanged();
-    }
-    scheduleStateSave();
-    if (m_onLocalChange) {
-        m_onLocalChange();
-    }
+    markDirty(id, m_documentGenerations, m_dirtyDocumentSet, m_state.dirtyDocumentIDs);
 }
 
 void DocumentStore::markCollectionDirty(const QString &id)
 {
-    bumpGeneration(m_collectionGenerations, id);
-    if (!m_dirtyCollectionSet.contains(id)) {
-        m_dirtyCollectionSet.insert(id);
-        m_state.dirtyCollectionIDs.append(id);
+    markDirty(id, m_collectionGenerations, m_dirtyCollectionSet, m_state.dirtyCollectionIDs);
+}
+
+// Counts the change, puts the id on its dirty list once, saves the state
+// later and tells the sync engine, in that order.
+void DocumentStore::markDirty(const QString &id, QHash<QString, quint64> &generations,
+                              QSet<QString> &dirtySet, QStringList &dirtyList)
+{
+    bumpGeneration(generations, id);
+    if (!dirtySet.contains(id)) {
+        dirtySet.insert(id);
+        dirtyList.append(id);
         Q_EMIT stateChanged();
     }
     scheduleStateSave();

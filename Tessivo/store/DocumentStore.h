@@ -244,6 +244,8 @@ private:
     void startDocumentWrite(const Document &snapshot, quint64 ticket);
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void bumpGeneration(QHash<QString, quint64> &generations, const QString &id);
+    void markDirty(const QString &id, QHash<QString, quint64> &generations, QSet<QString> &dirtySet,
+                   QStringList &dirtyList);
     QString relativeDocumentPath(const QString &id) const;
 
     QList<Document> m_documents;
