@@ -247,15 +247,18 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
         m_settings = m_ownSettings.get();
     }
     m_monotonic.start();
-    m_documentTimer = new QTimer(this);
-    m_documentTimer->setSingleShot(true);
-    m_documentTimer->setTimerType(Qt::PreciseTimer);
+    // Debounce timers: precise, so a save lands when its delay says.
+    const auto makeTimer = [this](int intervalMs) {
+        auto *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(intervalMs);
+        return timer;
+    };
+    m_documentTimer = makeTimer(0);
     connect(m_documentTimer, &QTimer::timeout, this, &DocumentStore::runDueDocumentSaves);
 
-    m_collectionsTimer = new QTimer(this);
-    m_collectionsTimer->setSingleShot(true);
-    m_collectionsTimer->setTimerType(Qt::PreciseTimer);
-    m_collectionsTimer->setInterval(collectionsSaveDelayMs);
+    m_collectionsTimer = makeTimer(collectionsSaveDelayMs);
     connect(m_collectionsTimer, &QTimer::timeout, this, [this] {
         if (!m_isLoaded) {
             // Before the files have been read, the collections in memory are
@@ -273,10 +276,7 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
         });
     });
 
-    m_stateTimer = new QTimer(this);
-    m_stateTimer->setSingleShot(true);
-    m_stateTimer->setTimerType(Qt::PreciseTimer);
-    m_stateTimer->setInterval(stateSaveDelayMs);
+    m_stateTimer = makeTimer(stateSaveDelayMs);
     connect(m_stateTimer, &QTimer::timeout, this, [this] {
         if (!m_isLoaded) {
             m_stateSaveAfterLoad = true;
