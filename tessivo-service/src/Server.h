@@ -1,0 +1,40 @@
+#pragma once
+
+#include "TestHooks.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+
+namespace tessivo::server {
+
+// The Tessivo web service: HTTP routes, storage and sign-in pages. Lives on
+// the thread that made it; `tessivo-service` runs one in its main loop and
+// tests run one in-process beside the code under test.
+class Server final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Server(ServerOptions options, QObject *parent = nullptr);
+    ~Server() override;
+
+    // Opens the database and starts listening. False with `error` set when
+    // either fails.
+    bool start(QString *error = nullptr);
+    void stop();
+
+    // The first listening address, e.g. "http://127.0.0.1:8787".
+    QUrl baseUrl() const;
+    quint16 port() const;
+
+    TestHooks hooks() { return TestHooks(*this); }
+
+private:
+    friend class TestHooks;
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace tessivo::server
