@@ -166,23 +166,34 @@ qint64 Server::Private::now() const
     return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-qint64 Server::Private::bodyLimit(const QByteArray &, const QString &path) const
+qint64 Server::Private::bodyLimit(const LoggedRequest &head)
 {
-    if (path == QLatin1String("/api/v1/images"))
-        return 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
-    if (path == QLatin1String("/api/v1/documents/sync"))
-        return 256 * megabyte;
-    if (path == QLatin1String("/api/ai") || path.startsWith(QLatin1String("/api/v1/published")))
-        return 32 * megabyte;
-    return 64 * kilobyte;
+    qint64 limit = 64 * kilobyte;
+    if (head.path == QLatin1String("/api/v1/images"))
+        limit = 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
+    else if (head.path == QLatin1String("/api/v1/documents/sync"))
+        limit = 128 * megabyte;
+    else if (head.path == QLatin1String("/api/ai") ||
+             head.path.startsWith(QLatin1String("/api/v1/published")))
+        limit = 32 * megabyte;
+    if (limit <= 64 * kilobyte)
+        return limit;
+    // Only a signed-in user may make the service buffer a large body.
+    const QByteArray token = bearerToken(head);
+    const std::optional<SessionRow> session =
+        token.isEmpty() ? std::nullopt : storage.session(tokenHash(QString::fromLatin1(token)));
+    if (!session || (session->expiresAt && *session->expiresAt <= now()))
+        return -1;
+    return limit;
 }
 
 void Server::Private::accept(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
         auto *connection = new HttpConnection(
-            socket, [this](const QByteArray &method, const QString &path) { return bodyLimit(method, path); },
-            q);
+            socket, [this](const LoggedRequest &head) { return bodyLimit(head); }, q);
+        QObject::connect(connection, &HttpConnection::refused, q,
+                         [this](const LoggedRequest &head) { log.append(head); });
         QObject::connect(connection, &HttpConnection::requestReady, q,
                          [this, connection](const LoggedRequest &request) { handle(connection, request); });
     }

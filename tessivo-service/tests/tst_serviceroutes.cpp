@@ -426,6 +426,8 @@ void tst_ServiceRoutes::imageUploadListAndBytes()
                                     {{"content-type", "multipart/form-data; boundary=" + boundary}});
     QCOMPARE(refused.status, 413);
     QVERIFY(refused.json()["error"].isObject());
+    // Nobody without a session gets a large body buffered.
+    QCOMPARE(f.call("POST", "/api/v1/documents/sync", {}, tooBig).status, 401);
 }
 
 void tst_ServiceRoutes::hooksForceRepliesAndLogRequests()
