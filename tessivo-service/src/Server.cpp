@@ -16,7 +16,6 @@ namespace tessivo::server {
 namespace {
 constexpr qint64 kilobyte = 1024;
 constexpr qint64 megabyte = 1024 * kilobyte;
-constexpr int pbkdf2Iterations = 100000;
 
 QByteArray bearerToken(const LoggedRequest &request)
 {
@@ -141,6 +140,9 @@ void Server::stop()
         listener->deleteLater();
     }
     d->listeners.clear();
+    // Open keep-alive connections go too: a stopped service is unreachable.
+    for (HttpConnection *connection : findChildren<HttpConnection *>())
+        connection->abort();
     d->storage.close();
 }
 
@@ -192,8 +194,10 @@ void Server::Private::accept(QTcpServer *listener)
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
         auto *connection = new HttpConnection(
             socket, [this](const LoggedRequest &head) { return bodyLimit(head); }, q);
-        QObject::connect(connection, &HttpConnection::refused, q,
-                         [this](const LoggedRequest &head) { log.append(head); });
+        QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
+            if (options.keepRequestLog)
+                log.append(head);
+        });
         QObject::connect(connection, &HttpConnection::requestReady, q,
                          [this, connection](const LoggedRequest &request) { handle(connection, request); });
     }
@@ -216,7 +220,8 @@ std::optional<ScriptedReply> Server::Private::takeForced(const LoggedRequest &re
 
 void Server::Private::handle(HttpConnection *connection, const LoggedRequest &request)
 {
-    log.append(request);
+    if (options.keepRequestLog)
+        log.append(request);
     std::optional<ScriptedReply> scripted = takeForced(request);
     QPointer<HttpConnection> guard(connection);
     auto answer = [this, guard, request, scripted] {
@@ -412,7 +417,7 @@ std::optional<UserRow> Server::Private::createUser(const QString &email, const Q
     UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
                  email.trimmed().toLower(),
                  name.trimmed(),
-                 passwordHash(password, salt, pbkdf2Iterations),
+                 passwordHash(password, salt, options.passwordIterations),
                  handle.toLower(),
                  admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
     if (storage.userByEmail(user.email)) {

@@ -95,6 +95,7 @@ public:
             return false;
         database = options.database;
         options.port = 0;
+        options.passwordIterations = 1000;
         server = std::make_unique<Server>(options);
         QString error;
         if (!server->start(&error))

@@ -427,6 +427,9 @@ void tst_ServiceRoutes::hooksForceRepliesAndLogRequests()
     QCOMPARE(logged.rawQuery, QByteArray("since=42"));
     QVERIFY(logged.hadQuery);
     QCOMPARE(logged.header("X-MIXED-CASE"), QByteArray("v"));
+
+    f.server->stop(); // kept-alive connections too
+    QCOMPARE(f.call("GET", "/api/v1/me", ann.sessionToken).status, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceRoutes)
