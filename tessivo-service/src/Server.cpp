@@ -356,7 +356,8 @@ std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &reques
         const QString next = newToken();
         const bool rolled = storage.transaction([&] {
             return storage.insertSession(tokenHash(next), user->id, t) &&
-                   storage.expireSession(hash, t + options.sessionGraceMs);
+                   storage.expireSession(hash, t + options.sessionGraceMs) &&
+                   storage.deleteExpiredSessions(t);
         });
         if (rolled)
             headers->append({"set-auth-token", next.toLatin1()});

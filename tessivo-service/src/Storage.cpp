@@ -278,6 +278,13 @@ bool Storage::deleteSession(const QByteArray &hash)
     return run(q, {QString::fromLatin1(hash)}, &m_error);
 }
 
+bool Storage::deleteExpiredSessions(qint64 now)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("DELETE FROM sessions WHERE expires_at IS NOT NULL AND expires_at <= ?"));
+    return run(q, {now}, &m_error);
+}
+
 bool Storage::insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
