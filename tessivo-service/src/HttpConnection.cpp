@@ -6,6 +6,8 @@ namespace tessivo::server {
 
 namespace {
 constexpr qsizetype maxHeadBytes = 64 * 1024;
+// Refused bodies up to this size are read and dropped before closing.
+constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
@@ -81,6 +83,14 @@ bool HttpConnection::isOpen() const
 
 void HttpConnection::readMore()
 {
+    if (m_discardRemaining > 0) {
+        // Read and drop the refused body, so the client is still reading
+        // when the reply arrives rather than meeting a reset connection.
+        m_discardRemaining -= m_socket->skip(m_discardRemaining);
+        if (m_discardRemaining <= 0)
+            m_socket->disconnectFromHost();
+        return;
+    }
     if (m_closeAfterReply && !m_busy)
         return;
     m_buffer += m_socket->readAll();
@@ -150,6 +160,8 @@ bool HttpConnection::parseHead()
         return false;
     }
     if (length > m_limit(request.method, request.path)) {
+        if (length <= maxDiscardBytes)
+            m_discardRemaining = std::max<qint64>(0, length - m_buffer.size());
         rejectAndClose(413, "too_large", "Too large.");
         return false;
     }
@@ -223,6 +235,8 @@ void HttpConnection::abort()
 void HttpConnection::finishReply(bool close)
 {
     m_busy = false;
+    if (m_discardRemaining > 0)
+        return;
     if (close) {
         m_socket->disconnectFromHost();
         return;

@@ -50,6 +50,7 @@ private:
     bool m_busy = false;      // a request is waiting for its reply
     bool m_closeAfterReply = false;
     bool m_streaming = false;
+    qint64 m_discardRemaining = 0;
 };
 
 // Reason phrase for a status code.
