@@ -30,6 +30,35 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
+// A request body that can be read once. Qt silently sends a request again
+// when its connection closes before any reply arrives; a body that cannot be
+// rewound turns that into a failure instead, so a publish or push the service
+// may already have applied is never sent twice behind the caller's back.
+class OneShotBody final : public QIODevice
+{
+public:
+    explicit OneShotBody(const QByteArray &data) : m_data(data) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 n = std::min(maxSize, qint64(m_data.size()) - m_read);
+        if (n <= 0)
+            return m_read >= m_data.size() ? -1 : 0;
+        memcpy(data, m_data.constData() + m_read, size_t(n));
+        m_read += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_read = 0;
+};
+
 QString buildShortVersion()
 {
 #ifdef TESSIVO_VERSION
@@ -213,9 +242,15 @@ std::optional<QJsonObject> APIClient::parseObject(const QByteArray &body, QStrin
 QNetworkReply *APIClient::dispatch(const QNetworkRequest &request, Method method,
                                    const std::optional<QByteArray> &body)
 {
-    if (body)
-        return m_session->sendCustomRequest(request, wireName(method), *body);
-    return m_session->sendCustomRequest(request, wireName(method));
+    if (!body)
+        return m_session->sendCustomRequest(request, wireName(method));
+    QNetworkRequest once = request;
+    once.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    once.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    auto *device = new OneShotBody(*body);
+    QNetworkReply *reply = m_session->sendCustomRequest(once, wireName(method), device);
+    device->setParent(reply);
+    return reply;
 }
 
 APICall<QByteArray> APIClient::track(QNetworkReply *reply)
