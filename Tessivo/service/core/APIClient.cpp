@@ -30,16 +30,17 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
-// A request body that can be read once. Qt silently sends a request again
+// A request body that can be sent once. Qt silently sends a request again
 // when its connection closes before any reply arrives; a body that cannot be
-// rewound turns that into a failure instead, so a publish or push the service
-// may already have applied is never sent twice behind the caller's back.
+// rewound once read turns that into a failure instead, so a publish or push
+// the service may already have applied is never sent twice behind the
+// caller's back. A body not yet read may still go out on a new connection.
 class OneShotBody final : public QIODevice
 {
 public:
     explicit OneShotBody(const QByteArray &data) : m_data(data) { open(QIODevice::ReadOnly); }
     bool isSequential() const override { return true; }
-    bool reset() override { return false; }
+    bool reset() override { return m_read == 0; }
     qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
 
 protected:

@@ -106,7 +106,9 @@ private:
 // token provider's token, when it gives one). Every reply, whatever its
 // status, is looked at for a non-empty "set-auth-token" first, which is
 // emitted as tokenRolled() before the status is judged. No cookies are sent
-// or kept, nothing is cached, nothing is retried or queued.
+// or kept, nothing is cached, nothing is retried or queued: a request body
+// that has gone out is never sent again, even where Qt would resend it after
+// a connection closed without a reply.
 //
 // Components that build their own requests (session check, sign-out,
 // sign-in verification, upload, unpublish) use url(), makeRequest(),
