@@ -16,10 +16,12 @@ namespace {
 template <typename T>
 APIResult<T> result(const APICall<T> &call)
 {
-    const QFuture<APIResult<T>> future = call.future();
-    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 10'000))
+    QObject context;
+    std::optional<APIResult<T>> outcome;
+    call.then(&context, [&](const APIResult<T> &r) { outcome = r; });
+    if (!QTest::qWaitFor([&] { return outcome.has_value(); }, 10'000))
         return APIError{u"test"_s, u"no result"_s, -1};
-    return future.result();
+    return *outcome;
 }
 
 // What a stream reported, in order, a failure as "failed <code>"; `then`

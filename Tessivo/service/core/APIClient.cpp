@@ -207,7 +207,7 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
 }
 
-APIResult<QByteArray> APIClient::readReply(QNetworkReply *reply)
+APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
 {
     if (failedInTransport(reply))
         return APIError::network(host());
@@ -217,7 +217,7 @@ APIResult<QByteArray> APIClient::readReply(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
     if (!response->isSuccess())
         return APIError::from(body, response->status);
-    return body;
+    return APIReply{response.value(), body};
 }
 
 std::optional<QJsonObject> APIClient::parseObject(const QByteArray &body, QString *fault)
@@ -254,31 +254,32 @@ QNetworkReply *APIClient::dispatch(const QNetworkRequest &request, Method method
     return reply;
 }
 
-APICall<QByteArray> APIClient::track(QNetworkReply *reply)
+APICall<APIReply> APIClient::perform(const QNetworkRequest &request, Method method,
+                                     const std::optional<QByteArray> &body)
 {
-    auto promise = std::make_shared<QPromise<APIResult<QByteArray>>>();
+    QNetworkReply *reply = dispatch(request, method, body);
+    auto promise = std::make_shared<QPromise<APIResult<APIReply>>>();
     promise->start();
-    QFuture<APIResult<QByteArray>> future = promise->future();
+    QFuture<APIResult<APIReply>> future = promise->future();
     connect(reply, &QNetworkReply::finished, this, [this, reply, promise] {
         promise->addResult(readReply(reply));
         promise->finish();
         reply->deleteLater();
     });
-    return APICall<QByteArray>(future, reply);
+    return APICall<APIReply>(future, reply);
 }
 
-APICall<QByteArray> APIClient::startGet(const QString &path, const QList<QueryItem> &query,
-                                        bool authenticated)
+APICall<APIReply> APIClient::startGet(const QString &path, const QList<QueryItem> &query, bool authenticated)
 {
     const QNetworkRequest request = makeRequest(url(path, query), "application/json", {}, authenticated);
-    return track(dispatch(request, Method::Get, std::nullopt));
+    return perform(request, Method::Get);
 }
 
-APICall<QByteArray> APIClient::startSend(Method method, const QString &path, const QJsonObject &body)
+APICall<APIReply> APIClient::startSend(Method method, const QString &path, const QJsonObject &body)
 {
     const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const QNetworkRequest request = makeRequest(url(path), "application/json", "application/json");
-    return track(dispatch(request, method, bytes));
+    return perform(request, method, bytes);
 }
 
 APIStream *APIClient::stream(Method method, const QString &path, const std::optional<QByteArray> &body,
