@@ -24,10 +24,11 @@ APIResult<T> result(const APICall<T> &call)
     return *outcome;
 }
 
-// What a stream reported, in order, a failure as "failed <code>"; `then`
-// runs once the stream is watched.
-QByteArrayList events(APIStream *stream, const std::function<void()> &then = {})
+// What a stream reported, in order, a failure as "failed <code>". Takes the
+// stream; `then` runs once it is watched.
+QByteArrayList events(APIStream *stream, const std::function<void(APIStream *)> &then = {})
 {
+    const std::unique_ptr<APIStream> owned(stream);
     QByteArrayList seen;
     QObject::connect(stream, &APIStream::responseReceived, stream, [&](const APIResponse &head) {
         seen.append("head " + QByteArray::number(head.status));
@@ -39,7 +40,7 @@ QByteArrayList events(APIStream *stream, const std::function<void()> &then = {})
         seen.append("failed " + (f.isCancelled() ? "cancelled" : f.apiError().code.toUtf8()));
     });
     if (then)
-        then();
+        then(stream);
     if (!QTest::qWaitFor([&] { return stream->isOver(); }, 10'000))
         seen.append("still running");
     return seen;
@@ -74,11 +75,7 @@ private Q_SLOTS:
         m_token = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s).sessionToken;
     }
 
-    void init()
-    {
-        hooks().clearRequestLog();
-        hooks().setLatency(u"/api/v1/me"_s, 0);
-    }
+    void init() { hooks().clearRequestLog(); }
 
     // Each request as logged: its request line, then the client's own
     // headers with their names and order as sent.
@@ -91,10 +88,8 @@ private Q_SLOTS:
         result(api->get<SyncPullResponse>(u"/api/v1/documents/sync"_s, {{u"since"_s, u"0"_s}}));
         result(api->get<MeResponse>(u"/api/v1/me"_s, {}, false));
         result(api->send<SyncPushResponse>(M::Post, u"/api/v1/documents/sync"_s, SyncPushRequest{}));
-        events(std::unique_ptr<APIStream>(api->stream(M::Post, u"/api/ai"_s, "{}"_ba, "application/json"))
-                   .get());
-        events(
-            std::unique_ptr<APIStream>(api->stream(M::Delete, u"/api/v1/published/a b?"_s, {}, "x/y")).get());
+        events(api->stream(M::Post, u"/api/ai"_s, "{}"_ba, "application/json"));
+        events(api->stream(M::Delete, u"/api/v1/published/a b?"_s, {}, "x/y"));
 
         QByteArrayList sent;
         for (const LoggedRequest &request : hooks().requestLog()) {
@@ -175,14 +170,15 @@ private Q_SLOTS:
         aborted.abort();
         QCOMPARE(result(aborted).failure().apiError().message, network);
 
-        std::unique_ptr<APIStream> stream(api->stream(APIClient::Method::Get, u"/api/v1/me"_s, {}, {}));
-        QCOMPARE(events(stream.get()), QByteArrayList{"failed network"});
-        stream.reset(api->stream(APIClient::Method::Get, u"/api/v1/me"_s, {}, {}));
-        const QByteArrayList cancelled = events(stream.get(), [&] {
-            stream->abort();
-            QVERIFY(stream->isOver()); // reported before abort() returns
-        });
+        QCOMPARE(events(api->stream(APIClient::Method::Get, u"/api/v1/me"_s, {}, {})),
+                 QByteArrayList{"failed network"});
+        const QByteArrayList cancelled =
+            events(api->stream(APIClient::Method::Get, u"/api/v1/me"_s, {}, {}), [](APIStream *stream) {
+                stream->abort();
+                QVERIFY(stream->isOver()); // reported before abort() returns
+            });
         QCOMPARE(cancelled, QByteArrayList{"failed cancelled"});
+        hooks().setLatency(u"/api/v1/me"_s, 0);
     }
 
     void streaming_data()
@@ -204,9 +200,7 @@ private Q_SLOTS:
         QFETCH(AiScript, script);
         QFETCH(QByteArrayList, expected);
         hooks().setAiScript(script);
-        auto api = client();
-        std::unique_ptr<APIStream> stream(api->stream(APIClient::Method::Post, u"/api/ai"_s, "{}"_ba, {}));
-        QCOMPARE(events(stream.get()), expected);
+        QCOMPARE(events(client()->stream(APIClient::Method::Post, u"/api/ai"_s, "{}"_ba, {})), expected);
     }
 };
 
