@@ -3,6 +3,7 @@
 #include "store/CollectionTree.h"
 #include "store/FrontmatterParser.h"
 #include "store/LoadMerge.h"
+#include "store/PullMerge.h"
 #include "store/SaveScheduler.h"
 #include "store/Text.h"
 #include "store/WelcomeText.h"
@@ -27,116 +28,6 @@ bool titleIsOverridden(const Document &d)
 QString titleKey(const Document &d)
 {
     return Text::trimmedWhitespaceAndNewlines(d.displayTitle()).toLower();
-}
-
-// First-match lookup over a list that may gain and lose entries during one
-// merge: removals are flags, additions are appended, and the list is
-// compacted once at the end.
-template <typename Record>
-class MergeList
-{
-public:
-    explicit MergeList(const QList<Record> &records) : m_records(records), m_removed(records.size(), false)
-    {
-        for (qsizetype i = 0; i < m_records.size(); ++i) {
-            m_index[m_records.at(i).id].append(i);
-        }
-    }
-
-    // Index of the first entry with `id` still present, or -1.
-    qsizetype find(const QString &id) const
-    {
-        const auto it = m_index.constFind(id);
-        if (it == m_index.cend()) {
-            return -1;
-        }
-        for (qsizetype i : *it) {
-            if (!m_removed.at(i)) {
-                return i;
-            }
-        }
-        return -1;
-    }
-    const Record &at(qsizetype i) const { return m_records.at(i); }
-    void remove(qsizetype i) { m_removed[i] = true; }
-    void append(const Record &r)
-    {
-        m_index[r.id].append(m_records.size());
-        m_records.append(r);
-        m_removed.append(false);
-    }
-    QList<Record> compacted() const
-    {
-        QList<Record> out;
-        out.reserve(m_records.size());
-        for (qsizetype i = 0; i < m_records.size(); ++i) {
-            if (!m_removed.at(i)) {
-                out.append(m_records.at(i));
-            }
-        }
-        return out;
-    }
-
-private:
-    QList<Record> m_records;
-    QList<bool> m_removed;
-    QHash<QString, QList<qsizetype>> m_index;
-};
-
-// Merges pulled records of one kind into the live and deleted lists: the
-// newer updatedAt wins, a tie with the same server time changes nothing, and
-// a record taken replaces both local copies. `taken` runs for each record
-// taken. Returns the ids of pulled records whose local copy is newer, in
-// pulled order.
-template <typename Record, typename Taken>
-QStringList mergePulled(const QList<Record> &pulled, QList<Record> &liveList, QList<Record> &deletedList,
-                        Taken taken)
-{
-    QStringList localIsNewer;
-    if (pulled.isEmpty()) {
-        return localIsNewer;
-    }
-    MergeList<Record> live(liveList);
-    MergeList<Record> deleted(deletedList);
-    bool liveTouched = false;
-    bool deletedTouched = false;
-    for (const Record &p : pulled) {
-        const qsizetype li = live.find(p.id);
-        const qsizetype di = deleted.find(p.id);
-        if (li >= 0 || di >= 0) {
-            const Record &local = li >= 0 ? live.at(li) : deleted.at(di);
-            if (p.updatedAt < local.updatedAt) {
-                localIsNewer.append(p.id);
-                continue;
-            }
-            if (p.updatedAt == local.updatedAt && p.serverUpdatedAt == local.serverUpdatedAt) {
-                continue;
-            }
-        }
-        if (li >= 0) {
-            live.remove(li);
-            liveTouched = true;
-        }
-        if (di >= 0) {
-            deleted.remove(di);
-            deletedTouched = true;
-        }
-        if (p.deletedAt) {
-            deleted.append(p);
-            deletedTouched = true;
-        } else {
-            live.append(p);
-            liveTouched = true;
-        }
-        taken(p);
-    }
-    if (liveTouched) {
-        liveList = live.compacted();
-    }
-    if (deletedTouched) {
-        deletedList = deleted.compacted();
-    }
-    return localIsNewer;
 }
 
 void sortNewestFirst(QList<Document> &documents)
@@ -777,15 +668,16 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     QSet<QString> undirtyDocuments;
     QSet<QString> undirtyCollections;
 
-    result.documentIDs = mergePulled(documents, m_documents, m_tombstones, [&](const Document &p) {
+    result.documentIDs = PullMerge::mergePulled(documents, m_documents, m_tombstones, [&](const Document &p) {
         undirtyDocuments.insert(p.id);
         // A debounced save still waiting holds an older version; it must
         // not overwrite the record written here.
         m_saves->cancelDocument(p.id);
         m_saves->writeDocumentNow(p);
     });
-    result.collectionIDs = mergePulled(collections, m_collections, m_deletedCollections,
-                                       [&](const Collection &p) { undirtyCollections.insert(p.id); });
+    result.collectionIDs =
+        PullMerge::mergePulled(collections, m_collections, m_deletedCollections,
+                               [&](const Collection &p) { undirtyCollections.insert(p.id); });
     const bool changed = !undirtyDocuments.isEmpty() || !undirtyCollections.isEmpty();
 
     // The sync engine pushes the records whose local copy is newer along
