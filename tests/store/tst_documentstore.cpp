@@ -508,6 +508,14 @@ void TestDocumentStore::corruptFilesAreSkippedAndKept_data()
         << u"documents/folder.json"_s << QByteArray("<dir>") << u"skipped document file folder.json: "_s;
     QTest::newRow("robustness: dangling link")
         << u"documents/link.json"_s << QByteArray("<link>") << u"skipped document file link.json: "_s;
+    QTest::newRow("hostile: a copy of a document under another name")
+        << u"documents/good copy.json"_s
+        << QByteArray(R"({"body":"copy","createdAt":1,"id":"good","updatedAt":9})")
+        << u"skipped document file good copy.json: "_s;
+    QTest::newRow("hostile: an id that cannot be a file name")
+        << u"documents/escape.json"_s
+        << QByteArray(R"({"body":"x","createdAt":1,"id":"../escape","updatedAt":9})")
+        << u"skipped document file escape.json: "_s;
     QTest::newRow("robustness: collections not an array")
         << u"collections.json"_s << QByteArray("{]") << u"collections do not decode: "_s;
     QTest::newRow("robustness: state of wrong shape")
