@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
 
 #include <memory>
 
@@ -106,6 +107,12 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
+}
+
+// The id form the service expects of records made here.
+bool isLowerCaseUuid(const QString &id)
+{
+    return id.size() == 36 && id == id.toLower() && !QUuid::fromString(id).isNull();
 }
 
 int countWrites(const QSignalSpy &spy, const QString &path, bool *lastOk = nullptr)
@@ -867,7 +874,12 @@ void TestDocumentStore::createCollection()
     QCOMPARE(store->collections().size(), expected.isNull() ? 0 : 1);
     if (created) {
         QCOMPARE(created->name, expected);
+        QVERIFY(isLowerCaseUuid(created->id));
         QCOMPARE(store->state().dirtyCollectionIDs, QStringList{created->id});
+        // Its file states the parent even when there is none.
+        store->flushPendingSaves();
+        const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array();
+        QVERIFY(onDisk.first().toObject().contains(u"parentId"_s));
     } else {
         QVERIFY(store->state().dirtyCollectionIDs.isEmpty());
     }
@@ -1233,6 +1245,7 @@ void TestDocumentStore::importMarkdown()
     QCOMPARE(imported.title, title);
     QCOMPARE(imported.displayTitle(), displayTitle);
     QCOMPARE(imported.body, body);
+    QVERIFY(isLowerCaseUuid(imported.id));
     QVERIFY(!imported.collectionId);
     QCOMPARE(store->documents().first(), imported);
     QCOMPARE(store->activeDocumentID(), imported.id);

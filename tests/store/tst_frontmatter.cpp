@@ -60,7 +60,6 @@ private Q_SLOTS:
     void quote();
     void serialize();
     void serializeSkipsUnusableFields();
-    void valueEquality();
 };
 
 void TestFrontmatter::parse_data()
@@ -341,15 +340,6 @@ void TestFrontmatter::serializeSkipsUnusableFields()
     QCOMPARE(FrontmatterParser::serialize(f, {u"description"_s}),
              u"---\ndescription: \"  kept as stored \"\n---\n"_s);
     QCOMPARE(FrontmatterParser::serialize(Frontmatter(), keys), QString());
-}
-
-void TestFrontmatter::valueEquality()
-{
-    QCOMPARE(Value::makeNumber(u"1"_s), Value::makeNumber(u"1"_s));
-    QVERIFY(!(Value::makeNumber(u"1"_s) == Value::makeString(u"1"_s)));
-    QVERIFY(!(Value::makeNumber(u"1"_s) == Value::makeNumber(u"1.0"_s)));
-    QVERIFY(!(Value::makeArray({Value::makeNull()}) == Value::makeArray({})));
-    QCOMPARE(Value::makeArray({Value::makeBool(true), Value::makeString(u"x"_s)}).stringValue(), u"true,x"_s);
 }
 
 QTEST_GUILESS_MAIN(TestFrontmatter)
