@@ -1,9 +1,9 @@
 #include "DocumentStore.h"
 
-#include "store/CollectionTree.h"
 #include "store/FrontmatterParser.h"
 #include "store/LoadMerge.h"
 #include "store/PullMerge.h"
+#include "store/RecordEdits.h"
 #include "store/SaveScheduler.h"
 #include "store/Text.h"
 #include "store/WelcomeText.h"
@@ -14,7 +14,6 @@
 #include <QtConcurrent>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -95,10 +94,7 @@ qint64 DocumentStore::now() const
 
 qint64 DocumentStore::bumped(qint64 updatedAt) const
 {
-    if (updatedAt == std::numeric_limits<qint64>::max()) {
-        return updatedAt;
-    }
-    return std::max(now(), updatedAt + 1);
+    return RecordEdits::bumped(updatedAt, now());
 }
 
 // --- Observable fields --------------------------------------------------------
@@ -315,18 +311,7 @@ bool DocumentStore::appendText(const QString &text, const QString &documentID)
     if (index < 0) {
         return false;
     }
-    const QString body = m_documents.at(index).body;
-    QString newBody;
-    if (body.isEmpty()) {
-        newBody = text;
-    } else if (body.endsWith(QLatin1String("\n\n"))) {
-        newBody = body + text;
-    } else if (body.endsWith(u'\n')) {
-        newBody = body + u'\n' + text;
-    } else {
-        newBody = body + QLatin1String("\n\n") + text;
-    }
-    updateBody(newBody, documentID);
+    updateBody(RecordEdits::appended(m_documents.at(index).body, text), documentID);
     return true;
 }
 
@@ -336,14 +321,7 @@ void DocumentStore::deleteDocument(const QString &documentID)
     if (index < 0) {
         return;
     }
-    Document tombstone = m_documents.takeAt(index);
-    const qint64 at = now();
-    tombstone.deletedAt = at;
-    tombstone.updatedAt = tombstone.updatedAt == std::numeric_limits<qint64>::max()
-                              ? tombstone.updatedAt
-                              : std::max(at, tombstone.updatedAt + 1);
-    tombstone.body.clear();
-    tombstone.title.clear();
+    const Document tombstone = RecordEdits::tombstone(m_documents.takeAt(index), now());
     m_tombstones.append(tombstone);
     emitDocumentsChanged();
     Q_EMIT tombstonesChanged();
@@ -505,99 +483,49 @@ void DocumentStore::flushPendingSaves()
 std::optional<Collection> DocumentStore::createCollection(const QString &name,
                                                           const std::optional<QString> &parentID)
 {
-    const QString cleaned = Text::leftCharacters(Text::trimmedWhitespaceAndNewlines(name), 100);
-    if (cleaned.isEmpty()) {
-        return std::nullopt;
+    const std::optional<Collection> created =
+        RecordEdits::createCollection(m_collections, name, parentID, now());
+    if (created) {
+        Q_EMIT collectionsChanged();
+        markCollectionDirty(created->id);
+        m_saves->scheduleCollections();
     }
-    const CollectionTree tree(m_collections);
-    std::optional<QString> parent = parentID;
-    if (parent && !tree.canNest(*parent)) {
-        parent.reset();
-    }
-    Collection collection(cleaned, tree.nextPosition(parent), parent);
-    collection.createdAt = collection.updatedAt = now();
-    m_collections.append(collection);
-    Q_EMIT collectionsChanged();
-    markCollectionDirty(collection.id);
-    m_saves->scheduleCollections();
-    return collection;
+    return created;
 }
 
 void DocumentStore::renameCollection(const QString &id, const QString &name)
 {
-    const QString cleaned = Text::leftCharacters(Text::trimmedWhitespaceAndNewlines(name), 100);
-    if (cleaned.isEmpty()) {
-        return;
-    }
-    for (Collection &c : m_collections) {
-        if (c.id != id) {
-            continue;
-        }
-        if (c.name == cleaned) {
-            return;
-        }
-        c.name = cleaned;
-        c.updatedAt = bumped(c.updatedAt);
+    if (RecordEdits::renameCollection(m_collections, id, name, now())) {
         Q_EMIT collectionsChanged();
         markCollectionDirty(id);
         m_saves->scheduleCollections();
-        return;
     }
 }
 
 bool DocumentStore::moveCollection(const QString &id, const std::optional<QString> &targetParentID)
 {
-    const CollectionTree tree(m_collections);
-    qsizetype index = -1;
-    for (qsizetype i = 0; i < m_collections.size(); ++i) {
-        if (m_collections.at(i).id == id) {
-            index = i;
-            break;
-        }
+    const RecordEdits::Move moved = RecordEdits::moveCollection(m_collections, id, targetParentID, now());
+    if (moved == RecordEdits::Move::Moved) {
+        Q_EMIT collectionsChanged();
+        markCollectionDirty(id);
+        m_saves->scheduleCollections();
     }
-    if (index < 0 || !tree.canMove(id, targetParentID)) {
-        return false;
-    }
-    const auto parentIt = tree.parents().constFind(id);
-    const std::optional<QString> effectiveParent =
-        parentIt == tree.parents().cend() ? std::nullopt : std::optional<QString>(*parentIt);
-    if (effectiveParent == targetParentID) {
-        return true;
-    }
-    Collection &c = m_collections[index];
-    c.position = tree.nextPosition(targetParentID);
-    c.parentId = targetParentID;
-    c.parentKnown = true;
-    c.updatedAt = bumped(c.updatedAt);
-    std::stable_sort(m_collections.begin(), m_collections.end(), Collection::storeOrder);
-    Q_EMIT collectionsChanged();
-    markCollectionDirty(id);
-    m_saves->scheduleCollections();
-    return true;
+    return moved != RecordEdits::Move::Refused;
 }
 
 void DocumentStore::deleteCollection(const QString &id)
 {
-    for (qsizetype i = 0; i < m_collections.size(); ++i) {
-        if (m_collections.at(i).id != id) {
-            continue;
-        }
-        Collection deleted = m_collections.takeAt(i);
-        const qint64 at = now();
-        deleted.name.clear();
-        deleted.parentId.reset();
-        deleted.parentKnown = true;
-        deleted.deletedAt = at;
-        deleted.updatedAt = deleted.updatedAt == std::numeric_limits<qint64>::max()
-                                ? deleted.updatedAt
-                                : std::max(at, deleted.updatedAt + 1);
-        m_deletedCollections.append(deleted);
-        Q_EMIT collectionsChanged();
-        Q_EMIT deletedCollectionsChanged();
-        markCollectionDirty(id);
-        m_saves->scheduleCollections();
+    const auto it = std::find_if(m_collections.cbegin(), m_collections.cend(),
+                                 [&](const Collection &c) { return c.id == id; });
+    if (it == m_collections.cend()) {
         return;
     }
+    m_deletedCollections.append(
+        RecordEdits::deleted(m_collections.takeAt(it - m_collections.cbegin()), now()));
+    Q_EMIT collectionsChanged();
+    Q_EMIT deletedCollectionsChanged();
+    markCollectionDirty(id);
+    m_saves->scheduleCollections();
 }
 
 // --- Sync bookkeeping ---------------------------------------------------------------------
