@@ -1,5 +1,6 @@
 #include "DocumentStore.h"
 
+#include "store/DocumentQueries.h"
 #include "store/FrontmatterParser.h"
 #include "store/LoadMerge.h"
 #include "store/PullMerge.h"
@@ -22,11 +23,6 @@ const QString activeDocumentKey = QStringLiteral("activeDocumentID");
 bool titleIsOverridden(const Document &d)
 {
     return d.overrides.contains(QStringLiteral("title")) && d.frontmatter.title.has_value();
-}
-
-QString titleKey(const Document &d)
-{
-    return Text::trimmedWhitespaceAndNewlines(d.displayTitle()).toLower();
 }
 
 void sortNewestFirst(QList<Document> &documents)
@@ -392,14 +388,7 @@ std::optional<Collection> DocumentStore::collection(const std::optional<QString>
 
 QHash<QString, QString> DocumentStore::documentIDsByTitle() const
 {
-    QHash<QString, QString> map;
-    for (const Document &d : m_documents) {
-        const QString key = titleKey(d);
-        if (!key.isEmpty() && !map.contains(key)) {
-            map.insert(key, d.id);
-        }
-    }
-    return map;
+    return DocumentQueries::idsByTitle(m_documents);
 }
 
 std::optional<QString> DocumentStore::publishedSlug(const QString &documentID) const
@@ -688,31 +677,12 @@ void DocumentStore::setPublishedSlug(const std::optional<QString> &slug, const Q
 
 QList<Document> DocumentStore::filteredDocuments() const
 {
-    const QString query = Text::trimmedSpacesAndTabs(m_searchText).toLower();
-    if (query.isEmpty()) {
-        return m_documents;
-    }
-    QList<Document> out;
-    for (const Document &d : m_documents) {
-        if (d.displayTitle().toLower().contains(query) || d.body.toLower().contains(query)) {
-            out.append(d);
-        }
-    }
-    return out;
+    return DocumentQueries::filtered(m_documents, m_searchText);
 }
 
 QStringList DocumentStore::linkTitles() const
 {
-    QSet<QString> seen;
-    QStringList out;
-    for (const Document &d : m_documents) {
-        const QString key = titleKey(d);
-        if (!seen.contains(key)) {
-            seen.insert(key);
-            out.append(d.displayTitle());
-        }
-    }
-    return out;
+    return DocumentQueries::linkTitles(m_documents);
 }
 
 Document DocumentStore::createDocumentTitled(const QString &title, const std::optional<QString> &collectionId)
