@@ -112,6 +112,15 @@ void ShortcutRecorder::focusOutEvent(QFocusEvent *event)
         clearFocus();
 }
 
+void ShortcutRecorder::mousePressEvent(QMouseEvent *event)
+{
+    // The field may hold the focus without recording (its window was just
+    // activated): a click starts recording all the same.
+    QLineEdit::mousePressEvent(event);
+    if (hasFocus())
+        startRecording();
+}
+
 void ShortcutRecorder::keyPressEvent(QKeyEvent *event)
 {
     // Nothing is typed into the field; recording handles keys earlier.

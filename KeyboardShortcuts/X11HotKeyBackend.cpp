@@ -43,6 +43,11 @@ protected:
         if (!QApplication::activePopupWidget() && !QWidget::keyboardGrabber())
             return false;
         auto *key = static_cast<QKeyEvent *>(event);
+        // A menu closes when Alt goes down, which would end it before the
+        // rest of a combination arrives.
+        if (key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta || key->key() == Qt::Key_Super_L ||
+            key->key() == Qt::Key_Super_R)
+            return HotKeys::hasRecords();
         const int code = static_cast<int>(key->nativeScanCode());
         if (!press) {
             if (key->isAutoRepeat())

@@ -119,6 +119,11 @@ bool isRegistered(const Shortcut &shortcut)
     return false;
 }
 
+bool hasRecords()
+{
+    return !state().records.empty();
+}
+
 bool handleHotKey(const Shortcut &shortcut, EventType type)
 {
     for (const Record &record : state().records) {

@@ -25,6 +25,7 @@ void registerShortcut(const Shortcut &shortcut, Callback onKeyDown, Callback onK
 // Removes every record of the combination, whoever made it.
 void unregisterShortcut(const Shortcut &shortcut);
 bool isRegistered(const Shortcut &shortcut);
+bool hasRecords();
 
 // Delivers a press or release of a claimed combination to its first record;
 // false when no record has it.
