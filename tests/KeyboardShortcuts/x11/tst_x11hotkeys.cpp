@@ -2,6 +2,7 @@
 // come from xdotool, other programs are played by connections of our own.
 #include "OwnXServer.h"
 
+#include "KeyboardShortcuts/MenuItemShortcuts.h"
 #include "KeyboardShortcuts/ShortcutRecorder.h"
 #include "KeyboardShortcuts/X11HotKeyBackend.h"
 #include "KeyboardShortcuts/core/HotKeys.h"
@@ -115,6 +116,25 @@ private Q_SLOTS:
         QTRY_COMPARE(m_ups, 1);
         QTest::qWait(100);
         QCOMPARE(m_ups, 1);
+    }
+
+    void aMenuItemFollowsItsName()
+    {
+        const Name name(QStringLiteral("menu"));
+        setShortcut(Shortcut(Key::m(), control | option), name);
+        QMenu top, sub;
+        QAction *item = sub.addAction(QStringLiteral("Item"));
+        top.addAction(QStringLiteral("Plain"));
+        top.addMenu(&sub);
+        KeyboardShortcuts::setShortcut(item, name);
+        // The server's layout names the key; the text is the key sequence's.
+        QCOMPARE(item->shortcut().toString(), QStringLiteral("Meta+Alt+M"));
+        QCOMPARE(actionWithMatchingShortcut(*getShortcut(name), top.actions()), item);
+        setShortcut(Shortcut(Key::f5(), shift), name);
+        QCOMPARE(item->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
+        KeyboardShortcuts::setShortcut(item, std::nullopt);
+        setShortcut(Shortcut(Key::m(), command), name);
+        QVERIFY(item->shortcut().isEmpty());
     }
 };
 
