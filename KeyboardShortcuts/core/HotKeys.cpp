@@ -28,9 +28,10 @@ State &state()
     return s;
 }
 
+// Without a backend records wait unclaimed until one is set.
 bool active()
 {
-    return state().enabled && !state().suspended;
+    return state().backend && state().enabled && !state().suspended;
 }
 
 bool claimedElsewhere(const Shortcut &shortcut, const Record *except)
@@ -47,13 +48,13 @@ bool claim(Record &record)
 {
     if (claimedElsewhere(record.shortcut, &record))
         return record.claimed = true;
-    return record.claimed = state().backend && state().backend->grab(record.shortcut);
+    return record.claimed = state().backend->grab(record.shortcut);
 }
 
 void releaseAll()
 {
     for (Record &record : state().records) {
-        if (record.claimed && state().backend && !claimedElsewhere(record.shortcut, &record))
+        if (record.claimed && !claimedElsewhere(record.shortcut, &record))
             state().backend->ungrab(record.shortcut);
         record.claimed = false;
     }
@@ -62,7 +63,8 @@ void releaseAll()
 void update()
 {
     if (!active()) {
-        releaseAll();
+        if (state().backend)
+            releaseAll();
         return;
     }
     auto &records = state().records;
@@ -78,7 +80,10 @@ void update()
 
 void setBackend(HotKeyBackend *backend)
 {
+    for (Record &record : state().records)
+        record.claimed = false;
     state().backend = backend;
+    update();
 }
 
 HotKeyBackend *backend()

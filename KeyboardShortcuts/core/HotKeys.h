@@ -16,8 +16,8 @@ namespace KeyboardShortcuts::HotKeys {
 
 using Callback = std::function<void(const Shortcut &)>;
 
-// The backend in use (not owned); none registers nothing, as in a Wayland
-// session or before the window system is set up.
+// The backend in use (not owned). Without one nothing is claimed, as in a
+// Wayland session; records made before a backend is set are claimed then.
 void setBackend(HotKeyBackend *backend);
 HotKeyBackend *backend();
 
