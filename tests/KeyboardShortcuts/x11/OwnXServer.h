@@ -84,22 +84,26 @@ private:
 // Super is Mod4 and Alt Mod1 in the server's default keymap.
 constexpr uint16_t metaAlt = XCB_MOD_MASK_4 | XCB_MOD_MASK_1;
 
+template <typename Test>
+int run(int argc, char *argv[])
+{
+    const pid_t server = start();
+    if (server < 0)
+        qFatal("Xvfb could not be started");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        Test test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    stop(server);
+    return status;
+}
+
 } // namespace OwnXServer
 
-#define OWN_X_SERVER_TEST_MAIN(TestObject)                                                                   \
+#define OWN_X_SERVER_TEST_MAIN(Test)                                                                         \
     int main(int argc, char *argv[])                                                                         \
     {                                                                                                        \
-        const pid_t server = OwnXServer::start();                                                            \
-        if (server < 0) {                                                                                    \
-            qWarning("Xvfb could not be started");                                                           \
-            return 1;                                                                                        \
-        }                                                                                                    \
-        int status = 0;                                                                                      \
-        {                                                                                                    \
-            QApplication app(argc, argv);                                                                    \
-            TestObject test;                                                                                 \
-            status = QTest::qExec(&test, argc, argv);                                                        \
-        }                                                                                                    \
-        OwnXServer::stop(server);                                                                            \
-        return status;                                                                                       \
+        return OwnXServer::run<Test>(argc, argv);                                                            \
     }
