@@ -12,7 +12,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace KeyboardShortcuts {
 
@@ -63,7 +66,13 @@ void ShortcutRecorder::setShortcutName(const Name &name)
 
 QSize ShortcutRecorder::sizeHint() const
 {
-    return {fieldWidth, QLineEdit::sizeHint().height()};
+    // Wide enough for the prompts centred between the clear button and its
+    // mirror on the other side.
+    const QSize base = QLineEdit::sizeHint();
+    int text = 0;
+    for (const char *key : {"record_shortcut", "press_shortcut"})
+        text = std::max(text, fontMetrics().horizontalAdvance(localizedText(QLatin1String(key))));
+    return {std::max(fieldWidth, text + 2 * base.height() + 8), base.height()};
 }
 
 void ShortcutRecorder::showStoredShortcut()
@@ -112,6 +121,18 @@ void ShortcutRecorder::focusOutEvent(QFocusEvent *event)
         clearFocus();
 }
 
+void ShortcutRecorder::paintEvent(QPaintEvent *event)
+{
+    QLineEdit::paintEvent(event);
+    // A centred line edit hides its placeholder while focused; recording
+    // is exactly when the prompt matters.
+    if (!isRecording() || !text().isEmpty())
+        return;
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(rect(), Qt::AlignCenter, placeholderText());
+}
+
 void ShortcutRecorder::mousePressEvent(QMouseEvent *event)
 {
     // The field may hold the focus without recording (its window was just
@@ -133,6 +154,7 @@ void ShortcutRecorder::startRecording()
     if (isRecording())
         return;
     setPlaceholderText(localizedText(QStringLiteral("press_shortcut")));
+    setReadOnly(true); // no caret while recording
     setPaused(true);
     m_monitor = std::make_unique<LocalEventMonitor>(
         std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonRelease},
@@ -145,6 +167,7 @@ void ShortcutRecorder::endRecording()
     if (!isRecording())
         return;
     m_monitor.reset();
+    setReadOnly(false);
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
     setPaused(false);
 }

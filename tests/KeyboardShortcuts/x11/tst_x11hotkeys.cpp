@@ -116,6 +116,12 @@ private Q_SLOTS:
         QTRY_COMPARE(m_ups, 1);
         QTest::qWait(100);
         QCOMPARE(m_ups, 1);
+
+        // Backspace clears, and recording goes on.
+        QTest::mouseClick(field, Qt::LeftButton);
+        xdotool({"key", "BackSpace"});
+        QTRY_COMPARE(getShortcut(name), std::nullopt);
+        QVERIFY(field->isRecording());
     }
 
     void aMenuItemFollowsItsName()
