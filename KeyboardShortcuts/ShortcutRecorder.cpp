@@ -52,8 +52,7 @@ ShortcutRecorder::ShortcutRecorder(const Name &name, QWidget *parent) : QLineEdi
 
 ShortcutRecorder::~ShortcutRecorder()
 {
-    if (isRecording())
-        setPaused(false);
+    endRecording();
 }
 
 void ShortcutRecorder::setShortcutName(const Name &name)
@@ -166,7 +165,11 @@ void ShortcutRecorder::endRecording()
 {
     if (!isRecording())
         return;
-    m_monitor.reset();
+    // Recording usually ends inside the monitor's own callback: stop it
+    // now, delete it once that call has returned.
+    LocalEventMonitor *monitor = m_monitor.release();
+    QCoreApplication::instance()->removeEventFilter(monitor);
+    monitor->deleteLater();
     setReadOnly(false);
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
     setPaused(false);
