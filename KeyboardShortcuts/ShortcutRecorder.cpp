@@ -52,7 +52,10 @@ ShortcutRecorder::ShortcutRecorder(const Name &name, QWidget *parent) : QLineEdi
 
 ShortcutRecorder::~ShortcutRecorder()
 {
-    endRecording();
+    if (isRecording()) {
+        m_monitor.reset();
+        setPaused(false);
+    }
 }
 
 void ShortcutRecorder::setShortcutName(const Name &name)
