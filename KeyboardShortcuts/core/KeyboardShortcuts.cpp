@@ -2,6 +2,7 @@
 
 #include "KeyboardShortcuts/core/HotKeys.h"
 
+#include <QPointer>
 #include <QSet>
 #include <QSettings>
 
@@ -125,12 +126,15 @@ void dispatch(const Shortcut &shortcut, EventType type)
         if (getShortcut(name) == shortcut)
             for (const Action &action : handlers)
                 action();
-    const Table<EventStream *> streams = state().streams;
-    for (const auto &[name, handlers] : streams)
+    // Guarded: a receiver may end another stream.
+    QList<QPointer<EventStream>> streams;
+    for (const auto &[name, handlers] : state().streams)
         if (getShortcut(name) == shortcut)
             for (EventStream *stream : handlers)
-                if (stream->wants(type))
-                    Q_EMIT stream->event(type);
+                streams << stream;
+    for (const QPointer<EventStream> &stream : std::as_const(streams))
+        if (stream && stream->wants(type))
+            Q_EMIT stream->event(type);
 }
 
 } // namespace
