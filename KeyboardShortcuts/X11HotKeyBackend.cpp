@@ -50,10 +50,11 @@ protected:
             return HotKeys::hasRecords();
         const int code = static_cast<int>(key->nativeScanCode());
         if (!press) {
+            if (!m_down.contains(code))
+                return false;
             if (key->isAutoRepeat())
-                return m_down.contains(code);
-            const std::optional<Shortcut> pressed = m_down.take(code);
-            return pressed && HotKeys::handleHotKey(*pressed, EventType::keyUp);
+                return true;
+            return HotKeys::handleHotKey(m_down.take(code), EventType::keyUp);
         }
         if (m_down.contains(code))
             return true;
