@@ -6,8 +6,15 @@
 class FakeByteSource final : public AIByteSource
 {
 public:
-    void abort() override { aborted = true; }
+    void abort() override
+    {
+        aborted = true;
+        if (abortCount) {
+            ++*abortCount;
+        }
+    }
     bool aborted = false;
+    int *abortCount = nullptr; // outlives the source
 
     void start() { Q_EMIT started(); }
     void send(const QByteArray &bytes) { Q_EMIT received(bytes); }
