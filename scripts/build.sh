@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${TESSIVO_BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSIVO_WERROR=ON >/dev/null
+# TESSIVO_TESTING=ON|OFF in the environment sets the CMake option of that
+# name (test-only overrides); unset leaves the configured value alone.
+options=()
+if [[ -n ${TESSIVO_TESTING:-} ]]; then options+=(-DTESSIVO_TESTING="$TESSIVO_TESTING"); fi
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSIVO_WERROR=ON "${options[@]}" >/dev/null
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}"

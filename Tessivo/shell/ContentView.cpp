@@ -1,6 +1,7 @@
 #include "shell/ContentView.h"
 
 #include "editor/FileDrop.h"
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/CommandPaletteView.h"
@@ -223,6 +224,7 @@ QWidget *ContentView::makeSidebar()
 {
     auto *sidebar = new SidebarView(m_store, settings(), AuthManager::shared(), SyncEngine::shared(), this);
     sidebar->setOpenSettingsAction([this] { Q_EMIT settingsRequested(); });
+    sidebar->setServiceBaseURL(APIClient::shared()->baseURL());
     return sidebar;
 }
 

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -32,15 +33,26 @@ struct ServerOptions
     QUrl aiEndpoint;
     QString aiModel;
     QString aiKey;
+    // Scheme, host and port for links in replies ("https://example.com");
+    // empty: taken from the request's Host header.
+    QString publicUrl;
+    // Accounts with these e-mail addresses are admins: their "site-blog"
+    // collection is the service's blog.
+    QStringList adminEmails;
+    // A session token is replaced through "set-auth-token" once it is this
+    // old; the replaced token keeps working for the grace period.
+    qint64 sessionRollAfterMs = 24 * 3600 * 1000;
+    qint64 sessionGraceMs = 5 * 60 * 1000;
+    qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
 };
 
 // One request as it arrived, headers with their names as sent.
 struct LoggedRequest
 {
     QByteArray method;
-    QString path;  // decoded path, no query
-    QByteArray rawQuery;  // as sent, without "?"; empty when there was none
-    bool hadQuery = false;  // a "?" was present
+    QString path;          // decoded path, no query
+    QByteArray rawQuery;   // as sent, without "?"; empty when there was none
+    bool hadQuery = false; // a "?" was present
     HeaderList headers;
     QByteArray body;
 
@@ -54,14 +66,14 @@ struct ScriptedReply
 {
     int status = 200;
     QByteArray body;
-    HeaderList headers;  // e.g. {"set-auth-token", "…"}
-    bool closeWithoutReply = false;  // drop the connection, send nothing
+    HeaderList headers;             // e.g. {"set-auth-token", "…"}
+    bool closeWithoutReply = false; // drop the connection, send nothing
 };
 
 // One timed piece of a streamed "/api/ai" reply.
 struct StreamPiece
 {
-    int delayMs = 0;  // after the previous piece (or the response head)
+    int delayMs = 0; // after the previous piece (or the response head)
     QByteArray bytes;
 };
 
@@ -70,7 +82,7 @@ struct AiScript
     int status = 200;
     HeaderList headers;
     QList<StreamPiece> pieces;
-    bool abortAtEnd = false;  // close the connection instead of ending the body
+    bool abortAtEnd = false; // close the connection instead of ending the body
 };
 
 enum class SignInOutcome { SignIn, AccessDenied, SessionMissing, InternalError, Cancelled };
@@ -78,7 +90,7 @@ enum class SignInOutcome { SignIn, AccessDenied, SessionMissing, InternalError, 
 struct Account
 {
     QString userId;
-    QString sessionToken;  // valid bearer token for this user
+    QString sessionToken; // valid bearer token for this user
 };
 
 class Server;
@@ -91,8 +103,8 @@ public:
     explicit TestHooks(Server &server) : m_server(server) {}
 
     Account registerUser(const QString &email, const QString &name,
-                         const QString &password = QStringLiteral("password"),
-                         const QString &siteHandle = {}, bool admin = false);
+                         const QString &password = QStringLiteral("password"), const QString &siteHandle = {},
+                         bool admin = false);
     QString issueSessionToken(const QString &userId);
     void revokeSessionToken(const QString &token);
     QString mintOneTimeToken(const QString &userId);
@@ -118,6 +130,8 @@ public:
     void setClock(std::function<qint64()> now);
 
 private:
+    void injectRecord(int kind, const QString &userId, const QJsonObject &record);
+
     Server &m_server;
 };
 

@@ -1,0 +1,244 @@
+#pragma once
+
+#include "service/core/APIError.h"
+#include "service/core/APIResult.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QJsonObject>
+#include <QList>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <concepts>
+#include <functional>
+#include <optional>
+
+class APIClient;
+class APIStream;
+class QNetworkAccessManager;
+class QNetworkRequest;
+
+// A record the client can decode from a reply: strict `fromJson`, as the
+// wire records and the store's records have.
+template <typename T>
+concept DecodableRecord = requires(const QJsonObject &object, QString *error)
+{
+    {
+        T::fromJson(object, error)
+        } -> std::same_as<std::optional<T>>;
+};
+
+// A record the client can send as a JSON body.
+template <typename T>
+concept EncodableRecord = requires(const T &record)
+{
+    {
+        record.toJson()
+        } -> std::convertible_to<QJsonObject>;
+};
+
+// The head of an HTTP reply.
+struct APIResponse
+{
+    int status = 0;
+    QList<QNetworkReply::RawHeaderPair> headers;
+
+    bool isSuccess() const { return status >= 200 && status <= 299; }
+    // Case-insensitive; null when absent.
+    QByteArray header(QByteArrayView name) const;
+};
+
+// One plain request in flight. The future finishes on the main thread with
+// the decoded reply or an APIFailure; the client never cancels it.
+template <typename T>
+class APICall
+{
+public:
+    APICall(QFuture<APIResult<T>> future, QPointer<QNetworkReply> reply)
+        : m_future(std::move(future)), m_reply(std::move(reply))
+    {}
+
+    QFuture<APIResult<T>> future() const { return m_future; }
+    // Runs `f(APIResult<T>)` on `context`'s thread unless `context` is gone.
+    template <typename F>
+    auto then(QObject *context, F &&f) const
+    {
+        return m_future.then(context, std::forward<F>(f));
+    }
+    // Ends the transfer if it still runs. The future then holds the
+    // "network" error, as for any other lost connection; it is set before
+    // abort() returns.
+    void abort() const
+    {
+        if (m_reply)
+            m_reply->abort();
+    }
+
+private:
+    friend class APIClient;
+
+    QFuture<APIResult<T>> m_future;
+    QPointer<QNetworkReply> m_reply;
+};
+
+// The one HTTP client of the web service. Lives on the main thread, as do
+// its replies, futures and signals.
+//
+// Three operations:
+//  - get<T>(path, query, authenticated) and send<T>(method, path, body)
+//    return an APICall<T>: a QFuture<APIResult<T>> plus abort(). Chain with
+//    `.then(context, [](const APIResult<T> &result) { ... })`. A 2xx body is
+//    decoded strictly into T (a failure is APIFailure::decoding and nothing
+//    of the reply is used); any other status is APIError::from() of the body;
+//    a failure to reach the service, an abort included, is the "network"
+//    APIError naming the base URL's host.
+//  - stream(method, path, body, contentType) returns an APIStream that
+//    reports the 2xx head, then the body in pieces as they arrive, and can be
+//    aborted, which ends it as a plain cancellation (see APIStream).
+//
+// Every request carries, in this order and with these lower-case names,
+// "accept", "user-agent" ("Tessivo-macOS/" + version, or "dev"), then
+// "content-type" when there is a body, then "authorization" ("Bearer " + the
+// token provider's token, when it gives one). Every reply, whatever its
+// status, is looked at for a non-empty "set-auth-token" first, which is
+// emitted as tokenRolled() before the status is judged. No cookies are sent
+// or kept, nothing is cached, nothing is retried or queued.
+//
+// Components that build their own requests (session check, sign-out,
+// sign-in verification, upload, unpublish) use url(), makeRequest(),
+// session() and readReply(), so their headers, token roll and errors are the
+// same.
+class APIClient final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Method { Get, Post, Put, Delete };
+    static QByteArray wireName(Method method);
+
+    struct QueryItem
+    {
+        QString name;
+        std::optional<QString> value;
+    };
+
+    // Milliseconds without any data before a transfer is given up: plain
+    // requests, streams, and requests that set none themselves.
+    struct Timeouts
+    {
+        int requestMs = 60'000;
+        int streamMs = 120'000;
+        int idleMs = 30'000;
+    };
+
+    // The app's client, made on first use with baseURLFromBuild().
+    static APIClient *shared();
+
+    // The service address fixed at build time (CMake's TESSIVO_SERVICE_URL).
+    // Builds configured with TESSIVO_TESTING=ON take the environment
+    // variable TESSIVO_TEST_SERVICE_URL instead when it is set, so that tests
+    // of the whole app reach a service on a free port; other builds ignore it.
+    static QUrl baseURLFromBuild();
+
+    // The base URL is fixed for the client's life: scheme and host (and port),
+    // no path.
+    explicit APIClient(const QUrl &baseURL, QObject *parent = nullptr);
+    APIClient(const QUrl &baseURL, const Timeouts &timeouts, QObject *parent = nullptr);
+    ~APIClient() override;
+
+    const QUrl &baseURL() const { return m_baseURL; }
+    // The host the "network" error names.
+    QString host() const { return m_baseURL.host(); }
+    QNetworkAccessManager *session() const { return m_session; }
+    const Timeouts &timeouts() const { return m_timeouts; }
+
+    // Supplies the bearer token for each request; the default gives none.
+    using TokenProvider = std::function<std::optional<QString>()>;
+    void setTokenProvider(TokenProvider provider);
+
+    template <DecodableRecord T>
+    APICall<T> get(const QString &path, const QList<QueryItem> &query = {}, bool authenticated = true)
+    {
+        return decoded<T>(startGet(path, query, authenticated));
+    }
+
+    template <DecodableRecord T, EncodableRecord Body>
+    APICall<T> send(Method method, const QString &path, const Body &body)
+    {
+        return decoded<T>(startSend(method, path, body.toJson()));
+    }
+
+    // `body` absent: no body and no "content-type". The stream belongs to
+    // `parent` (or to the caller when null); destroying it aborts silently.
+    APIStream *stream(Method method, const QString &path, const std::optional<QByteArray> &body,
+                      const QByteArray &contentType, QObject *parent = nullptr);
+
+    // --- Pieces for requests built elsewhere ------------------------------
+
+    // The base URL with `path` appended (a leading "/" gives one slash;
+    // characters not allowed in a path are percent-encoded) and, when `query`
+    // is non-empty, the items in order; never a bare "?".
+    QUrl url(const QString &path, const QList<QueryItem> &query = {}) const;
+    // A request for `url` with the common headers in their order; the token
+    // provider is asked only when `authorize` is true. `timeoutMs` 0 means
+    // the plain request time-out.
+    QNetworkRequest makeRequest(const QUrl &url, const QByteArray &accept, const QByteArray &contentType = {},
+                                bool authorize = true, int timeoutMs = 0) const;
+    // The response check of every reply: not an HTTP reply → "Unexpected
+    // response."; a non-empty "set-auth-token" → tokenRolled(). The status is
+    // not judged here.
+    APIResult<APIResponse> validate(QNetworkReply *reply);
+    // The whole outcome of a finished reply: a transport failure (abort
+    // included) → the "network" error; then validate(); a status outside
+    // 200-299 → APIError::from(); else the body.
+    APIResult<QByteArray> readReply(QNetworkReply *reply);
+
+    // "Tessivo-macOS/" + the version, or + "dev" when the build has none.
+    static QByteArray userAgent(const QString &shortVersion);
+
+    // The text of a decoding failure of a 2xx reply.
+    static QString decodingDescription(const QString &fault);
+
+Q_SIGNALS:
+    // A reply carried a new session token. Emitted synchronously, before the
+    // reply's status is looked at.
+    void tokenRolled(const QString &token);
+
+private:
+    friend class APIStream;
+
+    static bool failedInTransport(const QNetworkReply *reply);
+    // Parses a 2xx body as one JSON object; nullopt with `fault` otherwise.
+    static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
+
+    APICall<QByteArray> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
+    APICall<QByteArray> startSend(Method method, const QString &path, const QJsonObject &body);
+    QNetworkReply *dispatch(const QNetworkRequest &request, Method method,
+                            const std::optional<QByteArray> &body);
+    APICall<QByteArray> track(QNetworkReply *reply);
+
+    template <DecodableRecord T>
+    static APICall<T> decoded(const APICall<QByteArray> &raw)
+    {
+        QFuture<APIResult<T>> future = raw.future().then([](APIResult<QByteArray> body) -> APIResult<T> {
+            if (!body)
+                return body.failure();
+            QString fault;
+            if (const std::optional<QJsonObject> object = parseObject(body.value(), &fault)) {
+                if (std::optional<T> value = T::fromJson(*object, &fault))
+                    return std::move(*value);
+            }
+            return APIFailure::decoding(decodingDescription(fault));
+        });
+        return APICall<T>(future, raw.m_reply);
+    }
+
+    QUrl m_baseURL;
+    Timeouts m_timeouts;
+    QNetworkAccessManager *m_session;
+    TokenProvider m_tokenProvider;
+};

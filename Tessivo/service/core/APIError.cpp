@@ -1,0 +1,62 @@
+#include "service/core/APIError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+APIError fallback(int status)
+{
+    switch (status) {
+    case 401:
+        return {u"unauthorized"_s, u"Sign in to continue."_s, status};
+    case 404:
+        return {u"error"_s, u"Not found."_s, status};
+    case 413:
+        return {u"error"_s, u"Too large."_s, status};
+    default:
+        return {u"error"_s, u"Request failed (%1)."_s.arg(status), status};
+    }
+}
+
+} // namespace
+
+APIError APIError::from(const QByteArray &data, int status)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    // A bare value ("null", a string, a number) does not parse as a document,
+    // and an array is no error object: both fall back on the status.
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return fallback(status);
+
+    const QJsonObject object = document.object();
+    const QJsonValue error = object.value(u"error");
+    if (error.isObject()) {
+        const QJsonObject inner = error.toObject();
+        const QJsonValue code = inner.value(u"code");
+        const QJsonValue message = inner.value(u"message");
+        return {code.isString() ? code.toString() : u"error"_s,
+                message.isString() ? message.toString() : u"Request failed."_s, status};
+    }
+
+    const QJsonValue message = object.value(u"message");
+    if (error.isString() || message.isString()) {
+        return {status == 401 ? u"unauthorized"_s : u"error"_s,
+                error.isString() ? error.toString() : message.toString(), status};
+    }
+    return fallback(status);
+}
+
+APIError APIError::network(const QString &host)
+{
+    return {u"network"_s, u"Couldn't reach %1. Check your connection."_s.arg(host), 0};
+}
+
+APIError APIError::unexpectedResponse()
+{
+    return {u"network"_s, u"Unexpected response."_s, 0};
+}

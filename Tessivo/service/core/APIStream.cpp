@@ -1,0 +1,91 @@
+#include "service/core/APIStream.h"
+
+#include <QNetworkReply>
+
+APIStream::APIStream(QNetworkReply *reply, APIClient *client, QObject *parent)
+    : QObject(parent), m_reply(reply), m_client(client), m_host(client->host())
+{
+    reply->setParent(this);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &APIStream::takeHead);
+    connect(reply, &QNetworkReply::readyRead, this, &APIStream::readBody);
+    connect(reply, &QNetworkReply::finished, this, &APIStream::finish);
+}
+
+APIStream::~APIStream()
+{
+    if (m_reply) {
+        // Deleting the reply aborts the transfer; nothing is reported.
+        m_reply->disconnect(this);
+        delete m_reply;
+    }
+}
+
+void APIStream::abort()
+{
+    if (m_over || !m_reply)
+        return;
+    m_aborted = true;
+    m_reply->abort();
+}
+
+void APIStream::takeHead()
+{
+    if (m_status || !m_reply)
+        return;
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    m_status = status.toInt();
+    APIResult<APIResponse> head =
+        m_client ? m_client->validate(m_reply) : APIResult<APIResponse>(APIResponse{*m_status, {}});
+    if (head && head->isSuccess()) {
+        m_response = head.value();
+        Q_EMIT responseReceived(*m_response);
+    }
+}
+
+void APIStream::readBody()
+{
+    takeHead();
+    if (!m_status || !m_reply)
+        return;
+    const QByteArray bytes = m_reply->readAll();
+    if (m_response) {
+        if (!bytes.isEmpty())
+            Q_EMIT received(bytes);
+    } else {
+        m_errorBody += bytes;
+    }
+}
+
+void APIStream::finish()
+{
+    if (m_over)
+        return;
+    if (m_aborted) {
+        fail(APIFailure::cancelled());
+        return;
+    }
+    readBody();
+    // A handler of the last piece may have aborted or ended the stream.
+    if (m_over)
+        return;
+    if (m_aborted) {
+        fail(APIFailure::cancelled());
+        return;
+    }
+    if (!m_status || APIClient::failedInTransport(m_reply)) {
+        fail(APIError::network(m_host));
+    } else if (!m_response) {
+        fail(APIError::from(m_errorBody, *m_status));
+    } else {
+        m_over = true;
+        Q_EMIT finished();
+    }
+}
+
+void APIStream::fail(const APIFailure &failure)
+{
+    m_over = true;
+    Q_EMIT failed(failure);
+}

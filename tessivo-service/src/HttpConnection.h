@@ -1,0 +1,59 @@
+#pragma once
+
+#include "TestHooks.h"
+
+#include <QObject>
+#include <QTcpSocket>
+
+#include <functional>
+
+namespace tessivo::server {
+
+// One HTTP/1.1 client connection: parses requests one at a time (keep-alive,
+// no pipelining in parallel) and writes whole or chunked replies. Bodies are
+// refused by their declared length before any of them is buffered.
+class HttpConnection final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Largest body accepted for a request with this method and path.
+    using BodyLimit = std::function<qint64(const QByteArray &method, const QString &path)>;
+
+    HttpConnection(QTcpSocket *socket, BodyLimit limit, QObject *parent = nullptr);
+
+    void reply(int status, const HeaderList &headers, const QByteArray &body);
+    // A streamed reply in chunked transfer coding.
+    void beginStream(int status, const HeaderList &headers);
+    void writeChunk(const QByteArray &bytes);
+    void endStream();
+    // Drops the connection at once, whatever was sent so far.
+    void abort();
+
+    bool isOpen() const;
+
+signals:
+    void requestReady(const tessivo::server::LoggedRequest &request);
+    void closed();
+
+private:
+    void readMore();
+    bool parseHead();
+    void finishReply(bool close);
+    void rejectAndClose(int status, const QByteArray &code, const QByteArray &message);
+
+    QTcpSocket *m_socket;
+    BodyLimit m_limit;
+    QByteArray m_buffer;
+    LoggedRequest m_request;
+    qint64 m_bodyLength = -1; // -1: still reading the head
+    bool m_busy = false;      // a request is waiting for its reply
+    bool m_closeAfterReply = false;
+    bool m_streaming = false;
+    qint64 m_discardRemaining = 0;
+};
+
+// Reason phrase for a status code.
+QByteArray reasonPhrase(int status);
+
+} // namespace tessivo::server

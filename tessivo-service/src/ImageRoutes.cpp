@@ -1,0 +1,93 @@
+#include "Multipart.h"
+#include "ServerPrivate.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QUuid>
+
+namespace tessivo::server {
+
+namespace {
+constexpr qint64 maxImageBytes = 10 * 1024 * 1024;
+
+// Types a browser may show inline; anything else is served as a download.
+bool inlineType(const QByteArray &type)
+{
+    static const QList<QByteArray> types = {"image/png",  "image/jpeg",  "image/gif",  "image/webp",
+                                            "image/avif", "image/bmp",   "image/tiff", "image/svg+xml",
+                                            "image/heic", "image/x-icon"};
+    return types.contains(type.toLower());
+}
+
+QJsonObject imageJson(const ImageRow &row, const QString &base)
+{
+    return {{QStringLiteral("id"), row.id},
+            {QStringLiteral("url"), base + QStringLiteral("/media/") + row.id},
+            {QStringLiteral("filename"), row.filename},
+            {QStringLiteral("contentType"), row.contentType},
+            {QStringLiteral("size"), row.size},
+            {QStringLiteral("createdAt"), row.createdAt}};
+}
+} // namespace
+
+Reply Server::Private::listImages(const LoggedRequest &request, const UserRow &user)
+{
+    const QString base = publicBase(request);
+    QJsonArray images;
+    for (const ImageRow &row : storage.imagesOf(user.id))
+        images.append(imageJson(row, base));
+    return jsonReply(200, {{QStringLiteral("images"), images}});
+}
+
+Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &user)
+{
+    const auto parts = parseMultipart(request.body, multipartBoundary(request.header("content-type")));
+    if (!parts)
+        return errorReply(400, "invalid_request", QStringLiteral("Send the image as multipart/form-data."));
+    const MultipartPart *file = nullptr;
+    for (const MultipartPart &part : *parts) {
+        if (part.name == QLatin1String("file") && part.filename)
+            file = &part;
+    }
+    if (!file)
+        return errorReply(400, "invalid_request", QStringLiteral("The upload has no \"file\" part."));
+    if (file->data.size() > maxImageBytes)
+        return errorReply(413, "too_large", QStringLiteral("Images must be 10 MB or smaller."));
+    // Only the name's last path component is kept, and only for display.
+    QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
+    if (filename.isEmpty())
+        filename = QStringLiteral("image");
+    const QByteArray type = file->contentType.isEmpty() ? QByteArray("application/octet-stream")
+                                                        : file->contentType.left(100).toLower();
+    const ImageRow row{QUuid::createUuid().toString(QUuid::Id128),
+                       user.id,
+                       filename,
+                       QString::fromLatin1(type),
+                       file->data.size(),
+                       now()};
+    if (!storage.transaction([&] { return storage.insertImage(row, file->data); }))
+        return errorReply(500, "internal_error", QStringLiteral("The image couldn't be saved. Try again."));
+    return jsonReply(201, imageJson(row, publicBase(request)));
+}
+
+Reply Server::Private::imageBytes(const QString &id)
+{
+    static const QRegularExpression idPattern(QStringLiteral("^[0-9a-f]{32}$"));
+    QByteArray bytes;
+    const std::optional<ImageRow> row =
+        idPattern.match(id).hasMatch() ? storage.image(id, &bytes) : std::nullopt;
+    if (!row)
+        return errorReply(404, "not_found", QStringLiteral("Not found."));
+    const QByteArray type = row->contentType.toLatin1();
+    HeaderList headers = {
+        {"content-type", inlineType(type) ? type : QByteArray("application/octet-stream")},
+        {"x-content-type-options", "nosniff"},
+        // An uploaded SVG must not run scripts on this origin.
+        {"content-security-policy", "default-src 'none'; style-src 'unsafe-inline'; sandbox"},
+        {"cache-control", "public, max-age=31536000, immutable"}};
+    if (!inlineType(type))
+        headers.append({QByteArray("content-disposition"), QByteArray("attachment")});
+    return {200, headers, bytes};
+}
+
+} // namespace tessivo::server

@@ -1,0 +1,241 @@
+#include "ServerPrivate.h"
+
+#include "editor/core/MarkdownRenderer.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+namespace tessivo::server {
+
+namespace {
+constexpr qsizetype maxSlugLength = 60;
+
+bool validSlug(const QString &slug)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[a-z0-9](?:[a-z0-9]|-(?!-))*[a-z0-9]$"));
+    return slug.size() >= 2 && slug.size() <= maxSlugLength && pattern.match(slug).hasMatch();
+}
+
+QString randomSlug()
+{
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString slug;
+    for (int i = 0; i < 12; ++i)
+        slug += QLatin1Char(alphabet[QRandomGenerator::system()->bounded(36)]);
+    return slug;
+}
+
+QString page(const QString &title, const QString &content)
+{
+    return QStringLiteral(
+               "<!doctype html><html><head><meta charset=utf-8>"
+               "<meta name=viewport content=\"width=device-width\"><title>%1</title><style>"
+               "body{font:17px/1.6 Georgia,serif;max-width:42em;margin:3em auto;padding:0 1em;color:#222}"
+               "pre{overflow:auto;background:#f4f4f4;padding:.8em}img{max-width:100%}"
+               "@media (prefers-color-scheme:dark){body{background:#1e1e1e;color:#ddd}"
+               "pre{background:#2a2a2a}a{color:#8ab4f8}}</style></head><body>%2</body></html>")
+        .arg(htmlEscape(title), content);
+}
+
+bool isLive(const QJsonObject &record)
+{
+    const QJsonValue deleted = record.value(QLatin1String("deletedAt"));
+    return deleted.isUndefined() || deleted.isNull();
+}
+} // namespace
+
+// Pages on the blog and the user's site follow the synced documents they
+// were published from; a publication is tied to the document whose body it
+// ends with (the app prepends only front matter), the title breaking ties.
+static QString sourceDocument(Storage &storage, const QString &userId, const QString &title,
+                              const QString &body)
+{
+    QList<QJsonObject> documents;
+    if (!storage.liveDocuments(userId, &documents))
+        return {};
+    QString candidate;
+    for (const QJsonObject &doc : documents) {
+        const QString docBody = doc.value(QLatin1String("body")).toString();
+        if (docBody.trimmed().isEmpty() || !body.endsWith(docBody))
+            continue;
+        if (doc.value(QLatin1String("title")).toString() == title)
+            return doc.value(QLatin1String("id")).toString();
+        if (candidate.isEmpty())
+            candidate = doc.value(QLatin1String("id")).toString();
+    }
+    return candidate;
+}
+
+static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &bytes, QString *slug,
+                                                           Reply *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
+    const QJsonObject object = json.object();
+    if (parseError.error != QJsonParseError::NoError || !json.isObject()) {
+        *error = errorReply(400, "invalid_json", QStringLiteral("The request body is not a JSON object."));
+        return std::nullopt;
+    }
+    const QJsonValue title = object.value(QLatin1String("title"));
+    const QJsonValue body = object.value(QLatin1String("body"));
+    if (!title.isString() || !body.isString()) {
+        *error =
+            errorReply(400, "invalid_request", QStringLiteral("\"title\" and \"body\" must be strings."));
+        return std::nullopt;
+    }
+    if (slug) {
+        const QJsonValue requested = object.value(QLatin1String("slug"));
+        if (!requested.isUndefined() && !requested.isNull() &&
+            (!requested.isString() || !validSlug(requested.toString()))) {
+            *error = errorReply(
+                400, "invalid_slug",
+                QStringLiteral("A slug is 2 to 60 lower-case letters, digits and single hyphens."));
+            return std::nullopt;
+        }
+        *slug = requested.toString();
+    }
+    return qMakePair(title.toString(), body.toString());
+}
+
+static Reply slugReply(int status, const QString &slug, const QString &base)
+{
+    return jsonReply(status, {{QStringLiteral("slug"), slug},
+                              {QStringLiteral("url"), base + QStringLiteral("/p/%1/").arg(slug)}});
+}
+
+Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)
+{
+    QString requested;
+    Reply error;
+    const auto content = titleAndBody(request.body, &requested, &error);
+    if (!content)
+        return error;
+    QString slug;
+    if (requested.isEmpty()) {
+        do {
+            slug = randomSlug();
+        } while (storage.publication(slug));
+    } else {
+        slug = requested;
+        for (int n = 2; storage.publication(slug); ++n) {
+            const QString suffix = QStringLiteral("-%1").arg(n);
+            QString base = requested.left(maxSlugLength - suffix.size());
+            while (base.endsWith(QLatin1Char('-')))
+                base.chop(1);
+            slug = base + suffix;
+        }
+    }
+    const qint64 t = now();
+    const PublicationRow row{slug,
+                             user.id,
+                             sourceDocument(storage, user.id, content->first, content->second),
+                             content->first,
+                             content->second,
+                             t,
+                             t};
+    if (!storage.transaction([&] { return storage.insertPublication(row); }))
+        return errorReply(500, "internal_error",
+                          QStringLiteral("The article couldn't be published. Try again."));
+    return slugReply(201, slug, publicBase(request));
+}
+
+Reply Server::Private::updatePublication(const LoggedRequest &request, const UserRow &user,
+                                         const QString &slug)
+{
+    std::optional<PublicationRow> row = storage.publication(slug);
+    if (!validSlug(slug) || !row || row->userId != user.id)
+        return errorReply(404, "not_found", QStringLiteral("Not found."));
+    Reply error;
+    const auto content = titleAndBody(request.body, nullptr, &error);
+    if (!content)
+        return error;
+    row->title = content->first;
+    row->body = content->second;
+    row->updatedAt = now();
+    row->documentId = sourceDocument(storage, user.id, row->title, row->body);
+    if (!storage.transaction([&] { return storage.updatePublication(*row); }))
+        return errorReply(500, "internal_error",
+                          QStringLiteral("The changes couldn't be published. Try again."));
+    return slugReply(200, slug, publicBase(request));
+}
+
+Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
+{
+    const std::optional<PublicationRow> row = storage.publication(slug);
+    if (!validSlug(slug) || !row || row->userId != user.id)
+        return errorReply(404, "not_found", QStringLiteral("Not found."));
+    if (!storage.transaction([&] { return storage.deletePublication(slug); }))
+        return errorReply(500, "internal_error",
+                          QStringLiteral("The article couldn't be unpublished. Try again."));
+    return {204, {}, {}};
+}
+
+Reply Server::Private::publicPage(const QString &slug)
+{
+    const std::optional<PublicationRow> row = validSlug(slug) ? storage.publication(slug) : std::nullopt;
+    if (!row)
+        return htmlReply(404, page(QStringLiteral("Not found"), QStringLiteral("<h1>Not found</h1>")));
+    return htmlReply(200, page(row->title, MarkdownRenderer::render(row->body)));
+}
+
+// Publications of `userIds` whose source document is live in `collectionId`.
+static QList<PublicationRow> publicationsIn(Storage &storage, const QStringList &userIds,
+                                            const QString &collectionId)
+{
+    QList<PublicationRow> shown;
+    for (const PublicationRow &row : storage.publicationsOf(userIds)) {
+        if (row.documentId.isEmpty())
+            continue;
+        const std::optional<QJsonObject> doc =
+            storage.record(RecordKind::Document, row.userId, row.documentId);
+        if (doc && isLive(*doc) && doc->value(QLatin1String("collectionId")).toString() == collectionId)
+            shown.append(row);
+    }
+    return shown;
+}
+
+static QString listing(const QString &heading, const QList<PublicationRow> &rows, const QString &base)
+{
+    QString items;
+    for (const PublicationRow &row : rows)
+        items += QStringLiteral("<li><a href=\"%1/p/%2/\">%3</a></li>")
+                     .arg(htmlEscape(base), row.slug,
+                          htmlEscape(row.title.isEmpty() ? QStringLiteral("Untitled") : row.title));
+    const QString body = items.isEmpty() ? QStringLiteral("<p>Nothing published yet.</p>")
+                                         : QStringLiteral("<ul>%1</ul>").arg(items);
+    return page(heading, QStringLiteral("<h1>%1</h1>%2").arg(htmlEscape(heading), body));
+}
+
+Reply Server::Private::blog(const LoggedRequest &)
+{
+    return htmlReply(200,
+                     listing(QStringLiteral("Blog"),
+                             publicationsIn(storage, storage.adminIds(), QStringLiteral("site-blog")), {}));
+}
+
+std::optional<Reply> Server::Private::userSite(const LoggedRequest &request)
+{
+    if (request.path != QLatin1String("/"))
+        return std::nullopt;
+    QString host = QString::fromLatin1(request.header("host"));
+    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && !host.endsWith(QLatin1Char(']')))
+        host.truncate(colon);
+    const qsizetype dot = host.indexOf(QLatin1Char('.'));
+    if (dot <= 0 || !QHostAddress(host).isNull())
+        return std::nullopt;
+    const QString handle = host.left(dot).toLower();
+    const std::optional<UserRow> user = validHandle(handle) ? storage.userByHandle(handle) : std::nullopt;
+    if (!user)
+        return std::nullopt;
+    // Links point back at the service's own host, which serves the pages.
+    QString base = publicBase(request);
+    base.replace(QStringLiteral("://") + handle + QLatin1Char('.'), QStringLiteral("://"),
+                 Qt::CaseInsensitive);
+    return htmlReply(
+        200, listing(user->name, publicationsIn(storage, {user->id}, QStringLiteral("personal-site")), base));
+}
+
+} // namespace tessivo::server

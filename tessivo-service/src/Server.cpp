@@ -1,0 +1,436 @@
+#include "Server.h"
+
+#include "ServerPrivate.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUuid>
+
+namespace tessivo::server {
+
+namespace {
+constexpr qint64 kilobyte = 1024;
+constexpr qint64 megabyte = 1024 * kilobyte;
+constexpr int pbkdf2Iterations = 100000;
+
+QByteArray bearerToken(const LoggedRequest &request)
+{
+    const QByteArray value = request.header("authorization");
+    if (!value.startsWith("Bearer "))
+        return {};
+    return value.mid(7).trimmed();
+}
+} // namespace
+
+Reply jsonReply(int status, const QJsonObject &object)
+{
+    return {
+        status, {{"content-type", "application/json"}}, QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+Reply errorReply(int status, const QByteArray &code, const QString &message)
+{
+    return jsonReply(
+        status, {{QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), QString::fromLatin1(code)},
+                                                       {QStringLiteral("message"), message}}}});
+}
+
+Reply htmlReply(int status, const QString &html)
+{
+    // Pages show what users wrote: no scripts, no forms posting elsewhere.
+    return {status,
+            {{"content-type", "text/html; charset=utf-8"},
+             {"content-security-policy",
+              "default-src 'none'; img-src * data:; style-src 'unsafe-inline'; form-action 'self' tessivo:"},
+             {"x-content-type-options", "nosniff"}},
+            html.toUtf8()};
+}
+
+QString htmlEscape(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString newToken()
+{
+    QByteArray bytes(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    return QString::fromLatin1(
+        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QByteArray tokenHash(const QString &token)
+{
+    return QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray LoggedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool LoggedRequest::hasHeader(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+Server::Server(ServerOptions options, QObject *parent)
+    : QObject(parent), d(std::make_unique<Private>(this, std::move(options)))
+{
+    d->network.setCookieJar(nullptr);
+    d->network.setAutoDeleteReplies(true);
+}
+
+Server::~Server()
+{
+    stop();
+}
+
+bool Server::start(QString *error)
+{
+    if (!d->storage.open(d->options.database, error))
+        return false;
+    for (const QString &email : d->options.adminEmails)
+        d->storage.setAdmin(email);
+    QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
+    const bool defaults = addresses.isEmpty();
+    if (defaults)
+        addresses = {{QHostAddress(QHostAddress::LocalHost), d->options.port},
+                     {QHostAddress(QHostAddress::LocalHostIPv6), d->options.port}};
+    for (auto [address, port] : addresses) {
+        // Loopback defaults share the port the first one was given.
+        if (defaults && !d->listeners.isEmpty())
+            port = d->listeners.first()->serverPort();
+        auto *listener = new QTcpServer(this);
+        if (!listener->listen(address, port)) {
+            const QString message = listener->errorString();
+            delete listener;
+            if (defaults && !d->listeners.isEmpty())
+                continue; // no IPv6 loopback on this machine
+            if (error)
+                *error = QStringLiteral("Couldn't listen on %1 port %2: %3")
+                             .arg(address.toString())
+                             .arg(port)
+                             .arg(message);
+            stop();
+            return false;
+        }
+        connect(listener, &QTcpServer::newConnection, this, [this, listener] { d->accept(listener); });
+        d->listeners.append(listener);
+    }
+    return true;
+}
+
+void Server::stop()
+{
+    for (QTcpServer *listener : std::as_const(d->listeners)) {
+        listener->close();
+        listener->deleteLater();
+    }
+    d->listeners.clear();
+    d->storage.close();
+}
+
+QUrl Server::baseUrl() const
+{
+    if (d->listeners.isEmpty())
+        return {};
+    const QTcpServer *first = d->listeners.first();
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(first->serverAddress().toString());
+    url.setPort(first->serverPort());
+    return url;
+}
+
+quint16 Server::port() const
+{
+    return d->listeners.isEmpty() ? 0 : d->listeners.first()->serverPort();
+}
+
+qint64 Server::Private::now() const
+{
+    return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 Server::Private::bodyLimit(const QByteArray &method, const QString &path) const
+{
+    if (method == "GET" || method == "DELETE" || method == "HEAD")
+        return 0;
+    if (path == QLatin1String("/api/v1/images"))
+        return 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
+    if (path == QLatin1String("/api/v1/documents/sync"))
+        return 256 * megabyte;
+    if (path == QLatin1String("/api/ai") || path.startsWith(QLatin1String("/api/v1/published")))
+        return 32 * megabyte;
+    return 64 * kilobyte;
+}
+
+void Server::Private::accept(QTcpServer *listener)
+{
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
+        auto *connection = new HttpConnection(
+            socket, [this](const QByteArray &method, const QString &path) { return bodyLimit(method, path); },
+            q);
+        QObject::connect(connection, &HttpConnection::requestReady, q,
+                         [this, connection](const LoggedRequest &request) { handle(connection, request); });
+    }
+}
+
+std::optional<ScriptedReply> Server::Private::takeForced(const LoggedRequest &request)
+{
+    std::optional<ScriptedReply> chosen;
+    for (auto it = forced.begin(); it != forced.end();) {
+        if (it->method == request.method && it->path == request.path && --it->remaining == 0) {
+            if (!chosen)
+                chosen = it->reply;
+            it = forced.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return chosen;
+}
+
+void Server::Private::handle(HttpConnection *connection, const LoggedRequest &request)
+{
+    log.append(request);
+    std::optional<ScriptedReply> scripted = takeForced(request);
+    QPointer<HttpConnection> guard(connection);
+    auto answer = [this, guard, request, scripted] {
+        if (!guard)
+            return;
+        if (!scripted) {
+            dispatch(guard, request);
+        } else if (scripted->closeWithoutReply) {
+            guard->abort();
+        } else {
+            guard->reply(scripted->status, scripted->headers, scripted->body);
+        }
+    };
+    const int delay = latency.value(request.path);
+    if (delay > 0)
+        QTimer::singleShot(delay, connection, answer);
+    else
+        answer();
+}
+
+void Server::Private::dispatch(HttpConnection *connection, const LoggedRequest &request)
+{
+    const QByteArray &method = request.method;
+    const QString &path = request.path;
+    auto send = [connection](Reply reply, const HeaderList &extra = {}) {
+        reply.headers += extra;
+        connection->reply(reply.status, reply.headers, reply.body);
+    };
+
+    if (method == "GET") {
+        if (std::optional<Reply> site = userSite(request))
+            return send(*site);
+    }
+    if (path == QLatin1String("/api/v1/auth/native-signin") && (method == "GET" || method == "POST"))
+        return send(signInPage(request));
+    if (path == QLatin1String("/api/auth/one-time-token/verify") && method == "POST")
+        return send(verifyOneTimeToken(request));
+    static const QRegularExpression publicPath(QStringLiteral("^/p/([^/]+)(/?)$"));
+    if (const auto match = publicPath.match(path); match.hasMatch() && method == "GET") {
+        if (match.captured(2).isEmpty())
+            return send({301, {{"location", "/p/" + QUrl::toPercentEncoding(match.captured(1)) + "/"}}, {}});
+        return send(publicPage(match.captured(1)));
+    }
+    if ((path == QLatin1String("/blog/") || path == QLatin1String("/blog")) && method == "GET") {
+        if (path == QLatin1String("/blog"))
+            return send({301, {{"location", "/blog/"}}, {}});
+        return send(blog(request));
+    }
+    if (path.startsWith(QLatin1String("/media/")) && method == "GET")
+        return send(imageBytes(path.mid(7)));
+    if (path == QLatin1String("/") && method == "GET")
+        return send(
+            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
+                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
+
+    struct Route
+    {
+        QByteArray method;
+        QString path;
+        bool prefix = false;
+    };
+    static const QList<Route> authenticated = {
+        {"GET", QStringLiteral("/api/auth/get-session")},
+        {"POST", QStringLiteral("/api/auth/sign-out")},
+        {"GET", QStringLiteral("/api/v1/me")},
+        {"GET", QStringLiteral("/api/v1/documents/sync")},
+        {"POST", QStringLiteral("/api/v1/documents/sync")},
+        {"POST", QStringLiteral("/api/v1/published")},
+        {"PUT", QStringLiteral("/api/v1/published/"), true},
+        {"DELETE", QStringLiteral("/api/v1/published/"), true},
+        {"GET", QStringLiteral("/api/images")},
+        {"POST", QStringLiteral("/api/v1/images")},
+        {"POST", QStringLiteral("/api/ai")},
+    };
+    bool pathKnown = false;
+    const Route *route = nullptr;
+    for (const Route &r : authenticated) {
+        const bool pathMatches =
+            r.prefix ? path.startsWith(r.path) && path.size() > r.path.size() : path == r.path;
+        pathKnown = pathKnown || pathMatches;
+        if (pathMatches && r.method == method)
+            route = &r;
+    }
+    if (!route) {
+        if (pathKnown)
+            return send(errorReply(405, "method_not_allowed", QStringLiteral("Method not allowed.")));
+        return send(errorReply(404, "not_found", QStringLiteral("Not found.")));
+    }
+
+    HeaderList extra;
+    const std::optional<UserRow> user = authenticate(request, &extra);
+    if (!user)
+        return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
+    if (path == QLatin1String("/api/auth/get-session"))
+        return send(getSession(request, *user), extra);
+    if (path == QLatin1String("/api/auth/sign-out"))
+        return send(signOut(request), extra);
+    if (path == QLatin1String("/api/v1/me"))
+        return send(me(*user), extra);
+    if (path == QLatin1String("/api/v1/documents/sync"))
+        return send(method == "GET" ? pull(request, *user) : push(request, *user), extra);
+    if (path == QLatin1String("/api/v1/published"))
+        return send(publish(request, *user), extra);
+    if (path.startsWith(QLatin1String("/api/v1/published/"))) {
+        const QString slug = path.mid(18);
+        return send(method == "PUT" ? updatePublication(request, *user, slug) : unpublish(*user, slug),
+                    extra);
+    }
+    if (path == QLatin1String("/api/images"))
+        return send(listImages(request, *user), extra);
+    if (path == QLatin1String("/api/v1/images"))
+        return send(uploadImage(request, *user), extra);
+    ai(connection, request, extra);
+}
+
+std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &request, HeaderList *headers)
+{
+    const QByteArray token = bearerToken(request);
+    if (token.isEmpty())
+        return std::nullopt;
+    const QByteArray hash = tokenHash(QString::fromLatin1(token));
+    const std::optional<SessionRow> session = storage.session(hash);
+    const qint64 t = now();
+    if (!session || (session->expiresAt && *session->expiresAt <= t))
+        return std::nullopt;
+    std::optional<UserRow> user = storage.userById(session->userId);
+    if (!user)
+        return std::nullopt;
+    // Old sessions roll: the client adopts the new token from any reply,
+    // and the old one lives on briefly for requests already under way.
+    if (!session->expiresAt && t - session->createdAt >= options.sessionRollAfterMs) {
+        const QString next = newToken();
+        const bool rolled = storage.transaction([&] {
+            return storage.insertSession(tokenHash(next), user->id, t) &&
+                   storage.expireSession(hash, t + options.sessionGraceMs);
+        });
+        if (rolled)
+            headers->append({"set-auth-token", next.toLatin1()});
+    }
+    return user;
+}
+
+QString Server::Private::issueSession(const QString &userId)
+{
+    const QString token = newToken();
+    if (!storage.transaction([&] { return storage.insertSession(tokenHash(token), userId, now()); }))
+        return {};
+    return token;
+}
+
+QString Server::Private::mintOneTimeToken(const QString &userId)
+{
+    const QString token = newToken();
+    if (!storage.transaction([&] {
+            return storage.insertOneTimeToken(tokenHash(token), userId,
+                                              now() + options.oneTimeTokenLifetimeMs);
+        }))
+        return {};
+    return token;
+}
+
+static QString passwordHash(const QString &password, const QByteArray &salt, int iterations)
+{
+    const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(),
+                                                              salt, iterations, 32);
+    return QStringLiteral("pbkdf2-sha256$%1$%2$%3")
+        .arg(iterations)
+        .arg(QString::fromLatin1(salt.toBase64()), QString::fromLatin1(key.toBase64()));
+}
+
+bool passwordMatches(const QString &password, const QString &stored)
+{
+    const QStringList parts = stored.split(QLatin1Char('$'));
+    if (parts.size() != 4 || parts[0] != QLatin1String("pbkdf2-sha256"))
+        return false;
+    const QString expected =
+        passwordHash(password, QByteArray::fromBase64(parts[2].toLatin1()), parts[1].toInt());
+    // Compare without an early exit so timing says nothing about the hash.
+    if (expected.size() != stored.size())
+        return false;
+    int difference = 0;
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        difference |= expected[i].unicode() ^ stored[i].unicode();
+    return difference == 0;
+}
+
+std::optional<UserRow> Server::Private::createUser(const QString &email, const QString &name,
+                                                   const QString &password, const QString &handle, bool admin,
+                                                   QString *error)
+{
+    QByteArray salt(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()), salt.size() / 4);
+    UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
+                 email.trimmed().toLower(),
+                 name.trimmed(),
+                 passwordHash(password, salt, pbkdf2Iterations),
+                 handle.toLower(),
+                 admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
+    if (storage.userByEmail(user.email)) {
+        *error = QStringLiteral("An account with this e-mail address already exists.");
+        return std::nullopt;
+    }
+    if (!user.handle.isEmpty() && storage.userByHandle(user.handle)) {
+        *error = QStringLiteral("This site handle is taken.");
+        return std::nullopt;
+    }
+    if (!storage.transaction([&] { return storage.insertUser(user, now()); })) {
+        *error = QStringLiteral("The account couldn't be saved.");
+        return std::nullopt;
+    }
+    return user;
+}
+
+QString Server::Private::publicBase(const LoggedRequest &request) const
+{
+    if (!options.publicUrl.isEmpty())
+        return options.publicUrl;
+    static const QRegularExpression hostPattern(
+        QStringLiteral("^([A-Za-z0-9.-]+|\\[[0-9A-Fa-f:.]+\\])(:[0-9]{1,5})?$"));
+    const QString host = QString::fromLatin1(request.header("host"));
+    if (hostPattern.match(host).hasMatch())
+        return QStringLiteral("http://") + host;
+    return q->baseUrl().toString();
+}
+
+} // namespace tessivo::server

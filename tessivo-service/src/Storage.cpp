@@ -1,0 +1,510 @@
+#include "Storage.h"
+
+#include "Records.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QUuid>
+
+namespace tessivo::server {
+
+namespace {
+QString recordTable(RecordKind kind)
+{
+    return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
+}
+
+// Binds `values` in order to the statement's "?" placeholders and runs it.
+bool run(QSqlQuery &query, const QVariantList &values, QString *error)
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    if (query.exec())
+        return true;
+    *error = query.lastError().text();
+    return false;
+}
+
+QVariant nullableText(const QString &s)
+{
+    return s.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s);
+}
+} // namespace
+
+Storage::Storage()
+    : m_connection(QStringLiteral("tessivo-service-") + QUuid::createUuid().toString(QUuid::Id128))
+{}
+
+Storage::~Storage()
+{
+    close();
+}
+
+bool Storage::open(const QString &spec, QString *error)
+{
+    QString path;
+    if (spec.startsWith(QLatin1String("postgres:"))) {
+        m_postgres = true;
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connection);
+        QStringList rest;
+        for (const QString &item : spec.mid(9).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString key = item.section(QLatin1Char('='), 0, 0);
+            const QString value = item.section(QLatin1Char('='), 1);
+            if (key == QLatin1String("host"))
+                db.setHostName(value);
+            else if (key == QLatin1String("port"))
+                db.setPort(value.toInt());
+            else if (key == QLatin1String("dbname"))
+                db.setDatabaseName(value);
+            else if (key == QLatin1String("user"))
+                db.setUserName(value);
+            else if (key == QLatin1String("password"))
+                db.setPassword(value);
+            else
+                rest << item;
+        }
+        db.setConnectOptions(rest.join(QLatin1Char(';')));
+    } else {
+        path = spec.startsWith(QLatin1String("sqlite:")) ? spec.mid(7) : spec;
+        if (path.isEmpty()) {
+            const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                QStringLiteral("/tessivo-service");
+            QDir().mkpath(dir);
+            path = dir + QStringLiteral("/tessivo-service.sqlite");
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(path);
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isValid() || !db.open()) {
+        m_error = db.isValid() ? db.lastError().text() : QStringLiteral("the SQL driver is not installed");
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    // WAL keeps readers off the writer's back; FULL makes a commit durable
+    // before the reply that reports it leaves.
+    if (!m_postgres && !(exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
+                         exec(QStringLiteral("PRAGMA synchronous=FULL")) &&
+                         exec(QStringLiteral("PRAGMA busy_timeout=5000")))) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    if (!createSchema()) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    return true;
+}
+
+void Storage::close()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (db.isOpen())
+            db.close();
+    }
+    if (QSqlDatabase::contains(m_connection))
+        QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool Storage::exec(const QString &sql)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (query.exec(sql))
+        return true;
+    m_error = query.lastError().text();
+    return false;
+}
+
+bool Storage::createSchema()
+{
+    const QString blob = m_postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
+    const QStringList statements = {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS users (id TEXT PRIMARY KEY, email TEXT NOT NULL UNIQUE, "
+                       "name TEXT NOT NULL, password_hash TEXT NOT NULL, handle TEXT UNIQUE, "
+                       "is_admin INTEGER NOT NULL DEFAULT 0, created_at BIGINT NOT NULL, "
+                       "last_stamp BIGINT NOT NULL DEFAULT 0)"),
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS sessions (token_hash TEXT PRIMARY KEY, user_id TEXT NOT NULL, "
+            "created_at BIGINT NOT NULL, expires_at BIGINT)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS one_time_tokens (token_hash TEXT PRIMARY KEY, "
+                       "user_id TEXT NOT NULL, expires_at BIGINT NOT NULL)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS documents (user_id TEXT NOT NULL, id TEXT NOT NULL, "
+                       "record TEXT NOT NULL, updated_at BIGINT NOT NULL, stamp BIGINT NOT NULL, "
+                       "PRIMARY KEY (user_id, id))"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS documents_stamp ON documents (user_id, stamp)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS collections (user_id TEXT NOT NULL, id TEXT NOT NULL, "
+                       "record TEXT NOT NULL, updated_at BIGINT NOT NULL, stamp BIGINT NOT NULL, "
+                       "PRIMARY KEY (user_id, id))"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS collections_stamp ON collections (user_id, stamp)"),
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS publications (slug TEXT PRIMARY KEY, user_id TEXT NOT NULL, "
+            "document_id TEXT, title TEXT NOT NULL, body TEXT NOT NULL, created_at BIGINT NOT NULL, "
+            "updated_at BIGINT NOT NULL)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS images (id TEXT PRIMARY KEY, user_id TEXT NOT NULL, "
+                       "filename TEXT NOT NULL, content_type TEXT NOT NULL, size BIGINT NOT NULL, "
+                       "created_at BIGINT NOT NULL, bytes %1 NOT NULL)")
+            .arg(blob),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS images_user ON images (user_id, created_at)"),
+    };
+    return transaction([&] {
+        for (const QString &sql : statements) {
+            if (!exec(sql))
+                return false;
+        }
+        return true;
+    });
+}
+
+bool Storage::transaction(const std::function<bool()> &work)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    if (!work()) {
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        m_error = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+static std::optional<UserRow> readUser(QSqlQuery &q)
+{
+    if (!q.next())
+        return std::nullopt;
+    return UserRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                   q.value(3).toString(), q.value(4).toString(), q.value(5).toInt() != 0};
+}
+
+#define TESSIVO_USER_COLUMNS "SELECT id, email, name, password_hash, handle, is_admin FROM users "
+
+std::optional<UserRow> Storage::userById(const QString &id)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(TESSIVO_USER_COLUMNS "WHERE id = ?"));
+    return run(q, {id}, &m_error) ? readUser(q) : std::nullopt;
+}
+
+std::optional<UserRow> Storage::userByEmail(const QString &email)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(TESSIVO_USER_COLUMNS "WHERE email = ?"));
+    return run(q, {email.toLower()}, &m_error) ? readUser(q) : std::nullopt;
+}
+
+std::optional<UserRow> Storage::userByHandle(const QString &handle)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(TESSIVO_USER_COLUMNS "WHERE handle = ?"));
+    return run(q, {handle.toLower()}, &m_error) ? readUser(q) : std::nullopt;
+}
+
+QStringList Storage::adminIds()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QStringList ids;
+    if (q.exec(QStringLiteral("SELECT id FROM users WHERE is_admin = 1"))) {
+        while (q.next())
+            ids << q.value(0).toString();
+    }
+    return ids;
+}
+
+bool Storage::insertUser(const UserRow &user, qint64 now)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO users (id, email, name, password_hash, handle, is_admin, created_at) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    return run(q,
+               {user.id, user.email.toLower(), user.name, user.passwordHash,
+                nullableText(user.handle.toLower()), user.admin ? 1 : 0, now},
+               &m_error);
+}
+
+bool Storage::setAdmin(const QString &email)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE users SET is_admin = 1 WHERE email = ?"));
+    return run(q, {email.toLower()}, &m_error);
+}
+
+bool Storage::insertSession(const QByteArray &hash, const QString &userId, qint64 now)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("INSERT INTO sessions (token_hash, user_id, created_at) VALUES (?, ?, ?)"));
+    return run(q, {QString::fromLatin1(hash), userId, now}, &m_error);
+}
+
+std::optional<SessionRow> Storage::session(const QByteArray &hash)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT user_id, created_at, expires_at FROM sessions WHERE token_hash = ?"));
+    if (!run(q, {QString::fromLatin1(hash)}, &m_error) || !q.next())
+        return std::nullopt;
+    SessionRow row{q.value(0).toString(), q.value(1).toLongLong(), std::nullopt};
+    if (!q.value(2).isNull())
+        row.expiresAt = q.value(2).toLongLong();
+    return row;
+}
+
+bool Storage::expireSession(const QByteArray &hash, qint64 at)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE sessions SET expires_at = ? WHERE token_hash = ?"));
+    return run(q, {at, QString::fromLatin1(hash)}, &m_error);
+}
+
+bool Storage::deleteSession(const QByteArray &hash)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("DELETE FROM sessions WHERE token_hash = ?"));
+    return run(q, {QString::fromLatin1(hash)}, &m_error);
+}
+
+bool Storage::insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO one_time_tokens (token_hash, user_id, expires_at) VALUES (?, ?, ?)"));
+    return run(q, {QString::fromLatin1(hash), userId, expiresAt}, &m_error);
+}
+
+std::optional<QString> Storage::takeOneTimeToken(const QByteArray &hash, qint64 now)
+{
+    std::optional<QString> user;
+    const bool ok = transaction([&] {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.prepare(QStringLiteral("SELECT user_id, expires_at FROM one_time_tokens WHERE token_hash = ?"));
+        if (!run(q, {QString::fromLatin1(hash)}, &m_error))
+            return false;
+        if (q.next() && q.value(1).toLongLong() > now)
+            user = q.value(0).toString();
+        q.finish();
+        QSqlQuery del(QSqlDatabase::database(m_connection, false));
+        del.prepare(QStringLiteral("DELETE FROM one_time_tokens WHERE token_hash = ? OR expires_at <= ?"));
+        return run(del, {QString::fromLatin1(hash), now}, &m_error);
+    });
+    if (!ok)
+        user.reset();
+    return user;
+}
+
+bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 since, QList<QByteArray> *out)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? ORDER BY stamp")
+                  .arg(recordTable(kind)));
+    if (!run(q, {userId, since}, &m_error))
+        return false;
+    while (q.next())
+        out->append(q.value(0).toString().toUtf8());
+    return true;
+}
+
+bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp)
+{
+    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
+                             "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+                             "updated_at = excluded.updated_at, stamp = excluded.stamp")
+                  .arg(recordTable(kind)));
+    return run(q,
+               {userId, record.value(QLatin1String("id")).toString(),
+                QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
+                *jsonInteger(record.value(QLatin1String("updatedAt"))), stamp},
+               &m_error);
+}
+
+std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND id = ?").arg(recordTable(kind)));
+    if (!run(q, {userId, id}, &m_error) || !q.next())
+        return std::nullopt;
+    return QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+}
+
+bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
+                          const std::function<qint64()> &stamp, QList<PushResult> *results)
+{
+    QSqlQuery find(QSqlDatabase::database(m_connection, false));
+    find.prepare(QStringLiteral("SELECT updated_at, record FROM %1 WHERE user_id = ? AND id = ?")
+                     .arg(recordTable(kind)));
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        const QString problem =
+            value.isObject() ? recordProblem(kind, record) : QStringLiteral("not an object");
+        const QJsonValue id = record.value(QLatin1String("id"));
+        if (!problem.isEmpty()) {
+            results->append({id.isString() ? id.toString() : QString(), "invalid", problem});
+            continue;
+        }
+        if (!run(find, {userId, id.toString()}, &m_error))
+            return false;
+        const bool stored = find.next();
+        const qint64 storedUpdatedAt = stored ? find.value(0).toLongLong() : 0;
+        const QByteArray storedJson = stored ? find.value(1).toString().toUtf8() : QByteArray();
+        find.finish();
+        // Last writer by updatedAt wins; an older push re-stamps what is
+        // stored so the pusher's next pull brings it back.
+        if (!stored || *jsonInteger(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+            if (!putRecord(kind, userId, record, stamp()))
+                return false;
+            results->append({id.toString(), "ok", {}});
+        } else {
+            if (!putRecord(kind, userId, QJsonDocument::fromJson(storedJson).object(), stamp()))
+                return false;
+            results->append({id.toString(), "stale", {}});
+        }
+    }
+    return true;
+}
+
+bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT record FROM documents WHERE user_id = ?"));
+    if (!run(q, {userId}, &m_error))
+        return false;
+    while (q.next()) {
+        const QJsonObject doc = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+        if (doc.value(QLatin1String("deletedAt")).isUndefined() ||
+            doc.value(QLatin1String("deletedAt")).isNull())
+            out->append(doc);
+    }
+    return true;
+}
+
+qint64 Storage::lastStamp(const QString &userId)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    // Row lock on PostgreSQL, so two service processes can't hand out one
+    // stamp twice; SQLite's write transaction already serialises them.
+    q.prepare(QStringLiteral("SELECT last_stamp FROM users WHERE id = ?") +
+              (m_postgres ? QStringLiteral(" FOR UPDATE") : QString()));
+    return run(q, {userId}, &m_error) && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+bool Storage::setLastStamp(const QString &userId, qint64 stamp)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE users SET last_stamp = ? WHERE id = ?"));
+    return run(q, {stamp, userId}, &m_error);
+}
+
+static PublicationRow readPublication(QSqlQuery &q)
+{
+    return {q.value(0).toString(), q.value(1).toString(),   q.value(2).toString(),  q.value(3).toString(),
+            q.value(4).toString(), q.value(5).toLongLong(), q.value(6).toLongLong()};
+}
+
+#define TESSIVO_PUBLICATION_COLUMNS                                                                          \
+    "SELECT slug, user_id, document_id, title, body, created_at, updated_at FROM publications "
+
+std::optional<PublicationRow> Storage::publication(const QString &slug)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(TESSIVO_PUBLICATION_COLUMNS "WHERE slug = ?"));
+    if (!run(q, {slug}, &m_error) || !q.next())
+        return std::nullopt;
+    return readPublication(q);
+}
+
+bool Storage::insertPublication(const PublicationRow &row)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("INSERT INTO publications (slug, user_id, document_id, title, body, created_at, "
+                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    return run(q,
+               {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
+                row.updatedAt},
+               &m_error);
+}
+
+bool Storage::updatePublication(const PublicationRow &row)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(
+        "UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? WHERE slug = ?"));
+    return run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug}, &m_error);
+}
+
+bool Storage::deletePublication(const QString &slug)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ?"));
+    return run(q, {slug}, &m_error);
+}
+
+QList<PublicationRow> Storage::publicationsOf(const QStringList &userIds)
+{
+    QList<PublicationRow> rows;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral(TESSIVO_PUBLICATION_COLUMNS "WHERE user_id = ? ORDER BY created_at DESC"));
+    for (const QString &id : userIds) {
+        if (!run(q, {id}, &m_error))
+            continue;
+        while (q.next())
+            rows.append(readPublication(q));
+    }
+    std::sort(rows.begin(), rows.end(),
+              [](const auto &a, const auto &b) { return a.createdAt > b.createdAt; });
+    return rows;
+}
+
+bool Storage::insertImage(const ImageRow &row, const QByteArray &bytes)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO images (id, user_id, filename, content_type, size, created_at, bytes) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    return run(q, {row.id, row.userId, row.filename, row.contentType, row.size, row.createdAt, bytes},
+               &m_error);
+}
+
+QList<ImageRow> Storage::imagesOf(const QString &userId)
+{
+    QList<ImageRow> rows;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at FROM images "
+                             "WHERE user_id = ? ORDER BY created_at DESC, id"));
+    if (run(q, {userId}, &m_error)) {
+        while (q.next())
+            rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                         q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()});
+    }
+    return rows;
+}
+
+std::optional<ImageRow> Storage::image(const QString &id, QByteArray *bytes)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at, bytes FROM images "
+                       "WHERE id = ?"));
+    if (!run(q, {id}, &m_error) || !q.next())
+        return std::nullopt;
+    *bytes = q.value(6).toByteArray();
+    return ImageRow{q.value(0).toString(), q.value(1).toString(),   q.value(2).toString(),
+                    q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()};
+}
+
+} // namespace tessivo::server

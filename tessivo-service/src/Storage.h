@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace tessivo::server {
+
+struct UserRow
+{
+    QString id;
+    QString email;
+    QString name;
+    QString passwordHash;
+    QString handle;
+    bool admin = false;
+};
+
+struct SessionRow
+{
+    QString userId;
+    qint64 createdAt = 0;
+    std::optional<qint64> expiresAt;
+};
+
+struct PublicationRow
+{
+    QString slug;
+    QString userId;
+    QString documentId;
+    QString title;
+    QString body;
+    qint64 createdAt = 0;
+    qint64 updatedAt = 0;
+};
+
+struct ImageRow
+{
+    QString id;
+    QString userId;
+    QString filename;
+    QString contentType;
+    qint64 size = 0;
+    qint64 createdAt = 0;
+};
+
+enum class RecordKind { Document, Collection };
+
+// Outcome of storing one pushed record.
+struct PushResult
+{
+    QString id;        // empty when the record had no string id
+    QByteArray status; // "ok", "stale" or "invalid"
+    QString error;
+};
+
+// Everything the service keeps, behind QtSql: SQLite or PostgreSQL with one
+// schema. Values only ever reach SQL as bound parameters. Every write runs
+// in a transaction, and a caller answers only after `transaction` returned
+// true, so an answered write is on disk.
+class Storage
+{
+public:
+    Storage();
+    ~Storage();
+    Storage(const Storage &) = delete;
+    Storage &operator=(const Storage &) = delete;
+
+    // "sqlite:<path>" or "postgres:<key=value …>"; empty means SQLite in the
+    // XDG data folder.
+    bool open(const QString &spec, QString *error);
+    void close();
+    QString lastError() const { return m_error; }
+
+    // Runs `work` in a transaction; commits when it returns true and the
+    // commit succeeds.
+    bool transaction(const std::function<bool()> &work);
+
+    std::optional<UserRow> userById(const QString &id);
+    std::optional<UserRow> userByEmail(const QString &email);
+    std::optional<UserRow> userByHandle(const QString &handle);
+    QStringList adminIds();
+    bool insertUser(const UserRow &user, qint64 now);
+    bool setAdmin(const QString &email);
+
+    bool insertSession(const QByteArray &hash, const QString &userId, qint64 now);
+    std::optional<SessionRow> session(const QByteArray &hash);
+    bool expireSession(const QByteArray &hash, qint64 at);
+    bool deleteSession(const QByteArray &hash);
+
+    bool insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt);
+    // The user of an unexpired token, which is used up by the call.
+    std::optional<QString> takeOneTimeToken(const QByteArray &hash, qint64 now);
+
+    // Records stamped after `since`, oldest stamp first, as stored JSON.
+    bool changedRecords(RecordKind kind, const QString &userId, qint64 since, QList<QByteArray> *out);
+    // Merges pushed records; call inside `transaction`. `stamp` hands out
+    // the user's next stamp.
+    bool pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
+                     const std::function<qint64()> &stamp, QList<PushResult> *results);
+    // Stores `record` as given with a fresh stamp, whatever is stored.
+    bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp);
+    bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
+    std::optional<QJsonObject> record(RecordKind kind, const QString &userId, const QString &id);
+    // The user's last stamp (0 before the first) and its update.
+    qint64 lastStamp(const QString &userId);
+    bool setLastStamp(const QString &userId, qint64 stamp);
+
+    std::optional<PublicationRow> publication(const QString &slug);
+    bool insertPublication(const PublicationRow &row);
+    bool updatePublication(const PublicationRow &row);
+    bool deletePublication(const QString &slug);
+    QList<PublicationRow> publicationsOf(const QStringList &userIds);
+
+    bool insertImage(const ImageRow &row, const QByteArray &bytes);
+    QList<ImageRow> imagesOf(const QString &userId);
+    std::optional<ImageRow> image(const QString &id, QByteArray *bytes);
+
+private:
+    bool exec(const QString &sql);
+    bool createSchema();
+
+    QString m_connection;
+    QString m_error;
+    bool m_postgres = false;
+};
+
+} // namespace tessivo::server

@@ -1,0 +1,90 @@
+#include "ServerPrivate.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace tessivo::server {
+
+namespace {
+QByteArray joined(const QList<QByteArray> &records)
+{
+    qsizetype size = 2;
+    for (const QByteArray &r : records)
+        size += r.size() + 1;
+    QByteArray out;
+    out.reserve(size);
+    out += '[';
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (i)
+            out += ',';
+        out += records[i];
+    }
+    out += ']';
+    return out;
+}
+
+QJsonArray resultsJson(const QList<PushResult> &results)
+{
+    QJsonArray out;
+    for (const PushResult &r : results) {
+        QJsonObject item{{QStringLiteral("status"), QString::fromLatin1(r.status)}};
+        if (!r.id.isEmpty())
+            item.insert(QStringLiteral("id"), r.id);
+        if (!r.error.isEmpty())
+            item.insert(QStringLiteral("error"), r.error);
+        out.append(item);
+    }
+    return out;
+}
+} // namespace
+
+Reply Server::Private::pull(const LoggedRequest &request, const UserRow &user)
+{
+    static const QRegularExpression sincePattern(QStringLiteral("^since=(-?[0-9]{1,19})$"));
+    const auto match = sincePattern.match(QString::fromLatin1(request.rawQuery));
+    bool ok = false;
+    const qint64 since = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
+    if (!ok)
+        return errorReply(400, "invalid_request", QStringLiteral("The query must be since=<milliseconds>."));
+    QList<QByteArray> documents, collections;
+    if (!storage.changedRecords(RecordKind::Document, user.id, since, &documents) ||
+        !storage.changedRecords(RecordKind::Collection, user.id, since, &collections))
+        return errorReply(500, "internal_error", QStringLiteral("The service couldn't read your documents."));
+    // Stored records are sent as stored, without a parse and re-encode.
+    const QByteArray body = R"({"documents":)" + joined(documents) + R"(,"collections":)" +
+                            joined(collections) + R"(,"now":)" + QByteArray::number(now()) + '}';
+    return {200, {{"content-type", "application/json"}}, body};
+}
+
+Reply Server::Private::push(const LoggedRequest &request, const UserRow &user)
+{
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(request.body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !json.isObject())
+        return errorReply(400, "invalid_json", QStringLiteral("The request body is not a JSON object."));
+    const QJsonObject object = json.object();
+    const QJsonValue docs = object.value(QLatin1String("docs"));
+    const QJsonValue collections = object.value(QLatin1String("collections"));
+    if (!(docs.isArray() || docs.isUndefined()) || !(collections.isArray() || collections.isUndefined()))
+        return errorReply(400, "invalid_request",
+                          QStringLiteral("\"docs\" and \"collections\" must be arrays."));
+
+    QList<PushResult> documentResults, collectionResults;
+    qint64 last = 0;
+    const bool saved = storage.transaction([&] {
+        last = storage.lastStamp(user.id);
+        const auto stamp = [&] { return nextStamp(now(), &last); };
+        return storage.pushRecords(RecordKind::Document, user.id, docs.toArray(), stamp, &documentResults) &&
+               storage.pushRecords(RecordKind::Collection, user.id, collections.toArray(), stamp,
+                                   &collectionResults) &&
+               storage.setLastStamp(user.id, last);
+    });
+    if (!saved)
+        return errorReply(500, "internal_error", QStringLiteral("The service couldn't save your documents."));
+    return jsonReply(200, {{QStringLiteral("results"), resultsJson(documentResults)},
+                           {QStringLiteral("collectionResults"), resultsJson(collectionResults)},
+                           {QStringLiteral("now"), std::max(last, now())}});
+}
+
+} // namespace tessivo::server

@@ -1,0 +1,92 @@
+#include "Server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QProcessEnvironment>
+
+#include <cstdio>
+
+using namespace tessivo::server;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessivo-service"));
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("The Tessivo web service: accounts, sync, publishing, images "
+                       "and AI forwarding for the Tessivo app."));
+    parser.addHelpOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Listen on ADDRESS:PORT (repeatable; IPv6 as [::1]:8787). "
+                                                   "Default: 127.0.0.1 and ::1 on port 8787."),
+                                    QStringLiteral("address:port"));
+    const QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("sqlite:PATH, or postgres:\"host=… port=… dbname=… user=… password=…\". "
+                       "Default: SQLite in ~/.local/share/tessivo-service/. Also TESSIVO_SERVICE_DATABASE."),
+        QStringLiteral("spec"));
+    const QCommandLineOption aiEndpoint(
+        QStringLiteral("ai-endpoint"),
+        QStringLiteral(
+            "OpenAI-compatible chat-completions URL, e.g. http://localhost:11434/v1/chat/completions. "
+            "Also TESSIVO_AI_ENDPOINT."),
+        QStringLiteral("url"));
+    const QCommandLineOption aiModel(QStringLiteral("ai-model"),
+                                     QStringLiteral("Model name sent upstream. Also TESSIVO_AI_MODEL."),
+                                     QStringLiteral("name"));
+    const QCommandLineOption aiKey(QStringLiteral("ai-key"),
+                                   QStringLiteral("Bearer key for the upstream. Prefer TESSIVO_AI_KEY, which "
+                                                  "stays out of the process list."),
+                                   QStringLiteral("key"));
+    const QCommandLineOption publicUrl(QStringLiteral("public-url"),
+                                       QStringLiteral("Scheme and host that links in replies start with, "
+                                                      "e.g. https://tessivo.example.com."),
+                                       QStringLiteral("url"));
+    const QCommandLineOption admin(
+        QStringLiteral("admin"),
+        QStringLiteral("E-mail of an admin account, whose \"site-blog\" collection "
+                       "is the service's blog (repeatable)."),
+        QStringLiteral("email"));
+    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin});
+    parser.process(app);
+
+    ServerOptions options;
+    for (const QString &item : parser.values(listen)) {
+        const qsizetype colon = item.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const quint16 port = colon > 0 ? item.mid(colon + 1).toUShort(&ok) : 0;
+        QString host = item.left(colon);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        const QHostAddress address(host);
+        if (!ok || address.isNull()) {
+            std::fprintf(stderr, "tessivo-service: --listen wants ADDRESS:PORT, got \"%s\"\n",
+                         qPrintable(item));
+            return 2;
+        }
+        options.listen.append({address, port});
+    }
+    const auto pick = [&](const QCommandLineOption &option, const char *variable) {
+        return parser.isSet(option) ? parser.value(option) : env.value(QLatin1String(variable));
+    };
+    options.database = pick(database, "TESSIVO_SERVICE_DATABASE");
+    options.aiEndpoint = QUrl(pick(aiEndpoint, "TESSIVO_AI_ENDPOINT"));
+    options.aiModel = pick(aiModel, "TESSIVO_AI_MODEL");
+    options.aiKey = pick(aiKey, "TESSIVO_AI_KEY");
+    options.publicUrl = parser.value(publicUrl);
+    options.adminEmails = parser.values(admin);
+
+    Server server(options);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "tessivo-service: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("Tessivo service listening on %s%s\n", qPrintable(server.baseUrl().toString()),
+                options.aiEndpoint.isEmpty() ? " (AI not set up)" : "");
+    std::fflush(stdout);
+    return app.exec();
+}
