@@ -2,6 +2,8 @@
 
 #include "assistant/core/AIByteSource.h"
 #include "assistant/core/AIRequest.h"
+#include "assistant/core/APIStreamByteSource.h"
+#include "service/core/APIClient.h"
 
 #include <QElapsedTimer>
 
@@ -26,29 +28,16 @@ AIStream::Clock AIAssistant::steadyClock()
     };
 }
 
-namespace {
-
-// Stands in until the application's API client can stream.
-class UnavailableSource final : public AIByteSource
-{
-public:
-    UnavailableSource()
-    {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                Q_EMIT failed(
-                    {QStringLiteral("network"), QStringLiteral("The AI service can't be reached."), 0});
-            },
-            Qt::QueuedConnection);
-    }
-    void abort() override {}
-};
-
-} // namespace
-
 AIAssistant *AIAssistant::shared()
 {
-    static AIAssistant *instance = new AIAssistant([](const QByteArray &) { return new UnavailableSource; });
+    static AIAssistant *instance = new AIAssistant(overClient(APIClient::shared()));
     return instance;
+}
+
+AIAssistant::Transport AIAssistant::overClient(APIClient *client)
+{
+    return [client](const QByteArray &body) -> AIByteSource * {
+        return new APIStreamByteSource(client->stream(APIClient::Method::Post, QStringLiteral("/api/ai"),
+                                                      body, QByteArrayLiteral("application/json")));
+    };
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 class AIByteSource;
+class APIClient;
 struct AIRequest;
 
 // Sends writing-assistant requests to the service's "/api/ai" and hands the
@@ -25,6 +26,8 @@ public:
 
     // The one instance of the application, over the shared API client.
     static AIAssistant *shared();
+    // POSTs to "/api/ai" through `client`'s streams.
+    static Transport overClient(APIClient *client);
 
     // Starts `request` at once and returns its reply, owned by `parent`. It
     // does not validate: ask AIRequest::validationError() first.
