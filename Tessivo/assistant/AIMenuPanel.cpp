@@ -320,14 +320,16 @@ void AIMenuPanel::write(const QString &chunk)
         return;
     }
     const TextRange p = *m_pendingRange;
-    if (view->length() < p.end()) {
+    QTextDocument *document = view->document();
+    // Any other edit since the last chunk may have moved the written range
+    // (not only shortened the text): stop rather than write at a stale place.
+    if (view->length() < p.end() || (m_wroteAny && m_undoMark != document->availableUndoSteps())) {
         abortDocumentChanged();
         return;
     }
-    QTextDocument *document = view->document();
     // Every chunk joins the reply's first edit: however it ends, what stays
     // of the reply is one undo step.
-    const bool join = m_wroteAny && m_undoMark == document->availableUndoSteps();
+    const bool join = m_wroteAny;
     const qsizetype tail = view->length() - p.end();
     QTextCursor cursor(document);
     if (join) {
@@ -398,21 +400,15 @@ void AIMenuPanel::revert()
         return;
     }
     setHighlight(std::nullopt, view);
-    if (view->length() < p.end()) {
-        return;
-    }
-    if (textIn(view, p) != m_original) {
-        QTextDocument *document = view->document();
-        if (m_wroteAny && m_undoMark == document->availableUndoSteps()) {
-            // The reply is still the newest edit: taking it back leaves the
-            // history as it was before the request.
-            document->undo();
-            document->clearUndoRedoStacks(QTextDocument::RedoStack);
+    QTextDocument *document = view->document();
+    if (m_wroteAny) {
+        // Only while the reply is still the newest edit is it known where it
+        // stands; taking it back then leaves the history as it was before.
+        if (m_undoMark != document->availableUndoSteps() || view->length() < p.end()) {
+            return;
         }
-        if (view->length() < p.location + m_original.size() ||
-            textIn(view, {p.location, m_original.size()}) != m_original) {
-            view->replaceCharacters(p, m_original, false);
-        }
+        document->undo();
+        document->clearUndoRedoStacks(QTextDocument::RedoStack);
     }
     view->setSelectedRange({p.location, m_original.size()});
 }
