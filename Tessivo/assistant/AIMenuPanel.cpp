@@ -208,7 +208,7 @@ void AIMenuPanel::layout()
     const TextRange range = m_trigger->range;
     const QRect start = view->caretRectOnScreen(range.location);
     const QRect end = view->caretRectOnScreen(range.end());
-    const int height = AIPlacement::menuHeight(*m_model);
+    const int height = AIPlacement::menuHeight(*m_model, m_view->hintHeight());
     QScreen *screen = view->window()->screen();
     if (!screen) {
         screen = QGuiApplication::primaryScreen();

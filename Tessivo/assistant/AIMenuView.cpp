@@ -8,6 +8,7 @@
 #include "shell/core/AppShortcuts.h"
 #include "sidebar/SidebarStyle.h"
 
+#include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -97,6 +98,53 @@ protected:
         const QRectF plate = QRectF(rect()).adjusted(8, 8, -8, 0);
         painter.fillPath(SidebarStyle::roundedRect(plate, 7), withAlpha(QColor(Qt::red), 0.1));
     }
+};
+
+// "Stop" with its key on a faint plate; the status row's only control.
+class StopButton final : public QAbstractButton
+{
+public:
+    StopButton()
+    {
+        setObjectName(QStringLiteral("aiStop"));
+        setFocusPolicy(Qt::NoFocus);
+        setCursor(Qt::PointingHandCursor);
+        setFixedSize(sizeHint());
+    }
+
+    QSize sizeHint() const override
+    {
+        const int text = QFontMetrics(SidebarStyle::font(12, QFont::Medium)).horizontalAdvance(stopText());
+        const int key = QFontMetrics(SidebarStyle::font(10)).horizontalAdvance(keyText());
+        return {8 + 12 + 4 + text + 4 + key + 8, 4 + QFontMetrics(SidebarStyle::font(12)).height() + 4};
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(SidebarStyle::roundedRect(QRectF(rect()), 6),
+                         SidebarStyle::primary(palette(), 0.06));
+        const QColor secondary = SidebarStyle::secondary(palette());
+        int x = 8;
+        painter.drawPixmap(QRect(x, (height() - 12) / 2, 12, 12),
+                           Icon::pixmap(IconName::xMark, 12, secondary, devicePixelRatioF()));
+        x += 12 + 4;
+        painter.setPen(secondary);
+        painter.setFont(SidebarStyle::font(12, QFont::Medium));
+        const int text = painter.fontMetrics().horizontalAdvance(stopText());
+        painter.drawText(QRect(x, 0, text, height()), Qt::AlignVCenter | Qt::AlignLeft, stopText());
+        x += text + 4;
+        painter.setPen(SidebarStyle::tertiary(palette()));
+        painter.setFont(SidebarStyle::font(10));
+        painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignVCenter | Qt::AlignLeft, keyText());
+    }
+
+private:
+    static QString stopText() { return QStringLiteral("Stop"); }
+    // The key as the keyboard names it.
+    static QString keyText() { return QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText); }
 };
 
 } // namespace
@@ -228,29 +276,8 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     new Pulse(m_statusIcon, true);
     m_statusText = new QLabel;
     m_statusText->setFont(SidebarStyle::font(13));
-    auto *stop = new QToolButton;
-    stop->setObjectName(QStringLiteral("aiStop"));
-    stop->setAutoRaise(true);
-    stop->setFocusPolicy(Qt::NoFocus);
-    stop->setCursor(Qt::PointingHandCursor);
-    auto *stopFace = new ChipLabel(6);
-    stopFace->setAttribute(Qt::WA_TransparentForMouseEvents);
-    auto *stopRow = new QHBoxLayout(stopFace);
-    stopRow->setContentsMargins(8, 4, 8, 4);
-    stopRow->setSpacing(4);
-    auto *stopIcon = new Icon(IconName::xMark, 12);
-    auto *stopText = new QLabel(QStringLiteral("Stop"));
-    stopText->setFont(SidebarStyle::font(12, QFont::Medium));
-    auto *escText = new QLabel(QStringLiteral("Esc"));
-    escText->setFont(SidebarStyle::font(10));
-    stopRow->addWidget(stopIcon);
-    stopRow->addWidget(stopText);
-    stopRow->addWidget(escText);
-    auto *stopLayout = new QHBoxLayout(stop);
-    stopLayout->setContentsMargins(0, 0, 0, 0);
-    stopLayout->addWidget(stopFace);
-    stop->setFixedSize(stopFace->sizeHint());
-    connect(stop, &QToolButton::clicked, model, &AIMenuModel::closeRequested);
+    auto *stop = new StopButton;
+    connect(stop, &QAbstractButton::clicked, model, &AIMenuModel::closeRequested);
     status->addWidget(m_statusIcon);
     status->addWidget(m_statusText, 1);
     status->addWidget(stop);
@@ -403,6 +430,11 @@ QString AIMenuView::shortcutText()
 QWidget *AIMenuView::promptField() const
 {
     return m_model->isGenerate() ? static_cast<QWidget *>(m_textField) : m_lineField;
+}
+
+int AIMenuView::hintHeight() const
+{
+    return m_hint->heightForWidth(AIPlacement::menuWidth);
 }
 
 QRect AIMenuView::rowRect(int row) const

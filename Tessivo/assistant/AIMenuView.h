@@ -28,6 +28,8 @@ public:
     QWidget *promptField() const;
     QScrollArea *listScrollArea() const { return m_scroll; }
     AIActionList *list() const { return m_list; }
+    // The height the generate hint needs at the card's width.
+    int hintHeight() const;
     // The row rectangle of `row` in list coordinates.
     QRect rowRect(int row) const;
 

@@ -41,7 +41,7 @@ QPoint AIPlacement::pillOrigin(PillKind kind, const QRect &anchor, const QSize &
     return {x, y};
 }
 
-int AIPlacement::menuHeight(const AIMenuModel &model)
+int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight)
 {
     if (model.phase().kind == AIMenuModel::Phase::Kind::Streaming) {
         return 48;
@@ -53,7 +53,7 @@ int AIPlacement::menuHeight(const AIMenuModel &model)
         height += 40;
     }
     if (model.isGenerate()) {
-        return height + 50;
+        return height + std::max(50, hintHeight);
     }
     const int rows = model.rowCount();
     return height + (rows == 0 ? 44 : std::min(rows, maximumVisibleRows) * rowPitch + 12);

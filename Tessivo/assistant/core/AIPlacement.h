@@ -23,8 +23,9 @@ constexpr int menuWidth = 352;
 constexpr int rowPitch = 34;
 constexpr int maximumVisibleRows = 8;
 
-// The menu's height for what the model shows.
-int menuHeight(const AIMenuModel &model);
+// The menu's height for what the model shows. The generate hint takes
+// `hintHeight` when it needs more than its usual 50 points.
+int menuHeight(const AIMenuModel &model, int hintHeight = 0);
 
 // Below the line at the end of the range (`end`), or above the line at its
 // start (`start`) when there is no room below but room above; kept 12
