@@ -44,10 +44,6 @@ private Q_SLOTS:
             << AIRequest::generate(u"  "_s, {}, {}) << u"Describe what you'd like written."_s;
         QTest::newRow("generate with a line break passes")
             << AIRequest::generate(u"\n"_s, {}, {}) << QString();
-        QTest::newRow("generate with a long prompt")
-            << AIRequest::generate(QString(1001, u'p'), {}, {}) << u"Prompt is too long."_s;
-        QTest::newRow("context is never limited")
-            << AIRequest::generate(u"p"_s, QString(50000, u'b'), QString(50000, u'a')) << QString();
     }
 
     void validation()

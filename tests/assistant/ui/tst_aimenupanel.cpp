@@ -156,29 +156,6 @@ private Q_SLOTS:
         QCOMPARE(m_aborts, int(ending != u"finish" && ending != u"error"));
     }
 
-    void generateWritesAtTheCaret()
-    {
-        openOver(u"one\n\nthree"_s, AITrigger::generate(4));
-        m_menu->model()->setQuery(u"a line"_s);
-        m_menu->model()->submit();
-        m_source->start();
-        reply("two");
-        QCOMPARE(m_view->string(), u"one\ntwo\nthree"_s);
-        m_source->end();
-        QCOMPARE(m_view->selectedRange(), (TextRange{7, 0}));
-        m_view->undo();
-        QCOMPARE(m_view->string(), u"one\n\nthree"_s);
-    }
-
-    void refusedRequestShowsItsMessage()
-    {
-        openOver(u"a    b"_s, AITrigger::refine({1, 3}));
-        m_menu->model()->submit();
-        QCOMPARE(m_menu->model()->phase(), AIMenuModel::Phase::error(u"Select some text to refine."_s));
-        QVERIFY(!m_source);
-        QCOMPARE(m_view->string(), u"a    b"_s);
-    }
-
     void clickInTheEditorClosesWithRevert()
     {
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
