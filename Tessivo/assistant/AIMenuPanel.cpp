@@ -145,7 +145,15 @@ void AIMenuPanel::watchFocus()
     });
     m_activeWatch =
         connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive && m_visible && !m_panel->isActiveWindow()) {
+            if (!m_visible) {
+                return;
+            }
+            // Like any floating panel it steps aside while another
+            // application is in front, and takes the keyboard again after.
+            if (state != Qt::ApplicationActive) {
+                m_panel->hide();
+            } else if (!m_panel->isActiveWindow()) {
+                m_panel->show();
                 m_panel->raise();
                 m_panel->activateWindow();
             }

@@ -183,6 +183,7 @@ private Q_SLOTS:
         QTRY_COMPARE(QGuiApplication::applicationState(), Qt::ApplicationInactive);
         QTest::qWait(50);
         QVERIFY(m_menu->isVisible());
+        QVERIFY(!m_menu->panel()->isVisible()); // out of the way meanwhile
 
         // X ignores focus requests older than the last focus change: give the
         // application a later time stamp than the one the hand-back uses.
