@@ -68,6 +68,21 @@ AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant)
     : QObject(parent), m_assistant(assistant ? assistant : AIAssistant::shared()),
       m_model(new AIMenuModel(this))
 {
+    ensurePanel();
+    // Several changes in one turn each lay out against the state they find.
+    connect(m_model, &AIMenuModel::relayoutRequested, this,
+            [this] { QTimer::singleShot(0, this, &AIMenuPanel::layout); });
+    connect(m_model, &AIMenuModel::closeRequested, this, [this] { close(true); });
+    connect(m_model, &AIMenuModel::presetChosen, this, &AIMenuPanel::runPreset);
+    connect(m_model, &AIMenuModel::customChosen, this, &AIMenuPanel::submitCustom);
+}
+
+void AIMenuPanel::ensurePanel()
+{
+    if (m_panel) {
+        return;
+    }
+    // (Re)built when the window it floated over took it along.
     m_panel = new KeyablePanel(m_model);
     m_view = new AIMenuView(m_model, m_panel);
     auto *layout = new QVBoxLayout(m_panel);
@@ -75,13 +90,6 @@ AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant)
     layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->addWidget(m_view);
     m_panel->resize(AIPlacement::menuWidth, 120);
-
-    // Several changes in one turn each lay out against the state they find.
-    connect(m_model, &AIMenuModel::relayoutRequested, this,
-            [this] { QTimer::singleShot(0, this, &AIMenuPanel::layout); });
-    connect(m_model, &AIMenuModel::closeRequested, this, [this] { close(true); });
-    connect(m_model, &AIMenuModel::presetChosen, this, &AIMenuPanel::runPreset);
-    connect(m_model, &AIMenuModel::customChosen, this, &AIMenuPanel::submitCustom);
 }
 
 AIMenuPanel::~AIMenuPanel()
@@ -100,6 +108,7 @@ void AIMenuPanel::show(const AITrigger &trigger, ListContinuingTextView *textVie
     if (m_visible) {
         close(true);
     }
+    ensurePanel();
     m_textView = textView;
     m_trigger = trigger;
     m_model->setGenerate(trigger.kind == AITrigger::Kind::Generate);
@@ -128,6 +137,9 @@ void AIMenuPanel::watchFocus()
     // A click elsewhere in the application takes the focus from the panel
     // and closes it; switching to another application leaves it open.
     m_focusWatch = connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
+        if (!m_panel) {
+            return; // went with a window that closed under it
+        }
         if (window == m_panel->windowHandle()) {
             m_panelFocused = true;
             return;
@@ -137,7 +149,7 @@ void AIMenuPanel::watchFocus()
         }
         m_panelFocused = false;
         QTimer::singleShot(0, this, [this] {
-            if (m_visible && QGuiApplication::applicationState() == Qt::ApplicationActive &&
+            if (m_visible && m_panel && QGuiApplication::applicationState() == Qt::ApplicationActive &&
                 QGuiApplication::focusWindow() != m_panel->windowHandle()) {
                 close(true);
             }
@@ -145,7 +157,7 @@ void AIMenuPanel::watchFocus()
     });
     m_activeWatch =
         connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (!m_visible) {
+            if (!m_visible || !m_panel) {
                 return;
             }
             // Like any floating panel it steps aside while another
@@ -210,13 +222,13 @@ void AIMenuPanel::close(bool revertText)
 void AIMenuPanel::layout()
 {
     ListContinuingTextView *view = m_textView;
-    if (!m_visible || !view || !m_trigger) {
+    if (!m_visible || !view || !m_trigger || !m_panel) {
         return;
     }
     const TextRange range = m_trigger->range;
     const QRect start = view->caretRectOnScreen(range.location);
     const QRect end = view->caretRectOnScreen(range.end());
-    const int height = AIPlacement::menuHeight(*m_model, m_view->hintHeight());
+    const int height = AIPlacement::menuHeight(*m_model, m_view ? m_view->hintHeight() : 0);
     QScreen *screen = view->window()->screen();
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
@@ -300,7 +312,9 @@ void AIMenuPanel::run(const AIRequest &request, const QString &status)
     setHighlight(r, view);
     m_model->setPhase(AIMenuModel::Phase::streaming(status));
     // Keys go to the panel now: Escape stops.
-    m_panel->setFocus(Qt::OtherFocusReason);
+    if (m_panel) {
+        m_panel->setFocus(Qt::OtherFocusReason);
+    }
     AIStream *stream = m_assistant->stream(request, this);
     m_stream = stream;
     connect(stream, &AIStream::chunk, this, &AIMenuPanel::write);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "assistant/AIMenuView.h"
 #include "assistant/AITrigger.h"
 #include "store/TextRange.h"
 
@@ -11,7 +12,6 @@
 
 class AIAssistant;
 class AIMenuModel;
-class AIMenuView;
 class AIStream;
 class ListContinuingTextView;
 class QWidget;
@@ -62,6 +62,7 @@ public:
     }
 
 private:
+    void ensurePanel();
     void layout();
     void runPreset(const RefineAction &action);
     void submitCustom();
@@ -78,7 +79,7 @@ private:
     AIAssistant *m_assistant;
     AIMenuModel *m_model;
     QPointer<QWidget> m_panel;
-    AIMenuView *m_view;
+    QPointer<AIMenuView> m_view;
     QPointer<QWidget> m_parentWindow;
     QPointer<ListContinuingTextView> m_textView;
     std::optional<AITrigger> m_trigger;
