@@ -9,7 +9,12 @@ TESSIVO_TESTING=ON bash scripts/build.sh
 build_dir=$(realpath "${TESSIVO_BUILD_DIR:-build}")
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# The service tests run a second time against a throw-away PostgreSQL cluster.
+pg=$(bash scripts/postgres-scratch.sh)
+pg_dir=${pg#host=}
+pg_dir=${pg_dir%% *}
+trap 'bash scripts/postgres-scratch.sh stop "$pg_dir"; rm -rf "$scratch"' EXIT
+export TESSIVO_TEST_POSTGRES=$pg
 export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"

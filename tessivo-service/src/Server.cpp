@@ -166,10 +166,8 @@ qint64 Server::Private::now() const
     return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-qint64 Server::Private::bodyLimit(const QByteArray &method, const QString &path) const
+qint64 Server::Private::bodyLimit(const QByteArray &, const QString &path) const
 {
-    if (method == "GET" || method == "DELETE" || method == "HEAD")
-        return 0;
     if (path == QLatin1String("/api/v1/images"))
         return 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
     if (path == QLatin1String("/api/v1/documents/sync"))

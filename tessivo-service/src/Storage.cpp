@@ -88,6 +88,8 @@ bool Storage::open(const QString &spec, QString *error)
     }
     // WAL keeps readers off the writer's back; FULL makes a commit durable
     // before the reply that reports it leaves.
+    if (m_postgres)
+        exec(QStringLiteral("SET client_min_messages TO WARNING")); // no notices for existing tables
     if (!m_postgres && !(exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
                          exec(QStringLiteral("PRAGMA synchronous=FULL")) &&
                          exec(QStringLiteral("PRAGMA busy_timeout=5000")))) {

@@ -30,16 +30,17 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
-// A request body that can be read once. Qt silently sends a request again
+// A request body that can be sent once. Qt silently sends a request again
 // when its connection closes before any reply arrives; a body that cannot be
-// rewound turns that into a failure instead, so a publish or push the service
-// may already have applied is never sent twice behind the caller's back.
+// rewound once read turns that into a failure instead, so a publish or push
+// the service may already have applied is never sent twice behind the
+// caller's back. A body not yet read may still go out on a new connection.
 class OneShotBody final : public QIODevice
 {
 public:
     explicit OneShotBody(const QByteArray &data) : m_data(data) { open(QIODevice::ReadOnly); }
     bool isSequential() const override { return true; }
-    bool reset() override { return false; }
+    bool reset() override { return m_read == 0; }
     qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
 
 protected:
@@ -206,7 +207,7 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
 }
 
-APIResult<QByteArray> APIClient::readReply(QNetworkReply *reply)
+APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
 {
     if (failedInTransport(reply))
         return APIError::network(host());
@@ -216,7 +217,7 @@ APIResult<QByteArray> APIClient::readReply(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
     if (!response->isSuccess())
         return APIError::from(body, response->status);
-    return body;
+    return APIReply{response.value(), body};
 }
 
 std::optional<QJsonObject> APIClient::parseObject(const QByteArray &body, QString *fault)
@@ -253,31 +254,32 @@ QNetworkReply *APIClient::dispatch(const QNetworkRequest &request, Method method
     return reply;
 }
 
-APICall<QByteArray> APIClient::track(QNetworkReply *reply)
+APICall<APIReply> APIClient::perform(const QNetworkRequest &request, Method method,
+                                     const std::optional<QByteArray> &body)
 {
-    auto promise = std::make_shared<QPromise<APIResult<QByteArray>>>();
+    QNetworkReply *reply = dispatch(request, method, body);
+    auto promise = std::make_shared<QPromise<APIResult<APIReply>>>();
     promise->start();
-    QFuture<APIResult<QByteArray>> future = promise->future();
+    QFuture<APIResult<APIReply>> future = promise->future();
     connect(reply, &QNetworkReply::finished, this, [this, reply, promise] {
         promise->addResult(readReply(reply));
         promise->finish();
         reply->deleteLater();
     });
-    return APICall<QByteArray>(future, reply);
+    return APICall<APIReply>(future, reply);
 }
 
-APICall<QByteArray> APIClient::startGet(const QString &path, const QList<QueryItem> &query,
-                                        bool authenticated)
+APICall<APIReply> APIClient::startGet(const QString &path, const QList<QueryItem> &query, bool authenticated)
 {
     const QNetworkRequest request = makeRequest(url(path, query), "application/json", {}, authenticated);
-    return track(dispatch(request, Method::Get, std::nullopt));
+    return perform(request, Method::Get);
 }
 
-APICall<QByteArray> APIClient::startSend(Method method, const QString &path, const QJsonObject &body)
+APICall<APIReply> APIClient::startSend(Method method, const QString &path, const QJsonObject &body)
 {
     const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const QNetworkRequest request = makeRequest(url(path), "application/json", "application/json");
-    return track(dispatch(request, method, bytes));
+    return perform(request, method, bytes);
 }
 
 APIStream *APIClient::stream(Method method, const QString &path, const std::optional<QByteArray> &body,

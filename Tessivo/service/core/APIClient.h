@@ -25,21 +25,12 @@ class QNetworkRequest;
 // A record the client can decode from a reply: strict `fromJson`, as the
 // wire records and the store's records have.
 template <typename T>
-concept DecodableRecord = requires(const QJsonObject &object, QString *error)
-{
-    {
-        T::fromJson(object, error)
-        } -> std::same_as<std::optional<T>>;
-};
+concept DecodableRecord =
+    std::same_as<decltype(T::fromJson(QJsonObject(), static_cast<QString *>(nullptr))), std::optional<T>>;
 
 // A record the client can send as a JSON body.
 template <typename T>
-concept EncodableRecord = requires(const T &record)
-{
-    {
-        record.toJson()
-        } -> std::convertible_to<QJsonObject>;
-};
+concept EncodableRecord = std::convertible_to<decltype(std::declval<const T &>().toJson()), QJsonObject>;
 
 // The head of an HTTP reply.
 struct APIResponse
@@ -50,6 +41,13 @@ struct APIResponse
     bool isSuccess() const { return status >= 200 && status <= 299; }
     // Case-insensitive; null when absent.
     QByteArray header(QByteArrayView name) const;
+};
+
+// A whole 2xx reply: its head and body.
+struct APIReply
+{
+    APIResponse response;
+    QByteArray body;
 };
 
 // One plain request in flight. The future finishes on the main thread with
@@ -67,7 +65,8 @@ public:
     template <typename F>
     auto then(QObject *context, F &&f) const
     {
-        return m_future.then(context, std::forward<F>(f));
+        QFuture<APIResult<T>> future = m_future;
+        return future.then(context, std::forward<F>(f));
     }
     // Ends the transfer if it still runs. The future then holds the
     // "network" error, as for any other lost connection; it is set before
@@ -106,12 +105,14 @@ private:
 // token provider's token, when it gives one). Every reply, whatever its
 // status, is looked at for a non-empty "set-auth-token" first, which is
 // emitted as tokenRolled() before the status is judged. No cookies are sent
-// or kept, nothing is cached, nothing is retried or queued.
+// or kept, nothing is cached, nothing is retried or queued: a request body
+// that has gone out is never sent again, even where Qt would resend it after
+// a connection closed without a reply.
 //
 // Components that build their own requests (session check, sign-out,
-// sign-in verification, upload, unpublish) use url(), makeRequest(),
-// session() and readReply(), so their headers, token roll and errors are the
-// same.
+// sign-in verification, upload, unpublish) make them with url() and
+// makeRequest() and send them with perform(), so their headers, token roll,
+// errors and single sending are the same.
 class APIClient final : public QObject
 {
     Q_OBJECT
@@ -194,8 +195,11 @@ public:
     APIResult<APIResponse> validate(QNetworkReply *reply);
     // The whole outcome of a finished reply: a transport failure (abort
     // included) → the "network" error; then validate(); a status outside
-    // 200-299 → APIError::from(); else the body.
-    APIResult<QByteArray> readReply(QNetworkReply *reply);
+    // 200-299 → APIError::from(); else the head and body.
+    APIResult<APIReply> readReply(QNetworkReply *reply);
+    // Sends a request made with makeRequest(); the call ends with readReply().
+    APICall<APIReply> perform(const QNetworkRequest &request, Method method,
+                              const std::optional<QByteArray> &body = std::nullopt);
 
     // "Tessivo-macOS/" + the version, or + "dev" when the build has none.
     static QByteArray userAgent(const QString &shortVersion);
@@ -215,20 +219,19 @@ private:
     // Parses a 2xx body as one JSON object; nullopt with `fault` otherwise.
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 
-    APICall<QByteArray> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
-    APICall<QByteArray> startSend(Method method, const QString &path, const QJsonObject &body);
+    APICall<APIReply> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
+    APICall<APIReply> startSend(Method method, const QString &path, const QJsonObject &body);
     QNetworkReply *dispatch(const QNetworkRequest &request, Method method,
                             const std::optional<QByteArray> &body);
-    APICall<QByteArray> track(QNetworkReply *reply);
 
     template <DecodableRecord T>
-    static APICall<T> decoded(const APICall<QByteArray> &raw)
+    static APICall<T> decoded(const APICall<APIReply> &raw)
     {
-        QFuture<APIResult<T>> future = raw.future().then([](APIResult<QByteArray> body) -> APIResult<T> {
-            if (!body)
-                return body.failure();
+        QFuture<APIResult<T>> future = raw.future().then([](APIResult<APIReply> reply) -> APIResult<T> {
+            if (!reply)
+                return reply.failure();
             QString fault;
-            if (const std::optional<QJsonObject> object = parseObject(body.value(), &fault)) {
+            if (const std::optional<QJsonObject> object = parseObject(reply->body, &fault)) {
                 if (std::optional<T> value = T::fromJson(*object, &fault))
                     return std::move(*value);
             }

@@ -24,6 +24,8 @@ class QNetworkReply;
 //  - after responseReceived(), when the connection drops mid-body: the
 //    "network" APIError; what was received stays received;
 //  - after abort(): APIFailure::cancelled(), emitted before abort() returns.
+// Connect with the default (direct) connection; from inside these signals,
+// release the stream with deleteLater(), never with delete.
 class APIStream final : public QObject
 {
     Q_OBJECT

@@ -1,0 +1,201 @@
+// Load figures for the Tessivo service on loopback:
+//   bulk: push 10,000 documents of 4 KB in batches of 500, then pull them all;
+//   load: 50 clients, each pulling and pushing one document, for 10 seconds.
+// Usage: bench_service [--postgres "host=/tmp/pg user=tessivo"]
+// The service runs as its own process (the `tessivo-service` binary).
+
+#include "Server.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace tessivo::server;
+
+namespace {
+constexpr int documentCount = 10000;
+constexpr int batchSize = 500;
+constexpr int clientCount = 50;
+constexpr int loadSeconds = 10;
+
+QJsonObject document(const QString &id, qint64 updatedAt)
+{
+    return {{"id", id},
+            {"title", id},
+            {"body", QString(4096, 'w')},
+            {"createdAt", 1},
+            {"updatedAt", updatedAt},
+            {"deletedAt", QJsonValue::Null},
+            {"collectionId", QJsonValue::Null}};
+}
+
+QByteArray pushBody(const QJsonArray &docs)
+{
+    return QJsonDocument(QJsonObject{{"docs", docs}, {"collections", QJsonArray{}}})
+        .toJson(QJsonDocument::Compact);
+}
+
+struct Client
+{
+    QNetworkAccessManager network;
+    QString token;
+};
+
+QNetworkReply *send(Client &client, const QString &base, const QByteArray &method, const QString &path,
+                    const QByteArray &body = {})
+{
+    QNetworkRequest request(QUrl(base + path));
+    request.setRawHeader("authorization", "Bearer " + client.token.toLatin1());
+    if (!body.isEmpty())
+        request.setRawHeader("content-type", "application/json");
+    return client.network.sendCustomRequest(request, method, body);
+}
+
+QByteArray wait(QNetworkReply *reply, bool *ok)
+{
+    while (!reply->isFinished())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    *ok = reply->error() == QNetworkReply::NoError;
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return body;
+}
+
+QString createDatabase(const QString &cluster, const QTemporaryDir &dir)
+{
+    if (cluster.isEmpty())
+        return "sqlite:" + dir.filePath("bench.sqlite");
+    const QString name = "bench_" + QUuid::createUuid().toString(QUuid::Id128);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "setup");
+        for (const QString &item : cluster.split(' ', Qt::SkipEmptyParts)) {
+            if (item.startsWith("host="))
+                db.setHostName(item.mid(5));
+            else if (item.startsWith("user="))
+                db.setUserName(item.mid(5));
+            else if (item.startsWith("port="))
+                db.setPort(item.mid(5).toInt());
+        }
+        db.setDatabaseName("postgres");
+        if (!db.open() || !QSqlQuery(db).exec("CREATE DATABASE " + name))
+            qFatal("PostgreSQL unavailable");
+    }
+    QSqlDatabase::removeDatabase("setup");
+    return "postgres:" + cluster + " dbname=" + name;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const qsizetype pgAt = args.indexOf("--postgres");
+    const QString cluster = pgAt > 0 ? args.value(pgAt + 1) : QString();
+    QTemporaryDir dir;
+    const QString database = createDatabase(cluster, dir);
+
+    QList<Client *> clients;
+    {
+        ServerOptions options;
+        options.database = database;
+        options.port = 0;
+        Server setup(options);
+        if (!setup.start())
+            qFatal("setup failed");
+        for (int i = 0; i <= clientCount; ++i) {  // the last one does the bulk run
+            auto *client = new Client;
+            client->token =
+                setup.hooks().registerUser(QString("user%1@example.com").arg(i), "U").sessionToken;
+            clients << client;
+        }
+    }
+    QProcess service;
+    service.setProgram(TESSIVO_BUILD_DIR "/tessivo-service/tessivo-service");
+    service.setArguments({"--listen", "127.0.0.1:0", "--database", database});
+    service.start();
+    service.waitForReadyRead(10000);
+    const QString base =
+        QRegularExpression("http://127\\.0\\.0\\.1:\\d+").match(service.readAllStandardOutput()).captured(0);
+    std::printf("backend: %s\n", cluster.isEmpty() ? "SQLite" : "PostgreSQL");
+
+    // Bulk: the app's batches of 500.
+    Client &bulk = *clients.takeLast();
+    bool ok = true;
+    QElapsedTimer timer;
+    timer.start();
+    for (int s = 0; s < documentCount; s += batchSize) {
+        QJsonArray docs;
+        for (int i = s; i < s + batchSize; ++i)
+            docs.append(document(QString("doc-%1").arg(i), 1));
+        bool batchOk = false;
+        wait(send(bulk, base, "POST", "/api/v1/documents/sync", pushBody(docs)), &batchOk);
+        ok = ok && batchOk;
+    }
+    const double pushSeconds = timer.nsecsElapsed() / 1e9;
+    timer.restart();
+    const QByteArray pulled = wait(send(bulk, base, "GET", "/api/v1/documents/sync?since=0"), &ok);
+    const double pullSeconds = timer.nsecsElapsed() / 1e9;
+    const qsizetype pulledCount = QJsonDocument::fromJson(pulled).object()["documents"].toArray().size();
+    std::printf("push %d docs of 4 KB in %d requests: %.2f s (%.1f req/s, %.0f docs/s)%s\n", documentCount,
+                documentCount / batchSize, pushSeconds, documentCount / batchSize / pushSeconds,
+                documentCount / pushSeconds, ok ? "" : " ERRORS");
+    std::printf("pull %lld docs (%.1f MB) in 1 request: %.2f s\n", qlonglong(pulledCount),
+                pulled.size() / 1e6, pullSeconds);
+
+    // Load: every client alternates a pull and a one-document push.
+    QList<qint64> latencies;
+    int errors = 0;
+    int pending = 0;
+    QElapsedTimer clock;
+    clock.start();
+    std::function<void(Client *, int)> next = [&](Client *client, int step) {
+        if (clock.elapsed() >= loadSeconds * 1000)
+            return;
+        const qint64 started = clock.nsecsElapsed();
+        QNetworkReply *reply = step % 2 == 0
+                                   ? send(*client, base, "GET", "/api/v1/documents/sync?since=0")
+                                   : send(*client, base, "POST", "/api/v1/documents/sync",
+                                          pushBody({document(QString("load-%1").arg(step % 20), step)}));
+        ++pending;
+        QObject::connect(reply, &QNetworkReply::finished, reply, [&, reply, client, step, started] {
+            --pending;
+            latencies << (clock.nsecsElapsed() - started);
+            if (reply->error() != QNetworkReply::NoError)
+                ++errors;
+            reply->readAll();
+            reply->deleteLater();
+            next(client, step + 1);
+        });
+    };
+    for (Client *client : clients)
+        next(client, 0);
+    while (clock.elapsed() < loadSeconds * 1000 || pending > 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    std::sort(latencies.begin(), latencies.end());
+    const auto percentile = [&](double p) {
+        return latencies.value(qsizetype(p * (latencies.size() - 1))) / 1e6;
+    };
+    std::printf("load: %d clients, %.1f s: %lld requests, %.0f req/s, p50 %.1f ms, p99 %.1f ms, %d errors\n",
+                clientCount, seconds, qlonglong(latencies.size()), latencies.size() / seconds,
+                percentile(0.5), percentile(0.99), errors);
+
+    service.kill();
+    service.waitForFinished();
+    qDeleteAll(clients);
+    delete &bulk;
+    return errors == 0 && ok ? 0 : 1;
+}

@@ -1,0 +1,152 @@
+#pragma once
+
+#include "Server.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+#include <QUuid>
+
+#include <memory>
+
+// A service on a free loopback port with a database of its own: SQLite in a
+// temporary folder, or a fresh PostgreSQL database when the test runs with
+// TESSIVO_SERVICE_TEST_BACKEND=postgres (TESSIVO_TEST_POSTGRES then holds
+// the cluster's connection options, e.g. "host=/tmp/pg user=tessivo").
+namespace servicetest {
+
+using namespace tessivo::server;
+
+inline bool wantsPostgres()
+{
+    return qEnvironmentVariable("TESSIVO_SERVICE_TEST_BACKEND") == QLatin1String("postgres");
+}
+
+// A database spec for `Server`, or empty (with a QSKIP reason) when the
+// wanted backend isn't available.
+inline QString freshDatabase(const QTemporaryDir &dir, QString *skipReason)
+{
+    if (!wantsPostgres())
+        return QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("service.sqlite"));
+    const QString cluster = qEnvironmentVariable("TESSIVO_TEST_POSTGRES");
+    if (cluster.isEmpty()) {
+        *skipReason = QStringLiteral("TESSIVO_TEST_POSTGRES is not set");
+        return {};
+    }
+    const QString name = QStringLiteral("tst_") + QUuid::createUuid().toString(QUuid::Id128);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        QStringList options;
+        for (const QString &item : cluster.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString key = item.section(QLatin1Char('='), 0, 0),
+                          value = item.section(QLatin1Char('='), 1);
+            if (key == QLatin1String("host"))
+                db.setHostName(value);
+            else if (key == QLatin1String("port"))
+                db.setPort(value.toInt());
+            else if (key == QLatin1String("user"))
+                db.setUserName(value);
+        }
+        db.setDatabaseName(QStringLiteral("postgres"));
+        if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("CREATE DATABASE ") + name)) {
+            *skipReason = QStringLiteral("PostgreSQL unavailable: ") + db.lastError().text();
+            return {};
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    QString spec = cluster;
+    spec.remove(QRegularExpression(QStringLiteral("\\bdbname=\\S*")));
+    return QStringLiteral("postgres:") + spec + QStringLiteral(" dbname=") + name;
+}
+
+struct Response
+{
+    int status = 0;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QList<QNetworkReply::RawHeaderPair> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+
+class Fixture
+{
+public:
+    // False (and the test skipped) when the backend isn't available.
+    bool start(ServerOptions options = {})
+    {
+        QString skip;
+        options.database = freshDatabase(m_dir, &skip);
+        if (options.database.isEmpty()) {
+            m_skip = skip;
+            return false;
+        }
+        options.port = 0;
+        server = std::make_unique<Server>(options);
+        QString error;
+        if (!server->start(&error))
+            qFatal("service didn't start: %s", qPrintable(error));
+        m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        return true;
+    }
+    QString skipReason() const { return m_skip; }
+
+    QUrl url(const QString &pathAndQuery) const { return QUrl(server->baseUrl().toString() + pathAndQuery); }
+
+    Response call(const QByteArray &method, const QString &path, const QString &token = {},
+                  const QByteArray &body = {}, QList<QPair<QByteArray, QByteArray>> headers = {})
+    {
+        QNetworkRequest request(url(path));
+        if (!token.isEmpty())
+            request.setRawHeader("authorization", "Bearer " + token.toLatin1());
+        if (!body.isEmpty())
+            request.setRawHeader("content-type", "application/json");
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
+                          reply->rawHeaderPairs(), reply->readAll()};
+        reply->deleteLater();
+        return response;
+    }
+    Response post(const QString &path, const QString &token, const QJsonObject &body)
+    {
+        return call("POST", path, token, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    }
+
+    std::unique_ptr<Server> server;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_skip;
+    QNetworkAccessManager m_network;
+};
+
+} // namespace servicetest
+
+#define START_SERVICE(fixture, ...)                                                                          \
+    do {                                                                                                     \
+        if (!(fixture).start(__VA_ARGS__))                                                                   \
+            QSKIP(qPrintable((fixture).skipReason()));                                                       \
+    } while (false)
