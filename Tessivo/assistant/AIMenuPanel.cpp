@@ -234,9 +234,14 @@ void AIMenuPanel::layout()
         screen = QGuiApplication::primaryScreen();
     }
     const std::optional<QRect> visible = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
-    const QRect target(AIPlacement::menuOrigin(start, end, height, visible),
-                       QSize(AIPlacement::menuWidth, height));
-    const QRect frame = target;
+    const QRect frame(AIPlacement::menuOrigin(start, end, height, visible),
+                      QSize(AIPlacement::menuWidth, height));
+    // A move still under way heads for the new place instead.
+    auto *moving = m_panel->findChild<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+    if (moving) {
+        moving->stop();
+        delete moving;
+    }
     if (m_panel->geometry() == frame) {
         m_hasLaidOut = true;
         return;
