@@ -8,7 +8,6 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QScrollArea;
-class QStackedWidget;
 class QToolButton;
 class Icon;
 

@@ -7,18 +7,24 @@
 #include <QScreen>
 #include <QWidget>
 
-AIPillPanel::AIPillPanel(QObject *parent) : QObject(parent), m_view(new AIPillView)
+AIPillPanel::AIPillPanel(QObject *parent) : QObject(parent)
 {
-    connect(m_view, &AIPillView::pressed, this, [this] {
-        if (m_kind && onPress) {
-            onPress(*m_kind);
-        }
-    });
+    makeView();
     // Like any floating panel of an inactive application, it steps aside
     // while another application is in front.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (m_visible && m_view) {
             m_view->setVisible(state == Qt::ApplicationActive);
+        }
+    });
+}
+
+void AIPillPanel::makeView()
+{
+    m_view = new AIPillView;
+    connect(m_view, &AIPillView::pressed, this, [this] {
+        if (m_kind && onPress) {
+            onPress(*m_kind);
         }
     });
 }
@@ -32,12 +38,7 @@ void AIPillPanel::show(Kind kind, const QRect &anchor, QWidget *window)
 {
     if (!m_view) {
         // Taken along by a window that went away.
-        m_view = new AIPillView;
-        connect(m_view, &AIPillView::pressed, this, [this] {
-            if (m_kind && onPress) {
-                onPress(*m_kind);
-            }
-        });
+        makeView();
         m_visible = false;
         m_parentWindow = nullptr;
     }

@@ -39,6 +39,8 @@ public:
     std::function<void(Kind)> onPress;
 
 private:
+    void makeView();
+
     QPointer<AIPillView> m_view;
     QPointer<QWidget> m_parentWindow;
     bool m_visible = false;
