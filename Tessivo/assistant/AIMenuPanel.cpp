@@ -1,27 +1,456 @@
 #include "assistant/AIMenuPanel.h"
 
+#include "assistant/AIMenuView.h"
+#include "assistant/core/AIAssistant.h"
+#include "assistant/core/AIMenuModel.h"
+#include "assistant/core/AIPlacement.h"
+#include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
+#include "service/core/AuthManager.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainterPath>
 #include <QPalette>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QStyle>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
 
-AIMenuPanel::AIMenuPanel(QObject *parent) : QObject(parent) {}
+namespace {
+
+// The borderless window of the menu. Unlike the pill it takes the keyboard:
+// the prompt field is typed into while the editor's window stays the main one.
+class KeyablePanel final : public QWidget
+{
+public:
+    explicit KeyablePanel(AIMenuModel *model)
+        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_model(model)
+    {
+        setObjectName(QStringLiteral("aiMenu"));
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape) {
+            Q_EMIT m_model->closeRequested();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+
+    void resizeEvent(QResizeEvent *) override
+    {
+        // Without a compositor there is no see-through corner: cut it away.
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 12, 12);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    }
+
+private:
+    AIMenuModel *m_model;
+};
+
+QString textIn(const ListContinuingTextView *view, TextRange range)
+{
+    return view->string().mid(range.location, range.length);
+}
+
+} // namespace
+
+AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant)
+    : QObject(parent), m_assistant(assistant ? assistant : AIAssistant::shared()),
+      m_model(new AIMenuModel(this))
+{
+    ensurePanel();
+    // Several changes in one turn each lay out against the state they find.
+    connect(m_model, &AIMenuModel::relayoutRequested, this,
+            [this] { QTimer::singleShot(0, this, &AIMenuPanel::layout); });
+    connect(m_model, &AIMenuModel::closeRequested, this, [this] { close(true); });
+    connect(m_model, &AIMenuModel::presetChosen, this, &AIMenuPanel::runPreset);
+    connect(m_model, &AIMenuModel::customChosen, this, &AIMenuPanel::submitCustom);
+}
+
+void AIMenuPanel::ensurePanel()
+{
+    if (m_panel) {
+        return;
+    }
+    // (Re)built when the window it floated over took it along.
+    m_panel = new KeyablePanel(m_model);
+    m_view = new AIMenuView(m_model, m_panel);
+    auto *layout = new QVBoxLayout(m_panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    layout->addWidget(m_view);
+    m_panel->resize(AIPlacement::menuWidth, 120);
+}
+
+AIMenuPanel::~AIMenuPanel()
+{
+    close(true);
+    delete m_panel.data();
+}
+
+// ----- Opening and closing -----------------------------------------------------------
 
 void AIMenuPanel::show(const AITrigger &trigger, ListContinuingTextView *textView)
 {
-    if (!textView) {
+    if (!textView || !textView->window() || !textView->isVisible()) {
         return;
     }
+    if (m_visible) {
+        close(true);
+    }
+    ensurePanel();
+    m_textView = textView;
     m_trigger = trigger;
+    m_model->setGenerate(trigger.kind == AITrigger::Kind::Generate);
+    m_model->setQuery(QString());
+    m_model->setHeaderHeight(AIMenuModel::defaultHeaderHeight);
+    m_model->setPhase(AIMenuModel::Phase::idle());
+
+    QWidget *window = textView->window();
+    if (m_panel->parentWidget() != window) {
+        m_panel->setParent(window, m_panel->windowFlags());
+    }
+    m_parentWindow = window;
+    m_panel->setPalette(window->palette());
+    m_visible = true;
+    layout();
+    m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
+    m_model->requestFocus();
+    watchFocus();
 }
 
-void AIMenuPanel::close(bool revert)
+void AIMenuPanel::watchFocus()
 {
-    Q_UNUSED(revert)
-    m_visible = false;
-    m_trigger.reset();
-    m_pendingRange.reset();
+    m_panelFocused = QGuiApplication::focusWindow() == m_panel->windowHandle();
+    // A click elsewhere in the application takes the focus from the panel
+    // and closes it; switching to another application leaves it open.
+    m_focusWatch = connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
+        if (!m_panel) {
+            return; // went with a window that closed under it
+        }
+        if (window == m_panel->windowHandle()) {
+            m_panelFocused = true;
+            return;
+        }
+        if (!m_panelFocused || (window && window->transientParent() == m_panel->windowHandle())) {
+            return;
+        }
+        m_panelFocused = false;
+        QTimer::singleShot(0, this, [this] {
+            if (m_visible && m_panel && QGuiApplication::applicationState() == Qt::ApplicationActive &&
+                QGuiApplication::focusWindow() != m_panel->windowHandle()) {
+                close(true);
+            }
+        });
+    });
+    m_activeWatch =
+        connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (!m_visible || !m_panel) {
+                return;
+            }
+            // Like any floating panel it steps aside while another
+            // application is in front, and takes the keyboard again after.
+            if (state != Qt::ApplicationActive) {
+                m_panel->hide();
+            } else if (!m_panel->isActiveWindow()) {
+                m_panel->show();
+                m_panel->raise();
+                m_panel->activateWindow();
+            }
+        });
 }
+
+void AIMenuPanel::unwatchFocus()
+{
+    disconnect(m_focusWatch);
+    disconnect(m_activeWatch);
+    m_panelFocused = false;
+}
+
+void AIMenuPanel::close(bool revertText)
+{
+    if (!m_visible) {
+        return;
+    }
+    unwatchFocus();
+    m_visible = false;
+    m_hasLaidOut = false;
+    const bool wasRunning = m_stream;
+    stopStream();
+    if (m_pendingRange) {
+        if (revertText) {
+            revert();
+        } else {
+            m_pendingRange.reset();
+            if (m_textView) {
+                setHighlight(std::nullopt, m_textView);
+            }
+        }
+    }
+    if (m_panel) {
+        m_panel->hide();
+        // Off the editor's window until the next open: it goes wherever that is.
+        m_panel->setParent(nullptr, m_panel->windowFlags());
+    }
+    m_parentWindow = nullptr;
+    m_trigger.reset();
+    m_model->setPhase(AIMenuModel::Phase::idle());
+    if (ListContinuingTextView *view = m_textView) {
+        QWidget *window = view->window();
+        if (wasRunning || !window->isActiveWindow()) {
+            window->raise();
+            window->activateWindow();
+        }
+        view->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// ----- Placement -----------------------------------------------------------------------
+
+void AIMenuPanel::layout()
+{
+    ListContinuingTextView *view = m_textView;
+    if (!m_visible || !view || !m_trigger || !m_panel) {
+        return;
+    }
+    const TextRange range = m_trigger->range;
+    const QRect start = view->caretRectOnScreen(range.location);
+    const QRect end = view->caretRectOnScreen(range.end());
+    const int height = AIPlacement::menuHeight(*m_model, m_view ? m_view->hintHeight() : 0);
+    QScreen *screen = view->window()->screen();
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const std::optional<QRect> visible = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
+    const QRect frame(AIPlacement::menuOrigin(start, end, height, visible),
+                      QSize(AIPlacement::menuWidth, height));
+    // A move still under way heads for the new place instead.
+    auto *moving = m_panel->findChild<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+    if (moving) {
+        moving->stop();
+        delete moving;
+    }
+    if (m_panel->geometry() == frame) {
+        m_hasLaidOut = true;
+        return;
+    }
+    const bool animate =
+        m_hasLaidOut && QApplication::style()->styleHint(QStyle::SH_Widget_Animation_Duration) > 0;
+    if (animate) {
+        auto *animation = new QPropertyAnimation(m_panel, "geometry", m_panel);
+        animation->setDuration(200);
+        animation->setEasingCurve(QEasingCurve::OutCubic);
+        animation->setEndValue(frame);
+        animation->start(QAbstractAnimation::DeleteWhenStopped);
+    } else {
+        m_panel->setGeometry(frame);
+    }
+    m_hasLaidOut = true;
+}
+
+// ----- Requests ----------------------------------------------------------------------------
+
+void AIMenuPanel::runPreset(const RefineAction &action)
+{
+    ListContinuingTextView *view = m_textView;
+    if (!view || !m_trigger || view->length() < m_trigger->range.end()) {
+        return;
+    }
+    const TextRange r = m_trigger->range;
+    const QString &text = view->string();
+    run(AIRequest::refine(action.id, QString(),
+                          m_trigger->kind == AITrigger::Kind::Refine ? textIn(view, r) : QString(),
+                          text.left(r.location), text.mid(r.end())),
+        action.label + u'\u2026');
+}
+
+void AIMenuPanel::submitCustom()
+{
+    ListContinuingTextView *view = m_textView;
+    if (!view || !m_trigger || view->length() < m_trigger->range.end()) {
+        return;
+    }
+    const QString prompt = m_model->query().trimmed();
+    if (prompt.isEmpty()) {
+        return;
+    }
+    const TextRange r = m_trigger->range;
+    const QString &text = view->string();
+    if (m_model->isGenerate()) {
+        run(AIRequest::generate(prompt, text.left(r.location), text.mid(r.end())),
+            QStringLiteral("Writing\u2026"));
+    } else {
+        run(AIRequest::refine(QStringLiteral("custom"), prompt, textIn(view, r), text.left(r.location),
+                              text.mid(r.end())),
+            QStringLiteral("Rewriting\u2026"));
+    }
+}
+
+void AIMenuPanel::run(const AIRequest &request, const QString &status)
+{
+    ListContinuingTextView *view = m_textView;
+    if (m_stream || !view || !m_trigger) {
+        return;
+    }
+    if (const std::optional<QString> message = request.validationError()) {
+        m_model->setPhase(AIMenuModel::Phase::error(*message));
+        return;
+    }
+    const TextRange r = m_trigger->kind == AITrigger::Kind::Generate ? TextRange{m_trigger->range.location, 0}
+                                                                     : m_trigger->range;
+    m_original = textIn(view, r);
+    m_pendingRange = r;
+    m_wroteAny = false;
+    m_undoMark = -1;
+    setHighlight(r, view);
+    m_model->setPhase(AIMenuModel::Phase::streaming(status));
+    // Keys go to the panel now: Escape stops.
+    if (m_panel) {
+        m_panel->setFocus(Qt::OtherFocusReason);
+    }
+    AIStream *stream = m_assistant->stream(request, this);
+    m_stream = stream;
+    connect(stream, &AIStream::chunk, this, &AIMenuPanel::write);
+    connect(stream, &AIStream::finished, this, &AIMenuPanel::finish);
+    connect(stream, &AIStream::failed, this, &AIMenuPanel::fail);
+}
+
+void AIMenuPanel::stopStream()
+{
+    if (AIStream *stream = m_stream) {
+        stream->disconnect(this);
+        stream->cancel();
+        stream->deleteLater();
+    }
+    m_stream = nullptr;
+}
+
+// ----- Writing the reply -------------------------------------------------------------------
+
+void AIMenuPanel::write(const QString &chunk)
+{
+    ListContinuingTextView *view = m_textView;
+    if (!view || !m_pendingRange) {
+        m_wroteAny = true;
+        return;
+    }
+    const TextRange p = *m_pendingRange;
+    QTextDocument *document = view->document();
+    // Any other edit since the last chunk may have moved the written range
+    // (not only shortened the text): stop rather than write at a stale place.
+    if (view->length() < p.end() || (m_wroteAny && m_undoMark != document->availableUndoSteps())) {
+        abortDocumentChanged();
+        return;
+    }
+    // Every chunk joins the reply's first edit: however it ends, what stays
+    // of the reply is one undo step.
+    const bool join = m_wroteAny;
+    const qsizetype tail = view->length() - p.end();
+    QTextCursor cursor(document);
+    if (join) {
+        cursor.joinPreviousEditBlock();
+    } else {
+        cursor.beginEditBlock();
+    }
+    cursor.setPosition(view->toDisplayPosition(m_wroteAny ? p.end() : p.location));
+    cursor.setPosition(view->toDisplayPosition(p.end()), QTextCursor::KeepAnchor);
+    cursor.insertText(chunk);
+    cursor.endEditBlock();
+    m_undoMark = document->availableUndoSteps();
+    m_wroteAny = true;
+    if (!m_textView || !m_pendingRange) {
+        return; // the change handling closed the menu
+    }
+    const qsizetype written = view->length() - tail;
+    m_pendingRange = TextRange{p.location, written - p.location};
+    setHighlight(m_pendingRange, view);
+    QTextCursor caret(document);
+    caret.setPosition(view->toDisplayPosition(written));
+    const QRect rect = view->cursorRect(caret);
+    if (!view->viewport()->rect().contains(rect)) {
+        view->setTextCursor(caret);
+        view->ensureCursorVisible();
+    }
+}
+
+void AIMenuPanel::finish()
+{
+    stopStream();
+    ListContinuingTextView *view = m_textView;
+    if (!m_pendingRange || !view) {
+        return;
+    }
+    const TextRange p = *m_pendingRange;
+    if (view->length() < p.end()) {
+        abortDocumentChanged();
+        return;
+    }
+    m_pendingRange.reset();
+    setHighlight(std::nullopt, view);
+    view->setSelectedRange({p.end(), 0});
+    close(false);
+}
+
+void AIMenuPanel::fail(const APIError &error)
+{
+    stopStream();
+    revert();
+    if (error.status == 401 || error.code == u"unauthorized") {
+        close(true);
+        AuthManager::shared()->refreshSession(true);
+        return;
+    }
+    m_model->setPhase(AIMenuModel::Phase::error(error.message));
+}
+
+void AIMenuPanel::revert()
+{
+    if (!m_pendingRange) {
+        return;
+    }
+    const TextRange p = *m_pendingRange;
+    m_pendingRange.reset();
+    ListContinuingTextView *view = m_textView;
+    if (!view) {
+        return;
+    }
+    setHighlight(std::nullopt, view);
+    QTextDocument *document = view->document();
+    if (m_wroteAny) {
+        // Only while the reply is still the newest edit is it known where it
+        // stands; taking it back then leaves the history as it was before.
+        if (m_undoMark != document->availableUndoSteps() || view->length() < p.end()) {
+            return;
+        }
+        document->undo();
+        document->clearUndoRedoStacks(QTextDocument::RedoStack);
+    }
+    view->setSelectedRange({p.location, m_original.size()});
+}
+
+void AIMenuPanel::abortDocumentChanged()
+{
+    stopStream();
+    m_pendingRange.reset();
+    if (m_textView) {
+        setHighlight(std::nullopt, m_textView);
+    }
+    m_model->setPhase(AIMenuModel::Phase::error(documentChangedMessage()));
+}
+
+// ----- Highlight -----------------------------------------------------------------------------
 
 void AIMenuPanel::setHighlight(const std::optional<TextRange> &range, ListContinuingTextView *textView)
 {

@@ -1,43 +1,98 @@
 #pragma once
 
+#include "assistant/AIMenuView.h"
 #include "assistant/AITrigger.h"
 #include "store/TextRange.h"
 
+#include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 
 #include <optional>
 
+class AIAssistant;
+class AIMenuModel;
+class AIStream;
 class ListContinuingTextView;
+class QWidget;
+struct AIRequest;
+struct APIError;
+struct RefineAction;
 
-// The floating AI menu of one editor. For now a stand-in with the menu's
-// interface: it remembers what it was last opened for and shows nothing, so
-// it is never visible and never writes a reply.
+// The floating AI menu of one editor: a small key-taking panel beside the
+// selection (refine) or the caret (generate) that runs a preset or the
+// typed prompt and writes the reply into the text view while it streams.
+// The reply goes in as one edit that grows with each chunk, so whatever
+// stays is one undo step; closing with revert (Escape, a click elsewhere in
+// the application, another document) puts the earlier text back.
 class AIMenuPanel final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit AIMenuPanel(QObject *parent = nullptr);
+    // `assistant` runs the requests; none means the application's.
+    explicit AIMenuPanel(QObject *parent = nullptr, AIAssistant *assistant = nullptr);
+    ~AIMenuPanel() override;
 
-    // Opens the menu over `textView` for `trigger`.
+    // Opens the menu over `textView` for `trigger`; first closes it (with
+    // revert) when it is open. Nothing when the view is not in a window.
     void show(const AITrigger &trigger, ListContinuingTextView *textView);
     // Hides the menu and cancels a running reply; with `revert`, puts back
-    // the text the reply replaced. Resets the trigger and the pending range.
-    // Nothing when the menu is not shown.
+    // the text the reply replaced, else keeps what was written. Nothing
+    // when the menu is not shown.
     void close(bool revert);
 
     // Marks `range` of `textView`'s text with the AI background (removing the
     // mark of the previous call); nothing or an empty range only removes it.
     static void setHighlight(const std::optional<TextRange> &range, ListContinuingTextView *textView);
 
-    // Set while an AI reply is being written into the text.
+    // Set exactly while an AI reply is being written into the text.
     const std::optional<TextRange> &pendingRange() const { return m_pendingRange; }
     bool isVisible() const { return m_visible; }
-    // What the menu was last opened for; reset by close().
+    // What the open menu acts on; reset by close().
     const std::optional<AITrigger> &trigger() const { return m_trigger; }
 
+    AIMenuModel *model() const { return m_model; }
+    QWidget *panel() const { return m_panel; }
+    AIMenuView *view() const { return m_view; }
+
+    static QString documentChangedMessage()
+    {
+        return QStringLiteral("The document changed while the AI was writing.");
+    }
+
 private:
+    void ensurePanel();
+    void layout();
+    void runPreset(const RefineAction &action);
+    void submitCustom();
+    void run(const AIRequest &request, const QString &status);
+    void write(const QString &chunk);
+    void finish();
+    void fail(const APIError &error);
+    void revert();
+    void abortDocumentChanged();
+    void stopStream();
+    void watchFocus();
+    void unwatchFocus();
+
+    AIAssistant *m_assistant;
+    AIMenuModel *m_model;
+    QPointer<QWidget> m_panel;
+    QPointer<AIMenuView> m_view;
+    QPointer<QWidget> m_parentWindow;
+    QPointer<ListContinuingTextView> m_textView;
     std::optional<AITrigger> m_trigger;
+    QPointer<AIStream> m_stream;
     std::optional<TextRange> m_pendingRange;
+    QString m_original;
+    // The document's undo count right after the last chunk went in: equal
+    // later means the reply's edit is still the newest step.
+    int m_undoMark = -1;
+    bool m_wroteAny = false;
     bool m_visible = false;
+    bool m_hasLaidOut = false;
+    bool m_panelFocused = false;
+    QMetaObject::Connection m_focusWatch;
+    QMetaObject::Connection m_activeWatch;
 };

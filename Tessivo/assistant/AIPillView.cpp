@@ -1,0 +1,140 @@
+#include "assistant/AIPillView.h"
+
+#include "assistant/AIMenuView.h"
+#include "shell/Icon.h"
+#include "sidebar/SidebarStyle.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+constexpr int outer = 4;
+constexpr int iconSize = 13;
+
+QFont titleFont()
+{
+    return SidebarStyle::font(12, QFont::Medium);
+}
+
+} // namespace
+
+AIPillView::AIPillView(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+{
+    setObjectName(QStringLiteral("aiPill"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
+    setKind(Kind::Refine);
+}
+
+void AIPillView::setKind(Kind kind)
+{
+    m_kind = kind;
+    const QString shortcut = AIMenuView::shortcutText();
+    setToolTip(kind == Kind::Refine ? QStringLiteral("Rewrite the selection with AI (%1)").arg(shortcut)
+                                    : QStringLiteral("Write here with AI (%1)").arg(shortcut));
+    resize(sizeHint());
+    update();
+}
+
+QString AIPillView::title() const
+{
+    return m_kind == Kind::Refine ? QStringLiteral("Refine") : QStringLiteral("Generate");
+}
+
+QSize AIPillView::sizeHint() const
+{
+    const QFontMetrics metrics(titleFont());
+    const int width = outer + 10 + iconSize + 5 + metrics.horizontalAdvance(title()) + 10 + outer;
+    const int height = outer + 6 + std::max(iconSize, metrics.height()) + 6 + outer;
+    return {width, height};
+}
+
+QRectF AIPillView::capsule() const
+{
+    return QRectF(rect()).adjusted(outer, outer, -outer, -outer);
+}
+
+void AIPillView::resizeEvent(QResizeEvent *)
+{
+    // No compositor to show through the corners: the window is the capsule.
+    QPainterPath path;
+    const QRectF shape = capsule().adjusted(-1, -1, 1, 1);
+    path.addRoundedRect(shape, shape.height() / 2, shape.height() / 2);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void AIPillView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF shape = capsule();
+    const qreal radius = shape.height() / 2;
+    const QColor accent = SidebarStyle::accent(palette());
+    const QColor base = palette().color(QPalette::Window);
+    const bool refine = m_kind == Kind::Refine;
+    // Faint fills are laid over the window colour the capsule stands in for.
+    painter.fillPath(SidebarStyle::roundedRect(shape.adjusted(-1, -1, 1, 1), radius + 1), base);
+    if (!refine) {
+        painter.fillPath(SidebarStyle::roundedRect(shape, radius),
+                         SidebarStyle::primary(palette(), m_hovering ? 0.06 : 0.02));
+    }
+    QColor border;
+    if (refine) {
+        border = m_hovering ? accent : SidebarStyle::primary(palette(), 0.12);
+        if (m_hovering) {
+            border.setAlphaF(0.4f);
+        }
+    } else {
+        border = SidebarStyle::primary(palette(), m_hovering ? 0.14 : 0.08);
+    }
+    QPen pen(border, 1);
+    if (!refine && !m_hovering) {
+        pen.setDashPattern({3, 3});
+    }
+    painter.setPen(pen);
+    painter.drawPath(SidebarStyle::roundedRect(shape.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5));
+
+    const QFontMetrics metrics(titleFont());
+    const QPixmap icon = Icon::pixmap(IconName::sparkles, iconSize, accent, devicePixelRatioF());
+    const int x = int(shape.left()) + 10;
+    painter.drawPixmap(QRect(x, int(shape.center().y()) - iconSize / 2, iconSize, iconSize), icon);
+    QColor text = palette().color(QPalette::WindowText);
+    if (refine && m_hovering) {
+        text = accent;
+    } else if (!refine) {
+        text = SidebarStyle::secondary(palette());
+    }
+    painter.setPen(text);
+    painter.setFont(titleFont());
+    painter.drawText(
+        QRectF(x + iconSize + 5, shape.top(), metrics.horizontalAdvance(title()) + 2, shape.height()),
+        Qt::AlignVCenter | Qt::AlignLeft, title());
+}
+
+void AIPillView::enterEvent(QEnterEvent *)
+{
+    setHovering(true);
+}
+
+void AIPillView::leaveEvent(QEvent *)
+{
+    setHovering(false);
+}
+
+void AIPillView::setHovering(bool hovering)
+{
+    if (m_hovering != hovering) {
+        m_hovering = hovering;
+        update();
+    }
+}
+
+void AIPillView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && capsule().contains(event->position())) {
+        Q_EMIT pressed();
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QLocale>
+#include <QString>
+
+#include <optional>
+
+// One request to the writing assistant: rewrite a selection (with a preset
+// action or a typed instruction) or write new text at the caret. `before`
+// and `after` are the document text on either side, sent as context.
+struct AIRequest
+{
+    enum class Mode { Refine, Generate };
+
+    Mode mode = Mode::Generate;
+    QString action; // refine only: a preset id, or "custom"
+    QString prompt;
+    QString text; // refine only: the selected text
+    QString before;
+    QString after;
+
+    static constexpr qsizetype maximumTextLength = 20000;
+    static constexpr qsizetype maximumPromptLength = 1000;
+
+    static AIRequest refine(const QString &action, const QString &prompt, const QString &text,
+                            const QString &before, const QString &after)
+    {
+        return {Mode::Refine, action, prompt, text, before, after};
+    }
+    static AIRequest generate(const QString &prompt, const QString &before, const QString &after)
+    {
+        return {Mode::Generate, QString(), prompt, QString(), before, after};
+    }
+
+    // The message to show instead of sending, or nothing when the request
+    // may go. Lengths count UTF-16 code units; `locale` writes the numbers.
+    std::optional<QString> validationError(const QLocale &locale = QLocale()) const;
+
+    // Every key of the mode, also when empty; values are sent untrimmed.
+    QJsonObject body() const;
+    QByteArray encodedBody() const;
+
+    friend bool operator==(const AIRequest &, const AIRequest &) = default;
+};

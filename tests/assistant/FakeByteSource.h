@@ -1,0 +1,24 @@
+#pragma once
+
+#include "assistant/core/AIByteSource.h"
+
+// A reply body the test hands over piece by piece.
+class FakeByteSource final : public AIByteSource
+{
+public:
+    void abort() override
+    {
+        aborted = true;
+        if (abortCount) {
+            ++*abortCount;
+        }
+    }
+    bool aborted = false;
+    int *abortCount = nullptr; // outlives the source
+
+    void start() { Q_EMIT started(); }
+    void send(const QByteArray &bytes) { Q_EMIT received(bytes); }
+    void end() { Q_EMIT finished(); }
+    void fail(const APIError &error) { Q_EMIT failed(error); }
+    void breakOff() { Q_EMIT broken(); }
+};
