@@ -131,6 +131,21 @@ private Q_SLOTS:
         QTest::newRow("lone equals and brackets") << QStringLiteral("a = b, [a] [b], = = [ [\n");
         QTest::newRow("rule, not front matter") << QStringLiteral("Intro\n\n---\ntitle: x\n---\n");
         QTest::newRow("indented code with triggers") << QStringLiteral("Text\n\n    ==x== [[y]]\n");
+        QTest::newRow("mended: setext underline of five equals") << QStringLiteral("Title\n=====\n");
+        QTest::newRow("mended: math in a link destination") << QStringLiteral("[link]($x$(y))\n");
+        QTest::newRow("mended: math in an HTML attribute") << QStringLiteral("<div id=\"$x$\">\n\n</div>\n");
+        QTest::newRow("mended: math in an inline tag")
+            << QStringLiteral("a <span title=\"$x$\">b</span> c\n");
+        QTest::newRow("mended: highlight in an HTML comment") << QStringLiteral("<!-- ==x== -->\n");
+        QTest::newRow("mended: highlight in an inline comment")
+            << QStringLiteral("a <!-- ==x==\n[[y]] --> b\n");
+        QTest::newRow("mended: highlight in a tag")
+            << QStringLiteral("a <span title=\"==x== [[y]]\">b</span>\n");
+        QTest::newRow("mended: fence opened on a list item line")
+            << QStringLiteral("1. ```\n   ==x== [[y]]\n   ```\n");
+        QTest::newRow("mended: tabs after a list marker") << QStringLiteral("-\t\t==x== [[y]]\n");
+        QTest::newRow("mended: indented code after a heading") << QStringLiteral("# T\n    ==x== [[y]]\n");
+        QTest::newRow("mended: code span across lines") << QStringLiteral("a `b\n==x== [[y]] c` d\n");
 
         QRandomGenerator rng(20240611);
         for (int i = 0; i < 300; ++i) {
@@ -172,6 +187,13 @@ private Q_SLOTS:
                               "class=\"math\" data-display=\"0\">x</span></a></p>\n");
         QTest::newRow("highlight with emphasis inside")
             << QStringLiteral("==**a**==") << QStringLiteral("<p><mark><strong>a</strong></mark></p>\n");
+        QTest::newRow("typed placeholder stays as typed, once")
+            << QStringLiteral("\uE000M0\uE000 $x$")
+            << QStringLiteral("<p>\uE000M0\uE000 <span class=\"math\" data-display=\"0\">x</span></p>\n");
+        QTest::newRow("math next to a link destination")
+            << QStringLiteral("[$a$]($b$) $c$")
+            << QStringLiteral("<p><a href=\"$b$\"><span class=\"math\" data-display=\"0\">a</span></a> <span "
+                              "class=\"math\" data-display=\"0\">c</span></p>\n");
         QTest::newRow("lone surrogate becomes a replacement character")
             << (QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b"))
             << QStringLiteral("<p>a\uFFFDb</p>\n");

@@ -1,6 +1,7 @@
 #include "editor/core/MarkdownRenderer.h"
 
 #include "editor/core/Highlights.h"
+#include "editor/core/LineClassifier.h"
 #include "editor/core/MarkdownScan.h"
 #include "editor/core/MathExtractor.h"
 #include "editor/core/ProseRewriter.h"
@@ -100,19 +101,10 @@ QString limitTableCells(const QString &text)
 
     QList<qsizetype> broken; // offsets of the "-" that gets a backslash
     qsizetype cells = 0;
-    ProseRewriter::Fence open;
+    LineClassifier classifier;
     for (qsizetype i = 0; i < count; ++i) {
         const QStringView line = lines[i];
-        const ProseRewriter::Fence fence = ProseRewriter::matchFence(line);
-        if (open.length > 0) {
-            if (fence.length >= open.length && fence.character == open.character &&
-                Text::trimmedSpacesAndTabs(fence.rest).isEmpty()) {
-                open = {};
-            }
-            continue;
-        }
-        if (fence.length > 0 && !(fence.character == u'`' && fence.rest.contains(u'`'))) {
-            open = fence;
+        if (LineClassifier::isCode(classifier.next(line.endsWith(u'\r') ? line.chopped(1) : line).kind)) {
             continue;
         }
         const QStringView row = body(line);
@@ -196,14 +188,18 @@ QString markdownToHtml(const QString &markdown)
 QString render(const QString &body, const QHash<QString, QString> &titles)
 {
     const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
-    QString text = ProseRewriter::rewrite(
-        math.text, u"[[", [&titles](const QString &line) { return WikiLinks::render(line, titles); });
-    text = ProseRewriter::rewrite(text, u"==", applyHighlights);
+    QString text = ProseRewriter::rewrite(math.text, u"[[",
+                                          [&titles](const QString &line, const QList<TextRange> &verbatim) {
+                                              return WikiLinks::render(line, titles, verbatim);
+                                          });
+    text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
+        return applyHighlights(line, verbatim);
+    });
     const QString html = markdownToHtml(limitTableCells(text));
     if (html.isEmpty()) {
         return html;
     }
-    return MathExtractor::restore(html, math.spans);
+    return MathExtractor::restore(html, math.spans, math.delimiter);
 }
 
 Stats stats(const QString &body)
