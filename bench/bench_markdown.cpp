@@ -118,9 +118,13 @@ void BM_PrePasses1MB(benchmark::State &state)
     const QHash<QString, QString> t = titles();
     for (auto _ : state) {
         const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(doc));
-        QString text = ProseRewriter::rewrite(
-            math.text, u"[[", [&t](const QString &line) { return WikiLinks::render(line, t); });
-        text = ProseRewriter::rewrite(text, u"==", applyHighlights);
+        QString text = ProseRewriter::rewrite(math.text, u"[[",
+                                              [&t](const QString &line, const QList<TextRange> &verbatim) {
+                                                  return WikiLinks::render(line, t, verbatim);
+                                              });
+        text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
+            return applyHighlights(line, verbatim);
+        });
         benchmark::DoNotOptimize(text.size());
     }
 }
