@@ -292,6 +292,14 @@ private Q_SLOTS:
             << repeat(QStringLiteral("> |a|b|c|d|e|f|g|h|\n> |-|-|-|-|-|-|-|-|\n") +
                           repeat(QStringLiteral("> x\n"), 300) + QStringLiteral("\n"),
                       100);
+        QTest::newRow("bounded: image openers between links") << repeat(QStringLiteral("![[]()"), 20000);
+        QTest::newRow("bounded: a row of pipes in a table")
+            << QStringLiteral("a|b\n-|-\n") + repeat(QStringLiteral("|"), 40000);
+        QTest::newRow("bounded: a header row of pipes")
+            << repeat(QStringLiteral("|"), 40000) + QStringLiteral("\n|-|\n");
+        QTest::newRow("bounded: typed placeholders after a long formula")
+            << QStringLiteral("$") + repeat(QStringLiteral("x"), 4000) + QStringLiteral("$ ") +
+                   repeat(QStringLiteral("\uE000M0\uE000 "), 2000);
         QTest::newRow("robustness: NUL at start") << QString(QChar(u'\0')) + QStringLiteral("text");
         QTest::newRow("robustness: U+E000 in the text")
             << QStringLiteral("\uE000M0\uE000 and \uE000M99999999999\uE000 $x$ \uE000M1");
@@ -306,6 +314,19 @@ private Q_SLOTS:
                                 .arg(html.size())
                                 .arg(body.size())));
         QVERIFY(MarkdownRenderer::stats(body).characters <= body.size());
+    }
+
+    // Reused link references copy a long destination at every use: the
+    // document is shown as text instead of as megabytes of HTML.
+    void tooLargeShowsEscapedText()
+    {
+        const QString body = QStringLiteral("[r]: /") + QString(2000, u'x') + QStringLiteral("\n\n<b>") +
+                             QStringLiteral("[r] ").repeated(2500);
+        QCOMPARE(MarkdownRenderer::render(body),
+                 QStringLiteral("<p>This document is too large to preview.</p>\n<pre>") +
+                     body.toHtmlEscaped() + QStringLiteral("</pre>\n"));
+        const QString fewer = QStringLiteral("[r]: /x\n\n") + QStringLiteral("[r] ").repeated(2500);
+        QVERIFY(MarkdownRenderer::render(fewer).startsWith(QStringLiteral("<p><a href=\"/x\">r</a>")));
     }
 
     void concurrentRendersAgree()
