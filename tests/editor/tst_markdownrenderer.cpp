@@ -329,6 +329,15 @@ private Q_SLOTS:
         QVERIFY(MarkdownRenderer::render(fewer).startsWith(QStringLiteral("<p><a href=\"/x\">r</a>")));
     }
 
+    void cancelledRenderGivesUp()
+    {
+        std::atomic<bool> cancelled{true};
+        QVERIFY(MarkdownRenderer::render(QStringLiteral("Hello **world**"), {}, &cancelled).isEmpty());
+        cancelled = false;
+        QCOMPARE(MarkdownRenderer::render(QStringLiteral("Hello **world**"), {}, &cancelled),
+                 QStringLiteral("<p>Hello <strong>world</strong></p>\n"));
+    }
+
     void concurrentRendersAgree()
     {
         QStringList bodies;

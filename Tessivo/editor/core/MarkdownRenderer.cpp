@@ -14,6 +14,7 @@
 #include <cmark-gfm.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -298,7 +299,7 @@ QString tooLargeHtml(const QString &body)
 
 // The library's HTML for `markdown`; empty when it fails, or with
 // `*tooLarge` set when its estimate passes `budget` bytes (-1: no budget).
-QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge)
+QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const std::atomic<bool> *cancelled)
 {
     // The library's registration is not guarded against concurrent first use;
     // after it, look-ups only read the registry.
@@ -325,11 +326,18 @@ QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge)
         // and takes them out again afterwards; a finish on another thread
         // would take "~" or "w" away mid-parse and lose strikethrough or
         // autolinks. Block parsing (feed) and rendering stay parallel.
-        static std::mutex inlineTableLock;
-        const std::lock_guard<std::mutex> lock(inlineTableLock);
+        // A cancelled render leaves the queue for the lock within a few
+        // milliseconds instead of holding up the renders behind it.
+        static std::timed_mutex inlineTableLock;
+        while (!inlineTableLock.try_lock_for(std::chrono::milliseconds(5))) {
+            if (cancelled && cancelled->load()) {
+                return {};
+            }
+        }
+        const std::lock_guard<std::timed_mutex> lock(inlineTableLock, std::adopt_lock);
         document.reset(cmark_parser_finish(parser.get()));
     }
-    if (!document) {
+    if (!document || (cancelled && cancelled->load())) {
         return {};
     }
     if (budget >= 0 && estimatedHtmlSize(document.get()) > budget) {
@@ -348,11 +356,17 @@ QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge)
 
 QString markdownToHtml(const QString &markdown)
 {
-    return toHtml(markdown, -1, nullptr);
+    return toHtml(markdown, -1, nullptr, nullptr);
 }
 
 QString render(const QString &body, const QHash<QString, QString> &titles)
 {
+    return render(body, titles, nullptr);
+}
+
+QString render(const QString &body, const QHash<QString, QString> &titles, const std::atomic<bool> *cancelled)
+{
+    const auto stopped = [cancelled] { return cancelled && cancelled->load(); };
     const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
     QString text = ProseRewriter::rewrite(math.text, u"[[",
                                           [&titles](const QString &line, const QList<TextRange> &verbatim) {
@@ -361,16 +375,19 @@ QString render(const QString &body, const QHash<QString, QString> &titles)
     text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
         return applyHighlights(line, verbatim);
     });
+    if (stopped()) {
+        return {};
+    }
     // Forty times the text plus a megabyte is far beyond any real document,
     // and keeps the preview's memory and parse time within reason.
     const qsizetype budget = 40 * qsizetype(body.size()) + (qsizetype(1) << 20);
     bool tooLarge = false;
-    const QString html = toHtml(limitImageOpeners(limitTableCells(text)), budget, &tooLarge);
+    const QString html = toHtml(limitImageOpeners(limitTableCells(text)), budget, &tooLarge, cancelled);
     if (tooLarge) {
         return tooLargeHtml(body);
     }
-    if (html.isEmpty()) {
-        return html;
+    if (html.isEmpty() || stopped()) {
+        return {};
     }
     return MathExtractor::restore(html, math.spans, math.delimiter);
 }
