@@ -171,7 +171,8 @@ QString limitTableCells(const QString &text)
 QString limitImageOpeners(const QString &text)
 {
     constexpr qsizetype kBudget = 4000000;
-    if (qsizetype(text.count(u"![")) * qsizetype(text.count(u"](")) <= kBudget) {
+    const qsizetype openers = text.count(u"![");
+    if (openers * (text.size() / 2) <= kBudget || openers * qsizetype(text.count(u"](")) <= kBudget) {
         return text;
     }
     const QStringView all(text);

@@ -47,12 +47,19 @@ QString rewrite(const QString &text, QStringView trigger, const Transform &trans
     out.reserve(text.size() + text.size() / 8);
 
     // Verbatim ranges are found per paragraph, and only for paragraphs that
-    // hold the trigger.
+    // hold the trigger. The trigger's occurrences are found in one forward
+    // scan over the whole text.
+    qsizetype nextTrigger = all.indexOf(trigger);
+    const auto hasTrigger = [&](qsizetype from, qsizetype to) {
+        if (nextTrigger >= 0 && nextTrigger < from) {
+            nextTrigger = all.indexOf(trigger, from);
+        }
+        return nextTrigger >= 0 && nextTrigger + trigger.size() <= to;
+    };
     QList<TextRange> verbatim;
-    qsizetype blockEnd = -1;
     qsizetype copied = 0;
     const qsizetype count = lines.size();
-    for (qsizetype i = 0; i < count; ++i) {
+    for (qsizetype i = 0; i < count && nextTrigger >= 0; ++i) {
         const LineClassifier::TextLine &l = lines[i];
         if (l.info.kind != LineClassifier::Kind::Prose) {
             continue;
@@ -63,16 +70,16 @@ QString rewrite(const QString &text, QStringView trigger, const Transform &trans
                    !lines[j].info.startsBlock) {
                 ++j;
             }
-            blockEnd = lines[j - 1].start + lines[j - 1].length;
+            const qsizetype blockEnd = lines[j - 1].start + lines[j - 1].length;
             verbatim.clear();
-            if (all.mid(l.start, blockEnd - l.start).contains(trigger)) {
+            if (hasTrigger(l.start, blockEnd)) {
                 verbatim = LineClassifier::verbatimRangesIn(all, l.start, blockEnd);
             }
         }
-        const QStringView line = all.mid(l.start, l.length);
-        if (!line.contains(trigger)) {
+        if (!hasTrigger(l.start, l.start + l.length)) {
             continue;
         }
+        const QStringView line = all.mid(l.start, l.length);
         QList<TextRange> local;
         for (const TextRange &r : verbatim) {
             const qsizetype from = std::max(r.location, l.start);
