@@ -333,6 +333,9 @@ QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const 
         // A cancelled render leaves the queue for the lock within a few
         // milliseconds instead of holding up the renders behind it.
         static std::timed_mutex inlineTableLock;
+        if (cancelled && cancelled->load()) {
+            return {};
+        }
         while (!inlineTableLock.try_lock_for(std::chrono::milliseconds(5))) {
             if (cancelled && cancelled->load()) {
                 return {};
@@ -371,11 +374,20 @@ QString render(const QString &body, const QHash<QString, QString> &titles)
 QString render(const QString &body, const QHash<QString, QString> &titles, const std::atomic<bool> *cancelled)
 {
     const auto stopped = [cancelled] { return cancelled && cancelled->load(); };
+    if (stopped()) {
+        return {};
+    }
     const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
+    if (stopped()) {
+        return {};
+    }
     QString text = ProseRewriter::rewrite(math.text, u"[[",
                                           [&titles](const QString &line, const QList<TextRange> &verbatim) {
                                               return WikiLinks::render(line, titles, verbatim);
                                           });
+    if (stopped()) {
+        return {};
+    }
     text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
         return applyHighlights(line, verbatim);
     });
