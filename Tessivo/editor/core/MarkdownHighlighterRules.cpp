@@ -422,6 +422,11 @@ QList<RuleMatch> matches(const QString &original)
         return out;
     }
     const QString text = withoutLoneSurrogates(original);
+    // Unlike the renderer's passes, these rules colour what is typed rather
+    // than what the parser will make of it: markers stay visible inside
+    // blocks the parser would call code, and each rule runs over the whole
+    // text on its own, later ones drawing over earlier ones. Only the setext
+    // underline, which is never prose, is taken from the line classifier.
     appendRegexMatches(out, text, headingRule(), Style::Heading);
     appendQuoteMarkers(out, text, lineStarts(text));
     appendRegexMatches(out, text, listRule(), Style::Marker);
