@@ -300,6 +300,8 @@ private Q_SLOTS:
         QTest::newRow("bounded: typed placeholders after a long formula")
             << QStringLiteral("$") + repeat(QStringLiteral("x"), 4000) + QStringLiteral("$ ") +
                    repeat(QStringLiteral("\uE000M0\uE000 "), 2000);
+        QTest::newRow("robustness: unclosed comments and tags ==x==")
+            << repeat(QStringLiteral("<!-- <a x=\"1\" ]($x "), 20000) + QStringLiteral("==y== [[z]]");
         QTest::newRow("robustness: NUL at start") << QString(QChar(u'\0')) + QStringLiteral("text");
         QTest::newRow("robustness: U+E000 in the text")
             << QStringLiteral("\uE000M0\uE000 and \uE000M99999999999\uE000 $x$ \uE000M1");

@@ -67,13 +67,16 @@ bool isTagWhiteSpace(QChar c)
 
 // The end of the HTML comment or tag that starts at `i` ("<"), or -1. Tags
 // follow CommonMark's raw HTML: a name, attributes with optional values,
-// optional "/", then ">".
-qsizetype htmlEnd(QStringView text, qsizetype i, qsizetype end)
+// optional "/", then ">". `commentClose` remembers the last "-->" found
+// (-1: none up to `end`), so that a flood of "<!--" costs linear time.
+qsizetype htmlEnd(QStringView text, qsizetype i, qsizetype end, qsizetype &commentClose)
 {
     const QStringView rest = text.mid(i, end - i);
     if (rest.startsWith(u"<!--")) {
-        const qsizetype close = rest.indexOf(u"-->", 4);
-        return close < 0 ? -1 : i + close + 3;
+        if (commentClose != -1 && commentClose < i + 4) {
+            commentClose = text.mid(0, end).indexOf(u"-->", i + 4);
+        }
+        return commentClose < 0 ? -1 : commentClose + 3;
     }
     qsizetype p = i + 1;
     const bool closing = p < end && text[p] == u'/';
@@ -187,6 +190,7 @@ void appendVerbatimRanges(QList<TextRange> &out, QStringView text, qsizetype sta
         return;
     }
     std::optional<BacktickRuns> runs;
+    qsizetype commentClose = -2; // not looked for yet
     qsizetype i = start;
     while (i < end) {
         const QChar c = text[i];
@@ -213,7 +217,7 @@ void appendVerbatimRanges(QList<TextRange> &out, QStringView text, qsizetype sta
             continue;
         }
         if (c == u'<') {
-            const qsizetype e = htmlEnd(text, i, end);
+            const qsizetype e = htmlEnd(text, i, end, commentClose);
             if (e > 0) {
                 out.append({i, e - i});
                 i = e;
