@@ -217,6 +217,8 @@ private Q_SLOTS:
             << QStringLiteral("# Title\n    @\n@") << QStringLiteral("# Title\n    @\n[@]");
         QTest::newRow("a quoted fence ends with the quote")
             << QStringLiteral("> ```\n> @\n@") << QStringLiteral("> ```\n> @\n[@]");
+        QTest::newRow("a fence indented four columns does not close")
+            << QStringLiteral("```\n    ```\n@\n```\n@") << QStringLiteral("```\n    ```\n@\n```\n[@]");
         QTest::newRow("HTML comment block")
             << QStringLiteral("<!--\n@\n-->\n@") << QStringLiteral("<!--\n@\n-->\n[@]");
         QTest::newRow("CR LF: fence closes")

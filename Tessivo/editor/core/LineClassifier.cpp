@@ -2,7 +2,6 @@
 
 #include "editor/core/MarkdownScan.h"
 
-#include <limits>
 #include <optional>
 
 using MarkdownScan::BacktickRuns;
@@ -360,7 +359,8 @@ LineClassifier::Line LineClassifier::next(QStringView line)
         // Fenced code takes no lazy lines: a line outside its blockquote or
         // list item ends it.
         if (depth >= m_fenceDepth && (blank || indentWidth(content) >= m_fenceColumn)) {
-            const Fence fence = fenceAt(content, std::numeric_limits<qsizetype>::max());
+            // Four columns in from its container, a fence is code text.
+            const Fence fence = fenceAt(content, m_fenceColumn + 3);
             if (fence.length >= m_fence.length && fence.character == m_fence.character &&
                 isBlank(fence.rest)) {
                 m_fence = {};
