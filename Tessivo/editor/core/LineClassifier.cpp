@@ -468,6 +468,7 @@ LineClassifier::Line LineClassifier::classifyOpenBlock(QStringView line, qsizety
 QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text)
 {
     QList<TextLine> lines;
+    lines.reserve(text.size() / 32 + 1);
     LineClassifier classifier;
     qsizetype start = 0;
     for (;;) {

@@ -89,15 +89,17 @@ QList<TextRange> verbatimRanges(QStringView text)
         if (kind == Kind::FenceOpen || kind == Kind::FenceBody || kind == Kind::FenceClose ||
             kind == Kind::HtmlComment) {
             out.append({l.start, l.length});
-        } else if (kind == Kind::IndentedCode) {
-            out.append(LineClassifier::verbatimRangesIn(text, l.start, l.start + l.length));
-        } else if (kind == Kind::Prose) {
+        } else if (kind == Kind::IndentedCode || kind == Kind::Prose) {
+            // Code spans, tags and destinations matter only where a "$" is.
             qsizetype j = i + 1;
-            while (j < count && lines[j].info.kind == Kind::Prose && !lines[j].info.startsBlock) {
+            while (kind == Kind::Prose && j < count && lines[j].info.kind == Kind::Prose &&
+                   !lines[j].info.startsBlock) {
                 ++j;
             }
-            out.append(
-                LineClassifier::verbatimRangesIn(text, l.start, lines[j - 1].start + lines[j - 1].length));
+            const qsizetype end = lines[j - 1].start + lines[j - 1].length;
+            if (text.mid(l.start, end - l.start).contains(u'$')) {
+                out.append(LineClassifier::verbatimRangesIn(text, l.start, end));
+            }
             i = j;
             continue;
         }
