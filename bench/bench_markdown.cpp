@@ -118,13 +118,7 @@ void BM_PrePasses1MB(benchmark::State &state)
     const QHash<QString, QString> t = titles();
     for (auto _ : state) {
         const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(doc));
-        QString text = ProseRewriter::rewrite(math.text, u"[[",
-                                              [&t](const QString &line, const QList<TextRange> &verbatim) {
-                                                  return WikiLinks::render(line, t, verbatim);
-                                              });
-        text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
-            return applyHighlights(line, verbatim);
-        });
+        const QString text = MarkdownRenderer::rewriteProse(math.text, t);
         benchmark::DoNotOptimize(text.size());
     }
 }
@@ -136,13 +130,7 @@ void BM_LibraryOnPrePassed1MB(benchmark::State &state)
 {
     const QHash<QString, QString> t = titles();
     const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(oneMegabyte()));
-    QString text =
-        ProseRewriter::rewrite(math.text, u"[[", [&t](const QString &line, const QList<TextRange> &verbatim) {
-            return WikiLinks::render(line, t, verbatim);
-        });
-    text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
-        return applyHighlights(line, verbatim);
-    });
+    const QString text = MarkdownRenderer::rewriteProse(math.text, t);
     for (auto _ : state) {
         bareCmark(text);
     }

@@ -371,6 +371,34 @@ QString render(const QString &body, const QHash<QString, QString> &titles)
     return render(body, titles, nullptr);
 }
 
+QString rewriteProse(const QString &markdown, const QHash<QString, QString> &titles)
+{
+    const auto transform = [&titles](const QString &line, const QList<TextRange> &verbatim) {
+        QList<WikiLinks::Replacement> replaced;
+        const QString linked = WikiLinks::render(line, titles, verbatim, &replaced);
+        if (replaced.isEmpty()) {
+            return applyHighlights(linked, verbatim);
+        }
+        // The verbatim ranges move with the anchors; those inside a link's
+        // label went into its anchor.
+        QList<TextRange> moved;
+        qsizetype delta = 0;
+        qsizetype k = 0;
+        for (const TextRange &r : verbatim) {
+            while (k < replaced.size() && replaced[k].source.end() <= r.location) {
+                delta += replaced[k].length - replaced[k].source.length;
+                ++k;
+            }
+            if (k < replaced.size() && replaced[k].source.location <= r.location) {
+                continue;
+            }
+            moved.append({r.location + delta, r.length});
+        }
+        return applyHighlights(linked, moved);
+    };
+    return ProseRewriter::rewrite(markdown, QList<QStringView>{u"[[", u"=="}, transform);
+}
+
 QString render(const QString &body, const QHash<QString, QString> &titles, const std::atomic<bool> *cancelled)
 {
     const auto stopped = [cancelled] { return cancelled && cancelled->load(); };
@@ -381,16 +409,7 @@ QString render(const QString &body, const QHash<QString, QString> &titles, const
     if (stopped()) {
         return {};
     }
-    QString text = ProseRewriter::rewrite(math.text, u"[[",
-                                          [&titles](const QString &line, const QList<TextRange> &verbatim) {
-                                              return WikiLinks::render(line, titles, verbatim);
-                                          });
-    if (stopped()) {
-        return {};
-    }
-    text = ProseRewriter::rewrite(text, u"==", [](const QString &line, const QList<TextRange> &verbatim) {
-        return applyHighlights(line, verbatim);
-    });
+    const QString text = rewriteProse(math.text, titles);
     if (stopped()) {
         return {};
     }

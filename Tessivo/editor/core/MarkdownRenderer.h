@@ -33,6 +33,10 @@ QString render(const QString &body, const QHash<QString, QString> &titles = {});
 QString render(const QString &body, const QHash<QString, QString> &titles,
                const std::atomic<bool> *cancelled);
 
+// The wiki-link and highlight rewrites of the prose lines of `markdown`, in
+// one pass: wiki links first, then highlights outside them and outside code.
+QString rewriteProse(const QString &markdown, const QHash<QString, QString> &titles);
+
 // Words: maximal runs of non-white-space characters. Characters: extended
 // grapheme clusters, white space and line breaks included. Front matter is
 // counted too.

@@ -38,28 +38,43 @@ QList<TextRange> codeSpanRanges(QStringView line)
 
 QString rewrite(const QString &text, QStringView trigger, const Transform &transform)
 {
-    if (!text.contains(trigger)) {
+    return rewrite(text, QList<QStringView>{trigger}, transform);
+}
+
+QString rewrite(const QString &text, const QList<QStringView> &triggers, const Transform &transform)
+{
+    const QStringView all(text);
+    // The next occurrence of each trigger; found in one forward scan each
+    // over the whole text.
+    QList<qsizetype> next;
+    bool any = false;
+    for (const QStringView trigger : triggers) {
+        next.append(all.indexOf(trigger));
+        any = any || next.back() >= 0;
+    }
+    if (!any) {
         return text;
     }
-    const QStringView all(text);
+    const auto hasTrigger = [&](qsizetype from, qsizetype to) {
+        bool found = false;
+        for (qsizetype k = 0; k < triggers.size(); ++k) {
+            if (next[k] >= 0 && next[k] < from) {
+                next[k] = all.indexOf(triggers[k], from);
+            }
+            found = found || (next[k] >= 0 && next[k] + triggers[k].size() <= to);
+        }
+        return found;
+    };
     const QList<LineClassifier::TextLine> lines = LineClassifier::classify(all);
     QString out;
     out.reserve(text.size() + text.size() / 8);
 
     // Verbatim ranges are found per paragraph, and only for paragraphs that
-    // hold the trigger. The trigger's occurrences are found in one forward
-    // scan over the whole text.
-    qsizetype nextTrigger = all.indexOf(trigger);
-    const auto hasTrigger = [&](qsizetype from, qsizetype to) {
-        if (nextTrigger >= 0 && nextTrigger < from) {
-            nextTrigger = all.indexOf(trigger, from);
-        }
-        return nextTrigger >= 0 && nextTrigger + trigger.size() <= to;
-    };
+    // hold a trigger.
     QList<TextRange> verbatim;
     qsizetype copied = 0;
     const qsizetype count = lines.size();
-    for (qsizetype i = 0; i < count && nextTrigger >= 0; ++i) {
+    for (qsizetype i = 0; i < count; ++i) {
         const LineClassifier::TextLine &l = lines[i];
         if (l.info.kind != LineClassifier::Kind::Prose) {
             continue;

@@ -22,6 +22,8 @@ using Transform = std::function<QString(const QString &line, const QList<TextRan
 // Applies `transform` to every prose line that contains `trigger`. A text
 // without `trigger` is returned unchanged.
 QString rewrite(const QString &text, QStringView trigger, const Transform &transform);
+// The same for the lines that contain any of `triggers`.
+QString rewrite(const QString &text, const QList<QStringView> &triggers, const Transform &transform);
 
 // UTF-16 ranges of the inline code spans of one line.
 QList<TextRange> codeSpanRanges(QStringView line);

@@ -125,7 +125,8 @@ QString render(const QString &line, const QHash<QString, QString> &titles)
     return render(line, titles, ProseRewriter::codeSpanRanges(line));
 }
 
-QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &code)
+QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &code,
+               QList<Replacement> *replacements)
 {
     const QStringView view(line);
     if (!view.contains(u"[[")) {
@@ -166,7 +167,11 @@ QString render(const QString &line, const QHash<QString, QString> &titles, const
             label = target;
         }
         out.append(view.mid(copied, m.range.location - copied));
-        out.append(anchor(target, label, titles));
+        const QString a = anchor(target, label, titles);
+        out.append(a);
+        if (replacements) {
+            replacements->append({m.range, a.size()});
+        }
         copied = m.range.end();
     }
     if (copied == 0) {

@@ -46,7 +46,15 @@ QString render(const QString &line, const QHash<QString, QString> &titles);
 // The same with the line's `verbatim` ranges (code spans, HTML tags and
 // comments, link destinations) in place of its own code spans: a link that
 // touches code, or reaches into a tag or destination, stays as written.
-QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &verbatim);
+// `replacements`, when given, receives each link's range in `line` and the
+// length of its anchor in the result, in order.
+struct Replacement
+{
+    TextRange source;
+    qsizetype length = 0;
+};
+QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &verbatim,
+               QList<Replacement> *replacements = nullptr);
 
 // The anchor for one link.
 QString anchor(const QString &target, const QString &label, const QHash<QString, QString> &titles);
