@@ -489,25 +489,6 @@ QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text)
     }
 }
 
-QList<TextRange> LineClassifier::verbatimRanges(QStringView text, const QList<TextLine> &lines)
-{
-    QList<TextRange> out;
-    const qsizetype count = lines.size();
-    for (qsizetype i = 0; i < count;) {
-        if (lines[i].info.kind != Kind::Prose) {
-            ++i;
-            continue;
-        }
-        qsizetype j = i + 1;
-        while (j < count && lines[j].info.kind == Kind::Prose && !lines[j].info.startsBlock) {
-            ++j;
-        }
-        appendVerbatimRanges(out, text, lines[i].start, lines[j - 1].start + lines[j - 1].length);
-        i = j;
-    }
-    return out;
-}
-
 QList<TextRange> LineClassifier::verbatimRangesIn(QStringView text, qsizetype start, qsizetype end)
 {
     QList<TextRange> out;

@@ -54,13 +54,11 @@ public:
     };
     static QList<TextLine> classify(QStringView text);
 
-    // Ranges of `text` that inline rewrites and math must leave as written:
+    // Ranges of [start, end) of `text`, the inline content of one paragraph,
+    // heading or line, that inline rewrites and math must leave as written:
     // inline code spans (which may run over several lines of a paragraph),
-    // HTML tags and comments, and link destinations. Only prose lines are
-    // looked at; ranges are in text order and do not overlap.
-    static QList<TextRange> verbatimRanges(QStringView text, const QList<TextLine> &lines);
-    // The same for the inline content in [start, end) of `text`: one
-    // paragraph, heading or line.
+    // HTML tags and comments, and link destinations. In text order, not
+    // overlapping.
     static QList<TextRange> verbatimRangesIn(QStringView text, qsizetype start, qsizetype end);
 
     // --- Line rules, exposed for the passes that scan one line ----------------
