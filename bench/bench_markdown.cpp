@@ -118,13 +118,24 @@ void BM_PrePasses1MB(benchmark::State &state)
     const QHash<QString, QString> t = titles();
     for (auto _ : state) {
         const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(doc));
-        QString text = ProseRewriter::rewrite(
-            math.text, u"[[", [&t](const QString &line) { return WikiLinks::render(line, t); });
-        text = ProseRewriter::rewrite(text, u"==", applyHighlights);
+        const QString text = MarkdownRenderer::rewriteProse(math.text, t);
         benchmark::DoNotOptimize(text.size());
     }
 }
 BENCHMARK(BM_PrePasses1MB)->Unit(benchmark::kMillisecond);
+
+// The library alone on the text the pre-passes hand it (inline HTML for
+// links and highlights, placeholders for math): the floor of a full render.
+void BM_LibraryOnPrePassed1MB(benchmark::State &state)
+{
+    const QHash<QString, QString> t = titles();
+    const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(oneMegabyte()));
+    const QString text = MarkdownRenderer::rewriteProse(math.text, t);
+    for (auto _ : state) {
+        bareCmark(text);
+    }
+}
+BENCHMARK(BM_LibraryOnPrePassed1MB)->Unit(benchmark::kMillisecond);
 
 void BM_Stats1MB(benchmark::State &state)
 {
@@ -154,6 +165,44 @@ void BM_HighlighterFloodAtLimit(benchmark::State &state)
     }
 }
 BENCHMARK(BM_HighlighterFloodAtLimit)->Unit(benchmark::kMillisecond);
+
+// Inputs that are quadratic in cmark-gfm 0.29.0.gfm.6 or that blow up the
+// output, each about the size named: the renderer should bound them all.
+QString hostileDocument(int which)
+{
+    switch (which) {
+    case 0:
+        return QStringLiteral("![[]()").repeated(20000);
+    case 1:
+        return QStringLiteral("|").repeated(40000) + QStringLiteral("\n");
+    case 5:
+        return QStringLiteral("a|b\n-|-\n") + QStringLiteral("|").repeated(40000) + QStringLiteral("\n");
+    case 6:
+        return QStringLiteral("|").repeated(40000) + QStringLiteral("\n|-|\n");
+    case 7:
+        return QStringLiteral("x\n") + QStringLiteral("|").repeated(40000) + QStringLiteral("\n");
+    case 2:
+        return QStringLiteral("[r]: /").repeated(1) + QStringLiteral("x").repeated(2000) +
+               QStringLiteral("\n\n") + QStringLiteral("[r] ").repeated(2500);
+    case 3:
+        return QStringLiteral("$") + QStringLiteral("x").repeated(4000) + QStringLiteral("$ ") +
+               QStringLiteral("\uE000M0\uE000 ").repeated(2000);
+    default:
+        return QStringLiteral("x[^1] ").repeated(20000) + QStringLiteral("\n\n[^1]: note\n");
+    }
+}
+
+void BM_RenderHostile(benchmark::State &state)
+{
+    const QString doc = hostileDocument(int(state.range(0)));
+    qsizetype size = 0;
+    for (auto _ : state) {
+        size = MarkdownRenderer::render(doc).size();
+    }
+    state.counters["input"] = double(doc.size());
+    state.counters["output"] = double(size);
+}
+BENCHMARK(BM_RenderHostile)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

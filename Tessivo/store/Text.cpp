@@ -69,13 +69,18 @@ QList<qsizetype> characterBoundaries(QStringView text)
 
 bool isSpaceOrTab(char32_t c)
 {
-    if (c == U'\t' || c == U' ') {
+    switch (c) {
+    case 0x09:
+    case 0x20:
+    case 0xA0:
+    case 0x1680:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
         return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
     }
-    if (c < 0x80) {
-        return false;
-    }
-    return QChar::category(c) == QChar::Separator_Space;
 }
 
 bool isLineBreak(char32_t c)
@@ -97,6 +102,29 @@ bool isLineBreak(char32_t c)
 bool isWhitespaceOrNewline(char32_t c)
 {
     return isSpaceOrTab(c) || isLineBreak(c);
+}
+
+bool isWordCharacter(char32_t c)
+{
+    if (c == 0x200C || c == 0x200D) {
+        return true;
+    }
+    switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Punctuation_Connector:
+        return true;
+    default:
+        return false;
+    }
 }
 
 namespace {
@@ -180,11 +208,85 @@ QList<QStringView> splitLinesAnyBreak(QStringView text)
     return lines;
 }
 
+namespace {
+
+// The members of isWordCharacter as a class body, for patterns.
+const QString &wordClassBody()
+{
+    static const QString body = QStringLiteral(R"(\p{L}\p{M}\p{Nd}\p{Nl}\p{Pc}\x{200C}\x{200D})");
+    return body;
+}
+
+// The engine's \w is letters, numbers and "_" only, and its \b follows that
+// \w; the patterns expect the word characters of isWordCharacter (combining
+// marks, connector punctuation, joiners). Rewrites \w, \W, \b and \B
+// accordingly, leaving escaped backslashes and \Q...\E quotes alone. A \W
+// inside a character class cannot be expressed and is kept.
+QString withAppWordClass(const QString &pattern)
+{
+    const QString &body = wordClassBody();
+    const QString word = u'[' + body + u']';
+    const QString notWord = QStringLiteral("[^") + body + u']';
+    const QString boundary = QStringLiteral("(?:(?<=%1)(?!%1)|(?<!%1)(?=%1))").arg(word);
+    const QString notBoundary = QStringLiteral("(?:(?<=%1)(?=%1)|(?<!%1)(?!%1))").arg(word);
+    QString out;
+    out.reserve(pattern.size() + 32);
+    bool inClass = false;
+    bool quoted = false;
+    const qsizetype n = pattern.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = pattern[i];
+        if (quoted) {
+            if (c == u'\\' && i + 1 < n && pattern[i + 1] == u'E') {
+                quoted = false;
+            }
+            out.append(c);
+            continue;
+        }
+        if (c == u'\\' && i + 1 < n) {
+            const QChar e = pattern[++i];
+            if (e == u'w') {
+                out.append(inClass ? body : word);
+            } else if (e == u'W' && !inClass) {
+                out.append(notWord);
+            } else if (e == u'b' && !inClass) {
+                out.append(boundary);
+            } else if (e == u'B' && !inClass) {
+                out.append(notBoundary);
+            } else {
+                quoted = e == u'Q';
+                out.append(c);
+                out.append(e);
+            }
+            continue;
+        }
+        if (!inClass && c == u'[') {
+            inClass = true;
+            out.append(c);
+            // A "]" right after "[" or "[^" is a member, not the end.
+            if (i + 1 < n && pattern[i + 1] == u'^') {
+                out.append(pattern[++i]);
+            }
+            if (i + 1 < n && pattern[i + 1] == u']') {
+                out.append(pattern[++i]);
+            }
+            continue;
+        }
+        if (inClass && c == u']') {
+            inClass = false;
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+} // namespace
+
 QRegularExpression regex(const QString &pattern, QRegularExpression::PatternOptions options)
 {
     // (*ANY) makes every Unicode line end a newline for "$", "^" and ".", as
     // the patterns were written for an engine that behaves that way.
-    QRegularExpression re(QStringLiteral("(*ANY)") + pattern,
+    QRegularExpression re(QStringLiteral("(*ANY)") + withAppWordClass(pattern),
                           options | QRegularExpression::UseUnicodePropertiesOption);
     if (!re.isValid()) {
         qFatal("invalid fixed regular expression %s: %s", qPrintable(pattern), qPrintable(re.errorString()));

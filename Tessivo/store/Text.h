@@ -27,6 +27,10 @@ QList<qsizetype> characterBoundaries(QStringView text);
 
 // --- White space ------------------------------------------------------------
 
+// The white-space sets of the app, written once here for every pass. Together
+// they make Unicode's White_Space property; all its members lie in the BMP, so
+// one UTF-16 code unit decides and a surrogate is never white space.
+
 // Spaces and tabs: the tab and every Unicode space separator (category Zs).
 // Line breaks are not part of this set.
 bool isSpaceOrTab(char32_t c);
@@ -38,6 +42,11 @@ bool isWhitespaceOrNewline(char32_t c);
 // The line ends that the excerpt honours: LF, VT, FF, CR, U+0085, U+2028 and
 // U+2029 (a CR LF pair is one break; see splitLinesAnyBreak).
 bool isLineBreak(char32_t c);
+
+// Word characters, for \w in patterns and the hand-written scanners alike:
+// letters, marks, decimal digits, letter numbers, connector punctuation, ZWNJ
+// and ZWJ.
+bool isWordCharacter(char32_t c);
 
 QString trimmedSpacesAndTabs(QStringView text);
 QString trimmedWhitespaceAndNewlines(QStringView text);
@@ -93,7 +102,7 @@ void forEachLineAnyBreak(QStringView text, F &&f)
 // --- Regular expressions -----------------------------------------------------
 
 // Builds a fixed pattern so that it behaves as the rules of this app expect:
-// \w, \d, \s and case folding follow Unicode, and "$", "^" (with multiline)
+// \w (and \b) match isWordCharacter, \d, \s and case folding follow Unicode, and "$", "^" (with multiline)
 // and "." treat every Unicode line end (LF, CR, CR LF, VT, FF, U+0085, U+2028,
 // U+2029) as a line end. The pattern is compiled before it is returned.
 //

@@ -105,8 +105,8 @@ private Q_SLOTS:
             << QStringLiteral("~~~~\n~~~\n$x$\n~~~~\n$y$") << QStringLiteral("~~~~\n~~~\n$x$\n~~~~\n{0}|i:y");
         QTest::newRow("other character does not close")
             << QStringLiteral("~~~\n```\n$x$") << same("~~~\n```\n$x$");
-        QTest::newRow("quoted fence is scanned")
-            << QStringLiteral("> ~~~\n> $x$\n> ~~~") << QStringLiteral("> ~~~\n> {0}\n> ~~~|i:x");
+        QTest::newRow("quoted fence is code")
+            << QStringLiteral("> ~~~\n> $x$\n> ~~~") << QStringLiteral("> ~~~\n> $x$\n> ~~~|");
         QTest::newRow("indented code is scanned")
             << QStringLiteral("    $x$") << QStringLiteral("    {0}|i:x");
         QTest::newRow("unclosed display tries inline")
@@ -209,6 +209,18 @@ private Q_SLOTS:
             << QStringLiteral("> a\n>\n>     @") << QStringLiteral("> a\n>\n>     @");
         QTest::newRow("CR LF: blank line counts as blank")
             << QStringLiteral("para\r\n\r\n    @\r\n@\r\n") << QStringLiteral("para\r\n\r\n    @\r\n[@]\r\n");
+        QTest::newRow("fence opened on a list item line")
+            << QStringLiteral("1. ```\n   @\n   ```\n@") << QStringLiteral("1. ```\n   @\n   ```\n[@]");
+        QTest::newRow("tabs after a list marker make indented code")
+            << QStringLiteral("-\t\t@\n\n@") << QStringLiteral("-\t\t@\n\n[@]");
+        QTest::newRow("indented code right after a heading")
+            << QStringLiteral("# Title\n    @\n@") << QStringLiteral("# Title\n    @\n[@]");
+        QTest::newRow("a quoted fence ends with the quote")
+            << QStringLiteral("> ```\n> @\n@") << QStringLiteral("> ```\n> @\n[@]");
+        QTest::newRow("a fence indented four columns does not close")
+            << QStringLiteral("```\n    ```\n@\n```\n@") << QStringLiteral("```\n    ```\n@\n```\n[@]");
+        QTest::newRow("HTML comment block")
+            << QStringLiteral("<!--\n@\n-->\n@") << QStringLiteral("<!--\n@\n-->\n[@]");
         QTest::newRow("CR LF: fence closes")
             << QStringLiteral("```\r\n@\r\n```\r\n@") << QStringLiteral("```\r\n@\r\n```\r\n[@]");
     }
@@ -217,7 +229,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, input);
         QFETCH(QString, expected);
-        const auto mark = [](const QString &line) { return u'[' + line + u']'; };
+        const auto mark = [](const QString &line, const QList<TextRange> &) { return u'[' + line + u']'; };
         QCOMPARE(ProseRewriter::rewrite(input, u"@", mark), expected);
     }
 

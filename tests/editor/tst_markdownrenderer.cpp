@@ -131,6 +131,21 @@ private Q_SLOTS:
         QTest::newRow("lone equals and brackets") << QStringLiteral("a = b, [a] [b], = = [ [\n");
         QTest::newRow("rule, not front matter") << QStringLiteral("Intro\n\n---\ntitle: x\n---\n");
         QTest::newRow("indented code with triggers") << QStringLiteral("Text\n\n    ==x== [[y]]\n");
+        QTest::newRow("mended: setext underline of five equals") << QStringLiteral("Title\n=====\n");
+        QTest::newRow("mended: math in a link destination") << QStringLiteral("[link]($x$(y))\n");
+        QTest::newRow("mended: math in an HTML attribute") << QStringLiteral("<div id=\"$x$\">\n\n</div>\n");
+        QTest::newRow("mended: math in an inline tag")
+            << QStringLiteral("a <span title=\"$x$\">b</span> c\n");
+        QTest::newRow("mended: highlight in an HTML comment") << QStringLiteral("<!-- ==x== -->\n");
+        QTest::newRow("mended: highlight in an inline comment")
+            << QStringLiteral("a <!-- ==x==\n[[y]] --> b\n");
+        QTest::newRow("mended: highlight in a tag")
+            << QStringLiteral("a <span title=\"==x== [[y]]\">b</span>\n");
+        QTest::newRow("mended: fence opened on a list item line")
+            << QStringLiteral("1. ```\n   ==x== [[y]]\n   ```\n");
+        QTest::newRow("mended: tabs after a list marker") << QStringLiteral("-\t\t==x== [[y]]\n");
+        QTest::newRow("mended: indented code after a heading") << QStringLiteral("# T\n    ==x== [[y]]\n");
+        QTest::newRow("mended: code span across lines") << QStringLiteral("a `b\n==x== [[y]] c` d\n");
 
         QRandomGenerator rng(20240611);
         for (int i = 0; i < 300; ++i) {
@@ -172,6 +187,13 @@ private Q_SLOTS:
                               "class=\"math\" data-display=\"0\">x</span></a></p>\n");
         QTest::newRow("highlight with emphasis inside")
             << QStringLiteral("==**a**==") << QStringLiteral("<p><mark><strong>a</strong></mark></p>\n");
+        QTest::newRow("typed placeholder stays as typed, once")
+            << QStringLiteral("\uE000M0\uE000 $x$")
+            << QStringLiteral("<p>\uE000M0\uE000 <span class=\"math\" data-display=\"0\">x</span></p>\n");
+        QTest::newRow("math next to a link destination")
+            << QStringLiteral("[$a$]($b$) $c$")
+            << QStringLiteral("<p><a href=\"$b$\"><span class=\"math\" data-display=\"0\">a</span></a> <span "
+                              "class=\"math\" data-display=\"0\">c</span></p>\n");
         QTest::newRow("lone surrogate becomes a replacement character")
             << (QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b"))
             << QStringLiteral("<p>a\uFFFDb</p>\n");
@@ -270,6 +292,16 @@ private Q_SLOTS:
             << repeat(QStringLiteral("> |a|b|c|d|e|f|g|h|\n> |-|-|-|-|-|-|-|-|\n") +
                           repeat(QStringLiteral("> x\n"), 300) + QStringLiteral("\n"),
                       100);
+        QTest::newRow("bounded: image openers between links") << repeat(QStringLiteral("![[]()"), 20000);
+        QTest::newRow("bounded: a row of pipes in a table")
+            << QStringLiteral("a|b\n-|-\n") + repeat(QStringLiteral("|"), 40000);
+        QTest::newRow("bounded: a header row of pipes")
+            << repeat(QStringLiteral("|"), 40000) + QStringLiteral("\n|-|\n");
+        QTest::newRow("bounded: typed placeholders after a long formula")
+            << QStringLiteral("$") + repeat(QStringLiteral("x"), 4000) + QStringLiteral("$ ") +
+                   repeat(QStringLiteral("\uE000M0\uE000 "), 2000);
+        QTest::newRow("robustness: unclosed comments and tags ==x==")
+            << repeat(QStringLiteral("<!-- <a x=\"1\" ]($x "), 20000) + QStringLiteral("==y== [[z]]");
         QTest::newRow("robustness: NUL at start") << QString(QChar(u'\0')) + QStringLiteral("text");
         QTest::newRow("robustness: U+E000 in the text")
             << QStringLiteral("\uE000M0\uE000 and \uE000M99999999999\uE000 $x$ \uE000M1");
@@ -284,6 +316,28 @@ private Q_SLOTS:
                                 .arg(html.size())
                                 .arg(body.size())));
         QVERIFY(MarkdownRenderer::stats(body).characters <= body.size());
+    }
+
+    // Reused link references copy a long destination at every use: the
+    // document is shown as text instead of as megabytes of HTML.
+    void tooLargeShowsEscapedText()
+    {
+        const QString body = QStringLiteral("[r]: /") + QString(2000, u'x') + QStringLiteral("\n\n<b>") +
+                             QStringLiteral("[r] ").repeated(2500);
+        QCOMPARE(MarkdownRenderer::render(body),
+                 QStringLiteral("<p>This document is too large to preview.</p>\n<pre>") +
+                     body.toHtmlEscaped() + QStringLiteral("</pre>\n"));
+        const QString fewer = QStringLiteral("[r]: /x\n\n") + QStringLiteral("[r] ").repeated(2500);
+        QVERIFY(MarkdownRenderer::render(fewer).startsWith(QStringLiteral("<p><a href=\"/x\">r</a>")));
+    }
+
+    void cancelledRenderGivesUp()
+    {
+        std::atomic<bool> cancelled{true};
+        QVERIFY(MarkdownRenderer::render(QStringLiteral("Hello **world**"), {}, &cancelled).isEmpty());
+        cancelled = false;
+        QCOMPARE(MarkdownRenderer::render(QStringLiteral("Hello **world**"), {}, &cancelled),
+                 QStringLiteral("<p>Hello <strong>world</strong></p>\n"));
     }
 
     void concurrentRendersAgree()

@@ -100,6 +100,18 @@ void TestText::regexMatchesUnicodeAndLineEnds()
 {
     static const QRegularExpression word = Text::regex(QStringLiteral(R"(^[\w-]+$)"));
     QVERIFY(word.match(QStringLiteral("tïtle-ß")).hasMatch());
+    // \w is the app's word class: combining marks, connector punctuation and
+    // joiners count, as in the hand-written scanners; other numbers do not.
+    for (const QString &s :
+         {QStringLiteral("ti\u0301tle"), QStringLiteral("a\u203Fb"), QStringLiteral("a\u200Db")}) {
+        QVERIFY2(word.match(s).hasMatch(), qPrintable(s));
+    }
+    QVERIFY(!word.match(QStringLiteral("x\u00B2")).hasMatch());
+    static const QRegularExpression boundary = Text::regex(QStringLiteral(R"(\bte\b)"));
+    QVERIFY(!boundary.match(QStringLiteral("te\u0301")).hasMatch());
+    QVERIFY(boundary.match(QStringLiteral("a te.")).hasMatch());
+    static const QRegularExpression notWord = Text::regex(QStringLiteral(R"(\W)"));
+    QVERIFY(!notWord.match(QStringLiteral("e\u0301_")).hasMatch());
     static const QRegularExpression digits = Text::regex(QStringLiteral(R"(^\d+$)"));
     QVERIFY(digits.match(QStringLiteral("\u0661\u0662")).hasMatch()); // Arabic-Indic digits
     // "$" matches before a final line end of any kind, as well as at the end.

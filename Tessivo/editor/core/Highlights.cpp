@@ -5,13 +5,18 @@
 
 QString applyHighlights(const QString &line)
 {
+    return applyHighlights(line, ProseRewriter::codeSpanRanges(line));
+}
+
+QString applyHighlights(const QString &line, const QList<TextRange> &verbatim)
+{
     if (!line.contains(QStringLiteral("=="))) {
         return line;
     }
-    // Code spans are masked with "x" so that positions stay valid and nothing
-    // inside them opens or closes a highlight.
+    // Verbatim ranges are masked with "x" so that positions stay valid and
+    // nothing inside them opens or closes a highlight.
     QString masked = line;
-    for (const TextRange &r : ProseRewriter::codeSpanRanges(line)) {
+    for (const TextRange &r : verbatim) {
         masked.replace(r.location, r.length, QString(r.length, u'x'));
     }
     const QList<MarkdownScan::Pair> pairs =

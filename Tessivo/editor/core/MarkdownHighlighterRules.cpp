@@ -1,5 +1,6 @@
 #include "editor/core/MarkdownHighlighterRules.h"
 
+#include "editor/core/LineClassifier.h"
 #include "editor/core/MarkdownScan.h"
 #include "store/Text.h"
 
@@ -134,7 +135,11 @@ void appendQuoteMarkers(QList<RuleMatch> &out, QStringView text, const QList<qsi
 }
 
 // "^```[\s\S]*?^```[ \t]*$" with line anchors: from a line that starts with
-// three backticks to the next line that is a closing fence.
+// three backticks to the next line that is a closing fence. Unlike the
+// renderer's classifier, a block is coloured only once its closing line is
+// typed: colouring from an opener to the end of the text would repaint the
+// whole document at every "```" typed on the way to a closed block. The
+// rule's lines end at every Unicode line end, as the editor's blocks do.
 void appendFencedBlocks(QList<RuleMatch> &out, QStringView text)
 {
     struct Line
@@ -185,6 +190,33 @@ void appendFencedBlocks(QList<RuleMatch> &out, QStringView text)
         out.append(
             {Style::CodeBlock, {lines[i].start, lines[closer].end - lines[i].start}, kNoGroup, kNoGroup});
         i = closer;
+    }
+}
+
+// Highlight pairs, except on setext underlines: "Title\n=====" is a heading,
+// and its underline is never prose.
+void appendHighlights(QList<RuleMatch> &out, QStringView text)
+{
+    const QList<Pair> pairs = findPairs(text, PairKind::Highlight);
+    if (pairs.isEmpty()) {
+        return;
+    }
+    QList<TextRange> underlines;
+    for (const LineClassifier::TextLine &line : LineClassifier::classify(text)) {
+        if (line.info.kind == LineClassifier::Kind::SetextUnderline) {
+            underlines.append({line.start, line.length});
+        }
+    }
+    qsizetype u = 0;
+    for (const Pair &p : pairs) {
+        while (u < underlines.size() && underlines[u].end() <= p.start) {
+            ++u;
+        }
+        if (u < underlines.size() && underlines[u].location < p.end) {
+            continue;
+        }
+        out.append(
+            {Style::Highlight, {p.start, p.end - p.start}, {p.start, 2}, {p.start + 2, p.end - p.start - 4}});
     }
 }
 
@@ -390,6 +422,11 @@ QList<RuleMatch> matches(const QString &original)
         return out;
     }
     const QString text = withoutLoneSurrogates(original);
+    // Unlike the renderer's passes, these rules colour what is typed rather
+    // than what the parser will make of it: markers stay visible inside
+    // blocks the parser would call code, and each rule runs over the whole
+    // text on its own, later ones drawing over earlier ones. Only the setext
+    // underline, which is never prose, is taken from the line classifier.
     appendRegexMatches(out, text, headingRule(), Style::Heading);
     appendQuoteMarkers(out, text, lineStarts(text));
     appendRegexMatches(out, text, listRule(), Style::Marker);
@@ -399,7 +436,7 @@ QList<RuleMatch> matches(const QString &original)
     appendPairs(out, text, PairKind::Bold, Style::Bold);
     appendRegexMatches(out, text, italicRule(), Style::Italic);
     appendPairs(out, text, PairKind::Strike, Style::Strike);
-    appendPairs(out, text, PairKind::Highlight, Style::Highlight);
+    appendHighlights(out, text);
     appendLinks(out, text);
     appendUrls(out, text);
     return out;

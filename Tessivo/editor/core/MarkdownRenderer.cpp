@@ -1,6 +1,7 @@
 #include "editor/core/MarkdownRenderer.h"
 
 #include "editor/core/Highlights.h"
+#include "editor/core/LineClassifier.h"
 #include "editor/core/MarkdownScan.h"
 #include "editor/core/MathExtractor.h"
 #include "editor/core/ProseRewriter.h"
@@ -13,6 +14,8 @@
 #include <cmark-gfm.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -72,6 +75,8 @@ QByteArray toUtf8(QStringView text)
 // least a character per cell, so when the cells a document could produce go
 // beyond its length plus a margin, the offending delimiter rows are broken
 // with a backslash and those tables show as plain text instead.
+constexpr qsizetype kMaxPipesPerLine = 128;
+
 QString limitTableCells(const QString &text)
 {
     if (!text.contains(u'|')) {
@@ -98,21 +103,25 @@ QString limitTableCells(const QString &text)
         nextBlank[i] = blank ? i : nextBlank[i + 1];
     }
 
-    QList<qsizetype> broken; // offsets of the "-" that gets a backslash
+    QList<qsizetype> broken; // offsets of the "-" or "|" that gets a backslash, ascending
     qsizetype cells = 0;
-    ProseRewriter::Fence open;
+    LineClassifier classifier;
     for (qsizetype i = 0; i < count; ++i) {
         const QStringView line = lines[i];
-        const ProseRewriter::Fence fence = ProseRewriter::matchFence(line);
-        if (open.length > 0) {
-            if (fence.length >= open.length && fence.character == open.character &&
-                Text::trimmedSpacesAndTabs(fence.rest).isEmpty()) {
-                open = {};
-            }
+        if (LineClassifier::isCode(classifier.next(line.endsWith(u'\r') ? line.chopped(1) : line).kind)) {
             continue;
         }
-        if (fence.length > 0 && !(fence.character == u'`' && fence.rest.contains(u'`'))) {
-            open = fence;
+        // The table extension splits a row in time quadratic in its cells
+        // (a 40 KB row of pipes: seconds); a line with more pipes than any
+        // real table row keeps them as text.
+        if (line.count(u'|') > kMaxPipesPerLine) {
+            for (qsizetype p = 0; p < line.size(); ++p) {
+                if (line[p] == u'\\') {
+                    ++p;
+                } else if (line[p] == u'|') {
+                    broken.append(line.data() - all.data() + p);
+                }
+            }
             continue;
         }
         const QStringView row = body(line);
@@ -142,16 +151,159 @@ QString limitTableCells(const QString &text)
     if (broken.isEmpty()) {
         return text;
     }
-    QString out = text;
-    for (qsizetype k = broken.size() - 1; k >= 0; --k) {
-        out.insert(broken[k], u'\\');
+    QString out;
+    out.reserve(text.size() + broken.size());
+    qsizetype copied = 0;
+    for (const qsizetype at : broken) {
+        out.append(all.mid(copied, at - copied));
+        out.append(u'\\');
+        copied = at;
     }
+    out.append(all.mid(copied));
     return out;
 }
 
-} // namespace
+// Every link the library finds walks back over all the image openers ("![")
+// still waiting in its paragraph, so "![[]()" repeated costs time quadratic
+// in the paragraph (20,000 copies: over a second). Where a paragraph's openers
+// times its links pass a bound, its openers are escaped: the images there
+// show as text, and the render stays quick.
+QString limitImageOpeners(const QString &text)
+{
+    constexpr qsizetype kBudget = 4000000;
+    const qsizetype openers = text.count(u"![");
+    if (openers * (text.size() / 2) <= kBudget || openers * qsizetype(text.count(u"](")) <= kBudget) {
+        return text;
+    }
+    const QStringView all(text);
+    const QList<LineClassifier::TextLine> lines = LineClassifier::classify(all);
+    QList<qsizetype> escapes; // offsets of the "[" that gets a backslash
+    const qsizetype count = lines.size();
+    for (qsizetype i = 0; i < count;) {
+        if (lines[i].info.kind != LineClassifier::Kind::Prose) {
+            ++i;
+            continue;
+        }
+        qsizetype j = i + 1;
+        while (j < count && lines[j].info.kind == LineClassifier::Kind::Prose && !lines[j].info.startsBlock) {
+            ++j;
+        }
+        const qsizetype start = lines[i].start;
+        const qsizetype end = lines[j - 1].start + lines[j - 1].length;
+        const QStringView block = all.mid(start, end - start);
+        i = j;
+        if (qsizetype(block.count(u"![")) * qsizetype(block.count(u"](")) <= kBudget) {
+            continue;
+        }
+        const QList<TextRange> verbatim = LineClassifier::verbatimRangesIn(all, start, end);
+        qsizetype v = 0;
+        for (qsizetype p = block.indexOf(u"!["); p >= 0; p = block.indexOf(u"![", p + 2)) {
+            const qsizetype at = start + p + 1;
+            while (v < verbatim.size() && verbatim[v].end() <= at) {
+                ++v;
+            }
+            if (v < verbatim.size() && verbatim[v].location <= at) {
+                continue;
+            }
+            escapes.append(at);
+        }
+    }
+    if (escapes.isEmpty()) {
+        return text;
+    }
+    QString out;
+    out.reserve(text.size() + escapes.size());
+    qsizetype copied = 0;
+    for (const qsizetype at : escapes) {
+        out.append(all.mid(copied, at - copied));
+        out.append(u'\\');
+        copied = at;
+    }
+    out.append(all.mid(copied));
+    return out;
+}
 
-QString markdownToHtml(const QString &markdown)
+// Bytes that HTML escaping turns into entities, each up to six bytes long.
+qsizetype escapedSize(const char *text)
+{
+    if (!text) {
+        return 0;
+    }
+    qsizetype size = 0;
+    for (const char *p = text; *p; ++p) {
+        size += (*p == '&' || *p == '<' || *p == '>' || *p == '"') ? 6 : 1;
+    }
+    return size;
+}
+
+// An upper estimate, in bytes, of the HTML the library will write for the
+// parsed `document` of `inputSize` bytes. Text, code and raw HTML come out at
+// most six times their size (entities) with a few tags per node, and nodes
+// are fewer than input bytes; the output can only grow far beyond that where
+// the library copies text: a link reference's destination and title at every
+// use, a footnote's back-references, the padding of short table rows. Only
+// those are looked at, so the estimate costs little beside the render.
+qsizetype estimatedHtmlSize(cmark_node *document, qsizetype inputSize)
+{
+    qsizetype size = 8 * inputSize;
+    // A walk by hand: the library's iterator costs a sixth of the render.
+    for (cmark_node *node = document; node;) {
+        switch (cmark_node_get_type(node)) {
+        case CMARK_NODE_LINK:
+        case CMARK_NODE_IMAGE:
+            // Destinations are percent-encoded: three bytes per byte at most.
+            if (const char *url = cmark_node_get_url(node)) {
+                size += 3 * qsizetype(strlen(url));
+            }
+            size += escapedSize(cmark_node_get_title(node));
+            break;
+        case CMARK_NODE_FOOTNOTE_REFERENCE:
+            // The reference, and a back-reference in the note; both name
+            // the label twice.
+            size += 200 + 4 * escapedSize(cmark_node_get_literal(node));
+            break;
+        case CMARK_NODE_TEXT:
+        case CMARK_NODE_CODE:
+        case CMARK_NODE_HTML_INLINE:
+        case CMARK_NODE_SOFTBREAK:
+        case CMARK_NODE_PARAGRAPH:
+            break;
+        default:
+            if (cmark_node_get_syntax_extension(node) &&
+                qstrcmp(cmark_node_get_type_string(node), "table_row") == 0) {
+                qsizetype cells = 0;
+                for (cmark_node *c = cmark_node_first_child(node); c; c = cmark_node_next(c)) {
+                    ++cells;
+                }
+                cmark_node *table = cmark_node_parent(node);
+                const qsizetype columns = table ? cmark_gfm_extensions_get_table_columns(table) : 0;
+                size += 24 * std::max<qsizetype>(0, columns - cells);
+            }
+            break;
+        }
+        if (cmark_node *child = cmark_node_first_child(node)) {
+            node = child;
+            continue;
+        }
+        while (node != document && !cmark_node_next(node)) {
+            node = cmark_node_parent(node);
+        }
+        node = node == document ? nullptr : cmark_node_next(node);
+    }
+    return size;
+}
+
+// What the preview shows instead of a document whose HTML would be far
+// larger than its text.
+QString tooLargeHtml(const QString &body)
+{
+    return QStringLiteral("<p>This document is too large to preview.</p>\n<pre>") + body.toHtmlEscaped() +
+           QStringLiteral("</pre>\n");
+}
+
+// The library's HTML for `markdown`; empty when it fails, or with
+// `*tooLarge` set when its estimate passes `budget` bytes (-1: no budget).
+QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const std::atomic<bool> *cancelled)
 {
     // The library's registration is not guarded against concurrent first use;
     // after it, look-ups only read the registry.
@@ -178,11 +330,25 @@ QString markdownToHtml(const QString &markdown)
         // and takes them out again afterwards; a finish on another thread
         // would take "~" or "w" away mid-parse and lose strikethrough or
         // autolinks. Block parsing (feed) and rendering stay parallel.
-        static std::mutex inlineTableLock;
-        const std::lock_guard<std::mutex> lock(inlineTableLock);
+        // A cancelled render leaves the queue for the lock within a few
+        // milliseconds instead of holding up the renders behind it.
+        static std::timed_mutex inlineTableLock;
+        if (cancelled && cancelled->load()) {
+            return {};
+        }
+        while (!inlineTableLock.try_lock_for(std::chrono::milliseconds(5))) {
+            if (cancelled && cancelled->load()) {
+                return {};
+            }
+        }
+        const std::lock_guard<std::timed_mutex> lock(inlineTableLock, std::adopt_lock);
         document.reset(cmark_parser_finish(parser.get()));
     }
-    if (!document) {
+    if (!document || (cancelled && cancelled->load())) {
+        return {};
+    }
+    if (budget >= 0 && estimatedHtmlSize(document.get(), utf8.size()) > budget) {
+        *tooLarge = true;
         return {};
     }
     const std::unique_ptr<char, BufferFree> html(
@@ -193,17 +359,72 @@ QString markdownToHtml(const QString &markdown)
     return QString::fromUtf8(html.get());
 }
 
+} // namespace
+
+QString markdownToHtml(const QString &markdown)
+{
+    return toHtml(markdown, -1, nullptr, nullptr);
+}
+
 QString render(const QString &body, const QHash<QString, QString> &titles)
 {
-    const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
-    QString text = ProseRewriter::rewrite(
-        math.text, u"[[", [&titles](const QString &line) { return WikiLinks::render(line, titles); });
-    text = ProseRewriter::rewrite(text, u"==", applyHighlights);
-    const QString html = markdownToHtml(limitTableCells(text));
-    if (html.isEmpty()) {
-        return html;
+    return render(body, titles, nullptr);
+}
+
+QString rewriteProse(const QString &markdown, const QHash<QString, QString> &titles)
+{
+    const auto transform = [&titles](const QString &line, const QList<TextRange> &verbatim) {
+        QList<WikiLinks::Replacement> replaced;
+        const QString linked = WikiLinks::render(line, titles, verbatim, &replaced);
+        if (replaced.isEmpty()) {
+            return applyHighlights(linked, verbatim);
+        }
+        // The verbatim ranges move with the anchors; those inside a link's
+        // label went into its anchor.
+        QList<TextRange> moved;
+        qsizetype delta = 0;
+        qsizetype k = 0;
+        for (const TextRange &r : verbatim) {
+            while (k < replaced.size() && replaced[k].source.end() <= r.location) {
+                delta += replaced[k].length - replaced[k].source.length;
+                ++k;
+            }
+            if (k < replaced.size() && replaced[k].source.location <= r.location) {
+                continue;
+            }
+            moved.append({r.location + delta, r.length});
+        }
+        return applyHighlights(linked, moved);
+    };
+    return ProseRewriter::rewrite(markdown, QList<QStringView>{u"[[", u"=="}, transform);
+}
+
+QString render(const QString &body, const QHash<QString, QString> &titles, const std::atomic<bool> *cancelled)
+{
+    const auto stopped = [cancelled] { return cancelled && cancelled->load(); };
+    if (stopped()) {
+        return {};
     }
-    return MathExtractor::restore(html, math.spans);
+    const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
+    if (stopped()) {
+        return {};
+    }
+    const QString text = rewriteProse(math.text, titles);
+    if (stopped()) {
+        return {};
+    }
+    // Forty times the text plus a megabyte is far beyond any real document,
+    // and keeps the preview's memory and parse time within reason.
+    const qsizetype budget = 40 * qsizetype(body.size()) + (qsizetype(1) << 20);
+    bool tooLarge = false;
+    const QString html = toHtml(limitImageOpeners(limitTableCells(text)), budget, &tooLarge, cancelled);
+    if (tooLarge) {
+        return tooLargeHtml(body);
+    }
+    if (html.isEmpty() || stopped()) {
+        return {};
+    }
+    return MathExtractor::restore(html, math.spans, math.delimiter);
 }
 
 Stats stats(const QString &body)

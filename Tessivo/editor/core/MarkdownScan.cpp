@@ -1,5 +1,7 @@
 #include "editor/core/MarkdownScan.h"
 
+#include "store/Text.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -8,30 +10,12 @@ namespace MarkdownScan {
 
 bool isWhiteSpace(char16_t c)
 {
-    switch (c) {
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x20:
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-        return true;
-    default:
-        return c >= 0x2000 && c <= 0x200A;
-    }
+    return Text::isWhitespaceOrNewline(c);
 }
 
 bool isLineTerminator(char16_t c)
 {
-    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    return Text::isLineBreak(c);
 }
 
 char32_t codePointAt(QStringView text, qsizetype i)
@@ -59,25 +43,7 @@ bool isNumber(char32_t c)
 
 bool isWordCharacter(char32_t c)
 {
-    if (c == 0x200C || c == 0x200D) {
-        return true;
-    }
-    switch (QChar::category(c)) {
-    case QChar::Letter_Uppercase:
-    case QChar::Letter_Lowercase:
-    case QChar::Letter_Titlecase:
-    case QChar::Letter_Modifier:
-    case QChar::Letter_Other:
-    case QChar::Mark_NonSpacing:
-    case QChar::Mark_SpacingCombining:
-    case QChar::Mark_Enclosing:
-    case QChar::Number_DecimalDigit:
-    case QChar::Number_Letter:
-    case QChar::Punctuation_Connector:
-        return true;
-    default:
-        return false;
-    }
+    return Text::isWordCharacter(c);
 }
 
 BacktickRuns::BacktickRuns(QStringView text)

@@ -11,12 +11,12 @@
 // editor.
 namespace MarkdownScan {
 
-// Unicode White_Space (spaces, tabs, line breaks, no-break space...). Every
+// Unicode White_Space, as Text::isWhitespaceOrNewline defines it. Every
 // such character lies in the BMP, so one code unit decides; a surrogate is
 // never white space.
 bool isWhiteSpace(char16_t c);
 
-// The line terminators of the regular-expression engine: LF, VT, FF, CR,
+// Text::isLineBreak: the line terminators of the regular-expression engine: LF, VT, FF, CR,
 // U+0085, U+2028, U+2029.
 bool isLineTerminator(char16_t c);
 

@@ -3,7 +3,9 @@
 #include "editor/core/MarkdownScan.h"
 #include "store/Text.h"
 
-#include <optional>
+#include "editor/core/LineClassifier.h"
+
+#include <vector>
 
 using namespace MarkdownScan;
 
@@ -45,27 +47,6 @@ QString markup(const Span &span)
            tex + QStringLiteral("</span>");
 }
 
-FenceMarker fenceMarker(QStringView text, qsizetype i)
-{
-    const qsizetype n = text.size();
-    qsizetype p = i;
-    while (p < n && p - i < 3 && text[p] == u' ') {
-        ++p;
-    }
-    if (p >= n || (text[p] != u'`' && text[p] != u'~')) {
-        return {};
-    }
-    const char16_t c = text[p].unicode();
-    qsizetype q = p;
-    while (q < n && text[q] == c) {
-        ++q;
-    }
-    if (q - p < 3) {
-        return {};
-    }
-    return {c, q - p};
-}
-
 qsizetype closingDollar(QStringView text, qsizetype from)
 {
     const qsizetype n = text.size();
@@ -91,6 +72,65 @@ qsizetype closingDollar(QStringView text, qsizetype from)
     return -1;
 }
 
+namespace {
+
+// Where math may not start: fenced code and HTML comment blocks (whole
+// lines), and in prose and indented code the inline code spans, HTML tags
+// and comments and link destinations. In text order, not overlapping.
+QList<TextRange> verbatimRanges(QStringView text)
+{
+    using Kind = LineClassifier::Kind;
+    const QList<LineClassifier::TextLine> lines = LineClassifier::classify(text);
+    QList<TextRange> out;
+    const qsizetype count = lines.size();
+    for (qsizetype i = 0; i < count;) {
+        const LineClassifier::TextLine &l = lines[i];
+        const Kind kind = l.info.kind;
+        if (kind == Kind::FenceOpen || kind == Kind::FenceBody || kind == Kind::FenceClose ||
+            kind == Kind::HtmlComment) {
+            out.append({l.start, l.length});
+        } else if (kind == Kind::IndentedCode || kind == Kind::Prose) {
+            // Code spans, tags and destinations matter only where a "$" is.
+            qsizetype j = i + 1;
+            while (kind == Kind::Prose && j < count && lines[j].info.kind == Kind::Prose &&
+                   !lines[j].info.startsBlock) {
+                ++j;
+            }
+            const qsizetype end = lines[j - 1].start + lines[j - 1].length;
+            if (text.mid(l.start, end - l.start).contains(u'$')) {
+                out.append(LineClassifier::verbatimRangesIn(text, l.start, end));
+            }
+            i = j;
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
+// The first private-use character from U+E000 on that `text` does not hold,
+// so that no typed character is ever taken for a placeholder.
+char16_t freeDelimiter(QStringView text)
+{
+    if (!text.contains(QChar(kDelimiter))) {
+        return kDelimiter;
+    }
+    std::vector<bool> used(0xF900 - 0xE000, false);
+    for (const QChar c : text) {
+        if (c.unicode() >= 0xE000 && c.unicode() < 0xF900) {
+            used[c.unicode() - 0xE000] = true;
+        }
+    }
+    for (size_t k = 0; k < used.size(); ++k) {
+        if (!used[k]) {
+            return char16_t(0xE000 + k);
+        }
+    }
+    return 0; // every private-use character is taken: no math
+}
+
+} // namespace
+
 Extracted extract(const QString &source)
 {
     const QStringView text(source);
@@ -100,10 +140,21 @@ Extracted extract(const QString &source)
         result.text = source;
         return result;
     }
+    result.delimiter = freeDelimiter(text);
+    if (result.delimiter == 0) {
+        result.text = source;
+        return result;
+    }
     QString &out = result.text;
     out.reserve(n);
+    const auto appendPlaceholder = [&result, &out](const Span &span) {
+        out.append(QChar(result.delimiter));
+        out.append(u'M');
+        out.append(QString::number(result.spans.size()));
+        out.append(QChar(result.delimiter));
+        result.spans.append(span);
+    };
 
-    std::optional<BacktickRuns> runs; // built at the first backtick
     // The next "$$" at or after a position; queries only move forward.
     qsizetype ddFrom = -1;
     qsizetype ddAt = -1;
@@ -118,45 +169,26 @@ Extracted extract(const QString &source)
         return ddAt;
     };
 
-    bool lineStart = true;
-    FenceMarker open; // length 0: no fenced block open
+    const QList<TextRange> verbatim = verbatimRanges(text);
+    qsizetype nextVerbatim = 0;
     qsizetype i = 0;
     while (i < n) {
-        if (lineStart) {
-            const FenceMarker marker = fenceMarker(text, i);
-            if (marker.length > 0) {
-                if (open.length == 0) {
-                    open = marker;
-                } else if (marker.character == open.character && marker.length >= open.length) {
-                    open = {};
-                }
-                qsizetype lineEnd = text.indexOf(u'\n', i);
-                if (lineEnd < 0) {
-                    lineEnd = n;
-                }
-                out.append(text.mid(i, lineEnd - i));
-                i = lineEnd;
-                lineStart = false;
-                continue;
-            }
+        while (nextVerbatim < verbatim.size() && verbatim[nextVerbatim].end() <= i) {
+            ++nextVerbatim;
+        }
+        const qsizetype verbatimStart = nextVerbatim < verbatim.size() ? verbatim[nextVerbatim].location : n;
+        if (verbatimStart <= i) {
+            const qsizetype end = verbatim[nextVerbatim].end();
+            out.append(text.mid(i, end - i));
+            i = end;
+            continue;
         }
         const char16_t c = text[i].unicode();
-        lineStart = c == u'\n';
-        if (open.length > 0 || ((c != u'$' || !isDollar(text, i)) && c != u'\\' && c != u'`')) {
-            // Copy the whole run up to the next character that matters: a line
-            // feed (line starts), or outside fences "$", "\\" or a backtick.
+        if ((c != u'$' || !isDollar(text, i)) && c != u'\\') {
+            // Copy the whole run up to the next character that matters.
             qsizetype j = i + 1;
-            if (c != u'\n') {
-                if (open.length > 0) {
-                    while (j < n && text[j] != u'\n') {
-                        ++j;
-                    }
-                } else {
-                    while (j < n && text[j] != u'\n' && text[j] != u'$' && text[j] != u'\\' &&
-                           text[j] != u'`') {
-                        ++j;
-                    }
-                }
+            while (j < verbatimStart && text[j] != u'$' && text[j] != u'\\') {
+                ++j;
             }
             out.append(text.mid(i, j - i));
             i = j;
@@ -172,28 +204,13 @@ Extracted extract(const QString &source)
             }
             continue;
         }
-        if (c == u'`') {
-            qsizetype runEnd = i;
-            while (runEnd < n && text[runEnd] == u'`') {
-                ++runEnd;
-            }
-            if (!runs) {
-                runs.emplace(text);
-            }
-            const qsizetype close = runs->next(runEnd - i, runEnd);
-            const qsizetype end = close >= 0 ? close + (runEnd - i) : runEnd;
-            out.append(text.mid(i, end - i));
-            i = end;
-            continue;
-        }
         // c is "$"
         if (i + 1 < n && isDollar(text, i + 1)) {
             const qsizetype close = nextDoubleDollar(i + 2);
             if (close >= 0) {
                 const QString tex = Text::trimmedWhitespaceAndNewlines(text.mid(i + 2, close - i - 2));
                 if (!tex.isEmpty()) {
-                    out.append(placeholder(result.spans.size()));
-                    result.spans.append({tex, true});
+                    appendPlaceholder({tex, true});
                     i = close + 2;
                     continue;
                 }
@@ -207,20 +224,19 @@ Extracted extract(const QString &source)
             ++i;
             continue;
         }
-        const qsizetype close = closingDollar(text, i + 1);
+        const qsizetype close = closingDollar(text.left(verbatimStart), i + 1);
         if (close < 0) {
             out.append(u'$');
             ++i;
             continue;
         }
-        out.append(placeholder(result.spans.size()));
-        result.spans.append({text.mid(i + 1, close - i - 1).toString(), false});
+        appendPlaceholder({text.mid(i + 1, close - i - 1).toString(), false});
         i = close + 1;
     }
     return result;
 }
 
-QString restore(const QString &html, const QList<Span> &spans)
+QString restore(const QString &html, const QList<Span> &spans, char16_t delimiter)
 {
     if (spans.isEmpty()) {
         return html;
@@ -230,8 +246,12 @@ QString restore(const QString &html, const QList<Span> &spans)
     const QStringView paraClose = u"</p>";
     QString out;
     out.reserve(html.size() + spans.size() * 48);
+    // The library may copy a placeholder (a link reference's title used many
+    // times); only the first copy becomes math, so the output stays in
+    // proportion to the input.
+    std::vector<bool> restored(size_t(spans.size()), false);
     qsizetype copied = 0;
-    qsizetype i = view.indexOf(QChar(kDelimiter));
+    qsizetype i = view.indexOf(QChar(delimiter));
     while (i >= 0) {
         // A placeholder: U+E000 "M" digits U+E000, numbering an existing span.
         qsizetype p = i + 1;
@@ -242,7 +262,7 @@ QString restore(const QString &html, const QList<Span> &spans)
             while (p < view.size() && view[p] >= u'0' && view[p] <= u'9' && p - digitsStart < 10) {
                 ++p;
             }
-            if (p > digitsStart && p < view.size() && view[p] == QChar(kDelimiter)) {
+            if (p > digitsStart && p < view.size() && view[p] == QChar(delimiter)) {
                 bool ok = false;
                 number = view.mid(digitsStart, p - digitsStart).toLongLong(&ok);
                 if (!ok || number >= spans.size() || (view[digitsStart] == u'0' && p - digitsStart > 1)) {
@@ -251,7 +271,7 @@ QString restore(const QString &html, const QList<Span> &spans)
             }
         }
         if (number < 0) {
-            i = view.indexOf(QChar(kDelimiter), i + 1);
+            i = view.indexOf(QChar(delimiter), i + 1);
             continue;
         }
         qsizetype start = i;
@@ -263,9 +283,12 @@ QString restore(const QString &html, const QList<Span> &spans)
             end += paraClose.size();
         }
         out.append(view.mid(copied, start - copied));
-        out.append(markup(spans.at(number)));
+        if (!restored[size_t(number)]) {
+            restored[size_t(number)] = true;
+            out.append(markup(spans.at(number)));
+        }
         copied = end;
-        i = view.indexOf(QChar(kDelimiter), end);
+        i = view.indexOf(QChar(delimiter), end);
     }
     out.append(view.mid(copied));
     return out;

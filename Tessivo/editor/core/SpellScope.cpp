@@ -14,25 +14,6 @@ bool isFrontMatterDelimiter(QStringView line, bool closing)
     return trimmed == u"---" || (closing && trimmed == u"...");
 }
 
-// The fence that opens or closes a code block on this line ("```" or "~~~"
-// and longer), or nothing.
-QString fenceOf(QStringView line)
-{
-    qsizetype i = 0;
-    while (i < line.size() && i < 3 && line.at(i) == u' ') {
-        ++i;
-    }
-    if (i >= line.size() || (line.at(i) != u'`' && line.at(i) != u'~')) {
-        return {};
-    }
-    const QChar mark = line.at(i);
-    qsizetype n = 0;
-    while (i + n < line.size() && line.at(i + n) == mark) {
-        ++n;
-    }
-    return n >= 3 ? QString(n, mark) : QString();
-}
-
 // Parts of a prose line that hold no prose.
 QList<TextRange> excludedRanges(QStringView line)
 {
@@ -83,23 +64,13 @@ std::optional<qsizetype> advance(QStringView line, Context &context)
             return std::nullopt;
         }
         break;
-    case Context::Block::Fence: {
-        const QString fence = fenceOf(line);
-        if (!fence.isEmpty() && fence.front() == context.fence.front() &&
-            fence.size() >= context.fence.size() && Text::trimmedSpacesAndTabs(line).size() == fence.size()) {
-            context.block = Context::Block::Prose;
-            context.fence.clear();
-        }
-        return std::nullopt;
-    }
     case Context::Block::Prose:
         if (index == 0 && isFrontMatterDelimiter(line, false)) {
             context.block = Context::Block::FrontMatter;
             return std::nullopt;
         }
-        if (const QString fence = fenceOf(line); !fence.isEmpty()) {
-            context.block = Context::Block::Fence;
-            context.fence = fence;
+        if (const LineClassifier::Kind kind = context.classifier.next(line).kind;
+            LineClassifier::isCode(kind) || kind == LineClassifier::Kind::HtmlComment) {
             return std::nullopt;
         }
         break;

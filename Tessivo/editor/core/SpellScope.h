@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/core/LineClassifier.h"
 #include "store/TextRange.h"
 
 #include <QList>
@@ -9,17 +10,17 @@
 #include <optional>
 
 // Which words of a Markdown text the spelling checker looks at: prose only.
-// Code (inline spans and fenced blocks), addresses, link destinations, HTML
+// Code (inline spans, fenced and indented blocks), addresses, link destinations, HTML
 // tags and the keys of the front matter are never checked. Pure.
 namespace SpellScope {
 
 // Where a line stands; carried from one line to the next, from the top.
 struct Context
 {
-    enum class Block { Prose, FrontMatter, Fence };
+    enum class Block { Prose, FrontMatter };
     Block block = Block::Prose;
-    qsizetype line = 0; // index of the next line
-    QString fence;      // the opening fence of the block we are in
+    qsizetype line = 0;        // index of the next line
+    LineClassifier classifier; // where code is, below the front matter
 };
 
 // The words of `line` (no line break) to check, relative to the line start;

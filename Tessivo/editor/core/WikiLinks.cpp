@@ -122,6 +122,12 @@ QString anchor(const QString &target, const QString &label, const QHash<QString,
 
 QString render(const QString &line, const QHash<QString, QString> &titles)
 {
+    return render(line, titles, ProseRewriter::codeSpanRanges(line));
+}
+
+QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &code,
+               QList<Replacement> *replacements)
+{
     const QStringView view(line);
     if (!view.contains(u"[[")) {
         return line;
@@ -130,7 +136,6 @@ QString render(const QString &line, const QHash<QString, QString> &titles)
     if (matches.isEmpty()) {
         return line;
     }
-    const QList<TextRange> code = ProseRewriter::codeSpanRanges(view);
     QString out;
     out.reserve(line.size() + matches.size() * 64);
     qsizetype copied = 0;
@@ -139,8 +144,16 @@ QString render(const QString &line, const QHash<QString, QString> &titles)
         while (codeIndex < code.size() && code[codeIndex].end() <= m.range.location) {
             ++codeIndex;
         }
-        if (codeIndex < code.size() && code[codeIndex].location < m.range.end()) {
-            continue; // inside or overlapping inline code
+        // A link touching inline code, or starting or ending inside an HTML
+        // tag or a link destination, is left alone; a tag wholly inside the
+        // label is part of the label.
+        bool blocked = false;
+        for (qsizetype k = codeIndex; k < code.size() && code[k].location < m.range.end() && !blocked; ++k) {
+            const TextRange &r = code[k];
+            blocked = view[r.location] == u'`' || r.location < m.range.location || r.end() > m.range.end();
+        }
+        if (blocked) {
+            continue;
         }
         const QString target = Text::trimmedSpacesAndTabs(view.mid(m.target.location, m.target.length));
         if (target.isEmpty()) {
@@ -154,7 +167,11 @@ QString render(const QString &line, const QHash<QString, QString> &titles)
             label = target;
         }
         out.append(view.mid(copied, m.range.location - copied));
-        out.append(anchor(target, label, titles));
+        const QString a = anchor(target, label, titles);
+        out.append(a);
+        if (replacements) {
+            replacements->append({m.range, a.size()});
+        }
         copied = m.range.end();
     }
     if (copied == 0) {

@@ -43,6 +43,18 @@ QList<Match> findLinks(QStringView line);
 // The line with each wiki link outside inline code replaced by its anchor.
 // `titles` maps a display title, trimmed and lower-cased, to a document id.
 QString render(const QString &line, const QHash<QString, QString> &titles);
+// The same with the line's `verbatim` ranges (code spans, HTML tags and
+// comments, link destinations) in place of its own code spans: a link that
+// touches code, or reaches into a tag or destination, stays as written.
+// `replacements`, when given, receives each link's range in `line` and the
+// length of its anchor in the result, in order.
+struct Replacement
+{
+    TextRange source;
+    qsizetype length = 0;
+};
+QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &verbatim,
+               QList<Replacement> *replacements = nullptr);
 
 // The anchor for one link.
 QString anchor(const QString &target, const QString &label, const QHash<QString, QString> &titles);

@@ -44,6 +44,7 @@ void DetailRenderScheduler::request(const QString &documentID, const QString &bo
     m_keyBody = body;
     m_keyTitles = titles;
     ++m_generation;
+    m_cancelled->store(true);
     m_timer->stop();
     if (!m_renderedDocumentID.isEmpty() && m_renderedDocumentID == documentID)
         m_timer->start(m_delay);
@@ -54,6 +55,7 @@ void DetailRenderScheduler::request(const QString &documentID, const QString &bo
 void DetailRenderScheduler::cancel()
 {
     ++m_generation;
+    m_cancelled->store(true);
     m_timer->stop();
     m_hasKey = false;
 }
@@ -62,7 +64,18 @@ void DetailRenderScheduler::start()
 {
     const quint64 generation = m_generation;
     const QString id = m_keyID;
-    RenderFunction render = m_render ? m_render : RenderFunction(&DetailRenderScheduler::renderNow);
+    // Each render gets its own flag, raised when newer text or a cancel
+    // supersedes it: the real renderer then stops at its next step instead
+    // of holding up the render of the newest text.
+    m_cancelled = std::make_shared<std::atomic<bool>>(false);
+    RenderFunction render = m_render;
+    if (!render) {
+        render = [cancelled = m_cancelled](const QString &body, const QHash<QString, QString> &titles) {
+            QString html = MarkdownRenderer::render(body, titles, cancelled.get());
+            return Output{std::move(html),
+                          cancelled->load() ? MarkdownRenderer::Stats{} : MarkdownRenderer::stats(body)};
+        };
+    }
     auto *watcher = new QFutureWatcher<Output>(this);
     ++m_running;
     connect(watcher, &QFutureWatcher<Output>::finished, this, [this, watcher, generation, id] {

@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class QTimer;
 
@@ -15,7 +17,8 @@ class QTimer;
 // 120 ms after the last change; a switch to another document renders at
 // once. Rendering and counting run on the global thread pool; a newer request
 // makes every older one drop its result, so the preview never goes back to
-// older text. Lives on the main thread.
+// older text, and stops the real renderer early, so that a superseded render
+// never holds up the newest. Lives on the main thread.
 class DetailRenderScheduler final : public QObject
 {
     Q_OBJECT
@@ -64,6 +67,7 @@ private:
     int m_delay = 120;
     QTimer *m_timer;
     quint64 m_generation = 0;
+    std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     int m_running = 0;
 
     bool m_hasKey = false;
