@@ -1,6 +1,6 @@
 #pragma once
 
-#include "assistant/AITrigger.h"
+#include "editor/AITrigger.h"
 #include "store/TextRange.h"
 
 #include <QObject>

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QRect>
 
-#include <functional>
 #include <optional>
 
 class QWidget;
@@ -30,8 +29,9 @@ public:
     bool isVisible() const { return m_visible; }
     const std::optional<Kind> &kind() const { return m_kind; }
 
-    // Called with the kind of the pill that was clicked.
-    std::function<void(Kind)> onPress;
+Q_SIGNALS:
+    // The pill of `kind` was clicked.
+    void pressed(Kind kind);
 
 private:
     bool m_visible = false;

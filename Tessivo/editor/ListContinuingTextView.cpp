@@ -2,8 +2,8 @@
 
 #include "editor/FileDrop.h"
 #include "editor/SyntaxHighlighter.h"
-#include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

@@ -1,8 +1,8 @@
 #include "editor/SuggestionPanel.h"
 
-#include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
-#include "shell/Icon.h"
+#include "widgets/Icon.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QKeyEvent>

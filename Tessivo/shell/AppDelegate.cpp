@@ -1,9 +1,9 @@
 #include "shell/AppDelegate.h"
 
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
+#include "app/core/GlobalShortcutNames.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/GlobalShortcutNames.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>

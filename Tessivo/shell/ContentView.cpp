@@ -1,17 +1,17 @@
 #include "shell/ContentView.h"
 
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
-#include "shell/IconButton.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "sidebar/SidebarView.h"
 #include "store/DocumentStore.h"
+#include "widgets/IconButton.h"
 
 #include <QDragEnterEvent>
 #include <QGraphicsOpacityEffect>

@@ -1,5 +1,7 @@
 #include "shell/DocumentDetailView.h"
 
+#include "app/core/AppNotifications.h"
+#include "assistant/AssistantPanels.h"
 #include "editor/EditorBridge.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -13,7 +15,6 @@
 #include "shell/ExportActions.h"
 #include "shell/PublishSplitButton.h"
 #include "shell/StatusBar.h"
-#include "shell/core/AppNotifications.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 
@@ -239,7 +240,7 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         return;
     }
     if (!m_editor) {
-        m_editor = new MarkdownTextView(m_store, m_editorHolder);
+        m_editor = new MarkdownTextView(m_store, new AssistantPanels, m_editorHolder);
         m_editorHolder->layout()->addWidget(m_editor);
         m_editor->show();
     }

@@ -1,9 +1,9 @@
 #include "sidebar/SidebarFooterRows.h"
 
 #include "service/core/AuthManager.h"
-#include "shell/Icon.h"
-#include "shell/Pulse.h"
 #include "sidebar/SidebarStyle.h"
+#include "widgets/Icon.h"
+#include "widgets/Pulse.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

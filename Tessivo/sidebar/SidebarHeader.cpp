@@ -1,9 +1,9 @@
 #include "sidebar/SidebarHeader.h"
 
-#include "shell/Icon.h"
-#include "shell/PressableIconButtonStyle.h"
 #include "sidebar/SidebarStyle.h"
 #include "sidebar/core/SidebarTexts.h"
+#include "widgets/Icon.h"
+#include "widgets/PressableIconButtonStyle.h"
 
 #include <QEnterEvent>
 #include <QHelpEvent>

@@ -1,11 +1,11 @@
 #include "sidebar/SidebarListView.h"
 
-#include "editor/ThinScroller.h"
-#include "shell/Icon.h"
 #include "sidebar/SidebarStyle.h"
 #include "sidebar/core/SidebarDrag.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/Icon.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

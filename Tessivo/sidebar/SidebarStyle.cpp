@@ -1,6 +1,6 @@
 #include "sidebar/SidebarStyle.h"
 
-#include "shell/Icon.h"
+#include "widgets/Icon.h"
 
 #include <QFontDatabase>
 #include <QTextDocument>

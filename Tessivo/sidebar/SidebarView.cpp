@@ -1,10 +1,10 @@
 #include "sidebar/SidebarView.h"
 
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"

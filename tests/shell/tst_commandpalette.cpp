@@ -1,4 +1,4 @@
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 #include "shell/core/CommandPaletteModel.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"

@@ -4,6 +4,7 @@
 #include "store/Collection.h"
 #include "store/CollectionTree.h"
 #include "store/Document.h"
+#include "store/DocumentStore.h"
 
 #include <QAbstractListModel>
 #include <QDateTime>
@@ -17,7 +18,6 @@
 #include <memory>
 #include <optional>
 
-class DocumentStore;
 class QMimeData;
 class QSettings;
 

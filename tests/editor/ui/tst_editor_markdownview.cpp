@@ -2,8 +2,10 @@
 // documents resets the view, outside changes show up, highlighting follows
 // typing after a pause, wiki-link completion, the "![" notification, the
 // bridge other components write through, the AI hooks and spell checking.
+#include "app/core/AppNotifications.h"
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
+#include "assistant/AssistantPanels.h"
 #include "editor/EditorBridge.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
@@ -11,7 +13,6 @@
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
-#include "shell/core/AppNotifications.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
@@ -51,12 +52,13 @@ private:
     }
 
     ListContinuingTextView *view() const { return m_editor->textView(); }
+    AssistantPanels *panels() const { return static_cast<AssistantPanels *>(m_editor->assistant()); }
 
     MarkdownTextView *openEditor(const QString &id)
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 500);
-        m_editor = new MarkdownTextView(m_store.get(), m_window.get());
+        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels, m_window.get());
         m_editor->setGeometry(0, 0, 700, 500);
         m_editor->setDocumentID(id);
         m_window->show();
@@ -182,9 +184,9 @@ private Q_SLOTS:
         const QString id = addDocument(u"text"_s);
         openEditor(id);
         m_editor->openAIMenu(EditorRules::AIMode::Generate);
-        QVERIFY(m_editor->aiMenu()->trigger());
+        QVERIFY(panels()->menu()->trigger());
         m_store->updateBody(u"other"_s, id);
-        QVERIFY(!m_editor->aiMenu()->trigger());
+        QVERIFY(!panels()->menu()->trigger());
     }
 
     void documentRemovedShowsNothing()
@@ -402,7 +404,7 @@ private Q_SLOTS:
         m_editor->show();
 
         // A newer editor registered: dismantling the older one leaves it.
-        auto *newer = new MarkdownTextView(m_store.get(), m_window.get());
+        auto *newer = new MarkdownTextView(m_store.get(), new AssistantPanels, m_window.get());
         newer->setDocumentID(b);
         newer->show();
         delete m_editor;
@@ -451,9 +453,9 @@ private Q_SLOTS:
         openEditor(addDocument(u"hello   world"_s));
         view()->setSelectedRange(selection);
         AppNotifications::post(AppNotifications::aiAssist, info);
-        QCOMPARE(m_editor->aiMenu()->trigger().has_value(), opens);
+        QCOMPARE(panels()->menu()->trigger().has_value(), opens);
         if (opens) {
-            const AITrigger trigger = *m_editor->aiMenu()->trigger();
+            const AITrigger trigger = *panels()->menu()->trigger();
             QCOMPARE(int(trigger.kind), kind);
             QCOMPARE(trigger.range, range);
         }
@@ -462,7 +464,7 @@ private Q_SLOTS:
     void pillFollowsTheSelection()
     {
         openEditor(addDocument(u"words here\n   \nmore"_s));
-        AIPillPanel *pill = m_editor->aiPill();
+        AIPillPanel *pill = panels()->pill();
         view()->setSelectedRange({0, 5});
         QVERIFY(pill->isVisible());
         QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Refine));

@@ -3,7 +3,7 @@
 // display formatting that stays out of the undo history.
 #include "editor/ListContinuingTextView.h"
 #include "editor/SyntaxHighlighter.h"
-#include "editor/ThinScroller.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QClipboard>

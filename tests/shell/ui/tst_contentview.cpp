@@ -1,12 +1,12 @@
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
-#include "shell/IconButton.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
+#include "widgets/IconButton.h"
 
 #include <QApplication>
 #include <QFile>

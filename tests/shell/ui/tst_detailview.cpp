@@ -2,6 +2,7 @@
 // renders, the view modes, the commands it takes from notifications, export
 // and copy, and files dropped into the open document.
 
+#include "app/core/AppNotifications.h"
 #include "editor/FileDrop.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -16,7 +17,6 @@
 #include "shell/ExportActions.h"
 #include "shell/PublishSplitButton.h"
 #include "shell/StatusBar.h"
-#include "shell/core/AppNotifications.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"

@@ -1,6 +1,6 @@
 #include "sidebar/SidebarTestStore.h"
 
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 #include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
