@@ -69,8 +69,10 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
                                                        : EditorRules::AIMode::Generate);
         });
     }
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            &MarkdownTextView::handleNotification);
+    connect(AppNotifications::instance(), &AppNotifications::aiAssistRequested, this,
+            [this](const QString &mode) {
+                openAIMenu(EditorRules::aiModeFromUserInfo({{AppNotifications::modeKey, mode}}));
+            });
     m_textView->setOnImageTrigger([](TextRange range) {
         AppNotifications::post(AppNotifications::openMediaLibrary,
                                {{AppNotifications::rangeKey, QVariant::fromValue(range)}});
@@ -300,11 +302,4 @@ void MarkdownTextView::openAIMenu(EditorRules::AIMode mode)
         break;
     }
     m_assistant->openMenu(trigger, m_textView);
-}
-
-void MarkdownTextView::handleNotification(const QString &name, const QVariantMap &userInfo)
-{
-    if (name == AppNotifications::aiAssist) {
-        openAIMenu(EditorRules::aiModeFromUserInfo(userInfo));
-    }
 }

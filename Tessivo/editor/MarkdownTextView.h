@@ -72,7 +72,6 @@ private:
     QString boundText() const;
     void handleTextChange();
     void handleSelectionChange();
-    void handleNotification(const QString &name, const QVariantMap &userInfo);
 
     QPointer<DocumentStore> m_store;
     ListContinuingTextView *m_textView;

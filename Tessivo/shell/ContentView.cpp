@@ -18,30 +18,8 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSettings>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
-
-namespace {
-
-const QString sidebarVisibleKey = QStringLiteral("sidebarVisible");
-
-// QSettings keeps a Boolean as the text "true" or "false" in its files.
-std::optional<bool> storedBool(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString();
-        if (text == QLatin1String("true"))
-            return true;
-        if (text == QLatin1String("false"))
-            return false;
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 // The dimmed layer over the window while the palette is open; a click on it
 // outside the palette closes the palette.
@@ -172,7 +150,7 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
     setAcceptDrops(true);
     setAutoFillBackground(false);
 
-    m_sidebarVisible = storedBool(this->settings()->value(sidebarVisibleKey)).value_or(true);
+    m_sidebarVisible = m_settings.sidebarVisible().value_or(true);
     m_sidebarFraction = m_sidebarVisible ? 1.0 : 0.0;
 
     m_sidebarPane = new QWidget(this);
@@ -199,29 +177,19 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
         layoutPanes();
     });
 
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            [this](const QString &name, const QVariantMap &) {
-                if (name == AppNotifications::toggleSidebar)
-                    toggleSidebar();
-                else if (name == AppNotifications::toggleCommandPalette)
-                    togglePalette();
-            });
+    connect(AppNotifications::instance(), &AppNotifications::toggleSidebarRequested, this,
+            &ContentView::toggleSidebar);
+    connect(AppNotifications::instance(), &AppNotifications::toggleCommandPaletteRequested, this,
+            &ContentView::togglePalette);
     layoutPanes();
 }
 
 ContentView::~ContentView() = default;
 
-QSettings *ContentView::settings() const
-{
-    if (m_settings)
-        return m_settings;
-    static QSettings *defaults = new QSettings;
-    return defaults;
-}
-
 QWidget *ContentView::makeSidebar()
 {
-    auto *sidebar = new SidebarView(m_store, settings(), AuthManager::shared(), SyncEngine::shared(), this);
+    auto *sidebar =
+        new SidebarView(m_store, m_settings.settings(), AuthManager::shared(), SyncEngine::shared(), this);
     sidebar->setOpenSettingsAction([this] { Q_EMIT settingsRequested(); });
     return sidebar;
 }
@@ -246,7 +214,7 @@ void ContentView::toggleSidebar()
     // The hidden sidebar takes no clicks from the moment it starts hiding.
     m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !m_sidebarVisible);
     m_sidebarPane->setEnabled(m_sidebarVisible);
-    settings()->setValue(sidebarVisibleKey, m_sidebarVisible);
+    m_settings.setSidebarVisible(m_sidebarVisible);
     updateToggleHelp();
     layoutPanes();
     Q_EMIT sidebarVisibleChanged(m_sidebarVisible);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/core/AppSettings.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -68,14 +70,13 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    QSettings *settings() const;
     void layoutPanes();
     void updateToggleHelp();
     QWidget *makeSidebar();
     QWidget *makeDetail();
 
     DocumentStore *m_store;
-    QSettings *m_settings;
+    AppSettings m_settings;
     bool m_sidebarVisible = true;
     bool m_paletteOpen = false;
     // 1 with the sidebar shown, 0 hidden; animated between.

@@ -118,8 +118,21 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     connect(m_store, &DocumentStore::isLoadedChanged, this, &DocumentDetailView::refresh);
     connect(m_store, &DocumentStore::stateChanged, this, &DocumentDetailView::refresh);
     connect(m_viewMode, &ViewModeSetting::modeChanged, this, &DocumentDetailView::applyMode);
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            &DocumentDetailView::handleNotification);
+    // The commands act on the open document: nothing when none is.
+    AppNotifications *commands = AppNotifications::instance();
+    connect(commands, &AppNotifications::publishDocumentRequested, this, [this] {
+        if (m_store->activeDocument())
+            openPublishSheet();
+    });
+    connect(commands, &AppNotifications::openMediaLibraryRequested, this,
+            [this](std::optional<TextRange> range) {
+                if (m_store->activeDocument() && !m_mediaSheet)
+                    openMediaLibrary(range);
+            });
+    connect(commands, &AppNotifications::deleteDocumentRequested, this, [this] {
+        if (m_store->activeDocument())
+            confirmDelete();
+    });
 
     refresh();
     applyMode();
@@ -264,25 +277,6 @@ void DocumentDetailView::showRendered()
     m_preview->setHtml(m_renderer->html());
     m_statusBar->setStats(m_renderer->stats());
     Q_EMIT previewUpdated();
-}
-
-void DocumentDetailView::handleNotification(const QString &name, const QVariantMap &userInfo)
-{
-    if (!m_store->activeDocument())
-        return;
-    if (name == AppNotifications::publishDocument) {
-        openPublishSheet();
-    } else if (name == AppNotifications::openMediaLibrary) {
-        if (m_mediaSheet)
-            return;
-        std::optional<TextRange> trigger;
-        const QVariant range = userInfo.value(AppNotifications::rangeKey);
-        if (range.isValid() && range.canConvert<TextRange>())
-            trigger = range.value<TextRange>();
-        openMediaLibrary(trigger);
-    } else if (name == AppNotifications::deleteDocument) {
-        confirmDelete();
-    }
 }
 
 void DocumentDetailView::openPublishSheet()

@@ -98,7 +98,6 @@ private:
     void dropEditor();
     void requestRender();
     void showRendered();
-    void handleNotification(const QString &name, const QVariantMap &userInfo);
     void openPublishSheet();
     void openMediaLibrary(std::optional<TextRange> trigger);
     void confirmDelete();

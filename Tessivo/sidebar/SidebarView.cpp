@@ -92,11 +92,8 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     footer->addWidget(m_account);
     layout->addLayout(footer);
 
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            [this](const QString &name, const QVariantMap &) {
-                if (name == AppNotifications::newCollection)
-                    beginNewCollection();
-            });
+    connect(AppNotifications::instance(), &AppNotifications::newCollectionRequested, this,
+            &SidebarView::beginNewCollection);
     connect(m_model, &SidebarModel::openURLRequested, this, [](const QUrl &url) {
         if (url.isValid() && !url.host().isEmpty())
             QDesktopServices::openUrl(url);
