@@ -18,7 +18,10 @@
 #include <QVBoxLayout>
 
 MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assistant, QWidget *parent)
-    : QWidget(parent), m_store(store), m_textView(new ListContinuingTextView(this)),
+    : QWidget(parent), m_store(store),
+      m_textView(new ListContinuingTextView(
+          this, {[this](QKeyEvent *event) { return m_suggestions->handleKey(event); },
+                 [this] { return m_suggestions->isVisible(); }})),
       m_suggestions(new SuggestionPanel(this)), m_assistant(assistant),
       m_spelling(new InlineSpelling(m_textView, SpellChecker::shared(), this))
 {
@@ -50,18 +53,14 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
 
     // Everything installed on other objects dies with this view (children
     // and connections with `this` as context), so nothing outlives it.
-    m_suggestions->onAccept = [this](const QString &title, TextRange range) {
-        acceptSuggestion(title, range);
-    };
-    m_textView->setKeyInterceptor([this](QKeyEvent *event) { return m_suggestions->handleKey(event); });
-    m_textView->setClaimsNavigationKeys([this] { return m_suggestions->isVisible(); });
-    m_textView->setOnResign([this] {
+    connect(m_suggestions, &SuggestionPanel::accepted, this, &MarkdownTextView::acceptSuggestion);
+    connect(m_textView, &ListContinuingTextView::resigned, this, [this] {
         m_suggestions->hide();
         if (m_assistant) {
             m_assistant->hidePill();
         }
     });
-    m_textView->setOnMouseUp([this] { updatePill(); });
+    connect(m_textView, &ListContinuingTextView::mouseReleased, this, &MarkdownTextView::updatePill);
     if (m_assistant) {
         m_assistant->setParent(this);
         connect(m_assistant, &EditorAssistant::pillPressed, this, [this](AITrigger::Kind kind) {
@@ -73,7 +72,7 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
             [this](const QString &mode) {
                 openAIMenu(EditorRules::aiModeFromUserInfo({{AppNotifications::modeKey, mode}}));
             });
-    m_textView->setOnImageTrigger([](TextRange range) {
+    connect(m_textView, &ListContinuingTextView::imageTriggered, this, [](TextRange range) {
         AppNotifications::post(AppNotifications::openMediaLibrary,
                                {{AppNotifications::rangeKey, QVariant::fromValue(range)}});
     });
@@ -81,8 +80,8 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
         updateLinkSuggestions(false);
         updatePill();
     });
-    m_textView->setContextMenuExtender(
-        [this](QMenu *menu, qsizetype position) { m_spelling->extendContextMenu(menu, position); });
+    connect(m_textView, &ListContinuingTextView::contextMenuRequested, m_spelling,
+            &InlineSpelling::extendContextMenu);
     connect(m_textView, &ListContinuingTextView::textDidChange, this, &MarkdownTextView::handleTextChange);
     connect(m_textView, &ListContinuingTextView::selectionDidChange, this,
             &MarkdownTextView::handleSelectionChange);

@@ -285,9 +285,7 @@ void SuggestionPanel::accept(int index)
     const QString title = items.at(index);
     const TextRange range = m_queryRange;
     hide();
-    if (onAccept) {
-        onAccept(title, range);
-    }
+    Q_EMIT accepted(title, range);
 }
 
 void SuggestionPanel::move(int delta)

@@ -190,7 +190,7 @@ QWidget *ContentView::makeSidebar()
 {
     auto *sidebar =
         new SidebarView(m_store, m_settings.settings(), AuthManager::shared(), SyncEngine::shared(), this);
-    sidebar->setOpenSettingsAction([this] { Q_EMIT settingsRequested(); });
+    connect(sidebar, &SidebarView::settingsRequested, this, &ContentView::settingsRequested);
     return sidebar;
 }
 

@@ -82,12 +82,7 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     footer->setContentsMargins(8, 8, 8, 8);
     footer->setSpacing(2);
     m_status = new SyncStatusRow(auth, sync, QString(), this);
-    m_account = new AccountRow(
-        [this] {
-            if (m_openSettings)
-                m_openSettings();
-        },
-        auth, this);
+    m_account = new AccountRow([this] { Q_EMIT settingsRequested(); }, auth, this);
     footer->addWidget(m_status);
     footer->addWidget(m_account);
     layout->addLayout(footer);
@@ -125,11 +120,6 @@ void SidebarView::setImporter(Importer importer)
 {
     if (importer)
         m_importer = std::move(importer);
-}
-
-void SidebarView::setOpenSettingsAction(std::function<void()> action)
-{
-    m_openSettings = std::move(action);
 }
 
 void SidebarView::setServiceBaseURL(const QUrl &url)

@@ -58,8 +58,6 @@ public:
 
     void setFilePicker(FilePicker picker);
     void setImporter(Importer importer);
-    // What the account row does (the shell opens its settings window).
-    void setOpenSettingsAction(std::function<void()> action);
     // Where the service lives: the blog link, the user's site and the
     // status tooltip follow it.
     void setServiceBaseURL(const QUrl &url);
@@ -75,6 +73,10 @@ public:
     static QStringList nameFilters();
 
     QSize sizeHint() const override { return {260, 700}; }
+
+Q_SIGNALS:
+    // The account row was clicked (the shell opens its settings window).
+    void settingsRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -101,6 +103,5 @@ private:
     QPointer<QMessageBox> m_confirmation;
     FilePicker m_filePicker;
     Importer m_importer;
-    std::function<void()> m_openSettings;
     QUrl m_serviceBaseURL;
 };

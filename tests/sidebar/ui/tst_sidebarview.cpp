@@ -444,10 +444,9 @@ private Q_SLOTS:
         QVERIFY(!f.view->syncStatusRow()->isPulsing());
         QCOMPARE(f.view->accountRow()->nameText(), QStringLiteral("Sign in"));
         QCOMPARE(f.view->accountRow()->toolTip(), QStringLiteral("Sign in to publish and sync"));
-        int opened = 0;
-        f.view->setOpenSettingsAction([&opened] { ++opened; });
+        QSignalSpy opened(f.view.get(), &SidebarView::settingsRequested);
         QTest::mouseClick(f.view->accountRow(), Qt::LeftButton);
-        QCOMPARE(opened, 1);
+        QCOMPARE(opened.size(), 1);
     }
 };
 
