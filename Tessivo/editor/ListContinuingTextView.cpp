@@ -473,7 +473,7 @@ void ListContinuingTextView::dropEvent(QDropEvent *event)
         const qsizetype index = characterIndexForInsertion(event->position().toPoint());
         event->setDropAction(Qt::CopyAction);
         event->accept();
-        FileDrop::handle(urls, index, this);
+        Q_EMIT filesDropped(urls, index);
         return;
     }
     QPlainTextEdit::dropEvent(event);

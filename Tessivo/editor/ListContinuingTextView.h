@@ -3,8 +3,10 @@
 #include "editor/core/EditorTextMirror.h"
 #include "store/TextRange.h"
 
+#include <QList>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QUrl>
 
 #include <functional>
 
@@ -98,6 +100,9 @@ Q_SIGNALS:
     // The context menu opened at text position `position` is about to show:
     // receivers (connected directly) may add entries to `menu`.
     void contextMenuRequested(QMenu *menu, qsizetype position);
+    // Files the view can take (see FileDrop::canHandle) were dropped at text
+    // position `index`.
+    void filesDropped(const QList<QUrl> &urls, qsizetype index);
     // After every edit of the text, typed or programmatic (not setString()).
     void textDidChange();
     // After the caret or the selection moved.

@@ -2,7 +2,6 @@
 
 #include "app/core/AppNotifications.h"
 #include "editor/EditorAssistant.h"
-#include "editor/EditorBridge.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
@@ -94,8 +93,6 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
         });
     }
 
-    EditorBridge::shared()->setTextView(m_textView);
-    EditorBridge::shared()->setDocumentID(std::nullopt);
     m_spelling->schedule();
 }
 
@@ -106,12 +103,17 @@ MarkdownTextView::~MarkdownTextView()
         m_assistant->closeMenu(true);
         m_assistant->hidePill();
     }
-    EditorBridge *bridge = EditorBridge::shared();
-    // A bridge that already points at a newer editor is left alone.
-    if (bridge->registeredTextView() == m_textView || !bridge->registeredTextView()) {
-        bridge->setTextView(nullptr);
-        bridge->setDocumentID(std::nullopt);
+}
+
+ListContinuingTextView *MarkdownTextView::liveTextView(const QString &documentID) const
+{
+    // "In a window": part of a shown window, not a loose or hidden widget
+    // (the editor is hidden, not destroyed, in preview mode).
+    if (m_textView->isWindow() || !m_textView->isVisible() || documentID.isEmpty() ||
+        documentID != m_documentID) {
+        return nullptr;
     }
+    return m_textView;
 }
 
 QString MarkdownTextView::boundText() const
@@ -133,7 +135,6 @@ void MarkdownTextView::setDocumentID(const QString &id)
         m_assistant->closeMenu(true);
     }
     m_documentID = id;
-    EditorBridge::shared()->setDocumentID(id.isEmpty() ? std::nullopt : std::optional<QString>(id));
     m_suggestions->hide();
     if (m_assistant) {
         m_assistant->hidePill();

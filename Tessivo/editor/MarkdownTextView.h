@@ -42,6 +42,10 @@ public:
     QString documentID() const { return m_documentID; }
 
     ListContinuingTextView *textView() const { return m_textView; }
+    // The text view while it is shown in a window and shows the document
+    // with `documentID`, so that others (file drops, the media library) can
+    // edit the open document with undo and selection intact. Else null.
+    ListContinuingTextView *liveTextView(const QString &documentID) const;
     SuggestionPanel *suggestions() const { return m_suggestions; }
     EditorAssistant *assistant() const { return m_assistant; }
     InlineSpelling *spelling() const { return m_spelling; }

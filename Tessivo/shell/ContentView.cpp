@@ -162,6 +162,8 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
     auto *detailLayout = new QVBoxLayout(m_detailPane);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->addWidget(makeDetail());
+    connect(static_cast<SidebarView *>(m_sidebarContent), &SidebarView::importRequested, m_detail->fileDrop(),
+            [this](const QList<QUrl> &files) { m_detail->fileDrop()->handle(files); });
     m_chrome = new PaneChrome(this);
 
     m_toggle = new IconButton(IconName::panelLeft, 16, 28, this);
@@ -196,7 +198,8 @@ QWidget *ContentView::makeSidebar()
 
 QWidget *ContentView::makeDetail()
 {
-    return new DocumentDetailView(m_store, ViewModeSetting::shared(), this);
+    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    return m_detail;
 }
 
 CommandPaletteView *ContentView::commandPalette() const
@@ -339,9 +342,9 @@ void ContentView::dropEvent(QDropEvent *event)
     event->acceptProposedAction();
     QMetaObject::invokeMethod(
         this,
-        [urls] {
+        [this, urls] {
             if (FileDrop::canHandle(urls))
-                FileDrop::handle(urls, std::nullopt, nullptr);
+                m_detail->fileDrop()->handle(urls);
         },
         Qt::QueuedConnection);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 
 class CommandPaletteView;
+class DocumentDetailView;
 class DocumentStore;
 class IconButton;
 class PaletteOverlay;
@@ -85,6 +86,7 @@ private:
     QWidget *m_sidebarPane;
     QWidget *m_sidebarContent;
     QWidget *m_detailPane;
+    DocumentDetailView *m_detail = nullptr;
     PaneChrome *m_chrome;
     IconButton *m_toggle;
     QPointer<PaletteOverlay> m_overlay;

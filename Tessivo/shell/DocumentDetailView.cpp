@@ -2,7 +2,7 @@
 
 #include "app/core/AppNotifications.h"
 #include "assistant/AssistantPanels.h"
-#include "editor/EditorBridge.h"
+#include "editor/DropRoutingWebView.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
@@ -65,12 +65,16 @@ const ModeButtonSpec modeButtonSpecs[] = {
 
 } // namespace
 
-DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, parent) {}
+DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, {}, parent) {}
 
-DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent)
+DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode,
+                                       FileDropHandler::Strategies fileDrops, QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
       m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
 {
+    m_fileDrop = new FileDropHandler(
+        m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
+        std::move(fileDrops), this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -96,6 +100,8 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     editorLayout->setContentsMargins(0, 0, 0, 0);
     m_preview = new PreviewWebView(m_splitter, m_store);
     m_preview->setMinimumWidth(320);
+    connect(m_preview->webView(), &DropRoutingWebView::filesDropped, m_fileDrop,
+            [this](const QList<QUrl> &urls) { m_fileDrop->handle(urls); });
     m_splitter->addWidget(m_editorHolder);
     m_splitter->addWidget(m_preview);
     m_splitter->setStretchFactor(0, 1);
@@ -254,6 +260,11 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
     }
     if (!m_editor) {
         m_editor = new MarkdownTextView(m_store, new AssistantPanels, m_editorHolder);
+        ListContinuingTextView *view = m_editor->textView();
+        connect(view, &ListContinuingTextView::filesDropped, m_fileDrop,
+                [this, view](const QList<QUrl> &urls, qsizetype index) {
+                    m_fileDrop->handle(urls, index, view);
+                });
         m_editorHolder->layout()->addWidget(m_editor);
         m_editor->show();
     }
@@ -340,7 +351,7 @@ void DocumentDetailView::insertMedia(const ImageAsset &asset)
     m_mediaTrigger.reset();
     const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
 
-    ListContinuingTextView *view = EditorBridge::shared()->textView(id);
+    ListContinuingTextView *view = m_editor ? m_editor->liveTextView(id) : nullptr;
     if (!view) {
         m_store->appendText(snippet, id);
         return;

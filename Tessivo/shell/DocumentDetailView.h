@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/FileDrop.h"
 #include "editor/core/MarkdownRenderer.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageAsset.h"
@@ -41,11 +42,17 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
-    // Works on `store` and `viewMode` (not owned; must outlive the pane).
-    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent = nullptr);
+    // Works on `store` and `viewMode` (not owned; must outlive the pane);
+    // file drops upload and alert through `fileDrops` (by default the image
+    // library and a message box).
+    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode,
+                       FileDropHandler::Strategies fileDrops = {}, QWidget *parent = nullptr);
     ~DocumentDetailView() override;
 
     ViewMode mode() const;
+    // Takes files dropped anywhere on the window into the pane's store and
+    // its open document.
+    FileDropHandler *fileDrop() const { return m_fileDrop; }
     void setMode(ViewMode mode);
 
     // The last rendered preview and counts, and whose document they are.
@@ -117,6 +124,7 @@ private:
     QSplitter *m_splitter = nullptr;
     QWidget *m_editorHolder = nullptr;
     MarkdownTextView *m_editor = nullptr;
+    FileDropHandler *m_fileDrop;
     PreviewWebView *m_preview = nullptr;
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;

@@ -2,7 +2,7 @@
 
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
-#include "editor/FileDrop.h"
+#include "editor/core/FileDropRules.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "sidebar/SidebarDialogs.h"
@@ -49,7 +49,6 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
         return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
     };
-    m_importer = [](const QList<QUrl> &files) { FileDrop::handle(files, std::nullopt, nullptr); };
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,12 +115,6 @@ void SidebarView::setFilePicker(FilePicker picker)
         m_filePicker = std::move(picker);
 }
 
-void SidebarView::setImporter(Importer importer)
-{
-    if (importer)
-        m_importer = std::move(importer);
-}
-
 void SidebarView::setServiceBaseURL(const QUrl &url)
 {
     m_serviceBaseURL = url;
@@ -135,7 +128,7 @@ QStringList SidebarView::nameFilters()
     for (const QString &extension :
          {QStringLiteral("md"), QStringLiteral("markdown"), QStringLiteral("mdown"), QStringLiteral("mkd"),
           QStringLiteral("mkdn"), QStringLiteral("mdwn"), QStringLiteral("txt")}) {
-        if (FileDrop::markdownExtensions().contains(extension))
+        if (FileDropRules::markdownExtensions().contains(extension))
             patterns << QStringLiteral("*.") + extension;
     }
     return {QStringLiteral("Markdown and text files (%1)").arg(patterns.join(u' '))};
@@ -145,7 +138,7 @@ QList<QUrl> SidebarView::markdownFiles(const QList<QUrl> &chosen)
 {
     QList<QUrl> files;
     for (const QUrl &url : chosen) {
-        if (FileDrop::markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
+        if (FileDropRules::markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
             files.append(url);
     }
     return files;
@@ -156,7 +149,7 @@ void SidebarView::openMarkdownFiles()
     const QList<QUrl> files =
         markdownFiles(m_filePicker(this, SidebarTexts::openFilesMessage(), nameFilters()));
     if (!files.isEmpty())
-        m_importer(files);
+        Q_EMIT importRequested(files);
 }
 
 SidebarPrompt *SidebarView::openPrompt(const QString &role, const QString &title, const QString &message,

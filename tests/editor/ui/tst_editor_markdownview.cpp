@@ -6,7 +6,6 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 #include "assistant/AssistantPanels.h"
-#include "editor/EditorBridge.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
@@ -139,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(view()->string(), u"second"_s + longText);
         QCOMPARE(view()->selectedRange(), TextRange(0, 0));
         QCOMPARE(view()->verticalScrollBar()->value(), 0);
-        QCOMPARE(EditorBridge::shared()->documentID(), std::optional<QString>(b));
+        QCOMPARE(m_editor->liveTextView(b), view());
         QCOMPARE(body(a), longText + u"!!"_s);
 
         // A document with the same text as the one shown: still reset.
@@ -381,40 +380,27 @@ private Q_SLOTS:
         QCOMPARE(info.value(AppNotifications::rangeKey).value<TextRange>(), TextRange(6, 2));
     }
 
-    // ----- Bridge ----------------------------------------------------------------------
+    // ----- Live view ---------------------------------------------------------------------
 
-    void bridgeHandsOutTheLiveView()
+    void handsOutTheLiveView()
     {
         const QString a = addDocument(u"a"_s);
         const QString b = addDocument(u"b"_s);
         openEditor(a);
-        EditorBridge *bridge = EditorBridge::shared();
-        QCOMPARE(bridge->textView(a), view());
-        QCOMPARE(bridge->textView(), view());
-        QCOMPARE(bridge->textView(b), nullptr);
+        QCOMPARE(m_editor->liveTextView(a), view());
+        QCOMPARE(m_editor->liveTextView(b), nullptr);
+        QCOMPARE(m_editor->liveTextView(QString()), nullptr);
 
-        // Inserting through the bridge is one undo step and reaches the store.
-        QVERIFY(bridge->textView(a)->replaceCharacters({1, 0}, u"![img](u)"_s));
+        // Inserting through it is one undo step and reaches the store.
+        QVERIFY(m_editor->liveTextView(a)->replaceCharacters({1, 0}, u"![img](u)"_s));
         QCOMPARE(body(a), u"a![img](u)"_s);
         view()->undo();
         QCOMPARE(body(a), u"a"_s);
 
         m_editor->hide();
-        QCOMPARE(bridge->textView(a), nullptr);
+        QCOMPARE(m_editor->liveTextView(a), nullptr);
         m_editor->show();
-
-        // A newer editor registered: dismantling the older one leaves it.
-        auto *newer = new MarkdownTextView(m_store.get(), new AssistantPanels, m_window.get());
-        newer->setDocumentID(b);
-        newer->show();
-        delete m_editor;
-        m_editor = newer;
-        QCOMPARE(bridge->registeredTextView(), newer->textView());
-        QCOMPARE(bridge->textView(b), newer->textView());
-        delete newer;
-        m_editor = nullptr;
-        QCOMPARE(bridge->registeredTextView(), nullptr);
-        QCOMPARE(bridge->documentID(), std::nullopt);
+        QCOMPARE(m_editor->liveTextView(a), view());
     }
 
     // ----- AI hooks ------------------------------------------------------------------------

@@ -386,7 +386,8 @@ private Q_SLOTS:
                                QUrl::fromLocalFile("/tmp/folder")};
         });
         QList<QList<QUrl>> imported;
-        f.view->setImporter([&](const QList<QUrl> &files) { imported.append(files); });
+        connect(f.view.get(), &SidebarView::importRequested, this,
+                [&](const QList<QUrl> &files) { imported.append(files); });
 
         // Through the create button's caret menu, as a user would.
         std::unique_ptr<QMenu> menu(f.view->createButton()->makeMenu(nullptr));
