@@ -67,14 +67,15 @@ const ModeButtonSpec modeButtonSpecs[] = {
 
 DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, {}, parent) {}
 
-DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode,
-                                       FileDropHandler::Strategies fileDrops, QWidget *parent)
+DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
+                                       QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
       m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
 {
     m_fileDrop = new FileDropHandler(
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
-        std::move(fileDrops), this);
+        std::move(strategies.fileDrops), this);
+    m_exports = std::move(strategies.exports);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -382,7 +383,7 @@ void DocumentDetailView::exportAs(ExportFormat format)
         else
             html = DetailRenderScheduler::renderNow(active->body, m_store->documentIDsByTitle()).html;
     }
-    ExportActions::exportDocument(this, *active, format, html);
+    ExportActions::exportDocument(this, *active, format, html, m_exports);
 }
 
 void DocumentDetailView::copyMarkdown()

@@ -4,6 +4,7 @@
 #include "editor/core/MarkdownRenderer.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageAsset.h"
+#include "shell/ExportActions.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StandaloneHtml.h"
 #include "store/TextRange.h"
@@ -42,11 +43,17 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
-    // Works on `store` and `viewMode` (not owned; must outlive the pane);
-    // file drops upload and alert through `fileDrops` (by default the image
-    // library and a message box).
-    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode,
-                       FileDropHandler::Strategies fileDrops = {}, QWidget *parent = nullptr);
+    // How the pane reaches outside the app; empty parts use the image
+    // library, the platform's dialogs and message boxes.
+    struct Strategies
+    {
+        FileDropHandler::Strategies fileDrops;
+        ExportActions::Strategies exports;
+    };
+
+    // Works on `store` and `viewMode` (not owned; must outlive the pane).
+    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
+                       QWidget *parent = nullptr);
     ~DocumentDetailView() override;
 
     ViewMode mode() const;
@@ -125,6 +132,7 @@ private:
     QWidget *m_editorHolder = nullptr;
     MarkdownTextView *m_editor = nullptr;
     FileDropHandler *m_fileDrop;
+    ExportActions::Strategies m_exports;
     PreviewWebView *m_preview = nullptr;
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;

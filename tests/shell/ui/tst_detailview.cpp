@@ -60,7 +60,6 @@ class TestDetailView final : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     void contentFollowsTheStore();
     void viewModes_data();
@@ -103,7 +102,7 @@ private:
     std::unique_ptr<ViewModeSetting> m_mode;
     DocumentStore *m_store = nullptr;
     QList<PendingUpload> m_uploads;
-    FileDropHandler::Strategies m_fileDrops;
+    DocumentDetailView::Strategies m_strategies;
     // Drops with no pane, so no live editor.
     std::unique_ptr<FileDropHandler> m_drops;
     QList<QStringList> m_alerts;
@@ -125,23 +124,24 @@ void TestDetailView::initTestCase()
     m_store = DocumentStore::shared();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
-    m_fileDrops.upload = [this](const QByteArray &data, const QString &filename, const QString &contentType,
-                                const QString &documentID, ImageLibrary::SuccessHandler succeed,
-                                ImageLibrary::FailureHandler fail) {
+    m_strategies.fileDrops.upload = [this](const QByteArray &data, const QString &filename,
+                                           const QString &contentType, const QString &documentID,
+                                           ImageLibrary::SuccessHandler succeed,
+                                           ImageLibrary::FailureHandler fail) {
         m_uploads << PendingUpload{filename, contentType,        documentID,
                                    data,     std::move(succeed), std::move(fail)};
     };
-    m_fileDrops.alert = [this](const QString &message, const QString &informative) {
+    m_strategies.fileDrops.alert = [this](const QString &message, const QString &informative) {
         m_alerts << QStringList{message, informative};
     };
-    m_drops = std::make_unique<FileDropHandler>(m_store, nullptr, m_fileDrops);
-    ExportActions::setSaveDialog([this](QWidget *, const QString &suggested, ExportFormat) {
+    m_drops = std::make_unique<FileDropHandler>(m_store, nullptr, m_strategies.fileDrops);
+    m_strategies.exports.saveDialog = [this](QWidget *, const QString &suggested, ExportFormat) {
         m_suggestedNames << suggested;
         return m_savePath;
-    });
-    ExportActions::setErrorAlert([this](QWidget *, const QString &message, const QString &detail) {
+    };
+    m_strategies.exports.errorAlert = [this](QWidget *, const QString &message, const QString &detail) {
         m_alerts << QStringList{message, detail};
-    });
+    };
 }
 
 void TestDetailView::init()
@@ -153,16 +153,9 @@ void TestDetailView::init()
     m_mode->setMode(ViewMode::split);
 }
 
-void TestDetailView::cleanupTestCase()
-{
-    // Installed for the whole run: an upload job may finish after its test.
-    ExportActions::setSaveDialog({});
-    ExportActions::setErrorAlert({});
-}
-
 std::unique_ptr<DocumentDetailView> TestDetailView::makePane()
 {
-    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), m_fileDrops);
+    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), m_strategies);
     pane->setDeleteConfirmation([](const QString &, const QString &) { return false; });
     pane->resize(1100, 700);
     pane->show();
