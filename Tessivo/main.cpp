@@ -1,3 +1,4 @@
+#include "app/core/AppShortcuts.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
 #include "shell/AppDelegate.h"
@@ -48,7 +49,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
 
     // The store exists (empty) before any window; the main window loads it.
-    DocumentStore::shared();
+    DocumentStore::shared()->setWelcomeTips(AppShortcuts::welcomeTips());
     UpdaterController::shared();
 
     QPointer<MainWindow> window;

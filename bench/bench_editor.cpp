@@ -7,6 +7,7 @@
 // Counters: median_ms and p99_ms per typed key (press and release, the
 // layout of the changed line included; painting only in the "Painted"
 // variants), or per pass.
+#include "assistant/AssistantPanels.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -118,7 +119,7 @@ struct EditorFixture
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);
-        editor = new MarkdownTextView(store.get(), window.get());
+        editor = new MarkdownTextView(store.get(), new AssistantPanels, window.get());
         editor->resize(900, 800);
         editor->setDocumentID(id);
         window->show();

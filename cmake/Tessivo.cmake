@@ -36,13 +36,73 @@ function(tessivo_assert_headless target)
   endwhile()
 endfunction()
 
-# One test executable per tst_*.cpp file in the calling directory. Tests in
-# a folder named "ui" link the widget library and run on a display; the rest
-# link only the headless library.
+# One library of the app: the .cpp files of `DIR` (not of its subfolders),
+# globbed so that a file added to the folder needs no CMake edit. Sources
+# include headers by their path from the source root ("store/Document.h");
+# each library publishes only its own headers, through a tree of links under
+# the build folder, so an include from a library it does not link fails to
+# compile. HEADLESS libraries are checked by tessivo_check_headless() once
+# every target exists. A folder without sources yields an interface library,
+# so that dependants can link it before its first file lands.
+function(tessivo_library target)
+  cmake_parse_arguments(ARG "HEADLESS" "DIR" "PUBLIC;PRIVATE" ${ARGN})
+  get_filename_component(dir ${ARG_DIR} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS ${dir}/*.h)
+  # Include paths start below Tessivo/, or at the source root for the
+  # components beside it (KeyboardShortcuts/, platform/).
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/Tessivo ${dir})
+  if(rel MATCHES "^\\.\\.")
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${dir})
+  endif()
+  set(tree ${PROJECT_BINARY_DIR}/include/${target})
+  file(REMOVE_RECURSE ${tree})
+  file(MAKE_DIRECTORY ${tree}/${rel})
+  foreach(header ${headers})
+    get_filename_component(name ${header} NAME)
+    file(CREATE_LINK ${header} ${tree}/${rel}/${name} SYMBOLIC)
+  endforeach()
+  if(sources)
+    add_library(${target} STATIC ${sources} ${headers})
+    target_include_directories(${target} PUBLIC ${tree})
+    target_link_libraries(${target} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+  else()
+    add_library(${target} INTERFACE ${headers})
+    target_include_directories(${target} INTERFACE ${tree})
+    target_link_libraries(${target} INTERFACE ${ARG_PUBLIC} ${ARG_PRIVATE})
+  endif()
+  if(ARG_HEADLESS)
+    set_property(GLOBAL APPEND PROPERTY TESSIVO_HEADLESS_TARGETS ${target})
+  endif()
+endfunction()
+
+# Runs tessivo_assert_headless on every HEADLESS library.
+function(tessivo_check_headless)
+  get_property(targets GLOBAL PROPERTY TESSIVO_HEADLESS_TARGETS)
+  foreach(target ${targets})
+    tessivo_assert_headless(${target})
+  endforeach()
+endfunction()
+
+# One test executable per tst_*.cpp file in the calling directory, linking
+# the libraries in LIBS (by default the library of the folder it tests:
+# tests/editor links tessivo_editor_core, tests/editor/ui tessivo_editor).
+# Tests in a folder named "ui" run on a display; the rest must be headless.
 function(tessivo_add_tests)
   cmake_parse_arguments(ARG "" "" "EXTRA_SOURCES;LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
-  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  if(NOT ARG_LIBS)
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    string(REGEX REPLACE "/ui$" "" subsystem "${rel}")
+    string(TOLOWER "${subsystem}" subsystem)
+    if(rel MATCHES "/ui$")
+      set(ARG_LIBS tessivo_${subsystem})
+    elseif(TARGET tessivo_${subsystem}_core)
+      set(ARG_LIBS tessivo_${subsystem}_core)
+    else()
+      set(ARG_LIBS tessivo_${subsystem})
+    endif()
+  endif()
   foreach(src ${sources})
     get_filename_component(name ${src} NAME_WE)
     tessivo_add_test(${name} SOURCES ${src} ${ARG_EXTRA_SOURCES} LIBS ${ARG_LIBS})
@@ -58,7 +118,7 @@ function(tessivo_add_test name)
     TESSIVO_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
     TESSIVO_BUILD_DIR="${PROJECT_BINARY_DIR}")
   if(folder STREQUAL "ui")
-    target_link_libraries(${name} PRIVATE tessivo_ui Qt6::Test ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     # Window tests share one X display: pointer, focus and window stacking
     # are global there, so they must not run at the same time.
@@ -67,7 +127,7 @@ function(tessivo_add_test name)
       RUN_SERIAL TRUE
       ENVIRONMENT "QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
   else()
-    target_link_libraries(${name} PRIVATE tessivo_core Qt6::Test ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     tessivo_assert_headless(${name})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "core" ENVIRONMENT "QT_QPA_PLATFORM=minimal")

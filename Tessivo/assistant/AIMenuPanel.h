@@ -1,7 +1,7 @@
 #pragma once
 
 #include "assistant/AIMenuView.h"
-#include "assistant/AITrigger.h"
+#include "editor/AITrigger.h"
 #include "store/TextRange.h"
 
 #include <QMetaObject>

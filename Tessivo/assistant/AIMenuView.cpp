@@ -2,11 +2,11 @@
 
 #include "assistant/core/AIMenuModel.h"
 #include "assistant/core/AIPlacement.h"
-#include "editor/ThinScroller.h"
-#include "shell/Icon.h"
-#include "shell/Pulse.h"
-#include "shell/core/AppShortcuts.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/ThinScroller.h"
+#include "widgets/Icon.h"
+#include "widgets/Pulse.h"
+#include "app/core/AppShortcuts.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
@@ -55,9 +55,9 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(isEnabled() ? 1.0 : 0.35);
         QLinearGradient gradient(0, 0, 0, height());
-        gradient.setColorAt(0, SidebarStyle::brandSecondary());
-        gradient.setColorAt(1, SidebarStyle::brandPrimary());
-        painter.fillPath(SidebarStyle::roundedRect(QRectF(rect()), 6), gradient);
+        gradient.setColorAt(0, WidgetStyle::brandSecondary());
+        gradient.setColorAt(1, WidgetStyle::brandPrimary());
+        painter.fillPath(WidgetStyle::roundedRect(QRectF(rect()), 6), gradient);
         const QPixmap arrow = Icon::pixmap(IconName::send, 14, Qt::white, devicePixelRatioF());
         painter.drawPixmap(QRect(5, 5, 14, 14), arrow);
     }
@@ -74,8 +74,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(SidebarStyle::roundedRect(QRectF(rect()), m_radius),
-                         SidebarStyle::primary(palette(), 0.06));
+        painter.fillPath(WidgetStyle::roundedRect(QRectF(rect()), m_radius),
+                         WidgetStyle::primary(palette(), 0.06));
         painter.end();
         QLabel::paintEvent(event);
     }
@@ -96,7 +96,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF plate = QRectF(rect()).adjusted(8, 8, -8, 0);
-        painter.fillPath(SidebarStyle::roundedRect(plate, 7), withAlpha(QColor(Qt::red), 0.1));
+        painter.fillPath(WidgetStyle::roundedRect(plate, 7), withAlpha(QColor(Qt::red), 0.1));
     }
 };
 
@@ -114,9 +114,9 @@ public:
 
     QSize sizeHint() const override
     {
-        const int text = QFontMetrics(SidebarStyle::font(12, QFont::Medium)).horizontalAdvance(stopText());
-        const int key = QFontMetrics(SidebarStyle::font(10)).horizontalAdvance(keyText());
-        return {8 + 12 + 4 + text + 4 + key + 8, 4 + QFontMetrics(SidebarStyle::font(12)).height() + 4};
+        const int text = QFontMetrics(WidgetStyle::font(12, QFont::Medium)).horizontalAdvance(stopText());
+        const int key = QFontMetrics(WidgetStyle::font(10)).horizontalAdvance(keyText());
+        return {8 + 12 + 4 + text + 4 + key + 8, 4 + QFontMetrics(WidgetStyle::font(12)).height() + 4};
     }
 
 protected:
@@ -124,20 +124,20 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(SidebarStyle::roundedRect(QRectF(rect()), 6),
-                         SidebarStyle::primary(palette(), 0.06));
-        const QColor secondary = SidebarStyle::secondary(palette());
+        painter.fillPath(WidgetStyle::roundedRect(QRectF(rect()), 6),
+                         WidgetStyle::primary(palette(), 0.06));
+        const QColor secondary = WidgetStyle::secondary(palette());
         int x = 8;
         painter.drawPixmap(QRect(x, (height() - 12) / 2, 12, 12),
                            Icon::pixmap(IconName::xMark, 12, secondary, devicePixelRatioF()));
         x += 12 + 4;
         painter.setPen(secondary);
-        painter.setFont(SidebarStyle::font(12, QFont::Medium));
+        painter.setFont(WidgetStyle::font(12, QFont::Medium));
         const int text = painter.fontMetrics().horizontalAdvance(stopText());
         painter.drawText(QRect(x, 0, text, height()), Qt::AlignVCenter | Qt::AlignLeft, stopText());
         x += text + 4;
-        painter.setPen(SidebarStyle::tertiary(palette()));
-        painter.setFont(SidebarStyle::font(10));
+        painter.setPen(WidgetStyle::tertiary(palette()));
+        painter.setFont(WidgetStyle::font(10));
         painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignVCenter | Qt::AlignLeft, keyText());
     }
 
@@ -178,8 +178,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setFont(SidebarStyle::font(13));
-        const QColor accent = SidebarStyle::accent(palette());
+        painter.setFont(WidgetStyle::font(13));
+        const QColor accent = WidgetStyle::accent(palette());
         const bool custom = m_model->showsCustomRow();
         const QList<RefineAction> presets = m_model->filteredPresets();
         const int n = int(presets.size()) + (custom ? 1 : 0);
@@ -190,11 +190,11 @@ protected:
             }
             const bool highlighted = row == m_model->selection();
             if (highlighted) {
-                painter.fillPath(SidebarStyle::roundedRect(QRectF(box), 7), withAlpha(accent, 0.14));
+                painter.fillPath(WidgetStyle::roundedRect(QRectF(box), 7), withAlpha(accent, 0.14));
             }
             const bool isCustom = custom && row == 0;
             const RefineAction *preset = isCustom ? nullptr : &presets.at(row - (custom ? 1 : 0));
-            const QColor iconColour = isCustom || highlighted ? accent : SidebarStyle::secondary(palette());
+            const QColor iconColour = isCustom || highlighted ? accent : WidgetStyle::secondary(palette());
             const QPixmap icon =
                 Icon::pixmap(isCustom ? IconName::send : preset->icon, 16, iconColour, devicePixelRatioF());
             painter.drawPixmap(QRect(box.left() + 10 + 1, box.center().y() - 7, 16, 16), icon);
@@ -202,7 +202,7 @@ protected:
             const QFontMetrics metrics = painter.fontMetrics();
             if (isCustom) {
                 const QString ask = QStringLiteral("Ask: ");
-                painter.setPen(SidebarStyle::secondary(palette()));
+                painter.setPen(WidgetStyle::secondary(palette()));
                 painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, ask);
                 text.setLeft(text.left() + metrics.horizontalAdvance(ask));
                 painter.setPen(palette().color(QPalette::WindowText));
@@ -275,7 +275,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_statusIcon = new Icon(IconName::sparkles, 16);
     new Pulse(m_statusIcon, true);
     m_statusText = new QLabel;
-    m_statusText->setFont(SidebarStyle::font(13));
+    m_statusText->setFont(WidgetStyle::font(13));
     auto *stop = new StopButton;
     connect(stop, &QAbstractButton::clicked, model, &AIMenuModel::closeRequested);
     status->addWidget(m_statusIcon);
@@ -297,14 +297,14 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_lineField = new QLineEdit;
     m_lineField->setObjectName(QStringLiteral("aiPrompt"));
     m_lineField->setFrame(false);
-    m_lineField->setFont(SidebarStyle::font(14));
+    m_lineField->setFont(WidgetStyle::font(14));
     m_lineField->setPlaceholderText(QStringLiteral("Search or type a custom prompt\u2026"));
     m_lineField->setAttribute(Qt::WA_MacShowFocusRect, false);
     m_lineField->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     m_textField = new QPlainTextEdit;
     m_textField->setObjectName(QStringLiteral("aiGeneratePrompt"));
     m_textField->setFrameShape(QFrame::NoFrame);
-    m_textField->setFont(SidebarStyle::font(14));
+    m_textField->setFont(WidgetStyle::font(14));
     m_textField->setPlaceholderText(QStringLiteral("What should I write here?"));
     m_textField->setTabChangesFocus(true);
     m_textField->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -314,7 +314,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_textField->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     m_chip = new ChipLabel(5);
     m_chip->setText(shortcutText());
-    m_chip->setFont(SidebarStyle::font(11, QFont::Medium));
+    m_chip->setFont(WidgetStyle::font(11, QFont::Medium));
     m_chip->setContentsMargins(6, 2, 6, 2);
     m_send = new SendButton;
     m_send->setObjectName(QStringLiteral("aiSend"));
@@ -337,7 +337,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_error = new QLabel;
     m_error->setObjectName(QStringLiteral("aiError"));
     m_error->setWordWrap(true);
-    m_error->setFont(SidebarStyle::font(12));
+    m_error->setFont(WidgetStyle::font(12));
     m_error->setTextFormat(Qt::PlainText);
     errorLayout->addWidget(m_error);
     m_errorBox->setFixedHeight(40);
@@ -347,13 +347,13 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
         new QLabel(QStringLiteral("Describe the paragraph, list, or section you want. It's written right "
                                   "here, using the rest of the document for context."));
     m_hint->setWordWrap(true);
-    m_hint->setFont(SidebarStyle::font(12));
+    m_hint->setFont(WidgetStyle::font(12));
     m_hint->setContentsMargins(14, 8, 14, 8);
     menu->addWidget(m_hint);
 
     m_noMatch = new QLabel(QStringLiteral("No matching action."));
     m_noMatch->setAlignment(Qt::AlignCenter);
-    m_noMatch->setFont(SidebarStyle::font(13));
+    m_noMatch->setFont(WidgetStyle::font(13));
     m_noMatch->setFixedHeight(44);
     menu->addWidget(m_noMatch);
 
@@ -511,9 +511,9 @@ void AIMenuView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.fillPath(SidebarStyle::roundedRect(card, cornerRadius), palette().color(QPalette::Window));
-    painter.setPen(QPen(SidebarStyle::primary(palette(), 0.12), 1));
-    painter.drawPath(SidebarStyle::roundedRect(card, cornerRadius));
+    painter.fillPath(WidgetStyle::roundedRect(card, cornerRadius), palette().color(QPalette::Window));
+    painter.setPen(QPen(WidgetStyle::primary(palette(), 0.12), 1));
+    painter.drawPath(WidgetStyle::roundedRect(card, cornerRadius));
 }
 
 void AIMenuView::changeEvent(QEvent *event)
@@ -527,15 +527,15 @@ void AIMenuView::changeEvent(QEvent *event)
 void AIMenuView::applyColours()
 {
     {
-        const QColor accent = SidebarStyle::accent(palette());
+        const QColor accent = WidgetStyle::accent(palette());
         m_statusIcon->setColor(accent);
         m_headerIcon->setColor(accent);
         QPalette secondary = palette();
-        secondary.setColor(QPalette::WindowText, SidebarStyle::secondary(palette()));
+        secondary.setColor(QPalette::WindowText, WidgetStyle::secondary(palette()));
         m_hint->setPalette(secondary);
         m_noMatch->setPalette(secondary);
         QPalette tertiary = palette();
-        tertiary.setColor(QPalette::WindowText, SidebarStyle::tertiary(palette()));
+        tertiary.setColor(QPalette::WindowText, WidgetStyle::tertiary(palette()));
         m_chip->setPalette(tertiary);
         QPalette red = palette();
         red.setColor(QPalette::WindowText, Qt::red);

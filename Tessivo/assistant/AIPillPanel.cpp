@@ -23,8 +23,8 @@ void AIPillPanel::makeView()
 {
     m_view = new AIPillView;
     connect(m_view, &AIPillView::pressed, this, [this] {
-        if (m_kind && onPress) {
-            onPress(*m_kind);
+        if (m_kind) {
+            Q_EMIT pressed(*m_kind);
         }
     });
 }

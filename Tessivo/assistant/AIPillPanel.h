@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QRect>
 
-#include <functional>
 #include <optional>
 
 class QWidget;
@@ -35,8 +34,9 @@ public:
     const std::optional<Kind> &kind() const { return m_kind; }
     AIPillView *view() const { return m_view; }
 
-    // Called with the kind of the pill that was clicked.
-    std::function<void(Kind)> onPress;
+Q_SIGNALS:
+    // The pill of `kind` was clicked.
+    void pressed(Kind kind);
 
 private:
     void makeView();

@@ -1,8 +1,8 @@
 #include "assistant/AIPillView.h"
 
 #include "assistant/AIMenuView.h"
-#include "shell/Icon.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/Icon.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,7 +14,7 @@ constexpr int iconSize = 13;
 
 QFont titleFont()
 {
-    return SidebarStyle::font(12, QFont::Medium);
+    return WidgetStyle::font(12, QFont::Medium);
 }
 
 } // namespace
@@ -72,30 +72,30 @@ void AIPillView::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF shape = capsule();
     const qreal radius = shape.height() / 2;
-    const QColor accent = SidebarStyle::accent(palette());
+    const QColor accent = WidgetStyle::accent(palette());
     const QColor base = palette().color(QPalette::Window);
     const bool refine = m_kind == Kind::Refine;
     // Faint fills are laid over the window colour the capsule stands in for.
-    painter.fillPath(SidebarStyle::roundedRect(shape.adjusted(-1, -1, 1, 1), radius + 1), base);
+    painter.fillPath(WidgetStyle::roundedRect(shape.adjusted(-1, -1, 1, 1), radius + 1), base);
     if (!refine) {
-        painter.fillPath(SidebarStyle::roundedRect(shape, radius),
-                         SidebarStyle::primary(palette(), m_hovering ? 0.06 : 0.02));
+        painter.fillPath(WidgetStyle::roundedRect(shape, radius),
+                         WidgetStyle::primary(palette(), m_hovering ? 0.06 : 0.02));
     }
     QColor border;
     if (refine) {
-        border = m_hovering ? accent : SidebarStyle::primary(palette(), 0.12);
+        border = m_hovering ? accent : WidgetStyle::primary(palette(), 0.12);
         if (m_hovering) {
             border.setAlphaF(0.4f);
         }
     } else {
-        border = SidebarStyle::primary(palette(), m_hovering ? 0.14 : 0.08);
+        border = WidgetStyle::primary(palette(), m_hovering ? 0.14 : 0.08);
     }
     QPen pen(border, 1);
     if (!refine && !m_hovering) {
         pen.setDashPattern({3, 3});
     }
     painter.setPen(pen);
-    painter.drawPath(SidebarStyle::roundedRect(shape.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5));
+    painter.drawPath(WidgetStyle::roundedRect(shape.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5));
 
     const QFontMetrics metrics(titleFont());
     const QPixmap icon = Icon::pixmap(IconName::sparkles, iconSize, accent, devicePixelRatioF());
@@ -105,7 +105,7 @@ void AIPillView::paintEvent(QPaintEvent *)
     if (refine && m_hovering) {
         text = accent;
     } else if (!refine) {
-        text = SidebarStyle::secondary(palette());
+        text = WidgetStyle::secondary(palette());
     }
     painter.setPen(text);
     painter.setFont(titleFont());

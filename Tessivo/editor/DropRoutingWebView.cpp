@@ -50,9 +50,7 @@ void DropRoutingWebView::dropEvent(QDropEvent *event)
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    // The preview has no caret: images go into the open document wherever
-    // its editor (or its stored text) takes them.
-    FileDrop::handle(urls, std::nullopt, nullptr);
+    Q_EMIT filesDropped(urls);
 }
 
 void DropRoutingWebView::contextMenuEvent(QContextMenuEvent *event)

@@ -1,6 +1,5 @@
 #include "editor/FileDrop.h"
 
-#include "editor/EditorBridge.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/core/FileDropRules.h"
 #include "store/DocumentStore.h"
@@ -15,132 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace FileDrop {
-
 namespace {
-
-Uploader &uploader()
-{
-    static Uploader hook;
-    return hook;
-}
-
-AlertPresenter &alertPresenter()
-{
-    static AlertPresenter hook;
-    return hook;
-}
-
-// Outlives every upload job; jobs end quietly when the application goes.
-QObject *jobContext()
-{
-    static QObject *context = new QObject(QCoreApplication::instance());
-    return context;
-}
-
-void showAlert(const QString &message, const QString &informative)
-{
-    if (alertPresenter()) {
-        alertPresenter()(message, informative);
-        return;
-    }
-    QMessageBox box(QApplication::activeWindow());
-    box.setIcon(QMessageBox::Warning);
-    box.setText(message);
-    box.setInformativeText(informative);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-}
-
-ListContinuingTextView *liveTextView(const QString &documentID)
-{
-    return EditorBridge::shared()->textView(documentID);
-}
-
-// Replaces the first `find` in the document's live editor, or else in its
-// stored body. False when `find` is nowhere or the editor refuses the edit.
-bool replacePlaceholder(const QString &find, const QString &replacement, const QString &documentID)
-{
-    if (ListContinuingTextView *view = liveTextView(documentID)) {
-        const qsizetype at = view->string().indexOf(find);
-        if (at >= 0) {
-            const qsizetype caret = view->selectedRange().location;
-            const TextRange found = FileDropRules::clamp({at, find.size()}, view->length());
-            if (!view->shouldChangeText(found, replacement))
-                return false;
-            // An upload that ends while the user works elsewhere must not pull
-            // the keyboard focus into the editor.
-            QPointer<QWidget> focus = QApplication::focusWidget();
-            if (!view->replaceCharacters(found, replacement))
-                return false;
-            view->setSelectedRange(
-                {FileDropRules::caretAfterReplacement(found, replacement.size(), caret, view->length()), 0});
-            if (focus && focus != view)
-                focus->setFocus(Qt::OtherFocusReason);
-            return true;
-        }
-    }
-    DocumentStore *store = DocumentStore::shared();
-    const auto document = store->document(documentID);
-    if (!document)
-        return false;
-    const auto body = FileDropRules::replaceFirst(document->body, find, replacement);
-    if (!body)
-        return false;
-    store->updateBody(*body, documentID);
-    return true;
-}
-
-void uploadFailed(const QString &placeholder, const QString &fileName, const QString &documentID,
-                  const QString &message)
-{
-    // The user may have joined the placeholder's line to the next one.
-    if (!replacePlaceholder(placeholder + u'\n', QString(), documentID))
-        replacePlaceholder(placeholder, QString(), documentID);
-    showAlert(u"Couldn't upload "_s + fileName, message);
-}
-
-void upload(const QByteArray &data, const QString &fileName, const QString &contentType,
-            const QString &documentID, ImageLibrary::SuccessHandler onSuccess,
-            ImageLibrary::FailureHandler onFailure)
-{
-    if (uploader()) {
-        uploader()(data, fileName, contentType, documentID, std::move(onSuccess), std::move(onFailure));
-        return;
-    }
-    ImageLibrary::shared()->upload(data, fileName, contentType, documentID, jobContext(),
-                                   std::move(onSuccess), std::move(onFailure));
-}
-
-// Builds the placeholder for one image and starts its upload job, which runs
-// on its own until the placeholder is replaced or removed.
-QString uploadPlaceholder(const QUrl &url, const QString &documentID)
-{
-    const QString fileName = url.fileName();
-    const QString placeholder = FileDropRules::uploadPlaceholder(fileName, FileDropRules::newTag());
-    auto *watcher = new QFutureWatcher<ReadResult>(jobContext());
-    QObject::connect(watcher, &QFutureWatcher<ReadResult>::finished, jobContext(),
-                     [watcher, url, fileName, placeholder, documentID] {
-                         watcher->deleteLater();
-                         const ReadResult read = watcher->result();
-                         if (!read.ok()) {
-                             uploadFailed(placeholder, fileName, documentID, read.error);
-                             return;
-                         }
-                         upload(
-                             read.data, fileName, ImageLibrary::mimeType(url.path()), documentID,
-                             [placeholder, documentID](const ImageAsset &asset) {
-                                 const QString text = FileDropRules::imageMarkdown(
-                                     ImageLibrary::altText(asset.filename), asset.url);
-                                 replacePlaceholder(placeholder, text, documentID);
-                             },
-                             [placeholder, fileName, documentID](const APIError &error) {
-                                 uploadFailed(placeholder, fileName, documentID, error.message);
-                             });
-                     });
-    watcher->setFuture(readFileData(url));
-    return placeholder;
-}
 
 std::optional<QString> readMarkdownFile(const QUrl &url)
 {
@@ -154,6 +28,8 @@ std::optional<QString> readMarkdownFile(const QUrl &url)
 }
 
 } // namespace
+
+namespace FileDrop {
 
 const QSet<QString> &markdownExtensions()
 {
@@ -181,7 +57,131 @@ bool canHandle(const QList<QUrl> &urls)
     return false;
 }
 
-void handle(const QList<QUrl> &urls, std::optional<qsizetype> index, ListContinuingTextView *textView)
+QFuture<ReadResult> readFileData(const QUrl &url)
+{
+    const QString path = url.toLocalFile();
+    return QtConcurrent::run([path] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return ReadResult{{}, file.errorString()};
+        QByteArray data = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return ReadResult{{}, file.errorString()};
+        return ReadResult{std::move(data), {}};
+    });
+}
+
+} // namespace FileDrop
+
+FileDropHandler::FileDropHandler(DocumentStore *store, EditorLookup liveEditor, Strategies strategies,
+                                 QObject *parent)
+    : QObject(parent), m_store(store), m_liveEditor(std::move(liveEditor)),
+      m_strategies(std::move(strategies))
+{}
+
+void FileDropHandler::showAlert(const QString &message, const QString &informative) const
+{
+    if (m_strategies.alert) {
+        m_strategies.alert(message, informative);
+        return;
+    }
+    QMessageBox box(QApplication::activeWindow());
+    box.setIcon(QMessageBox::Warning);
+    box.setText(message);
+    box.setInformativeText(informative);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+// Replaces the first `find` in the document's live editor, or else in its
+// stored body. False when `find` is nowhere or the editor refuses the edit.
+bool FileDropHandler::replacePlaceholder(const QString &find, const QString &replacement,
+                                         const QString &documentID)
+{
+    if (ListContinuingTextView *view = m_liveEditor ? m_liveEditor(documentID) : nullptr) {
+        const qsizetype at = view->string().indexOf(find);
+        if (at >= 0) {
+            const qsizetype caret = view->selectedRange().location;
+            const TextRange found = FileDropRules::clamp({at, find.size()}, view->length());
+            if (!view->shouldChangeText(found, replacement))
+                return false;
+            // An upload that ends while the user works elsewhere must not pull
+            // the keyboard focus into the editor.
+            QPointer<QWidget> focus = QApplication::focusWidget();
+            if (!view->replaceCharacters(found, replacement))
+                return false;
+            view->setSelectedRange(
+                {FileDropRules::caretAfterReplacement(found, replacement.size(), caret, view->length()), 0});
+            if (focus && focus != view)
+                focus->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    DocumentStore *store = m_store;
+    const auto document = store->document(documentID);
+    if (!document)
+        return false;
+    const auto body = FileDropRules::replaceFirst(document->body, find, replacement);
+    if (!body)
+        return false;
+    store->updateBody(*body, documentID);
+    return true;
+}
+
+void FileDropHandler::uploadFailed(const QString &placeholder, const QString &fileName,
+                                   const QString &documentID, const QString &message)
+{
+    // The user may have joined the placeholder's line to the next one.
+    if (!replacePlaceholder(placeholder + u'\n', QString(), documentID))
+        replacePlaceholder(placeholder, QString(), documentID);
+    showAlert(u"Couldn't upload "_s + fileName, message);
+}
+
+// Builds the placeholder for one image and starts its upload job, which runs
+// on its own until the placeholder is replaced or removed (or the handler
+// goes: the job's callbacks die with it).
+QString FileDropHandler::uploadPlaceholder(const QUrl &url, const QString &documentID)
+{
+    const QString fileName = url.fileName();
+    const QString placeholder = FileDropRules::uploadPlaceholder(fileName, FileDropRules::newTag());
+    auto *watcher = new QFutureWatcher<FileDrop::ReadResult>(this);
+    QPointer<FileDropHandler> self(this);
+    connect(watcher, &QFutureWatcher<FileDrop::ReadResult>::finished, this,
+            [this, self, watcher, url, fileName, placeholder, documentID] {
+                watcher->deleteLater();
+                const FileDrop::ReadResult read = watcher->result();
+                if (!read.ok()) {
+                    uploadFailed(placeholder, fileName, documentID, read.error);
+                    return;
+                }
+                ImageLibrary::SuccessHandler succeeded = [self, placeholder,
+                                                          documentID](const ImageAsset &asset) {
+                    if (!self)
+                        return;
+                    const QString text =
+                        FileDropRules::imageMarkdown(ImageLibrary::altText(asset.filename), asset.url);
+                    self->replacePlaceholder(placeholder, text, documentID);
+                };
+                ImageLibrary::FailureHandler failed = [self, placeholder, fileName,
+                                                       documentID](const APIError &error) {
+                    if (self)
+                        self->uploadFailed(placeholder, fileName, documentID, error.message);
+                };
+                const QString contentType = ImageLibrary::mimeType(url.path());
+                if (m_strategies.upload) {
+                    m_strategies.upload(read.data, fileName, contentType, documentID, std::move(succeeded),
+                                        std::move(failed));
+                    return;
+                }
+                ImageLibrary::shared()->upload(read.data, fileName, contentType, documentID, this,
+                                               std::move(succeeded), std::move(failed));
+            });
+    watcher->setFuture(FileDrop::readFileData(url));
+    return placeholder;
+}
+
+void FileDropHandler::handle(const QList<QUrl> &urls, std::optional<qsizetype> index,
+                             ListContinuingTextView *textView)
 {
     QList<QUrl> markdownFiles;
     QList<QUrl> images;
@@ -192,7 +192,7 @@ void handle(const QList<QUrl> &urls, std::optional<qsizetype> index, ListContinu
             images << url;
     }
 
-    DocumentStore *store = DocumentStore::shared();
+    DocumentStore *store = m_store;
     // Images go into the document open at the drop, even though importing
     // makes the imported documents active.
     const QString target = store->activeDocumentID();
@@ -216,7 +216,7 @@ void handle(const QList<QUrl> &urls, std::optional<qsizetype> index, ListContinu
     bool useSelection = !index.has_value();
     for (const QUrl &url : images) {
         const QString chunk = uploadPlaceholder(url, target) + u'\n';
-        ListContinuingTextView *view = textView ? textView : liveTextView(target);
+        ListContinuingTextView *view = textView ? textView : (m_liveEditor ? m_liveEditor(target) : nullptr);
         if (!view) {
             store->appendText(chunk, target);
             continue;
@@ -230,29 +230,3 @@ void handle(const QList<QUrl> &urls, std::optional<qsizetype> index, ListContinu
         useSelection = false;
     }
 }
-
-QFuture<ReadResult> readFileData(const QUrl &url)
-{
-    const QString path = url.toLocalFile();
-    return QtConcurrent::run([path] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return ReadResult{{}, file.errorString()};
-        QByteArray data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return ReadResult{{}, file.errorString()};
-        return ReadResult{std::move(data), {}};
-    });
-}
-
-void setUploader(Uploader hook)
-{
-    uploader() = std::move(hook);
-}
-
-void setAlertPresenter(AlertPresenter presenter)
-{
-    alertPresenter() = std::move(presenter);
-}
-
-} // namespace FileDrop

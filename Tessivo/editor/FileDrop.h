@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QList>
+#include <QObject>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -13,18 +14,12 @@
 #include <functional>
 #include <optional>
 
+class DocumentStore;
 class ListContinuingTextView;
 class QMimeData;
 
-// The one entry for files dropped on the window, the editor or the preview,
-// and for Markdown files opened from the sidebar.
-//
-// Markdown and plain-text files become new documents. Images go into the
-// document that was open when they were dropped: a placeholder
-// "![Uploading name…](uploading:tag)" holds their place while they upload to
-// the image library and is then replaced by the image's Markdown, or removed
-// when the upload fails (with an alert). Main thread only; image files are
-// read on the thread pool.
+// Files dropped on the window, the editor or the preview, and Markdown files
+// opened from the sidebar: what can be taken, and reading them.
 namespace FileDrop {
 
 // Lower-case extensions imported as documents: md, markdown, mdown, mkd,
@@ -36,13 +31,6 @@ QList<QUrl> fileURLs(const QMimeData *mimeData);
 
 // Whether at least one URL is a Markdown file or a supported image.
 bool canHandle(const QList<QUrl> &urls);
-
-// Imports the Markdown files and inserts and uploads the images. `index` is
-// the text position of the drop in `textView` (nullopt: at the selection);
-// `textView` is the editor that received the drop, or null for drops
-// elsewhere.
-void handle(const QList<QUrl> &urls, std::optional<qsizetype> index = std::nullopt,
-            ListContinuingTextView *textView = nullptr);
 
 struct ReadResult
 {
@@ -56,17 +44,58 @@ struct ReadResult
 // The whole file, read on the thread pool.
 QFuture<ReadResult> readFileData(const QUrl &url);
 
-// --- Seams for tests -----------------------------------------------------
-
-// Uploads an image; by default ImageLibrary::shared()->upload.
-using Uploader = std::function<void(
-    const QByteArray &data, const QString &filename, const QString &contentType, const QString &documentID,
-    ImageLibrary::SuccessHandler onSuccess, ImageLibrary::FailureHandler onFailure)>;
-// Shows a modal alert; by default a message box with one button.
-using AlertPresenter = std::function<void(const QString &message, const QString &informativeText)>;
-
-// An empty function restores the default.
-void setUploader(Uploader uploader);
-void setAlertPresenter(AlertPresenter presenter);
-
 } // namespace FileDrop
+
+// Takes dropped and opened files into one store.
+//
+// Markdown and plain-text files become new documents. Images go into the
+// document that was open when they were dropped: a placeholder
+// "![Uploading name…](uploading:tag)" holds their place while they upload to
+// the image library and is then replaced by the image's Markdown, or removed
+// when the upload fails (with an alert). Main thread only; image files are
+// read on the thread pool. Uploads still running when the handler goes end
+// quietly.
+class FileDropHandler final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Uploads an image.
+    using Uploader =
+        std::function<void(const QByteArray &data, const QString &filename, const QString &contentType,
+                           const QString &documentID, ImageLibrary::SuccessHandler onSuccess,
+                           ImageLibrary::FailureHandler onFailure)>;
+    // Shows a modal alert.
+    using AlertPresenter = std::function<void(const QString &message, const QString &informativeText)>;
+    // The editor text view showing `documentID` in a window, or null.
+    using EditorLookup = std::function<ListContinuingTextView *(const QString &documentID)>;
+
+    // Empty parts use the image library's upload and a message box.
+    struct Strategies
+    {
+        Uploader upload;
+        AlertPresenter alert;
+    };
+
+    // `store` must outlive the handler.
+    FileDropHandler(DocumentStore *store, EditorLookup liveEditor, Strategies strategies = {},
+                    QObject *parent = nullptr);
+
+    // Imports the Markdown files and inserts and uploads the images. `index`
+    // is the text position of the drop in `textView` (nullopt: at the
+    // selection); `textView` is the editor that received the drop, or null
+    // for drops elsewhere.
+    void handle(const QList<QUrl> &urls, std::optional<qsizetype> index = std::nullopt,
+                ListContinuingTextView *textView = nullptr);
+
+private:
+    void showAlert(const QString &message, const QString &informative) const;
+    bool replacePlaceholder(const QString &find, const QString &replacement, const QString &documentID);
+    void uploadFailed(const QString &placeholder, const QString &fileName, const QString &documentID,
+                      const QString &message);
+    QString uploadPlaceholder(const QUrl &url, const QString &documentID);
+
+    DocumentStore *m_store;
+    EditorLookup m_liveEditor;
+    Strategies m_strategies;
+};

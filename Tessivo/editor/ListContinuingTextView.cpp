@@ -2,8 +2,8 @@
 
 #include "editor/FileDrop.h"
 #include "editor/SyntaxHighlighter.h"
-#include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -28,7 +28,8 @@ constexpr int caretWidth = 2;
 
 } // namespace
 
-ListContinuingTextView::ListContinuingTextView(QWidget *parent) : QPlainTextEdit(parent)
+ListContinuingTextView::ListContinuingTextView(QWidget *parent, KeyRouting routing)
+    : QPlainTextEdit(parent), m_keyRouting(std::move(routing))
 {
     setVerticalScrollBar(new ThinScroller);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -231,7 +232,8 @@ void ListContinuingTextView::refreshExtraSelections()
 
 bool ListContinuingTextView::event(QEvent *event)
 {
-    if (event->type() == QEvent::ShortcutOverride && m_claimsNavigationKeys && m_claimsNavigationKeys()) {
+    if (event->type() == QEvent::ShortcutOverride && m_keyRouting.claimsNavigationKeys &&
+        m_keyRouting.claimsNavigationKeys()) {
         switch (static_cast<QKeyEvent *>(event)->key()) {
         case Qt::Key_Escape:
         case Qt::Key_Return:
@@ -250,7 +252,7 @@ bool ListContinuingTextView::event(QEvent *event)
 
 void ListContinuingTextView::keyPressEvent(QKeyEvent *event)
 {
-    if (m_keyInterceptor && m_keyInterceptor(event)) {
+    if (m_keyRouting.intercept && m_keyRouting.intercept(event)) {
         event->accept();
         return;
     }
@@ -284,7 +286,7 @@ void ListContinuingTextView::inputMethodEvent(QInputMethodEvent *event)
 
 void ListContinuingTextView::checkImageTrigger(const QString &inserted)
 {
-    if (inserted != u"[" || !m_onImageTrigger) {
+    if (inserted != u"[") {
         return;
     }
     const QTextCursor cursor = textCursor();
@@ -293,7 +295,7 @@ void ListContinuingTextView::checkImageTrigger(const QString &inserted)
     }
     const qsizetype caret = m_mirror.toBody(cursor.position());
     if (caret >= 2 && QStringView(string()).mid(caret - 2, 2) == u"![") {
-        m_onImageTrigger(TextRange{caret - 2, 2});
+        Q_EMIT imageTriggered(TextRange{caret - 2, 2});
     }
 }
 
@@ -345,9 +347,7 @@ void ListContinuingTextView::insertNewline(QKeyEvent *event)
 void ListContinuingTextView::mouseReleaseEvent(QMouseEvent *event)
 {
     QPlainTextEdit::mouseReleaseEvent(event);
-    if (m_onMouseUp) {
-        m_onMouseUp();
-    }
+    Q_EMIT mouseReleased();
 }
 
 QRect ListContinuingTextView::caretRect() const
@@ -396,19 +396,15 @@ void ListContinuingTextView::focusOutEvent(QFocusEvent *event)
     restartCaretBlink();
     // A context menu or another application taking the focus leaves the view
     // its window's focus widget; only a move to another widget is a resign.
-    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason &&
-        m_onResign) {
-        m_onResign();
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason) {
+        Q_EMIT resigned();
     }
 }
 
 void ListContinuingTextView::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu *menu = createStandardContextMenu(event->pos());
-    if (m_contextMenuExtender) {
-        const qsizetype position = m_mirror.toBody(cursorForPosition(event->pos()).position());
-        m_contextMenuExtender(menu, position);
-    }
+    Q_EMIT contextMenuRequested(menu, m_mirror.toBody(cursorForPosition(event->pos()).position()));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }
@@ -477,7 +473,7 @@ void ListContinuingTextView::dropEvent(QDropEvent *event)
         const qsizetype index = characterIndexForInsertion(event->position().toPoint());
         event->setDropAction(Qt::CopyAction);
         event->accept();
-        FileDrop::handle(urls, index, this);
+        Q_EMIT filesDropped(urls, index);
         return;
     }
     QPlainTextEdit::dropEvent(event);

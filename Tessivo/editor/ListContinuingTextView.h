@@ -3,7 +3,10 @@
 #include "editor/core/EditorTextMirror.h"
 #include "store/TextRange.h"
 
+#include <QList>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QUrl>
 
 #include <functional>
 
@@ -28,33 +31,21 @@ class ListContinuingTextView : public QPlainTextEdit
     Q_OBJECT
 
 public:
-    explicit ListContinuingTextView(QWidget *parent = nullptr);
-    ~ListContinuingTextView() override;
+    // How the owner takes keys before the view: both parts are optional.
+    struct KeyRouting
+    {
+        // Asked first on every key press; true means the key was handled.
+        std::function<bool(QKeyEvent *)> intercept;
+        // While this returns true, the navigation keys the interceptor may
+        // use (Escape, Return, Enter, Tab, up and down) come to the view even
+        // when the application binds them to a shortcut.
+        std::function<bool()> claimsNavigationKeys;
+    };
 
-    // --- Callbacks (set once by the owner; capture the owner weakly) ------
-    // Asked first on every key press; true means the key was handled.
-    void setKeyInterceptor(std::function<bool(QKeyEvent *)> interceptor)
-    {
-        m_keyInterceptor = std::move(interceptor);
-    }
-    // While this returns true, the navigation keys the interceptor may use
-    // (Escape, Return, Enter, Tab, up and down) come to the view even when
-    // the application binds them to a shortcut.
-    void setClaimsNavigationKeys(std::function<bool()> claims) { m_claimsNavigationKeys = std::move(claims); }
-    // Called after the view lost the keyboard focus to another widget.
-    void setOnResign(std::function<void()> callback) { m_onResign = std::move(callback); }
-    // Called with the range of a freshly typed "![" pair.
-    void setOnImageTrigger(std::function<void(TextRange)> callback)
-    {
-        m_onImageTrigger = std::move(callback);
-    }
-    // Called after a mouse click or drag in the view ends.
-    void setOnMouseUp(std::function<void()> callback) { m_onMouseUp = std::move(callback); }
-    // Adds entries to the context menu opened at text position `position`.
-    void setContextMenuExtender(std::function<void(QMenu *, qsizetype)> extender)
-    {
-        m_contextMenuExtender = std::move(extender);
-    }
+    // `routing` is asked for as long as the view lives: its functions may
+    // use the parent (which outlives the view), not siblings made later.
+    explicit ListContinuingTextView(QWidget *parent = nullptr, KeyRouting routing = {});
+    ~ListContinuingTextView() override;
 
     // --- Text ----------------------------------------------------------------
     // The exact text: what was loaded plus every edit, line breaks as written.
@@ -100,6 +91,18 @@ public:
     void endFormatting() { --m_formatting; }
 
 Q_SIGNALS:
+    // After the view lost the keyboard focus to another widget.
+    void resigned();
+    // A "![" pair was just typed at `range`.
+    void imageTriggered(TextRange range);
+    // A mouse click or drag in the view ended.
+    void mouseReleased();
+    // The context menu opened at text position `position` is about to show:
+    // receivers (connected directly) may add entries to `menu`.
+    void contextMenuRequested(QMenu *menu, qsizetype position);
+    // Files the view can take (see FileDrop::canHandle) were dropped at text
+    // position `index`.
+    void filesDropped(const QList<QUrl> &urls, qsizetype index);
     // After every edit of the text, typed or programmatic (not setString()).
     void textDidChange();
     // After the caret or the selection moved.
@@ -138,12 +141,7 @@ private:
     bool m_caretOn = false;
     bool m_settingString = false;
     bool m_changePending = false;
-    std::function<bool(QKeyEvent *)> m_keyInterceptor;
-    std::function<bool()> m_claimsNavigationKeys;
-    std::function<void()> m_onResign;
-    std::function<void(TextRange)> m_onImageTrigger;
-    std::function<void()> m_onMouseUp;
-    std::function<void(QMenu *, qsizetype)> m_contextMenuExtender;
+    KeyRouting m_keyRouting;
     QList<QTextEdit::ExtraSelection> m_spelling;
     QList<QTextEdit::ExtraSelection> m_assistantRange;
 };

@@ -1,15 +1,13 @@
 #include "editor/MarkdownTextView.h"
 
-#include "assistant/AIMenuPanel.h"
-#include "assistant/AIPillPanel.h"
-#include "editor/EditorBridge.h"
+#include "app/core/AppNotifications.h"
+#include "editor/EditorAssistant.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
 #include "editor/SyntaxHighlighter.h"
-#include "shell/core/AppNotifications.h"
 #include "store/DocumentStore.h"
 #include "store/FuzzyFilter.h"
 
@@ -18,10 +16,12 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
-    : QWidget(parent), m_store(store), m_textView(new ListContinuingTextView(this)),
-      m_suggestions(new SuggestionPanel(this)), m_aiMenu(new AIMenuPanel(this)),
-      m_aiPill(new AIPillPanel(this)),
+MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assistant, QWidget *parent)
+    : QWidget(parent), m_store(store),
+      m_textView(new ListContinuingTextView(
+          this, {[this](QKeyEvent *event) { return m_suggestions->handleKey(event); },
+                 [this] { return m_suggestions->isVisible(); }})),
+      m_suggestions(new SuggestionPanel(this)), m_assistant(assistant),
       m_spelling(new InlineSpelling(m_textView, SpellChecker::shared(), this))
 {
     m_findBar = new EditorFindBar(m_textView, this);
@@ -52,23 +52,26 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
 
     // Everything installed on other objects dies with this view (children
     // and connections with `this` as context), so nothing outlives it.
-    m_suggestions->onAccept = [this](const QString &title, TextRange range) {
-        acceptSuggestion(title, range);
-    };
-    m_textView->setKeyInterceptor([this](QKeyEvent *event) { return m_suggestions->handleKey(event); });
-    m_textView->setClaimsNavigationKeys([this] { return m_suggestions->isVisible(); });
-    m_textView->setOnResign([this] {
+    connect(m_suggestions, &SuggestionPanel::accepted, this, &MarkdownTextView::acceptSuggestion);
+    connect(m_textView, &ListContinuingTextView::resigned, this, [this] {
         m_suggestions->hide();
-        m_aiPill->hide();
+        if (m_assistant) {
+            m_assistant->hidePill();
+        }
     });
-    m_textView->setOnMouseUp([this] { updatePill(); });
-    m_aiPill->onPress = [this](AIPillPanel::Kind kind) {
-        openAIMenu(kind == AIPillPanel::Kind::Refine ? EditorRules::AIMode::Refine
-                                                     : EditorRules::AIMode::Generate);
-    };
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            &MarkdownTextView::handleNotification);
-    m_textView->setOnImageTrigger([](TextRange range) {
+    connect(m_textView, &ListContinuingTextView::mouseReleased, this, &MarkdownTextView::updatePill);
+    if (m_assistant) {
+        m_assistant->setParent(this);
+        connect(m_assistant, &EditorAssistant::pillPressed, this, [this](AITrigger::Kind kind) {
+            openAIMenu(kind == AITrigger::Kind::Refine ? EditorRules::AIMode::Refine
+                                                       : EditorRules::AIMode::Generate);
+        });
+    }
+    connect(AppNotifications::instance(), &AppNotifications::aiAssistRequested, this,
+            [this](const QString &mode) {
+                openAIMenu(EditorRules::aiModeFromUserInfo({{AppNotifications::modeKey, mode}}));
+            });
+    connect(m_textView, &ListContinuingTextView::imageTriggered, this, [](TextRange range) {
         AppNotifications::post(AppNotifications::openMediaLibrary,
                                {{AppNotifications::rangeKey, QVariant::fromValue(range)}});
     });
@@ -76,8 +79,8 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
         updateLinkSuggestions(false);
         updatePill();
     });
-    m_textView->setContextMenuExtender(
-        [this](QMenu *menu, qsizetype position) { m_spelling->extendContextMenu(menu, position); });
+    connect(m_textView, &ListContinuingTextView::contextMenuRequested, m_spelling,
+            &InlineSpelling::extendContextMenu);
     connect(m_textView, &ListContinuingTextView::textDidChange, this, &MarkdownTextView::handleTextChange);
     connect(m_textView, &ListContinuingTextView::selectionDidChange, this,
             &MarkdownTextView::handleSelectionChange);
@@ -90,22 +93,27 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
         });
     }
 
-    EditorBridge::shared()->setTextView(m_textView);
-    EditorBridge::shared()->setDocumentID(std::nullopt);
     m_spelling->schedule();
 }
 
 MarkdownTextView::~MarkdownTextView()
 {
     m_suggestions->hide();
-    m_aiMenu->close(true);
-    m_aiPill->hide();
-    EditorBridge *bridge = EditorBridge::shared();
-    // A bridge that already points at a newer editor is left alone.
-    if (bridge->registeredTextView() == m_textView || !bridge->registeredTextView()) {
-        bridge->setTextView(nullptr);
-        bridge->setDocumentID(std::nullopt);
+    if (m_assistant) {
+        m_assistant->closeMenu(true);
+        m_assistant->hidePill();
     }
+}
+
+ListContinuingTextView *MarkdownTextView::liveTextView(const QString &documentID) const
+{
+    // "In a window": part of a shown window, not a loose or hidden widget
+    // (the editor is hidden, not destroyed, in preview mode).
+    if (m_textView->isWindow() || !m_textView->isVisible() || documentID.isEmpty() ||
+        documentID != m_documentID) {
+        return nullptr;
+    }
+    return m_textView;
 }
 
 QString MarkdownTextView::boundText() const
@@ -123,11 +131,14 @@ void MarkdownTextView::setDocumentID(const QString &id)
         refreshFromStore();
         return;
     }
-    m_aiMenu->close(true);
+    if (m_assistant) {
+        m_assistant->closeMenu(true);
+    }
     m_documentID = id;
-    EditorBridge::shared()->setDocumentID(id.isEmpty() ? std::nullopt : std::optional<QString>(id));
     m_suggestions->hide();
-    m_aiPill->hide();
+    if (m_assistant) {
+        m_assistant->hidePill();
+    }
     m_lastText = boundText();
     m_textView->setString(m_lastText); // clears the undo history too
     m_coloured = false;                // a fresh display has no colours
@@ -148,7 +159,9 @@ void MarkdownTextView::refreshFromStore()
     }
     // Changed elsewhere (sync, import): show it, keeping the caret's place
     // as far as the new text allows, and the scroll position.
-    m_aiMenu->close(false);
+    if (m_assistant) {
+        m_assistant->closeMenu(false);
+    }
     const qsizetype caret = m_textView->selectedRange().location;
     const int scroll = m_textView->verticalScrollBar()->value();
     m_lastText = bound;
@@ -169,7 +182,7 @@ void MarkdownTextView::handleTextChange()
         m_writing = false;
     }
     scheduleHighlight();
-    updateLinkSuggestions(!m_aiMenu->pendingRange().has_value());
+    updateLinkSuggestions(!(m_assistant && m_assistant->pendingRange()));
     updatePill();
 }
 
@@ -187,8 +200,8 @@ void MarkdownTextView::highlight()
     if (m_coloured || m_textView->length() <= MarkdownHighlighterRules::maximumLength) {
         m_coloured = SyntaxHighlighter::highlight(m_textView);
     }
-    if (m_aiMenu->pendingRange()) {
-        AIMenuPanel::setHighlight(m_aiMenu->pendingRange(), m_textView);
+    if (m_assistant && m_assistant->pendingRange()) {
+        m_assistant->markPendingRange(m_textView);
     }
     Q_EMIT highlighted();
 }
@@ -234,37 +247,41 @@ void MarkdownTextView::acceptSuggestion(const QString &title, TextRange range)
 
 void MarkdownTextView::updatePill()
 {
+    if (!m_assistant) {
+        return;
+    }
     QWidget *window = m_textView->window();
     const bool allowed = m_textView->isVisible() && window && window->isActiveWindow() &&
-                         m_textView->hasFocus() && !m_aiMenu->isVisible() &&
+                         m_textView->hasFocus() && !m_assistant->isMenuVisible() &&
                          !(QGuiApplication::mouseButtons() & Qt::LeftButton);
     if (!allowed) {
-        m_aiPill->hide();
+        m_assistant->hidePill();
         return;
     }
     const QString &text = m_textView->string();
     const TextRange selection = m_textView->selectedRange();
     if (selection.length > 0) {
         if (EditorRules::isRefinable(text, selection)) {
-            m_aiPill->show(AIPillPanel::Kind::Refine, m_textView->firstRectOnScreen(selection), window);
+            m_assistant->showPill(AITrigger::Kind::Refine, m_textView->firstRectOnScreen(selection), window);
         } else {
-            m_aiPill->hide();
+            m_assistant->hidePill();
         }
         return;
     }
     if (selection.location > text.size() || !EditorRules::isBlankLine(text, selection.location)) {
-        m_aiPill->hide();
+        m_assistant->hidePill();
         return;
     }
-    m_aiPill->show(AIPillPanel::Kind::Generate, m_textView->caretRectOnScreen(selection.location), window);
+    m_assistant->showPill(AITrigger::Kind::Generate, m_textView->caretRectOnScreen(selection.location),
+                          window);
 }
 
 void MarkdownTextView::openAIMenu(EditorRules::AIMode mode)
 {
-    if (!m_textView->isVisible() || m_aiMenu->pendingRange()) {
+    if (!m_assistant || !m_textView->isVisible() || m_assistant->pendingRange()) {
         return;
     }
-    m_aiPill->hide();
+    m_assistant->hidePill();
     m_suggestions->hide();
     const TextRange selection = m_textView->selectedRange();
     const bool refinable = EditorRules::isRefinable(m_textView->string(), selection);
@@ -284,12 +301,5 @@ void MarkdownTextView::openAIMenu(EditorRules::AIMode mode)
         trigger = refinable ? AITrigger::refine(selection) : AITrigger::generate(selection.location);
         break;
     }
-    m_aiMenu->show(trigger, m_textView);
-}
-
-void MarkdownTextView::handleNotification(const QString &name, const QVariantMap &userInfo)
-{
-    if (name == AppNotifications::aiAssist) {
-        openAIMenu(EditorRules::aiModeFromUserInfo(userInfo));
-    }
+    m_assistant->openMenu(trigger, m_textView);
 }

@@ -8,8 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
-class AIMenuPanel;
-class AIPillPanel;
+class EditorAssistant;
 class EditorFindBar;
 class InlineSpelling;
 class ListContinuingTextView;
@@ -23,14 +22,18 @@ class SuggestionPanel;
 // 80 ms after the last keystroke, wiki-link completion, spell checking, the
 // AI menu and pill, and the "![" media-library trigger.
 //
-//   auto *editor = new MarkdownTextView(DocumentStore::shared(), parent);
+// The AI duties go to the `assistant` handed in (owned by the editor from
+// then on); without one the editor has none.
+//
+//   auto *editor = new MarkdownTextView(DocumentStore::shared(), new AssistantPanels, parent);
 //   editor->setDocumentID(store->activeDocumentID());
 class MarkdownTextView final : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MarkdownTextView(DocumentStore *store, QWidget *parent = nullptr);
+    explicit MarkdownTextView(DocumentStore *store, EditorAssistant *assistant = nullptr,
+                              QWidget *parent = nullptr);
     ~MarkdownTextView() override;
 
     // Shows the document with `id` (its body, or nothing when the store has
@@ -39,9 +42,12 @@ public:
     QString documentID() const { return m_documentID; }
 
     ListContinuingTextView *textView() const { return m_textView; }
+    // The text view while it is shown in a window and shows the document
+    // with `documentID`, so that others (file drops, the media library) can
+    // edit the open document with undo and selection intact. Else null.
+    ListContinuingTextView *liveTextView(const QString &documentID) const;
     SuggestionPanel *suggestions() const { return m_suggestions; }
-    AIMenuPanel *aiMenu() const { return m_aiMenu; }
-    AIPillPanel *aiPill() const { return m_aiPill; }
+    EditorAssistant *assistant() const { return m_assistant; }
     InlineSpelling *spelling() const { return m_spelling; }
     EditorFindBar *findBar() const { return m_findBar; }
 
@@ -70,7 +76,6 @@ private:
     QString boundText() const;
     void handleTextChange();
     void handleSelectionChange();
-    void handleNotification(const QString &name, const QVariantMap &userInfo);
 
     QPointer<DocumentStore> m_store;
     ListContinuingTextView *m_textView;
@@ -78,8 +83,7 @@ private:
     QString m_lastText;
     QTimer m_highlightTimer;
     SuggestionPanel *m_suggestions;
-    AIMenuPanel *m_aiMenu;
-    AIPillPanel *m_aiPill;
+    EditorAssistant *m_assistant;
     InlineSpelling *m_spelling;
     EditorFindBar *m_findBar = nullptr;
     bool m_writing = false;

@@ -1,6 +1,6 @@
 #include "editor/PreviewPage.h"
 
-#include "shell/core/DetailLinkPolicy.h"
+#include "editor/core/DetailLinkPolicy.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "editor/SuggestionPanel.h"
 
-#include "editor/ThinScroller.h"
 #include "editor/core/EditorRules.h"
-#include "shell/Icon.h"
+#include "widgets/Icon.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -285,9 +285,7 @@ void SuggestionPanel::accept(int index)
     const QString title = items.at(index);
     const TextRange range = m_queryRange;
     hide();
-    if (onAccept) {
-        onAccept(title, range);
-    }
+    Q_EMIT accepted(title, range);
 }
 
 void SuggestionPanel::move(int delta)

@@ -36,7 +36,7 @@ public:
     bool handleKey(QKeyEvent *event);
 
     // Chooses row `index` (out of range: only hides) and hands its title and
-    // the query range to onAccept.
+    // the query range to accepted().
     void accept(int index);
     void move(int delta);
 
@@ -46,7 +46,9 @@ public:
     // The pop-up window itself (for placement checks).
     QWidget *panel() const { return m_panel.data(); }
 
-    std::function<void(const QString &title, TextRange range)> onAccept;
+Q_SIGNALS:
+    // A title was chosen to complete the query at `range`.
+    void accepted(const QString &title, TextRange range);
 
 private:
     void ensurePanel();

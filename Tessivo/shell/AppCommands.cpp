@@ -1,7 +1,7 @@
 #include "shell/AppCommands.h"
 
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"

@@ -2,9 +2,9 @@
 
 #include "KeyboardShortcuts/X11HotKeyBackend.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
+#include "app/core/GlobalShortcutNames.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/GlobalShortcutNames.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "shell/CommandPaletteView.h"
 
-#include "editor/ThinScroller.h"
-#include "shell/Icon.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
+#include "widgets/Icon.h"
+#include "widgets/ThinScroller.h"
 
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>

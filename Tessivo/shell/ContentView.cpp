@@ -1,48 +1,26 @@
 #include "shell/ContentView.h"
 
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
-#include "shell/IconButton.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "sidebar/SidebarView.h"
 #include "store/DocumentStore.h"
+#include "widgets/IconButton.h"
 
 #include <QDragEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSettings>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
-
-namespace {
-
-const QString sidebarVisibleKey = QStringLiteral("sidebarVisible");
-
-// QSettings keeps a Boolean as the text "true" or "false" in its files.
-std::optional<bool> storedBool(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString();
-        if (text == QLatin1String("true"))
-            return true;
-        if (text == QLatin1String("false"))
-            return false;
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 // The dimmed layer over the window while the palette is open; a click on it
 // outside the palette closes the palette.
@@ -173,7 +151,7 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
     setAcceptDrops(true);
     setAutoFillBackground(false);
 
-    m_sidebarVisible = storedBool(this->settings()->value(sidebarVisibleKey)).value_or(true);
+    m_sidebarVisible = m_settings.sidebarVisible().value_or(true);
     m_sidebarFraction = m_sidebarVisible ? 1.0 : 0.0;
 
     m_sidebarPane = new QWidget(this);
@@ -185,6 +163,8 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
     auto *detailLayout = new QVBoxLayout(m_detailPane);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->addWidget(makeDetail());
+    connect(static_cast<SidebarView *>(m_sidebarContent), &SidebarView::importRequested, m_detail->fileDrop(),
+            [this](const QList<QUrl> &files) { m_detail->fileDrop()->handle(files); });
     m_chrome = new PaneChrome(this);
 
     m_toggle = new IconButton(IconName::panelLeft, 16, 28, this);
@@ -200,37 +180,28 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
         layoutPanes();
     });
 
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            [this](const QString &name, const QVariantMap &) {
-                if (name == AppNotifications::toggleSidebar)
-                    toggleSidebar();
-                else if (name == AppNotifications::toggleCommandPalette)
-                    togglePalette();
-            });
+    connect(AppNotifications::instance(), &AppNotifications::toggleSidebarRequested, this,
+            &ContentView::toggleSidebar);
+    connect(AppNotifications::instance(), &AppNotifications::toggleCommandPaletteRequested, this,
+            &ContentView::togglePalette);
     layoutPanes();
 }
 
 ContentView::~ContentView() = default;
 
-QSettings *ContentView::settings() const
-{
-    if (m_settings)
-        return m_settings;
-    static QSettings *defaults = new QSettings;
-    return defaults;
-}
-
 QWidget *ContentView::makeSidebar()
 {
-    auto *sidebar = new SidebarView(m_store, settings(), AuthManager::shared(), SyncEngine::shared(), this);
-    sidebar->setOpenSettingsAction([this] { Q_EMIT settingsRequested(); });
+    auto *sidebar =
+        new SidebarView(m_store, m_settings.settings(), AuthManager::shared(), SyncEngine::shared(), this);
+    connect(sidebar, &SidebarView::settingsRequested, this, &ContentView::settingsRequested);
     sidebar->setServiceBaseURL(APIClient::shared()->baseURL());
     return sidebar;
 }
 
 QWidget *ContentView::makeDetail()
 {
-    return new DocumentDetailView(m_store, ViewModeSetting::shared(), this);
+    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    return m_detail;
 }
 
 CommandPaletteView *ContentView::commandPalette() const
@@ -248,7 +219,7 @@ void ContentView::toggleSidebar()
     // The hidden sidebar takes no clicks from the moment it starts hiding.
     m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !m_sidebarVisible);
     m_sidebarPane->setEnabled(m_sidebarVisible);
-    settings()->setValue(sidebarVisibleKey, m_sidebarVisible);
+    m_settings.setSidebarVisible(m_sidebarVisible);
     updateToggleHelp();
     layoutPanes();
     Q_EMIT sidebarVisibleChanged(m_sidebarVisible);
@@ -373,9 +344,9 @@ void ContentView::dropEvent(QDropEvent *event)
     event->acceptProposedAction();
     QMetaObject::invokeMethod(
         this,
-        [urls] {
+        [this, urls] {
             if (FileDrop::canHandle(urls))
-                FileDrop::handle(urls, std::nullopt, nullptr);
+                m_detail->fileDrop()->handle(urls);
         },
         Qt::QueuedConnection);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/core/AppSettings.h"
+
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
 
 class CommandPaletteView;
+class DocumentDetailView;
 class DocumentStore;
 class IconButton;
 class PaletteOverlay;
@@ -68,14 +71,13 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    QSettings *settings() const;
     void layoutPanes();
     void updateToggleHelp();
     QWidget *makeSidebar();
     QWidget *makeDetail();
 
     DocumentStore *m_store;
-    QSettings *m_settings;
+    AppSettings m_settings;
     bool m_sidebarVisible = true;
     bool m_paletteOpen = false;
     // 1 with the sidebar shown, 0 hidden; animated between.
@@ -84,6 +86,7 @@ private:
     QWidget *m_sidebarPane;
     QWidget *m_sidebarContent;
     QWidget *m_detailPane;
+    DocumentDetailView *m_detail = nullptr;
     PaneChrome *m_chrome;
     IconButton *m_toggle;
     QPointer<PaletteOverlay> m_overlay;

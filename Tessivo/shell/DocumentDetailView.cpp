@@ -1,6 +1,8 @@
 #include "shell/DocumentDetailView.h"
 
-#include "editor/EditorBridge.h"
+#include "app/core/AppNotifications.h"
+#include "assistant/AssistantPanels.h"
+#include "editor/DropRoutingWebView.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
@@ -13,7 +15,6 @@
 #include "shell/ExportActions.h"
 #include "shell/PublishSplitButton.h"
 #include "shell/StatusBar.h"
-#include "shell/core/AppNotifications.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 
@@ -64,12 +65,17 @@ const ModeButtonSpec modeButtonSpecs[] = {
 
 } // namespace
 
-DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, parent) {}
+DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, {}, parent) {}
 
-DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent)
+DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
+                                       QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
       m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
 {
+    m_fileDrop = new FileDropHandler(
+        m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
+        std::move(strategies.fileDrops), this);
+    m_exports = std::move(strategies.exports);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -95,6 +101,8 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     editorLayout->setContentsMargins(0, 0, 0, 0);
     m_preview = new PreviewWebView(m_splitter, m_store);
     m_preview->setMinimumWidth(320);
+    connect(m_preview->webView(), &DropRoutingWebView::filesDropped, m_fileDrop,
+            [this](const QList<QUrl> &urls) { m_fileDrop->handle(urls); });
     m_splitter->addWidget(m_editorHolder);
     m_splitter->addWidget(m_preview);
     m_splitter->setStretchFactor(0, 1);
@@ -117,8 +125,21 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     connect(m_store, &DocumentStore::isLoadedChanged, this, &DocumentDetailView::refresh);
     connect(m_store, &DocumentStore::stateChanged, this, &DocumentDetailView::refresh);
     connect(m_viewMode, &ViewModeSetting::modeChanged, this, &DocumentDetailView::applyMode);
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            &DocumentDetailView::handleNotification);
+    // The commands act on the open document: nothing when none is.
+    AppNotifications *commands = AppNotifications::instance();
+    connect(commands, &AppNotifications::publishDocumentRequested, this, [this] {
+        if (m_store->activeDocument())
+            openPublishSheet();
+    });
+    connect(commands, &AppNotifications::openMediaLibraryRequested, this,
+            [this](std::optional<TextRange> range) {
+                if (m_store->activeDocument() && !m_mediaSheet)
+                    openMediaLibrary(range);
+            });
+    connect(commands, &AppNotifications::deleteDocumentRequested, this, [this] {
+        if (m_store->activeDocument())
+            confirmDelete();
+    });
 
     refresh();
     applyMode();
@@ -239,7 +260,12 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         return;
     }
     if (!m_editor) {
-        m_editor = new MarkdownTextView(m_store, m_editorHolder);
+        m_editor = new MarkdownTextView(m_store, new AssistantPanels, m_editorHolder);
+        ListContinuingTextView *view = m_editor->textView();
+        connect(view, &ListContinuingTextView::filesDropped, m_fileDrop,
+                [this, view](const QList<QUrl> &urls, qsizetype index) {
+                    m_fileDrop->handle(urls, index, view);
+                });
         m_editorHolder->layout()->addWidget(m_editor);
         m_editor->show();
     }
@@ -263,25 +289,6 @@ void DocumentDetailView::showRendered()
     m_preview->setHtml(m_renderer->html());
     m_statusBar->setStats(m_renderer->stats());
     Q_EMIT previewUpdated();
-}
-
-void DocumentDetailView::handleNotification(const QString &name, const QVariantMap &userInfo)
-{
-    if (!m_store->activeDocument())
-        return;
-    if (name == AppNotifications::publishDocument) {
-        openPublishSheet();
-    } else if (name == AppNotifications::openMediaLibrary) {
-        if (m_mediaSheet)
-            return;
-        std::optional<TextRange> trigger;
-        const QVariant range = userInfo.value(AppNotifications::rangeKey);
-        if (range.isValid() && range.canConvert<TextRange>())
-            trigger = range.value<TextRange>();
-        openMediaLibrary(trigger);
-    } else if (name == AppNotifications::deleteDocument) {
-        confirmDelete();
-    }
 }
 
 void DocumentDetailView::openPublishSheet()
@@ -345,7 +352,7 @@ void DocumentDetailView::insertMedia(const ImageAsset &asset)
     m_mediaTrigger.reset();
     const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
 
-    ListContinuingTextView *view = EditorBridge::shared()->textView(id);
+    ListContinuingTextView *view = m_editor ? m_editor->liveTextView(id) : nullptr;
     if (!view) {
         m_store->appendText(snippet, id);
         return;
@@ -376,7 +383,7 @@ void DocumentDetailView::exportAs(ExportFormat format)
         else
             html = DetailRenderScheduler::renderNow(active->body, m_store->documentIDsByTitle()).html;
     }
-    ExportActions::exportDocument(this, *active, format, html);
+    ExportActions::exportDocument(this, *active, format, html, m_exports);
 }
 
 void DocumentDetailView::copyMarkdown()

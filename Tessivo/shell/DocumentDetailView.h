@@ -1,8 +1,10 @@
 #pragma once
 
+#include "editor/FileDrop.h"
 #include "editor/core/MarkdownRenderer.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageAsset.h"
+#include "shell/ExportActions.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StandaloneHtml.h"
 #include "store/TextRange.h"
@@ -41,11 +43,23 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
+    // How the pane reaches outside the app; empty parts use the image
+    // library, the platform's dialogs and message boxes.
+    struct Strategies
+    {
+        FileDropHandler::Strategies fileDrops;
+        ExportActions::Strategies exports;
+    };
+
     // Works on `store` and `viewMode` (not owned; must outlive the pane).
-    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent = nullptr);
+    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
+                       QWidget *parent = nullptr);
     ~DocumentDetailView() override;
 
     ViewMode mode() const;
+    // Takes files dropped anywhere on the window into the pane's store and
+    // its open document.
+    FileDropHandler *fileDrop() const { return m_fileDrop; }
     void setMode(ViewMode mode);
 
     // The last rendered preview and counts, and whose document they are.
@@ -98,7 +112,6 @@ private:
     void dropEditor();
     void requestRender();
     void showRendered();
-    void handleNotification(const QString &name, const QVariantMap &userInfo);
     void openPublishSheet();
     void openMediaLibrary(std::optional<TextRange> trigger);
     void confirmDelete();
@@ -118,6 +131,8 @@ private:
     QSplitter *m_splitter = nullptr;
     QWidget *m_editorHolder = nullptr;
     MarkdownTextView *m_editor = nullptr;
+    FileDropHandler *m_fileDrop;
+    ExportActions::Strategies m_exports;
     PreviewWebView *m_preview = nullptr;
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;

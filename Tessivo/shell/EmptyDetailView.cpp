@@ -1,7 +1,7 @@
 #include "shell/EmptyDetailView.h"
 
-#include "shell/Icon.h"
 #include "store/DocumentStore.h"
+#include "widgets/Icon.h"
 
 #include <QApplication>
 #include <QLabel>

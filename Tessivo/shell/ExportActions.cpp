@@ -16,22 +16,11 @@ namespace ExportActions {
 
 namespace {
 
-SaveDialog &saveDialog()
+QString askForPath(const Strategies &strategies, QWidget *parent, const QString &suggestedName,
+                   ExportFormat format)
 {
-    static SaveDialog hook;
-    return hook;
-}
-
-ErrorAlert &errorAlert()
-{
-    static ErrorAlert hook;
-    return hook;
-}
-
-QString askForPath(QWidget *parent, const QString &suggestedName, ExportFormat format)
-{
-    if (saveDialog())
-        return saveDialog()(parent, suggestedName, format);
+    if (strategies.saveDialog)
+        return strategies.saveDialog(parent, suggestedName, format);
     const QString filter = format == ExportFormat::Markdown ? u"Markdown (*.md)"_s : u"HTML (*.html)"_s;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QFileDialog dialog(parent);
@@ -47,10 +36,10 @@ QString askForPath(QWidget *parent, const QString &suggestedName, ExportFormat f
     return dialog.selectedFiles().constFirst();
 }
 
-void showError(QWidget *parent, const QString &message, const QString &detail)
+void showError(const Strategies &strategies, QWidget *parent, const QString &message, const QString &detail)
 {
-    if (errorAlert()) {
-        errorAlert()(parent, message, detail);
+    if (strategies.errorAlert) {
+        strategies.errorAlert(parent, message, detail);
         return;
     }
     QMessageBox box(parent);
@@ -63,17 +52,19 @@ void showError(QWidget *parent, const QString &message, const QString &detail)
 
 } // namespace
 
-void exportDocument(QWidget *parent, const Document &document, ExportFormat format, const QString &html)
+void exportDocument(QWidget *parent, const Document &document, ExportFormat format, const QString &html,
+                    const Strategies &strategies)
 {
     const QString title = document.displayTitle();
-    const QString path = askForPath(parent, DetailExport::suggestedFileName(title, format), format);
+    const QString path =
+        askForPath(strategies, parent, DetailExport::suggestedFileName(title, format), format);
     if (path.isEmpty())
         return;
     const QString text = DetailExport::exportText(format, document.body, title, html);
     QString error;
     if (!DetailExport::writeAtomically(path, text, &error)) {
-        showError(parent, u"The file \u201C"_s + QFileInfo(path).fileName() + u"\u201D couldn't be saved."_s,
-                  error);
+        showError(strategies, parent,
+                  u"The file \u201C"_s + QFileInfo(path).fileName() + u"\u201D couldn't be saved."_s, error);
     }
 }
 
@@ -82,16 +73,6 @@ void copyMarkdown(const Document &document)
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(document.body);
-}
-
-void setSaveDialog(SaveDialog dialog)
-{
-    saveDialog() = std::move(dialog);
-}
-
-void setErrorAlert(ErrorAlert alert)
-{
-    errorAlert() = std::move(alert);
 }
 
 } // namespace ExportActions

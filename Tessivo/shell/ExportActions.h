@@ -19,12 +19,16 @@ using SaveDialog = std::function<QString(QWidget *parent, const QString &suggest
 // Shows a failed write.
 using ErrorAlert = std::function<void(QWidget *parent, const QString &message, const QString &detail)>;
 
-// `html` is the document's rendered preview, used for the HTML page.
-void exportDocument(QWidget *parent, const Document &document, ExportFormat format, const QString &html);
-void copyMarkdown(const Document &document);
+// Empty parts use the platform's dialog and alert.
+struct Strategies
+{
+    SaveDialog saveDialog;
+    ErrorAlert errorAlert;
+};
 
-// An empty function restores the platform's dialog or alert.
-void setSaveDialog(SaveDialog dialog);
-void setErrorAlert(ErrorAlert alert);
+// `html` is the document's rendered preview, used for the HTML page.
+void exportDocument(QWidget *parent, const Document &document, ExportFormat format, const QString &html,
+                    const Strategies &strategies = {});
+void copyMarkdown(const Document &document);
 
 } // namespace ExportActions

@@ -1,8 +1,8 @@
 #include "shell/PublishSplitButton.h"
 
-#include "shell/Icon.h"
-#include "shell/PressableIconButtonStyle.h"
-#include "shell/core/AppShortcuts.h"
+#include "app/core/AppShortcuts.h"
+#include "widgets/Icon.h"
+#include "widgets/PressableIconButtonStyle.h"
 
 #include <QAbstractButton>
 #include <QEvent>

@@ -1,7 +1,7 @@
 #include "shell/StatusBar.h"
 
-#include "shell/Icon.h"
 #include "shell/core/DetailStatus.h"
+#include "widgets/Icon.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,9 +1,9 @@
 #include "sidebar/SidebarFooterRows.h"
 
 #include "service/core/AuthManager.h"
-#include "shell/Icon.h"
-#include "shell/Pulse.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/WidgetStyle.h"
+#include "widgets/Icon.h"
+#include "widgets/Pulse.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -79,14 +79,14 @@ void SyncStatusRow::apply(const SidebarFooter::SyncStatus &status)
     m_icon->setVisible(!status.signedIn);
     m_statusFrame->setVisible(status.signedIn);
     m_text->setText(status.text);
-    setTextColor(m_text, SidebarStyle::secondary(palette()));
+    setTextColor(m_text, WidgetStyle::secondary(palette()));
     if (!status.signedIn) {
         // One centred line, quieter than the signed-in row.
         layout->setContentsMargins(0, 6, 0, 6);
         layout->setSpacing(6);
         layout->setStretch(0, 1);
-        m_icon->setColor(SidebarStyle::secondary(palette()));
-        m_text->setFont(SidebarStyle::font(11, QFont::Medium));
+        m_icon->setColor(WidgetStyle::secondary(palette()));
+        m_text->setFont(WidgetStyle::font(11, QFont::Medium));
         setMinimumHeight(0);
         setMaximumHeight(QWIDGETSIZE_MAX);
         setToolTip(QString());
@@ -94,10 +94,10 @@ void SyncStatusRow::apply(const SidebarFooter::SyncStatus &status)
         layout->setContentsMargins(10, 0, 10, 0);
         layout->setSpacing(8);
         layout->setStretch(0, 0);
-        m_statusIcon->setColor(SidebarStyle::accent(palette()));
-        m_text->setFont(SidebarStyle::font(13));
+        m_statusIcon->setColor(WidgetStyle::accent(palette()));
+        m_text->setFont(WidgetStyle::font(13));
         setFixedHeight(30);
-        setToolTip(SidebarStyle::plainToolTip(status.toolTip));
+        setToolTip(WidgetStyle::plainToolTip(status.toolTip));
     }
     m_pulse->setActive(status.signedIn && status.pulses);
 }
@@ -107,7 +107,7 @@ bool SyncStatusRow::event(QEvent *event)
     // "Synced 5 minutes ago" is worded when it is shown, not when the sync
     // ended, so that it does not go stale while the window stays open.
     if (event->type() == QEvent::ToolTip && m_shown.signedIn && !m_presented && m_sync)
-        setToolTip(SidebarStyle::plainToolTip(
+        setToolTip(WidgetStyle::plainToolTip(
             SidebarFooter::syncDetailText(m_sync->status(), QDateTime::currentDateTimeUtc(), m_serviceHost)));
     return QWidget::event(event);
 }
@@ -189,11 +189,11 @@ void Avatar::paintEvent(QPaintEvent *)
     QPainterPath circle;
     circle.addEllipse(QRectF(rect()));
     p.setClipPath(circle);
-    QColor fill = SidebarStyle::accent(palette());
+    QColor fill = WidgetStyle::accent(palette());
     fill.setAlphaF(0.18f);
     p.fillPath(circle, fill);
-    p.setFont(SidebarStyle::font(11, QFont::DemiBold));
-    p.setPen(SidebarStyle::accent(palette()));
+    p.setFont(WidgetStyle::font(11, QFont::DemiBold));
+    p.setPen(WidgetStyle::accent(palette()));
     p.drawText(rect(), Qt::AlignCenter, m_initial);
     if (!m_image.isNull())
         p.drawImage(QRectF(rect()), m_image);
@@ -214,9 +214,9 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
-        p.setBrush(SidebarStyle::primary(palette(), 0.08));
+        p.setBrush(WidgetStyle::primary(palette(), 0.08));
         p.drawEllipse(QRectF(rect()));
-        p.drawPixmap(QPointF(7, 7), Icon::pixmap(IconName::lock, 12, SidebarStyle::secondary(palette()),
+        p.drawPixmap(QPointF(7, 7), Icon::pixmap(IconName::lock, 12, WidgetStyle::secondary(palette()),
                                                  devicePixelRatioF()));
     }
 };
@@ -236,13 +236,13 @@ AccountRow::AccountRow(std::function<void()> action, AuthManager *auth, QWidget 
     layout->addWidget(m_lockBadge);
     layout->addWidget(m_name, 1);
     layout->addWidget(m_settings);
-    m_name->setFont(SidebarStyle::font(14, QFont::Medium));
+    m_name->setFont(WidgetStyle::font(14, QFont::Medium));
     m_name->setTextFormat(Qt::PlainText);
     m_name->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_avatar->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_lockBadge->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_settings->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_settings->setColor(SidebarStyle::tertiary(palette()));
+    m_settings->setColor(WidgetStyle::tertiary(palette()));
     QSizePolicy keep = m_settings->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     m_settings->setSizePolicy(keep);
@@ -291,7 +291,7 @@ void AccountRow::paintEvent(QPaintEvent *)
         return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.fillPath(SidebarStyle::roundedRect(rect(), 8), SidebarStyle::primary(palette(), 0.05));
+    p.fillPath(WidgetStyle::roundedRect(rect(), 8), WidgetStyle::primary(palette(), 0.05));
 }
 
 void AccountRow::enterEvent(QEnterEvent *)

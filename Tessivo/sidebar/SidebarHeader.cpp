@@ -1,9 +1,9 @@
 #include "sidebar/SidebarHeader.h"
 
-#include "shell/Icon.h"
-#include "shell/PressableIconButtonStyle.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarTexts.h"
+#include "widgets/Icon.h"
+#include "widgets/PressableIconButtonStyle.h"
 
 #include <QEnterEvent>
 #include <QHelpEvent>
@@ -21,10 +21,10 @@ constexpr int caretWidth = 30;
 
 void drawContainer(QPainter &p, const QRectF &rect, const QPalette &palette)
 {
-    const QPainterPath shape = SidebarStyle::roundedRect(rect, 8);
-    p.fillPath(shape, SidebarStyle::primary(palette, 0.06));
-    p.setPen(QPen(SidebarStyle::primary(palette, 0.08), 1));
-    p.drawPath(SidebarStyle::roundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
+    const QPainterPath shape = WidgetStyle::roundedRect(rect, 8);
+    p.fillPath(shape, WidgetStyle::primary(palette, 0.06));
+    p.setPen(QPen(WidgetStyle::primary(palette, 0.08), 1));
+    p.drawPath(WidgetStyle::roundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
 }
 
 } // namespace
@@ -53,17 +53,17 @@ void BrandRow::paintEvent(QPaintEvent *)
     const QRectF mark(0, (height() - markSize - 1) / 2.0, markSize, markSize);
 
     // Shadow half a pixel below the mark.
-    p.fillPath(SidebarStyle::roundedRect(mark.translated(0, 0.5).adjusted(-0.5, -0.5, 0.5, 0.5), 7.5),
+    p.fillPath(WidgetStyle::roundedRect(mark.translated(0, 0.5).adjusted(-0.5, -0.5, 0.5, 0.5), 7.5),
                QColor(0, 0, 0, int(0.15 * 255)));
     QLinearGradient gradient(mark.topLeft(), mark.bottomRight());
-    gradient.setColorAt(0, SidebarStyle::brandSecondary());
-    gradient.setColorAt(1, SidebarStyle::brandPrimary());
-    p.fillPath(SidebarStyle::roundedRect(mark, 7), gradient);
+    gradient.setColorAt(0, WidgetStyle::brandSecondary());
+    gradient.setColorAt(1, WidgetStyle::brandPrimary());
+    p.fillPath(WidgetStyle::roundedRect(mark, 7), gradient);
     p.setPen(Qt::white);
-    p.setFont(SidebarStyle::font(11, QFont::Bold));
+    p.setFont(WidgetStyle::font(11, QFont::Bold));
     p.drawText(mark, Qt::AlignCenter, QStringLiteral("M\u2193"));
 
-    QFont name = SidebarStyle::font(15, QFont::DemiBold);
+    QFont name = WidgetStyle::font(15, QFont::DemiBold);
     name.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
     p.setFont(name);
     p.setPen(palette().color(QPalette::WindowText));
@@ -104,7 +104,7 @@ QRect CreateSplitButton::caretRect() const
 QMenu *CreateSplitButton::makeMenu(QWidget *parent) const
 {
     auto *menu = new QMenu(parent);
-    const QColor tint = SidebarStyle::secondary(palette());
+    const QColor tint = WidgetStyle::secondary(palette());
     QAction *doc = menu->addAction(Icon::icon(IconName::plusSquare, tint), QStringLiteral("New Document"));
     doc->setShortcut(newDocumentShortcut());
     doc->setShortcutVisibleInContextMenu(true);
@@ -127,21 +127,21 @@ void CreateSplitButton::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF whole = rect();
     p.save();
-    p.setClipPath(SidebarStyle::roundedRect(whole, 8));
+    p.setClipPath(WidgetStyle::roundedRect(whole, 8));
     if (m_hoveringMain)
-        p.fillRect(mainRect(), SidebarStyle::primary(palette(), 0.05));
+        p.fillRect(mainRect(), WidgetStyle::primary(palette(), 0.05));
     if (m_hoveringCaret)
-        p.fillRect(caretRect(), SidebarStyle::primary(palette(), 0.05));
+        p.fillRect(caretRect(), WidgetStyle::primary(palette(), 0.05));
     p.restore();
     drawContainer(p, whole, palette());
 
     // Separator between the two parts, inset 7 from top and bottom.
-    p.fillRect(QRectF(width() - caretWidth - 1, 7, 1, height() - 14), SidebarStyle::primary(palette(), 0.15));
+    p.fillRect(QRectF(width() - caretWidth - 1, 7, 1, height() - 14), WidgetStyle::primary(palette(), 0.15));
 
-    const QColor secondary = SidebarStyle::secondary(palette());
+    const QColor secondary = WidgetStyle::secondary(palette());
     const qreal dpr = devicePixelRatioF();
     p.drawPixmap(QPointF(10, (height() - 16) / 2.0), Icon::pixmap(IconName::plusSquare, 16, secondary, dpr));
-    p.setFont(SidebarStyle::font(14, QFont::Medium));
+    p.setFont(WidgetStyle::font(14, QFont::Medium));
     p.setPen(palette().color(QPalette::WindowText));
     const QRect text = mainRect().adjusted(10 + 16 + 8, 0, -8, 0);
     p.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
@@ -225,11 +225,11 @@ void SidebarIconButton::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = rect();
-    p.fillPath(SidebarStyle::roundedRect(r, 8), SidebarStyle::primary(palette(), m_hovering ? 0.09 : 0.06));
-    p.setPen(QPen(SidebarStyle::primary(palette(), 0.08), 1));
-    p.drawPath(SidebarStyle::roundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
+    p.fillPath(WidgetStyle::roundedRect(r, 8), WidgetStyle::primary(palette(), m_hovering ? 0.09 : 0.06));
+    p.setPen(QPen(WidgetStyle::primary(palette(), 0.08), 1));
+    p.drawPath(WidgetStyle::roundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
     p.drawPixmap(QPointF(9, 9),
-                 Icon::pixmap(m_icon, 16, SidebarStyle::secondary(palette()), devicePixelRatioF()));
+                 Icon::pixmap(m_icon, 16, WidgetStyle::secondary(palette()), devicePixelRatioF()));
 }
 
 void SidebarIconButton::enterEvent(QEnterEvent *)

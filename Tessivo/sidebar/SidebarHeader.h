@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/core/AppShortcuts.h"
-#include "shell/core/IconName.h"
+#include "app/core/AppShortcuts.h"
+#include "app/core/IconName.h"
 
 #include <QAbstractButton>
 #include <QKeySequence>

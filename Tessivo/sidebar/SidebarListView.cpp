@@ -1,11 +1,11 @@
 #include "sidebar/SidebarListView.h"
 
-#include "editor/ThinScroller.h"
-#include "shell/Icon.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarDrag.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/Icon.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -55,8 +55,8 @@ SidebarRowDelegate::SidebarRowDelegate(SidebarListView *view) : QStyledItemDeleg
 
 int SidebarRowDelegate::documentRowHeight()
 {
-    static const int height = 7 + QFontMetrics(SidebarStyle::font(14, QFont::Medium)).height() + 3 +
-                              QFontMetrics(SidebarStyle::font(12)).height() + 7;
+    static const int height = 7 + QFontMetrics(WidgetStyle::font(14, QFont::Medium)).height() + 3 +
+                              QFontMetrics(WidgetStyle::font(12)).height() + 7;
     return height;
 }
 
@@ -99,22 +99,22 @@ void SidebarRowDelegate::paint(QPainter *p, const QStyleOptionViewItem &option,
         paintDocument(p, content, index, hovered);
         break;
     case RowKind::Placeholder:
-        p->setFont(SidebarStyle::font(13));
-        p->setPen(SidebarStyle::tertiary(palette));
+        p->setFont(WidgetStyle::font(13));
+        p->setPen(WidgetStyle::tertiary(palette));
         p->drawText(content.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
                     index.data(SidebarModel::TitleRole).toString());
         break;
     case RowKind::GroupLabel: {
         const QRect inner = content.adjusted(10, 0, -10, 0);
-        p->setFont(SidebarStyle::font(13, QFont::Medium));
-        p->setPen(index.data(SidebarModel::DimmedRole).toBool() ? SidebarStyle::tertiary(palette)
-                                                                : SidebarStyle::secondary(palette));
+        p->setFont(WidgetStyle::font(13, QFont::Medium));
+        p->setPen(index.data(SidebarModel::DimmedRole).toBool() ? WidgetStyle::tertiary(palette)
+                                                                : WidgetStyle::secondary(palette));
         const QString count = QString::number(index.data(SidebarModel::CountRole).toInt());
-        const QFont countFont = SidebarStyle::monospacedDigitsFont(13, QFont::Medium);
+        const QFont countFont = WidgetStyle::monospacedDigitsFont(13, QFont::Medium);
         const int countWidth = QFontMetrics(countFont).horizontalAdvance(count);
         p->setFont(countFont);
         p->drawText(inner, Qt::AlignVCenter | Qt::AlignRight, count);
-        p->setFont(SidebarStyle::font(13, QFont::Medium));
+        p->setFont(WidgetStyle::font(13, QFont::Medium));
         p->drawText(inner.adjusted(0, 0, -countWidth - 6, 0), Qt::AlignVCenter | Qt::AlignLeft,
                     p->fontMetrics().elidedText(index.data(SidebarModel::TitleRole).toString(),
                                                 Qt::ElideRight, inner.width() - countWidth - 6));
@@ -122,8 +122,8 @@ void SidebarRowDelegate::paint(QPainter *p, const QStyleOptionViewItem &option,
     }
     case RowKind::TopLevelStrip:
         if (m_view->targetedDrop().kind == DropTarget::Kind::TopLevelStrip) {
-            p->setFont(SidebarStyle::font(12));
-            p->setPen(SidebarStyle::secondary(palette));
+            p->setFont(WidgetStyle::font(12));
+            p->setPen(WidgetStyle::secondary(palette));
             p->drawText(QRect(content.left(), content.top(), content.width(), stripHeight), Qt::AlignCenter,
                         index.data(SidebarModel::TitleRole).toString());
         }
@@ -140,9 +140,9 @@ void SidebarRowDelegate::paintHeader(QPainter *p, const QRect &rect, const QMode
     const QPalette &palette = m_view->palette();
     const qreal dpr = m_view->devicePixelRatioF();
     if (hovered)
-        p->fillPath(SidebarStyle::roundedRect(rect, 7), SidebarStyle::primary(palette, 0.05));
+        p->fillPath(WidgetStyle::roundedRect(rect, 7), WidgetStyle::primary(palette, 0.05));
 
-    const QColor secondary = SidebarStyle::secondary(palette);
+    const QColor secondary = WidgetStyle::secondary(palette);
     const bool collapsed = index.data(SidebarModel::CollapsedRole).toBool();
     const bool fixed = index.data(SidebarModel::FixedRole).toBool();
     const int cy = rect.center().y();
@@ -158,11 +158,11 @@ void SidebarRowDelegate::paintHeader(QPainter *p, const QRect &rect, const QMode
     x += 12 + 6;
 
     const QString id = index.data(SidebarModel::CollectionIDRole).toString();
-    const QColor iconColor = fixed ? SidebarStyle::accent(palette) : secondary;
+    const QColor iconColor = fixed ? WidgetStyle::accent(palette) : secondary;
     p->drawPixmap(QPointF(x + 1, cy - 6.5), Icon::pixmap(collectionIcon(id), 14, iconColor, dpr));
     x += 16 + 6;
 
-    const QFont font = SidebarStyle::monospacedDigitsFont(13, QFont::Medium);
+    const QFont font = WidgetStyle::monospacedDigitsFont(13, QFont::Medium);
     p->setFont(font);
     const QFontMetrics metrics(font);
     const QString count = QString::number(index.data(SidebarModel::CountRole).toInt());
@@ -192,11 +192,11 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
     const QPalette &palette = m_view->palette();
     const bool selected = index.data(SidebarModel::SelectedRole).toBool();
     if (selected || hovered)
-        p->fillPath(SidebarStyle::roundedRect(rect, 7),
-                    SidebarStyle::primary(palette, selected ? 0.08 : 0.04));
+        p->fillPath(WidgetStyle::roundedRect(rect, 7),
+                    WidgetStyle::primary(palette, selected ? 0.08 : 0.04));
 
     const QRect inner = rect.adjusted(10, 7, -10, -7);
-    const QFont titleFont = SidebarStyle::font(14, QFont::Medium);
+    const QFont titleFont = WidgetStyle::font(14, QFont::Medium);
     const QFontMetrics titleMetrics(titleFont);
     p->setFont(titleFont);
     p->setPen(palette.color(QPalette::WindowText));
@@ -205,10 +205,10 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
                 titleMetrics.elidedText(index.data(SidebarModel::TitleRole).toString(), Qt::ElideRight,
                                         inner.width()));
 
-    const QFont metaFont = SidebarStyle::monospacedDigitsFont(12);
+    const QFont metaFont = WidgetStyle::monospacedDigitsFont(12);
     const QFontMetrics metaMetrics(metaFont);
     p->setFont(metaFont);
-    p->setPen(SidebarStyle::secondary(palette));
+    p->setPen(WidgetStyle::secondary(palette));
     const QRect meta(inner.left(), titleRect.bottom() + 1 + 3, inner.width(), metaMetrics.height());
     const QString time = index.data(SidebarModel::TimeTextRole).toString();
     p->drawText(meta, Qt::AlignVCenter | Qt::AlignLeft, time);
@@ -373,7 +373,7 @@ QRect SidebarListView::sectionRect(const DropTarget &target) const
 
 QPixmap SidebarListView::dragPreview(const QString &title) const
 {
-    const QFont font = SidebarStyle::font(14);
+    const QFont font = WidgetStyle::font(14);
     const QFontMetrics metrics(font);
     const QString text = metrics.elidedText(title, Qt::ElideRight, 240);
     const QSize size(metrics.horizontalAdvance(text) + 20, metrics.height() + 10);
@@ -385,9 +385,9 @@ QPixmap SidebarListView::dragPreview(const QString &title) const
     p.setRenderHint(QPainter::Antialiasing);
     QColor material = palette().color(QPalette::Window);
     material.setAlphaF(0.92f);
-    p.fillPath(SidebarStyle::roundedRect(QRectF(QPointF(0, 0), QSizeF(size)), 7), material);
-    p.setPen(SidebarStyle::primary(palette(), 0.12));
-    p.drawPath(SidebarStyle::roundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 6.5));
+    p.fillPath(WidgetStyle::roundedRect(QRectF(QPointF(0, 0), QSizeF(size)), 7), material);
+    p.setPen(WidgetStyle::primary(palette(), 0.12));
+    p.drawPath(WidgetStyle::roundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 6.5));
     p.setFont(font);
     p.setPen(palette().color(QPalette::WindowText));
     p.drawText(QRect(QPoint(10, 5), QSize(size.width() - 20, metrics.height())), Qt::AlignVCenter, text);
@@ -406,13 +406,13 @@ void SidebarListView::dataChanged(const QModelIndex &topLeft, const QModelIndex 
 void SidebarListView::paintEvent(QPaintEvent *event)
 {
     const QRect highlight = m_highlightStrength > 0 ? sectionRect(m_shownHighlight) : QRect();
-    const QColor accent = SidebarStyle::accent(palette());
+    const QColor accent = WidgetStyle::accent(palette());
     if (!highlight.isEmpty()) {
         QPainter p(viewport());
         p.setRenderHint(QPainter::Antialiasing);
         QColor fill = accent;
         fill.setAlphaF(float(0.18 * m_highlightStrength));
-        p.fillPath(SidebarStyle::roundedRect(highlight, 7), fill);
+        p.fillPath(WidgetStyle::roundedRect(highlight, 7), fill);
     }
     QListView::paintEvent(event);
     if (!highlight.isEmpty()) {
@@ -421,7 +421,7 @@ void SidebarListView::paintEvent(QPaintEvent *event)
         QColor line = accent;
         line.setAlphaF(float(0.6 * m_highlightStrength));
         p.setPen(QPen(line, 1));
-        p.drawPath(SidebarStyle::roundedRect(QRectF(highlight).adjusted(0.5, 0.5, -0.5, -0.5), 6.5));
+        p.drawPath(WidgetStyle::roundedRect(QRectF(highlight).adjusted(0.5, 0.5, -0.5, -0.5), 6.5));
     }
 }
 
@@ -504,7 +504,7 @@ bool SidebarListView::viewportEvent(QEvent *event)
         if (index.isValid() && rowKind(index) == RowKind::CollectionHeader &&
             optionsButtonRect(index.row()).contains(help->pos())) {
             QToolTip::showText(help->globalPos(),
-                               SidebarStyle::plainToolTip(
+                               WidgetStyle::plainToolTip(
                                    SidebarTexts::optionsFor(index.data(SidebarModel::TitleRole).toString())),
                                viewport());
         } else {

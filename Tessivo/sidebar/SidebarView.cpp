@@ -1,15 +1,15 @@
 #include "sidebar/SidebarView.h"
 
-#include "editor/FileDrop.h"
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
+#include "editor/core/FileDropRules.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
 #include "sidebar/SidebarListView.h"
-#include "sidebar/SidebarStyle.h"
+#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarFooter.h"
 #include "sidebar/core/SidebarModel.h"
 #include "sidebar/core/SidebarTexts.h"
@@ -49,7 +49,6 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
         return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
     };
-    m_importer = [](const QList<QUrl> &files) { FileDrop::handle(files, std::nullopt, nullptr); };
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -82,21 +81,13 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     footer->setContentsMargins(8, 8, 8, 8);
     footer->setSpacing(2);
     m_status = new SyncStatusRow(auth, sync, QString(), this);
-    m_account = new AccountRow(
-        [this] {
-            if (m_openSettings)
-                m_openSettings();
-        },
-        auth, this);
+    m_account = new AccountRow([this] { Q_EMIT settingsRequested(); }, auth, this);
     footer->addWidget(m_status);
     footer->addWidget(m_account);
     layout->addLayout(footer);
 
-    connect(AppNotifications::instance(), &AppNotifications::posted, this,
-            [this](const QString &name, const QVariantMap &) {
-                if (name == AppNotifications::newCollection)
-                    beginNewCollection();
-            });
+    connect(AppNotifications::instance(), &AppNotifications::newCollectionRequested, this,
+            &SidebarView::beginNewCollection);
     connect(m_model, &SidebarModel::openURLRequested, this, [](const QUrl &url) {
         if (url.isValid() && !url.host().isEmpty())
             QDesktopServices::openUrl(url);
@@ -110,7 +101,7 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
 void SidebarView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.fillRect(rect(), SidebarStyle::background(palette()));
+    p.fillRect(rect(), WidgetStyle::background(palette()));
 }
 
 void SidebarView::beginNewCollection()
@@ -122,17 +113,6 @@ void SidebarView::setFilePicker(FilePicker picker)
 {
     if (picker)
         m_filePicker = std::move(picker);
-}
-
-void SidebarView::setImporter(Importer importer)
-{
-    if (importer)
-        m_importer = std::move(importer);
-}
-
-void SidebarView::setOpenSettingsAction(std::function<void()> action)
-{
-    m_openSettings = std::move(action);
 }
 
 void SidebarView::setServiceBaseURL(const QUrl &url)
@@ -148,7 +128,7 @@ QStringList SidebarView::nameFilters()
     for (const QString &extension :
          {QStringLiteral("md"), QStringLiteral("markdown"), QStringLiteral("mdown"), QStringLiteral("mkd"),
           QStringLiteral("mkdn"), QStringLiteral("mdwn"), QStringLiteral("txt")}) {
-        if (FileDrop::markdownExtensions().contains(extension))
+        if (FileDropRules::markdownExtensions().contains(extension))
             patterns << QStringLiteral("*.") + extension;
     }
     return {QStringLiteral("Markdown and text files (%1)").arg(patterns.join(u' '))};
@@ -158,7 +138,7 @@ QList<QUrl> SidebarView::markdownFiles(const QList<QUrl> &chosen)
 {
     QList<QUrl> files;
     for (const QUrl &url : chosen) {
-        if (FileDrop::markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
+        if (FileDropRules::markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
             files.append(url);
     }
     return files;
@@ -169,7 +149,7 @@ void SidebarView::openMarkdownFiles()
     const QList<QUrl> files =
         markdownFiles(m_filePicker(this, SidebarTexts::openFilesMessage(), nameFilters()));
     if (!files.isEmpty())
-        m_importer(files);
+        Q_EMIT importRequested(files);
 }
 
 SidebarPrompt *SidebarView::openPrompt(const QString &role, const QString &title, const QString &message,

@@ -33,8 +33,6 @@ public:
     // Chooses files to import; an empty list when the user cancels.
     using FilePicker =
         std::function<QList<QUrl>(QWidget *parent, const QString &message, const QStringList &nameFilters)>;
-    // Turns chosen Markdown files into documents.
-    using Importer = std::function<void(const QList<QUrl> &files)>;
 
     // The sidebar of the shared store, sign-in state and sync engine.
     explicit SidebarView(QWidget *parent = nullptr);
@@ -57,9 +55,6 @@ public:
     void openMarkdownFiles();
 
     void setFilePicker(FilePicker picker);
-    void setImporter(Importer importer);
-    // What the account row does (the shell opens its settings window).
-    void setOpenSettingsAction(std::function<void()> action);
     // Where the service lives: the blog link, the user's site and the
     // status tooltip follow it.
     void setServiceBaseURL(const QUrl &url);
@@ -75,6 +70,12 @@ public:
     static QStringList nameFilters();
 
     QSize sizeHint() const override { return {260, 700}; }
+
+Q_SIGNALS:
+    // The account row was clicked (the shell opens its settings window).
+    void settingsRequested();
+    // Markdown files were chosen to become documents.
+    void importRequested(const QList<QUrl> &files);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -100,7 +101,5 @@ private:
     QPointer<SidebarPrompt> m_prompt;
     QPointer<QMessageBox> m_confirmation;
     FilePicker m_filePicker;
-    Importer m_importer;
-    std::function<void()> m_openSettings;
     QUrl m_serviceBaseURL;
 };

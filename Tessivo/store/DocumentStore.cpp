@@ -1,5 +1,6 @@
 #include "DocumentStore.h"
 
+#include "store/CollectionTree.h"
 #include "store/DocumentQueries.h"
 #include "store/FrontmatterParser.h"
 #include "store/LoadMerge.h"
@@ -224,7 +225,7 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
 
     bool seeded = false;
     if (!m_state.welcomeSeeded && m_documents.isEmpty()) {
-        Document welcome(welcomeDocumentBody(), std::nullopt);
+        Document welcome(welcomeDocumentBody(m_welcomeTips), std::nullopt);
         welcome.createdAt = welcome.updatedAt = now();
         m_documents = {welcome};
         m_state.welcomeSeeded = true;

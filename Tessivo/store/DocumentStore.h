@@ -92,6 +92,11 @@ public:
     const std::function<void()> &onLocalChange() const { return m_onLocalChange; }
     void setOnLocalChange(std::function<void()> callback);
 
+    // The lines of the welcome document's "A few things to try" list. The
+    // app hands them in before load(), as the ones naming shortcuts name
+    // what its menus bind; by default only the tip that names no shortcut.
+    void setWelcomeTips(const QStringList &tips) { m_welcomeTips = tips; }
+
     // Index of the first live document with `id` in documents(), or -1.
     // Constant time: views use it to update a single row.
     qsizetype indexOfDocument(const QString &id) const;
@@ -262,6 +267,7 @@ private:
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownSettings;
     SaveScheduler *m_saves = nullptr;
+    QStringList m_welcomeTips{QStringLiteral("- Lists continue themselves when you press Return.")};
     QFuture<void> m_loadFuture;
     bool m_loadStarted = false;
     // Waits for the running read and applies it at once (for the flush).

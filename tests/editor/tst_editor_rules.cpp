@@ -1,12 +1,11 @@
 // The editor's window-free decisions: Return on list lines, wiki-link
 // queries, the completion panel's place, the AI selection rules, the exact
-// text mirror, the completion list model, the scroller knob and the reach of
-// the spelling checker.
+// text mirror, the completion list model and the reach of the spelling
+// checker.
 #include "editor/core/EditorRules.h"
 #include "editor/core/EditorTextMirror.h"
 #include "editor/core/SpellScope.h"
 #include "editor/core/SuggestionModel.h"
-#include "editor/core/ThinScrollerGeometry.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -263,33 +262,6 @@ private Q_SLOTS:
         QCOMPARE(model.selection(), 0); // down from the last wraps to the first
         model.setSelection(0);
         QCOMPARE(selection.count(), 2);
-    }
-
-    void thinScrollerKnob_data()
-    {
-        QTest::addColumn<qreal>("proportion");
-        QTest::addColumn<qreal>("position");
-        QTest::addColumn<QRectF>("expected"); // null: no knob
-        const QRectF none;
-        QTest::newRow("everything visible") << 1.0 << 0.0 << none;
-        QTest::newRow("half visible, at the top") << 0.5 << 0.0 << QRectF(0, 2, 5, 48);
-        QTest::newRow("half visible, at the end") << 0.5 << 1.0 << QRectF(0, 50, 5, 48);
-        QTest::newRow("very long: 24 high") << 0.001 << 0.0 << QRectF(0, 2, 5, 24);
-        QTest::newRow("very long, at the end: 2 from the end") << 0.001 << 1.0 << QRectF(0, 74, 5, 24);
-    }
-
-    void thinScrollerKnob()
-    {
-        QFETCH(qreal, proportion);
-        QFETCH(qreal, position);
-        QFETCH(QRectF, expected);
-        const QRectF bounds(0, 0, 7, 100);
-        const std::optional<QRectF> knob = ThinScrollerGeometry::knobRect(bounds, proportion, position);
-        QCOMPARE(knob.has_value(), !expected.isNull());
-        if (knob) {
-            QCOMPARE(*knob, expected);
-            QCOMPARE(ThinScrollerGeometry::positionForKnobTop(bounds, proportion, knob->top()), position);
-        }
     }
 
     void spellScope_data()

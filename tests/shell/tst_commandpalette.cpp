@@ -1,4 +1,4 @@
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 #include "shell/core/CommandPaletteModel.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
@@ -220,9 +220,9 @@ private Q_SLOTS:
         QFETCH(QString, stored);
         QFETCH(QString, checked);
         if (stored.isEmpty())
-            m_settings->remove(ViewModes::settingsKey);
+            m_settings->remove(AppSettings::viewModeKey);
         else
-            m_settings->setValue(ViewModes::settingsKey, stored);
+            m_settings->setValue(AppSettings::viewModeKey, stored);
         QStringList checkedIDs;
         for (const Item &item : palette()->allItems())
             if (item.checked)
@@ -369,9 +369,9 @@ private Q_SLOTS:
         QCOMPARE(m_store->documents().first().body, QString());
 
         run("mode:preview");
-        QCOMPARE(m_settings->value(ViewModes::settingsKey).toString(), QStringLiteral("preview"));
+        QCOMPARE(m_settings->value(AppSettings::viewModeKey).toString(), QStringLiteral("preview"));
         run("mode:editor");
-        QCOMPARE(m_settings->value(ViewModes::settingsKey).toString(), QStringLiteral("editor"));
+        QCOMPARE(m_settings->value(AppSettings::viewModeKey).toString(), QStringLiteral("editor"));
     }
 
     void notifications_data()

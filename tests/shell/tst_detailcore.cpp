@@ -1,9 +1,8 @@
 // The detail pane's logic without a window: when the preview renders, which
-// result it keeps, the view-mode setting, the status texts, the link policy
-// and the export files.
+// result it keeps, the view-mode setting, the status texts and the export
+// files.
 
 #include "shell/core/DetailExport.h"
-#include "shell/core/DetailLinkPolicy.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "shell/core/DetailStatus.h"
 #include "shell/core/DetailViewMode.h"
@@ -22,7 +21,6 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
-using Action = DetailLinkPolicy::Action;
 
 namespace {
 
@@ -94,9 +92,6 @@ private Q_SLOTS:
 
     void readingTime_data();
     void readingTime();
-
-    void linkPolicy_data();
-    void linkPolicy();
 
     void exportText();
     void atomicWrite_data();
@@ -327,54 +322,6 @@ void TestDetailCore::readingTime()
     QCOMPARE(DetailStatus::readingTimeText(words), text);
     QCOMPARE(DetailStatus::wordsText(1), u"1 words"_s);
     QCOMPARE(DetailStatus::charactersText(0), u"0 characters"_s);
-}
-
-void TestDetailCore::linkPolicy_data()
-{
-    const QUrl page = QUrl::fromLocalFile(u"/opt/tessivo/Preview/index.html"_s);
-    QTest::addColumn<QUrl>("url");
-    QTest::addColumn<bool>("linkClick");
-    QTest::addColumn<QUrl>("page");
-    QTest::addColumn<Action>("action");
-    QTest::addColumn<QString>("value");
-
-    QTest::newRow("wiki link to a document")
-        << QUrl(u"zv-doc:/?id=abc-123"_s) << true << page << Action::openDocument << u"abc-123"_s;
-    QTest::newRow("wiki link to a missing document")
-        << QUrl(u"ZV-NEW:/?title=New%20Note"_s) << true << page << Action::offerNewDocument << u"New Note"_s;
-    QTest::newRow("wiki link without id")
-        << QUrl(u"zv-doc:/?id="_s) << true << page << Action::refuse << u""_s;
-    QTest::newRow("https") << QUrl(u"https://example.com/a"_s) << true << page << Action::openExternally
-                           << u"https://example.com/a"_s;
-    QTest::newRow("mailto") << QUrl(u"mailto:a@example.com"_s) << true << page << Action::openExternally
-                            << u"mailto:a@example.com"_s;
-    QTest::newRow("footnote") << QUrl(page.toString() + u"#fn-1"_s) << true << page
-                              << Action::scrollWithinPage << u"fn-1"_s;
-    QTest::newRow("link to the bare page") << page << true << page << Action::refuse << u""_s;
-    QTest::newRow("another local file")
-        << QUrl::fromLocalFile(u"/etc/passwd"_s) << true << page << Action::refuse << u""_s;
-    QTest::newRow("javascript url") << QUrl(u"javascript:alert(1)"_s) << true << page << Action::refuse
-                                    << u""_s;
-    QTest::newRow("page load") << page << false << page << Action::loadPage << u""_s;
-    QTest::newRow("script navigation to the web")
-        << QUrl(u"https://example.com/"_s) << false << page << Action::refuse << u""_s;
-    QTest::newRow("script navigation to another file")
-        << QUrl::fromLocalFile(u"/tmp/x.html"_s) << false << page << Action::refuse << u""_s;
-    QTest::newRow("script navigation to a wiki url")
-        << QUrl(u"zv-doc:/?id=a"_s) << false << page << Action::refuse << u""_s;
-}
-
-void TestDetailCore::linkPolicy()
-{
-    QFETCH(QUrl, url);
-    QFETCH(bool, linkClick);
-    QFETCH(QUrl, page);
-    QFETCH(Action, action);
-    QFETCH(QString, value);
-    const auto decision = DetailLinkPolicy::decide(url, linkClick, page);
-    QCOMPARE(decision.action, action);
-    QCOMPARE(decision.value, value);
-    QCOMPARE(decision.allowsNavigation(), action == Action::loadPage || action == Action::scrollWithinPage);
 }
 
 void TestDetailCore::exportText()

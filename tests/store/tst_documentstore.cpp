@@ -277,6 +277,13 @@ void TestDocumentStore::firstRunSeedsWelcomeOnce()
         auto store = newStore();
         int callbacks = 0;
         store->setOnLocalChange([&] { ++callbacks; });
+        // The app hands in the tips naming its shortcuts.
+        store->setWelcomeTips({
+            u"- Switch between **Editor**, **Split**, and **Preview** with Ctrl+1, Ctrl+2, Ctrl+3."_s,
+            u"- Press Ctrl+N for a new document, or set a global shortcut in Settings to start one from anywhere."_s,
+            u"- Lists continue themselves when you press Return."_s,
+            u"- Publish a read-only link with Ctrl+Shift+P."_s,
+        });
         QVERIFY(loaded(*store));
         QCOMPARE(store->documents().size(), 1);
         const Document welcome = store->documents().first();

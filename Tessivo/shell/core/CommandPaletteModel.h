@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/core/IconName.h"
+#include "app/core/IconName.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,5 @@
 #include "shell/core/DetailViewMode.h"
 
-#include <QSettings>
-
 using namespace Qt::StringLiterals;
 
 namespace ViewModes {
@@ -47,17 +45,9 @@ ViewModeSetting::ViewModeSetting(QSettings *settings, QObject *parent) : QObject
     m_lastRaw = raw();
 }
 
-QSettings *ViewModeSetting::settings() const
-{
-    if (m_settings)
-        return m_settings;
-    static QSettings *defaults = new QSettings();
-    return defaults;
-}
-
 QString ViewModeSetting::raw() const
 {
-    return settings()->value(ViewModes::settingsKey, u"split"_s).toString();
+    return m_settings.viewMode();
 }
 
 ViewMode ViewModeSetting::mode() const
@@ -67,7 +57,7 @@ ViewMode ViewModeSetting::mode() const
 
 void ViewModeSetting::setMode(ViewMode mode)
 {
-    settings()->setValue(ViewModes::settingsKey, ViewModes::rawValue(mode));
+    m_settings.setViewMode(ViewModes::rawValue(mode));
     refresh();
 }
 

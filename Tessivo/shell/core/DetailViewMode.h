@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/core/AppSettings.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -7,12 +9,10 @@
 class QSettings;
 
 // How the detail pane shows the open document. Stored as its raw value under
-// the settings key "viewMode"; any other stored value reads as split.
+// AppSettings::viewModeKey; any other stored value reads as split.
 enum class ViewMode { editor, split, preview };
 
 namespace ViewModes {
-
-inline const QString settingsKey = QStringLiteral("viewMode");
 
 // Every case, in declaration order.
 const QList<ViewMode> &all();
@@ -22,7 +22,7 @@ ViewMode fromRaw(const QString &raw);
 
 } // namespace ViewModes
 
-// The one place that reads and writes "viewMode" and tells every reader when
+// The one place that reads and writes the view mode and tells every reader when
 // it changed: the detail pane, the menu, the command palette and the settings
 // window all go through it, so a change made in one shows in the others.
 // Lives on the main thread.
@@ -50,8 +50,6 @@ Q_SIGNALS:
     void modeChanged(ViewMode mode);
 
 private:
-    QSettings *settings() const;
-
-    QSettings *m_settings = nullptr;
+    AppSettings m_settings;
     QString m_lastRaw;
 };

@@ -8,9 +8,6 @@
 // deleted or unknown collection simply has no effect.
 namespace CollapsedCollections {
 
-// The settings key the stored string lives under.
-inline constexpr char settingsKey[] = "sidebarCollapsedCollections";
-
 // Splits on commas and drops empty parts; runs of commas are harmless.
 QSet<QString> decode(const QString &stored);
 // Sorted ascending by plain string comparison, joined with "," and no spaces.

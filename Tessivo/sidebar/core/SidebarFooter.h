@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/core/IconName.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/IconName.h"
 
 #include <QDateTime>
 #include <QJsonObject>

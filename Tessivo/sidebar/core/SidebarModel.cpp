@@ -8,7 +8,6 @@
 #include "store/Text.h"
 
 #include <QMimeData>
-#include <QSettings>
 
 namespace {
 
@@ -34,11 +33,7 @@ SidebarModel::SidebarModel(DocumentStore *store, QSettings *settings, QObject *p
     : QAbstractListModel(parent), m_store(store), m_settings(settings)
 {
     Q_ASSERT(store);
-    if (!m_settings) {
-        m_ownSettings = std::make_unique<QSettings>();
-        m_settings = m_ownSettings.get();
-    }
-    m_collapsed = CollapsedCollections::decode(m_settings->value(collapsedSettingsKey()).toString());
+    m_collapsed = CollapsedCollections::decode(m_settings.collapsedCollections());
     m_clock = [] { return QDateTime::currentDateTimeUtc(); };
     m_siteURL = [] { return std::optional<QUrl>(); };
 
@@ -365,11 +360,6 @@ void SidebarModel::onActiveDocumentChanged()
 
 // --- Collapse state -------------------------------------------------------------
 
-QString SidebarModel::collapsedSettingsKey()
-{
-    return QString::fromLatin1(CollapsedCollections::settingsKey);
-}
-
 QSet<QString> SidebarModel::collapsed() const
 {
     return m_collapsed;
@@ -388,7 +378,7 @@ bool SidebarModel::isCollapsed(const QString &collectionID) const
 void SidebarModel::writeCollapsed(const QSet<QString> &ids)
 {
     m_collapsed = ids;
-    m_settings->setValue(collapsedSettingsKey(), CollapsedCollections::encode(ids));
+    m_settings.setCollapsedCollections(CollapsedCollections::encode(ids));
     Q_EMIT collapsedChanged();
     rebuild();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/core/AppSettings.h"
 #include "sidebar/core/SidebarMenu.h"
 #include "store/Collection.h"
 #include "store/CollectionTree.h"
 #include "store/Document.h"
+#include "store/DocumentStore.h"
 
 #include <QAbstractListModel>
 #include <QDateTime>
@@ -17,7 +19,6 @@
 #include <memory>
 #include <optional>
 
-class DocumentStore;
 class QMimeData;
 class QSettings;
 
@@ -128,7 +129,6 @@ public:
 
     // --- Collapse state ---------------------------------------------------------
 
-    static QString collapsedSettingsKey();
     QSet<QString> collapsed() const;
     void setCollapsed(const QSet<QString> &ids);
     bool isCollapsed(const QString &collectionID) const;
@@ -256,8 +256,7 @@ private:
     void openNewCollection(const std::optional<QString> &moveDocID, const std::optional<QString> &parentID);
 
     QPointer<DocumentStore> m_store;
-    QSettings *m_settings = nullptr;
-    std::unique_ptr<QSettings> m_ownSettings;
+    AppSettings m_settings;
     QSet<QString> m_collapsed;
 
     QList<Row> m_rows;

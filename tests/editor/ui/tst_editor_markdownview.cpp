@@ -2,16 +2,16 @@
 // documents resets the view, outside changes show up, highlighting follows
 // typing after a pause, wiki-link completion, the "![" notification, the
 // bridge other components write through, the AI hooks and spell checking.
+#include "app/core/AppNotifications.h"
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
-#include "editor/EditorBridge.h"
+#include "assistant/AssistantPanels.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
-#include "shell/core/AppNotifications.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
@@ -51,12 +51,13 @@ private:
     }
 
     ListContinuingTextView *view() const { return m_editor->textView(); }
+    AssistantPanels *panels() const { return static_cast<AssistantPanels *>(m_editor->assistant()); }
 
     MarkdownTextView *openEditor(const QString &id)
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 500);
-        m_editor = new MarkdownTextView(m_store.get(), m_window.get());
+        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels, m_window.get());
         m_editor->setGeometry(0, 0, 700, 500);
         m_editor->setDocumentID(id);
         m_window->show();
@@ -137,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(view()->string(), u"second"_s + longText);
         QCOMPARE(view()->selectedRange(), TextRange(0, 0));
         QCOMPARE(view()->verticalScrollBar()->value(), 0);
-        QCOMPARE(EditorBridge::shared()->documentID(), std::optional<QString>(b));
+        QCOMPARE(m_editor->liveTextView(b), view());
         QCOMPARE(body(a), longText + u"!!"_s);
 
         // A document with the same text as the one shown: still reset.
@@ -182,9 +183,9 @@ private Q_SLOTS:
         const QString id = addDocument(u"text"_s);
         openEditor(id);
         m_editor->openAIMenu(EditorRules::AIMode::Generate);
-        QVERIFY(m_editor->aiMenu()->trigger());
+        QVERIFY(panels()->menu()->trigger());
         m_store->updateBody(u"other"_s, id);
-        QVERIFY(!m_editor->aiMenu()->trigger());
+        QVERIFY(!panels()->menu()->trigger());
     }
 
     void documentRemovedShowsNothing()
@@ -379,40 +380,27 @@ private Q_SLOTS:
         QCOMPARE(info.value(AppNotifications::rangeKey).value<TextRange>(), TextRange(6, 2));
     }
 
-    // ----- Bridge ----------------------------------------------------------------------
+    // ----- Live view ---------------------------------------------------------------------
 
-    void bridgeHandsOutTheLiveView()
+    void handsOutTheLiveView()
     {
         const QString a = addDocument(u"a"_s);
         const QString b = addDocument(u"b"_s);
         openEditor(a);
-        EditorBridge *bridge = EditorBridge::shared();
-        QCOMPARE(bridge->textView(a), view());
-        QCOMPARE(bridge->textView(), view());
-        QCOMPARE(bridge->textView(b), nullptr);
+        QCOMPARE(m_editor->liveTextView(a), view());
+        QCOMPARE(m_editor->liveTextView(b), nullptr);
+        QCOMPARE(m_editor->liveTextView(QString()), nullptr);
 
-        // Inserting through the bridge is one undo step and reaches the store.
-        QVERIFY(bridge->textView(a)->replaceCharacters({1, 0}, u"![img](u)"_s));
+        // Inserting through it is one undo step and reaches the store.
+        QVERIFY(m_editor->liveTextView(a)->replaceCharacters({1, 0}, u"![img](u)"_s));
         QCOMPARE(body(a), u"a![img](u)"_s);
         view()->undo();
         QCOMPARE(body(a), u"a"_s);
 
         m_editor->hide();
-        QCOMPARE(bridge->textView(a), nullptr);
+        QCOMPARE(m_editor->liveTextView(a), nullptr);
         m_editor->show();
-
-        // A newer editor registered: dismantling the older one leaves it.
-        auto *newer = new MarkdownTextView(m_store.get(), m_window.get());
-        newer->setDocumentID(b);
-        newer->show();
-        delete m_editor;
-        m_editor = newer;
-        QCOMPARE(bridge->registeredTextView(), newer->textView());
-        QCOMPARE(bridge->textView(b), newer->textView());
-        delete newer;
-        m_editor = nullptr;
-        QCOMPARE(bridge->registeredTextView(), nullptr);
-        QCOMPARE(bridge->documentID(), std::nullopt);
+        QCOMPARE(m_editor->liveTextView(a), view());
     }
 
     // ----- AI hooks ------------------------------------------------------------------------
@@ -451,9 +439,9 @@ private Q_SLOTS:
         openEditor(addDocument(u"hello   world"_s));
         view()->setSelectedRange(selection);
         AppNotifications::post(AppNotifications::aiAssist, info);
-        QCOMPARE(m_editor->aiMenu()->trigger().has_value(), opens);
+        QCOMPARE(panels()->menu()->trigger().has_value(), opens);
         if (opens) {
-            const AITrigger trigger = *m_editor->aiMenu()->trigger();
+            const AITrigger trigger = *panels()->menu()->trigger();
             QCOMPARE(int(trigger.kind), kind);
             QCOMPARE(trigger.range, range);
         }
@@ -462,7 +450,7 @@ private Q_SLOTS:
     void pillFollowsTheSelection()
     {
         openEditor(addDocument(u"words here\n   \nmore"_s));
-        AIPillPanel *pill = m_editor->aiPill();
+        AIPillPanel *pill = panels()->pill();
         view()->setSelectedRange({0, 5});
         QVERIFY(pill->isVisible());
         QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Refine));

@@ -3,7 +3,7 @@
 // display formatting that stays out of the undo history.
 #include "editor/ListContinuingTextView.h"
 #include "editor/SyntaxHighlighter.h"
-#include "editor/ThinScroller.h"
+#include "widgets/ThinScroller.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,9 +25,9 @@ class TestTextView : public QObject
 private:
     std::unique_ptr<ListContinuingTextView> m_view;
 
-    ListContinuingTextView *show(const QString &text)
+    ListContinuingTextView *show(const QString &text, ListContinuingTextView::KeyRouting routing = {})
     {
-        m_view = std::make_unique<ListContinuingTextView>();
+        m_view = std::make_unique<ListContinuingTextView>(nullptr, std::move(routing));
         m_view->resize(600, 400);
         m_view->setString(text);
         m_view->show();
@@ -256,7 +256,8 @@ private Q_SLOTS:
         QFETCH(int, location);
         ListContinuingTextView *view = show(before);
         QList<TextRange> ranges;
-        view->setOnImageTrigger([&](TextRange range) { ranges.append(range); });
+        connect(view, &ListContinuingTextView::imageTriggered, this,
+                [&](TextRange range) { ranges.append(range); });
         view->setSelectedRange({before.size(), 0});
         QTest::keyClicks(view, typed);
         QCOMPARE(ranges.size(), fires ? 1 : 0);
@@ -270,7 +271,7 @@ private Q_SLOTS:
     {
         ListContinuingTextView *view = show(QString());
         int fired = 0;
-        view->setOnImageTrigger([&](TextRange) { ++fired; });
+        connect(view, &ListContinuingTextView::imageTriggered, this, [&] { ++fired; });
         QApplication::clipboard()->setText(u"!["_s);
         view->paste();
         QCOMPARE(view->string(), u"!["_s);
@@ -279,8 +280,8 @@ private Q_SLOTS:
 
     void keyInterceptorGoesFirst()
     {
-        ListContinuingTextView *view = show(QString());
-        view->setKeyInterceptor([](QKeyEvent *event) { return event->key() == Qt::Key_A; });
+        ListContinuingTextView *view =
+            show(QString(), {[](QKeyEvent *event) { return event->key() == Qt::Key_A; }, {}});
         QTest::keyClicks(view, u"abc"_s);
         QCOMPARE(view->string(), u"bc"_s);
     }

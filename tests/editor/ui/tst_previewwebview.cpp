@@ -50,7 +50,6 @@ class TestPreviewWebView final : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
     void cleanupTestCase();
 
     void pageLoadsFromThePreviewFolder();
@@ -114,12 +113,6 @@ void TestPreviewWebView::init()
 void TestPreviewWebView::cleanupTestCase()
 {
     m_shared.reset();
-}
-
-void TestPreviewWebView::cleanup()
-{
-    FileDrop::setAlertPresenter({});
-    FileDrop::setUploader({});
 }
 
 std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
@@ -476,6 +469,9 @@ void TestPreviewWebView::drops()
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(path)});
     DropRoutingWebView *view = preview->webView();
+    FileDropHandler drops(m_store, nullptr);
+    connect(view, &DropRoutingWebView::filesDropped, &drops,
+            [&](const QList<QUrl> &urls) { drops.handle(urls); });
     const QPoint at(100, 100);
     QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(view, &enter);

@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "shell/AppDelegate.h"
-#include "shell/core/GlobalShortcutNames.h"
+#include "app/core/GlobalShortcutNames.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 

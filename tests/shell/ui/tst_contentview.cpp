@@ -1,12 +1,12 @@
+#include "app/core/AppNotifications.h"
+#include "app/core/AppShortcuts.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
-#include "shell/IconButton.h"
-#include "shell/core/AppNotifications.h"
-#include "shell/core/AppShortcuts.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
+#include "widgets/IconButton.h"
 
 #include <QApplication>
 #include <QFile>
@@ -249,9 +249,9 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("Some dropped text\n");
         file.close();
-        // Dropped files go to the application's store.
-        DocumentStore *shared = DocumentStore::shared();
-        const qsizetype before = shared->documents().size();
+        // Dropped files go to the window's store.
+        DocumentStore *store = m_store.get();
+        const qsizetype before = store->documents().size();
 
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(file.fileName())});
@@ -262,14 +262,14 @@ private Q_SLOTS:
         QApplication::sendEvent(view, &drop);
         QVERIFY(drop.isAccepted()); // accepted whatever the files are
         if (imported) {
-            QTRY_COMPARE(shared->documents().size(), before + 1);
-            QCOMPARE(shared->documents().first().displayTitle(), QStringLiteral("Some dropped text"));
+            QTRY_COMPARE(store->documents().size(), before + 1);
+            QCOMPARE(store->documents().first().displayTitle(), QStringLiteral("Some dropped text"));
         } else {
             // The drop is handled on the next turn of the event loop.
             QCoreApplication::processEvents();
-            QCOMPARE(shared->documents().size(), before);
+            QCOMPARE(store->documents().size(), before);
         }
-        shared->flushPendingSaves();
+        store->flushPendingSaves();
     }
 
     void paletteNamesTheSidebarByItsState()

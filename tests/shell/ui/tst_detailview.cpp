@@ -2,6 +2,7 @@
 // renders, the view modes, the commands it takes from notifications, export
 // and copy, and files dropped into the open document.
 
+#include "app/core/AppNotifications.h"
 #include "editor/FileDrop.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -16,7 +17,6 @@
 #include "shell/ExportActions.h"
 #include "shell/PublishSplitButton.h"
 #include "shell/StatusBar.h"
-#include "shell/core/AppNotifications.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
@@ -60,7 +60,6 @@ class TestDetailView final : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     void contentFollowsTheStore();
     void viewModes_data();
@@ -103,6 +102,9 @@ private:
     std::unique_ptr<ViewModeSetting> m_mode;
     DocumentStore *m_store = nullptr;
     QList<PendingUpload> m_uploads;
+    DocumentDetailView::Strategies m_strategies;
+    // Drops with no pane, so no live editor.
+    std::unique_ptr<FileDropHandler> m_drops;
     QList<QStringList> m_alerts;
     QString m_savePath;
     QStringList m_suggestedNames;
@@ -122,22 +124,24 @@ void TestDetailView::initTestCase()
     m_store = DocumentStore::shared();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
-    FileDrop::setUploader([this](const QByteArray &data, const QString &filename, const QString &contentType,
-                                 const QString &documentID, ImageLibrary::SuccessHandler succeed,
-                                 ImageLibrary::FailureHandler fail) {
+    m_strategies.fileDrops.upload = [this](const QByteArray &data, const QString &filename,
+                                           const QString &contentType, const QString &documentID,
+                                           ImageLibrary::SuccessHandler succeed,
+                                           ImageLibrary::FailureHandler fail) {
         m_uploads << PendingUpload{filename, contentType,        documentID,
                                    data,     std::move(succeed), std::move(fail)};
-    });
-    FileDrop::setAlertPresenter([this](const QString &message, const QString &informative) {
+    };
+    m_strategies.fileDrops.alert = [this](const QString &message, const QString &informative) {
         m_alerts << QStringList{message, informative};
-    });
-    ExportActions::setSaveDialog([this](QWidget *, const QString &suggested, ExportFormat) {
+    };
+    m_drops = std::make_unique<FileDropHandler>(m_store, nullptr, m_strategies.fileDrops);
+    m_strategies.exports.saveDialog = [this](QWidget *, const QString &suggested, ExportFormat) {
         m_suggestedNames << suggested;
         return m_savePath;
-    });
-    ExportActions::setErrorAlert([this](QWidget *, const QString &message, const QString &detail) {
+    };
+    m_strategies.exports.errorAlert = [this](QWidget *, const QString &message, const QString &detail) {
         m_alerts << QStringList{message, detail};
-    });
+    };
 }
 
 void TestDetailView::init()
@@ -149,18 +153,9 @@ void TestDetailView::init()
     m_mode->setMode(ViewMode::split);
 }
 
-void TestDetailView::cleanupTestCase()
-{
-    // Installed for the whole run: an upload job may finish after its test.
-    FileDrop::setUploader({});
-    FileDrop::setAlertPresenter({});
-    ExportActions::setSaveDialog({});
-    ExportActions::setErrorAlert({});
-}
-
 std::unique_ptr<DocumentDetailView> TestDetailView::makePane()
 {
-    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get());
+    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), m_strategies);
     pane->setDeleteConfirmation([](const QString &, const QString &) { return false; });
     pane->resize(1100, 700);
     pane->show();
@@ -604,7 +599,7 @@ void TestDetailView::dropImagesIntoTheEditor()
 
     // Two images dropped at one index: both placeholders there, in order,
     // each on its own line, the caret after the second.
-    FileDrop::handle({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, 9, editor);
+    pane->fileDrop()->handle({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, 9, editor);
     const QString text = editor->string();
     static const QRegularExpression placeholders(
         u"^Line one\\n!\\[Uploading first-shot\\.png\u2026\\]\\(uploading:([0-9a-f]{8})\\)\\n"
@@ -646,8 +641,8 @@ void TestDetailView::windowDropReplacesTheSelection()
     QVERIFY(editor);
     editor->setSelectedRange({5, 7});
     // A drop on the window: no index, no text view; the open editor takes it.
-    FileDrop::handle({QUrl::fromLocalFile(writeFile(u"one.png"_s, "1")),
-                      QUrl::fromLocalFile(writeFile(u"two.png"_s, "2"))});
+    pane->fileDrop()->handle({QUrl::fromLocalFile(writeFile(u"one.png"_s, "1")),
+                              QUrl::fromLocalFile(writeFile(u"two.png"_s, "2"))});
     static const QRegularExpression expected(
         u"^keep !\\[Uploading one\\.png…\\]\\(uploading:[0-9a-f]{8}\\)\\n"
         "!\\[Uploading two\\.png…\\]\\(uploading:[0-9a-f]{8}\\)\\n keep$"_s);
@@ -663,7 +658,7 @@ void TestDetailView::dropImageWithoutLiveEditorGoesToTheStoredBody()
     auto pane = makePane();
     QVERIFY(pane);
     const QString path = writeFile(u"photo.webp"_s, "WEBP");
-    FileDrop::handle({QUrl::fromLocalFile(path)});
+    pane->fileDrop()->handle({QUrl::fromLocalFile(path)});
     QVERIFY(m_store->document(doc.id)->body.startsWith(
         u"Stored body\n\n![Uploading photo.webp\u2026](uploading:"_s));
     QTRY_COMPARE(m_uploads.size(), 1);
@@ -692,7 +687,7 @@ void TestDetailView::failedUploadRemovesItsPlaceholder()
     ListContinuingTextView *editor = editorOf(pane.get());
     QVERIFY(editor);
     const QString path = readFails ? m_dir->filePath(u"vanished.png"_s) : writeFile(u"big.png"_s, "PNG");
-    FileDrop::handle({QUrl::fromLocalFile(path)}, 7, editor);
+    pane->fileDrop()->handle({QUrl::fromLocalFile(path)}, 7, editor);
     const QString name = QFileInfo(path).fileName();
     QVERIFY(editor->string().contains(u"![Uploading "_s + name));
     if (joinLines) {
@@ -717,7 +712,7 @@ void TestDetailView::dropImagesWithNoOpenDocument()
 {
     m_store->setActiveDocumentID(QString());
     const QString path = writeFile(u"lonely.gif"_s, "GIF");
-    FileDrop::handle({QUrl::fromLocalFile(path)});
+    m_drops->handle({QUrl::fromLocalFile(path)});
     QCOMPARE(m_alerts,
              (QList<QStringList>{{u"Open a document first"_s,
                                   u"Images are inserted into the current document, and none is open."_s}}));
@@ -732,7 +727,7 @@ void TestDetailView::dropMarkdownAndImagesTogether()
     QVERIFY(pane);
     const QString md = writeFile(u"Imported Notes.md"_s, "Some imported text\n");
     const QString png = writeFile(u"pic.png"_s, "PNG");
-    FileDrop::handle({QUrl::fromLocalFile(png), QUrl::fromLocalFile(md)});
+    pane->fileDrop()->handle({QUrl::fromLocalFile(png), QUrl::fromLocalFile(md)});
 
     const auto imported = m_store->activeDocument();
     QVERIFY(imported);
@@ -754,8 +749,8 @@ void TestDetailView::dropUnsupportedFiles()
     QVERIFY(!FileDrop::canHandle(urls));
     QVERIFY(!FileDrop::canHandle({}));
     const qsizetype before = m_store->documents().size();
-    FileDrop::handle(urls);
-    FileDrop::handle({});
+    m_drops->handle(urls);
+    m_drops->handle({});
     QCOMPARE(m_store->documents().size(), before);
     QCOMPARE(m_store->document(doc.id)->body, u"Unchanged"_s);
     QVERIFY(m_alerts.isEmpty());
@@ -764,7 +759,7 @@ void TestDetailView::dropUnsupportedFiles()
 void TestDetailView::dropLatin1File()
 {
     const QString path = writeFile(u"legacy.txt"_s, QByteArray("Caf\xE9 cr\xE8me\n"));
-    FileDrop::handle({QUrl::fromLocalFile(path)});
+    m_drops->handle({QUrl::fromLocalFile(path)});
     const auto imported = m_store->activeDocument();
     QVERIFY(imported);
     QCOMPARE(imported->body, u"Café crème\n"_s);

@@ -1,3 +1,4 @@
+#include "app/core/AppNotifications.h"
 #include "editor/DropRoutingWebView.h"
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
@@ -5,7 +6,6 @@
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/MainWindow.h"
-#include "shell/core/AppNotifications.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"

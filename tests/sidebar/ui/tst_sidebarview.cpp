@@ -1,6 +1,6 @@
 #include "sidebar/SidebarTestStore.h"
 
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 #include "sidebar/SidebarDialogs.h"
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
@@ -386,7 +386,8 @@ private Q_SLOTS:
                                QUrl::fromLocalFile("/tmp/folder")};
         });
         QList<QList<QUrl>> imported;
-        f.view->setImporter([&](const QList<QUrl> &files) { imported.append(files); });
+        connect(f.view.get(), &SidebarView::importRequested, this,
+                [&](const QList<QUrl> &files) { imported.append(files); });
 
         // Through the create button's caret menu, as a user would.
         std::unique_ptr<QMenu> menu(f.view->createButton()->makeMenu(nullptr));
@@ -444,10 +445,9 @@ private Q_SLOTS:
         QVERIFY(!f.view->syncStatusRow()->isPulsing());
         QCOMPARE(f.view->accountRow()->nameText(), QStringLiteral("Sign in"));
         QCOMPARE(f.view->accountRow()->toolTip(), QStringLiteral("Sign in to publish and sync"));
-        int opened = 0;
-        f.view->setOpenSettingsAction([&opened] { ++opened; });
+        QSignalSpy opened(f.view.get(), &SidebarView::settingsRequested);
         QTest::mouseClick(f.view->accountRow(), Qt::LeftButton);
-        QCOMPARE(opened, 1);
+        QCOMPARE(opened.size(), 1);
     }
 };
 

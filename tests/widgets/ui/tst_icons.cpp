@@ -1,7 +1,7 @@
-#include "shell/Icon.h"
-#include "shell/IconButton.h"
-#include "shell/PressableIconButtonStyle.h"
-#include "shell/Pulse.h"
+#include "widgets/Icon.h"
+#include "widgets/IconButton.h"
+#include "widgets/PressableIconButtonStyle.h"
+#include "widgets/Pulse.h"
 
 #include <QFile>
 #include <QLabel>

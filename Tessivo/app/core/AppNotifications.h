@@ -1,16 +1,21 @@
 #pragma once
 
+#include "store/TextRange.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
-// The app-wide notification centre. Menu items, the command palette, buttons
-// and the editor post named commands here with no sender; the views that own
-// each action observe them. Names are the wire names every component agrees on.
+#include <optional>
+
+// The app-wide command bus. Menu items, the command palette, buttons and the
+// editor post named commands here with no sender; the views that own each
+// action connect to its typed signal. Names are the wire names every
+// component agrees on.
 //
 //   AppNotifications::post(AppNotifications::toggleSidebar);
-//   connect(AppNotifications::instance(), &AppNotifications::posted, this,
-//           [](const QString &name, const QVariantMap &info) { ... });
+//   connect(AppNotifications::instance(), &AppNotifications::toggleSidebarRequested, this,
+//           &ContentView::toggleSidebar);
 class AppNotifications final : public QObject
 {
     Q_OBJECT
@@ -33,11 +38,23 @@ public:
     // The one instance, created on first use on the main thread.
     static AppNotifications *instance();
 
-    // Delivers `name` synchronously to every observer, on the calling thread.
+    // Delivers `name` synchronously, on the calling thread: first `posted`,
+    // then the command's own signal (none for a name not listed above).
     static void post(const QString &name, const QVariantMap &userInfo = {});
 
 Q_SIGNALS:
+    // Every command, by name, with its user info.
     void posted(const QString &name, const QVariantMap &userInfo);
+
+    void publishDocumentRequested();
+    void deleteDocumentRequested();
+    void newCollectionRequested();
+    void toggleSidebarRequested();
+    void toggleCommandPaletteRequested();
+    // `range`: where "![" was typed, when the editor asked.
+    void openMediaLibraryRequested(std::optional<TextRange> range);
+    // `mode`: "refine", "generate", or anything else for the editor to choose.
+    void aiAssistRequested(const QString &mode);
 
 private:
     AppNotifications() = default;

@@ -1,6 +1,6 @@
-#include "editor/ThinScroller.h"
+#include "widgets/ThinScroller.h"
 
-#include "editor/core/ThinScrollerGeometry.h"
+#include "widgets/core/ThinScrollerGeometry.h"
 
 #include <QMouseEvent>
 #include <QPainter>

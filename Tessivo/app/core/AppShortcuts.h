@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Every keyboard shortcut of the menu bar, in Qt's portable notation. Menus
 // bind them, and the palette and tooltips show them, from these same texts
@@ -27,6 +28,21 @@ inline const QString quit = QStringLiteral("Ctrl+Q");
 inline QString viewMode(int index)
 {
     return QStringLiteral("Ctrl+%1").arg(index + 1);
+}
+
+// The tips of the welcome document, naming the shortcuts bound above.
+inline QStringList welcomeTips()
+{
+    return {
+        QStringLiteral("- Switch between **Editor**, **Split**, and **Preview** with %1, %2, %3.")
+            .arg(viewMode(0), viewMode(1), viewMode(2)),
+        QStringLiteral(
+            "- Press %1 for a new document, or set a global shortcut in Settings to start one from "
+            "anywhere.")
+            .arg(newDocument),
+        QStringLiteral("- Lists continue themselves when you press Return."),
+        QStringLiteral("- Publish a read-only link with %1.").arg(publishDocument),
+    };
 }
 
 } // namespace AppShortcuts

@@ -1,4 +1,4 @@
-#include "shell/PressableIconButtonStyle.h"
+#include "widgets/PressableIconButtonStyle.h"
 
 #include <QAbstractButton>
 #include <QDir>

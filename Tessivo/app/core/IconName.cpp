@@ -1,4 +1,4 @@
-#include "shell/core/IconName.h"
+#include "app/core/IconName.h"
 
 #include <QHash>
 

@@ -1,4 +1,4 @@
-#include "shell/core/DetailLinkPolicy.h"
+#include "editor/core/DetailLinkPolicy.h"
 
 #include "editor/core/WikiLinks.h"
 

@@ -7,10 +7,10 @@
 #include <QRectF>
 #include <QWidget>
 
-// Colours, fonts and shapes shared by the sidebar's views. Sizes are in
-// device-independent pixels, fonts in pixels, so that the sidebar keeps its
-// proportions whatever the desktop's font size.
-namespace SidebarStyle {
+// Colours, fonts and shapes shared by the sidebar, the AI panels and other
+// drawn views. Sizes are in device-independent pixels, fonts in pixels, so
+// that the views keep their proportions whatever the desktop's font size.
+namespace WidgetStyle {
 
 // The two brand colours; every brand gradient runs from the second to the first.
 QColor brandPrimary();
@@ -39,4 +39,4 @@ QString plainToolTip(const QString &text);
 // from the editor beside it.
 QColor background(const QPalette &palette);
 
-} // namespace SidebarStyle
+} // namespace WidgetStyle

@@ -1,4 +1,4 @@
-#include "shell/core/GlobalShortcutNames.h"
+#include "app/core/GlobalShortcutNames.h"
 
 namespace GlobalShortcutNames {
 

@@ -1,7 +1,7 @@
-#include "shell/IconButton.h"
+#include "widgets/IconButton.h"
 
-#include "shell/Icon.h"
-#include "shell/PressableIconButtonStyle.h"
+#include "widgets/Icon.h"
+#include "widgets/PressableIconButtonStyle.h"
 
 #include <QPainter>
 #include <QPainterPath>

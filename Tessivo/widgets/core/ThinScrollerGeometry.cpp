@@ -1,4 +1,4 @@
-#include "editor/core/ThinScrollerGeometry.h"
+#include "widgets/core/ThinScrollerGeometry.h"
 
 #include <algorithm>
 

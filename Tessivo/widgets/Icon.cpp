@@ -1,4 +1,4 @@
-#include "shell/Icon.h"
+#include "widgets/Icon.h"
 
 #include <QFile>
 #include <QHash>

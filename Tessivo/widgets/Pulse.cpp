@@ -1,4 +1,4 @@
-#include "shell/Pulse.h"
+#include "widgets/Pulse.h"
 
 #include <QPropertyAnimation>
 #include <QSequentialAnimationGroup>

@@ -1,11 +1,11 @@
-#include "sidebar/SidebarStyle.h"
+#include "widgets/WidgetStyle.h"
 
-#include "shell/Icon.h"
+#include "widgets/Icon.h"
 
 #include <QFontDatabase>
 #include <QTextDocument>
 
-namespace SidebarStyle {
+namespace WidgetStyle {
 
 QColor brandPrimary()
 {
@@ -74,4 +74,4 @@ QString plainToolTip(const QString &text)
     return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
-} // namespace SidebarStyle
+} // namespace WidgetStyle

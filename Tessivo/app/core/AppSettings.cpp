@@ -1,0 +1,49 @@
+#include "app/core/AppSettings.h"
+
+#include <QSettings>
+
+AppSettings::AppSettings(QSettings *settings)
+    : m_own(settings ? nullptr : std::make_unique<QSettings>()), m_settings(settings ? settings : m_own.get())
+{}
+
+AppSettings::~AppSettings() = default;
+
+std::optional<bool> AppSettings::sidebarVisible() const
+{
+    const QVariant value = m_settings->value(sidebarVisibleKey);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        if (text == QLatin1String("true"))
+            return true;
+        if (text == QLatin1String("false"))
+            return false;
+    }
+    return std::nullopt;
+}
+
+void AppSettings::setSidebarVisible(bool visible)
+{
+    m_settings->setValue(sidebarVisibleKey, visible);
+}
+
+QString AppSettings::viewMode() const
+{
+    return m_settings->value(viewModeKey, QStringLiteral("split")).toString();
+}
+
+void AppSettings::setViewMode(const QString &raw)
+{
+    m_settings->setValue(viewModeKey, raw);
+}
+
+QString AppSettings::collapsedCollections() const
+{
+    return m_settings->value(collapsedCollectionsKey).toString();
+}
+
+void AppSettings::setCollapsedCollections(const QString &encoded)
+{
+    m_settings->setValue(collapsedCollectionsKey, encoded);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+// The app's own settings: every key it stores, each read and written through
+// a typed accessor here. Two components below the app keep their own keys:
+// the store mirrors the open document under "activeDocumentID", and
+// KeyboardShortcuts stores each global shortcut under "KeyboardShortcuts_<name>".
+//
+// Backed by the QSettings handed in (not owned; must outlive this object),
+// or by the application's default settings, owned by this object.
+class AppSettings final
+{
+public:
+    static inline const QString sidebarVisibleKey = QStringLiteral("sidebarVisible");
+    static inline const QString viewModeKey = QStringLiteral("viewMode");
+    static inline const QString collapsedCollectionsKey = QStringLiteral("sidebarCollapsedCollections");
+
+    explicit AppSettings(QSettings *settings = nullptr);
+    ~AppSettings();
+    AppSettings(const AppSettings &) = delete;
+    AppSettings &operator=(const AppSettings &) = delete;
+
+    // The settings behind this object, to hand on to components that take them.
+    QSettings *settings() const { return m_settings; }
+
+    // Nothing when unset or not a boolean (the texts "true" and "false" count).
+    std::optional<bool> sidebarVisible() const;
+    void setSidebarVisible(bool visible);
+
+    // The raw view mode; "split" when unset.
+    QString viewMode() const;
+    void setViewMode(const QString &raw);
+
+    // The collapsed collections, encoded by CollapsedCollections.
+    QString collapsedCollections() const;
+    void setCollapsedCollections(const QString &encoded);
+
+private:
+    std::unique_ptr<QSettings> m_own;
+    QSettings *m_settings;
+};
