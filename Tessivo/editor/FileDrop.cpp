@@ -3,6 +3,7 @@
 #include "editor/EditorBridge.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/core/FileDropRules.h"
+#include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
@@ -46,8 +47,7 @@ void showAlert(const QString &message, const QString &informative)
     }
     QMessageBox box(QApplication::activeWindow());
     box.setIcon(QMessageBox::Warning);
-    box.setText(message);
-    box.setInformativeText(informative);
+    setPlainAlertTexts(box, message, informative);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

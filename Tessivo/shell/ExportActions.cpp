@@ -1,5 +1,6 @@
 #include "shell/ExportActions.h"
 
+#include "platform/PlainTextAlert.h"
 #include "shell/core/DetailExport.h"
 
 #include <QClipboard>
@@ -55,8 +56,7 @@ void showError(QWidget *parent, const QString &message, const QString &detail)
     }
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Critical);
-    box.setText(message);
-    box.setInformativeText(detail);
+    setPlainAlertTexts(box, message, detail);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
