@@ -4,8 +4,10 @@
 #include "shell/ContentView.h"
 #include "shell/MainWindow.h"
 #include "shell/SettingsWindow.h"
+#include "shell/core/TerminationSaves.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
+#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -81,13 +83,42 @@ int main(int argc, char *argv[])
                      });
 
     // Every way the app can end writes the pending edits first: Quit, the
-    // desktop session ending, and termination signals.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    // desktop session ending, and termination signals. A signal that finds
+    // the main thread busy (a huge line being laid out) has the edited
+    // documents written from the watcher thread after a short grace period.
+    DocumentStore *store = DocumentStore::shared();
+    TerminationSaves lastResort(Persistence::baseDirectory(), [store] { store->waitForWrites(); });
+    const auto remember = [&lastResort, store](const QString &id) {
+        if (const std::optional<Document> document = store->document(id))
+            lastResort.remember(*document);
+        else
+            lastResort.forget(id);
+    };
+    QObject::connect(store, &DocumentStore::documentsChanged, &app,
+                     [remember, &lastResort](const QString &id) {
+                         if (!id.isEmpty()) {
+                             remember(id);
+                             return;
+                         }
+                         for (const QString &known : lastResort.rememberedIDs())
+                             remember(known);
+                     });
+    const auto flush = [&] { lastResort.runFlush([&] { delegate.applicationWillTerminate(); }); };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&lastResort, flush] {
+        lastResort.acknowledge();
+        flush();
+    });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
-                     [&](QSessionManager &) { delegate.applicationWillTerminate(); });
-    UnixSignalWatcher terminationSignals({SIGTERM, SIGINT, SIGHUP});
-    QObject::connect(&terminationSignals, &UnixSignalWatcher::signalReceived, &app,
-                     [] { QCoreApplication::quit(); });
+                     [flush](QSessionManager &) { flush(); });
+    UnixSignalWatcher terminationSignals({SIGTERM, SIGINT, SIGHUP},
+                                         [&lastResort](int) { lastResort.guard(std::chrono::seconds(2)); });
+    QObject::connect(&terminationSignals, &UnixSignalWatcher::signalReceived, &app, [&lastResort] {
+        lastResort.acknowledge();
+        // Keys typed just before the signal may still wait in the window
+        // system's queue: they are edits too, and land before the flush.
+        QGuiApplication::sync();
+        QCoreApplication::quit();
+    });
 
     delegate.applicationDidFinishLaunching();
     makeMainWindow()->show();
