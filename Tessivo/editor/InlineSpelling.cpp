@@ -84,6 +84,11 @@ void InlineSpelling::checkNow()
             lineStart = lineEnd + 1;
             continue;
         }
+        if (lineText.size() > longestCheckedLine) {
+            SpellScope::skipLine(lineText, context);
+            lineStart = lineEnd + 1;
+            continue;
+        }
         // A long line is read around its visible part only, from and to a
         // space, so the cost follows the screen and not the paragraph.
         qsizetype from = 0;

@@ -41,6 +41,9 @@ public:
     // `lineMargin` characters either side of it.
     static constexpr qsizetype longLine = 20000;
     static constexpr qsizetype lineMargin = 2000;
+    // Lines longer than this are not checked at all: the text view takes
+    // time in proportion to the whole line for every underline it is given.
+    static constexpr qsizetype longestCheckedLine = 1000000;
 
 Q_SIGNALS:
     void checked();

@@ -580,6 +580,12 @@ private Q_SLOTS:
         QVERIFY(!marked.isEmpty());
         QVERIFY(marked.size() < 2000);
         QVERIFY(marked.constFirst().location <= first + 5 && marked.constLast().end() >= last - 5);
+
+        // Past the longest line checked, the line is left alone.
+        const qsizetype copies = InlineSpelling::longestCheckedLine / (words.size() * 5) + 1;
+        view()->setString(words.join(u' ').repeated(copies));
+        spelling.checkNow();
+        QVERIFY(spelling.misspelledRanges().isEmpty());
     }
 };
 
