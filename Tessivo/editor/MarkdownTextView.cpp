@@ -97,6 +97,17 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, QWidget *parent)
 
 MarkdownTextView::~MarkdownTextView()
 {
+    // The text view outlives this body (children go in ~QWidget), and its
+    // destruction still sends focus and selection events: nothing of this
+    // object may be reached from it any more.
+    m_textView->disconnect(this);
+    m_textView->verticalScrollBar()->disconnect(this);
+    m_textView->setKeyInterceptor({});
+    m_textView->setClaimsNavigationKeys({});
+    m_textView->setOnResign({});
+    m_textView->setOnImageTrigger({});
+    m_textView->setOnMouseUp({});
+    m_textView->setContextMenuExtender({});
     m_suggestions->hide();
     m_aiMenu->close(true);
     m_aiPill->hide();
