@@ -1,5 +1,4 @@
-// Edits reach the disk when a termination signal finds the main thread busy,
-// and never overwrite what the store's own final flush wrote.
+// Edits reach the disk when a termination signal finds the main thread busy.
 #include "shell/core/TerminationSaves.h"
 #include "store/Persistence.h"
 
@@ -64,37 +63,6 @@ private Q_SLOTS:
         watcher.join();
         QCOMPARE(bodyOnDisk(dir, u"a"_s), expected);
         QCOMPARE(storeWaits, acknowledged ? 0 : 1);
-    }
-
-    void finalFlushComesAfterAnEmergencyWrite()
-    {
-        // The main thread answers while the watcher writes: its flush (the
-        // newest text) must land last.
-        QTemporaryDir dir;
-        std::atomic<bool> watcherWriting = false;
-        std::atomic<bool> release = false;
-        TerminationSaves saves(dir.path(), [&] {
-            watcherWriting = true;
-            while (!release)
-                std::this_thread::yield();
-        });
-        saves.remember(document(u"a"_s, u"older"_s));
-        std::thread watcher([&] { saves.guard(std::chrono::milliseconds(0)); });
-        while (!watcherWriting)
-            std::this_thread::yield();
-        std::atomic<bool> flushing = false;
-        std::thread unblock([&] {
-            while (!flushing)
-                std::this_thread::yield();
-            release = true;
-        });
-        saves.acknowledge();
-        flushing = true;
-        saves.runFlush(
-            [&] { QVERIFY(Persistence::saveDocument(document(u"a"_s, u"newest"_s), dir.path())); });
-        watcher.join();
-        unblock.join();
-        QCOMPARE(bodyOnDisk(dir, u"a"_s), u"newest"_s);
     }
 };
 
