@@ -10,11 +10,13 @@
 #include "store/Persistence.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QSessionManager>
+#include <QSet>
 #include <QTimer>
 
 #include <csignal>
@@ -88,21 +90,28 @@ int main(int argc, char *argv[])
     // documents written from the watcher thread after a short grace period.
     DocumentStore *store = DocumentStore::shared();
     TerminationSaves lastResort(Persistence::baseDirectory(), [store] { store->waitForWrites(); });
-    const auto remember = [&lastResort, store](const QString &id) {
-        if (const std::optional<Document> document = store->document(id))
-            lastResort.remember(*document);
-        else
-            lastResort.forget(id);
+    const qint64 launchedAt = QDateTime::currentMSecsSinceEpoch();
+    const auto noteChange = [&lastResort, store, launchedAt](const QString &id) {
+        if (!id.isEmpty()) {
+            if (const std::optional<Document> document = store->document(id))
+                lastResort.remember(*document);
+            return;
+        }
+        // A change of several (a new, imported, deleted or pulled document):
+        // every document changed during this run is taken again, and the
+        // ones gone are dropped.
+        const QStringList known = lastResort.rememberedIDs();
+        const QSet<QString> knownSet(known.cbegin(), known.cend());
+        for (const QString &gone : known) {
+            if (!store->document(gone))
+                lastResort.forget(gone);
+        }
+        for (const Document &document : store->documents()) {
+            if (document.updatedAt >= launchedAt || knownSet.contains(document.id))
+                lastResort.remember(document);
+        }
     };
-    QObject::connect(store, &DocumentStore::documentsChanged, &app,
-                     [remember, &lastResort](const QString &id) {
-                         if (!id.isEmpty()) {
-                             remember(id);
-                             return;
-                         }
-                         for (const QString &known : lastResort.rememberedIDs())
-                             remember(known);
-                     });
+    QObject::connect(store, &DocumentStore::documentsChanged, &app, noteChange);
     const auto flush = [&] { lastResort.runFlush([&] { delegate.applicationWillTerminate(); }); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&lastResort, flush] {
         lastResort.acknowledge();
