@@ -122,10 +122,12 @@ int main(int argc, char *argv[])
     UnixSignalWatcher terminationSignals({SIGTERM, SIGINT, SIGHUP},
                                          [&lastResort](int) { lastResort.guard(std::chrono::seconds(2)); });
     QObject::connect(&terminationSignals, &UnixSignalWatcher::signalReceived, &app, [&lastResort] {
-        lastResort.acknowledge();
         // Keys typed just before the signal may still wait in the window
         // system's queue: they are edits too, and land before the flush.
+        // Taking them may itself take long in a huge line, so the watcher
+        // stands by until they are in.
         QGuiApplication::sync();
+        lastResort.acknowledge();
         QCoreApplication::quit();
     });
 
