@@ -6,6 +6,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "platform/PlainTextAlert.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
 #include "publishing/PublishToastHost.h"
@@ -324,8 +325,7 @@ void DocumentDetailView::confirmDelete()
     } else {
         QMessageBox box(this);
         box.setIcon(QMessageBox::Warning);
-        box.setText(title);
-        box.setInformativeText(message);
+        setPlainAlertTexts(box, title, message);
         QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
         QPushButton *cancel = box.addButton(QMessageBox::Cancel);
         box.setDefaultButton(cancel);
