@@ -230,7 +230,11 @@ QWidget *ContentView::makeSidebar()
 
 QWidget *ContentView::makeDetail()
 {
-    return new DocumentDetailView(m_store, ViewModeSetting::shared(), this);
+    auto *detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), this);
+    // The settings window has no tabs yet: its account tab, once there, is
+    // where this should land.
+    connect(detail, &DocumentDetailView::accountSettingsRequested, this, &ContentView::settingsRequested);
+    return detail;
 }
 
 CommandPaletteView *ContentView::commandPalette() const
