@@ -105,6 +105,7 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
     m_linkField = new QLineEdit(m_linkRow);
     m_linkField->setAccessibleName(u"Link"_s);
     m_linkField->setReadOnly(true);
+    m_linkField->setFocusPolicy(Qt::ClickFocus);
     m_linkField->setFont(monospaced(font()));
     m_copy = new QPushButton(u"Copy"_s, m_linkRow);
     m_copy->setFixedWidth(72);

@@ -4,6 +4,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 
 using namespace Qt::StringLiterals;
 using namespace tessivo::server;
@@ -196,6 +198,22 @@ private Q_SLOTS:
         f.store->setPublishedSlug(u".."_s, m_doc.id);
         QVERIFY(f.outcome(f.service().unpublish(m_doc.id, u".."_s))->ok());
         QVERIFY(log().isEmpty() && !f.store->publishedSlug(m_doc.id));
+    }
+
+    // What a browser gets at the link: the document's math, code and table,
+    // and none of its scripts.
+    void publicPageReads()
+    {
+        m_doc = f.store->createDocument(
+            std::nullopt, u"# Page\n\nEuler: $e^{i\\pi}+1=0$\n\n$$\\int_0^1 x\\,dx$$\n\n```cpp\nint a = 1 < 2;\n```\n\n"
+                          "| a | b |\n|---|---|\n| 1 | 2 |\n\n<script>alert(1)</script>\n"
+                          "<img src=x onerror=alert(2)> [x](javascript:alert(3))\n"_s);
+        const QUrl link = f.service().publicLink(publish(std::nullopt)->value());
+        QNetworkReply *reply = f.client->session()->get(QNetworkRequest(link));
+        QVERIFY(QTest::qWaitFor([&] { return reply->isFinished(); }, 10'000));
+        const QString page = QString::fromUtf8(reply->readAll());
+        qDebug().noquote() << reply->rawHeaderPairs() << page;
+        reply->deleteLater();
     }
 };
 
