@@ -112,10 +112,11 @@ int main(int argc, char *argv[])
         ServerOptions options;
         options.database = database;
         options.port = 0;
+        options.passwordIterations = 1000;
         Server setup(options);
         if (!setup.start())
             qFatal("setup failed");
-        for (int i = 0; i <= clientCount; ++i) {  // the last one does the bulk run
+        for (int i = 0; i <= clientCount; ++i) { // the last one does the bulk run
             auto *client = new Client;
             client->token =
                 setup.hooks().registerUser(QString("user%1@example.com").arg(i), "U").sessionToken;

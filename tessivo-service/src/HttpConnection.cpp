@@ -8,6 +8,11 @@ namespace {
 constexpr qsizetype maxHeadBytes = 64 * 1024;
 // Refused bodies up to this size are read and dropped before closing.
 constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
+// Bodies up to this size are read without asking the limit.
+constexpr qint64 smallBodyBytes = 64 * 1024;
+// A connection that sends nothing for this long while no reply is pending
+// is closed, so idle or stalled clients can't hold sockets for ever.
+constexpr int idleTimeoutMs = 120 * 1000;
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
@@ -70,6 +75,13 @@ HttpConnection::HttpConnection(QTcpSocket *socket, BodyLimit limit, QObject *par
 {
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::readMore);
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(idleTimeoutMs);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (!m_busy && !m_streaming)
+            m_socket->abort();
+    });
+    m_idle.start();
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         emit closed();
         deleteLater();
@@ -83,6 +95,7 @@ bool HttpConnection::isOpen() const
 
 void HttpConnection::readMore()
 {
+    m_idle.start();
     if (m_discardRemaining > 0) {
         // Read and drop the refused body, so the client is still reading
         // when the reply arrives rather than meeting a reset connection.
@@ -159,10 +172,15 @@ bool HttpConnection::parseHead()
         rejectAndClose(400, "bad_request", "Malformed Content-Length.");
         return false;
     }
-    if (length > m_limit(request.method, request.path)) {
+    const qint64 limit = length > smallBodyBytes ? m_limit(request) : smallBodyBytes;
+    if (length > limit) {
         if (length <= maxDiscardBytes)
             m_discardRemaining = std::max<qint64>(0, length - m_buffer.size());
-        rejectAndClose(413, "too_large", "Too large.");
+        emit refused(request);
+        if (limit < 0)
+            rejectAndClose(401, "unauthorized", "Sign in to continue.");
+        else
+            rejectAndClose(413, "too_large", "Too large.");
         return false;
     }
     if (length > 0 && request.header("expect").toLower() == "100-continue")
@@ -235,6 +253,7 @@ void HttpConnection::abort()
 void HttpConnection::finishReply(bool close)
 {
     m_busy = false;
+    m_idle.start();
     if (m_discardRemaining > 0)
         return;
     if (close) {

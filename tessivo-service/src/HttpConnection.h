@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 
@@ -17,8 +18,10 @@ class HttpConnection final : public QObject
     Q_OBJECT
 
 public:
-    // Largest body accepted for a request with this method and path.
-    using BodyLimit = std::function<qint64(const QByteArray &method, const QString &path)>;
+    // Asked, from the request's head, before a body over 64 KB is read: the
+    // largest body accepted, or a negative value when the request lacks the
+    // credentials for a large body (answered 401).
+    using BodyLimit = std::function<qint64(const LoggedRequest &head)>;
 
     HttpConnection(QTcpSocket *socket, BodyLimit limit, QObject *parent = nullptr);
 
@@ -35,6 +38,8 @@ public:
 signals:
     void requestReady(const tessivo::server::LoggedRequest &request);
     void closed();
+    // A request answered here, from its head alone; its body is not kept.
+    void refused(const tessivo::server::LoggedRequest &head);
 
 private:
     void readMore();
@@ -51,6 +56,7 @@ private:
     bool m_closeAfterReply = false;
     bool m_streaming = false;
     qint64 m_discardRemaining = 0;
+    QTimer m_idle;
 };
 
 // Reason phrase for a status code.

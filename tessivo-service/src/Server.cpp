@@ -16,7 +16,6 @@ namespace tessivo::server {
 namespace {
 constexpr qint64 kilobyte = 1024;
 constexpr qint64 megabyte = 1024 * kilobyte;
-constexpr int pbkdf2Iterations = 100000;
 
 QByteArray bearerToken(const LoggedRequest &request)
 {
@@ -141,6 +140,9 @@ void Server::stop()
         listener->deleteLater();
     }
     d->listeners.clear();
+    // Open keep-alive connections go too: a stopped service is unreachable.
+    for (HttpConnection *connection : findChildren<HttpConnection *>())
+        connection->abort();
     d->storage.close();
 }
 
@@ -166,23 +168,36 @@ qint64 Server::Private::now() const
     return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-qint64 Server::Private::bodyLimit(const QByteArray &, const QString &path) const
+qint64 Server::Private::bodyLimit(const LoggedRequest &head)
 {
-    if (path == QLatin1String("/api/v1/images"))
-        return 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
-    if (path == QLatin1String("/api/v1/documents/sync"))
-        return 256 * megabyte;
-    if (path == QLatin1String("/api/ai") || path.startsWith(QLatin1String("/api/v1/published")))
-        return 32 * megabyte;
-    return 64 * kilobyte;
+    qint64 limit = 64 * kilobyte;
+    if (head.path == QLatin1String("/api/v1/images"))
+        limit = 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
+    else if (head.path == QLatin1String("/api/v1/documents/sync"))
+        limit = 128 * megabyte;
+    else if (head.path == QLatin1String("/api/ai") ||
+             head.path.startsWith(QLatin1String("/api/v1/published")))
+        limit = 32 * megabyte;
+    if (limit <= 64 * kilobyte)
+        return limit;
+    // Only a signed-in user may make the service buffer a large body.
+    const QByteArray token = bearerToken(head);
+    const std::optional<SessionRow> session =
+        token.isEmpty() ? std::nullopt : storage.session(tokenHash(QString::fromLatin1(token)));
+    if (!session || (session->expiresAt && *session->expiresAt <= now()))
+        return -1;
+    return limit;
 }
 
 void Server::Private::accept(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
         auto *connection = new HttpConnection(
-            socket, [this](const QByteArray &method, const QString &path) { return bodyLimit(method, path); },
-            q);
+            socket, [this](const LoggedRequest &head) { return bodyLimit(head); }, q);
+        QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
+            if (options.keepRequestLog)
+                log.append(head);
+        });
         QObject::connect(connection, &HttpConnection::requestReady, q,
                          [this, connection](const LoggedRequest &request) { handle(connection, request); });
     }
@@ -205,7 +220,8 @@ std::optional<ScriptedReply> Server::Private::takeForced(const LoggedRequest &re
 
 void Server::Private::handle(HttpConnection *connection, const LoggedRequest &request)
 {
-    log.append(request);
+    if (options.keepRequestLog)
+        log.append(request);
     std::optional<ScriptedReply> scripted = takeForced(request);
     QPointer<HttpConnection> guard(connection);
     auto answer = [this, guard, request, scripted] {
@@ -340,7 +356,8 @@ std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &reques
         const QString next = newToken();
         const bool rolled = storage.transaction([&] {
             return storage.insertSession(tokenHash(next), user->id, t) &&
-                   storage.expireSession(hash, t + options.sessionGraceMs);
+                   storage.expireSession(hash, t + options.sessionGraceMs) &&
+                   storage.deleteExpiredSessions(t);
         });
         if (rolled)
             headers->append({"set-auth-token", next.toLatin1()});
@@ -401,7 +418,7 @@ std::optional<UserRow> Server::Private::createUser(const QString &email, const Q
     UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
                  email.trimmed().toLower(),
                  name.trimmed(),
-                 passwordHash(password, salt, pbkdf2Iterations),
+                 passwordHash(password, salt, options.passwordIterations),
                  handle.toLower(),
                  admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
     if (storage.userByEmail(user.email)) {

@@ -52,7 +52,7 @@ struct Server::Private
     std::function<qint64()> clock;
 
     qint64 now() const;
-    qint64 bodyLimit(const QByteArray &method, const QString &path) const;
+    qint64 bodyLimit(const LoggedRequest &head);
     void accept(QTcpServer *listener);
     void handle(HttpConnection *connection, const LoggedRequest &request);
     void dispatch(HttpConnection *connection, const LoggedRequest &request);

@@ -278,6 +278,13 @@ bool Storage::deleteSession(const QByteArray &hash)
     return run(q, {QString::fromLatin1(hash)}, &m_error);
 }
 
+bool Storage::deleteExpiredSessions(qint64 now)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("DELETE FROM sessions WHERE expires_at IS NOT NULL AND expires_at <= ?"));
+    return run(q, {now}, &m_error);
+}
+
 bool Storage::insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -290,16 +297,19 @@ std::optional<QString> Storage::takeOneTimeToken(const QByteArray &hash, qint64 
 {
     std::optional<QString> user;
     const bool ok = transaction([&] {
-        QSqlQuery q(QSqlDatabase::database(m_connection, false));
-        q.prepare(QStringLiteral("SELECT user_id, expires_at FROM one_time_tokens WHERE token_hash = ?"));
-        if (!run(q, {QString::fromLatin1(hash)}, &m_error))
+        // One statement claims the token, so two verifications racing in
+        // separate service processes can't both get it.
+        QSqlQuery claim(QSqlDatabase::database(m_connection, false));
+        claim.prepare(
+            QStringLiteral("DELETE FROM one_time_tokens WHERE token_hash = ? RETURNING user_id, expires_at"));
+        if (!run(claim, {QString::fromLatin1(hash)}, &m_error))
             return false;
-        if (q.next() && q.value(1).toLongLong() > now)
-            user = q.value(0).toString();
-        q.finish();
-        QSqlQuery del(QSqlDatabase::database(m_connection, false));
-        del.prepare(QStringLiteral("DELETE FROM one_time_tokens WHERE token_hash = ? OR expires_at <= ?"));
-        return run(del, {QString::fromLatin1(hash), now}, &m_error);
+        if (claim.next() && claim.value(1).toLongLong() > now)
+            user = claim.value(0).toString();
+        claim.finish();
+        QSqlQuery expired(QSqlDatabase::database(m_connection, false));
+        expired.prepare(QStringLiteral("DELETE FROM one_time_tokens WHERE expires_at <= ?"));
+        return run(expired, {now}, &m_error);
     });
     if (!ok)
         user.reset();

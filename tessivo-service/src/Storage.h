@@ -92,6 +92,7 @@ public:
     std::optional<SessionRow> session(const QByteArray &hash);
     bool expireSession(const QByteArray &hash, qint64 at);
     bool deleteSession(const QByteArray &hash);
+    bool deleteExpiredSessions(qint64 now);
 
     bool insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt);
     // The user of an unexpired token, which is used up by the call.

@@ -44,6 +44,12 @@ struct ServerOptions
     qint64 sessionRollAfterMs = 24 * 3600 * 1000;
     qint64 sessionGraceMs = 5 * 60 * 1000;
     qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
+    // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
+    // so changing it keeps old accounts working). Tests lower it.
+    int passwordIterations = 310000;
+    // Keep every request for `TestHooks::requestLog`; `tessivo-service`
+    // turns it off.
+    bool keepRequestLog = true;
 };
 
 // One request as it arrived, headers with their names as sent.

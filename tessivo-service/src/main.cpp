@@ -78,6 +78,7 @@ int main(int argc, char *argv[])
     options.aiKey = pick(aiKey, "TESSIVO_AI_KEY");
     options.publicUrl = parser.value(publicUrl);
     options.adminEmails = parser.values(admin);
+    options.keepRequestLog = false;
 
     Server server(options);
     QString error;

@@ -27,16 +27,11 @@ namespace servicetest {
 
 using namespace tessivo::server;
 
-inline bool wantsPostgres()
-{
-    return qEnvironmentVariable("TESSIVO_SERVICE_TEST_BACKEND") == QLatin1String("postgres");
-}
-
 // A database spec for `Server`, or empty (with a QSKIP reason) when the
 // wanted backend isn't available.
 inline QString freshDatabase(const QTemporaryDir &dir, QString *skipReason)
 {
-    if (!wantsPostgres())
+    if (qEnvironmentVariable("TESSIVO_SERVICE_TEST_BACKEND") != QLatin1String("postgres"))
         return QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("service.sqlite"));
     const QString cluster = qEnvironmentVariable("TESSIVO_TEST_POSTGRES");
     if (cluster.isEmpty()) {
@@ -91,15 +86,16 @@ class Fixture
 {
 public:
     // False (and the test skipped) when the backend isn't available.
+    // A given `options.database` is reused; empty means a fresh one.
     bool start(ServerOptions options = {})
     {
-        QString skip;
-        options.database = freshDatabase(m_dir, &skip);
-        if (options.database.isEmpty()) {
-            m_skip = skip;
+        if (options.database.isEmpty())
+            options.database = freshDatabase(m_dir, &m_skip);
+        if (options.database.isEmpty())
             return false;
-        }
+        database = options.database;
         options.port = 0;
+        options.passwordIterations = 1000;
         server = std::make_unique<Server>(options);
         QString error;
         if (!server->start(&error))
@@ -136,6 +132,7 @@ public:
     }
 
     std::unique_ptr<Server> server;
+    QString database;
 
 private:
     QTemporaryDir m_dir;

@@ -19,20 +19,11 @@ private slots:
 
 void tst_ServiceCrash::answeredPushesSurviveSigkill()
 {
-    QTemporaryDir dir;
-    QString skip;
-    const QString database = freshDatabase(dir, &skip);
-    if (database.isEmpty())
-        QSKIP(qPrintable(skip));
-    QString token;
-    {
-        ServerOptions options;
-        options.database = database;
-        options.port = 0;
-        Server setup(options);
-        QVERIFY(setup.start());
-        token = setup.hooks().registerUser("ann@example.com", "Ann").sessionToken;
-    }
+    Fixture setup;
+    START_SERVICE(setup);
+    const QString token = setup.server->hooks().registerUser("ann@example.com", "Ann").sessionToken;
+    const QString database = setup.database;
+    setup.server.reset();
 
     QNetworkAccessManager network;
     QSet<QString> answered;
@@ -80,17 +71,13 @@ void tst_ServiceCrash::answeredPushesSurviveSigkill()
         QCOMPARE(service.exitStatus(), QProcess::CrashExit);
     }
 
+    Fixture after;
     ServerOptions options;
     options.database = database;
-    options.port = 0;
-    Server after(options);
-    QVERIFY(after.start());
-    QNetworkRequest request(QUrl(after.baseUrl().toString() + "/api/v1/documents/sync?since=0"));
-    request.setRawHeader("authorization", "Bearer " + token.toLatin1());
-    QNetworkReply *reply = network.get(request);
-    QTRY_VERIFY(reply->isFinished());
+    START_SERVICE(after, options);
     QSet<QString> stored;
-    for (const QJsonValue &doc : QJsonDocument::fromJson(reply->readAll()).object()["documents"].toArray())
+    for (const QJsonValue &doc :
+         after.call("GET", "/api/v1/documents/sync?since=0", token).json()["documents"].toArray())
         stored.insert(doc.toObject()["id"].toString());
     QVERIFY(answered.size() >= 50);
     const QSet<QString> lost = answered - stored;

@@ -38,9 +38,8 @@ class tst_ServiceRoutes : public QObject
 private slots:
     void authenticatedRoutesRefuseBadTokens_data();
     void authenticatedRoutesRefuseBadTokens();
-    void oneTimeTokensAreSingleUseAndShortLived();
+    void oneTimeTokensSessionsAndSignOut();
     void sessionsRollWithAGracePeriod();
-    void sessionAndAccountRoutes();
     void pushMergesByUpdatedAtWithIncreasingStamps();
     void recordsComeBackVerbatim();
     void invalidRecordsAreRejectedAlone_data();
@@ -90,7 +89,7 @@ void tst_ServiceRoutes::authenticatedRoutesRefuseBadTokens()
     }
 }
 
-void tst_ServiceRoutes::oneTimeTokensAreSingleUseAndShortLived()
+void tst_ServiceRoutes::oneTimeTokensSessionsAndSignOut()
 {
     Fixture f;
     START_SERVICE(f);
@@ -104,6 +103,10 @@ void tst_ServiceRoutes::oneTimeTokensAreSingleUseAndShortLived()
     const QString session = QString::fromLatin1(first.header("set-auth-token"));
     QVERIFY(!session.isEmpty());
     QCOMPARE(f.call("GET", "/api/v1/me", session).json()["user"][QLatin1String("id")].toString(), ann.userId);
+    QVERIFY(f.call("GET", "/api/auth/get-session", session).body != "null");
+    QCOMPARE(f.call("POST", "/api/auth/sign-out", session).status, 200);
+    QCOMPARE(f.call("GET", "/api/auth/get-session", session).status, 401);
+    QCOMPARE(f.call("GET", "/api/v1/me", ann.sessionToken).status, 200);
 
     const Response again = f.post("/api/auth/one-time-token/verify", {}, {{"token", ott}});
     QCOMPARE(again.status, 401);
@@ -137,27 +140,6 @@ void tst_ServiceRoutes::sessionsRollWithAGracePeriod()
     clock += 500;
     QCOMPARE(f.call("GET", "/api/v1/me", ann.sessionToken).status, 401);
     QCOMPARE(f.call("GET", "/api/v1/me", next).status, 200);
-}
-
-void tst_ServiceRoutes::sessionAndAccountRoutes()
-{
-    Fixture f;
-    START_SERVICE(f);
-    const Account ann = f.server->hooks().registerUser("Ann@Example.com", "Ann", "pw", "ann");
-    const Account bob = f.server->hooks().registerUser("bob@example.com", "Bob");
-
-    const QJsonObject me = f.call("GET", "/api/v1/me", ann.sessionToken).json();
-    QCOMPARE(me["user"][QLatin1String("email")].toString(), QStringLiteral("ann@example.com"));
-    QCOMPARE(me["user"][QLatin1String("name")].toString(), QStringLiteral("Ann"));
-    QCOMPARE(me["site"][QLatin1String("handle")].toString(), QStringLiteral("ann"));
-    QVERIFY(f.call("GET", "/api/v1/me", bob.sessionToken).json()["site"].isNull());
-
-    const Response session = f.call("GET", "/api/auth/get-session", ann.sessionToken);
-    QCOMPARE(session.status, 200);
-    QVERIFY(session.body != "null");
-    QCOMPARE(f.call("POST", "/api/auth/sign-out", ann.sessionToken).status, 200);
-    QCOMPARE(f.call("GET", "/api/auth/get-session", ann.sessionToken).status, 401);
-    QCOMPARE(f.call("GET", "/api/v1/me", bob.sessionToken).status, 200);
 }
 
 void tst_ServiceRoutes::pushMergesByUpdatedAtWithIncreasingStamps()
@@ -245,10 +227,8 @@ void tst_ServiceRoutes::invalidRecordsAreRejectedAlone_data()
     QTest::newRow("no id") << false << with(base, "id", QJsonValue::Undefined);
     QTest::newRow("numeric id") << false << with(base, "id", 7);
     QTest::newRow("no updatedAt") << false << with(base, "updatedAt", QJsonValue::Undefined);
-    QTest::newRow("null createdAt") << false << with(base, "createdAt", QJsonValue::Null);
     QTest::newRow("fractional updatedAt") << false << with(base, "updatedAt", 1.5);
     QTest::newRow("numeric title poisons pulls") << false << with(base, "title", 3);
-    QTest::newRow("deletedAt as text") << false << with(base, "deletedAt", "yesterday");
     QTest::newRow("not an object") << false << QJsonValue("doc");
     QTest::newRow("collection parentId number")
         << true << QJsonValue(QJsonObject{{"id", "c"}, {"createdAt", 1}, {"updatedAt", 1}, {"parentId", 4}});
@@ -277,7 +257,6 @@ void tst_ServiceRoutes::malformedBodiesGiveAnErrorObject_data()
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("push, cut short") << QByteArray("POST") << "/api/v1/documents/sync"
                                      << QByteArray("{\"docs\":[");
-    QTest::newRow("push, an array") << QByteArray("POST") << "/api/v1/documents/sync" << QByteArray("[]");
     QTest::newRow("push, docs not a list")
         << QByteArray("POST") << "/api/v1/documents/sync" << QByteArray("{\"docs\":{},\"collections\":[]}");
     QTest::newRow("pull, bad cursor")
@@ -285,11 +264,8 @@ void tst_ServiceRoutes::malformedBodiesGiveAnErrorObject_data()
     QTest::newRow("publish, not JSON") << QByteArray("POST") << "/api/v1/published" << QByteArray("title=x");
     QTest::newRow("publish, bad slug") << QByteArray("POST") << "/api/v1/published"
                                        << QByteArray(R"({"title":"t","body":"b","slug":"../etc"})");
-    QTest::newRow("verify, no token")
-        << QByteArray("POST") << "/api/auth/one-time-token/verify" << QByteArray("{}");
     QTest::newRow("ai, not all strings")
         << QByteArray("POST") << "/api/ai" << QByteArray(R"({"mode":"generate","prompt":1})");
-    QTest::newRow("upload, not multipart") << QByteArray("POST") << "/api/v1/images" << QByteArray("{}");
 }
 
 void tst_ServiceRoutes::malformedBodiesGiveAnErrorObject()
@@ -357,11 +333,9 @@ void tst_ServiceRoutes::publishingLifecycle()
     const Response updated =
         f.call("PUT", "/api/v1/published/my-post", t, R"({"title":"Post","body":"new text"})");
     QCOMPARE(updated.json()["slug"].toString(), QStringLiteral("my-post"));
-    QVERIFY(updated.json()["url"].isString());
     QVERIFY(f.call("GET", "/p/my-post/").body.contains("new text"));
     QCOMPARE(f.call("DELETE", "/api/v1/published/my-post", t).status, 204);
     QCOMPARE(f.call("DELETE", "/api/v1/published/my-post", t).status, 404);
-    QCOMPARE(f.call("PUT", "/api/v1/published/my-post", t, R"({"title":"a","body":"b"})").status, 404);
     QCOMPARE(f.call("GET", "/p/my-post/").status, 404);
 }
 
@@ -426,6 +400,8 @@ void tst_ServiceRoutes::imageUploadListAndBytes()
                                     {{"content-type", "multipart/form-data; boundary=" + boundary}});
     QCOMPARE(refused.status, 413);
     QVERIFY(refused.json()["error"].isObject());
+    // Nobody without a session gets a large body buffered.
+    QCOMPARE(f.call("POST", "/api/v1/documents/sync", {}, tooBig).status, 401);
 }
 
 void tst_ServiceRoutes::hooksForceRepliesAndLogRequests()
@@ -451,8 +427,9 @@ void tst_ServiceRoutes::hooksForceRepliesAndLogRequests()
     QCOMPARE(logged.rawQuery, QByteArray("since=42"));
     QVERIFY(logged.hadQuery);
     QCOMPARE(logged.header("X-MIXED-CASE"), QByteArray("v"));
-    QVERIFY(std::any_of(logged.headers.begin(), logged.headers.end(),
-                        [](const auto &h) { return h.first == "x-Mixed-Case"; }));
+
+    f.server->stop(); // kept-alive connections too
+    QCOMPARE(f.call("GET", "/api/v1/me", ann.sessionToken).status, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceRoutes)
