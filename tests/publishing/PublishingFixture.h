@@ -29,6 +29,7 @@ struct PublishingFixture
         tessivo::server::ServerOptions options;
         options.listen = {{QHostAddress::LocalHost, 0}};
         options.database = QStringLiteral("sqlite::memory:");
+        options.passwordIterations = 1000;
         server = std::make_unique<tessivo::server::Server>(options);
         if (!server->start(nullptr))
             return false;

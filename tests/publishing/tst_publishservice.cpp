@@ -205,14 +205,21 @@ private Q_SLOTS:
     void publicPageReads()
     {
         m_doc = f.store->createDocument(
-            std::nullopt, u"# Page\n\nEuler: $e^{i\\pi}+1=0$\n\n$$\\int_0^1 x\\,dx$$\n\n```cpp\nint a = 1 < 2;\n```\n\n"
-                          "| a | b |\n|---|---|\n| 1 | 2 |\n\n<script>alert(1)</script>\n"
-                          "<img src=x onerror=alert(2)> [x](javascript:alert(3))\n"_s);
+            std::nullopt,
+            u"# Page\n\nEuler: $e^{i\\pi}+1=0$\n\n$$\\int_0^1 x\\,dx$$\n\n```cpp\nint a = 1 < 2;\n```\n\n"
+            "| a | b |\n|---|---|\n| 1 | 2 |\n\n<script>alert(1)</script>\n"
+            "<img src=x onerror=alert(2)> [x](javascript:alert(3))\n"_s);
         const QUrl link = f.service().publicLink(publish(std::nullopt)->value());
         QNetworkReply *reply = f.client->session()->get(QNetworkRequest(link));
         QVERIFY(QTest::qWaitFor([&] { return reply->isFinished(); }, 10'000));
         const QString page = QString::fromUtf8(reply->readAll());
-        qDebug().noquote() << reply->rawHeaderPairs() << page;
+        for (const QString &shown : {u"<table>"_s, u"<td>2</td>"_s, u"<code>int a = 1 &lt; 2;"_s,
+                                     u"<span class=\"math\" data-display=\"0\">e^{i\\pi}+1=0</span>"_s,
+                                     u"<a>x</a>"_s, u"<img src=x>"_s})
+            QVERIFY2(page.contains(shown), qPrintable(shown));
+        QVERIFY(!page.contains(u"<script"_s) && !page.contains(u"onerror"_s) &&
+                !page.contains(u"javascript:"_s));
+        QVERIFY(reply->rawHeader("content-security-policy").startsWith("default-src 'none'"));
         reply->deleteLater();
     }
 };
