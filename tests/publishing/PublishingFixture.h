@@ -21,7 +21,7 @@ struct PublishingFixture
     std::unique_ptr<APIClient> client;
     QTemporaryDir dir;
     ManualSaveClock saveClock;
-    std::unique_ptr<QSettings> settings;
+    QSettings settings{dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
     std::unique_ptr<DocumentStore> store;
 
     bool start()
@@ -31,42 +31,32 @@ struct PublishingFixture
         options.database = QStringLiteral("sqlite::memory:");
         options.passwordIterations = 1000;
         server = std::make_unique<tessivo::server::Server>(options);
-        if (!server->start(nullptr))
+        if (!server->start())
             return false;
         token = server->hooks()
                     .registerUser(QStringLiteral("ada@example.com"), QStringLiteral("Ada"))
                     .sessionToken;
         client = std::make_unique<APIClient>(server->baseUrl());
         client->setTokenProvider([this] { return std::optional(token); });
-        settings =
-            std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
         return openStore();
     }
 
     // A store on the same folder, read afresh from disk.
     bool openStore()
     {
-        store =
-            std::make_unique<DocumentStore>(dir.filePath(QStringLiteral("base")), settings.get(), &saveClock);
+        store = std::make_unique<DocumentStore>(dir.filePath(QStringLiteral("base")), &settings, &saveClock);
         QFuture<void> loading = store->load();
         return QTest::qWaitFor([&] { return loading.isFinished(); }, 10'000) && store->isLoaded();
     }
 
     PublishService service() { return PublishService(client.get(), store.get()); }
+    QList<tessivo::server::LoggedRequest> log() { return server->hooks().requestLog(); }
 
-    // Lets every debounced save run and land.
-    void settle()
-    {
-        saveClock.advance(60'000);
-        store->waitForWrites();
-        QCoreApplication::sendPostedEvents();
-    }
-
-    template <typename T>
-    static std::optional<T> outcome(QFuture<T> future)
+    // The outcome of a publishing call; a failure "none" when it never came.
+    static APIResult<QString> outcome(QFuture<APIResult<QString>> future)
     {
         if (!QTest::qWaitFor([&] { return future.isFinished(); }, 10'000) || future.isCanceled())
-            return std::nullopt;
+            return APIError{QStringLiteral("test"), QStringLiteral("none"), -1};
         return future.result();
     }
 };

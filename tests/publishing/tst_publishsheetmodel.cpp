@@ -33,18 +33,15 @@ class TestPublishSheetModel : public QObject
                            m.primaryTitle()}
             .join(u'|');
     }
-    // The toasts posted while `f` runs, as "message url".
-    static QStringList toasts(const std::function<void()> &f)
+    // The toasts in what the bus carried, as "message url".
+    static QStringList toasts(const QSignalSpy &posted)
     {
         QStringList seen;
-        QObject context;
-        QObject::connect(AppNotifications::instance(), &AppNotifications::posted, &context,
-                         [&](const QString &name, const QVariantMap &info) {
-                             if (const auto toast = PublishToast::read(info);
-                                 name == AppNotifications::publishToast)
-                                 seen << (toast ? toast->message + u' ' + toast->url.toString() : u"bad"_s);
-                         });
-        f();
+        for (const QList<QVariant> &args : posted) {
+            const auto toast = PublishToast::read(args.at(1).toMap());
+            if (args.at(0) == AppNotifications::publishToast)
+                seen << (toast ? toast->message + u' ' + toast->url.toString() : u"unreadable"_s);
+        }
         return seen;
     }
 
@@ -71,52 +68,43 @@ private Q_SLOTS:
                                      u"Published|-|link|Unpublish|Done|Update"_s,
                                      u"Published|-|link|-|Done|Sign In\u2026"_s}));
         QCOMPARE(changed.count(), 3);
-        QCOMPARE(m->link(), QUrl(f.client->baseURL().toString() + u"/p/abc/"_s));
-        QSignalSpy dismissed(m.get(), &PublishSheetModel::dismissRequested);
         QSignalSpy signIn(m.get(), &PublishSheetModel::signInRequested);
         m->primaryAction();
-        QCOMPARE(dismissed.count() + signIn.count(), 2);
+        QCOMPARE(signIn.count(), 1);
     }
 
-    void customSlug_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("kept");
-        QTest::addColumn<bool>("canPublish");
-        QTest::newRow("spaces and capitals") << u"My Post"_s << u"my-post"_s << true;
-        QTest::newRow("other characters stay") << u"A_B"_s << u"a_b"_s << false;
-        QTest::newRow("too short") << u"a"_s << u"a"_s << false;
-        QTest::newRow("cleared") << QString() << QString() << true;
-    }
+    // Typing lower-cases and turns spaces into hyphens; anything else the
+    // rule rejects stays, turns the caption red and holds Publish back.
     void customSlug()
     {
-        QFETCH(QString, typed);
         auto m = model();
-        m->setCustomSlug(typed);
-        QTEST(m->customSlug(), "kept");
-        QTEST(m->isPrimaryEnabled(), "canPublish");
-        QCOMPARE(m->caption().startsWith(u"Slugs use"_s), !m->isPrimaryEnabled());
+        m->setCustomSlug(u"My Post"_s);
+        QVERIFY(m->customSlug() == u"my-post"_s && m->isPrimaryEnabled());
+        m->setCustomSlug(u"A_B"_s);
+        QVERIFY(m->customSlug() == u"a_b"_s && !m->isPrimaryEnabled() &&
+                m->caption().startsWith(u"Slugs use"_s));
     }
 
-    // Each click's label reset runs on its own: the first due turns it back.
+    // Each click's reset runs on its own: the first due turns the label back.
     void copyShowsCopiedForAWhile()
     {
         f.store->setPublishedSlug(u"abc"_s, m_doc.id);
         auto m = model();
-        QVERIFY(m->copyLink().endsWith(u"/p/abc/"_s));
+        QCOMPARE(m->copyLink(), f.client->baseURL().toString() + u"/p/abc/"_s);
         m_copyClock.advance(1000);
         m->copyLink();
-        m_copyClock.advance(599);
+        m_copyClock.advance(PublishSheetModel::copiedMs - 1001);
         QVERIFY(m->isCopied());
         m_copyClock.advance(1);
         QVERIFY(!m->isCopied());
     }
 
     // A failed publish keeps the sheet open with the message; the next try
-    // clears it, and a success closes the sheet and announces the link of
-    // the slug the service chose.
+    // clears it; a success closes the sheet and announces the link of the
+    // slug the service chose, as does an update.
     void publishThenUpdate()
     {
+        QSignalSpy posted(AppNotifications::instance(), &AppNotifications::posted);
         auto m = model();
         QSignalSpy dismissed(m.get(), &PublishSheetModel::dismissRequested);
         f.server->hooks().forceReply("POST", u"/api/v1/published"_s, 1, ScriptedReply{500, {}, {}});
@@ -126,27 +114,24 @@ private Q_SLOTS:
         QCOMPARE(m->error(), u"Request failed (500)."_s);
 
         m->setCustomSlug(u"sheet-post"_s);
-        const QStringList posted = toasts([&] {
-            m->publishOrUpdate();
-            QVERIFY(!m->error());
-            QTRY_COMPARE(dismissed.count(), 1);
-            m->publishOrUpdate();
-            QTRY_COMPARE(dismissed.count(), 2);
-        });
+        m->publishOrUpdate();
+        QVERIFY(!m->error());
+        QTRY_COMPARE(dismissed.count(), 1);
+        m->publishOrUpdate();
+        QTRY_COMPARE(dismissed.count(), 2);
         const QString link = f.client->baseURL().toString() + u"/p/sheet-post/"_s;
-        QCOMPARE(posted, (QStringList{u"Article published "_s + link, u"Changes published "_s + link}));
+        QCOMPARE(toasts(posted),
+                 (QStringList{u"Article published "_s + link, u"Changes published "_s + link}));
     }
 
     void closingMidPublishStillStoresAndAnnounces()
     {
-        const QStringList posted = toasts([&] {
-            auto m = model();
-            m->publishOrUpdate();
-            m.reset();
-            QTRY_VERIFY(f.store->publishedSlug(m_doc.id).has_value());
-        });
-        QCOMPARE(posted.size(), 1);
-        QVERIFY(posted.value(0).endsWith(*f.store->publishedSlug(m_doc.id) + u'/'));
+        QSignalSpy posted(AppNotifications::instance(), &AppNotifications::posted);
+        model()->publishOrUpdate();
+        QTRY_VERIFY(f.store->publishedSlug(m_doc.id));
+        QCOMPARE(toasts(posted),
+                 QStringList{u"Article published "_s +
+                             f.service().publicLink(*f.store->publishedSlug(m_doc.id)).toString()});
     }
 };
 
