@@ -7,6 +7,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
@@ -66,15 +67,14 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
     m_description->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(m_description);
 
-    const QColor primary = palette().color(QPalette::WindowText);
     m_slugSection = new QWidget(this);
     auto *section = new QVBoxLayout(m_slugSection);
     section->setContentsMargins(0, 0, 0, 0);
     section->setSpacing(4);
     auto *box = new QFrame(m_slugSection);
     box->setObjectName(u"slugBox"_s);
-    box->setStyleSheet(u"QFrame#slugBox { background: %1; border: 1px solid %2; border-radius: 6px; }"_s.arg(
-        rgba(primary, 0.05), rgba(primary, 0.12)));
+    m_slugBox = box;
+    restyle();
     auto *boxRow = new QHBoxLayout(box);
     boxRow->setContentsMargins(8, 6, 8, 6);
     boxRow->setSpacing(0);
@@ -161,6 +161,21 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
 QString PublishSheet::documentID() const
 {
     return m_model->documentID();
+}
+
+void PublishSheet::restyle()
+{
+    const QColor primary = palette().color(QPalette::WindowText);
+    m_slugBox->setStyleSheet(
+        u"QFrame#slugBox { background: %1; border: 1px solid %2; border-radius: 6px; }"_s.arg(
+            rgba(primary, 0.05), rgba(primary, 0.12)));
+}
+
+void PublishSheet::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange && m_slugBox)
+        restyle();
+    QDialog::changeEvent(event);
 }
 
 void PublishSheet::refresh()

@@ -35,13 +35,18 @@ Q_SIGNALS:
     // sheet shows the account settings.
     void signInRequested();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refresh();
+    void restyle();
 
     PublishSheetModel *m_model;
     QLabel *m_title;
     QLabel *m_description;
     QWidget *m_slugSection;
+    QWidget *m_slugBox = nullptr;
     QLabel *m_prefix;
     QLineEdit *m_slugField;
     QLabel *m_caption;

@@ -5,6 +5,7 @@
 #include "store/SaveClock.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,16 +23,7 @@ PublishToastHost::PublishToastHost(QWidget *parent, SaveClock *clock)
     m_card = new QWidget(this);
     m_card->setObjectName(u"publishToastCard"_s);
     m_card->setAttribute(Qt::WA_StyledBackground);
-    const QPalette pal = palette();
-    const QColor base = pal.color(QPalette::Window);
-    const QColor text = pal.color(QPalette::WindowText);
-    m_card->setStyleSheet(u"QWidget#publishToastCard { background: rgba(%1,%2,%3,0.97); border-radius: 10px;"
-                          " border: 1px solid rgba(%4,%5,%6,0.12); }"_s.arg(base.red())
-                              .arg(base.green())
-                              .arg(base.blue())
-                              .arg(text.red())
-                              .arg(text.green())
-                              .arg(text.blue()));
+    restyle();
     auto *shadow = new QGraphicsDropShadowEffect(m_card);
     shadow->setColor(QColor(0, 0, 0, 46));
     shadow->setBlurRadius(24);
@@ -92,6 +84,26 @@ void PublishToastHost::dismiss()
     m_clock->cancelWake();
     m_visible = false;
     hide();
+}
+
+void PublishToastHost::restyle()
+{
+    const QColor base = palette().color(QPalette::Window);
+    const QColor text = palette().color(QPalette::WindowText);
+    m_card->setStyleSheet(u"QWidget#publishToastCard { background: rgba(%1,%2,%3,0.97); border-radius: 10px;"
+                          " border: 1px solid rgba(%4,%5,%6,0.12); }"_s.arg(base.red())
+                              .arg(base.green())
+                              .arg(base.blue())
+                              .arg(text.red())
+                              .arg(text.green())
+                              .arg(text.blue()));
+}
+
+void PublishToastHost::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange && m_card)
+        restyle();
+    QWidget::changeEvent(event);
 }
 
 void PublishToastHost::resizeEvent(QResizeEvent *event)

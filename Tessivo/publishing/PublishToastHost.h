@@ -32,13 +32,15 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void restyle();
     void receive(const QString &name, const QVariantMap &userInfo);
     void place();
 
     SaveClock *m_clock;
-    QWidget *m_card;
+    QWidget *m_card = nullptr;
     QLabel *m_text;
     QPushButton *m_view;
     QString m_message;
