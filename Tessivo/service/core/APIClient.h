@@ -170,7 +170,14 @@ public:
     template <DecodableRecord T, EncodableRecord Body>
     APICall<T> send(Method method, const QString &path, const Body &body)
     {
-        return decoded<T>(startSend(method, path, body.toJson()));
+        return decoded<T>(startSend(method, url(path), body.toJson()));
+    }
+    // The same to a URL made with url() and then given a path that path
+    // strings cannot express (an encoded "/" inside one segment).
+    template <DecodableRecord T, EncodableRecord Body>
+    APICall<T> send(Method method, const QUrl &target, const Body &body)
+    {
+        return decoded<T>(startSend(method, target, body.toJson()));
     }
 
     // `body` absent: no body and no "content-type". The stream belongs to
@@ -222,7 +229,7 @@ private:
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 
     APICall<APIReply> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
-    APICall<APIReply> startSend(Method method, const QString &path, const QJsonObject &body);
+    APICall<APIReply> startSend(Method method, const QUrl &target, const QJsonObject &body);
     QNetworkReply *dispatch(const QNetworkRequest &request, Method method,
                             const std::optional<QByteArray> &body);
 
