@@ -13,7 +13,7 @@ packages=(
   libcmark-gfm-dev libcmark-gfm-extensions-dev
   libhunspell-dev hunspell-en-us
   libjs-katex bootstrap-icons
-  libx11-dev
+  libx11-dev libxcb1-dev libxkbcommon-dev libxkbcommon-x11-dev
   libbenchmark-dev clang-format
   xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring
   fonts-dejavu-core

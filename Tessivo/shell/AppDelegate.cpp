@@ -1,5 +1,6 @@
 #include "shell/AppDelegate.h"
 
+#include "KeyboardShortcuts/X11HotKeyBackend.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
@@ -41,6 +42,7 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    KeyboardShortcuts::installSystemHotKeys();
     KeyboardShortcuts::onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [] { newDocumentAnywhere(); });
     KeyboardShortcuts::onKeyUp(GlobalShortcutNames::toggleWindow(), [] { toggleWindow(); });
 }

@@ -1,5 +1,6 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "shell/AppDelegate.h"
+#include "shell/core/GlobalShortcutNames.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
@@ -105,7 +106,7 @@ private Q_SLOTS:
 
     void launchRegistersBothGlobalShortcuts()
     {
-        KeyboardShortcuts::removeAllHandlers();
+        KeyboardShortcuts::resetForTesting();
         AppDelegate delegate;
         delegate.applicationDidFinishLaunching();
         // Defaults stored at first use: Control+Option+N and Control+Option+M.
@@ -117,19 +118,22 @@ private Q_SLOTS:
         auto *window = new QWidget;
         window->setObjectName(QStringLiteral("main"));
         const qsizetype before = DocumentStore::shared()->documents().size();
-        QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("newDocumentAnywhere")));
+        KeyboardShortcuts::handleOnKeyUp(
+            *KeyboardShortcuts::getShortcut(GlobalShortcutNames::newDocumentAnywhere()));
         QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
         QVERIFY(window->isVisible());
 
         // Toggle: with the app active and the main window key, it hides.
         QApplication::setActiveWindow(window);
         if (QGuiApplication::applicationState() == Qt::ApplicationActive && window->isActiveWindow()) {
-            QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("toggleWindow")));
+            KeyboardShortcuts::handleOnKeyUp(
+                *KeyboardShortcuts::getShortcut(GlobalShortcutNames::toggleWindow()));
             QVERIFY(!window->isVisible());
         }
         // Otherwise it brings the window forward.
         window->hide();
-        QVERIFY(KeyboardShortcuts::handleKeyUp(QStringLiteral("toggleWindow")));
+        KeyboardShortcuts::handleOnKeyUp(
+            *KeyboardShortcuts::getShortcut(GlobalShortcutNames::toggleWindow()));
         QVERIFY(window->isVisible());
     }
 

@@ -1,0 +1,63 @@
+#include "KeyboardShortcuts/ShortcutWatcher.h"
+
+#include "KeyboardShortcuts/core/KeyboardShortcuts.h"
+
+#include <QEvent>
+#include <QWidget>
+
+#include <memory>
+
+namespace KeyboardShortcuts {
+
+namespace {
+
+class Watcher final : public QObject
+{
+public:
+    Watcher(QWidget *view, const Name &name, std::optional<EventType> type,
+            std::function<void(EventType)> action)
+        : QObject(view), m_name(name), m_type(type), m_action(std::move(action))
+    {
+        view->installEventFilter(this);
+        if (view->isVisible())
+            begin();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            begin();
+        else if (event->type() == QEvent::Hide)
+            m_stream.reset();
+        return false;
+    }
+
+private:
+    void begin()
+    {
+        if (m_stream)
+            return;
+        m_stream = m_type ? events(*m_type, m_name) : events(m_name);
+        connect(m_stream.get(), &EventStream::event, this, m_action);
+    }
+
+    Name m_name;
+    std::optional<EventType> m_type;
+    std::function<void(EventType)> m_action;
+    std::unique_ptr<EventStream> m_stream;
+};
+
+} // namespace
+
+void onKeyboardShortcut(QWidget *view, const Name &name, std::function<void(EventType)> action)
+{
+    new Watcher(view, name, std::nullopt, std::move(action));
+}
+
+void onKeyboardShortcut(QWidget *view, const Name &name, EventType type, std::function<void()> action)
+{
+    new Watcher(view, name, type, [action = std::move(action)](EventType) { action(); });
+}
+
+} // namespace KeyboardShortcuts

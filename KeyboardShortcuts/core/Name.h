@@ -1,0 +1,41 @@
+#pragma once
+
+#include "KeyboardShortcuts/core/Shortcut.h"
+
+#include <QHashFunctions>
+#include <QString>
+
+#include <optional>
+
+namespace KeyboardShortcuts {
+
+// The identity under which a shortcut is stored, recorded and handled.
+// Equality is by the name text alone.
+class Name
+{
+public:
+    // Stores `defaultShortcut` (and claims it system-wide) when nothing of
+    // any kind is stored under the name yet: a cleared shortcut's false
+    // marker or an unreadable value keep the default out.
+    explicit Name(const QString &rawValue, const std::optional<Shortcut> &defaultShortcut = std::nullopt);
+
+    const QString &rawValue() const { return m_rawValue; }
+    const std::optional<Shortcut> &defaultShortcut() const { return m_defaultShortcut; }
+    QString settingsKey() const { return QStringLiteral("KeyboardShortcuts_") + m_rawValue; }
+
+    std::optional<Shortcut> shortcut() const;
+    void setShortcut(const std::optional<Shortcut> &shortcut) const;
+
+    friend bool operator==(const Name &a, const Name &b) { return a.m_rawValue == b.m_rawValue; }
+
+private:
+    QString m_rawValue;
+    std::optional<Shortcut> m_defaultShortcut;
+};
+
+inline size_t qHash(const Name &name, size_t seed = 0)
+{
+    return qHash(name.rawValue(), seed);
+}
+
+} // namespace KeyboardShortcuts

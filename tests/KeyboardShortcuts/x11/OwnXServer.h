@@ -1,0 +1,109 @@
+#pragma once
+
+// Runs a test on an X server of its own: key grabs are global to a display,
+// so tests that grab must not share one. The server starts before the
+// application object and ends with the test.
+
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace OwnXServer {
+
+// Starts Xvfb on a free display and points DISPLAY at it; the pid, or -1.
+inline pid_t start()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string display;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        display += c;
+    close(fds[0]);
+    if (pid < 0 || display.empty())
+        return -1;
+    setenv("DISPLAY", (":" + display).c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("XDG_SESSION_TYPE", "x11", 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return pid;
+}
+
+inline void stop(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+// Presses keys as the user would (xdotool's key names).
+inline void xdotool(const QStringList &arguments)
+{
+    QProcess::execute(QStringLiteral("xdotool"), arguments);
+}
+
+// Another client: a connection of its own that tries to grab a combination
+// of an evdev key and core modifier bits; false when it is held already.
+class OtherClient
+{
+public:
+    OtherClient() : m_connection(xcb_connect(nullptr, nullptr)) {}
+    ~OtherClient() { xcb_disconnect(m_connection); }
+
+    bool grab(int evdev, uint16_t modifiers)
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        xcb_generic_error_t *error = xcb_request_check(
+            m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, xcb_keycode_t(evdev + 8),
+                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        free(error);
+        return !error;
+    }
+
+private:
+    xcb_connection_t *m_connection;
+};
+
+// Super is Mod4 and Alt Mod1 in the server's default keymap.
+constexpr uint16_t metaAlt = XCB_MOD_MASK_4 | XCB_MOD_MASK_1;
+
+template <typename Test>
+int run(int argc, char *argv[])
+{
+    const pid_t server = start();
+    if (server < 0)
+        qFatal("Xvfb could not be started");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        Test test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    stop(server);
+    return status;
+}
+
+} // namespace OwnXServer
+
+#define OWN_X_SERVER_TEST_MAIN(Test)                                                                         \
+    int main(int argc, char *argv[])                                                                         \
+    {                                                                                                        \
+        return OwnXServer::run<Test>(argc, argv);                                                            \
+    }

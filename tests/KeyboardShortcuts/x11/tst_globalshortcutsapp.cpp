@@ -1,0 +1,121 @@
+// The real binary on a private X server: its two global shortcuts work
+// while another program has the focus, and quitting lets go of them.
+#include "OwnXServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+
+using OwnXServer::xdotool;
+
+namespace {
+
+QString binary()
+{
+    return QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/tessivo");
+}
+
+QString output(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+constexpr int evdevM = 50;
+constexpr int evdevN = 49;
+
+} // namespace
+
+class TestGlobalShortcutsApp : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QProcess m_app;
+
+    int documentCount() const
+    {
+        return QDir(m_home.filePath(QStringLiteral("data/Tessivo/documents")))
+            .entryList({QStringLiteral("*.json")}, QDir::Files)
+            .size();
+    }
+
+    bool windowVisible()
+    {
+        return !output({"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name",
+                        "^Tessivo$"})
+                    .isEmpty();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!QFile::exists(binary()))
+            QSKIP("the tessivo binary is not built");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
+        m_app.setProcessEnvironment(env);
+        m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_app.start(binary(), {});
+        QVERIFY(m_app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(documentCount() > 0 && windowVisible(), 30000);
+        // Registered at launch: another program cannot have them now.
+        OwnXServer::OtherClient other;
+        QVERIFY(!other.grab(evdevM, OwnXServer::metaAlt));
+        QVERIFY(!other.grab(evdevN, OwnXServer::metaAlt));
+    }
+
+    void metaAltMHidesAndShowsTheWindow()
+    {
+        const QString id = output(
+            {"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name", "^Tessivo$"});
+        xdotool({"windowactivate", "--sync", id});
+        xdotool({"windowfocus", "--sync", id});
+        xdotool({"key", "super+alt+m"});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(), 10000);
+        xdotool({"key", "super+alt+m"});
+        QTRY_VERIFY_WITH_TIMEOUT(windowVisible(), 10000);
+    }
+
+    void metaAltNMakesADocumentFromAnotherWindow()
+    {
+        QWidget other;
+        other.setWindowTitle(QStringLiteral("Other program"));
+        other.resize(300, 200);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        const int before = documentCount();
+        xdotool({"key", "super+alt+n"});
+        QTRY_COMPARE_WITH_TIMEOUT(documentCount(), before + 1, 10000);
+        QVERIFY(windowVisible());
+    }
+
+    void quittingLetsGoOfBothShortcuts()
+    {
+        m_app.terminate();
+        QVERIFY(m_app.waitForFinished(20000));
+        OwnXServer::OtherClient other;
+        QVERIFY(other.grab(evdevM, OwnXServer::metaAlt));
+        QVERIFY(other.grab(evdevN, OwnXServer::metaAlt));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_app.state() != QProcess::NotRunning) {
+            m_app.kill();
+            m_app.waitForFinished();
+        }
+    }
+};
+
+OWN_X_SERVER_TEST_MAIN(TestGlobalShortcutsApp)
+#include "tst_globalshortcutsapp.moc"
