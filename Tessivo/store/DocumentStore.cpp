@@ -1104,6 +1104,16 @@ void DocumentStore::advanceSyncCursor(qint64 value)
     scheduleStateSave();
 }
 
+void DocumentStore::resetSyncCursor()
+{
+    if (m_state.syncCursor == 0) {
+        return;
+    }
+    m_state.syncCursor = 0;
+    Q_EMIT stateChanged();
+    scheduleStateSave();
+}
+
 void DocumentStore::clearDirty(const QStringList &documentIDs, const QStringList &collectionIDs)
 {
     // An id whose record changed again after the push collected it keeps its
