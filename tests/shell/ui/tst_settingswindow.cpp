@@ -1,0 +1,305 @@
+#include "editor/PreviewWebView.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
+#include "shell/AccountSettings.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/GeneralSettings.h"
+#include "shell/MainWindow.h"
+#include "shell/SettingsWindow.h"
+#include "shell/UpdateSettings.h"
+#include "shell/core/DetailViewMode.h"
+#include "shell/core/UpdaterController.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+#include <QAbstractButton>
+
+#include "Server.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+namespace {
+
+class FakeUpdater final : public UpdaterBackend
+{
+public:
+    void start() override {}
+    void checkForUpdates() override { ++checks; }
+    void observeCanCheckForUpdates(std::function<void(bool)> handler) override
+    {
+        report = std::move(handler);
+    }
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool on) override { automatic = on; }
+
+    std::function<void(bool)> report;
+    bool automatic = true;
+    int checks = 0;
+};
+
+// Stands in for the desktop's browser: follows the service's sign-in page
+// through its redirects and hands the final "tessivo:" URL to the app.
+void followSignIn(QNetworkAccessManager *browser, const QUrl &url, AuthManager *auth)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = browser->get(request);
+    QObject::connect(reply, &QNetworkReply::finished, browser, [=] {
+        reply->deleteLater();
+        const QUrl next = url.resolved(QUrl::fromEncoded(reply->rawHeader("location")));
+        if (next.scheme() == u"tessivo")
+            auth->handleCallbackURL(next);
+        else if (!next.isEmpty())
+            followSignIn(browser, next, auth);
+    });
+}
+
+int meRequests(TestHooks hooks)
+{
+    int count = 0;
+    for (const LoggedRequest &request : hooks.requestLog())
+        count += request.path == u"/api/v1/me";
+    return count;
+}
+
+} // namespace
+
+class TestSettingsWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Server> m_server;
+    Account m_ada;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<AuthManager> m_auth;
+    std::unique_ptr<UpdaterController> m_updater;
+    std::unique_ptr<SettingsWindow> m_window;
+    QNetworkAccessManager m_browser;
+
+    TestHooks hooks() { return m_server->hooks(); }
+
+    SettingsWindow *window(SettingsWindow::Tab tab)
+    {
+        m_window = std::make_unique<SettingsWindow>(
+            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        m_window->setCurrentTab(tab);
+        m_window->show();
+        return QTest::qWaitForWindowExposed(m_window.get()) ? m_window.get() : nullptr;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+        QCoreApplication::setApplicationName(u"tst_settingswindow"_s);
+        QSettings().clear();
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"store"_s));
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        m_server = std::make_unique<Server>(options);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_ada = hooks().registerUser(u"ada@example.com"_s, u"Ada Lovelace"_s);
+
+        m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_updater = std::make_unique<UpdaterController>(QVariant());
+    }
+
+    void init()
+    {
+        m_client = std::make_unique<APIClient>(m_server->baseUrl());
+        AuthManager::Dependencies dependencies;
+        dependencies.client = m_client.get();
+        dependencies.keychain = Keychain(Keychain::inMemory());
+        dependencies.store = m_store.get();
+        dependencies.settings = m_settings.get();
+        m_auth = std::make_unique<AuthManager>(std::move(dependencies));
+        m_auth->setPlatform(
+            {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; }, [] {}});
+        hooks().clearRequestLog();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        hooks().setLatency(u"/api/v1/me"_s, 0);
+        QTRY_VERIFY(!m_auth->isSigningIn()); // no reply left in flight
+        m_auth.reset();
+        m_client.reset();
+    }
+
+    void cleanupTestCase() { m_store->flushPendingSaves(); }
+
+    // The picker, the main window's detail pane and the menu share one
+    // "viewMode": a choice in any of them shows in the others at once.
+    void viewModeFollowsTheMainWindow()
+    {
+        MainWindow main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        DocumentDetailView *detail = nullptr;
+        QTRY_VERIFY((detail = main.findChild<DocumentDetailView *>()));
+        SettingsWindow *settings = window(SettingsWindow::Tab::general);
+        QVERIFY(settings);
+        QComboBox *picker = settings->general()->viewModePicker();
+        QCOMPARE(picker->currentText(), u"Split"_s); // nothing stored yet
+
+        picker->setCurrentIndex(picker->findText(u"Editor"_s));
+        Q_EMIT picker->activated(picker->currentIndex());
+        QCOMPARE(QSettings().value(ViewModes::settingsKey).toString(), u"editor"_s);
+        QVERIFY(!detail->preview()->isVisibleTo(detail));
+
+        QTest::mouseClick(detail->findChild<QAbstractButton *>(u"preview"_s), Qt::LeftButton);
+        QCOMPARE(picker->currentText(), u"Preview"_s);
+
+        QAction *split = nullptr;
+        for (QAction *action : main.menuBar()->findChildren<QAction *>())
+            split = action->text() == u"Split" ? action : split;
+        QVERIFY(split);
+        split->trigger();
+        QCOMPARE(picker->currentText(), u"Split"_s);
+    }
+
+    // A sign-in through the browser turns the tab to its signed-in face
+    // with the token, showing "—" until the account record arrives.
+    void signInShowsTheAccount()
+    {
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        AccountSettings *tab = settings->account();
+        QVERIFY(tab->providerButtons().first()->isVisible());
+        QCOMPARE(meRequests(hooks()), 0); // signed out: the refresh sends nothing
+
+        hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
+        hooks().setLatency(u"/api/v1/me"_s, 400);
+        QTest::mouseClick(tab->providerButtons().first(), Qt::LeftButton);
+        QVERIFY(m_auth->isSigningIn());
+        for (QPushButton *button : tab->providerButtons())
+            QVERIFY(!button->isEnabled());
+
+        QTRY_VERIFY(m_auth->token().has_value());
+        QVERIFY(tab->syncButton()->isVisible());
+        QVERIFY(tab->signOutButton()->isVisible());
+        QVERIFY(!tab->providerButtons().first()->isVisible());
+        QCOMPARE(tab->nameLabel()->text(), u"\u2014"_s);
+        QCOMPARE(tab->emailLabel()->text(), u"\u2014"_s);
+
+        QTRY_COMPARE(tab->nameLabel()->text(), u"Ada Lovelace"_s);
+        QCOMPARE(tab->emailLabel()->text(), u"ada@example.com"_s);
+        QVERIFY(!tab->errorLabel()->isVisible());
+    }
+
+    // Each time the tab comes on screen while signed in, exactly one account
+    // request goes out.
+    void showingTheTabRefreshesOnce()
+    {
+        hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
+        m_auth->signIn(AuthManager::Provider::google);
+        QTRY_VERIFY(m_auth->user().has_value());
+        hooks().clearRequestLog();
+
+        SettingsWindow *settings = window(SettingsWindow::Tab::general);
+        QVERIFY(settings);
+        QTest::qWait(50);
+        QCOMPARE(meRequests(hooks()), 0);
+        settings->setCurrentTab(SettingsWindow::Tab::account);
+        QTRY_COMPARE(meRequests(hooks()), 1);
+        QTest::qWait(100);
+        QCOMPARE(meRequests(hooks()), 1);
+
+        settings->setCurrentTab(SettingsWindow::Tab::updates);
+        settings->setCurrentTab(SettingsWindow::Tab::account);
+        QTRY_COMPARE(meRequests(hooks()), 2);
+    }
+
+    // Leaving the tab while the account request is slow lets it finish: no
+    // error line, and the record still arrives.
+    void hidingDuringASlowRefreshLeavesNoError()
+    {
+        hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
+        m_auth->signIn(AuthManager::Provider::github);
+        QTRY_VERIFY(m_auth->user().has_value());
+        hooks().setLatency(u"/api/v1/me"_s, 400);
+        hooks().clearRequestLog();
+
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        QTRY_COMPARE(meRequests(hooks()), 1);
+        settings->setCurrentTab(SettingsWindow::Tab::general);
+        settings->close();
+        m_window.reset();
+
+        QSignalSpy errors(m_auth.get(), &AuthManager::lastErrorChanged);
+        QTest::qWait(700);
+        QCOMPARE(errors.count(), 0);
+        QVERIFY(!m_auth->lastError().has_value());
+        QVERIFY(m_auth->isSignedIn());
+    }
+
+    // A build without an update feed says so; its controls stay disabled.
+    void unconfiguredBuild()
+    {
+        SettingsWindow *settings = window(SettingsWindow::Tab::updates);
+        QVERIFY(settings);
+        UpdateSettings *tab = settings->updates();
+        QCOMPARE(tab->footer()->text(), u"Updates aren't configured for this build."_s);
+        QVERIFY(!tab->automaticSwitch()->isEnabled());
+        QVERIFY(!tab->automaticSwitch()->isChecked());
+        QVERIFY(!tab->checkButton()->isEnabled());
+    }
+
+    // With an update framework the switch shows its flag when the tab comes
+    // on screen, and the button follows whether a check can start.
+    void configuredBuild()
+    {
+        FakeUpdater *backend = nullptr;
+        m_updater = std::make_unique<UpdaterController>(u"key"_s, [&] {
+            auto made = std::make_unique<FakeUpdater>();
+            backend = made.get();
+            return made;
+        });
+        QVERIFY(backend);
+        backend->report(false);
+        SettingsWindow *settings = window(SettingsWindow::Tab::updates);
+        QVERIFY(settings);
+        UpdateSettings *tab = settings->updates();
+        QCOMPARE(tab->footer()->text(), u"Updates are delivered and verified with the app's signing key."_s);
+        QVERIFY(tab->automaticSwitch()->isChecked());
+        QVERIFY(!tab->checkButton()->isEnabled());
+        backend->report(true);
+        QTRY_VERIFY(tab->checkButton()->isEnabled());
+        tab->checkButton()->click();
+        QCOMPARE(backend->checks, 1);
+        tab->automaticSwitch()->click();
+        QVERIFY(!backend->automatic);
+        m_window.reset();
+        m_updater = std::make_unique<UpdaterController>(QVariant());
+    }
+};
+
+QTEST_MAIN(TestSettingsWindow)
+#include "tst_settingswindow.moc"
