@@ -64,10 +64,6 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     buttonsLayout->setContentsMargins(0, 0, 0, 0);
     m_syncNow = new QPushButton(QStringLiteral("Sync Now"), buttons);
     m_signOut = new QPushButton(QStringLiteral("Sign Out"), buttons);
-    // The destructive role: the system's red on the label.
-    QPalette destructive = m_signOut->palette();
-    destructive.setColor(QPalette::ButtonText, QColor(0xc0, 0x1c, 0x28));
-    m_signOut->setPalette(destructive);
     buttonsLayout->addWidget(m_syncNow);
     buttonsLayout->addStretch(1);
     buttonsLayout->addWidget(m_signOut);
@@ -107,12 +103,10 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     m_error->setTextFormat(Qt::PlainText);
     m_error->setWordWrap(true);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette red = m_error->palette();
-    red.setColor(QPalette::WindowText, QColor(0xe0, 0x1b, 0x24));
-    m_error->setPalette(red);
     m_errorSection->addRow(m_error);
     layout->addWidget(m_errorSection);
 
+    showInRed();
     for (const auto signal : {&AuthManager::tokenChanged, &AuthManager::userChanged,
                               &AuthManager::isSigningInChanged, &AuthManager::lastErrorChanged})
         connect(m_auth, signal, this, &AccountSettings::render);
@@ -120,6 +114,28 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     // whether it waits for the browser is known a moment later.
     connect(m_auth, &AuthManager::isSigningInChanged, this, &AccountSettings::render, Qt::QueuedConnection);
     render();
+}
+
+// The destructive button's label and the error line in the desktop's red,
+// a lighter one on dark palettes where the dark red would not read.
+void AccountSettings::showInRed()
+{
+    const bool dark = palette().color(QPalette::Window).lightnessF() < 0.5;
+    const QColor red = dark ? QColor(0xff, 0x7b, 0x63) : QColor(0xc0, 0x1c, 0x28);
+    QPalette button = palette();
+    button.setColor(QPalette::Active, QPalette::ButtonText, red);
+    button.setColor(QPalette::Inactive, QPalette::ButtonText, red);
+    m_signOut->setPalette(button);
+    QPalette text = palette();
+    text.setColor(QPalette::WindowText, red);
+    m_error->setPalette(text);
+}
+
+void AccountSettings::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showInRed();
 }
 
 void AccountSettings::render()

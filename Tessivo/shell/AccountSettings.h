@@ -42,9 +42,11 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void render();
+    void showInRed();
 
     AuthManager *m_auth;
     SyncEngine *m_sync;

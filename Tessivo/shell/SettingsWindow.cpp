@@ -24,12 +24,39 @@ QIcon tabIcon(const char *name)
     return QIcon::fromTheme(QString::fromLatin1(name));
 }
 
+// Holds one tab's content. Only the shown page has a size: the tab view
+// asks every page and would otherwise be as tall as the tallest tab.
+class TabPage final : public QWidget
+{
+public:
+    explicit TabPage(QWidget *content)
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+    }
+
+    void setShown(bool shown)
+    {
+        m_shown = shown;
+        updateGeometry();
+    }
+
+    QSize sizeHint() const override { return m_shown ? QWidget::sizeHint() : QSize(); }
+    QSize minimumSizeHint() const override { return m_shown ? QWidget::minimumSizeHint() : QSize(); }
+    bool hasHeightForWidth() const override { return m_shown && QWidget::hasHeightForWidth(); }
+    int heightForWidth(int width) const override { return m_shown ? QWidget::heightForWidth(width) : 0; }
+
+private:
+    bool m_shown = false;
+};
+
 } // namespace
 
 SettingsWindow::SettingsWindow(QWidget *parent) : SettingsWindow(Dependencies(), parent) {}
 
 SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_tabs(new QTabWidget(this))
 {
     setObjectName(identifier);
@@ -45,9 +72,9 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     m_account =
         new AccountSettings(dependencies.auth ? dependencies.auth : AuthManager::shared(), dependencies.sync);
     m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
-    m_tabs->addTab(m_general, tabIcon("preferences-system"), QStringLiteral("General"));
-    m_tabs->addTab(m_account, tabIcon("avatar-default"), QStringLiteral("Account"));
-    m_tabs->addTab(m_updates, tabIcon("system-software-update"), QStringLiteral("Updates"));
+    m_tabs->addTab(new TabPage(m_general), tabIcon("preferences-system"), QStringLiteral("General"));
+    m_tabs->addTab(new TabPage(m_account), tabIcon("avatar-default"), QStringLiteral("Account"));
+    m_tabs->addTab(new TabPage(m_updates), tabIcon("system-software-update"), QStringLiteral("Updates"));
 
     connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitToContent);
     fitToContent();
@@ -97,12 +124,8 @@ void SettingsWindow::fitToContent()
     if (m_fitting)
         return;
     m_fitting = true;
-    for (int i = 0; i < m_tabs->count(); ++i) {
-        QWidget *page = m_tabs->widget(i);
-        const QSizePolicy::Policy policy =
-            i == m_tabs->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
-        page->setSizePolicy(policy, policy);
-    }
+    for (int i = 0; i < m_tabs->count(); ++i)
+        static_cast<TabPage *>(m_tabs->widget(i))->setShown(i == m_tabs->currentIndex());
     layout()->activate();
     const int width = layout()->totalSizeHint().width();
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)

@@ -260,6 +260,31 @@ private Q_SLOTS:
         QVERIFY(m_auth->isSignedIn());
     }
 
+    // The window opens centred over the main window, moved only as far as
+    // needed to stay wholly on the screen.
+    void placement_data()
+    {
+        QTest::addColumn<QPoint>("anchorOffset"); // from the screen's centre
+        QTest::newRow("anchor in the middle") << QPoint(0, 0);
+        QTest::newRow("anchor hanging off the bottom right") << QPoint(2000, 2000);
+        QTest::newRow("anchor hanging off the top left") << QPoint(-2000, -2000);
+    }
+
+    void placement()
+    {
+        QFETCH(QPoint, anchorOffset);
+        SettingsWindow settings(
+            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        const QRect area = settings.screen()->availableGeometry();
+        QWidget anchor;
+        anchor.setGeometry(QRect(area.center() - QPoint(450, 300) + anchorOffset, QSize(900, 600)));
+        settings.placeOver(&anchor);
+        const QRect placed = settings.frameGeometry();
+        QVERIFY2(area.contains(placed), qPrintable(u"%1,%2"_s.arg(placed.x()).arg(placed.y())));
+        if (anchorOffset.isNull())
+            QVERIFY((placed.center() - anchor.frameGeometry().center()).manhattanLength() <= 2);
+    }
+
     // A build without an update feed says so; its controls stay disabled.
     void unconfiguredBuild()
     {
