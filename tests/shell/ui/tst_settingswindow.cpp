@@ -295,6 +295,9 @@ private Q_SLOTS:
         QVERIFY(!tab->automaticSwitch()->isEnabled());
         QVERIFY(!tab->automaticSwitch()->isChecked());
         QVERIFY(!tab->checkButton()->isEnabled());
+
+        QTest::keyClick(settings, Qt::Key_Escape);
+        QVERIFY(!settings->isVisible());
     }
 
     // With an update framework the switch shows its flag when the tab comes
