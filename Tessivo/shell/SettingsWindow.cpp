@@ -4,12 +4,12 @@
 #include "shell/AccountSettings.h"
 #include "shell/AppDelegate.h"
 #include "shell/GeneralSettings.h"
+#include "shell/Icon.h"
 #include "shell/UpdateSettings.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTabWidget>
@@ -17,12 +17,6 @@
 #include <QWindow>
 
 namespace {
-
-// The themed icon where the desktop has one; the tab's title alone otherwise.
-QIcon tabIcon(const char *name)
-{
-    return QIcon::fromTheme(QString::fromLatin1(name));
-}
 
 // Holds one tab's content. Only the shown page has a size: the tab view
 // asks every page and would otherwise be as tall as the tallest tab.
@@ -72,9 +66,10 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     m_account =
         new AccountSettings(dependencies.auth ? dependencies.auth : AuthManager::shared(), dependencies.sync);
     m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
-    m_tabs->addTab(new TabPage(m_general), tabIcon("preferences-system"), QStringLiteral("General"));
-    m_tabs->addTab(new TabPage(m_account), tabIcon("avatar-default"), QStringLiteral("Account"));
-    m_tabs->addTab(new TabPage(m_updates), tabIcon("system-software-update"), QStringLiteral("Updates"));
+    m_tabs->addTab(new TabPage(m_general), QStringLiteral("General"));
+    m_tabs->addTab(new TabPage(m_account), QStringLiteral("Account"));
+    m_tabs->addTab(new TabPage(m_updates), QStringLiteral("Updates"));
+    showTabIcons();
 
     connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitToContent);
     fitToContent();
@@ -153,6 +148,22 @@ void SettingsWindow::placeOver(const QWidget *anchor)
     placed.moveLeft(qBound(area.left(), placed.left(), qMax(area.left(), area.right() + 1 - outer.width())));
     placed.moveTop(qBound(area.top(), placed.top(), qMax(area.top(), area.bottom() + 1 - outer.height())));
     move(placed.topLeft());
+}
+
+// The app's own artwork, tinted with the text colour of the palette in use.
+void SettingsWindow::showTabIcons()
+{
+    const QColor color = palette().color(QPalette::WindowText);
+    const IconName icons[] = {IconName::settings, IconName::user, IconName::download};
+    for (int i = 0; i < m_tabs->count(); ++i)
+        m_tabs->setTabIcon(i, Icon::icon(icons[i], color));
+}
+
+void SettingsWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showTabIcons();
 }
 
 void SettingsWindow::keyPressEvent(QKeyEvent *event)

@@ -62,9 +62,11 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void fitToContent();
+    void showTabIcons();
 
     QTabWidget *m_tabs;
     GeneralSettings *m_general;
