@@ -134,7 +134,6 @@ private Q_SLOTS:
         row("server failed", O::InternalError, "", "The server couldn't complete sign-in. Please try again.");
         row("callback says cancelled: silent", O::Cancelled, "", "");
         row("no query", O::SignIn, "tessivo://auth", "Sign-in didn't return to the app.");
-        row("empty query", O::SignIn, "tessivo://auth?", "Sign-in failed (unknown).");
         row("empty ott, error", O::SignIn, "tessivo://a?ott=&error=session_missing",
             "The sign-in link expired. Please try again.");
         row("first ott empty: later ones ignored", O::SignIn, "tessivo://a?ott=&ott=x",
@@ -229,7 +228,6 @@ private Q_SLOTS:
         QTest::newRow("session 5-byte null") << session << ScriptedReply{200, "null\n", {}} << true << "";
         QTest::newRow("session 500") << session << ScriptedReply{500, {}, {}} << true
                                      << "Request failed (500).";
-        QTest::newRow("me 401") << me << ScriptedReply{401, {}, {}} << false << "";
         QTest::newRow("me unauthorized 403")
             << me << ScriptedReply{403, R"({"error":{"code":"unauthorized"}})", {}} << false << "";
         QTest::newRow("me undecodable") << me << ScriptedReply{200, "{}", {}} << true

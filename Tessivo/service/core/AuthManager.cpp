@@ -357,11 +357,12 @@ QFuture<void> AuthManager::signIn(Provider provider)
 {
     if (m_isSigningIn)
         return QtFuture::makeReadyFuture();
+    const Promise done = startedPromise();
+    // Waiting before the flag's observers look, so they can offer Cancel.
+    m_waiting = std::make_unique<Waiting>(Waiting{done});
     setSigningIn(true);
     setLastError(std::nullopt);
-    const Promise done = startedPromise();
     const QUrl start = m_client->url(u"/api/v1/auth/native-signin"_s, {{u"provider"_s, rawValue(provider)}});
-    m_waiting = std::make_unique<Waiting>(Waiting{done});
     if (!m_platform.openInBrowser || !m_platform.openInBrowser(start)) {
         if (m_waiting && m_waiting->done == done) {
             m_waiting.reset();
@@ -430,9 +431,11 @@ void AuthManager::exchange(const QString &ott, const Promise &done)
                            done);
                 return;
             }
-            if (m_token != token || !m_generationTokens.contains(token))
+            // The reply's roll has normally made this the session and saved it.
+            if (m_token != token || !m_generationTokens.contains(token)) {
                 beginGeneration(token);
-            m_keychain.save(token, tokenAccount);
+                m_keychain.save(token, tokenAccount);
+            }
             setLastRefresh(now());
             refreshMe().then(this, [this, done] {
                 setSigningIn(false);
