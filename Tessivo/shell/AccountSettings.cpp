@@ -110,9 +110,6 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     for (const auto signal : {&AuthManager::tokenChanged, &AuthManager::userChanged,
                               &AuthManager::isSigningInChanged, &AuthManager::lastErrorChanged})
         connect(m_auth, signal, this, &AccountSettings::render);
-    // The browser is opened only after the sign-in has announced itself, so
-    // whether it waits for the browser is known a moment later.
-    connect(m_auth, &AuthManager::isSigningInChanged, this, &AccountSettings::render, Qt::QueuedConnection);
     render();
 }
 

@@ -197,6 +197,7 @@ private Q_SLOTS:
         hooks().setLatency(u"/api/v1/me"_s, 400);
         QTest::mouseClick(tab->providerButtons().first(), Qt::LeftButton);
         QVERIFY(m_auth->isSigningIn());
+        QVERIFY(tab->cancelButton()->isVisible()); // the browser has the page
         for (QPushButton *button : tab->providerButtons())
             QVERIFY(!button->isEnabled());
 
