@@ -32,6 +32,10 @@ public:
 
     void setShown(bool shown)
     {
+        // Only a real change may ask for a new layout: the window fits itself
+        // on every layout request.
+        if (shown == m_shown)
+            return;
         m_shown = shown;
         updateGeometry();
     }

@@ -65,6 +65,16 @@ void followSignIn(QNetworkAccessManager *browser, const QUrl &url, AuthManager *
     });
 }
 
+struct LayoutRequests final : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::LayoutRequest;
+        return false;
+    }
+};
+
 int meRequests(TestHooks hooks)
 {
     int count = 0;
@@ -296,6 +306,16 @@ private Q_SLOTS:
             tab->automaticSwitch()->click();
             QVERIFY(!backend->automatic);
         }
+        // Fitting the window to its tab asks for no further layout, which
+        // would keep the event loop busy for as long as the window lives.
+        LayoutRequests requests;
+        qApp->installEventFilter(&requests);
+        for (int i = 0; i < 20; ++i) // a finite chain of layouts has run out by now
+            QCoreApplication::sendPostedEvents();
+        const int settled = requests.count;
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        QCOMPARE(requests.count, settled);
         QTest::keyClick(settings, Qt::Key_Escape);
         QVERIFY(!settings->isVisible());
     }
