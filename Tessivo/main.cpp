@@ -60,7 +60,6 @@ int main(int argc, char *argv[])
     UpdaterController::shared();
 
     QPointer<MainWindow> window;
-    QPointer<SettingsWindow> settings;
     const auto makeMainWindow = [&]() -> QWidget * {
         window = new MainWindow;
         QObject::connect(window->contentView(), &ContentView::startupFinished, window, [&] {
@@ -70,13 +69,9 @@ int main(int argc, char *argv[])
             });
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
-        QObject::connect(window, &MainWindow::settingsRequested, &app, [&] {
-            if (!settings)
-                settings = new SettingsWindow;
-            settings->show();
-            settings->raise();
-            settings->activateWindow();
-        });
+        QObject::connect(window, &MainWindow::settingsRequested, &app, [] { SettingsWindow::open(); });
+        QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
+                         [] { SettingsWindow::openAccount(); });
         return window;
     };
     AppDelegate::setMainWindowFactory(makeMainWindow);
@@ -151,7 +146,7 @@ int main(int argc, char *argv[])
     delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
 
     const int status = QApplication::exec();
-    delete settings;
+    delete SettingsWindow::existing();
     delete window;
     return status;
 }

@@ -2,7 +2,7 @@
 
 #include "publishing/core/PublishSheetModel.h"
 #include "publishing/core/PublishToast.h"
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 
 #include <QSignalSpy>
 

@@ -1,6 +1,6 @@
 #include "publishing/core/PublishToast.h"
 
-#include "shell/core/AppNotifications.h"
+#include "app/core/AppNotifications.h"
 
 namespace PublishToast {
 

@@ -113,12 +113,13 @@ private Q_SLOTS:
         QVERIFY(entry.open(QIODevice::ReadOnly)); // the launch registered the binary
         QCOMPARE(QString::fromUtf8(entry.readAll()), SchemeHandler::desktopEntry(binary()));
 
-        // Settings, then "Continue with GitHub", the first button.
+        // Settings, its Account tab, then "Continue with GitHub", the first button.
         xdotool({"windowfocus", "--sync", main});
         xdotool({"key", "--window", main, "ctrl+comma"});
         const QString settings = window(u"^Settings$"_s);
         xdotool({"windowfocus", "--sync", settings});
-        xdotool({"mousemove", "--window", settings, "240", "86", "click", "1"});
+        xdotool({"mousemove", "--window", settings, "120", "25", "click", "1"});
+        xdotool({"mousemove", "--window", settings, "250", "100", "click", "1"});
         QFile opened(m_home.filePath(u"opened"_s));
         QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), 20000);
         QVERIFY(opened.open(QIODevice::ReadOnly));
