@@ -1,6 +1,8 @@
+#include "editor/FileDrop.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
+#include "publishing/core/ImageLibrary.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContentView.h"
@@ -86,6 +88,10 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [] { AppDelegate::showMainWindow(); },
     });
+    // Signing out empties the image library; dropped images upload to it.
+    QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
+                     &ImageLibrary::resetForSignOut);
+    FileDrop::setImageUploader(ImageLibrary::shared());
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
                      [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,

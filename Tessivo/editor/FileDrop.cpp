@@ -3,14 +3,16 @@
 #include "editor/EditorBridge.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/core/FileDropRules.h"
+#include "editor/core/ImageTypes.h"
+#include "editor/core/ImageUploader.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
@@ -19,10 +21,10 @@ namespace FileDrop {
 
 namespace {
 
-Uploader &uploader()
+ImageUploader *&uploader()
 {
-    static Uploader hook;
-    return hook;
+    static ImageUploader *current = nullptr;
+    return current;
 }
 
 AlertPresenter &alertPresenter()
@@ -100,45 +102,44 @@ void uploadFailed(const QString &placeholder, const QString &fileName, const QSt
     showAlert(u"Couldn't upload "_s + fileName, message);
 }
 
-void upload(const QByteArray &data, const QString &fileName, const QString &contentType,
-            const QString &documentID, ImageLibrary::SuccessHandler onSuccess,
-            ImageLibrary::FailureHandler onFailure)
-{
-    if (uploader()) {
-        uploader()(data, fileName, contentType, documentID, std::move(onSuccess), std::move(onFailure));
-        return;
-    }
-    ImageLibrary::shared()->upload(data, fileName, contentType, documentID, jobContext(),
-                                   std::move(onSuccess), std::move(onFailure));
-}
-
 // Builds the placeholder for one image and starts its upload job, which runs
 // on its own until the placeholder is replaced or removed.
 QString uploadPlaceholder(const QUrl &url, const QString &documentID)
 {
     const QString fileName = url.fileName();
     const QString placeholder = FileDropRules::uploadPlaceholder(fileName, FileDropRules::newTag());
-    auto *watcher = new QFutureWatcher<ReadResult>(jobContext());
-    QObject::connect(watcher, &QFutureWatcher<ReadResult>::finished, jobContext(),
-                     [watcher, url, fileName, placeholder, documentID] {
-                         watcher->deleteLater();
-                         const ReadResult read = watcher->result();
-                         if (!read.ok()) {
-                             uploadFailed(placeholder, fileName, documentID, read.error);
-                             return;
-                         }
-                         upload(
-                             read.data, fileName, ImageLibrary::mimeType(url.path()), documentID,
-                             [placeholder, documentID](const ImageAsset &asset) {
-                                 const QString text = FileDropRules::imageMarkdown(
-                                     ImageLibrary::altText(asset.filename), asset.url);
-                                 replacePlaceholder(placeholder, text, documentID);
-                             },
-                             [placeholder, fileName, documentID](const APIError &error) {
-                                 uploadFailed(placeholder, fileName, documentID, error.message);
-                             });
-                     });
-    watcher->setFuture(readFileData(url));
+    ImageUploader *images = uploader();
+    if (!images) {
+        QTimer::singleShot(0, jobContext(), [placeholder, fileName, documentID] {
+            uploadFailed(placeholder, fileName, documentID, u"Uploading images is not available."_s);
+        });
+        return placeholder;
+    }
+    readFileData(url, images->uploadLimit())
+        .then(jobContext(), [url, fileName, placeholder, documentID](const CappedFileRead &read) {
+            ImageUploader *target = uploader();
+            if (!target) {
+                uploadFailed(placeholder, fileName, documentID, u"Uploading images is not available."_s);
+                return;
+            }
+            if (!read.ok()) {
+                uploadFailed(placeholder, fileName, documentID,
+                             read.status == CappedFileRead::Status::tooLarge ? target->tooLargeMessage()
+                                                                             : read.error);
+                return;
+            }
+            target->uploadImage(read.data, fileName, ImageTypes::mimeType(url.path()), documentID)
+                .then(jobContext(), [placeholder, fileName, documentID](const ImageUploader::Outcome &done) {
+                    if (!done.image) {
+                        uploadFailed(placeholder, fileName, documentID, done.error);
+                        return;
+                    }
+                    replacePlaceholder(placeholder,
+                                       FileDropRules::imageMarkdown(ImageTypes::altText(done.image->filename),
+                                                                    done.image->url),
+                                       documentID);
+                });
+        });
     return placeholder;
 }
 
@@ -231,23 +232,15 @@ void handle(const QList<QUrl> &urls, std::optional<qsizetype> index, ListContinu
     }
 }
 
-QFuture<ReadResult> readFileData(const QUrl &url)
+QFuture<CappedFileRead> readFileData(const QUrl &url, qint64 limit)
 {
     const QString path = url.toLocalFile();
-    return QtConcurrent::run([path] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return ReadResult{{}, file.errorString()};
-        QByteArray data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return ReadResult{{}, file.errorString()};
-        return ReadResult{std::move(data), {}};
-    });
+    return QtConcurrent::run([path, limit] { return CappedFileRead::read(path, limit); });
 }
 
-void setUploader(Uploader hook)
+void setImageUploader(ImageUploader *images)
 {
-    uploader() = std::move(hook);
+    uploader() = images;
 }
 
 void setAlertPresenter(AlertPresenter presenter)

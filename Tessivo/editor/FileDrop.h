@@ -1,7 +1,6 @@
 #pragma once
 
-#include "publishing/core/ImageAsset.h"
-#include "publishing/core/ImageLibrary.h"
+#include "editor/core/CappedFileRead.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -13,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class ImageUploader;
 class ListContinuingTextView;
 class QMimeData;
 
@@ -44,29 +44,20 @@ bool canHandle(const QList<QUrl> &urls);
 void handle(const QList<QUrl> &urls, std::optional<qsizetype> index = std::nullopt,
             ListContinuingTextView *textView = nullptr);
 
-struct ReadResult
-{
-    QByteArray data;
-    // Empty on success; else why the file could not be read.
-    QString error;
+// The file's bytes, read on the thread pool, refused without being read
+// when it is larger than `limit` bytes (see CappedFileRead).
+QFuture<CappedFileRead> readFileData(const QUrl &url, qint64 limit);
 
-    bool ok() const { return error.isEmpty(); }
-};
-
-// The whole file, read on the thread pool.
-QFuture<ReadResult> readFileData(const QUrl &url);
+// Where dropped images are uploaded: the app's image library. Not owned.
+// Until one is set, image uploads fail with a message.
+void setImageUploader(ImageUploader *uploader);
 
 // --- Seams for tests -----------------------------------------------------
 
-// Uploads an image; by default ImageLibrary::shared()->upload.
-using Uploader = std::function<void(
-    const QByteArray &data, const QString &filename, const QString &contentType, const QString &documentID,
-    ImageLibrary::SuccessHandler onSuccess, ImageLibrary::FailureHandler onFailure)>;
 // Shows a modal alert; by default a message box with one button.
 using AlertPresenter = std::function<void(const QString &message, const QString &informativeText)>;
 
 // An empty function restores the default.
-void setUploader(Uploader uploader);
 void setAlertPresenter(AlertPresenter presenter);
 
 } // namespace FileDrop

@@ -4,6 +4,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "editor/core/ImageTypes.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
 #include "publishing/PublishToastHost.h"
@@ -297,7 +298,9 @@ void DocumentDetailView::openPublishSheet()
 void DocumentDetailView::openMediaLibrary(std::optional<TextRange> trigger)
 {
     m_mediaTrigger = trigger;
-    auto *sheet = new MediaLibrarySheet([this](const ImageAsset &asset) { insertMedia(asset); }, this);
+    auto *sheet = new MediaLibrarySheet(
+        m_imageLibrary ? m_imageLibrary : ImageLibrary::shared(), m_store,
+        [this](const ImageAsset &asset) { insertMedia(asset); }, this);
     m_mediaSheet = sheet;
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         m_mediaTrigger.reset();
@@ -343,7 +346,7 @@ void DocumentDetailView::insertMedia(const ImageAsset &asset)
         return;
     const std::optional<TextRange> trigger = m_mediaTrigger;
     m_mediaTrigger.reset();
-    const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
+    const QString snippet = u"!["_s + ImageTypes::altText(asset.filename) + u"]("_s + asset.url + u')';
 
     ListContinuingTextView *view = EditorBridge::shared()->textView(id);
     if (!view) {

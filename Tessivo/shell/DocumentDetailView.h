@@ -18,6 +18,7 @@ class DetailRenderScheduler;
 class DocumentStore;
 class EmptyDetailView;
 class HeaderIconButton;
+class ImageLibrary;
 class MarkdownTextView;
 class PreviewWebView;
 class PublishSplitButton;
@@ -68,6 +69,8 @@ public:
     // delete. A modal question by default.
     using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
     void setDeleteConfirmation(DeleteConfirmation confirm);
+    // The library the media sheet shows; the app's shared one by default.
+    void setImageLibrary(ImageLibrary *library) { m_imageLibrary = library; }
 
     // Parts, for the main window and tests.
     DetailRenderScheduler *renderScheduler() const { return m_renderer; }
@@ -122,6 +125,7 @@ private:
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;
     QPointer<MediaLibrarySheet> m_mediaSheet;
+    ImageLibrary *m_imageLibrary = nullptr;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;
     bool m_splitPlaced = false;

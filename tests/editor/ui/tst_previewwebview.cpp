@@ -119,7 +119,6 @@ void TestPreviewWebView::cleanupTestCase()
 void TestPreviewWebView::cleanup()
 {
     FileDrop::setAlertPresenter({});
-    FileDrop::setUploader({});
 }
 
 std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
