@@ -25,7 +25,6 @@
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -355,13 +354,12 @@ QWidget *MediaLibrarySheet::buildHeader()
     connect(m_search, &QLineEdit::returnPressed, this, &MediaLibrarySheet::insertFirstMatch);
     row->addWidget(m_search, 1);
 
-    m_uploadButton = new QToolButton(header);
-    m_uploadButton->setText(u"Upload"_s);
+    m_uploadButton = new QPushButton(u"Upload"_s, header);
+    m_uploadButton->setAutoDefault(false);
     m_uploadButton->setIcon(Icon::icon(IconName::imageUpload, palette().color(QPalette::ButtonText), 14));
     m_uploadButton->setIconSize(QSize(14, 14));
-    m_uploadButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_uploadButton->setToolTip(u"Upload images · or drag and drop them here"_s);
-    connect(m_uploadButton, &QToolButton::clicked, this, &MediaLibrarySheet::openUploadPanel);
+    connect(m_uploadButton, &QPushButton::clicked, this, &MediaLibrarySheet::openUploadPanel);
     row->addWidget(m_uploadButton);
     return header;
 }
@@ -443,7 +441,10 @@ QWidget *MediaLibrarySheet::placeholder(IconName icon, const QString &title, con
     messageLabel->setPalette(secondary);
     messageLabel->setAlignment(Qt::AlignCenter);
     messageLabel->setWordWrap(true);
-    messageLabel->setMaximumWidth(360);
+    // Wrapped labels size themselves poorly in a centring layout: as wide as
+    // the text, at most 360, and as high as that width needs.
+    const int width = std::min(360, QFontMetrics(messageLabel->font()).horizontalAdvance(message) + 2);
+    messageLabel->setFixedSize(width, messageLabel->heightForWidth(width));
     column->addWidget(messageLabel, 0, Qt::AlignHCenter);
     if (accessory) {
         accessory->setParent(page);

@@ -18,7 +18,6 @@ class QLineEdit;
 class QListView;
 class QPushButton;
 class QStackedWidget;
-class QToolButton;
 class QWidget;
 
 // The sheet of the user's image library: a searchable grid of the images,
@@ -94,7 +93,7 @@ private:
     bool m_dropTargeted = false;
 
     QLineEdit *m_search = nullptr;
-    QToolButton *m_uploadButton = nullptr;
+    QPushButton *m_uploadButton = nullptr;
     QStackedWidget *m_content = nullptr;
     QWidget *m_loadingPage = nullptr;
     QWidget *m_placeholderPage = nullptr;

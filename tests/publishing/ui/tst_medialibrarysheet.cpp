@@ -1,0 +1,339 @@
+#include "editor/ListContinuingTextView.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewWebView.h"
+#include "publishing/MediaLibrarySheet.h"
+#include "publishing/core/ImageLibrary.h"
+#include "service/core/APIClient.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/core/AppNotifications.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include "Server.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDropEvent>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+namespace {
+
+QByteArray png(QColor color)
+{
+    QImage image(240, 160, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QStringList labelTexts(const QWidget *root)
+{
+    QStringList texts;
+    for (const QLabel *label : root->findChildren<QLabel *>()) {
+        if (label->isVisibleTo(root) && !label->text().isEmpty())
+            texts << label->text();
+    }
+    return texts;
+}
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
+    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x21));
+    p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
+    p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
+    return p;
+}
+
+} // namespace
+
+class TestMediaLibrarySheet : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Server> m_server;
+    std::optional<QString> m_token;
+    std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<ImageLibrary> m_library;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<ViewModeSetting> m_mode;
+    DocumentStore *m_store = nullptr;
+    QList<ImageAsset> m_inserted;
+
+    TestHooks hooks() { return m_server->hooks(); }
+    int requestCount(const QString &prefix)
+    {
+        int count = 0;
+        for (const LoggedRequest &request : hooks().requestLog())
+            count += request.path.startsWith(prefix) ? 1 : 0;
+        return count;
+    }
+    std::unique_ptr<MediaLibrarySheet> showSheet()
+    {
+        auto sheet = std::make_unique<MediaLibrarySheet>(
+            m_library.get(), m_store, [this](const ImageAsset &asset) { m_inserted << asset; });
+        sheet->show();
+        if (!QTest::qWaitForWindowExposed(sheet.get()))
+            return nullptr;
+        return sheet;
+    }
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return file.fileName();
+    }
+    void snapshot(QWidget *widget, const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("TESSIVO_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            widget->grab().save(folder + u'/' + name + u".png"_s);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"base"_s));
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
+        m_store = DocumentStore::shared();
+        m_store->load();
+        QTRY_VERIFY(m_store->isLoaded());
+
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        m_server = std::make_unique<Server>(options);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_client = std::make_unique<APIClient>(m_server->baseUrl());
+        m_client->setTokenProvider([this] { return m_token; });
+    }
+
+    void init()
+    {
+        m_token =
+            hooks().registerUser(QUuid::createUuid().toString() + u"@example.com"_s, u"Ada"_s).sessionToken;
+        m_library = std::make_unique<ImageLibrary>(m_client.get());
+        m_inserted.clear();
+        hooks().clearRequestLog();
+    }
+
+    void states_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
+    // Every face of the sheet with its texts, signed out to a full grid.
+    void states()
+    {
+        QFETCH(bool, dark);
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const QString theme = dark ? u"-dark"_s : u"-light"_s;
+        m_token.reset();
+        hooks().setLatency(u"/api/images"_s, 300);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::loading);
+        snapshot(sheet.get(), u"loading"_s + theme);
+
+        QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::loadError);
+        hooks().setLatency(u"/api/images"_s, 0);
+        QVERIFY(labelTexts(sheet.get()).contains(u"Couldn't load your media library"_s));
+        QVERIFY(labelTexts(sheet.get()).contains(u"Sign in to continue."_s));
+        snapshot(sheet.get(), u"load-error"_s + theme);
+
+        m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"B"_s).sessionToken;
+        QPushButton *retry = nullptr;
+        for (QPushButton *button : sheet->findChildren<QPushButton *>())
+            retry = button->text() == u"Try Again" ? button : retry;
+        QVERIFY(retry);
+        retry->click();
+        QTRY_VERIFY(labelTexts(sheet.get()).contains(u"No images yet"_s));
+        QTRY_VERIFY(!m_library->isLoading());
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::empty);
+        snapshot(sheet.get(), u"empty"_s + theme);
+
+        for (const auto &[name, color] : {std::pair{u"sunset-over_sea.png"_s, QColor(0xf0, 0x80, 0x40)},
+                                          {u"forest.png"_s, QColor(0x30, 0x90, 0x50)},
+                                          {u"a-very-long-file-name-for-a-diagram-of-things.png"_s, Qt::blue}})
+            QVERIFY(QTest::qWaitFor([f = m_library->upload(png(color), name, u"image/png"_s, std::nullopt)] {
+                return f.isFinished();
+            }));
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
+        QTRY_COMPARE(requestCount(u"/media/"_s), 3);
+        QTest::qWait(100); // the pictures decode off the main thread
+        snapshot(sheet.get(), u"grid"_s + theme);
+
+        sheet->setQuery(u"zebra"_s);
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::noMatches);
+        QVERIFY(labelTexts(sheet.get()).contains(u"No image names match \u201Czebra\u201D."_s));
+        snapshot(sheet.get(), u"no-matches"_s + theme);
+
+        sheet->setQuery(u"  "_s);
+        QCOMPARE(sheet->matches(), m_library->images());
+        sheet->uploadFiles({QUrl::fromLocalFile(writeFile(u"notes.txt"_s, "x"))});
+        QVERIFY(labelTexts(sheet.get()).contains(MediaLibrarySheet::rejectionMessage()));
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(m_dir.filePath(u"notes.txt"_s))});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(sheet.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        snapshot(sheet.get(), u"drop-and-upload-error"_s + theme);
+        QApplication::setPalette(QApplication::style()->standardPalette());
+    }
+
+    // The list request belongs to the library: closing the sheet while it
+    // runs lets it land there, with no failure recorded.
+    void closingDuringTheFirstLoad()
+    {
+        QVERIFY(QTest::qWaitFor([f = m_library->upload("a", u"a.png"_s, u"image/png"_s, std::nullopt)] {
+            return f.isFinished();
+        }));
+        m_library = std::make_unique<ImageLibrary>(m_client.get());
+        hooks().setLatency(u"/api/images"_s, 200);
+        auto sheet = showSheet();
+        QVERIFY(sheet && m_library->isLoading());
+        sheet->reject();
+        sheet.reset();
+        QTRY_VERIFY(m_library->loaded());
+        hooks().setLatency(u"/api/images"_s, 0);
+        QCOMPARE(m_library->error(), std::nullopt);
+        QCOMPARE(m_library->images().size(), 1);
+    }
+
+    // Two PNG files and a text file dropped together: the images go up one
+    // after the other under the open document, then the footer names the
+    // refused file type and the search text stays.
+    void dropTwoImagesAndAText()
+    {
+        const Document doc = m_store->createDocument(std::nullopt, u"Body"_s);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        sheet->setQuery(u"keep"_s);
+        QStringList progress;
+        connect(m_library.get(), &ImageLibrary::imagesChanged, sheet.get(), [&] {
+            for (const QString &text : labelTexts(sheet.get()))
+                progress << (text.startsWith(u"Uploading") ? text : QString());
+            progress.removeAll(QString());
+        });
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(writeFile(u"one.png"_s, png(Qt::red))),
+                       QUrl::fromLocalFile(writeFile(u"notes.txt"_s, "text")),
+                       QUrl::fromLocalFile(writeFile(u"TWO.PNG"_s, png(Qt::green)))});
+        QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(sheet.get(), &enter);
+        QDropEvent drop(QPointF(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(sheet.get(), &drop);
+        QVERIFY(sheet->uploading());
+        QTRY_VERIFY(!sheet->uploading());
+
+        QCOMPARE(progress, (QStringList{u"Uploading 1 of 2 · one.png"_s, u"Uploading 2 of 2 · TWO.PNG"_s}));
+        QCOMPARE(sheet->uploadError(), std::optional(MediaLibrarySheet::rejectionMessage()));
+        QCOMPARE(sheet->query(), u"keep"_s);
+        QCOMPARE(m_library->images().size(), 2);
+        QCOMPARE(m_library->images().first().filename, u"TWO.PNG"_s);
+        for (const LoggedRequest &request : hooks().requestLog()) {
+            if (request.method == "POST")
+                QVERIFY(request.body.contains("name=\"doc_id\"\r\n\r\n" + doc.id.toUtf8() + "\r\n"));
+        }
+        QCOMPARE(requestCount(u"/api/v1/images"_s), 2);
+    }
+
+    // A hundred images: only the tiles on screen fetch their pictures.
+    void onlyVisibleTilesLoad()
+    {
+        QJsonArray images;
+        for (int i = 0; i < 100; ++i) {
+            const QString id = u"%1"_s.arg(i, 32, 10, QLatin1Char('0'));
+            images.append(QJsonObject{{u"id"_s, id},
+                                      {u"url"_s, m_server->baseUrl().toString() + u"/media/"_s + id},
+                                      {u"filename"_s, u"image-%1.png"_s.arg(i)}});
+        }
+        hooks().forceReply("GET", u"/api/images"_s, 1,
+                           {200, QJsonDocument(QJsonObject{{u"images"_s, images}}).toJson()});
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
+        auto *grid = sheet->findChild<QListView *>();
+        QVERIFY(grid);
+        QTest::qWait(200);
+        int visible = 0;
+        for (int row = 0; row < grid->model()->rowCount(); ++row)
+            visible +=
+                grid->visualRect(grid->model()->index(row, 0)).intersects(grid->viewport()->rect()) ? 1 : 0;
+        QVERIFY2(visible > 0 && visible < 30, qPrintable(QString::number(visible)));
+        QTRY_COMPARE(requestCount(u"/media/"_s), visible);
+        for (const LoggedRequest &request : hooks().requestLog()) {
+            if (request.path.startsWith(u"/media/"))
+                QVERIFY(!request.hasHeader("authorization") &&
+                        !request.header("user-agent").startsWith("Tessivo"));
+        }
+    }
+
+    // "![" typed in the editor opens the sheet; a click on a tile puts the
+    // image over the "![" as one undoable step.
+    void tilePickIsOneUndoStep()
+    {
+        QVERIFY(QTest::qWaitFor([f = m_library->upload(png(Qt::gray), u"my_cat.png"_s, u"image/png"_s, {})] {
+            return f.isFinished();
+        }));
+        const QString url = m_library->images().first().url;
+        const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
+        DocumentDetailView pane(m_store, m_mode.get());
+        pane.setImageLibrary(m_library.get());
+        pane.resize(1000, 700);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        ListContinuingTextView *editor = pane.editor()->textView();
+        QTRY_COMPARE(editor->string(), u"Intro ![ outro"_s);
+        AppNotifications::post(AppNotifications::openMediaLibrary,
+                               {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+        auto *sheet = pane.findChild<MediaLibrarySheet *>();
+        QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet));
+        auto *grid = sheet->findChild<QListView *>();
+        QTRY_COMPARE(grid->model()->rowCount(), 1);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(grid->model()->index(0, 0)).center());
+        const QString inserted = u"Intro ![my cat]("_s + url + u") outro"_s;
+        QCOMPARE(editor->string(), inserted);
+        QTRY_COMPARE(m_store->document(doc.id)->body, inserted);
+        QTRY_VERIFY(!pane.isMediaLibraryOpen());
+        editor->undo();
+        QCOMPARE(editor->string(), u"Intro ![ outro"_s);
+    }
+};
+
+QTEST_MAIN(TestMediaLibrarySheet)
+#include "tst_medialibrarysheet.moc"
