@@ -1,8 +1,10 @@
 #include "editor/FileDrop.h"
+#include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
 #include "publishing/core/ImageLibrary.h"
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContentView.h"
@@ -92,6 +94,7 @@ int main(int argc, char *argv[])
     QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
                      &ImageLibrary::resetForSignOut);
     FileDrop::setImageUploader(ImageLibrary::shared());
+    PreviewPage::allowImagesFrom(APIClient::shared()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
                      [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,

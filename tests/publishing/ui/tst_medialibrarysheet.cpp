@@ -1,5 +1,6 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
+#include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageLibrary.h"
@@ -332,6 +333,33 @@ private Q_SLOTS:
         QTRY_VERIFY(!pane.isMediaLibraryOpen());
         editor->undo();
         QCOMPARE(editor->string(), u"Intro ![ outro"_s);
+    }
+
+    // The preview shows images from the service's own address, and fetches
+    // nothing from any other.
+    void previewLoadsServiceImagesOnly()
+    {
+        const auto upload = m_library->upload(png(Qt::darkCyan), u"p.png"_s, u"image/png"_s, {});
+        QVERIFY(QTest::qWaitFor([&] { return upload.isFinished(); }));
+        const QString url = upload.result()->url;
+        QString elsewhere = url;
+        elsewhere.replace(u"127.0.0.1"_s, u"localhost"_s);
+        PreviewPage::allowImagesFrom(m_server->baseUrl());
+        PreviewWebView preview;
+        preview.resize(600, 400);
+        preview.show();
+        QVERIFY(QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000));
+        preview.setHtml(u"<p><img id=a src='%1'><img id=b src='%2'></p>"_s.arg(url, elsewhere));
+        const auto widths = [&] {
+            std::optional<QString> answer;
+            preview.page()->runJavaScript(
+                u"[a.complete && a.naturalWidth, b.complete && b.naturalWidth].join(' ')"_s,
+                [&](const QVariant &value) { answer = value.toString(); });
+            (void)QTest::qWaitFor([&] { return answer.has_value(); }, 5'000);
+            return answer.value_or(QString());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(widths(), u"240 0"_s, 10'000);
+        QCOMPARE(requestCount(u"/media/"_s), 1);
     }
 };
 
