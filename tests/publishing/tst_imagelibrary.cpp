@@ -10,7 +10,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUuid>
 
 using namespace Qt::StringLiterals;
 using namespace tessivo::server;
@@ -36,6 +35,7 @@ class TestImageLibrary : public QObject
 
     std::unique_ptr<Server> m_server;
     std::optional<QString> m_token;
+    QString m_userToken;
     std::unique_ptr<APIClient> m_client;
     std::unique_ptr<ImageLibrary> m_library;
     QTemporaryDir m_dir;
@@ -62,6 +62,7 @@ private Q_SLOTS:
         QVERIFY2(m_server->start(&error), qPrintable(error));
         m_client = std::make_unique<APIClient>(m_server->baseUrl());
         m_client->setTokenProvider([this] { return m_token; });
+        m_userToken = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s).sessionToken;
     }
 
     void init()
@@ -167,7 +168,11 @@ private Q_SLOTS:
         QCOMPARE(over.failure().apiError().message, u"Images must be 10 MB or smaller."_s);
         QCOMPARE(over.failure().apiError().status, 413);
         QVERIFY(requests(u"/api/v1/images"_s).isEmpty());
-        QVERIFY(waitFor(m_library->upload(limit, u"big.png"_s, u"image/png"_s, std::nullopt)).ok());
+        // Exactly the limit goes out (to a port where nothing listens).
+        APIClient nowhere(QUrl(u"http://127.0.0.1:1"_s));
+        ImageLibrary unreachable(&nowhere);
+        const auto sent = waitFor(unreachable.upload(limit, u"big.png"_s, u"image/png"_s, std::nullopt));
+        QCOMPARE(sent.failure().apiError().message, u"Couldn't reach 127.0.0.1. Check your connection."_s);
 
         const QByteArray same = R"({"url":"u","id":"same"})";
         hooks().forceReply("POST", u"/api/v1/images"_s, 1, {201, same});
@@ -176,7 +181,7 @@ private Q_SLOTS:
         QSignalSpy changed(m_library.get(), &ImageLibrary::imagesChanged);
         QVERIFY(waitFor(m_library->upload("a", u"a.png"_s, u"image/png"_s, std::nullopt)).ok());
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(m_library->images().size(), 2);
+        QCOMPARE(m_library->images().size(), 1);
     }
 
     void listing_data()
@@ -218,6 +223,7 @@ private Q_SLOTS:
     // answers its caller.
     void signOutDuringRequests()
     {
+        m_token = hooks().registerUser(u"grace@example.com"_s, u"Grace"_s).sessionToken;
         waitFor(m_library->upload("a", u"old.png"_s, u"image/png"_s, std::nullopt));
         m_library = std::make_unique<ImageLibrary>(m_client.get());
 

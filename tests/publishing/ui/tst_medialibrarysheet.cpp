@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
@@ -212,6 +213,13 @@ private Q_SLOTS:
         QApplication::sendEvent(sheet.get(), &enter);
         QVERIFY(enter.isAccepted());
         snapshot(sheet.get(), u"drop-and-upload-error"_s + theme);
+
+        // Return inserts the best match, the first tile.
+        sheet->setQuery(u"for"_s);
+        QTest::keyClick(sheet->findChild<QLineEdit *>(), Qt::Key_Return);
+        QCOMPARE(m_inserted.size(), 1);
+        QCOMPARE(m_inserted.first().filename, u"forest.png"_s);
+        QVERIFY(!sheet->isVisible());
         QApplication::setPalette(QApplication::style()->standardPalette());
     }
 
