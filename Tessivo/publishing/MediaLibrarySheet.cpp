@@ -296,6 +296,7 @@ MediaLibrarySheet::MediaLibrarySheet(ImageLibrary *library, DocumentStore *store
     grid->setSelectionMode(QAbstractItemView::NoSelection);
     grid->setFrameShape(QFrame::NoFrame);
     grid->setMouseTracking(true);
+    grid->viewport()->setAttribute(Qt::WA_Hover);
     grid->setAcceptDrops(false);
     grid->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     grid->setAutoFillBackground(false);
