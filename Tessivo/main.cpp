@@ -90,9 +90,13 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [] { AppDelegate::showMainWindow(); },
     });
-    // Signing out empties the image library; dropped images upload to it.
+    // Signing out empties the image library, and so does signing in: a list
+    // that failed while signed out must not keep saying so. Dropped images
+    // upload to it.
     QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
-                     &ImageLibrary::resetForSignOut);
+                     &ImageLibrary::resetForAccountChange);
+    QObject::connect(AuthManager::shared(), &AuthManager::signedIn, ImageLibrary::shared(),
+                     &ImageLibrary::resetForAccountChange);
     FileDrop::setImageUploader(ImageLibrary::shared());
     PreviewPage::allowImagesFrom(APIClient::shared()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),

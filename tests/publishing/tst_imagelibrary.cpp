@@ -187,7 +187,7 @@ private Q_SLOTS:
         m_library = std::make_unique<ImageLibrary>(m_client.get());
         const QFuture<void> load = m_library->load(false);
         const auto late = m_library->upload("b", u"late.png"_s, u"image/png"_s, std::nullopt);
-        m_library->resetForSignOut();
+        m_library->resetForAccountChange();
         QVERIFY(m_library->isLoading());
         waitFor(load);
         QVERIFY(waitFor(late).ok());

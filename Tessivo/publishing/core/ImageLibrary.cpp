@@ -131,7 +131,7 @@ void ImageLibrary::setLoaded(bool loaded)
     Q_EMIT loadedChanged();
 }
 
-void ImageLibrary::resetForSignOut()
+void ImageLibrary::resetForAccountChange()
 {
     ++m_generation;
     setImages({});

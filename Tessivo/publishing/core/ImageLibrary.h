@@ -58,9 +58,9 @@ public:
                                           const QString &contentType,
                                           const std::optional<QString> &documentID);
 
-    // The reset of sign-out: no images, not loaded, no error; the busy flag
-    // stays with the load that set it.
-    void resetForSignOut();
+    // The reset of sign-out (and sign-in): no images, not loaded, no error;
+    // the busy flag stays with the load that set it.
+    void resetForAccountChange();
 
     // ("too_large", "Images must be 10 MB or smaller.", 413)
     static APIError tooLargeError();
