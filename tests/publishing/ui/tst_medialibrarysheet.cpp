@@ -143,7 +143,7 @@ private Q_SLOTS:
     void states()
     {
         m_token.reset();
-        hooks().setLatency(u"/api/images"_s, 300);
+        hooks().setLatency(u"/api/images"_s, 1000);
         auto sheet = showSheet();
         QVERIFY(sheet);
         QCOMPARE(sheet->content(), MediaLibrarySheet::Content::loading);
@@ -184,7 +184,7 @@ private Q_SLOTS:
     {
         uploaded("a", u"a.png"_s);
         m_library = std::make_unique<ImageLibrary>(m_client.get());
-        hooks().setLatency(u"/api/images"_s, 200);
+        hooks().setLatency(u"/api/images"_s, 1000);
         auto sheet = showSheet();
         QVERIFY(sheet && m_library->isLoading());
         sheet->reject();
@@ -244,7 +244,7 @@ private Q_SLOTS:
         QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
         auto *grid = sheet->findChild<QListView *>();
         QVERIFY(grid);
-        QTest::qWait(200);
+        QTRY_VERIFY(requestCount(u"/media/"_s) > 0); // painted
         int visible = 0;
         for (int row = 0; row < grid->model()->rowCount(); ++row)
             visible +=
