@@ -1,7 +1,10 @@
 #include "app/core/AppShortcuts.h"
+#include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
+#include "publishing/core/ImageLibrary.h"
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContentView.h"
@@ -13,8 +16,8 @@
 #include "store/Persistence.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -86,6 +89,14 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [] { AppDelegate::showMainWindow(); },
     });
+    // Signing out empties the image library, and so does signing in: a list
+    // that failed while signed out must not keep saying so. The preview
+    // shows images from the service's own address only.
+    QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
+                     &ImageLibrary::resetForAccountChange);
+    QObject::connect(AuthManager::shared(), &AuthManager::signedIn, ImageLibrary::shared(),
+                     &ImageLibrary::resetForAccountChange);
+    PreviewPage::allowImagesFrom(APIClient::shared()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
                      [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,

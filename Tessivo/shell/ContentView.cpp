@@ -3,6 +3,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
+#include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
@@ -200,7 +201,12 @@ QWidget *ContentView::makeSidebar()
 
 QWidget *ContentView::makeDetail()
 {
-    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    // Dropped images upload to the app's image library, which the media
+    // sheet shows.
+    DocumentDetailView::Strategies strategies;
+    strategies.fileDrops.uploader = ImageLibrary::shared();
+    strategies.images = ImageLibrary::shared();
+    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), std::move(strategies), this);
     connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
             &ContentView::accountSettingsRequested);
     return m_detail;

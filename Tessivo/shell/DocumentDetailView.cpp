@@ -6,6 +6,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "editor/core/ImageTypes.h"
 #include "platform/PlainTextAlert.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
@@ -74,7 +75,9 @@ DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nul
 DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
                                        QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
-      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
+      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()),
+      m_renderer(new DetailRenderScheduler(this)),
+      m_imageLibrary(strategies.images ? strategies.images : ImageLibrary::shared())
 {
     m_fileDrop = new FileDropHandler(
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
@@ -313,7 +316,8 @@ void DocumentDetailView::openPublishSheet()
 void DocumentDetailView::openMediaLibrary(std::optional<TextRange> trigger)
 {
     m_mediaTrigger = trigger;
-    auto *sheet = new MediaLibrarySheet([this](const ImageAsset &asset) { insertMedia(asset); }, this);
+    auto *sheet = new MediaLibrarySheet(
+        m_imageLibrary, m_store, [this](const ImageAsset &asset) { insertMedia(asset); }, this);
     m_mediaSheet = sheet;
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         m_mediaTrigger.reset();
@@ -358,7 +362,7 @@ void DocumentDetailView::insertMedia(const ImageAsset &asset)
         return;
     const std::optional<TextRange> trigger = m_mediaTrigger;
     m_mediaTrigger.reset();
-    const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
+    const QString snippet = u"!["_s + ImageTypes::altText(asset.filename) + u"]("_s + asset.url + u')';
 
     ListContinuingTextView *view = m_editor ? m_editor->liveTextView(id) : nullptr;
     if (!view) {

@@ -21,6 +21,7 @@ class DetailRenderScheduler;
 class DocumentStore;
 class EmptyDetailView;
 class HeaderIconButton;
+class ImageLibrary;
 class MarkdownTextView;
 class PreviewWebView;
 class PublishSplitButton;
@@ -28,6 +29,18 @@ class PublishToastHost;
 class QSplitter;
 class QStackedWidget;
 class StatusBar;
+
+// How the detail pane reaches outside the app; empty parts use the
+// platform's dialogs and message boxes, and the app's image library for the
+// media sheet (dropped images need an uploader in `fileDrops`). At namespace
+// scope so that it is complete where the pane's constructor defaults it.
+struct DocumentDetailStrategies
+{
+    FileDropHandler::Strategies fileDrops;
+    ExportActions::Strategies exports;
+    // The library the media sheet shows (not owned).
+    ImageLibrary *images = nullptr;
+};
 
 // The right-hand pane of the main window: the active document in the editor,
 // the preview or both side by side under a header with the mode switch and
@@ -44,13 +57,7 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
-    // How the pane reaches outside the app; empty parts use the image
-    // library, the platform's dialogs and message boxes.
-    struct Strategies
-    {
-        FileDropHandler::Strategies fileDrops;
-        ExportActions::Strategies exports;
-    };
+    using Strategies = DocumentDetailStrategies;
 
     // Works on `store` and `viewMode` (not owned; must outlive the pane).
     DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
@@ -142,6 +149,7 @@ private:
     PublishToastHost *m_toastHost = nullptr;
     QPointer<MediaLibrarySheet> m_mediaSheet;
     QPointer<PublishSheet> m_publishSheet;
+    ImageLibrary *m_imageLibrary;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;
     bool m_splitPlaced = false;

@@ -2,7 +2,7 @@
 // the names they get and the placeholder texts of uploading images.
 
 #include "editor/core/FileDropRules.h"
-#include "publishing/core/ImageLibrary.h"
+#include "editor/core/ImageTypes.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -198,8 +198,8 @@ void TestFileDropRules::imageTypes()
 {
     QFETCH(QString, name);
     QFETCH(QString, mime);
-    QCOMPARE(ImageLibrary::mimeType(name), mime);
-    QCOMPARE(ImageLibrary::allowedTypes().size(), 5);
+    QCOMPARE(ImageTypes::mimeType(name), mime);
+    QCOMPARE(ImageTypes::allowedTypes().size(), 5);
 }
 
 void TestFileDropRules::altText_data()
@@ -219,7 +219,7 @@ void TestFileDropRules::altText()
 {
     QFETCH(QString, filename);
     QFETCH(QString, alt);
-    QCOMPARE(ImageLibrary::altText(filename), alt);
+    QCOMPARE(ImageTypes::altText(filename), alt);
 }
 
 QTEST_GUILESS_MAIN(TestFileDropRules)

@@ -8,9 +8,10 @@
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
+#include "editor/core/ImageUploader.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
-#include "publishing/core/ImageLibrary.h"
+#include "service/core/APIError.h"
 #include "shell/DetailHeader.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/EmptyDetailView.h"
@@ -47,8 +48,42 @@ struct PendingUpload
     QString contentType;
     QString documentID;
     QByteArray data;
-    ImageLibrary::SuccessHandler succeed;
-    ImageLibrary::FailureHandler fail;
+    std::function<void(const ImageAsset &)> succeed;
+    std::function<void(const APIError &)> fail;
+};
+
+// Holds every upload until the test answers it.
+class FakeUploader final : public ImageUploader
+{
+public:
+    explicit FakeUploader(QList<PendingUpload> *uploads) : m_uploads(uploads) {}
+
+    qint64 uploadLimit() const override { return 1024; }
+    QString tooLargeMessage() const override { return u"Images must be 10 MB or smaller."_s; }
+    QFuture<Outcome> uploadImage(const QByteArray &data, const QString &filename, const QString &contentType,
+                                 const QString &documentID) override
+    {
+        auto promise = std::make_shared<QPromise<Outcome>>();
+        promise->start();
+        const auto finish = [promise](const Outcome &outcome) {
+            promise->addResult(outcome);
+            promise->finish();
+        };
+        *m_uploads << PendingUpload{filename,
+                                    contentType,
+                                    documentID,
+                                    data,
+                                    [finish](const ImageAsset &asset) {
+                                        finish(Outcome{Uploaded{asset.url, asset.filename}, {}});
+                                    },
+                                    [finish](const APIError &error) {
+                                        finish(Outcome{std::nullopt, error.message});
+                                    }};
+        return promise->future();
+    }
+
+private:
+    QList<PendingUpload> *m_uploads;
 };
 
 } // namespace
@@ -102,6 +137,7 @@ private:
     std::unique_ptr<ViewModeSetting> m_mode;
     DocumentStore *m_store = nullptr;
     QList<PendingUpload> m_uploads;
+    std::unique_ptr<FakeUploader> m_uploader;
     DocumentDetailView::Strategies m_strategies;
     // Drops with no pane, so no live editor.
     std::unique_ptr<FileDropHandler> m_drops;
@@ -124,13 +160,8 @@ void TestDetailView::initTestCase()
     m_store = DocumentStore::shared();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
-    m_strategies.fileDrops.upload = [this](const QByteArray &data, const QString &filename,
-                                           const QString &contentType, const QString &documentID,
-                                           ImageLibrary::SuccessHandler succeed,
-                                           ImageLibrary::FailureHandler fail) {
-        m_uploads << PendingUpload{filename, contentType,        documentID,
-                                   data,     std::move(succeed), std::move(fail)};
-    };
+    m_uploader = std::make_unique<FakeUploader>(&m_uploads);
+    m_strategies.fileDrops.uploader = m_uploader.get();
     m_strategies.fileDrops.alert = [this](const QString &message, const QString &informative) {
         m_alerts << QStringList{message, informative};
     };
@@ -578,13 +609,6 @@ void TestDetailView::sheetsSayTheyAreNotAvailable()
     media->reject();
     QVERIFY(!pane->mediaTrigger());
     QTRY_VERIFY(!pane->isMediaLibraryOpen());
-
-    // Uploading says plainly that it is not available in this build.
-    QString message;
-    ImageLibrary::shared()->upload("x", u"a.png"_s, u"image/png"_s, doc.id, pane.get(), {},
-                                   [&](const APIError &error) { message = error.message; });
-    QTRY_COMPARE(message, ImageLibrary::unavailableMessage());
-    QVERIFY(message.contains(u"not available"_s));
 }
 
 void TestDetailView::dropImagesIntoTheEditor()
@@ -669,43 +693,54 @@ void TestDetailView::dropImageWithoutLiveEditorGoesToTheStoredBody()
 void TestDetailView::failedUploadRemovesItsPlaceholder_data()
 {
     QTest::addColumn<bool>("joinLines");
-    QTest::addColumn<bool>("readFails");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
 
-    QTest::newRow("service refuses") << false << false;
-    QTest::newRow("user joined the placeholder's line") << true << false;
-    QTest::newRow("file cannot be read") << false << true;
+    const QString refused = u"The image is larger than 10 MB."_s;
+    QTest::newRow("service refuses") << false << u"big.png"_s << refused;
+    QTest::newRow("user joined the placeholder's line") << true << u"big.png"_s << refused;
+    QTest::newRow("file cannot be read") << false << u"vanished.png"_s << QString();
+    QTest::newRow("file over the limit is refused unread")
+        << false << u"huge.png"_s << u"Images must be 10 MB or smaller."_s;
 }
 
 void TestDetailView::failedUploadRemovesItsPlaceholder()
 {
     QFETCH(bool, joinLines);
-    QFETCH(bool, readFails);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
 
     const Document doc = m_store->createDocument(std::nullopt, u"Before\nAfter"_s);
     auto pane = makePane();
     QVERIFY(pane);
     ListContinuingTextView *editor = editorOf(pane.get());
     QVERIFY(editor);
-    const QString path = readFails ? m_dir->filePath(u"vanished.png"_s) : writeFile(u"big.png"_s, "PNG");
+    QString path = m_dir->filePath(file);
+    if (file == u"big.png")
+        writeFile(file, "PNG");
+    if (file == u"huge.png") {
+        // Sparse: 20 GB on paper, nothing on disk.
+        QFile huge(path);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(20LL << 30));
+    }
     pane->fileDrop()->handle({QUrl::fromLocalFile(path)}, 7, editor);
-    const QString name = QFileInfo(path).fileName();
-    QVERIFY(editor->string().contains(u"![Uploading "_s + name));
+    QVERIFY(editor->string().contains(u"![Uploading "_s + file));
     if (joinLines) {
         const qsizetype newline = editor->string().indexOf(u")\nAfter"_s) + 1;
         editor->replaceCharacters({newline, 1}, QString());
     }
-    if (readFails) {
-        QTRY_COMPARE(m_alerts.size(), 1);
-        QVERIFY(m_uploads.isEmpty());
-    } else {
+    if (file == u"big.png") {
         QTRY_COMPARE(m_uploads.size(), 1);
         m_uploads[0].fail(APIError{u"too_large"_s, u"The image is larger than 10 MB."_s, 413});
-        QCOMPARE(m_alerts.size(), 1);
-        QCOMPARE(m_alerts.at(0).at(1), u"The image is larger than 10 MB."_s);
     }
-    QCOMPARE(m_alerts.at(0).at(0), u"Couldn't upload "_s + name);
+    QTRY_COMPARE(m_alerts.size(), 1);
+    QVERIFY(file == u"big.png" || m_uploads.isEmpty());
+    QCOMPARE(m_alerts.at(0).at(0), u"Couldn't upload "_s + file);
+    if (!message.isEmpty())
+        QCOMPARE(m_alerts.at(0).at(1), message);
     QCOMPARE(editor->string(), u"Before\nAfter"_s);
     QCOMPARE(m_store->document(doc.id)->body, u"Before\nAfter"_s);
+    QFile::remove(path);
 }
 
 void TestDetailView::dropImagesWithNoOpenDocument()
