@@ -233,7 +233,7 @@ private Q_SLOTS:
         onKeyUp(name, [] {});
         auto all = events(name);
         auto ups = events(EventType::keyUp, name);
-        QSignalSpy allSpy(all.get(), &EventStream::event), upSpy(ups.get(), &EventStream::event);
+        QSignalSpy allSpy(all.get(), &EventStream::occurred), upSpy(ups.get(), &EventStream::occurred);
         removeAllHandlers(); // the streams still use the shortcut
         press(metaAltM);
         QCOMPARE(allSpy.size(), 2);

@@ -11,7 +11,7 @@
 
 class APIClient;
 class DocumentStore;
-struct Document;
+class Document;
 
 // The requests behind a document's read-only web page: first publish,
 // update and unpublish, and the bookkeeping of which slug belongs to which
