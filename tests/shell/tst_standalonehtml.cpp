@@ -21,6 +21,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("html");
         QTest::addColumn<QString>("escapedTitle");
         QTest::newRow("empty") << QString() << QString() << QString();
+        QTest::newRow("the fragment's own line feed kept")
+            << QStringLiteral("Notes") << QStringLiteral("<p>Hi</p>\n") << QStringLiteral("Notes");
         QTest::newRow("markup characters in order")
             << QStringLiteral("&<>") << QStringLiteral("<p>x</p>") << QStringLiteral("&amp;&lt;&gt;");
         QTest::newRow("entity escaped again")
