@@ -2,6 +2,7 @@
 
 #include "editor/ListContinuingTextView.h"
 #include "editor/core/FileDropRules.h"
+#include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
@@ -87,8 +88,7 @@ void FileDropHandler::showAlert(const QString &message, const QString &informati
     }
     QMessageBox box(QApplication::activeWindow());
     box.setIcon(QMessageBox::Warning);
-    box.setText(message);
-    box.setInformativeText(informative);
+    setPlainAlertTexts(box, message, informative);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

@@ -33,7 +33,11 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent, KeyRouting routi
 {
     setVerticalScrollBar(new ThinScroller);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Always there (it draws nothing while the text fits): a scroller that
+    // came and went would change the wrap width, and a text growing past one
+    // page would be laid out again whole, which for one huge line takes as
+    // long as opening it.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::NoFrame);
     // The side insets and the scroller's strip show the text background.
     setBackgroundRole(QPalette::Base);

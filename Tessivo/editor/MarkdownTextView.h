@@ -63,6 +63,8 @@ public:
     // Opens, moves or closes the completion panel; without `force` only an
     // open panel is updated.
     void updateLinkSuggestions(bool force);
+    // The longest wiki-link query completed, in characters before the caret.
+    static constexpr qsizetype longestLinkQuery = 1000;
     // Shows, moves or hides the AI pill.
     void updatePill();
     void openAIMenu(EditorRules::AIMode mode);

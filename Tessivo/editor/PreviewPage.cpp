@@ -1,6 +1,7 @@
 #include "editor/PreviewPage.h"
 
 #include "editor/core/DetailLinkPolicy.h"
+#include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
@@ -314,8 +315,8 @@ void PreviewPage::openMissingDocumentLink(const QString &title)
     } else {
         QMessageBox box(QApplication::activeWindow());
         box.setIcon(QMessageBox::NoIcon);
-        box.setText(u"\u201C"_s + title + u"\u201D doesn't exist yet."_s);
-        box.setInformativeText(u"Create a new document with that title?"_s);
+        setPlainAlertTexts(box, u"\u201C"_s + title + u"\u201D doesn't exist yet."_s,
+                           u"Create a new document with that title?"_s);
         QPushButton *createButton = box.addButton(u"Create"_s, QMessageBox::AcceptRole);
         box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
         box.setDefaultButton(createButton);

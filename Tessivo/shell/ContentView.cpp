@@ -201,6 +201,8 @@ QWidget *ContentView::makeSidebar()
 QWidget *ContentView::makeDetail()
 {
     m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
+            &ContentView::accountSettingsRequested);
     return m_detail;
 }
 

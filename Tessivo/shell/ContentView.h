@@ -61,6 +61,8 @@ Q_SIGNALS:
     void startupFinished();
     // The sidebar's account row asks for the settings window.
     void settingsRequested();
+    // A view asks for the settings window's account tab (to sign in).
+    void accountSettingsRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

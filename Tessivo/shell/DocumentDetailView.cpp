@@ -6,10 +6,14 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "platform/PlainTextAlert.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
 #include "publishing/PublishToastHost.h"
 #include "publishing/core/ImageLibrary.h"
+#include "publishing/core/PublishService.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
 #include "shell/DetailHeader.h"
 #include "shell/EmptyDetailView.h"
 #include "shell/ExportActions.h"
@@ -296,8 +300,13 @@ void DocumentDetailView::openPublishSheet()
     const QString id = m_store->activeDocumentID();
     if (id.isEmpty())
         return;
-    auto *sheet = new PublishSheet(id, this);
+    if (m_publishSheet)
+        return;
+    auto *sheet = new PublishSheet(id, m_store, PublishService(APIClient::shared(), m_store),
+                                   AuthManager::shared(), this);
+    m_publishSheet = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &PublishSheet::signInRequested, this, &DocumentDetailView::accountSettingsRequested);
     sheet->open();
 }
 
@@ -324,8 +333,7 @@ void DocumentDetailView::confirmDelete()
     } else {
         QMessageBox box(this);
         box.setIcon(QMessageBox::Warning);
-        box.setText(title);
-        box.setInformativeText(message);
+        setPlainAlertTexts(box, title, message);
         QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
         QPushButton *cancel = box.addButton(QMessageBox::Cancel);
         box.setDefaultButton(cancel);

@@ -3,6 +3,7 @@
 #include "editor/FileDrop.h"
 #include "editor/core/MarkdownRenderer.h"
 #include "publishing/MediaLibrarySheet.h"
+#include "publishing/PublishSheet.h"
 #include "publishing/core/ImageAsset.h"
 #include "shell/ExportActions.h"
 #include "shell/core/DetailViewMode.h"
@@ -94,11 +95,14 @@ public:
     QWidget *currentContent() const;
     QWidget *documentContent() const { return m_documentPage; }
     bool isMediaLibraryOpen() const { return m_mediaSheet != nullptr; }
+    PublishSheet *publishSheet() const { return m_publishSheet; }
     std::optional<TextRange> mediaTrigger() const { return m_mediaTrigger; }
 
 Q_SIGNALS:
     // The render task replaced html() and stats().
     void previewUpdated();
+    // The publish sheet's "Sign In…": show the settings window's account tab.
+    void accountSettingsRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -137,6 +141,7 @@ private:
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;
     QPointer<MediaLibrarySheet> m_mediaSheet;
+    QPointer<PublishSheet> m_publishSheet;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;
     bool m_splitPlaced = false;

@@ -1,5 +1,6 @@
 #include "shell/ExportActions.h"
 
+#include "platform/PlainTextAlert.h"
 #include "shell/core/DetailExport.h"
 
 #include <QClipboard>
@@ -44,8 +45,7 @@ void showError(const Strategies &strategies, QWidget *parent, const QString &mes
     }
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Critical);
-    box.setText(message);
-    box.setInformativeText(detail);
+    setPlainAlertTexts(box, message, detail);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

@@ -170,7 +170,14 @@ public:
     template <DecodableRecord T, EncodableRecord Body>
     APICall<T> send(Method method, const QString &path, const Body &body)
     {
-        return decoded<T>(startSend(method, path, body.toJson()));
+        return decoded<T>(startSend(method, url(path), body.toJson()));
+    }
+    // The same to a URL made with url() and then given a path that path
+    // strings cannot express (an encoded "/" inside one segment).
+    template <DecodableRecord T, EncodableRecord Body>
+    APICall<T> send(Method method, const QUrl &target, const Body &body)
+    {
+        return decoded<T>(startSend(method, target, body.toJson()));
     }
 
     // `body` absent: no body and no "content-type". The stream belongs to
@@ -209,8 +216,10 @@ public:
 
 Q_SIGNALS:
     // A reply carried a new session token. Emitted synchronously, before the
-    // reply's status is looked at.
-    void tokenRolled(const QString &token);
+    // reply's status is looked at. `sentToken` is the bearer token the
+    // request went out with (empty when it had none), so that the token's
+    // owner can tell a roll of its current session from a late one.
+    void tokenRolled(const QString &token, const QString &sentToken);
 
 private:
     friend class APIStream;
@@ -220,7 +229,7 @@ private:
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 
     APICall<APIReply> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
-    APICall<APIReply> startSend(Method method, const QString &path, const QJsonObject &body);
+    APICall<APIReply> startSend(Method method, const QUrl &target, const QJsonObject &body);
     QNetworkReply *dispatch(const QNetworkRequest &request, Method method,
                             const std::optional<QByteArray> &body);
 

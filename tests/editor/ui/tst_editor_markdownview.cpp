@@ -554,6 +554,33 @@ private Q_SLOTS:
         again.waitUntilReady();
         QVERIFY(again.isCorrect(u"wrongg"_s));
     }
+
+    void spellingOfOneLongParagraphLooksAtTheScreenOnly()
+    {
+        SpellChecker checker({}, {}, m_dir->filePath(u"words.txt"_s));
+        checker.waitUntilReady();
+        QStringList words;
+        for (int i = 0; i < 20000; ++i) {
+            words.append(u"qzxv"_s);
+        }
+        openEditor(addDocument(u"Intro line.\n"_s + words.join(u' ')));
+        view()->verticalScrollBar()->setValue(view()->verticalScrollBar()->maximum() / 2);
+        InlineSpelling spelling(view(), &checker);
+        spelling.checkNow();
+        const QList<TextRange> marked = spelling.misspelledRanges();
+        const QRect area = view()->viewport()->rect();
+        const qsizetype first = view()->cursorForPosition(area.topLeft()).position();
+        const qsizetype last = view()->cursorForPosition(area.bottomRight()).position();
+        QVERIFY(!marked.isEmpty());
+        QVERIFY(marked.size() < 2000);
+        QVERIFY(marked.constFirst().location <= first + 5 && marked.constLast().end() >= last - 5);
+
+        // Past the longest line checked, the line is left alone.
+        const qsizetype copies = InlineSpelling::longestCheckedLine / (words.size() * 5) + 1;
+        view()->setString(words.join(u' ').repeated(copies));
+        spelling.checkNow();
+        QVERIFY(spelling.misspelledRanges().isEmpty());
+    }
 };
 
 QTEST_MAIN(TestMarkdownView)

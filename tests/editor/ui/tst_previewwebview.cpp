@@ -8,12 +8,16 @@
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 #include <memory>
@@ -60,6 +64,7 @@ private Q_SLOTS:
     void wikiLinks();
     void missingDocumentLink_data();
     void missingDocumentLink();
+    void missingDocumentAlertShowsTheTitleAsWritten();
     void externalLinks_data();
     void externalLinks();
     void scriptNavigationToTheWebIsCancelled();
@@ -285,6 +290,27 @@ void TestPreviewWebView::missingDocumentLink()
     QVERIFY(created->id != active.id);
     QVERIFY(created->body.startsWith(u"# Project Plan \u00E9"_s));
     QCOMPARE(created->collectionId, collection);
+}
+
+void TestPreviewWebView::missingDocumentAlertShowsTheTitleAsWritten()
+{
+    PreviewPage page;
+    const QString title = u"<h1>Big</h1><img src=file:///etc/hosts>"_s;
+    QStringList shown;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty())
+                shown << (label->textFormat() == Qt::PlainText ? label->text() : u"<rich>"_s);
+        }
+        box->reject();
+    });
+    page.openMissingDocumentLink(title);
+    QVERIFY(!shown.isEmpty());
+    QVERIFY2(!shown.contains(u"<rich>"_s), qPrintable(shown.join(u'|')));
+    QVERIFY(shown.constFirst().contains(title));
 }
 
 void TestPreviewWebView::externalLinks_data()
