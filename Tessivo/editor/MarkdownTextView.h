@@ -54,6 +54,8 @@ public:
     // Re-highlights now / 80 ms after the last call.
     void highlight();
     void scheduleHighlight();
+    // Whether a pass waits for the pause to end; tests run it with highlight().
+    bool isHighlightPending() const { return m_highlightTimer.isActive(); }
     static constexpr int highlightDelayMilliseconds = 80;
 
     // Completes the wiki link whose query is at `range` with `title`.

@@ -4,53 +4,11 @@
 #include <QSet>
 #include <QTest>
 
-namespace {
-
-// The kebab-case rule: a hyphen before every upper-case letter, all lower case.
-QString kebab(const QString &camel)
-{
-    QString out;
-    for (const QChar c : camel) {
-        if (c.isUpper()) {
-            out += QLatin1Char('-');
-            out += c.toLower();
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-const QStringList caseNames = {
-    "alert",          "arrowUp",   "caretDown",   "chatBubble",   "check",       "checkDouble", "chevronDown",
-    "chevronRight",   "cloud",     "cloudCheck",  "cloudSlash",   "cloudUpload", "command",     "download",
-    "expand",         "eye",       "file",        "flame",        "folder",      "folderAdd",   "folderOpen",
-    "globe",          "image",     "imageUpload", "lightBulb",    "link",        "lock",        "megaphone",
-    "moreHorizontal", "panelLeft", "pencil",      "pencilSquare", "plus",        "plusSquare",  "quill",
-    "refresh",        "rocket",    "search",      "send",         "settings",    "shrink",      "smile",
-    "sparkles",       "textAlign", "trash",       "user",         "viewColumns", "wand",        "xMark",
-};
-
-} // namespace
-
 class TestIconName : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void casesFollowTheKebabRuleInDeclarationOrder()
-    {
-        const QList<IconName> &all = IconNames::allCases();
-        QCOMPARE(all.size(), 49);
-        QCOMPARE(all.first(), IconName::alert);
-        QCOMPARE(all.last(), IconName::xMark);
-        for (int i = 0; i < all.size(); ++i) {
-            QCOMPARE(IconNames::rawValue(all[i]), kebab(caseNames[i]));
-            QVERIFY2(!IconNames::rawValue(all[i]).contains(QRegularExpression(QStringLiteral("[0-9]"))),
-                     qPrintable(IconNames::rawValue(all[i])));
-        }
-    }
-
     void fromRawValue_data()
     {
         QTest::addColumn<QString>("raw");

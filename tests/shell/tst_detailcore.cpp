@@ -77,11 +77,7 @@ class TestDetailCore final : public QObject
 private Q_SLOTS:
     void initTestCase();
 
-    void firstRenderIsImmediate();
-    void switchingDocumentsRendersWithoutDelay();
-    void typingRendersOnceAfterTheLastChange();
-    void unchangedKeyDoesNotRender();
-    void titleChangeRerenders();
+    void rendersAtOnceOnASwitchAndAfterAPauseInTyping();
     void newerChangeDropsAnOlderRender();
     void cancelKeepsThePreviousResult();
     void realRendererFillsHtmlAndCounts();
@@ -110,88 +106,45 @@ void TestDetailCore::initTestCase()
     QVERIFY(m_dir->isValid());
 }
 
-void TestDetailCore::firstRenderIsImmediate()
+void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
 {
     FakeRenderer fake;
     DetailRenderScheduler scheduler;
     scheduler.setRenderFunction(fake.function());
-    scheduler.setDelay(60 * 60 * 1000); // a delay would never end within the test
     QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
+
+    // The first document and every switch render without waiting.
     scheduler.request(u"a"_s, u"hello"_s, {});
+    QVERIFY(!scheduler.isWaitingForPause());
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
     QCOMPARE(scheduler.renderedDocumentID(), u"a"_s);
     QCOMPARE(scheduler.stats().words, 5);
-}
-
-void TestDetailCore::switchingDocumentsRendersWithoutDelay()
-{
-    FakeRenderer fake;
-    DetailRenderScheduler scheduler;
-    scheduler.setRenderFunction(fake.function());
-    scheduler.setDelay(60 * 60 * 1000);
-    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    scheduler.request(u"a"_s, u"one"_s, {});
-    QVERIFY(rendered.wait(5000));
     scheduler.request(u"b"_s, u"two"_s, {});
+    QVERIFY(!scheduler.isWaitingForPause());
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
-    QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
 
-    // An edit of the shown document waits for the (here endless) delay.
+    // Keystrokes in the shown document wait for the pause: one render, of the last.
+    scheduler.request(u"b"_s, u"tw"_s, {});
     scheduler.request(u"b"_s, u"two!"_s, {});
-    QVERIFY(scheduler.isBusy());
-    QVERIFY(!rendered.wait(200));
+    QVERIFY(scheduler.isWaitingForPause());
+    QCOMPARE(fake.calls.load(), 2);
     QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
-    QCOMPARE(fake.calls.load(), 2);
-}
-
-void TestDetailCore::typingRendersOnceAfterTheLastChange()
-{
-    FakeRenderer fake;
-    DetailRenderScheduler scheduler;
-    scheduler.setRenderFunction(fake.function());
-    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    scheduler.request(u"a"_s, u"h"_s, {});
+    scheduler.endPauseNow();
     QVERIFY(rendered.wait(5000));
-    QCOMPARE(fake.calls.load(), 1);
+    QCOMPARE(scheduler.html(), u"<p>two!|0</p>"_s);
+    QCOMPARE(fake.calls.load(), 3);
 
-    // Keystrokes closer together than the delay: one render, of the last.
-    scheduler.request(u"a"_s, u"he"_s, {});
-    scheduler.request(u"a"_s, u"hel"_s, {});
-    scheduler.request(u"a"_s, u"hell"_s, {});
-    scheduler.request(u"a"_s, u"hello"_s, {});
-    QVERIFY(rendered.wait(5000));
-    QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
-    QCOMPARE(fake.calls.load(), 2);
-    QCOMPARE(rendered.count(), 2);
-}
-
-void TestDetailCore::unchangedKeyDoesNotRender()
-{
-    FakeRenderer fake;
-    DetailRenderScheduler scheduler;
-    scheduler.setRenderFunction(fake.function());
-    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    const QHash<QString, QString> titles{{u"plan"_s, u"p1"_s}};
-    scheduler.request(u"a"_s, u"same"_s, titles);
-    QVERIFY(rendered.wait(5000));
-    scheduler.request(u"a"_s, u"same"_s, titles);
+    // The same key changes nothing; new link titles render again.
+    scheduler.request(u"b"_s, u"two!"_s, {});
     QVERIFY(!scheduler.isBusy());
-    QCOMPARE(fake.calls.load(), 1);
-}
-
-void TestDetailCore::titleChangeRerenders()
-{
-    FakeRenderer fake;
-    DetailRenderScheduler scheduler;
-    scheduler.setRenderFunction(fake.function());
-    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    scheduler.request(u"a"_s, u"see [[Plan]]"_s, {});
+    scheduler.request(u"b"_s, u"two!"_s, {{u"plan"_s, u"p1"_s}});
+    scheduler.endPauseNow();
     QVERIFY(rendered.wait(5000));
-    scheduler.request(u"a"_s, u"see [[Plan]]"_s, {{u"plan"_s, u"p1"_s}});
-    QVERIFY(rendered.wait(5000));
-    QCOMPARE(scheduler.html(), u"<p>see [[Plan]]|1</p>"_s);
+    QCOMPARE(scheduler.html(), u"<p>two!|1</p>"_s);
+    QCOMPARE(fake.calls.load(), 4);
+    QCOMPARE(rendered.count(), 4);
 }
 
 void TestDetailCore::newerChangeDropsAnOlderRender()

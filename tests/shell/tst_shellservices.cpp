@@ -1,7 +1,5 @@
-#include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/BundleInfo.h"
 #include "shell/core/StartupSequence.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
@@ -76,13 +74,10 @@ private Q_SLOTS:
         Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        KeyboardShortcuts::setSettings(m_settings.get());
-        KeyboardShortcuts::resetForTesting();
     }
 
     void cleanup()
     {
-        KeyboardShortcuts::setSettings(nullptr);
         m_settings.reset();
         Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
@@ -303,74 +298,6 @@ private Q_SLOTS:
         QCOMPARE(backend->checks, 1);
         updater.setAutomaticallyChecksForUpdates(true);
         QVERIFY(updater.automaticallyChecksForUpdates());
-    }
-
-    void reportAfterTheUpdaterIsGoneIsDropped()
-    {
-        std::function<void(bool)> report;
-        {
-            FakeBackend *backend = nullptr;
-            UpdaterController updater(QVariant("key"), [&] {
-                auto fake = std::make_unique<FakeBackend>();
-                backend = fake.get();
-                return fake;
-            });
-            report = backend->report;
-            report(false); // queued behind the controller's end
-        }
-        QCoreApplication::processEvents();
-        report(true);
-        QCoreApplication::processEvents(); // finds no controller: nothing happens
-    }
-
-    void buildHasNoUpdateKey()
-    {
-        QCOMPARE(BundleInfo::shortVersion(), QStringLiteral(TESSIVO_VERSION));
-        QCOMPARE(BundleInfo::bundleVersion(), QStringLiteral(TESSIVO_BUNDLE_VERSION));
-        QCOMPARE(BundleInfo::objectForInfoDictionaryKey(BundleInfo::publicEDKey).isValid(),
-                 !QStringLiteral(TESSIVO_UPDATE_PUBLIC_KEY).isEmpty());
-        QVERIFY(
-            !BundleInfo::objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright")).isValid());
-        if (QStringLiteral(TESSIVO_UPDATE_PUBLIC_KEY).isEmpty())
-            QVERIFY(!UpdaterController::shared()->isConfigured());
-    }
-
-    // --- global shortcut names --------------------------------------------
-
-    void defaultShortcutIsStoredOnce()
-    {
-        using namespace KeyboardShortcuts;
-        const Shortcut controlOptionN(Key::n(), control | option);
-        QCOMPARE(controlOptionN.carbonKeyCode, 45);
-        QCOMPARE(controlOptionN.carbonModifiers, 6144);
-
-        const Name name(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(m_settings->value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
-                 QStringLiteral("{\"carbonKeyCode\":45,\"carbonModifiers\":6144}"));
-        QCOMPARE(getShortcut(name), std::optional<Shortcut>(controlOptionN));
-
-        // A user's recording wins over the default on the next launch...
-        setShortcut(Shortcut(Key::m(), command | shift), name);
-        const Name again(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(getShortcut(again)->carbonModifiers, cmdKey | shiftKey);
-        // ...and so does a cleared shortcut.
-        setShortcut(std::nullopt, name);
-        const Name cleared(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(getShortcut(cleared), std::nullopt);
-        QVERIFY(m_settings->contains(cleared.settingsKey()));
-    }
-
-    void keyUpRunsEveryActionInOrder()
-    {
-        using namespace KeyboardShortcuts;
-        const Name name(QStringLiteral("toggleWindow"), Shortcut(Key::m(), control | option));
-        QStringList log;
-        onKeyUp(name, [&] { log << "first"; });
-        onKeyUp(name, [&] { log << "second"; });
-        handleOnKeyUp(Shortcut(Key::m(), control | option));
-        QCOMPARE(log, QStringList({"first", "second"}));
-        handleOnKeyUp(Shortcut(Key::n(), control | option));
-        QCOMPARE(log.size(), 2);
     }
 };
 

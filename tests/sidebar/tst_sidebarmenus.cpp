@@ -336,11 +336,6 @@ private Q_SLOTS:
         QVERIFY(!t.store->document(doc));
         QCOMPARE(model.rowOfDocument(doc), -1);
     }
-
-    void deleteTitleOfAnEmptyName()
-    {
-        QCOMPARE(SidebarTexts::deleteTitle(QString()), QStringLiteral("Delete \u201C\u201D?"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSidebarMenus)

@@ -79,14 +79,6 @@ private Q_SLOTS:
         DocumentStore::shared()->flushPendingSaves();
     }
 
-    void windowIsTheMainWindow()
-    {
-        QCOMPARE(m_window->objectName(), QStringLiteral("main"));
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tessivo"));
-        QCOMPARE(MainWindow::defaultWidth, 1200);
-        QCOMPARE(MainWindow::defaultHeight, 780);
-    }
-
     void menuLayout()
     {
         QMenuBar *bar = m_window->menuBar();

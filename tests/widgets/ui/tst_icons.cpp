@@ -3,15 +3,46 @@
 #include "widgets/PressableIconButtonStyle.h"
 #include "widgets/Pulse.h"
 
+#include <QAnimationDriver>
 #include <QFile>
 #include <QLabel>
 #include <QTest>
+
+namespace {
+
+// Animations move only when the test advances this clock, so a fade is
+// stepped through instead of waited for.
+class ManualAnimationDriver final : public QAnimationDriver
+{
+public:
+    qint64 elapsed() const override { return m_now; }
+    void advance(qint64 ms)
+    {
+        // Animations started since the last step join the timers over two
+        // turns of the event loop, and count their time from the tick after.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        advanceAnimation();
+        m_now += ms;
+        advanceAnimation();
+    }
+
+private:
+    qint64 m_now = 0;
+};
+
+} // namespace
 
 class TestIcons : public QObject
 {
     Q_OBJECT
 
+    ManualAnimationDriver m_animations;
+
 private Q_SLOTS:
+    void initTestCase() { m_animations.install(); }
+    void cleanupTestCase() { m_animations.uninstall(); }
+
     void everyIconIsCompiledIn()
     {
         for (IconName name : IconNames::allCases()) {
@@ -65,13 +96,18 @@ private Q_SLOTS:
         auto *pulse = new Pulse(&label, true);
         QCOMPARE(label.graphicsEffect(), pulse);
         QVERIFY(pulse->isDim());
-        QTRY_VERIFY(pulse->opacity() < 0.9); // breathing down towards 0.35
+        m_animations.advance(700); // breathed down to 0.35
+        QCOMPARE(pulse->opacity(), 0.35);
+        m_animations.advance(700); // and up again
+        QCOMPARE(pulse->opacity(), 1.0);
+        m_animations.advance(350);
         pulse->setActive(false);
         QVERIFY(!pulse->isDim());
-        QTRY_COMPARE(pulse->opacity(), 1.0);
+        m_animations.advance(350);
+        QCOMPARE(pulse->opacity(), 1.0);
         pulse->setActive(true); // restarts the repetition
-        QTRY_VERIFY(pulse->opacity() < 0.9);
-        QVERIFY(pulse->opacity() >= 0.35 - 1e-6);
+        m_animations.advance(350);
+        QVERIFY(pulse->opacity() < 0.9 && pulse->opacity() > 0.35);
     }
 
     void pressFeedback_data()
@@ -95,11 +131,13 @@ private Q_SLOTS:
         QCOMPARE(button.size(), QSize(28, 28));
         QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(3, 3)); // any point of the frame
         QVERIFY(button.isDown());
-        QTRY_COMPARE(style->scale(), scale);
-        QTRY_COMPARE(style->opacity(), opacity);
+        m_animations.advance(1000);
+        QCOMPARE(style->scale(), scale);
+        QCOMPARE(style->opacity(), opacity);
         QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(3, 3));
-        QTRY_COMPARE(style->scale(), 1.0);
-        QTRY_COMPARE(style->opacity(), 1.0);
+        m_animations.advance(1000);
+        QCOMPARE(style->scale(), 1.0);
+        QCOMPARE(style->opacity(), 1.0);
     }
 };
 
