@@ -5,6 +5,7 @@
 #include "editor/core/EditorRules.h"
 #include "widgets/ThinScroller.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QMenu>
@@ -247,7 +248,25 @@ bool ListContinuingTextView::event(QEvent *event)
             break;
         }
     }
+    if (event->type() == QEvent::ShortcutOverride && isWindowShortcut(static_cast<QKeyEvent *>(event))) {
+        // Left to the window: the menus' keys win over the editor's own
+        // bindings (Ctrl+K opens the palette rather than deleting to the end
+        // of the line).
+        event->ignore();
+        return true;
+    }
     return QPlainTextEdit::event(event);
+}
+
+bool ListContinuingTextView::isWindowShortcut(const QKeyEvent *key) const
+{
+    const QKeySequence pressed(key->keyCombination());
+    const QList<QAction *> actions = window()->findChildren<QAction *>();
+    return std::any_of(actions.begin(), actions.end(), [&](const QAction *action) {
+        // Edit commands bound to the widget (Undo, Copy) stay the editor's.
+        return action->isEnabled() && action->shortcutContext() != Qt::WidgetShortcut &&
+               action->shortcuts().contains(pressed);
+    });
 }
 
 void ListContinuingTextView::keyPressEvent(QKeyEvent *event)

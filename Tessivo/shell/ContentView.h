@@ -38,6 +38,7 @@ public:
     QWidget *sidebarPane() const { return m_sidebarPane; }
     QWidget *detailPane() const { return m_detailPane; }
     IconButton *sidebarToggle() const { return m_toggle; }
+    DocumentDetailView *detailView() const { return m_detail; }
 
     // Flips the sidebar (animated) and stores the choice under "sidebarVisible".
     void toggleSidebar();
@@ -52,6 +53,9 @@ public:
     bool isStartupFinished() const;
 
     static constexpr int sidebarWidth = 260;
+    // The least the window may be: 760 × 480, wider when the shown sidebar
+    // and the detail pane's own minimum (two 320-wide panes in split view)
+    // need more, so that no pane is ever cut or drawn over another.
     static constexpr int minimumContentWidth = 760;
     static constexpr int minimumContentHeight = 480;
 
@@ -72,6 +76,7 @@ protected:
 
 private:
     void layoutPanes();
+    void updateMinimumWidth();
     void updateToggleHelp();
     QWidget *makeSidebar();
     QWidget *makeDetail();

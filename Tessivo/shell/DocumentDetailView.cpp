@@ -50,6 +50,36 @@ protected:
     }
 };
 
+// The divider between editor and preview: a hairline in the middle of a
+// handle wide enough to grab easily; the rest of the handle is the editor's
+// own background, so the two panes still read as one sheet.
+class HairlineHandle final : public QSplitterHandle
+{
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.15f);
+        painter.fillRect(QRect(width() / 2, 0, 1, height()), line);
+    }
+};
+
+class HairlineSplitter final : public QSplitter
+{
+public:
+    using QSplitter::QSplitter;
+
+    static constexpr int grabWidth = 7;
+
+protected:
+    QSplitterHandle *createHandle() override { return new HairlineHandle(orientation(), this); }
+};
+
 struct ModeButtonSpec
 {
     ViewMode mode;
@@ -92,9 +122,9 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     auto *pageLayout = new QVBoxLayout(m_documentPage);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->setSpacing(0);
-    m_splitter = new QSplitter(Qt::Horizontal, m_documentPage);
+    m_splitter = new HairlineSplitter(Qt::Horizontal, m_documentPage);
     m_splitter->setChildrenCollapsible(false);
-    m_splitter->setHandleWidth(1);
+    m_splitter->setHandleWidth(HairlineSplitter::grabWidth);
     m_editorHolder = new QWidget(m_splitter);
     m_editorHolder->setMinimumWidth(320);
     auto *editorLayout = new QVBoxLayout(m_editorHolder);

@@ -9,11 +9,11 @@
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
 #include "sidebar/SidebarListView.h"
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarFooter.h"
 #include "sidebar/core/SidebarModel.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -53,10 +53,11 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addSpacing(30);
 
+    // No band above the brand row: the window manager's title bar holds the
+    // window's buttons. The window's sidebar toggle sits at the row's end.
     auto *header = new QVBoxLayout;
-    header->setContentsMargins(12, 6, 12, 10);
+    header->setContentsMargins(12, 5, 12, 10);
     header->setSpacing(12);
     header->addWidget(new BrandRow(this));
     auto *buttons = new QHBoxLayout;

@@ -1,5 +1,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewWebView.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
 #include "shell/core/DetailViewMode.h"
@@ -20,6 +22,8 @@
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 class TestContentView : public QObject
 {
@@ -77,7 +81,6 @@ private Q_SLOTS:
         QTRY_VERIFY(view->isStartupFinished());
         QVERIFY(m_store->isLoaded());
         QCOMPARE(m_store->documents().size(), 1); // the welcome document
-        QCOMPARE(view->minimumSize(), QSize(760, 480));
     }
 
     void sidebarVisibleAtLaunch_data()
@@ -270,6 +273,84 @@ private Q_SLOTS:
             QCOMPARE(store->documents().size(), before);
         }
         store->flushPendingSaves();
+    }
+
+    void noPaneIsCutAtTheSmallestWindow_data()
+    {
+        QTest::addColumn<bool>("sidebar");
+        QTest::addColumn<QString>("raw");
+        for (bool sidebar : {true, false}) {
+            for (ViewMode mode : ViewModes::all()) {
+                const QString name =
+                    (sidebar ? u"sidebar, "_s : u"no sidebar, "_s) + ViewModes::rawValue(mode);
+                QTest::newRow(qPrintable(name)) << sidebar << ViewModes::rawValue(mode);
+            }
+        }
+    }
+
+    void noPaneIsCutAtTheSmallestWindow()
+    {
+        QFETCH(bool, sidebar);
+        QFETCH(QString, raw);
+        const ViewMode mode = ViewModes::fromRaw(raw);
+        ViewModeSetting::shared()->setMode(mode);
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(m_store->activeDocument());
+        if (!sidebar)
+            view->toggleSidebar();
+        QTRY_COMPARE(view->detailPane()->x(), sidebar ? ContentView::sidebarWidth : 0);
+        QTRY_VERIFY(view->findChild<MarkdownTextView *>() || mode == ViewMode::preview);
+        view->resize(1, 1);
+        QTRY_COMPARE(view->size(), view->minimumSize());
+        QVERIFY(view->width() >= ContentView::minimumContentWidth);
+        QVERIFY(view->height() >= ContentView::minimumContentHeight);
+
+        const QRect detail = view->detailPane()->geometry();
+        QVERIFY(view->rect().contains(detail));
+        QList<QRect> panes;
+        for (QWidget *pane : {static_cast<QWidget *>(view->findChild<MarkdownTextView *>()),
+                              static_cast<QWidget *>(view->findChild<PreviewWebView *>())}) {
+            if (!pane || !pane->isVisibleTo(view))
+                continue;
+            const QRect r(pane->mapTo(view, QPoint(0, 0)), pane->size());
+            QVERIFY2(detail.contains(r), qPrintable(pane->metaObject()->className()));
+            QVERIFY(r.width() >= 320);
+            for (const QRect &other : std::as_const(panes))
+                QVERIFY(!other.intersects(r));
+            panes.append(r);
+        }
+        QCOMPARE(panes.size(), mode == ViewMode::split ? 2 : 1);
+        ViewModeSetting::shared()->setMode(ViewMode::split);
+    }
+
+    void paletteMoveRowsKeepTheirDestination()
+    {
+        // A long title gives way; the destination, the only part that
+        // differs between the rows, always shows.
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(m_store->isLoaded());
+        const QString work = m_store->createCollection(QStringLiteral("Work"))->id;
+        m_store->createCollection(QStringLiteral("Meetings and planning"), work);
+        m_store->createCollection(QStringLiteral("Reading notes"));
+        const QString title = QStringLiteral("A rather long working title for a document").repeated(3);
+        m_store->createDocument(std::nullopt, QStringLiteral("# ") + title + QStringLiteral("\n"));
+        view->setPaletteOpen(true);
+        CommandPaletteView *palette = view->commandPalette();
+        const QList<CommandPaletteModel::Item> shown = palette->model()->shownItems();
+        QSet<QString> texts;
+        for (int i = 0; i < shown.size(); ++i) {
+            if (!shown[i].id.startsWith(QStringLiteral("move:")))
+                continue;
+            const QString text = palette->shownTitle(i);
+            const QString destination =
+                shown[i].title.mid(shown[i].title.lastIndexOf(QStringLiteral(" to ")));
+            QVERIFY2(text.startsWith(QStringLiteral("Move \u201CA rather")), qPrintable(text));
+            QVERIFY2(text.endsWith(QStringLiteral("\u2026\u201D") + destination), qPrintable(text));
+            texts.insert(text);
+        }
+        QCOMPARE(texts.size(), 3);
     }
 
     void paletteNamesTheSidebarByItsState()

@@ -418,7 +418,7 @@ private Q_SLOTS:
         QTest::mouseClick(f.view->paletteButton(), Qt::LeftButton);
         QCOMPARE(posted.count(), 1);
         QCOMPARE(posted.first().first().toString(), QStringLiteral("zv.toggleCommandPalette"));
-        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+Shift+K)"));
+        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+K)"));
 
         CreateSplitButton *create = f.view->createButton();
         QTest::mouseClick(create, Qt::LeftButton, Qt::NoModifier, create->mainRect().center());
