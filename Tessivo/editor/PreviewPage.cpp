@@ -2,9 +2,9 @@
 
 #include "editor/core/DetailLinkPolicy.h"
 #include "store/DocumentStore.h"
+#include "widgets/ExternalLink.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -14,6 +14,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
 
@@ -264,7 +265,7 @@ void PreviewPage::handleLinkClick(const QUrl &url)
             if (self->m_opener)
                 self->m_opener(url);
             else
-                QDesktopServices::openUrl(url);
+                ExternalLink::open(url, QWebEngineView::forPage(self));
         });
         break;
     case DetailLinkPolicy::Action::scrollWithinPage:
