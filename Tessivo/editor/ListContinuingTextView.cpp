@@ -4,6 +4,7 @@
 #include "editor/SyntaxHighlighter.h"
 #include "editor/core/EditorRules.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QAction>
 #include <QApplication>
@@ -399,7 +400,7 @@ void ListContinuingTextView::paintEvent(QPaintEvent *event)
     const QRect caret = caretRect();
     if (caret.intersects(event->rect())) {
         QPainter painter(viewport());
-        painter.fillRect(caret, palette().color(QPalette::Highlight));
+        painter.fillRect(caret, WidgetStyle::textAccent(palette()));
     }
 }
 

@@ -1,0 +1,35 @@
+#include "widgets/WidgetStyle.h"
+
+#include <QTest>
+
+class TestWidgetStyle : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void accentTextReadsInBothPalettes_data()
+    {
+        QTest::addColumn<QColor>("accent");
+        QTest::addColumn<QColor>("background");
+        QTest::newRow("dark blue on dark grey") << QColor(0x2a, 0x5d, 0xb0) << QColor(0x2b, 0x2b, 0x2b);
+        QTest::newRow("light blue on white") << QColor(0x30, 0x8c, 0xc6) << QColor(Qt::white);
+        QTest::newRow("already readable stays") << QColor(0x0a, 0x66, 0xd8) << QColor(Qt::white);
+    }
+
+    void accentTextReadsInBothPalettes()
+    {
+        QFETCH(QColor, accent);
+        QFETCH(QColor, background);
+        QPalette palette;
+        palette.setColor(QPalette::Highlight, accent);
+        palette.setColor(QPalette::Base, background);
+        const QColor text = WidgetStyle::textAccent(palette);
+        QVERIFY2(WidgetStyle::contrastRatio(text, background) >= 4.5, qPrintable(text.name()));
+        QCOMPARE(text.hslHue(), accent.hslHue());
+        if (WidgetStyle::contrastRatio(accent, background) >= 4.5)
+            QCOMPARE(text, accent);
+    }
+};
+
+QTEST_MAIN(TestWidgetStyle)
+#include "tst_widgetstyle.moc"
