@@ -17,6 +17,7 @@
 #include "shell/StatusBar.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
+#include "widgets/ConfirmationBox.h"
 
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -26,6 +27,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -352,15 +355,10 @@ void DocumentDetailView::confirmDelete()
     if (m_confirmDelete) {
         confirmed = m_confirmDelete(title, message);
     } else {
-        QMessageBox box(this);
-        box.setIcon(QMessageBox::Warning);
-        box.setText(title);
-        box.setInformativeText(message);
-        QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
-        QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(cancel);
-        box.exec();
-        confirmed = box.clickedButton() == remove;
+        // The same box the sidebar shows for the same question.
+        const std::unique_ptr<QMessageBox> box(makeConfirmation(title, message, u"Delete Document"_s, this));
+        box->exec();
+        confirmed = box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole;
     }
     if (confirmed)
         deleteActiveDocument();

@@ -14,6 +14,7 @@
 #include "sidebar/core/SidebarModel.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/ConfirmationBox.h"
 #include "widgets/ExternalLink.h"
 #include "widgets/WidgetStyle.h"
 
