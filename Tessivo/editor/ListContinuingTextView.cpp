@@ -261,6 +261,10 @@ bool ListContinuingTextView::event(QEvent *event)
 
 bool ListContinuingTextView::isWindowShortcut(const QKeyEvent *key) const
 {
+    // Typing goes by here on every key: the menus bind no key without Ctrl,
+    // Alt or Meta.
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
     const QKeySequence pressed(key->keyCombination());
     const QList<QAction *> actions = window()->findChildren<QAction *>();
     return std::any_of(actions.begin(), actions.end(), [&](const QAction *action) {

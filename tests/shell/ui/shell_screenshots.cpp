@@ -135,10 +135,13 @@ int main(int argc, char **argv)
     store->setActiveDocumentID(tasks);
     QTest::qWait(1500);
     if (auto *editor = window.findChild<ListContinuingTextView *>()) {
+        window.activateWindow();
+        QApplication::setActiveWindow(&window);
         editor->setFocus();
         editor->moveCursor(QTextCursor::Start);
         for (int i = 0; i < 8; ++i)
             editor->moveCursor(QTextCursor::Down);
+        editor->moveCursor(QTextCursor::Right);
     }
     shot(QStringLiteral("03-split-tasks-link-caret"));
 
