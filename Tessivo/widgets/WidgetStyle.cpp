@@ -80,7 +80,8 @@ QColor readableOn(const QColor &foreground, const QColor &background, qreal rati
     const qreal end = lighten ? 1.0 : 0.0;
     for (int step = 1; step <= 40; ++step) {
         const qreal lightness = start + (end - start) * step / 40.0;
-        const QColor candidate = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), lightness);
+        // Whole 8-bit channels, as painted, so the ratio holds on screen.
+        const QColor candidate(QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), lightness).rgb());
         if (contrastRatio(candidate, background) >= ratio)
             return candidate;
     }

@@ -25,7 +25,7 @@ private Q_SLOTS:
         palette.setColor(QPalette::Base, background);
         const QColor text = WidgetStyle::textAccent(palette);
         QVERIFY2(WidgetStyle::contrastRatio(text, background) >= 4.5, qPrintable(text.name()));
-        QCOMPARE(text.hslHue(), accent.hslHue());
+        QVERIFY(qAbs(text.hslHue() - accent.hslHue()) <= 2); // the same hue, to 8-bit rounding
         if (WidgetStyle::contrastRatio(accent, background) >= 4.5)
             QCOMPARE(text, accent);
     }
