@@ -38,7 +38,6 @@ public:
     QWidget *sidebarPane() const { return m_sidebarPane; }
     QWidget *detailPane() const { return m_detailPane; }
     IconButton *sidebarToggle() const { return m_toggle; }
-    DocumentDetailView *detailView() const { return m_detail; }
 
     // Flips the sidebar (animated) and stores the choice under "sidebarVisible".
     void toggleSidebar();
