@@ -11,34 +11,22 @@ class TestAppSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
-    void dialogsStartInTheLastFolderElseDocuments_data()
-    {
-        QTest::addColumn<QString>("chosen"); // relative to a scratch folder; empty: nothing chosen
-        QTest::addColumn<bool>("removeAfter");
-        QTest::addColumn<QString>("expected"); // "documents" or relative to the scratch folder
-        QTest::newRow("first run starts in Documents") << QString() << false << "documents";
-        QTest::newRow("the folder of the last file chosen") << "exports/notes.md" << false << "exports";
-        QTest::newRow("robustness: a removed folder falls back to Documents")
-            << "exports/notes.md" << true << "documents";
-    }
-
     void dialogsStartInTheLastFolderElseDocuments()
     {
-        QFETCH(QString, chosen);
-        QFETCH(bool, removeAfter);
-        QFETCH(QString, expected);
+        QStandardPaths::setTestModeEnabled(true);
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QTemporaryDir dir;
         QSettings store(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
         AppSettings settings(&store);
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("exports")));
-        if (!chosen.isEmpty())
-            settings.rememberDialogChoice(dir.filePath(chosen));
-        if (removeAfter)
-            QVERIFY(QDir(dir.filePath(QStringLiteral("exports"))).removeRecursively());
-        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        QCOMPARE(settings.dialogFolder(), expected == u"documents" ? documents : dir.filePath(expected));
+        QCOMPARE(settings.dialogFolder(), documents); // first run, not the working folder
+
+        const QString exports = dir.filePath(QStringLiteral("exports"));
+        QVERIFY(QDir().mkpath(exports));
+        settings.rememberDialogChoice(exports + QStringLiteral("/notes.md"));
+        QCOMPARE(settings.dialogFolder(), exports);
+
+        QVERIFY(QDir(exports).removeRecursively()); // robustness: a folder since removed
+        QCOMPARE(settings.dialogFolder(), documents);
     }
 };
 

@@ -2,7 +2,6 @@
 
 #include <QMessageBox>
 #include <QTest>
-#include <QWidget>
 
 class TestExternalLink : public QObject
 {
@@ -14,15 +13,13 @@ private Q_SLOTS:
         QWidget window;
         window.show();
         const QUrl url(QStringLiteral("https://example.com/notes?a=1&b=<2>"));
+        QVERIFY(ExternalLink::open(url, &window, [](const QUrl &) { return true; }));
+        QVERIFY(!window.findChild<QMessageBox *>());
+
         QVERIFY(!ExternalLink::open(url, &window, [](const QUrl &) { return false; }));
         auto *box = window.findChild<QMessageBox *>();
-        QVERIFY(box);
-        QTRY_VERIFY(box->isVisible());
+        QVERIFY(box && box->isVisible());
         QVERIFY(box->informativeText().contains(QStringLiteral("https://example.com/notes?a=1&b=%3C2%3E")));
-        box->close();
-
-        QVERIFY(ExternalLink::open(url, &window, [](const QUrl &) { return true; }));
-        QTRY_VERIFY(!window.findChild<QMessageBox *>());
     }
 };
 

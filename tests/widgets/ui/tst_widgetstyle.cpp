@@ -11,7 +11,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QColor>("accent");
         QTest::addColumn<QColor>("background");
-        QTest::newRow("dark blue on dark grey") << QColor(0x2a, 0x5d, 0xb0) << QColor(0x2b, 0x2b, 0x2b);
+        QTest::newRow("dark blue on dark grey") << QColor(0x1f, 0x4f, 0x9e) << QColor(0x1e, 0x1e, 0x20);
         QTest::newRow("light blue on white") << QColor(0x30, 0x8c, 0xc6) << QColor(Qt::white);
         QTest::newRow("already readable stays") << QColor(0x0a, 0x66, 0xd8) << QColor(Qt::white);
     }
@@ -20,14 +20,10 @@ private Q_SLOTS:
     {
         QFETCH(QColor, accent);
         QFETCH(QColor, background);
-        QPalette palette;
-        palette.setColor(QPalette::Highlight, accent);
-        palette.setColor(QPalette::Base, background);
-        const QColor text = WidgetStyle::textAccent(palette);
+        const QColor text = WidgetStyle::readableOn(accent, background);
         QVERIFY2(WidgetStyle::contrastRatio(text, background) >= 4.5, qPrintable(text.name()));
         QVERIFY(qAbs(text.hslHue() - accent.hslHue()) <= 2); // the same hue, to 8-bit rounding
-        if (WidgetStyle::contrastRatio(accent, background) >= 4.5)
-            QCOMPARE(text, accent);
+        QVERIFY(WidgetStyle::contrastRatio(accent, background) < 4.5 || text == accent);
     }
 };
 
