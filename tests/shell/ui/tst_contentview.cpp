@@ -315,31 +315,26 @@ private Q_SLOTS:
 
     void paletteMoveRowsKeepTheirDestination()
     {
-        // A long title gives way; the destination, the only part that
-        // differs between the rows, always shows.
+        // A long title gives way; the destination, the part that differs, always shows.
         ContentView *view = makeView();
         QVERIFY(view);
         QTRY_VERIFY(m_store->isLoaded());
-        const QString work = m_store->createCollection(u"Work"_s)->id;
-        m_store->createCollection(u"Meetings and planning"_s, work);
-        m_store->createCollection(u"Reading notes"_s);
-        m_store->createDocument(std::nullopt,
-                                u"# "_s + u"A rather long working title for a document"_s.repeated(3));
+        m_store->createCollection(u"Meetings and planning"_s, m_store->createCollection(u"Work"_s)->id);
+        m_store->createDocument(std::nullopt, u"# "_s + u"A rather long working title"_s.repeated(5));
         view->setPaletteOpen(true);
-        CommandPaletteView *palette = view->commandPalette();
-        const QList<CommandPaletteModel::Item> shown = palette->model()->shownItems();
-        QSet<QString> texts;
+        const QList<CommandPaletteModel::Item> shown = view->commandPalette()->model()->shownItems();
+        int moves = 0;
         for (int i = 0; i < shown.size(); ++i) {
-            const QString text = palette->shownTitle(i);
+            const QString text = view->commandPalette()->shownTitle(i);
+            const QString destination = shown[i].title.mid(shown[i].title.lastIndexOf(u" to "_s));
             if (!shown[i].id.startsWith(u"move:"_s))
                 continue;
-            const QString destination = shown[i].title.mid(shown[i].title.lastIndexOf(u" to "_s));
+            ++moves;
             QVERIFY2(text.startsWith(u"Move \u201CA rather"_s) &&
                          text.endsWith(u"\u2026\u201D"_s + destination),
                      qPrintable(text));
-            texts.insert(text);
         }
-        QCOMPARE(texts.size(), 3);
+        QCOMPARE(moves, 2);
     }
 
     void paletteNamesTheSidebarByItsState()
