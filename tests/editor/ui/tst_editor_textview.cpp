@@ -344,6 +344,7 @@ private Q_SLOTS:
         view->setTextCursor(cursor);
         // The accent, made readable on the editor's background.
         const QColor accent = WidgetStyle::textAccent(view->palette());
+        QVERIFY(WidgetStyle::contrastRatio(accent, view->palette().color(QPalette::Base)) >= 4.5);
         const QRect caret = view->cursorRect();
         const QPoint probe(caret.left(), caret.center().y());
         const auto pixelAtCaret = [&] {
