@@ -134,6 +134,8 @@ private:
     void checkImageTrigger(const QString &inserted);
     void refreshExtraSelections();
     QRect caretRect() const;
+    // Whether `key` is bound by an enabled action of the window (the menus).
+    bool isWindowShortcut(const QKeyEvent *key) const;
     void restartCaretBlink();
     bool acceptsFileDrop(const QMimeData *data) const;
 

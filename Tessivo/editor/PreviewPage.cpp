@@ -3,9 +3,9 @@
 #include "editor/core/DetailLinkPolicy.h"
 #include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
+#include "widgets/ExternalLink.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -15,6 +15,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
 
@@ -297,7 +298,7 @@ void PreviewPage::handleLinkClick(const QUrl &url)
             if (self->m_opener)
                 self->m_opener(url);
             else
-                QDesktopServices::openUrl(url);
+                ExternalLink::open(url, QWebEngineView::forPage(self));
         });
         break;
     case DetailLinkPolicy::Action::scrollWithinPage:

@@ -22,6 +22,7 @@
 #include "shell/StatusBar.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
+#include "widgets/ConfirmationBox.h"
 
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -31,6 +32,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -53,6 +56,36 @@ protected:
         shape.addRoundedRect(QRectF(rect()), 8, 8);
         painter.fillPath(shape, fill);
     }
+};
+
+// The divider between editor and preview: a hairline in the middle of a
+// handle wide enough to grab easily; the rest of the handle is the editor's
+// own background, so the two panes still read as one sheet.
+class HairlineHandle final : public QSplitterHandle
+{
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.15f);
+        painter.fillRect(QRect(width() / 2, 0, 1, height()), line);
+    }
+};
+
+class HairlineSplitter final : public QSplitter
+{
+public:
+    using QSplitter::QSplitter;
+
+    static constexpr int grabWidth = 7;
+
+protected:
+    QSplitterHandle *createHandle() override { return new HairlineHandle(orientation(), this); }
 };
 
 struct ModeButtonSpec
@@ -99,9 +132,9 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     auto *pageLayout = new QVBoxLayout(m_documentPage);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->setSpacing(0);
-    m_splitter = new QSplitter(Qt::Horizontal, m_documentPage);
+    m_splitter = new HairlineSplitter(Qt::Horizontal, m_documentPage);
     m_splitter->setChildrenCollapsible(false);
-    m_splitter->setHandleWidth(1);
+    m_splitter->setHandleWidth(HairlineSplitter::grabWidth);
     m_editorHolder = new QWidget(m_splitter);
     m_editorHolder->setMinimumWidth(320);
     auto *editorLayout = new QVBoxLayout(m_editorHolder);
@@ -335,14 +368,10 @@ void DocumentDetailView::confirmDelete()
     if (m_confirmDelete) {
         confirmed = m_confirmDelete(title, message);
     } else {
-        QMessageBox box(this);
-        box.setIcon(QMessageBox::Warning);
-        setPlainAlertTexts(box, title, message);
-        QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
-        QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(cancel);
-        box.exec();
-        confirmed = box.clickedButton() == remove;
+        // The same box the sidebar shows for the same question.
+        const std::unique_ptr<QMessageBox> box(makeConfirmation(title, message, u"Delete Document"_s, this));
+        box->exec();
+        confirmed = box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole;
     }
     if (confirmed)
         deleteActiveDocument();

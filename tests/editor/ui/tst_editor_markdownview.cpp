@@ -506,8 +506,10 @@ private Q_SLOTS:
         SpellChecker checker({}, {}, m_dir->filePath(u"words.txt"_s));
         checker.waitUntilReady();
         QVERIFY(checker.isReady());
-        openEditor(addDocument(u"---\ntitel: x\n---\nA sentnce with `cde` and https://exmple.org here\n"
-                               u"```\nnot chekced\n```\nlast wrongg"_s));
+        // The app's own words (its name, its key names) pass on a fresh profile.
+        openEditor(addDocument(
+            u"---\ntitel: x\n---\nA sentnce with `cde` and https://exmple.org here in Tessivo (Ctrl+K)\n"
+            u"```\nnot chekced\n```\nlast wrongg"_s));
         InlineSpelling spelling(view(), &checker);
         spelling.checkNow();
         const QString text = view()->string();

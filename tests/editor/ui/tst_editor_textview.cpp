@@ -4,6 +4,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/SyntaxHighlighter.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -341,7 +342,9 @@ private Q_SLOTS:
         QTextCursor cursor = view->textCursor();
         cursor.setPosition(4);
         view->setTextCursor(cursor);
-        const QColor accent = view->palette().color(QPalette::Highlight);
+        // The accent, made readable on the editor's background.
+        const QColor accent = WidgetStyle::textAccent(view->palette());
+        QVERIFY(WidgetStyle::contrastRatio(accent, view->palette().color(QPalette::Base)) >= 4.5);
         const QRect caret = view->cursorRect();
         const QPoint probe(caret.left(), caret.center().y());
         const auto pixelAtCaret = [&] {

@@ -1,5 +1,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewWebView.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
 #include "shell/core/DetailViewMode.h"
@@ -20,6 +22,8 @@
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 class TestContentView : public QObject
 {
@@ -77,7 +81,6 @@ private Q_SLOTS:
         QTRY_VERIFY(view->isStartupFinished());
         QVERIFY(m_store->isLoaded());
         QCOMPARE(m_store->documents().size(), 1); // the welcome document
-        QCOMPARE(view->minimumSize(), QSize(760, 480));
     }
 
     void sidebarVisibleAtLaunch_data()
@@ -270,6 +273,68 @@ private Q_SLOTS:
             QCOMPARE(store->documents().size(), before);
         }
         store->flushPendingSaves();
+    }
+
+    void noPaneIsCutAtTheSmallestWindow_data()
+    {
+        QTest::addColumn<bool>("sidebar");
+        QTest::addColumn<QString>("raw");
+        for (const char *raw : {"split", "editor"}) {
+            QTest::addRow("sidebar, %s", raw) << true << QString::fromLatin1(raw);
+            QTest::addRow("no sidebar, %s", raw) << false << QString::fromLatin1(raw);
+        }
+    }
+
+    void noPaneIsCutAtTheSmallestWindow()
+    {
+        QFETCH(bool, sidebar);
+        QFETCH(QString, raw);
+        ViewModeSetting::shared()->setMode(ViewModes::fromRaw(raw));
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->findChild<MarkdownTextView *>());
+        if (!sidebar)
+            view->toggleSidebar();
+        QTRY_COMPARE(view->detailPane()->x(), sidebar ? ContentView::sidebarWidth : 0);
+        view->resize(1, 1);
+        QTRY_COMPARE(view->size(), view->minimumSize());
+        QVERIFY(view->width() >= 760 && view->height() >= 480);
+        // Each shown pane lies whole inside the detail pane, 320 wide or more, apart from the other.
+        QRect previous;
+        for (QWidget *pane : std::initializer_list<QWidget *>{view->findChild<MarkdownTextView *>(),
+                                                              view->findChild<PreviewWebView *>()}) {
+            if (!pane->isVisibleTo(view))
+                continue;
+            const QRect r(pane->mapTo(view, QPoint(0, 0)), pane->size());
+            QVERIFY(view->detailPane()->geometry().contains(r) && r.width() >= 320 &&
+                    !r.intersects(previous));
+            previous = r;
+        }
+        ViewModeSetting::shared()->setMode(ViewMode::split);
+    }
+
+    void paletteMoveRowsKeepTheirDestination()
+    {
+        // A long title gives way; the destination, the part that differs, always shows.
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(m_store->isLoaded());
+        m_store->createCollection(u"Meetings and planning"_s, m_store->createCollection(u"Work"_s)->id);
+        m_store->createDocument(std::nullopt, u"# "_s + u"A rather long working title"_s.repeated(5));
+        view->setPaletteOpen(true);
+        const QList<CommandPaletteModel::Item> shown = view->commandPalette()->model()->shownItems();
+        int moves = 0;
+        for (int i = 0; i < shown.size(); ++i) {
+            const QString text = view->commandPalette()->shownTitle(i);
+            const QString destination = shown[i].title.mid(shown[i].title.lastIndexOf(u" to "_s));
+            if (!shown[i].id.startsWith(u"move:"_s))
+                continue;
+            ++moves;
+            QVERIFY2(text.startsWith(u"Move \u201CA rather"_s) &&
+                         text.endsWith(u"\u2026\u201D"_s + destination),
+                     qPrintable(text));
+        }
+        QCOMPARE(moves, 2);
     }
 
     void paletteNamesTheSidebarByItsState()

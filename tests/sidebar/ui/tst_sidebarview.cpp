@@ -43,10 +43,10 @@ private:
             delete dragged;
         }
 
-        void show()
+        void show(int height = 760)
         {
             view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr);
-            view->resize(260, 760);
+            view->resize(260, height);
             view->show();
             QVERIFY(QTest::qWaitForWindowExposed(view.get()));
             // Drags and menus are captured instead of running their own event loops.
@@ -410,6 +410,28 @@ private Q_SLOTS:
         QCOMPARE(imported.size(), 1);
     }
 
+    void activeDocumentScrollsIntoView()
+    {
+        // At start-up, after a jump (the palette) and after a new document,
+        // the active row is on screen in a long list.
+        Fixture f;
+        QStringList ids;
+        for (int i = 0; i < 40; ++i)
+            ids << f.t.document(QStringLiteral("Note %1").arg(i));
+        f.t.store->setActiveDocumentID(ids.first());
+        f.show(420);
+        const auto shows = [&f](const QString &id) {
+            const QRect row = f.list()->visualRect(f.model()->index(f.model()->rowOfDocument(id)));
+            return !row.isEmpty() && f.viewport()->rect().contains(row);
+        };
+        for (const QString &id : {ids.first(), ids.last(), ids.at(20)}) {
+            f.t.store->setActiveDocumentID(id);
+            QTRY_VERIFY(shows(id));
+        }
+        const QString created = f.t.store->createDocument().id; // becomes active, as with Ctrl+N
+        QTRY_VERIFY(shows(created));
+    }
+
     void headerButtons()
     {
         Fixture f;
@@ -418,7 +440,7 @@ private Q_SLOTS:
         QTest::mouseClick(f.view->paletteButton(), Qt::LeftButton);
         QCOMPARE(posted.count(), 1);
         QCOMPARE(posted.first().first().toString(), QStringLiteral("zv.toggleCommandPalette"));
-        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+Shift+K)"));
+        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+K)"));
 
         CreateSplitButton *create = f.view->createButton();
         QTest::mouseClick(create, Qt::LeftButton, Qt::NoModifier, create->mainRect().center());

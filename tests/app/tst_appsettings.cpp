@@ -1,0 +1,34 @@
+#include "app/core/AppSettings.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dialogsStartInTheLastFolderElseDocuments()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QTemporaryDir dir;
+        QSettings store(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        AppSettings settings(&store);
+        QCOMPARE(settings.dialogFolder(), documents); // first run, not the working folder
+
+        const QString exports = dir.filePath(QStringLiteral("exports"));
+        QVERIFY(QDir().mkpath(exports));
+        settings.rememberDialogChoice(exports + QStringLiteral("/notes.md"));
+        QCOMPARE(settings.dialogFolder(), exports);
+
+        QVERIFY(QDir(exports).removeRecursively()); // robustness: a folder since removed
+        QCOMPARE(settings.dialogFolder(), documents);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppSettings)
+#include "tst_appsettings.moc"
