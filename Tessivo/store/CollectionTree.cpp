@@ -18,28 +18,41 @@ CollectionTree::CollectionTree(const QList<Collection> &collections) : m_collect
     }
     // Every member of a loop becomes a root. The decision for each
     // collection is made against the uncut links; a collection whose chain
-    // merely runs into a loop keeps its link.
+    // merely runs into a loop keeps its link. Each link is followed once:
+    // a walk stops at the first collection an earlier walk has settled.
+    enum class Walk { OnPath, Settled };
+    QHash<QString, Walk> walked;
     QSet<QString> onLoop;
     for (const Collection &c : m_collections) {
-        QSet<QString> seen{c.id};
+        QStringList path;
         QString current = c.id;
-        while (true) {
+        bool reachedRoot = false;
+        while (!walked.contains(current)) {
+            walked.insert(current, Walk::OnPath);
+            path.append(current);
             const auto it = m_parents.constFind(current);
             if (it == m_parents.cend()) {
+                reachedRoot = true;
                 break;
             }
-            if (seen.contains(*it)) {
-                if (*it == c.id) {
-                    onLoop.insert(c.id);
-                }
-                break;
-            }
-            seen.insert(*it);
             current = *it;
+        }
+        if (!reachedRoot && walked.value(current) == Walk::OnPath) {
+            // The walk came back to its own path: from there on it is a loop.
+            for (qsizetype i = path.indexOf(current); i < path.size(); ++i) {
+                onLoop.insert(path.at(i));
+            }
+        }
+        for (const QString &id : std::as_const(path)) {
+            walked.insert(id, Walk::Settled);
         }
     }
     for (const QString &id : std::as_const(onLoop)) {
         m_parents.remove(id);
+    }
+    for (qsizetype i = 0; i < m_collections.size(); ++i) {
+        const auto it = m_parents.constFind(m_collections.at(i).id);
+        (it == m_parents.cend() ? m_roots : m_children[*it]).append(i);
     }
 }
 
@@ -48,15 +61,21 @@ bool CollectionTree::contains(const QString &id) const
     return m_known.contains(id);
 }
 
+const QList<qsizetype> &CollectionTree::childIndexes(const std::optional<QString> &parentId) const
+{
+    static const QList<qsizetype> none;
+    if (!parentId) {
+        return m_roots;
+    }
+    const auto it = m_children.constFind(*parentId);
+    return it == m_children.cend() ? none : *it;
+}
+
 QList<Collection> CollectionTree::children(const std::optional<QString> &parentId) const
 {
     QList<Collection> result;
-    for (const Collection &c : m_collections) {
-        const auto it = m_parents.constFind(c.id);
-        const bool isRoot = it == m_parents.cend();
-        if (parentId ? (!isRoot && *it == *parentId) : isRoot) {
-            result.append(c);
-        }
+    for (qsizetype i : childIndexes(parentId)) {
+        result.append(m_collections.at(i));
     }
     return result;
 }
@@ -77,25 +96,41 @@ QStringList CollectionTree::ancestors(const QString &id) const
     return chain;
 }
 
+QHash<QString, int> CollectionTree::levelsBelow(const QString &id) const
+{
+    QHash<QString, int> levels;
+    QList<std::pair<QString, int>> queue{{id, 0}};
+    for (qsizetype next = 0; next < queue.size(); ++next) {
+        const auto [parent, level] = queue.at(next);
+        for (qsizetype i : childIndexes(parent)) {
+            const QString &child = m_collections.at(i).id;
+            if (child != id && !levels.contains(child)) {
+                levels.insert(child, level + 1);
+                queue.append({child, level + 1});
+            }
+        }
+    }
+    return levels;
+}
+
 QSet<QString> CollectionTree::descendants(const QString &id) const
 {
+    const QHash<QString, int> levels = levelsBelow(id);
     QSet<QString> result;
-    for (auto it = m_parents.cbegin(); it != m_parents.cend(); ++it) {
-        if (it.key() != id && ancestors(it.key()).contains(id)) {
-            result.insert(it.key());
-        }
+    result.reserve(levels.size());
+    for (auto it = levels.cbegin(); it != levels.cend(); ++it) {
+        result.insert(it.key());
     }
     return result;
 }
 
 QList<int> CollectionTree::descendantHeights(const QString &id, const QSet<QString> &descendants) const
 {
+    const QHash<QString, int> levels = levelsBelow(id);
     QList<int> heights;
     heights.reserve(descendants.size());
     for (const QString &d : descendants) {
-        const QStringList chain = ancestors(d);
-        const qsizetype levels = chain.indexOf(id) + 1;
-        heights.append(static_cast<int>(levels) + 1);
+        heights.append(levels.value(d) + 1);
     }
     return heights;
 }
@@ -137,23 +172,6 @@ qint64 CollectionTree::nextPosition(const std::optional<QString> &parentId) cons
     return largest + 1;
 }
 
-CollectionTree::Node CollectionTree::buildNode(const Collection &collection, const QStringList &parentPath,
-                                               const QHash<QString, QList<Document>> &buckets) const
-{
-    Node node;
-    node.collection = collection;
-    node.path = parentPath;
-    node.path.append(collection.name);
-    node.depth = static_cast<int>(node.path.size());
-    node.documents = buckets.value(collection.id);
-    node.totalDocuments = static_cast<int>(node.documents.size());
-    for (const Collection &child : children(collection.id)) {
-        node.children.append(buildNode(child, node.path, buckets));
-        node.totalDocuments += node.children.last().totalDocuments;
-    }
-    return node;
-}
-
 CollectionTree::Forest CollectionTree::nodes(const QList<Document> &documents) const
 {
     Forest forest;
@@ -165,8 +183,43 @@ CollectionTree::Forest CollectionTree::nodes(const QList<Document> &documents) c
             forest.unfiled.append(d);
         }
     }
-    for (const Collection &root : children(std::nullopt)) {
-        forest.roots.append(buildNode(root, {}, buckets));
+    // Built without recursion, so that a deep chain read from a hand-edited
+    // file cannot exhaust the stack: nodes are made in pre-order, then each
+    // takes its finished children, last node first.
+    QList<Node> built;
+    QList<QList<qsizetype>> kids;
+    QList<qsizetype> rootSlots;
+    QList<std::pair<qsizetype, qsizetype>> stack; // collection, parent slot
+    for (auto it = m_roots.crbegin(); it != m_roots.crend(); ++it) {
+        stack.append({*it, -1});
+    }
+    while (!stack.isEmpty()) {
+        const auto [index, parentSlot] = stack.takeLast();
+        const qsizetype slot = built.size();
+        Node node;
+        node.collection = m_collections.at(index);
+        node.path = parentSlot < 0 ? QStringList() : built.at(parentSlot).path;
+        node.path.append(node.collection.name);
+        node.depth = static_cast<int>(node.path.size());
+        node.documents = buckets.value(node.collection.id);
+        node.totalDocuments = static_cast<int>(node.documents.size());
+        built.append(std::move(node));
+        kids.append(QList<qsizetype>());
+        (parentSlot < 0 ? rootSlots : kids[parentSlot]).append(slot);
+        const QList<qsizetype> &children = childIndexes(m_collections.at(index).id);
+        for (auto it = children.crbegin(); it != children.crend(); ++it) {
+            stack.append({*it, slot});
+        }
+    }
+    for (qsizetype slot = built.size() - 1; slot >= 0; --slot) {
+        Node &node = built[slot];
+        for (qsizetype kid : std::as_const(kids.at(slot))) {
+            node.totalDocuments += built.at(kid).totalDocuments;
+            node.children.append(std::move(built[kid]));
+        }
+    }
+    for (qsizetype slot : std::as_const(rootSlots)) {
+        forest.roots.append(std::move(built[slot]));
     }
     return forest;
 }
@@ -174,9 +227,16 @@ CollectionTree::Forest CollectionTree::nodes(const QList<Document> &documents) c
 QList<CollectionTree::Node> CollectionTree::flattened(const QList<Node> &nodes)
 {
     QList<Node> result;
-    for (const Node &node : nodes) {
-        result.append(node);
-        result.append(flattened(node.children));
+    QList<const Node *> stack;
+    for (auto it = nodes.crbegin(); it != nodes.crend(); ++it) {
+        stack.append(&*it);
+    }
+    while (!stack.isEmpty()) {
+        const Node *node = stack.takeLast();
+        result.append(*node);
+        for (auto it = node->children.crbegin(); it != node->children.crend(); ++it) {
+            stack.append(&*it);
+        }
     }
     return result;
 }

@@ -72,11 +72,17 @@ public:
     static QList<Node> flattened(const QList<Node> &nodes);
 
 private:
-    Node buildNode(const Collection &collection, const QStringList &parentPath,
-                   const QHash<QString, QList<Document>> &buckets) const;
     bool contains(const QString &id) const;
+    // Positions in m_collections of the children of `parentId` (nullopt: the
+    // roots), in list order.
+    const QList<qsizetype> &childIndexes(const std::optional<QString> &parentId) const;
+    // Every collection below `id` with its number of levels below it.
+    QHash<QString, int> levelsBelow(const QString &id) const;
 
     QList<Collection> m_collections;
     QHash<QString, QString> m_parents;
     QSet<QString> m_known;
+    // Built once, so that walking the tree never scans the whole list per node.
+    QHash<QString, QList<qsizetype>> m_children;
+    QList<qsizetype> m_roots;
 };

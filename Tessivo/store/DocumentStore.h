@@ -3,8 +3,8 @@
 #include "store/Collection.h"
 #include "store/Document.h"
 #include "store/Persistence.h"
+#include "store/SyncLedger.h"
 
-#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QList>
@@ -13,14 +13,13 @@
 #include <QString>
 #include <QStringList>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class QSettings;
-class QTimer;
-class StoreWriter;
+class SaveClock;
+class SaveScheduler;
 
 // The one in-memory owner of the user's documents and collections, and of
 // the bookkeeping the sync engine needs. Lives on the main thread and takes
@@ -49,15 +48,18 @@ public:
     // application's default settings. Never released.
     static DocumentStore *shared();
 
-    // A store of its own, working on Persistence::baseDirectory() as it
-    // stands now (tests point it at a temporary folder first with
-    // Persistence::setBaseDirectoryOverride, and keep it while the store
-    // lives: load() reads through Persistence) and mirroring
-    // the active document in `settings` (the application's default settings
+    // A store of its own, reading and writing under
+    // Persistence::baseDirectory() as it stands now, and mirroring the
+    // active document in `settings` (the application's default settings
     // when null; not owned, must outlive the store). Destroying the store
     // waits for its running writes and drops pending ones: call
     // flushPendingSaves() first to keep them.
     explicit DocumentStore(QSettings *settings = nullptr, QObject *parent = nullptr);
+    // The same on `baseDirectory`, whatever Persistence::baseDirectory()
+    // says later, its debounced saves timed by `saveClock` (not owned, must
+    // outlive the store; null: real time).
+    DocumentStore(const QString &baseDirectory, QSettings *settings, SaveClock *saveClock = nullptr,
+                  QObject *parent = nullptr);
     ~DocumentStore() override;
 
     // --- Observable fields ----------------------------------------------
@@ -145,7 +147,7 @@ public:
     void flushPendingSaves();
     void flush() { flushPendingSaves(); }
     // Ids of documents whose debounced save has not finished yet.
-    QStringList pendingSaveIDs() const { return m_pendingSaves.keys(); }
+    QStringList pendingSaveIDs() const;
     // Blocks until every background write started so far has finished.
     void waitForWrites();
 
@@ -222,31 +224,16 @@ Q_SIGNALS:
     void fileWritten(const QString &relativePath, bool ok);
 
 private:
-    struct PendingSave;
-    struct LoadResult;
-    struct SaveDeadline
-    {
-        qint64 dueMs = 0;
-        QString id;
-        quint64 ticket = 0;
-    };
-
     qint64 now() const;
     qint64 bumped(qint64 updatedAt) const;
     void rebuildIndex() const;
     qsizetype indexOfTombstone(const QString &id) const;
     void emitDocumentsChanged(const QString &changedID = QString());
-    void setState(const Persistence::State &state);
-    void applyLoad(LoadResult &&loaded);
+    void syncStateWithLedger();
+    void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
     void seedWelcomeDocument();
-    void writeDocumentNow(const Document &document);
-    void runDueDocumentSaves();
-    void startDocumentWrite(const Document &snapshot, quint64 ticket);
-    void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
-    void bumpGeneration(QHash<QString, quint64> &generations, const QString &id);
-    void markDirty(const QString &id, QHash<QString, quint64> &generations, QSet<QString> &dirtySet,
-                   QStringList &dirtyList);
-    QString relativeDocumentPath(const QString &id) const;
+    void markDirty(SyncLedger::Kind kind, const QString &id);
+    std::optional<Document> anyDocument(const QString &id) const;
 
     QList<Document> m_documents;
     QList<Document> m_tombstones;
@@ -255,35 +242,15 @@ private:
     bool m_isLoaded = false;
     QString m_activeDocumentID;
     QString m_searchText;
+    // Its dirty lists mirror the ledger's.
     Persistence::State m_state;
+    SyncLedger m_ledger;
     std::function<void()> m_onLocalChange;
 
     // Id to index of the first live document with it; rebuilt lazily after
     // the list changes shape, so a keystroke never scans the list.
     mutable QHash<QString, qsizetype> m_documentIndex;
     mutable bool m_documentIndexValid = false;
-    // Mirrors of the dirty lists, so that marking is constant time.
-    QSet<QString> m_dirtyDocumentSet;
-    QSet<QString> m_dirtyCollectionSet;
-    // Per-id count of local changes, and the count each id had when the sync
-    // engine last collected it for a push.
-    QHash<QString, quint64> m_documentGenerations;
-    QHash<QString, quint64> m_collectionGenerations;
-    QHash<QString, quint64> m_documentsHandedOut;
-    QHash<QString, quint64> m_collectionsHandedOut;
-
-    QHash<QString, std::shared_ptr<PendingSave>> m_pendingSaves;
-    // Due times of document saves in request order (so also in time order);
-    // entries superseded by a newer request of the same document are skipped.
-    std::deque<SaveDeadline> m_saveDeadlines;
-    QTimer *m_documentTimer = nullptr;
-    QElapsedTimer m_monotonic;
-    // Documents whose last write failed: written again by their next save
-    // and by the flush.
-    QSet<QString> m_failedDocumentWrites;
-    QTimer *m_collectionsTimer = nullptr;
-    QTimer *m_stateTimer = nullptr;
-    quint64 m_nextTicket = 0;
 
     struct CachedExcerpt
     {
@@ -294,12 +261,14 @@ private:
 
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownSettings;
-    QString m_baseDirectory;
-    std::unique_ptr<StoreWriter> m_writer;
+    SaveScheduler *m_saves = nullptr;
     QFuture<void> m_loadFuture;
     bool m_loadStarted = false;
     // Waits for the running read and applies it at once (for the flush).
     std::function<void()> m_finishLoadNow;
+    // Whole-file saves that fell due before the files were read: written
+    // once they have been, so that nothing on disk is replaced by a partial
+    // list.
     bool m_collectionsSaveAfterLoad = false;
     bool m_stateSaveAfterLoad = false;
     std::function<qint64()> m_clock;

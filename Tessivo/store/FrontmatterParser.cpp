@@ -160,51 +160,22 @@ std::optional<Parsed> parse(const QString &text)
     return parsed;
 }
 
-Value parseValue(const QString &raw)
-{
-    const QString s = Text::trimmedSpacesAndTabs(raw);
-    if (s.isEmpty() || s == u"null" || s == u"~") {
-        return Value::makeNull();
-    }
-    if (s == u"true") {
-        return Value::makeBool(true);
-    }
-    if (s == u"false") {
-        return Value::makeBool(false);
-    }
-    if (numberPattern().match(s).hasMatch()) {
-        return Value::makeNumber(s);
-    }
-    if (s.size() >= 2) {
-        const QChar first = s.front();
-        const QChar last = s.back();
-        if ((first == u'"' && last == u'"') || (first == u'\'' && last == u'\'')) {
-            return Value::makeString(s.mid(1, s.size() - 2));
-        }
-        if (first == u'[' && last == u']') {
-            const QString inside = Text::trimmedSpacesAndTabs(QStringView(s).mid(1, s.size() - 2));
-            QList<Value> items;
-            if (!inside.isEmpty()) {
-                const QStringList parts = splitArrayItems(inside);
-                items.reserve(parts.size());
-                for (const QString &part : parts) {
-                    items.append(parseValue(part));
-                }
-            }
-            return Value::makeArray(items);
-        }
-    }
-    return Value::makeString(s);
-}
+namespace {
 
-QStringList splitArrayItems(const QString &inside)
+// Values nest this deep at most; anything deeper is kept as written, as a
+// string. Each level scans its own text once, so the bound also keeps the
+// parse linear in the length of the value.
+constexpr int maximumNesting = 32;
+
+QList<QStringView> splitItems(QStringView inside)
 {
-    QStringList items;
-    QString current;
+    QList<QStringView> items;
+    qsizetype start = 0;
     bool inSingle = false;
     bool inDouble = false;
     int depth = 0;
-    for (const QChar c : inside) {
+    for (qsizetype i = 0; i < inside.size(); ++i) {
+        const QChar c = inside.at(i);
         if (c == u'\'' && !inDouble) {
             inSingle = !inSingle;
         } else if (c == u'"' && !inSingle) {
@@ -215,17 +186,65 @@ QStringList splitArrayItems(const QString &inside)
             } else if (c == u']') {
                 --depth;
             } else if (c == u',' && depth == 0) {
-                items.append(current);
-                current.clear();
-                inSingle = false;
-                inDouble = false;
-                depth = 0;
-                continue;
+                items.append(inside.mid(start, i - start));
+                start = i + 1;
             }
         }
-        current.append(c);
     }
-    items.append(current);
+    items.append(inside.mid(start));
+    return items;
+}
+
+Value parseValueAt(QStringView raw, int level)
+{
+    const QStringView s = Text::trimmedSpacesAndTabsView(raw);
+    if (s.isEmpty() || s == u"null" || s == u"~") {
+        return Value::makeNull();
+    }
+    if (s == u"true") {
+        return Value::makeBool(true);
+    }
+    if (s == u"false") {
+        return Value::makeBool(false);
+    }
+    if (numberPattern().match(s).hasMatch()) {
+        return Value::makeNumber(s.toString());
+    }
+    if (s.size() >= 2) {
+        const QChar first = s.front();
+        const QChar last = s.back();
+        if ((first == u'"' && last == u'"') || (first == u'\'' && last == u'\'')) {
+            return Value::makeString(s.mid(1, s.size() - 2).toString());
+        }
+        if (first == u'[' && last == u']' && level < maximumNesting) {
+            const QStringView inside = Text::trimmedSpacesAndTabsView(s.mid(1, s.size() - 2));
+            QList<Value> items;
+            if (!inside.isEmpty()) {
+                const QList<QStringView> parts = splitItems(inside);
+                items.reserve(parts.size());
+                for (QStringView part : parts) {
+                    items.append(parseValueAt(part, level + 1));
+                }
+            }
+            return Value::makeArray(items);
+        }
+    }
+    return Value::makeString(s.toString());
+}
+
+} // namespace
+
+Value parseValue(const QString &raw)
+{
+    return parseValueAt(raw, 0);
+}
+
+QStringList splitArrayItems(const QString &inside)
+{
+    QStringList items;
+    for (QStringView part : splitItems(inside)) {
+        items.append(part.toString());
+    }
     return items;
 }
 

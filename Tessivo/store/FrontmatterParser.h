@@ -63,7 +63,8 @@ struct Extracted
 std::optional<Parsed> parse(const QString &text);
 
 // Types one raw value: null, bool, number (its text), quoted or plain
-// string, or a bracketed array.
+// string, or a bracketed array. Arrays nest 32 deep at most: a deeper
+// bracketed value is read as a plain string.
 Value parseValue(const QString &raw);
 
 // Splits the inside of "[...]" at top-level commas, honouring quotes and

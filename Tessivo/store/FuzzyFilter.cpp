@@ -4,6 +4,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <vector>
+
 namespace {
 
 // A code unit that is a whole user-perceived character on its own, in
@@ -27,6 +29,37 @@ bool isSimple(QStringView text)
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return standsAlone(c.unicode()); });
 }
 
+// Whether `q` occurs in `t`, in time linear in both (Knuth-Morris-Pratt): a
+// naive search is quadratic on long titles with repetitive text, and the
+// filter runs on every keystroke.
+template <typename Seq>
+bool containsSequence(const Seq &t, const Seq &q)
+{
+    const qsizetype m = q.size();
+    if (m == 0) {
+        return true;
+    }
+    std::vector<qsizetype> border(size_t(m), 0);
+    for (qsizetype i = 1, k = 0; i < m; ++i) {
+        while (k > 0 && !(q[i] == q[k])) {
+            k = border[size_t(k - 1)];
+        }
+        if (q[i] == q[k]) {
+            ++k;
+        }
+        border[size_t(i)] = k;
+    }
+    for (qsizetype i = 0, k = 0; i < t.size(); ++i) {
+        while (k > 0 && !(t[i] == q[k])) {
+            k = border[size_t(k - 1)];
+        }
+        if (t[i] == q[k] && ++k == m) {
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename Seq>
 std::optional<qint64> scoreSequences(const Seq &q, const Seq &t)
 {
@@ -35,7 +68,7 @@ std::optional<qint64> scoreSequences(const Seq &q, const Seq &t)
     if (m <= n && std::equal(q.begin(), q.end(), t.begin())) {
         return 1000 - qint64(n);
     }
-    if (m <= n && std::search(t.begin(), t.end(), q.begin(), q.end()) != t.end()) {
+    if (m <= n && containsSequence(t, q)) {
         return 500 - qint64(n);
     }
     qsizetype held = 0;

@@ -15,7 +15,8 @@
 // Score of `text` for `query`, both already lower-cased; nullopt when the
 // text does not match. Prefix: 1000 - length; substring: 500 - length;
 // characters in order: 100 - skipped characters. Lengths count
-// user-perceived characters, compared by canonical equivalence. Pure.
+// user-perceived characters, compared by canonical equivalence. Linear in
+// the lengths of both. Pure.
 std::optional<qint64> fuzzyScore(const QString &query, const QString &text);
 
 // The query as the filter uses it: trimmed of spaces and tabs, lower-cased.

@@ -336,13 +336,12 @@ bool saveState(const State &state)
     return saveState(state, baseDirectory());
 }
 
-QList<Document> loadDocuments()
+QList<Document> loadDocuments(const QString &base)
 {
-    const QString folder = documentsDirectory();
-    if (folder.isEmpty()) {
+    if (base.isEmpty()) {
         return {};
     }
-    const QDir dir(folder);
+    const QDir dir(QDir(base).filePath(QStringLiteral("documents")));
     QFileInfoList entries;
     for (const QFileInfo &info : dir.entryInfoList(
              QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -355,22 +354,60 @@ QList<Document> loadDocuments()
     // read in parallel and put back in listing order.
     const QList<LoadedDocument> loaded =
         QtConcurrent::blockingMapped<QList<LoadedDocument>>(entries, loadDocumentFile);
+
+    // Saves go to "<id>.json", so a file named otherwise is a copy (by hand,
+    // or a sync tool's conflicted copy). Letting it load beside the file
+    // named after its id would show one record twice, or let the first edit
+    // overwrite the other file's text.
+    const auto namedAfter = [&entries](qsizetype i, const QString &id) {
+        return entries.at(i).fileName().chopped(5) == id;
+    };
+    QHash<QString, qsizetype> winner;
+    for (qsizetype i = 0; i < loaded.size(); ++i) {
+        const std::optional<Document> &d = loaded.at(i).document;
+        if (!d || !isSafeDocumentID(d->id)) {
+            continue;
+        }
+        const auto it = winner.constFind(d->id);
+        if (it == winner.cend() || (namedAfter(i, d->id) && !namedAfter(*it, d->id))) {
+            winner.insert(d->id, i);
+        }
+    }
+
     QList<Document> documents;
     documents.reserve(loaded.size());
     for (qsizetype i = 0; i < loaded.size(); ++i) {
-        if (loaded.at(i).document) {
-            documents.append(*loaded.at(i).document);
-        } else {
-            qWarning("[persistence] skipped document file %s: %s", qPrintable(entries.at(i).fileName()),
+        const QString file = entries.at(i).fileName();
+        const std::optional<Document> &d = loaded.at(i).document;
+        if (!d) {
+            qWarning("[persistence] skipped document file %s: %s", qPrintable(file),
                      qPrintable(loaded.at(i).problem));
+        } else if (!isSafeDocumentID(d->id)) {
+            qWarning("[persistence] skipped document file %s: its id cannot be used as a file name",
+                     qPrintable(file));
+        } else if (winner.value(d->id) != i) {
+            qWarning("[persistence] skipped document file %s: %s holds the same id %s", qPrintable(file),
+                     qPrintable(entries.at(winner.value(d->id)).fileName()), qPrintable(d->id));
+        } else {
+            documents.append(*d);
         }
     }
     return documents;
 }
 
+QList<Document> loadDocuments()
+{
+    return loadDocuments(baseDirectory());
+}
+
 QList<Collection> loadCollections()
 {
-    const QString path = collectionsFilePath();
+    return loadCollections(baseDirectory());
+}
+
+QList<Collection> loadCollections(const QString &base)
+{
+    const QString path = base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("collections.json"));
     if (path.isEmpty() || !QFileInfo::exists(path)) {
         return {};
     }
@@ -418,7 +455,12 @@ QList<Collection> loadCollections()
 
 State loadState()
 {
-    const QString path = stateFilePath();
+    return loadState(baseDirectory());
+}
+
+State loadState(const QString &base)
+{
+    const QString path = base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("state.json"));
     if (path.isEmpty() || !QFileInfo::exists(path)) {
         return {};
     }

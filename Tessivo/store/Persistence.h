@@ -82,9 +82,14 @@ bool saveDocument(const Document &document);
 bool saveCollections(const QList<Collection> &collections);
 bool saveState(const State &state);
 
-// Every readable "<name>.json" in documents/, in file-name order. Anything
-// that cannot be read or decoded is skipped with a log line and left on
-// disk untouched. Reads run in parallel; the order stays deterministic.
+// Every readable "<name>.json" in <base>/documents/, in file-name order.
+// Anything that cannot be read or decoded, or whose id cannot be a file
+// name, is skipped with a log line and left on disk untouched. One record
+// per id: when several files hold an id, "<id>.json" wins and the others
+// are skipped (so never written over); without such a file the first in
+// file-name order wins. Reads run in parallel; the order stays deterministic.
+// Without `base`, under baseDirectory().
+QList<Document> loadDocuments(const QString &base);
 QList<Document> loadDocuments();
 
 // collections.json record by record: a record that does not decode is
@@ -92,11 +97,13 @@ QList<Document> loadDocuments();
 // a file that is not a JSON array at all gives an empty list and is first
 // copied aside to "collections.json.unreadable" so that the next save
 // cannot destroy it.
+QList<Collection> loadCollections(const QString &base);
 QList<Collection> loadCollections();
 
 // state.json; a missing file or one that does not decode gives the default
 // State. A file that does not decode is first copied aside to
 // "state.json.unreadable".
+State loadState(const QString &base);
 State loadState();
 
 } // namespace Persistence

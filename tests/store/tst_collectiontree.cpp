@@ -77,6 +77,7 @@ private Q_SLOTS:
     void nextPosition();
     void nodesAndUnfiled();
     void flattenedIsPreOrder();
+    void deepChain();
 };
 
 void TestCollectionTree::parents_data()
@@ -250,6 +251,24 @@ void TestCollectionTree::flattenedIsPreOrder()
         order << n.collection.id + u'@' + QString::number(n.depth);
     }
     QCOMPARE(order, (QStringList{u"r1@1"_s, u"c2@2"_s, u"d@3"_s, u"c1@2"_s, u"r2@1"_s, u"x@1"_s, u"y@1"_s}));
+}
+
+void TestCollectionTree::deepChain()
+{
+    // Hand-edited files can nest far deeper than the app allows; the tree is
+    // walked without recursion, so depth costs neither stack nor time.
+    constexpr int depth = 3000;
+    QStringList layout{u"c0"_s};
+    for (int i = 1; i < depth; ++i) {
+        layout << u"c%1>c%2"_s.arg(i).arg(i - 1);
+    }
+    const CollectionTree tree(collections(layout));
+    const QList<CollectionTree::Node> flat = CollectionTree::flattened(tree.nodes({}).roots);
+    QCOMPARE(flat.size(), depth);
+    QCOMPARE(flat.last().depth, depth);
+    QCOMPARE(tree.descendants(u"c0"_s).size(), depth - 1);
+    QCOMPARE(tree.ancestors(u"c%1"_s.arg(depth - 1)).size(), depth - 1);
+    QVERIFY(!tree.canMove(u"c1"_s, u"c5"_s));
 }
 
 QTEST_GUILESS_MAIN(TestCollectionTree)

@@ -51,6 +51,9 @@ void TestFuzzyFilter::score_data()
     QTest::newRow("family emoji is one character")
         << u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s << u"a\U0001F468\u200D\U0001F469\u200D\U0001F467"_s
         << S(498);
+    QTest::newRow("substring after a false start") << u"abac"_s << u"ababac"_s << S(494);
+    QTest::newRow("hostile: long repetitive text")
+        << QString(60, u'a') + u'b' << QString(40000, u'a') + u'b' << S(500 - 40001);
     QTest::newRow("CR LF is one character") << u"a"_s << u"a\r\nb"_s << S(997);
 }
 

@@ -95,7 +95,8 @@ private Q_SLOTS:
     void loadSkipsBadFiles_data();
     void loadSkipsBadFiles();
     void loadIgnoresOtherExtensions();
-    void loadOrderIsByFileNameAndIgnoresIdMismatch();
+    void loadKeepsOneRecordPerId_data();
+    void loadKeepsOneRecordPerId();
     void loadsLargeDocument();
     void collectionsRoundTrip();
     void collectionsSkipOnlyBadRecords();
@@ -309,16 +310,57 @@ void TestPersistence::loadIgnoresOtherExtensions()
     QCOMPARE(ids(Persistence::loadDocuments()), QStringList{u"good"_s});
 }
 
-void TestPersistence::loadOrderIsByFileNameAndIgnoresIdMismatch()
+void TestPersistence::loadKeepsOneRecordPerId_data()
 {
+    // Files as "file name=id"; each loaded record as "id from file name".
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("loaded");
+    QTest::addColumn<QStringList>("skipped");
+    QTest::newRow("file-name order, whatever the ids")
+        << QStringList{u"m=id-m"_s, u"b=id-b"_s, u"z=id-z"_s, u"a=id-a"_s}
+        << QStringList{u"id-a from a"_s, u"id-b from b"_s, u"id-m from m"_s, u"id-z from z"_s}
+        << QStringList();
+    QTest::newRow("a copy beside the file named after the id")
+        << QStringList{u"b=b"_s, u"b copy=b"_s} << QStringList{u"b from b"_s} << QStringList{u"b copy"_s};
+    QTest::newRow("a conflicted copy listed before the named file")
+        << QStringList{u"a conflicted=b"_s, u"b=b"_s} << QStringList{u"b from b"_s}
+        << QStringList{u"a conflicted"_s};
+    QTest::newRow("a renamed file alone loads")
+        << QStringList{u"a=b"_s} << QStringList{u"b from a"_s} << QStringList();
+    QTest::newRow("two copies, neither named: the first by file name")
+        << QStringList{u"y=b"_s, u"x=b"_s} << QStringList{u"b from x"_s} << QStringList{u"y"_s};
+    QTest::newRow("hostile: an id that cannot be a file name")
+        << QStringList{u"escape=../escape"_s, u"ok=ok"_s} << QStringList{u"ok from ok"_s}
+        << QStringList{u"escape"_s};
+}
+
+void TestPersistence::loadKeepsOneRecordPerId()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, loaded);
+    QFETCH(QStringList, skipped);
     QVERIFY(QDir().mkpath(docs()));
-    const QStringList names{u"m"_s, u"b"_s, u"z"_s, u"a"_s, u"q"_s};
-    for (const QString &name : names) {
-        Document d = makeDocument(u"id-"_s + name);
-        QVERIFY(writeFile(docs() + u'/' + name + u".json"_s, Persistence::encode(d.toJson())));
+    QHash<QString, QByteArray> written;
+    for (const QString &file : files) {
+        const QString name = file.section(u'=', 0, 0);
+        Document d = makeDocument(file.section(u'=', 1));
+        d.body = name;
+        written.insert(name, Persistence::encode(d.toJson()));
+        QVERIFY(writeFile(docs() + u'/' + name + u".json"_s, written.value(name)));
     }
-    QCOMPARE(ids(Persistence::loadDocuments()),
-             (QStringList{u"id-a"_s, u"id-b"_s, u"id-m"_s, u"id-q"_s, u"id-z"_s}));
+    for (const QString &name : skipped) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"^\\[persistence\\] skipped document file "_s +
+                                                QRegularExpression::escape(name) + u".json: "_s));
+    }
+    QStringList got;
+    for (const Document &d : Persistence::loadDocuments(base())) {
+        got << d.id + u" from "_s + d.body;
+    }
+    QCOMPARE(got, loaded);
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        QCOMPARE(readFile(docs() + u'/' + it.key() + u".json"_s), it.value()); // all left as they were
+    }
 }
 
 void TestPersistence::loadsLargeDocument()

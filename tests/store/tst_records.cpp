@@ -28,12 +28,6 @@ QStringList sortedKeys(const QJsonObject &o)
     return keys;
 }
 
-bool isLowerCaseUuid(const QString &id)
-{
-    static const QRegularExpression re(u"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"_s);
-    return re.match(id).hasMatch();
-}
-
 } // namespace
 
 class TestRecords : public QObject
@@ -46,15 +40,12 @@ private Q_SLOTS:
     void documentDecodeFailures();
     void documentRoundTripKeepsEveryField();
     void documentIgnoresUnknownKeysAndReadsNulls();
-    void documentInitialiser();
     void displayTitle_data();
     void displayTitle();
     void collectionParentKnown_data();
     void collectionParentKnown();
     void collectionDefaultsAndFailures_data();
     void collectionDefaultsAndFailures();
-    void collectionInitialiser();
-    void collectionEqualityCoversParentKnown();
     void storeOrder();
     void frontmatterJson();
 };
@@ -151,25 +142,6 @@ void TestRecords::documentIgnoresUnknownKeysAndReadsNulls()
     QVERIFY(doc->frontmatter.isEmpty());
     QVERIFY(!doc->serverUpdatedAt);
     QVERIFY(!doc->toJson().contains(u"extra"));
-}
-
-void TestRecords::documentInitialiser()
-{
-    const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    const Document a(u"# Hello\nbody"_s, u"col"_s);
-    const Document b(QString(), std::nullopt);
-    QVERIFY(isLowerCaseUuid(a.id));
-    QVERIFY(a.id != b.id);
-    QCOMPARE(a.title, u"Hello"_s);
-    QCOMPARE(b.title, u"Untitled"_s);
-    QCOMPARE(a.collectionId, std::optional<QString>(u"col"_s));
-    QVERIFY(!b.collectionId);
-    QCOMPARE(a.createdAt, a.updatedAt);
-    QVERIFY(a.createdAt >= before);
-    QVERIFY(a.frontmatter.isEmpty());
-    QVERIFY(a.overrides.isEmpty());
-    QVERIFY(!a.deletedAt);
-    QVERIFY(!a.serverUpdatedAt);
 }
 
 void TestRecords::displayTitle_data()
@@ -271,32 +243,6 @@ void TestRecords::collectionDefaultsAndFailures()
         QCOMPARE(c->name, QString());
         QCOMPARE(c->position, 0);
     }
-}
-
-void TestRecords::collectionInitialiser()
-{
-    const Collection top(u" Name "_s, 3, std::nullopt);
-    const Collection child(QString(), -1, u"parent"_s);
-    QVERIFY(isLowerCaseUuid(top.id));
-    QVERIFY(top.id != child.id);
-    QCOMPARE(top.name, u" Name "_s); // no trimming here
-    QCOMPARE(top.position, 3);
-    QVERIFY(top.parentKnown);
-    QCOMPARE(top.createdAt, top.updatedAt);
-    const QJsonObject out = top.toJson();
-    QVERIFY(out.contains(u"parentId"));
-    QVERIFY(out.value(u"parentId").isNull());
-    QCOMPARE(child.toJson().value(u"parentId").toString(), u"parent"_s);
-}
-
-void TestRecords::collectionEqualityCoversParentKnown()
-{
-    Collection a;
-    a.id = u"x"_s;
-    Collection b = a;
-    QCOMPARE(a, b);
-    b.parentKnown = true;
-    QVERIFY(!(a == b));
 }
 
 void TestRecords::storeOrder()

@@ -17,8 +17,6 @@ private Q_SLOTS:
     void isStructuralLine();
     void excerpt_data();
     void excerpt();
-    void excerptLengthLimits_data();
-    void excerptLengthLimits();
 };
 
 void TestTitles::deriveTitle_data()
@@ -137,19 +135,6 @@ void TestTitles::excerpt_data()
     QTest::newRow("vertical tab breaks paragraph") << u"one\v\vtwo"_s << u"one"_s;
     QTest::newRow("sentence end before unicode space") << u"End.\u00a0More"_s << u"End."_s;
     QTest::newRow("no trim of inner emphasis across lines") << u"**a\nb**"_s << u"a b"_s;
-}
-
-void TestTitles::excerpt()
-{
-    QFETCH(QString, body);
-    QFETCH(QString, expected);
-    QCOMPARE(Document::excerpt(body), expected);
-}
-
-void TestTitles::excerptLengthLimits_data()
-{
-    QTest::addColumn<QString>("body");
-    QTest::addColumn<QString>("expected");
     QTest::newRow("280 kept whole") << QString(280, u'a') << QString(280, u'a');
     QTest::newRow("281 cut to 277 plus ellipsis") << QString(281, u'a') << QString(277, u'a') + u"\u2026"_s;
     QTest::newRow("cut removes trailing spaces")
@@ -168,7 +153,7 @@ void TestTitles::excerptLengthLimits_data()
         << QString(100, u'x') + u"\nEnd. tail"_s << QString(100, u'x') + u" End."_s;
 }
 
-void TestTitles::excerptLengthLimits()
+void TestTitles::excerpt()
 {
     QFETCH(QString, body);
     QFETCH(QString, expected);

@@ -1,0 +1,110 @@
+#include "RecordEdits.h"
+
+#include "store/CollectionTree.h"
+#include "store/Text.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace RecordEdits {
+
+qint64 bumped(qint64 updatedAt, qint64 now)
+{
+    if (updatedAt == std::numeric_limits<qint64>::max()) {
+        return updatedAt;
+    }
+    return std::max(now, updatedAt + 1);
+}
+
+Document tombstone(Document document, qint64 now)
+{
+    document.deletedAt = now;
+    document.updatedAt = bumped(document.updatedAt, now);
+    document.body.clear();
+    document.title.clear();
+    return document;
+}
+
+Collection deleted(Collection collection, qint64 now)
+{
+    collection.name.clear();
+    collection.parentId.reset();
+    collection.parentKnown = true;
+    collection.deletedAt = now;
+    collection.updatedAt = bumped(collection.updatedAt, now);
+    return collection;
+}
+
+QString appended(const QString &body, const QString &text)
+{
+    if (body.isEmpty()) {
+        return text;
+    }
+    if (body.endsWith(QLatin1String("\n\n"))) {
+        return body + text;
+    }
+    if (body.endsWith(u'\n')) {
+        return body + u'\n' + text;
+    }
+    return body + QLatin1String("\n\n") + text;
+}
+
+QString collectionName(const QString &name)
+{
+    return Text::leftCharacters(Text::trimmedWhitespaceAndNewlines(name), 100);
+}
+
+std::optional<Collection> createCollection(QList<Collection> &collections, const QString &name,
+                                           std::optional<QString> parentID, qint64 now)
+{
+    const QString cleaned = collectionName(name);
+    if (cleaned.isEmpty()) {
+        return std::nullopt;
+    }
+    const CollectionTree tree(collections);
+    if (parentID && !tree.canNest(*parentID)) {
+        parentID.reset();
+    }
+    Collection collection(cleaned, tree.nextPosition(parentID), parentID);
+    collection.createdAt = collection.updatedAt = now;
+    collections.append(collection);
+    return collection;
+}
+
+bool renameCollection(QList<Collection> &collections, const QString &id, const QString &name, qint64 now)
+{
+    const QString cleaned = collectionName(name);
+    const auto it =
+        std::find_if(collections.begin(), collections.end(), [&](const Collection &c) { return c.id == id; });
+    if (cleaned.isEmpty() || it == collections.end() || it->name == cleaned) {
+        return false;
+    }
+    it->name = cleaned;
+    it->updatedAt = bumped(it->updatedAt, now);
+    return true;
+}
+
+Move moveCollection(QList<Collection> &collections, const QString &id, const std::optional<QString> &target,
+                    qint64 now)
+{
+    const CollectionTree tree(collections);
+    const auto it =
+        std::find_if(collections.begin(), collections.end(), [&](const Collection &c) { return c.id == id; });
+    if (it == collections.end() || !tree.canMove(id, target)) {
+        return Move::Refused;
+    }
+    const auto parentIt = tree.parents().constFind(id);
+    const std::optional<QString> parent =
+        parentIt == tree.parents().cend() ? std::nullopt : std::optional<QString>(*parentIt);
+    if (parent == target) {
+        return Move::AlreadyThere;
+    }
+    it->position = tree.nextPosition(target);
+    it->parentId = target;
+    it->parentKnown = true;
+    it->updatedAt = bumped(it->updatedAt, now);
+    std::stable_sort(collections.begin(), collections.end(), Collection::storeOrder);
+    return Move::Moved;
+}
+
+} // namespace RecordEdits

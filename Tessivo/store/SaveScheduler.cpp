@@ -1,0 +1,205 @@
+#include "SaveScheduler.h"
+
+#include "store/SaveClock.h"
+#include "store/StoreWriter.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString collectionsFile = QStringLiteral("collections.json");
+const QString stateFile = QStringLiteral("state.json");
+
+} // namespace
+
+SaveScheduler::SaveScheduler(const QString &baseDirectory, SaveClock *clock, QObject *parent)
+    : QObject(parent), m_baseDirectory(baseDirectory), m_clock(clock),
+      m_writer(std::make_unique<StoreWriter>())
+{
+    if (!m_clock) {
+        m_ownClock = std::make_unique<SteadySaveClock>();
+        m_clock = m_ownClock.get();
+    }
+    connect(m_clock, &SaveClock::woke, this, &SaveScheduler::wake);
+}
+
+SaveScheduler::~SaveScheduler()
+{
+    m_pending.clear();
+    m_clock->cancelWake();
+    // Writers post their results to this object; none may run past it.
+    m_writer->waitForIdle();
+}
+
+QString SaveScheduler::documentPath(const QString &id)
+{
+    return QStringLiteral("documents/") + id + QStringLiteral(".json");
+}
+
+void SaveScheduler::scheduleDocument(const Document &snapshot)
+{
+    Pending &pending = m_pending[snapshot.id];
+    pending.snapshot = snapshot;
+    pending.ticket = ++m_nextTicket;
+    pending.writing = false;
+    m_deadlines.push_back(Deadline{m_clock->nowMs() + documentDelayMs, snapshot.id, pending.ticket});
+    rearm();
+}
+
+void SaveScheduler::scheduleCollections()
+{
+    m_collectionsDue = m_clock->nowMs() + wholeFileDelayMs;
+    rearm();
+}
+
+void SaveScheduler::scheduleState()
+{
+    m_stateDue = m_clock->nowMs() + wholeFileDelayMs;
+    rearm();
+}
+
+void SaveScheduler::cancelDocument(const QString &id)
+{
+    m_pending.remove(id);
+}
+
+void SaveScheduler::rearm()
+{
+    std::optional<qint64> next = m_collectionsDue;
+    for (const std::optional<qint64> &due :
+         {m_stateDue,
+          m_deadlines.empty() ? std::optional<qint64>() : std::optional(m_deadlines.front().dueMs)}) {
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
+    }
+    if (next) {
+        m_clock->wakeAt(*next);
+    } else {
+        m_clock->cancelWake();
+    }
+}
+
+void SaveScheduler::wake()
+{
+    const qint64 now = m_clock->nowMs();
+    while (!m_deadlines.empty() && m_deadlines.front().dueMs <= now) {
+        const Deadline due = std::move(m_deadlines.front());
+        m_deadlines.pop_front();
+        const auto it = m_pending.find(due.id);
+        if (it == m_pending.end() || it->ticket != due.ticket || it->writing) {
+            continue; // cancelled, or a newer request took its place
+        }
+        it->writing = true;
+        m_writer->enqueue(documentPath(due.id), [this, snapshot = it->snapshot, ticket = due.ticket,
+                                                 base = m_baseDirectory] {
+            const bool ok = Persistence::saveDocument(snapshot, base);
+            QMetaObject::invokeMethod(
+                this, [this, id = snapshot.id, ticket, ok] { documentWriteFinished(id, ticket, ok); },
+                Qt::QueuedConnection);
+        });
+    }
+    const bool collections = m_collectionsDue && *m_collectionsDue <= now;
+    const bool state = m_stateDue && *m_stateDue <= now;
+    if (collections) {
+        m_collectionsDue.reset();
+    }
+    if (state) {
+        m_stateDue.reset();
+    }
+    rearm();
+    if (collections) {
+        Q_EMIT collectionsDue();
+    }
+    if (state) {
+        Q_EMIT stateDue();
+    }
+}
+
+void SaveScheduler::writeCollections(const QList<Collection> &collections)
+{
+    m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, collections] {
+        const bool ok = Persistence::saveCollections(collections, base);
+        QMetaObject::invokeMethod(
+            this, [this, ok] { Q_EMIT fileWritten(collectionsFile, ok); }, Qt::QueuedConnection);
+    });
+}
+
+void SaveScheduler::writeState(const Persistence::State &state)
+{
+    m_writer->enqueue(stateFile, [this, base = m_baseDirectory, state] {
+        const bool ok = Persistence::saveState(state, base);
+        QMetaObject::invokeMethod(
+            this, [this, ok] { Q_EMIT fileWritten(stateFile, ok); }, Qt::QueuedConnection);
+    });
+}
+
+void SaveScheduler::noteResult(const QString &id, bool ok)
+{
+    if (ok) {
+        m_failed.remove(id);
+    } else {
+        m_failed.insert(id);
+    }
+    Q_EMIT fileWritten(documentPath(id), ok);
+}
+
+void SaveScheduler::documentWriteFinished(const QString &id, quint64 ticket, bool ok)
+{
+    const auto it = m_pending.find(id);
+    if (it != m_pending.end() && it->ticket == ticket) {
+        m_pending.erase(it);
+    }
+    noteResult(id, ok);
+}
+
+void SaveScheduler::writeDocumentNow(const Document &document)
+{
+    bool ok = false;
+    m_writer->runNow(documentPath(document.id),
+                     [&] { ok = Persistence::saveDocument(document, m_baseDirectory); });
+    noteResult(document.id, ok);
+}
+
+void SaveScheduler::waitForWrites()
+{
+    m_writer->waitForIdle();
+}
+
+void SaveScheduler::flush(const std::function<std::optional<Document>(const QString &)> &current,
+                          const QList<Collection> &collections, const Persistence::State &state)
+{
+    QSet<QString> failed = m_failed;
+    QStringList order;
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+        order.append(it.key());
+        failed.remove(it.key());
+    }
+    order += QStringList(failed.cbegin(), failed.cend());
+    m_pending.clear();
+    m_deadlines.clear();
+    m_collectionsDue.reset();
+    m_stateDue.reset();
+    m_clock->cancelWake();
+
+    // Writes already running finish first, so nothing older lands after the
+    // values written here.
+    m_writer->waitForIdle();
+
+    for (const QString &id : std::as_const(order)) {
+        if (const std::optional<Document> document = current(id)) {
+            writeDocumentNow(*document);
+        } else {
+            m_failed.remove(id);
+        }
+    }
+
+    bool collectionsOk = false;
+    m_writer->runNow(collectionsFile,
+                     [&] { collectionsOk = Persistence::saveCollections(collections, m_baseDirectory); });
+    Q_EMIT fileWritten(collectionsFile, collectionsOk);
+
+    bool stateOk = false;
+    m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(state, m_baseDirectory); });
+    Q_EMIT fileWritten(stateFile, stateOk);
+}

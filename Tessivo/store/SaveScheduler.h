@@ -1,0 +1,118 @@
+#pragma once
+
+#include "store/Collection.h"
+#include "store/Document.h"
+#include "store/Persistence.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class SaveClock;
+class StoreWriter;
+
+// When and how the store's files are written. A document is written 0.4 s
+// after the last request for it, collections.json and state.json 0.2 s
+// after theirs; the writes run on background threads, and the writes of
+// one file always land in the order they were asked for. Lives on the main
+// thread with the store that owns it.
+//
+// The scheduler holds document snapshots; for the two whole files it only
+// keeps the due time and asks for the values when they are due
+// (collectionsDue(), stateDue()), since every change reschedules them.
+class SaveScheduler final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 documentDelayMs = 400;
+    static constexpr qint64 wholeFileDelayMs = 200;
+
+    // Writes under `baseDirectory`, timed by `clock` (not owned, must outlive
+    // the scheduler; null: a steady clock of its own).
+    SaveScheduler(const QString &baseDirectory, SaveClock *clock, QObject *parent = nullptr);
+    // Waits for running writes and drops pending ones.
+    ~SaveScheduler() override;
+
+    const QString &baseDirectory() const { return m_baseDirectory; }
+
+    // Writes `snapshot` after the debounce, replacing any earlier pending
+    // save of the same document.
+    void scheduleDocument(const Document &snapshot);
+    void scheduleCollections();
+    void scheduleState();
+    // Drops a pending save of `id` (a newer record is written by other means).
+    void cancelDocument(const QString &id);
+    // Ids of documents whose debounced save has not finished yet.
+    QStringList pendingDocumentIDs() const { return m_pending.keys(); }
+
+    // Background writes of the whole files, answering collectionsDue() and
+    // stateDue().
+    void writeCollections(const QList<Collection> &collections);
+    void writeState(const Persistence::State &state);
+    // Synchronous write on the calling thread, after a running write of the
+    // same file; a pending one of that file is dropped.
+    void writeDocumentNow(const Document &document);
+
+    // For termination: cancels every pending debounce, waits for writes
+    // already running, then writes every pending (or failed) document as
+    // `current` returns it now (nullopt: the record is gone), the
+    // collections and the state, on the calling thread.
+    void flush(const std::function<std::optional<Document>(const QString &)> &current,
+               const QList<Collection> &collections, const Persistence::State &state);
+    // Blocks until every background write started so far has finished.
+    void waitForWrites();
+
+    static QString documentPath(const QString &id);
+
+Q_SIGNALS:
+    void collectionsDue();
+    void stateDue();
+    // A file was written (or failed to be): "documents/<id>.json",
+    // "collections.json" or "state.json".
+    void fileWritten(const QString &relativePath, bool ok);
+
+private:
+    struct Pending
+    {
+        Document snapshot;
+        // The latest request; a finishing write clears the entry only when
+        // it wrote that one.
+        quint64 ticket = 0;
+        bool writing = false;
+    };
+    struct Deadline
+    {
+        qint64 dueMs = 0;
+        QString id;
+        quint64 ticket = 0;
+    };
+
+    void wake();
+    void rearm();
+    void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
+    void noteResult(const QString &id, bool ok);
+
+    QString m_baseDirectory;
+    std::unique_ptr<SaveClock> m_ownClock;
+    SaveClock *m_clock = nullptr;
+    std::unique_ptr<StoreWriter> m_writer;
+    QHash<QString, Pending> m_pending;
+    // In request order, so also in due order; entries superseded by a newer
+    // request of the same document are skipped. One wake-up serves them
+    // all, so a keystroke costs the same however many saves are pending.
+    std::deque<Deadline> m_deadlines;
+    std::optional<qint64> m_collectionsDue;
+    std::optional<qint64> m_stateDue;
+    // Documents whose last write failed: written again by their next save
+    // and by the flush.
+    QSet<QString> m_failed;
+    quint64 m_nextTicket = 0;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The body of the document a first run starts with.
+QString welcomeDocumentBody();
