@@ -578,6 +578,7 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     if (documents.isEmpty() && collections.isEmpty()) {
         return result;
     }
+    keepConflictedCopies(documents);
     const QList<Document> documentsBefore = m_documents;
     const QList<Document> tombstonesBefore = m_tombstones;
     const QList<Collection> collectionsBefore = m_collections;
@@ -641,6 +642,45 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     scheduleCollectionsSave();
     scheduleStateSave();
     return result;
+}
+
+// Last writer wins, but what was typed here is never simply thrown away: a
+// dirty live document about to be replaced by a pulled one with another body
+// is kept as a copy first. The copy and its dirty mark reach the disk before
+// the pulled record overwrites the original, so a crash in between loses
+// neither.
+void DocumentStore::keepConflictedCopies(const QList<Document> &pulled)
+{
+    QList<Document> copies;
+    QSet<QString> seen;
+    for (const Document &p : pulled) {
+        const qsizetype index = indexOfDocument(p.id);
+        if (index < 0 || seen.contains(p.id) || !m_ledger.isDirty(SyncLedger::Kind::Document, p.id)) {
+            continue;
+        }
+        const Document &local = m_documents.at(index);
+        const bool replaces = p.updatedAt > local.updatedAt ||
+                              (p.updatedAt == local.updatedAt && p.serverUpdatedAt != local.serverUpdatedAt);
+        if (!replaces || p.body == local.body) {
+            continue;
+        }
+        seen.insert(p.id);
+        copies.append(RecordEdits::conflictedCopy(local, now()));
+    }
+    if (copies.isEmpty()) {
+        return;
+    }
+    for (const Document &copy : std::as_const(copies)) {
+        m_documents.prepend(copy);
+        m_saves->writeDocumentNow(copy);
+        m_ledger.mark(SyncLedger::Kind::Document, copy.id);
+    }
+    m_documentIndexValid = false;
+    syncStateWithLedger();
+    m_saves->writeState(m_state);
+    m_saves->waitForWrites();
+    emitDocumentsChanged();
+    Q_EMIT stateChanged();
 }
 
 void DocumentStore::advanceSyncCursor(qint64 value)

@@ -22,3 +22,17 @@ QFuture<void> AuthManager::refreshSession(bool force)
     // Asking the service for the session comes with the service client.
     return QtFuture::makeReadyFuture();
 }
+
+QFuture<void> AuthManager::signOut(bool)
+{
+    setTokenForTesting(std::nullopt);
+    return QtFuture::makeReadyFuture();
+}
+
+void AuthManager::setTokenForTesting(const std::optional<QString> &token)
+{
+    if (token == m_token)
+        return;
+    m_token = token;
+    Q_EMIT tokenChanged();
+}

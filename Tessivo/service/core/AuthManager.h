@@ -37,6 +37,12 @@ public:
     // 900 seconds ago. Never fails to its caller; the future finishes when
     // the check is over.
     QFuture<void> refreshSession(bool force);
+    // Forgets the session (unless localOnly, after telling the service).
+    // Documents, collections, the sync cursor and the dirty lists stay.
+    QFuture<void> signOut(bool localOnly);
+
+    // Stands in for a sign-in until browser sign-in exists.
+    void setTokenForTesting(const std::optional<QString> &token);
 
     // Seconds an unforced check waits after the previous one.
     static constexpr qint64 refreshInterval = 900;
@@ -48,6 +54,8 @@ Q_SIGNALS:
     void isSigningInChanged();
     void lastErrorChanged();
     void lastRefreshChanged();
+    // A sign-in ended with a session and its account record.
+    void signedIn();
 
 private:
     std::optional<QString> m_token;
