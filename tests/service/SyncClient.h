@@ -27,20 +27,30 @@ struct SyncClient
     ManualSaveClock clock;
     std::unique_ptr<SyncEngine> engine;
 
-    SyncClient(const QUrl &service, const QString &token) : api(service)
+    // On a new data folder, or on `existing` as another run left it.
+    SyncClient(const QUrl &service, const QString &token, const QString &existing = {})
+        : api(service), dataFolder(existing.isEmpty() ? folder.filePath(QStringLiteral("data")) : existing)
     {
-        // No welcome document: it is never synced, so it would tell the
-        // computers apart.
-        Persistence::State state;
-        state.welcomeSeeded = true;
-        Persistence::saveState(state, base());
+        if (existing.isEmpty())
+            seedFolder(dataFolder);
         open();
         auth.setTokenForTesting(token);
         api.setTokenProvider([this] { return auth.token(); });
     }
     ~SyncClient() { store->flushPendingSaves(); }
 
-    QString base() const { return folder.filePath(QStringLiteral("data")); }
+    const QString dataFolder;
+
+    QString base() const { return dataFolder; }
+
+    // No welcome document: it is never synced, so it would tell the
+    // computers apart.
+    static void seedFolder(const QString &base)
+    {
+        Persistence::State state;
+        state.welcomeSeeded = true;
+        Persistence::saveState(state, base);
+    }
 
     // Reads the folder afresh, as after a restart.
     void open()
@@ -61,9 +71,22 @@ struct SyncClient
         return QTest::qWaitFor([&] { return done.isFinished(); }, 60000);
     }
 
+    // Nothing to push: no dirty id names a record (after a kill, an id can
+    // be marked while its document never reached the disk).
     bool isClean() const
     {
-        return store->state().dirtyDocumentIDs.isEmpty() && store->state().dirtyCollectionIDs.isEmpty();
+        QSet<QString> held;
+        for (const auto *list : {&store->documents(), &store->tombstones()}) {
+            for (const Document &d : *list)
+                held.insert(d.id);
+        }
+        for (const auto *list : {&store->collections(), &store->deletedCollections()}) {
+            for (const Collection &c : *list)
+                held.insert(c.id);
+        }
+        const QStringList dirty = store->state().dirtyDocumentIDs + store->state().dirtyCollectionIDs;
+        return std::none_of(dirty.cbegin(), dirty.cend(),
+                            [&](const QString &id) { return held.contains(id); });
     }
 
     // Every record this computer holds, sorted by id, as JSON.
@@ -103,5 +126,9 @@ inline bool converge(SyncClient &a, SyncClient &b)
             return a.syncOnce() && b.syncOnce();
         }
     }
+    qWarning() << "not converged:" << a.engine->status().kind << a.engine->status().message
+               << a.store->state().dirtyDocumentIDs << a.store->state().dirtyCollectionIDs
+               << b.engine->status().kind << b.engine->status().message << b.store->state().dirtyDocumentIDs
+               << b.store->state().dirtyCollectionIDs;
     return false;
 }
