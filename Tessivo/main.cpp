@@ -1,5 +1,7 @@
+#include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
+#include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContentView.h"
 #include "shell/MainWindow.h"
@@ -8,6 +10,7 @@
 #include "store/DocumentStore.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -74,6 +77,17 @@ int main(int argc, char *argv[])
     AppDelegate::setMainWindowFactory(makeMainWindow);
 
     QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::handleLaunch);
+
+    // Browser sign-in: the service's page opens in the default browser, which
+    // ends on a "tessivo:" URL that the desktop hands to a new launch of this
+    // binary, and that launch to this process.
+    SchemeHandler::registerBinary(QCoreApplication::applicationFilePath());
+    AuthManager::shared()->setPlatform({
+        [](const QUrl &url) { return QDesktopServices::openUrl(url); },
+        [] { AppDelegate::showMainWindow(); },
+    });
+    QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
+                     [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
                      [&](Qt::ApplicationState state) {
                          if (state == Qt::ApplicationActive)

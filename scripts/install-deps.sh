@@ -15,7 +15,7 @@ packages=(
   libjs-katex bootstrap-icons
   libx11-dev
   libbenchmark-dev clang-format
-  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring
+  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils
   fonts-dejavu-core
 )
 

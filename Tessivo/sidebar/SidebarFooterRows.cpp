@@ -261,7 +261,7 @@ AccountRow::AccountRow(std::function<void()> action, AuthManager *auth, QWidget 
 void AccountRow::refresh()
 {
     present(SidebarFooter::account(m_auth && m_auth->token().has_value(),
-                                   m_auth ? m_auth->user() : std::optional<QJsonObject>()));
+                                   m_auth ? m_auth->user() : std::nullopt));
 }
 
 void AccountRow::present(const SidebarFooter::Account &account)

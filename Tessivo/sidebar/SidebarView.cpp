@@ -43,9 +43,8 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
 {
     m_auth = auth;
     m_model = new SidebarModel(store, settings, this);
-    m_model->setSiteURLProvider([this]() -> std::optional<QUrl> {
-        return m_auth ? SidebarFooter::siteURL(m_serviceBaseURL, m_auth->site()) : std::nullopt;
-    });
+    m_model->setSiteURLProvider(
+        [this]() -> std::optional<QUrl> { return m_auth ? m_auth->siteURL() : std::nullopt; });
     m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
         return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
     };
@@ -137,7 +136,6 @@ void SidebarView::setOpenSettingsAction(std::function<void()> action)
 
 void SidebarView::setServiceBaseURL(const QUrl &url)
 {
-    m_serviceBaseURL = url;
     m_model->setServiceBaseURL(url);
     m_status->setServiceHost(url.host());
 }

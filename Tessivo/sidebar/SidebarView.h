@@ -102,5 +102,4 @@ private:
     FilePicker m_filePicker;
     Importer m_importer;
     std::function<void()> m_openSettings;
-    QUrl m_serviceBaseURL;
 };

@@ -693,6 +693,16 @@ void DocumentStore::advanceSyncCursor(qint64 value)
     m_saves->scheduleState();
 }
 
+void DocumentStore::resetSyncCursor()
+{
+    if (m_state.syncCursor == 0) {
+        return;
+    }
+    m_state.syncCursor = 0;
+    Q_EMIT stateChanged();
+    scheduleStateSave();
+}
+
 void DocumentStore::clearDirty(const QStringList &documentIDs, const QStringList &collectionIDs)
 {
     m_ledger.clearAccepted(SyncLedger::Kind::Document, documentIDs);

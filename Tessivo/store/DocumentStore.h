@@ -184,6 +184,9 @@ public:
     // collection, on disk (with its dirty mark) before the pulled one is.
     PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
     void advanceSyncCursor(qint64 value);
+    // Sets the cursor back to 0, so the next pull brings every record again
+    // (another account signed in). The dirty lists are kept.
+    void resetSyncCursor();
     // Removes the ids from the dirty lists, except those whose record was
     // changed again after the last dirty*ForPush() handed it out (or
     // applyPull() returned it as newer here).

@@ -2,6 +2,7 @@
 
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
+#include "service/core/Keychain.h"
 #include "service/core/SyncEngine.h"
 #include "store/DocumentStore.h"
 #include "store/ManualSaveClock.h"
@@ -22,20 +23,22 @@ struct SyncClient
     QTemporaryDir folder;
     QSettings settings{folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
     std::unique_ptr<DocumentStore> store;
-    AuthManager auth;
     APIClient api;
+    Keychain::Backend keyring = Keychain::inMemory();
+    std::unique_ptr<AuthManager> auth;
     ManualSaveClock clock;
     std::unique_ptr<SyncEngine> engine;
 
-    // On a new data folder, or on `existing` as another run left it.
+    // On a new data folder, or on `existing` as another run left it;
+    // signed in when `token` is not empty.
     SyncClient(const QUrl &service, const QString &token, const QString &existing = {})
         : api(service), dataFolder(existing.isEmpty() ? folder.filePath(QStringLiteral("data")) : existing)
     {
         if (existing.isEmpty())
             seedFolder(dataFolder);
+        if (!token.isEmpty())
+            Keychain(keyring).save(token, QString::fromLatin1(Keychain::sessionTokenAccount));
         open();
-        auth.setTokenForTesting(token);
-        api.setTokenProvider([this] { return auth.token(); });
     }
     ~SyncClient() { store->flushPendingSaves(); }
 
@@ -56,13 +59,17 @@ struct SyncClient
     void open()
     {
         engine.reset();
+        auth.reset();
         if (store) {
             store->flushPendingSaves();
         }
         store = std::make_unique<DocumentStore>(base(), &settings);
         QFuture<void> loading = store->load();
         QTRY_VERIFY(loading.isFinished());
-        engine = std::make_unique<SyncEngine>(SyncEngine::Dependencies{store.get(), &auth, &api, &clock, {}});
+        auth = std::make_unique<AuthManager>(
+            AuthManager::Dependencies{&api, Keychain(keyring), store.get(), &settings, {}});
+        engine =
+            std::make_unique<SyncEngine>(SyncEngine::Dependencies{store.get(), auth.get(), &api, &clock, {}});
     }
 
     bool syncOnce()

@@ -7,6 +7,7 @@
 // "D <key>" for each document version it made (see documentstore_report.h).
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
+#include "service/core/Keychain.h"
 #include "service/core/SyncEngine.h"
 #include "store/DocumentStore.h"
 #include "store/documentstore_report.h"
@@ -56,10 +57,10 @@ int main(int argc, char **argv)
     while (!loading.isFinished())
         app.processEvents(QEventLoop::WaitForMoreEvents);
 
-    AuthManager auth;
-    auth.setTokenForTesting(args.at(4));
     APIClient api{QUrl(args.at(3))};
-    api.setTokenProvider([&] { return auth.token(); });
+    const Keychain::Backend keyring = Keychain::inMemory();
+    Keychain(keyring).save(args.at(4), QString::fromLatin1(Keychain::sessionTokenAccount));
+    AuthManager auth(AuthManager::Dependencies{&api, Keychain(keyring), &store, &settings, {}});
     SyncEngine engine(SyncEngine::Dependencies{&store, &auth, &api, nullptr, {}});
     engine.start();
     emitLine(QStringLiteral("READY"));

@@ -174,7 +174,7 @@ private Q_SLOTS:
     void startupWithTheRealStoreAndSignedOutServices()
     {
         DocumentStore store(m_settings.get());
-        AuthManager auth;
+        AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
         SyncEngine engine(&store, &auth);
         QSignalSpy status(&engine, &SyncEngine::statusChanged);
         StartupSequence sequence({
@@ -201,7 +201,7 @@ private Q_SLOTS:
     void localChangeSchedulesASync()
     {
         DocumentStore store(m_settings.get());
-        AuthManager auth;
+        AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
         SyncEngine engine(&store, &auth);
         QVERIFY(!engine.isSyncScheduled());
         engine.start();

@@ -202,8 +202,11 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     if (!status.isValid())
         return APIError::unexpectedResponse();
     // Header lookup is case-insensitive.
-    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty())
-        Q_EMIT tokenRolled(QString::fromUtf8(token));
+    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty()) {
+        const QByteArray authorization = reply->request().rawHeader("authorization");
+        const QByteArray sent = authorization.startsWith("Bearer ") ? authorization.mid(7) : QByteArray();
+        Q_EMIT tokenRolled(QString::fromUtf8(token), QString::fromUtf8(sent));
+    }
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
 }
 

@@ -222,8 +222,10 @@ public:
 
 Q_SIGNALS:
     // A reply carried a new session token. Emitted synchronously, before the
-    // reply's status is looked at.
-    void tokenRolled(const QString &token);
+    // reply's status is looked at. `sentToken` is the bearer token the
+    // request went out with (empty when it had none), so that the token's
+    // owner can tell a roll of its current session from a late one.
+    void tokenRolled(const QString &token, const QString &sentToken);
 
 private:
     friend class APIStream;

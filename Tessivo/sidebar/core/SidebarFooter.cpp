@@ -50,13 +50,7 @@ QString syncDetailText(const SyncEngine::Status &status, const QDateTime &now, c
     return QStringLiteral("Documents sync with %1 and the iOS app.").arg(host);
 }
 
-static QString stringMember(const QJsonObject &object, const char *key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
-}
-
-Account account(bool hasToken, const std::optional<QJsonObject> &user)
+Account account(bool hasToken, const std::optional<MeResponse::User> &user)
 {
     Account result;
     result.toolTip =
@@ -64,10 +58,9 @@ Account account(bool hasToken, const std::optional<QJsonObject> &user)
     if (!hasToken || !user)
         return result;
     result.showsUser = true;
-    const QString name = stringMember(*user, "name");
-    result.displayName = name.isEmpty() ? stringMember(*user, "email") : name;
+    result.displayName = user->name.isEmpty() ? user->email : user->name;
     result.initial = Text::leftCharacters(result.displayName, 1).toUpper();
-    result.avatarURL = avatarURL(stringMember(*user, "image"));
+    result.avatarURL = avatarURL(user->image.value_or(QString()));
     return result;
 }
 
@@ -79,21 +72,6 @@ QUrl avatarURL(const QString &image)
     const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return {};
-    return url;
-}
-
-std::optional<QUrl> siteURL(const QUrl &serviceBaseURL, const std::optional<QJsonObject> &site)
-{
-    if (!site || !serviceBaseURL.isValid() || serviceBaseURL.host().isEmpty())
-        return std::nullopt;
-    const QString handle = stringMember(*site, "handle");
-    if (handle.isEmpty())
-        return std::nullopt;
-    QUrl url = serviceBaseURL;
-    url.setHost(handle + u'.' + serviceBaseURL.host());
-    url.setPath(QStringLiteral("/"));
-    if (!url.isValid())
-        return std::nullopt;
     return url;
 }
 

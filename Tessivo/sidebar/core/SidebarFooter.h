@@ -1,10 +1,10 @@
 #pragma once
 
 #include "service/core/SyncEngine.h"
+#include "service/core/WireRecords.h"
 #include "shell/core/IconName.h"
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -47,14 +47,10 @@ struct Account
     friend bool operator==(const Account &, const Account &) = default;
 };
 
-Account account(bool hasToken, const std::optional<QJsonObject> &user);
+Account account(bool hasToken, const std::optional<MeResponse::User> &user);
 
 // Only pictures on the web are loaded: anything but an absolute http or
 // https URL with a host gives an empty URL.
 QUrl avatarURL(const QString &image);
-
-// The signed-in user's public site: the site's handle as a sub-domain of the
-// service's host, path "/"; nothing without a site, a handle or a host.
-std::optional<QUrl> siteURL(const QUrl &serviceBaseURL, const std::optional<QJsonObject> &site);
 
 } // namespace SidebarFooter

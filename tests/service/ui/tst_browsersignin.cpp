@@ -1,0 +1,156 @@
+// The real binary signs in through the browser: the sign-in page opens in
+// the "browser" (a script that notes the URL), the test plays the browser
+// through the service's redirects, and a second launch with the "tessivo:"
+// callback hands it to the running app. With a keyring the session then
+// survives a restart.
+#include "platform/SchemeHandler.h"
+#include "service/core/Keychain.h"
+
+#include "Server.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+class TestBrowserSignIn : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Server> m_server;
+    QTemporaryDir m_home;
+    std::unique_ptr<QProcess> m_app;
+
+    QString binary() const { return QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/tessivo"); }
+
+    QProcess *run(QProcess *process, const QString &program, const QStringList &arguments = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *xdg : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            env.remove(QString::fromLatin1(xdg));
+        env.insert(u"HOME"_s, m_home.path());
+        env.insert(u"TESSIVO_TEST_SERVICE_URL"_s, m_server->baseUrl().toString());
+        env.insert(u"BROWSER"_s, m_home.filePath(u"browser.sh"_s));
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(program, arguments);
+        return process;
+    }
+
+    QString xdotool(const QStringList &arguments)
+    {
+        QProcess process;
+        run(&process, u"xdotool"_s, arguments)->waitForFinished(20000);
+        return QString::fromUtf8(process.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+    }
+
+    QString window(const QString &title)
+    {
+        QString id;
+        const QString pid = QString::number(m_app->processId());
+        (void)QTest::qWaitFor(
+            [&] {
+                return !(id = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", title}))
+                            .isEmpty();
+            },
+            20000);
+        return id;
+    }
+
+    // The bearer token of the first request on `path` since the log was cleared.
+    QByteArray bearerOn(const QString &path)
+    {
+        QByteArray bearer;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const LoggedRequest &request : m_server->hooks().requestLog())
+                    if (request.path == path && bearer.isEmpty())
+                        bearer = request.header("authorization");
+                return !bearer.isEmpty();
+            },
+            20000);
+        return bearer;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!QFile::exists(binary()) || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
+            QSKIP("needs the tessivo binary and xdotool");
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        m_server = std::make_unique<Server>(options);
+        QVERIFY(m_server->start());
+        QFile browser(m_home.filePath(u"browser.sh"_s));
+        QVERIFY(browser.open(QIODevice::WriteOnly));
+        browser.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/opened\"\n");
+        browser.setPermissions(browser.permissions() | QFile::ExeOwner);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_app) {
+            m_app->terminate();
+            m_app->waitForFinished(10000);
+        }
+        Keychain(Keychain::secretService()).remove(u"session-token"_s);
+    }
+
+    void signInThroughTheBrowserAndStaySignedIn()
+    {
+        const Account ada = m_server->hooks().registerUser(u"ada@example.com"_s, u"Ada"_s);
+        run((m_app = std::make_unique<QProcess>()).get(), binary());
+        const QString main = window(u"^Tessivo$"_s);
+        QVERIFY(!main.isEmpty());
+        QFile entry(m_home.filePath(u".local/share/applications/tessivo.desktop"_s));
+        QVERIFY(entry.open(QIODevice::ReadOnly)); // the launch registered the binary
+        QCOMPARE(QString::fromUtf8(entry.readAll()), SchemeHandler::desktopEntry(binary()));
+
+        // Settings, then "Continue with GitHub", the first button.
+        xdotool({"windowfocus", "--sync", main});
+        xdotool({"key", "--window", main, "ctrl+comma"});
+        const QString settings = window(u"^Settings$"_s);
+        xdotool({"windowfocus", "--sync", settings});
+        xdotool({"mousemove", "--window", settings, "240", "86", "click", "1"});
+        QFile opened(m_home.filePath(u"opened"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), 20000);
+        QVERIFY(opened.open(QIODevice::ReadOnly));
+        const QUrl page(QString::fromUtf8(opened.readLine()).trimmed());
+        QCOMPARE(page, m_server->baseUrl().resolved(QUrl(u"/api/v1/auth/native-signin?provider=github"_s)));
+
+        m_server->hooks().setNextSignInOutcome(SignInOutcome::SignIn, ada.userId);
+        QNetworkAccessManager net;
+        QNetworkRequest request(page);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        std::unique_ptr<QNetworkReply> reply(net.get(request));
+        QTRY_VERIFY(reply->isFinished());
+        const QString callback = reply->header(QNetworkRequest::LocationHeader).toUrl().toString();
+        QProcess second;
+        QVERIFY(run(&second, binary(), {callback})->waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        const QByteArray bearer = bearerOn(u"/api/v1/me"_s);
+        QVERIFY(bearer.startsWith("Bearer "));
+
+        Keychain probe(Keychain::secretService());
+        probe.save(u"probe"_s, u"tessivo-test-probe"_s);
+        const bool keyring = probe.read(u"tessivo-test-probe"_s) == u"probe"_s;
+        probe.remove(u"tessivo-test-probe"_s);
+        if (!keyring)
+            QSKIP("no Secret Service on this session bus: the restart is not checked");
+        m_app->terminate();
+        QVERIFY(m_app->waitForFinished(15000));
+        m_server->hooks().clearRequestLog();
+        run(m_app.get(), binary());
+        QCOMPARE(bearerOn(u"/api/auth/get-session"_s), bearer); // the start-up's forced check
+    }
+};
+
+QTEST_MAIN(TestBrowserSignIn)
+#include "tst_browsersignin.moc"
