@@ -255,7 +255,6 @@ private Q_SLOTS:
         QTRY_COMPARE(syncRequests("GET").size(), 2);
         QTRY_VERIFY(!a->engine->isRunning());
         QVERIFY(!a->engine->isQueued());
-        QCOMPARE(syncRequests("GET").size(), 2);
         QCOMPARE(status.size(), 4); // syncing, synced, syncing, synced
     }
 
