@@ -214,6 +214,19 @@ public:
     // The text of a decoding failure of a 2xx reply.
     static QString decodingDescription(const QString &fault);
 
+    // A 2xx body decoded strictly into T, as get() and send() do; pure, so
+    // callers may run it on another thread for large bodies.
+    template <DecodableRecord T>
+    static APIResult<T> decodeBody(const QByteArray &body)
+    {
+        QString fault;
+        if (const std::optional<QJsonObject> object = parseObject(body, &fault)) {
+            if (std::optional<T> value = T::fromJson(*object, &fault))
+                return std::move(*value);
+        }
+        return APIFailure::decoding(decodingDescription(fault));
+    }
+
 Q_SIGNALS:
     // A reply carried a new session token. Emitted synchronously, before the
     // reply's status is looked at. `sentToken` is the bearer token the
@@ -239,12 +252,7 @@ private:
         QFuture<APIResult<T>> future = raw.future().then([](APIResult<APIReply> reply) -> APIResult<T> {
             if (!reply)
                 return reply.failure();
-            QString fault;
-            if (const std::optional<QJsonObject> object = parseObject(reply->body, &fault)) {
-                if (std::optional<T> value = T::fromJson(*object, &fault))
-                    return std::move(*value);
-            }
-            return APIFailure::decoding(decodingDescription(fault));
+            return decodeBody<T>(reply->body);
         });
         return APICall<T>(future, raw.m_reply);
     }
