@@ -105,7 +105,10 @@ private Q_SLOTS:
         QCOMPARE(run.error->code, code);
         QCOMPARE(run.error->status, status);
         QVERIFY(!run.error->message.isEmpty());
-        QCOMPARE(run.text(), text);
+        // What reached the consumer before the drop stays; how much that is
+        // depends on when the pieces arrive (the 16 ms gate is unit-tested
+        // with a fake source).
+        QVERIFY2(text.startsWith(run.text()), qPrintable(run.text()));
     }
 
     // A loopback server that sends a head and a first piece, then waits.
