@@ -179,6 +179,29 @@ private Q_SLOTS:
         store.flushPendingSaves();
     }
 
+    // Equal statuses are not reported again; offline compares its message, synced its time.
+    void syncStatusEquality_data()
+    {
+        using S = SyncEngine::Status;
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(1000, Qt::UTC);
+        QTest::addColumn<S>("a");
+        QTest::addColumn<S>("b");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("offline, same message") << S::makeOffline("x") << S::makeOffline("x") << true;
+        QTest::newRow("offline, other message") << S::makeOffline("x") << S::makeOffline("y") << false;
+        QTest::newRow("synced, same time") << S::makeSynced(t) << S::makeSynced(t) << true;
+        QTest::newRow("synced, other time") << S::makeSynced(t) << S::makeSynced(t.addMSecs(1)) << false;
+        QTest::newRow("different cases") << S::makeSyncing() << S::makeSignedOut() << false;
+    }
+
+    void syncStatusEquality()
+    {
+        QFETCH(SyncEngine::Status, a);
+        QFETCH(SyncEngine::Status, b);
+        QFETCH(bool, equal);
+        QCOMPARE(a == b, equal);
+    }
+
     // --- updater -----------------------------------------------------------
 
     void updaterConfiguration_data()

@@ -355,14 +355,13 @@ private Q_SLOTS:
     {
         Fixture f;
         f.show();
-        QStringList askedFilters;
-        QString askedMessage;
+        QStringList asked;
+        QList<QUrl> chosen;
+        for (const char *name : {"a.md", "pic.png", "B.MD", "notes.txt", "folder"})
+            chosen << QUrl::fromLocalFile(QStringLiteral("/tmp/") + QLatin1String(name));
         f.view->setFilePicker([&](QWidget *, const QString &message, const QStringList &filters) {
-            askedMessage = message;
-            askedFilters = filters;
-            return QList<QUrl>{QUrl::fromLocalFile("/tmp/a.md"), QUrl::fromLocalFile("/tmp/pic.png"),
-                               QUrl::fromLocalFile("/tmp/B.MD"), QUrl::fromLocalFile("/tmp/notes.txt"),
-                               QUrl::fromLocalFile("/tmp/folder")};
+            asked = QStringList{message} + filters;
+            return std::exchange(chosen, {QUrl::fromLocalFile("/tmp/pic.png")});
         });
         QList<QList<QUrl>> imported;
         connect(f.view.get(), &SidebarView::importRequested, this,
@@ -371,18 +370,15 @@ private Q_SLOTS:
         // Through the create button's caret menu, as a user would.
         std::unique_ptr<QMenu> menu(f.view->createButton()->makeMenu(nullptr));
         f.menuAction("Open File…", menu.get())->trigger();
-        QCOMPARE(askedMessage, QStringLiteral("Open Markdown files as documents"));
-        QCOMPARE(askedFilters.size(), 1);
-        QVERIFY(askedFilters.first().contains("*.md *.markdown *.mdown *.mkd *.mkdn *.mdwn *.txt"));
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked.first(), QStringLiteral("Open Markdown files as documents"));
+        QVERIFY(asked.last().contains("*.md *.markdown *.mdown *.mkd *.mkdn *.mdwn *.txt"));
         QCOMPARE(imported.size(), 1);
         QCOMPARE(imported.first(),
                  (QList<QUrl>{QUrl::fromLocalFile("/tmp/a.md"), QUrl::fromLocalFile("/tmp/B.MD"),
                               QUrl::fromLocalFile("/tmp/notes.txt")}));
 
         // Nothing usable chosen, or the dialog cancelled: nothing is imported.
-        f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) {
-            return QList<QUrl>{QUrl::fromLocalFile("/tmp/pic.png")};
-        });
         f.view->openMarkdownFiles();
         f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; });
         f.view->openMarkdownFiles();
