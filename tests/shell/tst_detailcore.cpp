@@ -77,7 +77,6 @@ private Q_SLOTS:
     void rendersAtOnceOnASwitchAndAfterAPauseInTyping();
     void newerChangeDropsAnOlderRender();
     void cancelKeepsThePreviousResult();
-    void realRendererFillsHtmlAndCounts();
 
     void viewMode_data();
     void viewMode();
@@ -190,16 +189,6 @@ void TestDetailCore::cancelKeepsThePreviousResult()
     scheduler.request(u"b"_s, u"dropped"_s, {});
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
-}
-
-void TestDetailCore::realRendererFillsHtmlAndCounts()
-{
-    DetailRenderScheduler scheduler;
-    QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    scheduler.request(u"a"_s, u"Hello **world**"_s, {});
-    QVERIFY(rendered.wait(5000));
-    QVERIFY(scheduler.html().contains(u"<strong>world</strong>"_s));
-    QCOMPARE(scheduler.stats(), (MarkdownRenderer::Stats{2, 15}));
 }
 
 void TestDetailCore::viewMode_data()
