@@ -46,18 +46,15 @@ private slots:
                 QNetworkRequest request(QUrl(base + "/api/v1/documents/sync"));
                 request.setRawHeader("authorization", "Bearer " + token.toLatin1());
                 request.setRawHeader("content-type", "application/json");
-                const QJsonObject doc{
-                    {"id", id}, {"body", QString(2000, 'x')}, {"createdAt", 1}, {"updatedAt", 1}};
-                const QJsonObject body{{"docs", QJsonArray{doc}}, {"collections", QJsonArray{}}};
-                QNetworkReply *reply =
-                    network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+                const QString body =
+                    uR"({"docs":[{"id":"%1","body":"%2","createdAt":1,"updatedAt":1}],"collections":[]})"_s;
+                QNetworkReply *reply = network.post(request, body.arg(id, QString(2000, u'x')).toUtf8());
                 connect(reply, &QNetworkReply::finished, &service, [&, reply, id] {
                     reply->deleteLater();
-                    const QJsonObject result = QJsonDocument::fromJson(reply->readAll()).object();
                     if (reply->error() != QNetworkReply::NoError)
                         return;
-                    if (result["results"].toArray().at(0).toObject()["status"].toString() ==
-                        QLatin1String("ok"))
+                    const QJsonObject result = QJsonDocument::fromJson(reply->readAll()).object();
+                    if (result["results"][0][u"status"_s] == u"ok"_s)
                         answered.insert(id);
                     if (++answeredThisRound == killAfter)
                         service.kill();
