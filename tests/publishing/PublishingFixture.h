@@ -6,7 +6,7 @@
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -26,13 +26,7 @@ struct PublishingFixture
 
     bool start()
     {
-        tessivo::server::ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = QStringLiteral("sqlite::memory:");
-        options.passwordIterations = 1000;
-        server = std::make_unique<tessivo::server::Server>(options);
-        if (!server->start())
-            return false;
+        server = startLocalServer();
         token = server->hooks()
                     .registerUser(QStringLiteral("ada@example.com"), QStringLiteral("Ada"))
                     .sessionToken;

@@ -2,7 +2,7 @@
 #include "publishing/core/ImageLibrary.h"
 #include "publishing/core/MediaUploadBatch.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -54,12 +54,7 @@ class TestImageLibrary : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_server = startLocalServer();
         m_client = std::make_unique<APIClient>(m_server->baseUrl());
         m_client->setTokenProvider([this] { return m_token; });
         m_userToken = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s).sessionToken;

@@ -1,8 +1,8 @@
 #include "PublishingFixture.h"
 
+#include "app/core/AppNotifications.h"
 #include "publishing/core/PublishSheetModel.h"
 #include "publishing/core/PublishToast.h"
-#include "app/core/AppNotifications.h"
 
 #include <QSignalSpy>
 

@@ -1,10 +1,6 @@
-// A computer that edits its store and syncs it, for the test that kills it
-// at random moments.
-//
-//   sync_crashchild <data folder> <settings file> <service URL> <token> <seed>
-//
-// Output, one line each, flushed at once: "READY" once loaded, then
-// "D <key>" for each document version it made (see documentstore_report.h).
+// A computer that edits its store and syncs it until tst_sync_reliability
+// kills it. Args: <data folder> <settings file> <service URL> <token> <seed>.
+// Prints "READY" once loaded, then "D <key>" per document version it made.
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/Keychain.h"
@@ -30,14 +26,11 @@ void emitLine(const QString &line)
 
 void report(const DocumentStore &store, const QString &id)
 {
-    if (const auto d = store.document(id)) {
-        emitLine(QStringLiteral("D ") + DocumentStoreReport::key(*d));
-        return;
-    }
-    for (const Document &t : store.tombstones()) {
+    if (const auto d = store.document(id))
+        return emitLine(QStringLiteral("D ") + DocumentStoreReport::key(*d));
+    for (const Document &t : store.tombstones())
         if (t.id == id)
             emitLine(QStringLiteral("D ") + DocumentStoreReport::key(t));
-    }
 }
 
 } // namespace
@@ -46,11 +39,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 6) {
-        std::fprintf(stderr,
-                     "usage: sync_crashchild <data folder> <settings> <service URL> <token> <seed>\n");
+    if (args.size() != 6)
         return 2;
-    }
     QSettings settings(args.at(2), QSettings::IniFormat);
     DocumentStore store(args.at(1), &settings);
     QFuture<void> loading = store.load();
@@ -75,13 +65,12 @@ int main(int argc, char **argv)
                    store.createDocument(std::nullopt, QStringLiteral("# Child %1\n").arg(++counter)).id);
         } else {
             const QString id = documents.at(rng.bounded(std::min<qsizetype>(documents.size(), 8))).id;
-            if (roll < 90) {
+            if (roll < 90)
                 store.appendText(QStringLiteral("child %1").arg(++counter), id);
-            } else if (roll < 96 || store.collections().isEmpty()) {
+            else if (roll < 96 || store.collections().isEmpty())
                 store.moveDocument(id, store.createCollection(QStringLiteral("F%1").arg(++counter))->id);
-            } else {
+            else
                 store.deleteDocument(id);
-            }
             report(store, id);
         }
         // Like an activation or "Sync Now": a pass out while typing goes on.

@@ -1,6 +1,6 @@
 #include "SyncClient.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -40,10 +40,9 @@ class TestSync : public QObject
     QList<LoggedRequest> syncRequests(const QByteArray &method)
     {
         QList<LoggedRequest> out;
-        for (const LoggedRequest &r : hooks().requestLog()) {
+        for (const LoggedRequest &r : hooks().requestLog())
             if (r.path == syncPath && r.method == method)
                 out.append(r);
-        }
         return out;
     }
     // Makes `docs` documents and `collections` collections dirty in all.
@@ -56,15 +55,7 @@ class TestSync : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
-    }
+    void initTestCase() { m_server = startLocalServer(); }
 
     void init()
     {
@@ -219,7 +210,7 @@ private Q_SLOTS:
         QDirIterator files(a->folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             const QString path = files.next();
-            QVERIFY2(path.startsWith(a->base() + u"/"_s) || path.endsWith(u"settings.ini"_s),
+            QVERIFY2(path.startsWith(a->dataFolder + u"/"_s) || path.endsWith(u"settings.ini"_s),
                      qPrintable(path));
             QVERIFY2(!path.contains(u"escape"_s) && !path.contains(u"\\"_s), qPrintable(path));
         }

@@ -1,6 +1,6 @@
 #include "SyncClient.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 #include "store/documentstore_report.h"
 
 #include <QDir>
@@ -34,18 +34,13 @@ private Q_SLOTS:
     // has anything to push.
     void killedWhileSyncingLosesNothing()
     {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        Server server(options);
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
-        const Account account = server.hooks().registerUser(u"k@example.com"_s, u"K"_s);
+        const auto server = startLocalServer();
+        const Account account = server->hooks().registerUser(u"k@example.com"_s, u"K"_s);
 
         QTemporaryDir childFolder;
         const QString data = childFolder.filePath(u"data"_s);
         SyncClient::seedFolder(data);
-        SyncClient other(server.baseUrl(), account.sessionToken);
+        SyncClient other(server->baseUrl(), account.sessionToken);
         other.store->setClockForTesting([] { return QDateTime::currentMSecsSinceEpoch() + 3600 * 1000; });
         QHash<QString, QString> settled; // id to the newest settled version's key
         QRandomGenerator rng(QRandomGenerator::global()->generate());
@@ -53,7 +48,7 @@ private Q_SLOTS:
         for (int run = 0; run < kills; ++run) {
             QProcess child;
             child.start(QStringLiteral(SYNC_CHILD),
-                        {data, childFolder.filePath(u"settings.ini"_s), server.baseUrl().toString(),
+                        {data, childFolder.filePath(u"settings.ini"_s), server->baseUrl().toString(),
                          account.sessionToken, QString::number(rng.generate())});
             QList<QPair<qint64, QString>> versions;
             QElapsedTimer clock;
@@ -81,21 +76,18 @@ private Q_SLOTS:
             child.kill();
             child.waitForFinished();
             const qint64 killedAt = clock.elapsed();
-            for (const auto &[at, key] : std::as_const(versions)) {
+            for (const auto &[at, key] : std::as_const(versions))
                 if (at <= killedAt - settledAfterMs)
                     settled.insert(DocumentStoreReport::idOf(key), key);
-            }
             QTRY_VERIFY(!other.engine->isRunning());
 
             verifyFiles(data);
-            if (QTest::currentTestFailed())
-                return;
-            SyncClient restarted(server.baseUrl(), account.sessionToken, data);
+            QVERIFY(!QTest::currentTestFailed());
+            SyncClient restarted(server->baseUrl(), account.sessionToken, data);
             QVERIFY(converge(restarted, other));
             QCOMPARE(restarted.snapshot(), other.snapshot());
             verifyNothingLost(restarted, settled);
-            if (QTest::currentTestFailed())
-                return;
+            QVERIFY(!QTest::currentTestFailed());
         }
     }
 
@@ -134,10 +126,9 @@ private:
             const auto d = Document::fromJson(QJsonDocument::fromJson(file.readAll()).object());
             QVERIFY2(d && d->id + u".json"_s == name, qPrintable(name));
         }
-        QFile collections(base + u"/collections.json"_s);
+        QFile collections(base + u"/collections.json"_s), state(base + u"/state.json"_s);
         if (collections.open(QIODevice::ReadOnly))
             QVERIFY(QJsonDocument::fromJson(collections.readAll()).isArray());
-        QFile state(base + u"/state.json"_s);
         QVERIFY(state.open(QIODevice::ReadOnly));
         QVERIFY(Persistence::State::fromJson(QJsonDocument::fromJson(state.readAll()).object()));
     }

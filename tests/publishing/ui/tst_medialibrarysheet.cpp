@@ -11,7 +11,7 @@
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -49,10 +49,9 @@ QByteArray png(QColor color)
 QStringList labelTexts(const QWidget *root)
 {
     QStringList texts;
-    for (const QLabel *label : root->findChildren<QLabel *>()) {
+    for (const QLabel *label : root->findChildren<QLabel *>())
         if (label->isVisibleTo(root) && !label->text().isEmpty())
             texts << label->text();
-    }
     return texts;
 }
 
@@ -121,12 +120,7 @@ private Q_SLOTS:
         m_store->load();
         QTRY_VERIFY(m_store->isLoaded());
 
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_server = startLocalServer();
         m_client = std::make_unique<APIClient>(m_server->baseUrl());
         m_client->setTokenProvider([this] { return m_token; });
     }
@@ -220,10 +214,9 @@ private Q_SLOTS:
         QCOMPARE(sheet->query(), u"keep"_s);
         QCOMPARE(m_library->images().size(), 2);
         QCOMPARE(m_library->images().first().filename, u"TWO.PNG"_s);
-        for (const LoggedRequest &request : hooks().requestLog()) {
+        for (const LoggedRequest &request : hooks().requestLog())
             if (request.method == "POST")
                 QVERIFY(request.body.contains("name=\"doc_id\"\r\n\r\n" + doc.id.toUtf8() + "\r\n"));
-        }
         QCOMPARE(requestCount(u"/api/v1/images"_s), 2);
     }
 

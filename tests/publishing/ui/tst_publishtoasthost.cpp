@@ -1,8 +1,8 @@
 #include "store/ManualSaveClock.h"
 
+#include "app/core/AppNotifications.h"
 #include "publishing/PublishToastHost.h"
 #include "publishing/core/PublishToast.h"
-#include "app/core/AppNotifications.h"
 
 #include <QDesktopServices>
 #include <QPushButton>

@@ -6,7 +6,7 @@
 #include "platform/SchemeHandler.h"
 #include "service/core/Keychain.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -45,9 +45,9 @@ class TestBrowserSignIn : public QObject
 
     QString xdotool(const QStringList &arguments)
     {
-        QProcess process;
-        run(&process, u"xdotool"_s, arguments)->waitForFinished(20000);
-        return QString::fromUtf8(process.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+        QProcess p;
+        run(&p, u"xdotool"_s, arguments)->waitForFinished(20000);
+        return QString::fromUtf8(p.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
     }
 
     QString window(const QString &title)
@@ -83,11 +83,7 @@ private Q_SLOTS:
     {
         if (!QFile::exists(binary()) || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("needs the tessivo binary and xdotool");
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QVERIFY(m_server->start());
+        m_server = startLocalServer();
         QFile browser(m_home.filePath(u"browser.sh"_s));
         QVERIFY(browser.open(QIODevice::WriteOnly));
         browser.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/opened\"\n");
