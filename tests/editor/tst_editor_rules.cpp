@@ -43,6 +43,11 @@ private Q_SLOTS:
         QTest::newRow("no blank after number") << u"1.a"_s << 3 << Kind::PlainNewline << QString() << 0;
         QTest::newRow("caret inside marker") << u"- a"_s << 1 << Kind::PlainNewline << QString() << 0;
         QTest::newRow("heading") << u"# a"_s << 3 << Kind::PlainNewline << QString() << 0;
+        QTest::newRow("spacing normalised") << u"-    a"_s << 6 << Kind::Continue << u"\n- "_s << 0;
+        QTest::newRow("largest 64-bit number repeats")
+            << u"9223372036854775807. a"_s << 22 << Kind::Continue << u"\n9223372036854775807. "_s << 0;
+        QTest::newRow("number beyond 64 bits repeats")
+            << u"18446744073709551616. a"_s << 23 << Kind::Continue << u"\n18446744073709551616. "_s << 0;
         QTest::newRow("box without blank is text") << u"- [x]a"_s << 6 << Kind::Continue << u"\n- "_s << 0;
     }
 
@@ -57,24 +62,6 @@ private Q_SLOTS:
         QCOMPARE(action.kind, kind);
         QCOMPARE(action.insertion, insertion);
         QCOMPARE(action.removal, TextRange(0, removed));
-    }
-
-    void nextMarker_data()
-    {
-        QTest::addColumn<QString>("marker");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("bullet") << u"*"_s << u"*"_s;
-        QTest::newRow("nine") << u"9."_s << u"10."_s;
-        QTest::newRow("zero") << u"0)"_s << u"1)"_s;
-        QTest::newRow("largest 64-bit") << u"9223372036854775807."_s << u"9223372036854775807."_s;
-        QTest::newRow("beyond 64 bits") << u"18446744073709551616."_s << u"18446744073709551616."_s;
-    }
-
-    void nextMarker()
-    {
-        QFETCH(QString, marker);
-        QFETCH(QString, next);
-        QCOMPARE(EditorRules::nextMarker(marker), next);
     }
 
     void wikiLinkQuery_data()
@@ -97,9 +84,8 @@ private Q_SLOTS:
         QFETCH(int, length);
         const std::optional<TextRange> query = EditorRules::wikiLinkQuery(prefix);
         QCOMPARE(query.has_value(), length >= 0);
-        if (query) {
+        if (query)
             QCOMPARE(*query, TextRange(location, length));
-        }
     }
 
     void suggestionPanelFrame_data()
@@ -222,9 +208,8 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         EditorTextMirror mirror;
         const QString display = mirror.reset(body);
-        for (QChar c : display) {
+        for (QChar c : display)
             QVERIFY(c == u'\n' || !EditorTextMirror::isBlockBreak(c));
-        }
         QCOMPARE(mirror.documentLength(), display.size());
         mirror.apply(position, removed, inserted);
         QCOMPARE(mirror.body(), expected);
@@ -241,9 +226,8 @@ private Q_SLOTS:
         QCOMPARE(mirror.toDocument(4), 3);
         QCOMPARE(mirror.toDocument(3), 2); // between CR and LF: the break
         QCOMPARE(mirror.toDocument(9), 7);
-        for (int p = 0; p <= 7; ++p) {
+        for (int p = 0; p <= 7; ++p)
             QCOMPARE(mirror.toDocument(mirror.toBody(p)), p);
-        }
     }
 
     void suggestionModel()
@@ -302,9 +286,8 @@ private Q_SLOTS:
         SpellScope::Context context;
         QStringList found;
         for (const QString &line : lines) {
-            for (const TextRange &w : SpellScope::wordsToCheck(line, context)) {
+            for (const TextRange &w : SpellScope::wordsToCheck(line, context))
                 found.append(line.mid(w.location, w.length));
-            }
         }
         QCOMPARE(found, checked);
     }
