@@ -209,19 +209,12 @@ private Q_SLOTS:
         QCOMPARE(view()->string(), QString());
     }
 
-    void longTextGetsTheBaseLook_data()
-    {
-        QTest::addColumn<QString>("lineEnd");
-        QTest::newRow("line feeds") << u"\n"_s;
-        QTest::newRow("CR LF counts two units") << u"\r\n"_s;
-    }
-
     void longTextGetsTheBaseLook()
     {
-        QFETCH(QString, lineEnd);
-        QString text = u"**b**"_s + lineEnd;
+        // CR LF counts two units of the limit though the view shows one.
+        QString text = u"**b**\r\n"_s;
         while (text.size() < 200000)
-            text += QString(78, u'x') + lineEnd;
+            text += QString(78, u'x') + u"\r\n"_s;
         text.truncate(200000); // exactly the limit: still coloured
         const QString id = addDocument(text);
         openEditor(id);

@@ -339,13 +339,12 @@ private Q_SLOTS:
     {
         m_preview->setHtml(u"<p>Euler: <span class=\"math\" data-display=\"0\">e^{i\\pi}+1=0</span></p>"
                            "<span class=\"math\" data-display=\"1\">\\int_0^1 x\\,dx</span>"_s);
-        QCOMPARE(
-            evaluate(m_preview->page(), u"document.querySelectorAll('span.math .katex').length"_s).toInt(),
-            2);
-        QCOMPARE(
-            evaluate(m_preview->page(), u"document.querySelectorAll('span.math .katex-display').length"_s)
-                .toInt(),
-            1);
+        const auto count = [&](const QString &selector) {
+            return evaluate(m_preview->page(), u"document.querySelectorAll('%1').length"_s.arg(selector))
+                .toInt();
+        };
+        QCOMPARE(count(u"span.math .katex"_s), 2);
+        QCOMPARE(count(u"span.math .katex-display"_s), 1);
     }
 
     void updatesMatchAFreshPage()
@@ -394,7 +393,7 @@ private Q_SLOTS:
         const QString path = m_dir->filePath(fileName);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# Dropped on the m_preview\n\nbody\n");
+        file.write("# Dropped on the preview\n\nbody\n");
         file.close();
 
         const qsizetype before = m_store->documents().size();
@@ -413,7 +412,7 @@ private Q_SLOTS:
         QCOMPARE(drop.isAccepted(), accepted);
         QCOMPARE(m_store->documents().size(), before + (accepted ? 1 : 0));
         if (accepted)
-            QCOMPARE(m_store->activeDocument()->title, u"Dropped on the m_preview"_s);
+            QCOMPARE(m_store->activeDocument()->title, u"Dropped on the preview"_s);
         QCOMPARE(m_preview->page()->url().fileName(), u"index.html"_s);
     }
 };
