@@ -14,7 +14,6 @@ using namespace Qt::StringLiterals;
 using Kind = EditorRules::ReturnAction::Kind;
 
 Q_DECLARE_METATYPE(Kind)
-Q_DECLARE_METATYPE(std::optional<QRect>)
 
 class TestEditorRules : public QObject
 {
@@ -90,35 +89,34 @@ private Q_SLOTS:
 
     void suggestionPanelFrame_data()
     {
-        QTest::addColumn<QRect>("anchor");
+        QTest::addColumn<QPoint>("caret"); // a caret 18 high
         QTest::addColumn<int>("items");
-        QTest::addColumn<std::optional<QRect>>("screen");
+        QTest::addColumn<QRect>("screen"); // null: none known
         QTest::addColumn<QRect>("expected");
         const QRect screen(0, 0, 1000, 800);
-        QTest::newRow("below the caret")
-            << QRect(100, 100, 1, 18) << 1 << std::optional(screen) << QRect(92, 122, 320, 42);
+        QTest::newRow("below the caret") << QPoint(100, 100) << 1 << screen << QRect(92, 122, 320, 42);
         QTest::newRow("nine items: eight rows high")
-            << QRect(100, 100, 1, 18) << 9 << std::optional(screen) << QRect(92, 122, 320, 252);
+            << QPoint(100, 100) << 9 << screen << QRect(92, 122, 320, 252);
         QTest::newRow("near the bottom: above the line")
-            << QRect(100, 700, 1, 18) << 3 << std::optional(screen) << QRect(92, 700 - 4 - 102, 320, 102);
+            << QPoint(100, 700) << 3 << screen << QRect(92, 700 - 4 - 102, 320, 102);
         QTest::newRow("right edge: ends at the screen edge")
-            << QRect(990, 100, 1, 18) << 1 << std::optional(screen) << QRect(680, 122, 320, 42);
+            << QPoint(990, 100) << 1 << screen << QRect(680, 122, 320, 42);
         QTest::newRow("left edge: starts at the screen edge")
-            << QRect(3, 100, 1, 18) << 1 << std::optional(screen) << QRect(0, 122, 320, 42);
+            << QPoint(3, 100) << 1 << screen << QRect(0, 122, 320, 42);
         QTest::newRow("offset screen")
-            << QRect(1930, 100, 1, 18) << 1 << std::optional(QRect(1920, 50, 800, 600))
-            << QRect(1922, 122, 320, 42);
+            << QPoint(1930, 100) << 1 << QRect(1920, 50, 800, 600) << QRect(1922, 122, 320, 42);
         QTest::newRow("no screen: anchor alone")
-            << QRect(-50, 5000, 1, 18) << 1 << std::optional<QRect>() << QRect(-58, 5022, 320, 42);
+            << QPoint(-50, 5000) << 1 << QRect() << QRect(-58, 5022, 320, 42);
     }
 
     void suggestionPanelFrame()
     {
-        QFETCH(QRect, anchor);
+        QFETCH(QPoint, caret);
         QFETCH(int, items);
-        QFETCH(std::optional<QRect>, screen);
+        QFETCH(QRect, screen);
         QFETCH(QRect, expected);
-        QCOMPARE(EditorRules::suggestionPanelFrame(anchor, items, screen), expected);
+        const auto known = screen.isNull() ? std::nullopt : std::optional(screen);
+        QCOMPARE(EditorRules::suggestionPanelFrame(QRect(caret, QSize(1, 18)), items, known), expected);
     }
 
     void aiSelectionRules()
