@@ -229,14 +229,6 @@ private Q_SLOTS:
         }
     }
 
-    void keyInterceptorGoesFirst()
-    {
-        ListContinuingTextView *view =
-            show(QString(), {[](QKeyEvent *event) { return event->key() == Qt::Key_A; }, {}});
-        QTest::keyClicks(view, u"abc"_s);
-        QCOMPARE(view->string(), u"bc"_s);
-    }
-
     void highlightingStaysOutOfUndoAndModifiedState()
     {
         ListContinuingTextView *view = show(QString());
