@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestAppSettings : public QObject
 {
     Q_OBJECT
@@ -16,13 +18,13 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QTemporaryDir dir;
-        QSettings store(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        QSettings store(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
         AppSettings settings(&store);
         QCOMPARE(settings.dialogFolder(), documents); // first run, not the working folder
 
-        const QString exports = dir.filePath(QStringLiteral("exports"));
+        const QString exports = dir.filePath(u"exports"_s);
         QVERIFY(QDir().mkpath(exports));
-        settings.rememberDialogChoice(exports + QStringLiteral("/notes.md"));
+        settings.rememberDialogChoice(exports + u"/notes.md"_s);
         QCOMPARE(settings.dialogFolder(), exports);
 
         QVERIFY(QDir(exports).removeRecursively()); // robustness: a folder since removed

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestExternalLink : public QObject
 {
     Q_OBJECT
@@ -12,11 +14,11 @@ private Q_SLOTS:
     {
         QWidget window;
         window.show();
-        const QUrl url(QStringLiteral("https://example.com/notes?a=1&b=<2>"));
+        const QUrl url(u"https://example.com/notes?a=1&b=<2>"_s);
         QVERIFY(!ExternalLink::open(url, &window, [](const QUrl &) { return false; }));
         auto *box = window.findChild<QMessageBox *>();
         QVERIFY(box && box->isVisible());
-        QVERIFY(box->informativeText().contains(QStringLiteral("https://example.com/notes?a=1&b=%3C2%3E")));
+        QVERIFY(box->informativeText().contains(u"https://example.com/notes?a=1&b=%3C2%3E"_s));
     }
 };
 

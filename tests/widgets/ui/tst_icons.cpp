@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Animations move only when the test advances this clock, so a fade is
@@ -50,59 +52,46 @@ private Q_SLOTS:
             const QPixmap image = Icon::pixmap(name, 16, Qt::black);
             QVERIFY2(!image.isNull(), qPrintable(IconNames::rawValue(name)));
         }
-        QVERIFY(QFile::exists(QStringLiteral(":/app/tessivo.svg")));
+        QVERIFY(QFile::exists(u":/app/tessivo.svg"_s));
     }
 
-    void iconFillsItsSquareWhateverTheArtwork()
+    void iconTakesTheForegroundAndFillsItsSquare()
     {
-        Icon icon(IconName::check, 14);
-        QCOMPARE(icon.size(), QSize(14, 14));
-        QCOMPARE(icon.sizeHint(), QSize(14, 14));
-        // Wide artwork is stretched, not letterboxed.
-        const QImage image = Icon::pixmap(IconName::moreHorizontal, 40, Qt::black).toImage();
-        QCOMPARE(image.size(), QSize(40, 40));
-    }
-
-    void templateTakesTheForegroundColour()
-    {
-        const QColor tint(200, 30, 60);
-        const QImage image = Icon::pixmap(IconName::folder, 32, tint, 2.0).toImage();
-        QCOMPARE(image.size(), QSize(64, 64));
-        int painted = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                if (c.alpha() < 255)
-                    continue;
-                ++painted;
-                QCOMPARE(c.rgb(), tint.rgb());
-            }
-        }
-        QVERIFY(painted > 50);
-
+        Icon widget(IconName::folder, 14);
+        QCOMPARE(widget.sizeHint(), QSize(14, 14));
         // The widget paints with its palette's foreground unless told otherwise.
-        Icon widget(IconName::folder, 16);
         QPalette palette = widget.palette();
         palette.setColor(QPalette::WindowText, Qt::blue);
         widget.setPalette(palette);
         QCOMPARE(widget.color(), QColor(Qt::blue));
         widget.setColor(Qt::red);
         QCOMPARE(widget.color(), QColor(Qt::red));
+        // Wide artwork is stretched, not letterboxed; the tint covers every opaque pixel.
+        const QColor tint(200, 30, 60);
+        const QImage image = Icon::pixmap(IconName::moreHorizontal, 32, tint, 2.0).toImage();
+        QCOMPARE(image.size(), QSize(64, 64));
+        int painted = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() == 255 && ++painted)
+                    QCOMPARE(c.rgb(), tint.rgb());
+            }
+        }
+        QVERIFY(painted > 50);
     }
 
-    void pulseFollowsActive()
+    void pulseBreathesWhileActive()
     {
-        QLabel label(QStringLiteral("syncing"));
+        QLabel label;
         auto *pulse = new Pulse(&label, true);
         QCOMPARE(label.graphicsEffect(), pulse);
-        QVERIFY(pulse->isDim());
-        m_animations.advance(700); // breathed down to 0.35
-        QCOMPARE(pulse->opacity(), 0.35);
-        m_animations.advance(700); // and up again
-        QCOMPARE(pulse->opacity(), 1.0);
+        for (const qreal expected : {0.35, 1.0}) { // down and up again
+            m_animations.advance(700);
+            QCOMPARE(pulse->opacity(), expected);
+        }
         m_animations.advance(350);
-        pulse->setActive(false);
-        QVERIFY(!pulse->isDim());
+        pulse->setActive(false); // settles back
         m_animations.advance(350);
         QCOMPARE(pulse->opacity(), 1.0);
         pulse->setActive(true); // restarts the repetition
@@ -130,7 +119,6 @@ private Q_SLOTS:
         QVERIFY(style);
         QCOMPARE(button.size(), QSize(28, 28));
         QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(3, 3)); // any point of the frame
-        QVERIFY(button.isDown());
         m_animations.advance(1000);
         QCOMPARE(style->scale(), scale);
         QCOMPARE(style->opacity(), opacity);
