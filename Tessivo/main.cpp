@@ -13,8 +13,8 @@
 #include "store/Persistence.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -52,9 +52,6 @@ int main(int argc, char *argv[])
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
-    AppDelegate delegate;
-    QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
-
     // The store exists (empty) before any window; the main window loads it.
     DocumentStore::shared()->setWelcomeTips(AppShortcuts::welcomeTips());
     UpdaterController::shared();
@@ -74,7 +71,8 @@ int main(int argc, char *argv[])
                          [] { SettingsWindow::openAccount(); });
         return window;
     };
-    AppDelegate::setMainWindowFactory(makeMainWindow);
+    AppDelegate delegate(DocumentStore::shared(), makeMainWindow);
+    QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
 
     QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::handleLaunch);
 
@@ -84,7 +82,7 @@ int main(int argc, char *argv[])
     SchemeHandler::registerBinary(QCoreApplication::applicationFilePath());
     AuthManager::shared()->setPlatform({
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
-        [] { AppDelegate::showMainWindow(); },
+        [&delegate] { delegate.showMainWindow(); },
     });
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
                      [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });

@@ -158,7 +158,7 @@ void BM_UpdateBodyKeystroke(benchmark::State &state)
         store.createDocument(std::nullopt, paragraphBody(i, 3900, rng));
     }
     const QString id = store.createDocument(std::nullopt, paragraphBody(0, 1024 * 1024, rng)).id;
-    store.setOnLocalChange([] {});
+    QObject::connect(&store, &DocumentStore::localChange, [] {});
     QString text = store.document(id)->body;
     std::vector<double> samples;
     qsizetype caret = text.size() / 2;

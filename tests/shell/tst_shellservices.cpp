@@ -187,8 +187,9 @@ private Q_SLOTS:
         sequence.start();
         QTRY_COMPARE(finished.size(), 1);
         QVERIFY(store.isLoaded());
-        QVERIFY(store.onLocalChange());        // the engine wired itself to the store
         QCOMPARE(store.documents().size(), 1); // the welcome document
+        store.createDocument();
+        QVERIFY(engine.isSyncScheduled()); // the engine wired itself to the store
         QCOMPARE(engine.status(), SyncEngine::Status::makeSignedOut());
         QCOMPARE(status.size(), 0); // signed out from the start: no change to report
         QVERIFY(!auth.token());

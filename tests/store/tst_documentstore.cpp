@@ -276,7 +276,7 @@ void TestDocumentStore::firstRunSeedsWelcomeOnce()
     {
         auto store = newStore();
         int callbacks = 0;
-        store->setOnLocalChange([&] { ++callbacks; });
+        QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
         // The app hands in the tips naming its shortcuts.
         store->setWelcomeTips({
             u"- Switch between **Editor**, **Split**, and **Preview** with Ctrl+1, Ctrl+2, Ctrl+3."_s,
@@ -571,7 +571,7 @@ void TestDocumentStore::updateBodyRules()
     store->waitForWrites();
     QSignalSpy changed(store.get(), &DocumentStore::documentsChanged);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     // Same body: nothing at all.
     store->updateBody(u"# b"_s, u"b"_s);
@@ -997,7 +997,7 @@ void TestDocumentStore::applyPullConflictRule()
     store->markDocumentDirty(u"d"_s);
     store->markCollectionDirty(u"c"_s);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     Document pulled = makeDocument(u"d"_s, pulledUpdated, u"pulled"_s);
     pulled.serverUpdatedAt = pulledServer;
@@ -1118,7 +1118,7 @@ void TestDocumentStore::bookkeepingNotifications()
     QSignalSpy written(store.get(), &DocumentStore::fileWritten);
     QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     store->markDocumentDirty(u"a"_s);
     store->markDocumentDirty(u"a"_s);

@@ -31,11 +31,7 @@ AuthManager *SyncEngine::auth() const
 
 void SyncEngine::start()
 {
-    QPointer<SyncEngine> self(this);
-    store()->setOnLocalChange([self] {
-        if (self)
-            self->scheduleSync();
-    });
+    connect(store(), &DocumentStore::localChange, this, &SyncEngine::scheduleSync, Qt::UniqueConnection);
     QTimer::singleShot(0, this, [this] { sync(); });
 }
 

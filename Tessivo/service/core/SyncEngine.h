@@ -52,8 +52,8 @@ public:
 
     const Status &status() const { return m_status; }
 
-    // Installs the store's change callback (which calls scheduleSync() while
-    // this engine lives) and starts a first sync on the next turn of the
+    // Connects the store's localChange to scheduleSync() (once, however often
+    // it is called) and starts a first sync on the next turn of the
     // event loop. Returns at once.
     void start();
     // Restarts the 3-second debounce after which sync() runs.
