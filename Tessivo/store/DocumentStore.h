@@ -47,20 +47,19 @@ class DocumentStore final : public QObject
 
 public:
     // The application's store, created empty and unloaded on first use (on
-    // the main thread), working on Persistence::baseDirectory() and the
-    // application's default settings. Never released.
+    // the main thread), working on the user's data folder
+    // (Persistence::baseDirectory()) and the application's default settings.
+    // Never released.
     static DocumentStore *shared();
 
-    // A store of its own, reading and writing under
-    // Persistence::baseDirectory() as it stands now, and mirroring the
-    // active document in `settings` (the application's default settings
-    // when null; not owned, must outlive the store). Destroying the store
-    // waits for its running writes and drops pending ones: call
-    // flushPendingSaves() first to keep them.
+    // A store of its own on the user's data folder, mirroring the active
+    // document in `settings` (the application's default settings when null;
+    // not owned, must outlive the store). Destroying the store waits for its
+    // running writes and drops pending ones: call flushPendingSaves() first
+    // to keep them.
     explicit DocumentStore(QSettings *settings = nullptr, QObject *parent = nullptr);
-    // The same on `baseDirectory`, whatever Persistence::baseDirectory()
-    // says later, its debounced saves timed by `saveClock` (not owned, must
-    // outlive the store; null: real time).
+    // The same on `baseDirectory`, its debounced saves timed by `saveClock`
+    // (not owned, must outlive the store; null: real time).
     DocumentStore(const QString &baseDirectory, QSettings *settings, SaveClock *saveClock = nullptr,
                   QObject *parent = nullptr);
     ~DocumentStore() override;

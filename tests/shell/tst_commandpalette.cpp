@@ -2,7 +2,6 @@
 #include "shell/core/CommandPaletteModel.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -79,10 +78,9 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(QStringLiteral("store")), m_settings.get());
         m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
         m_log.clear();
     }
@@ -92,7 +90,6 @@ private Q_SLOTS:
         m_store.reset();
         m_mode.reset();
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 

@@ -5,7 +5,6 @@
 #include "shell/core/StartupSequence.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QPromise>
 #include <QSettings>
@@ -73,7 +72,6 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
         KeyboardShortcuts::setSettings(m_settings.get());
@@ -84,7 +82,6 @@ private Q_SLOTS:
     {
         KeyboardShortcuts::setSettings(nullptr);
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 
@@ -173,7 +170,7 @@ private Q_SLOTS:
 
     void startupWithTheRealStoreAndSignedOutServices()
     {
-        DocumentStore store(m_settings.get());
+        DocumentStore store(m_dir->filePath(QStringLiteral("store")), m_settings.get());
         AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
         SyncEngine engine(&store, &auth);
         QSignalSpy status(&engine, &SyncEngine::statusChanged);
@@ -201,7 +198,7 @@ private Q_SLOTS:
 
     void localChangeSchedulesASync()
     {
-        DocumentStore store(m_settings.get());
+        DocumentStore store(m_dir->filePath(QStringLiteral("store")), m_settings.get());
         AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
         SyncEngine engine(&store, &auth);
         QVERIFY(!engine.isSyncScheduled());

@@ -218,7 +218,6 @@ void TestDocumentStore::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     g_base = m_dir->filePath(u"base"_s);
-    Persistence::setBaseDirectoryOverride(m_dir->filePath(u"not-the-store"_s));
     m_saveClock = std::make_unique<ManualSaveClock>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
     m_now = 1'000'000;
@@ -227,8 +226,6 @@ void TestDocumentStore::init()
 void TestDocumentStore::cleanup()
 {
     m_settings.reset();
-    Persistence::setBaseDirectoryOverride(QString());
-    QVERIFY(!QFileInfo::exists(m_dir->filePath(u"not-the-store"_s)));
     m_dir.reset();
 }
 

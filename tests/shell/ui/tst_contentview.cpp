@@ -5,7 +5,6 @@
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 #include "widgets/IconButton.h"
 
 #include <QApplication>
@@ -54,10 +53,9 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(QStringLiteral("store")), m_settings.get());
     }
 
     void cleanup()
@@ -66,7 +64,6 @@ private Q_SLOTS:
         m_store->flushPendingSaves();
         m_store.reset();
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 

@@ -19,7 +19,6 @@
 #include "shell/StatusBar.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -100,6 +99,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<ViewModeSetting> m_mode;
+    std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<PendingUpload> m_uploads;
     DocumentDetailView::Strategies m_strategies;
@@ -117,11 +117,11 @@ void TestDetailView::initTestCase()
     QCoreApplication::setApplicationName(u"tst_detailview"_s);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    Persistence::setBaseDirectoryOverride(m_dir->filePath(u"base"_s));
     PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
     m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
     m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
-    m_store = DocumentStore::shared();
+    m_ownStore = std::make_unique<DocumentStore>(m_dir->filePath(u"base"_s), m_settings.get());
+    m_store = m_ownStore.get();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
     m_strategies.fileDrops.upload = [this](const QByteArray &data, const QString &filename,
@@ -182,7 +182,7 @@ void TestDetailView::contentFollowsTheStore()
 {
     // Before loading the pane is blank; it never shows the empty note then.
     {
-        DocumentStore unloaded(m_settings.get());
+        DocumentStore unloaded(m_dir->filePath(u"unloaded"_s), m_settings.get());
         DocumentDetailView pane(&unloaded, m_mode.get());
         QVERIFY(pane.currentContent() != pane.emptyView());
         QVERIFY(pane.currentContent() != pane.documentContent());

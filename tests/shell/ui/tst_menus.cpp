@@ -8,7 +8,6 @@
 #include "shell/MainWindow.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,6 +48,7 @@ class TestMenus : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<DocumentStore> m_store;
     std::unique_ptr<MainWindow> m_window;
     // The same menu bar on a window with no views behind it, so that the
     // observers of the commands (sheets, confirmations) stay out of the way.
@@ -62,21 +62,21 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_menus"));
         QSettings().clear();
-        Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
+        m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        m_window = std::make_unique<MainWindow>();
+        m_window = std::make_unique<MainWindow>(m_store.get());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        QTRY_VERIFY(m_store->isLoaded());
         m_bare = std::make_unique<QMainWindow>();
-        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get());
+        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get(), m_store.get());
     }
 
     void cleanupTestCase()
     {
         m_bare.reset();
         m_window.reset();
-        DocumentStore::shared()->flushPendingSaves();
+        m_store->flushPendingSaves();
     }
 
     void windowIsTheMainWindow()
@@ -142,7 +142,7 @@ private Q_SLOTS:
 
     void newDocumentIsUnfiledAndActive()
     {
-        DocumentStore *store = DocumentStore::shared();
+        DocumentStore *store = m_store.get();
         const auto collection = store->createCollection(QStringLiteral("Drafts"));
         store->setActiveDocumentID(store->createDocument(collection->id, QStringLiteral("x")).id);
         QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
@@ -159,9 +159,9 @@ private Q_SLOTS:
         // menus; the key must stay unambiguous.
         QApplication::setActiveWindow(m_window.get());
         QCOMPARE(QApplication::activeWindow(), m_window.get());
-        const qsizetype before = DocumentStore::shared()->documents().size();
+        const qsizetype before = m_store->documents().size();
         QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
-        QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
+        QCOMPARE(m_store->documents().size(), before + 1);
     }
 
     void viewModesWriteTheRawValue()
@@ -223,7 +223,7 @@ private Q_SLOTS:
         auto *preview = m_window->findChild<PreviewWebView *>();
         QVERIFY(preview);
         ViewModeSetting::shared()->setMode(ViewMode::split);
-        DocumentStore::shared()->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
+        m_store->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
         QTRY_VERIFY(preview->html().contains(QStringLiteral("Copied from the preview")));
         QTRY_COMPARE(preview->page()->lastSent().value_or(QString()), preview->html());
         QApplication::setActiveWindow(m_window.get());
