@@ -144,8 +144,12 @@ private:
 };
 
 ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *parent)
-    : QWidget(parent), m_store(store ? store : DocumentStore::shared()), m_settings(settings),
-      m_sidebarAnimation(new QVariantAnimation(this))
+    : ContentView(store, settings, Options{}, parent)
+{}
+
+ContentView::ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent)
+    : QWidget(parent), m_options(std::move(options)), m_store(store ? store : DocumentStore::shared()),
+      m_settings(settings), m_sidebarAnimation(new QVariantAnimation(this))
 {
     setMinimumSize(minimumContentWidth, minimumContentHeight);
     setAcceptDrops(true);
@@ -200,7 +204,7 @@ QWidget *ContentView::makeSidebar()
 
 QWidget *ContentView::makeDetail()
 {
-    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), m_options.detail, this);
     connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
             &ContentView::accountSettingsRequested);
     return m_detail;
@@ -261,11 +265,6 @@ void ContentView::setPaletteOpen(bool open)
     Q_EMIT paletteOpenChanged(open);
 }
 
-void ContentView::setStartupSteps(std::function<StartupSequence *(QObject *parent)> factory)
-{
-    m_startupFactory = std::move(factory);
-}
-
 bool ContentView::isStartupFinished() const
 {
     return m_startup && m_startup->isFinished();
@@ -315,13 +314,14 @@ void ContentView::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (m_startup)
         return;
-    if (m_startupFactory) {
-        m_startup = m_startupFactory(this);
+    StartupSequence::Steps steps;
+    if (m_options.startupSteps) {
+        steps = *m_options.startupSteps;
     } else {
-        StartupSequence::Steps steps = StartupSequence::sharedSteps();
+        steps = StartupSequence::sharedSteps();
         steps.loadStore = [store = m_store] { return store->load(); };
-        m_startup = new StartupSequence(steps, this);
     }
+    m_startup = new StartupSequence(steps, this);
     connect(m_startup, &StartupSequence::finished, this, &ContentView::startupFinished);
     m_startup->start();
 }

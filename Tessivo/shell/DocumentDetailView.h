@@ -44,12 +44,16 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
+    // Asks to confirm a deletion: the dialog's title and message in, true to
+    // delete.
+    using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
     // How the pane reaches outside the app; empty parts use the image
     // library, the platform's dialogs and message boxes.
     struct Strategies
     {
         FileDropHandler::Strategies fileDrops;
         ExportActions::Strategies exports;
+        DeleteConfirmation confirmDelete;
     };
 
     // Works on `store` and `viewMode` (not owned; must outlive the pane).
@@ -78,11 +82,6 @@ public:
     void exportAs(ExportFormat format);
     // Puts the active document's Markdown on the clipboard.
     void copyMarkdown();
-
-    // Asks to confirm a deletion: the dialog's title and message in, true to
-    // delete. A modal question by default.
-    using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
-    void setDeleteConfirmation(DeleteConfirmation confirm);
 
     // Parts, for the main window and tests.
     DetailRenderScheduler *renderScheduler() const { return m_renderer; }

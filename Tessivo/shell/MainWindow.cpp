@@ -9,7 +9,12 @@
 #include <QMessageBox>
 
 MainWindow::MainWindow(DocumentStore *store, QWidget *parent)
-    : QMainWindow(parent), m_content(new ContentView(store ? store : DocumentStore::shared(), nullptr, this))
+    : MainWindow(store, ContentView::Options{}, parent)
+{}
+
+MainWindow::MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent)
+    : QMainWindow(parent),
+      m_content(new ContentView(store ? store : DocumentStore::shared(), nullptr, std::move(options), this))
 {
     setObjectName(identifier);
     setWindowTitle(QStringLiteral("Tessivo"));

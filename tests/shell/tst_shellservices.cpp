@@ -74,13 +74,12 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        KeyboardShortcuts::setSettings(m_settings.get());
+        QSettings().clear();
         KeyboardShortcuts::resetForTesting();
     }
 
     void cleanup()
     {
-        KeyboardShortcuts::setSettings(nullptr);
         m_settings.reset();
         m_dir.reset();
     }
@@ -343,7 +342,7 @@ private Q_SLOTS:
         QCOMPARE(controlOptionN.carbonModifiers, 6144);
 
         const Name name(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(m_settings->value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
+        QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
                  QStringLiteral("{\"carbonKeyCode\":45,\"carbonModifiers\":6144}"));
         QCOMPARE(getShortcut(name), std::optional<Shortcut>(controlOptionN));
 
@@ -355,7 +354,7 @@ private Q_SLOTS:
         setShortcut(std::nullopt, name);
         const Name cleared(QStringLiteral("newDocumentAnywhere"), controlOptionN);
         QCOMPARE(getShortcut(cleared), std::nullopt);
-        QVERIFY(m_settings->contains(cleared.settingsKey()));
+        QVERIFY(QSettings().contains(cleared.settingsKey()));
     }
 
     void keyUpRunsEveryActionInOrder()

@@ -122,14 +122,16 @@ void TestPreviewWebView::cleanupTestCase()
 
 std::unique_ptr<PreviewWebView> TestPreviewWebView::loadedPreview()
 {
-    auto preview = std::make_unique<PreviewWebView>(nullptr, m_store);
+    auto preview = std::make_unique<PreviewWebView>(nullptr, m_store,
+                                                    PreviewPage::Strategies{
+                                                        [this](const QUrl &url) { m_opened << url; },
+                                                        [this](const QString &title) {
+                                                            m_prompts << title;
+                                                            return m_promptAnswer;
+                                                        },
+                                                    });
     preview->resize(800, 600);
     preview->show();
-    preview->page()->setExternalOpener([this](const QUrl &url) { m_opened << url; });
-    preview->page()->setMissingDocumentPrompt([this](const QString &title) {
-        m_prompts << title;
-        return m_promptAnswer;
-    });
     if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, 15000))
         return nullptr;
     return preview;

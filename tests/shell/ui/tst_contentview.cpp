@@ -31,10 +31,10 @@ class TestContentView : public QObject
 
     ContentView *makeView()
     {
-        m_view = std::make_unique<ContentView>(m_store.get(), m_settings.get());
-        m_view->setStartupSteps([store = m_store.get()](QObject *parent) {
-            return new StartupSequence({[store] { return store->load(); }, {}, {}, {}}, parent);
-        });
+        DocumentStore *store = m_store.get();
+        m_view = std::make_unique<ContentView>(
+            store, m_settings.get(),
+            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
         m_view->resize(1200, 780);
         m_view->show();
         if (!QTest::qWaitForWindowExposed(m_view.get()))

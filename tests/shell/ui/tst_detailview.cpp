@@ -92,7 +92,8 @@ private Q_SLOTS:
     void dropLatin1File();
 
 private:
-    std::unique_ptr<DocumentDetailView> makePane();
+    // Deletions are refused unless `confirmDelete` says otherwise.
+    std::unique_ptr<DocumentDetailView> makePane(DocumentDetailView::DeleteConfirmation confirmDelete = {});
     QString writeFile(const QString &name, const QByteArray &bytes);
     ListContinuingTextView *editorOf(DocumentDetailView *pane);
 
@@ -153,10 +154,14 @@ void TestDetailView::init()
     m_mode->setMode(ViewMode::split);
 }
 
-std::unique_ptr<DocumentDetailView> TestDetailView::makePane()
+std::unique_ptr<DocumentDetailView>
+TestDetailView::makePane(DocumentDetailView::DeleteConfirmation confirmDelete)
 {
-    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), m_strategies);
-    pane->setDeleteConfirmation([](const QString &, const QString &) { return false; });
+    DocumentDetailView::Strategies strategies = m_strategies;
+    strategies.confirmDelete = std::move(confirmDelete);
+    if (!strategies.confirmDelete)
+        strategies.confirmDelete = [](const QString &, const QString &) { return false; };
+    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), strategies);
     pane->resize(1100, 700);
     pane->show();
     if (!QTest::qWaitForWindowExposed(pane.get()))
@@ -473,14 +478,13 @@ void TestDetailView::copyMarkdown()
 
 void TestDetailView::deleteNotification()
 {
-    auto pane = makePane();
-    QVERIFY(pane);
     QStringList asked;
     bool answer = false;
-    pane->setDeleteConfirmation([&](const QString &title, const QString &message) {
+    auto pane = makePane([&](const QString &title, const QString &message) {
         asked << title << message;
         return answer;
     });
+    QVERIFY(pane);
 
     m_store->setActiveDocumentID(QString());
     AppNotifications::post(AppNotifications::deleteDocument);

@@ -49,6 +49,7 @@ class TestMenus : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<DocumentStore> m_store;
+    int m_deleteConfirmations = 0;
     std::unique_ptr<MainWindow> m_window;
     // The same menu bar on a window with no views behind it, so that the
     // observers of the commands (sheets, confirmations) stay out of the way.
@@ -64,7 +65,12 @@ private Q_SLOTS:
         QSettings().clear();
         m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        m_window = std::make_unique<MainWindow>(m_store.get());
+        ContentView::Options options;
+        options.detail.confirmDelete = [this](const QString &, const QString &) {
+            ++m_deleteConfirmations;
+            return false;
+        };
+        m_window = std::make_unique<MainWindow>(m_store.get(), std::move(options));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_VERIFY(m_store->isLoaded());
@@ -187,11 +193,7 @@ private Q_SLOTS:
         // reaches the menu.
         auto *detail = m_window->findChild<DocumentDetailView *>();
         QVERIFY(detail);
-        int confirmations = 0;
-        detail->setDeleteConfirmation([&](const QString &, const QString &) {
-            ++confirmations;
-            return false;
-        });
+        const int confirmations = m_deleteConfirmations;
         auto *editor = new QPlainTextEdit(m_window.get());
         editor->setPlainText(QStringLiteral("one two"));
         editor->moveCursor(QTextCursor::End);
@@ -211,7 +213,7 @@ private Q_SLOTS:
         QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(spy.size(), 1);
         QCOMPARE(spy[0][0].toString(), AppNotifications::deleteDocument);
-        QCOMPARE(confirmations, 1); // the detail pane asked before deleting
+        QCOMPARE(m_deleteConfirmations, confirmations + 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
         delete editor;
     }
