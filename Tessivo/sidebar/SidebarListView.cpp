@@ -1,11 +1,11 @@
 #include "sidebar/SidebarListView.h"
 
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarDrag.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
 #include "widgets/Icon.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -192,8 +192,7 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
     const QPalette &palette = m_view->palette();
     const bool selected = index.data(SidebarModel::SelectedRole).toBool();
     if (selected || hovered)
-        p->fillPath(WidgetStyle::roundedRect(rect, 7),
-                    WidgetStyle::primary(palette, selected ? 0.08 : 0.04));
+        p->fillPath(WidgetStyle::roundedRect(rect, 7), WidgetStyle::primary(palette, selected ? 0.08 : 0.04));
 
     const QRect inner = rect.adjusted(10, 7, -10, -7);
     const QFont titleFont = WidgetStyle::font(14, QFont::Medium);
@@ -229,6 +228,10 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
 // --- View ---------------------------------------------------------------------------------
 
 SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
+    : SidebarListView(model, Strategies{}, parent)
+{}
+
+SidebarListView::SidebarListView(SidebarModel *model, Strategies strategies, QWidget *parent)
     : QListView(parent), m_model(model), m_highlightAnimation(new QVariantAnimation(this))
 {
     setModel(model);
@@ -283,6 +286,10 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         setTargeted({}, {});
     };
     m_menuPresenter = [](QMenu *menu, const QPoint &globalPos) { menu->exec(globalPos); };
+    if (strategies.runDrag)
+        m_dragRunner = std::move(strategies.runDrag);
+    if (strategies.presentMenu)
+        m_menuPresenter = std::move(strategies.presentMenu);
 }
 
 void SidebarListView::armTransition(int durationMs)
@@ -314,18 +321,6 @@ void SidebarListView::runTransition()
     fade->setEasingCurve(QEasingCurve::OutCubic);
     connect(fade, &QPropertyAnimation::finished, overlay, &QObject::deleteLater);
     fade->start();
-}
-
-void SidebarListView::setDragRunner(DragRunner runner)
-{
-    if (runner)
-        m_dragRunner = std::move(runner);
-}
-
-void SidebarListView::setMenuPresenter(MenuPresenter presenter)
-{
-    if (presenter)
-        m_menuPresenter = std::move(presenter);
 }
 
 QRect SidebarListView::optionsButtonRect(int row) const

@@ -9,11 +9,11 @@
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
 #include "sidebar/SidebarListView.h"
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarFooter.h"
 #include "sidebar/core/SidebarModel.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -27,19 +27,27 @@
 
 SidebarView::SidebarView(QWidget *parent) : QWidget(parent)
 {
-    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared());
+    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared(), {});
 }
 
 SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
                          QWidget *parent)
     : QWidget(parent)
 {
-    build(store, settings, auth, sync);
+    build(store, settings, auth, sync, {});
+}
+
+SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                         Strategies strategies, QWidget *parent)
+    : QWidget(parent)
+{
+    build(store, settings, auth, sync, std::move(strategies));
 }
 
 SidebarView::~SidebarView() = default;
 
-void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync)
+void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                        Strategies strategies)
 {
     m_auth = auth;
     m_model = new SidebarModel(store, settings, this);
@@ -48,6 +56,8 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
         return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
     };
+    if (strategies.pickFiles)
+        m_filePicker = std::move(strategies.pickFiles);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -73,7 +83,7 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     header->addLayout(buttons);
     layout->addLayout(header);
 
-    m_list = new SidebarListView(m_model, this);
+    m_list = new SidebarListView(m_model, std::move(strategies.list), this);
     layout->addWidget(m_list, 1);
 
     auto *footer = new QVBoxLayout;
@@ -106,12 +116,6 @@ void SidebarView::paintEvent(QPaintEvent *)
 void SidebarView::beginNewCollection()
 {
     m_model->beginNewCollection();
-}
-
-void SidebarView::setFilePicker(FilePicker picker)
-{
-    if (picker)
-        m_filePicker = std::move(picker);
 }
 
 void SidebarView::setServiceBaseURL(const QUrl &url)

@@ -35,6 +35,9 @@ private:
         std::unique_ptr<SidebarView> view;
         QMimeData *dragged = nullptr;
         QMenu *menu = nullptr;
+        SidebarView::FilePicker pickFiles = [](QWidget *, const QString &, const QStringList &) {
+            return QList<QUrl>{};
+        };
 
         Fixture() = default;
         ~Fixture()
@@ -45,16 +48,23 @@ private:
 
         void show()
         {
-            view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr);
+            // Drags, menus and the file dialog are captured instead of running
+            // their own event loops.
+            SidebarView::Strategies strategies;
+            strategies.pickFiles = [this](QWidget *parent, const QString &message,
+                                          const QStringList &filters) {
+                return pickFiles(parent, message, filters);
+            };
+            strategies.list.runDrag = [this](QMimeData *mime, const QPixmap &) {
+                delete dragged;
+                dragged = mime;
+            };
+            strategies.list.presentMenu = [this](QMenu *m, const QPoint &) { menu = m; };
+            view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr,
+                                                 std::move(strategies));
             view->resize(260, 760);
             view->show();
             QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-            // Drags and menus are captured instead of running their own event loops.
-            list()->setDragRunner([this](QMimeData *mime, const QPixmap &) {
-                delete dragged;
-                dragged = mime;
-            });
-            list()->setMenuPresenter([this](QMenu *m, const QPoint &) { menu = m; });
         }
 
         SidebarListView *list() const { return view->listView(); }
@@ -378,13 +388,13 @@ private Q_SLOTS:
         f.show();
         QStringList askedFilters;
         QString askedMessage;
-        f.view->setFilePicker([&](QWidget *, const QString &message, const QStringList &filters) {
+        f.pickFiles = [&](QWidget *, const QString &message, const QStringList &filters) {
             askedMessage = message;
             askedFilters = filters;
             return QList<QUrl>{QUrl::fromLocalFile("/tmp/a.md"), QUrl::fromLocalFile("/tmp/pic.png"),
                                QUrl::fromLocalFile("/tmp/B.MD"), QUrl::fromLocalFile("/tmp/notes.txt"),
                                QUrl::fromLocalFile("/tmp/folder")};
-        });
+        };
         QList<QList<QUrl>> imported;
         connect(f.view.get(), &SidebarView::importRequested, this,
                 [&](const QList<QUrl> &files) { imported.append(files); });
@@ -401,11 +411,11 @@ private Q_SLOTS:
                               QUrl::fromLocalFile("/tmp/notes.txt")}));
 
         // Nothing usable chosen, or the dialog cancelled: nothing is imported.
-        f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) {
+        f.pickFiles = [](QWidget *, const QString &, const QStringList &) {
             return QList<QUrl>{QUrl::fromLocalFile("/tmp/pic.png")};
-        });
+        };
         f.view->openMarkdownFiles();
-        f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; });
+        f.pickFiles = [](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; };
         f.view->openMarkdownFiles();
         QCOMPARE(imported.size(), 1);
     }
