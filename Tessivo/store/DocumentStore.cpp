@@ -157,11 +157,7 @@ QFuture<void> DocumentStore::load()
     m_loadFuture = reading.then(this, [this](LoadMerge::Read read) {
         applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
     });
-    m_finishLoadNow = [this, reading]() mutable {
-        reading.waitForFinished();
-        LoadMerge::Read read = reading.result();
-        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
-    };
+    m_reading = reading;
     return m_loadFuture;
 }
 
@@ -259,9 +255,7 @@ void DocumentStore::updateBody(const QString &body, const QString &documentID)
         d.title = Document::deriveTitle(body);
     }
     d.updatedAt = bumped(d.updatedAt);
-    emitDocumentsChanged(documentID);
-    markDocumentDirty(documentID);
-    m_saves->scheduleDocument(m_documents.at(index));
+    documentEdited(index);
 }
 
 bool DocumentStore::appendText(const QString &text, const QString &documentID)
@@ -286,17 +280,7 @@ void DocumentStore::deleteDocument(const QString &documentID)
     Q_EMIT tombstonesChanged();
 
     if (m_ui.activeDocumentID() == documentID) {
-        QString next;
-        for (const Document &d : std::as_const(m_documents)) {
-            if (d.collectionId == tombstone.collectionId) {
-                next = d.id;
-                break;
-            }
-        }
-        if (next.isEmpty() && !m_documents.isEmpty()) {
-            next = m_documents.first().id;
-        }
-        setActiveDocumentID(next);
+        setActiveDocumentID(RecordEdits::nextActive(m_documents, tombstone.collectionId));
     }
     markDocumentDirty(documentID);
     m_saves->scheduleDocument(tombstone);
@@ -314,9 +298,7 @@ void DocumentStore::moveDocument(const QString &documentID, const std::optional<
     }
     d.collectionId = collectionId;
     d.updatedAt = bumped(d.updatedAt);
-    emitDocumentsChanged(documentID);
-    markDocumentDirty(documentID);
-    m_saves->scheduleDocument(m_documents.at(index));
+    documentEdited(index);
 }
 
 std::optional<Document> DocumentStore::activeDocument() const
@@ -413,7 +395,9 @@ void DocumentStore::flushPendingSaves()
     // first if that has not happened yet.
     if (!m_isLoaded) {
         load();
-        m_finishLoadNow();
+        // Applied here at once; the continuation then finds it loaded.
+        LoadMerge::Read read = m_reading.result();
+        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
     }
     m_saves->flush([this](const QString &id) { return anyDocument(id); },
                    m_collections + m_deletedCollections, m_state);
@@ -427,9 +411,7 @@ std::optional<Collection> DocumentStore::createCollection(const QString &name,
     const std::optional<Collection> created =
         RecordEdits::createCollection(m_collections, name, parentID, now());
     if (created) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(created->id);
-        m_saves->scheduleCollections();
+        collectionEdited(created->id);
     }
     return created;
 }
@@ -437,9 +419,7 @@ std::optional<Collection> DocumentStore::createCollection(const QString &name,
 void DocumentStore::renameCollection(const QString &id, const QString &name)
 {
     if (RecordEdits::renameCollection(m_collections, id, name, now())) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(id);
-        m_saves->scheduleCollections();
+        collectionEdited(id);
     }
 }
 
@@ -447,9 +427,7 @@ bool DocumentStore::moveCollection(const QString &id, const std::optional<QStrin
 {
     const RecordEdits::Move moved = RecordEdits::moveCollection(m_collections, id, targetParentID, now());
     if (moved == RecordEdits::Move::Moved) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(id);
-        m_saves->scheduleCollections();
+        collectionEdited(id);
     }
     return moved != RecordEdits::Move::Refused;
 }
@@ -465,6 +443,22 @@ void DocumentStore::deleteCollection(const QString &id)
         RecordEdits::deleted(m_collections.takeAt(it - m_collections.cbegin()), now()));
     Q_EMIT collectionsChanged();
     Q_EMIT deletedCollectionsChanged();
+    markCollectionDirty(id);
+    m_saves->scheduleCollections();
+}
+
+// An edit in place: observers first, then the dirty mark, then the save.
+void DocumentStore::documentEdited(qsizetype index)
+{
+    const QString id = m_documents.at(index).id;
+    emitDocumentsChanged(id);
+    markDocumentDirty(id);
+    m_saves->scheduleDocument(m_documents.at(index));
+}
+
+void DocumentStore::collectionEdited(const QString &id)
+{
+    Q_EMIT collectionsChanged();
     markCollectionDirty(id);
     m_saves->scheduleCollections();
 }

@@ -4,6 +4,7 @@
 #include "store/Document.h"
 #include "store/DocumentIndex.h"
 #include "store/ExcerptCache.h"
+#include "store/LoadMerge.h"
 #include "store/Persistence.h"
 #include "store/StoreUIState.h"
 #include "store/SyncLedger.h"
@@ -248,6 +249,8 @@ private:
     void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
     bool seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
+    void documentEdited(qsizetype index);
+    void collectionEdited(const QString &id);
     std::optional<Document> anyDocument(const QString &id) const;
 
     QList<Document> m_documents;
@@ -266,8 +269,8 @@ private:
     QStringList m_welcomeTips{QStringLiteral("- Lists continue themselves when you press Return.")};
     QFuture<void> m_loadFuture;
     bool m_loadStarted = false;
-    // Waits for the running read and applies it at once (for the flush).
-    std::function<void()> m_finishLoadNow;
+    // The running read, which the flush waits for and applies at once.
+    QFuture<LoadMerge::Read> m_reading;
     // Whole-file saves that fell due before the files were read: written
     // once they have been, so that nothing on disk is replaced by a partial
     // list.

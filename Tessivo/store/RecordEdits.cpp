@@ -35,6 +35,16 @@ Collection deleted(Collection collection, qint64 now)
     return collection;
 }
 
+QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId)
+{
+    for (const Document &d : documents) {
+        if (d.collectionId == collectionId) {
+            return d.id;
+        }
+    }
+    return documents.isEmpty() ? QString() : documents.first().id;
+}
+
 QString appended(const QString &body, const QString &text)
 {
     if (body.isEmpty()) {

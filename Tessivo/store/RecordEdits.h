@@ -22,6 +22,10 @@ qint64 bumped(qint64 updatedAt, qint64 now);
 Document tombstone(Document document, qint64 now);
 Collection deleted(Collection collection, qint64 now);
 
+// The document to open after the active one was deleted from `collectionId`:
+// the first left there, else the first of all, else none.
+QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId);
+
 // `text` after a blank line at the end of `body`.
 QString appended(const QString &body, const QString &text);
 
