@@ -11,9 +11,9 @@
 #include "store/WelcomeText.h"
 
 #include <QDateTime>
+#include <QPromise>
 #include <QSettings>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -151,13 +151,19 @@ QFuture<void> DocumentStore::load()
         return m_loadFuture;
     }
     m_loadStarted = true;
-    QFuture<LoadMerge::Read> reading =
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [base = m_saves->baseDirectory()] { return LoadMerge::readFrom(base); });
-    m_loadFuture = reading.then(this, [this](LoadMerge::Read read) {
+    // The continuation is attached before the read starts: attached to a
+    // read that had already finished, it would apply the load inside this
+    // call, and the caller could not tell a running load from a done one.
+    auto promise = std::make_shared<QPromise<LoadMerge::Read>>();
+    m_reading = promise->future();
+    m_loadFuture = m_reading.then(this, [this](LoadMerge::Read read) {
         applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
     });
-    m_reading = reading;
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, base = m_saves->baseDirectory()] {
+        promise->addResult(LoadMerge::readFrom(base));
+        promise->finish();
+    });
     return m_loadFuture;
 }
 
