@@ -55,9 +55,6 @@ int main(int argc, char *argv[])
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
-    AppDelegate delegate;
-    QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
-
     // The store exists (empty) before any window; the main window loads it.
     DocumentStore::shared()->setWelcomeTips(AppShortcuts::welcomeTips());
     UpdaterController::shared();
@@ -77,7 +74,8 @@ int main(int argc, char *argv[])
                          [] { SettingsWindow::openAccount(); });
         return window;
     };
-    AppDelegate::setMainWindowFactory(makeMainWindow);
+    AppDelegate delegate(DocumentStore::shared(), makeMainWindow);
+    QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
 
     QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::handleLaunch);
 
@@ -87,7 +85,7 @@ int main(int argc, char *argv[])
     SchemeHandler::registerBinary(QCoreApplication::applicationFilePath());
     AuthManager::shared()->setPlatform({
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
-        [] { AppDelegate::showMainWindow(); },
+        [&delegate] { delegate.showMainWindow(); },
     });
     // Signing out empties the image library, and so does signing in: a list
     // that failed while signed out must not keep saying so. The preview

@@ -47,7 +47,6 @@ const QString &folder()
 {
     static QTemporaryDir dir;
     static const bool filled = [] {
-        Persistence::setBaseDirectoryOverride(dir.path());
         QRandomGenerator rng(11);
         QList<Collection> collections;
         for (int i = 0; i < collectionCount; ++i) {
@@ -63,12 +62,12 @@ const QString &folder()
             if (i % 3 == 0) {
                 doc.collectionId = collections.at(i % collectionCount).id;
             }
-            Persistence::saveDocument(doc);
+            Persistence::saveDocument(doc, dir.path());
         }
-        Persistence::saveCollections(collections);
+        Persistence::saveCollections(collections, dir.path());
         Persistence::State state;
         state.welcomeSeeded = true;
-        Persistence::saveState(state);
+        Persistence::saveState(state, dir.path());
         return true;
     }();
     Q_UNUSED(filled);
@@ -110,7 +109,7 @@ void BM_StoreLoad(benchmark::State &state)
     folder();
     qsizetype loaded = 0;
     for (auto _ : state) {
-        DocumentStore store(&settings());
+        DocumentStore store(folder(), &settings());
         waitLoaded(store);
         loaded = store.documents().size();
         benchmark::DoNotOptimize(store.documents().constData());
@@ -150,15 +149,14 @@ void BM_FloorReadAndParse(benchmark::State &state)
 void BM_UpdateBodyKeystroke(benchmark::State &state)
 {
     QTemporaryDir dir;
-    Persistence::setBaseDirectoryOverride(dir.path());
-    DocumentStore store(&settings());
+    DocumentStore store(dir.path(), &settings());
     waitLoaded(store);
     QRandomGenerator rng(3);
     for (int i = 1; i < state.range(0); ++i) {
         store.createDocument(std::nullopt, paragraphBody(i, 3900, rng));
     }
     const QString id = store.createDocument(std::nullopt, paragraphBody(0, 1024 * 1024, rng)).id;
-    store.setOnLocalChange([] {});
+    QObject::connect(&store, &DocumentStore::localChange, [] {});
     QString text = store.document(id)->body;
     std::vector<double> samples;
     qsizetype caret = text.size() / 2;
@@ -181,12 +179,10 @@ void BM_UpdateBodyKeystroke(benchmark::State &state)
     std::sort(samples.begin(), samples.end());
     state.counters["median_us"] = samples.empty() ? 0.0 : samples.at(samples.size() / 2) * 1e6;
     state.counters["documents"] = double(store.documents().size());
-    Persistence::setBaseDirectoryOverride(folder());
 }
 
 void BM_ResidentMemory(benchmark::State &state)
 {
-    Persistence::setBaseDirectoryOverride(folder());
     qint64 onDisk = 0;
     QDirIterator it(QDir(folder()).filePath(u"documents"_s), QDir::Files);
     while (it.hasNext()) {
@@ -194,7 +190,7 @@ void BM_ResidentMemory(benchmark::State &state)
     }
     for (auto _ : state) {
         const qint64 before = residentBytes();
-        auto store = std::make_unique<DocumentStore>(&settings());
+        auto store = std::make_unique<DocumentStore>(folder(), &settings());
         waitLoaded(*store);
         const qint64 after = residentBytes();
         state.counters["resident_MB"] = double(after - before) / (1024.0 * 1024.0);

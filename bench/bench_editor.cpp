@@ -14,7 +14,6 @@
 #include "editor/SpellChecker.h"
 #include "editor/core/MarkdownHighlighterRules.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <benchmark/benchmark.h>
 
@@ -114,8 +113,7 @@ struct EditorFixture
 
     explicit EditorFixture(qsizetype size)
     {
-        Persistence::setBaseDirectoryOverride(dir.filePath(QStringLiteral("store")));
-        store = std::make_unique<DocumentStore>(&settings);
+        store = std::make_unique<DocumentStore>(dir.filePath(QStringLiteral("store")), &settings);
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);

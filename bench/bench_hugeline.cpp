@@ -14,7 +14,6 @@
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -90,8 +89,7 @@ void measure(qsizetype megabytes, SpellChecker *checker)
     const QString text = hugeLine(megabytes * 1000 * 1000);
     QTemporaryDir dir;
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    Persistence::setBaseDirectoryOverride(dir.filePath(QStringLiteral("store")));
-    DocumentStore store(&settings);
+    DocumentStore store(dir.filePath(QStringLiteral("store")), &settings);
     const QString id = store.createDocument(std::nullopt, text).id;
 
     QWidget window;

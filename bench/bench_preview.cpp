@@ -12,7 +12,6 @@
 #include "shell/core/DetailRenderScheduler.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QDir>
@@ -124,11 +123,10 @@ void BM_PageUpdate(benchmark::State &state)
 void BM_KeystrokeToPreview(benchmark::State &state)
 {
     QTemporaryDir dir;
-    Persistence::setBaseDirectoryOverride(dir.path());
     QSettings settings(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
     ViewModeSetting mode(&settings);
     mode.setMode(ViewMode::preview);
-    DocumentStore store(&settings);
+    DocumentStore store(dir.path(), &settings);
     const QString body = document(state.range(0));
     const Document doc = store.createDocument(std::nullopt, body);
 
@@ -168,7 +166,6 @@ void BM_KeystrokeToPreview(benchmark::State &state)
     state.counters["render_ms"] = renderSeconds / n * 1000;
     state.counters["page_ms"] = pageSeconds / n * 1000;
     state.counters["render_share_pct"] = renderSeconds / (renderSeconds + pageSeconds) * 100;
-    Persistence::setBaseDirectoryOverride(QString());
 }
 
 } // namespace

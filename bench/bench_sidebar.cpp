@@ -14,7 +14,6 @@
 #include "sidebar/SidebarView.h"
 #include "sidebar/core/SidebarModel.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -38,10 +37,9 @@ struct LargeStore
     LargeStore()
     {
         QStandardPaths::setTestModeEnabled(true);
-        Persistence::setBaseDirectoryOverride(dir.path());
         settings =
             std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = std::make_unique<DocumentStore>(settings.get());
+        store = std::make_unique<DocumentStore>(dir.path(), settings.get());
         // 15 roots, each with 4 children, each with 2 children, and one
         // grandchild under the first 105 of those: 15 + 60 + 120 + 105 = 300.
         QStringList level3;
@@ -74,11 +72,7 @@ struct LargeStore
             visibleDocument = rows.index(r).data(SidebarModel::DocumentIDRole).toString();
     }
 
-    ~LargeStore()
-    {
-        store.reset();
-        Persistence::setBaseDirectoryOverride(QString());
-    }
+    ~LargeStore() { store.reset(); }
 
     QString add(const QString &name, const QString &parent)
     {

@@ -20,7 +20,6 @@ const QTemporaryDir &folder()
 {
     static QTemporaryDir dir;
     static const bool filled = [] {
-        Persistence::setBaseDirectoryOverride(dir.path());
         QRandomGenerator rng(7);
         const QString paragraph =
             u"Writing every day builds the habit; the words matter less than showing up. "
@@ -39,7 +38,7 @@ const QTemporaryDir &folder()
             if (i % 3 == 0) {
                 doc.collectionId = u"collection-"_qs + QString::number(i % 17);
             }
-            Persistence::saveDocument(doc);
+            Persistence::saveDocument(doc, dir.path());
         }
         return true;
     }();
@@ -52,7 +51,7 @@ void BM_PersistenceLoadDocuments(benchmark::State &state)
     folder();
     qsizetype loaded = 0;
     for (auto _ : state) {
-        const QList<Document> docs = Persistence::loadDocuments();
+        const QList<Document> docs = Persistence::loadDocuments(folder().path());
         loaded = docs.size();
         benchmark::DoNotOptimize(docs.constData());
     }

@@ -31,7 +31,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     FuzzInput::silenceQtMessages();
     base = new QTemporaryDir;
-    Persistence::setBaseDirectoryOverride(base->path());
     return 0;
 }
 
@@ -41,27 +40,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QList<QByteArray> files = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\xFF');
     files.resize(3);
     QDir(base->path()).removeRecursively();
-    FuzzInput::require(Persistence::ensureDirectories(), "the scratch folders exist");
-    const QString documentPath = Persistence::documentsDirectory() + QStringLiteral("/fuzz.json");
+    FuzzInput::require(Persistence::ensureDirectories(base->path()), "the scratch folders exist");
+    const QString documentPath = Persistence::documentsDirectory(base->path()) + QStringLiteral("/fuzz.json");
     writeFile(documentPath, files[0]);
-    writeFile(Persistence::collectionsFilePath(), files[1]);
-    writeFile(Persistence::stateFilePath(), files[2]);
+    writeFile(Persistence::collectionsFilePath(base->path()), files[1]);
+    writeFile(Persistence::stateFilePath(base->path()), files[2]);
 
-    const QList<Document> documents = Persistence::loadDocuments();
-    Persistence::loadCollections();
-    Persistence::loadState();
+    const QList<Document> documents = Persistence::loadDocuments(base->path());
+    Persistence::loadCollections(base->path());
+    Persistence::loadState(base->path());
     FuzzInput::require(readFile(documentPath) == files[0], "loading leaves a document file as it was");
-    FuzzInput::require(readFile(Persistence::collectionsFilePath()) == files[1],
+    FuzzInput::require(readFile(Persistence::collectionsFilePath(base->path())) == files[1],
                        "loading leaves collections.json as it was");
-    FuzzInput::require(readFile(Persistence::stateFilePath()) == files[2],
+    FuzzInput::require(readFile(Persistence::stateFilePath(base->path())) == files[2],
                        "loading leaves state.json as it was");
 
     for (const Document &document : documents) {
-        if (!Persistence::isSafeDocumentID(document.id) || !Persistence::saveDocument(document)) {
+        if (!Persistence::isSafeDocumentID(document.id) ||
+            !Persistence::saveDocument(document, base->path())) {
             continue;
         }
         bool found = false;
-        for (const Document &loaded : Persistence::loadDocuments()) {
+        for (const Document &loaded : Persistence::loadDocuments(base->path())) {
             found = found || (loaded.id == document.id && loaded == document);
         }
         FuzzInput::require(found, "a saved document loads back unchanged");

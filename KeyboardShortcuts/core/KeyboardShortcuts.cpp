@@ -17,8 +17,6 @@ using Table = std::vector<std::pair<Name, std::vector<Handler>>>;
 
 struct State
 {
-    QSettings *settingsOverride = nullptr;
-    std::unique_ptr<QSettings> ownSettings;
     QSet<Shortcut> registeredShortcuts;
     Table<Action> keyDownHandlers;
     Table<Action> keyUpHandlers;
@@ -30,15 +28,6 @@ State &state()
 {
     static State s;
     return s;
-}
-
-QSettings &settings()
-{
-    if (QSettings *s = state().settingsOverride)
-        return *s;
-    if (!state().ownSettings)
-        state().ownSettings = std::make_unique<QSettings>();
-    return *state().ownSettings;
 }
 
 template <typename Handler>
@@ -107,11 +96,11 @@ void store(const Name &name, const Shortcut &shortcut)
     const QString json = shortcut.toJson();
     if (const std::optional<Shortcut> old = getShortcut(name)) {
         // Stored first so that the re-claim check sees the new value.
-        settings().setValue(name.settingsKey(), json);
+        QSettings().setValue(name.settingsKey(), json);
         release(*old);
     }
     registerShortcut(shortcut);
-    settings().setValue(name.settingsKey(), json);
+    QSettings().setValue(name.settingsKey(), json);
     postChange(name);
 }
 
@@ -168,7 +157,7 @@ void Name::setShortcut(const std::optional<Shortcut> &shortcut) const
 
 std::optional<Shortcut> getShortcut(const Name &name)
 {
-    const QVariant value = settings().value(name.settingsKey());
+    const QVariant value = QSettings().value(name.settingsKey());
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     return Shortcut::fromJson(value.toString());
@@ -176,7 +165,7 @@ std::optional<Shortcut> getShortcut(const Name &name)
 
 bool userDefaultsContains(const Name &name)
 {
-    return settings().contains(name.settingsKey());
+    return QSettings().contains(name.settingsKey());
 }
 
 void setShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
@@ -189,9 +178,9 @@ void setShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
     if (!old)
         return;
     if (name.defaultShortcut())
-        settings().setValue(name.settingsKey(), false);
+        QSettings().setValue(name.settingsKey(), false);
     else
-        settings().remove(name.settingsKey());
+        QSettings().remove(name.settingsKey());
     release(*old);
     postChange(name);
 }
@@ -207,16 +196,11 @@ void reset(const QList<Name> &names)
         if (name.defaultShortcut()) {
             store(name, *name.defaultShortcut());
         } else if (const std::optional<Shortcut> old = getShortcut(name)) {
-            settings().remove(name.settingsKey());
+            QSettings().remove(name.settingsKey());
             release(*old);
             postChange(name);
         }
     }
-}
-
-void setSettings(QSettings *s)
-{
-    state().settingsOverride = s;
 }
 
 // --- dispatch --------------------------------------------------------------

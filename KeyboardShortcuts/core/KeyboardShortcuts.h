@@ -11,11 +11,10 @@
 #include <memory>
 #include <optional>
 
-class QSettings;
-
 // User-recordable global shortcuts stored per name. A shortcut lives in the
 // application's settings under "KeyboardShortcuts_<name>" as the JSON text of
-// {"carbonKeyCode":..,"carbonModifiers":..}; the value false marks a cleared
+// {"carbonKeyCode":..,"carbonModifiers":..} (the application's default
+// settings, opened per access); the value false marks a cleared
 // shortcut that has a default. Every write keeps the system-wide claim in
 // step and announces the change. State is process-wide; failures are
 // silent (an unreadable value is no shortcut). Main thread only.
@@ -42,10 +41,6 @@ void setShortcut(const std::optional<Shortcut> &shortcut, const Name &name);
 // Puts each name back to its default.
 void reset(std::initializer_list<Name> names);
 void reset(const QList<Name> &names);
-
-// The settings the component reads and writes (the application's default
-// settings unless replaced; not owned).
-void setSettings(QSettings *settings);
 
 // --- dispatch --------------------------------------------------------------
 

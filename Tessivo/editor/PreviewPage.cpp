@@ -169,8 +169,11 @@ QWebEngineProfile *PreviewPage::previewProfile()
     return profile;
 }
 
-PreviewPage::PreviewPage(DocumentStore *store, QObject *parent)
-    : QWebEnginePage(previewProfile(), parent), m_store(store ? store : DocumentStore::shared())
+PreviewPage::PreviewPage(DocumentStore *store, QObject *parent) : PreviewPage(store, Strategies{}, parent) {}
+
+PreviewPage::PreviewPage(DocumentStore *store, Strategies strategies, QObject *parent)
+    : QWebEnginePage(previewProfile(), parent), m_store(store ? store : DocumentStore::shared()),
+      m_opener(std::move(strategies.externalOpener)), m_prompt(std::move(strategies.missingDocumentPrompt))
 {
     setBackgroundColor(Qt::transparent);
     connect(this, &QWebEnginePage::loadFinished, this, &PreviewPage::pageLoadFinished);
@@ -362,14 +365,4 @@ void PreviewPage::openMissingDocumentLink(const QString &title)
     if (const auto active = m_store->activeDocument())
         collection = active->collectionId;
     m_store->createDocumentTitled(title, collection);
-}
-
-void PreviewPage::setExternalOpener(ExternalOpener opener)
-{
-    m_opener = std::move(opener);
-}
-
-void PreviewPage::setMissingDocumentPrompt(MissingDocumentPrompt prompt)
-{
-    m_prompt = std::move(prompt);
 }

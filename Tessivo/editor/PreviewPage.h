@@ -30,9 +30,17 @@ public:
     using ExternalOpener = std::function<void(const QUrl &url)>;
     // Asked when a link names a document that does not exist: true creates it.
     using MissingDocumentPrompt = std::function<bool(const QString &title)>;
+    // Either left empty takes the default: the opener hands URLs to the
+    // desktop; the prompt is a modal alert.
+    struct Strategies
+    {
+        ExternalOpener externalOpener;
+        MissingDocumentPrompt missingDocumentPrompt;
+    };
 
     // Works on `store` (the shared store when null; not owned).
     explicit PreviewPage(DocumentStore *store = nullptr, QObject *parent = nullptr);
+    PreviewPage(DocumentStore *store, Strategies strategies, QObject *parent = nullptr);
 
     // Loads the page from `folder` (its "index.html"); nothing is loaded when
     // the folder holds no page, and the preview then stays empty.
@@ -54,11 +62,6 @@ public:
     // offer to create a missing one (in the active document's collection).
     void openDocumentLink(const QString &id);
     void openMissingDocumentLink(const QString &title);
-
-    // The default opener hands URLs to the desktop; the default prompt is a
-    // modal alert.
-    void setExternalOpener(ExternalOpener opener);
-    void setMissingDocumentPrompt(MissingDocumentPrompt prompt);
 
     // The user clicked or pressed a key in the view showing this page (the
     // view reports it): a link navigation that follows is the user's.

@@ -27,8 +27,9 @@ bool holdsPage(const QString &folder)
 
 } // namespace
 
-PreviewWebView::PreviewWebView(QWidget *parent, DocumentStore *store)
-    : QWidget(parent), m_view(new DropRoutingWebView(this)), m_page(new PreviewPage(store, this))
+PreviewWebView::PreviewWebView(QWidget *parent, DocumentStore *store, PreviewPage::Strategies strategies)
+    : QWidget(parent), m_view(new DropRoutingWebView(this)),
+      m_page(new PreviewPage(store, std::move(strategies), this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

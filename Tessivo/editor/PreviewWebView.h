@@ -1,11 +1,12 @@
 #pragma once
 
+#include "editor/PreviewPage.h"
+
 #include <QString>
 #include <QWidget>
 
 class DocumentStore;
 class DropRoutingWebView;
-class PreviewPage;
 
 // The live preview of the open document: a web view showing the preview page,
 // fed with rendered HTML fragments.
@@ -17,8 +18,10 @@ class PreviewWebView final : public QWidget
     Q_OBJECT
 
 public:
-    // Works on `store` (the shared store when null; not owned).
-    explicit PreviewWebView(QWidget *parent = nullptr, DocumentStore *store = nullptr);
+    // Works on `store` (the shared store when null; not owned); its page
+    // takes `strategies`.
+    explicit PreviewWebView(QWidget *parent = nullptr, DocumentStore *store = nullptr,
+                            PreviewPage::Strategies strategies = {});
 
     // Shows `html`; the page is not touched when it already shows it.
     void setHtml(const QString &html);

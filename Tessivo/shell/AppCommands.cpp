@@ -47,12 +47,12 @@ void sendToFocus(const char *slot, QWebEnginePage::WebAction pageAction)
 
 } // namespace
 
-AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window) : QObject(menuBar)
+AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *store) : QObject(menuBar)
 {
     Q_UNUSED(window);
     QMenu *file = menuBar->addMenu(QStringLiteral("&File"));
     connect(add(file, QStringLiteral("New Document"), AppShortcuts::newDocument), &QAction::triggered, this,
-            [] { DocumentStore::shared()->createDocument(std::nullopt, QString()); });
+            [store] { store->createDocument(std::nullopt, QString()); });
     connect(add(file, QStringLiteral("New Collection\u2026"), AppShortcuts::newCollection),
             &QAction::triggered, this, [] { postMenuNotification(AppNotifications::newCollection); });
     file->addSeparator();

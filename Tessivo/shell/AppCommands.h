@@ -3,6 +3,7 @@
 #include <QObject>
 
 class QAction;
+class DocumentStore;
 class QMenuBar;
 class QWidget;
 
@@ -15,8 +16,9 @@ class AppCommands final : public QObject
     Q_OBJECT
 
 public:
-    // Fills `menuBar`; `window` hosts the actions' shortcuts.
-    AppCommands(QMenuBar *menuBar, QWidget *window);
+    // Fills `menuBar`; `window` hosts the actions' shortcuts. "New Document"
+    // creates its document in `store` (not owned, must outlive this).
+    AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *store);
 
     // Every item by its title (separators excluded), for tests and callers
     // that want to trigger a command.

@@ -9,17 +9,12 @@
 
 #include <QApplication>
 #include <QFutureWatcher>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 #include <QWindow>
 
 namespace {
-
-std::function<QWidget *()> &mainWindowFactory()
-{
-    static std::function<QWidget *()> factory;
-    return factory;
-}
 
 void raise(QWidget *window)
 {
@@ -38,13 +33,23 @@ void raise(QWidget *window)
 
 } // namespace
 
-AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
+AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow, QObject *parent)
+    : QObject(parent), m_store(store), m_makeMainWindow(std::move(makeMainWindow))
+{}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
     KeyboardShortcuts::installSystemHotKeys();
-    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [] { newDocumentAnywhere(); });
-    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::toggleWindow(), [] { toggleWindow(); });
+    // The shortcut registry outlives any delegate.
+    const QPointer<AppDelegate> self(this);
+    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [self] {
+        if (self)
+            self->newDocumentAnywhere();
+    });
+    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::toggleWindow(), [self] {
+        if (self)
+            self->toggleWindow();
+    });
 }
 
 void AppDelegate::applicationDidBecomeActive()
@@ -73,7 +78,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 
 void AppDelegate::applicationWillTerminate()
 {
-    DocumentStore::shared()->flushPendingSaves();
+    m_store->flushPendingSaves();
 }
 
 void AppDelegate::handleLaunch(const QStringList &arguments)
@@ -95,7 +100,7 @@ void AppDelegate::handleLaunch(const QStringList &arguments)
 void AppDelegate::newDocumentAnywhere()
 {
     showMainWindow();
-    DocumentStore::shared()->createDocument(std::nullopt, QString());
+    m_store->createDocument(std::nullopt, QString());
 }
 
 void AppDelegate::toggleWindow()
@@ -128,13 +133,8 @@ QWidget *AppDelegate::mainWindow()
 void AppDelegate::showMainWindow()
 {
     QWidget *window = mainWindow();
-    if (!window && mainWindowFactory())
-        window = mainWindowFactory()();
+    if (!window && m_makeMainWindow)
+        window = m_makeMainWindow();
     if (window)
         raise(window);
-}
-
-void AppDelegate::setMainWindowFactory(std::function<QWidget *()> factory)
-{
-    mainWindowFactory() = std::move(factory);
 }

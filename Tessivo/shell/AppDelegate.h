@@ -5,19 +5,25 @@
 
 #include <functional>
 
+class DocumentStore;
 class QWidget;
 
 // The application's lifecycle: registers the two global shortcuts at launch,
 // refreshes the session and syncs each time the app becomes active, brings
 // the main window back when the app is launched again, keeps running when
 // the last window closes, and writes every pending edit when it ends.
-// Holds no state of its own; it reaches everything through shared instances.
+// Works on the store it is given; reaches the session and sync through their
+// shared instances.
 class AppDelegate final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit AppDelegate(QObject *parent = nullptr);
+    // `store` is not owned and must outlive the delegate. `makeMainWindow`
+    // makes the main window when none exists (the window system's reopen);
+    // without it, reopening only shows an existing window.
+    explicit AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow = {},
+                         QObject *parent = nullptr);
 
     void applicationDidFinishLaunching();
     void applicationDidBecomeActive();
@@ -31,18 +37,20 @@ public:
     // on (the browser sign-in callback); the app reopens either way.
     void handleLaunch(const QStringList &arguments);
 
-    static void newDocumentAnywhere();
-    static void toggleWindow();
+    void newDocumentAnywhere();
+    void toggleWindow();
     // The first top-level window whose object name starts with "main"; else
     // the first visible-capable ordinary window (no dialogs, popups or tool
     // windows); else none.
     static QWidget *mainWindow();
     // Brings the main window forward, creating it when none exists.
-    static void showMainWindow();
-    // Makes the main window when none exists (the window system's reopen).
-    static void setMainWindowFactory(std::function<QWidget *()> factory);
+    void showMainWindow();
 
 Q_SIGNALS:
     // A "tessivo:" URL reached the app (browser sign-in callback).
     void urlOpened(const QString &url);
+
+private:
+    DocumentStore *m_store;
+    std::function<QWidget *()> m_makeMainWindow;
 };

@@ -153,8 +153,12 @@ constexpr int toggleTop = 6;
 } // namespace
 
 ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *parent)
-    : QWidget(parent), m_store(store ? store : DocumentStore::shared()), m_settings(settings),
-      m_sidebarAnimation(new QVariantAnimation(this))
+    : ContentView(store, settings, Options{}, parent)
+{}
+
+ContentView::ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent)
+    : QWidget(parent), m_options(std::move(options)), m_store(store ? store : DocumentStore::shared()),
+      m_settings(settings), m_sidebarAnimation(new QVariantAnimation(this))
 {
     setMinimumSize(minimumContentWidth, minimumContentHeight);
     setAcceptDrops(true);
@@ -222,10 +226,14 @@ QWidget *ContentView::makeSidebar()
 QWidget *ContentView::makeDetail()
 {
     // Dropped images upload to the app's image library, which the media
-    // sheet shows.
-    DocumentDetailView::Strategies strategies;
-    strategies.fileDrops.uploader = ImageLibrary::shared();
-    strategies.images = ImageLibrary::shared();
+    // sheet shows, unless the options name others.
+    DocumentDetailView::Strategies strategies = m_options.detail;
+    if (!strategies.fileDrops.uploader) {
+        strategies.fileDrops.uploader = ImageLibrary::shared();
+    }
+    if (!strategies.images) {
+        strategies.images = ImageLibrary::shared();
+    }
     m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), std::move(strategies), this);
     connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
             &ContentView::accountSettingsRequested);
@@ -288,11 +296,6 @@ void ContentView::setPaletteOpen(bool open)
     Q_EMIT paletteOpenChanged(open);
 }
 
-void ContentView::setStartupSteps(std::function<StartupSequence *(QObject *parent)> factory)
-{
-    m_startupFactory = std::move(factory);
-}
-
 bool ContentView::isStartupFinished() const
 {
     return m_startup && m_startup->isFinished();
@@ -346,13 +349,14 @@ void ContentView::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (m_startup)
         return;
-    if (m_startupFactory) {
-        m_startup = m_startupFactory(this);
+    StartupSequence::Steps steps;
+    if (m_options.startupSteps) {
+        steps = *m_options.startupSteps;
     } else {
-        StartupSequence::Steps steps = StartupSequence::sharedSteps();
+        steps = StartupSequence::sharedSteps();
         steps.loadStore = [store = m_store] { return store->load(); };
-        m_startup = new StartupSequence(steps, this);
     }
+    m_startup = new StartupSequence(steps, this);
     connect(m_startup, &StartupSequence::finished, this, &ContentView::startupFinished);
     m_startup->start();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/core/AppSettings.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/core/StartupSequence.h"
 
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
+#include <optional>
 
 class CommandPaletteView;
 class DocumentDetailView;
@@ -14,7 +16,6 @@ class IconButton;
 class PaletteOverlay;
 class QVariantAnimation;
 class QSettings;
-class StartupSequence;
 class PaneChrome;
 
 // The main window's content: the sidebar beside the document detail pane on
@@ -28,8 +29,18 @@ class ContentView final : public QWidget
 public:
     // `settings` holds "sidebarVisible" (the application's default settings
     // when null; not owned). `store` defaults to the shared store.
+    // What a caller may hand in instead of the defaults.
+    struct Options
+    {
+        // Run when the view is first shown; by default it loads `store`,
+        // then starts the shared sync engine and session.
+        std::optional<StartupSequence::Steps> startupSteps;
+        DocumentDetailView::Strategies detail;
+    };
+
     explicit ContentView(DocumentStore *store = nullptr, QSettings *settings = nullptr,
                          QWidget *parent = nullptr);
+    ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent = nullptr);
     ~ContentView() override;
 
     bool sidebarVisible() const { return m_sidebarVisible; }
@@ -45,9 +56,6 @@ public:
     void togglePalette();
     void setPaletteOpen(bool open);
 
-    // Replaces the start-up steps (before the view is first shown); by
-    // default the shared store, sync engine and session.
-    void setStartupSteps(std::function<StartupSequence *(QObject *parent)> factory);
     // Whether the start-up task ran to its end.
     bool isStartupFinished() const;
 
@@ -82,6 +90,7 @@ private:
     QWidget *makeSidebar();
     QWidget *makeDetail();
 
+    Options m_options;
     DocumentStore *m_store;
     AppSettings m_settings;
     bool m_sidebarVisible = true;
@@ -99,5 +108,4 @@ private:
     // Where the keyboard was when the palette opened; it goes back there.
     QPointer<QWidget> m_focusBeforePalette;
     StartupSequence *m_startup = nullptr;
-    std::function<StartupSequence *(QObject *parent)> m_startupFactory;
 };

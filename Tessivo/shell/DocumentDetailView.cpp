@@ -116,6 +116,7 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
         std::move(strategies.fileDrops), this);
     m_exports = std::move(strategies.exports);
+    m_confirmDelete = std::move(strategies.confirmDelete);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -431,11 +432,6 @@ void DocumentDetailView::copyMarkdown()
 {
     if (const auto active = m_store->activeDocument())
         ExportActions::copyMarkdown(*active);
-}
-
-void DocumentDetailView::setDeleteConfirmation(DeleteConfirmation confirm)
-{
-    m_confirmDelete = std::move(confirm);
 }
 
 void DocumentDetailView::resizeEvent(QResizeEvent *event)

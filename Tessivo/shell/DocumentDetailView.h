@@ -40,6 +40,10 @@ struct DocumentDetailStrategies
     ExportActions::Strategies exports;
     // The library the media sheet shows (not owned).
     ImageLibrary *images = nullptr;
+    // Asks to confirm a deletion: the dialog's title and message in, true to
+    // delete. Empty: the app's confirmation box.
+    using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
+    DeleteConfirmation confirmDelete;
 };
 
 // The right-hand pane of the main window: the active document in the editor,
@@ -58,6 +62,7 @@ public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
     using Strategies = DocumentDetailStrategies;
+    using DeleteConfirmation = DocumentDetailStrategies::DeleteConfirmation;
 
     // Works on `store` and `viewMode` (not owned; must outlive the pane).
     DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
@@ -85,11 +90,6 @@ public:
     void exportAs(ExportFormat format);
     // Puts the active document's Markdown on the clipboard.
     void copyMarkdown();
-
-    // Asks to confirm a deletion: the dialog's title and message in, true to
-    // delete. A modal question by default.
-    using DeleteConfirmation = std::function<bool(const QString &title, const QString &message)>;
-    void setDeleteConfirmation(DeleteConfirmation confirm);
 
     // Parts, for the main window and tests.
     DetailRenderScheduler *renderScheduler() const { return m_renderer; }

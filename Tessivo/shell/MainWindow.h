@@ -1,9 +1,10 @@
 #pragma once
 
+#include "shell/ContentView.h"
+
 #include <QMainWindow>
 
 class AppCommands;
-class ContentView;
 class DocumentStore;
 
 // The single main window ("main"): the content view and the menu bar.
@@ -13,7 +14,10 @@ class MainWindow final : public QMainWindow
     Q_OBJECT
 
 public:
+    // On `store` (the shared store when null; not owned).
     explicit MainWindow(DocumentStore *store = nullptr, QWidget *parent = nullptr);
+    // The content view takes `options`.
+    MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent = nullptr);
 
     ContentView *contentView() const { return m_content; }
     AppCommands *commands() const { return m_commands; }

@@ -228,6 +228,10 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
 // --- View ---------------------------------------------------------------------------------
 
 SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
+    : SidebarListView(model, Strategies{}, parent)
+{}
+
+SidebarListView::SidebarListView(SidebarModel *model, Strategies strategies, QWidget *parent)
     : QListView(parent), m_model(model), m_highlightAnimation(new QVariantAnimation(this))
 {
     setModel(model);
@@ -290,6 +294,10 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         setTargeted({}, {});
     };
     m_menuPresenter = [](QMenu *menu, const QPoint &globalPos) { menu->exec(globalPos); };
+    if (strategies.runDrag)
+        m_dragRunner = std::move(strategies.runDrag);
+    if (strategies.presentMenu)
+        m_menuPresenter = std::move(strategies.presentMenu);
 }
 
 // Runs after the model has rebuilt its rows for the change; stays pending
@@ -347,18 +355,6 @@ void SidebarListView::runTransition()
     fade->setEasingCurve(QEasingCurve::OutCubic);
     connect(fade, &QPropertyAnimation::finished, overlay, &QObject::deleteLater);
     fade->start();
-}
-
-void SidebarListView::setDragRunner(DragRunner runner)
-{
-    if (runner)
-        m_dragRunner = std::move(runner);
-}
-
-void SidebarListView::setMenuPresenter(MenuPresenter presenter)
-{
-    if (presenter)
-        m_menuPresenter = std::move(presenter);
 }
 
 QRect SidebarListView::optionsButtonRect(int row) const

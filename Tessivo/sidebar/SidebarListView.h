@@ -27,7 +27,15 @@ public:
     // Shows a menu at a global position; by default QMenu::exec.
     using MenuPresenter = std::function<void(QMenu *menu, const QPoint &globalPos)>;
 
+    // Either left empty takes the default.
+    struct Strategies
+    {
+        DragRunner runDrag;
+        MenuPresenter presentMenu;
+    };
+
     explicit SidebarListView(SidebarModel *model, QWidget *parent = nullptr);
+    SidebarListView(SidebarModel *model, Strategies strategies, QWidget *parent = nullptr);
 
     SidebarModel *sidebarModel() const { return m_model; }
 
@@ -48,9 +56,6 @@ public:
     // the document menu of a document row (owned by the caller).
     QMenu *makeCollectionMenu(const QString &collectionID, QWidget *parent);
     QMenu *makeDocumentMenu(const QString &documentID, QWidget *parent);
-
-    void setDragRunner(DragRunner runner);
-    void setMenuPresenter(MenuPresenter presenter);
 
     // The image shown under the pointer while dragging a row.
     QPixmap dragPreview(const QString &title) const;

@@ -29,19 +29,27 @@
 
 SidebarView::SidebarView(QWidget *parent) : QWidget(parent)
 {
-    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared());
+    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared(), {});
 }
 
 SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
                          QWidget *parent)
     : QWidget(parent)
 {
-    build(store, settings, auth, sync);
+    build(store, settings, auth, sync, {});
+}
+
+SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                         Strategies strategies, QWidget *parent)
+    : QWidget(parent)
+{
+    build(store, settings, auth, sync, std::move(strategies));
 }
 
 SidebarView::~SidebarView() = default;
 
-void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync)
+void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                        Strategies strategies)
 {
     m_auth = auth;
     m_model = new SidebarModel(store, settings, this);
@@ -56,6 +64,8 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
             dialogSettings.rememberDialogChoice(chosen.constFirst().toLocalFile());
         return chosen;
     };
+    if (strategies.pickFiles)
+        m_filePicker = std::move(strategies.pickFiles);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -82,7 +92,7 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     header->addLayout(buttons);
     layout->addLayout(header);
 
-    m_list = new SidebarListView(m_model, this);
+    m_list = new SidebarListView(m_model, std::move(strategies.list), this);
     layout->addWidget(m_list, 1);
 
     auto *footer = new QVBoxLayout;
@@ -115,12 +125,6 @@ void SidebarView::paintEvent(QPaintEvent *)
 void SidebarView::beginNewCollection()
 {
     m_model->beginNewCollection();
-}
-
-void SidebarView::setFilePicker(FilePicker picker)
-{
-    if (picker)
-        m_filePicker = std::move(picker);
 }
 
 void SidebarView::setServiceBaseURL(const QUrl &url)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sidebar/SidebarDialogs.h"
+#include "sidebar/SidebarListView.h"
 
 #include <QList>
 #include <QMessageBox>
@@ -16,7 +17,6 @@ class CreateSplitButton;
 class DocumentStore;
 class QSettings;
 class SidebarIconButton;
-class SidebarListView;
 class SidebarModel;
 class SyncEngine;
 class SyncStatusRow;
@@ -36,10 +36,20 @@ public:
 
     // The sidebar of the shared store, sign-in state and sync engine.
     explicit SidebarView(QWidget *parent = nullptr);
+    // Either left empty takes the default (the platform's dialog, a real
+    // drag, QMenu::exec).
+    struct Strategies
+    {
+        FilePicker pickFiles;
+        SidebarListView::Strategies list;
+    };
+
     // A sidebar of its own store and settings (tests); `auth` and `sync` may
     // be null, which shows the signed-out footer.
     SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
                 QWidget *parent = nullptr);
+    SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+                Strategies strategies, QWidget *parent = nullptr);
     ~SidebarView() override;
 
     SidebarModel *model() const { return m_model; }
@@ -54,7 +64,6 @@ public:
     // The Open File dialog: Markdown and text files become documents.
     void openMarkdownFiles();
 
-    void setFilePicker(FilePicker picker);
     // Where the service lives: the blog link, the user's site and the
     // status tooltip follow it.
     void setServiceBaseURL(const QUrl &url);
@@ -81,7 +90,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync);
+    void build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+               Strategies strategies);
     void showNewCollectionPrompt(bool shown);
     void showRenamePrompt();
     void showDeleteCollection();

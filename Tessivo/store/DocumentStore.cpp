@@ -11,15 +11,13 @@
 #include "store/WelcomeText.h"
 
 #include <QDateTime>
+#include <QPromise>
 #include <QSettings>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <algorithm>
 
 namespace {
-
-const QString activeDocumentKey = QStringLiteral("activeDocumentID");
 
 bool titleIsOverridden(const Document &d)
 {
@@ -79,13 +77,9 @@ DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
 
 DocumentStore::DocumentStore(const QString &baseDirectory, QSettings *settings, SaveClock *saveClock,
                              QObject *parent)
-    : QObject(parent), m_settings(settings), m_saves(new SaveScheduler(baseDirectory, saveClock, this)),
+    : QObject(parent), m_ui(settings), m_saves(new SaveScheduler(baseDirectory, saveClock, this)),
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
-    if (!m_settings) {
-        m_ownSettings = std::make_unique<QSettings>();
-        m_settings = m_ownSettings.get();
-    }
     connect(m_saves, &SaveScheduler::fileWritten, this, &DocumentStore::fileWritten);
     // Every change reschedules these writes, so the values as they are when
     // due are those of the last request.
@@ -131,31 +125,16 @@ qint64 DocumentStore::bumped(qint64 updatedAt) const
 
 void DocumentStore::setActiveDocumentID(const QString &id)
 {
-    if (id == m_activeDocumentID) {
-        return;
+    if (m_ui.setActiveDocumentID(id)) {
+        Q_EMIT activeDocumentIDChanged();
     }
-    m_activeDocumentID = id;
-    if (id.isEmpty()) {
-        m_settings->remove(activeDocumentKey);
-    } else {
-        m_settings->setValue(activeDocumentKey, id);
-    }
-    Q_EMIT activeDocumentIDChanged();
 }
 
 void DocumentStore::setSearchText(const QString &text)
 {
-    if (text == m_searchText) {
-        return;
+    if (m_ui.setSearchText(text)) {
+        Q_EMIT searchTextChanged();
     }
-    m_searchText = text;
-    Q_EMIT searchTextChanged();
-}
-
-void DocumentStore::setOnLocalChange(std::function<void()> callback)
-{
-    m_onLocalChange = std::move(callback);
-    Q_EMIT onLocalChangeChanged();
 }
 
 void DocumentStore::syncStateWithLedger()
@@ -164,43 +143,33 @@ void DocumentStore::syncStateWithLedger()
     m_state.dirtyCollectionIDs = m_ledger.dirtyIDs(SyncLedger::Kind::Collection);
 }
 
-void DocumentStore::rebuildIndex() const
-{
-    m_documentIndex.clear();
-    m_documentIndex.reserve(m_documents.size());
-    // Backwards, so that the first document with an id wins when ids repeat
-    // (files copied by hand can do that).
-    for (qsizetype i = m_documents.size() - 1; i >= 0; --i) {
-        m_documentIndex.insert(m_documents.at(i).id, i);
-    }
-    m_documentIndexValid = true;
-}
-
 qsizetype DocumentStore::indexOfDocument(const QString &id) const
 {
-    if (!m_documentIndexValid) {
-        rebuildIndex();
-    }
-    const auto it = m_documentIndex.constFind(id);
-    return it == m_documentIndex.cend() ? -1 : *it;
-}
-
-qsizetype DocumentStore::indexOfTombstone(const QString &id) const
-{
-    for (qsizetype i = 0; i < m_tombstones.size(); ++i) {
-        if (m_tombstones.at(i).id == id) {
-            return i;
-        }
-    }
-    return -1;
+    return m_documentIndex.find(m_documents, id);
 }
 
 void DocumentStore::emitDocumentsChanged(const QString &changedID)
 {
     if (changedID.isEmpty()) {
-        m_documentIndexValid = false;
+        m_documentIndex.invalidate();
     }
     Q_EMIT documentsChanged(changedID);
+}
+
+void DocumentStore::emitListChanges(const ListChanges &changes)
+{
+    if (changes.documents) {
+        emitDocumentsChanged();
+    }
+    if (changes.tombstones) {
+        Q_EMIT tombstonesChanged();
+    }
+    if (changes.collections) {
+        Q_EMIT collectionsChanged();
+    }
+    if (changes.deletedCollections) {
+        Q_EMIT deletedCollectionsChanged();
+    }
 }
 
 // --- Loading --------------------------------------------------------------------
@@ -215,19 +184,19 @@ QFuture<void> DocumentStore::load()
         return m_loadFuture;
     }
     m_loadStarted = true;
-    QFuture<LoadMerge::Read> reading =
-        QtConcurrent::run(QThreadPool::globalInstance(), [base = m_saves->baseDirectory()] {
-            return LoadMerge::Read{Persistence::loadDocuments(base), Persistence::loadCollections(base),
-                                   Persistence::loadState(base)};
-        });
-    m_loadFuture = reading.then(this, [this](LoadMerge::Read read) {
+    // The continuation is attached before the read starts: attached to a
+    // read that had already finished, it would apply the load inside this
+    // call, and the caller could not tell a running load from a done one.
+    auto promise = std::make_shared<QPromise<LoadMerge::Read>>();
+    m_reading = promise->future();
+    m_loadFuture = m_reading.then(this, [this](LoadMerge::Read read) {
         applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
     });
-    m_finishLoadNow = [this, reading]() mutable {
-        reading.waitForFinished();
-        LoadMerge::Read read = reading.result();
-        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
-    };
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, base = m_saves->baseDirectory()] {
+        promise->addResult(LoadMerge::readFrom(base));
+        promise->finish();
+    });
     return m_loadFuture;
 }
 
@@ -243,30 +212,22 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
                          {std::move(documents), std::move(collections), std::move(state)});
 
     // One uninterrupted step: observers are told only after every field is set.
-    const bool documentsDiffer = merged.documents != m_documents;
-    const bool tombstonesDiffer = merged.tombstones != m_tombstones;
-    const bool collectionsDiffer = merged.collections != m_collections;
-    const bool deletedDiffer = merged.deletedCollections != m_deletedCollections;
+    ListChanges changes{merged.documents != m_documents, merged.tombstones != m_tombstones,
+                        merged.collections != m_collections,
+                        merged.deletedCollections != m_deletedCollections};
     m_documents = std::move(merged.documents);
     m_tombstones = std::move(merged.tombstones);
     m_collections = std::move(merged.collections);
     m_deletedCollections = std::move(merged.deletedCollections);
-    m_documentIndexValid = false;
+    m_documentIndex.invalidate();
     m_state = std::move(merged.state);
     m_ledger.reset(m_state.dirtyDocumentIDs, m_state.dirtyCollectionIDs);
     syncStateWithLedger();
 
-    bool seeded = false;
-    if (!m_state.welcomeSeeded && m_documents.isEmpty()) {
-        Document welcome(welcomeDocumentBody(m_welcomeTips), std::nullopt);
-        welcome.createdAt = welcome.updatedAt = now();
-        m_documents = {welcome};
-        m_state.welcomeSeeded = true;
-        m_saves->writeDocumentNow(welcome);
-        seeded = true;
-    }
+    const bool seeded = seedWelcomeDocument();
+    changes.documents = changes.documents || seeded;
 
-    const QString saved = m_settings->value(activeDocumentKey).toString();
+    const QString saved = m_ui.savedActiveDocumentID();
     QString active;
     if (!saved.isEmpty() && indexOfDocument(saved) >= 0) {
         active = saved;
@@ -276,18 +237,7 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
 
     m_isLoaded = true;
 
-    if (documentsDiffer || seeded) {
-        emitDocumentsChanged();
-    }
-    if (tombstonesDiffer) {
-        Q_EMIT tombstonesChanged();
-    }
-    if (collectionsDiffer) {
-        Q_EMIT collectionsChanged();
-    }
-    if (deletedDiffer) {
-        Q_EMIT deletedCollectionsChanged();
-    }
+    emitListChanges(changes);
     Q_EMIT stateChanged();
     setActiveDocumentID(active);
     Q_EMIT isLoadedChanged();
@@ -299,6 +249,20 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
         m_saves->scheduleCollections();
     }
     m_stateSaveAfterLoad = m_collectionsSaveAfterLoad = false;
+}
+
+// Only on a first run: never seeded and nothing loaded. Written at once.
+bool DocumentStore::seedWelcomeDocument()
+{
+    if (m_state.welcomeSeeded || !m_documents.isEmpty()) {
+        return false;
+    }
+    Document welcome(welcomeDocumentBody(m_welcomeTips), std::nullopt);
+    welcome.createdAt = welcome.updatedAt = now();
+    m_documents = {welcome};
+    m_state.welcomeSeeded = true;
+    m_saves->writeDocumentNow(welcome);
+    return true;
 }
 
 // --- Documents --------------------------------------------------------------------
@@ -330,9 +294,7 @@ void DocumentStore::updateBody(const QString &body, const QString &documentID)
         d.title = Document::deriveTitle(body);
     }
     d.updatedAt = bumped(d.updatedAt);
-    emitDocumentsChanged(documentID);
-    markDocumentDirty(documentID);
-    m_saves->scheduleDocument(m_documents.at(index));
+    documentEdited(index);
 }
 
 bool DocumentStore::appendText(const QString &text, const QString &documentID)
@@ -356,18 +318,8 @@ void DocumentStore::deleteDocument(const QString &documentID)
     emitDocumentsChanged();
     Q_EMIT tombstonesChanged();
 
-    if (m_activeDocumentID == documentID) {
-        QString next;
-        for (const Document &d : std::as_const(m_documents)) {
-            if (d.collectionId == tombstone.collectionId) {
-                next = d.id;
-                break;
-            }
-        }
-        if (next.isEmpty() && !m_documents.isEmpty()) {
-            next = m_documents.first().id;
-        }
-        setActiveDocumentID(next);
+    if (m_ui.activeDocumentID() == documentID) {
+        setActiveDocumentID(RecordEdits::nextActive(m_documents, tombstone.collectionId));
     }
     markDocumentDirty(documentID);
     m_saves->scheduleDocument(tombstone);
@@ -385,17 +337,15 @@ void DocumentStore::moveDocument(const QString &documentID, const std::optional<
     }
     d.collectionId = collectionId;
     d.updatedAt = bumped(d.updatedAt);
-    emitDocumentsChanged(documentID);
-    markDocumentDirty(documentID);
-    m_saves->scheduleDocument(m_documents.at(index));
+    documentEdited(index);
 }
 
 std::optional<Document> DocumentStore::activeDocument() const
 {
-    if (m_activeDocumentID.isEmpty()) {
+    if (m_ui.activeDocumentID().isEmpty()) {
         return std::nullopt;
     }
-    return document(m_activeDocumentID);
+    return document(m_ui.activeDocumentID());
 }
 
 std::optional<Document> DocumentStore::document(const QString &id) const
@@ -436,19 +386,7 @@ std::optional<QString> DocumentStore::publishedSlug(const QString &documentID) c
 
 QString DocumentStore::excerpt(const Document &document) const
 {
-    const auto it = m_excerptCache.constFind(document.id);
-    if (it != m_excerptCache.cend() && it->updatedAt == document.updatedAt) {
-        return it->text;
-    }
-    QString text;
-    if (document.overrides.contains(QStringLiteral("description")) && document.frontmatter.description &&
-        !document.frontmatter.description->isEmpty()) {
-        text = *document.frontmatter.description;
-    } else {
-        text = Document::excerpt(document.body);
-    }
-    m_excerptCache.insert(document.id, CachedExcerpt{document.updatedAt, text});
-    return text;
+    return m_excerpts.excerpt(document);
 }
 
 // --- Saving ---------------------------------------------------------------------------
@@ -484,8 +422,9 @@ std::optional<Document> DocumentStore::anyDocument(const QString &id) const
     if (index >= 0) {
         return m_documents.at(index);
     }
-    const qsizetype tomb = indexOfTombstone(id);
-    return tomb >= 0 ? std::optional(m_tombstones.at(tomb)) : std::nullopt;
+    const auto tomb = std::find_if(m_tombstones.cbegin(), m_tombstones.cend(),
+                                   [&id](const Document &d) { return d.id == id; });
+    return tomb != m_tombstones.cend() ? std::optional(*tomb) : std::nullopt;
 }
 
 void DocumentStore::flushPendingSaves()
@@ -495,7 +434,9 @@ void DocumentStore::flushPendingSaves()
     // first if that has not happened yet.
     if (!m_isLoaded) {
         load();
-        m_finishLoadNow();
+        // Applied here at once; the continuation then finds it loaded.
+        LoadMerge::Read read = m_reading.result();
+        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
     }
     m_saves->flush([this](const QString &id) { return anyDocument(id); },
                    m_collections + m_deletedCollections, m_state);
@@ -509,9 +450,7 @@ std::optional<Collection> DocumentStore::createCollection(const QString &name,
     const std::optional<Collection> created =
         RecordEdits::createCollection(m_collections, name, parentID, now());
     if (created) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(created->id);
-        m_saves->scheduleCollections();
+        collectionEdited(created->id);
     }
     return created;
 }
@@ -519,9 +458,7 @@ std::optional<Collection> DocumentStore::createCollection(const QString &name,
 void DocumentStore::renameCollection(const QString &id, const QString &name)
 {
     if (RecordEdits::renameCollection(m_collections, id, name, now())) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(id);
-        m_saves->scheduleCollections();
+        collectionEdited(id);
     }
 }
 
@@ -529,9 +466,7 @@ bool DocumentStore::moveCollection(const QString &id, const std::optional<QStrin
 {
     const RecordEdits::Move moved = RecordEdits::moveCollection(m_collections, id, targetParentID, now());
     if (moved == RecordEdits::Move::Moved) {
-        Q_EMIT collectionsChanged();
-        markCollectionDirty(id);
-        m_saves->scheduleCollections();
+        collectionEdited(id);
     }
     return moved != RecordEdits::Move::Refused;
 }
@@ -547,6 +482,22 @@ void DocumentStore::deleteCollection(const QString &id)
         RecordEdits::deleted(m_collections.takeAt(it - m_collections.cbegin()), now()));
     Q_EMIT collectionsChanged();
     Q_EMIT deletedCollectionsChanged();
+    markCollectionDirty(id);
+    m_saves->scheduleCollections();
+}
+
+// An edit in place: observers first, then the dirty mark, then the save.
+void DocumentStore::documentEdited(qsizetype index)
+{
+    const QString id = m_documents.at(index).id;
+    emitDocumentsChanged(id);
+    markDocumentDirty(id);
+    m_saves->scheduleDocument(m_documents.at(index));
+}
+
+void DocumentStore::collectionEdited(const QString &id)
+{
+    Q_EMIT collectionsChanged();
     markCollectionDirty(id);
     m_saves->scheduleCollections();
 }
@@ -572,37 +523,17 @@ void DocumentStore::markDirty(SyncLedger::Kind kind, const QString &id)
         Q_EMIT stateChanged();
     }
     m_saves->scheduleState();
-    if (m_onLocalChange) {
-        m_onLocalChange();
-    }
+    Q_EMIT localChange();
 }
 
 QList<Document> DocumentStore::dirtyDocumentsForPush()
 {
-    QList<Document> out;
-    for (const QList<Document> *list : {&m_documents, &m_tombstones}) {
-        for (const Document &d : *list) {
-            if (m_ledger.isDirty(SyncLedger::Kind::Document, d.id)) {
-                out.append(d);
-                m_ledger.handOut(SyncLedger::Kind::Document, d.id);
-            }
-        }
-    }
-    return out;
+    return m_ledger.handOutDirty(SyncLedger::Kind::Document, m_documents, m_tombstones);
 }
 
 QList<Collection> DocumentStore::dirtyCollectionsForPush()
 {
-    QList<Collection> out;
-    for (const QList<Collection> *list : {&m_collections, &m_deletedCollections}) {
-        for (const Collection &c : *list) {
-            if (m_ledger.isDirty(SyncLedger::Kind::Collection, c.id)) {
-                out.append(c);
-                m_ledger.handOut(SyncLedger::Kind::Collection, c.id);
-            }
-        }
-    }
-    return out;
+    return m_ledger.handOutDirty(SyncLedger::Kind::Collection, m_collections, m_deletedCollections);
 }
 
 DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &documents,
@@ -649,7 +580,7 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     sortNewestFirst(m_documents);
     // Observers of the signals below look documents up by id: the index of
     // the old list must not answer them.
-    m_documentIndexValid = false;
+    m_documentIndex.invalidate();
     std::stable_sort(m_collections.begin(), m_collections.end(), Collection::storeOrder);
 
     m_ledger.forget(SyncLedger::Kind::Document, undirtyDocuments);
@@ -657,20 +588,11 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     syncStateWithLedger();
     Q_EMIT stateChanged();
 
-    if (versionsOf(m_documents) != documentsBefore) {
-        emitDocumentsChanged();
-    }
-    if (versionsOf(m_tombstones) != tombstonesBefore) {
-        Q_EMIT tombstonesChanged();
-    }
-    if (versionsOf(m_collections) != collectionsBefore) {
-        Q_EMIT collectionsChanged();
-    }
-    if (versionsOf(m_deletedCollections) != deletedBefore) {
-        Q_EMIT deletedCollectionsChanged();
-    }
+    emitListChanges({versionsOf(m_documents) != documentsBefore, versionsOf(m_tombstones) != tombstonesBefore,
+                     versionsOf(m_collections) != collectionsBefore,
+                     versionsOf(m_deletedCollections) != deletedBefore});
 
-    if (!m_activeDocumentID.isEmpty() && indexOfDocument(m_activeDocumentID) < 0) {
+    if (!m_ui.activeDocumentID().isEmpty() && indexOfDocument(m_ui.activeDocumentID()) < 0) {
         setActiveDocumentID(m_documents.isEmpty() ? QString() : m_documents.first().id);
     }
     scheduleCollectionsSave();
@@ -709,7 +631,7 @@ void DocumentStore::keepConflictedCopies(const QList<Document> &pulled)
         m_saves->writeDocumentNow(copy);
         m_ledger.mark(SyncLedger::Kind::Document, copy.id);
     }
-    m_documentIndexValid = false;
+    m_documentIndex.invalidate();
     syncStateWithLedger();
     m_saves->writeState(m_state);
     m_saves->waitForWrites();
@@ -761,7 +683,7 @@ void DocumentStore::setPublishedSlug(const std::optional<QString> &slug, const Q
 
 QList<Document> DocumentStore::filteredDocuments() const
 {
-    return DocumentQueries::filtered(m_documents, m_searchText);
+    return DocumentQueries::filtered(m_documents, m_ui.searchText());
 }
 
 QStringList DocumentStore::linkTitles() const

@@ -2,7 +2,11 @@
 
 #include "store/Collection.h"
 #include "store/Document.h"
+#include "store/DocumentIndex.h"
+#include "store/ExcerptCache.h"
+#include "store/LoadMerge.h"
 #include "store/Persistence.h"
+#include "store/StoreUIState.h"
 #include "store/SyncLedger.h"
 
 #include <QFuture>
@@ -27,8 +31,8 @@ class SaveScheduler;
 // background threads, each on its own copy of the data.
 //
 // Observation: every observable field has a getter and one change signal,
-// emitted only when the value really changes (the state and the change
-// callback notify on every set).
+// emitted only when the value really changes (stateChanged and localChange
+// fire on every change).
 //
 // Saving: every change is written by itself shortly afterwards (a document
 // 0.4 s, collections.json and state.json 0.2 s after the last change).
@@ -44,20 +48,19 @@ class DocumentStore final : public QObject
 
 public:
     // The application's store, created empty and unloaded on first use (on
-    // the main thread), working on Persistence::baseDirectory() and the
-    // application's default settings. Never released.
+    // the main thread), working on the user's data folder
+    // (Persistence::baseDirectory()) and the application's default settings.
+    // Never released.
     static DocumentStore *shared();
 
-    // A store of its own, reading and writing under
-    // Persistence::baseDirectory() as it stands now, and mirroring the
-    // active document in `settings` (the application's default settings
-    // when null; not owned, must outlive the store). Destroying the store
-    // waits for its running writes and drops pending ones: call
-    // flushPendingSaves() first to keep them.
+    // A store of its own on the user's data folder, mirroring the active
+    // document in `settings` (the application's default settings when null;
+    // not owned, must outlive the store). Destroying the store waits for its
+    // running writes and drops pending ones: call flushPendingSaves() first
+    // to keep them.
     explicit DocumentStore(QSettings *settings = nullptr, QObject *parent = nullptr);
-    // The same on `baseDirectory`, whatever Persistence::baseDirectory()
-    // says later, its debounced saves timed by `saveClock` (not owned, must
-    // outlive the store; null: real time).
+    // The same on `baseDirectory`, its debounced saves timed by `saveClock`
+    // (not owned, must outlive the store; null: real time).
     DocumentStore(const QString &baseDirectory, QSettings *settings, SaveClock *saveClock = nullptr,
                   QObject *parent = nullptr);
     ~DocumentStore() override;
@@ -80,17 +83,13 @@ public:
     bool isLoaded() const { return m_isLoaded; }
     // The document open in the editor; empty when none. Setting it mirrors
     // it in the settings under "activeDocumentID" (removed when empty).
-    QString activeDocumentID() const { return m_activeDocumentID; }
+    QString activeDocumentID() const { return m_ui.activeDocumentID(); }
     void setActiveDocumentID(const QString &id);
     // The sidebar's filter text.
-    QString searchText() const { return m_searchText; }
+    QString searchText() const { return m_ui.searchText(); }
     void setSearchText(const QString &text);
     // The persisted bookkeeping (sync cursor, dirty lists, slugs, welcome flag).
     const Persistence::State &state() const { return m_state; }
-    // Called after every local change that marks a record dirty, once the
-    // change and its mark are complete. Installed by the sync engine.
-    const std::function<void()> &onLocalChange() const { return m_onLocalChange; }
-    void setOnLocalChange(std::function<void()> callback);
 
     // The lines of the welcome document's "A few things to try" list. The
     // app hands them in before load(), as the ones naming shortcuts name
@@ -183,7 +182,7 @@ public:
     QList<Document> dirtyDocumentsForPush();
     QList<Collection> dirtyCollectionsForPush();
     // Merges pulled records (newer updatedAt wins); never marks a pulled
-    // record dirty and never calls onLocalChange. A pulled document that
+    // record dirty and never emits localChange. A pulled document that
     // replaces a dirty local one with a different body leaves the local text
     // behind as a new, dirty "… (conflicted copy)" document in the same
     // collection, on disk (with its dirty mark) before the pulled one is.
@@ -229,7 +228,9 @@ Q_SIGNALS:
     void activeDocumentIDChanged();
     void searchTextChanged();
     void stateChanged();
-    void onLocalChangeChanged();
+    // After every local change that marks a record dirty, once the change
+    // and its mark are complete. The sync engine connects to it.
+    void localChange();
     // A file of this store was written (or failed to be): "documents/<id>.json",
     // "collections.json" or "state.json".
     void fileWritten(const QString &relativePath, bool ok);
@@ -237,14 +238,23 @@ Q_SIGNALS:
 private:
     qint64 now() const;
     qint64 bumped(qint64 updatedAt) const;
-    void rebuildIndex() const;
-    qsizetype indexOfTombstone(const QString &id) const;
+    // Which record lists a load or a pull changed, told in this order.
+    struct ListChanges
+    {
+        bool documents = false;
+        bool tombstones = false;
+        bool collections = false;
+        bool deletedCollections = false;
+    };
     void emitDocumentsChanged(const QString &changedID = QString());
+    void emitListChanges(const ListChanges &changes);
     void syncStateWithLedger();
     void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
-    void seedWelcomeDocument();
+    bool seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
     void keepConflictedCopies(const QList<Document> &pulled);
+    void documentEdited(qsizetype index);
+    void collectionEdited(const QString &id);
     std::optional<Document> anyDocument(const QString &id) const;
 
     QList<Document> m_documents;
@@ -252,33 +262,19 @@ private:
     QList<Collection> m_collections;
     QList<Collection> m_deletedCollections;
     bool m_isLoaded = false;
-    QString m_activeDocumentID;
-    QString m_searchText;
+    StoreUIState m_ui;
     // Its dirty lists mirror the ledger's.
     Persistence::State m_state;
     SyncLedger m_ledger;
-    std::function<void()> m_onLocalChange;
 
-    // Id to index of the first live document with it; rebuilt lazily after
-    // the list changes shape, so a keystroke never scans the list.
-    mutable QHash<QString, qsizetype> m_documentIndex;
-    mutable bool m_documentIndexValid = false;
-
-    struct CachedExcerpt
-    {
-        qint64 updatedAt = 0;
-        QString text;
-    };
-    mutable QHash<QString, CachedExcerpt> m_excerptCache;
-
-    QSettings *m_settings = nullptr;
-    std::unique_ptr<QSettings> m_ownSettings;
+    DocumentIndex m_documentIndex;
+    ExcerptCache m_excerpts;
     SaveScheduler *m_saves = nullptr;
     QStringList m_welcomeTips{QStringLiteral("- Lists continue themselves when you press Return.")};
     QFuture<void> m_loadFuture;
     bool m_loadStarted = false;
-    // Waits for the running read and applies it at once (for the flush).
-    std::function<void()> m_finishLoadNow;
+    // The running read, which the flush waits for and applies at once.
+    QFuture<LoadMerge::Read> m_reading;
     // Whole-file saves that fell due before the files were read: written
     // once they have been, so that nothing on disk is replaced by a partial
     // list.

@@ -72,4 +72,10 @@ Records merge(const Records &local, Read read)
     return out;
 }
 
+Read readFrom(const QString &base)
+{
+    return Read{Persistence::loadDocuments(base), Persistence::loadCollections(base),
+                Persistence::loadState(base)};
+}
+
 } // namespace LoadMerge

@@ -36,4 +36,7 @@ struct Read
 // state is simply replaced. Pure.
 Records merge(const Records &local, Read read);
 
+// Reads every file under `base` (see Persistence). Blocking; any thread.
+Read readFrom(const QString &base);
+
 } // namespace LoadMerge

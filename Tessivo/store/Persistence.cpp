@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QMutex>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtConcurrent>
@@ -25,18 +24,6 @@ const QString &defaultBaseDirectory()
         return root.isEmpty() ? QString() : QDir(root).filePath(QStringLiteral("Tessivo"));
     }();
     return base;
-}
-
-QMutex &overrideMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
-
-QString &baseOverride()
-{
-    static QString path;
-    return path;
 }
 
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
@@ -206,36 +193,21 @@ std::optional<State> State::fromJson(const QJsonObject &object, QString *error)
 
 QString baseDirectory()
 {
-    {
-        QMutexLocker lock(&overrideMutex());
-        if (!baseOverride().isEmpty()) {
-            return baseOverride();
-        }
-    }
     return defaultBaseDirectory();
 }
 
-void setBaseDirectoryOverride(const QString &path)
+QString documentsDirectory(const QString &base)
 {
-    QMutexLocker lock(&overrideMutex());
-    baseOverride() = path;
-}
-
-QString documentsDirectory()
-{
-    const QString base = baseDirectory();
     return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("documents"));
 }
 
-QString collectionsFilePath()
+QString collectionsFilePath(const QString &base)
 {
-    const QString base = baseDirectory();
     return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("collections.json"));
 }
 
-QString stateFilePath()
+QString stateFilePath(const QString &base)
 {
-    const QString base = baseDirectory();
     return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("state.json"));
 }
 
@@ -248,9 +220,9 @@ bool isSafeDocumentID(QStringView id)
                         [](QChar c) { return c == u'/' || c == u'\\' || c.unicode() == 0; });
 }
 
-bool ensureDirectories(QString *error)
+bool ensureDirectories(const QString &base, QString *error)
 {
-    const QString documents = documentsDirectory();
+    const QString documents = documentsDirectory(base);
     if (documents.isEmpty()) {
         if (error) {
             *error = QStringLiteral("no data folder is known for this user");
@@ -321,21 +293,6 @@ bool saveState(const State &state, const QString &base)
     return false;
 }
 
-bool saveDocument(const Document &document)
-{
-    return saveDocument(document, baseDirectory());
-}
-
-bool saveCollections(const QList<Collection> &collections)
-{
-    return saveCollections(collections, baseDirectory());
-}
-
-bool saveState(const State &state)
-{
-    return saveState(state, baseDirectory());
-}
-
 QList<Document> loadDocuments(const QString &base)
 {
     if (base.isEmpty()) {
@@ -395,16 +352,6 @@ QList<Document> loadDocuments(const QString &base)
     return documents;
 }
 
-QList<Document> loadDocuments()
-{
-    return loadDocuments(baseDirectory());
-}
-
-QList<Collection> loadCollections()
-{
-    return loadCollections(baseDirectory());
-}
-
 QList<Collection> loadCollections(const QString &base)
 {
     const QString path = base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("collections.json"));
@@ -451,11 +398,6 @@ QList<Collection> loadCollections(const QString &base)
         copyAside(path, bytes, true);
     }
     return collections;
-}
-
-State loadState()
-{
-    return loadState(baseDirectory());
 }
 
 State loadState(const QString &base)

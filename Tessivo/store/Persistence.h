@@ -20,13 +20,13 @@
 //   <base>/collections.json      an array of Collection records
 //   <base>/state.json            one Persistence::State
 //
-// <base> is the XDG data folder plus "Tessivo" (~/.local/share/Tessivo).
+// <base> is the folder a caller names; the app's is baseDirectory().
 // Files are compact JSON with sorted keys, each replaced atomically. Nothing
 // here ever deletes a file. Failures are logged with the "[persistence] "
 // prefix and never reported to the caller.
 //
 // Every function is synchronous, may be called from any thread, and keeps no
-// state besides the base folder.
+// state.
 namespace Persistence {
 
 // The store's bookkeeping, kept next to the documents.
@@ -47,15 +47,14 @@ struct State
     friend bool operator==(const State &, const State &) = default;
 };
 
-// The base folder, worked out on first use and kept for the run. Tests (and
-// tools) point it elsewhere with setBaseDirectoryOverride(); an empty path
-// restores the default. The override takes effect for every later call.
+// The user's data folder: the XDG data folder plus "Tessivo"
+// (~/.local/share/Tessivo), worked out on first use and kept for the run.
 QString baseDirectory();
-void setBaseDirectoryOverride(const QString &path);
 
-QString documentsDirectory();
-QString collectionsFilePath();
-QString stateFilePath();
+// The layout under `base`; empty for an empty `base`.
+QString documentsDirectory(const QString &base);
+QString collectionsFilePath(const QString &base);
+QString stateFilePath(const QString &base);
 
 // Whether `id` may be used as a file name: not empty, not "." or "..", and
 // without "/", "\" or NUL. Ids come from outside (sync, hand-edited files),
@@ -64,7 +63,7 @@ bool isSafeDocumentID(QStringView id);
 
 // Creates <base>/documents (and <base>) when missing. False with `error` set
 // when that fails.
-bool ensureDirectories(QString *error = nullptr);
+bool ensureDirectories(const QString &base, QString *error = nullptr);
 
 // The shared encoding: compact, one line, keys sorted.
 QByteArray encode(const QJsonObject &object);
@@ -73,14 +72,10 @@ QByteArray encode(const QJsonArray &array);
 // Each writes its file atomically under `base` (a store keeps the folder it
 // was made for) and returns whether it did; a failure logs
 // "[persistence] failed to save document <id>: <reason>" (collections, state
-// alike) and leaves the previous file intact. Without `base`, under
-// baseDirectory().
+// alike) and leaves the previous file intact.
 bool saveDocument(const Document &document, const QString &base);
 bool saveCollections(const QList<Collection> &collections, const QString &base);
 bool saveState(const State &state, const QString &base);
-bool saveDocument(const Document &document);
-bool saveCollections(const QList<Collection> &collections);
-bool saveState(const State &state);
 
 // Every readable "<name>.json" in <base>/documents/, in file-name order.
 // Anything that cannot be read or decoded, or whose id cannot be a file
@@ -88,9 +83,7 @@ bool saveState(const State &state);
 // per id: when several files hold an id, "<id>.json" wins and the others
 // are skipped (so never written over); without such a file the first in
 // file-name order wins. Reads run in parallel; the order stays deterministic.
-// Without `base`, under baseDirectory().
 QList<Document> loadDocuments(const QString &base);
-QList<Document> loadDocuments();
 
 // collections.json record by record: a record that does not decode is
 // skipped (and logged), the others load. A missing file gives an empty list;
@@ -98,12 +91,10 @@ QList<Document> loadDocuments();
 // copied aside to "collections.json.unreadable" so that the next save
 // cannot destroy it.
 QList<Collection> loadCollections(const QString &base);
-QList<Collection> loadCollections();
 
 // state.json; a missing file or one that does not decode gives the default
 // State. A file that does not decode is first copied aside to
 // "state.json.unreadable".
 State loadState(const QString &base);
-State loadState();
 
 } // namespace Persistence

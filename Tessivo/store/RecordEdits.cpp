@@ -49,6 +49,16 @@ Document conflictedCopy(const Document &local, qint64 now)
     return copy;
 }
 
+QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId)
+{
+    for (const Document &d : documents) {
+        if (d.collectionId == collectionId) {
+            return d.id;
+        }
+    }
+    return documents.isEmpty() ? QString() : documents.first().id;
+}
+
 QString appended(const QString &body, const QString &text)
 {
     if (body.isEmpty()) {

@@ -26,6 +26,9 @@ Collection deleted(Collection collection, qint64 now);
 // titled after it with " (conflicted copy)" appended (as a title override,
 // so the text itself is kept as typed), stamped `now`.
 Document conflictedCopy(const Document &local, qint64 now);
+// The document to open after the active one was deleted from `collectionId`:
+// the first left there, else the first of all, else none.
+QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId);
 
 // `text` after a blank line at the end of `body`.
 QString appended(const QString &body, const QString &text);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,21 @@ public:
     quint64 version(Kind kind, const QString &id) const { return lane(kind).versions.value(id); }
     // Notes that the current version of `id` goes out in a push.
     void handOut(Kind kind, const QString &id);
+    // The dirty records of `live` then of `deleted`, each handed out.
+    template <typename Record>
+    QList<Record> handOutDirty(Kind kind, const QList<Record> &live, const QList<Record> &deleted)
+    {
+        QList<Record> out;
+        for (const QList<Record> *list : {&live, &deleted}) {
+            for (const Record &r : *list) {
+                if (isDirty(kind, r.id)) {
+                    out.append(r);
+                    handOut(kind, r.id);
+                }
+            }
+        }
+        return out;
+    }
     // Removes the accepted ids, except those changed again since they were
     // handed out. An id never handed out is removed. True when the list
     // changed.

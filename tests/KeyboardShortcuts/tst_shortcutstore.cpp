@@ -5,7 +5,7 @@
 
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -53,7 +53,6 @@ class TestShortcutStore : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     FakeBackend m_backend;
 
@@ -73,22 +72,24 @@ class TestShortcutStore : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The component keeps shortcuts in the application's settings.
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_shortcutstore"));
+    }
+
     void init()
     {
-        m_settings =
-            std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+        m_settings = std::make_unique<QSettings>();
         m_settings->clear();
-        setSettings(m_settings.get());
         resetForTesting();
         m_backend = FakeBackend();
         HotKeys::setBackend(&m_backend);
     }
 
-    void cleanup()
-    {
-        HotKeys::setBackend(nullptr);
-        setSettings(nullptr);
-    }
+    void cleanup() { HotKeys::setBackend(nullptr); }
 
     void decoding_data()
     {

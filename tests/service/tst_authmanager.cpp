@@ -96,9 +96,8 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(u"store"_s));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(u"store"_s), m_settings.get());
         m_client = std::make_unique<APIClient>(m_server->baseUrl());
         m_keyring = Keychain::inMemory();
         m_callback.reset();
@@ -107,11 +106,7 @@ private Q_SLOTS:
         hooks().clearRequestLog();
     }
 
-    void cleanup()
-    {
-        m_store.reset();
-        Persistence::setBaseDirectoryOverride(QString());
-    }
+    void cleanup() { m_store.reset(); }
 
     // Every way a browser sign-in ends, and what the account views show.
     void signInOutcomes_data()

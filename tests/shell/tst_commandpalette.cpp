@@ -2,7 +2,6 @@
 #include "shell/core/CommandPaletteModel.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -83,18 +82,13 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(u"store"_s));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(u"store"_s), m_settings.get());
         m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
         m_log.clear();
     }
 
-    void cleanup()
-    {
-        m_store.reset();
-        Persistence::setBaseDirectoryOverride(QString());
-    }
+    void cleanup() { m_store.reset(); }
 
     void fullListForAFiledDocument()
     {

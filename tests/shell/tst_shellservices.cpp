@@ -3,7 +3,6 @@
 #include "shell/core/StartupSequence.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QPromise>
 #include <QSettings>
@@ -71,7 +70,6 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
     }
@@ -79,7 +77,6 @@ private Q_SLOTS:
     void cleanup()
     {
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 
@@ -153,7 +150,7 @@ private Q_SLOTS:
 
     void startupWithTheRealStoreAndSignedOutServices()
     {
-        DocumentStore store(m_settings.get());
+        DocumentStore store(m_dir->filePath(QStringLiteral("store")), m_settings.get());
         AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
         SyncEngine engine(&store, &auth);
         QSignalSpy status(&engine, &SyncEngine::statusChanged);

@@ -26,8 +26,7 @@ private:
 
     static QString bodyOnDisk(const QTemporaryDir &dir, const QString &id)
     {
-        Persistence::setBaseDirectoryOverride(dir.path());
-        for (const Document &d : Persistence::loadDocuments()) {
+        for (const Document &d : Persistence::loadDocuments(dir.path())) {
             if (d.id == id)
                 return d.body;
         }

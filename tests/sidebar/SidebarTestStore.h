@@ -2,7 +2,6 @@
 
 #include "sidebar/core/SidebarModel.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QMap>
 #include <QSettings>
@@ -19,17 +18,15 @@ public:
     SidebarTestStore()
     {
         QStandardPaths::setTestModeEnabled(true);
-        Persistence::setBaseDirectoryOverride(m_dir.path());
         settings =
             std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = std::make_unique<DocumentStore>(settings.get());
+        store = std::make_unique<DocumentStore>(m_dir.path(), settings.get());
     }
 
     ~SidebarTestStore()
     {
         model.reset();
         store.reset();
-        Persistence::setBaseDirectoryOverride(QString());
     }
 
     SidebarModel &makeModel()

@@ -193,9 +193,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: documentstore_crashchild <base folder> <settings file> <seed>\n");
         return 2;
     }
-    Persistence::setBaseDirectoryOverride(args.at(1));
     QSettings settings(args.at(2), QSettings::IniFormat);
-    DocumentStore store(&settings);
+    DocumentStore store(args.at(1), &settings);
     QFuture<void> loading = store.load();
     while (!loading.isFinished()) {
         app.processEvents(QEventLoop::WaitForMoreEvents);

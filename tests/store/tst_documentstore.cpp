@@ -218,7 +218,6 @@ void TestDocumentStore::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     g_base = m_dir->filePath(u"base"_s);
-    Persistence::setBaseDirectoryOverride(m_dir->filePath(u"not-the-store"_s));
     m_saveClock = std::make_unique<ManualSaveClock>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
     m_now = 1'000'000;
@@ -227,8 +226,6 @@ void TestDocumentStore::init()
 void TestDocumentStore::cleanup()
 {
     m_settings.reset();
-    Persistence::setBaseDirectoryOverride(QString());
-    QVERIFY(!QFileInfo::exists(m_dir->filePath(u"not-the-store"_s)));
     m_dir.reset();
 }
 
@@ -276,7 +273,7 @@ void TestDocumentStore::firstRunSeedsWelcomeOnce()
     {
         auto store = newStore();
         int callbacks = 0;
-        store->setOnLocalChange([&] { ++callbacks; });
+        QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
         // The app hands in the tips naming its shortcuts.
         store->setWelcomeTips({
             u"- Switch between **Editor**, **Split**, and **Preview** with Ctrl+1, Ctrl+2, Ctrl+3."_s,
@@ -571,7 +568,7 @@ void TestDocumentStore::updateBodyRules()
     store->waitForWrites();
     QSignalSpy changed(store.get(), &DocumentStore::documentsChanged);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     // Same body: nothing at all.
     store->updateBody(u"# b"_s, u"b"_s);
@@ -997,7 +994,7 @@ void TestDocumentStore::applyPullConflictRule()
     store->markDocumentDirty(u"d"_s);
     store->markCollectionDirty(u"c"_s);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     Document pulled = makeDocument(u"d"_s, pulledUpdated, u"pulled"_s);
     pulled.serverUpdatedAt = pulledServer;
@@ -1122,7 +1119,7 @@ void TestDocumentStore::bookkeepingNotifications()
     QSignalSpy written(store.get(), &DocumentStore::fileWritten);
     QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
     int callbacks = 0;
-    store->setOnLocalChange([&] { ++callbacks; });
+    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
     store->markDocumentDirty(u"a"_s);
     store->markDocumentDirty(u"a"_s);

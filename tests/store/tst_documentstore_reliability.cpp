@@ -119,14 +119,12 @@ void TestDocumentStoreReliability::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_base = m_dir->filePath(u"base"_s);
-    Persistence::setBaseDirectoryOverride(m_base);
     capturedMessages.clear();
 }
 
 void TestDocumentStoreReliability::cleanup()
 {
     qInstallMessageHandler(nullptr);
-    Persistence::setBaseDirectoryOverride(QString());
     m_dir.reset();
 }
 
@@ -162,7 +160,7 @@ QString TestDocumentStoreReliability::verifyFolder(const QList<Event> &events, q
 
     // Every file decodes.
     QHash<QString, QString> onDisk;
-    const QDir documents(Persistence::documentsDirectory());
+    const QDir documents(Persistence::documentsDirectory(m_base));
     for (const QFileInfo &info : documents.entryInfoList({u"*.json"_s}, QDir::Files)) {
         const auto d = readDocumentFile(info.filePath());
         if (!d) {
@@ -171,8 +169,9 @@ QString TestDocumentStoreReliability::verifyFolder(const QList<Event> &events, q
         onDisk.insert(d->id, DocumentStoreReport::key(*d));
     }
     QHash<QString, QString> collectionsOnDisk;
-    if (QFile::exists(Persistence::collectionsFilePath())) {
-        const QJsonDocument json = QJsonDocument::fromJson(readBytes(Persistence::collectionsFilePath()));
+    if (QFile::exists(Persistence::collectionsFilePath(m_base))) {
+        const QJsonDocument json =
+            QJsonDocument::fromJson(readBytes(Persistence::collectionsFilePath(m_base)));
         if (!json.isArray()) {
             return u"collections.json does not decode"_s;
         }
@@ -185,9 +184,9 @@ QString TestDocumentStoreReliability::verifyFolder(const QList<Event> &events, q
         }
     }
     std::optional<Persistence::State> state;
-    if (QFile::exists(Persistence::stateFilePath())) {
+    if (QFile::exists(Persistence::stateFilePath(m_base))) {
         state = Persistence::State::fromJson(
-            QJsonDocument::fromJson(readBytes(Persistence::stateFilePath())).object());
+            QJsonDocument::fromJson(readBytes(Persistence::stateFilePath(m_base))).object());
         if (!state) {
             return u"state.json does not decode"_s;
         }
@@ -232,7 +231,7 @@ QString TestDocumentStoreReliability::verifyFolder(const QList<Event> &events, q
 
     // The store loads what is there.
     QSettings settings(m_dir->filePath(u"verify.ini"_s), QSettings::IniFormat);
-    DocumentStore store(&settings);
+    DocumentStore store(m_base, &settings);
     QFuture<void> loading = store.load();
     if (!QTest::qWaitFor([&] { return loading.isFinished(); }, 20000) || !store.isLoaded()) {
         return u"the store did not load"_s;
@@ -346,12 +345,12 @@ void TestDocumentStoreReliability::readOnlyFolder()
     existing.body = u"# Kept"_s;
     existing.title = u"Kept"_s;
     existing.createdAt = existing.updatedAt = 10;
-    Persistence::saveDocument(existing);
+    Persistence::saveDocument(existing, m_base);
     Persistence::State state;
     state.welcomeSeeded = true;
-    Persistence::saveState(state);
+    Persistence::saveState(state, m_base);
     const QByteArray documentBefore =
-        readBytes(QDir(Persistence::documentsDirectory()).filePath(u"kept.json"_s));
+        readBytes(QDir(Persistence::documentsDirectory(m_base)).filePath(u"kept.json"_s));
 
     // Root ignores permission bits, so make the folder read-only by mounting it so.
     Mount mount;
@@ -387,7 +386,8 @@ void TestDocumentStoreReliability::readOnlyFolder()
             QRegularExpression(u"^\\[persistence\\] failed to save collections: .+"_s)));
         QVERIFY(
             capturedMessages.contains(QRegularExpression(u"^\\[persistence\\] failed to save state: .+"_s)));
-        QCOMPARE(readBytes(QDir(Persistence::documentsDirectory()).filePath(u"kept.json"_s)), documentBefore);
+        QCOMPARE(readBytes(QDir(Persistence::documentsDirectory(m_base)).filePath(u"kept.json"_s)),
+                 documentBefore);
         QCOMPARE(store.document(u"kept"_s)->body, u"# Kept\n\nnew words"_s);
 
         // Writable again: the next flush writes what failed before.
@@ -398,9 +398,10 @@ void TestDocumentStoreReliability::readOnlyFolder()
             QVERIFY(run(u"chmod"_s, {u"-R"_s, u"u+w"_s, m_base}));
         }
         store.flushPendingSaves();
-        QCOMPARE(readDocumentFile(QDir(Persistence::documentsDirectory()).filePath(u"kept.json"_s))->body,
-                 u"# Kept\n\nnew words"_s);
-        QVERIFY(readBytes(Persistence::collectionsFilePath()).contains(folder->id.toUtf8()));
+        QCOMPARE(
+            readDocumentFile(QDir(Persistence::documentsDirectory(m_base)).filePath(u"kept.json"_s))->body,
+            u"# Kept\n\nnew words"_s);
+        QVERIFY(readBytes(Persistence::collectionsFilePath(m_base)).contains(folder->id.toUtf8()));
     }
 }
 
@@ -424,7 +425,7 @@ void TestDocumentStoreReliability::fullDisk()
     QFuture<void> loading = store.load();
     QTRY_VERIFY(loading.isFinished());
     const QString id = store.documents().first().id; // the welcome document, on disk
-    const QString path = QDir(Persistence::documentsDirectory()).filePath(id + u".json"_s);
+    const QString path = QDir(Persistence::documentsDirectory(m_base)).filePath(id + u".json"_s);
     const QByteArray before = readBytes(path);
     QVERIFY(!before.isEmpty());
 

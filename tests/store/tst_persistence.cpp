@@ -123,25 +123,23 @@ void TestPersistence::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    Persistence::setBaseDirectoryOverride(base());
     // Any log line a test does not expect is a failure.
     QTest::failOnWarning(QRegularExpression(u".*"_s));
 }
 
 void TestPersistence::cleanup()
 {
-    Persistence::setBaseDirectoryOverride(QString());
     m_dir.reset();
 }
 
 void TestPersistence::freshFolder()
 {
-    QCOMPARE(Persistence::loadDocuments(), QList<Document>());
-    QCOMPARE(Persistence::loadCollections(), QList<Collection>());
-    QCOMPARE(Persistence::loadState(), Persistence::State());
+    QCOMPARE(Persistence::loadDocuments(base()), QList<Document>());
+    QCOMPARE(Persistence::loadCollections(base()), QList<Collection>());
+    QCOMPARE(Persistence::loadState(base()), Persistence::State());
     QVERIFY(!QFileInfo::exists(base()));
 
-    Persistence::saveState(Persistence::State());
+    Persistence::saveState(Persistence::State(), base());
     QVERIFY(QFileInfo(docs()).isDir());
     QCOMPARE(readFile(base() + u"/state.json"_s),
              QByteArray(R"({"dirtyCollectionIDs":[],"dirtyDocumentIDs":[],"publishedSlugs":{},)"
@@ -155,7 +153,7 @@ void TestPersistence::documentFileIsCompactSortedAndRoundTrips()
     d.serverUpdatedAt = Q_INT64_C(9007199254740993);
     d.frontmatter.slug = u"fm"_s;
     d.overrides = {u"slug"_s};
-    Persistence::saveDocument(d);
+    Persistence::saveDocument(d, base());
 
     const QByteArray bytes = readFile(docs() + u"/abc.json"_s);
     QVERIFY(!bytes.contains('\n'));
@@ -173,17 +171,17 @@ void TestPersistence::documentFileIsCompactSortedAndRoundTrips()
     QVERIFY(bytes.contains("\"serverUpdatedAt\":9007199254740993"));
     QVERIFY(bytes.contains("\"deletedAt\":null"));
 
-    QCOMPARE(Persistence::loadDocuments(), QList<Document>{d});
+    QCOMPARE(Persistence::loadDocuments(base()), QList<Document>{d});
 }
 
 void TestPersistence::savedFilesReplaceEarlierVersions()
 {
     Document d = makeDocument(u"x"_s);
-    Persistence::saveDocument(d);
+    Persistence::saveDocument(d, base());
     d.body = u"new"_s;
     d.deletedAt = 7;
-    Persistence::saveDocument(d);
-    const QList<Document> loaded = Persistence::loadDocuments();
+    Persistence::saveDocument(d, base());
+    const QList<Document> loaded = Persistence::loadDocuments(base());
     QCOMPARE(loaded.size(), 1);
     QCOMPARE(loaded.first().body, u"new"_s);
     QCOMPARE(loaded.first().deletedAt, std::optional<qint64>(7));
@@ -208,11 +206,11 @@ void TestPersistence::unsafeIdsAreNeverWritten()
 {
     QFETCH(QString, id);
     QVERIFY(!Persistence::isSafeDocumentID(id));
-    Persistence::saveState(Persistence::State());
+    Persistence::saveState(Persistence::State(), base());
     const QStringList before = tree(m_dir->path());
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] failed to save document .*"_s));
-    Persistence::saveDocument(makeDocument(id));
+    Persistence::saveDocument(makeDocument(id), base());
     QCOMPARE(tree(m_dir->path()), before);
     QVERIFY(!QFileInfo::exists(u"/tmp/evil.json"_s));
     QVERIFY(Persistence::isSafeDocumentID(u"...x"_s));
@@ -225,20 +223,19 @@ void TestPersistence::failedWritesLogAndKeepTheOldFile()
     QVERIFY(QDir().mkpath(docs() + u"/blocked.json"_s));
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] failed to save document blocked: .+"_s));
-    Persistence::saveDocument(makeDocument(u"blocked"_s));
+    Persistence::saveDocument(makeDocument(u"blocked"_s), base());
     QVERIFY(QFileInfo(docs() + u"/blocked.json"_s).isDir());
 
     QVERIFY(QDir().mkpath(base() + u"/collections.json"_s));
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] failed to save collections: .+"_s));
-    Persistence::saveCollections({makeCollection(u"c"_s)});
+    Persistence::saveCollections({makeCollection(u"c"_s)}, base());
 
     // A base folder that cannot be created fails every save.
     QTemporaryDir other;
     QVERIFY(writeFile(other.filePath(u"file"_s), "keep"));
-    Persistence::setBaseDirectoryOverride(other.filePath(u"file"_s));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[persistence\\] failed to save state: .+"_s));
-    Persistence::saveState(Persistence::State());
+    Persistence::saveState(Persistence::State(), other.filePath(u"file"_s));
     QCOMPARE(readFile(other.filePath(u"file"_s)), QByteArray("keep"));
 }
 
@@ -292,7 +289,7 @@ void TestPersistence::loadSkipsBadFiles()
     const QStringList before = tree(base());
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] skipped document file bad\\.json: .+"_s));
-    QCOMPARE(ids(Persistence::loadDocuments()), QStringList{u"good"_s});
+    QCOMPARE(ids(Persistence::loadDocuments(base())), QStringList{u"good"_s});
     // Nothing is removed, renamed or rewritten.
     QCOMPARE(tree(base()), before);
     if (kind == u"file") {
@@ -307,7 +304,7 @@ void TestPersistence::loadIgnoresOtherExtensions()
         QVERIFY(writeFile(docs() + u'/' + name, validDocument));
     }
     QVERIFY(writeFile(docs() + u"/ok.json"_s, validDocument));
-    QCOMPARE(ids(Persistence::loadDocuments()), QStringList{u"good"_s});
+    QCOMPARE(ids(Persistence::loadDocuments(base())), QStringList{u"good"_s});
 }
 
 void TestPersistence::loadKeepsOneRecordPerId_data()
@@ -374,9 +371,9 @@ void TestPersistence::loadsLargeDocument()
         body += line;
     }
     d.body = body;
-    Persistence::saveDocument(d);
+    Persistence::saveDocument(d, base());
     QVERIFY(QFileInfo(docs() + u"/big.json"_s).size() > 50 * 1024 * 1024);
-    const QList<Document> loaded = Persistence::loadDocuments();
+    const QList<Document> loaded = Persistence::loadDocuments(base());
     QCOMPARE(loaded.size(), 1);
     QCOMPARE(loaded.first().body.size(), d.body.size());
     QVERIFY(loaded.first() == d);
@@ -390,12 +387,12 @@ void TestPersistence::collectionsRoundTrip()
     deleted.deletedAt = 9;
     deleted.serverUpdatedAt = 3;
     const QList<Collection> list{known, makeCollection(u"c"_s), deleted};
-    Persistence::saveCollections(list);
+    Persistence::saveCollections(list, base());
     const QByteArray bytes = readFile(base() + u"/collections.json"_s);
     QVERIFY(
         bytes.startsWith(R"([{"createdAt":1,"deletedAt":null,"id":"b","name":"Name b","parentId":null,)"));
     QVERIFY(!bytes.contains('\n'));
-    QCOMPARE(Persistence::loadCollections(), list);
+    QCOMPARE(Persistence::loadCollections(base()), list);
 }
 
 void TestPersistence::collectionsSkipOnlyBadRecords()
@@ -411,12 +408,12 @@ void TestPersistence::collectionsSkipOnlyBadRecords()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[persistence\\] skipped collection 2: .+"_s));
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] kept a copy of collections\\.json.*"_s));
-    const QList<Collection> loaded = Persistence::loadCollections();
+    const QList<Collection> loaded = Persistence::loadCollections(base());
     QCOMPARE(loaded.size(), 2);
     QCOMPARE(loaded.at(0).id, u"a"_s);
     QCOMPARE(loaded.at(1).parentId, std::optional<QString>(u"a"_s));
     // The original survives the next save, which writes only what loaded.
-    Persistence::saveCollections(loaded);
+    Persistence::saveCollections(loaded, base());
     QCOMPARE(readFile(base() + u"/collections.json.unreadable"_s), bytes);
 }
 
@@ -430,19 +427,19 @@ void TestPersistence::unreadableCollectionsAreKeptAside()
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] kept a copy of collections\\.json as "
                                             u"collections\\.json\\.unreadable$"_s));
-    QCOMPARE(Persistence::loadCollections(), QList<Collection>());
+    QCOMPARE(Persistence::loadCollections(base()), QList<Collection>());
 
     // The same broken file is not copied twice.
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] collections do not decode: .+"_s));
-    QCOMPARE(Persistence::loadCollections(), QList<Collection>());
+    QCOMPARE(Persistence::loadCollections(base()), QList<Collection>());
 
     // A different broken file never overwrites the first copy.
     QVERIFY(writeFile(path, "{}"));
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] collections do not decode: .+"_s));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".*as collections\\.json\\.unreadable\\.1$"_s));
-    QCOMPARE(Persistence::loadCollections(), QList<Collection>());
+    QCOMPARE(Persistence::loadCollections(base()), QList<Collection>());
     QCOMPARE(readFile(path + u".unreadable"_s), QByteArray("[{\"id\":"));
     QCOMPARE(readFile(path + u".unreadable.1"_s), QByteArray("{}"));
 }
@@ -455,8 +452,8 @@ void TestPersistence::stateRoundTrip()
     s.dirtyCollectionIDs = {u"c"_s};
     s.publishedSlugs = {{u"doc"_s, u"my-slug"_s}, {u"a"_s, u"x"_s}};
     s.welcomeSeeded = true;
-    Persistence::saveState(s);
-    QCOMPARE(Persistence::loadState(), s);
+    Persistence::saveState(s, base());
+    QCOMPARE(Persistence::loadState(base()), s);
     QVERIFY(readFile(base() + u"/state.json"_s).contains(R"("publishedSlugs":{"a":"x","doc":"my-slug"})"));
 }
 
@@ -487,20 +484,18 @@ void TestPersistence::stateDecodeFailures()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[persistence\\] state does not decode: .+"_s));
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(u"^\\[persistence\\] kept a copy of state\\.json.*"_s));
-    QCOMPARE(Persistence::loadState(), Persistence::State());
-    Persistence::saveState(Persistence::State());
+    QCOMPARE(Persistence::loadState(base()), Persistence::State());
+    Persistence::saveState(Persistence::State(), base());
     QCOMPARE(readFile(path + u".unreadable"_s), bytes);
 }
 
 void TestPersistence::baseDirectoryDefault()
 {
-    Persistence::setBaseDirectoryOverride(QString());
     const QString expected =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Tessivo"_s;
     QCOMPARE(Persistence::baseDirectory(), expected);
-    QCOMPARE(Persistence::documentsDirectory(), expected + u"/documents"_s);
-    Persistence::setBaseDirectoryOverride(base());
-    QCOMPARE(Persistence::stateFilePath(), base() + u"/state.json"_s);
+    QCOMPARE(Persistence::documentsDirectory(expected), expected + u"/documents"_s);
+    QCOMPARE(Persistence::stateFilePath(base()), base() + u"/state.json"_s);
 }
 
 QTEST_GUILESS_MAIN(TestPersistence)

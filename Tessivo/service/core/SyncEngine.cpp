@@ -52,11 +52,8 @@ QDateTime SyncEngine::now() const
 
 void SyncEngine::start()
 {
-    QPointer<SyncEngine> self(this);
-    m_store->setOnLocalChange([self] {
-        if (self)
-            self->scheduleSync();
-    });
+    connect(m_store.data(), &DocumentStore::localChange, this, &SyncEngine::scheduleSync,
+            Qt::UniqueConnection);
     QTimer::singleShot(0, this, [this] { sync(); });
 }
 

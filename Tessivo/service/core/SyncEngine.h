@@ -76,8 +76,8 @@ public:
     // True when a sync was asked for while a pass ran.
     bool isQueued() const { return m_queued; }
 
-    // Installs the store's change callback (which calls scheduleSync() while
-    // this engine lives) and starts a first sync on the next turn of the
+    // Connects the store's localChange to scheduleSync() (once, however often
+    // it is called) and starts a first sync on the next turn of the
     // event loop. Returns at once.
     void start();
     // Restarts the 3-second debounce after which sync() runs. A debounce

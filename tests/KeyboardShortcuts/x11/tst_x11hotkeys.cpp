@@ -10,7 +10,7 @@
 
 #include <QMenu>
 #include <QSettings>
-#include <QTemporaryDir>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -21,7 +21,6 @@ class TestX11HotKeys : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     int m_downs = 0;
     int m_ups = 0;
@@ -39,9 +38,11 @@ class TestX11HotKeys : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_settings =
-            std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-        setSettings(m_settings.get());
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_x11hotkeys"));
+        m_settings = std::make_unique<QSettings>();
+        m_settings->clear();
         QVERIFY(installSystemHotKeys());
     }
 

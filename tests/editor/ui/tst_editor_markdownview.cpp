@@ -13,7 +13,6 @@
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QAction>
 #include <QApplication>
@@ -89,9 +88,8 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(u"store"_s));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(u"store"_s), m_settings.get());
     }
 
     void cleanup()
@@ -100,7 +98,6 @@ private Q_SLOTS:
         m_editor = nullptr;
         m_store.reset();
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 

@@ -6,7 +6,6 @@
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -54,6 +53,7 @@ class TestPreviewWebView final : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PreviewWebView> m_shared;
     PreviewWebView *m_preview = nullptr;
+    std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<QUrl> m_opened;
     QStringList m_prompts;
@@ -61,14 +61,16 @@ class TestPreviewWebView final : public QObject
 
     std::unique_ptr<PreviewWebView> loadedPreview()
     {
-        auto preview = std::make_unique<PreviewWebView>();
+        auto preview = std::make_unique<PreviewWebView>(nullptr, m_store,
+                                                        PreviewPage::Strategies{
+                                                            [this](const QUrl &url) { m_opened << url; },
+                                                            [this](const QString &title) {
+                                                                m_prompts << title;
+                                                                return m_promptAnswer;
+                                                            },
+                                                        });
         preview->resize(800, 600);
         preview->show();
-        preview->page()->setExternalOpener([this](const QUrl &url) { m_opened << url; });
-        preview->page()->setMissingDocumentPrompt([this](const QString &title) {
-            m_prompts << title;
-            return m_promptAnswer;
-        });
         if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, 15000))
             return nullptr;
         return preview;
@@ -98,10 +100,10 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(u"tst_previewwebview"_s);
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(u"base"_s));
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         QVERIFY2(!PreviewWebView::resourceFolder().isEmpty(), "the preview page is not in the build tree");
-        m_store = DocumentStore::shared();
+        m_ownStore = std::make_unique<DocumentStore>(m_dir->filePath(u"base"_s), nullptr);
+        m_store = m_ownStore.get();
         m_store->load();
         QTRY_VERIFY(m_store->isLoaded());
     }

@@ -9,7 +9,6 @@
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include "service/LocalServer.h"
 
@@ -68,6 +67,7 @@ class TestMediaLibrarySheet : public QObject
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<ViewModeSetting> m_mode;
+    std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<ImageAsset> m_inserted;
 
@@ -112,11 +112,11 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"base"_s));
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
         m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
-        m_store = DocumentStore::shared();
+        m_ownStore = std::make_unique<DocumentStore>(m_dir.filePath(u"base"_s), m_settings.get());
+        m_store = m_ownStore.get();
         m_store->load();
         QTRY_VERIFY(m_store->isLoaded());
 

@@ -2,7 +2,6 @@
 #include "app/core/GlobalShortcutNames.h"
 #include "shell/AppDelegate.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -21,6 +20,7 @@ class TestAppDelegate : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<DocumentStore> m_store;
 
 private Q_SLOTS:
     void initTestCase()
@@ -29,14 +29,13 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_appdelegate"));
         QSettings().clear();
-        Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
-        DocumentStore::shared()->load();
-        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
+        m_store->load();
+        QTRY_VERIFY(m_store->isLoaded());
     }
 
     void cleanup()
     {
-        AppDelegate::setMainWindowFactory({});
         for (QWidget *w : QApplication::topLevelWidgets())
             delete w;
     }
@@ -61,9 +60,8 @@ private Q_SLOTS:
 
     void reopenShowsTheWindowOnlyWhenNoneIsVisible()
     {
-        AppDelegate delegate;
         int made = 0;
-        AppDelegate::setMainWindowFactory([&made] {
+        AppDelegate delegate(m_store.get(), [&made] {
             ++made;
             auto *w = new QWidget;
             w->setObjectName(QStringLiteral("main"));
@@ -89,7 +87,7 @@ private Q_SLOTS:
     void launchRegistersBothGlobalShortcuts()
     {
         KeyboardShortcuts::resetForTesting();
-        AppDelegate delegate;
+        AppDelegate delegate(m_store.get());
         delegate.applicationDidFinishLaunching();
         // Defaults stored at first use: Control+Option+N and Control+Option+M.
         QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
@@ -100,7 +98,7 @@ private Q_SLOTS:
         // A new document anywhere: unfiled, empty and open in the one window.
         auto *window = new QWidget;
         window->setObjectName(QStringLiteral("main"));
-        DocumentStore *store = DocumentStore::shared();
+        DocumentStore *store = m_store.get();
         store->createDocument(store->createCollection(QStringLiteral("Filed"))->id, QStringLiteral("older"));
         const qsizetype before = store->documents().size();
         KeyboardShortcuts::handleOnKeyUp(
@@ -128,13 +126,13 @@ private Q_SLOTS:
 
     void terminationWritesPendingEdits()
     {
-        DocumentStore *store = DocumentStore::shared();
+        DocumentStore *store = m_store.get();
         const Document document = store->createDocument(std::nullopt, QStringLiteral("first"));
         store->updateBody(QStringLiteral("typed just before quitting"), document.id);
         QVERIFY(store->pendingSaveIDs().contains(document.id));
-        AppDelegate().applicationWillTerminate();
+        AppDelegate(store).applicationWillTerminate();
         QVERIFY(store->pendingSaveIDs().isEmpty());
-        QFile file(QDir(Persistence::baseDirectory())
+        QFile file(QDir(m_dir.filePath(QStringLiteral("store")))
                        .filePath(QStringLiteral("documents/%1.json").arg(document.id)));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("typed just before quitting"));
@@ -142,7 +140,7 @@ private Q_SLOTS:
 
     void launchArgumentsPassTheSignInCallback()
     {
-        AppDelegate delegate;
+        AppDelegate delegate(m_store.get());
         auto *window = new QWidget;
         window->setObjectName(QStringLiteral("main"));
         QSignalSpy urls(&delegate, &AppDelegate::urlOpened);

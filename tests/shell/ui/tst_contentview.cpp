@@ -7,7 +7,6 @@
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 #include "widgets/IconButton.h"
 
 #include <QApplication>
@@ -36,10 +35,10 @@ class TestContentView : public QObject
 
     ContentView *makeView()
     {
-        m_view = std::make_unique<ContentView>(m_store.get(), m_settings.get());
-        m_view->setStartupSteps([store = m_store.get()](QObject *parent) {
-            return new StartupSequence({[store] { return store->load(); }, {}, {}, {}}, parent);
-        });
+        DocumentStore *store = m_store.get();
+        m_view = std::make_unique<ContentView>(
+            store, m_settings.get(),
+            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
         m_view->resize(1200, 780);
         m_view->show();
         if (!QTest::qWaitForWindowExposed(m_view.get()))
@@ -58,10 +57,9 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(QStringLiteral("store")), m_settings.get());
     }
 
     void cleanup()
@@ -70,7 +68,6 @@ private Q_SLOTS:
         m_store->flushPendingSaves();
         m_store.reset();
         m_settings.reset();
-        Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
     }
 

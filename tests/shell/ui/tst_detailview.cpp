@@ -20,7 +20,6 @@
 #include "shell/StatusBar.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -125,13 +124,15 @@ private Q_SLOTS:
     void dropMarkdownAndImagesTogether();
 
 private:
-    std::unique_ptr<DocumentDetailView> makePane();
+    // Deletions are refused unless `confirmDelete` says otherwise.
+    std::unique_ptr<DocumentDetailView> makePane(DocumentDetailView::DeleteConfirmation confirmDelete = {});
     QString writeFile(const QString &name, const QByteArray &bytes);
     ListContinuingTextView *editorOf(DocumentDetailView *pane);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<ViewModeSetting> m_mode;
+    std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<PendingUpload> m_uploads;
     std::unique_ptr<FakeUploader> m_uploader;
@@ -150,11 +151,11 @@ void TestDetailView::initTestCase()
     QCoreApplication::setApplicationName(u"tst_detailview"_s);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    Persistence::setBaseDirectoryOverride(m_dir->filePath(u"base"_s));
     PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
     m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
     m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
-    m_store = DocumentStore::shared();
+    m_ownStore = std::make_unique<DocumentStore>(m_dir->filePath(u"base"_s), m_settings.get());
+    m_store = m_ownStore.get();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
     m_uploader = std::make_unique<FakeUploader>(&m_uploads);
@@ -181,10 +182,14 @@ void TestDetailView::init()
     m_mode->setMode(ViewMode::split);
 }
 
-std::unique_ptr<DocumentDetailView> TestDetailView::makePane()
+std::unique_ptr<DocumentDetailView>
+TestDetailView::makePane(DocumentDetailView::DeleteConfirmation confirmDelete)
 {
-    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), m_strategies);
-    pane->setDeleteConfirmation([](const QString &, const QString &) { return false; });
+    DocumentDetailView::Strategies strategies = m_strategies;
+    strategies.confirmDelete = std::move(confirmDelete);
+    if (!strategies.confirmDelete)
+        strategies.confirmDelete = [](const QString &, const QString &) { return false; };
+    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), strategies);
     pane->resize(1100, 700);
     pane->show();
     if (!QTest::qWaitForWindowExposed(pane.get()))
@@ -210,7 +215,7 @@ void TestDetailView::contentFollowsTheStore()
 {
     // Before loading the pane is blank; it never shows the empty note then.
     {
-        DocumentStore unloaded(m_settings.get());
+        DocumentStore unloaded(m_dir->filePath(u"unloaded"_s), m_settings.get());
         DocumentDetailView pane(&unloaded, m_mode.get());
         QVERIFY(pane.currentContent() != pane.emptyView());
         QVERIFY(pane.currentContent() != pane.documentContent());
@@ -468,14 +473,13 @@ void TestDetailView::copyMarkdown()
 
 void TestDetailView::deleteNotification()
 {
-    auto pane = makePane();
-    QVERIFY(pane);
     QStringList asked;
     bool answer = false;
-    pane->setDeleteConfirmation([&](const QString &title, const QString &message) {
+    auto pane = makePane([&](const QString &title, const QString &message) {
         asked << title << message;
         return answer;
     });
+    QVERIFY(pane);
 
     m_store->setActiveDocumentID(QString());
     AppNotifications::post(AppNotifications::deleteDocument);

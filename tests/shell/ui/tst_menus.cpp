@@ -10,7 +10,6 @@
 #include "shell/MainWindow.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +31,8 @@ class TestMenus : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<DocumentStore> m_store;
+    int m_deleteConfirmations = 0;
     std::unique_ptr<MainWindow> m_window;
     // The same menu bar on a window with no views behind it, so that the
     // observers of the commands (sheets, confirmations) stay out of the way.
@@ -45,21 +46,26 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("TessivoTests"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_menus"));
         QSettings().clear();
-        Persistence::setBaseDirectoryOverride(m_dir.filePath(QStringLiteral("store")));
+        m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        m_window = std::make_unique<MainWindow>();
+        ContentView::Options options;
+        options.detail.confirmDelete = [this](const QString &, const QString &) {
+            ++m_deleteConfirmations;
+            return false;
+        };
+        m_window = std::make_unique<MainWindow>(m_store.get(), std::move(options));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        QTRY_VERIFY(m_store->isLoaded());
         m_bare = std::make_unique<QMainWindow>();
-        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get());
+        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get(), m_store.get());
     }
 
     void cleanupTestCase()
     {
         m_bare.reset();
         m_window.reset();
-        DocumentStore::shared()->flushPendingSaves();
+        m_store->flushPendingSaves();
     }
 
     // No shortcut of ours is one of the platform's common text-editing keys
@@ -83,7 +89,7 @@ private Q_SLOTS:
     // the key must stay unambiguous. The new document is unfiled and open.
     void newDocumentKeyReachesTheMenu()
     {
-        DocumentStore *store = DocumentStore::shared();
+        DocumentStore *store = m_store.get();
         store->setActiveDocumentID(
             store->createDocument(store->createCollection(u"Drafts"_s)->id, u"x"_s).id);
         QApplication::setActiveWindow(m_window.get());
@@ -120,13 +126,9 @@ private Q_SLOTS:
         // command's key) reach the menus instead of the editor's bindings.
         auto *detail = m_window->findChild<DocumentDetailView *>();
         QVERIFY(detail);
-        int confirmations = 0;
-        detail->setDeleteConfirmation([&](const QString &, const QString &) {
-            ++confirmations;
-            return false;
-        });
+        const int confirmations = m_deleteConfirmations;
         ViewModeSetting::shared()->setMode(ViewMode::editor);
-        DocumentStore::shared()->createDocument(std::nullopt, QStringLiteral("one two"));
+        m_store->createDocument(std::nullopt, QStringLiteral("one two"));
         auto *editor = m_window->findChild<ListContinuingTextView *>();
         QVERIFY(editor);
         QTRY_COMPARE(editor->toPlainText(), QStringLiteral("one two"));
@@ -154,7 +156,7 @@ private Q_SLOTS:
         QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(spy.size(), 2);
         QCOMPARE(spy[1][0].toString(), AppNotifications::deleteDocument);
-        QCOMPARE(confirmations, 1); // the detail pane asked before deleting
+        QCOMPARE(m_deleteConfirmations, confirmations + 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
         ViewModeSetting::shared()->setMode(ViewMode::split);
     }
@@ -166,7 +168,7 @@ private Q_SLOTS:
         auto *preview = m_window->findChild<PreviewWebView *>();
         QVERIFY(preview);
         ViewModeSetting::shared()->setMode(ViewMode::split);
-        DocumentStore::shared()->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
+        m_store->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
         QTRY_VERIFY(preview->html().contains(QStringLiteral("Copied from the preview")));
         QTRY_COMPARE(preview->page()->lastSent().value_or(QString()), preview->html());
         QApplication::setActiveWindow(m_window.get());

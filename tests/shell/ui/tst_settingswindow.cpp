@@ -11,7 +11,6 @@
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
 
 #include "Server.h"
 
@@ -134,7 +133,6 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(u"TessivoTests"_s);
         QCoreApplication::setApplicationName(u"tst_settingswindow"_s);
         QSettings().clear();
-        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"store"_s));
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
 
         ServerOptions options;
@@ -146,7 +144,7 @@ private Q_SLOTS:
         m_ada = hooks().registerUser(u"ada@example.com"_s, u"Ada Lovelace"_s);
 
         m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_store = std::make_unique<DocumentStore>(m_settings.get());
+        m_store = std::make_unique<DocumentStore>(m_dir.filePath(u"store"_s), m_settings.get());
     }
 
     void init()
@@ -169,10 +167,10 @@ private Q_SLOTS:
     // "viewMode": a choice in any of them shows in the others at once.
     void viewModeFollowsTheMainWindow()
     {
-        MainWindow main;
+        MainWindow main(m_store.get());
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
-        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        QTRY_VERIFY(m_store->isLoaded());
         DocumentDetailView *detail = nullptr;
         QTRY_VERIFY((detail = main.findChild<DocumentDetailView *>()));
         SettingsWindow *settings = window(SettingsWindow::Tab::general);

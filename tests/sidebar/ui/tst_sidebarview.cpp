@@ -35,6 +35,9 @@ private:
         std::unique_ptr<SidebarView> view;
         QMimeData *dragged = nullptr;
         QMenu *menu = nullptr;
+        SidebarView::FilePicker pickFiles = [](QWidget *, const QString &, const QStringList &) {
+            return QList<QUrl>{};
+        };
 
         Fixture() = default;
         ~Fixture()
@@ -45,16 +48,23 @@ private:
 
         void show(int height = 760)
         {
-            view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr);
+            // Drags, menus and the file dialog are captured instead of running
+            // their own event loops.
+            SidebarView::Strategies strategies;
+            strategies.pickFiles = [this](QWidget *parent, const QString &message,
+                                          const QStringList &filters) {
+                return pickFiles(parent, message, filters);
+            };
+            strategies.list.runDrag = [this](QMimeData *mime, const QPixmap &) {
+                delete dragged;
+                dragged = mime;
+            };
+            strategies.list.presentMenu = [this](QMenu *m, const QPoint &) { menu = m; };
+            view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr,
+                                                 std::move(strategies));
             view->resize(260, height);
             view->show();
             QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-            // Drags and menus are captured instead of running their own event loops.
-            list()->setDragRunner([this](QMimeData *mime, const QPixmap &) {
-                delete dragged;
-                dragged = mime;
-            });
-            list()->setMenuPresenter([this](QMenu *m, const QPoint &) { menu = m; });
         }
 
         SidebarListView *list() const { return view->listView(); }
@@ -359,10 +369,10 @@ private Q_SLOTS:
         QList<QUrl> chosen;
         for (const char *name : {"a.md", "pic.png", "B.MD", "notes.txt", "folder"})
             chosen << QUrl::fromLocalFile(QStringLiteral("/tmp/") + QLatin1String(name));
-        f.view->setFilePicker([&](QWidget *, const QString &message, const QStringList &filters) {
+        f.pickFiles = [&](QWidget *, const QString &message, const QStringList &filters) {
             asked = QStringList{message} + filters;
             return std::exchange(chosen, {QUrl::fromLocalFile("/tmp/pic.png")});
-        });
+        };
         QList<QList<QUrl>> imported;
         connect(f.view.get(), &SidebarView::importRequested, this,
                 [&](const QList<QUrl> &files) { imported.append(files); });
@@ -380,7 +390,7 @@ private Q_SLOTS:
 
         // Nothing usable chosen, or the dialog cancelled: nothing is imported.
         f.view->openMarkdownFiles();
-        f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; });
+        f.pickFiles = [](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; };
         f.view->openMarkdownFiles();
         QCOMPARE(imported.size(), 1);
     }
