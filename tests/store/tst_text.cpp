@@ -1,7 +1,5 @@
-#include "store/StrictJson.h"
 #include "store/Text.h"
 
-#include <QJsonDocument>
 #include <QTest>
 
 class TestText : public QObject
@@ -115,50 +113,6 @@ private Q_SLOTS:
         QCOMPARE(Text::replaceWithFirstCapture(QStringLiteral("**a** and **b**"),
                                                Text::regex(QStringLiteral(R"(\*\*([^*]+)\*\*)"))),
                  QStringLiteral("a and b"));
-    }
-
-    void strictJsonReadsExactInt64()
-    {
-        const auto doc = QJsonDocument::fromJson(R"({"big": 9007199254740993, "min": -9223372036854775808,
-        "max": 9223372036854775807, "frac": 1.5, "whole": 2.0, "text": "1"})");
-        StrictJsonReader r(doc.object());
-        QCOMPARE(r.requiredInt64(u"big"), Q_INT64_C(9007199254740993));
-        QCOMPARE(r.requiredInt64(u"max"), std::numeric_limits<qint64>::max());
-        QCOMPARE(r.requiredInt64(u"min"), std::numeric_limits<qint64>::min());
-        QCOMPARE(r.requiredInt64(u"whole"), Q_INT64_C(2));
-        QVERIFY(r.ok());
-        QVERIFY(!r.optionalInt64(u"missing").has_value());
-        QVERIFY(r.ok());
-        r.requiredInt64(u"frac");
-        QVERIFY(!r.ok());
-        QVERIFY(r.error().contains(u"frac"));
-    }
-
-    void strictJsonFailsOnWrongType()
-    {
-        const auto doc = QJsonDocument::fromJson(R"({"s": 1, "n": null, "l": ["a", 2], "o": []})");
-        {
-            StrictJsonReader r(doc.object());
-            QVERIFY(!r.optionalString(u"n").has_value());
-            QVERIFY(r.ok());
-            r.requiredString(u"n");
-            QVERIFY(!r.ok());
-        }
-        {
-            StrictJsonReader r(doc.object());
-            r.optionalString(u"s");
-            QVERIFY(!r.ok());
-        }
-        {
-            StrictJsonReader r(doc.object());
-            r.optionalStringList(u"l");
-            QVERIFY(!r.ok());
-        }
-        {
-            StrictJsonReader r(doc.object());
-            r.optionalObject(u"o");
-            QVERIFY(!r.ok());
-        }
     }
 };
 
