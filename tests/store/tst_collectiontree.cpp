@@ -31,11 +31,12 @@ QList<Collection> collections(const QStringList &layout)
     return list;
 }
 
-QStringList ids(const QList<Collection> &list)
+template <typename Record>
+QStringList ids(const QList<Record> &list)
 {
     QStringList out;
-    for (const Collection &c : list) {
-        out << c.id;
+    for (const Record &r : list) {
+        out << r.id;
     }
     return out;
 }
@@ -97,10 +98,10 @@ private Q_SLOTS:
         QCOMPARE(ids(tree.collections()), ids(collections(layout)));
     }
 
-    void childrenAndAncestors()
+    void childrenAncestorsAndDescendants()
     {
         const CollectionTree tree(
-            collections({u"r1"_s, u"c2>r1"_s, u"r2"_s, u"c1>r1"_s, u"d>c2"_s, u"e>d"_s}));
+            collections({u"r1"_s, u"c2>r1"_s, u"r2"_s, u"c1>r1"_s, u"d>c2"_s, u"e>d"_s, u"s>d"_s}));
         QCOMPARE(ids(tree.children(std::nullopt)), (QStringList{u"r1"_s, u"r2"_s}));
         QCOMPARE(ids(tree.children(u"r1"_s)), (QStringList{u"c2"_s, u"c1"_s}));
         QCOMPARE(ids(tree.children(u"e"_s)), QStringList());
@@ -108,17 +109,13 @@ private Q_SLOTS:
         QCOMPARE(tree.ancestors(u"e"_s), (QStringList{u"d"_s, u"c2"_s, u"r1"_s}));
         QCOMPARE(tree.ancestors(u"r1"_s), QStringList());
         QCOMPARE(tree.ancestors(u"unknown"_s), QStringList());
-    }
-
-    void descendants()
-    {
-        const CollectionTree tree(collections({u"r"_s, u"a>r"_s, u"b>a"_s, u"c>b"_s, u"s>r"_s, u"other"_s}));
-        QCOMPARE(tree.descendants(u"r"_s), (QSet<QString>{u"a"_s, u"b"_s, u"c"_s, u"s"_s}));
-        QCOMPARE(tree.descendants(u"c"_s), QSet<QString>());
+        const QSet<QString> below = tree.descendants(u"r1"_s);
+        QCOMPARE(below, (QSet<QString>{u"c2"_s, u"c1"_s, u"d"_s, u"e"_s, u"s"_s}));
+        QCOMPARE(tree.descendants(u"e"_s), QSet<QString>());
         QCOMPARE(tree.descendants(u"unknown"_s), QSet<QString>());
-        QList<int> heights = tree.descendantHeights(u"r"_s, tree.descendants(u"r"_s));
+        QList<int> heights = tree.descendantHeights(u"r1"_s, below);
         std::sort(heights.begin(), heights.end());
-        QCOMPARE(heights, (QList<int>{2, 2, 3, 4}));
+        QCOMPARE(heights, (QList<int>{2, 2, 3, 4, 4}));
     }
 
     void canNest_data()
@@ -200,46 +197,27 @@ private Q_SLOTS:
         QCOMPARE(CollectionTree(collections(layout)).nextPosition(parent), position);
     }
 
-    void nodesAndUnfiled()
+    void nodesInPreOrder()
     {
-        const CollectionTree tree(collections({u"r"_s, u"a>r"_s, u"b>a"_s, u"s"_s}));
-        const QList<Document> docs{document(u"d1"_s, u"b"_s), document(u"d2"_s, std::nullopt),
-                                   document(u"d3"_s, u"r"_s), document(u"d4"_s, u"deleted"_s),
-                                   document(u"d5"_s, u"b"_s)};
-        const auto [roots, unfiled] = tree.nodes(docs);
-        QCOMPARE(roots.size(), 2);
-        QCOMPARE(unfiled.size(), 2);
-        QCOMPARE(unfiled.at(0).id, u"d2"_s);
-        QCOMPARE(unfiled.at(1).id, u"d4"_s);
-
-        const CollectionTree::Node &r = roots.at(0);
-        QCOMPARE(r.depth, 1);
-        QCOMPARE(r.path, QStringList{u"R"_s});
-        QCOMPARE(r.documents.size(), 1);
-        QCOMPARE(r.totalDocuments, 3);
-        const CollectionTree::Node &b = r.children.at(0).children.at(0);
-        QCOMPARE(b.collection.id, u"b"_s);
-        QCOMPARE(b.depth, 3);
-        QCOMPARE(b.path, (QStringList{u"R"_s, u"A"_s, u"B"_s}));
-        QCOMPARE(b.documents.size(), 2);
-        QCOMPARE(b.documents.at(0).id, u"d1"_s);
-        QCOMPARE(b.documents.at(1).id, u"d5"_s);
-        QCOMPARE(r.children.at(0).documents.size(), 0);
-        QCOMPARE(r.children.at(0).totalDocuments, 2);
-        QCOMPARE(roots.at(1).totalDocuments, 0);
-    }
-
-    void flattenedIsPreOrder()
-    {
+        // Siblings keep list order (c2 before c1); members of a loop are roots.
         const CollectionTree tree(
             collections({u"r1"_s, u"c2>r1"_s, u"r2"_s, u"d>c2"_s, u"c1>r1"_s, u"x>y"_s, u"y>x"_s}));
-        // Siblings keep list order: c2 comes before c1 here.
-        QStringList order;
-        for (const CollectionTree::Node &n : CollectionTree::flattened(tree.nodes({}).roots)) {
-            order << n.collection.id + u'@' + QString::number(n.depth);
+        const QList<Document> docs{document(u"d1"_s, u"d"_s), document(u"d2"_s, std::nullopt),
+                                   document(u"d3"_s, u"r1"_s), document(u"d4"_s, u"deleted"_s),
+                                   document(u"d5"_s, u"d"_s)};
+        const auto [roots, unfiled] = tree.nodes(docs);
+        QCOMPARE(ids(unfiled), (QStringList{u"d2"_s, u"d4"_s}));
+        QStringList nodes;
+        for (const CollectionTree::Node &n : CollectionTree::flattened(roots)) {
+            nodes << u"%1@%2 %3 [%4] %5"_s.arg(n.collection.id)
+                         .arg(n.depth)
+                         .arg(n.path.join(u'/'), ids(n.documents).join(u','))
+                         .arg(n.totalDocuments);
         }
-        QCOMPARE(order,
-                 (QStringList{u"r1@1"_s, u"c2@2"_s, u"d@3"_s, u"c1@2"_s, u"r2@1"_s, u"x@1"_s, u"y@1"_s}));
+        QCOMPARE(nodes,
+                 (QStringList{u"r1@1 R1 [d3] 3"_s, u"c2@2 R1/C2 [] 2"_s, u"d@3 R1/C2/D [d1,d5] 2"_s,
+                              u"c1@2 R1/C1 [] 0"_s, u"r2@1 R2 [] 0"_s, u"x@1 X [] 0"_s, u"y@1 Y [] 0"_s}));
+        QCOMPARE(roots.size(), 4);
     }
 
     void deepChain()
