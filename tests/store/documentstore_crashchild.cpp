@@ -20,6 +20,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void emitLine(const QString &line)
@@ -29,6 +31,20 @@ void emitLine(const QString &line)
     std::fflush(stdout);
 }
 
+// Prints the record with `id` from any of `lists`, or every record without an id.
+template <typename Record>
+void report(const QString &tag, const std::optional<QString> &id,
+            std::initializer_list<const QList<Record> *> lists)
+{
+    for (const QList<Record> *list : lists) {
+        for (const Record &r : *list) {
+            if (!id || r.id == *id) {
+                emitLine(tag + u' ' + DocumentStoreReport::key(r));
+            }
+        }
+    }
+}
+
 class Editor
 {
 public:
@@ -36,38 +52,32 @@ public:
 
     void step()
     {
-        const int roll = int(m_rng.bounded(100));
-        if (roll < 12) {
+        if (m_rng.bounded(100) < 12) {
             // Many documents pending at once, then the termination flush.
-            const int edits = 5 + int(m_rng.bounded(25));
-            for (int i = 0; i < edits; ++i) {
+            for (int i = 5 + int(m_rng.bounded(25)); i > 0; --i) {
                 edit();
             }
-            emitLine(QStringLiteral("FLUSHING"));
+            emitLine(u"FLUSHING"_s);
             m_store.flushPendingSaves();
-            emitLine(QStringLiteral("FLUSHED"));
+            emitLine(u"FLUSHED"_s);
         } else {
-            const int ops = 1 + int(m_rng.bounded(6));
-            for (int i = 0; i < ops; ++i) {
+            for (int i = 1 + int(m_rng.bounded(6)); i > 0; --i) {
                 operation();
             }
         }
         const int pauseRoll = int(m_rng.bounded(100));
         const int pause = pauseRoll < 35 ? 10 : pauseRoll < 65 ? 60 : 900;
-        emitLine(QStringLiteral("PAUSE %1").arg(pause));
+        emitLine(u"PAUSE %1"_s.arg(pause));
         QTimer::singleShot(pause, [this] { step(); });
     }
 
 private:
     QString randomBody()
     {
-        static const QStringList words = {QStringLiteral("alpha"), QStringLiteral("river"),
-                                          QStringLiteral("stone"), QStringLiteral("cloud"),
-                                          QStringLiteral("ember"), QStringLiteral("north"),
-                                          QStringLiteral("quiet"), QStringLiteral("lumen")};
+        static const QStringList words = u"alpha river stone cloud ember north quiet lumen"_s.split(u' ');
         const int roll = int(m_rng.bounded(100));
         const int count = roll < 3 ? 60000 : roll < 30 ? 2000 : 40;
-        QString body = QStringLiteral("# Note %1\n\n").arg(++m_counter);
+        QString body = u"# Note %1\n\n"_s.arg(++m_counter);
         body.reserve(count * 7);
         for (int i = 0; i < count; ++i) {
             body += words.at(int(m_rng.bounded(qsizetype(words.size()))));
@@ -88,59 +98,35 @@ private:
     QString randomDocumentID()
     {
         const auto &documents = m_store.documents();
-        if (documents.isEmpty()) {
-            return QString();
-        }
         // Mostly the first few, like a writer who keeps to recent work.
         const qsizetype span = std::min<qsizetype>(documents.size(), m_rng.bounded(4) == 0 ? 1000 : 5);
-        return documents.at(m_rng.bounded(span)).id;
+        return span ? documents.at(m_rng.bounded(span)).id : QString();
     }
 
     void reportDocument(const QString &id)
     {
-        if (const auto d = m_store.document(id)) {
-            emitLine(QStringLiteral("D ") + DocumentStoreReport::key(*d));
-            return;
-        }
-        for (const Document &t : m_store.tombstones()) {
-            if (t.id == id) {
-                emitLine(QStringLiteral("D ") + DocumentStoreReport::key(t));
-            }
-        }
+        report(u"D"_s, id, {&m_store.documents(), &m_store.tombstones()});
     }
-
     void reportCollection(const QString &id)
     {
-        for (const QList<Collection> *list : {&m_store.collections(), &m_store.deletedCollections()}) {
-            for (const Collection &c : *list) {
-                if (c.id == id) {
-                    emitLine(QStringLiteral("C ") + DocumentStoreReport::key(c));
-                    return;
-                }
-            }
-        }
+        report(u"C"_s, id, {&m_store.collections(), &m_store.deletedCollections()});
     }
 
     void edit()
     {
-        const QString id = randomDocumentID();
-        if (id.isEmpty()) {
-            return;
+        if (const QString id = randomDocumentID(); !id.isEmpty()) {
+            m_store.updateBody(randomBody(), id);
+            reportDocument(id);
         }
-        m_store.updateBody(randomBody(), id);
-        reportDocument(id);
     }
 
     void operation()
     {
         const int roll = int(m_rng.bounded(100));
-        if (roll < 55 || m_store.documents().size() < 3) {
-            if (m_store.documents().size() < 3 || roll < 8) {
-                const Document d = m_store.createDocument(randomCollection(), randomBody());
-                reportDocument(d.id);
-            } else {
-                edit();
-            }
+        if (m_store.documents().size() < 3 || roll < 8) {
+            reportDocument(m_store.createDocument(randomCollection(), randomBody()).id);
+        } else if (roll < 55) {
+            edit();
         } else if (roll < 68) {
             const QString id = randomDocumentID();
             const auto target = randomCollection();
@@ -154,20 +140,18 @@ private:
             m_store.deleteDocument(id);
             reportDocument(id);
         } else if (roll < 84) {
-            const auto parent = randomCollection();
             if (const auto c =
-                    m_store.createCollection(QStringLiteral("Folder %1").arg(++m_counter), parent)) {
+                    m_store.createCollection(u"Folder %1"_s.arg(++m_counter), randomCollection())) {
                 reportCollection(c->id);
             }
         } else if (roll < 92) {
             if (const auto id = randomCollection()) {
-                m_store.renameCollection(*id, QStringLiteral("Renamed %1").arg(++m_counter));
+                m_store.renameCollection(*id, u"Renamed %1"_s.arg(++m_counter));
                 reportCollection(*id);
             }
         } else if (roll < 97) {
-            const auto id = randomCollection();
-            if (id && m_store.moveCollection(*id, randomCollection())) {
-                // A move re-sorts: report it, its position may have changed.
+            // A move re-sorts: report it, its position may have changed.
+            if (const auto id = randomCollection(); id && m_store.moveCollection(*id, randomCollection())) {
                 reportCollection(*id);
             }
         } else if (m_store.collections().size() > 4) {
@@ -199,17 +183,9 @@ int main(int argc, char **argv)
     while (!loading.isFinished()) {
         app.processEvents(QEventLoop::WaitForMoreEvents);
     }
-    for (const QList<Document> *list : {&store.documents(), &store.tombstones()}) {
-        for (const Document &d : *list) {
-            emitLine(QStringLiteral("d ") + DocumentStoreReport::key(d));
-        }
-    }
-    for (const QList<Collection> *list : {&store.collections(), &store.deletedCollections()}) {
-        for (const Collection &c : *list) {
-            emitLine(QStringLiteral("c ") + DocumentStoreReport::key(c));
-        }
-    }
-    emitLine(QStringLiteral("READY"));
+    report(u"d"_s, std::nullopt, {&store.documents(), &store.tombstones()});
+    report(u"c"_s, std::nullopt, {&store.collections(), &store.deletedCollections()});
+    emitLine(u"READY"_s);
 
     Editor editor(store, args.at(3).toUInt());
     QTimer::singleShot(0, [&] { editor.step(); });

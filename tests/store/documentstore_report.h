@@ -16,26 +16,23 @@ inline QString digest(const QString &text)
         QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex().left(16));
 }
 
-// "<id> <updatedAt> <deleted 0|1> <collectionId or -> <body digest>"
+// "<id> <updatedAt> <deleted 0|1> <collection or parent id, or -> <digest of body or name>"
 inline QString key(const Document &d)
 {
     return QStringLiteral("%1 %2 %3 %4 %5")
         .arg(d.id)
         .arg(d.updatedAt)
         .arg(d.deletedAt ? 1 : 0)
-        .arg(d.collectionId.value_or(QStringLiteral("-")))
-        .arg(digest(d.body));
+        .arg(d.collectionId.value_or(QStringLiteral("-")), digest(d.body));
 }
 
-// "<id> <updatedAt> <deleted 0|1> <parentId or -> <name digest>"
 inline QString key(const Collection &c)
 {
     return QStringLiteral("%1 %2 %3 %4 %5")
         .arg(c.id)
         .arg(c.updatedAt)
         .arg(c.deletedAt ? 1 : 0)
-        .arg(c.parentId.value_or(QStringLiteral("-")))
-        .arg(digest(c.name));
+        .arg(c.parentId.value_or(QStringLiteral("-")), digest(c.name));
 }
 
 inline QString idOf(const QString &key)

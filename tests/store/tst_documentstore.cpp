@@ -1,10 +1,8 @@
 #include "ManualSaveClock.h"
+#include "StoreTesting.h"
 #include "store/DocumentStore.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -14,7 +12,7 @@
 
 #include <memory>
 
-using namespace Qt::StringLiterals;
+using namespace StoreTesting;
 
 namespace {
 
@@ -22,91 +20,24 @@ namespace {
 // points elsewhere, so a store that read or wrote through it would fail.
 QString g_base;
 
-Document makeDocument(const QString &id, qint64 updatedAt, const QString &body = QString())
-{
-    Document d;
-    d.id = id;
-    d.body = body.isNull() ? u"# "_s + id : body;
-    d.title = Document::deriveTitle(d.body);
-    d.createdAt = 1;
-    d.updatedAt = updatedAt;
-    return d;
-}
-
-Document makeTombstone(const QString &id, qint64 updatedAt)
-{
-    Document d = makeDocument(id, updatedAt, QString());
-    d.body.clear();
-    d.title.clear();
-    d.deletedAt = updatedAt;
-    return d;
-}
-
-Collection makeCollection(const QString &id, qint64 position, qint64 createdAt = 1)
-{
-    Collection c;
-    c.id = id;
-    c.name = id.toUpper();
-    c.position = position;
-    c.parentKnown = true;
-    c.createdAt = createdAt;
-    c.updatedAt = createdAt;
-    return c;
-}
-
-QStringList ids(const QList<Document> &list)
-{
-    QStringList out;
-    for (const Document &d : list) {
-        out << d.id;
-    }
-    return out;
-}
-
-QStringList ids(const QList<Collection> &list)
-{
-    QStringList out;
-    for (const Collection &c : list) {
-        out << c.id;
-    }
-    return out;
-}
-
 QString documentPath(const QString &id)
 {
-    return QDir(g_base + u"/documents"_s).filePath(id + u".json"_s);
+    return g_base + u"/documents/"_s + id + u".json"_s;
 }
 
 std::optional<Document> readDocumentFile(const QString &id)
 {
-    QFile file(documentPath(id));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return Document::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+    return Document::fromJson(readJson(documentPath(id)).object());
 }
 
 std::optional<Persistence::State> readStateFile()
 {
-    QFile file(g_base + u"/state.json"_s);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return Persistence::State::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+    return Persistence::State::fromJson(readJson(g_base + u"/state.json"_s).object());
 }
 
-QByteArray readBytes(const QString &path)
+qsizetype collectionsOnDisk()
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    return readJson(g_base + u"/collections.json"_s).array().size();
 }
 
 // The id form the service expects of records made here.
@@ -129,1121 +60,969 @@ int countWrites(const QSignalSpy &spy, const QString &path, bool *lastOk = nullp
     return n;
 }
 
+void expectSaveFailure(const QString &what)
+{
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[persistence\\] failed to save "_s + what));
+}
+
 } // namespace
 
 class TestDocumentStore : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    // Loading
-    void firstRunSeedsWelcomeOnce();
-    void welcomeSeeding_data();
-    void welcomeSeeding();
-    void loadOrdersRecords();
-    void loadRestoresActiveDocument_data();
-    void loadRestoresActiveDocument();
-    void secondLoadWaitsForRunningLoad();
-    void changesBeforeLoadAreKept();
-    void savesBeforeLoadNeverReplaceFiles();
-    void corruptFilesAreSkippedAndKept_data();
-    void corruptFilesAreSkippedAndKept();
-
-    // Documents
-    void updateBodyRules();
-    void appendText_data();
-    void appendText();
-    void deleteDocumentChoosesNextActive();
-    void moveDocument();
-    void lookups();
-
-    // Saving
-    void debounceGivesOneWritePerPause();
-    void writesOfOneFileLandInOrder();
-    void flushWritesCurrentValues();
-    void failedWriteIsRetried();
-
-    // Collections
-    void createCollection_data();
-    void createCollection();
-    void collectionNestingAndPositions();
-    void renameMoveDeleteCollection();
-
-    // Sync bookkeeping
-    void applyPullConflictRule_data();
-    void applyPullConflictRule();
-    void applyPullReordersAndReselects();
-    void applyPullCancelsPendingSave();
-    void clearDirtyKeepsIdsEditedDuringPush();
-    void bookkeepingNotifications();
-
-    // Search, link titles, import
-    void filteredDocuments_data();
-    void filteredDocuments();
-    void linkTitlesAndWikiLinkDocuments();
-    void importMarkdown_data();
-    void importMarkdown();
-
-private:
-    std::unique_ptr<DocumentStore> newStore();
-    bool loaded(DocumentStore &store);
-    // A loaded store on disk files written beforehand; the welcome document
-    // is not seeded when `documents` is not empty.
-    std::unique_ptr<DocumentStore> storeWith(const QList<Document> &documents,
-                                             const QList<Collection> &collections = {});
+    std::unique_ptr<DocumentStore> newStore()
+    {
+        auto store = std::make_unique<DocumentStore>(g_base, m_settings.get(), m_saveClock.get());
+        store->setClockForTesting([this] { return m_now; });
+        return store;
+    }
 
     // Runs every debounce that falls due within `ms`, then waits for the
     // writes it started and delivers their results.
-    void advance(DocumentStore &store, qint64 ms = 1000);
+    void advance(DocumentStore &store, qint64 ms = 1000)
+    {
+        m_saveClock->advance(ms);
+        store.waitForWrites();
+        QCoreApplication::sendPostedEvents();
+    }
+
+    bool loaded(DocumentStore &store)
+    {
+        QFuture<void> future = store.load();
+        return QTest::qWaitFor([&] { return future.isFinished(); }, 10000) && store.isLoaded();
+    }
+
+    // A loaded store on files written beforehand, the welcome document
+    // already seeded once. A store that cannot load ends the run.
+    std::unique_ptr<DocumentStore> storeWith(const QList<Document> &documents,
+                                             const QList<Collection> &collections = {})
+    {
+        for (const Document &d : documents) {
+            Persistence::saveDocument(d, g_base);
+        }
+        Persistence::saveCollections(collections, g_base);
+        Persistence::State state;
+        state.welcomeSeeded = true;
+        Persistence::saveState(state, g_base);
+        auto store = newStore();
+        if (!loaded(*store)) {
+            qFatal("the store did not load");
+        }
+        return store;
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ManualSaveClock> m_saveClock;
     std::unique_ptr<QSettings> m_settings;
     qint64 m_now = 1'000'000;
-};
 
-void TestDocumentStore::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(u"TessivoTests"_s);
-    QCoreApplication::setApplicationName(u"tst_documentstore"_s);
-}
-
-void TestDocumentStore::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    g_base = m_dir->filePath(u"base"_s);
-    m_saveClock = std::make_unique<ManualSaveClock>();
-    m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
-    m_now = 1'000'000;
-}
-
-void TestDocumentStore::cleanup()
-{
-    m_settings.reset();
-    m_dir.reset();
-}
-
-std::unique_ptr<DocumentStore> TestDocumentStore::newStore()
-{
-    auto store = std::make_unique<DocumentStore>(g_base, m_settings.get(), m_saveClock.get());
-    store->setClockForTesting([this] { return m_now; });
-    return store;
-}
-
-void TestDocumentStore::advance(DocumentStore &store, qint64 ms)
-{
-    m_saveClock->advance(ms);
-    store.waitForWrites();
-    QCoreApplication::sendPostedEvents();
-}
-
-bool TestDocumentStore::loaded(DocumentStore &store)
-{
-    QFuture<void> future = store.load();
-    return QTest::qWaitFor([&] { return future.isFinished(); }, 10000) && store.isLoaded();
-}
-
-std::unique_ptr<DocumentStore> TestDocumentStore::storeWith(const QList<Document> &documents,
-                                                            const QList<Collection> &collections)
-{
-    for (const Document &d : documents) {
-        Persistence::saveDocument(d, g_base);
-    }
-    Persistence::saveCollections(collections, g_base);
-    Persistence::State state;
-    state.welcomeSeeded = true;
-    Persistence::saveState(state, g_base);
-    auto store = newStore();
-    if (!loaded(*store)) {
-        return nullptr;
-    }
-    return store;
-}
-
-// --- Loading ------------------------------------------------------------------------
-
-void TestDocumentStore::firstRunSeedsWelcomeOnce()
-{
+private Q_SLOTS:
+    void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+        QCoreApplication::setApplicationName(u"tst_documentstore"_s);
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        g_base = m_dir->filePath(u"base"_s);
+        m_saveClock = std::make_unique<ManualSaveClock>();
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_now = 1'000'000;
+    }
+
+    void cleanup()
+    {
+        m_settings.reset();
+        m_dir.reset();
+    }
+
+    // --- Loading ---
+
+    void firstRunSeedsWelcomeOnce()
+    {
+        {
+            auto store = newStore();
+            int callbacks = 0;
+            QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
+            QVERIFY(loaded(*store));
+            QCOMPARE(store->documents().size(), 1);
+            const Document welcome = store->documents().first();
+            QCOMPARE(welcome.title, u"Welcome to Tessivo"_s);
+            QCOMPARE(store->activeDocumentID(), welcome.id);
+            QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), welcome.id);
+            // Written at once, not marked for sync.
+            QCOMPARE(readDocumentFile(welcome.id), welcome);
+            QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
+            QCOMPARE(callbacks, 0);
+            advance(*store);
+            QVERIFY(readStateFile() && readStateFile()->welcomeSeeded);
+            store->deleteDocument(welcome.id);
+            store->flushPendingSaves();
+        }
+        // The user deleted it: a later start seeds nothing and opens nothing.
+        auto again = newStore();
+        QVERIFY(loaded(*again));
+        QVERIFY(again->documents().isEmpty());
+        QCOMPARE(again->tombstones().size(), 1);
+        QVERIFY(again->activeDocumentID().isEmpty());
+    }
+
+    void welcomeSeeding_data()
+    {
+        QTest::addColumn<Document>("document");
+        QTest::addColumn<QByteArray>("stateFile");
+        QTest::addColumn<QString>("shown"); // title of the one live document, if any
+        QTest::addColumn<bool>("welcomeSeeded");
+        const QByteArray notSeeded = R"({"dirtyCollectionIDs":[],"dirtyDocumentIDs":[],"publishedSlugs":{},)"
+                                     R"("syncCursor":5,"welcomeSeeded":false})";
+        const QByteArray seeded = QByteArray(notSeeded).replace("false", "true");
+        QTest::newRow("only tombstones, never seeded: seeds")
+            << makeTombstone(u"t"_s, 10) << notSeeded << u"Welcome to Tessivo"_s << true;
+        QTest::newRow("live documents, never seeded: nothing")
+            << makeDocument(u"a"_s) << notSeeded << u"a"_s << false;
+        QTest::newRow("live documents, no state file: nothing")
+            << makeDocument(u"a"_s) << QByteArray() << u"a"_s << false;
+        QTest::newRow("robustness: state without welcomeSeeded, live documents: nothing")
+            << makeDocument(u"a"_s) << QByteArray(R"({"syncCursor":5})") << u"a"_s << false;
+        QTest::newRow("only tombstones, already seeded: nothing")
+            << makeTombstone(u"t"_s, 10) << seeded << QString() << true;
+    }
+
+    void welcomeSeeding()
+    {
+        QFETCH(Document, document);
+        QFETCH(QByteArray, stateFile);
+        QFETCH(QString, shown);
+        QFETCH(bool, welcomeSeeded);
+        Persistence::saveDocument(document, g_base);
+        QVERIFY(stateFile.isEmpty() || writeBytes(g_base + u"/state.json"_s, stateFile));
         auto store = newStore();
+        QVERIFY(loaded(*store));
+        QStringList titles;
+        for (const Document &d : store->documents()) {
+            titles << d.title;
+        }
+        QCOMPARE(titles, shown.isNull() ? QStringList() : QStringList{shown});
+        QCOMPARE(store->state().welcomeSeeded, welcomeSeeded);
+        QCOMPARE(store->activeDocumentID().isEmpty(), shown.isNull());
+    }
+
+    void loadOrdersRecords()
+    {
+        // Equal updatedAt keep the listing order (file-name order here).
+        Collection gone = makeCollection(u"gone"_s, 0);
+        gone.deletedAt = 7;
+        auto store = storeWith({makeDocument(u"d1"_s, 5), makeDocument(u"d2"_s, 9), makeDocument(u"d3"_s, 9),
+                                makeDocument(u"d4"_s, 1), makeTombstone(u"d0"_s, 50)},
+                               {makeCollection(u"personal-site"_s, 0), makeCollection(u"a-late"_s, 3, 2),
+                                makeCollection(u"a"_s, 0), gone, makeCollection(u"site-blog"_s, 5),
+                                makeCollection(u"b-early"_s, 3, 1)});
+        QCOMPARE(ids(store->documents()), (QStringList{u"d2"_s, u"d3"_s, u"d1"_s, u"d4"_s}));
+        QCOMPARE(ids(store->tombstones()), QStringList{u"d0"_s});
+        QCOMPARE(ids(store->collections()),
+                 (QStringList{u"site-blog"_s, u"personal-site"_s, u"a"_s, u"b-early"_s, u"a-late"_s}));
+        QCOMPARE(ids(store->deletedCollections()), QStringList{u"gone"_s});
+        QCOMPARE(store->activeDocumentID(), u"d2"_s);
+        QCOMPARE(store->indexOfDocument(u"d1"_s), 2);
+        QCOMPARE(store->indexOfDocument(u"d0"_s), -1);
+    }
+
+    void loadRestoresActiveDocument_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("saved live document") << u"older"_s << u"older"_s;
+        QTest::newRow("saved id is now a tombstone") << u"gone"_s << u"newest"_s;
+        QTest::newRow("unknown saved id") << u"nope"_s << u"newest"_s;
+        QTest::newRow("nothing saved") << QString() << u"newest"_s;
+    }
+
+    void loadRestoresActiveDocument()
+    {
+        QFETCH(QString, saved);
+        QFETCH(QString, expected);
+        if (!saved.isEmpty()) {
+            m_settings->setValue(u"activeDocumentID"_s, saved);
+        }
+        auto store = storeWith(
+            {makeDocument(u"older"_s, 1), makeDocument(u"newest"_s, 2), makeTombstone(u"gone"_s, 3)});
+        QCOMPARE(store->activeDocumentID(), expected);
+        QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), expected);
+    }
+
+    void secondLoadWaitsForRunningLoad()
+    {
+        for (int i = 0; i < 200; ++i) {
+            Persistence::saveDocument(makeDocument(u"doc-%1"_s.arg(i), i + 1), g_base);
+        }
+        auto store = newStore();
+        QSignalSpy loadedSpy(store.get(), &DocumentStore::isLoadedChanged);
+        QSignalSpy documentsSpy(store.get(), &DocumentStore::documentsChanged);
+        QFuture<void> first = store->load();
+        QFuture<void> second = store->load();
+        QVERIFY(!store->isLoaded());
+        QTRY_VERIFY(first.isFinished());
+        QVERIFY(second.isFinished());
+        QCOMPARE(loadedSpy.size(), 1);
+        QCOMPARE(documentsSpy.size(), 1);
+        QCOMPARE(store->documents().size(), 200);
+
+        // After loading, a call reads nothing: files changed since are ignored.
+        Persistence::saveDocument(makeDocument(u"late"_s, 999), g_base);
+        QVERIFY(store->load().isFinished());
+        QCOMPARE(store->documents().size(), 200);
+        QCOMPARE(loadedSpy.size(), 1);
+    }
+
+    void changesBeforeLoadAreKept()
+    {
+        Persistence::saveDocument(makeDocument(u"old"_s, 10), g_base);
+        Persistence::State onDisk;
+        onDisk.dirtyDocumentIDs = {u"old"_s};
+        onDisk.syncCursor = 77;
+        Persistence::saveState(onDisk, g_base);
+
+        auto store = newStore();
+        QFuture<void> loading = store->load();
+        // A global shortcut creates and fills a document while the files are read.
+        const Document early = store->createDocument(std::nullopt, u"draft"_s);
+        store->updateBody(u"# Quick note"_s, early.id);
+        QTRY_VERIFY(loading.isFinished());
+
+        QCOMPARE(ids(store->documents()), (QStringList{early.id, u"old"_s}));
+        QCOMPARE(store->documents().first().title, u"Quick note"_s);
+        QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"old"_s, early.id}));
+        QCOMPARE(store->state().syncCursor, 77);
+        QVERIFY(!store->state().welcomeSeeded); // a live document existed: nothing seeded
+        QCOMPARE(store->activeDocumentID(), early.id);
+        advance(*store);
+        QCOMPARE(readDocumentFile(early.id).value_or(Document()).body, u"# Quick note"_s);
+        QVERIFY(readStateFile() && readStateFile()->dirtyDocumentIDs.contains(early.id));
+    }
+
+    void savesBeforeLoadNeverReplaceFiles()
+    {
+        Persistence::saveCollections({makeCollection(u"a"_s, 0), makeCollection(u"b"_s, 1)}, g_base);
+        Persistence::State onDisk;
+        onDisk.syncCursor = 42;
+        onDisk.publishedSlugs = {{u"x"_s, u"slug"_s}};
+        onDisk.welcomeSeeded = true;
+        Persistence::saveState(onDisk, g_base);
+        const QByteArray collectionsBefore = readBytes(g_base + u"/collections.json"_s);
+        const QByteArray stateBefore = readBytes(g_base + u"/state.json"_s);
+        {
+            // The collection and state debounces run out before the load has started.
+            auto store = newStore();
+            const auto early = store->createCollection(u"Early"_s);
+            advance(*store);
+            QCOMPARE(readBytes(g_base + u"/collections.json"_s), collectionsBefore);
+            QCOMPARE(readBytes(g_base + u"/state.json"_s), stateBefore);
+            QVERIFY(loaded(*store));
+            // Made before the tree was known: position 0, sorted in by creation time.
+            QCOMPARE(ids(store->collections()), (QStringList{u"a"_s, early->id, u"b"_s}));
+            advance(*store);
+            QCOMPARE(collectionsOnDisk(), 3);
+            QCOMPARE(readStateFile()->dirtyCollectionIDs, QStringList{early->id});
+            QCOMPARE(readStateFile()->publishedSlugs, onDisk.publishedSlugs);
+        }
+        // A flush at termination before the load finished reads the files first.
+        auto store = newStore();
+        const auto late = store->createCollection(u"Late"_s);
+        store->flushPendingSaves();
+        QVERIFY(store->isLoaded());
+        QCOMPARE(collectionsOnDisk(), 4);
+        QCOMPARE(readStateFile()->syncCursor, 42);
+        QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
+        QVERIFY(readStateFile()->dirtyCollectionIDs.contains(late->id));
+    }
+
+    void corruptFilesAreSkippedAndKept_data()
+    {
+        // bytes "<dir>" makes a folder of that name. The ways a file fails to
+        // decode are Persistence's to test; these check that the store never
+        // writes over what it skipped.
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("robustness: truncated document")
+            << u"documents/bad.json"_s << QByteArray("{\"id\":\"bad\",\"createdAt\":1,\"upd")
+            << u"skipped document file bad.json: "_s;
+        QTest::newRow("robustness: folder named like a document")
+            << u"documents/folder.json"_s << QByteArray("<dir>") << u"skipped document file folder.json: "_s;
+        QTest::newRow("hostile: a copy of a document under another name")
+            << u"documents/good copy.json"_s
+            << QByteArray(R"({"body":"copy","createdAt":1,"id":"good","updatedAt":9})")
+            << u"skipped document file good copy.json: "_s;
+        QTest::newRow("robustness: collections not an array")
+            << u"collections.json"_s << QByteArray("{]") << u"collections do not decode: "_s;
+        QTest::newRow("robustness: state of wrong shape")
+            << u"state.json"_s << QByteArray(R"([1,2])") << u"state does not decode: "_s;
+    }
+
+    void corruptFilesAreSkippedAndKept()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, logLine);
+        Persistence::saveDocument(makeDocument(u"good"_s, 5), g_base);
+        const QString path = QDir(g_base).filePath(fileName);
+        QVERIFY(bytes == "<dir>" ? QDir().mkpath(path) : writeBytes(path, bytes));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(u"^\\[persistence\\] "_s + QRegularExpression::escape(logLine)));
+        auto store = newStore();
+        QVERIFY(loaded(*store));
+        QCOMPARE(ids(store->documents()), QStringList{u"good"_s});
+        store->updateBody(u"edited"_s, u"good"_s);
+        store->createCollection(u"Notes"_s);
+        store->flushPendingSaves();
+        if (fileName.startsWith(u"documents/"_s)) {
+            // Never overwritten or removed.
+            QVERIFY(QFileInfo(path).isDir() || readBytes(path) == bytes);
+        } else {
+            QVERIFY(QFile::exists(path + u".unreadable"_s)); // a copy kept before the rewrite
+        }
+        QCOMPARE(readDocumentFile(u"good"_s).value_or(Document()).body, u"edited"_s);
+    }
+
+    // --- Documents ---
+
+    void updateBodyRules()
+    {
+        Document titled = makeDocument(u"titled"_s, 100, u"# Derived"_s);
+        titled.overrides = {u"title"_s};
+        titled.frontmatter.title = QString();
+        auto store = storeWith({makeDocument(u"a"_s, 300), makeDocument(u"b"_s, 200), titled});
+        store->waitForWrites();
+        QSignalSpy changed(store.get(), &DocumentStore::documentsChanged);
         int callbacks = 0;
         QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
-        // The app hands in the tips naming its shortcuts.
-        store->setWelcomeTips({
-            u"- Switch between **Editor**, **Split**, and **Preview** with Ctrl+1, Ctrl+2, Ctrl+3."_s,
-            u"- Press Ctrl+N for a new document, or set a global shortcut in Settings to start one from anywhere."_s,
-            u"- Lists continue themselves when you press Return."_s,
-            u"- Publish a read-only link with Ctrl+Shift+P."_s,
-        });
-        QVERIFY(loaded(*store));
-        QCOMPARE(store->documents().size(), 1);
-        const Document welcome = store->documents().first();
-        QCOMPARE(welcome.title, u"Welcome to Tessivo"_s);
-        QCOMPARE(store->activeDocumentID(), welcome.id);
-        QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), welcome.id);
-        // Written at once, not marked for sync.
-        QCOMPARE(readDocumentFile(welcome.id), welcome);
+
+        // Same body: nothing at all.
+        store->updateBody(u"# b"_s, u"b"_s);
+        QCOMPARE(store->document(u"b"_s)->updatedAt, 200);
         QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
-        QCOMPARE(callbacks, 0);
-        QVERIFY(store->state().welcomeSeeded);
-        advance(*store);
-        QVERIFY(readStateFile() && readStateFile()->welcomeSeeded);
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        QCOMPARE(changed.size(), 0);
 
-        store->deleteDocument(welcome.id);
-        store->flushPendingSaves();
+        // The clock stands behind the record: updatedAt still moves forward.
+        m_now = 50;
+        store->updateBody(u"Plain line\n# New heading"_s, u"b"_s);
+        QCOMPARE(store->document(u"b"_s)->updatedAt, 201);
+        QCOMPARE(store->document(u"b"_s)->title, u"New heading"_s);
+        QCOMPARE(ids(store->documents()), (QStringList{u"a"_s, u"b"_s, u"titled"_s})); // no reordering
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"b"_s});
+        QCOMPARE(store->pendingSaveIDs(), QStringList{u"b"_s});
+        QCOMPARE(callbacks, 1);
+        // One row changed in place: the signal names it.
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().first().toString(), u"b"_s);
+
+        // A front-matter title that overrides (even empty) keeps the stored title.
+        m_now = 5000;
+        store->updateBody(u"# Other"_s, u"titled"_s);
+        QCOMPARE(store->document(u"titled"_s)->title, u"Derived"_s);
+        QCOMPARE(store->document(u"titled"_s)->updatedAt, 5000);
+
+        // Unknown ids and tombstones are ignored.
+        store->updateBody(u"x"_s, u"missing"_s);
+        QCOMPARE(callbacks, 2);
     }
-    // The user deleted it: a later start seeds nothing and opens nothing.
-    auto again = newStore();
-    QVERIFY(loaded(*again));
-    QVERIFY(again->documents().isEmpty());
-    QCOMPARE(again->tombstones().size(), 1);
-    QVERIFY(again->activeDocumentID().isEmpty());
-}
 
-void TestDocumentStore::welcomeSeeding_data()
-{
-    QTest::addColumn<QList<Document>>("documents");
-    QTest::addColumn<QByteArray>("stateFile");
-    QTest::addColumn<QStringList>("expectedIDs");
-    QTest::addColumn<bool>("welcomeSeeded");
-
-    const QByteArray notSeeded =
-        R"({"dirtyCollectionIDs":[],"dirtyDocumentIDs":[],"publishedSlugs":{},"syncCursor":5,"welcomeSeeded":false})";
-    const QByteArray seeded =
-        R"({"dirtyCollectionIDs":[],"dirtyDocumentIDs":[],"publishedSlugs":{},"syncCursor":5,"welcomeSeeded":true})";
-    QTest::newRow("only tombstones, never seeded: seeds")
-        << QList<Document>{makeTombstone(u"t"_s, 10)} << notSeeded << QStringList{u"<welcome>"_s} << true;
-    QTest::newRow("live documents, never seeded: nothing")
-        << QList<Document>{makeDocument(u"a"_s, 10)} << notSeeded << QStringList{u"a"_s} << false;
-    QTest::newRow("live documents, no state file: nothing")
-        << QList<Document>{makeDocument(u"a"_s, 10)} << QByteArray() << QStringList{u"a"_s} << false;
-    QTest::newRow("robustness: state without welcomeSeeded, live documents: nothing")
-        << QList<Document>{makeDocument(u"a"_s, 10)} << QByteArray(R"({"syncCursor":5})")
-        << QStringList{u"a"_s} << false;
-    QTest::newRow("only tombstones, already seeded: nothing")
-        << QList<Document>{makeTombstone(u"t"_s, 10)} << seeded << QStringList() << true;
-}
-
-void TestDocumentStore::welcomeSeeding()
-{
-    QFETCH(QList<Document>, documents);
-    QFETCH(QByteArray, stateFile);
-    QFETCH(QStringList, expectedIDs);
-    QFETCH(bool, welcomeSeeded);
-
-    for (const Document &d : documents) {
-        Persistence::saveDocument(d, g_base);
-    }
-    if (!stateFile.isEmpty()) {
-        writeBytes(g_base + u"/state.json"_s, stateFile);
-    }
-    auto store = newStore();
-    QVERIFY(loaded(*store));
-    QStringList got = ids(store->documents());
-    if (expectedIDs == QStringList{u"<welcome>"_s} && got.size() == 1 &&
-        store->documents().first().title == u"Welcome to Tessivo"_s) {
-        got = expectedIDs;
-    }
-    QCOMPARE(got, expectedIDs);
-    QCOMPARE(store->state().welcomeSeeded, welcomeSeeded);
-    QCOMPARE(store->activeDocumentID().isEmpty(), expectedIDs.isEmpty());
-}
-
-void TestDocumentStore::loadOrdersRecords()
-{
-    // Equal updatedAt keep the listing order (file-name order here).
-    Document deleted = makeTombstone(u"d0"_s, 50);
-    Collection gone = makeCollection(u"gone"_s, 0);
-    gone.deletedAt = 7;
-    Collection early = makeCollection(u"b-early"_s, 3, 1);
-    Collection late = makeCollection(u"a-late"_s, 3, 2);
-    auto store = storeWith({makeDocument(u"d1"_s, 5), makeDocument(u"d2"_s, 9), makeDocument(u"d3"_s, 9),
-                            makeDocument(u"d4"_s, 1), deleted},
-                           {makeCollection(u"personal-site"_s, 0), late, makeCollection(u"a"_s, 0), gone,
-                            makeCollection(u"site-blog"_s, 5), early});
-    QVERIFY(store);
-    QCOMPARE(ids(store->documents()), (QStringList{u"d2"_s, u"d3"_s, u"d1"_s, u"d4"_s}));
-    QCOMPARE(ids(store->tombstones()), QStringList{u"d0"_s});
-    QCOMPARE(ids(store->collections()),
-             (QStringList{u"site-blog"_s, u"personal-site"_s, u"a"_s, u"b-early"_s, u"a-late"_s}));
-    QCOMPARE(ids(store->deletedCollections()), QStringList{u"gone"_s});
-    QCOMPARE(store->activeDocumentID(), u"d2"_s);
-    QCOMPARE(store->indexOfDocument(u"d1"_s), 2);
-    QCOMPARE(store->indexOfDocument(u"d0"_s), -1);
-}
-
-void TestDocumentStore::loadRestoresActiveDocument_data()
-{
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("saved live document") << u"older"_s << u"older"_s;
-    QTest::newRow("saved id is now a tombstone") << u"gone"_s << u"newest"_s;
-    QTest::newRow("unknown saved id") << u"nope"_s << u"newest"_s;
-    QTest::newRow("nothing saved") << QString() << u"newest"_s;
-}
-
-void TestDocumentStore::loadRestoresActiveDocument()
-{
-    QFETCH(QString, saved);
-    QFETCH(QString, expected);
-    if (!saved.isEmpty()) {
-        m_settings->setValue(u"activeDocumentID"_s, saved);
-    }
-    auto store =
-        storeWith({makeDocument(u"older"_s, 1), makeDocument(u"newest"_s, 2), makeTombstone(u"gone"_s, 3)});
-    QVERIFY(store);
-    QCOMPARE(store->activeDocumentID(), expected);
-    QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), expected);
-}
-
-void TestDocumentStore::secondLoadWaitsForRunningLoad()
-{
-    QList<Document> documents;
-    for (int i = 0; i < 200; ++i) {
-        documents << makeDocument(u"doc-%1"_s.arg(i), i + 1);
-    }
-    for (const Document &d : documents) {
-        Persistence::saveDocument(d, g_base);
-    }
-    auto store = newStore();
-    QSignalSpy loadedSpy(store.get(), &DocumentStore::isLoadedChanged);
-    QSignalSpy documentsSpy(store.get(), &DocumentStore::documentsChanged);
-    QFuture<void> first = store->load();
-    QFuture<void> second = store->load();
-    QVERIFY(!store->isLoaded());
-    QTRY_VERIFY(first.isFinished());
-    QVERIFY(second.isFinished());
-    QCOMPARE(loadedSpy.size(), 1);
-    QCOMPARE(documentsSpy.size(), 1);
-    QCOMPARE(store->documents().size(), 200);
-
-    // After loading, a call reads nothing: files changed since are ignored.
-    Persistence::saveDocument(makeDocument(u"late"_s, 999), g_base);
-    QVERIFY(store->load().isFinished());
-    QCOMPARE(store->documents().size(), 200);
-    QCOMPARE(loadedSpy.size(), 1);
-}
-
-void TestDocumentStore::changesBeforeLoadAreKept()
-{
-    Persistence::saveDocument(makeDocument(u"old"_s, 10), g_base);
-    Persistence::State onDisk;
-    onDisk.dirtyDocumentIDs = {u"old"_s};
-    onDisk.syncCursor = 77;
-    Persistence::saveState(onDisk, g_base);
-
-    auto store = newStore();
-    QFuture<void> loading = store->load();
-    // A global shortcut creates and fills a document while the files are read.
-    const Document early = store->createDocument(std::nullopt, u"draft"_s);
-    store->updateBody(u"# Quick note"_s, early.id);
-    QTRY_VERIFY(loading.isFinished());
-
-    QCOMPARE(ids(store->documents()), (QStringList{early.id, u"old"_s}));
-    QCOMPARE(store->documents().first().body, u"# Quick note"_s);
-    QCOMPARE(store->documents().first().title, u"Quick note"_s);
-    QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"old"_s, early.id}));
-    QCOMPARE(store->state().syncCursor, 77);
-    QVERIFY(!store->state().welcomeSeeded); // a live document existed: nothing seeded
-    QCOMPARE(store->activeDocumentID(), early.id);
-
-    advance(*store);
-    QCOMPARE(readDocumentFile(early.id).value_or(Document()).body, u"# Quick note"_s);
-    QVERIFY(readStateFile() && readStateFile()->dirtyDocumentIDs.contains(early.id));
-}
-
-void TestDocumentStore::savesBeforeLoadNeverReplaceFiles()
-{
-    Persistence::saveCollections({makeCollection(u"a"_s, 0), makeCollection(u"b"_s, 1)}, g_base);
-    Persistence::State onDisk;
-    onDisk.syncCursor = 42;
-    onDisk.publishedSlugs = {{u"x"_s, u"slug"_s}};
-    onDisk.welcomeSeeded = true;
-    Persistence::saveState(onDisk, g_base);
-    const QByteArray collectionsBefore = readBytes(g_base + u"/collections.json"_s);
-    const QByteArray stateBefore = readBytes(g_base + u"/state.json"_s);
-
+    void appendText_data()
     {
-        // The collection and state debounces run out before the load has started.
-        auto store = newStore();
-        const auto early = store->createCollection(u"Early"_s);
-        advance(*store);
-        QCOMPARE(readBytes(g_base + u"/collections.json"_s), collectionsBefore);
-        QCOMPARE(readBytes(g_base + u"/state.json"_s), stateBefore);
-
-        QVERIFY(loaded(*store));
-        // Made before the tree was known: position 0, sorted in by creation time.
-        QCOMPARE(ids(store->collections()), (QStringList{u"a"_s, early->id, u"b"_s}));
-        advance(*store);
-        QCOMPARE(QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array().size(), 3);
-        QVERIFY(readStateFile() && readStateFile()->dirtyCollectionIDs == QStringList{early->id});
-        QCOMPARE(readStateFile()->syncCursor, 42);
-        QCOMPARE(readStateFile()->publishedSlugs, onDisk.publishedSlugs);
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty body takes the text alone") << u""_s << u"T"_s;
+        QTest::newRow("no line end gets a blank line") << u"a"_s << u"a\n\nT"_s;
+        QTest::newRow("one line end gets one more") << u"a\n"_s << u"a\n\nT"_s;
+        QTest::newRow("blank line already there") << u"a\n\n"_s << u"a\n\nT"_s;
     }
 
-    // A flush at termination before the load finished reads the files first.
-    auto store = newStore();
-    const auto late = store->createCollection(u"Late"_s);
-    store->flushPendingSaves();
-    QVERIFY(store->isLoaded());
-    QCOMPARE(QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array().size(), 4);
-    QCOMPARE(readStateFile()->syncCursor, 42);
-    QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
-    QVERIFY(readStateFile()->dirtyCollectionIDs.contains(late->id));
-}
-
-void TestDocumentStore::corruptFilesAreSkippedAndKept_data()
-{
-    // bytes "<dir>" makes a folder of that name. The ways a file fails to
-    // decode are Persistence's to test; these check that the store never
-    // writes over what it skipped.
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("logLine");
-    QTest::newRow("robustness: truncated document")
-        << u"documents/bad.json"_s << QByteArray(R"({"id":"bad","createdAt":1,"upd)")
-        << u"skipped document file bad.json: "_s;
-    QTest::newRow("robustness: folder named like a document")
-        << u"documents/folder.json"_s << QByteArray("<dir>") << u"skipped document file folder.json: "_s;
-    QTest::newRow("hostile: a copy of a document under another name")
-        << u"documents/good copy.json"_s
-        << QByteArray(R"({"body":"copy","createdAt":1,"id":"good","updatedAt":9})")
-        << u"skipped document file good copy.json: "_s;
-    QTest::newRow("hostile: an id that cannot be a file name")
-        << u"documents/escape.json"_s
-        << QByteArray(R"({"body":"x","createdAt":1,"id":"../escape","updatedAt":9})")
-        << u"skipped document file escape.json: "_s;
-    QTest::newRow("robustness: collections not an array")
-        << u"collections.json"_s << QByteArray("{]") << u"collections do not decode: "_s;
-    QTest::newRow("robustness: state of wrong shape")
-        << u"state.json"_s << QByteArray(R"([1,2])") << u"state does not decode: "_s;
-}
-
-void TestDocumentStore::corruptFilesAreSkippedAndKept()
-{
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, logLine);
-    Persistence::saveDocument(makeDocument(u"good"_s, 5), g_base);
-    const QString path = QDir(g_base).filePath(fileName);
-    if (bytes == "<dir>") {
-        QVERIFY(QDir().mkpath(path));
-    } else {
-        writeBytes(path, bytes);
+    void appendText()
+    {
+        QFETCH(QString, body);
+        QFETCH(QString, expected);
+        auto store = storeWith({makeDocument(u"d"_s, 10, body)});
+        QVERIFY(store->appendText(u"T"_s, u"d"_s));
+        QCOMPARE(store->document(u"d"_s)->body, expected);
+        QVERIFY(!store->appendText(u"T"_s, u"missing"_s));
     }
 
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(u"^\\[persistence\\] "_s + QRegularExpression::escape(logLine)));
-    auto store = newStore();
-    QVERIFY(loaded(*store));
-    QCOMPARE(ids(store->documents()), QStringList{u"good"_s});
-    store->updateBody(u"edited"_s, u"good"_s);
-    store->createCollection(u"Notes"_s);
-    store->flushPendingSaves();
-    if (fileName.startsWith(u"documents/"_s)) {
-        // Never overwritten or removed.
-        const QFileInfo info(path);
-        QVERIFY(info.isDir() || readBytes(path) == bytes);
-    } else {
-        QVERIFY(QFile::exists(path + u".unreadable"_s)); // a copy kept before the rewrite
-    }
-    QCOMPARE(readDocumentFile(u"good"_s).value_or(Document()).body, u"edited"_s);
-}
+    void deleteAndMoveDocuments()
+    {
+        Document x = makeDocument(u"x"_s, 30);
+        x.collectionId = u"C"_s;
+        x.serverUpdatedAt = 12;
+        x.overrides = {u"title"_s};
+        x.frontmatter.title = u"FM"_s;
+        Document z = makeDocument(u"z"_s, 10);
+        z.collectionId = u"C"_s;
+        auto store = storeWith({x, makeDocument(u"y"_s, 20), z});
+        QCOMPARE(store->activeDocumentID(), u"x"_s);
 
-// --- Documents ---------------------------------------------------------------------------
+        m_now = 2000;
+        store->deleteDocument(u"x"_s);
+        QCOMPARE(store->activeDocumentID(), u"z"_s); // same collection beats the first document
+        QCOMPARE(ids(store->documents()), (QStringList{u"y"_s, u"z"_s}));
+        // A tombstone keeps everything but the text.
+        Document tomb = x;
+        tomb.body.clear();
+        tomb.title.clear();
+        tomb.deletedAt = tomb.updatedAt = 2000;
+        QCOMPARE(store->tombstones(), QList<Document>{tomb});
 
-void TestDocumentStore::updateBodyRules()
-{
-    Document titled = makeDocument(u"titled"_s, 100, u"# Derived"_s);
-    titled.overrides = {u"title"_s};
-    titled.frontmatter.title = QString();
-    auto store = storeWith({makeDocument(u"a"_s, 300), makeDocument(u"b"_s, 200), titled});
-    QVERIFY(store);
-    store->waitForWrites();
-    QSignalSpy changed(store.get(), &DocumentStore::documentsChanged);
-    int callbacks = 0;
-    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
+        // Moving: to where it is already changes nothing; a move does not reorder.
+        store->moveDocument(u"y"_s, std::nullopt);
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"x"_s});
+        store->moveDocument(u"z"_s, std::nullopt);
+        QVERIFY(!store->document(u"z"_s)->collectionId);
+        QCOMPARE(store->document(u"z"_s)->updatedAt, m_now);
+        QCOMPARE(store->indexOfDocument(u"z"_s), 1);
+        m_now = 3000;
+        store->moveDocument(u"z"_s, std::nullopt);
+        QCOMPARE(store->document(u"z"_s)->updatedAt, 2000);
 
-    // Same body: nothing at all.
-    store->updateBody(u"# b"_s, u"b"_s);
-    QCOMPARE(store->document(u"b"_s)->updatedAt, 200);
-    QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    QCOMPARE(changed.size(), 0);
-
-    // The clock stands behind the record: updatedAt still moves forward.
-    m_now = 50;
-    store->updateBody(u"Plain line\n# New heading"_s, u"b"_s);
-    QCOMPARE(store->document(u"b"_s)->updatedAt, 201);
-    QCOMPARE(store->document(u"b"_s)->title, u"New heading"_s);
-    QCOMPARE(ids(store->documents()), (QStringList{u"a"_s, u"b"_s, u"titled"_s})); // no reordering
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"b"_s});
-    QCOMPARE(store->pendingSaveIDs(), QStringList{u"b"_s});
-    QCOMPARE(callbacks, 1);
-    // One row changed in place: the signal names it.
-    QCOMPARE(changed.size(), 1);
-    QCOMPARE(changed.first().first().toString(), u"b"_s);
-
-    // A front-matter title that overrides (even empty) keeps the stored title.
-    m_now = 5000;
-    store->updateBody(u"# Other"_s, u"titled"_s);
-    QCOMPARE(store->document(u"titled"_s)->title, u"Derived"_s);
-    QCOMPARE(store->document(u"titled"_s)->displayTitle(), u"Derived"_s);
-    QCOMPARE(store->document(u"titled"_s)->updatedAt, 5000);
-
-    // Unknown ids and tombstones are ignored.
-    store->updateBody(u"x"_s, u"missing"_s);
-    QCOMPARE(callbacks, 2);
-}
-
-void TestDocumentStore::appendText_data()
-{
-    QTest::addColumn<QString>("body");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("empty body takes the text alone") << QString() << u"T"_s;
-    QTest::newRow("no line end gets a blank line") << u"a"_s << u"a\n\nT"_s;
-    QTest::newRow("one line end gets one more") << u"a\n"_s << u"a\n\nT"_s;
-    QTest::newRow("blank line already there") << u"a\n\n"_s << u"a\n\nT"_s;
-}
-
-void TestDocumentStore::appendText()
-{
-    QFETCH(QString, body);
-    QFETCH(QString, expected);
-    auto store = storeWith({makeDocument(u"d"_s, 10, body.isEmpty() ? u""_s : body)});
-    QVERIFY(store);
-    QVERIFY(store->appendText(u"T"_s, u"d"_s));
-    QCOMPARE(store->document(u"d"_s)->body, expected);
-    QVERIFY(!store->appendText(u"T"_s, u"missing"_s));
-}
-
-void TestDocumentStore::deleteDocumentChoosesNextActive()
-{
-    Document x = makeDocument(u"x"_s, 30);
-    x.collectionId = u"C"_s;
-    x.serverUpdatedAt = 12;
-    x.overrides = {u"title"_s};
-    x.frontmatter.title = u"FM"_s;
-    Document y = makeDocument(u"y"_s, 20);
-    Document z = makeDocument(u"z"_s, 10);
-    z.collectionId = u"C"_s;
-    auto store = storeWith({x, y, z});
-    QVERIFY(store);
-    QCOMPARE(store->activeDocumentID(), u"x"_s);
-
-    m_now = 2000;
-    store->deleteDocument(u"x"_s);
-    QCOMPARE(store->activeDocumentID(), u"z"_s); // same collection beats the first document
-    QCOMPARE(ids(store->documents()), (QStringList{u"y"_s, u"z"_s}));
-    QCOMPARE(store->tombstones().size(), 1);
-    const Document tomb = store->tombstones().first();
-    QCOMPARE(tomb.deletedAt, 2000);
-    QCOMPARE(tomb.updatedAt, 2000);
-    QVERIFY(tomb.body.isEmpty() && tomb.title.isEmpty());
-    QCOMPARE(tomb.collectionId, std::optional<QString>(u"C"_s));
-    QCOMPARE(tomb.serverUpdatedAt, std::optional<qint64>(12));
-    QCOMPARE(tomb.frontmatter.title, std::optional<QString>(u"FM"_s));
-    QCOMPARE(tomb.displayTitle(), u"FM"_s);
-
-    // Deleting an inactive document leaves the selection; a tombstone id is ignored.
-    store->deleteDocument(u"y"_s);
-    QCOMPARE(store->activeDocumentID(), u"z"_s);
-    store->deleteDocument(u"x"_s);
-    QCOMPARE(store->tombstones().size(), 2);
-
-    // The last one: no active document and no saved default.
-    store->deleteDocument(u"z"_s);
-    QVERIFY(store->activeDocumentID().isEmpty());
-    QVERIFY(!m_settings->contains(u"activeDocumentID"_s));
-    QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"x"_s, u"y"_s, u"z"_s}));
-
-    // The tombstone replaces the file, so the deletion survives a restart.
-    store->flushPendingSaves();
-    QVERIFY(readDocumentFile(u"x"_s)->deletedAt.has_value());
-}
-
-void TestDocumentStore::moveDocument()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
-    QVERIFY(store);
-    store->moveDocument(u"b"_s, std::nullopt); // unfiled to unfiled
-    QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
-    store->moveDocument(u"b"_s, u"C"_s);
-    QCOMPARE(store->document(u"b"_s)->collectionId, std::optional<QString>(u"C"_s));
-    QCOMPARE(store->document(u"b"_s)->updatedAt, m_now);
-    QCOMPARE(store->indexOfDocument(u"b"_s), 1);
-    const qint64 stamp = store->document(u"b"_s)->updatedAt;
-    store->moveDocument(u"b"_s, u"C"_s);
-    QCOMPARE(store->document(u"b"_s)->updatedAt, stamp);
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"b"_s});
-}
-
-void TestDocumentStore::lookups()
-{
-    Document spaced = makeDocument(u"old"_s, 10, u"#   Hello  "_s);
-    Document plain = makeDocument(u"new"_s, 20, u"# hello"_s);
-    Document described = makeDocument(u"desc"_s, 5, u"Body text. More."_s);
-    described.overrides = {u"description"_s};
-    described.frontmatter.description = u"From front matter"_s;
-    auto store = storeWith({spaced, plain, described});
-    QVERIFY(store);
-    const auto byTitle = store->documentIDsByTitle();
-    QCOMPARE(byTitle.value(u"hello"_s), u"new"_s);
-    QCOMPARE(byTitle.value(u"body text. more."_s), u"desc"_s);
-
-    QCOMPARE(store->excerpt(*store->document(u"desc"_s)), u"From front matter"_s);
-    QCOMPARE(store->excerpt(*store->document(u"new"_s)), QString());
-    // An edit is seen at once, however the excerpt is kept.
-    store->updateBody(u"# hello\nNew text."_s, u"new"_s);
-    QCOMPARE(store->excerpt(*store->document(u"new"_s)), u"New text."_s);
-    QVERIFY(!store->document(u"missing"_s));
-    QCOMPARE(store->activeDocument()->id, u"new"_s);
-}
-
-// --- Saving ----------------------------------------------------------------------------------
-
-void TestDocumentStore::debounceGivesOneWritePerPause()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
-    QVERIFY(store);
-    advance(*store); // the load's own writes
-    QSignalSpy written(store.get(), &DocumentStore::fileWritten);
-
-    // Changes closer together than the delay give one write after the last:
-    // a document 400 ms after it, collections and state 200 ms after theirs.
-    store->updateBody(u"first"_s, u"a"_s);
-    advance(*store, 150);
-    store->updateBody(u"second"_s, u"a"_s);
-    store->updateBody(u"other"_s, u"b"_s);
-    store->createCollection(u"One"_s);
-    advance(*store, 50);
-    store->createCollection(u"Two"_s);
-    advance(*store, 199);
-    QCOMPARE(written.size(), 0);
-    advance(*store, 1);
-    QCOMPARE(countWrites(written, u"collections.json"_s), 1);
-    QCOMPARE(countWrites(written, u"state.json"_s), 1);
-    QCOMPARE(countWrites(written, u"documents/a.json"_s), 0);
-    advance(*store, 149);
-    QCOMPARE(countWrites(written, u"documents/a.json"_s), 0);
-    advance(*store, 1);
-    QCOMPARE(countWrites(written, u"documents/a.json"_s), 1);
-    QCOMPARE(countWrites(written, u"documents/b.json"_s), 1);
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    advance(*store, 5000); // nothing more comes
-    QCOMPARE(written.size(), 4);
-    QCOMPARE(readDocumentFile(u"a"_s)->body, u"second"_s);
-    QCOMPARE(readDocumentFile(u"b"_s)->body, u"other"_s);
-    QCOMPARE(QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array().size(), 2);
-    QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
-}
-
-void TestDocumentStore::writesOfOneFileLandInOrder()
-{
-    auto store = storeWith({makeDocument(u"big"_s, 20)});
-    QVERIFY(store);
-    // A large version takes long to write; a newer one asked for while it
-    // is still being written must not be overtaken by it.
-    const QString huge = QString(64 * 1024 * 1024, u'x');
-    for (int round = 0; round < 2; ++round) {
-        store->updateBody(huge + QString::number(round), u"big"_s);
-        m_saveClock->advance(400); // the debounce has fired: the large write runs
-        Document pulled = makeDocument(u"big"_s, m_now + 1000 * (round + 1), u"pulled %1"_s.arg(round));
-        pulled.serverUpdatedAt = round + 1;
-        store->applyPull({pulled}, {});
-        store->waitForWrites();
-        QCOMPARE(readDocumentFile(u"big"_s)->body, pulled.body);
-    }
-    store->updateBody(huge, u"big"_s);
-    m_saveClock->advance(400);
-    store->updateBody(u"small"_s, u"big"_s);
-    advance(*store);
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    QCOMPARE(readDocumentFile(u"big"_s)->body, u"small"_s);
-}
-
-void TestDocumentStore::flushWritesCurrentValues()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 20)});
-    QVERIFY(store);
-    store->waitForWrites();
-    QFile::remove(g_base + u"/collections.json"_s);
-    QFile::remove(g_base + u"/state.json"_s);
-
-    // Nothing pending: collections and state are written anyway.
-    store->flushPendingSaves();
-    QVERIFY(QFile::exists(g_base + u"/collections.json"_s));
-    QVERIFY(readStateFile().has_value());
-
-    // The document as it stands now, not the snapshot of its pending save.
-    store->updateBody(u"one"_s, u"a"_s);
-    Document snapshot = *store->document(u"a"_s);
-    store->updateBody(u"two"_s, u"a"_s);
-    store->scheduleSave(snapshot);
-    // A pending save of a record the store does not hold is dropped.
-    store->scheduleSave(makeDocument(u"stray"_s, 1));
-    store->flushPendingSaves();
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    QCOMPARE(readDocumentFile(u"a"_s)->body, u"two"_s);
-    QVERIFY(!QFile::exists(documentPath(u"stray"_s)));
-    QCOMPARE(readStateFile()->dirtyDocumentIDs, QStringList{u"a"_s});
-}
-
-void TestDocumentStore::failedWriteIsRetried()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
-    QVERIFY(store);
-    store->waitForWrites();
-    QSignalSpy written(store.get(), &DocumentStore::fileWritten);
-
-    // A folder in the way of the file makes the write fail, even for root.
-    const QString path = documentPath(u"a"_s);
-    QVERIFY(QFile::remove(path));
-    QVERIFY(QDir().mkpath(path + u"/blocker"_s));
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(u"^\\[persistence\\] failed to save document a: "_s));
-    store->updateBody(u"kept in memory"_s, u"a"_s);
-    advance(*store);
-    bool ok = true;
-    QCOMPARE(countWrites(written, u"documents/a.json"_s, &ok), 1);
-    QVERIFY(!ok);
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    QCOMPARE(store->document(u"a"_s)->body, u"kept in memory"_s);
-
-    // The flush writes it again though no save is pending any more.
-    QVERIFY(QDir(path).removeRecursively());
-    store->flushPendingSaves();
-    QCOMPARE(readDocumentFile(u"a"_s)->body, u"kept in memory"_s);
-
-    // And so does the next save of the document after another failure.
-    QVERIFY(QFile::remove(path));
-    QVERIFY(QDir().mkpath(path + u"/blocker"_s));
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(u"^\\[persistence\\] failed to save document a: "_s));
-    store->updateBody(u"again"_s, u"a"_s);
-    advance(*store);
-    QCOMPARE(countWrites(written, u"documents/a.json"_s), 3);
-    QVERIFY(QDir(path).removeRecursively());
-    store->updateBody(u"again and more"_s, u"a"_s);
-    advance(*store);
-    QCOMPARE(countWrites(written, u"documents/a.json"_s, &ok), 4);
-    QVERIFY(ok);
-    QCOMPARE(readDocumentFile(u"a"_s)->body, u"again and more"_s);
-}
-
-// --- Collections ---------------------------------------------------------------------------------
-
-void TestDocumentStore::createCollection_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected"); // null: nothing created
-    QTest::newRow("trimmed of spaces and line breaks") << u"  Notes\n"_s << u"Notes"_s;
-    QTest::newRow("white space only") << u" \t\n "_s << QString();
-    QTest::newRow("cut to 100 characters") << QString(150, u'n') << QString(100, u'n');
-    const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s;
-    QTest::newRow("an emoji sequence counts as one") << family.repeated(101) << family.repeated(100);
-}
-
-void TestDocumentStore::createCollection()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    auto store = storeWith({makeDocument(u"a"_s, 1)});
-    QVERIFY(store);
-    const auto created = store->createCollection(name);
-    QCOMPARE(created.has_value(), !expected.isNull());
-    QCOMPARE(store->collections().size(), expected.isNull() ? 0 : 1);
-    if (created) {
-        QCOMPARE(created->name, expected);
-        QVERIFY(isLowerCaseUuid(created->id));
-        QCOMPARE(store->state().dirtyCollectionIDs, QStringList{created->id});
-        // Its file states the parent even when there is none.
+        // Deleting an inactive document leaves the selection; a tombstone id is ignored.
+        store->deleteDocument(u"y"_s);
+        QCOMPARE(store->activeDocumentID(), u"z"_s);
+        store->deleteDocument(u"x"_s);
+        QCOMPARE(store->tombstones().size(), 2);
+        // The last one: no active document and no saved default.
+        store->deleteDocument(u"z"_s);
+        QVERIFY(store->activeDocumentID().isEmpty());
+        QVERIFY(!m_settings->contains(u"activeDocumentID"_s));
+        QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"x"_s, u"z"_s, u"y"_s}));
+        // The tombstone replaces the file, so the deletion survives a restart.
         store->flushPendingSaves();
-        const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array();
-        QVERIFY(onDisk.first().toObject().contains(u"parentId"_s));
-    } else {
+        QCOMPARE(readDocumentFile(u"x"_s), tomb);
+    }
+
+    // --- Saving ---
+
+    void debounceGivesOneWritePerPause()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
+        advance(*store); // the load's own writes
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+
+        // Changes closer together than the delay give one write after the last:
+        // a document 400 ms after it, collections and state 200 ms after theirs.
+        store->updateBody(u"first"_s, u"a"_s);
+        advance(*store, 150);
+        store->updateBody(u"second"_s, u"a"_s);
+        store->updateBody(u"other"_s, u"b"_s);
+        store->createCollection(u"One"_s);
+        advance(*store, 50);
+        store->createCollection(u"Two"_s);
+        advance(*store, 199);
+        QCOMPARE(written.size(), 0);
+        advance(*store, 1);
+        QCOMPARE(countWrites(written, u"collections.json"_s), 1);
+        QCOMPARE(countWrites(written, u"state.json"_s), 1);
+        advance(*store, 149);
+        QCOMPARE(countWrites(written, u"documents/a.json"_s), 0);
+        advance(*store, 1);
+        QCOMPARE(countWrites(written, u"documents/a.json"_s), 1);
+        QCOMPARE(countWrites(written, u"documents/b.json"_s), 1);
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        advance(*store, 5000); // nothing more comes
+        QCOMPARE(written.size(), 4);
+        QCOMPARE(readDocumentFile(u"a"_s)->body, u"second"_s);
+        QCOMPARE(readDocumentFile(u"b"_s)->body, u"other"_s);
+        QCOMPARE(collectionsOnDisk(), 2);
+        QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
+    }
+
+    void writesOfOneFileLandInOrder()
+    {
+        auto store = storeWith({makeDocument(u"big"_s, 20)});
+        // A large version takes long to write; a newer one asked for while it
+        // is still being written must not be overtaken by it.
+        const QString huge = QString(64 * 1024 * 1024, u'x');
+        for (int round = 0; round < 2; ++round) {
+            store->updateBody(huge + QString::number(round), u"big"_s);
+            m_saveClock->advance(400); // the debounce has fired: the large write runs
+            Document pulled = makeDocument(u"big"_s, m_now + 1000 * (round + 1), u"pulled %1"_s.arg(round));
+            pulled.serverUpdatedAt = round + 1;
+            store->applyPull({pulled}, {});
+            store->waitForWrites();
+            QCOMPARE(readDocumentFile(u"big"_s)->body, pulled.body);
+        }
+        store->updateBody(huge, u"big"_s);
+        m_saveClock->advance(400);
+        store->updateBody(u"small"_s, u"big"_s);
+        advance(*store);
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        QCOMPARE(readDocumentFile(u"big"_s)->body, u"small"_s);
+    }
+
+    void flushWritesCurrentValues()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20)});
+        store->waitForWrites();
+        QFile::remove(g_base + u"/collections.json"_s);
+        QFile::remove(g_base + u"/state.json"_s);
+        // Nothing pending: collections and state are written anyway.
+        store->flushPendingSaves();
+        QVERIFY(QFile::exists(g_base + u"/collections.json"_s));
+        QVERIFY(readStateFile().has_value());
+
+        // The document as it stands now, not the snapshot of its pending save.
+        store->updateBody(u"one"_s, u"a"_s);
+        Document snapshot = *store->document(u"a"_s);
+        store->updateBody(u"two"_s, u"a"_s);
+        store->scheduleSave(snapshot);
+        // A pending save of a record the store does not hold is dropped.
+        store->scheduleSave(makeDocument(u"stray"_s, 1));
+        store->flushPendingSaves();
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        QCOMPARE(readDocumentFile(u"a"_s)->body, u"two"_s);
+        QVERIFY(!QFile::exists(documentPath(u"stray"_s)));
+        QCOMPARE(readStateFile()->dirtyDocumentIDs, QStringList{u"a"_s});
+    }
+
+    void failedWriteIsRetried()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
+        store->waitForWrites();
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+        // A folder in the way of the file makes the write fail, even for root.
+        const QString path = documentPath(u"a"_s);
+        const auto block = [&] {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkpath(path + u"/blocker"_s));
+            expectSaveFailure(u"document a: "_s);
+        };
+        bool ok = true;
+
+        block();
+        store->updateBody(u"kept in memory"_s, u"a"_s);
+        advance(*store);
+        QCOMPARE(countWrites(written, u"documents/a.json"_s, &ok), 1);
+        QVERIFY(!ok);
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        QCOMPARE(store->document(u"a"_s)->body, u"kept in memory"_s);
+        // The flush writes it again though no save is pending any more.
+        QVERIFY(QDir(path).removeRecursively());
+        store->flushPendingSaves();
+        QCOMPARE(readDocumentFile(u"a"_s)->body, u"kept in memory"_s);
+
+        // And so does the next save of the document after another failure.
+        block();
+        store->updateBody(u"again"_s, u"a"_s);
+        advance(*store);
+        QVERIFY(QDir(path).removeRecursively());
+        store->updateBody(u"again and more"_s, u"a"_s);
+        advance(*store);
+        QCOMPARE(countWrites(written, u"documents/a.json"_s, &ok), 4);
+        QVERIFY(ok);
+        QCOMPARE(readDocumentFile(u"a"_s)->body, u"again and more"_s);
+    }
+
+    // --- Collections ---
+
+    void createCollection_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // null: nothing created
+        QTest::newRow("trimmed of spaces and line breaks") << u"  Notes\n"_s << u"Notes"_s;
+        QTest::newRow("white space only") << u" \t\n "_s << QString();
+        QTest::newRow("cut to 100 characters") << QString(150, u'n') << QString(100, u'n');
+        const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s;
+        QTest::newRow("an emoji sequence counts as one") << family.repeated(101) << family.repeated(100);
+    }
+
+    void createCollection()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        auto store = storeWith({makeDocument(u"a"_s, 1)});
+        const auto created = store->createCollection(name);
+        store->flushPendingSaves();
+        QCOMPARE(ids(store->collections()), created ? QStringList{created->id} : QStringList());
+        QCOMPARE(store->state().dirtyCollectionIDs, ids(store->collections()));
+        QCOMPARE(created.has_value(), !expected.isNull());
+        if (created) {
+            QCOMPARE(created->name, expected);
+            QVERIFY(isLowerCaseUuid(created->id));
+            // Its file states the parent even when there is none.
+            QVERIFY(readJson(g_base + u"/collections.json"_s)[0].toObject().contains(u"parentId"_s));
+        }
+    }
+
+    void collectionNestingAndPositions()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 1)}, {makeCollection(u"site-blog"_s, 0)});
+        const auto l1 = store->createCollection(u"L1"_s);
+        const auto l2 = store->createCollection(u"L2"_s, l1->id);
+        const auto l3 = store->createCollection(u"L3"_s, l2->id);
+        const auto l4 = store->createCollection(u"L4"_s, l3->id);
+        const auto tooDeep = store->createCollection(u"L5"_s, l4->id);
+        const auto underFixed = store->createCollection(u"Blog child"_s, u"site-blog"_s);
+        const auto unknownParent = store->createCollection(u"Orphan"_s, u"nope"_s);
+        QCOMPARE(l4->parentId, l3->id);
+        QVERIFY(!tooDeep->parentId && !underFixed->parentId && !unknownParent->parentId);
+        QCOMPARE(l2->position, 0);
+        // Top-level positions follow the largest sibling: site-blog 0, L1 1, ...
+        QCOMPARE(l1->position, 1);
+        QCOMPARE(tooDeep->position, 2);
+        QCOMPARE(underFixed->position, 3);
+        const auto l2b = store->createCollection(u"L2b"_s, l1->id);
+        QCOMPARE(l2b->position, 1);
+        QCOMPARE(store->collections().last().id, l2b->id); // appended without sorting
+    }
+
+    void renameMoveDeleteCollection()
+    {
+        Collection child = makeCollection(u"child"_s, 0, 10);
+        child.parentId = u"a"_s;
+        auto store = storeWith({makeDocument(u"doc"_s, 1)},
+                               {makeCollection(u"a"_s, 0, 10), makeCollection(u"b"_s, 1, 10), child,
+                                makeCollection(u"personal-site"_s, 9)});
+        QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"child"_s, u"b"_s}));
+        QSignalSpy changed(store.get(), &DocumentStore::collectionsChanged);
+
+        store->renameCollection(u"a"_s, u"  A  "_s); // same name after trimming
+        store->renameCollection(u"a"_s, u"   "_s);
+        QCOMPARE(changed.size(), 0);
         QVERIFY(store->state().dirtyCollectionIDs.isEmpty());
+        m_now = 5; // the clock is behind: updatedAt still rises
+        store->renameCollection(u"a"_s, u"Renamed"_s);
+        QCOMPARE(store->collection(u"a"_s)->updatedAt, 11);
+        store->renameCollection(u"a"_s, u"Renamed again"_s);
+        QCOMPARE(store->collection(u"a"_s)->updatedAt, 12);
+
+        QVERIFY(store->moveCollection(u"child"_s, u"a"_s)); // already there
+        QVERIFY(store->moveCollection(u"b"_s, std::nullopt));
+        QCOMPARE(store->collection(u"b"_s)->updatedAt, 10);
+        QVERIFY(!store->moveCollection(u"personal-site"_s, std::nullopt));
+        QVERIFY(!store->moveCollection(u"a"_s, u"child"_s));
+        QVERIFY(!store->moveCollection(u"missing"_s, std::nullopt));
+        QCOMPARE(store->state().dirtyCollectionIDs, QStringList{u"a"_s});
+
+        QVERIFY(store->moveCollection(u"b"_s, u"a"_s));
+        QCOMPARE(store->collection(u"b"_s)->parentId, std::optional<QString>(u"a"_s));
+        QCOMPARE(store->collection(u"b"_s)->position, 1);
+        // Sorted again: position first, then createdAt.
+        QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"child"_s, u"b"_s}));
+        QVERIFY(store->moveCollection(u"child"_s, std::nullopt));
+        QCOMPARE(store->collection(u"child"_s)->position, 10);
+        QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"b"_s, u"child"_s}));
+
+        m_now = 100;
+        store->deleteCollection(u"a"_s);
+        store->deleteCollection(u"a"_s);
+        QCOMPARE(store->deletedCollections().size(), 1);
+        const Collection gone = store->deletedCollections().first();
+        QVERIFY(gone.name.isEmpty() && !gone.parentId && gone.parentKnown);
+        QCOMPARE(gone.deletedAt, 100);
+        QCOMPARE(gone.updatedAt, 100);
+        // Children keep their parent link; documents are untouched.
+        QCOMPARE(store->collection(u"b"_s)->parentId, std::optional<QString>(u"a"_s));
+        store->renameCollection(u"a"_s, u"Back"_s);
+        QVERIFY(store->deletedCollections().first().name.isEmpty());
+
+        store->flushPendingSaves();
+        const QJsonArray onDisk = readJson(g_base + u"/collections.json"_s).array();
+        QCOMPARE(onDisk.size(), 4);
+        QCOMPARE(onDisk.last().toObject().value(u"id"_s).toString(), u"a"_s); // deleted ones last
+        QVERIFY(onDisk.last().toObject().value(u"parentId"_s).isNull());
     }
-}
 
-void TestDocumentStore::collectionNestingAndPositions()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 1)}, {makeCollection(u"site-blog"_s, 0)});
-    QVERIFY(store);
-    const auto l1 = store->createCollection(u"L1"_s);
-    const auto l2 = store->createCollection(u"L2"_s, l1->id);
-    const auto l3 = store->createCollection(u"L3"_s, l2->id);
-    const auto l4 = store->createCollection(u"L4"_s, l3->id);
-    const auto tooDeep = store->createCollection(u"L5"_s, l4->id);
-    const auto underFixed = store->createCollection(u"Blog child"_s, u"site-blog"_s);
-    const auto unknownParent = store->createCollection(u"Orphan"_s, u"nope"_s);
-    QCOMPARE(l4->parentId, l3->id);
-    QVERIFY(!tooDeep->parentId);
-    QVERIFY(!underFixed->parentId);
-    QVERIFY(!unknownParent->parentId);
-    QCOMPARE(l2->position, 0);
-    // Top-level positions follow the largest sibling: site-blog 0, L1 1, ...
-    QCOMPARE(l1->position, 1);
-    QCOMPARE(tooDeep->position, 2);
-    QCOMPARE(underFixed->position, 3);
-    const auto l2b = store->createCollection(u"L2b"_s, l1->id);
-    QCOMPARE(l2b->position, 1);
-    // Appended without sorting.
-    QCOMPARE(store->collections().last().id, l2b->id);
-}
+    // --- Sync bookkeeping ---
 
-void TestDocumentStore::renameMoveDeleteCollection()
-{
-    Collection a = makeCollection(u"a"_s, 0, 10);
-    Collection b = makeCollection(u"b"_s, 1, 10);
-    Collection child = makeCollection(u"child"_s, 0, 10);
-    child.parentId = u"a"_s;
-    auto store = storeWith({makeDocument(u"doc"_s, 1)}, {a, b, child, makeCollection(u"personal-site"_s, 9)});
-    QVERIFY(store);
-    QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"child"_s, u"b"_s}));
-    QSignalSpy changed(store.get(), &DocumentStore::collectionsChanged);
-
-    store->renameCollection(u"a"_s, u"  A  "_s); // same name after trimming
-    store->renameCollection(u"a"_s, u"   "_s);
-    QCOMPARE(changed.size(), 0);
-    QVERIFY(store->state().dirtyCollectionIDs.isEmpty());
-    m_now = 5; // the clock is behind: updatedAt still rises
-    store->renameCollection(u"a"_s, u"Renamed"_s);
-    QCOMPARE(store->collection(u"a"_s)->updatedAt, 11);
-    store->renameCollection(u"a"_s, u"Renamed again"_s);
-    QCOMPARE(store->collection(u"a"_s)->updatedAt, 12);
-
-    QVERIFY(store->moveCollection(u"child"_s, u"a"_s)); // already there
-    QVERIFY(store->moveCollection(u"b"_s, std::nullopt));
-    QCOMPARE(store->collection(u"b"_s)->updatedAt, 10);
-    QVERIFY(!store->moveCollection(u"personal-site"_s, std::nullopt));
-    QVERIFY(!store->moveCollection(u"a"_s, u"child"_s));
-    QVERIFY(!store->moveCollection(u"missing"_s, std::nullopt));
-    QCOMPARE(store->state().dirtyCollectionIDs, QStringList{u"a"_s});
-
-    QVERIFY(store->moveCollection(u"b"_s, u"a"_s));
-    QCOMPARE(store->collection(u"b"_s)->parentId, std::optional<QString>(u"a"_s));
-    QCOMPARE(store->collection(u"b"_s)->position, 1);
-    // Sorted again: position first, then createdAt.
-    QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"child"_s, u"b"_s}));
-    QVERIFY(store->moveCollection(u"child"_s, std::nullopt));
-    QCOMPARE(store->collection(u"child"_s)->position, 10);
-    QCOMPARE(ids(store->collections()), (QStringList{u"personal-site"_s, u"a"_s, u"b"_s, u"child"_s}));
-
-    m_now = 100;
-    store->deleteCollection(u"a"_s);
-    store->deleteCollection(u"a"_s);
-    QCOMPARE(store->deletedCollections().size(), 1);
-    const Collection gone = store->deletedCollections().first();
-    QVERIFY(gone.name.isEmpty());
-    QVERIFY(!gone.parentId && gone.parentKnown);
-    QCOMPARE(gone.deletedAt, 100);
-    QCOMPARE(gone.updatedAt, 100);
-    // Children keep their parent link; documents are untouched.
-    QCOMPARE(store->collection(u"b"_s)->parentId, std::optional<QString>(u"a"_s));
-    store->renameCollection(u"a"_s, u"Back"_s);
-    QVERIFY(store->deletedCollections().first().name.isEmpty());
-
-    store->flushPendingSaves();
-    const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(g_base + u"/collections.json"_s)).array();
-    QCOMPARE(onDisk.size(), 4);
-    QCOMPARE(onDisk.last().toObject().value(u"id"_s).toString(), u"a"_s); // deleted ones last
-    QVERIFY(onDisk.last().toObject().value(u"parentId"_s).isNull());
-}
-
-// --- Sync bookkeeping --------------------------------------------------------------------------------
-
-void TestDocumentStore::applyPullConflictRule_data()
-{
-    QTest::addColumn<qint64>("localUpdated");
-    QTest::addColumn<qint64>("localServer"); // -1: absent
-    QTest::addColumn<qint64>("pulledUpdated");
-    QTest::addColumn<qint64>("pulledServer");
-    QTest::addColumn<bool>("replaced");
-    QTest::addColumn<bool>("returned");
-    QTest::newRow("newer pull wins over a dirty local copy") << 10LL << 1LL << 11LL << 2LL << true << false;
-    QTest::newRow("older pull: local is newer, id returned") << 10LL << 1LL << 9LL << 2LL << false << true;
-    QTest::newRow("same version: nothing") << 10LL << 1LL << 10LL << 1LL << false << false;
-    QTest::newRow("pushed record comes back stamped") << 10LL << -1LL << 10LL << 3LL << true << false;
-    QTest::newRow("same time, other stamp") << 10LL << 1LL << 10LL << 2LL << true << false;
-}
-
-void TestDocumentStore::applyPullConflictRule()
-{
-    QFETCH(qint64, localUpdated);
-    QFETCH(qint64, localServer);
-    QFETCH(qint64, pulledUpdated);
-    QFETCH(qint64, pulledServer);
-    QFETCH(bool, replaced);
-    QFETCH(bool, returned);
-
-    Document local = makeDocument(u"d"_s, localUpdated, u"local"_s);
-    if (localServer >= 0) {
-        local.serverUpdatedAt = localServer;
+    void applyPullConflictRule_data()
+    {
+        QTest::addColumn<qint64>("localUpdated");
+        QTest::addColumn<qint64>("localServer"); // -1: absent
+        QTest::addColumn<qint64>("pulledUpdated");
+        QTest::addColumn<qint64>("pulledServer");
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<bool>("returned");
+        QTest::newRow("newer pull wins over a dirty local copy")
+            << 10LL << 1LL << 11LL << 2LL << true << false;
+        QTest::newRow("older pull: local is newer, id returned")
+            << 10LL << 1LL << 9LL << 2LL << false << true;
+        QTest::newRow("same version: nothing") << 10LL << 1LL << 10LL << 1LL << false << false;
+        QTest::newRow("pushed record comes back stamped") << 10LL << -1LL << 10LL << 3LL << true << false;
+        QTest::newRow("same time, other stamp") << 10LL << 1LL << 10LL << 2LL << true << false;
     }
-    Collection localCollection = makeCollection(u"c"_s, 0, localUpdated);
-    localCollection.serverUpdatedAt = local.serverUpdatedAt;
-    auto store = storeWith({local, makeDocument(u"other"_s, 5)}, {localCollection});
-    QVERIFY(store);
-    store->markDocumentDirty(u"d"_s);
-    store->markCollectionDirty(u"c"_s);
-    int callbacks = 0;
-    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
-    Document pulled = makeDocument(u"d"_s, pulledUpdated, u"pulled"_s);
-    pulled.serverUpdatedAt = pulledServer;
-    Collection pulledCollection = makeCollection(u"c"_s, 0, pulledUpdated);
-    pulledCollection.name = u"Pulled"_s;
-    pulledCollection.serverUpdatedAt = pulledServer;
-    const auto result = store->applyPull({pulled}, {pulledCollection});
+    void applyPullConflictRule()
+    {
+        QFETCH(qint64, localUpdated);
+        QFETCH(qint64, localServer);
+        QFETCH(qint64, pulledUpdated);
+        QFETCH(qint64, pulledServer);
+        QFETCH(bool, replaced);
+        QFETCH(bool, returned);
+        Document local = makeDocument(u"d"_s, localUpdated, u"local"_s);
+        Collection localCollection = makeCollection(u"c"_s, 0, localUpdated);
+        if (localServer >= 0) {
+            local.serverUpdatedAt = localCollection.serverUpdatedAt = localServer;
+        }
+        auto store = storeWith({local, makeDocument(u"other"_s, 5)}, {localCollection});
+        store->markDocumentDirty(u"d"_s);
+        store->markCollectionDirty(u"c"_s);
+        int callbacks = 0;
+        QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
-    QCOMPARE(result.documentIDs, returned ? QStringList{u"d"_s} : QStringList());
-    QCOMPARE(result.collectionIDs, returned ? QStringList{u"c"_s} : QStringList());
-    QCOMPARE(store->document(u"d"_s)->body, replaced ? u"pulled"_s : u"local"_s);
-    QCOMPARE(store->collection(u"c"_s)->name, replaced ? u"Pulled"_s : u"C"_s);
-    // A replaced dirty body lives on as a new dirty document, already on disk.
-    const QStringList dirty = store->state().dirtyDocumentIDs;
-    QCOMPARE(dirty.size(), 1);
-    QCOMPARE(dirty.first() == u"d"_s, !replaced);
-    QCOMPARE(readDocumentFile(dirty.first())->body, u"local"_s);
-    QCOMPARE(store->state().dirtyCollectionIDs, replaced ? QStringList() : QStringList{u"c"_s});
-    QCOMPARE(callbacks, 0);
-    // Pulled documents are on disk before applyPull returns.
-    QCOMPARE(readDocumentFile(u"d"_s)->body, replaced ? u"pulled"_s : u"local"_s);
-}
+        Document pulled = makeDocument(u"d"_s, pulledUpdated, u"pulled"_s);
+        Collection pulledCollection = makeCollection(u"c"_s, 0, pulledUpdated);
+        pulledCollection.name = u"Pulled"_s;
+        pulled.serverUpdatedAt = pulledCollection.serverUpdatedAt = pulledServer;
+        const auto result = store->applyPull({pulled}, {pulledCollection});
 
-void TestDocumentStore::applyPullReordersAndReselects()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 30), makeDocument(u"b"_s, 20), makeDocument(u"c"_s, 10)},
-                           {makeCollection(u"x"_s, 5), makeCollection(u"y"_s, 1)});
-    QVERIFY(store);
-    QCOMPARE(store->activeDocumentID(), u"a"_s);
-    store->createCollection(u"New"_s); // appended, position 6
-    QSignalSpy documentsSpy(store.get(), &DocumentStore::documentsChanged);
-    QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
+        QCOMPARE(result.documentIDs, returned ? QStringList{u"d"_s} : QStringList());
+        QCOMPARE(result.collectionIDs, returned ? QStringList{u"c"_s} : QStringList());
+        QCOMPARE(store->document(u"d"_s)->body, replaced ? u"pulled"_s : u"local"_s);
+        QCOMPARE(store->collection(u"c"_s)->name, replaced ? u"Pulled"_s : u"C"_s);
+        // A replaced dirty body lives on as a new dirty document, already on disk.
+        const QStringList dirty = store->state().dirtyDocumentIDs;
+        QCOMPARE(dirty.size(), 1);
+        QCOMPARE(dirty.first() == u"d"_s, !replaced);
+        QCOMPARE(readDocumentFile(dirty.first())->body, u"local"_s);
+        QCOMPARE(store->state().dirtyCollectionIDs, replaced ? QStringList() : QStringList{u"c"_s});
+        QCOMPARE(callbacks, 0);
+        // Pulled documents are on disk before applyPull returns.
+        QCOMPARE(readDocumentFile(u"d"_s)->body, replaced ? u"pulled"_s : u"local"_s);
+    }
 
-    // Every local copy newer: ids returned, nothing sorted, nothing saved.
-    auto result = store->applyPull({makeDocument(u"a"_s, 1), makeDocument(u"b"_s, 2)}, {});
-    QCOMPARE(result.documentIDs, (QStringList{u"a"_s, u"b"_s}));
-    QCOMPARE(documentsSpy.size(), 0);
-    QCOMPARE(stateSpy.size(), 0);
+    void applyPullReordersAndReselects()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 30), makeDocument(u"b"_s, 20), makeDocument(u"c"_s, 10)},
+                               {makeCollection(u"x"_s, 5), makeCollection(u"y"_s, 1)});
+        QCOMPARE(store->activeDocumentID(), u"a"_s);
+        store->createCollection(u"New"_s); // appended, position 6
+        QSignalSpy documentsSpy(store.get(), &DocumentStore::documentsChanged);
+        QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
 
-    // Observers told of the merge already find documents in the new order.
-    QCOMPARE(store->indexOfDocument(u"b"_s), 1);
-    QStringList foundFromSignal;
-    const auto lookup = connect(store.get(), &DocumentStore::stateChanged, this, [&] {
-        const auto b = store->document(u"b"_s);
-        foundFromSignal << (b ? b->id : QString());
-    });
+        // Every local copy newer: ids returned, nothing sorted, nothing saved.
+        auto result = store->applyPull({makeDocument(u"a"_s, 1), makeDocument(u"b"_s, 2)}, {});
+        QCOMPARE(result.documentIDs, (QStringList{u"a"_s, u"b"_s}));
+        QCOMPARE(documentsSpy.size(), 0);
+        QCOMPARE(stateSpy.size(), 0);
 
-    // The active document arrives as a tombstone; c comes back newest; an
-    // unknown record is inserted; a resurrected tombstone takes its place in time.
-    Document revived = makeDocument(u"c"_s, 40, u"# c again"_s);
-    result = store->applyPull({makeTombstone(u"a"_s, 50), revived, makeDocument(u"fresh"_s, 25)}, {});
-    QVERIFY(result.documentIDs.isEmpty());
-    QCOMPARE(ids(store->documents()), (QStringList{u"c"_s, u"fresh"_s, u"b"_s}));
-    disconnect(lookup);
-    QCOMPARE(foundFromSignal, QStringList{u"b"_s});
-    QCOMPARE(ids(store->tombstones()), QStringList{u"a"_s});
-    QCOMPARE(store->activeDocumentID(), u"c"_s);
-    QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), u"c"_s);
-    QVERIFY(readDocumentFile(u"fresh"_s).has_value());
-    // Collections are sorted again even though no collection was pulled.
-    QCOMPARE(ids(store->collections()).first(), u"y"_s);
+        // Observers told of the merge already find documents in the new order.
+        QStringList foundFromSignal;
+        const auto lookup = connect(store.get(), &DocumentStore::stateChanged, this, [&] {
+            const auto b = store->document(u"b"_s);
+            foundFromSignal << (b ? b->id : QString());
+        });
+        // The active document arrives as a tombstone; c comes back newest; an
+        // unknown record is inserted; a resurrected tombstone takes its place in time.
+        result = store->applyPull({makeTombstone(u"a"_s, 50), makeDocument(u"c"_s, 40, u"# c again"_s),
+                                   makeDocument(u"fresh"_s, 25)},
+                                  {});
+        QVERIFY(result.documentIDs.isEmpty());
+        QCOMPARE(ids(store->documents()), (QStringList{u"c"_s, u"fresh"_s, u"b"_s}));
+        disconnect(lookup);
+        QCOMPARE(foundFromSignal, QStringList{u"b"_s});
+        QCOMPARE(ids(store->tombstones()), QStringList{u"a"_s});
+        QCOMPARE(store->activeDocumentID(), u"c"_s);
+        QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), u"c"_s);
+        QVERIFY(readDocumentFile(u"fresh"_s).has_value());
+        // Collections are sorted again even though no collection was pulled.
+        QCOMPARE(ids(store->collections()).first(), u"y"_s);
 
-    // A tombstone pulled back to life leaves the tombstones.
-    store->applyPull({makeDocument(u"a"_s, 60)}, {});
-    QVERIFY(store->tombstones().isEmpty());
-    QCOMPARE(ids(store->documents()).first(), u"a"_s);
-}
+        // A tombstone pulled back to life leaves the tombstones.
+        store->applyPull({makeDocument(u"a"_s, 60)}, {});
+        QVERIFY(store->tombstones().isEmpty());
+        QCOMPARE(ids(store->documents()).first(), u"a"_s);
+    }
 
-void TestDocumentStore::applyPullCancelsPendingSave()
-{
-    auto store = storeWith({makeDocument(u"d"_s, 10)});
-    QVERIFY(store);
-    store->updateBody(u"local edit"_s, u"d"_s);
-    QCOMPARE(store->pendingSaveIDs(), QStringList{u"d"_s});
-    Document pulled = makeDocument(u"d"_s, m_now + 100, u"from the server"_s);
-    pulled.serverUpdatedAt = 7;
-    store->applyPull({pulled}, {});
-    QVERIFY(store->pendingSaveIDs().isEmpty());
-    advance(*store); // longer than the document debounce
-    QCOMPARE(readDocumentFile(u"d"_s), pulled);
-    store->flushPendingSaves();
-    QCOMPARE(readDocumentFile(u"d"_s), pulled);
-}
+    void applyPullCancelsPendingSave()
+    {
+        auto store = storeWith({makeDocument(u"d"_s, 10)});
+        store->updateBody(u"local edit"_s, u"d"_s);
+        QCOMPARE(store->pendingSaveIDs(), QStringList{u"d"_s});
+        Document pulled = makeDocument(u"d"_s, m_now + 100, u"from the server"_s);
+        pulled.serverUpdatedAt = 7;
+        store->applyPull({pulled}, {});
+        QVERIFY(store->pendingSaveIDs().isEmpty());
+        advance(*store); // longer than the document debounce
+        QCOMPARE(readDocumentFile(u"d"_s), pulled);
+        store->flushPendingSaves();
+        QCOMPARE(readDocumentFile(u"d"_s), pulled);
+    }
 
-void TestDocumentStore::clearDirtyKeepsIdsEditedDuringPush()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 10), makeDocument(u"b"_s, 5)}, {makeCollection(u"c"_s, 0)});
-    QVERIFY(store);
-    store->updateBody(u"a1"_s, u"a"_s);
-    store->updateBody(u"b1"_s, u"b"_s);
-    store->renameCollection(u"c"_s, u"Renamed"_s);
-    store->deleteDocument(u"b"_s);
-    const QList<Document> pushed = store->dirtyDocumentsForPush();
-    QCOMPARE(ids(pushed), (QStringList{u"a"_s, u"b"_s})); // live first, then tombstones
-    QCOMPARE(ids(store->dirtyCollectionsForPush()), QStringList{u"c"_s});
+    void clearDirtyKeepsIdsEditedDuringPush()
+    {
+        auto store =
+            storeWith({makeDocument(u"a"_s, 10), makeDocument(u"b"_s, 5)}, {makeCollection(u"c"_s, 0)});
+        store->updateBody(u"a1"_s, u"a"_s);
+        store->updateBody(u"b1"_s, u"b"_s);
+        store->renameCollection(u"c"_s, u"Renamed"_s);
+        store->deleteDocument(u"b"_s);
+        QCOMPARE(ids(store->dirtyDocumentsForPush()), (QStringList{u"a"_s, u"b"_s})); // live first
+        QCOMPARE(ids(store->dirtyCollectionsForPush()), QStringList{u"c"_s});
 
-    // Typed while the push was in flight.
-    store->updateBody(u"a2"_s, u"a"_s);
-    store->clearDirty({u"a"_s, u"b"_s, u"unknown"_s}, {u"c"_s});
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
-    QVERIFY(store->state().dirtyCollectionIDs.isEmpty());
-    QCOMPARE(store->tombstones().size(), 1);
+        // Typed while the push was in flight.
+        store->updateBody(u"a2"_s, u"a"_s);
+        store->clearDirty({u"a"_s, u"b"_s, u"unknown"_s}, {u"c"_s});
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
+        QVERIFY(store->state().dirtyCollectionIDs.isEmpty());
+        QCOMPARE(store->tombstones().size(), 1);
+        // The next push carries the new version; accepting it clears the mark.
+        QCOMPARE(store->dirtyDocumentsForPush().first().body, u"a2"_s);
+        store->clearDirty({u"a"_s}, {});
+        QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
 
-    // The next push carries the new version; accepting it clears the mark.
-    QCOMPARE(store->dirtyDocumentsForPush().first().body, u"a2"_s);
-    store->clearDirty({u"a"_s}, {});
-    QVERIFY(store->state().dirtyDocumentIDs.isEmpty());
+        // Pushed because the pull found it newer here, though no longer dirty:
+        // an edit during that push stays dirty as well.
+        QCOMPARE(store->applyPull({makeDocument(u"a"_s, 1)}, {}).documentIDs, QStringList{u"a"_s});
+        store->updateBody(u"a3"_s, u"a"_s);
+        store->clearDirty({u"a"_s}, {});
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
+    }
 
-    // Pushed because the pull found it newer here, though no longer dirty:
-    // an edit during that push stays dirty as well.
-    QCOMPARE(store->applyPull({makeDocument(u"a"_s, 1)}, {}).documentIDs, QStringList{u"a"_s});
-    store->updateBody(u"a3"_s, u"a"_s);
-    store->clearDirty({u"a"_s}, {});
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
-}
+    void bookkeepingNotifications()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 10)});
+        advance(*store);
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+        QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
+        int callbacks = 0;
+        QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
 
-void TestDocumentStore::bookkeepingNotifications()
-{
-    auto store = storeWith({makeDocument(u"a"_s, 10)});
-    QVERIFY(store);
-    advance(*store);
-    QSignalSpy written(store.get(), &DocumentStore::fileWritten);
-    QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
-    int callbacks = 0;
-    QObject::connect(store.get(), &DocumentStore::localChange, [&] { ++callbacks; });
+        store->markDocumentDirty(u"a"_s);
+        store->markDocumentDirty(u"a"_s);
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
+        QCOMPARE(callbacks, 2);
+        for (qint64 cursor : {40, 40, 3}) {
+            store->advanceSyncCursor(cursor);
+        }
+        QCOMPARE(store->state().syncCursor, 40);
+        store->setPublishedSlug(u"my-post"_s, u"a"_s);
+        QCOMPARE(store->publishedSlug(u"a"_s), std::optional<QString>(u"my-post"_s));
+        store->setPublishedSlug(std::nullopt, u"a"_s);
+        QVERIFY(!store->publishedSlug(u"a"_s));
+        store->setPublishedSlug(std::nullopt, u"a"_s); // nothing to remove: still a set
+        QCOMPARE(callbacks, 2);
+        QCOMPARE(stateSpy.size(), 5);
+        advance(*store);
+        QCOMPARE(countWrites(written, u"state.json"_s), 1);
+        QCOMPARE(readStateFile()->syncCursor, 40);
 
-    store->markDocumentDirty(u"a"_s);
-    store->markDocumentDirty(u"a"_s);
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{u"a"_s});
-    QCOMPARE(callbacks, 2);
+        // clearDirty with ids that are not listed still saves the state.
+        store->clearDirty({u"zzz"_s}, {});
+        advance(*store);
+        QCOMPARE(countWrites(written, u"state.json"_s), 2);
+    }
 
-    store->advanceSyncCursor(40);
-    store->advanceSyncCursor(40);
-    store->advanceSyncCursor(3);
-    QCOMPARE(store->state().syncCursor, 40);
+    // --- Search, link titles, import ---
 
-    store->setPublishedSlug(u"my-post"_s, u"a"_s);
-    QCOMPARE(store->publishedSlug(u"a"_s), std::optional<QString>(u"my-post"_s));
-    store->setPublishedSlug(std::nullopt, u"a"_s);
-    QVERIFY(!store->publishedSlug(u"a"_s));
-    store->setPublishedSlug(std::nullopt, u"a"_s); // nothing to remove: still a set
-    QCOMPARE(callbacks, 2);
-    QCOMPARE(stateSpy.size(), 5);
+    void filteredDocuments_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("empty lists all") << QString() << QStringList{u"n"_s, u"u"_s, u"m"_s, u"f"_s};
+        QTest::newRow("spaces and tabs only list all")
+            << u" \t "_s << QStringList{u"n"_s, u"u"_s, u"m"_s, u"f"_s};
+        QTest::newRow("trimmed and case-insensitive") << u"  GROCERY "_s << QStringList{u"n"_s, u"m"_s};
+        QTest::newRow("inside words and bodies") << u"cer"_s << QStringList{u"n"_s, u"m"_s};
+        QTest::newRow("empty title matches untitled") << u"untitled"_s << QStringList{u"u"_s};
+        QTest::newRow("front-matter title") << u"shown"_s << QStringList{u"f"_s};
+        QTest::newRow("a line break is not trimmed") << u"grocery\n"_s << QStringList{u"m"_s};
+        QTest::newRow("nothing") << u"zebra"_s << QStringList();
+    }
 
-    advance(*store);
-    QCOMPARE(countWrites(written, u"state.json"_s), 1);
-    QCOMPARE(readStateFile()->syncCursor, 40);
+    void filteredDocuments()
+    {
+        QFETCH(QString, search);
+        QFETCH(QStringList, expected);
+        Document untitled = makeDocument(u"u"_s, 30, u"---"_s);
+        untitled.title.clear();
+        Document fm = makeDocument(u"f"_s, 10, u"# Stored"_s);
+        fm.overrides = {u"title"_s};
+        fm.frontmatter.title = u"Shown Title"_s;
+        auto store = storeWith({makeDocument(u"n"_s, 40, u"# Grocery list"_s), untitled,
+                                makeDocument(u"m"_s, 20, u"# Misc\nbuy at the grocery\nstore"_s), fm,
+                                makeTombstone(u"t"_s, 50)});
+        QSignalSpy spy(store.get(), &DocumentStore::searchTextChanged);
+        store->setSearchText(search);
+        store->setSearchText(search);
+        QCOMPARE(spy.size(), search.isEmpty() ? 0 : 1);
+        QCOMPARE(ids(store->filteredDocuments()), expected);
+    }
 
-    // clearDirty with ids that are not listed still saves the state.
-    store->clearDirty({u"zzz"_s}, {});
-    advance(*store);
-    QCOMPARE(countWrites(written, u"state.json"_s), 2);
-}
+    void lookupsAndLinkTitles()
+    {
+        Document described = makeDocument(u"desc"_s, 5, u"Body text. More."_s);
+        described.overrides = {u"description"_s};
+        described.frontmatter.description = u"From front matter"_s;
+        auto store =
+            storeWith({makeDocument(u"new"_s, 20, u"# hello"_s), makeDocument(u"old"_s, 10, u"#  Hello  "_s),
+                       described, makeTombstone(u"t"_s, 50)});
+        // One title per spelling, the newest document's.
+        QCOMPARE(store->linkTitles(), (QStringList{u"hello"_s, u"Body text. More."_s}));
+        const auto byTitle = store->documentIDsByTitle();
+        QCOMPARE(byTitle.value(u"hello"_s), u"new"_s);
+        QCOMPARE(byTitle.value(u"body text. more."_s), u"desc"_s);
+        QCOMPARE(store->excerpt(*store->document(u"desc"_s)), u"From front matter"_s);
+        QCOMPARE(store->excerpt(*store->document(u"new"_s)), QString());
+        // An edit is seen at once, however the excerpt is kept.
+        store->updateBody(u"# hello\nNew text."_s, u"new"_s);
+        QCOMPARE(store->excerpt(*store->document(u"new"_s)), u"New text."_s);
+        QVERIFY(!store->document(u"missing"_s));
+        QCOMPARE(store->activeDocument()->id, u"new"_s);
 
-// --- Search, link titles, import ----------------------------------------------------------------------
+        // A wiki link to a missing title makes the document.
+        const Document blank = store->createDocumentTitled(u"   "_s, u"C"_s);
+        QCOMPARE(blank.body, u"# Untitled\n\n"_s);
+        QCOMPARE(blank.title, u"Untitled"_s);
+        QCOMPARE(blank.collectionId, std::optional<QString>(u"C"_s));
+        const Document linked = store->createDocumentTitled(u" Next Steps\n"_s, std::nullopt);
+        QCOMPARE(linked.body, u"# Next Steps\n\n"_s);
+        QCOMPARE(ids(store->documents()).mid(0, 2), (QStringList{linked.id, blank.id}));
+        QCOMPARE(store->activeDocumentID(), linked.id);
+        QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"new"_s, blank.id, linked.id}));
+    }
 
-void TestDocumentStore::filteredDocuments_data()
-{
-    QTest::addColumn<QString>("search");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("empty lists all") << QString() << QStringList{u"n"_s, u"u"_s, u"m"_s, u"f"_s};
-    QTest::newRow("spaces and tabs only list all")
-        << u" \t "_s << QStringList{u"n"_s, u"u"_s, u"m"_s, u"f"_s};
-    QTest::newRow("trimmed and case-insensitive") << u"  GROCERY "_s << QStringList{u"n"_s, u"m"_s};
-    QTest::newRow("inside words and bodies") << u"cer"_s << QStringList{u"n"_s, u"m"_s};
-    QTest::newRow("empty title matches untitled") << u"untitled"_s << QStringList{u"u"_s};
-    QTest::newRow("front-matter title") << u"shown"_s << QStringList{u"f"_s};
-    QTest::newRow("a line break is not trimmed") << u"grocery\n"_s << QStringList{u"m"_s};
-    QTest::newRow("nothing") << u"zebra"_s << QStringList();
-}
+    void importMarkdown_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("displayTitle");
+        QTest::addColumn<QString>("body"); // null: the text as given
+        QTest::newRow("no heading, no text: file name")
+            << u" notes "_s << QString() << u"notes"_s << u"notes"_s << QString();
+        QTest::newRow("heading wins over file name")
+            << u"file"_s << u"# Real\ntext"_s << u"Real"_s << u"Real"_s << QString();
+        QTest::newRow("front-matter title shown, derived title stored")
+            << u"file"_s << u"---\ntitle: Shown\n---\n# Heading"_s << u"Heading"_s << u"Shown"_s
+            << u"# Heading"_s;
+        QTest::newRow("blank name keeps Untitled")
+            << u" \t"_s << u"---"_s << u"Untitled"_s << u"Untitled"_s << QString();
+    }
 
-void TestDocumentStore::filteredDocuments()
-{
-    QFETCH(QString, search);
-    QFETCH(QStringList, expected);
-    Document untitled = makeDocument(u"u"_s, 30, u"---"_s);
-    untitled.title.clear();
-    Document fm = makeDocument(u"f"_s, 10, u"# Stored"_s);
-    fm.overrides = {u"title"_s};
-    fm.frontmatter.title = u"Shown Title"_s;
-    auto store = storeWith({makeDocument(u"n"_s, 40, u"# Grocery list"_s), untitled,
-                            makeDocument(u"m"_s, 20, u"# Misc\nbuy at the grocery\nstore"_s), fm,
-                            makeTombstone(u"t"_s, 50)});
-    QVERIFY(store);
-    QSignalSpy spy(store.get(), &DocumentStore::searchTextChanged);
-    store->setSearchText(search);
-    store->setSearchText(search);
-    QCOMPARE(spy.size(), search.isEmpty() ? 0 : 1);
-    QCOMPARE(ids(store->filteredDocuments()), expected);
-}
-
-void TestDocumentStore::linkTitlesAndWikiLinkDocuments()
-{
-    auto store =
-        storeWith({makeDocument(u"new"_s, 20, u"# hello"_s), makeDocument(u"old"_s, 10, u"#  Hello  "_s),
-                   makeDocument(u"x"_s, 5, u"# Other"_s), makeTombstone(u"t"_s, 50)});
-    QVERIFY(store);
-    QCOMPARE(store->linkTitles(), (QStringList{u"hello"_s, u"Other"_s}));
-
-    const Document blank = store->createDocumentTitled(u"   "_s, u"C"_s);
-    QCOMPARE(blank.body, u"# Untitled\n\n"_s);
-    QCOMPARE(blank.title, u"Untitled"_s);
-    QCOMPARE(blank.collectionId, std::optional<QString>(u"C"_s));
-    const Document linked = store->createDocumentTitled(u" Next Steps\n"_s, std::nullopt);
-    QCOMPARE(linked.body, u"# Next Steps\n\n"_s);
-    QCOMPARE(ids(store->documents()).mid(0, 2), (QStringList{linked.id, blank.id}));
-    QCOMPARE(store->activeDocumentID(), linked.id);
-    QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{blank.id, linked.id}));
-}
-
-void TestDocumentStore::importMarkdown_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("displayTitle");
-    QTest::addColumn<QString>("body");
-    QTest::newRow("no heading, no text: file name")
-        << u" notes "_s << QString() << u"notes"_s << u"notes"_s << QString();
-    QTest::newRow("heading wins over file name")
-        << u"file"_s << u"# Real\ntext"_s << u"Real"_s << u"Real"_s << u"# Real\ntext"_s;
-    QTest::newRow("front-matter title shown, derived title stored")
-        << u"file"_s << u"---\ntitle: Shown\n---\n# Heading"_s << u"Heading"_s << u"Shown"_s
-        << u"# Heading"_s;
-    QTest::newRow("blank name keeps Untitled")
-        << u" \t"_s << u"---"_s << u"Untitled"_s << u"Untitled"_s << u"---"_s;
-}
-
-void TestDocumentStore::importMarkdown()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    QFETCH(QString, title);
-    QFETCH(QString, displayTitle);
-    QFETCH(QString, body);
-    auto store = storeWith({makeDocument(u"a"_s, 10)});
-    QVERIFY(store);
-    const Document imported = store->importMarkdown(name, text);
-    QCOMPARE(imported.title, title);
-    QCOMPARE(imported.displayTitle(), displayTitle);
-    QCOMPARE(imported.body, body);
-    QVERIFY(isLowerCaseUuid(imported.id));
-    QVERIFY(!imported.collectionId);
-    QCOMPARE(store->documents().first(), imported);
-    QCOMPARE(store->activeDocumentID(), imported.id);
-    QCOMPARE(store->state().dirtyDocumentIDs, QStringList{imported.id});
-    store->flushPendingSaves();
-    QCOMPARE(readDocumentFile(imported.id), imported);
-}
+    void importMarkdown()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        QFETCH(QString, displayTitle);
+        QFETCH(QString, body);
+        auto store = storeWith({makeDocument(u"a"_s, 10)});
+        const Document imported = store->importMarkdown(name, text);
+        QCOMPARE(imported.title, title);
+        QCOMPARE(imported.displayTitle(), displayTitle);
+        QCOMPARE(imported.body, body.isNull() ? text : body);
+        QVERIFY(isLowerCaseUuid(imported.id));
+        QVERIFY(!imported.collectionId);
+        QCOMPARE(store->documents().first(), imported);
+        QCOMPARE(store->activeDocumentID(), imported.id);
+        QCOMPARE(store->state().dirtyDocumentIDs, QStringList{imported.id});
+        store->flushPendingSaves();
+        QCOMPARE(readDocumentFile(imported.id), imported);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDocumentStore)
 #include "tst_documentstore.moc"
