@@ -16,6 +16,7 @@
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -35,6 +36,13 @@ int main(int argc, char *argv[])
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
+    // The preview's web view would otherwise make the whole window compose
+    // through OpenGL: every small repaint, the caret's blink included, would
+    // redraw the window (in software where there is no GPU). Drawn in
+    // software, the web view is one more raster widget and a repaint covers
+    // only what changed. An explicit choice in the environment wins.
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND") && !qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication::setOrganizationName(QStringLiteral("Tessivo"));
     QApplication::setApplicationName(QStringLiteral("Tessivo"));
     QApplication::setDesktopFileName(QStringLiteral("tessivo"));

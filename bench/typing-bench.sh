@@ -14,7 +14,8 @@
 #   - CPU per key: the app and all its helper processes (web engine), from
 #     the first key until the tree is idle again, divided by the keys typed.
 # CPU comes from /proc (per-thread run time, nanoseconds). Needs Xvfb,
-# xdotool and python3.
+# xdotool and python3; TESSIVO_BENCH_SHOTS=<dir> keeps a screenshot of each
+# app after typing; TESSIVO_BENCH_PEER=0 measures tessivo alone.
 set -euo pipefail
 
 FILE=${1:-}
@@ -131,6 +132,9 @@ with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
 PY
     else
         cp "$FILE" "$home/bench.md"
+        # Its live preview open, as in split mode.
+        mkdir -p "$home/config/ghostwriter"
+        printf '[Preview]\nhtmlPreviewOpen=true\n' >"$home/config/ghostwriter/ghostwriter.conf"
         set -- "$@" "$home/bench.md"
     fi
     local t0; t0=$(now_ms)
@@ -152,8 +156,7 @@ PY
     if [ "$name" = tessivo ]; then
         xdotool mousemove --window "$window" $(( WIDTH * 45 / 100 )) $(( HEIGHT / 2 )) click 1
     else
-        # Ghostwriter opens with its preview hidden.
-        xdotool mousemove --window "$window" $(( WIDTH / 4 )) $(( HEIGHT / 2 )) click 1 key ctrl+p
+        xdotool mousemove --window "$window" $(( WIDTH / 4 )) $(( HEIGHT / 2 )) click 1
     fi
     xdotool key ctrl+End
     xdotool mousemove 1900 1060 # the pointer out of the way
@@ -183,6 +186,9 @@ print(out[:$KEYS])")
         last=$now
     done
     RESULT[$name.perkey]=$(python3 -c "print(round(($last - $a) / $KEYS, 1))")
+    if [ -n "${TESSIVO_BENCH_SHOTS:-}" ] && command -v import >/dev/null; then
+        import -window root "$TESSIVO_BENCH_SHOTS/$name.png"
+    fi
     RESULT[$name.rssafter]=$(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 ))
 
     kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true
@@ -194,7 +200,7 @@ ratio() { python3 -c "a, b = float('$1'), float('$2'); print(f'{a / b:.2f}' if b
 echo "file: $FILE ($(stat -c %s "$FILE") bytes), $KEYS keys"
 measure tessivo '^Tessivo$' "$APP"
 peer=
-if command -v ghostwriter >/dev/null; then
+if [ "${TESSIVO_BENCH_PEER:-1}" != 0 ] && command -v ghostwriter >/dev/null; then
     measure ghostwriter 'ghostwriter' ghostwriter
     peer=ghostwriter
 fi
