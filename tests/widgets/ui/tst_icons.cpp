@@ -62,6 +62,7 @@ private Q_SLOTS:
     void pulseFollowsActive()
     {
         QLabel label(QStringLiteral("syncing"));
+        label.show();
         auto *pulse = new Pulse(&label, true);
         QCOMPARE(label.graphicsEffect(), pulse);
         QVERIFY(pulse->isDim());
