@@ -131,8 +131,7 @@
           }
           var close = text.startsWith('<!-->', at) ? at + 5 : text.startsWith('<!--->', at) ? at + 6
                                                                                           : text.indexOf('-->', at + 4) + 3;
-          var bang = text.indexOf('--!>', at + 4);
-          if (close < 3 || (bang >= 0 && bang < close)) {
+          if (close < 3 || text.substring(at + 4, close).indexOf('--!>') >= 0) {
             return { starts: starts, closed: false, stop: at };
           }
           at = close;
