@@ -21,8 +21,13 @@ set -euo pipefail
 
 # As on a desktop: a session bus, which the apps would otherwise each start
 # for themselves (a fork and a wait inside the start-up being measured).
+# Services the bus starts (a keyring) get a home of their own, not the user's.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-    exec dbus-run-session -- bash "$0" "$@"
+    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
+    export TESSIVO_BENCH_BUS_HOME
+    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
+        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
+        exec dbus-run-session -- bash "$0" "$@"
 fi
 
 FILE=${1:-}
@@ -41,7 +46,7 @@ APP_PID=
 cleanup() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -rf "$WORK"
+    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
 }
 trap cleanup EXIT
 
@@ -158,6 +163,7 @@ PY
         APP_PID=$!
         window=
         until window=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1) && [ -n "$window" ]; do
+            kill -0 "$APP_PID" 2>/dev/null || { echo "$name ended before showing a window:" >&2; tail -5 "$WORK/$name.log" >&2; exit 1; }
             sleep 0.01
         done
         startups+=($(( $(now_ms) - t0 )))
