@@ -39,7 +39,7 @@ private:
         if (m_stream)
             return;
         m_stream = m_type ? events(*m_type, m_name) : events(m_name);
-        connect(m_stream.get(), &EventStream::event, this, m_action);
+        connect(m_stream.get(), &EventStream::occurred, this, m_action);
     }
 
     Name m_name;

@@ -1,16 +1,22 @@
 #include "app/core/AppShortcuts.h"
+#include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
+#include "publishing/core/ImageLibrary.h"
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContentView.h"
 #include "shell/MainWindow.h"
 #include "shell/SettingsWindow.h"
+#include "shell/core/TerminationSaves.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
+#include "store/Persistence.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QIcon>
@@ -18,6 +24,7 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QSessionManager>
+#include <QSet>
 #include <QTimer>
 
 #include <csignal>
@@ -88,7 +95,6 @@ int main(int argc, char *argv[])
     UpdaterController::shared();
 
     QPointer<MainWindow> window;
-    QPointer<SettingsWindow> settings;
     const auto makeMainWindow = [&]() -> QWidget * {
         window = new MainWindow;
         QObject::connect(window->contentView(), &ContentView::startupFinished, window, [&] {
@@ -98,13 +104,9 @@ int main(int argc, char *argv[])
             });
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
-        QObject::connect(window, &MainWindow::settingsRequested, &app, [&] {
-            if (!settings)
-                settings = new SettingsWindow;
-            settings->show();
-            settings->raise();
-            settings->activateWindow();
-        });
+        QObject::connect(window, &MainWindow::settingsRequested, &app, [] { SettingsWindow::open(); });
+        QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
+                         [] { SettingsWindow::openAccount(); });
         return window;
     };
     AppDelegate::setMainWindowFactory(makeMainWindow);
@@ -119,6 +121,14 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [] { AppDelegate::showMainWindow(); },
     });
+    // Signing out empties the image library, and so does signing in: a list
+    // that failed while signed out must not keep saying so. The preview
+    // shows images from the service's own address only.
+    QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
+                     &ImageLibrary::resetForAccountChange);
+    QObject::connect(AuthManager::shared(), &AuthManager::signedIn, ImageLibrary::shared(),
+                     &ImageLibrary::resetForAccountChange);
+    PreviewPage::allowImagesFrom(APIClient::shared()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
                      [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
@@ -128,20 +138,58 @@ int main(int argc, char *argv[])
                      });
 
     // Every way the app can end writes the pending edits first: Quit, the
-    // desktop session ending, and termination signals.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    // desktop session ending, and termination signals. A signal that finds
+    // the main thread busy (a huge line being laid out) has the edited
+    // documents written from the watcher thread after a short grace period.
+    DocumentStore *store = DocumentStore::shared();
+    TerminationSaves lastResort(Persistence::baseDirectory(), [store] { store->waitForWrites(); });
+    const qint64 launchedAt = QDateTime::currentMSecsSinceEpoch();
+    const auto noteChange = [&lastResort, store, launchedAt](const QString &id) {
+        if (!id.isEmpty()) {
+            if (const std::optional<Document> document = store->document(id))
+                lastResort.remember(*document);
+            return;
+        }
+        // A change of several (a new, imported, deleted or pulled document):
+        // every document changed during this run is taken again, and the
+        // ones gone are dropped.
+        const QStringList known = lastResort.rememberedIDs();
+        const QSet<QString> knownSet(known.cbegin(), known.cend());
+        for (const QString &gone : known) {
+            if (!store->document(gone))
+                lastResort.forget(gone);
+        }
+        for (const Document &document : store->documents()) {
+            if (document.updatedAt >= launchedAt || knownSet.contains(document.id))
+                lastResort.remember(document);
+        }
+    };
+    QObject::connect(store, &DocumentStore::documentsChanged, &app, noteChange);
+    const auto flush = [&] { lastResort.runFlush([&] { delegate.applicationWillTerminate(); }); };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&lastResort, flush] {
+        lastResort.acknowledge();
+        flush();
+    });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
-                     [&](QSessionManager &) { delegate.applicationWillTerminate(); });
-    UnixSignalWatcher terminationSignals({SIGTERM, SIGINT, SIGHUP});
-    QObject::connect(&terminationSignals, &UnixSignalWatcher::signalReceived, &app,
-                     [] { QCoreApplication::quit(); });
+                     [flush](QSessionManager &) { flush(); });
+    UnixSignalWatcher terminationSignals({SIGTERM, SIGINT, SIGHUP},
+                                         [&lastResort](int) { lastResort.guard(std::chrono::seconds(2)); });
+    QObject::connect(&terminationSignals, &UnixSignalWatcher::signalReceived, &app, [&lastResort] {
+        // Keys typed just before the signal may still wait in the window
+        // system's queue: they are edits too, and land before the flush.
+        // Taking them may itself take long in a huge line, so the watcher
+        // stands by until they are in.
+        QGuiApplication::sync();
+        lastResort.acknowledge();
+        QCoreApplication::quit();
+    });
 
     delegate.applicationDidFinishLaunching();
     makeMainWindow()->show();
     delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
 
     const int status = QApplication::exec();
-    delete settings;
+    delete SettingsWindow::existing();
     delete window;
     return status;
 }

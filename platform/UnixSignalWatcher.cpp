@@ -1,7 +1,5 @@
 #include "platform/UnixSignalWatcher.h"
 
-#include <QSocketNotifier>
-
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,6 +9,8 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+// Written by the destructor to end the reading thread; no signal is 0.
+constexpr char stopByte = 0;
 
 void onSignal(int number)
 {
@@ -23,8 +23,9 @@ void onSignal(int number)
 
 } // namespace
 
-UnixSignalWatcher::UnixSignalWatcher(const QList<int> &signalNumbers, QObject *parent)
-    : QObject(parent), m_signals(signalNumbers)
+UnixSignalWatcher::UnixSignalWatcher(const QList<int> &signalNumbers,
+                                     std::function<void(int)> onWatcherThread, QObject *parent)
+    : QObject(parent), m_signals(signalNumbers), m_onWatcherThread(std::move(onWatcherThread))
 {
     if (signalPipe[0] < 0) {
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
@@ -33,8 +34,7 @@ UnixSignalWatcher::UnixSignalWatcher(const QList<int> &signalNumbers, QObject *p
         }
         ::fcntl(signalPipe[1], F_SETFL, ::fcntl(signalPipe[1], F_GETFL) | O_NONBLOCK);
     }
-    m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::readSignals);
+    m_reader = std::thread([this] { readSignals(); });
 
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -51,15 +51,30 @@ UnixSignalWatcher::~UnixSignalWatcher()
     sigemptyset(&action.sa_mask);
     for (int number : std::as_const(m_signals))
         ::sigaction(number, &action, nullptr);
+    if (m_reader.joinable()) {
+        [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &stopByte, 1);
+        m_reader.join();
+    }
 }
 
 void UnixSignalWatcher::readSignals()
 {
-    char byte = 0;
-    while (::read(signalPipe[0], &byte, 1) == 1) {
-        Q_EMIT signalReceived(static_cast<unsigned char>(byte));
-        // Only one byte per activation keeps the loop from blocking: the
-        // notifier fires again while bytes remain.
-        break;
+    // The thread blocks every signal, so handlers run on other threads and
+    // this read is never interrupted.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    for (;;) {
+        char byte = 0;
+        const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got != 1 || byte == stopByte)
+            return;
+        const int number = static_cast<unsigned char>(byte);
+        QMetaObject::invokeMethod(
+            this, [this, number] { Q_EMIT signalReceived(number); }, Qt::QueuedConnection);
+        if (m_onWatcherThread)
+            m_onWatcherThread(number);
     }
 }

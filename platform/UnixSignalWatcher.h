@@ -3,18 +3,24 @@
 #include <QList>
 #include <QObject>
 
-class QSocketNotifier;
+#include <functional>
+#include <thread>
 
 // Turns the termination signals the desktop sends (SIGTERM at logout or
 // shutdown, SIGINT from a terminal, SIGHUP when the terminal goes away) into
 // a Qt signal on the main thread, through a self-pipe, so the app can save
 // before it ends. One instance per process.
+//
+// The pipe is read on a thread of its own, so a signal is seen even while the
+// main thread is busy; `onWatcherThread` (optional) runs there for each
+// signal, after signalReceived() has been queued for the main thread.
 class UnixSignalWatcher final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit UnixSignalWatcher(const QList<int> &signalNumbers, QObject *parent = nullptr);
+    explicit UnixSignalWatcher(const QList<int> &signalNumbers, std::function<void(int)> onWatcherThread = {},
+                               QObject *parent = nullptr);
     ~UnixSignalWatcher() override;
 
 Q_SIGNALS:
@@ -24,5 +30,6 @@ private:
     void readSignals();
 
     QList<int> m_signals;
-    QSocketNotifier *m_notifier = nullptr;
+    std::function<void(int)> m_onWatcherThread;
+    std::thread m_reader;
 };

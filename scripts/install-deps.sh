@@ -15,6 +15,7 @@ packages=(
   libjs-katex bootstrap-icons
   libx11-dev libxcb1-dev libxkbcommon-dev libxkbcommon-x11-dev
   libbenchmark-dev clang-format
+  clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils
   fonts-dejavu-core
 )

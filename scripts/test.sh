@@ -26,3 +26,10 @@ dbus-run-session -- bash -c '
   xvfb-run -a -s "-screen 0 1920x1080x24" \
     ctest --test-dir "$1" --output-on-failure -j"$(nproc)" --timeout 600
 ' _ "$build_dir"
+
+# Then the same headless code again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzzer. Set
+# TESSIVO_SKIP_SANITIZE=1 for a quicker local run.
+if [[ -z ${TESSIVO_SKIP_SANITIZE:-} ]]; then
+  bash scripts/sanitize.sh
+fi

@@ -134,7 +134,7 @@ void dispatch(const Shortcut &shortcut, EventType type)
                 streams << stream;
     for (const QPointer<EventStream> &stream : std::as_const(streams))
         if (stream && stream->wants(type))
-            Q_EMIT stream->event(type);
+            Q_EMIT stream->occurred(type);
 }
 
 } // namespace

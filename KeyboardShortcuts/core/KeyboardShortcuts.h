@@ -81,7 +81,7 @@ public:
     bool wants(EventType type) const { return !m_filter || *m_filter == type; }
 
 Q_SIGNALS:
-    void event(KeyboardShortcuts::EventType type);
+    void occurred(KeyboardShortcuts::EventType type);
 
 private:
     friend std::unique_ptr<EventStream> events(const Name &name);

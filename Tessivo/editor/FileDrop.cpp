@@ -2,6 +2,9 @@
 
 #include "editor/ListContinuingTextView.h"
 #include "editor/core/FileDropRules.h"
+#include "editor/core/ImageTypes.h"
+#include "editor/core/ImageUploader.h"
+#include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
@@ -10,6 +13,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
@@ -57,18 +61,10 @@ bool canHandle(const QList<QUrl> &urls)
     return false;
 }
 
-QFuture<ReadResult> readFileData(const QUrl &url)
+QFuture<CappedFileRead> readFileData(const QUrl &url, qint64 limit)
 {
     const QString path = url.toLocalFile();
-    return QtConcurrent::run([path] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return ReadResult{{}, file.errorString()};
-        QByteArray data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return ReadResult{{}, file.errorString()};
-        return ReadResult{std::move(data), {}};
-    });
+    return QtConcurrent::run([path, limit] { return CappedFileRead::read(path, limit); });
 }
 
 } // namespace FileDrop
@@ -87,8 +83,7 @@ void FileDropHandler::showAlert(const QString &message, const QString &informati
     }
     QMessageBox box(QApplication::activeWindow());
     box.setIcon(QMessageBox::Warning);
-    box.setText(message);
-    box.setInformativeText(informative);
+    setPlainAlertTexts(box, message, informative);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -137,6 +132,24 @@ void FileDropHandler::uploadFailed(const QString &placeholder, const QString &fi
     showAlert(u"Couldn't upload "_s + fileName, message);
 }
 
+namespace {
+
+// Calls `done` with the future's result on the owner's thread, unless the
+// owner has gone by then. (A continuation with a context object must not
+// outlive that object.)
+template <typename T, typename Done>
+void whenFinished(QObject *owner, QFuture<T> future, Done done)
+{
+    auto *watcher = new QFutureWatcher<T>(owner);
+    QObject::connect(watcher, &QFutureWatcher<T>::finished, owner, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(std::move(future));
+}
+
+} // namespace
+
 // Builds the placeholder for one image and starts its upload job, which runs
 // on its own until the placeholder is replaced or removed (or the handler
 // goes: the job's callbacks die with it).
@@ -144,39 +157,39 @@ QString FileDropHandler::uploadPlaceholder(const QUrl &url, const QString &docum
 {
     const QString fileName = url.fileName();
     const QString placeholder = FileDropRules::uploadPlaceholder(fileName, FileDropRules::newTag());
-    auto *watcher = new QFutureWatcher<FileDrop::ReadResult>(this);
-    QPointer<FileDropHandler> self(this);
-    connect(watcher, &QFutureWatcher<FileDrop::ReadResult>::finished, this,
-            [this, self, watcher, url, fileName, placeholder, documentID] {
-                watcher->deleteLater();
-                const FileDrop::ReadResult read = watcher->result();
-                if (!read.ok()) {
-                    uploadFailed(placeholder, fileName, documentID, read.error);
-                    return;
-                }
-                ImageLibrary::SuccessHandler succeeded = [self, placeholder,
-                                                          documentID](const ImageAsset &asset) {
+    ImageUploader *images = m_strategies.uploader;
+    if (!images) {
+        QTimer::singleShot(0, this, [this, placeholder, fileName, documentID] {
+            uploadFailed(placeholder, fileName, documentID, u"Uploading images is not available."_s);
+        });
+        return placeholder;
+    }
+    whenFinished(
+        this, FileDrop::readFileData(url, images->uploadLimit()),
+        [this, images, url, fileName, placeholder, documentID](const CappedFileRead &read) {
+            if (!read.ok()) {
+                uploadFailed(placeholder, fileName, documentID,
+                             read.status == CappedFileRead::Status::tooLarge ? images->tooLargeMessage()
+                                                                             : read.error);
+                return;
+            }
+            // The uploader finishes on the main thread, so the result is
+            // taken there as it arrives.
+            images->uploadImage(read.data, fileName, ImageTypes::mimeType(url.path()), documentID)
+                .then([self = QPointer<FileDropHandler>(this), placeholder, fileName,
+                       documentID](const ImageUploader::Outcome &done) {
                     if (!self)
                         return;
-                    const QString text =
-                        FileDropRules::imageMarkdown(ImageLibrary::altText(asset.filename), asset.url);
-                    self->replacePlaceholder(placeholder, text, documentID);
-                };
-                ImageLibrary::FailureHandler failed = [self, placeholder, fileName,
-                                                       documentID](const APIError &error) {
-                    if (self)
-                        self->uploadFailed(placeholder, fileName, documentID, error.message);
-                };
-                const QString contentType = ImageLibrary::mimeType(url.path());
-                if (m_strategies.upload) {
-                    m_strategies.upload(read.data, fileName, contentType, documentID, std::move(succeeded),
-                                        std::move(failed));
-                    return;
-                }
-                ImageLibrary::shared()->upload(read.data, fileName, contentType, documentID, this,
-                                               std::move(succeeded), std::move(failed));
-            });
-    watcher->setFuture(FileDrop::readFileData(url));
+                    if (!done.image) {
+                        self->uploadFailed(placeholder, fileName, documentID, done.error);
+                        return;
+                    }
+                    self->replacePlaceholder(placeholder,
+                                             FileDropRules::imageMarkdown(
+                                                 ImageTypes::altText(done.image->filename), done.image->url),
+                                             documentID);
+                });
+        });
     return placeholder;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "publishing/core/ImageAsset.h"
-#include "publishing/core/ImageLibrary.h"
+#include "editor/core/CappedFileRead.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -15,6 +14,7 @@
 #include <optional>
 
 class DocumentStore;
+class ImageUploader;
 class ListContinuingTextView;
 class QMimeData;
 
@@ -32,17 +32,23 @@ QList<QUrl> fileURLs(const QMimeData *mimeData);
 // Whether at least one URL is a Markdown file or a supported image.
 bool canHandle(const QList<QUrl> &urls);
 
-struct ReadResult
+// The file's bytes, read on the thread pool, refused without being read
+// when it is larger than `limit` bytes (see CappedFileRead).
+QFuture<CappedFileRead> readFileData(const QUrl &url, qint64 limit);
+
+// Shows a modal alert.
+using AlertPresenter = std::function<void(const QString &message, const QString &informativeText)>;
+
+// How a FileDropHandler reaches outside the editor. (At namespace scope so
+// that it is complete where the handler's constructor defaults it.)
+struct Strategies
 {
-    QByteArray data;
-    // Empty on success; else why the file could not be read.
-    QString error;
-
-    bool ok() const { return error.isEmpty(); }
+    // Where images are uploaded (not owned; must outlive the handler).
+    // Without one, image uploads fail with a message.
+    ImageUploader *uploader = nullptr;
+    // Empty: a message box.
+    AlertPresenter alert;
 };
-
-// The whole file, read on the thread pool.
-QFuture<ReadResult> readFileData(const QUrl &url);
 
 } // namespace FileDrop
 
@@ -60,22 +66,10 @@ class FileDropHandler final : public QObject
     Q_OBJECT
 
 public:
-    // Uploads an image.
-    using Uploader =
-        std::function<void(const QByteArray &data, const QString &filename, const QString &contentType,
-                           const QString &documentID, ImageLibrary::SuccessHandler onSuccess,
-                           ImageLibrary::FailureHandler onFailure)>;
-    // Shows a modal alert.
-    using AlertPresenter = std::function<void(const QString &message, const QString &informativeText)>;
+    using AlertPresenter = FileDrop::AlertPresenter;
+    using Strategies = FileDrop::Strategies;
     // The editor text view showing `documentID` in a window, or null.
     using EditorLookup = std::function<ListContinuingTextView *(const QString &documentID)>;
-
-    // Empty parts use the image library's upload and a message box.
-    struct Strategies
-    {
-        Uploader upload;
-        AlertPresenter alert;
-    };
 
     // `store` must outlive the handler.
     FileDropHandler(DocumentStore *store, EditorLookup liveEditor, Strategies strategies = {},

@@ -9,7 +9,7 @@
 #include <QTextBlock>
 
 InlineSpelling::InlineSpelling(ListContinuingTextView *view, SpellChecker *checker, QObject *parent)
-    : QObject(parent), m_view(view), m_checker(checker)
+    : QObject(parent), m_view(view), m_viewport(view->viewport()), m_checker(checker)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(delayMilliseconds);
@@ -24,13 +24,22 @@ InlineSpelling::InlineSpelling(ListContinuingTextView *view, SpellChecker *check
     });
     connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this, &InlineSpelling::schedule);
     connect(checker, &SpellChecker::dictionaryChanged, this, &InlineSpelling::schedule);
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
+}
+
+InlineSpelling::~InlineSpelling()
+{
+    if (m_viewport) {
+        m_viewport->removeEventFilter(this);
+    }
 }
 
 bool InlineSpelling::eventFilter(QObject *watched, QEvent *event)
 {
+    // Events still arrive while the view is being destroyed, when it is no
+    // longer a ListContinuingTextView: nothing here may call into it.
     // More (or other) lines come into view when the view grows.
-    if (m_view && watched == m_view->viewport() && event->type() == QEvent::Resize) {
+    if (watched == m_viewport && event->type() == QEvent::Resize) {
         schedule();
     }
     return QObject::eventFilter(watched, event);
@@ -50,9 +59,10 @@ void InlineSpelling::checkNow()
     }
     QTextDocument *document = view->document();
     const QString text = view->displayText();
-    const int firstVisible = view->cursorForPosition(QPoint(0, 0)).block().blockNumber();
-    const int lastVisible =
-        view->cursorForPosition(QPoint(0, view->viewport()->height())).block().blockNumber();
+    // Visible characters, not lines: one paragraph may be the whole text.
+    const QRect area = view->viewport()->rect();
+    const int firstVisible = view->cursorForPosition(area.topLeft()).position();
+    const int lastVisible = view->cursorForPosition(area.bottomRight()).position();
     const QTextCursor caret = view->textCursor();
     const int caretPosition = view->hasFocus() && !caret.hasSelection() ? caret.position() : -1;
 
@@ -63,33 +73,65 @@ void InlineSpelling::checkNow()
     QList<QTextEdit::ExtraSelection> marks;
     SpellScope::Context context;
     qsizetype lineStart = 0;
-    for (int line = 0; line <= lastVisible && lineStart <= text.size(); ++line) {
+    while (lineStart <= text.size() && lineStart <= lastVisible) {
         qsizetype lineEnd = text.indexOf(u'\n', lineStart);
         if (lineEnd < 0) {
             lineEnd = text.size();
         }
         const QStringView lineText = QStringView(text).mid(lineStart, lineEnd - lineStart);
-        if (line < firstVisible) {
+        if (lineEnd < firstVisible) {
             SpellScope::skipLine(lineText, context);
-        } else {
-            for (const TextRange &word : SpellScope::wordsToCheck(lineText, context)) {
-                const qsizetype start = lineStart + word.location;
-                if (caretPosition == start + word.length) {
-                    continue; // still being typed
-                }
-                if (m_checker->isCorrect(lineText.mid(word.location, word.length).toString())) {
-                    continue;
-                }
-                QTextEdit::ExtraSelection mark;
-                mark.cursor = QTextCursor(document);
-                mark.cursor.setPosition(int(start));
-                mark.cursor.setPosition(int(start + word.length), QTextCursor::KeepAnchor);
-                mark.format = underline;
-                marks.append(mark);
+            lineStart = lineEnd + 1;
+            continue;
+        }
+        if (lineText.size() > longestCheckedLine) {
+            SpellScope::skipLine(lineText, context);
+            lineStart = lineEnd + 1;
+            continue;
+        }
+        // A long line is read around its visible part only, from and to a
+        // space, so the cost follows the screen and not the paragraph.
+        qsizetype from = 0;
+        qsizetype to = lineText.size();
+        if (lineText.size() > longLine) {
+            from = std::max<qsizetype>(0, firstVisible - lineStart - lineMargin);
+            to = std::min<qsizetype>(lineText.size(), lastVisible - lineStart + lineMargin);
+            while (from > 0 && !lineText.at(from - 1).isSpace()) {
+                --from;
             }
+            while (to < lineText.size() && !lineText.at(to).isSpace()) {
+                ++to;
+            }
+        }
+        const QStringView part = lineText.mid(from, to - from);
+        // A part of a line says nothing about the blocks around it: the
+        // context moves on by the whole line.
+        SpellScope::Context partContext = context;
+        const QList<TextRange> words = SpellScope::wordsToCheck(part, partContext);
+        if (part.size() == lineText.size()) {
+            context = partContext;
+        } else {
+            SpellScope::skipLine(lineText, context);
+        }
+        for (const TextRange &word : words) {
+            const qsizetype start = lineStart + from + word.location;
+            const qsizetype end = start + word.length;
+            if (end < firstVisible || start > lastVisible || caretPosition == end) {
+                continue; // off screen, or still being typed
+            }
+            if (m_checker->isCorrect(part.mid(word.location, word.length).toString())) {
+                continue;
+            }
+            QTextEdit::ExtraSelection mark;
+            mark.cursor = QTextCursor(document);
+            mark.cursor.setPosition(int(start));
+            mark.cursor.setPosition(int(end), QTextCursor::KeepAnchor);
+            mark.format = underline;
+            marks.append(mark);
         }
         lineStart = lineEnd + 1;
     }
+    // All underlines in one call: each call lays out what it touches.
     view->setDecorations(ListContinuingTextView::Decoration::Spelling, marks);
     Q_EMIT checked();
 }

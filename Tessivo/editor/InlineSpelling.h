@@ -21,6 +21,7 @@ class InlineSpelling final : public QObject
 
 public:
     InlineSpelling(ListContinuingTextView *view, SpellChecker *checker, QObject *parent = nullptr);
+    ~InlineSpelling() override;
 
     // Checks the visible lines soon (debounced).
     void schedule();
@@ -36,6 +37,13 @@ public:
 
     // Delay between the last change and a check.
     static constexpr int delayMilliseconds = 250;
+    // Lines longer than this are checked around their visible part only,
+    // `lineMargin` characters either side of it.
+    static constexpr qsizetype longLine = 20000;
+    static constexpr qsizetype lineMargin = 2000;
+    // Lines longer than this are not checked at all: the text view takes
+    // time in proportion to the whole line for every underline it is given.
+    static constexpr qsizetype longestCheckedLine = 1000000;
 
 Q_SIGNALS:
     void checked();
@@ -45,6 +53,9 @@ protected:
 
 private:
     QPointer<ListContinuingTextView> m_view;
+    // Kept apart from the view: resize events reach the filter while the
+    // view is being destroyed, when it must no longer be called.
+    QPointer<QWidget> m_viewport;
     SpellChecker *m_checker;
     QTimer m_timer;
 };

@@ -4,7 +4,9 @@
 #include "editor/SyntaxHighlighter.h"
 #include "editor/core/EditorRules.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QMenu>
@@ -33,7 +35,11 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent, KeyRouting routi
 {
     setVerticalScrollBar(new ThinScroller);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Always there (it draws nothing while the text fits): a scroller that
+    // came and went would change the wrap width, and a text growing past one
+    // page would be laid out again whole, which for one huge line takes as
+    // long as opening it.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::NoFrame);
     // The side insets and the scroller's strip show the text background.
     setBackgroundRole(QPalette::Base);
@@ -247,7 +253,29 @@ bool ListContinuingTextView::event(QEvent *event)
             break;
         }
     }
+    if (event->type() == QEvent::ShortcutOverride && isWindowShortcut(static_cast<QKeyEvent *>(event))) {
+        // Left to the window: the menus' keys win over the editor's own
+        // bindings (Ctrl+K opens the palette rather than deleting to the end
+        // of the line).
+        event->ignore();
+        return true;
+    }
     return QPlainTextEdit::event(event);
+}
+
+bool ListContinuingTextView::isWindowShortcut(const QKeyEvent *key) const
+{
+    // Typing goes by here on every key: the menus bind no key without Ctrl,
+    // Alt or Meta.
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QKeySequence pressed(key->keyCombination());
+    const QList<QAction *> actions = window()->findChildren<QAction *>();
+    return std::any_of(actions.begin(), actions.end(), [&](const QAction *action) {
+        // Edit commands bound to the widget (Undo, Copy) stay the editor's.
+        return action->isEnabled() && action->shortcutContext() != Qt::WidgetShortcut &&
+               action->shortcuts().contains(pressed);
+    });
 }
 
 void ListContinuingTextView::keyPressEvent(QKeyEvent *event)
@@ -380,7 +408,7 @@ void ListContinuingTextView::paintEvent(QPaintEvent *event)
     const QRect caret = caretRect();
     if (caret.intersects(event->rect())) {
         QPainter painter(viewport());
-        painter.fillRect(caret, palette().color(QPalette::Highlight));
+        painter.fillRect(caret, WidgetStyle::textAccent(palette()));
     }
 }
 

@@ -46,6 +46,9 @@ public:
     // use the parent (which outlives the view), not siblings made later.
     explicit ListContinuingTextView(QWidget *parent = nullptr, KeyRouting routing = {});
     ~ListContinuingTextView() override;
+    // For a parent on its way out: its destructor runs before the view's, and
+    // the view still handles events while it is being taken down.
+    void dropKeyRouting() { m_keyRouting = {}; }
 
     // --- Text ----------------------------------------------------------------
     // The exact text: what was loaded plus every edit, line breaks as written.
@@ -131,6 +134,8 @@ private:
     void checkImageTrigger(const QString &inserted);
     void refreshExtraSelections();
     QRect caretRect() const;
+    // Whether `key` is bound by an enabled action of the window (the menus).
+    bool isWindowShortcut(const QKeyEvent *key) const;
     void restartCaretBlink();
     bool acceptsFileDrop(const QMimeData *data) const;
 

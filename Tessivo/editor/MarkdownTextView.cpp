@@ -98,6 +98,12 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
 
 MarkdownTextView::~MarkdownTextView()
 {
+    // The text view outlives this body (children go in ~QWidget), and its
+    // destruction still sends focus and selection events: nothing of this
+    // object may be reached from it any more.
+    m_textView->disconnect(this);
+    m_textView->verticalScrollBar()->disconnect(this);
+    m_textView->dropKeyRouting();
     m_suggestions->hide();
     if (m_assistant) {
         m_assistant->closeMenu(true);
@@ -223,7 +229,11 @@ void MarkdownTextView::updateLinkSuggestions(bool force)
         return;
     }
     const qsizetype caret = selection.location;
-    const qsizetype lineStart = EditorRules::lineRange(text, caret).location;
+    // Only the end of a long line can hold the query being typed: looking
+    // further back would make every keystroke in a huge line cost the line.
+    const qsizetype from = std::max<qsizetype>(0, caret - longestLinkQuery);
+    const QString before = text.mid(from, caret - from);
+    const qsizetype lineStart = from + EditorRules::lineRange(before, before.size()).location;
     const std::optional<TextRange> query = EditorRules::wikiLinkQuery(text.mid(lineStart, caret - lineStart));
     if (!query || !m_store) {
         m_suggestions->hide();

@@ -54,6 +54,8 @@ public:
     // Re-highlights now / 80 ms after the last call.
     void highlight();
     void scheduleHighlight();
+    // Whether a pass waits for the pause to end; tests run it with highlight().
+    bool isHighlightPending() const { return m_highlightTimer.isActive(); }
     static constexpr int highlightDelayMilliseconds = 80;
 
     // Completes the wiki link whose query is at `range` with `title`.
@@ -61,6 +63,8 @@ public:
     // Opens, moves or closes the completion panel; without `force` only an
     // open panel is updated.
     void updateLinkSuggestions(bool force);
+    // The longest wiki-link query completed, in characters before the caret.
+    static constexpr qsizetype longestLinkQuery = 1000;
     // Shows, moves or hides the AI pill.
     void updatePill();
     void openAIMenu(EditorRules::AIMode mode);

@@ -1,10 +1,11 @@
 #include "editor/PreviewPage.h"
 
 #include "editor/core/DetailLinkPolicy.h"
+#include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
+#include "widgets/ExternalLink.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -14,14 +15,24 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Every request of a preview page: local files and inline data only. The
-// page's own security policy says the same; this holds even for what the
-// policy cannot see.
+// The web service's address; empty until the app names it. Read and written
+// on the main thread only (the engine calls interceptors there).
+QUrl &imageOrigin()
+{
+    static QUrl origin;
+    return origin;
+}
+
+// Every request of a preview page: local files and inline data, and images
+// from the one web service address the app talks to, where the user's
+// uploaded images live. The page's own security policy says much the same;
+// this holds even for what the policy cannot see.
 class LocalOnlyInterceptor final : public QWebEngineUrlRequestInterceptor
 {
 public:
@@ -30,8 +41,24 @@ public:
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         static const QStringList allowed{u"file"_s, u"data"_s, u"blob"_s, u"qrc"_s};
-        if (!allowed.contains(info.requestUrl().scheme().toLower()))
-            info.block(true);
+        const QUrl url = info.requestUrl();
+        if (allowed.contains(url.scheme().toLower()))
+            return;
+        if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage && isImageOrigin(url))
+            return;
+        info.block(true);
+    }
+
+private:
+    static bool isImageOrigin(const QUrl &url)
+    {
+        const QUrl &origin = imageOrigin();
+        if (origin.isEmpty() || !url.userInfo().isEmpty())
+            return false;
+        const QString scheme = url.scheme().toLower();
+        const auto port = [](const QUrl &u) { return u.port(u.scheme().toLower() == u"https" ? 443 : 80); };
+        return (scheme == u"http" || scheme == u"https") && scheme == origin.scheme().toLower() &&
+               url.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && port(url) == port(origin);
     }
 };
 
@@ -111,6 +138,11 @@ bool samePage(const QUrl &a, const QUrl &b)
 
 } // namespace
 
+void PreviewPage::allowImagesFrom(const QUrl &serviceURL)
+{
+    imageOrigin() = serviceURL;
+}
+
 QWebEngineProfile *PreviewPage::previewProfile()
 {
     static QWebEngineProfile *profile = [] {
@@ -122,7 +154,9 @@ QWebEngineProfile *PreviewPage::previewProfile()
         s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
         s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        // The page may ask for remote images; the request interceptor admits only
+        // those of the web service.
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
         s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
         s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
         s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
@@ -264,7 +298,7 @@ void PreviewPage::handleLinkClick(const QUrl &url)
             if (self->m_opener)
                 self->m_opener(url);
             else
-                QDesktopServices::openUrl(url);
+                ExternalLink::open(url, QWebEngineView::forPage(self));
         });
         break;
     case DetailLinkPolicy::Action::scrollWithinPage:
@@ -314,8 +348,8 @@ void PreviewPage::openMissingDocumentLink(const QString &title)
     } else {
         QMessageBox box(QApplication::activeWindow());
         box.setIcon(QMessageBox::NoIcon);
-        box.setText(u"\u201C"_s + title + u"\u201D doesn't exist yet."_s);
-        box.setInformativeText(u"Create a new document with that title?"_s);
+        setPlainAlertTexts(box, u"\u201C"_s + title + u"\u201D doesn't exist yet."_s,
+                           u"Create a new document with that title?"_s);
         QPushButton *createButton = box.addButton(u"Create"_s, QMessageBox::AcceptRole);
         box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
         box.setDefaultButton(createButton);

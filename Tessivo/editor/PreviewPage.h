@@ -20,7 +20,8 @@ class QWebEngineProfile;
 // Links: wiki links select an existing document or offer to create a missing
 // one; http, https and mailto links open in the default application; links
 // to a place in the page scroll there; nothing navigates the page away, and
-// the page's profile refuses every request that would reach the network.
+// the page's profile refuses every request that would reach the network,
+// except images from the web service's own address.
 class PreviewPage final : public QWebEnginePage
 {
     Q_OBJECT
@@ -66,6 +67,10 @@ public:
     // The off-the-record profile shared by every preview: no disk storage,
     // no network.
     static QWebEngineProfile *previewProfile();
+    // Lets previews show images from the web service at `serviceURL` (its
+    // scheme, host and port), where uploaded images live; nothing else from
+    // the network.
+    static void allowImagesFrom(const QUrl &serviceURL);
 
 Q_SIGNALS:
     // The page was asked to show `html` (one script call).

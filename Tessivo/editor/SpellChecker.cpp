@@ -55,6 +55,11 @@ QStringList readPersonalList(const QString &path)
     return words;
 }
 
+QStringList appVocabulary()
+{
+    return {QStringLiteral("Tessivo"), QStringLiteral("Ctrl")};
+}
+
 } // namespace
 
 SpellChecker *SpellChecker::shared()
@@ -85,7 +90,9 @@ SpellChecker::SpellChecker(const QString &affixPath, const QString &dictionaryPa
         auto *hunspell = new Hunspell(QFile::encodeName(files.affix).constData(),
                                       QFile::encodeName(files.dictionary).constData());
         const bool utf8 = QString::fromStdString(hunspell->get_dict_encoding()).toUpper() == u"UTF-8";
-        for (const QString &word : readPersonalList(listPath)) {
+        // The app's own words (its name, the key names of its shortcuts in
+        // the welcome document) are never marked as misspelled.
+        for (const QString &word : readPersonalList(listPath) + appVocabulary()) {
             hunspell->add(utf8 ? word.toStdString() : word.toLatin1().toStdString());
         }
         return hunspell;

@@ -1,6 +1,7 @@
 #include "editor/SyntaxHighlighter.h"
 
 #include "editor/ListContinuingTextView.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QFontDatabase>
 #include <QHash>
@@ -43,7 +44,8 @@ QColor foreground(Rules::ColorRole role, const QPalette &palette)
     case Rules::ColorRole::Tertiary:
         return withAlpha(text, dark ? 0.25 : 0.26);
     case Rules::ColorRole::Accent:
-        return palette.color(QPalette::Highlight);
+        // Links: the accent, kept readable on the editor's background.
+        return WidgetStyle::textAccent(palette);
     }
     return text;
 }

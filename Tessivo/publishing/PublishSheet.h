@@ -3,18 +3,59 @@
 #include <QDialog>
 #include <QString>
 
-// The sheet that publishes, updates or unpublishes a document as a read-only
-// link. Publishing is not part of this build yet: the sheet says so.
+class AuthManager;
+class DocumentStore;
+class PublishService;
+class PublishSheetModel;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+class SaveClock;
+
+// The window-modal sheet that publishes the document as a read-only link,
+// shows and copies the link of a published one, pushes its current text to
+// that link or takes the page down. A thin view over PublishSheetModel; the
+// face follows the store and the sign-in state while it is open.
 class PublishSheet final : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit PublishSheet(const QString &documentID, QWidget *parent = nullptr);
+    // `store` and `auth` are not owned and must outlive the sheet. `clock`
+    // times the "Copied" label (null: real time).
+    PublishSheet(const QString &documentID, DocumentStore *store, const PublishService &service,
+                 AuthManager *auth, QWidget *parent = nullptr, SaveClock *clock = nullptr);
 
-    QString documentID() const { return m_documentID; }
-    static QString unavailableText();
+    QString documentID() const;
+    PublishSheetModel *model() const { return m_model; }
+
+Q_SIGNALS:
+    // "Sign In…" was pressed; the sheet has closed. Whoever presents the
+    // sheet shows the account settings.
+    void signInRequested();
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 private:
-    QString m_documentID;
+    void refresh();
+    void restyle();
+
+    PublishSheetModel *m_model;
+    QLabel *m_title;
+    QLabel *m_description;
+    QWidget *m_slugSection;
+    QWidget *m_slugBox = nullptr;
+    QLabel *m_prefix;
+    QLineEdit *m_slugField;
+    QLabel *m_caption;
+    QWidget *m_linkRow;
+    QLineEdit *m_linkField;
+    QPushButton *m_copy;
+    QPushButton *m_open;
+    QLabel *m_error;
+    QPushButton *m_unpublish;
+    QPushButton *m_dismiss;
+    QPushButton *m_primary;
 };

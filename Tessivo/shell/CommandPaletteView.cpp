@@ -4,7 +4,9 @@
 #include "store/DocumentStore.h"
 #include "widgets/Icon.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -17,6 +19,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -89,8 +92,37 @@ public:
         return -1;
     }
 
+    // The text the row at `index` shows, shortened to its room.
+    QString shownTitle(int index) const
+    {
+        if (index < 0 || index >= m_items.size())
+            return {};
+        return CommandPaletteView::fittedTitle(m_items[index], QFontMetrics(titleFont()),
+                                               titleRect(index).width());
+    }
+
+    static QFont titleFont() { return systemFont(14); }
+
 protected:
     static QFont headerFont() { return systemFont(11, QFont::DemiBold); }
+
+    // The room of the title: after the icon, up to 8 points before the
+    // detail, check mark and shortcut at the right.
+    QRect titleRect(int index) const
+    {
+        const CommandPaletteModel::Item &item = m_items[index];
+        const QRect row = rowRect(index);
+        const QFontMetrics small(systemFont(12));
+        const int left = row.left() + 10 + 18 + 10;
+        int right = row.right() - 10;
+        if (item.shortcut)
+            right -= small.horizontalAdvance(CommandPaletteView::shortcutText(*item.shortcut)) + 10;
+        if (item.checked)
+            right -= 14 + 10;
+        if (item.detail)
+            right -= small.horizontalAdvance(*item.detail) + 10;
+        return QRect(left, row.top(), qMax(0, right - 8 + 10 - left), row.height());
+    }
 
     void paintEvent(QPaintEvent *) override
     {
@@ -118,19 +150,16 @@ protected:
                 path.addRoundedRect(QRectF(row), 7, 7);
                 painter.fillPath(path, withAlpha(primary, 0.08));
             }
-            int x = row.left() + 10;
             const int centreY = row.center().y();
             // Icon: 15 points in an 18-wide frame.
             const QPixmap icon = Icon::pixmap(item.icon, 15, item.destructive ? red : secondary, dpr);
-            painter.drawPixmap(x + 1, centreY - 15 / 2, icon);
-            x += 18 + 10;
+            painter.drawPixmap(row.left() + 10 + 1, centreY - 15 / 2, icon);
 
             int right = row.right() - 10;
             const QFont small = systemFont(12);
-            const QFontMetrics smallMetrics(small);
             if (item.shortcut) {
                 const QString text = CommandPaletteView::shortcutText(*item.shortcut);
-                const int w = smallMetrics.horizontalAdvance(text);
+                const int w = QFontMetrics(small).horizontalAdvance(text);
                 painter.setFont(small);
                 painter.setPen(tertiary);
                 painter.drawText(QRect(right - w, row.top(), w, row.height()), Qt::AlignVCenter, text);
@@ -143,21 +172,35 @@ protected:
             }
             if (item.detail) {
                 // Digits of the system font are tabular already.
-                const QFont detailFont = small;
-                const int w = QFontMetrics(detailFont).horizontalAdvance(*item.detail);
-                painter.setFont(detailFont);
+                const int w = QFontMetrics(small).horizontalAdvance(*item.detail);
+                painter.setFont(small);
                 painter.setPen(tertiary);
                 painter.drawText(QRect(right - w, row.top(), w, row.height()), Qt::AlignVCenter,
                                  *item.detail);
-                right -= w + 10;
             }
-            const QFont titleFont = systemFont(14);
-            painter.setFont(titleFont);
+            const QRect titleArea = titleRect(i);
+            painter.setFont(titleFont());
             painter.setPen(item.destructive ? red : primary);
-            const int available = qMax(0, right - 8 + 10 - x);
-            const QString title = QFontMetrics(titleFont).elidedText(item.title, Qt::ElideRight, available);
-            painter.drawText(QRect(x, row.top(), available, row.height()), Qt::AlignVCenter, title);
+            painter.drawText(
+                titleArea, Qt::AlignVCenter,
+                CommandPaletteView::fittedTitle(item, QFontMetrics(titleFont()), titleArea.width()));
         }
+    }
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::ToolTip) {
+            // A shortened row shows its whole text on hovering.
+            auto *help = static_cast<QHelpEvent *>(event);
+            const int row = rowAt(help->pos());
+            if (row >= 0 && shownTitle(row) != m_items[row].title)
+                QToolTip::showText(help->globalPos(), WidgetStyle::plainToolTip(m_items[row].title), this,
+                                   rowRect(row));
+            else
+                QToolTip::hideText();
+            return true;
+        }
+        return QWidget::event(event);
     }
 
     void resizeEvent(QResizeEvent *) override { update(); }
@@ -283,6 +326,36 @@ QString CommandPaletteView::shortcutText(const QString &portable)
     return QKeySequence(portable, QKeySequence::PortableText).toString(QKeySequence::NativeText);
 }
 
+QString CommandPaletteView::fittedTitle(const CommandPaletteModel::Item &item, const QFontMetrics &metrics,
+                                        int width)
+{
+    const QString &title = item.title;
+    if (metrics.horizontalAdvance(title) <= width)
+        return title;
+    const qsizetype from = item.elidableFrom;
+    const qsizetype length = item.elidableLength;
+    if (from < 0 || length <= 0 || from + length > title.size())
+        return metrics.elidedText(title, Qt::ElideRight, width);
+    const QString head = title.left(from);
+    const QString tail = title.mid(from + length);
+    const QString middle = title.mid(from, length);
+    const QString ellipsis(QChar(0x2026));
+    int room = width - metrics.horizontalAdvance(head + tail);
+    // Kerning across the joins may add a pixel or two: narrow until it fits.
+    while (room >= metrics.horizontalAdvance(ellipsis)) {
+        QString shortened = metrics.elidedText(middle, Qt::ElideRight, room);
+        if (shortened.isEmpty())
+            shortened = ellipsis;
+        const QString fitted = head + shortened + tail;
+        if (metrics.horizontalAdvance(fitted) <= width)
+            return fitted;
+        room -= 2;
+    }
+    // Too narrow even for the fixed words: keep the end, where the
+    // destination is.
+    return metrics.elidedText(title, Qt::ElideLeft, width);
+}
+
 void CommandPaletteView::rebuild()
 {
     const QList<CommandPaletteModel::Item> shown = m_model->shownItems();
@@ -307,6 +380,11 @@ QRect CommandPaletteView::rowRect(int index) const
     if (row.isNull())
         return {};
     return QRect(m_list->mapTo(this, row.topLeft()), row.size());
+}
+
+QString CommandPaletteView::shownTitle(int index) const
+{
+    return m_list->shownTitle(index);
 }
 
 bool CommandPaletteView::showsEmptyMessage() const

@@ -7,6 +7,7 @@
 #include <functional>
 
 class DocumentStore;
+class QFontMetrics;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
@@ -35,6 +36,12 @@ public:
 
     static constexpr int panelWidth = 580;
 
+    // The title of `item` as a row `width` pixels wide shows it: whole when
+    // it fits; else its elidable span (the document's title in a move row)
+    // gives way first, then the start, so the end always shows.
+    static QString fittedTitle(const CommandPaletteModel::Item &item, const QFontMetrics &metrics, int width);
+    // The text the shown entry at `index` draws (for tests).
+    QString shownTitle(int index) const;
     // The platform notation of a portable shortcut text ("Ctrl+Shift+P").
     static QString shortcutText(const QString &portable);
 

@@ -3,6 +3,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
+#include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
@@ -143,6 +144,14 @@ private:
     qreal m_radius = 12;
 };
 
+namespace {
+
+constexpr int toggleInset = 8;
+// Centred on the sidebar's brand row and the detail pane's 40-high header.
+constexpr int toggleTop = 6;
+
+} // namespace
+
 ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()), m_settings(settings),
       m_sidebarAnimation(new QVariantAnimation(this))
@@ -184,7 +193,19 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *par
             &ContentView::toggleSidebar);
     connect(AppNotifications::instance(), &AppNotifications::toggleCommandPaletteRequested, this,
             &ContentView::togglePalette);
+    // After the detail pane has shown or hidden its panes for the new mode.
+    connect(ViewModeSetting::shared(), &ViewModeSetting::modeChanged, this, &ContentView::updateMinimumWidth,
+            Qt::QueuedConnection);
+    updateMinimumWidth();
     layoutPanes();
+}
+
+void ContentView::updateMinimumWidth()
+{
+    // The sidebar counts at its full width from the moment it starts
+    // showing, so the panes never have to squeeze during the animation.
+    const int side = m_sidebarVisible ? sidebarWidth : 0;
+    setMinimumWidth(std::max(minimumContentWidth, side + m_detail->minimumSizeHint().width()));
 }
 
 ContentView::~ContentView() = default;
@@ -200,7 +221,14 @@ QWidget *ContentView::makeSidebar()
 
 QWidget *ContentView::makeDetail()
 {
-    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), {}, this);
+    // Dropped images upload to the app's image library, which the media
+    // sheet shows.
+    DocumentDetailView::Strategies strategies;
+    strategies.fileDrops.uploader = ImageLibrary::shared();
+    strategies.images = ImageLibrary::shared();
+    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), std::move(strategies), this);
+    connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
+            &ContentView::accountSettingsRequested);
     return m_detail;
 }
 
@@ -220,6 +248,7 @@ void ContentView::toggleSidebar()
     m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !m_sidebarVisible);
     m_sidebarPane->setEnabled(m_sidebarVisible);
     m_settings.setSidebarVisible(m_sidebarVisible);
+    updateMinimumWidth();
     updateToggleHelp();
     layoutPanes();
     Q_EMIT sidebarVisibleChanged(m_sidebarVisible);
@@ -288,7 +317,11 @@ void ContentView::layoutPanes()
     m_chrome->setGeometry(rect());
     m_chrome->setPane(m_detailPane->geometry(), 12 * m_sidebarFraction);
     m_chrome->raise();
-    m_toggle->move(74, 2);
+    // The window manager draws the window's buttons in its own title bar,
+    // so the toggle takes no room of its own: it sits at the end of the
+    // sidebar's brand row and, with the sidebar hidden, in the free start of
+    // the detail pane's header.
+    m_toggle->move(std::max(toggleInset, side - toggleInset - m_toggle->width()), toggleTop);
     m_toggle->raise();
     if (m_overlay) {
         m_overlay->place();

@@ -52,6 +52,9 @@ public:
     bool isStartupFinished() const;
 
     static constexpr int sidebarWidth = 260;
+    // The least the window may be: 760 × 480, wider when the shown sidebar
+    // and the detail pane's own minimum (two 320-wide panes in split view)
+    // need more, so that no pane is ever cut or drawn over another.
     static constexpr int minimumContentWidth = 760;
     static constexpr int minimumContentHeight = 480;
 
@@ -61,6 +64,8 @@ Q_SIGNALS:
     void startupFinished();
     // The sidebar's account row asks for the settings window.
     void settingsRequested();
+    // A view asks for the settings window's account tab (to sign in).
+    void accountSettingsRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -72,6 +77,7 @@ protected:
 
 private:
     void layoutPanes();
+    void updateMinimumWidth();
     void updateToggleHelp();
     QWidget *makeSidebar();
     QWidget *makeDetail();

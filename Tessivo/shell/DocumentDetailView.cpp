@@ -6,10 +6,15 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "editor/core/ImageTypes.h"
+#include "platform/PlainTextAlert.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
 #include "publishing/PublishToastHost.h"
 #include "publishing/core/ImageLibrary.h"
+#include "publishing/core/PublishService.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
 #include "shell/DetailHeader.h"
 #include "shell/EmptyDetailView.h"
 #include "shell/ExportActions.h"
@@ -17,6 +22,7 @@
 #include "shell/StatusBar.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
+#include "widgets/ConfirmationBox.h"
 
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -26,6 +32,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -50,6 +58,36 @@ protected:
     }
 };
 
+// The divider between editor and preview: a hairline in the middle of a
+// handle wide enough to grab easily; the rest of the handle is the editor's
+// own background, so the two panes still read as one sheet.
+class HairlineHandle final : public QSplitterHandle
+{
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.15f);
+        painter.fillRect(QRect(width() / 2, 0, 1, height()), line);
+    }
+};
+
+class HairlineSplitter final : public QSplitter
+{
+public:
+    using QSplitter::QSplitter;
+
+    static constexpr int grabWidth = 7;
+
+protected:
+    QSplitterHandle *createHandle() override { return new HairlineHandle(orientation(), this); }
+};
+
 struct ModeButtonSpec
 {
     ViewMode mode;
@@ -70,7 +108,9 @@ DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nul
 DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
                                        QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
-      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()), m_renderer(new DetailRenderScheduler(this))
+      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()),
+      m_renderer(new DetailRenderScheduler(this)),
+      m_imageLibrary(strategies.images ? strategies.images : ImageLibrary::shared())
 {
     m_fileDrop = new FileDropHandler(
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
@@ -92,9 +132,9 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     auto *pageLayout = new QVBoxLayout(m_documentPage);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->setSpacing(0);
-    m_splitter = new QSplitter(Qt::Horizontal, m_documentPage);
+    m_splitter = new HairlineSplitter(Qt::Horizontal, m_documentPage);
     m_splitter->setChildrenCollapsible(false);
-    m_splitter->setHandleWidth(1);
+    m_splitter->setHandleWidth(HairlineSplitter::grabWidth);
     m_editorHolder = new QWidget(m_splitter);
     m_editorHolder->setMinimumWidth(320);
     auto *editorLayout = new QVBoxLayout(m_editorHolder);
@@ -296,15 +336,21 @@ void DocumentDetailView::openPublishSheet()
     const QString id = m_store->activeDocumentID();
     if (id.isEmpty())
         return;
-    auto *sheet = new PublishSheet(id, this);
+    if (m_publishSheet)
+        return;
+    auto *sheet = new PublishSheet(id, m_store, PublishService(APIClient::shared(), m_store),
+                                   AuthManager::shared(), this);
+    m_publishSheet = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &PublishSheet::signInRequested, this, &DocumentDetailView::accountSettingsRequested);
     sheet->open();
 }
 
 void DocumentDetailView::openMediaLibrary(std::optional<TextRange> trigger)
 {
     m_mediaTrigger = trigger;
-    auto *sheet = new MediaLibrarySheet([this](const ImageAsset &asset) { insertMedia(asset); }, this);
+    auto *sheet = new MediaLibrarySheet(
+        m_imageLibrary, m_store, [this](const ImageAsset &asset) { insertMedia(asset); }, this);
     m_mediaSheet = sheet;
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         m_mediaTrigger.reset();
@@ -322,15 +368,10 @@ void DocumentDetailView::confirmDelete()
     if (m_confirmDelete) {
         confirmed = m_confirmDelete(title, message);
     } else {
-        QMessageBox box(this);
-        box.setIcon(QMessageBox::Warning);
-        box.setText(title);
-        box.setInformativeText(message);
-        QPushButton *remove = box.addButton(u"Delete Document"_s, QMessageBox::DestructiveRole);
-        QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(cancel);
-        box.exec();
-        confirmed = box.clickedButton() == remove;
+        // The same box the sidebar shows for the same question.
+        const std::unique_ptr<QMessageBox> box(makeConfirmation(title, message, u"Delete Document"_s, this));
+        box->exec();
+        confirmed = box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole;
     }
     if (confirmed)
         deleteActiveDocument();
@@ -350,7 +391,7 @@ void DocumentDetailView::insertMedia(const ImageAsset &asset)
         return;
     const std::optional<TextRange> trigger = m_mediaTrigger;
     m_mediaTrigger.reset();
-    const QString snippet = u"!["_s + ImageLibrary::altText(asset.filename) + u"]("_s + asset.url + u')';
+    const QString snippet = u"!["_s + ImageTypes::altText(asset.filename) + u"]("_s + asset.url + u')';
 
     ListContinuingTextView *view = m_editor ? m_editor->liveTextView(id) : nullptr;
     if (!view) {

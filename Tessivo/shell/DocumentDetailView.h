@@ -3,6 +3,7 @@
 #include "editor/FileDrop.h"
 #include "editor/core/MarkdownRenderer.h"
 #include "publishing/MediaLibrarySheet.h"
+#include "publishing/PublishSheet.h"
 #include "publishing/core/ImageAsset.h"
 #include "shell/ExportActions.h"
 #include "shell/core/DetailViewMode.h"
@@ -20,6 +21,7 @@ class DetailRenderScheduler;
 class DocumentStore;
 class EmptyDetailView;
 class HeaderIconButton;
+class ImageLibrary;
 class MarkdownTextView;
 class PreviewWebView;
 class PublishSplitButton;
@@ -27,6 +29,18 @@ class PublishToastHost;
 class QSplitter;
 class QStackedWidget;
 class StatusBar;
+
+// How the detail pane reaches outside the app; empty parts use the
+// platform's dialogs and message boxes, and the app's image library for the
+// media sheet (dropped images need an uploader in `fileDrops`). At namespace
+// scope so that it is complete where the pane's constructor defaults it.
+struct DocumentDetailStrategies
+{
+    FileDropHandler::Strategies fileDrops;
+    ExportActions::Strategies exports;
+    // The library the media sheet shows (not owned).
+    ImageLibrary *images = nullptr;
+};
 
 // The right-hand pane of the main window: the active document in the editor,
 // the preview or both side by side under a header with the mode switch and
@@ -43,13 +57,7 @@ class DocumentDetailView final : public QWidget
 public:
     // Works on the shared store and the shared view-mode setting.
     explicit DocumentDetailView(QWidget *parent = nullptr);
-    // How the pane reaches outside the app; empty parts use the image
-    // library, the platform's dialogs and message boxes.
-    struct Strategies
-    {
-        FileDropHandler::Strategies fileDrops;
-        ExportActions::Strategies exports;
-    };
+    using Strategies = DocumentDetailStrategies;
 
     // Works on `store` and `viewMode` (not owned; must outlive the pane).
     DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
@@ -94,11 +102,14 @@ public:
     QWidget *currentContent() const;
     QWidget *documentContent() const { return m_documentPage; }
     bool isMediaLibraryOpen() const { return m_mediaSheet != nullptr; }
+    PublishSheet *publishSheet() const { return m_publishSheet; }
     std::optional<TextRange> mediaTrigger() const { return m_mediaTrigger; }
 
 Q_SIGNALS:
     // The render task replaced html() and stats().
     void previewUpdated();
+    // The publish sheet's "Sign In…": show the settings window's account tab.
+    void accountSettingsRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -137,6 +148,8 @@ private:
     StatusBar *m_statusBar = nullptr;
     PublishToastHost *m_toastHost = nullptr;
     QPointer<MediaLibrarySheet> m_mediaSheet;
+    QPointer<PublishSheet> m_publishSheet;
+    ImageLibrary *m_imageLibrary;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;
     bool m_splitPlaced = false;

@@ -1,5 +1,7 @@
 #include "shell/ExportActions.h"
 
+#include "app/core/AppSettings.h"
+#include "platform/PlainTextAlert.h"
 #include "shell/core/DetailExport.h"
 
 #include <QClipboard>
@@ -8,7 +10,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -22,18 +23,19 @@ QString askForPath(const Strategies &strategies, QWidget *parent, const QString 
     if (strategies.saveDialog)
         return strategies.saveDialog(parent, suggestedName, format);
     const QString filter = format == ExportFormat::Markdown ? u"Markdown (*.md)"_s : u"HTML (*.html)"_s;
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    AppSettings settings;
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(fileExtension(format));
-    if (!folder.isEmpty())
-        dialog.setDirectory(folder);
+    dialog.setDirectory(settings.dialogFolder());
     dialog.selectFile(suggestedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().constFirst();
+    const QString path = dialog.selectedFiles().constFirst();
+    settings.rememberDialogChoice(path);
+    return path;
 }
 
 void showError(const Strategies &strategies, QWidget *parent, const QString &message, const QString &detail)
@@ -44,8 +46,7 @@ void showError(const Strategies &strategies, QWidget *parent, const QString &mes
     }
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Critical);
-    box.setText(message);
-    box.setInformativeText(detail);
+    setPlainAlertTexts(box, message, detail);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

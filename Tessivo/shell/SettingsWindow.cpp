@@ -1,116 +1,191 @@
 #include "shell/SettingsWindow.h"
 
 #include "service/core/AuthManager.h"
-#include "service/core/SyncEngine.h"
-#include "shell/core/BundleInfo.h"
+#include "shell/AccountSettings.h"
+#include "shell/AppDelegate.h"
+#include "shell/GeneralSettings.h"
+#include "widgets/Icon.h"
+#include "shell/UpdateSettings.h"
+#include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTabWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
-// The account controls until the settings window has its Account tab: sign
-// in through the browser (with a way out of a sign-in the browser never
-// finishes), who is signed in, sync and sign out.
-QWidget *accountSection(QWidget *parent)
+// Holds one tab's content. Only the shown page has a size: the tab view
+// asks every page and would otherwise be as tall as the tallest tab.
+class TabPage final : public QWidget
 {
-    AuthManager *auth = AuthManager::shared();
-    auto *section = new QWidget(parent);
-    auto *layout = new QVBoxLayout(section);
-    layout->setContentsMargins(0, 12, 0, 0);
-
-    auto *signedIn = new QWidget(section);
-    auto *signedInLayout = new QVBoxLayout(signedIn);
-    signedInLayout->setContentsMargins(0, 0, 0, 0);
-    auto *who = new QLabel(signedIn);
-    who->setTextFormat(Qt::PlainText);
-    auto *syncNow = new QPushButton(QStringLiteral("Sync Now"), signedIn);
-    auto *signOut = new QPushButton(QStringLiteral("Sign Out"), signedIn);
-    signedInLayout->addWidget(who);
-    signedInLayout->addWidget(syncNow);
-    signedInLayout->addWidget(signOut);
-    QObject::connect(syncNow, &QPushButton::clicked, section, [] { SyncEngine::shared()->sync(); });
-    QObject::connect(signOut, &QPushButton::clicked, section, [auth] { auth->signOut(false); });
-
-    auto *signedOut = new QWidget(section);
-    auto *signedOutLayout = new QVBoxLayout(signedOut);
-    signedOutLayout->setContentsMargins(0, 0, 0, 0);
-    QList<QPushButton *> providers;
-    for (const AuthManager::Provider provider : AuthManager::allProviders()) {
-        const QString name =
-            provider == AuthManager::Provider::github ? QStringLiteral("GitHub") : QStringLiteral("Google");
-        auto *button = new QPushButton(QStringLiteral("Continue with ") + name, signedOut);
-        button->setObjectName(QStringLiteral("signIn-") + AuthManager::rawValue(provider));
-        QObject::connect(button, &QPushButton::clicked, section,
-                         [auth, provider] { auth->signIn(provider); });
-        signedOutLayout->addWidget(button);
-        providers << button;
+public:
+    explicit TabPage(QWidget *content)
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
     }
-    auto *waiting = new QWidget(signedOut);
-    auto *waitingLayout = new QHBoxLayout(waiting);
-    waitingLayout->setContentsMargins(0, 0, 0, 0);
-    auto *spinner = new QProgressBar(waiting);
-    spinner->setRange(0, 0);
-    spinner->setMaximumHeight(8);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), waiting);
-    waitingLayout->addWidget(spinner, 1);
-    waitingLayout->addWidget(cancel);
-    signedOutLayout->addWidget(waiting);
-    QObject::connect(cancel, &QPushButton::clicked, section, [auth] { auth->cancelSignIn(); });
 
-    auto *error = new QLabel(section);
-    error->setTextFormat(Qt::PlainText);
-    error->setWordWrap(true);
-    error->setStyleSheet(QStringLiteral("color: red"));
-    layout->addWidget(signedIn);
-    layout->addWidget(signedOut);
-    layout->addWidget(error);
+    void setShown(bool shown)
+    {
+        // Only a real change may ask for a new layout: the window fits itself
+        // on every layout request.
+        if (shown == m_shown)
+            return;
+        m_shown = shown;
+        updateGeometry();
+    }
 
-    const auto refresh = [=] {
-        signedIn->setVisible(auth->isSignedIn());
-        signedOut->setVisible(!auth->isSignedIn());
-        const QString em = QStringLiteral("\u2014");
-        who->setText(
-            QStringLiteral("Name: %1\nEmail: %2")
-                .arg(auth->user() ? auth->user()->name : em, auth->user() ? auth->user()->email : em));
-        for (QPushButton *button : providers)
-            button->setEnabled(!auth->isSigningIn());
-        waiting->setVisible(auth->isSigningIn());
-        cancel->setVisible(auth->isWaitingForCallback());
-        error->setVisible(auth->lastError().has_value());
-        error->setText(auth->lastError().value_or(QString()));
-    };
-    for (const auto signal : {&AuthManager::tokenChanged, &AuthManager::userChanged,
-                              &AuthManager::isSigningInChanged, &AuthManager::lastErrorChanged})
-        QObject::connect(auth, signal, section, refresh);
-    refresh();
-    return section;
-}
+    QSize sizeHint() const override { return m_shown ? QWidget::sizeHint() : QSize(); }
+    QSize minimumSizeHint() const override { return m_shown ? QWidget::minimumSizeHint() : QSize(); }
+    bool hasHeightForWidth() const override { return m_shown && QWidget::hasHeightForWidth(); }
+    int heightForWidth(int width) const override { return m_shown ? QWidget::heightForWidth(width) : 0; }
+
+private:
+    bool m_shown = false;
+};
 
 } // namespace
 
-SettingsWindow::SettingsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+SettingsWindow::SettingsWindow(QWidget *parent) : SettingsWindow(Dependencies(), parent) {}
+
+SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_tabs(new QTabWidget(this))
 {
-    setObjectName(QStringLiteral("settings"));
+    setObjectName(identifier);
     setWindowTitle(QStringLiteral("Settings"));
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->addWidget(new QLabel(
-        QStringLiteral("<b>Tessivo</b> %1 (%2)").arg(BundleInfo::shortVersion(), BundleInfo::bundleVersion()),
-        this));
-    if (!UpdaterController::shared()->isConfigured())
-        layout->addWidget(new QLabel(QStringLiteral("Updates are not configured for this build."), this));
-    layout->addWidget(accountSection(this));
-    layout->addStretch();
-    resize(480, 200);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addWidget(m_tabs, 0, Qt::AlignHCenter | Qt::AlignTop);
+    m_tabs->setFixedWidth(tabViewWidth);
+    m_tabs->setDocumentMode(false);
+
+    m_general =
+        new GeneralSettings(dependencies.viewMode ? dependencies.viewMode : ViewModeSetting::shared());
+    m_account =
+        new AccountSettings(dependencies.auth ? dependencies.auth : AuthManager::shared(), dependencies.sync);
+    m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
+    m_tabs->addTab(new TabPage(m_general), QStringLiteral("General"));
+    m_tabs->addTab(new TabPage(m_account), QStringLiteral("Account"));
+    m_tabs->addTab(new TabPage(m_updates), QStringLiteral("Updates"));
+    showTabIcons();
+
+    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitToContent);
+    fitToContent();
 }
 
-void SettingsWindow::showEvent(QShowEvent *event)
+SettingsWindow *SettingsWindow::existing()
 {
-    QWidget::showEvent(event);
-    AuthManager::shared()->refreshMe();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<SettingsWindow *>(widget))
+            return window;
+    }
+    return nullptr;
+}
+
+SettingsWindow *SettingsWindow::open(std::optional<Tab> tab)
+{
+    SettingsWindow *window = existing();
+    const bool made = !window;
+    if (made)
+        window = new SettingsWindow;
+    if (tab)
+        window->setCurrentTab(*tab);
+    if (made || !window->isVisible()) {
+        QWidget *main = AppDelegate::mainWindow();
+        window->placeOver(main && main->isVisible() ? main : nullptr);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+SettingsWindow::Tab SettingsWindow::currentTab() const
+{
+    return static_cast<Tab>(m_tabs->currentIndex());
+}
+
+void SettingsWindow::setCurrentTab(Tab tab)
+{
+    m_tabs->setCurrentIndex(static_cast<int>(tab));
+}
+
+// The tab view's height is that of the shown tab alone: the hidden tabs
+// take no part in its size.
+void SettingsWindow::fitToContent()
+{
+    if (m_fitting)
+        return;
+    m_fitting = true;
+    for (int i = 0; i < m_tabs->count(); ++i)
+        static_cast<TabPage *>(m_tabs->widget(i))->setShown(i == m_tabs->currentIndex());
+    layout()->activate();
+    const int width = layout()->totalSizeHint().width();
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                     : layout()->totalSizeHint().height();
+    setFixedSize(width, height);
+    m_fitting = false;
+}
+
+void SettingsWindow::placeOver(const QWidget *anchor)
+{
+    QScreen *screen = anchor ? anchor->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    // The title bar and borders count too once the window manager has
+    // framed the window; before that, its client area is all we know.
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    const QSize outer = size().grownBy(frame);
+    const QPoint centre = anchor ? anchor->frameGeometry().center() : area.center();
+    QRect placed(QPoint(centre.x() - outer.width() / 2, centre.y() - outer.height() / 2), outer);
+    placed.moveLeft(qBound(area.left(), placed.left(), qMax(area.left(), area.right() + 1 - outer.width())));
+    placed.moveTop(qBound(area.top(), placed.top(), qMax(area.top(), area.bottom() + 1 - outer.height())));
+    move(placed.topLeft());
+}
+
+// The app's own artwork, tinted with the text colour of the palette in use.
+void SettingsWindow::showTabIcons()
+{
+    const QColor color = palette().color(QPalette::WindowText);
+    const IconName icons[] = {IconName::settings, IconName::user, IconName::download};
+    for (int i = 0; i < m_tabs->count(); ++i)
+        m_tabs->setTabIcon(i, Icon::icon(icons[i], color));
+}
+
+void SettingsWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showTabIcons();
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Only an Escape that no control used (a recorder cancels its
+    // recording with it) closes the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool SettingsWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // A tab's content changed size (the account's face, an error line).
+    if (event->type() == QEvent::LayoutRequest)
+        fitToContent();
+    return handled;
 }

@@ -2,16 +2,75 @@
 
 #include <QWidget>
 
-// The settings window. Its tabs come later; for now it shows the version,
-// whether this build can update itself, and the account controls.
+#include <optional>
+
+class AccountSettings;
+class AuthManager;
+class GeneralSettings;
+class QTabWidget;
+class SyncEngine;
+class UpdateSettings;
+class UpdaterController;
+class ViewModeSetting;
+
+// The application's one settings window: the General, Account and Updates
+// tabs in a 480-pixel-wide tab view whose height follows the shown tab.
+// It opens over the main window, never off-screen, and Escape closes it
+// (closing only hides it; the tab last shown stays selected).
 class SettingsWindow final : public QWidget
 {
     Q_OBJECT
 
 public:
+    enum class Tab { general, account, updates };
+
+    // What the tabs work on; null members mean the shared instances.
+    struct Dependencies
+    {
+        AuthManager *auth = nullptr;
+        SyncEngine *sync = nullptr;
+        UpdaterController *updater = nullptr;
+        ViewModeSetting *viewMode = nullptr;
+    };
+
+    static constexpr int tabViewWidth = 480;
+    static inline const QString identifier = QStringLiteral("settings");
+
     explicit SettingsWindow(QWidget *parent = nullptr);
+    explicit SettingsWindow(const Dependencies &dependencies, QWidget *parent = nullptr);
+
+    // Shows the settings window (making it when there is none) over the main
+    // window and brings it to the front. With a tab, that tab is selected;
+    // without, the window keeps the tab it last showed.
+    static SettingsWindow *open(std::optional<Tab> tab = std::nullopt);
+    // Opens the window on its Account tab, where the user signs in.
+    static SettingsWindow *openAccount() { return open(Tab::account); }
+    // The settings window if one exists.
+    static SettingsWindow *existing();
+
+    Tab currentTab() const;
+    void setCurrentTab(Tab tab);
+    QTabWidget *tabs() const { return m_tabs; }
+    GeneralSettings *general() const { return m_general; }
+    AccountSettings *account() const { return m_account; }
+    UpdateSettings *updates() const { return m_updates; }
+
+    // Centres the window over `anchor` (over the screen when null), moved
+    // as little as needed to lie wholly within the screen's available area.
+    void placeOver(const QWidget *anchor);
 
 protected:
-    // The account record is refreshed whenever the window comes on screen.
-    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void fitToContent();
+    void showTabIcons();
+
+    QTabWidget *m_tabs;
+    GeneralSettings *m_general;
+    AccountSettings *m_account;
+    UpdateSettings *m_updates;
+    bool m_fitting = false;
 };

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -46,19 +45,4 @@ SidebarPrompt::SidebarPrompt(const QString &title, const QString &message, const
     m_cancel->setAutoDefault(false);
     connect(m_accept, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-QMessageBox *makeConfirmation(const QString &title, const QString &message, const QString &destructiveText,
-                              QWidget *parent)
-{
-    auto *box = new QMessageBox(parent);
-    box->setWindowTitle(title);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(title);
-    box->setInformativeText(message);
-    box->addButton(destructiveText, QMessageBox::DestructiveRole);
-    box->setDefaultButton(box->addButton(QMessageBox::Cancel));
-    return box;
 }

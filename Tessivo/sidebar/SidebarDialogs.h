@@ -3,7 +3,6 @@
 #include <QDialog>
 
 class QLineEdit;
-class QMessageBox;
 class QPushButton;
 
 // The sidebar's name prompt: a title, an optional message, one name field
@@ -24,8 +23,3 @@ private:
     QPushButton *m_accept;
     QPushButton *m_cancel;
 };
-
-// A confirmation with a title, a message and one destructive button; the
-// platform's Cancel button is added beside it.
-QMessageBox *makeConfirmation(const QString &title, const QString &message, const QString &destructiveText,
-                              QWidget *parent);

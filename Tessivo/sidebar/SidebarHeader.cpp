@@ -1,10 +1,11 @@
 #include "sidebar/SidebarHeader.h"
 
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "widgets/Icon.h"
 #include "widgets/PressableIconButtonStyle.h"
+#include "widgets/WidgetStyle.h"
 
+#include <QCursor>
 #include <QEnterEvent>
 #include <QHelpEvent>
 #include <QLinearGradient>
@@ -179,6 +180,12 @@ void CreateSplitButton::mousePressEvent(QMouseEvent *event)
     if (caretRect().contains(pos)) {
         QMenu *menu = makeMenu(this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
+        // The open menu holds the pointer, so no leave event reaches the
+        // button: once it closes, hover what is under the pointer now.
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            const QPoint pointer = mapFromGlobal(QCursor::pos());
+            setHover(mainRect().contains(pointer), caretRect().contains(pointer));
+        });
         menu->popup(mapToGlobal(QPoint(0, height() + 2)));
         return;
     }

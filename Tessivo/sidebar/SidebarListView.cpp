@@ -1,11 +1,11 @@
 #include "sidebar/SidebarListView.h"
 
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarDrag.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
 #include "widgets/Icon.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -192,8 +192,7 @@ void SidebarRowDelegate::paintDocument(QPainter *p, const QRect &rect, const QMo
     const QPalette &palette = m_view->palette();
     const bool selected = index.data(SidebarModel::SelectedRole).toBool();
     if (selected || hovered)
-        p->fillPath(WidgetStyle::roundedRect(rect, 7),
-                    WidgetStyle::primary(palette, selected ? 0.08 : 0.04));
+        p->fillPath(WidgetStyle::roundedRect(rect, 7), WidgetStyle::primary(palette, selected ? 0.08 : 0.04));
 
     const QRect inner = rect.adjusted(10, 7, -10, -7);
     const QFont titleFont = WidgetStyle::font(14, QFont::Medium);
@@ -270,8 +269,16 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         const QModelIndex under = viewport()->underMouse() ? indexAt(pointer) : QModelIndex();
         m_hoverRow = under.isValid() ? under.row() : -1;
         runTransition();
+        if (m_revealPending)
+            QTimer::singleShot(0, this, &SidebarListView::revealActiveDocument);
     });
     connect(model, &SidebarModel::animationRequested, this, &SidebarListView::armTransition);
+    // Revealing the active document scrolls it into view: at start-up, after
+    // a jump from the palette, after a new document in a long list.
+    connect(model->store(), &DocumentStore::activeDocumentIDChanged, this, [this] {
+        m_revealPending = true;
+        QTimer::singleShot(0, this, &SidebarListView::revealActiveDocument);
+    });
 
     m_dragRunner = [this](QMimeData *mime, const QPixmap &preview) {
         auto *drag = new QDrag(this);
@@ -283,6 +290,32 @@ SidebarListView::SidebarListView(SidebarModel *model, QWidget *parent)
         setTargeted({}, {});
     };
     m_menuPresenter = [](QMenu *menu, const QPoint &globalPos) { menu->exec(globalPos); };
+}
+
+// Runs after the model has rebuilt its rows for the change; stays pending
+// while the row or the view's height is not there yet (loading, first show).
+void SidebarListView::revealActiveDocument()
+{
+    if (!m_revealPending)
+        return;
+    const QString id = m_model->store()->activeDocumentID();
+    if (id.isEmpty()) {
+        m_revealPending = false;
+        return;
+    }
+    const int row = m_model->rowOfDocument(id);
+    if (row < 0 || viewport()->height() <= 0)
+        return;
+    executeDelayedItemsLayout();
+    scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible);
+    m_revealPending = false;
+}
+
+void SidebarListView::resizeEvent(QResizeEvent *event)
+{
+    QListView::resizeEvent(event);
+    if (m_revealPending)
+        QTimer::singleShot(0, this, &SidebarListView::revealActiveDocument);
 }
 
 void SidebarListView::armTransition(int durationMs)

@@ -59,6 +59,7 @@ protected:
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = QList<int>()) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -73,6 +74,7 @@ protected:
 
 private:
     void setHoverRow(int row);
+    void revealActiveDocument();
     void startRowDrag(int row);
     void updateDrop(const QPoint &pos, const QMimeData *mime, QDropEvent *event);
     void setTargeted(const SidebarModel::DropTarget &targeted, const SidebarModel::DropTarget &highlight);
@@ -96,6 +98,8 @@ private:
     DragRunner m_dragRunner;
     MenuPresenter m_menuPresenter;
     int m_scrollBeforeReset = 0;
+    // The active document waits to be scrolled into view.
+    bool m_revealPending = true;
     // The rows as they looked before an animated change, faded out over the
     // new rows once the change has landed.
     QPixmap m_before;

@@ -1,6 +1,7 @@
 #include "sidebar/SidebarView.h"
 
 #include "app/core/AppNotifications.h"
+#include "app/core/AppSettings.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/core/FileDropRules.h"
 #include "service/core/AuthManager.h"
@@ -9,13 +10,14 @@
 #include "sidebar/SidebarFooterRows.h"
 #include "sidebar/SidebarHeader.h"
 #include "sidebar/SidebarListView.h"
-#include "widgets/WidgetStyle.h"
 #include "sidebar/core/SidebarFooter.h"
 #include "sidebar/core/SidebarModel.h"
 #include "sidebar/core/SidebarTexts.h"
 #include "store/DocumentStore.h"
+#include "widgets/ConfirmationBox.h"
+#include "widgets/ExternalLink.h"
+#include "widgets/WidgetStyle.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -45,17 +47,24 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     m_model = new SidebarModel(store, settings, this);
     m_model->setSiteURLProvider(
         [this]() -> std::optional<QUrl> { return m_auth ? m_auth->siteURL() : std::nullopt; });
-    m_filePicker = [](QWidget *parent, const QString &message, const QStringList &filters) {
-        return QFileDialog::getOpenFileUrls(parent, message, QUrl(), filters.join(QStringLiteral(";;")));
+    m_filePicker = [settings](QWidget *parent, const QString &message, const QStringList &filters) {
+        AppSettings dialogSettings(settings);
+        const QList<QUrl> chosen =
+            QFileDialog::getOpenFileUrls(parent, message, QUrl::fromLocalFile(dialogSettings.dialogFolder()),
+                                         filters.join(QStringLiteral(";;")));
+        if (!chosen.isEmpty() && chosen.constFirst().isLocalFile())
+            dialogSettings.rememberDialogChoice(chosen.constFirst().toLocalFile());
+        return chosen;
     };
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addSpacing(30);
 
+    // No band above the brand row: the window manager's title bar holds the
+    // window's buttons. The window's sidebar toggle sits at the row's end.
     auto *header = new QVBoxLayout;
-    header->setContentsMargins(12, 6, 12, 10);
+    header->setContentsMargins(12, 5, 12, 10);
     header->setSpacing(12);
     header->addWidget(new BrandRow(this));
     auto *buttons = new QHBoxLayout;
@@ -87,9 +96,9 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
 
     connect(AppNotifications::instance(), &AppNotifications::newCollectionRequested, this,
             &SidebarView::beginNewCollection);
-    connect(m_model, &SidebarModel::openURLRequested, this, [](const QUrl &url) {
+    connect(m_model, &SidebarModel::openURLRequested, this, [this](const QUrl &url) {
         if (url.isValid() && !url.host().isEmpty())
-            QDesktopServices::openUrl(url);
+            ExternalLink::open(url, this);
     });
     connect(m_model, &SidebarModel::creatingCollectionChanged, this, &SidebarView::showNewCollectionPrompt);
     connect(m_model, &SidebarModel::renamingChanged, this, &SidebarView::showRenamePrompt);

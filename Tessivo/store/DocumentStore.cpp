@@ -26,10 +26,43 @@ bool titleIsOverridden(const Document &d)
     return d.overrides.contains(QStringLiteral("title")) && d.frontmatter.title.has_value();
 }
 
+// The versions of a list in order. A pull only replaces a record with one
+// whose updatedAt or serverUpdatedAt differs, so comparing these tells a
+// changed list without holding a second copy of every record.
+struct Version
+{
+    QString id;
+    qint64 updatedAt = 0;
+    std::optional<qint64> serverUpdatedAt;
+    friend bool operator==(const Version &, const Version &) = default;
+};
+
+template <typename Record>
+QList<Version> versionsOf(const QList<Record> &records)
+{
+    QList<Version> out;
+    out.reserve(records.size());
+    for (const Record &r : records) {
+        out.append({r.id, r.updatedAt, r.serverUpdatedAt});
+    }
+    return out;
+}
+
 void sortNewestFirst(QList<Document> &documents)
 {
-    std::stable_sort(documents.begin(), documents.end(),
-                     [](const Document &a, const Document &b) { return a.updatedAt > b.updatedAt; });
+    const auto newer = [](const Document &a, const Document &b) { return a.updatedAt > b.updatedAt; };
+    // After a pull usually only the few records it appended are out of
+    // place: inserting them is the same stable order without moving every
+    // record.
+    auto sortedEnd = std::is_sorted_until(documents.begin(), documents.end(), newer);
+    if (documents.end() - sortedEnd > 8) {
+        std::stable_sort(documents.begin(), documents.end(), newer);
+        return;
+    }
+    for (; sortedEnd != documents.end(); ++sortedEnd) {
+        std::rotate(std::upper_bound(documents.begin(), sortedEnd, *sortedEnd, newer), sortedEnd,
+                    sortedEnd + 1);
+    }
 }
 
 } // namespace
@@ -579,10 +612,11 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     if (documents.isEmpty() && collections.isEmpty()) {
         return result;
     }
-    const QList<Document> documentsBefore = m_documents;
-    const QList<Document> tombstonesBefore = m_tombstones;
-    const QList<Collection> collectionsBefore = m_collections;
-    const QList<Collection> deletedBefore = m_deletedCollections;
+    keepConflictedCopies(documents);
+    const QList<Version> documentsBefore = versionsOf(m_documents);
+    const QList<Version> tombstonesBefore = versionsOf(m_tombstones);
+    const QList<Version> collectionsBefore = versionsOf(m_collections);
+    const QList<Version> deletedBefore = versionsOf(m_deletedCollections);
     QSet<QString> undirtyDocuments;
     QSet<QString> undirtyCollections;
 
@@ -623,16 +657,16 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     syncStateWithLedger();
     Q_EMIT stateChanged();
 
-    if (m_documents != documentsBefore) {
+    if (versionsOf(m_documents) != documentsBefore) {
         emitDocumentsChanged();
     }
-    if (m_tombstones != tombstonesBefore) {
+    if (versionsOf(m_tombstones) != tombstonesBefore) {
         Q_EMIT tombstonesChanged();
     }
-    if (m_collections != collectionsBefore) {
+    if (versionsOf(m_collections) != collectionsBefore) {
         Q_EMIT collectionsChanged();
     }
-    if (m_deletedCollections != deletedBefore) {
+    if (versionsOf(m_deletedCollections) != deletedBefore) {
         Q_EMIT deletedCollectionsChanged();
     }
 
@@ -642,6 +676,45 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     scheduleCollectionsSave();
     scheduleStateSave();
     return result;
+}
+
+// Last writer wins, but what was typed here is never simply thrown away: a
+// dirty live document about to be replaced by a pulled one with another body
+// is kept as a copy first. The copy and its dirty mark reach the disk before
+// the pulled record overwrites the original, so a crash in between loses
+// neither.
+void DocumentStore::keepConflictedCopies(const QList<Document> &pulled)
+{
+    QList<Document> copies;
+    QSet<QString> seen;
+    for (const Document &p : pulled) {
+        const qsizetype index = indexOfDocument(p.id);
+        if (index < 0 || seen.contains(p.id) || !m_ledger.isDirty(SyncLedger::Kind::Document, p.id)) {
+            continue;
+        }
+        const Document &local = m_documents.at(index);
+        const bool replaces = p.updatedAt > local.updatedAt ||
+                              (p.updatedAt == local.updatedAt && p.serverUpdatedAt != local.serverUpdatedAt);
+        if (!replaces || p.body == local.body) {
+            continue;
+        }
+        seen.insert(p.id);
+        copies.append(RecordEdits::conflictedCopy(local, now()));
+    }
+    if (copies.isEmpty()) {
+        return;
+    }
+    for (const Document &copy : std::as_const(copies)) {
+        m_documents.prepend(copy);
+        m_saves->writeDocumentNow(copy);
+        m_ledger.mark(SyncLedger::Kind::Document, copy.id);
+    }
+    m_documentIndexValid = false;
+    syncStateWithLedger();
+    m_saves->writeState(m_state);
+    m_saves->waitForWrites();
+    emitDocumentsChanged();
+    Q_EMIT stateChanged();
 }
 
 void DocumentStore::advanceSyncCursor(qint64 value)

@@ -182,8 +182,11 @@ public:
     // version of each record it handed out (see clearDirty).
     QList<Document> dirtyDocumentsForPush();
     QList<Collection> dirtyCollectionsForPush();
-    // Merges pulled records (newer updatedAt wins); never marks anything
-    // dirty and never calls onLocalChange.
+    // Merges pulled records (newer updatedAt wins); never marks a pulled
+    // record dirty and never calls onLocalChange. A pulled document that
+    // replaces a dirty local one with a different body leaves the local text
+    // behind as a new, dirty "… (conflicted copy)" document in the same
+    // collection, on disk (with its dirty mark) before the pulled one is.
     PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
     void advanceSyncCursor(qint64 value);
     // Sets the cursor back to 0, so the next pull brings every record again
@@ -241,6 +244,7 @@ private:
     void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
     void seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
+    void keepConflictedCopies(const QList<Document> &pulled);
     std::optional<Document> anyDocument(const QString &id) const;
 
     QList<Document> m_documents;

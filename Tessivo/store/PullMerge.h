@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -9,16 +10,21 @@
 namespace PullMerge {
 
 // First-match lookup over a list that may gain and lose entries during one
-// merge: removals are flags, additions are appended, and the list is
-// compacted once at the end.
+// merge, working on the list in place: removals are flags, additions are
+// appended, and the list is compacted once at the end. Only the ids a pull
+// names are indexed, so a small pull into a large store costs one pass over
+// the ids and copies no record.
 template <typename Record>
 class MergeList
 {
 public:
-    explicit MergeList(const QList<Record> &records) : m_records(records), m_removed(records.size(), false)
+    MergeList(QList<Record> &records, const QSet<QString> &wanted)
+        : m_records(records), m_removed(records.size(), false)
     {
         for (qsizetype i = 0; i < m_records.size(); ++i) {
-            m_index[m_records.at(i).id].append(i);
+            if (wanted.contains(m_records.at(i).id)) {
+                m_index[m_records.at(i).id].append(i);
+            }
         }
     }
 
@@ -37,28 +43,39 @@ public:
         return -1;
     }
     const Record &at(qsizetype i) const { return m_records.at(i); }
-    void remove(qsizetype i) { m_removed[i] = true; }
+    void remove(qsizetype i)
+    {
+        m_removed[i] = true;
+        m_anyRemoved = true;
+    }
     void append(const Record &r)
     {
         m_index[r.id].append(m_records.size());
         m_records.append(r);
         m_removed.append(false);
     }
-    QList<Record> compacted() const
+    // Drops the removed entries, keeping the order of the rest.
+    void compact()
     {
-        QList<Record> out;
-        out.reserve(m_records.size());
+        if (!m_anyRemoved) {
+            return;
+        }
+        qsizetype kept = 0;
         for (qsizetype i = 0; i < m_records.size(); ++i) {
             if (!m_removed.at(i)) {
-                out.append(m_records.at(i));
+                if (kept != i) {
+                    m_records[kept] = std::move(m_records[i]);
+                }
+                ++kept;
             }
         }
-        return out;
+        m_records.resize(kept);
     }
 
 private:
-    QList<Record> m_records;
+    QList<Record> &m_records;
     QList<bool> m_removed;
+    bool m_anyRemoved = false;
     QHash<QString, QList<qsizetype>> m_index;
 };
 
@@ -75,8 +92,13 @@ QStringList mergePulled(const QList<Record> &pulled, QList<Record> &liveList, QL
     if (pulled.isEmpty()) {
         return localIsNewer;
     }
-    MergeList<Record> live(liveList);
-    MergeList<Record> deleted(deletedList);
+    QSet<QString> wanted;
+    wanted.reserve(pulled.size());
+    for (const Record &p : pulled) {
+        wanted.insert(p.id);
+    }
+    MergeList<Record> live(liveList, wanted);
+    MergeList<Record> deleted(deletedList, wanted);
     bool liveTouched = false;
     bool deletedTouched = false;
     for (const Record &p : pulled) {
@@ -110,10 +132,10 @@ QStringList mergePulled(const QList<Record> &pulled, QList<Record> &liveList, QL
         taken(p);
     }
     if (liveTouched) {
-        liveList = live.compacted();
+        live.compact();
     }
     if (deletedTouched) {
-        deletedList = deleted.compacted();
+        deleted.compact();
     }
     return localIsNewer;
 }

@@ -35,6 +35,20 @@ Collection deleted(Collection collection, qint64 now)
     return collection;
 }
 
+Document conflictedCopy(const Document &local, qint64 now)
+{
+    Document copy(local.body, local.collectionId);
+    copy.frontmatter = local.frontmatter;
+    copy.overrides = local.overrides;
+    copy.title = local.displayTitle() + QStringLiteral(" (conflicted copy)");
+    copy.frontmatter.title = copy.title;
+    if (!copy.overrides.contains(QStringLiteral("title"))) {
+        copy.overrides.append(QStringLiteral("title"));
+    }
+    copy.createdAt = copy.updatedAt = now;
+    return copy;
+}
+
 QString appended(const QString &body, const QString &text)
 {
     if (body.isEmpty()) {

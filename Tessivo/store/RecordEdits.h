@@ -22,6 +22,11 @@ qint64 bumped(qint64 updatedAt, qint64 now);
 Document tombstone(Document document, qint64 now);
 Collection deleted(Collection collection, qint64 now);
 
+// A new document holding `local`'s text, front matter and collection,
+// titled after it with " (conflicted copy)" appended (as a title override,
+// so the text itself is kept as typed), stamped `now`.
+Document conflictedCopy(const Document &local, qint64 now);
+
 // `text` after a blank line at the end of `body`.
 QString appended(const QString &body, const QString &text);
 

@@ -83,6 +83,22 @@ void SaveScheduler::rearm()
 void SaveScheduler::wake()
 {
     const qint64 now = m_clock->nowMs();
+    // A record must not land before the state that marks it dirty, nor a
+    // document before the collection it is filed in: edits elsewhere keep
+    // pushing the whole-file saves back, so a kill could otherwise leave a
+    // record on disk that nothing will ever sync. Pending whole files go out
+    // first, the state before all.
+    const bool documentDue = !m_deadlines.empty() && m_deadlines.front().dueMs <= now;
+    const bool collections = m_collectionsDue && (documentDue || *m_collectionsDue <= now);
+    const bool state = m_stateDue && (documentDue || collections || *m_stateDue <= now);
+    if (state) {
+        m_stateDue.reset();
+        Q_EMIT stateDue();
+    }
+    if (collections) {
+        m_collectionsDue.reset();
+        Q_EMIT collectionsDue();
+    }
     while (!m_deadlines.empty() && m_deadlines.front().dueMs <= now) {
         const Deadline due = std::move(m_deadlines.front());
         m_deadlines.pop_front();
@@ -99,21 +115,7 @@ void SaveScheduler::wake()
                 Qt::QueuedConnection);
         });
     }
-    const bool collections = m_collectionsDue && *m_collectionsDue <= now;
-    const bool state = m_stateDue && *m_stateDue <= now;
-    if (collections) {
-        m_collectionsDue.reset();
-    }
-    if (state) {
-        m_stateDue.reset();
-    }
     rearm();
-    if (collections) {
-        Q_EMIT collectionsDue();
-    }
-    if (state) {
-        Q_EMIT stateDue();
-    }
 }
 
 void SaveScheduler::writeCollections(const QList<Collection> &collections)

@@ -10,6 +10,11 @@ struct TextRange
     qsizetype location = 0;
     qsizetype length = 0;
 
+    // Spelled out so that TextRange(location, length) builds with clang 14
+    // too, which lacks C++20's parenthesised aggregate initialisation.
+    constexpr TextRange() = default;
+    constexpr TextRange(qsizetype location_, qsizetype length_) : location(location_), length(length_) {}
+
     qsizetype end() const { return location + length; }
     bool contains(qsizetype position) const { return position >= location && position < end(); }
     // True when the range lies within a text of `size` code units.

@@ -21,6 +21,16 @@ QColor primary(const QPalette &palette, qreal opacity);
 QColor secondary(const QPalette &palette);
 QColor tertiary(const QPalette &palette);
 QColor accent(const QPalette &palette);
+// The accent as text or a caret on the editor's background: the palette's
+// accent made lighter or darker, keeping its hue, until it reads at 4.5:1
+// (a dark palette's deep blue turns into a lighter blue).
+QColor textAccent(const QPalette &palette);
+
+// The contrast ratio of two opaque colours, 1 to 21, as WCAG measures it.
+qreal contrastRatio(const QColor &a, const QColor &b);
+// `foreground` moved in lightness, hue kept, until it reaches `ratio`
+// against `background`; unchanged when it already does.
+QColor readableOn(const QColor &foreground, const QColor &background, qreal ratio = 4.5);
 
 // The desktop font at `pixelSize` and `weight`.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);

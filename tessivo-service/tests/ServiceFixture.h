@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcessEnvironment>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -73,10 +72,9 @@ struct Response
 
     QByteArray header(const QByteArray &name) const
     {
-        for (const auto &[key, value] : headers) {
+        for (const auto &[key, value] : headers)
             if (key.compare(name, Qt::CaseInsensitive) == 0)
                 return value;
-        }
         return {};
     }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
@@ -104,6 +102,12 @@ public:
         return true;
     }
     QString skipReason() const { return m_skip; }
+    TestHooks hooks() const { return server->hooks(); }
+    // A new user's session token.
+    QString token(const QString &email = QStringLiteral("ann@example.com"))
+    {
+        return hooks().registerUser(email, QStringLiteral("Ann")).sessionToken;
+    }
 
     QUrl url(const QString &pathAndQuery) const { return QUrl(server->baseUrl().toString() + pathAndQuery); }
 

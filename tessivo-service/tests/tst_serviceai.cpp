@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 
 using namespace servicetest;
+using namespace Qt::StringLiterals;
 
 namespace {
 // An OpenAI-compatible chat-completions server on loopback that answers
@@ -62,81 +63,46 @@ class tst_ServiceAi : public QObject
     Q_OBJECT
 
 private slots:
-    void withoutAnEndpointSaysSo();
-    void forwardsAndStreamsTheText();
-    void upstreamFailureIsAnErrorReply();
-    void scriptsPlayPiecesThenEndOrDrop_data();
-    void scriptsPlayPiecesThenEndOrDrop();
-};
-
-void tst_ServiceAi::withoutAnEndpointSaysSo()
-{
-    Fixture f;
-    START_SERVICE(f);
-    const QString t = f.server->hooks().registerUser("ann@example.com", "Ann").sessionToken;
-    const Response r = f.post("/api/ai", t, refine);
-    QCOMPARE(r.status, 503);
-    QCOMPARE(r.json()["error"].toObject()["message"].toString(),
-             QStringLiteral("AI isn't set up on this service."));
-}
-
-void tst_ServiceAi::forwardsAndStreamsTheText()
-{
-    FakeUpstream upstream(sse({"Con", "densed \xe2\x9c\x93"}));
-    Fixture f;
-    ServerOptions options;
-    options.aiEndpoint = upstream.url();
-    options.aiModel = "local-model";
-    options.aiKey = "sk-test";
-    START_SERVICE(f, options);
-    const QString t = f.server->hooks().registerUser("ann@example.com", "Ann").sessionToken;
-    const Response r = f.post("/api/ai", t, refine);
-    QCOMPARE(r.status, 200);
-    QCOMPARE(r.body, QByteArray("Condensed \xe2\x9c\x93"));
-    QCOMPARE(upstream.body()["model"].toString(), QStringLiteral("local-model"));
-    QVERIFY(upstream.received.toLower().contains("authorization: bearer sk-test"));
-    const QString prompt = QJsonDocument(upstream.body()["messages"].toArray()).toJson();
-    QVERIFY(prompt.contains("selected words") && prompt.contains("Condense"));
-}
-
-void tst_ServiceAi::upstreamFailureIsAnErrorReply()
-{
-    FakeUpstream upstream(
-        "HTTP/1.1 500 Internal Server Error\r\ncontent-length: 2\r\nconnection: close\r\n\r\n{}");
-    Fixture f;
-    ServerOptions options;
-    options.aiEndpoint = upstream.url();
-    START_SERVICE(f, options);
-    const QString t = f.server->hooks().registerUser("ann@example.com", "Ann").sessionToken;
-    const Response r = f.post("/api/ai", t, refine);
-    QCOMPARE(r.status, 502);
-    QVERIFY(r.json()["error"].toObject()["message"].isString());
-}
-
-void tst_ServiceAi::scriptsPlayPiecesThenEndOrDrop_data()
-{
-    QTest::addColumn<bool>("abortAtEnd");
-    QTest::newRow("ends") << false;
-    QTest::newRow("drops mid-body") << true;
-}
-
-void tst_ServiceAi::scriptsPlayPiecesThenEndOrDrop()
-{
-    QFETCH(bool, abortAtEnd);
-    Fixture f;
-    START_SERVICE(f);
-    const QString t = f.server->hooks().registerUser("ann@example.com", "Ann").sessionToken;
-    // A check mark split across two pieces.
-    f.server->hooks().setAiScript({200, {}, {{0, "a \xe2\x9c"}, {20, "\x93 b"}}, abortAtEnd});
-    const Response r = f.post("/api/ai", t, refine);
-    QCOMPARE(r.status, 200);
-    if (abortAtEnd) {
-        QCOMPARE(r.error, QNetworkReply::RemoteHostClosedError);
-    } else {
-        QCOMPARE(r.error, QNetworkReply::NoError);
-        QCOMPARE(r.body, QByteArray("a \xe2\x9c\x93 b"));
+    // The reply a chat-completions upstream gives (none: no endpoint set up).
+    void upstreams_data()
+    {
+        QTest::addColumn<QByteArray>("upstream");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reply"); // the body, or the error's message
+        QTest::newRow("none set up") << QByteArray() << 503 << "AI isn't set up on this service.";
+        QTest::newRow("forwarded, streamed back")
+            << sse({"Con", "densed \xe2\x9c\x93"}) << 200 << QString::fromUtf8("Condensed \xe2\x9c\x93");
+        QTest::newRow("upstream failure")
+            << QByteArray(
+                   "HTTP/1.1 500 Internal Server Error\r\ncontent-length: 2\r\nconnection: close\r\n\r\n{}")
+            << 502 << "The AI service answered with an error (500).";
     }
-}
+
+    void upstreams()
+    {
+        QFETCH(QByteArray, upstream);
+        QFETCH(int, status);
+        QFETCH(QString, reply);
+        FakeUpstream fake(upstream);
+        Fixture f;
+        ServerOptions options;
+        if (!upstream.isEmpty())
+            options.aiEndpoint = fake.url();
+        options.aiModel = "local-model";
+        options.aiKey = "sk-test";
+        START_SERVICE(f, options);
+        const Response r = f.post("/api/ai", f.token(), refine);
+        QCOMPARE(r.status, status);
+        QCOMPARE(status == 200 ? QString::fromUtf8(r.body) : r.json()["error"][u"message"_s].toString(),
+                 reply);
+        if (status != 200)
+            return;
+        QCOMPARE(fake.body()["model"].toString(), QStringLiteral("local-model"));
+        QVERIFY(fake.received.toLower().contains("authorization: bearer sk-test"));
+        const QString prompt = QJsonDocument(fake.body()["messages"].toArray()).toJson();
+        QVERIFY(prompt.contains("selected words") && prompt.contains("Condense"));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ServiceAi)
 #include "tst_serviceai.moc"

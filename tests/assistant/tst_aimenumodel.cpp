@@ -15,9 +15,8 @@ class TestAIMenuModel : public QObject
     static QStringList ids(const QList<RefineAction> &actions)
     {
         QStringList result;
-        for (const RefineAction &action : actions) {
+        for (const RefineAction &action : actions)
             result << action.id;
-        }
         return result;
     }
 

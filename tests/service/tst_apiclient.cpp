@@ -2,7 +2,7 @@
 #include "service/core/APIStream.h"
 #include "service/core/WireRecords.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QTest>
 
@@ -66,12 +66,7 @@ class TestAPIClient : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_server = startLocalServer();
         m_token = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s).sessionToken;
     }
 
@@ -96,11 +91,10 @@ private Q_SLOTS:
             QByteArray lines = request.method + ' ' + QUrl::toPercentEncoding(request.path, "/");
             if (request.hadQuery)
                 lines += '?' + request.rawQuery;
-            for (const auto &[name, value] : request.headers) {
+            for (const auto &[name, value] : request.headers)
                 if (QByteArrayList{"accept", "user-agent", "content-type", "authorization"}.contains(
                         name.toLower()))
                     lines += '|' + name + ": " + value;
-            }
             sent.append(lines);
         }
         const QByteArray json = "|accept: application/json|user-agent: Tessivo-macOS/" TESSIVO_VERSION;

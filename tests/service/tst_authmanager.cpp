@@ -2,7 +2,7 @@
 #include "service/core/AuthManager.h"
 #include "store/DocumentStore.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -89,11 +89,7 @@ class TestAuthManager : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QVERIFY(m_server->start());
+        m_server = startLocalServer();
         m_ada = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s, u"password"_s, u"ada"_s);
     }
 

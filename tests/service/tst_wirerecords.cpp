@@ -60,15 +60,6 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QVERIFY2(actual.contains(expected), qPrintable(actual));
     }
-
-    void writtenBodies()
-    {
-        QCOMPARE(QJsonDocument(SyncPushRequest{}.toJson()).toJson(QJsonDocument::Compact),
-                 R"({"collections":[],"docs":[]})"_ba);
-        QCOMPARE(PublishRequest({u"T"_s, u"B"_s, std::nullopt}).toJson().keys(),
-                 QStringList({u"body"_s, u"title"_s}));
-        QCOMPARE(PublishRequest({u"T"_s, u"B"_s, u"s"_s}).toJson().value(u"slug"), u"s"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestWireRecords)

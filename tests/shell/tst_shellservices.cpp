@@ -1,7 +1,5 @@
-#include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
-#include "shell/core/BundleInfo.h"
 #include "shell/core/StartupSequence.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
@@ -76,13 +74,10 @@ private Q_SLOTS:
         Persistence::setBaseDirectoryOverride(m_dir->filePath(QStringLiteral("store")));
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
-        KeyboardShortcuts::setSettings(m_settings.get());
-        KeyboardShortcuts::resetForTesting();
     }
 
     void cleanup()
     {
-        KeyboardShortcuts::setSettings(nullptr);
         m_settings.reset();
         Persistence::setBaseDirectoryOverride(QString());
         m_dir.reset();
@@ -95,19 +90,10 @@ private Q_SLOTS:
         QStringList log;
         ControlledStep load, refresh, sync;
         StartupSequence sequence({
-            [&] {
-                log << "load";
-                return load.begin();
-            },
+            [&] { return log << "load", load.begin(); },
             [&] { log << "start-sync"; },
-            [&] {
-                log << "refresh";
-                return refresh.begin();
-            },
-            [&] {
-                log << "sync";
-                return sync.begin();
-            },
+            [&] { return log << "refresh", refresh.begin(); },
+            [&] { return log << "sync", sync.begin(); },
         });
         QSignalSpy finished(&sequence, &StartupSequence::finished);
         sequence.start();
@@ -139,14 +125,8 @@ private Q_SLOTS:
                 return promise.future();
             },
             [&] { log << "start-sync"; },
-            [&] {
-                log << "refresh";
-                return QFuture<void>(); // a step that gives nothing to wait for
-            },
-            [&] {
-                log << "sync";
-                return QtFuture::makeReadyFuture();
-            },
+            [&] { return log << "refresh", QFuture<void>(); }, // gives nothing to wait for
+            [&] { return log << "sync", QtFuture::makeReadyFuture(); },
         });
         QSignalSpy finished(&sequence, &StartupSequence::finished);
         sequence.start();
@@ -187,29 +167,19 @@ private Q_SLOTS:
         sequence.start();
         QTRY_COMPARE(finished.size(), 1);
         QVERIFY(store.isLoaded());
-        QVERIFY(store.onLocalChange());        // the engine wired itself to the store
         QCOMPARE(store.documents().size(), 1); // the welcome document
         QCOMPARE(engine.status(), SyncEngine::Status::makeSignedOut());
         QCOMPARE(status.size(), 0); // signed out from the start: no change to report
         QVERIFY(!auth.token());
         QCOMPARE(auth.lastRefresh().toMSecsSinceEpoch(), 0); // no check without a session
-        store.flushPendingSaves();
-    }
-
-    // --- signed-out services ----------------------------------------------
-
-    void localChangeSchedulesASync()
-    {
-        DocumentStore store(m_settings.get());
-        AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
-        SyncEngine engine(&store, &auth);
+        // The engine wired itself to the store: a local change schedules a sync.
         QVERIFY(!engine.isSyncScheduled());
-        engine.start();
         store.createDocument(std::nullopt, QStringLiteral("typed"));
         QVERIFY(engine.isSyncScheduled());
         store.flushPendingSaves();
     }
 
+    // Equal statuses are not reported again; offline compares its message, synced its time.
     void syncStatusEquality_data()
     {
         using S = SyncEngine::Status;
@@ -303,74 +273,6 @@ private Q_SLOTS:
         QCOMPARE(backend->checks, 1);
         updater.setAutomaticallyChecksForUpdates(true);
         QVERIFY(updater.automaticallyChecksForUpdates());
-    }
-
-    void reportAfterTheUpdaterIsGoneIsDropped()
-    {
-        std::function<void(bool)> report;
-        {
-            FakeBackend *backend = nullptr;
-            UpdaterController updater(QVariant("key"), [&] {
-                auto fake = std::make_unique<FakeBackend>();
-                backend = fake.get();
-                return fake;
-            });
-            report = backend->report;
-            report(false); // queued behind the controller's end
-        }
-        QCoreApplication::processEvents();
-        report(true);
-        QCoreApplication::processEvents(); // finds no controller: nothing happens
-    }
-
-    void buildHasNoUpdateKey()
-    {
-        QCOMPARE(BundleInfo::shortVersion(), QStringLiteral(TESSIVO_VERSION));
-        QCOMPARE(BundleInfo::bundleVersion(), QStringLiteral(TESSIVO_BUNDLE_VERSION));
-        QCOMPARE(BundleInfo::objectForInfoDictionaryKey(BundleInfo::publicEDKey).isValid(),
-                 !QStringLiteral(TESSIVO_UPDATE_PUBLIC_KEY).isEmpty());
-        QVERIFY(
-            !BundleInfo::objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright")).isValid());
-        if (QStringLiteral(TESSIVO_UPDATE_PUBLIC_KEY).isEmpty())
-            QVERIFY(!UpdaterController::shared()->isConfigured());
-    }
-
-    // --- global shortcut names --------------------------------------------
-
-    void defaultShortcutIsStoredOnce()
-    {
-        using namespace KeyboardShortcuts;
-        const Shortcut controlOptionN(Key::n(), control | option);
-        QCOMPARE(controlOptionN.carbonKeyCode, 45);
-        QCOMPARE(controlOptionN.carbonModifiers, 6144);
-
-        const Name name(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(m_settings->value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
-                 QStringLiteral("{\"carbonKeyCode\":45,\"carbonModifiers\":6144}"));
-        QCOMPARE(getShortcut(name), std::optional<Shortcut>(controlOptionN));
-
-        // A user's recording wins over the default on the next launch...
-        setShortcut(Shortcut(Key::m(), command | shift), name);
-        const Name again(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(getShortcut(again)->carbonModifiers, cmdKey | shiftKey);
-        // ...and so does a cleared shortcut.
-        setShortcut(std::nullopt, name);
-        const Name cleared(QStringLiteral("newDocumentAnywhere"), controlOptionN);
-        QCOMPARE(getShortcut(cleared), std::nullopt);
-        QVERIFY(m_settings->contains(cleared.settingsKey()));
-    }
-
-    void keyUpRunsEveryActionInOrder()
-    {
-        using namespace KeyboardShortcuts;
-        const Name name(QStringLiteral("toggleWindow"), Shortcut(Key::m(), control | option));
-        QStringList log;
-        onKeyUp(name, [&] { log << "first"; });
-        onKeyUp(name, [&] { log << "second"; });
-        handleOnKeyUp(Shortcut(Key::m(), control | option));
-        QCOMPARE(log, QStringList({"first", "second"}));
-        handleOnKeyUp(Shortcut(Key::n(), control | option));
-        QCOMPARE(log.size(), 2);
     }
 };
 

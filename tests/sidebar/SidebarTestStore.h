@@ -4,6 +4,7 @@
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
+#include <QMap>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -63,6 +64,36 @@ public:
         QStringList ids;
         for (int i = 1; i <= levels; ++i)
             ids.append(collection(prefix + QString::number(i), ids.isEmpty() ? QString() : ids.last()));
+        return ids;
+    }
+
+    // The service's two fixed collections, "Blog" (site-blog) and "Site"
+    // (personal-site), pulled in the order the store must not keep.
+    void addFixed()
+    {
+        Collection site;
+        site.id = QStringLiteral("personal-site");
+        site.name = QStringLiteral("Site");
+        site.createdAt = site.updatedAt = 1;
+        Collection blog = site;
+        blog.id = QStringLiteral("site-blog");
+        blog.name = QStringLiteral("Blog");
+        store->applyPull({}, {site, blog});
+    }
+
+    // Work > Notes > Deep; Tall > T2 > T3 (a subtree three levels high); Leaf
+    // (top level, no children). Ids by name.
+    QMap<QString, QString> tree()
+    {
+        QMap<QString, QString> ids;
+        for (const auto &[name, parent] : {std::pair{"Work", ""},
+                                           {"Notes", "Work"},
+                                           {"Deep", "Notes"},
+                                           {"Tall", ""},
+                                           {"T2", "Tall"},
+                                           {"T3", "T2"},
+                                           {"Leaf", ""}})
+            ids[name] = collection(name, ids.value(parent));
         return ids;
     }
 

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
 using DropTarget = SidebarModel::DropTarget;
 using Kind = SidebarModel::DropTarget::Kind;
 
@@ -18,8 +19,6 @@ class TestSidebarDrop final : public QObject
     Q_OBJECT
 
 private:
-    // Work > Notes > Deep; Leaf (top level, no children); Tall > T2 > T3 (a
-    // subtree three levels high); the two fixed collections.
     struct Fixture
     {
         SidebarTestStore t;
@@ -28,23 +27,10 @@ private:
 
         Fixture()
         {
-            Collection blog;
-            blog.id = QStringLiteral("site-blog");
-            blog.name = QStringLiteral("Blog");
-            blog.createdAt = blog.updatedAt = 1;
-            Collection site = blog;
-            site.id = QStringLiteral("personal-site");
-            site.name = QStringLiteral("Site");
-            t.store->applyPull({}, {blog, site});
-            ids["site-blog"] = blog.id;
-            ids["personal-site"] = site.id;
-            ids["Work"] = t.collection("Work");
-            ids["Notes"] = t.collection("Notes", ids["Work"]);
-            ids["Deep"] = t.collection("Deep", ids["Notes"]);
-            ids["Leaf"] = t.collection("Leaf");
-            ids["Tall"] = t.collection("Tall");
-            ids["T2"] = t.collection("T2", ids["Tall"]);
-            ids["T3"] = t.collection("T3", ids["T2"]);
+            t.addFixed();
+            ids = t.tree();
+            ids["site-blog"] = QStringLiteral("site-blog");
+            ids["personal-site"] = QStringLiteral("personal-site");
             doc = t.document("Doc", ids["Work"]);
             t.makeModel();
         }
@@ -105,13 +91,6 @@ private Q_SLOTS:
             QCOMPARE(*decoded, id);
     }
 
-    void encodedReferenceIsCompactJSON()
-    {
-        QCOMPARE(SidebarDrag::encodeReference(QStringLiteral("a\"b")), QByteArray("{\"id\":\"a\\\"b\"}"));
-        std::unique_ptr<QMimeData> mime(SidebarDrag::collectionMimeData(QStringLiteral("c1")));
-        QCOMPARE(mime->formats(), QStringList{QStringLiteral("com.tessivo.collection-reference")});
-    }
-
     void collectionDrops_data()
     {
         QTest::addColumn<QString>("dragged");
@@ -119,29 +98,21 @@ private Q_SLOTS:
         QTest::addColumn<bool>("taken");
         QTest::addColumn<QString>("newParent"); // "" = top level, "-" = unchanged
 
-        QTest::newRow("leaf under a level-3 collection lands at level 4") << "Leaf"
-                                                                          << "Deep" << true << "Deep";
+        QTest::newRow("leaf under a level-3 collection lands at level 4")
+            << "Leaf" << u"Deep"_s << true << u"Deep"_s;
         QTest::newRow("depth: three-level subtree under a level-2 collection is too deep")
-            << "Tall"
-            << "Notes" << false << "-";
-        QTest::newRow("depth: three-level subtree under a leaf root fits") << "Tall"
-                                                                           << "Leaf" << true << "Leaf";
-        QTest::newRow("onto itself") << "Work"
-                                     << "Work" << false << "-";
-        QTest::newRow("onto a descendant") << "Work"
-                                           << "Deep" << false << "-";
-        QTest::newRow("onto its current parent") << "Deep"
-                                                 << "Notes" << false << "-";
-        QTest::newRow("onto a fixed collection") << "Leaf"
-                                                 << "site-blog" << false << "-";
-        QTest::newRow("onto the ungrouped section") << "Leaf"
-                                                    << "ungrouped" << false << "-";
-        QTest::newRow("nested onto the strip goes to the top") << "Notes"
-                                                               << "strip" << true << "";
-        QTest::newRow("top-level onto the strip: taken, unchanged") << "Leaf"
-                                                                    << "strip" << true << "";
-        QTest::newRow("a fixed collection onto the strip changes nothing") << "personal-site"
-                                                                           << "strip" << true << "";
+            << "Tall" << u"Notes"_s << false << u"-"_s;
+        QTest::newRow("depth: three-level subtree under a leaf root fits")
+            << "Tall" << u"Leaf"_s << true << u"Leaf"_s;
+        QTest::newRow("onto itself") << "Work" << u"Work"_s << false << u"-"_s;
+        QTest::newRow("onto a descendant") << "Work" << u"Deep"_s << false << u"-"_s;
+        QTest::newRow("onto its current parent") << "Deep" << u"Notes"_s << false << u"-"_s;
+        QTest::newRow("onto a fixed collection") << "Leaf" << u"site-blog"_s << false << u"-"_s;
+        QTest::newRow("onto the ungrouped section") << "Leaf" << u"ungrouped"_s << false << u"-"_s;
+        QTest::newRow("nested onto the strip goes to the top") << "Notes" << u"strip"_s << true << u""_s;
+        QTest::newRow("top-level onto the strip: taken, unchanged") << "Leaf" << u"strip"_s << true << u""_s;
+        QTest::newRow("a fixed collection onto the strip changes nothing")
+            << "personal-site" << u"strip"_s << true << u""_s;
     }
 
     void collectionDrops()

@@ -46,7 +46,6 @@ private Q_SLOTS:
     void collectionParentKnown();
     void collectionDefaultsAndFailures_data();
     void collectionDefaultsAndFailures();
-    void storeOrder();
     void frontmatterJson();
 };
 
@@ -243,26 +242,6 @@ void TestRecords::collectionDefaultsAndFailures()
         QCOMPARE(c->name, QString());
         QCOMPARE(c->position, 0);
     }
-}
-
-void TestRecords::storeOrder()
-{
-    const auto make = [](const char *id, qint64 position, qint64 created) {
-        Collection c;
-        c.id = QString::fromLatin1(id);
-        c.position = position;
-        c.createdAt = created;
-        return c;
-    };
-    QList<Collection> list{make("b", 1, 1), make("personal-site", 9, 0),
-                           make("a", 1, 0), make("site-blog", 5, 9),
-                           make("z", 0, 5), make("tie", 1, 0)};
-    std::stable_sort(list.begin(), list.end(), Collection::storeOrder);
-    QStringList ids;
-    for (const Collection &c : list) {
-        ids << c.id;
-    }
-    QCOMPARE(ids, (QStringList{u"site-blog"_s, u"personal-site"_s, u"z"_s, u"a"_s, u"tie"_s, u"b"_s}));
 }
 
 void TestRecords::frontmatterJson()

@@ -1,6 +1,9 @@
 #include "app/core/AppSettings.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 AppSettings::AppSettings(QSettings *settings)
     : m_own(settings ? nullptr : std::make_unique<QSettings>()), m_settings(settings ? settings : m_own.get())
@@ -46,4 +49,20 @@ QString AppSettings::collapsedCollections() const
 void AppSettings::setCollapsedCollections(const QString &encoded)
 {
     m_settings->setValue(collapsedCollectionsKey, encoded);
+}
+
+QString AppSettings::dialogFolder() const
+{
+    const QString last = m_settings->value(dialogFolderKey).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+void AppSettings::rememberDialogChoice(const QString &chosenPath)
+{
+    if (chosenPath.isEmpty())
+        return;
+    m_settings->setValue(dialogFolderKey, QFileInfo(chosenPath).absolutePath());
 }

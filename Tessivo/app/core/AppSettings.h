@@ -20,6 +20,7 @@ public:
     static inline const QString sidebarVisibleKey = QStringLiteral("sidebarVisible");
     static inline const QString viewModeKey = QStringLiteral("viewMode");
     static inline const QString collapsedCollectionsKey = QStringLiteral("sidebarCollapsedCollections");
+    static inline const QString dialogFolderKey = QStringLiteral("lastDialogFolder");
 
     explicit AppSettings(QSettings *settings = nullptr);
     ~AppSettings();
@@ -40,6 +41,13 @@ public:
     // The collapsed collections, encoded by CollapsedCollections.
     QString collapsedCollections() const;
     void setCollapsedCollections(const QString &encoded);
+
+    // Where the open and save dialogs start: the folder last used while it
+    // still exists, else the user's Documents folder (never the folder the
+    // app happened to be started from).
+    QString dialogFolder() const;
+    // Remembers the folder of `chosenPath`, a file the user picked in one.
+    void rememberDialogChoice(const QString &chosenPath);
 
 private:
     std::unique_ptr<QSettings> m_own;

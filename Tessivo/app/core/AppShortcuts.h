@@ -7,10 +7,10 @@
 // bind them, and the palette and tooltips show them, from these same texts
 // (converted to the platform's notation by the views).
 //
-// Command maps to Ctrl, Option to Alt and Control to Meta. Two commands
-// would otherwise take an editing key from the text editor (Ctrl+Backspace
-// deletes the previous word, Ctrl+K deletes to the end of the line); they
-// move to the same key with Shift added.
+// Command maps to Ctrl, Option to Alt and Control to Meta. Delete Document
+// adds Shift to its key, since Ctrl+Backspace deletes the previous word in
+// every Linux editor. The palette keeps Ctrl+K: the editor gives way to the
+// menus for the keys they bind, so Ctrl+K opens the palette there too.
 namespace AppShortcuts {
 
 inline const QString newDocument = QStringLiteral("Ctrl+N");
@@ -19,7 +19,7 @@ inline const QString publishDocument = QStringLiteral("Ctrl+Shift+P");
 inline const QString insertImage = QStringLiteral("Ctrl+Shift+I");
 inline const QString aiAssistant = QStringLiteral("Ctrl+J");
 inline const QString deleteDocument = QStringLiteral("Ctrl+Shift+Backspace");
-inline const QString commandPalette = QStringLiteral("Ctrl+Shift+K");
+inline const QString commandPalette = QStringLiteral("Ctrl+K");
 inline const QString toggleSidebar = QStringLiteral("Meta+Ctrl+S");
 inline const QString settings = QStringLiteral("Ctrl+,");
 inline const QString quit = QStringLiteral("Ctrl+Q");

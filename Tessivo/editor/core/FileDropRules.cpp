@@ -1,6 +1,6 @@
 #include "editor/core/FileDropRules.h"
 
-#include "publishing/core/ImageLibrary.h"
+#include "editor/core/ImageTypes.h"
 #include "store/Text.h"
 
 #include <QFileInfo>
@@ -46,7 +46,7 @@ bool isMarkdownFile(const QString &fileNameOrPath)
 
 bool isSupportedImage(const QString &fileNameOrPath)
 {
-    return ImageLibrary::isAllowedImage(fileNameOrPath);
+    return ImageTypes::isAllowedImage(fileNameOrPath);
 }
 
 QString decodeText(const QByteArray &bytes)

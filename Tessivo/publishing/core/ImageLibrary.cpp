@@ -1,114 +1,258 @@
 #include "publishing/core/ImageLibrary.h"
 
-#include "store/Text.h"
+#include "service/core/APIClient.h"
+#include "store/StrictJson.h"
 
-#include <QFileInfo>
-#include <QMimeDatabase>
-#include <QPointer>
-#include <QTimer>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkRequest>
+#include <QUuid>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QString lowerSuffix(const QString &fileNameOrPath)
+struct ListResponse
 {
-    // QFileInfo::suffix() would treat a leading dot as a suffix separator
-    // too; ".png" alone is a hidden file named png, not a PNG.
-    const QString name = QFileInfo(fileNameOrPath).fileName();
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0)
-        return {};
-    return name.mid(dot + 1).toLower();
-}
+    QList<ImageAsset> images;
 
-QMimeType typeForSuffix(const QString &suffix)
+    static std::optional<ListResponse> fromJson(const QJsonObject &object, QString *error)
+    {
+        const QJsonValue value = object.value(u"images");
+        if (!value.isArray()) {
+            *error = value.isUndefined() ? u"key 'images' is missing"_s : u"key 'images' is not a list"_s;
+            return std::nullopt;
+        }
+        ListResponse list;
+        const QJsonArray array = value.toArray();
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            QString fault = u"not an object"_s;
+            std::optional<ImageAsset> asset;
+            if (array.at(i).isObject())
+                asset = ImageAsset::fromJson(array.at(i).toObject(), &fault);
+            if (!asset) {
+                *error = u"images[%1]: %2"_s.arg(i).arg(fault);
+                return std::nullopt;
+            }
+            list.images.append(std::move(*asset));
+        }
+        return list;
+    }
+};
+
+struct UploadResponse
 {
-    if (suffix.isEmpty())
-        return {};
-    static const QMimeDatabase db;
-    const QList<QMimeType> types = db.mimeTypesForFileName(u"file."_s + suffix);
-    return types.isEmpty() ? QMimeType() : types.first();
+    QString url;
+    QString id;
+    std::optional<QString> filename;
+    std::optional<qint64> size;
+    std::optional<qint64> createdAt;
+    std::optional<bool> untracked;
+
+    static std::optional<UploadResponse> fromJson(const QJsonObject &object, QString *error)
+    {
+        StrictJsonReader r(object);
+        UploadResponse reply;
+        reply.url = r.requiredString(u"url");
+        reply.id = r.requiredString(u"id");
+        reply.filename = r.optionalString(u"filename");
+        reply.size = r.optionalInt64(u"size");
+        reply.createdAt = r.optionalInt64(u"createdAt");
+        reply.untracked = r.optionalBool(u"untracked");
+        if (!r.ok()) {
+            *error = r.error();
+            return std::nullopt;
+        }
+        return reply;
+    }
+};
+
+QString cleanedFilename(QString name)
+{
+    name.replace(u'"', u'\'');
+    name.remove(u'\r');
+    name.remove(u'\n');
+    return name;
 }
 
 } // namespace
 
 ImageLibrary *ImageLibrary::shared()
 {
-    static ImageLibrary *library = new ImageLibrary();
+    static ImageLibrary *library = new ImageLibrary(APIClient::shared(), QCoreApplication::instance());
     return library;
 }
 
-QString ImageLibrary::unavailableMessage()
+ImageLibrary::ImageLibrary(APIClient *client, QObject *parent) : QObject(parent), m_client(client) {}
+
+APIError ImageLibrary::tooLargeError()
 {
-    return u"Uploading images is not available yet in this version of Tessivo."_s;
+    return APIError{u"too_large"_s, u"Images must be 10 MB or smaller."_s, 413};
 }
 
-void ImageLibrary::upload(const QByteArray &data, const QString &filename, const QString &contentType,
-                          const std::optional<QString> &documentID, QObject *context,
-                          SuccessHandler onSuccess, FailureHandler onFailure)
+QString ImageLibrary::loadFailureMessage()
 {
-    Q_UNUSED(data);
-    Q_UNUSED(filename);
-    Q_UNUSED(contentType);
-    Q_UNUSED(documentID);
-    Q_UNUSED(onSuccess);
-    const QPointer<QObject> guard(context);
-    const bool hadContext = context != nullptr;
-    QTimer::singleShot(0, this, [guard, hadContext, onFailure = std::move(onFailure)] {
-        if (hadContext && !guard)
-            return;
-        if (onFailure)
-            onFailure(APIError{u"unavailable"_s, unavailableMessage(), 0});
-    });
+    return u"Couldn't load your media library."_s;
 }
 
-QString ImageLibrary::mimeType(const QString &fileNameOrPath)
+// --- Observable fields -------------------------------------------------------
+
+void ImageLibrary::setImages(const QList<ImageAsset> &images)
 {
-    const QMimeType type = typeForSuffix(lowerSuffix(fileNameOrPath));
-    if (!type.isValid() || type.isDefault())
-        return u"application/octet-stream"_s;
-    return type.name();
+    if (m_images == images)
+        return;
+    m_images = images;
+    Q_EMIT imagesChanged();
 }
 
-QString ImageLibrary::altText(const QString &filename)
+void ImageLibrary::setLoading(bool loading)
 {
-    QString name = filename;
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot > 0)
-        name.truncate(dot);
-    static const QRegularExpression separators = Text::regex(u"[_-]+"_s);
-    name.replace(separators, u" "_s);
-    name = Text::trimmedSpacesAndTabs(name);
-    return name.isEmpty() ? u"image"_s : name;
+    if (m_isLoading == loading)
+        return;
+    m_isLoading = loading;
+    Q_EMIT isLoadingChanged();
 }
 
-const QStringList &ImageLibrary::allowedTypes()
+void ImageLibrary::setError(const std::optional<QString> &error)
 {
-    static const QStringList types = [] {
-        static const QMimeDatabase db;
-        QStringList list{u"image/png"_s, u"image/jpeg"_s, u"image/webp"_s, u"image/gif"_s};
-        if (db.mimeTypeForName(u"image/avif"_s).isValid())
-            list << u"image/avif"_s;
-        else
-            list << u"image/*"_s;
-        return list;
-    }();
-    return types;
+    if (m_error == error)
+        return;
+    m_error = error;
+    Q_EMIT errorChanged();
 }
 
-bool ImageLibrary::isAllowedImage(const QString &fileNameOrPath)
+void ImageLibrary::setLoaded(bool loaded)
 {
-    const QMimeType type = typeForSuffix(lowerSuffix(fileNameOrPath));
-    if (!type.isValid() || type.isDefault())
-        return false;
-    for (const QString &allowed : allowedTypes()) {
-        if (allowed == u"image/*"_s) {
-            if (type.name().startsWith(u"image/"_s))
-                return true;
-        } else if (type.inherits(allowed)) {
-            return true;
-        }
+    if (m_loaded == loaded)
+        return;
+    m_loaded = loaded;
+    Q_EMIT loadedChanged();
+}
+
+void ImageLibrary::resetForAccountChange()
+{
+    ++m_generation;
+    setImages({});
+    setLoaded(false);
+    setError(std::nullopt);
+}
+
+// --- Listing -------------------------------------------------------------------
+
+QFuture<void> ImageLibrary::load(bool force)
+{
+    if (m_isLoading || (!force && m_loaded))
+        return QtFuture::makeReadyFuture();
+    setLoading(true);
+    setError(std::nullopt);
+    const quint64 generation = m_generation;
+    return m_client->get<ListResponse>(u"/api/images"_s)
+        .then(this, [this, generation](const APIResult<ListResponse> &result) {
+            if (generation != m_generation) {
+                // The list of an account that has signed out since.
+                setLoading(false);
+                return;
+            }
+            if (result)
+                setImages(result->images);
+            else
+                setError(result.failure().isAPIError() ? result.failure().apiError().message
+                                                       : loadFailureMessage());
+            setLoading(false);
+            setLoaded(true);
+        });
+}
+
+// --- Uploading -----------------------------------------------------------------
+
+QByteArray ImageLibrary::multipartBody(const QByteArray &boundary, const QByteArray &data,
+                                       const QString &filename, const QString &contentType,
+                                       const std::optional<QString> &documentID)
+{
+    QByteArray body;
+    body.reserve(data.size() + 512);
+    if (documentID) {
+        body += "--" + boundary + "\r\n";
+        body += "Content-Disposition: form-data; name=\"doc_id\"\r\n\r\n";
+        body += documentID->toUtf8() + "\r\n";
     }
-    return false;
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+            cleanedFilename(filename).toUtf8() + "\"\r\n";
+    body += "Content-Type: " + contentType.toUtf8() + "\r\n\r\n";
+    body += data;
+    body += "\r\n--" + boundary + "--\r\n";
+    return body;
+}
+
+QFuture<APIResult<ImageAsset>> ImageLibrary::upload(const QByteArray &data, const QString &filename,
+                                                    const QString &contentType,
+                                                    const std::optional<QString> &documentID)
+{
+    if (data.size() > maxUploadBytes)
+        return QtFuture::makeReadyFuture(APIResult<ImageAsset>(tooLargeError()));
+    const QByteArray boundary =
+        "Tessivo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+    const QNetworkRequest request =
+        m_client->makeRequest(m_client->url(u"/api/v1/images"_s), "application/json",
+                              "multipart/form-data; boundary=" + boundary, true, 60'000);
+    const quint64 generation = m_generation;
+    const qint64 byteCount = data.size();
+    return m_client
+        ->perform(request, APIClient::Method::Post,
+                  multipartBody(boundary, data, filename, contentType, documentID))
+        .then(this, [this, generation, filename, contentType, byteCount](const APIResult<APIReply> &reply) {
+            return finishUpload(reply, generation, filename, contentType, byteCount);
+        });
+}
+
+APIResult<ImageAsset> ImageLibrary::finishUpload(const APIResult<APIReply> &reply, quint64 generation,
+                                                 const QString &filename, const QString &contentType,
+                                                 qint64 byteCount)
+{
+    if (!reply)
+        return reply.failure();
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(reply->body, &parseError);
+    QString fault = parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                 : u"the reply is not a JSON object"_s;
+    std::optional<UploadResponse> decoded;
+    if (json.isObject())
+        decoded = UploadResponse::fromJson(json.object(), &fault);
+    if (!decoded)
+        return APIFailure::decoding(APIClient::decodingDescription(fault));
+    if (decoded->untracked.value_or(false))
+        return APIError{u"untracked"_s,
+                        u"Image uploaded but couldn't be saved to your library. Please try again."_s, 0};
+
+    ImageAsset asset;
+    asset.id = decoded->id;
+    asset.url = decoded->url;
+    asset.filename = decoded->filename.value_or(filename);
+    asset.contentType = contentType;
+    asset.size = decoded->size.value_or(byteCount);
+    asset.createdAt = decoded->createdAt.value_or(QDateTime::currentMSecsSinceEpoch());
+
+    const bool listed = std::any_of(m_images.cbegin(), m_images.cend(),
+                                    [&](const ImageAsset &a) { return a.id == asset.id; });
+    // An upload that outlived a sign-out still answers its caller, but the
+    // next account's library never shows it.
+    if (!listed && generation == m_generation) {
+        m_images.prepend(asset);
+        Q_EMIT imagesChanged();
+    }
+    return asset;
+}
+
+QFuture<ImageUploader::Outcome> ImageLibrary::uploadImage(const QByteArray &data, const QString &filename,
+                                                          const QString &contentType,
+                                                          const QString &documentID)
+{
+    return upload(data, filename, contentType, documentID).then([](const APIResult<ImageAsset> &result) {
+        if (!result)
+            return Outcome{std::nullopt, result.failure().description()};
+        return Outcome{Uploaded{result->url, result->filename}, {}};
+    });
 }

@@ -1,58 +1,104 @@
 #pragma once
 
+#include "editor/core/ImageUploader.h"
 #include "publishing/core/ImageAsset.h"
-#include "service/core/APIError.h"
+#include "service/core/APIClient.h"
 
 #include <QByteArray>
-#include <QMimeType>
+#include <QFuture>
+#include <QList>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
-#include <functional>
 #include <optional>
 
-// The signed-in user's image library. One shared instance lives for the whole
-// run, on the main thread.
+// The signed-in user's image library on the service: the list of images,
+// fetched once after start or sign-out, and uploads, each of which puts its
+// image at the front of the list. Observable: every field has a change
+// signal that fires only when the value really changes. Main thread only.
 //
-// Uploading to the service is not wired up in this build: every upload fails
-// with an APIError that says so. The type rules below are complete.
-class ImageLibrary final : public QObject
+// Requests belong to the library, not to the views that start them: a view
+// that closes while the list loads leaves the load to finish here.
+//
+// Sign-out starts a new generation. A list reply or an upload of an earlier
+// generation never puts the previous account's images back: an old load
+// only clears the busy flag, an old upload still answers its caller but
+// adds nothing to the list.
+class ImageLibrary final : public QObject, public ImageUploader
 {
     Q_OBJECT
 
 public:
-    using SuccessHandler = std::function<void(const ImageAsset &)>;
-    using FailureHandler = std::function<void(const APIError &)>;
+    // 10 MB; exactly this many bytes are accepted.
+    static constexpr qint64 maxUploadBytes = 10 * 1024 * 1024;
 
+    // The app's library, on the app's API client.
     static ImageLibrary *shared();
 
-    // Uploads `data` under `filename` with `contentType`, tagged with
-    // `documentID` when given. Exactly one handler runs, later, on the main
-    // thread (never from inside this call); none runs once `context` is gone.
-    void upload(const QByteArray &data, const QString &filename, const QString &contentType,
-                const std::optional<QString> &documentID, QObject *context, SuccessHandler onSuccess,
-                FailureHandler onFailure);
+    explicit ImageLibrary(APIClient *client, QObject *parent = nullptr);
 
-    // The preferred MIME type for the file name's extension (lower-cased),
-    // "application/octet-stream" when the extension names no known type.
-    static QString mimeType(const QString &fileNameOrPath);
+    // Newest upload first after uploads, else in the service's order.
+    const QList<ImageAsset> &images() const { return m_images; }
+    // A list request is running.
+    bool isLoading() const { return m_isLoading; }
+    // The message of the last failed list request.
+    const std::optional<QString> &error() const { return m_error; }
+    // A list request has finished, well or not, since start or sign-out.
+    bool loaded() const { return m_loaded; }
 
-    // Alt text for an image file name: the name without its extension,
-    // "-" and "_" runs as single spaces, trimmed; "image" when nothing is left.
-    static QString altText(const QString &filename);
+    // Fetches the list unless a fetch runs, or (without `force`) one has
+    // finished. Never fails: a failure lands in error(). The future ends when
+    // the fetch does (at once when none starts).
+    QFuture<void> load(bool force);
 
-    // The MIME types accepted for upload: PNG, JPEG, WebP, GIF and AVIF, or
-    // every image type when the system's MIME database does not know AVIF.
-    static const QStringList &allowedTypes();
+    // Uploads one image. More than maxUploadBytes is refused with
+    // tooLargeError() and nothing is sent. With a `documentID` (an empty one
+    // too) the upload names the document it is for.
+    QFuture<APIResult<ImageAsset>> upload(const QByteArray &data, const QString &filename,
+                                          const QString &contentType,
+                                          const std::optional<QString> &documentID);
 
-    // Whether a file with this name is one of the allowed image types. Only
-    // the name's extension is looked at, never the contents.
-    static bool isAllowedImage(const QString &fileNameOrPath);
+    // The reset of sign-out (and sign-in): no images, not loaded, no error;
+    // the busy flag stays with the load that set it.
+    void resetForAccountChange();
 
-    // The message of every failed upload in this build.
-    static QString unavailableMessage();
+    // ("too_large", "Images must be 10 MB or smaller.", 413)
+    static APIError tooLargeError();
+    // What error() says when the list reply does not decode.
+    static QString loadFailureMessage();
+
+    // The upload's multipart/form-data body: the "doc_id" part when a
+    // document id is given, then the "file" part, then the closing line. In
+    // the part header, double quotes in the file name become single quotes
+    // and line breaks are dropped; nothing else is escaped.
+    static QByteArray multipartBody(const QByteArray &boundary, const QByteArray &data,
+                                    const QString &filename, const QString &contentType,
+                                    const std::optional<QString> &documentID);
+
+    // ImageUploader
+    qint64 uploadLimit() const override { return maxUploadBytes; }
+    QString tooLargeMessage() const override { return tooLargeError().message; }
+    QFuture<Outcome> uploadImage(const QByteArray &data, const QString &filename, const QString &contentType,
+                                 const QString &documentID) override;
+
+Q_SIGNALS:
+    void imagesChanged();
+    void isLoadingChanged();
+    void errorChanged();
+    void loadedChanged();
 
 private:
-    ImageLibrary() = default;
+    void setImages(const QList<ImageAsset> &images);
+    void setLoading(bool loading);
+    void setError(const std::optional<QString> &error);
+    void setLoaded(bool loaded);
+    APIResult<ImageAsset> finishUpload(const APIResult<APIReply> &reply, quint64 generation,
+                                       const QString &filename, const QString &contentType, qint64 byteCount);
+
+    APIClient *m_client;
+    QList<ImageAsset> m_images;
+    bool m_isLoading = false;
+    std::optional<QString> m_error;
+    bool m_loaded = false;
+    quint64 m_generation = 0;
 };

@@ -278,10 +278,10 @@ APICall<APIReply> APIClient::startGet(const QString &path, const QList<QueryItem
     return perform(request, Method::Get);
 }
 
-APICall<APIReply> APIClient::startSend(Method method, const QString &path, const QJsonObject &body)
+APICall<APIReply> APIClient::startSend(Method method, const QUrl &target, const QJsonObject &body)
 {
     const QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    const QNetworkRequest request = makeRequest(url(path), "application/json", "application/json");
+    const QNetworkRequest request = makeRequest(target, "application/json", "application/json");
     return perform(request, method, bytes);
 }
 

@@ -170,7 +170,14 @@ public:
     template <DecodableRecord T, EncodableRecord Body>
     APICall<T> send(Method method, const QString &path, const Body &body)
     {
-        return decoded<T>(startSend(method, path, body.toJson()));
+        return decoded<T>(startSend(method, url(path), body.toJson()));
+    }
+    // The same to a URL made with url() and then given a path that path
+    // strings cannot express (an encoded "/" inside one segment).
+    template <DecodableRecord T, EncodableRecord Body>
+    APICall<T> send(Method method, const QUrl &target, const Body &body)
+    {
+        return decoded<T>(startSend(method, target, body.toJson()));
     }
 
     // `body` absent: no body and no "content-type". The stream belongs to
@@ -207,6 +214,19 @@ public:
     // The text of a decoding failure of a 2xx reply.
     static QString decodingDescription(const QString &fault);
 
+    // A 2xx body decoded strictly into T, as get() and send() do; pure, so
+    // callers may run it on another thread for large bodies.
+    template <DecodableRecord T>
+    static APIResult<T> decodeBody(const QByteArray &body)
+    {
+        QString fault;
+        if (const std::optional<QJsonObject> object = parseObject(body, &fault)) {
+            if (std::optional<T> value = T::fromJson(*object, &fault))
+                return std::move(*value);
+        }
+        return APIFailure::decoding(decodingDescription(fault));
+    }
+
 Q_SIGNALS:
     // A reply carried a new session token. Emitted synchronously, before the
     // reply's status is looked at. `sentToken` is the bearer token the
@@ -222,7 +242,7 @@ private:
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 
     APICall<APIReply> startGet(const QString &path, const QList<QueryItem> &query, bool authenticated);
-    APICall<APIReply> startSend(Method method, const QString &path, const QJsonObject &body);
+    APICall<APIReply> startSend(Method method, const QUrl &target, const QJsonObject &body);
     QNetworkReply *dispatch(const QNetworkRequest &request, Method method,
                             const std::optional<QByteArray> &body);
 
@@ -232,12 +252,7 @@ private:
         QFuture<APIResult<T>> future = raw.future().then([](APIResult<APIReply> reply) -> APIResult<T> {
             if (!reply)
                 return reply.failure();
-            QString fault;
-            if (const std::optional<QJsonObject> object = parseObject(reply->body, &fault)) {
-                if (std::optional<T> value = T::fromJson(*object, &fault))
-                    return std::move(*value);
-            }
-            return APIFailure::decoding(decodingDescription(fault));
+            return decodeBody<T>(reply->body);
         });
         return APICall<T>(future, raw.m_reply);
     }

@@ -1,9 +1,23 @@
 #include "service/core/SyncEngine.h"
 
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
+#include "service/core/SyncPass.h"
 #include "store/DocumentStore.h"
+#include "store/SaveClock.h"
 
+#include <QPromise>
 #include <QTimer>
+
+// The debounce task: it sleeps until its wake-up, then runs one sync. Only
+// the newest one is held; a replaced one is cancelled, and if the pass it
+// started is still out, so is that pass's request.
+struct SyncEngine::Debounce
+{
+    enum State { sleeping, running, ended };
+    State state = sleeping;
+    QPointer<SyncPass> pass;
+};
 
 SyncEngine *SyncEngine::shared()
 {
@@ -12,27 +26,34 @@ SyncEngine *SyncEngine::shared()
 }
 
 SyncEngine::SyncEngine(DocumentStore *store, AuthManager *auth, QObject *parent)
-    : QObject(parent), m_store(store), m_auth(auth), m_debounce(new QTimer(this))
+    : SyncEngine(Dependencies{store, auth, nullptr, nullptr, {}}, parent)
+{}
+
+SyncEngine::SyncEngine(Dependencies dependencies, QObject *parent)
+    : QObject(parent), m_store(dependencies.store ? dependencies.store : DocumentStore::shared()),
+      m_auth(dependencies.auth ? dependencies.auth : AuthManager::shared()),
+      m_client(dependencies.client ? dependencies.client : APIClient::shared()),
+      m_clock(dependencies.clock ? dependencies.clock : new SteadySaveClock(this)),
+      m_now(std::move(dependencies.now))
 {
-    m_debounce->setSingleShot(true);
-    m_debounce->setInterval(debounceMs);
-    connect(m_debounce, &QTimer::timeout, this, [this] { sync(); });
+    connect(m_clock, &SaveClock::woke, this, &SyncEngine::debounceWoke);
+    // The start-up and activation syncs run before a browser sign-in has
+    // produced its token; without this the other computers' documents would
+    // only arrive after the first edit.
+    connect(m_auth, &AuthManager::signedIn, this, [this] { sync(); });
 }
 
-DocumentStore *SyncEngine::store() const
-{
-    return m_store ? m_store.data() : DocumentStore::shared();
-}
+SyncEngine::~SyncEngine() = default;
 
-AuthManager *SyncEngine::auth() const
+QDateTime SyncEngine::now() const
 {
-    return m_auth ? m_auth.data() : AuthManager::shared();
+    return m_now ? m_now() : QDateTime::currentDateTimeUtc();
 }
 
 void SyncEngine::start()
 {
     QPointer<SyncEngine> self(this);
-    store()->setOnLocalChange([self] {
+    m_store->setOnLocalChange([self] {
         if (self)
             self->scheduleSync();
     });
@@ -41,25 +62,103 @@ void SyncEngine::start()
 
 void SyncEngine::scheduleSync()
 {
-    m_debounce->start();
+    if (const std::shared_ptr<Debounce> old = std::exchange(m_debounce, nullptr)) {
+        if (old->state == Debounce::sleeping) {
+            m_clock->cancelWake();
+        } else if (old->state == Debounce::running && old->pass) {
+            old->pass->cancel();
+        }
+        old->state = Debounce::ended;
+    }
+    m_debounce = std::make_shared<Debounce>();
+    m_clock->wakeAt(m_clock->nowMs() + debounceMs);
 }
 
 bool SyncEngine::isSyncScheduled() const
 {
-    return m_debounce->isActive();
+    return m_debounce && m_debounce->state == Debounce::sleeping;
+}
+
+void SyncEngine::debounceWoke()
+{
+    const std::shared_ptr<Debounce> debounce = m_debounce;
+    if (!debounce || debounce->state != Debounce::sleeping) {
+        return;
+    }
+    debounce->state = Debounce::running;
+    const SyncPass *before = m_pass;
+    QFuture<void> done = sync();
+    if (m_pass && m_pass != before) {
+        debounce->pass = m_pass;
+    }
+    done.then(this, [debounce] {
+        if (debounce->state == Debounce::running) {
+            debounce->state = Debounce::ended;
+        }
+    });
 }
 
 QFuture<void> SyncEngine::sync()
 {
-    if (!store()->isLoaded())
+    if (!m_store->isLoaded()) {
         return QtFuture::makeReadyFuture();
-    if (!auth()->token()) {
+    }
+    if (!m_auth->token()) {
         setStatus(Status::makeSignedOut());
         return QtFuture::makeReadyFuture();
     }
-    // The pull and push pass comes with the service client; a session can
-    // only exist once it does.
-    return QtFuture::makeReadyFuture();
+    if (m_running) {
+        setQueued(true);
+        return QtFuture::makeReadyFuture();
+    }
+    setRunning(true);
+    setStatus(Status::makeSyncing());
+
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    m_passPromise = promise;
+    auto *pass = new SyncPass(m_store, m_client, this);
+    m_pass = pass;
+    connect(pass, &SyncPass::finished, this, [this, pass] { passEnded(pass); });
+    pass->start();
+    return promise->future();
+}
+
+void SyncEngine::passEnded(SyncPass *pass)
+{
+    pass->deleteLater();
+    m_pass = nullptr;
+    const std::shared_ptr<QPromise<void>> promise = std::exchange(m_passPromise, nullptr);
+    const auto done = [this, promise](const Status &status) {
+        setStatus(status);
+        finishPass();
+        if (promise) {
+            promise->finish();
+        }
+    };
+    switch (pass->end()) {
+    case SyncPass::End::unauthorized:
+        // Only this computer forgets the session; the documents, the cursor
+        // and the dirty lists stay for the next sign-in.
+        m_auth->signOut(true).then(this, [done] { done(Status::makeSignedOut()); });
+        return;
+    case SyncPass::End::failed:
+        done(Status::makeOffline(pass->message()));
+        return;
+    case SyncPass::End::synced:
+    case SyncPass::End::running:
+        break;
+    }
+    done(Status::makeSynced(now()));
+}
+
+void SyncEngine::finishPass()
+{
+    setRunning(false);
+    if (m_queued) {
+        setQueued(false);
+        QTimer::singleShot(0, this, [this] { sync(); });
+    }
 }
 
 void SyncEngine::setStatus(const Status &status)
@@ -68,4 +167,20 @@ void SyncEngine::setStatus(const Status &status)
         return;
     m_status = status;
     Q_EMIT statusChanged();
+}
+
+void SyncEngine::setRunning(bool running)
+{
+    if (running == m_running)
+        return;
+    m_running = running;
+    Q_EMIT runningChanged();
+}
+
+void SyncEngine::setQueued(bool queued)
+{
+    if (queued == m_queued)
+        return;
+    m_queued = queued;
+    Q_EMIT queuedChanged();
 }

@@ -6,14 +6,23 @@
 #include <QPointer>
 #include <QString>
 
-class DocumentStore;
-class AuthManager;
-class QTimer;
+#include <functional>
+#include <memory>
 
-// The one sync driver. It wires itself to the store's change callback,
-// debounces local changes by 3 seconds and runs a sync when asked. Until the
-// service client exists there is never a session token, so every sync ends
-// at once in the signed-out status.
+class APIClient;
+class AuthManager;
+class DocumentStore;
+class SaveClock;
+class SyncPass;
+template <typename T>
+class QPromise;
+
+// Decides when the store is synchronised with the service and publishes how
+// the last pass went. Nothing syncs by timer or retry: a pass runs when
+// start-up, activation, a finished sign-in, "Sync Now", the debounce of local
+// edits or a request queued during a pass asks for one. One pass runs at a
+// time; any number of requests during it cost one further pass. Main thread
+// only.
 class SyncEngine final : public QObject
 {
     Q_OBJECT
@@ -44,39 +53,73 @@ public:
         }
     };
 
+    struct Dependencies
+    {
+        DocumentStore *store = nullptr; // the shared store when null
+        AuthManager *auth = nullptr;    // the shared session when null
+        APIClient *client = nullptr;    // the shared client when null
+        SaveClock *clock = nullptr;     // times the debounce; a steady clock when null
+        std::function<QDateTime()> now; // stamps "synced"; the wall clock when empty
+    };
+
     static SyncEngine *shared();
 
     // `store` and `auth` default to the shared instances.
     explicit SyncEngine(DocumentStore *store = nullptr, AuthManager *auth = nullptr,
                         QObject *parent = nullptr);
+    explicit SyncEngine(Dependencies dependencies, QObject *parent = nullptr);
+    ~SyncEngine() override;
 
     const Status &status() const { return m_status; }
+    // True from the start of a pass until it has finished.
+    bool isRunning() const { return m_running; }
+    // True when a sync was asked for while a pass ran.
+    bool isQueued() const { return m_queued; }
 
     // Installs the store's change callback (which calls scheduleSync() while
     // this engine lives) and starts a first sync on the next turn of the
     // event loop. Returns at once.
     void start();
-    // Restarts the 3-second debounce after which sync() runs.
+    // Restarts the 3-second debounce after which sync() runs. A debounce
+    // still waiting is dropped; one whose pass is out has that pass's
+    // request cancelled, so the pass ends offline and the new debounce runs a
+    // fresh one.
     void scheduleSync();
     bool isSyncScheduled() const;
     // One sync pass. Does nothing until the store has loaded; without a
-    // session token it sets the status to signed out. Never fails to its
-    // caller; the future finishes when the pass (or the decision not to run
-    // one) is over.
+    // session token it sets the status to signed out; during a pass it only
+    // queues one more. Never fails to its caller; the future finishes when
+    // the pass (or the decision not to run one) is over.
     QFuture<void> sync();
 
     static constexpr int debounceMs = 3000;
 
 Q_SIGNALS:
     void statusChanged();
+    void runningChanged();
+    void queuedChanged();
 
 private:
+    struct Debounce;
+
     void setStatus(const Status &status);
-    DocumentStore *store() const;
-    AuthManager *auth() const;
+    void setRunning(bool running);
+    void setQueued(bool queued);
+    void passEnded(SyncPass *pass);
+    void finishPass();
+    void debounceWoke();
+    QDateTime now() const;
 
     QPointer<DocumentStore> m_store;
     QPointer<AuthManager> m_auth;
+    QPointer<APIClient> m_client;
+    SaveClock *m_clock = nullptr;
+    std::function<QDateTime()> m_now;
+
     Status m_status;
-    QTimer *m_debounce;
+    bool m_running = false;
+    bool m_queued = false;
+    std::shared_ptr<Debounce> m_debounce;
+    QPointer<SyncPass> m_pass;
+    std::shared_ptr<QPromise<void>> m_passPromise;
 };

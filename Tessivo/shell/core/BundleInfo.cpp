@@ -33,4 +33,20 @@ QString bundleVersion()
     return objectForInfoDictionaryKey(versionKey).toString();
 }
 
+QString versionText(const QVariant &shortVersion, const QVariant &build)
+{
+    const auto text = [](const QVariant &value) {
+        return value.typeId() == QMetaType::QString ? value.toString() : QString();
+    };
+    const QString version =
+        shortVersion.typeId() == QMetaType::QString ? text(shortVersion) : QStringLiteral("\u2014");
+    const QString number = text(build);
+    return number.isEmpty() ? version : QStringLiteral("%1 (%2)").arg(version, number);
+}
+
+QString versionText()
+{
+    return versionText(objectForInfoDictionaryKey(shortVersionKey), objectForInfoDictionaryKey(versionKey));
+}
+
 } // namespace BundleInfo

@@ -18,4 +18,10 @@ QVariant objectForInfoDictionaryKey(const QString &key);
 QString shortVersion();
 QString bundleVersion();
 
+// The version as the settings show it: the short version ("\u2014" when the
+// entry is missing or not a string), then the build in parentheses when
+// there is one: "1.4 (27)", "1.4", "\u2014 (27)".
+QString versionText(const QVariant &shortVersion, const QVariant &build);
+QString versionText();
+
 } // namespace BundleInfo

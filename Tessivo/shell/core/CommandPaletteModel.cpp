@@ -93,6 +93,8 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
                               if (weakStore)
                                   weakStore->moveDocument(activeID, collectionID);
                           }});
+            items.last().elidableFrom = QStringLiteral("Move \u201C").size();
+            items.last().elidableLength = t.size();
         }
         if (current) {
             items.append({QStringLiteral("unfile"), actionsSection,
@@ -101,6 +103,8 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
                               if (weakStore)
                                   weakStore->moveDocument(activeID, std::nullopt);
                           }});
+            items.last().elidableFrom = QStringLiteral("Remove \u201C").size();
+            items.last().elidableLength = t.size();
         }
         items.append({QStringLiteral("publish"), actionsSection,
                       QStringLiteral("Publish ") + quoted(t) + QStringLiteral("\u2026"), IconName::link,

@@ -35,6 +35,11 @@ public:
         bool checked = false;
         bool destructive = false;
         std::function<void()> action;
+        // The span of `title` that gives way first when the row is too
+        // narrow: the document's title in a move row, so that the
+        // destination, the part that differs between rows, stays in view.
+        qsizetype elidableFrom = -1;
+        qsizetype elidableLength = 0;
     };
 
     // `store` and `viewMode` are not owned. `sidebarVisible` only picks the

@@ -34,6 +34,19 @@ bool DetailRenderScheduler::isBusy() const
     return m_timer->isActive() || m_running > 0;
 }
 
+bool DetailRenderScheduler::isWaitingForPause() const
+{
+    return m_timer->isActive();
+}
+
+void DetailRenderScheduler::endPauseNow()
+{
+    if (!m_timer->isActive())
+        return;
+    m_timer->stop();
+    start();
+}
+
 void DetailRenderScheduler::request(const QString &documentID, const QString &body,
                                     const QHash<QString, QString> &titles)
 {

@@ -55,6 +55,10 @@ public:
     const QString &renderedDocumentID() const { return m_renderedDocumentID; }
     // A render is waiting for its delay or running.
     bool isBusy() const;
+    // A render waits for the pause in typing to last its delay; ending the
+    // pause now starts it (tests move time on with it instead of waiting).
+    bool isWaitingForPause() const;
+    void endPauseNow();
 
 Q_SIGNALS:
     // html(), stats() and renderedDocumentID() were replaced by a render.

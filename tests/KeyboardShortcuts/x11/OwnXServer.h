@@ -53,10 +53,14 @@ inline void stop(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-// Presses keys as the user would (xdotool's key names).
-inline void xdotool(const QStringList &arguments)
+// Presses keys as the user would (xdotool's key names), or asks about
+// windows; what it printed.
+inline QString xdotool(const QStringList &arguments)
 {
-    QProcess::execute(QStringLiteral("xdotool"), arguments);
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 // Another client: a connection of its own that tries to grab a combination

@@ -18,14 +18,6 @@ QString binary()
     return QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/tessivo");
 }
 
-QString output(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 constexpr int evdevM = 50;
 constexpr int evdevN = 49;
 
@@ -45,12 +37,12 @@ class TestGlobalShortcutsApp : public QObject
             .size();
     }
 
-    bool windowVisible()
+    QString window()
     {
-        return !output({"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name",
-                        "^Tessivo$"})
-                    .isEmpty();
+        return xdotool(
+            {"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name", "^Tessivo$"});
     }
+    bool windowVisible() { return !window().isEmpty(); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -75,8 +67,7 @@ private Q_SLOTS:
 
     void metaAltMHidesAndShowsTheWindow()
     {
-        const QString id = output(
-            {"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name", "^Tessivo$"});
+        const QString id = window();
         xdotool({"windowactivate", "--sync", id});
         xdotool({"windowfocus", "--sync", id});
         xdotool({"key", "super+alt+m"});

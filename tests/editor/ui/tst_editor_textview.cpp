@@ -4,6 +4,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/SyntaxHighlighter.h"
 #include "widgets/ThinScroller.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -33,9 +34,8 @@ private:
         m_view->show();
         m_view->activateWindow();
         m_view->setFocus();
-        if (!QTest::qWaitForWindowExposed(m_view.get())) {
+        if (!QTest::qWaitForWindowExposed(m_view.get()))
             qWarning("window not exposed");
-        }
         return m_view.get();
     }
 
@@ -56,18 +56,12 @@ private Q_SLOTS:
     void exactTextSurvivesEditing_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("fidelity: non-breaking space") << u"a\u00A0b"_s;
-        QTest::newRow("fidelity: line separator") << u"first\u2028second"_s;
-        QTest::newRow("fidelity: CR LF line ends") << u"one\r\ntwo\r\nthree"_s;
-        QTest::newRow("fidelity: lone CR") << u"old\rmac"_s;
-        QTest::newRow("fidelity: paragraph separator") << u"para\u2029graph"_s;
-        QTest::newRow("fidelity: mixed breaks") << u"a\nb\r\nc\rd\u2029e\u2028f"_s;
-        QTest::newRow("fidelity: emoji and flags") << u"🧑‍💻 🇩🇪 é"_s;
-        QTest::newRow("fidelity: combining marks") << u"e\u0301\u0301"_s;
-        QTest::newRow("fidelity: byte order mark and tab") << u"\uFEFF\tx"_s;
-        QTest::newRow("fidelity: right to left") << u"שלום عربى"_s;
-        QTest::newRow("fidelity: trailing break") << u"end\r\n"_s;
-        QTest::newRow("fidelity: empty") << QString();
+        QTest::newRow("no-break space") << u"a\u00A0b"_s;
+        QTest::newRow("every kind of line break") << u"a\nb\r\nc\rd\u2029e\u2028f"_s;
+        QTest::newRow("emoji, combining marks, byte order mark, tab, right to left")
+            << u"\uFEFF\t🧑‍💻 🇩🇪 e\u0301\u0301 שלום"_s;
+        QTest::newRow("trailing break") << u"end\r\n"_s;
+        QTest::newRow("empty") << QString();
     }
 
     void exactTextSurvivesEditing()
@@ -96,15 +90,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("length");
         QTest::addColumn<QString>("replacement");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("CR LF: type after the break") << u"a\r\nb"_s << 3 << 0 << u"X"_s << u"a\r\nXb"_s;
         QTest::newRow("CR LF: replace across the break")
             << u"a\r\nb\r\nc"_s << 0 << 4 << u"Z"_s << u"Z\r\nc"_s;
         QTest::newRow("CR LF text: a new break is CR LF too")
             << u"a\r\nb"_s << 1 << 0 << u"\n"_s << u"a\r\n\r\nb"_s;
-        QTest::newRow("mixed breaks: a new break is a line feed")
-            << u"a\nb\r\nc"_s << 1 << 0 << u"\n"_s << u"a\n\nb\r\nc"_s;
         QTest::newRow("CR: delete the break") << u"a\rb"_s << 1 << 1 << QString() << u"ab"_s;
-        QTest::newRow("CR LF: delete all") << u"a\r\nb"_s << 0 << 4 << QString() << QString();
     }
 
     void editsAroundKeptLineEnds()
@@ -123,28 +113,24 @@ private Q_SLOTS:
         QCOMPARE(view->string(), text);
     }
 
-    void pastedTextIsPlain()
-    {
-        ListContinuingTextView *view = show(u"ab"_s);
-        view->setSelectedRange({1, 0});
-        QMimeData data;
-        data.setHtml(u"<b>bold</b>"_s);
-        data.setText(u"**bold**\u00A0x"_s);
-        QApplication::clipboard()->setMimeData(new QMimeData);
-        view->insertPlainText(QString()); // no-op, keeps the view's state
-        QApplication::clipboard()->setText(data.text());
-        view->paste();
-        QCOMPARE(view->string(), u"a**bold**\u00A0xb"_s);
-        view->undo();
-        QCOMPARE(view->string(), u"ab"_s);
-    }
-
-    void copyKeepsExactCharacters()
+    void clipboardCarriesExactPlainText()
     {
         ListContinuingTextView *view = show(u"a\u00A0b\u2028c"_s);
         view->selectAll();
         view->copy();
         QCOMPARE(QApplication::clipboard()->text(), u"a\u00A0b\u2028c"_s);
+        int fired = 0;
+        connect(view, &ListContinuingTextView::imageTriggered, this, [&] { ++fired; });
+        auto *data = new QMimeData;
+        data->setHtml(u"<b>bold</b>"_s);
+        data->setText(u"**bold**\u00A0![x"_s);
+        QApplication::clipboard()->setMimeData(data);
+        view->setSelectedRange({1, 0});
+        view->paste();
+        QCOMPARE(view->string(), u"a**bold**\u00A0![x\u00A0b\u2028c"_s);
+        QCOMPARE(fired, 0); // a pasted "![" is no typed trigger
+        view->undo();
+        QCOMPARE(view->string(), u"a\u00A0b\u2028c"_s);
     }
 
     void returnOnListLines_data()
@@ -152,25 +138,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("marked");
         QTest::addColumn<QString>("expectedMarked");
         QTest::newRow("bullet: continues") << u"- item|"_s << u"- item\n- |"_s;
-        QTest::newRow("bullet: star and plus") << u"* a\n+ b|"_s << u"* a\n+ b\n+ |"_s;
-        QTest::newRow("bullet: spacing normalised") << u"-    spaced|"_s << u"-    spaced\n- |"_s;
-        QTest::newRow("numbered: counts up, keeps ')' and indent")
-            << u"  3) three|"_s << u"  3) three\n  4) |"_s;
-        QTest::newRow("numbered: leading zeros drop") << u"09. nine|"_s << u"09. nine\n10. |"_s;
-        QTest::newRow("numbered: too large repeats")
-            << u"99999999999999999999. x|"_s << u"99999999999999999999. x\n99999999999999999999. |"_s;
-        QTest::newRow("numbered: largest 64-bit repeats")
-            << u"9223372036854775807. x|"_s << u"9223372036854775807. x\n9223372036854775807. |"_s;
-        QTest::newRow("task: checked continues unchecked") << u"- [x] done|"_s << u"- [x] done\n- [ ] |"_s;
         QTest::newRow("split: text after caret moves") << u"- ab|cd"_s << u"- ab\n- |cd"_s;
         QTest::newRow("empty item: marker removed") << u"- a\n- |"_s << u"- a\n|"_s;
         QTest::newRow("empty item: indented task removed") << u"   - [ ]  |"_s << u"|"_s;
-        QTest::newRow("empty item: then plain newline") << u"|"_s << u"\n|"_s;
-        QTest::newRow("plain: no blank after number") << u"1.text|"_s << u"1.text\n|"_s;
         QTest::newRow("plain: caret inside marker") << u"-| item"_s << u"-\n| item"_s;
         QTest::newRow("bullet: caret right after the marker") << u"- |item"_s << u"- \n- |item"_s;
         QTest::newRow("plain: caret in indentation") << u" | - item"_s << u" \n| - item"_s;
-        QTest::newRow("plain: not a list") << u"text|"_s << u"text\n|"_s;
         QTest::newRow("line separator: the caret's line decides")
             << u"text\u2028- item|"_s << u"text\u2028- item\n- |"_s;
         QTest::newRow("line separator: empty item after it ends the list")
@@ -195,22 +168,6 @@ private Q_SLOTS:
         QCOMPARE(view->string(), text);
     }
 
-    void returnReplacesSelection()
-    {
-        ListContinuingTextView *view = show(u"- item"_s);
-        view->setSelectedRange({2, 2});
-        QTest::keyClick(view, Qt::Key_Return);
-        QCOMPARE(view->string(), u"- \nem"_s);
-    }
-
-    void shiftReturnIsAPlainLineFeed()
-    {
-        ListContinuingTextView *view = show(u"- item"_s);
-        view->setSelectedRange({6, 0});
-        QTest::keyClick(view, Qt::Key_Return, Qt::ShiftModifier);
-        QCOMPARE(view->string(), u"- item\n"_s);
-    }
-
     void continuationAfterTypingIsItsOwnUndoStep()
     {
         ListContinuingTextView *view = show(QString());
@@ -224,15 +181,20 @@ private Q_SLOTS:
         QCOMPARE(view->string(), u"- milk"_s);
     }
 
-    void readOnlyRefusesEdits()
+    void returnBeyondListRules()
     {
-        ListContinuingTextView *view = show(u"- a\n- "_s);
-        view->setReadOnly(true);
+        ListContinuingTextView *view = show(u"- item"_s);
         view->setSelectedRange({6, 0});
+        QTest::keyClick(view, Qt::Key_Return, Qt::ShiftModifier); // a plain line feed
+        QCOMPARE(view->string(), u"- item\n"_s);
+        view->setSelectedRange({2, 2}); // the selection goes first
         QTest::keyClick(view, Qt::Key_Return);
-        QCOMPARE(view->string(), u"- a\n- "_s);
+        QCOMPARE(view->string(), u"- \nem\n"_s);
+        view->setReadOnly(true);
+        view->setSelectedRange({2, 0}); // on an empty item
+        QTest::keyClick(view, Qt::Key_Return);
         QVERIFY(!view->replaceCharacters({0, 1}, u"x"_s));
-        QCOMPARE(view->string(), u"- a\n- "_s);
+        QCOMPARE(view->string(), u"- \nem\n"_s);
     }
 
     void imageTrigger_data()
@@ -265,25 +227,6 @@ private Q_SLOTS:
             QCOMPARE(ranges.constFirst(), TextRange(location, 2));
             QCOMPARE(view->string().mid(location, 2), u"!["_s);
         }
-    }
-
-    void pastedPairDoesNotTrigger()
-    {
-        ListContinuingTextView *view = show(QString());
-        int fired = 0;
-        connect(view, &ListContinuingTextView::imageTriggered, this, [&] { ++fired; });
-        QApplication::clipboard()->setText(u"!["_s);
-        view->paste();
-        QCOMPARE(view->string(), u"!["_s);
-        QCOMPARE(fired, 0);
-    }
-
-    void keyInterceptorGoesFirst()
-    {
-        ListContinuingTextView *view =
-            show(QString(), {[](QKeyEvent *event) { return event->key() == Qt::Key_A; }, {}});
-        QTest::keyClicks(view, u"abc"_s);
-        QCOMPARE(view->string(), u"bc"_s);
     }
 
     void highlightingStaysOutOfUndoAndModifiedState()
@@ -336,12 +279,14 @@ private Q_SLOTS:
 
     void caretIsDrawnInTheAccentColour()
     {
-        ListContinuingTextView *view = show(QStringLiteral("Some text"));
+        ListContinuingTextView *view = show(u"Some text"_s);
         QVERIFY(QTest::qWaitForWindowActive(view));
         QTextCursor cursor = view->textCursor();
         cursor.setPosition(4);
         view->setTextCursor(cursor);
-        const QColor accent = view->palette().color(QPalette::Highlight);
+        // The accent, made readable on the editor's background.
+        const QColor accent = WidgetStyle::textAccent(view->palette());
+        QVERIFY(WidgetStyle::contrastRatio(accent, view->palette().color(QPalette::Base)) >= 4.5);
         const QRect caret = view->cursorRect();
         const QPoint probe(caret.left(), caret.center().y());
         const auto pixelAtCaret = [&] {
@@ -349,11 +294,6 @@ private Q_SLOTS:
         };
 
         QTRY_COMPARE(pixelAtCaret(), accent);
-        // It blinks: off for half the flash time, then on again.
-        if (QApplication::cursorFlashTime() > 0) {
-            QTRY_VERIFY(pixelAtCaret() != accent);
-            QTRY_COMPARE(pixelAtCaret(), accent);
-        }
         // Without the focus there is no caret.
         QWidget other;
         other.show();

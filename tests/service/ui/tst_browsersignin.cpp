@@ -6,7 +6,7 @@
 #include "platform/SchemeHandler.h"
 #include "service/core/Keychain.h"
 
-#include "Server.h"
+#include "service/LocalServer.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -45,9 +45,9 @@ class TestBrowserSignIn : public QObject
 
     QString xdotool(const QStringList &arguments)
     {
-        QProcess process;
-        run(&process, u"xdotool"_s, arguments)->waitForFinished(20000);
-        return QString::fromUtf8(process.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+        QProcess p;
+        run(&p, u"xdotool"_s, arguments)->waitForFinished(20000);
+        return QString::fromUtf8(p.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
     }
 
     QString window(const QString &title)
@@ -83,11 +83,7 @@ private Q_SLOTS:
     {
         if (!QFile::exists(binary()) || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("needs the tessivo binary and xdotool");
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.database = u"sqlite::memory:"_s;
-        m_server = std::make_unique<Server>(options);
-        QVERIFY(m_server->start());
+        m_server = startLocalServer();
         QFile browser(m_home.filePath(u"browser.sh"_s));
         QVERIFY(browser.open(QIODevice::WriteOnly));
         browser.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/opened\"\n");
@@ -113,12 +109,13 @@ private Q_SLOTS:
         QVERIFY(entry.open(QIODevice::ReadOnly)); // the launch registered the binary
         QCOMPARE(QString::fromUtf8(entry.readAll()), SchemeHandler::desktopEntry(binary()));
 
-        // Settings, then "Continue with GitHub", the first button.
+        // Settings, its Account tab, then "Continue with GitHub", the first button.
         xdotool({"windowfocus", "--sync", main});
         xdotool({"key", "--window", main, "ctrl+comma"});
         const QString settings = window(u"^Settings$"_s);
         xdotool({"windowfocus", "--sync", settings});
-        xdotool({"mousemove", "--window", settings, "240", "86", "click", "1"});
+        xdotool({"mousemove", "--window", settings, "120", "25", "click", "1"});
+        xdotool({"mousemove", "--window", settings, "250", "100", "click", "1"});
         QFile opened(m_home.filePath(u"opened"_s));
         QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), 20000);
         QVERIFY(opened.open(QIODevice::ReadOnly));

