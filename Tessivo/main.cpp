@@ -22,6 +22,7 @@
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QSessionManager>
 #include <QSet>
 #include <QTimer>
@@ -42,10 +43,41 @@ int main(int argc, char *argv[])
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
+    // The preview's web view would otherwise make the whole window compose
+    // through OpenGL: every small repaint, the caret's blink included, would
+    // redraw the window (in software where there is no GPU). Drawn in
+    // software, the web view is one more raster widget and a repaint covers
+    // only what changed. Nothing then draws with OpenGL, so the context the
+    // web engine would open at start-up (and the driver it loads, tens of
+    // megabytes with Mesa) is not needed either. An explicit choice in the
+    // environment wins.
+    const bool softwareOnly = !qEnvironmentVariableIsSet("QT_QUICK_BACKEND") &&
+                              !qEnvironmentVariableIsSet("QSG_RHI_BACKEND") &&
+                              !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    QtMessageHandler previousHandler = nullptr;
+    if (softwareOnly) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        // The web engine still asks for its context once; that it gets none
+        // is the point, not a fault worth a line on the terminal.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                if (previous &&
+                    !text.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context")))
+                    previous(type, context, text);
+            });
+        previousHandler = previous;
+    }
     QApplication::setOrganizationName(QStringLiteral("Tessivo"));
     QApplication::setApplicationName(QStringLiteral("Tessivo"));
     QApplication::setDesktopFileName(QStringLiteral("tessivo"));
     QApplication app(argc, argv);
+    // Programs the app starts (the browser, the mail client) choose their own.
+    if (softwareOnly) {
+        qunsetenv("QT_XCB_GL_INTEGRATION");
+        qInstallMessageHandler(previousHandler);
+    }
 
     // A second launch hands its arguments to the running app and ends.
     SingleInstance instance;

@@ -2,7 +2,7 @@
 // the render and count off the main thread, the update of the page (script
 // call, parsing, math typesetting and layout), and the whole road through
 // the detail pane. Run under a display with the web engine's flags, e.g.
-//   export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+//   export QTWEBENGINE_DISABLE_SANDBOX=1
 //   xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench_preview
 
 #include "editor/PreviewPage.h"
@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -182,6 +183,8 @@ BENCHMARK(BM_KeystrokeToPreview)
 int main(int argc, char **argv)
 {
     QStandardPaths::setTestModeEnabled(true);
+    // As the app draws its web views.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(u"TessivoBench"_s);
     QCoreApplication::setApplicationName(u"bench_preview"_s);

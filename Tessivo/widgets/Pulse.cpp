@@ -1,5 +1,6 @@
 #include "widgets/Pulse.h"
 
+#include <QEvent>
 #include <QPropertyAnimation>
 #include <QSequentialAnimationGroup>
 #include <QWidget>
@@ -32,8 +33,11 @@ Pulse::Pulse(QWidget *target, bool active)
     m_settle->setDuration(settleMs);
     m_settle->setEasingCurve(QEasingCurve::InOutQuad);
 
-    if (target)
+    if (target) {
+        m_shown = target->isVisible();
+        target->installEventFilter(this);
         target->setGraphicsEffect(this);
+    }
     // A widget first shown while active starts pulsing at once.
     setActive(active);
 }
@@ -44,15 +48,27 @@ void Pulse::setActive(bool active)
     setDim(active);
 }
 
+bool Pulse::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+        m_shown = event->type() == QEvent::Show;
+        setDim(m_dim);
+    }
+    return QGraphicsOpacityEffect::eventFilter(watched, event);
+}
+
 void Pulse::setDim(bool dim)
 {
-    if (dim == m_dim && (dim ? m_breathing->state() == QAbstractAnimation::Running : true))
+    const bool breathe = dim && m_shown;
+    const bool breathing = m_breathing->state() == QAbstractAnimation::Running;
+    if (dim == m_dim && (!dim || breathe == breathing))
         return;
     m_dim = dim;
     if (dim) {
         m_settle->stop();
         m_breathing->stop();
-        m_breathing->start();
+        if (breathe)
+            m_breathing->start();
     } else {
         m_breathing->stop();
         m_settle->stop();

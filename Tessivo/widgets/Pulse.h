@@ -8,7 +8,8 @@ class QPropertyAnimation;
 
 // Makes a widget breathe in opacity while some work is in progress: between
 // full opacity and 0.35, 0.7 seconds each way, for as long as it is active.
-// Installs itself as the widget's graphics effect.
+// Installs itself as the widget's graphics effect. The breathing pauses while
+// the widget is hidden, so that a hidden pulse costs no animation ticks.
 class Pulse final : public QGraphicsOpacityEffect
 {
     Q_OBJECT
@@ -21,11 +22,15 @@ public:
     // Whether the content is in its dimmed phase (follows `active`).
     bool isDim() const { return m_dim; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void setDim(bool dim);
 
     bool m_active = false;
     bool m_dim = false;
+    bool m_shown = false;
     QSequentialAnimationGroup *m_breathing;
     QPropertyAnimation *m_settle;
 };

@@ -84,6 +84,7 @@ private Q_SLOTS:
     void pulseBreathesWhileActive()
     {
         QLabel label;
+        label.show();
         auto *pulse = new Pulse(&label, true);
         QCOMPARE(label.graphicsEffect(), pulse);
         for (const qreal expected : {0.35, 1.0}) { // down and up again
@@ -97,6 +98,14 @@ private Q_SLOTS:
         pulse->setActive(true); // restarts the repetition
         m_animations.advance(350);
         QVERIFY(pulse->opacity() < 0.9 && pulse->opacity() > 0.35);
+        label.hide(); // a hidden pulse holds still, and breathes on when shown
+        const qreal held = pulse->opacity();
+        m_animations.advance(350);
+        QCOMPARE(pulse->opacity(), held);
+        label.show();
+        m_animations.advance(350);
+        m_animations.advance(350);
+        QVERIFY(pulse->opacity() < held);
     }
 
     void pressFeedback_data()

@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# Typing benchmark: the real tessivo binary under Xvfb, a fresh home whose
+# only document is the given Markdown file, open in split mode; a few hundred
+# keys typed at a human pace at its end. Ghostwriter is measured the same way
+# in the same run when installed, and the report gives ratios.
+#
+#   bench/typing-bench.sh [file.md] [build-dir] [keys]
+#
+# Without a file, a 2 KB document is generated (TESSIVO_BENCH_SIZE=1M for a
+# 1 MB one). Reports per app:
+#   - start-up: spawn to the main window mapped (median of
+#     TESSIVO_BENCH_STARTS starts, 5 by default);
+#   - resident memory of the main process 3 s after start (median);
+#   - idle CPU of the main process with the caret blinking (ms per second);
+#   - CPU per key: the app and all its helper processes (web engine), from
+#     the first key until the tree is idle again, divided by the keys typed.
+# CPU comes from /proc (per-thread run time, nanoseconds). Needs Xvfb,
+# xdotool and python3; TESSIVO_BENCH_SHOTS=<dir> keeps a screenshot of each
+# app after typing; TESSIVO_BENCH_PEER=0 measures tessivo alone.
+set -euo pipefail
+
+# As on a desktop: a session bus, which the apps would otherwise each start
+# for themselves (a fork and a wait inside the start-up being measured).
+# Services the bus starts (a keyring) get a home of their own, not the user's.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
+    export TESSIVO_BENCH_BUS_HOME
+    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
+        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
+        exec dbus-run-session -- bash "$0" "$@"
+fi
+
+FILE=${1:-}
+BUILD=${2:-build}
+KEYS=${3:-300}
+STARTS=${TESSIVO_BENCH_STARTS:-5}
+APP="$BUILD/Tessivo/tessivo"
+[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
+for tool in Xvfb xdotool python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
+done
+
+WORK=$(mktemp -d)
+XVFB_PID=
+APP_PID=
+cleanup() {
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
+}
+trap cleanup EXIT
+
+if [ -z "$FILE" ]; then
+    FILE="$WORK/bench.md"
+    python3 - "$FILE" "${TESSIVO_BENCH_SIZE:-2K}" <<'PY'
+import sys
+path, size = sys.argv[1], sys.argv[2]
+target = 1_000_000 if size.upper().startswith("1M") else 2_000
+parts, n, i = ["# Typing benchmark\n\n"], 0, 0
+while n < target:
+    block = [
+        f"## Section {i}\n\n",
+        f"Some *words* of a paragraph that goes on for a while, with `code` and a [link](https://example.com/{i}). " * 3 + "\n\n",
+        f"- item one of list {i}\n- item **two**\n- [ ] a task\n\n",
+        f"> A quotation number {i}, quoted.\n\n",
+        "```\nlet x = 1;\n```\n\n",
+        "| a | b |\n|---|---|\n| 1 | 2 |\n\n",
+    ][i % 6]
+    parts.append(block); n += len(block); i += 1
+open(path, "w").write("".join(parts)[:target] + "\n\nThe end.\n")
+PY
+fi
+[ -f "$FILE" ] || { echo "no such file: $FILE" >&2; exit 1; }
+
+DISPLAY_NUM=$((90 + RANDOM % 100))
+Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$DISPLAY_NUM"
+sleep 1
+if command -v openbox >/dev/null; then
+    openbox >/dev/null 2>&1 &
+    sleep 0.5
+fi
+
+# CPU of a process tree in milliseconds: `cpu_ms PID tree` or `cpu_ms PID main`.
+cpu_ms() {
+    python3 - "$1" "$2" <<'PY'
+import os, sys
+root, scope = int(sys.argv[1]), sys.argv[2]
+def children():
+    kids = {}
+    for p in os.listdir("/proc"):
+        if p.isdigit():
+            try:
+                ppid = int(open(f"/proc/{p}/stat").read().rsplit(")", 1)[1].split()[1])
+            except OSError:
+                continue
+            kids.setdefault(ppid, []).append(int(p))
+    return kids
+pids = [root]
+if scope == "tree":
+    kids, i = children(), 0
+    while i < len(pids):
+        pids += kids.get(pids[i], []); i += 1
+total = 0
+for pid in pids:
+    try:
+        for t in os.listdir(f"/proc/{pid}/task"):
+            total += int(open(f"/proc/{pid}/task/{t}/schedstat").read().split()[0])
+    except OSError:
+        pass
+print(total // 1_000_000)
+PY
+}
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+
+declare -A RESULT
+
+measure() { # name, window-name regex, command...
+    local name=$1 pattern=$2; shift 2
+    local home="$WORK/$name-home"
+    mkdir -p "$home/data" "$home/config" "$home/cache"
+    if [ "$name" = tessivo ]; then
+        python3 - "$home" "$FILE" <<'PY'
+import json, os, sys
+home, path = sys.argv[1], sys.argv[2]
+base = os.path.join(home, "data", "Tessivo")
+os.makedirs(os.path.join(base, "documents"), exist_ok=True)
+doc_id = "00000000-0000-0000-0000-000000000001"
+body = open(path, encoding="utf-8").read()
+t = 1_700_000_000_000
+doc = {"id": doc_id, "title": "Benchmark", "body": body, "frontmatter": {}, "overrides": [],
+       "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}
+with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
+    json.dump(doc, f)
+with open(os.path.join(base, "collections.json"), "w") as f:
+    f.write("[]")
+with open(os.path.join(base, "state.json"), "w") as f:
+    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
+               "welcomeSeeded": True}, f)
+os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
+with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
+    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode=split\n")
+PY
+    else
+        cp "$FILE" "$home/bench.md"
+        # Its live preview open, as in split mode.
+        mkdir -p "$home/config/ghostwriter"
+        printf '[Preview]\nhtmlPreviewOpen=true\n' >"$home/config/ghostwriter/ghostwriter.conf"
+        set -- "$@" "$home/bench.md"
+    fi
+    # Start-up and memory vary from run to run: the medians of a few starts,
+    # the last of which stays up for the typing.
+    local startups=() memories=() window= t0
+    for run in $(seq "$STARTS"); do
+        [ -n "$APP_PID" ] && { kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true; }
+        t0=$(now_ms)
+        HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+            QTWEBENGINE_DISABLE_SANDBOX=1 "$@" >"$WORK/$name.log" 2>&1 &
+        APP_PID=$!
+        window=
+        until window=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1) && [ -n "$window" ]; do
+            kill -0 "$APP_PID" 2>/dev/null || { echo "$name ended before showing a window:" >&2; tail -5 "$WORK/$name.log" >&2; exit 1; }
+            sleep 0.01
+        done
+        startups+=($(( $(now_ms) - t0 )))
+        sleep $(python3 -c "print(max(0, 3 - ($(now_ms) - $t0) / 1000))")
+        memories+=($(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 )))
+    done
+    RESULT[$name.startup]=$(printf '%s\n' "${startups[@]}" | median)
+    RESULT[$name.rss]=$(printf '%s\n' "${memories[@]}" | median)
+
+    # The editor gets the focus and the caret goes to the end of the text.
+    xdotool windowsize "$window" 1400 900 windowmove "$window" 0 0 windowactivate --sync "$window" 2>/dev/null || true
+    sleep 1
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    if [ "$name" = tessivo ]; then
+        xdotool mousemove --window "$window" $(( WIDTH * 45 / 100 )) $(( HEIGHT / 2 )) click 1
+    else
+        xdotool mousemove --window "$window" $(( WIDTH / 4 )) $(( HEIGHT / 2 )) click 1
+    fi
+    xdotool key ctrl+End
+    xdotool mousemove 1900 1060 # the pointer out of the way
+    sleep 4
+
+    local a b
+    a=$(cpu_ms "$APP_PID" main); sleep 10; b=$(cpu_ms "$APP_PID" main)
+    RESULT[$name.idle]=$(python3 -c "print(round(($b - $a) / 10, 1))")
+
+    local text
+    text=$(python3 -c "
+import itertools
+words = itertools.cycle('the quick brown fox jumps over a lazy dog while typing'.split())
+out = ''
+while len(out) < $KEYS:
+    out += next(words) + ' '
+print(out[:$KEYS])")
+    a=$(cpu_ms "$APP_PID" tree)
+    xdotool type --delay 100 "$text"
+    # Idle: a whole second in which the tree used under 20 ms.
+    local last now
+    last=$(cpu_ms "$APP_PID" tree)
+    for _ in $(seq 60); do
+        sleep 1
+        now=$(cpu_ms "$APP_PID" tree)
+        if [ $(( now - last )) -lt 20 ]; then break; fi
+        last=$now
+    done
+    RESULT[$name.perkey]=$(python3 -c "print(round(($last - $a) / $KEYS, 1))")
+    if [ -n "${TESSIVO_BENCH_SHOTS:-}" ] && command -v import >/dev/null; then
+        import -window root "$TESSIVO_BENCH_SHOTS/$name.png"
+    fi
+    RESULT[$name.rssafter]=$(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 ))
+
+    kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true
+    APP_PID=
+}
+
+ratio() { python3 -c "a, b = float('$1'), float('$2'); print(f'{a / b:.2f}' if b else '-')"; }
+
+echo "file: $FILE ($(stat -c %s "$FILE") bytes), $KEYS keys"
+measure tessivo '^Tessivo$' "$APP"
+peer=
+if [ "${TESSIVO_BENCH_PEER:-1}" != 0 ] && command -v ghostwriter >/dev/null; then
+    measure ghostwriter 'ghostwriter' ghostwriter
+    peer=ghostwriter
+fi
+
+printf '%-42s %12s' figure tessivo
+[ -n "$peer" ] && printf ' %12s %8s' "$peer" ratio
+echo
+row() { # label, key
+    printf '%-42s %12s' "$1" "${RESULT[tessivo.$2]}"
+    [ -n "$peer" ] && printf ' %12s %8s' "${RESULT[$peer.$2]}" "$(ratio "${RESULT[tessivo.$2]}" "${RESULT[$peer.$2]}")"
+    echo
+}
+row "CPU per key, with helpers (ms)" perkey
+row "idle CPU, main process (ms/s)" idle
+row "start-up to window shown, median (ms)" startup
+row "resident memory at 3 s, median (MiB)" rss
+row "resident memory after typing (MiB)" rssafter
