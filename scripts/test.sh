@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 TESSIVO_TESTING=ON bash scripts/build.sh
 build_dir=$(realpath "${TESSIVO_BUILD_DIR:-build}")
 

@@ -1,11 +1,11 @@
 #include "assistant/AIMenuView.h"
 
+#include "app/core/AppShortcuts.h"
 #include "assistant/core/AIMenuModel.h"
 #include "assistant/core/AIPlacement.h"
-#include "widgets/ThinScroller.h"
 #include "widgets/Icon.h"
 #include "widgets/Pulse.h"
-#include "app/core/AppShortcuts.h"
+#include "widgets/ThinScroller.h"
 #include "widgets/WidgetStyle.h"
 
 #include <QAbstractButton>
@@ -124,8 +124,7 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(WidgetStyle::roundedRect(QRectF(rect()), 6),
-                         WidgetStyle::primary(palette(), 0.06));
+        painter.fillPath(WidgetStyle::roundedRect(QRectF(rect()), 6), WidgetStyle::primary(palette(), 0.06));
         const QColor secondary = WidgetStyle::secondary(palette());
         int x = 8;
         painter.drawPixmap(QRect(x, (height() - 12) / 2, 12, 12),

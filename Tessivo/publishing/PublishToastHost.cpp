@@ -1,7 +1,7 @@
 #include "publishing/PublishToastHost.h"
 
-#include "publishing/core/PublishToast.h"
 #include "app/core/AppNotifications.h"
+#include "publishing/core/PublishToast.h"
 #include "store/SaveClock.h"
 
 #include <QDesktopServices>

@@ -2,10 +2,10 @@
 
 #include "KeyboardShortcuts/Recorder.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
-#include "shell/SettingsSection.h"
 #include "app/core/AppShortcuts.h"
-#include "shell/core/DetailViewMode.h"
 #include "app/core/GlobalShortcutNames.h"
+#include "shell/SettingsSection.h"
+#include "shell/core/DetailViewMode.h"
 
 #include <QComboBox>
 #include <QKeySequence>

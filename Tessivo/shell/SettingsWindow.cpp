@@ -4,10 +4,10 @@
 #include "shell/AccountSettings.h"
 #include "shell/AppDelegate.h"
 #include "shell/GeneralSettings.h"
-#include "widgets/Icon.h"
 #include "shell/UpdateSettings.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
+#include "widgets/Icon.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,9 +1,9 @@
 #include "sidebar/SidebarFooterRows.h"
 
 #include "service/core/AuthManager.h"
-#include "widgets/WidgetStyle.h"
 #include "widgets/Icon.h"
 #include "widgets/Pulse.h"
+#include "widgets/WidgetStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
