@@ -257,8 +257,11 @@ bool saveDocument(const Document &document, const QString &base)
     } else {
         const QString folder = QDir(base).filePath(QStringLiteral("documents"));
         if (makeFolders(base, &error) &&
-            writeAtomically(QDir(folder).filePath(document.id + QLatin1String(".json")),
-                            encode(document.toJson()), &error)) {
+            // Joined by hand: QDir::filePath() takes a name starting with ":"
+            // for an absolute resource path and returns it alone, which
+            // would write the file into the working directory.
+            writeAtomically(folder + u'/' + document.id + QLatin1String(".json"), encode(document.toJson()),
+                            &error)) {
             return true;
         }
     }

@@ -106,6 +106,20 @@ private Q_SLOTS:
         QCOMPARE(tree(base()), (QStringList{u"documents"_s, u"documents/abc.json"_s}));
     }
 
+    void colonIdStaysInTheDocumentsFolder()
+    {
+        // Qt reads a path starting with ":" as a resource; a record with such
+        // an id (from a sync or a hand-edited file) once landed in the
+        // working directory instead.
+        const QString stray = QDir::currentPath() + u"/:x.json"_s;
+        QVERIFY(!QFileInfo::exists(stray));
+        const Document d = makeDocument(u":x"_s);
+        QVERIFY(Persistence::saveDocument(d, base()));
+        QVERIFY(!QFileInfo::exists(stray));
+        QCOMPARE(tree(base()), (QStringList{u"documents"_s, u"documents/:x.json"_s}));
+        QCOMPARE(Persistence::loadDocuments(base()), QList<Document>{d});
+    }
+
     void unsafeIdsAreNeverWritten_data()
     {
         QTest::addColumn<QString>("id");
