@@ -88,8 +88,9 @@ void AppDelegate::handleLaunch(const QStringList &arguments)
         if (url.scheme() == QLatin1String("tessivo"))
             Q_EMIT urlOpened(argument);
     }
-    // There is no dock icon here: launching the app again is how the user
-    // asks for its window, so it comes forward even when already visible.
+    // Launching the app again (from the menu, a launcher or a "tessivo:" link)
+    // is how the user asks for its window, so it comes forward even when it
+    // is already visible behind other windows.
     QWidget *window = mainWindow();
     const bool visible = window && window->isVisible() && !window->isMinimized();
     applicationShouldHandleReopen(visible);

@@ -7,9 +7,8 @@
 // bind them, and the palette and tooltips show them, from these same texts
 // (converted to the platform's notation by the views).
 //
-// Command maps to Ctrl, Option to Alt and Control to Meta. Delete Document
-// adds Shift to its key, since Ctrl+Backspace deletes the previous word in
-// every Linux editor. The palette keeps Ctrl+K: the editor gives way to the
+// Delete Document is Ctrl+Shift+Backspace because Ctrl+Backspace deletes the
+// previous word in every Linux editor. The palette keeps Ctrl+K: the editor gives way to the
 // menus for the keys they bind, so Ctrl+K opens the palette there too.
 namespace AppShortcuts {
 
