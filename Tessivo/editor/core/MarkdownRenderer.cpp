@@ -69,6 +69,21 @@ QByteArray toUtf8(QStringView text)
     return copy.toUtf8();
 }
 
+// `text` with a backslash inserted before each of the ascending `offsets`.
+QString withBackslashesAt(const QString &text, const QList<qsizetype> &offsets)
+{
+    QString out;
+    out.reserve(text.size() + offsets.size());
+    qsizetype copied = 0;
+    for (const qsizetype at : offsets) {
+        out.append(QStringView(text).mid(copied, at - copied));
+        out.append(u'\\');
+        copied = at;
+    }
+    out.append(QStringView(text).mid(copied));
+    return out;
+}
+
 // The table extension pads every row to the delimiter row's column count, so
 // a wide delimiter row over many short lines makes output (and memory)
 // quadratic in the input: 8 KB can become 20 MB of HTML. Real tables spend at
@@ -151,16 +166,7 @@ QString limitTableCells(const QString &text)
     if (broken.isEmpty()) {
         return text;
     }
-    QString out;
-    out.reserve(text.size() + broken.size());
-    qsizetype copied = 0;
-    for (const qsizetype at : broken) {
-        out.append(all.mid(copied, at - copied));
-        out.append(u'\\');
-        copied = at;
-    }
-    out.append(all.mid(copied));
-    return out;
+    return withBackslashesAt(text, broken);
 }
 
 // Every link the library finds walks back over all the image openers ("![")
@@ -211,16 +217,7 @@ QString limitImageOpeners(const QString &text)
     if (escapes.isEmpty()) {
         return text;
     }
-    QString out;
-    out.reserve(text.size() + escapes.size());
-    qsizetype copied = 0;
-    for (const qsizetype at : escapes) {
-        out.append(all.mid(copied, at - copied));
-        out.append(u'\\');
-        copied = at;
-    }
-    out.append(all.mid(copied));
-    return out;
+    return withBackslashesAt(text, escapes);
 }
 
 // Bytes that HTML escaping turns into entities, each up to six bytes long.
