@@ -63,7 +63,8 @@ private:
 // Sets up system-wide hot keys for the application, once: the X11 backend,
 // the keyboard layout for display text, and the filter that serves the
 // shortcuts while the app's own menu or popup holds the keyboard. Nothing in
-// a Wayland session or on another platform; returns whether hot keys work.
+// a Wayland session or when Qt runs without X11 (offscreen, minimal);
+// returns whether hot keys work.
 bool installSystemHotKeys();
 
 } // namespace KeyboardShortcuts
