@@ -1,6 +1,7 @@
 #include "Storage.h"
 
-#include "Records.h"
+#include "protocol/WireRecords.h"
+#include "store/StrictJson.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -13,6 +14,13 @@
 namespace tessivo::server {
 
 namespace {
+// Why the app could not read a record, or an empty string.
+QString recordProblem(RecordKind kind, const QJsonValue &record)
+{
+    return kind == RecordKind::Document ? SyncPushRequest::documentProblem(record)
+                                        : SyncPushRequest::collectionProblem(record);
+}
+
 QString recordTable(RecordKind kind)
 {
     return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
@@ -324,8 +332,19 @@ bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 sinc
                   .arg(recordTable(kind)));
     if (!run(q, {userId, since}, &m_error))
         return false;
-    while (q.next())
-        out->append(q.value(0).toString().toUtf8());
+    while (q.next()) {
+        QByteArray record = q.value(0).toString().toUtf8();
+        // Records stored before pushes were checked as the app reads them
+        // may not decode; one of them would fail every pull of its owner.
+        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+        if (!problem.isEmpty()) {
+            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                     qPrintable(problem));
+            continue;
+        }
+        out->append(std::move(record));
+    }
     return true;
 }
 
@@ -340,7 +359,7 @@ bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject reco
     return run(q,
                {userId, record.value(QLatin1String("id")).toString(),
                 QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                *jsonInteger(record.value(QLatin1String("updatedAt"))), stamp},
+                *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp},
                &m_error);
 }
 
@@ -361,8 +380,7 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
                      .arg(recordTable(kind)));
     for (const QJsonValue &value : records) {
         const QJsonObject record = value.toObject();
-        const QString problem =
-            value.isObject() ? recordProblem(kind, record) : QStringLiteral("not an object");
+        const QString problem = recordProblem(kind, value);
         const QJsonValue id = record.value(QLatin1String("id"));
         if (!problem.isEmpty()) {
             results->append({id.isString() ? id.toString() : QString(), "invalid", problem});
@@ -376,7 +394,8 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
         // stored so the pusher's next pull brings it back.
-        if (!stored || *jsonInteger(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+        if (!stored ||
+            *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
             if (!putRecord(kind, userId, record, stamp()))
                 return false;
             results->append({id.toString(), "ok", {}});

@@ -165,16 +165,17 @@ private slots:
     void recordsComeBackVerbatim()
     {
         QJsonObject document = doc("d", 3);
+        // Members the app doesn't know, at any depth, come back too.
         document["frontmatter"] =
-            QJsonObject{{"tags", QJsonArray{"a", 1, QJsonObject{{"x", QJsonValue::Null}}}}};
-        document["overrides"] = QJsonObject{{"custom", true}};
+            QJsonObject{{"tags", QJsonArray{"a", "b"}}, {"x-later", QJsonObject{{"x", QJsonValue::Null}}}};
+        document["overrides"] = QJsonArray{"title", "custom"};
         document["deletedAt"] = QJsonValue::Null;
         document["collectionId"] = QJsonValue::Null;
         document["unknown"] = "kept";
         document["createdAt"] = qint64(1'700'000'000'123);
         const QJsonObject topLevel =
             QJsonDocument::fromJson(
-                R"({"id":"top","name":"T","position":1.5,"parentId":null,"createdAt":1,"updatedAt":1,"deletedAt":null})")
+                R"({"id":"top","name":"T","position":-15,"parentId":null,"createdAt":1,"updatedAt":1,"deletedAt":null})")
                 .object();
         const QJsonObject unknownParent{{"id", "loose"}, {"name", "L"}, {"createdAt", 1}, {"updatedAt", 1}};
         f->post("/api/v1/documents/sync", t, pushBody({document}, {topLevel, unknownParent}));

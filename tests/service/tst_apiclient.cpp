@@ -1,6 +1,6 @@
+#include "protocol/WireRecords.h"
 #include "service/core/APIClient.h"
 #include "service/core/APIStream.h"
-#include "service/core/WireRecords.h"
 
 #include "service/LocalServer.h"
 

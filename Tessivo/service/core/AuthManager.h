@@ -1,8 +1,8 @@
 #pragma once
 
+#include "protocol/WireRecords.h"
 #include "service/core/APIError.h"
 #include "service/core/Keychain.h"
-#include "service/core/WireRecords.h"
 
 #include <QDateTime>
 #include <QFuture>
