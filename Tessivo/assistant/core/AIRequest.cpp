@@ -23,7 +23,7 @@ std::optional<QString> AIRequest::validationError(const QLocale &locale) const
             return QStringLiteral("Selection is too long to refine (max %1 characters).")
                 .arg(locale.toString(maximumTextLength));
         }
-        if (action == u"custom" && isBlankPrompt(prompt)) {
+        if (action == protocol::ai::customAction() && isBlankPrompt(prompt)) {
             return QStringLiteral("Type what you'd like changed.");
         }
         if (prompt.size() > maximumPromptLength) {

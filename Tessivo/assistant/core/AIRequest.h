@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/Rules.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QLocale>
@@ -21,8 +23,8 @@ struct AIRequest
     QString before;
     QString after;
 
-    static constexpr qsizetype maximumTextLength = 20000;
-    static constexpr qsizetype maximumPromptLength = 1000;
+    static constexpr qsizetype maximumTextLength = protocol::ai::maxTextLength;
+    static constexpr qsizetype maximumPromptLength = protocol::ai::maxPromptLength;
 
     static AIRequest refine(const QString &action, const QString &prompt, const QString &text,
                             const QString &before, const QString &after)

@@ -89,7 +89,8 @@ ImageLibrary::ImageLibrary(APIClient *client, QObject *parent) : QObject(parent)
 
 APIError ImageLibrary::tooLargeError()
 {
-    return APIError{u"too_large"_s, u"Images must be 10 MB or smaller."_s, 413};
+    return APIError{protocol::images::tooLargeCode(), protocol::images::tooLargeMessage(),
+                    protocol::images::tooLargeStatus};
 }
 
 QString ImageLibrary::loadFailureMessage()

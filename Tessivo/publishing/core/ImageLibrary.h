@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/core/ImageUploader.h"
+#include "protocol/Rules.h"
 #include "publishing/core/ImageAsset.h"
 #include "service/core/APIClient.h"
 
@@ -29,8 +30,8 @@ class ImageLibrary final : public QObject, public ImageUploader
     Q_OBJECT
 
 public:
-    // 10 MB; exactly this many bytes are accepted.
-    static constexpr qint64 maxUploadBytes = 10 * 1024 * 1024;
+    // Exactly this many bytes are accepted.
+    static constexpr qint64 maxUploadBytes = protocol::images::maxBytes;
 
     // The app's library, on the app's API client.
     static ImageLibrary *shared();

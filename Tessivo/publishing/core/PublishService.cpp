@@ -1,25 +1,14 @@
 #include "publishing/core/PublishService.h"
 
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/Document.h"
 #include "store/DocumentStore.h"
 #include "store/FrontmatterParser.h"
 
-#include <QRegularExpression>
-#include <QTextBoundaryFinder>
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
 
 // `prefix` (an encoded path ending in "/") followed by the slug as one
 // segment. QUrl turns "%2E" back into ".", so a slug of dots alone would
@@ -52,14 +41,7 @@ PublishService::PublishService(APIClient *client, DocumentStore *store) : m_clie
 
 bool PublishService::isValidSlug(const QString &slug)
 {
-    const qsizetype length = graphemeCount(slug);
-    if (length < 2 || length > 60)
-        return false;
-    if (slug.contains(u"--"_s))
-        return false;
-    static const QRegularExpression pattern(u"\\A(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)\\z"_s);
-    const QRegularExpressionMatch match = pattern.match(slug);
-    return pattern.isValid() && match.hasMatch();
+    return protocol::slugs::isValid(slug);
 }
 
 QString PublishService::publishBody(const Document &document)

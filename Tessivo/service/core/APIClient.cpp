@@ -1,5 +1,6 @@
 #include "service/core/APIClient.h"
 
+#include "protocol/Rules.h"
 #include "service/core/APIStream.h"
 
 #include <QJsonDocument>
@@ -175,7 +176,7 @@ QNetworkRequest APIClient::makeRequest(const QUrl &url, const QByteArray &accept
         request.setRawHeader("content-type", contentType);
     if (authorize && m_tokenProvider) {
         if (const std::optional<QString> token = m_tokenProvider())
-            request.setRawHeader("authorization", "Bearer " + token->toUtf8());
+            request.setRawHeader("authorization", protocol::bearerHeader(*token));
     }
     return request;
 }
@@ -203,8 +204,7 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
         return APIError::unexpectedResponse();
     // Header lookup is case-insensitive.
     if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty()) {
-        const QByteArray authorization = reply->request().rawHeader("authorization");
-        const QByteArray sent = authorization.startsWith("Bearer ") ? authorization.mid(7) : QByteArray();
+        const QByteArray sent = protocol::bearerToken(reply->request().rawHeader("authorization"));
         Q_EMIT tokenRolled(QString::fromUtf8(token), QString::fromUtf8(sent));
     }
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};

@@ -1,5 +1,6 @@
 #include "service/core/AuthManager.h"
 
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
@@ -7,7 +8,6 @@
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QPromise>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStringDecoder>
 #include <QUrlQuery>
@@ -70,12 +70,6 @@ bool isNullSession(const QByteArray &body)
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(body);
     return !utf8.hasError() && text.trimmed() == u"null";
-}
-
-bool isHostLabel(const QString &handle)
-{
-    static const QRegularExpression label(u"^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"_s);
-    return label.match(handle).hasMatch();
 }
 
 } // namespace
@@ -190,7 +184,7 @@ void AuthManager::setLastRefresh(const QDateTime &at)
 
 std::optional<QUrl> AuthManager::siteURL() const
 {
-    if (!m_site || !isHostLabel(m_site->handle))
+    if (!m_site || !protocol::siteHandles::isHostLabel(m_site->handle))
         return std::nullopt;
     QUrl url = m_client->baseURL();
     if (!url.isValid() || url.host().isEmpty())
