@@ -15,7 +15,6 @@ using namespace tessivo::server;
 namespace {
 
 const QString syncPath = u"/api/v1/documents/sync"_s;
-const QString networkMessage = u"Couldn't reach 127.0.0.1. Check your connection."_s;
 
 QJsonObject body(const LoggedRequest &request)
 {
@@ -262,6 +261,7 @@ private Q_SLOTS:
         auto a = computer();
         a->engine->start();
         QTRY_COMPARE(a->engine->status().kind, SyncEngine::Status::synced);
+        const SyncEngine::Status before = a->engine->status();
         hooks().setLatency(syncPath, 200);
         if (fromDebounce) {
             a->store->createDocument(std::nullopt, u"one"_s);
@@ -272,9 +272,11 @@ private Q_SLOTS:
         QVERIFY(a->engine->isRunning());
         a->store->createDocument(std::nullopt, u"two"_s);
         QTRY_VERIFY(!a->engine->isRunning());
-        QCOMPARE(a->engine->status().kind,
-                 fromDebounce ? SyncEngine::Status::offline : SyncEngine::Status::synced);
-        QCOMPARE(a->engine->status().message, fromDebounce ? networkMessage : QString());
+        // A superseded pass leaves the status as it was before it.
+        if (fromDebounce)
+            QCOMPARE(a->engine->status(), before);
+        else
+            QCOMPARE(a->engine->status().kind, SyncEngine::Status::synced);
         hooks().setLatency(syncPath, 0);
         a->clock.advance(3000);
         QTRY_VERIFY(a->isClean());

@@ -61,6 +61,9 @@ private:
     qint64 m_read = 0;
 };
 
+// Marks a reply its caller ended; Qt reports a time-out the same way.
+constexpr char cancelledProperty[] = "tessivoCancelled";
+
 QString buildShortVersion()
 {
 #ifdef TESSIVO_VERSION
@@ -210,8 +213,16 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
 }
 
+void APIClient::cancel(QNetworkReply *reply)
+{
+    reply->setProperty(cancelledProperty, true);
+    reply->abort();
+}
+
 APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
 {
+    if (reply->property(cancelledProperty).toBool())
+        return APIFailure::cancelled();
     if (failedInTransport(reply))
         return APIError::network(host());
     const APIResult<APIResponse> response = validate(reply);

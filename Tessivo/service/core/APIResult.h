@@ -12,8 +12,7 @@
 //    reached, "network") or mapped from an error reply (APIError::from).
 //  - `decoding`: a 2xx reply whose body breaks the record's rules; nothing of
 //    it was used. `description()` says what was wrong.
-//  - `cancelled`: the caller aborted a stream. Plain requests that are
-//    aborted end as the "network" APIError instead.
+//  - `cancelled`: the caller aborted the request or stream.
 class APIFailure
 {
 public:

@@ -109,6 +109,7 @@ QFuture<void> SyncEngine::sync()
         return QtFuture::makeReadyFuture();
     }
     setRunning(true);
+    m_statusBeforePass = m_status;
     setStatus(Status::makeSyncing());
 
     auto promise = std::make_shared<QPromise<void>>();
@@ -141,6 +142,10 @@ void SyncEngine::passEnded(SyncPass *pass)
         return;
     case SyncPass::End::failed:
         done(Status::makeOffline(pass->message()));
+        return;
+    case SyncPass::End::cancelled:
+        // A pass given up for a later one says nothing about the service.
+        done(m_statusBeforePass);
         return;
     case SyncPass::End::synced:
     case SyncPass::End::running:

@@ -99,7 +99,7 @@ void SyncPass::cancel()
 void SyncPass::pull(PullHandler next)
 {
     if (m_cancelled) {
-        fail(APIError::network(m_client->host()));
+        fail(APIFailure::cancelled());
         return;
     }
     const QString since = QString::number(m_store->state().syncCursor);
@@ -192,7 +192,7 @@ void SyncPass::pushNextBatch()
             continue;
         }
         if (m_cancelled) {
-            fail(APIError::network(m_client->host()));
+            fail(APIFailure::cancelled());
             return;
         }
         const APICall<SyncPushResponse> call = m_client->send<SyncPushResponse>(
@@ -239,6 +239,10 @@ void SyncPass::fail(const APIFailure &failure)
     if (failure.isAPIError() &&
         (failure.apiError().status == 401 || failure.apiError().code == u"unauthorized"_s)) {
         finish(End::unauthorized);
+        return;
+    }
+    if (failure.isCancelled()) {
+        finish(End::cancelled);
         return;
     }
     m_message = failure.description();

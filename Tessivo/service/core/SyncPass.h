@@ -30,15 +30,15 @@ class SyncPass final : public QObject
     Q_OBJECT
 
 public:
-    enum class End { running, synced, unauthorized, failed };
+    enum class End { running, synced, unauthorized, failed, cancelled };
 
     static constexpr qsizetype batchSize = 500;
 
     SyncPass(DocumentStore *store, APIClient *client, QObject *parent = nullptr);
 
     void start();
-    // Ends the request under way (or the next one, when none is out) as a
-    // lost connection. The pass then ends as failed with the network message.
+    // Ends the request under way (or the next one, when none is out); the
+    // pass then ends as cancelled.
     void cancel();
 
     End end() const { return m_end; }
