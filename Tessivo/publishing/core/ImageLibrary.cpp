@@ -159,8 +159,7 @@ QFuture<void> ImageLibrary::load(bool force)
             if (result)
                 setImages(result->images);
             else
-                setError(result.failure().isAPIError() ? result.failure().apiError().message
-                                                       : loadFailureMessage());
+                setError(result.failure().userText(loadFailureMessage()));
             setLoading(false);
             setLoaded(true);
         });
@@ -253,7 +252,7 @@ QFuture<ImageUploader::Outcome> ImageLibrary::uploadImage(const QByteArray &data
 {
     return upload(data, filename, contentType, documentID).then([](const APIResult<ImageAsset> &result) {
         if (!result)
-            return Outcome{std::nullopt, result.failure().description()};
+            return Outcome{std::nullopt, result.failure().userText()};
         return Outcome{Uploaded{result->url, result->filename}, {}};
     });
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <utility>
 #include <variant>
 
@@ -32,8 +34,17 @@ public:
     bool isCancelled() const { return m_kind == Kind::cancelled; }
     // Only meaningful for Kind::api.
     const APIError &apiError() const { return m_error; }
-    // What to show: the APIError's message, the decoding fault, or
-    // "Cancelled.".
+    // The text for the user, the one mapping every view uses: an APIError's
+    // message as the service or the client wrote it; for any other failure
+    // `otherwise` when the caller has words of its own for it (e.g.
+    // "Image upload failed."), else description().
+    QString userText(const std::optional<QString> &otherwise = std::nullopt) const
+    {
+        if (m_kind == Kind::api || !otherwise)
+            return description();
+        return *otherwise;
+    }
+    // The APIError's message, the decoding fault, or "Cancelled.".
     QString description() const
     {
         switch (m_kind) {

@@ -37,7 +37,7 @@ APIError signInFailed(const QString &message)
 
 APIError errorOf(const APIFailure &failure)
 {
-    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.description(), 0};
+    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.userText(), 0};
 }
 
 // The callback's one-time token, or why there is none. Only the query is

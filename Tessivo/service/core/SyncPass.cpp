@@ -245,7 +245,7 @@ void SyncPass::fail(const APIFailure &failure)
         finish(End::cancelled);
         return;
     }
-    m_message = failure.description();
+    m_message = failure.userText();
     finish(End::failed);
 }
 
