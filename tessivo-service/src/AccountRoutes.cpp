@@ -1,5 +1,6 @@
 #include "ServerPrivate.h"
 
+#include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
 
@@ -41,12 +42,12 @@ Reply signInForm(int status, const QString &provider, const QString &message,
             "fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em "
             "0;padding:1em}</style></head><body>"
             "<h1>Sign in to Tessivo</h1><p>Continue with your %1 account on this service.</p>%2"
-            "<form method=post action=\"/api/v1/auth/native-signin\"><fieldset><legend>Sign in</legend>"
+            "<form method=post action=\"%8\"><fieldset><legend>Sign in</legend>"
             "<input type=hidden name=provider value=\"%3\"><input type=hidden name=mode value=signin>"
             "<label>E-mail<input name=email type=email required value=\"%4\"></label>"
             "<label>Password<input name=password type=password required></label>"
             "<button type=submit>Sign in</button></fieldset></form>"
-            "<form method=post action=\"/api/v1/auth/native-signin\"><fieldset><legend>Create an "
+            "<form method=post action=\"%8\"><fieldset><legend>Create an "
             "account</legend>"
             "<input type=hidden name=provider value=\"%3\"><input type=hidden name=mode value=signup>"
             "<label>Name<input name=name required value=\"%5\"></label>"
@@ -58,7 +59,8 @@ Reply signInForm(int status, const QString &provider, const QString &message,
             "<button type=submit>Create account</button></fieldset></form>"
             "<p><a href=\"tessivo://auth?error=access_denied\">Cancel</a></p></body></html>")
             .arg(providerName(provider), error, htmlEscape(provider), field("email"), field("name"),
-                 field("handle"), htmlEscape(protocol::siteHandles::inputPattern()));
+                 field("handle"), htmlEscape(protocol::siteHandles::inputPattern()),
+                 protocol::routePath(protocol::Endpoint::signInForm));
     return htmlReply(status, html);
 }
 } // namespace

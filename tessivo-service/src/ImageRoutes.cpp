@@ -1,6 +1,7 @@
 #include "Multipart.h"
 #include "ServerPrivate.h"
 
+#include "protocol/Routes.h"
 #include "protocol/Rules.h"
 
 #include <QJsonArray>
@@ -22,7 +23,7 @@ bool inlineType(const QByteArray &type)
 QJsonObject imageJson(const ImageRow &row, const QString &base)
 {
     return {{QStringLiteral("id"), row.id},
-            {QStringLiteral("url"), base + QStringLiteral("/media/") + row.id},
+            {QStringLiteral("url"), base + protocol::routePath(protocol::Endpoint::image, row.id)},
             {QStringLiteral("filename"), row.filename},
             {QStringLiteral("contentType"), row.contentType},
             {QStringLiteral("size"), row.size},

@@ -1,6 +1,7 @@
 #include "ServerPrivate.h"
 
 #include "editor/core/MarkdownRenderer.h"
+#include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
 
@@ -180,7 +181,9 @@ static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &byt
 
 static Reply slugReply(int status, const QString &slug, const QString &base)
 {
-    return jsonReply(status, PublishResponse{slug, base + QStringLiteral("/p/%1/").arg(slug)}.toJson());
+    return jsonReply(
+        status,
+        PublishResponse{slug, base + protocol::routePath(protocol::Endpoint::publicPage, slug)}.toJson());
 }
 
 Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)

@@ -260,7 +260,12 @@ void Server::Private::dispatch(HttpConnection *connection, const LoggedRequest &
     case Endpoint::publicPage:
         return send(publicPage(parameter));
     case Endpoint::publicPageWithoutSlash:
-        return send({301, {{"location", "/p/" + QUrl::toPercentEncoding(parameter) + "/"}}, {}});
+        return send(
+            {301,
+             {{"location", protocol::routePath(Endpoint::publicPage,
+                                               QString::fromLatin1(QUrl::toPercentEncoding(parameter)))
+                               .toLatin1()}},
+             {}});
     case Endpoint::blog:
         return send(blog(request));
     case Endpoint::blogWithoutSlash:

@@ -3,6 +3,7 @@
 #include "assistant/core/AIByteSource.h"
 #include "assistant/core/AIRequest.h"
 #include "assistant/core/APIStreamByteSource.h"
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 
 #include <QElapsedTimer>
@@ -37,7 +38,8 @@ AIAssistant *AIAssistant::shared()
 AIAssistant::Transport AIAssistant::overClient(APIClient *client)
 {
     return [client](const QByteArray &body) -> AIByteSource * {
-        return new APIStreamByteSource(client->stream(APIClient::Method::Post, QStringLiteral("/api/ai"),
-                                                      body, QByteArrayLiteral("application/json")));
+        return new APIStreamByteSource(client->stream(APIClient::Method::Post,
+                                                      protocol::routePath(protocol::Endpoint::ai), body,
+                                                      QByteArrayLiteral("application/json")));
     };
 }

@@ -1,5 +1,6 @@
 #include "publishing/core/ImageLibrary.h"
 
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 #include "store/StrictJson.h"
 
@@ -149,7 +150,7 @@ QFuture<void> ImageLibrary::load(bool force)
     setLoading(true);
     setError(std::nullopt);
     const quint64 generation = m_generation;
-    return m_client->get<ListResponse>(u"/api/images"_s)
+    return m_client->get<ListResponse>(protocol::routePath(protocol::Endpoint::listImages))
         .then(this, [this, generation](const APIResult<ListResponse> &result) {
             if (generation != m_generation) {
                 // The list of an account that has signed out since.
@@ -196,8 +197,8 @@ QFuture<APIResult<ImageAsset>> ImageLibrary::upload(const QByteArray &data, cons
     const QByteArray boundary =
         "Tessivo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
     const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/v1/images"_s), "application/json",
-                              "multipart/form-data; boundary=" + boundary, true, 60'000);
+        m_client->makeRequest(m_client->url(protocol::routePath(protocol::Endpoint::uploadImage)),
+                              "application/json", "multipart/form-data; boundary=" + boundary, true, 60'000);
     const quint64 generation = m_generation;
     const qint64 byteCount = data.size();
     return m_client

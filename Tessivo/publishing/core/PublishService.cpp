@@ -1,5 +1,6 @@
 #include "publishing/core/PublishService.h"
 
+#include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/Document.h"
@@ -88,7 +89,7 @@ QString PublishService::linkLostMessage()
 
 std::optional<QUrl> PublishService::pageURL(const QString &slug) const
 {
-    const QUrl prefix = m_client->url(u"/api/v1/published/"_s);
+    const QUrl prefix = m_client->url(protocol::routePath(protocol::Endpoint::updatePublication));
     return withSegment(prefix, prefix.path(QUrl::FullyEncoded), slug, QString());
 }
 
@@ -98,7 +99,8 @@ QFuture<APIResult<QString>> PublishService::publish(const Document &document,
     DocumentStore *store = m_store;
     const QString id = document.id;
     return m_client
-        ->send<PublishResponse>(APIClient::Method::Post, u"/api/v1/published"_s, request(document, slug))
+        ->send<PublishResponse>(APIClient::Method::Post, protocol::routePath(protocol::Endpoint::publish),
+                                request(document, slug))
         .then(store, [store, id](const APIResult<PublishResponse> &reply) -> APIResult<QString> {
             if (!reply)
                 return reply.failure();

@@ -1,5 +1,6 @@
 #include "service/core/AuthManager.h"
 
+#include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
@@ -251,8 +252,8 @@ QFuture<void> AuthManager::refreshSession(bool force)
     setLastRefresh(started);
     const quint64 generation = m_generation;
     const Promise done = startedPromise();
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/auth/get-session"_s), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::getSession)), "application/json");
     m_client->perform(request, APIClient::Method::Get)
         .then(this, [this, generation, done](const APIResult<APIReply> &result) {
             if (generation != m_generation) {
@@ -280,7 +281,7 @@ QFuture<void> AuthManager::refreshMe()
         return QtFuture::makeReadyFuture();
     const quint64 generation = m_generation;
     const Promise done = startedPromise();
-    m_client->get<MeResponse>(u"/api/v1/me"_s, {}, true)
+    m_client->get<MeResponse>(protocol::routePath(protocol::Endpoint::me), {}, true)
         .then(this, [this, generation, done](const APIResult<MeResponse> &result) {
             if (generation == m_generation) {
                 if (result) {
@@ -320,8 +321,8 @@ QFuture<void> AuthManager::signOut(bool localOnly)
     }
     const quint64 generation = m_generation;
     const Promise done = startedPromise();
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/auth/sign-out"_s), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::signOut)), "application/json");
     // The service's answer changes nothing: the session ends here either way.
     m_client->perform(request, APIClient::Method::Post)
         .then(this, [this, generation, done](const APIResult<APIReply> &) {
@@ -356,7 +357,8 @@ QFuture<void> AuthManager::signIn(Provider provider)
     m_waiting = std::make_unique<Waiting>(Waiting{done});
     setSigningIn(true);
     setLastError(std::nullopt);
-    const QUrl start = m_client->url(u"/api/v1/auth/native-signin"_s, {{u"provider"_s, rawValue(provider)}});
+    const QUrl start = m_client->url(protocol::routePath(protocol::Endpoint::signInPage),
+                                     {{u"provider"_s, rawValue(provider)}});
     if (!m_platform.openInBrowser || !m_platform.openInBrowser(start)) {
         if (m_waiting && m_waiting->done == done) {
             m_waiting.reset();
@@ -409,8 +411,9 @@ void AuthManager::finishWaiting(const APIError *error, const QString &ott)
 void AuthManager::exchange(const QString &ott, const Promise &done)
 {
     const QByteArray body = QJsonDocument(QJsonObject{{u"token"_s, ott}}).toJson(QJsonDocument::Compact);
-    const QNetworkRequest request = m_client->makeRequest(m_client->url(u"/api/auth/one-time-token/verify"_s),
-                                                          "application/json", "application/json", false);
+    const QNetworkRequest request =
+        m_client->makeRequest(m_client->url(protocol::routePath(protocol::Endpoint::verifyOneTimeToken)),
+                              "application/json", "application/json", false);
     m_exchanging = true;
     m_client->perform(request, APIClient::Method::Post, body)
         .then(this, [this, done](const APIResult<APIReply> &result) {

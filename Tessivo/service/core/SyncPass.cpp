@@ -1,5 +1,6 @@
 #include "service/core/SyncPass.h"
 
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
@@ -13,8 +14,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString syncPath = u"/api/v1/documents/sync"_s;
 
 // NUL and other controls would garble the log line that names the id.
 QString printable(const QString &id)
@@ -103,8 +102,9 @@ void SyncPass::pull(PullHandler next)
         return;
     }
     const QString since = QString::number(m_store->state().syncCursor);
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(syncPath, {{u"since"_s, since}}), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::pull), {{u"since"_s, since}}),
+        "application/json");
     const APICall<APIReply> call = m_client->perform(request, APIClient::Method::Get);
     m_abort = [call] { call.abort(); };
     call.then(this, [this, next](const APIResult<APIReply> &reply) {
@@ -196,7 +196,8 @@ void SyncPass::pushNextBatch()
             return;
         }
         const APICall<SyncPushResponse> call = m_client->send<SyncPushResponse>(
-            APIClient::Method::Post, syncPath, SyncPushRequest{docs, collections});
+            APIClient::Method::Post, protocol::routePath(protocol::Endpoint::push),
+            SyncPushRequest{docs, collections});
         m_abort = [call] { call.abort(); };
         call.then(this, [this, docs, collections](const APIResult<SyncPushResponse> &reply) {
             m_abort = nullptr;
