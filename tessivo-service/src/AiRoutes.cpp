@@ -159,7 +159,7 @@ void Server::Private::forwardAi(QPointer<HttpConnection> connection, const QJson
     upstream.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     upstream.setRawHeader("accept", "text/event-stream, application/json");
     if (!options.aiKey.isEmpty())
-        upstream.setRawHeader("authorization", "Bearer " + options.aiKey.toUtf8());
+        upstream.setRawHeader("authorization", protocol::bearerHeader(options.aiKey));
     upstream.setTransferTimeout(120000);
     QNetworkReply *reply = network.post(upstream, QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QObject::connect(connection, &HttpConnection::closed, reply, &QNetworkReply::abort);

@@ -63,7 +63,8 @@ public:
     // the busy flag stays with the load that set it.
     void resetForAccountChange();
 
-    // ("too_large", "Images must be 10 MB or smaller.", 413)
+    // The service's own answer to an image above the limit, given before
+    // anything is sent.
     static APIError tooLargeError();
     // What error() says when the list reply does not decode.
     static QString loadFailureMessage();
