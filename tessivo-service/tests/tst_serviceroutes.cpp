@@ -243,6 +243,17 @@ private slots:
         QTest::newRow("publish, bad slug")
             << "POST"_ba
             << "/api/v1/published" << QByteArray(R"({"title":"t","body":"b","slug":"../etc"})");
+        // "$" in a pattern also matches before a final line break.
+        QTest::newRow("publish, slug with a final line break")
+            << "POST"_ba
+            << "/api/v1/published" << QByteArray(R"({"title":"t","body":"b","slug":"my-post\n"})");
+        QTest::newRow("ai, prompt over the app's limit")
+            << "POST"_ba
+            << "/api/ai"
+            << QJsonDocument(
+                   QJsonObject{
+                       {"mode", "generate"}, {"prompt", QString(1001, u'p')}, {"before", ""}, {"after", ""}})
+                   .toJson();
         QTest::newRow("ai, not all strings") << "POST"_ba
                                              << "/api/ai" << QByteArray(R"({"mode":"generate","prompt":1})");
     }
