@@ -33,6 +33,7 @@ protected:
 private:
     QString title() const;
     QRectF capsule() const;
+    void updateMask();
     void setHovering(bool hovering);
 
     Kind m_kind = Kind::Refine;

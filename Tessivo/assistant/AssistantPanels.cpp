@@ -10,6 +10,7 @@ AssistantPanels::AssistantPanels(QObject *parent)
         Q_EMIT pillPressed(kind == AIPillPanel::Kind::Refine ? AITrigger::Kind::Refine
                                                              : AITrigger::Kind::Generate);
     });
+    connect(m_pill, &AIPillPanel::placementStale, this, &EditorAssistant::pillPlacementStale);
 }
 
 void AssistantPanels::showPill(AITrigger::Kind kind, const QRect &anchor, QWidget *window)

@@ -1,9 +1,8 @@
 #include "assistant/core/AIAssistant.h"
 
-#include "assistant/core/AIByteSource.h"
 #include "assistant/core/AIRequest.h"
-#include "assistant/core/APIStreamByteSource.h"
 #include "service/core/APIClient.h"
+#include "service/core/APIStream.h"
 
 #include <QElapsedTimer>
 
@@ -36,8 +35,8 @@ AIAssistant *AIAssistant::shared()
 
 AIAssistant::Transport AIAssistant::overClient(APIClient *client)
 {
-    return [client](const QByteArray &body) -> AIByteSource * {
-        return new APIStreamByteSource(client->stream(APIClient::Method::Post, QStringLiteral("/api/ai"),
-                                                      body, QByteArrayLiteral("application/json")));
+    return [client](const QByteArray &body) {
+        return client->stream(APIClient::Method::Post, QStringLiteral("/api/ai"), body,
+                              QByteArrayLiteral("application/json"));
     };
 }

@@ -41,7 +41,7 @@ QPoint AIPlacement::pillOrigin(PillKind kind, const QRect &anchor, const QSize &
     return {x, y};
 }
 
-int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight)
+int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight, int errorHeight)
 {
     if (model.phase().kind == AIMenuModel::Phase::Kind::Streaming) {
         return 48;
@@ -50,7 +50,7 @@ int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight)
         model.isGenerate() ? std::max(model.headerHeight(), AIMenuModel::defaultHeaderHeight) : 44;
     int height = int(std::ceil(header));
     if (model.phase().kind == AIMenuModel::Phase::Kind::Error) {
-        height += 40;
+        height += std::max(errorRowHeight, errorHeight);
     }
     if (model.isGenerate()) {
         return height + std::max(50, hintHeight);

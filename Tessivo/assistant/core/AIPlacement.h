@@ -22,10 +22,12 @@ QPoint pillOrigin(PillKind kind, const QRect &anchor, const QSize &pill, const s
 constexpr int menuWidth = 352;
 constexpr int rowPitch = 34;
 constexpr int maximumVisibleRows = 8;
+constexpr int errorRowHeight = 40;
 
 // The menu's height for what the model shows. The generate hint takes
-// `hintHeight` when it needs more than its usual 50 points.
-int menuHeight(const AIMenuModel &model, int hintHeight = 0);
+// `hintHeight` when it needs more than its usual 50 points, the error row
+// `errorHeight` when its message needs more than its usual 40.
+int menuHeight(const AIMenuModel &model, int hintHeight = 0, int errorHeight = 0);
 
 // Below the line at the end of the range (`end`), or above the line at its
 // start (`start`) when there is no room below but room above; kept 12
