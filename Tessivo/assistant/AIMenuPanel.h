@@ -2,7 +2,7 @@
 
 #include "assistant/AIMenuView.h"
 #include "assistant/AIReplyWriter.h"
-#include "editor/AITrigger.h"
+#include "editor/core/AITrigger.h"
 #include "store/TextRange.h"
 
 #include <QMetaObject>

@@ -106,7 +106,7 @@ void AIPillPanel::show(Kind kind, const QRect &anchor, QWidget *window)
         m_parentWindow = nullptr;
     }
     m_kind = kind;
-    m_view->setKind(kind == Kind::Refine ? AIPillView::Kind::Refine : AIPillView::Kind::Generate);
+    m_view->setKind(kind);
     if (window != m_parentWindow) {
         const bool shown = m_view->isVisible();
         m_view->setParent(window, m_view->windowFlags());
@@ -124,9 +124,7 @@ void AIPillPanel::show(Kind kind, const QRect &anchor, QWidget *window)
         screen = QGuiApplication::primaryScreen();
     }
     const std::optional<QRect> visible = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
-    const QPoint origin = AIPlacement::pillOrigin(kind == Kind::Refine ? AIPlacement::PillKind::Refine
-                                                                       : AIPlacement::PillKind::Generate,
-                                                  anchor, size, visible);
+    const QPoint origin = AIPlacement::pillOrigin(kind, anchor, size, visible);
     m_view->setGeometry(QRect(origin, size));
     m_view->update();
     if (!m_visible) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistant/AIPillView.h"
+#include "editor/core/AITrigger.h"
 
 #include <QObject>
 #include <QPointer>
@@ -21,7 +22,7 @@ class AIPillPanel final : public QObject
     Q_OBJECT
 
 public:
-    enum class Kind { Refine, Generate };
+    using Kind = AITrigger::Kind;
 
     explicit AIPillPanel(QObject *parent = nullptr);
     ~AIPillPanel() override;

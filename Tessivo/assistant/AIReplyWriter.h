@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/AITrigger.h"
+#include "editor/core/AITrigger.h"
 
 #include <QObject>
 #include <QPointer>

@@ -18,14 +18,14 @@ int bottomEdge(const QRect &r)
 
 } // namespace
 
-QPoint AIPlacement::pillOrigin(PillKind kind, const QRect &anchor, const QSize &pill,
+QPoint AIPlacement::pillOrigin(AITrigger::Kind kind, const QRect &anchor, const QSize &pill,
                                const std::optional<QRect> &visible)
 {
     const int w = pill.width();
     const int h = pill.height();
     int x = 0;
     int y = 0;
-    if (kind == PillKind::Generate) {
+    if (kind == AITrigger::Kind::Generate) {
         x = rightEdge(anchor) + 8;
         y = anchor.y() + anchor.height() / 2 - h / 2;
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistant/core/AIMenuModel.h"
+#include "editor/core/AITrigger.h"
 
 #include <QPoint>
 #include <QRect>
@@ -12,12 +13,11 @@
 // downward). `visible` is the usable area of the screen, when one is known.
 namespace AIPlacement {
 
-enum class PillKind { Refine, Generate };
-
 // Refine: just above the first line of the selection, starting a little to
 // its left; generate: right of the caret, centred on it. Either goes below
 // the anchor when it would stick out above the screen's top.
-QPoint pillOrigin(PillKind kind, const QRect &anchor, const QSize &pill, const std::optional<QRect> &visible);
+QPoint pillOrigin(AITrigger::Kind kind, const QRect &anchor, const QSize &pill,
+                  const std::optional<QRect> &visible);
 
 constexpr int menuWidth = 352;
 constexpr int rowPitch = 34;

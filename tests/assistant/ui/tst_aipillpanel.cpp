@@ -31,7 +31,7 @@ class TestAIPillPanel : public QObject
     QPoint expected() const
     {
         const QRect anchor = text()->firstRectOnScreen(text()->selectedRange());
-        return AIPlacement::pillOrigin(AIPlacement::PillKind::Refine, anchor, pill()->size(),
+        return AIPlacement::pillOrigin(AITrigger::Kind::Refine, anchor, pill()->size(),
                                        m_window->screen()->availableGeometry());
     }
 
@@ -91,7 +91,7 @@ private Q_SLOTS:
                  qPrintable(u"%1 vs %2"_s.arg(shaded.lightness()).arg(base.lightness())));
 
         text()->setSelectedRange({0, 0}); // an empty line: the generate pill
-        QTRY_COMPARE(m_panels->pill()->kind(), std::optional(AIPillPanel::Kind::Generate));
+        QTRY_COMPARE(m_panels->pill()->kind(), std::optional(AITrigger::Kind::Generate));
         QVERIFY(!pill()->mask().contains(QPoint(pill()->width() / 2, pill()->height() - 3)));
     }
 
