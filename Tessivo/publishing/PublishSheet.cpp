@@ -11,7 +11,6 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFrame>
-#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -130,7 +129,6 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
     m_linkRow->setMinimumWidth(m_linkContent->sizeHint().width());
     m_linkRow->installEventFilter(this);
     layout->addWidget(m_linkRow);
-    m_copy->setGraphicsEffect(new QGraphicsOpacityEffect(m_copy));
 
     m_error = new QLabel(this);
     m_error->setTextFormat(Qt::PlainText);
@@ -221,6 +219,18 @@ void PublishSheet::showLinkRow(bool shown, bool animated)
     }
 }
 
+void PublishSheet::setCopyTitleOpacity(qreal opacity)
+{
+    m_copyTitleOpacity = opacity;
+    QPalette palette = m_copy->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        QColor title = this->palette().color(group, QPalette::ButtonText);
+        title.setAlphaF(float(title.alphaF() * opacity));
+        palette.setColor(group, QPalette::ButtonText, title);
+    }
+    m_copy->setPalette(palette);
+}
+
 void PublishSheet::fit(bool animated)
 {
     const QSize wanted = layout()->sizeHint();
@@ -265,10 +275,11 @@ void PublishSheet::refresh()
     m_linkField->setText(model.link().toString(QUrl::FullyEncoded));
     m_copy->setText(model.isCopied() ? u"Copied"_s : u"Copy"_s);
     if (m_refreshed && model.isCopied() != m_shownCopied) {
-        // The new title fades in over 0.15 s, easing out.
-        auto *title = static_cast<QGraphicsOpacityEffect *>(m_copy->graphicsEffect());
-        title->setOpacity(Motion::enabled() ? 0.0 : 1.0);
-        Motion::animate(title, "opacity", 1.0, copyFadeMs, Motion::easeOut());
+        // The new title fades in over 0.15 s, easing out. (Through its
+        // colour: the row around it may be fading with an effect of its
+        // own, and effects inside effects do not paint.)
+        setCopyTitleOpacity(Motion::enabled() ? 0.0 : 1.0);
+        Motion::animate(this, "copyTitleOpacity", 1.0, copyFadeMs, Motion::easeOut());
     }
     m_shownCopied = model.isCopied();
     m_copy->setEnabled(model.link().isValid());

@@ -25,6 +25,8 @@ class PublishSheet final : public QDialog
     // The height the sheet's content springs to when the document gains or
     // loses its link.
     Q_PROPERTY(int sheetHeight READ height WRITE setSheetHeight)
+    // How far the Copy button's new title has faded in.
+    Q_PROPERTY(qreal copyTitleOpacity READ copyTitleOpacity WRITE setCopyTitleOpacity)
 
 public:
     // `store` and `auth` are not owned and must outlive the sheet. `clock`
@@ -39,6 +41,8 @@ public:
     QPushButton *copyButton() const { return m_copy; }
 
     void setSheetHeight(int height) { setFixedHeight(height); }
+    qreal copyTitleOpacity() const { return m_copyTitleOpacity; }
+    void setCopyTitleOpacity(qreal opacity);
 
 Q_SIGNALS:
     // "Sign In…" was pressed; the sheet has closed. Whoever presents the
@@ -76,5 +80,6 @@ private:
     std::optional<QString> m_shownSlug;
     bool m_shownCopied = false;
     bool m_linkShown = false;
+    qreal m_copyTitleOpacity = 1.0;
     bool m_refreshed = false;
 };

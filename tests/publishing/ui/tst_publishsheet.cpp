@@ -7,7 +7,6 @@
 #include "service/core/Keychain.h"
 #include "widgets/Motion.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QLayout>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -69,6 +68,15 @@ private Q_SLOTS:
             QCOMPARE(sheet->height(), after);
             QCOMPARE(row->pos(), QPoint(0, 0));
             QCOMPARE(Motion::opacity(row), 1.0);
+            // Every button of the row is drawn (its title is there).
+            for (QPushButton *button : row->findChildren<QPushButton *>()) {
+                const QImage face =
+                    sheet->grab(QRect(button->mapTo(sheet.get(), QPoint()), button->size())).toImage();
+                QSet<QRgb> colours;
+                for (int x = 0; x < face.width(); ++x)
+                    colours << face.pixel(x, face.height() / 2);
+                QVERIFY2(colours.size() > 3, qPrintable(button->text()));
+            }
             return;
         }
         const Motion::Spring spring{0.25, 0.85};
@@ -115,22 +123,27 @@ private Q_SLOTS:
         QPushButton *copy = sheet->copyButton();
         copy->click();
         QCOMPARE(copy->text(), u"Copied"_s);
-        auto *title = qobject_cast<QGraphicsOpacityEffect *>(copy->graphicsEffect());
-        QVERIFY(title);
-        QPropertyAnimation *fade = Motion::running(title, "opacity");
+        const auto opacity = [&] { return sheet->property("copyTitleOpacity").toReal(); };
+        const auto alpha = [&] { return copy->palette().color(QPalette::ButtonText).alphaF(); };
+        const qreal full = sheet->palette().color(QPalette::ButtonText).alphaF();
+        QPropertyAnimation *fade = Motion::running(sheet.get(), "copyTitleOpacity");
         if (!motion) {
             QVERIFY(!fade);
-            QCOMPARE(title->opacity(), 1.0);
+            QCOMPARE(opacity(), 1.0);
+            QCOMPARE(alpha(), full);
             return;
         }
         QVERIFY(fade);
         QCOMPARE(fade->duration(), 150);
         fade->setCurrentTime(0);
-        QCOMPARE(title->opacity(), 0.0);
+        QCOMPARE(opacity(), 0.0);
+        QCOMPARE(alpha(), 0.0f);
         fade->setCurrentTime(75);
-        QVERIFY(qAbs(title->opacity() - Motion::easeOut().valueForProgress(0.5)) < 0.01);
+        QVERIFY(qAbs(opacity() - Motion::easeOut().valueForProgress(0.5)) < 0.01);
+        QVERIFY(qAbs(alpha() - full * opacity()) < 0.01);
         fade->setCurrentTime(150);
-        QCOMPARE(title->opacity(), 1.0);
+        QCOMPARE(opacity(), 1.0);
+        QCOMPARE(alpha(), full);
     }
 };
 
