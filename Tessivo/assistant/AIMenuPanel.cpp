@@ -14,9 +14,7 @@
 #include <QKeyEvent>
 #include <QPainterPath>
 #include <QPalette>
-#include <QPropertyAnimation>
 #include <QScreen>
-#include <QStyle>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
