@@ -6,16 +6,13 @@
 AssistantPanels::AssistantPanels(QObject *parent)
     : EditorAssistant(parent), m_menu(new AIMenuPanel(this)), m_pill(new AIPillPanel(this))
 {
-    connect(m_pill, &AIPillPanel::pressed, this, [this](AIPillPanel::Kind kind) {
-        Q_EMIT pillPressed(kind == AIPillPanel::Kind::Refine ? AITrigger::Kind::Refine
-                                                             : AITrigger::Kind::Generate);
-    });
+    connect(m_pill, &AIPillPanel::pressed, this, &EditorAssistant::pillPressed);
+    connect(m_pill, &AIPillPanel::placementStale, this, &EditorAssistant::pillPlacementStale);
 }
 
 void AssistantPanels::showPill(AITrigger::Kind kind, const QRect &anchor, QWidget *window)
 {
-    m_pill->show(kind == AITrigger::Kind::Refine ? AIPillPanel::Kind::Refine : AIPillPanel::Kind::Generate,
-                 anchor, window);
+    m_pill->show(kind, anchor, window);
 }
 
 void AssistantPanels::hidePill()

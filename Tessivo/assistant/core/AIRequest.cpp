@@ -15,7 +15,7 @@ bool isBlankPrompt(const QString &prompt)
 std::optional<QString> AIRequest::validationError(const QLocale &locale) const
 {
     const QString tooLong = QStringLiteral("Prompt is too long.");
-    if (mode == Mode::Refine) {
+    if (kind == Kind::Refine) {
         if (text.trimmed().isEmpty()) {
             return QStringLiteral("Select some text to refine.");
         }
@@ -42,7 +42,7 @@ std::optional<QString> AIRequest::validationError(const QLocale &locale) const
 
 QJsonObject AIRequest::body() const
 {
-    if (mode == Mode::Refine) {
+    if (kind == Kind::Refine) {
         return {{QStringLiteral("mode"), QStringLiteral("refine")},
                 {QStringLiteral("action"), action},
                 {QStringLiteral("prompt"), prompt},

@@ -428,11 +428,11 @@ private Q_SLOTS:
         AIPillPanel *pill = panels()->pill();
         view()->setSelectedRange({0, 5});
         QVERIFY(pill->isVisible());
-        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Refine));
+        QCOMPARE(pill->kind(), std::optional(AITrigger::Kind::Refine));
         view()->setSelectedRange({11, 3}); // spaces only
         QVERIFY(!pill->isVisible());
         view()->setSelectedRange({12, 0}); // blank line
-        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Generate));
+        QCOMPARE(pill->kind(), std::optional(AITrigger::Kind::Generate));
         view()->setSelectedRange({2, 0}); // line with text
         QVERIFY(!pill->isVisible());
         view()->setSelectedRange({12, 0});
