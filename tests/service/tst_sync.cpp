@@ -230,6 +230,40 @@ private Q_SLOTS:
         QVERIFY(a->store->document(u"older"_s));
     }
 
+    // A copy made by a pass's last pull is pushed by a pass of its own,
+    // without waiting for another edit.
+    void aCopyFromTheLastPullIsPushedAtOnce()
+    {
+        auto a = computer();
+        const Document d = a->store->createDocument(std::nullopt, u"# Plan\n\nmine"_s);
+        const qint64 later = QDateTime::currentMSecsSinceEpoch() + 60000;
+        const QJsonObject theirs{{"id", d.id},
+                                 {"body", "# Plan\n\ntheirs"},
+                                 {"createdAt", 1},
+                                 {"updatedAt", later},
+                                 {"serverUpdatedAt", later}};
+        hooks().forceReply(
+            "GET", syncPath, 2,
+            {200,
+             QJsonDocument(QJsonObject{{"documents", QJsonArray{theirs}}, {"now", later}}).toJson(),
+             {},
+             false});
+        hooks().setLatency(syncPath, 300);
+        QFuture<void> pass = a->engine->sync();
+        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }));
+        a->store->appendText(u"typed while the push was out"_s, d.id);
+        const QString copy = RecordIds::conflictedCopyID(d.id, a->store->document(d.id)->updatedAt);
+        QTRY_VERIFY(pass.isFinished());
+        hooks().setLatency(syncPath, 0);
+        QVERIFY(a->store->document(copy));
+        const auto pushedCopy = [&] {
+            const QList<LoggedRequest> pushes = syncRequests("POST");
+            return std::any_of(pushes.cbegin(), pushes.cend(),
+                               [&](const LoggedRequest &r) { return r.body.contains(copy.toUtf8()); });
+        };
+        QTRY_VERIFY(pushedCopy());
+    }
+
     void anOversizedPullIsRefused()
     {
         auto a = computer();
