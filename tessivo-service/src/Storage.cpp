@@ -38,6 +38,12 @@ QVariant nullableText(const QString &s)
     return s.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s);
 }
 
+std::optional<qint64> optionalInteger(const QJsonObject &record, const char *key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    return value.isDouble() ? std::optional(value.toInteger()) : std::nullopt;
+}
+
 std::optional<QString> optionalString(const QJsonObject &record, const char *key)
 {
     const QJsonValue value = record.value(QLatin1String(key));
@@ -434,23 +440,22 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
 bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
                                    const QJsonObject &pushed, const std::function<qint64()> &stamp)
 {
-    const std::optional<qint64> storedStamp = jsonInteger(stored.value(QLatin1String("serverUpdatedAt")));
-    const std::optional<qint64> seen = jsonInteger(pushed.value(QLatin1String("serverUpdatedAt")));
+    const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
+    const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
     if (seen && (!storedStamp || *storedStamp <= *seen))
         return true;
     const QString body = optionalString(stored, "body").value_or(QString());
     if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
         return true;
     const QString id = stored.value(QLatin1String("id")).toString();
-    const QString copyId =
-        RecordIds::conflictedCopyID(id, jsonInteger(stored.value(QLatin1String("updatedAt"))).value_or(0));
+    const QString copyId = RecordIds::conflictedCopyID(id, optionalInteger(stored, "updatedAt").value_or(0));
     if (record(RecordKind::Document, userId, copyId))
         return true;
     const auto liveCollection = [&](const std::optional<QString> &collectionId) {
         if (!collectionId)
             return false;
         const std::optional<QJsonObject> c = record(RecordKind::Collection, userId, *collectionId);
-        return c && !jsonInteger(c->value(QLatin1String("deletedAt")));
+        return c && !optionalInteger(*c, "deletedAt");
     };
     std::optional<QString> place = optionalString(stored, "collectionId");
     if (!liveCollection(place)) {
