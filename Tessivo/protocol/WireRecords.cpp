@@ -1,5 +1,6 @@
 #include "protocol/WireRecords.h"
 
+#include "store/RecordIds.h"
 #include "store/StrictJson.h"
 
 #include <QJsonArray>
@@ -62,9 +63,6 @@ std::optional<SyncPushResponse::Result> readResult(const QJsonObject &object, QS
     return finish(r, error) ? std::optional(result) : std::nullopt;
 }
 
-// Longer ids don't fit the service's storage.
-constexpr qsizetype maxRecordIdLength = 256;
-
 template <typename Record>
 QString recordProblem(const QJsonValue &value)
 {
@@ -74,11 +72,7 @@ QString recordProblem(const QJsonValue &value)
     const std::optional<Record> record = Record::fromJson(value.toObject(), &error);
     if (!record)
         return error;
-    if (record->id.isEmpty())
-        return u"key 'id' is empty"_s;
-    if (record->id.size() > maxRecordIdLength)
-        return u"key 'id' is longer than %1 characters"_s.arg(maxRecordIdLength);
-    return {};
+    return RecordIds::problem(record->id);
 }
 
 QJsonArray resultsJson(const QList<SyncPushResponse::Result> &results)

@@ -145,7 +145,9 @@ private slots:
         QVERIFY(stampA >= 5000 && stampB > stampA && stampC > stampB);
 
         // Older loses and is re-stamped; equal or newer wins.
-        r = f->post("/api/v1/documents/sync", t, pushBody({doc("a", 9, "old"), doc("b", 10, "same time")}));
+        QJsonObject sameTime = doc("b", 10, "same time");
+        sameTime["serverUpdatedAt"] = stampB; // written over the stored version
+        r = f->post("/api/v1/documents/sync", t, pushBody({doc("a", 9, "old"), sameTime}));
         QCOMPARE(statuses(r.json()["results"].toArray()), QStringList({"stale", "ok"}));
         const QJsonArray changed = pulled(*f, t, stampC);
         QCOMPARE(changed.size(), 2);

@@ -67,7 +67,18 @@ public:
 private:
     bool coin() { return m_random.bounded(2) == 0; }
 
-    QString id() { return QStringLiteral("r%1-").arg(++m_count) + text(false); }
+    // Any text the id rule lets through: no slash, backslash or control
+    // character, at most 200 bytes of UTF-8.
+    QString id()
+    {
+        QString id = QStringLiteral("r%1-").arg(++m_count) + text(false);
+        id.removeIf([](QChar c) { return c == u'/' || c == u'\\' || c.category() == QChar::Other_Control; });
+        while (id.toUtf8().size() > 200)
+            id.chop(1);
+        if (id.back().isHighSurrogate())
+            id.chop(1);
+        return id;
+    }
 
     std::optional<QString> maybeText() { return coin() ? std::optional(text(false)) : std::nullopt; }
 

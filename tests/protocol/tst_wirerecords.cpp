@@ -115,11 +115,10 @@ private Q_SLOTS:
         QTest::newRow("frontmatter draft a string")
             << false << R"({"id":"d","createdAt":1,"updatedAt":2,"frontmatter":{"draft":"yes"}})"_ba
             << u"'frontmatter'"_s;
-        QTest::newRow("empty id") << false << R"({"id":"","createdAt":1,"updatedAt":2})"_ba << u"'id'"_s;
-        QTest::newRow("id of 257") << false
-                                   << "{\"id\":\"" + QByteArray(257, 'i') +
-                                          "\",\"createdAt\":1,\"updatedAt\":2}"
-                                   << u"'id'"_s;
+        QTest::newRow("empty id") << false << R"({"id":"","createdAt":1,"updatedAt":2})"_ba << u"id"_s;
+        QTest::newRow("id of 257 bytes")
+            << false << "{\"id\":\"" + QByteArray(257, 'i') + "\",\"createdAt\":1,\"updatedAt\":2}"
+            << u"id longer"_s;
         QTest::newRow("not an object") << false << R"("doc")"_ba << u"not an object"_s;
         QTest::newRow("collection position 1.5")
             << true << R"({"id":"c","createdAt":1,"updatedAt":2,"position":1.5})"_ba << u"'position'"_s;

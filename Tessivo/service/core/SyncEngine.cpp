@@ -151,6 +151,11 @@ void SyncEngine::passEnded(SyncPass *pass)
     case SyncPass::End::running:
         break;
     }
+    // Conflicted copies from the pass's last pull are dirty and unpushed;
+    // the other computers should see them without waiting for an edit.
+    if (pass->madeCopies()) {
+        setQueued(true);
+    }
     done(Status::makeSynced(now()));
 }
 
