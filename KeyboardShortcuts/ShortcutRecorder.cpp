@@ -3,7 +3,6 @@
 #include "KeyboardShortcuts/LocalEventMonitor.h"
 #include "KeyboardShortcuts/MenuItemShortcuts.h"
 #include "KeyboardShortcuts/core/DisplayText.h"
-#include "KeyboardShortcuts/core/HotKeys.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/core/RecorderRules.h"
 
@@ -23,18 +22,19 @@ namespace {
 
 constexpr int fieldWidth = 130;
 
-QAction *menuActionWithShortcut(const Shortcut &shortcut)
+QAction *menuActionWithShortcut(const Shortcut &shortcut, const KeyboardLayout *layout)
 {
     for (QWidget *window : QApplication::topLevelWidgets())
         for (QMenuBar *bar : window->findChildren<QMenuBar *>())
-            if (QAction *action = actionWithMatchingShortcut(shortcut, bar->actions()))
+            if (QAction *action = actionWithMatchingShortcut(shortcut, bar->actions(), layout))
                 return action;
     return nullptr;
 }
 
 } // namespace
 
-ShortcutRecorder::ShortcutRecorder(const Name &name, QWidget *parent) : QLineEdit(parent), m_name(name)
+ShortcutRecorder::ShortcutRecorder(Registry *registry, const Name &name, QWidget *parent)
+    : QLineEdit(parent), m_registry(registry), m_name(name)
 {
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
     setAlignment(Qt::AlignCenter);
@@ -44,17 +44,18 @@ ShortcutRecorder::ShortcutRecorder(const Name &name, QWidget *parent) : QLineEdi
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     showStoredShortcut();
     connect(this, &QLineEdit::textChanged, this, &ShortcutRecorder::textWasChanged);
-    connect(notifier(), &Notifier::shortcutByNameDidChange, this, [this](const Name &changed) {
+    connect(m_registry, &Registry::shortcutByNameDidChange, this, [this](const Name &changed) {
         if (changed == m_name)
             showStoredShortcut();
     });
+    connect(m_registry, &Registry::layoutChanged, this, &ShortcutRecorder::showStoredShortcut);
 }
 
 ShortcutRecorder::~ShortcutRecorder()
 {
     if (isRecording()) {
         m_monitor.reset();
-        setPaused(false);
+        m_registry->setPaused(false);
     }
 }
 
@@ -79,9 +80,9 @@ QSize ShortcutRecorder::sizeHint() const
 
 void ShortcutRecorder::showStoredShortcut()
 {
-    const std::optional<Shortcut> shortcut = getShortcut(m_name);
+    const std::optional<Shortcut> shortcut = m_registry->shortcut(m_name);
     m_settingText = true;
-    setText(shortcut ? description(*shortcut) : QString());
+    setText(shortcut ? description(*shortcut, m_registry->layout()) : QString());
     m_settingText = false;
 }
 
@@ -157,7 +158,7 @@ void ShortcutRecorder::startRecording()
         return;
     setPlaceholderText(localizedText(QStringLiteral("press_shortcut")));
     setReadOnly(true); // no caret while recording
-    setPaused(true);
+    m_registry->setPaused(true);
     m_monitor = std::make_unique<LocalEventMonitor>(
         std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonRelease},
         [this](QObject *, QEvent *event) { return handleEvent(event); });
@@ -175,7 +176,7 @@ void ShortcutRecorder::endRecording()
     monitor->deleteLater();
     setReadOnly(false);
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
-    setPaused(false);
+    m_registry->setPaused(false);
 }
 
 bool ShortcutRecorder::handleEvent(QEvent *event)
@@ -217,9 +218,9 @@ bool ShortcutRecorder::handleKeyPress(QKeyEvent *event)
     if (!confirm(shortcut))
         return true;
     m_settingText = true;
-    setText(description(shortcut));
+    setText(description(shortcut, m_registry->layout()));
     m_settingText = false;
-    setShortcut(shortcut, m_name);
+    m_registry->setShortcut(shortcut, m_name);
     Q_EMIT shortcutChanged(shortcut);
     giveUpFocus();
     return true;
@@ -227,7 +228,7 @@ bool ShortcutRecorder::handleKeyPress(QKeyEvent *event)
 
 bool ShortcutRecorder::confirm(const Shortcut &shortcut)
 {
-    if (QAction *action = menuActionWithShortcut(shortcut)) {
+    if (QAction *action = menuActionWithShortcut(shortcut, m_registry->layout())) {
         giveUpFocus();
         QMessageBox box(QMessageBox::Warning, QString(),
                         localizedText(QStringLiteral("keyboard_shortcut_used_by_menu_item"))
@@ -237,7 +238,7 @@ bool ShortcutRecorder::confirm(const Shortcut &shortcut)
         takeFocus();
         return false;
     }
-    if (skipsSystemCheck(shortcut) || !HotKeys::isTakenBySystem(shortcut))
+    if (skipsSystemCheck(shortcut) || !m_registry->isTakenBySystem(shortcut))
         return true;
     giveUpFocus();
     QMessageBox box(QMessageBox::Warning, QString(),
@@ -257,7 +258,7 @@ void ShortcutRecorder::textWasChanged(const QString &text)
     // Only the clear button (or Backspace/Delete) empties the field.
     if (m_settingText || !text.isEmpty())
         return;
-    setShortcut(std::nullopt, m_name);
+    m_registry->setShortcut(std::nullopt, m_name);
     Q_EMIT shortcutChanged(std::nullopt);
     takeFocus();
 }
