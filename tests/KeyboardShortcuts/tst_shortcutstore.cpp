@@ -159,6 +159,13 @@ private Q_SLOTS:
         QVERIFY(otherBackend.grabbed.isEmpty());
     }
 
+    void keysAreHashableByTheirCode()
+    {
+        const QSet<Key> keys{Key::a(), Key{0}, Key::b()};
+        QCOMPARE(keys.size(), 2);
+        QCOMPARE(qHash(Key::m(), 7), qHash(Key{46}, 7));
+    }
+
     void clearing()
     {
         const Name withDefault(QStringLiteral("a"), metaAltN);
