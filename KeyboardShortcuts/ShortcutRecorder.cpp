@@ -6,6 +6,7 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/core/RecorderRules.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -13,8 +14,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 
 #include <algorithm>
+#include <utility>
 
 namespace KeyboardShortcuts {
 
@@ -38,7 +41,14 @@ ShortcutRecorder::ShortcutRecorder(Registry *registry, const Name &name, QWidget
 {
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
     setAlignment(Qt::AlignCenter);
-    setClearButtonEnabled(true);
+    // A clear button of its own: the line edit's built-in one is disabled
+    // while the field is read-only, which is exactly while it records (and
+    // the click that reaches an idle field's button starts recording first).
+    m_clearAction = addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), TrailingPosition);
+    connect(m_clearAction, &QAction::triggered, this, [this] {
+        if (!text().isEmpty())
+            clear();
+    });
     setContextMenuPolicy(Qt::NoContextMenu);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -84,6 +94,7 @@ void ShortcutRecorder::showStoredShortcut()
     m_settingText = true;
     setText(shortcut ? description(*shortcut, m_registry->layout()) : QString());
     m_settingText = false;
+    m_clearAction->setVisible(!text().isEmpty());
 }
 
 bool ShortcutRecorder::event(QEvent *event)
@@ -99,6 +110,12 @@ bool ShortcutRecorder::event(QEvent *event)
 void ShortcutRecorder::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
+    // Asked for after an alert: the focus may arrive only when the window
+    // manager has made the window active again, tagged as that activation.
+    if (std::exchange(m_resumeRecording, false)) {
+        startRecording();
+        return;
+    }
     switch (event->reason()) {
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
@@ -160,7 +177,8 @@ void ShortcutRecorder::startRecording()
     setReadOnly(true); // no caret while recording
     m_registry->setPaused(true);
     m_monitor = std::make_unique<LocalEventMonitor>(
-        std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonRelease},
+        std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonPress,
+                                            QEvent::MouseButtonRelease},
         [this](QObject *, QEvent *event) { return handleEvent(event); });
     m_monitor->start();
 }
@@ -181,11 +199,17 @@ void ShortcutRecorder::endRecording()
 
 bool ShortcutRecorder::handleEvent(QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        // A click close to the field still counts as on it; one further
-        // away ends recording and reaches its target.
+    if (event->type() != QEvent::KeyPress) {
+        // A click on the field is its own (its clear button's included). One
+        // within 3 pixels of it counts as on it and reaches nothing else,
+        // not even the focus; one further away ends recording and reaches
+        // its target. Seen first at the window, before any widget.
         const QPoint at = mapFromGlobal(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
-        if (!rect().adjusted(-3, -3, 3, 3).contains(at))
+        if (rect().contains(at))
+            return false;
+        if (rect().adjusted(-3, -3, 3, 3).contains(at))
+            return true;
+        if (event->type() == QEvent::MouseButtonRelease)
             giveUpFocus();
         return false;
     }
@@ -245,9 +269,12 @@ bool ShortcutRecorder::confirm(const Shortcut &shortcut)
                     localizedText(QStringLiteral("keyboard_shortcut_used_by_system")), QMessageBox::NoButton,
                     window());
     box.setInformativeText(localizedText(QStringLiteral("keyboard_shortcuts_can_be_changed")));
-    box.addButton(localizedText(QStringLiteral("ok")), QMessageBox::AcceptRole);
+    QPushButton *ok = box.addButton(localizedText(QStringLiteral("ok")), QMessageBox::AcceptRole);
     QPushButton *force =
-        box.addButton(localizedText(QStringLiteral("force_use_shortcut")), QMessageBox::RejectRole);
+        box.addButton(localizedText(QStringLiteral("force_use_shortcut")), QMessageBox::ActionRole);
+    // Escape, Return and closing the alert all keep the shortcut out.
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
     box.exec();
     takeFocus();
     return box.clickedButton() == force;
@@ -255,6 +282,7 @@ bool ShortcutRecorder::confirm(const Shortcut &shortcut)
 
 void ShortcutRecorder::textWasChanged(const QString &text)
 {
+    m_clearAction->setVisible(!text.isEmpty());
     // Only the clear button (or Backspace/Delete) empties the field.
     if (m_settingText || !text.isEmpty())
         return;
@@ -265,12 +293,18 @@ void ShortcutRecorder::textWasChanged(const QString &text)
 
 void ShortcutRecorder::giveUpFocus()
 {
+    m_resumeRecording = false;
     endRecording();
     clearFocus();
 }
 
 void ShortcutRecorder::takeFocus()
 {
+    if (hasFocus()) {
+        startRecording();
+        return;
+    }
+    m_resumeRecording = true;
     setFocus(Qt::OtherFocusReason);
 }
 

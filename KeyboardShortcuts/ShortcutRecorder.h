@@ -59,8 +59,11 @@ private:
 
     Registry *m_registry;
     Name m_name;
+    QAction *m_clearAction;
     std::unique_ptr<LocalEventMonitor> m_monitor;
     bool m_settingText = false;
+    // The next focus-in starts recording whatever its reason.
+    bool m_resumeRecording = false;
 };
 
 } // namespace KeyboardShortcuts
