@@ -35,6 +35,8 @@ constexpr uint16_t lockMask = XCB_MOD_MASK_LOCK;
 
 // While the app's own menu or popup holds the keyboard the passive grabs
 // cannot fire, so the keys reach the app: serve the shortcuts from here.
+// Only while the registry serves (enabled, no recorder recording), and only
+// keys that make a claimed combination: everything else reaches the menu.
 class MenuKeyFilter final : public QObject
 {
 public:
@@ -44,24 +46,72 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         const bool press = event->type() == QEvent::KeyPress;
-        if (!press && event->type() != QEvent::KeyRelease)
-            return QObject::eventFilter(watched, event);
-        if (!QApplication::activePopupWidget() && !QWidget::keyboardGrabber())
+        if (m_replaying || (!press && event->type() != QEvent::KeyRelease))
             return false;
+        Registry *registry = m_backend->registry();
+        if (!registry || !registry->isServing() ||
+            (!QApplication::activePopupWidget() && !QWidget::keyboardGrabber())) {
+            m_heldBack.clear();
+            return false;
+        }
         auto *key = static_cast<QKeyEvent *>(event);
-        // A menu closes when Alt goes down, which would end it before the
-        // rest of a combination arrives.
-        if (key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta || key->key() == Qt::Key_Super_L ||
-            key->key() == Qt::Key_Super_R)
-            return m_backend->registry() && m_backend->registry()->hasClaims();
+        if (const Qt::KeyboardModifiers modifier = modifierOf(key->key())) {
+            // A menu closes when Alt goes down, which would end it before the
+            // rest of a combination arrives: a modifier that a claimed
+            // combination uses is held back until the next key tells.
+            if (!press) {
+                replayHeldBack();
+                return false;
+            }
+            if (key->isAutoRepeat() && !m_heldBack.empty())
+                return true;
+            if (!registry->claimsUse(modifier))
+                return false;
+            m_heldBack.push_back({watched, std::unique_ptr<QKeyEvent>(key->clone())});
+            return true;
+        }
         const int code = static_cast<int>(key->nativeScanCode());
         if (!press)
             return key->isAutoRepeat() ? m_backend->isHeld(code) : m_backend->releaseKey(code);
-        return m_backend->pressKey(code, key->nativeModifiers());
+        if (m_backend->pressKey(code, key->nativeModifiers())) {
+            m_heldBack.clear();
+            return true;
+        }
+        replayHeldBack();
+        return false;
     }
 
 private:
+    static Qt::KeyboardModifiers modifierOf(int key)
+    {
+        switch (key) {
+        case Qt::Key_Alt:
+            return Qt::AltModifier;
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+            return Qt::MetaModifier;
+        default:
+            return {};
+        }
+    }
+
+    // The presses held back were no shortcut's after all: they go where
+    // they were going, in order.
+    void replayHeldBack()
+    {
+        std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QKeyEvent>>> heldBack;
+        heldBack.swap(m_heldBack);
+        m_replaying = true;
+        for (auto &[receiver, event] : heldBack)
+            if (receiver)
+                QCoreApplication::sendEvent(receiver, event.get());
+        m_replaying = false;
+    }
+
     X11HotKeyBackend *m_backend;
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QKeyEvent>>> m_heldBack;
+    bool m_replaying = false;
 };
 
 } // namespace

@@ -17,6 +17,33 @@
 using namespace KeyboardShortcuts;
 using OwnXServer::xdotool;
 
+namespace {
+
+// Counts the presses of a key that reach `target` (the whole application
+// when none): pressed after other keys, it tells when they were handled.
+class KeyCounter final : public QObject
+{
+public:
+    explicit KeyCounter(int key, QObject *target = nullptr) : m_key(key)
+    {
+        (target ? target : qApp)->installEventFilter(this);
+    }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == m_key)
+            ++count;
+        return false;
+    }
+
+private:
+    int m_key;
+};
+
+} // namespace
+
 class TestX11HotKeys : public QObject
 {
     Q_OBJECT
@@ -99,6 +126,40 @@ private Q_SLOTS:
         QTRY_COMPARE(m_ups, 1);
         QCOMPARE(m_downs, 1);
         QVERIFY(menu.isVisible());
+        menu.close();
+    }
+
+    void aMenuGetsEveryKeyThatIsNoShortcut()
+    {
+        counted(QStringLiteral("k"), Shortcut(Key::k(), control | option));
+        QMenu menu;
+        menu.addAction(QStringLiteral("Item"));
+        KeyCounter altsAtMenu(Qt::Key_Alt, &menu);
+        KeyCounter shifts(Qt::Key_Shift);
+        menu.popup(QPoint(100, 100));
+        QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
+        QTest::qWait(200); // until the menu's keyboard grab is in place
+        // Alt alone is no shortcut, though one shortcut uses it.
+        xdotool({"key", "alt", "key", "shift"});
+        QTRY_VERIFY(shifts.count > 0);
+        QCOMPARE(altsAtMenu.count, 1);
+        QCOMPARE(m_downs, 0);
+        menu.close();
+    }
+
+    void aDisabledRegistryServesNoKeyWhileAMenuIsOpen()
+    {
+        counted(QStringLiteral("k"), Shortcut(Key::k(), control | option));
+        m_registry->setEnabled(false);
+        QMenu menu;
+        menu.addAction(QStringLiteral("Item"));
+        KeyCounter shifts(Qt::Key_Shift);
+        menu.popup(QPoint(100, 100));
+        QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
+        QTest::qWait(200); // until the menu's keyboard grab is in place
+        xdotool({"key", "super+alt+k", "key", "shift"});
+        QTRY_VERIFY(shifts.count > 0);
+        QCOMPARE(m_downs + m_ups, 0);
         menu.close();
     }
 
