@@ -14,47 +14,52 @@ const char followerName[] = "KeyboardShortcuts.follower";
 
 } // namespace
 
-QKeySequence keySequence(const Shortcut &shortcut)
+QKeySequence keySequence(const Shortcut &shortcut, const KeyboardLayout *layout)
 {
-    const int key = qtKey(shortcut);
+    const int key = qtKey(shortcut, layout);
     if (!key)
         return {};
     return QKeySequence(QKeyCombination::fromCombined(key | static_cast<int>(shortcut.modifiers())));
 }
 
-void applyShortcut(QAction *action, const std::optional<Shortcut> &shortcut)
+void applyShortcut(QAction *action, const std::optional<Shortcut> &shortcut, const KeyboardLayout *layout)
 {
-    action->setShortcut(shortcut ? keySequence(*shortcut) : QKeySequence());
+    action->setShortcut(shortcut ? keySequence(*shortcut, layout) : QKeySequence());
 }
 
-void setShortcut(QAction *action, const std::optional<Name> &name)
+void setShortcut(QAction *action, Registry *registry, const std::optional<Name> &name)
 {
     // One follower per action: a new name replaces the old one's.
     delete action->findChild<QObject *>(QLatin1String(followerName), Qt::FindDirectChildrenOnly);
     if (!name) {
-        applyShortcut(action, std::nullopt);
+        applyShortcut(action, std::nullopt, nullptr);
         return;
     }
-    applyShortcut(action, getShortcut(*name));
+    const auto apply = [action, registry, followed = *name] {
+        applyShortcut(action, registry->shortcut(followed), registry->layout());
+    };
+    apply();
     auto *follower = new QObject(action);
     follower->setObjectName(QLatin1String(followerName));
-    QObject::connect(notifier(), &Notifier::shortcutByNameDidChange, follower,
-                     [action, followed = *name](const Name &changed) {
+    QObject::connect(registry, &Registry::shortcutByNameDidChange, follower,
+                     [apply, followed = *name](const Name &changed) {
                          if (changed == followed)
-                             applyShortcut(action, getShortcut(followed));
+                             apply();
                      });
+    QObject::connect(registry, &Registry::layoutChanged, follower, apply);
 }
 
-QAction *actionWithMatchingShortcut(const Shortcut &shortcut, const QList<QAction *> &actions)
+QAction *actionWithMatchingShortcut(const Shortcut &shortcut, const QList<QAction *> &actions,
+                                    const KeyboardLayout *layout)
 {
-    const QKeySequence sequence = keySequence(shortcut);
+    const QKeySequence sequence = keySequence(shortcut, layout);
     if (sequence.isEmpty())
         return nullptr;
     for (QAction *action : actions) {
         if (action->shortcuts().contains(sequence))
             return action;
         if (QMenu *menu = action->menu())
-            if (QAction *found = actionWithMatchingShortcut(shortcut, menu->actions()))
+            if (QAction *found = actionWithMatchingShortcut(shortcut, menu->actions(), layout))
                 return found;
     }
     return nullptr;

@@ -10,15 +10,16 @@
 
 namespace KeyboardShortcuts {
 
-Recorder::Recorder(const Name &name, QWidget *parent)
-    : QWidget(parent), m_field(new ShortcutRecorder(name, this))
+Recorder::Recorder(Registry *registry, const Name &name, QWidget *parent)
+    : QWidget(parent), m_field(new ShortcutRecorder(registry, name, this))
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_field);
 }
 
-Recorder::Recorder(const QString &title, const Name &name, QWidget *parent) : Recorder(name, parent)
+Recorder::Recorder(const QString &title, Registry *registry, const Name &name, QWidget *parent)
+    : Recorder(registry, name, parent)
 {
     m_label = new QLabel(title, this);
     m_label->setBuddy(m_field);
@@ -32,8 +33,8 @@ void Recorder::setName(const Name &name)
     m_field->setShortcutName(name);
 }
 
-RecorderForm::RecorderForm(QWidget *parent)
-    : QWidget(parent), m_form(new QFormLayout),
+RecorderForm::RecorderForm(Registry *registry, QWidget *parent)
+    : QWidget(parent), m_registry(registry), m_form(new QFormLayout),
       m_sessionNote(new QLabel(QStringLiteral("Global shortcuts need an X11 session."), this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -46,7 +47,7 @@ RecorderForm::RecorderForm(QWidget *parent)
 
 ShortcutRecorder *RecorderForm::addRecorder(const QString &title, const Name &name)
 {
-    auto *field = new ShortcutRecorder(name, this);
+    auto *field = new ShortcutRecorder(m_registry, name, this);
     auto *label = new QLabel(title, this);
     label->setBuddy(field);
     m_form->addRow(label, field);

@@ -9,6 +9,7 @@ class QLabel;
 
 namespace KeyboardShortcuts {
 
+class Registry;
 class ShortcutRecorder;
 
 // A recorder row: an optional label at the leading edge and the recorder
@@ -18,8 +19,9 @@ class Recorder final : public QWidget
     Q_OBJECT
 
 public:
-    explicit Recorder(const Name &name, QWidget *parent = nullptr);
-    Recorder(const QString &title, const Name &name, QWidget *parent = nullptr);
+    // `registry` is not owned and must outlive the row.
+    Recorder(Registry *registry, const Name &name, QWidget *parent = nullptr);
+    Recorder(const QString &title, Registry *registry, const Name &name, QWidget *parent = nullptr);
 
     ShortcutRecorder *field() const { return m_field; }
     QLabel *label() const { return m_label; }
@@ -39,11 +41,13 @@ class RecorderForm final : public QWidget
     Q_OBJECT
 
 public:
-    explicit RecorderForm(QWidget *parent = nullptr);
+    // `registry` is not owned and must outlive the form.
+    explicit RecorderForm(Registry *registry, QWidget *parent = nullptr);
 
     ShortcutRecorder *addRecorder(const QString &title, const Name &name);
 
 private:
+    Registry *m_registry;
     QFormLayout *m_form;
     QLabel *m_sessionNote;
 };

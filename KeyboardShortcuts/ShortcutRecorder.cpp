@@ -3,10 +3,10 @@
 #include "KeyboardShortcuts/LocalEventMonitor.h"
 #include "KeyboardShortcuts/MenuItemShortcuts.h"
 #include "KeyboardShortcuts/core/DisplayText.h"
-#include "KeyboardShortcuts/core/HotKeys.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/core/RecorderRules.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -14,8 +14,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 
 #include <algorithm>
+#include <utility>
 
 namespace KeyboardShortcuts {
 
@@ -23,38 +25,47 @@ namespace {
 
 constexpr int fieldWidth = 130;
 
-QAction *menuActionWithShortcut(const Shortcut &shortcut)
+QAction *menuActionWithShortcut(const Shortcut &shortcut, const KeyboardLayout *layout)
 {
     for (QWidget *window : QApplication::topLevelWidgets())
         for (QMenuBar *bar : window->findChildren<QMenuBar *>())
-            if (QAction *action = actionWithMatchingShortcut(shortcut, bar->actions()))
+            if (QAction *action = actionWithMatchingShortcut(shortcut, bar->actions(), layout))
                 return action;
     return nullptr;
 }
 
 } // namespace
 
-ShortcutRecorder::ShortcutRecorder(const Name &name, QWidget *parent) : QLineEdit(parent), m_name(name)
+ShortcutRecorder::ShortcutRecorder(Registry *registry, const Name &name, QWidget *parent)
+    : QLineEdit(parent), m_registry(registry), m_name(name)
 {
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
     setAlignment(Qt::AlignCenter);
-    setClearButtonEnabled(true);
+    // A clear button of its own: the line edit's built-in one is disabled
+    // while the field is read-only, which is exactly while it records (and
+    // the click that reaches an idle field's button starts recording first).
+    m_clearAction = addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), TrailingPosition);
+    connect(m_clearAction, &QAction::triggered, this, [this] {
+        if (!text().isEmpty())
+            clear();
+    });
     setContextMenuPolicy(Qt::NoContextMenu);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     showStoredShortcut();
     connect(this, &QLineEdit::textChanged, this, &ShortcutRecorder::textWasChanged);
-    connect(notifier(), &Notifier::shortcutByNameDidChange, this, [this](const Name &changed) {
+    connect(m_registry, &Registry::shortcutByNameDidChange, this, [this](const Name &changed) {
         if (changed == m_name)
             showStoredShortcut();
     });
+    connect(m_registry, &Registry::layoutChanged, this, &ShortcutRecorder::showStoredShortcut);
 }
 
 ShortcutRecorder::~ShortcutRecorder()
 {
     if (isRecording()) {
         m_monitor.reset();
-        setPaused(false);
+        m_registry->setPaused(false);
     }
 }
 
@@ -79,10 +90,11 @@ QSize ShortcutRecorder::sizeHint() const
 
 void ShortcutRecorder::showStoredShortcut()
 {
-    const std::optional<Shortcut> shortcut = getShortcut(m_name);
+    const std::optional<Shortcut> shortcut = m_registry->shortcut(m_name);
     m_settingText = true;
-    setText(shortcut ? description(*shortcut) : QString());
+    setText(shortcut ? description(*shortcut, m_registry->layout()) : QString());
     m_settingText = false;
+    m_clearAction->setVisible(!text().isEmpty());
 }
 
 bool ShortcutRecorder::event(QEvent *event)
@@ -98,6 +110,12 @@ bool ShortcutRecorder::event(QEvent *event)
 void ShortcutRecorder::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
+    // Asked for after an alert: the focus may arrive only when the window
+    // manager has made the window active again, tagged as that activation.
+    if (std::exchange(m_resumeRecording, false)) {
+        startRecording();
+        return;
+    }
     switch (event->reason()) {
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
@@ -157,9 +175,10 @@ void ShortcutRecorder::startRecording()
         return;
     setPlaceholderText(localizedText(QStringLiteral("press_shortcut")));
     setReadOnly(true); // no caret while recording
-    setPaused(true);
+    m_registry->setPaused(true);
     m_monitor = std::make_unique<LocalEventMonitor>(
-        std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonRelease},
+        std::initializer_list<QEvent::Type>{QEvent::KeyPress, QEvent::MouseButtonPress,
+                                            QEvent::MouseButtonRelease},
         [this](QObject *, QEvent *event) { return handleEvent(event); });
     m_monitor->start();
 }
@@ -175,16 +194,22 @@ void ShortcutRecorder::endRecording()
     monitor->deleteLater();
     setReadOnly(false);
     setPlaceholderText(localizedText(QStringLiteral("record_shortcut")));
-    setPaused(false);
+    m_registry->setPaused(false);
 }
 
 bool ShortcutRecorder::handleEvent(QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        // A click close to the field still counts as on it; one further
-        // away ends recording and reaches its target.
+    if (event->type() != QEvent::KeyPress) {
+        // A click on the field is its own (its clear button's included). One
+        // within 3 pixels of it counts as on it and reaches nothing else,
+        // not even the focus; one further away ends recording and reaches
+        // its target. Seen first at the window, before any widget.
         const QPoint at = mapFromGlobal(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
-        if (!rect().adjusted(-3, -3, 3, 3).contains(at))
+        if (rect().contains(at))
+            return false;
+        if (rect().adjusted(-3, -3, 3, 3).contains(at))
+            return true;
+        if (event->type() == QEvent::MouseButtonRelease)
             giveUpFocus();
         return false;
     }
@@ -217,9 +242,9 @@ bool ShortcutRecorder::handleKeyPress(QKeyEvent *event)
     if (!confirm(shortcut))
         return true;
     m_settingText = true;
-    setText(description(shortcut));
+    setText(description(shortcut, m_registry->layout()));
     m_settingText = false;
-    setShortcut(shortcut, m_name);
+    m_registry->setShortcut(shortcut, m_name);
     Q_EMIT shortcutChanged(shortcut);
     giveUpFocus();
     return true;
@@ -227,7 +252,7 @@ bool ShortcutRecorder::handleKeyPress(QKeyEvent *event)
 
 bool ShortcutRecorder::confirm(const Shortcut &shortcut)
 {
-    if (QAction *action = menuActionWithShortcut(shortcut)) {
+    if (QAction *action = menuActionWithShortcut(shortcut, m_registry->layout())) {
         giveUpFocus();
         QMessageBox box(QMessageBox::Warning, QString(),
                         localizedText(QStringLiteral("keyboard_shortcut_used_by_menu_item"))
@@ -237,16 +262,19 @@ bool ShortcutRecorder::confirm(const Shortcut &shortcut)
         takeFocus();
         return false;
     }
-    if (skipsSystemCheck(shortcut) || !HotKeys::isTakenBySystem(shortcut))
+    if (skipsSystemCheck(shortcut) || !m_registry->isTakenBySystem(shortcut))
         return true;
     giveUpFocus();
     QMessageBox box(QMessageBox::Warning, QString(),
                     localizedText(QStringLiteral("keyboard_shortcut_used_by_system")), QMessageBox::NoButton,
                     window());
     box.setInformativeText(localizedText(QStringLiteral("keyboard_shortcuts_can_be_changed")));
-    box.addButton(localizedText(QStringLiteral("ok")), QMessageBox::AcceptRole);
+    QPushButton *ok = box.addButton(localizedText(QStringLiteral("ok")), QMessageBox::AcceptRole);
     QPushButton *force =
-        box.addButton(localizedText(QStringLiteral("force_use_shortcut")), QMessageBox::RejectRole);
+        box.addButton(localizedText(QStringLiteral("force_use_shortcut")), QMessageBox::ActionRole);
+    // Escape, Return and closing the alert all keep the shortcut out.
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
     box.exec();
     takeFocus();
     return box.clickedButton() == force;
@@ -254,22 +282,29 @@ bool ShortcutRecorder::confirm(const Shortcut &shortcut)
 
 void ShortcutRecorder::textWasChanged(const QString &text)
 {
+    m_clearAction->setVisible(!text.isEmpty());
     // Only the clear button (or Backspace/Delete) empties the field.
     if (m_settingText || !text.isEmpty())
         return;
-    setShortcut(std::nullopt, m_name);
+    m_registry->setShortcut(std::nullopt, m_name);
     Q_EMIT shortcutChanged(std::nullopt);
     takeFocus();
 }
 
 void ShortcutRecorder::giveUpFocus()
 {
+    m_resumeRecording = false;
     endRecording();
     clearFocus();
 }
 
 void ShortcutRecorder::takeFocus()
 {
+    if (hasFocus()) {
+        startRecording();
+        return;
+    }
+    m_resumeRecording = true;
     setFocus(Qt::OtherFocusReason);
 }
 

@@ -10,6 +10,7 @@
 namespace KeyboardShortcuts {
 
 class LocalEventMonitor;
+class Registry;
 
 // The field in which the user records the global shortcut of one name. It
 // shows the stored shortcut, records while it has the focus (taken by a
@@ -22,7 +23,8 @@ class ShortcutRecorder final : public QLineEdit
     Q_OBJECT
 
 public:
-    explicit ShortcutRecorder(const Name &name, QWidget *parent = nullptr);
+    // `registry` is not owned and must outlive the field.
+    ShortcutRecorder(Registry *registry, const Name &name, QWidget *parent = nullptr);
     ~ShortcutRecorder() override;
 
     const Name &shortcutName() const { return m_name; }
@@ -55,9 +57,13 @@ private:
     void giveUpFocus();
     void takeFocus();
 
+    Registry *m_registry;
     Name m_name;
+    QAction *m_clearAction;
     std::unique_ptr<LocalEventMonitor> m_monitor;
     bool m_settingText = false;
+    // The next focus-in starts recording whatever its reason.
+    bool m_resumeRecording = false;
 };
 
 } // namespace KeyboardShortcuts

@@ -14,9 +14,9 @@ namespace {
 class Watcher final : public QObject
 {
 public:
-    Watcher(QWidget *view, const Name &name, std::optional<EventType> type,
+    Watcher(QWidget *view, Registry *registry, const Name &name, std::optional<EventType> type,
             std::function<void(EventType)> action)
-        : QObject(view), m_name(name), m_type(type), m_action(std::move(action))
+        : QObject(view), m_registry(registry), m_name(name), m_type(type), m_action(std::move(action))
     {
         view->installEventFilter(this);
         if (view->isVisible())
@@ -38,10 +38,11 @@ private:
     {
         if (m_stream)
             return;
-        m_stream = m_type ? events(*m_type, m_name) : events(m_name);
+        m_stream = m_registry->events(m_name, m_type);
         connect(m_stream.get(), &EventStream::occurred, this, m_action);
     }
 
+    Registry *m_registry;
     Name m_name;
     std::optional<EventType> m_type;
     std::function<void(EventType)> m_action;
@@ -50,14 +51,16 @@ private:
 
 } // namespace
 
-void onKeyboardShortcut(QWidget *view, const Name &name, std::function<void(EventType)> action)
+void onKeyboardShortcut(QWidget *view, Registry *registry, const Name &name,
+                        std::function<void(EventType)> action)
 {
-    new Watcher(view, name, std::nullopt, std::move(action));
+    new Watcher(view, registry, name, std::nullopt, std::move(action));
 }
 
-void onKeyboardShortcut(QWidget *view, const Name &name, EventType type, std::function<void()> action)
+void onKeyboardShortcut(QWidget *view, Registry *registry, const Name &name, EventType type,
+                        std::function<void()> action)
 {
-    new Watcher(view, name, type, [action = std::move(action)](EventType) { action(); });
+    new Watcher(view, registry, name, type, [action = std::move(action)](EventType) { action(); });
 }
 
 } // namespace KeyboardShortcuts

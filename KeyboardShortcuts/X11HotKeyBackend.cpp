@@ -1,6 +1,5 @@
 #include "KeyboardShortcuts/X11HotKeyBackend.h"
 
-#include "KeyboardShortcuts/core/HotKeys.h"
 #include "KeyboardShortcuts/core/KeyCodes.h"
 #include "KeyboardShortcuts/core/KeyboardLayout.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
@@ -36,6 +35,8 @@ constexpr uint16_t lockMask = XCB_MOD_MASK_LOCK;
 
 // While the app's own menu or popup holds the keyboard the passive grabs
 // cannot fire, so the keys reach the app: serve the shortcuts from here.
+// Only while the registry serves (enabled, no recorder recording), and only
+// keys that make a claimed combination: everything else reaches the menu.
 class MenuKeyFilter final : public QObject
 {
 public:
@@ -45,51 +46,88 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         const bool press = event->type() == QEvent::KeyPress;
-        if (!press && event->type() != QEvent::KeyRelease)
-            return QObject::eventFilter(watched, event);
-        if (!QApplication::activePopupWidget() && !QWidget::keyboardGrabber())
+        if (m_replaying || (!press && event->type() != QEvent::KeyRelease))
             return false;
-        auto *key = static_cast<QKeyEvent *>(event);
-        // A menu closes when Alt goes down, which would end it before the
-        // rest of a combination arrives.
-        if (key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta || key->key() == Qt::Key_Super_L ||
-            key->key() == Qt::Key_Super_R)
-            return HotKeys::hasRecords();
-        const int code = static_cast<int>(key->nativeScanCode());
-        if (!press) {
-            if (!m_down.contains(code))
-                return false;
-            if (key->isAutoRepeat())
-                return true;
-            return HotKeys::handleHotKey(m_down.take(code), EventType::keyUp);
+        Registry *registry = m_backend->registry();
+        if (!registry || !registry->isServing() ||
+            (!QApplication::activePopupWidget() && !QWidget::keyboardGrabber())) {
+            m_heldBack.clear();
+            return false;
         }
-        if (m_down.contains(code))
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (const Qt::KeyboardModifiers modifier = modifierOf(key->key())) {
+            // A menu closes when Alt goes down, which would end it before the
+            // rest of a combination arrives: a modifier that a claimed
+            // combination uses is held back until the next key tells.
+            if (!press) {
+                replayHeldBack();
+                return false;
+            }
+            if (key->isAutoRepeat() && !m_heldBack.empty())
+                return true;
+            if (!registry->claimsUse(modifier))
+                return false;
+            m_heldBack.push_back({watched, std::unique_ptr<QKeyEvent>(key->clone())});
             return true;
-        const std::optional<Shortcut> shortcut = m_backend->shortcutFor(code, key->nativeModifiers());
-        if (!shortcut || !HotKeys::isRegistered(*shortcut))
-            return false;
-        m_down.insert(code, *shortcut);
-        return HotKeys::handleHotKey(*shortcut, EventType::keyDown);
+        }
+        const int code = static_cast<int>(key->nativeScanCode());
+        if (!press)
+            return key->isAutoRepeat() ? m_backend->isHeld(code) : m_backend->releaseKey(code);
+        if (m_backend->pressKey(code, key->nativeModifiers())) {
+            m_heldBack.clear();
+            return true;
+        }
+        replayHeldBack();
+        return false;
     }
 
 private:
+    static Qt::KeyboardModifiers modifierOf(int key)
+    {
+        switch (key) {
+        case Qt::Key_Alt:
+            return Qt::AltModifier;
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+            return Qt::MetaModifier;
+        default:
+            return {};
+        }
+    }
+
+    // The presses held back were no shortcut's after all: they go where
+    // they were going, in order.
+    void replayHeldBack()
+    {
+        std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QKeyEvent>>> heldBack;
+        heldBack.swap(m_heldBack);
+        m_replaying = true;
+        for (auto &[receiver, event] : heldBack)
+            if (receiver)
+                QCoreApplication::sendEvent(receiver, event.get());
+        m_replaying = false;
+    }
+
     X11HotKeyBackend *m_backend;
-    QHash<int, Shortcut> m_down;
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QKeyEvent>>> m_heldBack;
+    bool m_replaying = false;
 };
 
 } // namespace
 
-std::unique_ptr<X11HotKeyBackend> X11HotKeyBackend::open(const char *display)
+std::unique_ptr<X11HotKeyBackend> X11HotKeyBackend::open(Registry *registry, const char *display)
 {
     xcb_connection_t *connection = xcb_connect(display, nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return nullptr;
     }
-    return std::unique_ptr<X11HotKeyBackend>(new X11HotKeyBackend(connection));
+    return std::unique_ptr<X11HotKeyBackend>(new X11HotKeyBackend(registry, connection));
 }
 
-X11HotKeyBackend::X11HotKeyBackend(xcb_connection_t *connection) : m_connection(connection)
+X11HotKeyBackend::X11HotKeyBackend(Registry *registry, xcb_connection_t *connection)
+    : m_registry(registry), m_connection(connection)
 {
     m_root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     uint8_t baseEvent = 0;
@@ -113,8 +151,8 @@ X11HotKeyBackend::X11HotKeyBackend(xcb_connection_t *connection) : m_connection(
 
 X11HotKeyBackend::~X11HotKeyBackend()
 {
-    if (HotKeys::backend() == this)
-        HotKeys::setBackend(nullptr);
+    if (m_registry && m_registry->backend() == this)
+        m_registry->setBackend(nullptr);
     for (const Shortcut &shortcut : std::as_const(m_grabbed))
         if (const auto c = combination(shortcut))
             ungrabVariants(c->first, c->second);
@@ -137,8 +175,8 @@ void X11HotKeyBackend::readKeyboard()
             layout = std::make_shared<KeyboardLayout>(keymap);
         xkb_context_unref(context);
     }
-    if (layout)
-        KeyboardLayout::setCurrent(layout);
+    if (layout && m_registry)
+        m_registry->setLayout(layout);
 
     m_alt = XCB_MOD_MASK_1;
     m_meta = XCB_MOD_MASK_4;
@@ -301,41 +339,50 @@ void X11HotKeyBackend::handle(const void *generic)
     const uint8_t type = event->response_type & 0x7f;
     if (type == XCB_KEY_PRESS) {
         const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
-        if (m_down.contains(key->detail))
-            return; // autorepeat
-        const std::optional<Shortcut> shortcut = shortcutFor(key->detail, key->state);
-        if (!shortcut)
-            return;
-        m_down.insert(key->detail, *shortcut);
-        HotKeys::handleHotKey(*shortcut, EventType::keyDown);
+        pressKey(key->detail, key->state);
     } else if (type == XCB_KEY_RELEASE) {
-        const auto *key = reinterpret_cast<const xcb_key_release_event_t *>(event);
-        const auto it = m_down.constFind(key->detail);
-        if (it == m_down.constEnd())
-            return;
-        const Shortcut shortcut = *it;
-        m_down.erase(it);
-        HotKeys::handleHotKey(shortcut, EventType::keyUp);
+        releaseKey(reinterpret_cast<const xcb_key_release_event_t *>(event)->detail);
     } else if (m_xkbEvent && type == m_xkbEvent) {
         readKeyboard();
     }
 }
 
-bool installSystemHotKeys()
+bool X11HotKeyBackend::pressKey(int xKeyCode, unsigned int xState)
 {
-    static bool installed = false;
-    if (installed)
-        return HotKeys::backend() != nullptr;
-    installed = true;
+    if (m_down.contains(xKeyCode))
+        return true; // autorepeat
+    const std::optional<Shortcut> shortcut = shortcutFor(xKeyCode, xState);
+    if (!m_registry || !shortcut || !m_registry->isRegistered(*shortcut))
+        return false;
+    m_down.insert(xKeyCode, *shortcut);
+    return m_registry->handleHotKey(*shortcut, EventType::keyDown);
+}
+
+bool X11HotKeyBackend::releaseKey(int xKeyCode)
+{
+    const auto it = m_down.constFind(xKeyCode);
+    if (it == m_down.cend())
+        return false;
+    const Shortcut shortcut = *it;
+    m_down.erase(it);
+    if (m_registry)
+        m_registry->handleHotKey(shortcut, EventType::keyUp);
+    return true;
+}
+
+bool installSystemHotKeys(Registry *registry)
+{
+    if (registry->backend())
+        return true;
     if (isWaylandSession() || QGuiApplication::platformName() != QLatin1String("xcb"))
         return false;
-    std::unique_ptr<X11HotKeyBackend> backend = X11HotKeyBackend::open();
+    std::unique_ptr<X11HotKeyBackend> backend = X11HotKeyBackend::open(registry);
     if (!backend)
         return false;
     X11HotKeyBackend *raw = backend.release();
-    // Destroyed with the application, which releases every grab.
-    raw->setParent(qApp);
-    HotKeys::setBackend(raw);
+    // Destroyed with the registry, which lets go of every grab.
+    raw->setParent(registry);
+    registry->setBackend(raw);
     qApp->installEventFilter(new MenuKeyFilter(raw));
     return true;
 }

@@ -1,3 +1,4 @@
+#include "KeyboardShortcuts/core/Registry.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
@@ -91,6 +92,8 @@ int main(int argc, char *argv[])
     DocumentStore::shared()->setWelcomeTips(AppShortcuts::welcomeTips());
     UpdaterController::shared();
 
+    KeyboardShortcuts::Registry shortcuts;
+    const SettingsWindow::Dependencies settingsServices{.shortcuts = &shortcuts};
     QPointer<MainWindow> window;
     const auto makeMainWindow = [&]() -> QWidget * {
         window = new MainWindow;
@@ -101,9 +104,10 @@ int main(int argc, char *argv[])
             });
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
-        QObject::connect(window, &MainWindow::settingsRequested, &app, [] { SettingsWindow::open(); });
+        QObject::connect(window, &MainWindow::settingsRequested, &app,
+                         [&] { SettingsWindow::open(std::nullopt, settingsServices); });
         QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
-                         [] { SettingsWindow::openAccount(); });
+                         [&] { SettingsWindow::openAccount(settingsServices); });
         return window;
     };
     AppDelegate delegate(DocumentStore::shared(), makeMainWindow);
@@ -182,7 +186,7 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
 
-    delegate.applicationDidFinishLaunching();
+    delegate.applicationDidFinishLaunching(&shortcuts);
     makeMainWindow()->show();
     delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
 

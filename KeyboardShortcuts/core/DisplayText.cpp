@@ -144,7 +144,11 @@ std::optional<QString> keyText(const Shortcut &shortcut, const KeyboardLayout *l
 QString description(const Shortcut &shortcut, const KeyboardLayout *layout)
 {
     const QString modifiers = modifierText(shortcut.modifiers());
-    const QString key = keyText(shortcut, layout).value_or(QString(QChar(0xFFFD)));
+    QString key = keyText(shortcut, layout).value_or(QString());
+    if (const std::optional<int> xKey = xKeyCode(shortcut.carbonKeyCode); key.isEmpty() && layout && xKey)
+        key = layout->symbolName(*xKey);
+    if (key.isEmpty())
+        key = QStringLiteral("Key %1").arg(shortcut.carbonKeyCode);
     return modifiers.isEmpty() ? key : modifiers + QLatin1Char('+') + key;
 }
 

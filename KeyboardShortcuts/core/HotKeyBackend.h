@@ -6,7 +6,7 @@ namespace KeyboardShortcuts {
 
 // The window system's side of system-wide hot keys: claims a combination for
 // this process so that it is delivered while other applications have the
-// focus. The backend reports presses through HotKeys::handleHotKey.
+// focus. The backend reports presses through Registry::handleHotKey.
 class HotKeyBackend
 {
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHashFunctions>
 #include <QtGlobal>
 
 namespace KeyboardShortcuts {
@@ -127,5 +128,10 @@ struct Key
     static constexpr Key keypadMultiply() { return {67}; }
     static constexpr Key keypadPlus() { return {69}; }
 };
+
+inline size_t qHash(Key key, size_t seed = 0)
+{
+    return ::qHash(key.rawValue, seed);
+}
 
 } // namespace KeyboardShortcuts

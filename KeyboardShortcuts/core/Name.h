@@ -9,22 +9,20 @@
 
 namespace KeyboardShortcuts {
 
-// The identity under which a shortcut is stored, recorded and handled.
-// Equality is by the name text alone.
+// The identity under which a shortcut is stored, recorded and handled: a
+// plain value. Making one writes nothing and claims nothing; the registry
+// stores the default when it first meets the name. Equality is by the name
+// text alone.
 class Name
 {
 public:
-    // Stores `defaultShortcut` (and claims it system-wide) when nothing of
-    // any kind is stored under the name yet: a cleared shortcut's false
-    // marker or an unreadable value keep the default out.
-    explicit Name(const QString &rawValue, const std::optional<Shortcut> &defaultShortcut = std::nullopt);
+    explicit Name(const QString &rawValue, const std::optional<Shortcut> &defaultShortcut = std::nullopt)
+        : m_rawValue(rawValue), m_defaultShortcut(defaultShortcut)
+    {}
 
     const QString &rawValue() const { return m_rawValue; }
     const std::optional<Shortcut> &defaultShortcut() const { return m_defaultShortcut; }
     QString settingsKey() const { return QStringLiteral("KeyboardShortcuts_") + m_rawValue; }
-
-    std::optional<Shortcut> shortcut() const;
-    void setShortcut(const std::optional<Shortcut> &shortcut) const;
 
     friend bool operator==(const Name &a, const Name &b) { return a.m_rawValue == b.m_rawValue; }
 

@@ -37,16 +37,16 @@ AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMa
     : QObject(parent), m_store(store), m_makeMainWindow(std::move(makeMainWindow))
 {}
 
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::applicationDidFinishLaunching(KeyboardShortcuts::Registry *shortcuts)
 {
-    KeyboardShortcuts::installSystemHotKeys();
-    // The shortcut registry outlives any delegate.
+    KeyboardShortcuts::installSystemHotKeys(shortcuts);
+    // The shortcut registry may outlive the delegate.
     const QPointer<AppDelegate> self(this);
-    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [self] {
+    shortcuts->onKeyUp(GlobalShortcutNames::newDocumentAnywhere(), [self] {
         if (self)
             self->newDocumentAnywhere();
     });
-    KeyboardShortcuts::onKeyUp(GlobalShortcutNames::toggleWindow(), [self] {
+    shortcuts->onKeyUp(GlobalShortcutNames::toggleWindow(), [self] {
         if (self)
             self->toggleWindow();
     });

@@ -8,6 +8,10 @@
 class DocumentStore;
 class QWidget;
 
+namespace KeyboardShortcuts {
+class Registry;
+}
+
 // The application's lifecycle: registers the two global shortcuts at launch,
 // refreshes the session and syncs each time the app becomes active, brings
 // the main window back when the app is launched again, keeps running when
@@ -25,7 +29,9 @@ public:
     explicit AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow = {},
                          QObject *parent = nullptr);
 
-    void applicationDidFinishLaunching();
+    // Registers the two global shortcuts with `shortcuts` (not owned; it
+    // must outlive the delegate's use of it).
+    void applicationDidFinishLaunching(KeyboardShortcuts::Registry *shortcuts);
     void applicationDidBecomeActive();
     // Returns true in every case; shows the main window when none is visible.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);

@@ -197,9 +197,9 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, Options opti
             &ContentView::toggleSidebar);
     connect(AppNotifications::instance(), &AppNotifications::toggleCommandPaletteRequested, this,
             &ContentView::togglePalette);
-    // After the detail pane has shown or hidden its panes for the new mode.
-    connect(ViewModeSetting::shared(), &ViewModeSetting::modeChanged, this, &ContentView::updateMinimumWidth,
-            Qt::QueuedConnection);
+    // The detail pane's minimum changes with the panes it shows and with
+    // the style, palette and font in use; each change asks for a new layout.
+    m_detail->installEventFilter(this);
     updateMinimumWidth();
     layoutPanes();
 }
@@ -330,6 +330,24 @@ void ContentView::layoutPanes()
         m_overlay->place();
         m_overlay->raise();
     }
+}
+
+bool ContentView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_detail) {
+        switch (event->type()) {
+        case QEvent::LayoutRequest:
+        case QEvent::StyleChange:
+        case QEvent::FontChange:
+        case QEvent::PaletteChange:
+            // Once the pane's layout has taken the change in.
+            QMetaObject::invokeMethod(this, &ContentView::updateMinimumWidth, Qt::QueuedConnection);
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ContentView::resizeEvent(QResizeEvent *event)

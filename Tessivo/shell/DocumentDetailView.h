@@ -94,6 +94,8 @@ public:
     // Parts, for the main window and tests.
     DetailRenderScheduler *renderScheduler() const { return m_renderer; }
     PreviewWebView *preview() const { return m_preview; }
+    // The editor's side of the split (the editor and its find bar).
+    QWidget *editorPane() const { return m_editorHolder; }
     MarkdownTextView *editor() const { return m_editor; }
     EmptyDetailView *emptyView() const { return m_empty; }
     StatusBar *statusBar() const { return m_statusBar; }

@@ -41,7 +41,8 @@ QString footerText()
 
 } // namespace
 
-GeneralSettings::GeneralSettings(ViewModeSetting *viewMode, QWidget *parent)
+GeneralSettings::GeneralSettings(ViewModeSetting *viewMode, KeyboardShortcuts::Registry *shortcuts,
+                                 QWidget *parent)
     : QWidget(parent), m_viewMode(viewMode), m_picker(new QComboBox)
 {
     auto *layout = new QVBoxLayout(this);
@@ -55,20 +56,23 @@ GeneralSettings::GeneralSettings(ViewModeSetting *viewMode, QWidget *parent)
     layoutSection->addRow(QStringLiteral("Default view"), m_picker);
     layout->addWidget(layoutSection);
 
-    auto *shortcuts = new SettingsSection(QStringLiteral("Global shortcuts"), this);
-    m_newDocument = new KeyboardShortcuts::Recorder(QStringLiteral("New document from anywhere:"),
-                                                    GlobalShortcutNames::newDocumentAnywhere());
-    m_toggleWindow = new KeyboardShortcuts::Recorder(QStringLiteral("Show or hide Tessivo:"),
-                                                     GlobalShortcutNames::toggleWindow());
-    shortcuts->addRow(m_newDocument);
-    shortcuts->addRow(m_toggleWindow);
-    QString footer = footerText();
-    // Global hot keys never reach the app under Wayland; say so where the
-    // user sets them up instead of letting them fail silently.
-    if (KeyboardShortcuts::isWaylandSession())
-        footer += QStringLiteral("\nGlobal shortcuts need an X11 session.");
-    shortcuts->setFooter(footer);
-    layout->addWidget(shortcuts);
+    if (shortcuts) {
+        auto *section = new SettingsSection(QStringLiteral("Global shortcuts"), this);
+        m_newDocument =
+            new KeyboardShortcuts::Recorder(QStringLiteral("New document from anywhere:"), shortcuts,
+                                            GlobalShortcutNames::newDocumentAnywhere());
+        m_toggleWindow = new KeyboardShortcuts::Recorder(QStringLiteral("Show or hide Tessivo:"), shortcuts,
+                                                         GlobalShortcutNames::toggleWindow());
+        section->addRow(m_newDocument);
+        section->addRow(m_toggleWindow);
+        QString footer = footerText();
+        // Global hot keys never reach the app under Wayland; say so where the
+        // user sets them up instead of letting them fail silently.
+        if (KeyboardShortcuts::isWaylandSession())
+            footer += QStringLiteral("\nGlobal shortcuts need an X11 session.");
+        section->setFooter(footer);
+        layout->addWidget(section);
+    }
 
     showMode();
     connect(m_viewMode, &ViewModeSetting::modeChanged, this, &GeneralSettings::showMode);

@@ -7,7 +7,8 @@ class ViewModeSetting;
 
 namespace KeyboardShortcuts {
 class Recorder;
-}
+class Registry;
+} // namespace KeyboardShortcuts
 
 // The General tab: the detail pane's default view mode (the one "viewMode"
 // setting the main window and the menu also use, so a change anywhere shows
@@ -17,8 +18,10 @@ class GeneralSettings final : public QWidget
     Q_OBJECT
 
 public:
-    // `viewMode` is not owned and must outlive the tab.
-    explicit GeneralSettings(ViewModeSetting *viewMode, QWidget *parent = nullptr);
+    // `viewMode` and `shortcuts` are not owned and must outlive the tab;
+    // without `shortcuts` the global shortcuts' section is left out.
+    explicit GeneralSettings(ViewModeSetting *viewMode, KeyboardShortcuts::Registry *shortcuts,
+                             QWidget *parent = nullptr);
 
     QComboBox *viewModePicker() const { return m_picker; }
     KeyboardShortcuts::Recorder *newDocumentRecorder() const { return m_newDocument; }
@@ -32,6 +35,6 @@ private:
 
     ViewModeSetting *m_viewMode;
     QComboBox *m_picker;
-    KeyboardShortcuts::Recorder *m_newDocument;
-    KeyboardShortcuts::Recorder *m_toggleWindow;
+    KeyboardShortcuts::Recorder *m_newDocument = nullptr;
+    KeyboardShortcuts::Recorder *m_toggleWindow = nullptr;
 };

@@ -5,8 +5,13 @@
 #include "shell/core/BundleInfo.h"
 #include "store/DocumentStore.h"
 
+#include <QHideEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QShowEvent>
+#include <QWindow>
+
+#include <utility>
 
 MainWindow::MainWindow(DocumentStore *store, QWidget *parent)
     : MainWindow(store, ContentView::Options{}, parent)
@@ -25,6 +30,31 @@ MainWindow::MainWindow(DocumentStore *store, ContentView::Options options, QWidg
     connect(m_content, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
     connect(m_commands, &AppCommands::quitRequested, this, &MainWindow::quitRequested);
     connect(m_commands, &AppCommands::aboutRequested, this, &MainWindow::showAbout);
+}
+
+void MainWindow::hideEvent(QHideEvent *event)
+{
+    QMainWindow::hideEvent(event);
+    // A spontaneous hide is the window system's (minimised): it keeps the
+    // place itself.
+    if (!event->spontaneous())
+        m_hiddenAt = pos();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    // Before the window is mapped, so that the position goes with the map
+    // request as the user's own. Set on the native window even when Qt
+    // already has it: moving a widget to where it is does nothing, and the
+    // window manager would place the window afresh.
+    if (!event->spontaneous() && m_hiddenAt) {
+        const QPoint place = *std::exchange(m_hiddenAt, std::nullopt);
+        if (QWindow *handle = windowHandle())
+            handle->setFramePosition(place);
+        else
+            move(place);
+    }
+    QMainWindow::showEvent(event);
 }
 
 void MainWindow::showAbout()

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class AppCommands;
 class DocumentStore;
 
@@ -31,9 +33,17 @@ Q_SIGNALS:
     void settingsRequested();
     void quitRequested();
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
     void showAbout();
 
     ContentView *m_content;
     AppCommands *m_commands;
+    // Where the frame was when the app hid the window: shown again, it
+    // goes back there rather than where the window manager would place a
+    // new window.
+    std::optional<QPoint> m_hiddenAt;
 };

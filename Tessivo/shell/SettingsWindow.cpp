@@ -65,8 +65,8 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     m_tabs->setFixedWidth(tabViewWidth);
     m_tabs->setDocumentMode(false);
 
-    m_general =
-        new GeneralSettings(dependencies.viewMode ? dependencies.viewMode : ViewModeSetting::shared());
+    m_general = new GeneralSettings(dependencies.viewMode ? dependencies.viewMode : ViewModeSetting::shared(),
+                                    dependencies.shortcuts);
     m_account =
         new AccountSettings(dependencies.auth ? dependencies.auth : AuthManager::shared(), dependencies.sync);
     m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
@@ -90,10 +90,15 @@ SettingsWindow *SettingsWindow::existing()
 
 SettingsWindow *SettingsWindow::open(std::optional<Tab> tab)
 {
+    return open(tab, Dependencies{});
+}
+
+SettingsWindow *SettingsWindow::open(std::optional<Tab> tab, const Dependencies &dependencies)
+{
     SettingsWindow *window = existing();
     const bool made = !window;
     if (made)
-        window = new SettingsWindow;
+        window = new SettingsWindow(dependencies);
     if (tab)
         window->setCurrentTab(*tab);
     if (made || !window->isVisible()) {

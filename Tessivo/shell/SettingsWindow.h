@@ -13,6 +13,10 @@ class UpdateSettings;
 class UpdaterController;
 class ViewModeSetting;
 
+namespace KeyboardShortcuts {
+class Registry;
+}
+
 // The application's one settings window: the General, Account and Updates
 // tabs in a 480-pixel-wide tab view whose height follows the shown tab.
 // It opens over the main window, never off-screen, and Escape closes it
@@ -31,6 +35,8 @@ public:
         SyncEngine *sync = nullptr;
         UpdaterController *updater = nullptr;
         ViewModeSetting *viewMode = nullptr;
+        // The General tab's shortcut recorders need it; none leaves them out.
+        KeyboardShortcuts::Registry *shortcuts = nullptr;
     };
 
     static constexpr int tabViewWidth = 480;
@@ -43,8 +49,14 @@ public:
     // window and brings it to the front. With a tab, that tab is selected;
     // without, the window keeps the tab it last showed.
     static SettingsWindow *open(std::optional<Tab> tab = std::nullopt);
+    // A window made here works on `dependencies`.
+    static SettingsWindow *open(std::optional<Tab> tab, const Dependencies &dependencies);
     // Opens the window on its Account tab, where the user signs in.
     static SettingsWindow *openAccount() { return open(Tab::account); }
+    static SettingsWindow *openAccount(const Dependencies &dependencies)
+    {
+        return open(Tab::account, dependencies);
+    }
     // The settings window if one exists.
     static SettingsWindow *existing();
 

@@ -3,7 +3,9 @@
 #include "KeyboardShortcuts/core/DisplayText.h"
 #include "KeyboardShortcuts/core/KeyCodes.h"
 #include "KeyboardShortcuts/core/RecorderRules.h"
+#include "KeyboardShortcuts/core/Registry.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace KeyboardShortcuts;
@@ -59,7 +61,10 @@ private Q_SLOTS:
         QTest::newRow("space") << "us" << Shortcut(Key::space(), command) << "Ctrl+Space";
         QTest::newRow("plain F12") << "us" << Shortcut(Key::f12()) << "F12";
         QTest::newRow("keypad") << "us" << Shortcut(Key::keypad5(), command) << "Ctrl+Num+5";
-        QTest::newRow("no layout") << "" << Shortcut(Key::m(), option) << QString::fromUtf8("Alt+\uFFFD");
+        QTest::newRow("no character: the symbol's name")
+            << "us" << Shortcut(Key::capsLock(), command) << "Ctrl+Caps_Lock";
+        QTest::newRow("no layout: the code") << "" << Shortcut(Key::m(), option) << "Alt+Key 46";
+        QTest::newRow("no position: the code") << "us" << Shortcut(Key::function(), command) << "Ctrl+Key 63";
     }
 
     void description()
@@ -70,6 +75,64 @@ private Q_SLOTS:
         const auto keyboard = layout.isEmpty() ? nullptr : KeyboardLayout::fromNames(layout);
         QVERIFY(layout.isEmpty() || keyboard);
         QCOMPARE(KeyboardShortcuts::description(shortcut, keyboard.get()), text);
+    }
+
+    // Where no window system reports one (a Wayland session), the layout
+    // comes from the session's own settings.
+    void theSessionsLayout_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<Shortcut>("shortcut");
+        QTest::addColumn<QString>("text");
+        const QString fr = QStringLiteral("XKBMODEL=\"pc105\"\nXKBLAYOUT=\"fr\"\nXKBVARIANT=\"\"\n");
+        QTest::newRow("variables first") << "de" << fr << Shortcut(Key::z(), command) << "Ctrl+Y";
+        QTest::newRow("then the keyboard file") << "" << fr << Shortcut(Key::q(), option) << "Alt+A";
+        QTest::newRow("with its variant") << ""
+                                          << "XKBLAYOUT=us\nXKBVARIANT='dvorak' # comment\n"
+                                          << Shortcut(Key::s(), command) << "Ctrl+O";
+        QTest::newRow("then us") << ""
+                                 << "" << Shortcut(Key::m(), control | option) << "Meta+Alt+M";
+        QTest::newRow("unknown layout: us") << ""
+                                            << "XKBLAYOUT=\"nosuchlayout\"\n"
+                                            << Shortcut(Key::m(), control | option) << "Meta+Alt+M";
+    }
+
+    void theSessionsLayout()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, file);
+        QFETCH(Shortcut, shortcut);
+        QFETCH(QString, text);
+        const QByteArrayList names{"XKB_DEFAULT_LAYOUT", "XKB_DEFAULT_VARIANT", "XKB_DEFAULT_MODEL",
+                                   "XKB_DEFAULT_OPTIONS"};
+        for (const QByteArray &name : names)
+            qunsetenv(name.constData());
+        if (!variable.isEmpty())
+            qputenv("XKB_DEFAULT_LAYOUT", variable.toUtf8());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("keyboard"));
+        if (!file.isEmpty()) {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(file.toUtf8());
+        }
+        const auto layout = KeyboardLayout::fromSession(path);
+        qunsetenv("XKB_DEFAULT_LAYOUT");
+        QVERIFY(layout);
+        QCOMPARE(KeyboardShortcuts::description(shortcut, layout.get()), text);
+    }
+
+    void aRegistryNamesKeysWithoutAWindowSystem()
+    {
+        qunsetenv("XKB_DEFAULT_LAYOUT");
+        Registry registry;
+        QVERIFY(!registry.backend());
+        const QString text =
+            KeyboardShortcuts::description(Shortcut(Key::m(), control | option), registry.layout());
+        QVERIFY2(!text.contains(QChar(0xFFFD)), qPrintable(text));
+        QVERIFY(text.startsWith(QLatin1String("Meta+Alt+")));
+        QCOMPARE(qtKey(Shortcut(Key::m(), control | option), registry.layout()), int(text.back().unicode()));
     }
 
     void recorderRules_data()

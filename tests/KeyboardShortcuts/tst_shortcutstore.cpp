@@ -1,6 +1,6 @@
 // Storage, change notice, system-wide claims and dispatch of named shortcuts,
 // against a stand-in for the window system.
-#include "KeyboardShortcuts/core/HotKeys.h"
+#include "KeyboardShortcuts/FakeHotKeyBackend.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 
 #include <QSettings>
@@ -14,31 +14,16 @@ using namespace KeyboardShortcuts;
 
 namespace {
 
-class FakeBackend final : public HotKeyBackend
-{
-public:
-    QSet<Shortcut> grabbed;
-    QSet<Shortcut> heldElsewhere;
+using FakeBackend = FakeHotKeyBackend;
 
-    bool grab(const Shortcut &s) override
-    {
-        if (heldElsewhere.contains(s))
-            return false;
-        grabbed.insert(s);
-        return true;
-    }
-    void ungrab(const Shortcut &s) override { grabbed.remove(s); }
-    bool isHeldElsewhere(const Shortcut &s) override { return heldElsewhere.contains(s); }
-};
-
-// The names announced while it lives.
+// The names a registry announces while it lives.
 struct Notices
 {
     QObject context;
     QStringList names;
-    Notices()
+    explicit Notices(Registry &registry)
     {
-        QObject::connect(notifier(), &Notifier::shortcutByNameDidChange, &context,
+        QObject::connect(&registry, &Registry::shortcutByNameDidChange, &context,
                          [this](const Name &name) { names << name.rawValue(); });
     }
 };
@@ -55,20 +40,21 @@ class TestShortcutStore : public QObject
 
     std::unique_ptr<QSettings> m_settings;
     FakeBackend m_backend;
+    std::unique_ptr<Registry> m_registry;
 
     // A name storing `shortcut` whose releases count into `count`.
-    static Name counted(const char *raw, const Shortcut &shortcut, int *count)
+    Name counted(const char *raw, const Shortcut &shortcut, int *count)
     {
         const Name name{QLatin1String(raw)};
-        setShortcut(shortcut, name);
-        onKeyUp(name, [count] { ++*count; });
+        m_registry->setShortcut(shortcut, name);
+        m_registry->onKeyUp(name, [count] { ++*count; });
         return name;
     }
 
     void press(const Shortcut &s)
     {
-        HotKeys::handleHotKey(s, EventType::keyDown);
-        HotKeys::handleHotKey(s, EventType::keyUp);
+        m_registry->handleHotKey(s, EventType::keyDown);
+        m_registry->handleHotKey(s, EventType::keyUp);
     }
 
 private Q_SLOTS:
@@ -84,12 +70,12 @@ private Q_SLOTS:
     {
         m_settings = std::make_unique<QSettings>();
         m_settings->clear();
-        resetForTesting();
         m_backend = FakeBackend();
-        HotKeys::setBackend(&m_backend);
+        m_registry = std::make_unique<Registry>();
+        m_registry->setBackend(&m_backend);
     }
 
-    void cleanup() { HotKeys::setBackend(nullptr); }
+    void cleanup() { m_registry.reset(); }
 
     void decoding_data()
     {
@@ -120,18 +106,18 @@ private Q_SLOTS:
     void storingClaimsAndAnnounces()
     {
         const Name name(QStringLiteral("toggleWindow"));
-        Notices notices;
-        setShortcut(metaAltM, name);
+        Notices notices(*m_registry);
+        m_registry->setShortcut(metaAltM, name);
         QCOMPARE(m_settings->value(QStringLiteral("KeyboardShortcuts_toggleWindow")).toString(),
                  QStringLiteral(R"({"carbonKeyCode":46,"carbonModifiers":6144})"));
         QCOMPARE(notices.names, QStringList({"toggleWindow"}));
         QVERIFY(m_backend.grabbed.contains(metaAltM));
 
-        setShortcut(ctrlShiftK, name); // the old combination is let go
+        m_registry->setShortcut(ctrlShiftK, name); // the old combination is let go
         QCOMPARE(m_backend.grabbed, QSet<Shortcut>({ctrlShiftK}));
     }
 
-    void makingANameStoresItsDefaultOnlyOnAnEmptyKey_data()
+    void theRegistryStoresADefaultOnlyOnAnEmptyKey_data()
     {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<std::optional<Shortcut>>("expected");
@@ -141,35 +127,62 @@ private Q_SLOTS:
         QTest::newRow("unreadable") << QVariant(QStringLiteral("{")) << std::optional<Shortcut>();
     }
 
-    void makingANameStoresItsDefaultOnlyOnAnEmptyKey()
+    void theRegistryStoresADefaultOnlyOnAnEmptyKey()
     {
         QFETCH(QVariant, stored);
         QFETCH(std::optional<Shortcut>, expected);
+        const QString key = QStringLiteral("KeyboardShortcuts_newDocumentAnywhere");
         if (stored.isValid())
-            m_settings->setValue(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere"), stored);
-        Notices notices;
+            m_settings->setValue(key, stored);
+        Notices notices(*m_registry);
         const Name name(QStringLiteral("newDocumentAnywhere"), metaAltN);
-        QCOMPARE(getShortcut(name), expected);
+        // A name is a plain value: making one writes and claims nothing.
+        QCOMPARE(m_settings->value(key), stored);
+        QVERIFY(m_backend.grabbed.isEmpty());
+        QCOMPARE(m_registry->shortcut(name), expected);
         QCOMPARE(notices.names.size(), stored.isValid() ? 0 : 1);
+        QCOMPARE(m_backend.grabbed.contains(metaAltN), !stored.isValid());
+    }
+
+    void registriesShareNothingAndLetGoWhenTheyEnd()
+    {
+        const Name name(QStringLiteral("n"), metaAltM);
+        FakeBackend otherBackend;
+        {
+            Registry other;
+            other.setBackend(&otherBackend);
+            other.onKeyUp(name, [] {});
+            QVERIFY(other.isRegistered(metaAltM));
+            QVERIFY(!m_registry->isRegistered(metaAltM));
+            QVERIFY(otherBackend.grabbed.contains(metaAltM));
+        }
+        QVERIFY(otherBackend.grabbed.isEmpty());
+    }
+
+    void keysAreHashableByTheirCode()
+    {
+        const QSet<Key> keys{Key::a(), Key{0}, Key::b()};
+        QCOMPARE(keys.size(), 2);
+        QCOMPARE(qHash(Key::m(), 7), qHash(Key{46}, 7));
     }
 
     void clearing()
     {
         const Name withDefault(QStringLiteral("a"), metaAltN);
         const Name without(QStringLiteral("b"));
-        setShortcut(ctrlShiftK, without);
-        setShortcut(std::nullopt, withDefault);
-        setShortcut(std::nullopt, without);
+        m_registry->setShortcut(ctrlShiftK, without);
+        m_registry->setShortcut(std::nullopt, withDefault);
+        m_registry->setShortcut(std::nullopt, without);
         QCOMPARE(m_settings->value(withDefault.settingsKey()), QVariant(false));
-        QVERIFY(userDefaultsContains(withDefault));
-        QVERIFY(!userDefaultsContains(without));
+        QVERIFY(m_registry->userDefaultsContains(withDefault));
+        QVERIFY(!m_registry->userDefaultsContains(without));
         QVERIFY(m_backend.grabbed.isEmpty());
 
-        Notices notices;
-        setShortcut(std::nullopt, without); // nothing stored: no notice
+        Notices notices(*m_registry);
+        m_registry->setShortcut(std::nullopt, without); // nothing stored: no notice
         QCOMPARE(notices.names.size(), 0);
-        reset({withDefault});
-        QCOMPARE(getShortcut(withDefault), std::optional(metaAltN));
+        m_registry->reset({withDefault});
+        QCOMPARE(m_registry->shortcut(withDefault), std::optional(metaAltN));
         QCOMPARE(notices.names.size(), 1);
     }
 
@@ -177,18 +190,18 @@ private Q_SLOTS:
     {
         const Name first(QStringLiteral("first")), second(QStringLiteral("second"));
         QStringList log;
-        onKeyUp(first, [&] { log << "first"; });
-        setShortcut(metaAltM, first); // stored after the handler: claimed then
-        setShortcut(metaAltM, second);
-        onKeyUp(second, [&] { log << "second"; });
-        onKeyUp(second, [&] { log << "second again"; });
-        onKeyDown(second, [&] { log << "down"; });
+        m_registry->onKeyUp(first, [&] { log << "first"; });
+        m_registry->setShortcut(metaAltM, first); // stored after the handler: claimed then
+        m_registry->setShortcut(metaAltM, second);
+        m_registry->onKeyUp(second, [&] { log << "second"; });
+        m_registry->onKeyUp(second, [&] { log << "second again"; });
+        m_registry->onKeyDown(second, [&] { log << "down"; });
         press(metaAltM);
         QCOMPARE(log, QStringList({"down", "first", "second", "second again"}));
 
-        setPaused(true);
+        m_registry->setPaused(true);
         press(metaAltM);
-        setPaused(false);
+        m_registry->setPaused(false);
         QCOMPARE(log.size(), 4);
     }
 
@@ -203,10 +216,10 @@ private Q_SLOTS:
     {
         QFETCH(std::optional<Shortcut>, moveTo);
         const Name mover(QStringLiteral("mover"));
-        setShortcut(metaAltM, mover);
+        m_registry->setShortcut(metaAltM, mover);
         int fired = 0;
         counted("stayer", metaAltM, &fired);
-        setShortcut(moveTo, mover);
+        m_registry->setShortcut(moveTo, mover);
         QVERIFY(m_backend.grabbed.contains(metaAltM));
         press(metaAltM);
         QCOMPARE(fired, 1);
@@ -216,35 +229,35 @@ private Q_SLOTS:
     {
         m_backend.heldElsewhere.insert(metaAltM);
         const Name name(QStringLiteral("n"));
-        setShortcut(metaAltM, name);
-        QCOMPARE(getShortcut(name), std::optional(metaAltM));
-        QVERIFY(!HotKeys::isRegistered(metaAltM));
-        QVERIFY(HotKeys::isTakenBySystem(metaAltM));
-        QVERIFY(!HotKeys::isTakenBySystem(ctrlShiftK));
+        m_registry->setShortcut(metaAltM, name);
+        QCOMPARE(m_registry->shortcut(name), std::optional(metaAltM));
+        QVERIFY(!m_registry->isRegistered(metaAltM));
+        QVERIFY(m_registry->isTakenBySystem(metaAltM));
+        QVERIFY(!m_registry->isTakenBySystem(ctrlShiftK));
     }
 
     void pausingLetsGoOfTheKeysAndClaimsThemAgain()
     {
         const Name a(QStringLiteral("a")), b(QStringLiteral("b"));
-        setShortcut(metaAltM, a);
-        setShortcut(metaAltN, b);
-        setPaused(true);
+        m_registry->setShortcut(metaAltM, a);
+        m_registry->setShortcut(metaAltN, b);
+        m_registry->setPaused(true);
         QVERIFY(m_backend.grabbed.isEmpty());
         m_backend.heldElsewhere.insert(metaAltN); // taken meanwhile
-        setPaused(false);
+        m_registry->setPaused(false);
         QCOMPARE(m_backend.grabbed, QSet<Shortcut>({metaAltM}));
-        QVERIFY(!HotKeys::isRegistered(metaAltN));
+        QVERIFY(!m_registry->isRegistered(metaAltN));
     }
 
     void streamsAndHandlerRemoval()
     {
         const Name name(QStringLiteral("s"));
-        setShortcut(metaAltM, name);
-        onKeyUp(name, [] {});
-        auto all = events(name);
-        auto ups = events(EventType::keyUp, name);
+        m_registry->setShortcut(metaAltM, name);
+        m_registry->onKeyUp(name, [] {});
+        auto all = m_registry->events(name);
+        auto ups = m_registry->events(name, EventType::keyUp);
         QSignalSpy allSpy(all.get(), &EventStream::occurred), upSpy(ups.get(), &EventStream::occurred);
-        removeAllHandlers(); // the streams still use the shortcut
+        m_registry->removeAllHandlers(); // the streams still use the shortcut
         press(metaAltM);
         QCOMPARE(allSpy.size(), 2);
         QCOMPARE(allSpy[0][0].value<EventType>(), EventType::keyDown);
@@ -258,9 +271,9 @@ private Q_SLOTS:
     {
         int fired = 0;
         const Name name = counted("d", metaAltM, &fired);
-        disable({name});
+        m_registry->disable({name});
         press(metaAltM);
-        enable({name});
+        m_registry->enable({name});
         press(metaAltM);
         QCOMPARE(fired, 1);
     }

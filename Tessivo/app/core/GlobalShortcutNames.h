@@ -2,9 +2,9 @@
 
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 
-// The application's two global shortcuts. Each name is made once, on first
-// use, which stores its default (Control+Option+N, Control+Option+M) when
-// the user has stored nothing under it yet.
+// The application's two global shortcuts, with their defaults
+// (Control+Option+N, Control+Option+M), which the shortcut registry stores
+// when it first meets a name the user has stored nothing under yet.
 namespace GlobalShortcutNames {
 
 const KeyboardShortcuts::Name &newDocumentAnywhere();

@@ -53,6 +53,31 @@ inline void stop(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
+// Runs openbox on the server, as a desktop would: windows then get frames,
+// placement and activation from a window manager, asynchronously. Returns
+// once the manager has announced itself on the root window; -1 when it
+// did not within ten seconds.
+inline pid_t startWindowManager()
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0)
+        return -1;
+    for (int i = 0; i < 200; ++i) {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        xprop.waitForFinished(5000);
+        if (xprop.readAllStandardOutput().contains("window id"))
+            return pid;
+        usleep(50000);
+    }
+    stop(pid);
+    return -1;
+}
+
 // Presses keys as the user would (xdotool's key names), or asks about
 // windows; what it printed.
 inline QString xdotool(const QStringList &arguments)

@@ -29,6 +29,7 @@ class TestGlobalShortcutsApp : public QObject
 
     QTemporaryDir m_home;
     QProcess m_app;
+    pid_t m_windowManager = -1;
 
     int documentCount() const
     {
@@ -43,12 +44,15 @@ class TestGlobalShortcutsApp : public QObject
             {"search", "--onlyvisible", "--pid", QString::number(m_app.processId()), "--name", "^Tessivo$"});
     }
     bool windowVisible() { return !window().isEmpty(); }
+    QString place(const QString &id) { return xdotool({"getwindowgeometry", "--shell", id}); }
 
 private Q_SLOTS:
     void initTestCase()
     {
         if (!QFile::exists(binary()))
             QSKIP("the tessivo binary is not built");
+        m_windowManager = OwnXServer::startWindowManager();
+        QVERIFY(m_windowManager > 0);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), m_home.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
@@ -65,15 +69,17 @@ private Q_SLOTS:
         QVERIFY(!other.grab(evdevN, OwnXServer::metaAlt));
     }
 
-    void metaAltMHidesAndShowsTheWindow()
+    void metaAltMHidesAndShowsTheWindowInItsPlace()
     {
         const QString id = window();
         xdotool({"windowactivate", "--sync", id});
-        xdotool({"windowfocus", "--sync", id});
+        xdotool({"windowmove", "--sync", id, "300", "150"});
+        const QString before = place(id);
         xdotool({"key", "super+alt+m"});
         QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(), 10000);
         xdotool({"key", "super+alt+m"});
         QTRY_VERIFY_WITH_TIMEOUT(windowVisible(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(place(window()), before, 5000);
     }
 
     void metaAltNMakesADocumentFromAnotherWindow()
@@ -105,6 +111,8 @@ private Q_SLOTS:
             m_app.kill();
             m_app.waitForFinished();
         }
+        if (m_windowManager > 0)
+            OwnXServer::stop(m_windowManager);
     }
 };
 

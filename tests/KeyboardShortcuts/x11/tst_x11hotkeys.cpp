@@ -5,7 +5,7 @@
 #include "KeyboardShortcuts/MenuItemShortcuts.h"
 #include "KeyboardShortcuts/ShortcutRecorder.h"
 #include "KeyboardShortcuts/X11HotKeyBackend.h"
-#include "KeyboardShortcuts/core/HotKeys.h"
+#include "KeyboardShortcuts/core/DisplayText.h"
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 
 #include <QMenu>
@@ -17,11 +17,39 @@
 using namespace KeyboardShortcuts;
 using OwnXServer::xdotool;
 
+namespace {
+
+// Counts the presses of a key that reach `target` (the whole application
+// when none): pressed after other keys, it tells when they were handled.
+class KeyCounter final : public QObject
+{
+public:
+    explicit KeyCounter(int key, QObject *target = nullptr) : m_key(key)
+    {
+        (target ? target : qApp)->installEventFilter(this);
+    }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == m_key)
+            ++count;
+        return false;
+    }
+
+private:
+    int m_key;
+};
+
+} // namespace
+
 class TestX11HotKeys : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<Registry> m_registry;
     int m_downs = 0;
     int m_ups = 0;
 
@@ -29,9 +57,9 @@ class TestX11HotKeys : public QObject
     Name counted(const QString &raw, const Shortcut &shortcut)
     {
         const Name name(raw);
-        setShortcut(shortcut, name);
-        onKeyDown(name, [this] { ++m_downs; });
-        onKeyUp(name, [this] { ++m_ups; });
+        m_registry->setShortcut(shortcut, name);
+        m_registry->onKeyDown(name, [this] { ++m_downs; });
+        m_registry->onKeyUp(name, [this] { ++m_ups; });
         return name;
     }
 
@@ -43,14 +71,18 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(QStringLiteral("tst_x11hotkeys"));
         m_settings = std::make_unique<QSettings>();
         m_settings->clear();
-        QVERIFY(installSystemHotKeys());
     }
 
-    void init() { m_downs = m_ups = 0; }
+    void init()
+    {
+        m_downs = m_ups = 0;
+        m_registry = std::make_unique<Registry>();
+        QVERIFY(installSystemHotKeys(m_registry.get()));
+    }
 
     void cleanup()
     {
-        removeAllHandlers();
+        m_registry.reset();
         m_settings->clear();
     }
 
@@ -77,9 +109,9 @@ private Q_SLOTS:
         QVERIFY(other.grab(36 /* J */, OwnXServer::metaAlt));
         const Shortcut taken(Key::j(), control | option);
         counted(QStringLiteral("j"), taken);
-        QVERIFY(!HotKeys::isRegistered(taken));
-        QVERIFY(HotKeys::isTakenBySystem(taken));
-        QVERIFY(!HotKeys::isTakenBySystem(Shortcut(Key::h(), control | option)));
+        QVERIFY(!m_registry->isRegistered(taken));
+        QVERIFY(m_registry->isTakenBySystem(taken));
+        QVERIFY(!m_registry->isTakenBySystem(Shortcut(Key::h(), control | option)));
     }
 
     void firesWhileTheAppsMenuIsOpen()
@@ -97,11 +129,45 @@ private Q_SLOTS:
         menu.close();
     }
 
+    void aMenuGetsEveryKeyThatIsNoShortcut()
+    {
+        counted(QStringLiteral("k"), Shortcut(Key::k(), control | option));
+        QMenu menu;
+        menu.addAction(QStringLiteral("Item"));
+        KeyCounter altsAtMenu(Qt::Key_Alt, &menu);
+        KeyCounter shifts(Qt::Key_Shift);
+        menu.popup(QPoint(100, 100));
+        QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
+        QTest::qWait(200); // until the menu's keyboard grab is in place
+        // Alt alone is no shortcut, though one shortcut uses it.
+        xdotool({"key", "alt", "key", "shift"});
+        QTRY_VERIFY(shifts.count > 0);
+        QCOMPARE(altsAtMenu.count, 1);
+        QCOMPARE(m_downs, 0);
+        menu.close();
+    }
+
+    void aDisabledRegistryServesNoKeyWhileAMenuIsOpen()
+    {
+        counted(QStringLiteral("k"), Shortcut(Key::k(), control | option));
+        m_registry->setEnabled(false);
+        QMenu menu;
+        menu.addAction(QStringLiteral("Item"));
+        KeyCounter shifts(Qt::Key_Shift);
+        menu.popup(QPoint(100, 100));
+        QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
+        QTest::qWait(200); // until the menu's keyboard grab is in place
+        xdotool({"key", "super+alt+k", "key", "shift"});
+        QTRY_VERIFY(shifts.count > 0);
+        QCOMPARE(m_downs + m_ups, 0);
+        menu.close();
+    }
+
     void recordingTakesEffectAtOnce()
     {
         const Name name = counted(QStringLiteral("rec"), Shortcut(Key::k(), control | option));
         QWidget window;
-        auto *field = new ShortcutRecorder(name, &window);
+        auto *field = new ShortcutRecorder(m_registry.get(), name, &window);
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -110,15 +176,15 @@ private Q_SLOTS:
         QTRY_VERIFY(field->isRecording());
         xdotool({"key", "super+alt+l"});
         QTRY_VERIFY(!field->isRecording());
-        QCOMPARE(getShortcut(name), std::optional(Shortcut(Key::l(), control | option)));
+        QCOMPARE(m_registry->shortcut(name), std::optional(Shortcut(Key::l(), control | option)));
         QCOMPARE(field->text(), QStringLiteral("Meta+Alt+L"));
 
         // The old combination no longer fires. A marker pressed last tells
         // when the keys before it have been handled.
         int marks = 0;
         const Name marker(QStringLiteral("marker"));
-        setShortcut(Shortcut(Key::m(), control | option), marker);
-        onKeyUp(marker, [&] { ++marks; });
+        m_registry->setShortcut(Shortcut(Key::m(), control | option), marker);
+        m_registry->onKeyUp(marker, [&] { ++marks; });
         xdotool({"key", "super+alt+k", "key", "super+alt+l", "key", "super+alt+m"});
         QTRY_COMPARE(marks, 1);
         QCOMPARE(m_ups, 1);
@@ -126,26 +192,27 @@ private Q_SLOTS:
         // Backspace clears, and recording goes on.
         QTest::mouseClick(field, Qt::LeftButton);
         xdotool({"key", "BackSpace"});
-        QTRY_COMPARE(getShortcut(name), std::nullopt);
+        QTRY_COMPARE(m_registry->shortcut(name), std::nullopt);
         QVERIFY(field->isRecording());
     }
 
     void aMenuItemFollowsItsName()
     {
         const Name name(QStringLiteral("menu"));
-        setShortcut(Shortcut(Key::m(), control | option), name);
+        m_registry->setShortcut(Shortcut(Key::m(), control | option), name);
         QMenu top, sub;
         QAction *item = sub.addAction(QStringLiteral("Item"));
         top.addAction(QStringLiteral("Plain"));
         top.addMenu(&sub);
-        KeyboardShortcuts::setShortcut(item, name);
+        KeyboardShortcuts::setShortcut(item, m_registry.get(), name);
         // The server's layout names the key; the text is the key sequence's.
         QCOMPARE(item->shortcut().toString(), QStringLiteral("Meta+Alt+M"));
-        QCOMPARE(actionWithMatchingShortcut(*getShortcut(name), top.actions()), item);
-        setShortcut(Shortcut(Key::f5(), shift), name);
+        QCOMPARE(actionWithMatchingShortcut(*m_registry->shortcut(name), top.actions(), m_registry->layout()),
+                 item);
+        m_registry->setShortcut(Shortcut(Key::f5(), shift), name);
         QCOMPARE(item->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
-        KeyboardShortcuts::setShortcut(item, std::nullopt);
-        setShortcut(Shortcut(Key::m(), command), name);
+        KeyboardShortcuts::setShortcut(item, m_registry.get(), std::nullopt);
+        m_registry->setShortcut(Shortcut(Key::m(), command), name);
         QVERIFY(item->shortcut().isEmpty());
     }
 };

@@ -86,9 +86,9 @@ private Q_SLOTS:
 
     void launchRegistersBothGlobalShortcuts()
     {
-        KeyboardShortcuts::resetForTesting();
+        KeyboardShortcuts::Registry shortcuts;
         AppDelegate delegate(m_store.get());
-        delegate.applicationDidFinishLaunching();
+        delegate.applicationDidFinishLaunching(&shortcuts);
         // Defaults stored at first use: Control+Option+N and Control+Option+M.
         QCOMPARE(QSettings().value(QStringLiteral("KeyboardShortcuts_newDocumentAnywhere")).toString(),
                  QStringLiteral("{\"carbonKeyCode\":45,\"carbonModifiers\":6144}"));
@@ -101,8 +101,8 @@ private Q_SLOTS:
         DocumentStore *store = m_store.get();
         store->createDocument(store->createCollection(QStringLiteral("Filed"))->id, QStringLiteral("older"));
         const qsizetype before = store->documents().size();
-        KeyboardShortcuts::handleOnKeyUp(
-            *KeyboardShortcuts::getShortcut(GlobalShortcutNames::newDocumentAnywhere()));
+        shortcuts.handleHotKey(*shortcuts.shortcut(GlobalShortcutNames::newDocumentAnywhere()),
+                               KeyboardShortcuts::EventType::keyUp);
         QCOMPARE(store->documents().size(), before + 1);
         QCOMPARE(store->documents().first().body, QString());
         QCOMPARE(store->documents().first().collectionId, std::nullopt);
@@ -113,14 +113,14 @@ private Q_SLOTS:
         // Toggle: with the app active and the main window key, it hides.
         QApplication::setActiveWindow(window);
         if (QGuiApplication::applicationState() == Qt::ApplicationActive && window->isActiveWindow()) {
-            KeyboardShortcuts::handleOnKeyUp(
-                *KeyboardShortcuts::getShortcut(GlobalShortcutNames::toggleWindow()));
+            shortcuts.handleHotKey(*shortcuts.shortcut(GlobalShortcutNames::toggleWindow()),
+                                   KeyboardShortcuts::EventType::keyUp);
             QVERIFY(!window->isVisible());
         }
         // Otherwise it brings the window forward.
         window->hide();
-        KeyboardShortcuts::handleOnKeyUp(
-            *KeyboardShortcuts::getShortcut(GlobalShortcutNames::toggleWindow()));
+        shortcuts.handleHotKey(*shortcuts.shortcut(GlobalShortcutNames::toggleWindow()),
+                               KeyboardShortcuts::EventType::keyUp);
         QVERIFY(window->isVisible());
     }
 
