@@ -185,7 +185,7 @@ void appendVerbatimRanges(QList<TextRange> &out, QStringView text, qsizetype sta
 {
     const QStringView block = text.mid(start, end - start);
     const bool hasBackticks = block.contains(u'`');
-    if (!hasBackticks && !block.contains(u'<') && !block.contains(u"](")) {
+    if (!hasBackticks && !block.contains(u'<') && MarkdownScan::indexOfPair(block, u']', u'(') < 0) {
         return;
     }
     std::optional<BacktickRuns> runs;

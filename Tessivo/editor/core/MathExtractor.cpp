@@ -77,10 +77,9 @@ namespace {
 // Where math may not start: fenced code and HTML comment blocks (whole
 // lines), and in prose and indented code the inline code spans, HTML tags
 // and comments and link destinations. In text order, not overlapping.
-QList<TextRange> verbatimRanges(QStringView text)
+QList<TextRange> verbatimRanges(QStringView text, const QList<LineClassifier::TextLine> &lines)
 {
     using Kind = LineClassifier::Kind;
-    const QList<LineClassifier::TextLine> lines = LineClassifier::classify(text);
     QList<TextRange> out;
     const qsizetype count = lines.size();
     for (qsizetype i = 0; i < count;) {
@@ -133,6 +132,14 @@ char16_t freeDelimiter(QStringView text)
 
 Extracted extract(const QString &source)
 {
+    if (!source.contains(u'$')) {
+        return {source, {}, kDelimiter};
+    }
+    return extract(source, LineClassifier::classify(source));
+}
+
+Extracted extract(const QString &source, const QList<LineClassifier::TextLine> &lines)
+{
     const QStringView text(source);
     const qsizetype n = text.size();
     Extracted result;
@@ -161,15 +168,15 @@ Extracted extract(const QString &source)
     const auto nextDoubleDollar = [&](qsizetype from) {
         if (ddFrom < 0 || from < ddFrom || (ddAt >= 0 && ddAt < from)) {
             ddFrom = from;
-            ddAt = text.indexOf(u"$$", from);
+            ddAt = indexOfPair(text, u'$', u'$', from);
             while (ddAt >= 0 && !isDollar(text, ddAt + 1)) {
-                ddAt = text.indexOf(u"$$", ddAt + 1);
+                ddAt = indexOfPair(text, u'$', u'$', ddAt + 1);
             }
         }
         return ddAt;
     };
 
-    const QList<TextRange> verbatim = verbatimRanges(text);
+    const QList<TextRange> verbatim = verbatimRanges(text, lines);
     qsizetype nextVerbatim = 0;
     qsizetype i = 0;
     while (i < n) {
