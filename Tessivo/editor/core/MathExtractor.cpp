@@ -5,6 +5,7 @@
 
 #include "editor/core/LineClassifier.h"
 
+#include <algorithm>
 #include <vector>
 
 using namespace MarkdownScan;
@@ -176,6 +177,22 @@ Extracted extract(const QString &source, const QList<LineClassifier::TextLine> &
         return ddAt;
     };
 
+    // The next "$" and the next backslash at or after a position, found with
+    // the vectorised character search; queries only move forward.
+    qsizetype dollarAt = -1;
+    qsizetype backslashAt = -1;
+    const auto nextSpecial = [&](qsizetype from) {
+        if (dollarAt != n && dollarAt < from) {
+            dollarAt = text.indexOf(u'$', from);
+            dollarAt = dollarAt < 0 ? n : dollarAt;
+        }
+        if (backslashAt != n && backslashAt < from) {
+            backslashAt = text.indexOf(u'\\', from);
+            backslashAt = backslashAt < 0 ? n : backslashAt;
+        }
+        return std::min(dollarAt, backslashAt);
+    };
+
     const QList<TextRange> verbatim = verbatimRanges(text, lines);
     qsizetype nextVerbatim = 0;
     qsizetype i = 0;
@@ -193,10 +210,7 @@ Extracted extract(const QString &source, const QList<LineClassifier::TextLine> &
         const char16_t c = text[i].unicode();
         if ((c != u'$' || !isDollar(text, i)) && c != u'\\') {
             // Copy the whole run up to the next character that matters.
-            qsizetype j = i + 1;
-            while (j < verbatimStart && text[j] != u'$' && text[j] != u'\\') {
-                ++j;
-            }
+            const qsizetype j = std::min(verbatimStart, nextSpecial(i + 1));
             out.append(text.mid(i, j - i));
             i = j;
             continue;
