@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace MarkdownRenderer {
 
@@ -456,32 +457,49 @@ QString rewriteProse(const QString &markdown, const QList<LineClassifier::TextLi
     return ProseRewriter::rewrite(markdown, lines, QList<QStringView>{u"[[", u"=="}, transform);
 }
 
-// The lines of `math.text` from the `lines` of the text the math pass read:
-// where no span took a line break, every line keeps its kind and only moves,
-// since a span never starts before a line's content and a placeholder is
-// ordinary text to the classifier. The one exception is a backtick fence
-// whose info string held a backtick inside the math: without it the line
-// opens a fence. In that case, and where lines were joined, the text is
-// classified anew.
+// The lines of `math.text` from the `lines` of the text the math pass read.
+// A line no span joined to the next keeps its kind and only moves, since a
+// span never starts before a line's content and a placeholder is ordinary
+// text to the classifier. A line joined from several is classified from the
+// classifier as it stood before the first of them (`snapshots`, taken
+// around every line with "$$"), and so are the lines after it until the
+// classifier is back in the state the original text had there. The one
+// other change: a backtick fence whose info string lost a backtick to the
+// math opens a fence now; there the text is classified anew.
 QList<LineClassifier::TextLine> linesAfterMath(const MathExtractor::Extracted &math,
-                                               const QList<LineClassifier::TextLine> &lines)
+                                               const QList<LineClassifier::TextLine> &lines,
+                                               const QList<LineClassifier::Snapshot> &snapshots)
 {
     const QStringView text(math.text);
     QList<LineClassifier::TextLine> moved;
     moved.reserve(lines.size());
     qsizetype placeholder = text.indexOf(QChar(math.delimiter));
-    qsizetype start = 0;
-    for (const LineClassifier::TextLine &l : lines) {
-        if (start > text.size()) {
-            return LineClassifier::classify(text);
+    qsizetype join = 0;
+    qsizetype snapshot = 0;
+    const auto snapshotOf = [&](qsizetype line) -> const LineClassifier::Snapshot * {
+        while (snapshot < snapshots.size() && snapshots[snapshot].line < line) {
+            ++snapshot;
         }
+        return snapshot < snapshots.size() && snapshots[snapshot].line == line ? &snapshots[snapshot]
+                                                                               : nullptr;
+    };
+    std::optional<LineClassifier> classifier; // set while the kinds differ from the original's
+    qsizetype i = 0;                          // the original line this one starts with
+    qsizetype start = 0;
+    for (;;) {
         qsizetype end = text.indexOf(u'\n', start);
         const bool last = end < 0;
-        if (last != (&l == &lines.back())) {
-            return LineClassifier::classify(text);
-        }
         if (last) {
             end = text.size();
+        }
+        qsizetype breaks = 0;
+        while (join < math.joins.size() && math.joins[join].first < end) {
+            breaks += math.joins[join].second;
+            ++join;
+        }
+        const qsizetype k = i + breaks; // the original line this one ends with
+        if (k >= lines.size() || last != (k == lines.size() - 1)) {
+            return LineClassifier::classify(text);
         }
         if (placeholder >= 0 && placeholder < end) {
             if (text.mid(start, end - start).contains(u"```")) {
@@ -489,11 +507,32 @@ QList<LineClassifier::TextLine> linesAfterMath(const MathExtractor::Extracted &m
             }
             placeholder = text.indexOf(QChar(math.delimiter), end);
         }
-        const qsizetype length = end - start - (end > start && text[end - 1] == u'\r' ? 1 : 0);
-        moved.append({start, length, l.info});
+        QStringView line = text.mid(start, end - start);
+        if (line.endsWith(u'\r')) {
+            line.chop(1);
+        }
+        if (!classifier && breaks == 0) {
+            moved.append({start, line.size(), lines[i].info});
+        } else {
+            if (!classifier) {
+                const LineClassifier::Snapshot *before = snapshotOf(i);
+                if (!before) {
+                    return LineClassifier::classify(text);
+                }
+                classifier = before->before;
+            }
+            moved.append({start, line.size(), classifier->next(line)});
+            const LineClassifier::Snapshot *after = snapshotOf(k);
+            if (after && classifier->sameState(after->after)) {
+                classifier.reset();
+            }
+        }
+        if (last) {
+            return moved;
+        }
+        i = k + 1;
         start = end + 1;
     }
-    return moved;
 }
 
 } // namespace
@@ -516,10 +555,11 @@ QString render(const QString &body, const QHash<QString, QString> &titles, const
     // One classification serves the math pass, the prose rewrites and the
     // table limit.
     const QString source = FrontmatterParser::strip(body);
-    QList<LineClassifier::TextLine> lines = LineClassifier::classify(source);
+    QList<LineClassifier::Snapshot> snapshots;
+    QList<LineClassifier::TextLine> lines = LineClassifier::classify(source, u"$$", &snapshots);
     const MathExtractor::Extracted math = MathExtractor::extract(source, lines);
     if (!math.spans.isEmpty()) {
-        lines = linesAfterMath(math, lines);
+        lines = linesAfterMath(math, lines, snapshots);
     }
     if (stopped()) {
         return {};

@@ -231,6 +231,9 @@ Extracted extract(const QString &source, const QList<LineClassifier::TextLine> &
             if (close >= 0) {
                 const QString tex = Text::trimmedWhitespaceAndNewlines(text.mid(i + 2, close - i - 2));
                 if (!tex.isEmpty()) {
+                    if (const qsizetype breaks = text.mid(i, close - i).count(u'\n')) {
+                        result.joins.append({out.size(), breaks});
+                    }
                     appendPlaceholder({tex, true});
                     i = close + 2;
                     continue;

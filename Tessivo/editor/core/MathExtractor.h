@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <utility>
+
 #include "editor/core/LineClassifier.h"
 
 // Keeps TeX away from the Markdown parser: every math span ($...$ inline,
@@ -28,6 +30,9 @@ struct Extracted
     // The placeholders' delimiter: U+E000, or when the text holds that
     // character the first private-use character it does not hold.
     char16_t delimiter = 0xE000;
+    // The spans that took line breaks: where each one's placeholder starts
+    // in `text`, and how many breaks it took.
+    QList<std::pair<qsizetype, qsizetype>> joins;
 };
 
 // The text with every math span replaced by placeholder(k), and the spans.
