@@ -308,7 +308,7 @@ quint64 nextTemporaryNumber()
 // Writes `bytes` to a new file beside `target` ("<target>.XXXXXX", the
 // pattern QSaveFile uses, which the loader skips), with the permissions of
 // the file it will replace. Not synced: the batch syncs once for all.
-BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes)
+BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
 {
     BatchFile file;
     struct stat existing;
@@ -337,6 +337,9 @@ BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes)
             break;
         }
         written += n;
+    }
+    if (syncFile && file.error.isEmpty() && ::fdatasync(fd) != 0) {
+        file.error = systemError(errno);
     }
     if (::close(fd) != 0 && file.error.isEmpty()) {
         file.error = systemError(errno);
@@ -373,6 +376,10 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
     }
     // Encoding and writing dominate and the files are independent: they run
     // on worker threads, each file unsynced.
+    // A sync of the file system waits for everything written to it, by any
+    // program: it pays off for a large batch only. A small one (the pull of a
+    // steady sync) syncs its own files.
+    const bool syncEach = documents.size() <= 32;
     QList<qsizetype> indexes(documents.size());
     std::iota(indexes.begin(), indexes.end(), 0);
     const QList<BatchFile> files = QtConcurrent::blockingMapped<QList<BatchFile>>(indexes, [&](qsizetype i) {
@@ -381,12 +388,13 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
             return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
         }
         // Joined by hand, as in saveDocument().
-        return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")), encode(d.toJson()));
+        return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")), encode(d.toJson()),
+                              syncEach);
     });
-    // One sync makes every temporary file durable before any of them takes
-    // the place of a file; after the renames, one sync of the folder makes
-    // the new names durable.
-    const bool durable = ::syncfs(dir) == 0;
+    // Every temporary file is durable before any of them takes the place of
+    // a file; after the renames, one sync of the folder makes the new names
+    // durable.
+    const bool durable = syncEach || ::syncfs(dir) == 0;
     const QString syncError = durable ? QString() : systemError(errno);
     // The renames are independent too; each replaces one file atomically.
     const QList<QString> problems = QtConcurrent::blockingMapped<QList<QString>>(indexes, [&](qsizetype i) {

@@ -76,7 +76,8 @@ QByteArray encode(const QJsonArray &array);
 bool saveDocument(const Document &document, const QString &base);
 // Many documents at once, each atomically, for a pull that brings thousands:
 // the files are written on worker threads, made durable by one sync of the
-// file system, then put in place, then the folder is synced. Blocks until
+// file system (a batch of a few syncs each file instead), then put in place,
+// then the folder is synced. Blocks until
 // all of that is done. Whether each was saved, in the order given; a failure
 // logs as saveDocument() does and leaves that previous file intact. The ids
 // must be distinct.
