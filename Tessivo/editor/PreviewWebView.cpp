@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QQuickWindow>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -28,23 +30,63 @@ bool holdsPage(const QString &folder)
 } // namespace
 
 PreviewWebView::PreviewWebView(QWidget *parent, DocumentStore *store, PreviewPage::Strategies strategies)
-    : QWidget(parent), m_view(new DropRoutingWebView(this)),
-      m_page(new PreviewPage(store, std::move(strategies), this))
+    : QWidget(parent), m_strategies(std::move(strategies)), m_store(store)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_view);
+    // A web view that composes through the GPU makes Qt create the window
+    // anew when it joins a window already shown (losing its focus and
+    // flashing); only one drawn in software, as the app draws it, can wait.
+    const bool software = QQuickWindow::sceneGraphBackend() == u"software" ||
+                          qEnvironmentVariable("QT_QUICK_BACKEND") == u"software";
+    if (!software)
+        startEngine();
+}
+
+void PreviewWebView::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    // Right after the window's first frame is on screen.
+    if (!m_view && !m_startQueued) {
+        m_startQueued = true;
+        QTimer::singleShot(0, this, &PreviewWebView::startEngine);
+    }
+}
+
+void PreviewWebView::startEngine()
+{
+    if (m_view) {
+        return;
+    }
+    m_view = new DropRoutingWebView(this);
+    m_page = new PreviewPage(m_store, std::move(m_strategies), this);
     m_view->setPage(m_page);
+    // Transparent before it is shown: the page draws no background, and the
+    // view must not flash white over the window's before its first frame.
     m_view->setAttribute(Qt::WA_TranslucentBackground);
     m_view->setStyleSheet(u"background: transparent"_s);
+    connect(m_view, &DropRoutingWebView::filesDropped, this, &PreviewWebView::filesDropped);
     m_page->update(m_html);
     followPalette();
     m_page->loadFrom(resourceFolder());
+    layout()->addWidget(m_view);
+}
+
+PreviewPage *PreviewWebView::page()
+{
+    startEngine();
+    return m_page;
+}
+
+DropRoutingWebView *PreviewWebView::webView()
+{
+    startEngine();
+    return m_view;
 }
 
 void PreviewWebView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+    if (m_page && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange))
         followPalette();
     QWidget::changeEvent(event);
 }
@@ -59,7 +101,8 @@ void PreviewWebView::followPalette()
 void PreviewWebView::setHtml(const QString &html)
 {
     m_html = html;
-    m_page->update(html);
+    if (m_page)
+        m_page->update(html);
 }
 
 QString PreviewWebView::resourceFolder()

@@ -2,7 +2,9 @@
 
 #include "editor/PreviewPage.h"
 
+#include <QList>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 
 class DocumentStore;
@@ -13,6 +15,12 @@ class DropRoutingWebView;
 //
 // The page comes from the "Preview" folder installed with the application
 // (resourceFolder()).
+//
+// Drawn in software (as the app draws it), the web engine starts only after
+// this widget's first paint, or when its page or view is first asked for,
+// so that the window shows without waiting for it; until then the area
+// shows the window's own background, which the page, drawing none, shows
+// through later.
 class PreviewWebView final : public QWidget
 {
     Q_OBJECT
@@ -27,8 +35,10 @@ public:
     void setHtml(const QString &html);
     QString html() const { return m_html; }
 
-    PreviewPage *page() const { return m_page; }
-    DropRoutingWebView *webView() const { return m_view; }
+    // Start the web engine when it has not started yet.
+    PreviewPage *page();
+    DropRoutingWebView *webView();
+    bool hasStartedEngine() const { return m_view != nullptr; }
 
     // The folder holding the preview page, first of:
     //  1. the folder set with setResourceFolder();
@@ -40,13 +50,22 @@ public:
     static QString resourceFolder();
     static void setResourceFolder(const QString &folder);
 
+Q_SIGNALS:
+    // Files dropped onto the preview (see DropRoutingWebView).
+    void filesDropped(const QList<QUrl> &urls);
+
 protected:
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    void startEngine();
     void followPalette();
 
-    DropRoutingWebView *m_view;
-    PreviewPage *m_page;
+    DropRoutingWebView *m_view = nullptr;
+    PreviewPage *m_page = nullptr;
+    PreviewPage::Strategies m_strategies;
+    DocumentStore *m_store = nullptr;
+    bool m_startQueued = false;
     QString m_html;
 };

@@ -2,7 +2,6 @@
 
 #include "app/core/AppNotifications.h"
 #include "assistant/AssistantPanels.h"
-#include "editor/DropRoutingWebView.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
@@ -142,7 +141,7 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     editorLayout->setContentsMargins(0, 0, 0, 0);
     m_preview = new PreviewWebView(m_splitter, m_store);
     m_preview->setMinimumWidth(320);
-    connect(m_preview->webView(), &DropRoutingWebView::filesDropped, m_fileDrop,
+    connect(m_preview, &PreviewWebView::filesDropped, m_fileDrop,
             [this](const QList<QUrl> &urls) { m_fileDrop->handle(urls); });
     m_splitter->addWidget(m_editorHolder);
     m_splitter->addWidget(m_preview);

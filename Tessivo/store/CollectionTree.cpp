@@ -198,8 +198,8 @@ CollectionTree::Forest CollectionTree::nodes(const QList<Document> &documents) c
         const qsizetype slot = built.size();
         Node node;
         node.collection = m_collections.at(index);
-        node.path = parentSlot < 0 ? QStringList() : built.at(parentSlot).path;
-        node.path.append(node.collection.name);
+        node.path = CollectionPath(parentSlot < 0 ? CollectionPath() : built.at(parentSlot).path,
+                                   node.collection.name);
         node.depth = static_cast<int>(node.path.size());
         node.documents = buckets.value(node.collection.id);
         node.totalDocuments = static_cast<int>(node.documents.size());

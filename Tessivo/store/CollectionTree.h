@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Collection.h"
+#include "store/CollectionPath.h"
 #include "store/Document.h"
 
 #include <QHash>
@@ -30,7 +31,7 @@ public:
         // 1 for a root; the length of `path`.
         int depth = 1;
         // Names from the root down to this collection.
-        QStringList path;
+        CollectionPath path;
         // This collection's documents plus those of every descendant.
         int totalDocuments = 0;
 

@@ -552,13 +552,17 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     QSet<QString> undirtyDocuments;
     QSet<QString> undirtyCollections;
 
+    QList<Document> pulledToWrite;
     result.documentIDs = PullMerge::mergePulled(documents, m_documents, m_tombstones, [&](const Document &p) {
         undirtyDocuments.insert(p.id);
         // A debounced save still waiting holds an older version; it must
         // not overwrite the record written here.
         m_saves->cancelDocument(p.id);
-        m_saves->writeDocumentNow(p);
+        pulledToWrite.append(p);
     });
+    // On disk before this returns, so that the cursor the caller stores next
+    // never passes a pulled record that a crash could still lose.
+    m_saves->writeDocumentsNow(pulledToWrite);
     result.collectionIDs =
         PullMerge::mergePulled(collections, m_collections, m_deletedCollections,
                                [&](const Collection &p) { undirtyCollections.insert(p.id); });

@@ -8,9 +8,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtConcurrent>
+
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Persistence {
 
@@ -267,6 +276,167 @@ bool saveDocument(const Document &document, const QString &base)
     }
     qWarning("[persistence] failed to save document %s: %s", qPrintable(document.id), qPrintable(error));
     return false;
+}
+
+namespace {
+
+// A file of the batch: its temporary name once written, or why it failed.
+struct BatchFile
+{
+    QByteArray temporary;
+    QString error;
+};
+
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+// Numbers for temporary names: random per thread, then counting up, so
+// that names rarely collide (O_EXCL catches the rest) without a lock.
+quint64 nextTemporaryNumber()
+{
+    thread_local quint64 next = QRandomGenerator::global()->generate64();
+    return next++;
+}
+
+// Writes `bytes` to a new file beside `target` ("<target>.XXXXXX", the
+// pattern QSaveFile uses, which the loader skips), with the permissions of
+// the file it will replace. Not synced: the batch syncs once for all.
+BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
+{
+    BatchFile file;
+    struct stat existing;
+    const mode_t mode = ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : 0666;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        file.temporary = target + '.' + QByteArray::number(nextTemporaryNumber(), 36);
+        fd = ::open(file.temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        file.error = systemError(errno);
+        file.temporary.clear();
+        return file;
+    }
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            file.error = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
+            break;
+        }
+        written += n;
+    }
+    if (syncFile && file.error.isEmpty() && ::fdatasync(fd) != 0) {
+        file.error = systemError(errno);
+    }
+    if (::close(fd) != 0 && file.error.isEmpty()) {
+        file.error = systemError(errno);
+    }
+    if (!file.error.isEmpty()) {
+        ::unlink(file.temporary.constData());
+        file.temporary.clear();
+    }
+    return file;
+}
+
+} // namespace
+
+QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
+{
+    QList<bool> saved(documents.size(), false);
+    if (documents.isEmpty()) {
+        return saved;
+    }
+    QString error;
+    const QString folder = QDir(base).filePath(QStringLiteral("documents"));
+    const auto failAll = [&](const QString &why) {
+        for (const Document &d : documents) {
+            qWarning("[persistence] failed to save document %s: %s", qPrintable(d.id), qPrintable(why));
+        }
+        return saved;
+    };
+    if (!makeFolders(base, &error)) {
+        return failAll(error);
+    }
+    const int dir = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return failAll(systemError(errno));
+    }
+    // Encoding and writing dominate and the files are independent: they run
+    // on worker threads, each file unsynced.
+    // A sync of the file system waits for everything written to it, by any
+    // program: it pays off for a large batch only. A small one (the pull of a
+    // steady sync) syncs its own files.
+    const bool syncEach = documents.size() <= 32;
+    QList<qsizetype> indexes(documents.size());
+    std::iota(indexes.begin(), indexes.end(), 0);
+    const QList<BatchFile> files = QtConcurrent::blockingMapped<QList<BatchFile>>(indexes, [&](qsizetype i) {
+        const Document &d = documents.at(i);
+        if (!isSafeDocumentID(d.id)) {
+            return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
+        }
+        // Joined by hand, as in saveDocument().
+        return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")), encode(d.toJson()),
+                              syncEach);
+    });
+    // Every temporary file is durable before any of them takes the place of
+    // a file; after the renames, one sync of the folder makes the new names
+    // durable.
+    const bool durable = syncEach || ::syncfs(dir) == 0;
+    const QString syncError = durable ? QString() : systemError(errno);
+    // The renames are independent too; each replaces one file atomically.
+    const QList<QString> problems = QtConcurrent::blockingMapped<QList<QString>>(indexes, [&](qsizetype i) {
+        const BatchFile &f = files.at(i);
+        if (f.temporary.isEmpty()) {
+            return f.error;
+        }
+        QString why = syncError;
+        if (durable) {
+            const QByteArray target = nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
+            if (::rename(f.temporary.constData(), target.constData()) == 0) {
+                return QString();
+            }
+            why = systemError(errno);
+        }
+        ::unlink(f.temporary.constData());
+        return why;
+    });
+    bool renamed = false;
+    for (qsizetype i = 0; i < problems.size(); ++i) {
+        if (problems.at(i).isNull()) {
+            saved[i] = true;
+            renamed = true;
+        } else {
+            qWarning("[persistence] failed to save document %s: %s", qPrintable(documents.at(i).id),
+                     qPrintable(problems.at(i)));
+        }
+    }
+    if (renamed && ::fsync(dir) != 0) {
+        // The files are whole either way; only their new names may not
+        // survive a power loss. Nothing is reported as saved.
+        const QString why = systemError(errno);
+        for (qsizetype i = 0; i < saved.size(); ++i) {
+            if (saved[i]) {
+                saved[i] = false;
+                qWarning("[persistence] failed to save document %s: %s", qPrintable(documents.at(i).id),
+                         qPrintable(why));
+            }
+        }
+    }
+    ::close(dir);
+    return saved;
 }
 
 bool saveCollections(const QList<Collection> &collections, const QString &base)

@@ -74,6 +74,14 @@ QByteArray encode(const QJsonArray &array);
 // "[persistence] failed to save document <id>: <reason>" (collections, state
 // alike) and leaves the previous file intact.
 bool saveDocument(const Document &document, const QString &base);
+// Many documents at once, each atomically, for a pull that brings thousands:
+// the files are written on worker threads, made durable by one sync of the
+// file system (a batch of a few syncs each file instead), then put in place,
+// then the folder is synced. Blocks until
+// all of that is done. Whether each was saved, in the order given; a failure
+// logs as saveDocument() does and leaves that previous file intact. The ids
+// must be distinct.
+QList<bool> saveDocuments(const QList<Document> &documents, const QString &base);
 bool saveCollections(const QList<Collection> &collections, const QString &base);
 bool saveState(const State &state, const QString &base);
 

@@ -163,6 +163,34 @@ void SaveScheduler::writeDocumentNow(const Document &document)
     noteResult(document.id, ok);
 }
 
+void SaveScheduler::writeDocumentsNow(const QList<Document> &documents)
+{
+    QList<Document> batch;
+    QHash<QString, qsizetype> slotOf;
+    for (const Document &d : documents) {
+        const auto it = slotOf.constFind(d.id);
+        if (it != slotOf.cend()) {
+            batch[*it] = d;
+        } else {
+            slotOf.insert(d.id, batch.size());
+            batch.append(d);
+        }
+    }
+    if (batch.isEmpty()) {
+        return;
+    }
+    QStringList keys;
+    keys.reserve(batch.size());
+    for (const Document &d : std::as_const(batch)) {
+        keys.append(documentPath(d.id));
+    }
+    QList<bool> saved;
+    m_writer->runNow(keys, [&] { saved = Persistence::saveDocuments(batch, m_baseDirectory); });
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        noteResult(batch.at(i).id, saved.at(i));
+    }
+}
+
 void SaveScheduler::waitForWrites()
 {
     m_writer->waitForIdle();

@@ -60,6 +60,10 @@ public:
     // Synchronous write on the calling thread, after a running write of the
     // same file; a pending one of that file is dropped.
     void writeDocumentNow(const Document &document);
+    // The same for many documents, written together (Persistence::saveDocuments):
+    // blocks until every one is on disk or has failed. Of an id given twice,
+    // the later record is written.
+    void writeDocumentsNow(const QList<Document> &documents);
 
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document as

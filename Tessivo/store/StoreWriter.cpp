@@ -1,6 +1,7 @@
 #include "StoreWriter.h"
 
 #include <QMutexLocker>
+#include <QSet>
 
 StoreWriter::StoreWriter()
 {
@@ -60,30 +61,50 @@ void StoreWriter::finishOne(const QString &key, std::function<void()> *next)
 
 void StoreWriter::runNow(const QString &key, const std::function<void()> &job)
 {
+    runNow(QStringList{key}, job);
+}
+
+void StoreWriter::runNow(const QStringList &keys, const std::function<void()> &job)
+{
     QMutexLocker lock(&m_mutex);
     for (;;) {
-        auto it = m_slots.find(key);
-        if (it == m_slots.end()) {
-            break;
+        bool busy = false;
+        for (const QString &key : keys) {
+            auto it = m_slots.find(key);
+            if (it == m_slots.end()) {
+                continue;
+            }
+            if (it->waiting) {
+                it->waiting = nullptr;
+                --m_outstanding;
+            }
+            busy = busy || it->running;
         }
-        if (it->waiting) {
-            it->waiting = nullptr;
-            --m_outstanding;
-        }
-        if (!it->running) {
+        if (!busy) {
             break;
         }
         m_changed.wait(&m_mutex);
     }
-    Slot &slot = m_slots[key];
-    slot.running = true;
-    ++m_outstanding;
+    for (const QString &key : keys) {
+        Slot &slot = m_slots[key];
+        if (!slot.running) {
+            slot.running = true;
+            ++m_outstanding;
+        }
+    }
     lock.unlock();
     job();
-    std::function<void()> next;
-    finishOne(key, &next);
-    if (next) {
-        m_pool.start([this, key, next = std::move(next)]() mutable { runChain(key, std::move(next)); });
+    QSet<QString> finished;
+    for (const QString &key : keys) {
+        if (finished.contains(key)) {
+            continue;
+        }
+        finished.insert(key);
+        std::function<void()> next;
+        finishOne(key, &next);
+        if (next) {
+            m_pool.start([this, key, next = std::move(next)]() mutable { runChain(key, std::move(next)); });
+        }
     }
 }
 

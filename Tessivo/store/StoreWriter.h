@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 #include <QWaitCondition>
 
@@ -29,6 +30,9 @@ public:
     // Runs `job` on the calling thread once the running write of `key` has
     // finished; a write of `key` that has not started yet is dropped.
     void runNow(const QString &key, const std::function<void()> &job);
+    // The same for several files at once: `job` runs once none of `keys` has
+    // a write running, and writes of them that have not started are dropped.
+    void runNow(const QStringList &keys, const std::function<void()> &job);
 
     // Blocks until no write is running or waiting.
     void waitForIdle();

@@ -160,6 +160,15 @@ private Q_SLOTS:
             << u"[$a$]($b$) $c$"_s
             << QStringLiteral("<p><a href=\"$b$\"><span class=\"math\" data-display=\"0\">a</span></a> <span "
                               "class=\"math\" data-display=\"0\">c</span></p>\n");
+        // Lines keep their kinds through the math pass, except a fence whose
+        // info string loses its backtick to the math: it opens a fence then.
+        QTest::newRow("math takes a fence's backtick")
+            << u"```$$a`b$$\n[[x]] ==y==\n```\n"_s
+            << u"<pre lang=\"<span class=\"math\" data-display=\"1\">a`b</span>\"><code>[[x]] ==y==\n</code></pre>\n"_s;
+        QTest::newRow("display math over lines, then prose")
+            << u"$$\na\n$$\n```x`\n[[x]]\n"_s
+            << QStringLiteral("<p><span class=\"math\" data-display=\"1\">a</span>\n```x`\n<a "
+                              "href=\"zv-new:/?title=x\" class=\"wiki-link wiki-link--missing\">x</a></p>\n");
         QTest::newRow("lone surrogate becomes a replacement character")
             << (u"a"_s + QChar(0xD800) + u"b"_s) << u"<p>a\uFFFDb</p>\n"_s;
     }

@@ -222,9 +222,11 @@ private Q_SLOTS:
 
     void deepChain()
     {
-        // Hand-edited files can nest far deeper than the app allows; the tree is
-        // walked without recursion, so depth costs neither stack nor time.
-        constexpr int depth = 3000;
+        // Hand-edited or synced files can nest far deeper than the app allows;
+        // the tree is walked without recursion and each node's path shares its
+        // parent's names, so depth costs neither stack nor quadratic time and
+        // memory (at this depth, copied paths held 2 GB).
+        constexpr int depth = 24000;
         QStringList layout{u"c0"_s};
         for (int i = 1; i < depth; ++i) {
             layout << u"c%1>c%2"_s.arg(i).arg(i - 1);
@@ -233,6 +235,15 @@ private Q_SLOTS:
         const QList<CollectionTree::Node> flat = CollectionTree::flattened(tree.nodes({}).roots);
         QCOMPARE(flat.size(), depth);
         QCOMPARE(flat.last().depth, depth);
+        QCOMPARE(flat.last().path.size(), depth);
+        QCOMPARE(flat.at(2).path.join(u" / "), u"C0 / C1 / C2"_s);
+        QCOMPARE(flat.last().path.toList().first(), u"C0"_s);
+        QCOMPARE(flat.last().path.toList().last(), u"C%1"_s.arg(depth - 1));
+        // Paths compare by their names, built apart or not.
+        const QList<CollectionTree::Node> shortChain =
+            CollectionTree::flattened(CollectionTree(collections(layout.mid(0, 6))).nodes({}).roots);
+        QVERIFY(flat.at(5).path == shortChain.at(5).path);
+        QVERIFY(!(flat.at(5).path == flat.at(4).path));
         QCOMPARE(tree.descendants(u"c0"_s).size(), depth - 1);
         QCOMPARE(tree.ancestors(u"c%1"_s.arg(depth - 1)).size(), depth - 1);
         QVERIFY(!tree.canMove(u"c1"_s, u"c5"_s));

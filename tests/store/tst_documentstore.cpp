@@ -1035,6 +1035,35 @@ private Q_SLOTS:
         QCOMPARE(ids(store->documents()).first(), u"a"_s);
     }
 
+    void applyPullWritesTheWholeBatchBeforeReturning()
+    {
+        // A first sync brings thousands of documents in one pull; they are
+        // written together, and each is on disk when applyPull returns. A
+        // record that cannot be written costs only itself.
+        auto store = storeWith({makeDocument(u"kept"_s, 10)});
+        QVERIFY(QDir().mkpath(g_base + u"/documents/blocked.json"_s));
+        QList<Document> pulled;
+        for (int i = 0; i < 200; ++i) {
+            pulled << makeDocument(u"p%1"_s.arg(i), 20 + i, u"# Pulled %1"_s.arg(i));
+        }
+        pulled << makeDocument(u"blocked"_s, 30);
+        QStringList written;
+        QObject::connect(store.get(), &DocumentStore::fileWritten, [&](const QString &path, bool ok) {
+            written << path + (ok ? u""_s : u" failed"_s);
+        });
+        expectSaveFailure(u"document blocked: .+"_s);
+        QCOMPARE(store->applyPull(pulled, {}).documentIDs, QStringList());
+
+        QCOMPARE(written.size(), 201);
+        QVERIFY(written.contains(u"documents/blocked.json failed"_s));
+        QVERIFY(written.contains(u"documents/p199.json"_s));
+        for (int i = 0; i < 200; i += 37) {
+            QCOMPARE(readDocumentFile(u"p%1"_s.arg(i)), pulled.at(i));
+        }
+        QCOMPARE(readDocumentFile(u"kept"_s)->body, u"# kept"_s);
+        QCOMPARE(QDir(g_base + u"/documents"_s).entryList(QDir::Files).size(), 201);
+    }
+
     void applyPullCancelsPendingSave()
     {
         auto store = storeWith({makeDocument(u"d"_s, 10)});

@@ -192,6 +192,68 @@ private Q_SLOTS:
         QCOMPARE(readBytes(other.filePath(u"file"_s)), QByteArray("keep"));
     }
 
+    void batchSaveWritesEachAtomically()
+    {
+        // A pull writes thousands of documents in one batch: each lands whole
+        // under its own name, with the permissions of the file it replaces,
+        // and one failure costs only that document.
+        QVERIFY(writeBytes(docs() + u"/kept.json"_s, "old"));
+        QVERIFY(::chmod(qPrintable(docs() + u"/kept.json"_s), 0640) == 0);
+        QVERIFY(QDir().mkpath(docs() + u"/blocked.json"_s));
+        QList<Document> batch;
+        for (int i = 0; i < 300; ++i) {
+            batch << makeDocument(u"doc-%1"_s.arg(i), 2, u"# Document %1\n\n"_s.arg(i).repeated(40));
+        }
+        batch.insert(7, makeDocument(u"kept"_s, 5, u"new text"_s));
+        batch.insert(11, makeDocument(u"blocked"_s));
+        batch.insert(13, makeDocument(u"../escape"_s));
+        expectLog(u"failed to save document blocked: .+"_s);
+        expectLog(u"failed to save document \\.\\./escape: .+"_s);
+
+        const QList<bool> saved = Persistence::saveDocuments(batch, base());
+
+        QCOMPARE(saved.size(), batch.size());
+        QList<Document> expected;
+        for (qsizetype i = 0; i < batch.size(); ++i) {
+            const bool bad = batch.at(i).id == u"blocked" || batch.at(i).id == u"../escape";
+            QCOMPARE(saved.at(i), !bad);
+            if (!bad) {
+                expected << batch.at(i);
+            }
+        }
+        expectLog(u"skipped document file blocked.json: .+"_s);
+        QList<Document> loaded = Persistence::loadDocuments(base());
+        const auto byId = [](const Document &a, const Document &b) { return a.id < b.id; };
+        std::sort(expected.begin(), expected.end(), byId);
+        std::sort(loaded.begin(), loaded.end(), byId);
+        QCOMPARE(loaded, expected);
+        struct stat info;
+        QVERIFY(::stat(qPrintable(docs() + u"/kept.json"_s), &info) == 0);
+        QCOMPARE(info.st_mode & 0777, 0640u);
+        // No temporary file is left behind, and nothing outside the folder.
+        QStringList files = tree(base());
+        files.removeAll(u"documents"_s);
+        files.removeAll(u"documents/blocked.json"_s);
+        QCOMPARE(files.size(), expected.size());
+        QVERIFY(
+            std::all_of(files.cbegin(), files.cend(), [](const QString &f) { return f.endsWith(u".json"); }));
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(u"escape.json"_s)));
+    }
+
+    void batchSaveIntoAnUnusableFolderFailsEach()
+    {
+        // A base folder that cannot be created: every document fails, logged.
+        QTemporaryDir other;
+        QVERIFY(writeBytes(other.filePath(u"file"_s), "keep"));
+        expectLog(u"failed to save document a: .+"_s);
+        expectLog(u"failed to save document b: .+"_s);
+        const QList<bool> saved = Persistence::saveDocuments({makeDocument(u"a"_s), makeDocument(u"b"_s)},
+                                                             other.filePath(u"file"_s));
+        QCOMPARE(saved, (QList<bool>{false, false}));
+        QCOMPARE(readBytes(other.filePath(u"file"_s)), QByteArray("keep"));
+        QCOMPARE(Persistence::saveDocuments({}, base()), QList<bool>());
+    }
+
     void loadSkipsBadFiles_data()
     {
         QTest::addColumn<QString>("kind");

@@ -185,7 +185,7 @@ void appendVerbatimRanges(QList<TextRange> &out, QStringView text, qsizetype sta
 {
     const QStringView block = text.mid(start, end - start);
     const bool hasBackticks = block.contains(u'`');
-    if (!hasBackticks && !block.contains(u'<') && !block.contains(u"](")) {
+    if (!hasBackticks && !block.contains(u'<') && MarkdownScan::indexOfPair(block, u']', u'(') < 0) {
         return;
     }
     std::optional<BacktickRuns> runs;
@@ -467,9 +467,21 @@ LineClassifier::Line LineClassifier::classifyOpenBlock(QStringView line, qsizety
 
 QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text)
 {
+    return classify(text, {}, nullptr);
+}
+
+QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text, QStringView marker,
+                                                         QList<Snapshot> *snapshots)
+{
     QList<TextLine> lines;
     lines.reserve(text.size() / 32 + 1);
     LineClassifier classifier;
+    const auto findMarker = [text, marker](qsizetype from) {
+        return marker.size() == 2
+                   ? MarkdownScan::indexOfPair(text, marker[0].unicode(), marker[1].unicode(), from)
+                   : text.indexOf(marker, from);
+    };
+    qsizetype nextMarker = snapshots && !marker.isEmpty() ? findMarker(0) : -1;
     qsizetype start = 0;
     for (;;) {
         qsizetype end = text.indexOf(u'\n', start);
@@ -481,12 +493,30 @@ QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text)
         if (line.endsWith(u'\r')) {
             line.chop(1);
         }
-        lines.append({start, line.size(), classifier.next(line)});
+        if (nextMarker >= 0 && nextMarker < end) {
+            Snapshot snapshot{lines.size(), classifier, {}};
+            lines.append({start, line.size(), classifier.next(line)});
+            snapshot.after = classifier;
+            snapshots->append(std::move(snapshot));
+            nextMarker = findMarker(end);
+        } else {
+            lines.append({start, line.size(), classifier.next(line)});
+        }
         if (last) {
             return lines;
         }
         start = end + 1;
     }
+}
+
+bool LineClassifier::sameState(const LineClassifier &other) const
+{
+    // The fence's info string matters only on its own line.
+    return m_fence.character == other.m_fence.character && m_fence.length == other.m_fence.length &&
+           m_fenceDepth == other.m_fenceDepth && m_fenceColumn == other.m_fenceColumn &&
+           m_htmlComment == other.m_htmlComment && m_paragraph == other.m_paragraph &&
+           m_indentedCode == other.m_indentedCode && m_listContent == other.m_listContent &&
+           m_listBase == other.m_listBase;
 }
 
 QList<TextRange> LineClassifier::verbatimRangesIn(QStringView text, qsizetype start, qsizetype end)

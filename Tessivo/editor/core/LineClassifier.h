@@ -54,6 +54,16 @@ public:
     };
     static QList<TextLine> classify(QStringView text);
 
+    // The classifier as it stood before and after one line.
+    struct Snapshot;
+    // classify(), also keeping in `snapshots` (in line order) the classifier
+    // around each line that holds `marker`, so that a pass which rewrites
+    // those lines can classify its result from there without starting over.
+    static QList<TextLine> classify(QStringView text, QStringView marker, QList<Snapshot> *snapshots);
+
+    // Whether two classifiers would classify every further line alike.
+    bool sameState(const LineClassifier &other) const;
+
     // Ranges of [start, end) of `text`, the inline content of one paragraph,
     // heading or line, that inline rewrites and math must leave as written:
     // inline code spans (which may run over several lines of a paragraph),
@@ -104,4 +114,11 @@ private:
     bool m_indentedCode = false; // the previous non-blank line was indented code
     qsizetype m_listContent = 0; // content column of the current list item
     qsizetype m_listBase = 0;    // the same, kept across indented code
+};
+
+struct LineClassifier::Snapshot
+{
+    qsizetype line = 0;
+    LineClassifier before;
+    LineClassifier after;
 };

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace MarkdownRenderer {
 
@@ -53,7 +54,21 @@ QByteArray toUtf8(QStringView text)
         }
         return c.isLowSurrogate() && (i == 0 || !text[i - 1].isHighSurrogate());
     };
+    // Most texts hold no surrogate at all: checked in blocks, which the
+    // compiler vectorises, before the exact test.
     qsizetype i = 0;
+    const char16_t *units = text.utf16();
+    constexpr qsizetype block = 64;
+    while (i + block <= text.size()) {
+        bool any = false;
+        for (qsizetype k = 0; k < block; ++k) {
+            any |= (units[i + k] & 0xF800) == 0xD800;
+        }
+        if (any) {
+            break;
+        }
+        i += block;
+    }
     while (i < text.size() && !lone(i)) {
         ++i;
     }
@@ -92,15 +107,27 @@ QString withBackslashesAt(const QString &text, const QList<qsizetype> &offsets)
 // with a backslash and those tables show as plain text instead.
 constexpr qsizetype kMaxPipesPerLine = 128;
 
-QString limitTableCells(const QString &text)
+// `lines`: the text's classification, or that of a text with the same lines
+// (the prose rewrites keep every line break and every line's kind).
+QString limitTableCells(const QString &text, const QList<LineClassifier::TextLine> &lines)
 {
     if (!text.contains(u'|')) {
         return text;
     }
     const qsizetype budget = 200000 + text.size();
     const QStringView all(text);
-    const QList<QStringView> lines = Text::splitLinesLF(all);
-    const qsizetype count = lines.size();
+    QList<QStringView> rows;
+    rows.reserve(lines.size() + 1);
+    for (qsizetype start = 0;;) {
+        const qsizetype end = all.indexOf(u'\n', start);
+        rows.append(all.mid(start, (end < 0 ? all.size() : end) - start));
+        if (end < 0) {
+            break;
+        }
+        start = end + 1;
+    }
+    const qsizetype count = rows.size();
+    const bool known = lines.size() == count;
 
     const auto body = [](QStringView line) {
         qsizetype p = 0;
@@ -109,21 +136,38 @@ QString limitTableCells(const QString &text)
         }
         return line.mid(p);
     };
-    // Index of the next blank line at or after each line.
-    QList<qsizetype> nextBlank(count + 1, count);
-    for (qsizetype i = count - 1; i >= 0; --i) {
-        const QStringView rest = body(lines[i]);
-        const bool blank =
-            std::all_of(rest.begin(), rest.end(), [](QChar c) { return MarkdownScan::isWhiteSpace(c); });
-        nextBlank[i] = blank ? i : nextBlank[i + 1];
-    }
+    // Index of the next blank line at or after a line; asked for rising
+    // lines only, so the scan is linear overall.
+    qsizetype blankFrom = -1;
+    qsizetype blankAt = -1;
+    const auto nextBlank = [&](qsizetype i) {
+        if (blankAt < i) {
+            blankFrom = std::max(blankFrom, i);
+            blankAt = count;
+            for (qsizetype k = blankFrom; k < count; ++k) {
+                const QStringView rest = body(rows[k]);
+                if (std::all_of(rest.begin(), rest.end(),
+                                [](QChar c) { return MarkdownScan::isWhiteSpace(c); })) {
+                    blankAt = k;
+                    break;
+                }
+            }
+            blankFrom = blankAt;
+        }
+        return blankAt;
+    };
 
     QList<qsizetype> broken; // offsets of the "-" or "|" that gets a backslash, ascending
     qsizetype cells = 0;
     LineClassifier classifier;
     for (qsizetype i = 0; i < count; ++i) {
-        const QStringView line = lines[i];
-        if (LineClassifier::isCode(classifier.next(line.endsWith(u'\r') ? line.chopped(1) : line).kind)) {
+        const QStringView line = rows[i];
+        const LineClassifier::Kind kind =
+            known ? lines[i].info.kind : classifier.next(line.endsWith(u'\r') ? line.chopped(1) : line).kind;
+        if (LineClassifier::isCode(kind)) {
+            continue;
+        }
+        if (!line.contains(u'|')) {
             continue;
         }
         // The table extension splits a row in time quadratic in its cells
@@ -157,10 +201,11 @@ QString limitTableCells(const QString &text)
         if (!shape || columns == 0) {
             continue;
         }
-        cells += columns * (nextBlank[i] - i);
+        const qsizetype rowsBelow = nextBlank(i) - i;
+        cells += columns * rowsBelow;
         if (cells > budget) {
             broken.append(row.data() - all.data() + row.indexOf(u'-'));
-            cells -= columns * (nextBlank[i] - i);
+            cells -= columns * rowsBelow;
         }
     }
     if (broken.isEmpty()) {
@@ -177,8 +222,9 @@ QString limitTableCells(const QString &text)
 QString limitImageOpeners(const QString &text)
 {
     constexpr qsizetype kBudget = 4000000;
-    const qsizetype openers = text.count(u"![");
-    if (openers * (text.size() / 2) <= kBudget || openers * qsizetype(text.count(u"](")) <= kBudget) {
+    const qsizetype openers = MarkdownScan::countPairs(text, u'!', u'[');
+    if (openers * (text.size() / 2) <= kBudget ||
+        openers * MarkdownScan::countPairs(text, u']', u'(') <= kBudget) {
         return text;
     }
     const QStringView all(text);
@@ -198,7 +244,8 @@ QString limitImageOpeners(const QString &text)
         const qsizetype end = lines[j - 1].start + lines[j - 1].length;
         const QStringView block = all.mid(start, end - start);
         i = j;
-        if (qsizetype(block.count(u"![")) * qsizetype(block.count(u"](")) <= kBudget) {
+        if (MarkdownScan::countPairs(block, u'!', u'[') * MarkdownScan::countPairs(block, u']', u'(') <=
+            kBudget) {
             continue;
         }
         const QList<TextRange> verbatim = LineClassifier::verbatimRangesIn(all, start, end);
@@ -358,27 +405,41 @@ QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const 
 
 } // namespace
 
-QString markdownToHtml(const QString &markdown)
-{
-    return toHtml(markdown, -1, nullptr, nullptr);
-}
-
 QString render(const QString &body, const QHash<QString, QString> &titles)
 {
     return render(body, titles, nullptr);
 }
 
-QString rewriteProse(const QString &markdown, const QHash<QString, QString> &titles)
+namespace {
+
+// The wiki-link and highlight rewrites over classified lines. Each line is
+// written straight into the result; the working strings are kept between
+// lines, so a document with thousands of links makes few allocations.
+QString rewriteProse(const QString &markdown, const QList<LineClassifier::TextLine> &lines,
+                     const QHash<QString, QString> &titles)
 {
-    const auto transform = [&titles](const QString &line, const QList<TextRange> &verbatim) {
-        QList<WikiLinks::Replacement> replaced;
-        const QString linked = WikiLinks::render(line, titles, verbatim, &replaced);
-        if (replaced.isEmpty()) {
-            return applyHighlights(linked, verbatim);
+    QString linked;
+    QString scratch;
+    QList<WikiLinks::Replacement> replaced;
+    QList<TextRange> moved;
+    const auto transform = [&](QString &out, QStringView line, const QList<TextRange> &verbatim) {
+        if (MarkdownScan::indexOfPair(line, u'=', u'=') < 0) {
+            WikiLinks::appendRendered(out, line, titles, verbatim, nullptr, scratch);
+            return;
+        }
+        if (MarkdownScan::indexOfPair(line, u'[', u'[') < 0) {
+            appendHighlights(out, line, verbatim, scratch);
+            return;
+        }
+        linked.resize(0);
+        replaced.clear();
+        if (!WikiLinks::appendRendered(linked, line, titles, verbatim, &replaced, scratch)) {
+            appendHighlights(out, line, verbatim, scratch);
+            return;
         }
         // The verbatim ranges move with the anchors; those inside a link's
         // label went into its anchor.
-        QList<TextRange> moved;
+        moved.clear();
         qsizetype delta = 0;
         qsizetype k = 0;
         for (const TextRange &r : verbatim) {
@@ -391,9 +452,98 @@ QString rewriteProse(const QString &markdown, const QHash<QString, QString> &tit
             }
             moved.append({r.location + delta, r.length});
         }
-        return applyHighlights(linked, moved);
+        appendHighlights(out, linked, moved, scratch);
     };
-    return ProseRewriter::rewrite(markdown, QList<QStringView>{u"[[", u"=="}, transform);
+    return ProseRewriter::rewrite(markdown, lines, QList<QStringView>{u"[[", u"=="}, transform);
+}
+
+// The lines of `math.text` from the `lines` of the text the math pass read.
+// A line no span joined to the next keeps its kind and only moves, since a
+// span never starts before a line's content and a placeholder is ordinary
+// text to the classifier. A line joined from several is classified from the
+// classifier as it stood before the first of them (`snapshots`, taken
+// around every line with "$$"), and so are the lines after it until the
+// classifier is back in the state the original text had there. The one
+// other change: a backtick fence whose info string lost a backtick to the
+// math opens a fence now; there the text is classified anew.
+QList<LineClassifier::TextLine> linesAfterMath(const MathExtractor::Extracted &math,
+                                               const QList<LineClassifier::TextLine> &lines,
+                                               const QList<LineClassifier::Snapshot> &snapshots)
+{
+    const QStringView text(math.text);
+    QList<LineClassifier::TextLine> moved;
+    moved.reserve(lines.size());
+    qsizetype placeholder = text.indexOf(QChar(math.delimiter));
+    qsizetype join = 0;
+    qsizetype snapshot = 0;
+    const auto snapshotOf = [&](qsizetype line) -> const LineClassifier::Snapshot * {
+        while (snapshot < snapshots.size() && snapshots[snapshot].line < line) {
+            ++snapshot;
+        }
+        return snapshot < snapshots.size() && snapshots[snapshot].line == line ? &snapshots[snapshot]
+                                                                               : nullptr;
+    };
+    std::optional<LineClassifier> classifier; // set while the kinds differ from the original's
+    qsizetype i = 0;                          // the original line this one starts with
+    qsizetype start = 0;
+    for (;;) {
+        qsizetype end = text.indexOf(u'\n', start);
+        const bool last = end < 0;
+        if (last) {
+            end = text.size();
+        }
+        qsizetype breaks = 0;
+        while (join < math.joins.size() && math.joins[join].first < end) {
+            breaks += math.joins[join].second;
+            ++join;
+        }
+        const qsizetype k = i + breaks; // the original line this one ends with
+        if (k >= lines.size() || last != (k == lines.size() - 1)) {
+            return LineClassifier::classify(text);
+        }
+        if (placeholder >= 0 && placeholder < end) {
+            if (text.mid(start, end - start).contains(u"```")) {
+                return LineClassifier::classify(text);
+            }
+            placeholder = text.indexOf(QChar(math.delimiter), end);
+        }
+        QStringView line = text.mid(start, end - start);
+        if (line.endsWith(u'\r')) {
+            line.chop(1);
+        }
+        if (!classifier && breaks == 0) {
+            moved.append({start, line.size(), lines[i].info});
+        } else {
+            if (!classifier) {
+                const LineClassifier::Snapshot *before = snapshotOf(i);
+                if (!before) {
+                    return LineClassifier::classify(text);
+                }
+                classifier = before->before;
+            }
+            moved.append({start, line.size(), classifier->next(line)});
+            const LineClassifier::Snapshot *after = snapshotOf(k);
+            if (after && classifier->sameState(after->after)) {
+                classifier.reset();
+            }
+        }
+        if (last) {
+            return moved;
+        }
+        i = k + 1;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+QString rewriteProse(const QString &markdown, const QHash<QString, QString> &titles)
+{
+    if (MarkdownScan::indexOfPair(markdown, u'[', u'[') < 0 &&
+        MarkdownScan::indexOfPair(markdown, u'=', u'=') < 0) {
+        return markdown;
+    }
+    return rewriteProse(markdown, LineClassifier::classify(markdown), titles);
 }
 
 QString render(const QString &body, const QHash<QString, QString> &titles, const std::atomic<bool> *cancelled)
@@ -402,11 +552,19 @@ QString render(const QString &body, const QHash<QString, QString> &titles, const
     if (stopped()) {
         return {};
     }
-    const MathExtractor::Extracted math = MathExtractor::extract(FrontmatterParser::strip(body));
+    // One classification serves the math pass, the prose rewrites and the
+    // table limit.
+    const QString source = FrontmatterParser::strip(body);
+    QList<LineClassifier::Snapshot> snapshots;
+    QList<LineClassifier::TextLine> lines = LineClassifier::classify(source, u"$$", &snapshots);
+    const MathExtractor::Extracted math = MathExtractor::extract(source, lines);
+    if (!math.spans.isEmpty()) {
+        lines = linesAfterMath(math, lines, snapshots);
+    }
     if (stopped()) {
         return {};
     }
-    const QString text = rewriteProse(math.text, titles);
+    const QString text = rewriteProse(math.text, lines, titles);
     if (stopped()) {
         return {};
     }
@@ -414,7 +572,8 @@ QString render(const QString &body, const QHash<QString, QString> &titles, const
     // and keeps the preview's memory and parse time within reason.
     const qsizetype budget = 40 * qsizetype(body.size()) + (qsizetype(1) << 20);
     bool tooLarge = false;
-    const QString html = toHtml(limitImageOpeners(limitTableCells(text)), budget, &tooLarge, cancelled);
+    const QString html =
+        toHtml(limitImageOpeners(limitTableCells(text, lines)), budget, &tooLarge, cancelled);
     if (tooLarge) {
         return tooLargeHtml(body);
     }

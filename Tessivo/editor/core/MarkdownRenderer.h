@@ -42,8 +42,4 @@ QString rewriteProse(const QString &markdown, const QHash<QString, QString> &tit
 // counted too.
 Stats stats(const QString &body);
 
-// The cmark-gfm step alone: the library called with the app's options and
-// extensions on `markdown` (cut at its first NUL). Empty when the library fails.
-QString markdownToHtml(const QString &markdown);
-
 } // namespace MarkdownRenderer

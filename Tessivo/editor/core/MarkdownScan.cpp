@@ -36,6 +36,27 @@ char32_t codePointBefore(QStringView text, qsizetype i)
     return c.unicode();
 }
 
+qsizetype indexOfPair(QStringView text, char16_t a, char16_t b, qsizetype from)
+{
+    const qsizetype last = text.size() - 1;
+    for (qsizetype at = text.indexOf(QChar(a), from); at >= 0 && at < last;
+         at = text.indexOf(QChar(a), at + 1)) {
+        if (text[at + 1] == QChar(b)) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+qsizetype countPairs(QStringView text, char16_t a, char16_t b)
+{
+    qsizetype count = 0;
+    for (qsizetype at = indexOfPair(text, a, b); at >= 0; at = indexOfPair(text, a, b, at + 2)) {
+        ++count;
+    }
+    return count;
+}
+
 bool isNumber(char32_t c)
 {
     return QChar::isNumber(c);

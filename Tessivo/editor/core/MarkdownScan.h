@@ -34,6 +34,12 @@ char32_t codePointAt(QStringView text, qsizetype i);
 // The code point that ends just before `i`.
 char32_t codePointBefore(QStringView text, qsizetype i);
 
+// The first "ab" at or after `from`, or -1; and how many of them (counted
+// without overlap). Faster than QStringView's search for a two-character
+// needle: the first character is found with the library's vectorised scan.
+qsizetype indexOfPair(QStringView text, char16_t a, char16_t b, qsizetype from = 0);
+qsizetype countPairs(QStringView text, char16_t a, char16_t b);
+
 // Unicode numbers (decimal digits, letter numbers, other numbers).
 bool isNumber(char32_t c);
 // The regular-expression word class: letters, marks, decimal digits,

@@ -5,6 +5,7 @@
 
 #include "editor/core/LineClassifier.h"
 
+#include <algorithm>
 #include <vector>
 
 using namespace MarkdownScan;
@@ -77,10 +78,9 @@ namespace {
 // Where math may not start: fenced code and HTML comment blocks (whole
 // lines), and in prose and indented code the inline code spans, HTML tags
 // and comments and link destinations. In text order, not overlapping.
-QList<TextRange> verbatimRanges(QStringView text)
+QList<TextRange> verbatimRanges(QStringView text, const QList<LineClassifier::TextLine> &lines)
 {
     using Kind = LineClassifier::Kind;
-    const QList<LineClassifier::TextLine> lines = LineClassifier::classify(text);
     QList<TextRange> out;
     const qsizetype count = lines.size();
     for (qsizetype i = 0; i < count;) {
@@ -133,6 +133,14 @@ char16_t freeDelimiter(QStringView text)
 
 Extracted extract(const QString &source)
 {
+    if (!source.contains(u'$')) {
+        return {source, {}, kDelimiter};
+    }
+    return extract(source, LineClassifier::classify(source));
+}
+
+Extracted extract(const QString &source, const QList<LineClassifier::TextLine> &lines)
+{
     const QStringView text(source);
     const qsizetype n = text.size();
     Extracted result;
@@ -161,15 +169,31 @@ Extracted extract(const QString &source)
     const auto nextDoubleDollar = [&](qsizetype from) {
         if (ddFrom < 0 || from < ddFrom || (ddAt >= 0 && ddAt < from)) {
             ddFrom = from;
-            ddAt = text.indexOf(u"$$", from);
+            ddAt = indexOfPair(text, u'$', u'$', from);
             while (ddAt >= 0 && !isDollar(text, ddAt + 1)) {
-                ddAt = text.indexOf(u"$$", ddAt + 1);
+                ddAt = indexOfPair(text, u'$', u'$', ddAt + 1);
             }
         }
         return ddAt;
     };
 
-    const QList<TextRange> verbatim = verbatimRanges(text);
+    // The next "$" and the next backslash at or after a position, found with
+    // the vectorised character search; queries only move forward.
+    qsizetype dollarAt = -1;
+    qsizetype backslashAt = -1;
+    const auto nextSpecial = [&](qsizetype from) {
+        if (dollarAt != n && dollarAt < from) {
+            dollarAt = text.indexOf(u'$', from);
+            dollarAt = dollarAt < 0 ? n : dollarAt;
+        }
+        if (backslashAt != n && backslashAt < from) {
+            backslashAt = text.indexOf(u'\\', from);
+            backslashAt = backslashAt < 0 ? n : backslashAt;
+        }
+        return std::min(dollarAt, backslashAt);
+    };
+
+    const QList<TextRange> verbatim = verbatimRanges(text, lines);
     qsizetype nextVerbatim = 0;
     qsizetype i = 0;
     while (i < n) {
@@ -186,10 +210,7 @@ Extracted extract(const QString &source)
         const char16_t c = text[i].unicode();
         if ((c != u'$' || !isDollar(text, i)) && c != u'\\') {
             // Copy the whole run up to the next character that matters.
-            qsizetype j = i + 1;
-            while (j < verbatimStart && text[j] != u'$' && text[j] != u'\\') {
-                ++j;
-            }
+            const qsizetype j = std::min(verbatimStart, nextSpecial(i + 1));
             out.append(text.mid(i, j - i));
             i = j;
             continue;
@@ -210,6 +231,9 @@ Extracted extract(const QString &source)
             if (close >= 0) {
                 const QString tex = Text::trimmedWhitespaceAndNewlines(text.mid(i + 2, close - i - 2));
                 if (!tex.isEmpty()) {
+                    if (const qsizetype breaks = text.mid(i, close - i).count(u'\n')) {
+                        result.joins.append({out.size(), breaks});
+                    }
                     appendPlaceholder({tex, true});
                     i = close + 2;
                     continue;

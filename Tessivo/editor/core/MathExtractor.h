@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringView>
 
+#include <utility>
+
+#include "editor/core/LineClassifier.h"
+
 // Keeps TeX away from the Markdown parser: every math span ($...$ inline,
 // $$...$$ display) is swapped for a placeholder before the other passes run,
 // and put back into the rendered HTML as a span element that the preview's
@@ -26,10 +30,16 @@ struct Extracted
     // The placeholders' delimiter: U+E000, or when the text holds that
     // character the first private-use character it does not hold.
     char16_t delimiter = 0xE000;
+    // The spans that took line breaks: where each one's placeholder starts
+    // in `text`, and how many breaks it took.
+    QList<std::pair<qsizetype, qsizetype>> joins;
 };
 
 // The text with every math span replaced by placeholder(k), and the spans.
 Extracted extract(const QString &text);
+// The same for a text whose lines are known (LineClassifier::classify of
+// `text`), so that a render classifies once.
+Extracted extract(const QString &text, const QList<LineClassifier::TextLine> &lines);
 
 // The HTML with every placeholder replaced by its span element; a placeholder
 // standing alone in a paragraph replaces that paragraph. Each span is

@@ -3,6 +3,8 @@
 #include "editor/core/LineClassifier.h"
 #include "editor/core/MarkdownScan.h"
 
+#include <algorithm>
+
 using MarkdownScan::BacktickRuns;
 
 namespace ProseRewriter {
@@ -43,13 +45,44 @@ QString rewrite(const QString &text, QStringView trigger, const Transform &trans
 
 QString rewrite(const QString &text, const QList<QStringView> &triggers, const Transform &transform)
 {
+    if (std::none_of(triggers.cbegin(), triggers.cend(),
+                     [&text](QStringView t) { return !t.isEmpty() && text.contains(t); })) {
+        return text;
+    }
+    return rewrite(text, LineClassifier::classify(text), triggers,
+                   [&transform](QString &out, QStringView line, const QList<TextRange> &verbatim) {
+                       out.append(transform(line.toString(), verbatim));
+                   });
+}
+
+namespace {
+
+// The next occurrence of `trigger` at or after `from`, or -1: the first
+// character is found by the library's vectorised search, the rest compared.
+qsizetype nextOccurrence(QStringView all, QStringView trigger, qsizetype from)
+{
+    const QChar first = trigger.front();
+    const QStringView rest = trigger.mid(1);
+    for (qsizetype at = all.indexOf(first, from); at >= 0; at = all.indexOf(first, at + 1)) {
+        if (all.mid(at + 1, rest.size()) == rest) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+QString rewrite(const QString &text, const QList<LineClassifier::TextLine> &lines,
+                const QList<QStringView> &triggers, const AppendingTransform &transform)
+{
     const QStringView all(text);
     // The next occurrence of each trigger; found in one forward scan each
     // over the whole text.
     QList<qsizetype> next;
     bool any = false;
     for (const QStringView trigger : triggers) {
-        next.append(all.indexOf(trigger));
+        next.append(trigger.isEmpty() ? -1 : nextOccurrence(all, trigger, 0));
         any = any || next.back() >= 0;
     }
     if (!any) {
@@ -59,19 +92,19 @@ QString rewrite(const QString &text, const QList<QStringView> &triggers, const T
         bool found = false;
         for (qsizetype k = 0; k < triggers.size(); ++k) {
             if (next[k] >= 0 && next[k] < from) {
-                next[k] = all.indexOf(triggers[k], from);
+                next[k] = nextOccurrence(all, triggers[k], from);
             }
             found = found || (next[k] >= 0 && next[k] + triggers[k].size() <= to);
         }
         return found;
     };
-    const QList<LineClassifier::TextLine> lines = LineClassifier::classify(all);
     QString out;
     out.reserve(text.size() + text.size() / 8);
 
     // Verbatim ranges are found per paragraph, and only for paragraphs that
     // hold a trigger.
     QList<TextRange> verbatim;
+    QList<TextRange> local;
     qsizetype copied = 0;
     const qsizetype count = lines.size();
     for (qsizetype i = 0; i < count; ++i) {
@@ -95,8 +128,8 @@ QString rewrite(const QString &text, const QList<QStringView> &triggers, const T
             continue;
         }
         const QStringView line = all.mid(l.start, l.length);
-        QList<TextRange> local;
-        for (const TextRange &r : verbatim) {
+        local.clear();
+        for (const TextRange &r : std::as_const(verbatim)) {
             const qsizetype from = std::max(r.location, l.start);
             const qsizetype to = std::min(r.end(), l.start + l.length);
             if (from < to) {
@@ -104,7 +137,7 @@ QString rewrite(const QString &text, const QList<QStringView> &triggers, const T
             }
         }
         out.append(all.mid(copied, l.start - copied));
-        out.append(transform(line.toString(), local));
+        transform(out, line, local);
         copied = l.start + l.length;
     }
     if (copied == 0) {

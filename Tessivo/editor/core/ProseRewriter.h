@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "editor/core/LineClassifier.h"
 #include "store/TextRange.h"
 
 // Applies an inline rewrite (wiki links, highlights) to the prose lines of a
@@ -24,6 +25,16 @@ using Transform = std::function<QString(const QString &line, const QList<TextRan
 QString rewrite(const QString &text, QStringView trigger, const Transform &transform);
 // The same for the lines that contain any of `triggers`.
 QString rewrite(const QString &text, const QList<QStringView> &triggers, const Transform &transform);
+
+// A rewrite of one line that appends its result to `out`.
+using AppendingTransform =
+    std::function<void(QString &out, QStringView line, const QList<TextRange> &verbatim)>;
+
+// rewrite() for a text whose `lines` are known (LineClassifier::classify of
+// `text`, or lines with the same structure), with an appending transform:
+// the passes of one render share one classification and copy no line.
+QString rewrite(const QString &text, const QList<LineClassifier::TextLine> &lines,
+                const QList<QStringView> &triggers, const AppendingTransform &transform);
 
 // UTF-16 ranges of the inline code spans of one line.
 QList<TextRange> codeSpanRanges(QStringView line);

@@ -1,9 +1,12 @@
 #include "editor/core/WikiLinks.h"
 
+#include "editor/core/MarkdownScan.h"
 #include "editor/core/ProseRewriter.h"
 #include "store/Text.h"
 
 #include <QUrlQuery>
+
+#include <algorithm>
 
 namespace WikiLinks {
 
@@ -34,35 +37,39 @@ QList<Match> findLinks(QStringView line)
         return closeAt;
     };
 
-    qsizetype s = line.indexOf(u"[[");
+    qsizetype s = MarkdownScan::indexOfPair(line, u'[', u'[');
     while (s >= 0 && s + 2 < n) {
         const qsizetype a = s + 2;
         const qsizetype k = firstStop(a);
         if (k > a && k + 1 < n) {
             if (line[k] == u']' && line[k + 1] == u']') {
                 matches.append(Match{{s, k + 2 - s}, {a, k - a}, {0, -1}});
-                s = line.indexOf(u"[[", k + 2);
+                s = MarkdownScan::indexOfPair(line, u'[', u'[', k + 2);
                 continue;
             }
             if (line[k] == u'|') {
                 const qsizetype q = firstClose(k + 1);
                 if (q >= k + 2 && q + 1 < n && line[q] == u']' && line[q + 1] == u']') {
                     matches.append(Match{{s, q + 2 - s}, {a, k - a}, {k + 1, q - k - 1}});
-                    s = line.indexOf(u"[[", q + 2);
+                    s = MarkdownScan::indexOfPair(line, u'[', u'[', q + 2);
                     continue;
                 }
             }
         }
-        s = line.indexOf(u"[[", s + 1);
+        s = MarkdownScan::indexOfPair(line, u'[', u'[', s + 1);
     }
     return matches;
 }
 
-QString percentEncode(QStringView text)
+namespace {
+
+void appendPercentEncoded(QString &out, QStringView text)
 {
     static const char hex[] = "0123456789ABCDEF";
-    QString out;
-    out.reserve(text.size());
+    const auto appendByte = [&out](unsigned u) {
+        const QChar encoded[3] = {u'%', QLatin1Char(hex[u >> 4]), QLatin1Char(hex[u & 0xF])};
+        out.append(encoded, 3);
+    };
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n;) {
         char32_t cp = text[i].unicode();
@@ -73,21 +80,73 @@ QString percentEncode(QStringView text)
         } else if (QChar::isSurrogate(cp)) {
             cp = 0xFFFD; // a lone surrogate has no UTF-8 form
         }
-        const bool kept = QChar::isLetterOrNumber(cp) || QChar::isMark(cp) || cp == u'-' || cp == u'.' ||
-                          cp == u'_' || cp == u'~';
+        const bool ascii = cp < 0x80;
+        const bool kept =
+            ascii ? ((cp >= u'a' && cp <= u'z') || (cp >= u'A' && cp <= u'Z') || (cp >= u'0' && cp <= u'9') ||
+                     cp == u'-' || cp == u'.' || cp == u'_' || cp == u'~')
+                  : (QChar::isLetterOrNumber(cp) || QChar::isMark(cp));
         if (kept) {
-            out.append(text.mid(i, width));
+            out.append(text.data() + i, width);
+        } else if (cp < 0x80) {
+            appendByte(unsigned(cp));
+        } else if (cp < 0x800) {
+            appendByte(0xC0 | (cp >> 6));
+            appendByte(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            appendByte(0xE0 | (cp >> 12));
+            appendByte(0x80 | ((cp >> 6) & 0x3F));
+            appendByte(0x80 | (cp & 0x3F));
         } else {
-            const QByteArray bytes = QString::fromUcs4(&cp, 1).toUtf8();
-            for (const char b : bytes) {
-                const auto u = static_cast<unsigned char>(b);
-                out.append(u'%');
-                out.append(QLatin1Char(hex[u >> 4]));
-                out.append(QLatin1Char(hex[u & 0xF]));
-            }
+            appendByte(0xF0 | (cp >> 18));
+            appendByte(0x80 | ((cp >> 12) & 0x3F));
+            appendByte(0x80 | ((cp >> 6) & 0x3F));
+            appendByte(0x80 | (cp & 0x3F));
         }
         i += width;
     }
+}
+
+void appendEscapedMarkdown(QString &out, QStringView label)
+{
+    qsizetype copied = 0;
+    const qsizetype n = label.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = label[i].unicode();
+        if (u >= 0x21 && u <= 0x7E && !QChar::isLetterOrNumber(u)) {
+            out.append(label.data() + copied, i - copied);
+            out.append(u'\\');
+            copied = i;
+        }
+    }
+    out.append(label.data() + copied, n - copied);
+}
+
+// The key `titles` is looked up by: the target trimmed and lower-cased, built
+// in `key` (kept between calls, so its buffer is reused).
+void lookupKey(QStringView target, QString &key)
+{
+    const QStringView trimmed = Text::trimmedWhitespaceAndNewlinesView(target);
+    const bool ascii =
+        std::all_of(trimmed.cbegin(), trimmed.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (!ascii) {
+        key = trimmed.toString().toLower();
+        return;
+    }
+    key.resize(trimmed.size());
+    QChar *to = key.data();
+    for (const QChar c : trimmed) {
+        const char16_t u = c.unicode();
+        *to++ = QChar(u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u);
+    }
+}
+
+} // namespace
+
+QString percentEncode(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    appendPercentEncoded(out, text);
     return out;
 }
 
@@ -95,29 +154,34 @@ QString escapeMarkdown(QStringView label)
 {
     QString out;
     out.reserve(label.size() * 2);
-    for (const QChar c : label) {
-        const char16_t u = c.unicode();
-        if (u >= 0x21 && u <= 0x7E && !c.isLetterOrNumber()) {
-            out.append(u'\\');
-        }
-        out.append(c);
-    }
+    appendEscapedMarkdown(out, label);
     return out;
+}
+
+void appendAnchor(QString &out, QStringView target, QStringView label, const QHash<QString, QString> &titles,
+                  QString &scratch)
+{
+    lookupKey(target, scratch);
+    const auto found = titles.constFind(scratch);
+    if (found != titles.constEnd()) {
+        out.append(u"<a href=\"zv-doc:/?id=");
+        appendPercentEncoded(out, found.value());
+        out.append(u"\" class=\"wiki-link\">");
+    } else {
+        out.append(u"<a href=\"zv-new:/?title=");
+        appendPercentEncoded(out, target);
+        out.append(u"\" class=\"wiki-link wiki-link--missing\">");
+    }
+    appendEscapedMarkdown(out, label);
+    out.append(u"</a>");
 }
 
 QString anchor(const QString &target, const QString &label, const QHash<QString, QString> &titles)
 {
-    const QString key = Text::trimmedWhitespaceAndNewlines(target).toLower();
-    const auto found = titles.constFind(key);
     QString out;
-    if (found != titles.constEnd()) {
-        out = QStringLiteral("<a href=\"zv-doc:/?id=") + percentEncode(found.value()) +
-              QStringLiteral("\" class=\"wiki-link\">");
-    } else {
-        out = QStringLiteral("<a href=\"zv-new:/?title=") + percentEncode(target) +
-              QStringLiteral("\" class=\"wiki-link wiki-link--missing\">");
-    }
-    return out + escapeMarkdown(label) + QStringLiteral("</a>");
+    QString scratch;
+    appendAnchor(out, target, label, titles, scratch);
+    return out;
 }
 
 QString render(const QString &line, const QHash<QString, QString> &titles)
@@ -128,19 +192,27 @@ QString render(const QString &line, const QHash<QString, QString> &titles)
 QString render(const QString &line, const QHash<QString, QString> &titles, const QList<TextRange> &code,
                QList<Replacement> *replacements)
 {
-    const QStringView view(line);
-    if (!view.contains(u"[[")) {
-        return line;
-    }
-    const QList<Match> matches = findLinks(view);
-    if (matches.isEmpty()) {
-        return line;
-    }
     QString out;
-    out.reserve(line.size() + matches.size() * 64);
+    QString scratch;
+    return appendRendered(out, line, titles, code, replacements, scratch) ? out : line;
+}
+
+bool appendRendered(QString &out, QStringView view, const QHash<QString, QString> &titles,
+                    const QList<TextRange> &code, QList<Replacement> *replacements, QString &scratch)
+{
+    const qsizetype first = MarkdownScan::indexOfPair(view, u'[', u'[');
+    if (first < 0) {
+        out.append(view);
+        return false;
+    }
+    const QList<Match> matches = findLinks(view.mid(first));
+    bool replaced = false;
     qsizetype copied = 0;
     qsizetype codeIndex = 0;
-    for (const Match &m : matches) {
+    for (Match m : matches) {
+        m.range.location += first;
+        m.target.location += first;
+        m.label.location += first;
         while (codeIndex < code.size() && code[codeIndex].end() <= m.range.location) {
             ++codeIndex;
         }
@@ -155,30 +227,29 @@ QString render(const QString &line, const QHash<QString, QString> &titles, const
         if (blocked) {
             continue;
         }
-        const QString target = Text::trimmedSpacesAndTabs(view.mid(m.target.location, m.target.length));
+        const QStringView target =
+            Text::trimmedSpacesAndTabsView(view.mid(m.target.location, m.target.length));
         if (target.isEmpty()) {
             continue;
         }
-        QString label;
+        QStringView label;
         if (m.label.length > 0) {
-            label = Text::trimmedSpacesAndTabs(view.mid(m.label.location, m.label.length));
+            label = Text::trimmedSpacesAndTabsView(view.mid(m.label.location, m.label.length));
         }
         if (label.isEmpty()) {
             label = target;
         }
         out.append(view.mid(copied, m.range.location - copied));
-        const QString a = anchor(target, label, titles);
-        out.append(a);
+        const qsizetype before = out.size();
+        appendAnchor(out, target, label, titles, scratch);
         if (replacements) {
-            replacements->append({m.range, a.size()});
+            replacements->append({m.range, out.size() - before});
         }
         copied = m.range.end();
-    }
-    if (copied == 0) {
-        return line;
+        replaced = true;
     }
     out.append(view.mid(copied));
-    return out;
+    return replaced;
 }
 
 std::optional<Link> parse(const QUrl &url)

@@ -58,6 +58,15 @@ QString render(const QString &line, const QHash<QString, QString> &titles, const
 
 // The anchor for one link.
 QString anchor(const QString &target, const QString &label, const QHash<QString, QString> &titles);
+// The same, appended to `out`; `scratch` is working space kept between calls
+// so that a render with thousands of links allocates little.
+void appendAnchor(QString &out, QStringView target, QStringView label, const QHash<QString, QString> &titles,
+                  QString &scratch);
+
+// render() with verbatim ranges, appending the rewritten line to `out`.
+// Returns whether any link was replaced.
+bool appendRendered(QString &out, QStringView line, const QHash<QString, QString> &titles,
+                    const QList<TextRange> &verbatim, QList<Replacement> *replacements, QString &scratch);
 
 // A backslash before every ASCII punctuation or symbol character, so the
 // label shows literally after Markdown processing.

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -100,6 +101,8 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(u"TessivoTests"_s);
         QCoreApplication::setApplicationName(u"tst_previewwebview"_s);
+        // Drawn in software, as the app draws it.
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
@@ -125,6 +128,29 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() { m_shared.reset(); }
+
+    void engineStartsAfterTheFirstPaint()
+    {
+        // The window shows before the web engine loads: the preview starts
+        // it once painted, and the content set before then arrives.
+        QWidget window;
+        window.resize(600, 400);
+        auto *preview = new PreviewWebView(&window, m_store);
+        preview->resize(600, 400);
+        preview->setHtml(u"<p>early</p>"_s);
+        QVERIFY(!preview->hasStartedEngine());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(preview->hasStartedEngine());
+        QTRY_VERIFY_WITH_TIMEOUT(preview->page()->isLoaded(), 15000);
+        QTRY_COMPARE(contentHtml(preview->page()), u"<p>early</p>"_s);
+
+        // A preview that never shows never starts one.
+        PreviewWebView hidden(nullptr, m_store);
+        hidden.setHtml(u"<p>x</p>"_s);
+        QCoreApplication::processEvents();
+        QVERIFY(!hidden.hasStartedEngine());
+    }
 
     void contentQueuedBeforeLoadIsDeliveredOnce()
     {
