@@ -1,4 +1,4 @@
-#include "ServerPrivate.h"
+#include "PublishingRoutes.h"
 
 #include "editor/core/MarkdownRenderer.h"
 
@@ -192,7 +192,7 @@ static Reply slugReply(int status, const QString &slug, const QString &base)
                               {QStringLiteral("url"), base + QStringLiteral("/p/%1/").arg(slug)}});
 }
 
-Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)
+Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &user)
 {
     QString requested;
     Reply error;
@@ -228,8 +228,8 @@ Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user
     return slugReply(201, slug, publicBase(request));
 }
 
-Reply Server::Private::updatePublication(const LoggedRequest &request, const UserRow &user,
-                                         const QString &slug)
+Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const UserRow &user,
+                                          const QString &slug)
 {
     std::optional<PublicationRow> row = storage.publication(slug);
     if (!validSlug(slug) || !row || row->userId != user.id)
@@ -248,7 +248,7 @@ Reply Server::Private::updatePublication(const LoggedRequest &request, const Use
     return slugReply(200, slug, publicBase(request));
 }
 
-Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
+Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
 {
     const std::optional<PublicationRow> row = storage.publication(slug);
     if (!validSlug(slug) || !row || row->userId != user.id)
@@ -259,7 +259,7 @@ Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
     return {204, {}, {}};
 }
 
-Reply Server::Private::publicPage(const QString &slug)
+Reply PublishingRoutes::publicPage(const QString &slug)
 {
     const std::optional<PublicationRow> row = validSlug(slug) ? storage.publication(slug) : std::nullopt;
     if (!row)
@@ -295,14 +295,14 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
     return page(heading, QStringLiteral("<h1>%1</h1>%2").arg(htmlEscape(heading), body));
 }
 
-Reply Server::Private::blog(const LoggedRequest &)
+Reply PublishingRoutes::blog(const LoggedRequest &)
 {
     return htmlReply(200,
                      listing(QStringLiteral("Blog"),
                              publicationsIn(storage, storage.adminIds(), QStringLiteral("site-blog")), {}));
 }
 
-std::optional<Reply> Server::Private::userSite(const LoggedRequest &request)
+std::optional<Reply> PublishingRoutes::userSite(const LoggedRequest &request)
 {
     if (request.path != QLatin1String("/"))
         return std::nullopt;
