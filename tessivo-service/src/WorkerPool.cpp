@@ -12,6 +12,7 @@ WorkerPool::~WorkerPool()
 bool WorkerPool::start(int threads, const ServerOptions &options, const ServiceClock &clock, QString *error)
 {
     m_stopping = false;
+    m_maxHeavy = std::max(1, threads / 2);
     for (int i = 0; i < threads; ++i) {
         // The connection is opened on its own thread, which alone may use it;
         // the next thread starts once it is open, so that schema checks
@@ -55,15 +56,15 @@ void WorkerPool::stop()
     m_threads.clear();
 }
 
-void WorkerPool::post(Job job)
+void WorkerPool::post(Job job, bool heavy)
 {
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
-        m_jobs.push_back(std::move(job));
+        m_jobs.push_back({std::move(job), heavy});
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
 }
 
 void WorkerPool::runAndWait(const Job &job)
@@ -80,16 +81,31 @@ void WorkerPool::runAndWait(const Job &job)
 void WorkerPool::run(Router &router)
 {
     for (;;) {
-        Job job;
+        Queued next;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            auto runnable = m_jobs.end();
+            m_wake.wait(lock, [&] {
+                runnable = std::find_if(m_jobs.begin(), m_jobs.end(), [this](const Queued &queued) {
+                    return !queued.heavy || m_heavyRunning < m_maxHeavy;
+                });
+                return m_stopping || runnable != m_jobs.end();
+            });
             if (m_stopping)
                 return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            next = std::move(*runnable);
+            m_jobs.erase(runnable);
+            if (next.heavy)
+                ++m_heavyRunning;
         }
-        job(router);
+        next.job(router);
+        if (next.heavy) {
+            {
+                std::lock_guard lock(m_mutex);
+                --m_heavyRunning;
+            }
+            m_wake.notify_all();
+        }
     }
 }
 

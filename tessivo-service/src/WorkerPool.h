@@ -31,7 +31,9 @@ public:
     bool start(int threads, const ServerOptions &options, const ServiceClock &clock, QString *error);
     // Jobs still queued are dropped; running ones finish first.
     void stop();
-    void post(Job job);
+    // A heavy job (a password hash) waits while half the threads run
+    // heavy jobs, so that the other half stay free for everything else.
+    void post(Job job, bool heavy = false);
     // Runs `job` on a worker and waits for it: for start-up work and tests.
     void runAndWait(const Job &job);
 
@@ -40,7 +42,14 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Job> m_jobs;
+    struct Queued
+    {
+        Job job;
+        bool heavy = false;
+    };
+    std::deque<Queued> m_jobs;
+    int m_heavyRunning = 0;
+    int m_maxHeavy = 1;
     bool m_stopping = false;
     QList<QThread *> m_threads;
 };
