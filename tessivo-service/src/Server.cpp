@@ -131,6 +131,9 @@ bool Server::start(QString *error)
         if (defaults && !d->listeners.isEmpty())
             port = d->listeners.first()->serverPort();
         auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); }, this);
+        // Many clients connecting at once wait in the backlog rather than
+        // have their handshakes dropped and retried seconds later.
+        listener->setListenBacklogSize(4096);
         if (!listener->listen(address, port)) {
             const QString message = listener->errorString();
             delete listener;
