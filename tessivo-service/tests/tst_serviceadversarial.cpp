@@ -282,6 +282,41 @@ private slots:
         QTRY_COMPARE(replyStatus(late->peek(64)), 200);
     }
 
+    // Behind the trusted proxy each client counts under its forwarded
+    // address; from anywhere else the header counts for nothing.
+    void perAddressLimitFollowsTheTrustedProxyOnly()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.trustedProxy = QHostAddress(u"127.0.0.2"_s);
+        options.maxConnectionsPerPeer = 3;
+        START_SERVICE(f, options);
+        struct Step
+        {
+            QString from;
+            QByteArray forwardedFor;
+            int status;
+        };
+        const QList<Step> steps = {
+            {u"127.0.0.2"_s, "10.0.0.1", 200}, {u"127.0.0.2"_s, "10.0.0.1", 200},
+            {u"127.0.0.2"_s, "10.0.0.1", 200}, {u"127.0.0.2"_s, "10.0.0.1, 127.0.0.2", 503},
+            {u"127.0.0.2"_s, "10.0.0.2", 200}, {u"127.0.0.3"_s, "10.0.0.3", 200},
+            {u"127.0.0.3"_s, "10.0.0.4", 200}, {u"127.0.0.3"_s, "10.0.0.5", 200},
+            {u"127.0.0.3"_s, "10.0.0.6", 503},
+        };
+        std::vector<std::unique_ptr<QTcpSocket>> open; // kept alive, so each still counts
+        for (const Step &step : steps) {
+            open.push_back(rawClient(f, step.from));
+            open.back()->write("GET / HTTP/1.1\r\nhost: x\r\nx-forwarded-for: " + step.forwardedFor +
+                               "\r\n\r\n");
+            QByteArray reply;
+            QTRY_VERIFY((reply += open.back()->readAll(), replyStatus(reply) != 0));
+            QVERIFY2(
+                replyStatus(reply) == step.status,
+                qPrintable(u"%1 for %2: %3"_s.arg(step.from, step.forwardedFor).arg(replyStatus(reply))));
+        }
+    }
+
     void everyClientGetsItsReply_data()
     {
         QTest::addColumn<QString>("client");
