@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <mutex>
+
 namespace tessivo::server {
 
 namespace {
@@ -168,6 +170,14 @@ bool Storage::createSchema()
 bool Storage::transaction(const std::function<bool()> &work)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // SQLite has one writer at a time. Threads of this process queue here,
+    // woken as soon as the writer before them is done; SQLite's busy
+    // timeout, which polls with sleeps of up to 100 ms, is left to other
+    // processes on the same file.
+    static std::mutex sqliteWriters;
+    std::unique_lock<std::mutex> writer(sqliteWriters, std::defer_lock);
+    if (!m_postgres)
+        writer.lock();
     // SQLite takes the write lock up front, so that a writer waits out the
     // busy timeout rather than failing when another connection wrote since
     // it began to read.
