@@ -1,4 +1,4 @@
-#include "ServerPrivate.h"
+#include "AccountRoutes.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
@@ -75,7 +75,7 @@ QHash<QString, QString> formFields(const QByteArray &body)
     return fields;
 }
 
-Reply Server::Private::signInPage(const LoggedRequest &request)
+Reply AccountRoutes::signInPage(const LoggedRequest &request)
 {
     const bool posted = request.method == "POST";
     const QHash<QString, QString> form = posted ? formFields(request.body) : formFields(request.rawQuery);
@@ -83,25 +83,6 @@ Reply Server::Private::signInPage(const LoggedRequest &request)
     if (provider != QLatin1String("github") && provider != QLatin1String("google"))
         return redirectToApp(QStringLiteral("error"), QStringLiteral("invalid_provider"));
 
-    if (!posted && nextSignIn) {
-        const auto [outcome, userId] = *nextSignIn;
-        nextSignIn.reset();
-        switch (outcome) {
-        case SignInOutcome::SignIn: {
-            const QString ott = mintOneTimeToken(userId);
-            return ott.isEmpty() ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
-                                 : redirectToApp(QStringLiteral("ott"), ott);
-        }
-        case SignInOutcome::AccessDenied:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("access_denied"));
-        case SignInOutcome::SessionMissing:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("session_missing"));
-        case SignInOutcome::InternalError:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"));
-        case SignInOutcome::Cancelled:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("cancelled"));
-        }
-    }
     if (!posted)
         return signInForm(200, provider, {}, {});
 
@@ -136,7 +117,7 @@ Reply Server::Private::signInPage(const LoggedRequest &request)
                          : redirectToApp(QStringLiteral("ott"), ott);
 }
 
-Reply Server::Private::verifyOneTimeToken(const LoggedRequest &request)
+Reply AccountRoutes::verifyOneTimeToken(const LoggedRequest &request)
 {
     const QJsonDocument json = QJsonDocument::fromJson(request.body);
     const QJsonValue token = json.object().value(QLatin1String("token"));
@@ -163,13 +144,13 @@ static QJsonObject userJson(const UserRow &user)
             {QStringLiteral("isAdmin"), user.admin}};
 }
 
-Reply Server::Private::getSession(const LoggedRequest &, const UserRow &user)
+Reply AccountRoutes::getSession(const LoggedRequest &, const UserRow &user)
 {
     return jsonReply(200, {{QStringLiteral("session"), QJsonObject{{QStringLiteral("userId"), user.id}}},
                            {QStringLiteral("user"), userJson(user)}});
 }
 
-Reply Server::Private::signOut(const LoggedRequest &request)
+Reply AccountRoutes::signOut(const LoggedRequest &request)
 {
     const QByteArray value = protocol::bearerToken(request.header("authorization"));
     if (!storage.transaction([&] { return storage.deleteSession(tokenHash(QString::fromLatin1(value))); }))
@@ -177,7 +158,7 @@ Reply Server::Private::signOut(const LoggedRequest &request)
     return jsonReply(200, {{QStringLiteral("ok"), true}});
 }
 
-Reply Server::Private::me(const UserRow &user)
+Reply AccountRoutes::me(const UserRow &user)
 {
     MeResponse reply{{user.id, user.email, user.name, std::nullopt, user.admin}, std::nullopt};
     if (!user.handle.isEmpty())

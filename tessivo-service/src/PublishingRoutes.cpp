@@ -1,4 +1,4 @@
-#include "ServerPrivate.h"
+#include "PublishingRoutes.h"
 
 #include "editor/core/MarkdownRenderer.h"
 #include "protocol/Routes.h"
@@ -186,7 +186,7 @@ static Reply slugReply(int status, const QString &slug, const QString &base)
         PublishResponse{slug, base + protocol::routePath(protocol::Endpoint::publicPage, slug)}.toJson());
 }
 
-Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)
+Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &user)
 {
     QString requested;
     Reply error;
@@ -222,8 +222,8 @@ Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user
     return slugReply(201, slug, publicBase(request));
 }
 
-Reply Server::Private::updatePublication(const LoggedRequest &request, const UserRow &user,
-                                         const QString &slug)
+Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const UserRow &user,
+                                          const QString &slug)
 {
     std::optional<PublicationRow> row = storage.publication(slug);
     if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
@@ -242,7 +242,7 @@ Reply Server::Private::updatePublication(const LoggedRequest &request, const Use
     return slugReply(200, slug, publicBase(request));
 }
 
-Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
+Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
 {
     const std::optional<PublicationRow> row = storage.publication(slug);
     if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
@@ -253,7 +253,7 @@ Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
     return {204, {}, {}};
 }
 
-Reply Server::Private::publicPage(const QString &slug)
+Reply PublishingRoutes::publicPage(const QString &slug)
 {
     const std::optional<PublicationRow> row =
         protocol::slugs::isValid(slug) ? storage.publication(slug) : std::nullopt;
@@ -290,14 +290,14 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
     return page(heading, QStringLiteral("<h1>%1</h1>%2").arg(htmlEscape(heading), body));
 }
 
-Reply Server::Private::blog(const LoggedRequest &)
+Reply PublishingRoutes::blog(const LoggedRequest &)
 {
     return htmlReply(200,
                      listing(QStringLiteral("Blog"),
                              publicationsIn(storage, storage.adminIds(), QStringLiteral("site-blog")), {}));
 }
 
-std::optional<Reply> Server::Private::userSite(const LoggedRequest &request)
+std::optional<Reply> PublishingRoutes::userSite(const LoggedRequest &request)
 {
     if (request.path != QLatin1String("/"))
         return std::nullopt;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestHooks.h"
+#include "ServiceTypes.h"
 
 #include <QObject>
 #include <QUrl>
@@ -8,6 +8,8 @@
 #include <memory>
 
 namespace tessivo::server {
+
+class TestHooks;
 
 // The Tessivo web service: HTTP routes, storage and sign-in pages. Lives on
 // the thread that made it; `tessivo-service` runs one in its main loop and
@@ -29,12 +31,20 @@ public:
     QUrl baseUrl() const;
     quint16 port() const;
 
-    TestHooks hooks() { return TestHooks(*this); }
+    // Test-only operations; defined by the testing library (tessivo_server),
+    // which the command-line service doesn't link.
+    TestHooks hooks();
 
 private:
     friend class TestHooks;
+    friend class TestFront;
     struct Private;
     std::unique_ptr<Private> d;
 };
 
 } // namespace tessivo::server
+
+// Code built against the testing library sees its hooks through this header.
+#if __has_include("TestHooks.h")
+#include "TestHooks.h"
+#endif

@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <mutex>
+
 namespace tessivo::server {
 
 namespace {
@@ -176,7 +178,21 @@ bool Storage::createSchema()
 bool Storage::transaction(const std::function<bool()> &work)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
+    // SQLite has one writer at a time. Threads of this process queue here,
+    // woken as soon as the writer before them is done; SQLite's busy
+    // timeout, which polls with sleeps of up to 100 ms, is left to other
+    // processes on the same file.
+    static std::mutex sqliteWriters;
+    std::unique_lock<std::mutex> writer(sqliteWriters, std::defer_lock);
+    if (!m_postgres)
+        writer.lock();
+    // SQLite takes the write lock up front, so that a writer waits out the
+    // busy timeout rather than failing when another connection wrote since
+    // it began to read.
+    if (!m_postgres) {
+        if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return false;
+    } else if (!db.transaction()) {
         m_error = db.lastError().text();
         return false;
     }
@@ -528,14 +544,31 @@ QList<ImageRow> Storage::imagesOf(const QString &userId)
 std::optional<ImageRow> Storage::image(const QString &id, QByteArray *bytes)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
-        QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at, bytes FROM images "
-                       "WHERE id = ?"));
+    q.prepare(QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at%1 FROM images "
+                             "WHERE id = ?")
+                  .arg(bytes ? QStringLiteral(", bytes") : QString()));
     if (!run(q, {id}, &m_error) || !q.next())
         return std::nullopt;
-    *bytes = q.value(6).toByteArray();
+    if (bytes)
+        *bytes = q.value(6).toByteArray();
     return ImageRow{q.value(0).toString(), q.value(1).toString(),   q.value(2).toString(),
                     q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()};
+}
+
+bool Storage::imagePiece(const QString &id, qint64 offset, qint64 length, QByteArray *out)
+{
+    // Both databases count blob positions from 1.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(m_postgres ? QStringLiteral("SELECT substring(bytes from ? for ?) FROM images WHERE id = ?")
+                         : QStringLiteral("SELECT substr(bytes, ?, ?) FROM images WHERE id = ?"));
+    if (!run(q, {offset + 1, length, id}, &m_error))
+        return false;
+    if (!q.next()) {
+        m_error = QStringLiteral("the image is gone");
+        return false;
+    }
+    *out = q.value(0).toByteArray();
+    return true;
 }
 
 } // namespace tessivo::server

@@ -120,7 +120,10 @@ public:
 
     bool insertImage(const ImageRow &row, const QByteArray &bytes);
     QList<ImageRow> imagesOf(const QString &userId);
+    // `bytes` may be null to read only the row.
     std::optional<ImageRow> image(const QString &id, QByteArray *bytes);
+    // `length` bytes of an image from `offset`, so a reply needn't hold it whole.
+    bool imagePiece(const QString &id, qint64 offset, qint64 length, QByteArray *out);
 
 private:
     bool exec(const QString &sql);

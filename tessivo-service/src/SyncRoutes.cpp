@@ -1,4 +1,4 @@
-#include "ServerPrivate.h"
+#include "SyncRoutes.h"
 
 #include "protocol/WireRecords.h"
 
@@ -38,7 +38,7 @@ QList<SyncPushResponse::Result> wireResults(const QList<PushResult> &results)
 }
 } // namespace
 
-Reply Server::Private::pull(const LoggedRequest &request, const UserRow &user)
+Reply SyncRoutes::pull(const LoggedRequest &request, const UserRow &user)
 {
     static const QRegularExpression sincePattern(QStringLiteral("^since=(-?[0-9]{1,19})$"));
     const auto match = sincePattern.match(QString::fromLatin1(request.rawQuery));
@@ -56,7 +56,7 @@ Reply Server::Private::pull(const LoggedRequest &request, const UserRow &user)
     return {200, {{"content-type", "application/json"}}, body};
 }
 
-Reply Server::Private::push(const LoggedRequest &request, const UserRow &user)
+Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
 {
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(request.body, &parseError);

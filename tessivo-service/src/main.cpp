@@ -43,14 +43,21 @@ int main(int argc, char *argv[])
                                    QStringLiteral("key"));
     const QCommandLineOption publicUrl(QStringLiteral("public-url"),
                                        QStringLiteral("Scheme and host that links in replies start with, "
-                                                      "e.g. https://tessivo.example.com."),
+                                                      "e.g. https://tessivo.example.com. Required unless the "
+                                                      "service listens on loopback only."),
                                        QStringLiteral("url"));
     const QCommandLineOption admin(
         QStringLiteral("admin"),
         QStringLiteral("E-mail of an admin account, whose \"site-blog\" collection "
                        "is the service's blog (repeatable)."),
         QStringLiteral("email"));
-    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin});
+    const QCommandLineOption trustedProxy(
+        QStringLiteral("trusted-proxy"),
+        QStringLiteral("Address of the reverse proxy in front of the service. Its requests count against "
+                       "the client named first in X-Forwarded-For for the per-address connection limit; "
+                       "that header is ignored from every other address."),
+        QStringLiteral("address"));
+    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy});
     parser.process(app);
 
     ServerOptions options;
@@ -78,7 +85,14 @@ int main(int argc, char *argv[])
     options.aiKey = pick(aiKey, "TESSIVO_AI_KEY");
     options.publicUrl = parser.value(publicUrl);
     options.adminEmails = parser.values(admin);
-    options.keepRequestLog = false;
+    if (parser.isSet(trustedProxy)) {
+        options.trustedProxy = QHostAddress(parser.value(trustedProxy));
+        if (options.trustedProxy.isNull()) {
+            std::fprintf(stderr, "tessivo-service: --trusted-proxy wants an IP address, got \"%s\"\n",
+                         qPrintable(parser.value(trustedProxy)));
+            return 2;
+        }
+    }
 
     Server server(options);
     QString error;
