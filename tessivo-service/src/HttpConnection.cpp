@@ -122,6 +122,7 @@ void HttpConnection::readMore()
         m_busy = true;
         LoggedRequest request = std::move(m_request);
         m_request = {};
+        request.peer = m_socket->peerAddress();
         emit requestReady(request);
     }
 }

@@ -53,6 +53,10 @@ Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &
         return errorReply(400, "invalid_request", QStringLiteral("The upload has no \"file\" part."));
     if (file->data.size() > maxImageBytes)
         return errorReply(413, "too_large", QStringLiteral("Images must be 10 MB or smaller."));
+    // A NUL can't be stored in a PostgreSQL text column; refused everywhere.
+    if (file->filename->contains(QChar(0)))
+        return errorReply(400, "invalid_request",
+                          QStringLiteral("The file name must not contain NUL characters."));
     // Only the name's last path component is kept, and only for display.
     QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
     if (filename.isEmpty())

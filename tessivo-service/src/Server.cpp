@@ -41,11 +41,13 @@ Reply errorReply(int status, const QByteArray &code, const QString &message)
 
 Reply htmlReply(int status, const QString &html)
 {
-    // Pages show what users wrote: no scripts, no forms posting elsewhere.
+    // Pages show what users wrote: no scripts, no styles of theirs, no forms
+    // posting elsewhere, and no framing by another site's page.
     return {status,
             {{"content-type", "text/html; charset=utf-8"},
-             {"content-security-policy",
-              "default-src 'none'; img-src * data:; style-src 'unsafe-inline'; form-action 'self' tessivo:"},
+             {"content-security-policy", "default-src 'none'; img-src * data:; style-src 'self'; "
+                                         "form-action 'self' tessivo:; frame-ancestors 'none'"},
+             {"x-frame-options", "DENY"},
              {"x-content-type-options", "nosniff"}},
             html.toUtf8()};
 }
@@ -100,10 +102,23 @@ Server::~Server()
 
 bool Server::start(QString *error)
 {
+    d->startFailure = 1;
     if (!d->storage.open(d->options.database, error))
         return false;
-    for (const QString &email : d->options.adminEmails)
-        d->storage.setAdmin(email);
+    // Addresses aren't verified here, so --admin names an account that
+    // already exists rather than one anybody may sign up with later.
+    QStringList missing;
+    if (!d->storage.assignAdmins(d->options.adminEmails, &missing)) {
+        if (!missing.isEmpty())
+            d->startFailure = 2;
+        if (error)
+            *error = missing.isEmpty()
+                         ? d->storage.lastError()
+                         : QStringLiteral("No account %1: create it with tessivo-service --create-admin %1")
+                               .arg(missing.first());
+        d->storage.close();
+        return false;
+    }
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
     const bool defaults = addresses.isEmpty();
     if (defaults)
@@ -158,6 +173,11 @@ QUrl Server::baseUrl() const
     return url;
 }
 
+int Server::startFailureStatus() const
+{
+    return d->startFailure;
+}
+
 quint16 Server::port() const
 {
     return d->listeners.isEmpty() ? 0 : d->listeners.first()->serverPort();
@@ -184,7 +204,7 @@ qint64 Server::Private::bodyLimit(const LoggedRequest &head)
     const QByteArray token = bearerToken(head);
     const std::optional<SessionRow> session =
         token.isEmpty() ? std::nullopt : storage.session(tokenHash(QString::fromLatin1(token)));
-    if (!session || (session->expiresAt && *session->expiresAt <= now()))
+    if (!session || !session->liveAt(now(), options.sessionLifetimeMs))
         return -1;
     return limit;
 }
@@ -270,6 +290,8 @@ void Server::Private::dispatch(HttpConnection *connection, const LoggedRequest &
             return send({301, {{"location", "/blog/"}}, {}});
         return send(blog(request));
     }
+    if (path == QLatin1String("/style.css") && method == "GET")
+        return send(stylesheetReply());
     if (path.startsWith(QLatin1String("/media/")) && method == "GET")
         return send(imageBytes(path.mid(7)));
     if (path == QLatin1String("/") && method == "GET")
@@ -345,7 +367,7 @@ std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &reques
     const QByteArray hash = tokenHash(QString::fromLatin1(token));
     const std::optional<SessionRow> session = storage.session(hash);
     const qint64 t = now();
-    if (!session || (session->expiresAt && *session->expiresAt <= t))
+    if (!session || !session->liveAt(t, options.sessionLifetimeMs))
         return std::nullopt;
     std::optional<UserRow> user = storage.userById(session->userId);
     if (!user)
@@ -356,8 +378,8 @@ std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &reques
         const QString next = newToken();
         const bool rolled = storage.transaction([&] {
             return storage.insertSession(tokenHash(next), user->id, t) &&
-                   storage.expireSession(hash, t + options.sessionGraceMs) &&
-                   storage.deleteExpiredSessions(t);
+                   storage.expireSession(hash, t + options.sessionGraceMs, tokenHash(next)) &&
+                   storage.deleteExpiredSessions(t, t - options.sessionLifetimeMs);
         });
         if (rolled)
             headers->append({"set-auth-token", next.toLatin1()});
@@ -411,16 +433,13 @@ bool passwordMatches(const QString &password, const QString &stored)
 
 std::optional<UserRow> Server::Private::createUser(const QString &email, const QString &name,
                                                    const QString &password, const QString &handle, bool admin,
-                                                   QString *error)
+                                                   QString *error, bool *unsaved)
 {
     QByteArray salt(16, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()), salt.size() / 4);
-    UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
-                 email.trimmed().toLower(),
-                 name.trimmed(),
-                 passwordHash(password, salt, options.passwordIterations),
-                 handle.toLower(),
-                 admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
+    UserRow user{
+        QUuid::createUuid().toString(QUuid::WithoutBraces),       email.trimmed().toLower(), name.trimmed(),
+        passwordHash(password, salt, options.passwordIterations), handle.toLower(),          admin};
     if (storage.userByEmail(user.email)) {
         *error = QStringLiteral("An account with this e-mail address already exists.");
         return std::nullopt;
@@ -430,7 +449,9 @@ std::optional<UserRow> Server::Private::createUser(const QString &email, const Q
         return std::nullopt;
     }
     if (!storage.transaction([&] { return storage.insertUser(user, now()); })) {
-        *error = QStringLiteral("The account couldn't be saved.");
+        *error = QStringLiteral("The service couldn't save your account.");
+        if (unsaved)
+            *unsaved = true;
         return std::nullopt;
     }
     return user;

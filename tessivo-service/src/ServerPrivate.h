@@ -2,6 +2,7 @@
 
 #include "HttpConnection.h"
 #include "Server.h"
+#include "SignInThrottle.h"
 #include "Storage.h"
 
 #include <QHash>
@@ -25,6 +26,8 @@ Reply jsonReply(int status, const QJsonObject &object);
 Reply errorReply(int status, const QByteArray &code, const QString &message);
 Reply htmlReply(int status, const QString &html);
 QString htmlEscape(const QString &text);
+// The stylesheet of the service's pages.
+Reply stylesheetReply();
 
 struct ForcedReply
 {
@@ -50,6 +53,8 @@ struct Server::Private
     std::optional<AiScript> aiScript;
     std::optional<QPair<SignInOutcome, QString>> nextSignIn;
     std::function<qint64()> clock;
+    int startFailure = 1;
+    SignInThrottle signInThrottle;
 
     qint64 now() const;
     qint64 bodyLimit(const LoggedRequest &head);
@@ -63,14 +68,17 @@ struct Server::Private
     std::optional<UserRow> authenticate(const LoggedRequest &request, HeaderList *headers);
     QString issueSession(const QString &userId);
     QString mintOneTimeToken(const QString &userId);
+    // `unsaved` is set when the account was valid but storage failed.
     std::optional<UserRow> createUser(const QString &email, const QString &name, const QString &password,
-                                      const QString &handle, bool admin, QString *error);
+                                      const QString &handle, bool admin, QString *error,
+                                      bool *unsaved = nullptr);
     // The scheme, host and port that links in replies start with.
     QString publicBase(const LoggedRequest &request) const;
     // Next strictly increasing stamp for a user; call within a transaction.
     static qint64 nextStamp(qint64 now, qint64 *last) { return *last = std::max(now, *last + 1); }
 
     Reply signInPage(const LoggedRequest &request);
+    bool fromOwnPage(const LoggedRequest &request) const;
     Reply verifyOneTimeToken(const LoggedRequest &request);
     Reply getSession(const LoggedRequest &request, const UserRow &user);
     Reply signOut(const LoggedRequest &request);
