@@ -14,6 +14,7 @@ struct Attribute
     QString name;
     QString value;
     bool hasValue = false;
+    bool quoted = false;
 };
 
 struct Tag
@@ -70,7 +71,7 @@ std::optional<Tag> readTag(const QString &html, qsizetype at)
         const qsizetype nameStart = i++;
         while (i < n && !isSpace(html[i]) && html[i] != u'/' && html[i] != u'>' && html[i] != u'=')
             ++i;
-        Attribute attribute{html.mid(nameStart, i - nameStart).toLower(), {}, false};
+        Attribute attribute{html.mid(nameStart, i - nameStart).toLower(), {}, false, false};
         skipSpace();
         if (i < n && html[i] == u'=') {
             ++i;
@@ -84,6 +85,7 @@ std::optional<Tag> readTag(const QString &html, qsizetype at)
                 if (close < 0)
                     return std::nullopt;
                 attribute.value = html.mid(i + 1, close - i - 1);
+                attribute.quoted = true;
                 i = close + 1;
             } else if (quote != u'>') {
                 const qsizetype valueStart = i;
@@ -123,11 +125,15 @@ bool keptAttribute(const Attribute &a)
     return !urlAttributes.contains(a.name) || harmlessURL(a.name, a.value);
 }
 
-// Within double quotes; character references are left as written, so the
-// value means what it meant.
-QString quotedValue(const QString &value)
+// As written when it was unquoted and plain, else within double quotes;
+// character references are left as they are, so the value means what it
+// meant.
+QString valueText(const Attribute &a)
 {
-    QString out = value;
+    static const QRegularExpression plain(QStringLiteral("^[^\\s\"'<>=`]+$"));
+    if (!a.quoted && plain.match(a.value).hasMatch())
+        return a.value;
+    QString out = a.value;
     out.replace(u'"', u"&quot;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s);
     return u'"' + out + u'"';
 }
@@ -200,7 +206,7 @@ QString inertHtml(const QString &html)
                 out += u'<' + tag->name;
                 for (const Attribute &a : tag->attributes) {
                     if (keptAttribute(a))
-                        out += u' ' + a.name + (a.hasValue ? u'=' + quotedValue(a.value) : QString());
+                        out += u' ' + a.name + (a.hasValue ? u'=' + valueText(a) : QString());
                 }
                 out += tag->selfClosing ? u" />"_s : u">"_s;
             }
