@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RouteContext.h"
+#include "SignInThrottle.h"
 
 namespace tessivo::server {
 
@@ -8,13 +9,21 @@ namespace tessivo::server {
 class AccountRoutes final : public RouteContext
 {
 public:
-    using RouteContext::RouteContext;
+    AccountRoutes(Storage &storage, const ServerOptions &options, const ServiceClock &clock,
+                  SignInThrottle &signInThrottle)
+        : RouteContext(storage, options, clock), signInThrottle(signInThrottle)
+    {}
 
     Reply signInPage(const LoggedRequest &request);
     Reply verifyOneTimeToken(const LoggedRequest &request);
     Reply getSession(const LoggedRequest &request, const UserRow &user);
     Reply signOut(const LoggedRequest &request);
     Reply me(const UserRow &user);
+
+private:
+    bool fromOwnPage(const LoggedRequest &request) const;
+
+    SignInThrottle &signInThrottle;
 };
 
 } // namespace tessivo::server

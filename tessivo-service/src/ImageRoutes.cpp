@@ -56,6 +56,10 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
     if (file->data.size() > protocol::images::maxBytes)
         return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
                           protocol::images::tooLargeMessage());
+    // A NUL can't be stored in a PostgreSQL text column; refused everywhere.
+    if (file->filename->contains(QChar(0)))
+        return errorReply(400, "invalid_request",
+                          QStringLiteral("The file name must not contain NUL characters."));
     // Only the name's last path component is kept, and only for display.
     QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
     if (filename.isEmpty())

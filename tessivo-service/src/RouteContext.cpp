@@ -25,11 +25,13 @@ Reply errorReply(int status, const QByteArray &code, const QString &message)
 
 Reply htmlReply(int status, const QString &html)
 {
-    // Pages show what users wrote: no scripts, no forms posting elsewhere.
+    // Pages show what users wrote: no scripts, no styles of theirs, no forms
+    // posting elsewhere, and no framing by another site's page.
     return {status,
             {{"content-type", "text/html; charset=utf-8"},
-             {"content-security-policy",
-              "default-src 'none'; img-src * data:; style-src 'unsafe-inline'; form-action 'self' tessivo:"},
+             {"content-security-policy", "default-src 'none'; img-src * data:; style-src 'self'; "
+                                         "form-action 'self' tessivo:; frame-ancestors 'none'"},
+             {"x-frame-options", "DENY"},
              {"x-content-type-options", "nosniff"}},
             html.toUtf8()};
 }
@@ -77,7 +79,7 @@ std::optional<UserRow> RouteContext::authenticate(const LoggedRequest &request, 
     const QByteArray hash = tokenHash(QString::fromLatin1(token));
     const std::optional<SessionRow> session = storage.session(hash);
     const qint64 t = now();
-    if (!session || (session->expiresAt && *session->expiresAt <= t))
+    if (!session || !session->liveAt(t, options.sessionLifetimeMs))
         return std::nullopt;
     std::optional<UserRow> user = storage.userById(session->userId);
     if (!user)
@@ -88,8 +90,8 @@ std::optional<UserRow> RouteContext::authenticate(const LoggedRequest &request, 
         const QString next = newToken();
         const bool rolled = storage.transaction([&] {
             return storage.insertSession(tokenHash(next), user->id, t) &&
-                   storage.expireSession(hash, t + options.sessionGraceMs) &&
-                   storage.deleteExpiredSessions(t);
+                   storage.expireSession(hash, t + options.sessionGraceMs, tokenHash(next)) &&
+                   storage.deleteExpiredSessions(t, t - options.sessionLifetimeMs);
         });
         if (rolled)
             headers->append({"set-auth-token", next.toLatin1()});
@@ -143,16 +145,13 @@ bool passwordMatches(const QString &password, const QString &stored)
 
 std::optional<UserRow> RouteContext::createUser(const QString &email, const QString &name,
                                                 const QString &password, const QString &handle, bool admin,
-                                                QString *error)
+                                                QString *error, bool *unsaved)
 {
     QByteArray salt(16, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()), salt.size() / 4);
-    UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
-                 email.trimmed().toLower(),
-                 name.trimmed(),
-                 passwordHash(password, salt, options.passwordIterations),
-                 handle.toLower(),
-                 admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
+    UserRow user{
+        QUuid::createUuid().toString(QUuid::WithoutBraces),       email.trimmed().toLower(), name.trimmed(),
+        passwordHash(password, salt, options.passwordIterations), handle.toLower(),          admin};
     if (storage.userByEmail(user.email)) {
         *error = QStringLiteral("An account with this e-mail address already exists.");
         return std::nullopt;
@@ -162,7 +161,9 @@ std::optional<UserRow> RouteContext::createUser(const QString &email, const QStr
         return std::nullopt;
     }
     if (!storage.transaction([&] { return storage.insertUser(user, now()); })) {
-        *error = QStringLiteral("The account couldn't be saved.");
+        *error = QStringLiteral("The service couldn't save your account.");
+        if (unsaved)
+            *unsaved = true;
         return std::nullopt;
     }
     return user;

@@ -23,6 +23,8 @@ Reply jsonReply(int status, const QJsonObject &object);
 Reply errorReply(int status, const QByteArray &code, const QString &message);
 Reply htmlReply(int status, const QString &html);
 QString htmlEscape(const QString &text);
+// The stylesheet of the service's pages.
+Reply stylesheetReply();
 
 // Token text and the hash under which it is stored.
 QString newToken();
@@ -63,8 +65,10 @@ public:
     std::optional<UserRow> authenticate(const LoggedRequest &request, HeaderList *headers);
     QString issueSession(const QString &userId);
     QString mintOneTimeToken(const QString &userId);
+    // `unsaved` is set when the account was valid but storage failed.
     std::optional<UserRow> createUser(const QString &email, const QString &name, const QString &password,
-                                      const QString &handle, bool admin, QString *error);
+                                      const QString &handle, bool admin, QString *error,
+                                      bool *unsaved = nullptr);
     // The scheme, host and port that links in replies start with.
     QString publicBase(const LoggedRequest &request) const;
     // Next strictly increasing stamp for a user; call within a transaction.

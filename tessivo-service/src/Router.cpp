@@ -6,10 +6,11 @@
 
 namespace tessivo::server {
 
-Router::Router(const ServerOptions &options, const ServiceClock &clock)
-    : m_options(options), m_context(m_storage, options, clock), m_accounts(m_storage, options, clock),
-      m_sync(m_storage, options, clock), m_publishing(m_storage, options, clock),
-      m_images(m_storage, options, clock), m_ai(m_storage, options, clock)
+Router::Router(const ServerOptions &options, const ServiceClock &clock, SignInThrottle &signInThrottle)
+    : m_options(options), m_context(m_storage, options, clock),
+      m_accounts(m_storage, options, clock, signInThrottle), m_sync(m_storage, options, clock),
+      m_publishing(m_storage, options, clock), m_images(m_storage, options, clock),
+      m_ai(m_storage, options, clock)
 {}
 
 bool Router::open(QString *error)
@@ -37,7 +38,7 @@ qint64 Router::bodyLimit(const LoggedRequest &head, QString *userId)
     const QByteArray token = bearerToken(head);
     const std::optional<SessionRow> session =
         token.isEmpty() ? std::nullopt : m_storage.session(tokenHash(QString::fromLatin1(token)));
-    if (!session || (session->expiresAt && *session->expiresAt <= m_context.now()))
+    if (!session || !session->liveAt(m_context.now(), m_options.sessionLifetimeMs))
         return -1;
     *userId = session->userId;
     return limit;
@@ -89,6 +90,8 @@ Outcome Router::route(const LoggedRequest &request)
         return send(m_publishing.blog(request));
     case Endpoint::blogWithoutSlash:
         return send({301, {{"location", protocol::routePath(Endpoint::blog).toLatin1()}}, {}});
+    case Endpoint::stylesheet:
+        return send(stylesheetReply());
     case Endpoint::image: {
         auto head = m_images.imageHead(parameter);
         if (auto *found = std::get_if<std::pair<Reply, ImageRow>>(&head))

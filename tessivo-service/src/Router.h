@@ -25,7 +25,7 @@ struct Outcome
 class Router
 {
 public:
-    Router(const ServerOptions &options, const ServiceClock &clock);
+    Router(const ServerOptions &options, const ServiceClock &clock, SignInThrottle &signInThrottle);
     Router(const Router &) = delete;
     Router &operator=(const Router &) = delete;
 

@@ -100,6 +100,7 @@ Server::~Server()
 
 bool Server::start(QString *error)
 {
+    d->startFailure = 1;
     const auto fail = [&](const QString &message) {
         if (error)
             *error = message;
@@ -127,6 +128,33 @@ bool Server::start(QString *error)
                                 .arg(address.toString()));
         }
     }
+    // Every connection to an in-memory database has a database of its own:
+    // such a service has one worker.
+    const bool inMemory = d->options.database.endsWith(QLatin1String(":memory:"));
+    const int threads = inMemory                       ? 1
+                        : d->options.workerThreads > 0 ? d->options.workerThreads
+                                                       : std::clamp(QThread::idealThreadCount(), 2, 8);
+    QString problem;
+    if (!d->pool.start(threads, d->options, d->clock, d->signInThrottle, &problem))
+        return fail(problem);
+    // Addresses aren't verified here, so --admin names an account that
+    // already exists rather than one anybody may sign up with later. Checked
+    // before listening, so that the answer doesn't depend on the port.
+    QStringList missing;
+    bool assigned = false;
+    d->pool.runAndWait([&](Router &router) {
+        assigned = router.storage().assignAdmins(d->options.adminEmails, &missing);
+        if (!assigned && missing.isEmpty())
+            problem = router.storage().lastError();
+    });
+    if (!assigned) {
+        if (!missing.isEmpty())
+            d->startFailure = 2;
+        return fail(missing.isEmpty()
+                        ? problem
+                        : QStringLiteral("No account %1: create it with tessivo-service --create-admin %1")
+                              .arg(missing.first()));
+    }
     for (auto [address, port] : addresses) {
         // Loopback defaults share the port the first one was given.
         if (defaults && !d->listeners.isEmpty())
@@ -153,21 +181,9 @@ bool Server::start(QString *error)
         });
         d->listeners.append(listener);
     }
+    // The workers read the options only for requests, and none has come yet.
     if (d->options.publicUrl.isEmpty())
         d->options.publicUrl = QStringLiteral("http://localhost:%1").arg(port());
-    // Every connection to an in-memory database has a database of its own:
-    // such a service has one worker.
-    const bool inMemory = d->options.database.endsWith(QLatin1String(":memory:"));
-    const int threads = inMemory                       ? 1
-                        : d->options.workerThreads > 0 ? d->options.workerThreads
-                                                       : std::clamp(QThread::idealThreadCount(), 2, 8);
-    QString problem;
-    if (!d->pool.start(threads, d->options, d->clock, &problem))
-        return fail(problem);
-    d->pool.runAndWait([this](Router &router) {
-        for (const QString &email : std::as_const(d->options.adminEmails))
-            router.storage().setAdmin(email);
-    });
     return true;
 }
 
@@ -194,6 +210,11 @@ QUrl Server::baseUrl() const
     url.setHost(first->serverAddress().toString());
     url.setPort(first->serverPort());
     return url;
+}
+
+int Server::startFailureStatus() const
+{
+    return d->startFailure;
 }
 
 quint16 Server::port() const

@@ -26,6 +26,14 @@ public:
     // either fails.
     bool start(QString *error = nullptr);
     void stop();
+    // The exit status for a failed start: 2 when an --admin address has no
+    // account, 1 otherwise.
+    int startFailureStatus() const;
+
+    // Creates the account an --admin address names, in the options'
+    // database. False with `error` set when it exists or can't be saved.
+    static bool createAdmin(const ServerOptions &options, const QString &email, const QString &password,
+                            QString *error);
 
     // The first listening address, e.g. "http://127.0.0.1:8787".
     QUrl baseUrl() const;

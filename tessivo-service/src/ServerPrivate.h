@@ -4,6 +4,7 @@
 #include "HttpConnection.h"
 #include "Listener.h"
 #include "Server.h"
+#include "SignInThrottle.h"
 #include "WorkerPool.h"
 
 #include <QHash>
@@ -25,6 +26,8 @@ struct Server::Private
     Server *q;
     ServerOptions options;
     ServiceClock clock;
+    // Shared by every worker, so that a guesser meets one count.
+    SignInThrottle signInThrottle;
     WorkerPool pool;
     AiForwarder ai;
     QList<Listener *> listeners;
@@ -40,6 +43,7 @@ struct Server::Private
     // Uploads being received per account, and the account of each.
     QHash<QString, int> uploads;
     QHash<HttpConnection *, QString> uploadOf;
+    int startFailure = 1;
 
     // A layer around the routes (the testing library installs one); it
     // passes requests on with `route`. Null: requests go to the routes.

@@ -49,6 +49,8 @@ struct ServerOptions
     // old; the replaced token keeps working for the grace period.
     qint64 sessionRollAfterMs = 24 * 3600 * 1000;
     qint64 sessionGraceMs = 5 * 60 * 1000;
+    // A session ends this long after it was made or last rolled.
+    qint64 sessionLifetimeMs = 30LL * 24 * 3600 * 1000;
     qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
     // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
     // so changing it keeps old accounts working). Tests lower it.

@@ -47,8 +47,12 @@ Reply SyncRoutes::pull(const LoggedRequest &request, const UserRow &user)
     if (!ok)
         return errorReply(400, "invalid_request", QStringLiteral("The query must be since=<milliseconds>."));
     QList<QByteArray> documents, collections;
-    if (!storage.changedRecords(RecordKind::Document, user.id, since, &documents) ||
-        !storage.changedRecords(RecordKind::Collection, user.id, since, &collections))
+    // One snapshot for both: the client moves its cursor past the highest
+    // stamp of either, so a push landing between two reads would be skipped.
+    if (!storage.readTransaction([&] {
+            return storage.changedRecords(RecordKind::Document, user.id, since, &documents) &&
+                   storage.changedRecords(RecordKind::Collection, user.id, since, &collections);
+        }))
         return errorReply(500, "internal_error", QStringLiteral("The service couldn't read your documents."));
     // Stored records are sent as stored, without a parse and re-encode.
     const QByteArray body = R"({"documents":)" + joined(documents) + R"(,"collections":)" +

@@ -9,7 +9,8 @@ WorkerPool::~WorkerPool()
     stop();
 }
 
-bool WorkerPool::start(int threads, const ServerOptions &options, const ServiceClock &clock, QString *error)
+bool WorkerPool::start(int threads, const ServerOptions &options, const ServiceClock &clock,
+                       SignInThrottle &signInThrottle, QString *error)
 {
     m_stopping = false;
     m_maxHeavy = std::max(1, threads / 2);
@@ -19,8 +20,8 @@ bool WorkerPool::start(int threads, const ServerOptions &options, const ServiceC
         // don't race.
         std::promise<QString> opened;
         std::future<QString> result = opened.get_future();
-        QThread *thread = QThread::create([this, &options, &clock, &opened] {
-            Router router(options, clock);
+        QThread *thread = QThread::create([this, &options, &clock, &signInThrottle, &opened] {
+            Router router(options, clock, signInThrottle);
             QString problem;
             const bool ok = router.open(&problem);
             opened.set_value(ok ? QString() : (problem.isEmpty() ? QStringLiteral("no database") : problem));

@@ -28,7 +28,8 @@ public:
     WorkerPool &operator=(const WorkerPool &) = delete;
 
     // Starts `threads` threads and opens their connections one after another.
-    bool start(int threads, const ServerOptions &options, const ServiceClock &clock, QString *error);
+    bool start(int threads, const ServerOptions &options, const ServiceClock &clock,
+               SignInThrottle &signInThrottle, QString *error);
     // Jobs still queued are dropped; running ones finish first.
     void stop();
     // A heavy job (a password hash) waits while half the threads run

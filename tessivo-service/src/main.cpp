@@ -5,8 +5,53 @@
 #include <QProcessEnvironment>
 
 #include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tessivo::server;
+
+// One line of standard input, not echoed when it is a terminal.
+static QString readSecretLine(const char *prompt)
+{
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    return QString::fromStdString(line);
+}
+
+// --create-admin: asks for the password (twice on a terminal) and creates
+// the account, which --admin then names.
+static int createAdminAccount(const ServerOptions &options, const QString &email)
+{
+    const QString password = readSecretLine("Password for the new account: ");
+    if (isatty(STDIN_FILENO) && readSecretLine("The same password again: ") != password) {
+        std::fprintf(stderr, "tessivo-service: the passwords differ; nothing was created\n");
+        return 1;
+    }
+    QString error;
+    if (!Server::createAdmin(options, email, password, &error)) {
+        std::fprintf(stderr, "tessivo-service: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("Created %s. Start the service with --admin %s to make it the admin.\n",
+                qPrintable(email.trimmed().toLower()), qPrintable(email.trimmed().toLower()));
+    return 0;
+}
 
 int main(int argc, char *argv[])
 {
@@ -48,8 +93,8 @@ int main(int argc, char *argv[])
                                        QStringLiteral("url"));
     const QCommandLineOption admin(
         QStringLiteral("admin"),
-        QStringLiteral("E-mail of an admin account, whose \"site-blog\" collection "
-                       "is the service's blog (repeatable)."),
+        QStringLiteral("E-mail of the admin account, whose \"site-blog\" collection "
+                       "is the service's blog (repeatable). The account must exist: see --create-admin."),
         QStringLiteral("email"));
     const QCommandLineOption trustedProxy(
         QStringLiteral("trusted-proxy"),
@@ -58,6 +103,11 @@ int main(int argc, char *argv[])
                        "that header is ignored from every other address."),
         QStringLiteral("address"));
     parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy});
+    const QCommandLineOption createAdmin(
+        QStringLiteral("create-admin"),
+        QStringLiteral("Create the account for an --admin address: asks for its password, then exits."),
+        QStringLiteral("email"));
+    parser.addOption(createAdmin);
     parser.process(app);
 
     ServerOptions options;
@@ -93,12 +143,14 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
+    if (parser.isSet(createAdmin))
+        return createAdminAccount(options, parser.value(createAdmin));
 
     Server server(options);
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "tessivo-service: %s\n", qPrintable(error));
-        return 1;
+        return server.startFailureStatus();
     }
     std::printf("Tessivo service listening on %s%s\n", qPrintable(server.baseUrl().toString()),
                 options.aiEndpoint.isEmpty() ? " (AI not set up)" : "");
