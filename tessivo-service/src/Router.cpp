@@ -1,5 +1,6 @@
 #include "Router.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -23,11 +24,19 @@ bool Router::open(QString *error)
 
 Outcome Router::dispatch(const LoggedRequest &request)
 {
+    const QString storageBefore = m_storage.lastError();
     Outcome outcome = route(request);
     if (outcome.reply.status >= 500) {
-        outcome.failure = m_storage.lastError();
-        if (outcome.failure.isEmpty())
-            outcome.failure = QString::fromUtf8(outcome.reply.body.left(200));
+        // The reply's own message, and the database's when this request
+        // failed there: never the request's body or credentials.
+        outcome.failure = QJsonDocument::fromJson(outcome.reply.body)
+                              .object()
+                              .value(QLatin1String("error"))
+                              .toObject()
+                              .value(QLatin1String("message"))
+                              .toString();
+        if (m_storage.lastError() != storageBefore)
+            outcome.failure += QStringLiteral(" (") + m_storage.lastError() + QLatin1Char(')');
     }
     return outcome;
 }
