@@ -410,6 +410,8 @@ void HttpConnection::onWritable()
 
 void HttpConnection::afterFlush()
 {
+    if (m_state == State::Closed)
+        return;
     if (m_state == State::Closing) {
         if (queuedBytes() == 0 && !m_linger.isActive()) {
             // Half-close and read what is still coming until the client
@@ -430,6 +432,8 @@ void HttpConnection::afterFlush()
 
 void HttpConnection::finishReply()
 {
+    if (m_state == State::Closed)
+        return; // the client went away while the reply was written
     m_state = m_closeAfterReply ? State::Closing : State::Head;
     m_idle.start();
     if (m_state == State::Closing)

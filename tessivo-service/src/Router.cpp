@@ -1,7 +1,9 @@
 #include "Router.h"
 
 #include "protocol/Routes.h"
+#include "protocol/WireRecords.h"
 
+#include <QJsonDocument>
 #include <QUrl>
 
 namespace tessivo::server {
@@ -20,11 +22,16 @@ bool Router::open(QString *error)
 
 Outcome Router::dispatch(const LoggedRequest &request)
 {
+    const QString storageBefore = m_storage.lastError();
     Outcome outcome = route(request);
     if (outcome.reply.status >= 500) {
-        outcome.failure = m_storage.lastError();
-        if (outcome.failure.isEmpty())
-            outcome.failure = QString::fromUtf8(outcome.reply.body.left(200));
+        // The reply's own message, and the database's when this request
+        // failed there: never the request's body or credentials.
+        const std::optional<ErrorBody> error =
+            ErrorBody::fromJson(QJsonDocument::fromJson(outcome.reply.body).object());
+        outcome.failure = error ? error->message : QString();
+        if (m_storage.lastError() != storageBefore)
+            outcome.failure += QStringLiteral(" (") + m_storage.lastError() + QLatin1Char(')');
     }
     return outcome;
 }

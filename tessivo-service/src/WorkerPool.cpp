@@ -70,6 +70,10 @@ void WorkerPool::post(Job job, bool heavy)
 
 void WorkerPool::runAndWait(const Job &job)
 {
+    if (m_threads.isEmpty()) {
+        qWarning("The service isn't running: nothing done.");
+        return;
+    }
     std::promise<void> done;
     std::future<void> finished = done.get_future();
     post([&job, &done](Router &router) {
