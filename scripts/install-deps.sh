@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-webengine-dev qt6-webengine-dev-tools
   qt6-svg-dev qt6-httpserver-dev qt6-websockets-dev
-  libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libqt6sql6-sqlite libqt6sql6-psql postgresql nginx-light
   qtkeychain-qt6-dev
   libcmark-gfm-dev libcmark-gfm-extensions-dev
   libhunspell-dev hunspell-en-us
@@ -17,6 +17,7 @@ packages=(
   libbenchmark-dev clang-format
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils openbox qt6ct
+  python3-html5lib
   fonts-dejavu-core
 )
 

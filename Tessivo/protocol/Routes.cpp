@@ -44,6 +44,7 @@ const QList<Route> &routes()
         {Endpoint::publicPageWithoutSlash, "GET", u"/p/{}", false, smallBodyLimit},
         {Endpoint::blog, "GET", u"/blog/", false, smallBodyLimit},
         {Endpoint::blogWithoutSlash, "GET", u"/blog", false, smallBodyLimit},
+        {Endpoint::stylesheet, "GET", u"/style.css", false, smallBodyLimit},
         {Endpoint::image, "GET", u"/media/{}", false, smallBodyLimit},
         {Endpoint::getSession, "GET", u"/api/auth/get-session", true, smallBodyLimit},
         {Endpoint::signOut, "POST", u"/api/auth/sign-out", true, smallBodyLimit},

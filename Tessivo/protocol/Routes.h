@@ -25,6 +25,7 @@ enum class Endpoint {
     publicPageWithoutSlash,
     blog,
     blogWithoutSlash,
+    stylesheet,
     listImages,
     uploadImage,
     image,

@@ -1,4 +1,6 @@
-#include "ServerPrivate.h"
+#include "AccountRoutes.h"
+
+#include "Server.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
@@ -35,12 +37,8 @@ Reply signInForm(int status, const QString &provider, const QString &message,
         QStringLiteral(
             "<!doctype html><html><head><meta charset=utf-8><meta name=viewport "
             "content=\"width=device-width\">"
-            "<title>Sign in to Tessivo</title><style>body{font:15px system-ui,sans-serif;max-width:26em;"
-            "margin:3em auto;padding:0 1em}label{display:block;margin:.6em 0}input{display:block;width:100%;"
-            "padding:.4em;box-sizing:border-box}button{margin-top:.8em;padding:.5em "
-            "1.2em}.error{color:#b00020}"
-            "fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em "
-            "0;padding:1em}</style></head><body>"
+            "<title>Sign in to Tessivo</title><link rel=stylesheet href=\"/style.css\"></head>"
+            "<body class=signin>"
             "<h1>Sign in to Tessivo</h1><p>Continue with your %1 account on this service.</p>%2"
             "<form method=post action=\"%8\"><fieldset><legend>Sign in</legend>"
             "<input type=hidden name=provider value=\"%3\"><input type=hidden name=mode value=signin>"
@@ -75,33 +73,18 @@ QHash<QString, QString> formFields(const QByteArray &body)
     return fields;
 }
 
-Reply Server::Private::signInPage(const LoggedRequest &request)
+Reply AccountRoutes::signInPage(const LoggedRequest &request)
 {
     const bool posted = request.method == "POST";
+    if (posted && !fromOwnPage(request))
+        return htmlReply(403,
+                         QStringLiteral("<!doctype html><meta charset=utf-8><title>Sign in to Tessivo</title>"
+                                        "<p>Sign in from this service's own sign-in page."));
     const QHash<QString, QString> form = posted ? formFields(request.body) : formFields(request.rawQuery);
     const QString provider = form.value(QStringLiteral("provider"));
     if (provider != QLatin1String("github") && provider != QLatin1String("google"))
         return redirectToApp(QStringLiteral("error"), QStringLiteral("invalid_provider"));
 
-    if (!posted && nextSignIn) {
-        const auto [outcome, userId] = *nextSignIn;
-        nextSignIn.reset();
-        switch (outcome) {
-        case SignInOutcome::SignIn: {
-            const QString ott = mintOneTimeToken(userId);
-            return ott.isEmpty() ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
-                                 : redirectToApp(QStringLiteral("ott"), ott);
-        }
-        case SignInOutcome::AccessDenied:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("access_denied"));
-        case SignInOutcome::SessionMissing:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("session_missing"));
-        case SignInOutcome::InternalError:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"));
-        case SignInOutcome::Cancelled:
-            return redirectToApp(QStringLiteral("error"), QStringLiteral("cancelled"));
-        }
-    }
     if (!posted)
         return signInForm(200, provider, {}, {});
 
@@ -121,22 +104,88 @@ Reply Server::Private::signInPage(const LoggedRequest &request)
         else if (!handle.isEmpty() && !protocol::siteHandles::canChoose(handle))
             problem = QStringLiteral("A site handle is 1 to 63 lower-case letters, digits and hyphens, "
                                      "not starting or ending with a hyphen.");
-        else
-            user = createUser(email, name, password, handle, false, &problem);
+        bool unsaved = false;
+        if (problem.isEmpty())
+            user = createUser(email, name, password, handle, false, &problem, &unsaved);
         if (!user)
-            return signInForm(400, provider, problem, form);
+            return signInForm(unsaved ? 503 : 400, provider, problem, form);
     } else {
+        const qint64 t = now();
+        if (const qint64 wait = signInThrottle.admit(request.peer, email, t); wait > 0) {
+            const qint64 minutes = (wait + 59'999) / 60'000;
+            Reply reply = signInForm(
+                429, provider,
+                minutes == 1
+                    ? QStringLiteral("Too many failed sign-ins. Try again in a minute.")
+                    : QStringLiteral("Too many failed sign-ins. Try again in %1 minutes.").arg(minutes),
+                form);
+            reply.headers.append({"retry-after", QByteArray::number((wait + 999) / 1000)});
+            return reply;
+        }
         user = storage.userByEmail(email);
-        if (!user || !passwordMatches(password, user->passwordHash))
+        // An unknown address costs one key derivation like a known one, so
+        // the reply's timing doesn't tell which addresses have accounts.
+        const QString unknownAccount =
+            QStringLiteral("pbkdf2-sha256$%1$AAAAAAAAAAAAAAAAAAAAAA==$").arg(options.passwordIterations);
+        const bool matches = passwordMatches(password, user ? user->passwordHash : unknownAccount);
+        if (!user || !matches)
             return signInForm(401, provider, QStringLiteral("The e-mail address or password is wrong."),
                               form);
+        signInThrottle.succeeded(request.peer, email, t);
     }
     const QString ott = mintOneTimeToken(user->id);
     return ott.isEmpty() ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
                          : redirectToApp(QStringLiteral("ott"), ott);
 }
 
-Reply Server::Private::verifyOneTimeToken(const LoggedRequest &request)
+// Another site's page must not sign a visitor in (or up) behind their back:
+// a browser names the page a form was sent from in Origin, or at least in
+// Referer, and it must be one of this service's. A post that carries neither
+// comes from no browser another site could drive.
+bool AccountRoutes::fromOwnPage(const LoggedRequest &request) const
+{
+    QByteArray sender = request.header("origin");
+    if (sender.isNull())
+        sender = request.header("referer");
+    if (sender.isNull())
+        return true;
+    const QUrl url(QString::fromLatin1(sender));
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return false;
+    const QString authority = url.authority(QUrl::FullyEncoded);
+    if (!options.publicUrl.isEmpty()) {
+        const QUrl own(options.publicUrl);
+        if (url.scheme() == own.scheme() &&
+            authority.compare(own.authority(QUrl::FullyEncoded), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return authority.compare(QString::fromLatin1(request.header("host")), Qt::CaseInsensitive) == 0;
+}
+
+bool Server::createAdmin(const ServerOptions &options, const QString &email, const QString &password,
+                         QString *error)
+{
+    const QString address = email.trimmed();
+    if (!address.contains(QLatin1Char('@')) || address.size() > 320) {
+        *error = QStringLiteral("Enter a valid e-mail address.");
+        return false;
+    }
+    if (password.size() < 8 || password.size() > 1024) {
+        *error = QStringLiteral("Choose a password of 8 characters or more.");
+        return false;
+    }
+    Storage storage;
+    if (!storage.open(options.database, error))
+        return false;
+    const ServiceClock clock;
+    RouteContext context(storage, options, clock);
+    const std::optional<UserRow> user =
+        context.createUser(address, address.section(QLatin1Char('@'), 0, 0), password, {}, true, error);
+    storage.close();
+    return user.has_value();
+}
+
+Reply AccountRoutes::verifyOneTimeToken(const LoggedRequest &request)
 {
     const QJsonDocument json = QJsonDocument::fromJson(request.body);
     const QJsonValue token = json.object().value(QLatin1String("token"));
@@ -163,13 +212,13 @@ static QJsonObject userJson(const UserRow &user)
             {QStringLiteral("isAdmin"), user.admin}};
 }
 
-Reply Server::Private::getSession(const LoggedRequest &, const UserRow &user)
+Reply AccountRoutes::getSession(const LoggedRequest &, const UserRow &user)
 {
     return jsonReply(200, {{QStringLiteral("session"), QJsonObject{{QStringLiteral("userId"), user.id}}},
                            {QStringLiteral("user"), userJson(user)}});
 }
 
-Reply Server::Private::signOut(const LoggedRequest &request)
+Reply AccountRoutes::signOut(const LoggedRequest &request)
 {
     const QByteArray value = protocol::bearerToken(request.header("authorization"));
     if (!storage.transaction([&] { return storage.deleteSession(tokenHash(QString::fromLatin1(value))); }))
@@ -177,7 +226,7 @@ Reply Server::Private::signOut(const LoggedRequest &request)
     return jsonReply(200, {{QStringLiteral("ok"), true}});
 }
 
-Reply Server::Private::me(const UserRow &user)
+Reply AccountRoutes::me(const UserRow &user)
 {
     MeResponse reply{{user.id, user.email, user.name, std::nullopt, user.admin}, std::nullopt};
     if (!user.handle.isEmpty())

@@ -1,11 +1,9 @@
-#include "ServerPrivate.h"
+#include "AiRoutes.h"
 
 #include "protocol/Rules.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkReply>
-#include <QTimer>
 
 namespace tessivo::server {
 
@@ -85,146 +83,20 @@ QJsonArray chatMessages(const QJsonObject &request)
         QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), user}}};
 }
 
-// The text of one streamed chunk or of a whole completion.
-QString completionText(const QJsonObject &object)
-{
-    const QJsonObject choice = object.value(QLatin1String("choices")).toArray().at(0).toObject();
-    const QJsonValue delta = choice.value(QLatin1String("delta")).toObject().value(QLatin1String("content"));
-    return delta.isString()
-               ? delta.toString()
-               : choice.value(QLatin1String("message")).toObject().value(QLatin1String("content")).toString();
-}
 } // namespace
 
-void Server::Private::ai(HttpConnection *connection, const LoggedRequest &request, const HeaderList &headers)
+std::variant<Reply, QJsonObject> AiRoutes::upstreamRequest(const LoggedRequest &request)
 {
-    if (aiScript) {
-        const AiScript script = *aiScript;
-        aiScript.reset();
-        playAiScript(connection, script, headers);
-        return;
-    }
     const QJsonDocument json = QJsonDocument::fromJson(request.body);
     const QJsonArray messages = chatMessages(json.object());
-    auto send = [&](Reply reply) {
-        reply.headers += headers;
-        connection->reply(reply.status, reply.headers, reply.body);
-    };
     if (!json.isObject() || messages.isEmpty())
-        return send(errorReply(400, "invalid_request", QStringLiteral("The AI request is malformed.")));
+        return errorReply(400, "invalid_request", QStringLiteral("The AI request is malformed."));
     if (options.aiEndpoint.isEmpty())
-        return send(errorReply(503, "ai_unavailable", QStringLiteral("AI isn't set up on this service.")));
+        return errorReply(503, "ai_unavailable", QStringLiteral("AI isn't set up on this service."));
     QJsonObject payload{{QStringLiteral("stream"), true}, {QStringLiteral("messages"), messages}};
     payload.insert(QStringLiteral("model"),
                    options.aiModel.isEmpty() ? QStringLiteral("default") : options.aiModel);
-    forwardAi(connection, payload, headers);
-}
-
-void Server::Private::playAiScript(QPointer<HttpConnection> connection, AiScript script, HeaderList headers)
-{
-    HeaderList head = script.headers + headers;
-    bool typed = false;
-    for (const auto &[name, value] : head)
-        typed = typed || name.compare("content-type", Qt::CaseInsensitive) == 0;
-    if (!typed)
-        head.append({QByteArray("content-type"), QByteArray("text/plain; charset=utf-8")});
-    connection->beginStream(script.status, head);
-    // Each piece waits its delay after the one before it.
-    auto step = std::make_shared<std::function<void(qsizetype)>>();
-    *step = [connection, script, step](qsizetype index) {
-        if (!connection)
-            return;
-        if (index == script.pieces.size()) {
-            if (script.abortAtEnd)
-                connection->abort();
-            else
-                connection->endStream();
-            *step = nullptr; // break the cycle
-            return;
-        }
-        QTimer::singleShot(script.pieces[index].delayMs, connection, [connection, script, step, index] {
-            if (!connection || !*step)
-                return;
-            connection->writeChunk(script.pieces[index].bytes);
-            (*step)(index + 1);
-        });
-    };
-    (*step)(0);
-}
-
-void Server::Private::forwardAi(QPointer<HttpConnection> connection, const QJsonObject &payload,
-                                HeaderList headers)
-{
-    QNetworkRequest upstream(options.aiEndpoint);
-    upstream.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    upstream.setRawHeader("accept", "text/event-stream, application/json");
-    if (!options.aiKey.isEmpty())
-        upstream.setRawHeader("authorization", protocol::bearerHeader(options.aiKey));
-    upstream.setTransferTimeout(120000);
-    QNetworkReply *reply = network.post(upstream, QJsonDocument(payload).toJson(QJsonDocument::Compact));
-    QObject::connect(connection, &HttpConnection::closed, reply, &QNetworkReply::abort);
-
-    struct State
-    {
-        bool headSent = false;
-        bool streamed = false; // the upstream answered with server-sent events
-        QByteArray pending;
-    };
-    auto state = std::make_shared<State>();
-    auto startReply = [connection, state, headers] {
-        if (state->headSent || !connection)
-            return;
-        state->headSent = true;
-        connection->beginStream(200, HeaderList{{"content-type", "text/plain; charset=utf-8"}} + headers);
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, connection, state, startReply] {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        state->pending += reply->readAll();
-        if (status < 200 || status > 299)
-            return;
-        qsizetype lineEnd;
-        while ((lineEnd = state->pending.indexOf('\n')) >= 0) {
-            const QByteArray line = state->pending.left(lineEnd).trimmed();
-            if (!line.startsWith("data:")) {
-                if (!state->streamed)
-                    return; // a plain JSON completion: read it whole at the end
-                state->pending.remove(0, lineEnd + 1);
-                continue;
-            }
-            state->streamed = true;
-            state->pending.remove(0, lineEnd + 1);
-            const QByteArray data = line.mid(5).trimmed();
-            if (data == "[DONE]")
-                continue;
-            const QString text = completionText(QJsonDocument::fromJson(data).object());
-            if (!text.isEmpty() && connection) {
-                startReply();
-                connection->writeChunk(text.toUtf8());
-            }
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, connection, state, startReply, headers] {
-        if (!connection)
-            return;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        state->pending += reply->readAll();
-        if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299) {
-            if (state->headSent) {
-                connection->abort(); // the app reports a broken stream
-                return;
-            }
-            Reply error =
-                errorReply(502, "ai_failed",
-                           status ? QStringLiteral("The AI service answered with an error (%1).").arg(status)
-                                  : QStringLiteral("The AI service couldn't be reached."));
-            connection->reply(error.status, error.headers + headers, error.body);
-            return;
-        }
-        startReply();
-        if (!state->streamed)
-            connection->writeChunk(completionText(QJsonDocument::fromJson(state->pending).object()).toUtf8());
-        connection->endStream();
-    });
+    return payload;
 }
 
 } // namespace tessivo::server

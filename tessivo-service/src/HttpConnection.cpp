@@ -3,23 +3,38 @@
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 
+#include <QSocketNotifier>
 #include <QUrl>
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace tessivo::server {
 
 namespace {
 constexpr qsizetype maxHeadBytes = 64 * 1024;
-// Refused bodies up to this size are read and dropped before closing.
-constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
-// Bodies up to this size are read without asking the limit.
+// Bodies up to this size are read without asking for admission.
 constexpr qint64 smallBodyBytes = protocol::smallBodyLimit;
-// A connection that sends nothing for this long while no reply is pending
-// is closed, so idle or stalled clients can't hold sockets for ever.
-constexpr int idleTimeoutMs = 120 * 1000;
+// After a refusal, what the client still sends is read and dropped (up to
+// this much, for this long) so that it meets the reply rather than a reset.
+constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
+constexpr int lingerMs = 2000;
+constexpr qsizetype readPiece = 64 * 1024;
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
     return ErrorBody{QString::fromLatin1(code), QString::fromLatin1(message)}.encoded();
+}
+
+QByteArray headBytes(int status, const HeaderList &headers, bool close)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    for (const auto &[name, value] : headers)
+        out += name + ": " + value + "\r\n";
+    if (close)
+        out += "connection: close\r\n";
+    return out;
 }
 } // namespace
 
@@ -50,6 +65,8 @@ QByteArray reasonPhrase(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
     case 409:
         return "Conflict";
     case 411:
@@ -73,78 +90,126 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-HttpConnection::HttpConnection(QTcpSocket *socket, BodyLimit limit, QObject *parent)
-    : QObject(parent), m_socket(socket), m_limit(std::move(limit))
+HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, const ConnectionLimits &limits,
+                               QObject *parent)
+    : QObject(parent), m_descriptor(descriptor), m_socketPeer(peer), m_limits(limits),
+      m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
 {
-    m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::readMore);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &HttpConnection::onReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &HttpConnection::onWritable);
     m_idle.setSingleShot(true);
-    m_idle.setInterval(idleTimeoutMs);
+    m_idle.setInterval(m_limits.idleTimeoutMs);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (!m_busy && !m_streaming)
-            m_socket->abort();
+        // A route still working on its reply keeps the connection; a client
+        // that stopped reading it does not.
+        if (m_state != State::Busy || queuedBytes() > 0)
+            closeNow();
     });
     m_idle.start();
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        emit closed();
-        deleteLater();
+    m_headDeadline.setSingleShot(true);
+    m_headDeadline.setInterval(m_limits.headDeadlineMs);
+    connect(&m_headDeadline, &QTimer::timeout, this, [this] {
+        if (m_state == State::Head)
+            refuse(408, "timeout", "The request took too long to arrive.");
     });
+    m_linger.setSingleShot(true);
+    m_linger.setInterval(lingerMs);
+    connect(&m_linger, &QTimer::timeout, this, &HttpConnection::closeNow);
 }
 
-bool HttpConnection::isOpen() const
+HttpConnection::~HttpConnection()
 {
-    return m_socket->state() == QAbstractSocket::ConnectedState;
+    if (m_descriptor >= 0)
+        ::close(int(m_descriptor));
 }
 
-void HttpConnection::readMore()
+void HttpConnection::onReadable()
 {
-    m_idle.start();
-    if (m_discardRemaining > 0) {
-        // Read and drop the refused body, so the client is still reading
-        // when the reply arrives rather than meeting a reset connection.
-        m_discardRemaining -= m_socket->skip(m_discardRemaining);
-        if (m_discardRemaining <= 0)
-            m_socket->disconnectFromHost();
+    if (m_state == State::Closing) {
+        char scratch[readPiece];
+        const ssize_t n = ::recv(int(m_descriptor), scratch, sizeof scratch, 0);
+        if (n > 0)
+            m_discarded += n;
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR) || m_discarded > maxDiscardBytes)
+            closeNow();
         return;
     }
-    if (m_closeAfterReply && !m_busy)
+    // Only what the current request needs is read; the rest waits in the
+    // kernel, which slows a client that sends ahead.
+    const bool wanted = m_state == State::Body || (m_state == State::Head && m_in.size() <= maxHeadBytes);
+    if (!wanted) {
+        m_readNotifier->setEnabled(false);
         return;
-    m_buffer += m_socket->readAll();
-    while (!m_busy) {
-        if (m_bodyLength < 0) {
-            if (!parseHead())
-                return;
+    }
+    const qsizetype before = m_in.size();
+    m_in.resize(before + readPiece);
+    const ssize_t n = ::recv(int(m_descriptor), m_in.data() + before, readPiece, 0);
+    m_in.resize(before + std::max<ssize_t>(n, 0));
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EINTR)
+            closeNow();
+        return;
+    }
+    if (n == 0) {
+        // The client may have only closed its sending side: it still gets
+        // the reply to what it sent.
+        m_readClosed = true;
+        m_readNotifier->setEnabled(false);
+    }
+    m_idle.start();
+    process();
+}
+
+void HttpConnection::process()
+{
+    if (m_state == State::Head) {
+        if (!m_in.isEmpty() && !m_headDeadline.isActive())
+            m_headDeadline.start();
+        if (!parseHead()) {
+            if (m_state == State::Head && m_readClosed)
+                closeGracefully();
+            return;
         }
-        if (m_bodyLength < 0)
-            return;
-        if (m_buffer.size() < m_bodyLength)
-            return;
-        m_request.body = m_buffer.left(m_bodyLength);
-        m_buffer.remove(0, m_bodyLength);
-        m_bodyLength = -1;
-        m_busy = true;
-        LoggedRequest request = std::move(m_request);
-        m_request = {};
-        emit requestReady(request);
     }
+    if (m_state != State::Body)
+        return;
+    if (m_in.size() < m_bodyLength) {
+        if (m_readClosed)
+            closeNow(); // the body will never be complete
+        else
+            m_readNotifier->setEnabled(true);
+        return;
+    }
+    m_request.body = m_in.left(m_bodyLength);
+    m_in.remove(0, m_bodyLength);
+    m_state = State::Busy;
+    m_readNotifier->setEnabled(false);
+    LoggedRequest request = std::move(m_request);
+    m_request = {};
+    emit requestReady(request);
 }
 
-// True when the head was consumed (or the connection refused); false when
-// more bytes are needed.
+// True once a head was consumed; false when more bytes are needed or the
+// request was refused.
 bool HttpConnection::parseHead()
 {
-    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    const qsizetype end = m_in.indexOf("\r\n\r\n");
     if (end < 0) {
-        if (m_buffer.size() > maxHeadBytes)
-            rejectAndClose(431, "too_large", "Request headers are too large.");
+        if (m_in.size() > maxHeadBytes)
+            refuse(431, "too_large", "Request headers are too large.");
+        else
+            m_readNotifier->setEnabled(true);
         return false;
     }
-    const QByteArray head = m_buffer.left(end);
-    m_buffer.remove(0, end + 4);
+    m_headDeadline.stop();
+    const QByteArray head = m_in.left(end);
+    m_in.remove(0, end + 4);
     const QList<QByteArray> lines = head.split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
     if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
-        rejectAndClose(400, "bad_request", "Malformed request.");
+        refuse(400, "bad_request", "Malformed request.");
         return false;
     }
     LoggedRequest request;
@@ -158,113 +223,272 @@ bool HttpConnection::parseHead()
         const QByteArray line = lines[i].trimmed();
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0) {
-            rejectAndClose(400, "bad_request", "Malformed header.");
+            refuse(400, "bad_request", "Malformed header.");
             return false;
         }
         request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
+    request.peer = m_socketPeer;
+    if (!m_limits.trustedProxy.isNull() && m_socketPeer.isEqual(m_limits.trustedProxy)) {
+        const QHostAddress client(
+            QString::fromLatin1(request.header("x-forwarded-for").split(',').value(0).trimmed()));
+        if (!client.isNull())
+            request.peer = client;
+    }
     m_closeAfterReply = requestLine[2] == "HTTP/1.0" || request.header("connection").toLower() == "close";
     if (request.hasHeader("transfer-encoding")) {
-        rejectAndClose(411, "length_required", "Send the body with a Content-Length.");
+        refuse(411, "length_required", "Send the body with a Content-Length.");
         return false;
     }
     bool ok = true;
     const QByteArray declared = request.header("content-length");
     const qint64 length = declared.isEmpty() ? 0 : declared.toLongLong(&ok);
     if (!ok || length < 0) {
-        rejectAndClose(400, "bad_request", "Malformed Content-Length.");
+        refuse(400, "bad_request", "Malformed Content-Length.");
         return false;
     }
-    const qint64 limit = length > smallBodyBytes ? m_limit(request) : smallBodyBytes;
-    if (length > limit) {
-        if (length <= maxDiscardBytes)
-            m_discardRemaining = std::max<qint64>(0, length - m_buffer.size());
-        emit refused(request);
-        if (limit < 0)
-            rejectAndClose(401, "unauthorized", "Sign in to continue.");
-        else
-            rejectAndClose(413, "too_large", "Too large.");
-        return false;
-    }
-    if (length > 0 && request.header("expect").toLower() == "100-continue")
-        m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
     m_request = std::move(request);
     m_bodyLength = length;
+    m_state = length > smallBodyBytes ? State::Admission : State::Body;
+    emit headParsed(m_request);
+    if (m_state == State::Admission) {
+        m_readNotifier->setEnabled(false);
+        emit bodyAdmission(m_request);
+        return false;
+    }
+    if (m_state != State::Body)
+        return false; // refused by a receiver of headParsed
+    if (length > 0 && m_request.header("expect").toLower() == "100-continue")
+        send("HTTP/1.1 100 Continue\r\n\r\n");
     return true;
 }
 
-void HttpConnection::rejectAndClose(int status, const QByteArray &code, const QByteArray &message)
+void HttpConnection::admitBody(qint64 limit)
 {
-    m_buffer.clear();
-    m_busy = true;
-    m_closeAfterReply = true;
-    reply(status, {{"content-type", "application/json"}}, errorJson(code, message));
+    if (m_state != State::Admission)
+        return;
+    if (limit < 0 || m_bodyLength > limit) {
+        emit refused(m_request);
+        if (limit < 0)
+            refuse(401, "unauthorized", "Sign in to continue.");
+        else
+            refuse(413, "too_large", "Too large.");
+        return;
+    }
+    m_state = State::Body;
+    if (m_request.header("expect").toLower() == "100-continue")
+        send("HTTP/1.1 100 Continue\r\n\r\n");
+    process();
 }
 
-static QByteArray headBytes(int status, const HeaderList &headers, bool close)
+void HttpConnection::refuse(int status, const QByteArray &code, const QByteArray &message)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    for (const auto &[name, value] : headers)
-        out += name + ": " + value + "\r\n";
-    if (close)
-        out += "connection: close\r\n";
-    return out;
+    if (m_state == State::Closing || m_state == State::Closed)
+        return;
+    m_in.clear();
+    m_closeAfterReply = true;
+    m_streaming = false;
+    m_bodyRemaining = -1;
+    m_state = State::Busy;
+    reply(status, {{"content-type", "application/json"}}, errorJson(code, message));
 }
 
 void HttpConnection::reply(int status, const HeaderList &headers, const QByteArray &body)
 {
-    if (!isOpen())
+    if (m_state != State::Busy)
         return;
-    QByteArray out = headBytes(status, headers, m_closeAfterReply);
-    out += "content-length: " + QByteArray::number(body.size()) + "\r\n\r\n";
-    m_socket->write(out);
-    m_socket->write(body);
-    finishReply(m_closeAfterReply);
+    send(headBytes(status, headers, m_closeAfterReply) +
+         "content-length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+    send(body);
+    finishReply();
+}
+
+void HttpConnection::beginBody(int status, const HeaderList &headers, qint64 length)
+{
+    if (m_state != State::Busy)
+        return;
+    send(headBytes(status, headers, m_closeAfterReply) + "content-length: " + QByteArray::number(length) +
+         "\r\n\r\n");
+    m_bodyRemaining = length;
+    if (length == 0) {
+        m_bodyRemaining = -1;
+        finishReply();
+        return;
+    }
+    afterFlush();
+}
+
+void HttpConnection::writeBody(const QByteArray &bytes)
+{
+    if (m_state != State::Busy || m_bodyRemaining < 0)
+        return;
+    const QByteArray piece = bytes.left(m_bodyRemaining);
+    m_bodyRemaining -= piece.size();
+    send(piece);
+    if (m_bodyRemaining == 0) {
+        m_bodyRemaining = -1;
+        finishReply();
+    }
 }
 
 void HttpConnection::beginStream(int status, const HeaderList &headers)
 {
-    if (!isOpen())
+    if (m_state != State::Busy)
         return;
     m_streaming = true;
-    m_socket->write(headBytes(status, headers, m_closeAfterReply) + "transfer-encoding: chunked\r\n\r\n");
-    m_socket->flush();
+    send(headBytes(status, headers, m_closeAfterReply) + "transfer-encoding: chunked\r\n\r\n");
 }
 
 void HttpConnection::writeChunk(const QByteArray &bytes)
 {
-    if (!isOpen() || !m_streaming || bytes.isEmpty())
+    if (m_state != State::Busy || !m_streaming || bytes.isEmpty())
         return;
-    m_socket->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
-    m_socket->flush();
+    send(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
 }
 
 void HttpConnection::endStream()
 {
-    if (!isOpen() || !m_streaming)
+    if (m_state != State::Busy || !m_streaming)
         return;
     m_streaming = false;
-    m_socket->write("0\r\n\r\n");
-    finishReply(m_closeAfterReply);
+    send("0\r\n\r\n");
+    finishReply();
 }
 
 void HttpConnection::abort()
 {
-    m_socket->abort();
+    closeNow();
 }
 
-void HttpConnection::finishReply(bool close)
+void HttpConnection::send(const QByteArray &bytes)
 {
-    m_busy = false;
-    m_idle.start();
-    if (m_discardRemaining > 0)
+    if (m_descriptor < 0 || bytes.isEmpty())
         return;
-    if (close) {
-        m_socket->disconnectFromHost();
+    m_out += bytes;
+    flush();
+    // A whole reply may be larger; what a stream adds on top of unread
+    // output is not let grow without end.
+    if (m_descriptor >= 0 && (m_streaming || m_bodyRemaining > 0) && queuedBytes() > m_limits.maxQueuedBytes)
+        closeNow();
+}
+
+void HttpConnection::flush()
+{
+    while (m_descriptor >= 0 && m_outPos < m_out.size()) {
+        const ssize_t n = ::send(int(m_descriptor), m_out.constData() + m_outPos,
+                                 size_t(m_out.size() - m_outPos), MSG_NOSIGNAL);
+        if (n > 0) {
+            m_outPos += n;
+            m_idle.start();
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            closeNow();
+            return;
+        }
+    }
+    if (m_descriptor < 0)
+        return;
+    if (m_outPos == m_out.size()) {
+        m_out.clear();
+        m_outPos = 0;
+    } else if (m_outPos >= 1024 * 1024) {
+        m_out.remove(0, m_outPos);
+        m_outPos = 0;
+    }
+    m_writeNotifier->setEnabled(queuedBytes() > 0);
+}
+
+void HttpConnection::onWritable()
+{
+    flush();
+    if (m_descriptor >= 0)
+        afterFlush();
+}
+
+void HttpConnection::afterFlush()
+{
+    if (m_state == State::Closed)
+        return;
+    if (m_state == State::Closing) {
+        if (queuedBytes() == 0 && !m_linger.isActive()) {
+            // Half-close and read what is still coming until the client
+            // closes too, so a refused body doesn't turn the reply into a reset.
+            ::shutdown(int(m_descriptor), SHUT_WR);
+            m_linger.start();
+            m_readNotifier->setEnabled(true);
+        }
         return;
     }
-    if (!m_buffer.isEmpty() || m_socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &HttpConnection::readMore, Qt::QueuedConnection);
+    if (queuedBytes() >= m_limits.drainBytes)
+        return;
+    if (m_state == State::Busy && m_bodyRemaining > 0)
+        emit wantsBody();
+    else if (m_state == State::Head)
+        resumeReading();
+}
+
+void HttpConnection::finishReply()
+{
+    if (m_state == State::Closed)
+        return; // the client went away while the reply was written
+    m_state = m_closeAfterReply ? State::Closing : State::Head;
+    m_idle.start();
+    if (m_state == State::Closing)
+        m_readNotifier->setEnabled(false);
+    afterFlush();
+}
+
+void HttpConnection::resumeReading()
+{
+    // Later, not within the reply call: the next request must not be
+    // handled inside the handler of the one before it.
+    if (m_resumeQueued)
+        return;
+    m_resumeQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_resumeQueued = false;
+            if (m_state != State::Head)
+                return;
+            if (!m_in.isEmpty())
+                process();
+            else if (m_readClosed)
+                closeGracefully();
+            else
+                m_readNotifier->setEnabled(true);
+        },
+        Qt::QueuedConnection);
+}
+
+void HttpConnection::closeGracefully()
+{
+    m_state = State::Closing;
+    m_readNotifier->setEnabled(false);
+    afterFlush();
+}
+
+void HttpConnection::closeNow()
+{
+    if (m_state == State::Closed)
+        return;
+    m_state = State::Closed;
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    m_idle.stop();
+    m_headDeadline.stop();
+    m_linger.stop();
+    if (m_descriptor >= 0)
+        ::close(int(m_descriptor));
+    m_descriptor = -1;
+    m_out.clear();
+    m_outPos = 0;
+    m_in.clear();
+    emit closed();
+    deleteLater();
 }
 
 } // namespace tessivo::server

@@ -1,62 +1,116 @@
 #pragma once
 
-#include "TestHooks.h"
+#include "ServiceTypes.h"
 
 #include <QObject>
-#include <QTcpSocket>
 #include <QTimer>
 
-#include <functional>
+class QSocketNotifier;
 
 namespace tessivo::server {
 
-// One HTTP/1.1 client connection: parses requests one at a time (keep-alive,
-// no pipelining in parallel) and writes whole or chunked replies. Bodies are
-// refused by their declared length before any of them is buffered.
+// What one connection may hold and how long it may take.
+struct ConnectionLimits
+{
+    // The next request on a connection is read only once the reply before
+    // it has drained below this, so a client that pipelines and never reads
+    // holds one reply's worth of memory, not one per request.
+    qint64 drainBytes = 64 * 1024;
+    // A streamed reply that piles up more than this unread is dropped.
+    qint64 maxQueuedBytes = 16 * 1024 * 1024;
+    // A request head must be complete this long after its first byte.
+    int headDeadlineMs = 10 * 1000;
+    // A connection that sends nothing for this long while no reply is
+    // pending, or reads nothing of a pending reply, is closed.
+    int idleTimeoutMs = 120 * 1000;
+    // Requests from this address name their client in X-Forwarded-For.
+    QHostAddress trustedProxy;
+};
+
+// One HTTP/1.1 client connection on a socket of its own. Requests are read
+// one at a time: while one waits for its reply nothing more is read, so
+// unread input stays in the kernel and throttles the client. Bodies over
+// 64 KiB wait for `admitBody` before any of them is buffered.
 class HttpConnection final : public QObject
 {
     Q_OBJECT
 
 public:
-    // Asked, from the request's head, before a body over 64 KB is read: the
-    // largest body accepted, or a negative value when the request lacks the
-    // credentials for a large body (answered 401).
-    using BodyLimit = std::function<qint64(const LoggedRequest &head)>;
+    HttpConnection(qintptr descriptor, const QHostAddress &peer, const ConnectionLimits &limits,
+                   QObject *parent = nullptr);
+    ~HttpConnection() override;
 
-    HttpConnection(QTcpSocket *socket, BodyLimit limit, QObject *parent = nullptr);
+    // The socket's peer address.
+    QHostAddress socketPeer() const { return m_socketPeer; }
+
+    // Answers `bodyAdmission`: the largest body accepted, or a negative
+    // value when the request lacks the credentials for a large body.
+    void admitBody(qint64 limit);
 
     void reply(int status, const HeaderList &headers, const QByteArray &body);
+    // A reply of `length` bytes written in pieces with `writeBody`;
+    // `wantsBody` asks for the next piece whenever the client has read
+    // most of what was sent.
+    void beginBody(int status, const HeaderList &headers, qint64 length);
+    void writeBody(const QByteArray &bytes);
     // A streamed reply in chunked transfer coding.
     void beginStream(int status, const HeaderList &headers);
     void writeChunk(const QByteArray &bytes);
     void endStream();
+    // Answers with an error and closes, whatever the connection was doing.
+    void refuse(int status, const QByteArray &code, const QByteArray &message);
     // Drops the connection at once, whatever was sent so far.
     void abort();
 
-    bool isOpen() const;
+    bool isOpen() const { return m_descriptor >= 0; }
+    qint64 queuedBytes() const { return m_out.size() - m_outPos; }
 
 signals:
+    // Every request head as soon as it is parsed; a receiver may refuse it.
+    void headParsed(const tessivo::server::LoggedRequest &head);
+    // A head whose body is over 64 KiB; answer with admitBody().
+    void bodyAdmission(const tessivo::server::LoggedRequest &head);
     void requestReady(const tessivo::server::LoggedRequest &request);
+    void wantsBody();
     void closed();
     // A request answered here, from its head alone; its body is not kept.
     void refused(const tessivo::server::LoggedRequest &head);
 
 private:
-    void readMore();
-    bool parseHead();
-    void finishReply(bool close);
-    void rejectAndClose(int status, const QByteArray &code, const QByteArray &message);
+    enum class State { Head, Admission, Body, Busy, Closing, Closed };
 
-    QTcpSocket *m_socket;
-    BodyLimit m_limit;
-    QByteArray m_buffer;
+    void onReadable();
+    void onWritable();
+    void process();
+    bool parseHead();
+    void send(const QByteArray &bytes);
+    void flush();
+    void afterFlush();
+    void finishReply();
+    void resumeReading();
+    void closeGracefully();
+    void closeNow();
+
+    qintptr m_descriptor;
+    QHostAddress m_socketPeer;
+    ConnectionLimits m_limits;
+    QSocketNotifier *m_readNotifier;
+    QSocketNotifier *m_writeNotifier;
+    QByteArray m_in;
+    QByteArray m_out;
+    qsizetype m_outPos = 0;
+    State m_state = State::Head;
     LoggedRequest m_request;
-    qint64 m_bodyLength = -1; // -1: still reading the head
-    bool m_busy = false;      // a request is waiting for its reply
-    bool m_closeAfterReply = false;
+    qint64 m_bodyLength = 0;
+    qint64 m_bodyRemaining = -1; // of a reply begun with beginBody; -1: none
+    qint64 m_discarded = 0;
     bool m_streaming = false;
-    qint64 m_discardRemaining = 0;
+    bool m_closeAfterReply = false;
+    bool m_readClosed = false;
+    bool m_resumeQueued = false;
     QTimer m_idle;
+    QTimer m_headDeadline;
+    QTimer m_linger;
 };
 
 // Reason phrase for a status code.

@@ -1,5 +1,6 @@
+#include "ImageRoutes.h"
+
 #include "Multipart.h"
-#include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
@@ -31,7 +32,7 @@ QJsonObject imageJson(const ImageRow &row, const QString &base)
 }
 } // namespace
 
-Reply Server::Private::listImages(const LoggedRequest &request, const UserRow &user)
+Reply ImageRoutes::listImages(const LoggedRequest &request, const UserRow &user)
 {
     const QString base = publicBase(request);
     QJsonArray images;
@@ -40,7 +41,7 @@ Reply Server::Private::listImages(const LoggedRequest &request, const UserRow &u
     return jsonReply(200, {{QStringLiteral("images"), images}});
 }
 
-Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &user)
+Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user)
 {
     const auto parts = parseMultipart(request.body, multipartBoundary(request.header("content-type")));
     if (!parts)
@@ -55,6 +56,10 @@ Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &
     if (file->data.size() > protocol::images::maxBytes)
         return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
                           protocol::images::tooLargeMessage());
+    // A NUL can't be stored in a PostgreSQL text column; refused everywhere.
+    if (file->filename->contains(QChar(0)))
+        return errorReply(400, "invalid_request",
+                          QStringLiteral("The file name must not contain NUL characters."));
     // Only the name's last path component is kept, and only for display.
     QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
     if (filename.isEmpty())
@@ -72,12 +77,11 @@ Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &
     return jsonReply(201, imageJson(row, publicBase(request)));
 }
 
-Reply Server::Private::imageBytes(const QString &id)
+std::variant<Reply, std::pair<Reply, ImageRow>> ImageRoutes::imageHead(const QString &id)
 {
     static const QRegularExpression idPattern(QStringLiteral("^[0-9a-f]{32}$"));
-    QByteArray bytes;
     const std::optional<ImageRow> row =
-        idPattern.match(id).hasMatch() ? storage.image(id, &bytes) : std::nullopt;
+        idPattern.match(id).hasMatch() ? storage.image(id, nullptr) : std::nullopt;
     if (!row)
         return errorReply(404, "not_found", QStringLiteral("Not found."));
     const QByteArray type = row->contentType.toLatin1();
@@ -89,7 +93,7 @@ Reply Server::Private::imageBytes(const QString &id)
         {"cache-control", "public, max-age=31536000, immutable"}};
     if (!inlineType(type))
         headers.append({QByteArray("content-disposition"), QByteArray("attachment")});
-    return {200, headers, bytes};
+    return std::pair{Reply{200, headers, {}}, *row};
 }
 
 } // namespace tessivo::server

@@ -1,4 +1,6 @@
-#include "ServerPrivate.h"
+#include "PublishingRoutes.h"
+
+#include "InertHtml.h"
 
 #include "editor/core/MarkdownRenderer.h"
 #include "protocol/Routes.h"
@@ -26,99 +28,10 @@ QString randomSlug()
 
 QString page(const QString &title, const QString &content)
 {
-    return QStringLiteral(
-               "<!doctype html><html><head><meta charset=utf-8>"
-               "<meta name=viewport content=\"width=device-width\"><title>%1</title><style>"
-               "body{font:17px/1.6 Georgia,serif;max-width:42em;margin:3em auto;padding:0 1em;color:#222}"
-               "pre{overflow:auto;background:#f4f4f4;padding:.8em}img{max-width:100%}"
-               "code,.math{font:.9em/1.5 ui-monospace,Menlo,Consolas,monospace}"
-               ".math[data-display=\"1\"]{display:block;text-align:center;margin:1em 0}"
-               "table{border-collapse:collapse;margin:1em 0}th,td{border:1px solid #8886;padding:.3em .7em}"
-               "@media (prefers-color-scheme:dark){body{background:#1e1e1e;color:#ddd}"
-               "pre{background:#2a2a2a}a{color:#8ab4f8}}</style></head><body>%2</body></html>")
+    return QStringLiteral("<!doctype html><html><head><meta charset=utf-8>"
+                          "<meta name=viewport content=\"width=device-width\"><title>%1</title>"
+                          "<link rel=stylesheet href=\"/style.css\"></head><body>%2</body></html>")
         .arg(htmlEscape(title), content);
-}
-
-// A URL attribute value that can only load or link to a page: web and mail
-// links, in-page and relative references, and inline images. Anything else
-// that names a scheme (or might, behind a character reference) is dropped.
-bool harmlessURL(const QString &attribute, QString value)
-{
-    value = value.trimmed();
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-        value.back() == value.front())
-        value = value.mid(1, value.size() - 2).trimmed();
-    const QString lower = value.toLower();
-    for (const char *prefix : {"http://", "https://", "mailto:", "#", "/", "?", "./", "../"}) {
-        if (lower.startsWith(QLatin1String(prefix)))
-            return !lower.contains(u'\n') && !lower.contains(u'\t');
-    }
-    if (attribute == QLatin1String("src") && lower.startsWith(QLatin1String("data:image/")))
-        return true;
-    return !value.contains(u':') && !value.contains(u'&');
-}
-
-// The document's HTML with nothing in it that could run: raw tags that could
-// retarget or refresh the page are shown as text, event-handler attributes
-// go, and URL attributes keep only harmless values. The page's security
-// policy forbids scripts as well; this keeps them out of the markup itself.
-// A tag never spans a "<", so each attempt ends at the next one and the
-// pass stays linear in the page's length.
-QString inertHtml(const QString &html)
-{
-    static const QRegularExpression tag(QStringLiteral(
-        R"(<([A-Za-z][^\s/><]*)((?:\s+[^\s"'>/=<]+(?:\s*=\s*(?:"[^"<]*"|'[^'<]*'|[^\s"'=<>`]+))?|\s*/)*)\s*>)"));
-    static const QRegularExpression attribute(
-        QStringLiteral(R"((\s+)([^\s"'>/=]+)(?:\s*=\s*("[^"]*"|'[^']*'|[^\s"'=<>`]+))?)"));
-    static const QStringList shownAsText{u"base"_s, u"meta"_s,  u"link"_s,     u"object"_s, u"embed"_s,
-                                         u"form"_s, u"frame"_s, u"frameset"_s, u"svg"_s,    u"math"_s};
-    static const QStringList urlAttributes{u"href"_s,       u"src"_s,  u"action"_s, u"formaction"_s,
-                                           u"xlink:href"_s, u"data"_s, u"poster"_s, u"background"_s,
-                                           u"srcset"_s,     u"ping"_s};
-    const auto startsTag = [&html](qsizetype at) {
-        const char16_t next = at + 1 < html.size() ? html.at(at + 1).unicode() : u'\0';
-        return (next >= u'a' && next <= u'z') || (next >= u'A' && next <= u'Z');
-    };
-    QString out;
-    qsizetype from = 0;
-    for (qsizetype at = html.indexOf(u'<'); at >= 0; at = html.indexOf(u'<', at + 1)) {
-        if (!startsTag(at))
-            continue;
-        out += QStringView(html).mid(from, at - from);
-        // Matched on the stretch up to the next "<" only: a whole-page
-        // subject would be scanned again on every attempt.
-        const qsizetype next = html.indexOf(u'<', at + 1);
-        const QString piece = html.mid(at, next < 0 ? -1 : next - at);
-        const QRegularExpressionMatch m = tag.match(piece, 0, QRegularExpression::NormalMatch,
-                                                    QRegularExpression::AnchorAtOffsetMatchOption);
-        // Something a browser might still read as a tag, but not one this
-        // can take apart: shown as text.
-        if (!m.hasMatch()) {
-            out += u"&lt;"_s;
-            from = at + 1;
-            continue;
-        }
-        from = at + m.capturedEnd();
-        const QString name = m.captured(1).toLower();
-        if (shownAsText.contains(name)) {
-            out += htmlEscape(m.captured(0));
-            continue;
-        }
-        QString kept = u'<' + m.captured(1);
-        QRegularExpressionMatchIterator attributes = attribute.globalMatch(m.captured(2));
-        while (attributes.hasNext()) {
-            const QRegularExpressionMatch a = attributes.next();
-            const QString attr = a.captured(2).toLower();
-            if (attr.startsWith(QLatin1String("on")) || attr == QLatin1String("srcdoc") ||
-                attr == QLatin1String("style") ||
-                (urlAttributes.contains(attr) && !harmlessURL(attr, a.captured(3))))
-                continue;
-            kept += a.captured(0);
-        }
-        out += kept + (m.captured(0).endsWith(QLatin1String("/>")) ? u"/>"_s : u">"_s);
-    }
-    out += QStringView(html).mid(from);
-    return out;
 }
 
 bool isLive(const QJsonObject &record)
@@ -174,6 +87,13 @@ static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &byt
             errorReply(400, "invalid_request", QStringLiteral("\"title\" and \"body\" must be strings."));
         return std::nullopt;
     }
+    // Text columns can't hold NUL on PostgreSQL; refused on both databases
+    // so an article publishes the same wherever it is stored.
+    if (request->title.contains(QChar(0)) || request->body.contains(QChar(0))) {
+        *error = errorReply(400, "invalid_request",
+                            QStringLiteral("The title and text must not contain NUL characters."));
+        return std::nullopt;
+    }
     if (slug)
         *slug = request->slug.value_or(QString());
     return qMakePair(request->title, request->body);
@@ -186,7 +106,7 @@ static Reply slugReply(int status, const QString &slug, const QString &base)
         PublishResponse{slug, base + protocol::routePath(protocol::Endpoint::publicPage, slug)}.toJson());
 }
 
-Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)
+Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &user)
 {
     QString requested;
     Reply error;
@@ -222,8 +142,8 @@ Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user
     return slugReply(201, slug, publicBase(request));
 }
 
-Reply Server::Private::updatePublication(const LoggedRequest &request, const UserRow &user,
-                                         const QString &slug)
+Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const UserRow &user,
+                                          const QString &slug)
 {
     std::optional<PublicationRow> row = storage.publication(slug);
     if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
@@ -242,7 +162,7 @@ Reply Server::Private::updatePublication(const LoggedRequest &request, const Use
     return slugReply(200, slug, publicBase(request));
 }
 
-Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
+Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
 {
     const std::optional<PublicationRow> row = storage.publication(slug);
     if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
@@ -253,7 +173,31 @@ Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
     return {204, {}, {}};
 }
 
-Reply Server::Private::publicPage(const QString &slug)
+Reply stylesheetReply()
+{
+    // The pages' only styling, served as a file: their security policy
+    // refuses inline styles, which published HTML could otherwise add.
+    static const QByteArray css =
+        "body{font:17px/1.6 Georgia,serif;max-width:42em;margin:3em auto;padding:0 1em;color:#222}"
+        "pre{overflow:auto;background:#f4f4f4;padding:.8em}img{max-width:100%}"
+        "code,.math{font:.9em/1.5 ui-monospace,Menlo,Consolas,monospace}"
+        ".math[data-display=\"1\"]{display:block;text-align:center;margin:1em 0}"
+        "table{border-collapse:collapse;margin:1em 0}th,td{border:1px solid #8886;padding:.3em .7em}"
+        "body.signin{font:15px system-ui,sans-serif;max-width:26em}"
+        ".signin label{display:block;margin:.6em 0}"
+        ".signin input{display:block;width:100%;padding:.4em;box-sizing:border-box}"
+        ".signin button{margin-top:.8em;padding:.5em 1.2em}.error{color:#b00020}"
+        ".signin fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em 0;padding:1em}"
+        "@media (prefers-color-scheme:dark){body{background:#1e1e1e;color:#ddd}"
+        "pre{background:#2a2a2a}a{color:#8ab4f8}}\n";
+    return {200,
+            {{"content-type", "text/css; charset=utf-8"},
+             {"x-content-type-options", "nosniff"},
+             {"cache-control", "public, max-age=3600"}},
+            css};
+}
+
+Reply PublishingRoutes::publicPage(const QString &slug)
 {
     const std::optional<PublicationRow> row =
         protocol::slugs::isValid(slug) ? storage.publication(slug) : std::nullopt;
@@ -290,14 +234,14 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
     return page(heading, QStringLiteral("<h1>%1</h1>%2").arg(htmlEscape(heading), body));
 }
 
-Reply Server::Private::blog(const LoggedRequest &)
+Reply PublishingRoutes::blog(const LoggedRequest &)
 {
     return htmlReply(200,
                      listing(QStringLiteral("Blog"),
                              publicationsIn(storage, storage.adminIds(), QStringLiteral("site-blog")), {}));
 }
 
-std::optional<Reply> Server::Private::userSite(const LoggedRequest &request)
+std::optional<Reply> PublishingRoutes::userSite(const LoggedRequest &request)
 {
     if (request.path != QLatin1String("/"))
         return std::nullopt;

@@ -3,58 +3,68 @@
 #include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
-#include "protocol/Rules.h"
-#include "protocol/WireRecords.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
-#include <QJsonDocument>
-#include <QPasswordDigestor>
-#include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QTimer>
-#include <QUuid>
+#include <QMetaObject>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace tessivo::server {
 
-Reply jsonReply(int status, const QJsonObject &object)
+Q_LOGGING_CATEGORY(lcService, "tessivo.service")
+
+namespace {
+// Descriptors kept free of connections: listeners, the database, logs.
+constexpr int reservedDescriptors = 64;
+constexpr int maxUploadsPerAccount = 2;
+// Image bytes read from the database per step of a streamed reply.
+constexpr qint64 imagePieceBytes = 256 * protocol::kibibyte;
+
+// Raises the soft descriptor limit to the hard one; the new soft limit.
+int raiseDescriptorLimit()
 {
-    return {
-        status, {{"content-type", "application/json"}}, QJsonDocument(object).toJson(QJsonDocument::Compact)};
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
 }
 
-Reply errorReply(int status, const QByteArray &code, const QString &message)
+QHostAddress peerAddress(qintptr descriptor)
 {
-    return jsonReply(status, ErrorBody{QString::fromLatin1(code), message}.toJson());
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    QHostAddress peer(reinterpret_cast<sockaddr *>(&address));
+    // An IPv4 client on a dual-stack socket counts as itself.
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : peer;
 }
 
-Reply htmlReply(int status, const QString &html)
+// Whether the request is for the route `endpoint`.
+bool isFor(const LoggedRequest &head, protocol::Endpoint endpoint)
 {
-    // Pages show what users wrote: no scripts, no forms posting elsewhere.
-    return {status,
-            {{"content-type", "text/html; charset=utf-8"},
-             {"content-security-policy",
-              "default-src 'none'; img-src * data:; style-src 'unsafe-inline'; form-action 'self' tessivo:"},
-             {"x-content-type-options", "nosniff"}},
-            html.toUtf8()};
+    const protocol::Route *route = protocol::matchRoute(head.method, head.path).route;
+    return route && route->endpoint == endpoint;
 }
 
-QString htmlEscape(const QString &text)
+bool isUpload(const LoggedRequest &head)
 {
-    return text.toHtmlEscaped();
+    return isFor(head, protocol::Endpoint::uploadImage);
 }
+} // namespace
 
-QString newToken()
+qint64 routeBodyLimit(const LoggedRequest &head)
 {
-    QByteArray bytes(32, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-    return QString::fromLatin1(
-        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
-QByteArray tokenHash(const QString &token)
-{
-    return QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex();
+    return protocol::bodyLimit(head.method, head.path);
 }
 
 QByteArray LoggedRequest::header(const QByteArray &name) const
@@ -78,8 +88,9 @@ bool LoggedRequest::hasHeader(const QByteArray &name) const
 Server::Server(ServerOptions options, QObject *parent)
     : QObject(parent), d(std::make_unique<Private>(this, std::move(options)))
 {
-    d->network.setCookieJar(nullptr);
-    d->network.setAutoDeleteReplies(true);
+    d->acceptRetry.setSingleShot(true);
+    d->acceptRetry.setInterval(1000);
+    connect(&d->acceptRetry, &QTimer::timeout, this, [this] { d->resumeAccepting(); });
 }
 
 Server::~Server()
@@ -89,41 +100,96 @@ Server::~Server()
 
 bool Server::start(QString *error)
 {
-    if (!d->storage.open(d->options.database, error))
+    d->startFailure = 1;
+    const auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        stop();
         return false;
-    for (const QString &email : d->options.adminEmails)
-        d->storage.setAdmin(email);
+    };
+    const int descriptors = raiseDescriptorLimit();
+    d->maxConnections = d->options.maxConnections > 0 ? d->options.maxConnections
+                                                      : std::max(16, descriptors - reservedDescriptors);
+    d->limits.headDeadlineMs = d->options.headDeadlineMs;
+    d->limits.idleTimeoutMs = d->options.idleTimeoutMs;
+    d->limits.trustedProxy = d->options.trustedProxy;
+
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
     const bool defaults = addresses.isEmpty();
     if (defaults)
         addresses = {{QHostAddress(QHostAddress::LocalHost), d->options.port},
                      {QHostAddress(QHostAddress::LocalHostIPv6), d->options.port}};
+    if (d->options.publicUrl.isEmpty()) {
+        for (const auto &[address, port] : std::as_const(addresses)) {
+            if (!address.isLoopback())
+                return fail(QStringLiteral("Listening on %1 needs --public-url: links in replies name the "
+                                           "service, and only on loopback alone can it be "
+                                           "http://localhost.")
+                                .arg(address.toString()));
+        }
+    }
+    // Every connection to an in-memory database has a database of its own:
+    // such a service has one worker.
+    const bool inMemory = d->options.database.endsWith(QLatin1String(":memory:"));
+    const int threads = inMemory                       ? 1
+                        : d->options.workerThreads > 0 ? d->options.workerThreads
+                                                       : std::clamp(QThread::idealThreadCount(), 2, 8);
+    QString problem;
+    if (!d->pool.start(threads, d->options, d->clock, d->signInThrottle, &problem))
+        return fail(problem);
+    // Addresses aren't verified here, so --admin names an account that
+    // already exists rather than one anybody may sign up with later. Checked
+    // before listening, so that the answer doesn't depend on the port.
+    QStringList missing;
+    bool assigned = false;
+    d->pool.runAndWait([&](Router &router) {
+        assigned = router.storage().assignAdmins(d->options.adminEmails, &missing);
+        if (!assigned && missing.isEmpty())
+            problem = router.storage().lastError();
+    });
+    if (!assigned) {
+        if (!missing.isEmpty())
+            d->startFailure = 2;
+        return fail(missing.isEmpty()
+                        ? problem
+                        : QStringLiteral("No account %1: create it with tessivo-service --create-admin %1")
+                              .arg(missing.first()));
+    }
     for (auto [address, port] : addresses) {
         // Loopback defaults share the port the first one was given.
         if (defaults && !d->listeners.isEmpty())
             port = d->listeners.first()->serverPort();
-        auto *listener = new QTcpServer(this);
+        auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); }, this);
+        // Many clients connecting at once wait in the backlog rather than
+        // have their handshakes dropped and retried seconds later.
+        listener->setListenBacklogSize(4096);
         if (!listener->listen(address, port)) {
             const QString message = listener->errorString();
             delete listener;
             if (defaults && !d->listeners.isEmpty())
                 continue; // no IPv6 loopback on this machine
-            if (error)
-                *error = QStringLiteral("Couldn't listen on %1 port %2: %3")
-                             .arg(address.toString())
-                             .arg(port)
-                             .arg(message);
-            stop();
-            return false;
+            return fail(QStringLiteral("Couldn't listen on %1 port %2: %3")
+                            .arg(address.toString())
+                            .arg(port)
+                            .arg(message));
         }
-        connect(listener, &QTcpServer::newConnection, this, [this, listener] { d->accept(listener); });
+        // Out of descriptors: Qt stops accepting; a closing connection or
+        // the retry timer starts it again.
+        connect(listener, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+            d->pauseAccepting();
+            d->acceptRetry.start();
+        });
         d->listeners.append(listener);
     }
+    // The workers read the options only for requests, and none has come yet.
+    if (d->options.publicUrl.isEmpty())
+        d->options.publicUrl = QStringLiteral("http://localhost:%1").arg(port());
     return true;
 }
 
 void Server::stop()
 {
+    d->pool.stop();
     for (QTcpServer *listener : std::as_const(d->listeners)) {
         listener->close();
         listener->deleteLater();
@@ -132,7 +198,6 @@ void Server::stop()
     // Open keep-alive connections go too: a stopped service is unreachable.
     for (HttpConnection *connection : findChildren<HttpConnection *>())
         connection->abort();
-    d->storage.close();
 }
 
 QUrl Server::baseUrl() const
@@ -147,265 +212,202 @@ QUrl Server::baseUrl() const
     return url;
 }
 
+int Server::startFailureStatus() const
+{
+    return d->startFailure;
+}
+
 quint16 Server::port() const
 {
     return d->listeners.isEmpty() ? 0 : d->listeners.first()->serverPort();
 }
 
-qint64 Server::Private::now() const
+void Server::Private::accept(qintptr descriptor)
 {
-    return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
+    const QHostAddress peer = peerAddress(descriptor);
+    auto *connection = new HttpConnection(descriptor, peer, limits, q);
+    ++openConnections;
+    if (openConnections >= maxConnections)
+        pauseAccepting();
+    QObject::connect(connection, &HttpConnection::closed, q, [this, connection] { closed(connection); });
+    QObject::connect(
+        connection, &HttpConnection::headParsed, q,
+        [this, connection](const LoggedRequest &head) { countPeer(connection, head.peer.toString()); });
+    QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
+        if (onRefused)
+            onRefused(head);
+    });
+    QObject::connect(connection, &HttpConnection::bodyAdmission, q,
+                     [this, connection](const LoggedRequest &head) { admit(connection, head); });
+    QObject::connect(connection, &HttpConnection::requestReady, q,
+                     [this, connection](const LoggedRequest &request) {
+                         if (front)
+                             front(connection, request);
+                         else
+                             route(connection, request);
+                     });
+    // Behind the trusted proxy the client is known only from a request.
+    if (limits.trustedProxy.isNull() || !peer.isEqual(limits.trustedProxy))
+        countPeer(connection, peer.toString());
 }
 
-qint64 Server::Private::bodyLimit(const LoggedRequest &head)
+void Server::Private::countPeer(HttpConnection *connection, const QString &key)
 {
-    const qint64 limit = protocol::bodyLimit(head.method, head.path);
-    if (limit <= protocol::smallBodyLimit)
-        return limit;
-    // Only a signed-in user may make the service buffer a large body.
-    const QByteArray token = protocol::bearerToken(head.header("authorization"));
-    const std::optional<SessionRow> session =
-        token.isEmpty() ? std::nullopt : storage.session(tokenHash(QString::fromLatin1(token)));
-    if (!session || (session->expiresAt && *session->expiresAt <= now()))
-        return -1;
-    return limit;
+    const QString previous = peerOf.value(connection);
+    if (previous == key)
+        return;
+    if (!previous.isNull() && --perPeer[previous] <= 0)
+        perPeer.remove(previous);
+    peerOf.insert(connection, key);
+    if (++perPeer[key] > options.maxConnectionsPerPeer)
+        connection->refuse(503, "busy", "Too many connections from your address.");
 }
 
-void Server::Private::accept(QTcpServer *listener)
+void Server::Private::closed(HttpConnection *connection)
 {
-    while (QTcpSocket *socket = listener->nextPendingConnection()) {
-        auto *connection = new HttpConnection(
-            socket, [this](const LoggedRequest &head) { return bodyLimit(head); }, q);
-        QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
-            if (options.keepRequestLog)
-                log.append(head);
-        });
-        QObject::connect(connection, &HttpConnection::requestReady, q,
-                         [this, connection](const LoggedRequest &request) { handle(connection, request); });
+    releaseUpload(connection);
+    const QString key = peerOf.take(connection);
+    if (!key.isNull() && --perPeer[key] <= 0)
+        perPeer.remove(key);
+    --openConnections;
+    if (openConnections < maxConnections)
+        resumeAccepting();
+}
+
+void Server::Private::pauseAccepting()
+{
+    acceptPaused = true;
+    for (QTcpServer *listener : std::as_const(listeners))
+        listener->pauseAccepting();
+}
+
+void Server::Private::resumeAccepting()
+{
+    if (!acceptPaused || openConnections >= maxConnections)
+        return;
+    acceptPaused = false;
+    for (QTcpServer *listener : std::as_const(listeners))
+        listener->resumeAccepting();
+}
+
+void Server::Private::admit(HttpConnection *connection, const LoggedRequest &head)
+{
+    const qint64 declared = head.header("content-length").toLongLong();
+    if (declared > routeBodyLimit(head)) {
+        connection->admitBody(routeBodyLimit(head)); // refused at once, before asking who it is
+        return;
     }
-}
-
-std::optional<ScriptedReply> Server::Private::takeForced(const LoggedRequest &request)
-{
-    std::optional<ScriptedReply> chosen;
-    for (auto it = forced.begin(); it != forced.end();) {
-        if (it->method == request.method && it->path == request.path && --it->remaining == 0) {
-            if (!chosen)
-                chosen = it->reply;
-            it = forced.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    return chosen;
-}
-
-void Server::Private::handle(HttpConnection *connection, const LoggedRequest &request)
-{
-    if (options.keepRequestLog)
-        log.append(request);
-    std::optional<ScriptedReply> scripted = takeForced(request);
+    // Who is asking is a database question: the pool answers it.
     QPointer<HttpConnection> guard(connection);
-    auto answer = [this, guard, request, scripted] {
-        if (!guard)
-            return;
-        if (!scripted) {
-            dispatch(guard, request);
-        } else if (scripted->closeWithoutReply) {
-            guard->abort();
-        } else {
-            guard->reply(scripted->status, scripted->headers, scripted->body);
-        }
-    };
-    const int delay = latency.value(request.path);
-    if (delay > 0)
-        QTimer::singleShot(delay, connection, answer);
-    else
-        answer();
+    LoggedRequest headOnly = head;
+    pool.post([this, guard, headOnly](Router &router) {
+        QString userId;
+        const qint64 limit = router.bodyLimit(headOnly, &userId);
+        QMetaObject::invokeMethod(
+            q,
+            [this, guard, headOnly, limit, userId] {
+                if (!guard)
+                    return;
+                if (limit >= 0 && isUpload(headOnly)) {
+                    if (uploads.value(userId) >= maxUploadsPerAccount) {
+                        guard->refuse(429, "too_many_uploads", "Wait for your other uploads to finish.");
+                        return;
+                    }
+                    ++uploads[userId];
+                    uploadOf.insert(guard, userId);
+                }
+                guard->admitBody(limit);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-void Server::Private::dispatch(HttpConnection *connection, const LoggedRequest &request)
+void Server::Private::releaseUpload(HttpConnection *connection)
 {
-    auto send = [connection](Reply reply, const HeaderList &extra = {}) {
-        reply.headers += extra;
-        connection->reply(reply.status, reply.headers, reply.body);
-    };
-    using protocol::Endpoint;
-    const protocol::RouteMatch match = protocol::matchRoute(request.method, request.path);
-    if (!match.route) {
-        if (match.pathKnown)
-            return send(errorReply(405, "method_not_allowed", QStringLiteral("Method not allowed.")));
-        return send(errorReply(404, "not_found", QStringLiteral("Not found.")));
-    }
-    HeaderList extra;
-    std::optional<UserRow> user;
-    if (match.route->needsSession) {
-        user = authenticate(request, &extra);
-        if (!user)
-            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
-    }
-    const QString &parameter = match.parameter;
-    switch (match.route->endpoint) {
-    case Endpoint::home:
-        if (std::optional<Reply> site = userSite(request))
-            return send(*site);
-        return send(
-            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
-                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
-    case Endpoint::signInPage:
-    case Endpoint::signInForm:
-        return send(signInPage(request));
-    case Endpoint::verifyOneTimeToken:
-        return send(verifyOneTimeToken(request));
-    case Endpoint::publicPage:
-        return send(publicPage(parameter));
-    case Endpoint::publicPageWithoutSlash:
-        return send(
-            {301,
-             {{"location", protocol::routePath(Endpoint::publicPage,
-                                               QString::fromLatin1(QUrl::toPercentEncoding(parameter)))
-                               .toLatin1()}},
-             {}});
-    case Endpoint::blog:
-        return send(blog(request));
-    case Endpoint::blogWithoutSlash:
-        return send({301, {{"location", "/blog/"}}, {}});
-    case Endpoint::image:
-        return send(imageBytes(parameter));
-    case Endpoint::getSession:
-        return send(getSession(request, *user), extra);
-    case Endpoint::signOut:
-        return send(signOut(request), extra);
-    case Endpoint::me:
-        return send(me(*user), extra);
-    case Endpoint::pull:
-        return send(pull(request, *user), extra);
-    case Endpoint::push:
-        return send(push(request, *user), extra);
-    case Endpoint::publish:
-        return send(publish(request, *user), extra);
-    case Endpoint::updatePublication:
-        return send(updatePublication(request, *user, parameter), extra);
-    case Endpoint::unpublish:
-        return send(unpublish(*user, parameter), extra);
-    case Endpoint::listImages:
-        return send(listImages(request, *user), extra);
-    case Endpoint::uploadImage:
-        return send(uploadImage(request, *user), extra);
-    case Endpoint::ai:
-        return ai(connection, request, extra);
-    }
+    const QString userId = uploadOf.take(connection);
+    if (!userId.isNull() && --uploads[userId] <= 0)
+        uploads.remove(userId);
 }
 
-std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &request, HeaderList *headers)
+void Server::Private::route(HttpConnection *connection, const LoggedRequest &request)
 {
-    const QByteArray token = protocol::bearerToken(request.header("authorization"));
-    if (token.isEmpty())
-        return std::nullopt;
-    const QByteArray hash = tokenHash(QString::fromLatin1(token));
-    const std::optional<SessionRow> session = storage.session(hash);
-    const qint64 t = now();
-    if (!session || (session->expiresAt && *session->expiresAt <= t))
-        return std::nullopt;
-    std::optional<UserRow> user = storage.userById(session->userId);
-    if (!user)
-        return std::nullopt;
-    // Old sessions roll: the client adopts the new token from any reply,
-    // and the old one lives on briefly for requests already under way.
-    if (!session->expiresAt && t - session->createdAt >= options.sessionRollAfterMs) {
-        const QString next = newToken();
-        const bool rolled = storage.transaction([&] {
-            return storage.insertSession(tokenHash(next), user->id, t) &&
-                   storage.expireSession(hash, t + options.sessionGraceMs) &&
-                   storage.deleteExpiredSessions(t);
+    QPointer<HttpConnection> guard(connection);
+    // Posting the sign-in form hashes a password: about half a second of
+    // one processor, by design.
+    const bool heavy = isFor(request, protocol::Endpoint::signInForm);
+    pool.post(
+        [this, guard, request](Router &router) {
+            Outcome outcome = router.dispatch(request);
+            QMetaObject::invokeMethod(
+                q,
+                [this, guard, request, outcome = std::move(outcome)] {
+                    if (guard)
+                        deliver(guard, request, outcome);
+                },
+                Qt::QueuedConnection);
+        },
+        heavy);
+}
+
+void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &request,
+                              const Outcome &outcome)
+{
+    releaseUpload(connection);
+    const Reply &reply = outcome.reply;
+    if (reply.status >= 500)
+        qCWarning(lcService, "%s %s answered %d: %s", request.method.constData(), qPrintable(request.path),
+                  reply.status, qPrintable(outcome.failure));
+    if (outcome.ai)
+        return ai.forward(connection, *outcome.ai, reply.headers);
+    if (outcome.image)
+        return streamImage(connection, reply, *outcome.image);
+    connection->reply(reply.status, reply.headers, reply.body);
+}
+
+void Server::Private::streamImage(HttpConnection *connection, const Reply &head, const ImageRow &image)
+{
+    // Only one piece is read ahead: the rest waits in the database until
+    // the client has taken most of what was sent.
+    struct Stream
+    {
+        qint64 offset = 0;
+        bool reading = false;
+        QMetaObject::Connection wants;
+    };
+    auto stream = std::make_shared<Stream>();
+    QPointer<HttpConnection> guard(connection);
+    stream->wants =
+        QObject::connect(connection, &HttpConnection::wantsBody, connection, [this, guard, stream, image] {
+            if (stream->reading)
+                return;
+            stream->reading = true;
+            pool.post([this, guard, stream, image](Router &router) {
+                QByteArray piece;
+                const bool ok = router.storage().imagePiece(
+                    image.id, stream->offset, std::min(imagePieceBytes, image.size - stream->offset), &piece);
+                const QString problem = ok ? QString() : router.storage().lastError();
+                QMetaObject::invokeMethod(
+                    q,
+                    [guard, stream, image, piece, problem] {
+                        if (!guard)
+                            return;
+                        stream->reading = false;
+                        if (!problem.isNull() || piece.isEmpty()) {
+                            qCWarning(lcService, "GET /media/%s broke off: %s", qPrintable(image.id),
+                                      qPrintable(problem.isNull() ? QStringLiteral("the image is shorter")
+                                                                  : problem));
+                            guard->abort();
+                            return;
+                        }
+                        stream->offset += piece.size();
+                        if (stream->offset >= image.size)
+                            QObject::disconnect(stream->wants);
+                        guard->writeBody(piece);
+                    },
+                    Qt::QueuedConnection);
+            });
         });
-        if (rolled)
-            headers->append({"set-auth-token", next.toLatin1()});
-    }
-    return user;
-}
-
-QString Server::Private::issueSession(const QString &userId)
-{
-    const QString token = newToken();
-    if (!storage.transaction([&] { return storage.insertSession(tokenHash(token), userId, now()); }))
-        return {};
-    return token;
-}
-
-QString Server::Private::mintOneTimeToken(const QString &userId)
-{
-    const QString token = newToken();
-    if (!storage.transaction([&] {
-            return storage.insertOneTimeToken(tokenHash(token), userId,
-                                              now() + options.oneTimeTokenLifetimeMs);
-        }))
-        return {};
-    return token;
-}
-
-static QString passwordHash(const QString &password, const QByteArray &salt, int iterations)
-{
-    const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(),
-                                                              salt, iterations, 32);
-    return QStringLiteral("pbkdf2-sha256$%1$%2$%3")
-        .arg(iterations)
-        .arg(QString::fromLatin1(salt.toBase64()), QString::fromLatin1(key.toBase64()));
-}
-
-bool passwordMatches(const QString &password, const QString &stored)
-{
-    const QStringList parts = stored.split(QLatin1Char('$'));
-    if (parts.size() != 4 || parts[0] != QLatin1String("pbkdf2-sha256"))
-        return false;
-    const QString expected =
-        passwordHash(password, QByteArray::fromBase64(parts[2].toLatin1()), parts[1].toInt());
-    // Compare without an early exit so timing says nothing about the hash.
-    if (expected.size() != stored.size())
-        return false;
-    int difference = 0;
-    for (qsizetype i = 0; i < expected.size(); ++i)
-        difference |= expected[i].unicode() ^ stored[i].unicode();
-    return difference == 0;
-}
-
-std::optional<UserRow> Server::Private::createUser(const QString &email, const QString &name,
-                                                   const QString &password, const QString &handle, bool admin,
-                                                   QString *error)
-{
-    QByteArray salt(16, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()), salt.size() / 4);
-    UserRow user{QUuid::createUuid().toString(QUuid::WithoutBraces),
-                 email.trimmed().toLower(),
-                 name.trimmed(),
-                 passwordHash(password, salt, options.passwordIterations),
-                 handle.toLower(),
-                 admin || options.adminEmails.contains(email.trimmed(), Qt::CaseInsensitive)};
-    if (storage.userByEmail(user.email)) {
-        *error = QStringLiteral("An account with this e-mail address already exists.");
-        return std::nullopt;
-    }
-    if (!user.handle.isEmpty() && storage.userByHandle(user.handle)) {
-        *error = QStringLiteral("This site handle is taken.");
-        return std::nullopt;
-    }
-    if (!storage.transaction([&] { return storage.insertUser(user, now()); })) {
-        *error = QStringLiteral("The account couldn't be saved.");
-        return std::nullopt;
-    }
-    return user;
-}
-
-QString Server::Private::publicBase(const LoggedRequest &request) const
-{
-    if (!options.publicUrl.isEmpty())
-        return options.publicUrl;
-    static const QRegularExpression hostPattern(
-        QStringLiteral("^([A-Za-z0-9.-]+|\\[[0-9A-Fa-f:.]+\\])(:[0-9]{1,5})?$"));
-    const QString host = QString::fromLatin1(request.header("host"));
-    if (hostPattern.match(host).hasMatch())
-        return QStringLiteral("http://") + host;
-    return q->baseUrl().toString();
+    connection->beginBody(head.status, head.headers, image.size);
 }
 
 } // namespace tessivo::server

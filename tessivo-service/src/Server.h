@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestHooks.h"
+#include "ServiceTypes.h"
 
 #include <QObject>
 #include <QUrl>
@@ -8,6 +8,8 @@
 #include <memory>
 
 namespace tessivo::server {
+
+class TestHooks;
 
 // The Tessivo web service: HTTP routes, storage and sign-in pages. Lives on
 // the thread that made it; `tessivo-service` runs one in its main loop and
@@ -24,17 +26,33 @@ public:
     // either fails.
     bool start(QString *error = nullptr);
     void stop();
+    // The exit status for a failed start: 2 when an --admin address has no
+    // account, 1 otherwise.
+    int startFailureStatus() const;
+
+    // Creates the account an --admin address names, in the options'
+    // database. False with `error` set when it exists or can't be saved.
+    static bool createAdmin(const ServerOptions &options, const QString &email, const QString &password,
+                            QString *error);
 
     // The first listening address, e.g. "http://127.0.0.1:8787".
     QUrl baseUrl() const;
     quint16 port() const;
 
-    TestHooks hooks() { return TestHooks(*this); }
+    // Test-only operations; defined by the testing library (tessivo_server),
+    // which the command-line service doesn't link.
+    TestHooks hooks();
 
 private:
     friend class TestHooks;
+    friend class TestFront;
     struct Private;
     std::unique_ptr<Private> d;
 };
 
 } // namespace tessivo::server
+
+// Code built against the testing library sees its hooks through this header.
+#if __has_include("TestHooks.h")
+#include "TestHooks.h"
+#endif

@@ -15,6 +15,8 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <mutex>
+
 namespace tessivo::server {
 
 namespace {
@@ -180,7 +182,7 @@ bool Storage::createSchema()
                        "last_stamp BIGINT NOT NULL DEFAULT 0)"),
         QStringLiteral(
             "CREATE TABLE IF NOT EXISTS sessions (token_hash TEXT PRIMARY KEY, user_id TEXT NOT NULL, "
-            "created_at BIGINT NOT NULL, expires_at BIGINT)"),
+            "created_at BIGINT NOT NULL, expires_at BIGINT, rolled_to TEXT)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS one_time_tokens (token_hash TEXT PRIMARY KEY, "
                        "user_id TEXT NOT NULL, expires_at BIGINT NOT NULL)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS documents (user_id TEXT NOT NULL, id TEXT NOT NULL, "
@@ -206,24 +208,71 @@ bool Storage::createSchema()
             if (!exec(sql))
                 return false;
         }
-        return true;
+        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT"));
     });
+}
+
+bool Storage::addColumn(const QString &table, const QString &column, const QString &type)
+{
+    // Databases made before the column existed get it on their next start.
+    if (m_postgres)
+        return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 %3").arg(table, column, type));
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    while (q.next()) {
+        if (q.value(1).toString() == column)
+            return true;
+    }
+    return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(table, column, type));
 }
 
 bool Storage::transaction(const std::function<bool()> &work)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        m_error = db.lastError().text();
-        return false;
-    }
+    // SQLite has one writer at a time. Threads of this process queue here,
+    // woken as soon as the writer before them is done; SQLite's busy
+    // timeout, which polls with sleeps of up to 100 ms, is left to other
+    // processes on the same file.
+    static std::mutex sqliteWriters;
+    std::unique_lock<std::mutex> writer(sqliteWriters, std::defer_lock);
+    if (!m_postgres)
+        writer.lock();
+    // SQLite takes the write lock up front, so that a writer waits out the
+    // busy timeout rather than failing when another connection wrote since
+    // it began to read.
+    return begin(m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")) && finish(work);
+}
+
+bool Storage::readTransaction(const std::function<bool()> &work)
+{
+    // SQLite's WAL reader keeps the snapshot of its first read until the
+    // end; PostgreSQL needs repeatable read for that.
+    return begin(m_postgres ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                            : QStringLiteral("BEGIN")) &&
+           finish(work);
+}
+
+bool Storage::begin(const QString &statement)
+{
+    // Issued as plain statements: the driver's own transaction() can only
+    // say "BEGIN".
+    return exec(statement);
+}
+
+bool Storage::finish(const std::function<bool()> &work)
+{
     if (!work()) {
-        db.rollback();
+        const QString error = m_error;
+        exec(QStringLiteral("ROLLBACK"));
+        m_error = error;
         return false;
     }
-    if (!db.commit()) {
-        m_error = db.lastError().text();
-        db.rollback();
+    if (!exec(QStringLiteral("COMMIT"))) {
+        const QString error = m_error;
+        exec(QStringLiteral("ROLLBACK"));
+        m_error = error;
         return false;
     }
     return true;
@@ -283,11 +332,26 @@ bool Storage::insertUser(const UserRow &user, qint64 now)
                &m_error);
 }
 
-bool Storage::setAdmin(const QString &email)
+bool Storage::assignAdmins(const QStringList &emails, QStringList *missing)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE users SET is_admin = 1 WHERE email = ?"));
-    return run(q, {email.toLower()}, &m_error);
+    missing->clear();
+    const bool assigned = transaction([&] {
+        QSqlQuery clear(QSqlDatabase::database(m_connection, false));
+        if (!clear.exec(QStringLiteral("UPDATE users SET is_admin = 0 WHERE is_admin <> 0"))) {
+            m_error = clear.lastError().text();
+            return false;
+        }
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.prepare(QStringLiteral("UPDATE users SET is_admin = 1 WHERE email = ?"));
+        for (const QString &email : emails) {
+            if (!run(q, {email.toLower()}, &m_error))
+                return false;
+            if (q.numRowsAffected() < 1)
+                missing->append(email.toLower());
+        }
+        return missing->isEmpty();
+    });
+    return assigned;
 }
 
 bool Storage::insertSession(const QByteArray &hash, const QString &userId, qint64 now)
@@ -309,25 +373,32 @@ std::optional<SessionRow> Storage::session(const QByteArray &hash)
     return row;
 }
 
-bool Storage::expireSession(const QByteArray &hash, qint64 at)
+bool Storage::expireSession(const QByteArray &hash, qint64 at, const QByteArray &rolledTo)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE sessions SET expires_at = ? WHERE token_hash = ?"));
-    return run(q, {at, QString::fromLatin1(hash)}, &m_error);
+    q.prepare(QStringLiteral("UPDATE sessions SET expires_at = ?, rolled_to = ? WHERE token_hash = ?"));
+    return run(q, {at, QString::fromLatin1(rolledTo), QString::fromLatin1(hash)}, &m_error);
 }
 
 bool Storage::deleteSession(const QByteArray &hash)
 {
+    QSqlQuery find(QSqlDatabase::database(m_connection, false));
+    find.prepare(QStringLiteral("SELECT rolled_to FROM sessions WHERE token_hash = ?"));
+    if (!run(find, {QString::fromLatin1(hash)}, &m_error))
+        return false;
+    const QString rolledTo = find.next() ? find.value(0).toString() : QString();
+    find.finish();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM sessions WHERE token_hash = ?"));
-    return run(q, {QString::fromLatin1(hash)}, &m_error);
+    q.prepare(QStringLiteral("DELETE FROM sessions WHERE token_hash = ? OR token_hash = ? OR rolled_to = ?"));
+    return run(q, {QString::fromLatin1(hash), rolledTo, QString::fromLatin1(hash)}, &m_error);
 }
 
-bool Storage::deleteExpiredSessions(qint64 now)
+bool Storage::deleteExpiredSessions(qint64 now, qint64 madeBefore)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM sessions WHERE expires_at IS NOT NULL AND expires_at <= ?"));
-    return run(q, {now}, &m_error);
+    q.prepare(QStringLiteral(
+        "DELETE FROM sessions WHERE (expires_at IS NOT NULL AND expires_at <= ?) OR created_at < ?"));
+    return run(q, {now, madeBefore}, &m_error);
 }
 
 bool Storage::insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt)
@@ -602,14 +673,31 @@ QList<ImageRow> Storage::imagesOf(const QString &userId)
 std::optional<ImageRow> Storage::image(const QString &id, QByteArray *bytes)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
-        QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at, bytes FROM images "
-                       "WHERE id = ?"));
+    q.prepare(QStringLiteral("SELECT id, user_id, filename, content_type, size, created_at%1 FROM images "
+                             "WHERE id = ?")
+                  .arg(bytes ? QStringLiteral(", bytes") : QString()));
     if (!run(q, {id}, &m_error) || !q.next())
         return std::nullopt;
-    *bytes = q.value(6).toByteArray();
+    if (bytes)
+        *bytes = q.value(6).toByteArray();
     return ImageRow{q.value(0).toString(), q.value(1).toString(),   q.value(2).toString(),
                     q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()};
+}
+
+bool Storage::imagePiece(const QString &id, qint64 offset, qint64 length, QByteArray *out)
+{
+    // Both databases count blob positions from 1.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(m_postgres ? QStringLiteral("SELECT substring(bytes from ? for ?) FROM images WHERE id = ?")
+                         : QStringLiteral("SELECT substr(bytes, ?, ?) FROM images WHERE id = ?"));
+    if (!run(q, {offset + 1, length, id}, &m_error))
+        return false;
+    if (!q.next()) {
+        m_error = QStringLiteral("the image is gone");
+        return false;
+    }
+    *out = q.value(0).toByteArray();
+    return true;
 }
 
 } // namespace tessivo::server

@@ -26,6 +26,13 @@ struct SessionRow
     QString userId;
     qint64 createdAt = 0;
     std::optional<qint64> expiresAt;
+
+    // A session lasts `lifetime` from when it was made (a rolled session is
+    // made anew), and a rolled-from one only until its grace ends.
+    bool liveAt(qint64 now, qint64 lifetime) const
+    {
+        return now - createdAt < lifetime && (!expiresAt || *expiresAt > now);
+    }
 };
 
 struct PublicationRow
@@ -77,22 +84,33 @@ public:
     void close();
     QString lastError() const { return m_error; }
 
-    // Runs `work` in a transaction; commits when it returns true and the
-    // commit succeeds.
+    // Runs `work` in a write transaction; commits when it returns true and
+    // the commit succeeds. On SQLite it takes the write lock at once, so a
+    // second process waits for it (busy timeout) instead of failing when
+    // its first read turns into a write.
     bool transaction(const std::function<bool()> &work);
+    // Runs `work` in a read-only transaction that sees one snapshot of the
+    // database throughout, whatever other processes commit meanwhile.
+    bool readTransaction(const std::function<bool()> &work);
 
     std::optional<UserRow> userById(const QString &id);
     std::optional<UserRow> userByEmail(const QString &email);
     std::optional<UserRow> userByHandle(const QString &handle);
     QStringList adminIds();
     bool insertUser(const UserRow &user, qint64 now);
-    bool setAdmin(const QString &email);
+    // Makes the accounts stored under `emails` (compared lower-cased) the
+    // only admins. False, with nothing changed, when one of them has no
+    // account; `missing` then names those.
+    bool assignAdmins(const QStringList &emails, QStringList *missing);
 
     bool insertSession(const QByteArray &hash, const QString &userId, qint64 now);
     std::optional<SessionRow> session(const QByteArray &hash);
-    bool expireSession(const QByteArray &hash, qint64 at);
+    // Ends the session at `at`, remembering the session it rolled to.
+    bool expireSession(const QByteArray &hash, qint64 at, const QByteArray &rolledTo);
+    // Ends the session, the one it rolled to and the one rolled into it.
     bool deleteSession(const QByteArray &hash);
-    bool deleteExpiredSessions(qint64 now);
+    // Drops sessions whose grace is over or that were made before `madeBefore`.
+    bool deleteExpiredSessions(qint64 now, qint64 madeBefore);
 
     bool insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt);
     // The user of an unexpired token, which is used up by the call.
@@ -120,13 +138,19 @@ public:
 
     bool insertImage(const ImageRow &row, const QByteArray &bytes);
     QList<ImageRow> imagesOf(const QString &userId);
+    // `bytes` may be null to read only the row.
     std::optional<ImageRow> image(const QString &id, QByteArray *bytes);
+    // `length` bytes of an image from `offset`, so a reply needn't hold it whole.
+    bool imagePiece(const QString &id, qint64 offset, qint64 length, QByteArray *out);
 
 private:
+    bool begin(const QString &statement);
+    bool finish(const std::function<bool()> &work);
     bool exec(const QString &sql);
     bool createSchema();
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp);
+    bool addColumn(const QString &table, const QString &column, const QString &type);
 
     QString m_connection;
     QString m_error;

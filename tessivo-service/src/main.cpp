@@ -5,8 +5,53 @@
 #include <QProcessEnvironment>
 
 #include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tessivo::server;
+
+// One line of standard input, not echoed when it is a terminal.
+static QString readSecretLine(const char *prompt)
+{
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    return QString::fromStdString(line);
+}
+
+// --create-admin: asks for the password (twice on a terminal) and creates
+// the account, which --admin then names.
+static int createAdminAccount(const ServerOptions &options, const QString &email)
+{
+    const QString password = readSecretLine("Password for the new account: ");
+    if (isatty(STDIN_FILENO) && readSecretLine("The same password again: ") != password) {
+        std::fprintf(stderr, "tessivo-service: the passwords differ; nothing was created\n");
+        return 1;
+    }
+    QString error;
+    if (!Server::createAdmin(options, email, password, &error)) {
+        std::fprintf(stderr, "tessivo-service: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("Created %s. Start the service with --admin %s to make it the admin.\n",
+                qPrintable(email.trimmed().toLower()), qPrintable(email.trimmed().toLower()));
+    return 0;
+}
 
 int main(int argc, char *argv[])
 {
@@ -43,14 +88,26 @@ int main(int argc, char *argv[])
                                    QStringLiteral("key"));
     const QCommandLineOption publicUrl(QStringLiteral("public-url"),
                                        QStringLiteral("Scheme and host that links in replies start with, "
-                                                      "e.g. https://tessivo.example.com."),
+                                                      "e.g. https://tessivo.example.com. Required unless the "
+                                                      "service listens on loopback only."),
                                        QStringLiteral("url"));
     const QCommandLineOption admin(
         QStringLiteral("admin"),
-        QStringLiteral("E-mail of an admin account, whose \"site-blog\" collection "
-                       "is the service's blog (repeatable)."),
+        QStringLiteral("E-mail of the admin account, whose \"site-blog\" collection "
+                       "is the service's blog (repeatable). The account must exist: see --create-admin."),
         QStringLiteral("email"));
-    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin});
+    const QCommandLineOption trustedProxy(
+        QStringLiteral("trusted-proxy"),
+        QStringLiteral("Address of the reverse proxy in front of the service. Its requests count against "
+                       "the client named first in X-Forwarded-For for the per-address connection limit; "
+                       "that header is ignored from every other address."),
+        QStringLiteral("address"));
+    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy});
+    const QCommandLineOption createAdmin(
+        QStringLiteral("create-admin"),
+        QStringLiteral("Create the account for an --admin address: asks for its password, then exits."),
+        QStringLiteral("email"));
+    parser.addOption(createAdmin);
     parser.process(app);
 
     ServerOptions options;
@@ -78,13 +135,22 @@ int main(int argc, char *argv[])
     options.aiKey = pick(aiKey, "TESSIVO_AI_KEY");
     options.publicUrl = parser.value(publicUrl);
     options.adminEmails = parser.values(admin);
-    options.keepRequestLog = false;
+    if (parser.isSet(trustedProxy)) {
+        options.trustedProxy = QHostAddress(parser.value(trustedProxy));
+        if (options.trustedProxy.isNull()) {
+            std::fprintf(stderr, "tessivo-service: --trusted-proxy wants an IP address, got \"%s\"\n",
+                         qPrintable(parser.value(trustedProxy)));
+            return 2;
+        }
+    }
+    if (parser.isSet(createAdmin))
+        return createAdminAccount(options, parser.value(createAdmin));
 
     Server server(options);
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "tessivo-service: %s\n", qPrintable(error));
-        return 1;
+        return server.startFailureStatus();
     }
     std::printf("Tessivo service listening on %s%s\n", qPrintable(server.baseUrl().toString()),
                 options.aiEndpoint.isEmpty() ? " (AI not set up)" : "");

@@ -93,7 +93,7 @@ public:
             return false;
         database = options.database;
         options.port = 0;
-        options.passwordIterations = 1000;
+        options.passwordIterations = iterations;
         server = std::make_unique<Server>(options);
         QString error;
         if (!server->start(&error))
@@ -137,6 +137,8 @@ public:
 
     std::unique_ptr<Server> server;
     QString database;
+    // PBKDF2 rounds for new accounts: few, unless a test needs real ones.
+    int iterations = 1000;
 
 private:
     QTemporaryDir m_dir;

@@ -30,7 +30,6 @@ private Q_SLOTS:
         options.listen = {{QHostAddress::LocalHost, 0}};
         options.database = u"sqlite::memory:"_s;
         options.passwordIterations = 1000;
-        options.keepRequestLog = true;
         Server server(options);
         QString error;
         QVERIFY2(server.start(&error), qPrintable(error));

@@ -203,6 +203,9 @@ private Q_SLOTS:
         const Document doc = m_store->createDocument(std::nullopt, u"Body"_s);
         auto sheet = showSheet();
         QVERIFY(sheet);
+        // The drop comes after the list has loaded: a list request answered
+        // after an upload is a different case.
+        QTRY_VERIFY(m_library->loaded());
         sheet->setQuery(u"keep"_s);
         QStringList progress;
         connect(m_library.get(), &ImageLibrary::imagesChanged, sheet.get(), [&] {
@@ -387,9 +390,9 @@ private Q_SLOTS:
     // nothing from any other.
     void previewLoadsServiceImagesOnly()
     {
-        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url;
-        const QString elsewhere = QString(url).replace(u"127.0.0.1"_s, u"localhost"_s);
-        PreviewPage::allowImagesFrom(m_server->baseUrl());
+        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url; // http://localhost:<port>/…
+        const QString elsewhere = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
+        PreviewPage::allowImagesFrom(QUrl(url).adjusted(QUrl::RemovePath));
         PreviewWebView preview;
         preview.resize(600, 400);
         preview.show();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceTypes.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -12,60 +14,13 @@
 #include <functional>
 #include <memory>
 
-// The in-process face of the Tessivo service. `tessivo-service` (main.cpp)
-// is a thin command line around `Server`; tests link the same library, start
-// a `Server` on a free loopback port and drive it through the hooks below.
-// There are deliberately no control routes: nothing here is reachable over
-// HTTP.
+// The testing face of the Tessivo service. Tests link this library (which
+// wraps the service's own), start a `Server` on a free loopback port and
+// drive it through the hooks below. The hooks act through a layer around
+// the routes that the first `Server::hooks()` call puts in place; a service
+// that never calls it, like `tessivo-service`, has none of it. There are
+// deliberately no control routes: nothing here is reachable over HTTP.
 namespace tessivo::server {
-
-using HeaderList = QList<QPair<QByteArray, QByteArray>>;
-
-struct ServerOptions
-{
-    // Empty: 127.0.0.1 and ::1 on `port` (0 picks a free port).
-    QList<QPair<QHostAddress, quint16>> listen;
-    quint16 port = 8787;
-    // "sqlite:<path>" (":memory:" allowed) or "postgres:<libpq-style options>".
-    // Empty: SQLite in the XDG data folder.
-    QString database;
-    // An OpenAI-compatible chat-completions endpoint; empty: AI not set up.
-    QUrl aiEndpoint;
-    QString aiModel;
-    QString aiKey;
-    // Scheme, host and port for links in replies ("https://example.com");
-    // empty: taken from the request's Host header.
-    QString publicUrl;
-    // Accounts with these e-mail addresses are admins: their "site-blog"
-    // collection is the service's blog.
-    QStringList adminEmails;
-    // A session token is replaced through "set-auth-token" once it is this
-    // old; the replaced token keeps working for the grace period.
-    qint64 sessionRollAfterMs = 24 * 3600 * 1000;
-    qint64 sessionGraceMs = 5 * 60 * 1000;
-    qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
-    // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
-    // so changing it keeps old accounts working). Tests lower it.
-    int passwordIterations = 310000;
-    // Keep every request for `TestHooks::requestLog`; `tessivo-service`
-    // turns it off.
-    bool keepRequestLog = true;
-};
-
-// One request as it arrived, headers with their names as sent.
-struct LoggedRequest
-{
-    QByteArray method;
-    QString path;          // decoded path, no query
-    QByteArray rawQuery;   // as sent, without "?"; empty when there was none
-    bool hadQuery = false; // a "?" was present
-    HeaderList headers;
-    QByteArray body;
-
-    // Case-insensitive lookup; null when absent.
-    QByteArray header(const QByteArray &name) const;
-    bool hasHeader(const QByteArray &name) const;
-};
 
 // A reply forced onto one request instead of the route's own answer.
 struct ScriptedReply
@@ -100,6 +55,7 @@ struct Account
 };
 
 class Server;
+class Router;
 
 // Test-only operations on a running server. Every call happens on the
 // server's thread (the caller's: the server runs on the thread that made it).
@@ -126,6 +82,7 @@ public:
     // The next "/api/ai" request is answered by this script.
     void setAiScript(const AiScript &script);
 
+    // Every request since the first hooks() call, bodies included.
     QList<LoggedRequest> requestLog() const;
     void clearRequestLog();
 
@@ -137,6 +94,7 @@ public:
 
 private:
     void injectRecord(int kind, const QString &userId, const QJsonObject &record);
+    void onWorker(const std::function<void(Router &)> &job) const;
 
     Server &m_server;
 };

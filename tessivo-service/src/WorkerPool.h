@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Router.h"
+
+#include <QList>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace tessivo::server {
+
+// Threads that run SQL, password hashing and page rendering away from the
+// thread that serves sockets. Each thread has a Router with a database
+// connection of its own. Jobs run in the order they were posted, on the
+// first free thread.
+class WorkerPool
+{
+public:
+    using Job = std::function<void(Router &)>;
+
+    WorkerPool() = default;
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    // Starts `threads` threads and opens their connections one after another.
+    bool start(int threads, const ServerOptions &options, const ServiceClock &clock,
+               SignInThrottle &signInThrottle, QString *error);
+    // Jobs still queued are dropped; running ones finish first.
+    void stop();
+    // A heavy job (a password hash) waits while half the threads run
+    // heavy jobs, so that the other half stay free for everything else.
+    void post(Job job, bool heavy = false);
+    // Runs `job` on a worker and waits for it: for start-up work and tests.
+    void runAndWait(const Job &job);
+
+private:
+    void run(Router &router);
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    struct Queued
+    {
+        Job job;
+        bool heavy = false;
+    };
+    std::deque<Queued> m_jobs;
+    int m_heavyRunning = 0;
+    int m_maxHeavy = 1;
+    bool m_stopping = false;
+    QList<QThread *> m_threads;
+};
+
+} // namespace tessivo::server

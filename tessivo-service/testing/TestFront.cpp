@@ -1,0 +1,157 @@
+#include "TestFront.h"
+
+#include "ServerPrivate.h"
+
+#include "protocol/Routes.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QUrlQuery>
+
+namespace tessivo::server {
+
+namespace {
+Reply redirectToApp(const QString &item, const QString &value)
+{
+    const QByteArray location = "tessivo://auth?" + item.toUtf8() + '=' + QUrl::toPercentEncoding(value);
+    return {303, {{"location", location}}, {}};
+}
+
+void playAiScript(QPointer<HttpConnection> connection, AiScript script, HeaderList headers)
+{
+    HeaderList head = script.headers + headers;
+    bool typed = false;
+    for (const auto &[name, value] : head)
+        typed = typed || name.compare("content-type", Qt::CaseInsensitive) == 0;
+    if (!typed)
+        head.append({QByteArray("content-type"), QByteArray("text/plain; charset=utf-8")});
+    connection->beginStream(script.status, head);
+    // Each piece waits its delay after the one before it.
+    auto step = std::make_shared<std::function<void(qsizetype)>>();
+    *step = [connection, script, step](qsizetype index) {
+        if (!connection)
+            return;
+        if (index == script.pieces.size()) {
+            if (script.abortAtEnd)
+                connection->abort();
+            else
+                connection->endStream();
+            *step = nullptr; // break the cycle
+            return;
+        }
+        QTimer::singleShot(script.pieces[index].delayMs, connection, [connection, script, step, index] {
+            if (!connection || !*step)
+                return;
+            connection->writeChunk(script.pieces[index].bytes);
+            (*step)(index + 1);
+        });
+    };
+    (*step)(0);
+}
+} // namespace
+
+TestFront &TestFront::of(Server &server)
+{
+    if (auto *front = server.findChild<TestFront *>(QString(), Qt::FindDirectChildrenOnly))
+        return *front;
+    return *new TestFront(server);
+}
+
+TestFront::TestFront(Server &server) : QObject(&server), m_server(server)
+{
+    Server::Private &d = *server.d;
+    d.front = [this](HttpConnection *connection, const LoggedRequest &request) {
+        handle(connection, request);
+    };
+    d.onRefused = [this](const LoggedRequest &head) { log.append(head); };
+}
+
+std::optional<ScriptedReply> TestFront::takeForced(const LoggedRequest &request)
+{
+    std::optional<ScriptedReply> chosen;
+    for (auto it = forced.begin(); it != forced.end();) {
+        if (it->method == request.method && it->path == request.path && --it->remaining == 0) {
+            if (!chosen)
+                chosen = it->reply;
+            it = forced.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return chosen;
+}
+
+void TestFront::handle(HttpConnection *connection, const LoggedRequest &request)
+{
+    log.append(request);
+    std::optional<ScriptedReply> scripted = takeForced(request);
+    QPointer<HttpConnection> guard(connection);
+    auto answer = [this, guard, request, scripted] {
+        if (!guard)
+            return;
+        if (!scripted) {
+            if (!intercept(guard, request))
+                m_server.d->route(guard, request);
+        } else if (scripted->closeWithoutReply) {
+            guard->abort();
+        } else {
+            guard->reply(scripted->status, scripted->headers, scripted->body);
+        }
+    };
+    const int delay = latency.value(request.path);
+    if (delay > 0)
+        QTimer::singleShot(delay, connection, answer);
+    else
+        answer();
+}
+
+// Answers sign-in and AI requests the test scripted; false for the rest.
+bool TestFront::intercept(HttpConnection *connection, const LoggedRequest &request)
+{
+    Server::Private &d = *m_server.d;
+    const auto send = [connection](const Reply &reply) {
+        connection->reply(reply.status, reply.headers, reply.body);
+        return true;
+    };
+    const protocol::Route *route = protocol::matchRoute(request.method, request.path).route;
+    const auto isFor = [route](protocol::Endpoint endpoint) { return route && route->endpoint == endpoint; };
+    if (nextSignIn && isFor(protocol::Endpoint::signInPage)) {
+        const QString provider = formFields(request.rawQuery).value(QStringLiteral("provider"));
+        if (provider != QLatin1String("github") && provider != QLatin1String("google"))
+            return false;
+        const auto [outcome, userId] = *nextSignIn;
+        nextSignIn.reset();
+        switch (outcome) {
+        case SignInOutcome::SignIn: {
+            QString ott;
+            d.pool.runAndWait([&](Router &router) { ott = router.context().mintOneTimeToken(userId); });
+            return send(ott.isEmpty()
+                            ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
+                            : redirectToApp(QStringLiteral("ott"), ott));
+        }
+        case SignInOutcome::AccessDenied:
+            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("access_denied")));
+        case SignInOutcome::SessionMissing:
+            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("session_missing")));
+        case SignInOutcome::InternalError:
+            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error")));
+        case SignInOutcome::Cancelled:
+            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("cancelled")));
+        }
+    }
+    if (aiScript && isFor(protocol::Endpoint::ai)) {
+        HeaderList extra;
+        bool signedIn = false;
+        d.pool.runAndWait(
+            [&](Router &router) { signedIn = router.context().authenticate(request, &extra).has_value(); });
+        if (!signedIn)
+            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
+        const AiScript script = *aiScript;
+        aiScript.reset();
+        playAiScript(connection, script, extra);
+        return true;
+    }
+    return false;
+}
+
+} // namespace tessivo::server

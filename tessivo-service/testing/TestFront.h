@@ -1,0 +1,49 @@
+#pragma once
+
+#include "HttpConnection.h"
+#include "TestHooks.h"
+
+#include <QHash>
+#include <QObject>
+
+#include <optional>
+
+namespace tessivo::server {
+
+class Server;
+
+// The layer tests put around a server's routes: it keeps the request log
+// and answers with forced replies, added latency, scripted AI streams and
+// chosen sign-in outcomes before a request reaches the routes.
+class TestFront final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The server's layer, put in place by the first call.
+    static TestFront &of(Server &server);
+
+    struct ForcedReply
+    {
+        QByteArray method;
+        QString path;
+        int remaining = 1;
+        ScriptedReply reply;
+    };
+
+    QList<LoggedRequest> log;
+    QList<ForcedReply> forced;
+    QHash<QString, int> latency;
+    std::optional<AiScript> aiScript;
+    std::optional<QPair<SignInOutcome, QString>> nextSignIn;
+
+private:
+    explicit TestFront(Server &server);
+    void handle(HttpConnection *connection, const LoggedRequest &request);
+    bool intercept(HttpConnection *connection, const LoggedRequest &request);
+    std::optional<ScriptedReply> takeForced(const LoggedRequest &request);
+
+    Server &m_server;
+};
+
+} // namespace tessivo::server

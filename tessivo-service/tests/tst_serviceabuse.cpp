@@ -1,0 +1,675 @@
+#include "ServiceFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+
+using namespace servicetest;
+using namespace Qt::StringLiterals;
+
+// What a client that isn't the app can do to the service: guess passwords,
+// take roles, plant markup, post forms from other sites, and run the service
+// twice on one database.
+namespace {
+constexpr qint64 minute = 60 * 1000;
+constexpr qint64 day = 24 * 60 * minute;
+const QString servicePath = QStringLiteral(TESSIVO_BUILD_DIR "/tessivo-service/tessivo-service");
+
+// One request on a connection of its own from a chosen loopback address, so
+// a test can be several clients.
+Response fromPeer(Fixture &f, const QString &peer, const QByteArray &method, const QString &path,
+                  const QByteArray &body, const QByteArray &contentType)
+{
+    QTcpSocket socket;
+    socket.bind(QHostAddress(peer));
+    socket.connectToHost(QHostAddress::LocalHost, f.server->port());
+    QByteArray request = method + ' ' + path.toUtf8() +
+                         " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(f.server->port()) +
+                         "\r\nConnection: close\r\n";
+    if (!body.isEmpty())
+        request += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\n";
+    request += "\r\n" + body;
+    QByteArray received;
+    QEventLoop loop;
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] { socket.write(request); });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { received += socket.readAll(); });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    loop.exec();
+    received += socket.readAll();
+    Response response;
+    const qsizetype end = received.indexOf("\r\n\r\n");
+    const QList<QByteArray> lines = received.left(end).split('\n');
+    response.status = lines.value(0).split(' ').value(1).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        response.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    response.body = end < 0 ? QByteArray() : received.mid(end + 4);
+    return response;
+}
+
+Response signIn(Fixture &f, const QString &peer, const QString &email, const QString &password)
+{
+    return fromPeer(f, peer, "POST", u"/api/v1/auth/native-signin"_s,
+                    "provider=github&mode=signin&email=" + QUrl::toPercentEncoding(email) +
+                        "&password=" + QUrl::toPercentEncoding(password),
+                    "application/x-www-form-urlencoded");
+}
+
+Response postForm(Fixture &f, const QByteArray &form,
+                  const QList<QPair<QByteArray, QByteArray>> &headers = {})
+{
+    QList<QPair<QByteArray, QByteArray>> all = headers;
+    all.append(qMakePair(QByteArray("content-type"), QByteArray("application/x-www-form-urlencoded")));
+    return f.call("POST", u"/api/v1/auth/native-signin"_s, {}, form, all);
+}
+
+// The account's one-time token, from a sign-in form's redirect to the app.
+QString ottOf(const Response &r)
+{
+    return QUrlQuery(QUrl(QString::fromLatin1(r.header("location")))).queryItemValue(u"ott"_s);
+}
+
+QSqlDatabase openDirectly(const QString &spec, const QString &name)
+{
+    if (spec.startsWith(u"sqlite:"_s)) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
+        db.setDatabaseName(spec.mid(7));
+        db.open();
+        return db;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+    for (const QString &item : spec.mid(9).split(u' ', Qt::SkipEmptyParts)) {
+        const QString key = item.section(u'=', 0, 0), value = item.section(u'=', 1);
+        if (key == u"host"_s)
+            db.setHostName(value);
+        else if (key == u"user"_s)
+            db.setUserName(value);
+        else if (key == u"dbname"_s)
+            db.setDatabaseName(value);
+    }
+    db.open();
+    return db;
+}
+
+// A `tessivo-service` process on `database`; its base URL.
+QString runService(QProcess &service, const QString &database, const QStringList &extra = {})
+{
+    service.setProgram(servicePath);
+    service.setArguments(QStringList{"--listen", "127.0.0.1:0", "--database", database} + extra);
+    service.start();
+    if (!service.waitForReadyRead(20000))
+        return {};
+    return QRegularExpression(u"http://127\\.0\\.0\\.1:\\d+"_s)
+        .match(QString::fromLatin1(service.readAllStandardOutput()))
+        .captured(0);
+}
+
+QJsonObject pushOf(int n)
+{
+    const QString id = QStringLiteral("doc-%1").arg(n);
+    return {{"docs", QJsonArray{QJsonObject{
+                         {"id", id}, {"title", id}, {"body", "text"}, {"createdAt", 1}, {"updatedAt", 1}}}},
+            {"collections", QJsonArray{QJsonObject{{"id", QStringLiteral("collection-%1").arg(n)},
+                                                   {"name", "C"},
+                                                   {"createdAt", 1},
+                                                   {"updatedAt", 1}}}}};
+}
+
+QNetworkReply *send(QNetworkAccessManager &network, const QString &base, const QString &token,
+                    const QByteArray &method, const QString &path, const QByteArray &body = {})
+{
+    QNetworkRequest request(QUrl(base + path));
+    request.setRawHeader("authorization", "Bearer " + token.toLatin1());
+    if (!body.isEmpty())
+        request.setRawHeader("content-type", "application/json");
+    return network.sendCustomRequest(request, method, body);
+}
+
+// Markup that has got out of a filter before, or would.
+const QStringList attacks = {
+    u"<a title=\"<script>alert(1)</script>\">x</a>"_s,
+    u"<a title='<style>*{display:none}</style>'>x</a>"_s,
+    u"<a href=\"x\"title=\"<script>alert(1)</script>\">x</a>"_s,
+    u"<img src=x onerror=alert(1)>"_s,
+    u"<img src=\"x\" alt=\"a>b\" onerror=\"alert(1)\">"_s,
+    u"<div title=\"a\"/onclick=\"alert(1)\">x</div>"_s,
+    u"<a/href=\"javascript:alert(1)\">x</a>"_s,
+    u"<a href=\" JaVaScRiPt:alert(1)\">x</a>"_s,
+    u"<a href=\"java&#x09;script:alert(1)\">x</a>"_s,
+    u"<a href=\"&#106;avascript:alert(1)\">x</a>"_s,
+    u"<a href=javascript&colon;alert(1)>x</a>"_s,
+    u"<form><button formaction=javascript:alert(1)>x</button></form>"_s,
+    u"<p style=\"background:url(x)\">x</p>"_s,
+    u"<!-- <a title=\"--><script>alert(1)</script>\"> -->"_s,
+    u"<!--><script>alert(1)</script>-->"_s,
+    u"<a title=\"<!--\">x</a><script>alert(1)</script>-->"_s,
+    u"<textarea><a title=\"</textarea><img src=x onerror=alert(1)>\"></textarea>"_s,
+    u"<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>"_s,
+    u"<xmp><a title=\"</xmp><img src=x onerror=alert(1)>\"></xmp>"_s,
+    u"<title><a title=\"</title><img src=x onerror=alert(1)>\"></title>"_s,
+    u"<iframe srcdoc=\"<script>alert(1)</script>\"></iframe>"_s,
+    u"<svg><style><img src=x onerror=alert(1)></style></svg>"_s,
+    u"<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>"_s,
+    u"</a title=\"<script>alert(1)</script>\">"_s,
+    u"<scr<script>ipt>alert(1)</script>"_s,
+    u"<<script>script>alert(1)<</script>/script>"_s,
+    u"<? <script>alert(1)</script> ?>"_s,
+    u"<!DOCTYPE <script>alert(1)</script>>"_s,
+    u"</ <script>alert(1)</script>>"_s,
+    u"<a title=\"unterminated\n\n<script>alert(1)</script>"_s,
+    u"<p>\n\n<a title=\"x\n\n<script>alert(1)</script>\">y</a>\n\n</p>"_s,
+    u"[x](javascript:alert(1)) ![y](javascript:alert(1))"_s,
+    u"<a href=\"data:text/html,<script>alert(1)</script>\">x</a>"_s,
+};
+} // namespace
+
+class tst_ServiceAbuse : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Ten failures from one address stop further tries from it for ten
+    // minutes; the owner signing in from elsewhere isn't affected.
+    void failedSignInsAreLimitedPerPeer()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        qint64 clock = 1'000'000'000;
+        f.hooks().setClock([&] { return clock; });
+        f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        f.hooks().registerUser("bo@example.com", "Bo", "bo's password");
+
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(signIn(f, "127.0.0.2", "ann@example.com", "guess").status, 401);
+            clock += 1000;
+        }
+        const Response limited = signIn(f, "127.0.0.2", "ann@example.com", "ann's password");
+        QCOMPARE(limited.status, 429);
+        QCOMPARE(limited.header("retry-after"), QByteArray::number((10 * minute - 10 * 1000) / 1000));
+        QVERIFY(limited.body.contains("Too many failed sign-ins"));
+        QCOMPARE(signIn(f, "127.0.0.2", "bo@example.com", "bo's password").status, 429);
+        QCOMPARE(signIn(f, "127.0.0.3", "ann@example.com", "ann's password").status, 303);
+
+        clock += 10 * minute - 9 * 1000; // the first failure has left the window
+        QCOMPARE(signIn(f, "127.0.0.2", "ann@example.com", "ann's password").status, 303);
+    }
+
+    // Guesses checked at the same time on several workers still stop at the
+    // limit: none of them may slip in while the others hash.
+    void failedSignInsAtOnceStopAtTheLimit()
+    {
+        Fixture f;
+        f.iterations = 100'000;
+        START_SERVICE(f);
+        f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        const QByteArray form = "provider=github&mode=signin&email=ann%40example.com&password=guess";
+        const QByteArray request = "POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                   "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                                   QByteArray::number(form.size()) + "\r\nConnection: close\r\n\r\n" + form;
+        std::vector<std::unique_ptr<QTcpSocket>> guessers;
+        for (int i = 0; i < 16; ++i) {
+            auto &socket = guessers.emplace_back(std::make_unique<QTcpSocket>());
+            socket->bind(QHostAddress(u"127.0.0.2"_s));
+            socket->connectToHost(QHostAddress::LocalHost, f.server->port());
+            QVERIFY(socket->waitForConnected(5000));
+        }
+        for (auto &socket : guessers)
+            socket->write(request);
+        QList<int> statuses;
+        for (auto &socket : guessers) {
+            QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState ||
+                                         socket->bytesAvailable() >= 12,
+                                     30000);
+            statuses.append(socket->peek(12).mid(9, 3).toInt());
+        }
+        QCOMPARE(statuses.count(401), 10);
+        QCOMPARE(statuses.count(429), 6);
+    }
+
+    // A sign-in for an unknown address takes as long as a wrong password,
+    // so timing doesn't tell which addresses have accounts.
+    void unknownAddressTakesAsLongAsAKnownOne()
+    {
+        QTemporaryDir dir;
+        QString skip;
+        ServerOptions options;
+        options.database = freshDatabase(dir, &skip);
+        if (options.database.isEmpty())
+            QSKIP(qPrintable(skip));
+        options.port = 0;
+        options.passwordIterations = 200'000;
+        Fixture f;
+        START_SERVICE(f, options);
+        f.server = std::make_unique<Server>(options); // with the real cost
+        QVERIFY(f.server->start());
+        f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        const auto fastest = [&](const QString &email, const QString &peer) {
+            qint64 best = std::numeric_limits<qint64>::max();
+            for (int i = 0; i < 3; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                [&] { QCOMPARE(signIn(f, peer, email, "wrong").status, 401); }();
+                best = std::min(best, timer.elapsed());
+            }
+            return best;
+        };
+        const qint64 known = fastest("ann@example.com", "127.0.0.2");
+        const qint64 unknown = fastest("nobody@example.com", "127.0.0.3");
+        const QString times = u"known %1 ms, unknown %2 ms"_s.arg(known).arg(unknown);
+        qInfo("%s", qPrintable(times));
+        QVERIFY2(unknown * 2 > known, qPrintable(times));
+    }
+
+    // The admin is the account stored under the --admin address, never one
+    // signed up under it later, and no other account keeps the flag.
+    void adminIsTheExistingAccountNamed()
+    {
+        Fixture first;
+        START_SERVICE(first);
+        const QString database = first.database;
+        first.hooks().registerUser("old@example.com", "Old", "password", {}, true);
+        first.hooks().registerUser("boss@example.com", "Boss", "boss password");
+        first.server.reset();
+
+        ServerOptions named;
+        named.database = database;
+        named.adminEmails = {"Boss@Example.COM"};
+        Fixture f;
+        START_SERVICE(f, named);
+        const auto isAdmin = [&](const QString &email, const QString &password) {
+            const Response r =
+                postForm(f, "provider=github&mode=signin&email=" + QUrl::toPercentEncoding(email) +
+                                "&password=" + QUrl::toPercentEncoding(password));
+            const Response verified = f.post("/api/auth/one-time-token/verify", {}, {{"token", ottOf(r)}});
+            const QString token = QString::fromLatin1(verified.header("set-auth-token"));
+            return f.call("GET", "/api/v1/me", token).json()["user"][u"isAdmin"_s].toBool();
+        };
+        QVERIFY(isAdmin("boss@example.com", "boss password"));
+        QVERIFY(!isAdmin("old@example.com", "password"));
+        f.server.reset();
+
+        ServerOptions unknown;
+        unknown.database = database;
+        unknown.adminEmails = {"Nobody@Example.com"};
+        Server server(unknown);
+        QString error;
+        QVERIFY(!server.start(&error));
+        QCOMPARE(server.startFailureStatus(), 2);
+        QCOMPARE(error, u"No account nobody@example.com: create it with tessivo-service --create-admin "
+                        "nobody@example.com"_s);
+    }
+
+    // The command line: --create-admin asks for the password and makes the
+    // account; --admin without one exits with status 2.
+    void createAdminCommand()
+    {
+        Fixture setup;
+        START_SERVICE(setup);
+        const QString database = setup.database;
+        setup.server.reset();
+
+        QProcess missing;
+        missing.start(servicePath,
+                      {"--database", database, "--listen", "127.0.0.1:0", "--admin", "Chief@X.test"});
+        QVERIFY(missing.waitForFinished(20000));
+        QCOMPARE(missing.exitCode(), 2);
+        QVERIFY(missing.readAllStandardError().contains(
+            "No account chief@x.test: create it with tessivo-service --create-admin chief@x.test"));
+
+        QProcess create;
+        create.start(servicePath, {"--database", database, "--create-admin", "Chief@X.test"});
+        create.write("long enough\n");
+        create.closeWriteChannel();
+        QVERIFY(create.waitForFinished(20000));
+        QCOMPARE(create.exitCode(), 0);
+
+        QProcess again;
+        again.start(servicePath, {"--database", database, "--create-admin", "chief@x.test"});
+        again.write("another one\n");
+        again.closeWriteChannel();
+        QVERIFY(again.waitForFinished(20000));
+        QCOMPARE(again.exitCode(), 1);
+        QVERIFY(again.readAllStandardError().contains("already exists"));
+
+        QProcess service;
+        QVERIFY(!runService(service, database, {"--admin", "CHIEF@x.test"}).isEmpty());
+        service.kill();
+        service.waitForFinished();
+
+        ServerOptions options;
+        options.database = database;
+        options.adminEmails = {"chief@x.test"};
+        Fixture f;
+        START_SERVICE(f, options);
+        const Response r =
+            postForm(f, "provider=github&mode=signin&email=chief%40x.test&password=long+enough");
+        QCOMPARE(r.status, 303);
+        QVERIFY(!ottOf(r).isEmpty());
+    }
+
+    void nulInPublishedTextOrFileNameIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        const QString nul(1, QChar(0));
+        QTest::newRow("publish: title") << QByteArray("POST") << "a" + nul + "b" << u"text"_s;
+        QTest::newRow("publish: body") << QByteArray("POST") << u"Title"_s << "te" + nul + "xt";
+        QTest::newRow("update: title") << QByteArray("PUT") << "a" + nul << u"text"_s;
+        QTest::newRow("update: body") << QByteArray("PUT") << u"Title"_s << nul;
+    }
+
+    void nulInPublishedTextOrFileNameIsRefused()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        Fixture f;
+        START_SERVICE(f);
+        const QString t = f.token();
+        QString path = u"/api/v1/published"_s;
+        if (method == "PUT") {
+            const Response made =
+                f.post(path, t, {{"title", "Title"}, {"body", "text"}, {"slug", "my-post"}});
+            QCOMPARE(made.status, 201);
+            path += u"/my-post"_s;
+        }
+        const Response r =
+            f.call(method, path, t, QJsonDocument(QJsonObject{{"title", title}, {"body", body}}).toJson());
+        QCOMPARE(r.status, 400);
+        QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"NUL"_s));
+    }
+
+    void nulInImageFileNameIsRefused()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        const QString t = f.token();
+        const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a" +
+                                QByteArray(1, '\0') +
+                                "b.png\"\r\nContent-Type: image/png\r\n\r\npng\r\n--b--\r\n";
+        const Response r =
+            f.call("POST", "/api/v1/images", t, body, {{"content-type", "multipart/form-data; boundary=b"}});
+        QCOMPARE(r.status, 400);
+        QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"NUL"_s));
+        QCOMPARE(f.call("GET", "/api/images", t).json()["images"].toArray().size(), 0);
+    }
+
+    // Every public page and every page of the service's own, parsed by a
+    // browser's parser, holds no script, event handler, javascript: URL or
+    // style; and no other site may frame them.
+    void pagesHoldNothingThatRunsOrRestyles()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        const QString t = f.token();
+        QStringList bodies = attacks;
+        const QDir corpus(QStringLiteral(TESSIVO_TEST_DATA_DIR "/../../../fuzz/corpus/renderer"));
+        const QStringList corpusFiles = corpus.entryList(QDir::Files);
+        QVERIFY(!corpusFiles.isEmpty());
+        for (const QString &name : corpusFiles) {
+            QFile file(corpus.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            bodies << QString::fromUtf8(file.readAll());
+        }
+        QStringList pages = {u"/"_s, u"/api/v1/auth/native-signin?provider=github"_s, u"/blog/"_s,
+                             u"/p/no-such-page/"_s};
+        for (const QString &body : bodies) {
+            const Response r =
+                f.post("/api/v1/published", t, {{"title", "<script>alert(1)</script>"}, {"body", body}});
+            QCOMPARE(r.status, 201);
+            pages << "/p/" + r.json()["slug"].toString() + "/";
+        }
+
+        QTemporaryDir dir;
+        QStringList files;
+        QList<Response> replies;
+        for (const QString &path : pages) {
+            replies << f.call("GET", path);
+            QVERIFY2(replies.last().status == 200 || replies.last().status == 404, qPrintable(path));
+            QFile out(dir.filePath(QString::number(files.size()) + ".html"));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(replies.last().body);
+            files << out.fileName();
+        }
+        QProcess check;
+        check.start(u"/usr/bin/python3"_s,
+                    QStringList{QStringLiteral(TESSIVO_TEST_DATA_DIR "/inert_check.py")} + files);
+        QVERIFY(check.waitForFinished(60000));
+        const QByteArray problems = check.readAllStandardOutput() + check.readAllStandardError();
+        QVERIFY2(check.exitCode() == 0, problems.constData());
+        for (const Response &r : std::as_const(replies)) {
+            const QByteArray policy = r.header("content-security-policy");
+            QVERIFY2(policy.contains("frame-ancestors 'none'"), policy.constData());
+            QVERIFY2(!policy.contains("unsafe-inline"), policy.constData());
+        }
+        QCOMPARE(f.call("GET", "/style.css").header("content-type"), QByteArray("text/css; charset=utf-8"));
+    }
+
+    // Sessions end 30 days after they were made or last rolled; signing out
+    // ends both the token used and the one it rolled from.
+    void sessionsEndAndSignOutEndsBothTokens()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        qint64 clock = 1'000'000'000;
+        f.hooks().setClock([&] { return clock; });
+        const QString idle = f.token("idle@example.com");
+        const QString used = f.token("used@example.com");
+        const auto roll = [&](const QString &token) {
+            return QString::fromLatin1(f.call("GET", "/api/v1/me", token).header("set-auth-token"));
+        };
+
+        clock += 29 * day;
+        const QString rolled = roll(used);
+        QVERIFY(!rolled.isEmpty());
+        clock += day;
+        QCOMPARE(f.call("GET", "/api/v1/me", idle).status, 401);
+        clock += 29 * day - 1; // 30 days, less a moment, after the roll
+        const QString rolledAgain = roll(rolled);
+        QVERIFY(!rolledAgain.isEmpty());
+        clock += 30 * day;
+        QCOMPARE(f.call("GET", "/api/v1/me", rolledAgain).status, 401);
+
+        for (const bool withNewToken : {true, false}) {
+            const QString old = f.token(QStringLiteral("out%1@example.com").arg(withNewToken));
+            clock += 2 * day;
+            const QString next =
+                QString::fromLatin1(f.call("GET", "/api/v1/me", old).header("set-auth-token"));
+            QVERIFY(!next.isEmpty());
+            QCOMPARE(f.call("POST", "/api/auth/sign-out", withNewToken ? next : old).status, 200);
+            QCOMPARE(f.call("GET", "/api/v1/me", old).status, 401);
+            QCOMPARE(f.call("GET", "/api/v1/me", next).status, 401);
+        }
+    }
+
+    void formPostsFromOtherSitesAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("status");
+        QTest::newRow("other site's origin")
+            << QByteArray("origin") << QByteArray("http://evil.example") << 403;
+        QTest::newRow("same host, other port")
+            << QByteArray("origin") << QByteArray("http://127.0.0.1:1") << 403;
+        QTest::newRow("opaque origin") << QByteArray("origin") << QByteArray("null") << 403;
+        QTest::newRow("other site's referrer")
+            << QByteArray("referer") << QByteArray("http://evil.example/page") << 403;
+        QTest::newRow("own origin") << QByteArray("origin") << QByteArray("OWN") << 303;
+        QTest::newRow("own referrer")
+            << QByteArray("referer") << QByteArray("OWN/api/v1/auth/native-signin") << 303;
+        QTest::newRow("no browser") << QByteArray() << QByteArray() << 303;
+    }
+
+    void formPostsFromOtherSitesAreRefused()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, value);
+        QFETCH(int, status);
+        Fixture f;
+        START_SERVICE(f);
+        f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        value.replace("OWN", f.url({}).toString().toLatin1());
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (!header.isEmpty())
+            headers.append(qMakePair(header, value));
+        const Response in = postForm(
+            f, "provider=github&mode=signin&email=ann%40example.com&password=ann%27s+password", headers);
+        QCOMPARE(in.status, status);
+        QCOMPARE(ottOf(in).isEmpty(), status != 303);
+        const Response up = postForm(
+            f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough", headers);
+        QCOMPARE(up.status, status);
+        const Response page = f.call("GET", "/api/v1/auth/native-signin?provider=github");
+        QVERIFY(page.header("content-security-policy").contains("frame-ancestors 'none'"));
+    }
+
+    // A sign-up the database can't save (here: its full-disk error) is the
+    // service's failure, not a form to correct.
+    void fullDiskOnSignUpIs503()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        {
+            QSqlDatabase db = openDirectly(f.database, u"full"_s);
+            QSqlQuery q(db);
+            if (f.database.startsWith(u"sqlite:"_s)) {
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users "
+                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s));
+            } else {
+                QVERIFY2(
+                    q.exec(u"CREATE FUNCTION disk_full() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
+                           "'could not extend file' USING ERRCODE = 'disk_full'; END $$ LANGUAGE plpgsql"_s),
+                    qPrintable(q.lastError().text()));
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users FOR EACH ROW "
+                               "EXECUTE FUNCTION disk_full()"_s));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"full"_s);
+        const Response r =
+            postForm(f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough");
+        QCOMPARE(r.status, 503);
+        QVERIFY(r.body.contains("The service couldn't save your account."));
+    }
+
+    // Two service processes on one database: writers wait for each other
+    // rather than fail.
+    void pushesThroughTwoProcessesAllSucceed()
+    {
+        Fixture setup;
+        START_SERVICE(setup);
+        const TwoProcessRun run = runTwoProcesses(setup);
+        QVERIFY2(run.ran, "the service processes didn't start");
+        QVERIFY2(run.failedPushes == 0,
+                 qPrintable(u"%1 of %2 pushes failed"_s.arg(run.failedPushes).arg(run.pushes)));
+    }
+
+    // A pull from one process while the other takes pushes sees each push
+    // whole: a collection without the document pushed with it would move
+    // the app's cursor past that document for good.
+    void pullsFromAnotherProcessSeeWholePushes()
+    {
+        Fixture setup;
+        START_SERVICE(setup);
+        const TwoProcessRun run = runTwoProcesses(setup);
+        QVERIFY2(run.ran, "the service processes didn't start");
+        QVERIFY2(run.pulls > 10, qPrintable(QString::number(run.pulls)));
+        QVERIFY2(run.torn.isEmpty(),
+                 qPrintable(u"collections without their documents: "_s + run.torn.join(u' ')));
+    }
+
+private:
+    struct TwoProcessRun
+    {
+        bool ran = false;
+        int pushes = 0;
+        int failedPushes = 0;
+        int pulls = 0;
+        QStringList torn;
+    };
+
+    // Six clients push a document and a collection at a time through two
+    // service processes on one database, while another client keeps pulling
+    // everything from the second process. Many stored documents make each
+    // pull's read long enough for pushes to land during it.
+    TwoProcessRun runTwoProcesses(Fixture &setup)
+    {
+        TwoProcessRun run;
+        const Account account = setup.hooks().registerUser("two@example.com", "Two");
+        const QString token = account.sessionToken;
+        for (int i = 0; i < 1000; ++i)
+            setup.hooks().injectDocument(account.userId, {{"id", QStringLiteral("filler-%1").arg(i)},
+                                                          {"body", QString(2000, u'x')},
+                                                          {"createdAt", 1},
+                                                          {"updatedAt", 1}});
+        const QString database = setup.database;
+        setup.server.reset();
+
+        QProcess one, two;
+        const QString bases[] = {runService(one, database), runService(two, database)};
+        if (bases[0].isEmpty() || bases[1].isEmpty())
+            return run;
+
+        QNetworkAccessManager network;
+        constexpr int pushers = 6, pushesEach = 40;
+        int running = pushers;
+        std::function<void(int)> push = [&](int client) {
+            if (run.pushes >= pushers * pushesEach) {
+                --running;
+                return;
+            }
+            const int n = run.pushes++;
+            QNetworkReply *reply = send(network, bases[client % 2], token, "POST", "/api/v1/documents/sync",
+                                        QJsonDocument(pushOf(n)).toJson(QJsonDocument::Compact));
+            connect(reply, &QNetworkReply::finished, this, [&, reply, client] {
+                reply->deleteLater();
+                if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+                    ++run.failedPushes;
+                push(client);
+            });
+        };
+        bool pulling = true, idle = false;
+        std::function<void()> pull = [&] {
+            idle = false;
+            QNetworkReply *reply = send(network, bases[1], token, "GET", u"/api/v1/documents/sync?since=0"_s);
+            connect(reply, &QNetworkReply::finished, this, [&, reply] {
+                reply->deleteLater();
+                const QJsonObject json = QJsonDocument::fromJson(reply->readAll()).object();
+                QSet<QString> documents;
+                for (const QJsonValue &record : json["documents"].toArray())
+                    documents.insert(record[u"id"_s].toString());
+                for (const QJsonValue &record : json["collections"].toArray()) {
+                    const QString n = record[u"id"_s].toString().section(u'-', 1);
+                    if (!documents.contains(u"doc-"_s + n))
+                        run.torn << n;
+                }
+                ++run.pulls;
+                if (pulling)
+                    pull();
+                else
+                    idle = true;
+            });
+        };
+        for (int client = 0; client < pushers; ++client)
+            push(client);
+        pull();
+        run.ran = QTest::qWaitFor([&] { return running == 0; }, 120000);
+        pulling = false;
+        run.ran = QTest::qWaitFor([&] { return idle; }, 10000) && run.ran;
+        one.kill();
+        two.kill();
+        one.waitForFinished();
+        two.waitForFinished();
+        return run;
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ServiceAbuse)
+#include "tst_serviceabuse.moc"

@@ -1,0 +1,499 @@
+#include "ServiceFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace servicetest;
+using namespace Qt::StringLiterals;
+
+// Hostile clients against the service in this process: the service must
+// keep answering others, hold its memory, and answer what it is asked.
+namespace {
+
+constexpr qint64 megabyte = 1024 * 1024;
+
+qint64 residentBytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
+
+// A client socket from a loopback address of its own, so that the
+// per-address limit sees each attacker as the test means it to.
+std::unique_ptr<QTcpSocket> rawClient(const Fixture &f, const QString &from)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    // Unread replies stay in the kernel, as with a client that never reads.
+    socket->setReadBufferSize(4096);
+    socket->bind(QHostAddress(from));
+    socket->connectToHost(QHostAddress::LocalHost, f.server->port());
+    return socket;
+}
+
+// The status of the first reply read whole from `socket`, 0 while none.
+int replyStatus(const QByteArray &received)
+{
+    static const QRegularExpression statusLine(u"^HTTP/1\\.1 (\\d{3}) "_s);
+    const auto match = statusLine.match(QString::fromLatin1(received.left(20)));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+QByteArray multipartImage(const QByteArray &bytes)
+{
+    return "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big.png\"\r\n"
+           "Content-Type: image/png\r\n\r\n" +
+           bytes + "\r\n--b--\r\n";
+}
+
+QString uploadImage(Fixture &f, const QString &token, const QByteArray &bytes)
+{
+    const Response r = f.call("POST", u"/api/v1/images"_s, token, multipartImage(bytes),
+                              {{"content-type", "multipart/form-data; boundary=b"}});
+    return r.json()["id"].toString();
+}
+
+// Milliseconds a fresh client waits for the home page.
+qint64 freshClientMs(Fixture &f)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const Response r = f.call("GET", u"/"_s);
+    return r.status == 200 ? timer.elapsed() : 1'000'000;
+}
+
+// An AI upstream that streams one long line of text after another for as
+// long as it is read.
+class EndlessUpstream : public QTcpServer
+{
+public:
+    EndlessUpstream() { listen(QHostAddress::LocalHost, 0); }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        const QByteArray line =
+            "data: {\"choices\":[{\"delta\":{\"content\":\"" + QByteArray(60000, 'w') + "\"}}]}\n\n";
+        auto feed = [socket, line] {
+            while (socket->bytesToWrite() < 1024 * 1024 && socket->state() == QAbstractSocket::ConnectedState)
+                socket->write(line);
+        };
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, feed] {
+            if (!socket->property("started").toBool() && socket->readAll().contains("\r\n\r\n")) {
+                socket->setProperty("started", true);
+                socket->write("HTTP/1.1 200 OK\r\ncontent-type: text/event-stream\r\n\r\n");
+                feed();
+            }
+        });
+        connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+};
+
+} // namespace
+
+class tst_ServiceAdversarial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Out of descriptors the service neither spins nor stays deaf: it
+    // pauses accepting and tries again. First, while no other test has
+    // descriptors still closing.
+    void outOfDescriptorsNeitherSpinsNorStops()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        auto client = rawClient(f, u"127.0.0.2"_s);
+        client->write("GET / HTTP/1.1\r\nhost: x\r\n\r\n");
+        rlimit original{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &original), 0);
+        const auto open =
+            QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
+        rlimit low = original;
+        low.rlim_cur = rlim_t(open + 16);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        QList<int> filler; // every descriptor left
+        for (int fd; (fd = ::dup(0)) >= 0;)
+            filler << fd;
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        QTest::qWait(700);
+        getrusage(RUSAGE_SELF, &after);
+        for (int fd : std::as_const(filler))
+            ::close(fd);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &original), 0);
+        const auto seconds = [](const rusage &u) {
+            return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        };
+        QVERIFY2(seconds(after) - seconds(before) < 0.35,
+                 qPrintable(u"%1 s of processor in 0.7 s"_s.arg(seconds(after) - seconds(before))));
+        QCOMPARE(client->bytesAvailable(), 0);
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += client->readAll(), replyStatus(reply) == 200), 5000);
+    }
+
+    void attackersLeaveOthersServedAndMemoryBounded_data()
+    {
+        QTest::addColumn<QString>("attack");
+        QTest::newRow("150 pipelined reads of a 10 MB image, never read") << u"pipelined images"_s;
+        QTest::newRow("half-sent heads from one address") << u"half heads"_s;
+        QTest::newRow("16 clients guessing passwords") << u"passwords"_s;
+        QTest::newRow("8 uploads of one account held open") << u"held uploads"_s;
+        QTest::newRow("an AI upstream that never ends") << u"endless ai"_s;
+    }
+
+    void attackersLeaveOthersServedAndMemoryBounded()
+    {
+        QFETCH(QString, attack);
+        Fixture f;
+        EndlessUpstream upstream;
+        ServerOptions options;
+        options.aiEndpoint = QUrl(u"http://127.0.0.1:%1/v1/chat/completions"_s.arg(upstream.serverPort()));
+        if (attack == u"passwords")
+            f.iterations = 310000;
+        START_SERVICE(f, options);
+        const QString token = f.token();
+        QString imageId;
+        if (attack == u"pipelined images")
+            imageId = uploadImage(f, token, QByteArray(10 * megabyte - 1024, 'i'));
+
+        // What each attacker got: the start of its reply, the end of it,
+        // and how much reply text ("w") arrived in between.
+        struct Attacker
+        {
+            std::unique_ptr<QTcpSocket> socket;
+            qint64 bodyLeft = 0; // sent as the socket drains
+            QByteArray head;
+            QByteArray tail;
+            qint64 text = 0;
+        };
+        std::vector<Attacker> attackers;
+        const auto attackFrom = [&](const QString &address, const QByteArray &bytes) {
+            attackers.push_back({rawClient(f, address), 0, {}, {}, 0});
+            attackers.back().socket->write(bytes);
+        };
+        const QByteArray uploadPiece(512 * 1024, 'u');
+        const qint64 before = residentBytes();
+
+        if (attack == u"pipelined images") {
+            QByteArray requests;
+            for (int i = 0; i < 150; ++i)
+                requests += "GET /media/" + imageId.toLatin1() + " HTTP/1.1\r\nhost: x\r\n\r\n";
+            attackFrom(u"127.0.0.2"_s, requests);
+        } else if (attack == u"half heads") {
+            for (int i = 0; i < 300; ++i)
+                attackFrom(u"127.0.0.2"_s, "GET / HTTP/1.1\r\nhost: x\r\n");
+        } else if (attack == u"passwords") {
+            const QByteArray form =
+                "provider=github&mode=signin&email=ann%40example.com&password=wrong-guess";
+            const QByteArray post = "POST /api/v1/auth/native-signin HTTP/1.1\r\nhost: x\r\n"
+                                    "content-type: application/x-www-form-urlencoded\r\ncontent-length: " +
+                                    QByteArray::number(form.size()) + "\r\n\r\n" + form;
+            QByteArray guesses;
+            for (int i = 0; i < 6; ++i)
+                guesses += post;
+            for (int i = 0; i < 16; ++i)
+                attackFrom(u"127.0.0.%1"_s.arg(10 + i), guesses);
+        } else if (attack == u"held uploads") {
+            const QByteArray head = "POST /api/v1/images HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " +
+                                    token.toLatin1() +
+                                    "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
+                                    QByteArray::number(10 * megabyte) + "\r\n\r\n";
+            for (int i = 0; i < 8; ++i) {
+                attackFrom(u"127.0.0.%1"_s.arg(2 + i), head);
+                attackers.back().bodyLeft = 9 * megabyte; // held back: never the whole body
+            }
+        } else if (attack == u"endless ai") {
+            const QByteArray body = R"({"mode":"generate","prompt":"go","before":"","after":""})";
+            for (int i = 0; i < 4; ++i) {
+                attackFrom(u"127.0.0.%1"_s.arg(2 + i),
+                           "POST /api/ai HTTP/1.1\r\nhost: x\r\ncontent-type: application/json\r\n"
+                           "authorization: Bearer " +
+                               token.toLatin1() + "\r\ncontent-length: " + QByteArray::number(body.size()) +
+                               "\r\n\r\n" + body);
+                attackers.back().socket->setReadBufferSize(0); // this client reads all it gets
+            }
+        }
+
+        // The attack runs for a while; a fresh client keeps asking meanwhile.
+        std::vector<qint64> latencies;
+        QElapsedTimer attackTime;
+        attackTime.start();
+        while (attackTime.elapsed() < 3000) {
+            QTest::qWait(100);
+            for (Attacker &a : attackers) {
+                if (a.bodyLeft > 0 && a.socket->bytesToWrite() < uploadPiece.size()) {
+                    a.socket->write(uploadPiece);
+                    a.bodyLeft -= uploadPiece.size();
+                }
+                if (attack != u"endless ai" && a.head.size() >= 512)
+                    continue; // the rest stays unread
+                const QByteArray bytes = a.socket->read(16 * megabyte);
+                if (a.head.size() < 512)
+                    a.head += bytes.left(512 - a.head.size());
+                a.tail = (a.tail + bytes).right(16);
+                a.text += bytes.count('w');
+            }
+            latencies.push_back(freshClientMs(f));
+        }
+        const qint64 grown = residentBytes() - before;
+        std::sort(latencies.begin(), latencies.end());
+        qInfo("%s: resident memory grew %lld MB; fresh client at most %lld ms", qPrintable(attack),
+              grown / megabyte, latencies.back());
+        QVERIFY2(grown < 64 * megabyte, qPrintable(u"grew %1 MB"_s.arg(grown / megabyte)));
+        QVERIFY(latencies.back() < 1000);
+
+        QList<int> statuses;
+        for (const Attacker &a : attackers)
+            statuses.append(replyStatus(a.head));
+        if (attack == u"half heads") {
+            QCOMPARE(statuses.count(503), 300 - 256);
+        } else if (attack == u"passwords") {
+            // The owner's own page meanwhile answers fast, not just eventually.
+            QVERIFY2(latencies[latencies.size() * 99 / 100] < 100, "GET / p99 over 100 ms");
+        } else if (attack == u"held uploads") {
+            QCOMPARE(statuses.count(429), 6);
+        } else if (attack == u"endless ai") {
+            for (const Attacker &a : attackers) {
+                QCOMPARE(replyStatus(a.head), 200);
+                QCOMPARE(a.tail.right(7), "\r\n0\r\n\r\n"); // ended, not cut off
+                QCOMPARE(a.text, 4 * megabyte);
+            }
+        }
+    }
+
+    // A connection that trickles its head is closed at the head deadline,
+    // however steadily it sends.
+    void slowHeadIsCutOffAtItsDeadline()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.headDeadlineMs = 400;
+        START_SERVICE(f, options);
+        auto slow = rawClient(f, u"127.0.0.2"_s);
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray head = "GET / HTTP/1.1\r\nhost: x\r\nx-padding: aaaaaaaaaaaaaaaaaaaaaaaa\r\n";
+        int sent = 0;
+        QByteArray reply;
+        while (replyStatus(reply) == 0 && timer.elapsed() < 3000) {
+            slow->write(head.mid(sent++ % head.size(), 1));
+            QTest::qWait(50);
+            reply += slow->readAll();
+        }
+        QCOMPARE(replyStatus(reply), 408);
+        QVERIFY(timer.elapsed() < 2000);
+    }
+
+    // At the overall cap new connections wait in the backlog, and are
+    // taken as soon as one closes.
+    void connectionsPastTheCapWaitForAFreeSlot()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.maxConnections = 8;
+        START_SERVICE(f, options);
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 8; ++i)
+            idle.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
+        QTest::qWait(200);
+        auto late = rawClient(f, u"127.0.0.20"_s);
+        late->write("GET / HTTP/1.1\r\nhost: x\r\n\r\n");
+        QTest::qWait(300);
+        QCOMPARE(late->bytesAvailable(), 0);
+        idle.front()->abort();
+        QTRY_COMPARE(replyStatus(late->peek(64)), 200);
+    }
+
+    // Behind the trusted proxy each client counts under its forwarded
+    // address; from anywhere else the header counts for nothing.
+    void perAddressLimitFollowsTheTrustedProxyOnly()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.trustedProxy = QHostAddress(u"127.0.0.2"_s);
+        options.maxConnectionsPerPeer = 3;
+        START_SERVICE(f, options);
+        struct Step
+        {
+            QString from;
+            QByteArray forwardedFor;
+            int status;
+        };
+        const QList<Step> steps = {
+            {u"127.0.0.2"_s, "10.0.0.1", 200}, {u"127.0.0.2"_s, "10.0.0.1", 200},
+            {u"127.0.0.2"_s, "10.0.0.1", 200}, {u"127.0.0.2"_s, "10.0.0.1, 127.0.0.2", 503},
+            {u"127.0.0.2"_s, "10.0.0.2", 200}, {u"127.0.0.3"_s, "10.0.0.3", 200},
+            {u"127.0.0.3"_s, "10.0.0.4", 200}, {u"127.0.0.3"_s, "10.0.0.5", 200},
+            {u"127.0.0.3"_s, "10.0.0.6", 503},
+        };
+        std::vector<std::unique_ptr<QTcpSocket>> open; // kept alive, so each still counts
+        for (const Step &step : steps) {
+            open.push_back(rawClient(f, step.from));
+            open.back()->write("GET / HTTP/1.1\r\nhost: x\r\nx-forwarded-for: " + step.forwardedFor +
+                               "\r\n\r\n");
+            QByteArray reply;
+            QTRY_VERIFY((reply += open.back()->readAll(), replyStatus(reply) != 0));
+            QVERIFY2(
+                replyStatus(reply) == step.status,
+                qPrintable(u"%1 for %2: %3"_s.arg(step.from, step.forwardedFor).arg(replyStatus(reply))));
+        }
+    }
+
+    void everyClientGetsItsReply_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::newRow("Connection: close, body after the head") << u"close"_s;
+        QTest::newRow("half-close after the request") << u"half-close"_s;
+        QTest::newRow("a declared upload over the limit, no body sent") << u"oversized"_s;
+    }
+
+    void everyClientGetsItsReply()
+    {
+        QFETCH(QString, client);
+        Fixture f;
+        START_SERVICE(f);
+        const QByteArray token = f.token().toLatin1();
+        auto socket = rawClient(f, u"127.0.0.2"_s);
+        socket->setReadBufferSize(0);
+        int expected = 200;
+        if (client == u"close") {
+            // What a reverse proxy sends upstream by default.
+            const QByteArray body = R"({"docs":[{"id":"d1","createdAt":1,"updatedAt":1}],"collections":[]})" +
+                                    QByteArray(70 * 1024, ' ');
+            socket->write(
+                "POST /api/v1/documents/sync HTTP/1.0\r\nconnection: close\r\nauthorization: Bearer " +
+                token + "\r\ncontent-type: application/json\r\ncontent-length: " +
+                QByteArray::number(body.size()) + "\r\n\r\n");
+            QTest::qWait(100);
+            socket->write(body);
+        } else if (client == u"half-close") {
+            socket->write("GET /api/v1/me HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " + token +
+                          "\r\n\r\n");
+            QVERIFY(socket->waitForBytesWritten(1000));
+            QVERIFY(socket->waitForConnected(1000));
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        } else {
+            socket->write("POST /api/v1/images HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " + token +
+                          "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
+                          QByteArray::number(10 * megabyte + 64 * 1024 + 1) + "\r\n\r\n");
+            expected = 413;
+        }
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (reply += socket->readAll(), replyStatus(reply) != 0 && reply.contains("\r\n\r\n")), 3000);
+        QCOMPARE(replyStatus(reply), expected);
+    }
+
+    // Links in replies never come from the Host header the client chose.
+    void linksNameTheServiceNotTheHostHeader()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        const QString token = f.token();
+        const Response upload =
+            f.call("POST", u"/api/v1/images"_s, token, multipartImage("png"),
+                   {{"content-type", "multipart/form-data; boundary=b"}, {"host", "evil.com"}});
+        QCOMPARE(upload.status, 201);
+        QVERIFY2(
+            upload.json()["url"].toString().startsWith(u"http://localhost:%1/media/"_s.arg(f.server->port())),
+            qPrintable(upload.json()["url"].toString()));
+    }
+
+    void listeningBeyondLoopbackNeedsAPublicUrl()
+    {
+        QTemporaryDir dir;
+        ServerOptions options;
+        options.listen = {{QHostAddress::AnyIPv4, 0}};
+        options.database = u"sqlite:"_s + dir.filePath(u"s.sqlite"_s);
+        QString error;
+        QVERIFY(!Server(options).start(&error));
+        QVERIFY2(error.contains(u"--public-url"_s), qPrintable(error));
+        options.publicUrl = u"https://tessivo.example.com"_s;
+        QVERIFY(Server(options).start(&error));
+    }
+
+    // A service that no test hooks into keeps no requests.
+    void requestLogStartsWithTheHooks()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        QCOMPARE(f.call("GET", u"/"_s).status, 200);
+        QVERIFY(f.hooks().requestLog().isEmpty());
+        QCOMPARE(f.call("GET", u"/"_s).status, 200);
+        QCOMPARE(f.hooks().requestLog().size(), 1);
+    }
+
+    // A 5xx leaves a line saying where and why, without the request's secrets.
+    void serverErrorsAreLogged()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        const QString token = f.token();
+        breakDocumentsTable(f.database);
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &message) {
+                if (QByteArray(context.category) == "tessivo.service")
+                    lines << message;
+            });
+        const Response push = f.post(
+            u"/api/v1/documents/sync"_s, token,
+            {{"docs", QJsonArray{QJsonObject{
+                          {"id", "d"}, {"body", "secret words"}, {"createdAt", 1}, {"updatedAt", 1}}}}});
+        qInstallMessageHandler(previous);
+        QCOMPARE(push.status, 500);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(u"POST /api/v1/documents/sync answered 500"_s), qPrintable(lines[0]));
+        QVERIFY(!lines[0].contains(token) && !lines[0].contains(u"secret words"_s));
+    }
+
+private:
+    static void breakDocumentsTable(const QString &spec)
+    {
+        const QString name = u"side"_s;
+        {
+            QSqlDatabase db;
+            if (spec.startsWith(u"sqlite:")) {
+                db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
+                db.setDatabaseName(spec.mid(7));
+            } else {
+                db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+                for (const QString &item : spec.mid(9).split(u' ', Qt::SkipEmptyParts)) {
+                    const QString key = item.section(u'=', 0, 0), value = item.section(u'=', 1);
+                    if (key == u"host")
+                        db.setHostName(value);
+                    else if (key == u"user")
+                        db.setUserName(value);
+                    else if (key == u"dbname")
+                        db.setDatabaseName(value);
+                    else if (key == u"port")
+                        db.setPort(value.toInt());
+                }
+            }
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(u"DROP TABLE documents"_s));
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ServiceAdversarial)
+#include "tst_serviceadversarial.moc"

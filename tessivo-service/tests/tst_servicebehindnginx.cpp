@@ -1,0 +1,126 @@
+#include "ServiceFixture.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+
+using namespace servicetest;
+using namespace Qt::StringLiterals;
+
+// The service behind Debian's nginx with a plain proxy_pass, as the README
+// sets it up: nginx speaks HTTP/1.0 upstream with "Connection: close" and
+// sends a large body after the head.
+class tst_ServiceBehindNginx : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        const QString nginx = QStandardPaths::findExecutable(u"nginx"_s, {u"/usr/sbin"_s, u"/usr/bin"_s});
+        if (nginx.isEmpty())
+            QSKIP("nginx is not installed (scripts/install-deps.sh installs nginx-light)");
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.trustedProxy = QHostAddress::LocalHost;
+        m_service = std::make_unique<Fixture>();
+        if (!m_service->start(options))
+            QSKIP(qPrintable(m_service->skipReason()));
+
+        QTcpServer probe; // a free port for nginx
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        m_port = probe.serverPort();
+        probe.close();
+        QFile config(m_dir.filePath(u"nginx.conf"_s));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(u"daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
+                     "events { worker_connections 64; }\n"
+                     "http {\n"
+                     "  access_log off;\n"
+                     "  client_body_temp_path %1/body; proxy_temp_path %1/proxy;\n"
+                     "  fastcgi_temp_path %1/fastcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
+                     "  client_max_body_size 200m; proxy_read_timeout 10s;\n"
+                     "  server {\n"
+                     "    listen 127.0.0.1:%2;\n"
+                     "    location / { proxy_pass http://127.0.0.1:%3; }\n"
+                     "  }\n"
+                     "}\n"_s.arg(m_dir.path())
+                         .arg(m_port)
+                         .arg(m_service->server->port())
+                         .toUtf8());
+        config.close();
+        m_nginx.setProgram(nginx);
+        m_nginx.setArguments(
+            {u"-e"_s, m_dir.filePath(u"error.log"_s), u"-p"_s, m_dir.path(), u"-c"_s, config.fileName()});
+        m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_nginx.start();
+        QVERIFY(m_nginx.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(call("GET", u"/"_s).status == 200, 10000);
+    }
+
+    void cleanup()
+    {
+        m_nginx.terminate();
+        m_nginx.waitForFinished(5000);
+        m_service.reset();
+    }
+
+    void requestsPassThroughTheProxy_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("a 2 MB sync push")
+            << QByteArray("POST") << u"/api/v1/documents/sync"_s
+            << QJsonDocument(QJsonObject{{"docs", QJsonArray{QJsonObject{{"id", "big"},
+                                                                         {"body", QString(2'000'000, u'x')},
+                                                                         {"createdAt", 1},
+                                                                         {"updatedAt", 1}}}}})
+                   .toJson(QJsonDocument::Compact)
+            << 200;
+        QTest::newRow("a small pull")
+            << QByteArray("GET") << u"/api/v1/documents/sync?since=0"_s << QByteArray() << 200;
+    }
+
+    void requestsPassThroughTheProxy()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        const QString token = m_service->token();
+        const Response r = call(method, path, token, body);
+        QCOMPARE(r.status, status);
+        if (!body.isEmpty())
+            QCOMPARE(r.json()["results"][0]["status"].toString(), u"ok"_s);
+    }
+
+private:
+    Response call(const QByteArray &method, const QString &path, const QString &token = {},
+                  const QByteArray &body = {})
+    {
+        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
+        if (!token.isEmpty())
+            request.setRawHeader("authorization", "Bearer " + token.toLatin1());
+        if (!body.isEmpty())
+            request.setRawHeader("content-type", "application/json");
+        QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
+                          reply->rawHeaderPairs(), reply->readAll()};
+        reply->deleteLater();
+        return response;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Fixture> m_service;
+    QProcess m_nginx;
+    quint16 m_port = 0;
+    QNetworkAccessManager m_network;
+};
+
+QTEST_GUILESS_MAIN(tst_ServiceBehindNginx)
+#include "tst_servicebehindnginx.moc"
