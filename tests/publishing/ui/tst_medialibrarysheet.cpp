@@ -272,6 +272,9 @@ private Q_SLOTS:
         Motion::overrideEnabled(motion);
         auto sheet = showSheet();
         QVERIFY(sheet);
+        // A list request still on its way would take the next test's
+        // scripted reply.
+        QTRY_VERIFY(m_library->loaded());
         const QUrl text = writeFile(u"notes.txt"_s, "text");
         QMimeData files;
         files.setUrls({text});
