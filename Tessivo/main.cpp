@@ -84,6 +84,9 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments().mid(1);
     if (instance.forwardToRunningInstance(arguments))
         return 0;
+    // The session's keyring read starts before anything can reach this
+    // process; it answers later, and nothing waits for it.
+    AuthManager::shared();
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));

@@ -6,7 +6,6 @@
 #include "assistant/core/AIPlacement.h"
 #include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
-#include "service/core/AuthManager.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -407,9 +406,10 @@ void AIMenuPanel::fail(const APIError &error)
 {
     stopStream();
     revert();
+    // The client has already told the session, which signed out: the
+    // account views say so, not the panel.
     if (error.status == 401 || error.code == u"unauthorized") {
         close(true);
-        AuthManager::shared()->refreshSession(true);
         return;
     }
     m_model->setPhase(AIMenuModel::Phase::error(error.message));

@@ -202,12 +202,23 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     if (!status.isValid())
         return APIError::unexpectedResponse();
     // Header lookup is case-insensitive.
-    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty()) {
-        const QByteArray authorization = reply->request().rawHeader("authorization");
-        const QByteArray sent = authorization.startsWith("Bearer ") ? authorization.mid(7) : QByteArray();
-        Q_EMIT tokenRolled(QString::fromUtf8(token), QString::fromUtf8(sent));
-    }
+    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty())
+        Q_EMIT tokenRolled(QString::fromUtf8(token), sentToken(reply));
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
+}
+
+QString APIClient::sentToken(const QNetworkReply *reply)
+{
+    const QByteArray authorization = reply->request().rawHeader("authorization");
+    return QString::fromUtf8(authorization.startsWith("Bearer ") ? authorization.mid(7) : QByteArray());
+}
+
+APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
+{
+    APIError error = APIError::from(body, status);
+    if (error.status == 401 || error.code == u"unauthorized")
+        Q_EMIT unauthorized(sentToken(reply));
+    return error;
 }
 
 APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
@@ -219,7 +230,7 @@ APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
         return response.failure();
     const QByteArray body = reply->readAll();
     if (!response->isSuccess())
-        return APIError::from(body, response->status);
+        return errorReply(reply, body, response->status);
     return APIReply{response.value(), body};
 }
 

@@ -233,11 +233,19 @@ Q_SIGNALS:
     // request went out with (empty when it had none), so that the token's
     // owner can tell a roll of its current session from a late one.
     void tokenRolled(const QString &token, const QString &sentToken);
+    // A reply said 401 or "unauthorized": the service doesn't know the
+    // request's bearer token `sentToken` (empty when it had none). Emitted
+    // once per reply, before its caller sees the error; what follows is the
+    // session's to decide.
+    void unauthorized(const QString &sentToken);
 
 private:
     friend class APIStream;
 
     static bool failedInTransport(const QNetworkReply *reply);
+    static QString sentToken(const QNetworkReply *reply);
+    // APIError::from() of an error reply, noting an unauthorized one.
+    APIError errorReply(const QNetworkReply *reply, const QByteArray &body, int status);
     // Parses a 2xx body as one JSON object; nullopt with `fault` otherwise.
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 

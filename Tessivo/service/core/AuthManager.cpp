@@ -27,7 +27,6 @@ Promise startedPromise()
     return promise;
 }
 
-const QString tokenAccount = QString::fromLatin1(Keychain::sessionTokenAccount);
 const QString cursorUserKey = u"syncCursorUserID"_s;
 
 APIError signInFailed(const QString &message)
@@ -101,29 +100,29 @@ std::optional<AuthManager::Provider> AuthManager::providerFromRawValue(const QSt
 
 AuthManager *AuthManager::shared()
 {
-    static AuthManager *instance = new AuthManager;
+    static AuthManager *instance = new AuthManager({APIClient::shared()});
     return instance;
 }
 
-AuthManager::AuthManager(QObject *parent) : AuthManager(Dependencies(), parent) {}
-
 AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
-    : QObject(parent), m_client(dependencies.client ? dependencies.client : APIClient::shared()),
-      m_keychain(std::move(dependencies.keychain)), m_store(dependencies.store),
-      m_settings(dependencies.settings), m_now(std::move(dependencies.now)),
+    : QObject(parent), m_client(dependencies.client),
+      m_session(new Session(dependencies.client, std::move(dependencies.keychain), dependencies.clock, this)),
+      m_store(dependencies.store), m_settings(dependencies.settings), m_now(std::move(dependencies.now)),
       m_lastRefresh(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {
+    Q_ASSERT(m_client);
     if (!m_settings) {
         m_ownSettings = std::make_unique<QSettings>();
         m_settings = m_ownSettings.get();
     }
-    m_token = m_keychain.read(tokenAccount);
-    if (m_token)
-        m_generationTokens.insert(*m_token);
-    m_client->setTokenProvider([self = QPointer<AuthManager>(this)]() -> std::optional<QString> {
-        return self ? self->m_token : std::nullopt;
+    connect(m_session, &Session::tokenChanged, this, &AuthManager::tokenChanged);
+    connect(m_session, &Session::readingChanged, this, &AuthManager::readingChanged);
+    connect(m_session, &Session::ended, this, &AuthManager::sessionEnded);
+    connect(m_session, &Session::restored, this, [this] {
+        Q_EMIT sessionRestored();
+        refreshSession(true);
     });
-    connect(m_client, &APIClient::tokenRolled, this, &AuthManager::adoptRolledToken);
+    m_session->start();
 }
 
 AuthManager::~AuthManager() = default;
@@ -139,14 +138,6 @@ QDateTime AuthManager::now() const
 }
 
 // --- Observable fields -------------------------------------------------------
-
-void AuthManager::setToken(const std::optional<QString> &token)
-{
-    if (token == m_token)
-        return;
-    m_token = token;
-    Q_EMIT tokenChanged();
-}
 
 void AuthManager::setUser(const std::optional<MeResponse::User> &user)
 {
@@ -204,36 +195,8 @@ std::optional<QUrl> AuthManager::siteURL() const
 
 // --- Session -------------------------------------------------------------------
 
-void AuthManager::beginGeneration(const std::optional<QString> &token)
+void AuthManager::sessionEnded()
 {
-    ++m_generation;
-    m_generationTokens.clear();
-    if (token)
-        m_generationTokens.insert(*token);
-    setToken(token);
-}
-
-void AuthManager::adoptRolledToken(const QString &token, const QString &sentToken)
-{
-    // Only the sign-in exchange goes out without a token: its roll is the
-    // new session. Any other roll must replace a token of this session.
-    if (sentToken.isEmpty() ? !m_exchanging : !m_generationTokens.contains(sentToken)) {
-        qInfo("[auth] dropped a session token from a reply of an earlier session");
-        return;
-    }
-    if (sentToken.isEmpty()) {
-        beginGeneration(token);
-    } else {
-        m_generationTokens.insert(token);
-        setToken(token);
-    }
-    m_keychain.save(token, tokenAccount);
-}
-
-void AuthManager::forgetSession()
-{
-    beginGeneration(std::nullopt);
-    m_keychain.remove(tokenAccount);
     setUser(std::nullopt);
     setSite(std::nullopt);
     Q_EMIT signedOut();
@@ -241,27 +204,42 @@ void AuthManager::forgetSession()
 
 void AuthManager::handleBackgroundFailure(const APIError &error)
 {
-    if (error.status == 401 || error.code == u"unauthorized")
-        signOut(true);
-    else
-        setLastError(error.errorDescription());
+    // A 401 or "unauthorized" has already ended the session (Session), so
+    // its reply never gets here: it belonged to an earlier generation.
+    setLastError(error.errorDescription());
 }
 
 QFuture<void> AuthManager::refreshSession(bool force)
 {
-    if (!m_token)
+    if (!m_session->isReading())
+        return checkSession(force);
+    if (!m_heldCheck) {
+        m_heldCheck = HeldCheck{force, startedPromise()};
+        m_session->whenSettled(this, [this] {
+            const HeldCheck held = *std::exchange(m_heldCheck, std::nullopt);
+            checkSession(held.force).then(this, [done = held.done] { done->finish(); });
+        });
+    }
+    m_heldCheck->force = m_heldCheck->force || force;
+    return m_heldCheck->done->future();
+}
+
+QFuture<void> AuthManager::checkSession(bool force)
+{
+    if (!isSignedIn())
         return QtFuture::makeReadyFuture();
     const QDateTime started = now();
-    if (!force && m_lastRefresh.secsTo(started) <= refreshInterval)
+    // Milliseconds: a check a moment after the interval runs.
+    if (!force && m_lastRefresh.msecsTo(started) <= refreshIntervalMs)
         return QtFuture::makeReadyFuture();
     setLastRefresh(started);
-    const quint64 generation = m_generation;
+    const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
     const QNetworkRequest request =
         m_client->makeRequest(m_client->url(u"/api/auth/get-session"_s), "application/json");
     m_client->perform(request, APIClient::Method::Get)
         .then(this, [this, generation, done](const APIResult<APIReply> &result) {
-            if (generation != m_generation) {
+            if (generation != m_session->generation()) {
                 done->finish();
                 return;
             }
@@ -282,13 +260,13 @@ QFuture<void> AuthManager::refreshSession(bool force)
 
 QFuture<void> AuthManager::refreshMe()
 {
-    if (!m_token)
+    if (!isSignedIn())
         return QtFuture::makeReadyFuture();
-    const quint64 generation = m_generation;
+    const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
     m_client->get<MeResponse>(u"/api/v1/me"_s, {}, true)
         .then(this, [this, generation, done](const APIResult<MeResponse> &result) {
-            if (generation == m_generation) {
+            if (generation == m_session->generation()) {
                 if (result) {
                     noteAccount(result->user.id);
                     setUser(result->user);
@@ -320,19 +298,19 @@ void AuthManager::noteAccount(const QString &userID)
 
 QFuture<void> AuthManager::signOut(bool localOnly)
 {
-    if (localOnly || !m_token) {
-        forgetSession();
+    if (localOnly || !isSignedIn()) {
+        m_session->end();
         return QtFuture::makeReadyFuture();
     }
-    const quint64 generation = m_generation;
+    const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
     const QNetworkRequest request =
         m_client->makeRequest(m_client->url(u"/api/auth/sign-out"_s), "application/json");
     // The service's answer changes nothing: the session ends here either way.
     m_client->perform(request, APIClient::Method::Post)
         .then(this, [this, generation, done](const APIResult<APIReply> &) {
-            if (generation == m_generation)
-                forgetSession();
+            if (generation == m_session->generation())
+                m_session->end();
             done->finish();
         });
     return done->future();
@@ -417,10 +395,10 @@ void AuthManager::exchange(const QString &ott, const Promise &done)
     const QByteArray body = QJsonDocument(QJsonObject{{u"token"_s, ott}}).toJson(QJsonDocument::Compact);
     const QNetworkRequest request = m_client->makeRequest(m_client->url(u"/api/auth/one-time-token/verify"_s),
                                                           "application/json", "application/json", false);
-    m_exchanging = true;
+    m_session->setExchanging(true);
     m_client->perform(request, APIClient::Method::Post, body)
         .then(this, [this, done](const APIResult<APIReply> &result) {
-            m_exchanging = false;
+            m_session->setExchanging(false);
             if (!result) {
                 failSignIn(errorOf(result.failure()), done);
                 return;
@@ -432,14 +410,12 @@ void AuthManager::exchange(const QString &ott, const Promise &done)
                 return;
             }
             // The reply's roll has normally made this the session and saved it.
-            if (m_token != token || !m_generationTokens.contains(token)) {
-                beginGeneration(token);
-                m_keychain.save(token, tokenAccount);
-            }
+            if (token != m_session->token() || !m_session->isCurrent(token))
+                m_session->begin(token);
             setLastRefresh(now());
             refreshMe().then(this, [this, done] {
                 setSigningIn(false);
-                if (m_token)
+                if (isSignedIn())
                     Q_EMIT signedIn();
                 done->finish();
             });

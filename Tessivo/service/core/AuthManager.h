@@ -2,6 +2,7 @@
 
 #include "service/core/APIError.h"
 #include "service/core/Keychain.h"
+#include "service/core/Session.h"
 #include "service/core/WireRecords.h"
 
 #include <QDateTime>
@@ -19,21 +20,20 @@
 class APIClient;
 class DocumentStore;
 class QSettings;
+class SaveClock;
 template <typename T>
 class QPromise;
 
-// The one holder of the sign-in state: the session token (kept in the
-// keyring across restarts), the signed-in user and the user's site, browser
-// sign-in progress and the last error the account views show. It hands the
-// token to the API client for every request, adopts rolled tokens, checks
-// the session at start-up and on activation, and signs out. Main thread
-// only. Observable: each field has a change signal, emitted only when the
-// value really changes.
+// The one holder of the sign-in state the views read: the session (its
+// token and keyring copy, see Session), the signed-in user and the user's
+// site, browser sign-in progress and the last error the account views show.
+// It checks the session at start-up and on activation, and signs out. Main
+// thread only. Observable: each field has a change signal, emitted only when
+// the value really changes.
 //
-// Session generation: every sign-in and sign-out starts a new generation. A
-// reply to a request of an earlier generation (a rolled token, an account
-// record, a session check's verdict) is dropped, so a reply that was in
-// flight at sign-out cannot sign the user back in or out of a newer session.
+// The keyring is read when the manager is made, asynchronously: while it
+// reads, the manager is neither signed in nor out (isReading), and session
+// checks asked for meanwhile run once the read has ended.
 //
 // Browser sign-in: the service's sign-in page opens in the default browser,
 // which ends on a "tessivo://…?ott=…" URL that the desktop hands to the
@@ -60,16 +60,16 @@ public:
 
     struct Dependencies
     {
-        APIClient *client = nullptr;    // the shared client when null
+        APIClient *client = nullptr;    // required
         Keychain keychain = Keychain(); // the Secret Service by default
         DocumentStore *store = nullptr; // the shared store when null
         QSettings *settings = nullptr;  // the application's settings when null
         std::function<QDateTime()> now; // the wall clock when empty
+        SaveClock *clock = nullptr;     // times the keyring read; a steady clock when null
     };
 
     static AuthManager *shared();
 
-    explicit AuthManager(QObject *parent = nullptr);
     explicit AuthManager(Dependencies dependencies, QObject *parent = nullptr);
     ~AuthManager() override;
 
@@ -77,9 +77,12 @@ public:
     // "Couldn't open the sign-in window.".
     void setPlatform(Platform platform);
 
+    Session *session() const { return m_session; }
     // Signed in means a token is present.
-    const std::optional<QString> &token() const { return m_token; }
-    bool isSignedIn() const { return m_token.has_value(); }
+    const std::optional<QString> &token() const { return m_session->token(); }
+    bool isSignedIn() const { return m_session->hasToken(); }
+    // True while the keyring's token is being read at start-up.
+    bool isReading() const { return m_session->isReading(); }
     const std::optional<MeResponse::User> &user() const { return m_user; }
     const std::optional<MeResponse::Site> &site() const { return m_site; }
     bool isSigningIn() const { return m_isSigningIn; }
@@ -96,8 +99,10 @@ public:
 
     // The throttled session check: without a token it returns at once;
     // unforced, it also returns at once while the last check started at most
-    // 900 seconds ago. Never fails to its caller; the future finishes when
-    // the check (and the account refresh it leads to) is over.
+    // 900 seconds ago. Asked for while the keyring is read, it runs once
+    // the read has ended (once however often it was asked). Never fails to
+    // its caller; the future finishes when the check (and the account
+    // refresh it leads to) is over.
     QFuture<void> refreshSession(bool force);
     // Loads the account record; nothing without a token.
     QFuture<void> refreshMe();
@@ -117,11 +122,12 @@ public:
 
     static QString signInMessage(const QString &code);
 
-    // Seconds an unforced check waits after the previous one.
-    static constexpr qint64 refreshInterval = 900;
+    // Milliseconds an unforced check waits after the previous one.
+    static constexpr qint64 refreshIntervalMs = 900'000;
 
 Q_SIGNALS:
     void tokenChanged();
+    void readingChanged();
     void userChanged();
     void siteChanged();
     void isSigningInChanged();
@@ -130,26 +136,25 @@ Q_SIGNALS:
     // A browser sign-in ended with a session and its account refresh: the
     // moment to ask for a sync.
     void signedIn();
-    // The session was forgotten (after the fields above were cleared); the
-    // image library empties itself here.
+    // The session was forgotten (after the fields above were cleared): signed
+    // out, or the service no longer knew it. The image library empties
+    // itself here.
     void signedOut();
+    // The keyring's token arrived after start-up had gone on as signed out.
+    void sessionRestored();
 
 private:
     struct Waiting;
 
     QDateTime now() const;
-    void setToken(const std::optional<QString> &token);
+    QFuture<void> checkSession(bool force);
     void setUser(const std::optional<MeResponse::User> &user);
     void setSite(const std::optional<MeResponse::Site> &site);
     void setSigningIn(bool value);
     void setLastError(const std::optional<QString> &error);
     void setLastRefresh(const QDateTime &at);
 
-    void adoptRolledToken(const QString &token, const QString &sentToken);
-    // A new session (sign-in) or none (sign-out): replies of earlier ones
-    // are dropped from now on.
-    void beginGeneration(const std::optional<QString> &token);
-    void forgetSession();
+    void sessionEnded();
     void handleBackgroundFailure(const APIError &error);
     void noteAccount(const QString &userID);
 
@@ -158,24 +163,26 @@ private:
     void failSignIn(const APIError &error, const std::shared_ptr<QPromise<void>> &done);
 
     APIClient *m_client;
-    Keychain m_keychain;
+    Session *m_session;
     QPointer<DocumentStore> m_store;
     QSettings *m_settings;
     std::unique_ptr<QSettings> m_ownSettings;
     std::function<QDateTime()> m_now;
     Platform m_platform;
 
-    std::optional<QString> m_token;
     std::optional<MeResponse::User> m_user;
     std::optional<MeResponse::Site> m_site;
     bool m_isSigningIn = false;
     std::optional<QString> m_lastError;
     QDateTime m_lastRefresh;
 
-    quint64 m_generation = 0;
-    // Every token the current session has had; a roll counts only when the
-    // request went out with one of them.
-    QSet<QString> m_generationTokens;
-    bool m_exchanging = false;
+    // A check asked for while the keyring is read: whether one was forced,
+    // and the future every such caller got.
+    struct HeldCheck
+    {
+        bool force = false;
+        std::shared_ptr<QPromise<void>> done;
+    };
+    std::optional<HeldCheck> m_heldCheck;
     std::unique_ptr<Waiting> m_waiting;
 };

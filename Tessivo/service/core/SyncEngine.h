@@ -86,8 +86,10 @@ public:
     // fresh one.
     void scheduleSync();
     bool isSyncScheduled() const;
-    // One sync pass. Does nothing until the store has loaded; without a
-    // session token it sets the status to signed out; during a pass it only
+    // One sync pass. Does nothing until the store has loaded; while the
+    // session is read from the keyring it waits for that read (once, however
+    // often asked); without a session token it sets the status to signed
+    // out; during a pass it only
     // queues one more. Never fails to its caller; the future finishes when
     // the pass (or the decision not to run one) is over.
     QFuture<void> sync();
@@ -122,4 +124,6 @@ private:
     std::shared_ptr<Debounce> m_debounce;
     QPointer<SyncPass> m_pass;
     std::shared_ptr<QPromise<void>> m_passPromise;
+    // A sync asked for while the keyring is read.
+    std::shared_ptr<QPromise<void>> m_heldSync;
 };
