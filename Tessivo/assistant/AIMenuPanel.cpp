@@ -63,9 +63,8 @@ QString textIn(const ListContinuingTextView *view, TextRange range)
 
 } // namespace
 
-AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant)
-    : QObject(parent), m_assistant(assistant ? assistant : AIAssistant::shared()),
-      m_model(new AIMenuModel(this))
+AIMenuPanel::AIMenuPanel(AIAssistant *assistant, QObject *parent)
+    : QObject(parent), m_assistant(assistant), m_model(new AIMenuModel(this))
 {
     ensurePanel();
     // Several changes in one turn each lay out against the state they find.

@@ -30,8 +30,8 @@ class AIMenuPanel final : public QObject
     Q_OBJECT
 
 public:
-    // `assistant` runs the requests; none means the application's.
-    explicit AIMenuPanel(QObject *parent = nullptr, AIAssistant *assistant = nullptr);
+    // `assistant` (not owned) runs the requests.
+    explicit AIMenuPanel(AIAssistant *assistant, QObject *parent = nullptr);
     ~AIMenuPanel() override;
 
     // Opens the menu over `textView` for `trigger`; first closes it (with

@@ -3,8 +3,8 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 
-AssistantPanels::AssistantPanels(QObject *parent)
-    : EditorAssistant(parent), m_menu(new AIMenuPanel(this)), m_pill(new AIPillPanel(this))
+AssistantPanels::AssistantPanels(AIAssistant *assistant, QObject *parent)
+    : EditorAssistant(parent), m_menu(new AIMenuPanel(assistant, this)), m_pill(new AIPillPanel(this))
 {
     connect(m_pill, &AIPillPanel::pressed, this, [this](AIPillPanel::Kind kind) {
         Q_EMIT pillPressed(kind == AIPillPanel::Kind::Refine ? AITrigger::Kind::Refine

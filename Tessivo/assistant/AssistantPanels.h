@@ -2,18 +2,20 @@
 
 #include "editor/EditorAssistant.h"
 
+class AIAssistant;
 class AIMenuPanel;
 class AIPillPanel;
 
 // The AI writing tools of one editor: its menu and its pill.
 //
-//   auto *editor = new MarkdownTextView(store, new AssistantPanels, parent);
+//   auto *editor = new MarkdownTextView(store, new AssistantPanels(assistant), parent);
 class AssistantPanels final : public EditorAssistant
 {
     Q_OBJECT
 
 public:
-    explicit AssistantPanels(QObject *parent = nullptr);
+    // `assistant` (not owned) runs the menu's requests.
+    explicit AssistantPanels(AIAssistant *assistant, QObject *parent = nullptr);
 
     AIMenuPanel *menu() const { return m_menu; }
     AIPillPanel *pill() const { return m_pill; }

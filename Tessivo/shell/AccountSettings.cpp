@@ -71,8 +71,7 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     layout->addWidget(m_actions);
     // The calls are not tied to the tab: they run to their end even when
     // the window closes.
-    connect(m_syncNow, &QPushButton::clicked, this,
-            [this] { (m_sync ? m_sync : SyncEngine::shared())->sync(); });
+    connect(m_syncNow, &QPushButton::clicked, this, [this] { m_sync->sync(); });
     connect(m_signOut, &QPushButton::clicked, this, [this] { m_auth->signOut(false); });
 
     m_signIn = new SettingsSection(QStringLiteral("Sign in"), this);

@@ -154,7 +154,7 @@ private Q_SLOTS:
         DocumentStore store(m_dir->filePath(QStringLiteral("store")), m_settings.get());
         APIClient client(QUrl(QStringLiteral("http://127.0.0.1:9")));
         AuthManager auth({&client, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
-        SyncEngine engine(&store, &auth);
+        SyncEngine engine(SyncEngine::Dependencies{&store, &auth, &client, nullptr, {}});
         QSignalSpy status(&engine, &SyncEngine::statusChanged);
         StartupSequence sequence({
             [&] { return store.load(); },

@@ -8,6 +8,7 @@
 #include <QFuture>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -24,6 +25,8 @@
 // generation never puts the previous account's images back: an old load
 // only clears the busy flag, an old upload still answers its caller but
 // adds nothing to the list.
+class Session;
+
 class ImageLibrary final : public QObject, public ImageUploader
 {
     Q_OBJECT
@@ -32,10 +35,10 @@ public:
     // 10 MB; exactly this many bytes are accepted.
     static constexpr qint64 maxUploadBytes = 10 * 1024 * 1024;
 
-    // The app's library, on the app's API client.
-    static ImageLibrary *shared();
-
     explicit ImageLibrary(APIClient *client, QObject *parent = nullptr);
+    // Takes the session's generations as its own: each new one (sign-in,
+    // sign-out) resets the library.
+    ImageLibrary(APIClient *client, Session *session, QObject *parent = nullptr);
 
     // Newest upload first after uploads, else in the service's order.
     const QList<ImageAsset> &images() const { return m_images; }
@@ -101,4 +104,5 @@ private:
     std::optional<QString> m_error;
     bool m_loaded = false;
     quint64 m_generation = 0;
+    QPointer<Session> m_session;
 };

@@ -95,12 +95,6 @@ QByteArray APIClient::wireName(Method method)
     return "DELETE";
 }
 
-APIClient *APIClient::shared()
-{
-    static APIClient *instance = new APIClient(baseURLFromBuild());
-    return instance;
-}
-
 QUrl APIClient::baseURLFromBuild()
 {
 #ifdef TESSIVO_TESTING

@@ -136,9 +136,6 @@ public:
         int idleMs = 30'000;
     };
 
-    // The app's client, made on first use with baseURLFromBuild().
-    static APIClient *shared();
-
     // The service address fixed at build time (CMake's TESSIVO_SERVICE_URL).
     // Builds configured with TESSIVO_TESTING=ON take the environment
     // variable TESSIVO_TEST_SERVICE_URL instead when it is set, so that tests

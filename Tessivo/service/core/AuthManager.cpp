@@ -98,12 +98,6 @@ std::optional<AuthManager::Provider> AuthManager::providerFromRawValue(const QSt
     return std::nullopt;
 }
 
-AuthManager *AuthManager::shared()
-{
-    static AuthManager *instance = new AuthManager({APIClient::shared()});
-    return instance;
-}
-
 AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
     : QObject(parent), m_client(dependencies.client),
       m_session(new Session(dependencies.client, std::move(dependencies.keychain), dependencies.clock, this)),
@@ -288,8 +282,8 @@ void AuthManager::noteAccount(const QString &userID)
     // stay: this computer's documents go to whoever signs in on it.
     if (m_settings->value(cursorUserKey).toString() == userID)
         return;
-    DocumentStore *store = m_store ? m_store.data() : DocumentStore::shared();
-    if (store->state().syncCursor != 0) {
+    DocumentStore *store = m_store.data();
+    if (store && store->state().syncCursor != 0) {
         qInfo("[auth] another account signed in: the next sync starts from the beginning");
         store->resetSyncCursor();
     }

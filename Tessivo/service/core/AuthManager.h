@@ -62,13 +62,11 @@ public:
     {
         APIClient *client = nullptr;    // required
         Keychain keychain = Keychain(); // the Secret Service by default
-        DocumentStore *store = nullptr; // the shared store when null
+        DocumentStore *store = nullptr; // required: its sync cursor follows the account
         QSettings *settings = nullptr;  // the application's settings when null
         std::function<QDateTime()> now; // the wall clock when empty
         SaveClock *clock = nullptr;     // times the keyring read; a steady clock when null
     };
-
-    static AuthManager *shared();
 
     explicit AuthManager(Dependencies dependencies, QObject *parent = nullptr);
     ~AuthManager() override;

@@ -94,6 +94,7 @@ void Session::newGeneration(const std::optional<QString> &token)
     if (token)
         m_generationTokens.insert(*token);
     setToken(token);
+    Q_EMIT generationChanged();
 }
 
 void Session::begin(const QString &token)

@@ -66,6 +66,8 @@ public:
 Q_SIGNALS:
     void tokenChanged();
     void readingChanged();
+    // A new generation began: a new session, or none.
+    void generationChanged();
     // The session was forgotten: signed out, or the service no longer knows
     // its token.
     void ended();

@@ -19,20 +19,8 @@ struct SyncEngine::Debounce
     QPointer<SyncPass> pass;
 };
 
-SyncEngine *SyncEngine::shared()
-{
-    static SyncEngine *instance = new SyncEngine;
-    return instance;
-}
-
-SyncEngine::SyncEngine(DocumentStore *store, AuthManager *auth, QObject *parent)
-    : SyncEngine(Dependencies{store, auth, nullptr, nullptr, {}}, parent)
-{}
-
 SyncEngine::SyncEngine(Dependencies dependencies, QObject *parent)
-    : QObject(parent), m_store(dependencies.store ? dependencies.store : DocumentStore::shared()),
-      m_auth(dependencies.auth ? dependencies.auth : AuthManager::shared()),
-      m_client(dependencies.client ? dependencies.client : APIClient::shared()),
+    : QObject(parent), m_store(dependencies.store), m_auth(dependencies.auth), m_client(dependencies.client),
       m_clock(dependencies.clock ? dependencies.clock : new SteadySaveClock(this)),
       m_now(std::move(dependencies.now))
 {

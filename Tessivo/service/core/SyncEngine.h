@@ -55,18 +55,13 @@ public:
 
     struct Dependencies
     {
-        DocumentStore *store = nullptr; // the shared store when null
-        AuthManager *auth = nullptr;    // the shared session when null
-        APIClient *client = nullptr;    // the shared client when null
+        DocumentStore *store = nullptr; // required
+        AuthManager *auth = nullptr;    // required
+        APIClient *client = nullptr;    // required
         SaveClock *clock = nullptr;     // times the debounce; a steady clock when null
         std::function<QDateTime()> now; // stamps "synced"; the wall clock when empty
     };
 
-    static SyncEngine *shared();
-
-    // `store` and `auth` default to the shared instances.
-    explicit SyncEngine(DocumentStore *store = nullptr, AuthManager *auth = nullptr,
-                        QObject *parent = nullptr);
     explicit SyncEngine(Dependencies dependencies, QObject *parent = nullptr);
     ~SyncEngine() override;
 

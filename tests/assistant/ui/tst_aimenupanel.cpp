@@ -67,7 +67,7 @@ private Q_SLOTS:
                 return m_source.data();
             },
             [this] { return m_now; });
-        m_menu = std::make_unique<AIMenuPanel>(nullptr, m_assistant.get());
+        m_menu = std::make_unique<AIMenuPanel>(m_assistant.get());
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));

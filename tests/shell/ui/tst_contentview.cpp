@@ -9,6 +9,8 @@
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include "shell/OfflineServices.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -31,6 +33,7 @@ class TestContentView : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<AppServices> m_services;
     std::unique_ptr<ContentView> m_view;
 
     ContentView *makeView()
@@ -38,7 +41,8 @@ class TestContentView : public QObject
         DocumentStore *store = m_store.get();
         m_view = std::make_unique<ContentView>(
             store, m_settings.get(),
-            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
+            ContentView::Options{
+                StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}, m_services.get()});
         m_view->resize(1200, 780);
         m_view->show();
         if (!QTest::qWaitForWindowExposed(m_view.get()))
@@ -60,11 +64,13 @@ private Q_SLOTS:
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
         m_store = std::make_unique<DocumentStore>(m_dir->filePath(QStringLiteral("store")), m_settings.get());
+        m_services = offlineServices(m_store.get());
     }
 
     void cleanup()
     {
         m_view.reset();
+        m_services.reset();
         m_store->flushPendingSaves();
         m_store.reset();
         m_settings.reset();

@@ -13,8 +13,9 @@
 #include "store/DocumentStore.h"
 
 #include "Server.h"
-
 #include "service/FakeKeyring.h"
+#include "shell/OfflineServices.h"
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -197,7 +198,8 @@ private Q_SLOTS:
     // "viewMode": a choice in any of them shows in the others at once.
     void viewModeFollowsTheMainWindow()
     {
-        MainWindow main(m_store.get());
+        const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
+        MainWindow main(m_store.get(), ContentView::Options{{}, {}, services.get()});
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         QTRY_VERIFY(m_store->isLoaded());
