@@ -16,7 +16,7 @@ packages=(
   libx11-dev libxcb1-dev libxkbcommon-dev libxkbcommon-x11-dev
   libbenchmark-dev clang-format
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils
+  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils python3
   fonts-dejavu-core
 )
 
