@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/core/APIError.h"
+#include "service/core/BrowserSignIn.h"
 #include "service/core/Keychain.h"
 #include "service/core/Session.h"
 #include "service/core/WireRecords.h"
@@ -35,28 +36,21 @@ class QPromise;
 // reads, the manager is neither signed in nor out (isReading), and session
 // checks asked for meanwhile run once the read has ended.
 //
-// Browser sign-in: the service's sign-in page opens in the default browser,
-// which ends on a "tessivo://…?ott=…" URL that the desktop hands to the
-// running app; handleCallbackURL() takes it only while a sign-in waits, once.
+// Browser sign-in is BrowserSignIn's; the manager holds it and shows its
+// progress and failures to the account views.
 class AuthManager final : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Provider { github, google };
-    static QList<Provider> allProviders() { return {Provider::github, Provider::google}; }
-    static QString rawValue(Provider provider);
-    static std::optional<Provider> providerFromRawValue(const QString &raw);
-
-    // What browser sign-in needs of the desktop.
-    struct Platform
+    using Provider = BrowserSignIn::Provider;
+    using Platform = BrowserSignIn::Platform;
+    static QList<Provider> allProviders() { return BrowserSignIn::allProviders(); }
+    static QString rawValue(Provider provider) { return BrowserSignIn::rawValue(provider); }
+    static std::optional<Provider> providerFromRawValue(const QString &raw)
     {
-        // Opens the page in the default browser; false when it can't.
-        std::function<bool(const QUrl &url)> openInBrowser;
-        // Brings the app and its main window to the front, making the window
-        // when there is none.
-        std::function<void()> bringToFront;
-    };
+        return BrowserSignIn::providerFromRawValue(raw);
+    }
 
     struct Dependencies
     {
@@ -73,7 +67,7 @@ public:
 
     // The desktop side of browser sign-in; without one a sign-in fails with
     // "Couldn't open the sign-in window.".
-    void setPlatform(Platform platform);
+    void setPlatform(Platform platform) { m_signIn->setPlatform(std::move(platform)); }
 
     Session *session() const { return m_session; }
     // Signed in means a token is present.
@@ -83,9 +77,9 @@ public:
     bool isReading() const { return m_session->isReading(); }
     const std::optional<MeResponse::User> &user() const { return m_user; }
     const std::optional<MeResponse::Site> &site() const { return m_site; }
-    bool isSigningIn() const { return m_isSigningIn; }
+    bool isSigningIn() const { return m_signIn->isSigningIn(); }
     // True while the browser is open and the app waits for its callback.
-    bool isWaitingForCallback() const { return m_waiting != nullptr; }
+    bool isWaitingForCallback() const { return m_signIn->isWaitingForCallback(); }
     const std::optional<QString> &lastError() const { return m_lastError; }
     // Start of the last session check, or when the last sign-in got its
     // token; the distant past before either.
@@ -109,16 +103,17 @@ public:
     // cursor and the dirty lists stay.
     QFuture<void> signOut(bool localOnly);
 
-    // Browser sign-in with the provider; ignored while one runs. Reports
-    // through lastError, isSigningIn and the signed-in state.
-    QFuture<void> signIn(Provider provider);
+    // Browser sign-in (BrowserSignIn) with the provider; ignored while one
+    // runs. Reports through lastError, isSigningIn and the signed-in state.
+    QFuture<void> signIn(Provider provider) { return m_signIn->signIn(provider); }
     // Ends a waiting sign-in as the user's cancel: silently.
-    void cancelSignIn();
+    void cancelSignIn() { m_signIn->cancel(); }
     // A "tessivo:" URL reached the app. Taken only while a sign-in waits
     // (then true); any other URL is ignored with a log line.
-    bool handleCallbackURL(const QUrl &url);
+    bool handleCallbackURL(const QUrl &url) { return m_signIn->handleCallbackURL(url); }
+    BrowserSignIn *browserSignIn() const { return m_signIn; }
 
-    static QString signInMessage(const QString &code);
+    static QString signInMessage(const QString &code) { return BrowserSignIn::signInMessage(code); }
 
     // Milliseconds an unforced check waits after the previous one.
     static constexpr qint64 refreshIntervalMs = 900'000;
@@ -142,13 +137,10 @@ Q_SIGNALS:
     void sessionRestored();
 
 private:
-    struct Waiting;
-
     QDateTime now() const;
     QFuture<void> checkSession(bool force);
     void setUser(const std::optional<MeResponse::User> &user);
     void setSite(const std::optional<MeResponse::Site> &site);
-    void setSigningIn(bool value);
     void setLastError(const std::optional<QString> &error);
     void setLastRefresh(const QDateTime &at);
 
@@ -156,21 +148,15 @@ private:
     void handleBackgroundFailure(const APIError &error);
     void noteAccount(const QString &userID);
 
-    void finishWaiting(const APIError *error, const QString &ott);
-    void exchange(const QString &ott, const std::shared_ptr<QPromise<void>> &done);
-    void failSignIn(const APIError &error, const std::shared_ptr<QPromise<void>> &done);
-
     APIClient *m_client;
     Session *m_session;
     QPointer<DocumentStore> m_store;
     QSettings *m_settings;
     std::unique_ptr<QSettings> m_ownSettings;
     std::function<QDateTime()> m_now;
-    Platform m_platform;
 
     std::optional<MeResponse::User> m_user;
     std::optional<MeResponse::Site> m_site;
-    bool m_isSigningIn = false;
     std::optional<QString> m_lastError;
     QDateTime m_lastRefresh;
 
@@ -182,5 +168,5 @@ private:
         std::shared_ptr<QPromise<void>> done;
     };
     std::optional<HeldCheck> m_heldCheck;
-    std::unique_ptr<Waiting> m_waiting;
+    BrowserSignIn *m_signIn;
 };
