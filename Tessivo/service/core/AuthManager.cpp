@@ -5,7 +5,6 @@
 
 #include <QNetworkRequest>
 #include <QPromise>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStringDecoder>
 
@@ -40,12 +39,6 @@ bool isNullSession(const QByteArray &body)
     return !utf8.hasError() && text.trimmed() == u"null";
 }
 
-bool isHostLabel(const QString &handle)
-{
-    static const QRegularExpression label(u"^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"_s);
-    return label.match(handle).hasMatch();
-}
-
 } // namespace
 
 AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
@@ -59,6 +52,9 @@ AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
         m_ownSettings = std::make_unique<QSettings>();
         m_settings = m_ownSettings.get();
     }
+    m_profile = new AccountProfile(m_client->baseURL(), this);
+    connect(m_profile, &AccountProfile::userChanged, this, &AuthManager::userChanged);
+    connect(m_profile, &AccountProfile::siteChanged, this, &AuthManager::siteChanged);
     connect(m_session, &Session::tokenChanged, this, &AuthManager::tokenChanged);
     connect(m_session, &Session::readingChanged, this, &AuthManager::readingChanged);
     connect(m_session, &Session::ended, this, &AuthManager::sessionEnded);
@@ -90,22 +86,6 @@ QDateTime AuthManager::now() const
 
 // --- Observable fields -------------------------------------------------------
 
-void AuthManager::setUser(const std::optional<MeResponse::User> &user)
-{
-    if (user == m_user)
-        return;
-    m_user = user;
-    Q_EMIT userChanged();
-}
-
-void AuthManager::setSite(const std::optional<MeResponse::Site> &site)
-{
-    if (site == m_site)
-        return;
-    m_site = site;
-    Q_EMIT siteChanged();
-}
-
 void AuthManager::setLastError(const std::optional<QString> &error)
 {
     if (error == m_lastError)
@@ -122,26 +102,11 @@ void AuthManager::setLastRefresh(const QDateTime &at)
     Q_EMIT lastRefreshChanged();
 }
 
-std::optional<QUrl> AuthManager::siteURL() const
-{
-    if (!m_site || !isHostLabel(m_site->handle))
-        return std::nullopt;
-    QUrl url = m_client->baseURL();
-    if (!url.isValid() || url.host().isEmpty())
-        return std::nullopt;
-    url.setHost(m_site->handle + u'.' + url.host(), QUrl::StrictMode);
-    url.setPath(u"/"_s);
-    if (!url.isValid() || url.host().isEmpty())
-        return std::nullopt;
-    return url;
-}
-
 // --- Session -------------------------------------------------------------------
 
 void AuthManager::sessionEnded()
 {
-    setUser(std::nullopt);
-    setSite(std::nullopt);
+    m_profile->clear();
     Q_EMIT signedOut();
 }
 
@@ -212,8 +177,8 @@ QFuture<void> AuthManager::refreshMe()
             if (generation == m_session->generation()) {
                 if (result) {
                     noteAccount(result->user.id);
-                    setUser(result->user);
-                    setSite(result->site);
+                    m_profile->setUser(result->user);
+                    m_profile->setSite(result->site);
                     setLastError(std::nullopt);
                 } else {
                     handleBackgroundFailure(errorOf(result.failure()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/core/APIError.h"
+#include "service/core/AccountProfile.h"
 #include "service/core/BrowserSignIn.h"
 #include "service/core/Keychain.h"
 #include "service/core/Session.h"
@@ -26,8 +27,8 @@ template <typename T>
 class QPromise;
 
 // The one holder of the sign-in state the views read: the session (its
-// token and keyring copy, see Session), the signed-in user and the user's
-// site, browser sign-in progress and the last error the account views show.
+// token and keyring copy, see Session), the account record (AccountProfile),
+// browser sign-in progress and the last error the account views show.
 // It checks the session at start-up and on activation, and signs out. Main
 // thread only. Observable: each field has a change signal, emitted only when
 // the value really changes.
@@ -75,8 +76,8 @@ public:
     bool isSignedIn() const { return m_session->hasToken(); }
     // True while the keyring's token is being read at start-up.
     bool isReading() const { return m_session->isReading(); }
-    const std::optional<MeResponse::User> &user() const { return m_user; }
-    const std::optional<MeResponse::Site> &site() const { return m_site; }
+    const std::optional<MeResponse::User> &user() const { return m_profile->user(); }
+    const std::optional<MeResponse::Site> &site() const { return m_profile->site(); }
     bool isSigningIn() const { return m_signIn->isSigningIn(); }
     // True while the browser is open and the app waits for its callback.
     bool isWaitingForCallback() const { return m_signIn->isWaitingForCallback(); }
@@ -84,10 +85,8 @@ public:
     // Start of the last session check, or when the last sign-in got its
     // token; the distant past before either.
     QDateTime lastRefresh() const { return m_lastRefresh; }
-    // The user's public site: the handle as a sub-domain of the service's
-    // host, path "/". Nothing without a site, or when the handle is not a
-    // valid host label.
-    std::optional<QUrl> siteURL() const;
+    // See AccountProfile.
+    std::optional<QUrl> siteURL() const { return m_profile->siteURL(); }
 
     // The throttled session check: without a token it returns at once;
     // unforced, it also returns at once while the last check started at most
@@ -139,8 +138,6 @@ Q_SIGNALS:
 private:
     QDateTime now() const;
     QFuture<void> checkSession(bool force);
-    void setUser(const std::optional<MeResponse::User> &user);
-    void setSite(const std::optional<MeResponse::Site> &site);
     void setLastError(const std::optional<QString> &error);
     void setLastRefresh(const QDateTime &at);
 
@@ -155,8 +152,7 @@ private:
     std::unique_ptr<QSettings> m_ownSettings;
     std::function<QDateTime()> m_now;
 
-    std::optional<MeResponse::User> m_user;
-    std::optional<MeResponse::Site> m_site;
+    AccountProfile *m_profile;
     std::optional<QString> m_lastError;
     QDateTime m_lastRefresh;
 

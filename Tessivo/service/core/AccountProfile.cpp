@@ -1,0 +1,55 @@
+#include "service/core/AccountProfile.h"
+
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool isHostLabel(const QString &handle)
+{
+    static const QRegularExpression label(u"^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"_s);
+    return label.match(handle).hasMatch();
+}
+
+} // namespace
+
+AccountProfile::AccountProfile(const QUrl &serviceURL, QObject *parent)
+    : QObject(parent), m_serviceURL(serviceURL)
+{}
+
+void AccountProfile::setUser(const std::optional<MeResponse::User> &user)
+{
+    if (user == m_user)
+        return;
+    m_user = user;
+    Q_EMIT userChanged();
+}
+
+void AccountProfile::setSite(const std::optional<MeResponse::Site> &site)
+{
+    if (site == m_site)
+        return;
+    m_site = site;
+    Q_EMIT siteChanged();
+}
+
+void AccountProfile::clear()
+{
+    setUser(std::nullopt);
+    setSite(std::nullopt);
+}
+
+std::optional<QUrl> AccountProfile::siteURL() const
+{
+    if (!m_site || !isHostLabel(m_site->handle))
+        return std::nullopt;
+    QUrl url = m_serviceURL;
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    url.setHost(m_site->handle + u'.' + url.host(), QUrl::StrictMode);
+    url.setPath(u"/"_s);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
