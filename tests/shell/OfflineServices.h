@@ -8,10 +8,10 @@
 #include <memory>
 
 // The app's services for views that need them but talk to no service: a
-// base URL nothing answers on and a keyring in memory.
-inline std::unique_ptr<AppServices> offlineServices(DocumentStore *store)
+// base URL nothing answers on and a keyring in memory (or `keychain`).
+inline std::unique_ptr<AppServices> offlineServices(DocumentStore *store,
+                                                    Keychain keychain = Keychain(Keychain::inMemory()))
 {
     return std::make_unique<AppServices>(
-        store,
-        AppServices::Options{QUrl(QStringLiteral("http://127.0.0.1:9")), Keychain(Keychain::inMemory())});
+        store, AppServices::Options{QUrl(QStringLiteral("http://127.0.0.1:9")), std::move(keychain)});
 }

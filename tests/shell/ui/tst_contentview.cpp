@@ -9,10 +9,12 @@
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include "service/FakeKeyring.h"
 #include "shell/OfflineServices.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -84,6 +87,29 @@ private Q_SLOTS:
         QTest::newRow("no stored value shows the sidebar") << QVariant() << true;
         QTest::newRow("stored false hides it") << QVariant(false) << false;
         QTest::newRow("robustness: not a Boolean") << QVariant(QStringLiteral("sideways")) << true;
+    }
+
+    // Until the keyring answers, the sidebar's footer offers neither "Sign
+    // in" nor a user, nor says the documents stay on this computer.
+    void theFooterWaitsForTheKeyring()
+    {
+        FakeKeyring keyring;
+        keyring.answers = FakeKeyring::Answers::held;
+        m_services = offlineServices(m_store.get(), Keychain(keyring.backend()));
+        ContentView *view = makeView();
+        QVERIFY(view);
+        const auto shown = [view](const QString &text) {
+            const QList<QLabel *> labels = view->sidebarPane()->findChildren<QLabel *>();
+            return std::any_of(labels.cbegin(), labels.cend(),
+                               [&](const QLabel *label) { return label->text() == text; });
+        };
+        QVERIFY(!shown(QStringLiteral("Sign in")));
+        QVERIFY(!shown(QStringLiteral("Documents stay on this computer")));
+        keyring.release();
+        QVERIFY(shown(QStringLiteral("Sign in")));
+        QVERIFY(shown(QStringLiteral("Documents stay on this computer")));
+        m_view.reset();
+        m_services.reset();
     }
 
     void sidebarVisibleAtLaunch()
