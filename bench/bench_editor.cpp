@@ -121,7 +121,7 @@ struct EditorFixture
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);
-        editor = new MarkdownTextView(store.get(), new AssistantPanels(&assistant), window.get());
+        editor = new MarkdownTextView(store.get(), new AssistantPanels(&assistant, {}), window.get());
         editor->resize(900, 800);
         editor->setDocumentID(id);
         window->show();

@@ -1,19 +1,19 @@
 #include "assistant/AIMenuPanel.h"
 
 #include "assistant/AIMenuView.h"
+#include "assistant/AIReplyWriter.h"
 #include "assistant/core/AIAssistant.h"
 #include "assistant/core/AIMenuModel.h"
 #include "assistant/core/AIPlacement.h"
 #include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
+#include "widgets/Motion.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainterPath>
 #include <QPalette>
-#include <QPropertyAnimation>
 #include <QScreen>
-#include <QStyle>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -63,8 +63,9 @@ QString textIn(const ListContinuingTextView *view, TextRange range)
 
 } // namespace
 
-AIMenuPanel::AIMenuPanel(AIAssistant *assistant, QObject *parent)
-    : QObject(parent), m_assistant(assistant), m_model(new AIMenuModel(this))
+AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized)
+    : QObject(parent), m_assistant(assistant), m_unauthorized(std::move(unauthorized)),
+      m_model(new AIMenuModel(this))
 {
     ensurePanel();
     // Several changes in one turn each lay out against the state they find.
@@ -191,10 +192,7 @@ void AIMenuPanel::close(bool revertText)
         if (revertText) {
             revert();
         } else {
-            m_pendingRange.reset();
-            if (m_textView) {
-                setHighlight(std::nullopt, m_textView);
-            }
+            keepWritten();
         }
     }
     if (m_panel) {
@@ -226,7 +224,8 @@ void AIMenuPanel::layout()
     const TextRange range = m_trigger->range;
     const QRect start = view->caretRectOnScreen(range.location);
     const QRect end = view->caretRectOnScreen(range.end());
-    const int height = AIPlacement::menuHeight(*m_model, m_view ? m_view->hintHeight() : 0);
+    const int height = AIPlacement::menuHeight(*m_model, m_view ? m_view->hintHeight() : 0,
+                                               m_view ? m_view->errorHeight() : 0);
     QScreen *screen = view->window()->screen();
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
@@ -234,25 +233,16 @@ void AIMenuPanel::layout()
     const std::optional<QRect> visible = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
     const QRect frame(AIPlacement::menuOrigin(start, end, height, visible),
                       QSize(AIPlacement::menuWidth, height));
-    // A move still under way heads for the new place instead.
-    auto *moving = m_panel->findChild<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
-    if (moving) {
-        moving->stop();
-        delete moving;
-    }
-    if (m_panel->geometry() == frame) {
+    // The first placement of an opening is never animated; later ones (the
+    // content changed) glide there, heading for the newest place.
+    if (m_panel->geometry() == frame && !Motion::running(m_panel, "geometry")) {
         m_hasLaidOut = true;
         return;
     }
-    const bool animate =
-        m_hasLaidOut && QApplication::style()->styleHint(QStyle::SH_Widget_Animation_Duration) > 0;
-    if (animate) {
-        auto *animation = new QPropertyAnimation(m_panel, "geometry", m_panel);
-        animation->setDuration(200);
-        animation->setEasingCurve(QEasingCurve::OutCubic);
-        animation->setEndValue(frame);
-        animation->start(QAbstractAnimation::DeleteWhenStopped);
+    if (m_hasLaidOut) {
+        Motion::animate(m_panel, "geometry", frame, 200, Motion::easeOut());
     } else {
+        Motion::stop(m_panel, "geometry");
         m_panel->setGeometry(frame);
     }
     m_hasLaidOut = true;
@@ -308,10 +298,12 @@ void AIMenuPanel::run(const AIRequest &request, const QString &status)
     }
     const TextRange r = m_trigger->kind == AITrigger::Kind::Generate ? TextRange{m_trigger->range.location, 0}
                                                                      : m_trigger->range;
-    m_original = textIn(view, r);
+    if (!m_writer || m_writer->parent() != view->document()) {
+        delete m_writer.data();
+        m_writer = new AIReplyWriter(view->document(), view->document());
+    }
+    m_writer->start({view->toDisplayPosition(r.location), view->toDisplayPosition(r.end())}, m_trigger->kind);
     m_pendingRange = r;
-    m_wroteAny = false;
-    m_undoMark = -1;
     setHighlight(r, view);
     m_model->setPhase(AIMenuModel::Phase::streaming(status));
     // Keys go to the panel now: Escape stops.
@@ -337,45 +329,33 @@ void AIMenuPanel::stopStream()
 
 // ----- Writing the reply -------------------------------------------------------------------
 
+std::optional<TextRange> AIMenuPanel::textRange(const std::optional<AIReplyWriter::Range> &range) const
+{
+    ListContinuingTextView *view = m_textView;
+    if (!range || !view) {
+        return std::nullopt;
+    }
+    const qsizetype from = view->toTextPosition(range->from);
+    return TextRange{from, view->toTextPosition(range->to) - from};
+}
+
 void AIMenuPanel::write(const QString &chunk)
 {
     ListContinuingTextView *view = m_textView;
-    if (!view || !m_pendingRange) {
-        m_wroteAny = true;
+    if (!view || !m_pendingRange || !m_writer || !m_writer->isWriting()) {
         return;
     }
-    const TextRange p = *m_pendingRange;
-    QTextDocument *document = view->document();
-    // Any other edit since the last chunk may have moved the written range
-    // (not only shortened the text): stop rather than write at a stale place.
-    if (view->length() < p.end() || (m_wroteAny && m_undoMark != document->availableUndoSteps())) {
+    if (m_writer->write(chunk) == AIReplyWriter::Outcome::DocumentChanged) {
         abortDocumentChanged();
         return;
     }
-    // Every chunk joins the reply's first edit: however it ends, what stays
-    // of the reply is one undo step.
-    const bool join = m_wroteAny;
-    const qsizetype tail = view->length() - p.end();
-    QTextCursor cursor(document);
-    if (join) {
-        cursor.joinPreviousEditBlock();
-    } else {
-        cursor.beginEditBlock();
-    }
-    cursor.setPosition(view->toDisplayPosition(m_wroteAny ? p.end() : p.location));
-    cursor.setPosition(view->toDisplayPosition(p.end()), QTextCursor::KeepAnchor);
-    cursor.insertText(chunk);
-    cursor.endEditBlock();
-    m_undoMark = document->availableUndoSteps();
-    m_wroteAny = true;
-    if (!m_textView || !m_pendingRange) {
+    if (!m_textView || !m_writer->isWriting()) {
         return; // the change handling closed the menu
     }
-    const qsizetype written = view->length() - tail;
-    m_pendingRange = TextRange{p.location, written - p.location};
+    m_pendingRange = textRange(m_writer->pendingRange());
     setHighlight(m_pendingRange, view);
-    QTextCursor caret(document);
-    caret.setPosition(view->toDisplayPosition(written));
+    QTextCursor caret(view->document());
+    caret.setPosition(m_writer->pendingRange()->to);
     const QRect rect = view->cursorRect(caret);
     if (!view->viewport()->rect().contains(rect)) {
         view->setTextCursor(caret);
@@ -387,31 +367,53 @@ void AIMenuPanel::finish()
 {
     stopStream();
     ListContinuingTextView *view = m_textView;
-    if (!m_pendingRange || !view) {
+    if (!m_pendingRange || !view || !m_writer) {
         return;
     }
-    const TextRange p = *m_pendingRange;
-    if (view->length() < p.end()) {
+    if (m_writer->changedUnderReply()) {
         abortDocumentChanged();
         return;
     }
+    const std::optional<TextRange> written = textRange(m_writer->finish());
     m_pendingRange.reset();
     setHighlight(std::nullopt, view);
-    view->setSelectedRange({p.end(), 0});
+    if (written) {
+        view->setSelectedRange({written->end(), 0});
+    }
     close(false);
 }
 
 void AIMenuPanel::fail(const APIError &error)
 {
     stopStream();
+    if (AIStream::isTooLong(error)) {
+        // What came is whole text: it stays, as one step the user can undo.
+        keepWritten();
+        m_model->setPhase(AIMenuModel::Phase::error(error.message));
+        return;
+    }
     revert();
-    // The client has already told the session, which signed out: the
-    // account views say so, not the panel.
+    // The client has already told the session, which decides whether it
+    // ends; the account views say so, not the panel.
     if (error.status == 401 || error.code == u"unauthorized") {
         close(true);
+        if (m_unauthorized) {
+            m_unauthorized();
+        }
         return;
     }
     m_model->setPhase(AIMenuModel::Phase::error(error.message));
+}
+
+void AIMenuPanel::keepWritten()
+{
+    if (m_writer) {
+        m_writer->keep();
+    }
+    m_pendingRange.reset();
+    if (m_textView) {
+        setHighlight(std::nullopt, m_textView);
+    }
 }
 
 void AIMenuPanel::revert()
@@ -419,33 +421,22 @@ void AIMenuPanel::revert()
     if (!m_pendingRange) {
         return;
     }
-    const TextRange p = *m_pendingRange;
     m_pendingRange.reset();
+    const std::optional<TextRange> restored = textRange(m_writer ? m_writer->revert() : std::nullopt);
     ListContinuingTextView *view = m_textView;
     if (!view) {
         return;
     }
     setHighlight(std::nullopt, view);
-    QTextDocument *document = view->document();
-    if (m_wroteAny) {
-        // Only while the reply is still the newest edit is it known where it
-        // stands; taking it back then leaves the history as it was before.
-        if (m_undoMark != document->availableUndoSteps() || view->length() < p.end()) {
-            return;
-        }
-        document->undo();
-        document->clearUndoRedoStacks(QTextDocument::RedoStack);
+    if (restored) {
+        view->setSelectedRange(*restored);
     }
-    view->setSelectedRange({p.location, m_original.size()});
 }
 
 void AIMenuPanel::abortDocumentChanged()
 {
     stopStream();
-    m_pendingRange.reset();
-    if (m_textView) {
-        setHighlight(std::nullopt, m_textView);
-    }
+    keepWritten();
     m_model->setPhase(AIMenuModel::Phase::error(documentChangedMessage()));
 }
 

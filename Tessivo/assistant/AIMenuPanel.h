@@ -1,13 +1,15 @@
 #pragma once
 
 #include "assistant/AIMenuView.h"
-#include "editor/AITrigger.h"
+#include "assistant/AIReplyWriter.h"
+#include "editor/core/AITrigger.h"
 #include "store/TextRange.h"
 
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <optional>
 
 class AIAssistant;
@@ -30,8 +32,11 @@ class AIMenuPanel final : public QObject
     Q_OBJECT
 
 public:
-    // `assistant` (not owned) runs the requests.
-    explicit AIMenuPanel(AIAssistant *assistant, QObject *parent = nullptr);
+    // `assistant` (not owned) runs the requests. `unauthorized` runs when
+    // the service turned a request away for want of a valid sign-in (the
+    // menu has closed): it should check the account. The session has
+    // already heard of the refusal from the client and decided what follows.
+    AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized = {});
     ~AIMenuPanel() override;
 
     // Opens the menu over `textView` for `trigger`; first closes it (with
@@ -71,12 +76,15 @@ private:
     void finish();
     void fail(const APIError &error);
     void revert();
+    void keepWritten();
     void abortDocumentChanged();
+    std::optional<TextRange> textRange(const std::optional<AIReplyWriter::Range> &range) const;
     void stopStream();
     void watchFocus();
     void unwatchFocus();
 
     AIAssistant *m_assistant;
+    std::function<void()> m_unauthorized;
     AIMenuModel *m_model;
     QPointer<QWidget> m_panel;
     QPointer<AIMenuView> m_view;
@@ -84,12 +92,9 @@ private:
     QPointer<ListContinuingTextView> m_textView;
     std::optional<AITrigger> m_trigger;
     QPointer<AIStream> m_stream;
+    // Writes the reply into the text view's document; made for that document.
+    QPointer<AIReplyWriter> m_writer;
     std::optional<TextRange> m_pendingRange;
-    QString m_original;
-    // The document's undo count right after the last chunk went in: equal
-    // later means the reply's edit is still the newest step.
-    int m_undoMark = -1;
-    bool m_wroteAny = false;
     bool m_visible = false;
     bool m_hasLaidOut = false;
     bool m_panelFocused = false;

@@ -4,6 +4,7 @@
 #include "assistant/core/AIMenuModel.h"
 #include "assistant/core/AIPlacement.h"
 #include "widgets/Icon.h"
+#include "widgets/Motion.h"
 #include "widgets/Pulse.h"
 #include "widgets/ThinScroller.h"
 #include "widgets/WidgetStyle.h"
@@ -29,6 +30,12 @@ constexpr int listPadding = 6;
 constexpr int rowHeight = 33;
 constexpr int cornerRadius = 12;
 constexpr int maximumFieldLines = 8;
+constexpr Motion::Spring phaseSpring{0.2, 0.85};
+// The error text sits 10 and 6 inside its plate, which is 8 inside the row
+// at the sides and the top.
+constexpr int errorInset = 8 + 10;
+constexpr int errorTop = 8 + 6;
+constexpr int errorBottom = 6;
 
 QColor withAlpha(QColor colour, qreal alpha)
 {
@@ -267,6 +274,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
 
     // Status face.
     m_statusFace = new QWidget;
+    m_statusFace->setObjectName(QStringLiteral("aiStatusFace"));
     m_statusFace->setFixedHeight(48);
     auto *status = new QHBoxLayout(m_statusFace);
     status->setContentsMargins(14, 0, 14, 0);
@@ -277,13 +285,22 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_statusText->setFont(WidgetStyle::font(13));
     auto *stop = new StopButton;
     connect(stop, &QAbstractButton::clicked, model, &AIMenuModel::closeRequested);
+    // What fades in with the face; the icon has its own pulse (effects on
+    // effects do not paint).
+    m_statusBody = new QWidget;
+    m_statusBody->setObjectName(QStringLiteral("aiStatusBody"));
+    auto *body = new QHBoxLayout(m_statusBody);
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(10);
+    body->addWidget(m_statusText, 1);
+    body->addWidget(stop);
     status->addWidget(m_statusIcon);
-    status->addWidget(m_statusText, 1);
-    status->addWidget(stop);
+    status->addWidget(m_statusBody, 1);
     outer->addWidget(m_statusFace);
 
     // Menu face.
     m_menuFace = new QWidget;
+    m_menuFace->setObjectName(QStringLiteral("aiMenuFace"));
     auto *menu = new QVBoxLayout(m_menuFace);
     menu->setContentsMargins(0, 0, 0, 0);
     menu->setSpacing(0);
@@ -291,7 +308,9 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_header->setMinimumHeight(44);
     auto *header = new QHBoxLayout(m_header);
     header->setContentsMargins(14, 0, 14, 0);
-    header->setSpacing(10);
+    // The gaps are set by hand: the one before the trailing control gives
+    // way (down to 4) so that the whole placeholder fits beside the chip.
+    header->setSpacing(0);
     m_headerIcon = new Icon(IconName::sparkles, 16);
     m_lineField = new QLineEdit;
     m_lineField->setObjectName(QStringLiteral("aiPrompt"));
@@ -299,7 +318,10 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_lineField->setFont(WidgetStyle::font(14));
     m_lineField->setPlaceholderText(QStringLiteral("Search or type a custom prompt\u2026"));
     m_lineField->setAttribute(Qt::WA_MacShowFocusRect, false);
-    m_lineField->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    // Plain: no frame or padding, so the whole placeholder fits beside the chip.
+    m_lineField->setStyleSheet(
+        QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
+    m_lineField->setTextMargins(0, 0, 0, 0);
     m_textField = new QPlainTextEdit;
     m_textField->setObjectName(QStringLiteral("aiGeneratePrompt"));
     m_textField->setFrameShape(QFrame::NoFrame);
@@ -312,6 +334,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_textField->viewport()->setAutoFillBackground(false);
     m_textField->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     m_chip = new ChipLabel(5);
+    m_chip->setObjectName(QStringLiteral("aiShortcutChip"));
     m_chip->setText(shortcutText());
     m_chip->setFont(WidgetStyle::font(11, QFont::Medium));
     m_chip->setContentsMargins(6, 2, 6, 2);
@@ -319,8 +342,11 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     m_send->setObjectName(QStringLiteral("aiSend"));
     connect(m_send, &QToolButton::clicked, model, &AIMenuModel::customChosen);
     header->addWidget(m_headerIcon);
+    header->addSpacing(10);
     header->addWidget(m_lineField, 1);
     header->addWidget(m_textField, 1);
+    m_trailingGap = new QSpacerItem(10, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    header->addSpacerItem(m_trailingGap);
     header->addWidget(m_chip);
     header->addWidget(m_send);
     menu->addWidget(m_header);
@@ -332,14 +358,15 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
 
     m_errorBox = new ErrorBox;
     auto *errorLayout = new QVBoxLayout(m_errorBox);
-    errorLayout->setContentsMargins(18, 14, 18, 6);
+    errorLayout->setContentsMargins(errorInset, errorTop, errorInset, errorBottom);
     m_error = new QLabel;
     m_error->setObjectName(QStringLiteral("aiError"));
     m_error->setWordWrap(true);
     m_error->setFont(WidgetStyle::font(12));
     m_error->setTextFormat(Qt::PlainText);
+    m_error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     errorLayout->addWidget(m_error);
-    m_errorBox->setFixedHeight(40);
+    m_errorBox->setFixedHeight(AIPlacement::errorRowHeight);
     menu->addWidget(m_errorBox);
 
     m_hint =
@@ -369,6 +396,7 @@ AIMenuView::AIMenuView(AIMenuModel *model, QWidget *parent) : QWidget(parent), m
     menu->addWidget(m_scroll);
     menu->addStretch(1);
     outer->addWidget(m_menuFace);
+    m_statusFace->hide();
 
     m_lineField->installEventFilter(this);
     m_textField->installEventFilter(this);
@@ -431,6 +459,22 @@ QWidget *AIMenuView::promptField() const
     return m_model->isGenerate() ? static_cast<QWidget *>(m_textField) : m_lineField;
 }
 
+int AIMenuView::errorLines() const
+{
+    // The message wraps to at most two lines; a longer one is cut there.
+    const int width = AIPlacement::menuWidth - 2 * errorInset;
+    const QRect needed =
+        m_error->fontMetrics().boundingRect(QRect(0, 0, width, 10'000), Qt::TextWordWrap, m_error->text());
+    const int lineSpacing = m_error->fontMetrics().lineSpacing();
+    return std::clamp((needed.height() + lineSpacing - 1) / lineSpacing, 1, 2);
+}
+
+int AIMenuView::errorHeight() const
+{
+    return std::max(AIPlacement::errorRowHeight,
+                    errorTop + errorLines() * m_error->fontMetrics().lineSpacing() + errorBottom);
+}
+
 int AIMenuView::hintHeight() const
 {
     return m_hint->heightForWidth(AIPlacement::menuWidth);
@@ -453,11 +497,23 @@ void AIMenuView::render()
     const AIMenuModel::Phase &phase = m_model->phase();
     const bool streaming = phase.kind == AIMenuModel::Phase::Kind::Streaming;
     const bool generate = m_model->isGenerate();
-    m_statusFace->setVisible(streaming);
-    m_menuFace->setVisible(!streaming);
+    QWidget *face = streaming ? m_statusFace : m_menuFace;
+    QWidget *other = streaming ? m_menuFace : m_statusFace;
+    if (face->isHidden()) {
+        // The face that comes in fades in on the menu's spring; the one it
+        // replaces gives up its room at once, as the panel resizes.
+        other->hide();
+        if (streaming) {
+            m_statusBody->hide();
+            m_statusFace->show();
+        }
+        Motion::fade(streaming ? m_statusBody : m_menuFace, true, phaseSpring);
+    }
     m_statusText->setText(phase.kind == AIMenuModel::Phase::Kind::Streaming ? phase.text : QString());
     m_errorBox->setVisible(phase.kind == AIMenuModel::Phase::Kind::Error);
     m_error->setText(phase.kind == AIMenuModel::Phase::Kind::Error ? phase.text : QString());
+    m_error->setFixedHeight(errorLines() * m_error->fontMetrics().lineSpacing());
+    m_errorBox->setFixedHeight(errorHeight());
     m_hint->setVisible(generate);
     const int rows = m_model->rowCount();
     m_noMatch->setVisible(!generate && rows == 0);
@@ -482,6 +538,13 @@ void AIMenuView::refreshHeader()
                           static_cast<QWidget *>(m_send)}) {
         layout->setAlignment(item, alignment);
     }
+    // QLineEdit keeps 2 pixels of its own on each side of the text.
+    const int chip = m_chip->sizeHint().width();
+    const int field = AIPlacement::menuWidth - 2 * 14 - 16 - 10 - chip;
+    const int placeholder = m_lineField->fontMetrics().horizontalAdvance(m_lineField->placeholderText()) + 4;
+    m_trailingGap->changeSize(generate || !blank ? 10 : std::clamp(field - placeholder, 4, 10), 0,
+                              QSizePolicy::Fixed, QSizePolicy::Minimum);
+    layout->invalidate();
     // Generate mode lines the icon and the button up with the last line.
     m_headerIcon->setContentsMargins(0, 0, 0, generate ? 12 : 0);
     layout->setContentsMargins(14, 0, 14, generate ? 10 : 0);

@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QScrollArea;
+class QSpacerItem;
 class QToolButton;
 class Icon;
 
@@ -29,6 +30,9 @@ public:
     AIActionList *list() const { return m_list; }
     // The height the generate hint needs at the card's width.
     int hintHeight() const;
+    // The height of the error row for the message shown: room for one or
+    // two lines of it.
+    int errorHeight() const;
     // The row rectangle of `row` in list coordinates.
     QRect rowRect(int row) const;
 
@@ -46,9 +50,11 @@ private:
     void refreshHeader();
     void measureHeader();
     void focusField();
+    int errorLines() const;
 
     AIMenuModel *m_model;
     QWidget *m_statusFace;
+    QWidget *m_statusBody;
     Icon *m_statusIcon;
     QLabel *m_statusText;
     QWidget *m_menuFace;
@@ -58,6 +64,7 @@ private:
     QPlainTextEdit *m_textField;
     QLabel *m_chip;
     QToolButton *m_send;
+    QSpacerItem *m_trailingGap;
     QLabel *m_error;
     QWidget *m_errorBox;
     QLabel *m_hint;

@@ -3,8 +3,10 @@
 #include "assistant/AIPillView.h"
 #include "assistant/core/AIPlacement.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 AIPillPanel::AIPillPanel(QObject *parent) : QObject(parent)
@@ -12,9 +14,70 @@ AIPillPanel::AIPillPanel(QObject *parent) : QObject(parent)
     makeView();
     // Like any floating panel of an inactive application, it steps aside
     // while another application is in front.
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (m_visible && m_view) {
-            m_view->setVisible(state == Qt::ApplicationActive);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &AIPillPanel::refreshVisibility);
+}
+
+void AIPillPanel::refreshVisibility()
+{
+    if (!m_visible || !m_view) {
+        return;
+    }
+    // Only over the window that has the keyboard: a sheet or another
+    // application in front puts the pill away.
+    const bool front = QGuiApplication::applicationState() == Qt::ApplicationActive &&
+                       (!m_parentWindow || m_parentWindow->isActiveWindow());
+    if (front != m_view->isVisible()) {
+        m_view->setVisible(front);
+        if (front) {
+            m_view->raise();
+        }
+    }
+}
+
+bool AIPillPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_visible || !m_parentWindow || !watched->isWidgetType()) {
+        return QObject::eventFilter(watched, event);
+    }
+    auto *widget = static_cast<QWidget *>(watched);
+    switch (event->type()) {
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+        if (widget == m_parentWindow) {
+            refreshVisibility();
+            if (event->type() == QEvent::WindowActivate) {
+                askForPlacement();
+            }
+        }
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+        // The window, or anything between it and the text the pill points
+        // at (the sidebar giving way moves the editor), moved.
+        if (widget == m_parentWindow.data() ||
+            (widget->window() == m_parentWindow && m_parentWindow->focusWidget() &&
+             (widget == m_parentWindow->focusWidget() ||
+              widget->isAncestorOf(m_parentWindow->focusWidget())))) {
+            askForPlacement();
+        }
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AIPillPanel::askForPlacement()
+{
+    if (m_placementAsked) {
+        return;
+    }
+    m_placementAsked = true;
+    // After the layout settled: one request for a burst of moves.
+    QTimer::singleShot(0, this, [this] {
+        m_placementAsked = false;
+        if (m_visible) {
+            Q_EMIT placementStale();
         }
     });
 }
@@ -43,7 +106,7 @@ void AIPillPanel::show(Kind kind, const QRect &anchor, QWidget *window)
         m_parentWindow = nullptr;
     }
     m_kind = kind;
-    m_view->setKind(kind == Kind::Refine ? AIPillView::Kind::Refine : AIPillView::Kind::Generate);
+    m_view->setKind(kind);
     if (window != m_parentWindow) {
         const bool shown = m_view->isVisible();
         m_view->setParent(window, m_view->windowFlags());
@@ -61,16 +124,16 @@ void AIPillPanel::show(Kind kind, const QRect &anchor, QWidget *window)
         screen = QGuiApplication::primaryScreen();
     }
     const std::optional<QRect> visible = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
-    const QPoint origin = AIPlacement::pillOrigin(kind == Kind::Refine ? AIPlacement::PillKind::Refine
-                                                                       : AIPlacement::PillKind::Generate,
-                                                  anchor, size, visible);
+    const QPoint origin = AIPlacement::pillOrigin(kind, anchor, size, visible);
     m_view->setGeometry(QRect(origin, size));
     m_view->update();
     if (!m_visible) {
+        m_visible = true;
+        qApp->installEventFilter(this);
         m_view->show();
         m_view->raise();
-        m_visible = true;
     }
+    refreshVisibility();
 }
 
 void AIPillPanel::hide()
@@ -79,6 +142,7 @@ void AIPillPanel::hide()
         return;
     }
     m_visible = false;
+    qApp->removeEventFilter(this);
     m_kind.reset();
     if (m_view) {
         m_view->hide();

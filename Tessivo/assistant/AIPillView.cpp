@@ -11,6 +11,9 @@ namespace {
 
 constexpr int outer = 4;
 constexpr int iconSize = 13;
+constexpr int shadowBlur = 6;
+constexpr int shadowOffset = 2;
+constexpr qreal shadowOpacity = 0.14;
 
 QFont titleFont()
 {
@@ -36,6 +39,7 @@ void AIPillView::setKind(Kind kind)
     setToolTip(kind == Kind::Refine ? QStringLiteral("Rewrite the selection with AI (%1)").arg(shortcut)
                                     : QStringLiteral("Write here with AI (%1)").arg(shortcut));
     resize(sizeHint());
+    updateMask();
     update();
 }
 
@@ -59,11 +63,26 @@ QRectF AIPillView::capsule() const
 
 void AIPillView::resizeEvent(QResizeEvent *)
 {
-    // No compositor to show through the corners: the window is the capsule.
-    QPainterPath path;
-    const QRectF shape = capsule().adjusted(-1, -1, 1, 1);
-    path.addRoundedRect(shape, shape.height() / 2, shape.height() / 2);
-    setMask(QRegion(path.toFillPolygon().toPolygon()));
+    updateMask();
+}
+
+void AIPillView::updateMask()
+{
+    // No compositor to show through the corners: the window is the capsule,
+    // and for the refine pill the band below it where its shadow falls
+    // (the band is the gap above the selection: it hides no text).
+    const auto rounded = [](const QRectF &shape) {
+        QPainterPath path;
+        path.addRoundedRect(shape, shape.height() / 2, shape.height() / 2);
+        return QRegion(path.toFillPolygon().toPolygon());
+    };
+    QRegion region = rounded(capsule().adjusted(-1, -1, 1, 1));
+    if (m_kind == Kind::Refine) {
+        const QRectF lower(0, capsule().center().y(), width(), height() - capsule().center().y());
+        region += rounded(QRectF(rect()).adjusted(outer - shadowBlur / 2.0, 0, shadowBlur / 2.0 - outer, 0)) &
+                  QRegion(lower.toRect());
+    }
+    setMask(region);
 }
 
 void AIPillView::paintEvent(QPaintEvent *)
@@ -75,6 +94,17 @@ void AIPillView::paintEvent(QPaintEvent *)
     const QColor accent = WidgetStyle::accent(palette());
     const QColor base = palette().color(QPalette::Window);
     const bool refine = m_kind == Kind::Refine;
+    if (refine) {
+        // The text's background with the pill's shadow on it (black at 0.14,
+        // blurred over 6 points, 2 points down), as far as the band reaches.
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        const QRectF cast = shape.translated(0, shadowOffset);
+        for (int ring = shadowBlur; ring >= 1; --ring) {
+            const qreal weight = 1.0 - qreal(ring) / (shadowBlur + 1);
+            painter.fillPath(WidgetStyle::roundedRect(cast.adjusted(-ring, -ring, ring, ring), radius + ring),
+                             QColor(0, 0, 0, int(255 * shadowOpacity * weight * weight / 2)));
+        }
+    }
     // Faint fills are laid over the window colour the capsule stands in for.
     painter.fillPath(WidgetStyle::roundedRect(shape.adjusted(-1, -1, 1, 1), radius + 1), base);
     if (!refine) {

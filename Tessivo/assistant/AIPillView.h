@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/core/AITrigger.h"
+
 #include <QWidget>
 
 // The pill itself: a sparkle and "Refine" or "Generate" on a capsule. It
@@ -10,7 +12,7 @@ class AIPillView final : public QWidget
     Q_OBJECT
 
 public:
-    enum class Kind { Refine, Generate };
+    using Kind = AITrigger::Kind;
 
     explicit AIPillView(QWidget *parent = nullptr);
 
@@ -33,6 +35,7 @@ protected:
 private:
     QString title() const;
     QRectF capsule() const;
+    void updateMask();
     void setHovering(bool hovering);
 
     Kind m_kind = Kind::Refine;

@@ -3,19 +3,17 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 
-AssistantPanels::AssistantPanels(AIAssistant *assistant, QObject *parent)
-    : EditorAssistant(parent), m_menu(new AIMenuPanel(assistant, this)), m_pill(new AIPillPanel(this))
+AssistantPanels::AssistantPanels(AIAssistant *assistant, std::function<void()> unauthorized, QObject *parent)
+    : EditorAssistant(parent), m_menu(new AIMenuPanel(this, assistant, std::move(unauthorized))),
+      m_pill(new AIPillPanel(this))
 {
-    connect(m_pill, &AIPillPanel::pressed, this, [this](AIPillPanel::Kind kind) {
-        Q_EMIT pillPressed(kind == AIPillPanel::Kind::Refine ? AITrigger::Kind::Refine
-                                                             : AITrigger::Kind::Generate);
-    });
+    connect(m_pill, &AIPillPanel::pressed, this, &EditorAssistant::pillPressed);
+    connect(m_pill, &AIPillPanel::placementStale, this, &EditorAssistant::pillPlacementStale);
 }
 
 void AssistantPanels::showPill(AITrigger::Kind kind, const QRect &anchor, QWidget *window)
 {
-    m_pill->show(kind == AITrigger::Kind::Refine ? AIPillPanel::Kind::Refine : AIPillPanel::Kind::Generate,
-                 anchor, window);
+    m_pill->show(kind, anchor, window);
 }
 
 void AssistantPanels::hidePill()

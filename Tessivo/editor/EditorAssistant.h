@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/AITrigger.h"
+#include "editor/core/AITrigger.h"
 #include "store/TextRange.h"
 
 #include <QObject>
@@ -42,4 +42,7 @@ public:
 Q_SIGNALS:
     // The pill of `kind` was clicked.
     void pillPressed(AITrigger::Kind kind);
+    // The shown pill's anchor may have moved (the window moved, the layout
+    // changed, the window became active again): show or hide it anew.
+    void pillPlacementStale();
 };

@@ -66,6 +66,7 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
             openAIMenu(kind == AITrigger::Kind::Refine ? EditorRules::AIMode::Refine
                                                        : EditorRules::AIMode::Generate);
         });
+        connect(m_assistant, &EditorAssistant::pillPlacementStale, this, &MarkdownTextView::updatePill);
     }
     connect(AppNotifications::instance(), &AppNotifications::aiAssistRequested, this,
             [this](const QString &mode) {

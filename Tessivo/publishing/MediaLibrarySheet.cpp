@@ -4,15 +4,15 @@
 #include "publishing/ActivitySpinner.h"
 #include "publishing/MediaTileImages.h"
 #include "publishing/core/ImageLibrary.h"
-#include "publishing/core/MediaUploadBatch.h"
 #include "store/DocumentStore.h"
-#include "store/FuzzyFilter.h"
 #include "widgets/Icon.h"
+#include "widgets/Motion.h"
 
 #include <QAbstractListModel>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFrame>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +37,8 @@ constexpr int tileSpacing = 10;
 constexpr int gridPadding = 14;
 constexpr int imageHeight = 104;
 constexpr int nameGap = 6;
+// The footer status and the drop overlay come and go over 0.15 s, easing out.
+constexpr int statusFadeMs = 150;
 
 QFont sizedFont(const QFont &base, int pixels, QFont::Weight weight = QFont::Normal)
 {
@@ -260,7 +262,8 @@ private:
 
 MediaLibrarySheet::MediaLibrarySheet(ImageLibrary *library, DocumentStore *store, InsertHandler onInsert,
                                      QWidget *parent)
-    : QDialog(parent), m_library(library), m_store(store), m_onInsert(std::move(onInsert))
+    : QDialog(parent), m_library(library), m_onInsert(std::move(onInsert)),
+      m_state(new MediaLibraryModel(library, store, this))
 {
     setWindowTitle(u"Media Library"_s);
     setFixedSize(640, 480);
@@ -311,21 +314,18 @@ MediaLibrarySheet::MediaLibrarySheet(ImageLibrary *library, DocumentStore *store
     m_dropOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_dropOverlay->hide();
 
-    connect(m_library, &ImageLibrary::imagesChanged, this, &MediaLibrarySheet::refreshContent);
-    connect(m_library, &ImageLibrary::isLoadingChanged, this, &MediaLibrarySheet::refreshContent);
-    connect(m_library, &ImageLibrary::errorChanged, this, &MediaLibrarySheet::refreshContent);
-    connect(m_library, &ImageLibrary::loadedChanged, this, &MediaLibrarySheet::refreshContent);
-    connect(m_search, &QLineEdit::textChanged, this, &MediaLibrarySheet::refreshContent);
+    connect(m_state, &MediaLibraryModel::contentChanged, this, &MediaLibrarySheet::refreshContent);
+    connect(m_state, &MediaLibraryModel::uploadChanged, this, &MediaLibrarySheet::refreshFooter);
+    connect(m_search, &QLineEdit::textChanged, m_state, &MediaLibraryModel::setQuery);
+    connect(m_state, &MediaLibraryModel::queryChanged, this, [this] {
+        if (m_search->text() != m_state->query())
+            m_search->setText(m_state->query());
+    });
     refreshContent();
     refreshFooter();
 }
 
 MediaLibrarySheet::~MediaLibrarySheet() = default;
-
-QString MediaLibrarySheet::rejectionMessage()
-{
-    return u"Only PNG, JPEG, WebP, GIF, and AVIF images can be uploaded."_s;
-}
 
 QWidget *MediaLibrarySheet::buildHeader()
 {
@@ -380,6 +380,7 @@ QWidget *MediaLibrarySheet::buildFooter()
     };
 
     m_footerStatus = new QStackedWidget(footer);
+    m_footerStatus->setObjectName(u"mediaFooterStatus"_s);
     m_footerStatus->addWidget(
         captionLabel(u"Pick an image to insert it into the current document."_s, m_footerStatus));
 
@@ -404,6 +405,7 @@ QWidget *MediaLibrarySheet::buildFooter()
     m_errorText->setMaximumHeight(2 * QFontMetrics(caption).lineSpacing());
     failureRow->addWidget(m_errorText, 1);
     m_footerStatus->addWidget(failure);
+    m_footerStatus->setGraphicsEffect(new QGraphicsOpacityEffect(m_footerStatus));
     row->addWidget(m_footerStatus, 1);
 
     auto *cancel = new QPushButton(u"Cancel"_s, footer);
@@ -454,42 +456,15 @@ QWidget *MediaLibrarySheet::placeholder(IconName icon, const QString &title, con
     return page;
 }
 
-MediaLibrarySheet::Content MediaLibrarySheet::content() const
-{
-    if (m_library->isLoading() && !m_library->loaded())
-        return Content::loading;
-    if (m_library->error() && m_library->images().isEmpty())
-        return Content::loadError;
-    if (!m_library->images().isEmpty())
-        return matches().isEmpty() ? Content::noMatches : Content::grid;
-    return Content::empty;
-}
-
-QString MediaLibrarySheet::query() const
-{
-    return m_search->text();
-}
-
-void MediaLibrarySheet::setQuery(const QString &query)
-{
-    m_search->setText(query);
-}
-
-QList<ImageAsset> MediaLibrarySheet::matches() const
-{
-    return fuzzyFilter(m_library->images(), m_search->text(),
-                       [](const ImageAsset &asset) -> const QString & { return asset.filename; });
-}
-
 void MediaLibrarySheet::refreshContent()
 {
-    const Content state = content();
+    const Content state = m_state->content();
     if (state == Content::loading) {
         m_content->setCurrentWidget(m_loadingPage);
         return;
     }
     if (state == Content::grid) {
-        m_model->setAssets(matches());
+        m_model->setAssets(m_state->matches());
         m_content->setCurrentWidget(m_grid);
         return;
     }
@@ -520,24 +495,31 @@ void MediaLibrarySheet::refreshContent()
 
 void MediaLibrarySheet::refreshFooter()
 {
-    m_uploadButton->setEnabled(!m_uploading);
-    if (m_uploading) {
-        const Progress &p = *m_uploading;
-        m_progressText->setText(p.total >= 2
-                                    ? u"Uploading %1 of %2 · %3"_s.arg(p.index).arg(p.total).arg(p.name)
-                                    : u"Uploading "_s + p.name);
-        m_footerStatus->setCurrentIndex(1);
-    } else if (m_uploadError) {
-        m_errorText->setText(*m_uploadError);
-        m_footerStatus->setCurrentIndex(2);
-    } else {
-        m_footerStatus->setCurrentIndex(0);
+    const std::optional<Progress> &uploading = m_state->uploading();
+    const std::optional<QString> &failure = m_state->uploadError();
+    m_uploadButton->setEnabled(!uploading);
+    int page = 0;
+    if (uploading) {
+        m_progressText->setText(MediaLibraryModel::progressText(*uploading));
+        page = 1;
+    } else if (failure) {
+        page = 2;
+    }
+    // A new status (an upload starting or ending, another failure) fades in.
+    const bool changed = page != m_footerStatus->currentIndex() ||
+                         (page == 2 && m_errorText->text() != failure.value_or(QString()));
+    m_errorText->setText(failure.value_or(QString()));
+    m_footerStatus->setCurrentIndex(page);
+    if (changed) {
+        auto *effect = qobject_cast<QGraphicsOpacityEffect *>(m_footerStatus->graphicsEffect());
+        effect->setOpacity(Motion::enabled() ? 0.0 : 1.0);
+        Motion::animate(effect, "opacity", 1.0, statusFadeMs, Motion::easeOut());
     }
 }
 
 void MediaLibrarySheet::insertFirstMatch()
 {
-    const QList<ImageAsset> found = matches();
+    const QList<ImageAsset> found = m_state->matches();
     if (!found.isEmpty())
         pick(found.first());
 }
@@ -550,39 +532,6 @@ void MediaLibrarySheet::pick(const ImageAsset &asset)
     if (m_onInsert)
         m_onInsert(asset);
     accept();
-}
-
-void MediaLibrarySheet::uploadFiles(const QList<QUrl> &files)
-{
-    if (m_uploading)
-        return;
-    QList<QUrl> kept;
-    for (const QUrl &url : files) {
-        if (ImageTypes::isAllowedImage(url.fileName()))
-            kept << url;
-    }
-    m_uploadError = kept.size() < files.size() ? std::optional(rejectionMessage()) : std::nullopt;
-    if (kept.isEmpty()) {
-        refreshFooter();
-        return;
-    }
-    const QString documentID = m_store->activeDocumentID();
-    m_uploading = Progress{1, int(kept.size()), kept.first().fileName()};
-    refreshFooter();
-    MediaUploadBatch *batch = MediaUploadBatch::start(
-        m_library, kept, documentID.isEmpty() ? std::nullopt : std::optional(documentID));
-    connect(batch, &MediaUploadBatch::fileStarted, this, [this](int index, int total, const QString &name) {
-        m_uploading = Progress{index, total, name};
-        refreshFooter();
-    });
-    connect(batch, &MediaUploadBatch::failed, this,
-            [this](const QString &message) { m_uploadError = message; });
-    connect(batch, &MediaUploadBatch::finished, this, [this] {
-        m_uploading.reset();
-        if (!m_uploadError)
-            setQuery(QString());
-        refreshFooter();
-    });
 }
 
 void MediaLibrarySheet::openUploadPanel()
@@ -602,7 +551,14 @@ void MediaLibrarySheet::openUploadPanel()
             patterns << filter.mid(open + 1).chopped(1);
     }
     dialog->setNameFilter(u"Images ("_s + patterns.join(u' ') + u')');
-    connect(dialog, &QFileDialog::urlsSelected, this, &MediaLibrarySheet::uploadFiles);
+    // Read once the dialog is accepted: the dialogs a platform may give do
+    // not all report their choice through the same signal.
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        QList<QUrl> files;
+        for (const QString &path : dialog->selectedFiles())
+            files << QUrl::fromLocalFile(path);
+        uploadFiles(files);
+    });
     dialog->open();
 }
 
@@ -613,7 +569,7 @@ void MediaLibrarySheet::setDropTargeted(bool targeted)
     m_dropTargeted = targeted;
     m_dropOverlay->setGeometry(rect().adjusted(6, 6, -6, -6));
     m_dropOverlay->raise();
-    m_dropOverlay->setVisible(targeted);
+    Motion::fade(m_dropOverlay, targeted, statusFadeMs, Motion::easeOut());
 }
 
 void MediaLibrarySheet::dragEnterEvent(QDragEnterEvent *event)

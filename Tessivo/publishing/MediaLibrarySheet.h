@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publishing/core/ImageAsset.h"
+#include "publishing/core/MediaLibraryModel.h"
 
 #include <QDialog>
 #include <QList>
@@ -35,22 +36,19 @@ public:
                       QWidget *parent = nullptr);
     ~MediaLibrarySheet() override;
 
-    enum class Content { loading, loadError, grid, noMatches, empty };
-    Content content() const;
+    using Content = MediaLibraryModel::Content;
+    using Progress = MediaLibraryModel::Progress;
 
-    struct Progress
-    {
-        int index = 0;
-        int total = 0;
-        QString name;
-    };
+    // What the sheet shows, without the drawing.
+    MediaLibraryModel *model() const { return m_state; }
 
-    QString query() const;
-    void setQuery(const QString &query);
+    Content content() const { return m_state->content(); }
+    QString query() const { return m_state->query(); }
+    void setQuery(const QString &query) { m_state->setQuery(query); }
     // The library's images that match the query, best first: the grid.
-    QList<ImageAsset> matches() const;
-    const std::optional<Progress> &uploading() const { return m_uploading; }
-    const std::optional<QString> &uploadError() const { return m_uploadError; }
+    QList<ImageAsset> matches() const { return m_state->matches(); }
+    const std::optional<Progress> &uploading() const { return m_state->uploading(); }
+    const std::optional<QString> &uploadError() const { return m_state->uploadError(); }
 
     // Return in the search field: closes the sheet and inserts the first
     // match; nothing without a match.
@@ -58,14 +56,12 @@ public:
     // Closes the sheet, then hands `asset` to the insert handler.
     void pick(const ImageAsset &asset);
 
-    // The upload batch: keeps the files of the allowed image types and
-    // uploads them in order under the document open now, stopping at the
-    // first failure. Ignored while a batch runs.
-    void uploadFiles(const QList<QUrl> &files);
+    // The upload batch (see MediaLibraryModel::uploadFiles).
+    void uploadFiles(const QList<QUrl> &files) { m_state->uploadFiles(files); }
     // The file dialog for choosing images to upload.
     void openUploadPanel();
 
-    static QString rejectionMessage();
+    static QString rejectionMessage() { return MediaLibraryModel::rejectionMessage(); }
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -83,11 +79,9 @@ private:
     void setDropTargeted(bool targeted);
 
     ImageLibrary *m_library;
-    DocumentStore *m_store;
     InsertHandler m_onInsert;
 
-    std::optional<Progress> m_uploading;
-    std::optional<QString> m_uploadError;
+    MediaLibraryModel *m_state;
     bool m_dropTargeted = false;
 
     QLineEdit *m_search = nullptr;

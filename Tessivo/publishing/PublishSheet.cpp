@@ -4,6 +4,7 @@
 #include "publishing/core/PublishSheetModel.h"
 #include "service/core/AuthManager.h"
 #include "store/SaveClock.h"
+#include "widgets/Motion.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -14,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -33,6 +35,9 @@ QFont monospaced(const QFont &base)
     return font;
 }
 
+constexpr Motion::Spring sheetSpring{0.25, 0.85};
+constexpr int copyFadeMs = 150;
+
 } // namespace
 
 PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, const PublishService &service,
@@ -51,7 +56,9 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The sheet takes its content's size itself (fit()), on a spring when
+    // the document gains or loses its link.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
 
     m_title = new QLabel(this);
     QFont headline = m_title->font();
@@ -98,23 +105,29 @@ PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, cons
     section->addWidget(m_caption);
     layout->addWidget(m_slugSection);
 
+    // The row keeps its place in the layout; its content is placed by hand
+    // so that it can slide within it.
     m_linkRow = new QWidget(this);
-    auto *linkRow = new QHBoxLayout(m_linkRow);
+    m_linkContent = new QWidget(m_linkRow);
+    auto *linkRow = new QHBoxLayout(m_linkContent);
     linkRow->setContentsMargins(0, 0, 0, 0);
     linkRow->setSpacing(8);
-    m_linkField = new QLineEdit(m_linkRow);
+    m_linkField = new QLineEdit(m_linkContent);
     m_linkField->setAccessibleName(u"Link"_s);
     m_linkField->setReadOnly(true);
     m_linkField->setFocusPolicy(Qt::ClickFocus);
     m_linkField->setFont(monospaced(font()));
-    m_copy = new QPushButton(u"Copy"_s, m_linkRow);
+    m_copy = new QPushButton(u"Copy"_s, m_linkContent);
     m_copy->setFixedWidth(72);
     m_copy->setAutoDefault(false);
-    m_open = new QPushButton(u"Open"_s, m_linkRow);
+    m_open = new QPushButton(u"Open"_s, m_linkContent);
     m_open->setAutoDefault(false);
     linkRow->addWidget(m_linkField, 1);
     linkRow->addWidget(m_copy);
     linkRow->addWidget(m_open);
+    m_linkRow->setFixedHeight(m_linkContent->sizeHint().height());
+    m_linkRow->setMinimumWidth(m_linkContent->sizeHint().width());
+    m_linkRow->installEventFilter(this);
     layout->addWidget(m_linkRow);
 
     m_error = new QLabel(this);
@@ -171,6 +184,63 @@ void PublishSheet::restyle()
             rgba(primary, 0.05), rgba(primary, 0.12)));
 }
 
+bool PublishSheet::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_linkRow && event->type() == QEvent::Resize)
+        m_linkContent->resize(m_linkRow->size());
+    return QDialog::eventFilter(watched, event);
+}
+
+void PublishSheet::showLinkRow(bool shown, bool animated)
+{
+    if (!animated) {
+        Motion::stop(m_linkContent, "pos");
+        m_linkRow->setVisible(shown);
+        m_linkContent->setVisible(shown);
+        m_linkContent->move(0, 0);
+        return;
+    }
+    // In and out 6 points below its place, fading, on the sheet's spring;
+    // the row gives up its room once its content is gone.
+    if (shown)
+        m_linkRow->show();
+    Motion::fade(m_linkContent, shown, sheetSpring, QPoint(0, 6));
+    if (shown)
+        return;
+    if (QPropertyAnimation *fading = Motion::runningFade(m_linkContent)) {
+        connect(fading, &QAbstractAnimation::finished, this, [this] {
+            if (m_linkContent->isHidden()) {
+                m_linkRow->hide();
+                fit(true);
+            }
+        });
+    } else {
+        m_linkRow->hide();
+    }
+}
+
+void PublishSheet::setCopyTitleOpacity(qreal opacity)
+{
+    m_copyTitleOpacity = opacity;
+    QPalette palette = m_copy->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        QColor title = this->palette().color(group, QPalette::ButtonText);
+        title.setAlphaF(float(title.alphaF() * opacity));
+        palette.setColor(group, QPalette::ButtonText, title);
+    }
+    m_copy->setPalette(palette);
+}
+
+void PublishSheet::fit(bool animated)
+{
+    const QSize wanted = layout()->sizeHint();
+    setFixedWidth(wanted.width());
+    if (animated || Motion::running(this, "sheetHeight"))
+        Motion::animate(this, "sheetHeight", wanted.height(), sheetSpring);
+    else
+        setFixedHeight(wanted.height());
+}
+
 void PublishSheet::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::PaletteChange && m_slugBox)
@@ -195,9 +265,23 @@ void PublishSheet::refresh()
     m_caption->setStyleSheet(model.slugIsInvalid() ? u"color: #e0443e;"_s : QString());
     m_caption->setForegroundRole(QPalette::PlaceholderText);
 
-    m_linkRow->setVisible(model.showsLinkRow());
+    // Gaining or losing the link moves the whole sheet on one spring.
+    const bool slugChanged = m_refreshed && model.slug() != m_shownSlug;
+    m_shownSlug = model.slug();
+    if (!m_refreshed || model.showsLinkRow() != m_linkShown) {
+        m_linkShown = model.showsLinkRow();
+        showLinkRow(m_linkShown, slugChanged);
+    }
     m_linkField->setText(model.link().toString(QUrl::FullyEncoded));
     m_copy->setText(model.isCopied() ? u"Copied"_s : u"Copy"_s);
+    if (m_refreshed && model.isCopied() != m_shownCopied) {
+        // The new title fades in over 0.15 s, easing out. (Through its
+        // colour: the row around it may be fading with an effect of its
+        // own, and effects inside effects do not paint.)
+        setCopyTitleOpacity(Motion::enabled() ? 0.0 : 1.0);
+        Motion::animate(this, "copyTitleOpacity", 1.0, copyFadeMs, Motion::easeOut());
+    }
+    m_shownCopied = model.isCopied();
     m_copy->setEnabled(model.link().isValid());
     m_open->setEnabled(model.link().isValid());
 
@@ -211,4 +295,6 @@ void PublishSheet::refresh()
     m_primary->setEnabled(model.isPrimaryEnabled());
     // Return publishes or updates; "Sign In…" takes no key.
     m_primary->setDefault(model.isSignedIn());
+    fit(slugChanged);
+    m_refreshed = true;
 }

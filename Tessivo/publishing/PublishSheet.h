@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <optional>
+
 class AuthManager;
 class DocumentStore;
 class PublishService;
@@ -20,6 +22,11 @@ class SaveClock;
 class PublishSheet final : public QDialog
 {
     Q_OBJECT
+    // The height the sheet's content springs to when the document gains or
+    // loses its link.
+    Q_PROPERTY(int sheetHeight READ height WRITE setSheetHeight)
+    // How far the Copy button's new title has faded in.
+    Q_PROPERTY(qreal copyTitleOpacity READ copyTitleOpacity WRITE setCopyTitleOpacity)
 
 public:
     // `store` and `auth` are not owned and must outlive the sheet. `clock`
@@ -29,6 +36,13 @@ public:
 
     QString documentID() const;
     PublishSheetModel *model() const { return m_model; }
+    // The link row's content, which slides and fades as the row comes and goes.
+    QWidget *linkContent() const { return m_linkContent; }
+    QPushButton *copyButton() const { return m_copy; }
+
+    void setSheetHeight(int height) { setFixedHeight(height); }
+    qreal copyTitleOpacity() const { return m_copyTitleOpacity; }
+    void setCopyTitleOpacity(qreal opacity);
 
 Q_SIGNALS:
     // "Sign In…" was pressed; the sheet has closed. Whoever presents the
@@ -37,10 +51,14 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void refresh();
     void restyle();
+    void showLinkRow(bool shown, bool animated);
+    // Takes the size the content asks for: on the spring with `animated`.
+    void fit(bool animated);
 
     PublishSheetModel *m_model;
     QLabel *m_title;
@@ -51,6 +69,7 @@ private:
     QLineEdit *m_slugField;
     QLabel *m_caption;
     QWidget *m_linkRow;
+    QWidget *m_linkContent;
     QLineEdit *m_linkField;
     QPushButton *m_copy;
     QPushButton *m_open;
@@ -58,4 +77,9 @@ private:
     QPushButton *m_unpublish;
     QPushButton *m_dismiss;
     QPushButton *m_primary;
+    std::optional<QString> m_shownSlug;
+    bool m_shownCopied = false;
+    bool m_linkShown = false;
+    qreal m_copyTitleOpacity = 1.0;
+    bool m_refreshed = false;
 };

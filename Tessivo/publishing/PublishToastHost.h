@@ -11,6 +11,8 @@ class SaveClock;
 // "zv.publishToast" it shows a card in its bottom-right corner with the
 // message and a "View post" link for five seconds after the last one. It
 // takes clicks on the card only; elsewhere they reach the content beneath.
+// The card is a sibling of the host in its parent (the host itself lets
+// every click through), so it is a child of the host only without a parent.
 class PublishToastHost final : public QWidget
 {
     Q_OBJECT
@@ -31,13 +33,20 @@ public:
     void dismiss();
 
 protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
     void restyle();
     void receive(const QString &name, const QVariantMap &userInfo);
     void place();
+    // Where the card goes, in the host's coordinates.
+    QRect cardRect() const;
+    // From the card's place to just below the pane's bottom edge.
+    QPoint slide() const;
 
     SaveClock *m_clock;
     QWidget *m_card = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
+#include "editor/UndoNames.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
@@ -11,6 +12,8 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -43,6 +46,17 @@ void sendToFocus(const char *slot, QWebEnginePage::WebAction pageAction)
     const QByteArray signature = QByteArray(slot) + "()";
     if (focus && focus->metaObject()->indexOfMethod(signature.constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot);
+}
+
+// The text document of the focused text widget, if the focus is in one.
+const QTextDocument *focusedDocument()
+{
+    QWidget *focus = QApplication::focusWidget();
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(focus))
+        return plain->document();
+    if (auto *rich = qobject_cast<QTextEdit *>(focus))
+        return rich->document();
+    return nullptr;
 }
 
 } // namespace
@@ -91,6 +105,14 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *stor
         const char *slot = item.slot;
         const QWebEnginePage::WebAction pageAction = item.pageAction;
         connect(action, &QAction::triggered, this, [slot, pageAction] { sendToFocus(slot, pageAction); });
+        if (pageAction == QWebEnginePage::Undo || pageAction == QWebEnginePage::Redo) {
+            // "Undo AI Rewrite": the step's name, where the editor keeps one.
+            const bool undo = pageAction == QWebEnginePage::Undo;
+            connect(edit, &QMenu::aboutToShow, action, [action, undo] {
+                const QTextDocument *document = focusedDocument();
+                action->setText(undo ? UndoNames::undoText(document) : UndoNames::redoText(document));
+            });
+        }
     }
 
     QMenu *view = menuBar->addMenu(QStringLiteral("&View"));

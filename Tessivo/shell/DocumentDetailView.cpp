@@ -300,8 +300,11 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         return;
     }
     if (!m_editor) {
-        m_editor =
-            new MarkdownTextView(m_store, new AssistantPanels(m_services->assistant()), m_editorHolder);
+        // A refused AI request rechecks the account, as the session's own
+        // check may find it changed.
+        AuthManager *auth = m_services->auth();
+        auto *panels = new AssistantPanels(m_services->assistant(), [auth] { auth->refreshMe(); });
+        m_editor = new MarkdownTextView(m_store, panels, m_editorHolder);
         ListContinuingTextView *view = m_editor->textView();
         connect(view, &ListContinuingTextView::filesDropped, m_fileDrop,
                 [this, view](const QList<QUrl> &urls, qsizetype index) {

@@ -6,6 +6,7 @@
 #include "store/LoadMerge.h"
 #include "store/PullMerge.h"
 #include "store/RecordEdits.h"
+#include "store/RecordIds.h"
 #include "store/SaveScheduler.h"
 #include "store/Text.h"
 #include "store/WelcomeText.h"
@@ -543,7 +544,7 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     if (documents.isEmpty() && collections.isEmpty()) {
         return result;
     }
-    keepConflictedCopies(documents);
+    result.copyIDs = settleDirtyDocuments(documents);
     const QList<Version> documentsBefore = versionsOf(m_documents);
     const QList<Version> tombstonesBefore = versionsOf(m_tombstones);
     const QList<Version> collectionsBefore = versionsOf(m_collections);
@@ -567,10 +568,12 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     // with the dirty ones, fetching them by id after this call; an edit made
     // while that push is in flight must survive clearDirty just the same.
     for (const QString &id : std::as_const(result.documentIDs)) {
-        m_ledger.handOut(SyncLedger::Kind::Document, id);
+        if (const std::optional<Document> d = anyDocument(id)) {
+            m_ledger.handOut(SyncLedger::Kind::Document, id, d->updatedAt);
+        }
     }
     for (const QString &id : std::as_const(result.collectionIDs)) {
-        m_ledger.handOut(SyncLedger::Kind::Collection, id);
+        m_ledger.handOut(SyncLedger::Kind::Collection, id, 0);
     }
 
     if (!changed) {
@@ -600,43 +603,95 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
     return result;
 }
 
+Document *DocumentStore::anyDocumentRecord(const QString &id)
+{
+    const qsizetype index = indexOfDocument(id);
+    if (index >= 0) {
+        return &m_documents[index];
+    }
+    const auto it = std::find_if(m_tombstones.begin(), m_tombstones.end(),
+                                 [&id](const Document &d) { return d.id == id; });
+    return it == m_tombstones.end() ? nullptr : &*it;
+}
+
+bool DocumentStore::isLiveCollection(const std::optional<QString> &id) const
+{
+    return id && collection(id).has_value();
+}
+
 // Last writer wins, but what was typed here is never simply thrown away: a
-// dirty live document about to be replaced by a pulled one with another body
-// is kept as a copy first. The copy and its dirty mark reach the disk before
-// the pulled record overwrites the original, so a crash in between loses
-// neither.
-void DocumentStore::keepConflictedCopies(const QList<Document> &pulled)
+// pulled version that meets a dirty local copy without having seen it
+// leaves the losing text behind as a copy. The copies, the re-stamped
+// winners and the dirty marks reach the disk before the pulled records
+// overwrite anything, so a crash in between loses nothing. Returns the ids
+// of the copies made.
+QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
 {
     QList<Document> copies;
+    QList<Document> restamped;
     QSet<QString> seen;
+    QSet<QString> copyIDs;
     for (const Document &p : pulled) {
-        const qsizetype index = indexOfDocument(p.id);
-        if (index < 0 || seen.contains(p.id) || !m_ledger.isDirty(SyncLedger::Kind::Document, p.id)) {
-            continue;
-        }
-        const Document &local = m_documents.at(index);
-        const bool replaces = p.updatedAt > local.updatedAt ||
-                              (p.updatedAt == local.updatedAt && p.serverUpdatedAt != local.serverUpdatedAt);
-        if (!replaces || p.body == local.body) {
+        if (seen.contains(p.id)) {
             continue;
         }
         seen.insert(p.id);
-        copies.append(RecordEdits::conflictedCopy(local, now()));
+        const bool dirty = m_ledger.isDirty(SyncLedger::Kind::Document, p.id);
+        const bool concurrent = !m_ledger.isKnownVersion(SyncLedger::Kind::Document, p.id, p.updatedAt);
+        m_ledger.noteAgreed(SyncLedger::Kind::Document, p.id, p.updatedAt);
+        Document *local = dirty ? anyDocumentRecord(p.id) : nullptr;
+        if (!local) {
+            continue;
+        }
+        const PullMerge::DirtyMerge merge = PullMerge::mergeDirty(*local, p, concurrent);
+        if (merge.loser) {
+            const Document &loser = *merge.loser;
+            const QString copyID = RecordIds::conflictedCopyID(loser.id, loser.updatedAt);
+            if (!copyIDs.contains(copyID) && !anyDocument(copyID)) {
+                const Document &kept = merge.winner == PullMerge::Winner::local ? *local : p;
+                std::optional<QString> place;
+                if (isLiveCollection(loser.collectionId)) {
+                    place = loser.collectionId;
+                } else if (isLiveCollection(kept.collectionId)) {
+                    place = kept.collectionId;
+                }
+                copyIDs.insert(copyID);
+                copies.append(RecordEdits::conflictedCopy(loser, copyID, place, now()));
+            }
+        }
+        if (merge.restampLocal) {
+            local->serverUpdatedAt = p.serverUpdatedAt;
+            restamped.append(*local);
+        }
     }
-    if (copies.isEmpty()) {
-        return;
+    if (copies.isEmpty() && restamped.isEmpty()) {
+        return {};
     }
     for (const Document &copy : std::as_const(copies)) {
         m_documents.prepend(copy);
         m_saves->writeDocumentNow(copy);
         m_ledger.mark(SyncLedger::Kind::Document, copy.id);
     }
+    for (const Document &d : std::as_const(restamped)) {
+        m_saves->cancelDocument(d.id);
+        m_saves->writeDocumentNow(d);
+    }
     m_documentIndex.invalidate();
     syncStateWithLedger();
     m_saves->writeState(m_state);
     m_saves->waitForWrites();
-    emitDocumentsChanged();
-    Q_EMIT stateChanged();
+    if (!copies.isEmpty()) {
+        emitDocumentsChanged();
+        Q_EMIT stateChanged();
+    }
+    return QStringList(copyIDs.cbegin(), copyIDs.cend());
+}
+
+void DocumentStore::noteAccepted(const QList<Document> &documents)
+{
+    for (const Document &d : documents) {
+        m_ledger.noteAgreed(SyncLedger::Kind::Document, d.id, d.updatedAt);
+    }
 }
 
 void DocumentStore::advanceSyncCursor(qint64 value)
@@ -651,6 +706,7 @@ void DocumentStore::advanceSyncCursor(qint64 value)
 
 void DocumentStore::resetSyncCursor()
 {
+    ++m_cursorEpoch;
     if (m_state.syncCursor == 0) {
         return;
     }

@@ -173,6 +173,8 @@ public:
         // Pulled records whose local copy is newer, in pulled order.
         QStringList documentIDs;
         QStringList collectionIDs;
+        // Conflicted copies the pull made (dirty, still to be pushed).
+        QStringList copyIDs;
     };
 
     void markDocumentDirty(const QString &id);
@@ -182,15 +184,28 @@ public:
     QList<Document> dirtyDocumentsForPush();
     QList<Collection> dirtyCollectionsForPush();
     // Merges pulled records (newer updatedAt wins); never marks a pulled
-    // record dirty and never emits localChange. A pulled document that
-    // replaces a dirty local one with a different body leaves the local text
-    // behind as a new, dirty "… (conflicted copy)" document in the same
-    // collection, on disk (with its dirty mark) before the pulled one is.
+    // record dirty and never emits localChange.
+    //
+    // No text is lost to a document changed both here and elsewhere: when a
+    // pulled version meets a dirty local copy and was written without seeing
+    // it (it is neither the version last agreed on with the service nor the
+    // echo of a push from here), the losing body, whichever side wins, is
+    // kept as a new dirty document "<title> (conflicted copy)" (see
+    // RecordIds::conflictedCopyID; never made twice), on disk with its dirty
+    // mark before anything is replaced. It goes in the loser's collection
+    // when that is live here, else in the winner's. A dirty local copy that
+    // wins takes the pulled server time.
     PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
+    // The service holds these documents as pushed (it answered "ok").
+    void noteAccepted(const QList<Document> &documents);
     void advanceSyncCursor(qint64 value);
     // Sets the cursor back to 0, so the next pull brings every record again
-    // (another account signed in). The dirty lists are kept.
+    // (another account signed in), and raises the cursor epoch. The dirty
+    // lists are kept.
     void resetSyncCursor();
+    // Raised by every resetSyncCursor() in this run: a pass that began under
+    // another epoch must not move the cursor.
+    quint64 syncCursorEpoch() const { return m_cursorEpoch; }
     // Removes the ids from the dirty lists, except those whose record was
     // changed again after the last dirty*ForPush() handed it out (or
     // applyPull() returned it as newer here).
@@ -252,7 +267,9 @@ private:
     void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
     bool seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
-    void keepConflictedCopies(const QList<Document> &pulled);
+    QStringList settleDirtyDocuments(const QList<Document> &pulled);
+    Document *anyDocumentRecord(const QString &id);
+    bool isLiveCollection(const std::optional<QString> &id) const;
     void documentEdited(qsizetype index);
     void collectionEdited(const QString &id);
     std::optional<Document> anyDocument(const QString &id) const;
@@ -266,6 +283,7 @@ private:
     // Its dirty lists mirror the ledger's.
     Persistence::State m_state;
     SyncLedger m_ledger;
+    quint64 m_cursorEpoch = 0;
 
     DocumentIndex m_documentIndex;
     ExcerptCache m_excerpts;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Document.h"
+
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -79,9 +81,57 @@ private:
     QHash<QString, QList<qsizetype>> m_index;
 };
 
-// Merges pulled records of one kind into the live and deleted lists: the
-// newer updatedAt wins, a tie with the same server time changes nothing, and
-// a record taken replaces both local copies. `taken` runs for each record
+// Which copy of one record a pull keeps: the newer updatedAt wins; at the
+// same updatedAt the pulled one wins unless it carries the same server time
+// (then both are the same version and nothing changes).
+enum class Winner { same, local, pulled };
+
+template <typename Record>
+Winner winner(const Record &pulled, const Record &local)
+{
+    if (pulled.updatedAt < local.updatedAt) {
+        return Winner::local;
+    }
+    if (pulled.updatedAt == local.updatedAt && pulled.serverUpdatedAt == local.serverUpdatedAt) {
+        return Winner::same;
+    }
+    return Winner::pulled;
+}
+
+// What pulling `pulled` does to a document changed here since it was last
+// in agreement with the service (`local`, live or deleted). `concurrent`:
+// `pulled` is neither that agreed version nor the echo of a push from here,
+// so it was written elsewhere without seeing `local`.
+struct DirtyMerge
+{
+    Winner winner = Winner::same;
+    // The losing version to keep as a conflicted copy, or null. Only a
+    // concurrent loser with text of its own is kept.
+    const Document *loser = nullptr;
+    // The local copy wins and takes the pulled server time, so that its next
+    // push tells the service which version it had seen.
+    bool restampLocal = false;
+};
+
+inline DirtyMerge mergeDirty(const Document &local, const Document &pulled, bool concurrent)
+{
+    DirtyMerge out;
+    out.winner = winner(pulled, local);
+    if (out.winner == Winner::same) {
+        return out;
+    }
+    const Document &loser = out.winner == Winner::local ? pulled : local;
+    const Document &kept = out.winner == Winner::local ? local : pulled;
+    if (concurrent && !loser.body.isEmpty() && loser.body != kept.body) {
+        out.loser = &loser;
+    }
+    out.restampLocal = out.winner == Winner::local && pulled.serverUpdatedAt &&
+                       pulled.serverUpdatedAt != local.serverUpdatedAt;
+    return out;
+}
+
+// Merges pulled records of one kind into the live and deleted lists by
+// winner(), and a record taken replaces both local copies. `taken` runs for each record
 // taken. Returns the ids of pulled records whose local copy is newer, in
 // pulled order.
 template <typename Record, typename Taken>
@@ -106,11 +156,12 @@ QStringList mergePulled(const QList<Record> &pulled, QList<Record> &liveList, QL
         const qsizetype di = deleted.find(p.id);
         if (li >= 0 || di >= 0) {
             const Record &local = li >= 0 ? live.at(li) : deleted.at(di);
-            if (p.updatedAt < local.updatedAt) {
+            const Winner w = winner(p, local);
+            if (w == Winner::local) {
                 localIsNewer.append(p.id);
                 continue;
             }
-            if (p.updatedAt == local.updatedAt && p.serverUpdatedAt == local.serverUpdatedAt) {
+            if (w == Winner::same) {
                 continue;
             }
         }

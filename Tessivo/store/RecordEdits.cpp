@@ -35,12 +35,14 @@ Collection deleted(Collection collection, qint64 now)
     return collection;
 }
 
-Document conflictedCopy(const Document &local, qint64 now)
+Document conflictedCopy(const Document &loser, const QString &id, const std::optional<QString> &collectionId,
+                        qint64 now)
 {
-    Document copy(local.body, local.collectionId);
-    copy.frontmatter = local.frontmatter;
-    copy.overrides = local.overrides;
-    copy.title = local.displayTitle() + QStringLiteral(" (conflicted copy)");
+    Document copy(loser.body, collectionId);
+    copy.id = id;
+    copy.frontmatter = loser.frontmatter;
+    copy.overrides = loser.overrides;
+    copy.title = loser.displayTitle() + QStringLiteral(" (conflicted copy)");
     copy.frontmatter.title = copy.title;
     if (!copy.overrides.contains(QStringLiteral("title"))) {
         copy.overrides.append(QStringLiteral("title"));

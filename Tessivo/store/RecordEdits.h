@@ -22,10 +22,11 @@ qint64 bumped(qint64 updatedAt, qint64 now);
 Document tombstone(Document document, qint64 now);
 Collection deleted(Collection collection, qint64 now);
 
-// A new document holding `local`'s text, front matter and collection,
-// titled after it with " (conflicted copy)" appended (as a title override,
-// so the text itself is kept as typed), stamped `now`.
-Document conflictedCopy(const Document &local, qint64 now);
+// A new document `id` in `collectionId` holding `loser`'s text and front
+// matter, titled after it with " (conflicted copy)" appended (as a title
+// override, so the text itself is kept as typed), stamped `now`.
+Document conflictedCopy(const Document &loser, const QString &id, const std::optional<QString> &collectionId,
+                        qint64 now);
 // The document to open after the active one was deleted from `collectionId`:
 // the first left there, else the first of all, else none.
 QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId);

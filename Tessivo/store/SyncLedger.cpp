@@ -27,10 +27,34 @@ bool SyncLedger::mark(Kind kind, const QString &id)
     return true;
 }
 
-void SyncLedger::handOut(Kind kind, const QString &id)
+void SyncLedger::handOut(Kind kind, const QString &id, qint64 updatedAt)
 {
     Lane &l = lane(kind);
     l.handedOut.insert(id, l.versions.value(id));
+    QList<qint64> &pushed = l.pushed[id];
+    if (!pushed.contains(updatedAt)) {
+        pushed.append(updatedAt);
+    }
+}
+
+void SyncLedger::noteAgreed(Kind kind, const QString &id, qint64 updatedAt)
+{
+    Lane &l = lane(kind);
+    l.agreed.insert(id, updatedAt);
+    const auto it = l.pushed.find(id);
+    if (it != l.pushed.end()) {
+        it->removeIf([updatedAt](qint64 pushed) { return pushed <= updatedAt; });
+        if (it->isEmpty()) {
+            l.pushed.erase(it);
+        }
+    }
+}
+
+bool SyncLedger::isKnownVersion(Kind kind, const QString &id, qint64 updatedAt) const
+{
+    const Lane &l = lane(kind);
+    const auto agreed = l.agreed.constFind(id);
+    return (agreed != l.agreed.cend() && *agreed == updatedAt) || l.pushed.value(id).contains(updatedAt);
 }
 
 bool SyncLedger::clearAccepted(Kind kind, const QStringList &acceptedIDs)

@@ -14,6 +14,11 @@
 // dirty records and notes the version each had (handOut); when the server
 // accepts an id, clearAccepted removes it only if the record still has
 // that version, so an edit made while the push was in flight is sent again.
+//
+// It also remembers, for this run only, which versions (by updatedAt) of
+// each record this computer knows the service to hold: the last one it
+// agreed on with the service and those it pushed that have not come back
+// in a pull yet. A pulled version among them was not written elsewhere.
 class SyncLedger final
 {
 public:
@@ -30,8 +35,9 @@ public:
     bool mark(Kind kind, const QString &id);
     // The number of local changes counted for `id` in this run.
     quint64 version(Kind kind, const QString &id) const { return lane(kind).versions.value(id); }
-    // Notes that the current version of `id` goes out in a push.
-    void handOut(Kind kind, const QString &id);
+    // Notes that the current version of `id`, last changed at `updatedAt`,
+    // goes out in a push.
+    void handOut(Kind kind, const QString &id, qint64 updatedAt);
     // The dirty records of `live` then of `deleted`, each handed out.
     template <typename Record>
     QList<Record> handOutDirty(Kind kind, const QList<Record> &live, const QList<Record> &deleted)
@@ -41,7 +47,7 @@ public:
             for (const Record &r : *list) {
                 if (isDirty(kind, r.id)) {
                     out.append(r);
-                    handOut(kind, r.id);
+                    handOut(kind, r.id, r.updatedAt);
                 }
             }
         }
@@ -55,6 +61,14 @@ public:
     // True when the list changed.
     bool forget(Kind kind, const QSet<QString> &ids);
 
+    // The service holds the version of `id` changed at `updatedAt` (a pull
+    // brought it, or it answered "ok" to it); pushed versions up to it are
+    // no longer waited for.
+    void noteAgreed(Kind kind, const QString &id, qint64 updatedAt);
+    // Whether the version of `id` changed at `updatedAt` is the last one
+    // agreed on, or one handed to a push that has not come back yet.
+    bool isKnownVersion(Kind kind, const QString &id, qint64 updatedAt) const;
+
 private:
     struct Lane
     {
@@ -62,6 +76,8 @@ private:
         QSet<QString> dirty;
         QHash<QString, quint64> versions;
         QHash<QString, quint64> handedOut;
+        QHash<QString, qint64> agreed;
+        QHash<QString, QList<qint64>> pushed;
     };
 
     Lane &lane(Kind kind) { return kind == Kind::Document ? m_documents : m_collections; }

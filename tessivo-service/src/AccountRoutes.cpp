@@ -1,7 +1,10 @@
 #include "ServerPrivate.h"
 
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
+
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QUrlQuery>
 
 namespace tessivo::server {
@@ -39,12 +42,12 @@ Reply signInForm(int status, const QString &provider, const QString &message,
             "fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em "
             "0;padding:1em}</style></head><body>"
             "<h1>Sign in to Tessivo</h1><p>Continue with your %1 account on this service.</p>%2"
-            "<form method=post action=\"/api/v1/auth/native-signin\"><fieldset><legend>Sign in</legend>"
+            "<form method=post action=\"%8\"><fieldset><legend>Sign in</legend>"
             "<input type=hidden name=provider value=\"%3\"><input type=hidden name=mode value=signin>"
             "<label>E-mail<input name=email type=email required value=\"%4\"></label>"
             "<label>Password<input name=password type=password required></label>"
             "<button type=submit>Sign in</button></fieldset></form>"
-            "<form method=post action=\"/api/v1/auth/native-signin\"><fieldset><legend>Create an "
+            "<form method=post action=\"%8\"><fieldset><legend>Create an "
             "account</legend>"
             "<input type=hidden name=provider value=\"%3\"><input type=hidden name=mode value=signup>"
             "<label>Name<input name=name required value=\"%5\"></label>"
@@ -52,22 +55,15 @@ Reply signInForm(int status, const QString &provider, const QString &message,
             "<label>Password (8 characters or more)<input name=password type=password minlength=8 "
             "required></label>"
             "<label>Site handle (optional, for your site at handle.this-host)<input name=handle value=\"%6\" "
-            "pattern=\"[a-z0-9]([a-z0-9\\-]{0,61}[a-z0-9])?\"></label>"
+            "pattern=\"%7\"></label>"
             "<button type=submit>Create account</button></fieldset></form>"
             "<p><a href=\"tessivo://auth?error=access_denied\">Cancel</a></p></body></html>")
             .arg(providerName(provider), error, htmlEscape(provider), field("email"), field("name"),
-                 field("handle"));
+                 field("handle"), htmlEscape(protocol::siteHandles::inputPattern()),
+                 protocol::routePath(protocol::Endpoint::signInForm));
     return htmlReply(status, html);
 }
 } // namespace
-
-bool validHandle(const QString &handle)
-{
-    static const QRegularExpression label(QStringLiteral("^[a-z0-9]([a-z0-9-]{0,61}[a-z0-9])?$"));
-    static const QStringList reserved = {QStringLiteral("www"), QStringLiteral("api"),
-                                         QStringLiteral("blog")};
-    return label.match(handle).hasMatch() && !reserved.contains(handle);
-}
 
 QHash<QString, QString> formFields(const QByteArray &body)
 {
@@ -114,7 +110,7 @@ Reply Server::Private::signInPage(const LoggedRequest &request)
     std::optional<UserRow> user;
     if (form.value(QStringLiteral("mode")) == QLatin1String("signup")) {
         const QString name = form.value(QStringLiteral("name")).trimmed();
-        const QString handle = form.value(QStringLiteral("handle")).trimmed().toLower();
+        const QString handle = protocol::siteHandles::normalized(form.value(QStringLiteral("handle")));
         QString problem;
         if (name.isEmpty() || name.size() > 200)
             problem = QStringLiteral("Enter your name.");
@@ -122,7 +118,7 @@ Reply Server::Private::signInPage(const LoggedRequest &request)
             problem = QStringLiteral("Enter a valid e-mail address.");
         else if (password.size() < 8 || password.size() > 1024)
             problem = QStringLiteral("Choose a password of 8 characters or more.");
-        else if (!handle.isEmpty() && !validHandle(handle))
+        else if (!handle.isEmpty() && !protocol::siteHandles::canChoose(handle))
             problem = QStringLiteral("A site handle is 1 to 63 lower-case letters, digits and hyphens, "
                                      "not starting or ending with a hyphen.");
         else
@@ -175,7 +171,7 @@ Reply Server::Private::getSession(const LoggedRequest &, const UserRow &user)
 
 Reply Server::Private::signOut(const LoggedRequest &request)
 {
-    const QByteArray value = request.header("authorization").mid(7).trimmed();
+    const QByteArray value = protocol::bearerToken(request.header("authorization"));
     if (!storage.transaction([&] { return storage.deleteSession(tokenHash(QString::fromLatin1(value))); }))
         return errorReply(500, "internal_error", QStringLiteral("Sign-out failed."));
     return jsonReply(200, {{QStringLiteral("ok"), true}});
@@ -183,11 +179,10 @@ Reply Server::Private::signOut(const LoggedRequest &request)
 
 Reply Server::Private::me(const UserRow &user)
 {
-    QJsonObject reply{{QStringLiteral("user"), userJson(user)}};
-    reply.insert(QStringLiteral("site"),
-                 user.handle.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                       : QJsonValue(QJsonObject{{QStringLiteral("handle"), user.handle}}));
-    return jsonReply(200, reply);
+    MeResponse reply{{user.id, user.email, user.name, std::nullopt, user.admin}, std::nullopt};
+    if (!user.handle.isEmpty())
+        reply.site = MeResponse::Site{user.handle, std::nullopt};
+    return jsonReply(200, reply.toJson());
 }
 
 } // namespace tessivo::server

@@ -1,5 +1,7 @@
 #include "ServerPrivate.h"
 
+#include "protocol/Rules.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkReply>
@@ -8,26 +10,37 @@
 namespace tessivo::server {
 
 namespace {
-constexpr qsizetype contextBefore = 6000;
-constexpr qsizetype contextAfter = 2000;
-
 QString presetInstruction(const QString &action)
 {
-    static const QHash<QString, QString> presets = {
-        {QStringLiteral("fix-grammar"),
-         QStringLiteral("Fix spelling, grammar and punctuation; change nothing else.")},
-        {QStringLiteral("improve"), QStringLiteral("Improve the writing: clearer, smoother, same meaning.")},
-        {QStringLiteral("punchier"), QStringLiteral("Make it punchier and more direct.")},
-        {QStringLiteral("condense"), QStringLiteral("Condense it to the essentials.")},
-        {QStringLiteral("rephrase"), QStringLiteral("Rephrase it in different words.")},
-        {QStringLiteral("expand"), QStringLiteral("Expand it with more detail, in the same voice.")},
-        {QStringLiteral("structure"), QStringLiteral("Give it a clear structure with headings or lists.")},
-        {QStringLiteral("positive"), QStringLiteral("Make the tone more positive.")},
-        {QStringLiteral("thread"), QStringLiteral("Turn it into a short social-media thread.")},
-        {QStringLiteral("emoji"), QStringLiteral("Add fitting emoji.")},
-        {QStringLiteral("announcement"), QStringLiteral("Turn it into an announcement.")},
-    };
-    return presets.value(action);
+    using protocol::ai::Preset;
+    const std::optional<Preset> preset = protocol::ai::presetFromId(action);
+    if (!preset)
+        return {};
+    switch (*preset) {
+    case Preset::fixGrammar:
+        return QStringLiteral("Fix spelling, grammar and punctuation; change nothing else.");
+    case Preset::improve:
+        return QStringLiteral("Improve the writing: clearer, smoother, same meaning.");
+    case Preset::punchier:
+        return QStringLiteral("Make it punchier and more direct.");
+    case Preset::condense:
+        return QStringLiteral("Condense it to the essentials.");
+    case Preset::rephrase:
+        return QStringLiteral("Rephrase it in different words.");
+    case Preset::expand:
+        return QStringLiteral("Expand it with more detail, in the same voice.");
+    case Preset::structure:
+        return QStringLiteral("Give it a clear structure with headings or lists.");
+    case Preset::positive:
+        return QStringLiteral("Make the tone more positive.");
+    case Preset::thread:
+        return QStringLiteral("Turn it into a short social-media thread.");
+    case Preset::emoji:
+        return QStringLiteral("Add fitting emoji.");
+    case Preset::announcement:
+        break;
+    }
+    return QStringLiteral("Turn it into an announcement.");
 }
 
 // The chat messages for an "/api/ai" request, or an empty array when the
@@ -43,10 +56,15 @@ QJsonArray chatMessages(const QJsonObject &request)
     QString instruction;
     QString user;
     const QString context = QStringLiteral("Text before:\n%1\n\nText after:\n%2")
-                                .arg(field("before").right(contextBefore), field("after").left(contextAfter));
+                                .arg(field("before").right(protocol::ai::contextBefore),
+                                     field("after").left(protocol::ai::contextAfter));
+    // The app refuses longer requests before sending them.
+    if (field("text").size() > protocol::ai::maxTextLength ||
+        field("prompt").size() > protocol::ai::maxPromptLength)
+        return {};
     if (mode == QLatin1String("refine")) {
-        instruction =
-            field("action") == QLatin1String("custom") ? field("prompt") : presetInstruction(field("action"));
+        instruction = field("action") == protocol::ai::customAction() ? field("prompt")
+                                                                      : presetInstruction(field("action"));
         if (instruction.isEmpty() || field("text").trimmed().isEmpty())
             return {};
         user = QStringLiteral("Instruction: %1\n\nRewrite this selected text:\n%2\n\n%3")
@@ -141,7 +159,7 @@ void Server::Private::forwardAi(QPointer<HttpConnection> connection, const QJson
     upstream.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     upstream.setRawHeader("accept", "text/event-stream, application/json");
     if (!options.aiKey.isEmpty())
-        upstream.setRawHeader("authorization", "Bearer " + options.aiKey.toUtf8());
+        upstream.setRawHeader("authorization", protocol::bearerHeader(options.aiKey));
     upstream.setTransferTimeout(120000);
     QNetworkReply *reply = network.post(upstream, QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QObject::connect(connection, &HttpConnection::closed, reply, &QNetworkReply::abort);

@@ -1,5 +1,8 @@
 #include "HttpConnection.h"
 
+#include "protocol/Routes.h"
+#include "protocol/WireRecords.h"
+
 #include <QUrl>
 
 namespace tessivo::server {
@@ -9,14 +12,14 @@ constexpr qsizetype maxHeadBytes = 64 * 1024;
 // Refused bodies up to this size are read and dropped before closing.
 constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
 // Bodies up to this size are read without asking the limit.
-constexpr qint64 smallBodyBytes = 64 * 1024;
+constexpr qint64 smallBodyBytes = protocol::smallBodyLimit;
 // A connection that sends nothing for this long while no reply is pending
 // is closed, so idle or stalled clients can't hold sockets for ever.
 constexpr int idleTimeoutMs = 120 * 1000;
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
-    return R"({"error":{"code":")" + code + R"(","message":")" + message + R"("}})";
+    return ErrorBody{QString::fromLatin1(code), QString::fromLatin1(message)}.encoded();
 }
 } // namespace
 

@@ -1,6 +1,9 @@
 #include "Multipart.h"
 #include "ServerPrivate.h"
 
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
+
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QUuid>
@@ -8,8 +11,6 @@
 namespace tessivo::server {
 
 namespace {
-constexpr qint64 maxImageBytes = 10 * 1024 * 1024;
-
 // Types a browser may show inline; anything else is served as a download.
 bool inlineType(const QByteArray &type)
 {
@@ -22,7 +23,7 @@ bool inlineType(const QByteArray &type)
 QJsonObject imageJson(const ImageRow &row, const QString &base)
 {
     return {{QStringLiteral("id"), row.id},
-            {QStringLiteral("url"), base + QStringLiteral("/media/") + row.id},
+            {QStringLiteral("url"), base + protocol::routePath(protocol::Endpoint::image, row.id)},
             {QStringLiteral("filename"), row.filename},
             {QStringLiteral("contentType"), row.contentType},
             {QStringLiteral("size"), row.size},
@@ -51,8 +52,9 @@ Reply Server::Private::uploadImage(const LoggedRequest &request, const UserRow &
     }
     if (!file)
         return errorReply(400, "invalid_request", QStringLiteral("The upload has no \"file\" part."));
-    if (file->data.size() > maxImageBytes)
-        return errorReply(413, "too_large", QStringLiteral("Images must be 10 MB or smaller."));
+    if (file->data.size() > protocol::images::maxBytes)
+        return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
+                          protocol::images::tooLargeMessage());
     // Only the name's last path component is kept, and only for display.
     QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
     if (filename.isEmpty())

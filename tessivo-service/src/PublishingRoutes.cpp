@@ -1,6 +1,9 @@
 #include "ServerPrivate.h"
 
 #include "editor/core/MarkdownRenderer.h"
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -12,14 +15,6 @@ using namespace Qt::StringLiterals;
 namespace tessivo::server {
 
 namespace {
-constexpr qsizetype maxSlugLength = 60;
-
-bool validSlug(const QString &slug)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[a-z0-9](?:[a-z0-9]|-(?!-))*[a-z0-9]$"));
-    return slug.size() >= 2 && slug.size() <= maxSlugLength && pattern.match(slug).hasMatch();
-}
-
 QString randomSlug()
 {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -160,36 +155,35 @@ static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &byt
 {
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
-    const QJsonObject object = json.object();
     if (parseError.error != QJsonParseError::NoError || !json.isObject()) {
         *error = errorReply(400, "invalid_json", QStringLiteral("The request body is not a JSON object."));
         return std::nullopt;
     }
-    const QJsonValue title = object.value(QLatin1String("title"));
-    const QJsonValue body = object.value(QLatin1String("body"));
-    if (!title.isString() || !body.isString()) {
+    const QJsonObject object = json.object();
+    const std::optional<PublishRequest> request = PublishRequest::fromJson(object);
+    const QJsonValue requested = object.value(QLatin1String("slug"));
+    const bool slugAsked = !requested.isUndefined() && !requested.isNull();
+    if (slug && slugAsked && (!requested.isString() || !protocol::slugs::isValid(requested.toString()))) {
+        *error =
+            errorReply(400, "invalid_slug",
+                       QStringLiteral("A slug is 2 to 60 lower-case letters, digits and single hyphens."));
+        return std::nullopt;
+    }
+    if (!request) {
         *error =
             errorReply(400, "invalid_request", QStringLiteral("\"title\" and \"body\" must be strings."));
         return std::nullopt;
     }
-    if (slug) {
-        const QJsonValue requested = object.value(QLatin1String("slug"));
-        if (!requested.isUndefined() && !requested.isNull() &&
-            (!requested.isString() || !validSlug(requested.toString()))) {
-            *error = errorReply(
-                400, "invalid_slug",
-                QStringLiteral("A slug is 2 to 60 lower-case letters, digits and single hyphens."));
-            return std::nullopt;
-        }
-        *slug = requested.toString();
-    }
-    return qMakePair(title.toString(), body.toString());
+    if (slug)
+        *slug = request->slug.value_or(QString());
+    return qMakePair(request->title, request->body);
 }
 
 static Reply slugReply(int status, const QString &slug, const QString &base)
 {
-    return jsonReply(status, {{QStringLiteral("slug"), slug},
-                              {QStringLiteral("url"), base + QStringLiteral("/p/%1/").arg(slug)}});
+    return jsonReply(
+        status,
+        PublishResponse{slug, base + protocol::routePath(protocol::Endpoint::publicPage, slug)}.toJson());
 }
 
 Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user)
@@ -208,7 +202,7 @@ Reply Server::Private::publish(const LoggedRequest &request, const UserRow &user
         slug = requested;
         for (int n = 2; storage.publication(slug); ++n) {
             const QString suffix = QStringLiteral("-%1").arg(n);
-            QString base = requested.left(maxSlugLength - suffix.size());
+            QString base = requested.left(protocol::slugs::maxLength - suffix.size());
             while (base.endsWith(QLatin1Char('-')))
                 base.chop(1);
             slug = base + suffix;
@@ -232,7 +226,7 @@ Reply Server::Private::updatePublication(const LoggedRequest &request, const Use
                                          const QString &slug)
 {
     std::optional<PublicationRow> row = storage.publication(slug);
-    if (!validSlug(slug) || !row || row->userId != user.id)
+    if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
         return errorReply(404, "not_found", QStringLiteral("Not found."));
     Reply error;
     const auto content = titleAndBody(request.body, nullptr, &error);
@@ -251,7 +245,7 @@ Reply Server::Private::updatePublication(const LoggedRequest &request, const Use
 Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
 {
     const std::optional<PublicationRow> row = storage.publication(slug);
-    if (!validSlug(slug) || !row || row->userId != user.id)
+    if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
         return errorReply(404, "not_found", QStringLiteral("Not found."));
     if (!storage.transaction([&] { return storage.deletePublication(slug); }))
         return errorReply(500, "internal_error",
@@ -261,7 +255,8 @@ Reply Server::Private::unpublish(const UserRow &user, const QString &slug)
 
 Reply Server::Private::publicPage(const QString &slug)
 {
-    const std::optional<PublicationRow> row = validSlug(slug) ? storage.publication(slug) : std::nullopt;
+    const std::optional<PublicationRow> row =
+        protocol::slugs::isValid(slug) ? storage.publication(slug) : std::nullopt;
     if (!row)
         return htmlReply(404, page(QStringLiteral("Not found"), QStringLiteral("<h1>Not found</h1>")));
     return htmlReply(200, page(row->title, inertHtml(MarkdownRenderer::render(row->body))));
@@ -314,7 +309,8 @@ std::optional<Reply> Server::Private::userSite(const LoggedRequest &request)
     if (dot <= 0 || !QHostAddress(host).isNull())
         return std::nullopt;
     const QString handle = host.left(dot).toLower();
-    const std::optional<UserRow> user = validHandle(handle) ? storage.userByHandle(handle) : std::nullopt;
+    const std::optional<UserRow> user =
+        protocol::siteHandles::isHostLabel(handle) ? storage.userByHandle(handle) : std::nullopt;
     if (!user)
         return std::nullopt;
     // Links point back at the service's own host, which serves the pages.

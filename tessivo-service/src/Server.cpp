@@ -2,6 +2,10 @@
 
 #include "ServerPrivate.h"
 
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonDocument>
@@ -13,19 +17,6 @@
 
 namespace tessivo::server {
 
-namespace {
-constexpr qint64 kilobyte = 1024;
-constexpr qint64 megabyte = 1024 * kilobyte;
-
-QByteArray bearerToken(const LoggedRequest &request)
-{
-    const QByteArray value = request.header("authorization");
-    if (!value.startsWith("Bearer "))
-        return {};
-    return value.mid(7).trimmed();
-}
-} // namespace
-
 Reply jsonReply(int status, const QJsonObject &object)
 {
     return {
@@ -34,9 +25,7 @@ Reply jsonReply(int status, const QJsonObject &object)
 
 Reply errorReply(int status, const QByteArray &code, const QString &message)
 {
-    return jsonReply(
-        status, {{QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), QString::fromLatin1(code)},
-                                                       {QStringLiteral("message"), message}}}});
+    return jsonReply(status, ErrorBody{QString::fromLatin1(code), message}.toJson());
 }
 
 Reply htmlReply(int status, const QString &html)
@@ -170,18 +159,11 @@ qint64 Server::Private::now() const
 
 qint64 Server::Private::bodyLimit(const LoggedRequest &head)
 {
-    qint64 limit = 64 * kilobyte;
-    if (head.path == QLatin1String("/api/v1/images"))
-        limit = 10 * megabyte + 64 * kilobyte; // the image plus the multipart framing
-    else if (head.path == QLatin1String("/api/v1/documents/sync"))
-        limit = 128 * megabyte;
-    else if (head.path == QLatin1String("/api/ai") ||
-             head.path.startsWith(QLatin1String("/api/v1/published")))
-        limit = 32 * megabyte;
-    if (limit <= 64 * kilobyte)
+    const qint64 limit = protocol::bodyLimit(head.method, head.path);
+    if (limit <= protocol::smallBodyLimit)
         return limit;
     // Only a signed-in user may make the service buffer a large body.
-    const QByteArray token = bearerToken(head);
+    const QByteArray token = protocol::bearerToken(head.header("authorization"));
     const std::optional<SessionRow> session =
         token.isEmpty() ? std::nullopt : storage.session(tokenHash(QString::fromLatin1(token)));
     if (!session || (session->expiresAt && *session->expiresAt <= now()))
@@ -244,102 +226,80 @@ void Server::Private::handle(HttpConnection *connection, const LoggedRequest &re
 
 void Server::Private::dispatch(HttpConnection *connection, const LoggedRequest &request)
 {
-    const QByteArray &method = request.method;
-    const QString &path = request.path;
     auto send = [connection](Reply reply, const HeaderList &extra = {}) {
         reply.headers += extra;
         connection->reply(reply.status, reply.headers, reply.body);
     };
-
-    if (method == "GET") {
-        if (std::optional<Reply> site = userSite(request))
-            return send(*site);
-    }
-    if (path == QLatin1String("/api/v1/auth/native-signin") && (method == "GET" || method == "POST"))
-        return send(signInPage(request));
-    if (path == QLatin1String("/api/auth/one-time-token/verify") && method == "POST")
-        return send(verifyOneTimeToken(request));
-    static const QRegularExpression publicPath(QStringLiteral("^/p/([^/]+)(/?)$"));
-    if (const auto match = publicPath.match(path); match.hasMatch() && method == "GET") {
-        if (match.captured(2).isEmpty())
-            return send({301, {{"location", "/p/" + QUrl::toPercentEncoding(match.captured(1)) + "/"}}, {}});
-        return send(publicPage(match.captured(1)));
-    }
-    if ((path == QLatin1String("/blog/") || path == QLatin1String("/blog")) && method == "GET") {
-        if (path == QLatin1String("/blog"))
-            return send({301, {{"location", "/blog/"}}, {}});
-        return send(blog(request));
-    }
-    if (path.startsWith(QLatin1String("/media/")) && method == "GET")
-        return send(imageBytes(path.mid(7)));
-    if (path == QLatin1String("/") && method == "GET")
-        return send(
-            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
-                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
-
-    struct Route
-    {
-        QByteArray method;
-        QString path;
-        bool prefix = false;
-    };
-    static const QList<Route> authenticated = {
-        {"GET", QStringLiteral("/api/auth/get-session")},
-        {"POST", QStringLiteral("/api/auth/sign-out")},
-        {"GET", QStringLiteral("/api/v1/me")},
-        {"GET", QStringLiteral("/api/v1/documents/sync")},
-        {"POST", QStringLiteral("/api/v1/documents/sync")},
-        {"POST", QStringLiteral("/api/v1/published")},
-        {"PUT", QStringLiteral("/api/v1/published/"), true},
-        {"DELETE", QStringLiteral("/api/v1/published/"), true},
-        {"GET", QStringLiteral("/api/images")},
-        {"POST", QStringLiteral("/api/v1/images")},
-        {"POST", QStringLiteral("/api/ai")},
-    };
-    bool pathKnown = false;
-    const Route *route = nullptr;
-    for (const Route &r : authenticated) {
-        const bool pathMatches =
-            r.prefix ? path.startsWith(r.path) && path.size() > r.path.size() : path == r.path;
-        pathKnown = pathKnown || pathMatches;
-        if (pathMatches && r.method == method)
-            route = &r;
-    }
-    if (!route) {
-        if (pathKnown)
+    using protocol::Endpoint;
+    const protocol::RouteMatch match = protocol::matchRoute(request.method, request.path);
+    if (!match.route) {
+        if (match.pathKnown)
             return send(errorReply(405, "method_not_allowed", QStringLiteral("Method not allowed.")));
         return send(errorReply(404, "not_found", QStringLiteral("Not found.")));
     }
-
     HeaderList extra;
-    const std::optional<UserRow> user = authenticate(request, &extra);
-    if (!user)
-        return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
-    if (path == QLatin1String("/api/auth/get-session"))
-        return send(getSession(request, *user), extra);
-    if (path == QLatin1String("/api/auth/sign-out"))
-        return send(signOut(request), extra);
-    if (path == QLatin1String("/api/v1/me"))
-        return send(me(*user), extra);
-    if (path == QLatin1String("/api/v1/documents/sync"))
-        return send(method == "GET" ? pull(request, *user) : push(request, *user), extra);
-    if (path == QLatin1String("/api/v1/published"))
-        return send(publish(request, *user), extra);
-    if (path.startsWith(QLatin1String("/api/v1/published/"))) {
-        const QString slug = path.mid(18);
-        return send(method == "PUT" ? updatePublication(request, *user, slug) : unpublish(*user, slug),
-                    extra);
+    std::optional<UserRow> user;
+    if (match.route->needsSession) {
+        user = authenticate(request, &extra);
+        if (!user)
+            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
     }
-    if (path == QLatin1String("/api/images"))
+    const QString &parameter = match.parameter;
+    switch (match.route->endpoint) {
+    case Endpoint::home:
+        if (std::optional<Reply> site = userSite(request))
+            return send(*site);
+        return send(
+            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
+                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
+    case Endpoint::signInPage:
+    case Endpoint::signInForm:
+        return send(signInPage(request));
+    case Endpoint::verifyOneTimeToken:
+        return send(verifyOneTimeToken(request));
+    case Endpoint::publicPage:
+        return send(publicPage(parameter));
+    case Endpoint::publicPageWithoutSlash:
+        return send(
+            {301,
+             {{"location", protocol::routePath(Endpoint::publicPage,
+                                               QString::fromLatin1(QUrl::toPercentEncoding(parameter)))
+                               .toLatin1()}},
+             {}});
+    case Endpoint::blog:
+        return send(blog(request));
+    case Endpoint::blogWithoutSlash:
+        return send({301, {{"location", "/blog/"}}, {}});
+    case Endpoint::image:
+        return send(imageBytes(parameter));
+    case Endpoint::getSession:
+        return send(getSession(request, *user), extra);
+    case Endpoint::signOut:
+        return send(signOut(request), extra);
+    case Endpoint::me:
+        return send(me(*user), extra);
+    case Endpoint::pull:
+        return send(pull(request, *user), extra);
+    case Endpoint::push:
+        return send(push(request, *user), extra);
+    case Endpoint::publish:
+        return send(publish(request, *user), extra);
+    case Endpoint::updatePublication:
+        return send(updatePublication(request, *user, parameter), extra);
+    case Endpoint::unpublish:
+        return send(unpublish(*user, parameter), extra);
+    case Endpoint::listImages:
         return send(listImages(request, *user), extra);
-    if (path == QLatin1String("/api/v1/images"))
+    case Endpoint::uploadImage:
         return send(uploadImage(request, *user), extra);
-    ai(connection, request, extra);
+    case Endpoint::ai:
+        return ai(connection, request, extra);
+    }
 }
 
 std::optional<UserRow> Server::Private::authenticate(const LoggedRequest &request, HeaderList *headers)
 {
-    const QByteArray token = bearerToken(request);
+    const QByteArray token = protocol::bearerToken(request.header("authorization"));
     if (token.isEmpty())
         return std::nullopt;
     const QByteArray hash = tokenHash(QString::fromLatin1(token));

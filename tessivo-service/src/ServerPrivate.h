@@ -99,8 +99,6 @@ struct Server::Private
 QString newToken();
 QByteArray tokenHash(const QString &token);
 bool passwordMatches(const QString &password, const QString &stored);
-// A site handle must work as the first label of a host name.
-bool validHandle(const QString &handle);
 // Form fields of an "application/x-www-form-urlencoded" body.
 QHash<QString, QString> formFields(const QByteArray &body);
 

@@ -1,6 +1,11 @@
 #include "Storage.h"
 
-#include "Records.h"
+#include "protocol/WireRecords.h"
+#include "store/StrictJson.h"
+
+#include "store/Document.h"
+#include "store/RecordEdits.h"
+#include "store/RecordIds.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -13,6 +18,13 @@
 namespace tessivo::server {
 
 namespace {
+// Why the app could not read a record, or an empty string.
+QString recordProblem(RecordKind kind, const QJsonValue &record)
+{
+    return kind == RecordKind::Document ? SyncPushRequest::documentProblem(record)
+                                        : SyncPushRequest::collectionProblem(record);
+}
+
 QString recordTable(RecordKind kind)
 {
     return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
@@ -32,6 +44,39 @@ bool run(QSqlQuery &query, const QVariantList &values, QString *error)
 QVariant nullableText(const QString &s)
 {
     return s.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s);
+}
+
+std::optional<qint64> optionalInteger(const QJsonObject &record, const char *key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    return value.isDouble() ? std::optional(value.toInteger()) : std::nullopt;
+}
+
+std::optional<QString> optionalString(const QJsonObject &record, const char *key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    return value.isString() ? std::optional(value.toString()) : std::nullopt;
+}
+
+// The conflicted copy of the stored document `loser`, as the app makes it
+// (see RecordEdits::conflictedCopy), in `collectionId`, changed at `now`.
+QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
+                           const std::optional<QString> &collectionId, qint64 now)
+{
+    if (const std::optional<Document> document = Document::fromJson(loser))
+        return RecordEdits::conflictedCopy(*document, id, collectionId, now).toJson();
+    // A record the app could not read either: keep its text all the same.
+    QJsonObject copy = loser;
+    copy.remove(QStringLiteral("serverUpdatedAt"));
+    const QString title = optionalString(loser, "title").value_or(QString());
+    copy.insert(QStringLiteral("id"), id);
+    copy.insert(QStringLiteral("title"), (title.isEmpty() ? QStringLiteral("Untitled") : title) +
+                                             QStringLiteral(" (conflicted copy)"));
+    copy.insert(QStringLiteral("createdAt"), now);
+    copy.insert(QStringLiteral("updatedAt"), now);
+    copy.insert(QStringLiteral("deletedAt"), QJsonValue::Null);
+    copy.insert(QStringLiteral("collectionId"), collectionId ? QJsonValue(*collectionId) : QJsonValue::Null);
+    return copy;
 }
 } // namespace
 
@@ -324,8 +369,19 @@ bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 sinc
                   .arg(recordTable(kind)));
     if (!run(q, {userId, since}, &m_error))
         return false;
-    while (q.next())
-        out->append(q.value(0).toString().toUtf8());
+    while (q.next()) {
+        QByteArray record = q.value(0).toString().toUtf8();
+        // Records stored before pushes were checked as the app reads them
+        // may not decode; one of them would fail every pull of its owner.
+        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+        if (!problem.isEmpty()) {
+            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                     qPrintable(problem));
+            continue;
+        }
+        out->append(std::move(record));
+    }
     return true;
 }
 
@@ -340,7 +396,7 @@ bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject reco
     return run(q,
                {userId, record.value(QLatin1String("id")).toString(),
                 QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                *jsonInteger(record.value(QLatin1String("updatedAt"))), stamp},
+                *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp},
                &m_error);
 }
 
@@ -361,8 +417,7 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
                      .arg(recordTable(kind)));
     for (const QJsonValue &value : records) {
         const QJsonObject record = value.toObject();
-        const QString problem =
-            value.isObject() ? recordProblem(kind, record) : QStringLiteral("not an object");
+        const QString problem = recordProblem(kind, value);
         const QJsonValue id = record.value(QLatin1String("id"));
         if (!problem.isEmpty()) {
             results->append({id.isString() ? id.toString() : QString(), "invalid", problem});
@@ -376,7 +431,11 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
         // stored so the pusher's next pull brings it back.
-        if (!stored || *jsonInteger(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+        if (!stored ||
+            *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+            if (kind == RecordKind::Document && stored &&
+                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp))
+                return false;
             if (!putRecord(kind, userId, record, stamp()))
                 return false;
             results->append({id.toString(), "ok", {}});
@@ -387,6 +446,40 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         }
     }
     return true;
+}
+
+// The pusher had not seen the stored version when it wrote its own (it
+// carries an older server time, or none): the stored text would be gone
+// from every computer, so it is kept as a conflicted copy, under the id the
+// app gives the same loser, so that a copy is made once.
+bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
+                                   const QJsonObject &pushed, const std::function<qint64()> &stamp)
+{
+    const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
+    const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
+    if (seen && (!storedStamp || *storedStamp <= *seen))
+        return true;
+    const QString body = optionalString(stored, "body").value_or(QString());
+    if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
+        return true;
+    const QString id = stored.value(QLatin1String("id")).toString();
+    const QString copyId = RecordIds::conflictedCopyID(id, optionalInteger(stored, "updatedAt").value_or(0));
+    if (record(RecordKind::Document, userId, copyId))
+        return true;
+    const auto liveCollection = [&](const std::optional<QString> &collectionId) {
+        if (!collectionId)
+            return false;
+        const std::optional<QJsonObject> c = record(RecordKind::Collection, userId, *collectionId);
+        return c && !optionalInteger(*c, "deletedAt");
+    };
+    std::optional<QString> place = optionalString(stored, "collectionId");
+    if (!liveCollection(place)) {
+        place = optionalString(pushed, "collectionId");
+        if (!liveCollection(place))
+            place.reset();
+    }
+    const qint64 at = stamp();
+    return putRecord(RecordKind::Document, userId, conflictedCopy(stored, copyId, place, at), at);
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)

@@ -125,6 +125,8 @@ public:
 private:
     bool exec(const QString &sql);
     bool createSchema();
+    bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
+                              const std::function<qint64()> &stamp);
 
     QString m_connection;
     QString m_error;

@@ -1,5 +1,7 @@
 #include "ServerPrivate.h"
 
+#include "protocol/WireRecords.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -24,16 +26,13 @@ QByteArray joined(const QList<QByteArray> &records)
     return out;
 }
 
-QJsonArray resultsJson(const QList<PushResult> &results)
+QList<SyncPushResponse::Result> wireResults(const QList<PushResult> &results)
 {
-    QJsonArray out;
+    QList<SyncPushResponse::Result> out;
+    out.reserve(results.size());
     for (const PushResult &r : results) {
-        QJsonObject item{{QStringLiteral("status"), QString::fromLatin1(r.status)}};
-        if (!r.id.isEmpty())
-            item.insert(QStringLiteral("id"), r.id);
-        if (!r.error.isEmpty())
-            item.insert(QStringLiteral("error"), r.error);
-        out.append(item);
+        out.append({r.id.isEmpty() ? std::nullopt : std::optional(r.id), QString::fromLatin1(r.status),
+                    r.error.isEmpty() ? std::nullopt : std::optional(r.error)});
     }
     return out;
 }
@@ -63,10 +62,8 @@ Reply Server::Private::push(const LoggedRequest &request, const UserRow &user)
     const QJsonDocument json = QJsonDocument::fromJson(request.body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !json.isObject())
         return errorReply(400, "invalid_json", QStringLiteral("The request body is not a JSON object."));
-    const QJsonObject object = json.object();
-    const QJsonValue docs = object.value(QLatin1String("docs"));
-    const QJsonValue collections = object.value(QLatin1String("collections"));
-    if (!(docs.isArray() || docs.isUndefined()) || !(collections.isArray() || collections.isUndefined()))
+    const std::optional<SyncPushRequest::Raw> records = SyncPushRequest::rawFromJson(json.object());
+    if (!records)
         return errorReply(400, "invalid_request",
                           QStringLiteral("\"docs\" and \"collections\" must be arrays."));
 
@@ -75,16 +72,16 @@ Reply Server::Private::push(const LoggedRequest &request, const UserRow &user)
     const bool saved = storage.transaction([&] {
         last = storage.lastStamp(user.id);
         const auto stamp = [&] { return nextStamp(now(), &last); };
-        return storage.pushRecords(RecordKind::Document, user.id, docs.toArray(), stamp, &documentResults) &&
-               storage.pushRecords(RecordKind::Collection, user.id, collections.toArray(), stamp,
+        return storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults) &&
+               storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
                                    &collectionResults) &&
                storage.setLastStamp(user.id, last);
     });
     if (!saved)
         return errorReply(500, "internal_error", QStringLiteral("The service couldn't save your documents."));
-    return jsonReply(200, {{QStringLiteral("results"), resultsJson(documentResults)},
-                           {QStringLiteral("collectionResults"), resultsJson(collectionResults)},
-                           {QStringLiteral("now"), std::max(last, now())}});
+    return jsonReply(200, SyncPushResponse{wireResults(documentResults), wireResults(collectionResults),
+                                           std::max(last, now())}
+                              .toJson());
 }
 
 } // namespace tessivo::server

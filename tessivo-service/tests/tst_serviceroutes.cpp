@@ -145,7 +145,9 @@ private slots:
         QVERIFY(stampA >= 5000 && stampB > stampA && stampC > stampB);
 
         // Older loses and is re-stamped; equal or newer wins.
-        r = f->post("/api/v1/documents/sync", t, pushBody({doc("a", 9, "old"), doc("b", 10, "same time")}));
+        QJsonObject sameTime = doc("b", 10, "same time");
+        sameTime["serverUpdatedAt"] = stampB; // written over the stored version
+        r = f->post("/api/v1/documents/sync", t, pushBody({doc("a", 9, "old"), sameTime}));
         QCOMPARE(statuses(r.json()["results"].toArray()), QStringList({"stale", "ok"}));
         const QJsonArray changed = pulled(*f, t, stampC);
         QCOMPARE(changed.size(), 2);
@@ -165,16 +167,17 @@ private slots:
     void recordsComeBackVerbatim()
     {
         QJsonObject document = doc("d", 3);
+        // Members the app doesn't know, at any depth, come back too.
         document["frontmatter"] =
-            QJsonObject{{"tags", QJsonArray{"a", 1, QJsonObject{{"x", QJsonValue::Null}}}}};
-        document["overrides"] = QJsonObject{{"custom", true}};
+            QJsonObject{{"tags", QJsonArray{"a", "b"}}, {"x-later", QJsonObject{{"x", QJsonValue::Null}}}};
+        document["overrides"] = QJsonArray{"title", "custom"};
         document["deletedAt"] = QJsonValue::Null;
         document["collectionId"] = QJsonValue::Null;
         document["unknown"] = "kept";
         document["createdAt"] = qint64(1'700'000'000'123);
         const QJsonObject topLevel =
             QJsonDocument::fromJson(
-                R"({"id":"top","name":"T","position":1.5,"parentId":null,"createdAt":1,"updatedAt":1,"deletedAt":null})")
+                R"({"id":"top","name":"T","position":-15,"parentId":null,"createdAt":1,"updatedAt":1,"deletedAt":null})")
                 .object();
         const QJsonObject unknownParent{{"id", "loose"}, {"name", "L"}, {"createdAt", 1}, {"updatedAt", 1}};
         f->post("/api/v1/documents/sync", t, pushBody({document}, {topLevel, unknownParent}));
@@ -242,6 +245,17 @@ private slots:
         QTest::newRow("publish, bad slug")
             << "POST"_ba
             << "/api/v1/published" << QByteArray(R"({"title":"t","body":"b","slug":"../etc"})");
+        // "$" in a pattern also matches before a final line break.
+        QTest::newRow("publish, slug with a final line break")
+            << "POST"_ba
+            << "/api/v1/published" << QByteArray(R"({"title":"t","body":"b","slug":"my-post\n"})");
+        QTest::newRow("ai, prompt over the app's limit")
+            << "POST"_ba
+            << "/api/ai"
+            << QJsonDocument(
+                   QJsonObject{
+                       {"mode", "generate"}, {"prompt", QString(1001, u'p')}, {"before", ""}, {"after", ""}})
+                   .toJson();
         QTest::newRow("ai, not all strings") << "POST"_ba
                                              << "/api/ai" << QByteArray(R"({"mode":"generate","prompt":1})");
     }

@@ -1,6 +1,8 @@
 // A computer that edits its store and syncs it until tst_sync_reliability
 // kills it. Args: <data folder> <settings file> <service URL> <token> <seed>.
-// Prints "READY" once loaded, then "D <key>" per document version it made.
+// Prints "READY" once loaded, then "S <key>" for each document version that
+// is on disk with its dirty mark: its file was written and state.json was
+// written after it.
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/Keychain.h"
@@ -9,6 +11,9 @@
 #include "store/documentstore_report.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTimer>
@@ -24,13 +29,14 @@ void emitLine(const QString &line)
     std::fflush(stdout);
 }
 
-void report(const DocumentStore &store, const QString &id)
+// The version a document file holds, read back from disk.
+QString keyOnDisk(const QString &path)
 {
-    if (const auto d = store.document(id))
-        return emitLine(QStringLiteral("D ") + DocumentStoreReport::key(*d));
-    for (const Document &t : store.tombstones())
-        if (t.id == id)
-            emitLine(QStringLiteral("D ") + DocumentStoreReport::key(t));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const auto d = Document::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+    return d ? DocumentStoreReport::key(*d) : QString();
 }
 
 } // namespace
@@ -53,6 +59,20 @@ int main(int argc, char **argv)
     AuthManager auth(AuthManager::Dependencies{&api, Keychain(keyring), &store, &settings, {}});
     SyncEngine engine(SyncEngine::Dependencies{&store, &auth, &api, nullptr, {}});
     engine.start();
+    QStringList written;
+    QObject::connect(&store, &DocumentStore::fileWritten, [&](const QString &path, bool ok) {
+        if (!ok)
+            return;
+        if (path.startsWith(QLatin1String("documents/"))) {
+            const QString key = keyOnDisk(QDir(args.at(1)).filePath(path));
+            if (!key.isEmpty())
+                written.append(key);
+        } else if (path == QLatin1String("state.json")) {
+            for (const QString &key : std::as_const(written))
+                emitLine(QStringLiteral("S ") + key);
+            written.clear();
+        }
+    });
     emitLine(QStringLiteral("READY"));
 
     QRandomGenerator rng(args.at(5).toUInt());
@@ -61,8 +81,7 @@ int main(int argc, char **argv)
         const auto &documents = store.documents();
         const int roll = int(rng.bounded(100));
         if (documents.size() < 4 || roll < 20) {
-            report(store,
-                   store.createDocument(std::nullopt, QStringLiteral("# Child %1\n").arg(++counter)).id);
+            store.createDocument(std::nullopt, QStringLiteral("# Child %1\n").arg(++counter));
         } else {
             const QString id = documents.at(rng.bounded(std::min<qsizetype>(documents.size(), 8))).id;
             if (roll < 90)
@@ -71,7 +90,6 @@ int main(int argc, char **argv)
                 store.moveDocument(id, store.createCollection(QStringLiteral("F%1").arg(++counter))->id);
             else
                 store.deleteDocument(id);
-            report(store, id);
         }
         // Like an activation or "Sync Now": a pass out while typing goes on.
         if (rng.bounded(100) < 10)

@@ -1,4 +1,5 @@
 #include "service/core/APIError.h"
+#include "service/core/APIResult.h"
 
 #include <QTest>
 
@@ -43,6 +44,31 @@ private Q_SLOTS:
         const APIError error = APIError::from(body, status);
         QCOMPARE(u"%1: %2"_s.arg(error.code, error.message), expected);
         QCOMPARE(error.status, status);
+    }
+    // Every view turns a failure into its text the same way: the service's
+    // (or the client's) message first, the caller's own words for the rest.
+    void userText_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 api, 1 decoding, 2 cancelled
+        QTest::addColumn<bool>("ownWords");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("error message, own words ignored") << 0 << true << u"Busy."_s;
+        QTest::newRow("error message") << 0 << false << u"Busy."_s;
+        QTest::newRow("unreadable reply, own words") << 1 << true << u"Image upload failed."_s;
+        QTest::newRow("unreadable reply") << 1 << false << u"bad reply"_s;
+        QTest::newRow("cancelled") << 2 << false << u"Cancelled."_s;
+    }
+
+    void userText()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, ownWords);
+        QFETCH(QString, expected);
+        const APIFailure failure = kind == 0   ? APIFailure(APIError{u"busy"_s, u"Busy."_s, 503})
+                                   : kind == 1 ? APIFailure::decoding(u"bad reply"_s)
+                                               : APIFailure::cancelled();
+        QCOMPARE(failure.userText(ownWords ? std::optional(u"Image upload failed."_s) : std::nullopt),
+                 expected);
     }
 };
 

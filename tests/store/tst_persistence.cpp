@@ -1,5 +1,6 @@
 #include "StoreTesting.h"
 #include "store/Persistence.h"
+#include "store/RecordIds.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -145,6 +146,30 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(u"/tmp/evil.json"_s));
         QVERIFY(Persistence::isSafeDocumentID(u"...x"_s));
         QVERIFY(Persistence::isSafeDocumentID(u".hidden"_s));
+    }
+
+    // The longest id a record may have is written, replaced and read back
+    // like any other (room is left for the temporary and set-aside names).
+    void longestIdsAreSavedTwice_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("200 ASCII bytes") << QString(RecordIds::maxBytes, u'a');
+        QTest::newRow("200 bytes, 3-byte characters") << QString(66, QChar(0x8a9e)) + u"ab"_s;
+    }
+
+    void longestIdsAreSavedTwice()
+    {
+        QFETCH(QString, id);
+        QCOMPARE(id.toUtf8().size(), RecordIds::maxBytes);
+        QVERIFY(RecordIds::isValid(id));
+        QVERIFY(!RecordIds::isValid(id + u"b"_s));
+        Document d = makeDocument(id);
+        QVERIFY(Persistence::saveDocument(d, base()));
+        d.body = u"# again"_s;
+        QVERIFY(Persistence::saveDocument(d, base()));
+        const QList<Document> loaded = Persistence::loadDocuments(base());
+        QCOMPARE(loaded.size(), 1);
+        QCOMPARE(loaded.first(), d);
     }
 
     void failedWritesLogAndKeepTheOldFile()

@@ -1,9 +1,9 @@
 #include "assistant/core/AIAssistant.h"
 
-#include "assistant/core/AIByteSource.h"
 #include "assistant/core/AIRequest.h"
-#include "assistant/core/APIStreamByteSource.h"
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
+#include "service/core/APIStream.h"
 
 #include <QElapsedTimer>
 
@@ -30,8 +30,8 @@ AIStream::Clock AIAssistant::steadyClock()
 
 AIAssistant::Transport AIAssistant::overClient(APIClient *client)
 {
-    return [client](const QByteArray &body) -> AIByteSource * {
-        return new APIStreamByteSource(client->stream(APIClient::Method::Post, QStringLiteral("/api/ai"),
-                                                      body, QByteArrayLiteral("application/json")));
+    return [client](const QByteArray &body) {
+        return client->stream(APIClient::Method::Post, protocol::routePath(protocol::Endpoint::ai), body,
+                              QByteArrayLiteral("application/json"));
     };
 }

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-class AIByteSource;
 class APIClient;
+class APIStream;
 struct AIRequest;
 
 // Sends writing-assistant requests to the service's "/api/ai" and hands the
@@ -19,7 +19,7 @@ class AIAssistant final : public QObject
 
 public:
     // Starts a POST of `body` (JSON) to "/api/ai" and returns its reply.
-    using Transport = std::function<AIByteSource *(const QByteArray &body)>;
+    using Transport = std::function<APIStream *(const QByteArray &body)>;
 
     explicit AIAssistant(Transport transport, AIStream::Clock clock = steadyClock(),
                          QObject *parent = nullptr);

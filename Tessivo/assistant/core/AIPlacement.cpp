@@ -18,14 +18,14 @@ int bottomEdge(const QRect &r)
 
 } // namespace
 
-QPoint AIPlacement::pillOrigin(PillKind kind, const QRect &anchor, const QSize &pill,
+QPoint AIPlacement::pillOrigin(AITrigger::Kind kind, const QRect &anchor, const QSize &pill,
                                const std::optional<QRect> &visible)
 {
     const int w = pill.width();
     const int h = pill.height();
     int x = 0;
     int y = 0;
-    if (kind == PillKind::Generate) {
+    if (kind == AITrigger::Kind::Generate) {
         x = rightEdge(anchor) + 8;
         y = anchor.y() + anchor.height() / 2 - h / 2;
     } else {
@@ -41,7 +41,7 @@ QPoint AIPlacement::pillOrigin(PillKind kind, const QRect &anchor, const QSize &
     return {x, y};
 }
 
-int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight)
+int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight, int errorHeight)
 {
     if (model.phase().kind == AIMenuModel::Phase::Kind::Streaming) {
         return 48;
@@ -50,7 +50,7 @@ int AIPlacement::menuHeight(const AIMenuModel &model, int hintHeight)
         model.isGenerate() ? std::max(model.headerHeight(), AIMenuModel::defaultHeaderHeight) : 44;
     int height = int(std::ceil(header));
     if (model.phase().kind == AIMenuModel::Phase::Kind::Error) {
-        height += 40;
+        height += std::max(errorRowHeight, errorHeight);
     }
     if (model.isGenerate()) {
         return height + std::max(50, hintHeight);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistant/core/AIMenuModel.h"
+#include "editor/core/AITrigger.h"
 
 #include <QPoint>
 #include <QRect>
@@ -12,20 +13,21 @@
 // downward). `visible` is the usable area of the screen, when one is known.
 namespace AIPlacement {
 
-enum class PillKind { Refine, Generate };
-
 // Refine: just above the first line of the selection, starting a little to
 // its left; generate: right of the caret, centred on it. Either goes below
 // the anchor when it would stick out above the screen's top.
-QPoint pillOrigin(PillKind kind, const QRect &anchor, const QSize &pill, const std::optional<QRect> &visible);
+QPoint pillOrigin(AITrigger::Kind kind, const QRect &anchor, const QSize &pill,
+                  const std::optional<QRect> &visible);
 
 constexpr int menuWidth = 352;
 constexpr int rowPitch = 34;
 constexpr int maximumVisibleRows = 8;
+constexpr int errorRowHeight = 40;
 
 // The menu's height for what the model shows. The generate hint takes
-// `hintHeight` when it needs more than its usual 50 points.
-int menuHeight(const AIMenuModel &model, int hintHeight = 0);
+// `hintHeight` when it needs more than its usual 50 points, the error row
+// `errorHeight` when its message needs more than its usual 40.
+int menuHeight(const AIMenuModel &model, int hintHeight = 0, int errorHeight = 0);
 
 // Below the line at the end of the range (`end`), or above the line at its
 // start (`start`) when there is no room below but room above; kept 12

@@ -15,7 +15,7 @@ bool isBlankPrompt(const QString &prompt)
 std::optional<QString> AIRequest::validationError(const QLocale &locale) const
 {
     const QString tooLong = QStringLiteral("Prompt is too long.");
-    if (mode == Mode::Refine) {
+    if (kind == Kind::Refine) {
         if (text.trimmed().isEmpty()) {
             return QStringLiteral("Select some text to refine.");
         }
@@ -23,7 +23,7 @@ std::optional<QString> AIRequest::validationError(const QLocale &locale) const
             return QStringLiteral("Selection is too long to refine (max %1 characters).")
                 .arg(locale.toString(maximumTextLength));
         }
-        if (action == u"custom" && isBlankPrompt(prompt)) {
+        if (action == protocol::ai::customAction() && isBlankPrompt(prompt)) {
             return QStringLiteral("Type what you'd like changed.");
         }
         if (prompt.size() > maximumPromptLength) {
@@ -42,7 +42,7 @@ std::optional<QString> AIRequest::validationError(const QLocale &locale) const
 
 QJsonObject AIRequest::body() const
 {
-    if (mode == Mode::Refine) {
+    if (kind == Kind::Refine) {
         return {{QStringLiteral("mode"), QStringLiteral("refine")},
                 {QStringLiteral("action"), action},
                 {QStringLiteral("prompt"), prompt},

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "editor/core/AITrigger.h"
+#include "protocol/Rules.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QLocale>
@@ -12,26 +15,26 @@
 // and `after` are the document text on either side, sent as context.
 struct AIRequest
 {
-    enum class Mode { Refine, Generate };
+    using Kind = AITrigger::Kind;
 
-    Mode mode = Mode::Generate;
+    Kind kind = Kind::Generate;
     QString action; // refine only: a preset id, or "custom"
     QString prompt;
     QString text; // refine only: the selected text
     QString before;
     QString after;
 
-    static constexpr qsizetype maximumTextLength = 20000;
-    static constexpr qsizetype maximumPromptLength = 1000;
+    static constexpr qsizetype maximumTextLength = protocol::ai::maxTextLength;
+    static constexpr qsizetype maximumPromptLength = protocol::ai::maxPromptLength;
 
     static AIRequest refine(const QString &action, const QString &prompt, const QString &text,
                             const QString &before, const QString &after)
     {
-        return {Mode::Refine, action, prompt, text, before, after};
+        return {Kind::Refine, action, prompt, text, before, after};
     }
     static AIRequest generate(const QString &prompt, const QString &before, const QString &after)
     {
-        return {Mode::Generate, QString(), prompt, QString(), before, after};
+        return {Kind::Generate, QString(), prompt, QString(), before, after};
     }
 
     // The message to show instead of sending, or nothing when the request

@@ -1,5 +1,6 @@
 #include "publishing/core/ImageLibrary.h"
 
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 #include "service/core/Session.h"
 #include "store/StrictJson.h"
@@ -91,7 +92,8 @@ ImageLibrary::ImageLibrary(APIClient *client, Session *session, QObject *parent)
 
 APIError ImageLibrary::tooLargeError()
 {
-    return APIError{u"too_large"_s, u"Images must be 10 MB or smaller."_s, 413};
+    return APIError{protocol::images::tooLargeCode(), protocol::images::tooLargeMessage(),
+                    protocol::images::tooLargeStatus};
 }
 
 QString ImageLibrary::loadFailureMessage()
@@ -150,7 +152,7 @@ QFuture<void> ImageLibrary::load(bool force)
     setLoading(true);
     setError(std::nullopt);
     const quint64 generation = m_generation;
-    return m_client->get<ListResponse>(u"/api/images"_s)
+    return m_client->get<ListResponse>(protocol::routePath(protocol::Endpoint::listImages))
         .then(this, [this, generation](const APIResult<ListResponse> &result) {
             if (generation != m_generation) {
                 // The list of an account that has signed out since.
@@ -160,8 +162,7 @@ QFuture<void> ImageLibrary::load(bool force)
             if (result)
                 setImages(result->images);
             else
-                setError(result.failure().isAPIError() ? result.failure().apiError().message
-                                                       : loadFailureMessage());
+                setError(result.failure().userText(loadFailureMessage()));
             setLoading(false);
             setLoaded(true);
         });
@@ -198,8 +199,8 @@ QFuture<APIResult<ImageAsset>> ImageLibrary::upload(const QByteArray &data, cons
     const QByteArray boundary =
         "Tessivo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
     const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/v1/images"_s), "application/json",
-                              "multipart/form-data; boundary=" + boundary, true, 60'000);
+        m_client->makeRequest(m_client->url(protocol::routePath(protocol::Endpoint::uploadImage)),
+                              "application/json", "multipart/form-data; boundary=" + boundary, true, 60'000);
     const quint64 generation = m_generation;
     const qint64 byteCount = data.size();
     return m_client
@@ -254,7 +255,7 @@ QFuture<ImageUploader::Outcome> ImageLibrary::uploadImage(const QByteArray &data
 {
     return upload(data, filename, contentType, documentID).then([](const APIResult<ImageAsset> &result) {
         if (!result)
-            return Outcome{std::nullopt, result.failure().description()};
+            return Outcome{std::nullopt, result.failure().userText()};
         return Outcome{Uploaded{result->url, result->filename}, {}};
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/core/ImageUploader.h"
+#include "protocol/Rules.h"
 #include "publishing/core/ImageAsset.h"
 #include "service/core/APIClient.h"
 
@@ -32,8 +33,8 @@ class ImageLibrary final : public QObject, public ImageUploader
     Q_OBJECT
 
 public:
-    // 10 MB; exactly this many bytes are accepted.
-    static constexpr qint64 maxUploadBytes = 10 * 1024 * 1024;
+    // Exactly this many bytes are accepted.
+    static constexpr qint64 maxUploadBytes = protocol::images::maxBytes;
 
     explicit ImageLibrary(APIClient *client, QObject *parent = nullptr);
     // Takes the session's generations as its own: each new one (sign-in,
@@ -65,7 +66,8 @@ public:
     // the busy flag stays with the load that set it.
     void resetForAccountChange();
 
-    // ("too_large", "Images must be 10 MB or smaller.", 413)
+    // The service's own answer to an image above the limit, given before
+    // anything is sent.
     static APIError tooLargeError();
     // What error() says when the list reply does not decode.
     static QString loadFailureMessage();

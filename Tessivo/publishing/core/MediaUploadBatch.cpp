@@ -49,8 +49,7 @@ void MediaUploadBatch::next()
         m_library->upload(read.data, name, ImageTypes::mimeType(url.path()), m_documentID)
             .then(this, [this](const APIResult<ImageAsset> &result) {
                 if (!result)
-                    return fail(result.failure().isAPIError() ? result.failure().apiError().message
-                                                              : genericFailureMessage());
+                    return fail(result.failure().userText(genericFailureMessage()));
                 next();
             });
     });

@@ -1,25 +1,15 @@
 #include "publishing/core/PublishService.h"
 
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/Document.h"
 #include "store/DocumentStore.h"
 #include "store/FrontmatterParser.h"
 
-#include <QRegularExpression>
-#include <QTextBoundaryFinder>
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
 
 // `prefix` (an encoded path ending in "/") followed by the slug as one
 // segment. QUrl turns "%2E" back into ".", so a slug of dots alone would
@@ -52,14 +42,7 @@ PublishService::PublishService(APIClient *client, DocumentStore *store) : m_clie
 
 bool PublishService::isValidSlug(const QString &slug)
 {
-    const qsizetype length = graphemeCount(slug);
-    if (length < 2 || length > 60)
-        return false;
-    if (slug.contains(u"--"_s))
-        return false;
-    static const QRegularExpression pattern(u"\\A(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)\\z"_s);
-    const QRegularExpressionMatch match = pattern.match(slug);
-    return pattern.isValid() && match.hasMatch();
+    return protocol::slugs::isValid(slug);
 }
 
 QString PublishService::publishBody(const Document &document)
@@ -106,7 +89,7 @@ QString PublishService::linkLostMessage()
 
 std::optional<QUrl> PublishService::pageURL(const QString &slug) const
 {
-    const QUrl prefix = m_client->url(u"/api/v1/published/"_s);
+    const QUrl prefix = m_client->url(protocol::routePath(protocol::Endpoint::updatePublication));
     return withSegment(prefix, prefix.path(QUrl::FullyEncoded), slug, QString());
 }
 
@@ -116,7 +99,8 @@ QFuture<APIResult<QString>> PublishService::publish(const Document &document,
     DocumentStore *store = m_store;
     const QString id = document.id;
     return m_client
-        ->send<PublishResponse>(APIClient::Method::Post, u"/api/v1/published"_s, request(document, slug))
+        ->send<PublishResponse>(APIClient::Method::Post, protocol::routePath(protocol::Endpoint::publish),
+                                request(document, slug))
         .then(store, [store, id](const APIResult<PublishResponse> &reply) -> APIResult<QString> {
             if (!reply)
                 return reply.failure();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "protocol/WireRecords.h"
 #include "service/core/APIResult.h"
-#include "service/core/WireRecords.h"
 
 #include <QFuture>
 #include <QString>

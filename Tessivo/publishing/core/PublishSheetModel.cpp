@@ -147,7 +147,7 @@ void PublishSheetModel::run(QFuture<APIResult<QString>> action, bool dismissOnSu
     action.then(this, [this, dismissOnSuccess](const APIResult<QString> &result) {
         m_busy = false;
         if (!result)
-            m_error = result.failure().description();
+            m_error = result.failure().userText();
         Q_EMIT changed();
         if (result && dismissOnSuccess)
             Q_EMIT dismissRequested();

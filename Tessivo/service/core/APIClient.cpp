@@ -1,5 +1,6 @@
 #include "service/core/APIClient.h"
 
+#include "protocol/Rules.h"
 #include "service/core/APIStream.h"
 
 #include <QJsonDocument>
@@ -59,6 +60,9 @@ private:
     QByteArray m_data;
     qint64 m_read = 0;
 };
+
+// Marks a reply its caller ended; Qt reports a time-out the same way.
+constexpr char cancelledProperty[] = "tessivoCancelled";
 
 QString buildShortVersion()
 {
@@ -169,7 +173,7 @@ QNetworkRequest APIClient::makeRequest(const QUrl &url, const QByteArray &accept
         request.setRawHeader("content-type", contentType);
     if (authorize && m_tokenProvider) {
         if (const std::optional<QString> token = m_tokenProvider())
-            request.setRawHeader("authorization", "Bearer " + token->toUtf8());
+            request.setRawHeader("authorization", protocol::bearerHeader(*token));
     }
     return request;
 }
@@ -203,8 +207,7 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
 
 QString APIClient::sentToken(const QNetworkReply *reply)
 {
-    const QByteArray authorization = reply->request().rawHeader("authorization");
-    return QString::fromUtf8(authorization.startsWith("Bearer ") ? authorization.mid(7) : QByteArray());
+    return QString::fromUtf8(protocol::bearerToken(reply->request().rawHeader("authorization")));
 }
 
 APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
@@ -215,8 +218,16 @@ APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &bod
     return error;
 }
 
+void APIClient::cancel(QNetworkReply *reply)
+{
+    reply->setProperty(cancelledProperty, true);
+    reply->abort();
+}
+
 APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
 {
+    if (reply->property(cancelledProperty).toBool())
+        return APIFailure::cancelled();
     if (failedInTransport(reply))
         return APIError::network(host());
     const APIResult<APIResponse> response = validate(reply);

@@ -68,14 +68,10 @@ public:
         QFuture<APIResult<T>> future = m_future;
         return future.then(context, std::forward<F>(f));
     }
-    // Ends the transfer if it still runs. The future then holds the
-    // "network" error, as for any other lost connection; it is set before
-    // abort() returns.
-    void abort() const
-    {
-        if (m_reply)
-            m_reply->abort();
-    }
+    // Ends the transfer if it still runs. The future then holds
+    // APIFailure::cancelled(), as an aborted stream reports; it is set
+    // before abort() returns.
+    void abort() const;
 
 private:
     friend class APIClient;
@@ -93,8 +89,9 @@ private:
 //    `.then(context, [](const APIResult<T> &result) { ... })`. A 2xx body is
 //    decoded strictly into T (a failure is APIFailure::decoding and nothing
 //    of the reply is used); any other status is APIError::from() of the body;
-//    a failure to reach the service, an abort included, is the "network"
-//    APIError naming the base URL's host.
+//    a failure to reach the service (a time-out included) is the "network"
+//    APIError naming the base URL's host; abort() gives
+//    APIFailure::cancelled().
 //  - stream(method, path, body, contentType) returns an APIStream that
 //    reports the 2xx head, then the body in pieces as they arrive, and can be
 //    aborted, which ends it as a plain cancellation (see APIStream).
@@ -197,10 +194,14 @@ public:
     // response."; a non-empty "set-auth-token" → tokenRolled(). The status is
     // not judged here.
     APIResult<APIResponse> validate(QNetworkReply *reply);
-    // The whole outcome of a finished reply: a transport failure (abort
-    // included) → the "network" error; then validate(); a status outside
-    // 200-299 → APIError::from(); else the head and body.
+    // The whole outcome of a finished reply: ended by cancel() →
+    // APIFailure::cancelled(); any other transport failure → the "network"
+    // error; then validate(); a status outside 200-299 → APIError::from();
+    // else the head and body.
     APIResult<APIReply> readReply(QNetworkReply *reply);
+    // Ends a reply's transfer so that readReply() reports it cancelled
+    // rather than lost: the caller no longer wants it.
+    static void cancel(QNetworkReply *reply);
     // Sends a request made with makeRequest(); the call ends with readReply().
     APICall<APIReply> perform(const QNetworkRequest &request, Method method,
                               const std::optional<QByteArray> &body = std::nullopt);
@@ -267,3 +268,10 @@ private:
     QNetworkAccessManager *m_session;
     TokenProvider m_tokenProvider;
 };
+
+template <typename T>
+void APICall<T>::abort() const
+{
+    if (m_reply)
+        APIClient::cancel(m_reply);
+}

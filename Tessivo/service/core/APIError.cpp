@@ -1,5 +1,7 @@
 #include "service/core/APIError.h"
 
+#include "protocol/WireRecords.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -33,22 +35,13 @@ APIError APIError::from(const QByteArray &data, int status)
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
         return fallback(status);
 
-    const QJsonObject object = document.object();
-    const QJsonValue error = object.value(u"error");
-    if (error.isObject()) {
-        const QJsonObject inner = error.toObject();
-        const QJsonValue code = inner.value(u"code");
-        const QJsonValue message = inner.value(u"message");
-        return {code.isString() ? code.toString() : u"error"_s,
-                message.isString() ? message.toString() : u"Request failed."_s, status};
-    }
-
-    const QJsonValue message = object.value(u"message");
-    if (error.isString() || message.isString()) {
-        return {status == 401 ? u"unauthorized"_s : u"error"_s,
-                error.isString() ? error.toString() : message.toString(), status};
-    }
-    return fallback(status);
+    const std::optional<ErrorBody> body = ErrorBody::fromJson(document.object());
+    if (!body)
+        return fallback(status);
+    // A bare message carries no code: the status gives the one that matters.
+    if (body->code.isEmpty())
+        return {status == 401 ? u"unauthorized"_s : u"error"_s, body->message, status};
+    return {body->code, body->message, status};
 }
 
 APIError APIError::network(const QString &host)

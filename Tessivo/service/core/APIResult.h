@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <utility>
 #include <variant>
 
@@ -12,8 +14,7 @@
 //    reached, "network") or mapped from an error reply (APIError::from).
 //  - `decoding`: a 2xx reply whose body breaks the record's rules; nothing of
 //    it was used. `description()` says what was wrong.
-//  - `cancelled`: the caller aborted a stream. Plain requests that are
-//    aborted end as the "network" APIError instead.
+//  - `cancelled`: the caller aborted the request or stream.
 class APIFailure
 {
 public:
@@ -33,8 +34,17 @@ public:
     bool isCancelled() const { return m_kind == Kind::cancelled; }
     // Only meaningful for Kind::api.
     const APIError &apiError() const { return m_error; }
-    // What to show: the APIError's message, the decoding fault, or
-    // "Cancelled.".
+    // The text for the user, the one mapping every view uses: an APIError's
+    // message as the service or the client wrote it; for any other failure
+    // `otherwise` when the caller has words of its own for it (e.g.
+    // "Image upload failed."), else description().
+    QString userText(const std::optional<QString> &otherwise = std::nullopt) const
+    {
+        if (m_kind == Kind::api || !otherwise)
+            return description();
+        return *otherwise;
+    }
+    // The APIError's message, the decoding fault, or "Cancelled.".
     QString description() const
     {
         switch (m_kind) {

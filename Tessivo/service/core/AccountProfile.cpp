@@ -1,18 +1,8 @@
 #include "service/core/AccountProfile.h"
 
-#include <QRegularExpression>
+#include "protocol/Rules.h"
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-bool isHostLabel(const QString &handle)
-{
-    static const QRegularExpression label(u"^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"_s);
-    return label.match(handle).hasMatch();
-}
-
-} // namespace
 
 AccountProfile::AccountProfile(const QUrl &serviceURL, QObject *parent)
     : QObject(parent), m_serviceURL(serviceURL)
@@ -42,7 +32,7 @@ void AccountProfile::clear()
 
 std::optional<QUrl> AccountProfile::siteURL() const
 {
-    if (!m_site || !isHostLabel(m_site->handle))
+    if (!m_site || !protocol::siteHandles::isHostLabel(m_site->handle))
         return std::nullopt;
     QUrl url = m_serviceURL;
     if (!url.isValid() || url.host().isEmpty())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/core/WireRecords.h"
+#include "protocol/WireRecords.h"
 
 #include <QObject>
 #include <QUrl>

@@ -1,5 +1,7 @@
 #include "service/core/AuthManager.h"
 
+#include "protocol/Routes.h"
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
@@ -25,7 +27,7 @@ const QString cursorUserKey = u"syncCursorUserID"_s;
 
 APIError errorOf(const APIFailure &failure)
 {
-    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.description(), 0};
+    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.userText(), 0};
 }
 
 // "null" as the whole body (white space aside, at most 4 bytes): the
@@ -143,8 +145,8 @@ QFuture<void> AuthManager::checkSession(bool force)
     setLastRefresh(started);
     const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/auth/get-session"_s), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::getSession)), "application/json");
     m_client->perform(request, APIClient::Method::Get)
         .then(this, [this, generation, done](const APIResult<APIReply> &result) {
             if (generation != m_session->generation()) {
@@ -172,7 +174,7 @@ QFuture<void> AuthManager::refreshMe()
         return QtFuture::makeReadyFuture();
     const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
-    m_client->get<MeResponse>(u"/api/v1/me"_s, {}, true)
+    m_client->get<MeResponse>(protocol::routePath(protocol::Endpoint::me), {}, true)
         .then(this, [this, generation, done](const APIResult<MeResponse> &result) {
             if (generation == m_session->generation()) {
                 if (result) {
@@ -196,8 +198,9 @@ void AuthManager::noteAccount(const QString &userID)
     // stay: this computer's documents go to whoever signs in on it.
     if (m_settings->value(cursorUserKey).toString() == userID)
         return;
-    DocumentStore *store = m_store.data();
-    if (store && store->state().syncCursor != 0) {
+    // Reset even a cursor that is already 0: the reset raises the cursor
+    // epoch, so a pass begun under the previous account cannot move it.
+    if (DocumentStore *store = m_store.data()) {
         qInfo("[auth] another account signed in: the next sync starts from the beginning");
         store->resetSyncCursor();
     }
@@ -212,8 +215,8 @@ QFuture<void> AuthManager::signOut(bool localOnly)
     }
     const quint64 generation = m_session->generation();
     const Promise done = startedPromise();
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(u"/api/auth/sign-out"_s), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::signOut)), "application/json");
     // The service's answer changes nothing: the session ends here either way.
     m_client->perform(request, APIClient::Method::Post)
         .then(this, [this, generation, done](const APIResult<APIReply> &) {

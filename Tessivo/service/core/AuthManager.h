@@ -1,11 +1,11 @@
 #pragma once
 
+#include "protocol/WireRecords.h"
 #include "service/core/APIError.h"
 #include "service/core/AccountProfile.h"
 #include "service/core/BrowserSignIn.h"
 #include "service/core/Keychain.h"
 #include "service/core/Session.h"
-#include "service/core/WireRecords.h"
 
 #include <QDateTime>
 #include <QFuture>

@@ -1,5 +1,6 @@
 #include "service/core/BrowserSignIn.h"
 
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 #include "service/core/Session.h"
 
@@ -24,7 +25,7 @@ APIError signInFailed(const QString &message)
 
 APIError errorOf(const APIFailure &failure)
 {
-    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.description(), 0};
+    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.userText(), 0};
 }
 
 // The callback's one-time token, or why there is none. Only the query is
@@ -107,7 +108,8 @@ QFuture<void> BrowserSignIn::signIn(Provider provider)
     m_waiting = std::make_unique<Waiting>(Waiting{done});
     setSigningIn(true);
     Q_EMIT started();
-    const QUrl start = m_client->url(u"/api/v1/auth/native-signin"_s, {{u"provider"_s, rawValue(provider)}});
+    const QUrl start = m_client->url(protocol::routePath(protocol::Endpoint::signInPage),
+                                     {{u"provider"_s, rawValue(provider)}});
     if (!m_platform.openInBrowser || !m_platform.openInBrowser(start)) {
         if (m_waiting && m_waiting->done == done) {
             m_waiting.reset();
@@ -160,8 +162,9 @@ void BrowserSignIn::finishWaiting(const APIError *error, const QString &ott)
 void BrowserSignIn::exchange(const QString &ott, const Promise &done)
 {
     const QByteArray body = QJsonDocument(QJsonObject{{u"token"_s, ott}}).toJson(QJsonDocument::Compact);
-    const QNetworkRequest request = m_client->makeRequest(m_client->url(u"/api/auth/one-time-token/verify"_s),
-                                                          "application/json", "application/json", false);
+    const QNetworkRequest request =
+        m_client->makeRequest(m_client->url(protocol::routePath(protocol::Endpoint::verifyOneTimeToken)),
+                              "application/json", "application/json", false);
     m_session->setExchanging(true);
     m_client->perform(request, APIClient::Method::Post, body)
         .then(this, [this, done](const APIResult<APIReply> &result) {

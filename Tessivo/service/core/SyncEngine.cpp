@@ -111,6 +111,7 @@ QFuture<void> SyncEngine::sync()
         return QtFuture::makeReadyFuture();
     }
     setRunning(true);
+    m_statusBeforePass = m_status;
     setStatus(Status::makeSyncing());
 
     auto promise = std::make_shared<QPromise<void>>();
@@ -144,9 +145,18 @@ void SyncEngine::passEnded(SyncPass *pass)
     case SyncPass::End::failed:
         done(Status::makeOffline(pass->message()));
         return;
+    case SyncPass::End::cancelled:
+        // A pass given up for a later one says nothing about the service.
+        done(m_statusBeforePass);
+        return;
     case SyncPass::End::synced:
     case SyncPass::End::running:
         break;
+    }
+    // Conflicted copies from the pass's last pull are dirty and unpushed;
+    // the other computers should see them without waiting for an edit.
+    if (pass->madeCopies()) {
+        setQueued(true);
     }
     done(Status::makeSynced(now()));
 }

@@ -114,6 +114,8 @@ private:
     std::function<QDateTime()> m_now;
 
     Status m_status;
+    // What a cancelled pass puts back.
+    Status m_statusBeforePass;
     bool m_running = false;
     bool m_queued = false;
     std::shared_ptr<Debounce> m_debounce;

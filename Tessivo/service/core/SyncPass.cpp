@@ -1,8 +1,10 @@
 #include "service/core/SyncPass.h"
 
+#include "protocol/Routes.h"
 #include "service/core/APIClient.h"
+#include "service/core/PullReplyReader.h"
 #include "store/DocumentStore.h"
-#include "store/Persistence.h"
+#include "store/RecordIds.h"
 
 #include <QNetworkRequest>
 #include <QSet>
@@ -13,8 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString syncPath = u"/api/v1/documents/sync"_s;
 
 // NUL and other controls would garble the log line that names the id.
 QString printable(const QString &id)
@@ -54,20 +54,37 @@ qint64 highestServerStamp(const QList<Record> &records, qint64 start)
     return start;
 }
 
-// The ids of `results` the service accepted, among those of `pushed` only:
-// a reply naming anything else must not clear a record this batch never sent.
+// The records of `pushed` the service accepted (a reply naming anything
+// else must not clear a record this batch never sent). A document answered
+// "stale" was not stored: the service holds a newer version, which the next
+// pull brings to meet the dirty local copy. A collection answered "stale"
+// simply lost to the newer one.
 template <typename Record>
-QStringList acceptedIDs(const QList<SyncPushResponse::Result> &results, const QList<Record> &pushed)
+QList<Record> accepted(const QList<SyncPushResponse::Result> &results, const QList<Record> &pushed,
+                       bool staleStaysDirty)
 {
-    QSet<QString> sent;
+    QHash<QString, const Record *> sent;
     for (const Record &r : pushed) {
-        sent.insert(r.id);
+        sent.insert(r.id, &r);
     }
-    QStringList out;
+    QList<Record> out;
     for (const SyncPushResponse::Result &result : results) {
-        if (result.status != u"invalid"_s && result.id && sent.contains(*result.id)) {
-            out.append(*result.id);
+        if (result.status == u"invalid"_s || (staleStaysDirty && result.status == u"stale"_s) || !result.id) {
+            continue;
         }
+        if (const Record *r = sent.value(*result.id)) {
+            out.append(*r);
+        }
+    }
+    return out;
+}
+
+template <typename Record>
+QStringList idsOf(const QList<Record> &records)
+{
+    QStringList out;
+    for (const Record &r : records) {
+        out.append(r.id);
     }
     return out;
 }
@@ -80,11 +97,12 @@ SyncPass::SyncPass(DocumentStore *store, APIClient *client, QObject *parent)
 
 bool SyncPass::isUsableID(const QString &id)
 {
-    return Persistence::isSafeDocumentID(id);
+    return RecordIds::isValid(id);
 }
 
 void SyncPass::start()
 {
+    m_cursorEpoch = m_store->syncCursorEpoch();
     pull(&SyncPass::afterFirstPull);
 }
 
@@ -99,12 +117,13 @@ void SyncPass::cancel()
 void SyncPass::pull(PullHandler next)
 {
     if (m_cancelled) {
-        fail(APIError::network(m_client->host()));
+        fail(APIFailure::cancelled());
         return;
     }
     const QString since = QString::number(m_store->state().syncCursor);
-    const QNetworkRequest request =
-        m_client->makeRequest(m_client->url(syncPath, {{u"since"_s, since}}), "application/json");
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::pull), {{u"since"_s, since}}),
+        "application/json");
     const APICall<APIReply> call = m_client->perform(request, APIClient::Method::Get);
     m_abort = [call] { call.abort(); };
     call.then(this, [this, next](const APIResult<APIReply> &reply) {
@@ -113,8 +132,13 @@ void SyncPass::pull(PullHandler next)
             fail(reply.failure());
             return;
         }
+        if (reply->body.size() > m_pullLimit) {
+            m_message = tooLargeMessage();
+            finish(End::failed);
+            return;
+        }
         QtConcurrent::run([body = reply->body] {
-            return APIClient::decodeBody<SyncPullResponse>(body);
+            return PullReplyReader::decode(body);
         }).then(this, [this, next](const APIResult<SyncPullResponse> &decoded) {
             if (!decoded) {
                 fail(decoded.failure());
@@ -125,27 +149,31 @@ void SyncPass::pull(PullHandler next)
     });
 }
 
-QStringList SyncPass::mergeAndStep(const SyncPullResponse &reply, QStringList *newerCollections)
+DocumentStore::PullResult SyncPass::mergeAndStep(const SyncPullResponse &reply)
 {
     const QList<Collection> pulledCollections = reply.collections.value_or(QList<Collection>());
     const DocumentStore::PullResult newer = m_store->applyPull(
         usableRecords(reply.documents, "document"), usableRecords(pulledCollections, "collection"));
+    // Another account signed in while this pass was out: what it pulled
+    // was asked for with the other account's cursor, and must not move the
+    // new account's.
+    if (m_store->syncCursorEpoch() != m_cursorEpoch) {
+        return newer;
+    }
     // Skipped records count too: the cursor must move past them, or every
     // later pull would bring them back.
     qint64 cursor = m_store->state().syncCursor;
     cursor = highestServerStamp(reply.documents, cursor);
     cursor = highestServerStamp(pulledCollections, cursor);
     m_store->advanceSyncCursor(cursor);
-    if (newerCollections) {
-        *newerCollections = newer.collectionIDs;
-    }
-    return newer.documentIDs;
+    return newer;
 }
 
 void SyncPass::afterFirstPull(const SyncPullResponse &reply)
 {
-    QStringList newerCollections;
-    const QStringList newerDocuments = mergeAndStep(reply, &newerCollections);
+    const DocumentStore::PullResult merged = mergeAndStep(reply);
+    const QStringList &newerDocuments = merged.documentIDs;
+    const QStringList &newerCollections = merged.collectionIDs;
 
     m_docs = m_store->dirtyDocumentsForPush();
     m_collections = m_store->dirtyCollectionsForPush();
@@ -192,11 +220,12 @@ void SyncPass::pushNextBatch()
             continue;
         }
         if (m_cancelled) {
-            fail(APIError::network(m_client->host()));
+            fail(APIFailure::cancelled());
             return;
         }
         const APICall<SyncPushResponse> call = m_client->send<SyncPushResponse>(
-            APIClient::Method::Post, syncPath, SyncPushRequest{docs, collections});
+            APIClient::Method::Post, protocol::routePath(protocol::Endpoint::push),
+            SyncPushRequest{docs, collections});
         m_abort = [call] { call.abort(); };
         call.then(this, [this, docs, collections](const APIResult<SyncPushResponse> &reply) {
             m_abort = nullptr;
@@ -216,9 +245,11 @@ void SyncPass::afterPush(const SyncPushResponse &reply, const QList<Document> &d
 {
     // The store clears an id only while its record is the version this batch
     // carried, so an edit typed while the batch was out goes with a later pass.
-    m_store->clearDirty(
-        acceptedIDs(reply.results, docs),
-        acceptedIDs(reply.collectionResults.value_or(QList<SyncPushResponse::Result>()), collections));
+    const QList<Document> acceptedDocs = accepted(reply.results, docs, true);
+    m_store->noteAccepted(acceptedDocs);
+    m_store->clearDirty(idsOf(acceptedDocs),
+                        idsOf(accepted(reply.collectionResults.value_or(QList<SyncPushResponse::Result>()),
+                                       collections, false)));
     for (const SyncPushResponse::Result &result : reply.results) {
         if (result.status == u"invalid"_s) {
             qWarning("[sync] server rejected %s: %s", qPrintable(printable(result.id.value_or(u"?"_s))),
@@ -230,8 +261,13 @@ void SyncPass::afterPush(const SyncPushResponse &reply, const QList<Document> &d
 
 void SyncPass::afterSecondPull(const SyncPullResponse &reply)
 {
-    mergeAndStep(reply, nullptr);
+    m_copiesMade = !mergeAndStep(reply).copyIDs.isEmpty();
     finish(End::synced);
+}
+
+QString SyncPass::tooLargeMessage()
+{
+    return u"The service sent more than 1 GB in one reply."_s;
 }
 
 void SyncPass::fail(const APIFailure &failure)
@@ -241,7 +277,11 @@ void SyncPass::fail(const APIFailure &failure)
         finish(End::unauthorized);
         return;
     }
-    m_message = failure.description();
+    if (failure.isCancelled()) {
+        finish(End::cancelled);
+        return;
+    }
+    m_message = failure.userText();
     finish(End::failed);
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "protocol/WireRecords.h"
 #include "service/core/APIResult.h"
-#include "service/core/WireRecords.h"
 #include "store/Collection.h"
 #include "store/Document.h"
+#include "store/DocumentStore.h"
 
 #include <QList>
 #include <QObject>
@@ -13,7 +14,6 @@
 #include <functional>
 
 class APIClient;
-class DocumentStore;
 
 // One sync pass over the network, after the engine's gate: pull what changed
 // since the cursor, merge it, raise the cursor, push the dirty records (and
@@ -30,23 +30,33 @@ class SyncPass final : public QObject
     Q_OBJECT
 
 public:
-    enum class End { running, synced, unauthorized, failed };
+    enum class End { running, synced, unauthorized, failed, cancelled };
 
     static constexpr qsizetype batchSize = 500;
 
     SyncPass(DocumentStore *store, APIClient *client, QObject *parent = nullptr);
 
     void start();
-    // Ends the request under way (or the next one, when none is out) as a
-    // lost connection. The pass then ends as failed with the network message.
+    // Ends the request under way (or the next one, when none is out); the
+    // pass then ends as cancelled.
     void cancel();
 
     End end() const { return m_end; }
     // For End::failed: the text to show.
     const QString &message() const { return m_message; }
 
-    // Whether an id pulled from the service may become a file name.
+    // Whether an id pulled from the service may name a record here.
     static bool isUsableID(const QString &id);
+
+    // A pull reply larger than this is refused: the pass ends failed with
+    // tooLargeMessage().
+    static constexpr qint64 maxPullBytes = qint64(1) << 30;
+    static QString tooLargeMessage();
+    void setPullLimitForTesting(qint64 bytes) { m_pullLimit = bytes; }
+
+    // True when a pull of this pass made conflicted copies that the pass
+    // has not pushed: they need another pass.
+    bool madeCopies() const { return m_copiesMade; }
 
 Q_SIGNALS:
     // Emitted once, after the last store change of the pass.
@@ -62,8 +72,8 @@ private:
                    const QList<Collection> &collections);
     void afterSecondPull(const SyncPullResponse &reply);
     // Merges a pull (records with unusable ids left out) and raises the
-    // cursor; returns the ids the store holds newer copies of.
-    QStringList mergeAndStep(const SyncPullResponse &reply, QStringList *newerCollections);
+    // cursor unless the cursor was reset since the pass began.
+    DocumentStore::PullResult mergeAndStep(const SyncPullResponse &reply);
     void fail(const APIFailure &failure);
     void finish(End end);
 
@@ -78,4 +88,7 @@ private:
     QList<Document> m_docs;
     QList<Collection> m_collections;
     qsizetype m_batchStart = 0;
+    quint64 m_cursorEpoch = 0;
+    qint64 m_pullLimit = maxPullBytes;
+    bool m_copiesMade = false;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/core/IconName.h"
+#include "protocol/WireRecords.h"
 #include "service/core/SyncEngine.h"
-#include "service/core/WireRecords.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,15 +1,23 @@
 // The AI menu over a real text view: the reply streams into the text as one
 // edit, every ending leaves the right text and undo history, and the panel
 // keeps the keyboard the way a menu should.
-#include "../FakeByteSource.h"
+#include "../LoopbackReply.h"
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIMenuView.h"
 #include "assistant/core/AIAssistant.h"
 #include "assistant/core/AIMenuModel.h"
+#include "assistant/core/AIPlacement.h"
+#include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
+#include "editor/UndoNames.h"
+#include "service/core/APIClient.h"
+#include "widgets/Motion.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -29,11 +37,12 @@ class TestAIMenuPanel : public QObject
 
     std::unique_ptr<QWidget> m_window;
     ListContinuingTextView *m_view = nullptr;
+    std::unique_ptr<LoopbackReply> m_service;
+    std::unique_ptr<APIClient> m_client;
     std::unique_ptr<AIAssistant> m_assistant;
     std::unique_ptr<AIMenuPanel> m_menu;
-    QPointer<FakeByteSource> m_source;
     qint64 m_now = 0;
-    int m_aborts = 0;
+    int m_unauthorized = 0;
 
     QTextDocument *document() const { return m_view->document(); }
 
@@ -46,28 +55,36 @@ class TestAIMenuPanel : public QObject
         QTRY_VERIFY(m_menu->panel()->isActiveWindow());
     }
 
-    // The reply's next bytes, a hand-over interval after the last ones.
+    // The request went out and its reply head came back.
+    void replyStarts()
+    {
+        QTRY_VERIFY(m_service->requested());
+        m_service->head();
+    }
+
+    // The reply's next bytes, written into the text once they arrive.
     void reply(const QByteArray &bytes)
     {
-        m_now += 20;
-        m_source->send(bytes);
+        const QString before = m_view->string();
+        m_service->send(bytes);
+        QTRY_VERIFY(m_view->string() != before || !m_menu->pendingRange());
     }
 
 private Q_SLOTS:
     void init()
     {
+        Motion::overrideEnabled(false);
         m_window = std::make_unique<QWidget>();
         m_window->resize(600, 400);
         m_view = new ListContinuingTextView(m_window.get());
         (new QVBoxLayout(m_window.get()))->addWidget(m_view);
-        m_assistant = std::make_unique<AIAssistant>(
-            [this](const QByteArray &) {
-                m_source = new FakeByteSource;
-                m_source->abortCount = &m_aborts;
-                return m_source.data();
-            },
-            [this] { return m_now; });
-        m_menu = std::make_unique<AIMenuPanel>(m_assistant.get());
+        m_service = std::make_unique<LoopbackReply>();
+        m_client = std::make_unique<APIClient>(m_service->url());
+        m_client->setTokenProvider([] { return std::optional(u"t"_s); });
+        // Every reading is a hand-over interval after the one before.
+        m_assistant = std::make_unique<AIAssistant>(AIAssistant::overClient(m_client.get()),
+                                                    [this] { return m_now += 20; });
+        m_menu = std::make_unique<AIMenuPanel>(nullptr, m_assistant.get(), [this] { ++m_unauthorized; });
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -78,7 +95,9 @@ private Q_SLOTS:
         m_menu.reset();
         m_window.reset();
         m_assistant.reset();
-        m_aborts = 0;
+        m_client.reset();
+        m_service.reset();
+        m_unauthorized = 0;
     }
 
     void endings_data()
@@ -89,21 +108,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("undoSteps"); // back to before the request (with the test's own edits)
         QTest::addColumn<QString>("undone");
+        QTest::addColumn<QString>("undoText"); // the Edit menu's item after the ending
         QTest::newRow("finished: kept, one step")
-            << u"finish"_s << u"hello bold one world"_s << false << QString() << 1 << u"hello brave world"_s;
-        QTest::newRow("Escape: restored, no step")
-            << u"escape"_s << u"hello brave world"_s << false << QString() << 0 << u"hello brave world"_s;
-        QTest::newRow("server error: restored, message")
-            << u"error"_s << u"hello brave world"_s << true << u"Model unavailable."_s << 0
-            << u"hello brave world"_s;
+            << u"finish"_s << u"hello bold one world"_s << false << QString() << 1 << u"hello brave world"_s
+            << u"Undo AI Rewrite"_s;
+        QTest::newRow("Escape: restored, no step") << u"escape"_s << u"hello brave world"_s << false
+                                                   << QString() << 0 << u"hello brave world"_s << u"Undo"_s;
+        QTest::newRow("Escape after a file dropped in a pause: restored beside it")
+            << u"dropThenEscape"_s << u"![a](u) hello brave world"_s << false << QString() << 3
+            << u"hello brave world"_s << u"Undo"_s;
+        QTest::newRow("broken off: restored, message")
+            << u"drop"_s << u"hello brave world"_s << true << AIStream::failureMessage() << 0
+            << u"hello brave world"_s << u"Undo"_s;
         QTest::newRow("document changed: what was written stays as one step")
             << u"shrunk"_s << u"ello bold one"_s << true << AIMenuPanel::documentChangedMessage() << 3
-            << u"hello brave world"_s;
+            << u"hello brave world"_s << u"Undo"_s;
         QTest::newRow("document grew before the reply: stops, nothing misplaced")
             << u"grown"_s << u">hello bold one world"_s << true << AIMenuPanel::documentChangedMessage() << 2
-            << u"hello brave world"_s;
+            << u"hello brave world"_s << u"Undo"_s;
         QTest::newRow("closed keeping the text: one step")
-            << u"keep"_s << u"hello bold one world"_s << false << QString() << 1 << u"hello brave world"_s;
+            << u"keep"_s << u"hello bold one world"_s << false << QString() << 1 << u"hello brave world"_s
+            << u"Undo AI Rewrite"_s;
     }
 
     void endings()
@@ -114,23 +139,29 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(int, undoSteps);
         QFETCH(QString, undone);
+        QFETCH(QString, undoText);
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
         m_menu->model()->submit(); // the first preset
         QCOMPARE(m_menu->model()->phase().kind, AIMenuModel::Phase::Kind::Streaming);
-        QVERIFY(m_source);
-        m_source->start();
+        replyStarts();
         reply("bold");
         QCOMPARE(m_view->string(), u"hello bold world"_s);
         QCOMPARE(m_menu->pendingRange(), std::optional(TextRange{6, 4}));
         reply(" one");
         QCOMPARE(m_menu->pendingRange(), std::optional(TextRange{6, 8}));
 
+        const bool aborted = ending != u"finish" && ending != u"drop";
         if (ending == u"finish") {
-            m_source->end();
+            m_service->end();
+            QTRY_VERIFY(!m_menu->isVisible());
         } else if (ending == u"escape") {
             QTest::keyClick(m_menu->panel(), Qt::Key_Escape);
-        } else if (ending == u"error") {
-            m_source->fail({u"error"_s, u"Model unavailable."_s, 503});
+        } else if (ending == u"dropThenEscape") {
+            m_view->replaceCharacters({0, 0}, u"![a](u) "_s, false);
+            QTest::keyClick(m_menu->panel(), Qt::Key_Escape);
+        } else if (ending == u"drop") {
+            m_service->drop();
+            QTRY_VERIFY(!m_menu->pendingRange());
         } else if (ending == u"shrunk") {
             m_view->replaceCharacters({0, 1}, QString(), false);
             m_view->replaceCharacters({13, 6}, QString(), false);
@@ -146,26 +177,161 @@ private Q_SLOTS:
         QCOMPARE(m_menu->pendingRange(), std::nullopt);
         if (open)
             QCOMPARE(m_menu->model()->phase(), AIMenuModel::Phase::error(message));
+        if (ending == u"dropThenEscape")
+            QCOMPARE(m_view->selectedRange(), (TextRange{14, 5}));
+        QCOMPARE(UndoNames::undoText(document()), undoText);
         for (int i = 0; i < undoSteps; ++i) {
             QVERIFY(m_view->string() != undone || i == 0);
             m_view->undo();
         }
         QCOMPARE(m_view->string(), undone);
         QVERIFY(!document()->isUndoAvailable());
-        QCOMPARE(m_aborts, int(ending != u"finish" && ending != u"error"));
+        if (aborted)
+            QTRY_VERIFY(!m_service->connected());
+        QCOMPARE(m_unauthorized, 0);
+    }
+
+    void unauthorizedClosesAndChecksTheAccount()
+    {
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        m_menu->model()->submit();
+        QTRY_VERIFY(m_service->requested());
+        m_service->error(401, R"({"error":{"code":"unauthorized","message":"Sign in to continue."}})");
+        QTRY_VERIFY(!m_menu->isVisible());
+        QCOMPARE(m_view->string(), u"hello brave world"_s);
+        QCOMPARE(m_unauthorized, 1);
+    }
+
+    // A runaway reply stops at the limit; what came stays, as one step.
+    void tooLongReplyKeepsWhatCame()
+    {
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        m_menu->model()->submit();
+        replyStarts();
+        const QByteArray line = QByteArray(127, 'a') + '\n';
+        for (int i = 0; i < 40; ++i) {
+            m_service->send(line.repeated(1024)); // 128 KiB
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE(m_menu->model()->phase(), AIMenuModel::Phase::error(u"The AI reply was too long."_s));
+        QVERIFY(m_menu->isVisible());
+        QCOMPARE(m_view->length(), 17 - 5 + AIStream::maximumReplyBytes);
+        QCOMPARE(UndoNames::undoText(document()), u"Undo AI Rewrite"_s);
+        m_view->undo();
+        QCOMPARE(m_view->string(), u"hello brave world"_s);
+        QTRY_VERIFY(!m_service->connected());
+    }
+
+    void errorRowShowsTwoLines_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one line") << u"Model unavailable."_s;
+        QTest::newRow("selection too long")
+            << AIRequest::refine(u"fix-grammar"_s, {}, QString(20001, u'a'), {}, {})
+                   .validationError()
+                   .value();
+        QTest::newRow("unreachable") << u"Couldn't reach tessivo.example.com. Check your connection."_s;
+    }
+
+    void errorRowShowsTwoLines()
+    {
+        QFETCH(QString, message);
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        m_menu->model()->setPhase(AIMenuModel::Phase::error(message));
+        auto *label = m_menu->view()->findChild<QLabel *>(u"aiError"_s);
+        QVERIFY(label);
+        QTRY_VERIFY(label->isVisible());
+        QCOMPARE(label->text(), message);
+        // Every line the message needs at the label's width is inside the
+        // label, and the label inside the panel.
+        QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
+                 qPrintable(u"%1 > %2"_s.arg(label->heightForWidth(label->width())).arg(label->height())));
+        QTRY_VERIFY(m_menu->panel()->rect().contains(
+            QRect(label->mapTo(m_menu->panel(), QPoint(0, 0)), label->size())));
+        QTRY_COMPARE(m_menu->panel()->height(),
+                     AIPlacement::menuHeight(*m_menu->model(), 0, m_menu->view()->errorHeight()));
+    }
+
+    // A new phase brings its face in on the menu's spring (0.2 s, 0.85) and
+    // the panel glides to its new height over 0.2 s, easing out; with
+    // effects off both are there at once.
+    void phaseChangesMove_data()
+    {
+        QTest::addColumn<bool>("motion");
+        QTest::newRow("motion") << true;
+        QTest::newRow("effects off") << false;
+    }
+
+    void phaseChangesMove()
+    {
+        QFETCH(bool, motion);
+        Motion::overrideEnabled(motion);
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        QTRY_COMPARE(m_menu->panel()->height(), AIPlacement::menuHeight(*m_menu->model()));
+        const QRect before = m_menu->panel()->geometry();
+        m_menu->model()->setPhase(AIMenuModel::Phase::streaming(u"Rewriting\u2026"_s));
+        QVERIFY(m_menu->view()->findChild<QWidget *>(u"aiStatusFace"_s)->isVisible());
+        auto *face = m_menu->view()->findChild<QWidget *>(u"aiStatusBody"_s);
+        QVERIFY(face && face->isVisible());
+        QVERIFY(m_menu->view()->findChild<QWidget *>(u"aiMenuFace"_s)->isHidden());
+        if (!motion) {
+            QVERIFY(!Motion::runningFade(face));
+            QCOMPARE(Motion::opacity(face), 1.0);
+            QTRY_COMPARE(m_menu->panel()->height(), 48);
+            QVERIFY(!Motion::running(m_menu->panel(), "geometry"));
+            return;
+        }
+        QPropertyAnimation *fade = Motion::runningFade(face);
+        QVERIFY(fade);
+        QCOMPARE(fade->duration(), Motion::settleMs({0.2, 0.85}));
+        fade->setCurrentTime(0);
+        QCOMPARE(Motion::opacity(face), 0.0);
+        fade->setCurrentTime(40);
+        QVERIFY(qAbs(Motion::opacity(face) - Motion::springProgress({0.2, 0.85}, 0.04)) < 0.01);
+        QVERIFY(Motion::opacity(face) > 0.2 && Motion::opacity(face) < 0.9);
+        fade->setCurrentTime(fade->duration());
+        QCOMPARE(Motion::opacity(face), 1.0);
+
+        QTRY_VERIFY(Motion::running(m_menu->panel(), "geometry"));
+        QPropertyAnimation *glide = Motion::running(m_menu->panel(), "geometry");
+        QCOMPARE(glide->duration(), 200);
+        glide->setCurrentTime(0);
+        QCOMPARE(m_menu->panel()->geometry(), before);
+        glide->setCurrentTime(100);
+        const qreal p = Motion::easeOut().valueForProgress(0.5);
+        QVERIFY(qAbs(m_menu->panel()->height() - (before.height() + (48 - before.height()) * p)) <= 1);
+        glide->setCurrentTime(200);
+        QCOMPARE(m_menu->panel()->height(), 48);
+    }
+
+    // The refine field shows its whole placeholder, with the chip beside it.
+    void placeholderShowsWhole()
+    {
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        auto *field = qobject_cast<QLineEdit *>(m_menu->view()->promptField());
+        QVERIFY(field);
+        QCOMPARE(field->placeholderText(), u"Search or type a custom prompt\u2026"_s);
+        auto *chip = m_menu->view()->findChild<QLabel *>(u"aiShortcutChip"_s);
+        QVERIFY(chip && chip->isVisible());
+        QCOMPARE(chip->text(), u"Ctrl+J"_s);
+        QVERIFY(chip->geometry().left() > field->geometry().right());
+        // QLineEdit keeps 2 pixels on each side of its text.
+        QVERIFY2(field->fontMetrics().horizontalAdvance(field->placeholderText()) <= field->width() - 4,
+                 qPrintable(u"%1 > %2"_s.arg(field->fontMetrics().horizontalAdvance(field->placeholderText()))
+                                .arg(field->width() - 4)));
     }
 
     void clickInTheEditorClosesWithRevert()
     {
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
         m_menu->model()->submit();
-        m_source->start();
+        replyStarts();
         reply("bold");
         m_window->activateWindow();
         QTRY_VERIFY(!m_menu->isVisible());
         QCOMPARE(m_view->string(), u"hello brave world"_s);
         QCOMPARE(m_view->selectedRange(), (TextRange{6, 5}));
-        QCOMPARE(m_aborts, 1);
+        QTRY_VERIFY(!m_service->connected());
     }
 
     void leavingTheApplicationKeepsTheMenu()

@@ -61,7 +61,7 @@ private:
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 500);
-        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels(&m_assistant), m_window.get());
+        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels(&m_assistant, {}), m_window.get());
         m_editor->setGeometry(0, 0, 700, 500);
         m_editor->setDocumentID(id);
         m_window->show();
@@ -433,11 +433,11 @@ private Q_SLOTS:
         AIPillPanel *pill = panels()->pill();
         view()->setSelectedRange({0, 5});
         QVERIFY(pill->isVisible());
-        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Refine));
+        QCOMPARE(pill->kind(), std::optional(AITrigger::Kind::Refine));
         view()->setSelectedRange({11, 3}); // spaces only
         QVERIFY(!pill->isVisible());
         view()->setSelectedRange({12, 0}); // blank line
-        QCOMPARE(pill->kind(), std::optional(AIPillPanel::Kind::Generate));
+        QCOMPARE(pill->kind(), std::optional(AITrigger::Kind::Generate));
         view()->setSelectedRange({2, 0}); // line with text
         QVERIFY(!pill->isVisible());
         view()->setSelectedRange({12, 0});

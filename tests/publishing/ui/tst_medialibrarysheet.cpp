@@ -9,6 +9,7 @@
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
+#include "widgets/Motion.h"
 
 #include "service/LocalServer.h"
 #include "shell/OfflineServices.h"
@@ -16,6 +17,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QGraphicsOpacityEffect>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -24,8 +27,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -128,6 +133,7 @@ private Q_SLOTS:
 
     void init()
     {
+        Motion::overrideEnabled(false);
         m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"Ada"_s).sessionToken;
         m_library = std::make_unique<ImageLibrary>(m_client.get());
         m_inserted.clear();
@@ -219,6 +225,105 @@ private Q_SLOTS:
             if (request.method == "POST")
                 QVERIFY(request.body.contains("name=\"doc_id\"\r\n\r\n" + doc.id.toUtf8() + "\r\n"));
         QCOMPARE(requestCount(u"/api/v1/images"_s), 2);
+    }
+
+    // "Upload" opens a file dialog; accepting a file there uploads it.
+    void uploadButtonTakesTheDialogsFile()
+    {
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        m_store->createDocument(std::nullopt, u"Body"_s);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QTRY_VERIFY(m_library->loaded());
+        const QUrl file = writeFile(u"picked.png"_s, png(Qt::magenta));
+        const auto buttons = sheet->findChildren<QPushButton *>();
+        const auto upload =
+            std::find_if(buttons.begin(), buttons.end(), [](auto *b) { return b->text() == u"Upload"; });
+        QVERIFY(upload != buttons.end());
+        (*upload)->click();
+        QPointer<QFileDialog> dialog;
+        QTRY_VERIFY((dialog = sheet->findChild<QFileDialog *>()) && dialog->isVisible());
+        dialog->setDirectory(m_dir.path());
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(name);
+        name->setText(file.fileName());
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_VERIFY(!dialog || !dialog->isVisible());
+        QTRY_COMPARE(requestCount(u"/api/v1/images"_s), 1);
+        QTRY_VERIFY(!sheet->uploading());
+        QCOMPARE(sheet->uploadError(), std::nullopt);
+        QCOMPARE(m_library->images().first().filename, u"picked.png"_s);
+    }
+
+    // The footer's status and the drop overlay come and go over 0.15 s,
+    // easing out; with effects off they are there at once.
+    void footerAndOverlayFade_data()
+    {
+        QTest::addColumn<bool>("motion");
+        QTest::newRow("motion") << true;
+        QTest::newRow("effects off") << false;
+    }
+
+    void footerAndOverlayFade()
+    {
+        QFETCH(bool, motion);
+        Motion::overrideEnabled(motion);
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        const QUrl text = writeFile(u"notes.txt"_s, "text");
+        QMimeData files;
+        files.setUrls({text});
+        QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(sheet.get(), &enter);
+        QWidget *overlay = nullptr;
+        for (QWidget *child : sheet->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (child->testAttribute(Qt::WA_TransparentForMouseEvents))
+                overlay = child;
+        QVERIFY(overlay && overlay->isVisible());
+        const auto samples = [](QPropertyAnimation *animation, const std::function<qreal()> &value) {
+            QList<qreal> seen;
+            for (int ms : {0, 75, 150}) {
+                animation->setCurrentTime(ms);
+                seen << value();
+            }
+            return seen;
+        };
+        const qreal middle = Motion::easeOut().valueForProgress(0.5);
+        const auto near = [](const QList<qreal> &a, const QList<qreal> &b) {
+            for (int i = 0; i < a.size(); ++i)
+                if (qAbs(a[i] - b[i]) > 0.01)
+                    return false;
+            return true;
+        };
+        if (motion) {
+            QPropertyAnimation *fade = Motion::runningFade(overlay);
+            QVERIFY(fade && fade->duration() == 150);
+            QVERIFY(near(samples(fade, [&] { return Motion::opacity(overlay); }), {0.0, middle, 1.0}));
+        } else {
+            QVERIFY(!Motion::runningFade(overlay));
+            QCOMPARE(Motion::opacity(overlay), 1.0);
+        }
+        QDropEvent drop(QPointF(200, 200), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(sheet.get(), &drop);
+        QCOMPARE(sheet->uploadError(), std::optional(MediaLibrarySheet::rejectionMessage()));
+        QVERIFY(labelTexts(sheet.get()).contains(MediaLibrarySheet::rejectionMessage()));
+        auto *status = sheet->findChild<QStackedWidget *>(u"mediaFooterStatus"_s);
+        QVERIFY(status);
+        const auto statusOpacity = [&] {
+            return qobject_cast<QGraphicsOpacityEffect *>(status->graphicsEffect())->opacity();
+        };
+        if (motion) {
+            QPropertyAnimation *out = Motion::runningFade(overlay);
+            QVERIFY(out);
+            QVERIFY(near(samples(out, [&] { return Motion::opacity(overlay); }), {1.0, 1.0 - middle, 0.0}));
+            QVERIFY(overlay->isHidden());
+            QPropertyAnimation *in = Motion::running(status->graphicsEffect(), "opacity");
+            QVERIFY(in && in->duration() == 150);
+            QVERIFY(near(samples(in, statusOpacity), {0.0, middle, 1.0}));
+        } else {
+            QVERIFY(overlay->isHidden());
+            QCOMPARE(statusOpacity(), 1.0);
+        }
     }
 
     // A hundred images: only the tiles on screen fetch their pictures.

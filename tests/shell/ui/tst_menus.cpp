@@ -3,6 +3,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
+#include "editor/UndoNames.h"
 #include "shell/AppCommands.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSignalSpy>
@@ -163,6 +165,40 @@ private Q_SLOTS:
         QCOMPARE(spy[1][0].toString(), AppNotifications::deleteDocument);
         QCOMPARE(m_deleteConfirmations, confirmations + 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
+        ViewModeSetting::shared()->setMode(ViewMode::split);
+    }
+
+    // The Edit menu names the step that Undo and Redo would take, where the
+    // editor keeps a name for it.
+    void undoItemsNameTheirSteps()
+    {
+        ViewModeSetting::shared()->setMode(ViewMode::editor);
+        m_store->createDocument(std::nullopt, u"one"_s);
+        auto *editor = m_window->findChild<ListContinuingTextView *>();
+        QVERIFY(editor);
+        QTRY_COMPARE(editor->toPlainText(), u"one"_s);
+        QApplication::setActiveWindow(m_window.get());
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        QMenu *edit = nullptr;
+        for (QAction *item : m_window->menuBar()->actions())
+            if (item->text() == u"&Edit"_s)
+                edit = item->menu();
+        QVERIFY(edit);
+        QAction *undo = edit->actions().at(0);
+        QAction *redo = edit->actions().at(1);
+        const auto texts = [&] {
+            Q_EMIT edit->aboutToShow();
+            return QStringList{undo->text(), redo->text()};
+        };
+        editor->replaceCharacters({3, 0}, u" two"_s);
+        QCOMPARE(texts(), (QStringList{u"Undo"_s, u"Redo"_s}));
+        const int from = editor->document()->availableUndoSteps();
+        editor->replaceCharacters({7, 0}, u" three"_s);
+        UndoNames::of(editor->document())->nameNewestStep(from, u"AI Rewrite"_s);
+        QCOMPARE(texts(), (QStringList{u"Undo AI Rewrite"_s, u"Redo"_s}));
+        editor->undo();
+        QCOMPARE(texts(), (QStringList{u"Undo"_s, u"Redo AI Rewrite"_s}));
         ViewModeSetting::shared()->setMode(ViewMode::split);
     }
 

@@ -3,14 +3,15 @@
 #include "store/Collection.h"
 #include "store/Document.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-// The JSON bodies exchanged with the web service. Records that are only read
-// have `fromJson`, records that are only sent have `toJson`; the keys are the
+// The JSON bodies exchanged between the app and the service. Each side
+// writes with `toJson` what the other reads with `fromJson`; the keys are the
 // field names.
 //
 // Reading is strict: a required member must be present with its type (null
@@ -44,6 +45,8 @@ struct MeResponse
     User user;
     std::optional<Site> site;
 
+    // "site" is written as null when absent.
+    QJsonObject toJson() const;
     static std::optional<MeResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
 };
 
@@ -63,6 +66,23 @@ struct SyncPushRequest
 
     // Both lists are always written, empty ones included.
     QJsonObject toJson() const;
+
+    // The service's reading: each list as sent, its records still raw, so
+    // that a record that breaks the rules is refused alone and the rest of
+    // the batch is stored. An absent list reads as empty.
+    struct Raw
+    {
+        QJsonArray docs;
+        QJsonArray collections;
+    };
+    static std::optional<Raw> rawFromJson(const QJsonObject &object, QString *error = nullptr);
+
+    // Why the service refuses one pushed record, or an empty string: the
+    // record must decode as the app decodes a pulled one, so that no stored
+    // record can make a later pull fail on any device, and its id must fit
+    // the service's storage.
+    static QString documentProblem(const QJsonValue &record);
+    static QString collectionProblem(const QJsonValue &record);
 };
 
 struct SyncPushResponse
@@ -73,12 +93,16 @@ struct SyncPushResponse
         std::optional<QString> id;
         QString status;
         std::optional<QString> error;
+
+        friend bool operator==(const Result &, const Result &) = default;
     };
 
     QList<Result> results;
     std::optional<QList<Result>> collectionResults;
     qint64 now = 0;
 
+    // Absent members of a result are left out.
+    QJsonObject toJson() const;
     static std::optional<SyncPushResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
 };
 
@@ -90,6 +114,7 @@ struct PublishRequest
 
     // "slug" is left out entirely (not null) when absent.
     QJsonObject toJson() const;
+    static std::optional<PublishRequest> fromJson(const QJsonObject &object, QString *error = nullptr);
 };
 
 struct PublishResponse
@@ -97,5 +122,21 @@ struct PublishResponse
     QString slug;
     QString url;
 
+    QJsonObject toJson() const;
     static std::optional<PublishResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
+};
+
+// The body of every error reply: {"error": {"code": …, "message": …}}.
+struct ErrorBody
+{
+    QString code;
+    QString message;
+
+    QJsonObject toJson() const;
+    QByteArray encoded() const;
+    // Reads the error object and also the looser forms other servers send
+    // ({"error": "…"} or {"message": "…"}; then `code` is empty). A missing
+    // code reads as "error", a missing message as "Request failed.". Nothing
+    // when the object carries no error.
+    static std::optional<ErrorBody> fromJson(const QJsonObject &object);
 };

@@ -1,8 +1,10 @@
-#include "service/core/WireRecords.h"
+#include "protocol/WireRecords.h"
 
+#include "store/RecordIds.h"
 #include "store/StrictJson.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +63,32 @@ std::optional<SyncPushResponse::Result> readResult(const QJsonObject &object, QS
     return finish(r, error) ? std::optional(result) : std::nullopt;
 }
 
+template <typename Record>
+QString recordProblem(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return u"not an object"_s;
+    QString error;
+    const std::optional<Record> record = Record::fromJson(value.toObject(), &error);
+    if (!record)
+        return error;
+    return RecordIds::problem(record->id);
+}
+
+QJsonArray resultsJson(const QList<SyncPushResponse::Result> &results)
+{
+    QJsonArray out;
+    for (const SyncPushResponse::Result &result : results) {
+        QJsonObject item{{u"status"_s, result.status}};
+        if (result.id)
+            item.insert(u"id"_s, *result.id);
+        if (result.error)
+            item.insert(u"error"_s, *result.error);
+        out.append(item);
+    }
+    return out;
+}
+
 // Prefixes a nested record's fault with the key it sits under.
 void failNested(StrictJsonReader &outer, QStringView key, const QString &innerError)
 {
@@ -68,6 +96,23 @@ void failNested(StrictJsonReader &outer, QStringView key, const QString &innerEr
 }
 
 } // namespace
+
+QJsonObject MeResponse::toJson() const
+{
+    QJsonObject userObject{{u"id"_s, user.id}, {u"email"_s, user.email}, {u"name"_s, user.name}};
+    if (user.image)
+        userObject.insert(u"image"_s, *user.image);
+    if (user.isAdmin)
+        userObject.insert(u"isAdmin"_s, *user.isAdmin);
+    QJsonValue siteValue(QJsonValue::Null);
+    if (site) {
+        QJsonObject siteObject{{u"handle"_s, site->handle}};
+        if (site->title)
+            siteObject.insert(u"title"_s, *site->title);
+        siteValue = siteObject;
+    }
+    return {{u"user"_s, userObject}, {u"site"_s, siteValue}};
+}
 
 std::optional<MeResponse> MeResponse::fromJson(const QJsonObject &object, QString *error)
 {
@@ -118,6 +163,41 @@ QJsonObject SyncPushRequest::toJson() const
     return {{u"docs"_s, documentArray}, {u"collections"_s, collectionArray}};
 }
 
+std::optional<SyncPushRequest::Raw> SyncPushRequest::rawFromJson(const QJsonObject &object, QString *error)
+{
+    Raw raw;
+    for (const auto &[key, list] :
+         {std::pair{u"docs"_s, &raw.docs}, std::pair{u"collections"_s, &raw.collections}}) {
+        const QJsonValue value = object.value(key);
+        if (value.isArray()) {
+            *list = value.toArray();
+        } else if (!value.isUndefined()) {
+            if (error)
+                *error = u"key '%1' is not a list"_s.arg(key);
+            return std::nullopt;
+        }
+    }
+    return raw;
+}
+
+QString SyncPushRequest::documentProblem(const QJsonValue &record)
+{
+    return recordProblem<Document>(record);
+}
+
+QString SyncPushRequest::collectionProblem(const QJsonValue &record)
+{
+    return recordProblem<Collection>(record);
+}
+
+QJsonObject SyncPushResponse::toJson() const
+{
+    QJsonObject object{{u"results"_s, resultsJson(results)}, {u"now"_s, now}};
+    if (collectionResults)
+        object.insert(u"collectionResults"_s, resultsJson(*collectionResults));
+    return object;
+}
+
 std::optional<SyncPushResponse> SyncPushResponse::fromJson(const QJsonObject &object, QString *error)
 {
     StrictJsonReader r(object);
@@ -139,9 +219,49 @@ QJsonObject PublishRequest::toJson() const
     return object;
 }
 
+std::optional<PublishRequest> PublishRequest::fromJson(const QJsonObject &object, QString *error)
+{
+    StrictJsonReader r(object);
+    PublishRequest request{r.requiredString(u"title"), r.requiredString(u"body"), r.optionalString(u"slug")};
+    return finish(r, error) ? std::optional(request) : std::nullopt;
+}
+
+QJsonObject PublishResponse::toJson() const
+{
+    return {{u"slug"_s, slug}, {u"url"_s, url}};
+}
+
 std::optional<PublishResponse> PublishResponse::fromJson(const QJsonObject &object, QString *error)
 {
     StrictJsonReader r(object);
     PublishResponse reply{r.requiredString(u"slug"), r.requiredString(u"url")};
     return finish(r, error) ? std::optional(reply) : std::nullopt;
+}
+
+QJsonObject ErrorBody::toJson() const
+{
+    return {{u"error"_s, QJsonObject{{u"code"_s, code}, {u"message"_s, message}}}};
+}
+
+QByteArray ErrorBody::encoded() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<ErrorBody> ErrorBody::fromJson(const QJsonObject &object)
+{
+    const QJsonValue error = object.value(u"error");
+    if (error.isObject()) {
+        const QJsonObject inner = error.toObject();
+        const QJsonValue code = inner.value(u"code");
+        const QJsonValue message = inner.value(u"message");
+        return ErrorBody{code.isString() ? code.toString() : u"error"_s,
+                         message.isString() ? message.toString() : u"Request failed."_s};
+    }
+    const QJsonValue message = object.value(u"message");
+    if (error.isString())
+        return ErrorBody{QString(), error.toString()};
+    if (message.isString())
+        return ErrorBody{QString(), message.toString()};
+    return std::nullopt;
 }

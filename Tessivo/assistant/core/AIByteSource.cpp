@@ -1,1 +1,0 @@
-#include "assistant/core/AIByteSource.h"

@@ -1,0 +1,145 @@
+#include "protocol/Rules.h"
+
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+using namespace Qt::StringLiterals;
+
+namespace protocol {
+
+namespace {
+
+qsizetype graphemeCount(QStringView text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+// Anchored so that nothing, not even a final line break, follows.
+bool wholeMatch(const QRegularExpression &pattern, QStringView text)
+{
+    return pattern.isValid() && pattern.match(text).hasMatch();
+}
+
+const QString handleLabel = u"[A-Za-z0-9]([A-Za-z0-9\\-]{0,61}[A-Za-z0-9])?"_s;
+
+} // namespace
+
+bool slugs::isValid(QStringView slug)
+{
+    const qsizetype length = graphemeCount(slug);
+    if (length < minLength || length > maxLength)
+        return false;
+    if (slug.contains(u"--"))
+        return false;
+    static const QRegularExpression pattern(u"\\A(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)\\z"_s);
+    return wholeMatch(pattern, slug);
+}
+
+bool siteHandles::isHostLabel(QStringView handle)
+{
+    static const QRegularExpression pattern(u"\\A(?:"_s + handleLabel + u")\\z"_s);
+    return wholeMatch(pattern, handle);
+}
+
+QString siteHandles::inputPattern()
+{
+    return handleLabel;
+}
+
+bool siteHandles::isReserved(QStringView handle)
+{
+    for (const QStringView name : {u"www", u"api", u"blog"}) {
+        if (handle.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString siteHandles::normalized(const QString &typed)
+{
+    return typed.trimmed().toLower();
+}
+
+bool siteHandles::canChoose(QStringView handle)
+{
+    return isHostLabel(handle) && !isReserved(handle);
+}
+
+QString images::tooLargeCode()
+{
+    return u"too_large"_s;
+}
+
+QString images::tooLargeMessage()
+{
+    return u"Images must be 10 MB or smaller."_s;
+}
+
+const QList<ai::Preset> &ai::presets()
+{
+    static const QList<Preset> all{Preset::fixGrammar, Preset::improve, Preset::punchier,    Preset::condense,
+                                   Preset::rephrase,   Preset::expand,  Preset::structure,   Preset::positive,
+                                   Preset::thread,     Preset::emoji,   Preset::announcement};
+    return all;
+}
+
+QString ai::presetId(Preset preset)
+{
+    switch (preset) {
+    case Preset::fixGrammar:
+        return u"fix-grammar"_s;
+    case Preset::improve:
+        return u"improve"_s;
+    case Preset::punchier:
+        return u"punchier"_s;
+    case Preset::condense:
+        return u"condense"_s;
+    case Preset::rephrase:
+        return u"rephrase"_s;
+    case Preset::expand:
+        return u"expand"_s;
+    case Preset::structure:
+        return u"structure"_s;
+    case Preset::positive:
+        return u"positive"_s;
+    case Preset::thread:
+        return u"thread"_s;
+    case Preset::emoji:
+        return u"emoji"_s;
+    case Preset::announcement:
+        break;
+    }
+    return u"announcement"_s;
+}
+
+std::optional<ai::Preset> ai::presetFromId(QStringView id)
+{
+    for (const Preset preset : presets()) {
+        if (presetId(preset) == id)
+            return preset;
+    }
+    return std::nullopt;
+}
+
+QString ai::customAction()
+{
+    return u"custom"_s;
+}
+
+QByteArray bearerHeader(const QString &token)
+{
+    return "Bearer " + token.toUtf8();
+}
+
+QByteArray bearerToken(QByteArrayView authorization)
+{
+    if (!authorization.startsWith("Bearer "))
+        return {};
+    return authorization.sliced(7).trimmed().toByteArray();
+}
+
+} // namespace protocol

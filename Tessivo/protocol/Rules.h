@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// The rules the app and the service both apply, each stated once.
+namespace protocol {
+
+// --- Published slugs ---------------------------------------------------------
+
+namespace slugs {
+inline constexpr qsizetype minLength = 2;
+inline constexpr qsizetype maxLength = 60;
+
+// 2 to 60 user-perceived characters, no "--", and the whole slug is
+// lower-case ASCII letters, digits and hyphens, neither first nor last a
+// hyphen. A trailing line break is a character like any other.
+bool isValid(QStringView slug);
+} // namespace slugs
+
+// --- Site handles ------------------------------------------------------------
+
+namespace siteHandles {
+// A handle is the first label of its site's host name: 1 to 63 letters,
+// digits and hyphens, neither first nor last a hyphen. Host names ignore
+// letter case, so either case is a handle.
+bool isHostLabel(QStringView handle);
+// The same rule as an HTML "pattern" attribute, for the sign-up form.
+QString inputPattern();
+// Names the service keeps for itself; compared without regard to case.
+bool isReserved(QStringView handle);
+// What the service stores for a handle typed at sign-up.
+QString normalized(const QString &typed);
+// Whether a (normalized) handle may be chosen at sign-up.
+bool canChoose(QStringView handle);
+} // namespace siteHandles
+
+// --- Images ------------------------------------------------------------------
+
+namespace images {
+// 10 MB; exactly this many bytes are accepted.
+inline constexpr qint64 maxBytes = 10 * 1024 * 1024;
+inline constexpr int tooLargeStatus = 413;
+QString tooLargeCode();
+QString tooLargeMessage();
+} // namespace images
+
+// --- The writing assistant ---------------------------------------------------
+
+namespace ai {
+// Lengths in UTF-16 code units.
+inline constexpr qsizetype maxTextLength = 20000;
+inline constexpr qsizetype maxPromptLength = 1000;
+// How much of the text around the selection or caret the model is shown.
+inline constexpr qsizetype contextBefore = 6000;
+inline constexpr qsizetype contextAfter = 2000;
+
+// The ready-made rewrites, in the menu's order.
+enum class Preset {
+    fixGrammar,
+    improve,
+    punchier,
+    condense,
+    rephrase,
+    expand,
+    structure,
+    positive,
+    thread,
+    emoji,
+    announcement,
+};
+const QList<Preset> &presets();
+// The id a refine request carries for the preset.
+QString presetId(Preset preset);
+std::optional<Preset> presetFromId(QStringView id);
+// The refine action of a typed instruction.
+QString customAction();
+} // namespace ai
+
+// --- Sessions ----------------------------------------------------------------
+
+// The "authorization" value that carries a session token.
+QByteArray bearerHeader(const QString &token);
+// The token of an "authorization" value, or empty when it carries none.
+QByteArray bearerToken(QByteArrayView authorization);
+
+} // namespace protocol

@@ -1,0 +1,110 @@
+#include "ServiceFixture.h"
+
+#include "protocol/RandomRecords.h"
+#include "protocol/WireRecords.h"
+
+#include <QJsonArray>
+
+using namespace servicetest;
+using namespace Qt::StringLiterals;
+
+// Pushed records are held to the rules the app reads them with, so that no
+// stored record can make a device's pull fail.
+class tst_ServiceRecords : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> f;
+    QString t;
+
+    QJsonObject push(const QJsonArray &docs, const QJsonArray &collections = {})
+    {
+        return f->post("/api/v1/documents/sync", t, {{"docs", docs}, {"collections", collections}}).json();
+    }
+    Response pull() { return f->call("GET", "/api/v1/documents/sync?since=0", t); }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<Fixture>();
+        START_SERVICE(*f);
+        t = f->token();
+    }
+
+    void recordsTheAppCannotReadAreInvalid_data()
+    {
+        QTest::addColumn<QByteArray>("member"); // added to a good document
+        QTest::newRow("updatedAt 1e300") << R"("updatedAt":1e300)"_ba;
+        QTest::newRow("updatedAt 2^63") << R"("updatedAt":9223372036854775808)"_ba;
+        QTest::newRow("updatedAt -9.3e18") << R"("updatedAt":-9.3e18)"_ba;
+        QTest::newRow("overrides of booleans") << R"("overrides":{"title":true})"_ba;
+        QTest::newRow("frontmatter tags not strings") << R"("frontmatter":{"tags":[1]})"_ba;
+    }
+
+    void recordsTheAppCannotReadAreInvalid()
+    {
+        QFETCH(QByteArray, member);
+        const QByteArray stamp = member.contains("updatedAt") ? QByteArray() : R"("updatedAt":2,)"_ba;
+        const QByteArray bad = R"({"id":"bad","createdAt":1,)" + stamp + member + "}";
+        const QByteArray body = R"({"docs":[)" + bad + R"(,{"id":"good","createdAt":1,"updatedAt":2}]})";
+        const QJsonObject reply = f->call("POST", "/api/v1/documents/sync", t, body).json();
+        const std::optional<SyncPushResponse> decoded = SyncPushResponse::fromJson(reply);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->results.size(), 2);
+        QCOMPARE(decoded->results[0].status, u"invalid"_s);
+        // The decoder's own message names the member.
+        QString expected;
+        QVERIFY(!Document::fromJson(QJsonDocument::fromJson(bad).object(), &expected));
+        QCOMPARE(decoded->results[0].error.value_or(QString()), expected);
+        QCOMPARE(decoded->results[1].status, u"ok"_s);
+        const std::optional<SyncPullResponse> pulled = SyncPullResponse::fromJson(pull().json());
+        QVERIFY(pulled);
+        QCOMPARE(pulled->documents.size(), 1);
+    }
+
+    // Whatever the app's encoder writes is stored.
+    void everyRecordTheAppWritesIsOk()
+    {
+        RandomRecords random(7);
+        for (int round = 0; round < 10; ++round) {
+            QJsonArray docs, collections;
+            for (int i = 0; i < 50; ++i) {
+                docs.append(random.document().toJson());
+                collections.append(random.collection().toJson());
+            }
+            const std::optional<SyncPushResponse> reply = SyncPushResponse::fromJson(push(docs, collections));
+            QVERIFY(reply);
+            for (const auto &result :
+                 reply->results + reply->collectionResults.value_or(QList<SyncPushResponse::Result>()))
+                QVERIFY2(result.status == u"ok"_s, qPrintable(result.error.value_or(result.status)));
+        }
+        const std::optional<SyncPullResponse> pulled = SyncPullResponse::fromJson(pull().json());
+        QVERIFY(pulled);
+        QCOMPARE(pulled->documents.size(), 500);
+        QCOMPARE(pulled->collections->size(), 500);
+    }
+
+    // Records stored before pushes were checked this way can't block a pull.
+    void aPullLeavesOutStoredRecordsTheAppCannotRead()
+    {
+        const Account account = f->hooks().registerUser("cy@example.com", "Cy");
+        t = account.sessionToken;
+        const QString owner = account.userId;
+        f->hooks().injectDocument(
+            owner,
+            {{"id", "old"}, {"createdAt", 1}, {"updatedAt", 1}, {"overrides", QJsonObject{{"title", true}}}});
+        f->hooks().injectCollection(owner,
+                                    {{"id", "oldc"}, {"createdAt", 1}, {"updatedAt", 1}, {"position", 0.5}});
+        push({QJsonObject{{"id", "new"}, {"createdAt", 1}, {"updatedAt", 1}}});
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("left a stored document .*'overrides'"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("left a stored collection .*'position'"));
+        const std::optional<SyncPullResponse> pulled = SyncPullResponse::fromJson(pull().json());
+        QVERIFY(pulled);
+        QCOMPARE(pulled->documents.size(), 1);
+        QCOMPARE(pulled->documents[0].id, u"new"_s);
+        QVERIFY(pulled->collections->isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ServiceRecords)
+#include "tst_servicerecords.moc"
