@@ -300,8 +300,8 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         return;
     }
     if (!m_editor) {
-        // A refused AI request rechecks the account, as the session's own
-        // check may find it changed.
+        // An AI request the service refused for want of a sign-in asks for
+        // the account afresh; the session has already heard of the refusal.
         AuthManager *auth = m_services->auth();
         auto *panels = new AssistantPanels(m_services->assistant(), [auth] { auth->refreshMe(); });
         m_editor = new MarkdownTextView(m_store, panels, m_editorHolder);

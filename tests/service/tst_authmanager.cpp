@@ -281,6 +281,15 @@ private Q_SLOTS:
         QCOMPARE(m_store->state().syncCursor, 0);
         QCOMPARE(m_store->state().dirtyDocumentIDs, QStringList{typed.id});
         QCOMPARE(m_settings->value("syncCursorUserID").toString(), bob.userId);
+
+        // A cursor already at 0 is reset all the same: a pass begun under
+        // Bob must not move Cleo's cursor, so the epoch rises.
+        const Account cleo = hooks().registerUser(u"cleo@example.com"_s, u"Cleo"_s);
+        QVERIFY(wait(auth->signOut(false)));
+        const quint64 epoch = m_store->syncCursorEpoch();
+        QVERIFY(signIn(*auth, SignInOutcome::SignIn, cleo.userId));
+        QCOMPARE(m_store->state().syncCursor, 0);
+        QVERIFY(m_store->syncCursorEpoch() > epoch);
     }
 
     // The handle becomes part of a host name, so only a host label does.
