@@ -4,10 +4,10 @@
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
-#include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
+#include "shell/AppServices.h"
 #include "shell/ContentView.h"
 #include "shell/MainWindow.h"
 #include "shell/SettingsWindow.h"
@@ -85,18 +85,23 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments().mid(1);
     if (instance.forwardToRunningInstance(arguments))
         return 0;
+    // The store exists (empty) before any window; the main window loads it.
+    DocumentStore *store = DocumentStore::shared();
+    store->setWelcomeTips(AppShortcuts::welcomeTips());
+    // Every service is made here, before anything can reach this process:
+    // the session's keyring read is under way first, answers later, and
+    // nothing waits for it.
+    AppServices services(store, {APIClient::baseURLFromBuild()});
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
-    // The store exists (empty) before any window; the main window loads it.
-    DocumentStore::shared()->setWelcomeTips(AppShortcuts::welcomeTips());
     UpdaterController::shared();
-
     KeyboardShortcuts::Registry shortcuts;
-    const SettingsWindow::Dependencies settingsServices{.shortcuts = &shortcuts};
+    const SettingsWindow::Dependencies settings{services.auth(), services.sync(), nullptr, nullptr,
+                                                &shortcuts};
     QPointer<MainWindow> window;
     const auto makeMainWindow = [&]() -> QWidget * {
-        window = new MainWindow;
+        window = new MainWindow(store, ContentView::Options{{}, {}, &services});
         QObject::connect(window->contentView(), &ContentView::startupFinished, window, [&] {
             // After the next paint, the loaded content is on screen.
             QTimer::singleShot(0, window, [&] {
@@ -105,12 +110,12 @@ int main(int argc, char *argv[])
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
         QObject::connect(window, &MainWindow::settingsRequested, &app,
-                         [&] { SettingsWindow::open(std::nullopt, settingsServices); });
+                         [&] { SettingsWindow::open(settings); });
         QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
-                         [&] { SettingsWindow::openAccount(settingsServices); });
+                         [&] { SettingsWindow::openAccount(settings); });
         return window;
     };
-    AppDelegate delegate(DocumentStore::shared(), makeMainWindow);
+    AppDelegate delegate(store, makeMainWindow, services.auth(), services.sync());
     QApplication::setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
 
     QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::handleLaunch);
@@ -119,20 +124,15 @@ int main(int argc, char *argv[])
     // ends on a "tessivo:" URL that the desktop hands to a new launch of this
     // binary, and that launch to this process.
     SchemeHandler::registerBinary(QCoreApplication::applicationFilePath());
-    AuthManager::shared()->setPlatform({
+    AuthManager *auth = services.auth();
+    auth->setPlatform({
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [&delegate] { delegate.showMainWindow(); },
     });
-    // Signing out empties the image library, and so does signing in: a list
-    // that failed while signed out must not keep saying so. The preview
-    // shows images from the service's own address only.
-    QObject::connect(AuthManager::shared(), &AuthManager::signedOut, ImageLibrary::shared(),
-                     &ImageLibrary::resetForAccountChange);
-    QObject::connect(AuthManager::shared(), &AuthManager::signedIn, ImageLibrary::shared(),
-                     &ImageLibrary::resetForAccountChange);
-    PreviewPage::allowImagesFrom(APIClient::shared()->baseURL());
-    QObject::connect(&delegate, &AppDelegate::urlOpened, AuthManager::shared(),
-                     [](const QString &url) { AuthManager::shared()->handleCallbackURL(QUrl(url)); });
+    // The preview shows images from the service's own address only.
+    PreviewPage::allowImagesFrom(services.client()->baseURL());
+    QObject::connect(&delegate, &AppDelegate::urlOpened, auth,
+                     [auth](const QString &url) { auth->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
                      [&](Qt::ApplicationState state) {
                          if (state == Qt::ApplicationActive)
@@ -143,7 +143,6 @@ int main(int argc, char *argv[])
     // desktop session ending, and termination signals. A signal that finds
     // the main thread busy (a huge line being laid out) has the edited
     // documents written from the watcher thread after a short grace period.
-    DocumentStore *store = DocumentStore::shared();
     TerminationSaves lastResort(Persistence::baseDirectory(), [store] { store->waitForWrites(); });
     const qint64 launchedAt = QDateTime::currentMSecsSinceEpoch();
     const auto noteChange = [&lastResort, store, launchedAt](const QString &id) {

@@ -8,11 +8,13 @@
 // layout of the changed line included; painting only in the "Painted"
 // variants), or per pass.
 #include "assistant/AssistantPanels.h"
+#include "assistant/core/AIAssistant.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
 #include "editor/core/MarkdownHighlighterRules.h"
+#include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
 #include <benchmark/benchmark.h>
@@ -108,6 +110,8 @@ struct EditorFixture
     QTemporaryDir dir;
     QSettings settings{dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
     std::unique_ptr<DocumentStore> store;
+    APIClient client{QUrl(QStringLiteral("http://127.0.0.1:9"))};
+    AIAssistant assistant{AIAssistant::overClient(&client)};
     std::unique_ptr<QWidget> window;
     MarkdownTextView *editor = nullptr;
 
@@ -117,7 +121,7 @@ struct EditorFixture
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);
-        editor = new MarkdownTextView(store.get(), new AssistantPanels, window.get());
+        editor = new MarkdownTextView(store.get(), new AssistantPanels(&assistant, {}), window.get());
         editor->resize(900, 800);
         editor->setDocumentID(id);
         window->show();

@@ -8,6 +8,7 @@
 #include "editor/PreviewPage.h"
 #include "editor/PreviewWebView.h"
 #include "editor/core/MarkdownRenderer.h"
+#include "shell/AppServices.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailRenderScheduler.h"
 #include "shell/core/DetailViewMode.h"
@@ -131,7 +132,12 @@ void BM_KeystrokeToPreview(benchmark::State &state)
     const QString body = document(state.range(0));
     const Document doc = store.createDocument(std::nullopt, body);
 
-    DocumentDetailView pane(&store, &mode);
+    // Services over an address nothing answers on: the preview needs none.
+    AppServices services(&store,
+                         {QUrl(QStringLiteral("http://127.0.0.1:9")), Keychain(Keychain::inMemory())});
+    DocumentDetailView::Strategies strategies;
+    strategies.services = &services;
+    DocumentDetailView pane(&store, &mode, strategies);
     pane.resize(1200, 900);
     pane.show();
     PreviewPage *page = pane.preview()->page();

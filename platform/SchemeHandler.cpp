@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -14,7 +15,8 @@ const QString entryName = QStringLiteral("tessivo.desktop");
 
 // One quoted Exec argument: inside the quotes '"', '`', '$' and '\' take a
 // backslash, and the file's own string escaping doubles every backslash;
-// '%' is a field code unless doubled.
+// '%' is a field code unless doubled. Only for a path no link could spare
+// from quoting: xdg-open's generic mode can't run it.
 QString quotedArgument(const QString &argument)
 {
     QString quoted = QStringLiteral("\"");
@@ -30,7 +32,21 @@ QString quotedArgument(const QString &argument)
 
 } // namespace
 
-QString desktopEntry(const QString &binary)
+bool needsNoQuoting(const QString &path)
+{
+    // The characters the desktop entry format reserves, white space and
+    // field codes aside, every printable ASCII character may stand bare.
+    static const QString reserved = QStringLiteral("\"'\\><~|&;$*?#()`%=");
+    if (path.isEmpty())
+        return false;
+    for (const QChar c : path) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f || reserved.contains(c))
+            return false;
+    }
+    return true;
+}
+
+QString desktopEntry(const QString &program)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
@@ -44,7 +60,24 @@ QString desktopEntry(const QString &binary)
                           "MimeType=x-scheme-handler/tessivo;\n"
                           "StartupNotify=true\n"
                           "StartupWMClass=tessivo\n")
-        .arg(quotedArgument(binary));
+        .arg(needsNoQuoting(program) ? program : quotedArgument(program));
+}
+
+QString programFor(const QString &binary)
+{
+    if (needsNoQuoting(binary))
+        return binary;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                           QStringLiteral("/tessivo/bin");
+    const QString link = folder + QStringLiteral("/tessivo");
+    const QFileInfo existing(link);
+    if (existing.isSymLink() && existing.symLinkTarget() == binary)
+        return link;
+    if ((existing.exists() || existing.isSymLink()) && !QFile::remove(link))
+        return {};
+    if (!QDir().mkpath(folder) || !QFile::link(binary, link))
+        return {};
+    return link;
 }
 
 void registerBinary(const QString &binary)
@@ -52,7 +85,13 @@ void registerBinary(const QString &binary)
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                            QStringLiteral("/applications");
     const QString path = folder + u'/' + entryName;
-    const QByteArray text = desktopEntry(binary).toUtf8();
+    QString program = programFor(binary);
+    if (program.isEmpty()) {
+        qWarning("[shell] couldn't link the binary to a plain path: browsers on some desktops can't hand "
+                 "the sign-in back");
+        program = binary;
+    }
+    const QByteArray text = desktopEntry(program).toUtf8();
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == text)
         return;

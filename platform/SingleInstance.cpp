@@ -1,6 +1,8 @@
 #include "platform/SingleInstance.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -8,6 +10,8 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,11 +32,45 @@ QStringList decode(const QByteArray &line)
     return arguments;
 }
 
+// True when the process at the other end of the connected socket runs as
+// this user.
+bool peerIsThisUser(const QLocalSocket &socket)
+{
+    struct ucred credentials = {};
+    socklen_t size = sizeof credentials;
+    const int fd = int(socket.socketDescriptor());
+    return fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           size == sizeof credentials && credentials.uid == getuid();
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(const QString &key, QObject *parent)
-    : QObject(parent), m_serverName(QStringLiteral("tessivo-%1-%2").arg(getuid()).arg(key))
-{}
+SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(parent)
+{
+    const QString folder = socketFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
+    if (folder.isEmpty())
+        qWarning("[shell] no private folder for the single-instance socket: every launch runs on its own");
+    else
+        m_serverName = folder + QStringLiteral("/tessivo-") + key;
+}
+
+bool SingleInstance::isPrivateFolder(const QString &path)
+{
+    struct stat info = {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0 &&
+           S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 07777) == 0700;
+}
+
+QString SingleInstance::socketFolder(const QString &runtimeFolder, const QString &temp)
+{
+    if (isPrivateFolder(runtimeFolder))
+        return runtimeFolder;
+    const QString own = temp + QStringLiteral("/tessivo-") + QString::number(getuid());
+    // Made with its mode, so that there is no moment when others may enter;
+    // whatever was there already must pass the same check.
+    (void)::mkdir(QFile::encodeName(own).constData(), 0700);
+    return isPrivateFolder(own) ? own : QString();
+}
 
 SingleInstance::~SingleInstance() = default;
 
@@ -45,10 +83,16 @@ QString SingleInstance::defaultKey()
 
 bool SingleInstance::forwardToRunningInstance(const QStringList &arguments, int timeoutMs)
 {
+    if (m_serverName.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    if (!peerIsThisUser(socket)) {
+        qWarning("[shell] the single-instance socket belongs to another user: not used");
+        return false;
+    }
     QByteArray message = QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
     message += '\n';
     socket.write(message);
@@ -66,6 +110,8 @@ bool SingleInstance::listen()
 {
     if (m_server)
         return m_server->isListening();
+    if (m_serverName.isEmpty())
+        return false;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_serverName)) {
@@ -89,6 +135,12 @@ bool SingleInstance::isListening() const
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (!peerIsThisUser(*socket)) {
+            qWarning("[shell] refused a launch message from another user");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) {

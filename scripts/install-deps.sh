@@ -17,7 +17,7 @@ packages=(
   libbenchmark-dev clang-format
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils openbox qt6ct
-  python3-html5lib
+  python3 python3-html5lib
   fonts-dejavu-core
 )
 

@@ -7,7 +7,6 @@
 #include "assistant/core/AIPlacement.h"
 #include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
-#include "service/core/AuthManager.h"
 #include "widgets/Motion.h"
 
 #include <QApplication>
@@ -65,8 +64,7 @@ QString textIn(const ListContinuingTextView *view, TextRange range)
 } // namespace
 
 AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized)
-    : QObject(parent), m_assistant(assistant ? assistant : AIAssistant::shared()),
-      m_unauthorized(unauthorized ? std::move(unauthorized) : [] { AuthManager::shared()->refreshMe(); }),
+    : QObject(parent), m_assistant(assistant), m_unauthorized(std::move(unauthorized)),
       m_model(new AIMenuModel(this))
 {
     ensurePanel();
@@ -395,6 +393,8 @@ void AIMenuPanel::fail(const APIError &error)
         return;
     }
     revert();
+    // The client has already told the session, which decides whether it
+    // ends; the account views say so, not the panel.
     if (error.status == 401 || error.code == u"unauthorized") {
         close(true);
         if (m_unauthorized) {

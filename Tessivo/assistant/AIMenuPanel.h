@@ -32,12 +32,11 @@ class AIMenuPanel final : public QObject
     Q_OBJECT
 
 public:
-    // `assistant` runs the requests; none means the application's.
-    // `unauthorized` runs when the service turned a request away for want of
-    // a valid sign-in (the menu has closed): it should check the account;
-    // none means the application's account refresh.
-    explicit AIMenuPanel(QObject *parent = nullptr, AIAssistant *assistant = nullptr,
-                         std::function<void()> unauthorized = {});
+    // `assistant` (not owned) runs the requests. `unauthorized` runs when
+    // the service turned a request away for want of a valid sign-in (the
+    // menu has closed): it should check the account. The session has
+    // already heard of the refusal from the client and decided what follows.
+    AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized = {});
     ~AIMenuPanel() override;
 
     // Opens the menu over `textView` for `trigger`; first closes it (with

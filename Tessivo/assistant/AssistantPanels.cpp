@@ -3,8 +3,9 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 
-AssistantPanels::AssistantPanels(QObject *parent)
-    : EditorAssistant(parent), m_menu(new AIMenuPanel(this)), m_pill(new AIPillPanel(this))
+AssistantPanels::AssistantPanels(AIAssistant *assistant, std::function<void()> unauthorized, QObject *parent)
+    : EditorAssistant(parent), m_menu(new AIMenuPanel(this, assistant, std::move(unauthorized))),
+      m_pill(new AIPillPanel(this))
 {
     connect(m_pill, &AIPillPanel::pressed, this, &EditorAssistant::pillPressed);
     connect(m_pill, &AIPillPanel::placementStale, this, &EditorAssistant::pillPlacementStale);

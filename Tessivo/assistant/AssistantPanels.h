@@ -2,18 +2,23 @@
 
 #include "editor/EditorAssistant.h"
 
+#include <functional>
+
+class AIAssistant;
 class AIMenuPanel;
 class AIPillPanel;
 
 // The AI writing tools of one editor: its menu and its pill.
 //
-//   auto *editor = new MarkdownTextView(store, new AssistantPanels, parent);
+//   auto *editor = new MarkdownTextView(store, new AssistantPanels(assistant, checkAccount), parent);
 class AssistantPanels final : public EditorAssistant
 {
     Q_OBJECT
 
 public:
-    explicit AssistantPanels(QObject *parent = nullptr);
+    // `assistant` (not owned) runs the menu's requests; `unauthorized` runs
+    // when the service turned one away for want of a valid sign-in.
+    AssistantPanels(AIAssistant *assistant, std::function<void()> unauthorized, QObject *parent = nullptr);
 
     AIMenuPanel *menu() const { return m_menu; }
     AIPillPanel *pill() const { return m_pill; }

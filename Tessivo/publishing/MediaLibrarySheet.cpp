@@ -260,10 +260,6 @@ private:
     QList<ImageAsset> m_assets;
 };
 
-MediaLibrarySheet::MediaLibrarySheet(InsertHandler onInsert, QWidget *parent)
-    : MediaLibrarySheet(ImageLibrary::shared(), DocumentStore::shared(), std::move(onInsert), parent)
-{}
-
 MediaLibrarySheet::MediaLibrarySheet(ImageLibrary *library, DocumentStore *store, InsertHandler onInsert,
                                      QWidget *parent)
     : QDialog(parent), m_library(library), m_onInsert(std::move(onInsert)),

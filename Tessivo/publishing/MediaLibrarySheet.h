@@ -32,8 +32,6 @@ class MediaLibrarySheet final : public QDialog
 public:
     using InsertHandler = std::function<void(const ImageAsset &)>;
 
-    // On the app's shared library and store.
-    explicit MediaLibrarySheet(InsertHandler onInsert, QWidget *parent = nullptr);
     MediaLibrarySheet(ImageLibrary *library, DocumentStore *store, InsertHandler onInsert,
                       QWidget *parent = nullptr);
     ~MediaLibrarySheet() override;

@@ -71,8 +71,7 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     layout->addWidget(m_actions);
     // The calls are not tied to the tab: they run to their end even when
     // the window closes.
-    connect(m_syncNow, &QPushButton::clicked, this,
-            [this] { (m_sync ? m_sync : SyncEngine::shared())->sync(); });
+    connect(m_syncNow, &QPushButton::clicked, this, [this] { m_sync->sync(); });
     connect(m_signOut, &QPushButton::clicked, this, [this] { m_auth->signOut(false); });
 
     m_signIn = new SettingsSection(QStringLiteral("Sign in"), this);
@@ -107,8 +106,9 @@ AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *p
     layout->addWidget(m_errorSection);
 
     showInRed();
-    for (const auto signal : {&AuthManager::tokenChanged, &AuthManager::userChanged,
-                              &AuthManager::isSigningInChanged, &AuthManager::lastErrorChanged})
+    for (const auto signal :
+         {&AuthManager::tokenChanged, &AuthManager::readingChanged, &AuthManager::userChanged,
+          &AuthManager::isSigningInChanged, &AuthManager::lastErrorChanged})
         connect(m_auth, signal, this, &AccountSettings::render);
     render();
 }
@@ -142,10 +142,13 @@ void AccountSettings::render()
     const std::optional<MeResponse::User> &user = m_auth->user();
     m_name->setText(user ? user->name : none);
     m_email->setText(user ? user->email : none);
+    // While the keyring is read, neither the account nor the sign-in
+    // buttons: which one applies is not known yet.
+    const bool reading = m_auth->isReading();
     m_signedIn->setVisible(signedIn);
     m_actions->setVisible(signedIn);
 
-    m_signIn->setVisible(!signedIn);
+    m_signIn->setVisible(!signedIn && !reading);
     const bool signingIn = m_auth->isSigningIn();
     for (QPushButton *button : std::as_const(m_providers))
         button->setEnabled(!signingIn);

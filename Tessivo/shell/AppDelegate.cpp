@@ -33,8 +33,9 @@ void raise(QWidget *window)
 
 } // namespace
 
-AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow, QObject *parent)
-    : QObject(parent), m_store(store), m_makeMainWindow(std::move(makeMainWindow))
+AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow, AuthManager *auth,
+                         SyncEngine *sync, QObject *parent)
+    : QObject(parent), m_store(store), m_auth(auth), m_sync(sync), m_makeMainWindow(std::move(makeMainWindow))
 {}
 
 void AppDelegate::applicationDidFinishLaunching(KeyboardShortcuts::Registry *shortcuts)
@@ -56,15 +57,18 @@ void AppDelegate::applicationDidBecomeActive()
 {
     // Unforced refresh (skipped within its interval), then a sync; each
     // activation starts its own chain and earlier ones are left to run.
-    QFuture<void> refresh = AuthManager::shared()->refreshSession(false);
+    if (!m_auth || !m_sync)
+        return;
+    QFuture<void> refresh = m_auth->refreshSession(false);
     if (refresh.isFinished()) {
-        SyncEngine::shared()->sync();
+        m_sync->sync();
         return;
     }
     auto *watcher = new QFutureWatcher<void>(qApp);
-    connect(watcher, &QFutureWatcher<void>::finished, watcher, [watcher] {
+    connect(watcher, &QFutureWatcher<void>::finished, watcher, [watcher, sync = m_sync] {
         watcher->deleteLater();
-        SyncEngine::shared()->sync();
+        if (sync)
+            sync->sync();
     });
     watcher->setFuture(refresh);
 }

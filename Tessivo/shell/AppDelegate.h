@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
 
+class AuthManager;
 class DocumentStore;
+class SyncEngine;
 class QWidget;
 
 namespace KeyboardShortcuts {
@@ -26,8 +29,10 @@ public:
     // `store` is not owned and must outlive the delegate. `makeMainWindow`
     // makes the main window when none exists (the window system's reopen);
     // without it, reopening only shows an existing window.
+    // `auth` and `sync` (not owned) are checked and synced on activation;
+    // without them activation does neither.
     explicit AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow = {},
-                         QObject *parent = nullptr);
+                         AuthManager *auth = nullptr, SyncEngine *sync = nullptr, QObject *parent = nullptr);
 
     // Registers the two global shortcuts with `shortcuts` (not owned; it
     // must outlive the delegate's use of it).
@@ -58,5 +63,7 @@ Q_SIGNALS:
 
 private:
     DocumentStore *m_store;
+    QPointer<AuthManager> m_auth;
+    QPointer<SyncEngine> m_sync;
     std::function<QWidget *()> m_makeMainWindow;
 };

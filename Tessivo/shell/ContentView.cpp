@@ -7,6 +7,7 @@
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
+#include "shell/AppServices.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailViewMode.h"
@@ -152,10 +153,6 @@ constexpr int toggleTop = 6;
 
 } // namespace
 
-ContentView::ContentView(DocumentStore *store, QSettings *settings, QWidget *parent)
-    : ContentView(store, settings, Options{}, parent)
-{}
-
 ContentView::ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent)
     : QWidget(parent), m_options(std::move(options)), m_store(store ? store : DocumentStore::shared()),
       m_settings(settings), m_sidebarAnimation(new QVariantAnimation(this))
@@ -216,10 +213,10 @@ ContentView::~ContentView() = default;
 
 QWidget *ContentView::makeSidebar()
 {
-    auto *sidebar =
-        new SidebarView(m_store, m_settings.settings(), AuthManager::shared(), SyncEngine::shared(), this);
+    AppServices *services = m_options.services;
+    auto *sidebar = new SidebarView(m_store, m_settings.settings(), services->auth(), services->sync(), this);
     connect(sidebar, &SidebarView::settingsRequested, this, &ContentView::settingsRequested);
-    sidebar->setServiceBaseURL(APIClient::shared()->baseURL());
+    sidebar->setServiceBaseURL(services->client()->baseURL());
     return sidebar;
 }
 
@@ -228,11 +225,10 @@ QWidget *ContentView::makeDetail()
     // Dropped images upload to the app's image library, which the media
     // sheet shows, unless the options name others.
     DocumentDetailView::Strategies strategies = m_options.detail;
+    if (!strategies.services)
+        strategies.services = m_options.services;
     if (!strategies.fileDrops.uploader) {
-        strategies.fileDrops.uploader = ImageLibrary::shared();
-    }
-    if (!strategies.images) {
-        strategies.images = ImageLibrary::shared();
+        strategies.fileDrops.uploader = strategies.services->images();
     }
     m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), std::move(strategies), this);
     connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
@@ -371,8 +367,7 @@ void ContentView::showEvent(QShowEvent *event)
     if (m_options.startupSteps) {
         steps = *m_options.startupSteps;
     } else {
-        steps = StartupSequence::sharedSteps();
-        steps.loadStore = [store = m_store] { return store->load(); };
+        steps = StartupSequence::appSteps(m_store, m_options.services->sync(), m_options.services->auth());
     }
     m_startup = new StartupSequence(steps, this);
     connect(m_startup, &StartupSequence::finished, this, &ContentView::startupFinished);

@@ -22,6 +22,8 @@ class PaneChrome;
 // a backdrop, the sidebar toggle, the command palette overlay, drops of files
 // anywhere on the window, and the application's start-up task (load the
 // store, start sync, refresh the session, sync), started when first shown.
+class AppServices;
+
 class ContentView final : public QWidget
 {
     Q_OBJECT
@@ -36,10 +38,11 @@ public:
         // then starts the shared sync engine and session.
         std::optional<StartupSequence::Steps> startupSteps;
         DocumentDetailView::Strategies detail;
+        // The app's services (required; not owned). The detail pane takes
+        // them unless `detail` names its own.
+        AppServices *services = nullptr;
     };
 
-    explicit ContentView(DocumentStore *store = nullptr, QSettings *settings = nullptr,
-                         QWidget *parent = nullptr);
     ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent = nullptr);
     ~ContentView() override;
 

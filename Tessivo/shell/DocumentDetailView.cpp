@@ -14,6 +14,7 @@
 #include "publishing/core/PublishService.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
+#include "shell/AppServices.h"
 #include "shell/DetailHeader.h"
 #include "shell/EmptyDetailView.h"
 #include "shell/ExportActions.h"
@@ -102,14 +103,12 @@ const ModeButtonSpec modeButtonSpecs[] = {
 
 } // namespace
 
-DocumentDetailView::DocumentDetailView(QWidget *parent) : DocumentDetailView(nullptr, nullptr, {}, parent) {}
-
 DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
                                        QWidget *parent)
     : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
       m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()),
-      m_renderer(new DetailRenderScheduler(this)),
-      m_imageLibrary(strategies.images ? strategies.images : ImageLibrary::shared())
+      m_renderer(new DetailRenderScheduler(this)), m_services(strategies.services),
+      m_imageLibrary(strategies.images ? strategies.images : strategies.services->images())
 {
     m_fileDrop = new FileDropHandler(
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
@@ -300,7 +299,11 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         return;
     }
     if (!m_editor) {
-        m_editor = new MarkdownTextView(m_store, new AssistantPanels, m_editorHolder);
+        // An AI request the service refused for want of a sign-in asks for
+        // the account afresh; the session has already heard of the refusal.
+        AuthManager *auth = m_services->auth();
+        auto *panels = new AssistantPanels(m_services->assistant(), [auth] { auth->refreshMe(); });
+        m_editor = new MarkdownTextView(m_store, panels, m_editorHolder);
         ListContinuingTextView *view = m_editor->textView();
         connect(view, &ListContinuingTextView::filesDropped, m_fileDrop,
                 [this, view](const QList<QUrl> &urls, qsizetype index) {
@@ -338,8 +341,8 @@ void DocumentDetailView::openPublishSheet()
         return;
     if (m_publishSheet)
         return;
-    auto *sheet = new PublishSheet(id, m_store, PublishService(APIClient::shared(), m_store),
-                                   AuthManager::shared(), this);
+    auto *sheet = new PublishSheet(id, m_store, PublishService(m_services->client(), m_store),
+                                   m_services->auth(), this);
     m_publishSheet = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &PublishSheet::signInRequested, this, &DocumentDetailView::accountSettingsRequested);

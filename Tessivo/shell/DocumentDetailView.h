@@ -34,10 +34,16 @@ class StatusBar;
 // platform's dialogs and message boxes, and the app's image library for the
 // media sheet (dropped images need an uploader in `fileDrops`). At namespace
 // scope so that it is complete where the pane's constructor defaults it.
+class AppServices;
+
 struct DocumentDetailStrategies
 {
     FileDropHandler::Strategies fileDrops;
     ExportActions::Strategies exports;
+    // The app's services (required; not owned): the client and session of
+    // the publish sheet, the assistant of the editor, and the image library
+    // unless `images` names another.
+    AppServices *services = nullptr;
     // The library the media sheet shows (not owned).
     ImageLibrary *images = nullptr;
     // Asks to confirm a deletion: the dialog's title and message in, true to
@@ -59,8 +65,6 @@ class DocumentDetailView final : public QWidget
     Q_OBJECT
 
 public:
-    // Works on the shared store and the shared view-mode setting.
-    explicit DocumentDetailView(QWidget *parent = nullptr);
     using Strategies = DocumentDetailStrategies;
     using DeleteConfirmation = DocumentDetailStrategies::DeleteConfirmation;
 
@@ -151,6 +155,7 @@ private:
     PublishToastHost *m_toastHost = nullptr;
     QPointer<MediaLibrarySheet> m_mediaSheet;
     QPointer<PublishSheet> m_publishSheet;
+    AppServices *m_services;
     ImageLibrary *m_imageLibrary;
     std::optional<TextRange> m_mediaTrigger;
     QString m_shownDocumentID;

@@ -51,8 +51,6 @@ private:
 
 } // namespace
 
-SettingsWindow::SettingsWindow(QWidget *parent) : SettingsWindow(Dependencies(), parent) {}
-
 SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_tabs(new QTabWidget(this))
@@ -67,8 +65,7 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
 
     m_general = new GeneralSettings(dependencies.viewMode ? dependencies.viewMode : ViewModeSetting::shared(),
                                     dependencies.shortcuts);
-    m_account =
-        new AccountSettings(dependencies.auth ? dependencies.auth : AuthManager::shared(), dependencies.sync);
+    m_account = new AccountSettings(dependencies.auth, dependencies.sync);
     m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
     m_tabs->addTab(new TabPage(m_general), QStringLiteral("General"));
     m_tabs->addTab(new TabPage(m_account), QStringLiteral("Account"));
@@ -88,12 +85,7 @@ SettingsWindow *SettingsWindow::existing()
     return nullptr;
 }
 
-SettingsWindow *SettingsWindow::open(std::optional<Tab> tab)
-{
-    return open(tab, Dependencies{});
-}
-
-SettingsWindow *SettingsWindow::open(std::optional<Tab> tab, const Dependencies &dependencies)
+SettingsWindow *SettingsWindow::open(const Dependencies &dependencies, std::optional<Tab> tab)
 {
     SettingsWindow *window = existing();
     const bool made = !window;

@@ -28,7 +28,8 @@ class SettingsWindow final : public QWidget
 public:
     enum class Tab { general, account, updates };
 
-    // What the tabs work on; null members mean the shared instances.
+    // What the tabs work on: the session and sync engine are required; null
+    // others mean the shared settings.
     struct Dependencies
     {
         AuthManager *auth = nullptr;
@@ -42,20 +43,17 @@ public:
     static constexpr int tabViewWidth = 480;
     static inline const QString identifier = QStringLiteral("settings");
 
-    explicit SettingsWindow(QWidget *parent = nullptr);
     explicit SettingsWindow(const Dependencies &dependencies, QWidget *parent = nullptr);
 
     // Shows the settings window (making it when there is none) over the main
     // window and brings it to the front. With a tab, that tab is selected;
     // without, the window keeps the tab it last showed.
-    static SettingsWindow *open(std::optional<Tab> tab = std::nullopt);
-    // A window made here works on `dependencies`.
-    static SettingsWindow *open(std::optional<Tab> tab, const Dependencies &dependencies);
+    // Made on `dependencies`.
+    static SettingsWindow *open(const Dependencies &dependencies, std::optional<Tab> tab = std::nullopt);
     // Opens the window on its Account tab, where the user signs in.
-    static SettingsWindow *openAccount() { return open(Tab::account); }
     static SettingsWindow *openAccount(const Dependencies &dependencies)
     {
-        return open(Tab::account, dependencies);
+        return open(dependencies, Tab::account);
     }
     // The settings window if one exists.
     static SettingsWindow *existing();

@@ -49,8 +49,10 @@ SyncStatusRow::SyncStatusRow(AuthManager *auth, SyncEngine *sync, const QString 
     layout->addWidget(m_text);
     layout->addStretch(1);
     m_text->setTextFormat(Qt::PlainText);
-    if (auth)
+    if (auth) {
         connect(auth, &AuthManager::tokenChanged, this, &SyncStatusRow::refresh);
+        connect(auth, &AuthManager::readingChanged, this, &SyncStatusRow::refresh);
+    }
     if (sync)
         connect(sync, &SyncEngine::statusChanged, this, &SyncStatusRow::refresh);
     refresh();
@@ -58,6 +60,14 @@ SyncStatusRow::SyncStatusRow(AuthManager *auth, SyncEngine *sync, const QString 
 
 void SyncStatusRow::refresh()
 {
+    if (m_auth && m_auth->isReading()) {
+        // Signed in or not is not known until the keyring answers.
+        m_icon->hide();
+        m_statusFrame->hide();
+        m_text->clear();
+        m_presented = false;
+        return;
+    }
     const bool hasToken = m_auth && m_auth->token().has_value();
     const SyncEngine::Status status = m_sync ? m_sync->status() : SyncEngine::Status{};
     apply(SidebarFooter::syncStatus(hasToken, status, QDateTime::currentDateTimeUtc(), m_serviceHost));
@@ -254,12 +264,21 @@ AccountRow::AccountRow(std::function<void()> action, AuthManager *auth, QWidget 
     if (auth) {
         connect(auth, &AuthManager::tokenChanged, this, &AccountRow::refresh);
         connect(auth, &AuthManager::userChanged, this, &AccountRow::refresh);
+        connect(auth, &AuthManager::readingChanged, this, &AccountRow::refresh);
     }
     refresh();
 }
 
 void AccountRow::refresh()
 {
+    if (m_auth && m_auth->isReading()) {
+        // Neither "Sign in" nor a user until the keyring has answered.
+        m_avatar->hide();
+        m_lockBadge->hide();
+        m_name->clear();
+        setToolTip(QString());
+        return;
+    }
     present(SidebarFooter::account(m_auth && m_auth->token().has_value(),
                                    m_auth ? m_auth->user() : std::nullopt));
 }

@@ -27,11 +27,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-SidebarView::SidebarView(QWidget *parent) : QWidget(parent)
-{
-    build(DocumentStore::shared(), nullptr, AuthManager::shared(), SyncEngine::shared(), {});
-}
-
 SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
                          QWidget *parent)
     : QWidget(parent)

@@ -34,8 +34,6 @@ public:
     using FilePicker =
         std::function<QList<QUrl>(QWidget *parent, const QString &message, const QStringList &nameFilters)>;
 
-    // The sidebar of the shared store, sign-in state and sync engine.
-    explicit SidebarView(QWidget *parent = nullptr);
     // Either left empty takes the default (the platform's dialog, a real
     // drag, QMenu::exec).
     struct Strategies

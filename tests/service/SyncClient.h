@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/FakeKeyring.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/Keychain.h"
@@ -24,7 +25,7 @@ struct SyncClient
     QSettings settings{folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
     std::unique_ptr<DocumentStore> store;
     APIClient api;
-    Keychain::Backend keyring = Keychain::inMemory();
+    FakeKeyring keyring;
     std::unique_ptr<AuthManager> auth;
     ManualSaveClock clock;
     std::unique_ptr<SyncEngine> engine;
@@ -37,7 +38,7 @@ struct SyncClient
         if (existing.isEmpty())
             seedFolder(dataFolder);
         if (!token.isEmpty())
-            Keychain(keyring).save(token, QString::fromLatin1(Keychain::sessionTokenAccount));
+            keyring.put(token);
         open();
     }
     ~SyncClient() { store->flushPendingSaves(); }
@@ -64,7 +65,9 @@ struct SyncClient
         QFuture<void> loading = store->load();
         QTRY_VERIFY(loading.isFinished());
         auth = std::make_unique<AuthManager>(
-            AuthManager::Dependencies{&api, Keychain(keyring), store.get(), &settings, {}});
+            AuthManager::Dependencies{&api, Keychain(keyring.backend()), store.get(), &settings, {}});
+        // The keyring answers on a later turn, as the Secret Service does.
+        QTRY_VERIFY(!auth->isReading());
         engine =
             std::make_unique<SyncEngine>(SyncEngine::Dependencies{store.get(), auth.get(), &api, &clock, {}});
     }

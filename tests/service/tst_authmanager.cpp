@@ -2,6 +2,7 @@
 #include "service/core/AuthManager.h"
 #include "store/DocumentStore.h"
 
+#include "service/FakeKeyring.h"
 #include "service/LocalServer.h"
 
 #include <QJsonDocument>
@@ -27,7 +28,7 @@ class TestAuthManager : public QObject
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
     std::unique_ptr<APIClient> m_client;
-    Keychain::Backend m_keyring;
+    std::unique_ptr<FakeKeyring> m_keyring;
     QNetworkAccessManager m_browser;
     // The fake browser follows the service's redirects to the "tessivo" URL,
     // or lands at once on this callback (an empty URL: never comes back).
@@ -36,12 +37,15 @@ class TestAuthManager : public QObject
     int m_broughtToFront = 0;
 
     TestHooks hooks() { return m_server->hooks(); }
-    std::optional<QString> stored() { return Keychain(m_keyring).read(u"session-token"_s); }
+    std::optional<QString> stored() { return m_keyring->item(); }
 
+    // Signed in or out as the keyring says, once it has answered.
     std::unique_ptr<AuthManager> makeAuth()
     {
         auto auth = std::make_unique<AuthManager>(AuthManager::Dependencies{
-            m_client.get(), Keychain(m_keyring), m_store.get(), m_settings.get(), {}});
+            m_client.get(), Keychain(m_keyring->backend()), m_store.get(), m_settings.get(), {}});
+        if (!QTest::qWaitFor([&] { return !auth->isReading(); }, 10'000))
+            qFatal("the keyring's read didn't end");
         AuthManager *target = auth.get();
         const auto open = [this, target](const QUrl &url) {
             if (m_callback)
@@ -99,7 +103,7 @@ private Q_SLOTS:
         m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
         m_store = std::make_unique<DocumentStore>(m_dir->filePath(u"store"_s), m_settings.get());
         m_client = std::make_unique<APIClient>(m_server->baseUrl());
-        m_keyring = Keychain::inMemory();
+        m_keyring = std::make_unique<FakeKeyring>();
         m_callback.reset();
         m_browserOpens = true;
         m_broughtToFront = 0;
@@ -152,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(m_broughtToFront, 1);
         QCOMPARE(auth->isSignedIn(), succeeds);
         QCOMPARE(signedIn.size(), int(succeeds));
-        QCOMPARE(stored(), auth->token());
+        QTRY_COMPARE(stored(), auth->token());
         if (succeeds) {
             QCOMPARE(auth->user()->email, u"ada@example.com"_s);
             QCOMPARE(auth->siteURL(), QUrl(u"http://ada.127.0.0.1:%1/"_s.arg(m_server->port())));
@@ -231,14 +235,14 @@ private Q_SLOTS:
         QFETCH(ScriptedReply, reply);
         QFETCH(bool, keeps);
         QFETCH(QString, error);
-        Keychain(m_keyring).save(m_ada.sessionToken, u"session-token"_s);
+        m_keyring->put(m_ada.sessionToken);
         const QString rolled = hooks().issueSessionToken(m_ada.userId);
         reply.headers.append({"set-auth-token", rolled.toUtf8()});
         hooks().forceReply("GET", path, 1, reply);
         auto auth = makeAuth();
         QVERIFY(wait(auth->refreshSession(true)));
         QCOMPARE(auth->token(), keeps ? std::optional(rolled) : std::nullopt);
-        QCOMPARE(stored(), auth->token());
+        QTRY_COMPARE(stored(), auth->token());
         QCOMPARE(auth->lastError().value_or(QString()), error);
         QCOMPARE(requests(u"/api/auth/sign-out"_s), 0);
     }
@@ -246,7 +250,7 @@ private Q_SLOTS:
     // A reply in flight at sign-out doesn't sign the user back in.
     void lateRepliesAfterSignOutAreDropped()
     {
-        Keychain(m_keyring).save(m_ada.sessionToken, u"session-token"_s);
+        m_keyring->put(m_ada.sessionToken);
         auto auth = makeAuth();
         const QByteArray rolled = hooks().issueSessionToken(m_ada.userId).toUtf8();
         const QByteArray me = R"({"user":{"id":"u","email":"e","name":"n"}})";
@@ -257,7 +261,7 @@ private Q_SLOTS:
         QVERIFY(wait(refresh));
         hooks().setLatency(u"/api/v1/me"_s, 0);
         QVERIFY(!auth->isSignedIn() && !auth->user());
-        QCOMPARE(stored(), std::nullopt);
+        QTRY_COMPARE(stored(), std::nullopt);
     }
 
     // Another account pulls everything again; sign-out and the dirty lists
@@ -277,12 +281,21 @@ private Q_SLOTS:
         QCOMPARE(m_store->state().syncCursor, 0);
         QCOMPARE(m_store->state().dirtyDocumentIDs, QStringList{typed.id});
         QCOMPARE(m_settings->value("syncCursorUserID").toString(), bob.userId);
+
+        // A cursor already at 0 is reset all the same: a pass begun under
+        // Bob must not move Cleo's cursor, so the epoch rises.
+        const Account cleo = hooks().registerUser(u"cleo@example.com"_s, u"Cleo"_s);
+        QVERIFY(wait(auth->signOut(false)));
+        const quint64 epoch = m_store->syncCursorEpoch();
+        QVERIFY(signIn(*auth, SignInOutcome::SignIn, cleo.userId));
+        QCOMPARE(m_store->state().syncCursor, 0);
+        QVERIFY(m_store->syncCursorEpoch() > epoch);
     }
 
     // The handle becomes part of a host name, so only a host label does.
     void siteURLNeedsAHostLabel()
     {
-        Keychain(m_keyring).save(m_ada.sessionToken, u"session-token"_s);
+        m_keyring->put(m_ada.sessionToken);
         auto auth = makeAuth();
         for (const QString &handle : {u"ada-2"_s, u"evil.example.com/x"_s, u"x@evil"_s, u"a_b"_s}) {
             const QJsonObject body{{"user", QJsonObject{{"id", "u"}, {"email", "e"}, {"name", "n"}}},

@@ -215,7 +215,7 @@ private Q_SLOTS:
         QTest::qWait(5);
         hooks().injectDocument(other.userId, record("newer"));
 
-        Keychain(a->keyring).save(other.sessionToken, QString::fromLatin1(Keychain::sessionTokenAccount));
+        a->keyring.put(other.sessionToken);
         a->open();
         hooks().setLatency(u"/api/v1/me"_s, 200);
         hooks().setLatency(syncPath, 600);

@@ -1,3 +1,4 @@
+#include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/core/StartupSequence.h"
@@ -151,8 +152,9 @@ private Q_SLOTS:
     void startupWithTheRealStoreAndSignedOutServices()
     {
         DocumentStore store(m_dir->filePath(QStringLiteral("store")), m_settings.get());
-        AuthManager auth({nullptr, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
-        SyncEngine engine(&store, &auth);
+        APIClient client(QUrl(QStringLiteral("http://127.0.0.1:9")));
+        AuthManager auth({&client, Keychain(Keychain::inMemory()), &store, m_settings.get(), {}});
+        SyncEngine engine(SyncEngine::Dependencies{&store, &auth, &client, nullptr, {}});
         QSignalSpy status(&engine, &SyncEngine::statusChanged);
         StartupSequence sequence({
             [&] { return store.load(); },

@@ -28,12 +28,6 @@ AIStream::Clock AIAssistant::steadyClock()
     };
 }
 
-AIAssistant *AIAssistant::shared()
-{
-    static AIAssistant *instance = new AIAssistant(overClient(APIClient::shared()));
-    return instance;
-}
-
 AIAssistant::Transport AIAssistant::overClient(APIClient *client)
 {
     return [client](const QByteArray &body) {

@@ -24,8 +24,6 @@ public:
     explicit AIAssistant(Transport transport, AIStream::Clock clock = steadyClock(),
                          QObject *parent = nullptr);
 
-    // The one instance of the application, over the shared API client.
-    static AIAssistant *shared();
     // POSTs to "/api/ai" through `client`'s streams.
     static Transport overClient(APIClient *client);
 

@@ -2,6 +2,7 @@
 
 #include "protocol/Routes.h"
 #include "service/core/APIClient.h"
+#include "service/core/Session.h"
 #include "store/StrictJson.h"
 
 #include <QCoreApplication>
@@ -80,13 +81,14 @@ QString cleanedFilename(QString name)
 
 } // namespace
 
-ImageLibrary *ImageLibrary::shared()
-{
-    static ImageLibrary *library = new ImageLibrary(APIClient::shared(), QCoreApplication::instance());
-    return library;
-}
-
 ImageLibrary::ImageLibrary(APIClient *client, QObject *parent) : QObject(parent), m_client(client) {}
+
+ImageLibrary::ImageLibrary(APIClient *client, Session *session, QObject *parent)
+    : QObject(parent), m_client(client), m_session(session)
+{
+    m_generation = session->generation();
+    connect(session, &Session::generationChanged, this, &ImageLibrary::resetForAccountChange);
+}
 
 APIError ImageLibrary::tooLargeError()
 {
@@ -135,7 +137,7 @@ void ImageLibrary::setLoaded(bool loaded)
 
 void ImageLibrary::resetForAccountChange()
 {
-    ++m_generation;
+    m_generation = m_session ? m_session->generation() : m_generation + 1;
     setImages({});
     setLoaded(false);
     setError(std::nullopt);

@@ -9,6 +9,7 @@
 #include <QFuture>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -25,6 +26,8 @@
 // generation never puts the previous account's images back: an old load
 // only clears the busy flag, an old upload still answers its caller but
 // adds nothing to the list.
+class Session;
+
 class ImageLibrary final : public QObject, public ImageUploader
 {
     Q_OBJECT
@@ -33,10 +36,10 @@ public:
     // Exactly this many bytes are accepted.
     static constexpr qint64 maxUploadBytes = protocol::images::maxBytes;
 
-    // The app's library, on the app's API client.
-    static ImageLibrary *shared();
-
     explicit ImageLibrary(APIClient *client, QObject *parent = nullptr);
+    // Takes the session's generations as its own: each new one (sign-in,
+    // sign-out) resets the library.
+    ImageLibrary(APIClient *client, Session *session, QObject *parent = nullptr);
 
     // Newest upload first after uploads, else in the service's order.
     const QList<ImageAsset> &images() const { return m_images; }
@@ -103,4 +106,5 @@ private:
     std::optional<QString> m_error;
     bool m_loaded = false;
     quint64 m_generation = 0;
+    QPointer<Session> m_session;
 };

@@ -99,12 +99,6 @@ QByteArray APIClient::wireName(Method method)
     return "DELETE";
 }
 
-APIClient *APIClient::shared()
-{
-    static APIClient *instance = new APIClient(baseURLFromBuild());
-    return instance;
-}
-
 QUrl APIClient::baseURLFromBuild()
 {
 #ifdef TESSIVO_TESTING
@@ -206,11 +200,22 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     if (!status.isValid())
         return APIError::unexpectedResponse();
     // Header lookup is case-insensitive.
-    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty()) {
-        const QByteArray sent = protocol::bearerToken(reply->request().rawHeader("authorization"));
-        Q_EMIT tokenRolled(QString::fromUtf8(token), QString::fromUtf8(sent));
-    }
+    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty())
+        Q_EMIT tokenRolled(QString::fromUtf8(token), sentToken(reply));
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
+}
+
+QString APIClient::sentToken(const QNetworkReply *reply)
+{
+    return QString::fromUtf8(protocol::bearerToken(reply->request().rawHeader("authorization")));
+}
+
+APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
+{
+    APIError error = APIError::from(body, status);
+    if (error.status == 401 || error.code == u"unauthorized")
+        Q_EMIT unauthorized(sentToken(reply));
+    return error;
 }
 
 void APIClient::cancel(QNetworkReply *reply)
@@ -230,7 +235,7 @@ APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
         return response.failure();
     const QByteArray body = reply->readAll();
     if (!response->isSuccess())
-        return APIError::from(body, response->status);
+        return errorReply(reply, body, response->status);
     return APIReply{response.value(), body};
 }
 

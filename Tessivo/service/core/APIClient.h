@@ -133,9 +133,6 @@ public:
         int idleMs = 30'000;
     };
 
-    // The app's client, made on first use with baseURLFromBuild().
-    static APIClient *shared();
-
     // The service address fixed at build time (CMake's TESSIVO_SERVICE_URL).
     // Builds configured with TESSIVO_TESTING=ON take the environment
     // variable TESSIVO_TEST_SERVICE_URL instead when it is set, so that tests
@@ -234,11 +231,19 @@ Q_SIGNALS:
     // request went out with (empty when it had none), so that the token's
     // owner can tell a roll of its current session from a late one.
     void tokenRolled(const QString &token, const QString &sentToken);
+    // A reply said 401 or "unauthorized": the service doesn't know the
+    // request's bearer token `sentToken` (empty when it had none). Emitted
+    // once per reply, before its caller sees the error; what follows is the
+    // session's to decide.
+    void unauthorized(const QString &sentToken);
 
 private:
     friend class APIStream;
 
     static bool failedInTransport(const QNetworkReply *reply);
+    static QString sentToken(const QNetworkReply *reply);
+    // APIError::from() of an error reply, noting an unauthorized one.
+    APIError errorReply(const QNetworkReply *reply, const QByteArray &body, int status);
     // Parses a 2xx body as one JSON object; nullopt with `fault` otherwise.
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);
 

@@ -36,12 +36,14 @@ void APIStream::takeHead()
     if (!status.isValid())
         return;
     m_status = status.toInt();
-    APIResult<APIResponse> head =
-        m_client ? m_client->validate(m_reply) : APIResult<APIResponse>(APIResponse{*m_status, {}});
-    if (head && head->isSuccess()) {
-        m_response = head.value();
+    // The head is kept before the client hands a rolled token on, so that
+    // whatever its receiver does, the body that follows is this stream's.
+    if (*m_status >= 200 && *m_status <= 299)
+        m_response = APIResponse{*m_status, m_reply->rawHeaderPairs()};
+    if (m_client)
+        m_client->validate(m_reply);
+    if (m_response && !m_over)
         Q_EMIT responseReceived(*m_response);
-    }
 }
 
 void APIStream::readBody()
@@ -77,7 +79,8 @@ void APIStream::finish()
     if (!m_status || APIClient::failedInTransport(m_reply)) {
         fail(APIError::network(m_host));
     } else if (!m_response) {
-        fail(APIError::from(m_errorBody, *m_status));
+        fail(m_client ? m_client->errorReply(m_reply, m_errorBody, *m_status)
+                      : APIError::from(m_errorBody, *m_status));
     } else {
         m_over = true;
         Q_EMIT finished();

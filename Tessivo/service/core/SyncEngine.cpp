@@ -19,20 +19,8 @@ struct SyncEngine::Debounce
     QPointer<SyncPass> pass;
 };
 
-SyncEngine *SyncEngine::shared()
-{
-    static SyncEngine *instance = new SyncEngine;
-    return instance;
-}
-
-SyncEngine::SyncEngine(DocumentStore *store, AuthManager *auth, QObject *parent)
-    : SyncEngine(Dependencies{store, auth, nullptr, nullptr, {}}, parent)
-{}
-
 SyncEngine::SyncEngine(Dependencies dependencies, QObject *parent)
-    : QObject(parent), m_store(dependencies.store ? dependencies.store : DocumentStore::shared()),
-      m_auth(dependencies.auth ? dependencies.auth : AuthManager::shared()),
-      m_client(dependencies.client ? dependencies.client : APIClient::shared()),
+    : QObject(parent), m_store(dependencies.store), m_auth(dependencies.auth), m_client(dependencies.client),
       m_clock(dependencies.clock ? dependencies.clock : new SteadySaveClock(this)),
       m_now(std::move(dependencies.now))
 {
@@ -41,6 +29,7 @@ SyncEngine::SyncEngine(Dependencies dependencies, QObject *parent)
     // produced its token; without this the other computers' documents would
     // only arrive after the first edit.
     connect(m_auth, &AuthManager::signedIn, this, [this] { sync(); });
+    connect(m_auth, &AuthManager::sessionRestored, this, [this] { sync(); });
 }
 
 SyncEngine::~SyncEngine() = default;
@@ -100,6 +89,19 @@ QFuture<void> SyncEngine::sync()
     if (!m_store->isLoaded()) {
         return QtFuture::makeReadyFuture();
     }
+    if (m_auth->isReading()) {
+        // Whether there is a session is not known yet: the pass waits for
+        // the keyring, and the status shown stays as it is.
+        if (!m_heldSync) {
+            m_heldSync = std::make_shared<QPromise<void>>();
+            m_heldSync->start();
+            m_auth->session()->whenSettled(this, [this] {
+                const std::shared_ptr<QPromise<void>> held = std::exchange(m_heldSync, nullptr);
+                sync().then(this, [held] { held->finish(); });
+            });
+        }
+        return m_heldSync->future();
+    }
     if (!m_auth->token()) {
         setStatus(Status::makeSignedOut());
         return QtFuture::makeReadyFuture();
@@ -136,9 +138,9 @@ void SyncEngine::passEnded(SyncPass *pass)
     };
     switch (pass->end()) {
     case SyncPass::End::unauthorized:
-        // Only this computer forgets the session; the documents, the cursor
-        // and the dirty lists stay for the next sign-in.
-        m_auth->signOut(true).then(this, [done] { done(Status::makeSignedOut()); });
+        // The session has already ended on the client's word; the
+        // documents, the cursor and the dirty lists stay for the next sign-in.
+        done(Status::makeSignedOut());
         return;
     case SyncPass::End::failed:
         done(Status::makeOffline(pass->message()));

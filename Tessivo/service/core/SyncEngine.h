@@ -55,18 +55,13 @@ public:
 
     struct Dependencies
     {
-        DocumentStore *store = nullptr; // the shared store when null
-        AuthManager *auth = nullptr;    // the shared session when null
-        APIClient *client = nullptr;    // the shared client when null
+        DocumentStore *store = nullptr; // required
+        AuthManager *auth = nullptr;    // required
+        APIClient *client = nullptr;    // required
         SaveClock *clock = nullptr;     // times the debounce; a steady clock when null
         std::function<QDateTime()> now; // stamps "synced"; the wall clock when empty
     };
 
-    static SyncEngine *shared();
-
-    // `store` and `auth` default to the shared instances.
-    explicit SyncEngine(DocumentStore *store = nullptr, AuthManager *auth = nullptr,
-                        QObject *parent = nullptr);
     explicit SyncEngine(Dependencies dependencies, QObject *parent = nullptr);
     ~SyncEngine() override;
 
@@ -86,8 +81,10 @@ public:
     // fresh one.
     void scheduleSync();
     bool isSyncScheduled() const;
-    // One sync pass. Does nothing until the store has loaded; without a
-    // session token it sets the status to signed out; during a pass it only
+    // One sync pass. Does nothing until the store has loaded; while the
+    // session is read from the keyring it waits for that read (once, however
+    // often asked); without a session token it sets the status to signed
+    // out; during a pass it only
     // queues one more. Never fails to its caller; the future finishes when
     // the pass (or the decision not to run one) is over.
     QFuture<void> sync();
@@ -124,4 +121,6 @@ private:
     std::shared_ptr<Debounce> m_debounce;
     QPointer<SyncPass> m_pass;
     std::shared_ptr<QPromise<void>> m_passPromise;
+    // A sync asked for while the keyring is read.
+    std::shared_ptr<QPromise<void>> m_heldSync;
 };

@@ -6,13 +6,13 @@
 
 #include <QFutureWatcher>
 
-StartupSequence::Steps StartupSequence::sharedSteps()
+StartupSequence::Steps StartupSequence::appSteps(DocumentStore *store, SyncEngine *sync, AuthManager *auth)
 {
     return {
-        [] { return DocumentStore::shared()->load(); },
-        [] { SyncEngine::shared()->start(); },
-        [] { return AuthManager::shared()->refreshSession(true); },
-        [] { return SyncEngine::shared()->sync(); },
+        [store] { return store->load(); },
+        [sync] { sync->start(); },
+        [auth] { return auth->refreshSession(true); },
+        [sync] { return sync->sync(); },
     };
 }
 

@@ -10,6 +10,9 @@
 // force a session refresh, then sync; each step awaited before the next,
 // and each run whatever the previous one did. Cancelled when this object
 // goes away (the window closed before it finished).
+class AuthManager;
+class DocumentStore;
+class SyncEngine;
 class StartupSequence final : public QObject
 {
     Q_OBJECT
@@ -24,7 +27,8 @@ public:
     };
 
     // The shared store, sync engine and session.
-    static Steps sharedSteps();
+    // The app's own: load `store`, start `sync`, check `auth`'s session, sync.
+    static Steps appSteps(DocumentStore *store, SyncEngine *sync, AuthManager *auth);
 
     explicit StartupSequence(Steps steps, QObject *parent = nullptr);
 

@@ -4,9 +4,11 @@
 #include "assistant/AIPillPanel.h"
 #include "assistant/AIPillView.h"
 #include "assistant/AssistantPanels.h"
+#include "assistant/core/AIAssistant.h"
 #include "assistant/core/AIPlacement.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
+#include "service/core/APIClient.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -19,6 +21,9 @@ class TestAIPillPanel : public QObject
 {
     Q_OBJECT
 
+    // The pill makes no request: nothing answers at this address.
+    APIClient m_client{QUrl(QStringLiteral("http://127.0.0.1:9"))};
+    AIAssistant m_assistant{AIAssistant::overClient(&m_client)};
     std::unique_ptr<QWidget> m_window;
     QWidget *m_sidebar = nullptr;
     MarkdownTextView *m_editor = nullptr;
@@ -42,7 +47,7 @@ private Q_SLOTS:
         auto *row = new QHBoxLayout(m_window.get());
         m_sidebar = new QWidget;
         m_sidebar->setFixedWidth(220);
-        m_panels = new AssistantPanels;
+        m_panels = new AssistantPanels(&m_assistant, {});
         m_editor = new MarkdownTextView(nullptr, m_panels);
         row->addWidget(m_sidebar);
         row->addWidget(m_editor, 1);

@@ -6,12 +6,14 @@
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIPillPanel.h"
 #include "assistant/AssistantPanels.h"
+#include "assistant/core/AIAssistant.h"
 #include "editor/EditorFindBar.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
+#include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
 #include <QAction>
@@ -38,6 +40,9 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
+    // AI requests go to an address nothing answers on.
+    APIClient m_client{QUrl(u"http://127.0.0.1:9"_s)};
+    AIAssistant m_assistant{AIAssistant::overClient(&m_client)};
     std::unique_ptr<QWidget> m_window;
     MarkdownTextView *m_editor = nullptr;
 
@@ -56,7 +61,7 @@ private:
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 500);
-        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels, m_window.get());
+        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels(&m_assistant, {}), m_window.get());
         m_editor->setGeometry(0, 0, 700, 500);
         m_editor->setDocumentID(id);
         m_window->show();

@@ -12,6 +12,7 @@
 #include "widgets/Motion.h"
 
 #include "service/LocalServer.h"
+#include "shell/OfflineServices.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -365,7 +366,9 @@ private Q_SLOTS:
     {
         const QString url = uploaded(png(Qt::gray), u"my_cat.png"_s).url;
         const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
+        const std::unique_ptr<AppServices> services = offlineServices(m_store);
         DocumentDetailView::Strategies strategies;
+        strategies.services = services.get();
         strategies.images = m_library.get();
         DocumentDetailView pane(m_store, m_mode.get(), std::move(strategies));
         pane.resize(1000, 700);

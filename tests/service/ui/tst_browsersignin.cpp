@@ -96,7 +96,11 @@ private Q_SLOTS:
             m_app->terminate();
             m_app->waitForFinished(10000);
         }
-        Keychain(Keychain::secretService()).remove(u"session-token"_s);
+        Keychain keychain(Keychain::secretService());
+        keychain.remove(u"session-token"_s);
+        bool removed = false;
+        keychain.whenWritten(this, [&] { removed = true; });
+        (void)QTest::qWaitFor([&] { return removed; }, 10000);
     }
 
     void signInThroughTheBrowserAndStaySignedIn()
@@ -137,7 +141,10 @@ private Q_SLOTS:
 
         Keychain probe(Keychain::secretService());
         probe.save(u"probe"_s, u"tessivo-test-probe"_s);
-        const bool keyring = probe.read(u"tessivo-test-probe"_s) == u"probe"_s;
+        std::optional<std::optional<QString>> read;
+        probe.read(u"tessivo-test-probe"_s, this, [&](const std::optional<QString> &value) { read = value; });
+        (void)QTest::qWaitFor([&] { return read.has_value(); }, 10000);
+        const bool keyring = read && *read == u"probe"_s;
         probe.remove(u"tessivo-test-probe"_s);
         if (!keyring)
             QSKIP("no Secret Service on this session bus: the restart is not checked");

@@ -55,6 +55,7 @@ class TestApp : public QObject
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->filePath(QStringLiteral("cache")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->filePath(QStringLiteral("run")));
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
         return env;
     }
@@ -114,6 +115,9 @@ private Q_SLOTS:
         if (!QFile::exists(binary()))
             QSKIP("the tessivo binary is not built");
         m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("run"))));
+        QFile::setPermissions(m_home->filePath(QStringLiteral("run")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void cleanup()
@@ -130,8 +134,9 @@ private Q_SLOTS:
     void handOverReachesTheRunningInstance()
     {
         // In-process: one listener, a second "launch" from another thread.
-        SingleInstance first(QStringLiteral("test-%1").arg(QCoreApplication::applicationPid()));
-        SingleInstance second(first.serverName().section(QLatin1Char('-'), 2));
+        const QString key = QStringLiteral("test-%1").arg(QCoreApplication::applicationPid());
+        SingleInstance first(key);
+        SingleInstance second(key);
         QVERIFY(!second.forwardToRunningInstance({}, 500)); // nobody listens yet
         QVERIFY(first.listen());
         QSignalSpy activated(&first, &SingleInstance::activated);
@@ -164,6 +169,35 @@ private Q_SLOTS:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!windowID().isEmpty());
         QCOMPARE(m_app->state(), QProcess::Running);
+    }
+
+    // The keyring may keep the first launch waiting (its unlock prompt
+    // showing) while the user launches again, or the browser hands the
+    // sign-in back: that launch is taken, and there is one window.
+    void aLaunchWhileTheKeyringWaits()
+    {
+        if (!hasXdotool())
+            QSKIP("xdotool is needed to look at the windows");
+        m_app = std::make_unique<QProcess>();
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("TESSIVO_TEST_KEYRING_READ_DELAY_MS"), QStringLiteral("4000"));
+        m_app->setProcessEnvironment(env);
+        m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_app->start(binary(), {});
+        QVERIFY(m_app->waitForStarted());
+        // Listening (the socket is there) while the keyring still reads.
+        const QDir runtime(env.value(QStringLiteral("XDG_RUNTIME_DIR")));
+        QTRY_VERIFY(!runtime.entryList({QStringLiteral("tessivo-*")}, QDir::System).isEmpty());
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(binary(), {QStringLiteral("tessivo://auth?ott=handed-over")});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(!windowID().isEmpty());
+        QTest::qWait(4000); // past the keyring's answer
+        QCOMPARE(m_app->state(), QProcess::Running);
+        const QString windows = run(QStringLiteral("xdotool"), searchArguments(), environment());
+        QCOMPARE(windows.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1);
     }
 
     void terminationKeepsTheLastEdit_data()

@@ -9,8 +9,12 @@
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include "service/FakeKeyring.h"
+#include "shell/OfflineServices.h"
+
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -20,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -31,6 +36,7 @@ class TestContentView : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<AppServices> m_services;
     std::unique_ptr<ContentView> m_view;
 
     ContentView *makeView()
@@ -38,7 +44,8 @@ class TestContentView : public QObject
         DocumentStore *store = m_store.get();
         m_view = std::make_unique<ContentView>(
             store, m_settings.get(),
-            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
+            ContentView::Options{
+                StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}, m_services.get()});
         m_view->resize(1200, 780);
         m_view->show();
         if (!QTest::qWaitForWindowExposed(m_view.get()))
@@ -60,11 +67,13 @@ private Q_SLOTS:
         m_settings = std::make_unique<QSettings>(m_dir->filePath(QStringLiteral("settings.ini")),
                                                  QSettings::IniFormat);
         m_store = std::make_unique<DocumentStore>(m_dir->filePath(QStringLiteral("store")), m_settings.get());
+        m_services = offlineServices(m_store.get());
     }
 
     void cleanup()
     {
         m_view.reset();
+        m_services.reset();
         m_store->flushPendingSaves();
         m_store.reset();
         m_settings.reset();
@@ -78,6 +87,29 @@ private Q_SLOTS:
         QTest::newRow("no stored value shows the sidebar") << QVariant() << true;
         QTest::newRow("stored false hides it") << QVariant(false) << false;
         QTest::newRow("robustness: not a Boolean") << QVariant(QStringLiteral("sideways")) << true;
+    }
+
+    // Until the keyring answers, the sidebar's footer offers neither "Sign
+    // in" nor a user, nor says the documents stay on this computer.
+    void theFooterWaitsForTheKeyring()
+    {
+        FakeKeyring keyring;
+        keyring.answers = FakeKeyring::Answers::held;
+        m_services = offlineServices(m_store.get(), Keychain(keyring.backend()));
+        ContentView *view = makeView();
+        QVERIFY(view);
+        const auto shown = [view](const QString &text) {
+            const QList<QLabel *> labels = view->sidebarPane()->findChildren<QLabel *>();
+            return std::any_of(labels.cbegin(), labels.cend(),
+                               [&](const QLabel *label) { return label->text() == text; });
+        };
+        QVERIFY(!shown(QStringLiteral("Sign in")));
+        QVERIFY(!shown(QStringLiteral("Documents stay on this computer")));
+        keyring.release();
+        QVERIFY(shown(QStringLiteral("Sign in")));
+        QVERIFY(shown(QStringLiteral("Documents stay on this computer")));
+        m_view.reset();
+        m_services.reset();
     }
 
     void sidebarVisibleAtLaunch()

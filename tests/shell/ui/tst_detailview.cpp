@@ -21,6 +21,8 @@
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 
+#include "shell/OfflineServices.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QEnterEvent>
@@ -134,6 +136,7 @@ private:
     std::unique_ptr<ViewModeSetting> m_mode;
     std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
+    std::unique_ptr<AppServices> m_services;
     QList<PendingUpload> m_uploads;
     std::unique_ptr<FakeUploader> m_uploader;
     DocumentDetailView::Strategies m_strategies;
@@ -158,6 +161,8 @@ void TestDetailView::initTestCase()
     m_store = m_ownStore.get();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
+    m_services = offlineServices(m_store);
+    m_strategies.services = m_services.get();
     m_uploader = std::make_unique<FakeUploader>(&m_uploads);
     m_strategies.fileDrops.uploader = m_uploader.get();
     m_strategies.fileDrops.alert = [this](const QString &message, const QString &informative) {
@@ -216,7 +221,7 @@ void TestDetailView::contentFollowsTheStore()
     // Before loading the pane is blank; it never shows the empty note then.
     {
         DocumentStore unloaded(m_dir->filePath(u"unloaded"_s), m_settings.get());
-        DocumentDetailView pane(&unloaded, m_mode.get());
+        DocumentDetailView pane(&unloaded, m_mode.get(), m_strategies);
         QVERIFY(pane.currentContent() != pane.emptyView());
         QVERIFY(pane.currentContent() != pane.documentContent());
     }

@@ -12,6 +12,8 @@
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 
+#include "shell/OfflineServices.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -35,6 +37,7 @@ class TestMenus : public QObject
     QTemporaryDir m_dir;
     std::unique_ptr<DocumentStore> m_store;
     int m_deleteConfirmations = 0;
+    std::unique_ptr<AppServices> m_services;
     std::unique_ptr<MainWindow> m_window;
     // The same menu bar on a window with no views behind it, so that the
     // observers of the commands (sheets, confirmations) stay out of the way.
@@ -50,7 +53,9 @@ private Q_SLOTS:
         QSettings().clear();
         m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_services = offlineServices(m_store.get());
         ContentView::Options options;
+        options.services = m_services.get();
         options.detail.confirmDelete = [this](const QString &, const QString &) {
             ++m_deleteConfirmations;
             return false;

@@ -13,6 +13,8 @@
 #include "store/DocumentStore.h"
 
 #include "Server.h"
+#include "service/FakeKeyring.h"
+#include "shell/OfflineServices.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -95,6 +97,7 @@ class TestSettingsWindow : public QObject
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
     std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<FakeKeyring> m_keyring;
     std::unique_ptr<AuthManager> m_auth;
     std::unique_ptr<UpdaterController> m_updater;
     std::unique_ptr<SettingsWindow> m_window;
@@ -111,19 +114,25 @@ class TestSettingsWindow : public QObject
         return QTest::qWaitForWindowExposed(m_window.get()) ? m_window.get() : nullptr;
     }
 
-    // A session manager on the service, signed in with `token` when given.
-    void makeAuth(const QString &token = {})
+    // A session manager on the service, signed in with `token` when given,
+    // once its keyring (which answers `answers`) has.
+    void makeAuth(const QString &token = {}, FakeKeyring::Answers answers = FakeKeyring::Answers::nextTurn)
     {
+        m_auth.reset();
+        m_keyring = std::make_unique<FakeKeyring>();
+        m_keyring->answers = answers;
+        if (!token.isEmpty())
+            m_keyring->put(token);
         AuthManager::Dependencies dependencies;
         dependencies.client = m_client.get();
-        dependencies.keychain = Keychain(Keychain::inMemory());
-        if (!token.isEmpty())
-            dependencies.keychain.save(token, u"session-token"_s);
+        dependencies.keychain = Keychain(m_keyring->backend());
         dependencies.store = m_store.get();
         dependencies.settings = m_settings.get();
         m_auth = std::make_unique<AuthManager>(std::move(dependencies));
         m_auth->setPlatform(
             {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; }, [] {}});
+        if (answers != FakeKeyring::Answers::held)
+            QVERIFY(QTest::qWaitFor([this] { return !m_auth->isReading(); }, 10000));
     }
 
 private Q_SLOTS:
@@ -163,11 +172,34 @@ private Q_SLOTS:
         m_client.reset();
     }
 
+    // Until the keyring answers, the tab offers neither sign-in nor an
+    // account: which one applies is not known yet.
+    void nothingToOfferWhileTheKeyringReads_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("signed out") << QString();
+        QTest::newRow("signed in") << u"token"_s;
+    }
+
+    void nothingToOfferWhileTheKeyringReads()
+    {
+        QFETCH(QString, stored);
+        makeAuth(stored, FakeKeyring::Answers::held);
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        AccountSettings *tab = settings->account();
+        QVERIFY(!tab->providerButtons().first()->isVisible() && !tab->syncButton()->isVisible());
+        m_keyring->release();
+        QCOMPARE(tab->providerButtons().first()->isVisible(), stored.isEmpty());
+        QCOMPARE(tab->syncButton()->isVisible(), !stored.isEmpty());
+    }
+
     // The picker, the main window's detail pane and the menu share one
     // "viewMode": a choice in any of them shows in the others at once.
     void viewModeFollowsTheMainWindow()
     {
-        MainWindow main(m_store.get());
+        const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
+        MainWindow main(m_store.get(), ContentView::Options{{}, {}, services.get()});
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         QTRY_VERIFY(m_store->isLoaded());

@@ -1,0 +1,200 @@
+#include "service/core/BrowserSignIn.h"
+
+#include "protocol/Routes.h"
+#include "service/core/APIClient.h"
+#include "service/core/Session.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QPromise>
+#include <QUrlQuery>
+
+#include <variant>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Promise = std::shared_ptr<QPromise<void>>;
+
+APIError signInFailed(const QString &message)
+{
+    return APIError{u"signin_failed"_s, message, 0};
+}
+
+APIError errorOf(const APIFailure &failure)
+{
+    return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.userText(), 0};
+}
+
+// The callback's one-time token, or why there is none. Only the query is
+// looked at; the first "ott" item decides, then the first "error" item.
+std::variant<QString, APIError> parseCallback(const QUrl &url)
+{
+    if (!url.isValid() || !url.hasQuery())
+        return signInFailed(u"Sign-in didn't return to the app."_s);
+    const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    QString code = u"unknown"_s;
+    if (!items.isEmpty()) {
+        const auto ott =
+            std::find_if(items.cbegin(), items.cend(), [](const auto &item) { return item.first == u"ott"; });
+        if (ott != items.cend() && !ott->second.isEmpty())
+            return ott->second;
+        const auto error = std::find_if(items.cbegin(), items.cend(),
+                                        [](const auto &item) { return item.first == u"error"; });
+        if (error != items.cend() && !error->second.isEmpty())
+            code = error->second;
+    }
+    return APIError{code, BrowserSignIn::signInMessage(code), 0};
+}
+
+} // namespace
+
+// The sign-in waiting for the browser's callback.
+struct BrowserSignIn::Waiting
+{
+    Promise done;
+};
+
+QString BrowserSignIn::rawValue(Provider provider)
+{
+    return provider == Provider::github ? u"github"_s : u"google"_s;
+}
+
+std::optional<BrowserSignIn::Provider> BrowserSignIn::providerFromRawValue(const QString &raw)
+{
+    for (const Provider provider : allProviders())
+        if (rawValue(provider) == raw)
+            return provider;
+    return std::nullopt;
+}
+
+BrowserSignIn::BrowserSignIn(APIClient *client, Session *session, std::function<QFuture<void>()> afterSession,
+                             QObject *parent)
+    : QObject(parent), m_client(client), m_session(session), m_afterSession(std::move(afterSession))
+{}
+
+BrowserSignIn::~BrowserSignIn() = default;
+
+void BrowserSignIn::setSigningIn(bool value)
+{
+    if (value == m_isSigningIn)
+        return;
+    m_isSigningIn = value;
+    Q_EMIT isSigningInChanged();
+}
+
+QString BrowserSignIn::signInMessage(const QString &code)
+{
+    if (code == u"access_denied")
+        return u"Sign-in was declined by the provider."_s;
+    if (code == u"session_missing")
+        return u"The sign-in link expired. Please try again."_s;
+    if (code == u"internal_error")
+        return u"The server couldn't complete sign-in. Please try again."_s;
+    if (code == u"invalid_provider")
+        return u"That sign-in provider isn't available."_s;
+    return u"Sign-in failed ("_s + code + u")."_s;
+}
+
+QFuture<void> BrowserSignIn::signIn(Provider provider)
+{
+    if (m_isSigningIn)
+        return QtFuture::makeReadyFuture();
+    const Promise done = std::make_shared<QPromise<void>>();
+    done->start();
+    // Waiting before the flag's observers look, so they can offer Cancel.
+    m_waiting = std::make_unique<Waiting>(Waiting{done});
+    setSigningIn(true);
+    Q_EMIT started();
+    const QUrl start = m_client->url(protocol::routePath(protocol::Endpoint::signInPage),
+                                     {{u"provider"_s, rawValue(provider)}});
+    if (!m_platform.openInBrowser || !m_platform.openInBrowser(start)) {
+        if (m_waiting && m_waiting->done == done) {
+            m_waiting.reset();
+            fail(signInFailed(u"Couldn't open the sign-in window."_s), done);
+        }
+    }
+    return done->future();
+}
+
+void BrowserSignIn::cancel()
+{
+    if (m_waiting) {
+        const APIError cancelled{u"cancelled"_s, u"Cancelled."_s, 0};
+        finishWaiting(&cancelled, QString());
+    }
+}
+
+bool BrowserSignIn::handleCallbackURL(const QUrl &url)
+{
+    // Any program or page can open a "tessivo:" URL: only the callback of a
+    // sign-in this app started counts, and only once.
+    if (url.scheme() != u"tessivo") {
+        qInfo("[auth] ignored a URL that is not a sign-in callback");
+        return false;
+    }
+    if (!m_waiting) {
+        qInfo("[auth] ignored a sign-in callback: no sign-in is waiting for one");
+        return false;
+    }
+    const std::variant<QString, APIError> parsed = parseCallback(url);
+    if (const APIError *error = std::get_if<APIError>(&parsed))
+        finishWaiting(error, QString());
+    else
+        finishWaiting(nullptr, std::get<QString>(parsed));
+    return true;
+}
+
+void BrowserSignIn::finishWaiting(const APIError *error, const QString &ott)
+{
+    const std::unique_ptr<Waiting> waiting = std::move(m_waiting);
+    // Whatever the outcome, the user comes back to the app's window.
+    if (m_platform.bringToFront)
+        m_platform.bringToFront();
+    if (error)
+        fail(*error, waiting->done);
+    else
+        exchange(ott, waiting->done);
+}
+
+void BrowserSignIn::exchange(const QString &ott, const Promise &done)
+{
+    const QByteArray body = QJsonDocument(QJsonObject{{u"token"_s, ott}}).toJson(QJsonDocument::Compact);
+    const QNetworkRequest request =
+        m_client->makeRequest(m_client->url(protocol::routePath(protocol::Endpoint::verifyOneTimeToken)),
+                              "application/json", "application/json", false);
+    m_session->setExchanging(true);
+    m_client->perform(request, APIClient::Method::Post, body)
+        .then(this, [this, done](const APIResult<APIReply> &result) {
+            m_session->setExchanging(false);
+            if (!result) {
+                fail(errorOf(result.failure()), done);
+                return;
+            }
+            const QString token = QString::fromUtf8(result->response.header("set-auth-token"));
+            if (token.isEmpty()) {
+                fail(signInFailed(u"Sign-in completed but no session token arrived. Try again."_s), done);
+                return;
+            }
+            // The reply's roll has normally made this the session and saved it.
+            if (token != m_session->token() || !m_session->isCurrent(token))
+                m_session->begin(token);
+            QFuture<void> after = m_afterSession ? m_afterSession() : QtFuture::makeReadyFuture();
+            after.then(this, [this, done] {
+                setSigningIn(false);
+                if (m_session && m_session->hasToken())
+                    Q_EMIT signedIn();
+                done->finish();
+            });
+        });
+}
+
+void BrowserSignIn::fail(const APIError &error, const Promise &done)
+{
+    if (error.code != u"cancelled")
+        Q_EMIT failed(error.errorDescription());
+    setSigningIn(false);
+    done->finish();
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "service/core/Keychain.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class APIClient;
+class SaveClock;
+
+// The session token and its keyring copy. The token is handed to the client
+// for every request; rolled tokens are adopted in memory at once and their
+// keyring copy follows; a reply of 401 or "unauthorized" to a request made
+// with this session's token ends the session here, whoever sent it.
+//
+// The keyring is read once, asynchronously, when start() is called: until
+// that read ends the session is *reading*, neither signed in nor out, and
+// work that depends on knowing which is held (whenSettled). A read that ends
+// after a sign-in or sign-out has decided is ignored. After readTimeoutMs
+// without an answer the session counts as signed out, and a later answer is
+// still taken if nothing else has set the token meanwhile.
+//
+// Generations: every new session and every end starts a new generation. A
+// reply to a request of an earlier one (a rolled token, an account record, a
+// check's verdict) is dropped, so a reply in flight at sign-out cannot sign
+// the user back in or out of a newer session. Main thread only.
+class Session final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `clock` times the read's time-out (a steady clock when null).
+    Session(APIClient *client, Keychain keychain, SaveClock *clock = nullptr, QObject *parent = nullptr);
+    ~Session() override;
+
+    // Starts the keyring read (once).
+    void start();
+
+    const std::optional<QString> &token() const { return m_token; }
+    bool hasToken() const { return m_token.has_value(); }
+    // True from start() until the read has ended or timed out.
+    bool isReading() const { return m_reading; }
+    quint64 generation() const { return m_generation; }
+
+    // Runs `f` once the session is no longer reading: at once when it is
+    // not, else when the read ends or times out. Dropped if `context` goes.
+    void whenSettled(QObject *context, std::function<void()> f);
+
+    // A new session with `token` (a finished sign-in), saved to the keyring.
+    void begin(const QString &token);
+    // Forgets the session and its keyring item; emits ended().
+    void end();
+    // While a sign-in's exchange is out, the token rolled onto its reply
+    // (a request sent without one) is the new session.
+    void setExchanging(bool exchanging) { m_exchanging = exchanging; }
+    // True when `token` is one this session's generation has had.
+    bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
+
+    static constexpr int readTimeoutMs = 5000;
+
+Q_SIGNALS:
+    void tokenChanged();
+    void readingChanged();
+    // A new generation began: a new session, or none.
+    void generationChanged();
+    // The session was forgotten: signed out, or the service no longer knows
+    // its token.
+    void ended();
+    // The keyring's token became the session after start-up's read (also
+    // one that came late).
+    void restored();
+
+private:
+    void adoptRolledToken(const QString &token, const QString &sentToken);
+    void noteUnauthorized(const QString &sentToken);
+    void readEnded(const std::optional<QString> &token);
+    void settle();
+    void setToken(const std::optional<QString> &token);
+    void newGeneration(const std::optional<QString> &token);
+
+    QPointer<APIClient> m_client;
+    Keychain m_keychain;
+    SaveClock *m_clock;
+    std::optional<QString> m_token;
+    bool m_started = false;
+    bool m_reading = false;
+    // The read's answer may still be taken: nothing has set the token since
+    // start().
+    bool m_readMayDecide = true;
+    quint64 m_generation = 0;
+    // Every token the current session has had; a roll counts only when its
+    // request went out with one of them.
+    QSet<QString> m_generationTokens;
+    bool m_exchanging = false;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> m_held;
+};

@@ -1,0 +1,314 @@
+// The session against a keyring that answers late, never, or (when the
+// session bus has one) the real Secret Service.
+#include "service/core/APIClient.h"
+#include "service/core/APIStream.h"
+#include "service/core/AuthManager.h"
+#include "service/core/SyncEngine.h"
+#include "store/DocumentStore.h"
+#include "store/ManualSaveClock.h"
+
+#include "service/FakeKeyring.h"
+#include "service/LocalServer.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace tessivo::server;
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Server> m_server;
+    Account m_ada;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<APIClient> m_client;
+    std::unique_ptr<FakeKeyring> m_keyring;
+    std::unique_ptr<ManualSaveClock> m_clock;
+    QDateTime m_now = QDateTime::currentDateTimeUtc();
+
+    TestHooks hooks() { return m_server->hooks(); }
+
+    std::unique_ptr<AuthManager> makeAuth(Keychain keychain)
+    {
+        return std::make_unique<AuthManager>(
+            AuthManager::Dependencies{m_client.get(), std::move(keychain), m_store.get(), m_settings.get(),
+                                      [this] { return m_now; }, m_clock.get()});
+    }
+    std::unique_ptr<AuthManager> makeAuth() { return makeAuth(Keychain(m_keyring->backend())); }
+
+    std::unique_ptr<SyncEngine> makeEngine(AuthManager *auth)
+    {
+        return std::make_unique<SyncEngine>(
+            SyncEngine::Dependencies{m_store.get(), auth, m_client.get(), new ManualSaveClock, {}});
+    }
+
+    int requests(const QString &path)
+    {
+        const QList<LoggedRequest> log = hooks().requestLog();
+        return int(std::count_if(log.cbegin(), log.cend(), [&](const auto &r) { return r.path == path; }));
+    }
+
+    static bool wait(const QFuture<void> &future)
+    {
+        return QTest::qWaitFor([&] { return future.isFinished(); }, 10'000);
+    }
+
+    // The session bus's Secret Service, when it answers within the time.
+    static bool hasSecretService()
+    {
+        Keychain keychain(Keychain::secretService());
+        QObject context;
+        keychain.save(u"probe"_s, u"tessivo-test-probe"_s);
+        std::optional<std::optional<QString>> read;
+        keychain.read(u"tessivo-test-probe"_s, &context, [&](const std::optional<QString> &v) { read = v; });
+        const bool answered = QTest::qWaitFor([&] { return read.has_value(); }, 5000);
+        keychain.remove(u"tessivo-test-probe"_s);
+        bool removed = false;
+        keychain.whenWritten(&context, [&] { removed = true; });
+        (void)QTest::qWaitFor([&] { return removed; }, 5000);
+        return answered && *read == u"probe"_s;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server = startLocalServer();
+        m_ada = hooks().registerUser(u"ada@example.com"_s, u"Ada"_s, u"password"_s, u"ada"_s);
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        m_store = std::make_unique<DocumentStore>(m_dir->filePath(u"store"_s), m_settings.get());
+        QVERIFY(wait(m_store->load()));
+        m_client = std::make_unique<APIClient>(m_server->baseUrl());
+        m_keyring = std::make_unique<FakeKeyring>();
+        m_keyring->answers = FakeKeyring::Answers::held;
+        m_clock = std::make_unique<ManualSaveClock>();
+        hooks().clearRequestLog();
+    }
+
+    void cleanup() { m_store.reset(); }
+
+    // While the keyring reads, syncs and session checks wait and then run
+    // once; the status shown is not touched meanwhile.
+    void callsWaitForTheRead_data()
+    {
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("a session in the keyring") << true;
+        QTest::newRow("none") << false;
+    }
+
+    void callsWaitForTheRead()
+    {
+        QFETCH(bool, stored);
+        if (stored)
+            m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        auto engine = makeEngine(auth.get());
+        QSignalSpy status(engine.get(), &SyncEngine::statusChanged);
+        QVERIFY(auth->isReading() && !auth->isSignedIn());
+        const QFuture<void> check = auth->refreshSession(false);
+        const QFuture<void> forced = auth->refreshSession(true);
+        const QFuture<void> first = engine->sync();
+        const QFuture<void> second = engine->sync();
+        QTest::qWait(50);
+        QVERIFY(!check.isFinished() && !first.isFinished());
+        QCOMPARE(status.size(), 0);
+        QCOMPARE(hooks().requestLog().size(), 0);
+
+        m_keyring->release();
+        QVERIFY(!auth->isReading());
+        QCOMPARE(auth->isSignedIn(), stored);
+        for (const QFuture<void> &f : {check, forced, first, second})
+            QVERIFY(wait(f));
+        QCOMPARE(requests(u"/api/auth/get-session"_s), int(stored));
+        QCOMPARE(requests(u"/api/v1/documents/sync"_s) > 0, stored);
+        QCOMPARE(engine->status().kind, stored ? SyncEngine::Status::synced : SyncEngine::Status::signedOut);
+    }
+
+    // Sign-in or sign-out during the read decides; the read's late answer
+    // is ignored.
+    void aDecisionDuringTheReadStands()
+    {
+        m_keyring->put(u"stale"_s);
+        auto auth = makeAuth();
+        QSignalSpy restored(auth.get(), &AuthManager::sessionRestored);
+        auth->signOut(true);
+        QVERIFY(!auth->isReading());
+        m_keyring->release(); // the read, then the delete
+        QCOMPARE(auth->token(), std::nullopt);
+        QCOMPARE(m_keyring->item(), std::nullopt);
+        QCOMPARE(restored.size(), 0);
+    }
+
+    // After five seconds without an answer the app goes on signed out; an
+    // answer after that is still taken when nothing else set the token.
+    void aSlowKeyringCountsAsSignedOutUntilItAnswers()
+    {
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        auto engine = makeEngine(auth.get());
+        QSignalSpy restored(auth.get(), &AuthManager::sessionRestored);
+        const QFuture<void> sync = engine->sync();
+        m_clock->advance(Session::readTimeoutMs - 1);
+        QVERIFY(auth->isReading());
+        m_clock->advance(1);
+        QVERIFY(!auth->isReading() && !auth->isSignedIn());
+        QVERIFY(wait(sync));
+        QCOMPARE(engine->status().kind, SyncEngine::Status::signedOut);
+
+        m_keyring->release();
+        QCOMPARE(auth->token(), m_ada.sessionToken);
+        QCOMPARE(restored.size(), 1);
+        QTRY_COMPARE(engine->status().kind, SyncEngine::Status::synced);
+        QTRY_COMPARE(requests(u"/api/auth/get-session"_s), 1);
+    }
+
+    // The keyring's writes run one at a time, in the order asked: the item
+    // ends as last asked, whatever each job takes.
+    void keyringWritesKeepTheirOrder()
+    {
+        auto auth = makeAuth();
+        m_keyring->release(); // nothing stored
+        Session *session = auth->session();
+        session->begin(u"first"_s);
+        session->begin(u"second"_s);
+        QCOMPARE(m_keyring->heldJobs(), 1); // one job at a time
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), u"second"_s);
+
+        session->begin(u"third"_s);
+        session->end();
+        QCOMPARE(m_keyring->writesStarted(), 3);
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), std::nullopt);
+        QCOMPARE(m_keyring->writesStarted(), 4);
+    }
+
+    // A rolled token is the session at once: the next request carries it
+    // while the keyring is still writing.
+    void aRolledTokenIsUsedBeforeTheKeyringHasIt()
+    {
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        m_keyring->answers = FakeKeyring::Answers::never;
+        const QString rolled = hooks().issueSessionToken(m_ada.userId);
+        hooks().forceReply(
+            "GET", u"/api/v1/me"_s, 1,
+            {200, R"({"user":{"id":"u","email":"e","name":"n"}})", {{"set-auth-token", rolled.toUtf8()}}});
+        QVERIFY(wait(auth->refreshMe()));
+        QCOMPARE(auth->token(), rolled);
+        QCOMPARE(m_keyring->item(), m_ada.sessionToken);
+        hooks().clearRequestLog();
+        QVERIFY(wait(auth->refreshSession(true)));
+        QCOMPARE(hooks().requestLog().value(0).header("authorization"), "Bearer " + rolled.toUtf8());
+    }
+
+    // A 401 or "unauthorized" ends the session wherever it comes from, but
+    // only when the request carried this session's token.
+    void unauthorizedEndsOnlyThisSession_data()
+    {
+        QTest::addColumn<QByteArray>("bearer");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("401, this session") << QByteArray("current") << 401 << QByteArray() << true;
+        QTest::newRow("403 unauthorized, this session")
+            << QByteArray("current") << 403 << QByteArray(R"({"error":{"code":"unauthorized"}})") << true;
+        QTest::newRow("401, an earlier session") << QByteArray("old") << 401 << QByteArray() << false;
+        QTest::newRow("403 forbidden") << QByteArray("current") << 403 << QByteArray() << false;
+    }
+
+    void unauthorizedEndsOnlyThisSession()
+    {
+        QFETCH(QByteArray, bearer);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, ends);
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        QSignalSpy signedOut(auth.get(), &AuthManager::signedOut);
+        hooks().forceReply("GET", u"/api/v1/images"_s, 1, {status, body, {}});
+        QNetworkRequest request =
+            m_client->makeRequest(m_client->url(u"/api/v1/images"_s), "application/json");
+        if (bearer == "old")
+            request.setRawHeader("authorization", "Bearer old");
+        const auto call = m_client->perform(request, APIClient::Method::Get);
+        QTRY_VERIFY(call.future().isFinished());
+        QCOMPARE(signedOut.size(), int(ends));
+        QCOMPARE(auth->isSignedIn(), !ends);
+        m_keyring->release();
+        QCOMPARE(m_keyring->item().has_value(), !ends);
+    }
+
+    // The unforced check runs a moment after its interval, not a second.
+    void theIntervalIsCountedInMilliseconds_data()
+    {
+        QTest::addColumn<qint64>("afterMs");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("at the interval") << AuthManager::refreshIntervalMs << false;
+        QTest::newRow("half a second after") << AuthManager::refreshIntervalMs + 500 << true;
+    }
+
+    void theIntervalIsCountedInMilliseconds()
+    {
+        QFETCH(qint64, afterMs);
+        QFETCH(bool, runs);
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        QVERIFY(wait(auth->refreshSession(true)));
+        m_now = m_now.addMSecs(afterMs);
+        hooks().clearRequestLog();
+        QVERIFY(wait(auth->refreshSession(false)));
+        QCOMPARE(requests(u"/api/auth/get-session"_s), int(runs));
+    }
+
+    // The real keyring: saving a rolled token while a streamed reply comes
+    // in leaves the reply whole.
+    void aStreamThatRollsTheTokenKeepsItsBody()
+    {
+        if (!hasSecretService())
+            QSKIP("no Secret Service on this session bus");
+        const QString first = hooks().issueSessionToken(m_ada.userId);
+        auto auth = makeAuth(Keychain(Keychain::secretService()));
+        auth->session()->begin(first);
+        const QString rolled = hooks().issueSessionToken(m_ada.userId);
+        const QByteArray body(64 * 1024, 'x');
+        hooks().forceReply("POST", u"/api/ai"_s, 1, {200, body, {{"set-auth-token", rolled.toUtf8()}}});
+        std::unique_ptr<APIStream> stream(
+            m_client->stream(APIClient::Method::Post, u"/api/ai"_s, QByteArray("{}"), "application/json"));
+        QByteArray received;
+        QStringList events;
+        connect(stream.get(), &APIStream::responseReceived, this, [&] { events << u"head"_s; });
+        connect(stream.get(), &APIStream::received, this,
+                [&](const QByteArray &bytes) { received += bytes; });
+        connect(stream.get(), &APIStream::finished, this, [&] { events << u"finished"_s; });
+        connect(stream.get(), &APIStream::failed, this, [&] { events << u"failed"_s; });
+        QTRY_VERIFY(stream->isOver());
+        QCOMPARE(events, QStringList({"head", "finished"}));
+        QCOMPARE(received, body);
+        QCOMPARE(auth->token(), rolled);
+        auth->session()->end();
+        QObject context;
+        std::optional<QString> left = u"not read"_s;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (Keychain(Keychain::secretService())
+                 .read(u"session-token"_s, &context, [&](const std::optional<QString> &v) { left = v; }),
+             !left),
+            10000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
