@@ -2,13 +2,16 @@
 #include "StoreTesting.h"
 #include "store/DocumentStore.h"
 #include "store/RecordIds.h"
+#include "store/SaveScheduler.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUuid>
 
 #include <memory>
@@ -84,8 +87,11 @@ class TestDocumentStore : public QObject
     void advance(DocumentStore &store, qint64 ms = 1000)
     {
         m_saveClock->advance(ms);
-        store.waitForWrites();
-        QCoreApplication::sendPostedEvents();
+        // Twice: a record due with the state starts once the state has landed.
+        for (int i = 0; i < 2; ++i) {
+            store.waitForWrites();
+            QCoreApplication::sendPostedEvents();
+        }
     }
 
     bool loaded(DocumentStore &store)
@@ -504,6 +510,38 @@ private Q_SLOTS:
     }
 
     // --- Saving ---
+
+    // The state file runs on a thread of its own; a kill between a record
+    // landing and the state that marks it dirty would leave a record that
+    // nothing ever syncs, so the record waits for that state. A large state
+    // (many published slugs) makes its write the slow one.
+    void recordLandsAfterItsDirtyMark()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20)});
+        for (int i = 0; i < 300000; ++i) {
+            store->setPublishedSlug(u"slug-%1-with-some-length"_s.arg(i), u"doc-%1"_s.arg(i));
+        }
+        advance(*store);
+        QVERIFY(!readStateFile()->dirtyDocumentIDs.contains(u"a"_s));
+
+        store->updateBody(u"typed"_s, u"a"_s);
+        // The state and the record fall due in one wake-up; the record is
+        // looked at the moment it lands, as a kill would find it.
+        m_saveClock->advance(SaveScheduler::documentDelayMs);
+        QDeadlineTimer guard(30000);
+        for (;;) {
+            QCoreApplication::sendPostedEvents();
+            const std::optional<Document> onDisk = readDocumentFile(u"a"_s);
+            if (onDisk && onDisk->body == u"typed"_s) {
+                break;
+            }
+            QVERIFY(!guard.hasExpired());
+            QThread::yieldCurrentThread();
+        }
+        QVERIFY2(readStateFile()->dirtyDocumentIDs.contains(u"a"_s),
+                 "the record landed before its dirty mark");
+        store->waitForWrites();
+    }
 
     void debounceGivesOneWritePerPause()
     {
