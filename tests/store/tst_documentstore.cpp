@@ -963,6 +963,28 @@ private Q_SLOTS:
                  expected.isEmpty() ? std::nullopt : std::optional<QString>(expected));
     }
 
+    // A copy that landed before its dirty mark would, after a kill, stay on
+    // this computer only: a second pull finds it and makes no other.
+    void conflictedCopyLandsAfterItsDirtyMark()
+    {
+        auto store = storeWith({makeDocument(u"d"_s, 10, u"# mine"_s)});
+        store->markDocumentDirty(u"d"_s);
+        advance(*store);
+        int checked = 0;
+        QObject::connect(store.get(), &DocumentStore::fileWritten, [&](const QString &path, bool ok) {
+            const QString id = path.section(u'/', 1).chopped(5);
+            if (ok && path.startsWith(u"documents/"_s) && id != u"d"_s) {
+                ++checked;
+                QVERIFY2(readStateFile()->dirtyDocumentIDs.contains(id),
+                         "the copy landed before its dirty mark");
+            }
+        });
+        Document pulled = makeDocument(u"d"_s, 20, u"# theirs"_s);
+        pulled.serverUpdatedAt = 3;
+        QCOMPARE(store->applyPull({pulled}, {}).copyIDs.size(), 1);
+        QCOMPARE(checked, 1);
+    }
+
     // The echo of this computer's own push is no conflict while the run
     // remembers the push; after a restart it costs one needless copy of the
     // older version, and no text.
