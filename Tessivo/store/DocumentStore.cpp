@@ -673,17 +673,22 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
     }
     for (const Document &copy : std::as_const(copies)) {
         m_documents.prepend(copy);
-        m_saves->writeDocumentNow(copy);
         m_ledger.mark(SyncLedger::Kind::Document, copy.id);
+    }
+    m_documentIndex.invalidate();
+    syncStateWithLedger();
+    // The dirty marks first: a copy on disk without one would never leave
+    // this computer. A mark whose copy a kill kept from landing costs
+    // nothing: the pull comes again and makes the copy.
+    m_saves->writeState(m_state);
+    m_saves->waitForWrites();
+    for (const Document &copy : std::as_const(copies)) {
+        m_saves->writeDocumentNow(copy);
     }
     for (const Document &d : std::as_const(restamped)) {
         m_saves->cancelDocument(d.id);
         m_saves->writeDocumentNow(d);
     }
-    m_documentIndex.invalidate();
-    syncStateWithLedger();
-    m_saves->writeState(m_state);
-    m_saves->waitForWrites();
     if (!copies.isEmpty()) {
         emitDocumentsChanged();
         Q_EMIT stateChanged();

@@ -99,6 +99,11 @@ void SaveScheduler::wake()
         m_collectionsDue.reset();
         Q_EMIT collectionsDue();
     }
+    // The whole files run on threads of their own: a document due now waits
+    // until the state and collections asked for before it have landed, so
+    // that a kill never leaves a record on disk that its dirty mark missed.
+    const bool wait = m_stateWrites.landed < m_stateWrites.requested ||
+                      m_collectionsWrites.landed < m_collectionsWrites.requested;
     while (!m_deadlines.empty() && m_deadlines.front().dueMs <= now) {
         const Deadline due = std::move(m_deadlines.front());
         m_deadlines.pop_front();
@@ -107,32 +112,67 @@ void SaveScheduler::wake()
             continue; // cancelled, or a newer request took its place
         }
         it->writing = true;
-        m_writer->enqueue(documentPath(due.id), [this, snapshot = it->snapshot, ticket = due.ticket,
-                                                 base = m_baseDirectory] {
-            const bool ok = Persistence::saveDocument(snapshot, base);
-            QMetaObject::invokeMethod(
-                this, [this, id = snapshot.id, ticket, ok] { documentWriteFinished(id, ticket, ok); },
-                Qt::QueuedConnection);
-        });
+        if (wait) {
+            m_deferred.push_back(
+                Deferred{due.id, due.ticket, m_collectionsWrites.requested, m_stateWrites.requested});
+        } else {
+            startDocumentWrite(due.id, due.ticket);
+        }
     }
     rearm();
 }
 
+void SaveScheduler::startDocumentWrite(const QString &id, quint64 ticket)
+{
+    const auto it = m_pending.find(id);
+    if (it == m_pending.end() || it->ticket != ticket) {
+        return; // cancelled while it waited
+    }
+    m_writer->enqueue(documentPath(id), [this, snapshot = it->snapshot, ticket, base = m_baseDirectory] {
+        const bool ok = Persistence::saveDocument(snapshot, base);
+        QMetaObject::invokeMethod(
+            this, [this, id = snapshot.id, ticket, ok] { documentWriteFinished(id, ticket, ok); },
+            Qt::QueuedConnection);
+    });
+}
+
+void SaveScheduler::wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok)
+{
+    writes.landed = std::max(writes.landed, generation);
+    Q_EMIT fileWritten(file, ok);
+    startDeferred();
+}
+
+void SaveScheduler::startDeferred()
+{
+    while (!m_deferred.empty() && m_deferred.front().state <= m_stateWrites.landed &&
+           m_deferred.front().collections <= m_collectionsWrites.landed) {
+        const Deferred next = std::move(m_deferred.front());
+        m_deferred.pop_front();
+        startDocumentWrite(next.id, next.ticket);
+    }
+}
+
 void SaveScheduler::writeCollections(const QList<Collection> &collections)
 {
-    m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, collections] {
+    const quint64 generation = ++m_collectionsWrites.requested;
+    m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, collections, generation] {
         const bool ok = Persistence::saveCollections(collections, base);
         QMetaObject::invokeMethod(
-            this, [this, ok] { Q_EMIT fileWritten(collectionsFile, ok); }, Qt::QueuedConnection);
+            this,
+            [this, ok, generation] { wholeFileLanded(m_collectionsWrites, generation, collectionsFile, ok); },
+            Qt::QueuedConnection);
     });
 }
 
 void SaveScheduler::writeState(const Persistence::State &state)
 {
-    m_writer->enqueue(stateFile, [this, base = m_baseDirectory, state] {
+    const quint64 generation = ++m_stateWrites.requested;
+    m_writer->enqueue(stateFile, [this, base = m_baseDirectory, state, generation] {
         const bool ok = Persistence::saveState(state, base);
         QMetaObject::invokeMethod(
-            this, [this, ok] { Q_EMIT fileWritten(stateFile, ok); }, Qt::QueuedConnection);
+            this, [this, ok, generation] { wholeFileLanded(m_stateWrites, generation, stateFile, ok); },
+            Qt::QueuedConnection);
     });
 }
 
@@ -208,6 +248,7 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     order += QStringList(failed.cbegin(), failed.cend());
     m_pending.clear();
     m_deadlines.clear();
+    m_deferred.clear();
     m_collectionsDue.reset();
     m_stateDue.reset();
     m_clock->cancelWake();
@@ -227,9 +268,11 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     bool collectionsOk = false;
     m_writer->runNow(collectionsFile,
                      [&] { collectionsOk = Persistence::saveCollections(collections, m_baseDirectory); });
+    m_collectionsWrites.landed = ++m_collectionsWrites.requested;
     Q_EMIT fileWritten(collectionsFile, collectionsOk);
 
     bool stateOk = false;
     m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(state, m_baseDirectory); });
+    m_stateWrites.landed = ++m_stateWrites.requested;
     Q_EMIT fileWritten(stateFile, stateOk);
 }

@@ -99,8 +99,29 @@ private:
         quint64 ticket = 0;
     };
 
+    // The writes of one whole file: how many were asked for, and the
+    // latest of them that has landed (a write replaced before it started
+    // counts as landed with the one that replaced it).
+    struct WholeFileWrites
+    {
+        quint64 requested = 0;
+        quint64 landed = 0;
+    };
+    // A document save that waits for the whole-file writes asked for before
+    // it to land.
+    struct Deferred
+    {
+        QString id;
+        quint64 ticket = 0;
+        quint64 collections = 0;
+        quint64 state = 0;
+    };
+
     void wake();
     void rearm();
+    void startDocumentWrite(const QString &id, quint64 ticket);
+    void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
+    void startDeferred();
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
 
@@ -119,4 +140,7 @@ private:
     // and by the flush.
     QSet<QString> m_failed;
     quint64 m_nextTicket = 0;
+    WholeFileWrites m_collectionsWrites;
+    WholeFileWrites m_stateWrites;
+    std::deque<Deferred> m_deferred;
 };

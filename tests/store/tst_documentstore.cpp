@@ -2,13 +2,16 @@
 #include "StoreTesting.h"
 #include "store/DocumentStore.h"
 #include "store/RecordIds.h"
+#include "store/SaveScheduler.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUuid>
 
 #include <memory>
@@ -84,8 +87,11 @@ class TestDocumentStore : public QObject
     void advance(DocumentStore &store, qint64 ms = 1000)
     {
         m_saveClock->advance(ms);
-        store.waitForWrites();
-        QCoreApplication::sendPostedEvents();
+        // Twice: a record due with the state starts once the state has landed.
+        for (int i = 0; i < 2; ++i) {
+            store.waitForWrites();
+            QCoreApplication::sendPostedEvents();
+        }
     }
 
     bool loaded(DocumentStore &store)
@@ -505,6 +511,38 @@ private Q_SLOTS:
 
     // --- Saving ---
 
+    // The state file runs on a thread of its own; a kill between a record
+    // landing and the state that marks it dirty would leave a record that
+    // nothing ever syncs, so the record waits for that state. A large state
+    // (many published slugs) makes its write the slow one.
+    void recordLandsAfterItsDirtyMark()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20)});
+        for (int i = 0; i < 300000; ++i) {
+            store->setPublishedSlug(u"slug-%1-with-some-length"_s.arg(i), u"doc-%1"_s.arg(i));
+        }
+        advance(*store);
+        QVERIFY(!readStateFile()->dirtyDocumentIDs.contains(u"a"_s));
+
+        store->updateBody(u"typed"_s, u"a"_s);
+        // The state and the record fall due in one wake-up; the record is
+        // looked at the moment it lands, as a kill would find it.
+        m_saveClock->advance(SaveScheduler::documentDelayMs);
+        QDeadlineTimer guard(30000);
+        for (;;) {
+            QCoreApplication::sendPostedEvents();
+            const std::optional<Document> onDisk = readDocumentFile(u"a"_s);
+            if (onDisk && onDisk->body == u"typed"_s) {
+                break;
+            }
+            QVERIFY(!guard.hasExpired());
+            QThread::yieldCurrentThread();
+        }
+        QVERIFY2(readStateFile()->dirtyDocumentIDs.contains(u"a"_s),
+                 "the record landed before its dirty mark");
+        store->waitForWrites();
+    }
+
     void debounceGivesOneWritePerPause()
     {
         auto store = storeWith({makeDocument(u"a"_s, 20), makeDocument(u"b"_s, 10)});
@@ -923,6 +961,28 @@ private Q_SLOTS:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(store->document(copies.first())->collectionId,
                  expected.isEmpty() ? std::nullopt : std::optional<QString>(expected));
+    }
+
+    // A copy that landed before its dirty mark would, after a kill, stay on
+    // this computer only: a second pull finds it and makes no other.
+    void conflictedCopyLandsAfterItsDirtyMark()
+    {
+        auto store = storeWith({makeDocument(u"d"_s, 10, u"# mine"_s)});
+        store->markDocumentDirty(u"d"_s);
+        advance(*store);
+        int checked = 0;
+        QObject::connect(store.get(), &DocumentStore::fileWritten, [&](const QString &path, bool ok) {
+            const QString id = path.section(u'/', 1).chopped(5);
+            if (ok && path.startsWith(u"documents/"_s) && id != u"d"_s) {
+                ++checked;
+                QVERIFY2(readStateFile()->dirtyDocumentIDs.contains(id),
+                         "the copy landed before its dirty mark");
+            }
+        });
+        Document pulled = makeDocument(u"d"_s, 20, u"# theirs"_s);
+        pulled.serverUpdatedAt = 3;
+        QCOMPARE(store->applyPull({pulled}, {}).copyIDs.size(), 1);
+        QCOMPARE(checked, 1);
     }
 
     // The echo of this computer's own push is no conflict while the run
