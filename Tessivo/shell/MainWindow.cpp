@@ -13,10 +13,6 @@
 
 #include <utility>
 
-MainWindow::MainWindow(DocumentStore *store, QWidget *parent)
-    : MainWindow(store, ContentView::Options{}, parent)
-{}
-
 MainWindow::MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent)
     : QMainWindow(parent),
       m_content(new ContentView(store ? store : DocumentStore::shared(), nullptr, std::move(options), this))

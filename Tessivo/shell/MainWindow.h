@@ -16,9 +16,8 @@ class MainWindow final : public QMainWindow
     Q_OBJECT
 
 public:
-    // On `store` (the shared store when null; not owned).
-    explicit MainWindow(DocumentStore *store = nullptr, QWidget *parent = nullptr);
-    // The content view takes `options`.
+    // On `store` (the shared store when null; not owned). The content view
+    // takes `options`, which must name the app's services.
     MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent = nullptr);
 
     ContentView *contentView() const { return m_content; }

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,8 @@ inline pid_t start()
         return -1;
     const pid_t pid = fork();
     if (pid == 0) {
+        // A test that crashes takes its server with it.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
@@ -61,6 +64,7 @@ inline pid_t startWindowManager()
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
         _exit(127);
     }

@@ -2,6 +2,7 @@
 // default style, and (TESSIVO_TEST_QT6CT=1) under qt6ct's dark "darker"
 // scheme with its default font, read from a configuration of its own.
 #include "OwnXServer.h"
+#include "shell/OfflineServices.h"
 
 #include "app/core/AppSettings.h"
 #include "editor/PreviewWebView.h"
@@ -34,6 +35,7 @@ class TestMinimumWidth : public QObject
     pid_t m_windowManager = -1;
     QTemporaryDir m_dir;
     std::unique_ptr<DocumentStore> m_store;
+    std::unique_ptr<AppServices> m_services;
     std::unique_ptr<MainWindow> m_window;
 
 private Q_SLOTS:
@@ -48,7 +50,9 @@ private Q_SLOTS:
         QSettings().setValue(AppSettings::viewModeKey, QStringLiteral("editor"));
         m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        m_window = std::make_unique<MainWindow>(m_store.get());
+        m_services = offlineServices(m_store.get());
+        m_window =
+            std::make_unique<MainWindow>(m_store.get(), ContentView::Options{{}, {}, m_services.get()});
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 30000));
         QTRY_VERIFY(m_store->isLoaded());
