@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -133,6 +134,11 @@ QString ai::customAction()
 QByteArray bearerHeader(const QString &token)
 {
     return "Bearer " + token.toUtf8();
+}
+
+QByteArray signInCallback::link(QLatin1StringView item, const QString &value)
+{
+    return "tessivo://auth?" + QByteArray(item.data(), item.size()) + '=' + QUrl::toPercentEncoding(value);
 }
 
 QByteArray bearerToken(QByteArrayView authorization)

@@ -80,9 +80,26 @@ QString presetId(Preset preset);
 std::optional<Preset> presetFromId(QStringView id);
 // The refine action of a typed instruction.
 QString customAction();
+// The most reply text, in UTF-8 bytes, the service passes on and the app
+// reads; the rest of a longer reply is dropped.
+inline constexpr qsizetype maxReplyBytes = 4 * 1024 * 1024;
 } // namespace ai
 
 // --- Sessions ----------------------------------------------------------------
+
+// Where the service's sign-in page sends the browser when it is done: the
+// app's link, carrying either the one-time token or an error code.
+namespace signInCallback {
+inline constexpr QLatin1StringView tokenItem{"ott"};
+inline constexpr QLatin1StringView errorItem{"error"};
+// The error codes the service sends.
+inline constexpr QLatin1StringView accessDenied{"access_denied"};
+inline constexpr QLatin1StringView sessionMissing{"session_missing"};
+inline constexpr QLatin1StringView internalError{"internal_error"};
+inline constexpr QLatin1StringView invalidProvider{"invalid_provider"};
+// The link with one item, `value` percent-encoded.
+QByteArray link(QLatin1StringView item, const QString &value);
+} // namespace signInCallback
 
 // The "authorization" value that carries a session token.
 QByteArray bearerHeader(const QString &token);

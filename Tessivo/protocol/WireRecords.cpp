@@ -238,6 +238,103 @@ std::optional<PublishResponse> PublishResponse::fromJson(const QJsonObject &obje
     return finish(r, error) ? std::optional(reply) : std::nullopt;
 }
 
+QJsonObject ImageAsset::toJson() const
+{
+    QJsonObject object{{u"id"_s, id}, {u"url"_s, url}, {u"filename"_s, filename}};
+    if (contentType)
+        object.insert(u"contentType"_s, *contentType);
+    if (size)
+        object.insert(u"size"_s, *size);
+    if (createdAt)
+        object.insert(u"createdAt"_s, *createdAt);
+    return object;
+}
+
+std::optional<ImageAsset> ImageAsset::fromJson(const QJsonObject &object, QString *error)
+{
+    StrictJsonReader r(object);
+    ImageAsset asset{r.requiredString(u"id"),       r.requiredString(u"url"),
+                     r.requiredString(u"filename"), r.optionalString(u"contentType"),
+                     r.optionalInt64(u"size"),      r.optionalInt64(u"createdAt")};
+    return finish(r, error) ? std::optional(asset) : std::nullopt;
+}
+
+QJsonObject ImageListResponse::toJson() const
+{
+    QJsonArray array;
+    for (const ImageAsset &image : images)
+        array.append(image.toJson());
+    return {{u"images"_s, array}};
+}
+
+std::optional<ImageListResponse> ImageListResponse::fromJson(const QJsonObject &object, QString *error)
+{
+    StrictJsonReader r(object);
+    std::optional<QList<ImageAsset>> images =
+        readList<ImageAsset>(r, object, u"images", true, [](const QJsonObject &item, QString *fault) {
+            return ImageAsset::fromJson(item, fault);
+        });
+    if (!finish(r, error))
+        return std::nullopt;
+    return ImageListResponse{std::move(*images)};
+}
+
+ImageUploadResponse ImageUploadResponse::of(const ImageAsset &asset)
+{
+    return {asset.id,   asset.url,       asset.filename, asset.contentType,
+            asset.size, asset.createdAt, std::nullopt};
+}
+
+QJsonObject ImageUploadResponse::toJson() const
+{
+    QJsonObject object{{u"id"_s, id}, {u"url"_s, url}};
+    if (filename)
+        object.insert(u"filename"_s, *filename);
+    if (contentType)
+        object.insert(u"contentType"_s, *contentType);
+    if (size)
+        object.insert(u"size"_s, *size);
+    if (createdAt)
+        object.insert(u"createdAt"_s, *createdAt);
+    if (untracked)
+        object.insert(u"untracked"_s, *untracked);
+    return object;
+}
+
+std::optional<ImageUploadResponse> ImageUploadResponse::fromJson(const QJsonObject &object, QString *error)
+{
+    StrictJsonReader r(object);
+    ImageUploadResponse reply{r.requiredString(u"id"),       r.requiredString(u"url"),
+                              r.optionalString(u"filename"), r.optionalString(u"contentType"),
+                              r.optionalInt64(u"size"),      r.optionalInt64(u"createdAt"),
+                              r.optionalBool(u"untracked")};
+    return finish(r, error) ? std::optional(reply) : std::nullopt;
+}
+
+QJsonObject AIRequestBody::toJson() const
+{
+    QJsonObject object{{u"mode"_s, mode}, {u"prompt"_s, prompt}, {u"before"_s, before}, {u"after"_s, after}};
+    if (mode == refineMode) {
+        object.insert(u"action"_s, action);
+        object.insert(u"text"_s, text);
+    }
+    return object;
+}
+
+std::optional<AIRequestBody> AIRequestBody::fromJson(const QJsonObject &object, QString *error)
+{
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isString()) {
+            if (error)
+                *error = u"key '%1' is not a string"_s.arg(it.key());
+            return std::nullopt;
+        }
+    }
+    const auto field = [&](QStringView key) { return object.value(key).toString(); };
+    return AIRequestBody{field(u"mode"), field(u"action"), field(u"prompt"),
+                         field(u"text"), field(u"before"), field(u"after")};
+}
+
 QJsonObject ErrorBody::toJson() const
 {
     return {{u"error"_s, QJsonObject{{u"code"_s, code}, {u"message"_s, message}}}};

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
@@ -126,6 +127,76 @@ struct PublishResponse
     static std::optional<PublishResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
 };
 
+// One image of the user's library as the service describes it.
+struct ImageAsset
+{
+    QString id;
+    // Absolute address of the stored image; written into documents.
+    QString url;
+    QString filename;
+    std::optional<QString> contentType;
+    std::optional<qint64> size;
+    // Milliseconds since 1970 UTC.
+    std::optional<qint64> createdAt;
+
+    friend bool operator==(const ImageAsset &, const ImageAsset &) = default;
+
+    // Absent members are left out.
+    QJsonObject toJson() const;
+    static std::optional<ImageAsset> fromJson(const QJsonObject &object, QString *error = nullptr);
+};
+
+struct ImageListResponse
+{
+    QList<ImageAsset> images;
+
+    QJsonObject toJson() const;
+    static std::optional<ImageListResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
+};
+
+// The reply to an upload: the stored image. Only "id" and "url" are
+// required; `untracked` says the file was stored but the library could not
+// record it. The app keeps the content type it sent.
+struct ImageUploadResponse
+{
+    QString id;
+    QString url;
+    std::optional<QString> filename;
+    std::optional<QString> contentType;
+    std::optional<qint64> size;
+    std::optional<qint64> createdAt;
+    std::optional<bool> untracked;
+
+    static ImageUploadResponse of(const ImageAsset &asset);
+    // Absent members are left out.
+    QJsonObject toJson() const;
+    static std::optional<ImageUploadResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
+};
+
+// A request to the writing assistant: "refine" rewrites `text` with a preset
+// `action` (or "custom" and the typed `prompt`), "generate" writes from
+// `prompt` at the caret; `before` and `after` are the text around it.
+struct AIRequestBody
+{
+    static constexpr QLatin1StringView refineMode{"refine"};
+    static constexpr QLatin1StringView generateMode{"generate"};
+
+    QString mode;
+    QString action;
+    QString prompt;
+    QString text;
+    QString before;
+    QString after;
+
+    friend bool operator==(const AIRequestBody &, const AIRequestBody &) = default;
+
+    // Every key of the mode, also when empty: refine carries all six,
+    // generate no "action" or "text".
+    QJsonObject toJson() const;
+    // Every member present must be a string; absent ones read as empty.
+    static std::optional<AIRequestBody> fromJson(const QJsonObject &object, QString *error = nullptr);
+};
+
 // The body of every error reply: {"error": {"code": …, "message": …}}.
 struct ErrorBody
 {
@@ -140,3 +211,5 @@ struct ErrorBody
     // when the object carries no error.
     static std::optional<ErrorBody> fromJson(const QJsonObject &object);
 };
+
+Q_DECLARE_METATYPE(ImageAsset)

@@ -2,9 +2,9 @@
 
 #include "editor/FileDrop.h"
 #include "editor/core/MarkdownRenderer.h"
+#include "protocol/WireRecords.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/PublishSheet.h"
-#include "publishing/core/ImageAsset.h"
 #include "shell/ExportActions.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StandaloneHtml.h"

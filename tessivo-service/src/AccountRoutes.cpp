@@ -12,13 +12,9 @@
 namespace tessivo::server {
 
 namespace {
-const QString callbackBase = QStringLiteral("tessivo://auth");
-
-Reply redirectToApp(const QString &item, const QString &value)
+Reply redirectToApp(QLatin1StringView item, const QString &value)
 {
-    const QByteArray location =
-        callbackBase.toUtf8() + '?' + item.toUtf8() + '=' + QUrl::toPercentEncoding(value);
-    return {303, {{"location", location}}, {}};
+    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
 }
 
 QString providerName(const QString &provider)
@@ -55,10 +51,12 @@ Reply signInForm(int status, const QString &provider, const QString &message,
             "<label>Site handle (optional, for your site at handle.this-host)<input name=handle value=\"%6\" "
             "pattern=\"%7\"></label>"
             "<button type=submit>Create account</button></fieldset></form>"
-            "<p><a href=\"tessivo://auth?error=access_denied\">Cancel</a></p></body></html>")
+            "<p><a href=\"%9\">Cancel</a></p></body></html>")
             .arg(providerName(provider), error, htmlEscape(provider), field("email"), field("name"),
                  field("handle"), htmlEscape(protocol::siteHandles::inputPattern()),
-                 protocol::routePath(protocol::Endpoint::signInForm));
+                 protocol::routePath(protocol::Endpoint::signInForm),
+                 QString::fromLatin1(protocol::signInCallback::link(protocol::signInCallback::errorItem,
+                                                                    protocol::signInCallback::accessDenied)));
     return htmlReply(status, html);
 }
 } // namespace
@@ -83,7 +81,7 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
     const QHash<QString, QString> form = posted ? formFields(request.body) : formFields(request.rawQuery);
     const QString provider = form.value(QStringLiteral("provider"));
     if (provider != QLatin1String("github") && provider != QLatin1String("google"))
-        return redirectToApp(QStringLiteral("error"), QStringLiteral("invalid_provider"));
+        return redirectToApp(protocol::signInCallback::errorItem, protocol::signInCallback::invalidProvider);
 
     if (!posted)
         return signInForm(200, provider, {}, {});
@@ -134,8 +132,8 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
         signInThrottle.succeeded(request.peer, email, t);
     }
     const QString ott = mintOneTimeToken(user->id);
-    return ott.isEmpty() ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
-                         : redirectToApp(QStringLiteral("ott"), ott);
+    using namespace protocol::signInCallback;
+    return ott.isEmpty() ? redirectToApp(errorItem, internalError) : redirectToApp(tokenItem, ott);
 }
 
 // Another site's page must not sign a visitor in (or up) behind their back:

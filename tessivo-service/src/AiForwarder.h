@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpConnection.h"
+#include "protocol/Rules.h"
 
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -14,7 +15,7 @@ class AiForwarder
 {
 public:
     // The most reply text passed on; the rest of the upstream reply is dropped.
-    static constexpr qsizetype maxTextBytes = 4 * 1024 * 1024;
+    static constexpr qsizetype maxTextBytes = protocol::ai::maxReplyBytes;
 
     explicit AiForwarder(const ServerOptions &options);
 

@@ -1,6 +1,7 @@
 #include "AiRoutes.h"
 
 #include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,35 +44,33 @@ QString presetInstruction(const QString &action)
 
 // The chat messages for an "/api/ai" request, or an empty array when the
 // request is not one the app sends.
-QJsonArray chatMessages(const QJsonObject &request)
+QJsonArray chatMessages(const QJsonObject &object)
 {
-    for (auto it = request.begin(); it != request.end(); ++it) {
-        if (!it.value().isString())
-            return {};
-    }
-    const auto field = [&](const char *key) { return request.value(QLatin1String(key)).toString(); };
-    const QString mode = field("mode");
+    const std::optional<AIRequestBody> request = AIRequestBody::fromJson(object);
+    if (!request)
+        return {};
+    const QString &mode = request->mode;
     QString instruction;
     QString user;
     const QString context = QStringLiteral("Text before:\n%1\n\nText after:\n%2")
-                                .arg(field("before").right(protocol::ai::contextBefore),
-                                     field("after").left(protocol::ai::contextAfter));
+                                .arg(request->before.right(protocol::ai::contextBefore),
+                                     request->after.left(protocol::ai::contextAfter));
     // The app refuses longer requests before sending them.
-    if (field("text").size() > protocol::ai::maxTextLength ||
-        field("prompt").size() > protocol::ai::maxPromptLength)
+    if (request->text.size() > protocol::ai::maxTextLength ||
+        request->prompt.size() > protocol::ai::maxPromptLength)
         return {};
-    if (mode == QLatin1String("refine")) {
-        instruction = field("action") == protocol::ai::customAction() ? field("prompt")
-                                                                      : presetInstruction(field("action"));
-        if (instruction.isEmpty() || field("text").trimmed().isEmpty())
+    if (mode == AIRequestBody::refineMode) {
+        instruction = request->action == protocol::ai::customAction() ? request->prompt
+                                                                      : presetInstruction(request->action);
+        if (instruction.isEmpty() || request->text.trimmed().isEmpty())
             return {};
         user = QStringLiteral("Instruction: %1\n\nRewrite this selected text:\n%2\n\n%3")
-                   .arg(instruction, field("text"), context);
-    } else if (mode == QLatin1String("generate")) {
-        if (field("prompt").trimmed().isEmpty())
+                   .arg(instruction, request->text, context);
+    } else if (mode == AIRequestBody::generateMode) {
+        if (request->prompt.trimmed().isEmpty())
             return {};
         user = QStringLiteral("Instruction: %1\n\nWrite new text to insert at the caret.\n\n%2")
-                   .arg(field("prompt"), context);
+                   .arg(request->prompt, context);
     } else {
         return {};
     }

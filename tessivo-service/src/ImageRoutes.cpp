@@ -4,8 +4,8 @@
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
 
-#include <QJsonArray>
 #include <QRegularExpression>
 #include <QUuid>
 
@@ -21,24 +21,21 @@ bool inlineType(const QByteArray &type)
     return types.contains(type.toLower());
 }
 
-QJsonObject imageJson(const ImageRow &row, const QString &base)
+ImageAsset imageAsset(const ImageRow &row, const QString &base)
 {
-    return {{QStringLiteral("id"), row.id},
-            {QStringLiteral("url"), base + protocol::routePath(protocol::Endpoint::image, row.id)},
-            {QStringLiteral("filename"), row.filename},
-            {QStringLiteral("contentType"), row.contentType},
-            {QStringLiteral("size"), row.size},
-            {QStringLiteral("createdAt"), row.createdAt}};
+    return {row.id,       base + protocol::routePath(protocol::Endpoint::image, row.id),
+            row.filename, row.contentType,
+            row.size,     row.createdAt};
 }
 } // namespace
 
 Reply ImageRoutes::listImages(const LoggedRequest &request, const UserRow &user)
 {
     const QString base = publicBase(request);
-    QJsonArray images;
+    ImageListResponse list;
     for (const ImageRow &row : storage.imagesOf(user.id))
-        images.append(imageJson(row, base));
-    return jsonReply(200, {{QStringLiteral("images"), images}});
+        list.images.append(imageAsset(row, base));
+    return jsonReply(200, list.toJson());
 }
 
 Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user)
@@ -74,7 +71,7 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
                        now()};
     if (!storage.transaction([&] { return storage.insertImage(row, file->data); }))
         return errorReply(500, "internal_error", QStringLiteral("The image couldn't be saved. Try again."));
-    return jsonReply(201, imageJson(row, publicBase(request)));
+    return jsonReply(201, ImageUploadResponse::of(imageAsset(row, publicBase(request))).toJson());
 }
 
 std::variant<Reply, std::pair<Reply, ImageRow>> ImageRoutes::imageHead(const QString &id)

@@ -1,6 +1,8 @@
 #include "protocol/Rules.h"
 
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -79,6 +81,19 @@ private Q_SLOTS:
         QCOMPARE(ids.size(), 11);
         QCOMPARE(ids.first(), u"fix-grammar"_s);
         QVERIFY(!protocol::ai::presetFromId(protocol::ai::customAction()));
+    }
+
+    // A token or code with characters special in a query reaches the app whole.
+    void signInCallbackLinks()
+    {
+        using namespace protocol::signInCallback;
+        const QString token = u"a+b&ott=c d%"_s;
+        const QUrl link(QString::fromLatin1(protocol::signInCallback::link(tokenItem, token)));
+        QCOMPARE(link.scheme(), u"tessivo"_s);
+        const QList<std::pair<QString, QString>> items = QUrlQuery(link).queryItems(QUrl::FullyDecoded);
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.first().first, QString(tokenItem));
+        QCOMPARE(items.first().second, token);
     }
 
     void bearerTokens_data()

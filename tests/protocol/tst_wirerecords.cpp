@@ -54,6 +54,24 @@ private Q_SLOTS:
             << outcome<PublishResponse>(R"({"slug":"s","url":"u","x":1})") << u"decoded"_s;
         QTest::newRow("publish: no url")
             << outcome<PublishResponse>(R"({"slug":"s"})") << u"'url' is missing"_s;
+        const QByteArray image = R"({"id":"i","url":"http://x/i","filename":"a.png"})";
+        QTest::newRow("images: bare image")
+            << outcome<ImageListResponse>("{\"images\":[" + image + "]}") << u"decoded"_s;
+        QTest::newRow("images: no list") << outcome<ImageListResponse>("{}") << u"'images' is missing"_s;
+        QTest::newRow("images: bad size names its index")
+            << outcome<ImageListResponse>("{\"images\":[" + image +
+                                          R"(,{"id":"j","url":"u","filename":"f","size":"9"}]})")
+            << u"images[1]"_s;
+        QTest::newRow("images: no filename")
+            << outcome<ImageListResponse>(R"({"images":[{"id":"i","url":"u"}]})") << u"images[0]"_s;
+        QTest::newRow("upload: id and url are enough")
+            << outcome<ImageUploadResponse>(R"({"id":"i","url":"u"})") << u"decoded"_s;
+        QTest::newRow("upload: untracked not a boolean")
+            << outcome<ImageUploadResponse>(R"({"id":"i","url":"u","untracked":"yes"})") << u"untracked"_s;
+        QTest::newRow("ai: number") << outcome<AIRequestBody>(R"({"mode":"generate","prompt":1})")
+                                    << u"'prompt' is not a string"_s;
+        QTest::newRow("ai: absent members")
+            << outcome<AIRequestBody>(R"({"mode":"generate"})") << u"decoded"_s;
     }
 
     void strictDecoding()
@@ -88,6 +106,27 @@ private Q_SLOTS:
             QCOMPARE(read->slug, slug);
         }
         QCOMPARE(PublishResponse::fromJson(PublishResponse{u"s"_s, u"u"_s}.toJson())->url, u"u"_s);
+
+        const ImageAsset bare{u"i"_s, u"http://x/i"_s, u"a.png"_s, std::nullopt, std::nullopt, std::nullopt};
+        const ImageAsset full{u"j"_s, u"http://x/j"_s, u"b.jpg"_s, u"image/jpeg"_s, 9, 1700000000000};
+        const std::optional<ImageListResponse> list =
+            ImageListResponse::fromJson(ImageListResponse{{full, bare}}.toJson());
+        QVERIFY(list);
+        QCOMPARE(list->images, (QList<ImageAsset>{full, bare}));
+        const std::optional<ImageUploadResponse> upload =
+            ImageUploadResponse::fromJson(ImageUploadResponse::of(full).toJson());
+        QVERIFY(upload);
+        QCOMPARE(upload->filename, full.filename);
+        QCOMPARE(upload->size, full.size);
+        QCOMPARE(upload->createdAt, full.createdAt);
+        QVERIFY(!upload->untracked);
+
+        const AIRequestBody refine{
+            AIRequestBody::refineMode, u"custom"_s, u"shorter"_s, u"T"_s, u"b"_s, u""_s};
+        QCOMPARE(AIRequestBody::fromJson(refine.toJson()), refine);
+        const AIRequestBody generate{AIRequestBody::generateMode, {}, u"a poem"_s, {}, u""_s, u"a"_s};
+        QCOMPARE(generate.toJson().keys(), (QStringList{u"after"_s, u"before"_s, u"mode"_s, u"prompt"_s}));
+        QCOMPARE(AIRequestBody::fromJson(generate.toJson()), generate);
 
         const ErrorBody error{u"too_large"_s, u"Too big."_s};
         QCOMPARE(ErrorBody::fromJson(QJsonDocument::fromJson(error.encoded()).object())->code, error.code);

@@ -1,5 +1,7 @@
 #include "assistant/core/AIRequest.h"
 
+#include "protocol/WireRecords.h"
+
 #include <QJsonDocument>
 
 namespace {
@@ -42,18 +44,14 @@ std::optional<QString> AIRequest::validationError(const QLocale &locale) const
 
 QJsonObject AIRequest::body() const
 {
-    if (kind == Kind::Refine) {
-        return {{QStringLiteral("mode"), QStringLiteral("refine")},
-                {QStringLiteral("action"), action},
-                {QStringLiteral("prompt"), prompt},
-                {QStringLiteral("text"), text},
-                {QStringLiteral("before"), before},
-                {QStringLiteral("after"), after}};
-    }
-    return {{QStringLiteral("mode"), QStringLiteral("generate")},
-            {QStringLiteral("prompt"), prompt},
-            {QStringLiteral("before"), before},
-            {QStringLiteral("after"), after}};
+    const bool refine = kind == Kind::Refine;
+    return AIRequestBody{QString(refine ? AIRequestBody::refineMode : AIRequestBody::generateMode),
+                         refine ? action : QString(),
+                         prompt,
+                         refine ? text : QString(),
+                         before,
+                         after}
+        .toJson();
 }
 
 QByteArray AIRequest::encodedBody() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assistant/core/AIReplyDecoder.h"
+#include "protocol/Rules.h"
 #include "service/core/APIError.h"
 
 #include <QObject>
@@ -23,7 +24,7 @@ public:
     // Monotonic milliseconds.
     using Clock = std::function<qint64()>;
 
-    static constexpr qsizetype maximumReplyBytes = 4 * 1024 * 1024;
+    static constexpr qsizetype maximumReplyBytes = protocol::ai::maxReplyBytes;
 
     // Takes ownership of `source` and reads it until it ends.
     AIStream(APIStream *source, Clock clock, QObject *parent = nullptr);

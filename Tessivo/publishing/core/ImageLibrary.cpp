@@ -3,7 +3,6 @@
 #include "protocol/Routes.h"
 #include "service/core/APIClient.h"
 #include "service/core/Session.h"
-#include "store/StrictJson.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,61 +14,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct ListResponse
-{
-    QList<ImageAsset> images;
-
-    static std::optional<ListResponse> fromJson(const QJsonObject &object, QString *error)
-    {
-        const QJsonValue value = object.value(u"images");
-        if (!value.isArray()) {
-            *error = value.isUndefined() ? u"key 'images' is missing"_s : u"key 'images' is not a list"_s;
-            return std::nullopt;
-        }
-        ListResponse list;
-        const QJsonArray array = value.toArray();
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            QString fault = u"not an object"_s;
-            std::optional<ImageAsset> asset;
-            if (array.at(i).isObject())
-                asset = ImageAsset::fromJson(array.at(i).toObject(), &fault);
-            if (!asset) {
-                *error = u"images[%1]: %2"_s.arg(i).arg(fault);
-                return std::nullopt;
-            }
-            list.images.append(std::move(*asset));
-        }
-        return list;
-    }
-};
-
-struct UploadResponse
-{
-    QString url;
-    QString id;
-    std::optional<QString> filename;
-    std::optional<qint64> size;
-    std::optional<qint64> createdAt;
-    std::optional<bool> untracked;
-
-    static std::optional<UploadResponse> fromJson(const QJsonObject &object, QString *error)
-    {
-        StrictJsonReader r(object);
-        UploadResponse reply;
-        reply.url = r.requiredString(u"url");
-        reply.id = r.requiredString(u"id");
-        reply.filename = r.optionalString(u"filename");
-        reply.size = r.optionalInt64(u"size");
-        reply.createdAt = r.optionalInt64(u"createdAt");
-        reply.untracked = r.optionalBool(u"untracked");
-        if (!r.ok()) {
-            *error = r.error();
-            return std::nullopt;
-        }
-        return reply;
-    }
-};
 
 QString cleanedFilename(QString name)
 {
@@ -152,8 +96,8 @@ QFuture<void> ImageLibrary::load(bool force)
     setLoading(true);
     setError(std::nullopt);
     const quint64 generation = m_generation;
-    return m_client->get<ListResponse>(protocol::routePath(protocol::Endpoint::listImages))
-        .then(this, [this, generation](const APIResult<ListResponse> &result) {
+    return m_client->get<ImageListResponse>(protocol::routePath(protocol::Endpoint::listImages))
+        .then(this, [this, generation](const APIResult<ImageListResponse> &result) {
             if (generation != m_generation) {
                 // The list of an account that has signed out since.
                 setLoading(false);
@@ -221,9 +165,9 @@ APIResult<ImageAsset> ImageLibrary::finishUpload(const APIResult<APIReply> &repl
     const QJsonDocument json = QJsonDocument::fromJson(reply->body, &parseError);
     QString fault = parseError.error != QJsonParseError::NoError ? parseError.errorString()
                                                                  : u"the reply is not a JSON object"_s;
-    std::optional<UploadResponse> decoded;
+    std::optional<ImageUploadResponse> decoded;
     if (json.isObject())
-        decoded = UploadResponse::fromJson(json.object(), &fault);
+        decoded = ImageUploadResponse::fromJson(json.object(), &fault);
     if (!decoded)
         return APIFailure::decoding(APIClient::decodingDescription(fault));
     if (decoded->untracked.value_or(false))

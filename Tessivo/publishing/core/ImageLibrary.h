@@ -2,7 +2,7 @@
 
 #include "editor/core/ImageUploader.h"
 #include "protocol/Rules.h"
-#include "publishing/core/ImageAsset.h"
+#include "protocol/WireRecords.h"
 #include "service/core/APIClient.h"
 
 #include <QByteArray>

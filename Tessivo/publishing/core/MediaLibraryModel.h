@@ -1,6 +1,6 @@
 #pragma once
 
-#include "publishing/core/ImageAsset.h"
+#include "protocol/WireRecords.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "service/core/BrowserSignIn.h"
 
 #include "protocol/Routes.h"
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "service/core/Session.h"
 
@@ -37,12 +38,14 @@ std::variant<QString, APIError> parseCallback(const QUrl &url)
     const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
     QString code = u"unknown"_s;
     if (!items.isEmpty()) {
-        const auto ott =
-            std::find_if(items.cbegin(), items.cend(), [](const auto &item) { return item.first == u"ott"; });
+        const auto ott = std::find_if(items.cbegin(), items.cend(), [](const auto &item) {
+            return item.first == protocol::signInCallback::tokenItem;
+        });
         if (ott != items.cend() && !ott->second.isEmpty())
             return ott->second;
-        const auto error = std::find_if(items.cbegin(), items.cend(),
-                                        [](const auto &item) { return item.first == u"error"; });
+        const auto error = std::find_if(items.cbegin(), items.cend(), [](const auto &item) {
+            return item.first == protocol::signInCallback::errorItem;
+        });
         if (error != items.cend() && !error->second.isEmpty())
             code = error->second;
     }
@@ -87,13 +90,14 @@ void BrowserSignIn::setSigningIn(bool value)
 
 QString BrowserSignIn::signInMessage(const QString &code)
 {
-    if (code == u"access_denied")
+    using namespace protocol::signInCallback;
+    if (code == accessDenied)
         return u"Sign-in was declined by the provider."_s;
-    if (code == u"session_missing")
+    if (code == sessionMissing)
         return u"The sign-in link expired. Please try again."_s;
-    if (code == u"internal_error")
+    if (code == internalError)
         return u"The server couldn't complete sign-in. Please try again."_s;
-    if (code == u"invalid_provider")
+    if (code == invalidProvider)
         return u"That sign-in provider isn't available."_s;
     return u"Sign-in failed ("_s + code + u")."_s;
 }
