@@ -3,6 +3,7 @@
 #include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
+#include "protocol/Rules.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -11,10 +12,9 @@
 namespace tessivo::server {
 
 namespace {
-Reply redirectToApp(const QString &item, const QString &value)
+Reply redirectToApp(QLatin1StringView item, const QString &value)
 {
-    const QByteArray location = "tessivo://auth?" + item.toUtf8() + '=' + QUrl::toPercentEncoding(value);
-    return {303, {{"location", location}}, {}};
+    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
 }
 
 void playAiScript(QPointer<HttpConnection> connection, AiScript script, HeaderList headers)
@@ -119,24 +119,25 @@ bool TestFront::intercept(HttpConnection *connection, const LoggedRequest &reque
         const QString provider = formFields(request.rawQuery).value(QStringLiteral("provider"));
         if (provider != QLatin1String("github") && provider != QLatin1String("google"))
             return false;
-        const auto [outcome, userId] = *nextSignIn;
+        const SignInOutcome outcome = nextSignIn->first;
+        const QString userId = nextSignIn->second;
         nextSignIn.reset();
+        using namespace protocol::signInCallback;
         switch (outcome) {
         case SignInOutcome::SignIn: {
             QString ott;
             d.pool.runAndWait([&](Router &router) { ott = router.context().mintOneTimeToken(userId); });
-            return send(ott.isEmpty()
-                            ? redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error"))
-                            : redirectToApp(QStringLiteral("ott"), ott));
+            return send(ott.isEmpty() ? redirectToApp(errorItem, internalError)
+                                      : redirectToApp(tokenItem, ott));
         }
         case SignInOutcome::AccessDenied:
-            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("access_denied")));
+            return send(redirectToApp(errorItem, accessDenied));
         case SignInOutcome::SessionMissing:
-            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("session_missing")));
+            return send(redirectToApp(errorItem, sessionMissing));
         case SignInOutcome::InternalError:
-            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("internal_error")));
+            return send(redirectToApp(errorItem, internalError));
         case SignInOutcome::Cancelled:
-            return send(redirectToApp(QStringLiteral("error"), QStringLiteral("cancelled")));
+            return send(redirectToApp(errorItem, QStringLiteral("cancelled")));
         }
     }
     if (aiScript && isFor(protocol::Endpoint::ai)) {
