@@ -18,6 +18,18 @@ using namespace Qt::StringLiterals;
 // keep answering others, hold its memory, and answer what it is asked.
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool underAddressSanitizer = true;
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+
 constexpr qint64 megabyte = 1024 * 1024;
 
 qint64 residentBytes()
@@ -256,7 +268,11 @@ private slots:
         std::sort(latencies.begin(), latencies.end());
         qInfo("%s: resident memory grew %lld MB; fresh client at most %lld ms", qPrintable(attack),
               grown / megabyte, latencies.back());
-        QVERIFY2(grown < 64 * megabyte, qPrintable(u"grew %1 MB"_s.arg(grown / megabyte)));
+        // AddressSanitizer holds freed memory in quarantine, so resident
+        // memory there says nothing of what the service keeps; the plain
+        // build checks the bound.
+        if (!underAddressSanitizer)
+            QVERIFY2(grown < 64 * megabyte, qPrintable(u"grew %1 MB"_s.arg(grown / megabyte)));
         QVERIFY(latencies.back() < 1000);
 
         QList<int> statuses;
