@@ -27,8 +27,9 @@ class SaveScheduler;
 
 // The one in-memory owner of the user's documents and collections, and of
 // the bookkeeping the sync engine needs. Lives on the main thread and takes
-// no locks; only file reads at load and the debounced file writes run on
-// background threads, each on its own copy of the data.
+// no locks; only file reads at load, the debounced file writes and the
+// writes of a pull merged in the background run on background threads,
+// each on its own copy of the data.
 //
 // Observation: every observable field has a getter and one change signal,
 // emitted only when the value really changes (stateChanged and localChange
