@@ -13,8 +13,9 @@
 
 // Runs the store's file writes on background threads of low priority while
 // keeping the writes of one file in the order they were asked for: a file
-// has at most one write running and one waiting. A waiting write that a
-// newer one replaces is dropped, since only the newest version must land.
+// has at most one write running and one waiting, besides writes of many
+// files that claimed it in between. A waiting write that a newer one
+// replaces is dropped, since only the newest version must land.
 class StoreWriter final
 {
 public:
