@@ -540,6 +540,27 @@ QList<Collection> DocumentStore::dirtyCollectionsForPush()
 DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &documents,
                                                    const QList<Collection> &collections)
 {
+    // On disk before this returns, so that the cursor the caller stores next
+    // never passes a pulled record that a crash could still lose.
+    return mergePull(documents, collections,
+                     [this](const QList<Document> &pulled) { m_saves->writeDocumentsNow(pulled); });
+}
+
+DocumentStore::PendingPull DocumentStore::applyPullInBackground(const QList<Document> &documents,
+                                                                const QList<Collection> &collections)
+{
+    PendingPull pending;
+    pending.written = QtFuture::makeReadyFuture();
+    pending.result = mergePull(documents, collections, [&](const QList<Document> &pulled) {
+        pending.written = m_saves->writeDocumentsInBackground(pulled);
+    });
+    return pending;
+}
+
+DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &documents,
+                                                   const QList<Collection> &collections,
+                                                   const std::function<void(const QList<Document> &)> &write)
+{
     PullResult result;
     if (documents.isEmpty() && collections.isEmpty()) {
         return result;
@@ -560,9 +581,7 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
         m_saves->cancelDocument(p.id);
         pulledToWrite.append(p);
     });
-    // On disk before this returns, so that the cursor the caller stores next
-    // never passes a pulled record that a crash could still lose.
-    m_saves->writeDocumentsNow(pulledToWrite);
+    write(pulledToWrite);
     result.collectionIDs =
         PullMerge::mergePulled(collections, m_collections, m_deletedCollections,
                                [&](const Collection &p) { undirtyCollections.insert(p.id); });

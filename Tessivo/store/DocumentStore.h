@@ -27,8 +27,9 @@ class SaveScheduler;
 
 // The one in-memory owner of the user's documents and collections, and of
 // the bookkeeping the sync engine needs. Lives on the main thread and takes
-// no locks; only file reads at load and the debounced file writes run on
-// background threads, each on its own copy of the data.
+// no locks; only file reads at load, the debounced file writes and the
+// writes of a pull merged in the background run on background threads,
+// each on its own copy of the data.
 //
 // Observation: every observable field has a getter and one change signal,
 // emitted only when the value really changes (stateChanged and localChange
@@ -196,6 +197,17 @@ public:
     // when that is live here, else in the winner's. A dirty local copy that
     // wins takes the pulled server time.
     PullResult applyPull(const QList<Document> &documents, const QList<Collection> &collections);
+    struct PendingPull
+    {
+        PullResult result;
+        // Finishes once every pulled document is on disk or has failed.
+        QFuture<void> written;
+    };
+    // The same merge, in memory at once, but the pulled documents are
+    // written on background threads, so that a first sync of thousands does
+    // not hold up the main thread. A cursor past them must wait for
+    // `written`; later saves of these documents land after them.
+    PendingPull applyPullInBackground(const QList<Document> &documents, const QList<Collection> &collections);
     // The service holds these documents as pushed (it answered "ok").
     void noteAccepted(const QList<Document> &documents);
     void advanceSyncCursor(qint64 value);
@@ -267,6 +279,9 @@ private:
     void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
     bool seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
+    // `write` takes the pulled documents to put on disk.
+    PullResult mergePull(const QList<Document> &documents, const QList<Collection> &collections,
+                         const std::function<void(const QList<Document> &)> &write);
     QStringList settleDirtyDocuments(const QList<Document> &pulled);
     Document *anyDocumentRecord(const QString &id);
     bool isLiveCollection(const std::optional<QString> &id) const;

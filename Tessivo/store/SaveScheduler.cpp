@@ -3,7 +3,10 @@
 #include "store/SaveClock.h"
 #include "store/StoreWriter.h"
 
+#include <QPromise>
+
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -203,10 +206,11 @@ void SaveScheduler::writeDocumentNow(const Document &document)
     noteResult(document.id, ok);
 }
 
-void SaveScheduler::writeDocumentsNow(const QList<Document> &documents)
+QList<Document> SaveScheduler::distinct(const QList<Document> &documents)
 {
     QList<Document> batch;
     QHash<QString, qsizetype> slotOf;
+    slotOf.reserve(documents.size());
     for (const Document &d : documents) {
         const auto it = slotOf.constFind(d.id);
         if (it != slotOf.cend()) {
@@ -216,19 +220,56 @@ void SaveScheduler::writeDocumentsNow(const QList<Document> &documents)
             batch.append(d);
         }
     }
+    return batch;
+}
+
+QStringList SaveScheduler::documentPaths(const QList<Document> &documents)
+{
+    QStringList keys;
+    keys.reserve(documents.size());
+    for (const Document &d : documents) {
+        keys.append(documentPath(d.id));
+    }
+    return keys;
+}
+
+void SaveScheduler::writeDocumentsNow(const QList<Document> &documents)
+{
+    const QList<Document> batch = distinct(documents);
     if (batch.isEmpty()) {
         return;
     }
-    QStringList keys;
-    keys.reserve(batch.size());
-    for (const Document &d : std::as_const(batch)) {
-        keys.append(documentPath(d.id));
-    }
     QList<bool> saved;
-    m_writer->runNow(keys, [&] { saved = Persistence::saveDocuments(batch, m_baseDirectory); });
+    m_writer->runNow(documentPaths(batch),
+                     [&] { saved = Persistence::saveDocuments(batch, m_baseDirectory); });
     for (qsizetype i = 0; i < batch.size(); ++i) {
         noteResult(batch.at(i).id, saved.at(i));
     }
+}
+
+QFuture<void> SaveScheduler::writeDocumentsInBackground(const QList<Document> &documents)
+{
+    const QList<Document> batch = distinct(documents);
+    if (batch.isEmpty()) {
+        return QtFuture::makeReadyFuture();
+    }
+    auto written = std::make_shared<QPromise<void>>();
+    written->start();
+    QFuture<void> future = written->future();
+    m_writer->enqueue(documentPaths(batch), [this, batch, written, base = m_baseDirectory] {
+        const QList<bool> saved = Persistence::saveDocuments(batch, base);
+        // Dropped with this object, which cancels the future.
+        QMetaObject::invokeMethod(
+            this,
+            [this, batch, saved, written] {
+                for (qsizetype i = 0; i < batch.size(); ++i) {
+                    noteResult(batch.at(i).id, saved.at(i));
+                }
+                written->finish();
+            },
+            Qt::QueuedConnection);
+    });
+    return future;
 }
 
 void SaveScheduler::waitForWrites()

@@ -4,6 +4,7 @@
 #include "store/Document.h"
 #include "store/Persistence.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -64,6 +65,12 @@ public:
     // blocks until every one is on disk or has failed. Of an id given twice,
     // the later record is written.
     void writeDocumentsNow(const QList<Document> &documents);
+    // The same batch written on background threads: returns at once. Writes
+    // of these documents asked for afterwards land after it. The future
+    // finishes on this object's thread once every one is on disk or has
+    // failed, after fileWritten() has told each; it is cancelled if the
+    // scheduler goes first.
+    QFuture<void> writeDocumentsInBackground(const QList<Document> &documents);
 
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document as
@@ -124,6 +131,9 @@ private:
     void startDeferred();
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
+    // Of an id given twice, the later record.
+    static QList<Document> distinct(const QList<Document> &documents);
+    static QStringList documentPaths(const QList<Document> &documents);
 
     QString m_baseDirectory;
     std::unique_ptr<SaveClock> m_ownClock;

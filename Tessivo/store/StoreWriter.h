@@ -7,12 +7,15 @@
 #include <QThreadPool>
 #include <QWaitCondition>
 
+#include <deque>
 #include <functional>
+#include <memory>
 
 // Runs the store's file writes on background threads of low priority while
 // keeping the writes of one file in the order they were asked for: a file
-// has at most one write running and one waiting. A waiting write that a
-// newer one replaces is dropped, since only the newest version must land.
+// has at most one write running and one waiting, besides writes of many
+// files that claimed it in between. A waiting write that a newer one
+// replaces is dropped, since only the newest version must land.
 class StoreWriter final
 {
 public:
@@ -27,6 +30,12 @@ public:
     // replacing a write of `key` that has not started yet.
     void enqueue(const QString &key, std::function<void()> job);
 
+    // Runs `job` on a background thread once none of `keys` has a write
+    // running, as one write of all of them: writes of them that have not
+    // started are dropped, and those asked for later run after it. Returns
+    // at once; the files are claimed before it returns.
+    void enqueue(const QStringList &keys, std::function<void()> job);
+
     // Runs `job` on the calling thread once the running write of `key` has
     // finished; a write of `key` that has not started yet is dropped.
     void runNow(const QString &key, const std::function<void()> &job);
@@ -38,14 +47,36 @@ public:
     void waitForIdle();
 
 private:
+    // A write of several files, waiting for the writes that held some of
+    // them when it was asked for.
+    struct Batch
+    {
+        QStringList keys;
+        std::function<void()> job;
+        int blockers = 0;
+    };
     struct Slot
     {
+        // A write holds the file: running, or a batch that has claimed it.
         bool running = false;
+        // Batches that take the file, in turn, when its holder is done.
+        std::deque<std::shared_ptr<Batch>> batches;
+        // The one write of the file to run after those.
         std::function<void()> waiting;
+    };
+    // What releasing files made ready to run.
+    struct Released
+    {
+        QList<std::pair<QString, std::function<void()>>> chains;
+        QList<std::shared_ptr<Batch>> batches;
     };
 
     void runChain(const QString &key, std::function<void()> job);
-    void finishOne(const QString &key, std::function<void()> *next);
+    void runBatch(const std::shared_ptr<Batch> &batch);
+    // With m_mutex held: hands `key` on to what waits for it, or frees it.
+    void releaseLocked(const QString &key, Released *released);
+    void start(Released &&released);
+    void dropWaitingLocked(Slot &slot);
 
     QThreadPool m_pool;
     QMutex m_mutex;

@@ -4,6 +4,7 @@
 #include "service/core/SyncPass.h"
 #include "store/RecordIds.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -261,6 +262,30 @@ private Q_SLOTS:
                                [&](const LoggedRequest &r) { return r.body.contains(copy.toUtf8()); });
         };
         QTRY_VERIFY(pushedCopy());
+    }
+
+    // The cursor tells which records this computer keeps: though the pass
+    // gives the main thread up while the pulled documents are written, it
+    // moves only once every one of them is on disk.
+    void theCursorMovesOnlyOnceThePulledDocumentsAreOnDisk()
+    {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (int i = 0; i < 300; ++i)
+            hooks().injectDocument(m_account.userId, {{"id", u"pulled-%1"_s.arg(i)},
+                                                      {"body", u"# Pulled %1"_s.arg(i)},
+                                                      {"createdAt", now - i},
+                                                      {"updatedAt", now - i}});
+        auto a = computer();
+        const QDir documents(a->dataFolder + u"/documents"_s);
+        QList<qsizetype> onDiskWhenTheCursorMoved;
+        connect(a->store.get(), &DocumentStore::stateChanged, this, [&] {
+            if (a->store->state().syncCursor > 0 && onDiskWhenTheCursorMoved.isEmpty())
+                onDiskWhenTheCursorMoved.append(
+                    documents.entryList({u"pulled-*.json"_s}, QDir::Files).size());
+        });
+        QVERIFY(a->syncOnce());
+        QCOMPARE(onDiskWhenTheCursorMoved, QList<qsizetype>{300});
+        QCOMPARE(a->store->documents().size(), 300);
     }
 
     void anOversizedPullIsRefused()

@@ -1139,6 +1139,38 @@ private Q_SLOTS:
         QCOMPARE(readDocumentFile(u"d"_s), pulled);
     }
 
+    // A pull merged at once and written in the background: behind a long
+    // write of one of its files, and ahead of an edit typed meanwhile.
+    void pullWrittenInTheBackgroundKeepsTheOrderOfEachFile()
+    {
+        auto store = storeWith({makeDocument(u"p0"_s, 10)});
+        store->updateBody(QString(64 * 1024 * 1024, u'x'), u"p0"_s);
+        store->clearDirty({u"p0"_s}, {}); // as if pushed: the pull makes no copy
+        m_saveClock->advance(400);
+        store->waitForWrites();
+        QCoreApplication::sendPostedEvents(); // the state has landed: the large write runs
+        QList<Document> pulled;
+        for (int i = 0; i < 20; ++i) {
+            pulled << makeDocument(u"p%1"_s.arg(i), m_now + 100 + i, u"# Pulled %1"_s.arg(i));
+        }
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+        const DocumentStore::PendingPull pending = store->applyPullInBackground(pulled, {});
+        QVERIFY(pending.result.documentIDs.isEmpty());
+        QCOMPARE(store->documents().size(), 20);
+        store->updateBody(u"typed after the pull"_s, u"p0"_s);
+        QTRY_VERIFY(pending.written.isFinished());
+        QVERIFY(!pending.written.isCanceled());
+        // Every pulled file has been told of by then, and is on disk; the
+        // large write that was running did not land over it.
+        QVERIFY(written.size() >= 20);
+        store->waitForWrites();
+        for (int i = 0; i < 20; i += 7) {
+            QCOMPARE(readDocumentFile(u"p%1"_s.arg(i)), pulled.at(i));
+        }
+        advance(*store);
+        QCOMPARE(readDocumentFile(u"p0"_s)->body, u"typed after the pull"_s);
+    }
+
     void clearDirtyKeepsIdsEditedDuringPush()
     {
         auto store =

@@ -149,29 +149,39 @@ void SyncPass::pull(PullHandler next)
     });
 }
 
-DocumentStore::PullResult SyncPass::mergeAndStep(const SyncPullResponse &reply)
+void SyncPass::mergeAndStep(const SyncPullResponse &reply, MergeHandler next)
 {
     const QList<Collection> pulledCollections = reply.collections.value_or(QList<Collection>());
-    const DocumentStore::PullResult newer = m_store->applyPull(
+    const DocumentStore::PendingPull pending = m_store->applyPullInBackground(
         usableRecords(reply.documents, "document"), usableRecords(pulledCollections, "collection"));
-    // Another account signed in while this pass was out: what it pulled
-    // was asked for with the other account's cursor, and must not move the
-    // new account's.
-    if (m_store->syncCursorEpoch() != m_cursorEpoch) {
-        return newer;
-    }
     // Skipped records count too: the cursor must move past them, or every
     // later pull would bring them back.
-    qint64 cursor = m_store->state().syncCursor;
-    cursor = highestServerStamp(reply.documents, cursor);
-    cursor = highestServerStamp(pulledCollections, cursor);
-    m_store->advanceSyncCursor(cursor);
-    return newer;
+    const qint64 cursor = highestServerStamp(pulledCollections, highestServerStamp(reply.documents, 0));
+    QFuture<void> written = pending.written;
+    written
+        .then(this,
+              [this, cursor, next, merged = pending.result] {
+                  // Another account signed in while this pass was out: what
+                  // it pulled was asked for with the other account's cursor,
+                  // and must not move the new account's.
+                  if (m_store->syncCursorEpoch() == m_cursorEpoch) {
+                      m_store->advanceSyncCursor(cursor);
+                  }
+                  (this->*next)(merged);
+              })
+        .onCanceled(this, [this] {
+            // The store went away before the documents landed.
+            finish(End::cancelled);
+        });
 }
 
 void SyncPass::afterFirstPull(const SyncPullResponse &reply)
 {
-    const DocumentStore::PullResult merged = mergeAndStep(reply);
+    mergeAndStep(reply, &SyncPass::afterFirstMerge);
+}
+
+void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
+{
     const QStringList &newerDocuments = merged.documentIDs;
     const QStringList &newerCollections = merged.collectionIDs;
 
@@ -261,7 +271,12 @@ void SyncPass::afterPush(const SyncPushResponse &reply, const QList<Document> &d
 
 void SyncPass::afterSecondPull(const SyncPullResponse &reply)
 {
-    m_copiesMade = !mergeAndStep(reply).copyIDs.isEmpty();
+    mergeAndStep(reply, &SyncPass::afterSecondMerge);
+}
+
+void SyncPass::afterSecondMerge(const DocumentStore::PullResult &merged)
+{
+    m_copiesMade = !merged.copyIDs.isEmpty();
     finish(End::synced);
 }
 

@@ -19,8 +19,9 @@ class APIClient;
 // since the cursor, merge it, raise the cursor, push the dirty records (and
 // those the pull found newer here) in batches, clear what the service
 // accepted, and pull once more. It runs on the main thread and gives it up
-// only while a request is out; the body of a pull is parsed off the main
-// thread, so a large pull does not stall typing while it decodes.
+// while a request is out, while the body of a pull is parsed and while the
+// pulled documents are written, so a large pull does not stall typing; the
+// cursor moves only once they are on disk.
 //
 // A pass is used once: start() it, wait for finished(), then read how it
 // ended. What it did before a failure stays done: the first merge and the
@@ -64,16 +65,20 @@ Q_SIGNALS:
 
 private:
     using PullHandler = void (SyncPass::*)(const SyncPullResponse &);
+    using MergeHandler = void (SyncPass::*)(const DocumentStore::PullResult &);
 
     void pull(PullHandler next);
     void afterFirstPull(const SyncPullResponse &reply);
+    void afterFirstMerge(const DocumentStore::PullResult &merged);
     void pushNextBatch();
     void afterPush(const SyncPushResponse &reply, const QList<Document> &docs,
                    const QList<Collection> &collections);
     void afterSecondPull(const SyncPullResponse &reply);
-    // Merges a pull (records with unusable ids left out) and raises the
-    // cursor unless the cursor was reset since the pass began.
-    DocumentStore::PullResult mergeAndStep(const SyncPullResponse &reply);
+    void afterSecondMerge(const DocumentStore::PullResult &merged);
+    // Merges a pull (records with unusable ids left out) and, once the
+    // pulled documents are on disk, raises the cursor unless the cursor was
+    // reset since the pass began; then goes on with `next`.
+    void mergeAndStep(const SyncPullResponse &reply, MergeHandler next);
     void fail(const APIFailure &failure);
     void finish(End end);
 
