@@ -37,15 +37,38 @@ QString placeholder(qsizetype k)
     return QChar(kDelimiter) + u'M' + QString::number(k) + QChar(kDelimiter);
 }
 
+namespace {
+
+// markup() written straight into `out`: a document's spans cost no
+// temporary strings.
+void appendMarkup(QString &out, const Span &span)
+{
+    out.append(span.display ? QStringView(u"<span class=\"math\" data-display=\"1\">")
+                            : QStringView(u"<span class=\"math\" data-display=\"0\">"));
+    const QStringView tex(span.tex);
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < tex.size(); ++i) {
+        const char16_t c = tex[i].unicode();
+        if (c != u'&' && c != u'<' && c != u'>') {
+            continue;
+        }
+        out.append(tex.mid(copied, i - copied));
+        out.append(c == u'&'   ? QStringView(u"&amp;")
+                   : c == u'<' ? QStringView(u"&lt;")
+                               : QStringView(u"&gt;"));
+        copied = i + 1;
+    }
+    out.append(tex.mid(copied));
+    out.append(u"</span>");
+}
+
+} // namespace
+
 QString markup(const Span &span)
 {
-    QString tex = span.tex;
-    tex.replace(u'&', QStringLiteral("&amp;"))
-        .replace(u'<', QStringLiteral("&lt;"))
-        .replace(u'>', QStringLiteral("&gt;"));
-    return (span.display ? QStringLiteral("<span class=\"math\" data-display=\"1\">")
-                         : QStringLiteral("<span class=\"math\" data-display=\"0\">")) +
-           tex + QStringLiteral("</span>");
+    QString out;
+    appendMarkup(out, span);
+    return out;
 }
 
 qsizetype closingDollar(QStringView text, qsizetype from)
@@ -309,7 +332,7 @@ QString restore(const QString &html, const QList<Span> &spans, char16_t delimite
         out.append(view.mid(copied, start - copied));
         if (!restored[size_t(number)]) {
             restored[size_t(number)] = true;
-            out.append(markup(spans.at(number)));
+            appendMarkup(out, spans.at(number));
         }
         copied = end;
         i = view.indexOf(QChar(delimiter), end);
