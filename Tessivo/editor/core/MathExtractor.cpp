@@ -5,6 +5,8 @@
 
 #include "editor/core/LineClassifier.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <vector>
 
@@ -338,6 +340,80 @@ QString restore(const QString &html, const QList<Span> &spans, char16_t delimite
         i = view.indexOf(QChar(delimiter), end);
     }
     out.append(view.mid(copied));
+    return out;
+}
+
+QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t delimiter)
+{
+    if (spans.isEmpty()) {
+        return QString::fromUtf8(html);
+    }
+    // The delimiter lies in the private-use area: three bytes in UTF-8.
+    const char marker[3] = {char(0xE0 | (delimiter >> 12)), char(0x80 | ((delimiter >> 6) & 0x3F)),
+                            char(0x80 | (delimiter & 0x3F))};
+    const QByteArrayView delimiterBytes(marker, 3);
+    const QByteArrayView paraOpen("<p>");
+    const QByteArrayView paraClose("</p>");
+
+    // UTF-8 never takes fewer bytes than UTF-16 units, and each span's
+    // markup is at most its TeX five times over (entities) and its tags.
+    qsizetype room = html.size();
+    for (const Span &span : spans) {
+        room += 5 * span.tex.size() + 64;
+    }
+    QString out(room, Qt::Uninitialized);
+    QChar *to = out.data();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString markupBuffer;
+    std::vector<bool> restored(size_t(spans.size()), false);
+    qsizetype copied = 0;
+    qsizetype i = html.indexOf(delimiterBytes);
+    while (i >= 0) {
+        // A placeholder: the delimiter, "M", digits, the delimiter.
+        qsizetype p = i + 3;
+        qsizetype number = -1;
+        if (p < html.size() && html[p] == 'M') {
+            ++p;
+            const qsizetype digitsStart = p;
+            while (p < html.size() && html[p] >= '0' && html[p] <= '9' && p - digitsStart < 10) {
+                ++p;
+            }
+            if (p > digitsStart && html.sliced(p).startsWith(delimiterBytes)) {
+                // Ten digits at most: no overflow.
+                number = 0;
+                for (qsizetype d = digitsStart; d < p; ++d) {
+                    number = number * 10 + (html[d] - '0');
+                }
+                if (number >= spans.size() || (html[digitsStart] == '0' && p - digitsStart > 1)) {
+                    number = -1;
+                }
+            }
+        }
+        if (number < 0) {
+            i = html.indexOf(delimiterBytes, i + 1);
+            continue;
+        }
+        qsizetype start = i;
+        qsizetype end = p + 3;
+        if (start - copied >= paraOpen.size() &&
+            html.sliced(start - paraOpen.size(), paraOpen.size()) == paraOpen &&
+            html.sliced(end).startsWith(paraClose)) {
+            start -= paraOpen.size();
+            end += paraClose.size();
+        }
+        to = decoder.appendToBuffer(to, html.sliced(copied, start - copied));
+        if (!restored[size_t(number)]) {
+            restored[size_t(number)] = true;
+            markupBuffer.resize(0);
+            appendMarkup(markupBuffer, spans.at(number));
+            std::copy(markupBuffer.cbegin(), markupBuffer.cend(), to);
+            to += markupBuffer.size();
+        }
+        copied = end;
+        i = html.indexOf(delimiterBytes, end);
+    }
+    to = decoder.appendToBuffer(to, html.sliced(copied));
+    out.truncate(to - out.constData());
     return out;
 }
 
