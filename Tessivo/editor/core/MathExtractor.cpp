@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 using namespace MarkdownScan;
@@ -352,6 +353,24 @@ QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t deli
     const char marker[3] = {char(0xE0 | (delimiter >> 12)), char(0x80 | ((delimiter >> 6) & 0x3F)),
                             char(0x80 | (delimiter & 0x3F))};
     const QByteArrayView delimiterBytes(marker, 3);
+    // The next delimiter at or after `from`, or -1: its first byte is found
+    // with memchr, which is vectorised, unlike a search for three bytes.
+    const auto nextDelimiter = [html, marker](qsizetype from) -> qsizetype {
+        const char *const data = html.data();
+        const char *const last = data + html.size();
+        for (const char *at = data + from; at < last;) {
+            const void *found = std::memchr(at, marker[0], size_t(last - at));
+            if (!found) {
+                return -1;
+            }
+            at = static_cast<const char *>(found);
+            if (last - at >= 3 && at[1] == marker[1] && at[2] == marker[2]) {
+                return at - data;
+            }
+            ++at;
+        }
+        return -1;
+    };
     const QByteArrayView paraOpen("<p>");
     const QByteArrayView paraClose("</p>");
 
@@ -367,7 +386,7 @@ QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t deli
     QString markupBuffer;
     std::vector<bool> restored(size_t(spans.size()), false);
     qsizetype copied = 0;
-    qsizetype i = html.indexOf(delimiterBytes);
+    qsizetype i = nextDelimiter(0);
     while (i >= 0) {
         // A placeholder: the delimiter, "M", digits, the delimiter.
         qsizetype p = i + 3;
@@ -390,7 +409,7 @@ QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t deli
             }
         }
         if (number < 0) {
-            i = html.indexOf(delimiterBytes, i + 1);
+            i = nextDelimiter(i + 1);
             continue;
         }
         qsizetype start = i;
@@ -410,7 +429,7 @@ QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t deli
             to += markupBuffer.size();
         }
         copied = end;
-        i = html.indexOf(delimiterBytes, end);
+        i = nextDelimiter(end);
     }
     to = decoder.appendToBuffer(to, html.sliced(copied));
     out.truncate(to - out.constData());
