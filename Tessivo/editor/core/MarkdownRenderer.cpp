@@ -60,11 +60,13 @@ QByteArray toUtf8(QStringView text)
     const char16_t *units = text.utf16();
     constexpr qsizetype block = 64;
     while (i + block <= text.size()) {
-        bool any = false;
+        // An unsigned accumulator: GCC does not vectorise the loop with a
+        // bool one.
+        unsigned any = 0;
         for (qsizetype k = 0; k < block; ++k) {
-            any |= (units[i + k] & 0xF800) == 0xD800;
+            any |= unsigned((units[i + k] & 0xF800) == 0xD800);
         }
-        if (any) {
+        if (any != 0) {
             break;
         }
         i += block;
