@@ -488,8 +488,8 @@ QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text, QStri
 {
     QList<TextLine> lines;
     // Enough for lines of sixteen characters on average, so that a text
-    // seldom makes the list grow and copy; reserved pages that are never
-    // written cost no memory.
+    // seldom makes the list grow and copy; the pages of a large reservation
+    // that are never written take no memory.
     lines.reserve(text.size() / 16 + 1);
     LineClassifier classifier;
     const auto findMarker = [text, marker](qsizetype from) {
