@@ -91,6 +91,14 @@ private Q_SLOTS:
             << ph(0) << Spans{{u"a<b & c>\"d'"_s, false}}
             << u"<span class=\"math\" data-display=\"0\">a&lt;b &amp; c&gt;\"d'</span>"_s;
         QTest::newRow("unknown number left alone") << ph(5) << Spans{{u"x"_s, false}} << ph(5);
+        QTest::newRow("alone in a paragraph: replaces it, once")
+            << u"\uFEFF<p>é</p>\n<p>"_s + ph(0) + u"</p>\n<p>"_s + ph(0) + u" 𝔸 "_s + ph(1) + u"</p>"_s
+            << Spans{{u"x"_s, true}, {u"y"_s, false}}
+            << u"\uFEFF<p>é</p>\n<span class=\"math\" data-display=\"1\">x</span>\n<p> 𝔸 "
+               "<span class=\"math\" data-display=\"0\">y</span></p>"_s;
+        QTest::newRow("leading zero, broken placeholder")
+            << u"\uE000M01\uE000 \uE000M\uE000 \uE000"_s + ph(0) << Spans{{u"z"_s, false}}
+            << u"\uE000M01\uE000 \uE000M\uE000 \uE000<span class=\"math\" data-display=\"0\">z</span>"_s;
     }
 
     void mathRestore()
@@ -100,6 +108,8 @@ private Q_SLOTS:
         QFETCH(Spans, spans);
         QFETCH(QString, expected);
         QCOMPARE(MathExtractor::restore(html, spans), expected);
+        // The render's path: the library's UTF-8 decoded as it is restored.
+        QCOMPARE(MathExtractor::restoreUtf8(html.toUtf8(), spans), expected);
     }
 
     void proseRewrite_data()

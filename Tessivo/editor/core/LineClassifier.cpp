@@ -190,8 +190,21 @@ void appendVerbatimRanges(QList<TextRange> &out, QStringView text, qsizetype sta
     }
     std::optional<BacktickRuns> runs;
     qsizetype commentClose = -2; // not looked for yet
+    // Only four characters start anything; the rest is passed over in a
+    // tight loop.
+    const char16_t *units = text.utf16();
+    const auto ordinary = [](char16_t u) {
+        return u > u'`' || (u != u'\\' && u != u'`' && u != u'<' && u != u']');
+    };
     qsizetype i = start;
     while (i < end) {
+        if (ordinary(units[i])) {
+            ++i;
+            while (i < end && ordinary(units[i])) {
+                ++i;
+            }
+            continue;
+        }
         const QChar c = text[i];
         if (c == u'\\') {
             i += 2;
@@ -474,7 +487,10 @@ QList<LineClassifier::TextLine> LineClassifier::classify(QStringView text, QStri
                                                          QList<Snapshot> *snapshots)
 {
     QList<TextLine> lines;
-    lines.reserve(text.size() / 32 + 1);
+    // Enough for lines of sixteen characters on average, so that a text
+    // seldom makes the list grow and copy; the pages of a large reservation
+    // that are never written take no memory.
+    lines.reserve(text.size() / 16 + 1);
     LineClassifier classifier;
     const auto findMarker = [text, marker](qsizetype from) {
         return marker.size() == 2

@@ -60,11 +60,13 @@ QByteArray toUtf8(QStringView text)
     const char16_t *units = text.utf16();
     constexpr qsizetype block = 64;
     while (i + block <= text.size()) {
-        bool any = false;
+        // An unsigned accumulator: GCC does not vectorise the loop with a
+        // bool one.
+        unsigned any = 0;
         for (qsizetype k = 0; k < block; ++k) {
-            any |= (units[i + k] & 0xF800) == 0xD800;
+            any |= unsigned((units[i + k] & 0xF800) == 0xD800);
         }
-        if (any) {
+        if (any != 0) {
             break;
         }
         i += block;
@@ -345,9 +347,11 @@ QString tooLargeHtml(const QString &body)
            QStringLiteral("</pre>\n");
 }
 
-// The library's HTML for `markdown`; empty when it fails, or with
-// `*tooLarge` set when its estimate passes `budget` bytes (-1: no budget).
-QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const std::atomic<bool> *cancelled)
+// The library's HTML for `markdown`, with the spans of `math` restored;
+// empty when it fails, or with `*tooLarge` set when its estimate passes
+// `budget` bytes (-1: no budget).
+QString toHtml(const QString &markdown, const MathExtractor::Extracted &math, qsizetype budget,
+               bool *tooLarge, const std::atomic<bool> *cancelled)
 {
     // The library's registration is not guarded against concurrent first use;
     // after it, look-ups only read the registry.
@@ -400,7 +404,8 @@ QString toHtml(const QString &markdown, qsizetype budget, bool *tooLarge, const 
     if (!html) {
         return {};
     }
-    return QString::fromUtf8(html.get());
+    // The math goes back in as the HTML is converted.
+    return MathExtractor::restoreUtf8(QByteArrayView(html.get()), math.spans, math.delimiter);
 }
 
 } // namespace
@@ -572,15 +577,15 @@ QString render(const QString &body, const QHash<QString, QString> &titles, const
     // and keeps the preview's memory and parse time within reason.
     const qsizetype budget = 40 * qsizetype(body.size()) + (qsizetype(1) << 20);
     bool tooLarge = false;
-    const QString html =
-        toHtml(limitImageOpeners(limitTableCells(text, lines)), budget, &tooLarge, cancelled);
+    QString html =
+        toHtml(limitImageOpeners(limitTableCells(text, lines)), math, budget, &tooLarge, cancelled);
     if (tooLarge) {
         return tooLargeHtml(body);
     }
     if (html.isEmpty() || stopped()) {
         return {};
     }
-    return MathExtractor::restore(html, math.spans, math.delimiter);
+    return html;
 }
 
 Stats stats(const QString &body)

@@ -135,10 +135,24 @@ QList<Pair> findPairs(QStringView text, PairKind kind)
     const char16_t first = kind == PairKind::Bold ? u'*' : kind == PairKind::Strike ? u'~' : u'=';
     ForwardFinder closeFirst(n, closerOf(first));
     ForwardFinder closeUnderscore(n, closerOf(u'_'));
-    ForwardFinder terminator(n, [text](qsizetype i) { return isLineTerminator(text[i]); });
+    // Every line terminator lies at or below CR or at or above U+0085: the
+    // characters between are ruled out without the full test.
+    ForwardFinder terminator(n, [text](qsizetype i) {
+        const char16_t u = text[i].unicode();
+        return (u <= u'\r' || u >= 0x85) && isLineTerminator(u);
+    });
 
     qsizetype s = 0;
     while (s + 2 < n) {
+        if (kind != PairKind::Bold && text[s] != QChar(first)) {
+            // One delimiter character: the next candidate is found by the
+            // library's vectorised search.
+            s = text.indexOf(QChar(first), s);
+            if (s < 0) {
+                break;
+            }
+            continue;
+        }
         const char16_t c = text[s].unicode();
         const bool underscore = kind == PairKind::Bold && c == u'_';
         if ((c == first || underscore) && text[s + 1] == c && !isWhiteSpace(text[s + 2]) &&

@@ -5,7 +5,10 @@
 
 #include "editor/core/LineClassifier.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 using namespace MarkdownScan;
@@ -37,15 +40,38 @@ QString placeholder(qsizetype k)
     return QChar(kDelimiter) + u'M' + QString::number(k) + QChar(kDelimiter);
 }
 
+namespace {
+
+// markup() written straight into `out`: a document's spans cost no
+// temporary strings.
+void appendMarkup(QString &out, const Span &span)
+{
+    out.append(span.display ? QStringView(u"<span class=\"math\" data-display=\"1\">")
+                            : QStringView(u"<span class=\"math\" data-display=\"0\">"));
+    const QStringView tex(span.tex);
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < tex.size(); ++i) {
+        const char16_t c = tex[i].unicode();
+        if (c != u'&' && c != u'<' && c != u'>') {
+            continue;
+        }
+        out.append(tex.mid(copied, i - copied));
+        out.append(c == u'&'   ? QStringView(u"&amp;")
+                   : c == u'<' ? QStringView(u"&lt;")
+                               : QStringView(u"&gt;"));
+        copied = i + 1;
+    }
+    out.append(tex.mid(copied));
+    out.append(u"</span>");
+}
+
+} // namespace
+
 QString markup(const Span &span)
 {
-    QString tex = span.tex;
-    tex.replace(u'&', QStringLiteral("&amp;"))
-        .replace(u'<', QStringLiteral("&lt;"))
-        .replace(u'>', QStringLiteral("&gt;"));
-    return (span.display ? QStringLiteral("<span class=\"math\" data-display=\"1\">")
-                         : QStringLiteral("<span class=\"math\" data-display=\"0\">")) +
-           tex + QStringLiteral("</span>");
+    QString out;
+    appendMarkup(out, span);
+    return out;
 }
 
 qsizetype closingDollar(QStringView text, qsizetype from)
@@ -309,12 +335,104 @@ QString restore(const QString &html, const QList<Span> &spans, char16_t delimite
         out.append(view.mid(copied, start - copied));
         if (!restored[size_t(number)]) {
             restored[size_t(number)] = true;
-            out.append(markup(spans.at(number)));
+            appendMarkup(out, spans.at(number));
         }
         copied = end;
         i = view.indexOf(QChar(delimiter), end);
     }
     out.append(view.mid(copied));
+    return out;
+}
+
+QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t delimiter)
+{
+    if (spans.isEmpty()) {
+        return QString::fromUtf8(html);
+    }
+    // The delimiter lies in the private-use area: three bytes in UTF-8.
+    const char marker[3] = {char(0xE0 | (delimiter >> 12)), char(0x80 | ((delimiter >> 6) & 0x3F)),
+                            char(0x80 | (delimiter & 0x3F))};
+    const QByteArrayView delimiterBytes(marker, 3);
+    // The next delimiter at or after `from`, or -1: its first byte is found
+    // with memchr, which is vectorised, unlike a search for three bytes.
+    const auto nextDelimiter = [html, marker](qsizetype from) -> qsizetype {
+        const char *const data = html.data();
+        const char *const last = data + html.size();
+        for (const char *at = data + from; at < last;) {
+            const void *found = std::memchr(at, marker[0], size_t(last - at));
+            if (!found) {
+                return -1;
+            }
+            at = static_cast<const char *>(found);
+            if (last - at >= 3 && at[1] == marker[1] && at[2] == marker[2]) {
+                return at - data;
+            }
+            ++at;
+        }
+        return -1;
+    };
+    const QByteArrayView paraOpen("<p>");
+    const QByteArrayView paraClose("</p>");
+
+    // UTF-8 never takes fewer bytes than UTF-16 units, and each span's
+    // markup is at most its TeX five times over (entities) and its tags.
+    qsizetype room = html.size();
+    for (const Span &span : spans) {
+        room += 5 * span.tex.size() + 64;
+    }
+    QString out(room, Qt::Uninitialized);
+    QChar *to = out.data();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString markupBuffer;
+    std::vector<bool> restored(size_t(spans.size()), false);
+    qsizetype copied = 0;
+    qsizetype i = nextDelimiter(0);
+    while (i >= 0) {
+        // A placeholder: the delimiter, "M", digits, the delimiter.
+        qsizetype p = i + 3;
+        qsizetype number = -1;
+        if (p < html.size() && html[p] == 'M') {
+            ++p;
+            const qsizetype digitsStart = p;
+            while (p < html.size() && html[p] >= '0' && html[p] <= '9' && p - digitsStart < 10) {
+                ++p;
+            }
+            if (p > digitsStart && html.sliced(p).startsWith(delimiterBytes)) {
+                // Ten digits at most: no overflow.
+                number = 0;
+                for (qsizetype d = digitsStart; d < p; ++d) {
+                    number = number * 10 + (html[d] - '0');
+                }
+                if (number >= spans.size() || (html[digitsStart] == '0' && p - digitsStart > 1)) {
+                    number = -1;
+                }
+            }
+        }
+        if (number < 0) {
+            i = nextDelimiter(i + 1);
+            continue;
+        }
+        qsizetype start = i;
+        qsizetype end = p + 3;
+        if (start - copied >= paraOpen.size() &&
+            html.sliced(start - paraOpen.size(), paraOpen.size()) == paraOpen &&
+            html.sliced(end).startsWith(paraClose)) {
+            start -= paraOpen.size();
+            end += paraClose.size();
+        }
+        to = decoder.appendToBuffer(to, html.sliced(copied, start - copied));
+        if (!restored[size_t(number)]) {
+            restored[size_t(number)] = true;
+            markupBuffer.resize(0);
+            appendMarkup(markupBuffer, spans.at(number));
+            std::copy(markupBuffer.cbegin(), markupBuffer.cend(), to);
+            to += markupBuffer.size();
+        }
+        copied = end;
+        i = nextDelimiter(end);
+    }
+    to = decoder.appendToBuffer(to, html.sliced(copied));
+    out.truncate(to - out.constData());
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -45,6 +46,9 @@ Extracted extract(const QString &text, const QList<LineClassifier::TextLine> &li
 // standing alone in a paragraph replaces that paragraph. Each span is
 // restored once: later copies of its placeholder are dropped.
 QString restore(const QString &html, const QList<Span> &spans, char16_t delimiter = 0xE000);
+// The same for HTML in UTF-8 (as the Markdown library writes it), decoded
+// while the spans are put back: a render converts its HTML once.
+QString restoreUtf8(QByteArrayView html, const QList<Span> &spans, char16_t delimiter = 0xE000);
 
 // U+E000, "M", the decimal k, U+E000.
 QString placeholder(qsizetype k);

@@ -71,6 +71,8 @@ void appendPercentEncoded(QString &out, QStringView text)
         out.append(encoded, 3);
     };
     const qsizetype n = text.size();
+    // Runs of characters kept as they are go in with one append each.
+    qsizetype kept = 0;
     for (qsizetype i = 0; i < n;) {
         char32_t cp = text[i].unicode();
         qsizetype width = 1;
@@ -81,13 +83,17 @@ void appendPercentEncoded(QString &out, QStringView text)
             cp = 0xFFFD; // a lone surrogate has no UTF-8 form
         }
         const bool ascii = cp < 0x80;
-        const bool kept =
+        const bool keep =
             ascii ? ((cp >= u'a' && cp <= u'z') || (cp >= u'A' && cp <= u'Z') || (cp >= u'0' && cp <= u'9') ||
                      cp == u'-' || cp == u'.' || cp == u'_' || cp == u'~')
                   : (QChar::isLetterOrNumber(cp) || QChar::isMark(cp));
-        if (kept) {
-            out.append(text.data() + i, width);
-        } else if (cp < 0x80) {
+        if (keep) {
+            i += width;
+            continue;
+        }
+        out.append(text.data() + kept, i - kept);
+        kept = i + width;
+        if (cp < 0x80) {
             appendByte(unsigned(cp));
         } else if (cp < 0x800) {
             appendByte(0xC0 | (cp >> 6));
@@ -104,6 +110,7 @@ void appendPercentEncoded(QString &out, QStringView text)
         }
         i += width;
     }
+    out.append(text.data() + kept, n - kept);
 }
 
 void appendEscapedMarkdown(QString &out, QStringView label)
