@@ -127,8 +127,10 @@ void StoreWriter::releaseLocked(const QString &key, Released *released)
 
 void StoreWriter::start(Released &&released)
 {
-    for (auto &[key, job] : released.chains) {
-        m_pool.start([this, key, job = std::move(job)]() mutable { runChain(key, std::move(job)); });
+    for (auto &chain : released.chains) {
+        m_pool.start([this, key = chain.first, job = std::move(chain.second)]() mutable {
+            runChain(key, std::move(job));
+        });
     }
     for (const std::shared_ptr<Batch> &batch : std::as_const(released.batches)) {
         m_pool.start([this, batch] { runBatch(batch); });
