@@ -395,7 +395,7 @@ void AIMenuPanel::fail(const APIError &error)
     revert();
     // The client has already told the session, which decides whether it
     // ends; the account views say so, not the panel.
-    if (error.status == 401 || error.code == u"unauthorized") {
+    if (error.isUnauthorized()) {
         close(true);
         if (m_unauthorized) {
             m_unauthorized();

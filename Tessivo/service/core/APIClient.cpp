@@ -213,7 +213,7 @@ QString APIClient::sentToken(const QNetworkReply *reply)
 APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
 {
     APIError error = APIError::from(body, status);
-    if (error.status == 401 || error.code == u"unauthorized")
+    if (error.isUnauthorized())
         Q_EMIT unauthorized(sentToken(reply));
     return error;
 }

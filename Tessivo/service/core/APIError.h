@@ -16,6 +16,8 @@ struct APIError
 
     // What views show for the error.
     QString errorDescription() const { return message; }
+    // The service doesn't know the session the request was sent with.
+    bool isUnauthorized() const { return status == 401 || code == u"unauthorized"; }
 
     // The error for a reply outside 200-299, from its body and status. A
     // JSON object's "error" object, else its "error" or "message" string,

@@ -287,8 +287,7 @@ QString SyncPass::tooLargeMessage()
 
 void SyncPass::fail(const APIFailure &failure)
 {
-    if (failure.isAPIError() &&
-        (failure.apiError().status == 401 || failure.apiError().code == u"unauthorized"_s)) {
+    if (failure.isAPIError() && failure.apiError().isUnauthorized()) {
         finish(End::unauthorized);
         return;
     }
