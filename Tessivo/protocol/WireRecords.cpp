@@ -10,6 +10,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+template <typename T>
+void insertIfSet(QJsonObject &object, const QString &key, const std::optional<T> &value)
+{
+    if (value)
+        object.insert(key, *value);
+}
+
 bool finish(const StrictJsonReader &reader, QString *error)
 {
     if (!reader.ok() && error)
@@ -214,8 +221,7 @@ std::optional<SyncPushResponse> SyncPushResponse::fromJson(const QJsonObject &ob
 QJsonObject PublishRequest::toJson() const
 {
     QJsonObject object{{u"title"_s, title}, {u"body"_s, body}};
-    if (slug)
-        object.insert(u"slug"_s, *slug);
+    insertIfSet(object, u"slug"_s, slug);
     return object;
 }
 
@@ -241,12 +247,9 @@ std::optional<PublishResponse> PublishResponse::fromJson(const QJsonObject &obje
 QJsonObject ImageAsset::toJson() const
 {
     QJsonObject object{{u"id"_s, id}, {u"url"_s, url}, {u"filename"_s, filename}};
-    if (contentType)
-        object.insert(u"contentType"_s, *contentType);
-    if (size)
-        object.insert(u"size"_s, *size);
-    if (createdAt)
-        object.insert(u"createdAt"_s, *createdAt);
+    insertIfSet(object, u"contentType"_s, contentType);
+    insertIfSet(object, u"size"_s, size);
+    insertIfSet(object, u"createdAt"_s, createdAt);
     return object;
 }
 
@@ -288,16 +291,11 @@ ImageUploadResponse ImageUploadResponse::of(const ImageAsset &asset)
 QJsonObject ImageUploadResponse::toJson() const
 {
     QJsonObject object{{u"id"_s, id}, {u"url"_s, url}};
-    if (filename)
-        object.insert(u"filename"_s, *filename);
-    if (contentType)
-        object.insert(u"contentType"_s, *contentType);
-    if (size)
-        object.insert(u"size"_s, *size);
-    if (createdAt)
-        object.insert(u"createdAt"_s, *createdAt);
-    if (untracked)
-        object.insert(u"untracked"_s, *untracked);
+    insertIfSet(object, u"filename"_s, filename);
+    insertIfSet(object, u"contentType"_s, contentType);
+    insertIfSet(object, u"size"_s, size);
+    insertIfSet(object, u"createdAt"_s, createdAt);
+    insertIfSet(object, u"untracked"_s, untracked);
     return object;
 }
 
