@@ -10,6 +10,9 @@
 # 1 MB one). Reports per app:
 #   - start-up: spawn to the main window mapped (median of
 #     TESSIVO_BENCH_STARTS starts, 5 by default);
+#   - preview ink: spawn to the preview pane first showing rendered text,
+#     text-coloured pixels on its background (median of the same starts;
+#     n/a when it has not shown within 20 s);
 #   - resident memory of the main process 3 s after start (median);
 #   - idle CPU of the main process with the caret blinking (ms per second);
 #   - CPU per key: the app and all its helper processes (web engine), from
@@ -113,6 +116,71 @@ print(total // 1_000_000)
 PY
 }
 
+# Milliseconds from T0 to the first shot of the window's preview pane holding
+# text: `ink_ms WINDOW T0 PID`, "n/a" after 20 s or when PID ends. Shots are
+# of a few hundred pixels square, every 10 ms, from the root window (which
+# has what the web engine's child windows show), through libX11 so that
+# nothing beyond python3 is needed; a blank or unchanged pane costs only a
+# compare.
+# The pane is the right part of the window in both apps' split layouts; the
+# rectangle keeps clear of the editor, the toolbars and the pane's margins.
+ink_ms() {
+    python3 - "$1" "$2" "$3" 20 <<'PY'
+import ctypes, ctypes.util, os, sys, time
+from collections import Counter
+win, t0, pid, timeout = int(sys.argv[1], 0), int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+class XImage(ctypes.Structure):
+    _fields_ = [(f, ctypes.c_int) for f in ("width", "height", "xoffset", "format")] + [("data", ctypes.c_void_p)] + \
+        [(f, ctypes.c_int) for f in ("byte_order", "bitmap_unit", "bitmap_bit_order", "bitmap_pad", "depth",
+                                     "bytes_per_line", "bits_per_pixel")]
+P, U, I, UI = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint
+ref = ctypes.byref
+x = ctypes.CDLL(ctypes.util.find_library("X11"))
+x.XOpenDisplay.restype, x.XOpenDisplay.argtypes = P, [ctypes.c_char_p]
+x.XDefaultRootWindow.restype, x.XDefaultRootWindow.argtypes = U, [P]
+x.XGetGeometry.argtypes = [P, U, ctypes.POINTER(U)] + [ctypes.POINTER(I)] * 2 + [ctypes.POINTER(UI)] * 4
+x.XTranslateCoordinates.argtypes = [P, U, U, I, I, ctypes.POINTER(I), ctypes.POINTER(I), ctypes.POINTER(U)]
+x.XGetImage.restype = ctypes.POINTER(XImage)
+x.XGetImage.argtypes = [P, U, I, I, UI, UI, U, I]
+x.XDestroyImage.argtypes = [ctypes.POINTER(XImage)]
+# A window gone mid-poll is an X error, which by default ends the process.
+on_error = ctypes.CFUNCTYPE(I, P, P)(lambda display, event: 0)
+x.XSetErrorHandler(on_error)
+d = x.XOpenDisplay(None)
+root = x.XDefaultRootWindow(d)
+rw, gx, gy, rx, ry, child = U(), I(), I(), I(), I(), U()
+w, h, border, depth = UI(), UI(), UI(), UI()
+ZPIXMAP = 2
+previous = None
+def channels(c):
+    return (c >> 16) & 255, (c >> 8) & 255, c & 255
+while time.time() < t0 / 1000 + timeout and os.path.exists(f"/proc/{pid}"):
+    if not x.XGetGeometry(d, win, ref(rw), ref(gx), ref(gy), ref(w), ref(h), ref(border), ref(depth)) or \
+            not x.XTranslateCoordinates(d, win, root, 0, 0, ref(rx), ref(ry), ref(child)):
+        break
+    left, top = max(0, rx.value + w.value * 65 // 100), max(0, ry.value + h.value * 15 // 100)
+    width, height = min(w.value * 30 // 100, 320), min(h.value * 40 // 100, 240)
+    img = x.XGetImage(d, root, left, top, width, height, 0xFFFFFFFF, ZPIXMAP)
+    at = time.time()
+    if img:
+        data = ctypes.string_at(img.contents.data, img.contents.bytes_per_line * img.contents.height)
+        x.XDestroyImage(img)
+        if data != previous and data != data[:4] * (len(data) // 4):
+            counts = Counter(c & 0xFFFFFF for c in memoryview(data).cast("I"))
+            background = channels(counts.most_common(1)[0][0])
+            ink = sum(n for c, n in counts.items()
+                      if max(abs(a - b) for a, b in zip(channels(c), background)) > 96)
+            # Text covers a little of the pane; a pane half painted in another
+            # colour covers much of it.
+            if len(data) // 4 // 500 <= ink <= len(data) // 4 * 2 // 5:
+                print(round(at * 1000) - t0)
+                sys.exit(0)
+        previous = data
+    time.sleep(0.01)
+print("n/a")
+PY
+}
+
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
@@ -154,7 +222,7 @@ PY
     fi
     # Start-up and memory vary from run to run: the medians of a few starts,
     # the last of which stays up for the typing.
-    local startups=() memories=() window= t0
+    local startups=() memories=() inks=() window= t0 ink
     for run in $(seq "$STARTS"); do
         [ -n "$APP_PID" ] && { kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true; }
         t0=$(now_ms)
@@ -167,11 +235,21 @@ PY
             sleep 0.01
         done
         startups+=($(( $(now_ms) - t0 )))
+        ink_ms "$window" "$t0" "$APP_PID" >"$WORK/ink" &
+        ink=$!
         sleep $(python3 -c "print(max(0, 3 - ($(now_ms) - $t0) / 1000))")
         memories+=($(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 )))
+        wait "$ink" || true
+        inks+=("$(cat "$WORK/ink")")
     done
     RESULT[$name.startup]=$(printf '%s\n' "${startups[@]}" | median)
     RESULT[$name.rss]=$(printf '%s\n' "${memories[@]}" | median)
+    # A start whose ink never came counts as slower than any that did.
+    RESULT[$name.ink]=$(python3 -c "
+import sys
+v = sorted(float(a) if a != 'n/a' else float('inf') for a in sys.argv[1:])
+m = (v[(len(v) - 1) // 2] + v[len(v) // 2]) / 2
+print('n/a' if m == float('inf') else f'{m:g}')" "${inks[@]}")
 
     # The editor gets the focus and the caret goes to the end of the text.
     xdotool windowsize "$window" 1400 900 windowmove "$window" 0 0 windowactivate --sync "$window" 2>/dev/null || true
@@ -219,7 +297,14 @@ print(out[:$KEYS])")
     APP_PID=
 }
 
-ratio() { python3 -c "a, b = float('$1'), float('$2'); print(f'{a / b:.2f}' if b else '-')"; }
+ratio() {
+    python3 -c "
+try:
+    a, b = float('$1'), float('$2')
+    print(f'{a / b:.2f}' if b else '-')
+except ValueError:
+    print('-')"
+}
 
 echo "file: $FILE ($(stat -c %s "$FILE") bytes), $KEYS keys"
 measure tessivo '^Tessivo$' "$APP"
@@ -240,5 +325,6 @@ row() { # label, key
 row "CPU per key, with helpers (ms)" perkey
 row "idle CPU, main process (ms/s)" idle
 row "start-up to window shown, median (ms)" startup
+row "preview ink after start, median (ms)" ink
 row "resident memory at 3 s, median (MiB)" rss
 row "resident memory after typing (MiB)" rssafter
