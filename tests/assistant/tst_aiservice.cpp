@@ -110,10 +110,11 @@ private Q_SLOTS:
     void timeOutFailsAndCancelCloses()
     {
         QFETCH(bool, cancel);
-        QTcpServer fake;
-        QVERIFY(fake.listen(QHostAddress::LocalHost));
+        // Outlive the server: its socket says it disconnected as it goes.
         QPointer<QTcpSocket> peer;
         bool closed = false;
+        QTcpServer fake;
+        QVERIFY(fake.listen(QHostAddress::LocalHost));
         connect(&fake, &QTcpServer::newConnection, this, [&] {
             peer = fake.nextPendingConnection();
             connect(peer, &QTcpSocket::disconnected, this, [&closed] { closed = true; });
