@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -99,6 +100,9 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
       m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
 {
     m_writeNotifier->setEnabled(false);
+    // The accepted descriptor comes blocking: one client that stops reading
+    // would then hold the whole event loop in send().
+    ::fcntl(int(descriptor), F_SETFL, ::fcntl(int(descriptor), F_GETFL) | O_NONBLOCK);
     // A reply goes out in pieces (head, body, chunks): with Nagle's delay
     // each piece after the first would wait for the client's delayed
     // acknowledgement, some 40 ms on every request.

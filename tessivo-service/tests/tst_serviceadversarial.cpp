@@ -168,6 +168,7 @@ private slots:
         QTest::newRow("16 clients guessing passwords") << u"passwords"_s;
         QTest::newRow("8 uploads of one account held open") << u"held uploads"_s;
         QTest::newRow("an AI upstream that never ends") << u"endless ai"_s;
+        QTest::newRow("AI replies never read") << u"unread ai"_s;
     }
 
     void attackersLeaveOthersServedAndMemoryBounded()
@@ -231,7 +232,7 @@ private slots:
                 attackFrom(u"127.0.0.%1"_s.arg(2 + i), head);
                 attackers.back().bodyLeft = 9 * megabyte; // held back: never the whole body
             }
-        } else if (attack == u"endless ai") {
+        } else if (attack == u"endless ai" || attack == u"unread ai") {
             const QByteArray body = R"({"mode":"generate","prompt":"go","before":"","after":""})";
             for (int i = 0; i < 4; ++i) {
                 attackFrom(u"127.0.0.%1"_s.arg(2 + i),
@@ -239,7 +240,14 @@ private slots:
                            "authorization: Bearer " +
                                token.toLatin1() + "\r\ncontent-length: " + QByteArray::number(body.size()) +
                                "\r\n\r\n" + body);
-                attackers.back().socket->setReadBufferSize(0); // this client reads all it gets
+                if (attack == u"endless ai") {
+                    attackers.back().socket->setReadBufferSize(0); // this client reads all it gets
+                } else {
+                    // A small window, so that the service's writes find the
+                    // connection full long before the reply's end.
+                    attackers.back().socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                                                             4096);
+                }
             }
         }
 
