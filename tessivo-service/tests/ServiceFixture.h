@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Server.h"
+#include "protocol/Rules.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -80,6 +81,28 @@ struct Response
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
+// One request through `network`, waited for; a body goes as JSON.
+inline Response sendRequest(QNetworkAccessManager &network, const QByteArray &method, const QUrl &url,
+                            const QString &token = {}, const QByteArray &body = {},
+                            const QList<QPair<QByteArray, QByteArray>> &headers = {})
+{
+    QNetworkRequest request(url);
+    if (!token.isEmpty())
+        request.setRawHeader("authorization", protocol::bearerHeader(token));
+    if (!body.isEmpty())
+        request.setRawHeader("content-type", "application/json");
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = network.sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
+                      reply->rawHeaderPairs(), reply->readAll()};
+    reply->deleteLater();
+    return response;
+}
+
 class Fixture
 {
 public:
@@ -112,23 +135,9 @@ public:
     QUrl url(const QString &pathAndQuery) const { return QUrl(server->baseUrl().toString() + pathAndQuery); }
 
     Response call(const QByteArray &method, const QString &path, const QString &token = {},
-                  const QByteArray &body = {}, QList<QPair<QByteArray, QByteArray>> headers = {})
+                  const QByteArray &body = {}, const QList<QPair<QByteArray, QByteArray>> &headers = {})
     {
-        QNetworkRequest request(url(path));
-        if (!token.isEmpty())
-            request.setRawHeader("authorization", "Bearer " + token.toLatin1());
-        if (!body.isEmpty())
-            request.setRawHeader("content-type", "application/json");
-        for (const auto &[name, value] : headers)
-            request.setRawHeader(name, value);
-        QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
-                          reply->rawHeaderPairs(), reply->readAll()};
-        reply->deleteLater();
-        return response;
+        return sendRequest(m_network, method, url(path), token, body, headers);
     }
     Response post(const QString &path, const QString &token, const QJsonObject &body)
     {

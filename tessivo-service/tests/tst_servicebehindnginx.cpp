@@ -100,19 +100,8 @@ private:
     Response call(const QByteArray &method, const QString &path, const QString &token = {},
                   const QByteArray &body = {})
     {
-        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
-        if (!token.isEmpty())
-            request.setRawHeader("authorization", "Bearer " + token.toLatin1());
-        if (!body.isEmpty())
-            request.setRawHeader("content-type", "application/json");
-        QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
-                          reply->rawHeaderPairs(), reply->readAll()};
-        reply->deleteLater();
-        return response;
+        return sendRequest(m_network, method, QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)), token,
+                           body);
     }
 
     QTemporaryDir m_dir;
