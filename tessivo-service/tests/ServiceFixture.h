@@ -81,6 +81,21 @@ struct Response
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
+// The body of a sync push.
+inline QJsonObject pushBody(const QJsonArray &docs, const QJsonArray &collections = {})
+{
+    return {{QStringLiteral("docs"), docs}, {QStringLiteral("collections"), collections}};
+}
+
+// The "status" of each result of a push reply.
+inline QStringList statuses(const QJsonArray &results)
+{
+    QStringList out;
+    for (const QJsonValue &r : results)
+        out << r[QStringLiteral("status")].toString();
+    return out;
+}
+
 // One request through `network`, waited for; a body goes as JSON.
 inline Response sendRequest(QNetworkAccessManager &network, const QByteArray &method, const QUrl &url,
                             const QString &token = {}, const QByteArray &body = {},

@@ -12,24 +12,12 @@ QJsonObject doc(const QString &id, qint64 updatedAt, const QString &body = QStri
     return {{"id", id}, {"title", id}, {"body", body}, {"createdAt", 1}, {"updatedAt", updatedAt}};
 }
 
-QJsonObject pushBody(const QJsonArray &docs, const QJsonArray &collections = {})
-{
-    return {{"docs", docs}, {"collections", collections}};
-}
-
 QJsonArray pulled(Fixture &f, const QString &token, qint64 since, const char *key = "documents")
 {
     const Response r = f.call("GET", QStringLiteral("/api/v1/documents/sync?since=%1").arg(since), token);
     return r.json().value(QLatin1String(key)).toArray();
 }
 
-QStringList statuses(const QJsonArray &results)
-{
-    QStringList out;
-    for (const QJsonValue &r : results)
-        out << r[u"status"_s].toString();
-    return out;
-}
 } // namespace
 
 class tst_ServiceRoutes : public QObject

@@ -19,18 +19,6 @@ QJsonObject doc(const QString &id, qint64 updatedAt, const QString &body)
             {"createdAt", 1}, {"updatedAt", updatedAt}, {"collectionId", "c"}};
 }
 
-QJsonObject pushBody(const QJsonArray &docs, const QJsonArray &collections = {})
-{
-    return {{"docs", docs}, {"collections", collections}};
-}
-
-QStringList statuses(const QJsonArray &results)
-{
-    QStringList out;
-    for (const QJsonValue &r : results)
-        out << r[u"status"_s].toString();
-    return out;
-}
 } // namespace
 
 class tst_ServiceSyncConflicts : public QObject
