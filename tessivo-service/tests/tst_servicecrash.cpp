@@ -1,4 +1,5 @@
 #include "ServiceFixture.h"
+#include "TestSeed.h"
 
 #include <QJsonArray>
 #include <QProcess>
@@ -8,19 +9,6 @@
 
 using namespace servicetest;
 using namespace Qt::StringLiterals;
-
-namespace {
-// TESSIVO_TEST_SEED replays a run; the seed is printed either way.
-quint32 seed()
-{
-    bool ok = false;
-    quint32 value = qEnvironmentVariable("TESSIVO_TEST_SEED").toUInt(&ok);
-    if (!ok)
-        value = QRandomGenerator::global()->generate();
-    qInfo("seed %u (replay with TESSIVO_TEST_SEED=%u)", value, value);
-    return value;
-}
-} // namespace
 
 // Kills the service process with SIGKILL while pushes are under way, again
 // and again: every push it answered must be in the database afterwards.
@@ -37,7 +25,7 @@ private slots:
         const QString database = setup.database;
         setup.server.reset();
 
-        QRandomGenerator rng(seed());
+        QRandomGenerator rng(testSeed());
         QNetworkAccessManager network;
         QSet<QString> answered;
         int sent = 0;

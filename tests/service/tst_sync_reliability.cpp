@@ -1,4 +1,5 @@
 #include "SyncClient.h"
+#include "TestSeed.h"
 
 #include "service/LocalServer.h"
 #include "store/documentstore_report.h"
@@ -18,17 +19,6 @@ using namespace tessivo::server;
 namespace {
 
 constexpr int kills = 50;
-
-// TESSIVO_TEST_SEED replays a run; the seed is printed either way.
-quint32 seed()
-{
-    bool ok = false;
-    quint32 value = qEnvironmentVariable("TESSIVO_TEST_SEED").toUInt(&ok);
-    if (!ok)
-        value = QRandomGenerator::global()->generate();
-    qInfo("seed %u (replay with TESSIVO_TEST_SEED=%u)", value, value);
-    return value;
-}
 
 } // namespace
 
@@ -53,7 +43,7 @@ private Q_SLOTS:
         SyncClient other(server->baseUrl(), account.sessionToken);
         other.store->setClockForTesting([] { return QDateTime::currentMSecsSinceEpoch() + 3600 * 1000; });
         QHash<QString, QString> settled; // id to the newest settled version's key
-        QRandomGenerator rng(seed());
+        QRandomGenerator rng(testSeed());
 
         for (int run = 0; run < kills; ++run) {
             QProcess child;
