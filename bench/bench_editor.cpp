@@ -24,6 +24,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -32,6 +33,8 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <vector>
@@ -272,6 +275,47 @@ void BM_SpellPass(benchmark::State &state)
     stats.report(state);
 }
 
+// Memory while typing in a 1 MB text: letters typed one by one, with the
+// debounced re-highlight and spelling pass every 20 keys as a writer's pauses
+// give them. Counters, in MB: the growth of resident memory, of the bytes the
+// allocator has handed out and not had back (in use), and of what it holds
+// from the system (its arena and mapped blocks).
+void BM_TypingMemory(benchmark::State &state)
+{
+    EditorFixture fixture(state.range(0), true);
+    SpellChecker::shared()->waitUntilReady();
+    const auto residentMB = [] {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly)) {
+            return 0.0;
+        }
+        return statm.readAll().split(' ').value(1).toDouble() * 4096 / 1e6;
+    };
+    const auto inUse = [](const struct mallinfo2 &m) { return double(m.uordblks + m.hblkhd) / 1e6; };
+    const auto held = [](const struct mallinfo2 &m) { return double(m.arena + m.hblkhd) / 1e6; };
+    for (int k = 0; k < 100; ++k) { // warm up: undo history, caches, the first passes
+        sendKey(fixture.editor->textView(), Qt::Key_E, QStringLiteral("e"));
+    }
+    fixture.editor->highlight();
+    fixture.editor->spelling()->checkNow();
+    const double rss0 = residentMB();
+    const struct mallinfo2 heap0 = mallinfo2();
+    qsizetype keys = 0;
+    for (auto _ : state) {
+        const bool space = keys % 7 == 6;
+        sendKey(fixture.editor->textView(), space ? Qt::Key_Space : Qt::Key_E,
+                space ? QStringLiteral(" ") : QStringLiteral("e"));
+        if (++keys % 20 == 0) {
+            fixture.editor->highlight();
+            fixture.editor->spelling()->checkNow();
+        }
+    }
+    const struct mallinfo2 heap1 = mallinfo2();
+    state.counters["rss_growth_MB"] = residentMB() - rss0;
+    state.counters["in_use_growth_MB"] = inUse(heap1) - inUse(heap0);
+    state.counters["held_growth_MB"] = held(heap1) - held(heap0);
+}
+
 } // namespace
 
 // The caret in the widest line, and in an ordinary line (see placeCaret).
@@ -290,6 +334,7 @@ BENCHMARK(BM_KeystrokePlainFloorPainted)
     ->Apply(keystrokeCases)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypingMemory)->Arg(1000000)->Iterations(3000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rehighlight)->Arg(200000)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HighlightRules)->Arg(200000)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpellPass)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
