@@ -134,6 +134,8 @@ private Q_SLOTS:
         row("first ott empty: later ones ignored", O::SignIn, "tessivo://a?ott=&ott=x",
             "Sign-in failed (unknown).");
         row("unknown code", O::SignIn, "tessivo://x/y?error=weird%20one", "Sign-in failed (weird one).");
+        row("error with an empty value", O::SignIn, "tessivo://a?error=", "Sign-in failed ().");
+        row("error without a value", O::SignIn, "tessivo://a?error", "Sign-in failed (unknown).");
         row("provider", O::SignIn, "tessivo://a?error=invalid_provider",
             "That sign-in provider isn't available.");
         row("bogus one-time token: the exchange's 401", O::SignIn, "tessivo://a?ott=bogus",
