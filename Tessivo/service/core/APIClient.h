@@ -191,8 +191,8 @@ public:
     QNetworkRequest makeRequest(const QUrl &url, const QByteArray &accept, const QByteArray &contentType = {},
                                 bool authorize = true, int timeoutMs = 0) const;
     // The response check of every reply: not an HTTP reply → "Unexpected
-    // response."; a non-empty "set-auth-token" → tokenRolled(). The status is
-    // not judged here.
+    // response."; a "set-auth-token" that can be a token → tokenRolled(). The
+    // status is not judged here.
     APIResult<APIResponse> validate(QNetworkReply *reply);
     // The whole outcome of a finished reply: ended by cancel() →
     // APIFailure::cancelled(); any other transport failure → the "network"

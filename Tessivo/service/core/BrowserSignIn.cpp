@@ -198,7 +198,10 @@ void BrowserSignIn::exchange(const QString &ott, const Promise &done)
                 fail(errorOf(result.failure()), done);
                 return;
             }
-            const QString token = QString::fromUtf8(result->response.header("set-auth-token"));
+            // A value that cannot be a token counts as none (the client has
+            // already logged it).
+            const QByteArray header = result->response.header("set-auth-token");
+            const QString token = protocol::isSessionToken(header) ? QString::fromLatin1(header) : QString();
             if (token.isEmpty()) {
                 fail(signInFailed(u"Sign-in completed but no session token arrived. Try again."_s), done);
                 return;
