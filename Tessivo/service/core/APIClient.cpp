@@ -216,12 +216,11 @@ QString APIClient::sentToken(const QNetworkReply *reply)
     return QString::fromUtf8(protocol::bearerToken(reply->request().rawHeader("authorization")));
 }
 
-APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
+APIError APIClient::errorReply(const QNetworkReply *, const QByteArray &body, int status)
 {
-    APIError error = APIError::from(body, status);
-    if (error.isUnauthorized())
-        Q_EMIT unauthorized(sentToken(reply));
-    return error;
+    // A 401 is its caller's to judge: only the session check, the account
+    // refresh and a sync end the session on it.
+    return APIError::from(body, status);
 }
 
 void APIClient::cancel(QNetworkReply *reply)

@@ -95,7 +95,8 @@ public:
     // its caller; the future finishes when the check (and the account
     // refresh it leads to) is over.
     QFuture<void> refreshSession(bool force);
-    // Loads the account record; nothing without a token.
+    // Loads the account record; nothing without a token. Like the session
+    // check, it signs out locally on a 401 or "unauthorized".
     QFuture<void> refreshMe();
     // Tells the service (unless localOnly) and then forgets the session:
     // token, keyring item, user and site. Documents, collections, the sync
