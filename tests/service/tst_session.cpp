@@ -273,6 +273,36 @@ private Q_SLOTS:
         QCOMPARE(m_keyring->item().has_value(), !ends);
     }
 
+    // A pass given up for a newer edit puts back the status it found only
+    // for the session it began with: after a sign-out during it, the user
+    // is shown signed out, not synced.
+    void aPassGivenUpPutsBackOnlyItsSessionsStatus_data()
+    {
+        QTest::addColumn<bool>("signOut");
+        QTest::newRow("same session") << false;
+        QTest::newRow("signed out during the pass") << true;
+    }
+
+    void aPassGivenUpPutsBackOnlyItsSessionsStatus()
+    {
+        QFETCH(bool, signOut);
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        ManualSaveClock debounce;
+        SyncEngine engine({m_store.get(), auth.get(), m_client.get(), &debounce, {}});
+        QVERIFY(wait(engine.sync()));
+        QCOMPARE(engine.status().kind, SyncEngine::Status::synced);
+        engine.scheduleSync();
+        debounce.advance(SyncEngine::debounceMs);
+        QVERIFY(engine.isRunning());
+        if (signOut)
+            auth->signOut(true);
+        engine.scheduleSync(); // a new edit gives the pass up
+        QTRY_VERIFY(!engine.isRunning());
+        QCOMPARE(engine.status().kind, signOut ? SyncEngine::Status::signedOut : SyncEngine::Status::synced);
+    }
+
     // The unforced check runs a moment after its interval, not a second.
     void theIntervalIsCountedInMilliseconds_data()
     {

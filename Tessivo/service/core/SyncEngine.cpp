@@ -156,8 +156,9 @@ void SyncEngine::passEnded(SyncPass *pass)
         done(Status::makeOffline(pass->message()));
         return;
     case SyncPass::End::cancelled:
-        // A pass given up for a later one says nothing about the service.
-        done(m_statusBeforePass);
+        // A pass given up for a later one says nothing about the service;
+        // what it found is still true only for the same session.
+        done(sameSession ? m_statusBeforePass : Status::makeSignedOut());
         return;
     case SyncPass::End::synced:
     case SyncPass::End::running:
