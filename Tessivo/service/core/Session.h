@@ -58,6 +58,9 @@ public:
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
+    // At quit: waits up to `timeoutMs` for the keyring's queued saves and
+    // deletes, so that a sign-out just before quitting holds.
+    bool waitForKeyring(int timeoutMs) { return m_keychain.waitForWrites(timeoutMs); }
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
