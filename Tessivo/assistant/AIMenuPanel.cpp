@@ -393,8 +393,8 @@ void AIMenuPanel::fail(const APIError &error)
         return;
     }
     revert();
-    // The client has already told the session, which decides whether it
-    // ends; the account views say so, not the panel.
+    // The account refresh decides whether the session still holds (and
+    // signs out when it doesn't); the account views say so, not the panel.
     if (error.isUnauthorized()) {
         close(true);
         if (m_unauthorized) {

@@ -34,8 +34,8 @@ class AIMenuPanel final : public QObject
 public:
     // `assistant` (not owned) runs the requests. `unauthorized` runs when
     // the service turned a request away for want of a valid sign-in (the
-    // menu has closed): it should check the account. The session has
-    // already heard of the refusal from the client and decided what follows.
+    // menu has closed): it should refresh the account, which keeps or ends
+    // the session.
     AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized = {});
     ~AIMenuPanel() override;
 

@@ -4,6 +4,8 @@
 #include <QTextBoundaryFinder>
 #include <QUrl>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace protocol {
@@ -129,6 +131,12 @@ std::optional<ai::Preset> ai::presetFromId(QStringView id)
 QString ai::customAction()
 {
     return u"custom"_s;
+}
+
+bool isSessionToken(QByteArrayView value)
+{
+    return !value.isEmpty() && value.size() <= maxSessionTokenLength &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= 0x21 && c <= 0x7e; });
 }
 
 QByteArray bearerHeader(const QString &token)

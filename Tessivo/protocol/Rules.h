@@ -101,6 +101,12 @@ inline constexpr QLatin1StringView invalidProvider{"invalid_provider"};
 QByteArray link(QLatin1StringView item, const QString &value);
 } // namespace signInCallback
 
+// The longest session token the app takes from the service.
+inline constexpr qsizetype maxSessionTokenLength = 4096;
+// A value that can be a session token: 1 to maxSessionTokenLength visible
+// ASCII characters (no space, no control character), so it goes into a
+// header exactly as it came.
+bool isSessionToken(QByteArrayView value);
 // The "authorization" value that carries a session token.
 QByteArray bearerHeader(const QString &token);
 // The token of an "authorization" value, or empty when it carries none.

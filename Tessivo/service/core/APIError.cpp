@@ -38,8 +38,9 @@ APIError APIError::from(const QByteArray &data, int status)
     const std::optional<ErrorBody> body = ErrorBody::fromJson(document.object());
     if (!body)
         return fallback(status);
-    // A bare message carries no code: the status gives the one that matters.
-    if (body->code.isEmpty())
+    // An error object's code is taken as it comes, an empty one included; a
+    // bare message carries none, so the status gives the one that matters.
+    if (!document.object().value(u"error").isObject())
         return {status == 401 ? u"unauthorized"_s : u"error"_s, body->message, status};
     return {body->code, body->message, status};
 }
