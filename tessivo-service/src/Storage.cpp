@@ -604,30 +604,40 @@ std::optional<PublicationRow> Storage::publication(const QString &slug)
     return readPublication(q);
 }
 
-bool Storage::insertPublication(const PublicationRow &row)
+bool Storage::insertPublication(const PublicationRow &row, bool *inserted)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("INSERT INTO publications (slug, user_id, document_id, title, body, created_at, "
-                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    return run(q,
-               {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
-                row.updatedAt},
-               &m_error);
+                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (slug) DO NOTHING"));
+    if (!run(q,
+             {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
+              row.updatedAt},
+             &m_error))
+        return false;
+    *inserted = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::updatePublication(const PublicationRow &row)
+bool Storage::updatePublication(const PublicationRow &row, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? WHERE slug = ?"));
-    return run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug}, &m_error);
+    q.prepare(QStringLiteral("UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? "
+                             "WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug, row.userId},
+             &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::deletePublication(const QString &slug)
+bool Storage::deletePublication(const QString &userId, const QString &slug, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ?"));
-    return run(q, {slug}, &m_error);
+    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {slug, userId}, &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
 QList<PublicationRow> Storage::publicationsOf(const QStringList &userIds)

@@ -149,6 +149,33 @@ public:
 
     QUrl url(const QString &pathAndQuery) const { return QUrl(server->baseUrl().toString() + pathAndQuery); }
 
+    // A connection of the test's own to the service's database, named
+    // `name` (remove it with QSqlDatabase::removeDatabase when done).
+    QSqlDatabase openDatabase(const QString &name) const
+    {
+        if (database.startsWith(QLatin1String("sqlite:"))) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(database.mid(7));
+            db.open();
+            return db;
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        for (const QString &item : database.mid(9).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString key = item.section(QLatin1Char('='), 0, 0),
+                          value = item.section(QLatin1Char('='), 1);
+            if (key == QLatin1String("host"))
+                db.setHostName(value);
+            else if (key == QLatin1String("port"))
+                db.setPort(value.toInt());
+            else if (key == QLatin1String("user"))
+                db.setUserName(value);
+            else if (key == QLatin1String("dbname"))
+                db.setDatabaseName(value);
+        }
+        db.open();
+        return db;
+    }
+
     Response call(const QByteArray &method, const QString &path, const QString &token = {},
                   const QByteArray &body = {}, const QList<QPair<QByteArray, QByteArray>> &headers = {})
     {
