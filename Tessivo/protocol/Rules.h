@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -22,6 +23,25 @@ inline constexpr qsizetype maxLength = 60;
 // hyphen. A trailing line break is a character like any other.
 bool isValid(QStringView slug);
 } // namespace slugs
+
+// --- Synced records ----------------------------------------------------------
+
+// The app's own record rules, as the service applies them to the JSON it
+// stores (the push checks are SyncPushRequest's).
+namespace records {
+// The "updatedAt" of a record: nothing unless it is an exact integer, as in
+// every record that passed the push checks.
+std::optional<qint64> updatedAt(const QJsonObject &record);
+// The id of the conflicted copy that keeps the losing version of document
+// `documentId` last changed at `loserUpdatedAt`: the app and the service
+// give one loser the same id, so that a copy is made once.
+QString conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt);
+// The conflicted copy of the stored document `loser` as the app makes it,
+// under `id` in `collectionId`, changed at `now`. A record the app could
+// not read is copied all the same, so that its text is kept.
+QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
+                           const std::optional<QString> &collectionId, qint64 now);
+} // namespace records
 
 // --- Site handles ------------------------------------------------------------
 
