@@ -73,6 +73,12 @@ QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
     return copy;
 }
 
+QString slugs::ruleText()
+{
+    const QString text = u"Slugs use %1\u2013%2 lowercase letters, digits, and single hyphens."_s;
+    return text.arg(minLength).arg(maxLength);
+}
+
 bool siteHandles::isHostLabel(QStringView handle)
 {
     static const QRegularExpression pattern(u"\\A(?:"_s + handleLabel + u")\\z"_s);

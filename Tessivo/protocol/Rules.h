@@ -22,6 +22,8 @@ inline constexpr qsizetype maxLength = 60;
 // lower-case ASCII letters, digits and hyphens, neither first nor last a
 // hyphen. A trailing line break is a character like any other.
 bool isValid(QStringView slug);
+// The rule in words, for the publish sheet and the service's refusal.
+QString ruleText();
 } // namespace slugs
 
 // --- Synced records ----------------------------------------------------------

@@ -77,9 +77,7 @@ static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &byt
     const QJsonValue requested = object.value(QLatin1String("slug"));
     const bool slugAsked = !requested.isUndefined() && !requested.isNull();
     if (slug && slugAsked && (!requested.isString() || !protocol::slugs::isValid(requested.toString()))) {
-        *error =
-            errorReply(400, "invalid_slug",
-                       QStringLiteral("A slug is 2 to 60 lower-case letters, digits and single hyphens."));
+        *error = errorReply(400, "invalid_slug", protocol::slugs::ruleText());
         return std::nullopt;
     }
     if (!request) {
@@ -242,8 +240,8 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
 {
     QString items;
     for (const PublicationRow &row : rows)
-        items += QStringLiteral("<li><a href=\"%1/p/%2/\">%3</a></li>")
-                     .arg(htmlEscape(base), row.slug,
+        items += QStringLiteral("<li><a href=\"%1%2\">%3</a></li>")
+                     .arg(htmlEscape(base), protocol::routePath(protocol::Endpoint::publicPage, row.slug),
                           htmlEscape(row.title.isEmpty() ? QStringLiteral("Untitled") : row.title));
     const QString body = items.isEmpty() ? QStringLiteral("<p>Nothing published yet.</p>")
                                          : QStringLiteral("<ul>%1</ul>").arg(items);
