@@ -9,6 +9,8 @@
 #include <QTextBoundaryFinder>
 #include <QUrl>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace protocol {
@@ -163,6 +165,15 @@ std::optional<ai::Preset> ai::presetFromId(QStringView id)
             return preset;
     }
     return std::nullopt;
+}
+
+QByteArray ai::cutToFit(const QByteArray &bytes, qsizetype room)
+{
+    qsizetype take = std::clamp<qsizetype>(room, 0, bytes.size());
+    // A continuation byte (10xxxxxx) at the cut means a character started before it.
+    while (take > 0 && take < bytes.size() && (bytes[take] & 0xC0) == 0x80)
+        --take;
+    return bytes.left(take);
 }
 
 QString ai::customAction()

@@ -105,6 +105,9 @@ QString customAction();
 // The most reply text, in UTF-8 bytes, the service passes on and the app
 // reads; the rest of a longer reply is dropped.
 inline constexpr qsizetype maxReplyBytes = 4 * 1024 * 1024;
+// The most of the UTF-8 `bytes` that fits in `room` bytes without splitting
+// a character: what either side keeps of the reply that reaches the cap.
+QByteArray cutToFit(const QByteArray &bytes, qsizetype room);
 } // namespace ai
 
 // --- Sessions ----------------------------------------------------------------
