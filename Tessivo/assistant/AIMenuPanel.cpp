@@ -7,6 +7,7 @@
 #include "assistant/core/AIPlacement.h"
 #include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
+#include "protocol/Rules.h"
 #include "widgets/Motion.h"
 
 #include <QApplication>
@@ -280,7 +281,7 @@ void AIMenuPanel::submitCustom()
         run(AIRequest::generate(prompt, text.left(r.location), text.mid(r.end())),
             QStringLiteral("Writing\u2026"));
     } else {
-        run(AIRequest::refine(QStringLiteral("custom"), prompt, textIn(view, r), text.left(r.location),
+        run(AIRequest::refine(protocol::ai::customAction(), prompt, textIn(view, r), text.left(r.location),
                               text.mid(r.end())),
             QStringLiteral("Rewriting\u2026"));
     }

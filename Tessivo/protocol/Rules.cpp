@@ -1,5 +1,10 @@
 #include "protocol/Rules.h"
 
+#include "store/Document.h"
+#include "store/RecordEdits.h"
+#include "store/RecordIds.h"
+#include "store/StrictJson.h"
+
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QUrl>
@@ -40,6 +45,40 @@ bool slugs::isValid(QStringView slug)
         return false;
     static const QRegularExpression pattern(u"\\A(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)\\z"_s);
     return wholeMatch(pattern, slug);
+}
+
+std::optional<qint64> records::updatedAt(const QJsonObject &record)
+{
+    return StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt")));
+}
+
+QString records::conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt)
+{
+    return RecordIds::conflictedCopyID(documentId, loserUpdatedAt);
+}
+
+QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
+                                    const std::optional<QString> &collectionId, qint64 now)
+{
+    if (const std::optional<Document> document = Document::fromJson(loser))
+        return RecordEdits::conflictedCopy(*document, id, collectionId, now).toJson();
+    QJsonObject copy = loser;
+    copy.remove(u"serverUpdatedAt"_s);
+    const QJsonValue title = loser.value(QLatin1String("title"));
+    const QString shown = title.isString() && !title.toString().isEmpty() ? title.toString() : u"Untitled"_s;
+    copy.insert(u"id"_s, id);
+    copy.insert(u"title"_s, shown + u" (conflicted copy)"_s);
+    copy.insert(u"createdAt"_s, now);
+    copy.insert(u"updatedAt"_s, now);
+    copy.insert(u"deletedAt"_s, QJsonValue::Null);
+    copy.insert(u"collectionId"_s, collectionId ? QJsonValue(*collectionId) : QJsonValue::Null);
+    return copy;
+}
+
+QString slugs::ruleText()
+{
+    const QString text = u"Slugs use %1\u2013%2 lowercase letters, digits, and single hyphens."_s;
+    return text.arg(minLength).arg(maxLength);
 }
 
 bool siteHandles::isHostLabel(QStringView handle)
@@ -126,6 +165,15 @@ std::optional<ai::Preset> ai::presetFromId(QStringView id)
             return preset;
     }
     return std::nullopt;
+}
+
+QByteArray ai::cutToFit(const QByteArray &bytes, qsizetype room)
+{
+    qsizetype take = std::clamp<qsizetype>(room, 0, bytes.size());
+    // A continuation byte (10xxxxxx) at the cut means a character started before it.
+    while (take > 0 && take < bytes.size() && (bytes[take] & 0xC0) == 0x80)
+        --take;
+    return bytes.left(take);
 }
 
 QString ai::customAction()

@@ -7,7 +7,7 @@
 // Usage: bench_service [--postgres "host=/tmp/pg user=tessivo"]
 // The service runs as its own process (the `tessivo-service` binary).
 
-#include "Server.h"
+#include "TestHooks.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -12,11 +12,6 @@
 namespace tessivo::server {
 
 namespace {
-Reply redirectToApp(QLatin1StringView item, const QString &value)
-{
-    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
-}
-
 QString providerName(const QString &provider)
 {
     return provider == QLatin1String("github") ? QStringLiteral("GitHub") : QStringLiteral("Google");

@@ -280,10 +280,12 @@ void HttpConnection::admitBody(qint64 limit)
         return;
     if (limit < 0 || m_bodyLength > limit) {
         emit refused(m_request);
-        if (limit < 0)
-            refuse(401, "unauthorized", "Sign in to continue.");
-        else
+        if (limit < 0) {
+            const ErrorBody unauthorized = ErrorBody::unauthorized();
+            refuse(401, unauthorized.code.toLatin1(), unauthorized.message.toUtf8());
+        } else {
             refuse(413, "too_large", "Too large.");
+        }
         return;
     }
     m_state = State::Body;

@@ -23,6 +23,22 @@ Reply errorReply(int status, const QByteArray &code, const QString &message)
     return jsonReply(status, ErrorBody{QString::fromLatin1(code), message}.toJson());
 }
 
+Reply unauthorizedReply()
+{
+    return jsonReply(401, ErrorBody::unauthorized().toJson());
+}
+
+Reply redirectToApp(QLatin1StringView item, const QString &value)
+{
+    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
+}
+
+bool isFor(const LoggedRequest &request, protocol::Endpoint endpoint)
+{
+    const protocol::Route *route = protocol::matchRoute(request.method, request.path).route;
+    return route && route->endpoint == endpoint;
+}
+
 Reply htmlReply(int status, const QString &html)
 {
     // Pages show what users wrote: no scripts, no styles of theirs, no forms

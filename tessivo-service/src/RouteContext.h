@@ -3,6 +3,8 @@
 #include "ServiceTypes.h"
 #include "Storage.h"
 
+#include "protocol/Routes.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QMutex>
@@ -21,6 +23,12 @@ struct Reply
 
 Reply jsonReply(int status, const QJsonObject &object);
 Reply errorReply(int status, const QByteArray &code, const QString &message);
+// The 401 of a request that needs a session and has none.
+Reply unauthorizedReply();
+// The browser's way back to the app from the sign-in pages, with one item.
+Reply redirectToApp(QLatin1StringView item, const QString &value);
+// Whether the request is for the route `endpoint`.
+bool isFor(const LoggedRequest &request, protocol::Endpoint endpoint);
 Reply htmlReply(int status, const QString &html);
 QString htmlEscape(const QString &text);
 // The stylesheet of the service's pages.

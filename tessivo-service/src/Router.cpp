@@ -69,16 +69,16 @@ Outcome Router::route(const LoggedRequest &request)
     if (match.route->needsSession) {
         user = m_context.authenticate(request, &extra);
         if (!user)
-            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
+            return send(unauthorizedReply());
     }
     const QString &parameter = match.parameter;
     switch (match.route->endpoint) {
     case Endpoint::home:
         if (std::optional<Reply> site = m_publishing.userSite(request))
             return send(*site);
-        return send(
-            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
-                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
+        return send(htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
+                                                  "<h1>Tessivo service</h1><p><a href=\"%1\">Blog</a></p>")
+                                       .arg(protocol::routePath(Endpoint::blog))));
     case Endpoint::signInPage:
     case Endpoint::signInForm:
         return send(m_accounts.signInPage(request));

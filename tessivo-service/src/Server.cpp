@@ -49,13 +49,6 @@ QHostAddress peerAddress(qintptr descriptor)
     return isV4 ? QHostAddress(v4) : peer;
 }
 
-// Whether the request is for the route `endpoint`.
-bool isFor(const LoggedRequest &head, protocol::Endpoint endpoint)
-{
-    const protocol::Route *route = protocol::matchRoute(head.method, head.path).route;
-    return route && route->endpoint == endpoint;
-}
-
 bool isUpload(const LoggedRequest &head)
 {
     return isFor(head, protocol::Endpoint::uploadImage);

@@ -1,11 +1,7 @@
 #include "Storage.h"
 
+#include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
-#include "store/StrictJson.h"
-
-#include "store/Document.h"
-#include "store/RecordEdits.h"
-#include "store/RecordIds.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -60,26 +56,6 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
     return value.isString() ? std::optional(value.toString()) : std::nullopt;
 }
 
-// The conflicted copy of the stored document `loser`, as the app makes it
-// (see RecordEdits::conflictedCopy), in `collectionId`, changed at `now`.
-QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
-                           const std::optional<QString> &collectionId, qint64 now)
-{
-    if (const std::optional<Document> document = Document::fromJson(loser))
-        return RecordEdits::conflictedCopy(*document, id, collectionId, now).toJson();
-    // A record the app could not read either: keep its text all the same.
-    QJsonObject copy = loser;
-    copy.remove(QStringLiteral("serverUpdatedAt"));
-    const QString title = optionalString(loser, "title").value_or(QString());
-    copy.insert(QStringLiteral("id"), id);
-    copy.insert(QStringLiteral("title"), (title.isEmpty() ? QStringLiteral("Untitled") : title) +
-                                             QStringLiteral(" (conflicted copy)"));
-    copy.insert(QStringLiteral("createdAt"), now);
-    copy.insert(QStringLiteral("updatedAt"), now);
-    copy.insert(QStringLiteral("deletedAt"), QJsonValue::Null);
-    copy.insert(QStringLiteral("collectionId"), collectionId ? QJsonValue(*collectionId) : QJsonValue::Null);
-    return copy;
-}
 } // namespace
 
 Storage::Storage()
@@ -467,7 +443,7 @@ bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject reco
     return run(q,
                {userId, record.value(QLatin1String("id")).toString(),
                 QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp},
+                *protocol::records::updatedAt(record), stamp},
                &m_error);
 }
 
@@ -502,8 +478,7 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
         // stored so the pusher's next pull brings it back.
-        if (!stored ||
-            *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+        if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
             if (kind == RecordKind::Document && stored &&
                 !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp))
                 return false;
@@ -534,7 +509,8 @@ bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &sto
     if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
         return true;
     const QString id = stored.value(QLatin1String("id")).toString();
-    const QString copyId = RecordIds::conflictedCopyID(id, optionalInteger(stored, "updatedAt").value_or(0));
+    const QString copyId =
+        protocol::records::conflictedCopyId(id, optionalInteger(stored, "updatedAt").value_or(0));
     if (record(RecordKind::Document, userId, copyId))
         return true;
     const auto liveCollection = [&](const std::optional<QString> &collectionId) {
@@ -550,7 +526,8 @@ bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &sto
             place.reset();
     }
     const qint64 at = stamp();
-    return putRecord(RecordKind::Document, userId, conflictedCopy(stored, copyId, place, at), at);
+    return putRecord(RecordKind::Document, userId,
+                     protocol::records::conflictedCopy(stored, copyId, place, at), at);
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
@@ -604,30 +581,40 @@ std::optional<PublicationRow> Storage::publication(const QString &slug)
     return readPublication(q);
 }
 
-bool Storage::insertPublication(const PublicationRow &row)
+bool Storage::insertPublication(const PublicationRow &row, bool *inserted)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("INSERT INTO publications (slug, user_id, document_id, title, body, created_at, "
-                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    return run(q,
-               {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
-                row.updatedAt},
-               &m_error);
+                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (slug) DO NOTHING"));
+    if (!run(q,
+             {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
+              row.updatedAt},
+             &m_error))
+        return false;
+    *inserted = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::updatePublication(const PublicationRow &row)
+bool Storage::updatePublication(const PublicationRow &row, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? WHERE slug = ?"));
-    return run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug}, &m_error);
+    q.prepare(QStringLiteral("UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? "
+                             "WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug, row.userId},
+             &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::deletePublication(const QString &slug)
+bool Storage::deletePublication(const QString &userId, const QString &slug, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ?"));
-    return run(q, {slug}, &m_error);
+    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {slug, userId}, &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
 QList<PublicationRow> Storage::publicationsOf(const QStringList &userIds)

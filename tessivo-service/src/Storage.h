@@ -131,9 +131,14 @@ public:
     bool setLastStamp(const QString &userId, qint64 stamp);
 
     std::optional<PublicationRow> publication(const QString &slug);
-    bool insertPublication(const PublicationRow &row);
-    bool updatePublication(const PublicationRow &row);
-    bool deletePublication(const QString &slug);
+    // Stores `row` unless its slug is taken; `inserted` says which. The
+    // insert itself claims the slug, so two claims of one slug at once,
+    // from two workers or two services, never both succeed nor fail.
+    bool insertPublication(const PublicationRow &row, bool *inserted);
+    // Change or remove the owner's publication of `row.slug` (`slug`);
+    // `found` is false when the owner has none under it.
+    bool updatePublication(const PublicationRow &row, bool *found);
+    bool deletePublication(const QString &userId, const QString &slug, bool *found);
     QList<PublicationRow> publicationsOf(const QStringList &userIds);
 
     bool insertImage(const ImageRow &row, const QByteArray &bytes);

@@ -83,6 +83,29 @@ private Q_SLOTS:
         QVERIFY(!protocol::ai::presetFromId(protocol::ai::customAction()));
     }
 
+    // A reply at the cap ends on a whole character, whichever side cuts it.
+    void aiReplyCutsOnWholeCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qsizetype>("room");
+        QTest::addColumn<QByteArray>("kept");
+        const QByteArray euro = "\xE2\x82\xAC"; // three bytes
+        QTest::newRow("fits") << "ab"_ba << qsizetype(5) << "ab"_ba;
+        QTest::newRow("ASCII cut") << "abc"_ba << qsizetype(2) << "ab"_ba;
+        QTest::newRow("inside a character") << "a" + euro << qsizetype(3) << "a"_ba;
+        QTest::newRow("after a character") << "a" + euro + "b" << qsizetype(4) << "a" + euro;
+        QTest::newRow("no room") << "ab"_ba << qsizetype(0) << QByteArray();
+        QTest::newRow("room for none of a character") << euro << qsizetype(2) << QByteArray();
+    }
+
+    void aiReplyCutsOnWholeCharacters()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qsizetype, room);
+        QFETCH(QByteArray, kept);
+        QCOMPARE(protocol::ai::cutToFit(bytes, room), kept);
+    }
+
     // A token or code with characters special in a query reaches the app whole.
     void signInCallbackLinks()
     {

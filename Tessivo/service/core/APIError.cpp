@@ -13,8 +13,10 @@ namespace {
 APIError fallback(int status)
 {
     switch (status) {
-    case 401:
-        return {u"unauthorized"_s, u"Sign in to continue."_s, status};
+    case 401: {
+        const ErrorBody unauthorized = ErrorBody::unauthorized();
+        return {unauthorized.code, unauthorized.message, status};
+    }
     case 404:
         return {u"error"_s, u"Not found."_s, status};
     case 413:

@@ -12,7 +12,7 @@
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 
-#include "Server.h"
+#include "TestHooks.h"
 #include "service/FakeKeyring.h"
 #include "shell/OfflineServices.h"
 
