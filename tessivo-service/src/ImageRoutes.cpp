@@ -53,12 +53,18 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
     if (file->data.size() > protocol::images::maxBytes)
         return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
                           protocol::images::tooLargeMessage());
-    // A NUL can't be stored in a PostgreSQL text column; refused everywhere.
-    if (file->filename->contains(QChar(0)))
+    // A control character can't be stored in a PostgreSQL text column (NUL)
+    // or is no part of a media type; refused on both databases alike.
+    if (hasControlCharacter(QString::fromLatin1(file->contentType)))
         return errorReply(400, "invalid_request",
-                          QStringLiteral("The file name must not contain NUL characters."));
-    // Only the name's last path component is kept, and only for display.
-    QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
+                          QStringLiteral("The content type must not contain control characters."));
+    // Only the name's last path component is kept, and only for display:
+    // without control characters, and without direction overrides that
+    // would show it as another name.
+    QString filename = withoutControlCharacters(*file->filename)
+                           .section(QLatin1Char('/'), -1)
+                           .section(QLatin1Char('\\'), -1)
+                           .left(255);
     if (filename.isEmpty())
         filename = QStringLiteral("image");
     const QByteArray type = file->contentType.isEmpty() ? QByteArray("application/octet-stream")

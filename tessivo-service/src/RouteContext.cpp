@@ -41,6 +41,35 @@ QString htmlEscape(const QString &text)
     return text.toHtmlEscaped();
 }
 
+namespace {
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+bool isBidiControl(QChar c)
+{
+    return (c.unicode() >= 0x202a && c.unicode() <= 0x202e) ||
+           (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+}
+} // namespace
+
+bool hasControlCharacter(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), isControl);
+}
+
+QString withoutControlCharacters(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (!isControl(c) && !isBidiControl(c))
+            out += c;
+    }
+    return out;
+}
+
 QString newToken()
 {
     QByteArray bytes(32, Qt::Uninitialized);
