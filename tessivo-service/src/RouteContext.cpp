@@ -23,6 +23,17 @@ Reply errorReply(int status, const QByteArray &code, const QString &message)
     return jsonReply(status, ErrorBody{QString::fromLatin1(code), message}.toJson());
 }
 
+Reply quotaExceededReply()
+{
+    return errorReply(413, "quota_exceeded", QStringLiteral("Your storage on this service is full."));
+}
+
+Reply unavailableReply()
+{
+    return errorReply(503, "unavailable",
+                      QStringLiteral("The service can't save right now. Try again later."));
+}
+
 Reply htmlReply(int status, const QString &html)
 {
     // Pages show what users wrote: no scripts, no styles of theirs, no forms

@@ -22,6 +22,10 @@ struct Reply
 Reply jsonReply(int status, const QJsonObject &object);
 Reply errorReply(int status, const QByteArray &code, const QString &message);
 Reply htmlReply(int status, const QString &html);
+// An upload or push that would take the account past its quota.
+Reply quotaExceededReply();
+// A write the database couldn't make for lack of disk space.
+Reply unavailableReply();
 QString htmlEscape(const QString &text);
 // The stylesheet of the service's pages.
 Reply stylesheetReply();

@@ -32,14 +32,24 @@ QString recordTable(RecordKind kind)
     return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
 }
 
+StorageError storageError(const QSqlError &error)
+{
+    // SQLite reports a full disk (and a database at its size limit) as
+    // SQLITE_FULL; PostgreSQL as SQLSTATE 53100, disk_full.
+    const bool full = error.nativeErrorCode() == QLatin1String("53100") ||
+                      error.nativeErrorCode() == QLatin1String("13") ||
+                      error.databaseText().contains(QLatin1String("database or disk is full"));
+    return {error.text(), full};
+}
+
 // Binds `values` in order to the statement's "?" placeholders and runs it.
-bool run(QSqlQuery &query, const QVariantList &values, QString *error)
+bool run(QSqlQuery &query, const QVariantList &values, StorageError *error)
 {
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
     if (query.exec())
         return true;
-    *error = query.lastError().text();
+    *error = storageError(query.lastError());
     return false;
 }
 
@@ -128,9 +138,10 @@ bool Storage::open(const QString &spec, QString *error)
     }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.isValid() || !db.open()) {
-        m_error = db.isValid() ? db.lastError().text() : QStringLiteral("the SQL driver is not installed");
+        m_error = db.isValid() ? storageError(db.lastError())
+                               : StorageError{QStringLiteral("the SQL driver is not installed")};
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     // WAL keeps readers off the writer's back; FULL makes a commit durable
@@ -141,12 +152,12 @@ bool Storage::open(const QString &spec, QString *error)
                          exec(QStringLiteral("PRAGMA synchronous=FULL")) &&
                          exec(QStringLiteral("PRAGMA busy_timeout=5000")))) {
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     if (!createSchema()) {
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     return true;
@@ -168,7 +179,7 @@ bool Storage::exec(const QString &sql)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (query.exec(sql))
         return true;
-    m_error = query.lastError().text();
+    m_error = storageError(query.lastError());
     return false;
 }
 
@@ -219,7 +230,7 @@ bool Storage::addColumn(const QString &table, const QString &column, const QStri
         return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 %3").arg(table, column, type));
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
-        m_error = q.lastError().text();
+        m_error = storageError(q.lastError());
         return false;
     }
     while (q.next()) {
@@ -264,13 +275,13 @@ bool Storage::begin(const QString &statement)
 bool Storage::finish(const std::function<bool()> &work)
 {
     if (!work()) {
-        const QString error = m_error;
+        const StorageError error = m_error;
         exec(QStringLiteral("ROLLBACK"));
         m_error = error;
         return false;
     }
     if (!exec(QStringLiteral("COMMIT"))) {
-        const QString error = m_error;
+        const StorageError error = m_error;
         exec(QStringLiteral("ROLLBACK"));
         m_error = error;
         return false;
@@ -338,7 +349,7 @@ bool Storage::assignAdmins(const QStringList &emails, QStringList *missing)
     const bool assigned = transaction([&] {
         QSqlQuery clear(QSqlDatabase::database(m_connection, false));
         if (!clear.exec(QStringLiteral("UPDATE users SET is_admin = 0 WHERE is_admin <> 0"))) {
-            m_error = clear.lastError().text();
+            m_error = storageError(clear.lastError());
             return false;
         }
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -693,7 +704,7 @@ bool Storage::imagePiece(const QString &id, qint64 offset, qint64 length, QByteA
     if (!run(q, {offset + 1, length, id}, &m_error))
         return false;
     if (!q.next()) {
-        m_error = QStringLiteral("the image is gone");
+        m_error = {QStringLiteral("the image is gone")};
         return false;
     }
     *out = q.value(0).toByteArray();

@@ -58,6 +58,15 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
+// Why the last statement failed.
+struct StorageError
+{
+    QString text;
+    // The database ran out of disk space: the service's own trouble, which
+    // a later try may not meet.
+    bool outOfSpace = false;
+};
+
 // Outcome of storing one pushed record.
 struct PushResult
 {
@@ -82,7 +91,9 @@ public:
     // XDG data folder.
     bool open(const QString &spec, QString *error);
     void close();
-    QString lastError() const { return m_error; }
+    QString lastError() const { return m_error.text; }
+    bool lastErrorIsOutOfSpace() const { return m_error.outOfSpace; }
+    void clearError() { m_error = {}; }
 
     // Runs `work` in a write transaction; commits when it returns true and
     // the commit succeeds. On SQLite it takes the write lock at once, so a
@@ -151,9 +162,10 @@ private:
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp);
     bool addColumn(const QString &table, const QString &column, const QString &type);
+    bool countStoredBodies();
 
     QString m_connection;
-    QString m_error;
+    StorageError m_error;
     bool m_postgres = false;
 };
 

@@ -592,33 +592,79 @@ private slots:
         QVERIFY(page.header("content-security-policy").contains("frame-ancestors 'none'"));
     }
 
-    // A sign-up the database can't save (here: its full-disk error) is the
-    // service's failure, not a form to correct.
-    void fullDiskOnSignUpIs503()
+    // A write the database can't make for lack of disk space (here: its
+    // full-disk error, raised by a trigger) is the service's passing
+    // trouble: 503, never a form to correct or a bare internal error.
+    void aFullDiskAnswers503_data()
     {
+        QTest::addColumn<QString>("table"); // where inserts fail
+        QTest::addColumn<QString>("write");
+        QTest::newRow("sign-up") << u"users"_s << u"sign-up"_s;
+        QTest::newRow("sign-in") << u"one_time_tokens"_s << u"sign-in"_s;
+        QTest::newRow("sign-in link") << u"sessions"_s << u"verify"_s;
+        QTest::newRow("sync push") << u"documents"_s << u"push"_s;
+        QTest::newRow("publish") << u"publications"_s << u"publish"_s;
+        QTest::newRow("image upload") << u"images"_s << u"upload"_s;
+    }
+
+    void aFullDiskAnswers503()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, write);
         Fixture f;
         START_SERVICE(f);
+        const Account ann = f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        const QString ott = f.hooks().mintOneTimeToken(ann.userId);
         {
             QSqlDatabase db = openDirectly(f.database, u"full"_s);
             QSqlQuery q(db);
             if (f.database.startsWith(u"sqlite:"_s)) {
-                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users "
-                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s));
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON %1 "
+                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s.arg(table)));
             } else {
                 QVERIFY2(
                     q.exec(u"CREATE FUNCTION disk_full() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
                            "'could not extend file' USING ERRCODE = 'disk_full'; END $$ LANGUAGE plpgsql"_s),
                     qPrintable(q.lastError().text()));
-                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users FOR EACH ROW "
-                               "EXECUTE FUNCTION disk_full()"_s));
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON %1 FOR EACH ROW "
+                               "EXECUTE FUNCTION disk_full()"_s.arg(table)));
             }
             db.close();
         }
         QSqlDatabase::removeDatabase(u"full"_s);
-        const Response r =
-            postForm(f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough");
+
+        if (write == u"sign-up") {
+            const Response r = postForm(
+                f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough");
+            QCOMPARE(r.status, 503);
+            QVERIFY(r.body.contains("The service couldn't save your account."));
+            return;
+        }
+        if (write == u"sign-in") {
+            const Response r =
+                postForm(f, "provider=github&mode=signin&email=ann%40example.com&password=ann%27s+password");
+            QCOMPARE(r.status, 303);
+            QVERIFY2(r.header("location").endsWith("error=internal_error"), r.header("location").constData());
+            return;
+        }
+        Response r;
+        if (write == u"verify")
+            r = f.post("/api/auth/one-time-token/verify", {}, {{"token", ott}});
+        else if (write == u"push")
+            r = f.post(
+                "/api/v1/documents/sync", ann.sessionToken,
+                pushBody({QJsonObject{{"id", "d"}, {"body", "text"}, {"createdAt", 1}, {"updatedAt", 1}}}));
+        else if (write == u"publish")
+            r = f.post("/api/v1/published", ann.sessionToken, {{"title", "T"}, {"body", "text"}});
+        else
+            r = f.call("POST", "/api/v1/images", ann.sessionToken,
+                       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                       "Content-Type: image/png\r\n\r\npng\r\n--b--\r\n",
+                       {{"content-type", "multipart/form-data; boundary=b"}});
         QCOMPARE(r.status, 503);
-        QVERIFY(r.body.contains("The service couldn't save your account."));
+        QCOMPARE(r.json()["error"][u"code"_s].toString(), u"unavailable"_s);
+        QCOMPARE(r.json()["error"][u"message"_s].toString(),
+                 u"The service can't save right now. Try again later."_s);
     }
 
     // Two service processes on one database: writers wait for each other
