@@ -75,7 +75,17 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
                        QString::fromLatin1(type),
                        file->data.size(),
                        now()};
-    if (!storage.transaction([&] { return storage.insertImage(row, file->data); }))
+    bool overQuota = false;
+    const bool saved = storage.transaction([&] {
+        if (!storage.lockAccount(user.id))
+            return false;
+        const std::optional<qint64> stored = storage.storedBytes(user.id);
+        overQuota = stored && row.size > 0 && *stored + row.size > options.quotaBytes;
+        return stored && !overQuota && storage.insertImage(row, file->data);
+    });
+    if (overQuota)
+        return quotaExceededReply();
+    if (!saved)
         return errorReply(500, "internal_error", QStringLiteral("The image couldn't be saved. Try again."));
     return jsonReply(201, ImageUploadResponse::of(imageAsset(row, publicBase(request))).toJson());
 }

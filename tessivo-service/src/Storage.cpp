@@ -27,6 +27,16 @@ QString recordProblem(RecordKind kind, const QJsonValue &record)
                                         : SyncPushRequest::collectionProblem(record);
 }
 
+// What a stored document counts against its owner's quota: its body, while
+// it is live.
+qint64 countedBytes(const QJsonObject &record)
+{
+    const QJsonValue deleted = record.value(QLatin1String("deletedAt"));
+    if (!deleted.isUndefined() && !deleted.isNull())
+        return 0;
+    return record.value(QLatin1String("body")).toString().toUtf8().size();
+}
+
 QString recordTable(RecordKind kind)
 {
     return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
@@ -219,8 +229,34 @@ bool Storage::createSchema()
             if (!exec(sql))
                 return false;
         }
-        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT"));
+        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT")) &&
+               addColumn(QStringLiteral("documents"), QStringLiteral("body_bytes"),
+                         QStringLiteral("BIGINT")) &&
+               countStoredBodies();
     });
+}
+
+bool Storage::countStoredBodies()
+{
+    // Documents stored before bodies were counted get their count once.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT user_id, id, record FROM documents WHERE body_bytes IS NULL"))) {
+        m_error = storageError(q.lastError());
+        return false;
+    }
+    QList<QVariantList> counts;
+    while (q.next())
+        counts.append({countedBytes(QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object()),
+                       q.value(0), q.value(1)});
+    q.finish();
+    QSqlQuery update(QSqlDatabase::database(m_connection, false));
+    update.prepare(QStringLiteral("UPDATE documents SET body_bytes = ? WHERE user_id = ? AND id = ?"));
+    for (const QVariantList &values : std::as_const(counts)) {
+        if (!run(update, values, &m_error))
+            return false;
+    }
+    return true;
 }
 
 bool Storage::addColumn(const QString &table, const QString &column, const QString &type)
@@ -470,16 +506,44 @@ bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 sinc
 bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp)
 {
     record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    QVariantList values = {userId, record.value(QLatin1String("id")).toString(),
+                           QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
+                           *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp};
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
-                             "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
-                             "updated_at = excluded.updated_at, stamp = excluded.stamp")
-                  .arg(recordTable(kind)));
-    return run(q,
-               {userId, record.value(QLatin1String("id")).toString(),
-                QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp},
-               &m_error);
+    if (kind == RecordKind::Document) {
+        values.append(countedBytes(record));
+        q.prepare(QStringLiteral(
+            "INSERT INTO documents (user_id, id, record, updated_at, stamp, body_bytes) "
+            "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp, body_bytes = excluded.body_bytes"));
+    } else {
+        q.prepare(QStringLiteral(
+            "INSERT INTO collections (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
+            "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp"));
+    }
+    return run(q, values, &m_error);
+}
+
+std::optional<qint64> Storage::storedBytes(const QString &userId)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT (SELECT COALESCE(SUM(body_bytes), 0) FROM documents WHERE user_id = ?) + "
+                       "(SELECT COALESCE(SUM(size), 0) FROM images WHERE user_id = ?)"));
+    if (!run(q, {userId, userId}, &m_error) || !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool Storage::lockAccount(const QString &userId)
+{
+    // SQLite's write transaction holds the whole database already.
+    if (!m_postgres)
+        return true;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT id FROM users WHERE id = ? FOR UPDATE"));
+    return run(q, {userId}, &m_error);
 }
 
 std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)

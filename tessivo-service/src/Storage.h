@@ -135,6 +135,12 @@ public:
                      const std::function<qint64()> &stamp, QList<PushResult> *results);
     // Stores `record` as given with a fresh stamp, whatever is stored.
     bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp);
+    // Bytes the account keeps: the bodies of its live documents and its
+    // images. Call inside `transaction`, after `lockAccount`.
+    std::optional<qint64> storedBytes(const QString &userId);
+    // Holds back other writers to the account until the transaction ends,
+    // so that two of them can't both fit under its quota.
+    bool lockAccount(const QString &userId);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
     std::optional<QJsonObject> record(RecordKind kind, const QString &userId, const QString &id);
     // The user's last stamp (0 before the first) and its update.

@@ -667,6 +667,68 @@ private slots:
                  u"The service can't save right now. Try again later."_s);
     }
 
+    // Each account keeps at most its quota: an upload or push that would
+    // take it past answers 413, while one that adds nothing always goes
+    // through, so an account over a lowered quota can get back under it.
+    void storageQuota()
+    {
+        ServerOptions options;
+        options.quotaBytes = 1000;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        // Each push is a later edit made after seeing what is stored, as the
+        // app's would be: no conflicted copy adds bytes.
+        qint64 edited = 10, seen = 0;
+        const auto push = [&](const QString &id, int bytes, bool deleted = false) {
+            QJsonObject doc{
+                {"id", id}, {"body", QString(bytes, u'x')}, {"createdAt", 1}, {"updatedAt", ++edited}};
+            if (deleted)
+                doc.insert("deletedAt", edited);
+            if (seen)
+                doc.insert("serverUpdatedAt", seen);
+            const Response r = f.post("/api/v1/documents/sync", t, pushBody({doc}));
+            if (r.status == 200)
+                seen = r.json()["now"].toInteger();
+            return r;
+        };
+        const auto upload = [&](int bytes) {
+            return f.call("POST", "/api/v1/images", t,
+                          "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                          "Content-Type: image/png\r\n\r\n" +
+                              QByteArray(bytes, 'p') + "\r\n--b--\r\n",
+                          {{"content-type", "multipart/form-data; boundary=b"}});
+        };
+        const auto isQuota = [](const Response &r) {
+            return r.status == 413 && r.json()["error"][u"code"_s].toString() == u"quota_exceeded"_s &&
+                   r.json()["error"][u"message"_s].toString() == u"Your storage on this service is full."_s;
+        };
+        QCOMPARE(push(u"a"_s, 600).status, 200);
+        QVERIFY(isQuota(upload(401)));
+        QCOMPARE(upload(400).status, 201); // exactly the quota
+        QVERIFY(isQuota(push(u"b"_s, 1)));
+        QCOMPARE(push(u"gone"_s, 5000, true).status, 200); // a deleted body counts nothing
+        QCOMPARE(f.call("GET", "/api/images", t).json()["images"].toArray().size(), 1);
+
+        f.server.reset();
+        options.database = f.database;
+        options.quotaBytes = 500; // now 1000 bytes over 500
+        START_SERVICE(f, options);
+        QCOMPARE(push(u"a"_s, 600).status, 200); // the same size again
+        QCOMPARE(push(u"a"_s, 300).status, 200); // shorter, still over
+        QVERIFY(isQuota(push(u"a"_s, 301)));
+        QCOMPARE(push(u"a"_s, 0, true).status, 200); // deleted: 400 bytes of image left
+        QCOMPARE(push(u"b"_s, 100).status, 200);
+        QVERIFY(isQuota(push(u"c"_s, 1)));
+        const QJsonArray documents =
+            f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray();
+        QStringList ids;
+        for (const QJsonValue &doc : documents)
+            ids << doc[u"id"_s].toString();
+        ids.sort();
+        QCOMPARE(ids, (QStringList{u"a"_s, u"b"_s, u"gone"_s}));
+    }
+
     // Two service processes on one database: writers wait for each other
     // rather than fail.
     void pushesThroughTwoProcessesAllSucceed()
