@@ -1,5 +1,6 @@
 #include "AccountRoutes.h"
 
+#include "HostRule.h"
 #include "Server.h"
 
 #include "protocol/Routes.h"
@@ -157,16 +158,9 @@ bool AccountRoutes::fromOwnPage(const LoggedRequest &request) const
     if (sender.isNull())
         return true;
     const QUrl url(QString::fromLatin1(sender));
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return false;
-    const QString authority = url.authority(QUrl::FullyEncoded);
-    if (!options.publicUrl.isEmpty()) {
-        const QUrl own(options.publicUrl);
-        if (url.scheme() == own.scheme() &&
-            authority.compare(own.authority(QUrl::FullyEncoded), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return authority.compare(QString::fromLatin1(request.header("host")), Qt::CaseInsensitive) == 0;
+    return HostRule(QUrl(options.publicUrl)).isOwnOrigin(url, request.header("host"));
 }
 
 bool Server::createAdmin(const ServerOptions &options, const QString &email, const QString &password,

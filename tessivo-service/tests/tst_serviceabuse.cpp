@@ -209,7 +209,7 @@ private slots:
         START_SERVICE(f);
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
         const QByteArray form = "provider=github&mode=signin&email=ann%40example.com&password=guess";
-        const QByteArray request = "POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        const QByteArray request = "POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: localhost\r\n"
                                    "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                                    QByteArray::number(form.size()) + "\r\nConnection: close\r\n\r\n" + form;
         std::vector<std::unique_ptr<QTcpSocket>> guessers;
@@ -567,6 +567,14 @@ private slots:
         QTest::newRow("own referrer")
             << QByteArray("referer") << QByteArray("OWN/api/v1/auth/native-signin") << 303;
         QTest::newRow("no browser") << QByteArray() << QByteArray() << 303;
+        QTest::newRow("own host over https")
+            << QByteArray("origin") << QByteArray("https://127.0.0.1:PORT") << 403;
+        QTest::newRow("public URL's origin")
+            << QByteArray("origin") << QByteArray("http://localhost:PORT") << 303;
+        QTest::newRow("public URL's host over https")
+            << QByteArray("origin") << QByteArray("https://localhost:PORT") << 403;
+        // A name the attacker rebinds to this service: origin and Host agree.
+        QTest::newRow("rebound name") << QByteArray("origin") << QByteArray("http://evil.test:PORT") << 421;
     }
 
     void formPostsFromOtherSitesAreRefused()
@@ -578,9 +586,13 @@ private slots:
         START_SERVICE(f);
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
         value.replace("OWN", f.url({}).toString().toLatin1());
+        value.replace("PORT", QByteArray::number(f.server->port()));
         QList<QPair<QByteArray, QByteArray>> headers;
         if (!header.isEmpty())
             headers.append(qMakePair(header, value));
+        if (value.contains("evil.test"))
+            headers.append(
+                qMakePair(QByteArray("host"), QUrl(QString::fromLatin1(value)).authority().toLatin1()));
         const Response in = postForm(
             f, "provider=github&mode=signin&email=ann%40example.com&password=ann%27s+password", headers);
         QCOMPARE(in.status, status);
