@@ -69,6 +69,17 @@ Response postForm(Fixture &f, const QByteArray &form,
     return f.call("POST", u"/api/v1/auth/native-signin"_s, {}, form, all);
 }
 
+// An image upload of `bytes` bytes through `network`.
+Response uploadImage(QNetworkAccessManager &network, const QString &base, const QString &token,
+                     qsizetype bytes)
+{
+    return sendRequest(network, "POST", QUrl(base + u"/api/v1/images"_s), token,
+                       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                       "Content-Type: image/png\r\n\r\n" +
+                           QByteArray(bytes, 'p') + "\r\n--b--\r\n",
+                       {{"content-type", "multipart/form-data; boundary=b"}});
+}
+
 // The account's one-time token, from a sign-in form's redirect to the app.
 QString ottOf(const Response &r)
 {
@@ -659,6 +670,7 @@ private slots:
             QVERIFY2(r.header("location").endsWith("error=internal_error"), r.header("location").constData());
             return;
         }
+        QNetworkAccessManager network;
         Response r;
         if (write == u"verify")
             r = f.post("/api/auth/one-time-token/verify", {}, {{"token", ott}});
@@ -669,10 +681,7 @@ private slots:
         else if (write == u"publish")
             r = f.post("/api/v1/published", ann.sessionToken, {{"title", "T"}, {"body", "text"}});
         else
-            r = f.call("POST", "/api/v1/images", ann.sessionToken,
-                       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
-                       "Content-Type: image/png\r\n\r\npng\r\n--b--\r\n",
-                       {{"content-type", "multipart/form-data; boundary=b"}});
+            r = uploadImage(network, f.url({}).toString(), ann.sessionToken, 3);
         QCOMPARE(r.status, 503);
         QCOMPARE(r.json()["error"][u"code"_s].toString(), u"unavailable"_s);
         QCOMPARE(r.json()["error"][u"message"_s].toString(),
@@ -704,13 +713,8 @@ private slots:
                 seen = r.json()["now"].toInteger();
             return r;
         };
-        const auto upload = [&](int bytes) {
-            return f.call("POST", "/api/v1/images", t,
-                          "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
-                          "Content-Type: image/png\r\n\r\n" +
-                              QByteArray(bytes, 'p') + "\r\n--b--\r\n",
-                          {{"content-type", "multipart/form-data; boundary=b"}});
-        };
+        QNetworkAccessManager network;
+        const auto upload = [&](int bytes) { return uploadImage(network, f.url({}).toString(), t, bytes); };
         const auto isQuota = [](const Response &r) {
             return r.status == 413 && r.json()["error"][u"code"_s].toString() == u"quota_exceeded"_s &&
                    r.json()["error"][u"message"_s].toString() == u"Your storage on this service is full."_s;
@@ -739,6 +743,32 @@ private slots:
             ids << doc[u"id"_s].toString();
         ids.sort();
         QCOMPARE(ids, (QStringList{u"a"_s, u"b"_s, u"gone"_s}));
+    }
+
+    // The command line's quota: a size with a unit; one it can't read
+    // stops the start.
+    void quotaOption()
+    {
+        Fixture setup;
+        START_SERVICE(setup);
+        const QString token = setup.token();
+        const QString database = setup.database;
+        setup.server.reset();
+
+        QProcess unreadable;
+        unreadable.start(servicePath, {"--database", database, "--listen", "127.0.0.1:0", "--quota", "lots"});
+        QVERIFY(unreadable.waitForFinished(20000));
+        QCOMPARE(unreadable.exitCode(), 2);
+        QVERIFY(unreadable.readAllStandardError().contains("--quota wants a size"));
+
+        QProcess service;
+        const QString base = runService(service, database, {"--quota", "1K"});
+        QVERIFY(!base.isEmpty());
+        QNetworkAccessManager network;
+        QCOMPARE(uploadImage(network, base, token, 1025).status, 413);
+        QCOMPARE(uploadImage(network, base, token, 1024).status, 201);
+        service.kill();
+        service.waitForFinished();
     }
 
     // Two service processes on one database: writers wait for each other
