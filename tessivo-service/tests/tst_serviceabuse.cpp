@@ -442,8 +442,9 @@ private slots:
             QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"control characters"_s));
     }
 
-    // A NUL made PostgreSQL fail the sign-up (503) and SQLite store it.
-    void controlCharactersInSignUpAreRefused_data()
+    // A NUL made PostgreSQL fail the sign-up (503) and SQLite store it;
+    // names the service keeps for itself are no one's site.
+    void badSignUpFieldsAreRefused_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("email");
@@ -457,9 +458,13 @@ private slots:
         QTest::newRow("C0 in the e-mail") << u"Bo"_s << u"bo@exam\x1bple.com"_s << QString() << email;
         QTest::newRow("NUL in the handle")
             << u"Bo"_s << u"bo@example.com"_s << "b" + nul + "o" << u"A site handle is"_s;
+        QTest::newRow("handle admin")
+            << u"Bo"_s << u"bo@example.com"_s << u"Admin"_s << u"A site handle is"_s;
+        QTest::newRow("punycode handle")
+            << u"Bo"_s << u"bo@example.com"_s << u"xn--bcher-kva"_s << u"A site handle is"_s;
     }
 
-    void controlCharactersInSignUpAreRefused()
+    void badSignUpFieldsAreRefused()
     {
         QFETCH(QString, name);
         QFETCH(QString, email);
