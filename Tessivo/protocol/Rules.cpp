@@ -94,11 +94,14 @@ QString siteHandles::inputPattern()
 
 bool siteHandles::isReserved(QStringView handle)
 {
-    for (const QStringView name : {u"www", u"api", u"blog"}) {
+    // Host names the service may need for itself, and every IDNA label: a
+    // punycode handle would show as some other name in the address bar.
+    for (const QStringView name :
+         {u"localhost", u"admin", u"api", u"www", u"blog", u"mail", u"static", u"media"}) {
         if (handle.compare(name, Qt::CaseInsensitive) == 0)
             return true;
     }
-    return false;
+    return handle.startsWith(u"xn--", Qt::CaseInsensitive);
 }
 
 QString siteHandles::normalized(const QString &typed)

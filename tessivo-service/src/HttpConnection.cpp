@@ -78,6 +78,8 @@ QByteArray reasonPhrase(int status)
         return "Payload Too Large";
     case 415:
         return "Unsupported Media Type";
+    case 421:
+        return "Misdirected Request";
     case 429:
         return "Too Many Requests";
     case 431:

@@ -58,6 +58,15 @@ private Q_SLOTS:
         QTest::newRow("trailing line break") << u"ab\n"_s << false << true; // trimmed at sign-up
         QTest::newRow("reserved") << u"www"_s << true << false;
         QTest::newRow("reserved in capitals") << u"BLOG"_s << true << false;
+        QTest::newRow("reserved: localhost") << u"localhost"_s << true << false;
+        QTest::newRow("reserved: admin") << u"Admin"_s << true << false;
+        QTest::newRow("reserved: mail") << u"mail"_s << true << false;
+        QTest::newRow("reserved: static") << u"static"_s << true << false;
+        QTest::newRow("reserved: media") << u"media"_s << true << false;
+        QTest::newRow("punycode label") << u"xn--bcher-kva"_s << true << false;
+        QTest::newRow("punycode prefix in capitals") << u"XN--abc"_s << true << false;
+        QTest::newRow("xn without the double hyphen") << u"xn-abc"_s << true << true;
+        QTest::newRow("a reserved name inside another") << u"mailbox"_s << true << true;
         QTest::newRow("empty") << QString() << false << false;
     }
 
