@@ -191,6 +191,41 @@ private Q_SLOTS:
         QCOMPARE(m_unauthorized, 0);
     }
 
+    // Undoing the reply with the editor's own key puts the caret after the
+    // earlier text, where the writer was, and the view stays on it.
+    void undoKeepsTheWritersPlace_data()
+    {
+        QTest::addColumn<bool>("generate");
+        QTest::newRow("rewrite") << false;
+        QTest::newRow("generate") << true;
+    }
+
+    void undoKeepsTheWritersPlace()
+    {
+        QFETCH(bool, generate);
+        QString text;
+        for (int line = 1; line <= 200; ++line)
+            text += u"line %1 of the text\n"_s.arg(line);
+        const qsizetype at = text.indexOf(u"line 150 "_s) + 5;
+        const TextRange range = generate ? TextRange{at, 0} : TextRange{at, 3}; // "150"
+        openOver(text, generate ? AITrigger::generate(at) : AITrigger::refine(range));
+        if (generate)
+            m_menu->model()->setQuery(u"a number"_s);
+        m_menu->model()->submit();
+        replyStarts();
+        reply("one hundred and fifty");
+        m_service->end();
+        QTRY_VERIFY(!m_menu->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), m_view);
+        const int scrolled = m_view->verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+
+        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_view->string(), text);
+        QCOMPARE(m_view->selectedRange(), (TextRange{range.end(), 0}));
+        QCOMPARE(m_view->verticalScrollBar()->value(), scrolled);
+    }
+
     void unauthorizedClosesAndChecksTheAccount()
     {
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
