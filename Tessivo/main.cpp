@@ -15,6 +15,7 @@
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
+#include "widgets/Motion.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -85,6 +86,9 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments().mid(1);
     if (instance.forwardToRunningInstance(arguments))
         return 0;
+    // The desktop's wish for less motion, read now (it asks gsettings)
+    // rather than when the first animation starts.
+    Motion::reduced();
     // The store exists (empty) before any window; the main window loads it.
     DocumentStore *store = DocumentStore::shared();
     store->setWelcomeTips(AppShortcuts::welcomeTips());

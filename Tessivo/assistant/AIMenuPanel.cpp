@@ -234,12 +234,13 @@ void AIMenuPanel::layout()
     const QRect frame(AIPlacement::menuOrigin(start, end, height, visible),
                       QSize(AIPlacement::menuWidth, height));
     // The first placement of an opening is never animated; later ones (the
-    // content changed) glide there, heading for the newest place.
+    // content changed) glide there, heading for the newest place, unless the
+    // desktop asks for less motion.
     if (m_panel->geometry() == frame && !Motion::running(m_panel, "geometry")) {
         m_hasLaidOut = true;
         return;
     }
-    if (m_hasLaidOut) {
+    if (m_hasLaidOut && !Motion::reduced()) {
         Motion::animate(m_panel, "geometry", frame, 200, Motion::easeOut());
     } else {
         Motion::stop(m_panel, "geometry");

@@ -117,12 +117,16 @@ void PublishToastHost::receive(const QString &name, const QVariantMap &userInfo)
     show();
     raise();
     m_card->raise();
-    // In from below the pane's bottom edge, fading in.
+    // In from below the pane's bottom edge, fading in (only fading in, with
+    // less motion).
     Motion::fade(m_card, true, appear, slide());
 }
 
 QPoint PublishToastHost::slide() const
 {
+    // Less motion: the fade alone.
+    if (Motion::reduced())
+        return {};
     return {0, height() - cardRect().top()};
 }
 

@@ -1,6 +1,7 @@
 #include "widgets/Motion.h"
 
-#include <QApplication>
+#include "widgets/core/DesktopMotion.h"
+
 #include <QGraphicsOpacityEffect>
 #include <QPointer>
 #include <QWidget>
@@ -11,6 +12,12 @@
 namespace {
 
 std::optional<bool> &enabledOverride()
+{
+    static std::optional<bool> value;
+    return value;
+}
+
+std::optional<bool> &reducedSetting()
 {
     static std::optional<bool> value;
     return value;
@@ -86,15 +93,28 @@ QEasingCurve Motion::easeInOut()
 
 bool Motion::enabled()
 {
-    if (const std::optional<bool> &forced = enabledOverride()) {
-        return *forced;
-    }
-    return QApplication::isEffectEnabled(Qt::UI_General);
+    // Not Qt's UI-effects hint: no Linux desktop's theme sets it, so it
+    // would keep every view still everywhere.
+    return enabledOverride().value_or(true);
 }
 
 void Motion::overrideEnabled(std::optional<bool> enabled)
 {
     enabledOverride() = enabled;
+}
+
+bool Motion::reduced()
+{
+    std::optional<bool> &value = reducedSetting();
+    if (!value) {
+        value = DesktopMotion::reduced();
+    }
+    return *value;
+}
+
+void Motion::overrideReduced(std::optional<bool> reduced)
+{
+    reducedSetting() = reduced;
 }
 
 qreal Motion::springProgress(Spring spring, qreal seconds)

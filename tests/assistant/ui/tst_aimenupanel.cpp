@@ -74,6 +74,7 @@ private Q_SLOTS:
     void init()
     {
         Motion::overrideEnabled(false);
+        Motion::overrideReduced(false);
         m_window = std::make_unique<QWidget>();
         m_window->resize(600, 400);
         m_view = new ListContinuingTextView(m_window.get());
@@ -293,14 +294,18 @@ private Q_SLOTS:
     void phaseChangesMove_data()
     {
         QTest::addColumn<bool>("motion");
-        QTest::newRow("motion") << true;
-        QTest::newRow("effects off") << false;
+        QTest::addColumn<bool>("reduced");
+        QTest::newRow("motion") << true << false;
+        QTest::newRow("less motion: the frame at once") << true << true;
+        QTest::newRow("effects off") << false << false;
     }
 
     void phaseChangesMove()
     {
         QFETCH(bool, motion);
+        QFETCH(bool, reduced);
         Motion::overrideEnabled(motion);
+        Motion::overrideReduced(reduced);
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
         QTRY_COMPARE(m_menu->panel()->height(), AIPlacement::menuHeight(*m_menu->model()));
         const QRect before = m_menu->panel()->geometry();
@@ -327,6 +332,13 @@ private Q_SLOTS:
         fade->setCurrentTime(fade->duration());
         QCOMPARE(Motion::opacity(face), 1.0);
 
+        if (reduced) {
+            QTRY_VERIFY(m_menu->panel()->geometry() != before ||
+                        Motion::running(m_menu->panel(), "geometry"));
+            QVERIFY(!Motion::running(m_menu->panel(), "geometry"));
+            QCOMPARE(m_menu->panel()->height(), 48);
+            return;
+        }
         QTRY_VERIFY(Motion::running(m_menu->panel(), "geometry"));
         QPropertyAnimation *glide = Motion::running(m_menu->panel(), "geometry");
         QCOMPARE(glide->duration(), 200);
