@@ -112,8 +112,10 @@ void PublishToastHost::receive(const QString &name, const QVariantMap &userInfo)
     m_visible = true;
     // A new toast restarts the wait; the earlier one hides nothing.
     m_clock->wakeAt(m_clock->nowMs() + shownMs);
-    if (m_card->isHidden())
-        place();
+    // The card takes the size of its new text, at its resting place (a
+    // slide under way ends there).
+    Motion::stop(m_card, "pos");
+    place();
     show();
     raise();
     m_card->raise();

@@ -183,8 +183,9 @@ void fadeWith(QWidget *widget, bool shown, QPoint offset, const Animator &animat
         effect->setOpacity(widget->isHidden() ? 0.0 : 1.0);
         widget->setGraphicsEffect(effect);
     }
-    // Where the widget rests: a slide leaves from and returns to it.
-    if (!widget->property(home).isValid() || widget->isHidden()) {
+    // Where the widget rests: a slide leaves from and returns to it. One not
+    // sliding rests where it is (it may have been placed anew).
+    if (!widget->property(home).isValid() || widget->isHidden() || !Motion::running(widget, "pos")) {
         widget->setProperty(home, widget->pos());
     }
     const QPoint rest = widget->property(home).toPoint();

@@ -70,6 +70,52 @@ private Q_SLOTS:
         QVERIFY(m_opened == QList<QUrl>{a} && !host->isShowing());
     }
 
+    // A second toast while the card shows (or is going) fits the card to its
+    // longer text, in the same corner.
+    void secondToastFitsItsText_data()
+    {
+        QTest::addColumn<bool>("leaving");
+        QTest::newRow("shown") << false;
+        QTest::newRow("fading out") << true;
+    }
+
+    void secondToastFitsItsText()
+    {
+        QFETCH(bool, leaving);
+        Motion::overrideEnabled(leaving);
+        ManualSaveClock clock;
+        QWidget pane;
+        pane.resize(600, 400);
+        auto *host = new PublishToastHost(&pane, &clock);
+        host->setGeometry(pane.rect());
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        PublishToast::post(u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        QWidget *card = host->card();
+        if (leaving) {
+            Motion::running(card, "pos")->setCurrentTime(1000);
+            Motion::runningFade(card)->setCurrentTime(1000);
+            host->dismiss();
+            Motion::running(card, "pos")->setCurrentTime(100);
+        }
+        const int before = card->width();
+        PublishToast::post(u"Changes published"_s, QUrl(u"http://x/p/a/"_s));
+        if (QPropertyAnimation *fade = Motion::runningFade(card))
+            fade->setCurrentTime(fade->duration());
+        if (QPropertyAnimation *slide = Motion::running(card, "pos"))
+            slide->setCurrentTime(slide->duration());
+        QVERIFY(card->isVisible());
+        QVERIFY(card->width() > before);
+        QCOMPARE(card->geometry(),
+                 QRect(QPoint(600 - 16 - card->sizeHint().width(), 400 - 16 - card->sizeHint().height()),
+                       card->sizeHint()));
+        const QLabel *text = nullptr;
+        for (const QLabel *label : card->findChildren<QLabel *>())
+            text = label->text() == u"Changes published" ? label : text;
+        QVERIFY(text);
+        QVERIFY(text->contentsRect().width() >= text->fontMetrics().horizontalAdvance(text->text()));
+    }
+
     // In: a spring from below the pane's bottom edge, fading in; out: 0.2 s
     // ease-out back down, fading out. Without motion both are immediate.
     void slidesAndFades_data()
