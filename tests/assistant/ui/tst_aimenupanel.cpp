@@ -351,6 +351,45 @@ private Q_SLOTS:
         QCOMPARE(m_menu->panel()->height(), 48);
     }
 
+    // While it writes, the menu goes along when its window moves or changes
+    // size, at once, keeping its place under the selection; with the window
+    // hanging off the screen's top it stays on the screen.
+    void followsItsWindow()
+    {
+        Motion::overrideEnabled(true);
+        QString text = u"hello brave world\n"_s.repeated(12);
+        openOver(text, AITrigger::refine({6 + 18 * 8, 5}));
+        m_menu->model()->submit();
+        replyStarts();
+        reply("bold");
+        QWidget *panel = m_menu->panel();
+        QTRY_COMPARE(panel->height(), 48);
+        QTRY_VERIFY(!Motion::running(panel, "geometry"));
+        const auto offset = [&] {
+            return panel->pos() - m_view->caretRectOnScreen(m_menu->trigger()->range.location).topLeft();
+        };
+        const QPoint below = offset();
+        QVERIFY(below.y() > 0);
+
+        const QPoint start = m_window->pos();
+        for (const QPoint &to : {start + QPoint(140, 90), start + QPoint(-60, 30)}) {
+            m_window->move(to);
+            QTRY_COMPARE(m_window->pos(), to);
+            QTRY_COMPARE(offset(), below);
+            QVERIFY(!Motion::running(panel, "geometry"));
+        }
+        m_window->resize(460, 520); // the line wraps elsewhere
+        QTRY_COMPARE(m_window->size(), QSize(460, 520));
+        QTRY_COMPARE(offset(), below);
+
+        const QRect area = m_window->screen()->availableGeometry();
+        m_window->move(start.x(), area.top() - 400);
+        QTRY_VERIFY(m_view->caretRectOnScreen(m_menu->trigger()->range.location).top() < area.top());
+        QTRY_COMPARE(offset().x(), below.x()); // placed anew
+        QTRY_VERIFY2(area.contains(panel->geometry()), qPrintable(QDebug::toString(panel->geometry())));
+        QVERIFY(m_menu->pendingRange());
+    }
+
     // The refine field shows its whole placeholder, with the chip beside it.
     void placeholderShowsWhole()
     {
