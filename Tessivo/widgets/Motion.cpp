@@ -183,6 +183,7 @@ void fadeWith(QWidget *widget, bool shown, QPoint offset, const Animator &animat
         effect->setOpacity(widget->isHidden() ? 0.0 : 1.0);
         widget->setGraphicsEffect(effect);
     }
+    effect->setEnabled(true);
     // Where the widget rests: a slide leaves from and returns to it. One not
     // sliding rests where it is (it may have been placed anew).
     if (!widget->property(home).isValid() || widget->isHidden() || !Motion::running(widget, "pos")) {
@@ -206,6 +207,13 @@ void fadeWith(QWidget *widget, bool shown, QPoint offset, const Animator &animat
         guard->setVisible(shown);
         if (!offset.isNull()) {
             guard->move(rest);
+        }
+        // Shown, the widget is drawn without its effect until the next fade:
+        // an opacity effect draws the widget through a pixmap on every
+        // repaint, and Qt keeps drawing it where it was when its parent has
+        // moved it meanwhile (the AI menu's status row, after the panel shrank).
+        if (QGraphicsEffect *resting = guard->graphicsEffect(); resting && shown) {
+            resting->setEnabled(false);
         }
     };
     if (opacity) {

@@ -64,8 +64,9 @@ QPropertyAnimation *running(const QObject *target, const QByteArray &property);
 
 // Fades `widget` in (showing it first) or out (hiding it at the end) over
 // `ms` along `curve`, through an opacity effect it installs on the widget
-// (or one already there). `offset` slides it in from that far away and out
-// to it. Nothing when it already is, or is going, where it was asked to go.
+// (or one already there), which rests disabled once the widget is in.
+// `offset` slides it in from that far away and out to it. Nothing when it
+// already is, or is going, where it was asked to go.
 void fade(QWidget *widget, bool shown, int ms, QEasingCurve curve, QPoint offset = {});
 void fade(QWidget *widget, bool shown, Spring spring, QPoint offset = {});
 // The opacity that fade() gave `widget`: 1 without one.

@@ -321,7 +321,7 @@ private Q_SLOTS:
             QVERIFY(!Motion::running(m_menu->panel(), "geometry"));
             return;
         }
-        QPropertyAnimation *fade = Motion::runningFade(face);
+        QPointer<QPropertyAnimation> fade = Motion::runningFade(face);
         QVERIFY(fade);
         QCOMPARE(fade->duration(), Motion::settleMs({0.2, 0.85}));
         fade->setCurrentTime(0);
@@ -329,8 +329,6 @@ private Q_SLOTS:
         fade->setCurrentTime(40);
         QVERIFY(qAbs(Motion::opacity(face) - Motion::springProgress({0.2, 0.85}, 0.04)) < 0.01);
         QVERIFY(Motion::opacity(face) > 0.2 && Motion::opacity(face) < 0.9);
-        fade->setCurrentTime(fade->duration());
-        QCOMPARE(Motion::opacity(face), 1.0);
 
         if (reduced) {
             QTRY_VERIFY(m_menu->panel()->geometry() != before ||
@@ -344,11 +342,38 @@ private Q_SLOTS:
         QCOMPARE(glide->duration(), 200);
         glide->setCurrentTime(0);
         QCOMPARE(m_menu->panel()->geometry(), before);
+        m_menu->panel()->grab(); // drawn on the way, still fading
         glide->setCurrentTime(100);
         const qreal p = Motion::easeOut().valueForProgress(0.5);
         QVERIFY(qAbs(m_menu->panel()->height() - (before.height() + (48 - before.height()) * p)) <= 1);
+        m_menu->panel()->grab();
+        QVERIFY(fade);
+        fade->setCurrentTime(fade->duration());
+        QCOMPARE(Motion::opacity(face), 1.0);
+        m_menu->panel()->grab();
         glide->setCurrentTime(200);
         QCOMPARE(m_menu->panel()->height(), 48);
+
+        // The status text is drawn where the row now is, on its middle line.
+        auto *label = face->findChild<QLabel *>();
+        QVERIFY(label);
+        const QImage drawn = m_menu->panel()->grab().toImage();
+        const qreal ratio = drawn.devicePixelRatio();
+        const QRect area(label->mapTo(m_menu->panel(), QPoint()), label->size());
+        const QColor background = drawn.pixelColor((area.topLeft() + QPoint(2, 2)) * ratio);
+        int top = drawn.height(), bottom = -1;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = area.left() * ratio; x < area.right() * ratio; ++x) {
+                const QColor c = drawn.pixelColor(x, y);
+                if (qAbs(c.lightness() - background.lightness()) > 60) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        QVERIFY(bottom >= 0);
+        const qreal middle = (top + bottom) / 2.0 / ratio;
+        QVERIFY2(qAbs(middle - area.center().y()) <= 4,
+                 qPrintable(u"text around %1, row middle %2"_s.arg(middle).arg(area.center().y())));
     }
 
     // While it writes, the menu goes along when its window moves or changes
