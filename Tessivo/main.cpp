@@ -15,6 +15,7 @@
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
+#include "widgets/Motion.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -94,6 +95,9 @@ int main(int argc, char *argv[])
     case SingleInstance::Launch::first:
         break;
     }
+    // The desktop's wish for less motion, read now (it asks gsettings)
+    // rather than when the first animation starts.
+    Motion::reduced();
     // The store exists (empty) before any window; the main window loads it.
     DocumentStore *store = DocumentStore::shared();
     store->setWelcomeTips(AppShortcuts::welcomeTips());
