@@ -7,15 +7,23 @@
 //   BM_KeystrokeView          the same through a shown SidebarView, until the
 //                             repaint of the changed row has run
 //   BM_ToggleCollapseView     collapsing a collection in a shown SidebarView
+//   BM_PaletteOpen            opening the command palette over a window, until
+//                             its first frame is painted
+//   BM_PaletteKey             a key typed into the open palette's field, until
+//                             the palette has been repainted with the new list
 //
 // Run with QT_QPA_PLATFORM=offscreen.
 
+#include "shell/CommandPaletteView.h"
+#include "shell/core/DetailViewMode.h"
 #include "sidebar/SidebarListView.h"
 #include "sidebar/SidebarView.h"
 #include "sidebar/core/SidebarModel.h"
 #include "store/DocumentStore.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -188,6 +196,62 @@ void BM_ToggleCollapseView(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ToggleCollapseView)->Unit(benchmark::kMillisecond);
+
+// The palette as the window shows it: over a window of the default size,
+// 96 pixels from the top.
+struct ShownPalette
+{
+    QWidget window;
+    ViewModeSetting viewMode{largeStore().settings.get()};
+    CommandPaletteView *palette;
+
+    ShownPalette()
+        : palette(new CommandPaletteView(
+              true, [] {}, largeStore().store.get(), &viewMode, &window))
+    {
+        window.resize(1200, 780);
+        palette->move((window.width() - palette->width()) / 2, 96);
+        window.show();
+        // The window's first expose paints the palette with it.
+        QCoreApplication::processEvents();
+        palette->repaint();
+    }
+};
+
+void BM_PaletteOpen(benchmark::State &state)
+{
+    LargeStore &large = largeStore();
+    large.store->setActiveDocumentID(large.visibleDocument);
+    for (auto _ : state) {
+        auto shown = std::make_unique<ShownPalette>();
+        benchmark::DoNotOptimize(shown->palette);
+        state.PauseTiming();
+        shown.reset(); // closing is not part of opening
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PaletteOpen)->Unit(benchmark::kMillisecond);
+
+// Each key types a letter or takes it back: the list goes from every entry
+// to those matching "n" and back.
+void BM_PaletteKey(benchmark::State &state)
+{
+    LargeStore &large = largeStore();
+    large.store->setActiveDocumentID(large.visibleDocument);
+    ShownPalette shown;
+    QLineEdit *field = shown.palette->searchField();
+    bool typed = false;
+    for (auto _ : state) {
+        QKeyEvent press(QEvent::KeyPress, typed ? Qt::Key_Backspace : Qt::Key_N, Qt::NoModifier,
+                        typed ? QString() : QStringLiteral("n"));
+        QApplication::sendEvent(field, &press);
+        typed = !typed;
+        QCoreApplication::processEvents();
+        shown.palette->repaint();
+    }
+    state.counters["rows"] = double(shown.palette->model()->shownItems().size());
+}
+BENCHMARK(BM_PaletteKey)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -8,7 +8,6 @@
 
 #include <QFontMetrics>
 #include <QFrame>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -21,6 +20,8 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -86,10 +87,8 @@ public:
     }
     int rowAt(const QPoint &pos) const
     {
-        for (int i = 0; i < m_rows.size(); ++i)
-            if (rowRect(i).contains(pos))
-                return i;
-        return -1;
+        const int i = firstRowEndingBelow(pos.y());
+        return i < m_rows.size() && rowRect(i).contains(pos) ? i : -1;
     }
 
     // The text the row at `index` shows, shortened to its room.
@@ -124,7 +123,16 @@ protected:
         return QRect(left, row.top(), qMax(0, right - 8 + 10 - left), row.height());
     }
 
-    void paintEvent(QPaintEvent *) override
+    // The first row whose bottom edge is at or below `y` (the rows run down
+    // in order): the lists hold every document, so no walk from the top.
+    int firstRowEndingBelow(int y) const
+    {
+        const auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), y,
+                                         [](const QRect &row, int edge) { return row.bottom() < edge; });
+        return int(it - m_rows.cbegin());
+    }
+
+    void paintEvent(QPaintEvent *event) override
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -135,9 +143,15 @@ protected:
         const QColor red(0xE5, 0x48, 0x4D);
         const qreal dpr = devicePixelRatioF();
 
-        for (int i = 0; i < m_items.size(); ++i) {
+        // Only the rows in the exposed area, and a header's height above it
+        // for the section titles drawn over their first rows.
+        const QRect exposed = event->rect();
+        const int headerRoom = QFontMetrics(headerFont()).height() + 4 + 14;
+        for (int i = firstRowEndingBelow(exposed.top()); i < m_items.size(); ++i) {
             const CommandPaletteModel::Item &item = m_items[i];
             const QRect row = rowRect(i);
+            if (row.top() - headerRoom > exposed.bottom())
+                break;
             if (CommandPaletteModel::startsSection(m_items, i)) {
                 painter.setFont(headerFont());
                 painter.setPen(tertiary);
@@ -305,12 +319,6 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
     message->setPalette(emptyPalette);
     emptyLayout->addWidget(message);
     layout->addWidget(m_empty);
-
-    auto *shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, qRound(0.28 * 255)));
-    shadow->setBlurRadius(30);
-    shadow->setOffset(0, 12);
-    setGraphicsEffect(shadow);
 
     connect(m_field, &QLineEdit::textChanged, m_model, &CommandPaletteModel::setQuery);
     connect(m_model, &CommandPaletteModel::itemsChanged, this, &CommandPaletteView::rebuild);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/core/CommandPaletteModel.h"
+#include "widgets/PanelShadow.h"
 
 #include <QWidget>
 
@@ -35,6 +36,8 @@ public:
     bool showsEmptyMessage() const;
 
     static constexpr int panelWidth = 580;
+    // The panel's shadow, which the layer beneath it paints.
+    static inline const PanelShadow::Look shadow{12, 30, {0, 12}, QColor(0, 0, 0, 71)};
 
     // The title of `item` as a row `width` pixels wide shows it: whole when
     // it fits; else its elidable span (the document's title in a move row)

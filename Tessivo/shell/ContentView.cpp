@@ -52,6 +52,7 @@ public:
         setGeometry(QRect(m_host->mapToGlobal(QPoint(0, 0)), m_host->size()));
         m_palette->adjustSize();
         m_palette->move((width() - m_palette->width()) / 2, 96);
+        update(); // the shadow follows the panel's size
     }
 
 protected:
@@ -72,6 +73,8 @@ protected:
         QPainter painter(this);
         painter.drawPixmap(0, 0, m_still);
         painter.fillRect(rect(), QColor(0, 0, 0, qRound(0.18 * 255)));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        PanelShadow::paint(painter, m_palette->geometry(), CommandPaletteView::shadow);
     }
 
     void mousePressEvent(QMouseEvent *event) override

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include <utility>
+
 namespace {
 
 // Resources are compiled into the binary; a build that lacks them still finds
@@ -65,12 +67,12 @@ QPixmap Icon::pixmap(IconName name, int size, const QColor &color, qreal deviceP
 {
     if (size <= 0)
         return {};
-    static QHash<QString, QPixmap> cache;
-    const QString key = QStringLiteral("%1/%2/%3/%4")
-                            .arg(static_cast<int>(name))
-                            .arg(size)
-                            .arg(color.rgba())
-                            .arg(qRound(devicePixelRatio * 100));
+    // Keyed by numbers: lists ask for an icon per row on every paint.
+    using Key = std::pair<quint64, QRgb>;
+    static QHash<Key, QPixmap> cache;
+    const Key key{quint64(static_cast<int>(name)) << 40 | quint64(quint32(size)) << 20 |
+                      quint64(quint32(qRound(devicePixelRatio * 100)) & 0xFFFFF),
+                  color.rgba()};
     if (const auto it = cache.constFind(key); it != cache.constEnd())
         return *it;
 

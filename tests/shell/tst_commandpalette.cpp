@@ -341,6 +341,31 @@ private Q_SLOTS:
         QVERIFY(spy.size() >= 1);
         QVERIFY(find(model->allItems(), "doc:" + document.id));
     }
+
+    // The list is kept between reads: every kind of change still shows in
+    // the next read, filtered or not.
+    void keptListFollowsEveryChange()
+    {
+        const auto idOf = populate();
+        auto model = palette();
+        model->setQuery(u"zephyr"_s);
+        QVERIFY(model->shownItems().isEmpty());
+        const Document fresh = m_store->createDocument(std::nullopt, u"# Zephyr\n"_s);
+        QVERIFY(ids(model->shownItems()).contains("doc:" + fresh.id));
+        m_store->updateBody(u"# Quill\n"_s, fresh.id);
+        QVERIFY(model->shownItems().isEmpty());
+        model->setQuery(QString());
+        QCOMPARE(find(model->allItems(), "doc:" + fresh.id)->title, u"Quill"_s);
+
+        m_store->setActiveDocumentID(fresh.id);
+        QVERIFY(find(model->allItems(), "move:" + idOf["Notes"]));
+        m_store->moveDocument(fresh.id, idOf["Notes"]);
+        QVERIFY(!find(model->allItems(), "move:" + idOf["Notes"]));
+        QCOMPARE(find(model->allItems(), "collection:" + idOf["Notes"])->detail, u"1 document"_s);
+
+        m_mode->setMode(ViewMode::preview);
+        QVERIFY(find(model->allItems(), "mode:preview")->checked);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandPalette)

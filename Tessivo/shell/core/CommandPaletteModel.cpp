@@ -7,7 +7,10 @@
 #include "store/DocumentStore.h"
 #include "store/FuzzyFilter.h"
 
+#include <QHash>
 #include <QSet>
+
+#include <utility>
 
 namespace {
 
@@ -29,12 +32,26 @@ CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *
       m_dismiss(std::move(dismiss))
 {
     if (store) {
-        connect(store, &DocumentStore::documentsChanged, this, &CommandPaletteModel::itemsChanged);
-        connect(store, &DocumentStore::collectionsChanged, this, &CommandPaletteModel::itemsChanged);
-        connect(store, &DocumentStore::activeDocumentIDChanged, this, &CommandPaletteModel::itemsChanged);
+        connect(store, &DocumentStore::documentsChanged, this, &CommandPaletteModel::sourcesChanged);
+        connect(store, &DocumentStore::collectionsChanged, this, &CommandPaletteModel::sourcesChanged);
+        connect(store, &DocumentStore::activeDocumentIDChanged, this, &CommandPaletteModel::sourcesChanged);
     }
     if (viewMode)
-        connect(viewMode, &ViewModeSetting::modeChanged, this, &CommandPaletteModel::itemsChanged);
+        connect(viewMode, &ViewModeSetting::modeChanged, this, &CommandPaletteModel::sourcesChanged);
+}
+
+void CommandPaletteModel::sourcesChanged()
+{
+    m_all.reset();
+    m_shown.reset();
+    Q_EMIT itemsChanged();
+}
+
+QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
+{
+    if (!m_all)
+        m_all = buildItems();
+    return *m_all;
 }
 
 QString CommandPaletteModel::documentCountDetail(int count)
@@ -45,7 +62,7 @@ QString CommandPaletteModel::documentCountDetail(int count)
            (count == 1 ? QString() : QStringLiteral("s"));
 }
 
-QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
+QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
 {
     QList<Item> items;
     DocumentStore *store = m_store.data();
@@ -54,13 +71,18 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
     // Actions capture the store weakly: a palette row may outlive nothing,
     // but a queued click must not touch a store that is gone.
     const QPointer<DocumentStore> weakStore(store);
+    const QList<Document> &documents = store->documents();
+    const QList<Collection> &collections = store->collections();
+    items.reserve(documents.size() + 2 * collections.size() + 16);
+    const CollectionTree tree(collections);
+    const QList<CollectionTree::Node> flatCollections = CollectionTree::flattened(tree.nodes({}).roots);
 
     items.append({QStringLiteral("new-doc"), documentsSection, QStringLiteral("New document"), IconName::plus,
                   std::nullopt, AppShortcuts::newDocument, false, false, [weakStore] {
                       if (weakStore)
                           weakStore->createDocument(std::nullopt, QString());
                   }});
-    for (const Document &document : store->documents()) {
+    for (const Document &document : documents) {
         const QString id = document.id;
         items.append({QStringLiteral("doc:") + id, documentsSection, document.displayTitle(), IconName::file,
                       std::nullopt, std::nullopt, false, false, [weakStore, id] {
@@ -69,7 +91,6 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
                       }});
     }
 
-    const QList<Collection> &collections = store->collections();
     if (const std::optional<Document> active = store->activeDocument()) {
         const QString t = active->displayTitle();
         const QString activeID = active->id;
@@ -80,8 +101,7 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
         if (active->collectionId && liveIDs.contains(*active->collectionId))
             current = active->collectionId;
 
-        const CollectionTree targets(collections);
-        for (const CollectionTree::Node &node : CollectionTree::flattened(targets.nodes({}).roots)) {
+        for (const CollectionTree::Node &node : flatCollections) {
             const QString collectionID = node.collection.id;
             if (current && *current == collectionID)
                 continue;
@@ -132,14 +152,23 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
     items.append({QStringLiteral("new-collection"), collectionsSection, QStringLiteral("New collection"),
                   IconName::folderAdd, std::nullopt, AppShortcuts::newCollection, false, false,
                   [] { AppNotifications::post(AppNotifications::newCollection); }});
-    const CollectionTree tree(collections);
-    for (const CollectionTree::Node &node : CollectionTree::flattened(tree.nodes(store->documents()).roots)) {
+    // Each collection's own documents: how many, and the first in the
+    // store's order (the one a click opens).
+    QHash<QString, std::pair<int, QString>> filed;
+    for (const Document &document : documents) {
+        if (document.collectionId) {
+            auto &[count, first] = filed[*document.collectionId];
+            if (count++ == 0)
+                first = document.id;
+        }
+    }
+    for (const CollectionTree::Node &node : flatCollections) {
+        const std::pair<int, QString> own = filed.value(node.collection.id);
         const std::optional<QString> firstDocument =
-            node.documents.isEmpty() ? std::nullopt : std::optional<QString>(node.documents.first().id);
+            own.first == 0 ? std::nullopt : std::optional<QString>(own.second);
         items.append({QStringLiteral("collection:") + node.collection.id, collectionsSection,
-                      node.path.join(QStringLiteral(" / ")), IconName::folder,
-                      documentCountDetail(int(node.documents.size())), std::nullopt, false, false,
-                      [weakStore, firstDocument] {
+                      node.path.join(QStringLiteral(" / ")), IconName::folder, documentCountDetail(own.first),
+                      std::nullopt, false, false, [weakStore, firstDocument] {
                           if (weakStore && firstDocument)
                               weakStore->setActiveDocumentID(*firstDocument);
                       }});
@@ -174,7 +203,9 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
 
 QList<CommandPaletteModel::Item> CommandPaletteModel::shownItems() const
 {
-    return fuzzyFilter(allItems(), m_query, [](const Item &item) { return item.title; });
+    if (!m_shown)
+        m_shown = fuzzyFilter(allItems(), m_query, [](const Item &item) { return item.title; });
+    return *m_shown;
 }
 
 void CommandPaletteModel::setQuery(const QString &query)
@@ -182,6 +213,7 @@ void CommandPaletteModel::setQuery(const QString &query)
     if (query == m_query)
         return;
     m_query = query;
+    m_shown.reset();
     Q_EMIT queryChanged();
     Q_EMIT itemsChanged();
     setSelection(0);

@@ -16,8 +16,9 @@ class ViewModeSetting;
 // The command palette's list and behaviour without the window: one list
 // mixing documents, actions on the open document, collections and view
 // commands, filtered by the fuzzy filter, with a wrapping keyboard
-// selection. The list is rebuilt from the store on every read, so it always
-// follows the store.
+// selection. The list is built again after every change of the store or the
+// view mode and filtered again after every change of the query; reads in
+// between share the last result (copies of a list share its items).
 class CommandPaletteModel final : public QObject
 {
     Q_OBJECT
@@ -83,10 +84,16 @@ Q_SIGNALS:
     void selectionChanged(int selection);
 
 private:
+    QList<Item> buildItems() const;
+    // The store or the view mode changed: build the list again when read.
+    void sourcesChanged();
+
     QPointer<DocumentStore> m_store;
     QPointer<ViewModeSetting> m_viewMode;
     bool m_sidebarVisible;
     std::function<void()> m_dismiss;
     QString m_query;
     int m_selection = 0;
+    mutable std::optional<QList<Item>> m_all;
+    mutable std::optional<QList<Item>> m_shown;
 };

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -355,6 +356,40 @@ private Q_SLOTS:
                      qPrintable(text));
         }
         QCOMPARE(moves, 2);
+    }
+
+    // The list paints only the rows in the area asked for, and the layer
+    // beneath the panel paints the panel's shadow.
+    void paletteListPaintsPartsAndTheLayerItsShadow()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(m_store->isLoaded());
+        const QString work = m_store->createCollection(u"Work"_s)->id;
+        for (int i = 0; i < 30; ++i)
+            m_store->createDocument(i % 3 ? std::optional<QString>(work) : std::nullopt,
+                                    u"# Note %1\n"_s.arg(i));
+        view->setPaletteOpen(true);
+        CommandPaletteView *palette = view->commandPalette();
+        QWidget *list = palette->findChild<QScrollArea *>()->widget();
+        const QImage whole = list->grab().toImage();
+        const int shown = int(palette->model()->shownItems().size());
+        for (int i = 0; i < shown; i += 3) {
+            // From the section header's room above the row into the next one.
+            const QRect row = palette->rowRect(i).translated(list->mapFrom(palette, QPoint(0, 0)));
+            const QRect band =
+                QRect(0, row.top() - 20, list->width(), row.height() + 30).intersected(list->rect());
+            QVERIFY2(list->grab(band).toImage() == whole.copy(band), qPrintable(u"row %1"_s.arg(i)));
+        }
+
+        QWidget *layer = palette->parentWidget();
+        const QImage backdrop = layer->grab().toImage();
+        const QRect panel = palette->geometry();
+        const int x = panel.center().x();
+        const auto lightness = [&](int y) { return backdrop.pixelColor(x, y).lightness(); };
+        QVERIFY2(
+            lightness(panel.bottom() + 14) < lightness(panel.bottom() + 60),
+            qPrintable(u"%1 %2"_s.arg(lightness(panel.bottom() + 14)).arg(lightness(panel.bottom() + 60))));
     }
 };
 
