@@ -1,3 +1,5 @@
+#include "FloodServer.h"
+#include "PeakMemory.h"
 #include "SyncClient.h"
 
 #include "service/LocalServer.h"
@@ -303,6 +305,37 @@ private Q_SLOTS:
         QVERIFY(finished.wait());
         QCOMPARE(pass.end(), SyncPass::End::failed);
         QCOMPARE(pass.message(), u"The service sent more than 1 GB in one reply."_s);
+    }
+
+    // The pull is ended once its declared length or what came of it passes
+    // the cap, rather than read whole and then refused.
+    void aPullPastTheCapStopsAsItArrives_data()
+    {
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("declared length") << false << "content-length: 4294967296\r\n"_ba;
+        QTest::newRow("chunked") << true << QByteArray();
+    }
+
+    void aPullPastTheCapStopsAsItArrives()
+    {
+        QFETCH(bool, chunked);
+        QFETCH(QByteArray, head);
+        const qint64 cap = 32 << 20;
+        FloodServer flood(200, chunked ? FloodServer::Body::chunked : FloodServer::Body::plain, 512 << 20,
+                          head);
+        SyncClient a(flood.url(), u"t"_s);
+        SyncPass pass(a.store.get(), &a.api);
+        pass.setPullLimitForTesting(cap);
+        QSignalSpy finished(&pass, &SyncPass::finished);
+        const PeakMemory memory;
+        pass.start();
+        QVERIFY(finished.wait(60'000));
+        QCOMPARE(pass.end(), SyncPass::End::failed);
+        QCOMPARE(pass.message(), u"The service sent more than 1 GB in one reply."_s);
+        QVERIFY2(memory.rise() < cap + (64 << 20),
+                 qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+        QVERIFY(flood.served() < 512 << 20);
     }
 
     void pushGoesInBatchesOf500()

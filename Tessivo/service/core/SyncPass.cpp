@@ -124,17 +124,18 @@ void SyncPass::pull(PullHandler next)
     const QNetworkRequest request = m_client->makeRequest(
         m_client->url(protocol::routePath(protocol::Endpoint::pull), {{u"since"_s, since}}),
         "application/json");
-    const APICall<APIReply> call = m_client->perform(request, APIClient::Method::Get);
+    const APICall<APIReply> call =
+        m_client->perform(request, APIClient::Method::Get, std::nullopt, m_pullLimit);
     m_abort = [call] { call.abort(); };
     call.then(this, [this, next](const APIResult<APIReply> &reply) {
         m_abort = nullptr;
-        if (!reply) {
-            fail(reply.failure());
-            return;
-        }
-        if (reply->body.size() > m_pullLimit) {
+        if (!reply && reply.failure().isAPIError() && reply.failure().apiError().isReplyTooLarge()) {
             m_message = tooLargeMessage();
             finish(End::failed);
+            return;
+        }
+        if (!reply) {
+            fail(reply.failure());
             return;
         }
         QtConcurrent::run([body = reply->body] {

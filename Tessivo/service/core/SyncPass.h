@@ -49,8 +49,9 @@ public:
     // Whether an id pulled from the service may name a record here.
     static bool isUsableID(const QString &id);
 
-    // A pull reply larger than this is refused: the pass ends failed with
-    // tooLargeMessage().
+    // A pull reply larger than this is refused as soon as its declared length
+    // or what has arrived of it says so: the request is ended and the pass
+    // ends failed with tooLargeMessage().
     static constexpr qint64 maxPullBytes = qint64(1) << 30;
     static QString tooLargeMessage();
     void setPullLimitForTesting(qint64 bytes) { m_pullLimit = bytes; }
