@@ -49,7 +49,7 @@ private:
     public:
         Worker(QByteArray head, bool chunked, qint64 budget, QAtomicInteger<qint64> *served)
             : m_head(std::move(head)), m_chunked(chunked), m_budget(budget), m_served(served),
-              m_piece(QByteArray(127, 'a').append('\n').repeated(512))
+              m_piece(QByteArray(4095, 'a').append('\n').repeated(16))
         {}
 
         quint16 listen()

@@ -234,6 +234,10 @@ void APIClient::limitReply(QNetworkReply *reply, qint64 maxBytes)
     // lets what passes the limit arrive, so the reply is ended rather than
     // stalled.
     reply->setReadBufferSize(maxBytes + readBufferMargin);
+    // As for a stream (APIStream): a request with a body takes the size only
+    // once it has gone out.
+    connect(reply, &QNetworkReply::requestSent, reply,
+            [reply, maxBytes] { reply->setReadBufferSize(maxBytes + readBufferMargin); });
     const auto check = [reply, maxBytes] {
         if (reply->property(tooLargeProperty).toBool())
             return;
