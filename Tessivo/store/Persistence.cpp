@@ -9,12 +9,14 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtConcurrent>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 #include <fcntl.h>
@@ -287,6 +289,10 @@ struct BatchFile
     QString error;
 };
 
+// What the batch writer puts between a file's name and a random number to
+// name its temporary files.
+constexpr char batchTemporaryMarker[] = ".tessivo-tmp-";
+
 QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
@@ -305,9 +311,10 @@ quint64 nextTemporaryNumber()
     return next++;
 }
 
-// Writes `bytes` to a new file beside `target` ("<target>.XXXXXX", the
-// pattern QSaveFile uses, which the loader skips), with the permissions of
-// the file it will replace. Not synced: the batch syncs once for all.
+// Writes `bytes` to a new file beside `target`, "<target>.tessivo-tmp-<n>"
+// (a name no record file can have, which the loader skips and, once it is
+// old, removes), with the permissions of the file it will replace. Not
+// synced: the batch syncs once for all.
 BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
 {
     BatchFile file;
@@ -315,7 +322,7 @@ BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool
     const mode_t mode = ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : 0666;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        file.temporary = target + '.' + QByteArray::number(nextTemporaryNumber(), 36);
+        file.temporary = target + batchTemporaryMarker + QByteArray::number(nextTemporaryNumber(), 36);
         fd = ::open(file.temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -464,6 +471,81 @@ bool saveState(const State &state, const QString &base)
     }
     qWarning("[persistence] failed to save state: %s", qPrintable(error));
     return false;
+}
+
+namespace {
+
+// A name the batch writer gives a temporary file.
+bool isBatchTemporary(const QString &name)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.json\\.tessivo-tmp-[0-9a-z]+")));
+    return pattern.match(name).hasMatch();
+}
+
+// A name QSaveFile gives the temporary file of `target` while it puts it
+// in place ("<target>.XXXXXX", six letters or digits).
+bool isSaveFileTemporaryOf(const QString &name, const std::function<bool(const QString &)> &isTarget)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.[A-Za-z0-9]{6}")));
+    const QRegularExpressionMatch match = pattern.match(name);
+    return match.hasMatch() && isTarget(match.captured(1));
+}
+
+// Removes the regular files of `folder` that `isLeftover` names and that
+// were last written before `before`; returns how many went.
+int removeOldFiles(const QString &folder, const std::function<bool(const QString &)> &isLeftover,
+                   const QDateTime &before)
+{
+    int removed = 0;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!isLeftover(name)) {
+            continue;
+        }
+        const QByteArray path = nativePath(dir.filePath(name));
+        struct stat info;
+        // Not through a link: only a file this folder holds itself goes.
+        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec) >= before) {
+            continue;
+        }
+        if (::unlink(path.constData()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+} // namespace
+
+void removeLeftovers(const QString &base, const QDateTime &now)
+{
+    if (base.isEmpty()) {
+        return;
+    }
+    const QDateTime before = now.addSecs(-60);
+    const auto isDocumentFile = [](const QString &target) {
+        return target.endsWith(QLatin1String(".json")) && isSafeDocumentID(QStringView(target).chopped(5));
+    };
+    const auto isBaseFile = [](const QString &target) {
+        static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+            QStringLiteral("(collections|state)\\.json(\\.unreadable(\\.[0-9]+)?)?")));
+        return pattern.match(target).hasMatch();
+    };
+    const int removed =
+        removeOldFiles(
+            documentsDirectory(base),
+            [&](const QString &name) {
+                return isBatchTemporary(name) || isSaveFileTemporaryOf(name, isDocumentFile);
+            },
+            before) +
+        removeOldFiles(
+            base, [&](const QString &name) { return isSaveFileTemporaryOf(name, isBaseFile); }, before);
+    if (removed > 0) {
+        qWarning("[persistence] removed %d temporary files left by an interrupted save", removed);
+    }
 }
 
 QList<Document> loadDocuments(const QString &base)
