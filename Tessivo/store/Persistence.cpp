@@ -360,7 +360,7 @@ BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool
 
 } // namespace
 
-QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
+QList<bool> saveDocuments(const QList<Document> &documents, const QString &base, int threads)
 {
     QList<bool> saved(documents.size(), false);
     if (documents.isEmpty()) {
@@ -389,37 +389,44 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
     const bool syncEach = documents.size() <= 32;
     QList<qsizetype> indexes(documents.size());
     std::iota(indexes.begin(), indexes.end(), 0);
-    const QList<BatchFile> files = QtConcurrent::blockingMapped<QList<BatchFile>>(indexes, [&](qsizetype i) {
-        const Document &d = documents.at(i);
-        if (!isSafeDocumentID(d.id)) {
-            return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
-        }
-        // Joined by hand, as in saveDocument().
-        return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")), encode(d.toJson()),
-                              syncEach);
-    });
+    // A pool of its own: the folder's lock, not the cores, bounds how many
+    // threads pay (batchWriterThreads).
+    QThreadPool pool;
+    pool.setMaxThreadCount(std::max(1, threads));
+    const QList<BatchFile> files =
+        QtConcurrent::blockingMapped<QList<BatchFile>>(&pool, indexes, [&](qsizetype i) {
+            const Document &d = documents.at(i);
+            if (!isSafeDocumentID(d.id)) {
+                return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
+            }
+            // Joined by hand, as in saveDocument().
+            return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")),
+                                  encode(d.toJson()), syncEach);
+        });
     // Every temporary file is durable before any of them takes the place of
     // a file; after the renames, one sync of the folder makes the new names
     // durable.
     const bool durable = syncEach || ::syncfs(dir) == 0;
     const QString syncError = durable ? QString() : systemError(errno);
     // The renames are independent too; each replaces one file atomically.
-    const QList<QString> problems = QtConcurrent::blockingMapped<QList<QString>>(indexes, [&](qsizetype i) {
-        const BatchFile &f = files.at(i);
-        if (f.temporary.isEmpty()) {
-            return f.error;
-        }
-        QString why = syncError;
-        if (durable) {
-            const QByteArray target = nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
-            if (::rename(f.temporary.constData(), target.constData()) == 0) {
-                return QString();
+    const QList<QString> problems =
+        QtConcurrent::blockingMapped<QList<QString>>(&pool, indexes, [&](qsizetype i) {
+            const BatchFile &f = files.at(i);
+            if (f.temporary.isEmpty()) {
+                return f.error;
             }
-            why = systemError(errno);
-        }
-        ::unlink(f.temporary.constData());
-        return why;
-    });
+            QString why = syncError;
+            if (durable) {
+                const QByteArray target =
+                    nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
+                if (::rename(f.temporary.constData(), target.constData()) == 0) {
+                    return QString();
+                }
+                why = systemError(errno);
+            }
+            ::unlink(f.temporary.constData());
+            return why;
+        });
     bool renamed = false;
     for (qsizetype i = 0; i < problems.size(); ++i) {
         if (problems.at(i).isNull()) {
@@ -504,7 +511,8 @@ int removeOldFiles(const QString &folder, const std::function<bool(const QString
         if (!isLeftover(name)) {
             continue;
         }
-        const QByteArray path = nativePath(dir.filePath(name));
+        // Joined by hand, as in saveDocument().
+        const QByteArray path = nativePath(folder + u'/' + name);
         struct stat info;
         // Not through a link: only a file this folder holds itself goes.
         if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||

@@ -82,8 +82,13 @@ bool saveDocument(const Document &document, const QString &base);
 // then the folder is synced. Blocks until
 // all of that is done. Whether each was saved, in the order given; a failure
 // logs as saveDocument() does and leaves that previous file intact. The ids
-// must be distinct.
-QList<bool> saveDocuments(const QList<Document> &documents, const QString &base);
+// must be distinct. The files are written and renamed by `threads` threads:
+// creating and renaming files in one folder take the folder's lock, so past
+// two threads a batch only spends more CPU waiting on it, for no gain in
+// wall time (bench_store_files, BM_FirstSyncWrite, compares counts).
+inline constexpr int batchWriterThreads = 2;
+QList<bool> saveDocuments(const QList<Document> &documents, const QString &base,
+                          int threads = batchWriterThreads);
 bool saveCollections(const QList<Collection> &collections, const QString &base);
 bool saveState(const State &state, const QString &base);
 
