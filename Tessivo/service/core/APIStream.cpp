@@ -57,10 +57,10 @@ void APIStream::readBody()
     if (!m_status || !m_reply)
         return;
     if (m_response) {
-        // In pieces no larger than the buffer, so that a receiver that stops
-        // the stream part-way never holds more than one of them.
+        // In small pieces, so that a receiver that stops the stream part-way
+        // never holds much more than it wanted.
         while (m_reply && !m_aborted && !m_over && m_reply->bytesAvailable() > 0) {
-            const QByteArray bytes = m_reply->read(readBufferBytes);
+            const QByteArray bytes = m_reply->read(pieceBytes);
             if (!bytes.isEmpty())
                 Q_EMIT received(bytes);
         }

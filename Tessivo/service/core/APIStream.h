@@ -37,6 +37,8 @@ public:
     // bytes, so a reply that comes faster than it is used waits in the
     // network instead of in memory.
     static constexpr qint64 readBufferBytes = qint64(1) << 20;
+    // The largest piece received() hands on at once.
+    static constexpr qint64 pieceBytes = 64 * 1024;
     // The part of an error reply's body that is kept to describe it.
     static constexpr qsizetype maxErrorBodyBytes = 64 * 1024;
 
