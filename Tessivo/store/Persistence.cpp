@@ -9,12 +9,14 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtConcurrent>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 #include <fcntl.h>
@@ -287,6 +289,10 @@ struct BatchFile
     QString error;
 };
 
+// What the batch writer puts between a file's name and a random number to
+// name its temporary files.
+constexpr char batchTemporaryMarker[] = ".tessivo-tmp-";
+
 QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
@@ -305,9 +311,10 @@ quint64 nextTemporaryNumber()
     return next++;
 }
 
-// Writes `bytes` to a new file beside `target` ("<target>.XXXXXX", the
-// pattern QSaveFile uses, which the loader skips), with the permissions of
-// the file it will replace. Not synced: the batch syncs once for all.
+// Writes `bytes` to a new file beside `target`, "<target>.tessivo-tmp-<n>"
+// (a name no record file can have, which the loader skips and, once it is
+// old, removes), with the permissions of the file it will replace. Not
+// synced: the batch syncs once for all.
 BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
 {
     BatchFile file;
@@ -315,7 +322,7 @@ BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool
     const mode_t mode = ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : 0666;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        file.temporary = target + '.' + QByteArray::number(nextTemporaryNumber(), 36);
+        file.temporary = target + batchTemporaryMarker + QByteArray::number(nextTemporaryNumber(), 36);
         fd = ::open(file.temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -353,7 +360,7 @@ BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool
 
 } // namespace
 
-QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
+QList<bool> saveDocuments(const QList<Document> &documents, const QString &base, int threads)
 {
     QList<bool> saved(documents.size(), false);
     if (documents.isEmpty()) {
@@ -382,37 +389,44 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base)
     const bool syncEach = documents.size() <= 32;
     QList<qsizetype> indexes(documents.size());
     std::iota(indexes.begin(), indexes.end(), 0);
-    const QList<BatchFile> files = QtConcurrent::blockingMapped<QList<BatchFile>>(indexes, [&](qsizetype i) {
-        const Document &d = documents.at(i);
-        if (!isSafeDocumentID(d.id)) {
-            return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
-        }
-        // Joined by hand, as in saveDocument().
-        return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")), encode(d.toJson()),
-                              syncEach);
-    });
+    // A pool of its own: the folder's lock, not the cores, bounds how many
+    // threads pay (batchWriterThreads).
+    QThreadPool pool;
+    pool.setMaxThreadCount(std::max(1, threads));
+    const QList<BatchFile> files =
+        QtConcurrent::blockingMapped<QList<BatchFile>>(&pool, indexes, [&](qsizetype i) {
+            const Document &d = documents.at(i);
+            if (!isSafeDocumentID(d.id)) {
+                return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
+            }
+            // Joined by hand, as in saveDocument().
+            return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")),
+                                  encode(d.toJson()), syncEach);
+        });
     // Every temporary file is durable before any of them takes the place of
     // a file; after the renames, one sync of the folder makes the new names
     // durable.
     const bool durable = syncEach || ::syncfs(dir) == 0;
     const QString syncError = durable ? QString() : systemError(errno);
     // The renames are independent too; each replaces one file atomically.
-    const QList<QString> problems = QtConcurrent::blockingMapped<QList<QString>>(indexes, [&](qsizetype i) {
-        const BatchFile &f = files.at(i);
-        if (f.temporary.isEmpty()) {
-            return f.error;
-        }
-        QString why = syncError;
-        if (durable) {
-            const QByteArray target = nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
-            if (::rename(f.temporary.constData(), target.constData()) == 0) {
-                return QString();
+    const QList<QString> problems =
+        QtConcurrent::blockingMapped<QList<QString>>(&pool, indexes, [&](qsizetype i) {
+            const BatchFile &f = files.at(i);
+            if (f.temporary.isEmpty()) {
+                return f.error;
             }
-            why = systemError(errno);
-        }
-        ::unlink(f.temporary.constData());
-        return why;
-    });
+            QString why = syncError;
+            if (durable) {
+                const QByteArray target =
+                    nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
+                if (::rename(f.temporary.constData(), target.constData()) == 0) {
+                    return QString();
+                }
+                why = systemError(errno);
+            }
+            ::unlink(f.temporary.constData());
+            return why;
+        });
     bool renamed = false;
     for (qsizetype i = 0; i < problems.size(); ++i) {
         if (problems.at(i).isNull()) {
@@ -464,6 +478,82 @@ bool saveState(const State &state, const QString &base)
     }
     qWarning("[persistence] failed to save state: %s", qPrintable(error));
     return false;
+}
+
+namespace {
+
+// A name the batch writer gives a temporary file.
+bool isBatchTemporary(const QString &name)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.json\\.tessivo-tmp-[0-9a-z]+")));
+    return pattern.match(name).hasMatch();
+}
+
+// A name QSaveFile gives the temporary file of `target` while it puts it
+// in place ("<target>.XXXXXX", six letters or digits).
+bool isSaveFileTemporaryOf(const QString &name, const std::function<bool(const QString &)> &isTarget)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.[A-Za-z0-9]{6}")));
+    const QRegularExpressionMatch match = pattern.match(name);
+    return match.hasMatch() && isTarget(match.captured(1));
+}
+
+// Removes the regular files of `folder` that `isLeftover` names and that
+// were last written before `before`; returns how many went.
+int removeOldFiles(const QString &folder, const std::function<bool(const QString &)> &isLeftover,
+                   const QDateTime &before)
+{
+    int removed = 0;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!isLeftover(name)) {
+            continue;
+        }
+        // Joined by hand, as in saveDocument().
+        const QByteArray path = nativePath(folder + u'/' + name);
+        struct stat info;
+        // Not through a link: only a file this folder holds itself goes.
+        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec) >= before) {
+            continue;
+        }
+        if (::unlink(path.constData()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+} // namespace
+
+void removeLeftovers(const QString &base, const QDateTime &now)
+{
+    if (base.isEmpty()) {
+        return;
+    }
+    const QDateTime before = now.addSecs(-60);
+    const auto isDocumentFile = [](const QString &target) {
+        return target.endsWith(QLatin1String(".json")) && isSafeDocumentID(QStringView(target).chopped(5));
+    };
+    const auto isBaseFile = [](const QString &target) {
+        static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+            QStringLiteral("(collections|state)\\.json(\\.unreadable(\\.[0-9]+)?)?")));
+        return pattern.match(target).hasMatch();
+    };
+    const int removed =
+        removeOldFiles(
+            documentsDirectory(base),
+            [&](const QString &name) {
+                return isBatchTemporary(name) || isSaveFileTemporaryOf(name, isDocumentFile);
+            },
+            before) +
+        removeOldFiles(
+            base, [&](const QString &name) { return isSaveFileTemporaryOf(name, isBaseFile); }, before);
+    if (removed > 0) {
+        qWarning("[persistence] removed %d temporary files left by an interrupted save", removed);
+    }
 }
 
 QList<Document> loadDocuments(const QString &base)

@@ -2,6 +2,8 @@
 #include "service/core/APIClient.h"
 #include "service/core/APIStream.h"
 
+#include "FloodServer.h"
+#include "PeakMemory.h"
 #include "service/LocalServer.h"
 
 #include <QTest>
@@ -71,6 +73,34 @@ private Q_SLOTS:
     }
 
     void init() { hooks().clearRequestLog(); }
+
+    // A reply read whole is refused once its declared length or what came
+    // of it passes the cap, long before the service has sent it all.
+    void oversizedRepliesStopAsTheyArrive_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("declared length") << 200 << false << "content-length: 4294967296\r\n"_ba;
+        QTest::newRow("chunked") << 200 << true << QByteArray();
+        QTest::newRow("error body") << 500 << true << QByteArray();
+    }
+
+    void oversizedRepliesStopAsTheyArrive()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, chunked);
+        QFETCH(QByteArray, head);
+        FloodServer flood(status, chunked ? FloodServer::Body::chunked : FloodServer::Body::plain, 256 << 20,
+                          head);
+        APIClient api(flood.url());
+        const PeakMemory memory;
+        const APIResult<MeResponse> reply = result(api.get<MeResponse>(u"/api/v1/me"_s));
+        QVERIFY(!reply);
+        QCOMPARE(reply.failure().description(), u"The service sent a reply that was too large."_s);
+        QVERIFY2(memory.rise() < APIClient::maxReplyBytes + (64 << 20),
+                 qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+    }
 
     // Each request as logged: its request line, then the client's own
     // headers with their names and order as sent.

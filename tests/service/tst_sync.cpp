@@ -1,5 +1,8 @@
+#include "FloodServer.h"
+#include "PeakMemory.h"
 #include "SyncClient.h"
 
+#include "protocol/Routes.h"
 #include "service/LocalServer.h"
 #include "service/core/SyncPass.h"
 #include "store/RecordIds.h"
@@ -30,6 +33,8 @@ class TestSync : public QObject
 {
     Q_OBJECT
 
+    static constexpr qint64 pushLimit = 1 << 20;
+
     std::unique_ptr<Server> m_server;
     Account m_account;
     int m_users = 0;
@@ -57,7 +62,13 @@ class TestSync : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_server = startLocalServer(); }
+    void initTestCase()
+    {
+        // Test builds let both sides take a lower push limit, so that bodies
+        // past it stay small; read before anything looks at the routes.
+        qputenv("TESSIVO_TEST_SYNC_BODY_LIMIT", QByteArray::number(pushLimit));
+        m_server = startLocalServer();
+    }
 
     void init()
     {
@@ -305,6 +316,37 @@ private Q_SLOTS:
         QCOMPARE(pass.message(), u"The service sent more than 1 GB in one reply."_s);
     }
 
+    // The pull is ended once its declared length or what came of it passes
+    // the cap, rather than read whole and then refused.
+    void aPullPastTheCapStopsAsItArrives_data()
+    {
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("declared length") << false << "content-length: 4294967296\r\n"_ba;
+        QTest::newRow("chunked") << true << QByteArray();
+    }
+
+    void aPullPastTheCapStopsAsItArrives()
+    {
+        QFETCH(bool, chunked);
+        QFETCH(QByteArray, head);
+        const qint64 cap = 32 << 20;
+        FloodServer flood(200, chunked ? FloodServer::Body::chunked : FloodServer::Body::plain, 512 << 20,
+                          head);
+        SyncClient a(flood.url(), u"t"_s);
+        SyncPass pass(a.store.get(), &a.api);
+        pass.setPullLimitForTesting(cap);
+        QSignalSpy finished(&pass, &SyncPass::finished);
+        const PeakMemory memory;
+        pass.start();
+        QVERIFY(finished.wait(60'000));
+        QCOMPARE(pass.end(), SyncPass::End::failed);
+        QCOMPARE(pass.message(), u"The service sent more than 1 GB in one reply."_s);
+        QVERIFY2(memory.rise() < cap + (64 << 20),
+                 qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+        QVERIFY(flood.served() < 512 << 20);
+    }
+
     void pushGoesInBatchesOf500()
     {
         auto a = computer();
@@ -319,25 +361,57 @@ private Q_SLOTS:
         QCOMPARE(a->engine->status().kind, SyncEngine::Status::synced);
     }
 
+    // Batches stay under the service's limit, so every document that fits
+    // reaches it; one too large for any batch stays behind, named.
+    void pushBatchesStayUnderTheBodyLimit()
+    {
+        if (protocol::bodyLimit("POST", syncPath) != pushLimit)
+            QSKIP("needs a build configured with TESSIVO_TESTING=ON");
+        auto a = computer();
+        for (int i = 0; i < 40; ++i)
+            a->store->createDocument(std::nullopt, u"# Part %1\n\n"_s.arg(i) + QString(40 << 10, u'x'));
+        const Document huge =
+            a->store->createDocument(std::nullopt, u"# Atlas\n\n"_s + QString(pushLimit, u'y'));
+        QVERIFY(a->syncOnce());
+        QCOMPARE(a->engine->status(),
+                 SyncEngine::Status::makeOffline(u"\u201cAtlas\u201d is too large to sync."_s));
+        QCOMPARE(a->store->state().dirtyDocumentIDs, QStringList{huge.id});
+        QVERIFY(syncRequests("POST").size() > 1);
+        for (const LoggedRequest &r : syncRequests("POST"))
+            QVERIFY2(r.body.size() <= pushLimit, qPrintable(QString::number(r.body.size())));
+        auto b = computer();
+        QVERIFY(b->syncOnce());
+        QCOMPARE(b->store->documents().size(), 40);
+        QVERIFY(!b->store->document(huge.id));
+    }
+
     void failedBatchKeepsWhatWasDone_data()
     {
         QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<SyncEngine::Status>("ending");
         QTest::addColumn<bool>("signedIn");
         QTest::newRow("service error")
-            << 500 << SyncEngine::Status::makeOffline(u"Request failed (500)."_s) << true;
-        QTest::newRow("session refused") << 401 << SyncEngine::Status::makeSignedOut() << false;
+            << 500 << QByteArray() << SyncEngine::Status::makeOffline(u"Request failed (500)."_s) << true;
+        QTest::newRow("session refused")
+            << 401 << QByteArray() << SyncEngine::Status::makeSignedOut() << false;
+        // The service's quota, not a batch too large: its own words.
+        QTest::newRow("storage full")
+            << 413
+            << R"({"error":{"code":"quota_exceeded","message":"Your storage on this service is full."}})"_ba
+            << SyncEngine::Status::makeOffline(u"Your storage on this service is full."_s) << true;
     }
 
     void failedBatchKeepsWhatWasDone()
     {
         QFETCH(int, status);
+        QFETCH(QByteArray, reply);
         QFETCH(SyncEngine::Status, ending);
         QFETCH(bool, signedIn);
         auto a = computer();
         makeDirty(*a, 1201, 0);
         const QList<Document> documents = a->store->documents();
-        hooks().forceReply("POST", syncPath, 2, {status, {}, {}, false});
+        hooks().forceReply("POST", syncPath, 2, {status, reply, {}, false});
         QVERIFY(a->syncOnce());
         QCOMPARE(a->engine->status(), ending);
         QCOMPARE(bool(a->auth->token()), signedIn);

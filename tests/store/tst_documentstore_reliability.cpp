@@ -1,8 +1,10 @@
 #include "ManualSaveClock.h"
 #include "documentstore_report.h"
 #include "store/DocumentStore.h"
+#include "store/Persistence.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -30,6 +32,17 @@ namespace {
 constexpr qint64 settledAfterMs = 850;
 
 QStringList capturedMessages;
+
+// Every file below `root`, relative to it, sorted.
+QStringList tree(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
 
 bool run(const QString &program, const QStringList &arguments)
 {
@@ -298,6 +311,69 @@ private Q_SLOTS:
         qInfo("%d kills (%d during a flush), %d long pauses, %lld documents, %.1f s", kills, killsDuringFlush,
               settledChecks, static_cast<long long>(m_documentVersions.size()), total.elapsed() / 1000.0);
         QVERIFY(killsDuringFlush > 0);
+    }
+
+    // A batch write killed part-way leaves its temporary files; the next
+    // load removes those (and QSaveFile's) once they are a minute old, and
+    // nothing else: not the records, not the user's own files, not a save
+    // another instance has in flight.
+    void aKilledBatchWriteLeavesNothingBehind()
+    {
+        Persistence::State state;
+        state.welcomeSeeded = true;
+        QVERIFY(Persistence::saveState(state, m_base));
+        const QDir documents(Persistence::documentsDirectory(m_base));
+        QProcess child;
+        child.start(QStringLiteral(BATCHWRITE_CHILD), {m_base, u"10000"_s});
+        QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
+        const QStringList temporaries = {u"*.json.tessivo-tmp-*"_s};
+        QVERIFY2(
+            QTest::qWaitFor([&] { return !documents.entryList(temporaries, QDir::Files).isEmpty(); }, 30000),
+            "no temporary file appeared");
+        child.kill();
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        QStringList gone;
+        for (const QString &name : documents.entryList(temporaries, QDir::Files))
+            gone.append(u"documents/"_s + name);
+        // Beside them: a QSaveFile leftover of a record and of the state,
+        // which go too; the user's own files and look-alikes, which stay; and
+        // a batch another instance is writing right now, which stays.
+        const QString id = u"0b6f6c1e-2f0a-4c55-9d1e-5a4f3c2b1a09"_s;
+        gone += {u"documents/"_s + id + u".json.Ab12Cd"_s, u"state.json.Xy34Zw"_s};
+        const QStringList kept = {u"documents/notes.txt"_s,
+                                  u"documents/"_s + id + u".json.bak"_s,
+                                  u"documents/x.json.tessivo-tmp"_s,
+                                  u"documents/x.json.tessivo-tmp-Q"_s,
+                                  u"notes.json.Ab12Cd"_s,
+                                  u"collections.json.unreadable.2"_s};
+        const QString inFlight = u"documents/"_s + id + u".json.tessivo-tmp-zz"_s;
+        for (const QString &name : gone.mid(gone.size() - 2) + kept + QStringList{inFlight}) {
+            QFile file(QDir(m_base).filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{}");
+        }
+        const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-120);
+        for (const QString &name : tree(m_base)) {
+            QFile file(QDir(m_base).filePath(name));
+            if (name != inFlight && QFileInfo(file).isFile()) {
+                QVERIFY(file.open(QIODevice::ReadOnly) &&
+                        file.setFileTime(old, QFileDevice::FileModificationTime));
+            }
+        }
+        const QStringList before = tree(m_base);
+        const qsizetype records = documents.entryList({u"*.json"_s}, QDir::Files).size();
+
+        QSettings settings(m_dir->filePath(u"load.ini"_s), QSettings::IniFormat);
+        DocumentStore store(m_base, &settings);
+        QFuture<void> loading = store.load();
+        QTRY_VERIFY(loading.isFinished());
+        QStringList expected = before;
+        for (const QString &name : std::as_const(gone))
+            QVERIFY(expected.removeOne(name));
+        QCOMPARE(tree(m_base), expected);
+        QCOMPARE(store.documents().size(), records);
     }
 
     // A folder that refuses writes (read-only, or a full disk): saves fail

@@ -63,6 +63,10 @@ private:
 
 // Marks a reply its caller ended; Qt reports a time-out the same way.
 constexpr char cancelledProperty[] = "tessivoCancelled";
+// Marks a reply ended for its size.
+constexpr char tooLargeProperty[] = "tessivoTooLarge";
+// What a limited reply's buffer may hold past its limit.
+constexpr qint64 readBufferMargin = qint64(1) << 20;
 
 QString buildShortVersion()
 {
@@ -229,10 +233,35 @@ void APIClient::cancel(QNetworkReply *reply)
     reply->abort();
 }
 
+void APIClient::limitReply(QNetworkReply *reply, qint64 maxBytes)
+{
+    // Qt stops filling the buffer a little short of its size: the margin
+    // lets what passes the limit arrive, so the reply is ended rather than
+    // stalled.
+    reply->setReadBufferSize(maxBytes + readBufferMargin);
+    // As for a stream (APIStream): a request with a body takes the size only
+    // once it has gone out.
+    connect(reply, &QNetworkReply::requestSent, reply,
+            [reply, maxBytes] { reply->setReadBufferSize(maxBytes + readBufferMargin); });
+    const auto check = [reply, maxBytes] {
+        if (reply->property(tooLargeProperty).toBool())
+            return;
+        const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+        if ((declared.isValid() && declared.toLongLong() > maxBytes) || reply->bytesAvailable() > maxBytes) {
+            reply->setProperty(tooLargeProperty, true);
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
 APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)
 {
     if (reply->property(cancelledProperty).toBool())
         return APIFailure::cancelled();
+    if (reply->property(tooLargeProperty).toBool())
+        return APIError::replyTooLarge();
     if (failedInTransport(reply))
         return APIError::network(host());
     const APIResult<APIResponse> response = validate(reply);
@@ -279,9 +308,10 @@ QNetworkReply *APIClient::dispatch(const QNetworkRequest &request, Method method
 }
 
 APICall<APIReply> APIClient::perform(const QNetworkRequest &request, Method method,
-                                     const std::optional<QByteArray> &body)
+                                     const std::optional<QByteArray> &body, qint64 maxBytes)
 {
     QNetworkReply *reply = dispatch(request, method, body);
+    limitReply(reply, maxBytes);
     auto promise = std::make_shared<QPromise<APIResult<APIReply>>>();
     promise->start();
     QFuture<APIResult<APIReply>> future = promise->future();

@@ -197,16 +197,23 @@ public:
     // status is not judged here.
     APIResult<APIResponse> validate(QNetworkReply *reply);
     // The whole outcome of a finished reply: ended by cancel() →
-    // APIFailure::cancelled(); any other transport failure → the "network"
+    // APIFailure::cancelled(); ended for passing its limit (perform()) →
+    // APIError::replyTooLarge(); any other transport failure → the "network"
     // error; then validate(); a status outside 200-299 → APIError::from();
     // else the head and body.
     APIResult<APIReply> readReply(QNetworkReply *reply);
+    // The most a reply read whole may hold, error replies included, unless
+    // its caller allows more (a pull).
+    static constexpr qint64 maxReplyBytes = qint64(16) << 20;
     // Ends a reply's transfer so that readReply() reports it cancelled
     // rather than lost: the caller no longer wants it.
     static void cancel(QNetworkReply *reply);
     // Sends a request made with makeRequest(); the call ends with readReply().
+    // The reply is ended as soon as its declared length or what has arrived
+    // of it passes `maxBytes`, long before all of it would be in memory.
     APICall<APIReply> perform(const QNetworkRequest &request, Method method,
-                              const std::optional<QByteArray> &body = std::nullopt);
+                              const std::optional<QByteArray> &body = std::nullopt,
+                              qint64 maxBytes = maxReplyBytes);
 
     // "Tessivo-macOS/" + the version, or + "dev" when the build has none.
     static QByteArray userAgent(const QString &shortVersion);
@@ -237,6 +244,11 @@ Q_SIGNALS:
 private:
     friend class APIStream;
 
+    // Ends `reply` as soon as its declared length or what has arrived of it
+    // passes `maxBytes`, so that readReply() reports it too large before it
+    // is all in memory. Its buffer stops taking data a little past the limit,
+    // so a main thread held up elsewhere can't let more pile up meanwhile.
+    static void limitReply(QNetworkReply *reply, qint64 maxBytes);
     static bool failedInTransport(const QNetworkReply *reply);
     static QString sentToken(const QNetworkReply *reply);
     // APIError::from() of an error reply.

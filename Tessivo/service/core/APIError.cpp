@@ -56,3 +56,8 @@ APIError APIError::unexpectedResponse()
 {
     return {u"network"_s, u"Unexpected response."_s, 0};
 }
+
+APIError APIError::replyTooLarge()
+{
+    return {u"reply_too_large"_s, u"The service sent a reply that was too large."_s, 0};
+}

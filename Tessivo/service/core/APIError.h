@@ -30,6 +30,9 @@ struct APIError
     static APIError network(const QString &host);
     // A reply that is not an HTTP reply.
     static APIError unexpectedResponse();
+    // A reply refused for its size while it arrived; nothing of it is used.
+    static APIError replyTooLarge();
+    bool isReplyTooLarge() const { return code == u"reply_too_large"; }
 };
 
 Q_DECLARE_METATYPE(APIError)

@@ -6,6 +6,11 @@ APIStream::APIStream(QNetworkReply *reply, APIClient *client, QObject *parent)
     : QObject(parent), m_reply(reply), m_client(client), m_host(client->host())
 {
     reply->setParent(this);
+    // Qt 6.4 starts a request with a body on a later turn, and a size set
+    // before then never reaches its network thread: it is set again once the
+    // request has gone out.
+    reply->setReadBufferSize(readBufferBytes);
+    connect(reply, &QNetworkReply::requestSent, this, [reply] { reply->setReadBufferSize(readBufferBytes); });
     connect(reply, &QNetworkReply::metaDataChanged, this, &APIStream::takeHead);
     connect(reply, &QNetworkReply::readyRead, this, &APIStream::readBody);
     connect(reply, &QNetworkReply::finished, this, &APIStream::finish);
@@ -51,12 +56,26 @@ void APIStream::readBody()
     takeHead();
     if (!m_status || !m_reply)
         return;
-    const QByteArray bytes = m_reply->readAll();
     if (m_response) {
-        if (!bytes.isEmpty())
-            Q_EMIT received(bytes);
-    } else {
+        // In small pieces, so that a receiver that stops the stream part-way
+        // never holds much more than it wanted.
+        while (m_reply && !m_aborted && !m_over && m_reply->bytesAvailable() > 0) {
+            const QByteArray bytes = m_reply->read(pieceBytes);
+            if (!bytes.isEmpty())
+                Q_EMIT received(bytes);
+        }
+        return;
+    }
+    const QByteArray bytes = m_reply->readAll();
+    if (!m_over) {
         m_errorBody += bytes;
+        if (m_errorBody.size() > maxErrorBodyBytes) {
+            // An error's words come first; an endless body says no more.
+            m_errorBody.truncate(maxErrorBodyBytes);
+            m_reply->disconnect(this);
+            m_reply->abort();
+            failWithErrorBody();
+        }
     }
 }
 
@@ -79,12 +98,17 @@ void APIStream::finish()
     if (!m_status || APIClient::failedInTransport(m_reply)) {
         fail(APIError::network(m_host));
     } else if (!m_response) {
-        fail(m_client ? m_client->errorReply(m_reply, m_errorBody, *m_status)
-                      : APIError::from(m_errorBody, *m_status));
+        failWithErrorBody();
     } else {
         m_over = true;
         Q_EMIT finished();
     }
+}
+
+void APIStream::failWithErrorBody()
+{
+    fail(m_client ? m_client->errorReply(m_reply, m_errorBody, *m_status)
+                  : APIError::from(m_errorBody, *m_status));
 }
 
 void APIStream::fail(const APIFailure &failure)

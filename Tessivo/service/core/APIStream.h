@@ -20,7 +20,8 @@ class QNetworkReply;
 //  - before any head, or on a head whose transfer then broke: the "network"
 //    APIError;
 //  - for a status outside 200-299: APIError::from() of the whole body, which
-//    is read to its end first (no received() for it);
+//    is read to its end first (no received() for it); a body longer than
+//    maxErrorBodyBytes is cut there and the transfer ended;
 //  - after responseReceived(), when the connection drops mid-body: the
 //    "network" APIError; what was received stays received;
 //  - after abort(): APIFailure::cancelled(), emitted before abort() returns.
@@ -31,6 +32,16 @@ class APIStream final : public QObject
     Q_OBJECT
 
 public:
+    // What Qt may hold of the body between two reads: past it, it stops
+    // reading from the connection until the main thread has taken the
+    // bytes, so a reply that comes faster than it is used waits in the
+    // network instead of in memory.
+    static constexpr qint64 readBufferBytes = qint64(1) << 20;
+    // The largest piece received() hands on at once.
+    static constexpr qint64 pieceBytes = 64 * 1024;
+    // The part of an error reply's body that is kept to describe it.
+    static constexpr qsizetype maxErrorBodyBytes = 64 * 1024;
+
     ~APIStream() override;
 
     // Ends the transfer; does nothing once the stream is over.
@@ -52,6 +63,7 @@ private:
     void takeHead();
     void readBody();
     void finish();
+    void failWithErrorBody();
     void fail(const APIFailure &failure);
 
     QPointer<QNetworkReply> m_reply;

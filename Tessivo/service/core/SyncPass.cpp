@@ -124,17 +124,18 @@ void SyncPass::pull(PullHandler next)
     const QNetworkRequest request = m_client->makeRequest(
         m_client->url(protocol::routePath(protocol::Endpoint::pull), {{u"since"_s, since}}),
         "application/json");
-    const APICall<APIReply> call = m_client->perform(request, APIClient::Method::Get);
+    const APICall<APIReply> call =
+        m_client->perform(request, APIClient::Method::Get, std::nullopt, m_pullLimit);
     m_abort = [call] { call.abort(); };
     call.then(this, [this, next](const APIResult<APIReply> &reply) {
         m_abort = nullptr;
-        if (!reply) {
-            fail(reply.failure());
-            return;
-        }
-        if (reply->body.size() > m_pullLimit) {
+        if (!reply && reply.failure().isAPIError() && reply.failure().apiError().isReplyTooLarge()) {
             m_message = tooLargeMessage();
             finish(End::failed);
+            return;
+        }
+        if (!reply) {
+            fail(reply.failure());
             return;
         }
         QtConcurrent::run([body = reply->body] {
@@ -185,69 +186,68 @@ void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
     const QStringList &newerDocuments = merged.documentIDs;
     const QStringList &newerCollections = merged.collectionIDs;
 
-    m_docs = m_store->dirtyDocumentsForPush();
-    m_collections = m_store->dirtyCollectionsForPush();
+    QList<Document> docs = m_store->dirtyDocumentsForPush();
+    QList<Collection> collections = m_store->dirtyCollectionsForPush();
     QSet<QString> taken;
-    for (const Document &d : std::as_const(m_docs)) {
+    for (const Document &d : std::as_const(docs)) {
         taken.insert(d.id);
     }
     for (const QString &id : newerDocuments) {
         if (!taken.contains(id)) {
             if (const std::optional<Document> d = m_store->document(id)) {
-                m_docs.append(*d);
+                docs.append(*d);
             }
         }
     }
     taken.clear();
-    for (const Collection &c : std::as_const(m_collections)) {
+    for (const Collection &c : std::as_const(collections)) {
         taken.insert(c.id);
     }
     for (const QString &id : newerCollections) {
         if (!taken.contains(id)) {
             if (const std::optional<Collection> c = m_store->collection(id)) {
-                m_collections.append(*c);
+                collections.append(*c);
             }
         }
     }
 
-    if (m_docs.isEmpty() && m_collections.isEmpty()) {
+    if (docs.isEmpty() && collections.isEmpty()) {
         finish(End::synced);
         return;
     }
-    m_batchStart = 0;
+    const QString path = protocol::routePath(protocol::Endpoint::push);
+    m_batches.emplace(std::move(docs), std::move(collections), protocol::bodyLimit("POST", path), batchSize);
     pushNextBatch();
 }
 
 void SyncPass::pushNextBatch()
 {
-    const qsizetype n = m_docs.size();
-    while (m_batchStart < std::max<qsizetype>(n, 1)) {
-        const qsizetype start = m_batchStart;
-        m_batchStart += batchSize;
-        const QList<Document> docs = m_docs.mid(start, std::min(start + batchSize, n) - start);
-        const QList<Collection> collections = start == 0 ? m_collections : QList<Collection>();
-        if (docs.isEmpty() && collections.isEmpty()) {
-            continue;
-        }
-        if (m_cancelled) {
-            fail(APIFailure::cancelled());
-            return;
-        }
-        const APICall<SyncPushResponse> call = m_client->send<SyncPushResponse>(
-            APIClient::Method::Post, protocol::routePath(protocol::Endpoint::push),
-            SyncPushRequest{docs, collections});
-        m_abort = [call] { call.abort(); };
-        call.then(this, [this, docs, collections](const APIResult<SyncPushResponse> &reply) {
-            m_abort = nullptr;
-            if (!reply) {
-                fail(reply.failure());
-                return;
-            }
-            afterPush(reply.value(), docs, collections);
-        });
+    std::optional<PushBatches::Batch> batch = m_batches->next();
+    if (!batch) {
+        pull(&SyncPass::afterSecondPull);
         return;
     }
-    pull(&SyncPass::afterSecondPull);
+    if (m_cancelled) {
+        fail(APIFailure::cancelled());
+        return;
+    }
+    const QNetworkRequest request = m_client->makeRequest(
+        m_client->url(protocol::routePath(protocol::Endpoint::push)), "application/json", "application/json");
+    const APICall<APIReply> call =
+        m_client->perform(request, APIClient::Method::Post, std::exchange(batch->body, {}));
+    m_abort = [call] { call.abort(); };
+    call.then(this,
+              [this, docs = batch->docs, collections = batch->collections](const APIResult<APIReply> &reply) {
+                  m_abort = nullptr;
+                  const APIResult<SyncPushResponse> decoded =
+                      reply ? APIClient::decodeBody<SyncPushResponse>(reply->body)
+                            : APIResult<SyncPushResponse>(reply.failure());
+                  if (!decoded) {
+                      fail(decoded.failure());
+                      return;
+                  }
+                  afterPush(decoded.value(), docs, collections);
+              });
 }
 
 void SyncPass::afterPush(const SyncPushResponse &reply, const QList<Document> &docs,
@@ -277,12 +277,22 @@ void SyncPass::afterSecondPull(const SyncPullResponse &reply)
 void SyncPass::afterSecondMerge(const DocumentStore::PullResult &merged)
 {
     m_copiesMade = !merged.copyIDs.isEmpty();
+    if (m_batches && !m_batches->tooLarge().isEmpty()) {
+        m_message = tooLargeDocumentMessage(m_batches->tooLarge().first());
+        finish(End::failed);
+        return;
+    }
     finish(End::synced);
 }
 
 QString SyncPass::tooLargeMessage()
 {
     return u"The service sent more than 1 GB in one reply."_s;
+}
+
+QString SyncPass::tooLargeDocumentMessage(const Document &document)
+{
+    return u"\u201c%1\u201d is too large to sync."_s.arg(document.displayTitle());
 }
 
 void SyncPass::fail(const APIFailure &failure)

@@ -2,6 +2,7 @@
 
 #include "protocol/WireRecords.h"
 #include "service/core/APIResult.h"
+#include "service/core/PushBatches.h"
 #include "store/Collection.h"
 #include "store/Document.h"
 #include "store/DocumentStore.h"
@@ -26,6 +27,11 @@ class APIClient;
 // A pass is used once: start() it, wait for finished(), then read how it
 // ended. What it did before a failure stays done: the first merge and the
 // raised cursor, and the ids cleared by earlier batches.
+//
+// Batches are cut by count and by bytes, below the body limit the service
+// states for a push (protocol::routes()). A document too large to go in any
+// batch stays dirty and unsent; the rest sync, and the pass then ends failed
+// with tooLargeDocumentMessage() of the first such document.
 class SyncPass final : public QObject
 {
     Q_OBJECT
@@ -49,10 +55,12 @@ public:
     // Whether an id pulled from the service may name a record here.
     static bool isUsableID(const QString &id);
 
-    // A pull reply larger than this is refused: the pass ends failed with
-    // tooLargeMessage().
+    // A pull reply larger than this is refused as soon as its declared length
+    // or what has arrived of it says so: the request is ended and the pass
+    // ends failed with tooLargeMessage().
     static constexpr qint64 maxPullBytes = qint64(1) << 30;
     static QString tooLargeMessage();
+    static QString tooLargeDocumentMessage(const Document &document);
     void setPullLimitForTesting(qint64 bytes) { m_pullLimit = bytes; }
 
     // True when a pull of this pass made conflicted copies that the pass
@@ -90,9 +98,7 @@ private:
     // Aborts the request that is out; empty between requests.
     std::function<void()> m_abort;
 
-    QList<Document> m_docs;
-    QList<Collection> m_collections;
-    qsizetype m_batchStart = 0;
+    std::optional<PushBatches> m_batches;
     quint64 m_cursorEpoch = 0;
     qint64 m_pullLimit = maxPullBytes;
     bool m_copiesMade = false;

@@ -2,6 +2,8 @@
 // edit, every ending leaves the right text and undo history, and the panel
 // keeps the keyboard the way a menu should.
 #include "../LoopbackReply.h"
+#include "FloodServer.h"
+#include "PeakMemory.h"
 #include "assistant/AIMenuPanel.h"
 #include "assistant/AIMenuView.h"
 #include "assistant/core/AIAssistant.h"
@@ -256,6 +258,46 @@ private Q_SLOTS:
         m_view->undo();
         QCOMPARE(m_view->string(), u"hello brave world"_s);
         QTRY_VERIFY(!m_service->connected());
+    }
+
+    // An endless reply, faster than the text view takes it, waits in the
+    // network rather than in memory: a 2xx one stops at the limit as one
+    // step, an error one once enough of its body has come to name it.
+    void anEndlessReplyStaysInBoundedMemory_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<QString>("undoText");
+        QTest::newRow("reply: what came stays, one step")
+            << 200 << u"The AI reply was too long."_s << qsizetype(17 - 5 + AIStream::maximumReplyBytes)
+            << u"Undo AI Rewrite"_s;
+        QTest::newRow("error body: restored, no step")
+            << 500 << u"Request failed (500)."_s << qsizetype(17) << u"Undo"_s;
+    }
+
+    void anEndlessReplyStaysInBoundedMemory()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(qsizetype, length);
+        QFETCH(QString, undoText);
+        const qint64 budget = qint64(512) << 20;
+        FloodServer flood(status, FloodServer::Body::chunked, budget);
+        m_client = std::make_unique<APIClient>(flood.url());
+        m_assistant = std::make_unique<AIAssistant>(AIAssistant::overClient(m_client.get()),
+                                                    [this] { return m_now += 20; });
+        m_menu = std::make_unique<AIMenuPanel>(nullptr, m_assistant.get(), [] {});
+        openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
+        const PeakMemory memory;
+        m_menu->model()->submit();
+        QTRY_COMPARE_WITH_TIMEOUT(m_menu->model()->phase(), AIMenuModel::Phase::error(message), 60'000);
+        QVERIFY2(memory.rise() < (64 << 20), qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+        QVERIFY(flood.served() < budget);
+        QCOMPARE(m_view->length(), length);
+        QCOMPARE(UndoNames::undoText(document()), undoText);
+        m_view->undo();
+        QCOMPARE(m_view->string(), u"hello brave world"_s);
     }
 
     void errorRowShowsTwoLines_data()
