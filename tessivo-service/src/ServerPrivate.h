@@ -22,7 +22,9 @@ qint64 routeBodyLimit(const LoggedRequest &head);
 
 struct Server::Private
 {
-    Private(Server *q, ServerOptions o) : q(q), options(std::move(o)), ai(options) {}
+    Private(Server *q, ServerOptions o)
+        : q(q), options(std::move(o)), signInThrottle(options.limits), ai(options)
+    {}
 
     Server *q;
     ServerOptions options;
