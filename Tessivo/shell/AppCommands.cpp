@@ -140,9 +140,9 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *stor
     connect(add(document, QStringLiteral("AI Assistant\u2026"), AppShortcuts::aiAssistant),
             &QAction::triggered, this, [] { postMenuNotification(AppNotifications::aiAssist); });
     connect(add(document, QStringLiteral("Refine Selection with AI\u2026")), &QAction::triggered, this,
-            [] { postAIAssist(QStringLiteral("refine")); });
+            [] { postAIAssist(AppNotifications::refineMode); });
     connect(add(document, QStringLiteral("Generate with AI\u2026")), &QAction::triggered, this,
-            [] { postAIAssist(QStringLiteral("generate")); });
+            [] { postAIAssist(AppNotifications::generateMode); });
     document->addSeparator();
     connect(add(document, QStringLiteral("Delete Document"), AppShortcuts::deleteDocument),
             &QAction::triggered, this, [] { postMenuNotification(AppNotifications::deleteDocument); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AiForwarder.h"
+#include "HostRule.h"
 #include "HttpConnection.h"
 #include "Listener.h"
 #include "Server.h"
@@ -34,6 +35,7 @@ struct Server::Private
     WorkerPool pool;
     AiForwarder ai;
     QList<Listener *> listeners;
+    HostRule hosts;
 
     int maxConnections = 0;
     int openConnections = 0;

@@ -21,17 +21,19 @@ private slots:
         const QString nginx = QStandardPaths::findExecutable(u"nginx"_s, {u"/usr/sbin"_s, u"/usr/bin"_s});
         if (nginx.isEmpty())
             QSKIP("nginx is not installed (scripts/install-deps.sh installs nginx-light)");
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.trustedProxies = {QHostAddress(QHostAddress::LocalHost)};
-        m_service = std::make_unique<Fixture>();
-        if (!m_service->start(options))
-            QSKIP(qPrintable(m_service->skipReason()));
-
         QTcpServer probe; // a free port for nginx
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         m_port = probe.serverPort();
         probe.close();
+
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.trustedProxies = {QHostAddress(QHostAddress::LocalHost)};
+        options.publicUrl = u"http://127.0.0.1:%1"_s.arg(m_port); // nginx's address
+        m_service = std::make_unique<Fixture>();
+        if (!m_service->start(options))
+            QSKIP(qPrintable(m_service->skipReason()));
+
         QFile config(m_dir.filePath(u"nginx.conf"_s));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(u"daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
@@ -45,6 +47,7 @@ private slots:
                      "    listen 127.0.0.1:%2;\n"
                      "    location / {\n"
                      "      proxy_pass http://127.0.0.1:%3;\n"
+                     "      proxy_set_header Host $host;\n"
                      "      proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for;\n"
                      "    }\n"
                      "  }\n"
@@ -153,6 +156,15 @@ private slots:
             statuses.append(reply.mid(9, 3).toInt());
         }
         QCOMPARE(statuses, QList<int>(10, 401) << 429);
+    }
+
+    // nginx passes the client's Host on: a name rebound to the proxy's
+    // address isn't answered, where nginx's own upstream name would be.
+    void theClientsHostIsChecked()
+    {
+        const QByteArray rebound = "evil.test:" + QByteArray::number(m_port);
+        QCOMPARE(call("GET", u"/"_s, {}, {}, {{"host", rebound}}).status, 421);
+        QCOMPARE(call("GET", u"/"_s).status, 200);
     }
 
 private:
