@@ -173,8 +173,8 @@ int main(int argc, char *argv[])
         options.trustedProxies.append(address);
     }
     if (parser.isSet(quota)) {
-        options.quotaBytes = parseByteCount(parser.value(quota));
-        if (options.quotaBytes <= 0) {
+        options.limits.quotaBytes = parseByteCount(parser.value(quota));
+        if (options.limits.quotaBytes <= 0) {
             std::fprintf(stderr, "tessivo-service: --quota wants a size such as 500M or 5G, got \"%s\"\n",
                          qPrintable(parser.value(quota)));
             return 2;

@@ -22,6 +22,8 @@ QString duration(qint64 ms)
 
 QString bytes(qint64 n)
 {
+    if (n >= 1024LL * 1024 * 1024 && n % (1024LL * 1024 * 1024) == 0)
+        return QStringLiteral("%1 GiB").arg(n / (1024LL * 1024 * 1024));
     if (n >= 1024 * 1024 && n % (1024 * 1024) == 0)
         return QStringLiteral("%1 MiB").arg(n / (1024 * 1024));
     if (n >= 1024 && n % 1024 == 0)
@@ -46,7 +48,9 @@ QStringList ServiceLimits::describe() const
         QStringLiteral("Idle: a connection between requests, or a reply nobody reads, is closed after %1; "
                        "a reply unread past %2 is dropped.")
             .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),
-        QStringLiteral("Uploads: %1 image uploads at once per account.").arg(maxUploadsPerAccount),
+        QStringLiteral("Storage: %1 per account (--quota); %2 image uploads at once per account.")
+            .arg(bytes(quotaBytes))
+            .arg(maxUploadsPerAccount),
         QStringLiteral("Sign-in: %1 failures per client in %2; past %3 failures to one account in %4, from "
                        "anywhere, one try per %5 (clients that signed in to it in the last %6 are exempt).")
             .arg(signInFailuresPerPeer)

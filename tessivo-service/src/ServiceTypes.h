@@ -12,10 +12,11 @@ namespace tessivo::server {
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
-// What any one client may hold and how often it may ask, in one place. A
-// "peer" is a client's IPv4 address or IPv6 /64 (::1 and 127.0.0.1 are one
-// peer). Each limit is enforced in one place: the connection ones in
-// HttpConnection and Server, the sign-in and sign-up ones in SignInThrottle.
+// What any one client or account may hold and how often it may ask, in one
+// place. A "peer" is a client's IPv4 address or IPv6 /64 (::1 and 127.0.0.1
+// are one peer). The connection limits are enforced in HttpConnection and
+// Server, the sign-in and sign-up ones in SignInThrottle, the quota by the
+// routes that store images and documents.
 struct ServiceLimits
 {
     // Open connections at once, overall (0: the descriptor limit less 64)
@@ -44,6 +45,9 @@ struct ServiceLimits
     qint64 maxQueuedBytes = 16 * 1024 * 1024;
     // Image uploads being received at once per account.
     int maxUploadsPerAccount = 2;
+    // Bytes each account may keep: the bodies of its live documents and its
+    // images. A write that would take an account past it is refused.
+    qint64 quotaBytes = 1024LL * 1024 * 1024;
     // Failed sign-ins per peer, and per peer and account, within the window.
     int signInFailuresPerPeer = 10;
     qint64 signInWindowMs = 10 * 60 * 1000;
@@ -97,9 +101,6 @@ struct ServerOptions
     // A session ends this long after it was made or last rolled.
     qint64 sessionLifetimeMs = 30LL * 24 * 3600 * 1000;
     qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
-    // Bytes each account may keep: the bodies of its live documents and its
-    // images. A write that would take an account past it is refused.
-    qint64 quotaBytes = 1024LL * 1024 * 1024;
     // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
     // so changing it keeps old accounts working). Tests lower it.
     int passwordIterations = 310000;

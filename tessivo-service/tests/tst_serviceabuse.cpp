@@ -767,7 +767,7 @@ private slots:
     void storageQuota()
     {
         ServerOptions options;
-        options.quotaBytes = 1000;
+        options.limits.quotaBytes = 1000;
         Fixture f;
         START_SERVICE(f, options);
         const QString t = f.token();
@@ -801,7 +801,7 @@ private slots:
 
         f.server.reset();
         options.database = f.database;
-        options.quotaBytes = 500; // now 1000 bytes over 500
+        options.limits.quotaBytes = 500; // now 1000 bytes over 500
         START_SERVICE(f, options);
         QCOMPARE(push(u"a"_s, 600).status, 200); // the same size again
         QCOMPARE(push(u"a"_s, 300).status, 200); // shorter, still over
