@@ -81,9 +81,11 @@ int main(int argc, char *argv[])
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("The Tessivo web service: accounts, sync, publishing, images "
-                       "and AI forwarding for the Tessivo app."));
+    QString description = QStringLiteral("The Tessivo web service: accounts, sync, publishing, images "
+                                         "and AI forwarding for the Tessivo app.\n\nLimits:");
+    for (const QString &line : ServiceLimits().describe())
+        description += QStringLiteral("\n  ") + line;
+    parser.setApplicationDescription(description);
     parser.addHelpOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("Listen on ADDRESS:PORT (repeatable; IPv6 as [::1]:8787). "
@@ -119,9 +121,9 @@ int main(int argc, char *argv[])
         QStringLiteral("email"));
     const QCommandLineOption trustedProxy(
         QStringLiteral("trusted-proxy"),
-        QStringLiteral("Address of the reverse proxy in front of the service. Its requests count against "
-                       "the client named first in X-Forwarded-For for the per-address connection limit; "
-                       "that header is ignored from every other address."),
+        QStringLiteral("Address of a reverse proxy in front of the service (repeatable). Its requests "
+                       "count against the rightmost X-Forwarded-For address that is not a trusted proxy, "
+                       "in every per-client limit; that header is ignored from every other address."),
         QStringLiteral("address"));
     const QCommandLineOption quota(
         QStringLiteral("quota"),
@@ -161,17 +163,18 @@ int main(int argc, char *argv[])
     options.aiKey = pick(aiKey, "TESSIVO_AI_KEY");
     options.publicUrl = parser.value(publicUrl);
     options.adminEmails = parser.values(admin);
-    if (parser.isSet(trustedProxy)) {
-        options.trustedProxy = QHostAddress(parser.value(trustedProxy));
-        if (options.trustedProxy.isNull()) {
+    for (const QString &item : parser.values(trustedProxy)) {
+        const QHostAddress address(item);
+        if (address.isNull()) {
             std::fprintf(stderr, "tessivo-service: --trusted-proxy wants an IP address, got \"%s\"\n",
-                         qPrintable(parser.value(trustedProxy)));
+                         qPrintable(item));
             return 2;
         }
+        options.trustedProxies.append(address);
     }
     if (parser.isSet(quota)) {
-        options.quotaBytes = parseByteCount(parser.value(quota));
-        if (options.quotaBytes <= 0) {
+        options.limits.quotaBytes = parseByteCount(parser.value(quota));
+        if (options.limits.quotaBytes <= 0) {
             std::fprintf(stderr, "tessivo-service: --quota wants a size such as 500M or 5G, got \"%s\"\n",
                          qPrintable(parser.value(quota)));
             return 2;

@@ -1,6 +1,7 @@
 #include "AccountRoutes.h"
 
 #include "HostRule.h"
+#include "Peer.h"
 #include "Server.h"
 
 #include "protocol/Routes.h"
@@ -17,6 +18,13 @@ namespace {
 bool isEmailAddress(const QString &email)
 {
     return email.contains(QLatin1Char('@')) && email.size() <= 320 && !hasControlCharacter(email);
+}
+
+// A refusal for now, with when to try again.
+Reply tooMany(Reply reply, qint64 waitMs)
+{
+    reply.headers.append({"retry-after", QByteArray::number((waitMs + 999) / 1000)});
+    return reply;
 }
 
 QString providerName(const QString &provider)
@@ -90,6 +98,7 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
 
     const QString email = form.value(QStringLiteral("email")).trimmed();
     const QString password = form.value(QStringLiteral("password"));
+    const qint64 t = now();
     std::optional<UserRow> user;
     if (form.value(QStringLiteral("mode")) == QLatin1String("signup")) {
         const QString name = form.value(QStringLiteral("name")).trimmed();
@@ -105,22 +114,38 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
             problem = QStringLiteral("A site handle is 1 to 63 lower-case letters, digits and hyphens, "
                                      "not starting or ending with a hyphen.");
         bool unsaved = false;
-        if (problem.isEmpty())
+        if (problem.isEmpty()) {
+            if (const qint64 wait = signInThrottle.admitSignUp(request.peer, t); wait > 0)
+                return tooMany(signInForm(429, provider,
+                                          QStringLiteral("Too many new accounts from this address. "
+                                                         "Try again later."),
+                                          form),
+                               wait);
             user = createUser(email, name, password, handle, false, &problem, &unsaved);
+            if (!user)
+                signInThrottle.signUpFailed(request.peer, t);
+        }
         if (!user)
             return signInForm(unsaved ? 503 : 400, provider, problem, form);
     } else {
-        const qint64 t = now();
-        if (const qint64 wait = signInThrottle.admit(request.peer, email, t); wait > 0) {
+        // Past the account's own limit only the peers its owner signed in
+        // from get through at once: a database question, asked only then.
+        bool knownPeer = false;
+        if (signInThrottle.accountPaced(email, t) && isEmailAddress(email)) {
+            if (const std::optional<UserRow> account = storage.userByEmail(email))
+                knownPeer =
+                    storage.signedInFrom(account->id, peerKey(request.peer), t - options.limits.knownPeerMs);
+        }
+        if (const qint64 wait = signInThrottle.admit(request.peer, email, t, knownPeer); wait > 0) {
             const qint64 minutes = (wait + 59'999) / 60'000;
-            Reply reply = signInForm(
-                429, provider,
-                minutes == 1
-                    ? QStringLiteral("Too many failed sign-ins. Try again in a minute.")
-                    : QStringLiteral("Too many failed sign-ins. Try again in %1 minutes.").arg(minutes),
-                form);
-            reply.headers.append({"retry-after", QByteArray::number((wait + 999) / 1000)});
-            return reply;
+            return tooMany(
+                signInForm(
+                    429, provider,
+                    minutes == 1
+                        ? QStringLiteral("Too many failed sign-ins. Try again in a minute.")
+                        : QStringLiteral("Too many failed sign-ins. Try again in %1 minutes.").arg(minutes),
+                    form),
+                wait);
         }
         // An address no account can have isn't looked up (PostgreSQL can't
         // take a NUL in a query).
@@ -136,6 +161,10 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
                               form);
         signInThrottle.succeeded(request.peer, email, t);
     }
+    // Remembered so that this peer keeps getting in while others guess.
+    storage.transaction([&] {
+        return storage.recordSignInPeer(user->id, peerKey(request.peer), t, t - options.limits.knownPeerMs);
+    });
     const QString ott = mintOneTimeToken(user->id);
     using namespace protocol::signInCallback;
     return ott.isEmpty() ? redirectToApp(errorItem, internalError) : redirectToApp(tokenItem, ott);

@@ -1,5 +1,7 @@
 #include "HttpConnection.h"
 
+#include "Peer.h"
+
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,7 +19,6 @@
 namespace tessivo::server {
 
 namespace {
-constexpr qsizetype maxHeadBytes = 64 * 1024;
 // Bodies up to this size are read without asking for admission.
 constexpr qint64 smallBodyBytes = protocol::smallBodyLimit;
 // After a refusal, what the client still sends is read and dropped (up to
@@ -95,9 +97,10 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, const ConnectionLimits &limits,
-                               QObject *parent)
+HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, const ServiceLimits &limits,
+                               const QList<QHostAddress> &trustedProxies, QObject *parent)
     : QObject(parent), m_descriptor(descriptor), m_socketPeer(peer), m_limits(limits),
+      m_trustedProxies(trustedProxies),
       m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this)),
       m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
 {
@@ -115,16 +118,41 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
     m_idle.setSingleShot(true);
     m_idle.setInterval(m_limits.idleTimeoutMs);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        // A route still working on its reply keeps the connection; a client
-        // that stopped reading it does not.
-        if (m_state != State::Busy || queuedBytes() > 0)
+        switch (m_state) {
+        case State::Head:
+            // Between requests; a head on its way has its own deadline.
+            if (!m_headDeadline.isActive())
+                closeNow();
+            break;
+        case State::Admission:
+        case State::Body:
+            break; // the body deadline decides
+        case State::Busy:
+            // A route still working on its reply keeps the connection; a
+            // client that stopped reading it, or a reply that stopped
+            // coming, does not.
+            if (queuedBytes() > 0 || m_bodyRemaining > 0 || m_streaming)
+                closeNow();
+            break;
+        case State::Closing:
+        case State::Closed:
             closeNow();
+            break;
+        }
     });
     m_idle.start();
+    // The whole head within the deadline from accept: a connection that
+    // sends nothing doesn't hold its slot for the idle timeout.
     m_headDeadline.setSingleShot(true);
     m_headDeadline.setInterval(m_limits.headDeadlineMs);
     connect(&m_headDeadline, &QTimer::timeout, this, [this] {
         if (m_state == State::Head)
+            refuse(408, "timeout", "The request took too long to arrive.");
+    });
+    m_headDeadline.start();
+    m_bodyDeadline.setSingleShot(true);
+    connect(&m_bodyDeadline, &QTimer::timeout, this, [this] {
+        if (m_state == State::Admission || m_state == State::Body)
             refuse(408, "timeout", "The request took too long to arrive.");
     });
     m_linger.setSingleShot(true);
@@ -151,7 +179,8 @@ void HttpConnection::onReadable()
     }
     // Only what the current request needs is read; the rest waits in the
     // kernel, which slows a client that sends ahead.
-    const bool wanted = m_state == State::Body || (m_state == State::Head && m_in.size() <= maxHeadBytes);
+    const bool wanted =
+        m_state == State::Body || (m_state == State::Head && m_in.size() <= m_limits.maxHeadBytes);
     if (!wanted) {
         m_readNotifier->setEnabled(false);
         return;
@@ -195,6 +224,7 @@ void HttpConnection::process()
             m_readNotifier->setEnabled(true);
         return;
     }
+    m_bodyDeadline.stop();
     m_request.body = m_in.left(m_bodyLength);
     m_in.remove(0, m_bodyLength);
     m_state = State::Busy;
@@ -210,7 +240,7 @@ bool HttpConnection::parseHead()
 {
     const qsizetype end = m_in.indexOf("\r\n\r\n");
     if (end < 0) {
-        if (m_in.size() > maxHeadBytes)
+        if (m_in.size() > m_limits.maxHeadBytes)
             refuse(431, "too_large", "Request headers are too large.");
         else
             m_readNotifier->setEnabled(true);
@@ -241,13 +271,12 @@ bool HttpConnection::parseHead()
         }
         request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
-    request.peer = m_socketPeer;
-    if (!m_limits.trustedProxy.isNull() && m_socketPeer.isEqual(m_limits.trustedProxy)) {
-        const QHostAddress client(
-            QString::fromLatin1(request.header("x-forwarded-for").split(',').value(0).trimmed()));
-        if (!client.isNull())
-            request.peer = client;
+    QList<QByteArray> forwardedFor;
+    for (const auto &[name, value] : std::as_const(request.headers)) {
+        if (name.compare("x-forwarded-for", Qt::CaseInsensitive) == 0)
+            forwardedFor.append(value);
     }
+    request.peer = forwardedClient(m_socketPeer, forwardedFor, m_trustedProxies);
     m_closeAfterReply = requestLine[2] == "HTTP/1.0" || request.header("connection").toLower() == "close";
     if (request.hasHeader("transfer-encoding")) {
         refuse(411, "length_required", "Send the body with a Content-Length.");
@@ -262,6 +291,13 @@ bool HttpConnection::parseHead()
     }
     m_request = std::move(request);
     m_bodyLength = length;
+    if (length > 0) {
+        // Time enough for a slow line (30 s per MiB is some 35 KB/s), not
+        // for a client that holds the connection by dripping its body.
+        m_bodyDeadline.start(int(std::min<qint64>(
+            std::numeric_limits<int>::max(),
+            m_limits.bodyDeadlineMs + m_limits.bodyDeadlinePerMebibyteMs * length / protocol::mebibyte)));
+    }
     m_state = length > smallBodyBytes ? State::Admission : State::Body;
     emit headParsed(m_request);
     if (m_state == State::Admission) {
@@ -301,6 +337,7 @@ void HttpConnection::refuse(int status, const QByteArray &code, const QByteArray
     if (m_state == State::Closing || m_state == State::Closed)
         return;
     m_in.clear();
+    m_bodyDeadline.stop();
     m_closeAfterReply = true;
     m_streaming = false;
     m_bodyRemaining = -1;
@@ -343,6 +380,10 @@ void HttpConnection::writeBody(const QByteArray &bytes)
     if (m_bodyRemaining == 0) {
         m_bodyRemaining = -1;
         finishReply();
+    } else if (m_descriptor >= 0) {
+        // A piece the kernel took at once arms no write notification, so
+        // the next one is asked for here.
+        afterFlush();
     }
 }
 
@@ -368,6 +409,11 @@ void HttpConnection::endStream()
     m_streaming = false;
     send("0\r\n\r\n");
     finishReply();
+}
+
+bool HttpConnection::isIdle() const
+{
+    return (m_state == State::Head || m_state == State::Closing) && queuedBytes() == 0;
 }
 
 void HttpConnection::abort()
@@ -495,6 +541,7 @@ void HttpConnection::closeNow()
     m_writeNotifier->setEnabled(false);
     m_idle.stop();
     m_headDeadline.stop();
+    m_bodyDeadline.stop();
     m_linger.stop();
     if (m_descriptor >= 0)
         ::close(int(m_descriptor));

@@ -9,35 +9,19 @@ class QSocketNotifier;
 
 namespace tessivo::server {
 
-// What one connection may hold and how long it may take.
-struct ConnectionLimits
-{
-    // The next request on a connection is read only once the reply before
-    // it has drained below this, so a client that pipelines and never reads
-    // holds one reply's worth of memory, not one per request.
-    qint64 drainBytes = 64 * 1024;
-    // A streamed reply that piles up more than this unread is dropped.
-    qint64 maxQueuedBytes = 16 * 1024 * 1024;
-    // A request head must be complete this long after its first byte.
-    int headDeadlineMs = 10 * 1000;
-    // A connection that sends nothing for this long while no reply is
-    // pending, or reads nothing of a pending reply, is closed.
-    int idleTimeoutMs = 120 * 1000;
-    // Requests from this address name their client in X-Forwarded-For.
-    QHostAddress trustedProxy;
-};
-
 // One HTTP/1.1 client connection on a socket of its own. Requests are read
 // one at a time: while one waits for its reply nothing more is read, so
 // unread input stays in the kernel and throttles the client. Bodies over
-// 64 KiB wait for `admitBody` before any of them is buffered.
+// 64 KiB wait for `admitBody` before any of them is buffered. The head and
+// the body each have a deadline; the idle timeout covers the time between
+// requests and a pending reply that doesn't move.
 class HttpConnection final : public QObject
 {
     Q_OBJECT
 
 public:
-    HttpConnection(qintptr descriptor, const QHostAddress &peer, const ConnectionLimits &limits,
-                   QObject *parent = nullptr);
+    HttpConnection(qintptr descriptor, const QHostAddress &peer, const ServiceLimits &limits,
+                   const QList<QHostAddress> &trustedProxies, QObject *parent = nullptr);
     ~HttpConnection() override;
 
     // The socket's peer address.
@@ -63,6 +47,9 @@ public:
     void abort();
 
     bool isOpen() const { return m_descriptor >= 0; }
+    // Between requests or still receiving a head, with nothing left to send:
+    // closing it loses nobody anything.
+    bool isIdle() const;
     qint64 queuedBytes() const { return m_out.size() - m_outPos; }
 
 signals:
@@ -93,7 +80,8 @@ private:
 
     qintptr m_descriptor;
     QHostAddress m_socketPeer;
-    ConnectionLimits m_limits;
+    ServiceLimits m_limits;
+    QList<QHostAddress> m_trustedProxies;
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
     QByteArray m_in;
@@ -110,6 +98,7 @@ private:
     bool m_resumeQueued = false;
     QTimer m_idle;
     QTimer m_headDeadline;
+    QTimer m_bodyDeadline;
     QTimer m_linger;
 };
 

@@ -1,11 +1,13 @@
 #include "Server.h"
 
+#include "Peer.h"
 #include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
 
 #include <QMetaObject>
 
+#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -18,7 +20,6 @@ Q_LOGGING_CATEGORY(lcService, "tessivo.service")
 namespace {
 // Descriptors kept free of connections: listeners, the database, logs.
 constexpr int reservedDescriptors = 64;
-constexpr int maxUploadsPerAccount = 2;
 // Image bytes read from the database per step of a streamed reply.
 constexpr qint64 imagePieceBytes = 256 * protocol::kibibyte;
 
@@ -117,11 +118,15 @@ bool Server::start(QString *error)
         return false;
     };
     const int descriptors = raiseDescriptorLimit();
-    d->maxConnections = d->options.maxConnections > 0 ? d->options.maxConnections
-                                                      : std::max(16, descriptors - reservedDescriptors);
-    d->limits.headDeadlineMs = d->options.headDeadlineMs;
-    d->limits.idleTimeoutMs = d->options.idleTimeoutMs;
-    d->limits.trustedProxy = d->options.trustedProxy;
+    // SQLite cuts each piece of an image reply from the whole blob, read
+    // into memory on whichever worker asks. glibc would raise its mmap
+    // threshold after the first such blob is freed and then keep later ones
+    // in each worker's arena: some 10 MB of resident memory per worker that
+    // once sent a large image. Large blocks stay mapped and go back at once.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    d->maxConnections = d->options.limits.maxConnections > 0
+                            ? d->options.limits.maxConnections
+                            : std::max(16, descriptors - reservedDescriptors);
 
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
     const bool defaults = addresses.isEmpty();
@@ -168,7 +173,8 @@ bool Server::start(QString *error)
         // Loopback defaults share the port the first one was given.
         if (defaults && !d->listeners.isEmpty())
             port = d->listeners.first()->serverPort();
-        auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); }, this);
+        auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); },
+                                      [this] { d->makeRoom(); }, this);
         // Many clients connecting at once wait in the backlog rather than
         // have their handshakes dropped and retried seconds later.
         listener->setListenBacklogSize(4096);
@@ -200,7 +206,8 @@ bool Server::start(QString *error)
 void Server::stop()
 {
     d->pool.stop();
-    for (QTcpServer *listener : std::as_const(d->listeners)) {
+    for (Listener *listener : std::as_const(d->listeners)) {
+        listener->watchBacklog(false);
         listener->close();
         listener->deleteLater();
     }
@@ -237,8 +244,14 @@ void Server::Private::accept(qintptr descriptor)
     const QHostAddress peer = peerAddress(descriptor);
     quint16 localPort = 0;
     const QHostAddress local = localAddress(descriptor, &localPort);
-    auto *connection = new HttpConnection(descriptor, peer, limits, q);
+    auto *connection = new HttpConnection(descriptor, peer, options.limits, options.trustedProxies, q);
+    byAge.insert(++accepted, connection);
+    ageOf.insert(connection, accepted);
     ++openConnections;
+    // Accepted past the cap (Qt takes all of a burst at once): the oldest
+    // idle connection makes room for this one.
+    if (openConnections > maxConnections)
+        closeOldestIdle(connection);
     if (openConnections >= maxConnections)
         pauseAccepting();
     QObject::connect(connection, &HttpConnection::closed, q, [this, connection] { closed(connection); });
@@ -249,7 +262,7 @@ void Server::Private::accept(qintptr descriptor)
                                                 "This service doesn't answer for that host name.");
                              return;
                          }
-                         countPeer(connection, head.peer.toString());
+                         countPeer(connection, peerKey(head.peer));
                      });
     QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
         if (onRefused)
@@ -265,8 +278,8 @@ void Server::Private::accept(qintptr descriptor)
                              route(connection, request);
                      });
     // Behind the trusted proxy the client is known only from a request.
-    if (limits.trustedProxy.isNull() || !peer.isEqual(limits.trustedProxy))
-        countPeer(connection, peer.toString());
+    if (!isTrustedProxy(peer, options.trustedProxies))
+        countPeer(connection, peerKey(peer));
 }
 
 void Server::Private::countPeer(HttpConnection *connection, const QString &key)
@@ -277,13 +290,14 @@ void Server::Private::countPeer(HttpConnection *connection, const QString &key)
     if (!previous.isNull() && --perPeer[previous] <= 0)
         perPeer.remove(previous);
     peerOf.insert(connection, key);
-    if (++perPeer[key] > options.maxConnectionsPerPeer)
+    if (++perPeer[key] > options.limits.maxConnectionsPerPeer)
         connection->refuse(503, "busy", "Too many connections from your address.");
 }
 
 void Server::Private::closed(HttpConnection *connection)
 {
     releaseUpload(connection);
+    byAge.remove(ageOf.take(connection));
     const QString key = peerOf.take(connection);
     if (!key.isNull() && --perPeer[key] <= 0)
         perPeer.remove(key);
@@ -295,17 +309,50 @@ void Server::Private::closed(HttpConnection *connection)
 void Server::Private::pauseAccepting()
 {
     acceptPaused = true;
-    for (QTcpServer *listener : std::as_const(listeners))
+    for (Listener *listener : std::as_const(listeners)) {
         listener->pauseAccepting();
+        // At the cap a waiting client may take an idle connection's place;
+        // out of descriptors only the retry timer helps.
+        listener->watchBacklog(openConnections >= maxConnections);
+    }
 }
 
 void Server::Private::resumeAccepting()
 {
-    if (!acceptPaused || openConnections >= maxConnections)
+    if (!acceptPaused)
         return;
+    if (openConnections >= maxConnections) {
+        for (Listener *listener : std::as_const(listeners))
+            listener->watchBacklog(true);
+        return;
+    }
     acceptPaused = false;
-    for (QTcpServer *listener : std::as_const(listeners))
+    for (Listener *listener : std::as_const(listeners)) {
+        listener->watchBacklog(false);
         listener->resumeAccepting();
+    }
+}
+
+bool Server::Private::closeOldestIdle(HttpConnection *spare)
+{
+    for (HttpConnection *connection : std::as_const(byAge)) {
+        if (connection != spare && connection->isIdle()) {
+            connection->abort(); // closed() counts it out and resumes accepting
+            return true;
+        }
+    }
+    return false;
+}
+
+void Server::Private::makeRoom()
+{
+    if (closeOldestIdle(nullptr))
+        return;
+    // Every connection is busy: the client waits in the backlog, and the
+    // connections are looked at again in a while rather than on every wake.
+    for (Listener *listener : std::as_const(listeners))
+        listener->watchBacklog(false);
+    acceptRetry.start();
 }
 
 void Server::Private::admit(HttpConnection *connection, const LoggedRequest &head)
@@ -327,7 +374,7 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
                 if (!guard)
                     return;
                 if (limit >= 0 && isUpload(headOnly)) {
-                    if (uploads.value(userId) >= maxUploadsPerAccount) {
+                    if (uploads.value(userId) >= options.limits.maxUploadsPerAccount) {
                         guard->refuse(429, "too_many_uploads", "Wait for your other uploads to finish.");
                         return;
                     }

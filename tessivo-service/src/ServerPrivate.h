@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QLoggingCategory>
+#include <QMap>
 #include <QPointer>
 #include <QTimer>
 
@@ -22,7 +23,9 @@ qint64 routeBodyLimit(const LoggedRequest &head);
 
 struct Server::Private
 {
-    Private(Server *q, ServerOptions o) : q(q), options(std::move(o)), ai(options) {}
+    Private(Server *q, ServerOptions o)
+        : q(q), options(std::move(o)), signInThrottle(options.limits), ai(options)
+    {}
 
     Server *q;
     ServerOptions options;
@@ -32,16 +35,19 @@ struct Server::Private
     WorkerPool pool;
     AiForwarder ai;
     QList<Listener *> listeners;
-    ConnectionLimits limits;
     HostRule hosts;
 
     int maxConnections = 0;
     int openConnections = 0;
     bool acceptPaused = false;
     QTimer acceptRetry;
-    // Open connections per client address, and the address each counts under.
+    // Open connections per peer, and the peer each counts under.
     QHash<QString, int> perPeer;
     QHash<HttpConnection *, QString> peerOf;
+    // Open connections oldest first, for making room at the cap.
+    QMap<quint64, HttpConnection *> byAge;
+    QHash<HttpConnection *, quint64> ageOf;
+    quint64 accepted = 0;
     // Uploads being received per account, and the account of each.
     QHash<QString, int> uploads;
     QHash<HttpConnection *, QString> uploadOf;
@@ -63,6 +69,10 @@ struct Server::Private
     void streamImage(HttpConnection *connection, const Reply &head, const ImageRow &image);
     void pauseAccepting();
     void resumeAccepting();
+    // A client waits in the backlog at the cap: the oldest idle connection
+    // gives way to it.
+    void makeRoom();
+    bool closeOldestIdle(HttpConnection *spare);
 };
 
 } // namespace tessivo::server

@@ -12,6 +12,61 @@ namespace tessivo::server {
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
+// What any one client or account may hold and how often it may ask, in one
+// place. A "peer" is a client's IPv4 address or IPv6 /64 (::1 and 127.0.0.1
+// are one peer). The connection limits are enforced in HttpConnection and
+// Server, the sign-in and sign-up ones in SignInThrottle, the quota by the
+// routes that store images and documents.
+struct ServiceLimits
+{
+    // Open connections at once, overall (0: the descriptor limit less 64)
+    // and per peer. At the overall cap the oldest connection that is idle
+    // or still sending its head is closed to make room.
+    int maxConnections = 0;
+    int maxConnectionsPerPeer = 256;
+    // The whole request head must arrive this long after accept (or, on a
+    // kept-alive connection, after its first byte).
+    int headDeadlineMs = 10 * 1000;
+    qsizetype maxHeadBytes = 64 * 1024;
+    // A body must be complete this long after its head, plus this much per
+    // declared MiB.
+    int bodyDeadlineMs = 30 * 1000;
+    int bodyDeadlinePerMebibyteMs = 30 * 1000;
+    // A kept-alive connection between requests, and a pending reply that
+    // its reader takes nothing of or that produces nothing, is closed after
+    // this long.
+    int idleTimeoutMs = 120 * 1000;
+    // The next request on a connection is read only once the reply before
+    // it has drained below this, and a reply sent in pieces asks for the
+    // next one then; a client that pipelines and never reads holds one
+    // reply's worth of memory.
+    qint64 drainBytes = 64 * 1024;
+    // A streamed reply that piles up more than this unread is dropped.
+    qint64 maxQueuedBytes = 16 * 1024 * 1024;
+    // Image uploads being received at once per account.
+    int maxUploadsPerAccount = 2;
+    // Bytes each account may keep: the bodies of its live documents and its
+    // images. A write that would take an account past it is refused.
+    qint64 quotaBytes = 1024LL * 1024 * 1024;
+    // Failed sign-ins per peer, and per peer and account, within the window.
+    int signInFailuresPerPeer = 10;
+    qint64 signInWindowMs = 10 * 60 * 1000;
+    // Past this many failed sign-ins to one account (or unknown e-mail
+    // address) within the window, from anywhere, the account's password is
+    // checked at most once per interval; peers that signed in to it within
+    // `knownPeerMs` are exempt.
+    int signInFailuresPerAccount = 20;
+    qint64 accountWindowMs = 60 * 60 * 1000;
+    qint64 accountCheckIntervalMs = 10 * 1000;
+    qint64 knownPeerMs = 30LL * 24 * 3600 * 1000;
+    // New accounts per peer within the window.
+    int signUpsPerPeer = 5;
+    qint64 signUpWindowMs = 60 * 60 * 1000;
+
+    // One line per limit, for --help.
+    QStringList describe() const;
+};
+
 struct ServerOptions
 {
     // Empty: 127.0.0.1 and ::1 on `port` (0 picks a free port).
@@ -28,20 +83,14 @@ struct ServerOptions
     // empty: http://localhost:<port>, which only a service listening on
     // loopback alone may use.
     QString publicUrl;
-    // The reverse proxy in front of the service: its requests are counted
-    // against the first X-Forwarded-For address rather than its own.
-    QHostAddress trustedProxy;
-    // Open connections at once, overall (0: the descriptor limit less 64)
-    // and per client address.
-    int maxConnections = 0;
-    int maxConnectionsPerPeer = 256;
+    // The reverse proxies in front of the service: a request from one of
+    // them counts against the rightmost X-Forwarded-For address that is not
+    // one of them.
+    QList<QHostAddress> trustedProxies;
+    ServiceLimits limits;
     // Threads that run SQL and password hashing, each with a database
     // connection of its own (0: one per processor, at most 8).
     int workerThreads = 0;
-    // A request head must be complete this long after its first byte;
-    // a silent connection is closed after the idle timeout.
-    int headDeadlineMs = 10 * 1000;
-    int idleTimeoutMs = 120 * 1000;
     // Accounts with these e-mail addresses are admins: their "site-blog"
     // collection is the service's blog.
     QStringList adminEmails;
@@ -52,9 +101,6 @@ struct ServerOptions
     // A session ends this long after it was made or last rolled.
     qint64 sessionLifetimeMs = 30LL * 24 * 3600 * 1000;
     qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
-    // Bytes each account may keep: the bodies of its live documents and its
-    // images. A write that would take an account past it is refused.
-    qint64 quotaBytes = 1024LL * 1024 * 1024;
     // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
     // so changing it keeps old accounts working). Tests lower it.
     int passwordIterations = 310000;
@@ -69,8 +115,8 @@ struct LoggedRequest
     bool hadQuery = false; // a "?" was present
     HeaderList headers;
     QByteArray body;
-    // The client: the socket's peer, or the first X-Forwarded-For address
-    // of a request from the trusted proxy.
+    // The client: the socket's peer, or for a request from a trusted proxy
+    // the rightmost X-Forwarded-For address that is not a trusted proxy.
     QHostAddress peer;
 
     // Case-insensitive lookup; null when absent.

@@ -199,6 +199,8 @@ bool Storage::createSchema()
                        "created_at BIGINT NOT NULL, bytes %1 NOT NULL)")
             .arg(blob),
         QStringLiteral("CREATE INDEX IF NOT EXISTS images_user ON images (user_id, created_at)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS sign_in_peers (user_id TEXT NOT NULL, peer TEXT NOT NULL, "
+                       "signed_in_at BIGINT NOT NULL, PRIMARY KEY (user_id, peer))"),
     };
     return transaction([&] {
         for (const QString &sql : statements) {
@@ -422,6 +424,25 @@ bool Storage::deleteExpiredSessions(qint64 now, qint64 madeBefore)
     q.prepare(QStringLiteral(
         "DELETE FROM sessions WHERE (expires_at IS NOT NULL AND expires_at <= ?) OR created_at < ?"));
     return run(q, {now, madeBefore}, &m_error);
+}
+
+bool Storage::recordSignInPeer(const QString &userId, const QString &peer, qint64 at, qint64 forgetBefore)
+{
+    QSqlQuery forget(QSqlDatabase::database(m_connection, false));
+    forget.prepare(QStringLiteral("DELETE FROM sign_in_peers WHERE user_id = ? AND signed_in_at < ?"));
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO sign_in_peers (user_id, peer, signed_in_at) VALUES (?, ?, ?) "
+                       "ON CONFLICT (user_id, peer) DO UPDATE SET signed_in_at = excluded.signed_in_at"));
+    return run(forget, {userId, forgetBefore}, &m_error) && run(q, {userId, peer, at}, &m_error);
+}
+
+bool Storage::signedInFrom(const QString &userId, const QString &peer, qint64 since)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT 1 FROM sign_in_peers WHERE user_id = ? AND peer = ? AND signed_in_at >= ?"));
+    return run(q, {userId, peer, since}, &m_error) && q.next();
 }
 
 bool Storage::insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt)

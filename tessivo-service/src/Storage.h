@@ -123,6 +123,11 @@ public:
     // Drops sessions whose grace is over or that were made before `madeBefore`.
     bool deleteExpiredSessions(qint64 now, qint64 madeBefore);
 
+    // The peers (see peerKey) each account signed in from, and when last;
+    // a peer's entry older than `forgetBefore` is dropped on the next write.
+    bool recordSignInPeer(const QString &userId, const QString &peer, qint64 at, qint64 forgetBefore);
+    bool signedInFrom(const QString &userId, const QString &peer, qint64 since);
+
     bool insertOneTimeToken(const QByteArray &hash, const QString &userId, qint64 expiresAt);
     // The user of an unexpired token, which is used up by the call.
     std::optional<QString> takeOneTimeToken(const QByteArray &hash, qint64 now);

@@ -88,7 +88,7 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         // doesn't add bytes always goes through, so that an account over
         // its quota can get back under it.
         const std::optional<qint64> after = storage.storedBytes(user.id);
-        overQuota = after && *after > *before && *after > options.quotaBytes;
+        overQuota = after && *after > *before && *after > options.limits.quotaBytes;
         return after && !overQuota && storage.setLastStamp(user.id, last);
     });
     if (overQuota)

@@ -211,6 +211,74 @@ private slots:
         QCOMPARE(signIn(f, "127.0.0.2", "ann@example.com", "ann's password").status, 303);
     }
 
+    // Guesses at one address from many peers are paced once it has had
+    // twenty failures in an hour, whether or not it has an account; the
+    // peer its owner signed in from still gets in at once.
+    void failedSignInsAreLimitedPerAccount_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::newRow("an account") << u"ann@example.com"_s;
+        QTest::newRow("an address with no account") << u"nobody@example.com"_s;
+    }
+
+    void failedSignInsAreLimitedPerAccount()
+    {
+        QFETCH(QString, email);
+        Fixture f;
+        START_SERVICE(f);
+        qint64 clock = 1'000'000'000;
+        f.hooks().setClock([&] { return clock; });
+        f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        QCOMPARE(signIn(f, "127.0.0.8", "ann@example.com", "ann's password").status, 303);
+        clock += 11 * day;
+        QCOMPARE(signIn(f, "127.0.0.9", "ann@example.com", "ann's password").status, 303);
+        clock += 20 * day; // 127.0.0.8 signed in 31 days ago, 127.0.0.9 20 days ago
+
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(signIn(f, u"127.0.0.%1"_s.arg(10 + i), email, "guess").status, 401);
+            clock += 1000;
+        }
+        const Response paced = signIn(f, "127.0.0.40", email, "guess");
+        QCOMPARE(paced.status, 429);
+        QCOMPARE(paced.header("retry-after"), "9"); // ten seconds after the last check
+        QVERIFY(paced.body.contains("Too many failed sign-ins"));
+        if (email == u"ann@example.com") {
+            QCOMPARE(signIn(f, "127.0.0.8", email, "ann's password").status, 429);
+            QCOMPARE(signIn(f, "127.0.0.9", email, "ann's password").status, 303);
+        }
+        clock += 9 * 1000;
+        QCOMPARE(signIn(f, "127.0.0.41", email, "guess").status, 401);
+        QCOMPARE(signIn(f, "127.0.0.42", email, "guess").status, 429);
+    }
+
+    // Five new accounts per peer an hour; a form that made none doesn't count.
+    void signUpsAreLimitedPerPeer()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        qint64 clock = 1'000'000'000;
+        f.hooks().setClock([&] { return clock; });
+        f.hooks().registerUser("taken@example.com", "Taken");
+        const auto signUp = [&](const QString &peer, const QByteArray &email) {
+            return fromPeer(f, peer, "POST", u"/api/v1/auth/native-signin"_s,
+                            "provider=github&mode=signup&name=New&password=long+enough&email=" + email,
+                            "application/x-www-form-urlencoded");
+        };
+        QCOMPARE(signUp("127.0.0.2", "taken%40example.com").status, 400);
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(signUp("127.0.0.2", "new" + QByteArray::number(i) + "%40example.com").status, 303);
+            clock += minute;
+        }
+        const Response limited = signUp("127.0.0.2", "new5%40example.com");
+        QCOMPARE(limited.status, 429);
+        QCOMPARE(limited.header("retry-after"), QByteArray::number(55 * minute / 1000));
+        QVERIFY2(limited.body.contains("Too many new accounts from this address. Try again later."),
+                 limited.body.constData());
+        QCOMPARE(signUp("127.0.0.3", "new5%40example.com").status, 303);
+        clock += 55 * minute; // the first has left the hour
+        QCOMPARE(signUp("127.0.0.2", "new6%40example.com").status, 303);
+    }
+
     // Guesses checked at the same time on several workers still stop at the
     // limit: none of them may slip in while the others hash.
     void failedSignInsAtOnceStopAtTheLimit()
@@ -699,7 +767,7 @@ private slots:
     void storageQuota()
     {
         ServerOptions options;
-        options.quotaBytes = 1000;
+        options.limits.quotaBytes = 1000;
         Fixture f;
         START_SERVICE(f, options);
         const QString t = f.token();
@@ -733,7 +801,7 @@ private slots:
 
         f.server.reset();
         options.database = f.database;
-        options.quotaBytes = 500; // now 1000 bytes over 500
+        options.limits.quotaBytes = 500; // now 1000 bytes over 500
         START_SERVICE(f, options);
         QCOMPARE(push(u"a"_s, 600).status, 200); // the same size again
         QCOMPARE(push(u"a"_s, 300).status, 200); // shorter, still over

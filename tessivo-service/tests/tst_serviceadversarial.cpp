@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -308,7 +309,7 @@ private slots:
     {
         Fixture f;
         ServerOptions options;
-        options.headDeadlineMs = 400;
+        options.limits.headDeadlineMs = 400;
         START_SERVICE(f, options);
         auto slow = rawClient(f, u"127.0.0.2"_s);
         QElapsedTimer timer;
@@ -326,24 +327,183 @@ private slots:
         QVERIFY(timer.elapsed() < 2000);
     }
 
-    // At the overall cap new connections wait in the backlog, and are
-    // taken as soon as one closes.
+    // At the overall cap with every connection busy, new connections wait
+    // in the backlog, and are taken as soon as one closes.
     void connectionsPastTheCapWaitForAFreeSlot()
     {
         Fixture f;
         ServerOptions options;
-        options.maxConnections = 8;
+        options.limits.maxConnections = 8;
         START_SERVICE(f, options);
-        std::vector<std::unique_ptr<QTcpSocket>> idle;
-        for (int i = 0; i < 8; ++i)
-            idle.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
+        std::vector<std::unique_ptr<QTcpSocket>> busy; // each sending a body
+        for (int i = 0; i < 8; ++i) {
+            busy.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
+            busy.back()->write(
+                "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 100\r\n\r\n");
+        }
         QTest::qWait(200);
         auto late = rawClient(f, u"127.0.0.20"_s);
         late->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
         QTest::qWait(300);
         QCOMPARE(late->bytesAvailable(), 0);
-        idle.front()->abort();
+        busy.front()->abort();
         QTRY_COMPARE(replyStatus(late->peek(64)), 200);
+    }
+
+    // Silent connections from a few addresses can't fill the service: at
+    // the cap the oldest idle one gives way, long before any deadline.
+    void idleConnectionsGiveWayAtTheCap()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 40;
+        options.limits.headDeadlineMs = 60 * 1000;
+        START_SERVICE(f, options);
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int i = 0; i < 50; ++i)
+            silent.push_back(rawClient(f, u"127.0.0.%1"_s.arg(10 + i % 5)));
+        const auto closedCount = [&] {
+            return std::count_if(silent.begin(), silent.end(), [](const auto &socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE(closedCount(), 10);
+        auto fresh = rawClient(f, u"127.0.0.20"_s);
+        fresh->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(replyStatus(fresh->peek(64)), 200, 10000);
+        QCOMPARE(closedCount(), 11);
+        QCOMPARE(silent.front()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // A connection may not hold its slot by sending nothing, or by sending
+    // its body a byte now and then; a body's deadline grows with its
+    // declared length.
+    void stalledRequestsMeetTheirDeadline_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::newRow("nothing sent") << QByteArray() << 300;
+        // 400 ms, plus 8 s per MiB of 60 KiB
+        QTest::newRow("a body dripped faster than the idle timeout")
+            << QByteArray("POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-type: "
+                          "application/json\r\ncontent-length: 61440\r\n\r\n")
+            << 400 + 8000 * 60 / 1024;
+    }
+
+    void stalledRequestsMeetTheirDeadline()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, deadlineMs);
+        Fixture f;
+        ServerOptions options;
+        options.limits.headDeadlineMs = 300;
+        options.limits.bodyDeadlineMs = 400;
+        options.limits.bodyDeadlinePerMebibyteMs = 8000;
+        options.limits.idleTimeoutMs = 200;
+        START_SERVICE(f, options);
+        auto client = rawClient(f, u"127.0.0.2"_s);
+        QElapsedTimer timer;
+        timer.start();
+        client->write(head);
+        QTimer drip; // one byte each 50 ms: every idle timer is reset in time
+        QObject::connect(&drip, &QTimer::timeout, client.get(), [&] {
+            if (!head.isEmpty())
+                client->write("{");
+        });
+        drip.start(50);
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += client->readAll(), replyStatus(reply) != 0), 5000);
+        QCOMPARE(replyStatus(reply), 408);
+        // Timers may fire a little early, never much.
+        QVERIFY2(timer.elapsed() >= deadlineMs * 9 / 10, qPrintable(u"after %1 ms"_s.arg(timer.elapsed())));
+    }
+
+    // A peer is an IPv4 address or an IPv6 /64, loopback in either family
+    // one machine; behind trusted proxies it is the rightmost forwarded
+    // address that is not one of them, since a client writes what it likes
+    // in front of what the proxies append.
+    void peersAreAddressesOrNetworks()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.trustedProxies = {QHostAddress(u"127.0.0.2"_s), QHostAddress(u"127.0.0.3"_s)};
+        options.limits.maxConnectionsPerPeer = 2;
+        START_SERVICE(f, options);
+        struct Step
+        {
+            QString from;
+            QByteArray forwardedFor; // none when empty
+            int status;
+        };
+        const QList<Step> steps = {
+            {u"127.0.0.2"_s, "2001:db8:1:2::1", 200},
+            {u"127.0.0.2"_s, "2001:db8:1:2::ffff", 200},
+            {u"127.0.0.3"_s, "2001:db8:1:2:abcd::1", 503}, // the same /64 through the other proxy
+            {u"127.0.0.2"_s, "2001:db8:1:3::1", 200},
+            {u"127.0.0.2"_s, "6.6.6.6, 10.0.0.9", 200},
+            {u"127.0.0.2"_s, "7.7.7.7, 10.0.0.9", 200},
+            {u"127.0.0.2"_s, "10.0.0.9, 10.0.0.8", 200},  // the claim in front counts for nothing
+            {u"127.0.0.2"_s, "10.0.0.9, 127.0.0.3", 503}, // through both proxies
+            {u"127.0.0.1"_s, {}, 200},
+            {u"::1"_s, {}, 200},
+            {u"127.0.0.1"_s, {}, 503},
+            {u"127.0.0.4"_s, {}, 200}, // another loopback address stands for another host
+        };
+        std::vector<std::unique_ptr<QTcpSocket>> open; // kept alive, so each still counts
+        for (const Step &step : steps) {
+            const QHostAddress from(step.from);
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->bind(from);
+            socket->connectToHost(from.protocol() == QAbstractSocket::IPv6Protocol
+                                      ? QHostAddress(QHostAddress::LocalHostIPv6)
+                                      : QHostAddress(QHostAddress::LocalHost),
+                                  f.server->port());
+            socket->write("GET / HTTP/1.1\r\nhost: localhost\r\n" +
+                          (step.forwardedFor.isEmpty() ? QByteArray()
+                                                       : "x-forwarded-for: " + step.forwardedFor + "\r\n") +
+                          "\r\n");
+            QByteArray reply;
+            QTRY_VERIFY((reply += socket->readAll(), replyStatus(reply) != 0));
+            QVERIFY2(
+                replyStatus(reply) == step.status,
+                qPrintable(u"%1 for %2: %3"_s.arg(step.from, step.forwardedFor).arg(replyStatus(reply))));
+            open.push_back(std::move(socket));
+        }
+    }
+
+    // Every image comes back whole, whatever its size, however many pieces
+    // it is read from the database in.
+    void imagesComeBackWhole_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("1 byte") << qint64(1);
+        QTest::newRow("256 KiB - 1") << qint64(256 * 1024 - 1);
+        QTest::newRow("256 KiB + 1") << qint64(256 * 1024 + 1);
+        QTest::newRow("3 MiB") << qint64(3 * megabyte);
+        QTest::newRow("10 MiB, the limit") << qint64(10 * megabyte);
+    }
+
+    void imagesComeBackWhole()
+    {
+        QFETCH(qint64, size);
+        Fixture f;
+        START_SERVICE(f);
+        QByteArray image(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            image[i] = char(i * 7 / 3);
+        const QString id = uploadImage(f, f.token(), image);
+        QVERIFY(!id.isEmpty());
+        auto client = rawClient(f, u"127.0.0.2"_s);
+        client->setReadBufferSize(0);
+        client->write("GET /media/" + id.toLatin1() + " HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        QByteArray reply;
+        qsizetype bodyStart = -1;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += client->readAll(), bodyStart = reply.indexOf("\r\n\r\n") + 4,
+                                  bodyStart >= 4 && reply.size() - bodyStart >= size),
+                                 20000);
+        QCOMPARE(replyStatus(reply), 200);
+        QVERIFY(reply.left(bodyStart).contains("content-length: " + QByteArray::number(size)));
+        QVERIFY(reply.mid(bodyStart) == image);
     }
 
     // Behind the trusted proxy each client counts under its forwarded
@@ -352,8 +512,8 @@ private slots:
     {
         Fixture f;
         ServerOptions options;
-        options.trustedProxy = QHostAddress(u"127.0.0.2"_s);
-        options.maxConnectionsPerPeer = 3;
+        options.trustedProxies = {QHostAddress(u"127.0.0.2"_s)};
+        options.limits.maxConnectionsPerPeer = 3;
         START_SERVICE(f, options);
         struct Step
         {

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 using namespace servicetest;
 using namespace Qt::StringLiterals;
@@ -27,7 +28,7 @@ private slots:
 
         ServerOptions options;
         options.listen = {{QHostAddress::LocalHost, 0}};
-        options.trustedProxy = QHostAddress::LocalHost;
+        options.trustedProxies = {QHostAddress(QHostAddress::LocalHost)};
         options.publicUrl = u"http://127.0.0.1:%1"_s.arg(m_port); // nginx's address
         m_service = std::make_unique<Fixture>();
         if (!m_service->start(options))
@@ -44,7 +45,11 @@ private slots:
                      "  client_max_body_size 200m; proxy_read_timeout 10s;\n"
                      "  server {\n"
                      "    listen 127.0.0.1:%2;\n"
-                     "    location / { proxy_pass http://127.0.0.1:%3; proxy_set_header Host $host; }\n"
+                     "    location / {\n"
+                     "      proxy_pass http://127.0.0.1:%3;\n"
+                     "      proxy_set_header Host $host;\n"
+                     "      proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for;\n"
+                     "    }\n"
                      "  }\n"
                      "}\n"_s.arg(m_dir.path())
                          .arg(m_port)
@@ -96,6 +101,61 @@ private slots:
         QCOMPARE(r.status, status);
         if (!body.isEmpty())
             QCOMPARE(r.json()["results"][0]["status"].toString(), u"ok"_s);
+    }
+
+    // Images come back whole through the proxy too, whatever their size.
+    void imagesComeBackWhole_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("1 byte") << qint64(1);
+        QTest::newRow("256 KiB - 1") << qint64(256 * 1024 - 1);
+        QTest::newRow("256 KiB + 1") << qint64(256 * 1024 + 1);
+        QTest::newRow("3 MiB") << qint64(3 * 1024 * 1024);
+        QTest::newRow("10 MiB, the limit") << qint64(10 * 1024 * 1024);
+    }
+
+    void imagesComeBackWhole()
+    {
+        QFETCH(qint64, size);
+        QByteArray image(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            image[i] = char(i * 5 / 3);
+        const Response upload =
+            call("POST", u"/api/v1/images"_s, m_service->token(),
+                 "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                 "Content-Type: image/png\r\n\r\n" +
+                     image + "\r\n--b--\r\n",
+                 {{"content-type", "multipart/form-data; boundary=b"}});
+        QCOMPARE(upload.status, 201);
+        const Response download = call("GET", u"/media/"_s + upload.json()["id"].toString());
+        QCOMPARE(download.status, 200);
+        QCOMPARE(download.error, QNetworkReply::NoError);
+        QCOMPARE(download.body.size(), size);
+        QVERIFY(download.body == image);
+    }
+
+    // What a client writes into X-Forwarded-For itself stands in front of
+    // what nginx appends: it doesn't make each guess another client's.
+    void forgedForwardedForDoesNotDodgeTheSignInLimit()
+    {
+        m_service->hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        const QByteArray form = "provider=github&mode=signin&email=ann%40example.com&password=guess";
+        QList<int> statuses;
+        for (int i = 0; i < 11; ++i) {
+            QTcpSocket socket;
+            socket.bind(QHostAddress(u"127.0.0.5"_s));
+            socket.connectToHost(QHostAddress::LocalHost, m_port);
+            socket.write(
+                "POST /api/v1/auth/native-signin HTTP/1.1\r\nhost: 127.0.0.1\r\nconnection: close\r\n"
+                "x-forwarded-for: 10.1.1." +
+                QByteArray::number(i) +
+                "\r\ncontent-type: application/x-www-form-urlencoded\r\ncontent-length: " +
+                QByteArray::number(form.size()) + "\r\n\r\n" + form);
+            QByteArray reply;
+            QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll(), reply.size() >= 12), 10000);
+            statuses.append(reply.mid(9, 3).toInt());
+        }
+        QCOMPARE(statuses, QList<int>(10, 401) << 429);
     }
 
     // nginx passes the client's Host on: a name rebound to the proxy's

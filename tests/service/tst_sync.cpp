@@ -434,7 +434,7 @@ private Q_SLOTS:
         options.listen = {{QHostAddress::LocalHost, 0}};
         options.database = u"sqlite::memory:"_s;
         options.passwordIterations = 1000;
-        options.quotaBytes = 1000;
+        options.limits.quotaBytes = 1000;
         Server full(options);
         QVERIFY(full.start());
         const Account account = full.hooks().registerUser(u"full@example.com"_s, u"F"_s);

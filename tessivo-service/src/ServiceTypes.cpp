@@ -1,0 +1,66 @@
+#include "ServiceTypes.h"
+
+namespace tessivo::server {
+
+namespace {
+QString duration(qint64 ms)
+{
+    constexpr qint64 second = 1000, minute = 60 * second, hour = 60 * minute, day = 24 * hour;
+    const auto unit = [](qint64 n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    if (ms >= day && ms % day == 0)
+        return unit(ms / day, "day", "days");
+    if (ms >= hour && ms % hour == 0)
+        return unit(ms / hour, "hour", "hours");
+    if (ms >= minute && ms % minute == 0)
+        return unit(ms / minute, "minute", "minutes");
+    if (ms % second == 0)
+        return QStringLiteral("%1 s").arg(ms / second);
+    return QStringLiteral("%1 ms").arg(ms);
+}
+
+QString bytes(qint64 n)
+{
+    if (n >= 1024LL * 1024 * 1024 && n % (1024LL * 1024 * 1024) == 0)
+        return QStringLiteral("%1 GiB").arg(n / (1024LL * 1024 * 1024));
+    if (n >= 1024 * 1024 && n % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(n / (1024 * 1024));
+    if (n >= 1024 && n % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(n / 1024);
+    return QStringLiteral("%1 bytes").arg(n);
+}
+} // namespace
+
+QStringList ServiceLimits::describe() const
+{
+    const QString overall =
+        maxConnections > 0 ? QString::number(maxConnections) : QStringLiteral("the descriptor limit less 64");
+    return {
+        QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64); at the cap "
+                       "the oldest idle connection gives way to a new one.")
+            .arg(overall)
+            .arg(maxConnectionsPerPeer),
+        QStringLiteral("Requests: the head (at most %1) within %2 of connecting; a body within %3 of its "
+                       "head plus %4 per MiB.")
+            .arg(bytes(maxHeadBytes), duration(headDeadlineMs), duration(bodyDeadlineMs),
+                 duration(bodyDeadlinePerMebibyteMs)),
+        QStringLiteral("Idle: a connection between requests, or a reply nobody reads, is closed after %1; "
+                       "a reply unread past %2 is dropped.")
+            .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),
+        QStringLiteral("Storage: %1 per account (--quota); %2 image uploads at once per account.")
+            .arg(bytes(quotaBytes))
+            .arg(maxUploadsPerAccount),
+        QStringLiteral("Sign-in: %1 failures per client in %2; past %3 failures to one account in %4, from "
+                       "anywhere, one try per %5 (clients that signed in to it in the last %6 are exempt).")
+            .arg(signInFailuresPerPeer)
+            .arg(duration(signInWindowMs))
+            .arg(signInFailuresPerAccount)
+            .arg(duration(accountWindowMs), duration(accountCheckIntervalMs), duration(knownPeerMs)),
+        QStringLiteral("Sign-up: %1 new accounts per client in %2.")
+            .arg(signUpsPerPeer)
+            .arg(duration(signUpWindowMs)),
+    };
+}
+
+} // namespace tessivo::server
