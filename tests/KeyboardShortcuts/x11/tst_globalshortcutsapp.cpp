@@ -58,6 +58,11 @@ private Q_SLOTS:
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
+        // A hand-over socket of its own: another test's app is no instance of this one.
+        const QString runtime = m_home.filePath(QStringLiteral("run"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         m_app.setProcessEnvironment(env);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app.start(binary(), {});

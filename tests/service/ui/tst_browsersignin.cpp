@@ -8,6 +8,7 @@
 
 #include "service/LocalServer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -35,6 +36,11 @@ class TestBrowserSignIn : public QObject
         for (const char *xdg : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
             env.remove(QString::fromLatin1(xdg));
         env.insert(u"HOME"_s, m_home.path());
+        // A hand-over socket of its own: another test's app is no instance of this one.
+        const QString runtime = m_home.filePath(u"run"_s);
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
         env.insert(u"TESSIVO_TEST_SERVICE_URL"_s, m_server->baseUrl().toString());
         env.insert(u"BROWSER"_s, m_home.filePath(u"browser.sh"_s));
         process->setProcessEnvironment(env);
