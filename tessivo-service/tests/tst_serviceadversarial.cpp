@@ -12,6 +12,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ASAN 1
+#endif
+#endif
+
 using namespace servicetest;
 using namespace Qt::StringLiterals;
 
@@ -130,6 +138,12 @@ private slots:
     // descriptors still closing.
     void outOfDescriptorsNeitherSpinsNorStops()
     {
+#ifdef UNDER_ASAN
+        // The sanitizers' runtime needs descriptors of its own (it probes
+        // memory through a pipe before it trusts an object's type), so with
+        // none left it reports objects it cannot read; the plain build runs this.
+        QSKIP("runs in the build without sanitizers");
+#endif
         Fixture f;
         START_SERVICE(f);
         auto client = rawClient(f, u"127.0.0.2"_s);

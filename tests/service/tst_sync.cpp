@@ -342,8 +342,9 @@ private Q_SLOTS:
         QVERIFY(finished.wait(60'000));
         QCOMPARE(pass.end(), SyncPass::End::failed);
         QCOMPARE(pass.message(), u"The service sent more than 1 GB in one reply."_s);
-        QVERIFY2(memory.rise() < cap + (64 << 20),
-                 qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+        if (PeakMemory::meaningful)
+            QVERIFY2(memory.rise() < cap + (64 << 20),
+                     qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
         QVERIFY(flood.served() < 512 << 20);
     }
 

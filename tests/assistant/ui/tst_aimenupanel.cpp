@@ -292,7 +292,9 @@ private Q_SLOTS:
         const PeakMemory memory;
         m_menu->model()->submit();
         QTRY_COMPARE_WITH_TIMEOUT(m_menu->model()->phase(), AIMenuModel::Phase::error(message), 60'000);
-        QVERIFY2(memory.rise() < (64 << 20), qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
+        if (PeakMemory::meaningful)
+            QVERIFY2(memory.rise() < (64 << 20),
+                     qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));
         QVERIFY(flood.served() < budget);
         QCOMPARE(m_view->length(), length);
         QCOMPARE(UndoNames::undoText(document()), undoText);
