@@ -1,6 +1,5 @@
 #include "KeyboardShortcuts/core/Registry.h"
 #include "app/core/AppShortcuts.h"
-#include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
@@ -12,7 +11,6 @@
 #include "shell/MainWindow.h"
 #include "shell/SettingsWindow.h"
 #include "shell/core/TerminationSaves.h"
-#include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
@@ -29,6 +27,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 // Start-up timing, off unless asked for ("tessivo.startup.info=true" in
@@ -85,8 +85,10 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments().mid(1);
     if (instance.forwardToRunningInstance(arguments))
         return 0;
-    // The store exists (empty) before any window; the main window loads it.
-    DocumentStore *store = DocumentStore::shared();
+    // The store exists (empty) before any window, on the user's data folder
+    // and the default settings; the main window loads it.
+    DocumentStore documents;
+    DocumentStore *store = &documents;
     store->setWelcomeTips(AppShortcuts::welcomeTips());
     // Every service is made here, before anything can reach this process:
     // the session's keyring read is under way first, answers later, and
@@ -95,13 +97,19 @@ int main(int argc, char *argv[])
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
-    UpdaterController::shared();
     KeyboardShortcuts::Registry shortcuts;
-    const SettingsWindow::Dependencies settings{services.auth(), services.sync(), nullptr, nullptr,
-                                                &shortcuts};
+    const SettingsWindow::Dependencies settings{services.auth(), services.sync(), services.updater(),
+                                                services.viewMode(), &shortcuts};
+    // The one settings window, made when first asked for.
+    std::unique_ptr<SettingsWindow> settingsWindow;
+    const auto openSettings = [&](std::optional<SettingsWindow::Tab> tab) {
+        if (!settingsWindow)
+            settingsWindow = std::make_unique<SettingsWindow>(settings);
+        settingsWindow->present(tab);
+    };
     QPointer<MainWindow> window;
     const auto makeMainWindow = [&]() -> QWidget * {
-        window = new MainWindow(store, ContentView::Options{{}, {}, &services});
+        window = new MainWindow(services);
         QObject::connect(window->contentView(), &ContentView::startupFinished, window, [&] {
             // After the next paint, the loaded content is on screen.
             QTimer::singleShot(0, window, [&] {
@@ -109,10 +117,9 @@ int main(int argc, char *argv[])
             });
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
-        QObject::connect(window, &MainWindow::settingsRequested, &app,
-                         [&] { SettingsWindow::open(settings); });
+        QObject::connect(window, &MainWindow::settingsRequested, &app, [&] { openSettings(std::nullopt); });
         QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
-                         [&] { SettingsWindow::openAccount(settings); });
+                         [&] { openSettings(SettingsWindow::Tab::account); });
         return window;
     };
     AppDelegate delegate(store, makeMainWindow, services.auth(), services.sync());
@@ -129,8 +136,6 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [&delegate] { delegate.showMainWindow(); },
     });
-    // The preview shows images from the service's own address only.
-    PreviewPage::allowImagesFrom(services.client()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, auth,
                      [auth](const QString &url) { auth->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
@@ -190,7 +195,8 @@ int main(int argc, char *argv[])
     delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
 
     const int status = QApplication::exec();
-    delete SettingsWindow::existing();
+    settingsWindow.reset();
+    // Before the services: the preview's pages need their web profile.
     delete window;
     return status;
 }

@@ -7,6 +7,7 @@
 // Counters: median_ms and p99_ms per typed key (press and release, the
 // layout of the changed line included; painting only in the "Painted"
 // variants), or per pass.
+#include "app/core/AppNotifications.h"
 #include "assistant/AssistantPanels.h"
 #include "assistant/core/AIAssistant.h"
 #include "editor/InlineSpelling.h"
@@ -112,6 +113,8 @@ struct EditorFixture
     std::unique_ptr<DocumentStore> store;
     APIClient client{QUrl(QStringLiteral("http://127.0.0.1:9"))};
     AIAssistant assistant{AIAssistant::overClient(&client)};
+    AppNotifications notifications;
+    SpellChecker spelling;
     std::unique_ptr<QWidget> window;
     MarkdownTextView *editor = nullptr;
 
@@ -121,7 +124,8 @@ struct EditorFixture
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);
-        editor = new MarkdownTextView(store.get(), new AssistantPanels(&assistant, {}), window.get());
+        editor = new MarkdownTextView(store.get(), &notifications, &spelling,
+                                      new AssistantPanels(&assistant, {}), window.get());
         editor->resize(900, 800);
         editor->setDocumentID(id);
         window->show();
@@ -213,7 +217,7 @@ void BM_HighlightRules(benchmark::State &state)
 void BM_SpellPass(benchmark::State &state)
 {
     EditorFixture fixture(state.range(0));
-    SpellChecker::shared()->waitUntilReady();
+    fixture.spelling.waitUntilReady();
     InlineSpelling *spelling = fixture.editor->spelling();
     spelling->checkNow(); // fills the word cache, as the first pass after loading does
     Stats stats;

@@ -10,6 +10,7 @@
 //
 // Run with QT_QPA_PLATFORM=offscreen.
 
+#include "app/core/AppNotifications.h"
 #include "sidebar/SidebarListView.h"
 #include "sidebar/SidebarView.h"
 #include "sidebar/core/SidebarModel.h"
@@ -136,7 +137,8 @@ BENCHMARK(BM_KeystrokeStoreOnly)->Unit(benchmark::kMicrosecond);
 void BM_RowRepaint(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();
@@ -153,7 +155,8 @@ BENCHMARK(BM_RowRepaint)->Unit(benchmark::kMicrosecond);
 void BM_KeystrokeView(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();
@@ -176,7 +179,8 @@ BENCHMARK(BM_KeystrokeView)->Unit(benchmark::kMicrosecond);
 void BM_ToggleCollapseView(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();

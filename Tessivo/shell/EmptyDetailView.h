@@ -13,7 +13,7 @@ class EmptyDetailView final : public QWidget
 
 public:
     // Works on `store` (the shared store when null; not owned).
-    explicit EmptyDetailView(QWidget *parent = nullptr, DocumentStore *store = nullptr);
+    explicit EmptyDetailView(DocumentStore *store, QWidget *parent = nullptr);
 
     QPushButton *newDocumentButton() const { return m_button; }
 

@@ -3,7 +3,6 @@
 #include "shell/AppCommands.h"
 #include "shell/ContentView.h"
 #include "shell/core/BundleInfo.h"
-#include "store/DocumentStore.h"
 
 #include <QHideEvent>
 #include <QMenuBar>
@@ -13,15 +12,14 @@
 
 #include <utility>
 
-MainWindow::MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent)
-    : QMainWindow(parent),
-      m_content(new ContentView(store ? store : DocumentStore::shared(), nullptr, std::move(options), this))
+MainWindow::MainWindow(AppServices &services, ContentView::Options options, QWidget *parent)
+    : QMainWindow(parent), m_content(new ContentView(services, nullptr, std::move(options), this))
 {
     setObjectName(identifier);
     setWindowTitle(QStringLiteral("Tessivo"));
     setCentralWidget(m_content);
     resize(defaultWidth, defaultHeight);
-    m_commands = new AppCommands(menuBar(), this, store ? store : DocumentStore::shared());
+    m_commands = new AppCommands(menuBar(), this, services);
     connect(m_commands, &AppCommands::settingsRequested, this, &MainWindow::settingsRequested);
     connect(m_content, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
     connect(m_commands, &AppCommands::quitRequested, this, &MainWindow::quitRequested);

@@ -7,7 +7,7 @@
 #include <optional>
 
 class AppCommands;
-class DocumentStore;
+class AppServices;
 
 // The single main window ("main"): the content view and the menu bar.
 // Closing it only hides it; the application keeps running.
@@ -16,9 +16,9 @@ class MainWindow final : public QMainWindow
     Q_OBJECT
 
 public:
-    // On `store` (the shared store when null; not owned). The content view
-    // takes `options`, which must name the app's services.
-    MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent = nullptr);
+    // On the app's `services` (not owned; must outlive the window). The
+    // content view takes `options`.
+    explicit MainWindow(AppServices &services, ContentView::Options options = {}, QWidget *parent = nullptr);
 
     ContentView *contentView() const { return m_content; }
     AppCommands *commands() const { return m_commands; }

@@ -2,6 +2,7 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewPage.h"
+#include "editor/PreviewProfile.h"
 #include "editor/PreviewWebView.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageLibrary.h"
@@ -72,7 +73,6 @@ class TestMediaLibrarySheet : public QObject
     std::unique_ptr<ImageLibrary> m_library;
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<ViewModeSetting> m_mode;
     std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<ImageAsset> m_inserted;
@@ -120,7 +120,6 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
         m_ownStore = std::make_unique<DocumentStore>(m_dir.filePath(u"base"_s), m_settings.get());
         m_store = m_ownStore.get();
         m_store->load();
@@ -366,18 +365,18 @@ private Q_SLOTS:
     {
         const QString url = uploaded(png(Qt::gray), u"my_cat.png"_s).url;
         const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
-        const std::unique_ptr<AppServices> services = offlineServices(m_store);
+        const std::unique_ptr<AppServices> services =
+            offlineServices(m_store, Keychain(Keychain::inMemory()), m_settings.get());
         DocumentDetailView::Strategies strategies;
-        strategies.services = services.get();
         strategies.images = m_library.get();
-        DocumentDetailView pane(m_store, m_mode.get(), std::move(strategies));
+        DocumentDetailView pane(*services, std::move(strategies));
         pane.resize(1000, 700);
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
         ListContinuingTextView *editor = pane.editor()->textView();
         QTRY_COMPARE(editor->string(), u"Intro ![ outro"_s);
-        AppNotifications::post(AppNotifications::openMediaLibrary,
-                               {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+        services->notifications()->post(AppNotifications::openMediaLibrary,
+                                        {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
         auto *sheet = pane.findChild<MediaLibrarySheet *>();
         QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet));
         auto *grid = sheet->findChild<QListView *>();
@@ -398,8 +397,9 @@ private Q_SLOTS:
     {
         const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url; // http://localhost:<port>/…
         const QString elsewhere = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
-        PreviewPage::allowImagesFrom(QUrl(url).adjusted(QUrl::RemovePath));
-        PreviewWebView preview;
+        PreviewProfile profile;
+        profile.allowImagesFrom(QUrl(url).adjusted(QUrl::RemovePath));
+        PreviewWebView preview(&profile, m_store);
         preview.resize(600, 400);
         preview.show();
         QVERIFY(QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000));
