@@ -9,10 +9,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Every request of a preview page: local files and inline data, and images
-// from the one web service address the app talks to, where the user's
-// uploaded images live. The page's own security policy says much the same;
-// this holds even for what the policy cannot see. The engine calls it on
-// the main thread, where the origin is set.
+// from the origins the profile allows, where the user's uploaded images
+// live. The page's own security policy says much the same; this holds even
+// for what the policy cannot see. The engine calls it on the main thread,
+// where the origins are set.
 class LocalOnlyInterceptor final : public QWebEngineUrlRequestInterceptor
 {
 public:
@@ -26,25 +26,28 @@ public:
         const QUrl url = info.requestUrl();
         if (allowed.contains(url.scheme().toLower()))
             return;
-        if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage && isImageOrigin(url))
+        if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage && m_owner->allowsImage(url))
             return;
         info.block(true);
     }
 
 private:
-    bool isImageOrigin(const QUrl &url) const
-    {
-        const QUrl origin = m_owner->imageOrigin();
-        if (origin.isEmpty() || !url.userInfo().isEmpty())
-            return false;
-        const QString scheme = url.scheme().toLower();
-        const auto port = [](const QUrl &u) { return u.port(u.scheme().toLower() == u"https" ? 443 : 80); };
-        return (scheme == u"http" || scheme == u"https") && scheme == origin.scheme().toLower() &&
-               url.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && port(url) == port(origin);
-    }
-
     const PreviewProfile *m_owner;
 };
+
+// "scheme://host:port" of an http or https URL without user info, the port
+// spelled out and every spelling of the loopback host as one; empty for
+// any other URL.
+QString originOf(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if ((scheme != u"http" && scheme != u"https") || !url.userInfo().isEmpty() || url.host().isEmpty())
+        return {};
+    QString host = url.host().toLower();
+    if (host == u"127.0.0.1" || host == u"::1")
+        host = u"localhost"_s;
+    return scheme + u"://"_s + host + u':' + QString::number(url.port(scheme == u"https" ? 443 : 80));
+}
 
 } // namespace
 
@@ -80,7 +83,15 @@ QWebEngineProfile *PreviewProfile::profile()
     return m_profile;
 }
 
-void PreviewProfile::allowImagesFrom(const QUrl &serviceURL)
+void PreviewProfile::allowImagesFrom(const QUrl &url)
 {
-    m_imageOrigin = serviceURL;
+    const QString origin = originOf(url);
+    if (!origin.isEmpty())
+        m_imageOrigins.insert(origin);
+}
+
+bool PreviewProfile::allowsImage(const QUrl &url) const
+{
+    const QString origin = originOf(url);
+    return !origin.isEmpty() && m_imageOrigins.contains(origin);
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
+#include <QString>
 #include <QUrl>
 
 class QWebEngineProfile;
 
 // The off-the-record web profile every preview page of the app runs in: no
 // disk storage, and no request reaches the network except images from the
-// web service's own address, where uploaded images live.
+// origins allowed here: the web service's own and those of the addresses in
+// its image records, where uploaded images live.
 //
 // The web engine starts when the profile is first asked for, not when this
 // object is made, so that the window can show before the engine runs. Pages
@@ -23,12 +26,16 @@ public:
 
     // The profile, made on first use.
     QWebEngineProfile *profile();
-    // Lets previews show images from the web service at `serviceURL` (its
-    // scheme, host and port); nothing else from the network.
-    void allowImagesFrom(const QUrl &serviceURL);
-    QUrl imageOrigin() const { return m_imageOrigin; }
+    // Lets previews show images from the origin (scheme, host and port) of
+    // `url`, besides those allowed before; nothing else from the network. A
+    // loopback host counts however it is spelled ("localhost", "127.0.0.1",
+    // "[::1]"): the service names itself "localhost" in its links while the
+    // app may reach it by address. Only http and https, without user info.
+    void allowImagesFrom(const QUrl &url);
+    // Whether previews may load an image from `url`.
+    bool allowsImage(const QUrl &url) const;
 
 private:
     QWebEngineProfile *m_profile = nullptr;
-    QUrl m_imageOrigin;
+    QSet<QString> m_imageOrigins;
 };

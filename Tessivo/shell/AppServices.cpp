@@ -26,8 +26,14 @@ AppServices::AppServices(DocumentStore *store, Options options, QObject *parent)
           new UpdaterController(BundleInfo::objectForInfoDictionaryKey(BundleInfo::publicEDKey), {}, this)),
       m_preview(new PreviewProfile(this))
 {
-    // The preview shows images from the service's own address only.
+    // The preview shows images from the service only: its own address, and
+    // wherever its image records say the images are (its public address
+    // when it is set up with one).
     m_preview->allowImagesFrom(m_client->baseURL());
+    connect(m_images, &ImageLibrary::imagesChanged, m_preview, [this] {
+        for (const ImageAsset &image : m_images->images())
+            m_preview->allowImagesFrom(QUrl(image.url));
+    });
 }
 
 AppServices::~AppServices() = default;

@@ -7,11 +7,15 @@
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
+#include "service/core/Session.h"
+#include "shell/AppServices.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 #include "widgets/Motion.h"
 
+#include "LoopbackImageHost.h"
 #include "service/LocalServer.h"
 #include "shell/OfflineServices.h"
 
@@ -391,29 +395,80 @@ private Q_SLOTS:
         QCOMPARE(editor->string(), u"Intro ![ outro"_s);
     }
 
-    // The preview shows images from the service's own address, and fetches
-    // nothing from any other.
-    void previewLoadsServiceImagesOnly()
+    // The natural width of each image of a preview showing `urls`, once
+    // the page has tried them all (0: not shown).
+    static QString shownWidths(PreviewProfile *profile, DocumentStore *store, const QStringList &urls)
     {
-        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url; // http://localhost:<port>/…
-        const QString elsewhere = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
-        PreviewProfile profile;
-        profile.allowImagesFrom(QUrl(url).adjusted(QUrl::RemovePath));
-        PreviewWebView preview(&profile, m_store);
+        PreviewWebView preview(profile, store);
         preview.resize(600, 400);
         preview.show();
-        QVERIFY(QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000));
-        preview.setHtml(u"<p><img id=a src='%1'><img id=b src='%2'></p>"_s.arg(url, elsewhere));
-        const auto widths = [&] {
-            std::optional<QString> answer;
-            preview.page()->runJavaScript(
-                u"[a.complete && a.naturalWidth, b.complete && b.naturalWidth].join(' ')"_s,
-                [&](const QVariant &value) { answer = value.toString(); });
-            (void)QTest::qWaitFor([&] { return answer.has_value(); }, 5'000);
-            return answer.value_or(QString());
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(widths(), u"240 0"_s, 10'000);
-        QCOMPARE(requestCount(u"/media/"_s), 1);
+        if (!QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000))
+            return u"<no page>"_s;
+        QString html;
+        for (const QString &url : urls)
+            html += u"<img src='%1'>"_s.arg(url);
+        preview.setHtml(u"<p>"_s + html + u"</p>"_s);
+        QString widths;
+        (void)QTest::qWaitFor(
+            [&] {
+                std::optional<QString> answer;
+                preview.page()->runJavaScript(
+                    u"Array.from(document.images).map(i => i.complete ? i.naturalWidth : -1).join(' ')"_s,
+                    [&](const QVariant &value) { answer = value.toString(); });
+                if (!QTest::qWaitFor([&] { return answer.has_value(); }, 5'000))
+                    return false;
+                widths = *answer;
+                return widths.split(u' ').size() == urls.size() && !widths.contains(u"-1"_s);
+            },
+            10'000);
+        return widths;
+    }
+
+    // The service writes its links with "localhost" while the app reaches it
+    // at 127.0.0.1: the preview shows its images under either name, before
+    // the image library has loaded, and fetches nothing from another origin.
+    void previewShowsServiceImagesUnderEitherLoopbackName()
+    {
+        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url;
+        QVERIFY2(url.startsWith(u"http://localhost:"_s), qPrintable(url));
+        const QString byAddress = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
+        LoopbackImageHost elsewhere;
+        QVERIFY(elsewhere.isListening());
+        const QString foreign = u"http://127.0.0.1:%1/p.png"_s.arg(elsewhere.port());
+        AppServices services(m_store, {m_server->baseUrl(), Keychain(Keychain::inMemory())});
+        QCOMPARE(shownWidths(services.preview(), m_store, {url, byAddress, foreign}), u"240 240 0"_s);
+        QCOMPARE(requestCount(u"/media/"_s), 2);
+        QVERIFY(elsewhere.requests().isEmpty());
+    }
+
+    // A service set up with a public address writes that address into its
+    // image records: the preview shows images from there too.
+    void previewShowsImagesWhereTheRecordsPutThem()
+    {
+        LoopbackImageHost publicHost;
+        LoopbackImageHost elsewhere;
+        QVERIFY(publicHost.isListening() && elsewhere.isListening());
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        options.passwordIterations = 1000;
+        options.publicUrl = u"http://127.0.0.1:%1"_s.arg(publicHost.port());
+        Server service(options);
+        QString error;
+        QVERIFY2(service.start(&error), qPrintable(error));
+        const Account ada = service.hooks().registerUser(u"ada@x.org"_s, u"Ada"_s);
+        AppServices services(m_store, {service.baseUrl(), Keychain(Keychain::inMemory())});
+        QTRY_VERIFY(!services.auth()->isReading());
+        services.auth()->session()->begin(ada.sessionToken);
+        const auto upload = services.images()->upload(png(Qt::darkCyan), u"p.png"_s, u"image/png"_s, {});
+        QTRY_VERIFY(upload.isFinished());
+        QVERIFY(upload.result());
+        const QString url = upload.result().value().url;
+        QVERIFY2(url.startsWith(options.publicUrl), qPrintable(url));
+        const QString foreign = u"http://127.0.0.1:%1/p.png"_s.arg(elsewhere.port());
+        QCOMPARE(shownWidths(services.preview(), m_store, {url, foreign}), u"8 0"_s);
+        QCOMPARE(publicHost.requests().size(), 1);
+        QVERIFY(elsewhere.requests().isEmpty());
     }
 };
 
