@@ -13,7 +13,8 @@
 #include "shell/core/UpdaterController.h"
 
 AppServices::AppServices(DocumentStore *store, Options options, QObject *parent)
-    : QObject(parent), m_store(store), m_client(new APIClient(options.serviceURL, this)),
+    : QObject(parent), m_store(store), m_settings(options.settings),
+      m_client(new APIClient(options.serviceURL, this)),
       m_auth(new AuthManager({m_client, std::move(options.keychain), store}, this)),
       m_sync(new SyncEngine(SyncEngine::Dependencies{store, m_auth, m_client, nullptr, {}}, this)),
       m_images(new ImageLibrary(m_client, m_auth->session(), this)),

@@ -35,8 +35,9 @@ public:
     {
         QUrl serviceURL;                // the web service's base URL
         Keychain keychain = Keychain(); // the Secret Service by default
-        // Where the view mode is kept (not owned; must outlive the
-        // services); the application's default settings when null.
+        // The app's settings, where the view mode and the main window's
+        // frame are kept (not owned; must outlive the services); the
+        // application's default settings when null.
         QSettings *settings = nullptr;
     };
 
@@ -55,9 +56,12 @@ public:
     SpellChecker *spelling() const { return m_spelling; }
     UpdaterController *updater() const { return m_updater; }
     PreviewProfile *preview() const { return m_preview; }
+    // The settings named in the options (null: the default settings).
+    QSettings *settings() const { return m_settings; }
 
 private:
     DocumentStore *m_store;
+    QSettings *m_settings;
     APIClient *m_client;
     AuthManager *m_auth;
     SyncEngine *m_sync;
