@@ -450,7 +450,7 @@ void DocumentDetailView::resizeEvent(QResizeEvent *event)
 
 bool DocumentDetailView::event(QEvent *event)
 {
-    // The mode may have been written by something that bypassed the shared
+    // The mode may have been written by something that bypassed the app's
     // setting; take it up whenever the window comes forward.
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
         m_viewMode->refresh();

@@ -12,7 +12,7 @@ class EmptyDetailView final : public QWidget
     Q_OBJECT
 
 public:
-    // Works on `store` (the shared store when null; not owned).
+    // Works on `store` (not owned; must outlive the view).
     explicit EmptyDetailView(DocumentStore *store, QWidget *parent = nullptr);
 
     QPushButton *newDocumentButton() const { return m_button; }
