@@ -13,6 +13,7 @@
 #include "shell/core/TerminationSaves.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
+#include "widgets/Motion.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -27,6 +28,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -80,11 +82,22 @@ int main(int argc, char *argv[])
         qInstallMessageHandler(previousHandler);
     }
 
-    // A second launch hands its arguments to the running app and ends.
+    // A second launch hands its arguments to the running app and ends; one
+    // that the running app doesn't answer ends too, leaving it its socket.
     SingleInstance instance;
     const QStringList arguments = QApplication::arguments().mid(1);
-    if (instance.forwardToRunningInstance(arguments))
+    switch (instance.handOver(arguments)) {
+    case SingleInstance::Launch::handedOver:
         return 0;
+    case SingleInstance::Launch::notAnswering:
+        fprintf(stderr, "%s\n", qPrintable(SingleInstance::notAnsweringMessage()));
+        return 1;
+    case SingleInstance::Launch::first:
+        break;
+    }
+    // The desktop's wish for less motion, read now (it asks gsettings)
+    // rather than when the first animation starts.
+    Motion::reduced();
     // The store exists (empty) before any window, on the user's data folder
     // and the default settings; the main window loads it.
     DocumentStore documents;

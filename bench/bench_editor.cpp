@@ -1,6 +1,7 @@
-// Typing cost in the editor: the time to handle one typed key in a 1 MB
-// document and in one of 200,000 characters (the largest the highlighter
-// colours), next to a bare QPlainTextEdit holding the same text (the floor),
+// Typing cost in the editor: the time to handle one typed key in documents
+// of 1 MB and 5 MB and in one of 200,000 characters (the largest the highlighter
+// colours), next to a bare QPlainTextEdit holding the same text and breaking
+// its lines in the same places (the floor),
 // and the time of the debounced re-highlight and of a spelling pass.
 //
 // Run: QT_QPA_PLATFORM=offscreen ./bench_editor
@@ -14,19 +15,27 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/SpellChecker.h"
+#include "editor/SyntaxHighlighter.h"
 #include "editor/core/MarkdownHighlighterRules.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <vector>
@@ -106,6 +115,40 @@ void typeInto(benchmark::State &state, QWidget *target, Prepare afterKey, QWidge
     stats.report(state);
 }
 
+// Puts the caret in the middle of the text, in the widest line of the text
+// (its copies elsewhere are as wide): typing a letter makes its block the
+// widest, deleting the letter shrinks it again, and on that Qt's plain-text
+// layout measures every block to find the widest. In a line of ordinary
+// width (`ordinaryLine`), that has happened once, as whenever a writer edits
+// the widest line, and the caret then moves on to the next line that is at
+// most a few letters narrower than the widest, as most lines of a wrapped
+// paragraph are.
+void placeCaret(QPlainTextEdit *view, bool ordinaryLine)
+{
+    QTextCursor cursor = view->textCursor();
+    cursor.setPosition(view->document()->characterCount() / 2);
+    view->setTextCursor(cursor);
+    if (ordinaryLine) {
+        sendKey(view, Qt::Key_A, QStringLiteral("a"));
+        sendKey(view, Qt::Key_Backspace, QString());
+        const qreal widest = view->document()->documentLayout()->documentSize().width();
+        const qreal letter = QFontMetricsF(view->font()).horizontalAdvance(u'a');
+        for (QTextBlock block = cursor.block().next(); block.isValid(); block = block.next()) {
+            view->document()->documentLayout()->blockBoundingRect(block); // lays it out
+            const QTextLine line = block.layout()->lineAt(0);
+            const qreal width = line.naturalTextWidth() + 2 * view->document()->documentMargin();
+            if (block.layout()->lineCount() > 1 && width < widest - 2 * letter &&
+                width > widest - 5 * letter) {
+                cursor.setPosition(block.position() + line.textLength() / 2);
+                break;
+            }
+        }
+        view->setTextCursor(cursor);
+    }
+    view->ensureCursorVisible();
+    QApplication::processEvents();
+}
+
 struct EditorFixture
 {
     QTemporaryDir dir;
@@ -118,7 +161,7 @@ struct EditorFixture
     std::unique_ptr<QWidget> window;
     MarkdownTextView *editor = nullptr;
 
-    explicit EditorFixture(qsizetype size)
+    explicit EditorFixture(qsizetype size, bool ordinaryLine = false)
     {
         store = std::make_unique<DocumentStore>(dir.filePath(QStringLiteral("store")), &settings);
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
@@ -130,24 +173,36 @@ struct EditorFixture
         editor->setDocumentID(id);
         window->show();
         editor->textView()->setFocus();
-        QTextCursor cursor = editor->textView()->textCursor();
-        cursor.setPosition(editor->textView()->document()->characterCount() / 2);
-        editor->textView()->setTextCursor(cursor);
-        editor->textView()->ensureCursorVisible();
-        QApplication::processEvents();
+        placeCaret(editor->textView(), ordinaryLine);
     }
 };
 
+// The floor breaks its lines where the editor does (the editor's font, and a
+// viewport as wide as the editor's), so both type into lines of one width.
+void wrapLikeTheEditor(QPlainTextEdit &edit)
+{
+    static const int viewportWidth = [] {
+        EditorFixture fixture(1000);
+        return fixture.editor->textView()->viewport()->width();
+    }();
+    edit.setFont(SyntaxHighlighter::baseFont());
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.resize(900, 800);
+    edit.show();
+    QApplication::processEvents();
+    edit.resize(900 + viewportWidth - edit.viewport()->width(), 800);
+}
+
 void BM_KeystrokeEditor(benchmark::State &state)
 {
-    EditorFixture fixture(state.range(0));
+    EditorFixture fixture(state.range(0), state.range(1));
     typeInto(state, fixture.editor->textView(), [] {});
 }
 
 // The same with the repaint of the view that follows each key.
 void BM_KeystrokeEditorPainted(benchmark::State &state)
 {
-    EditorFixture fixture(state.range(0));
+    EditorFixture fixture(state.range(0), state.range(1));
     QWidget *viewport = fixture.editor->textView()->viewport();
     typeInto(
         state, fixture.editor->textView(), [] {}, viewport);
@@ -156,14 +211,11 @@ void BM_KeystrokeEditorPainted(benchmark::State &state)
 void BM_KeystrokePlainFloorPainted(benchmark::State &state)
 {
     QPlainTextEdit edit;
-    edit.resize(900, 800);
+    wrapLikeTheEditor(edit);
     edit.setPlainText(sampleText(state.range(0)));
     edit.show();
     edit.setFocus();
-    QTextCursor cursor = edit.textCursor();
-    cursor.setPosition(edit.document()->characterCount() / 2);
-    edit.setTextCursor(cursor);
-    QApplication::processEvents();
+    placeCaret(&edit, state.range(1) != 0);
     typeInto(
         state, &edit, [] {}, edit.viewport());
 }
@@ -171,14 +223,11 @@ void BM_KeystrokePlainFloorPainted(benchmark::State &state)
 void BM_KeystrokePlainFloor(benchmark::State &state)
 {
     QPlainTextEdit edit;
-    edit.resize(900, 800);
+    wrapLikeTheEditor(edit);
     edit.setPlainText(sampleText(state.range(0)));
     edit.show();
     edit.setFocus();
-    QTextCursor cursor = edit.textCursor();
-    cursor.setPosition(edit.document()->characterCount() / 2);
-    edit.setTextCursor(cursor);
-    QApplication::processEvents();
+    placeCaret(&edit, state.range(1) != 0);
     typeInto(state, &edit, [] {});
 }
 
@@ -230,20 +279,66 @@ void BM_SpellPass(benchmark::State &state)
     stats.report(state);
 }
 
+// Memory while typing in a 1 MB text: letters typed one by one, with the
+// debounced re-highlight and spelling pass every 20 keys as a writer's pauses
+// give them. Counters, in MB: the growth of resident memory, of the bytes the
+// allocator has handed out and not had back (in use), and of what it holds
+// from the system (its arena and mapped blocks).
+void BM_TypingMemory(benchmark::State &state)
+{
+    EditorFixture fixture(state.range(0), true);
+    fixture.spelling.waitUntilReady();
+    const auto residentMB = [] {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly)) {
+            return 0.0;
+        }
+        return statm.readAll().split(' ').value(1).toDouble() * 4096 / 1e6;
+    };
+    const auto inUse = [](const struct mallinfo2 &m) { return double(m.uordblks + m.hblkhd) / 1e6; };
+    const auto held = [](const struct mallinfo2 &m) { return double(m.arena + m.hblkhd) / 1e6; };
+    for (int k = 0; k < 100; ++k) { // warm up: undo history, caches, the first passes
+        sendKey(fixture.editor->textView(), Qt::Key_E, QStringLiteral("e"));
+    }
+    fixture.editor->highlight();
+    fixture.editor->spelling()->checkNow();
+    const double rss0 = residentMB();
+    const struct mallinfo2 heap0 = mallinfo2();
+    qsizetype keys = 0;
+    for (auto _ : state) {
+        const bool space = keys % 7 == 6;
+        sendKey(fixture.editor->textView(), space ? Qt::Key_Space : Qt::Key_E,
+                space ? QStringLiteral(" ") : QStringLiteral("e"));
+        if (++keys % 20 == 0) {
+            fixture.editor->highlight();
+            fixture.editor->spelling()->checkNow();
+        }
+    }
+    const struct mallinfo2 heap1 = mallinfo2();
+    state.counters["rss_growth_MB"] = residentMB() - rss0;
+    state.counters["in_use_growth_MB"] = inUse(heap1) - inUse(heap0);
+    state.counters["held_growth_MB"] = held(heap1) - held(heap0);
+}
+
 } // namespace
 
-BENCHMARK(BM_KeystrokeEditor)->Arg(200000)->Arg(1000000)->Iterations(300)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeystrokePlainFloor)->Arg(200000)->Arg(1000000)->Iterations(300)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeystrokeEditorPainted)
-    ->Arg(200000)
-    ->Arg(1000000)
-    ->Iterations(200)
-    ->Unit(benchmark::kMillisecond);
+// The caret in the widest line, and in an ordinary line (see placeCaret).
+void keystrokeCases(benchmark::internal::Benchmark *b)
+{
+    for (const int64_t size : {200000, 1000000, 5000000}) {
+        b->Args({size, 0});
+    }
+    b->Args({5000000, 1});
+}
+
+BENCHMARK(BM_KeystrokeEditor)->Apply(keystrokeCases)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokePlainFloor)->Apply(keystrokeCases)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeEditorPainted)->Apply(keystrokeCases)->Iterations(200)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeystrokePlainFloorPainted)
-    ->Arg(200000)
-    ->Arg(1000000)
+    ->Apply(keystrokeCases)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypingMemory)->Arg(1000000)->Iterations(3000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rehighlight)->Arg(200000)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HighlightRules)->Arg(200000)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpellPass)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);

@@ -7,7 +7,7 @@
 //
 //   bench_sync [documents] [steady passes]
 
-#include "Server.h"
+#include "TestHooks.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "service/core/Keychain.h"

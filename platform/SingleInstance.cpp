@@ -1,17 +1,25 @@
 #include "platform/SingleInstance.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -47,11 +55,26 @@ bool peerIsThisUser(const QLocalSocket &socket)
 
 SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(parent)
 {
-    const QString folder = socketFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
-    if (folder.isEmpty())
+    const QString folder = socketFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), stateFolder());
+    if (folder.isEmpty()) {
         qWarning("[shell] no private folder for the single-instance socket: every launch runs on its own");
-    else
-        m_serverName = folder + QStringLiteral("/tessivo-") + key;
+        return;
+    }
+    const QString name = QStringLiteral("tessivo-") + key;
+    m_lockPath = folder + u'/' + name + QStringLiteral(".lock");
+    m_serverName = folder + u'/' + name;
+    if (QFile::encodeName(m_serverName).size() < qsizetype(sizeof(sockaddr_un::sun_path)))
+        return;
+    // A deep home: the address goes through the folder's descriptor, which
+    // stays open (and points at this folder) for the process's life.
+    m_folderFd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderFd >= 0)
+        m_serverName = QStringLiteral("/proc/self/fd/%1/").arg(m_folderFd) + name;
+    if (m_folderFd < 0 ||
+        QFile::encodeName(m_serverName).size() >= qsizetype(sizeof(sockaddr_un::sun_path))) {
+        qWarning("[shell] the single-instance socket's path is too long: every launch runs on its own");
+        m_serverName.clear();
+    }
 }
 
 bool SingleInstance::isPrivateFolder(const QString &path)
@@ -61,18 +84,44 @@ bool SingleInstance::isPrivateFolder(const QString &path)
            S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 07777) == 0700;
 }
 
-QString SingleInstance::socketFolder(const QString &runtimeFolder, const QString &temp)
+QString SingleInstance::stateFolder()
+{
+    // Qt has no standard location for state: the XDG rule, by hand. A
+    // relative XDG_STATE_HOME is invalid and ignored.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/tessivo");
+}
+
+QString SingleInstance::socketFolder(const QString &runtimeFolder, const QString &stateFolder)
 {
     if (isPrivateFolder(runtimeFolder))
         return runtimeFolder;
-    const QString own = temp + QStringLiteral("/tessivo-") + QString::number(getuid());
-    // Made with its mode, so that there is no moment when others may enter;
-    // whatever was there already must pass the same check.
-    (void)::mkdir(QFile::encodeName(own).constData(), 0700);
-    return isPrivateFolder(own) ? own : QString();
+    if (stateFolder.isEmpty())
+        return {};
+    // In this user's home no one else can put anything in the way. Made
+    // with its mode, so that there is no moment when others may enter; one
+    // of ours with a looser mode is closed up. Whatever else is there must
+    // pass the same check.
+    QDir().mkpath(QFileInfo(stateFolder).path());
+    const QByteArray path = QFile::encodeName(stateFolder);
+    (void)::mkdir(path.constData(), 0700);
+    struct stat info = {};
+    if (::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid())
+        (void)::chmod(path.constData(), 0700);
+    return isPrivateFolder(stateFolder) ? stateFolder : QString();
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    delete m_server;
+    m_server = nullptr;
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+}
 
 QString SingleInstance::defaultKey()
 {
@@ -81,27 +130,68 @@ QString SingleInstance::defaultKey()
         QCryptographicHash::hash(data.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
-bool SingleInstance::forwardToRunningInstance(const QStringList &arguments, int timeoutMs)
+QString SingleInstance::notAnsweringMessage()
 {
-    if (m_serverName.isEmpty())
+    return QStringLiteral("Tessivo is already running but not answering.");
+}
+
+bool SingleInstance::tryLock()
+{
+    if (m_lockFd >= 0)
+        return true;
+    // Close-on-exec: a browser started by the app must not hold the lock
+    // after the app has ended.
+    const int fd =
+        ::open(QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
         return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_lockFd = fd;
+    return true;
+}
+
+SingleInstance::Launch SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
+{
+    if (m_serverName.isEmpty() || tryLock())
+        return Launch::first;
+    QByteArray message = QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
+    message += '\n';
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (deliver(message, int(deadline.remainingTime())))
+            return Launch::handedOver;
+        // The owner may have ended since (its lock is gone with it), or may
+        // not be listening yet (it has only just started).
+        if (tryLock())
+            return Launch::first;
+        QThread::msleep(quint64(std::min<qint64>(50, deadline.remainingTime())));
+    }
+    return Launch::notAnswering;
+}
+
+bool SingleInstance::deliver(const QByteArray &message, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
-    if (!socket.waitForConnected(timeoutMs))
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
     if (!peerIsThisUser(socket)) {
         qWarning("[shell] the single-instance socket belongs to another user: not used");
         return false;
     }
-    QByteArray message = QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
-    message += '\n';
     socket.write(message);
-    if (!socket.waitForBytesWritten(timeoutMs))
+    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
     // Wait for the running instance to acknowledge, so that a launch that
     // reports success really reached it.
-    if (!socket.waitForReadyRead(timeoutMs))
-        return false;
+    while (!socket.canReadLine()) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+    }
     socket.disconnectFromServer();
     return true;
 }
@@ -110,18 +200,16 @@ bool SingleInstance::listen()
 {
     if (m_server)
         return m_server->isListening();
-    if (m_serverName.isEmpty())
+    if (m_serverName.isEmpty() || m_lockFd < 0)
         return false;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // This process holds the lock, so a socket there is one a crashed
+    // instance left behind.
+    QLocalServer::removeServer(m_serverName);
     if (!m_server->listen(m_serverName)) {
-        // A socket file left by a process that crashed: nobody answers on it
-        // (forwardToRunningInstance failed), so it can go.
-        QLocalServer::removeServer(m_serverName);
-        if (!m_server->listen(m_serverName)) {
-            qWarning("[shell] single-instance socket unavailable: %s", qPrintable(m_server->errorString()));
-            return false;
-        }
+        qWarning("[shell] single-instance socket unavailable: %s", qPrintable(m_server->errorString()));
+        return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     return true;

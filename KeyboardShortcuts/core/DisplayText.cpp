@@ -148,7 +148,7 @@ QString description(const Shortcut &shortcut, const KeyboardLayout *layout)
     if (const std::optional<int> xKey = xKeyCode(shortcut.carbonKeyCode); key.isEmpty() && layout && xKey)
         key = layout->symbolName(*xKey);
     if (key.isEmpty())
-        key = QStringLiteral("Key %1").arg(shortcut.carbonKeyCode);
+        key = QChar(QChar::ReplacementCharacter);
     return modifiers.isEmpty() ? key : modifiers + QLatin1Char('+') + key;
 }
 

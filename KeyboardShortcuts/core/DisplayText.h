@@ -20,8 +20,8 @@ QString modifierText(Qt::KeyboardModifiers modifiers);
 std::optional<QString> keyText(const Shortcut &shortcut, const KeyboardLayout *layout);
 
 // Modifiers and key joined by "+". A key without a character shows its
-// fallback name: the layout's name of its symbol ("Caps_Lock"), else
-// "Key <code>".
+// fallback name: the layout's name of its symbol ("Caps_Lock"), else, with
+// no text at all, the replacement character U+FFFD.
 QString description(const Shortcut &shortcut, const KeyboardLayout *layout);
 
 // The Qt key (with the keypad modifier for keypad keys, without the

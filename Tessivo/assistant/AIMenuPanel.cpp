@@ -7,6 +7,7 @@
 #include "assistant/core/AIPlacement.h"
 #include "assistant/core/AIRequest.h"
 #include "editor/ListContinuingTextView.h"
+#include "protocol/Rules.h"
 #include "widgets/Motion.h"
 
 #include <QApplication>
@@ -70,7 +71,7 @@ AIMenuPanel::AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<
     ensurePanel();
     // Several changes in one turn each lay out against the state they find.
     connect(m_model, &AIMenuModel::relayoutRequested, this,
-            [this] { QTimer::singleShot(0, this, &AIMenuPanel::layout); });
+            [this] { QTimer::singleShot(0, this, [this] { layout(); }); });
     connect(m_model, &AIMenuModel::closeRequested, this, [this] { close(true); });
     connect(m_model, &AIMenuModel::presetChosen, this, &AIMenuPanel::runPreset);
     connect(m_model, &AIMenuModel::customChosen, this, &AIMenuPanel::submitCustom);
@@ -120,6 +121,7 @@ void AIMenuPanel::show(const AITrigger &trigger, ListContinuingTextView *textVie
         m_panel->setParent(window, m_panel->windowFlags());
     }
     m_parentWindow = window;
+    window->installEventFilter(this);
     m_panel->setPalette(window->palette());
     m_visible = true;
     layout();
@@ -164,6 +166,7 @@ void AIMenuPanel::watchFocus()
             if (state != Qt::ApplicationActive) {
                 m_panel->hide();
             } else if (!m_panel->isActiveWindow()) {
+                layout(false); // the window may have moved meanwhile
                 m_panel->show();
                 m_panel->raise();
                 m_panel->activateWindow();
@@ -200,6 +203,9 @@ void AIMenuPanel::close(bool revertText)
         // Off the editor's window until the next open: it goes wherever that is.
         m_panel->setParent(nullptr, m_panel->windowFlags());
     }
+    if (m_parentWindow) {
+        m_parentWindow->removeEventFilter(this);
+    }
     m_parentWindow = nullptr;
     m_trigger.reset();
     m_model->setPhase(AIMenuModel::Phase::idle());
@@ -215,7 +221,29 @@ void AIMenuPanel::close(bool revertText)
 
 // ----- Placement -----------------------------------------------------------------------
 
-void AIMenuPanel::layout()
+bool AIMenuPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_parentWindow && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        followWindow();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AIMenuPanel::followWindow()
+{
+    // After the window has laid its content out anew (a resize rewraps the
+    // text, moving the caret); a burst of moves places the panel once.
+    if (m_followQueued) {
+        return;
+    }
+    m_followQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_followQueued = false;
+        layout(false);
+    });
+}
+
+void AIMenuPanel::layout(bool glide)
 {
     ListContinuingTextView *view = m_textView;
     if (!m_visible || !view || !m_trigger || !m_panel) {
@@ -234,12 +262,13 @@ void AIMenuPanel::layout()
     const QRect frame(AIPlacement::menuOrigin(start, end, height, visible),
                       QSize(AIPlacement::menuWidth, height));
     // The first placement of an opening is never animated; later ones (the
-    // content changed) glide there, heading for the newest place.
+    // content changed) glide there, heading for the newest place, unless the
+    // desktop asks for less motion.
     if (m_panel->geometry() == frame && !Motion::running(m_panel, "geometry")) {
         m_hasLaidOut = true;
         return;
     }
-    if (m_hasLaidOut) {
+    if (m_hasLaidOut && glide && !Motion::reduced()) {
         Motion::animate(m_panel, "geometry", frame, 200, Motion::easeOut());
     } else {
         Motion::stop(m_panel, "geometry");
@@ -280,7 +309,7 @@ void AIMenuPanel::submitCustom()
         run(AIRequest::generate(prompt, text.left(r.location), text.mid(r.end())),
             QStringLiteral("Writing\u2026"));
     } else {
-        run(AIRequest::refine(QStringLiteral("custom"), prompt, textIn(view, r), text.left(r.location),
+        run(AIRequest::refine(protocol::ai::customAction(), prompt, textIn(view, r), text.left(r.location),
                               text.mid(r.end())),
             QStringLiteral("Rewriting\u2026"));
     }
@@ -393,8 +422,8 @@ void AIMenuPanel::fail(const APIError &error)
         return;
     }
     revert();
-    // The client has already told the session, which decides whether it
-    // ends; the account views say so, not the panel.
+    // The account refresh decides whether the session still holds (and
+    // signs out when it doesn't); the account views say so, not the panel.
     if (error.isUnauthorized()) {
         close(true);
         if (m_unauthorized) {

@@ -34,8 +34,8 @@ class AIMenuPanel final : public QObject
 public:
     // `assistant` (not owned) runs the requests. `unauthorized` runs when
     // the service turned a request away for want of a valid sign-in (the
-    // menu has closed): it should check the account. The session has
-    // already heard of the refusal from the client and decided what follows.
+    // menu has closed): it should refresh the account, which keeps or ends
+    // the session.
     AIMenuPanel(QObject *parent, AIAssistant *assistant, std::function<void()> unauthorized = {});
     ~AIMenuPanel() override;
 
@@ -66,9 +66,17 @@ public:
         return QStringLiteral("The document changed while the AI was writing.");
     }
 
+protected:
+    // The editor's window moving or changing size takes the menu along.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void ensurePanel();
-    void layout();
+    // Places the panel by the caret. `glide`: a change of content, which
+    // glides there once the panel has been placed; otherwise (the window
+    // moved) the panel goes there at once, as a child window would.
+    void layout(bool glide = true);
+    void followWindow();
     void runPreset(const RefineAction &action);
     void submitCustom();
     void run(const AIRequest &request, const QString &status);
@@ -98,6 +106,7 @@ private:
     bool m_visible = false;
     bool m_hasLaidOut = false;
     bool m_panelFocused = false;
+    bool m_followQueued = false;
     QMetaObject::Connection m_focusWatch;
     QMetaObject::Connection m_activeWatch;
 };

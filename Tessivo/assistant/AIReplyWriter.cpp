@@ -68,13 +68,16 @@ int AIReplyWriter::replace(Range range, const QString &text, bool join)
 {
     m_writing = true;
     QTextCursor cursor(m_document);
+    // Placed before the edit block opens: undoing the block puts the caret
+    // back where the block's cursor stood, at the end of the earlier text
+    // (not at the start of the document, where a new cursor is).
+    cursor.setPosition(range.from);
+    cursor.setPosition(range.to, QTextCursor::KeepAnchor);
     if (join) {
         cursor.joinPreviousEditBlock();
     } else {
         cursor.beginEditBlock();
     }
-    cursor.setPosition(range.from);
-    cursor.setPosition(range.to, QTextCursor::KeepAnchor);
     cursor.insertText(text);
     const int end = cursor.position();
     cursor.endEditBlock();

@@ -1,5 +1,6 @@
 #include "editor/ListContinuingTextView.h"
 
+#include "editor/EditorTextLayout.h"
 #include "editor/FileDrop.h"
 #include "editor/SyntaxHighlighter.h"
 #include "editor/core/EditorRules.h"
@@ -33,6 +34,9 @@ constexpr int caretWidth = 2;
 ListContinuingTextView::ListContinuingTextView(QWidget *parent, KeyRouting routing)
     : QPlainTextEdit(parent), m_keyRouting(std::move(routing))
 {
+    auto *textDocument = new QTextDocument(this);
+    textDocument->setDocumentLayout(new EditorTextLayout(textDocument));
+    setDocument(textDocument);
     setVerticalScrollBar(new ThinScroller);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Always there (it draws nothing while the text fits): a scroller that

@@ -96,4 +96,10 @@ QString routePath(Endpoint endpoint, const QString &parameter)
     return {};
 }
 
+QString routePrefix(Endpoint endpoint)
+{
+    const QString path = routePath(endpoint, u"{}"_s);
+    return path.left(path.indexOf(u"{}"));
+}
+
 } // namespace protocol

@@ -73,5 +73,7 @@ qint64 bodyLimit(QByteArrayView method, QStringView path);
 
 // The route's path with `parameter` in place of "{}".
 QString routePath(Endpoint endpoint, const QString &parameter = QString());
+// The route's path up to its "{}" (all of it when it has none).
+QString routePrefix(Endpoint endpoint);
 
 } // namespace protocol

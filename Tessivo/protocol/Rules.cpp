@@ -1,8 +1,15 @@
 #include "protocol/Rules.h"
 
+#include "store/Document.h"
+#include "store/RecordEdits.h"
+#include "store/RecordIds.h"
+#include "store/StrictJson.h"
+
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QUrl>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +47,40 @@ bool slugs::isValid(QStringView slug)
     return wholeMatch(pattern, slug);
 }
 
+std::optional<qint64> records::updatedAt(const QJsonObject &record)
+{
+    return StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt")));
+}
+
+QString records::conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt)
+{
+    return RecordIds::conflictedCopyID(documentId, loserUpdatedAt);
+}
+
+QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
+                                    const std::optional<QString> &collectionId, qint64 now)
+{
+    if (const std::optional<Document> document = Document::fromJson(loser))
+        return RecordEdits::conflictedCopy(*document, id, collectionId, now).toJson();
+    QJsonObject copy = loser;
+    copy.remove(u"serverUpdatedAt"_s);
+    const QJsonValue title = loser.value(QLatin1String("title"));
+    const QString shown = title.isString() && !title.toString().isEmpty() ? title.toString() : u"Untitled"_s;
+    copy.insert(u"id"_s, id);
+    copy.insert(u"title"_s, shown + u" (conflicted copy)"_s);
+    copy.insert(u"createdAt"_s, now);
+    copy.insert(u"updatedAt"_s, now);
+    copy.insert(u"deletedAt"_s, QJsonValue::Null);
+    copy.insert(u"collectionId"_s, collectionId ? QJsonValue(*collectionId) : QJsonValue::Null);
+    return copy;
+}
+
+QString slugs::ruleText()
+{
+    const QString text = u"Slugs use %1\u2013%2 lowercase letters, digits, and single hyphens."_s;
+    return text.arg(minLength).arg(maxLength);
+}
+
 bool siteHandles::isHostLabel(QStringView handle)
 {
     static const QRegularExpression pattern(u"\\A(?:"_s + handleLabel + u")\\z"_s);
@@ -53,11 +94,14 @@ QString siteHandles::inputPattern()
 
 bool siteHandles::isReserved(QStringView handle)
 {
-    for (const QStringView name : {u"www", u"api", u"blog"}) {
+    // Host names the service may need for itself, and every IDNA label: a
+    // punycode handle would show as some other name in the address bar.
+    for (const QStringView name :
+         {u"localhost", u"admin", u"api", u"www", u"blog", u"mail", u"static", u"media"}) {
         if (handle.compare(name, Qt::CaseInsensitive) == 0)
             return true;
     }
-    return false;
+    return handle.startsWith(u"xn--", Qt::CaseInsensitive);
 }
 
 QString siteHandles::normalized(const QString &typed)
@@ -126,9 +170,24 @@ std::optional<ai::Preset> ai::presetFromId(QStringView id)
     return std::nullopt;
 }
 
+QByteArray ai::cutToFit(const QByteArray &bytes, qsizetype room)
+{
+    qsizetype take = std::clamp<qsizetype>(room, 0, bytes.size());
+    // A continuation byte (10xxxxxx) at the cut means a character started before it.
+    while (take > 0 && take < bytes.size() && (bytes[take] & 0xC0) == 0x80)
+        --take;
+    return bytes.left(take);
+}
+
 QString ai::customAction()
 {
     return u"custom"_s;
+}
+
+bool isSessionToken(QByteArrayView value)
+{
+    return !value.isEmpty() && value.size() <= maxSessionTokenLength &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= 0x21 && c <= 0x7e; });
 }
 
 QByteArray bearerHeader(const QString &token)

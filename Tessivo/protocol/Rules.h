@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -21,7 +22,28 @@ inline constexpr qsizetype maxLength = 60;
 // lower-case ASCII letters, digits and hyphens, neither first nor last a
 // hyphen. A trailing line break is a character like any other.
 bool isValid(QStringView slug);
+// The rule in words, for the publish sheet and the service's refusal.
+QString ruleText();
 } // namespace slugs
+
+// --- Synced records ----------------------------------------------------------
+
+// The app's own record rules, as the service applies them to the JSON it
+// stores (the push checks are SyncPushRequest's).
+namespace records {
+// The "updatedAt" of a record: nothing unless it is an exact integer, as in
+// every record that passed the push checks.
+std::optional<qint64> updatedAt(const QJsonObject &record);
+// The id of the conflicted copy that keeps the losing version of document
+// `documentId` last changed at `loserUpdatedAt`: the app and the service
+// give one loser the same id, so that a copy is made once.
+QString conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt);
+// The conflicted copy of the stored document `loser` as the app makes it,
+// under `id` in `collectionId`, changed at `now`. A record the app could
+// not read is copied all the same, so that its text is kept.
+QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
+                           const std::optional<QString> &collectionId, qint64 now);
+} // namespace records
 
 // --- Site handles ------------------------------------------------------------
 
@@ -83,6 +105,9 @@ QString customAction();
 // The most reply text, in UTF-8 bytes, the service passes on and the app
 // reads; the rest of a longer reply is dropped.
 inline constexpr qsizetype maxReplyBytes = 4 * 1024 * 1024;
+// The most of the UTF-8 `bytes` that fits in `room` bytes without splitting
+// a character: what either side keeps of the reply that reaches the cap.
+QByteArray cutToFit(const QByteArray &bytes, qsizetype room);
 } // namespace ai
 
 // --- Sessions ----------------------------------------------------------------
@@ -101,6 +126,12 @@ inline constexpr QLatin1StringView invalidProvider{"invalid_provider"};
 QByteArray link(QLatin1StringView item, const QString &value);
 } // namespace signInCallback
 
+// The longest session token the app takes from the service.
+inline constexpr qsizetype maxSessionTokenLength = 4096;
+// A value that can be a session token: 1 to maxSessionTokenLength visible
+// ASCII characters (no space, no control character), so it goes into a
+// header exactly as it came.
+bool isSessionToken(QByteArrayView value);
 // The "authorization" value that carries a session token.
 QByteArray bearerHeader(const QString &token);
 // The token of an "authorization" value, or empty when it carries none.

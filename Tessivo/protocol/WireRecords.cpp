@@ -333,6 +333,11 @@ std::optional<AIRequestBody> AIRequestBody::fromJson(const QJsonObject &object, 
                          field(u"text"), field(u"before"), field(u"after")};
 }
 
+ErrorBody ErrorBody::unauthorized()
+{
+    return {u"unauthorized"_s, u"Sign in to continue."_s};
+}
+
 QJsonObject ErrorBody::toJson() const
 {
     return {{u"error"_s, QJsonObject{{u"code"_s, code}, {u"message"_s, message}}}};

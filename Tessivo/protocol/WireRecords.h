@@ -203,6 +203,10 @@ struct ErrorBody
     QString code;
     QString message;
 
+    // The refusal of a request that needs a session and has none; also
+    // what the app shows for a 401 without an error body.
+    static ErrorBody unauthorized();
+
     QJsonObject toJson() const;
     QByteArray encoded() const;
     // Reads the error object and also the looser forms other servers send

@@ -201,11 +201,12 @@ void PublishSheet::showLinkRow(bool shown, bool animated)
         m_linkContent->move(0, 0);
         return;
     }
-    // In and out 6 points below its place, fading, on the sheet's spring;
-    // the row gives up its room once its content is gone.
+    // In and out 6 points below its place, fading, on the sheet's spring
+    // (the fade alone with less motion); the row gives up its room once its
+    // content is gone.
     if (shown)
         m_linkRow->show();
-    Motion::fade(m_linkContent, shown, sheetSpring, QPoint(0, 6));
+    Motion::fade(m_linkContent, shown, sheetSpring, Motion::reduced() ? QPoint() : QPoint(0, 6));
     if (shown)
         return;
     if (QPropertyAnimation *fading = Motion::runningFade(m_linkContent)) {

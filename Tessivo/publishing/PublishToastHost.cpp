@@ -112,17 +112,23 @@ void PublishToastHost::receive(const QString &name, const QVariantMap &userInfo)
     m_visible = true;
     // A new toast restarts the wait; the earlier one hides nothing.
     m_clock->wakeAt(m_clock->nowMs() + shownMs);
-    if (m_card->isHidden())
-        place();
+    // The card takes the size of its new text, at its resting place (a
+    // slide under way ends there).
+    Motion::stop(m_card, "pos");
+    place();
     show();
     raise();
     m_card->raise();
-    // In from below the pane's bottom edge, fading in.
+    // In from below the pane's bottom edge, fading in (only fading in, with
+    // less motion).
     Motion::fade(m_card, true, appear, slide());
 }
 
 QPoint PublishToastHost::slide() const
 {
+    // Less motion: the fade alone.
+    if (Motion::reduced())
+        return {};
     return {0, height() - cardRect().top()};
 }
 

@@ -48,7 +48,8 @@ private:
     void place();
     // Where the card goes, in the host's coordinates.
     QRect cardRect() const;
-    // From the card's place to just below the pane's bottom edge.
+    // From the card's place to just below the pane's bottom edge; none when
+    // the desktop asks for less motion.
     QPoint slide() const;
 
     SaveClock *m_clock;

@@ -139,9 +139,9 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, AppServices &servic
     connect(add(document, QStringLiteral("AI Assistant\u2026"), AppShortcuts::aiAssistant),
             &QAction::triggered, this, [notifications] { notifications->post(AppNotifications::aiAssist); });
     connect(add(document, QStringLiteral("Refine Selection with AI\u2026")), &QAction::triggered, this,
-            [postAIAssist] { postAIAssist(QStringLiteral("refine")); });
+            [postAIAssist] { postAIAssist(AppNotifications::refineMode); });
     connect(add(document, QStringLiteral("Generate with AI\u2026")), &QAction::triggered, this,
-            [postAIAssist] { postAIAssist(QStringLiteral("generate")); });
+            [postAIAssist] { postAIAssist(AppNotifications::generateMode); });
     document->addSeparator();
     connect(add(document, QStringLiteral("Delete Document"), AppShortcuts::deleteDocument),
             &QAction::triggered, this,

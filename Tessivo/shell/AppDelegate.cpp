@@ -83,6 +83,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 void AppDelegate::applicationWillTerminate()
 {
     m_store->flushPendingSaves();
+    // The keyring's writes are queued behind the Secret Service: without
+    // this wait a sign-out just before Quit could be lost, and the next
+    // start would come back signed in. A keyring stuck at its unlock prompt
+    // holds the quit for keyringGraceMs at most.
+    if (m_auth && !m_auth->waitForKeyringWrites(keyringGraceMs))
+        qInfo("[auth] the keyring didn't finish its writes before quitting");
 }
 
 void AppDelegate::handleLaunch(const QStringList &arguments)

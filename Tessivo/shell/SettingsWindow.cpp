@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 // Holds one tab's content. Only the shown page has a size: the tab view
@@ -38,8 +40,13 @@ public:
         updateGeometry();
     }
 
+    // A hidden page still tells its width, so that the tab view is wide
+    // enough for every tab and keeps its width from tab to tab.
     QSize sizeHint() const override { return m_shown ? QWidget::sizeHint() : QSize(); }
-    QSize minimumSizeHint() const override { return m_shown ? QWidget::minimumSizeHint() : QSize(); }
+    QSize minimumSizeHint() const override
+    {
+        return m_shown ? QWidget::minimumSizeHint() : QSize(QWidget::minimumSizeHint().width(), 0);
+    }
     bool hasHeightForWidth() const override { return m_shown && QWidget::hasHeightForWidth(); }
     int heightForWidth(int width) const override { return m_shown ? QWidget::heightForWidth(width) : 0; }
 
@@ -58,7 +65,6 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs, 0, Qt::AlignHCenter | Qt::AlignTop);
-    m_tabs->setFixedWidth(tabViewWidth);
     m_tabs->setDocumentMode(false);
 
     m_general = new GeneralSettings(dependencies.viewMode, dependencies.shortcuts);
@@ -105,6 +111,9 @@ void SettingsWindow::fitToContent()
     m_fitting = true;
     for (int i = 0; i < m_tabs->count(); ++i)
         static_cast<TabPage *>(m_tabs->widget(i))->setShown(i == m_tabs->currentIndex());
+    // Wider only where a tab needs more (a larger font): a label squeezed
+    // below its text would be cut off.
+    m_tabs->setFixedWidth(std::max(tabViewWidth, m_tabs->minimumSizeHint().width()));
     layout()->activate();
     const int width = layout()->totalSizeHint().width();
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)

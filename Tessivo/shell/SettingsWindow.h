@@ -39,6 +39,7 @@ public:
         KeyboardShortcuts::Registry *shortcuts = nullptr;
     };
 
+    // The tab view's width, unless a tab needs more.
     static constexpr int tabViewWidth = 480;
     static inline const QString identifier = QStringLiteral("settings");
 

@@ -1,6 +1,7 @@
 #include "widgets/Motion.h"
 
-#include <QApplication>
+#include "widgets/core/DesktopMotion.h"
+
 #include <QGraphicsOpacityEffect>
 #include <QPointer>
 #include <QWidget>
@@ -11,6 +12,12 @@
 namespace {
 
 std::optional<bool> &enabledOverride()
+{
+    static std::optional<bool> value;
+    return value;
+}
+
+std::optional<bool> &reducedSetting()
 {
     static std::optional<bool> value;
     return value;
@@ -86,15 +93,28 @@ QEasingCurve Motion::easeInOut()
 
 bool Motion::enabled()
 {
-    if (const std::optional<bool> &forced = enabledOverride()) {
-        return *forced;
-    }
-    return QApplication::isEffectEnabled(Qt::UI_General);
+    // Not Qt's UI-effects hint: no Linux desktop's theme sets it, so it
+    // would keep every view still everywhere.
+    return enabledOverride().value_or(true);
 }
 
 void Motion::overrideEnabled(std::optional<bool> enabled)
 {
     enabledOverride() = enabled;
+}
+
+bool Motion::reduced()
+{
+    std::optional<bool> &value = reducedSetting();
+    if (!value) {
+        value = DesktopMotion::reduced();
+    }
+    return *value;
+}
+
+void Motion::overrideReduced(std::optional<bool> reduced)
+{
+    reducedSetting() = reduced;
 }
 
 qreal Motion::springProgress(Spring spring, qreal seconds)
@@ -163,8 +183,10 @@ void fadeWith(QWidget *widget, bool shown, QPoint offset, const Animator &animat
         effect->setOpacity(widget->isHidden() ? 0.0 : 1.0);
         widget->setGraphicsEffect(effect);
     }
-    // Where the widget rests: a slide leaves from and returns to it.
-    if (!widget->property(home).isValid() || widget->isHidden()) {
+    effect->setEnabled(true);
+    // Where the widget rests: a slide leaves from and returns to it. One not
+    // sliding rests where it is (it may have been placed anew).
+    if (!widget->property(home).isValid() || widget->isHidden() || !Motion::running(widget, "pos")) {
         widget->setProperty(home, widget->pos());
     }
     const QPoint rest = widget->property(home).toPoint();
@@ -185,6 +207,13 @@ void fadeWith(QWidget *widget, bool shown, QPoint offset, const Animator &animat
         guard->setVisible(shown);
         if (!offset.isNull()) {
             guard->move(rest);
+        }
+        // Shown, the widget is drawn without its effect until the next fade:
+        // an opacity effect draws the widget through a pixmap on every
+        // repaint, and Qt keeps drawing it where it was when its parent has
+        // moved it meanwhile (the AI menu's status row, after the panel shrank).
+        if (QGraphicsEffect *resting = guard->graphicsEffect(); resting && shown) {
+            resting->setEnabled(false);
         }
     };
     if (opacity) {

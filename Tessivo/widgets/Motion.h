@@ -12,14 +12,22 @@ class QObject;
 class QWidget;
 
 // The views' motion: springs and timed curves, each named by the view that
-// uses it, and one switch for all of them. Without motion a property takes
-// its end value at once and a widget appears or goes at once.
+// uses it. Motion is on unless the desktop asks for less (reduced()); each
+// view then does what it does for less motion (a fade without the slide, a
+// new frame set at once). Without motion at all (a test's choice) a
+// property takes its end value at once and a widget appears or goes at once.
 namespace Motion {
 
-// Whether views animate: the desktop's UI-effects hint, unless overridden.
+// Whether views animate: always, unless a test turned it off.
 bool enabled();
-// Forces motion on or off (tests); nothing goes back to the desktop's hint.
+// Forces motion on or off (tests); nothing goes back to on.
 void overrideEnabled(std::optional<bool> enabled);
+
+// Whether the desktop asks for less motion (DesktopMotion), read on the
+// first call: the app calls it at start, so that no animation waits for it.
+bool reduced();
+// Forces it (tests); nothing reads the desktop again on the next call.
+void overrideReduced(std::optional<bool> reduced);
 
 // A spring as the views describe it: the period of its undamped swing
 // (seconds) and the fraction of critical damping.
@@ -56,8 +64,9 @@ QPropertyAnimation *running(const QObject *target, const QByteArray &property);
 
 // Fades `widget` in (showing it first) or out (hiding it at the end) over
 // `ms` along `curve`, through an opacity effect it installs on the widget
-// (or one already there). `offset` slides it in from that far away and out
-// to it. Nothing when it already is, or is going, where it was asked to go.
+// (or one already there), which rests disabled once the widget is in.
+// `offset` slides it in from that far away and out to it. Nothing when it
+// already is, or is going, where it was asked to go.
 void fade(QWidget *widget, bool shown, int ms, QEasingCurve curve, QPoint offset = {});
 void fade(QWidget *widget, bool shown, Spring spring, QPoint offset = {});
 // The opacity that fade() gave `widget`: 1 without one.

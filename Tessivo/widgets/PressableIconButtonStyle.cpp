@@ -1,40 +1,10 @@
 #include "widgets/PressableIconButtonStyle.h"
 
+#include "widgets/Motion.h"
+
 #include <QAbstractButton>
-#include <QDir>
 #include <QPainter>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QVariantAnimation>
-
-#include <optional>
-
-namespace {
-
-std::optional<bool> &reduceMotionOverride()
-{
-    static std::optional<bool> value;
-    return value;
-}
-
-bool desktopReducesMotion()
-{
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    for (const QString &version : {QStringLiteral("gtk-4.0"), QStringLiteral("gtk-3.0")}) {
-        const QString path = QDir(config).filePath(version + QStringLiteral("/settings.ini"));
-        if (!QFile::exists(path))
-            continue;
-        QSettings ini(path, QSettings::IniFormat);
-        const QVariant value = ini.value(QStringLiteral("Settings/gtk-enable-animations"));
-        if (value.isValid()) {
-            const QString text = value.toString().trimmed().toLower();
-            return text == QLatin1String("false") || text == QLatin1String("0");
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 PressableIconButtonStyle::PressableIconButtonStyle(QAbstractButton *button)
     : QGraphicsEffect(button), m_animation(new QVariantAnimation(this))
@@ -52,27 +22,14 @@ PressableIconButtonStyle::PressableIconButtonStyle(QAbstractButton *button)
     }
 }
 
-bool PressableIconButtonStyle::reduceMotion()
-{
-    std::optional<bool> &value = reduceMotionOverride();
-    if (!value)
-        value = desktopReducesMotion();
-    return *value;
-}
-
-void PressableIconButtonStyle::setReduceMotion(bool reduce)
-{
-    reduceMotionOverride() = reduce;
-}
-
 qreal PressableIconButtonStyle::scale() const
 {
-    return reduceMotion() ? 1.0 : 1.0 - 0.04 * m_progress;
+    return Motion::reduced() ? 1.0 : 1.0 - 0.04 * m_progress;
 }
 
 qreal PressableIconButtonStyle::opacity() const
 {
-    return reduceMotion() ? 1.0 - 0.3 * m_progress : 1.0;
+    return Motion::reduced() ? 1.0 - 0.3 * m_progress : 1.0;
 }
 
 void PressableIconButtonStyle::animateTo(qreal target)

@@ -16,14 +16,10 @@ class PressableIconButtonStyle final : public QGraphicsEffect
 public:
     explicit PressableIconButtonStyle(QAbstractButton *button);
 
-    // Current drawing transform, 1 when at rest.
+    // Current drawing transform, 1 when at rest. Whether the press shrinks
+    // or fades is Motion::reduced().
     qreal scale() const;
     qreal opacity() const;
-
-    // The desktop's reduced-motion preference (GTK's "gtk-enable-animations"
-    // false), read once; tests and settings may override it.
-    static bool reduceMotion();
-    static void setReduceMotion(bool reduce);
 
 protected:
     void draw(QPainter *painter) override;

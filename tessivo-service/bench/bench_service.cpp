@@ -7,7 +7,7 @@
 // Usage: bench_service [--postgres "host=/tmp/pg user=tessivo"]
 // The service runs as its own process (the `tessivo-service` binary).
 
-#include "Server.h"
+#include "TestHooks.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -97,7 +97,7 @@ public:
     {
         m_done = std::move(done);
         m_in.clear();
-        QByteArray head = method + ' ' + path + " HTTP/1.1\r\nhost: bench\r\nauthorization: Bearer " +
+        QByteArray head = method + ' ' + path + " HTTP/1.1\r\nhost: localhost\r\nauthorization: Bearer " +
                           m_token.toLatin1() + "\r\n";
         if (!body.isEmpty())
             head += "content-type: application/json\r\ncontent-length: " + QByteArray::number(body.size()) +

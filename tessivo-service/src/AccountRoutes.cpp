@@ -1,5 +1,6 @@
 #include "AccountRoutes.h"
 
+#include "HostRule.h"
 #include "Server.h"
 
 #include "protocol/Routes.h"
@@ -12,9 +13,10 @@
 namespace tessivo::server {
 
 namespace {
-Reply redirectToApp(QLatin1StringView item, const QString &value)
+// What sign-up takes for an e-mail address; addresses aren't verified.
+bool isEmailAddress(const QString &email)
 {
-    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
+    return email.contains(QLatin1Char('@')) && email.size() <= 320 && !hasControlCharacter(email);
 }
 
 QString providerName(const QString &provider)
@@ -93,9 +95,9 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
         const QString name = form.value(QStringLiteral("name")).trimmed();
         const QString handle = protocol::siteHandles::normalized(form.value(QStringLiteral("handle")));
         QString problem;
-        if (name.isEmpty() || name.size() > 200)
+        if (name.isEmpty() || name.size() > 200 || hasControlCharacter(name))
             problem = QStringLiteral("Enter your name.");
-        else if (!email.contains(QLatin1Char('@')) || email.size() > 320)
+        else if (!isEmailAddress(email))
             problem = QStringLiteral("Enter a valid e-mail address.");
         else if (password.size() < 8 || password.size() > 1024)
             problem = QStringLiteral("Choose a password of 8 characters or more.");
@@ -120,7 +122,10 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
             reply.headers.append({"retry-after", QByteArray::number((wait + 999) / 1000)});
             return reply;
         }
-        user = storage.userByEmail(email);
+        // An address no account can have isn't looked up (PostgreSQL can't
+        // take a NUL in a query).
+        if (isEmailAddress(email))
+            user = storage.userByEmail(email);
         // An unknown address costs one key derivation like a known one, so
         // the reply's timing doesn't tell which addresses have accounts.
         const QString unknownAccount =
@@ -148,23 +153,16 @@ bool AccountRoutes::fromOwnPage(const LoggedRequest &request) const
     if (sender.isNull())
         return true;
     const QUrl url(QString::fromLatin1(sender));
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return false;
-    const QString authority = url.authority(QUrl::FullyEncoded);
-    if (!options.publicUrl.isEmpty()) {
-        const QUrl own(options.publicUrl);
-        if (url.scheme() == own.scheme() &&
-            authority.compare(own.authority(QUrl::FullyEncoded), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return authority.compare(QString::fromLatin1(request.header("host")), Qt::CaseInsensitive) == 0;
+    return HostRule(QUrl(options.publicUrl)).isOwnOrigin(url, request.header("host"));
 }
 
 bool Server::createAdmin(const ServerOptions &options, const QString &email, const QString &password,
                          QString *error)
 {
     const QString address = email.trimmed();
-    if (!address.contains(QLatin1Char('@')) || address.size() > 320) {
+    if (!isEmailAddress(address)) {
         *error = QStringLiteral("Enter a valid e-mail address.");
         return false;
     }

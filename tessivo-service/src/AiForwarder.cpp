@@ -60,12 +60,10 @@ void AiForwarder::forward(QPointer<HttpConnection> connection, const QJsonObject
             return;
         startReply();
         const QByteArray bytes = text.toUtf8();
-        qsizetype take = std::min(bytes.size(), maxTextBytes - state->sent);
-        while (take > 0 && take < bytes.size() && (bytes[take] & 0xC0) == 0x80)
-            --take; // never split a character
-        connection->writeChunk(bytes.left(take));
-        state->sent += take;
-        if (take < bytes.size()) {
+        const QByteArray part = protocol::ai::cutToFit(bytes, maxTextBytes - state->sent);
+        connection->writeChunk(part);
+        state->sent += part.size();
+        if (part.size() < bytes.size()) {
             state->done = true;
             connection->endStream();
             reply->abort();

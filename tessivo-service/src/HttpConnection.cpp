@@ -78,6 +78,8 @@ QByteArray reasonPhrase(int status)
         return "Payload Too Large";
     case 415:
         return "Unsupported Media Type";
+    case 421:
+        return "Misdirected Request";
     case 429:
         return "Too Many Requests";
     case 431:
@@ -280,10 +282,12 @@ void HttpConnection::admitBody(qint64 limit)
         return;
     if (limit < 0 || m_bodyLength > limit) {
         emit refused(m_request);
-        if (limit < 0)
-            refuse(401, "unauthorized", "Sign in to continue.");
-        else
+        if (limit < 0) {
+            const ErrorBody unauthorized = ErrorBody::unauthorized();
+            refuse(401, unauthorized.code.toLatin1(), unauthorized.message.toUtf8());
+        } else {
             refuse(413, "too_large", "Too large.");
+        }
         return;
     }
     m_state = State::Body;

@@ -53,12 +53,18 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
     if (file->data.size() > protocol::images::maxBytes)
         return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
                           protocol::images::tooLargeMessage());
-    // A NUL can't be stored in a PostgreSQL text column; refused everywhere.
-    if (file->filename->contains(QChar(0)))
+    // A control character can't be stored in a PostgreSQL text column (NUL)
+    // or is no part of a media type; refused on both databases alike.
+    if (hasControlCharacter(QString::fromLatin1(file->contentType)))
         return errorReply(400, "invalid_request",
-                          QStringLiteral("The file name must not contain NUL characters."));
-    // Only the name's last path component is kept, and only for display.
-    QString filename = file->filename->section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1).left(255);
+                          QStringLiteral("The content type must not contain control characters."));
+    // Only the name's last path component is kept, and only for display:
+    // without control characters, and without direction overrides that
+    // would show it as another name.
+    QString filename = withoutControlCharacters(*file->filename)
+                           .section(QLatin1Char('/'), -1)
+                           .section(QLatin1Char('\\'), -1)
+                           .left(255);
     if (filename.isEmpty())
         filename = QStringLiteral("image");
     const QByteArray type = file->contentType.isEmpty() ? QByteArray("application/octet-stream")
@@ -69,7 +75,17 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
                        QString::fromLatin1(type),
                        file->data.size(),
                        now()};
-    if (!storage.transaction([&] { return storage.insertImage(row, file->data); }))
+    bool overQuota = false;
+    const bool saved = storage.transaction([&] {
+        if (!storage.lockAccount(user.id))
+            return false;
+        const std::optional<qint64> stored = storage.storedBytes(user.id);
+        overQuota = stored && row.size > 0 && *stored + row.size > options.quotaBytes;
+        return stored && !overQuota && storage.insertImage(row, file->data);
+    });
+    if (overQuota)
+        return quotaExceededReply();
+    if (!saved)
         return errorReply(500, "internal_error", QStringLiteral("The image couldn't be saved. Try again."));
     return jsonReply(201, ImageUploadResponse::of(imageAsset(row, publicBase(request))).toJson());
 }

@@ -77,9 +77,7 @@ static std::optional<QPair<QString, QString>> titleAndBody(const QByteArray &byt
     const QJsonValue requested = object.value(QLatin1String("slug"));
     const bool slugAsked = !requested.isUndefined() && !requested.isNull();
     if (slug && slugAsked && (!requested.isString() || !protocol::slugs::isValid(requested.toString()))) {
-        *error =
-            errorReply(400, "invalid_slug",
-                       QStringLiteral("A slug is 2 to 60 lower-case letters, digits and single hyphens."));
+        *error = errorReply(400, "invalid_slug", protocol::slugs::ruleText());
         return std::nullopt;
     }
     if (!request) {
@@ -106,6 +104,19 @@ static Reply slugReply(int status, const QString &slug, const QString &base)
         PublishResponse{slug, base + protocol::routePath(protocol::Endpoint::publicPage, slug)}.toJson());
 }
 
+// The `n`th choice for a requested slug: the slug itself, then "-2",
+// "-3"… in place of its end, so that it stays within the longest slug.
+static QString suffixedSlug(const QString &requested, int n)
+{
+    if (n == 1)
+        return requested;
+    const QString suffix = QStringLiteral("-%1").arg(n);
+    QString base = requested.left(protocol::slugs::maxLength - suffix.size());
+    while (base.endsWith(QLatin1Char('-')))
+        base.chop(1);
+    return base + suffix;
+}
+
 Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &user)
 {
     QString requested;
@@ -113,33 +124,30 @@ Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &use
     const auto content = titleAndBody(request.body, &requested, &error);
     if (!content)
         return error;
-    QString slug;
-    if (requested.isEmpty()) {
-        do {
-            slug = randomSlug();
-        } while (storage.publication(slug));
-    } else {
-        slug = requested;
-        for (int n = 2; storage.publication(slug); ++n) {
-            const QString suffix = QStringLiteral("-%1").arg(n);
-            QString base = requested.left(protocol::slugs::maxLength - suffix.size());
-            while (base.endsWith(QLatin1Char('-')))
-                base.chop(1);
-            slug = base + suffix;
-        }
-    }
     const qint64 t = now();
-    const PublicationRow row{slug,
-                             user.id,
-                             sourceDocument(storage, user.id, content->first, content->second),
-                             content->first,
-                             content->second,
-                             t,
-                             t};
-    if (!storage.transaction([&] { return storage.insertPublication(row); }))
+    PublicationRow row{{},
+                       user.id,
+                       sourceDocument(storage, user.id, content->first, content->second),
+                       content->first,
+                       content->second,
+                       t,
+                       t};
+    // Each choice is claimed by inserting it, not by looking first: a look
+    // and the insert after it would let two publishes of one slug at once
+    // both see it free (on PostgreSQL even within one transaction).
+    bool inserted = false;
+    const bool stored = storage.transaction([&] {
+        for (int n = 1; !inserted; ++n) {
+            row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
+            if (!storage.insertPublication(row, &inserted))
+                return false;
+        }
+        return true;
+    });
+    if (!stored)
         return errorReply(500, "internal_error",
                           QStringLiteral("The article couldn't be published. Try again."));
-    return slugReply(201, slug, publicBase(request));
+    return slugReply(201, row.slug, publicBase(request));
 }
 
 Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const UserRow &user,
@@ -156,20 +164,26 @@ Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const Us
     row->body = content->second;
     row->updatedAt = now();
     row->documentId = sourceDocument(storage, user.id, row->title, row->body);
-    if (!storage.transaction([&] { return storage.updatePublication(*row); }))
+    // The look above was another transaction: the write names the owner
+    // again, so that it changes nothing that has since changed hands.
+    bool found = false;
+    if (!storage.transaction([&] { return storage.updatePublication(*row, &found); }))
         return errorReply(500, "internal_error",
                           QStringLiteral("The changes couldn't be published. Try again."));
+    if (!found)
+        return errorReply(404, "not_found", QStringLiteral("Not found."));
     return slugReply(200, slug, publicBase(request));
 }
 
 Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
 {
-    const std::optional<PublicationRow> row = storage.publication(slug);
-    if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
-        return errorReply(404, "not_found", QStringLiteral("Not found."));
-    if (!storage.transaction([&] { return storage.deletePublication(slug); }))
+    bool found = false;
+    if (protocol::slugs::isValid(slug) &&
+        !storage.transaction([&] { return storage.deletePublication(user.id, slug, &found); }))
         return errorReply(500, "internal_error",
                           QStringLiteral("The article couldn't be unpublished. Try again."));
+    if (!found)
+        return errorReply(404, "not_found", QStringLiteral("Not found."));
     return {204, {}, {}};
 }
 
@@ -226,8 +240,8 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
 {
     QString items;
     for (const PublicationRow &row : rows)
-        items += QStringLiteral("<li><a href=\"%1/p/%2/\">%3</a></li>")
-                     .arg(htmlEscape(base), row.slug,
+        items += QStringLiteral("<li><a href=\"%1%2\">%3</a></li>")
+                     .arg(htmlEscape(base), protocol::routePath(protocol::Endpoint::publicPage, row.slug),
                           htmlEscape(row.title.isEmpty() ? QStringLiteral("Untitled") : row.title));
     const QString body = items.isEmpty() ? QStringLiteral("<p>Nothing published yet.</p>")
                                          : QStringLiteral("<ul>%1</ul>").arg(items);

@@ -23,6 +23,33 @@ Reply errorReply(int status, const QByteArray &code, const QString &message)
     return jsonReply(status, ErrorBody{QString::fromLatin1(code), message}.toJson());
 }
 
+Reply unauthorizedReply()
+{
+    return jsonReply(401, ErrorBody::unauthorized().toJson());
+}
+
+Reply redirectToApp(QLatin1StringView item, const QString &value)
+{
+    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
+}
+
+bool isFor(const LoggedRequest &request, protocol::Endpoint endpoint)
+{
+    const protocol::Route *route = protocol::matchRoute(request.method, request.path).route;
+    return route && route->endpoint == endpoint;
+}
+
+Reply quotaExceededReply()
+{
+    return errorReply(413, "quota_exceeded", QStringLiteral("Your storage on this service is full."));
+}
+
+Reply unavailableReply()
+{
+    return errorReply(503, "unavailable",
+                      QStringLiteral("The service can't save right now. Try again later."));
+}
+
 Reply htmlReply(int status, const QString &html)
 {
     // Pages show what users wrote: no scripts, no styles of theirs, no forms
@@ -39,6 +66,35 @@ Reply htmlReply(int status, const QString &html)
 QString htmlEscape(const QString &text)
 {
     return text.toHtmlEscaped();
+}
+
+namespace {
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+bool isBidiControl(QChar c)
+{
+    return (c.unicode() >= 0x202a && c.unicode() <= 0x202e) ||
+           (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+}
+} // namespace
+
+bool hasControlCharacter(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), isControl);
+}
+
+QString withoutControlCharacters(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (!isControl(c) && !isBidiControl(c))
+            out += c;
+    }
+    return out;
 }
 
 QString newToken()

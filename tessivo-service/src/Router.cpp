@@ -22,7 +22,7 @@ bool Router::open(QString *error)
 
 Outcome Router::dispatch(const LoggedRequest &request)
 {
-    const QString storageBefore = m_storage.lastError();
+    m_storage.clearError();
     Outcome outcome = route(request);
     if (outcome.reply.status >= 500) {
         // The reply's own message, and the database's when this request
@@ -30,9 +30,13 @@ Outcome Router::dispatch(const LoggedRequest &request)
         const std::optional<ErrorBody> error =
             ErrorBody::fromJson(QJsonDocument::fromJson(outcome.reply.body).object());
         outcome.failure = error ? error->message : QString();
-        if (m_storage.lastError() != storageBefore)
+        if (!m_storage.lastError().isEmpty())
             outcome.failure += QStringLiteral(" (") + m_storage.lastError() + QLatin1Char(')');
     }
+    // A write that failed for lack of disk space is the service's passing
+    // trouble, not a fault in the request: the client may try again later.
+    if (outcome.reply.status == 500 && m_storage.lastErrorIsOutOfSpace())
+        outcome.reply = unavailableReply();
     return outcome;
 }
 
@@ -69,16 +73,16 @@ Outcome Router::route(const LoggedRequest &request)
     if (match.route->needsSession) {
         user = m_context.authenticate(request, &extra);
         if (!user)
-            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
+            return send(unauthorizedReply());
     }
     const QString &parameter = match.parameter;
     switch (match.route->endpoint) {
     case Endpoint::home:
         if (std::optional<Reply> site = m_publishing.userSite(request))
             return send(*site);
-        return send(
-            htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
-                                          "<h1>Tessivo service</h1><p><a href=\"/blog/\">Blog</a></p>")));
+        return send(htmlReply(200, QStringLiteral("<!doctype html><meta charset=utf-8><title>Tessivo</title>"
+                                                  "<h1>Tessivo service</h1><p><a href=\"%1\">Blog</a></p>")
+                                       .arg(protocol::routePath(Endpoint::blog))));
     case Endpoint::signInPage:
     case Endpoint::signInForm:
         return send(m_accounts.signInPage(request));

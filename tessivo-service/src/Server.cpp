@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +37,21 @@ int raiseDescriptorLimit()
     return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
 }
 
+// The connection's own end: the address and port the client reached.
+QHostAddress localAddress(qintptr descriptor, quint16 *port)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    *port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port
+                                                : reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    const QHostAddress local(reinterpret_cast<sockaddr *>(&address));
+    bool isV4 = false;
+    const quint32 v4 = local.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : local;
+}
+
 QHostAddress peerAddress(qintptr descriptor)
 {
     sockaddr_storage address{};
@@ -47,13 +63,6 @@ QHostAddress peerAddress(qintptr descriptor)
     bool isV4 = false;
     const quint32 v4 = peer.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4) : peer;
-}
-
-// Whether the request is for the route `endpoint`.
-bool isFor(const LoggedRequest &head, protocol::Endpoint endpoint)
-{
-    const protocol::Route *route = protocol::matchRoute(head.method, head.path).route;
-    return route && route->endpoint == endpoint;
 }
 
 bool isUpload(const LoggedRequest &head)
@@ -184,6 +193,7 @@ bool Server::start(QString *error)
     // The workers read the options only for requests, and none has come yet.
     if (d->options.publicUrl.isEmpty())
         d->options.publicUrl = QStringLiteral("http://localhost:%1").arg(port());
+    d->hosts = HostRule(QUrl(d->options.publicUrl));
     return true;
 }
 
@@ -225,14 +235,22 @@ quint16 Server::port() const
 void Server::Private::accept(qintptr descriptor)
 {
     const QHostAddress peer = peerAddress(descriptor);
+    quint16 localPort = 0;
+    const QHostAddress local = localAddress(descriptor, &localPort);
     auto *connection = new HttpConnection(descriptor, peer, limits, q);
     ++openConnections;
     if (openConnections >= maxConnections)
         pauseAccepting();
     QObject::connect(connection, &HttpConnection::closed, q, [this, connection] { closed(connection); });
-    QObject::connect(
-        connection, &HttpConnection::headParsed, q,
-        [this, connection](const LoggedRequest &head) { countPeer(connection, head.peer.toString()); });
+    QObject::connect(connection, &HttpConnection::headParsed, q,
+                     [this, connection, local, localPort](const LoggedRequest &head) {
+                         if (!hosts.accepts(head.header("host"), local, localPort)) {
+                             connection->refuse(421, "misdirected_request",
+                                                "This service doesn't answer for that host name.");
+                             return;
+                         }
+                         countPeer(connection, head.peer.toString());
+                     });
     QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
         if (onRefused)
             onRefused(head);

@@ -39,8 +39,8 @@ public:
     QUrl baseUrl() const;
     quint16 port() const;
 
-    // Test-only operations; defined by the testing library (tessivo_server),
-    // which the command-line service doesn't link.
+    // Test-only operations, declared in TestHooks.h; defined by the testing
+    // library (tessivo_server), which the command-line service doesn't link.
     TestHooks hooks();
 
 private:
@@ -51,8 +51,3 @@ private:
 };
 
 } // namespace tessivo::server
-
-// Code built against the testing library sees its hooks through this header.
-#if __has_include("TestHooks.h")
-#include "TestHooks.h"
-#endif

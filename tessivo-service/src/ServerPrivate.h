@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AiForwarder.h"
+#include "HostRule.h"
 #include "HttpConnection.h"
 #include "Listener.h"
 #include "Server.h"
@@ -32,6 +33,7 @@ struct Server::Private
     AiForwarder ai;
     QList<Listener *> listeners;
     ConnectionLimits limits;
+    HostRule hosts;
 
     int maxConnections = 0;
     int openConnections = 0;

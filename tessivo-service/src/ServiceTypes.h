@@ -52,6 +52,9 @@ struct ServerOptions
     // A session ends this long after it was made or last rolled.
     qint64 sessionLifetimeMs = 30LL * 24 * 3600 * 1000;
     qint64 oneTimeTokenLifetimeMs = 5 * 60 * 1000;
+    // Bytes each account may keep: the bodies of its live documents and its
+    // images. A write that would take an account past it is refused.
+    qint64 quotaBytes = 1024LL * 1024 * 1024;
     // PBKDF2-SHA256 rounds for new password hashes (stored with each hash,
     // so changing it keeps old accounts working). Tests lower it.
     int passwordIterations = 310000;

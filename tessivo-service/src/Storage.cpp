@@ -1,11 +1,7 @@
 #include "Storage.h"
 
+#include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
-#include "store/StrictJson.h"
-
-#include "store/Document.h"
-#include "store/RecordEdits.h"
-#include "store/RecordIds.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -27,19 +23,39 @@ QString recordProblem(RecordKind kind, const QJsonValue &record)
                                         : SyncPushRequest::collectionProblem(record);
 }
 
+// What a stored document counts against its owner's quota: its body, while
+// it is live.
+qint64 countedBytes(const QJsonObject &record)
+{
+    const QJsonValue deleted = record.value(QLatin1String("deletedAt"));
+    if (!deleted.isUndefined() && !deleted.isNull())
+        return 0;
+    return record.value(QLatin1String("body")).toString().toUtf8().size();
+}
+
 QString recordTable(RecordKind kind)
 {
     return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
 }
 
+StorageError storageError(const QSqlError &error)
+{
+    // SQLite reports a full disk (and a database at its size limit) as
+    // SQLITE_FULL; PostgreSQL as SQLSTATE 53100, disk_full.
+    const bool full = error.nativeErrorCode() == QLatin1String("53100") ||
+                      error.nativeErrorCode() == QLatin1String("13") ||
+                      error.databaseText().contains(QLatin1String("database or disk is full"));
+    return {error.text(), full};
+}
+
 // Binds `values` in order to the statement's "?" placeholders and runs it.
-bool run(QSqlQuery &query, const QVariantList &values, QString *error)
+bool run(QSqlQuery &query, const QVariantList &values, StorageError *error)
 {
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
     if (query.exec())
         return true;
-    *error = query.lastError().text();
+    *error = storageError(query.lastError());
     return false;
 }
 
@@ -60,26 +76,6 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
     return value.isString() ? std::optional(value.toString()) : std::nullopt;
 }
 
-// The conflicted copy of the stored document `loser`, as the app makes it
-// (see RecordEdits::conflictedCopy), in `collectionId`, changed at `now`.
-QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
-                           const std::optional<QString> &collectionId, qint64 now)
-{
-    if (const std::optional<Document> document = Document::fromJson(loser))
-        return RecordEdits::conflictedCopy(*document, id, collectionId, now).toJson();
-    // A record the app could not read either: keep its text all the same.
-    QJsonObject copy = loser;
-    copy.remove(QStringLiteral("serverUpdatedAt"));
-    const QString title = optionalString(loser, "title").value_or(QString());
-    copy.insert(QStringLiteral("id"), id);
-    copy.insert(QStringLiteral("title"), (title.isEmpty() ? QStringLiteral("Untitled") : title) +
-                                             QStringLiteral(" (conflicted copy)"));
-    copy.insert(QStringLiteral("createdAt"), now);
-    copy.insert(QStringLiteral("updatedAt"), now);
-    copy.insert(QStringLiteral("deletedAt"), QJsonValue::Null);
-    copy.insert(QStringLiteral("collectionId"), collectionId ? QJsonValue(*collectionId) : QJsonValue::Null);
-    return copy;
-}
 } // namespace
 
 Storage::Storage()
@@ -128,9 +124,10 @@ bool Storage::open(const QString &spec, QString *error)
     }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.isValid() || !db.open()) {
-        m_error = db.isValid() ? db.lastError().text() : QStringLiteral("the SQL driver is not installed");
+        m_error = db.isValid() ? storageError(db.lastError())
+                               : StorageError{QStringLiteral("the SQL driver is not installed")};
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     // WAL keeps readers off the writer's back; FULL makes a commit durable
@@ -141,12 +138,12 @@ bool Storage::open(const QString &spec, QString *error)
                          exec(QStringLiteral("PRAGMA synchronous=FULL")) &&
                          exec(QStringLiteral("PRAGMA busy_timeout=5000")))) {
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     if (!createSchema()) {
         if (error)
-            *error = m_error;
+            *error = m_error.text;
         return false;
     }
     return true;
@@ -168,7 +165,7 @@ bool Storage::exec(const QString &sql)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (query.exec(sql))
         return true;
-    m_error = query.lastError().text();
+    m_error = storageError(query.lastError());
     return false;
 }
 
@@ -208,8 +205,34 @@ bool Storage::createSchema()
             if (!exec(sql))
                 return false;
         }
-        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT"));
+        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT")) &&
+               addColumn(QStringLiteral("documents"), QStringLiteral("body_bytes"),
+                         QStringLiteral("BIGINT")) &&
+               countStoredBodies();
     });
+}
+
+bool Storage::countStoredBodies()
+{
+    // Documents stored before bodies were counted get their count once.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT user_id, id, record FROM documents WHERE body_bytes IS NULL"))) {
+        m_error = storageError(q.lastError());
+        return false;
+    }
+    QList<QVariantList> counts;
+    while (q.next())
+        counts.append({countedBytes(QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object()),
+                       q.value(0), q.value(1)});
+    q.finish();
+    QSqlQuery update(QSqlDatabase::database(m_connection, false));
+    update.prepare(QStringLiteral("UPDATE documents SET body_bytes = ? WHERE user_id = ? AND id = ?"));
+    for (const QVariantList &values : std::as_const(counts)) {
+        if (!run(update, values, &m_error))
+            return false;
+    }
+    return true;
 }
 
 bool Storage::addColumn(const QString &table, const QString &column, const QString &type)
@@ -219,7 +242,7 @@ bool Storage::addColumn(const QString &table, const QString &column, const QStri
         return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 %3").arg(table, column, type));
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
-        m_error = q.lastError().text();
+        m_error = storageError(q.lastError());
         return false;
     }
     while (q.next()) {
@@ -264,13 +287,13 @@ bool Storage::begin(const QString &statement)
 bool Storage::finish(const std::function<bool()> &work)
 {
     if (!work()) {
-        const QString error = m_error;
+        const StorageError error = m_error;
         exec(QStringLiteral("ROLLBACK"));
         m_error = error;
         return false;
     }
     if (!exec(QStringLiteral("COMMIT"))) {
-        const QString error = m_error;
+        const StorageError error = m_error;
         exec(QStringLiteral("ROLLBACK"));
         m_error = error;
         return false;
@@ -338,7 +361,7 @@ bool Storage::assignAdmins(const QStringList &emails, QStringList *missing)
     const bool assigned = transaction([&] {
         QSqlQuery clear(QSqlDatabase::database(m_connection, false));
         if (!clear.exec(QStringLiteral("UPDATE users SET is_admin = 0 WHERE is_admin <> 0"))) {
-            m_error = clear.lastError().text();
+            m_error = storageError(clear.lastError());
             return false;
         }
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -459,16 +482,44 @@ bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 sinc
 bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp)
 {
     record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    QVariantList values = {userId, record.value(QLatin1String("id")).toString(),
+                           QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
+                           *protocol::records::updatedAt(record), stamp};
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
-                             "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
-                             "updated_at = excluded.updated_at, stamp = excluded.stamp")
-                  .arg(recordTable(kind)));
-    return run(q,
-               {userId, record.value(QLatin1String("id")).toString(),
-                QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))), stamp},
-               &m_error);
+    if (kind == RecordKind::Document) {
+        values.append(countedBytes(record));
+        q.prepare(QStringLiteral(
+            "INSERT INTO documents (user_id, id, record, updated_at, stamp, body_bytes) "
+            "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp, body_bytes = excluded.body_bytes"));
+    } else {
+        q.prepare(QStringLiteral(
+            "INSERT INTO collections (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
+            "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp"));
+    }
+    return run(q, values, &m_error);
+}
+
+std::optional<qint64> Storage::storedBytes(const QString &userId)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT (SELECT COALESCE(SUM(body_bytes), 0) FROM documents WHERE user_id = ?) + "
+                       "(SELECT COALESCE(SUM(size), 0) FROM images WHERE user_id = ?)"));
+    if (!run(q, {userId, userId}, &m_error) || !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool Storage::lockAccount(const QString &userId)
+{
+    // SQLite's write transaction holds the whole database already.
+    if (!m_postgres)
+        return true;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT id FROM users WHERE id = ? FOR UPDATE"));
+    return run(q, {userId}, &m_error);
 }
 
 std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
@@ -502,8 +553,7 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
         // stored so the pusher's next pull brings it back.
-        if (!stored ||
-            *StrictJsonReader::toInt64(record.value(QLatin1String("updatedAt"))) >= storedUpdatedAt) {
+        if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
             if (kind == RecordKind::Document && stored &&
                 !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp))
                 return false;
@@ -534,7 +584,8 @@ bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &sto
     if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
         return true;
     const QString id = stored.value(QLatin1String("id")).toString();
-    const QString copyId = RecordIds::conflictedCopyID(id, optionalInteger(stored, "updatedAt").value_or(0));
+    const QString copyId =
+        protocol::records::conflictedCopyId(id, optionalInteger(stored, "updatedAt").value_or(0));
     if (record(RecordKind::Document, userId, copyId))
         return true;
     const auto liveCollection = [&](const std::optional<QString> &collectionId) {
@@ -550,7 +601,8 @@ bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &sto
             place.reset();
     }
     const qint64 at = stamp();
-    return putRecord(RecordKind::Document, userId, conflictedCopy(stored, copyId, place, at), at);
+    return putRecord(RecordKind::Document, userId,
+                     protocol::records::conflictedCopy(stored, copyId, place, at), at);
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
@@ -604,30 +656,40 @@ std::optional<PublicationRow> Storage::publication(const QString &slug)
     return readPublication(q);
 }
 
-bool Storage::insertPublication(const PublicationRow &row)
+bool Storage::insertPublication(const PublicationRow &row, bool *inserted)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("INSERT INTO publications (slug, user_id, document_id, title, body, created_at, "
-                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    return run(q,
-               {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
-                row.updatedAt},
-               &m_error);
+                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (slug) DO NOTHING"));
+    if (!run(q,
+             {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
+              row.updatedAt},
+             &m_error))
+        return false;
+    *inserted = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::updatePublication(const PublicationRow &row)
+bool Storage::updatePublication(const PublicationRow &row, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? WHERE slug = ?"));
-    return run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug}, &m_error);
+    q.prepare(QStringLiteral("UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? "
+                             "WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug, row.userId},
+             &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
-bool Storage::deletePublication(const QString &slug)
+bool Storage::deletePublication(const QString &userId, const QString &slug, bool *found)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ?"));
-    return run(q, {slug}, &m_error);
+    q.prepare(QStringLiteral("DELETE FROM publications WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {slug, userId}, &m_error))
+        return false;
+    *found = q.numRowsAffected() > 0;
+    return true;
 }
 
 QList<PublicationRow> Storage::publicationsOf(const QStringList &userIds)
@@ -693,7 +755,7 @@ bool Storage::imagePiece(const QString &id, qint64 offset, qint64 length, QByteA
     if (!run(q, {offset + 1, length, id}, &m_error))
         return false;
     if (!q.next()) {
-        m_error = QStringLiteral("the image is gone");
+        m_error = {QStringLiteral("the image is gone")};
         return false;
     }
     *out = q.value(0).toByteArray();

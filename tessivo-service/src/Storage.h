@@ -58,6 +58,15 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
+// Why the last statement failed.
+struct StorageError
+{
+    QString text;
+    // The database ran out of disk space: the service's own trouble, which
+    // a later try may not meet.
+    bool outOfSpace = false;
+};
+
 // Outcome of storing one pushed record.
 struct PushResult
 {
@@ -82,7 +91,9 @@ public:
     // XDG data folder.
     bool open(const QString &spec, QString *error);
     void close();
-    QString lastError() const { return m_error; }
+    QString lastError() const { return m_error.text; }
+    bool lastErrorIsOutOfSpace() const { return m_error.outOfSpace; }
+    void clearError() { m_error = {}; }
 
     // Runs `work` in a write transaction; commits when it returns true and
     // the commit succeeds. On SQLite it takes the write lock at once, so a
@@ -124,6 +135,12 @@ public:
                      const std::function<qint64()> &stamp, QList<PushResult> *results);
     // Stores `record` as given with a fresh stamp, whatever is stored.
     bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp);
+    // Bytes the account keeps: the bodies of its live documents and its
+    // images. Call inside `transaction`, after `lockAccount`.
+    std::optional<qint64> storedBytes(const QString &userId);
+    // Holds back other writers to the account until the transaction ends,
+    // so that two of them can't both fit under its quota.
+    bool lockAccount(const QString &userId);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
     std::optional<QJsonObject> record(RecordKind kind, const QString &userId, const QString &id);
     // The user's last stamp (0 before the first) and its update.
@@ -131,9 +148,14 @@ public:
     bool setLastStamp(const QString &userId, qint64 stamp);
 
     std::optional<PublicationRow> publication(const QString &slug);
-    bool insertPublication(const PublicationRow &row);
-    bool updatePublication(const PublicationRow &row);
-    bool deletePublication(const QString &slug);
+    // Stores `row` unless its slug is taken; `inserted` says which. The
+    // insert itself claims the slug, so two claims of one slug at once,
+    // from two workers or two services, never both succeed nor fail.
+    bool insertPublication(const PublicationRow &row, bool *inserted);
+    // Change or remove the owner's publication of `row.slug` (`slug`);
+    // `found` is false when the owner has none under it.
+    bool updatePublication(const PublicationRow &row, bool *found);
+    bool deletePublication(const QString &userId, const QString &slug, bool *found);
     QList<PublicationRow> publicationsOf(const QStringList &userIds);
 
     bool insertImage(const ImageRow &row, const QByteArray &bytes);
@@ -151,9 +173,10 @@ private:
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp);
     bool addColumn(const QString &table, const QString &column, const QString &type);
+    bool countStoredBodies();
 
     QString m_connection;
-    QString m_error;
+    StorageError m_error;
     bool m_postgres = false;
 };
 

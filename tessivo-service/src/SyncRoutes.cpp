@@ -73,14 +73,26 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
 
     QList<PushResult> documentResults, collectionResults;
     qint64 last = 0;
+    bool overQuota = false;
     const bool saved = storage.transaction([&] {
+        // Reading the last stamp locks the account for the transaction.
         last = storage.lastStamp(user.id);
+        const std::optional<qint64> before = storage.storedBytes(user.id);
         const auto stamp = [&] { return nextStamp(now(), &last); };
-        return storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults) &&
-               storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
-                                   &collectionResults) &&
-               storage.setLastStamp(user.id, last);
+        if (!before ||
+            !storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults) ||
+            !storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
+                                 &collectionResults))
+            return false;
+        // Measured after the merge, conflicted copies included. A push that
+        // doesn't add bytes always goes through, so that an account over
+        // its quota can get back under it.
+        const std::optional<qint64> after = storage.storedBytes(user.id);
+        overQuota = after && *after > *before && *after > options.quotaBytes;
+        return after && !overQuota && storage.setLastStamp(user.id, last);
     });
+    if (overQuota)
+        return quotaExceededReply();
     if (!saved)
         return errorReply(500, "internal_error", QStringLiteral("The service couldn't save your documents."));
     return jsonReply(200, SyncPushResponse{wireResults(documentResults), wireResults(collectionResults),

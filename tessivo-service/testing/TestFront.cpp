@@ -12,11 +12,6 @@
 namespace tessivo::server {
 
 namespace {
-Reply redirectToApp(QLatin1StringView item, const QString &value)
-{
-    return {303, {{"location", protocol::signInCallback::link(item, value)}}, {}};
-}
-
 void playAiScript(QPointer<HttpConnection> connection, AiScript script, HeaderList headers)
 {
     HeaderList head = script.headers + headers;
@@ -113,9 +108,7 @@ bool TestFront::intercept(HttpConnection *connection, const LoggedRequest &reque
         connection->reply(reply.status, reply.headers, reply.body);
         return true;
     };
-    const protocol::Route *route = protocol::matchRoute(request.method, request.path).route;
-    const auto isFor = [route](protocol::Endpoint endpoint) { return route && route->endpoint == endpoint; };
-    if (nextSignIn && isFor(protocol::Endpoint::signInPage)) {
+    if (nextSignIn && isFor(request, protocol::Endpoint::signInPage)) {
         const QString provider = formFields(request.rawQuery).value(QStringLiteral("provider"));
         if (provider != QLatin1String("github") && provider != QLatin1String("google"))
             return false;
@@ -140,13 +133,13 @@ bool TestFront::intercept(HttpConnection *connection, const LoggedRequest &reque
             return send(redirectToApp(errorItem, QStringLiteral("cancelled")));
         }
     }
-    if (aiScript && isFor(protocol::Endpoint::ai)) {
+    if (aiScript && isFor(request, protocol::Endpoint::ai)) {
         HeaderList extra;
         bool signedIn = false;
         d.pool.runAndWait(
             [&](Router &router) { signedIn = router.context().authenticate(request, &extra).has_value(); });
         if (!signedIn)
-            return send(errorReply(401, "unauthorized", QStringLiteral("Sign in to continue.")));
+            return send(unauthorizedReply());
         const AiScript script = *aiScript;
         aiScript.reset();
         playAiScript(connection, script, extra);

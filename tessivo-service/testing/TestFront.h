@@ -1,6 +1,5 @@
 #pragma once
 
-#include "HttpConnection.h"
 #include "TestHooks.h"
 
 #include <QHash>
@@ -10,6 +9,7 @@
 
 namespace tessivo::server {
 
+class HttpConnection;
 class Server;
 
 // The layer tests put around a server's routes: it keeps the request log

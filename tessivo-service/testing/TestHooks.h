@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Server.h"
 #include "ServiceTypes.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Server.h"
+#include "TestHooks.h"
 #include "protocol/Rules.h"
 
 #include <QEventLoop>
@@ -27,6 +27,22 @@ namespace servicetest {
 
 using namespace tessivo::server;
 
+// Sets `db` up from libpq-style options ("host=/tmp/pg user=tessivo").
+inline void applyPostgresOptions(QSqlDatabase &db, const QString &options)
+{
+    for (const QString &item : options.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString key = item.section(QLatin1Char('='), 0, 0), value = item.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("host"))
+            db.setHostName(value);
+        else if (key == QLatin1String("port"))
+            db.setPort(value.toInt());
+        else if (key == QLatin1String("user"))
+            db.setUserName(value);
+        else if (key == QLatin1String("dbname"))
+            db.setDatabaseName(value);
+    }
+}
+
 // A database spec for `Server`, or empty (with a QSKIP reason) when the
 // wanted backend isn't available.
 inline QString freshDatabase(const QTemporaryDir &dir, QString *skipReason)
@@ -41,17 +57,7 @@ inline QString freshDatabase(const QTemporaryDir &dir, QString *skipReason)
     const QString name = QStringLiteral("tst_") + QUuid::createUuid().toString(QUuid::Id128);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        QStringList options;
-        for (const QString &item : cluster.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const QString key = item.section(QLatin1Char('='), 0, 0),
-                          value = item.section(QLatin1Char('='), 1);
-            if (key == QLatin1String("host"))
-                db.setHostName(value);
-            else if (key == QLatin1String("port"))
-                db.setPort(value.toInt());
-            else if (key == QLatin1String("user"))
-                db.setUserName(value);
-        }
+        applyPostgresOptions(db, cluster);
         db.setDatabaseName(QStringLiteral("postgres"));
         if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("CREATE DATABASE ") + name)) {
             *skipReason = QStringLiteral("PostgreSQL unavailable: ") + db.lastError().text();
@@ -148,6 +154,22 @@ public:
     }
 
     QUrl url(const QString &pathAndQuery) const { return QUrl(server->baseUrl().toString() + pathAndQuery); }
+
+    // A connection of the test's own to the service's database, named
+    // `name` (remove it with QSqlDatabase::removeDatabase when done).
+    QSqlDatabase openDatabase(const QString &name) const
+    {
+        if (database.startsWith(QLatin1String("sqlite:"))) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(database.mid(7));
+            db.open();
+            return db;
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        applyPostgresOptions(db, database.mid(9));
+        db.open();
+        return db;
+    }
 
     Response call(const QByteArray &method, const QString &path, const QString &token = {},
                   const QByteArray &body = {}, const QList<QPair<QByteArray, QByteArray>> &headers = {})

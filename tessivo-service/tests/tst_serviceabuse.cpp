@@ -69,6 +69,17 @@ Response postForm(Fixture &f, const QByteArray &form,
     return f.call("POST", u"/api/v1/auth/native-signin"_s, {}, form, all);
 }
 
+// An image upload of `bytes` bytes through `network`.
+Response uploadImage(QNetworkAccessManager &network, const QString &base, const QString &token,
+                     qsizetype bytes)
+{
+    return sendRequest(network, "POST", QUrl(base + u"/api/v1/images"_s), token,
+                       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                       "Content-Type: image/png\r\n\r\n" +
+                           QByteArray(bytes, 'p') + "\r\n--b--\r\n",
+                       {{"content-type", "multipart/form-data; boundary=b"}});
+}
+
 // The account's one-time token, from a sign-in form's redirect to the app.
 QString ottOf(const Response &r)
 {
@@ -209,7 +220,7 @@ private slots:
         START_SERVICE(f);
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
         const QByteArray form = "provider=github&mode=signin&email=ann%40example.com&password=guess";
-        const QByteArray request = "POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        const QByteArray request = "POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: localhost\r\n"
                                    "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                                    QByteArray::number(form.size()) + "\r\nConnection: close\r\n\r\n" + form;
         std::vector<std::unique_ptr<QTcpSocket>> guessers;
@@ -386,19 +397,86 @@ private slots:
         QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"NUL"_s));
     }
 
-    void nulInImageFileNameIsRefused()
+    // Control characters never reach a text column, on either database: a
+    // media type with one is refused; a file name loses them, and loses the
+    // direction controls that would show it as another name.
+    void controlCharactersInUploads_data()
     {
+        QTest::addColumn<QByteArray>("filename"); // UTF-8
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("NUL in the name")
+            << QByteArray("a\0b.png", 7) << QByteArray("image/png") << 201 << u"ab.png"_s;
+        QTest::newRow("C0 and DEL in the name")
+            << QByteArray("a\x01\x1f\x7f b.png") << QByteArray("image/png") << 201 << u"a b.png"_s;
+        QTest::newRow("right-to-left override") << QString(u"photo\u202Egnp.exe"_s).toUtf8()
+                                                << QByteArray("image/png") << 201 << u"photognp.exe"_s;
+        QTest::newRow("isolates and embeddings") << QString(u"\u2066\u202Ax\u202C\u2069.png"_s).toUtf8()
+                                                 << QByteArray("image/png") << 201 << u"x.png"_s;
+        QTest::newRow("NUL in the type")
+            << QByteArray("a.png") << QByteArray("image/png\0", 10) << 400 << QString();
+        QTest::newRow("C0 in the type")
+            << QByteArray("a.png") << QByteArray("image/\x01png") << 400 << QString();
+    }
+
+    void controlCharactersInUploads()
+    {
+        QFETCH(QByteArray, filename);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, status);
+        QFETCH(QString, stored);
         Fixture f;
         START_SERVICE(f);
         const QString t = f.token();
-        const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a" +
-                                QByteArray(1, '\0') +
-                                "b.png\"\r\nContent-Type: image/png\r\n\r\npng\r\n--b--\r\n";
+        const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                                filename + "\"\r\nContent-Type: " + contentType + "\r\n\r\npng\r\n--b--\r\n";
         const Response r =
             f.call("POST", "/api/v1/images", t, body, {{"content-type", "multipart/form-data; boundary=b"}});
+        QCOMPARE(r.status, status);
+        const QJsonArray images = f.call("GET", "/api/images", t).json()["images"].toArray();
+        QCOMPARE(images.size(), status == 201 ? 1 : 0);
+        if (status == 201)
+            QCOMPARE(images[0][u"filename"_s].toString(), stored);
+        else
+            QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"control characters"_s));
+    }
+
+    // A NUL made PostgreSQL fail the sign-up (503) and SQLite store it;
+    // names the service keeps for itself are no one's site.
+    void badSignUpFieldsAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("handle");
+        QTest::addColumn<QString>("message");
+        const QString nul(1, QChar(0));
+        const QString name = u"Enter your name."_s, email = u"Enter a valid e-mail address."_s;
+        QTest::newRow("NUL in the name") << "B" + nul + "o" << u"bo@example.com"_s << QString() << name;
+        QTest::newRow("DEL in the name") << u"Bo\x7f"_s << u"bo@example.com"_s << QString() << name;
+        QTest::newRow("NUL in the e-mail") << u"Bo"_s << "bo" + nul + "@example.com" << QString() << email;
+        QTest::newRow("C0 in the e-mail") << u"Bo"_s << u"bo@exam\x1bple.com"_s << QString() << email;
+        QTest::newRow("NUL in the handle")
+            << u"Bo"_s << u"bo@example.com"_s << "b" + nul + "o" << u"A site handle is"_s;
+        QTest::newRow("handle admin")
+            << u"Bo"_s << u"bo@example.com"_s << u"Admin"_s << u"A site handle is"_s;
+        QTest::newRow("punycode handle")
+            << u"Bo"_s << u"bo@example.com"_s << u"xn--bcher-kva"_s << u"A site handle is"_s;
+    }
+
+    void badSignUpFieldsAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, email);
+        QFETCH(QString, handle);
+        QFETCH(QString, message);
+        Fixture f;
+        START_SERVICE(f);
+        const Response r = postForm(
+            f, "provider=github&mode=signup&password=long+enough&name=" + QUrl::toPercentEncoding(name) +
+                   "&email=" + QUrl::toPercentEncoding(email) + "&handle=" + QUrl::toPercentEncoding(handle));
         QCOMPARE(r.status, 400);
-        QVERIFY(r.json()["error"][u"message"_s].toString().contains(u"NUL"_s));
-        QCOMPARE(f.call("GET", "/api/images", t).json()["images"].toArray().size(), 0);
+        QVERIFY2(QString::fromUtf8(r.body).contains(message), r.body.constData());
     }
 
     // Every public page and every page of the service's own, parsed by a
@@ -505,6 +583,14 @@ private slots:
         QTest::newRow("own referrer")
             << QByteArray("referer") << QByteArray("OWN/api/v1/auth/native-signin") << 303;
         QTest::newRow("no browser") << QByteArray() << QByteArray() << 303;
+        QTest::newRow("own host over https")
+            << QByteArray("origin") << QByteArray("https://127.0.0.1:PORT") << 403;
+        QTest::newRow("public URL's origin")
+            << QByteArray("origin") << QByteArray("http://localhost:PORT") << 303;
+        QTest::newRow("public URL's host over https")
+            << QByteArray("origin") << QByteArray("https://localhost:PORT") << 403;
+        // A name the attacker rebinds to this service: origin and Host agree.
+        QTest::newRow("rebound name") << QByteArray("origin") << QByteArray("http://evil.test:PORT") << 421;
     }
 
     void formPostsFromOtherSitesAreRefused()
@@ -516,9 +602,13 @@ private slots:
         START_SERVICE(f);
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
         value.replace("OWN", f.url({}).toString().toLatin1());
+        value.replace("PORT", QByteArray::number(f.server->port()));
         QList<QPair<QByteArray, QByteArray>> headers;
         if (!header.isEmpty())
             headers.append(qMakePair(header, value));
+        if (value.contains("evil.test"))
+            headers.append(
+                qMakePair(QByteArray("host"), QUrl(QString::fromLatin1(value)).authority().toLatin1()));
         const Response in = postForm(
             f, "provider=github&mode=signin&email=ann%40example.com&password=ann%27s+password", headers);
         QCOMPARE(in.status, status);
@@ -530,33 +620,160 @@ private slots:
         QVERIFY(page.header("content-security-policy").contains("frame-ancestors 'none'"));
     }
 
-    // A sign-up the database can't save (here: its full-disk error) is the
-    // service's failure, not a form to correct.
-    void fullDiskOnSignUpIs503()
+    // A write the database can't make for lack of disk space (here: its
+    // full-disk error, raised by a trigger) is the service's passing
+    // trouble: 503, never a form to correct or a bare internal error.
+    void aFullDiskAnswers503_data()
     {
+        QTest::addColumn<QString>("table"); // where inserts fail
+        QTest::addColumn<QString>("write");
+        QTest::newRow("sign-up") << u"users"_s << u"sign-up"_s;
+        QTest::newRow("sign-in") << u"one_time_tokens"_s << u"sign-in"_s;
+        QTest::newRow("sign-in link") << u"sessions"_s << u"verify"_s;
+        QTest::newRow("sync push") << u"documents"_s << u"push"_s;
+        QTest::newRow("publish") << u"publications"_s << u"publish"_s;
+        QTest::newRow("image upload") << u"images"_s << u"upload"_s;
+    }
+
+    void aFullDiskAnswers503()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, write);
         Fixture f;
         START_SERVICE(f);
+        const Account ann = f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
+        const QString ott = f.hooks().mintOneTimeToken(ann.userId);
         {
             QSqlDatabase db = openDirectly(f.database, u"full"_s);
             QSqlQuery q(db);
             if (f.database.startsWith(u"sqlite:"_s)) {
-                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users "
-                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s));
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON %1 "
+                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s.arg(table)));
             } else {
                 QVERIFY2(
                     q.exec(u"CREATE FUNCTION disk_full() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
                            "'could not extend file' USING ERRCODE = 'disk_full'; END $$ LANGUAGE plpgsql"_s),
                     qPrintable(q.lastError().text()));
-                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON users FOR EACH ROW "
-                               "EXECUTE FUNCTION disk_full()"_s));
+                QVERIFY(q.exec(u"CREATE TRIGGER disk_full BEFORE INSERT ON %1 FOR EACH ROW "
+                               "EXECUTE FUNCTION disk_full()"_s.arg(table)));
             }
             db.close();
         }
         QSqlDatabase::removeDatabase(u"full"_s);
-        const Response r =
-            postForm(f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough");
+
+        if (write == u"sign-up") {
+            const Response r = postForm(
+                f, "provider=github&mode=signup&name=Bo&email=bo%40example.com&password=long+enough");
+            QCOMPARE(r.status, 503);
+            QVERIFY(r.body.contains("The service couldn't save your account."));
+            return;
+        }
+        if (write == u"sign-in") {
+            const Response r =
+                postForm(f, "provider=github&mode=signin&email=ann%40example.com&password=ann%27s+password");
+            QCOMPARE(r.status, 303);
+            QVERIFY2(r.header("location").endsWith("error=internal_error"), r.header("location").constData());
+            return;
+        }
+        QNetworkAccessManager network;
+        Response r;
+        if (write == u"verify")
+            r = f.post("/api/auth/one-time-token/verify", {}, {{"token", ott}});
+        else if (write == u"push")
+            r = f.post(
+                "/api/v1/documents/sync", ann.sessionToken,
+                pushBody({QJsonObject{{"id", "d"}, {"body", "text"}, {"createdAt", 1}, {"updatedAt", 1}}}));
+        else if (write == u"publish")
+            r = f.post("/api/v1/published", ann.sessionToken, {{"title", "T"}, {"body", "text"}});
+        else
+            r = uploadImage(network, f.url({}).toString(), ann.sessionToken, 3);
         QCOMPARE(r.status, 503);
-        QVERIFY(r.body.contains("The service couldn't save your account."));
+        QCOMPARE(r.json()["error"][u"code"_s].toString(), u"unavailable"_s);
+        QCOMPARE(r.json()["error"][u"message"_s].toString(),
+                 u"The service can't save right now. Try again later."_s);
+    }
+
+    // Each account keeps at most its quota: an upload or push that would
+    // take it past answers 413, while one that adds nothing always goes
+    // through, so an account over a lowered quota can get back under it.
+    void storageQuota()
+    {
+        ServerOptions options;
+        options.quotaBytes = 1000;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        // Each push is a later edit made after seeing what is stored, as the
+        // app's would be: no conflicted copy adds bytes.
+        qint64 edited = 10, seen = 0;
+        const auto push = [&](const QString &id, int bytes, bool deleted = false) {
+            QJsonObject doc{
+                {"id", id}, {"body", QString(bytes, u'x')}, {"createdAt", 1}, {"updatedAt", ++edited}};
+            if (deleted)
+                doc.insert("deletedAt", edited);
+            if (seen)
+                doc.insert("serverUpdatedAt", seen);
+            const Response r = f.post("/api/v1/documents/sync", t, pushBody({doc}));
+            if (r.status == 200)
+                seen = r.json()["now"].toInteger();
+            return r;
+        };
+        QNetworkAccessManager network;
+        const auto upload = [&](int bytes) { return uploadImage(network, f.url({}).toString(), t, bytes); };
+        const auto isQuota = [](const Response &r) {
+            return r.status == 413 && r.json()["error"][u"code"_s].toString() == u"quota_exceeded"_s &&
+                   r.json()["error"][u"message"_s].toString() == u"Your storage on this service is full."_s;
+        };
+        QCOMPARE(push(u"a"_s, 600).status, 200);
+        QVERIFY(isQuota(upload(401)));
+        QCOMPARE(upload(400).status, 201); // exactly the quota
+        QVERIFY(isQuota(push(u"b"_s, 1)));
+        QCOMPARE(push(u"gone"_s, 5000, true).status, 200); // a deleted body counts nothing
+        QCOMPARE(f.call("GET", "/api/images", t).json()["images"].toArray().size(), 1);
+
+        f.server.reset();
+        options.database = f.database;
+        options.quotaBytes = 500; // now 1000 bytes over 500
+        START_SERVICE(f, options);
+        QCOMPARE(push(u"a"_s, 600).status, 200); // the same size again
+        QCOMPARE(push(u"a"_s, 300).status, 200); // shorter, still over
+        QVERIFY(isQuota(push(u"a"_s, 301)));
+        QCOMPARE(push(u"a"_s, 0, true).status, 200); // deleted: 400 bytes of image left
+        QCOMPARE(push(u"b"_s, 100).status, 200);
+        QVERIFY(isQuota(push(u"c"_s, 1)));
+        const QJsonArray documents =
+            f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray();
+        QStringList ids;
+        for (const QJsonValue &doc : documents)
+            ids << doc[u"id"_s].toString();
+        ids.sort();
+        QCOMPARE(ids, (QStringList{u"a"_s, u"b"_s, u"gone"_s}));
+    }
+
+    // The command line's quota: a size with a unit; one it can't read
+    // stops the start.
+    void quotaOption()
+    {
+        Fixture setup;
+        START_SERVICE(setup);
+        const QString token = setup.token();
+        const QString database = setup.database;
+        setup.server.reset();
+
+        QProcess unreadable;
+        unreadable.start(servicePath, {"--database", database, "--listen", "127.0.0.1:0", "--quota", "lots"});
+        QVERIFY(unreadable.waitForFinished(20000));
+        QCOMPARE(unreadable.exitCode(), 2);
+        QVERIFY(unreadable.readAllStandardError().contains("--quota wants a size"));
+
+        QProcess service;
+        const QString base = runService(service, database, {"--quota", "1K"});
+        QVERIFY(!base.isEmpty());
+        QNetworkAccessManager network;
+        QCOMPARE(uploadImage(network, base, token, 1025).status, 413);
+        QCOMPARE(uploadImage(network, base, token, 1024).status, 201);
+        service.kill();
+        service.waitForFinished();
     }
 
     // Two service processes on one database: writers wait for each other

@@ -132,7 +132,7 @@ private slots:
         Fixture f;
         START_SERVICE(f);
         auto client = rawClient(f, u"127.0.0.2"_s);
-        client->write("GET / HTTP/1.1\r\nhost: x\r\n\r\n");
+        client->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
         rlimit original{};
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &original), 0);
         const auto open =
@@ -207,15 +207,15 @@ private slots:
         if (attack == u"pipelined images") {
             QByteArray requests;
             for (int i = 0; i < 150; ++i)
-                requests += "GET /media/" + imageId.toLatin1() + " HTTP/1.1\r\nhost: x\r\n\r\n";
+                requests += "GET /media/" + imageId.toLatin1() + " HTTP/1.1\r\nhost: localhost\r\n\r\n";
             attackFrom(u"127.0.0.2"_s, requests);
         } else if (attack == u"half heads") {
             for (int i = 0; i < 300; ++i)
-                attackFrom(u"127.0.0.2"_s, "GET / HTTP/1.1\r\nhost: x\r\n");
+                attackFrom(u"127.0.0.2"_s, "GET / HTTP/1.1\r\nhost: localhost\r\n");
         } else if (attack == u"passwords") {
             const QByteArray form =
                 "provider=github&mode=signin&email=ann%40example.com&password=wrong-guess";
-            const QByteArray post = "POST /api/v1/auth/native-signin HTTP/1.1\r\nhost: x\r\n"
+            const QByteArray post = "POST /api/v1/auth/native-signin HTTP/1.1\r\nhost: localhost\r\n"
                                     "content-type: application/x-www-form-urlencoded\r\ncontent-length: " +
                                     QByteArray::number(form.size()) + "\r\n\r\n" + form;
             QByteArray guesses;
@@ -224,10 +224,10 @@ private slots:
             for (int i = 0; i < 16; ++i)
                 attackFrom(u"127.0.0.%1"_s.arg(10 + i), guesses);
         } else if (attack == u"held uploads") {
-            const QByteArray head = "POST /api/v1/images HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " +
-                                    token.toLatin1() +
-                                    "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
-                                    QByteArray::number(10 * megabyte) + "\r\n\r\n";
+            const QByteArray head =
+                "POST /api/v1/images HTTP/1.1\r\nhost: localhost\r\nauthorization: Bearer " +
+                token.toLatin1() + "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
+                QByteArray::number(10 * megabyte) + "\r\n\r\n";
             for (int i = 0; i < 8; ++i) {
                 attackFrom(u"127.0.0.%1"_s.arg(2 + i), head);
                 attackers.back().bodyLeft = 9 * megabyte; // held back: never the whole body
@@ -236,7 +236,7 @@ private slots:
             const QByteArray body = R"({"mode":"generate","prompt":"go","before":"","after":""})";
             for (int i = 0; i < 4; ++i) {
                 attackFrom(u"127.0.0.%1"_s.arg(2 + i),
-                           "POST /api/ai HTTP/1.1\r\nhost: x\r\ncontent-type: application/json\r\n"
+                           "POST /api/ai HTTP/1.1\r\nhost: localhost\r\ncontent-type: application/json\r\n"
                            "authorization: Bearer " +
                                token.toLatin1() + "\r\ncontent-length: " + QByteArray::number(body.size()) +
                                "\r\n\r\n" + body);
@@ -313,7 +313,8 @@ private slots:
         auto slow = rawClient(f, u"127.0.0.2"_s);
         QElapsedTimer timer;
         timer.start();
-        const QByteArray head = "GET / HTTP/1.1\r\nhost: x\r\nx-padding: aaaaaaaaaaaaaaaaaaaaaaaa\r\n";
+        const QByteArray head =
+            "GET / HTTP/1.1\r\nhost: localhost\r\nx-padding: aaaaaaaaaaaaaaaaaaaaaaaa\r\n";
         int sent = 0;
         QByteArray reply;
         while (replyStatus(reply) == 0 && timer.elapsed() < 3000) {
@@ -338,7 +339,7 @@ private slots:
             idle.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
         QTest::qWait(200);
         auto late = rawClient(f, u"127.0.0.20"_s);
-        late->write("GET / HTTP/1.1\r\nhost: x\r\n\r\n");
+        late->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
         QTest::qWait(300);
         QCOMPARE(late->bytesAvailable(), 0);
         idle.front()->abort();
@@ -370,7 +371,7 @@ private slots:
         std::vector<std::unique_ptr<QTcpSocket>> open; // kept alive, so each still counts
         for (const Step &step : steps) {
             open.push_back(rawClient(f, step.from));
-            open.back()->write("GET / HTTP/1.1\r\nhost: x\r\nx-forwarded-for: " + step.forwardedFor +
+            open.back()->write("GET / HTTP/1.1\r\nhost: localhost\r\nx-forwarded-for: " + step.forwardedFor +
                                "\r\n\r\n");
             QByteArray reply;
             QTRY_VERIFY((reply += open.back()->readAll(), replyStatus(reply) != 0));
@@ -401,21 +402,21 @@ private slots:
             // What a reverse proxy sends upstream by default.
             const QByteArray body = R"({"docs":[{"id":"d1","createdAt":1,"updatedAt":1}],"collections":[]})" +
                                     QByteArray(70 * 1024, ' ');
-            socket->write(
-                "POST /api/v1/documents/sync HTTP/1.0\r\nconnection: close\r\nauthorization: Bearer " +
-                token + "\r\ncontent-type: application/json\r\ncontent-length: " +
-                QByteArray::number(body.size()) + "\r\n\r\n");
+            socket->write("POST /api/v1/documents/sync HTTP/1.0\r\nhost: localhost\r\nconnection: close\r\n"
+                          "authorization: Bearer " +
+                          token + "\r\ncontent-type: application/json\r\ncontent-length: " +
+                          QByteArray::number(body.size()) + "\r\n\r\n");
             QTest::qWait(100);
             socket->write(body);
         } else if (client == u"half-close") {
-            socket->write("GET /api/v1/me HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " + token +
+            socket->write("GET /api/v1/me HTTP/1.1\r\nhost: localhost\r\nauthorization: Bearer " + token +
                           "\r\n\r\n");
             QVERIFY(socket->waitForBytesWritten(1000));
             QVERIFY(socket->waitForConnected(1000));
             ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
         } else {
-            socket->write("POST /api/v1/images HTTP/1.1\r\nhost: x\r\nauthorization: Bearer " + token +
-                          "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
+            socket->write("POST /api/v1/images HTTP/1.1\r\nhost: localhost\r\nauthorization: Bearer " +
+                          token + "\r\ncontent-type: multipart/form-data; boundary=b\r\ncontent-length: " +
                           QByteArray::number(10 * megabyte + 64 * 1024 + 1) + "\r\n\r\n");
             expected = 413;
         }
@@ -431,13 +432,68 @@ private slots:
         Fixture f;
         START_SERVICE(f);
         const QString token = f.token();
+        const QByteArray loopback = "127.0.0.1:" + QByteArray::number(f.server->port());
         const Response upload =
             f.call("POST", u"/api/v1/images"_s, token, multipartImage("png"),
-                   {{"content-type", "multipart/form-data; boundary=b"}, {"host", "evil.com"}});
+                   {{"content-type", "multipart/form-data; boundary=b"}, {"host", loopback}});
         QCOMPARE(upload.status, 201);
         QVERIFY2(
             upload.json()["url"].toString().startsWith(u"http://localhost:%1/media/"_s.arg(f.server->port())),
             qPrintable(upload.json()["url"].toString()));
+    }
+
+    // A page whose host name another site points at this service (DNS
+    // rebinding) gets nothing from it: only the service's own names, and on
+    // loopback the loopback names on the port reached, are answered.
+    void onlyTheServicesOwnHostNamesAreAnswered_data()
+    {
+        QTest::addColumn<QString>("publicUrl");
+        QTest::addColumn<QByteArray>("host"); // PORT: the service's; null: no Host header
+        QTest::addColumn<int>("status");
+        const QString none;
+        const QString proxied = u"https://tessivo.example.com"_s;
+        QTest::newRow("localhost") << none << QByteArray("localhost:PORT") << 200;
+        QTest::newRow("localhost, no port") << none << QByteArray("localhost") << 200;
+        QTest::newRow("127.0.0.1") << none << QByteArray("127.0.0.1:PORT") << 200;
+        QTest::newRow("[::1]") << none << QByteArray("[::1]:PORT") << 200;
+        QTest::newRow("a site's host") << none << QByteArray("ann.LOCALHOST:PORT") << 200;
+        QTest::newRow("another site's name") << none << QByteArray("evil.test:PORT") << 421;
+        QTest::newRow("another site's name ending alike") << none << QByteArray("evillocalhost:PORT") << 421;
+        QTest::newRow("two labels before the host") << none << QByteArray("a.b.localhost:PORT") << 421;
+        QTest::newRow("127.0.0.1 on another port") << none << QByteArray("127.0.0.1:1") << 421;
+        QTest::newRow("127.0.0.1, no port") << none << QByteArray("127.0.0.1") << 421;
+        QTest::newRow("another loopback address") << none << QByteArray("127.0.0.2:PORT") << 421;
+        QTest::newRow("no Host") << none << QByteArray() << 421;
+        QTest::newRow("public host from a proxy") << proxied << QByteArray("tessivo.example.com") << 200;
+        QTest::newRow("public host, its port") << proxied << QByteArray("tessivo.example.com:443") << 200;
+        QTest::newRow("public host, other port") << proxied << QByteArray("tessivo.example.com:80") << 421;
+        QTest::newRow("public site host") << proxied << QByteArray("ann.tessivo.example.com") << 200;
+        QTest::newRow("loopback beside a public URL") << proxied << QByteArray("localhost:PORT") << 200;
+        QTest::newRow("rebinding beside a public URL") << proxied << QByteArray("evil.test:PORT") << 421;
+    }
+
+    void onlyTheServicesOwnHostNamesAreAnswered()
+    {
+        QFETCH(QString, publicUrl);
+        QFETCH(QByteArray, host);
+        QFETCH(int, status);
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.publicUrl = publicUrl;
+        Fixture f;
+        START_SERVICE(f, options);
+        f.hooks().registerUser("ann@example.com", "Ann", "password", "ann");
+        host.replace("PORT", QByteArray::number(f.server->port()));
+        const auto get = [&](const QByteArray &path) {
+            auto client = rawClient(f, u"127.0.0.1"_s);
+            client->write("GET " + path + " HTTP/1.1\r\n" +
+                          (host.isNull() ? QByteArray() : "host: " + host + "\r\n") + "\r\n");
+            QByteArray reply;
+            [&] { QTRY_VERIFY_WITH_TIMEOUT((reply += client->readAll(), replyStatus(reply) != 0), 5000); }();
+            return replyStatus(reply);
+        };
+        QCOMPARE(get("/"), status);
+        QCOMPARE(get("/api/v1/auth/native-signin?provider=github"), status);
     }
 
     void listeningBeyondLoopbackNeedsAPublicUrl()

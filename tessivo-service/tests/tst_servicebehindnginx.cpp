@@ -20,17 +20,19 @@ private slots:
         const QString nginx = QStandardPaths::findExecutable(u"nginx"_s, {u"/usr/sbin"_s, u"/usr/bin"_s});
         if (nginx.isEmpty())
             QSKIP("nginx is not installed (scripts/install-deps.sh installs nginx-light)");
-        ServerOptions options;
-        options.listen = {{QHostAddress::LocalHost, 0}};
-        options.trustedProxy = QHostAddress::LocalHost;
-        m_service = std::make_unique<Fixture>();
-        if (!m_service->start(options))
-            QSKIP(qPrintable(m_service->skipReason()));
-
         QTcpServer probe; // a free port for nginx
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         m_port = probe.serverPort();
         probe.close();
+
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.trustedProxy = QHostAddress::LocalHost;
+        options.publicUrl = u"http://127.0.0.1:%1"_s.arg(m_port); // nginx's address
+        m_service = std::make_unique<Fixture>();
+        if (!m_service->start(options))
+            QSKIP(qPrintable(m_service->skipReason()));
+
         QFile config(m_dir.filePath(u"nginx.conf"_s));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(u"daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
@@ -42,7 +44,7 @@ private slots:
                      "  client_max_body_size 200m; proxy_read_timeout 10s;\n"
                      "  server {\n"
                      "    listen 127.0.0.1:%2;\n"
-                     "    location / { proxy_pass http://127.0.0.1:%3; }\n"
+                     "    location / { proxy_pass http://127.0.0.1:%3; proxy_set_header Host $host; }\n"
                      "  }\n"
                      "}\n"_s.arg(m_dir.path())
                          .arg(m_port)
@@ -96,12 +98,21 @@ private slots:
             QCOMPARE(r.json()["results"][0]["status"].toString(), u"ok"_s);
     }
 
+    // nginx passes the client's Host on: a name rebound to the proxy's
+    // address isn't answered, where nginx's own upstream name would be.
+    void theClientsHostIsChecked()
+    {
+        const QByteArray rebound = "evil.test:" + QByteArray::number(m_port);
+        QCOMPARE(call("GET", u"/"_s, {}, {}, {{"host", rebound}}).status, 421);
+        QCOMPARE(call("GET", u"/"_s).status, 200);
+    }
+
 private:
     Response call(const QByteArray &method, const QString &path, const QString &token = {},
-                  const QByteArray &body = {})
+                  const QByteArray &body = {}, const QList<QPair<QByteArray, QByteArray>> &headers = {})
     {
         return sendRequest(m_network, method, QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)), token,
-                           body);
+                           body, headers);
     }
 
     QTemporaryDir m_dir;

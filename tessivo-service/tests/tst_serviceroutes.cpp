@@ -313,6 +313,58 @@ private slots:
         QCOMPARE(f->call("GET", "/p/my-post/").status, 404);
     }
 
+    // Two first publishes of one slug at once, from two workers: another
+    // writer holds the database until both have looked for the slug and
+    // wait to store it. Both are published, one under the next suffix.
+    void twoFirstPublishesOfOneSlugAtOnce()
+    {
+        const QString side = u"side"_s;
+        {
+            QSqlDatabase db = f->openDatabase(side);
+            QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
+            const bool postgres = db.driverName() == u"QPSQL"_s;
+            QSqlQuery held(db);
+            if (postgres)
+                QVERIFY(held.exec(u"BEGIN"_s) && held.exec(u"LOCK TABLE publications IN EXCLUSIVE MODE"_s));
+            else
+                QVERIFY(held.exec(u"BEGIN IMMEDIATE"_s));
+
+            QNetworkAccessManager network;
+            QList<QNetworkReply *> replies;
+            for (int i = 0; i < 2; ++i) {
+                QNetworkRequest request(f->url(u"/api/v1/published"_s));
+                request.setRawHeader("authorization", protocol::bearerHeader(t));
+                request.setRawHeader("content-type", "application/json");
+                replies << network.post(request, R"({"title":"T","body":"B","slug":"race"})");
+            }
+            const auto waiting = [&] {
+                if (!postgres) {
+                    const QList<LoggedRequest> log = f->hooks().requestLog();
+                    return std::count_if(log.begin(), log.end(), [](const LoggedRequest &r) {
+                        return r.path == u"/api/v1/published"_s;
+                    });
+                }
+                QSqlQuery q(db);
+                q.exec(u"SELECT count(*) FROM pg_locks WHERE NOT granted AND relation = "
+                       u"'publications'::regclass "
+                       "AND database = (SELECT oid FROM pg_database WHERE datname = current_database())"_s);
+                return q.next() ? qsizetype(q.value(0).toInt()) : -1;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, 20000);
+            QVERIFY(held.exec(u"ROLLBACK"_s));
+
+            QTRY_VERIFY_WITH_TIMEOUT(replies[0]->isFinished() && replies[1]->isFinished(), 20000);
+            QStringList slugs;
+            for (QNetworkReply *reply : replies) {
+                QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 201);
+                slugs << QJsonDocument::fromJson(reply->readAll())[u"slug"_s].toString();
+            }
+            slugs.sort();
+            QCOMPARE(slugs, QStringList({u"race"_s, u"race-2"_s}));
+        }
+        QSqlDatabase::removeDatabase(side);
+    }
+
     void blogAndUserSiteListTheirCollections()
     {
         const QString admin =

@@ -63,8 +63,10 @@ private Q_SLOTS:
         QTest::newRow("keypad") << "us" << Shortcut(Key::keypad5(), command) << "Ctrl+Num+5";
         QTest::newRow("no character: the symbol's name")
             << "us" << Shortcut(Key::capsLock(), command) << "Ctrl+Caps_Lock";
-        QTest::newRow("no layout: the code") << "" << Shortcut(Key::m(), option) << "Alt+Key 46";
-        QTest::newRow("no position: the code") << "us" << Shortcut(Key::function(), command) << "Ctrl+Key 63";
+        QTest::newRow("no layout: the replacement character")
+            << "" << Shortcut(Key::m(), option) << QStringLiteral("Alt+\uFFFD");
+        QTest::newRow("no position: the replacement character")
+            << "us" << Shortcut(Key::function(), command) << QStringLiteral("Ctrl+\uFFFD");
     }
 
     void description()

@@ -212,6 +212,11 @@ private Q_SLOTS:
         mirror.apply(position, removed, inserted);
         QCOMPARE(mirror.body(), expected);
         QCOMPARE(mirror.documentLength(), mirror.documentText().size());
+        // The same edit on a body that nothing else holds, edited in place.
+        EditorTextMirror alone;
+        alone.reset(QString(body.constData(), body.size()));
+        alone.apply(position, removed, inserted);
+        QCOMPARE(alone.body(), expected);
     }
 
     void mirrorMapsPositions()

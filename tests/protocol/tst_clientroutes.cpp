@@ -6,7 +6,7 @@
 #include "publishing/core/PublishService.h"
 #include "service/SyncClient.h"
 
-#include "Server.h"
+#include "TestHooks.h"
 
 #include <QSet>
 #include <QSignalSpy>

@@ -58,6 +58,15 @@ private Q_SLOTS:
         QTest::newRow("trailing line break") << u"ab\n"_s << false << true; // trimmed at sign-up
         QTest::newRow("reserved") << u"www"_s << true << false;
         QTest::newRow("reserved in capitals") << u"BLOG"_s << true << false;
+        QTest::newRow("reserved: localhost") << u"localhost"_s << true << false;
+        QTest::newRow("reserved: admin") << u"Admin"_s << true << false;
+        QTest::newRow("reserved: mail") << u"mail"_s << true << false;
+        QTest::newRow("reserved: static") << u"static"_s << true << false;
+        QTest::newRow("reserved: media") << u"media"_s << true << false;
+        QTest::newRow("punycode label") << u"xn--bcher-kva"_s << true << false;
+        QTest::newRow("punycode prefix in capitals") << u"XN--abc"_s << true << false;
+        QTest::newRow("xn without the double hyphen") << u"xn-abc"_s << true << true;
+        QTest::newRow("a reserved name inside another") << u"mailbox"_s << true << true;
         QTest::newRow("empty") << QString() << false << false;
     }
 
@@ -81,6 +90,29 @@ private Q_SLOTS:
         QCOMPARE(ids.size(), 11);
         QCOMPARE(ids.first(), u"fix-grammar"_s);
         QVERIFY(!protocol::ai::presetFromId(protocol::ai::customAction()));
+    }
+
+    // A reply at the cap ends on a whole character, whichever side cuts it.
+    void aiReplyCutsOnWholeCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qsizetype>("room");
+        QTest::addColumn<QByteArray>("kept");
+        const QByteArray euro = "\xE2\x82\xAC"; // three bytes
+        QTest::newRow("fits") << "ab"_ba << qsizetype(5) << "ab"_ba;
+        QTest::newRow("ASCII cut") << "abc"_ba << qsizetype(2) << "ab"_ba;
+        QTest::newRow("inside a character") << "a" + euro << qsizetype(3) << "a"_ba;
+        QTest::newRow("after a character") << "a" + euro + "b" << qsizetype(4) << "a" + euro;
+        QTest::newRow("no room") << "ab"_ba << qsizetype(0) << QByteArray();
+        QTest::newRow("room for none of a character") << euro << qsizetype(2) << QByteArray();
+    }
+
+    void aiReplyCutsOnWholeCharacters()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qsizetype, room);
+        QFETCH(QByteArray, kept);
+        QCOMPARE(protocol::ai::cutToFit(bytes, room), kept);
     }
 
     // A token or code with characters special in a query reaches the app whole.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Server.h"
+#include "TestHooks.h"
 
 #include <QtGlobal>
 

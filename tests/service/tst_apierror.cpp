@@ -29,6 +29,8 @@ private Q_SLOTS:
             "expired: Old.");
         row("object: empty", R"({"error":{}})", 400, "error: Request failed.");
         row("object: numeric code", R"({"error":{"code":5,"message":"Bad."}})", 400, "error: Bad.");
+        row("object: empty code kept", R"({"error":{"code":"","message":"Odd."}})", 500, ": Odd.");
+        row("object: empty code kept over 401", R"({"error":{"code":"","message":"Odd."}})", 401, ": Odd.");
         row("string error: 401", R"({"error":"Expired"})", 401, "unauthorized: Expired");
         row("string error: 422", R"({"error":"Invalid"})", 422, "error: Invalid");
         row("string error: empty beats message", R"({"error":"","message":"M"})", 500, "error: ");

@@ -134,6 +134,8 @@ private Q_SLOTS:
         row("first ott empty: later ones ignored", O::SignIn, "tessivo://a?ott=&ott=x",
             "Sign-in failed (unknown).");
         row("unknown code", O::SignIn, "tessivo://x/y?error=weird%20one", "Sign-in failed (weird one).");
+        row("error with an empty value", O::SignIn, "tessivo://a?error=", "Sign-in failed ().");
+        row("error without a value", O::SignIn, "tessivo://a?error", "Sign-in failed (unknown).");
         row("provider", O::SignIn, "tessivo://a?error=invalid_provider",
             "That sign-in provider isn't available.");
         row("bogus one-time token: the exchange's 401", O::SignIn, "tessivo://a?ott=bogus",
@@ -245,6 +247,47 @@ private Q_SLOTS:
         QTRY_COMPARE(stored(), auth->token());
         QCOMPARE(auth->lastError().value_or(QString()), error);
         QCOMPARE(requests(u"/api/auth/sign-out"_s), 0);
+    }
+
+    // A token that cannot go back into a header as it came is not adopted:
+    // not from a roll (the session keeps its token, in memory and in the
+    // keyring) and not from the sign-in exchange (no token arrived).
+    void malformedTokensAreNotAdopted_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("adopted");
+        QTest::newRow("control bytes") << QByteArray("\xff\xfe\x00junk", 7) << false;
+        QTest::newRow("a space") << QByteArray("half token") << false;
+        QTest::newRow("too long") << QByteArray(4097, 'a') << false;
+        QTest::newRow("longest") << QByteArray(4096, 'a') << true;
+        QTest::newRow("visible ASCII") << QByteArray("!~aZ09-._") << true;
+    }
+
+    void malformedTokensAreNotAdopted()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, adopted);
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        const QByteArray me = R"({"user":{"id":"u","email":"e","name":"n"}})";
+        hooks().forceReply("GET", u"/api/v1/me"_s, 1, {200, me, {{"set-auth-token", value}}});
+        QVERIFY(wait(auth->refreshMe()));
+        const QString expected = adopted ? QString::fromLatin1(value) : m_ada.sessionToken;
+        QCOMPARE(auth->token(), expected);
+        QTRY_COMPARE(stored(), expected);
+        hooks().clearRequestLog();
+        QVERIFY(wait(auth->refreshSession(true)));
+        QCOMPARE(hooks().requestLog().value(0).header("authorization"), "Bearer " + expected.toLatin1());
+        if (adopted)
+            return;
+
+        QVERIFY(wait(auth->signOut(true)));
+        hooks().forceReply("POST", u"/api/auth/one-time-token/verify"_s, 1,
+                           {200, "{}", {{"set-auth-token", value}}});
+        QVERIFY(signIn(*auth));
+        QCOMPARE(auth->lastError(), u"Sign-in completed but no session token arrived. Try again."_s);
+        QVERIFY(!auth->isSignedIn());
+        QCOMPARE(stored(), std::nullopt);
     }
 
     // A reply in flight at sign-out doesn't sign the user back in.

@@ -213,42 +213,94 @@ private Q_SLOTS:
         QCOMPARE(hooks().requestLog().value(0).header("authorization"), "Bearer " + rolled.toUtf8());
     }
 
-    // A 401 or "unauthorized" ends the session wherever it comes from, but
-    // only when the request carried this session's token.
-    void unauthorizedEndsOnlyThisSession_data()
+    // Only the session check, the account refresh and a sync end the
+    // session on a 401; the image list and an AI reply show their error,
+    // and the AI panel's account refresh then decides (here the service
+    // still knows the session, so it stays).
+    void onlyTheSessionsOwnCallersEndItOn401_data()
     {
-        QTest::addColumn<QByteArray>("bearer");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("caller");
         QTest::addColumn<bool>("ends");
-        QTest::newRow("401, this session") << QByteArray("current") << 401 << QByteArray() << true;
-        QTest::newRow("403 unauthorized, this session")
-            << QByteArray("current") << 403 << QByteArray(R"({"error":{"code":"unauthorized"}})") << true;
-        QTest::newRow("401, an earlier session") << QByteArray("old") << 401 << QByteArray() << false;
-        QTest::newRow("403 forbidden") << QByteArray("current") << 403 << QByteArray() << false;
+        QTest::newRow("image list") << u"images"_s << false;
+        QTest::newRow("AI reply, then the account refresh") << u"ai"_s << false;
+        QTest::newRow("session check") << u"session"_s << true;
+        QTest::newRow("account refresh") << u"me"_s << true;
+        QTest::newRow("sync") << u"sync"_s << true;
     }
 
-    void unauthorizedEndsOnlyThisSession()
+    void onlyTheSessionsOwnCallersEndItOn401()
     {
-        QFETCH(QByteArray, bearer);
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
+        QFETCH(QString, caller);
         QFETCH(bool, ends);
         m_keyring->put(m_ada.sessionToken);
         auto auth = makeAuth();
+        auto engine = makeEngine(auth.get());
         m_keyring->release();
         QSignalSpy signedOut(auth.get(), &AuthManager::signedOut);
-        hooks().forceReply("GET", u"/api/v1/images"_s, 1, {status, body, {}});
-        QNetworkRequest request =
-            m_client->makeRequest(m_client->url(u"/api/v1/images"_s), "application/json");
-        if (bearer == "old")
-            request.setRawHeader("authorization", "Bearer old");
-        const auto call = m_client->perform(request, APIClient::Method::Get);
-        QTRY_VERIFY(call.future().isFinished());
+        const QByteArray unauthorized =
+            R"({"error":{"code":"unauthorized","message":"Sign in to continue."}})";
+        if (caller == u"images") {
+            hooks().forceReply("GET", u"/api/images"_s, 1, {401, unauthorized, {}});
+            const auto call =
+                m_client->perform(m_client->makeRequest(m_client->url(u"/api/images"_s), "application/json"),
+                                  APIClient::Method::Get);
+            QTRY_VERIFY(call.future().isFinished());
+            QCOMPARE(call.future().result().failure().userText(), u"Sign in to continue."_s);
+        } else if (caller == u"ai") {
+            hooks().forceReply("POST", u"/api/ai"_s, 1, {401, unauthorized, {}});
+            std::unique_ptr<APIStream> stream(m_client->stream(APIClient::Method::Post, u"/api/ai"_s,
+                                                               QByteArray("{}"), "application/json"));
+            QTRY_VERIFY(stream->isOver());
+            QVERIFY(auth->isSignedIn());
+            QVERIFY(wait(auth->refreshMe()));
+            QCOMPARE(requests(u"/api/v1/me"_s), 1);
+        } else if (caller == u"session") {
+            hooks().forceReply("GET", u"/api/auth/get-session"_s, 1, {401, {}, {}});
+            QVERIFY(wait(auth->refreshSession(true)));
+        } else if (caller == u"me") {
+            hooks().forceReply("GET", u"/api/v1/me"_s, 1, {401, unauthorized, {}});
+            QVERIFY(wait(auth->refreshMe()));
+        } else {
+            hooks().forceReply("GET", u"/api/v1/documents/sync"_s, 1, {401, unauthorized, {}});
+            QVERIFY(wait(engine->sync()));
+            QCOMPARE(engine->status().kind, SyncEngine::Status::signedOut);
+        }
         QCOMPARE(signedOut.size(), int(ends));
         QCOMPARE(auth->isSignedIn(), !ends);
+        QCOMPARE(auth->lastError(), std::nullopt);
+        QCOMPARE(requests(u"/api/auth/sign-out"_s), 0);
         m_keyring->release();
         QCOMPARE(m_keyring->item().has_value(), !ends);
+    }
+
+    // A pass given up for a newer edit puts back the status it found only
+    // for the session it began with: after a sign-out during it, the user
+    // is shown signed out, not synced.
+    void aPassGivenUpPutsBackOnlyItsSessionsStatus_data()
+    {
+        QTest::addColumn<bool>("signOut");
+        QTest::newRow("same session") << false;
+        QTest::newRow("signed out during the pass") << true;
+    }
+
+    void aPassGivenUpPutsBackOnlyItsSessionsStatus()
+    {
+        QFETCH(bool, signOut);
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        ManualSaveClock debounce;
+        SyncEngine engine({m_store.get(), auth.get(), m_client.get(), &debounce, {}});
+        QVERIFY(wait(engine.sync()));
+        QCOMPARE(engine.status().kind, SyncEngine::Status::synced);
+        engine.scheduleSync();
+        debounce.advance(SyncEngine::debounceMs);
+        QVERIFY(engine.isRunning());
+        if (signOut)
+            auth->signOut(true);
+        engine.scheduleSync(); // a new edit gives the pass up
+        QTRY_VERIFY(!engine.isRunning());
+        QCOMPARE(engine.status().kind, signOut ? SyncEngine::Status::signedOut : SyncEngine::Status::synced);
     }
 
     // The unforced check runs a moment after its interval, not a second.

@@ -352,6 +352,26 @@ private Q_SLOTS:
             QCOMPARE(a->store->state().dirtyDocumentIDs.contains(doc.id), !first.contains(doc.id));
     }
 
+    // A full account is the service's to say: its words reach the status,
+    // and the edits stay to be pushed once there is room.
+    void aFullAccountShowsTheServicesMessage()
+    {
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        options.passwordIterations = 1000;
+        options.quotaBytes = 1000;
+        Server full(options);
+        QVERIFY(full.start());
+        const Account account = full.hooks().registerUser(u"full@example.com"_s, u"F"_s);
+        SyncClient a(full.baseUrl(), account.sessionToken);
+        const Document d = a.store->createDocument(std::nullopt, QString(1001, u'x'));
+        QVERIFY(a.syncOnce());
+        QCOMPARE(a.engine->status(),
+                 SyncEngine::Status::makeOffline(u"Your storage on this service is full."_s));
+        QVERIFY(a.store->state().dirtyDocumentIDs.contains(d.id));
+    }
+
     void hostileIDsStayOutOfTheFolder()
     {
         auto a = computer();

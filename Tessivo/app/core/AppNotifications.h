@@ -30,10 +30,12 @@ public:
     static inline const QString aiAssist = QStringLiteral("zv.aiAssist");
     static inline const QString publishToast = QStringLiteral("zv.publishToast");
 
-    // User-info keys. "mode" of aiAssist holds "refine" or "generate";
+    // User-info keys. "mode" of aiAssist holds refineMode or generateMode;
     // "range" of openMediaLibrary holds a TextRange (UTF-16) of the "![" typed.
     static inline const QString modeKey = QStringLiteral("mode");
     static inline const QString rangeKey = QStringLiteral("range");
+    static inline const QString refineMode = QStringLiteral("refine");
+    static inline const QString generateMode = QStringLiteral("generate");
 
     explicit AppNotifications(QObject *parent = nullptr) : QObject(parent) {}
 
@@ -52,6 +54,7 @@ Q_SIGNALS:
     void toggleCommandPaletteRequested();
     // `range`: where "![" was typed, when the editor asked.
     void openMediaLibraryRequested(std::optional<TextRange> range);
-    // `mode`: "refine", "generate", or anything else for the editor to choose.
+    // `mode`: refineMode, generateMode, or anything else for the editor to
+    // choose.
     void aiAssistRequested(const QString &mode);
 };

@@ -71,6 +71,9 @@ QPoint AIPlacement::menuOrigin(const QRect &start, const QRect &end, int height,
         x = std::max(x, visible->x() + 12);
         x = std::min(x, rightEdge(*visible) - menuWidth - 12);
         y = std::min(y, bottomEdge(*visible) - height);
+        // A caret above the screen's top (its window hangs off it) would take
+        // the panel out of sight.
+        y = std::max(y, visible->y());
     }
     return {x, y};
 }

@@ -31,7 +31,8 @@ int menuHeight(const AIMenuModel &model, int hintHeight = 0, int errorHeight = 0
 
 // Below the line at the end of the range (`end`), or above the line at its
 // start (`start`) when there is no room below but room above; kept 12
-// points inside the screen's sides and never below its bottom.
+// points inside the screen's sides, and never below its bottom or above
+// its top.
 QPoint menuOrigin(const QRect &start, const QRect &end, int height, const std::optional<QRect> &visible);
 
 } // namespace AIPlacement

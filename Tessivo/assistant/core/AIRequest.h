@@ -18,7 +18,7 @@ struct AIRequest
     using Kind = AITrigger::Kind;
 
     Kind kind = Kind::Generate;
-    QString action; // refine only: a preset id, or "custom"
+    QString action; // refine only: a preset id, or protocol::ai::customAction()
     QString prompt;
     QString text; // refine only: the selected text
     QString before;

@@ -61,7 +61,7 @@ void AIStream::take(const QByteArray &bytes)
     }
     // Everything up to the limit is handed over; nothing more is read.
     m_received = maximumReplyBytes;
-    QString text = m_decoder.push(bytes.left(room), m_clock()).value_or(QString());
+    QString text = m_decoder.push(protocol::ai::cutToFit(bytes, room), m_clock()).value_or(QString());
     text += m_decoder.finish().value_or(QString());
     if (m_source) {
         m_source->disconnect(this);

@@ -1,5 +1,6 @@
 #include "editor/core/EditorRules.h"
 
+#include "app/core/AppNotifications.h"
 #include "store/Text.h"
 
 #include <QRegularExpression>
@@ -136,15 +137,15 @@ bool isBlankLine(const QString &text, qsizetype position)
 
 AIMode aiModeFromUserInfo(const QVariantMap &userInfo)
 {
-    const QVariant value = userInfo.value(QStringLiteral("mode"));
+    const QVariant value = userInfo.value(AppNotifications::modeKey);
     if (value.typeId() != QMetaType::QString) {
         return AIMode::Auto;
     }
     const QString mode = value.toString();
-    if (mode == u"refine") {
+    if (mode == AppNotifications::refineMode) {
         return AIMode::Refine;
     }
-    if (mode == u"generate") {
+    if (mode == AppNotifications::generateMode) {
         return AIMode::Generate;
     }
     return AIMode::Auto;

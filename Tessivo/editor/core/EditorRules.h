@@ -67,8 +67,9 @@ bool isBlankLine(const QString &text, qsizetype position);
 
 enum class AIMode { Refine, Generate, Auto };
 
-// The mode asked for by the user info of "zv.aiAssist": "refine", "generate"
-// or "auto"; any other value, a value that is not a string, or none: auto.
+// The mode asked for by the user info of "zv.aiAssist" (AppNotifications'
+// refineMode or generateMode); any other value, a value that is not a
+// string, or none: auto.
 AIMode aiModeFromUserInfo(const QVariantMap &userInfo);
 
 // The range of the line (with its line break) that holds `position`.

@@ -141,5 +141,17 @@ void EditorTextMirror::apply(qsizetype position, qsizetype removed, const QStrin
         m_crlfCount += added.size();
     }
     m_breaks = std::move(kept);
-    m_body.replace(bodyStart, bodyEnd - bodyStart, replacement);
+    if (m_body.isDetached()) {
+        m_body.replace(bodyStart, bodyEnd - bodyStart, replacement);
+        return;
+    }
+    // The store holds the text as it was, so this is a copy either way; one
+    // pass writes each character once, where replace() would copy the whole
+    // text and then move its tail over again.
+    QString next;
+    next.reserve(m_body.size() - (bodyEnd - bodyStart) + replacement.size());
+    next.append(QStringView(m_body).first(bodyStart));
+    next.append(replacement);
+    next.append(QStringView(m_body).sliced(bodyEnd));
+    m_body = std::move(next);
 }

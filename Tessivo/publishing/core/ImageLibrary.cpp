@@ -91,13 +91,18 @@ void ImageLibrary::resetForAccountChange()
 
 QFuture<void> ImageLibrary::load(bool force)
 {
-    if (m_isLoading || (!force && m_loaded))
+    // A load still running for an account that has signed out since does
+    // not count: its list is thrown away, and this account needs its own.
+    if ((m_isLoading && m_loadGeneration == m_generation) || (!force && m_loaded))
         return QtFuture::makeReadyFuture();
     setLoading(true);
     setError(std::nullopt);
     const quint64 generation = m_generation;
+    m_loadGeneration = generation;
     return m_client->get<ImageListResponse>(protocol::routePath(protocol::Endpoint::listImages))
         .then(this, [this, generation](const APIResult<ImageListResponse> &result) {
+            if (generation != m_loadGeneration)
+                return; // a newer load owns the busy flag
             if (generation != m_generation) {
                 // The list of an account that has signed out since.
                 setLoading(false);

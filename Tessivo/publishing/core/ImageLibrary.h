@@ -24,8 +24,9 @@
 //
 // Sign-out starts a new generation. A list reply or an upload of an earlier
 // generation never puts the previous account's images back: an old load
-// only clears the busy flag, an old upload still answers its caller but
-// adds nothing to the list.
+// only clears the busy flag (or nothing, once the new account's load has
+// started), an old upload still answers its caller but adds nothing to the
+// list.
 class Session;
 
 class ImageLibrary final : public QObject, public ImageUploader
@@ -50,9 +51,10 @@ public:
     // A list request has finished, well or not, since start or sign-out.
     bool loaded() const { return m_loaded; }
 
-    // Fetches the list unless a fetch runs, or (without `force`) one has
-    // finished. Never fails: a failure lands in error(). The future ends when
-    // the fetch does (at once when none starts).
+    // Fetches the list unless a fetch for the current account runs, or
+    // (without `force`) one has finished. Never fails: a failure lands in
+    // error(). The future ends when the fetch does (at once when none
+    // starts).
     QFuture<void> load(bool force);
 
     // Uploads one image. More than maxUploadBytes is refused with
@@ -106,5 +108,7 @@ private:
     std::optional<QString> m_error;
     bool m_loaded = false;
     quint64 m_generation = 0;
+    // The generation of the newest list request.
+    quint64 m_loadGeneration = 0;
     QPointer<Session> m_session;
 };

@@ -11,15 +11,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// `prefix` (an encoded path ending in "/") followed by the slug as one
+// The path of `endpoint` below the path of `url`, the slug as its one
 // segment. QUrl turns "%2E" back into ".", so a slug of dots alone would
 // become a "." or ".." segment, which browsers and servers resolve: none.
-std::optional<QUrl> withSegment(QUrl url, const QString &prefix, const QString &slug, const QString &suffix)
+std::optional<QUrl> slugURL(QUrl url, protocol::Endpoint endpoint, const QString &slug)
 {
     if (slug == u"."_s || slug == u".."_s)
         return std::nullopt;
+    QString base = url.path(QUrl::FullyEncoded);
+    while (base.endsWith(u'/'))
+        base.chop(1);
     const QString segment = QString::fromLatin1(QUrl::toPercentEncoding(slug));
-    url.setPath(prefix + segment + suffix, QUrl::StrictMode);
+    url.setPath(base + protocol::routePath(endpoint, segment), QUrl::StrictMode);
     if (!url.isValid())
         return std::nullopt;
     return url;
@@ -62,10 +65,7 @@ PublishRequest PublishService::request(const Document &document, const std::opti
 
 QUrl PublishService::publicLink(const QUrl &baseURL, const QString &slug)
 {
-    QString base = baseURL.path(QUrl::FullyEncoded);
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return withSegment(baseURL, base + u"/p/"_s, slug, u"/"_s).value_or(QUrl());
+    return slugURL(baseURL, protocol::Endpoint::publicPage, slug).value_or(QUrl());
 }
 
 QUrl PublishService::publicLink(const QString &slug) const
@@ -79,7 +79,7 @@ QString PublishService::linkPrefix() const
     QString host = base.host();
     if (base.port() != -1)
         host += u':' + QString::number(base.port());
-    return host + u"/p/"_s;
+    return host + protocol::routePrefix(protocol::Endpoint::publicPage);
 }
 
 QString PublishService::linkLostMessage()
@@ -89,8 +89,8 @@ QString PublishService::linkLostMessage()
 
 std::optional<QUrl> PublishService::pageURL(const QString &slug) const
 {
-    const QUrl prefix = m_client->url(protocol::routePath(protocol::Endpoint::updatePublication));
-    return withSegment(prefix, prefix.path(QUrl::FullyEncoded), slug, QString());
+    // The service's address without a query, as the client's requests go.
+    return slugURL(m_client->url(QString()), protocol::Endpoint::updatePublication, slug);
 }
 
 QFuture<APIResult<QString>> PublishService::publish(const Document &document,

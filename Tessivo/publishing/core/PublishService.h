@@ -37,11 +37,12 @@ public:
     static QString publishBody(const Document &document);
     static PublishRequest request(const Document &document, const std::optional<QString> &slug);
 
-    // `baseURL` + "/p/<slug>/"; invalid for a slug that cannot stand as one
-    // path segment ("." and "..").
+    // `baseURL` + the public page's path for the slug; invalid for a slug
+    // that cannot stand as one path segment ("." and "..").
     static QUrl publicLink(const QUrl &baseURL, const QString &slug);
     QUrl publicLink(const QString &slug) const;
-    // What the link field's prefix shows: host (and port) + "/p/".
+    // What the link field's prefix shows: host (and port) + the public
+    // page's path up to the slug.
     QString linkPrefix() const;
 
     // The message of an update whose page is gone or taken.

@@ -1,6 +1,7 @@
 #include "publishing/core/PublishSheetModel.h"
 
 #include "app/core/AppNotifications.h"
+#include "protocol/Rules.h"
 #include "publishing/core/PublishToast.h"
 #include "store/DocumentStore.h"
 #include "store/SaveClock.h"
@@ -67,8 +68,7 @@ QString PublishSheetModel::description() const
 
 QString PublishSheetModel::caption() const
 {
-    return slugIsInvalid() ? u"Slugs use 2\u201360 lowercase letters, digits, and single hyphens."_s
-                           : u"Leave blank for a random, hard-to-guess link."_s;
+    return slugIsInvalid() ? protocol::slugs::ruleText() : u"Leave blank for a random, hard-to-guess link."_s;
 }
 
 QUrl PublishSheetModel::link() const

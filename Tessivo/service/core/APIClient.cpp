@@ -199,9 +199,15 @@ APIResult<APIResponse> APIClient::validate(QNetworkReply *reply)
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return APIError::unexpectedResponse();
-    // Header lookup is case-insensitive.
-    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty())
-        Q_EMIT tokenRolled(QString::fromUtf8(token), sentToken(reply));
+    // Header lookup is case-insensitive. A value that cannot be a token
+    // (control bytes, spaces, far too long) would go out again in every
+    // request's header: the session keeps the token it has.
+    if (const QByteArray token = reply->rawHeader("set-auth-token"); !token.isEmpty()) {
+        if (protocol::isSessionToken(token))
+            Q_EMIT tokenRolled(QString::fromLatin1(token), sentToken(reply));
+        else
+            qInfo("[auth] ignored a malformed session token from the service");
+    }
     return APIResponse{status.toInt(), reply->rawHeaderPairs()};
 }
 
@@ -210,12 +216,11 @@ QString APIClient::sentToken(const QNetworkReply *reply)
     return QString::fromUtf8(protocol::bearerToken(reply->request().rawHeader("authorization")));
 }
 
-APIError APIClient::errorReply(const QNetworkReply *reply, const QByteArray &body, int status)
+APIError APIClient::errorReply(const QNetworkReply *, const QByteArray &body, int status)
 {
-    APIError error = APIError::from(body, status);
-    if (error.isUnauthorized())
-        Q_EMIT unauthorized(sentToken(reply));
-    return error;
+    // A 401 is its caller's to judge: only the session check, the account
+    // refresh and a sync end the session on it.
+    return APIError::from(body, status);
 }
 
 void APIClient::cancel(QNetworkReply *reply)

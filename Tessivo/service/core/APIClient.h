@@ -100,8 +100,10 @@ private:
 // "accept", "user-agent" ("Tessivo-macOS/" + version, or "dev"), then
 // "content-type" when there is a body, then "authorization" ("Bearer " + the
 // token provider's token, when it gives one). Every reply, whatever its
-// status, is looked at for a non-empty "set-auth-token" first, which is
-// emitted as tokenRolled() before the status is judged. No cookies are sent
+// status, is looked at for a "set-auth-token" first: a value that can be a
+// token (protocol::isSessionToken) is emitted as tokenRolled() before the
+// status is judged; any other is ignored with a log line. A 401 ends nothing
+// here: each caller decides what it means. No cookies are sent
 // or kept, nothing is cached, nothing is retried or queued: a request body
 // that has gone out is never sent again, even where Qt would resend it after
 // a connection closed without a reply.
@@ -191,8 +193,8 @@ public:
     QNetworkRequest makeRequest(const QUrl &url, const QByteArray &accept, const QByteArray &contentType = {},
                                 bool authorize = true, int timeoutMs = 0) const;
     // The response check of every reply: not an HTTP reply → "Unexpected
-    // response."; a non-empty "set-auth-token" → tokenRolled(). The status is
-    // not judged here.
+    // response."; a "set-auth-token" that can be a token → tokenRolled(). The
+    // status is not judged here.
     APIResult<APIResponse> validate(QNetworkReply *reply);
     // The whole outcome of a finished reply: ended by cancel() →
     // APIFailure::cancelled(); any other transport failure → the "network"
@@ -231,18 +233,13 @@ Q_SIGNALS:
     // request went out with (empty when it had none), so that the token's
     // owner can tell a roll of its current session from a late one.
     void tokenRolled(const QString &token, const QString &sentToken);
-    // A reply said 401 or "unauthorized": the service doesn't know the
-    // request's bearer token `sentToken` (empty when it had none). Emitted
-    // once per reply, before its caller sees the error; what follows is the
-    // session's to decide.
-    void unauthorized(const QString &sentToken);
 
 private:
     friend class APIStream;
 
     static bool failedInTransport(const QNetworkReply *reply);
     static QString sentToken(const QNetworkReply *reply);
-    // APIError::from() of an error reply, noting an unauthorized one.
+    // APIError::from() of an error reply.
     APIError errorReply(const QNetworkReply *reply, const QByteArray &body, int status);
     // Parses a 2xx body as one JSON object; nullopt with `fault` otherwise.
     static std::optional<QJsonObject> parseObject(const QByteArray &body, QString *fault);

@@ -13,8 +13,10 @@ namespace {
 APIError fallback(int status)
 {
     switch (status) {
-    case 401:
-        return {u"unauthorized"_s, u"Sign in to continue."_s, status};
+    case 401: {
+        const ErrorBody unauthorized = ErrorBody::unauthorized();
+        return {unauthorized.code, unauthorized.message, status};
+    }
     case 404:
         return {u"error"_s, u"Not found."_s, status};
     case 413:
@@ -38,8 +40,9 @@ APIError APIError::from(const QByteArray &data, int status)
     const std::optional<ErrorBody> body = ErrorBody::fromJson(document.object());
     if (!body)
         return fallback(status);
-    // A bare message carries no code: the status gives the one that matters.
-    if (body->code.isEmpty())
+    // An error object's code is taken as it comes, an empty one included; a
+    // bare message carries none, so the status gives the one that matters.
+    if (!document.object().value(u"error").isObject())
         return {status == 401 ? u"unauthorized"_s : u"error"_s, body->message, status};
     return {body->code, body->message, status};
 }

@@ -114,8 +114,14 @@ void AuthManager::sessionEnded()
 
 void AuthManager::handleBackgroundFailure(const APIError &error)
 {
-    // A 401 or "unauthorized" has already ended the session (Session), so
-    // its reply never gets here: it belonged to an earlier generation.
+    // The session check and the account refresh are the service's word on
+    // this session: a 401 or "unauthorized" ends it here, and the account
+    // views show no error for that.
+    if (error.isUnauthorized()) {
+        qInfo("[auth] the service no longer knows this session: signed out on this computer");
+        signOut(true);
+        return;
+    }
     setLastError(error.errorDescription());
 }
 

@@ -95,12 +95,18 @@ public:
     // its caller; the future finishes when the check (and the account
     // refresh it leads to) is over.
     QFuture<void> refreshSession(bool force);
-    // Loads the account record; nothing without a token.
+    // Loads the account record; nothing without a token. Like the session
+    // check, it signs out locally on a 401 or "unauthorized".
     QFuture<void> refreshMe();
     // Tells the service (unless localOnly) and then forgets the session:
     // token, keyring item, user and site. Documents, collections, the sync
     // cursor and the dirty lists stay.
     QFuture<void> signOut(bool localOnly);
+
+    // At quit: waits up to `timeoutMs` for the keyring's queued writes (a
+    // sign-out's delete, a rolled token), as the store's last flush waits
+    // for its files. False when they did not end in time.
+    bool waitForKeyringWrites(int timeoutMs) { return m_session->waitForKeyring(timeoutMs); }
 
     // Browser sign-in (BrowserSignIn) with the provider; ignored while one
     // runs. Reports through lastError, isSigningIn and the signed-in state.

@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QPromise>
-#include <QUrlQuery>
 
 #include <variant>
 
@@ -29,26 +28,48 @@ APIError errorOf(const APIFailure &failure)
     return failure.isAPIError() ? failure.apiError() : APIError{u"error"_s, failure.userText(), 0};
 }
 
+// One item of a callback's query: its value is absent when the item has no
+// "=" at all ("error"), and empty with one ("error=").
+struct QueryItem
+{
+    QString name;
+    std::optional<QString> value;
+};
+
+QList<QueryItem> queryItems(const QUrl &url)
+{
+    QList<QueryItem> items;
+    const QString query = url.query(QUrl::FullyEncoded);
+    for (const QStringView part : QStringView(query).split(u'&', Qt::SkipEmptyParts)) {
+        const qsizetype equals = part.indexOf(u'=');
+        const auto decoded = [](QStringView text) { return QUrl::fromPercentEncoding(text.toUtf8()); };
+        if (equals < 0)
+            items.append({decoded(part), std::nullopt});
+        else
+            items.append({decoded(part.left(equals)), decoded(part.mid(equals + 1))});
+    }
+    return items;
+}
+
 // The callback's one-time token, or why there is none. Only the query is
-// looked at; the first "ott" item decides, then the first "error" item.
+// looked at; the first "ott" item decides, then the first "error" item,
+// whose value is the code even when empty; without one the code is
+// "unknown".
 std::variant<QString, APIError> parseCallback(const QUrl &url)
 {
     if (!url.isValid() || !url.hasQuery())
         return signInFailed(u"Sign-in didn't return to the app."_s);
-    const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    const QList<QueryItem> items = queryItems(url);
+    const auto named = [&items](QLatin1StringView name) {
+        return std::find_if(items.cbegin(), items.cend(),
+                            [name](const QueryItem &item) { return item.name == name; });
+    };
+    if (const auto ott = named(protocol::signInCallback::tokenItem);
+        ott != items.cend() && ott->value && !ott->value->isEmpty())
+        return *ott->value;
     QString code = u"unknown"_s;
-    if (!items.isEmpty()) {
-        const auto ott = std::find_if(items.cbegin(), items.cend(), [](const auto &item) {
-            return item.first == protocol::signInCallback::tokenItem;
-        });
-        if (ott != items.cend() && !ott->second.isEmpty())
-            return ott->second;
-        const auto error = std::find_if(items.cbegin(), items.cend(), [](const auto &item) {
-            return item.first == protocol::signInCallback::errorItem;
-        });
-        if (error != items.cend() && !error->second.isEmpty())
-            code = error->second;
-    }
+    if (const auto error = named(protocol::signInCallback::errorItem); error != items.cend() && error->value)
+        code = *error->value;
     return APIError{code, BrowserSignIn::signInMessage(code), 0};
 }
 
@@ -177,7 +198,10 @@ void BrowserSignIn::exchange(const QString &ott, const Promise &done)
                 fail(errorOf(result.failure()), done);
                 return;
             }
-            const QString token = QString::fromUtf8(result->response.header("set-auth-token"));
+            // A value that cannot be a token counts as none (the client has
+            // already logged it).
+            const QByteArray header = result->response.header("set-auth-token");
+            const QString token = protocol::isSessionToken(header) ? QString::fromLatin1(header) : QString();
             if (token.isEmpty()) {
                 fail(signInFailed(u"Sign-in completed but no session token arrived. Try again."_s), done);
                 return;

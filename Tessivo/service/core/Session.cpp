@@ -17,7 +17,6 @@ Session::Session(APIClient *client, Keychain keychain, SaveClock *clock, QObject
         return self ? self->m_token : std::nullopt;
     });
     connect(m_client, &APIClient::tokenRolled, this, &Session::adoptRolledToken);
-    connect(m_client, &APIClient::unauthorized, this, &Session::noteUnauthorized);
     connect(m_clock, &SaveClock::woke, this, [this] {
         if (m_reading) {
             qInfo("[auth] the keyring hasn't answered yet: signed out until it does");
@@ -129,12 +128,4 @@ void Session::adoptRolledToken(const QString &token, const QString &sentToken)
     m_generationTokens.insert(token);
     setToken(token);
     m_keychain.save(token, tokenAccount);
-}
-
-void Session::noteUnauthorized(const QString &sentToken)
-{
-    if (sentToken.isEmpty() || !m_token || !m_generationTokens.contains(sentToken))
-        return;
-    qInfo("[auth] the service no longer knows this session: signed out on this computer");
-    end();
 }

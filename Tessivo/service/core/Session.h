@@ -15,8 +15,8 @@ class SaveClock;
 
 // The session token and its keyring copy. The token is handed to the client
 // for every request; rolled tokens are adopted in memory at once and their
-// keyring copy follows; a reply of 401 or "unauthorized" to a request made
-// with this session's token ends the session here, whoever sent it.
+// keyring copy follows. A 401 ends nothing here: the session check, the
+// account refresh and a sync end the session themselves (AuthManager).
 //
 // The keyring is read once, asynchronously, when start() is called: until
 // that read ends the session is *reading*, neither signed in nor out, and
@@ -58,6 +58,9 @@ public:
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
+    // At quit: waits up to `timeoutMs` for the keyring's queued saves and
+    // deletes, so that a sign-out just before quitting holds.
+    bool waitForKeyring(int timeoutMs) { return m_keychain.waitForWrites(timeoutMs); }
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
@@ -77,7 +80,6 @@ Q_SIGNALS:
 
 private:
     void adoptRolledToken(const QString &token, const QString &sentToken);
-    void noteUnauthorized(const QString &sentToken);
     void readEnded(const std::optional<QString> &token);
     void settle();
     void setToken(const std::optional<QString> &token);

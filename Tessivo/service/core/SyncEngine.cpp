@@ -112,6 +112,7 @@ QFuture<void> SyncEngine::sync()
     }
     setRunning(true);
     m_statusBeforePass = m_status;
+    m_passGeneration = m_auth->session()->generation();
     setStatus(Status::makeSyncing());
 
     auto promise = std::make_shared<QPromise<void>>();
@@ -136,18 +137,28 @@ void SyncEngine::passEnded(SyncPass *pass)
             promise->finish();
         }
     };
+    // Whether the session is still the one the pass began with: a sign-out
+    // (or another sign-in) during the pass has made its outcome stale.
+    const bool sameSession = m_auth && m_auth->session()->generation() == m_passGeneration;
     switch (pass->end()) {
     case SyncPass::End::unauthorized:
-        // The session has already ended on the client's word; the
-        // documents, the cursor and the dirty lists stay for the next sign-in.
+        // The service no longer knows the session the pass went out with:
+        // it ends on this computer. The documents, the cursor and the dirty
+        // lists stay for the next sign-in. A newer session is not the one
+        // refused.
+        if (sameSession) {
+            qInfo("[sync] the service no longer knows this session: signed out on this computer");
+            m_auth->signOut(true);
+        }
         done(Status::makeSignedOut());
         return;
     case SyncPass::End::failed:
         done(Status::makeOffline(pass->message()));
         return;
     case SyncPass::End::cancelled:
-        // A pass given up for a later one says nothing about the service.
-        done(m_statusBeforePass);
+        // A pass given up for a later one says nothing about the service;
+        // what it found is still true only for the same session.
+        done(sameSession ? m_statusBeforePass : Status::makeSignedOut());
         return;
     case SyncPass::End::synced:
     case SyncPass::End::running:

@@ -114,8 +114,10 @@ private:
     std::function<QDateTime()> m_now;
 
     Status m_status;
-    // What a cancelled pass puts back.
+    // What a cancelled pass puts back, and the session generation it began
+    // under.
     Status m_statusBeforePass;
+    quint64 m_passGeneration = 0;
     bool m_running = false;
     bool m_queued = false;
     std::shared_ptr<Debounce> m_debounce;

@@ -123,13 +123,13 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
                       IconName::sparkles, std::nullopt, AppShortcuts::aiAssistant, false, false, [bus] {
                           if (bus)
                               bus->post(AppNotifications::aiAssist,
-                                        {{AppNotifications::modeKey, QStringLiteral("refine")}});
+                                        {{AppNotifications::modeKey, AppNotifications::refineMode}});
                       }});
         items.append({QStringLiteral("ai-generate"), actionsSection, QStringLiteral("Generate text with AI"),
                       IconName::sparkles, std::nullopt, std::nullopt, false, false, [bus] {
                           if (bus)
                               bus->post(AppNotifications::aiAssist,
-                                        {{AppNotifications::modeKey, QStringLiteral("generate")}});
+                                        {{AppNotifications::modeKey, AppNotifications::generateMode}});
                       }});
         items.append({QStringLiteral("delete"), actionsSection, QStringLiteral("Delete ") + quoted(t),
                       IconName::trash, std::nullopt, AppShortcuts::deleteDocument, false, true, [bus] {

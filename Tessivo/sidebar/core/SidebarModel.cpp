@@ -1,5 +1,6 @@
 #include "sidebar/core/SidebarModel.h"
 
+#include "protocol/Routes.h"
 #include "sidebar/core/CollapsedCollections.h"
 #include "sidebar/core/RelativeTime.h"
 #include "sidebar/core/SidebarDrag.h"
@@ -563,7 +564,7 @@ QList<SidebarMenuItem> SidebarModel::collectionMenu(const QString &collectionID)
     menu.append(action(QStringLiteral("New Document"), Item::Command::NewDocument, collectionID));
     if (collectionID == fixedCollectionIDs().at(0)) {
         QUrl blog = m_serviceBaseURL;
-        blog.setPath(QStringLiteral("/blog/"));
+        blog.setPath(protocol::routePath(protocol::Endpoint::blog));
         Item link = action(QStringLiteral("View Blog"), Item::Command::OpenURL, collectionID);
         link.url = blog;
         menu.append(Item::separator());

@@ -74,6 +74,7 @@ private Q_SLOTS:
     void init()
     {
         Motion::overrideEnabled(false);
+        Motion::overrideReduced(false);
         m_window = std::make_unique<QWidget>();
         m_window->resize(600, 400);
         m_view = new ListContinuingTextView(m_window.get());
@@ -191,6 +192,41 @@ private Q_SLOTS:
         QCOMPARE(m_unauthorized, 0);
     }
 
+    // Undoing the reply with the editor's own key puts the caret after the
+    // earlier text, where the writer was, and the view stays on it.
+    void undoKeepsTheWritersPlace_data()
+    {
+        QTest::addColumn<bool>("generate");
+        QTest::newRow("rewrite") << false;
+        QTest::newRow("generate") << true;
+    }
+
+    void undoKeepsTheWritersPlace()
+    {
+        QFETCH(bool, generate);
+        QString text;
+        for (int line = 1; line <= 200; ++line)
+            text += u"line %1 of the text\n"_s.arg(line);
+        const qsizetype at = text.indexOf(u"line 150 "_s) + 5;
+        const TextRange range = generate ? TextRange{at, 0} : TextRange{at, 3}; // "150"
+        openOver(text, generate ? AITrigger::generate(at) : AITrigger::refine(range));
+        if (generate)
+            m_menu->model()->setQuery(u"a number"_s);
+        m_menu->model()->submit();
+        replyStarts();
+        reply("one hundred and fifty");
+        m_service->end();
+        QTRY_VERIFY(!m_menu->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), m_view);
+        const int scrolled = m_view->verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+
+        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_view->string(), text);
+        QCOMPARE(m_view->selectedRange(), (TextRange{range.end(), 0}));
+        QCOMPARE(m_view->verticalScrollBar()->value(), scrolled);
+    }
+
     void unauthorizedClosesAndChecksTheAccount()
     {
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
@@ -258,14 +294,18 @@ private Q_SLOTS:
     void phaseChangesMove_data()
     {
         QTest::addColumn<bool>("motion");
-        QTest::newRow("motion") << true;
-        QTest::newRow("effects off") << false;
+        QTest::addColumn<bool>("reduced");
+        QTest::newRow("motion") << true << false;
+        QTest::newRow("less motion: the frame at once") << true << true;
+        QTest::newRow("effects off") << false << false;
     }
 
     void phaseChangesMove()
     {
         QFETCH(bool, motion);
+        QFETCH(bool, reduced);
         Motion::overrideEnabled(motion);
+        Motion::overrideReduced(reduced);
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
         QTRY_COMPARE(m_menu->panel()->height(), AIPlacement::menuHeight(*m_menu->model()));
         const QRect before = m_menu->panel()->geometry();
@@ -281,7 +321,7 @@ private Q_SLOTS:
             QVERIFY(!Motion::running(m_menu->panel(), "geometry"));
             return;
         }
-        QPropertyAnimation *fade = Motion::runningFade(face);
+        QPointer<QPropertyAnimation> fade = Motion::runningFade(face);
         QVERIFY(fade);
         QCOMPARE(fade->duration(), Motion::settleMs({0.2, 0.85}));
         fade->setCurrentTime(0);
@@ -289,19 +329,90 @@ private Q_SLOTS:
         fade->setCurrentTime(40);
         QVERIFY(qAbs(Motion::opacity(face) - Motion::springProgress({0.2, 0.85}, 0.04)) < 0.01);
         QVERIFY(Motion::opacity(face) > 0.2 && Motion::opacity(face) < 0.9);
-        fade->setCurrentTime(fade->duration());
-        QCOMPARE(Motion::opacity(face), 1.0);
 
+        if (reduced) {
+            QTRY_VERIFY(m_menu->panel()->geometry() != before ||
+                        Motion::running(m_menu->panel(), "geometry"));
+            QVERIFY(!Motion::running(m_menu->panel(), "geometry"));
+            QCOMPARE(m_menu->panel()->height(), 48);
+            return;
+        }
         QTRY_VERIFY(Motion::running(m_menu->panel(), "geometry"));
         QPropertyAnimation *glide = Motion::running(m_menu->panel(), "geometry");
         QCOMPARE(glide->duration(), 200);
         glide->setCurrentTime(0);
         QCOMPARE(m_menu->panel()->geometry(), before);
+        m_menu->panel()->grab(); // drawn on the way, still fading
         glide->setCurrentTime(100);
         const qreal p = Motion::easeOut().valueForProgress(0.5);
         QVERIFY(qAbs(m_menu->panel()->height() - (before.height() + (48 - before.height()) * p)) <= 1);
+        m_menu->panel()->grab();
+        QVERIFY(fade);
+        fade->setCurrentTime(fade->duration());
+        QCOMPARE(Motion::opacity(face), 1.0);
+        m_menu->panel()->grab();
         glide->setCurrentTime(200);
         QCOMPARE(m_menu->panel()->height(), 48);
+
+        // The status text is drawn where the row now is, on its middle line.
+        auto *label = face->findChild<QLabel *>();
+        QVERIFY(label);
+        const QImage drawn = m_menu->panel()->grab().toImage();
+        const qreal ratio = drawn.devicePixelRatio();
+        const QRect area(label->mapTo(m_menu->panel(), QPoint()), label->size());
+        const QColor background = drawn.pixelColor((area.topLeft() + QPoint(2, 2)) * ratio);
+        int top = drawn.height(), bottom = -1;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = area.left() * ratio; x < area.right() * ratio; ++x) {
+                const QColor c = drawn.pixelColor(x, y);
+                if (qAbs(c.lightness() - background.lightness()) > 60) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        QVERIFY(bottom >= 0);
+        const qreal middle = (top + bottom) / 2.0 / ratio;
+        QVERIFY2(qAbs(middle - area.center().y()) <= 4,
+                 qPrintable(u"text around %1, row middle %2"_s.arg(middle).arg(area.center().y())));
+    }
+
+    // While it writes, the menu goes along when its window moves or changes
+    // size, at once, keeping its place under the selection; with the window
+    // hanging off the screen's top it stays on the screen.
+    void followsItsWindow()
+    {
+        Motion::overrideEnabled(true);
+        QString text = u"hello brave world\n"_s.repeated(12);
+        openOver(text, AITrigger::refine({6 + 18 * 8, 5}));
+        m_menu->model()->submit();
+        replyStarts();
+        reply("bold");
+        QWidget *panel = m_menu->panel();
+        QTRY_COMPARE(panel->height(), 48);
+        QTRY_VERIFY(!Motion::running(panel, "geometry"));
+        const auto offset = [&] {
+            return panel->pos() - m_view->caretRectOnScreen(m_menu->trigger()->range.location).topLeft();
+        };
+        const QPoint below = offset();
+        QVERIFY(below.y() > 0);
+
+        const QPoint start = m_window->pos();
+        for (const QPoint &to : {start + QPoint(140, 90), start + QPoint(-60, 30)}) {
+            m_window->move(to);
+            QTRY_COMPARE(m_window->pos(), to);
+            QTRY_COMPARE(offset(), below);
+            QVERIFY(!Motion::running(panel, "geometry"));
+        }
+        m_window->resize(460, 520); // the line wraps elsewhere
+        QTRY_COMPARE(m_window->size(), QSize(460, 520));
+        QTRY_COMPARE(offset(), below);
+
+        const QRect area = m_window->screen()->availableGeometry();
+        m_window->move(start.x(), area.top() - 400);
+        QTRY_VERIFY(m_view->caretRectOnScreen(m_menu->trigger()->range.location).top() < area.top());
+        QTRY_COMPARE(offset().x(), below.x()); // placed anew
+        QTRY_VERIFY2(area.contains(panel->geometry()), qPrintable(QDebug::toString(panel->geometry())));
+        QVERIFY(m_menu->pendingRange());
     }
 
     // The refine field shows its whole placeholder, with the chip beside it.

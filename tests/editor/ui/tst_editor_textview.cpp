@@ -6,9 +6,11 @@
 #include "widgets/ThinScroller.h"
 #include "widgets/WidgetStyle.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -261,6 +263,55 @@ private Q_SLOTS:
         QCOMPARE(after.size(), 1);
         QCOMPARE(after.constFirst().start, 5);
         QCOMPARE(after.constFirst().length, 6);
+    }
+
+    // Edits inside one line are laid out by the editor itself: the result
+    // matches a fresh layout of the same text, down to the scroll range.
+    void wrappingFollowsEditsInsideALine_data()
+    {
+        QTest::addColumn<QString>("marked");
+        QTest::addColumn<QString>("typed"); // "\b" deletes backwards
+        const QString words = u"word "_s.repeated(40);
+        QTest::newRow("a line grows onto a second and a third line")
+            << u"short\n"_s + words.left(70) + u"|\nlast"_s << u"more words to wrap "_s.repeated(8);
+        QTest::newRow("a wrapped line shrinks back to one")
+            << u"first\n"_s + words + u"|\nlast"_s << QString(175, u'\b');
+        QTest::newRow("the widest line grows and shrinks")
+            << u"a\n"_s + words + u"\n"_s + words.left(100) + u"|\n"_s + words.left(60) << u"x\bx\b"_s;
+    }
+
+    void wrappingFollowsEditsInsideALine()
+    {
+        QFETCH(QString, marked);
+        QFETCH(QString, typed);
+        const auto [text, caret] = unmark(marked);
+        ListContinuingTextView *view = show(text);
+        view->setSelectedRange({caret, 0});
+        for (const QChar c : typed) {
+            if (c == u'\b')
+                QTest::keyClick(view, Qt::Key_Backspace);
+            else
+                QTest::keyClick(view, c.toLatin1());
+        }
+
+        ListContinuingTextView fresh;
+        fresh.resize(view->size());
+        fresh.setString(view->string());
+        fresh.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+        fresh.document()->documentLayout()->blockBoundingRect(fresh.document()->lastBlock());
+        for (QTextBlock a = view->document()->firstBlock(), b = fresh.document()->firstBlock(); a.isValid();
+             a = a.next(), b = b.next()) {
+            view->document()->documentLayout()->blockBoundingRect(a);
+            fresh.document()->documentLayout()->blockBoundingRect(b);
+            QCOMPARE(a.lineCount(), b.lineCount());
+            for (int i = 0; i < a.layout()->lineCount(); ++i) {
+                QCOMPARE(a.layout()->lineAt(i).textStart(), b.layout()->lineAt(i).textStart());
+                QCOMPARE(a.layout()->lineAt(i).y(), b.layout()->lineAt(i).y());
+            }
+        }
+        QCOMPARE(view->document()->lineCount(), fresh.document()->lineCount());
+        QCOMPARE(view->verticalScrollBar()->maximum(), fresh.verticalScrollBar()->maximum());
     }
 
     void usesTheThinScroller()

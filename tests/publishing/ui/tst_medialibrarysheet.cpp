@@ -199,6 +199,28 @@ private Q_SLOTS:
         QCOMPARE(m_library->images().size(), 1);
     }
 
+    // Signed out while the list loads, signed in again and opened: the sheet
+    // shows the new account's images, also after the old reply has landed.
+    void signedInAgainWhileTheOldListLoads()
+    {
+        hooks().setLatency(u"/api/images"_s, 1000);
+        const QFuture<void> old = m_library->load(false);
+        QTRY_COMPARE(requestCount(u"/api/images"_s), 1);
+        hooks().setLatency(u"/api/images"_s, 0);
+        m_library->resetForAccountChange();
+        m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"B"_s).sessionToken;
+        ImageLibrary elsewhere(m_client.get()); // uploaded from another device
+        const auto upload = elsewhere.upload(png(Qt::red), u"river.png"_s, u"image/png"_s, {});
+        QTRY_VERIFY(upload.isFinished() && upload.result().ok());
+
+        auto sheet = showSheet();
+        QVERIFY(sheet);
+        QTRY_VERIFY(old.isFinished());
+        QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
+        QCOMPARE(m_library->images().size(), 1);
+        QCOMPARE(m_library->images().first().filename, u"river.png"_s);
+    }
+
     // Two PNG files and a text file dropped together: the images go up one
     // after the other under the open document, then the footer names the
     // refused file type and the search text stays.

@@ -43,18 +43,23 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() { Motion::overrideEnabled(std::nullopt); }
+    void init() { Motion::overrideReduced(false); }
 
     void gainingALinkSprings_data()
     {
         QTest::addColumn<bool>("motion");
-        QTest::newRow("motion") << true;
-        QTest::newRow("effects off") << false;
+        QTest::addColumn<bool>("reduced");
+        QTest::newRow("motion") << true << false;
+        QTest::newRow("less motion: the row only fades") << true << true;
+        QTest::newRow("effects off") << false << false;
     }
 
     void gainingALinkSprings()
     {
         QFETCH(bool, motion);
+        QFETCH(bool, reduced);
         Motion::overrideEnabled(motion);
+        Motion::overrideReduced(reduced);
         const Document doc = m_fixture.store->createDocument(std::nullopt, u"Body"_s);
         auto sheet = open(doc.id);
         QVERIFY(sheet);
@@ -85,21 +90,23 @@ private Q_SLOTS:
         QPropertyAnimation *grow = Motion::running(sheet.get(), "sheetHeight");
         QPropertyAnimation *slide = Motion::running(row, "pos");
         QPropertyAnimation *fade = Motion::runningFade(row);
-        QVERIFY(grow && slide && fade);
+        QVERIFY(grow && fade);
+        QCOMPARE(bool(slide), !reduced);
         QCOMPARE(grow->duration(), Motion::settleMs(spring));
         const auto at = [&](int ms) {
             for (QPropertyAnimation *animation : {grow, slide, fade})
-                animation->setCurrentTime(ms);
+                if (animation)
+                    animation->setCurrentTime(ms);
         };
         at(0);
         QCOMPARE(sheet->height(), before);
-        QCOMPARE(row->pos(), QPoint(0, 6));
+        QCOMPARE(row->pos(), QPoint(0, reduced ? 0 : 6));
         QCOMPARE(Motion::opacity(row), 0.0);
         at(50);
         const qreal p = Motion::springProgress(spring, 0.05);
         QVERIFY(p > 0.2 && p < 0.9);
         QVERIFY(qAbs(sheet->height() - (before + (after - before) * p)) <= 1);
-        QVERIFY(qAbs(row->pos().y() - 6 * (1 - p)) <= 1);
+        QVERIFY(qAbs(row->pos().y() - (reduced ? 0 : 6) * (1 - p)) <= 1);
         QVERIFY(qAbs(Motion::opacity(row) - p) < 0.01);
         at(grow->duration());
         QCOMPARE(sheet->height(), after);

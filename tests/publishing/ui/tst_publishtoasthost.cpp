@@ -6,9 +6,13 @@
 #include "widgets/Motion.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +28,9 @@ public Q_SLOTS:
     void open(const QUrl &url) { m_opened << url; }
 
 private Q_SLOTS:
+    // Tests of motion choose it; only the one about the desktop reads it.
+    void init() { Motion::overrideReduced(false); }
+
     // The card stays five seconds after the last toast and shows the last
     // one; a toast it cannot read changes nothing; only the card takes
     // clicks; "View post" opens the link and hides the card at once.
@@ -62,6 +69,52 @@ private Q_SLOTS:
         PublishToast::post(&m_notifications, u"Changes published"_s, a);
         host->viewButton()->click();
         QVERIFY(m_opened == QList<QUrl>{a} && !host->isShowing());
+    }
+
+    // A second toast while the card shows (or is going) fits the card to its
+    // longer text, in the same corner.
+    void secondToastFitsItsText_data()
+    {
+        QTest::addColumn<bool>("leaving");
+        QTest::newRow("shown") << false;
+        QTest::newRow("fading out") << true;
+    }
+
+    void secondToastFitsItsText()
+    {
+        QFETCH(bool, leaving);
+        Motion::overrideEnabled(leaving);
+        ManualSaveClock clock;
+        QWidget pane;
+        pane.resize(600, 400);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
+        host->setGeometry(pane.rect());
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        QWidget *card = host->card();
+        if (leaving) {
+            Motion::running(card, "pos")->setCurrentTime(1000);
+            Motion::runningFade(card)->setCurrentTime(1000);
+            host->dismiss();
+            Motion::running(card, "pos")->setCurrentTime(100);
+        }
+        const int before = card->width();
+        PublishToast::post(&m_notifications, u"Changes published"_s, QUrl(u"http://x/p/a/"_s));
+        if (QPropertyAnimation *fade = Motion::runningFade(card))
+            fade->setCurrentTime(fade->duration());
+        if (QPropertyAnimation *slide = Motion::running(card, "pos"))
+            slide->setCurrentTime(slide->duration());
+        QVERIFY(card->isVisible());
+        QVERIFY(card->width() > before);
+        QCOMPARE(card->geometry(),
+                 QRect(QPoint(600 - 16 - card->sizeHint().width(), 400 - 16 - card->sizeHint().height()),
+                       card->sizeHint()));
+        const QLabel *text = nullptr;
+        for (const QLabel *label : card->findChildren<QLabel *>())
+            text = label->text() == u"Changes published" ? label : text;
+        QVERIFY(text);
+        QVERIFY(text->contentsRect().width() >= text->fontMetrics().horizontalAdvance(text->text()));
     }
 
     // In: a spring from below the pane's bottom edge, fading in; out: 0.2 s
@@ -126,6 +179,83 @@ private Q_SLOTS:
         QVERIFY(qAbs(outOpacity - (1 - out)) < 0.01);
         at(200);
         QVERIFY(card->isHidden());
+    }
+
+    // An ordinary desktop gets the slide; one that asks for less motion
+    // (GNOME, KDE, or the variable where the desktop has neither) gets the
+    // fade alone, the card resting in its place.
+    void followsTheDesktopsMotion_data()
+    {
+        QTest::addColumn<QByteArray>("gnome"); // enable-animations, none when empty
+        QTest::addColumn<QByteArray>("kde");   // AnimationDurationFactor, none when empty
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<bool>("slides");
+        QTest::newRow("no setting") << QByteArray() << QByteArray() << QByteArray() << true;
+        QTest::newRow("GNOME animates") << QByteArray("true") << QByteArray() << QByteArray() << true;
+        QTest::newRow("GNOME reduces") << QByteArray("false") << QByteArray() << QByteArray() << false;
+        QTest::newRow("KDE slower") << QByteArray() << QByteArray("2") << QByteArray() << true;
+        QTest::newRow("KDE instant") << QByteArray() << QByteArray("0") << QByteArray() << false;
+        QTest::newRow("variable") << QByteArray() << QByteArray() << QByteArray("1") << false;
+    }
+
+    void followsTheDesktopsMotion()
+    {
+        QFETCH(QByteArray, gnome);
+        QFETCH(QByteArray, kde);
+        QFETCH(QByteArray, variable);
+        QFETCH(bool, slides);
+        QTemporaryDir config;
+        const auto write = [&](const QString &name, const QByteArray &text) {
+            QDir(config.path()).mkpath(QFileInfo(config.filePath(name)).path());
+            QFile file(config.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        if (!gnome.isEmpty())
+            QVERIFY(write(u"glib-2.0/settings/keyfile"_s,
+                          "[org/gnome/desktop/interface]\nenable-animations=" + gnome + "\n"));
+        if (!kde.isEmpty())
+            QVERIFY(write(u"kdeglobals"_s, "[KDE]\nAnimationDurationFactor=" + kde + "\n"));
+        // The machine's own settings stay out of it.
+        const QList<QByteArray> names{"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "GSETTINGS_BACKEND",
+                                      "TESSIVO_REDUCE_MOTION"};
+        QList<std::optional<QByteArray>> saved;
+        for (const QByteArray &name : names)
+            saved << (qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        const auto restore = qScopeGuard([&] {
+            for (qsizetype i = 0; i < names.size(); ++i)
+                saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
+            Motion::overrideReduced(false);
+        });
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        qputenv("XDG_CONFIG_DIRS", config.filePath(u"system"_s).toUtf8());
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        variable.isEmpty() ? qunsetenv("TESSIVO_REDUCE_MOTION") : qputenv("TESSIVO_REDUCE_MOTION", variable);
+        Motion::overrideEnabled(std::nullopt);
+        Motion::overrideReduced(std::nullopt);
+
+        ManualSaveClock clock;
+        QWidget pane;
+        pane.resize(600, 400);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
+        host->setGeometry(pane.rect());
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        QWidget *card = host->card();
+        const QPoint rest(600 - 16 - card->width(), 400 - 16 - card->height());
+        QPropertyAnimation *fade = Motion::runningFade(card);
+        QVERIFY(fade);
+        QPropertyAnimation *slide = Motion::running(card, "pos");
+        QCOMPARE(bool(slide), slides);
+        fade->setCurrentTime(0);
+        if (slide)
+            slide->setCurrentTime(0);
+        QCOMPARE(Motion::opacity(card), 0.0);
+        QCOMPARE(card->pos(), slides ? QPoint(rest.x(), 400) : rest);
+
+        host->dismiss();
+        QVERIFY(Motion::runningFade(card));
+        QCOMPARE(bool(Motion::running(card, "pos")), slides);
     }
 
     // The confirmation's icon: a filled green circle (a white mark inside).

@@ -137,15 +137,15 @@ private Q_SLOTS:
         const QString key = QStringLiteral("test-%1").arg(QCoreApplication::applicationPid());
         SingleInstance first(key);
         SingleInstance second(key);
-        QVERIFY(!second.forwardToRunningInstance({}, 500)); // nobody listens yet
+        QCOMPARE(first.handOver({}, 500), SingleInstance::Launch::first); // nobody runs yet
         QVERIFY(first.listen());
+        QVERIFY(!second.listen()); // only the lock's holder listens
         QSignalSpy activated(&first, &SingleInstance::activated);
-        QFuture<bool> handed = QtConcurrent::run([&second] {
-            return second.forwardToRunningInstance(
-                {QStringLiteral("tessivo://auth?token=abc"), QStringLiteral("é")});
+        QFuture<SingleInstance::Launch> handed = QtConcurrent::run([&second] {
+            return second.handOver({QStringLiteral("tessivo://auth?token=abc"), QStringLiteral("é")});
         });
         QTRY_VERIFY(handed.isFinished());
-        QVERIFY(handed.result());
+        QCOMPARE(handed.result(), SingleInstance::Launch::handedOver);
         QCOMPARE(activated.size(), 1);
         QCOMPARE(activated[0][0].toStringList(), QStringList({"tessivo://auth?token=abc", "é"}));
     }
@@ -194,6 +194,42 @@ private Q_SLOTS:
         id = windowID();
         QVERIFY(!id.isEmpty());
         QTRY_COMPARE(frame(), expected);
+    }
+
+    // A running app that doesn't answer (stopped, swapped out) keeps its
+    // socket: a launch waits for it, says so and ends; once it runs again,
+    // launches reach it.
+    void aStoppedAppKeepsItsSocket()
+    {
+        QVERIFY(launch());
+        const QDir runtime(environment().value(QStringLiteral("XDG_RUNTIME_DIR")));
+        const auto sockets = [&runtime] {
+            return runtime.entryList({QStringLiteral("tessivo-*")}, QDir::System);
+        };
+        QTRY_VERIFY(!sockets().isEmpty());
+        const QStringList before = sockets();
+        QCOMPARE(::kill(pid_t(m_app->processId()), SIGSTOP), 0);
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(binary(), {});
+        const bool ended = second.waitForFinished(30000);
+        QCOMPARE(::kill(pid_t(m_app->processId()), SIGCONT), 0);
+        if (!ended) {
+            second.kill();
+            second.waitForFinished();
+            QFAIL("the second launch kept running");
+        }
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains(SingleInstance::notAnsweringMessage().toUtf8()));
+        QCOMPARE(sockets(), before);
+
+        QProcess third;
+        third.setProcessEnvironment(environment());
+        third.start(binary(), {});
+        QVERIFY(third.waitForFinished(20000));
+        QCOMPARE(third.exitCode(), 0);
+        QCOMPARE(m_app->state(), QProcess::Running);
     }
 
     // The keyring may keep the first launch waiting (its unlock prompt

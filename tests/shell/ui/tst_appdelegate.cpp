@@ -1,5 +1,7 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "app/core/GlobalShortcutNames.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
 #include "store/DocumentStore.h"
 
@@ -7,6 +9,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -136,6 +139,35 @@ private Q_SLOTS:
                        .filePath(QStringLiteral("documents/%1.json").arg(document.id)));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("typed just before quitting"));
+    }
+
+    // A sign-out just before Quit holds: when the delegate's termination
+    // returns, the keyring's delete has ended. Another process looks at the
+    // real Secret Service while this one's event loop stands still, as
+    // after exit.
+    void aSignOutJustBeforeQuitHolds()
+    {
+        const auto storedTokens = [] {
+            QProcess gdbus;
+            gdbus.start(QStringLiteral("gdbus"),
+                        {"call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                         "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
+                         "{'user': 'session-token', 'server': 'com.tessivo.mac'}"});
+            if (!gdbus.waitForFinished(10000) || gdbus.exitCode() != 0)
+                return -1;
+            return int(gdbus.readAllStandardOutput().count("objectpath"));
+        };
+        if (storedTokens() < 0)
+            QSKIP("no Secret Service on this session bus");
+        QSettings settings(m_dir.filePath(QStringLiteral("auth.ini")), QSettings::IniFormat);
+        APIClient client(QUrl(QStringLiteral("http://127.0.0.1:9")));
+        AuthManager auth({&client, Keychain(Keychain::secretService()), m_store.get(), &settings, {}});
+        QTRY_VERIFY(!auth.isReading());
+        auth.session()->begin(QStringLiteral("token-before-quit"));
+        QTRY_COMPARE_WITH_TIMEOUT(storedTokens(), 1, 10000);
+        auth.signOut(true);
+        AppDelegate(m_store.get(), {}, &auth).applicationWillTerminate();
+        QCOMPARE(storedTokens(), 0);
     }
 
     void launchArgumentsPassTheSignInCallback()

@@ -66,54 +66,90 @@ private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
     // Only a folder of this user's own, mode 0700 and no link, holds the
-    // socket; the runtime folder first, else one made under the temp folder.
+    // socket: the runtime folder first, else one made in the state home.
     void socketFolder_data()
     {
         QTest::addColumn<QString>("runtime"); // "": unset
-        QTest::addColumn<QString>("temp");    // what to put at <temp>/tessivo-<uid> first
+        QTest::addColumn<QString>("state");   // what to put at <state home>/tessivo first
         QTest::addColumn<QString>("expected");
         QTest::newRow("runtime folder") << "run"
                                         << ""
                                         << "run";
-        QTest::newRow("no runtime folder: made in temp") << ""
-                                                         << ""
-                                                         << "own";
+        QTest::newRow("no runtime folder: made in the state home") << ""
+                                                                   << ""
+                                                                   << "own";
         QTest::newRow("runtime folder open to others") << "open"
                                                        << ""
                                                        << "own";
-        QTest::newRow("fallback of another owner") << ""
-                                                   << "foreign"
-                                                   << "";
-        QTest::newRow("fallback open to others") << ""
-                                                 << "open"
-                                                 << "";
-        QTest::newRow("fallback a symbolic link") << ""
-                                                  << "link"
-                                                  << "";
+        QTest::newRow("ours, but open to others: closed up") << ""
+                                                             << "open"
+                                                             << "own";
+        QTest::newRow("of another owner") << ""
+                                          << "foreign"
+                                          << "";
+        QTest::newRow("a symbolic link") << ""
+                                         << "link"
+                                         << "";
     }
 
     void socketFolder()
     {
         QFETCH(QString, runtime);
-        QFETCH(QString, temp);
+        QFETCH(QString, state);
         QFETCH(QString, expected);
-        if ((temp == u"foreign") && getuid() != 0)
+        if ((state == u"foreign") && getuid() != 0)
             QSKIP("needs root to make a folder of another owner");
         makeFolder(path(u"run"_s), 0700);
         makeFolder(path(u"open"_s), 0755);
-        makeFolder(path(u"temp"_s), 01777);
-        const QString own = path(u"temp/tessivo-%1"_s.arg(getuid()));
-        if (temp == u"foreign")
+        const QString own = path(u"state/tessivo"_s);
+        if (state == u"foreign")
             makeFolder(own, 0700, nobody);
-        else if (temp == u"open")
+        else if (state == u"open")
             makeFolder(own, 0777);
-        else if (temp == u"link")
-            QVERIFY(QFile::link(path(u"run"_s), own));
+        else if (state == u"link")
+            QVERIFY(QDir().mkpath(path(u"state"_s)) && QFile::link(path(u"run"_s), own));
         const QString folder =
-            SingleInstance::socketFolder(runtime.isEmpty() ? QString() : path(runtime), path(u"temp"_s));
+            SingleInstance::socketFolder(runtime.isEmpty() ? QString() : path(runtime), own);
         QCOMPARE(folder, expected.isEmpty() ? QString() : expected == u"own" ? own : path(expected));
         if (expected == u"own")
             QVERIFY(SingleInstance::isPrivateFolder(own));
+    }
+
+    // Without a runtime folder, a launch reaches the running app through
+    // the state home, whoever has taken the shared temp folder's name and
+    // however deep the home is.
+    void aLaunchReachesTheAppWithoutARuntimeFolder_data()
+    {
+        QTest::addColumn<QString>("stateHome");
+        QTest::newRow("temp folder's name taken") << "state";
+        QTest::newRow("deep home") << QString(u"deep/"_s.repeated(30) + u"state"_s);
+    }
+
+    void aLaunchReachesTheAppWithoutARuntimeFolder()
+    {
+        QFETCH(QString, stateHome);
+        makeFolder(path(u"temp"_s), 01777);
+        QVERIFY(QFile::link(m_dir->path(), path(u"temp/tessivo-%1"_s.arg(getuid()))));
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(path(u"temp"_s)));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(path(stateHome)));
+        SingleInstance running(u"stateless"_s);
+        SingleInstance launch(u"stateless"_s);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qunsetenv("TMPDIR");
+        qunsetenv("XDG_STATE_HOME");
+        QVERIFY(!running.serverName().isEmpty());
+        QVERIFY(QFile::encodeName(running.serverName()).size() < 108);
+        QCOMPARE(running.handOver({}), SingleInstance::Launch::first);
+        QVERIFY(running.listen());
+        QSignalSpy activated(&running, &SingleInstance::activated);
+        QFuture<SingleInstance::Launch> handed =
+            QtConcurrent::run([&launch] { return launch.handOver({u"tessivo://auth?ott=abc"_s}); });
+        QTRY_VERIFY(handed.isFinished());
+        QCOMPARE(handed.result(), SingleInstance::Launch::handedOver);
+        QCOMPARE(activated.size(), 1);
+        QCOMPARE(activated[0][0].toStringList(), QStringList{u"tessivo://auth?ott=abc"_s});
     }
 
     // A socket another user put in the way gets nothing, and the app goes
@@ -132,7 +168,7 @@ private Q_SLOTS:
         other.start(python(),
                     {u"-c"_s, QString::fromLatin1(squatter), launch.serverName(), path(u"drop/got"_s)});
         QVERIFY(other.waitForReadyRead(10000));
-        QVERIFY(!launch.forwardToRunningInstance({u"tessivo://auth?ott=SECRET"_s}, 2000));
+        QCOMPARE(launch.handOver({u"tessivo://auth?ott=SECRET"_s}, 2000), SingleInstance::Launch::first);
         QFile got(path(u"drop/got"_s));
         QVERIFY(!got.open(QIODevice::ReadOnly) || got.readAll().isEmpty());
         QVERIFY(launch.listen());
@@ -149,6 +185,7 @@ private Q_SLOTS:
         makeFolder(path(u"run"_s), 0700);
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(u"run"_s)));
         SingleInstance running(u"open"_s);
+        QCOMPARE(running.handOver({}), SingleInstance::Launch::first);
         QVERIFY(running.listen());
         QSignalSpy activated(&running, &SingleInstance::activated);
         // Opened up, as a mistake or an older version might have left it.

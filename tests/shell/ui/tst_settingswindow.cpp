@@ -1,3 +1,4 @@
+#include "KeyboardShortcuts/core/Registry.h"
 #include "app/core/AppSettings.h"
 #include "editor/PreviewWebView.h"
 #include "service/core/APIClient.h"
@@ -13,7 +14,7 @@
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 
-#include "Server.h"
+#include "TestHooks.h"
 #include "service/FakeKeyring.h"
 #include "shell/OfflineServices.h"
 
@@ -21,6 +22,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
@@ -304,6 +306,36 @@ private Q_SLOTS:
         QVERIFY2(area.contains(placed), qPrintable(u"%1,%2"_s.arg(placed.x()).arg(placed.y())));
         if (anchorOffset.isNull())
             QVERIFY((placed.center() - anchor.frameGeometry().center()).manhattanLength() <= 2);
+    }
+
+    // With a larger font than the default (qt6ct's 12 points, say) the
+    // General tab's labels show their whole text beside the recorders.
+    void labelsShowWholeWithALargerFont()
+    {
+        const QFont before = QApplication::font();
+        QFont larger = before;
+        larger.setPointSize(12);
+        QApplication::setFont(larger);
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        KeyboardShortcuts::Registry registry;
+        SettingsWindow settings({m_auth.get(), nullptr, m_updater.get(), nullptr, &registry});
+        settings.setCurrentTab(SettingsWindow::Tab::general);
+        settings.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        int rows = 0;
+        for (const QLabel *label : settings.general()->findChildren<QLabel *>()) {
+            if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
+                continue;
+            ++rows;
+            const int needed = label->fontMetrics().horizontalAdvance(label->text());
+            QVERIFY2(
+                label->contentsRect().width() >= needed,
+                qPrintable(
+                    u"\"%1\": %2 < %3"_s.arg(label->text()).arg(label->contentsRect().width()).arg(needed)));
+        }
+        QVERIFY(rows >= 5); // the two headers and three row labels
+        for (const QLineEdit *field : settings.general()->findChildren<QLineEdit *>())
+            QCOMPARE(field->width(), field->sizeHint().width());
     }
 
     // A build without an update feed says so and disables both controls;

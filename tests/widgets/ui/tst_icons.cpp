@@ -1,5 +1,6 @@
 #include "widgets/Icon.h"
 #include "widgets/IconButton.h"
+#include "widgets/Motion.h"
 #include "widgets/PressableIconButtonStyle.h"
 #include "widgets/Pulse.h"
 
@@ -122,7 +123,7 @@ private Q_SLOTS:
         QFETCH(bool, reduceMotion);
         QFETCH(qreal, scale);
         QFETCH(qreal, opacity);
-        PressableIconButtonStyle::setReduceMotion(reduceMotion);
+        Motion::overrideReduced(reduceMotion);
         IconButton button(IconName::panelLeft, 16, 28);
         auto *style = qobject_cast<PressableIconButtonStyle *>(button.graphicsEffect());
         QVERIFY(style);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include <termios.h>
@@ -51,6 +52,26 @@ static int createAdminAccount(const ServerOptions &options, const QString &email
     std::printf("Created %s. Start the service with --admin %s to make it the admin.\n",
                 qPrintable(email.trimmed().toLower()), qPrintable(email.trimmed().toLower()));
     return 0;
+}
+
+// "500M", "2G", "1048576": bytes, with an optional K, M, G or T for powers
+// of 1024. Zero when the text is none of these.
+static qint64 parseByteCount(const QString &text)
+{
+    static const QString units = QStringLiteral("KMGT");
+    QString digits = text.trimmed().toUpper();
+    if (digits.endsWith(QLatin1Char('B')) && digits.size() > 1 && units.contains(digits[digits.size() - 2]))
+        digits.chop(1); // "2GB" as well as "2G"
+    int shift = 0;
+    if (!digits.isEmpty() && units.contains(digits.back())) {
+        shift = 10 * (int(units.indexOf(digits.back())) + 1);
+        digits.chop(1);
+    }
+    bool ok = false;
+    const qint64 count = digits.toLongLong(&ok);
+    if (!ok || count <= 0 || count > (std::numeric_limits<qint64>::max() >> shift))
+        return 0;
+    return count << shift;
 }
 
 int main(int argc, char *argv[])
@@ -102,7 +123,12 @@ int main(int argc, char *argv[])
                        "the client named first in X-Forwarded-For for the per-address connection limit; "
                        "that header is ignored from every other address."),
         QStringLiteral("address"));
-    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy});
+    const QCommandLineOption quota(
+        QStringLiteral("quota"),
+        QStringLiteral("Bytes each account may keep (document bodies and images), e.g. 500M or 5G. "
+                       "Default: 1G."),
+        QStringLiteral("size"));
+    parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy, quota});
     const QCommandLineOption createAdmin(
         QStringLiteral("create-admin"),
         QStringLiteral("Create the account for an --admin address: asks for its password, then exits."),
@@ -140,6 +166,14 @@ int main(int argc, char *argv[])
         if (options.trustedProxy.isNull()) {
             std::fprintf(stderr, "tessivo-service: --trusted-proxy wants an IP address, got \"%s\"\n",
                          qPrintable(parser.value(trustedProxy)));
+            return 2;
+        }
+    }
+    if (parser.isSet(quota)) {
+        options.quotaBytes = parseByteCount(parser.value(quota));
+        if (options.quotaBytes <= 0) {
+            std::fprintf(stderr, "tessivo-service: --quota wants a size such as 500M or 5G, got \"%s\"\n",
+                         qPrintable(parser.value(quota)));
             return 2;
         }
     }
