@@ -318,7 +318,9 @@ private Q_SLOTS:
         QApplication::setFont(larger);
         const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
         KeyboardShortcuts::Registry registry;
-        SettingsWindow settings({m_auth.get(), nullptr, m_updater.get(), nullptr, &registry});
+        SettingsWindow::Dependencies withShortcuts = dependencies();
+        withShortcuts.shortcuts = &registry;
+        SettingsWindow settings(withShortcuts);
         settings.setCurrentTab(SettingsWindow::Tab::general);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
