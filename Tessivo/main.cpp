@@ -1,6 +1,5 @@
 #include "KeyboardShortcuts/core/Registry.h"
 #include "app/core/AppShortcuts.h"
-#include "editor/PreviewPage.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 #include "platform/UnixSignalWatcher.h"
@@ -12,7 +11,6 @@
 #include "shell/MainWindow.h"
 #include "shell/SettingsWindow.h"
 #include "shell/core/TerminationSaves.h"
-#include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
 #include "widgets/Motion.h"
@@ -31,6 +29,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 // Start-up timing, off unless asked for ("tessivo.startup.info=true" in
@@ -98,8 +98,10 @@ int main(int argc, char *argv[])
     // The desktop's wish for less motion, read now (it asks gsettings)
     // rather than when the first animation starts.
     Motion::reduced();
-    // The store exists (empty) before any window; the main window loads it.
-    DocumentStore *store = DocumentStore::shared();
+    // The store exists (empty) before any window, on the user's data folder
+    // and the default settings; the main window loads it.
+    DocumentStore documents;
+    DocumentStore *store = &documents;
     store->setWelcomeTips(AppShortcuts::welcomeTips());
     // Every service is made here, before anything can reach this process:
     // the session's keyring read is under way first, answers later, and
@@ -108,13 +110,19 @@ int main(int argc, char *argv[])
     instance.listen();
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/tessivo.svg")));
-    UpdaterController::shared();
     KeyboardShortcuts::Registry shortcuts;
-    const SettingsWindow::Dependencies settings{services.auth(), services.sync(), nullptr, nullptr,
-                                                &shortcuts};
+    const SettingsWindow::Dependencies settings{services.auth(), services.sync(), services.updater(),
+                                                services.viewMode(), &shortcuts};
+    // The one settings window, made when first asked for.
+    std::unique_ptr<SettingsWindow> settingsWindow;
+    const auto openSettings = [&](std::optional<SettingsWindow::Tab> tab) {
+        if (!settingsWindow)
+            settingsWindow = std::make_unique<SettingsWindow>(settings);
+        settingsWindow->present(tab);
+    };
     QPointer<MainWindow> window;
     const auto makeMainWindow = [&]() -> QWidget * {
-        window = new MainWindow(store, ContentView::Options{{}, {}, &services});
+        window = new MainWindow(services);
         QObject::connect(window->contentView(), &ContentView::startupFinished, window, [&] {
             // After the next paint, the loaded content is on screen.
             QTimer::singleShot(0, window, [&] {
@@ -122,10 +130,9 @@ int main(int argc, char *argv[])
             });
         });
         QObject::connect(window, &MainWindow::quitRequested, &app, &QApplication::quit);
-        QObject::connect(window, &MainWindow::settingsRequested, &app,
-                         [&] { SettingsWindow::open(settings); });
+        QObject::connect(window, &MainWindow::settingsRequested, &app, [&] { openSettings(std::nullopt); });
         QObject::connect(window->contentView(), &ContentView::accountSettingsRequested, &app,
-                         [&] { SettingsWindow::openAccount(settings); });
+                         [&] { openSettings(SettingsWindow::Tab::account); });
         return window;
     };
     AppDelegate delegate(store, makeMainWindow, services.auth(), services.sync());
@@ -142,8 +149,6 @@ int main(int argc, char *argv[])
         [](const QUrl &url) { return QDesktopServices::openUrl(url); },
         [&delegate] { delegate.showMainWindow(); },
     });
-    // The preview shows images from the service's own address only.
-    PreviewPage::allowImagesFrom(services.client()->baseURL());
     QObject::connect(&delegate, &AppDelegate::urlOpened, auth,
                      [auth](const QString &url) { auth->handleCallbackURL(QUrl(url)); });
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
@@ -203,7 +208,8 @@ int main(int argc, char *argv[])
     delegate.handleLaunch(arguments.filter(QStringLiteral("tessivo:")));
 
     const int status = QApplication::exec();
-    delete SettingsWindow::existing();
+    settingsWindow.reset();
+    // Before the services: the preview's pages need their web profile.
     delete window;
     return status;
 }

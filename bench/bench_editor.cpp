@@ -8,6 +8,7 @@
 // Counters: median_ms and p99_ms per typed key (press and release, the
 // layout of the changed line included; painting only in the "Painted"
 // variants), or per pass.
+#include "app/core/AppNotifications.h"
 #include "assistant/AssistantPanels.h"
 #include "assistant/core/AIAssistant.h"
 #include "editor/InlineSpelling.h"
@@ -155,6 +156,8 @@ struct EditorFixture
     std::unique_ptr<DocumentStore> store;
     APIClient client{QUrl(QStringLiteral("http://127.0.0.1:9"))};
     AIAssistant assistant{AIAssistant::overClient(&client)};
+    AppNotifications notifications;
+    SpellChecker spelling;
     std::unique_ptr<QWidget> window;
     MarkdownTextView *editor = nullptr;
 
@@ -164,7 +167,8 @@ struct EditorFixture
         const QString id = store->createDocument(std::nullopt, sampleText(size)).id;
         window = std::make_unique<QWidget>();
         window->resize(900, 800);
-        editor = new MarkdownTextView(store.get(), new AssistantPanels(&assistant, {}), window.get());
+        editor = new MarkdownTextView(store.get(), &notifications, &spelling,
+                                      new AssistantPanels(&assistant, {}), window.get());
         editor->resize(900, 800);
         editor->setDocumentID(id);
         window->show();
@@ -262,7 +266,7 @@ void BM_HighlightRules(benchmark::State &state)
 void BM_SpellPass(benchmark::State &state)
 {
     EditorFixture fixture(state.range(0));
-    SpellChecker::shared()->waitUntilReady();
+    fixture.spelling.waitUntilReady();
     InlineSpelling *spelling = fixture.editor->spelling();
     spelling->checkNow(); // fills the word cache, as the first pass after loading does
     Stats stats;
@@ -283,7 +287,7 @@ void BM_SpellPass(benchmark::State &state)
 void BM_TypingMemory(benchmark::State &state)
 {
     EditorFixture fixture(state.range(0), true);
-    SpellChecker::shared()->waitUntilReady();
+    fixture.spelling.waitUntilReady();
     const auto residentMB = [] {
         QFile statm(QStringLiteral("/proc/self/statm"));
         if (!statm.open(QIODevice::ReadOnly)) {

@@ -9,6 +9,7 @@
 // that should stop at their limits, or a second layout of the line).
 //
 // Run: QT_QPA_PLATFORM=offscreen ./bench_hugeline [megabytes...]   (default 1 5 20)
+#include "app/core/AppNotifications.h"
 #include "editor/InlineSpelling.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
@@ -94,7 +95,8 @@ void measure(qsizetype megabytes, SpellChecker *checker)
 
     QWidget window;
     window.resize(900, 800);
-    auto *editor = new MarkdownTextView(&store, nullptr, &window);
+    AppNotifications notifications;
+    auto *editor = new MarkdownTextView(&store, &notifications, checker, nullptr, &window);
     editor->resize(900, 800);
     window.show();
     QApplication::processEvents();

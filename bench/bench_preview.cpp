@@ -6,6 +6,7 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench_preview
 
 #include "editor/PreviewPage.h"
+#include "editor/PreviewProfile.h"
 #include "editor/PreviewWebView.h"
 #include "editor/core/MarkdownRenderer.h"
 #include "shell/AppServices.h"
@@ -91,7 +92,11 @@ void BM_RenderAndCount(benchmark::State &state)
 
 void BM_PageUpdate(benchmark::State &state)
 {
-    PreviewWebView preview;
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+    DocumentStore store(dir.path(), &settings);
+    PreviewProfile profile;
+    PreviewWebView preview(&profile, &store);
     preview.resize(700, 900);
     preview.show();
     if (!waitFor([&] { return preview.page()->isLoaded(); }, 30000)) {
@@ -126,18 +131,15 @@ void BM_KeystrokeToPreview(benchmark::State &state)
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-    ViewModeSetting mode(&settings);
-    mode.setMode(ViewMode::preview);
     DocumentStore store(dir.path(), &settings);
     const QString body = document(state.range(0));
     const Document doc = store.createDocument(std::nullopt, body);
 
     // Services over an address nothing answers on: the preview needs none.
-    AppServices services(&store,
-                         {QUrl(QStringLiteral("http://127.0.0.1:9")), Keychain(Keychain::inMemory())});
-    DocumentDetailView::Strategies strategies;
-    strategies.services = &services;
-    DocumentDetailView pane(&store, &mode, strategies);
+    AppServices services(
+        &store, {QUrl(QStringLiteral("http://127.0.0.1:9")), Keychain(Keychain::inMemory()), &settings});
+    services.viewMode()->setMode(ViewMode::preview);
+    DocumentDetailView pane(services);
     pane.resize(1200, 900);
     pane.show();
     PreviewPage *page = pane.preview()->page();

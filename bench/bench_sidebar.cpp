@@ -14,8 +14,10 @@
 //
 // Run with QT_QPA_PLATFORM=offscreen.
 
+#include "app/core/AppNotifications.h"
+#include "service/core/Keychain.h"
+#include "shell/AppServices.h"
 #include "shell/CommandPaletteView.h"
-#include "shell/core/DetailViewMode.h"
 #include "sidebar/SidebarListView.h"
 #include "sidebar/SidebarView.h"
 #include "sidebar/core/SidebarModel.h"
@@ -144,7 +146,8 @@ BENCHMARK(BM_KeystrokeStoreOnly)->Unit(benchmark::kMicrosecond);
 void BM_RowRepaint(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();
@@ -161,7 +164,8 @@ BENCHMARK(BM_RowRepaint)->Unit(benchmark::kMicrosecond);
 void BM_KeystrokeView(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();
@@ -184,7 +188,8 @@ BENCHMARK(BM_KeystrokeView)->Unit(benchmark::kMicrosecond);
 void BM_ToggleCollapseView(benchmark::State &state)
 {
     LargeStore &large = largeStore();
-    SidebarView view(large.store.get(), large.settings.get(), nullptr, nullptr);
+    AppNotifications notifications;
+    SidebarView view(large.store.get(), large.settings.get(), SidebarView::Services{&notifications});
     view.model()->setCollapsed({});
     view.resize(260, 780);
     view.show();
@@ -201,13 +206,16 @@ BENCHMARK(BM_ToggleCollapseView)->Unit(benchmark::kMillisecond);
 // 96 pixels from the top.
 struct ShownPalette
 {
+    // Services over an address nothing answers on: the palette needs none.
+    AppServices services{largeStore().store.get(),
+                         {QUrl(QStringLiteral("http://127.0.0.1:9")), Keychain(Keychain::inMemory()),
+                          largeStore().settings.get()}};
     QWidget window;
-    ViewModeSetting viewMode{largeStore().settings.get()};
     CommandPaletteView *palette;
 
     ShownPalette()
         : palette(new CommandPaletteView(
-              true, [] {}, largeStore().store.get(), &viewMode, &window))
+              true, [] {}, services, &window))
     {
         window.resize(1200, 780);
         palette->move((window.width() - palette->width()) / 2, 96);

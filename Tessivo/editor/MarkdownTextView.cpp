@@ -16,13 +16,14 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assistant, QWidget *parent)
+MarkdownTextView::MarkdownTextView(DocumentStore *store, AppNotifications *notifications,
+                                   SpellChecker *spelling, EditorAssistant *assistant, QWidget *parent)
     : QWidget(parent), m_store(store),
       m_textView(new ListContinuingTextView(
           this, {[this](QKeyEvent *event) { return m_suggestions->handleKey(event); },
                  [this] { return m_suggestions->isVisible(); }})),
       m_suggestions(new SuggestionPanel(this)), m_assistant(assistant),
-      m_spelling(new InlineSpelling(m_textView, SpellChecker::shared(), this))
+      m_spelling(new InlineSpelling(m_textView, spelling, this))
 {
     m_findBar = new EditorFindBar(m_textView, this);
     auto *layout = new QVBoxLayout(this);
@@ -68,13 +69,12 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, EditorAssistant *assist
         });
         connect(m_assistant, &EditorAssistant::pillPlacementStale, this, &MarkdownTextView::updatePill);
     }
-    connect(AppNotifications::instance(), &AppNotifications::aiAssistRequested, this,
-            [this](const QString &mode) {
-                openAIMenu(EditorRules::aiModeFromUserInfo({{AppNotifications::modeKey, mode}}));
-            });
-    connect(m_textView, &ListContinuingTextView::imageTriggered, this, [](TextRange range) {
-        AppNotifications::post(AppNotifications::openMediaLibrary,
-                               {{AppNotifications::rangeKey, QVariant::fromValue(range)}});
+    connect(notifications, &AppNotifications::aiAssistRequested, this, [this](const QString &mode) {
+        openAIMenu(EditorRules::aiModeFromUserInfo({{AppNotifications::modeKey, mode}}));
+    });
+    connect(m_textView, &ListContinuingTextView::imageTriggered, this, [notifications](TextRange range) {
+        notifications->post(AppNotifications::openMediaLibrary,
+                            {{AppNotifications::rangeKey, QVariant::fromValue(range)}});
     });
     connect(m_textView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
         updateLinkSuggestions(false);

@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <QWidget>
 
+class AppNotifications;
 class EditorAssistant;
 class EditorFindBar;
 class InlineSpelling;
 class ListContinuingTextView;
+class SpellChecker;
 class SuggestionPanel;
 
 // The editor of one document at a time: a plain-text Markdown view bound to
@@ -23,17 +25,20 @@ class SuggestionPanel;
 // AI menu and pill, and the "![" media-library trigger.
 //
 // The AI duties go to the `assistant` handed in (owned by the editor from
-// then on); without one the editor has none.
+// then on); without one the editor has none. The app's notification bus
+// carries the AI and media-library commands; the spell checker marks words.
 //
-//   auto *editor = new MarkdownTextView(DocumentStore::shared(), new AssistantPanels, parent);
+//   auto *editor = new MarkdownTextView(store, notifications, spelling, new AssistantPanels, parent);
 //   editor->setDocumentID(store->activeDocumentID());
 class MarkdownTextView final : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MarkdownTextView(DocumentStore *store, EditorAssistant *assistant = nullptr,
-                              QWidget *parent = nullptr);
+    // `notifications` and `spelling` are required; none of the three is
+    // owned and each must outlive the editor.
+    MarkdownTextView(DocumentStore *store, AppNotifications *notifications, SpellChecker *spelling,
+                     EditorAssistant *assistant = nullptr, QWidget *parent = nullptr);
     ~MarkdownTextView() override;
 
     // Shows the document with `id` (its body, or nothing when the store has

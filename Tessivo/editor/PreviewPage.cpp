@@ -1,5 +1,6 @@
 #include "editor/PreviewPage.h"
 
+#include "editor/PreviewProfile.h"
 #include "editor/core/DetailLinkPolicy.h"
 #include "platform/PlainTextAlert.h"
 #include "store/DocumentStore.h"
@@ -12,55 +13,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
-#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The web service's address; empty until the app names it. Read and written
-// on the main thread only (the engine calls interceptors there).
-QUrl &imageOrigin()
-{
-    static QUrl origin;
-    return origin;
-}
-
-// Every request of a preview page: local files and inline data, and images
-// from the one web service address the app talks to, where the user's
-// uploaded images live. The page's own security policy says much the same;
-// this holds even for what the policy cannot see.
-class LocalOnlyInterceptor final : public QWebEngineUrlRequestInterceptor
-{
-public:
-    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
-
-    void interceptRequest(QWebEngineUrlRequestInfo &info) override
-    {
-        static const QStringList allowed{u"file"_s, u"data"_s, u"blob"_s, u"qrc"_s};
-        const QUrl url = info.requestUrl();
-        if (allowed.contains(url.scheme().toLower()))
-            return;
-        if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeImage && isImageOrigin(url))
-            return;
-        info.block(true);
-    }
-
-private:
-    static bool isImageOrigin(const QUrl &url)
-    {
-        const QUrl &origin = imageOrigin();
-        if (origin.isEmpty() || !url.userInfo().isEmpty())
-            return false;
-        const QString scheme = url.scheme().toLower();
-        const auto port = [](const QUrl &u) { return u.port(u.scheme().toLower() == u"https" ? 443 : 80); };
-        return (scheme == u"http" || scheme == u"https") && scheme == origin.scheme().toLower() &&
-               url.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && port(url) == port(origin);
-    }
-};
 
 // A page that exists only to catch a link meant for a new window (a link with
 // a target, or a middle click) and hand it to the preview's link policy.
@@ -138,41 +95,13 @@ bool samePage(const QUrl &a, const QUrl &b)
 
 } // namespace
 
-void PreviewPage::allowImagesFrom(const QUrl &serviceURL)
-{
-    imageOrigin() = serviceURL;
-}
+PreviewPage::PreviewPage(PreviewProfile *profile, DocumentStore *store, QObject *parent)
+    : PreviewPage(profile, store, Strategies{}, parent)
+{}
 
-QWebEngineProfile *PreviewPage::previewProfile()
-{
-    static QWebEngineProfile *profile = [] {
-        auto *p = new QWebEngineProfile(qApp);
-        p->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-        p->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-        p->setUrlRequestInterceptor(new LocalOnlyInterceptor(p));
-        QWebEngineSettings *s = p->settings();
-        s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
-        s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-        s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-        // The page may ask for remote images; the request interceptor admits only
-        // those of the web service.
-        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
-        s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-        s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-        s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-        s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-        s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-        s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-        s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-        return p;
-    }();
-    return profile;
-}
-
-PreviewPage::PreviewPage(DocumentStore *store, QObject *parent) : PreviewPage(store, Strategies{}, parent) {}
-
-PreviewPage::PreviewPage(DocumentStore *store, Strategies strategies, QObject *parent)
-    : QWebEnginePage(previewProfile(), parent), m_store(store ? store : DocumentStore::shared()),
+PreviewPage::PreviewPage(PreviewProfile *profile, DocumentStore *store, Strategies strategies,
+                         QObject *parent)
+    : QWebEnginePage(profile->profile(), parent), m_store(store),
       m_opener(std::move(strategies.externalOpener)), m_prompt(std::move(strategies.missingDocumentPrompt))
 {
     setBackgroundColor(Qt::transparent);

@@ -9,7 +9,7 @@
 #include <optional>
 
 class DocumentStore;
-class QWebEngineProfile;
+class PreviewProfile;
 
 // The preview page and its navigation policy. The page (index.html of the
 // "Preview" folder) is loaded once; every later update replaces its content
@@ -20,8 +20,8 @@ class QWebEngineProfile;
 // Links: wiki links select an existing document or offer to create a missing
 // one; http, https and mailto links open in the default application; links
 // to a place in the page scroll there; nothing navigates the page away, and
-// the page's profile refuses every request that would reach the network,
-// except images from the web service's own address.
+// the page's profile (PreviewProfile) refuses every request that would
+// reach the network, except images from the web service's own address.
 class PreviewPage final : public QWebEnginePage
 {
     Q_OBJECT
@@ -38,9 +38,11 @@ public:
         MissingDocumentPrompt missingDocumentPrompt;
     };
 
-    // Works on `store` (the shared store when null; not owned).
-    explicit PreviewPage(DocumentStore *store = nullptr, QObject *parent = nullptr);
-    PreviewPage(DocumentStore *store, Strategies strategies, QObject *parent = nullptr);
+    // Runs in `profile` and works on `store` (neither owned; both must
+    // outlive the page).
+    PreviewPage(PreviewProfile *profile, DocumentStore *store, QObject *parent = nullptr);
+    PreviewPage(PreviewProfile *profile, DocumentStore *store, Strategies strategies,
+                QObject *parent = nullptr);
 
     // Loads the page from `folder` (its "index.html"); nothing is loaded when
     // the folder holds no page, and the preview then stays empty.
@@ -66,14 +68,6 @@ public:
     // The user clicked or pressed a key in the view showing this page (the
     // view reports it): a link navigation that follows is the user's.
     void noteUserInput();
-
-    // The off-the-record profile shared by every preview: no disk storage,
-    // no network.
-    static QWebEngineProfile *previewProfile();
-    // Lets previews show images from the web service at `serviceURL` (its
-    // scheme, host and port), where uploaded images live; nothing else from
-    // the network.
-    static void allowImagesFrom(const QUrl &serviceURL);
 
 Q_SIGNALS:
     // The page was asked to show `html` (one script call).

@@ -29,8 +29,9 @@ bool holdsPage(const QString &folder)
 
 } // namespace
 
-PreviewWebView::PreviewWebView(QWidget *parent, DocumentStore *store, PreviewPage::Strategies strategies)
-    : QWidget(parent), m_strategies(std::move(strategies)), m_store(store)
+PreviewWebView::PreviewWebView(PreviewProfile *profile, DocumentStore *store, QWidget *parent,
+                               PreviewPage::Strategies strategies)
+    : QWidget(parent), m_strategies(std::move(strategies)), m_profile(profile), m_store(store)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -59,7 +60,7 @@ void PreviewWebView::startEngine()
         return;
     }
     m_view = new DropRoutingWebView(this);
-    m_page = new PreviewPage(m_store, std::move(m_strategies), this);
+    m_page = new PreviewPage(m_profile, m_store, std::move(m_strategies), this);
     m_view->setPage(m_page);
     // Transparent before it is shown: the page draws no background, and the
     // view must not flash white over the window's before its first frame.

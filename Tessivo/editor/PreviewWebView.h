@@ -9,6 +9,7 @@
 
 class DocumentStore;
 class DropRoutingWebView;
+class PreviewProfile;
 
 // The live preview of the open document: a web view showing the preview page,
 // fed with rendered HTML fragments.
@@ -26,10 +27,10 @@ class PreviewWebView final : public QWidget
     Q_OBJECT
 
 public:
-    // Works on `store` (the shared store when null; not owned); its page
-    // takes `strategies`.
-    explicit PreviewWebView(QWidget *parent = nullptr, DocumentStore *store = nullptr,
-                            PreviewPage::Strategies strategies = {});
+    // Its page runs in `profile`, works on `store` (neither owned; both
+    // must outlive the view) and takes `strategies`.
+    PreviewWebView(PreviewProfile *profile, DocumentStore *store, QWidget *parent = nullptr,
+                   PreviewPage::Strategies strategies = {});
 
     // Shows `html`; the page is not touched when it already shows it.
     void setHtml(const QString &html);
@@ -65,7 +66,8 @@ private:
     DropRoutingWebView *m_view = nullptr;
     PreviewPage *m_page = nullptr;
     PreviewPage::Strategies m_strategies;
-    DocumentStore *m_store = nullptr;
+    PreviewProfile *m_profile;
+    DocumentStore *m_store;
     bool m_startQueued = false;
     QString m_html;
 };

@@ -62,12 +62,6 @@ QStringList appVocabulary()
 
 } // namespace
 
-SpellChecker *SpellChecker::shared()
-{
-    static SpellChecker *instance = new SpellChecker;
-    return instance;
-}
-
 SpellChecker::SpellChecker(const QString &affixPath, const QString &dictionaryPath,
                            const QString &personalListPath, QObject *parent)
     : QObject(parent)

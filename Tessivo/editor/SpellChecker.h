@@ -19,8 +19,6 @@ class SpellChecker final : public QObject
     Q_OBJECT
 
 public:
-    static SpellChecker *shared();
-
     // A checker on the given dictionary files and personal word list (empty
     // paths: the system's dictionary and the data folder's list).
     explicit SpellChecker(const QString &affixPath = {}, const QString &dictionaryPath = {},

@@ -40,15 +40,16 @@ constexpr int copyFadeMs = 150;
 
 } // namespace
 
-PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, const PublishService &service,
-                           AuthManager *auth, QWidget *parent, SaveClock *clock)
+PublishSheet::PublishSheet(const QString &documentID, DocumentStore *store, AppNotifications *notifications,
+                           const PublishService &service, AuthManager *auth, QWidget *parent,
+                           SaveClock *clock)
     : QDialog(parent)
 {
     setWindowTitle(u"Publish"_s);
     setWindowModality(Qt::WindowModal);
     if (!clock)
         clock = new SteadySaveClock(this);
-    m_model = new PublishSheetModel(documentID, store, service, clock, this);
+    m_model = new PublishSheetModel(documentID, store, notifications, service, clock, this);
     m_model->setSignedIn(auth->isSignedIn());
     connect(auth, &AuthManager::tokenChanged, m_model,
             [this, auth] { m_model->setSignedIn(auth->isSignedIn()); });

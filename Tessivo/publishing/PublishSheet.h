@@ -5,6 +5,7 @@
 
 #include <optional>
 
+class AppNotifications;
 class AuthManager;
 class DocumentStore;
 class PublishService;
@@ -29,10 +30,11 @@ class PublishSheet final : public QDialog
     Q_PROPERTY(qreal copyTitleOpacity READ copyTitleOpacity WRITE setCopyTitleOpacity)
 
 public:
-    // `store` and `auth` are not owned and must outlive the sheet. `clock`
-    // times the "Copied" label (null: real time).
-    PublishSheet(const QString &documentID, DocumentStore *store, const PublishService &service,
-                 AuthManager *auth, QWidget *parent = nullptr, SaveClock *clock = nullptr);
+    // `store`, `notifications` and `auth` are not owned and must outlive
+    // the sheet. `clock` times the "Copied" label (null: real time).
+    PublishSheet(const QString &documentID, DocumentStore *store, AppNotifications *notifications,
+                 const PublishService &service, AuthManager *auth, QWidget *parent = nullptr,
+                 SaveClock *clock = nullptr);
 
     QString documentID() const;
     PublishSheetModel *model() const { return m_model; }

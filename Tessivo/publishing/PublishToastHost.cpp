@@ -46,7 +46,7 @@ QPixmap checkmark(int size, qreal ratio)
 
 } // namespace
 
-PublishToastHost::PublishToastHost(QWidget *parent, SaveClock *clock)
+PublishToastHost::PublishToastHost(AppNotifications *notifications, QWidget *parent, SaveClock *clock)
     : QWidget(parent), m_clock(clock ? clock : new SteadySaveClock(this))
 {
     setAttribute(Qt::WA_NoSystemBackground);
@@ -95,7 +95,7 @@ PublishToastHost::PublishToastHost(QWidget *parent, SaveClock *clock)
         dismiss();
     });
     connect(m_clock, &SaveClock::woke, this, &PublishToastHost::dismiss);
-    connect(AppNotifications::instance(), &AppNotifications::posted, this, &PublishToastHost::receive);
+    connect(notifications, &AppNotifications::posted, this, &PublishToastHost::receive);
     hide();
 }
 

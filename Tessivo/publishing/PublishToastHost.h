@@ -3,6 +3,7 @@
 #include <QUrl>
 #include <QWidget>
 
+class AppNotifications;
 class QLabel;
 class QPushButton;
 class SaveClock;
@@ -18,8 +19,10 @@ class PublishToastHost final : public QWidget
     Q_OBJECT
 
 public:
-    // `clock` times the hide (null: real time); not owned.
-    explicit PublishToastHost(QWidget *parent = nullptr, SaveClock *clock = nullptr);
+    // Shows the toasts posted on `notifications`; `clock` times the hide
+    // (null: real time). Neither is owned.
+    explicit PublishToastHost(AppNotifications *notifications, QWidget *parent = nullptr,
+                              SaveClock *clock = nullptr);
 
     static constexpr qint64 shownMs = 5000;
 

@@ -46,8 +46,8 @@ QPushButton *providerButton(const QString &text, BusyIndicator **busy)
 
 } // namespace
 
-AccountSettings::AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *parent)
-    : QWidget(parent), m_auth(auth), m_sync(sync)
+AccountSettings::AccountSettings(AuthManager *auth, SyncEngine &sync, QWidget *parent)
+    : QWidget(parent), m_auth(auth), m_sync(&sync)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

@@ -23,9 +23,9 @@ class AccountSettings final : public QWidget
     Q_OBJECT
 
 public:
-    // `auth` is not owned and must outlive the tab; `sync` null means the
-    // shared engine, looked up when "Sync Now" is pressed.
-    AccountSettings(AuthManager *auth, SyncEngine *sync, QWidget *parent = nullptr);
+    // `auth` and `sync` are not owned and must outlive the tab; "Sync Now"
+    // syncs with `sync`.
+    AccountSettings(AuthManager *auth, SyncEngine &sync, QWidget *parent = nullptr);
 
     QList<QPushButton *> providerButtons() const { return m_providers; }
     QPushButton *cancelButton() const { return m_cancel; }

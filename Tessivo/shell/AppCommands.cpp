@@ -3,6 +3,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/UndoNames.h"
+#include "shell/AppServices.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/UpdaterController.h"
 #include "store/DocumentStore.h"
@@ -16,16 +17,6 @@
 #include <QTextEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-
-void postMenuNotification(const QString &name)
-{
-    AppNotifications::post(name);
-}
-
-void postAIAssist(const QString &mode)
-{
-    AppNotifications::post(AppNotifications::aiAssist, {{AppNotifications::modeKey, mode}});
-}
 
 namespace {
 
@@ -61,14 +52,20 @@ const QTextDocument *focusedDocument()
 
 } // namespace
 
-AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *store) : QObject(menuBar)
+AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, AppServices &services) : QObject(menuBar)
 {
     Q_UNUSED(window);
+    DocumentStore *store = services.store();
+    AppNotifications *notifications = services.notifications();
+    const auto postAIAssist = [notifications](const QString &mode) {
+        notifications->post(AppNotifications::aiAssist, {{AppNotifications::modeKey, mode}});
+    };
     QMenu *file = menuBar->addMenu(QStringLiteral("&File"));
     connect(add(file, QStringLiteral("New Document"), AppShortcuts::newDocument), &QAction::triggered, this,
             [store] { store->createDocument(std::nullopt, QString()); });
     connect(add(file, QStringLiteral("New Collection\u2026"), AppShortcuts::newCollection),
-            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::newCollection); });
+            &QAction::triggered, this,
+            [notifications] { notifications->post(AppNotifications::newCollection); });
     file->addSeparator();
     connect(add(file, QStringLiteral("Settings\u2026"), AppShortcuts::settings), &QAction::triggered, this,
             &AppCommands::settingsRequested);
@@ -117,9 +114,9 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *stor
 
     QMenu *view = menuBar->addMenu(QStringLiteral("&View"));
     connect(add(view, QStringLiteral("Command Palette"), AppShortcuts::commandPalette), &QAction::triggered,
-            this, [] { postMenuNotification(AppNotifications::toggleCommandPalette); });
+            this, [notifications] { notifications->post(AppNotifications::toggleCommandPalette); });
     connect(add(view, QStringLiteral("Toggle Sidebar"), AppShortcuts::toggleSidebar), &QAction::triggered,
-            this, [] { postMenuNotification(AppNotifications::toggleSidebar); });
+            this, [notifications] { notifications->post(AppNotifications::toggleSidebar); });
     view->addSeparator();
     const QList<ViewMode> &modes = ViewModes::all();
     for (int i = 0; i < modes.size(); ++i) {
@@ -127,32 +124,35 @@ AppCommands::AppCommands(QMenuBar *menuBar, QWidget *window, DocumentStore *stor
         QString title = ViewModes::rawValue(mode);
         title[0] = title[0].toUpper();
         connect(add(view, title, AppShortcuts::viewMode(i)), &QAction::triggered, this,
-                [mode] { ViewModeSetting::shared()->setMode(mode); });
+                [viewMode = services.viewMode(), mode] { viewMode->setMode(mode); });
     }
     view->addSeparator();
 
     QMenu *document = menuBar->addMenu(QStringLiteral("&Document"));
     connect(add(document, QStringLiteral("Publish\u2026"), AppShortcuts::publishDocument),
-            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::publishDocument); });
+            &QAction::triggered, this,
+            [notifications] { notifications->post(AppNotifications::publishDocument); });
     connect(add(document, QStringLiteral("Insert Image from Library\u2026"), AppShortcuts::insertImage),
-            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::openMediaLibrary); });
+            &QAction::triggered, this,
+            [notifications] { notifications->post(AppNotifications::openMediaLibrary); });
     document->addSeparator();
     connect(add(document, QStringLiteral("AI Assistant\u2026"), AppShortcuts::aiAssistant),
-            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::aiAssist); });
+            &QAction::triggered, this, [notifications] { notifications->post(AppNotifications::aiAssist); });
     connect(add(document, QStringLiteral("Refine Selection with AI\u2026")), &QAction::triggered, this,
-            [] { postAIAssist(AppNotifications::refineMode); });
+            [postAIAssist] { postAIAssist(AppNotifications::refineMode); });
     connect(add(document, QStringLiteral("Generate with AI\u2026")), &QAction::triggered, this,
-            [] { postAIAssist(AppNotifications::generateMode); });
+            [postAIAssist] { postAIAssist(AppNotifications::generateMode); });
     document->addSeparator();
     connect(add(document, QStringLiteral("Delete Document"), AppShortcuts::deleteDocument),
-            &QAction::triggered, this, [] { postMenuNotification(AppNotifications::deleteDocument); });
+            &QAction::triggered, this,
+            [notifications] { notifications->post(AppNotifications::deleteDocument); });
 
     QMenu *help = menuBar->addMenu(QStringLiteral("&Help"));
     QAction *about = add(help, QStringLiteral("About Tessivo"));
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, &AppCommands::aboutRequested);
     // Bound to the updater: enabled exactly while it can check.
-    UpdaterController *updater = UpdaterController::shared();
+    UpdaterController *updater = services.updater();
     QAction *check = add(help, QStringLiteral("Check for Updates\u2026"));
     check->setEnabled(updater->canCheckForUpdates());
     connect(updater, &UpdaterController::canCheckForUpdatesChanged, check,

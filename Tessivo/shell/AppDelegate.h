@@ -19,8 +19,7 @@ class Registry;
 // refreshes the session and syncs each time the app becomes active, brings
 // the main window back when the app is launched again, keeps running when
 // the last window closes, and writes every pending edit when it ends.
-// Works on the store it is given; reaches the session and sync through their
-// shared instances.
+// Works on the store, session and sync engine it is given.
 class AppDelegate final : public QObject
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "shell/CommandPaletteView.h"
 
+#include "shell/AppServices.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 #include "widgets/Icon.h"
@@ -246,10 +247,10 @@ private:
 };
 
 CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()> dismiss,
-                                       DocumentStore *store, ViewModeSetting *viewMode, QWidget *parent)
-    : QWidget(parent), m_model(new CommandPaletteModel(store ? store : DocumentStore::shared(),
-                                                       viewMode ? viewMode : ViewModeSetting::shared(),
-                                                       sidebarVisible, std::move(dismiss), this))
+                                       AppServices &services, QWidget *parent)
+    : QWidget(parent),
+      m_model(new CommandPaletteModel(services.store(), services.viewMode(), services.notifications(),
+                                      sidebarVisible, std::move(dismiss), this))
 {
     setAttribute(Qt::WA_NoSystemBackground);
     setFixedWidth(panelWidth);

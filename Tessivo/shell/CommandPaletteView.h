@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class AppServices;
 class DocumentStore;
 class QFontMetrics;
 class QLabel;
@@ -24,9 +25,9 @@ class CommandPaletteView final : public QWidget
     Q_OBJECT
 
 public:
-    // `store` and `viewMode` default to the shared instances.
-    CommandPaletteView(bool sidebarVisible, std::function<void()> dismiss, DocumentStore *store = nullptr,
-                       ViewModeSetting *viewMode = nullptr, QWidget *parent = nullptr);
+    // Works on the app's `services` (not owned; must outlive the view).
+    CommandPaletteView(bool sidebarVisible, std::function<void()> dismiss, AppServices &services,
+                       QWidget *parent = nullptr);
 
     CommandPaletteModel *model() const { return m_model; }
     QLineEdit *searchField() const { return m_field; }

@@ -10,7 +10,6 @@
 #include "shell/AppServices.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/DocumentDetailView.h"
-#include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "sidebar/SidebarView.h"
 #include "store/DocumentStore.h"
@@ -29,10 +28,10 @@
 class PaletteOverlay final : public QWidget
 {
 public:
-    PaletteOverlay(ContentView *host, bool sidebarVisible, DocumentStore *store)
+    PaletteOverlay(ContentView *host, bool sidebarVisible, AppServices &services)
         : QWidget(host->window(), Qt::Tool | Qt::FramelessWindowHint), m_host(host),
           m_palette(new CommandPaletteView(
-              sidebarVisible, [host] { host->setPaletteOpen(false); }, store, nullptr, this))
+              sidebarVisible, [host] { host->setPaletteOpen(false); }, services, this))
     {
         // The preview's web view composites above every widget inside the
         // window, so the layer is a borderless window of its own over the
@@ -156,8 +155,8 @@ constexpr int toggleTop = 6;
 
 } // namespace
 
-ContentView::ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent)
-    : QWidget(parent), m_options(std::move(options)), m_store(store ? store : DocumentStore::shared()),
+ContentView::ContentView(AppServices &services, QSettings *settings, Options options, QWidget *parent)
+    : QWidget(parent), m_options(std::move(options)), m_services(&services), m_store(services.store()),
       m_settings(settings), m_sidebarAnimation(new QVariantAnimation(this))
 {
     setMinimumSize(minimumContentWidth, minimumContentHeight);
@@ -193,9 +192,9 @@ ContentView::ContentView(DocumentStore *store, QSettings *settings, Options opti
         layoutPanes();
     });
 
-    connect(AppNotifications::instance(), &AppNotifications::toggleSidebarRequested, this,
+    connect(services.notifications(), &AppNotifications::toggleSidebarRequested, this,
             &ContentView::toggleSidebar);
-    connect(AppNotifications::instance(), &AppNotifications::toggleCommandPaletteRequested, this,
+    connect(services.notifications(), &AppNotifications::toggleCommandPaletteRequested, this,
             &ContentView::togglePalette);
     // The detail pane's minimum changes with the panes it shows and with
     // the style, palette and font in use; each change asks for a new layout.
@@ -216,8 +215,10 @@ ContentView::~ContentView() = default;
 
 QWidget *ContentView::makeSidebar()
 {
-    AppServices *services = m_options.services;
-    auto *sidebar = new SidebarView(m_store, m_settings.settings(), services->auth(), services->sync(), this);
+    AppServices *services = m_services;
+    auto *sidebar = new SidebarView(
+        m_store, m_settings.settings(),
+        {services->notifications(), services->auth(), services->sync(), services->client()->session()}, this);
     connect(sidebar, &SidebarView::settingsRequested, this, &ContentView::settingsRequested);
     sidebar->setServiceBaseURL(services->client()->baseURL());
     return sidebar;
@@ -228,12 +229,10 @@ QWidget *ContentView::makeDetail()
     // Dropped images upload to the app's image library, which the media
     // sheet shows, unless the options name others.
     DocumentDetailView::Strategies strategies = m_options.detail;
-    if (!strategies.services)
-        strategies.services = m_options.services;
     if (!strategies.fileDrops.uploader) {
-        strategies.fileDrops.uploader = strategies.services->images();
+        strategies.fileDrops.uploader = m_services->images();
     }
-    m_detail = new DocumentDetailView(m_store, ViewModeSetting::shared(), std::move(strategies), this);
+    m_detail = new DocumentDetailView(*m_services, std::move(strategies), this);
     connect(m_detail, &DocumentDetailView::accountSettingsRequested, this,
             &ContentView::accountSettingsRequested);
     return m_detail;
@@ -273,7 +272,7 @@ void ContentView::setPaletteOpen(bool open)
     m_paletteOpen = open;
     if (open) {
         m_focusBeforePalette = window()->focusWidget();
-        m_overlay = new PaletteOverlay(this, m_sidebarVisible, m_store);
+        m_overlay = new PaletteOverlay(this, m_sidebarVisible, *m_services);
         m_overlay->place();
         m_overlay->show();
         m_overlay->raise();
@@ -370,7 +369,7 @@ void ContentView::showEvent(QShowEvent *event)
     if (m_options.startupSteps) {
         steps = *m_options.startupSteps;
     } else {
-        steps = StartupSequence::appSteps(m_store, m_options.services->sync(), m_options.services->auth());
+        steps = StartupSequence::appSteps(m_store, m_services->sync(), m_services->auth());
     }
     m_startup = new StartupSequence(steps, this);
     connect(m_startup, &StartupSequence::finished, this, &ContentView::startupFinished);

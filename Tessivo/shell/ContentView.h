@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class AppServices;
 class CommandPaletteView;
 class DocumentDetailView;
 class DocumentStore;
@@ -22,28 +23,24 @@ class PaneChrome;
 // a backdrop, the sidebar toggle, the command palette overlay, drops of files
 // anywhere on the window, and the application's start-up task (load the
 // store, start sync, refresh the session, sync), started when first shown.
-class AppServices;
-
 class ContentView final : public QWidget
 {
     Q_OBJECT
 
 public:
-    // `settings` holds "sidebarVisible" (the application's default settings
-    // when null; not owned). `store` defaults to the shared store.
     // What a caller may hand in instead of the defaults.
     struct Options
     {
-        // Run when the view is first shown; by default it loads `store`,
-        // then starts the shared sync engine and session.
+        // Run when the view is first shown; by default it loads the store,
+        // then starts the services' sync engine and session.
         std::optional<StartupSequence::Steps> startupSteps;
         DocumentDetailView::Strategies detail;
-        // The app's services (required; not owned). The detail pane takes
-        // them unless `detail` names its own.
-        AppServices *services = nullptr;
     };
 
-    ContentView(DocumentStore *store, QSettings *settings, Options options, QWidget *parent = nullptr);
+    // Works on the app's `services` (not owned; must outlive the view).
+    // `settings` holds "sidebarVisible" (the application's default settings
+    // when null; not owned).
+    ContentView(AppServices &services, QSettings *settings, Options options = {}, QWidget *parent = nullptr);
     ~ContentView() override;
 
     bool sidebarVisible() const { return m_sidebarVisible; }
@@ -95,6 +92,7 @@ private:
     QWidget *makeDetail();
 
     Options m_options;
+    AppServices *m_services;
     DocumentStore *m_store;
     AppSettings m_settings;
     bool m_sidebarVisible = true;

@@ -103,12 +103,10 @@ const ModeButtonSpec modeButtonSpecs[] = {
 
 } // namespace
 
-DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies,
-                                       QWidget *parent)
-    : QWidget(parent), m_store(store ? store : DocumentStore::shared()),
-      m_viewMode(viewMode ? viewMode : ViewModeSetting::shared()),
-      m_renderer(new DetailRenderScheduler(this)), m_services(strategies.services),
-      m_imageLibrary(strategies.images ? strategies.images : strategies.services->images())
+DocumentDetailView::DocumentDetailView(AppServices &services, Strategies strategies, QWidget *parent)
+    : QWidget(parent), m_store(services.store()), m_viewMode(services.viewMode()),
+      m_renderer(new DetailRenderScheduler(this)), m_services(&services),
+      m_imageLibrary(strategies.images ? strategies.images : services.images())
 {
     m_fileDrop = new FileDropHandler(
         m_store, [this](const QString &id) { return m_editor ? m_editor->liveTextView(id) : nullptr; },
@@ -138,7 +136,7 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     m_editorHolder->setMinimumWidth(320);
     auto *editorLayout = new QVBoxLayout(m_editorHolder);
     editorLayout->setContentsMargins(0, 0, 0, 0);
-    m_preview = new PreviewWebView(m_splitter, m_store);
+    m_preview = new PreviewWebView(services.preview(), m_store, m_splitter);
     m_preview->setMinimumWidth(320);
     connect(m_preview, &PreviewWebView::filesDropped, m_fileDrop,
             [this](const QList<QUrl> &urls) { m_fileDrop->handle(urls); });
@@ -150,13 +148,13 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     m_statusBar = new StatusBar(m_documentPage);
     pageLayout->addWidget(m_statusBar);
 
-    m_empty = new EmptyDetailView(m_content, m_store);
+    m_empty = new EmptyDetailView(m_store, m_content);
     m_blank = new QWidget(m_content);
     m_content->addWidget(m_documentPage);
     m_content->addWidget(m_empty);
     m_content->addWidget(m_blank);
 
-    m_toastHost = new PublishToastHost(this);
+    m_toastHost = new PublishToastHost(services.notifications(), this);
 
     connect(m_renderer, &DetailRenderScheduler::rendered, this, &DocumentDetailView::showRendered);
     connect(m_store, &DocumentStore::documentsChanged, this, &DocumentDetailView::refresh);
@@ -165,7 +163,7 @@ DocumentDetailView::DocumentDetailView(DocumentStore *store, ViewModeSetting *vi
     connect(m_store, &DocumentStore::stateChanged, this, &DocumentDetailView::refresh);
     connect(m_viewMode, &ViewModeSetting::modeChanged, this, &DocumentDetailView::applyMode);
     // The commands act on the open document: nothing when none is.
-    AppNotifications *commands = AppNotifications::instance();
+    AppNotifications *commands = services.notifications();
     connect(commands, &AppNotifications::publishDocumentRequested, this, [this] {
         if (m_store->activeDocument())
             openPublishSheet();
@@ -303,7 +301,8 @@ void DocumentDetailView::ensureEditor(const QString &documentID)
         // the account afresh; the session has already heard of the refusal.
         AuthManager *auth = m_services->auth();
         auto *panels = new AssistantPanels(m_services->assistant(), [auth] { auth->refreshMe(); });
-        m_editor = new MarkdownTextView(m_store, panels, m_editorHolder);
+        m_editor = new MarkdownTextView(m_store, m_services->notifications(), m_services->spelling(), panels,
+                                        m_editorHolder);
         ListContinuingTextView *view = m_editor->textView();
         connect(view, &ListContinuingTextView::filesDropped, m_fileDrop,
                 [this, view](const QList<QUrl> &urls, qsizetype index) {
@@ -341,8 +340,8 @@ void DocumentDetailView::openPublishSheet()
         return;
     if (m_publishSheet)
         return;
-    auto *sheet = new PublishSheet(id, m_store, PublishService(m_services->client(), m_store),
-                                   m_services->auth(), this);
+    auto *sheet = new PublishSheet(id, m_store, m_services->notifications(),
+                                   PublishService(m_services->client(), m_store), m_services->auth(), this);
     m_publishSheet = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &PublishSheet::signInRequested, this, &DocumentDetailView::accountSettingsRequested);
@@ -451,7 +450,7 @@ void DocumentDetailView::resizeEvent(QResizeEvent *event)
 
 bool DocumentDetailView::event(QEvent *event)
 {
-    // The mode may have been written by something that bypassed the shared
+    // The mode may have been written by something that bypassed the app's
     // setting; take it up whenever the window comes forward.
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
         m_viewMode->refresh();

@@ -30,21 +30,17 @@ class QSplitter;
 class QStackedWidget;
 class StatusBar;
 
+class AppServices;
+
 // How the detail pane reaches outside the app; empty parts use the
 // platform's dialogs and message boxes, and the app's image library for the
 // media sheet (dropped images need an uploader in `fileDrops`). At namespace
 // scope so that it is complete where the pane's constructor defaults it.
-class AppServices;
-
 struct DocumentDetailStrategies
 {
     FileDropHandler::Strategies fileDrops;
     ExportActions::Strategies exports;
-    // The app's services (required; not owned): the client and session of
-    // the publish sheet, the assistant of the editor, and the image library
-    // unless `images` names another.
-    AppServices *services = nullptr;
-    // The library the media sheet shows (not owned).
+    // The library the media sheet shows (not owned); the services' when null.
     ImageLibrary *images = nullptr;
     // Asks to confirm a deletion: the dialog's title and message in, true to
     // delete. Empty: the app's confirmation box.
@@ -68,9 +64,11 @@ public:
     using Strategies = DocumentDetailStrategies;
     using DeleteConfirmation = DocumentDetailStrategies::DeleteConfirmation;
 
-    // Works on `store` and `viewMode` (not owned; must outlive the pane).
-    DocumentDetailView(DocumentStore *store, ViewModeSetting *viewMode, Strategies strategies = {},
-                       QWidget *parent = nullptr);
+    // Works on the app's `services` (not owned; must outlive the pane): its
+    // store and view mode, the client and session of the publish sheet, the
+    // assistant and spelling of the editor, the previews' profile, the
+    // notification bus, and the image library unless `strategies` names one.
+    explicit DocumentDetailView(AppServices &services, Strategies strategies = {}, QWidget *parent = nullptr);
     ~DocumentDetailView() override;
 
     ViewMode mode() const;

@@ -11,8 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-EmptyDetailView::EmptyDetailView(QWidget *parent, DocumentStore *store)
-    : QWidget(parent), m_store(store ? store : DocumentStore::shared())
+EmptyDetailView::EmptyDetailView(DocumentStore *store, QWidget *parent) : QWidget(parent), m_store(store)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(10);

@@ -12,8 +12,8 @@ class EmptyDetailView final : public QWidget
     Q_OBJECT
 
 public:
-    // Works on `store` (the shared store when null; not owned).
-    explicit EmptyDetailView(QWidget *parent = nullptr, DocumentStore *store = nullptr);
+    // Works on `store` (not owned; must outlive the view).
+    explicit EmptyDetailView(DocumentStore *store, QWidget *parent = nullptr);
 
     QPushButton *newDocumentButton() const { return m_button; }
 

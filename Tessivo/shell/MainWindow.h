@@ -7,18 +7,21 @@
 #include <optional>
 
 class AppCommands;
-class DocumentStore;
+class AppServices;
 
 // The single main window ("main"): the content view and the menu bar.
-// Closing it only hides it; the application keeps running.
+// Closing it only hides it; the application keeps running. It comes back
+// with the size and place it had when last hidden (quitting closes it too),
+// kept in the app's settings; the first time, or when that place is on no
+// screen any more, at the default size, centred on the primary screen.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // On `store` (the shared store when null; not owned). The content view
-    // takes `options`, which must name the app's services.
-    MainWindow(DocumentStore *store, ContentView::Options options, QWidget *parent = nullptr);
+    // On the app's `services` (not owned; must outlive the window) and their
+    // settings. The content view takes `options`.
+    explicit MainWindow(AppServices &services, ContentView::Options options = {}, QWidget *parent = nullptr);
 
     ContentView *contentView() const { return m_content; }
     AppCommands *commands() const { return m_commands; }
@@ -38,7 +41,10 @@ protected:
 
 private:
     void showAbout();
+    void restoreFrame();
+    void saveFrame();
 
+    AppSettings m_settings;
     ContentView *m_content;
     AppCommands *m_commands;
     // Where the frame was when the app hid the window: shown again, it

@@ -5,8 +5,6 @@
 #include "shell/AppDelegate.h"
 #include "shell/GeneralSettings.h"
 #include "shell/UpdateSettings.h"
-#include "shell/core/DetailViewMode.h"
-#include "shell/core/UpdaterController.h"
 #include "widgets/Icon.h"
 
 #include <QApplication>
@@ -69,10 +67,9 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     layout->addWidget(m_tabs, 0, Qt::AlignHCenter | Qt::AlignTop);
     m_tabs->setDocumentMode(false);
 
-    m_general = new GeneralSettings(dependencies.viewMode ? dependencies.viewMode : ViewModeSetting::shared(),
-                                    dependencies.shortcuts);
-    m_account = new AccountSettings(dependencies.auth, dependencies.sync);
-    m_updates = new UpdateSettings(dependencies.updater ? dependencies.updater : UpdaterController::shared());
+    m_general = new GeneralSettings(dependencies.viewMode, dependencies.shortcuts);
+    m_account = new AccountSettings(dependencies.auth, *dependencies.sync);
+    m_updates = new UpdateSettings(dependencies.updater);
     m_tabs->addTab(new TabPage(m_general), QStringLiteral("General"));
     m_tabs->addTab(new TabPage(m_account), QStringLiteral("Account"));
     m_tabs->addTab(new TabPage(m_updates), QStringLiteral("Updates"));
@@ -82,31 +79,17 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     fitToContent();
 }
 
-SettingsWindow *SettingsWindow::existing()
+void SettingsWindow::present(std::optional<Tab> tab)
 {
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<SettingsWindow *>(widget))
-            return window;
-    }
-    return nullptr;
-}
-
-SettingsWindow *SettingsWindow::open(const Dependencies &dependencies, std::optional<Tab> tab)
-{
-    SettingsWindow *window = existing();
-    const bool made = !window;
-    if (made)
-        window = new SettingsWindow(dependencies);
     if (tab)
-        window->setCurrentTab(*tab);
-    if (made || !window->isVisible()) {
+        setCurrentTab(*tab);
+    if (!isVisible()) {
         QWidget *main = AppDelegate::mainWindow();
-        window->placeOver(main && main->isVisible() ? main : nullptr);
+        placeOver(main && main->isVisible() ? main : nullptr);
     }
-    window->show();
-    window->raise();
-    window->activateWindow();
-    return window;
+    show();
+    raise();
+    activateWindow();
 }
 
 SettingsWindow::Tab SettingsWindow::currentTab() const

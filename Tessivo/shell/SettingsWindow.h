@@ -28,14 +28,13 @@ class SettingsWindow final : public QWidget
 public:
     enum class Tab { general, account, updates };
 
-    // What the tabs work on: the session and sync engine are required; null
-    // others mean the shared settings.
+    // What the tabs work on (none owned; each must outlive the window).
     struct Dependencies
     {
-        AuthManager *auth = nullptr;
-        SyncEngine *sync = nullptr;
-        UpdaterController *updater = nullptr;
-        ViewModeSetting *viewMode = nullptr;
+        AuthManager *auth = nullptr;          // required
+        SyncEngine *sync = nullptr;           // required
+        UpdaterController *updater = nullptr; // required
+        ViewModeSetting *viewMode = nullptr;  // required
         // The General tab's shortcut recorders need it; none leaves them out.
         KeyboardShortcuts::Registry *shortcuts = nullptr;
     };
@@ -46,18 +45,11 @@ public:
 
     explicit SettingsWindow(const Dependencies &dependencies, QWidget *parent = nullptr);
 
-    // Shows the settings window (making it when there is none) over the main
-    // window and brings it to the front. With a tab, that tab is selected;
-    // without, the window keeps the tab it last showed.
-    // Made on `dependencies`.
-    static SettingsWindow *open(const Dependencies &dependencies, std::optional<Tab> tab = std::nullopt);
-    // Opens the window on its Account tab, where the user signs in.
-    static SettingsWindow *openAccount(const Dependencies &dependencies)
-    {
-        return open(dependencies, Tab::account);
-    }
-    // The settings window if one exists.
-    static SettingsWindow *existing();
+    // Shows the window over the main window (where it is when already on
+    // screen) and brings it to the front. With a tab, that tab is selected;
+    // without, the window keeps the tab it last showed. The Account tab is
+    // where the user signs in.
+    void present(std::optional<Tab> tab = std::nullopt);
 
     Tab currentTab() const;
     void setCurrentTab(Tab tab);

@@ -16,12 +16,6 @@
 
 namespace {
 
-QNetworkAccessManager *avatarNetwork()
-{
-    static QNetworkAccessManager *manager = new QNetworkAccessManager;
-    return manager;
-}
-
 void setTextColor(QWidget *widget, const QColor &color)
 {
     QPalette palette = widget->palette();
@@ -135,7 +129,7 @@ bool SyncStatusRow::isPulsing() const
 
 // --- Avatar ---------------------------------------------------------------------------------
 
-Avatar::Avatar(QWidget *parent) : QWidget(parent)
+Avatar::Avatar(QNetworkAccessManager *network, QWidget *parent) : QWidget(parent), m_network(network)
 {
     setFixedSize(26, 26);
 }
@@ -166,12 +160,15 @@ void Avatar::load()
     // Only web pictures: a file or other scheme from the account record is
     // never read.
     const QString scheme = m_url.scheme().toLower();
-    if (!m_url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (!m_network || !m_url.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return;
+    // A bare request: the picture usually lives on another host, which must
+    // never see the session's bearer token.
     QNetworkRequest request(m_url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(30000);
-    QNetworkReply *reply = avatarNetwork()->get(request);
+    QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64 total) {
         if (received > maximumImageBytes || total > maximumImageBytes)
@@ -233,9 +230,11 @@ protected:
 
 } // namespace
 
-AccountRow::AccountRow(std::function<void()> action, AuthManager *auth, QWidget *parent)
-    : QAbstractButton(parent), m_auth(auth), m_avatar(new Avatar(this)), m_lockBadge(new LockBadge(this)),
-      m_name(new QLabel(this)), m_settings(new Icon(IconName::settings, 15, this))
+AccountRow::AccountRow(std::function<void()> action, AuthManager *auth, QNetworkAccessManager *network,
+                       QWidget *parent)
+    : QAbstractButton(parent), m_auth(auth), m_avatar(new Avatar(network, this)),
+      m_lockBadge(new LockBadge(this)), m_name(new QLabel(this)),
+      m_settings(new Icon(IconName::settings, 15, this))
 {
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);

@@ -13,6 +13,7 @@ class AuthManager;
 class Icon;
 class Pulse;
 class QLabel;
+class QNetworkAccessManager;
 class QNetworkReply;
 
 // One line at the foot of the sidebar saying whether documents stay on this
@@ -59,7 +60,8 @@ class Avatar final : public QWidget
     Q_OBJECT
 
 public:
-    explicit Avatar(QWidget *parent = nullptr);
+    // Loads pictures through `network` (not owned; null loads none).
+    explicit Avatar(QNetworkAccessManager *network, QWidget *parent = nullptr);
     ~Avatar() override;
 
     void setUser(const QString &initial, const QUrl &image);
@@ -81,6 +83,7 @@ private:
     QString m_initial;
     QUrl m_url;
     QImage m_image;
+    QPointer<QNetworkAccessManager> m_network;
     QPointer<QNetworkReply> m_reply;
 };
 
@@ -91,7 +94,9 @@ class AccountRow final : public QAbstractButton
     Q_OBJECT
 
 public:
-    AccountRow(std::function<void()> action, AuthManager *auth, QWidget *parent = nullptr);
+    // `network` loads the avatar (see Avatar).
+    AccountRow(std::function<void()> action, AuthManager *auth, QNetworkAccessManager *network,
+               QWidget *parent = nullptr);
 
     const SidebarFooter::Account &shown() const { return m_shown; }
     void present(const SidebarFooter::Account &account);

@@ -27,25 +27,26 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
-                         QWidget *parent)
+SidebarView::SidebarView(DocumentStore *store, QSettings *settings, const Services &services, QWidget *parent)
     : QWidget(parent)
 {
-    build(store, settings, auth, sync, {});
+    build(store, settings, services, {});
 }
 
-SidebarView::SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+SidebarView::SidebarView(DocumentStore *store, QSettings *settings, const Services &services,
                          Strategies strategies, QWidget *parent)
     : QWidget(parent)
 {
-    build(store, settings, auth, sync, std::move(strategies));
+    build(store, settings, services, std::move(strategies));
 }
 
 SidebarView::~SidebarView() = default;
 
-void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+void SidebarView::build(DocumentStore *store, QSettings *settings, const Services &services,
                         Strategies strategies)
 {
+    AuthManager *auth = services.auth;
+    AppNotifications *notifications = services.notifications;
     m_auth = auth;
     m_model = new SidebarModel(store, settings, this);
     m_model->setSiteURLProvider(
@@ -81,7 +82,7 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
         QKeySequence(AppShortcuts::commandPalette).toString(QKeySequence::NativeText);
     m_palette = new SidebarIconButton(
         IconName::command, SidebarTexts::commandPaletteHelp().arg(paletteShortcut),
-        [] { AppNotifications::post(AppNotifications::toggleCommandPalette); }, this);
+        [notifications] { notifications->post(AppNotifications::toggleCommandPalette); }, this);
     buttons->addWidget(m_create, 1);
     buttons->addWidget(m_palette);
     header->addLayout(buttons);
@@ -93,14 +94,13 @@ void SidebarView::build(DocumentStore *store, QSettings *settings, AuthManager *
     auto *footer = new QVBoxLayout;
     footer->setContentsMargins(8, 8, 8, 8);
     footer->setSpacing(2);
-    m_status = new SyncStatusRow(auth, sync, QString(), this);
-    m_account = new AccountRow([this] { Q_EMIT settingsRequested(); }, auth, this);
+    m_status = new SyncStatusRow(auth, services.sync, QString(), this);
+    m_account = new AccountRow([this] { Q_EMIT settingsRequested(); }, auth, services.network, this);
     footer->addWidget(m_status);
     footer->addWidget(m_account);
     layout->addLayout(footer);
 
-    connect(AppNotifications::instance(), &AppNotifications::newCollectionRequested, this,
-            &SidebarView::beginNewCollection);
+    connect(notifications, &AppNotifications::newCollectionRequested, this, &SidebarView::beginNewCollection);
     connect(m_model, &SidebarModel::openURLRequested, this, [this](const QUrl &url) {
         if (url.isValid() && !url.host().isEmpty())
             ExternalLink::open(url, this);

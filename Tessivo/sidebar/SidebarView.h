@@ -12,9 +12,11 @@
 #include <functional>
 
 class AccountRow;
+class AppNotifications;
 class AuthManager;
 class CreateSplitButton;
 class DocumentStore;
+class QNetworkAccessManager;
 class QSettings;
 class SidebarIconButton;
 class SidebarModel;
@@ -42,12 +44,26 @@ public:
         SidebarListView::Strategies list;
     };
 
-    // A sidebar of its own store and settings (tests); `auth` and `sync` may
-    // be null, which shows the signed-out footer.
-    SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
+    // What the sidebar works with besides its store; none is owned and each
+    // must outlive the sidebar.
+    struct Services
+    {
+        // The app's notification bus (required): the palette button posts
+        // on it, "New Collection" arrives on it.
+        AppNotifications *notifications = nullptr;
+        // Either may be null, which shows the signed-out footer.
+        AuthManager *auth = nullptr;
+        SyncEngine *sync = nullptr;
+        // Loads the account's picture (the API client's network access;
+        // the request carries none of the client's headers). Null: only
+        // the initial shows.
+        QNetworkAccessManager *network = nullptr;
+    };
+
+    SidebarView(DocumentStore *store, QSettings *settings, const Services &services,
                 QWidget *parent = nullptr);
-    SidebarView(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
-                Strategies strategies, QWidget *parent = nullptr);
+    SidebarView(DocumentStore *store, QSettings *settings, const Services &services, Strategies strategies,
+                QWidget *parent = nullptr);
     ~SidebarView() override;
 
     SidebarModel *model() const { return m_model; }
@@ -88,8 +104,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void build(DocumentStore *store, QSettings *settings, AuthManager *auth, SyncEngine *sync,
-               Strategies strategies);
+    void build(DocumentStore *store, QSettings *settings, const Services &services, Strategies strategies);
     void showNewCollectionPrompt(bool shown);
     void showRenamePrompt();
     void showDeleteCollection();

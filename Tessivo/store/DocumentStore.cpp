@@ -66,12 +66,6 @@ void sortNewestFirst(QList<Document> &documents)
 
 } // namespace
 
-DocumentStore *DocumentStore::shared()
-{
-    static DocumentStore *const store = new DocumentStore();
-    return store;
-}
-
 DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
     : DocumentStore(Persistence::baseDirectory(), settings, nullptr, parent)
 {}

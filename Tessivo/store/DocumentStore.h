@@ -48,12 +48,6 @@ class DocumentStore final : public QObject
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
 
 public:
-    // The application's store, created empty and unloaded on first use (on
-    // the main thread), working on the user's data folder
-    // (Persistence::baseDirectory()) and the application's default settings.
-    // Never released.
-    static DocumentStore *shared();
-
     // A store of its own on the user's data folder, mirroring the active
     // document in `settings` (the application's default settings when null;
     // not owned, must outlive the store). Destroying the store waits for its

@@ -14,12 +14,14 @@ class TestPublishSheetModel : public QObject
     Q_OBJECT
 
     PublishingFixture f;
+    AppNotifications m_notifications;
     ManualSaveClock m_copyClock;
     Document m_doc;
 
     std::unique_ptr<PublishSheetModel> model(bool signedIn = true)
     {
-        auto m = std::make_unique<PublishSheetModel>(m_doc.id, f.store.get(), f.service(), &m_copyClock);
+        auto m = std::make_unique<PublishSheetModel>(m_doc.id, f.store.get(), &m_notifications, f.service(),
+                                                     &m_copyClock);
         m->setSignedIn(signedIn);
         return m;
     }
@@ -104,7 +106,7 @@ private Q_SLOTS:
     // slug the service chose, as does an update.
     void publishThenUpdate()
     {
-        QSignalSpy posted(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy posted(&m_notifications, &AppNotifications::posted);
         auto m = model();
         QSignalSpy dismissed(m.get(), &PublishSheetModel::dismissRequested);
         f.server->hooks().forceReply("POST", u"/api/v1/published"_s, 1, ScriptedReply{500, {}, {}});
@@ -126,7 +128,7 @@ private Q_SLOTS:
 
     void closingMidPublishStillStoresAndAnnounces()
     {
-        QSignalSpy posted(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy posted(&m_notifications, &AppNotifications::posted);
         model()->publishOrUpdate();
         QTRY_VERIFY(f.store->publishedSlug(m_doc.id));
         QCOMPARE(toasts(posted),

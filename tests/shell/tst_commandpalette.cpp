@@ -40,12 +40,13 @@ class TestCommandPalette : public QObject
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DocumentStore> m_store;
     std::unique_ptr<ViewModeSetting> m_mode;
+    AppNotifications m_notifications;
     QStringList m_log; // dismiss and action order
 
     std::unique_ptr<CommandPaletteModel> palette(bool sidebarVisible = true)
     {
-        return std::make_unique<CommandPaletteModel>(m_store.get(), m_mode.get(), sidebarVisible,
-                                                     [this] { m_log << u"dismiss"_s; });
+        return std::make_unique<CommandPaletteModel>(m_store.get(), m_mode.get(), &m_notifications,
+                                                     sidebarVisible, [this] { m_log << u"dismiss"_s; });
     }
 
     // Collections "Work" > "Notes", and "Home"; documents "Plan" and "Todo"
@@ -260,7 +261,7 @@ private Q_SLOTS:
     {
         populate(u"Plan"_s);
         QObject observer;
-        connect(AppNotifications::instance(), &AppNotifications::posted, &observer,
+        connect(&m_notifications, &AppNotifications::posted, &observer,
                 [this](const QString &name, const QVariantMap &) { m_log << name; });
         auto model = palette();
         const int last = int(model->shownItems().size()) - 1; // "sidebar"
@@ -326,7 +327,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QVariantMap, info);
         populate(u"Plan"_s);
-        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy spy(&m_notifications, &AppNotifications::posted);
         runItem(id);
         QCOMPARE(spy.size(), 1);
         QCOMPARE(spy[0][0].toString(), name);

@@ -1,32 +1,25 @@
 #include "app/core/AppNotifications.h"
 
-AppNotifications *AppNotifications::instance()
-{
-    static AppNotifications *const center = new AppNotifications;
-    return center;
-}
-
 void AppNotifications::post(const QString &name, const QVariantMap &userInfo)
 {
-    AppNotifications *bus = instance();
-    Q_EMIT bus->posted(name, userInfo);
+    Q_EMIT posted(name, userInfo);
     if (name == publishDocument) {
-        Q_EMIT bus->publishDocumentRequested();
+        Q_EMIT publishDocumentRequested();
     } else if (name == deleteDocument) {
-        Q_EMIT bus->deleteDocumentRequested();
+        Q_EMIT deleteDocumentRequested();
     } else if (name == newCollection) {
-        Q_EMIT bus->newCollectionRequested();
+        Q_EMIT newCollectionRequested();
     } else if (name == toggleSidebar) {
-        Q_EMIT bus->toggleSidebarRequested();
+        Q_EMIT toggleSidebarRequested();
     } else if (name == toggleCommandPalette) {
-        Q_EMIT bus->toggleCommandPaletteRequested();
+        Q_EMIT toggleCommandPaletteRequested();
     } else if (name == openMediaLibrary) {
         const QVariant range = userInfo.value(rangeKey);
-        Q_EMIT bus->openMediaLibraryRequested(range.isValid() && range.canConvert<TextRange>()
-                                                  ? std::optional(range.value<TextRange>())
-                                                  : std::nullopt);
+        Q_EMIT openMediaLibraryRequested(range.isValid() && range.canConvert<TextRange>()
+                                             ? std::optional(range.value<TextRange>())
+                                             : std::nullopt);
     } else if (name == aiAssist) {
         const QVariant mode = userInfo.value(modeKey);
-        Q_EMIT bus->aiAssistRequested(mode.typeId() == QMetaType::QString ? mode.toString() : QString());
+        Q_EMIT aiAssistRequested(mode.typeId() == QMetaType::QString ? mode.toString() : QString());
     }
 }

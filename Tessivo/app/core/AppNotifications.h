@@ -11,11 +11,11 @@
 // The app-wide command bus. Menu items, the command palette, buttons and the
 // editor post named commands here with no sender; the views that own each
 // action connect to its typed signal. Names are the wire names every
-// component agrees on.
+// component agrees on. The app's services own the one bus of the app and
+// hand it to every view that posts or listens.
 //
-//   AppNotifications::post(AppNotifications::toggleSidebar);
-//   connect(AppNotifications::instance(), &AppNotifications::toggleSidebarRequested, this,
-//           &ContentView::toggleSidebar);
+//   notifications->post(AppNotifications::toggleSidebar);
+//   connect(notifications, &AppNotifications::toggleSidebarRequested, this, &ContentView::toggleSidebar);
 class AppNotifications final : public QObject
 {
     Q_OBJECT
@@ -37,12 +37,11 @@ public:
     static inline const QString refineMode = QStringLiteral("refine");
     static inline const QString generateMode = QStringLiteral("generate");
 
-    // The one instance, created on first use on the main thread.
-    static AppNotifications *instance();
+    explicit AppNotifications(QObject *parent = nullptr) : QObject(parent) {}
 
     // Delivers `name` synchronously, on the calling thread: first `posted`,
     // then the command's own signal (none for a name not listed above).
-    static void post(const QString &name, const QVariantMap &userInfo = {});
+    void post(const QString &name, const QVariantMap &userInfo = {});
 
 Q_SIGNALS:
     // Every command, by name, with its user info.
@@ -58,7 +57,4 @@ Q_SIGNALS:
     // `mode`: refineMode, generateMode, or anything else for the editor to
     // choose.
     void aiAssistRequested(const QString &mode);
-
-private:
-    AppNotifications() = default;
 };

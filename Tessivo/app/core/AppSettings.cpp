@@ -31,6 +31,17 @@ void AppSettings::setSidebarVisible(bool visible)
     m_settings->setValue(sidebarVisibleKey, visible);
 }
 
+QByteArray AppSettings::mainWindowGeometry() const
+{
+    const QVariant value = m_settings->value(mainWindowGeometryKey);
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QByteArray();
+}
+
+void AppSettings::setMainWindowGeometry(const QByteArray &geometry)
+{
+    m_settings->setValue(mainWindowGeometryKey, geometry);
+}
+
 QString AppSettings::viewMode() const
 {
     return m_settings->value(viewModeKey, QStringLiteral("split")).toString();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -21,6 +22,7 @@ public:
     static inline const QString viewModeKey = QStringLiteral("viewMode");
     static inline const QString collapsedCollectionsKey = QStringLiteral("sidebarCollapsedCollections");
     static inline const QString dialogFolderKey = QStringLiteral("lastDialogFolder");
+    static inline const QString mainWindowGeometryKey = QStringLiteral("mainWindowGeometry");
 
     explicit AppSettings(QSettings *settings = nullptr);
     ~AppSettings();
@@ -41,6 +43,11 @@ public:
     // The collapsed collections, encoded by CollapsedCollections.
     QString collapsedCollections() const;
     void setCollapsedCollections(const QString &encoded);
+
+    // The main window's frame as QWidget::saveGeometry() gives it; empty
+    // when unset or not bytes.
+    QByteArray mainWindowGeometry() const;
+    void setMainWindowGeometry(const QByteArray &geometry);
 
     // Where the open and save dialogs start: the folder last used while it
     // still exists, else the user's Documents folder (never the folder the

@@ -1,15 +1,20 @@
 #include "publishing/core/PublishSheetModel.h"
 
+#include "app/core/AppNotifications.h"
 #include "protocol/Rules.h"
 #include "publishing/core/PublishToast.h"
 #include "store/DocumentStore.h"
 #include "store/SaveClock.h"
 
+#include <QPointer>
+
 using namespace Qt::StringLiterals;
 
 PublishSheetModel::PublishSheetModel(const QString &documentID, DocumentStore *store,
-                                     const PublishService &service, SaveClock *clock, QObject *parent)
-    : QObject(parent), m_documentID(documentID), m_store(store), m_service(service), m_clock(clock)
+                                     AppNotifications *notifications, const PublishService &service,
+                                     SaveClock *clock, QObject *parent)
+    : QObject(parent), m_documentID(documentID), m_store(store), m_notifications(notifications),
+      m_service(service), m_clock(clock)
 {
     connect(m_store, &DocumentStore::stateChanged, this, &PublishSheetModel::changed);
     connect(m_store, &DocumentStore::documentsChanged, this, &PublishSheetModel::changed);
@@ -107,13 +112,15 @@ void PublishSheetModel::publishOrUpdate()
     if (!document || !isPrimaryEnabled())
         return;
     const PublishService service = m_service;
+    // The toast outlives the sheet, which may close before the reply.
+    const QPointer<AppNotifications> notifications(m_notifications);
     if (const std::optional<QString> current = slug()) {
         const QUrl link = service.publicLink(*current);
         run(service.update(*document, *current)
                 .then(m_store,
-                      [link](const APIResult<QString> &result) {
-                          if (result)
-                              PublishToast::post(u"Changes published"_s, link);
+                      [link, notifications](const APIResult<QString> &result) {
+                          if (result && notifications)
+                              PublishToast::post(notifications, u"Changes published"_s, link);
                           return result;
                       }),
             true);
@@ -123,9 +130,10 @@ void PublishSheetModel::publishOrUpdate()
         m_customSlug.isEmpty() ? std::nullopt : std::optional<QString>(m_customSlug);
     run(service.publish(*document, requested)
             .then(m_store,
-                  [service](const APIResult<QString> &result) {
-                      if (result)
-                          PublishToast::post(u"Article published"_s, service.publicLink(result.value()));
+                  [service, notifications](const APIResult<QString> &result) {
+                      if (result && notifications)
+                          PublishToast::post(notifications, u"Article published"_s,
+                                             service.publicLink(result.value()));
                       return result;
                   }),
         true);

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class AppNotifications;
 class DocumentStore;
 class SaveClock;
 
@@ -22,10 +23,11 @@ class PublishSheetModel final : public QObject
     Q_OBJECT
 
 public:
-    // `store` and `clock` are not owned and must outlive the model; `clock`
-    // times the "Copied" label.
-    PublishSheetModel(const QString &documentID, DocumentStore *store, const PublishService &service,
-                      SaveClock *clock, QObject *parent = nullptr);
+    // `store`, `notifications` (where the toast of a publish goes) and
+    // `clock` are not owned and must outlive the model; `clock` times the
+    // "Copied" label.
+    PublishSheetModel(const QString &documentID, DocumentStore *store, AppNotifications *notifications,
+                      const PublishService &service, SaveClock *clock, QObject *parent = nullptr);
 
     static constexpr qint64 copiedMs = 1600;
 
@@ -80,6 +82,7 @@ private:
 
     QString m_documentID;
     DocumentStore *m_store;
+    AppNotifications *m_notifications;
     PublishService m_service;
     SaveClock *m_clock;
     bool m_signedIn = false;

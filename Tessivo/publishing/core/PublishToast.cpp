@@ -4,9 +4,9 @@
 
 namespace PublishToast {
 
-void post(const QString &message, const QUrl &url)
+void post(AppNotifications *notifications, const QString &message, const QUrl &url)
 {
-    AppNotifications::post(AppNotifications::publishToast, {{messageKey, message}, {urlKey, url}});
+    notifications->post(AppNotifications::publishToast, {{messageKey, message}, {urlKey, url}});
 }
 
 std::optional<Content> read(const QVariantMap &userInfo)

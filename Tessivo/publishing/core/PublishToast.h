@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class AppNotifications;
+
 // The confirmation after a publish or an update, posted on the app's
 // notification bus as "zv.publishToast" with a "message" string and a "url"
 // QUrl; every toast host shows it.
@@ -20,7 +22,7 @@ struct Content
     QUrl url;
 };
 
-void post(const QString &message, const QUrl &url);
+void post(AppNotifications *notifications, const QString &message, const QUrl &url);
 // The content of a posted user info; nullopt when either value is missing
 // or of another type (a URL given as a string included).
 std::optional<Content> read(const QVariantMap &userInfo);

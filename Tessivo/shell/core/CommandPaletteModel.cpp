@@ -26,10 +26,11 @@ QString quoted(const QString &text)
 
 } // namespace
 
-CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode, bool sidebarVisible,
+CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode,
+                                         AppNotifications *notifications, bool sidebarVisible,
                                          std::function<void()> dismiss, QObject *parent)
-    : QObject(parent), m_store(store), m_viewMode(viewMode), m_sidebarVisible(sidebarVisible),
-      m_dismiss(std::move(dismiss))
+    : QObject(parent), m_store(store), m_viewMode(viewMode), m_notifications(notifications),
+      m_sidebarVisible(sidebarVisible), m_dismiss(std::move(dismiss))
 {
     if (store) {
         connect(store, &DocumentStore::documentsChanged, this, &CommandPaletteModel::sourcesChanged);
@@ -76,6 +77,7 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
     items.reserve(documents.size() + 2 * collections.size() + 16);
     const CollectionTree tree(collections);
     const QList<CollectionTree::Node> flatCollections = CollectionTree::flattened(tree.nodes({}).roots);
+    const QPointer<AppNotifications> bus(m_notifications);
 
     items.append({QStringLiteral("new-doc"), documentsSection, QStringLiteral("New document"), IconName::plus,
                   std::nullopt, AppShortcuts::newDocument, false, false, [weakStore] {
@@ -128,30 +130,39 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
         }
         items.append({QStringLiteral("publish"), actionsSection,
                       QStringLiteral("Publish ") + quoted(t) + QStringLiteral("\u2026"), IconName::link,
-                      std::nullopt, AppShortcuts::publishDocument, false, false,
-                      [] { AppNotifications::post(AppNotifications::publishDocument); }});
+                      std::nullopt, AppShortcuts::publishDocument, false, false, [bus] {
+                          if (bus)
+                              bus->post(AppNotifications::publishDocument);
+                      }});
         items.append({QStringLiteral("media"), actionsSection, QStringLiteral("Browse media library"),
-                      IconName::image, std::nullopt, AppShortcuts::insertImage, false, false,
-                      [] { AppNotifications::post(AppNotifications::openMediaLibrary); }});
+                      IconName::image, std::nullopt, AppShortcuts::insertImage, false, false, [bus] {
+                          if (bus)
+                              bus->post(AppNotifications::openMediaLibrary);
+                      }});
         items.append({QStringLiteral("ai-refine"), actionsSection, QStringLiteral("Refine selection with AI"),
-                      IconName::sparkles, std::nullopt, AppShortcuts::aiAssistant, false, false, [] {
-                          AppNotifications::post(AppNotifications::aiAssist,
-                                                 {{AppNotifications::modeKey, AppNotifications::refineMode}});
+                      IconName::sparkles, std::nullopt, AppShortcuts::aiAssistant, false, false, [bus] {
+                          if (bus)
+                              bus->post(AppNotifications::aiAssist,
+                                        {{AppNotifications::modeKey, AppNotifications::refineMode}});
                       }});
         items.append({QStringLiteral("ai-generate"), actionsSection, QStringLiteral("Generate text with AI"),
-                      IconName::sparkles, std::nullopt, std::nullopt, false, false, [] {
-                          AppNotifications::post(
-                              AppNotifications::aiAssist,
-                              {{AppNotifications::modeKey, AppNotifications::generateMode}});
+                      IconName::sparkles, std::nullopt, std::nullopt, false, false, [bus] {
+                          if (bus)
+                              bus->post(AppNotifications::aiAssist,
+                                        {{AppNotifications::modeKey, AppNotifications::generateMode}});
                       }});
         items.append({QStringLiteral("delete"), actionsSection, QStringLiteral("Delete ") + quoted(t),
-                      IconName::trash, std::nullopt, AppShortcuts::deleteDocument, false, true,
-                      [] { AppNotifications::post(AppNotifications::deleteDocument); }});
+                      IconName::trash, std::nullopt, AppShortcuts::deleteDocument, false, true, [bus] {
+                          if (bus)
+                              bus->post(AppNotifications::deleteDocument);
+                      }});
     }
 
     items.append({QStringLiteral("new-collection"), collectionsSection, QStringLiteral("New collection"),
-                  IconName::folderAdd, std::nullopt, AppShortcuts::newCollection, false, false,
-                  [] { AppNotifications::post(AppNotifications::newCollection); }});
+                  IconName::folderAdd, std::nullopt, AppShortcuts::newCollection, false, false, [bus] {
+                      if (bus)
+                          bus->post(AppNotifications::newCollection);
+                  }});
     // Each collection's own documents: how many, and the first in the
     // store's order (the one a click opens).
     QHash<QString, std::pair<int, QString>> filed;
@@ -196,8 +207,10 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
     }
     items.append({QStringLiteral("sidebar"), viewSection,
                   m_sidebarVisible ? QStringLiteral("Hide sidebar") : QStringLiteral("Show sidebar"),
-                  IconName::panelLeft, std::nullopt, AppShortcuts::toggleSidebar, false, false,
-                  [] { AppNotifications::post(AppNotifications::toggleSidebar); }});
+                  IconName::panelLeft, std::nullopt, AppShortcuts::toggleSidebar, false, false, [bus] {
+                      if (bus)
+                          bus->post(AppNotifications::toggleSidebar);
+                  }});
     return items;
 }
 

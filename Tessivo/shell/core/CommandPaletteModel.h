@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+class AppNotifications;
 class DocumentStore;
 class ViewModeSetting;
 
@@ -43,10 +44,11 @@ public:
         qsizetype elidableLength = 0;
     };
 
-    // `store` and `viewMode` are not owned. `sidebarVisible` only picks the
-    // title of the sidebar entry. `dismiss` closes the palette.
-    CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode, bool sidebarVisible,
-                        std::function<void()> dismiss, QObject *parent = nullptr);
+    // `store`, `viewMode` and `notifications` (where the commands are
+    // posted) are not owned. `sidebarVisible` only picks the title of the
+    // sidebar entry. `dismiss` closes the palette.
+    CommandPaletteModel(DocumentStore *store, ViewModeSetting *viewMode, AppNotifications *notifications,
+                        bool sidebarVisible, std::function<void()> dismiss, QObject *parent = nullptr);
 
     // The full list, in built order.
     QList<Item> allItems() const;
@@ -90,6 +92,7 @@ private:
 
     QPointer<DocumentStore> m_store;
     QPointer<ViewModeSetting> m_viewMode;
+    QPointer<AppNotifications> m_notifications;
     bool m_sidebarVisible;
     std::function<void()> m_dismiss;
     QString m_query;

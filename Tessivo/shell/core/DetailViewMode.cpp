@@ -34,12 +34,6 @@ ViewMode fromRaw(const QString &raw)
 
 } // namespace ViewModes
 
-ViewModeSetting *ViewModeSetting::shared()
-{
-    static ViewModeSetting *setting = new ViewModeSetting();
-    return setting;
-}
-
 ViewModeSetting::ViewModeSetting(QSettings *settings, QObject *parent) : QObject(parent), m_settings(settings)
 {
     m_lastRaw = raw();

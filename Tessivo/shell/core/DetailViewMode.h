@@ -31,8 +31,6 @@ class ViewModeSetting final : public QObject
     Q_OBJECT
 
 public:
-    // Backed by the application's default settings.
-    static ViewModeSetting *shared();
     // Backed by `settings` (not owned; must outlive this object); the
     // default settings when null.
     explicit ViewModeSetting(QSettings *settings = nullptr, QObject *parent = nullptr);

@@ -26,7 +26,6 @@ public:
         std::function<QFuture<void>()> sync;
     };
 
-    // The shared store, sync engine and session.
     // The app's own: load `store`, start `sync`, check `auth`'s session, sync.
     static Steps appSteps(DocumentStore *store, SyncEngine *sync, AuthManager *auth);
 

@@ -1,17 +1,8 @@
 #include "shell/core/UpdaterController.h"
 
-#include "shell/core/BundleInfo.h"
-
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
-
-UpdaterController *UpdaterController::shared()
-{
-    static UpdaterController *instance =
-        new UpdaterController(BundleInfo::objectForInfoDictionaryKey(BundleInfo::publicEDKey));
-    return instance;
-}
 
 UpdaterController::UpdaterController(const QVariant &publicKey, BackendFactory factory, QObject *parent)
     : QObject(parent)

@@ -28,7 +28,7 @@ public:
 // only when its bundle information carries an update-signing key that is
 // not a "REPLACE_WITH" placeholder; otherwise no backend is made, every
 // update command stays disabled and nothing is ever fetched. This platform
-// ships no update framework, so the shared instance has no backend factory.
+// ships no update framework, so the app's controller has no backend factory.
 class UpdaterController final : public QObject
 {
     Q_OBJECT
@@ -36,8 +36,6 @@ class UpdaterController final : public QObject
 
 public:
     using BackendFactory = std::function<std::unique_ptr<UpdaterBackend>()>;
-
-    static UpdaterController *shared();
 
     // `publicKey` is the bundle's "SUPublicEDKey" entry as found (invalid
     // when absent, of any type). `factory` makes the framework's controller

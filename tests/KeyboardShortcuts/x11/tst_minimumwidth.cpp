@@ -51,8 +51,7 @@ private Q_SLOTS:
         m_store = std::make_unique<DocumentStore>(m_dir.filePath(QStringLiteral("store")), nullptr);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_services = offlineServices(m_store.get());
-        m_window =
-            std::make_unique<MainWindow>(m_store.get(), ContentView::Options{{}, {}, m_services.get()});
+        m_window = std::make_unique<MainWindow>(*m_services);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 30000));
         QTRY_VERIFY(m_store->isLoaded());

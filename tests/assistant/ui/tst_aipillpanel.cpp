@@ -1,6 +1,7 @@
 // The pill over a real editor in a real window manager: it follows the text
 // it points at when the window moves and when the sidebar gives way, and
 // stays out of sight while another window of the app is in front.
+#include "app/core/AppNotifications.h"
 #include "assistant/AIPillPanel.h"
 #include "assistant/AIPillView.h"
 #include "assistant/AssistantPanels.h"
@@ -8,6 +9,7 @@
 #include "assistant/core/AIPlacement.h"
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
+#include "editor/SpellChecker.h"
 #include "service/core/APIClient.h"
 
 #include <QDialog>
@@ -24,6 +26,8 @@ class TestAIPillPanel : public QObject
     // The pill makes no request: nothing answers at this address.
     APIClient m_client{QUrl(QStringLiteral("http://127.0.0.1:9"))};
     AIAssistant m_assistant{AIAssistant::overClient(&m_client)};
+    AppNotifications m_notifications;
+    SpellChecker m_spelling;
     std::unique_ptr<QWidget> m_window;
     QWidget *m_sidebar = nullptr;
     MarkdownTextView *m_editor = nullptr;
@@ -48,7 +52,7 @@ private Q_SLOTS:
         m_sidebar = new QWidget;
         m_sidebar->setFixedWidth(220);
         m_panels = new AssistantPanels(&m_assistant, {});
-        m_editor = new MarkdownTextView(nullptr, m_panels);
+        m_editor = new MarkdownTextView(nullptr, &m_notifications, &m_spelling, m_panels);
         row->addWidget(m_sidebar);
         row->addWidget(m_editor, 1);
         m_window->setGeometry(200, 200, 800, 500);

@@ -43,6 +43,8 @@ private:
     // AI requests go to an address nothing answers on.
     APIClient m_client{QUrl(u"http://127.0.0.1:9"_s)};
     AIAssistant m_assistant{AIAssistant::overClient(&m_client)};
+    AppNotifications m_notifications;
+    std::unique_ptr<SpellChecker> m_spelling;
     std::unique_ptr<QWidget> m_window;
     MarkdownTextView *m_editor = nullptr;
 
@@ -61,7 +63,8 @@ private:
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 500);
-        m_editor = new MarkdownTextView(m_store.get(), new AssistantPanels(&m_assistant, {}), m_window.get());
+        m_editor = new MarkdownTextView(m_store.get(), &m_notifications, m_spelling.get(),
+                                        new AssistantPanels(&m_assistant, {}), m_window.get());
         m_editor->setGeometry(0, 0, 700, 500);
         m_editor->setDocumentID(id);
         m_window->show();
@@ -88,6 +91,7 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(u"TessivoTests"_s);
         QCoreApplication::setApplicationName(u"tst_editor_markdownview"_s);
+        m_spelling = std::make_unique<SpellChecker>();
     }
 
     void init()
@@ -354,7 +358,7 @@ private Q_SLOTS:
     {
         openEditor(addDocument(u"Look: "_s));
         placeCaret(view()->length());
-        QSignalSpy posts(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy posts(&m_notifications, &AppNotifications::posted);
         QTest::keyClicks(view(), u"!["_s);
         QCOMPARE(posts.count(), 1);
         QCOMPARE(posts.at(0).at(0).toString(), AppNotifications::openMediaLibrary);
@@ -418,7 +422,7 @@ private Q_SLOTS:
         QFETCH(TextRange, range);
         openEditor(addDocument(u"hello   world"_s));
         view()->setSelectedRange(selection);
-        AppNotifications::post(AppNotifications::aiAssist, info);
+        m_notifications.post(AppNotifications::aiAssist, info);
         QCOMPARE(panels()->menu()->trigger().has_value(), opens);
         if (opens) {
             const AITrigger trigger = *panels()->menu()->trigger();

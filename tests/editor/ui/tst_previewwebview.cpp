@@ -4,6 +4,7 @@
 #include "editor/DropRoutingWebView.h"
 #include "editor/FileDrop.h"
 #include "editor/PreviewPage.h"
+#include "editor/PreviewProfile.h"
 #include "editor/PreviewWebView.h"
 #include "store/DocumentStore.h"
 
@@ -54,6 +55,7 @@ class TestPreviewWebView final : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    PreviewProfile m_profile; // outlives every page
     std::unique_ptr<PreviewWebView> m_shared;
     PreviewWebView *m_preview = nullptr;
     std::unique_ptr<DocumentStore> m_ownStore;
@@ -64,7 +66,7 @@ class TestPreviewWebView final : public QObject
 
     std::unique_ptr<PreviewWebView> loadedPreview()
     {
-        auto preview = std::make_unique<PreviewWebView>(nullptr, m_store,
+        auto preview = std::make_unique<PreviewWebView>(&m_profile, m_store, nullptr,
                                                         PreviewPage::Strategies{
                                                             [this](const QUrl &url) { m_opened << url; },
                                                             [this](const QString &title) {
@@ -135,7 +137,7 @@ private Q_SLOTS:
         // it once painted, and the content set before then arrives.
         QWidget window;
         window.resize(600, 400);
-        auto *preview = new PreviewWebView(&window, m_store);
+        auto *preview = new PreviewWebView(&m_profile, m_store, &window);
         preview->resize(600, 400);
         preview->setHtml(u"<p>early</p>"_s);
         QVERIFY(!preview->hasStartedEngine());
@@ -146,7 +148,7 @@ private Q_SLOTS:
         QTRY_COMPARE(contentHtml(preview->page()), u"<p>early</p>"_s);
 
         // A preview that never shows never starts one.
-        PreviewWebView hidden(nullptr, m_store);
+        PreviewWebView hidden(&m_profile, m_store);
         hidden.setHtml(u"<p>x</p>"_s);
         QCoreApplication::processEvents();
         QVERIFY(!hidden.hasStartedEngine());
@@ -154,7 +156,7 @@ private Q_SLOTS:
 
     void contentQueuedBeforeLoadIsDeliveredOnce()
     {
-        PreviewWebView preview;
+        PreviewWebView preview(&m_profile, m_store);
         QSignalSpy sent(preview.page(), &PreviewPage::contentSent);
         preview.setHtml(u"<p>first</p>"_s);
         preview.setHtml(u"<p>second</p>"_s);
@@ -272,7 +274,7 @@ private Q_SLOTS:
 
     void missingDocumentAlertShowsTheTitleAsWritten()
     {
-        PreviewPage page;
+        PreviewPage page(&m_profile, m_store);
         const QString title = u"<h1>Big</h1><img src=file:///etc/hosts>"_s;
         QStringList shown;
         QTimer::singleShot(0, this, [&] {

@@ -2,15 +2,20 @@
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewPage.h"
+#include "editor/PreviewProfile.h"
 #include "editor/PreviewWebView.h"
 #include "publishing/MediaLibrarySheet.h"
 #include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
+#include "service/core/Session.h"
+#include "shell/AppServices.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
 #include "widgets/Motion.h"
 
+#include "LoopbackImageHost.h"
 #include "service/LocalServer.h"
 #include "shell/OfflineServices.h"
 
@@ -72,7 +77,6 @@ class TestMediaLibrarySheet : public QObject
     std::unique_ptr<ImageLibrary> m_library;
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<ViewModeSetting> m_mode;
     std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     QList<ImageAsset> m_inserted;
@@ -120,7 +124,6 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
         m_ownStore = std::make_unique<DocumentStore>(m_dir.filePath(u"base"_s), m_settings.get());
         m_store = m_ownStore.get();
         m_store->load();
@@ -388,18 +391,18 @@ private Q_SLOTS:
     {
         const QString url = uploaded(png(Qt::gray), u"my_cat.png"_s).url;
         const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
-        const std::unique_ptr<AppServices> services = offlineServices(m_store);
+        const std::unique_ptr<AppServices> services =
+            offlineServices(m_store, Keychain(Keychain::inMemory()), m_settings.get());
         DocumentDetailView::Strategies strategies;
-        strategies.services = services.get();
         strategies.images = m_library.get();
-        DocumentDetailView pane(m_store, m_mode.get(), std::move(strategies));
+        DocumentDetailView pane(*services, std::move(strategies));
         pane.resize(1000, 700);
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
         ListContinuingTextView *editor = pane.editor()->textView();
         QTRY_COMPARE(editor->string(), u"Intro ![ outro"_s);
-        AppNotifications::post(AppNotifications::openMediaLibrary,
-                               {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+        services->notifications()->post(AppNotifications::openMediaLibrary,
+                                        {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
         auto *sheet = pane.findChild<MediaLibrarySheet *>();
         QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet));
         auto *grid = sheet->findChild<QListView *>();
@@ -414,28 +417,80 @@ private Q_SLOTS:
         QCOMPARE(editor->string(), u"Intro ![ outro"_s);
     }
 
-    // The preview shows images from the service's own address, and fetches
-    // nothing from any other.
-    void previewLoadsServiceImagesOnly()
+    // The natural width of each image of a preview showing `urls`, once
+    // the page has tried them all (0: not shown).
+    static QString shownWidths(PreviewProfile *profile, DocumentStore *store, const QStringList &urls)
     {
-        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url; // http://localhost:<port>/…
-        const QString elsewhere = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
-        PreviewPage::allowImagesFrom(QUrl(url).adjusted(QUrl::RemovePath));
-        PreviewWebView preview;
+        PreviewWebView preview(profile, store);
         preview.resize(600, 400);
         preview.show();
-        QVERIFY(QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000));
-        preview.setHtml(u"<p><img id=a src='%1'><img id=b src='%2'></p>"_s.arg(url, elsewhere));
-        const auto widths = [&] {
-            std::optional<QString> answer;
-            preview.page()->runJavaScript(
-                u"[a.complete && a.naturalWidth, b.complete && b.naturalWidth].join(' ')"_s,
-                [&](const QVariant &value) { answer = value.toString(); });
-            (void)QTest::qWaitFor([&] { return answer.has_value(); }, 5'000);
-            return answer.value_or(QString());
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(widths(), u"240 0"_s, 10'000);
-        QCOMPARE(requestCount(u"/media/"_s), 1);
+        if (!QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000))
+            return u"<no page>"_s;
+        QString html;
+        for (const QString &url : urls)
+            html += u"<img src='%1'>"_s.arg(url);
+        preview.setHtml(u"<p>"_s + html + u"</p>"_s);
+        QString widths;
+        (void)QTest::qWaitFor(
+            [&] {
+                std::optional<QString> answer;
+                preview.page()->runJavaScript(
+                    u"Array.from(document.images).map(i => i.complete ? i.naturalWidth : -1).join(' ')"_s,
+                    [&](const QVariant &value) { answer = value.toString(); });
+                if (!QTest::qWaitFor([&] { return answer.has_value(); }, 5'000))
+                    return false;
+                widths = *answer;
+                return widths.split(u' ').size() == urls.size() && !widths.contains(u"-1"_s);
+            },
+            10'000);
+        return widths;
+    }
+
+    // The service writes its links with "localhost" while the app reaches it
+    // at 127.0.0.1: the preview shows its images under either name, before
+    // the image library has loaded, and fetches nothing from another origin.
+    void previewShowsServiceImagesUnderEitherLoopbackName()
+    {
+        const QString url = uploaded(png(Qt::darkCyan), u"p.png"_s).url;
+        QVERIFY2(url.startsWith(u"http://localhost:"_s), qPrintable(url));
+        const QString byAddress = QString(url).replace(u"localhost"_s, u"127.0.0.1"_s);
+        LoopbackImageHost elsewhere;
+        QVERIFY(elsewhere.isListening());
+        const QString foreign = u"http://127.0.0.1:%1/p.png"_s.arg(elsewhere.port());
+        AppServices services(m_store, {m_server->baseUrl(), Keychain(Keychain::inMemory())});
+        QCOMPARE(shownWidths(services.preview(), m_store, {url, byAddress, foreign}), u"240 240 0"_s);
+        QCOMPARE(requestCount(u"/media/"_s), 2);
+        QVERIFY(elsewhere.requests().isEmpty());
+    }
+
+    // A service set up with a public address writes that address into its
+    // image records: the preview shows images from there too.
+    void previewShowsImagesWhereTheRecordsPutThem()
+    {
+        LoopbackImageHost publicHost;
+        LoopbackImageHost elsewhere;
+        QVERIFY(publicHost.isListening() && elsewhere.isListening());
+        ServerOptions options;
+        options.listen = {{QHostAddress::LocalHost, 0}};
+        options.database = u"sqlite::memory:"_s;
+        options.passwordIterations = 1000;
+        options.publicUrl = u"http://127.0.0.1:%1"_s.arg(publicHost.port());
+        Server service(options);
+        QString error;
+        QVERIFY2(service.start(&error), qPrintable(error));
+        const Account ada = service.hooks().registerUser(u"ada@x.org"_s, u"Ada"_s);
+        AppServices services(m_store, {service.baseUrl(), Keychain(Keychain::inMemory())});
+        QTRY_VERIFY(!services.auth()->isReading());
+        services.auth()->session()->begin(ada.sessionToken);
+        const auto upload = services.images()->upload(png(Qt::darkCyan), u"p.png"_s, u"image/png"_s, {});
+        QTRY_VERIFY(upload.isFinished());
+        QVERIFY(upload.result());
+        const QString url = upload.result().value().url;
+        QVERIFY2(url.startsWith(options.publicUrl), qPrintable(url));
+        const QString foreign = u"http://127.0.0.1:%1/p.png"_s.arg(elsewhere.port());
+        QCOMPARE(shownWidths(services.preview(), m_store, {url, foreign}), u"8 0"_s);
+        QCOMPARE(publicHost.requests().size(), 1);
+        QVERIFY(elsewhere.requests().isEmpty());
     }
 };
 

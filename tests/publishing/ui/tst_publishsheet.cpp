@@ -2,6 +2,7 @@
 // height while the link row slides up 6 points and fades in; the Copy
 // button's new title fades in. With effects off each is there at once.
 #include "../PublishingFixture.h"
+#include "app/core/AppNotifications.h"
 #include "publishing/PublishSheet.h"
 #include "service/core/AuthManager.h"
 #include "service/core/Keychain.h"
@@ -20,11 +21,12 @@ class TestPublishSheet : public QObject
     PublishingFixture m_fixture;
     std::unique_ptr<AuthManager> m_auth;
     ManualSaveClock m_copyClock;
+    AppNotifications m_notifications;
 
     std::unique_ptr<PublishSheet> open(const QString &documentID)
     {
-        auto sheet = std::make_unique<PublishSheet>(documentID, m_fixture.store.get(), m_fixture.service(),
-                                                    m_auth.get(), nullptr, &m_copyClock);
+        auto sheet = std::make_unique<PublishSheet>(documentID, m_fixture.store.get(), &m_notifications,
+                                                    m_fixture.service(), m_auth.get(), nullptr, &m_copyClock);
         sheet->show();
         return QTest::qWaitForWindowExposed(sheet.get()) ? std::move(sheet) : nullptr;
     }

@@ -22,6 +22,7 @@ class TestPublishToastHost : public QObject
     Q_OBJECT
 
     QList<QUrl> m_opened;
+    AppNotifications m_notifications;
 
 public Q_SLOTS:
     void open(const QUrl &url) { m_opened << url; }
@@ -40,17 +41,17 @@ private Q_SLOTS:
         ManualSaveClock clock;
         QWidget pane;
         pane.resize(600, 400);
-        auto *host = new PublishToastHost(&pane, &clock);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
 
         const QUrl a(u"http://x/p/a/"_s), b(u"http://x/p/b/"_s);
-        AppNotifications::post(AppNotifications::publishToast,
-                               {{PublishToast::messageKey, u"Text"_s}, {PublishToast::urlKey, a.toString()}});
+        m_notifications.post(AppNotifications::publishToast,
+                             {{PublishToast::messageKey, u"Text"_s}, {PublishToast::urlKey, a.toString()}});
         QVERIFY(!host->isShowing());
-        PublishToast::post(u"Article published"_s, a);
+        PublishToast::post(&m_notifications, u"Article published"_s, a);
         clock.advance(3000);
-        PublishToast::post(u"Changes published"_s, b);
+        PublishToast::post(&m_notifications, u"Changes published"_s, b);
         clock.advance(4999);
         QVERIFY(host->isShowing() && host->message() == u"Changes published"_s);
         // Only the card takes clicks, right up to its edge.
@@ -65,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(!host->isShowing());
         QCOMPARE(pane.childAt(card.center()), nullptr);
 
-        PublishToast::post(u"Changes published"_s, a);
+        PublishToast::post(&m_notifications, u"Changes published"_s, a);
         host->viewButton()->click();
         QVERIFY(m_opened == QList<QUrl>{a} && !host->isShowing());
     }
@@ -86,11 +87,11 @@ private Q_SLOTS:
         ManualSaveClock clock;
         QWidget pane;
         pane.resize(600, 400);
-        auto *host = new PublishToastHost(&pane, &clock);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        PublishToast::post(u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         if (leaving) {
             Motion::running(card, "pos")->setCurrentTime(1000);
@@ -99,7 +100,7 @@ private Q_SLOTS:
             Motion::running(card, "pos")->setCurrentTime(100);
         }
         const int before = card->width();
-        PublishToast::post(u"Changes published"_s, QUrl(u"http://x/p/a/"_s));
+        PublishToast::post(&m_notifications, u"Changes published"_s, QUrl(u"http://x/p/a/"_s));
         if (QPropertyAnimation *fade = Motion::runningFade(card))
             fade->setCurrentTime(fade->duration());
         if (QPropertyAnimation *slide = Motion::running(card, "pos"))
@@ -132,11 +133,11 @@ private Q_SLOTS:
         ManualSaveClock clock;
         QWidget pane;
         pane.resize(600, 400);
-        auto *host = new PublishToastHost(&pane, &clock);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        PublishToast::post(u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         const QPoint rest(600 - 16 - card->width(), 400 - 16 - card->height());
         const int below = 400 - rest.y();
@@ -235,11 +236,11 @@ private Q_SLOTS:
         ManualSaveClock clock;
         QWidget pane;
         pane.resize(600, 400);
-        auto *host = new PublishToastHost(&pane, &clock);
+        auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        PublishToast::post(u"Article published"_s, QUrl(u"http://x/p/a/"_s));
+        PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         const QPoint rest(600 - 16 - card->width(), 400 - 16 - card->height());
         QPropertyAnimation *fade = Motion::runningFade(card);
@@ -260,7 +261,7 @@ private Q_SLOTS:
     // The confirmation's icon: a filled green circle (a white mark inside).
     void iconIsAGreenFilledCircle()
     {
-        PublishToastHost host;
+        PublishToastHost host(&m_notifications);
         auto *check = host.findChild<QLabel *>(u"publishToastCheck"_s);
         QVERIFY(check);
         const QImage icon = check->pixmap().toImage();

@@ -171,6 +171,31 @@ private Q_SLOTS:
         QCOMPARE(m_app->state(), QProcess::Running);
     }
 
+    // Quit at another size and place, the next launch opens the window
+    // there again.
+    void theNextLaunchKeepsTheWindowsFrame()
+    {
+        if (!hasXdotool())
+            QSKIP("xdotool is needed to move the window");
+        QVERIFY(launch());
+        QString id = windowID();
+        QVERIFY(!id.isEmpty());
+        run(QStringLiteral("xdotool"), {"windowsize", "--sync", id, "1300", "850"}, environment());
+        run(QStringLiteral("xdotool"), {"windowmove", "--sync", id, "202", "130"}, environment());
+        const auto frame = [&] {
+            const QString text = run(QStringLiteral("xdotool"), {"getwindowgeometry", id}, environment());
+            return text.section(QLatin1Char('\n'), 1).simplified().remove(QStringLiteral(" (screen: 0)"));
+        };
+        const QString expected = QStringLiteral("Position: 202,130 Geometry: 1300x850");
+        QTRY_COMPARE(frame(), expected);
+        m_app->terminate(); // the desktop asks the app to quit
+        QVERIFY(m_app->waitForFinished(20000));
+        QVERIFY(launch());
+        id = windowID();
+        QVERIFY(!id.isEmpty());
+        QTRY_COMPARE(frame(), expected);
+    }
+
     // A running app that doesn't answer (stopped, swapped out) keeps its
     // socket: a launch waits for it, says so and ends; once it runs again,
     // launches reach it.

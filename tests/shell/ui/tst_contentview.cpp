@@ -2,13 +2,18 @@
 #include "app/core/AppShortcuts.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
+#include "service/core/APIClient.h"
+#include "service/core/AuthManager.h"
+#include "service/core/Session.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
+#include "sidebar/SidebarFooterRows.h"
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include "LoopbackImageHost.h"
 #include "service/FakeKeyring.h"
 #include "shell/OfflineServices.h"
 
@@ -17,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QNetworkAccessManager>
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSettings>
@@ -44,9 +50,8 @@ class TestContentView : public QObject
     {
         DocumentStore *store = m_store.get();
         m_view = std::make_unique<ContentView>(
-            store, m_settings.get(),
-            ContentView::Options{
-                StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}, m_services.get()});
+            *m_services, m_settings.get(),
+            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
         m_view->resize(1200, 780);
         m_view->show();
         if (!QTest::qWaitForWindowExposed(m_view.get()))
@@ -113,6 +118,29 @@ private Q_SLOTS:
         m_services.reset();
     }
 
+    // The account's picture comes through the API client's network access,
+    // and its host, which is not the service, never sees the session's token.
+    void avatarCarriesNoBearerToken()
+    {
+        LoopbackImageHost pictureHost;
+        QVERIFY(pictureHost.isListening());
+        QTRY_VERIFY(!m_services->auth()->isReading());
+        m_services->auth()->session()->begin(u"secret-token"_s);
+        ContentView *view = makeView();
+        QVERIFY(view);
+        auto *row = view->findChild<AccountRow *>();
+        QVERIFY(row);
+        QSignalSpy fetched(m_services->client()->session(), &QNetworkAccessManager::finished);
+        const QUrl picture(u"http://127.0.0.1:%1/ada.png"_s.arg(pictureHost.port()));
+        row->present({true, u"Ada"_s, u"A"_s, picture, {}});
+        QTRY_VERIFY(row->avatar()->hasImage());
+        QCOMPARE(fetched.size(), 1);
+        QCOMPARE(pictureHost.requests().size(), 1);
+        QVERIFY2(!pictureHost.requests().first().toLower().contains("authorization"),
+                 pictureHost.requests().first().constData());
+        m_view.reset();
+    }
+
     void sidebarVisibleAtLaunch()
     {
         QFETCH(QVariant, stored);
@@ -149,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(*items.last().shortcut, AppShortcuts::toggleSidebar);
         view->setPaletteOpen(false);
 
-        AppNotifications::post(AppNotifications::toggleSidebar);
+        m_services->notifications()->post(AppNotifications::toggleSidebar);
         QVERIFY(view->sidebarVisible());
         QCOMPARE(m_settings->value(QStringLiteral("sidebarVisible")).toBool(), true);
         QTRY_COMPARE(view->sidebarPane()->width(), ContentView::sidebarWidth);
@@ -162,14 +190,14 @@ private Q_SLOTS:
         QVERIFY(view);
         QTRY_VERIFY(view->isStartupFinished());
 
-        AppNotifications::post(AppNotifications::toggleCommandPalette);
+        m_services->notifications()->post(AppNotifications::toggleCommandPalette);
         QVERIFY(view->paletteOpen());
         QPointer<CommandPaletteView> palette = view->commandPalette();
         QVERIFY(palette);
         QTRY_VERIFY(palette->searchField()->hasFocus());
 
         // A second toggle closes it.
-        AppNotifications::post(AppNotifications::toggleCommandPalette);
+        m_services->notifications()->post(AppNotifications::toggleCommandPalette);
         QVERIFY(!view->paletteOpen());
         QTRY_VERIFY(!palette);
 
@@ -235,7 +263,7 @@ private Q_SLOTS:
         QCOMPARE(palette->model()->shownItems().first().id, QStringLiteral("mode:preview"));
         QTest::keyClick(field, Qt::Key_Return);
         QVERIFY(!view->paletteOpen());
-        QCOMPARE(ViewModeSetting::shared()->mode(), ViewMode::preview);
+        QCOMPARE(m_services->viewMode()->mode(), ViewMode::preview);
 
         // Hovering selects a row; a click runs it and closes the palette.
         view->setPaletteOpen(true);
@@ -310,7 +338,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, sidebar);
         QFETCH(QString, raw);
-        ViewModeSetting::shared()->setMode(ViewModes::fromRaw(raw));
+        m_services->viewMode()->setMode(ViewModes::fromRaw(raw));
         ContentView *view = makeView();
         QVERIFY(view);
         QTRY_VERIFY(view->findChild<MarkdownTextView *>());
@@ -331,7 +359,7 @@ private Q_SLOTS:
                     !r.intersects(previous));
             previous = r;
         }
-        ViewModeSetting::shared()->setMode(ViewMode::split);
+        m_services->viewMode()->setMode(ViewMode::split);
     }
 
     void paletteMoveRowsKeepTheirDestination()

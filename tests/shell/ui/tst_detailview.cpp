@@ -133,7 +133,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<ViewModeSetting> m_mode;
+    ViewModeSetting *m_mode = nullptr; // the services'
     std::unique_ptr<DocumentStore> m_ownStore;
     DocumentStore *m_store = nullptr;
     std::unique_ptr<AppServices> m_services;
@@ -156,13 +156,12 @@ void TestDetailView::initTestCase()
     QVERIFY(m_dir->isValid());
     PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
     m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
-    m_mode = std::make_unique<ViewModeSetting>(m_settings.get());
     m_ownStore = std::make_unique<DocumentStore>(m_dir->filePath(u"base"_s), m_settings.get());
     m_store = m_ownStore.get();
     m_store->load();
     QTRY_VERIFY(m_store->isLoaded());
-    m_services = offlineServices(m_store);
-    m_strategies.services = m_services.get();
+    m_services = offlineServices(m_store, Keychain(Keychain::inMemory()), m_settings.get());
+    m_mode = m_services->viewMode();
     m_uploader = std::make_unique<FakeUploader>(&m_uploads);
     m_strategies.fileDrops.uploader = m_uploader.get();
     m_strategies.fileDrops.alert = [this](const QString &message, const QString &informative) {
@@ -194,7 +193,7 @@ TestDetailView::makePane(DocumentDetailView::DeleteConfirmation confirmDelete)
     strategies.confirmDelete = std::move(confirmDelete);
     if (!strategies.confirmDelete)
         strategies.confirmDelete = [](const QString &, const QString &) { return false; };
-    auto pane = std::make_unique<DocumentDetailView>(m_store, m_mode.get(), strategies);
+    auto pane = std::make_unique<DocumentDetailView>(*m_services, strategies);
     pane->resize(1100, 700);
     pane->show();
     if (!QTest::qWaitForWindowExposed(pane.get()))
@@ -221,7 +220,9 @@ void TestDetailView::contentFollowsTheStore()
     // Before loading the pane is blank; it never shows the empty note then.
     {
         DocumentStore unloaded(m_dir->filePath(u"unloaded"_s), m_settings.get());
-        DocumentDetailView pane(&unloaded, m_mode.get(), m_strategies);
+        const std::unique_ptr<AppServices> services =
+            offlineServices(&unloaded, Keychain(Keychain::inMemory()), m_settings.get());
+        DocumentDetailView pane(*services, m_strategies);
         QVERIFY(pane.currentContent() != pane.emptyView());
         QVERIFY(pane.currentContent() != pane.documentContent());
     }
@@ -487,17 +488,17 @@ void TestDetailView::deleteNotification()
     QVERIFY(pane);
 
     m_store->setActiveDocumentID(QString());
-    AppNotifications::post(AppNotifications::deleteDocument);
+    m_services->notifications()->post(AppNotifications::deleteDocument);
     QVERIFY(asked.isEmpty());
 
     const Document doc = m_store->createDocument(std::nullopt, u"# Doomed"_s);
-    AppNotifications::post(AppNotifications::deleteDocument);
+    m_services->notifications()->post(AppNotifications::deleteDocument);
     QCOMPARE(asked, (QStringList{u"Delete \u201CDoomed\u201D?"_s,
                                  u"This removes the document from every synced device."_s}));
     QVERIFY(m_store->document(doc.id));
 
     answer = true;
-    AppNotifications::post(AppNotifications::deleteDocument);
+    m_services->notifications()->post(AppNotifications::deleteDocument);
     QVERIFY(!m_store->document(doc.id));
 }
 
@@ -522,13 +523,13 @@ void TestDetailView::mediaInsertion()
     const Document doc = m_store->createDocument(std::nullopt, u"Intro ![ outro"_s);
     auto pane = makePane();
     QVERIFY(pane);
-    AppNotifications::post(AppNotifications::openMediaLibrary,
-                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
+    m_services->notifications()->post(AppNotifications::openMediaLibrary,
+                                      {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
     QVERIFY(pane->isMediaLibraryOpen());
     QCOMPARE(pane->mediaTrigger(), std::optional<TextRange>(TextRange{6, 2}));
     // A second request while the sheet is up keeps the first trigger.
-    AppNotifications::post(AppNotifications::openMediaLibrary,
-                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 1})}});
+    m_services->notifications()->post(AppNotifications::openMediaLibrary,
+                                      {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 1})}});
     QCOMPARE(pane->mediaTrigger(), std::optional<TextRange>(TextRange{6, 2}));
 
     m_store->updateBody(textAfterTrigger, doc.id);
@@ -548,7 +549,7 @@ void TestDetailView::mediaInsertionInPreviewModeAppends()
     auto pane = makePane();
     QVERIFY(pane);
     QVERIFY(!pane->editor());
-    AppNotifications::post(AppNotifications::openMediaLibrary);
+    m_services->notifications()->post(AppNotifications::openMediaLibrary);
     QVERIFY(pane->isMediaLibraryOpen());
     QVERIFY(!pane->mediaTrigger());
     pane->insertMedia(ImageAsset{u"i2"_s, u"https://cdn/d.png"_s, u"diagram.png"_s, u"image/png"_s, 10, 0});
@@ -560,13 +561,13 @@ void TestDetailView::sheetsSayTheyAreNotAvailable()
     auto pane = makePane();
     QVERIFY(pane);
     m_store->setActiveDocumentID(QString());
-    AppNotifications::post(AppNotifications::publishDocument);
-    AppNotifications::post(AppNotifications::openMediaLibrary);
+    m_services->notifications()->post(AppNotifications::publishDocument);
+    m_services->notifications()->post(AppNotifications::openMediaLibrary);
     QVERIFY(!pane->findChild<PublishSheet *>());
     QVERIFY(!pane->isMediaLibraryOpen());
 
     const Document doc = m_store->createDocument(std::nullopt, u"# Sheets"_s);
-    AppNotifications::post(AppNotifications::publishDocument);
+    m_services->notifications()->post(AppNotifications::publishDocument);
     auto *publish = pane->findChild<PublishSheet *>();
     QVERIFY(publish);
     QCOMPARE(publish->documentID(), doc.id);
@@ -574,8 +575,8 @@ void TestDetailView::sheetsSayTheyAreNotAvailable()
     publish->reject();
 
     // Closing the media library without a pick forgets its trigger.
-    AppNotifications::post(AppNotifications::openMediaLibrary,
-                           {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 2})}});
+    m_services->notifications()->post(AppNotifications::openMediaLibrary,
+                                      {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{0, 2})}});
     auto *media = pane->findChild<MediaLibrarySheet *>();
     QVERIFY(media);
     QVERIFY(pane->mediaTrigger());

@@ -39,8 +39,10 @@ class TestMenus : public QObject
     int m_deleteConfirmations = 0;
     std::unique_ptr<AppServices> m_services;
     std::unique_ptr<MainWindow> m_window;
-    // The same menu bar on a window with no views behind it, so that the
-    // observers of the commands (sheets, confirmations) stay out of the way.
+    // The same menu bar on a window with no views behind it, on services of
+    // its own, so that the observers of the commands (sheets,
+    // confirmations) stay out of the way.
+    std::unique_ptr<AppServices> m_bareServices;
     std::unique_ptr<QMainWindow> m_bare;
     AppCommands *m_commands = nullptr;
 
@@ -55,23 +57,25 @@ private Q_SLOTS:
         PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
         m_services = offlineServices(m_store.get());
         ContentView::Options options;
-        options.services = m_services.get();
         options.detail.confirmDelete = [this](const QString &, const QString &) {
             ++m_deleteConfirmations;
             return false;
         };
-        m_window = std::make_unique<MainWindow>(m_store.get(), std::move(options));
+        m_window = std::make_unique<MainWindow>(*m_services, std::move(options));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_VERIFY(m_store->isLoaded());
+        m_bareServices = offlineServices(m_store.get());
         m_bare = std::make_unique<QMainWindow>();
-        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get(), m_store.get());
+        m_commands = new AppCommands(m_bare->menuBar(), m_bare.get(), *m_bareServices);
     }
 
     void cleanupTestCase()
     {
         m_bare.reset();
         m_window.reset();
+        m_bareServices.reset();
+        m_services.reset();
         m_store->flushPendingSaves();
     }
 
@@ -102,7 +106,7 @@ private Q_SLOTS:
         QApplication::setActiveWindow(m_window.get());
         QCOMPARE(QApplication::activeWindow(), m_window.get());
         const qsizetype before = store->documents().size();
-        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy spy(m_services->notifications(), &AppNotifications::posted);
         QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
         QCOMPARE(store->documents().size(), before + 1);
         QVERIFY(!store->documents().first().collectionId && store->documents().first().body.isEmpty());
@@ -134,7 +138,7 @@ private Q_SLOTS:
         auto *detail = m_window->findChild<DocumentDetailView *>();
         QVERIFY(detail);
         const int confirmations = m_deleteConfirmations;
-        ViewModeSetting::shared()->setMode(ViewMode::editor);
+        m_services->viewMode()->setMode(ViewMode::editor);
         m_store->createDocument(std::nullopt, QStringLiteral("one two"));
         auto *editor = m_window->findChild<ListContinuingTextView *>();
         QVERIFY(editor);
@@ -143,7 +147,7 @@ private Q_SLOTS:
         editor->setFocus();
         QTRY_VERIFY(editor->hasFocus());
         editor->moveCursor(QTextCursor::End);
-        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy spy(m_services->notifications(), &AppNotifications::posted);
 
         QTest::keyClick(editor, Qt::Key_Backspace, Qt::ControlModifier);
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
@@ -165,14 +169,13 @@ private Q_SLOTS:
         QCOMPARE(spy[1][0].toString(), AppNotifications::deleteDocument);
         QCOMPARE(m_deleteConfirmations, confirmations + 1); // the detail pane asked before deleting
         QCOMPARE(editor->toPlainText(), QStringLiteral("one "));
-        ViewModeSetting::shared()->setMode(ViewMode::split);
     }
 
     // The Edit menu names the step that Undo and Redo would take, where the
     // editor keeps a name for it.
     void undoItemsNameTheirSteps()
     {
-        ViewModeSetting::shared()->setMode(ViewMode::editor);
+        m_services->viewMode()->setMode(ViewMode::editor);
         m_store->createDocument(std::nullopt, u"one"_s);
         auto *editor = m_window->findChild<ListContinuingTextView *>();
         QVERIFY(editor);
@@ -199,7 +202,6 @@ private Q_SLOTS:
         QCOMPARE(texts(), (QStringList{u"Undo AI Rewrite"_s, u"Redo"_s}));
         editor->undo();
         QCOMPARE(texts(), (QStringList{u"Undo"_s, u"Redo AI Rewrite"_s}));
-        ViewModeSetting::shared()->setMode(ViewMode::split);
     }
 
     void editCommandsReachThePreview()
@@ -208,7 +210,7 @@ private Q_SLOTS:
         // menu's commands still act on the page.
         auto *preview = m_window->findChild<PreviewWebView *>();
         QVERIFY(preview);
-        ViewModeSetting::shared()->setMode(ViewMode::split);
+        m_services->viewMode()->setMode(ViewMode::split);
         m_store->createDocument(std::nullopt, QStringLiteral("Copied from the preview"));
         QTRY_VERIFY(preview->html().contains(QStringLiteral("Copied from the preview")));
         QTRY_COMPARE(preview->page()->lastSent().value_or(QString()), preview->html());
@@ -261,7 +263,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QVariantMap, info);
         m_window.reset(); // its views act on these notifications (sheets, confirmations)
-        QSignalSpy spy(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy spy(m_bareServices->notifications(), &AppNotifications::posted);
         QAction *action = m_commands->action(title);
         QVERIFY(action->isEnabled());
         QVERIFY(!action->isCheckable());

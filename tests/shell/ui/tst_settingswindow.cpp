@@ -3,6 +3,7 @@
 #include "editor/PreviewWebView.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
+#include "service/core/SyncEngine.h"
 #include "shell/AccountSettings.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/GeneralSettings.h"
@@ -101,16 +102,24 @@ class TestSettingsWindow : public QObject
     std::unique_ptr<APIClient> m_client;
     std::unique_ptr<FakeKeyring> m_keyring;
     std::unique_ptr<AuthManager> m_auth;
+    std::unique_ptr<SyncEngine> m_sync;
     std::unique_ptr<UpdaterController> m_updater;
+    std::unique_ptr<ViewModeSetting> m_viewMode;
     std::unique_ptr<SettingsWindow> m_window;
     QNetworkAccessManager m_browser;
 
     TestHooks hooks() { return m_server->hooks(); }
 
-    SettingsWindow *window(SettingsWindow::Tab tab)
+    // The tabs on this test's session; the view mode is `viewMode` when
+    // given.
+    SettingsWindow::Dependencies dependencies(ViewModeSetting *viewMode = nullptr)
     {
-        m_window = std::make_unique<SettingsWindow>(
-            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        return {m_auth.get(), m_sync.get(), m_updater.get(), viewMode ? viewMode : m_viewMode.get()};
+    }
+
+    SettingsWindow *window(SettingsWindow::Tab tab, ViewModeSetting *viewMode = nullptr)
+    {
+        m_window = std::make_unique<SettingsWindow>(dependencies(viewMode));
         m_window->setCurrentTab(tab);
         m_window->show();
         return QTest::qWaitForWindowExposed(m_window.get()) ? m_window.get() : nullptr;
@@ -120,6 +129,7 @@ class TestSettingsWindow : public QObject
     // once its keyring (which answers `answers`) has.
     void makeAuth(const QString &token = {}, FakeKeyring::Answers answers = FakeKeyring::Answers::nextTurn)
     {
+        m_sync.reset();
         m_auth.reset();
         m_keyring = std::make_unique<FakeKeyring>();
         m_keyring->answers = answers;
@@ -133,6 +143,8 @@ class TestSettingsWindow : public QObject
         m_auth = std::make_unique<AuthManager>(std::move(dependencies));
         m_auth->setPlatform(
             {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; }, [] {}});
+        m_sync = std::make_unique<SyncEngine>(
+            SyncEngine::Dependencies{m_store.get(), m_auth.get(), m_client.get(), nullptr, {}});
         if (answers != FakeKeyring::Answers::held)
             QVERIFY(QTest::qWaitFor([this] { return !m_auth->isReading(); }, 10000));
     }
@@ -156,6 +168,8 @@ private Q_SLOTS:
 
         m_settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
         m_store = std::make_unique<DocumentStore>(m_dir.filePath(u"store"_s), m_settings.get());
+        m_updater = std::make_unique<UpdaterController>(QVariant());
+        m_viewMode = std::make_unique<ViewModeSetting>();
     }
 
     void init()
@@ -170,6 +184,7 @@ private Q_SLOTS:
         m_window.reset();
         hooks().setLatency(u"/api/v1/me"_s, 0);
         QTRY_VERIFY(!m_auth->isSigningIn()); // no reply left in flight
+        m_sync.reset();
         m_auth.reset();
         m_client.reset();
     }
@@ -201,13 +216,13 @@ private Q_SLOTS:
     void viewModeFollowsTheMainWindow()
     {
         const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
-        MainWindow main(m_store.get(), ContentView::Options{{}, {}, services.get()});
+        MainWindow main(*services);
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         QTRY_VERIFY(m_store->isLoaded());
         DocumentDetailView *detail = nullptr;
         QTRY_VERIFY((detail = main.findChild<DocumentDetailView *>()));
-        SettingsWindow *settings = window(SettingsWindow::Tab::general);
+        SettingsWindow *settings = window(SettingsWindow::Tab::general, services->viewMode());
         QVERIFY(settings);
         QComboBox *picker = settings->general()->viewModePicker();
         QCOMPARE(picker->currentText(), u"Split"_s); // nothing stored yet
@@ -220,8 +235,9 @@ private Q_SLOTS:
         QTest::mouseClick(detail->findChild<QAbstractButton *>(u"preview"_s), Qt::LeftButton);
         QCOMPARE(picker->currentText(), u"Preview"_s);
 
-        ViewModeSetting::shared()->setMode(ViewMode::split); // what the menu's "Split" does
+        services->viewMode()->setMode(ViewMode::split); // what the menu's "Split" does
         QCOMPARE(picker->currentText(), u"Split"_s);
+        m_window.reset(); // before the services it works on
     }
 
     // A sign-in through the browser turns the tab to its signed-in face
@@ -281,8 +297,7 @@ private Q_SLOTS:
     void placement()
     {
         QFETCH(QPoint, anchorOffset);
-        SettingsWindow settings(
-            SettingsWindow::Dependencies{m_auth.get(), nullptr, m_updater.get(), nullptr});
+        SettingsWindow settings(dependencies());
         const QRect area = settings.screen()->availableGeometry();
         QWidget anchor;
         anchor.setGeometry(QRect(area.center() - QPoint(450, 300) + anchorOffset, QSize(900, 600)));
@@ -303,7 +318,9 @@ private Q_SLOTS:
         QApplication::setFont(larger);
         const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
         KeyboardShortcuts::Registry registry;
-        SettingsWindow settings({m_auth.get(), nullptr, m_updater.get(), nullptr, &registry});
+        SettingsWindow::Dependencies withShortcuts = dependencies();
+        withShortcuts.shortcuts = &registry;
+        SettingsWindow settings(withShortcuts);
         settings.setCurrentTab(SettingsWindow::Tab::general);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));

@@ -32,6 +32,7 @@ private:
     struct Fixture
     {
         SidebarTestStore t;
+        AppNotifications notifications;
         std::unique_ptr<SidebarView> view;
         QMimeData *dragged = nullptr;
         QMenu *menu = nullptr;
@@ -60,8 +61,9 @@ private:
                 dragged = mime;
             };
             strategies.list.presentMenu = [this](QMenu *m, const QPoint &) { menu = m; };
-            view = std::make_unique<SidebarView>(t.store.get(), t.settings.get(), nullptr, nullptr,
-                                                 std::move(strategies));
+            view =
+                std::make_unique<SidebarView>(t.store.get(), t.settings.get(),
+                                              SidebarView::Services{&notifications}, std::move(strategies));
             view->resize(260, height);
             view->show();
             QVERIFY(QTest::qWaitForWindowExposed(view.get()));
@@ -306,7 +308,7 @@ private Q_SLOTS:
 
         // A prompt of the other kind gives way and its flow ends.
         f.model()->beginRename(a);
-        AppNotifications::post(AppNotifications::newCollection);
+        f.notifications.post(AppNotifications::newCollection);
         QVERIFY(!f.model()->renaming());
         QVERIFY(f.model()->creatingCollection());
         QCOMPARE(f.view->activePrompt()->windowTitle(), QStringLiteral("New Collection"));
@@ -336,7 +338,7 @@ private Q_SLOTS:
         Fixture f;
         const QString doc = f.t.document("Loose");
         f.show();
-        AppNotifications::post(AppNotifications::newCollection);
+        f.notifications.post(AppNotifications::newCollection);
         SidebarPrompt *prompt = f.view->activePrompt();
         QVERIFY(prompt);
         QCOMPARE(prompt->windowTitle(), QStringLiteral("New Collection"));
@@ -421,7 +423,7 @@ private Q_SLOTS:
     {
         Fixture f;
         f.show();
-        QSignalSpy posted(AppNotifications::instance(), &AppNotifications::posted);
+        QSignalSpy posted(&f.notifications, &AppNotifications::posted);
         QTest::mouseClick(f.view->paletteButton(), Qt::LeftButton);
         QCOMPARE(posted.count(), 1);
         QCOMPARE(posted.first().first().toString(), QStringLiteral("zv.toggleCommandPalette"));
