@@ -1,5 +1,6 @@
 // Drives the preview page. The application calls window.__setContent with
-// the rendered HTML of the open document each time it changes.
+// the rendered HTML of the open document; once the page shows some, later
+// changes may come as window.__patchContent, the changed part alone.
 (function () {
   'use strict';
 
@@ -543,7 +544,27 @@
 
   window.__setContent = function (value) {
     var html = String(value);
+    // Changes sent as patches apply to this content only once the
+    // application says which version it is.
+    window.__contentVersion = undefined;
     var prefix = commonPrefix(shownHtml, html);
     show(html, prefix, commonSuffix(shownHtml, html, Math.min(shownHtml.length, html.length) - prefix));
+  };
+
+  // The fragment of version `base` with `removed` characters at `from`
+  // replaced by `inserted` becomes version `version`. Handing the whole
+  // fragment of a long document to the page on every keystroke costs more
+  // than the page's own work: only the change travels. False, with nothing
+  // changed, when the page does not show version `base`.
+  window.__patchContent = function (base, version, from, removed, inserted) {
+    if (window.__contentVersion === undefined || window.__contentVersion !== base ||
+        from < 0 || removed < 0 || from + removed > shownHtml.length) {
+      return false;
+    }
+    window.__contentVersion = undefined;
+    var html = shownHtml.substring(0, from) + String(inserted) + shownHtml.substring(from + removed);
+    show(html, from, shownHtml.length - from - removed);
+    window.__contentVersion = version;
+    return true;
   };
 })();
