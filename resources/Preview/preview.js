@@ -473,6 +473,48 @@
     return nodes;
   }
 
+  // Whether the nodes `fresh` differ from `shown` only within elements (the
+  // same kinds of node, and elements with the same name and attributes).
+  function sameShape(shown, fresh) {
+    if (shown.length !== fresh.length) {
+      return false;
+    }
+    for (var i = 0; i < shown.length; i++) {
+      var a = shown[i];
+      var b = fresh[i];
+      if (a.nodeType !== b.nodeType) {
+        return false;
+      }
+      if (a.nodeType === Node.ELEMENT_NODE) {
+        if (a.namespaceURI !== b.namespaceURI || a.tagName !== b.tagName ||
+            a.attributes.length !== b.attributes.length) {
+          return false;
+        }
+        for (var k = 0; k < b.attributes.length; k++) {
+          if (a.getAttribute(b.attributes[k].name) !== b.attributes[k].value) {
+            return false;
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+  // Gives the node `shown` the content of `fresh`, of the same shape.
+  function takeContent(shown, fresh) {
+    if (shown.nodeType !== Node.ELEMENT_NODE) {
+      if (shown.data !== fresh.data) {
+        shown.data = fresh.data;
+      }
+      return;
+    }
+    var children = document.createDocumentFragment();
+    while (fresh.firstChild) {
+      children.appendChild(fresh.firstChild);
+    }
+    shown.replaceChildren(children);
+  }
+
   // Shows `html`, whose first `prefix` and last `suffix` characters are those
   // of the fragment shown.
   function show(html, prefix, suffix) {
@@ -508,30 +550,40 @@
     for (var k = last; k < blockNodes.length && !before; k++) {
       before = blockNodes[k].length ? blockNodes[k][0] : null;
     }
-    var removed = [];
-    for (var i = first; i < last; i++) {
-      for (var n = 0; n < blockNodes[i].length; n++) {
-        blockNodes[i][n].remove();
-        removed.push(blockNodes[i][n]);
-      }
-    }
     var starts = [];
     var nodes = [];
-    var inserted = [];
-    var fragment = document.createDocumentFragment();
     for (var j = 0; j < scan.starts.length; j++) {
       var start = from + scan.starts[j];
       var end = j + 1 < scan.starts.length ? from + scan.starts[j + 1] : to;
-      var parsed = parseBlock(html.substring(start, end));
-      for (var m = 0; m < parsed.length; m++) {
-        fragment.appendChild(parsed[m]);
-        inserted.push(parsed[m]);
-      }
       starts.push(start);
-      nodes.push(parsed);
+      nodes.push(parseBlock(html.substring(start, end)));
     }
-    content.insertBefore(fragment, before);
-    layoutGroups.replace(content, removed, inserted, before);
+    if (last - first === 1 && nodes.length === 1 && sameShape(blockNodes[first], nodes[0])) {
+      // Typing within one block: its nodes take the new content in place,
+      // and the content's list of blocks, which the groups draw, stays.
+      for (var c = 0; c < nodes[0].length; c++) {
+        takeContent(blockNodes[first][c], nodes[0][c]);
+      }
+      nodes[0] = blockNodes[first];
+    } else {
+      var removed = [];
+      for (var i = first; i < last; i++) {
+        for (var n = 0; n < blockNodes[i].length; n++) {
+          blockNodes[i][n].remove();
+          removed.push(blockNodes[i][n]);
+        }
+      }
+      var inserted = [];
+      var fragment = document.createDocumentFragment();
+      for (var p = 0; p < nodes.length; p++) {
+        for (var m = 0; m < nodes[p].length; m++) {
+          fragment.appendChild(nodes[p][m]);
+          inserted.push(nodes[p][m]);
+        }
+      }
+      content.insertBefore(fragment, before);
+      layoutGroups.replace(content, removed, inserted, before);
+    }
 
     var later = blockStarts.slice(last);
     for (var s = 0; s < later.length; s++) {
