@@ -179,7 +179,7 @@ private Q_SLOTS:
             all.prepend(QString(body).remove(QChar(0)) + u"\n\n"_s);
         }
         // Long enough for the page to draw it in several groups.
-        QTest::newRow("all golden documents in one") << all << 40;
+        QTest::newRow("all golden documents in one") << all << 30;
         // Sections whose headings start the page's groups, where the margins
         // either side of a group boundary must be fitted.
         QString sections;
@@ -188,7 +188,7 @@ private Q_SLOTS:
             for (int j = 0; j < 11; ++j)
                 sections += u"Paragraph %1 with $x^%1$ and ==a mark==.\n\n"_s.arg(j);
         }
-        QTest::newRow("sections") << sections << 40;
+        QTest::newRow("sections") << sections << 30;
     }
 
     void randomEditsMatchAFreshLoad()
