@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -88,6 +91,40 @@ QString javaScriptStringLiteral(const QString &text)
     return out;
 }
 
+// Where `after` differs from `before`: the `removed` characters of `before`
+// at `from` became the `inserted` characters of `after` there; the rest is
+// the same start and the same end.
+struct Change
+{
+    qsizetype from = 0;
+    qsizetype removed = 0;
+    qsizetype inserted = 0;
+};
+
+Change changeBetween(QStringView before, QStringView after)
+{
+    // Compared a page of memory at a time: the HTML of a long document runs
+    // to megabytes, and a keystroke changes a few characters of it.
+    constexpr qsizetype step = 2048;
+    const qsizetype limit = std::min(before.size(), after.size());
+    const auto same = [](const QChar *a, const QChar *b, qsizetype n) {
+        return std::memcmp(a, b, size_t(n) * sizeof(QChar)) == 0;
+    };
+    qsizetype start = 0;
+    while (start + step <= limit && same(before.data() + start, after.data() + start, step))
+        start += step;
+    while (start < limit && before[start] == after[start])
+        ++start;
+    const qsizetype room = limit - start;
+    qsizetype end = 0;
+    while (end + step <= room &&
+           same(before.data() + before.size() - end - step, after.data() + after.size() - end - step, step))
+        end += step;
+    while (end < room && before[before.size() - 1 - end] == after[after.size() - 1 - end])
+        ++end;
+    return {start, before.size() - start - end, after.size() - start - end};
+}
+
 bool samePage(const QUrl &a, const QUrl &b)
 {
     return a.adjusted(QUrl::RemoveFragment) == b.adjusted(QUrl::RemoveFragment);
@@ -141,9 +178,37 @@ void PreviewPage::update(const QString &html)
 
 void PreviewPage::send(const QString &html)
 {
+    const quint64 version = ++m_version;
+    if (!m_last) {
+        sendWhole(html, version);
+        Q_EMIT contentSent(html);
+        return;
+    }
+    // The page holds the last content sent (version - 1): only the change
+    // travels, so the cost of a keystroke does not grow with the document.
+    const Change change = changeBetween(*m_last, html);
     m_last = html;
-    runJavaScript(u"window.__setContent("_s + javaScriptStringLiteral(html) + u");"_s);
+    const QString script = u"window.__patchContent(%1, %2, %3, %4, "_s.arg(version - 1)
+                               .arg(version)
+                               .arg(change.from)
+                               .arg(change.removed) +
+                           javaScriptStringLiteral(html.mid(change.from, change.inserted)) + u");"_s;
+    QPointer<PreviewPage> self(this);
+    runJavaScript(script, [self, version](const QVariant &applied) {
+        // The page did not hold what the change was made against (it was
+        // reloaded, or an update failed halfway): it gets the whole content.
+        if (self && !applied.toBool() && self->m_loaded && self->m_last && version > self->m_wholeVersion)
+            self->sendWhole(*self->m_last, ++self->m_version);
+    });
     Q_EMIT contentSent(html);
+}
+
+void PreviewPage::sendWhole(const QString &html, quint64 version)
+{
+    m_last = html;
+    m_wholeVersion = version;
+    runJavaScript(u"window.__setContent("_s + javaScriptStringLiteral(html) +
+                  u");window.__contentVersion = "_s + QString::number(version) + u";"_s);
 }
 
 void PreviewPage::pageLoadFinished(bool ok)

@@ -13,9 +13,11 @@ class PreviewProfile;
 
 // The preview page and its navigation policy. The page (index.html of the
 // "Preview" folder) is loaded once; every later update replaces its content
-// through window.__setContent instead of loading anything. Content set before
-// the page has loaded waits for it, and content equal to what the page
-// already shows is not sent again.
+// instead of loading anything: the first through window.__setContent with
+// the whole fragment, later ones through window.__patchContent with the part
+// that changed since the last (the whole fragment again should the page not
+// hold the last). Content set before the page has loaded waits for it, and
+// content equal to what the page already shows is not sent again.
 //
 // Links: wiki links select an existing document or offer to create a missing
 // one; http, https and mailto links open in the default application; links
@@ -86,6 +88,7 @@ private:
     void pageLoadFinished(bool ok);
     void handleLinkClick(const QUrl &url);
     void send(const QString &html);
+    void sendWhole(const QString &html, quint64 version);
     void applyAppearance();
     bool followsUserInput() const;
 
@@ -94,6 +97,10 @@ private:
     bool m_loaded = false;
     std::optional<QString> m_pending;
     std::optional<QString> m_last;
+    // Each content sent gets the next version; the page applies a change
+    // only to the version it was made against.
+    quint64 m_version = 0;
+    quint64 m_wholeVersion = 0;
     ExternalOpener m_opener;
     MissingDocumentPrompt m_prompt;
     QElapsedTimer m_lastUserInput;

@@ -1,5 +1,6 @@
 // Drives the preview page. The application calls window.__setContent with
-// the rendered HTML of the open document each time it changes.
+// the rendered HTML of the open document; once the page shows some, later
+// changes may come as window.__patchContent, the changed part alone.
 (function () {
   'use strict';
 
@@ -183,6 +184,238 @@
     }
   }
 
+  // How a long document is laid out. Every top-level block of the content
+  // stays a child of #content, as one parse of the fragment makes it; what
+  // is drawn is a shadow tree that takes them in groups of a few dozen, each
+  // group skipped while it is off screen (content-visibility). An update then
+  // lays out, paints and watches the group it touches and not every block of
+  // the document: with the blocks side by side under one parent, the engine
+  // visits them all on each frame, which grows with the document.
+  //
+  // A group cuts only between two plain blocks, so no line, float or run of
+  // inline content is split. A group boundary stops the margins of the
+  // blocks on either side from collapsing, so the later group takes back the
+  // difference with a margin of its own, and the blocks sit where they would
+  // sit side by side.
+  var layoutGroups = (function () {
+    var GROUP_NODES = 48;
+    var PLAIN_BLOCK = /^(P|H[1-6]|UL|OL|PRE|BLOCKQUOTE|TABLE|HR|DL|SECTION)$/;
+    var root = null;
+    var groups = [];
+    var groupOf = new WeakMap();
+
+    function isPlainBlock(node) {
+      return !!node && node.nodeType === Node.ELEMENT_NODE && PLAIN_BLOCK.test(node.tagName) &&
+             !node.hasAttribute('style') && !node.hasAttribute('align');
+    }
+
+    function isBlank(node) {
+      return node.nodeType === Node.COMMENT_NODE ||
+             (node.nodeType === Node.TEXT_NODE && !/[^\t\n\f\r ]/.test(node.data));
+    }
+
+    function isDrawn(node) {
+      return node.nodeType === Node.ELEMENT_NODE || node.nodeType === Node.TEXT_NODE;
+    }
+
+    function lastBlock(nodes, end) {
+      for (var i = end - 1; i >= 0; i--) {
+        if (!isBlank(nodes[i])) {
+          return isPlainBlock(nodes[i]) ? nodes[i] : null;
+        }
+      }
+      return null;
+    }
+
+    // Whether a group may end before nodes[at].
+    function canCut(nodes, at) {
+      return isPlainBlock(nodes[at]) && lastBlock(nodes, at) !== null;
+    }
+
+    function makeGroup(nodes) {
+      var box = document.createElement('div');
+      box.className = 'group';
+      var slot = document.createElement('slot');
+      box.appendChild(slot);
+      var group = { box: box, slot: slot, nodes: nodes };
+      for (var i = 0; i < nodes.length; i++) {
+        groupOf.set(nodes[i], group);
+      }
+      return group;
+    }
+
+    function start(content) {
+      root = content.attachShadow({ mode: 'open', slotAssignment: 'manual' });
+      var style = document.createElement('style');
+      style.textContent = '.group { display: block; content-visibility: auto; }';
+      root.appendChild(style);
+    }
+
+    // The margins of a plain block, read from a sample of its kind in a
+    // hidden copy of the content's container: asking a block of the content
+    // itself would bring it to life in a group that is skipped.
+    var samples = null;
+    var margins = new Map();
+
+    function marginsOf(block) {
+      var key = block.tagName + ' ' + block.className;
+      var known = margins.get(key);
+      if (known === undefined) {
+        if (!samples) {
+          samples = document.createElement('div');
+          samples.className = 'markdown-body';
+          samples.hidden = true;
+          samples.setAttribute('aria-hidden', 'true');
+          document.body.appendChild(samples);
+        }
+        var sample = document.createElement(block.tagName);
+        sample.className = block.className;
+        // Not the first child, whose top margin the style sheet drops.
+        samples.appendChild(document.createElement('div'));
+        samples.appendChild(sample);
+        var style = getComputedStyle(sample);
+        known = { top: pixels(style.marginTop), bottom: pixels(style.marginBottom) };
+        samples.textContent = '';
+        margins.set(key, known);
+      }
+      return known;
+    }
+
+    function pixels(value) {
+      var number = parseFloat(value);
+      return isFinite(number) ? number : 0;
+    }
+
+    // The margin that makes the gap between the groups at index-1 and index
+    // what the two blocks around it would leave side by side.
+    function fitMargin(index) {
+      var group = groups[index];
+      var margin = 0;
+      var previous = index > 0 ? groups[index - 1] : null;
+      var end = previous ? lastBlock(previous.nodes, previous.nodes.length) : null;
+      if (end && isPlainBlock(group.nodes[0])) {
+        var below = marginsOf(end).bottom;
+        var above = marginsOf(group.nodes[0]).top;
+        var collapsed = Math.max(below, above, 0) + Math.min(below, above, 0);
+        margin = collapsed - below - above;
+      }
+      group.box.style.marginTop = margin ? margin + 'px' : '';
+      var blocks = 0;
+      for (var i = 0; i < group.nodes.length; i++) {
+        blocks += group.nodes[i].nodeType === Node.ELEMENT_NODE ? 1 : 0;
+      }
+      // Until a group has been drawn once, its height is a guess.
+      group.box.style.containIntrinsicSize = 'auto ' + Math.max(blocks, 1) * 4 + 'em';
+    }
+
+    // Groups from index on, as far as they changed: merged where a cut
+    // became unsafe, split where they grew, then assigned and fitted.
+    function settle(index) {
+      var group = groups[index];
+      if (group.nodes.length === 0) {
+        group.box.remove();
+        groups.splice(index, 1);
+        // The groups either side now meet.
+        return index < groups.length ? settle(index) : index;
+      }
+      while (index > 0 && !canCut(groups[index - 1].nodes.concat(group.nodes), groups[index - 1].nodes.length)) {
+        var previous = groups[index - 1];
+        previous.nodes = previous.nodes.concat(group.nodes);
+        for (var p = 0; p < group.nodes.length; p++) {
+          groupOf.set(group.nodes[p], previous);
+        }
+        group.box.remove();
+        groups.splice(index, 1);
+        index -= 1;
+        group = previous;
+      }
+      while (index + 1 < groups.length &&
+             !canCut(group.nodes.concat(groups[index + 1].nodes), group.nodes.length)) {
+        var next = groups[index + 1];
+        group.nodes = group.nodes.concat(next.nodes);
+        for (var q = 0; q < next.nodes.length; q++) {
+          groupOf.set(next.nodes[q], group);
+        }
+        next.box.remove();
+        groups.splice(index + 1, 1);
+      }
+      var pieces = [];
+      var begin = 0;
+      for (var at = GROUP_NODES; at < group.nodes.length - GROUP_NODES / 2; at++) {
+        if (at - begin >= GROUP_NODES && canCut(group.nodes, at)) {
+          pieces.push(group.nodes.slice(begin, at));
+          begin = at;
+        }
+      }
+      if (begin > 0) {
+        pieces.push(group.nodes.slice(begin));
+        group.nodes = pieces[0];
+        var after = group.box.nextSibling;
+        for (var k = 1; k < pieces.length; k++) {
+          var piece = makeGroup(pieces[k]);
+          root.insertBefore(piece.box, after);
+          groups.splice(index + k, 0, piece);
+        }
+      }
+      var count = Math.max(pieces.length, 1);
+      for (var m = index; m < index + count; m++) {
+        // Comments are never drawn, nor can they be assigned to a slot.
+        groups[m].slot.assign.apply(groups[m].slot, groups[m].nodes.filter(isDrawn));
+        fitMargin(m);
+      }
+      if (index + count < groups.length) {
+        fitMargin(index + count);
+      }
+      return index + count;
+    }
+
+    // `removed` left #content and `inserted` joined it, before `before`
+    // (at the end when null).
+    function replace(content, removed, inserted, before) {
+      if (!root) {
+        start(content);
+      }
+      var touched = [];
+      for (var i = 0; i < removed.length; i++) {
+        var from = groupOf.get(removed[i]);
+        from.nodes.splice(from.nodes.indexOf(removed[i]), 1);
+        groupOf.delete(removed[i]);
+        if (touched.indexOf(from) < 0) {
+          touched.push(from);
+        }
+      }
+      if (inserted.length) {
+        var into = before ? groupOf.get(before) : groups[groups.length - 1];
+        if (!into) {
+          into = makeGroup([]);
+          root.appendChild(into.box);
+          groups.push(into);
+        }
+        var at = before ? into.nodes.indexOf(before) : into.nodes.length;
+        into.nodes = into.nodes.slice(0, at).concat(inserted, into.nodes.slice(at));
+        for (var j = 0; j < inserted.length; j++) {
+          groupOf.set(inserted[j], into);
+        }
+        if (touched.indexOf(into) < 0) {
+          touched.push(into);
+        }
+      }
+      // Settled in document order; a group merged into an earlier one is
+      // settled with it.
+      touched.sort(function (a, b) {
+        return groups.indexOf(a) - groups.indexOf(b);
+      });
+      for (var t = 0; t < touched.length; t++) {
+        var index = groups.indexOf(touched[t]);
+        if (index >= 0) {
+          settle(index);
+        }
+      }
+    }
+
+    return { replace: replace };
+  })();
+
   // The fragment shown, where its blocks start, and the live nodes of each.
   var shownHtml = '';
   var blockStarts = [0];
@@ -240,11 +473,52 @@
     return nodes;
   }
 
-  window.__setContent = function (value) {
-    var html = String(value);
+  // Whether the nodes `fresh` differ from `shown` only within elements (the
+  // same kinds of node, and elements with the same name and attributes).
+  function sameShape(shown, fresh) {
+    if (shown.length !== fresh.length) {
+      return false;
+    }
+    for (var i = 0; i < shown.length; i++) {
+      var a = shown[i];
+      var b = fresh[i];
+      if (a.nodeType !== b.nodeType) {
+        return false;
+      }
+      if (a.nodeType === Node.ELEMENT_NODE) {
+        if (a.namespaceURI !== b.namespaceURI || a.tagName !== b.tagName ||
+            a.attributes.length !== b.attributes.length) {
+          return false;
+        }
+        for (var k = 0; k < b.attributes.length; k++) {
+          if (a.getAttribute(b.attributes[k].name) !== b.attributes[k].value) {
+            return false;
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+  // Gives the node `shown` the content of `fresh`, of the same shape.
+  function takeContent(shown, fresh) {
+    if (shown.nodeType !== Node.ELEMENT_NODE) {
+      if (shown.data !== fresh.data) {
+        shown.data = fresh.data;
+      }
+      return;
+    }
+    var children = document.createDocumentFragment();
+    while (fresh.firstChild) {
+      children.appendChild(fresh.firstChild);
+    }
+    shown.replaceChildren(children);
+  }
+
+  // Shows `html`, whose first `prefix` and last `suffix` characters are those
+  // of the fragment shown.
+  function show(html, prefix, suffix) {
     var content = document.getElementById('content');
-    var prefix = commonPrefix(shownHtml, html);
-    var suffix = commonSuffix(shownHtml, html, Math.min(shownHtml.length, html.length) - prefix);
 
     // The changed blocks: from the one holding the first changed character
     // (or the character before it, so that text typed right before a block
@@ -276,25 +550,40 @@
     for (var k = last; k < blockNodes.length && !before; k++) {
       before = blockNodes[k].length ? blockNodes[k][0] : null;
     }
-    for (var i = first; i < last; i++) {
-      for (var n = 0; n < blockNodes[i].length; n++) {
-        blockNodes[i][n].remove();
-      }
-    }
     var starts = [];
     var nodes = [];
-    var fragment = document.createDocumentFragment();
     for (var j = 0; j < scan.starts.length; j++) {
       var start = from + scan.starts[j];
       var end = j + 1 < scan.starts.length ? from + scan.starts[j + 1] : to;
-      var parsed = parseBlock(html.substring(start, end));
-      for (var m = 0; m < parsed.length; m++) {
-        fragment.appendChild(parsed[m]);
-      }
       starts.push(start);
-      nodes.push(parsed);
+      nodes.push(parseBlock(html.substring(start, end)));
     }
-    content.insertBefore(fragment, before);
+    if (last - first === 1 && nodes.length === 1 && sameShape(blockNodes[first], nodes[0])) {
+      // Typing within one block: its nodes take the new content in place,
+      // and the content's list of blocks, which the groups draw, stays.
+      for (var c = 0; c < nodes[0].length; c++) {
+        takeContent(blockNodes[first][c], nodes[0][c]);
+      }
+      nodes[0] = blockNodes[first];
+    } else {
+      var removed = [];
+      for (var i = first; i < last; i++) {
+        for (var n = 0; n < blockNodes[i].length; n++) {
+          blockNodes[i][n].remove();
+          removed.push(blockNodes[i][n]);
+        }
+      }
+      var inserted = [];
+      var fragment = document.createDocumentFragment();
+      for (var p = 0; p < nodes.length; p++) {
+        for (var m = 0; m < nodes[p].length; m++) {
+          fragment.appendChild(nodes[p][m]);
+          inserted.push(nodes[p][m]);
+        }
+      }
+      content.insertBefore(fragment, before);
+      layoutGroups.replace(content, removed, inserted, before);
+    }
 
     var later = blockStarts.slice(last);
     for (var s = 0; s < later.length; s++) {
@@ -303,5 +592,31 @@
     blockStarts = blockStarts.slice(0, first).concat(starts, later);
     blockNodes = blockNodes.slice(0, first).concat(nodes, blockNodes.slice(last));
     shownHtml = html;
+  }
+
+  window.__setContent = function (value) {
+    var html = String(value);
+    // Changes sent as patches apply to this content only once the
+    // application says which version it is.
+    window.__contentVersion = undefined;
+    var prefix = commonPrefix(shownHtml, html);
+    show(html, prefix, commonSuffix(shownHtml, html, Math.min(shownHtml.length, html.length) - prefix));
+  };
+
+  // The fragment of version `base` with `removed` characters at `from`
+  // replaced by `inserted` becomes version `version`. Handing the whole
+  // fragment of a long document to the page on every keystroke costs more
+  // than the page's own work: only the change travels. False, with nothing
+  // changed, when the page does not show version `base`.
+  window.__patchContent = function (base, version, from, removed, inserted) {
+    if (window.__contentVersion === undefined || window.__contentVersion !== base ||
+        from < 0 || removed < 0 || from + removed > shownHtml.length) {
+      return false;
+    }
+    window.__contentVersion = undefined;
+    var html = shownHtml.substring(0, from) + String(inserted) + shownHtml.substring(from + removed);
+    show(html, from, shownHtml.length - from - removed);
+    window.__contentVersion = version;
+    return true;
   };
 })();
