@@ -4,8 +4,10 @@
 // side by side.
 
 #include "editor/PreviewPage.h"
+#include "editor/PreviewProfile.h"
 #include "editor/PreviewWebView.h"
 #include "editor/core/MarkdownRenderer.h"
+#include "store/DocumentStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +16,10 @@
 #include <QJsonObject>
 #include <QQuickWindow>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -130,12 +134,16 @@ class TestPreviewUpdates final : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+    QSettings m_settings{m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
+    DocumentStore m_store{m_dir.filePath(QStringLiteral("store")), &m_settings};
+    PreviewProfile m_profile; // outlives every page
     std::unique_ptr<PreviewWebView> m_patched;
     std::unique_ptr<PreviewWebView> m_fresh;
 
-    static std::unique_ptr<PreviewWebView> loadedPreview()
+    std::unique_ptr<PreviewWebView> loadedPreview()
     {
-        auto preview = std::make_unique<PreviewWebView>();
+        auto preview = std::make_unique<PreviewWebView>(&m_profile, &m_store);
         preview->resize(800, 600);
         preview->show();
         if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, 20000))
