@@ -110,7 +110,19 @@ public:
         return !error;
     }
 
+    // Key presses that reached this client through its grabs so far.
+    int presses()
+    {
+        while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+            if ((event->response_type & 0x7f) == XCB_KEY_PRESS)
+                ++m_presses;
+            free(event);
+        }
+        return m_presses;
+    }
+
 private:
+    int m_presses = 0;
     xcb_connection_t *m_connection;
 };
 

@@ -42,6 +42,25 @@ private:
     int m_key;
 };
 
+// Waits until this application holds the keyboard, as an open menu does. A
+// key another client grabbed on the root window comes here only then; until
+// then each probe press goes to that client.
+bool keyboardGrabbedHere()
+{
+    OwnXServer::OtherClient other;
+    if (!other.grab(88 /* F12 */, 0))
+        return false;
+    KeyCounter probes(Qt::Key_F12);
+    for (int sent = 1; sent <= 50; ++sent) {
+        xdotool({"key", "F12"});
+        if (!QTest::qWaitFor([&] { return probes.count > 0 || other.presses() >= sent; }, 10000))
+            return false;
+        if (probes.count > 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class TestX11HotKeys : public QObject
@@ -121,7 +140,7 @@ private Q_SLOTS:
         menu.addAction(QStringLiteral("Item"));
         menu.popup(QPoint(100, 100));
         QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
-        QTest::qWait(200); // until the menu's keyboard grab is in place
+        QVERIFY(keyboardGrabbedHere());
         xdotool({"key", "super+alt+k"});
         QTRY_COMPARE(m_ups, 1);
         QCOMPARE(m_downs, 1);
@@ -138,7 +157,7 @@ private Q_SLOTS:
         KeyCounter shifts(Qt::Key_Shift);
         menu.popup(QPoint(100, 100));
         QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
-        QTest::qWait(200); // until the menu's keyboard grab is in place
+        QVERIFY(keyboardGrabbedHere());
         // Alt alone is no shortcut, though one shortcut uses it.
         xdotool({"key", "alt", "key", "shift"});
         QTRY_VERIFY(shifts.count > 0);
@@ -154,11 +173,13 @@ private Q_SLOTS:
         QMenu menu;
         menu.addAction(QStringLiteral("Item"));
         KeyCounter shifts(Qt::Key_Shift);
+        KeyCounter ks(Qt::Key_K, &menu); // the combination did reach the menu
         menu.popup(QPoint(100, 100));
         QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
-        QTest::qWait(200); // until the menu's keyboard grab is in place
+        QVERIFY(keyboardGrabbedHere());
         xdotool({"key", "super+alt+k", "key", "shift"});
         QTRY_VERIFY(shifts.count > 0);
+        QCOMPARE(ks.count, 1);
         QCOMPARE(m_downs + m_ups, 0);
         menu.close();
     }
