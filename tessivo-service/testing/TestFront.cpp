@@ -93,6 +93,11 @@ void TestFront::handle(HttpConnection *connection, const LoggedRequest &request)
             guard->reply(scripted->status, scripted->headers, scripted->body);
         }
     };
+    if (hold.remaining > 0 && hold.method == request.method && hold.path == request.path) {
+        --hold.remaining;
+        held.append(answer);
+        return;
+    }
     const int delay = latency.value(request.path);
     if (delay > 0)
         QTimer::singleShot(delay, connection, answer);

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 namespace tessivo::server {
@@ -31,9 +32,18 @@ public:
         ScriptedReply reply;
     };
 
+    struct Hold
+    {
+        QByteArray method;
+        QString path;
+        int remaining = 0;
+    };
+
     QList<LoggedRequest> log;
     QList<ForcedReply> forced;
     QHash<QString, int> latency;
+    Hold hold;
+    QList<std::function<void()>> held; // answers waiting for release, oldest first
     std::optional<AiScript> aiScript;
     std::optional<QPair<SignInOutcome, QString>> nextSignIn;
 

@@ -69,6 +69,20 @@ void TestHooks::setLatency(const QString &path, int ms)
         TestFront::of(m_server).latency.remove(path);
 }
 
+void TestHooks::holdRequests(const QByteArray &method, const QString &path, int count)
+{
+    TestFront::of(m_server).hold = {method, path, count};
+}
+
+bool TestHooks::releaseHeldRequest()
+{
+    TestFront &front = TestFront::of(m_server);
+    if (front.held.isEmpty())
+        return false;
+    front.held.takeFirst()();
+    return true;
+}
+
 void TestHooks::setAiScript(const AiScript &script)
 {
     TestFront::of(m_server).aiScript = script;

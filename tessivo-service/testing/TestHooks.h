@@ -80,6 +80,11 @@ public:
     void forceReply(const QByteArray &method, const QString &path, int nth, const ScriptedReply &reply);
     // Every reply on `path` waits this long first (0 removes it).
     void setLatency(const QString &path, int ms);
+    // The next `count` requests whose method and path match wait, in
+    // arrival order, until released; they are logged on arrival.
+    void holdRequests(const QByteArray &method, const QString &path, int count);
+    // Lets the oldest waiting request reach the routes; false when none waits.
+    bool releaseHeldRequest();
     // The next "/api/ai" request is answered by this script.
     void setAiScript(const AiScript &script);
 

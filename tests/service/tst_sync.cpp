@@ -165,15 +165,17 @@ private Q_SLOTS:
         a->store->appendText(u"from A"_s, d.id);
         b->store->setClockForTesting([] { return QDateTime::currentMSecsSinceEpoch() + 60000; });
         b->store->appendText(u"from B"_s, d.id);
-        // B's pull is answered before A pushes; B's push after.
-        hooks().setLatency(syncPath, 400);
+        // B's pull is answered before A's push lands; B's push after it.
         hooks().clearRequestLog();
+        hooks().holdRequests("POST", syncPath, 2);
         QFuture<void> passA = a->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return syncRequests("GET").size() == 1; }));
-        QTest::qWait(200);
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 1; }, 20000));
         QFuture<void> passB = b->engine->sync();
-        QTRY_VERIFY_WITH_TIMEOUT(passA.isFinished() && passB.isFinished(), 20000);
-        hooks().setLatency(syncPath, 0);
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 2; }, 20000));
+        QVERIFY(hooks().releaseHeldRequest());
+        QTRY_VERIFY_WITH_TIMEOUT(passA.isFinished(), 20000);
+        QVERIFY(hooks().releaseHeldRequest());
+        QTRY_VERIFY_WITH_TIMEOUT(passB.isFinished(), 20000);
         QVERIFY(converge(*a, *b));
         QCOMPARE(a->snapshot(), b->snapshot());
         QCOMPARE(a->store->document(d.id)->body, u"# Plan\n\nbase\n\nfrom B"_s);
@@ -223,19 +225,23 @@ private Q_SLOTS:
         QTRY_VERIFY(first.isFinished());
         a->store->createDocument(std::nullopt, u"mine"_s);
         QVERIFY(a->syncOnce());
-        QVERIFY(a->store->state().syncCursor > 0);
-        QTest::qWait(5);
+        const qint64 cursor = a->store->state().syncCursor;
+        QVERIFY(cursor > 0);
+        // The other account's next record is stamped after the cursor.
+        QTRY_VERIFY(QDateTime::currentMSecsSinceEpoch() > cursor);
         hooks().injectDocument(other.userId, record("newer"));
 
         a->keyring.put(other.sessionToken);
         a->open();
-        hooks().setLatency(u"/api/v1/me"_s, 200);
-        hooks().setLatency(syncPath, 600);
+        // The pass's pull is out when /me answers, and is answered after.
+        hooks().clearRequestLog();
+        hooks().holdRequests("GET", syncPath, 1);
         QFuture<void> me = a->auth->refreshMe();
         QFuture<void> pass = a->engine->sync();
-        QTRY_VERIFY_WITH_TIMEOUT(me.isFinished() && pass.isFinished(), 20000);
-        hooks().setLatency(u"/api/v1/me"_s, 0);
-        hooks().setLatency(syncPath, 0);
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("GET").size() == 1; }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(me.isFinished(), 20000);
+        QVERIFY(hooks().releaseHeldRequest());
+        QTRY_VERIFY_WITH_TIMEOUT(pass.isFinished(), 20000);
         QVERIFY(a->syncOnce());
         QVERIFY(a->store->document(u"newer"_s));
         QVERIFY(a->store->document(u"older"_s));
