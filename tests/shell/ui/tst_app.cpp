@@ -1,12 +1,16 @@
 // The real binary: a second launch brings the window back, and the desktop
 // ending the app right after an edit keeps the edit on disk.
 #include "platform/SingleInstance.h"
+#include "service/core/Keychain.h"
+
+#include "service/LocalServer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -37,6 +41,20 @@ QString run(const QString &program, const QStringList &arguments, const QProcess
 bool hasXdotool()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
+}
+
+// Saves (or, with no value, removes) the session token in the desktop's
+// keyring, where the app reads it at launch; false when it didn't finish.
+bool setKeyringToken(const QString &token)
+{
+    bool done = false;
+    const Keychain::Backend keyring = Keychain::secretService();
+    const QString account = QString::fromLatin1(Keychain::sessionTokenAccount);
+    if (token.isEmpty())
+        keyring.remove(account, [&] { done = true; });
+    else
+        keyring.save(account, token.toUtf8(), [&] { done = true; });
+    return QTest::qWaitFor([&] { return done; }, 20000);
 }
 
 } // namespace
@@ -239,9 +257,18 @@ private Q_SLOTS:
     {
         if (!hasXdotool())
             QSKIP("xdotool is needed to look at the windows");
+        // The keyring holds a session, so the app's taking of its answer
+        // shows: it then asks the service with that token.
+        const std::unique_ptr<tessivo::server::Server> service = startLocalServer();
+        const QString token = service->hooks()
+                                  .registerUser(QStringLiteral("ann@example.com"), QStringLiteral("Ann"))
+                                  .sessionToken;
+        QVERIFY(setKeyringToken(token));
+        const auto forgetToken = qScopeGuard([] { setKeyringToken({}); });
         m_app = std::make_unique<QProcess>();
         QProcessEnvironment env = environment();
         env.insert(QStringLiteral("TESSIVO_TEST_KEYRING_READ_DELAY_MS"), QStringLiteral("4000"));
+        env.insert(QStringLiteral("TESSIVO_TEST_SERVICE_URL"), service->baseUrl().toString());
         m_app->setProcessEnvironment(env);
         m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app->start(binary(), {});
@@ -255,7 +282,18 @@ private Q_SLOTS:
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!windowID().isEmpty());
-        QTest::qWait(4000); // past the keyring's answer
+        QVERIFY2(service->hooks().requestLog().isEmpty(), "the keyring answered before the second launch");
+        // Past the keyring's answer: the app checks the session it held, and
+        // asks who is signed in once the check's reply has been read.
+        const QByteArray bearer = "Bearer " + token.toLatin1();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QList<tessivo::server::LoggedRequest> log = service->hooks().requestLog();
+                return std::any_of(log.cbegin(), log.cend(), [&](const tessivo::server::LoggedRequest &r) {
+                    return r.path == u"/api/v1/me" && r.header("authorization") == bearer;
+                });
+            },
+            30000));
         QCOMPARE(m_app->state(), QProcess::Running);
         const QString windows = run(QStringLiteral("xdotool"), searchArguments(), environment());
         QCOMPARE(windows.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1);
