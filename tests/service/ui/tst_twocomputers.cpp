@@ -4,6 +4,7 @@
 // document while a real service (in this process) sits between them. Every
 // typed line must end up on both computers and on the service, in the
 // document itself or in exactly one conflicted copy.
+#include "AtSpi.h"
 #include "service/LocalServer.h"
 
 #include <QDir>
@@ -69,6 +70,13 @@ struct Text
     QString main;       // the shared document's body
     QStringList copies; // bodies of live conflicted copies
     bool hasMain = false;
+
+    QString describe() const
+    {
+        QStringList sorted = copies;
+        sorted.sort();
+        return (hasMain ? main : u"(none)"_s) + u" + copies: "_s + sorted.join(u" / "_s);
+    }
 };
 
 Text textOf(const QList<QJsonObject> &documents)
@@ -123,6 +131,7 @@ class TestTwoComputers : public QObject
         QProcess app;
         QByteArray bearer;
         QString window;
+        std::unique_ptr<atspi::Bus> a11y;
 
         QString dataDir() const { return home.filePath(u"data/Tessivo"_s); }
     };
@@ -160,6 +169,7 @@ class TestTwoComputers : public QObject
         env.insert(u"TESSIVO_TEST_SERVICE_URL"_s, u"http://127.0.0.1:%1"_s.arg(m_port));
         env.insert(u"BROWSER"_s, c.home.filePath(u"browser.sh"_s));
         env.insert(u"QTWEBENGINE_DISABLE_SANDBOX"_s, u"1"_s);
+        env.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
         return env;
     }
 
@@ -197,9 +207,16 @@ class TestTwoComputers : public QObject
         browser.close();
         browser.setPermissions(browser.permissions() | QFile::ExeOwner);
         c->xserver = startXServer(&c->display);
+        // The services the bus starts (the accessibility bus among them)
+        // belong to this computer: its bus and its display.
+        const QString busAddress = u"unix:path="_s + c->home.filePath(u"run/bus"_s);
+        QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
+        busEnvironment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
+        busEnvironment.insert(u"DISPLAY"_s, c->display);
         QProcess bus;
-        bus.start(u"dbus-daemon"_s,
-                  {u"--session"_s, u"--fork"_s, u"--print-address=1"_s, u"--print-pid=1"_s});
+        bus.setProcessEnvironment(busEnvironment);
+        bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--fork"_s, u"--address="_s + busAddress,
+                                     u"--print-address=1"_s, u"--print-pid=1"_s});
         bus.waitForFinished(10000);
         const QStringList out =
             QString::fromUtf8(bus.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -207,6 +224,7 @@ class TestTwoComputers : public QObject
             c->bus = out.at(0).trimmed();
             c->busPid = out.at(1).trimmed().toLongLong();
         }
+        c->a11y = std::make_unique<atspi::Bus>(c->bus, u"a11y-"_s + name);
         c->app.setProcessEnvironment(environment(*c));
         c->app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         c->app.start(binary());
@@ -231,6 +249,33 @@ class TestTwoComputers : public QObject
         c.reset();
     }
 
+    // The object named `name` in a role, once one of the app's windows
+    // shows it.
+    std::optional<atspi::Ref> shown(const Computer &c, const QString &name, const QString &role)
+    {
+        std::optional<atspi::Ref> found;
+        (void)QTest::qWaitFor([&] { return (found = c.a11y->find(name, role)).has_value(); }, 30000);
+        return found;
+    }
+
+    bool press(const Computer &c, const QString &name, const QString &role)
+    {
+        const std::optional<atspi::Ref> object = shown(c, name, role);
+        return object && c.a11y->press(*object);
+    }
+
+    // A click in the middle of what the object shows, as a user's.
+    bool click(const Computer &c, const QString &name, const QString &role)
+    {
+        const std::optional<atspi::Ref> object = shown(c, name, role);
+        const QRect rect = object ? c.a11y->extents(*object) : QRect();
+        if (rect.isEmpty())
+            return false;
+        xdotool(c, {"mousemove", QString::number(rect.center().x()), QString::number(rect.center().y()),
+                    "click", "1"});
+        return true;
+    }
+
     // Requests this computer made (by its session's bearer token).
     int requestsOf(const Computer &c, const QString &path, const QByteArray &method = "GET")
     {
@@ -253,15 +298,13 @@ class TestTwoComputers : public QObject
         const QString settings = window(c, u"^Settings$"_s);
         QVERIFY(!settings.isEmpty());
         xdotool(c, {"windowfocus", "--sync", settings});
-        xdotool(c, {"mousemove", "--window", settings, "120", "25", "click", "1"});
+        QVERIFY(c.a11y->isConnected());
+        QVERIFY(press(c, u"Account"_s, u"page tab"_s));
         // The button shows once the keyring's first read has ended, or has
         // waited too long (this bus has no keyring that answers): until then
-        // the tab offers neither "Sign in" nor a user, and a click does nothing.
-        for (int attempt = 0; attempt < 6 && !QFile::exists(c.home.filePath(u"opened"_s)); ++attempt) {
-            xdotool(c, {"mousemove", "--window", settings, "250", "100", "click", "1"});
-            (void)QTest::qWaitFor([&] { return QFile::exists(c.home.filePath(u"opened"_s)); }, 5000);
-        }
-        QVERIFY(QFile::exists(c.home.filePath(u"opened"_s)));
+        // the tab offers neither "Sign in" nor a user.
+        QVERIFY(press(c, u"Continue with GitHub"_s, u"push button"_s));
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(c.home.filePath(u"opened"_s)); }, 20000));
         m_server->hooks().clearRequestLog();
         const QString ott = m_server->hooks().mintOneTimeToken(m_account.userId);
         QProcess second;
@@ -282,16 +325,21 @@ class TestTwoComputers : public QObject
                                  10000);
     }
 
-    // The document is the second in the sidebar (the welcome document,
-    // made at the first start, is newer); a click opens it and one in the
+    // A click on the document in the sidebar opens it, and one in the
     // editor puts the caret there.
     void open(Computer &c)
     {
         xdotool(c, {"windowfocus", "--sync", c.window});
-        xdotool(c, {"mousemove", "--window", c.window, "60", "208", "click", "1"});
-        QTest::qWait(800);
-        xdotool(c, {"mousemove", "--window", c.window, "480", "400", "click", "1"});
-        QTest::qWait(300);
+        QVERIFY(click(c, u"Plan"_s, u"list item"_s));
+        // The editor's counts are the document's.
+        QVERIFY(shown(c, u"%1 characters"_s.arg(base.size()), u"label"_s));
+        QVERIFY(click(c, QString(), u"text"_s));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const std::optional<atspi::Ref> editor = c.a11y->find(QString(), u"text"_s);
+                return editor && c.a11y->hasState(*editor, atspi::focused);
+            },
+            30000));
     }
 
     void typeLine(Computer &c, const QString &line)
@@ -302,30 +350,34 @@ class TestTwoComputers : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(fileText(c).main.contains(line), 10000);
     }
 
-    // "Sync Now" in the Account tab; returns once the pass's requests have
-    // been answered and nothing more came for a second.
+    // "Sync Now" in the Account tab; returns once the computer has settled.
     void syncNow(Computer &c)
     {
         const int before = requestsOf(c, syncPath);
         xdotool(c, {"key", "ctrl+comma"});
         const QString settings = window(c, u"^Settings$"_s);
         xdotool(c, {"windowfocus", "--sync", settings});
-        xdotool(c, {"mousemove", "--window", settings, "120", "25", "click", "1"});
-        xdotool(c, {"mousemove", "--window", settings, "85", "199", "click", "1"});
+        QVERIFY(press(c, u"Account"_s, u"page tab"_s));
+        QVERIFY(press(c, u"Sync Now"_s, u"push button"_s));
         QTRY_VERIFY_WITH_TIMEOUT(requestsOf(c, syncPath) > before, 20000);
         settle(c);
         xdotool(c, {"key", "Escape"});
         xdotool(c, {"windowfocus", "--sync", c.window});
     }
 
-    void settle(const Computer &c)
+    // Until the computer's passes have ended with its documents as the
+    // service has them (copies it made included) and it says so.
+    void settle(Computer &c)
     {
-        int seen = -1;
-        while (seen != m_server->hooks().requestLog().size()) {
-            seen = int(m_server->hooks().requestLog().size());
-            QTest::qWait(1500);
-        }
-        Q_UNUSED(c);
+        QString local, service;
+        const bool same = QTest::qWaitFor(
+            [&] {
+                local = fileText(c).describe();
+                service = serviceText().describe();
+                return local == service && c.a11y->find(u"Synced across devices"_s, u"label"_s);
+            },
+            60000);
+        QVERIFY2(same, qPrintable(u"%1: %2 | service: %3"_s.arg(c.name, local, service)));
     }
 
     Text fileText(const Computer &c)
@@ -439,25 +491,28 @@ private Q_SLOTS:
         } else if (scenario == u"offline"_s) {
             m_server.reset();
             typeLine(first, firstLine);
-            QTest::qWait(500);
             typeLine(second, secondLine);
-            QTest::qWait(4000); // both debounced passes have failed
+            // Both debounced passes have failed.
+            for (const Computer *c : {m_a.get(), m_b.get()})
+                QVERIFY(shown(*c, u"Offline, saved locally"_s, u"label"_s));
             startService();
             for (Computer *c : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
                 syncNow(*c);
         } else {
-            // Every sync request waits 4 s: the first computer's pass starts
-            // 1.5 s before the second's, so both pulls are answered before
-            // either push, and the first push is stored before the second.
-            m_server->hooks().setLatency(syncPath, 4000);
+            // Both pushes wait: the second computer's pull is answered
+            // before the first push is stored, and its push after it.
+            const int firstPushes = requestsOf(first, syncPath, "POST");
+            const int secondPushes = requestsOf(second, syncPath, "POST");
+            m_server->hooks().holdRequests("POST", syncPath, 2);
             typeLine(first, firstLine);
-            QTest::qWait(1500);
+            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(first, syncPath, "POST") > firstPushes, 30000);
             typeLine(second, secondLine);
-            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(second, syncPath, "POST") > 0, 30000);
-            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(first, syncPath) >= 2 && requestsOf(second, syncPath) >= 2,
-                                     60000);
+            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(second, syncPath, "POST") > secondPushes, 30000);
+            QVERIFY(m_server->hooks().releaseHeldRequest());
+            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(firstLine), 30000);
+            QVERIFY(m_server->hooks().releaseHeldRequest());
             settle(second);
-            m_server->hooks().setLatency(syncPath, 0);
+            syncNow(first);
         }
         expectNothingLost({firstLine, secondLine});
     }
