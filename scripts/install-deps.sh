@@ -16,7 +16,7 @@ packages=(
   libx11-dev libxcb1-dev libxkbcommon-dev libxkbcommon-x11-dev
   libbenchmark-dev clang-format
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils openbox qt6ct
+  xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils openbox qt6ct at-spi2-core
   python3 python3-html5lib
   fonts-dejavu-core
 )
