@@ -19,6 +19,9 @@
 
 #include <optional>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace atspi {
 
 // One object on the bus: the app's bus name and the object's path.
@@ -69,9 +72,21 @@ public:
                                            QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")));
         if (address.isValid())
             m_connection = QDBusConnection::connectToBus(address.value(), name);
+        // The launcher outlives the session bus that started it.
+        const QDBusReply<uint> launcher =
+            session.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                        QStringLiteral("/org/freedesktop/DBus"),
+                                                        QStringLiteral("org.freedesktop.DBus"),
+                                                        QStringLiteral("GetConnectionUnixProcessID"))
+                         << QStringLiteral("org.a11y.Bus"));
+        if (launcher.isValid())
+            m_launcher = pid_t(launcher.value());
     }
+    // Ends the accessibility bus, with the launcher that started it.
     ~Bus()
     {
+        if (m_launcher > 0)
+            ::kill(m_launcher, SIGTERM);
         QDBusConnection::disconnectFromBus(m_name);
         QDBusConnection::disconnectFromBus(m_name + QStringLiteral("-session"));
     }
@@ -123,14 +138,6 @@ public:
         return {x, y, width, height};
     }
 
-    QString text(const Ref &ref) const
-    {
-        const QDBusReply<QString> reply =
-            call(ref, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"),
-                 {QVariant::fromValue(0), QVariant::fromValue(-1)});
-        return reply.isValid() ? reply.value() : QString();
-    }
-
 private:
     QDBusMessage call(const Ref &ref, const QString &interface, const QString &method,
                       const QVariantList &arguments = {}) const
@@ -173,6 +180,7 @@ private:
 
     QString m_name;
     std::optional<QDBusConnection> m_connection;
+    pid_t m_launcher = 0;
 };
 
 } // namespace atspi

@@ -240,6 +240,7 @@ class TestTwoComputers : public QObject
             if (!c->app.waitForFinished(15000))
                 c->app.kill();
         }
+        c->a11y.reset();
         if (c->busPid > 0)
             ::kill(pid_t(c->busPid), SIGTERM);
         if (c->xserver > 0) {
