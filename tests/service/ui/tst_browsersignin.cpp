@@ -6,6 +6,7 @@
 #include "platform/SchemeHandler.h"
 #include "service/core/Keychain.h"
 
+#include "AtSpi.h"
 #include "service/LocalServer.h"
 
 #include <QDir>
@@ -43,6 +44,7 @@ class TestBrowserSignIn : public QObject
         env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
         env.insert(u"TESSIVO_TEST_SERVICE_URL"_s, m_server->baseUrl().toString());
         env.insert(u"BROWSER"_s, m_home.filePath(u"browser.sh"_s));
+        env.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(program, arguments);
@@ -67,6 +69,14 @@ class TestBrowserSignIn : public QObject
             },
             20000);
         return id;
+    }
+
+    // Presses the control of that name and role once the app shows it.
+    bool press(const atspi::Bus &a11y, const QString &name, const QString &role)
+    {
+        std::optional<atspi::Ref> found;
+        (void)QTest::qWaitFor([&] { return (found = a11y.find(name, role)).has_value(); }, 30000);
+        return found && a11y.press(*found);
     }
 
     // The bearer token of the first request on `path` since the log was cleared.
@@ -119,21 +129,18 @@ private Q_SLOTS:
         QVERIFY(entry.open(QIODevice::ReadOnly)); // the launch registered the binary
         QCOMPARE(QString::fromUtf8(entry.readAll()), SchemeHandler::desktopEntry(binary()));
 
-        // Settings, its Account tab, then "Continue with GitHub", the first button.
+        // Settings, its Account tab, then "Continue with GitHub", once the
+        // keyring's first read has ended and the tab offers it.
         xdotool({"windowfocus", "--sync", main});
         xdotool({"key", "--window", main, "ctrl+comma"});
         const QString settings = window(u"^Settings$"_s);
         xdotool({"windowfocus", "--sync", settings});
-        xdotool({"mousemove", "--window", settings, "120", "25", "click", "1"});
-        // The button shows once the keyring's first read has ended (slow on a
-        // busy machine); until then the tab offers no "Sign in" and a click
-        // there does nothing, so click again until the browser opens.
+        const atspi::Bus a11y(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), u"a11y"_s);
+        QVERIFY(a11y.isConnected());
+        QVERIFY(press(a11y, u"Account"_s, u"page tab"_s));
+        QVERIFY(press(a11y, u"Continue with GitHub"_s, u"push button"_s));
         QFile opened(m_home.filePath(u"opened"_s));
-        for (int attempt = 0; attempt < 8 && !opened.exists(); ++attempt) {
-            xdotool({"mousemove", "--window", settings, "250", "100", "click", "1"});
-            (void)QTest::qWaitFor([&] { return opened.exists(); }, 5000);
-        }
-        QVERIFY(opened.exists());
+        QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), 20000);
         QVERIFY(opened.open(QIODevice::ReadOnly));
         const QUrl page(QString::fromUtf8(opened.readLine()).trimmed());
         QCOMPARE(page, m_server->baseUrl().resolved(QUrl(u"/api/v1/auth/native-signin?provider=github"_s)));
