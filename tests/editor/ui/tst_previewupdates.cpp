@@ -9,6 +9,8 @@
 #include "editor/core/MarkdownRenderer.h"
 #include "store/DocumentStore.h"
 
+#include "PageScript.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -27,19 +29,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
-        return u"<timeout>"_s;
-    return result;
-}
 
 QString literal(const QString &text)
 {

@@ -8,6 +8,8 @@
 #include "editor/PreviewWebView.h"
 #include "store/DocumentStore.h"
 
+#include "PageScript.h"
+
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,20 +30,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Runs `script` in the page and waits for its result.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 10000))
-        return u"<timeout>"_s;
-    return result;
-}
 
 QString contentHtml(QWebEnginePage *page)
 {
