@@ -608,17 +608,22 @@ void TestDetailView::dropImagesIntoTheEditor()
     QCOMPARE(m_store->document(doc.id)->body, text);
 
     QTRY_COMPARE(m_uploads.size(), 2);
-    QCOMPARE((QStringList{m_uploads.at(0).filename, m_uploads.at(0).contentType, m_uploads.at(0).documentID,
-                          QString::fromLatin1(m_uploads.at(0).data), m_uploads.at(1).contentType}),
-             (QStringList{u"first-shot.png"_s, u"image/png"_s, doc.id, u"PNGDATA-A"_s, u"image/jpeg"_s}));
+    // The files are read at once, so either upload may start first.
+    const int first = m_uploads.at(0).filename == u"first-shot.png"_s ? 0 : 1;
+    const int second = 1 - first;
+    QCOMPARE((QStringList{m_uploads.at(first).filename, m_uploads.at(first).contentType,
+                          m_uploads.at(first).documentID, QString::fromLatin1(m_uploads.at(first).data),
+                          m_uploads.at(second).filename, m_uploads.at(second).contentType}),
+             (QStringList{u"first-shot.png"_s, u"image/png"_s, doc.id, u"PNGDATA-A"_s, u"second.jpg"_s,
+                          u"image/jpeg"_s}));
 
     // The user types at the end meanwhile; the caret stays where it is.
     editor->setSelectedRange({editor->length(), 0});
     editor->replaceCharacters({editor->length(), 0}, u"!"_s);
     const qsizetype caretFromEnd = editor->length() - editor->selectedRange().location;
-    m_uploads[1].succeed(
+    m_uploads[second].succeed(
         ImageAsset{u"2"_s, u"https://cdn/second.jpg"_s, u"second.jpg"_s, u"image/jpeg"_s, 9, 0});
-    m_uploads[0].succeed(
+    m_uploads[first].succeed(
         ImageAsset{u"1"_s, u"https://cdn/first.png"_s, u"first-shot.png"_s, u"image/png"_s, 9, 0});
     QCOMPARE(
         editor->string(),
