@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPromise>
+#include <QTimer>
 
 #include <memory>
 
@@ -238,11 +239,7 @@ void APIClient::limitReply(QNetworkReply *reply, qint64 maxBytes)
     // Qt stops filling the buffer a little short of its size: the margin
     // lets what passes the limit arrive, so the reply is ended rather than
     // stalled.
-    reply->setReadBufferSize(maxBytes + readBufferMargin);
-    // As for a stream (APIStream): a request with a body takes the size only
-    // once it has gone out.
-    connect(reply, &QNetworkReply::requestSent, reply,
-            [reply, maxBytes] { reply->setReadBufferSize(maxBytes + readBufferMargin); });
+    keepReadBufferAt(reply, maxBytes + readBufferMargin);
     const auto check = [reply, maxBytes] {
         if (reply->property(tooLargeProperty).toBool())
             return;
@@ -254,6 +251,24 @@ void APIClient::limitReply(QNetworkReply *reply, qint64 maxBytes)
     };
     connect(reply, &QNetworkReply::metaDataChanged, reply, check);
     connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
+void APIClient::keepReadBufferAt(QNetworkReply *reply, qint64 bytes)
+{
+    // Qt 6.4 starts a request with a body on a later turn, and a size set
+    // before its network thread has the request is dropped there; a server
+    // that answers at once would meanwhile be read without a limit. The size
+    // is offered again on every turn until the request has gone out: the
+    // first offer after the start follows the request into that thread.
+    reply->setReadBufferSize(bytes);
+    auto *offer = new QTimer(reply);
+    offer->setInterval(0);
+    connect(offer, &QTimer::timeout, reply, [reply, bytes] { reply->setReadBufferSize(bytes); });
+    const auto stopOffering = [offer] { offer->deleteLater(); };
+    connect(reply, &QNetworkReply::requestSent, offer, stopOffering);
+    connect(reply, &QNetworkReply::metaDataChanged, offer, stopOffering);
+    connect(reply, &QNetworkReply::finished, offer, stopOffering);
+    offer->start();
 }
 
 APIResult<APIReply> APIClient::readReply(QNetworkReply *reply)

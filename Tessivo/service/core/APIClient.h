@@ -249,6 +249,8 @@ private:
     // is all in memory. Its buffer stops taking data a little past the limit,
     // so a main thread held up elsewhere can't let more pile up meanwhile.
     static void limitReply(QNetworkReply *reply, qint64 maxBytes);
+    // Caps what Qt buffers of `reply` at `bytes`, in its network thread too.
+    static void keepReadBufferAt(QNetworkReply *reply, qint64 bytes);
     static bool failedInTransport(const QNetworkReply *reply);
     static QString sentToken(const QNetworkReply *reply);
     // APIError::from() of an error reply.

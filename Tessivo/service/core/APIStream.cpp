@@ -1,26 +1,12 @@
 #include "service/core/APIStream.h"
 
 #include <QNetworkReply>
-#include <QTimer>
 
 APIStream::APIStream(QNetworkReply *reply, APIClient *client, QObject *parent)
     : QObject(parent), m_reply(reply), m_client(client), m_host(client->host())
 {
     reply->setParent(this);
-    // Qt 6.4 starts a request with a body on a later turn, and a size set
-    // before its network thread has the request is dropped there; a server
-    // that answers at once would meanwhile be read without a limit. The size
-    // is offered again on every turn until the request has gone out: the
-    // first offer after the start follows the request into that thread.
-    reply->setReadBufferSize(readBufferBytes);
-    auto *offer = new QTimer(this);
-    offer->setInterval(0);
-    connect(offer, &QTimer::timeout, reply, [reply] { reply->setReadBufferSize(readBufferBytes); });
-    const auto stopOffering = [offer] { offer->deleteLater(); };
-    connect(reply, &QNetworkReply::requestSent, offer, stopOffering);
-    connect(reply, &QNetworkReply::metaDataChanged, offer, stopOffering);
-    connect(reply, &QNetworkReply::finished, offer, stopOffering);
-    offer->start();
+    APIClient::keepReadBufferAt(reply, readBufferBytes);
     connect(reply, &QNetworkReply::metaDataChanged, this, &APIStream::takeHead);
     connect(reply, &QNetworkReply::readyRead, this, &APIStream::readBody);
     connect(reply, &QNetworkReply::finished, this, &APIStream::finish);
