@@ -1,9 +1,10 @@
 #pragma once
 
+#include "Database.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
 
 #include <functional>
@@ -58,15 +59,6 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
-// Why the last statement failed.
-struct StorageError
-{
-    QString text;
-    // The database ran out of disk space: the service's own trouble, which
-    // a later try may not meet.
-    bool outOfSpace = false;
-};
-
 // Outcome of storing one pushed record.
 struct PushResult
 {
@@ -75,34 +67,15 @@ struct PushResult
     QString error;
 };
 
-// Everything the service keeps, behind QtSql: SQLite or PostgreSQL with one
-// schema. Values only ever reach SQL as bound parameters. Every write runs
-// in a transaction, and a caller answers only after `transaction` returned
-// true, so an answered write is on disk.
-class Storage
+// Everything the service keeps, one database for SQLite and PostgreSQL
+// alike, its schema and every table by subject: accounts (users, sessions,
+// sign-in peers, one-time tokens), records (documents, collections and
+// their stamps), publications and images.
+class Storage : public Database
 {
 public:
-    Storage();
-    ~Storage();
-    Storage(const Storage &) = delete;
-    Storage &operator=(const Storage &) = delete;
-
-    // "sqlite:<path>" or "postgres:<key=value …>"; empty means SQLite in the
-    // XDG data folder.
+    // Connects (see Database::connect) and makes or updates the schema.
     bool open(const QString &spec, QString *error);
-    void close();
-    QString lastError() const { return m_error.text; }
-    bool lastErrorIsOutOfSpace() const { return m_error.outOfSpace; }
-    void clearError() { m_error = {}; }
-
-    // Runs `work` in a write transaction; commits when it returns true and
-    // the commit succeeds. On SQLite it takes the write lock at once, so a
-    // second process waits for it (busy timeout) instead of failing when
-    // its first read turns into a write.
-    bool transaction(const std::function<bool()> &work);
-    // Runs `work` in a read-only transaction that sees one snapshot of the
-    // database throughout, whatever other processes commit meanwhile.
-    bool readTransaction(const std::function<bool()> &work);
 
     std::optional<UserRow> userById(const QString &id);
     std::optional<UserRow> userByEmail(const QString &email);
@@ -171,18 +144,12 @@ public:
     bool imagePiece(const QString &id, qint64 offset, qint64 length, QByteArray *out);
 
 private:
-    bool begin(const QString &statement);
-    bool finish(const std::function<bool()> &work);
-    bool exec(const QString &sql);
     bool createSchema();
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp);
-    bool addColumn(const QString &table, const QString &column, const QString &type);
     bool countStoredBodies();
-
-    QString m_connection;
-    StorageError m_error;
-    bool m_postgres = false;
+    // What a stored document counts against its owner's quota.
+    static qint64 countedBytes(const QJsonObject &record);
 };
 
 } // namespace tessivo::server

@@ -1,0 +1,232 @@
+#include "Storage.h"
+
+#include "protocol/Rules.h"
+#include "protocol/WireRecords.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlQuery>
+
+namespace tessivo::server {
+
+namespace {
+// Why the app could not read a record, or an empty string.
+QString recordProblem(RecordKind kind, const QJsonValue &record)
+{
+    return kind == RecordKind::Document ? SyncPushRequest::documentProblem(record)
+                                        : SyncPushRequest::collectionProblem(record);
+}
+
+QString recordTable(RecordKind kind)
+{
+    return kind == RecordKind::Document ? QStringLiteral("documents") : QStringLiteral("collections");
+}
+
+std::optional<qint64> optionalInteger(const QJsonObject &record, const char *key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    return value.isDouble() ? std::optional(value.toInteger()) : std::nullopt;
+}
+
+std::optional<QString> optionalString(const QJsonObject &record, const char *key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    return value.isString() ? std::optional(value.toString()) : std::nullopt;
+}
+
+} // namespace
+
+// What a stored document counts against its owner's quota: its body, while
+// it is live.
+qint64 Storage::countedBytes(const QJsonObject &record)
+{
+    const QJsonValue deleted = record.value(QLatin1String("deletedAt"));
+    if (!deleted.isUndefined() && !deleted.isNull())
+        return 0;
+    return record.value(QLatin1String("body")).toString().toUtf8().size();
+}
+
+bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 since, QList<QByteArray> *out)
+{
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? ORDER BY stamp")
+                  .arg(recordTable(kind)));
+    if (!run(q, {userId, since}))
+        return false;
+    while (q.next()) {
+        QByteArray record = q.value(0).toString().toUtf8();
+        // Records stored before pushes were checked as the app reads them
+        // may not decode; one of them would fail every pull of its owner.
+        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+        if (!problem.isEmpty()) {
+            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                     qPrintable(problem));
+            continue;
+        }
+        out->append(std::move(record));
+    }
+    return true;
+}
+
+bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp)
+{
+    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    QVariantList values = {userId, record.value(QLatin1String("id")).toString(),
+                           QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
+                           *protocol::records::updatedAt(record), stamp};
+    QSqlQuery q(connection());
+    if (kind == RecordKind::Document) {
+        values.append(countedBytes(record));
+        q.prepare(QStringLiteral(
+            "INSERT INTO documents (user_id, id, record, updated_at, stamp, body_bytes) "
+            "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp, body_bytes = excluded.body_bytes"));
+    } else {
+        q.prepare(QStringLiteral(
+            "INSERT INTO collections (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
+            "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
+            "updated_at = excluded.updated_at, stamp = excluded.stamp"));
+    }
+    return run(q, values);
+}
+
+std::optional<qint64> Storage::storedBytes(const QString &userId)
+{
+    QSqlQuery q(connection());
+    q.prepare(
+        QStringLiteral("SELECT (SELECT COALESCE(SUM(body_bytes), 0) FROM documents WHERE user_id = ?) + "
+                       "(SELECT COALESCE(SUM(size), 0) FROM images WHERE user_id = ?)"));
+    if (!run(q, {userId, userId}) || !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool Storage::lockAccount(const QString &userId)
+{
+    // SQLite's write transaction holds the whole database already.
+    if (!postgres())
+        return true;
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("SELECT id FROM users WHERE id = ? FOR UPDATE"));
+    return run(q, {userId});
+}
+
+std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
+{
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND id = ?").arg(recordTable(kind)));
+    if (!run(q, {userId, id}) || !q.next())
+        return std::nullopt;
+    return QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+}
+
+bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
+                          const std::function<qint64()> &stamp, QList<PushResult> *results)
+{
+    QSqlQuery find(connection());
+    find.prepare(QStringLiteral("SELECT updated_at, record FROM %1 WHERE user_id = ? AND id = ?")
+                     .arg(recordTable(kind)));
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        const QString problem = recordProblem(kind, value);
+        const QJsonValue id = record.value(QLatin1String("id"));
+        if (!problem.isEmpty()) {
+            results->append({id.isString() ? id.toString() : QString(), "invalid", problem});
+            continue;
+        }
+        if (!run(find, {userId, id.toString()}))
+            return false;
+        const bool stored = find.next();
+        const qint64 storedUpdatedAt = stored ? find.value(0).toLongLong() : 0;
+        const QByteArray storedJson = stored ? find.value(1).toString().toUtf8() : QByteArray();
+        find.finish();
+        // Last writer by updatedAt wins; an older push re-stamps what is
+        // stored so the pusher's next pull brings it back.
+        if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
+            if (kind == RecordKind::Document && stored &&
+                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp))
+                return false;
+            if (!putRecord(kind, userId, record, stamp()))
+                return false;
+            results->append({id.toString(), "ok", {}});
+        } else {
+            if (!putRecord(kind, userId, QJsonDocument::fromJson(storedJson).object(), stamp()))
+                return false;
+            results->append({id.toString(), "stale", {}});
+        }
+    }
+    return true;
+}
+
+// The pusher had not seen the stored version when it wrote its own (it
+// carries an older server time, or none): the stored text would be gone
+// from every computer, so it is kept as a conflicted copy, under the id the
+// app gives the same loser, so that a copy is made once.
+bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
+                                   const QJsonObject &pushed, const std::function<qint64()> &stamp)
+{
+    const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
+    const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
+    if (seen && (!storedStamp || *storedStamp <= *seen))
+        return true;
+    const QString body = optionalString(stored, "body").value_or(QString());
+    if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
+        return true;
+    const QString id = stored.value(QLatin1String("id")).toString();
+    const QString copyId =
+        protocol::records::conflictedCopyId(id, optionalInteger(stored, "updatedAt").value_or(0));
+    if (record(RecordKind::Document, userId, copyId))
+        return true;
+    const auto liveCollection = [&](const std::optional<QString> &collectionId) {
+        if (!collectionId)
+            return false;
+        const std::optional<QJsonObject> c = record(RecordKind::Collection, userId, *collectionId);
+        return c && !optionalInteger(*c, "deletedAt");
+    };
+    std::optional<QString> place = optionalString(stored, "collectionId");
+    if (!liveCollection(place)) {
+        place = optionalString(pushed, "collectionId");
+        if (!liveCollection(place))
+            place.reset();
+    }
+    const qint64 at = stamp();
+    return putRecord(RecordKind::Document, userId,
+                     protocol::records::conflictedCopy(stored, copyId, place, at), at);
+}
+
+bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
+{
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT record FROM documents WHERE user_id = ?"));
+    if (!run(q, {userId}))
+        return false;
+    while (q.next()) {
+        const QJsonObject doc = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+        if (doc.value(QLatin1String("deletedAt")).isUndefined() ||
+            doc.value(QLatin1String("deletedAt")).isNull())
+            out->append(doc);
+    }
+    return true;
+}
+
+qint64 Storage::lastStamp(const QString &userId)
+{
+    QSqlQuery q(connection());
+    // Row lock on PostgreSQL, so two service processes can't hand out one
+    // stamp twice; SQLite's write transaction already serialises them.
+    q.prepare(QStringLiteral("SELECT last_stamp FROM users WHERE id = ?") +
+              (postgres() ? QStringLiteral(" FOR UPDATE") : QString()));
+    return run(q, {userId}) && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+bool Storage::setLastStamp(const QString &userId, qint64 stamp)
+{
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("UPDATE users SET last_stamp = ? WHERE id = ?"));
+    return run(q, {stamp, userId});
+}
+
+} // namespace tessivo::server
