@@ -43,6 +43,10 @@ QString conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt);
 // not read is copied all the same, so that its text is kept.
 QJsonObject conflictedCopy(const QJsonObject &loser, const QString &id,
                            const std::optional<QString> &collectionId, qint64 now);
+// A pull answers in pieces of about this many bytes of records (a single
+// record may be larger), with "more" set while records remain, so that
+// neither side ever holds an account's records whole.
+inline constexpr qint64 pullPieceBytes = qint64(32) << 20;
 } // namespace records
 
 // --- Site handles ------------------------------------------------------------

@@ -80,7 +80,9 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
         if (!storage.lockAccount(user.id))
             return false;
         const std::optional<qint64> stored = storage.storedBytes(user.id);
-        overQuota = stored && row.size > 0 && *stored + row.size > options.limits.quotaBytes;
+        // Checked before the write, so that a refused image never reaches
+        // the disk.
+        overQuota = stored && *stored + Storage::countedBytes(row) > options.limits.quotaBytes;
         return stored && !overQuota && storage.insertImage(row, file->data);
     });
     if (overQuota)

@@ -136,14 +136,20 @@ Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &use
     // and the insert after it would let two publishes of one slug at once
     // both see it free (on PostgreSQL even within one transaction).
     bool inserted = false;
+    Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool stored = storage.transaction([&] {
-        for (int n = 1; !inserted; ++n) {
-            row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
-            if (!storage.insertPublication(row, &inserted))
-                return false;
-        }
-        return true;
+        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, [&](qint64 *) {
+            for (int n = 1; !inserted; ++n) {
+                row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
+                if (!storage.insertPublication(row, &inserted))
+                    return false;
+            }
+            return true;
+        });
+        return outcome == Storage::QuotaOutcome::written;
     });
+    if (outcome == Storage::QuotaOutcome::overQuota)
+        return quotaExceededReply();
     if (!stored)
         return errorReply(500, "internal_error",
                           QStringLiteral("The article couldn't be published. Try again."));
@@ -167,7 +173,15 @@ Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const Us
     // The look above was another transaction: the write names the owner
     // again, so that it changes nothing that has since changed hands.
     bool found = false;
-    if (!storage.transaction([&] { return storage.updatePublication(*row, &found); }))
+    Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
+    const bool stored = storage.transaction([&] {
+        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes,
+                                           [&](qint64 *) { return storage.updatePublication(*row, &found); });
+        return outcome == Storage::QuotaOutcome::written;
+    });
+    if (outcome == Storage::QuotaOutcome::overQuota)
+        return quotaExceededReply();
+    if (!stored)
         return errorReply(500, "internal_error",
                           QStringLiteral("The changes couldn't be published. Try again."));
     if (!found)

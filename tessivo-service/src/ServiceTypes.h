@@ -45,9 +45,13 @@ struct ServiceLimits
     qint64 maxQueuedBytes = 16 * 1024 * 1024;
     // Image uploads being received at once per account.
     int maxUploadsPerAccount = 2;
-    // Bytes each account may keep: the bodies of its live documents and its
-    // images. A write that would take an account past it is refused.
+    // Bytes each account may keep: every stored field of its documents
+    // (live and deleted), collections, publications and images. A write
+    // that would take an account past it is refused.
     qint64 quotaBytes = 1024LL * 1024 * 1024;
+    // A pull answers with about this many bytes of records at most (and at
+    // least one record), "more" telling the client to ask again.
+    qint64 pullPieceBytes = 32LL * 1024 * 1024;
     // Failed sign-ins per peer, and per peer and account, within the window.
     int signInFailuresPerPeer = 10;
     qint64 signInWindowMs = 10 * 60 * 1000;

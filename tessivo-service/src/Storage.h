@@ -59,6 +59,20 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
+// A piece of a pull.
+struct PullPiece
+{
+    // JSON arrays of the records as stored, appended to what the caller
+    // put there.
+    QByteArray documents;
+    QByteArray collections;
+    qsizetype count = 0;
+    // The highest stamp the piece covers, and whether records stamped
+    // after it remain.
+    qint64 upTo = 0;
+    bool more = false;
+};
+
 // Outcome of storing one pushed record.
 struct PushResult
 {
@@ -105,20 +119,41 @@ public:
     // The user of an unexpired token, which is used up by the call.
     std::optional<QString> takeOneTimeToken(const QByteArray &hash, qint64 now);
 
-    // Records stamped after `since`, oldest stamp first, as stored JSON.
-    bool changedRecords(RecordKind kind, const QString &userId, qint64 since, QList<QByteArray> *out);
+    // The records stamped after `since`, documents and collections in one
+    // stamp order, as stored: as many as fit in `maxBytes`, but at least
+    // one, and never a cut between two records of one stamp. Records the
+    // app could not read are left out (and logged).
+    bool pullPiece(const QString &userId, qint64 since, qint64 maxBytes, PullPiece *piece);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp.
+    // The stored size of the conflicted copies it makes is added to
+    // `copiedBytes`.
     bool pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
-                     const std::function<qint64()> &stamp, QList<PushResult> *results);
-    // Stores `record` as given with a fresh stamp, whatever is stored.
-    bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp);
-    // Bytes the account keeps: the bodies of its live documents and its
-    // images. Call inside `transaction`, after `lockAccount`.
+                     const std::function<qint64()> &stamp, QList<PushResult> *results,
+                     qint64 *copiedBytes = nullptr);
+    // Stores `record` as given with a fresh stamp, whatever is stored;
+    // `storedSize` gets the bytes it takes.
+    bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
+                   qint64 *storedSize = nullptr);
+
+    // Bytes the account keeps: every stored field of its documents (live
+    // and deleted), collections, publications and images. Call inside
+    // `transaction`, after `lockAccount`.
     std::optional<qint64> storedBytes(const QString &userId);
     // Holds back other writers to the account until the transaction ends,
     // so that two of them can't both fit under its quota.
     bool lockAccount(const QString &userId);
+    enum class QuotaOutcome { written, overQuota, failed };
+    // Runs `write` inside the caller's transaction, then locks the account
+    // and says whether the write took it past `quota` (the caller then
+    // rolls back). A write that adds no bytes always fits, so that an account
+    // over its quota can get back under it. The bytes `write` reports as
+    // exempt, the service's own conflicted copies, are kept regardless.
+    QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota,
+                                  const std::function<bool(qint64 *exempt)> &write);
+    // What a row counts against its owner's quota.
+    static qint64 countedBytes(const PublicationRow &row);
+    static qint64 countedBytes(const ImageRow &row);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
     std::optional<QJsonObject> record(RecordKind kind, const QString &userId, const QString &id);
     // The user's last stamp (0 before the first) and its update.
@@ -146,10 +181,8 @@ public:
 private:
     bool createSchema();
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
-                              const std::function<qint64()> &stamp);
-    bool countStoredBodies();
-    // What a stored document counts against its owner's quota.
-    static qint64 countedBytes(const QJsonObject &record);
+                              const std::function<qint64()> &stamp, qint64 *copiedBytes);
+    bool countStoredRecords();
 };
 
 } // namespace tessivo::server

@@ -28,9 +28,10 @@ bool Storage::insertPublication(const PublicationRow &row, bool *inserted)
 {
     QSqlQuery q(connection());
     q.prepare(QStringLiteral("INSERT INTO publications (slug, user_id, document_id, title, body, created_at, "
-                             "updated_at) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (slug) DO NOTHING"));
+                             "updated_at, stored_bytes) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                             "ON CONFLICT (slug) DO NOTHING"));
     if (!run(q, {row.slug, row.userId, nullableText(row.documentId), row.title, row.body, row.createdAt,
-                 row.updatedAt}))
+                 row.updatedAt, countedBytes(row)}))
         return false;
     *inserted = q.numRowsAffected() > 0;
     return true;
@@ -39,9 +40,10 @@ bool Storage::insertPublication(const PublicationRow &row, bool *inserted)
 bool Storage::updatePublication(const PublicationRow &row, bool *found)
 {
     QSqlQuery q(connection());
-    q.prepare(QStringLiteral("UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ? "
-                             "WHERE slug = ? AND user_id = ?"));
-    if (!run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, row.slug, row.userId}))
+    q.prepare(QStringLiteral("UPDATE publications SET document_id = ?, title = ?, body = ?, updated_at = ?, "
+                             "stored_bytes = ? WHERE slug = ? AND user_id = ?"));
+    if (!run(q, {nullableText(row.documentId), row.title, row.body, row.updatedAt, countedBytes(row),
+                 row.slug, row.userId}))
         return false;
     *found = q.numRowsAffected() > 0;
     return true;

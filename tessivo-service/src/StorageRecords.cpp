@@ -36,81 +36,88 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
 
 } // namespace
 
-// What a stored document counts against its owner's quota: its body, while
-// it is live.
-qint64 Storage::countedBytes(const QJsonObject &record)
+bool Storage::pullPiece(const QString &userId, qint64 since, qint64 maxBytes, PullPiece *piece)
 {
-    const QJsonValue deleted = record.value(QLatin1String("deletedAt"));
-    if (!deleted.isUndefined() && !deleted.isNull())
-        return 0;
-    return record.value(QLatin1String("body")).toString().toUtf8().size();
-}
-
-bool Storage::changedRecords(RecordKind kind, const QString &userId, qint64 since, QList<QByteArray> *out)
-{
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? ORDER BY stamp")
-                  .arg(recordTable(kind)));
-    if (!run(q, {userId, since}))
+    // The cut is found on the sizes alone, from the index, so that records
+    // past it are never read.
+    QSqlQuery sizes(connection());
+    sizes.setForwardOnly(true);
+    sizes.prepare(
+        QStringLiteral("SELECT stamp, COALESCE(stored_bytes, 0) FROM documents WHERE user_id = ? AND "
+                       "stamp > ? UNION ALL SELECT stamp, COALESCE(stored_bytes, 0) FROM collections "
+                       "WHERE user_id = ? AND stamp > ? ORDER BY 1"));
+    if (!run(sizes, {userId, since, userId, since}))
         return false;
-    while (q.next()) {
-        QByteArray record = q.value(0).toString().toUtf8();
-        // Records stored before pushes were checked as the app reads them
-        // may not decode; one of them would fail every pull of its owner.
-        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
-        if (!problem.isEmpty()) {
-            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
-                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
-                     qPrintable(problem));
-            continue;
+    qint64 total = 0, upTo = since;
+    bool any = false;
+    piece->more = false;
+    while (sizes.next()) {
+        const qint64 stamp = sizes.value(0).toLongLong();
+        const qint64 bytes = sizes.value(1).toLongLong();
+        // Records of one stamp go together: the client's cursor moves past
+        // the highest stamp it was sent.
+        if (any && stamp != upTo && total + bytes > maxBytes) {
+            piece->more = true;
+            break;
         }
-        out->append(std::move(record));
+        any = true;
+        upTo = stamp;
+        total += bytes;
     }
+    sizes.finish();
+    piece->count = 0;
+    // Most of a piece is documents: their text goes straight where the
+    // caller wants it, without another copy.
+    piece->documents.reserve(piece->documents.size() + total + 2);
+    for (const RecordKind kind : {RecordKind::Document, RecordKind::Collection}) {
+        QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? "
+                                 "ORDER BY stamp")
+                      .arg(recordTable(kind)));
+        if (!run(q, {userId, since, upTo}))
+            return false;
+        out += '[';
+        bool first = true;
+        while (q.next()) {
+            const QByteArray record = q.value(0).toString().toUtf8();
+            // Records stored before pushes were checked as the app reads them
+            // may not decode; one of them would fail every pull of its owner.
+            const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+            if (!problem.isEmpty()) {
+                qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                         kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                         qPrintable(problem));
+                continue;
+            }
+            if (!first)
+                out += ',';
+            first = false;
+            out += record;
+            ++piece->count;
+        }
+        out += ']';
+    }
+    piece->upTo = upTo;
     return true;
 }
 
-bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp)
+bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
+                        qint64 *storedSize)
 {
     record.insert(QStringLiteral("serverUpdatedAt"), stamp);
-    QVariantList values = {userId, record.value(QLatin1String("id")).toString(),
-                           QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
-                           *protocol::records::updatedAt(record), stamp};
+    const QByteArray json = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    if (storedSize)
+        *storedSize = json.size();
     QSqlQuery q(connection());
-    if (kind == RecordKind::Document) {
-        values.append(countedBytes(record));
-        q.prepare(QStringLiteral(
-            "INSERT INTO documents (user_id, id, record, updated_at, stamp, body_bytes) "
-            "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
-            "updated_at = excluded.updated_at, stamp = excluded.stamp, body_bytes = excluded.body_bytes"));
-    } else {
-        q.prepare(QStringLiteral(
-            "INSERT INTO collections (user_id, id, record, updated_at, stamp) VALUES (?, ?, ?, ?, ?) "
-            "ON CONFLICT (user_id, id) DO UPDATE SET record = excluded.record, "
-            "updated_at = excluded.updated_at, stamp = excluded.stamp"));
-    }
-    return run(q, values);
-}
-
-std::optional<qint64> Storage::storedBytes(const QString &userId)
-{
-    QSqlQuery q(connection());
-    q.prepare(
-        QStringLiteral("SELECT (SELECT COALESCE(SUM(body_bytes), 0) FROM documents WHERE user_id = ?) + "
-                       "(SELECT COALESCE(SUM(size), 0) FROM images WHERE user_id = ?)"));
-    if (!run(q, {userId, userId}) || !q.next())
-        return std::nullopt;
-    return q.value(0).toLongLong();
-}
-
-bool Storage::lockAccount(const QString &userId)
-{
-    // SQLite's write transaction holds the whole database already.
-    if (!postgres())
-        return true;
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT id FROM users WHERE id = ? FOR UPDATE"));
-    return run(q, {userId});
+    q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp, stored_bytes) "
+                             "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET "
+                             "record = excluded.record, updated_at = excluded.updated_at, "
+                             "stamp = excluded.stamp, stored_bytes = excluded.stored_bytes")
+                  .arg(recordTable(kind)));
+    return run(q, {userId, record.value(QLatin1String("id")).toString(), QString::fromUtf8(json),
+                   *protocol::records::updatedAt(record), stamp, json.size()});
 }
 
 std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
@@ -123,7 +130,8 @@ std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userI
 }
 
 bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
-                          const std::function<qint64()> &stamp, QList<PushResult> *results)
+                          const std::function<qint64()> &stamp, QList<PushResult> *results,
+                          qint64 *copiedBytes)
 {
     QSqlQuery find(connection());
     find.prepare(QStringLiteral("SELECT updated_at, record FROM %1 WHERE user_id = ? AND id = ?")
@@ -146,7 +154,8 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
         // stored so the pusher's next pull brings it back.
         if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
             if (kind == RecordKind::Document && stored &&
-                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp))
+                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp,
+                                      copiedBytes))
                 return false;
             if (!putRecord(kind, userId, record, stamp()))
                 return false;
@@ -165,7 +174,8 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
 // from every computer, so it is kept as a conflicted copy, under the id the
 // app gives the same loser, so that a copy is made once.
 bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
-                                   const QJsonObject &pushed, const std::function<qint64()> &stamp)
+                                   const QJsonObject &pushed, const std::function<qint64()> &stamp,
+                                   qint64 *copiedBytes)
 {
     const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
     const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
@@ -192,8 +202,13 @@ bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &sto
             place.reset();
     }
     const qint64 at = stamp();
-    return putRecord(RecordKind::Document, userId,
-                     protocol::records::conflictedCopy(stored, copyId, place, at), at);
+    qint64 size = 0;
+    if (!putRecord(RecordKind::Document, userId, protocol::records::conflictedCopy(stored, copyId, place, at),
+                   at, &size))
+        return false;
+    if (copiedBytes)
+        *copiedBytes += size;
+    return true;
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)

@@ -1,6 +1,5 @@
 #include "Storage.h"
 
-#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -34,11 +33,9 @@ bool Storage::createSchema()
         QStringLiteral("CREATE TABLE IF NOT EXISTS documents (user_id TEXT NOT NULL, id TEXT NOT NULL, "
                        "record TEXT NOT NULL, updated_at BIGINT NOT NULL, stamp BIGINT NOT NULL, "
                        "PRIMARY KEY (user_id, id))"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS documents_stamp ON documents (user_id, stamp)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS collections (user_id TEXT NOT NULL, id TEXT NOT NULL, "
                        "record TEXT NOT NULL, updated_at BIGINT NOT NULL, stamp BIGINT NOT NULL, "
                        "PRIMARY KEY (user_id, id))"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS collections_stamp ON collections (user_id, stamp)"),
         QStringLiteral(
             "CREATE TABLE IF NOT EXISTS publications (slug TEXT PRIMARY KEY, user_id TEXT NOT NULL, "
             "document_id TEXT, title TEXT NOT NULL, body TEXT NOT NULL, created_at BIGINT NOT NULL, "
@@ -51,39 +48,52 @@ bool Storage::createSchema()
         QStringLiteral("CREATE TABLE IF NOT EXISTS sign_in_peers (user_id TEXT NOT NULL, peer TEXT NOT NULL, "
                        "signed_in_at BIGINT NOT NULL, PRIMARY KEY (user_id, peer))"),
     };
+    // Pieces of a pull are cut by the stored sizes in stamp order, and a
+    // quota sums them: an index holding both answers either without
+    // reading a record.
+    const QStringList indexes = {
+        QStringLiteral("DROP INDEX IF EXISTS documents_stamp"),
+        QStringLiteral("DROP INDEX IF EXISTS collections_stamp"),
+        QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS documents_pieces ON documents (user_id, stamp, stored_bytes)"),
+        QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS collections_pieces ON collections (user_id, stamp, stored_bytes)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS publications_user ON publications (user_id)"),
+    };
+    const QString bigint = QStringLiteral("BIGINT");
     return transaction([&] {
         for (const QString &sql : statements) {
             if (!exec(sql))
                 return false;
         }
-        return addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT")) &&
-               addColumn(QStringLiteral("documents"), QStringLiteral("body_bytes"),
-                         QStringLiteral("BIGINT")) &&
-               countStoredBodies();
+        if (!addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT")))
+            return false;
+        for (const QString &table :
+             {QStringLiteral("documents"), QStringLiteral("collections"), QStringLiteral("publications")}) {
+            if (!addColumn(table, QStringLiteral("stored_bytes"), bigint))
+                return false;
+        }
+        for (const QString &sql : indexes) {
+            if (!exec(sql))
+                return false;
+        }
+        return countStoredRecords();
     });
 }
 
-bool Storage::countStoredBodies()
+bool Storage::countStoredRecords()
 {
-    // Documents stored before bodies were counted get their count once.
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT user_id, id, record FROM documents WHERE body_bytes IS NULL"))) {
-        fail(q.lastError());
-        return false;
-    }
-    QList<QVariantList> counts;
-    while (q.next())
-        counts.append({countedBytes(QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object()),
-                       q.value(0), q.value(1)});
-    q.finish();
-    QSqlQuery update(connection());
-    update.prepare(QStringLiteral("UPDATE documents SET body_bytes = ? WHERE user_id = ? AND id = ?"));
-    for (const QVariantList &values : std::as_const(counts)) {
-        if (!run(update, values))
-            return false;
-    }
-    return true;
+    // Records stored before every field counted get their count once.
+    const QString unset = QStringLiteral(" WHERE stored_bytes IS NULL");
+    return exec(QStringLiteral("UPDATE documents SET stored_bytes = ") +
+                byteLength(QStringLiteral("record")) + unset) &&
+           exec(QStringLiteral("UPDATE collections SET stored_bytes = ") +
+                byteLength(QStringLiteral("record")) + unset) &&
+           exec(QStringLiteral("UPDATE publications SET stored_bytes = ") +
+                byteLength(QStringLiteral("slug")) + QStringLiteral(" + ") +
+                byteLength(QStringLiteral("title")) + QStringLiteral(" + ") +
+                byteLength(QStringLiteral("body")) + QStringLiteral(" + COALESCE(") +
+                byteLength(QStringLiteral("document_id")) + QStringLiteral(", 0)") + unset);
 }
 
 } // namespace tessivo::server

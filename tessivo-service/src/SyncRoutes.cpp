@@ -1,5 +1,6 @@
 #include "SyncRoutes.h"
 
+#include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
 
 #include <QJsonArray>
@@ -9,23 +10,6 @@
 namespace tessivo::server {
 
 namespace {
-QByteArray joined(const QList<QByteArray> &records)
-{
-    qsizetype size = 2;
-    for (const QByteArray &r : records)
-        size += r.size() + 1;
-    QByteArray out;
-    out.reserve(size);
-    out += '[';
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        if (i)
-            out += ',';
-        out += records[i];
-    }
-    out += ']';
-    return out;
-}
-
 QList<SyncPushResponse::Result> wireResults(const QList<PushResult> &results)
 {
     QList<SyncPushResponse::Result> out;
@@ -46,17 +30,30 @@ Reply SyncRoutes::pull(const LoggedRequest &request, const UserRow &user)
     const qint64 since = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
     if (!ok)
         return errorReply(400, "invalid_request", QStringLiteral("The query must be since=<milliseconds>."));
-    QList<QByteArray> documents, collections;
-    // One snapshot for both: the client moves its cursor past the highest
-    // stamp of either, so a push landing between two reads would be skipped.
+    static_assert(ServiceLimits().pullPieceBytes == protocol::records::pullPieceBytes);
+    PullPiece piece;
+    // One snapshot for the piece: the client moves its cursor past the
+    // highest stamp of either list, so a push landing between two reads
+    // would be skipped. A piece whose records were all left out is passed
+    // over, so that each answer moves the cursor on.
     if (!storage.readTransaction([&] {
-            return storage.changedRecords(RecordKind::Document, user.id, since, &documents) &&
-                   storage.changedRecords(RecordKind::Collection, user.id, since, &collections);
+            qint64 from = since;
+            do {
+                piece.documents = R"({"documents":)";
+                piece.collections.clear();
+                if (!storage.pullPiece(user.id, from, options.limits.pullPieceBytes, &piece))
+                    return false;
+                from = piece.upTo;
+            } while (piece.count == 0 && piece.more);
+            return true;
         }))
         return errorReply(500, "internal_error", QStringLiteral("The service couldn't read your documents."));
     // Stored records are sent as stored, without a parse and re-encode.
-    const QByteArray body = R"({"documents":)" + joined(documents) + R"(,"collections":)" +
-                            joined(collections) + R"(,"now":)" + QByteArray::number(now()) + '}';
+    QByteArray body = std::move(piece.documents);
+    body += R"(,"collections":)" + piece.collections + R"(,"now":)" + QByteArray::number(now());
+    if (piece.more)
+        body += R"(,"more":true)";
+    body += '}';
     return {200, {{"content-type", "application/json"}}, body};
 }
 
@@ -73,24 +70,22 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
 
     QList<PushResult> documentResults, collectionResults;
     qint64 last = 0;
-    bool overQuota = false;
+    Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool saved = storage.transaction([&] {
         // Reading the last stamp locks the account for the transaction.
         last = storage.lastStamp(user.id);
-        const std::optional<qint64> before = storage.storedBytes(user.id);
         const auto stamp = [&] { return nextStamp(now(), &last); };
-        if (!before ||
-            !storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults) ||
-            !storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
-                                 &collectionResults))
-            return false;
-        // Measured after the merge, conflicted copies included. A push that
-        // doesn't add bytes always goes through, so that an account over
-        // its quota can get back under it.
-        const std::optional<qint64> after = storage.storedBytes(user.id);
-        overQuota = after && *after > *before && *after > options.limits.quotaBytes;
-        return after && !overQuota && storage.setLastStamp(user.id, last);
+        // Measured after the merge; the conflicted copies it keeps are
+        // exempt, so that no stored text is lost to a full account.
+        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, [&](qint64 *copies) {
+            return storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults,
+                                       copies) &&
+                   storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
+                                       &collectionResults);
+        });
+        return outcome == Storage::QuotaOutcome::written && storage.setLastStamp(user.id, last);
     });
+    const bool overQuota = outcome == Storage::QuotaOutcome::overQuota;
     if (overQuota)
         return quotaExceededReply();
     if (!saved)

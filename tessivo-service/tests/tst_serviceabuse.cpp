@@ -792,22 +792,36 @@ private slots:
             return r.status == 413 && r.json()["error"][u"code"_s].toString() == u"quota_exceeded"_s &&
                    r.json()["error"][u"message"_s].toString() == u"Your storage on this service is full."_s;
         };
+        // What a document counts is its stored record, whatever its body;
+        // an image its bytes and its name and type ("a.png", "image/png").
+        const auto storedSize = [&](const QString &id) {
+            for (const QJsonValue &doc :
+                 f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray()) {
+                if (doc[u"id"_s].toString() == id)
+                    return qint64(QJsonDocument(doc.toObject()).toJson(QJsonDocument::Compact).size());
+            }
+            return qint64(-1);
+        };
+        const qint64 imageNames = 5 + 9;
         QCOMPARE(push(u"a"_s, 600).status, 200);
-        QVERIFY(isQuota(upload(401)));
-        QCOMPARE(upload(400).status, 201); // exactly the quota
+        const qint64 recordAround = storedSize(u"a"_s) - 600;
+        const qint64 imageBytes = 1000 - (600 + recordAround) - imageNames;
+        QVERIFY(isQuota(upload(imageBytes + 1)));
+        QCOMPARE(upload(imageBytes).status, 201); // exactly the quota
         QVERIFY(isQuota(push(u"b"_s, 1)));
-        QCOMPARE(push(u"gone"_s, 5000, true).status, 200); // a deleted body counts nothing
+        QVERIFY(isQuota(push(u"gone"_s, 5000, true))); // a deleted body counts too
         QCOMPARE(f.call("GET", "/api/images", t).json()["images"].toArray().size(), 1);
 
         f.server.reset();
         options.database = f.database;
-        options.limits.quotaBytes = 500; // now 1000 bytes over 500
+        options.limits.quotaBytes = 500; // now 500 bytes over 500
         START_SERVICE(f, options);
         QCOMPARE(push(u"a"_s, 600).status, 200); // the same size again
         QCOMPARE(push(u"a"_s, 300).status, 200); // shorter, still over
         QVERIFY(isQuota(push(u"a"_s, 301)));
-        QCOMPARE(push(u"a"_s, 0, true).status, 200); // deleted: 400 bytes of image left
-        QCOMPARE(push(u"b"_s, 100).status, 200);
+        QCOMPARE(push(u"a"_s, 0, true).status, 200); // deleted: its record and the image left
+        const qint64 left = storedSize(u"a"_s) + imageBytes + imageNames;
+        QCOMPARE(push(u"b"_s, int(500 - left - recordAround)).status, 200);
         QVERIFY(isQuota(push(u"c"_s, 1)));
         const QJsonArray documents =
             f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray();
@@ -815,7 +829,61 @@ private slots:
         for (const QJsonValue &doc : documents)
             ids << doc[u"id"_s].toString();
         ids.sort();
-        QCOMPARE(ids, (QStringList{u"a"_s, u"b"_s, u"gone"_s}));
+        QCOMPARE(ids, (QStringList{u"a"_s, u"b"_s}));
+    }
+
+    // Every stored field of every record counts against the quota, not
+    // only live bodies and images: deleted documents, titles, collections
+    // and publications can't fill the disk either. The service's own
+    // conflicted copy is kept past the quota, so that no word is lost.
+    void quotaCountsEveryStoredField()
+    {
+        ServerOptions options;
+        options.limits.quotaBytes = 2000;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        const auto isQuota = [](const Response &r) {
+            return r.status == 413 && r.json()["error"][u"code"_s].toString() == u"quota_exceeded"_s;
+        };
+        const QString big(3000, u'x');
+        const auto document = [](const QString &id, qint64 updatedAt) {
+            return QJsonObject{{"id", id}, {"createdAt", 1}, {"updatedAt", updatedAt}};
+        };
+        QJsonObject deleted = document(u"deleted"_s, 2);
+        deleted.insert("body", big);
+        deleted.insert("deletedAt", 2);
+        QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({deleted}))));
+        QJsonObject titled = document(u"titled"_s, 2);
+        titled.insert("title", big);
+        QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({titled}))));
+        const QJsonObject collection{{"id", "c"}, {"name", big}, {"createdAt", 1}, {"updatedAt", 2}};
+        QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({}, {collection}))));
+        QVERIFY(isQuota(f.post("/api/v1/published", t, {{"title", "T"}, {"body", big}})));
+        const Response small = f.post("/api/v1/published", t, {{"title", "T"}, {"body", "short"}});
+        QCOMPARE(small.status, 201);
+        const QString slug = small.json()["slug"].toString();
+        QVERIFY(isQuota(f.call("PUT", "/api/v1/published/" + slug, t,
+                               QJsonDocument(QJsonObject{{"title", "T"}, {"body", big}}).toJson())));
+        const QJsonObject pulled = f.call("GET", "/api/v1/documents/sync?since=0", t).json();
+        QVERIFY(pulled["documents"].toArray().isEmpty() && pulled["collections"].toArray().isEmpty());
+
+        // Nearly full: another computer, which never saw the stored text,
+        // replaces it. Its push adds no bytes of its own and goes through,
+        // the replaced text kept as a copy past the quota.
+        QJsonObject stored = document(u"d"_s, 5);
+        stored.insert("body", QString(1800, u'a'));
+        QCOMPARE(f.post("/api/v1/documents/sync", t, pushBody({stored})).status, 200);
+        QJsonObject replacing = document(u"d"_s, 6);
+        replacing.insert("body", QString(1800, u'b'));
+        QCOMPARE(f.post("/api/v1/documents/sync", t, pushBody({replacing})).status, 200);
+        QStringList bodies;
+        for (const QJsonValue &doc :
+             f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray())
+            bodies << doc[u"body"_s].toString().left(1);
+        bodies.sort();
+        QCOMPARE(bodies, (QStringList{u"a"_s, u"b"_s}));
+        QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({document(u"more"_s, 7)}))));
     }
 
     // The command line's quota: a size with a unit; one it can't read
@@ -838,8 +906,9 @@ private slots:
         const QString base = runService(service, database, {"--quota", "1K"});
         QVERIFY(!base.isEmpty());
         QNetworkAccessManager network;
-        QCOMPARE(uploadImage(network, base, token, 1025).status, 413);
-        QCOMPARE(uploadImage(network, base, token, 1024).status, 201);
+        // The image's name and type, "a.png" and "image/png", count too.
+        QCOMPARE(uploadImage(network, base, token, 1024 - 14 + 1).status, 413);
+        QCOMPARE(uploadImage(network, base, token, 1024 - 14).status, 201);
         service.kill();
         service.waitForFinished();
     }

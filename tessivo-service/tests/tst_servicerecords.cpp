@@ -4,6 +4,10 @@
 #include "protocol/WireRecords.h"
 
 #include <QJsonArray>
+#include <QSet>
+#include <QSqlQuery>
+
+#include <algorithm>
 
 using namespace servicetest;
 using namespace Qt::StringLiterals;
@@ -103,6 +107,88 @@ private slots:
         QCOMPARE(pulled->documents.size(), 1);
         QCOMPARE(pulled->documents[0].id, u"new"_s);
         QVERIFY(pulled->collections->isEmpty());
+    }
+
+    // A pull answers in pieces, documents and collections in one stamp
+    // order: a piece stays within its size unless one record is larger, is
+    // never cut between two records of one stamp, and says "more" until the
+    // last, so that following the cursor brings every record once.
+    void aPullComesInPieces()
+    {
+        ServerOptions options;
+        options.limits.pullPieceBytes = 2000;
+        Fixture pieces;
+        START_SERVICE(pieces, options);
+        const Account account = pieces.hooks().registerUser("pi@example.com", "Pi");
+        QSet<QString> pushed;
+        for (int i = 0; i < 12; ++i) {
+            QJsonArray docs{QJsonObject{{"id", u"d%1"_s.arg(i)},
+                                        {"body", QString(i == 5 ? 5000 : 300 + 40 * i, u'x')},
+                                        {"createdAt", 1},
+                                        {"updatedAt", 1}}};
+            QJsonArray collections;
+            if (i % 3 == 0)
+                collections.append(
+                    QJsonObject{{"id", u"c%1"_s.arg(i)}, {"name", "C"}, {"createdAt", 1}, {"updatedAt", 1}});
+            QCOMPARE(pieces.post("/api/v1/documents/sync", account.sessionToken, pushBody(docs, collections))
+                         .status,
+                     200);
+            pushed << u"d%1"_s.arg(i);
+            if (i % 3 == 0)
+                pushed << u"c%1"_s.arg(i);
+        }
+        {
+            // Two records of one stamp, as a database from before stamps
+            // were kept apart may hold.
+            QSqlDatabase db = pieces.openDatabase(u"side"_s);
+            QSqlQuery q(db);
+            QVERIFY(q.exec(u"UPDATE documents SET stamp = (SELECT stamp FROM documents WHERE id = 'd8') "
+                           "WHERE id = 'd9'"_s));
+        }
+        QSqlDatabase::removeDatabase(u"side"_s);
+
+        qint64 cursor = 0;
+        QSet<QString> pulled;
+        int replies = 0;
+        for (bool more = true; more; ++replies) {
+            QVERIFY(replies < 20);
+            const Response r =
+                pieces.call("GET", u"/api/v1/documents/sync?since=%1"_s.arg(cursor), account.sessionToken);
+            QCOMPARE(r.status, 200);
+            const QJsonObject reply = r.json();
+            const std::optional<SyncPullResponse> decoded = SyncPullResponse::fromJson(reply);
+            QVERIFY(decoded);
+            more = reply.value("more").toBool();
+            QCOMPARE(decoded->more, more);
+            QList<QPair<qint64, QString>> records;
+            qint64 bytes = 0;
+            for (const char *list : {"documents", "collections"}) {
+                for (const QJsonValue &record : reply.value(QLatin1String(list)).toArray()) {
+                    records.append({record[u"serverUpdatedAt"_s].toInteger(), record[u"id"_s].toString()});
+                    bytes += QJsonDocument(record.toObject()).toJson(QJsonDocument::Compact).size();
+                }
+            }
+            QVERIFY(!records.isEmpty());
+            std::sort(records.begin(), records.end());
+            QVERIFY(records.first().first > cursor);
+            const bool pair = std::any_of(records.begin(), records.end(),
+                                          [](const auto &rec) { return rec.second == u"d8"_s; });
+            QCOMPARE(pair, std::any_of(records.begin(), records.end(),
+                                       [](const auto &rec) { return rec.second == u"d9"_s; }));
+            QVERIFY2(bytes <= 2000 || records.size() == 1 || (pair && records.size() == 2),
+                     qPrintable(u"%1 bytes in %2 records"_s.arg(bytes).arg(records.size())));
+            for (const auto &[stamp, id] : std::as_const(records)) {
+                QVERIFY2(!pulled.contains(id), qPrintable(id));
+                pulled << id;
+            }
+            cursor = records.last().first;
+        }
+        QCOMPARE(pulled, pushed);
+        QVERIFY(replies > 4);
+        // Past the last record: an empty reply, without "more".
+        const QJsonObject after =
+            pieces.call("GET", u"/api/v1/documents/sync?since=%1"_s.arg(cursor), account.sessionToken).json();
+        QVERIFY(after.value("documents").toArray().isEmpty() && !after.contains("more"));
     }
 };
 

@@ -1,0 +1,64 @@
+#include "Storage.h"
+
+#include <QSqlQuery>
+
+namespace tessivo::server {
+
+qint64 Storage::countedBytes(const PublicationRow &row)
+{
+    return row.slug.toUtf8().size() + row.documentId.toUtf8().size() + row.title.toUtf8().size() +
+           row.body.toUtf8().size();
+}
+
+qint64 Storage::countedBytes(const ImageRow &row)
+{
+    return row.size + row.filename.toUtf8().size() + row.contentType.toUtf8().size();
+}
+
+std::optional<qint64> Storage::storedBytes(const QString &userId)
+{
+    const QString sum = QStringLiteral("(SELECT COALESCE(SUM(%1), 0) FROM %2 WHERE user_id = ?)");
+    const QString stored = QStringLiteral("stored_bytes");
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("SELECT ") + sum.arg(stored, QStringLiteral("documents")) +
+              QStringLiteral(" + ") + sum.arg(stored, QStringLiteral("collections")) + QStringLiteral(" + ") +
+              sum.arg(stored, QStringLiteral("publications")) + QStringLiteral(" + ") +
+              sum.arg(QStringLiteral("size + ") + byteLength(QStringLiteral("filename")) +
+                          QStringLiteral(" + ") + byteLength(QStringLiteral("content_type")),
+                      QStringLiteral("images")));
+    if (!run(q, {userId, userId, userId, userId}) || !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool Storage::lockAccount(const QString &userId)
+{
+    // SQLite's write transaction holds the whole database already.
+    if (!postgres())
+        return true;
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("SELECT id FROM users WHERE id = ? FOR UPDATE"));
+    return run(q, {userId});
+}
+
+Storage::QuotaOutcome Storage::writeWithinQuota(const QString &userId, qint64 quota,
+                                                const std::function<bool(qint64 *exempt)> &write)
+{
+    const std::optional<qint64> before = storedBytes(userId);
+    qint64 exempt = 0;
+    if (!before || !write(&exempt))
+        return QuotaOutcome::failed;
+    // Locked only now, so that a write waiting on its own rows (a slug
+    // another publish is claiming) holds nobody back. Another writer that
+    // got in since `before` is counted in `after`: the account stays
+    // within its quota, the second writer taking the blame.
+    if (!lockAccount(userId))
+        return QuotaOutcome::failed;
+    const std::optional<qint64> after = storedBytes(userId);
+    if (!after)
+        return QuotaOutcome::failed;
+    const qint64 counted = *after - exempt;
+    return counted > *before && counted > quota ? QuotaOutcome::overQuota : QuotaOutcome::written;
+}
+
+} // namespace tessivo::server
