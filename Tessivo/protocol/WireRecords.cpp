@@ -156,6 +156,8 @@ std::optional<SyncPullResponse> SyncPullResponse::fromJson(const QJsonObject &ob
         pull.collections = readList<Collection>(r, object, u"collections", false, &Collection::fromJson);
     if (r.ok())
         pull.now = r.requiredInt64(u"now");
+    if (r.ok())
+        pull.more = r.optionalBool(u"more").value_or(false);
     return finish(r, error) ? std::optional(std::move(pull)) : std::nullopt;
 }
 

@@ -56,6 +56,8 @@ struct SyncPullResponse
     QList<Document> documents;
     std::optional<QList<Collection>> collections;
     qint64 now = 0;
+    // More records remain: ask again from the raised cursor.
+    bool more = false;
 
     static std::optional<SyncPullResponse> fromJson(const QJsonObject &object, QString *error = nullptr);
 };

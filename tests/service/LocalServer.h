@@ -7,9 +7,11 @@
 #include <memory>
 
 // The service in-process on a free loopback port, with an in-memory database.
-inline std::unique_ptr<tessivo::server::Server> startLocalServer()
+inline std::unique_ptr<tessivo::server::Server>
+startLocalServer(const tessivo::server::ServiceLimits &limits = {})
 {
     tessivo::server::ServerOptions options;
+    options.limits = limits;
     options.listen = {{QHostAddress::LocalHost, 0}};
     options.database = QStringLiteral("sqlite::memory:");
     options.passwordIterations = 1000;

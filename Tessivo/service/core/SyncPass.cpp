@@ -1,6 +1,7 @@
 #include "service/core/SyncPass.h"
 
 #include "protocol/Routes.h"
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "service/core/PullReplyReader.h"
 #include "store/DocumentStore.h"
@@ -120,7 +121,8 @@ void SyncPass::pull(PullHandler next)
         fail(APIFailure::cancelled());
         return;
     }
-    const QString since = QString::number(m_store->state().syncCursor);
+    m_pulledFrom = m_store->state().syncCursor;
+    const QString since = QString::number(m_pulledFrom);
     const QNetworkRequest request = m_client->makeRequest(
         m_client->url(protocol::routePath(protocol::Endpoint::pull), {{u"since"_s, since}}),
         "application/json");
@@ -150,8 +152,17 @@ void SyncPass::pull(PullHandler next)
     });
 }
 
+bool SyncPass::morePieces() const
+{
+    // Another account signed in meanwhile, or a reply that moves the cursor
+    // nowhere, would have the pass ask for the same piece forever.
+    return m_more && m_store->syncCursorEpoch() == m_cursorEpoch &&
+           m_store->state().syncCursor > m_pulledFrom;
+}
+
 void SyncPass::mergeAndStep(const SyncPullResponse &reply, MergeHandler next)
 {
+    m_more = reply.more;
     const QList<Collection> pulledCollections = reply.collections.value_or(QList<Collection>());
     const DocumentStore::PendingPull pending = m_store->applyPullInBackground(
         usableRecords(reply.documents, "document"), usableRecords(pulledCollections, "collection"));
@@ -183,8 +194,12 @@ void SyncPass::afterFirstPull(const SyncPullResponse &reply)
 
 void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
 {
-    const QStringList &newerDocuments = merged.documentIDs;
-    const QStringList &newerCollections = merged.collectionIDs;
+    m_newerDocuments += merged.documentIDs;
+    m_newerCollections += merged.collectionIDs;
+    if (morePieces()) {
+        pull(&SyncPass::afterFirstPull);
+        return;
+    }
 
     QList<Document> docs = m_store->dirtyDocumentsForPush();
     QList<Collection> collections = m_store->dirtyCollectionsForPush();
@@ -192,8 +207,9 @@ void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
     for (const Document &d : std::as_const(docs)) {
         taken.insert(d.id);
     }
-    for (const QString &id : newerDocuments) {
+    for (const QString &id : std::as_const(m_newerDocuments)) {
         if (!taken.contains(id)) {
+            taken.insert(id);
             if (const std::optional<Document> d = m_store->document(id)) {
                 docs.append(*d);
             }
@@ -203,8 +219,9 @@ void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
     for (const Collection &c : std::as_const(collections)) {
         taken.insert(c.id);
     }
-    for (const QString &id : newerCollections) {
+    for (const QString &id : std::as_const(m_newerCollections)) {
         if (!taken.contains(id)) {
+            taken.insert(id);
             if (const std::optional<Collection> c = m_store->collection(id)) {
                 collections.append(*c);
             }
@@ -276,7 +293,11 @@ void SyncPass::afterSecondPull(const SyncPullResponse &reply)
 
 void SyncPass::afterSecondMerge(const DocumentStore::PullResult &merged)
 {
-    m_copiesMade = !merged.copyIDs.isEmpty();
+    m_copiesMade = m_copiesMade || !merged.copyIDs.isEmpty();
+    if (morePieces()) {
+        pull(&SyncPass::afterSecondPull);
+        return;
+    }
     if (m_batches && !m_batches->tooLarge().isEmpty()) {
         m_message = tooLargeDocumentMessage(m_batches->tooLarge().first());
         finish(End::failed);
@@ -285,9 +306,15 @@ void SyncPass::afterSecondMerge(const DocumentStore::PullResult &merged)
     finish(End::synced);
 }
 
+qint64 SyncPass::maxPullBytes()
+{
+    return protocol::bodyLimit("POST", protocol::routePath(protocol::Endpoint::push)) +
+           protocol::records::pullPieceBytes;
+}
+
 QString SyncPass::tooLargeMessage()
 {
-    return u"The service sent more than 1 GB in one reply."_s;
+    return u"The service sent more than 160 MB in one reply."_s;
 }
 
 QString SyncPass::tooLargeDocumentMessage(const Document &document)

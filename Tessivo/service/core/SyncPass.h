@@ -19,10 +19,11 @@ class APIClient;
 // One sync pass over the network, after the engine's gate: pull what changed
 // since the cursor, merge it, raise the cursor, push the dirty records (and
 // those the pull found newer here) in batches, clear what the service
-// accepted, and pull once more. It runs on the main thread and gives it up
-// while a request is out, while the body of a pull is parsed and while the
-// pulled documents are written, so a large pull does not stall typing; the
-// cursor moves only once they are on disk.
+// accepted, and pull once more. Each pull comes in pieces, asked for one
+// after another while the service says more remain, each merged and the
+// cursor raised before the next, so neither side holds an account whole. It runs on the main thread and gives
+// it up while a request is out, while the body of a pull is parsed and while the pulled documents are
+// written, so a large pull does not stall typing; the cursor moves only once they are on disk.
 //
 // A pass is used once: start() it, wait for finished(), then read how it
 // ended. What it did before a failure stays done: the first merge and the
@@ -57,8 +58,9 @@ public:
 
     // A pull reply larger than this is refused as soon as its declared length
     // or what has arrived of it says so: the request is ended and the pass
-    // ends failed with tooLargeMessage().
-    static constexpr qint64 maxPullBytes = qint64(1) << 30;
+    // ends failed with tooLargeMessage(). A piece holds one record at least,
+    // and the largest record is one the push limit let through.
+    static qint64 maxPullBytes();
     static QString tooLargeMessage();
     static QString tooLargeDocumentMessage(const Document &document);
     void setPullLimitForTesting(qint64 bytes) { m_pullLimit = bytes; }
@@ -76,6 +78,9 @@ private:
     using MergeHandler = void (SyncPass::*)(const DocumentStore::PullResult &);
 
     void pull(PullHandler next);
+    // Whether the service has more of the pull under way, and the cursor
+    // moved, so that asking again gets further.
+    bool morePieces() const;
     void afterFirstPull(const SyncPullResponse &reply);
     void afterFirstMerge(const DocumentStore::PullResult &merged);
     void pushNextBatch();
@@ -100,6 +105,13 @@ private:
 
     std::optional<PushBatches> m_batches;
     quint64 m_cursorEpoch = 0;
-    qint64 m_pullLimit = maxPullBytes;
+    qint64 m_pullLimit = maxPullBytes();
     bool m_copiesMade = false;
+    // The piece being merged: the cursor it was asked from and whether the
+    // service has more.
+    qint64 m_pulledFrom = 0;
+    bool m_more = false;
+    // The first pull's newer-here ids, over all its pieces.
+    QStringList m_newerDocuments;
+    QStringList m_newerCollections;
 };
