@@ -63,7 +63,7 @@ enum class RecordKind { Document, Collection };
 struct PullPiece
 {
     // JSON arrays of the records as stored, appended to what the caller
-    // put there.
+    // put there; `documents` has room for the collections and 1 KiB more.
     QByteArray documents;
     QByteArray collections;
     qsizetype count = 0;

@@ -66,9 +66,9 @@ bool Storage::pullPiece(const QString &userId, qint64 since, qint64 maxBytes, Pu
     }
     sizes.finish();
     piece->count = 0;
-    // Most of a piece is documents: their text goes straight where the
-    // caller wants it, without another copy.
-    piece->documents.reserve(piece->documents.size() + total + 2);
+    // The documents' text goes straight where the caller wants it, with
+    // room for the rest of the reply, so that no growth copies it again.
+    piece->documents.reserve(piece->documents.size() + total + 1024);
     for (const RecordKind kind : {RecordKind::Document, RecordKind::Collection}) {
         QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
         QSqlQuery q(connection());

@@ -1,0 +1,193 @@
+// Memory figures for large pulls, with the real `tessivo-service` binary on
+// loopback and an SQLite database in a temporary folder:
+//   unread: an account holding 200 MiB; six connections each ask for a
+//     pull and never read. The service's resident memory, at its peak and
+//     five seconds later (target: under 400 MB).
+//   first sync: the account grown to 900 MiB; a new computer (the app's
+//     store, session and sync engine, headless, in a child process) syncs
+//     it for the first time. The child's peak resident memory (target:
+//     under 600 MB) and the time taken.
+// Usage: bench_pull_memory [--service <path to tessivo-service>]
+//        [--unread-mib N] [--account-mib N]
+
+#include "TestHooks.h"
+#include "service/SyncClient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace tessivo::server;
+
+namespace {
+
+constexpr qint64 mebibyte = 1024 * 1024;
+
+// VmRSS or VmHWM of a process, in bytes.
+qint64 memoryOf(qint64 pid, const char *field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+void addDocuments(TestHooks hooks, const QString &userId, qint64 mebibytes)
+{
+    // Text that differs from one document to the next, about 1 MiB each.
+    QString body;
+    for (int i = 0; body.size() < mebibyte; ++i)
+        body += QStringLiteral("line %1 of a long document, written to be synced\n").arg(i);
+    for (qint64 i = 0; i < mebibytes; ++i) {
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        hooks.injectDocument(userId, {{"id", id},
+                                      {"title", id},
+                                      {"body", id + body.left(mebibyte - id.size())},
+                                      {"createdAt", 1},
+                                      {"updatedAt", 2}});
+    }
+}
+
+// The child: a new computer's first sync; prints its peak memory.
+int firstSync(const QUrl &service, const QString &token)
+{
+    QElapsedTimer timer;
+    timer.start();
+    SyncClient computer(service, token);
+    QFuture<void> done = computer.engine->sync();
+    while (!done.isFinished())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    computer.store->flushPendingSaves();
+    const bool synced = computer.engine->status().kind == SyncEngine::Status::synced;
+    // The store keeps every document's text in memory: what is resident
+    // after the sync is mostly that, the peak above it the sync's own.
+    std::printf("first sync: %lld documents in %.1f s, %s; peak resident %.0f MB, %.0f MB after\n",
+                qlonglong(computer.store->documents().size()), timer.nsecsElapsed() / 1e9,
+                synced ? "synced" : qPrintable(computer.engine->status().message),
+                memoryOf(QCoreApplication::applicationPid(), "VmHWM:") / 1e6,
+                memoryOf(QCoreApplication::applicationPid(), "VmRSS:") / 1e6);
+    return synced ? 0 : 1;
+}
+
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        qFatal("can't connect to the service");
+    return fd;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--client"))
+        return firstSync(QUrl(args.value(2)), args.value(3));
+    const auto option = [&](const char *name, const QString &fallback) {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at > 0 ? args.value(at + 1) : fallback;
+    };
+    const QString servicePath = option("--service", TESSIVO_BUILD_DIR "/tessivo-service/tessivo-service");
+    const qint64 unreadMiB = option("--unread-mib", "200").toLongLong();
+    const qint64 accountMiB = option("--account-mib", "900").toLongLong();
+
+    QTemporaryDir dir;
+    const QString database = "sqlite:" + dir.filePath("bench.sqlite");
+    ServerOptions options;
+    options.database = database;
+    options.port = 0;
+    options.passwordIterations = 1000;
+    Account account;
+    {
+        Server setup(options);
+        if (!setup.start())
+            qFatal("setup failed");
+        account = setup.hooks().registerUser("memory@example.com", "M");
+        addDocuments(setup.hooks(), account.userId, unreadMiB);
+    }
+
+    const auto startService = [&](QProcess &service) {
+        service.setProgram(servicePath);
+        service.setArguments({"--listen", "127.0.0.1:0", "--database", database});
+        service.start();
+        service.waitForReadyRead(20000);
+        return QRegularExpression("http://127\\.0\\.0\\.1:\\d+")
+            .match(service.readAllStandardOutput())
+            .captured(0);
+    };
+
+    {
+        QProcess service;
+        const QUrl base(startService(service));
+        const qint64 pid = service.processId();
+        std::printf("service at rest: %.0f MB resident\n", memoryOf(pid, "VmRSS:") / 1e6);
+        QList<int> sockets;
+        const QByteArray request = "GET /api/v1/documents/sync?since=0 HTTP/1.1\r\nhost: localhost\r\n"
+                                   "authorization: Bearer " +
+                                   account.sessionToken.toLatin1() + "\r\n\r\n";
+        for (int i = 0; i < 6; ++i) {
+            sockets << connectTo(quint16(base.port()));
+            if (::send(sockets.last(), request.constData(), size_t(request.size()), 0) != request.size())
+                qFatal("send failed");
+        }
+        QElapsedTimer timer;
+        timer.start();
+        qint64 peak = 0, last = 0;
+        while (timer.elapsed() < 10000) {
+            last = memoryOf(pid, "VmRSS:");
+            peak = std::max(peak, last);
+            QThread::msleep(100);
+        }
+        // Five seconds after the peak, or after the requests when the
+        // peak was the last sample.
+        QThread::msleep(5000);
+        last = memoryOf(pid, "VmRSS:");
+        std::printf("six unread pulls of %lld MiB: peak %.0f MB resident in 10 s, %.0f MB 5 s later "
+                    "(high-water mark %.0f MB)\n",
+                    qlonglong(unreadMiB), peak / 1e6, last / 1e6, memoryOf(pid, "VmHWM:") / 1e6);
+        for (int fd : std::as_const(sockets))
+            ::close(fd);
+        service.kill();
+        service.waitForFinished();
+    }
+
+    if (accountMiB > unreadMiB) {
+        Server setup(options);
+        if (!setup.start())
+            qFatal("setup failed");
+        addDocuments(setup.hooks(), account.userId, accountMiB - unreadMiB);
+    }
+    QProcess service;
+    const QString base = startService(service);
+    QProcess client;
+    client.setProcessChannelMode(QProcess::ForwardedChannels);
+    client.start(app.applicationFilePath(), {"--client", base, account.sessionToken});
+    client.waitForFinished(-1);
+    std::printf("service peak while serving it: %.0f MB resident\n",
+                memoryOf(service.processId(), "VmHWM:") / 1e6);
+    service.kill();
+    service.waitForFinished();
+    return client.exitCode();
+}
