@@ -138,14 +138,15 @@ Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &use
     bool inserted = false;
     Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool stored = storage.transaction([&] {
-        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, [&](qint64 *) {
-            for (int n = 1; !inserted; ++n) {
-                row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
-                if (!storage.insertPublication(row, &inserted))
-                    return false;
-            }
-            return true;
-        });
+        outcome = storage.writeWithinQuota(
+            user.id, options.limits.quotaBytes, Storage::countedBytes(row), [&](qint64 *) {
+                for (int n = 1; !inserted; ++n) {
+                    row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
+                    if (!storage.insertPublication(row, &inserted))
+                        return false;
+                }
+                return true;
+            });
         return outcome == Storage::QuotaOutcome::written;
     });
     if (outcome == Storage::QuotaOutcome::overQuota)
@@ -162,6 +163,7 @@ Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const Us
     std::optional<PublicationRow> row = storage.publication(slug);
     if (!protocol::slugs::isValid(slug) || !row || row->userId != user.id)
         return errorReply(404, "not_found", QStringLiteral("Not found."));
+    const qint64 countedBefore = Storage::countedBytes(*row);
     Reply error;
     const auto content = titleAndBody(request.body, nullptr, &error);
     if (!content)
@@ -176,6 +178,7 @@ Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const Us
     Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool stored = storage.transaction([&] {
         outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes,
+                                           Storage::countedBytes(*row) - countedBefore,
                                            [&](qint64 *) { return storage.updatePublication(*row, &found); });
         return outcome == Storage::QuotaOutcome::written;
     });

@@ -146,11 +146,16 @@ public:
     enum class QuotaOutcome { written, overQuota, failed };
     // Runs `write` inside the caller's transaction, then locks the account
     // and says whether the write took it past `quota` (the caller then
-    // rolls back). A write that adds no bytes always fits, so that an account
-    // over its quota can get back under it. The bytes `write` reports as
-    // exempt, the service's own conflicted copies, are kept regardless.
-    QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota,
+    // rolls back). A write expected to add `growth` bytes that can't fit is
+    // refused without running. A write that adds no bytes always fits, so
+    // that an account over its quota can get back under it. The bytes
+    // `write` reports as exempt, the service's own conflicted copies, are
+    // kept regardless.
+    QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota, qint64 growth,
                                   const std::function<bool(qint64 *exempt)> &write);
+    // The bytes merging `records` would add to the account (negative when
+    // it shrinks): each one stored, less what it replaces.
+    std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId, const QJsonArray &records);
     // What a row counts against its owner's quota.
     static qint64 countedBytes(const PublicationRow &row);
     static qint64 countedBytes(const ImageRow &row);

@@ -41,12 +41,18 @@ bool Storage::lockAccount(const QString &userId)
     return run(q, {userId});
 }
 
-Storage::QuotaOutcome Storage::writeWithinQuota(const QString &userId, qint64 quota,
+Storage::QuotaOutcome Storage::writeWithinQuota(const QString &userId, qint64 quota, qint64 growth,
                                                 const std::function<bool(qint64 *exempt)> &write)
 {
     const std::optional<qint64> before = storedBytes(userId);
+    if (!before)
+        return QuotaOutcome::failed;
+    // Refused before anything is written: a rolled-back write would still
+    // leave its pages in the database's files for a while.
+    if (growth > 0 && *before + growth > quota)
+        return QuotaOutcome::overQuota;
     qint64 exempt = 0;
-    if (!before || !write(&exempt))
+    if (!write(&exempt))
         return QuotaOutcome::failed;
     // Locked only now, so that a write waiting on its own rows (a slug
     // another publish is claiming) holds nobody back. Another writer that

@@ -129,6 +129,33 @@ std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userI
     return QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
 }
 
+std::optional<qint64> Storage::pushGrowth(RecordKind kind, const QString &userId, const QJsonArray &records)
+{
+    QSqlQuery find(connection());
+    find.prepare(
+        QStringLiteral("SELECT updated_at, COALESCE(stored_bytes, 0) FROM %1 WHERE user_id = ? AND id = ?")
+            .arg(recordTable(kind)));
+    qint64 growth = 0;
+    for (const QJsonValue &value : records) {
+        if (!recordProblem(kind, value).isEmpty())
+            continue;
+        QJsonObject record = value.toObject();
+        if (!run(find, {userId, record.value(QLatin1String("id")).toString()}))
+            return std::nullopt;
+        const bool stored = find.next();
+        const qint64 storedUpdatedAt = stored ? find.value(0).toLongLong() : 0;
+        const qint64 storedSize = stored ? find.value(1).toLongLong() : 0;
+        find.finish();
+        // An older record leaves the stored one in place.
+        if (stored && *protocol::records::updatedAt(record) < storedUpdatedAt)
+            continue;
+        // Stored with a stamp of the service's (13 digits for centuries).
+        record.insert(QStringLiteral("serverUpdatedAt"), qint64(1e12));
+        growth += QJsonDocument(record).toJson(QJsonDocument::Compact).size() - storedSize;
+    }
+    return growth;
+}
+
 bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
                           const std::function<qint64()> &stamp, QList<PushResult> *results,
                           qint64 *copiedBytes)

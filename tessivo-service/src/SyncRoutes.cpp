@@ -77,7 +77,14 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         const auto stamp = [&] { return nextStamp(now(), &last); };
         // Measured after the merge; the conflicted copies it keeps are
         // exempt, so that no stored text is lost to a full account.
-        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, [&](qint64 *copies) {
+        const std::optional<qint64> documentGrowth =
+            storage.pushGrowth(RecordKind::Document, user.id, records->docs);
+        const std::optional<qint64> collectionGrowth =
+            storage.pushGrowth(RecordKind::Collection, user.id, records->collections);
+        if (!documentGrowth || !collectionGrowth)
+            return false;
+        const qint64 growth = *documentGrowth + *collectionGrowth;
+        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, growth, [&](qint64 *copies) {
             return storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults,
                                        copies) &&
                    storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -867,6 +868,34 @@ private slots:
                                QJsonDocument(QJsonObject{{"title", "T"}, {"body", big}}).toJson())));
         const QJsonObject pulled = f.call("GET", "/api/v1/documents/sync?since=0", t).json();
         QVERIFY(pulled["documents"].toArray().isEmpty() && pulled["collections"].toArray().isEmpty());
+
+        // A refused write is refused before it is written: even one larger
+        // than the database's cache leaves its files as they were.
+        const auto databaseBytes = [&] {
+            if (f.database.startsWith(u"sqlite:"_s)) {
+                const QString path = f.database.mid(7);
+                return QFileInfo(path).size() + QFileInfo(path + u"-wal"_s).size();
+            }
+            QSqlDatabase db = f.openDatabase(u"size"_s);
+            QSqlQuery q(db);
+            const qint64 size = q.exec(u"SELECT pg_database_size(current_database())"_s) && q.next()
+                                    ? q.value(0).toLongLong()
+                                    : -1;
+            q.finish();
+            db.close();
+            QSqlDatabase::removeDatabase(u"size"_s);
+            return size;
+        };
+        QString unpackable;
+        while (unpackable.size() < 4 << 20)
+            unpackable += QUuid::createUuid().toString();
+        QJsonObject large = document(u"large"_s, 2);
+        large.insert("body", unpackable);
+        large.insert("deletedAt", 2);
+        const qint64 sizeBefore = databaseBytes();
+        QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({large}))));
+        QVERIFY2(databaseBytes() - sizeBefore < 1 << 20,
+                 qPrintable(u"grew by %1 bytes"_s.arg(databaseBytes() - sizeBefore)));
 
         // Nearly full: another computer, which never saw the stored text,
         // replaces it. Its push adds no bytes of its own and goes through,
