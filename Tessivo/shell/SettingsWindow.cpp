@@ -1,5 +1,6 @@
 #include "shell/SettingsWindow.h"
 
+#include "app/core/AppShortcuts.h"
 #include "service/core/AuthManager.h"
 #include "shell/AccountSettings.h"
 #include "shell/AppDelegate.h"
@@ -7,6 +8,7 @@
 #include "shell/UpdateSettings.h"
 #include "widgets/Icon.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -77,6 +79,14 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
 
     connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitToContent);
     fitToContent();
+
+    // The main window's menu bar holds Quit, and its shortcut only works in
+    // that window; the app quits from this one too.
+    auto *quit = new QAction(QStringLiteral("Quit Tessivo"), this);
+    quit->setShortcut(QKeySequence(AppShortcuts::quit, QKeySequence::PortableText));
+    quit->setShortcutContext(Qt::WindowShortcut);
+    connect(quit, &QAction::triggered, this, &SettingsWindow::quitRequested);
+    addAction(quit);
 }
 
 void SettingsWindow::present(std::optional<Tab> tab)

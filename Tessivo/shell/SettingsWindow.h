@@ -62,6 +62,10 @@ public:
     // as little as needed to lie wholly within the screen's available area.
     void placeOver(const QWidget *anchor);
 
+Q_SIGNALS:
+    // Quit was asked for from this window (its shortcut).
+    void quitRequested();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
