@@ -2,6 +2,7 @@
 
 #include "app/core/AppShortcuts.h"
 #include "service/core/AuthManager.h"
+#include "service/core/BrowserSignIn.h"
 #include "shell/AccountSettings.h"
 #include "shell/AppDelegate.h"
 #include "shell/GeneralSettings.h"
@@ -87,6 +88,11 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
     quit->setShortcutContext(Qt::WindowShortcut);
     connect(quit, &QAction::triggered, this, &SettingsWindow::quitRequested);
     addAction(quit);
+    // The browser's callback brings the main window forward before the
+    // sign-in's outcome is known; a failure's message is in this window,
+    // which would otherwise lie buried under it.
+    connect(dependencies.auth->browserSignIn(), &BrowserSignIn::failed, this,
+            [this] { present(Tab::account); });
 }
 
 void SettingsWindow::present(std::optional<Tab> tab)

@@ -87,9 +87,10 @@ class TestAppWindow : public QObject
         QString id;
         (void)QTest::qWaitFor(
             [&] {
-                id = xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(m_app->processId()),
-                              "--name", QLatin1Char('^') + title + QLatin1Char('$')})
-                         .section(QLatin1Char('\n'), 0, 0);
+                id =
+                    xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(m_app->processId()),
+                             "--name", QLatin1Char('^') + title + QLatin1Char('$')})
+                        .section(QLatin1Char('\n'), 0, 0);
                 return !id.isEmpty();
             },
             20000);
