@@ -138,8 +138,10 @@ Reply PublishingRoutes::publish(const LoggedRequest &request, const UserRow &use
     bool inserted = false;
     Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool stored = storage.transaction([&] {
+        const qint64 growth = Storage::countedBytes(row);
         outcome = storage.writeWithinQuota(
-            user.id, options.limits.quotaBytes, Storage::countedBytes(row), [&](qint64 *) {
+            user.id, options.limits.quotaBytes, growth, [&] { return std::optional(growth); },
+            [&](qint64 *) {
                 for (int n = 1; !inserted; ++n) {
                     row.slug = requested.isEmpty() ? randomSlug() : suffixedSlug(requested, n);
                     if (!storage.insertPublication(row, &inserted))
@@ -177,9 +179,10 @@ Reply PublishingRoutes::updatePublication(const LoggedRequest &request, const Us
     bool found = false;
     Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool stored = storage.transaction([&] {
-        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes,
-                                           Storage::countedBytes(*row) - countedBefore,
-                                           [&](qint64 *) { return storage.updatePublication(*row, &found); });
+        const qint64 growth = Storage::countedBytes(*row) - countedBefore;
+        outcome = storage.writeWithinQuota(
+            user.id, options.limits.quotaBytes, growth, [&] { return std::optional(growth); },
+            [&](qint64 *) { return storage.updatePublication(*row, &found); });
         return outcome == Storage::QuotaOutcome::written;
     });
     if (outcome == Storage::QuotaOutcome::overQuota)

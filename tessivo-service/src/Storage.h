@@ -73,6 +73,17 @@ struct PullPiece
     bool more = false;
 };
 
+// A pushed record as checked (see Storage::checkPush).
+struct PushedRecord
+{
+    QJsonObject record;
+    QString id; // empty when the record had no string id
+    // Why the app could not read it, or empty.
+    QString problem;
+    // The bytes it takes stored.
+    qint64 size = 0;
+};
+
 // Outcome of storing one pushed record.
 struct PushResult
 {
@@ -126,9 +137,13 @@ public:
     bool pullPiece(const QString &userId, qint64 since, qint64 maxBytes, PullPiece *piece);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp.
+    // Checks and measures pushed records; no database work, so that it can
+    // run before the write transaction and the write lock is held for the
+    // writes alone.
+    static QList<PushedRecord> checkPush(RecordKind kind, const QJsonArray &records);
     // The stored size of the conflicted copies it makes is added to
     // `copiedBytes`.
-    bool pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
+    bool pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,
                      const std::function<qint64()> &stamp, QList<PushResult> *results,
                      qint64 *copiedBytes = nullptr);
     // Stores `record` as given with a fresh stamp, whatever is stored;
@@ -138,24 +153,28 @@ public:
 
     // Bytes the account keeps: every stored field of its documents (live
     // and deleted), collections, publications and images. Call inside
-    // `transaction`, after `lockAccount`.
-    std::optional<qint64> storedBytes(const QString &userId);
+    // `transaction`, after `lockAccount` (or with `lock`, which takes it in
+    // the same statement).
+    std::optional<qint64> storedBytes(const QString &userId, bool lock = false);
     // Holds back other writers to the account until the transaction ends,
     // so that two of them can't both fit under its quota.
     bool lockAccount(const QString &userId);
     enum class QuotaOutcome { written, overQuota, failed };
     // Runs `write` inside the caller's transaction, then locks the account
     // and says whether the write took it past `quota` (the caller then
-    // rolls back). A write expected to add `growth` bytes that can't fit is
-    // refused without running. A write that adds no bytes always fits, so
-    // that an account over its quota can get back under it. The bytes
-    // `write` reports as exempt, the service's own conflicted copies, are
-    // kept regardless.
-    QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota, qint64 growth,
+    // rolls back). A write that can't fit is refused without running:
+    // `growthAtMost` bounds what it adds, and when that is too much,
+    // `growth` says what it would add. A write that adds no bytes always
+    // fits, so that an account over its quota can get back under it. The
+    // bytes `write` reports as exempt, the service's own conflicted copies,
+    // are kept regardless.
+    QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota, qint64 growthAtMost,
+                                  const std::function<std::optional<qint64>()> &growth,
                                   const std::function<bool(qint64 *exempt)> &write);
     // The bytes merging `records` would add to the account (negative when
     // it shrinks): each one stored, less what it replaces.
-    std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId, const QJsonArray &records);
+    std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId,
+                                     const QList<PushedRecord> &records);
     // What a row counts against its owner's quota.
     static qint64 countedBytes(const PublicationRow &row);
     static qint64 countedBytes(const ImageRow &row);

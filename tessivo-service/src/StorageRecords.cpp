@@ -69,36 +69,39 @@ bool Storage::pullPiece(const QString &userId, qint64 since, qint64 maxBytes, Pu
     // The documents' text goes straight where the caller wants it, with
     // room for the rest of the reply, so that no growth copies it again.
     piece->documents.reserve(piece->documents.size() + total + 1024);
-    for (const RecordKind kind : {RecordKind::Document, RecordKind::Collection}) {
-        QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
-        QSqlQuery q(connection());
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? "
-                                 "ORDER BY stamp")
-                      .arg(recordTable(kind)));
-        if (!run(q, {userId, since, upTo}))
-            return false;
-        out += '[';
-        bool first = true;
-        while (q.next()) {
-            const QByteArray record = q.value(0).toString().toUtf8();
-            // Records stored before pushes were checked as the app reads them
-            // may not decode; one of them would fail every pull of its owner.
-            const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
-            if (!problem.isEmpty()) {
-                qWarning("[sync] left a stored %s of user %s out of a pull: %s",
-                         kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
-                         qPrintable(problem));
-                continue;
-            }
-            if (!first)
-                out += ',';
-            first = false;
-            out += record;
-            ++piece->count;
+    // One statement for both kinds, each record tagged with its kind.
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT 0, record FROM documents WHERE user_id = ? AND stamp > ? AND stamp <= ? "
+                             "UNION ALL SELECT 1, record FROM collections WHERE user_id = ? AND stamp > ? "
+                             "AND stamp <= ?"));
+    if (!run(q, {userId, since, upTo, userId, since, upTo}))
+        return false;
+    bool firstDocument = true, firstCollection = true;
+    piece->documents += '[';
+    piece->collections += '[';
+    while (q.next()) {
+        const RecordKind kind = q.value(0).toInt() == 0 ? RecordKind::Document : RecordKind::Collection;
+        const QByteArray record = q.value(1).toString().toUtf8();
+        // Records stored before pushes were checked as the app reads them
+        // may not decode; one of them would fail every pull of its owner.
+        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+        if (!problem.isEmpty()) {
+            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                     qPrintable(problem));
+            continue;
         }
-        out += ']';
+        QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
+        bool &first = kind == RecordKind::Document ? firstDocument : firstCollection;
+        if (!first)
+            out += ',';
+        first = false;
+        out += record;
+        ++piece->count;
     }
+    piece->documents += ']';
+    piece->collections += ']';
     piece->upTo = upTo;
     return true;
 }
@@ -129,49 +132,65 @@ std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userI
     return QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
 }
 
-std::optional<qint64> Storage::pushGrowth(RecordKind kind, const QString &userId, const QJsonArray &records)
+QList<PushedRecord> Storage::checkPush(RecordKind kind, const QJsonArray &records)
+{
+    QList<PushedRecord> out;
+    out.reserve(records.size());
+    for (const QJsonValue &value : records) {
+        PushedRecord pushed{value.toObject(), {}, recordProblem(kind, value), 0};
+        const QJsonValue id = pushed.record.value(QLatin1String("id"));
+        pushed.id = id.isString() ? id.toString() : QString();
+        if (pushed.problem.isEmpty()) {
+            // Stored with a stamp of the service's (13 digits for centuries).
+            QJsonObject stored = pushed.record;
+            stored.insert(QStringLiteral("serverUpdatedAt"), qint64(1e12));
+            pushed.size = QJsonDocument(stored).toJson(QJsonDocument::Compact).size();
+        }
+        out.append(std::move(pushed));
+    }
+    return out;
+}
+
+std::optional<qint64> Storage::pushGrowth(RecordKind kind, const QString &userId,
+                                          const QList<PushedRecord> &records)
 {
     QSqlQuery find(connection());
     find.prepare(
         QStringLiteral("SELECT updated_at, COALESCE(stored_bytes, 0) FROM %1 WHERE user_id = ? AND id = ?")
             .arg(recordTable(kind)));
     qint64 growth = 0;
-    for (const QJsonValue &value : records) {
-        if (!recordProblem(kind, value).isEmpty())
+    for (const PushedRecord &pushed : records) {
+        if (!pushed.problem.isEmpty())
             continue;
-        QJsonObject record = value.toObject();
-        if (!run(find, {userId, record.value(QLatin1String("id")).toString()}))
+        if (!run(find, {userId, pushed.id}))
             return std::nullopt;
         const bool stored = find.next();
         const qint64 storedUpdatedAt = stored ? find.value(0).toLongLong() : 0;
         const qint64 storedSize = stored ? find.value(1).toLongLong() : 0;
         find.finish();
         // An older record leaves the stored one in place.
-        if (stored && *protocol::records::updatedAt(record) < storedUpdatedAt)
+        if (stored && *protocol::records::updatedAt(pushed.record) < storedUpdatedAt)
             continue;
-        // Stored with a stamp of the service's (13 digits for centuries).
-        record.insert(QStringLiteral("serverUpdatedAt"), qint64(1e12));
-        growth += QJsonDocument(record).toJson(QJsonDocument::Compact).size() - storedSize;
+        growth += pushed.size - storedSize;
     }
     return growth;
 }
 
-bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArray &records,
+bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,
                           const std::function<qint64()> &stamp, QList<PushResult> *results,
                           qint64 *copiedBytes)
 {
     QSqlQuery find(connection());
     find.prepare(QStringLiteral("SELECT updated_at, record FROM %1 WHERE user_id = ? AND id = ?")
                      .arg(recordTable(kind)));
-    for (const QJsonValue &value : records) {
-        const QJsonObject record = value.toObject();
-        const QString problem = recordProblem(kind, value);
-        const QJsonValue id = record.value(QLatin1String("id"));
-        if (!problem.isEmpty()) {
-            results->append({id.isString() ? id.toString() : QString(), "invalid", problem});
+    for (const PushedRecord &pushed : records) {
+        const QJsonObject &record = pushed.record;
+        if (!pushed.problem.isEmpty()) {
+            results->append({pushed.id, "invalid", pushed.problem});
             continue;
         }
-        if (!run(find, {userId, id.toString()}))
+        const QString &id = pushed.id;
+        if (!run(find, {userId, id}))
             return false;
         const bool stored = find.next();
         const qint64 storedUpdatedAt = stored ? find.value(0).toLongLong() : 0;
@@ -186,11 +205,11 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QJsonArr
                 return false;
             if (!putRecord(kind, userId, record, stamp()))
                 return false;
-            results->append({id.toString(), "ok", {}});
+            results->append({id, "ok", {}});
         } else {
             if (!putRecord(kind, userId, QJsonDocument::fromJson(storedJson).object(), stamp()))
                 return false;
-            results->append({id.toString(), "stale", {}});
+            results->append({id, "stale", {}});
         }
     }
     return true;

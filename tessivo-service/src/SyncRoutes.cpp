@@ -10,6 +10,15 @@
 namespace tessivo::server {
 
 namespace {
+// What storing every record of a push takes, replacing nothing.
+qint64 sizeOf(const QList<PushedRecord> &records)
+{
+    qint64 size = 0;
+    for (const PushedRecord &r : records)
+        size += r.size;
+    return size;
+}
+
 QList<SyncPushResponse::Result> wireResults(const QList<PushResult> &results)
 {
     QList<SyncPushResponse::Result> out;
@@ -68,6 +77,9 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         return errorReply(400, "invalid_request",
                           QStringLiteral("\"docs\" and \"collections\" must be arrays."));
 
+    // Checked before the write lock is taken.
+    const QList<PushedRecord> documents = Storage::checkPush(RecordKind::Document, records->docs);
+    const QList<PushedRecord> collections = Storage::checkPush(RecordKind::Collection, records->collections);
     QList<PushResult> documentResults, collectionResults;
     qint64 last = 0;
     Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
@@ -77,19 +89,23 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         const auto stamp = [&] { return nextStamp(now(), &last); };
         // Measured after the merge; the conflicted copies it keeps are
         // exempt, so that no stored text is lost to a full account.
-        const std::optional<qint64> documentGrowth =
-            storage.pushGrowth(RecordKind::Document, user.id, records->docs);
-        const std::optional<qint64> collectionGrowth =
-            storage.pushGrowth(RecordKind::Collection, user.id, records->collections);
-        if (!documentGrowth || !collectionGrowth)
-            return false;
-        const qint64 growth = *documentGrowth + *collectionGrowth;
-        outcome = storage.writeWithinQuota(user.id, options.limits.quotaBytes, growth, [&](qint64 *copies) {
-            return storage.pushRecords(RecordKind::Document, user.id, records->docs, stamp, &documentResults,
-                                       copies) &&
-                   storage.pushRecords(RecordKind::Collection, user.id, records->collections, stamp,
-                                       &collectionResults);
-        });
+        const auto growth = [&]() -> std::optional<qint64> {
+            const std::optional<qint64> documentGrowth =
+                storage.pushGrowth(RecordKind::Document, user.id, documents);
+            const std::optional<qint64> collectionGrowth =
+                storage.pushGrowth(RecordKind::Collection, user.id, collections);
+            if (!documentGrowth || !collectionGrowth)
+                return std::nullopt;
+            return *documentGrowth + *collectionGrowth;
+        };
+        outcome =
+            storage.writeWithinQuota(user.id, options.limits.quotaBytes,
+                                     sizeOf(documents) + sizeOf(collections), growth, [&](qint64 *copies) {
+                                         return storage.pushRecords(RecordKind::Document, user.id, documents,
+                                                                    stamp, &documentResults, copies) &&
+                                                storage.pushRecords(RecordKind::Collection, user.id,
+                                                                    collections, stamp, &collectionResults);
+                                     });
         return outcome == Storage::QuotaOutcome::written && storage.setLastStamp(user.id, last);
     });
     const bool overQuota = outcome == Storage::QuotaOutcome::overQuota;
