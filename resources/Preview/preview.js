@@ -111,6 +111,7 @@
   // them may parse differently; table parts do so outside a table.
   var MODE_ELEMENTS = /^(html|head|body|frameset|frame|template|noscript|plaintext|svg|math)$/;
   var TABLE_PARTS = /^(caption|colgroup|col|tbody|thead|tfoot|tr|td|th)$/;
+  var TABLE_START = /^<table[\t\n\f\r \/>]/i;
   var TAG = /<(\/?)([a-zA-Z][^\t\n\f\r \/>]*)(?:[^>"'=]|=[\t\n\f\r ]*"[^"]*"|=[\t\n\f\r ]*'[^']*'|=)*>/y;
 
   // The offsets in `text` where blocks start (0 first), whether the parser
@@ -119,6 +120,8 @@
     var starts = [0];
     var open = [];
     var at = 0;
+    // Where the text since the last tag or comment begins.
+    var after = 0;
     for (;;) {
       at = text.indexOf('<', at);
       if (at < 0) {
@@ -136,6 +139,7 @@
             return { starts: starts, closed: false, stop: at };
           }
           at = close;
+          after = close;
           continue;
         }
         return { starts: starts, closed: false, stop: at };
@@ -160,7 +164,13 @@
           }
           open.pop();
         } else {
-          if (open.length === 0 && at > 0) {
+          if (open.length === 0 && name === 'table') {
+            // Text a table holds is placed before it, where it joins the
+            // text before the table: the two parse together.
+            if (after > starts[starts.length - 1]) {
+              starts.push(after);
+            }
+          } else if (open.length === 0 && at > 0) {
             starts.push(at);
           }
           if (RAW_TEXT_ELEMENTS.test(name)) {
@@ -178,6 +188,7 @@
           }
         }
         at = end;
+        after = end;
         continue;
       }
       at += 1;
@@ -473,6 +484,12 @@
     return nodes;
   }
 
+  // The nodes one parse of a whole fragment gives, defused and typeset: what
+  // the page must hold after any run of updates. Read by the page's checks.
+  window.__parseWhole = function (html) {
+    return parseBlock(String(html));
+  };
+
   // Whether the nodes `fresh` differ from `shown` only within elements (the
   // same kinds of node, and elements with the same name and attributes).
   function sameShape(shown, fresh) {
@@ -525,12 +542,21 @@
     // joins the text ending the block before) to the first block that starts
     // within the unchanged end.
     var first = blockAt(Math.max(prefix - 1, 0));
+    if (first > 0 && TABLE_START.test(html.substr(blockStarts[first], 7))) {
+      first -= 1;
+    }
     var from = blockStarts[first];
     var last = blockAt(shownHtml.length - suffix);
     if (blockStarts[last] < shownHtml.length - suffix || last <= first) {
       last += 1;
     }
     var shift = html.length - shownHtml.length;
+    // A table that starts a block needs the text before it in its block
+    // (see scanBlocks), which the edit may have changed: the block before
+    // a changed table and the table after a change are parsed again.
+    while (last < blockStarts.length && TABLE_START.test(shownHtml.substr(blockStarts[last], 7))) {
+      last += 1;
+    }
     var to = last < blockStarts.length ? blockStarts[last] + shift : html.length;
     var scan = scanBlocks(html.substring(from, to));
     if (scan.stop === 0 && first > 0) {
