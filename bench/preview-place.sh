@@ -185,7 +185,7 @@ read -r lx ly < <(page '(function(){var r=document.querySelector("a[href=\"#targ
   return (window.__offset[0]+r.left+r.width/2)+" "+(window.__offset[1]+r.top+r.height/2);})()' | tr -d '"')
 xdotool mousemove "${lx%.*}" "${ly%.*}" click 1
 sleep 1.5
-echo "after one click on the link: target at $(page 'Math.round(document.getElementById("target").getBoundingClientRect().top)') px from the top of the view"
+echo "after one click on the link: target at $(page 'Math.round(document.getElementById("target").getBoundingClientRect().top) || 0') px from the top of the view"
 
 # Typing at the end of the editor, the preview at its end.
 xdotool mousemove "$PX" "$PY" click 1
@@ -203,10 +203,10 @@ done
 # A change at the top with the preview in the middle.
 page 'window.scrollTo(0, document.scrollingElement.scrollHeight * 0.4)' >/dev/null
 sleep 1.5
-before=$(page '(function(){var c=document.getElementById("content").children;for(var i=0;i<c.length;i++){var r=c[i].getBoundingClientRect();if(r.bottom>0){window.__first=c[i];return Math.round(r.top*10)/10;}}})()')
+before=$(page '(function(){var c=document.getElementById("content").children;for(var i=0;i<c.length;i++){var r=c[i].getBoundingClientRect();if(r.bottom>0){window.__first=c[i];return Math.round(r.top*10)/10 + 0;}}})()')
 xdotool mousemove "$EX" "$PY" click 1
 xdotool key ctrl+Home
 xdotool type --delay 0 "Top "
 sleep 1.5
-after=$(page 'Math.round(window.__first.getBoundingClientRect().top*10)/10')
+after=$(page 'Math.round(window.__first.getBoundingClientRect().top*10)/10 + 0')
 echo "first block in view, a change at the top: at $before px before, $after px after"
