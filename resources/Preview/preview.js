@@ -743,7 +743,9 @@
   // of the fragment shown.
   function show(html, prefix, suffix) {
     var content = document.getElementById('content');
-    var place = reading.current();
+    // An edit keeps the reader's place; content that is mostly new (another
+    // document) is not held to a place in the old one.
+    var place = prefix + suffix >= html.length / 2 ? reading.current() : null;
 
     // The changed blocks: from the one holding the first changed character
     // (or the character before it, so that text typed right before a block
