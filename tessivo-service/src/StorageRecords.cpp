@@ -69,39 +69,36 @@ bool Storage::pullPiece(const QString &userId, qint64 since, qint64 maxBytes, Pu
     // The documents' text goes straight where the caller wants it, with
     // room for the rest of the reply, so that no growth copies it again.
     piece->documents.reserve(piece->documents.size() + total + 1024);
-    // One statement for both kinds, each record tagged with its kind.
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT 0, record FROM documents WHERE user_id = ? AND stamp > ? AND stamp <= ? "
-                             "UNION ALL SELECT 1, record FROM collections WHERE user_id = ? AND stamp > ? "
-                             "AND stamp <= ?"));
-    if (!run(q, {userId, since, upTo, userId, since, upTo}))
-        return false;
-    bool firstDocument = true, firstCollection = true;
-    piece->documents += '[';
-    piece->collections += '[';
-    while (q.next()) {
-        const RecordKind kind = q.value(0).toInt() == 0 ? RecordKind::Document : RecordKind::Collection;
-        const QByteArray record = q.value(1).toString().toUtf8();
-        // Records stored before pushes were checked as the app reads them
-        // may not decode; one of them would fail every pull of its owner.
-        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
-        if (!problem.isEmpty()) {
-            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
-                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
-                     qPrintable(problem));
-            continue;
-        }
+    for (const RecordKind kind : {RecordKind::Document, RecordKind::Collection}) {
         QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
-        bool &first = kind == RecordKind::Document ? firstDocument : firstCollection;
-        if (!first)
-            out += ',';
-        first = false;
-        out += record;
-        ++piece->count;
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? "
+                                 "ORDER BY stamp")
+                      .arg(recordTable(kind)));
+        if (!run(q, {userId, since, upTo}))
+            return false;
+        out += '[';
+        bool first = true;
+        while (q.next()) {
+            const QByteArray record = q.value(0).toString().toUtf8();
+            // Records stored before pushes were checked as the app reads them
+            // may not decode; one of them would fail every pull of its owner.
+            const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+            if (!problem.isEmpty()) {
+                qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                         kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                         qPrintable(problem));
+                continue;
+            }
+            if (!first)
+                out += ',';
+            first = false;
+            out += record;
+            ++piece->count;
+        }
+        out += ']';
     }
-    piece->documents += ']';
-    piece->collections += ']';
     piece->upTo = upTo;
     return true;
 }
