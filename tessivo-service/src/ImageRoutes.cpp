@@ -1,6 +1,7 @@
 #include "ImageRoutes.h"
 
 #include "Multipart.h"
+#include "TextRules.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"

@@ -1,6 +1,7 @@
 #include "PublishingRoutes.h"
 
 #include "InertHtml.h"
+#include "TextRules.h"
 
 #include "editor/core/MarkdownRenderer.h"
 #include "protocol/Routes.h"
@@ -185,30 +186,6 @@ Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
     if (!found)
         return errorReply(404, "not_found", QStringLiteral("Not found."));
     return {204, {}, {}};
-}
-
-Reply stylesheetReply()
-{
-    // The pages' only styling, served as a file: their security policy
-    // refuses inline styles, which published HTML could otherwise add.
-    static const QByteArray css =
-        "body{font:17px/1.6 Georgia,serif;max-width:42em;margin:3em auto;padding:0 1em;color:#222}"
-        "pre{overflow:auto;background:#f4f4f4;padding:.8em}img{max-width:100%}"
-        "code,.math{font:.9em/1.5 ui-monospace,Menlo,Consolas,monospace}"
-        ".math[data-display=\"1\"]{display:block;text-align:center;margin:1em 0}"
-        "table{border-collapse:collapse;margin:1em 0}th,td{border:1px solid #8886;padding:.3em .7em}"
-        "body.signin{font:15px system-ui,sans-serif;max-width:26em}"
-        ".signin label{display:block;margin:.6em 0}"
-        ".signin input{display:block;width:100%;padding:.4em;box-sizing:border-box}"
-        ".signin button{margin-top:.8em;padding:.5em 1.2em}.error{color:#b00020}"
-        ".signin fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em 0;padding:1em}"
-        "@media (prefers-color-scheme:dark){body{background:#1e1e1e;color:#ddd}"
-        "pre{background:#2a2a2a}a{color:#8ab4f8}}\n";
-    return {200,
-            {{"content-type", "text/css; charset=utf-8"},
-             {"x-content-type-options", "nosniff"},
-             {"cache-control", "public, max-age=3600"}},
-            css};
 }
 
 Reply PublishingRoutes::publicPage(const QString &slug)
