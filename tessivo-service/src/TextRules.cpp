@@ -7,9 +7,10 @@
 namespace tessivo::server {
 
 namespace {
+// C0, DEL and C1.
 bool isControl(QChar c)
 {
-    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
 }
 
 bool isBidiControl(QChar c)
@@ -30,6 +31,17 @@ QString withoutControlCharacters(QStringView text)
     out.reserve(text.size());
     for (const QChar c : text) {
         if (!isControl(c) && !isBidiControl(c))
+            out += c;
+    }
+    return out;
+}
+
+QString printableText(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (!isControl(c) || c == u'\t')
             out += c;
     }
     return out;

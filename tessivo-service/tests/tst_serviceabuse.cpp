@@ -676,6 +676,8 @@ private slots:
             << QByteArray("a\0b.png", 7) << QByteArray("image/png") << 201 << u"ab.png"_s;
         QTest::newRow("C0 and DEL in the name")
             << QByteArray("a\x01\x1f\x7f b.png") << QByteArray("image/png") << 201 << u"a b.png"_s;
+        QTest::newRow("C1 in the name")
+            << QString(u"a\u0085\u009fb.png"_s).toUtf8() << QByteArray("image/png") << 201 << u"ab.png"_s;
         QTest::newRow("right-to-left override") << QString(u"photo\u202Egnp.exe"_s).toUtf8()
                                                 << QByteArray("image/png") << 201 << u"photognp.exe"_s;
         QTest::newRow("isolates and embeddings") << QString(u"\u2066\u202Ax\u202C\u2069.png"_s).toUtf8()
@@ -684,6 +686,8 @@ private slots:
             << QByteArray("a.png") << QByteArray("image/png\0", 10) << 400 << QString();
         QTest::newRow("C0 in the type")
             << QByteArray("a.png") << QByteArray("image/\x01png") << 400 << QString();
+        QTest::newRow("non-ASCII type")
+            << QByteArray("a.png") << QByteArray("image/p\xc3\xb1g") << 400 << QString();
     }
 
     void controlCharactersInUploads()
@@ -722,6 +726,8 @@ private slots:
         QTest::newRow("DEL in the name") << u"Bo\x7f"_s << u"bo@example.com"_s << QString() << name;
         QTest::newRow("NUL in the e-mail") << u"Bo"_s << "bo" + nul + "@example.com" << QString() << email;
         QTest::newRow("C0 in the e-mail") << u"Bo"_s << u"bo@exam\x1bple.com"_s << QString() << email;
+        QTest::newRow("C1 in the name") << u"B\u009bo"_s << u"bo@example.com"_s << QString() << name;
+        QTest::newRow("C1 in the e-mail") << u"Bo"_s << u"bo@exam\u009bple.com"_s << QString() << email;
         QTest::newRow("NUL in the handle")
             << u"Bo"_s << u"bo@example.com"_s << "b" + nul + "o" << u"A site handle is"_s;
         QTest::newRow("handle admin")
