@@ -89,8 +89,13 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
             wait =
                 std::max(wait, windowWait(*it, m_limits.signInFailuresPerPeer, m_limits.signInWindowMs, now));
     }
-    if (wait > 0)
+    if (wait > 0) {
+        // Held back by its own limit, the peer can't take a turn at the
+        // account either: the peers behind it needn't wait for it.
+        if (const auto it = m_accounts.find(accountKey(email)); it != m_accounts.end())
+            it->waiting.remove(key);
         return wait;
+    }
     Account &account = m_accounts[accountKey(email)];
     if (!paced(account, now)) {
         account.waiting.clear();

@@ -274,32 +274,39 @@ private slots:
         QCOMPARE(signIn(f, "127.0.0.42", email, "guess").status, 429);
     }
 
-    // Eight peers guess at one account as fast as they may, polling or
-    // coming back when told; its owner on an address never used for it
-    // before still gets in within two minutes, and the account's password is
-    // checked at most twelve times in any two minutes meanwhile.
+    // Peers guess at one account as fast as they may, polling or coming
+    // back when told; its owner on an address never used for it before
+    // still gets in: within two minutes of eight peers, five of forty. The
+    // account's password is checked at most twelve times in any two minutes
+    // meanwhile.
     void ownerGetsInWhileTheAccountIsUnderAttack_data()
     {
-        QTest::addColumn<bool>("obeying");
-        QTest::newRow("guessers poll") << false;
-        QTest::newRow("guessers come back when told") << true;
+        QTest::addColumn<int>("guesserCount");
+        QTest::addColumn<int>("pollMs"); // 0: come back when told
+        QTest::addColumn<qint64>("within");
+        QTest::newRow("8 guessers poll") << 8 << 500 << 2 * minute;
+        QTest::newRow("8 guessers come back when told") << 8 << 0 << 2 * minute;
+        QTest::newRow("40 guessers poll") << 40 << 2000 << 5 * minute;
+        QTest::newRow("40 guessers come back when told") << 40 << 0 << 5 * minute;
     }
 
     void ownerGetsInWhileTheAccountIsUnderAttack()
     {
-        QFETCH(bool, obeying);
+        QFETCH(int, guesserCount);
+        QFETCH(int, pollMs);
+        QFETCH(qint64, within);
         Fixture f;
         START_SERVICE(f);
         qint64 clock = 1'000'000'000;
         f.hooks().setClock([&] { return clock; });
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
         QList<QPair<QString, qint64>> guessers; // peer, when it asks next
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < guesserCount; ++i)
             guessers.append({u"127.0.0.%1"_s.arg(10 + i), clock});
         const qint64 ownerFirst = clock + 30'500; // the account is paced by then
         qint64 ownerNext = ownerFirst, ownerIn = -1;
         QList<qint64> checks; // wrong passwords checked
-        while (ownerIn < 0 && clock < ownerFirst + 3 * minute) {
+        while (ownerIn < 0 && clock < ownerFirst + within + minute) {
             clock = ownerNext;
             for (const auto &guesser : std::as_const(guessers))
                 clock = std::min(clock, guesser.second);
@@ -309,8 +316,8 @@ private slots:
                 const Response r = signIn(f, peer, "ann@example.com", "guess");
                 if (r.status == 401)
                     checks.append(clock);
-                next = obeying && r.status == 429 ? clock + r.header("retry-after").toLongLong() * 1000
-                                                  : clock + 500;
+                next = pollMs == 0 && r.status == 429 ? clock + r.header("retry-after").toLongLong() * 1000
+                                                      : clock + std::max(pollMs, 500);
             }
             if (ownerNext > clock)
                 continue;
@@ -321,11 +328,13 @@ private slots:
             }
             QCOMPARE(r.status, 429);
             const QByteArray wait = r.header("retry-after");
-            QVERIFY2(r.body.contains("Too many failed sign-ins. Try again in " + wait + " second"),
+            QVERIFY2(r.body.contains("Too many failed sign-ins. Try again in " +
+                                     (wait.toInt() < 60 ? wait + " second" : QByteArray())),
                      r.body.constData());
             ownerNext = clock + wait.toLongLong() * 1000;
         }
-        QVERIFY2(ownerIn >= 0 && ownerIn - ownerFirst <= 2 * minute,
+        qInfo("owner in after %lld s", (ownerIn - ownerFirst) / 1000);
+        QVERIFY2(ownerIn >= 0 && ownerIn - ownerFirst <= within,
                  qPrintable(u"owner in after %1 s"_s.arg((ownerIn - ownerFirst) / 1000)));
         QVERIFY(checks.size() >= 20);
         for (qsizetype i = 20; i + 12 < checks.size(); ++i)
