@@ -172,6 +172,67 @@ private Q_SLOTS:
         QTRY_COMPARE(requests(u"/api/auth/get-session"_s), 1);
     }
 
+    // What the keyring holds may have been put there by anything: a value
+    // that cannot be a session token is never sent, counts as none and is
+    // deleted.
+    void aJunkTokenInTheKeyringIsNone_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("a space") << u"two words"_s;
+        QTest::newRow("a line break") << u"token\r\nx-injected: 1"_s;
+        QTest::newRow("not ASCII") << u"t\u00f6ken"_s;
+        QTest::newRow("too long") << QString(4097, u'a');
+        QTest::newRow("empty") << QString();
+    }
+
+    void aJunkTokenInTheKeyringIsNone()
+    {
+        QFETCH(QString, stored);
+        m_keyring->put(stored);
+        auto auth = makeAuth();
+        m_keyring->release(); // the read, which queues the delete
+        QVERIFY(!auth->isReading());
+        QVERIFY(!auth->isSignedIn());
+        QCOMPARE(m_keyring->writesStarted(), 1);
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), std::nullopt);
+        QVERIFY(wait(auth->refreshSession(true)));
+        QCOMPARE(hooks().requestLog().size(), 0);
+    }
+
+    // A sign-out whose delete the keyring never carries out (it waits on its
+    // unlock prompt until the app has quit) still holds: the next start is
+    // signed out and deletes the token then. A later sign-in is kept again.
+    void aSignOutHoldsWhenTheKeyringNeverDeletes()
+    {
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release();
+        QCOMPARE(auth->token(), m_ada.sessionToken);
+        m_keyring->answers = FakeKeyring::Answers::never;
+        auth->signOut(true);
+        auth.reset(); // quit
+        m_settings.reset();
+        QCOMPARE(m_keyring->item(), m_ada.sessionToken);
+
+        m_keyring->answers = FakeKeyring::Answers::held;
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        auth = makeAuth();
+        m_keyring->release(); // the read, which queues the delete
+        QVERIFY(!auth->isReading());
+        QVERIFY(!auth->isSignedIn());
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), std::nullopt);
+
+        const QString next = hooks().issueSessionToken(m_ada.userId);
+        auth->session()->begin(next);
+        m_keyring->release();
+        auth.reset();
+        auth = makeAuth();
+        m_keyring->release();
+        QCOMPARE(auth->token(), next);
+    }
+
     // The keyring's writes run one at a time, in the order asked: the item
     // ends as last asked, whatever each job takes.
     void keyringWritesKeepTheirOrder()
