@@ -1,5 +1,6 @@
 // The session against a keyring that answers late, never, or (when the
 // session bus has one) the real Secret Service.
+#include "TestNeeds.h"
 #include "service/core/APIClient.h"
 #include "service/core/APIStream.h"
 #include "service/core/AuthManager.h"
@@ -57,22 +58,6 @@ class TestSession : public QObject
     static bool wait(const QFuture<void> &future)
     {
         return QTest::qWaitFor([&] { return future.isFinished(); }, 10'000);
-    }
-
-    // The session bus's Secret Service, when it answers within the time.
-    static bool hasSecretService()
-    {
-        Keychain keychain(Keychain::secretService());
-        QObject context;
-        keychain.save(u"probe"_s, u"tessivo-test-probe"_s);
-        std::optional<std::optional<QString>> read;
-        keychain.read(u"tessivo-test-probe"_s, &context, [&](const std::optional<QString> &v) { read = v; });
-        const bool answered = QTest::qWaitFor([&] { return read.has_value(); }, 5000);
-        keychain.remove(u"tessivo-test-probe"_s);
-        bool removed = false;
-        keychain.whenWritten(&context, [&] { removed = true; });
-        (void)QTest::qWaitFor([&] { return removed; }, 5000);
-        return answered && *read == u"probe"_s;
     }
 
 private Q_SLOTS:
@@ -391,8 +376,7 @@ private Q_SLOTS:
     // in leaves the reply whole.
     void aStreamThatRollsTheTokenKeepsItsBody()
     {
-        if (!hasSecretService())
-            QSKIP("no Secret Service on this session bus");
+        TESSIVO_NEED(TestNeeds::unlockedKeyring());
         const QString first = hooks().issueSessionToken(m_ada.userId);
         auto auth = makeAuth(Keychain(Keychain::secretService()));
         auth->session()->begin(first);
