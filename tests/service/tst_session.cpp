@@ -186,18 +186,35 @@ private Q_SLOTS:
     }
 
     // A sign-out whose delete the keyring never carries out (it waits on its
-    // unlock prompt until the app has quit) still holds: the next start is
-    // signed out and deletes the token then. A later sign-in is kept again.
+    // unlock prompt until the app has quit), or that the app quits before
+    // the service has answered, still holds: the next start is signed out
+    // and deletes the token then. A later sign-in is kept again.
+    void aSignOutHoldsWhenTheKeyringNeverDeletes_data()
+    {
+        QTest::addColumn<bool>("askTheService");
+        QTest::newRow("the service had ended the session") << false;
+        QTest::newRow("Sign Out, quit before the service answered") << true;
+    }
+
     void aSignOutHoldsWhenTheKeyringNeverDeletes()
     {
+        QFETCH(bool, askTheService);
         m_keyring->put(m_ada.sessionToken);
         auto auth = makeAuth();
         m_keyring->release();
         QCOMPARE(auth->token(), m_ada.sessionToken);
         m_keyring->answers = FakeKeyring::Answers::never;
-        auth->signOut(true);
+        if (askTheService) {
+            hooks().holdRequests("POST", u"/api/auth/sign-out"_s, 1);
+            auth->signOut(false);
+            QTRY_COMPARE(requests(u"/api/auth/sign-out"_s), 1);
+        } else {
+            auth->signOut(true);
+        }
         auth.reset(); // quit
         m_settings.reset();
+        if (askTheService)
+            QVERIFY(hooks().releaseHeldRequest());
         QCOMPARE(m_keyring->item(), m_ada.sessionToken);
 
         m_keyring->answers = FakeKeyring::Answers::held;

@@ -220,6 +220,8 @@ QFuture<void> AuthManager::signOut(bool localOnly)
         return QtFuture::makeReadyFuture();
     }
     const quint64 generation = m_session->generation();
+    // The user has signed out even if the app quits before the answer.
+    m_session->noteEnding();
     const Promise done = startedPromise();
     const QNetworkRequest request = m_client->makeRequest(
         m_client->url(protocol::routePath(protocol::Endpoint::signOut)), "application/json");

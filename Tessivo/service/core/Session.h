@@ -68,6 +68,9 @@ public:
     void begin(const QString &token);
     // Forgets the session and its keyring item; emits ended().
     void end();
+    // A sign-out that tells the service first: from now on a start takes
+    // this session's tokens for ended, should the app quit before end().
+    void noteEnding() { rememberEnded(m_generationTokens); }
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
