@@ -149,6 +149,12 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
     // acknowledgement, some 40 ms on every request.
     const int noDelay = 1;
     ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    // The kernel would otherwise take megabytes of a reply its reader never
+    // asked for (the send buffer grows on its own), and each connection
+    // would ask the database for that much: what waits unsent is kept to
+    // about one piece, while what is in flight still grows with the link.
+    const int unsentBytes = int(m_limits.drainBytes) * 2;
+    ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentBytes, sizeof unsentBytes);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &HttpConnection::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &HttpConnection::onWritable);
     m_idle.setSingleShot(true);
