@@ -3,6 +3,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
+#include "editor/MarkdownTextView.h"
 #include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
@@ -272,6 +273,7 @@ void ContentView::setPaletteOpen(bool open)
     m_paletteOpen = open;
     if (open) {
         m_focusBeforePalette = window()->focusWidget();
+        m_documentBeforePalette = m_store->activeDocumentID();
         m_overlay = new PaletteOverlay(this, m_sidebarVisible, *m_services);
         m_overlay->place();
         m_overlay->show();
@@ -289,6 +291,18 @@ void ContentView::setPaletteOpen(bool open)
             host->activateWindow();
             if (m_focusBeforePalette && m_focusBeforePalette->isVisible())
                 m_focusBeforePalette->setFocus(Qt::OtherFocusReason);
+            // A document opened from the palette is there to be written in,
+            // as a new one is: the caret goes to its editor. Later, because
+            // Return closes the palette before its entry runs.
+            QMetaObject::invokeMethod(
+                this,
+                [this, before = m_documentBeforePalette] {
+                    if (m_paletteOpen || m_store->activeDocumentID() == before)
+                        return;
+                    if (QWidget *editor = m_detail->editor(); editor && editor->isVisible())
+                        editor->setFocus(Qt::OtherFocusReason);
+                },
+                Qt::QueuedConnection);
         }
     }
     Q_EMIT paletteOpenChanged(open);

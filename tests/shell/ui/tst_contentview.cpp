@@ -1,5 +1,6 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
+#include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
 #include "service/core/APIClient.h"
@@ -7,6 +8,7 @@
 #include "service/core/Session.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
+#include "shell/MainWindow.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "sidebar/SidebarFooterRows.h"
@@ -281,6 +283,48 @@ private Q_SLOTS:
         QTest::mouseClick(list, Qt::LeftButton, {}, list->mapFrom(palette, first.center()));
         QVERIFY(!view->paletteOpen());
         QCOMPARE(int(m_store->documents().size()), before + 1);
+    }
+
+    // A document chosen in the palette takes the typing that follows, as a
+    // new document does: keys go to whichever window and widget has the
+    // keyboard, as the window system would send them.
+    void documentChosenInThePaletteTakesTyping()
+    {
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_services->viewMode()->setMode(ViewMode::split);
+        const auto typeIntoFocus = [](const QString &keys) {
+            for (const QChar key : keys)
+                QTest::keyClick(QGuiApplication::focusWindow(), key.toLatin1());
+        };
+        DocumentStore *store = m_store.get();
+        MainWindow window(
+            *m_services,
+            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(window.contentView()->isStartupFinished());
+        const QString first = m_store->createDocument(std::nullopt, u"# Alpha notes\n\nOne."_s).id;
+        const QString chosen = m_store->createDocument(std::nullopt, u"# Beta plan\n\nTwo."_s).id;
+        m_store->setActiveDocumentID(first);
+        window.activateWindow();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), window.windowHandle());
+        ContentView *view = window.contentView();
+
+        QTest::keyClick(window.windowHandle(), Qt::Key_K, Qt::ControlModifier);
+        QTRY_VERIFY(view->commandPalette() && view->commandPalette()->searchField()->hasFocus());
+        typeIntoFocus(u"beta"_s);
+        QTRY_COMPARE(view->commandPalette()->model()->shownItems().first().id, u"doc:"_s + chosen);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(m_store->activeDocumentID(), chosen);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), window.windowHandle());
+        auto *editor = window.findChild<ListContinuingTextView *>();
+        QVERIFY(editor);
+        QTRY_VERIFY(editor->hasFocus());
+        typeIntoFocus(u"xyz"_s);
+        QTRY_VERIFY2(m_store->document(chosen)->body.contains(u"xyz"_s),
+                     qPrintable(m_store->document(chosen)->body));
+        QVERIFY(!m_store->document(first)->body.contains(u"xyz"_s));
     }
 
     void dropOnTheWindow_data()
