@@ -214,11 +214,47 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
     return items;
 }
 
+const QList<qsizetype> &CommandPaletteModel::shownIndices() const
+{
+    if (!m_shown || !m_all)
+        m_shown = fuzzyFilterIndices(allItems(), m_query,
+                                     [](const Item &item) -> const QString & { return item.title; });
+    return *m_shown;
+}
+
 QList<CommandPaletteModel::Item> CommandPaletteModel::shownItems() const
 {
-    if (!m_shown)
-        m_shown = fuzzyFilter(allItems(), m_query, [](const Item &item) { return item.title; });
-    return *m_shown;
+    QList<Item> shown;
+    const QList<qsizetype> &indices = shownIndices();
+    shown.reserve(indices.size());
+    for (const qsizetype i : indices)
+        shown.append(m_all->at(i));
+    return shown;
+}
+
+int CommandPaletteModel::shownCount() const
+{
+    return int(shownIndices().size());
+}
+
+const CommandPaletteModel::Item &CommandPaletteModel::shownItem(int index) const
+{
+    return m_all->at(shownIndices().at(index));
+}
+
+bool CommandPaletteModel::shownStartsSection(int index) const
+{
+    if (index < 0 || index >= shownCount())
+        return false;
+    return index == 0 || shownItem(index).section != shownItem(index - 1).section;
+}
+
+void CommandPaletteModel::setSidebarVisible(bool visible)
+{
+    if (visible == m_sidebarVisible)
+        return;
+    m_sidebarVisible = visible;
+    sourcesChanged();
 }
 
 void CommandPaletteModel::setQuery(const QString &query)
@@ -242,7 +278,7 @@ void CommandPaletteModel::setSelection(int index)
 
 void CommandPaletteModel::move(int step)
 {
-    const int n = int(shownItems().size());
+    const int n = shownCount();
     if (n == 0)
         return;
     // Double remainder: the stored selection may be stale or far out of range.
@@ -251,10 +287,9 @@ void CommandPaletteModel::move(int step)
 
 void CommandPaletteModel::runSelected()
 {
-    const QList<Item> shown = shownItems();
-    if (m_selection < 0 || m_selection >= shown.size())
+    if (m_selection < 0 || m_selection >= shownCount())
         return;
-    const std::function<void()> action = shown.at(m_selection).action;
+    const std::function<void()> action = shownItem(m_selection).action;
     if (m_dismiss)
         m_dismiss();
     if (action)
@@ -263,11 +298,10 @@ void CommandPaletteModel::runSelected()
 
 void CommandPaletteModel::runItem(int index)
 {
-    const QList<Item> shown = shownItems();
-    if (index < 0 || index >= shown.size())
+    if (index < 0 || index >= shownCount())
         return;
     // Copy first: the action may change the store and so the list.
-    const std::function<void()> action = shown.at(index).action;
+    const std::function<void()> action = shownItem(index).action;
     if (action)
         action();
     if (m_dismiss)

@@ -38,6 +38,18 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+QStringList ids(const QList<CommandPaletteModel::Item> &items)
+{
+    QStringList out;
+    for (const CommandPaletteModel::Item &item : items)
+        out << item.id;
+    return out;
+}
+
+} // namespace
+
 class TestContentView : public QObject
 {
     Q_OBJECT
@@ -201,7 +213,8 @@ private Q_SLOTS:
         // A second toggle closes it.
         m_services->notifications()->post(AppNotifications::toggleCommandPalette);
         QVERIFY(!view->paletteOpen());
-        QTRY_VERIFY(!palette);
+        QVERIFY(!view->commandPalette());
+        QVERIFY(!palette->isVisible());
 
         // A click inside the panel that hits no row or field (the search
         // row's margin, the divider) is not a click on the backdrop.
@@ -325,6 +338,46 @@ private Q_SLOTS:
         QTRY_VERIFY2(m_store->document(chosen)->body.contains(u"xyz"_s),
                      qPrintable(m_store->document(chosen)->body));
         QVERIFY(!m_store->document(first)->body.contains(u"xyz"_s));
+    }
+
+    // The palette is made once and shown again: each opening starts as a
+    // new palette would, on the store as it is now.
+    void reopenedPaletteStartsFresh()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+        m_store->createDocument(std::nullopt, u"# Kept\n"_s);
+        view->setPaletteOpen(true);
+        CommandPaletteView *palette = view->commandPalette();
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QTest::keyClicks(palette->searchField(), u"zzqqxx"_s);
+        QVERIFY(palette->showsEmptyMessage());
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QVERIFY(!view->paletteOpen());
+
+        // Changed while the palette is closed.
+        const QString added = m_store->createDocument(std::nullopt, u"# Added while closed\n"_s).id;
+        view->toggleSidebar();
+        view->setPaletteOpen(true);
+        QCOMPARE(view->commandPalette(), palette);
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QCOMPARE(palette->searchField()->text(), QString());
+        QCOMPARE(palette->model()->selection(), 0);
+        QVERIFY(!palette->showsEmptyMessage());
+        const QList<CommandPaletteModel::Item> shown = palette->model()->shownItems();
+        const qsizetype row = ids(shown).indexOf(u"doc:"_s + added);
+        QVERIFY(row > 0);
+        QVERIFY(!palette->rowRect(int(row)).isEmpty());
+        QCOMPARE(palette->shownTitle(int(row)), u"Added while closed"_s);
+        QCOMPARE(shown.last().title, u"Show sidebar"_s);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QCOMPARE(palette->model()->selection(), 1);
+        QTest::keyClicks(palette->searchField(), u"added"_s);
+        QCOMPARE(palette->model()->shownItems().first().id, u"doc:"_s + added);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(m_store->activeDocumentID(), added);
     }
 
     void dropOnTheWindow_data()
