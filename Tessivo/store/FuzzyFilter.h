@@ -57,6 +57,19 @@ QList<qsizetype> fuzzyFilterIndices(const QList<T> &entries, const QString &quer
     return result;
 }
 
+// Whether every text that `narrower` matches is matched by `wider` too
+// (both as fuzzyNormalizedQuery gives them): `narrower` extends a non-empty
+// `wider` with characters that each stand alone, so that what is left of a
+// match for the longer query is a match for the shorter.
+bool fuzzyQueryNarrows(const QString &wider, const QString &narrower);
+
+// fuzzyFilterIndices for a list filtered on every keystroke, over its texts
+// lower-cased once beforehand (QString::toLower) and with the query already
+// normalised; when `candidates` (ascending positions) is given, only those
+// are looked at: the matches of a query that this one narrows.
+QList<qsizetype> fuzzyFilterLowered(const QStringList &lowered, const QString &normalizedQuery,
+                                    const QList<qsizetype> *candidates = nullptr);
+
 // The entries whose text (from `textOf`) matches `query`, best first, equal
 // scores in input order. An empty (or blank) query keeps every entry.
 template <typename T, typename TextOf>

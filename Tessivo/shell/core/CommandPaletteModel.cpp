@@ -10,6 +10,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace {
@@ -48,10 +50,21 @@ void CommandPaletteModel::sourcesChanged()
     Q_EMIT itemsChanged();
 }
 
+void CommandPaletteModel::ensureBuilt() const
+{
+    if (m_all)
+        return;
+    m_all = buildItems();
+    m_lowered.clear();
+    m_lowered.reserve(m_all->size());
+    for (const Item &item : std::as_const(*m_all))
+        m_lowered.append(item.title.toLower());
+    m_matchedQuery.reset();
+}
+
 QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
 {
-    if (!m_all)
-        m_all = buildItems();
+    ensureBuilt();
     return *m_all;
 }
 
@@ -216,9 +229,15 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
 
 const QList<qsizetype> &CommandPaletteModel::shownIndices() const
 {
-    if (!m_shown || !m_all)
-        m_shown = fuzzyFilterIndices(allItems(), m_query,
-                                     [](const Item &item) -> const QString & { return item.title; });
+    if (m_shown && m_all)
+        return *m_shown;
+    ensureBuilt();
+    const QString query = fuzzyNormalizedQuery(m_query);
+    const bool narrows = m_matchedQuery && fuzzyQueryNarrows(*m_matchedQuery, query);
+    m_shown = fuzzyFilterLowered(m_lowered, query, narrows ? &m_matched : nullptr);
+    m_matched = *m_shown;
+    std::sort(m_matched.begin(), m_matched.end());
+    m_matchedQuery = query;
     return *m_shown;
 }
 

@@ -96,6 +96,8 @@ Q_SIGNALS:
 
 private:
     QList<Item> buildItems() const;
+    // Builds the list (and its lower-cased titles) when it was dropped.
+    void ensureBuilt() const;
     // The store or the view mode changed: build the list again when read.
     void sourcesChanged();
 
@@ -109,6 +111,12 @@ private:
     const QList<qsizetype> &shownIndices() const;
 
     mutable std::optional<QList<Item>> m_all;
+    // The titles of m_all, lower-cased for the filter.
+    mutable QStringList m_lowered;
     // Positions in m_all, in shown order.
     mutable std::optional<QList<qsizetype>> m_shown;
+    // The last filter's matches in list order, and its normalised query:
+    // typing on narrows them instead of looking at every entry again.
+    mutable QList<qsizetype> m_matched;
+    mutable std::optional<QString> m_matchedQuery;
 };
