@@ -16,6 +16,7 @@
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include <QBackingStore>
 #include <QDragEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMimeData>
@@ -62,7 +63,7 @@ public:
     void place()
     {
         if (m_still.isNull() || m_still.deviceIndependentSize().toSize() != m_host->size()) {
-            m_still = m_host->grab();
+            m_still = stillOf(m_host);
             // Dimmed once here rather than on every repaint.
             QPainter painter(&m_still);
             painter.fillRect(QRect(QPoint(0, 0), m_host->size()), QColor(0, 0, 0, qRound(0.18 * 255)));
@@ -82,6 +83,29 @@ public:
     }
 
 protected:
+    // What the window shows of `host`, from the window's backing store as
+    // last drawn: drawing every widget again (QWidget::grab) took longer
+    // than all the rest of opening the palette.
+    static QPixmap stillOf(QWidget *host)
+    {
+        QWidget *window = host->window();
+        QBackingStore *store = window->backingStore();
+        QPaintDevice *device = store ? store->paintDevice() : nullptr;
+        if (device && device->devType() == QInternal::Image) {
+            const QImage &drawn = *static_cast<const QImage *>(device);
+            const qreal ratio = window->devicePixelRatio();
+            const QRect area(
+                QRectF(QPointF(host->mapTo(window, QPoint(0, 0))) * ratio, QSizeF(host->size()) * ratio)
+                    .toAlignedRect());
+            if (!drawn.isNull() && drawn.rect().contains(area)) {
+                QPixmap still = QPixmap::fromImage(drawn.copy(area));
+                still.setDevicePixelRatio(ratio);
+                return still;
+            }
+        }
+        return host->grab();
+    }
+
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_host->window() && isVisible()) {

@@ -45,15 +45,18 @@ CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *
 
 void CommandPaletteModel::sourcesChanged()
 {
-    m_all.reset();
+    // Marked only: a hidden palette hears of every keystroke in the editor,
+    // and its list is built again (and the old one let go) when next read.
+    m_stale = true;
     m_shown.reset();
     Q_EMIT itemsChanged();
 }
 
 void CommandPaletteModel::ensureBuilt() const
 {
-    if (m_all)
+    if (m_all && !m_stale)
         return;
+    m_stale = false;
     m_all = buildItems();
     m_lowered.clear();
     m_lowered.reserve(m_all->size());
@@ -229,7 +232,7 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
 
 const QList<qsizetype> &CommandPaletteModel::shownIndices() const
 {
-    if (m_shown && m_all)
+    if (m_shown && !m_stale)
         return *m_shown;
     ensureBuilt();
     const QString query = fuzzyNormalizedQuery(m_query);
@@ -258,7 +261,8 @@ int CommandPaletteModel::shownCount() const
 
 const CommandPaletteModel::Item &CommandPaletteModel::shownItem(int index) const
 {
-    return m_all->at(shownIndices().at(index));
+    const qsizetype at = shownIndices().at(index);
+    return m_all->at(at);
 }
 
 bool CommandPaletteModel::shownStartsSection(int index) const

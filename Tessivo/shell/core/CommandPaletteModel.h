@@ -111,6 +111,8 @@ private:
     const QList<qsizetype> &shownIndices() const;
 
     mutable std::optional<QList<Item>> m_all;
+    // The store or the view mode changed since m_all was built.
+    mutable bool m_stale = false;
     // The titles of m_all, lower-cased for the filter.
     mutable QStringList m_lowered;
     // Positions in m_all, in shown order.
