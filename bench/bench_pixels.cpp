@@ -18,6 +18,8 @@
 // few times (bench/pixels-bench.sh) to see how launches differ.
 //
 //   bench_pixels [preview|palette|all] [keys per case, default 15]
+//
+// BENCH_PIXELS_TRACE=1 lists every mark of each palette key as well.
 
 #include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"

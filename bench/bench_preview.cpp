@@ -6,6 +6,8 @@
 // flags, e.g.
 //   export QTWEBENGINE_DISABLE_SANDBOX=1
 //   xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench_preview
+// These end once the page has drawn; bench_pixels follows a key through the
+// whole window on to the pixels the X server holds.
 
 #include "editor/PreviewPage.h"
 #include "editor/PreviewProfile.h"
