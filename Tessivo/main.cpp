@@ -120,8 +120,10 @@ int main(int argc, char *argv[])
     // The one settings window, made when first asked for.
     std::unique_ptr<SettingsWindow> settingsWindow;
     const auto openSettings = [&](std::optional<SettingsWindow::Tab> tab) {
-        if (!settingsWindow)
+        if (!settingsWindow) {
             settingsWindow = std::make_unique<SettingsWindow>(settings);
+            QObject::connect(settingsWindow.get(), &SettingsWindow::quitRequested, &app, &QApplication::quit);
+        }
         settingsWindow->present(tab);
     };
     QPointer<MainWindow> window;

@@ -17,6 +17,7 @@ packages=(
   libbenchmark-dev clang-format
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool dbus dbus-x11 gnome-keyring xdg-utils openbox qt6ct at-spi2-core
+  libglib2.0-bin gsettings-desktop-schemas
   python3 python3-html5lib
   fonts-dejavu-core
 )

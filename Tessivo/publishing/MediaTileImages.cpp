@@ -1,5 +1,8 @@
 #include "publishing/MediaTileImages.h"
 
+#include "protocol/Rules.h"
+#include "service/core/PictureFetch.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QNetworkAccessManager>
@@ -42,14 +45,12 @@ MediaTileImages::State MediaTileImages::image(const QString &url, QImage *pictur
 
 void MediaTileImages::fetch(const QString &url)
 {
-    const QUrl address(url);
-    if (!address.isValid() || (address.scheme() != u"http" && address.scheme() != u"https")) {
+    // A tile's picture is an uploaded image: no larger than an upload may be.
+    QNetworkReply *reply = pictureFetch::get(*m_network, QUrl(url), protocol::images::maxBytes);
+    if (!reply) {
         m_entries[url].state = State::failed;
         return;
     }
-    QNetworkRequest request(address);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply *reply = m_network->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply, url] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

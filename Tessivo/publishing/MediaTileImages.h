@@ -9,8 +9,8 @@
 class QNetworkAccessManager;
 
 // The pictures of the media grid's tiles. Each is fetched with a plain GET of
-// its address, without the service client's headers (no token), the first
-// time a tile asks for it, which a tile does only when it is painted: images
+// its address (pictureFetch: no token, read no further than an upload may
+// be), the first time a tile asks for it, which a tile does only when it is painted: images
 // of tiles that never scroll into view are never requested. Decoded off the
 // main thread at no more than `maxSize`. Main thread only.
 class MediaTileImages final : public QObject

@@ -14,14 +14,36 @@
 #include <QWidget>
 #include <QWindow>
 
-namespace {
+AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow, AuthManager *auth,
+                         SyncEngine *sync, QObject *parent)
+    : QObject(parent), m_store(store), m_auth(auth), m_sync(sync), m_makeMainWindow(std::move(makeMainWindow))
+{
+    // Which windows have been on screen since they were last shown: see raise().
+    if (qApp)
+        qApp->installEventFilter(this);
+}
 
-void raise(QWidget *window)
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show) {
+        m_exposedSinceShown.remove(watched);
+    } else if (event->type() == QEvent::Expose) {
+        if (const auto *handle = qobject_cast<QWindow *>(watched); handle && handle->isExposed())
+            m_exposedSinceShown.insert(watched);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::raise(QWidget *window)
 {
     // A window the window manager took off the screen (another workspace,
-    // unmapped) still counts as visible here: show it afresh.
+    // unmapped) still counts as visible here: show it afresh. One that has
+    // not been on screen yet since it was shown is only waiting for the
+    // window manager: hiding it then would withdraw it while its map request
+    // is still pending (the manager may then never map it) and would save a
+    // frame the manager has not framed yet.
     const QWindow *handle = window->windowHandle();
-    if (window->isVisible() && handle && !handle->isExposed())
+    if (window->isVisible() && handle && !handle->isExposed() && m_exposedSinceShown.contains(handle))
         window->hide();
     if (window->isMinimized())
         window->showNormal();
@@ -30,13 +52,6 @@ void raise(QWidget *window)
     window->raise();
     window->activateWindow();
 }
-
-} // namespace
-
-AppDelegate::AppDelegate(DocumentStore *store, std::function<QWidget *()> makeMainWindow, AuthManager *auth,
-                         SyncEngine *sync, QObject *parent)
-    : QObject(parent), m_store(store), m_auth(auth), m_sync(sync), m_makeMainWindow(std::move(makeMainWindow))
-{}
 
 void AppDelegate::applicationDidFinishLaunching(KeyboardShortcuts::Registry *shortcuts)
 {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -62,9 +63,17 @@ Q_SIGNALS:
     // A "tessivo:" URL reached the app (browser sign-in callback).
     void urlOpened(const QString &url);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Shows `window`, brings it to the front and activates it.
+    void raise(QWidget *window);
+
     DocumentStore *m_store;
     QPointer<AuthManager> m_auth;
     QPointer<SyncEngine> m_sync;
     std::function<QWidget *()> m_makeMainWindow;
+    // The native windows exposed at least once since they were last shown.
+    QSet<const QObject *> m_exposedSinceShown;
 };

@@ -1,12 +1,15 @@
 #include "shell/SettingsWindow.h"
 
+#include "app/core/AppShortcuts.h"
 #include "service/core/AuthManager.h"
+#include "service/core/BrowserSignIn.h"
 #include "shell/AccountSettings.h"
 #include "shell/AppDelegate.h"
 #include "shell/GeneralSettings.h"
 #include "shell/UpdateSettings.h"
 #include "widgets/Icon.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -77,6 +80,19 @@ SettingsWindow::SettingsWindow(const Dependencies &dependencies, QWidget *parent
 
     connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitToContent);
     fitToContent();
+
+    // The main window's menu bar holds Quit, and its shortcut only works in
+    // that window; the app quits from this one too.
+    auto *quit = new QAction(QStringLiteral("Quit Tessivo"), this);
+    quit->setShortcut(QKeySequence(AppShortcuts::quit, QKeySequence::PortableText));
+    quit->setShortcutContext(Qt::WindowShortcut);
+    connect(quit, &QAction::triggered, this, &SettingsWindow::quitRequested);
+    addAction(quit);
+    // The browser's callback brings the main window forward before the
+    // sign-in's outcome is known; a failure's message is in this window,
+    // which would otherwise lie buried under it.
+    connect(dependencies.auth->browserSignIn(), &BrowserSignIn::failed, this,
+            [this] { present(Tab::account); });
 }
 
 void SettingsWindow::present(std::optional<Tab> tab)

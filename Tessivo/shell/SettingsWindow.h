@@ -20,7 +20,8 @@ class Registry;
 // The application's one settings window: the General, Account and Updates
 // tabs in a 480-pixel-wide tab view whose height follows the shown tab.
 // It opens over the main window, never off-screen, and Escape closes it
-// (closing only hides it; the tab last shown stays selected).
+// (closing only hides it; the tab last shown stays selected). A failed
+// sign-in brings it forward on the Account tab, where its message shows.
 class SettingsWindow final : public QWidget
 {
     Q_OBJECT
@@ -61,6 +62,10 @@ public:
     // Centres the window over `anchor` (over the screen when null), moved
     // as little as needed to lie wholly within the screen's available area.
     void placeOver(const QWidget *anchor);
+
+Q_SIGNALS:
+    // Quit was asked for from this window (its shortcut).
+    void quitRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,6 +1,7 @@
 #include "sidebar/SidebarFooterRows.h"
 
 #include "service/core/AuthManager.h"
+#include "service/core/PictureFetch.h"
 #include "widgets/Icon.h"
 #include "widgets/Pulse.h"
 #include "widgets/WidgetStyle.h"
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -157,23 +157,10 @@ void Avatar::load()
         m_reply->abort();
         m_reply = nullptr;
     }
-    // Only web pictures: a file or other scheme from the account record is
-    // never read.
-    const QString scheme = m_url.scheme().toLower();
-    if (!m_network || !m_url.isValid() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    QNetworkReply *reply = m_network ? pictureFetch::get(*m_network, m_url, maximumImageBytes) : nullptr;
+    if (!reply)
         return;
-    // A bare request: the picture usually lives on another host, which must
-    // never see the session's bearer token.
-    QNetworkRequest request(m_url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setTransferTimeout(30000);
-    QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64 total) {
-        if (received > maximumImageBytes || total > maximumImageBytes)
-            reply->abort();
-    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         if (reply != m_reply)

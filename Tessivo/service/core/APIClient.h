@@ -208,6 +208,12 @@ public:
     // Ends a reply's transfer so that readReply() reports it cancelled
     // rather than lost: the caller no longer wants it.
     static void cancel(QNetworkReply *reply);
+    // Ends `reply` as soon as its declared length or what has arrived of it
+    // passes `maxBytes`, so that readReply() reports it too large before it
+    // is all in memory. Its buffer stops taking data a little past the limit,
+    // so a main thread held up elsewhere can't let more pile up meanwhile.
+    // Any reply may be limited so, not only the client's own.
+    static void limitReply(QNetworkReply *reply, qint64 maxBytes);
     // Sends a request made with makeRequest(); the call ends with readReply().
     // The reply is ended as soon as its declared length or what has arrived
     // of it passes `maxBytes`, long before all of it would be in memory.
@@ -244,11 +250,6 @@ Q_SIGNALS:
 private:
     friend class APIStream;
 
-    // Ends `reply` as soon as its declared length or what has arrived of it
-    // passes `maxBytes`, so that readReply() reports it too large before it
-    // is all in memory. Its buffer stops taking data a little past the limit,
-    // so a main thread held up elsewhere can't let more pile up meanwhile.
-    static void limitReply(QNetworkReply *reply, qint64 maxBytes);
     // Caps what Qt buffers of `reply` at `bytes`, in its network thread too.
     static void keepReadBufferAt(QNetworkReply *reply, qint64 bytes);
     static bool failedInTransport(const QNetworkReply *reply);

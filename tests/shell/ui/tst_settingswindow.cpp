@@ -5,6 +5,7 @@
 #include "service/core/AuthManager.h"
 #include "service/core/SyncEngine.h"
 #include "shell/AccountSettings.h"
+#include "shell/AppDelegate.h"
 #include "shell/DocumentDetailView.h"
 #include "shell/GeneralSettings.h"
 #include "shell/MainWindow.h"
@@ -19,6 +20,7 @@
 #include "shell/OfflineServices.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -30,6 +32,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
 using namespace tessivo::server;
@@ -86,6 +90,40 @@ int meRequests(TestHooks hooks)
     for (const LoggedRequest &request : hooks.requestLog())
         count += request.path == u"/api/v1/me";
     return count;
+}
+
+// The stacking order of the top-level windows, bottom first: the window
+// manager's list when one runs (it frames the windows), else the X server's.
+QList<WId> stackingOrder()
+{
+    QList<WId> order;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const QByteArray name = "_NET_CLIENT_LIST_STACKING";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, uint16_t(name.size()), name.constData()), nullptr);
+    if (atom && atom->atom != XCB_ATOM_NONE) {
+        if (xcb_get_property_reply_t *list = xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 4096),
+                nullptr)) {
+            const auto *windows = static_cast<const xcb_window_t *>(xcb_get_property_value(list));
+            for (int i = 0; i < xcb_get_property_value_length(list) / 4; ++i)
+                order.append(windows[i]);
+            free(list);
+        }
+    }
+    free(atom);
+    if (order.isEmpty()) {
+        if (xcb_query_tree_reply_t *tree =
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr)) {
+            const xcb_window_t *children = xcb_query_tree_children(tree);
+            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+                order.append(children[i]);
+            free(tree);
+        }
+    }
+    xcb_disconnect(connection);
+    return order;
 }
 
 } // namespace
@@ -262,6 +300,38 @@ private Q_SLOTS:
                      u"Ada Lovelace ada@example.com"_s);
         QVERIFY(!tab->errorLabel()->isVisible());
         QCOMPARE(meRequests(hooks()), 1); // the sign-in's; none from showing the tab signed out
+    }
+
+    // The browser's callback brings the main window forward; when the
+    // sign-in then fails, the settings window that shows why comes back
+    // over it.
+    void aFailedSignInShowsItsMessageInFront()
+    {
+        const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
+        MainWindow main(*services);
+        AppDelegate delegate(m_store.get());
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        m_auth->setPlatform(
+            {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; },
+             [&delegate] { delegate.showMainWindow(); }});
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        settings->present();
+        QVERIFY(QTest::qWaitForWindowActive(settings));
+
+        hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
+        hooks().forceReply("POST", u"/api/auth/one-time-token/verify"_s, 1, ScriptedReply{200, "{}", {}});
+        QTest::mouseClick(settings->account()->providerButtons().first(), Qt::LeftButton);
+        QTRY_VERIFY(!m_auth->isSigningIn());
+        QCOMPARE(settings->account()->errorLabel()->text(),
+                 u"Sign-in completed but no session token arrived. Try again."_s);
+        QVERIFY(settings->account()->errorLabel()->isVisible());
+        QTRY_VERIFY(QApplication::activeWindow() == settings);
+        const QList<WId> order = stackingOrder();
+        QVERIFY(order.contains(main.winId()));
+        QVERIFY(order.indexOf(settings->winId()) > order.indexOf(main.winId()));
+        m_window.reset(); // before the services it works on
     }
 
     // Each time the tab comes on screen while signed in, exactly one account

@@ -1,0 +1,67 @@
+#include "protocol/Rules.h"
+#include "publishing/MediaTileImages.h"
+#include "sidebar/SidebarFooterRows.h"
+
+#include "FloodServer.h"
+
+#include <QApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// The pictures the app fetches from addresses in the account's data, which
+// may point anywhere: a host that sends gigabytes must cost the app no more
+// than the picture's own limit, whether it declares the length or streams
+// the bytes chunked.
+class TestPictureCaps : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void picturesAreReadNoFurtherThanTheirLimit_data()
+    {
+        QTest::addColumn<bool>("tile"); // a media tile, else the avatar
+        QTest::addColumn<bool>("chunked");
+        QTest::newRow("tile, declared length") << true << false;
+        QTest::newRow("tile, chunked") << true << true;
+        QTest::newRow("avatar, declared length") << false << false;
+        QTest::newRow("avatar, chunked") << false << true;
+    }
+
+    void picturesAreReadNoFurtherThanTheirLimit()
+    {
+        QFETCH(bool, tile);
+        QFETCH(bool, chunked);
+        const qint64 flood = qint64(1) << 30;
+        FloodServer host(200, chunked ? FloodServer::Body::chunked : FloodServer::Body::plain, flood,
+                         chunked ? QByteArray() : "content-length: " + QByteArray::number(flood) + "\r\n");
+        const QUrl picture(host.url().toString() + u"/picture.png"_s);
+        const qint64 limit = tile ? protocol::images::maxBytes : Avatar::maximumImageBytes;
+
+        if (tile) {
+            MediaTileImages images(QSize(200, 200));
+            QSignalSpy changed(&images, &MediaTileImages::changed);
+            QCOMPARE(images.image(picture.toString()), MediaTileImages::State::loading);
+            QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 60000);
+            QCOMPARE(images.image(picture.toString()), MediaTileImages::State::failed);
+        } else {
+            QNetworkAccessManager network;
+            QSignalSpy finished(&network, &QNetworkAccessManager::finished);
+            Avatar avatar(&network);
+            avatar.setUser(u"A"_s, picture);
+            QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+            QVERIFY(!avatar.hasImage());
+        }
+        // What the host got out is what the app read, give or take the
+        // kernel's socket buffers and Qt's margin past the limit.
+        QVERIFY2(
+            host.served() < limit + (16 << 20),
+            qPrintable(u"%1 MiB read for a limit of %2 MiB"_s.arg(host.served() >> 20).arg(limit >> 20)));
+    }
+};
+
+QTEST_MAIN(TestPictureCaps)
+#include "tst_picturecaps.moc"
