@@ -10,6 +10,8 @@
 # mode is split (default), editor or preview. Reports, on one line:
 #   - rss0_MB: resident memory of the main process before the first key;
 #   - rss_keys_MB and ratio: after the last pause, and as a multiple of rss0;
+#   - rss_idle_MB and ratio: once the app is idle after that (the same unless
+#     the machine is so busy that the last render outlasts the pause);
 #   - rss_30s_MB and ratio: 30 s later;
 #   - cpu_main_ms, cpu_tree_ms: run time (utime + stime) of the main process
 #     and of it with its helpers (the web engine) over the keys and pauses.
@@ -152,9 +154,12 @@ done
 cpu1_main=$(cpu_ms "$APP_PID" main)
 cpu1_tree=$(cpu_ms "$APP_PID" tree)
 rss1=$(rss_mb)
+# On a busy machine the last render may still run after the pause.
+wait_idle
+rss_idle=$(rss_mb)
 sleep 30
 rss2=$(rss_mb)
 ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
 echo "mode=$MODE pause=${PAUSE}s keys=$KEYS rss0_MB=$rss0 rss_keys_MB=$rss1 ($(ratio "$rss1" "$rss0")x)" \
-    "rss_30s_MB=$rss2 ($(ratio "$rss2" "$rss0")x) cpu_main_ms=$((cpu1_main - cpu0_main))" \
+    "rss_idle_MB=$rss_idle ($(ratio "$rss_idle" "$rss0")x) rss_30s_MB=$rss2 ($(ratio "$rss2" "$rss0")x) cpu_main_ms=$((cpu1_main - cpu0_main))" \
     "cpu_tree_ms=$((cpu1_tree - cpu0_tree))"
