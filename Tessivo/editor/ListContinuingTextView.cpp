@@ -7,6 +7,7 @@
 #include "widgets/ThinScroller.h"
 #include "widgets/WidgetStyle.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QFontMetricsF>
@@ -17,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+#include <QTimerEvent>
 
 #include <algorithm>
 
@@ -77,6 +79,13 @@ ListContinuingTextView::ListContinuingTextView(QWidget *parent, KeyRouting routi
         viewport()->update(caretRect());
     });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ListContinuingTextView::restartCaretBlink);
+    // Qt's own caret, drawn zero pixels wide, still blinks on a timer of its
+    // text control, and each of its blinks repaints the text around it.
+    for (QObject *child : children()) {
+        if (child->inherits("QWidgetTextControl")) {
+            child->installEventFilter(this);
+        }
+    }
     connect(this, &QPlainTextEdit::selectionChanged, this, [this] {
         // A selection change that moves the caret was already reported.
         if (textCursor().hasSelection()) {
@@ -425,6 +434,25 @@ void ListContinuingTextView::restartCaretBlink()
     }
     viewport()->update(old);
     viewport()->update(caretRect());
+}
+
+bool ListContinuingTextView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Timer && watched != viewport() && watched->inherits("QWidgetTextControl")) {
+        // The control's timers are its caret's blink and the window for a
+        // triple click; only a blink, on the caret's half period, is dropped.
+        const int id = static_cast<QTimerEvent *>(event)->timerId();
+        const int blink = QApplication::cursorFlashTime() / 2;
+        if (blink > 0 && blink != QApplication::doubleClickInterval()) {
+            const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(watched);
+            for (const auto &timer : timers) {
+                if (timer.timerId == id && timer.interval == blink) {
+                    return true;
+                }
+            }
+        }
+    }
+    return QPlainTextEdit::eventFilter(watched, event);
 }
 
 void ListContinuingTextView::paintEvent(QPaintEvent *event)

@@ -301,8 +301,8 @@ void PreviewPage::handleLinkClick(const QUrl &url)
     case DetailLinkPolicy::Action::scrollWithinPage:
         // A link to a place in the page opened as a new window: scroll here.
         if (!url.fragment().isEmpty()) {
-            runJavaScript(u"(function(id){var e=document.getElementById(id);if(e)e.scrollIntoView();})("_s +
-                          javaScriptStringLiteral(url.fragment(QUrl::FullyDecoded)) + u");"_s);
+            runJavaScript(u"window.__reveal("_s + javaScriptStringLiteral(url.fragment(QUrl::FullyDecoded)) +
+                          u");"_s);
         }
         break;
     case DetailLinkPolicy::Action::loadPage:

@@ -20,8 +20,11 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+
+#include <cmath>
 
 // The dimmed layer over the window while the palette is open; a click on it
 // outside the palette closes the palette.
@@ -104,6 +107,13 @@ public:
     {
         m_pane = pane;
         m_radius = radius;
+        // Only the leading edge and its two corners show: a repaint
+        // elsewhere, the caret's blink among them, leaves this alone.
+        const int corner = int(std::ceil(radius)) + 2;
+        QRegion shown(pane.left() - 1, pane.top(), 3, pane.height());
+        shown += QRect(pane.left() - 1, pane.top(), corner, corner);
+        shown += QRect(pane.left() - 1, pane.bottom() + 1 - corner, corner, corner);
+        setMask(pane.isEmpty() ? QRegion(0, 0, 1, 1) : shown);
         update();
     }
 

@@ -111,6 +111,7 @@
   // them may parse differently; table parts do so outside a table.
   var MODE_ELEMENTS = /^(html|head|body|frameset|frame|template|noscript|plaintext|svg|math)$/;
   var TABLE_PARTS = /^(caption|colgroup|col|tbody|thead|tfoot|tr|td|th)$/;
+  var TABLE_START = /^<table[\t\n\f\r \/>]/i;
   var TAG = /<(\/?)([a-zA-Z][^\t\n\f\r \/>]*)(?:[^>"'=]|=[\t\n\f\r ]*"[^"]*"|=[\t\n\f\r ]*'[^']*'|=)*>/y;
 
   // The offsets in `text` where blocks start (0 first), whether the parser
@@ -119,6 +120,8 @@
     var starts = [0];
     var open = [];
     var at = 0;
+    // Where the text since the last tag or comment begins.
+    var after = 0;
     for (;;) {
       at = text.indexOf('<', at);
       if (at < 0) {
@@ -136,6 +139,7 @@
             return { starts: starts, closed: false, stop: at };
           }
           at = close;
+          after = close;
           continue;
         }
         return { starts: starts, closed: false, stop: at };
@@ -160,7 +164,13 @@
           }
           open.pop();
         } else {
-          if (open.length === 0 && at > 0) {
+          if (open.length === 0 && name === 'table') {
+            // Text a table holds is placed before it, where it joins the
+            // text before the table: the two parse together.
+            if (after > starts[starts.length - 1]) {
+              starts.push(after);
+            }
+          } else if (open.length === 0 && at > 0) {
             starts.push(at);
           }
           if (RAW_TEXT_ELEMENTS.test(name)) {
@@ -178,6 +188,7 @@
           }
         }
         at = end;
+        after = end;
         continue;
       }
       at += 1;
@@ -413,8 +424,215 @@
       }
     }
 
-    return { replace: replace };
+    // The first element of the content whose box reaches below `y` (in the
+    // viewport), or null. The groups are stacked in order, so a halving over
+    // their boxes finds the one to look in without touching the rest.
+    function elementBelow(y) {
+      var low = 0;
+      var high = groups.length;
+      while (low < high) {
+        var middle = (low + high) >> 1;
+        if (groups[middle].box.getBoundingClientRect().bottom > y) {
+          high = middle;
+        } else {
+          low = middle + 1;
+        }
+      }
+      for (var g = low; g < groups.length; g++) {
+        var nodes = groups[g].nodes;
+        for (var i = 0; i < nodes.length; i++) {
+          if (nodes[i].nodeType === Node.ELEMENT_NODE && nodes[i].getBoundingClientRect().bottom > y) {
+            return nodes[i];
+          }
+        }
+      }
+      return null;
+    }
+
+    return { replace: replace, elementBelow: elementBelow };
   })();
+
+  // Where the reader is. Groups off screen carry estimated heights, which
+  // turn real as they come into view, a frame or more after a scroll or an
+  // update brought them there; every such change would move the content
+  // under the reader. A place is held instead: the end of the page, or an
+  // element at a given distance from the top of the view, restored after the
+  // change and on each frame until the layout stays put. The reader's own
+  // scrolling lets go of it.
+  var reading = (function () {
+    var held = null;
+    var frame = 0;
+    var frames = 0;
+    var still = 0;
+
+    function scroller() {
+      return document.scrollingElement || document.documentElement;
+    }
+
+    function atEnd() {
+      var s = scroller();
+      return s.scrollTop > 0 && s.scrollTop + s.clientHeight >= s.scrollHeight - 1;
+    }
+
+    // The place shown now: the end, the first element in view, or null.
+    function current() {
+      if (atEnd()) {
+        return { end: true };
+      }
+      var node = layoutGroups.elementBelow(0);
+      return node ? { node: node, top: node.getBoundingClientRect().top } : null;
+    }
+
+    function restore() {
+      var s = scroller();
+      if (held.end) {
+        s.scrollTop = s.scrollHeight;
+      } else if (held.node.isConnected) {
+        var shift = held.node.getBoundingClientRect().top - held.top;
+        if (Math.abs(shift) >= 0.5) {
+          window.scrollBy(0, shift);
+        }
+      } else {
+        held = null;
+      }
+    }
+
+    function settle() {
+      frame = 0;
+      if (!held) {
+        return;
+      }
+      var before = scroller().scrollTop;
+      restore();
+      still = scroller().scrollTop === before ? still + 1 : 0;
+      frames += 1;
+      // A few frames without a move: every group in view has its height.
+      if (held && still < 3 && frames < 120) {
+        frame = requestAnimationFrame(settle);
+      } else {
+        held = null;
+      }
+    }
+
+    function hold(place) {
+      held = place;
+      frames = 0;
+      still = 0;
+      if (held) {
+        restore();
+        if (held && !frame) {
+          frame = requestAnimationFrame(settle);
+        }
+      }
+    }
+
+    function letGo() {
+      held = null;
+    }
+
+    function isEditable(node) {
+      return !!node && node.nodeType === Node.ELEMENT_NODE &&
+             (node.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(node.tagName));
+    }
+
+    // The page's own keys scroll by the heights at hand: End stops wherever
+    // the estimates put the end. These go to a place and hold it.
+    function onKey(event) {
+      if (event.defaultPrevented || event.altKey || event.metaKey || event.shiftKey ||
+          isEditable(event.target)) {
+        letGo();
+        return;
+      }
+      var s = scroller();
+      var page = Math.max(s.clientHeight * 0.875, 1);
+      var first = null;
+      switch (event.key) {
+      case 'Home':
+        letGo();
+        s.scrollTop = 0;
+        break;
+      case 'End':
+        s.scrollTop = s.scrollHeight;
+        hold({ end: true });
+        break;
+      case 'PageDown':
+      case 'PageUp':
+        if (event.ctrlKey) {
+          letGo();
+          return;
+        }
+        // What is at the top now moves up or down by one page.
+        first = layoutGroups.elementBelow(0);
+        if (!first) {
+          letGo();
+          return;
+        }
+        first = { node: first, top: first.getBoundingClientRect().top + (event.key === 'PageDown' ? -page : page) };
+        hold(first);
+        break;
+      default:
+        letGo();
+        return;
+      }
+      event.preventDefault();
+    }
+
+    // A link to a place in the page, found as the engine would find it.
+    function linkTarget(link) {
+      var url = new URL(link.href, document.baseURI);
+      var here = new URL(document.baseURI);
+      if (url.hash.length < 2 || url.origin !== here.origin || url.pathname !== here.pathname ||
+          url.search !== here.search) {
+        return null;
+      }
+      var id = url.hash.substring(1);
+      try {
+        id = decodeURIComponent(id);
+      } catch (error) {
+        // Kept as written.
+      }
+      return document.getElementById(id) || document.getElementsByName(id)[0] || null;
+    }
+
+    function reveal(target) {
+      if (!target) {
+        return;
+      }
+      target.scrollIntoView({ block: 'start' });
+      hold({ node: target, top: 0 });
+    }
+
+    function onClick(event) {
+      if (event.defaultPrevented || event.button !== 0 || event.ctrlKey || event.shiftKey ||
+          event.altKey || event.metaKey) {
+        return;
+      }
+      var link = event.target.closest ? event.target.closest('a[href]') : null;
+      if (!link || (link.target && link.target !== '_self')) {
+        return;
+      }
+      var target = linkTarget(link);
+      if (target) {
+        event.preventDefault();
+        reveal(target);
+      }
+    }
+
+    window.addEventListener('keydown', onKey, true);
+    document.addEventListener('click', onClick);
+    ['wheel', 'mousedown', 'touchstart'].forEach(function (type) {
+      window.addEventListener(type, letGo, { capture: true, passive: true });
+    });
+
+    return { current: current, hold: hold, reveal: reveal };
+  })();
+
+  // Scrolls to the element of the page with this id (a link to it opened
+  // as a new window) and keeps it there while the layout settles.
+  window.__reveal = function (id) {
+    var target = document.getElementById(String(id));
+    reading.reveal(target);
+  };
 
   // The fragment shown, where its blocks start, and the live nodes of each.
   var shownHtml = '';
@@ -473,6 +691,12 @@
     return nodes;
   }
 
+  // The nodes one parse of a whole fragment gives, defused and typeset: what
+  // the page must hold after any run of updates. Read by the page's checks.
+  window.__parseWhole = function (html) {
+    return parseBlock(String(html));
+  };
+
   // Whether the nodes `fresh` differ from `shown` only within elements (the
   // same kinds of node, and elements with the same name and attributes).
   function sameShape(shown, fresh) {
@@ -519,18 +743,30 @@
   // of the fragment shown.
   function show(html, prefix, suffix) {
     var content = document.getElementById('content');
+    // An edit keeps the reader's place; content that is mostly new (another
+    // document) is not held to a place in the old one.
+    var place = prefix + suffix >= html.length / 2 ? reading.current() : null;
 
     // The changed blocks: from the one holding the first changed character
     // (or the character before it, so that text typed right before a block
     // joins the text ending the block before) to the first block that starts
     // within the unchanged end.
     var first = blockAt(Math.max(prefix - 1, 0));
+    if (first > 0 && TABLE_START.test(html.substr(blockStarts[first], 7))) {
+      first -= 1;
+    }
     var from = blockStarts[first];
     var last = blockAt(shownHtml.length - suffix);
     if (blockStarts[last] < shownHtml.length - suffix || last <= first) {
       last += 1;
     }
     var shift = html.length - shownHtml.length;
+    // A table that starts a block needs the text before it in its block
+    // (see scanBlocks), which the edit may have changed: the block before
+    // a changed table and the table after a change are parsed again.
+    while (last < blockStarts.length && TABLE_START.test(shownHtml.substr(blockStarts[last], 7))) {
+      last += 1;
+    }
     var to = last < blockStarts.length ? blockStarts[last] + shift : html.length;
     var scan = scanBlocks(html.substring(from, to));
     if (scan.stop === 0 && first > 0) {
@@ -583,6 +819,15 @@
       }
       content.insertBefore(fragment, before);
       layoutGroups.replace(content, removed, inserted, before);
+      if (place && place.node && !place.node.isConnected) {
+        // The block in view was replaced: what took its place stays there.
+        place.node = inserted.filter(function (node) {
+          return node.nodeType === Node.ELEMENT_NODE;
+        })[0] || (before && before.nodeType === Node.ELEMENT_NODE ? before : null);
+        if (!place.node) {
+          place = null;
+        }
+      }
     }
 
     var later = blockStarts.slice(last);
@@ -592,6 +837,7 @@
     blockStarts = blockStarts.slice(0, first).concat(starts, later);
     blockNodes = blockNodes.slice(0, first).concat(nodes, blockNodes.slice(last));
     shownHtml = html;
+    reading.hold(place);
   }
 
   window.__setContent = function (value) {

@@ -1,5 +1,6 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
+#include "editor/ListContinuingTextView.h"
 #include "editor/MarkdownTextView.h"
 #include "editor/PreviewWebView.h"
 #include "service/core/APIClient.h"
@@ -17,6 +18,7 @@
 #include "service/FakeKeyring.h"
 #include "shell/OfflineServices.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
@@ -30,11 +32,48 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every widget of one window painted, and where, in the window's coordinates.
+class PaintRecorder final : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *window) : m_window(window) { qApp->installEventFilter(this); }
+    ~PaintRecorder() override { qApp->removeEventFilter(this); }
+
+    QRegion painted;
+    QList<QWidget *> widgets;
+
+    void clear()
+    {
+        painted = {};
+        widgets.clear();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Paint && widget && widget->window() == m_window) {
+            const QRegion region = static_cast<QPaintEvent *>(event)->region();
+            painted += region.translated(widget->mapTo(m_window, QPoint(0, 0)));
+            widgets << widget;
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
+} // namespace
 
 class TestContentView : public QObject
 {
@@ -360,6 +399,84 @@ private Q_SLOTS:
             previous = r;
         }
         m_services->viewMode()->setMode(ViewMode::split);
+    }
+
+    void caretBlinkRepaintsTheCaretAlone()
+    {
+        // The welcome document in split mode, the caret in the editor.
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_services->viewMode()->setMode(ViewMode::split);
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->findChild<MarkdownTextView *>());
+        ListContinuingTextView *text = view->findChild<MarkdownTextView *>()->textView();
+        QTRY_VERIFY(!text->toPlainText().isEmpty());
+        view->activateWindow();
+        text->setFocus();
+        QTRY_VERIFY(text->hasFocus());
+        QTextCursor cursor = text->textCursor();
+        cursor.setPosition(12);
+        text->setTextCursor(cursor);
+        const int flash = QApplication::cursorFlashTime();
+        QVERIFY(flash > 0);
+        QTimer *blink = nullptr;
+        for (QTimer *timer : text->findChildren<QTimer *>()) {
+            if (timer->isActive() && !timer->isSingleShot() && timer->interval() == flash / 2)
+                blink = timer;
+        }
+        QVERIFY(blink);
+        QTRY_VERIFY(view->findChild<PreviewWebView *>()->page()->isLoaded());
+
+        PaintRecorder recorder(view->window());
+        const auto drawnAlready = [&] {
+            recorder.clear();
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            return recorder.painted.isEmpty();
+        };
+        const QRect caret(text->viewport()->mapTo(view->window(), text->cursorRect().topLeft()),
+                          QSize(2, text->cursorRect().height()));
+        for (int tick = 0; tick < 4; ++tick) {
+            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), 10000);
+            QTimerEvent timeout(blink->timerId());
+            QCoreApplication::sendEvent(blink, &timeout);
+            QTRY_VERIFY(!recorder.painted.isEmpty());
+            QCoreApplication::processEvents();
+            const QRect painted = recorder.painted.boundingRect();
+            QVERIFY2(caret.contains(painted) && recorder.widgets == QList<QWidget *>{text->viewport()},
+                     qPrintable(
+                         u"painted %1,%2 %3x%4 in %5 widgets for the caret at %6,%7 %8x%9"_s.arg(painted.x())
+                             .arg(painted.y())
+                             .arg(painted.width())
+                             .arg(painted.height())
+                             .arg(recorder.widgets.size())
+                             .arg(caret.x())
+                             .arg(caret.y())
+                             .arg(caret.width())
+                             .arg(caret.height())));
+        }
+
+        // Qt's own caret, zero pixels wide under the editor's, blinks on a
+        // timer of the view's text control: a tick of it paints nothing.
+        QObject *control = nullptr;
+        for (QObject *child : text->children()) {
+            if (child->inherits("QWidgetTextControl"))
+                control = child;
+        }
+        QVERIFY(control);
+        int controlBlink = -1;
+        for (const auto &timer : QAbstractEventDispatcher::instance()->registeredTimers(control)) {
+            if (timer.interval == flash / 2)
+                controlBlink = timer.timerId;
+        }
+        QVERIFY(controlBlink >= 0);
+        blink->stop();
+        for (int tick = 0; tick < 4; ++tick) {
+            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), 10000);
+            QTimerEvent timeout(controlBlink);
+            QCoreApplication::sendEvent(control, &timeout);
+            QVERIFY(drawnAlready());
+        }
     }
 
     void paletteMoveRowsKeepTheirDestination()
