@@ -131,7 +131,9 @@ function(tessivo_add_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TESSIVO_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
-    TESSIVO_BUILD_DIR="${PROJECT_BINARY_DIR}")
+    TESSIVO_BUILD_DIR="${PROJECT_BINARY_DIR}"
+    # Whether the app built beside the test takes the test-only overrides.
+    $<$<BOOL:${TESSIVO_TESTING}>:TESSIVO_TESTING>)
   if(folder STREQUAL "ui")
     target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})

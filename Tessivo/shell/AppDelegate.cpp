@@ -97,13 +97,15 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 
 void AppDelegate::applicationWillTerminate()
 {
-    m_store->flushPendingSaves();
-    // The keyring's writes are queued behind the Secret Service: without
-    // this wait a sign-out just before Quit could be lost, and the next
-    // start would come back signed in. A keyring stuck at its unlock prompt
-    // holds the quit for keyringGraceMs at most.
+    // The keyring's writes are queued behind the Secret Service; a sign-out
+    // holds without them (the session remembers it), but a healthy keyring
+    // gets the moment to carry them out. A keyring stuck at its unlock
+    // prompt holds the quit for keyringGraceMs at most. The wait runs the
+    // event loop, so replies and timers may still change the store: the
+    // flush comes last.
     if (m_auth && !m_auth->waitForKeyringWrites(keyringGraceMs))
         qInfo("[auth] the keyring didn't finish its writes before quitting");
+    m_store->flushPendingSaves();
 }
 
 void AppDelegate::handleLaunch(const QStringList &arguments)

@@ -41,10 +41,10 @@ public:
     // Returns true in every case; shows the main window when none is visible.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
-    // Writes all pending documents, the collections and the state at once,
-    // then waits up to keyringGraceMs for the keyring's queued writes.
+    // Waits up to keyringGraceMs for the keyring's queued writes, then
+    // writes all pending documents, the collections and the state at once.
     void applicationWillTerminate();
-    static constexpr int keyringGraceMs = 2000;
+    static constexpr int keyringGraceMs = 1000;
 
     // Another launch handed over its arguments: a "tessivo:" URL is passed
     // on (the browser sign-in callback); the app reopens either way.

@@ -74,7 +74,7 @@ Records merge(const Records &local, Read read)
 
 Read readFrom(const QString &base)
 {
-    Persistence::removeLeftovers(base, QDateTime::currentDateTimeUtc());
+    Persistence::removeLeftovers(base);
     return Read{Persistence::loadDocuments(base), Persistence::loadCollections(base),
                 Persistence::loadState(base)};
 }

@@ -36,7 +36,8 @@ struct Read
 // state is simply replaced. Pure.
 Records merge(const Records &local, Read read);
 
-// Reads every file under `base` (see Persistence). Blocking; any thread.
+// Removes what saves cut short left under `base`, then reads every file
+// there (see Persistence). Blocking; any thread.
 Read readFrom(const QString &base);
 
 } // namespace LoadMerge

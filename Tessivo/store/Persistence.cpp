@@ -8,20 +8,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <QtConcurrent>
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <numeric>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace Persistence {
 
@@ -37,23 +39,154 @@ const QString &defaultBaseDirectory()
     return base;
 }
 
+// A temporary file: its name once written, or why it failed.
+struct TemporaryFile
+{
+    QByteArray path;
+    QString error;
+};
+
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+// Numbers for temporary names: random per thread, then counting up, so
+// that names rarely collide (O_EXCL catches the rest) without a lock.
+quint64 nextTemporaryNumber()
+{
+    thread_local quint64 next = QRandomGenerator::global()->generate64();
+    return next++;
+}
+
+// The temporaries this process is writing: a load running beside a save
+// (an edit made before the store finished loading) must not take one away.
+struct WritesInFlight
+{
+    QMutex mutex;
+    QSet<QByteArray> paths;
+};
+
+WritesInFlight &writesInFlight()
+{
+    static WritesInFlight writes;
+    return writes;
+}
+
+void forgetTemporary(const QByteArray &path)
+{
+    WritesInFlight &writes = writesInFlight();
+    const QMutexLocker lock(&writes.mutex);
+    writes.paths.remove(path);
+}
+
+// Takes the temporary away: the write failed, or its rename did.
+void discardTemporary(const QByteArray &path)
+{
+    ::unlink(path.constData());
+    forgetTemporary(path);
+}
+
+// Writes `bytes` to a new file beside `target`, "<target>" + temporaryMark
+// + "<n>", with the permissions of the regular file it will replace. A
+// batch leaves the sync to one sync of the file system (`syncFile` false).
+TemporaryFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
+{
+    TemporaryFile file;
+    struct stat existing;
+    const bool replacing = ::lstat(target.constData(), &existing) == 0 && S_ISREG(existing.st_mode);
+    const mode_t mode = replacing ? (existing.st_mode & 07777) : 0666;
+    WritesInFlight &writes = writesInFlight();
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        file.path = target + temporaryMark + QByteArray::number(nextTemporaryNumber(), 36);
+        {
+            const QMutexLocker lock(&writes.mutex);
+            writes.paths.insert(file.path);
+        }
+        // O_EXCL: a file (or a link) already there is never written through.
+        fd = ::open(file.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0) {
+            const int why = errno;
+            forgetTemporary(file.path);
+            errno = why;
+            if (why != EEXIST) {
+                break;
+            }
+        }
+    }
+    if (fd < 0) {
+        file.error = systemError(errno);
+        file.path.clear();
+        return file;
+    }
+    // The creation mask may have narrowed what the replaced file had.
+    if (replacing && ::fchmod(fd, mode) != 0) {
+        file.error = systemError(errno);
+    }
+    qsizetype written = 0;
+    while (file.error.isEmpty() && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            file.error = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
+            break;
+        }
+        written += n;
+    }
+    if (syncFile && file.error.isEmpty() && ::fdatasync(fd) != 0) {
+        file.error = systemError(errno);
+    }
+    if (::close(fd) != 0 && file.error.isEmpty()) {
+        file.error = systemError(errno);
+    }
+    if (!file.error.isEmpty()) {
+        discardTemporary(file.path);
+        file.path.clear();
+    }
+    return file;
+}
+
+// Makes the names of a folder's entries durable.
+bool syncFolder(const QByteArray &folder, QString *error)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        *error = systemError(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Replaces the file at `path` with `bytes`, all or nothing: a synced
+// temporary renamed over it, then its folder synced so that the new name
+// survives a power loss too. A link at `path` is replaced, not followed.
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    const QByteArray target = nativePath(path);
+    const TemporaryFile file = writeTemporary(target, bytes, true);
+    if (file.path.isEmpty()) {
+        *error = file.error;
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
+    if (::rename(file.path.constData(), target.constData()) != 0) {
+        *error = systemError(errno);
+        discardTemporary(file.path);
         return false;
     }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    forgetTemporary(file.path);
+    return syncFolder(nativePath(QFileInfo(path).path()), error);
 }
 
 // Creates `base` and its documents folder, so that a fresh data folder
@@ -222,6 +355,19 @@ QString stateFilePath(const QString &base)
     return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("state.json"));
 }
 
+QString documentRelativePath(const QString &id)
+{
+    return QLatin1String("documents/") + id + QLatin1String(".json");
+}
+
+QString documentFilePath(const QString &base, const QString &id)
+{
+    // Joined by hand: QDir::filePath() takes a name starting with ":" for an
+    // absolute resource path and returns it alone, which would put the file
+    // in the working directory.
+    return base + u'/' + documentRelativePath(id);
+}
+
 bool isSafeDocumentID(QStringView id)
 {
     if (id.isEmpty() || id == u"." || id == u"..") {
@@ -266,99 +412,14 @@ bool saveDocument(const Document &document, const QString &base)
     if (!isSafeDocumentID(document.id)) {
         error = QStringLiteral("the id cannot be used as a file name");
     } else {
-        const QString folder = QDir(base).filePath(QStringLiteral("documents"));
         if (makeFolders(base, &error) &&
-            // Joined by hand: QDir::filePath() takes a name starting with ":"
-            // for an absolute resource path and returns it alone, which
-            // would write the file into the working directory.
-            writeAtomically(folder + u'/' + document.id + QLatin1String(".json"), encode(document.toJson()),
-                            &error)) {
+            writeAtomically(documentFilePath(base, document.id), encode(document.toJson()), &error)) {
             return true;
         }
     }
     qWarning("[persistence] failed to save document %s: %s", qPrintable(document.id), qPrintable(error));
     return false;
 }
-
-namespace {
-
-// A file of the batch: its temporary name once written, or why it failed.
-struct BatchFile
-{
-    QByteArray temporary;
-    QString error;
-};
-
-// What the batch writer puts between a file's name and a random number to
-// name its temporary files.
-constexpr char batchTemporaryMarker[] = ".tessivo-tmp-";
-
-QByteArray nativePath(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(strerror(code));
-}
-
-// Numbers for temporary names: random per thread, then counting up, so
-// that names rarely collide (O_EXCL catches the rest) without a lock.
-quint64 nextTemporaryNumber()
-{
-    thread_local quint64 next = QRandomGenerator::global()->generate64();
-    return next++;
-}
-
-// Writes `bytes` to a new file beside `target`, "<target>.tessivo-tmp-<n>"
-// (a name no record file can have, which the loader skips and, once it is
-// old, removes), with the permissions of the file it will replace. Not
-// synced: the batch syncs once for all.
-BatchFile writeTemporary(const QByteArray &target, const QByteArray &bytes, bool syncFile)
-{
-    BatchFile file;
-    struct stat existing;
-    const mode_t mode = ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : 0666;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        file.temporary = target + batchTemporaryMarker + QByteArray::number(nextTemporaryNumber(), 36);
-        fd = ::open(file.temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (fd < 0) {
-        file.error = systemError(errno);
-        file.temporary.clear();
-        return file;
-    }
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            file.error = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
-            break;
-        }
-        written += n;
-    }
-    if (syncFile && file.error.isEmpty() && ::fdatasync(fd) != 0) {
-        file.error = systemError(errno);
-    }
-    if (::close(fd) != 0 && file.error.isEmpty()) {
-        file.error = systemError(errno);
-    }
-    if (!file.error.isEmpty()) {
-        ::unlink(file.temporary.constData());
-        file.temporary.clear();
-    }
-    return file;
-}
-
-} // namespace
 
 QList<bool> saveDocuments(const QList<Document> &documents, const QString &base, int threads)
 {
@@ -367,7 +428,7 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base,
         return saved;
     }
     QString error;
-    const QString folder = QDir(base).filePath(QStringLiteral("documents"));
+    const QString folder = documentsDirectory(base);
     const auto failAll = [&](const QString &why) {
         for (const Document &d : documents) {
             qWarning("[persistence] failed to save document %s: %s", qPrintable(d.id), qPrintable(why));
@@ -393,15 +454,13 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base,
     // threads pay (batchWriterThreads).
     QThreadPool pool;
     pool.setMaxThreadCount(std::max(1, threads));
-    const QList<BatchFile> files =
-        QtConcurrent::blockingMapped<QList<BatchFile>>(&pool, indexes, [&](qsizetype i) {
+    const QList<TemporaryFile> files =
+        QtConcurrent::blockingMapped<QList<TemporaryFile>>(&pool, indexes, [&](qsizetype i) {
             const Document &d = documents.at(i);
             if (!isSafeDocumentID(d.id)) {
-                return BatchFile{{}, QStringLiteral("the id cannot be used as a file name")};
+                return TemporaryFile{{}, QStringLiteral("the id cannot be used as a file name")};
             }
-            // Joined by hand, as in saveDocument().
-            return writeTemporary(nativePath(folder + u'/' + d.id + QLatin1String(".json")),
-                                  encode(d.toJson()), syncEach);
+            return writeTemporary(nativePath(documentFilePath(base, d.id)), encode(d.toJson()), syncEach);
         });
     // Every temporary file is durable before any of them takes the place of
     // a file; after the renames, one sync of the folder makes the new names
@@ -411,20 +470,20 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base,
     // The renames are independent too; each replaces one file atomically.
     const QList<QString> problems =
         QtConcurrent::blockingMapped<QList<QString>>(&pool, indexes, [&](qsizetype i) {
-            const BatchFile &f = files.at(i);
-            if (f.temporary.isEmpty()) {
+            const TemporaryFile &f = files.at(i);
+            if (f.path.isEmpty()) {
                 return f.error;
             }
             QString why = syncError;
             if (durable) {
-                const QByteArray target =
-                    nativePath(folder + u'/' + documents.at(i).id + QLatin1String(".json"));
-                if (::rename(f.temporary.constData(), target.constData()) == 0) {
+                const QByteArray target = nativePath(documentFilePath(base, documents.at(i).id));
+                if (::rename(f.path.constData(), target.constData()) == 0) {
+                    forgetTemporary(f.path);
                     return QString();
                 }
                 why = systemError(errno);
             }
-            ::unlink(f.temporary.constData());
+            discardTemporary(f.path);
             return why;
         });
     bool renamed = false;
@@ -461,7 +520,7 @@ bool saveCollections(const QList<Collection> &collections, const QString &base)
         for (const Collection &c : collections) {
             array.append(c.toJson());
         }
-        if (writeAtomically(QDir(base).filePath(QStringLiteral("collections.json")), encode(array), &error)) {
+        if (writeAtomically(collectionsFilePath(base), encode(array), &error)) {
             return true;
         }
     }
@@ -472,8 +531,7 @@ bool saveCollections(const QList<Collection> &collections, const QString &base)
 bool saveState(const State &state, const QString &base)
 {
     QString error;
-    if (makeFolders(base, &error) &&
-        writeAtomically(QDir(base).filePath(QStringLiteral("state.json")), encode(state.toJson()), &error)) {
+    if (makeFolders(base, &error) && writeAtomically(stateFilePath(base), encode(state.toJson()), &error)) {
         return true;
     }
     qWarning("[persistence] failed to save state: %s", qPrintable(error));
@@ -482,75 +540,40 @@ bool saveState(const State &state, const QString &base)
 
 namespace {
 
-// A name the batch writer gives a temporary file.
-bool isBatchTemporary(const QString &name)
+bool isTemporaryName(const QString &name)
 {
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.json\\.tessivo-tmp-[0-9a-z]+")));
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        u".+"_s + QRegularExpression::escape(QLatin1String(temporaryMark)) + u"[0-9a-z]+"_s));
     return pattern.match(name).hasMatch();
-}
-
-// A name QSaveFile gives the temporary file of `target` while it puts it
-// in place ("<target>.XXXXXX", six letters or digits).
-bool isSaveFileTemporaryOf(const QString &name, const std::function<bool(const QString &)> &isTarget)
-{
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("(.+)\\.[A-Za-z0-9]{6}")));
-    const QRegularExpressionMatch match = pattern.match(name);
-    return match.hasMatch() && isTarget(match.captured(1));
-}
-
-// Removes the regular files of `folder` that `isLeftover` names and that
-// were last written before `before`; returns how many went.
-int removeOldFiles(const QString &folder, const std::function<bool(const QString &)> &isLeftover,
-                   const QDateTime &before)
-{
-    int removed = 0;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (!isLeftover(name)) {
-            continue;
-        }
-        // Joined by hand, as in saveDocument().
-        const QByteArray path = nativePath(folder + u'/' + name);
-        struct stat info;
-        // Not through a link: only a file this folder holds itself goes.
-        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec) >= before) {
-            continue;
-        }
-        if (::unlink(path.constData()) == 0) {
-            ++removed;
-        }
-    }
-    return removed;
 }
 
 } // namespace
 
-void removeLeftovers(const QString &base, const QDateTime &now)
+void removeLeftovers(const QString &base)
 {
     if (base.isEmpty()) {
         return;
     }
-    const QDateTime before = now.addSecs(-60);
-    const auto isDocumentFile = [](const QString &target) {
-        return target.endsWith(QLatin1String(".json")) && isSafeDocumentID(QStringView(target).chopped(5));
-    };
-    const auto isBaseFile = [](const QString &target) {
-        static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-            QStringLiteral("(collections|state)\\.json(\\.unreadable(\\.[0-9]+)?)?")));
-        return pattern.match(target).hasMatch();
-    };
-    const int removed =
-        removeOldFiles(
-            documentsDirectory(base),
-            [&](const QString &name) {
-                return isBatchTemporary(name) || isSaveFileTemporaryOf(name, isDocumentFile);
-            },
-            before) +
-        removeOldFiles(
-            base, [&](const QString &name) { return isSaveFileTemporaryOf(name, isBaseFile); }, before);
+    WritesInFlight &writes = writesInFlight();
+    int removed = 0;
+    for (const QString &folder : {base, documentsDirectory(base)}) {
+        const QDir dir(folder);
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (!isTemporaryName(name)) {
+                continue;
+            }
+            const QByteArray path = nativePath(folder + u'/' + name);
+            const QMutexLocker lock(&writes.mutex);
+            struct stat info;
+            if (writes.paths.contains(path) || ::lstat(path.constData(), &info) != 0 ||
+                !S_ISREG(info.st_mode)) {
+                continue;
+            }
+            if (::unlink(path.constData()) == 0) {
+                ++removed;
+            }
+        }
+    }
     if (removed > 0) {
         qWarning("[persistence] removed %d temporary files left by an interrupted save", removed);
     }
@@ -561,7 +584,7 @@ QList<Document> loadDocuments(const QString &base)
     if (base.isEmpty()) {
         return {};
     }
-    const QDir dir(QDir(base).filePath(QStringLiteral("documents")));
+    const QDir dir(documentsDirectory(base));
     QFileInfoList entries;
     for (const QFileInfo &info : dir.entryInfoList(
              QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -617,7 +640,7 @@ QList<Document> loadDocuments(const QString &base)
 
 QList<Collection> loadCollections(const QString &base)
 {
-    const QString path = base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("collections.json"));
+    const QString path = collectionsFilePath(base);
     if (path.isEmpty() || !QFileInfo::exists(path)) {
         return {};
     }
@@ -665,7 +688,7 @@ QList<Collection> loadCollections(const QString &base)
 
 State loadState(const QString &base)
 {
-    const QString path = base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("state.json"));
+    const QString path = stateFilePath(base);
     if (path.isEmpty() || !QFileInfo::exists(path)) {
         return {};
     }

@@ -4,7 +4,6 @@
 #include "store/Document.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -22,10 +21,11 @@
 //   <base>/state.json            one Persistence::State
 //
 // <base> is the folder a caller names; the app's is baseDirectory().
-// Files are compact JSON with sorted keys, each replaced atomically. Nothing
-// here deletes a file but removeLeftovers(), which removes only the
-// temporary files of saves that were cut short. Failures are logged with the
-// "[persistence] " prefix and never reported to the caller.
+// Files are compact JSON with sorted keys, each replaced atomically through
+// a temporary file beside it whose name carries temporaryMark. Nothing here
+// deletes a file but removeLeftovers(), which removes only such temporaries.
+// Failures are logged with the "[persistence] " prefix and never reported to
+// the caller.
 //
 // Every function is synchronous, may be called from any thread, and keeps no
 // state.
@@ -57,6 +57,15 @@ QString baseDirectory();
 QString documentsDirectory(const QString &base);
 QString collectionsFilePath(const QString &base);
 QString stateFilePath(const QString &base);
+// "documents/<id>.json", the document's file relative to the base folder.
+QString documentRelativePath(const QString &id);
+// The document's file under `base`.
+QString documentFilePath(const QString &base, const QString &id);
+
+// What every temporary file written here carries between the name of the
+// file it will replace and a number: "<file>.~tessivo-partial-save~<n>".
+// Nobody names a file like that, so a file with the mark is one of ours.
+inline constexpr char temporaryMark[] = ".~tessivo-partial-save~";
 
 // Whether `id` may be used as a file name: not empty, not "." or "..", and
 // without "/", "\" or NUL. Ids come from outside (sync, hand-edited files),
@@ -92,13 +101,13 @@ QList<bool> saveDocuments(const QList<Document> &documents, const QString &base,
 bool saveCollections(const QList<Collection> &collections, const QString &base);
 bool saveState(const State &state, const QString &base);
 
-// Removes what saves cut short (a kill, a power loss) left under `base`: the
-// batch writer's "<id>.json.tessivo-tmp-<n>" files, and QSaveFile's
-// "<file>.XXXXXX" of the files written here ("<id>.json", collections.json,
-// state.json and their copies set aside). Only regular files last written
-// more than a minute before `now` go, so that another instance's save in
-// flight is never touched; no other file is ever removed.
-void removeLeftovers(const QString &base, const QDateTime &now);
+// Removes what saves cut short (a kill, a power loss) left in `base` and its
+// documents folder: every regular file whose name is a temporary's
+// ("<file>" + temporaryMark + "<n>"), however old, except those this
+// process is writing right now. Only one instance writes a data folder at a
+// time, so any other such file belongs to no running save. No other file
+// is ever removed, and a link is never followed.
+void removeLeftovers(const QString &base);
 
 // Every readable "<name>.json" in <base>/documents/, in file-name order.
 // Anything that cannot be read or decoded, or whose id cannot be a file

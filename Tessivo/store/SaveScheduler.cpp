@@ -36,7 +36,7 @@ SaveScheduler::~SaveScheduler()
 
 QString SaveScheduler::documentPath(const QString &id)
 {
-    return QStringLiteral("documents/") + id + QStringLiteral(".json");
+    return Persistence::documentRelativePath(id);
 }
 
 void SaveScheduler::scheduleDocument(const Document &snapshot)

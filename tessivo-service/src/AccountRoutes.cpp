@@ -1,30 +1,38 @@
 #include "AccountRoutes.h"
 
+#include "Credentials.h"
 #include "HostRule.h"
 #include "Peer.h"
-#include "Server.h"
+#include "TextRules.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
 
 #include <QJsonDocument>
-#include <QUrlQuery>
 
 namespace tessivo::server {
 
 namespace {
-// What sign-up takes for an e-mail address; addresses aren't verified.
-bool isEmailAddress(const QString &email)
-{
-    return email.contains(QLatin1Char('@')) && email.size() <= 320 && !hasControlCharacter(email);
-}
-
 // A refusal for now, with when to try again.
 Reply tooMany(Reply reply, qint64 waitMs)
 {
     reply.headers.append({"retry-after", QByteArray::number((waitMs + 999) / 1000)});
     return reply;
+}
+
+// The page's words for a wait, in the same whole seconds as Retry-After.
+QString failedSignInsMessage(qint64 waitMs)
+{
+    const qint64 seconds = (waitMs + 999) / 1000;
+    if (seconds == 1)
+        return QStringLiteral("Too many failed sign-ins. Try again in 1 second.");
+    if (seconds < 60)
+        return QStringLiteral("Too many failed sign-ins. Try again in %1 seconds.").arg(seconds);
+    const qint64 minutes = (waitMs + 59'999) / 60'000;
+    if (minutes == 1)
+        return QStringLiteral("Too many failed sign-ins. Try again in a minute.");
+    return QStringLiteral("Too many failed sign-ins. Try again in %1 minutes.").arg(minutes);
 }
 
 QString providerName(const QString &provider)
@@ -71,16 +79,6 @@ Reply signInForm(int status, const QString &provider, const QString &message,
 }
 } // namespace
 
-QHash<QString, QString> formFields(const QByteArray &body)
-{
-    QByteArray raw = body;
-    raw.replace('+', "%20");
-    QHash<QString, QString> fields;
-    for (const auto &[key, value] : QUrlQuery(QString::fromLatin1(raw)).queryItems(QUrl::FullyDecoded))
-        fields.insert(key, value);
-    return fields;
-}
-
 Reply AccountRoutes::signInPage(const LoggedRequest &request)
 {
     const bool posted = request.method == "POST";
@@ -108,17 +106,20 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
             problem = QStringLiteral("Enter your name.");
         else if (!isEmailAddress(email))
             problem = QStringLiteral("Enter a valid e-mail address.");
-        else if (password.size() < 8 || password.size() > 1024)
-            problem = QStringLiteral("Choose a password of 8 characters or more.");
+        else if (!passwordProblem(password).isEmpty())
+            problem = passwordProblem(password);
         else if (!handle.isEmpty() && !protocol::siteHandles::canChoose(handle))
             problem = QStringLiteral("A site handle is 1 to 63 lower-case letters, digits and hyphens, "
                                      "not starting or ending with a hyphen.");
         bool unsaved = false;
         if (problem.isEmpty()) {
-            if (const qint64 wait = signInThrottle.admitSignUp(request.peer, t); wait > 0)
+            bool madeTooMany = false;
+            if (const qint64 wait = signInThrottle.admitSignUp(request.peer, t, &madeTooMany); wait > 0)
                 return tooMany(signInForm(429, provider,
-                                          QStringLiteral("Too many new accounts from this address. "
-                                                         "Try again later."),
+                                          madeTooMany ? QStringLiteral("Too many new accounts from this "
+                                                                       "address. Try again later.")
+                                                      : QStringLiteral("Too many sign-ups from this address. "
+                                                                       "Try again later."),
                                           form),
                                wait);
             user = createUser(email, name, password, handle, false, &problem, &unsaved);
@@ -136,17 +137,8 @@ Reply AccountRoutes::signInPage(const LoggedRequest &request)
                 knownPeer =
                     storage.signedInFrom(account->id, peerKey(request.peer), t - options.limits.knownPeerMs);
         }
-        if (const qint64 wait = signInThrottle.admit(request.peer, email, t, knownPeer); wait > 0) {
-            const qint64 minutes = (wait + 59'999) / 60'000;
-            return tooMany(
-                signInForm(
-                    429, provider,
-                    minutes == 1
-                        ? QStringLiteral("Too many failed sign-ins. Try again in a minute.")
-                        : QStringLiteral("Too many failed sign-ins. Try again in %1 minutes.").arg(minutes),
-                    form),
-                wait);
-        }
+        if (const qint64 wait = signInThrottle.admit(request.peer, email, t, knownPeer); wait > 0)
+            return tooMany(signInForm(429, provider, failedSignInsMessage(wait), form), wait);
         // An address no account can have isn't looked up (PostgreSQL can't
         // take a NUL in a query).
         if (isEmailAddress(email))
@@ -185,29 +177,6 @@ bool AccountRoutes::fromOwnPage(const LoggedRequest &request) const
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return false;
     return HostRule(QUrl(options.publicUrl)).isOwnOrigin(url, request.header("host"));
-}
-
-bool Server::createAdmin(const ServerOptions &options, const QString &email, const QString &password,
-                         QString *error)
-{
-    const QString address = email.trimmed();
-    if (!isEmailAddress(address)) {
-        *error = QStringLiteral("Enter a valid e-mail address.");
-        return false;
-    }
-    if (password.size() < 8 || password.size() > 1024) {
-        *error = QStringLiteral("Choose a password of 8 characters or more.");
-        return false;
-    }
-    Storage storage;
-    if (!storage.open(options.database, error))
-        return false;
-    const ServiceClock clock;
-    RouteContext context(storage, options, clock);
-    const std::optional<UserRow> user =
-        context.createUser(address, address.section(QLatin1Char('@'), 0, 0), password, {}, true, error);
-    storage.close();
-    return user.has_value();
 }
 
 Reply AccountRoutes::verifyOneTimeToken(const LoggedRequest &request)

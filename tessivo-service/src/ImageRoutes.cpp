@@ -1,6 +1,7 @@
 #include "ImageRoutes.h"
 
 #include "Multipart.h"
+#include "TextRules.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
@@ -54,10 +55,12 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
         return errorReply(protocol::images::tooLargeStatus, protocol::images::tooLargeCode().toLatin1(),
                           protocol::images::tooLargeMessage());
     // A control character can't be stored in a PostgreSQL text column (NUL)
-    // or is no part of a media type; refused on both databases alike.
-    if (hasControlCharacter(QString::fromLatin1(file->contentType)))
+    // or is no part of a media type, and neither is anything but ASCII;
+    // refused on both databases alike.
+    if (std::any_of(file->contentType.begin(), file->contentType.end(),
+                    [](char c) { return uchar(c) < 0x20 || uchar(c) >= 0x7f; }))
         return errorReply(400, "invalid_request",
-                          QStringLiteral("The content type must not contain control characters."));
+                          QStringLiteral("The content type must be ASCII text without control characters."));
     // Only the name's last path component is kept, and only for display:
     // without control characters, and without direction overrides that
     // would show it as another name.

@@ -125,6 +125,17 @@ bool keptAttribute(const Attribute &a)
     return !urlAttributes.contains(a.name) || harmlessURL(a.name, a.value);
 }
 
+// The renderer percent-encodes the brackets of an IPv6 host
+// ("http://%5B::1%5D:8787/…"), which no browser loads: they are put back in
+// the host part of a web URL, and nowhere else.
+QString withBracketedHost(const QString &url)
+{
+    static const QRegularExpression encoded(QStringLiteral("^(\\s*https?://)%5B([0-9a-f:.]+)%5D(?=[:/?#]|$)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString out = url;
+    return out.replace(encoded, QStringLiteral("\\1[\\2]"));
+}
+
 // As written when it was unquoted and plain, else within double quotes;
 // character references are left as they are, so the value means what it
 // meant.
@@ -204,9 +215,12 @@ QString inertHtml(const QString &html)
                 out += u"</"_s + tag->name + u'>';
             } else {
                 out += u'<' + tag->name;
-                for (const Attribute &a : tag->attributes) {
-                    if (keptAttribute(a))
-                        out += u' ' + a.name + (a.hasValue ? u'=' + valueText(a) : QString());
+                for (Attribute a : tag->attributes) {
+                    if (!keptAttribute(a))
+                        continue;
+                    if (a.name == QLatin1String("href") || a.name == QLatin1String("src"))
+                        a.value = withBracketedHost(a.value);
+                    out += u' ' + a.name + (a.hasValue ? u'=' + valueText(a) : QString());
                 }
                 out += tag->selfClosing ? u" />"_s : u">"_s;
             }

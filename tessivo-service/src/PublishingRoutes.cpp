@@ -1,13 +1,14 @@
 #include "PublishingRoutes.h"
 
+#include "HostRule.h"
 #include "InertHtml.h"
+#include "TextRules.h"
 
 #include "editor/core/MarkdownRenderer.h"
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
 #include "protocol/WireRecords.h"
 
-#include <QHostAddress>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -31,7 +32,7 @@ QString page(const QString &title, const QString &content)
     return QStringLiteral("<!doctype html><html><head><meta charset=utf-8>"
                           "<meta name=viewport content=\"width=device-width\"><title>%1</title>"
                           "<link rel=stylesheet href=\"/style.css\"></head><body>%2</body></html>")
-        .arg(htmlEscape(title), content);
+        .arg(htmlEscape(printableText(title)), content);
 }
 
 bool isLive(const QJsonObject &record)
@@ -187,30 +188,6 @@ Reply PublishingRoutes::unpublish(const UserRow &user, const QString &slug)
     return {204, {}, {}};
 }
 
-Reply stylesheetReply()
-{
-    // The pages' only styling, served as a file: their security policy
-    // refuses inline styles, which published HTML could otherwise add.
-    static const QByteArray css =
-        "body{font:17px/1.6 Georgia,serif;max-width:42em;margin:3em auto;padding:0 1em;color:#222}"
-        "pre{overflow:auto;background:#f4f4f4;padding:.8em}img{max-width:100%}"
-        "code,.math{font:.9em/1.5 ui-monospace,Menlo,Consolas,monospace}"
-        ".math[data-display=\"1\"]{display:block;text-align:center;margin:1em 0}"
-        "table{border-collapse:collapse;margin:1em 0}th,td{border:1px solid #8886;padding:.3em .7em}"
-        "body.signin{font:15px system-ui,sans-serif;max-width:26em}"
-        ".signin label{display:block;margin:.6em 0}"
-        ".signin input{display:block;width:100%;padding:.4em;box-sizing:border-box}"
-        ".signin button{margin-top:.8em;padding:.5em 1.2em}.error{color:#b00020}"
-        ".signin fieldset{border:1px solid #ccc;border-radius:8px;margin:1.2em 0;padding:1em}"
-        "@media (prefers-color-scheme:dark){body{background:#1e1e1e;color:#ddd}"
-        "pre{background:#2a2a2a}a{color:#8ab4f8}}\n";
-    return {200,
-            {{"content-type", "text/css; charset=utf-8"},
-             {"x-content-type-options", "nosniff"},
-             {"cache-control", "public, max-age=3600"}},
-            css};
-}
-
 Reply PublishingRoutes::publicPage(const QString &slug)
 {
     const std::optional<PublicationRow> row =
@@ -240,9 +217,10 @@ static QString listing(const QString &heading, const QList<PublicationRow> &rows
 {
     QString items;
     for (const PublicationRow &row : rows)
-        items += QStringLiteral("<li><a href=\"%1%2\">%3</a></li>")
-                     .arg(htmlEscape(base), protocol::routePath(protocol::Endpoint::publicPage, row.slug),
-                          htmlEscape(row.title.isEmpty() ? QStringLiteral("Untitled") : row.title));
+        items +=
+            QStringLiteral("<li><a href=\"%1%2\">%3</a></li>")
+                .arg(htmlEscape(base), protocol::routePath(protocol::Endpoint::publicPage, row.slug),
+                     htmlEscape(row.title.isEmpty() ? QStringLiteral("Untitled") : printableText(row.title)));
     const QString body = items.isEmpty() ? QStringLiteral("<p>Nothing published yet.</p>")
                                          : QStringLiteral("<ul>%1</ul>").arg(items);
     return page(heading, QStringLiteral("<h1>%1</h1>%2").arg(htmlEscape(heading), body));
@@ -259,24 +237,21 @@ std::optional<Reply> PublishingRoutes::userSite(const LoggedRequest &request)
 {
     if (request.path != QLatin1String("/"))
         return std::nullopt;
-    QString host = QString::fromLatin1(request.header("host"));
-    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
-    if (colon > 0 && !host.endsWith(QLatin1Char(']')))
-        host.truncate(colon);
-    const qsizetype dot = host.indexOf(QLatin1Char('.'));
-    if (dot <= 0 || !QHostAddress(host).isNull())
+    // A site is <handle>.<the public host>, and only that: the public host
+    // itself, whatever its first label, is the service's home page.
+    const QString publicHost = QUrl(options.publicUrl).host().toLower();
+    const std::optional<HostName> host = HostName::parse(request.header("host"));
+    if (!host || !host->name.endsWith(QLatin1Char('.') + publicHost))
         return std::nullopt;
-    const QString handle = host.left(dot).toLower();
+    const QString handle = host->name.chopped(publicHost.size() + 1);
     const std::optional<UserRow> user =
-        protocol::siteHandles::isHostLabel(handle) ? storage.userByHandle(handle) : std::nullopt;
+        protocol::siteHandles::canChoose(handle) ? storage.userByHandle(handle) : std::nullopt;
     if (!user)
-        return std::nullopt;
+        return htmlReply(404, page(QStringLiteral("Not found"), QStringLiteral("<h1>Not found</h1>")));
     // Links point back at the service's own host, which serves the pages.
-    QString base = publicBase(request);
-    base.replace(QStringLiteral("://") + handle + QLatin1Char('.'), QStringLiteral("://"),
-                 Qt::CaseInsensitive);
-    return htmlReply(
-        200, listing(user->name, publicationsIn(storage, {user->id}, QStringLiteral("personal-site")), base));
+    return htmlReply(200,
+                     listing(user->name, publicationsIn(storage, {user->id}, QStringLiteral("personal-site")),
+                             publicBase(request)));
 }
 
 } // namespace tessivo::server

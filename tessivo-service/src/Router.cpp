@@ -1,5 +1,7 @@
 #include "Router.h"
 
+#include "Credentials.h"
+
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 

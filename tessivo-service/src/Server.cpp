@@ -411,7 +411,7 @@ void Server::Private::route(HttpConnection *connection, const LoggedRequest &req
                 },
                 Qt::QueuedConnection);
         },
-        heavy);
+        heavy, peerKey(request.peer));
 }
 
 void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &request,

@@ -51,13 +51,16 @@ QStringList ServiceLimits::describe() const
         QStringLiteral("Storage: %1 per account (--quota); %2 image uploads at once per account.")
             .arg(bytes(quotaBytes))
             .arg(maxUploadsPerAccount),
-        QStringLiteral("Sign-in: %1 failures per client in %2; past %3 failures to one account in %4, from "
-                       "anywhere, one try per %5 (clients that signed in to it in the last %6 are exempt).")
+        QStringLiteral(
+            "Sign-in: %1 failures per client in %2; past %3 failures to one account in %4, from "
+            "anywhere, one try per %5, taken in turn by the clients asking (clients that signed in to it in "
+            "the last %6 are exempt).")
             .arg(signInFailuresPerPeer)
             .arg(duration(signInWindowMs))
             .arg(signInFailuresPerAccount)
             .arg(duration(accountWindowMs), duration(accountCheckIntervalMs), duration(knownPeerMs)),
-        QStringLiteral("Sign-up: %1 new accounts per client in %2.")
+        QStringLiteral("Sign-up: %1 attempts, %2 of them new accounts, per client in %3.")
+            .arg(signUpAttemptsPerPeer)
             .arg(signUpsPerPeer)
             .arg(duration(signUpWindowMs)),
     };

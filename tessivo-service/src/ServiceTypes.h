@@ -59,7 +59,9 @@ struct ServiceLimits
     qint64 accountWindowMs = 60 * 60 * 1000;
     qint64 accountCheckIntervalMs = 10 * 1000;
     qint64 knownPeerMs = 30LL * 24 * 3600 * 1000;
-    // New accounts per peer within the window.
+    // Sign-up attempts, and new accounts among them, per peer within the
+    // window.
+    int signUpAttemptsPerPeer = 10;
     int signUpsPerPeer = 5;
     qint64 signUpWindowMs = 60 * 60 * 1000;
 

@@ -2,6 +2,8 @@
 
 #include "Peer.h"
 
+#include <tuple>
+
 namespace tessivo::server {
 
 namespace {
@@ -35,25 +37,50 @@ QString accountKey(const QString &email)
 
 SignInThrottle::SignInThrottle(const ServiceLimits &limits) : m_limits(limits) {}
 
-qint64 SignInThrottle::accountWait(const QString &email, qint64 now)
+bool SignInThrottle::paced(Account &account, qint64 now) const
 {
-    const auto it = m_accounts.find(accountKey(email));
-    if (it == m_accounts.end())
+    return windowWait(account.failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) > 0;
+}
+
+qint64 SignInThrottle::turnWait(Account &account, const QString &key, qint64 now)
+{
+    const qint64 interval = m_limits.accountCheckIntervalMs;
+    // A peer that didn't come back when told gives up its place.
+    for (auto it = account.waiting.begin(); it != account.waiting.end();)
+        it = it->due + interval < now ? account.waiting.erase(it) : std::next(it);
+    auto mine = account.waiting.find(key);
+    if (mine == account.waiting.end()) {
+        const auto checked = account.checked.constFind(key);
+        const bool wasChecked = checked != account.checked.cend();
+        mine = account.waiting.insert(key, {wasChecked ? *checked : now, wasChecked, now});
+    }
+    const auto order = [](const Waiter &w, const QString &k) { return std::tie(w.checked, w.since, k); };
+    qint64 ahead = 0;
+    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it) {
+        if (order(*it, it.key()) < order(*mine, key))
+            ++ahead;
+    }
+    const qint64 open = account.lastCheck + interval;
+    if (ahead == 0 && now >= open) {
+        account.waiting.erase(mine);
         return 0;
-    if (windowWait(it->failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) == 0)
-        return 0;
-    return std::max<qint64>(0, it->lastCheck + m_limits.accountCheckIntervalMs - now);
+    }
+    const qint64 wait = std::max<qint64>(open - now, 0) + ahead * interval;
+    mine->due = now + wait;
+    return wait;
 }
 
 bool SignInThrottle::accountPaced(const QString &email, qint64 now)
 {
     std::lock_guard lock(m_mutex);
-    return accountWait(email, now) > 0;
+    const auto it = m_accounts.find(accountKey(email));
+    return it != m_accounts.end() && paced(*it, now);
 }
 
 qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qint64 now, bool knownPeer)
 {
     std::lock_guard lock(m_mutex);
+    forgetOld(now);
     const QString key = peerKey(peer);
     const QString pair = key + u' ' + accountKey(email);
     qint64 wait = 0;
@@ -62,20 +89,35 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
             wait =
                 std::max(wait, windowWait(*it, m_limits.signInFailuresPerPeer, m_limits.signInWindowMs, now));
     }
-    if (!knownPeer)
-        wait = std::max(wait, accountWait(email, now));
-    if (wait > 0)
+    if (wait > 0) {
+        // Held back by its own limit, the peer can't take a turn at the
+        // account either: the peers behind it needn't wait for it.
+        if (const auto it = m_accounts.find(accountKey(email)); it != m_accounts.end())
+            it->waiting.remove(key);
         return wait;
-    forgetOld(now);
+    }
+    Account &account = m_accounts[accountKey(email)];
+    if (!paced(account, now)) {
+        account.waiting.clear();
+    } else if (!knownPeer) {
+        if (const qint64 turn = turnWait(account, key, now); turn > 0) {
+            m_failures[key].append(now);
+            m_failures[pair].append(now);
+            return turn;
+        }
+    }
     m_failures[key].append(now);
     m_failures[pair].append(now);
-    Account &account = m_accounts[accountKey(email)];
     account.failures.append(now);
-    // Only the newest failures decide whether the account is paced.
-    while (account.failures.size() > m_limits.signInFailuresPerAccount)
+    // Only the newest failures decide whether the account is paced; a
+    // margin stays for the attempts being checked, which a right password
+    // takes back.
+    while (account.failures.size() > 2 * m_limits.signInFailuresPerAccount)
         account.failures.removeFirst();
-    if (!knownPeer)
+    if (!knownPeer) {
         account.lastCheck = now;
+        account.checked.insert(key, now);
+    }
     return 0;
 }
 
@@ -91,16 +133,21 @@ void SignInThrottle::succeeded(const QHostAddress &peer, const QString &email, q
     }
 }
 
-qint64 SignInThrottle::admitSignUp(const QHostAddress &peer, qint64 now)
+qint64 SignInThrottle::admitSignUp(const QHostAddress &peer, qint64 now, bool *accountsLimit)
 {
     std::lock_guard lock(m_mutex);
-    QList<qint64> &made = m_signUps[peerKey(peer)];
-    const qint64 wait = windowWait(made, m_limits.signUpsPerPeer, m_limits.signUpWindowMs, now);
-    if (wait == 0) {
-        forgetOld(now);
-        m_signUps[peerKey(peer)].append(now);
-    }
-    return wait;
+    forgetOld(now);
+    const QString key = peerKey(peer);
+    QList<qint64> &tries = m_signUpTries[key];
+    QList<qint64> &made = m_signUps[key];
+    const qint64 triesWait = windowWait(tries, m_limits.signUpAttemptsPerPeer, m_limits.signUpWindowMs, now);
+    const qint64 madeWait = windowWait(made, m_limits.signUpsPerPeer, m_limits.signUpWindowMs, now);
+    *accountsLimit = madeWait > 0;
+    if (triesWait > 0 || madeWait > 0)
+        return std::max(triesWait, madeWait);
+    tries.append(now);
+    made.append(now);
+    return 0;
 }
 
 void SignInThrottle::signUpFailed(const QHostAddress &peer, qint64 at)
@@ -124,11 +171,20 @@ void SignInThrottle::forgetOld(qint64 now)
         }
     };
     sweep(m_failures, m_limits.signInWindowMs);
+    sweep(m_signUpTries, m_limits.signUpWindowMs);
     sweep(m_signUps, m_limits.signUpWindowMs);
+    const qint64 interval = m_limits.accountCheckIntervalMs;
     for (auto it = m_accounts.begin(); it != m_accounts.end();) {
         windowWait(it->failures, 1, m_limits.accountWindowMs, now);
-        const bool pacing = it->lastCheck + m_limits.accountCheckIntervalMs > now;
-        it = it->failures.isEmpty() && !pacing ? m_accounts.erase(it) : std::next(it);
+        it->checked.removeIf([&](QHash<QString, qint64>::iterator checked) {
+            return *checked <= now - m_limits.accountWindowMs;
+        });
+        it->waiting.removeIf(
+            [&](QHash<QString, Waiter>::iterator waiter) { return waiter->due + interval < now; });
+        const bool pacing = it->lastCheck + interval > now;
+        it = it->failures.isEmpty() && it->checked.isEmpty() && it->waiting.isEmpty() && !pacing
+                 ? m_accounts.erase(it)
+                 : std::next(it);
     }
 }
 

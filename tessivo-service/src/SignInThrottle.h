@@ -15,10 +15,16 @@ namespace tessivo::server {
 // and per (account, peer), which slow one guesser without locking the
 // owner out from anywhere else; failed sign-ins per account from every peer
 // together, past which the account is checked only once per interval
-// (peers its owner signed in from are exempt); and new accounts per peer.
-// An e-mail address with no account is limited like one with, so a 429
-// doesn't tell which addresses have accounts. Times are the caller's clock;
-// every worker thread shares one.
+// (peers its owner signed in from are exempt); and sign-up attempts and new
+// accounts per peer. An e-mail address with no account is limited like one
+// with, so a 429 doesn't tell which addresses have accounts. Times are the
+// caller's clock; every worker thread shares one.
+//
+// While an account is paced, its checks go in turn to the peers that asked:
+// first to peers never checked against it in the window (its owner on a new
+// address is one; an attacker has only so many addresses), then to the one
+// checked longest ago. A refused try counts against the peer that made it,
+// so polling for the next free check costs a guesser its own limit.
 class SignInThrottle
 {
 public:
@@ -36,26 +42,39 @@ public:
     // The attempt admitted at `at` had the right password.
     void succeeded(const QHostAddress &peer, const QString &email, qint64 at);
 
-    // Milliseconds until `peer` may make another account, or 0 when it may
-    // now; the attempt counts until `signUpFailed` takes it back.
-    qint64 admitSignUp(const QHostAddress &peer, qint64 now);
+    // Milliseconds until `peer` may try to make an account again, or 0 when
+    // it may now; `accountsLimit` tells whether the accounts it made hold it
+    // back (rather than its attempts). Every admitted attempt counts; as a
+    // new account it counts until `signUpFailed` takes it back.
+    qint64 admitSignUp(const QHostAddress &peer, qint64 now, bool *accountsLimit);
     void signUpFailed(const QHostAddress &peer, qint64 at);
 
 private:
+    struct Waiter
+    {
+        qint64 since = 0; // its last check, or when it first asked
+        bool checked = false;
+        qint64 due = 0; // when it was told to come back
+    };
     struct Account
     {
-        QList<qint64> failures; // oldest first, at most the limit's worth
+        QList<qint64> failures; // oldest first, at most twice the limit
         qint64 lastCheck = 0;
+        QHash<QString, qint64> checked; // peer: its last check within the window
+        QHash<QString, Waiter> waiting; // peers refused while paced
     };
 
-    qint64 accountWait(const QString &email, qint64 now);
+    bool paced(Account &account, qint64 now) const;
+    // Milliseconds until `key`'s turn at a paced account, 0 when it is now.
+    qint64 turnWait(Account &account, const QString &key, qint64 now);
     void forgetOld(qint64 now);
 
     const ServiceLimits m_limits;
     qint64 m_lastSweep = 0;
     QHash<QString, QList<qint64>> m_failures; // per peer, and per peer and account
     QHash<QString, Account> m_accounts;
-    QHash<QString, QList<qint64>> m_signUps;
+    QHash<QString, QList<qint64>> m_signUpTries; // per peer: attempts
+    QHash<QString, QList<qint64>> m_signUps;     // per peer: accounts made
     std::mutex m_mutex;
 };
 

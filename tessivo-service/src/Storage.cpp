@@ -345,16 +345,19 @@ QStringList Storage::adminIds()
     return ids;
 }
 
-bool Storage::insertUser(const UserRow &user, qint64 now)
+bool Storage::insertUser(const UserRow &user, qint64 now, bool *inserted)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(
         QStringLiteral("INSERT INTO users (id, email, name, password_hash, handle, is_admin, created_at) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    return run(q,
-               {user.id, user.email.toLower(), user.name, user.passwordHash,
-                nullableText(user.handle.toLower()), user.admin ? 1 : 0, now},
-               &m_error);
+                       "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
+    if (!run(q,
+             {user.id, user.email.toLower(), user.name, user.passwordHash,
+              nullableText(user.handle.toLower()), user.admin ? 1 : 0, now},
+             &m_error))
+        return false;
+    *inserted = q.numRowsAffected() > 0;
+    return true;
 }
 
 bool Storage::assignAdmins(const QStringList &emails, QStringList *missing)

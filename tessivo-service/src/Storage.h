@@ -108,7 +108,8 @@ public:
     std::optional<UserRow> userByEmail(const QString &email);
     std::optional<UserRow> userByHandle(const QString &handle);
     QStringList adminIds();
-    bool insertUser(const UserRow &user, qint64 now);
+    // `inserted` is false when the e-mail address or the handle is taken.
+    bool insertUser(const UserRow &user, qint64 now, bool *inserted);
     // Makes the accounts stored under `emails` (compared lower-cased) the
     // only admins. False, with nothing changed, when one of them has no
     // account; `missing` then names those.

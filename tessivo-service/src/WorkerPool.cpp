@@ -57,13 +57,13 @@ void WorkerPool::stop()
     m_threads.clear();
 }
 
-void WorkerPool::post(Job job, bool heavy)
+void WorkerPool::post(Job job, bool heavy, const QString &client)
 {
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
-        m_jobs.push_back({std::move(job), heavy});
+        m_jobs.push_back({std::move(job), heavy, client});
     }
     m_wake.notify_all();
 }
@@ -98,16 +98,29 @@ void WorkerPool::run(Router &router)
             });
             if (m_stopping)
                 return;
+            if (runnable->heavy) {
+                // No light job waits before it: of the heavy ones, the first
+                // of the client with the fewest running goes.
+                for (auto it = std::next(runnable); it != m_jobs.end(); ++it) {
+                    if (it->heavy &&
+                        m_heavyRunningFor.value(it->client) < m_heavyRunningFor.value(runnable->client))
+                        runnable = it;
+                }
+            }
             next = std::move(*runnable);
             m_jobs.erase(runnable);
-            if (next.heavy)
+            if (next.heavy) {
                 ++m_heavyRunning;
+                ++m_heavyRunningFor[next.client];
+            }
         }
         next.job(router);
         if (next.heavy) {
             {
                 std::lock_guard lock(m_mutex);
                 --m_heavyRunning;
+                if (--m_heavyRunningFor[next.client] <= 0)
+                    m_heavyRunningFor.remove(next.client);
             }
             m_wake.notify_all();
         }

@@ -2,6 +2,7 @@
 
 #include "Router.h"
 
+#include <QHash>
 #include <QList>
 #include <QThread>
 
@@ -33,8 +34,11 @@ public:
     // Jobs still queued are dropped; running ones finish first.
     void stop();
     // A heavy job (a password hash) waits while half the threads run
-    // heavy jobs, so that the other half stay free for everything else.
-    void post(Job job, bool heavy = false);
+    // heavy jobs, so that the other half stay free for everything else;
+    // a free heavy slot goes to the waiting job whose `client` runs the
+    // fewest heavy jobs, so that one client's flood doesn't queue everyone
+    // else's behind it.
+    void post(Job job, bool heavy = false, const QString &client = {});
     // Runs `job` on a worker and waits for it: for start-up work and tests.
     void runAndWait(const Job &job);
 
@@ -47,9 +51,11 @@ private:
     {
         Job job;
         bool heavy = false;
+        QString client;
     };
     std::deque<Queued> m_jobs;
     int m_heavyRunning = 0;
+    QHash<QString, int> m_heavyRunningFor; // per client
     int m_maxHeavy = 1;
     bool m_stopping = false;
     QList<QThread *> m_threads;

@@ -1,6 +1,7 @@
 #include "TestFront.h"
 
 #include "ServerPrivate.h"
+#include "TextRules.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"

@@ -1,3 +1,4 @@
+#include "Credentials.h"
 #include "ServerPrivate.h"
 #include "TestFront.h"
 

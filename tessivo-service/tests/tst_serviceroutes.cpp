@@ -283,6 +283,34 @@ private slots:
         QVERIFY(f->call("GET", "/api/images", bob).json()["images"].toArray().isEmpty());
     }
 
+    // Controls pasted into a title stay out of the page (tab aside).
+    void pagesLeaveControlCharactersOutOfTitles()
+    {
+        const QString title = u"a\u0001b\u001bc\u007fd\u0085e\u009ff\tg"_s;
+        QCOMPARE(
+            f->post("/api/v1/published", t, {{"title", title}, {"body", "text"}, {"slug", "ctl"}}).status,
+            201);
+        const QString page = QString::fromUtf8(f->call("GET", "/p/ctl/").body);
+        QVERIFY2(page.contains(u"<title>abcdef\tg</title>"_s), qPrintable(page));
+        for (const QChar c : title.left(title.size() - 2)) {
+            if (c.unicode() < 0x20 || c.unicode() >= 0x7f)
+                QVERIFY2(!page.contains(c), qPrintable(QString::number(c.unicode(), 16)));
+        }
+    }
+
+    // An image or link on an IPv6 host keeps the brackets a browser needs.
+    void pagesKeepIPv6HostsLoadable()
+    {
+        const QByteArray id = "0123456789abcdef0123456789abcdef";
+        const QString body =
+            "![i](http://[::1]:8787/media/" + id + ")\n\n[l](https://[2001:DB8::1]/x?a=%5B)\n";
+        QCOMPARE(f->post("/api/v1/published", t, {{"title", "T"}, {"body", body}, {"slug", "six"}}).status,
+                 201);
+        const QByteArray page = f->call("GET", "/p/six/").body;
+        QVERIFY2(page.contains("src=\"http://[::1]:8787/media/" + id + "\""), page.constData());
+        QVERIFY2(page.contains("href=\"https://[2001:DB8::1]/x?a=%5B\""), page.constData());
+    }
+
     void publishingLifecycle()
     {
         const QJsonObject first =
@@ -390,6 +418,32 @@ private slots:
                 .body;
         QVERIFY(site.contains("AnnPage"));
         QVERIFY(!site.contains("AnnBlogPost") && !site.contains("Admin"));
+    }
+
+    // The public host is always the home page, even when its first label
+    // is someone's handle; a site is only <handle>.<public host>, and a
+    // name there that is no one's site, or one the service keeps, is 404.
+    void aHandleNeverTakesTheHomePage()
+    {
+        Fixture service;
+        ServerOptions options;
+        options.publicUrl = u"http://tessivo.test"_s;
+        START_SERVICE(service, options);
+        service.hooks().registerUser("squatter@example.com", "Squatter", "password", "tessivo");
+        service.hooks().registerUser("ann@example.com", "Ann", "password", "ann");
+        service.hooks().registerUser("old@example.com", "Old", "password", "admin");
+        const auto get = [&](const QByteArray &host) {
+            return service.call("GET", "/", {}, {}, {{"host", host}});
+        };
+        const Response home = get("tessivo.test");
+        QCOMPARE(home.status, 200);
+        QVERIFY(home.body.contains("Tessivo service"));
+        QVERIFY(!home.body.contains("Squatter"));
+        const Response ann = get("ann.tessivo.test");
+        QCOMPARE(ann.status, 200);
+        QVERIFY(ann.body.contains("<h1>Ann</h1>"));
+        QCOMPARE(get("nobody.tessivo.test").status, 404);
+        QCOMPARE(get("admin.tessivo.test").status, 404);
     }
 
     void imageUploadListAndBytes()

@@ -1,5 +1,6 @@
 // The session against a keyring that answers late, never, or (when the
 // session bus has one) the real Secret Service.
+#include "TestNeeds.h"
 #include "service/core/APIClient.h"
 #include "service/core/APIStream.h"
 #include "service/core/AuthManager.h"
@@ -57,22 +58,6 @@ class TestSession : public QObject
     static bool wait(const QFuture<void> &future)
     {
         return QTest::qWaitFor([&] { return future.isFinished(); }, 10'000);
-    }
-
-    // The session bus's Secret Service, when it answers within the time.
-    static bool hasSecretService()
-    {
-        Keychain keychain(Keychain::secretService());
-        QObject context;
-        keychain.save(u"probe"_s, u"tessivo-test-probe"_s);
-        std::optional<std::optional<QString>> read;
-        keychain.read(u"tessivo-test-probe"_s, &context, [&](const std::optional<QString> &v) { read = v; });
-        const bool answered = QTest::qWaitFor([&] { return read.has_value(); }, 5000);
-        keychain.remove(u"tessivo-test-probe"_s);
-        bool removed = false;
-        keychain.whenWritten(&context, [&] { removed = true; });
-        (void)QTest::qWaitFor([&] { return removed; }, 5000);
-        return answered && *read == u"probe"_s;
     }
 
 private Q_SLOTS:
@@ -170,6 +155,87 @@ private Q_SLOTS:
         QCOMPARE(restored.size(), 1);
         QTRY_COMPARE(engine->status().kind, SyncEngine::Status::synced);
         QTRY_COMPARE(requests(u"/api/auth/get-session"_s), 1);
+    }
+
+    // What the keyring holds may have been put there by anything: a value
+    // that cannot be a session token is never sent, counts as none and is
+    // deleted.
+    void aJunkTokenInTheKeyringIsNone_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("a space") << u"two words"_s;
+        QTest::newRow("a line break") << u"token\r\nx-injected: 1"_s;
+        QTest::newRow("not ASCII") << u"t\u00f6ken"_s;
+        QTest::newRow("too long") << QString(4097, u'a');
+        QTest::newRow("empty") << QString();
+    }
+
+    void aJunkTokenInTheKeyringIsNone()
+    {
+        QFETCH(QString, stored);
+        m_keyring->put(stored);
+        auto auth = makeAuth();
+        m_keyring->release(); // the read, which queues the delete
+        QVERIFY(!auth->isReading());
+        QVERIFY(!auth->isSignedIn());
+        QCOMPARE(m_keyring->writesStarted(), 1);
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), std::nullopt);
+        QVERIFY(wait(auth->refreshSession(true)));
+        QCOMPARE(hooks().requestLog().size(), 0);
+    }
+
+    // A sign-out whose delete the keyring never carries out (it waits on its
+    // unlock prompt until the app has quit), or that the app quits before
+    // the service has answered, still holds: the next start is signed out
+    // and deletes the token then. A later sign-in is kept again.
+    void aSignOutHoldsWhenTheKeyringNeverDeletes_data()
+    {
+        QTest::addColumn<bool>("askTheService");
+        QTest::newRow("the service had ended the session") << false;
+        QTest::newRow("Sign Out, quit before the service answered") << true;
+    }
+
+    void aSignOutHoldsWhenTheKeyringNeverDeletes()
+    {
+        QFETCH(bool, askTheService);
+        // A session of its own: the service ends it, and the other tests
+        // go on with theirs.
+        const QString token = hooks().issueSessionToken(m_ada.userId);
+        m_keyring->put(token);
+        auto auth = makeAuth();
+        m_keyring->release();
+        QCOMPARE(auth->token(), token);
+        m_keyring->answers = FakeKeyring::Answers::never;
+        if (askTheService) {
+            hooks().holdRequests("POST", u"/api/auth/sign-out"_s, 1);
+            auth->signOut(false);
+            QTRY_COMPARE(requests(u"/api/auth/sign-out"_s), 1);
+        } else {
+            auth->signOut(true);
+        }
+        auth.reset(); // quit
+        m_settings.reset();
+        if (askTheService)
+            QVERIFY(hooks().releaseHeldRequest());
+        QCOMPARE(m_keyring->item(), token);
+
+        m_keyring->answers = FakeKeyring::Answers::held;
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        auth = makeAuth();
+        m_keyring->release(); // the read, which queues the delete
+        QVERIFY(!auth->isReading());
+        QVERIFY(!auth->isSignedIn());
+        m_keyring->release();
+        QCOMPARE(m_keyring->item(), std::nullopt);
+
+        const QString next = hooks().issueSessionToken(m_ada.userId);
+        auth->session()->begin(next);
+        m_keyring->release();
+        auth.reset();
+        auth = makeAuth();
+        m_keyring->release();
+        QCOMPARE(auth->token(), next);
     }
 
     // The keyring's writes run one at a time, in the order asked: the item
@@ -330,8 +396,7 @@ private Q_SLOTS:
     // in leaves the reply whole.
     void aStreamThatRollsTheTokenKeepsItsBody()
     {
-        if (!hasSecretService())
-            QSKIP("no Secret Service on this session bus");
+        TESSIVO_NEED(TestNeeds::unlockedKeyring());
         const QString first = hooks().issueSessionToken(m_ada.userId);
         auto auth = makeAuth(Keychain(Keychain::secretService()));
         auth->session()->begin(first);

@@ -1,6 +1,7 @@
 #include "FloodServer.h"
 #include "PeakMemory.h"
 #include "SyncClient.h"
+#include "TestNeeds.h"
 
 #include "protocol/Routes.h"
 #include "service/LocalServer.h"
@@ -372,8 +373,8 @@ private Q_SLOTS:
     // reaches it; one too large for any batch stays behind, named.
     void pushBatchesStayUnderTheBodyLimit()
     {
-        if (protocol::bodyLimit("POST", syncPath) != pushLimit)
-            QSKIP("needs a build configured with TESSIVO_TESTING=ON");
+        TESSIVO_NEED(protocol::bodyLimit("POST", syncPath) != pushLimit ? TestNeeds::testingBuild()
+                                                                        : QString());
         auto a = computer();
         for (int i = 0; i < 40; ++i)
             a->store->createDocument(std::nullopt, u"# Part %1\n\n"_s.arg(i) + QString(40 << 10, u'x'));

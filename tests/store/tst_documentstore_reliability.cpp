@@ -313,67 +313,74 @@ private Q_SLOTS:
         QVERIFY(killsDuringFlush > 0);
     }
 
-    // A batch write killed part-way leaves its temporary files; the next
-    // load removes those (and QSaveFile's) once they are a minute old, and
-    // nothing else: not the records, not the user's own files, not a save
-    // another instance has in flight.
+    // A batch write killed part-way leaves its temporary files; a start
+    // right after removes every one of them, however new, and nothing else:
+    // the user's own files beside the records stay as they were, whatever
+    // their names and age, through the start and the quit.
     void aKilledBatchWriteLeavesNothingBehind()
     {
         Persistence::State state;
         state.welcomeSeeded = true;
         QVERIFY(Persistence::saveState(state, m_base));
         const QDir documents(Persistence::documentsDirectory(m_base));
+        const QString id = u"0b6f6c1e-2f0a-4c55-9d1e-5a4f3c2b1a09"_s;
+        const QStringList users = {u"documents/"_s + id + u".json.backup"_s,
+                                   u"documents/"_s + id + u".json.before"_s,
+                                   u"documents/"_s + id + u".json.BACKUP"_s,
+                                   u"documents/"_s + id + u".json.orig12"_s,
+                                   u"documents/x.json.tessivo-tmp-abc"_s,
+                                   u"documents/notes.txt"_s,
+                                   u"state.json.backup"_s,
+                                   u"collections.json.backup"_s,
+                                   u"state.json.Xy34Zw"_s};
+        const QDateTime tenMinutesAgo = QDateTime::currentDateTimeUtc().addSecs(-600);
+        QHash<QString, QByteArray> kept;
+        for (const QString &name : users) {
+            QFile file(QDir(m_base).filePath(name));
+            const QByteArray bytes = "kept by the user: " + name.toUtf8();
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            QVERIFY(file.setFileTime(tenMinutesAgo, QFileDevice::FileModificationTime));
+            kept.insert(name, bytes);
+        }
+
         QProcess child;
         child.start(QStringLiteral(BATCHWRITE_CHILD), {m_base, u"10000"_s});
         QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
-        const QStringList temporaries = {u"*.json.tessivo-tmp-*"_s};
+        const QStringList temporaries = {u"*"_s + QLatin1String(Persistence::temporaryMark) + u"*"_s};
         QVERIFY2(
             QTest::qWaitFor([&] { return !documents.entryList(temporaries, QDir::Files).isEmpty(); }, 30000),
             "no temporary file appeared");
         child.kill();
         QVERIFY(child.waitForFinished(10000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-
+        // A whole-file save cut short too, and a link that only looks like a
+        // temporary: it points at a file of the user's and is no file itself.
         QStringList gone;
         for (const QString &name : documents.entryList(temporaries, QDir::Files))
             gone.append(u"documents/"_s + name);
-        // Beside them: a QSaveFile leftover of a record and of the state,
-        // which go too; the user's own files and look-alikes, which stay; and
-        // a batch another instance is writing right now, which stays.
-        const QString id = u"0b6f6c1e-2f0a-4c55-9d1e-5a4f3c2b1a09"_s;
-        gone += {u"documents/"_s + id + u".json.Ab12Cd"_s, u"state.json.Xy34Zw"_s};
-        const QStringList kept = {u"documents/notes.txt"_s,
-                                  u"documents/"_s + id + u".json.bak"_s,
-                                  u"documents/x.json.tessivo-tmp"_s,
-                                  u"documents/x.json.tessivo-tmp-Q"_s,
-                                  u"notes.json.Ab12Cd"_s,
-                                  u"collections.json.unreadable.2"_s};
-        const QString inFlight = u"documents/"_s + id + u".json.tessivo-tmp-zz"_s;
-        for (const QString &name : gone.mid(gone.size() - 2) + kept + QStringList{inFlight}) {
-            QFile file(QDir(m_base).filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("{}");
-        }
-        const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-120);
-        for (const QString &name : tree(m_base)) {
-            QFile file(QDir(m_base).filePath(name));
-            if (name != inFlight && QFileInfo(file).isFile()) {
-                QVERIFY(file.open(QIODevice::ReadOnly) &&
-                        file.setFileTime(old, QFileDevice::FileModificationTime));
-            }
-        }
+        gone.append(u"state.json"_s + QLatin1String(Persistence::temporaryMark) + u"7q"_s);
+        QVERIFY(QFile(QDir(m_base).filePath(gone.last())).open(QIODevice::WriteOnly));
+        const QString link = u"documents/y.json"_s + QLatin1String(Persistence::temporaryMark) + u"1"_s;
+        QVERIFY(QFile::link(u"../state.json.backup"_s, QDir(m_base).filePath(link)));
         const QStringList before = tree(m_base);
         const qsizetype records = documents.entryList({u"*.json"_s}, QDir::Files).size();
 
-        QSettings settings(m_dir->filePath(u"load.ini"_s), QSettings::IniFormat);
-        DocumentStore store(m_base, &settings);
-        QFuture<void> loading = store.load();
-        QTRY_VERIFY(loading.isFinished());
+        {
+            QSettings settings(m_dir->filePath(u"load.ini"_s), QSettings::IniFormat);
+            DocumentStore store(m_base, &settings);
+            QFuture<void> loading = store.load();
+            QTRY_VERIFY(loading.isFinished());
+            QCOMPARE(store.documents().size(), records);
+            store.flushPendingSaves();
+        }
         QStringList expected = before;
         for (const QString &name : std::as_const(gone))
             QVERIFY(expected.removeOne(name));
+        expected.append(u"collections.json"_s); // the quit writes it
+        expected.sort();
         QCOMPARE(tree(m_base), expected);
-        QCOMPARE(store.documents().size(), records);
+        for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+            QCOMPARE(readBytes(QDir(m_base).filePath(it.key())), it.value());
     }
 
     // A folder that refuses writes (read-only, or a full disk): saves fail

@@ -44,9 +44,8 @@ bool isNullSession(const QByteArray &body)
 } // namespace
 
 AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
-    : QObject(parent), m_client(dependencies.client),
-      m_session(new Session(dependencies.client, std::move(dependencies.keychain), dependencies.clock, this)),
-      m_store(dependencies.store), m_settings(dependencies.settings), m_now(std::move(dependencies.now)),
+    : QObject(parent), m_client(dependencies.client), m_store(dependencies.store),
+      m_settings(dependencies.settings), m_now(std::move(dependencies.now)),
       m_lastRefresh(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {
     Q_ASSERT(m_client);
@@ -54,6 +53,7 @@ AuthManager::AuthManager(Dependencies dependencies, QObject *parent)
         m_ownSettings = std::make_unique<QSettings>();
         m_settings = m_ownSettings.get();
     }
+    m_session = new Session(m_client, std::move(dependencies.keychain), m_settings, dependencies.clock, this);
     m_profile = new AccountProfile(m_client->baseURL(), this);
     connect(m_profile, &AccountProfile::userChanged, this, &AuthManager::userChanged);
     connect(m_profile, &AccountProfile::siteChanged, this, &AuthManager::siteChanged);
@@ -220,6 +220,8 @@ QFuture<void> AuthManager::signOut(bool localOnly)
         return QtFuture::makeReadyFuture();
     }
     const quint64 generation = m_session->generation();
+    // The user has signed out even if the app quits before the answer.
+    m_session->noteEnding();
     const Promise done = startedPromise();
     const QNetworkRequest request = m_client->makeRequest(
         m_client->url(protocol::routePath(protocol::Endpoint::signOut)), "application/json");

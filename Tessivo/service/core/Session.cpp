@@ -1,18 +1,33 @@
 #include "service/core/Session.h"
 
+#include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/SaveClock.h"
+
+#include <QCryptographicHash>
+#include <QSettings>
 
 namespace {
 
 const QString tokenAccount = QString::fromLatin1(Keychain::sessionTokenAccount);
+// The digests of the tokens that sign-outs ended and the keyring may still
+// hold. Digests, so that the settings file never holds a usable token.
+const QString endedTokensKey = QStringLiteral("session/endedTokenDigests");
+
+constexpr qsizetype maxEndedTokens = 16;
+
+QString digest(const QString &token)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
 
 } // namespace
 
-Session::Session(APIClient *client, Keychain keychain, SaveClock *clock, QObject *parent)
-    : QObject(parent), m_client(client), m_keychain(std::move(keychain)),
+Session::Session(APIClient *client, Keychain keychain, QSettings *settings, SaveClock *clock, QObject *parent)
+    : QObject(parent), m_client(client), m_keychain(std::move(keychain)), m_settings(settings),
       m_clock(clock ? clock : new SteadySaveClock(this))
 {
+    Q_ASSERT(m_settings);
     m_client->setTokenProvider([self = QPointer<Session>(this)]() -> std::optional<QString> {
         return self ? self->m_token : std::nullopt;
     });
@@ -42,8 +57,20 @@ void Session::start()
     m_keychain.read(tokenAccount, this, [this](const std::optional<QString> &token) { readEnded(token); });
 }
 
-void Session::readEnded(const std::optional<QString> &token)
+void Session::readEnded(std::optional<QString> token)
 {
+    if (token && isVoid(*token)) {
+        token.reset();
+        // Unless a sign-in has queued its own token since: the delete would
+        // land after that save.
+        if (m_readMayDecide)
+            m_keychain.remove(tokenAccount);
+    } else if (token && m_settings->contains(endedTokensKey)) {
+        // The keyring holds one item: none of the ended tokens is left. (No
+        // answer proves nothing: a failed read looks the same.)
+        m_settings->remove(endedTokensKey);
+        m_settings->sync();
+    }
     const bool late = !m_reading;
     if (token && m_readMayDecide) {
         newGeneration(token);
@@ -54,6 +81,40 @@ void Session::readEnded(const std::optional<QString> &token)
     m_readMayDecide = false;
     if (m_reading)
         settle();
+}
+
+bool Session::isVoid(const QString &token)
+{
+    if (!protocol::isSessionToken(token.toUtf8())) {
+        qInfo("[auth] the keyring's session token isn't one the service gives: deleted");
+        return true;
+    }
+    const QStringList ended = m_settings->value(endedTokensKey).toStringList();
+    if (!ended.contains(digest(token)))
+        return false;
+    qInfo("[auth] the keyring still held a token signed out of: deleted");
+    // Only this one can still be there.
+    m_settings->setValue(endedTokensKey, QStringList{digest(token)});
+    m_settings->sync();
+    return true;
+}
+
+void Session::rememberEnded(const QSet<QString> &tokens)
+{
+    if (tokens.isEmpty())
+        return;
+    QStringList ended = m_settings->value(endedTokensKey).toStringList();
+    for (const QString &token : tokens)
+        if (!ended.contains(digest(token)))
+            ended.append(digest(token));
+    // Each sign-out since a start last read a token adds its own; the
+    // oldest are long deleted.
+    if (ended.size() > maxEndedTokens)
+        ended = ended.mid(ended.size() - maxEndedTokens);
+    m_settings->setValue(endedTokensKey, ended);
+    // On disk before anything else can happen: the app may be ended any
+    // moment, with the keyring's delete still waiting.
+    m_settings->sync();
 }
 
 void Session::settle()
@@ -105,6 +166,7 @@ void Session::begin(const QString &token)
 
 void Session::end()
 {
+    rememberEnded(m_generationTokens);
     newGeneration(std::nullopt);
     m_keychain.remove(tokenAccount);
     settle();

@@ -11,6 +11,7 @@
 #include <optional>
 
 class APIClient;
+class QSettings;
 class SaveClock;
 
 // The session token and its keyring copy. The token is handed to the client
@@ -25,6 +26,15 @@ class SaveClock;
 // without an answer the session counts as signed out, and a later answer is
 // still taken if nothing else has set the token meanwhile.
 //
+// A token the keyring answers with that cannot be a session token
+// (protocol::isSessionToken) reads as none, and is deleted from the keyring.
+//
+// A sign-out holds even when the keyring never carries out its delete (it
+// waits on an unlock prompt, or the app quits first): the tokens it ended are
+// remembered in the settings, by digest, until a start reads another token
+// from the keyring; until then a start that reads one of them takes it for
+// no token and asks the keyring again to delete it.
+//
 // Generations: every new session and every end starts a new generation. A
 // reply to a request of an earlier one (a rolled token, an account record, a
 // check's verdict) is dropped, so a reply in flight at sign-out cannot sign
@@ -34,8 +44,11 @@ class Session final : public QObject
     Q_OBJECT
 
 public:
-    // `clock` times the read's time-out (a steady clock when null).
-    Session(APIClient *client, Keychain keychain, SaveClock *clock = nullptr, QObject *parent = nullptr);
+    // `settings` (not owned, required) keeps the sign-outs the keyring may
+    // not have carried out yet. `clock` times the read's time-out (a steady
+    // clock when null).
+    Session(APIClient *client, Keychain keychain, QSettings *settings, SaveClock *clock = nullptr,
+            QObject *parent = nullptr);
     ~Session() override;
 
     // Starts the keyring read (once).
@@ -55,6 +68,9 @@ public:
     void begin(const QString &token);
     // Forgets the session and its keyring item; emits ended().
     void end();
+    // A sign-out that tells the service first: from now on a start takes
+    // this session's tokens for ended, should the app quit before end().
+    void noteEnding() { rememberEnded(m_generationTokens); }
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
@@ -80,13 +96,17 @@ Q_SIGNALS:
 
 private:
     void adoptRolledToken(const QString &token, const QString &sentToken);
-    void readEnded(const std::optional<QString> &token);
+    void readEnded(std::optional<QString> token);
+    // The keyring's answer is void: junk, or a token a sign-out ended.
+    bool isVoid(const QString &token);
+    void rememberEnded(const QSet<QString> &tokens);
     void settle();
     void setToken(const std::optional<QString> &token);
     void newGeneration(const std::optional<QString> &token);
 
     QPointer<APIClient> m_client;
     Keychain m_keychain;
+    QSettings *m_settings;
     SaveClock *m_clock;
     std::optional<QString> m_token;
     bool m_started = false;

@@ -1,6 +1,7 @@
 // The real binary on a private X server: its two global shortcuts work
 // while another program has the focus, and quitting lets go of them.
 #include "OwnXServer.h"
+#include "TestNeeds.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,8 +50,7 @@ class TestGlobalShortcutsApp : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(binary()))
-            QSKIP("the tessivo binary is not built");
+        TESSIVO_NEED(TestNeeds::file(binary(), QStringLiteral("the tessivo binary")));
         m_windowManager = OwnXServer::startWindowManager();
         QVERIFY(m_windowManager > 0);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -3,6 +3,7 @@
 // through the service's redirects, and a second launch with the "tessivo:"
 // callback hands it to the running app. With a keyring the session then
 // survives a restart.
+#include "TestNeeds.h"
 #include "platform/SchemeHandler.h"
 #include "service/core/Keychain.h"
 
@@ -97,8 +98,8 @@ class TestBrowserSignIn : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(binary()) || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
-            QSKIP("needs the tessivo binary and xdotool");
+        TESSIVO_NEED(TestNeeds::file(binary(), u"the tessivo binary"_s));
+        TESSIVO_NEED(TestNeeds::program(u"xdotool"_s));
         m_server = startLocalServer();
         QFile browser(m_home.filePath(u"browser.sh"_s));
         QVERIFY(browser.open(QIODevice::WriteOnly));
@@ -165,8 +166,8 @@ private Q_SLOTS:
         (void)QTest::qWaitFor([&] { return read.has_value(); }, 10000);
         const bool keyring = read && *read == u"probe"_s;
         probe.remove(u"tessivo-test-probe"_s);
-        if (!keyring)
-            QSKIP("no Secret Service on this session bus: the restart is not checked");
+        TESSIVO_NEED(keyring ? QString()
+                             : u"no Secret Service on this session bus: the restart is not checked"_s);
         m_app->terminate();
         QVERIFY(m_app->waitForFinished(15000));
         m_server->hooks().clearRequestLog();

@@ -5,6 +5,7 @@
 // typed line must end up on both computers and on the service, in the
 // document itself or in exactly one conflicted copy.
 #include "AtSpi.h"
+#include "TestNeeds.h"
 #include "service/LocalServer.h"
 
 #include <QDir>
@@ -427,10 +428,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         for (const QString &tool : {u"xdotool"_s, u"Xvfb"_s, u"dbus-daemon"_s})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP(qPrintable(tool + u" is missing"_s));
-        if (!QFile::exists(binary()))
-            QSKIP("needs the tessivo binary");
+            TESSIVO_NEED(TestNeeds::program(tool));
+        TESSIVO_NEED(TestNeeds::file(binary(), u"the tessivo binary"_s));
     }
 
     void init()

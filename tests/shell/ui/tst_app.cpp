@@ -1,5 +1,6 @@
 // The real binary: a second launch brings the window back, and the desktop
 // ending the app right after an edit keeps the edit on disk.
+#include "TestNeeds.h"
 #include "platform/SingleInstance.h"
 #include "service/core/Keychain.h"
 
@@ -36,11 +37,6 @@ QString run(const QString &program, const QStringList &arguments, const QProcess
     process.start(program, arguments);
     process.waitForFinished(20000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-bool hasXdotool()
-{
-    return !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
 }
 
 // Saves (or, with no value, removes) the session token in the desktop's
@@ -130,8 +126,7 @@ class TestApp : public QObject
 private Q_SLOTS:
     void init()
     {
-        if (!QFile::exists(binary()))
-            QSKIP("the tessivo binary is not built");
+        TESSIVO_NEED(TestNeeds::file(binary(), QStringLiteral("the tessivo binary")));
         m_home = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("run"))));
         QFile::setPermissions(m_home->filePath(QStringLiteral("run")),
@@ -141,6 +136,8 @@ private Q_SLOTS:
     void cleanup()
     {
         if (m_app && m_app->state() != QProcess::NotRunning) {
+            // A test that failed while the app stood stopped leaves it so.
+            ::kill(pid_t(m_app->processId()), SIGCONT);
             m_app->terminate();
             if (!m_app->waitForFinished(10000))
                 m_app->kill();
@@ -170,8 +167,7 @@ private Q_SLOTS:
 
     void secondLaunchReopensTheWindow()
     {
-        if (!hasXdotool())
-            QSKIP("xdotool is needed to look at the windows");
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xdotool")));
         QVERIFY(launch());
         const QString id = windowID();
         QVERIFY(!id.isEmpty());
@@ -193,8 +189,7 @@ private Q_SLOTS:
     // there again.
     void theNextLaunchKeepsTheWindowsFrame()
     {
-        if (!hasXdotool())
-            QSKIP("xdotool is needed to move the window");
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xdotool")));
         QVERIFY(launch());
         QString id = windowID();
         QVERIFY(!id.isEmpty());
@@ -255,8 +250,11 @@ private Q_SLOTS:
     // sign-in back: that launch is taken, and there is one window.
     void aLaunchWhileTheKeyringWaits()
     {
-        if (!hasXdotool())
-            QSKIP("xdotool is needed to look at the windows");
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xdotool")));
+        // The app takes the service's address and the keyring's delay from
+        // the environment only when built for tests.
+        TESSIVO_NEED(TestNeeds::testingBuild());
+        TESSIVO_NEED(TestNeeds::unlockedKeyring());
         // The keyring holds a session, so the app's taking of its answer
         // shows: it then asks the service with that token.
         const std::unique_ptr<tessivo::server::Server> service = startLocalServer();
@@ -309,8 +307,7 @@ private Q_SLOTS:
     void terminationKeepsTheLastEdit()
     {
         QFETCH(int, signalNumber);
-        if (!hasXdotool())
-            QSKIP("xdotool is needed to type into the window");
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xdotool")));
         QVERIFY(launch());
         const QString id = windowID();
         QVERIFY(!id.isEmpty());
