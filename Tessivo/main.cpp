@@ -1,4 +1,5 @@
 #include "KeyboardShortcuts/core/Registry.h"
+#include "app/core/AllocatorPolicy.h"
 #include "app/core/AppShortcuts.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
@@ -41,6 +42,9 @@ int main(int argc, char *argv[])
 {
     QElapsedTimer sinceLaunch;
     sinceLaunch.start();
+    // Before any thread starts: the allocator's arenas are made as threads
+    // first allocate.
+    AllocatorPolicy::applyAtStart();
     // The web engine's sandbox cannot run as root and would abort the app;
     // the preview page runs no scripts from documents, so it can do without.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {

@@ -8,6 +8,7 @@
 // Counters: median_ms and p99_ms per typed key (press and release, the
 // layout of the changed line included; painting only in the "Painted"
 // variants), or per pass.
+#include "app/core/AllocatorPolicy.h"
 #include "app/core/AppNotifications.h"
 #include "assistant/AssistantPanels.h"
 #include "assistant/core/AIAssistant.h"
@@ -18,6 +19,7 @@
 #include "editor/SyntaxHighlighter.h"
 #include "editor/core/MarkdownHighlighterRules.h"
 #include "service/core/APIClient.h"
+#include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 
 #include <benchmark/benchmark.h>
@@ -34,10 +36,13 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <malloc.h>
 
 #include <algorithm>
+#include <latch>
 #include <vector>
 
 namespace {
@@ -279,15 +284,39 @@ void BM_SpellPass(benchmark::State &state)
     stats.report(state);
 }
 
-// Memory while typing in a 1 MB text: letters typed one by one, with the
-// debounced re-highlight and spelling pass every 20 keys as a writer's pauses
-// give them. Counters, in MB: the growth of resident memory, of the bytes the
-// allocator has handed out and not had back (in use), and of what it holds
-// from the system (its arena and mapped blocks).
+// Memory while typing: letters typed one by one, with the debounced
+// re-highlight and spelling pass every 20 keys as a writer's pauses give
+// them (1 MB), or, with the preview (5 MB), a pause after every key in which
+// the pane's render runs on its thread pool as in split view and the body
+// is saved. Counters, in
+// MB: the growth of resident memory, of the bytes the allocator has handed
+// out and not had back (in use), and of what it holds from the system (its
+// arena and mapped blocks); with the preview also the resident memory after
+// the keys as a multiple of that after the first render (rss_ratio).
 void BM_TypingMemory(benchmark::State &state)
 {
     EditorFixture fixture(state.range(0), true);
     fixture.spelling.waitUntilReady();
+    const bool withPreview = state.range(1) != 0;
+    const QString id = fixture.editor->documentID();
+    DetailRenderScheduler renders;
+    const auto renderPreview = [&] {
+        const std::optional<Document> document = fixture.store->document(id);
+        renders.request(id, document->body, fixture.store->documentIDsByTitle());
+        renders.endPauseNow();
+        // The pause lasts until the preview is drawn and the debounced save
+        // of the body is written.
+        while (renders.isBusy() || !fixture.store->pendingSaveIDs().isEmpty()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+    };
+    const auto pause = [&] {
+        fixture.editor->highlight();
+        fixture.editor->spelling()->checkNow();
+        if (withPreview) {
+            renderPreview();
+        }
+    };
     const auto residentMB = [] {
         QFile statm(QStringLiteral("/proc/self/statm"));
         if (!statm.open(QIODevice::ReadOnly)) {
@@ -297,11 +326,21 @@ void BM_TypingMemory(benchmark::State &state)
     };
     const auto inUse = [](const struct mallinfo2 &m) { return double(m.uordblks + m.hblkhd) / 1e6; };
     const auto held = [](const struct mallinfo2 &m) { return double(m.arena + m.hblkhd) / 1e6; };
+    if (withPreview) {
+        // The app's load reads the documents on every thread of the pool,
+        // so each of them has an arena of its own when the renders begin.
+        const int threads = QThreadPool::globalInstance()->maxThreadCount();
+        std::latch started(threads);
+        QList<int> work(threads);
+        QtConcurrent::blockingMap(work, [&](int &slot) {
+            slot = int(QByteArray(4096, 'x').count('x'));
+            started.arrive_and_wait();
+        });
+    }
     for (int k = 0; k < 100; ++k) { // warm up: undo history, caches, the first passes
         sendKey(fixture.editor->textView(), Qt::Key_E, QStringLiteral("e"));
     }
-    fixture.editor->highlight();
-    fixture.editor->spelling()->checkNow();
+    pause();
     const double rss0 = residentMB();
     const struct mallinfo2 heap0 = mallinfo2();
     qsizetype keys = 0;
@@ -309,15 +348,18 @@ void BM_TypingMemory(benchmark::State &state)
         const bool space = keys % 7 == 6;
         sendKey(fixture.editor->textView(), space ? Qt::Key_Space : Qt::Key_E,
                 space ? QStringLiteral(" ") : QStringLiteral("e"));
-        if (++keys % 20 == 0) {
-            fixture.editor->highlight();
-            fixture.editor->spelling()->checkNow();
+        if (++keys % (withPreview ? 1 : 20) == 0) {
+            pause();
         }
     }
     const struct mallinfo2 heap1 = mallinfo2();
-    state.counters["rss_growth_MB"] = residentMB() - rss0;
+    const double rss1 = residentMB();
+    state.counters["rss_growth_MB"] = rss1 - rss0;
     state.counters["in_use_growth_MB"] = inUse(heap1) - inUse(heap0);
     state.counters["held_growth_MB"] = held(heap1) - held(heap0);
+    if (withPreview) {
+        state.counters["rss_ratio"] = rss1 / rss0;
+    }
 }
 
 } // namespace
@@ -338,13 +380,15 @@ BENCHMARK(BM_KeystrokePlainFloorPainted)
     ->Apply(keystrokeCases)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TypingMemory)->Arg(1000000)->Iterations(3000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypingMemory)->Args({1000000, 0})->Iterations(3000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypingMemory)->Args({5000000, 1})->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rehighlight)->Arg(200000)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HighlightRules)->Arg(200000)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpellPass)->Arg(1000000)->Iterations(60)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
+    AllocatorPolicy::applyAtStart(); // as the app does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

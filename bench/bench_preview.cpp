@@ -6,6 +6,8 @@
 // flags, e.g.
 //   export QTWEBENGINE_DISABLE_SANDBOX=1
 //   xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench_preview
+// These end once the page has drawn; bench_pixels follows a key through the
+// whole window on to the pixels the X server holds.
 
 #include "editor/PreviewPage.h"
 #include "editor/PreviewProfile.h"
@@ -16,6 +18,8 @@
 #include "shell/core/DetailRenderScheduler.h"
 #include "shell/core/DetailViewMode.h"
 #include "store/DocumentStore.h"
+
+#include "PreviewDocument.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,23 +57,9 @@ bool waitFor(Predicate done, int timeoutMs)
     return true;
 }
 
-// About `size` UTF-16 units of ordinary writing: headings, paragraphs with
-// emphasis, wiki links and inline math, lists, code and display math.
 QString document(qsizetype size)
 {
-    static const QString section =
-        u"## Section %1\n\n"
-        "Writing every day builds the habit; the words matter less than showing up. Notes turn into "
-        "**drafts**, drafts into *posts*, and posts into something worth keeping. See [[Project Plan]] "
-        "and [[Missing Page %1]] for the details, where $e^{i\\pi}+1=0$ holds as ever.\n\n"
-        "- a list item with `inline code`\n- another item with ==a highlight==\n- [ ] a task\n\n"
-        "```cpp\nint answer() { return %1; }\n```\n\n"
-        "$$\n\\sum_{k=1}^{n} k = \\frac{n(n+1)}{2}\n$$\n\n"
-        "| Column | Value |\n|---|---|\n| a | %1 |\n\n"_s;
-    QString body = u"# A long document\n\n"_s;
-    for (int i = 0; body.size() < size; ++i)
-        body += section.arg(i);
-    return body;
+    return previewBenchDocument(size);
 }
 
 QString previewFolder()

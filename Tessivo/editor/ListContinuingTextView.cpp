@@ -26,6 +26,9 @@ namespace {
 
 // The inset of the text from the view's edges: the document margin gives the
 // top and a part of the sides, the viewport margins the rest of the sides.
+// Beyond this many edits between two takeEdits() (a replace-all), the
+// whole text is handed over instead.
+constexpr qsizetype maximumKeptEdits = 256;
 constexpr int insetWidth = 28;
 constexpr int insetHeight = 24;
 // The drawn caret, in pixels.
@@ -102,11 +105,14 @@ void ListContinuingTextView::setString(const QString &text)
     setPlainText(display); // also clears the undo history
     m_settingString = false;
     m_changePending = false;
+    m_edits.clear();
+    m_editsComplete = true;
     if (m_mirror.documentLength() != document()->characterCount() - 1) {
         // A character the document turns into a line break that the mirror
         // does not know: follow what the document shows.
         qWarning("[editor] line breaks of the loaded text could not be kept");
         m_mirror.reset(document()->toRawText().replace(QChar::ParagraphSeparator, u'\n'));
+        m_editsComplete = false;
     }
 }
 
@@ -124,15 +130,33 @@ void ListContinuingTextView::documentContentsChange(int position, int removed, i
         cursor.setPosition(end, QTextCursor::KeepAnchor);
         inserted = cursor.selectedText();
     }
-    m_mirror.apply(position, removed, inserted);
+    TextEdit edit = m_mirror.apply(position, removed, inserted);
     if (m_mirror.documentLength() != documentLength) {
         qWarning("[editor] text mirror out of step; re-read from the display");
         m_mirror.reset(document()->toRawText().replace(QChar::ParagraphSeparator, u'\n'));
+        m_editsComplete = false;
+    } else if (m_editsComplete && m_edits.size() < maximumKeptEdits) {
+        m_edits.append(std::move(edit));
+    } else {
+        // Nobody takes them: no list of edits grows without end.
+        m_edits.clear();
+        m_editsComplete = false;
     }
     // Keep the colours of the edited line on their characters until the next
     // highlighting pass; the layout is redone right after this signal.
     SyntaxHighlighter::shiftFormats(document()->findBlock(position), position, removed, added);
     m_changePending = true;
+}
+
+std::optional<QList<TextEdit>> ListContinuingTextView::takeEdits()
+{
+    std::optional<QList<TextEdit>> edits;
+    if (m_editsComplete) {
+        edits = std::move(m_edits);
+    }
+    m_edits.clear();
+    m_editsComplete = true;
+    return edits;
 }
 
 void ListContinuingTextView::documentContentsChanged()

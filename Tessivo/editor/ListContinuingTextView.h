@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
 class QKeyEvent;
 
@@ -57,6 +58,11 @@ public:
     // Replaces the whole text without an undo step or textDidChange(); clears
     // the undo history (it would refer to a text that is gone).
     void setString(const QString &text);
+    // The edits of string() since the last call or setString(), in order,
+    // for a copy of the text kept elsewhere; nullopt when the text was
+    // re-read from the display meanwhile or the edits were too many, so only
+    // the whole of it will do.
+    std::optional<QList<TextEdit>> takeEdits();
     // The text as the display holds it (each line break one "\n"); positions
     // in it are display positions, as the highlighter needs them.
     QString displayText() const { return m_mirror.documentText(); }
@@ -147,6 +153,8 @@ private:
     bool m_caretOn = false;
     bool m_settingString = false;
     bool m_changePending = false;
+    QList<TextEdit> m_edits;
+    bool m_editsComplete = false; // m_edits lead from the last takeEdits() to string()
     KeyRouting m_keyRouting;
     QList<QTextEdit::ExtraSelection> m_spelling;
     QList<QTextEdit::ExtraSelection> m_assistantRange;

@@ -48,6 +48,7 @@ MarkdownTextView::MarkdownTextView(DocumentStore *store, AppNotifications *notif
     connect(&m_highlightTimer, &QTimer::timeout, this, &MarkdownTextView::highlight);
 
     m_lastText = boundText();
+    m_lastTextKnown = true;
     m_textView->setString(m_lastText);
     highlight();
 
@@ -147,6 +148,7 @@ void MarkdownTextView::setDocumentID(const QString &id)
         m_assistant->hidePill();
     }
     m_lastText = boundText();
+    m_lastTextKnown = true;
     m_textView->setString(m_lastText); // clears the undo history too
     m_coloured = false;                // a fresh display has no colours
     highlight();
@@ -161,7 +163,7 @@ void MarkdownTextView::refreshFromStore()
         return;
     }
     const QString bound = boundText();
-    if (bound == m_lastText || bound == m_textView->string()) {
+    if ((m_lastTextKnown && bound == m_lastText) || bound == m_textView->string()) {
         return;
     }
     // Changed elsewhere (sync, import): show it, keeping the caret's place
@@ -172,6 +174,7 @@ void MarkdownTextView::refreshFromStore()
     const qsizetype caret = m_textView->selectedRange().location;
     const int scroll = m_textView->verticalScrollBar()->value();
     m_lastText = bound;
+    m_lastTextKnown = true;
     m_textView->setString(bound);
     m_coloured = false;
     highlight();
@@ -182,10 +185,17 @@ void MarkdownTextView::refreshFromStore()
 
 void MarkdownTextView::handleTextChange()
 {
-    m_lastText = m_textView->string();
+    // The store now holds the editor's text, which is compared above; a
+    // copy kept here would make the next key copy the whole body.
+    m_lastText.clear();
+    m_lastTextKnown = false;
+    const std::optional<QList<TextEdit>> edits = m_textView->takeEdits();
     if (m_store && !m_documentID.isEmpty()) {
         m_writing = true;
-        m_store->updateBody(m_lastText, m_documentID);
+        const QString &text = m_textView->string();
+        if (!edits || !m_store->editBody(*edits, text.size(), m_documentID)) {
+            m_store->updateBody(text, m_documentID);
+        }
         m_writing = false;
     }
     scheduleHighlight();

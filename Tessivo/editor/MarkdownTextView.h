@@ -90,6 +90,7 @@ private:
     ListContinuingTextView *m_textView;
     QString m_documentID;
     QString m_lastText;
+    bool m_lastTextKnown = false; // m_lastText is the store's text as last loaded
     QTimer m_highlightTimer;
     SuggestionPanel *m_suggestions;
     EditorAssistant *m_assistant;

@@ -49,7 +49,8 @@ QColor withAlpha(QColor color, qreal alpha)
 } // namespace
 
 // The rows and section headers, painted in one widget; its height follows
-// the content and the scroll area around it limits what shows.
+// the content and the scroll area around it limits what shows. It reads the
+// model's shown entries where they are and keeps only where each row goes.
 class PaletteList final : public QWidget
 {
 public:
@@ -59,20 +60,20 @@ public:
         setAttribute(Qt::WA_Hover);
     }
 
-    void setItems(const QList<CommandPaletteModel::Item> &items)
+    // Lays the rows out afresh for the model's shown entries.
+    void relayout()
     {
-        m_items = items;
-        m_rows.clear();
+        const int count = m_model->shownCount();
+        m_tops.resize(count);
+        const int headerHeight = QFontMetrics(headerFont()).height() + 4;
         int y = 0;
-        for (int i = 0; i < m_items.size(); ++i) {
-            if (CommandPaletteModel::startsSection(m_items, i)) {
-                y += i == 0 ? 8 : 14;
-                y += QFontMetrics(headerFont()).height() + 4;
-            }
-            m_rows.append(QRect(listSidePadding, y, width() - 2 * listSidePadding, rowHeight));
+        for (int i = 0; i < count; ++i) {
+            if (m_model->shownStartsSection(i))
+                y += (i == 0 ? 8 : 14) + headerHeight;
+            m_tops[i] = y;
             y += rowHeight + rowSpacing;
         }
-        m_contentHeight = m_items.isEmpty() ? 0 : y - rowSpacing + listBottomPadding;
+        m_contentHeight = count == 0 ? 0 : y - rowSpacing + listBottomPadding;
         setFixedHeight(m_contentHeight);
         update();
     }
@@ -80,24 +81,22 @@ public:
     int contentHeight() const { return m_contentHeight; }
     QRect rowRect(int index) const
     {
-        if (index < 0 || index >= m_rows.size())
+        if (index < 0 || index >= m_tops.size())
             return {};
-        QRect r = m_rows[index];
-        r.setWidth(width() - 2 * listSidePadding);
-        return r;
+        return QRect(listSidePadding, m_tops[index], width() - 2 * listSidePadding, rowHeight);
     }
     int rowAt(const QPoint &pos) const
     {
         const int i = firstRowEndingBelow(pos.y());
-        return i < m_rows.size() && rowRect(i).contains(pos) ? i : -1;
+        return i < m_tops.size() && rowRect(i).contains(pos) ? i : -1;
     }
 
     // The text the row at `index` shows, shortened to its room.
     QString shownTitle(int index) const
     {
-        if (index < 0 || index >= m_items.size())
+        if (index < 0 || index >= m_tops.size())
             return {};
-        return CommandPaletteView::fittedTitle(m_items[index], QFontMetrics(titleFont()),
+        return CommandPaletteView::fittedTitle(m_model->shownItem(index), QFontMetrics(titleFont()),
                                                titleRect(index).width());
     }
 
@@ -110,7 +109,7 @@ protected:
     // detail, check mark and shortcut at the right.
     QRect titleRect(int index) const
     {
-        const CommandPaletteModel::Item &item = m_items[index];
+        const CommandPaletteModel::Item &item = m_model->shownItem(index);
         const QRect row = rowRect(index);
         const QFontMetrics small(systemFont(12));
         const int left = row.left() + 10 + 18 + 10;
@@ -128,9 +127,9 @@ protected:
     // in order): the lists hold every document, so no walk from the top.
     int firstRowEndingBelow(int y) const
     {
-        const auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), y,
-                                         [](const QRect &row, int edge) { return row.bottom() < edge; });
-        return int(it - m_rows.cbegin());
+        const auto it = std::lower_bound(m_tops.cbegin(), m_tops.cend(), y,
+                                         [](int top, int edge) { return top + rowHeight - 1 < edge; });
+        return int(it - m_tops.cbegin());
     }
 
     void paintEvent(QPaintEvent *event) override
@@ -148,12 +147,12 @@ protected:
         // for the section titles drawn over their first rows.
         const QRect exposed = event->rect();
         const int headerRoom = QFontMetrics(headerFont()).height() + 4 + 14;
-        for (int i = firstRowEndingBelow(exposed.top()); i < m_items.size(); ++i) {
-            const CommandPaletteModel::Item &item = m_items[i];
+        for (int i = firstRowEndingBelow(exposed.top()); i < m_tops.size(); ++i) {
+            const CommandPaletteModel::Item &item = m_model->shownItem(i);
             const QRect row = rowRect(i);
             if (row.top() - headerRoom > exposed.bottom())
                 break;
-            if (CommandPaletteModel::startsSection(m_items, i)) {
+            if (m_model->shownStartsSection(i)) {
                 painter.setFont(headerFont());
                 painter.setPen(tertiary);
                 const int h = QFontMetrics(headerFont()).height();
@@ -208,8 +207,9 @@ protected:
             // A shortened row shows its whole text on hovering.
             auto *help = static_cast<QHelpEvent *>(event);
             const int row = rowAt(help->pos());
-            if (row >= 0 && shownTitle(row) != m_items[row].title)
-                QToolTip::showText(help->globalPos(), WidgetStyle::plainToolTip(m_items[row].title), this,
+            if (row >= 0 && shownTitle(row) != m_model->shownItem(row).title)
+                QToolTip::showText(help->globalPos(),
+                                   WidgetStyle::plainToolTip(m_model->shownItem(row).title), this,
                                    rowRect(row));
             else
                 QToolTip::hideText();
@@ -241,8 +241,8 @@ protected:
 
 private:
     CommandPaletteModel *m_model;
-    QList<CommandPaletteModel::Item> m_items;
-    QList<QRect> m_rows;
+    // The top of each shown row.
+    QList<int> m_tops;
     int m_contentHeight = 0;
 };
 
@@ -322,7 +322,14 @@ CommandPaletteView::CommandPaletteView(bool sidebarVisible, std::function<void()
     layout->addWidget(m_empty);
 
     connect(m_field, &QLineEdit::textChanged, m_model, &CommandPaletteModel::setQuery);
-    connect(m_model, &CommandPaletteModel::itemsChanged, this, &CommandPaletteView::rebuild);
+    // Hidden, the palette lays its list out again only when shown next: the
+    // store changes on every keystroke in the editor.
+    connect(m_model, &CommandPaletteModel::itemsChanged, this, [this] {
+        if (isVisible())
+            rebuild();
+        else
+            m_stale = true;
+    });
     connect(m_model, &CommandPaletteModel::selectionChanged, this, [this] {
         m_list->update();
         scrollToSelection();
@@ -367,13 +374,24 @@ QString CommandPaletteView::fittedTitle(const CommandPaletteModel::Item &item, c
 
 void CommandPaletteView::rebuild()
 {
-    const QList<CommandPaletteModel::Item> shown = m_model->shownItems();
-    m_list->setItems(shown);
-    const bool empty = shown.isEmpty();
+    m_stale = false;
+    m_list->relayout();
+    const bool empty = m_model->shownCount() == 0;
     m_scroll->setVisible(!empty);
     m_empty->setVisible(empty);
     m_scroll->setFixedHeight(qMin(maxListHeight, m_list->contentHeight()));
     adjustSize();
+}
+
+void CommandPaletteView::reset(bool sidebarVisible)
+{
+    m_model->setSidebarVisible(sidebarVisible);
+    m_field->clear();
+    m_model->setSelection(0);
+    if (m_stale)
+        rebuild();
+    m_scroll->verticalScrollBar()->setValue(0);
+    m_focusRequested = false;
 }
 
 void CommandPaletteView::scrollToSelection()
@@ -449,6 +467,8 @@ void CommandPaletteView::mousePressEvent(QMouseEvent *event)
 void CommandPaletteView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (m_stale)
+        rebuild();
     if (m_focusRequested)
         return;
     m_focusRequested = true;

@@ -30,6 +30,10 @@ public:
                        QWidget *parent = nullptr);
 
     CommandPaletteModel *model() const { return m_model; }
+    // Back to how a new palette starts, to be shown again: an empty query,
+    // the first entry selected, the list at its top, the field taking the
+    // keyboard once shown.
+    void reset(bool sidebarVisible);
     QLineEdit *searchField() const { return m_field; }
     // Rectangle of the shown entry at `index`, in this widget's coordinates
     // (empty when not laid out).
@@ -65,4 +69,6 @@ private:
     PaletteList *m_list;
     QWidget *m_empty;
     bool m_focusRequested = false;
+    // The list changed while hidden.
+    bool m_stale = false;
 };

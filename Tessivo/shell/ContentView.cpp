@@ -3,6 +3,7 @@
 #include "app/core/AppNotifications.h"
 #include "app/core/AppShortcuts.h"
 #include "editor/FileDrop.h"
+#include "editor/MarkdownTextView.h"
 #include "publishing/core/ImageLibrary.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
@@ -15,6 +16,7 @@
 #include "store/DocumentStore.h"
 #include "widgets/IconButton.h"
 
+#include <QBackingStore>
 #include <QDragEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMimeData>
@@ -27,7 +29,8 @@
 #include <cmath>
 
 // The dimmed layer over the window while the palette is open; a click on it
-// outside the palette closes the palette.
+// outside the palette closes the palette. Made on the first opening and
+// hidden in between, so an opening only lays out and draws.
 class PaletteOverlay final : public QWidget
 {
 public:
@@ -41,26 +44,74 @@ public:
         // content, showing a dimmed still of what lies beneath.
         setAttribute(Qt::WA_OpaquePaintEvent);
         host->window()->installEventFilter(this);
-        connect(m_palette->model(), &CommandPaletteModel::itemsChanged, this, &PaletteOverlay::place,
-                Qt::QueuedConnection);
+        connect(
+            m_palette->model(), &CommandPaletteModel::itemsChanged, this,
+            [this] {
+                if (isVisible())
+                    place();
+            },
+            Qt::QueuedConnection);
     }
 
     CommandPaletteView *paletteView() const { return m_palette; }
 
+    // Before each showing: a fresh palette over a fresh still.
+    void prepare(bool sidebarVisible)
+    {
+        m_palette->reset(sidebarVisible);
+        m_still = QPixmap();
+        place();
+    }
+
     void place()
     {
-        if (m_still.isNull() || m_still.deviceIndependentSize().toSize() != m_host->size())
-            m_still = m_host->grab();
+        if (m_still.isNull() || m_still.deviceIndependentSize().toSize() != m_host->size()) {
+            m_still = stillOf(m_host);
+            // Dimmed once here rather than on every repaint.
+            QPainter painter(&m_still);
+            painter.fillRect(QRect(QPoint(0, 0), m_host->size()), QColor(0, 0, 0, qRound(0.18 * 255)));
+            m_shadowUnder = QRect();
+            update();
+        }
         setGeometry(QRect(m_host->mapToGlobal(QPoint(0, 0)), m_host->size()));
         m_palette->adjustSize();
         m_palette->move((width() - m_palette->width()) / 2, 96);
-        update(); // the shadow follows the panel's size
+        // The shadow follows the panel's size: only where it was and is.
+        if (m_palette->geometry() != m_shadowUnder) {
+            if (!m_shadowUnder.isNull())
+                update(PanelShadow::extent(m_shadowUnder, CommandPaletteView::shadow).toAlignedRect());
+            m_shadowUnder = m_palette->geometry();
+            update(PanelShadow::extent(m_shadowUnder, CommandPaletteView::shadow).toAlignedRect());
+        }
     }
 
 protected:
+    // What the window shows of `host`, from the window's backing store as
+    // last drawn: drawing every widget again (QWidget::grab) took longer
+    // than all the rest of opening the palette.
+    static QPixmap stillOf(QWidget *host)
+    {
+        QWidget *window = host->window();
+        QBackingStore *store = window->backingStore();
+        QPaintDevice *device = store ? store->paintDevice() : nullptr;
+        if (device && device->devType() == QInternal::Image) {
+            const QImage &drawn = *static_cast<const QImage *>(device);
+            const qreal ratio = window->devicePixelRatio();
+            const QRect area(
+                QRectF(QPointF(host->mapTo(window, QPoint(0, 0))) * ratio, QSizeF(host->size()) * ratio)
+                    .toAlignedRect());
+            if (!drawn.isNull() && drawn.rect().contains(area)) {
+                QPixmap still = QPixmap::fromImage(drawn.copy(area));
+                still.setDevicePixelRatio(ratio);
+                return still;
+            }
+        }
+        return host->grab();
+    }
+
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == m_host->window()) {
+        if (watched == m_host->window() && isVisible()) {
             if (event->type() == QEvent::Move)
                 place();
             else if (event->type() == QEvent::Hide)
@@ -74,7 +125,6 @@ protected:
     {
         QPainter painter(this);
         painter.drawPixmap(0, 0, m_still);
-        painter.fillRect(rect(), QColor(0, 0, 0, qRound(0.18 * 255)));
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         PanelShadow::paint(painter, m_palette->geometry(), CommandPaletteView::shadow);
     }
@@ -89,6 +139,8 @@ private:
     ContentView *m_host;
     CommandPaletteView *m_palette;
     QPixmap m_still;
+    // The panel's place when its shadow was last drawn.
+    QRect m_shadowUnder;
 };
 
 // Drawn over the panes: the detail pane's rounded leading corners (the
@@ -221,7 +273,11 @@ void ContentView::updateMinimumWidth()
     setMinimumWidth(std::max(minimumContentWidth, side + m_detail->minimumSizeHint().width()));
 }
 
-ContentView::~ContentView() = default;
+ContentView::~ContentView()
+{
+    // The layer is the window's child and watches the window, which outlives this view.
+    delete m_overlay;
+}
 
 QWidget *ContentView::makeSidebar()
 {
@@ -250,7 +306,7 @@ QWidget *ContentView::makeDetail()
 
 CommandPaletteView *ContentView::commandPalette() const
 {
-    return m_overlay ? m_overlay->paletteView() : nullptr;
+    return m_paletteOpen && m_overlay ? m_overlay->paletteView() : nullptr;
 }
 
 void ContentView::toggleSidebar()
@@ -282,16 +338,15 @@ void ContentView::setPaletteOpen(bool open)
     m_paletteOpen = open;
     if (open) {
         m_focusBeforePalette = window()->focusWidget();
-        m_overlay = new PaletteOverlay(this, m_sidebarVisible, *m_services);
-        m_overlay->place();
+        m_documentBeforePalette = m_store->activeDocumentID();
+        if (!m_overlay)
+            m_overlay = new PaletteOverlay(this, m_sidebarVisible, *m_services);
+        m_overlay->prepare(m_sidebarVisible);
         m_overlay->show();
         m_overlay->raise();
         m_overlay->activateWindow();
     } else if (m_overlay) {
-        // Later: the palette may be closing from inside one of its own handlers.
         m_overlay->hide();
-        m_overlay->deleteLater();
-        m_overlay = nullptr;
         // The overlay is a window of its own and took the keyboard: give it
         // back to the main window, or the menu shortcuts stop working until
         // the user clicks into it.
@@ -299,6 +354,18 @@ void ContentView::setPaletteOpen(bool open)
             host->activateWindow();
             if (m_focusBeforePalette && m_focusBeforePalette->isVisible())
                 m_focusBeforePalette->setFocus(Qt::OtherFocusReason);
+            // A document opened from the palette is there to be written in,
+            // as a new one is: the caret goes to its editor. Later, because
+            // Return closes the palette before its entry runs.
+            QMetaObject::invokeMethod(
+                this,
+                [this, before = m_documentBeforePalette] {
+                    if (m_paletteOpen || m_store->activeDocumentID() == before)
+                        return;
+                    if (QWidget *editor = m_detail->editor(); editor && editor->isVisible())
+                        editor->setFocus(Qt::OtherFocusReason);
+                },
+                Qt::QueuedConnection);
         }
     }
     Q_EMIT paletteOpenChanged(open);
@@ -334,7 +401,7 @@ void ContentView::layoutPanes()
     // the detail pane's header.
     m_toggle->move(std::max(toggleInset, side - toggleInset - m_toggle->width()), toggleTop);
     m_toggle->raise();
-    if (m_overlay) {
+    if (m_overlay && m_overlay->isVisible()) {
         m_overlay->place();
         m_overlay->raise();
     }

@@ -109,5 +109,8 @@ private:
     QPointer<PaletteOverlay> m_overlay;
     // Where the keyboard was when the palette opened; it goes back there.
     QPointer<QWidget> m_focusBeforePalette;
+    // The document open when the palette opened: another one open when it
+    // closes was chosen in it.
+    QString m_documentBeforePalette;
     StartupSequence *m_startup = nullptr;
 };

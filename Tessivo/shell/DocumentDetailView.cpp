@@ -285,6 +285,9 @@ void DocumentDetailView::applyMode()
         button->setSelected(button->objectName() == ViewModes::rawValue(current));
     m_editorHolder->setVisible(current != ViewMode::preview);
     m_preview->setVisible(current != ViewMode::editor);
+    // The editor alone shows only the counts; the HTML is rendered when the
+    // preview shows again or an export asks for it.
+    m_renderer->setHtmlWanted(current != ViewMode::editor);
     ensureEditor(m_shownDocumentID);
 }
 
@@ -420,8 +423,9 @@ void DocumentDetailView::exportAs(ExportFormat format)
     QString html;
     if (format == ExportFormat::Html) {
         // Right after a switch the preview may still show the previous
-        // document; its HTML must never be saved under this one's name.
-        if (m_renderer->renderedDocumentID() == active->id)
+        // document, and without a preview the HTML is not kept up to date:
+        // only HTML of the text as it is now is saved.
+        if (m_renderer->renderedDocumentID() == active->id && m_renderer->isHtmlCurrent())
             html = m_renderer->html();
         else
             html = DetailRenderScheduler::renderNow(active->body, m_store->documentIDsByTitle()).html;

@@ -55,7 +55,8 @@ struct DocumentDetailStrategies
 //
 // The preview and the counts follow the document: 120 ms after its last
 // change, at once when another document is selected, rendered off the main
-// thread.
+// thread. With the editor alone only the counts do; the HTML catches up when
+// the preview shows again or an HTML export needs it.
 class DocumentDetailView final : public QWidget
 {
     Q_OBJECT
@@ -77,7 +78,8 @@ public:
     FileDropHandler *fileDrop() const { return m_fileDrop; }
     void setMode(ViewMode mode);
 
-    // The last rendered preview and counts, and whose document they are.
+    // The last rendered preview and counts, and whose document they are
+    // (with the editor alone the HTML may be of older text).
     QString html() const;
     MarkdownRenderer::Stats stats() const;
     QString renderedDocumentID() const;

@@ -76,6 +76,9 @@ DocumentStore::DocumentStore(const QString &baseDirectory, QSettings *settings, 
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     connect(m_saves, &SaveScheduler::fileWritten, this, &DocumentStore::fileWritten);
+    // An edit asks for the document's save without a copy of it; the
+    // record is taken as it is when the write starts.
+    m_saves->setDocumentSource([this](const QString &id) { return document(id); });
     // Every change reschedules these writes, so the values as they are when
     // due are those of the last request.
     connect(m_saves, &SaveScheduler::collectionsDue, this, [this] {
@@ -292,6 +295,45 @@ void DocumentStore::updateBody(const QString &body, const QString &documentID)
     documentEdited(index);
 }
 
+bool DocumentStore::editBody(const QList<TextEdit> &edits, qsizetype resultLength, const QString &documentID)
+{
+    const qsizetype index = indexOfDocument(documentID);
+    if (index < 0) {
+        return false;
+    }
+    Document &d = m_documents[index];
+    qsizetype length = d.body.size();
+    for (const TextEdit &edit : edits) {
+        if (!edit.range.fitsIn(length)) {
+            return false;
+        }
+        length += edit.text.size() - edit.range.length;
+    }
+    if (length != resultLength) {
+        return false;
+    }
+    bool changed = false;
+    for (const TextEdit &edit : edits) {
+        if (edit.range.length == edit.text.size() &&
+            QStringView(d.body).sliced(edit.range.location, edit.range.length) == edit.text) {
+            continue;
+        }
+        // In place while nothing else holds the body (the pending save and
+        // the preview take theirs when they need it).
+        d.body.replace(edit.range.location, edit.range.length, edit.text);
+        changed = true;
+    }
+    if (!changed) {
+        return true;
+    }
+    if (!titleIsOverridden(d)) {
+        d.title = Document::deriveTitle(d.body);
+    }
+    d.updatedAt = bumped(d.updatedAt);
+    documentEdited(index);
+    return true;
+}
+
 bool DocumentStore::appendText(const QString &text, const QString &documentID)
 {
     const qsizetype index = indexOfDocument(documentID);
@@ -487,7 +529,7 @@ void DocumentStore::documentEdited(qsizetype index)
     const QString id = m_documents.at(index).id;
     emitDocumentsChanged(id);
     markDocumentDirty(id);
-    m_saves->scheduleDocument(m_documents.at(index));
+    m_saves->scheduleCurrentDocument(id);
 }
 
 void DocumentStore::collectionEdited(const QString &id)

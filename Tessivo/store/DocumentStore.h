@@ -8,6 +8,7 @@
 #include "store/Persistence.h"
 #include "store/StoreUIState.h"
 #include "store/SyncLedger.h"
+#include "store/TextRange.h"
 
 #include <QFuture>
 #include <QHash>
@@ -113,6 +114,13 @@ public:
     // front-matter title overrides it), moves updatedAt forward, keeps its
     // place. Nothing happens for an unknown id or an unchanged body.
     void updateBody(const QString &body, const QString &documentID);
+    // The same for the body these edits, applied in order, make of the
+    // stored one: an editor hands over each change instead of the whole
+    // text, so a long body is not copied on every key. False, changing
+    // nothing, for an unknown id or when the edits do not fit the stored
+    // body or would not leave it `resultLength` long: the caller then hands
+    // over the whole text.
+    bool editBody(const QList<TextEdit> &edits, qsizetype resultLength, const QString &documentID);
     // Appends `text` after a blank line; false for an unknown id.
     bool appendText(const QString &text, const QString &documentID);
     // Turns a live document into a tombstone (empty title and body).

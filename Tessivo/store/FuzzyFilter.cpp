@@ -4,6 +4,7 @@
 
 #include <QTextBoundaryFinder>
 
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -115,6 +116,44 @@ std::optional<qint64> fuzzyScore(const QString &query, const QString &text)
     const QString q = query.normalized(QString::NormalizationForm_C);
     const QString t = text.normalized(QString::NormalizationForm_C);
     return scoreSequences(clusters(q), clusters(t));
+}
+
+bool fuzzyQueryNarrows(const QString &wider, const QString &narrower)
+{
+    return !wider.isEmpty() && narrower.startsWith(wider) && isSimple(narrower);
+}
+
+QList<qsizetype> fuzzyFilterLowered(const QStringList &lowered, const QString &normalizedQuery,
+                                    const QList<qsizetype> *candidates)
+{
+    QList<qsizetype> result;
+    if (normalizedQuery.isEmpty()) {
+        result.resize(lowered.size());
+        std::iota(result.begin(), result.end(), qsizetype(0));
+        return result;
+    }
+    QList<std::pair<qint64, qsizetype>> scored;
+    const auto consider = [&](qsizetype i) {
+        if (const auto score = fuzzyScore(normalizedQuery, lowered.at(i))) {
+            scored.append({*score, i});
+        }
+    };
+    if (candidates) {
+        for (const qsizetype i : *candidates) {
+            consider(i);
+        }
+    } else {
+        for (qsizetype i = 0; i < lowered.size(); ++i) {
+            consider(i);
+        }
+    }
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const auto &a, const auto &b) { return a.first > b.first; });
+    result.reserve(scored.size());
+    for (const auto &pair : scored) {
+        result.append(pair.second);
+    }
+    return result;
 }
 
 namespace FuzzyFilterDetail {

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <utility>
 
@@ -27,14 +28,19 @@ namespace FuzzyFilterDetail {
 std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text);
 } // namespace FuzzyFilterDetail
 
-// The entries whose text (from `textOf`) matches `query`, best first, equal
-// scores in input order. An empty (or blank) query keeps every entry.
+// The positions in `entries` of those whose text (from `textOf`) matches
+// `query`, best first, equal scores in input order. An empty (or blank)
+// query keeps every entry. Nothing is copied: long lists filtered on every
+// keystroke keep their entries where they are.
 template <typename T, typename TextOf>
-QList<T> fuzzyFilter(const QList<T> &entries, const QString &query, TextOf textOf)
+QList<qsizetype> fuzzyFilterIndices(const QList<T> &entries, const QString &query, TextOf textOf)
 {
     const QString q = fuzzyNormalizedQuery(query);
+    QList<qsizetype> result;
     if (q.isEmpty()) {
-        return entries;
+        result.resize(entries.size());
+        std::iota(result.begin(), result.end(), qsizetype(0));
+        return result;
     }
     QList<std::pair<qint64, qsizetype>> scored;
     for (qsizetype i = 0; i < entries.size(); ++i) {
@@ -44,10 +50,39 @@ QList<T> fuzzyFilter(const QList<T> &entries, const QString &query, TextOf textO
     }
     std::stable_sort(scored.begin(), scored.end(),
                      [](const auto &a, const auto &b) { return a.first > b.first; });
-    QList<T> result;
     result.reserve(scored.size());
     for (const auto &pair : scored) {
-        result.append(entries.at(pair.second));
+        result.append(pair.second);
+    }
+    return result;
+}
+
+// Whether every text that `narrower` matches is matched by `wider` too
+// (both as fuzzyNormalizedQuery gives them): `narrower` extends a non-empty
+// `wider` with characters that each stand alone, so that what is left of a
+// match for the longer query is a match for the shorter.
+bool fuzzyQueryNarrows(const QString &wider, const QString &narrower);
+
+// fuzzyFilterIndices for a list filtered on every keystroke, over its texts
+// lower-cased once beforehand (QString::toLower) and with the query already
+// normalised; when `candidates` (ascending positions) is given, only those
+// are looked at: the matches of a query that this one narrows.
+QList<qsizetype> fuzzyFilterLowered(const QStringList &lowered, const QString &normalizedQuery,
+                                    const QList<qsizetype> *candidates = nullptr);
+
+// The entries whose text (from `textOf`) matches `query`, best first, equal
+// scores in input order. An empty (or blank) query keeps every entry.
+template <typename T, typename TextOf>
+QList<T> fuzzyFilter(const QList<T> &entries, const QString &query, TextOf textOf)
+{
+    if (fuzzyNormalizedQuery(query).isEmpty()) {
+        return entries;
+    }
+    QList<T> result;
+    const QList<qsizetype> kept = fuzzyFilterIndices(entries, query, textOf);
+    result.reserve(kept.size());
+    for (const qsizetype i : kept) {
+        result.append(entries.at(i));
     }
     return result;
 }

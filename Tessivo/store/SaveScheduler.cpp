@@ -49,6 +49,16 @@ void SaveScheduler::scheduleDocument(const Document &snapshot)
     rearm();
 }
 
+void SaveScheduler::scheduleCurrentDocument(const QString &id)
+{
+    Pending &pending = m_pending[id];
+    pending.snapshot.reset();
+    pending.ticket = ++m_nextTicket;
+    pending.writing = false;
+    m_deadlines.push_back(Deadline{m_clock->nowMs() + documentDelayMs, id, pending.ticket});
+    rearm();
+}
+
 void SaveScheduler::scheduleCollections()
 {
     m_collectionsDue = m_clock->nowMs() + wholeFileDelayMs;
@@ -131,12 +141,21 @@ void SaveScheduler::startDocumentWrite(const QString &id, quint64 ticket)
     if (it == m_pending.end() || it->ticket != ticket) {
         return; // cancelled while it waited
     }
-    m_writer->enqueue(documentPath(id), [this, snapshot = it->snapshot, ticket, base = m_baseDirectory] {
-        const bool ok = Persistence::saveDocument(snapshot, base);
-        QMetaObject::invokeMethod(
-            this, [this, id = snapshot.id, ticket, ok] { documentWriteFinished(id, ticket, ok); },
-            Qt::QueuedConnection);
-    });
+    std::optional<Document> snapshot = it->snapshot;
+    if (!snapshot && m_source) {
+        snapshot = m_source(id);
+    }
+    if (!snapshot) {
+        m_pending.erase(it); // gone meanwhile: nothing to write
+        return;
+    }
+    m_writer->enqueue(
+        documentPath(id), [this, snapshot = std::move(*snapshot), ticket, base = m_baseDirectory] {
+            const bool ok = Persistence::saveDocument(snapshot, base);
+            QMetaObject::invokeMethod(
+                this, [this, id = snapshot.id, ticket, ok] { documentWriteFinished(id, ticket, ok); },
+                Qt::QueuedConnection);
+        });
 }
 
 void SaveScheduler::wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok)

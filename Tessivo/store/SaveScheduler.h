@@ -47,6 +47,13 @@ public:
     // Writes `snapshot` after the debounce, replacing any earlier pending
     // save of the same document.
     void scheduleDocument(const Document &snapshot);
+    // The same for the document as the source gives it when the write
+    // starts (nothing is written when it gives none): a body edited on
+    // every key is then shared with no pending save, and can change in
+    // place.
+    void scheduleCurrentDocument(const QString &id);
+    using DocumentSource = std::function<std::optional<Document>(const QString &id)>;
+    void setDocumentSource(DocumentSource source) { m_source = std::move(source); }
     void scheduleCollections();
     void scheduleState();
     // Drops a pending save of `id` (a newer record is written by other means).
@@ -93,7 +100,8 @@ Q_SIGNALS:
 private:
     struct Pending
     {
-        Document snapshot;
+        // nullopt: the source's document when the write starts.
+        std::optional<Document> snapshot;
         // The latest request; a finishing write clears the entry only when
         // it wrote that one.
         quint64 ticket = 0;
@@ -139,6 +147,7 @@ private:
     std::unique_ptr<SaveClock> m_ownClock;
     SaveClock *m_clock = nullptr;
     std::unique_ptr<StoreWriter> m_writer;
+    DocumentSource m_source;
     QHash<QString, Pending> m_pending;
     // In request order, so also in due order; entries superseded by a newer
     // request of the same document are skipped. One wake-up serves them

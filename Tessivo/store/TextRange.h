@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <QString>
 #include <QtGlobal>
 
 // A range of UTF-16 code units in a text: where it starts and how long it is.
@@ -21,6 +22,13 @@ struct TextRange
     bool fitsIn(qsizetype size) const { return location >= 0 && length >= 0 && end() <= size; }
 
     friend bool operator==(const TextRange &, const TextRange &) = default;
+};
+
+// One change of a text: the code units of `range` replaced by `text`.
+struct TextEdit
+{
+    TextRange range;
+    QString text;
 };
 
 Q_DECLARE_METATYPE(TextRange)

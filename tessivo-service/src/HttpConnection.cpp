@@ -10,9 +10,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +27,37 @@ constexpr qint64 smallBodyBytes = protocol::smallBodyLimit;
 constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
 constexpr int lingerMs = 2000;
 constexpr qsizetype readPiece = 64 * 1024;
+
+// Where the head ends: the index of the line end before the first empty
+// line, and in `separator` the length of the two line ends. Lines may end
+// in CRLF or a bare LF.
+qsizetype headEnd(const QByteArray &in, qsizetype *separator)
+{
+    for (qsizetype lf = in.indexOf('\n'); lf >= 0; lf = in.indexOf('\n', lf + 1)) {
+        if (lf + 1 < in.size() && in[lf + 1] == '\n') {
+            *separator = 2;
+            return lf;
+        }
+        if (lf + 2 < in.size() && in[lf + 1] == '\r' && in[lf + 2] == '\n') {
+            *separator = 3;
+            return lf;
+        }
+    }
+    return -1;
+}
+
+// "HTTP/1.0" gives 10 and any later 1.x 11, which it is answered as; a
+// version of another major gives ten times that major; a malformed one, 0.
+int httpVersion(const QByteArray &token)
+{
+    const auto digit = [&](int i) { return token[i] >= '0' && token[i] <= '9'; };
+    if (token.size() != 8 || !token.startsWith("HTTP/") || token[6] != '.' || !digit(5) || !digit(7))
+        return 0;
+    const int major = token[5] - '0';
+    if (major != 1)
+        return std::max(1, major * 10);
+    return token[7] == '0' ? 10 : 11;
+}
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
@@ -92,17 +124,21 @@ QByteArray reasonPhrase(int status)
         return "Bad Gateway";
     case 503:
         return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
     default:
         return "Status";
     }
 }
 
 HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, const ServiceLimits &limits,
-                               const QList<QHostAddress> &trustedProxies, QObject *parent)
+                               const QList<QHostAddress> &trustedProxies, const SteadyClock &clock,
+                               QObject *parent)
     : QObject(parent), m_descriptor(descriptor), m_socketPeer(peer), m_limits(limits),
-      m_trustedProxies(trustedProxies),
+      m_trustedProxies(trustedProxies), m_clock(clock),
       m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this)),
-      m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
+      m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)),
+      m_floor(limits.floorBytesPerSecond, limits.floorWindowMs, limits.floorGraceMs)
 {
     m_writeNotifier->setEnabled(false);
     // The accepted descriptor comes blocking: one client that stops reading
@@ -113,6 +149,12 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
     // acknowledgement, some 40 ms on every request.
     const int noDelay = 1;
     ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    // The kernel would otherwise take megabytes of a reply its reader never
+    // asked for (the send buffer grows on its own), and each connection
+    // would ask the database for that much: what waits unsent is kept to
+    // about one piece, while what is in flight still grows with the link.
+    const int unsentBytes = int(m_limits.drainBytes) * 2;
+    ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentBytes, sizeof unsentBytes);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &HttpConnection::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &HttpConnection::onWritable);
     m_idle.setSingleShot(true);
@@ -120,18 +162,23 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
     connect(&m_idle, &QTimer::timeout, this, [this] {
         switch (m_state) {
         case State::Head:
-            // Between requests; a head on its way has its own deadline.
-            if (!m_headDeadline.isActive())
+            // A reader still taking the last reply is judged by its pace;
+            // a head on its way has its own deadline.
+            if (owesReply())
+                m_idle.start();
+            else if (!m_headDeadline.isActive())
                 closeNow();
             break;
         case State::Admission:
         case State::Body:
-            break; // the body deadline decides
+            break; // the floor decides
         case State::Busy:
-            // A route still working on its reply keeps the connection; a
-            // client that stopped reading it, or a reply that stopped
-            // coming, does not.
-            if (queuedBytes() > 0 || m_bodyRemaining > 0 || m_streaming)
+            // A route still working on its reply keeps the connection, and
+            // so does a reader that takes it at its floor rate; a reply
+            // that stopped coming does not.
+            if (owesReply())
+                m_idle.start();
+            else if (m_bodyRemaining > 0 || m_streaming)
                 closeNow();
             break;
         case State::Closing:
@@ -150,11 +197,8 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
             refuse(408, "timeout", "The request took too long to arrive.");
     });
     m_headDeadline.start();
-    m_bodyDeadline.setSingleShot(true);
-    connect(&m_bodyDeadline, &QTimer::timeout, this, [this] {
-        if (m_state == State::Admission || m_state == State::Body)
-            refuse(408, "timeout", "The request took too long to arrive.");
-    });
+    m_progressCheck.setInterval(m_limits.progressCheckMs);
+    connect(&m_progressCheck, &QTimer::timeout, this, &HttpConnection::checkProgress);
     m_linger.setSingleShot(true);
     m_linger.setInterval(lingerMs);
     connect(&m_linger, &QTimer::timeout, this, &HttpConnection::closeNow);
@@ -189,6 +233,7 @@ void HttpConnection::onReadable()
     m_in.resize(before + readPiece);
     const ssize_t n = ::recv(int(m_descriptor), m_in.data() + before, readPiece, 0);
     m_in.resize(before + std::max<ssize_t>(n, 0));
+    m_received += std::max<ssize_t>(n, 0);
     if (n < 0) {
         if (errno != EAGAIN && errno != EINTR)
             closeNow();
@@ -224,9 +269,15 @@ void HttpConnection::process()
             m_readNotifier->setEnabled(true);
         return;
     }
-    m_bodyDeadline.stop();
-    m_request.body = m_in.left(m_bodyLength);
-    m_in.remove(0, m_bodyLength);
+    m_floor.stop();
+    if (m_in.size() == m_bodyLength) {
+        // Most bodies: no copy of what may be a hundred megabytes.
+        m_request.body = std::move(m_in);
+        m_in = QByteArray();
+    } else {
+        m_request.body = m_in.left(m_bodyLength);
+        m_in.remove(0, m_bodyLength);
+    }
     m_state = State::Busy;
     m_readNotifier->setEnabled(false);
     LoggedRequest request = std::move(m_request);
@@ -238,7 +289,8 @@ void HttpConnection::process()
 // request was refused.
 bool HttpConnection::parseHead()
 {
-    const qsizetype end = m_in.indexOf("\r\n\r\n");
+    qsizetype separator = 0;
+    const qsizetype end = headEnd(m_in, &separator);
     if (end < 0) {
         if (m_in.size() > m_limits.maxHeadBytes)
             refuse(431, "too_large", "Request headers are too large.");
@@ -248,20 +300,47 @@ bool HttpConnection::parseHead()
     }
     m_headDeadline.stop();
     const QByteArray head = m_in.left(end);
-    m_in.remove(0, end + 4);
+    m_in.remove(0, end + separator);
     const QList<QByteArray> lines = head.split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
+    if (requestLine.size() != 3) {
         refuse(400, "bad_request", "Malformed request.");
+        return false;
+    }
+    const int version = httpVersion(requestLine[2]);
+    if (version == 0) {
+        refuse(400, "bad_request", "Malformed request.");
+        return false;
+    }
+    if (version / 10 != 1) {
+        refuse(505, "version_not_supported", "Use HTTP/1.1.");
         return false;
     }
     LoggedRequest request;
     request.method = requestLine[0];
-    const QByteArray target = requestLine[1];
+    QByteArray target = requestLine[1];
+    // The absolute form a proxy may send names the host in the target,
+    // which then stands for the Host header.
+    QByteArray authority;
+    const QByteArray scheme = target.left(8).toLower();
+    if (scheme.startsWith("http://") || scheme.startsWith("https://")) {
+        const qsizetype from = target.indexOf("://") + 3;
+        qsizetype to = from;
+        while (to < target.size() && target[to] != '/' && target[to] != '?')
+            ++to;
+        authority = target.mid(from, to - from);
+        if (authority.isEmpty() || authority.contains('@')) {
+            refuse(400, "bad_request", "Malformed request.");
+            return false;
+        }
+        target = (to < target.size() && target[to] == '/' ? QByteArray() : QByteArray("/")) + target.mid(to);
+    }
     const qsizetype question = target.indexOf('?');
     request.hadQuery = question >= 0;
     request.rawQuery = request.hadQuery ? target.mid(question + 1) : QByteArray();
     request.path = QUrl::fromPercentEncoding(question >= 0 ? target.left(question) : target);
+    int hosts = 0;
+    int lengths = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();
         const qsizetype colon = line.indexOf(':');
@@ -269,7 +348,24 @@ bool HttpConnection::parseHead()
             refuse(400, "bad_request", "Malformed header.");
             return false;
         }
-        request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        const QByteArray name = line.left(colon).trimmed();
+        hosts += name.compare("host", Qt::CaseInsensitive) == 0;
+        lengths += name.compare("content-length", Qt::CaseInsensitive) == 0;
+        request.headers.append({name, line.mid(colon + 1).trimmed()});
+    }
+    // Two of either would let whoever reads the request next take another
+    // from it than this service did.
+    if (hosts > 1 || lengths > 1 || (hosts == 0 && version > 10)) {
+        refuse(400, "bad_request", "Malformed header.");
+        return false;
+    }
+    if (!authority.isEmpty()) {
+        for (auto &[name, value] : request.headers) {
+            if (name.compare("host", Qt::CaseInsensitive) == 0)
+                value = authority;
+        }
+        if (hosts == 0)
+            request.headers.append({QByteArray("host"), authority});
     }
     QList<QByteArray> forwardedFor;
     for (const auto &[name, value] : std::as_const(request.headers)) {
@@ -277,7 +373,7 @@ bool HttpConnection::parseHead()
             forwardedFor.append(value);
     }
     request.peer = forwardedClient(m_socketPeer, forwardedFor, m_trustedProxies);
-    m_closeAfterReply = requestLine[2] == "HTTP/1.0" || request.header("connection").toLower() == "close";
+    m_closeAfterReply = version == 10 || request.header("connection").toLower() == "close";
     if (request.hasHeader("transfer-encoding")) {
         refuse(411, "length_required", "Send the body with a Content-Length.");
         return false;
@@ -291,13 +387,6 @@ bool HttpConnection::parseHead()
     }
     m_request = std::move(request);
     m_bodyLength = length;
-    if (length > 0) {
-        // Time enough for a slow line (30 s per MiB is some 35 KB/s), not
-        // for a client that holds the connection by dripping its body.
-        m_bodyDeadline.start(int(std::min<qint64>(
-            std::numeric_limits<int>::max(),
-            m_limits.bodyDeadlineMs + m_limits.bodyDeadlinePerMebibyteMs * length / protocol::mebibyte)));
-    }
     m_state = length > smallBodyBytes ? State::Admission : State::Body;
     emit headParsed(m_request);
     if (m_state == State::Admission) {
@@ -307,8 +396,11 @@ bool HttpConnection::parseHead()
     }
     if (m_state != State::Body)
         return false; // refused by a receiver of headParsed
-    if (length > 0 && m_request.header("expect").toLower() == "100-continue")
-        send("HTTP/1.1 100 Continue\r\n\r\n");
+    if (length > 0) {
+        startFloor();
+        if (m_request.header("expect").toLower() == "100-continue")
+            send("HTTP/1.1 100 Continue\r\n\r\n");
+    }
     return true;
 }
 
@@ -327,22 +419,26 @@ void HttpConnection::admitBody(qint64 limit)
         return;
     }
     m_state = State::Body;
+    // Admitted whole: one block, not a copy at each doubling.
+    m_in.reserve(m_in.size() + m_bodyLength + readPiece);
+    startFloor();
     if (m_request.header("expect").toLower() == "100-continue")
         send("HTTP/1.1 100 Continue\r\n\r\n");
     process();
 }
 
-void HttpConnection::refuse(int status, const QByteArray &code, const QByteArray &message)
+void HttpConnection::refuse(int status, const QByteArray &code, const QByteArray &message,
+                            const HeaderList &headers)
 {
     if (m_state == State::Closing || m_state == State::Closed)
         return;
-    m_in.clear();
-    m_bodyDeadline.stop();
+    m_in = QByteArray();
+    m_floor.stop();
     m_closeAfterReply = true;
     m_streaming = false;
     m_bodyRemaining = -1;
     m_state = State::Busy;
-    reply(status, {{"content-type", "application/json"}}, errorJson(code, message));
+    reply(status, HeaderList{{"content-type", "application/json"}} + headers, errorJson(code, message));
 }
 
 void HttpConnection::reply(int status, const HeaderList &headers, const QByteArray &body)
@@ -413,11 +509,77 @@ void HttpConnection::endStream()
 
 bool HttpConnection::isIdle() const
 {
-    return (m_state == State::Head || m_state == State::Closing) && queuedBytes() == 0;
+    return (m_state == State::Head || m_state == State::Closing) && !owesReply();
+}
+
+bool HttpConnection::mayGiveWay() const
+{
+    if (m_state == State::Closed)
+        return false;
+    return isIdle() || (m_floor.isRunning() && m_floor.behind(m_clock.now(), progress()));
+}
+
+qint64 HttpConnection::unacknowledged() const
+{
+    int bytes = 0;
+    if (m_descriptor < 0 || ::ioctl(int(m_descriptor), SIOCOUTQ, &bytes) != 0)
+        return 0;
+    return bytes;
+}
+
+bool HttpConnection::owesReply() const
+{
+    return queuedBytes() > 0 || unacknowledged() > 0;
+}
+
+qint64 HttpConnection::progress() const
+{
+    return m_state == State::Body ? m_received : m_written - unacknowledged();
+}
+
+void HttpConnection::startFloor()
+{
+    m_floor.start(m_clock.now(), progress());
+    m_progressCheck.start();
+}
+
+void HttpConnection::checkProgress()
+{
+    const qint64 now = m_clock.now();
+    if (m_state == State::Body) {
+        m_floor.sample(now, m_received);
+        if (m_floor.failed(now, m_received))
+            refuse(408, "timeout", "The request took too long to arrive.");
+        return;
+    }
+    // A reply is judged while its reader has some of it to take, here or
+    // in the kernel; a route still working on it isn't the reader's doing.
+    if (m_state == State::Closed || m_state == State::Admission || !owesReply()) {
+        m_floor.stop();
+        m_progressCheck.stop();
+        return;
+    }
+    const qint64 taken = progress();
+    if (!m_floor.isRunning()) {
+        m_floor.start(now, taken);
+        return;
+    }
+    m_floor.sample(now, taken);
+    if (m_floor.failed(now, taken))
+        reset();
 }
 
 void HttpConnection::abort()
 {
+    closeNow();
+}
+
+void HttpConnection::reset()
+{
+    if (m_descriptor >= 0 && owesReply()) {
+        const linger immediately{1, 0};
+        ::setsockopt(int(m_descriptor), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+    }
     closeNow();
 }
 
@@ -440,6 +602,7 @@ void HttpConnection::flush()
                                  size_t(m_out.size() - m_outPos), MSG_NOSIGNAL);
         if (n > 0) {
             m_outPos += n;
+            m_written += n;
             m_idle.start();
         } else if (n < 0 && errno == EINTR) {
             continue;
@@ -460,6 +623,15 @@ void HttpConnection::flush()
         m_outPos = 0;
     }
     m_writeNotifier->setEnabled(queuedBytes() > 0);
+    if (m_state == State::Body)
+        return;
+    // The kernel's buffer is full: the reader's pace counts from here, not
+    // from what the buffers took at once.
+    if (queuedBytes() > 0 && !m_floor.isRunning())
+        startFloor();
+    // Whatever the kernel still holds is looked after until it is taken.
+    if (!m_progressCheck.isActive())
+        m_progressCheck.start();
 }
 
 void HttpConnection::onWritable()
@@ -541,7 +713,8 @@ void HttpConnection::closeNow()
     m_writeNotifier->setEnabled(false);
     m_idle.stop();
     m_headDeadline.stop();
-    m_bodyDeadline.stop();
+    m_progressCheck.stop();
+    m_floor.stop();
     m_linger.stop();
     if (m_descriptor >= 0)
         ::close(int(m_descriptor));

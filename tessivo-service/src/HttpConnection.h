@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProgressFloor.h"
 #include "ServiceTypes.h"
 
 #include <QObject>
@@ -12,16 +13,18 @@ namespace tessivo::server {
 // One HTTP/1.1 client connection on a socket of its own. Requests are read
 // one at a time: while one waits for its reply nothing more is read, so
 // unread input stays in the kernel and throttles the client. Bodies over
-// 64 KiB wait for `admitBody` before any of them is buffered. The head and
-// the body each have a deadline; the idle timeout covers the time between
-// requests and a pending reply that doesn't move.
+// 64 KiB wait for `admitBody` before any of them is buffered. The head has
+// a deadline; a body being received and a reply its reader has yet to take
+// keep a floor rate (ProgressFloor); the idle timeout covers the time
+// between requests and a reply that stops coming.
 class HttpConnection final : public QObject
 {
     Q_OBJECT
 
 public:
     HttpConnection(qintptr descriptor, const QHostAddress &peer, const ServiceLimits &limits,
-                   const QList<QHostAddress> &trustedProxies, QObject *parent = nullptr);
+                   const QList<QHostAddress> &trustedProxies, const SteadyClock &clock,
+                   QObject *parent = nullptr);
     ~HttpConnection() override;
 
     // The socket's peer address.
@@ -42,14 +45,21 @@ public:
     void writeChunk(const QByteArray &bytes);
     void endStream();
     // Answers with an error and closes, whatever the connection was doing.
-    void refuse(int status, const QByteArray &code, const QByteArray &message);
+    void refuse(int status, const QByteArray &code, const QByteArray &message,
+                const HeaderList &headers = {});
     // Drops the connection at once, whatever was sent so far.
     void abort();
+    // Drops it at once together with whatever of a reply the kernel still
+    // holds: a reader cut off for its pace gets no more of it.
+    void reset();
 
     bool isOpen() const { return m_descriptor >= 0; }
     // Between requests or still receiving a head, with nothing left to send:
     // closing it loses nobody anything.
     bool isIdle() const;
+    // Idle, or a body or reply behind its floor rate: at the connection cap
+    // it gives way to a new one.
+    bool mayGiveWay() const;
     qint64 queuedBytes() const { return m_out.size() - m_outPos; }
 
 signals:
@@ -77,11 +87,20 @@ private:
     void resumeReading();
     void closeGracefully();
     void closeNow();
+    void startFloor();
+    void checkProgress();
+    // Bytes the kernel holds that the peer has not acknowledged.
+    qint64 unacknowledged() const;
+    // Reply bytes the reader has yet to take, here or in the kernel.
+    bool owesReply() const;
+    // What the floor counts: body bytes received, or reply bytes taken.
+    qint64 progress() const;
 
     qintptr m_descriptor;
     QHostAddress m_socketPeer;
     ServiceLimits m_limits;
     QList<QHostAddress> m_trustedProxies;
+    const SteadyClock &m_clock;
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
     QByteArray m_in;
@@ -92,13 +111,16 @@ private:
     qint64 m_bodyLength = 0;
     qint64 m_bodyRemaining = -1; // of a reply begun with beginBody; -1: none
     qint64 m_discarded = 0;
+    qint64 m_received = 0;
+    qint64 m_written = 0;
     bool m_streaming = false;
     bool m_closeAfterReply = false;
     bool m_readClosed = false;
     bool m_resumeQueued = false;
     QTimer m_idle;
     QTimer m_headDeadline;
-    QTimer m_bodyDeadline;
+    ProgressFloor m_floor;
+    QTimer m_progressCheck;
     QTimer m_linger;
 };
 

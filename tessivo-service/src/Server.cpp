@@ -20,6 +20,9 @@ Q_LOGGING_CATEGORY(lcService, "tessivo.service")
 namespace {
 // Descriptors kept free of connections: listeners, the database, logs.
 constexpr int reservedDescriptors = 64;
+// How long a body refused for want of room is asked to wait before it is
+// sent again.
+constexpr int bodyRetryAfterSeconds = 10;
 // Image bytes read from the database per step of a streamed reply.
 constexpr qint64 imagePieceBytes = 256 * protocol::kibibyte;
 
@@ -244,7 +247,8 @@ void Server::Private::accept(qintptr descriptor)
     const QHostAddress peer = peerAddress(descriptor);
     quint16 localPort = 0;
     const QHostAddress local = localAddress(descriptor, &localPort);
-    auto *connection = new HttpConnection(descriptor, peer, options.limits, options.trustedProxies, q);
+    auto *connection =
+        new HttpConnection(descriptor, peer, options.limits, options.trustedProxies, steadyClock, q);
     byAge.insert(++accepted, connection);
     ageOf.insert(connection, accepted);
     ++openConnections;
@@ -296,7 +300,7 @@ void Server::Private::countPeer(HttpConnection *connection, const QString &key)
 
 void Server::Private::closed(HttpConnection *connection)
 {
-    releaseUpload(connection);
+    releaseBody(connection);
     byAge.remove(ageOf.take(connection));
     const QString key = peerOf.take(connection);
     if (!key.isNull() && --perPeer[key] <= 0)
@@ -336,8 +340,8 @@ void Server::Private::resumeAccepting()
 bool Server::Private::closeOldestIdle(HttpConnection *spare)
 {
     for (HttpConnection *connection : std::as_const(byAge)) {
-        if (connection != spare && connection->isIdle()) {
-            connection->abort(); // closed() counts it out and resumes accepting
+        if (connection != spare && connection->mayGiveWay()) {
+            connection->reset(); // closed() counts it out and resumes accepting
             return true;
         }
     }
@@ -365,21 +369,28 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
     // Who is asking is a database question: the pool answers it.
     QPointer<HttpConnection> guard(connection);
     LoggedRequest headOnly = head;
-    pool.post([this, guard, headOnly](Router &router) {
+    pool.post([this, guard, headOnly, declared](Router &router) {
         QString userId;
         const qint64 limit = router.bodyLimit(headOnly, &userId);
         QMetaObject::invokeMethod(
             q,
-            [this, guard, headOnly, limit, userId] {
+            [this, guard, headOnly, declared, limit, userId] {
                 if (!guard)
                     return;
-                if (limit >= 0 && isUpload(headOnly)) {
-                    if (uploads.value(userId) >= options.limits.maxUploadsPerAccount) {
+                if (limit >= 0 && declared <= limit) {
+                    if (isUpload(headOnly) && uploads.value(userId) >= options.limits.maxUploadsPerAccount) {
                         guard->refuse(429, "too_many_uploads", "Wait for your other uploads to finish.");
                         return;
                     }
-                    ++uploads[userId];
-                    uploadOf.insert(guard, userId);
+                    if (!holdBody(guard, {userId, peerKey(headOnly.peer), declared})) {
+                        guard->refuse(503, "unavailable", "The service is busy. Try again in a moment.",
+                                      {{"retry-after", QByteArray::number(bodyRetryAfterSeconds)}});
+                        return;
+                    }
+                    if (isUpload(headOnly)) {
+                        ++uploads[userId];
+                        uploadOf.insert(guard, userId);
+                    }
                 }
                 guard->admitBody(limit);
             },
@@ -387,11 +398,38 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
     });
 }
 
-void Server::Private::releaseUpload(HttpConnection *connection)
+bool Server::Private::holdBody(HttpConnection *connection, const BodyHold &hold)
+{
+    // Accounts and peers are counted apart, so that neither key can
+    // stand for the other.
+    const QString account = QStringLiteral("account ") + hold.account;
+    const QString peer = QStringLiteral("peer ") + hold.peer;
+    const ServiceLimits &limits = options.limits;
+    if (bodyBytes + hold.bytes > limits.bodyBudgetBytes ||
+        bodyBytesOf.value(account) + hold.bytes > limits.bodyShareBytes ||
+        bodyBytesOf.value(peer) + hold.bytes > limits.bodyShareBytes)
+        return false;
+    bodyBytes += hold.bytes;
+    bodyBytesOf[account] += hold.bytes;
+    bodyBytesOf[peer] += hold.bytes;
+    bodyOf.insert(connection, {account, peer, hold.bytes});
+    return true;
+}
+
+void Server::Private::releaseBody(HttpConnection *connection)
 {
     const QString userId = uploadOf.take(connection);
     if (!userId.isNull() && --uploads[userId] <= 0)
         uploads.remove(userId);
+    const auto hold = bodyOf.constFind(connection);
+    if (hold == bodyOf.cend())
+        return;
+    bodyBytes -= hold->bytes;
+    for (const QString &key : {hold->account, hold->peer}) {
+        if ((bodyBytesOf[key] -= hold->bytes) <= 0)
+            bodyBytesOf.remove(key);
+    }
+    bodyOf.erase(hold);
 }
 
 void Server::Private::route(HttpConnection *connection, const LoggedRequest &request)
@@ -417,7 +455,7 @@ void Server::Private::route(HttpConnection *connection, const LoggedRequest &req
 void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &request,
                               const Outcome &outcome)
 {
-    releaseUpload(connection);
+    releaseBody(connection);
     const Reply &reply = outcome.reply;
     if (reply.status >= 500)
         qCWarning(lcService, "%s %s answered %d: %s", request.method.constData(), qPrintable(request.path),

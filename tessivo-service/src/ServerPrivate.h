@@ -30,6 +30,7 @@ struct Server::Private
     Server *q;
     ServerOptions options;
     ServiceClock clock;
+    SteadyClock steadyClock;
     // Shared by every worker, so that a guesser meets one count.
     SignInThrottle signInThrottle;
     WorkerPool pool;
@@ -51,6 +52,17 @@ struct Server::Private
     // Uploads being received per account, and the account of each.
     QHash<QString, int> uploads;
     QHash<HttpConnection *, QString> uploadOf;
+    // Large bodies admitted and not yet answered: declared bytes overall,
+    // per account and per peer, and what each connection holds.
+    struct BodyHold
+    {
+        QString account;
+        QString peer;
+        qint64 bytes = 0;
+    };
+    qint64 bodyBytes = 0;
+    QHash<QString, qint64> bodyBytesOf;
+    QHash<HttpConnection *, BodyHold> bodyOf;
     int startFailure = 1;
 
     // A layer around the routes (the testing library installs one); it
@@ -63,14 +75,18 @@ struct Server::Private
     void closed(HttpConnection *connection);
     void countPeer(HttpConnection *connection, const QString &key);
     void admit(HttpConnection *connection, const LoggedRequest &head);
-    void releaseUpload(HttpConnection *connection);
+    // False when the body would take the process, the account or the peer
+    // past its part of the budget; otherwise it is counted until released.
+    bool holdBody(HttpConnection *connection, const BodyHold &hold);
+    // Ends an admitted body's upload count and budget, once answered or closed.
+    void releaseBody(HttpConnection *connection);
     void route(HttpConnection *connection, const LoggedRequest &request);
     void deliver(HttpConnection *connection, const LoggedRequest &request, const Outcome &outcome);
     void streamImage(HttpConnection *connection, const Reply &head, const ImageRow &image);
     void pauseAccepting();
     void resumeAccepting();
-    // A client waits in the backlog at the cap: the oldest idle connection
-    // gives way to it.
+    // A client waits in the backlog at the cap: the oldest connection that
+    // is idle or behind its floor gives way to it.
     void makeRoom();
     bool closeOldestIdle(HttpConnection *spare);
 };

@@ -38,15 +38,19 @@ QStringList ServiceLimits::describe() const
         maxConnections > 0 ? QString::number(maxConnections) : QStringLiteral("the descriptor limit less 64");
     return {
         QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64); at the cap "
-                       "the oldest idle connection gives way to a new one.")
+                       "the oldest connection that is idle or behind its floor rate gives way to a new one.")
             .arg(overall)
             .arg(maxConnectionsPerPeer),
-        QStringLiteral("Requests: the head (at most %1) within %2 of connecting; a body within %3 of its "
-                       "head plus %4 per MiB.")
-            .arg(bytes(maxHeadBytes), duration(headDeadlineMs), duration(bodyDeadlineMs),
-                 duration(bodyDeadlinePerMebibyteMs)),
-        QStringLiteral("Idle: a connection between requests, or a reply nobody reads, is closed after %1; "
-                       "a reply unread past %2 is dropped.")
+        QStringLiteral("Requests: the head (at most %1) within %2 of connecting; a body being sent and a "
+                       "reply being read keep at least %3/s averaged over %4, or are cut off (at the "
+                       "connection cap, once behind after %5).")
+            .arg(bytes(maxHeadBytes), duration(headDeadlineMs), bytes(floorBytesPerSecond),
+                 duration(floorWindowMs), duration(floorGraceMs)),
+        QStringLiteral("Bodies over 64 KiB in flight: %1 at once, %2 per account and per client; past "
+                       "that a new one gets 503 with Retry-After.")
+            .arg(bytes(bodyBudgetBytes), bytes(bodyShareBytes)),
+        QStringLiteral("Idle: a connection between requests, or a reply that stops coming, is closed after "
+                       "%1; a streamed reply unread past %2 is dropped.")
             .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),
         QStringLiteral("Storage: %1 per account (--quota); %2 image uploads at once per account.")
             .arg(bytes(quotaBytes))

@@ -20,21 +20,25 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 struct ServiceLimits
 {
     // Open connections at once, overall (0: the descriptor limit less 64)
-    // and per peer. At the overall cap the oldest connection that is idle
-    // or still sending its head is closed to make room.
+    // and per peer. At the overall cap the oldest connection that is idle,
+    // still sending its head, or behind its floor rate gives way to a new one.
     int maxConnections = 0;
     int maxConnectionsPerPeer = 256;
     // The whole request head must arrive this long after accept (or, on a
     // kept-alive connection, after its first byte).
     int headDeadlineMs = 10 * 1000;
     qsizetype maxHeadBytes = 64 * 1024;
-    // A body must be complete this long after its head, plus this much per
-    // declared MiB.
-    int bodyDeadlineMs = 30 * 1000;
-    int bodyDeadlinePerMebibyteMs = 30 * 1000;
-    // A kept-alive connection between requests, and a pending reply that
-    // its reader takes nothing of or that produces nothing, is closed after
-    // this long.
+    // A body being received, and a reply its reader has yet to take, must
+    // move at least this many bytes a second averaged over the window; a
+    // transfer that falls behind over a whole window is cut off (408 for a
+    // body). At the connection cap one that is behind after the grace gives
+    // way. Progress is looked at every `progressCheckMs`.
+    qint64 floorBytesPerSecond = 1024;
+    int floorWindowMs = 60 * 1000;
+    int floorGraceMs = 2 * 1000;
+    int progressCheckMs = 1000;
+    // A kept-alive connection between requests, and a reply that produces
+    // nothing, is closed after this long.
     int idleTimeoutMs = 120 * 1000;
     // The next request on a connection is read only once the reply before
     // it has drained below this, and a reply sent in pieces asks for the
@@ -43,6 +47,12 @@ struct ServiceLimits
     qint64 drainBytes = 64 * 1024;
     // A streamed reply that piles up more than this unread is dropped.
     qint64 maxQueuedBytes = 16 * 1024 * 1024;
+    // Large bodies (over 64 KiB) being received, by declared length: at
+    // most this much at once in the process, and at most a share of it per
+    // account and per peer. A body that doesn't fit answers 503 with
+    // Retry-After before any of it is read.
+    qint64 bodyBudgetBytes = 256LL * 1024 * 1024;
+    qint64 bodyShareBytes = 160LL * 1024 * 1024;
     // Image uploads being received at once per account.
     int maxUploadsPerAccount = 2;
     // Bytes each account may keep: every stored field of its documents

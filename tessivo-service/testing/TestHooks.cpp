@@ -127,4 +127,9 @@ void TestHooks::setClock(std::function<qint64()> now)
     m_server.d->clock.set(std::move(now));
 }
 
+void TestHooks::setTransferClock(std::function<qint64()> now)
+{
+    m_server.d->steadyClock.set(std::move(now));
+}
+
 } // namespace tessivo::server

@@ -97,6 +97,9 @@ public:
 
     // Milliseconds since 1970 UTC used for stamps and token lifetimes.
     void setClock(std::function<qint64()> now);
+    // Milliseconds on a steady clock by which the pace of bodies and
+    // replies is judged; the check itself still runs on the service's timer.
+    void setTransferClock(std::function<qint64()> now);
 
 private:
     void injectRecord(int kind, const QString &userId, const QJsonObject &record);

@@ -154,6 +154,28 @@ protected:
     }
 };
 
+// The head of a sync push of `length` bytes, its body to follow.
+QByteArray pushHead(const QString &token, qint64 length, const QByteArray &extra = {})
+{
+    return "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\nauthorization: Bearer " +
+           token.toLatin1() +
+           "\r\ncontent-type: application/json\r\ncontent-length: " + QByteArray::number(length) + "\r\n" +
+           extra + "\r\n";
+}
+
+// A push body of `length` bytes that the service accepts.
+QByteArray pushBody(qint64 length)
+{
+    const QByteArray json = R"({"docs":[],"collections":[]})";
+    return json + QByteArray(length - json.size(), ' ');
+}
+
+// Everything written to `socket` has reached the service's own buffers.
+bool takenByService(const Fixture &f, const QTcpSocket &socket)
+{
+    return socket.bytesToWrite() == 0 && kernelQueue(f.server->port(), socket.localPort()) == 0;
+}
+
 } // namespace
 
 class tst_ServiceAdversarial : public QObject
@@ -432,18 +454,17 @@ private slots:
     }
 
     // A connection may not hold its slot by sending nothing, or by sending
-    // its body a byte now and then; a body's deadline grows with its
-    // declared length.
+    // its body a byte now and then; a body is cut off once behind its floor
+    // rate over a whole window.
     void stalledRequestsMeetTheirDeadline_data()
     {
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("deadlineMs");
         QTest::newRow("nothing sent") << QByteArray() << 300;
-        // 400 ms, plus 8 s per MiB of 60 KiB
         QTest::newRow("a body dripped faster than the idle timeout")
             << QByteArray("POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-type: "
                           "application/json\r\ncontent-length: 61440\r\n\r\n")
-            << 400 + 8000 * 60 / 1024;
+            << 600;
     }
 
     void stalledRequestsMeetTheirDeadline()
@@ -453,8 +474,9 @@ private slots:
         Fixture f;
         ServerOptions options;
         options.limits.headDeadlineMs = 300;
-        options.limits.bodyDeadlineMs = 400;
-        options.limits.bodyDeadlinePerMebibyteMs = 8000;
+        options.limits.floorWindowMs = 600;
+        options.limits.floorGraceMs = 100;
+        options.limits.progressCheckMs = 20;
         options.limits.idleTimeoutMs = 200;
         START_SERVICE(f, options);
         auto client = rawClient(f, u"127.0.0.2"_s);
@@ -472,6 +494,238 @@ private slots:
         QCOMPARE(replyStatus(reply), 408);
         // Timers may fire a little early, never much.
         QVERIFY2(timer.elapsed() >= deadlineMs * 9 / 10, qPrintable(u"after %1 ms"_s.arg(timer.elapsed())));
+    }
+
+    // Bodies and replies are held to a pace, not to a deadline: a transfer
+    // a little above the floor goes on for as long as it needs, one that
+    // stops is cut off a window later. Minutes pass on the service's
+    // transfer clock only.
+    void transfersKeepAFloorRateNotADeadline()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.progressCheckMs = 10;
+        START_SERVICE(f, options);
+        qint64 now = 0;
+        f.hooks().setTransferClock([&now] { return now; });
+        const QString token = f.token();
+        const qint64 imageSize = 2 * megabyte;
+        const QString imageId = uploadImage(f, token, QByteArray(imageSize, 'i'));
+        QVERIFY(!imageId.isEmpty());
+
+        // Two pushes at 2 KiB/s and two readers of the image at 4 KiB/s;
+        // one of each stops at some point.
+        const qint64 length = 512 * 1024, piece = 8 * 1024, readPiece = 16 * 1024;
+        const QByteArray body = pushBody(length);
+        auto pusher = rawClient(f, u"127.0.0.2"_s), stalledPusher = rawClient(f, u"127.0.0.3"_s);
+        for (QTcpSocket *client : {pusher.get(), stalledPusher.get()}) {
+            client->setReadBufferSize(0);
+            client->write(pushHead(token, length));
+        }
+        struct Reader
+        {
+            std::unique_ptr<QTcpSocket> socket;
+            QByteArray got;
+            qsizetype total = -1; // head and image, once the head is in
+        };
+        Reader reader{rawClient(f, u"127.0.0.4"_s)}, quitter{rawClient(f, u"127.0.0.5"_s)};
+        for (Reader *r : {&reader, &quitter}) {
+            r->socket->setReadBufferSize(readPiece);
+            r->socket->write("GET /media/" + imageId.toLatin1() + " HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        }
+        const auto readOn = [](Reader &r, qint64 bytes) {
+            const auto enough = [&] {
+                const qsizetype want = r.total < 0 ? 1 : std::min<qsizetype>(bytes, r.total - r.got.size());
+                return r.socket->bytesAvailable() >= want;
+            };
+            if (!QTest::qWaitFor(enough, 5000))
+                return false;
+            r.got += r.socket->read(bytes);
+            if (r.total < 0 && r.got.contains("\r\n\r\n"))
+                r.total = r.got.indexOf("\r\n\r\n") + 4 + imageSize;
+            return true;
+        };
+        for (int step = 0; reader.got.size() != reader.total; ++step) {
+            now += 4000;
+            if (step * piece < length)
+                pusher->write(body.mid(step * piece, piece));
+            if (step < 16)
+                stalledPusher->write(body.mid(step * piece, piece));
+            QVERIFY(QTest::qWaitFor([&] { return takenByService(f, *pusher); }, 5000));
+            QVERIFY2(readOn(reader, readPiece),
+                     qPrintable(u"reader stuck at %1 bytes"_s.arg(reader.got.size())));
+            if (step < 32)
+                QVERIFY(readOn(quitter, readPiece));
+        }
+        QCOMPARE(replyStatus(reader.got), 200);
+        QVERIFY(reader.got.endsWith(QByteArray(64 * 1024, 'i')));
+        // The whole push went in over 256 s, and was answered.
+        QTRY_COMPARE(replyStatus(pusher->peek(64)), 200);
+        // Stopped at 64 s and 128 s: each cut off within a window and a bit.
+        QCOMPARE(replyStatus(stalledPusher->peek(64)), 408);
+        QTRY_VERIFY((quitter.got += quitter.socket->readAll(),
+                     quitter.socket->state() == QAbstractSocket::UnconnectedState));
+        QVERIFY(quitter.got.size() < quitter.total);
+    }
+
+    // At the cap a connection behind its floor gives way to a new one, the
+    // oldest first, once past its grace; one that keeps its pace stays.
+    void connectionsBehindTheirFloorGiveWayAtTheCap()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 6;
+        options.limits.progressCheckMs = 10;
+        START_SERVICE(f, options);
+        qint64 now = 0;
+        f.hooks().setTransferClock([&now] { return now; });
+        const QString token = f.token();
+        const QString imageId = uploadImage(f, token, QByteArray(8 * megabyte, 'i'));
+        QVERIFY(!imageId.isEmpty());
+
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        // Four bodies that never come, an image nobody reads, and a push
+        // that keeps going.
+        for (int i = 0; i < 4; ++i) {
+            held.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
+            held.back()->write(pushHead(token, 60000));
+        }
+        held.push_back(rawClient(f, u"127.0.0.6"_s));
+        held.back()->write("GET /media/" + imageId.toLatin1() + " HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        auto pusher = rawClient(f, u"127.0.0.7"_s);
+        const qint64 length = 256 * 1024, piece = 4 * 1024;
+        pusher->write(pushHead(token, length));
+        QTRY_VERIFY(
+            std::all_of(held.cbegin(), held.cend(), [&](const auto &s) { return takenByService(f, *s); }) &&
+            takenByService(f, *pusher) && held.back()->bytesAvailable() > 0);
+        const QByteArray body = pushBody(length);
+        qint64 pushed = 0;
+        const auto push = [&] {
+            now += 1000;
+            pusher->write(body.mid(pushed, piece));
+            pushed += piece;
+            return QTest::qWaitFor([&] { return takenByService(f, *pusher); }, 5000);
+        };
+        QVERIFY(push());
+
+        // Within the grace nobody gives way: the fresh client waits its turn.
+        // Newcomers stay connected, so that each needs a place of its own.
+        std::vector<std::unique_ptr<QTcpSocket>> newcomers;
+        newcomers.push_back(rawClient(f, u"127.0.0.20"_s));
+        QTcpSocket *early = newcomers.back().get();
+        early->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        QTRY_VERIFY(early->bytesToWrite() == 0 && kernelQueue(f.server->port()) == 1);
+        QVERIFY(!QTest::qWaitFor([&] { return early->bytesAvailable() > 0; }, 300));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(push());
+        // Past it, each newcomer takes the place of the oldest behind.
+        QTRY_COMPARE(replyStatus(early->peek(64)), 200);
+        for (int i = 1; i <= 4; ++i) {
+            newcomers.push_back(rawClient(f, u"127.0.0.%1"_s.arg(20 + i)));
+            newcomers.back()->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
+            QTRY_COMPARE(replyStatus(newcomers.back()->peek(64)), 200);
+            QVERIFY(push());
+            for (int j = 0; j <= i; ++j)
+                QTRY_VERIFY2(
+                    (held[j]->readAll(), held[j]->state() == QAbstractSocket::UnconnectedState),
+                    qPrintable(u"connection %1 is still open after %2 newcomers"_s.arg(j).arg(i + 1)));
+            for (int j = i + 1; j < 5; ++j)
+                QCOMPARE(held[j]->state(), QAbstractSocket::ConnectedState);
+        }
+        while (pushed < length)
+            QVERIFY(push());
+        QTRY_COMPARE(replyStatus(pusher->peek(64)), 200);
+    }
+
+    // Large bodies in flight share one budget, and no account or peer may
+    // take more than its share of it; past either, a new body is turned
+    // away before any of it is sent, and its room is free again once the
+    // body before it is answered.
+    void bodiesInFlightShareOneBudget()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.bodyBudgetBytes = 3 * megabyte;
+        options.limits.bodyShareBytes = 2 * megabyte;
+        START_SERVICE(f, options);
+        const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
+                      cat = f.token(u"cat@example.com"_s);
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        // The first reply to a head sent with "expect: 100-continue".
+        const auto offer = [&](const QString &from, const QString &token, qint64 length) {
+            open.push_back(rawClient(f, from));
+            open.back()->setReadBufferSize(0);
+            open.back()->write(pushHead(token, length, "expect: 100-continue\r\n"));
+            QByteArray reply;
+            [&] { QTRY_VERIFY((reply += open.back()->readAll(), reply.contains("\r\n\r\n"))); }();
+            return reply;
+        };
+        const qint64 large = 3 * megabyte / 2, small = megabyte / 2;
+        QCOMPARE(replyStatus(offer(u"127.0.0.2"_s, ann, large)), 100);
+        const qsizetype first = open.size() - 1;
+        struct Case
+        {
+            QString from;
+            QString token;
+            qint64 length;
+            const char *why;
+        };
+        for (const Case &c : {Case{u"127.0.0.3"_s, ann, megabyte, "past the account's share"},
+                              Case{u"127.0.0.2"_s, bob, megabyte, "past the address's share"}}) {
+            const QByteArray reply = offer(c.from, c.token, c.length);
+            QVERIFY2(replyStatus(reply) == 503, c.why);
+            QVERIFY(reply.contains("retry-after: "));
+            QVERIFY(reply.contains("\"unavailable\""));
+        }
+        QCOMPARE(replyStatus(offer(u"127.0.0.4"_s, bob, large)), 100);
+        QCOMPARE(replyStatus(offer(u"127.0.0.5"_s, cat, small)), 503); // past the whole budget
+        open[first]->write(pushBody(large));
+        QByteArray answer;
+        QTRY_COMPARE((answer += open[first]->readAll(), replyStatus(answer)), 200);
+        QCOMPARE(replyStatus(offer(u"127.0.0.5"_s, cat, small)), 100);
+    }
+
+    // Heads are read as HTTP/1.1 has them: one Host and at most one
+    // Content-Length, the absolute form of a target, bare LF line ends,
+    // and any later 1.x version answered as 1.1.
+    void headsAreReadAsHttp11Has_data()
+    {
+        QTest::addColumn<QByteArray>("request"); // PORT: the service's
+        QTest::addColumn<int>("status");
+        QTest::newRow("two Host headers")
+            << QByteArray("GET / HTTP/1.1\r\nhost: localhost\r\nhost: evil.test\r\n\r\n") << 400;
+        QTest::newRow("two Content-Length headers")
+            << QByteArray("POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 2\r\n"
+                          "content-length: 30\r\n\r\n{}")
+            << 400;
+        QTest::newRow("HTTP/1.1 without Host") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 400;
+        QTest::newRow("absolute form")
+            << QByteArray("GET http://localhost:PORT/style.css HTTP/1.1\r\nhost: localhost:PORT\r\n\r\n")
+            << 200;
+        QTest::newRow("absolute form, its host stands")
+            << QByteArray("GET http://evil.test/style.css HTTP/1.1\r\nhost: localhost\r\n\r\n") << 421;
+        QTest::newRow("bare LF line ends")
+            << QByteArray("GET /style.css HTTP/1.1\nhost: localhost\n\n") << 200;
+        QTest::newRow("HTTP/1.2") << QByteArray("GET /style.css HTTP/1.2\r\nhost: localhost\r\n\r\n") << 200;
+        QTest::newRow("HTTP/2.0") << QByteArray("GET / HTTP/2.0\r\nhost: localhost\r\n\r\n") << 505;
+        QTest::newRow("HTTP/1.") << QByteArray("GET / HTTP/1.\r\nhost: localhost\r\n\r\n") << 400;
+        QTest::newRow("HTTP/1.1x") << QByteArray("GET / HTTP/1.1x\r\nhost: localhost\r\n\r\n") << 400;
+    }
+
+    void headsAreReadAsHttp11Has()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        Fixture f;
+        START_SERVICE(f);
+        auto client = rawClient(f, u"127.0.0.2"_s);
+        client->write(request.replace("PORT", QByteArray::number(f.server->port())));
+        QByteArray reply;
+        // At once: well before the head deadline would answer 408.
+        QTRY_VERIFY_WITH_TIMEOUT((reply += client->readAll(), reply.contains("\r\n\r\n")), 5000);
+        QCOMPARE(replyStatus(reply), status);
+        if (status == 200) // kept alive, as 1.1 is
+            QVERIFY(!reply.left(reply.indexOf("\r\n\r\n")).contains("connection: close"));
     }
 
     // A peer is an IPv4 address or an IPv6 /64, loopback in either family
@@ -681,7 +935,7 @@ private slots:
         QTest::newRow("127.0.0.1 on another port") << none << QByteArray("127.0.0.1:1") << 421;
         QTest::newRow("127.0.0.1, no port") << none << QByteArray("127.0.0.1") << 421;
         QTest::newRow("another loopback address") << none << QByteArray("127.0.0.2:PORT") << 421;
-        QTest::newRow("no Host") << none << QByteArray() << 421;
+        QTest::newRow("no Host") << none << QByteArray() << 400;
         QTest::newRow("public host from a proxy") << proxied << QByteArray("tessivo.example.com") << 200;
         QTest::newRow("public host, its port") << proxied << QByteArray("tessivo.example.com:443") << 200;
         QTest::newRow("public host, other port") << proxied << QByteArray("tessivo.example.com:80") << 421;

@@ -209,6 +209,27 @@ private Q_SLOTS:
         QCOMPARE(ids(model->shownItems()), ids(model->allItems()));
     }
 
+    // Typing on looks only at what the shorter query kept; deleting, or a
+    // query that does not extend the last, looks at everything again. Each
+    // step shows what a new palette would for the same query.
+    void typingOnNarrowsAsAFreshFilterWould()
+    {
+        populate(u"Plan"_s);
+        m_store->createDocument(std::nullopt, u"# Caf\u00E9 notes\n"_s);
+        m_store->createDocument(std::nullopt, u"# Cafe\u0301 plans\n"_s);
+        m_store->createDocument(std::nullopt, u"# \u00C9t\u00E9 list\n"_s);
+        auto typed = palette();
+        for (const QString &query :
+             {u"o"_s,      u"on"_s,      u"one"_s, u"on"_s,  u"p"_s,    u"pl"_s,         u"pla"_s,
+              u"pl"_s,     u"pla n"_s,   u"c"_s,   u"caf"_s, u"cafe"_s, u"cafe\u0301"_s, u"caf\u00E9"_s,
+              u"\u00E9"_s, u"\u00E9t"_s, u"x"_s,   u"xq"_s,  u"TODO"_s, u"todo"_s}) {
+            typed->setQuery(query);
+            auto fresh = palette();
+            fresh->setQuery(query);
+            QCOMPARE(ids(typed->shownItems()), ids(fresh->shownItems()));
+        }
+    }
+
     void emptyResultIgnoresKeys()
     {
         populate();

@@ -88,7 +88,7 @@ qsizetype EditorTextMirror::toDocument(qsizetype bodyPosition) const
     return bodyPosition - shift;
 }
 
-void EditorTextMirror::apply(qsizetype position, qsizetype removed, const QString &inserted)
+TextEdit EditorTextMirror::apply(qsizetype position, qsizetype removed, const QString &inserted)
 {
     const qsizetype oldLength = documentLength();
     position = std::clamp<qsizetype>(position, 0, oldLength);
@@ -141,17 +141,19 @@ void EditorTextMirror::apply(qsizetype position, qsizetype removed, const QStrin
         m_crlfCount += added.size();
     }
     m_breaks = std::move(kept);
+    TextEdit edit{{bodyStart, bodyEnd - bodyStart}, std::move(replacement)};
     if (m_body.isDetached()) {
-        m_body.replace(bodyStart, bodyEnd - bodyStart, replacement);
-        return;
+        m_body.replace(edit.range.location, edit.range.length, edit.text);
+        return edit;
     }
-    // The store holds the text as it was, so this is a copy either way; one
-    // pass writes each character once, where replace() would copy the whole
-    // text and then move its tail over again.
+    // Someone holds the text as it was (right after loading), so this is a
+    // copy either way; one pass writes each character once, where replace()
+    // would copy the whole text and then move its tail over again.
     QString next;
-    next.reserve(m_body.size() - (bodyEnd - bodyStart) + replacement.size());
+    next.reserve(m_body.size() - edit.range.length + edit.text.size());
     next.append(QStringView(m_body).first(bodyStart));
-    next.append(replacement);
+    next.append(edit.text);
     next.append(QStringView(m_body).sliced(bodyEnd));
     m_body = std::move(next);
+    return edit;
 }

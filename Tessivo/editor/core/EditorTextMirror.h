@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/TextRange.h"
+
 #include <QList>
 #include <QString>
 
@@ -31,7 +33,9 @@ public:
     // Ranges reaching past the end are clamped. New breaks follow the text's
     // line-end style: the one kind of break a loaded text used throughout
     // (so a CR LF text stays CR LF, also through undo), else a line feed.
-    void apply(qsizetype position, qsizetype removed, const QString &inserted);
+    // Returns the same change in body positions, with the text as the body
+    // now holds it.
+    TextEdit apply(qsizetype position, qsizetype removed, const QString &inserted);
 
     qsizetype toBody(qsizetype documentPosition) const;
     qsizetype toDocument(qsizetype bodyPosition) const;

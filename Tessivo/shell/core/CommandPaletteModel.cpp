@@ -10,6 +10,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace {
@@ -43,15 +45,29 @@ CommandPaletteModel::CommandPaletteModel(DocumentStore *store, ViewModeSetting *
 
 void CommandPaletteModel::sourcesChanged()
 {
-    m_all.reset();
+    // Marked only: a hidden palette hears of every keystroke in the editor,
+    // and its list is built again (and the old one let go) when next read.
+    m_stale = true;
     m_shown.reset();
     Q_EMIT itemsChanged();
 }
 
+void CommandPaletteModel::ensureBuilt() const
+{
+    if (m_all && !m_stale)
+        return;
+    m_stale = false;
+    m_all = buildItems();
+    m_lowered.clear();
+    m_lowered.reserve(m_all->size());
+    for (const Item &item : std::as_const(*m_all))
+        m_lowered.append(item.title.toLower());
+    m_matchedQuery.reset();
+}
+
 QList<CommandPaletteModel::Item> CommandPaletteModel::allItems() const
 {
-    if (!m_all)
-        m_all = buildItems();
+    ensureBuilt();
     return *m_all;
 }
 
@@ -214,11 +230,54 @@ QList<CommandPaletteModel::Item> CommandPaletteModel::buildItems() const
     return items;
 }
 
+const QList<qsizetype> &CommandPaletteModel::shownIndices() const
+{
+    if (m_shown && !m_stale)
+        return *m_shown;
+    ensureBuilt();
+    const QString query = fuzzyNormalizedQuery(m_query);
+    const bool narrows = m_matchedQuery && fuzzyQueryNarrows(*m_matchedQuery, query);
+    m_shown = fuzzyFilterLowered(m_lowered, query, narrows ? &m_matched : nullptr);
+    m_matched = *m_shown;
+    std::sort(m_matched.begin(), m_matched.end());
+    m_matchedQuery = query;
+    return *m_shown;
+}
+
 QList<CommandPaletteModel::Item> CommandPaletteModel::shownItems() const
 {
-    if (!m_shown)
-        m_shown = fuzzyFilter(allItems(), m_query, [](const Item &item) { return item.title; });
-    return *m_shown;
+    QList<Item> shown;
+    const QList<qsizetype> &indices = shownIndices();
+    shown.reserve(indices.size());
+    for (const qsizetype i : indices)
+        shown.append(m_all->at(i));
+    return shown;
+}
+
+int CommandPaletteModel::shownCount() const
+{
+    return int(shownIndices().size());
+}
+
+const CommandPaletteModel::Item &CommandPaletteModel::shownItem(int index) const
+{
+    const qsizetype at = shownIndices().at(index);
+    return m_all->at(at);
+}
+
+bool CommandPaletteModel::shownStartsSection(int index) const
+{
+    if (index < 0 || index >= shownCount())
+        return false;
+    return index == 0 || shownItem(index).section != shownItem(index - 1).section;
+}
+
+void CommandPaletteModel::setSidebarVisible(bool visible)
+{
+    if (visible == m_sidebarVisible)
+        return;
+    m_sidebarVisible = visible;
+    sourcesChanged();
 }
 
 void CommandPaletteModel::setQuery(const QString &query)
@@ -242,7 +301,7 @@ void CommandPaletteModel::setSelection(int index)
 
 void CommandPaletteModel::move(int step)
 {
-    const int n = int(shownItems().size());
+    const int n = shownCount();
     if (n == 0)
         return;
     // Double remainder: the stored selection may be stale or far out of range.
@@ -251,10 +310,9 @@ void CommandPaletteModel::move(int step)
 
 void CommandPaletteModel::runSelected()
 {
-    const QList<Item> shown = shownItems();
-    if (m_selection < 0 || m_selection >= shown.size())
+    if (m_selection < 0 || m_selection >= shownCount())
         return;
-    const std::function<void()> action = shown.at(m_selection).action;
+    const std::function<void()> action = shownItem(m_selection).action;
     if (m_dismiss)
         m_dismiss();
     if (action)
@@ -263,11 +321,10 @@ void CommandPaletteModel::runSelected()
 
 void CommandPaletteModel::runItem(int index)
 {
-    const QList<Item> shown = shownItems();
-    if (index < 0 || index >= shown.size())
+    if (index < 0 || index >= shownCount())
         return;
     // Copy first: the action may change the store and so the list.
-    const std::function<void()> action = shown.at(index).action;
+    const std::function<void()> action = shownItem(index).action;
     if (action)
         action();
     if (m_dismiss)

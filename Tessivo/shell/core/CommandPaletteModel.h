@@ -18,8 +18,8 @@ class ViewModeSetting;
 // mixing documents, actions on the open document, collections and view
 // commands, filtered by the fuzzy filter, with a wrapping keyboard
 // selection. The list is built again after every change of the store or the
-// view mode and filtered again after every change of the query; reads in
-// between share the last result (copies of a list share its items).
+// view mode (when next read) and filtered again after every change of the
+// query; filtering keeps the built entries and picks them by position.
 class CommandPaletteModel final : public QObject
 {
     Q_OBJECT
@@ -54,6 +54,15 @@ public:
     QList<Item> allItems() const;
     // allItems() filtered and ordered by the current query.
     QList<Item> shownItems() const;
+    // The same without copying: how many, and the entry at `index`
+    // (0 <= index < shownCount()), valid until the list changes.
+    int shownCount() const;
+    const Item &shownItem(int index) const;
+    // Whether a section header is drawn above the shown entry at `index`.
+    bool shownStartsSection(int index) const;
+
+    // Picks the title of the sidebar entry.
+    void setSidebarVisible(bool visible);
 
     QString query() const { return m_query; }
     // Every change of the query puts the selection back on the first entry.
@@ -87,6 +96,8 @@ Q_SIGNALS:
 
 private:
     QList<Item> buildItems() const;
+    // Builds the list (and its lower-cased titles) when it was dropped.
+    void ensureBuilt() const;
     // The store or the view mode changed: build the list again when read.
     void sourcesChanged();
 
@@ -97,6 +108,17 @@ private:
     std::function<void()> m_dismiss;
     QString m_query;
     int m_selection = 0;
+    const QList<qsizetype> &shownIndices() const;
+
     mutable std::optional<QList<Item>> m_all;
-    mutable std::optional<QList<Item>> m_shown;
+    // The store or the view mode changed since m_all was built.
+    mutable bool m_stale = false;
+    // The titles of m_all, lower-cased for the filter.
+    mutable QStringList m_lowered;
+    // Positions in m_all, in shown order.
+    mutable std::optional<QList<qsizetype>> m_shown;
+    // The last filter's matches in list order, and its normalised query:
+    // typing on narrows them instead of looking at every entry again.
+    mutable QList<qsizetype> m_matched;
+    mutable std::optional<QString> m_matchedQuery;
 };

@@ -1,5 +1,7 @@
 #include "shell/core/DetailRenderScheduler.h"
 
+#include "app/core/AllocatorPolicy.h"
+
 #include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -56,6 +58,7 @@ void DetailRenderScheduler::request(const QString &documentID, const QString &bo
     m_keyID = documentID;
     m_keyBody = body;
     m_keyTitles = titles;
+    ++m_keyRevision;
     ++m_generation;
     m_cancelled->store(true);
     m_timer->stop();
@@ -73,16 +76,40 @@ void DetailRenderScheduler::cancel()
     m_hasKey = false;
 }
 
+void DetailRenderScheduler::setHtmlWanted(bool wanted)
+{
+    if (m_htmlWanted == wanted)
+        return;
+    m_htmlWanted = wanted;
+    // The HTML shows again: the newest text's comes first, without the
+    // pause, unless a render of it is already on its way.
+    if (!wanted || !m_hasKey || isHtmlCurrent() ||
+        (m_running > 0 && m_startedWithHtml && !m_timer->isActive()))
+        return;
+    ++m_generation;
+    m_cancelled->store(true);
+    m_timer->stop();
+    start();
+}
+
 void DetailRenderScheduler::start()
 {
     const quint64 generation = m_generation;
+    const quint64 revision = m_keyRevision;
+    const bool withHtml = m_htmlWanted;
+    m_startedWithHtml = withHtml;
     const QString id = m_keyID;
     // Each render gets its own flag, raised when newer text or a cancel
     // supersedes it: the real renderer then stops at its next step instead
     // of holding up the render of the newest text.
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
     RenderFunction render = m_render;
-    if (!render) {
+    if (!withHtml) {
+        // Nothing shows the HTML: the counts are all that is wanted.
+        render = [](const QString &body, const QHash<QString, QString> &) {
+            return Output{QString(), MarkdownRenderer::stats(body)};
+        };
+    } else if (!render) {
         render = [cancelled = m_cancelled](const QString &body, const QHash<QString, QString> &titles) {
             QString html = MarkdownRenderer::render(body, titles, cancelled.get());
             return Output{std::move(html),
@@ -91,18 +118,30 @@ void DetailRenderScheduler::start()
     }
     auto *watcher = new QFutureWatcher<Output>(this);
     ++m_running;
-    connect(watcher, &QFutureWatcher<Output>::finished, this, [this, watcher, generation, id] {
-        --m_running;
-        watcher->deleteLater();
-        // A newer request (or cancel) supersedes this render; its result
-        // would show text the user has already changed.
-        if (generation != m_generation)
-            return;
-        const Output output = watcher->result();
-        m_html = output.html;
-        m_stats = output.stats;
-        m_renderedDocumentID = id;
-        Q_EMIT rendered();
-    });
-    watcher->setFuture(QtConcurrent::run(std::move(render), m_keyBody, m_keyTitles));
+    connect(watcher, &QFutureWatcher<Output>::finished, this,
+            [this, watcher, generation, revision, withHtml, id] {
+                --m_running;
+                watcher->deleteLater();
+                // A newer request (or cancel) supersedes this render; its result
+                // would show text the user has already changed.
+                if (generation != m_generation)
+                    return;
+                const Output output = watcher->result();
+                if (withHtml) {
+                    m_html = output.html;
+                    m_htmlRevision = revision;
+                }
+                m_stats = output.stats;
+                m_renderedDocumentID = id;
+                Q_EMIT rendered();
+            });
+    watcher->setFuture(QtConcurrent::run(
+        [render = std::move(render)](const QString &body, const QHash<QString, QString> &titles) {
+            Output output = render(body, titles);
+            // The render's temporaries are freed by now; a pool thread's
+            // arena would otherwise keep their pages after every pause.
+            AllocatorPolicy::releaseFreedMemory();
+            return output;
+        },
+        m_keyBody, m_keyTitles));
 }

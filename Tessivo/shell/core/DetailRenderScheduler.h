@@ -47,6 +47,13 @@ public:
     void request(const QString &documentID, const QString &body, const QHash<QString, QString> &titles);
     // Drops a pending or running render (the view went away).
     void cancel();
+    // Whether anything shows the HTML (true at first). While nothing does, a
+    // change only counts: the counts stay live, and the HTML of the newest
+    // text is rendered at once when it is wanted again.
+    void setHtmlWanted(bool wanted);
+    bool isHtmlWanted() const { return m_htmlWanted; }
+    // html() is of the newest requested text and titles.
+    bool isHtmlCurrent() const { return m_hasKey && m_htmlRevision == m_keyRevision; }
 
     // What the preview shows, and whose document it is (empty before the
     // first render).
@@ -73,6 +80,12 @@ private:
     quint64 m_generation = 0;
     std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
     int m_running = 0;
+    bool m_htmlWanted = true;
+    // The latest render started renders HTML, not only counts.
+    bool m_startedWithHtml = false;
+    // Counts the requests that changed the key; html() is of m_htmlRevision.
+    quint64 m_keyRevision = 0;
+    quint64 m_htmlRevision = 0;
 
     bool m_hasKey = false;
     QString m_keyID;

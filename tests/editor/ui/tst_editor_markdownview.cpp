@@ -18,6 +18,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
@@ -121,6 +124,37 @@ private Q_SLOTS:
         QCOMPARE(body(id), u"x\r\ny ü\u00A0"_s);
         QTest::keyClick(view(), Qt::Key_Backspace);
         QCOMPARE(body(id), u"x\r\ny ü"_s);
+    }
+
+    // Each key reaches the store as the edit it made: the stored body and the
+    // editor's text stay two buffers that each change in place, so a key
+    // never copies a long body, and no pending save holds the stored one.
+    void typingEditsTheStoredBodyInPlace()
+    {
+        const QString id = addDocument(u"# Notes\r\n\r\n- one\r\n"_s);
+        openEditor(id);
+        const auto stored = [this, id]() -> const QString & {
+            return m_store->documents().at(m_store->indexOfDocument(id)).body;
+        };
+        placeCaret(view()->length() - 2);
+        QTest::keyClick(view(), Qt::Key_Return); // continues the list
+        typeText(view(), u"two"_s);
+        placeCaret(2);
+        typeText(view(), u"My "_s);
+        QTest::keyClick(view(), Qt::Key_Backspace);
+        view()->undo();
+        QCOMPARE(body(id), u"# My Notes\r\n\r\n- one\r\n- two\r\n"_s);
+        QCOMPARE(stored(), view()->string());
+        QVERIFY(stored().isDetached());
+        QVERIFY(view()->string().isDetached());
+
+        // The debounced save writes the text as it is then.
+        QTRY_VERIFY(m_store->pendingSaveIDs().isEmpty());
+        m_store->waitForWrites();
+        QFile file(m_dir->filePath(u"store/documents/%1.json"_s.arg(id)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object().value(u"body"_s).toString(),
+                 view()->string());
     }
 
     void documentSwitchResetsTheView()

@@ -8,6 +8,7 @@
 #include "service/core/Session.h"
 #include "shell/CommandPaletteView.h"
 #include "shell/ContentView.h"
+#include "shell/MainWindow.h"
 #include "shell/core/DetailViewMode.h"
 #include "shell/core/StartupSequence.h"
 #include "sidebar/SidebarFooterRows.h"
@@ -40,6 +41,14 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+QStringList ids(const QList<CommandPaletteModel::Item> &items)
+{
+    QStringList out;
+    for (const CommandPaletteModel::Item &item : items)
+        out << item.id;
+    return out;
+}
 
 // Every widget of one window painted, and where, in the window's coordinates.
 class PaintRecorder final : public QObject
@@ -238,7 +247,8 @@ private Q_SLOTS:
         // A second toggle closes it.
         m_services->notifications()->post(AppNotifications::toggleCommandPalette);
         QVERIFY(!view->paletteOpen());
-        QTRY_VERIFY(!palette);
+        QVERIFY(!view->commandPalette());
+        QVERIFY(!palette->isVisible());
 
         // A click inside the panel that hits no row or field (the search
         // row's margin, the divider) is not a click on the backdrop.
@@ -320,6 +330,88 @@ private Q_SLOTS:
         QTest::mouseClick(list, Qt::LeftButton, {}, list->mapFrom(palette, first.center()));
         QVERIFY(!view->paletteOpen());
         QCOMPARE(int(m_store->documents().size()), before + 1);
+    }
+
+    // A document chosen in the palette takes the typing that follows, as a
+    // new document does: keys go to whichever window and widget has the
+    // keyboard, as the window system would send them.
+    void documentChosenInThePaletteTakesTyping()
+    {
+        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
+        m_services->viewMode()->setMode(ViewMode::split);
+        const auto typeIntoFocus = [](const QString &keys) {
+            for (const QChar key : keys)
+                QTest::keyClick(QGuiApplication::focusWindow(), key.toLatin1());
+        };
+        DocumentStore *store = m_store.get();
+        MainWindow window(
+            *m_services,
+            ContentView::Options{StartupSequence::Steps{[store] { return store->load(); }, {}, {}, {}}, {}});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(window.contentView()->isStartupFinished());
+        const QString first = m_store->createDocument(std::nullopt, u"# Alpha notes\n\nOne."_s).id;
+        const QString chosen = m_store->createDocument(std::nullopt, u"# Beta plan\n\nTwo."_s).id;
+        m_store->setActiveDocumentID(first);
+        window.activateWindow();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), window.windowHandle());
+        ContentView *view = window.contentView();
+
+        QTest::keyClick(window.windowHandle(), Qt::Key_K, Qt::ControlModifier);
+        QTRY_VERIFY(view->commandPalette() && view->commandPalette()->searchField()->hasFocus());
+        typeIntoFocus(u"beta"_s);
+        QTRY_COMPARE(view->commandPalette()->model()->shownItems().first().id, u"doc:"_s + chosen);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(m_store->activeDocumentID(), chosen);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), window.windowHandle());
+        auto *editor = window.findChild<ListContinuingTextView *>();
+        QVERIFY(editor);
+        QTRY_VERIFY(editor->hasFocus());
+        typeIntoFocus(u"xyz"_s);
+        QTRY_VERIFY2(m_store->document(chosen)->body.contains(u"xyz"_s),
+                     qPrintable(m_store->document(chosen)->body));
+        QVERIFY(!m_store->document(first)->body.contains(u"xyz"_s));
+    }
+
+    // The palette is made once and shown again: each opening starts as a
+    // new palette would, on the store as it is now.
+    void reopenedPaletteStartsFresh()
+    {
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isStartupFinished());
+        m_store->createDocument(std::nullopt, u"# Kept\n"_s);
+        view->setPaletteOpen(true);
+        CommandPaletteView *palette = view->commandPalette();
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QTest::keyClicks(palette->searchField(), u"zzqqxx"_s);
+        QVERIFY(palette->showsEmptyMessage());
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QVERIFY(!view->paletteOpen());
+
+        // Changed while the palette is closed.
+        const QString added = m_store->createDocument(std::nullopt, u"# Added while closed\n"_s).id;
+        view->toggleSidebar();
+        view->setPaletteOpen(true);
+        QCOMPARE(view->commandPalette(), palette);
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        QCOMPARE(palette->searchField()->text(), QString());
+        QCOMPARE(palette->model()->selection(), 0);
+        QVERIFY(!palette->showsEmptyMessage());
+        const QList<CommandPaletteModel::Item> shown = palette->model()->shownItems();
+        const qsizetype row = ids(shown).indexOf(u"doc:"_s + added);
+        QVERIFY(row > 0);
+        QVERIFY(!palette->rowRect(int(row)).isEmpty());
+        QCOMPARE(palette->shownTitle(int(row)), u"Added while closed"_s);
+        QCOMPARE(shown.last().title, u"Show sidebar"_s);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QCOMPARE(palette->model()->selection(), 1);
+        QTest::keyClicks(palette->searchField(), u"added"_s);
+        QCOMPARE(palette->model()->shownItems().first().id, u"doc:"_s + added);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+        QVERIFY(!view->paletteOpen());
+        QCOMPARE(m_store->activeDocumentID(), added);
     }
 
     void dropOnTheWindow_data()

@@ -101,6 +101,7 @@ private Q_SLOTS:
     void viewModes_data();
     void viewModes();
     void previewFollowsTheStore();
+    void editorAloneKeepsCountsAndRendersOnDemand();
     void newDocumentTakesTheKeyboard();
     void publishedFlag();
     void modeButtonFill();
@@ -318,6 +319,50 @@ void TestDetailView::previewFollowsTheStore()
     QVERIFY(!pane->renderScheduler()->isWaitingForPause());
     QTRY_COMPARE(pane->renderedDocumentID(), second.id);
     QVERIFY(pane->html().contains(u"Second"_s));
+}
+
+void TestDetailView::editorAloneKeepsCountsAndRendersOnDemand()
+{
+    const Document doc = m_store->createDocument(std::nullopt, u"Hello"_s);
+    auto pane = makePane();
+    QVERIFY(pane);
+    QTRY_COMPARE(pane->renderedDocumentID(), doc.id);
+    int renders = 0;
+    pane->renderScheduler()->setRenderFunction(
+        [&renders](const QString &body, const QHash<QString, QString> &t) {
+            ++renders;
+            return DetailRenderScheduler::renderNow(body, t);
+        });
+    pane->setMode(ViewMode::editor);
+
+    // Without a preview the counts follow every change, and nothing renders
+    // HTML for it.
+    ListContinuingTextView *editor = editorOf(pane.get());
+    QVERIFY(editor);
+    editor->setFocus();
+    editor->setSelectedRange({5, 0});
+    QTest::keyClicks(editor, u" **world**"_s);
+    pane->renderScheduler()->endPauseNow();
+    QTRY_COMPARE(pane->stats(), (MarkdownRenderer::Stats{2, 15}));
+    QCOMPARE(pane->statusBar()->texts().at(0), u"2 words"_s);
+    QTest::keyClicks(editor, u" again"_s);
+    pane->renderScheduler()->endPauseNow();
+    QTRY_COMPARE(pane->stats(), (MarkdownRenderer::Stats{3, 21}));
+    QCOMPARE(renders, 0);
+
+    // An HTML export holds the text as it is now.
+    m_savePath = m_dir->filePath(u"editor-alone.html"_s);
+    pane->exportAs(ExportFormat::Html);
+    QFile file(m_savePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(file.readAll()).contains(u"<p>Hello <strong>world</strong> again</p>"_s));
+
+    // So does the preview once it shows again, rendered at once.
+    pane->setMode(ViewMode::split);
+    QVERIFY(!pane->renderScheduler()->isWaitingForPause());
+    QTRY_VERIFY(pane->html().contains(u"<p>Hello <strong>world</strong> again</p>"_s));
+    QCOMPARE(renders, 1);
+    QTRY_COMPARE(pane->preview()->page()->lastSent().value_or(QString()), pane->html());
 }
 
 void TestDetailView::newDocumentTakesTheKeyboard()

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Memory and CPU of pauses in typing: the real tessivo binary under Xvfb with
+# openbox, a fresh home whose only document is a generated Markdown text
+# (5 MB by default), shown in the given view mode. After the first preview
+# (the app idle) and 5 s more, KEYS keys are typed, each followed by a pause
+# of PAUSE seconds.
+#
+#   bench/pause-bench.sh [build-dir] [mode] [pause-seconds] [keys] [size]
+#
+# mode is split (default), editor or preview. Reports, on one line:
+#   - rss0_MB: resident memory of the main process before the first key;
+#   - rss_keys_MB and ratio: after the last pause, and as a multiple of rss0;
+#   - rss_idle_MB and ratio: once the app is idle after that (the same unless
+#     the machine is so busy that the last render outlasts the pause);
+#   - rss_30s_MB and ratio: 30 s later;
+#   - cpu_main_ms, cpu_tree_ms: run time (utime + stime) of the main process
+#     and of it with its helpers (the web engine) over the keys and pauses.
+# TESSIVO_BENCH_APP names another binary than <build-dir>/Tessivo/tessivo.
+set -euo pipefail
+
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
+    export TESSIVO_BENCH_BUS_HOME
+    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
+        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
+        exec dbus-run-session -- bash "$0" "$@"
+fi
+
+BUILD=${1:-build}
+MODE=${2:-split}
+PAUSE=${3:-2}
+KEYS=${4:-10}
+SIZE=${5:-5000000}
+APP=${TESSIVO_BENCH_APP:-$BUILD/Tessivo/tessivo}
+[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+XVFB_PID=
+WM_PID=
+APP_PID=
+cleanup() {
+    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; } || true
+    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
+}
+trap cleanup EXIT
+
+home="$WORK/home"
+mkdir -p "$home/data" "$home/config" "$home/cache"
+python3 - "$home" "$MODE" "$SIZE" <<'PY'
+import json, os, sys
+home, mode, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
+parts, n, i = ["# Pause benchmark\n\n"], 0, 0
+while n < size:
+    block = [
+        f"## Section {i}\n\n",
+        f"Some *words* of a paragraph with [[Note {i}]], ==marked== text, $x_{i}$ and a [link](https://example.com/{i}). " * 3 + "\n\n",
+        f"- item one of list {i}\n- item **two**\n- [ ] a task\n\n",
+        f"> A quotation number {i}, quoted.\n\n",
+        "```\nlet x = 1;\n```\n\n",
+        "| a | b |\n|---|---|\n| 1 | 2 |\n\n",
+    ][i % 6]
+    parts.append(block); n += len(block); i += 1
+body = "".join(parts)[:size] + "\n\nThe end.\n"
+base = os.path.join(home, "data", "Tessivo")
+os.makedirs(os.path.join(base, "documents"), exist_ok=True)
+doc_id = "00000000-0000-0000-0000-000000000001"
+t = 1_700_000_000_000
+doc = {"id": doc_id, "title": "Benchmark", "body": body, "frontmatter": {}, "overrides": [],
+       "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}
+with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
+    json.dump(doc, f)
+with open(os.path.join(base, "collections.json"), "w") as f:
+    f.write("[]")
+with open(os.path.join(base, "state.json"), "w") as f:
+    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
+               "welcomeSeeded": True}, f)
+os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
+with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
+    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode={mode}\n")
+PY
+
+DISPLAY_NUM=$((90 + RANDOM % 100))
+Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$DISPLAY_NUM"
+sleep 1
+openbox >/dev/null 2>&1 &
+WM_PID=$!
+sleep 0.5
+
+# utime + stime in milliseconds: `cpu_ms PID main` or `cpu_ms PID tree`.
+cpu_ms() {
+    python3 - "$1" "$2" <<'PY'
+import os, sys
+root, scope = int(sys.argv[1]), sys.argv[2]
+tick = os.sysconf("SC_CLK_TCK")
+def stat(pid):
+    return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+pids = [root]
+if scope == "tree":
+    kids = {}
+    for p in os.listdir("/proc"):
+        if p.isdigit():
+            try:
+                kids.setdefault(int(stat(p)[1]), []).append(int(p))
+            except OSError:
+                pass
+    i = 0
+    while i < len(pids):
+        pids += kids.get(pids[i], []); i += 1
+total = 0
+for pid in pids:
+    try:
+        s = stat(pid)
+        total += int(s[11]) + int(s[12])
+    except OSError:
+        pass
+print(total * 1000 // tick)
+PY
+}
+rss_mb() { echo $(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 )); }
+# Waits until the tree has used under 50 ms of CPU in a second.
+wait_idle() {
+    local before after
+    before=$(cpu_ms "$APP_PID" tree)
+    while sleep 1; after=$(cpu_ms "$APP_PID" tree); [ $((after - before)) -gt 50 ]; do before=$after; done
+}
+
+HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+    QTWEBENGINE_DISABLE_SANDBOX=1 "$APP" >"$WORK/app.log" 2>&1 &
+APP_PID=$!
+until window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ]; do
+    kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended before showing a window:" >&2; tail -5 "$WORK/app.log" >&2; exit 1; }
+    sleep 0.1
+done
+xdotool windowsize "$window" 1400 900 windowmove "$window" 0 0 windowactivate --sync "$window" 2>/dev/null || true
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The caret into the editor, at the end of the text.
+xdotool mousemove --window "$window" $((WIDTH * 25 / 100)) $((HEIGHT / 2)) click 1
+xdotool key ctrl+End
+xdotool mousemove 1900 1060
+wait_idle
+sleep 5
+rss0=$(rss_mb)
+cpu0_main=$(cpu_ms "$APP_PID" main)
+cpu0_tree=$(cpu_ms "$APP_PID" tree)
+for _ in $(seq "$KEYS"); do
+    xdotool key e
+    sleep "$PAUSE"
+done
+cpu1_main=$(cpu_ms "$APP_PID" main)
+cpu1_tree=$(cpu_ms "$APP_PID" tree)
+rss1=$(rss_mb)
+# On a busy machine the last render may still run after the pause.
+wait_idle
+rss_idle=$(rss_mb)
+sleep 30
+rss2=$(rss_mb)
+ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+echo "mode=$MODE pause=${PAUSE}s keys=$KEYS rss0_MB=$rss0 rss_keys_MB=$rss1 ($(ratio "$rss1" "$rss0")x)" \
+    "rss_idle_MB=$rss_idle ($(ratio "$rss_idle" "$rss0")x) rss_30s_MB=$rss2 ($(ratio "$rss2" "$rss0")x) cpu_main_ms=$((cpu1_main - cpu0_main))" \
+    "cpu_tree_ms=$((cpu1_tree - cpu0_tree))"
