@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TestHooks.h"
+#include "TestNeeds.h"
 #include "protocol/Rules.h"
 
 #include <QEventLoop>
@@ -197,5 +198,5 @@ private:
 #define START_SERVICE(fixture, ...)                                                                          \
     do {                                                                                                     \
         if (!(fixture).start(__VA_ARGS__))                                                                   \
-            QSKIP(qPrintable((fixture).skipReason()));                                                       \
+            TESSIVO_NEED((fixture).skipReason());                                                            \
     } while (false)

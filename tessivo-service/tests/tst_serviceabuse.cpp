@@ -528,7 +528,7 @@ private slots:
         ServerOptions options;
         options.database = freshDatabase(dir, &skip);
         if (options.database.isEmpty())
-            QSKIP(qPrintable(skip));
+            TESSIVO_NEED(skip);
         options.port = 0;
         options.passwordIterations = 200'000;
         Fixture f;

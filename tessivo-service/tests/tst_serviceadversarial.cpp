@@ -356,7 +356,18 @@ private slots:
         for (const Attacker &a : attackers)
             statuses.append(replyStatus(a.head));
         if (attack == u"half heads") {
-            QCOMPARE(statuses.count(503), 300 - 256);
+            // Those past the address's cap are refused; a slow (sanitized,
+            // loaded) build may still be sending the refusals.
+            const auto refused = [&] {
+                qsizetype count = 0;
+                for (Attacker &a : attackers) {
+                    if (a.head.size() < 512)
+                        a.head += a.socket->read(512 - a.head.size());
+                    count += replyStatus(a.head) == 503;
+                }
+                return count;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(refused(), 300 - 256, 60000);
         } else if (attack == u"passwords") {
             // The owner's own page meanwhile answers fast, not just eventually.
             QVERIFY2(latencies[latencies.size() * 99 / 100] < 100, "GET / p99 over 100 ms");

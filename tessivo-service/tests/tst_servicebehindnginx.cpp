@@ -20,7 +20,7 @@ private slots:
     {
         const QString nginx = QStandardPaths::findExecutable(u"nginx"_s, {u"/usr/sbin"_s, u"/usr/bin"_s});
         if (nginx.isEmpty())
-            QSKIP("nginx is not installed (scripts/install-deps.sh installs nginx-light)");
+            TESSIVO_NEED(u"nginx is not installed (scripts/install-deps.sh installs nginx-light)"_s);
         QTcpServer probe; // a free port for nginx
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         m_port = probe.serverPort();
@@ -32,7 +32,7 @@ private slots:
         options.publicUrl = u"http://127.0.0.1:%1"_s.arg(m_port); // nginx's address
         m_service = std::make_unique<Fixture>();
         if (!m_service->start(options))
-            QSKIP(qPrintable(m_service->skipReason()));
+            TESSIVO_NEED(m_service->skipReason());
 
         QFile config(m_dir.filePath(u"nginx.conf"_s));
         QVERIFY(config.open(QIODevice::WriteOnly));

@@ -4,6 +4,8 @@
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
 
+#include "TestNeeds.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -218,9 +220,7 @@ private Q_SLOTS:
     void theBrowserReachesTheBinaryThroughXdgOpen()
     {
         QFETCH(QString, folder);
-        if (QStandardPaths::findExecutable(u"xdg-open"_s).isEmpty() ||
-            QStandardPaths::findExecutable(u"xdg-mime"_s).isEmpty())
-            QSKIP("needs xdg-utils");
+        TESSIVO_NEED(TestNeeds::program(u"xdg-open"_s) + TestNeeds::program(u"xdg-mime"_s));
         QVERIFY(QDir().mkpath(path(folder)));
         const QString binary = path(folder + u"/tessivo"_s);
         QFile script(binary);

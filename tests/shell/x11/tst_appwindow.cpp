@@ -3,6 +3,7 @@
 // back first, it comes back where it was left across restarts, and Ctrl+Q
 // quits from the settings window as from the main one.
 #include "OwnXServer.h"
+#include "TestNeeds.h"
 
 #include <QDir>
 #include <QFile>
@@ -122,8 +123,7 @@ class TestAppWindow : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(binary()))
-            QSKIP("the tessivo binary is not built");
+        TESSIVO_NEED(TestNeeds::file(binary(), QStringLiteral("the tessivo binary")));
         m_windowManager = OwnXServer::startWindowManager();
         QVERIFY(m_windowManager > 0);
     }
