@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -31,7 +33,15 @@ namespace {
 // the document debounce (0.4 s) plus a margin for timers and the write.
 constexpr qint64 settledAfterMs = 850;
 
+// What the store logged; its writers log from their own threads.
+QMutex capturedLock;
 QStringList capturedMessages;
+
+bool captured(const QRegularExpression &pattern)
+{
+    const QMutexLocker locker(&capturedLock);
+    return capturedMessages.contains(pattern);
+}
 
 // Every file below `root`, relative to it, sorted.
 QStringList tree(const QString &root)
@@ -217,6 +227,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         m_base = m_dir->filePath(u"base"_s);
+        const QMutexLocker locker(&capturedLock);
         capturedMessages.clear();
     }
 
@@ -450,6 +461,7 @@ private Q_SLOTS:
         }
 
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+            const QMutexLocker locker(&capturedLock);
             capturedMessages.append(message);
         });
         const QString text = u"# Kept\n\n"_s + QString(200 * 1024, u'w');
@@ -464,13 +476,12 @@ private Q_SLOTS:
         QVERIFY(std::any_of(written.cbegin(), written.cend(), [](const QList<QVariant> &args) {
             return args.at(0).toString() == u"documents/kept.json"_s && !args.at(1).toBool();
         }));
-        QVERIFY(capturedMessages.contains(
-            QRegularExpression(u"^\\[persistence\\] failed to save document kept: .+"_s)));
+        QVERIFY(captured(QRegularExpression(u"^\\[persistence\\] failed to save document kept: .+"_s)));
         if (!fullDisk) {
             store.flushPendingSaves();
             for (const QString &what : {u"collections"_s, u"state"_s}) {
-                QVERIFY(capturedMessages.contains(
-                    QRegularExpression(u"^\\[persistence\\] failed to save %1: .+"_s.arg(what))));
+                QVERIFY(
+                    captured(QRegularExpression(u"^\\[persistence\\] failed to save %1: .+"_s.arg(what))));
             }
         }
         QCOMPARE(readBytes(path), before);
