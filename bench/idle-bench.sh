@@ -10,43 +10,18 @@
 # and the whole tree) and the median of the tree figures.
 set -euo pipefail
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
-    export TESSIVO_BENCH_BUS_HOME
-    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
-        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
-        exec dbus-run-session -- bash "$0" "$@"
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/lib/app-under-x.sh"
+bench_session_bus "$@"
 
 BUILD=${1:-build}
 LAUNCHES=${2:-3}
 SECONDS_MEASURED=${3:-20}
 APP="$BUILD/Tessivo/tessivo"
-[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
-for tool in Xvfb openbox xdotool python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
-done
+bench_require "$APP" Xvfb openbox xdotool python3
 
-WORK=$(mktemp -d)
-XVFB_PID=
-WM_PID=
-APP_PID=
-cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
-}
-trap cleanup EXIT
+bench_work_dir
 
-DISPLAY_NUM=$((200 + RANDOM % 100))
-Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$DISPLAY_NUM"
-sleep 1
-openbox >/dev/null 2>&1 &
-WM_PID=$!
-sleep 0.5
+bench_start_x 200
 
 # Clock ticks of user and system time of a process and all its descendants.
 ticks() {
@@ -82,10 +57,7 @@ HZ=$(getconf CLK_TCK)
 trees=()
 for run in $(seq "$LAUNCHES"); do
     home="$WORK/home-$run"
-    mkdir -p "$home/data" "$home/config" "$home/cache"
-    HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
-        QTWEBENGINE_DISABLE_SANDBOX=1 "$APP" >"$WORK/app-$run.log" 2>&1 &
-    APP_PID=$!
+    bench_launch "$home" "$WORK/app-$run.log" "$APP"
     window=
     for _ in $(seq 2000); do
         window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ] && break

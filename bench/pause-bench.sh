@@ -18,13 +18,8 @@
 # TESSIVO_BENCH_APP names another binary than <build-dir>/Tessivo/tessivo.
 set -euo pipefail
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
-    export TESSIVO_BENCH_BUS_HOME
-    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
-        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
-        exec dbus-run-session -- bash "$0" "$@"
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/lib/app-under-x.sh"
+bench_session_bus "$@"
 
 BUILD=${1:-build}
 MODE=${2:-split}
@@ -32,19 +27,9 @@ PAUSE=${3:-2}
 KEYS=${4:-10}
 SIZE=${5:-5000000}
 APP=${TESSIVO_BENCH_APP:-$BUILD/Tessivo/tessivo}
-[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
+bench_require "$APP"
 
-WORK=$(mktemp -d)
-XVFB_PID=
-WM_PID=
-APP_PID=
-cleanup() {
-    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; } || true
-    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
-}
-trap cleanup EXIT
+bench_work_dir
 
 home="$WORK/home"
 mkdir -p "$home/data" "$home/config" "$home/cache"
@@ -81,14 +66,7 @@ with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
     f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode={mode}\n")
 PY
 
-DISPLAY_NUM=$((90 + RANDOM % 100))
-Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$DISPLAY_NUM"
-sleep 1
-openbox >/dev/null 2>&1 &
-WM_PID=$!
-sleep 0.5
+bench_start_x 90
 
 # utime + stime in milliseconds: `cpu_ms PID main` or `cpu_ms PID tree`.
 cpu_ms() {
@@ -120,7 +98,7 @@ for pid in pids:
 print(total * 1000 // tick)
 PY
 }
-rss_mb() { echo $(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 )); }
+rss_mb() { bench_rss_mb "$APP_PID"; }
 # Waits until the tree has used under 50 ms of CPU in a second.
 wait_idle() {
     local before after
@@ -128,9 +106,7 @@ wait_idle() {
     while sleep 1; after=$(cpu_ms "$APP_PID" tree); [ $((after - before)) -gt 50 ]; do before=$after; done
 }
 
-HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
-    QTWEBENGINE_DISABLE_SANDBOX=1 "$APP" >"$WORK/app.log" 2>&1 &
-APP_PID=$!
+bench_launch "$home" "$WORK/app.log" "$APP"
 until window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ]; do
     kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended before showing a window:" >&2; tail -5 "$WORK/app.log" >&2; exit 1; }
     sleep 0.1

@@ -15,33 +15,15 @@
 # block in view must keep its offset).
 set -euo pipefail
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
-    export TESSIVO_BENCH_BUS_HOME
-    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
-        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
-        exec dbus-run-session -- bash "$0" "$@"
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/lib/app-under-x.sh"
+bench_session_bus "$@"
 
 SIZE=${1:-1M}
 BUILD=${2:-build}
 APP="$BUILD/Tessivo/tessivo"
-[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
-for tool in Xvfb openbox xdotool python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
-done
+bench_require "$APP" Xvfb openbox xdotool python3
 
-WORK=$(mktemp -d)
-XVFB_PID=
-WM_PID=
-APP_PID=
-cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
-}
-trap cleanup EXIT
+bench_work_dir
 
 HOME_DIR="$WORK/home"
 python3 - "$HOME_DIR" "$SIZE" <<'PY'
@@ -80,19 +62,10 @@ with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
 print(f"document: {len(body)} characters, {i} blocks, the last section {i - 1 - (i - 1) % 6}", file=sys.stderr)
 PY
 
-DISPLAY_NUM=$((300 + RANDOM % 100))
-Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$DISPLAY_NUM"
-sleep 1
-openbox >/dev/null 2>&1 &
-WM_PID=$!
-sleep 0.5
+bench_start_x 300
 
 PORT=$((20000 + RANDOM % 20000))
-HOME="$HOME_DIR" XDG_DATA_HOME="$HOME_DIR/data" XDG_CONFIG_HOME="$HOME_DIR/config" XDG_CACHE_HOME="$HOME_DIR/cache" \
-    QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_REMOTE_DEBUGGING=$PORT "$APP" >"$WORK/app.log" 2>&1 &
-APP_PID=$!
+QTWEBENGINE_REMOTE_DEBUGGING=$PORT bench_launch "$HOME_DIR" "$WORK/app.log" "$APP"
 window=
 for _ in $(seq 3000); do
     window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ] && break

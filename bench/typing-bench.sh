@@ -22,36 +22,17 @@
 # app after typing; TESSIVO_BENCH_PEER=0 measures tessivo alone.
 set -euo pipefail
 
-# As on a desktop: a session bus, which the apps would otherwise each start
-# for themselves (a fork and a wait inside the start-up being measured).
-# Services the bus starts (a keyring) get a home of their own, not the user's.
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-    TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
-    export TESSIVO_BENCH_BUS_HOME
-    HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
-        XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
-        exec dbus-run-session -- bash "$0" "$@"
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/lib/app-under-x.sh"
+bench_session_bus "$@"
 
 FILE=${1:-}
 BUILD=${2:-build}
 KEYS=${3:-300}
 STARTS=${TESSIVO_BENCH_STARTS:-5}
 APP="$BUILD/Tessivo/tessivo"
-[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
-for tool in Xvfb xdotool python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
-done
+bench_require "$APP" Xvfb xdotool python3
 
-WORK=$(mktemp -d)
-XVFB_PID=
-APP_PID=
-cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
-}
-trap cleanup EXIT
+bench_work_dir
 
 if [ -z "$FILE" ]; then
     FILE="$WORK/bench.md"
@@ -75,15 +56,7 @@ PY
 fi
 [ -f "$FILE" ] || { echo "no such file: $FILE" >&2; exit 1; }
 
-DISPLAY_NUM=$((90 + RANDOM % 100))
-Xvfb ":$DISPLAY_NUM" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$DISPLAY_NUM"
-sleep 1
-if command -v openbox >/dev/null; then
-    openbox >/dev/null 2>&1 &
-    sleep 0.5
-fi
+bench_start_x 90
 
 # CPU of a process tree in milliseconds: `cpu_ms PID tree` or `cpu_ms PID main`.
 cpu_ms() {
@@ -226,9 +199,7 @@ PY
     for run in $(seq "$STARTS"); do
         [ -n "$APP_PID" ] && { kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true; }
         t0=$(now_ms)
-        HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
-            QTWEBENGINE_DISABLE_SANDBOX=1 "$@" >"$WORK/$name.log" 2>&1 &
-        APP_PID=$!
+        bench_launch "$home" "$WORK/$name.log" "$@"
         window=
         until window=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1) && [ -n "$window" ]; do
             kill -0 "$APP_PID" 2>/dev/null || { echo "$name ended before showing a window:" >&2; tail -5 "$WORK/$name.log" >&2; exit 1; }
@@ -238,7 +209,7 @@ PY
         ink_ms "$window" "$t0" "$APP_PID" >"$WORK/ink" &
         ink=$!
         sleep $(python3 -c "print(max(0, 3 - ($(now_ms) - $t0) / 1000))")
-        memories+=($(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 )))
+        memories+=("$(bench_rss_mb "$APP_PID")")
         wait "$ink" || true
         inks+=("$(cat "$WORK/ink")")
     done
@@ -291,7 +262,7 @@ print(out[:$KEYS])")
     if [ -n "${TESSIVO_BENCH_SHOTS:-}" ] && command -v import >/dev/null; then
         import -window root "$TESSIVO_BENCH_SHOTS/$name.png"
     fi
-    RESULT[$name.rssafter]=$(( $(awk '/VmRSS/ {print $2}' "/proc/$APP_PID/status") / 1024 ))
+    RESULT[$name.rssafter]=$(bench_rss_mb "$APP_PID")
 
     kill -TERM "$APP_PID"; wait "$APP_PID" 2>/dev/null || true
     APP_PID=

@@ -14,10 +14,8 @@ set -uo pipefail
 STARTS=${1:-300}
 BUILD=${2:-build}
 APP="$BUILD/Tessivo/tessivo"
-[ -x "$APP" ] || { echo "no $APP: build first" >&2; exit 1; }
-for tool in Xvfb openbox xdotool xprop; do
-    command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
-done
+source "$(dirname "${BASH_SOURCE[0]}")/lib/app-under-x.sh"
+bench_require "$APP" Xvfb openbox xdotool xprop
 
 WORK=$(mktemp -d)
 PIDS=()

@@ -1,0 +1,73 @@
+# Sourced by the benchmarks that drive the real tessivo binary under Xvfb:
+# the session, the X server and window manager, the app's launch with a home
+# of its own, and what they read of it from /proc.
+
+# As on a desktop: a session bus, which the app would otherwise start for
+# itself (a fork and a wait inside what is measured). Services the bus starts
+# (a keyring) get a home of their own, not the user's. Call it with the
+# script's own arguments, before anything else: it runs the script again.
+bench_session_bus() {
+    if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+        TESSIVO_BENCH_BUS_HOME=$(mktemp -d)
+        export TESSIVO_BENCH_BUS_HOME
+        HOME=$TESSIVO_BENCH_BUS_HOME XDG_CACHE_HOME=$TESSIVO_BENCH_BUS_HOME/cache \
+            XDG_DATA_HOME=$TESSIVO_BENCH_BUS_HOME/data XDG_CONFIG_HOME=$TESSIVO_BENCH_BUS_HOME/config \
+            exec dbus-run-session -- bash "$0" "$@"
+    fi
+}
+
+# `bench_require APP TOOL...`: stops the script unless APP is built and every
+# TOOL is on the PATH.
+bench_require() {
+    [ -x "$1" ] || { echo "no $1: build first" >&2; exit 1; }
+    shift
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "$tool is required" >&2; exit 1; }
+    done
+}
+
+# WORK, a scratch directory that goes at exit with the session's home, as do
+# the app, the window manager and the X server still running then.
+bench_work_dir() {
+    WORK=$(mktemp -d)
+    XVFB_PID=
+    WM_PID=
+    APP_PID=
+    trap bench_cleanup EXIT
+}
+bench_cleanup() {
+    [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; } || true
+    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -rf "$WORK" "${TESSIVO_BENCH_BUS_HOME:-}"
+}
+
+# `bench_start_x BASE`: Xvfb on a display numbered from BASE up (scripts that
+# may run at once start from different numbers), then openbox when installed.
+bench_start_x() {
+    local display=$(($1 + RANDOM % 100))
+    Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$display"
+    sleep 1
+    if command -v openbox >/dev/null; then
+        openbox >/dev/null 2>&1 &
+        WM_PID=$!
+        sleep 0.5
+    fi
+}
+
+# `bench_launch HOME LOG COMMAND...`: starts the app in the background with
+# HOME as its whole home, its output to LOG; APP_PID is its process. Nothing
+# else runs here: start-up times are taken around it.
+bench_launch() {
+    local home=$1 log=$2
+    shift 2
+    HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+        QTWEBENGINE_DISABLE_SANDBOX=1 "$@" >"$log" 2>&1 &
+    APP_PID=$!
+}
+
+# Resident memory of a process, in MiB.
+bench_rss_mb() { echo $(($(awk '/VmRSS/ {print $2}' "/proc/$1/status") / 1024)); }
