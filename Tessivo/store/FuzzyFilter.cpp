@@ -126,11 +126,8 @@ bool fuzzyQueryNarrows(const QString &wider, const QString &narrower)
 QList<qsizetype> fuzzyFilterLowered(const QStringList &lowered, const QString &normalizedQuery,
                                     const QList<qsizetype> *candidates)
 {
-    QList<qsizetype> result;
     if (normalizedQuery.isEmpty()) {
-        result.resize(lowered.size());
-        std::iota(result.begin(), result.end(), qsizetype(0));
-        return result;
+        return FuzzyFilterDetail::allPositions(lowered.size());
     }
     QList<std::pair<qint64, qsizetype>> scored;
     const auto consider = [&](qsizetype i) {
@@ -147,16 +144,29 @@ QList<qsizetype> fuzzyFilterLowered(const QStringList &lowered, const QString &n
             consider(i);
         }
     }
+    return FuzzyFilterDetail::bestFirst(std::move(scored));
+}
+
+namespace FuzzyFilterDetail {
+
+QList<qsizetype> allPositions(qsizetype count)
+{
+    QList<qsizetype> result(count);
+    std::iota(result.begin(), result.end(), qsizetype(0));
+    return result;
+}
+
+QList<qsizetype> bestFirst(QList<std::pair<qint64, qsizetype>> scored)
+{
     std::stable_sort(scored.begin(), scored.end(),
                      [](const auto &a, const auto &b) { return a.first > b.first; });
+    QList<qsizetype> result;
     result.reserve(scored.size());
     for (const auto &pair : scored) {
         result.append(pair.second);
     }
     return result;
 }
-
-namespace FuzzyFilterDetail {
 
 std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text)
 {

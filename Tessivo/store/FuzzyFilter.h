@@ -26,6 +26,11 @@ QString fuzzyNormalizedQuery(const QString &query);
 namespace FuzzyFilterDetail {
 // fuzzyScore of `text` lower-cased; Latin text is lowered without allocating.
 std::optional<qint64> scoreText(const QString &normalizedQuery, const QString &text);
+// Every position of a list of `count` entries, in order.
+QList<qsizetype> allPositions(qsizetype count);
+// The positions of (score, position) pairs, best score first, equal scores
+// in the order given.
+QList<qsizetype> bestFirst(QList<std::pair<qint64, qsizetype>> scored);
 } // namespace FuzzyFilterDetail
 
 // The positions in `entries` of those whose text (from `textOf`) matches
@@ -36,11 +41,8 @@ template <typename T, typename TextOf>
 QList<qsizetype> fuzzyFilterIndices(const QList<T> &entries, const QString &query, TextOf textOf)
 {
     const QString q = fuzzyNormalizedQuery(query);
-    QList<qsizetype> result;
     if (q.isEmpty()) {
-        result.resize(entries.size());
-        std::iota(result.begin(), result.end(), qsizetype(0));
-        return result;
+        return FuzzyFilterDetail::allPositions(entries.size());
     }
     QList<std::pair<qint64, qsizetype>> scored;
     for (qsizetype i = 0; i < entries.size(); ++i) {
@@ -48,13 +50,7 @@ QList<qsizetype> fuzzyFilterIndices(const QList<T> &entries, const QString &quer
             scored.append({*score, i});
         }
     }
-    std::stable_sort(scored.begin(), scored.end(),
-                     [](const auto &a, const auto &b) { return a.first > b.first; });
-    result.reserve(scored.size());
-    for (const auto &pair : scored) {
-        result.append(pair.second);
-    }
-    return result;
+    return FuzzyFilterDetail::bestFirst(std::move(scored));
 }
 
 // Whether every text that `narrower` matches is matched by `wider` too
