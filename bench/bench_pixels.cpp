@@ -470,6 +470,17 @@ std::optional<qint64> last(const std::vector<Event> &events, Mark mark, qint64 a
     return found;
 }
 
+// A key's way through the palette: to the app, taken by what `handled`
+// names, then the palette's own window drawn and flushed to X.
+Breakdown paletteKeyRun(const std::vector<Event> &events, const ProbeResult &r, const void *layer,
+                        const char *handled, const char *drawn)
+{
+    const auto keyIn = first(events, Mark::keyIn, r.sent);
+    const auto keyDone = last(events, Mark::keyDone, r.sent, r.seen);
+    const auto flush = last(events, Mark::flushTo, keyDone.value_or(r.sent), r.seen, layer);
+    return cut(r.sent, r.seen, {{"key to the app", keyIn}, {handled, keyDone}, {drawn, flush}});
+}
+
 void report(const std::string &title, const std::vector<Breakdown> &runs, int missed)
 {
     std::vector<double> totals;
@@ -727,14 +738,9 @@ void paletteCase(Pixels &pixels, int opens)
         if (!r.seen || !palette) {
             ++openMissed;
         } else {
-            const void *layer = palette->window()->windowHandle();
-            const auto keyIn = first(events, Mark::keyIn, r.sent);
-            const auto keyDone = last(events, Mark::keyDone, r.sent, r.seen);
-            const auto flush = last(events, Mark::flushTo, keyDone.value_or(r.sent), r.seen, layer);
-            openRuns.push_back(cut(r.sent, r.seen,
-                                   {{"key to the app", keyIn},
-                                    {"shortcut opens the palette", keyDone},
-                                    {"window mapped, palette drawn and flushed to X", flush}}));
+            openRuns.push_back(paletteKeyRun(events, r, palette->window()->windowHandle(),
+                                             "shortcut opens the palette",
+                                             "window mapped, palette drawn and flushed to X"));
         }
         waitUntil([&] { return palette && palette->searchField()->hasFocus(); }, 5000);
         settle(200);
@@ -757,13 +763,8 @@ void paletteCase(Pixels &pixels, int opens)
                 for (const Event &e : events)
                     std::printf("  %8.2f ms  mark %d  window %p%s\n", double(e.at - kr.sent) / 1e6,
                                 int(e.mark), e.window, e.window == layer ? " (palette)" : "");
-            const auto keyIn = first(events, Mark::keyIn, kr.sent);
-            const auto keyDone = last(events, Mark::keyDone, kr.sent, kr.seen);
-            const auto flush = last(events, Mark::flushTo, keyDone.value_or(kr.sent), kr.seen, layer);
-            keyRuns.push_back(cut(kr.sent, kr.seen,
-                                  {{"key to the app", keyIn},
-                                   {"field, filter and list take the key", keyDone},
-                                   {"palette drawn and flushed to X", flush}}));
+            keyRuns.push_back(paletteKeyRun(events, kr, layer, "field, filter and list take the key",
+                                            "palette drawn and flushed to X"));
             settle(150);
         }
         pixels.press({XK_Escape});
