@@ -1,5 +1,6 @@
 // The real binary: a second launch brings the window back, and the desktop
 // ending the app right after an edit keeps the edit on disk.
+#include "AppHome.h"
 #include "TestNeeds.h"
 #include "platform/SingleInstance.h"
 #include "service/core/Keychain.h"
@@ -64,12 +65,7 @@ class TestApp : public QObject
 
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_home->path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->filePath(QStringLiteral("run")));
+        QProcessEnvironment env = appHomeEnvironment(*m_home);
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
         return env;
     }

@@ -2,6 +2,7 @@
 // server of the test's own): it shows at every start without being taken
 // back first, it comes back where it was left across restarts, and Ctrl+Q
 // quits from the settings window as from the main one.
+#include "AppHome.h"
 #include "OwnXServer.h"
 #include "TestNeeds.h"
 
@@ -70,13 +71,7 @@ class TestAppWindow : public QObject
     bool launch()
     {
         m_app = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_home->path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->filePath(QStringLiteral("run")));
-        m_app->setProcessEnvironment(env);
+        m_app->setProcessEnvironment(appHomeEnvironment(*m_home));
         m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app->start(binary(), {});
         return m_app->waitForStarted();
