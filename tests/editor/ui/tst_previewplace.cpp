@@ -11,6 +11,7 @@
 #include "store/DocumentStore.h"
 
 #include "PageScript.h"
+#include "PreviewTestSetup.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -139,10 +140,7 @@ class TestPreviewPlace final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        QVERIFY2(!PreviewWebView::resourceFolder().isEmpty(), "the preview page is not in the build tree");
+        QVERIFY2(usePreviewFromBuildTree(), "the preview page is not in the build tree");
         m_preview = std::make_unique<PreviewWebView>(&m_profile, &m_store);
         m_preview->resize(700, 600);
         m_preview->show();

@@ -10,6 +10,7 @@
 #include "store/DocumentStore.h"
 
 #include "PageScript.h"
+#include "PreviewTestSetup.h"
 
 #include <QDir>
 #include <QFile>
@@ -187,10 +188,7 @@ class TestPreviewUpdates final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        PreviewWebView::setResourceFolder(QStringLiteral(TESSIVO_BUILD_DIR "/Tessivo/Preview"));
-        QVERIFY2(!PreviewWebView::resourceFolder().isEmpty(), "the preview page is not in the build tree");
+        QVERIFY2(usePreviewFromBuildTree(), "the preview page is not in the build tree");
         m_patched = loadedPreview();
         m_whole = loadedPreview();
         QVERIFY(m_patched && m_whole);
