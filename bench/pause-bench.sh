@@ -33,9 +33,9 @@ bench_work_dir
 
 home="$WORK/home"
 mkdir -p "$home/data" "$home/config" "$home/cache"
-python3 - "$home" "$MODE" "$SIZE" <<'PY'
-import json, os, sys
-home, mode, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
+python3 - "$WORK/body.md" "$SIZE" <<'PY'
+import sys
+path, size = sys.argv[1], int(sys.argv[2])
 parts, n, i = ["# Pause benchmark\n\n"], 0, 0
 while n < size:
     block = [
@@ -48,23 +48,9 @@ while n < size:
     ][i % 6]
     parts.append(block); n += len(block); i += 1
 body = "".join(parts)[:size] + "\n\nThe end.\n"
-base = os.path.join(home, "data", "Tessivo")
-os.makedirs(os.path.join(base, "documents"), exist_ok=True)
-doc_id = "00000000-0000-0000-0000-000000000001"
-t = 1_700_000_000_000
-doc = {"id": doc_id, "title": "Benchmark", "body": body, "frontmatter": {}, "overrides": [],
-       "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}
-with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
-    json.dump(doc, f)
-with open(os.path.join(base, "collections.json"), "w") as f:
-    f.write("[]")
-with open(os.path.join(base, "state.json"), "w") as f:
-    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
-               "welcomeSeeded": True}, f)
-os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
-with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
-    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode={mode}\n")
+open(path, "w").write(body)
 PY
+bench_seed_home "$home" Benchmark "$MODE" "$WORK/body.md"
 
 bench_start_x 90
 

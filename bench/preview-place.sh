@@ -26,9 +26,9 @@ bench_require "$APP" Xvfb openbox xdotool python3
 bench_work_dir
 
 HOME_DIR="$WORK/home"
-python3 - "$HOME_DIR" "$SIZE" <<'PY'
-import json, os, sys
-home, size = sys.argv[1], sys.argv[2]
+python3 - "$WORK/body.md" "$SIZE" <<'PY'
+import sys
+path, size = sys.argv[1], sys.argv[2]
 target = 5_000_000 if size.upper().startswith("5M") else 1_000_000
 parts, n, i = ["# A long document\n\nJump to [the target](#target).\n\n"], 0, 0
 while n < target:
@@ -44,23 +44,10 @@ while n < target:
     ][i % 6]
     parts.append(block); n += len(block); i += 1
 body = "".join(parts) + "The end."
-base = os.path.join(home, "data", "Tessivo")
-os.makedirs(os.path.join(base, "documents"), exist_ok=True)
-doc_id = "00000000-0000-0000-0000-000000000001"
-t = 1_700_000_000_000
-with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
-    json.dump({"id": doc_id, "title": "Long", "body": body, "frontmatter": {}, "overrides": [],
-               "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}, f)
-with open(os.path.join(base, "collections.json"), "w") as f:
-    f.write("[]")
-with open(os.path.join(base, "state.json"), "w") as f:
-    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
-               "welcomeSeeded": True}, f)
-os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
-with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
-    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode=split\n")
+open(path, "w").write(body)
 print(f"document: {len(body)} characters, {i} blocks, the last section {i - 1 - (i - 1) % 6}", file=sys.stderr)
 PY
+bench_seed_home "$HOME_DIR" Long split "$WORK/body.md"
 
 bench_start_x 300
 

@@ -165,27 +165,7 @@ measure() { # name, window-name regex, command...
     local home="$WORK/$name-home"
     mkdir -p "$home/data" "$home/config" "$home/cache"
     if [ "$name" = tessivo ]; then
-        python3 - "$home" "$FILE" <<'PY'
-import json, os, sys
-home, path = sys.argv[1], sys.argv[2]
-base = os.path.join(home, "data", "Tessivo")
-os.makedirs(os.path.join(base, "documents"), exist_ok=True)
-doc_id = "00000000-0000-0000-0000-000000000001"
-body = open(path, encoding="utf-8").read()
-t = 1_700_000_000_000
-doc = {"id": doc_id, "title": "Benchmark", "body": body, "frontmatter": {}, "overrides": [],
-       "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}
-with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
-    json.dump(doc, f)
-with open(os.path.join(base, "collections.json"), "w") as f:
-    f.write("[]")
-with open(os.path.join(base, "state.json"), "w") as f:
-    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
-               "welcomeSeeded": True}, f)
-os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
-with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
-    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode=split\n")
-PY
+        bench_seed_home "$home" Benchmark split "$FILE"
     else
         cp "$FILE" "$home/bench.md"
         # Its live preview open, as in split mode.

@@ -71,3 +71,30 @@ bench_launch() {
 
 # Resident memory of a process, in MiB.
 bench_rss_mb() { echo $(($(awk '/VmRSS/ {print $2}' "/proc/$1/status") / 1024)); }
+
+# `bench_seed_home HOME TITLE MODE FILE`: a store in HOME (welcome already
+# seeded) whose only document, TITLE, has FILE's text as its body and is
+# open in view MODE.
+bench_seed_home() {
+    python3 - "$@" <<'PY'
+import json, os, sys
+home, title, mode, path = sys.argv[1:5]
+base = os.path.join(home, "data", "Tessivo")
+os.makedirs(os.path.join(base, "documents"), exist_ok=True)
+doc_id = "00000000-0000-0000-0000-000000000001"
+body = open(path, encoding="utf-8").read()
+t = 1_700_000_000_000
+doc = {"id": doc_id, "title": title, "body": body, "frontmatter": {}, "overrides": [],
+       "createdAt": t, "updatedAt": t, "deletedAt": None, "collectionId": None}
+with open(os.path.join(base, "documents", doc_id + ".json"), "w") as f:
+    json.dump(doc, f)
+with open(os.path.join(base, "collections.json"), "w") as f:
+    f.write("[]")
+with open(os.path.join(base, "state.json"), "w") as f:
+    json.dump({"syncCursor": 0, "dirtyDocumentIDs": [], "dirtyCollectionIDs": [], "publishedSlugs": {},
+               "welcomeSeeded": True}, f)
+os.makedirs(os.path.join(home, "config", "Tessivo"), exist_ok=True)
+with open(os.path.join(home, "config", "Tessivo", "Tessivo.conf"), "w") as f:
+    f.write(f"[General]\nactiveDocumentID={doc_id}\nviewMode={mode}\n")
+PY
+}
