@@ -578,8 +578,13 @@ DocumentStore::PullResult DocumentStore::applyPull(const QList<Document> &docume
 {
     // On disk before this returns, so that the cursor the caller stores next
     // never passes a pulled record that a crash could still lose.
-    return mergePull(documents, collections,
-                     [this](const QList<Document> &pulled) { m_saves->writeDocumentsNow(pulled); });
+    PullResult result = mergePull(documents, collections, [this](const QList<Document> &pulled) {
+        m_saves->writeDocumentsNow(pulled);
+    });
+    if (m_saves->collectionsPending()) {
+        m_saves->writeWholeFilesNow(m_collections + m_deletedCollections, m_state);
+    }
+    return result;
 }
 
 DocumentStore::PendingPull DocumentStore::applyPullInBackground(const QList<Document> &documents,
@@ -590,6 +595,15 @@ DocumentStore::PendingPull DocumentStore::applyPullInBackground(const QList<Docu
     pending.result = mergePull(documents, collections, [&](const QList<Document> &pulled) {
         pending.written = m_saves->writeDocumentsInBackground(pulled);
     });
+    // The cursor moves past the pulled collections too, among them this
+    // computer's own new ones coming back with their server time: a kill
+    // before the debounced collections.json lands would leave them neither
+    // here nor ever pulled again.
+    if (m_saves->collectionsPending()) {
+        QFuture<void> wholeFiles =
+            m_saves->writeWholeFilesInBackground(m_collections + m_deletedCollections, m_state);
+        pending.written = pending.written.then([wholeFiles] { return wholeFiles; }).unwrap();
+    }
     return pending;
 }
 

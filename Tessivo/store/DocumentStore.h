@@ -202,7 +202,8 @@ public:
     struct PendingPull
     {
         PullResult result;
-        // Finishes once every pulled document is on disk or has failed.
+        // Finishes once every pulled document, and collections.json when
+        // it had a write pending, is on disk or has failed.
         QFuture<void> written;
     };
     // The same merge, in memory at once, but the pulled documents are

@@ -291,6 +291,56 @@ QFuture<void> SaveScheduler::writeDocumentsInBackground(const QList<Document> &d
     return future;
 }
 
+bool SaveScheduler::collectionsPending() const
+{
+    return m_collectionsDue || m_collectionsWrites.landed < m_collectionsWrites.requested;
+}
+
+QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection> &collections,
+                                                         const Persistence::State &state)
+{
+    m_stateDue.reset();
+    m_collectionsDue.reset();
+    rearm();
+    const quint64 stateGeneration = ++m_stateWrites.requested;
+    const quint64 collectionsGeneration = ++m_collectionsWrites.requested;
+    auto written = std::make_shared<QPromise<void>>();
+    written->start();
+    QFuture<void> future = written->future();
+    // One job, so that the dirty marks land before the records they mark.
+    // The writes of these files it drops count as landed with it.
+    m_writer->enqueue(QStringList{stateFile, collectionsFile}, [=, this, base = m_baseDirectory] {
+        const bool stateOk = Persistence::saveState(state, base);
+        const bool collectionsOk = Persistence::saveCollections(collections, base);
+        QMetaObject::invokeMethod(
+            this,
+            [=, this] {
+                wholeFileLanded(m_stateWrites, stateGeneration, stateFile, stateOk);
+                wholeFileLanded(m_collectionsWrites, collectionsGeneration, collectionsFile, collectionsOk);
+                written->finish();
+            },
+            Qt::QueuedConnection);
+    });
+    return future;
+}
+
+void SaveScheduler::writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state)
+{
+    m_stateDue.reset();
+    m_collectionsDue.reset();
+    rearm();
+    bool stateOk = false, collectionsOk = false;
+    m_writer->runNow(QStringList{stateFile, collectionsFile}, [&] {
+        stateOk = Persistence::saveState(state, m_baseDirectory);
+        collectionsOk = Persistence::saveCollections(collections, m_baseDirectory);
+    });
+    m_stateWrites.landed = ++m_stateWrites.requested;
+    m_collectionsWrites.landed = ++m_collectionsWrites.requested;
+    Q_EMIT fileWritten(stateFile, stateOk);
+    Q_EMIT fileWritten(collectionsFile, collectionsOk);
+    startDeferred();
+}
+
 void SaveScheduler::waitForWrites()
 {
     m_writer->waitForIdle();

@@ -78,6 +78,15 @@ public:
     // failed, after fileWritten() has told each; it is cancelled if the
     // scheduler goes first.
     QFuture<void> writeDocumentsInBackground(const QList<Document> &documents);
+    // Whether collections.json has a write due or not yet landed.
+    bool collectionsPending() const;
+    // Writes the state, then the collections, on a background thread at
+    // once, in place of any write of them due or waiting. The future
+    // finishes as writeDocumentsInBackground()'s does.
+    QFuture<void> writeWholeFilesInBackground(const QList<Collection> &collections,
+                                              const Persistence::State &state);
+    // The same on the calling thread: blocks until both have landed.
+    void writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state);
 
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document as
