@@ -25,7 +25,6 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QSessionManager>
-#include <QSet>
 #include <QTimer>
 
 #include <csignal>
@@ -168,28 +167,7 @@ int main(int argc, char *argv[])
     // the main thread busy (a huge line being laid out) has the edited
     // documents written from the watcher thread after a short grace period.
     TerminationSaves lastResort(Persistence::baseDirectory(), [store] { store->waitForWrites(); });
-    const qint64 launchedAt = QDateTime::currentMSecsSinceEpoch();
-    const auto noteChange = [&lastResort, store, launchedAt](const QString &id) {
-        if (!id.isEmpty()) {
-            if (const std::optional<Document> document = store->document(id))
-                lastResort.remember(*document);
-            return;
-        }
-        // A change of several (a new, imported, deleted or pulled document):
-        // every document changed during this run is taken again, and the
-        // ones gone are dropped.
-        const QStringList known = lastResort.rememberedIDs();
-        const QSet<QString> knownSet(known.cbegin(), known.cend());
-        for (const QString &gone : known) {
-            if (!store->document(gone))
-                lastResort.forget(gone);
-        }
-        for (const Document &document : store->documents()) {
-            if (document.updatedAt >= launchedAt || knownSet.contains(document.id))
-                lastResort.remember(document);
-        }
-    };
-    QObject::connect(store, &DocumentStore::documentsChanged, &app, noteChange);
+    lastResort.follow(store, &app, QDateTime::currentMSecsSinceEpoch());
     const auto flush = [&] { lastResort.runFlush([&] { delegate.applicationWillTerminate(); }); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&lastResort, flush] {
         lastResort.acknowledge();

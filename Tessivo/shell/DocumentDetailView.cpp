@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -275,7 +276,13 @@ void DocumentDetailView::refresh()
             m_editor->setFocus(Qt::OtherFocusReason);
         }
     }
-    m_renderer->request(active->id, active->body, m_store->documentIDsByTitle());
+    m_renderer->request(
+        active->id, active->updatedAt,
+        [store = QPointer<DocumentStore>(m_store), id = active->id]() -> std::optional<QString> {
+            std::optional<Document> document = store ? store->document(id) : std::nullopt;
+            return document ? std::optional(std::move(document->body)) : std::nullopt;
+        },
+        m_store->documentIDsByTitle());
 }
 
 void DocumentDetailView::applyMode()

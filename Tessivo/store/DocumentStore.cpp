@@ -330,6 +330,7 @@ bool DocumentStore::editBody(const QList<TextEdit> &edits, qsizetype resultLengt
         d.title = Document::deriveTitle(d.body);
     }
     d.updatedAt = bumped(d.updatedAt);
+    Q_EMIT bodyEdited(documentID, edits);
     documentEdited(index);
     return true;
 }

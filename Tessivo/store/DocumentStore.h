@@ -251,6 +251,10 @@ Q_SIGNALS:
     // index, nothing else in the list touched); it is empty when the list
     // changed as a whole (insertions, removals, reordering, load, pull).
     void documentsChanged(const QString &changedDocumentID);
+    // editBody() changed the document's body by these edits; comes just
+    // before its documentsChanged(), so that a holder of the text can follow
+    // the edits instead of sharing the body (which an edit would copy).
+    void bodyEdited(const QString &documentID, const QList<TextEdit> &edits);
     void tombstonesChanged();
     void collectionsChanged();
     void deletedCollectionsChanged();

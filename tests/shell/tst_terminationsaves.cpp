@@ -1,7 +1,9 @@
 // Edits reach the disk when a termination signal finds the main thread busy.
 #include "shell/core/TerminationSaves.h"
+#include "store/DocumentStore.h"
 #include "store/Persistence.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,7 +28,11 @@ private:
 
     static QString bodyOnDisk(const QTemporaryDir &dir, const QString &id)
     {
-        for (const Document &d : Persistence::loadDocuments(dir.path())) {
+        return bodyOnDisk(dir.path(), id);
+    }
+    static QString bodyOnDisk(const QString &base, const QString &id)
+    {
+        for (const Document &d : Persistence::loadDocuments(base)) {
             if (d.id == id)
                 return d.body;
         }
@@ -62,6 +68,44 @@ private Q_SLOTS:
         watcher.join();
         QCOMPARE(bodyOnDisk(dir, u"a"_s), expected);
         QCOMPARE(storeWaits, acknowledged ? 0 : 1);
+    }
+
+    // Typing in a long document is kept as its edits: the store's body stays
+    // its own between keys, so an edit never copies it, and what a busy main
+    // thread leaves to the watcher is still the newest text.
+    void followsTypingWithoutSharingTheText()
+    {
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        DocumentStore store(dir.filePath(u"data"_s), &settings);
+        QFuture<void> loading = store.load();
+        QTRY_VERIFY(loading.isFinished());
+        const QString id = store.createDocument(std::nullopt, u"# Long\n"_s + QString(100'000, u'x')).id;
+        TerminationSaves saves(dir.filePath(u"data"_s), [&] { store.waitForWrites(); });
+        QObject context;
+        saves.follow(&store, &context, 0);
+        const auto stored = [&]() -> const QString & {
+            return store.documents().at(store.indexOfDocument(id)).body;
+        };
+
+        store.updateBody(stored() + u"\n"_s, id); // taken whole: shared until the next edit
+        QString expected = stored();
+        for (int key = 0; key < 20; ++key) {
+            const TextEdit edit{TextRange(8 + key, 0), u"k"_s};
+            expected.insert(edit.range.location, edit.text);
+            QVERIFY(store.editBody({edit}, expected.size(), id));
+            QVERIFY2(stored().isDetached(), qPrintable(u"key %1"_s.arg(key)));
+        }
+        QVERIFY(
+            store.editBody({{TextRange(2, 4), u"Short"_s}, {TextRange(0, 1), u""_s}}, expected.size(), id));
+        expected.replace(2, 4, u"Short"_s).remove(0, 1);
+        QCOMPARE(stored(), expected);
+        QVERIFY(stored().isDetached());
+        QCOMPARE(saves.rememberedBody(id), expected);
+
+        std::thread watcher([&] { saves.guard(std::chrono::milliseconds(0)); });
+        watcher.join();
+        QCOMPARE(bodyOnDisk(dir.filePath(u"data"_s), id), expected);
     }
 };
 

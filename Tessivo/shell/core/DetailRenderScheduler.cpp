@@ -49,14 +49,28 @@ void DetailRenderScheduler::endPauseNow()
     start();
 }
 
+void DetailRenderScheduler::request(const QString &documentID, qint64 version, BodySource body,
+                                    const QHash<QString, QString> &titles)
+{
+    requestKey(documentID, version, std::move(body), titles);
+}
+
 void DetailRenderScheduler::request(const QString &documentID, const QString &body,
                                     const QHash<QString, QString> &titles)
 {
-    if (m_hasKey && m_keyID == documentID && m_keyBody == body && m_keyTitles == titles)
+    requestKey(
+        documentID, body, [body]() -> std::optional<QString> { return body; }, titles);
+}
+
+void DetailRenderScheduler::requestKey(const QString &documentID, std::variant<qint64, QString> version,
+                                       BodySource body, const QHash<QString, QString> &titles)
+{
+    if (m_hasKey && m_keyID == documentID && m_keyVersion == version && m_keyTitles == titles)
         return;
     m_hasKey = true;
     m_keyID = documentID;
-    m_keyBody = body;
+    m_keyVersion = std::move(version);
+    m_keyBody = std::move(body);
     m_keyTitles = titles;
     ++m_keyRevision;
     ++m_generation;
@@ -94,6 +108,10 @@ void DetailRenderScheduler::setHtmlWanted(bool wanted)
 
 void DetailRenderScheduler::start()
 {
+    // Taken now, and held only while the render runs.
+    std::optional<QString> text = m_keyBody ? m_keyBody() : std::nullopt;
+    if (!text)
+        return; // the document went away; the view's next request says what shows
     const quint64 generation = m_generation;
     const quint64 revision = m_keyRevision;
     const bool withHtml = m_htmlWanted;
@@ -143,5 +161,5 @@ void DetailRenderScheduler::start()
             AllocatorPolicy::releaseFreedMemory();
             return output;
         },
-        m_keyBody, m_keyTitles));
+        std::move(*text), m_keyTitles));
 }

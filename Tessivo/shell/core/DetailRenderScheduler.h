@@ -9,6 +9,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <variant>
 
 class QTimer;
 
@@ -41,9 +43,19 @@ public:
     void setDelay(int milliseconds);
     int delay() const { return m_delay; }
 
-    // The shown document as it is now. The same id, body and titles as the
-    // last request change nothing, so callers may call this on every store
-    // change.
+    // Gives the shown document's text when a render starts; nullopt when
+    // the document is gone.
+    using BodySource = std::function<std::optional<QString>()>;
+    // The shown document as it is now, named by a version that changes
+    // whenever its text does (the document's updatedAt). The same id,
+    // version and titles as the last request change nothing, so callers may
+    // call this on every store change. Nothing holds the text between
+    // requests: a store that edits its text in place would otherwise copy
+    // all of it on the next key.
+    void request(const QString &documentID, qint64 version, BodySource body,
+                 const QHash<QString, QString> &titles);
+    // The same with the text itself, kept until the render starts; the same
+    // text as the last request changes nothing.
     void request(const QString &documentID, const QString &body, const QHash<QString, QString> &titles);
     // Drops a pending or running render (the view went away).
     void cancel();
@@ -87,9 +99,13 @@ private:
     quint64 m_keyRevision = 0;
     quint64 m_htmlRevision = 0;
 
+    void requestKey(const QString &documentID, std::variant<qint64, QString> version, BodySource body,
+                    const QHash<QString, QString> &titles);
+
     bool m_hasKey = false;
     QString m_keyID;
-    QString m_keyBody;
+    std::variant<qint64, QString> m_keyVersion;
+    BodySource m_keyBody;
     QHash<QString, QString> m_keyTitles;
 
     QString m_html;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "store/Document.h"
+#include "store/TextRange.h"
 
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -10,14 +12,22 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+
+class DocumentStore;
+class QObject;
 
 // The last line of defence for edits when the app is told to end (SIGTERM at
 // logout) while its main thread is busy, say laying out a huge line for a
 // minute: the store's own flush runs on the main thread and would come too
-// late. This keeps a copy of every document edited this run (the store's
+// late. This keeps the text of every document edited this run (the store's
 // current value, handed over on the main thread), and the signal watcher's
-// thread writes those copies itself when the main thread has not answered
-// the signal within a grace period.
+// thread writes it itself when the main thread has not answered the signal
+// within a grace period.
+//
+// Typing is followed by its edits: the text taken once is kept with the
+// edits made since, so that no copy of the store's body is held between
+// keys (the store's next in-place edit would copy all of it).
 //
 // Writes never interleave with the store's final flush: both run under one
 // lock, and the final flush, which writes the newest values, comes last.
@@ -31,11 +41,19 @@ public:
     TerminationSaves(QString baseDirectory, std::function<void()> waitForStoreWrites);
 
     // --- Main thread ---------------------------------------------------------
+    // Follows `store` from now on: every document changed after
+    // `launchedAt` (milliseconds since 1970) is kept as the store has it.
+    void follow(DocumentStore *store, QObject *context, qint64 launchedAt);
     // The store's current value of an edited document.
     void remember(const Document &document);
+    // The store's current value of a document that `edits` (in order) made
+    // of the value held here.
+    void rememberEdits(const Document &document, const QList<TextEdit> &edits);
     // The document is gone from the store (deleted): never written from here.
     void forget(const QString &id);
     QStringList rememberedIDs() const;
+    // The text held for `id` as it would be written.
+    std::optional<QString> rememberedBody(const QString &id) const;
     // The main thread has taken the termination signal; no emergency write
     // starts after this.
     void acknowledge();
@@ -48,12 +66,27 @@ public:
     int guard(std::chrono::milliseconds grace);
 
 private:
+    struct Held
+    {
+        // The newest fields; the body is the text taken last.
+        Document document;
+        // Make the newest text of document.body, in order.
+        QList<TextEdit> edits;
+        // The length of the newest text, and its version when edits made it.
+        qsizetype length = 0;
+        std::optional<qint64> editedVersion;
+
+        Document current() const;
+    };
+    // With m_stateLock held: takes the fields of `document` but keeps the text.
+    static void takeFields(Held &held, const Document &document);
+
     const QString m_base;
     const std::function<void()> m_waitForStoreWrites;
     mutable QMutex m_stateLock;
     QWaitCondition m_acknowledged;
     bool m_acknowledgedFlag = false;
-    QHash<QString, Document> m_documents;
+    QHash<QString, Held> m_documents;
     // Held by an emergency write and by the store's final flush.
     QMutex m_writeLock;
 };

@@ -304,6 +304,9 @@ void TestDetailView::previewFollowsTheStore()
     QTest::keyClicks(editor, u" **world** and $x^2$"_s);
     QCOMPARE(m_store->document(doc.id)->body, u"Hello **world** and $x^2$"_s);
     QVERIFY(pane->renderScheduler()->isWaitingForPause());
+    // The waiting render holds no share of the text, which the next key
+    // would otherwise copy whole.
+    QVERIFY(m_store->documents().at(m_store->indexOfDocument(doc.id)).body.isDetached());
     QCOMPARE(updated.count(), afterFirst);
     pane->renderScheduler()->endPauseNow();
     QVERIFY(updated.wait(5000));
