@@ -484,7 +484,7 @@ void Server::Private::streamImage(HttpConnection *connection, const Reply &head,
             if (stream->reading)
                 return;
             stream->reading = true;
-            pool.post([this, guard, stream, image](Router &router) {
+            pool.postFollowUp([this, guard, stream, image](Router &router) {
                 QByteArray piece;
                 const bool ok = router.storage().imagePiece(
                     image.id, stream->offset, std::min(imagePieceBytes, image.size - stream->offset), &piece);

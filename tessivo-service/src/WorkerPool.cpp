@@ -48,6 +48,7 @@ void WorkerPool::stop()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
         m_jobs.clear();
+        m_followUps.clear();
     }
     m_wake.notify_all();
     for (QThread *thread : std::as_const(m_threads)) {
@@ -66,6 +67,17 @@ void WorkerPool::post(Job job, bool heavy, const QString &client)
         m_jobs.push_back({std::move(job), heavy, client});
     }
     m_wake.notify_all();
+}
+
+void WorkerPool::postFollowUp(Job job)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_followUps.push_back(std::move(job));
+    }
+    m_wake.notify_one();
 }
 
 void WorkerPool::runAndWait(const Job &job)
@@ -94,10 +106,20 @@ void WorkerPool::run(Router &router)
                 runnable = std::find_if(m_jobs.begin(), m_jobs.end(), [this](const Queued &queued) {
                     return !queued.heavy || m_heavyRunning < m_maxHeavy;
                 });
-                return m_stopping || runnable != m_jobs.end();
+                return m_stopping || runnable != m_jobs.end() || !m_followUps.empty();
             });
             if (m_stopping)
                 return;
+            if (!m_followUps.empty() && (runnable == m_jobs.end() || m_newInARow >= 3)) {
+                m_newInARow = 0;
+                Job followUp = std::move(m_followUps.front());
+                m_followUps.pop_front();
+                lock.unlock();
+                followUp(router);
+                continue;
+            }
+            if (!m_followUps.empty())
+                ++m_newInARow;
             if (runnable->heavy) {
                 // No light job waits before it: of the heavy ones, the first
                 // of the client with the fewest running goes.

@@ -17,7 +17,7 @@ namespace tessivo::server {
 // Threads that run SQL, password hashing and page rendering away from the
 // thread that serves sockets. Each thread has a Router with a database
 // connection of its own. Jobs run in the order they were posted, on the
-// first free thread.
+// first free thread, follow-ups of replies under way after new requests.
 class WorkerPool
 {
 public:
@@ -39,6 +39,11 @@ public:
     // fewest heavy jobs, so that one client's flood doesn't queue everyone
     // else's behind it.
     void post(Job job, bool heavy = false, const QString &client = {});
+    // The next step of a reply already under way (an image's next piece).
+    // New requests go first, so that the readers of large replies can't
+    // keep a new client waiting; while both wait, every fourth job taken is
+    // a follow-up, so that new requests can't stall the replies either.
+    void postFollowUp(Job job);
     // Runs `job` on a worker and waits for it: for start-up work and tests.
     void runAndWait(const Job &job);
 
@@ -54,6 +59,9 @@ private:
         QString client;
     };
     std::deque<Queued> m_jobs;
+    std::deque<Job> m_followUps;
+    // New requests taken in a row while follow-ups waited.
+    int m_newInARow = 0;
     int m_heavyRunning = 0;
     QHash<QString, int> m_heavyRunningFor; // per client
     int m_maxHeavy = 1;
