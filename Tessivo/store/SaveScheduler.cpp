@@ -167,6 +167,10 @@ void SaveScheduler::wholeFileLanded(WholeFileWrites &writes, quint64 generation,
 
 void SaveScheduler::startDeferred()
 {
+    if (m_waitingCollections && m_waitingCollections->state <= m_stateWrites.landed) {
+        const WaitingCollections waiting = *std::exchange(m_waitingCollections, std::nullopt);
+        enqueueCollections(waiting.collections, waiting.generation);
+    }
     while (!m_deferred.empty() && m_deferred.front().state <= m_stateWrites.landed &&
            m_deferred.front().collections <= m_collectionsWrites.landed) {
         const Deferred next = std::move(m_deferred.front());
@@ -178,6 +182,19 @@ void SaveScheduler::startDeferred()
 void SaveScheduler::writeCollections(const QList<Collection> &collections)
 {
     const quint64 generation = ++m_collectionsWrites.requested;
+    // The two files are written on threads of their own: a collection must
+    // not land before the state that marks it dirty, or a kill in between
+    // leaves it on disk with nothing to say it was never pushed.
+    m_waitingCollections.reset();
+    if (m_stateWrites.landed < m_stateWrites.requested) {
+        m_waitingCollections = WaitingCollections{collections, generation, m_stateWrites.requested};
+        return;
+    }
+    enqueueCollections(collections, generation);
+}
+
+void SaveScheduler::enqueueCollections(const QList<Collection> &collections, quint64 generation)
+{
     m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, collections, generation] {
         const bool ok = Persistence::saveCollections(collections, base);
         QMetaObject::invokeMethod(
@@ -299,6 +316,7 @@ bool SaveScheduler::collectionsPending() const
 QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection> &collections,
                                                          const Persistence::State &state)
 {
+    m_waitingCollections.reset();
     m_stateDue.reset();
     m_collectionsDue.reset();
     rearm();
@@ -326,6 +344,7 @@ QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection>
 
 void SaveScheduler::writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state)
 {
+    m_waitingCollections.reset();
     m_stateDue.reset();
     m_collectionsDue.reset();
     rearm();
@@ -359,6 +378,7 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     m_pending.clear();
     m_deadlines.clear();
     m_deferred.clear();
+    m_waitingCollections.reset();
     m_collectionsDue.reset();
     m_stateDue.reset();
     m_clock->cancelWake();
@@ -366,6 +386,13 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     // Writes already running finish first, so nothing older lands after the
     // values written here.
     m_writer->waitForIdle();
+
+    // The dirty marks first, as everywhere: a kill during the flush must not
+    // leave a record on disk that nothing marks for the next sync.
+    bool stateOk = false;
+    m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(state, m_baseDirectory); });
+    m_stateWrites.landed = ++m_stateWrites.requested;
+    Q_EMIT fileWritten(stateFile, stateOk);
 
     for (const QString &id : std::as_const(order)) {
         if (const std::optional<Document> document = current(id)) {
@@ -380,9 +407,4 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
                      [&] { collectionsOk = Persistence::saveCollections(collections, m_baseDirectory); });
     m_collectionsWrites.landed = ++m_collectionsWrites.requested;
     Q_EMIT fileWritten(collectionsFile, collectionsOk);
-
-    bool stateOk = false;
-    m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(state, m_baseDirectory); });
-    m_stateWrites.landed = ++m_stateWrites.requested;
-    Q_EMIT fileWritten(stateFile, stateOk);
 }

@@ -90,8 +90,8 @@ public:
 
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document as
-    // `current` returns it now (nullopt: the record is gone), the
-    // collections and the state, on the calling thread.
+    // `current` returns it now (nullopt: the record is gone) and the
+    // collections, after the state, on the calling thread.
     void flush(const std::function<std::optional<Document>(const QString &)> &current,
                const QList<Collection> &collections, const Persistence::State &state);
     // Blocks until every background write started so far has finished.
@@ -146,6 +146,7 @@ private:
     void startDocumentWrite(const QString &id, quint64 ticket);
     void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
     void startDeferred();
+    void enqueueCollections(const QList<Collection> &collections, quint64 generation);
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
     // Of an id given twice, the later record.
@@ -171,4 +172,12 @@ private:
     WholeFileWrites m_collectionsWrites;
     WholeFileWrites m_stateWrites;
     std::deque<Deferred> m_deferred;
+    // A collections write that waits for the state asked for before it.
+    struct WaitingCollections
+    {
+        QList<Collection> collections;
+        quint64 generation = 0;
+        quint64 state = 0;
+    };
+    std::optional<WaitingCollections> m_waitingCollections;
 };

@@ -88,8 +88,9 @@ class TestDocumentStore : public QObject
     void advance(DocumentStore &store, qint64 ms = 1000)
     {
         m_saveClock->advance(ms);
-        // Twice: a record due with the state starts once the state has landed.
-        for (int i = 0; i < 2; ++i) {
+        // Three times: collections.json due with the state starts once the
+        // state has landed, and a record due with them once both have.
+        for (int i = 0; i < 3; ++i) {
             store.waitForWrites();
             QCoreApplication::sendPostedEvents();
         }
@@ -1170,6 +1171,26 @@ private Q_SLOTS:
         }
         advance(*store);
         QCOMPARE(readDocumentFile(u"p0"_s)->body, u"typed after the pull"_s);
+    }
+
+    // The state and collections.json are written on threads of their own. A
+    // new collection must not land before the state that marks it dirty,
+    // even when the state takes long to write: a kill in between would leave
+    // it on disk and never pushed.
+    void aNewCollectionLandsAfterItsDirtyMark()
+    {
+        auto store = storeWith({});
+        for (int i = 0; i < 200'000; ++i) {
+            store->setPublishedSlug(u"slug-%1"_s.arg(i), u"document-%1"_s.arg(i)); // a long write
+        }
+        advance(*store);
+        QStringList written;
+        QObject::connect(store.get(), &DocumentStore::fileWritten,
+                         [&](const QString &path, bool) { written << path; });
+        const QString id = store->createCollection(u"New"_s)->id;
+        advance(*store);
+        QCOMPARE(written, (QStringList{u"state.json"_s, u"collections.json"_s}));
+        QCOMPARE(readStateFile()->dirtyCollectionIDs, QStringList{id});
     }
 
     // A collection made here comes back from the service with its server

@@ -468,8 +468,9 @@ private Q_SLOTS:
         store.updateBody(text, u"kept"_s);
         const auto folder = store.createCollection(u"Folder"_s);
         clock.advance(10'000);
-        // Twice: the record starts once the state before it has landed.
-        for (int i = 0; i < 2; ++i) {
+        // Three times: the collections start once the state before them has
+        // landed, and the record once both have.
+        for (int i = 0; i < 3; ++i) {
             store.waitForWrites();
             QCoreApplication::sendPostedEvents();
         }
