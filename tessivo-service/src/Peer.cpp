@@ -17,6 +17,21 @@ QString peerKey(const QHostAddress &address)
     return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
 
+QString peerGroup(const QHostAddress &address)
+{
+    bool isV4 = false;
+    quint32 v4 = address.toIPv4Address(&isV4);
+    if (!isV4 && address.isEqual(QHostAddress::LocalHostIPv6)) {
+        v4 = QHostAddress(QHostAddress::LocalHost).toIPv4Address();
+        isV4 = true;
+    }
+    if (isV4)
+        return QHostAddress(v4 & 0xffffff00u).toString() + QStringLiteral("/24");
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::fill(bytes.c + 6, bytes.c + 16, 0);
+    return QHostAddress(bytes).toString() + QStringLiteral("/48");
+}
+
 bool isTrustedProxy(const QHostAddress &address, const QList<QHostAddress> &trustedProxies)
 {
     return std::any_of(trustedProxies.begin(), trustedProxies.end(),

@@ -13,6 +13,12 @@ namespace tessivo::server {
 // 127.0.0.1: one machine, whichever loopback family it connects over.
 QString peerKey(const QHostAddress &address);
 
+// The group a client belongs to when shared resources (connection slots, the
+// body budget, sign-in turns) are divided fairly: an IPv4 /24 or an IPv6 /48,
+// so that whoever holds a handful of neighbouring addresses counts as one
+// party. Per-client caps still count by peerKey.
+QString peerGroup(const QHostAddress &address);
+
 // The client of a request that came from `socketPeer` with the given
 // X-Forwarded-For values: when `socketPeer` is a trusted proxy, the
 // rightmost forwarded address that is not one (what a client writes into
