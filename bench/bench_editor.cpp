@@ -302,7 +302,13 @@ void BM_TypingMemory(benchmark::State &state)
     DetailRenderScheduler renders;
     const auto renderPreview = [&] {
         const std::optional<Document> document = fixture.store->document(id);
-        renders.request(id, document->body, fixture.store->documentIDsByTitle());
+        renders.request(
+            id, document->updatedAt,
+            [&fixture, id]() -> std::optional<QString> {
+                std::optional<Document> shown = fixture.store->document(id);
+                return shown ? std::optional(std::move(shown->body)) : std::nullopt;
+            },
+            fixture.store->documentIDsByTitle());
         renders.endPauseNow();
         // The pause lasts until the preview is drawn and the debounced save
         // of the body is written.

@@ -31,12 +31,16 @@ void BM_NewestAfterSupersededRenders(benchmark::State &state)
     for (auto _ : state) {
         DetailRenderScheduler scheduler;
         scheduler.setDelay(0);
-        scheduler.request(QStringLiteral("doc"), base, {});
+        const auto text = [](const QString &body) {
+            return [body]() -> std::optional<QString> { return body; };
+        };
+        scheduler.request(QStringLiteral("doc"), 0, text(base), {});
         while (scheduler.isBusy()) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         }
         for (int k = 1; k <= keystrokes; ++k) {
-            scheduler.request(QStringLiteral("doc"), base + QStringLiteral("\n\nmarker-%1").arg(k), {});
+            scheduler.request(QStringLiteral("doc"), k, text(base + QStringLiteral("\n\nmarker-%1").arg(k)),
+                              {});
             QCoreApplication::processEvents(); // the zero delay fires: a render starts
         }
         QElapsedTimer timer;

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QTest>
 
+#include <unistd.h>
+
 // Skips the test (fails it under TESSIVO_TEST_REQUIRE_NEEDS=1) when
 // `missing`, a TestNeeds answer, names a need.
 #define TESSIVO_NEED(missing)                                                                                \
@@ -42,6 +44,12 @@ inline QString program(const QString &name)
 {
     return QStandardPaths::findExecutable(name).isEmpty() ? name + QStringLiteral(" is not installed")
                                                           : QString();
+}
+
+// The superuser's rights, for `what` (playing another user, mounting).
+inline QString superuser(const QString &what)
+{
+    return geteuid() == 0 ? QString() : what + QStringLiteral(" needs root");
 }
 
 // The app reads TESSIVO_TEST_SERVICE_URL and its siblings only when built so.

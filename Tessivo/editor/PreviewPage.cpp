@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -165,14 +166,22 @@ void PreviewPage::loadFrom(const QString &folder)
     load(m_pageUrl);
 }
 
-void PreviewPage::update(const QString &html)
+void PreviewPage::update(const QString &html, Place place)
 {
-    if (m_last && *m_last == html)
-        return;
     if (!m_loaded) {
         m_pending = html;
+        if (place == Place::top)
+            m_pendingPlace = place;
         return;
     }
+    if (place == Place::top) {
+        // The whole of it: another document's text has little to patch.
+        sendWhole(html, ++m_version, place);
+        Q_EMIT contentSent(html);
+        return;
+    }
+    if (m_last && *m_last == html)
+        return;
     send(html);
 }
 
@@ -203,12 +212,13 @@ void PreviewPage::send(const QString &html)
     Q_EMIT contentSent(html);
 }
 
-void PreviewPage::sendWhole(const QString &html, quint64 version)
+void PreviewPage::sendWhole(const QString &html, quint64 version, Place place)
 {
     m_last = html;
     m_wholeVersion = version;
     runJavaScript(u"window.__setContent("_s + javaScriptStringLiteral(html) +
-                  u");window.__contentVersion = "_s + QString::number(version) + u";"_s);
+                  (place == Place::top ? u", true"_s : QString()) + u");window.__contentVersion = "_s +
+                  QString::number(version) + u";"_s);
 }
 
 void PreviewPage::pageLoadFinished(bool ok)
@@ -219,8 +229,9 @@ void PreviewPage::pageLoadFinished(bool ok)
     applyAppearance();
     if (m_pending) {
         const QString html = *m_pending;
+        const Place place = std::exchange(m_pendingPlace, Place::kept);
         m_pending.reset();
-        update(html);
+        update(html, place);
     }
 }
 

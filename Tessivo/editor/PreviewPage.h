@@ -51,8 +51,12 @@ public:
     void loadFrom(const QString &folder);
     QUrl pageUrl() const { return m_pageUrl; }
 
+    // Where the view stands after an update: the reader's place in the same
+    // document, or the top of another one.
+    enum class Place { kept, top };
+
     // Shows `html`, the rendered fragment of the open document.
-    void update(const QString &html);
+    void update(const QString &html, Place place = Place::kept);
 
     // Light or dark text for the window's palette. The page follows the
     // system's preference until told.
@@ -88,7 +92,7 @@ private:
     void pageLoadFinished(bool ok);
     void handleLinkClick(const QUrl &url);
     void send(const QString &html);
-    void sendWhole(const QString &html, quint64 version);
+    void sendWhole(const QString &html, quint64 version, Place place = Place::kept);
     void applyAppearance();
     bool followsUserInput() const;
 
@@ -96,6 +100,7 @@ private:
     QUrl m_pageUrl;
     bool m_loaded = false;
     std::optional<QString> m_pending;
+    Place m_pendingPlace = Place::kept;
     std::optional<QString> m_last;
     // Each content sent gets the next version; the page applies a change
     // only to the version it was made against.

@@ -99,11 +99,11 @@ void PreviewWebView::followPalette()
     m_page->setDarkAppearance(palette().color(QPalette::Base).lightness() < 128);
 }
 
-void PreviewWebView::setHtml(const QString &html)
+void PreviewWebView::setHtml(const QString &html, PreviewPage::Place place)
 {
     m_html = html;
     if (m_page)
-        m_page->update(html);
+        m_page->update(html, place);
 }
 
 QString PreviewWebView::resourceFolder()

@@ -32,8 +32,9 @@ public:
     PreviewWebView(PreviewProfile *profile, DocumentStore *store, QWidget *parent = nullptr,
                    PreviewPage::Strategies strategies = {});
 
-    // Shows `html`; the page is not touched when it already shows it.
-    void setHtml(const QString &html);
+    // Shows `html`; the page is not touched when it already shows it and
+    // keeps its place. Shown from the top, it is another document's.
+    void setHtml(const QString &html, PreviewPage::Place place = PreviewPage::Place::kept);
     QString html() const { return m_html; }
 
     // Start the web engine when it has not started yet.

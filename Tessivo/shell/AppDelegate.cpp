@@ -110,19 +110,20 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::handleLaunch(const QStringList &arguments)
 {
-    for (const QString &argument : arguments) {
-        const QUrl url(argument);
-        if (url.scheme() == QLatin1String("tessivo"))
-            Q_EMIT urlOpened(argument);
-    }
     // Launching the app again (from the menu, a launcher or a "tessivo:" link)
     // is how the user asks for its window, so it comes forward even when it
-    // is already visible behind other windows.
+    // is already visible behind other windows. First: what a link then
+    // brings forward (a failed sign-in's message) stays in front of it.
     QWidget *window = mainWindow();
     const bool visible = window && window->isVisible() && !window->isMinimized();
     applicationShouldHandleReopen(visible);
     if (visible)
         raise(window);
+    for (const QString &argument : arguments) {
+        const QUrl url(argument);
+        if (url.scheme() == QLatin1String("tessivo"))
+            Q_EMIT urlOpened(argument);
+    }
 }
 
 void AppDelegate::newDocumentAnywhere()

@@ -338,7 +338,12 @@ void DocumentDetailView::dropEditor()
 
 void DocumentDetailView::showRendered()
 {
-    m_preview->setHtml(m_renderer->html());
+    // Another document's preview starts at its top, as its editor does.
+    const QString &shown = m_renderer->renderedDocumentID();
+    const PreviewPage::Place place =
+        shown == m_previewDocumentID ? PreviewPage::Place::kept : PreviewPage::Place::top;
+    m_previewDocumentID = shown;
+    m_preview->setHtml(m_renderer->html(), place);
     m_statusBar->setStats(m_renderer->stats());
     Q_EMIT previewUpdated();
 }

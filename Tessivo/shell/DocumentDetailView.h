@@ -136,6 +136,8 @@ private:
     DocumentStore *m_store;
     ViewModeSetting *m_viewMode;
     DetailRenderScheduler *m_renderer;
+    // The document whose HTML the preview was last given.
+    QString m_previewDocumentID;
     DeleteConfirmation m_confirmDelete;
 
     QList<HeaderIconButton *> m_modeButtons;

@@ -4,6 +4,7 @@
 #include "shell/AppServices.h"
 #include "shell/ContentView.h"
 #include "shell/core/BundleInfo.h"
+#include "shell/core/WindowFit.h"
 
 #include <QDataStream>
 #include <QGuiApplication>
@@ -12,7 +13,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QWindow>
 
 #include <algorithm>
@@ -21,20 +21,43 @@
 
 namespace {
 
-// The frame in a QWidget::saveGeometry() record: a magic number, the major
-// and minor version, then the frame rectangle. Nothing for anything else.
-std::optional<QRect> savedFrame(const QByteArray &geometry)
+// What a QWidget::saveGeometry() record holds of the window: its frame, its
+// client area within the frame, and whether it filled the screen. Nothing
+// for anything else.
+struct SavedFrame
+{
+    QRect frame;
+    QRect client;
+    bool filling = false;
+};
+
+std::optional<SavedFrame> savedFrame(const QByteArray &geometry)
 {
     QDataStream stream(geometry);
     stream.setVersion(QDataStream::Qt_4_0);
     quint32 magic = 0;
     quint16 major = 0;
     quint16 minor = 0;
-    QRect frame;
-    stream >> magic >> major >> minor >> frame;
-    if (stream.status() != QDataStream::Ok || magic != 0x1D9D0CB || major != 3 || !frame.isValid())
+    SavedFrame saved;
+    qint32 screenNumber = 0;
+    quint8 maximized = 0;
+    quint8 fullScreen = 0;
+    stream >> magic >> major >> minor >> saved.frame >> saved.client >> screenNumber >> maximized >>
+        fullScreen;
+    if (stream.status() != QDataStream::Ok || magic != 0x1D9D0CB || major != 3 || !saved.frame.isValid())
         return std::nullopt;
-    return frame;
+    saved.filling = maximized || fullScreen;
+    return saved;
+}
+
+// The window manager's title bar and borders around `client`; none when
+// `frame` does not hold it.
+QMargins marginsBetween(const QRect &frame, const QRect &client)
+{
+    if (!client.isValid() || !frame.contains(client))
+        return {};
+    return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+            frame.bottom() - client.bottom()};
 }
 
 bool onSomeScreen(const QRect &frame)
@@ -42,6 +65,22 @@ bool onSomeScreen(const QRect &frame)
     const QList<QScreen *> screens = QGuiApplication::screens();
     return std::any_of(screens.cbegin(), screens.cend(),
                        [&](const QScreen *screen) { return screen->availableGeometry().intersects(frame); });
+}
+
+// The screen that shows most of `frame`.
+const QScreen *screenOf(const QRect &frame)
+{
+    const QScreen *best = QGuiApplication::primaryScreen();
+    qint64 most = 0;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QRect shown = screen->availableGeometry().intersected(frame);
+        const qint64 area = qint64(shown.width()) * shown.height();
+        if (area > most) {
+            most = area;
+            best = screen;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -67,14 +106,55 @@ void MainWindow::restoreFrame()
     // Qt would pull a frame that no screen shows any more (a monitor since
     // unplugged) to the edge of the primary screen at its old size; such a
     // frame counts as none.
-    const std::optional<QRect> frame = savedFrame(saved);
-    if (frame && onSomeScreen(*frame) && restoreGeometry(saved))
+    const std::optional<SavedFrame> frame = savedFrame(saved);
+    if (frame && onSomeScreen(frame->frame) && restoreGeometry(saved)) {
+        // Saved on a larger screen, or one since made smaller: Qt brings
+        // such a frame back only partly. A frame that fits stays as it was.
+        if (!frame->filling)
+            if (const QScreen *screen = screenOf(frame->frame))
+                placeFrame(WindowFit::fitted(frame->frame, screen->availableGeometry()), frame->frame,
+                           marginsBetween(frame->frame, frame->client));
         return;
+    }
     const QSize size(defaultWidth, defaultHeight);
+    // The manager's frame is not known before it has framed the window;
+    // fitFramed() fits the window again then.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, screen->availableGeometry()));
+        setGeometry(WindowFit::centred(size, {}, screen->availableGeometry()));
     else
         resize(size);
+}
+
+void MainWindow::placeFrame(const QRect &frame, const QRect &current, const QMargins &margins)
+{
+    if (frame != current)
+        setGeometry(frame.marginsRemoved(margins));
+}
+
+void MainWindow::fitFramed()
+{
+    const QWindow *handle = windowHandle();
+    if (m_fittedFramed || !handle || !isVisible() ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    // Asked of the window itself: the widget learns of the margins only
+    // with a move, and a manager that frames the window around its place
+    // does not move it.
+    const QMargins margins = handle->frameMargins();
+    if (margins.isNull())
+        return; // not framed (yet)
+    m_fittedFramed = true;
+    const QRect frame = geometry().marginsAdded(margins);
+    if (const QScreen *screen = this->screen())
+        placeFrame(WindowFit::fitted(frame, screen->availableGeometry()), frame, margins);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // On screen, the window has its manager's frame.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed())
+        fitFramed();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::saveFrame()
@@ -99,6 +179,8 @@ void MainWindow::showEvent(QShowEvent *event)
     // request as the user's own. Set on the native window even when Qt
     // already has it: moving a widget to where it is does nothing, and the
     // window manager would place the window afresh.
+    if (QWindow *handle = windowHandle(); handle && !m_fittedFramed)
+        handle->installEventFilter(this);
     if (!event->spontaneous() && m_hiddenAt) {
         const QPoint place = *std::exchange(m_hiddenAt, std::nullopt);
         if (QWindow *handle = windowHandle())

@@ -13,7 +13,10 @@ class AppServices;
 // Closing it only hides it; the application keeps running. It comes back
 // with the size and place it had when last hidden (quitting closes it too),
 // kept in the app's settings; the first time, or when that place is on no
-// screen any more, at the default size, centred on the primary screen.
+// screen any more, at the default size, centred on the primary screen. Its
+// whole frame, title bar included, lies within the screen's available
+// area: a frame that would not is made smaller and moved in, both when it
+// is restored and once the window manager has framed the window.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -38,11 +41,16 @@ Q_SIGNALS:
 protected:
     void hideEvent(QHideEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showAbout();
     void restoreFrame();
     void saveFrame();
+    // Gives the window the frame `frame` (now `current`, with `margins`
+    // around its client area); nothing when they are the same.
+    void placeFrame(const QRect &frame, const QRect &current, const QMargins &margins);
+    void fitFramed();
 
     AppSettings m_settings;
     ContentView *m_content;
@@ -51,4 +59,7 @@ private:
     // goes back there rather than where the window manager would place a
     // new window.
     std::optional<QPoint> m_hiddenAt;
+    // The frame has been fitted to the screen with the manager's own
+    // margins; later moves are the user's.
+    bool m_fittedFramed = false;
 };

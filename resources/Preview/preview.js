@@ -741,11 +741,12 @@
 
   // Shows `html`, whose first `prefix` and last `suffix` characters are those
   // of the fragment shown.
-  function show(html, prefix, suffix) {
+  function show(html, prefix, suffix, fromTop) {
     var content = document.getElementById('content');
-    // An edit keeps the reader's place; content that is mostly new (another
-    // document) is not held to a place in the old one.
-    var place = prefix + suffix >= html.length / 2 ? reading.current() : null;
+    // An edit keeps the reader's place; content that is mostly new is not
+    // held to a place in the old one, and another document starts at its
+    // top.
+    var place = !fromTop && prefix + suffix >= html.length / 2 ? reading.current() : null;
 
     // The changed blocks: from the one holding the first changed character
     // (or the character before it, so that text typed right before a block
@@ -838,15 +839,20 @@
     blockNodes = blockNodes.slice(0, first).concat(nodes, blockNodes.slice(last));
     shownHtml = html;
     reading.hold(place);
+    if (fromTop) {
+      (document.scrollingElement || document.documentElement).scrollTop = 0;
+    }
   }
 
-  window.__setContent = function (value) {
+  // With `fromTop`, the content is another document's, shown from its top.
+  window.__setContent = function (value, fromTop) {
     var html = String(value);
     // Changes sent as patches apply to this content only once the
     // application says which version it is.
     window.__contentVersion = undefined;
     var prefix = commonPrefix(shownHtml, html);
-    show(html, prefix, commonSuffix(shownHtml, html, Math.min(shownHtml.length, html.length) - prefix));
+    show(html, prefix, commonSuffix(shownHtml, html, Math.min(shownHtml.length, html.length) - prefix),
+         fromTop === true);
   };
 
   // The fragment of version `base` with `removed` characters at `from`

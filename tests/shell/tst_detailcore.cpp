@@ -65,6 +65,35 @@ struct FakeRenderer
     }
 };
 
+// The shown documents as the store keeps them: each text with a version
+// that changes whenever the text does. Asks `scheduler` for the document
+// `id` holding `body`, as the detail pane does on each store change.
+class Documents
+{
+public:
+    explicit Documents(DetailRenderScheduler &scheduler) : m_scheduler(scheduler) {}
+
+    void request(const QString &id, const QString &body, const QHash<QString, QString> &titles = {})
+    {
+        Entry &entry = m_entries[id];
+        if (entry.body != body || entry.version == 0) {
+            entry.body = body;
+            ++entry.version;
+        }
+        m_scheduler.request(
+            id, entry.version, [body]() -> std::optional<QString> { return body; }, titles);
+    }
+
+private:
+    struct Entry
+    {
+        QString body;
+        qint64 version = 0;
+    };
+    DetailRenderScheduler &m_scheduler;
+    std::map<QString, Entry> m_entries;
+};
+
 } // namespace
 
 class TestDetailCore final : public QObject
@@ -106,24 +135,25 @@ void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
 {
     FakeRenderer fake;
     DetailRenderScheduler scheduler;
+    Documents documents(scheduler);
     scheduler.setRenderFunction(fake.function());
     QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
 
     // The first document and every switch render without waiting.
-    scheduler.request(u"a"_s, u"hello"_s, {});
+    documents.request(u"a"_s, u"hello"_s);
     QVERIFY(!scheduler.isWaitingForPause());
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
     QCOMPARE(scheduler.renderedDocumentID(), u"a"_s);
     QCOMPARE(scheduler.stats().words, 5);
-    scheduler.request(u"b"_s, u"two"_s, {});
+    documents.request(u"b"_s, u"two"_s);
     QVERIFY(!scheduler.isWaitingForPause());
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
 
     // Keystrokes in the shown document wait for the pause: one render, of the last.
-    scheduler.request(u"b"_s, u"tw"_s, {});
-    scheduler.request(u"b"_s, u"two!"_s, {});
+    documents.request(u"b"_s, u"tw"_s);
+    documents.request(u"b"_s, u"two!"_s);
     QVERIFY(scheduler.isWaitingForPause());
     QCOMPARE(fake.calls.load(), 2);
     QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
@@ -133,9 +163,9 @@ void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
     QCOMPARE(fake.calls.load(), 3);
 
     // The same key changes nothing; new link titles render again.
-    scheduler.request(u"b"_s, u"two!"_s, {});
+    documents.request(u"b"_s, u"two!"_s);
     QVERIFY(!scheduler.isBusy());
-    scheduler.request(u"b"_s, u"two!"_s, {{u"plan"_s, u"p1"_s}});
+    documents.request(u"b"_s, u"two!"_s, {{u"plan"_s, u"p1"_s}});
     scheduler.endPauseNow();
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.html(), u"<p>two!|1</p>"_s);
@@ -147,15 +177,16 @@ void TestDetailCore::newerChangeDropsAnOlderRender()
 {
     FakeRenderer fake;
     DetailRenderScheduler scheduler;
+    Documents documents(scheduler);
     scheduler.setRenderFunction(fake.function());
     QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
 
     // The old text renders slowly; the user switches to another document
     // whose render finishes first. The late result must not win.
     auto slow = fake.gate(u"old text"_s);
-    scheduler.request(u"a"_s, u"old text"_s, {});
+    documents.request(u"a"_s, u"old text"_s);
     QTRY_COMPARE(fake.calls.load(), 1);
-    scheduler.request(u"b"_s, u"new text"_s, {});
+    documents.request(u"b"_s, u"new text"_s);
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.html(), u"<p>new text|0</p>"_s);
 
@@ -170,13 +201,14 @@ void TestDetailCore::cancelKeepsThePreviousResult()
 {
     FakeRenderer fake;
     DetailRenderScheduler scheduler;
+    Documents documents(scheduler);
     scheduler.setRenderFunction(fake.function());
     QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
-    scheduler.request(u"a"_s, u"kept"_s, {});
+    documents.request(u"a"_s, u"kept"_s);
     QVERIFY(rendered.wait(5000));
 
     auto slow = fake.gate(u"dropped"_s);
-    scheduler.request(u"b"_s, u"dropped"_s, {});
+    documents.request(u"b"_s, u"dropped"_s);
     QTRY_COMPARE(fake.calls.load(), 2);
     scheduler.cancel();
     slow->release();
@@ -186,7 +218,7 @@ void TestDetailCore::cancelKeepsThePreviousResult()
 
     // After a cancel the same key renders again (the view came back).
     slow->release();
-    scheduler.request(u"b"_s, u"dropped"_s, {});
+    documents.request(u"b"_s, u"dropped"_s);
     QVERIFY(rendered.wait(5000));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
 }

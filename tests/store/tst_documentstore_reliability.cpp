@@ -1,4 +1,5 @@
 #include "ManualSaveClock.h"
+#include "TestNeeds.h"
 #include "documentstore_report.h"
 #include "store/DocumentStore.h"
 #include "store/Persistence.h"
@@ -411,13 +412,11 @@ private Q_SLOTS:
         std::function<bool()> makeWritable;
         const QString filler = QDir(m_base).filePath(u"filler"_s);
         if (fullDisk) {
-            if (geteuid() != 0) {
-                QSKIP("mounting a small tmpfs to fill needs root");
-            }
+            TESSIVO_NEED(TestNeeds::superuser(u"mounting a small tmpfs to fill"_s));
             QVERIFY(QDir().mkpath(m_base));
-            if (!run(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=1m"_s, u"tmpfs"_s, m_base})) {
-                QSKIP("mounting a tmpfs is not permitted here");
-            }
+            TESSIVO_NEED(run(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=1m"_s, u"tmpfs"_s, m_base})
+                             ? QString()
+                             : u"mounting a tmpfs is not permitted here"_s);
             mount.path = m_base;
             makeWritable = [&] { return QFile::remove(filler); };
         }
@@ -449,9 +448,9 @@ private Q_SLOTS:
             }
         } else if (geteuid() == 0) {
             // Root ignores permission bits, so make the folder read-only by mounting it so.
-            if (!run(u"mount"_s, {u"--bind"_s, m_base, m_base})) {
-                QSKIP("a read-only bind mount is not permitted here");
-            }
+            TESSIVO_NEED(run(u"mount"_s, {u"--bind"_s, m_base, m_base})
+                             ? QString()
+                             : u"a read-only bind mount is not permitted here"_s);
             mount.path = m_base;
             QVERIFY(run(u"mount"_s, {u"-o"_s, u"remount,bind,ro"_s, m_base}));
             makeWritable = [&] { return run(u"umount"_s, {std::exchange(mount.path, QString())}); };

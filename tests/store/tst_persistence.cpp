@@ -294,15 +294,22 @@ private Q_SLOTS:
             // Opening a pipe for reading would wait for a writer forever.
             QCOMPARE(mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
         } else if (kind == u"unreadable") {
-            if (geteuid() == 0) {
-                QSKIP("file permissions do not stop the superuser from reading");
-            }
             QVERIFY(writeBytes(bad, bytes));
             QVERIFY(QFile::setPermissions(bad, QFileDevice::WriteOwner));
         }
+        // Permission bits do not stop the superuser: it loads as nobody then,
+        // whom the folders let in and the file does not.
+        const bool asNobody = kind == u"unreadable" && geteuid() == 0;
+        if (asNobody) {
+            QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+            QCOMPARE(::seteuid(65534), 0);
+        }
         const QStringList before = tree(base());
         expectLog(u"skipped document file bad\\.json: .+"_s);
-        QCOMPARE(ids(Persistence::loadDocuments(base())), QStringList{u"good"_s});
+        const QList<Document> loaded = Persistence::loadDocuments(base());
+        if (asNobody)
+            QCOMPARE(::seteuid(0), 0);
+        QCOMPARE(ids(loaded), QStringList{u"good"_s});
         // Nothing is removed, renamed or rewritten.
         QCOMPARE(tree(base()), before);
         QVERIFY(kind != u"file" || readBytes(bad) == bytes);

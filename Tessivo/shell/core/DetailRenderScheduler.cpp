@@ -52,24 +52,11 @@ void DetailRenderScheduler::endPauseNow()
 void DetailRenderScheduler::request(const QString &documentID, qint64 version, BodySource body,
                                     const QHash<QString, QString> &titles)
 {
-    requestKey(documentID, version, std::move(body), titles);
-}
-
-void DetailRenderScheduler::request(const QString &documentID, const QString &body,
-                                    const QHash<QString, QString> &titles)
-{
-    requestKey(
-        documentID, body, [body]() -> std::optional<QString> { return body; }, titles);
-}
-
-void DetailRenderScheduler::requestKey(const QString &documentID, std::variant<qint64, QString> version,
-                                       BodySource body, const QHash<QString, QString> &titles)
-{
     if (m_hasKey && m_keyID == documentID && m_keyVersion == version && m_keyTitles == titles)
         return;
     m_hasKey = true;
     m_keyID = documentID;
-    m_keyVersion = std::move(version);
+    m_keyVersion = version;
     m_keyBody = std::move(body);
     m_keyTitles = titles;
     ++m_keyRevision;

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <variant>
 
 class QTimer;
 
@@ -54,16 +53,12 @@ public:
     // all of it on the next key.
     void request(const QString &documentID, qint64 version, BodySource body,
                  const QHash<QString, QString> &titles);
-    // The same with the text itself, kept until the render starts; the same
-    // text as the last request changes nothing.
-    void request(const QString &documentID, const QString &body, const QHash<QString, QString> &titles);
     // Drops a pending or running render (the view went away).
     void cancel();
     // Whether anything shows the HTML (true at first). While nothing does, a
     // change only counts: the counts stay live, and the HTML of the newest
     // text is rendered at once when it is wanted again.
     void setHtmlWanted(bool wanted);
-    bool isHtmlWanted() const { return m_htmlWanted; }
     // html() is of the newest requested text and titles.
     bool isHtmlCurrent() const { return m_hasKey && m_htmlRevision == m_keyRevision; }
 
@@ -99,12 +94,9 @@ private:
     quint64 m_keyRevision = 0;
     quint64 m_htmlRevision = 0;
 
-    void requestKey(const QString &documentID, std::variant<qint64, QString> version, BodySource body,
-                    const QHash<QString, QString> &titles);
-
     bool m_hasKey = false;
     QString m_keyID;
-    std::variant<qint64, QString> m_keyVersion;
+    qint64 m_keyVersion = 0;
     BodySource m_keyBody;
     QHash<QString, QString> m_keyTitles;
 

@@ -21,11 +21,14 @@
 #include "shell/core/DetailRenderScheduler.h"
 #include "store/DocumentStore.h"
 
+#include "editor/ui/PageScript.h"
 #include "shell/OfflineServices.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QEnterEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -101,6 +104,7 @@ private Q_SLOTS:
     void viewModes_data();
     void viewModes();
     void previewFollowsTheStore();
+    void anotherDocumentsPreviewStartsAtItsTop();
     void editorAloneKeepsCountsAndRendersOnDemand();
     void newDocumentTakesTheKeyboard();
     void publishedFlag();
@@ -322,6 +326,64 @@ void TestDetailView::previewFollowsTheStore()
     QVERIFY(!pane->renderScheduler()->isWaitingForPause());
     QTRY_COMPARE(pane->renderedDocumentID(), second.id);
     QVERIFY(pane->html().contains(u"Second"_s));
+}
+
+// Two long documents alike but for their names, the way one writer's
+// documents are.
+static QString longDocument(const QString &name)
+{
+    QString text = u"# "_s + name + u"\n\n"_s;
+    for (int i = 1; i <= 300; ++i)
+        text += u"## Section %1\n\nA paragraph of section %1, long enough to take a few lines in the preview "
+                "pane, with *words* and `code` in it.\n\n"_s.arg(i);
+    return text + u"The end of "_s + name + u"."_s;
+}
+
+// Where the preview stands: its scroll offset, and the last block's text.
+const QString previewPlace =
+    u"JSON.stringify([document.scrollingElement.scrollTop, "
+    "document.scrollingElement.scrollHeight - document.scrollingElement.clientHeight, "
+    "document.getElementById('content').lastElementChild ? "
+    "document.getElementById('content').lastElementChild.textContent : ''])"_s;
+
+// The preview of another document starts at its top, however far down the
+// last one was read, as the editor does; typing in it keeps the place.
+void TestDetailView::anotherDocumentsPreviewStartsAtItsTop()
+{
+    const Document first = m_store->createDocument(std::nullopt, longDocument(u"First"_s));
+    const Document second = m_store->createDocument(std::nullopt, longDocument(u"Second"_s));
+    m_store->setActiveDocumentID(first.id);
+    auto pane = makePane();
+    QVERIFY(pane);
+    PreviewPage *page = pane->preview()->page();
+    const auto place = [page] {
+        return QJsonDocument::fromJson(evaluate(page, previewPlace).toByteArray()).array();
+    };
+    const auto showsEnd = [&](const QString &name) {
+        return place().at(2).toString() == u"The end of "_s + name + u"."_s;
+    };
+    const auto atEnd = [&] {
+        const QJsonArray at = place();
+        return at.at(0).toDouble() > 0 && at.at(0).toDouble() >= at.at(1).toDouble() - 1;
+    };
+    // Blocks off screen carry estimated heights until drawn: the end moves
+    // while the reader goes there.
+    const auto toEnd = [&] {
+        evaluate(page, u"window.scrollTo(0, document.scrollingElement.scrollHeight)"_s);
+        return atEnd();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(showsEnd(u"First"_s), 20000);
+    QTRY_VERIFY(toEnd());
+
+    m_store->setActiveDocumentID(second.id);
+    QTRY_VERIFY_WITH_TIMEOUT(showsEnd(u"Second"_s), 20000);
+    QCOMPARE(place().at(0).toDouble(), 0.0);
+
+    QTRY_VERIFY(toEnd());
+    m_store->updateBody(longDocument(u"Second"_s) + u" Typed."_s, second.id);
+    pane->renderScheduler()->endPauseNow();
+    QTRY_VERIFY_WITH_TIMEOUT(place().at(2).toString().endsWith(u"Typed."_s), 20000);
+    QTRY_VERIFY(atEnd());
 }
 
 void TestDetailView::editorAloneKeepsCountsAndRendersOnDemand()

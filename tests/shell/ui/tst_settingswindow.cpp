@@ -334,6 +334,51 @@ private Q_SLOTS:
         m_window.reset(); // before the services it works on
     }
 
+    // The browser hands a declined sign-in back as a link, which brings the
+    // main window forward: the settings window comes forward over it with
+    // the message, whether it lay behind the main window or was closed.
+    void aDeclinedSignInLinkShowsItsMessageInFront_data()
+    {
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("settings behind the main window") << false;
+        QTest::newRow("settings closed") << true;
+    }
+
+    void aDeclinedSignInLinkShowsItsMessageInFront()
+    {
+        QFETCH(bool, closed);
+        const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
+        MainWindow main(*services);
+        AppDelegate delegate(m_store.get());
+        connect(&delegate, &AppDelegate::urlOpened, m_auth.get(),
+                [this](const QString &url) { m_auth->handleCallbackURL(QUrl(url)); });
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        // The browser opens and the user declines there.
+        m_auth->setPlatform({[](const QUrl &) { return true; }, [&delegate] { delegate.showMainWindow(); }});
+        SettingsWindow *settings = window(SettingsWindow::Tab::account);
+        QVERIFY(settings);
+        QTest::mouseClick(settings->account()->providerButtons().first(), Qt::LeftButton);
+        QVERIFY(m_auth->isSigningIn());
+        if (closed)
+            settings->close();
+        settings->setCurrentTab(SettingsWindow::Tab::general);
+        main.raise();
+        main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+
+        delegate.handleLaunch({u"tessivo://auth?error=access_denied"_s});
+        QVERIFY(!m_auth->isSigningIn());
+        QCOMPARE(settings->currentTab(), SettingsWindow::Tab::account);
+        QCOMPARE(settings->account()->errorLabel()->text(), u"Sign-in was declined by the provider."_s);
+        QVERIFY(settings->account()->errorLabel()->isVisible());
+        QTRY_VERIFY(QApplication::activeWindow() == settings);
+        const QList<WId> order = stackingOrder();
+        QVERIFY(order.contains(main.winId()));
+        QVERIFY(order.indexOf(settings->winId()) > order.indexOf(main.winId()));
+        m_window.reset(); // before the services it works on
+    }
+
     // Each time the tab comes on screen while signed in, exactly one account
     // request goes out, and it runs to its end even when the tab leaves the
     // screen before the slow reply comes: no error, and the record arrives.

@@ -1,7 +1,8 @@
 // The real binary's main window under a window manager (openbox on an X
 // server of the test's own): it shows at every start without being taken
-// back first, it comes back where it was left across restarts, and Ctrl+Q
-// quits from the settings window as from the main one.
+// back first, it comes back where it was left across restarts, its frame
+// lies within the screen, and Ctrl+Q quits from the settings window as
+// from the main one.
 #include "AppHome.h"
 #include "OwnXServer.h"
 #include "TestNeeds.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPoint>
+#include <QRect>
 #include <QTemporaryDir>
 
 #include <xcb/xcb.h>
@@ -106,6 +108,40 @@ class TestAppWindow : public QObject
         return at;
     }
 
+    // The window's frame as the manager drew it: its client area grown by
+    // the title bar and borders the manager says it added.
+    QRect frame(const QString &id)
+    {
+        QRect client;
+        for (const QString &line : run(QStringLiteral("xwininfo"), {"-id", id}).split(QLatin1Char('\n'))) {
+            const QString value = line.section(QLatin1Char(':'), 1).trimmed();
+            if (line.contains(QLatin1String("Absolute upper-left X")))
+                client.moveLeft(value.toInt());
+            else if (line.contains(QLatin1String("Absolute upper-left Y")))
+                client.moveTop(value.toInt());
+            else if (line.trimmed().startsWith(QLatin1String("Width:")))
+                client.setWidth(value.toInt());
+            else if (line.trimmed().startsWith(QLatin1String("Height:")))
+                client.setHeight(value.toInt());
+        }
+        // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+        const QStringList extents = run(QStringLiteral("xprop"), {"-id", id, "_NET_FRAME_EXTENTS"})
+                                        .section(QLatin1Char('='), 1)
+                                        .split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (extents.size() != 4)
+            return {};
+        return client.marginsAdded(QMargins(extents[0].trimmed().toInt(), extents[2].trimmed().toInt(),
+                                            extents[1].trimmed().toInt(), extents[3].trimmed().toInt()));
+    }
+
+    static QString run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
     // Ctrl+Q, typed into the window `id` as the user would; true once the
     // app has ended.
     bool quitFrom(const QString &id)
@@ -166,6 +202,9 @@ private Q_SLOTS:
         QVERIFY(launch());
         QString id = visibleWindow(QStringLiteral("Tessivo"));
         QVERIFY(!id.isEmpty());
+        // Smaller than the screen, so that the place fits on it: a frame
+        // that does not is moved in (theFrameLiesWithinTheScreen).
+        xdotool({"windowsize", "--sync", id, "900", "600"});
         xdotool({"windowmove", "--sync", id, "300", "60"});
         const QPoint placed = place(id);
         QVERIFY(placed.x() >= 0);
@@ -184,6 +223,42 @@ private Q_SLOTS:
                                                      .arg(placed.y())),
                                       5000);
         }
+        QVERIFY(quitFrom(id));
+    }
+
+    // The default size is taller than this screen with a title bar on
+    // top: the first frame is made to fit, title bar included. Left partly
+    // below the bottom, it comes back within the screen at the next start.
+    void theFrameLiesWithinTheScreen()
+    {
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xwininfo")));
+        TESSIVO_NEED(TestNeeds::program(QStringLiteral("xprop")));
+        const QRect screen(0, 0, 1280, 800);
+        QVERIFY(launch());
+        QString id = visibleWindow(QStringLiteral("Tessivo"));
+        QVERIFY(!id.isEmpty());
+        QTRY_VERIFY2_WITH_TIMEOUT(screen.contains(frame(id)),
+                                  qPrintable(QStringLiteral("first frame %1,%2 %3x%4")
+                                                 .arg(frame(id).x())
+                                                 .arg(frame(id).y())
+                                                 .arg(frame(id).width())
+                                                 .arg(frame(id).height())),
+                                  5000);
+        xdotool({"windowmove", "--sync", id, "60", "400"});
+        QTRY_VERIFY(frame(id).bottom() > screen.bottom());
+        const QRect left = frame(id);
+        QVERIFY(quitFrom(id));
+        QVERIFY(launch());
+        id = visibleWindow(QStringLiteral("Tessivo"));
+        QVERIFY(!id.isEmpty());
+        QTRY_VERIFY2_WITH_TIMEOUT(screen.contains(frame(id)),
+                                  qPrintable(QStringLiteral("restored frame %1,%2 %3x%4")
+                                                 .arg(frame(id).x())
+                                                 .arg(frame(id).y())
+                                                 .arg(frame(id).width())
+                                                 .arg(frame(id).height())),
+                                  5000);
+        QCOMPARE(frame(id).x(), left.x());
         QVERIFY(quitFrom(id));
     }
 
