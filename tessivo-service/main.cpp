@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include <malloc.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -76,6 +77,13 @@ static qint64 parseByteCount(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    // SQLite cuts each piece of an image reply from the whole blob, read
+    // into memory on whichever worker asks. glibc would raise its mmap
+    // threshold after the first such blob is freed and then keep later ones
+    // in each worker's arena: some 10 MB of resident memory per worker that
+    // once sent a large image. Large blocks stay mapped and go back at once.
+    // Set here, before any thread runs, for this process alone.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessivo-service"));
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

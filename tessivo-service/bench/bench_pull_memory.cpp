@@ -1,14 +1,14 @@
 // Memory figures for large pulls, with the real `tessivo-service` binary on
 // loopback and an SQLite database in a temporary folder:
-//   unread: an account holding 200 MiB; six connections each ask for a
-//     pull and never read. The service's resident memory, at its peak and
+//   unread: an account holding 200 MiB; six connections (or --pulls N)
+//     from one address each ask for a pull and never read. The service's resident memory, at its peak and
 //     five seconds later (target: under 400 MB).
 //   first sync: the account grown to 900 MiB; a new computer (the app's
 //     store, session and sync engine, headless, in a child process) syncs
 //     it for the first time. The child's peak resident memory (target:
 //     under 600 MB) and the time taken.
 // Usage: bench_pull_memory [--service <path to tessivo-service>]
-//        [--unread-mib N] [--account-mib N]
+//        [--unread-mib N] [--account-mib N] [--pulls N] [--database SPEC]
 
 #include "TestHooks.h"
 #include "service/SyncClient.h"
@@ -112,9 +112,10 @@ int main(int argc, char *argv[])
     const QString servicePath = option("--service", TESSIVO_BUILD_DIR "/tessivo-service/tessivo-service");
     const qint64 unreadMiB = option("--unread-mib", "200").toLongLong();
     const qint64 accountMiB = option("--account-mib", "900").toLongLong();
+    const int pulls = option("--pulls", "6").toInt();
 
     QTemporaryDir dir;
-    const QString database = "sqlite:" + dir.filePath("bench.sqlite");
+    const QString database = option("--database", "sqlite:" + dir.filePath("bench.sqlite"));
     ServerOptions options;
     options.database = database;
     options.port = 0;
@@ -147,7 +148,7 @@ int main(int argc, char *argv[])
         const QByteArray request = "GET /api/v1/documents/sync?since=0 HTTP/1.1\r\nhost: localhost\r\n"
                                    "authorization: Bearer " +
                                    account.sessionToken.toLatin1() + "\r\n\r\n";
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < pulls; ++i) {
             sockets << connectTo(quint16(base.port()));
             if (::send(sockets.last(), request.constData(), size_t(request.size()), 0) != request.size())
                 qFatal("send failed");
@@ -164,9 +165,9 @@ int main(int argc, char *argv[])
         // peak was the last sample.
         QThread::msleep(5000);
         last = memoryOf(pid, "VmRSS:");
-        std::printf("six unread pulls of %lld MiB: peak %.0f MB resident in 10 s, %.0f MB 5 s later "
+        std::printf("%d unread pulls of %lld MiB: peak %.0f MB resident in 10 s, %.0f MB 5 s later "
                     "(high-water mark %.0f MB)\n",
-                    qlonglong(unreadMiB), peak / 1e6, last / 1e6, memoryOf(pid, "VmHWM:") / 1e6);
+                    pulls, qlonglong(unreadMiB), peak / 1e6, last / 1e6, memoryOf(pid, "VmHWM:") / 1e6);
         for (int fd : std::as_const(sockets))
             ::close(fd);
         service.kill();

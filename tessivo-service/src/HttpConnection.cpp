@@ -373,7 +373,8 @@ bool HttpConnection::parseHead()
             forwardedFor.append(value);
     }
     request.peer = forwardedClient(m_socketPeer, forwardedFor, m_trustedProxies);
-    m_closeAfterReply = version == 10 || request.header("connection").toLower() == "close";
+    m_http10 = version == 10;
+    m_closeAfterReply = m_http10 || request.header("connection").toLower() == "close";
     if (request.hasHeader("transfer-encoding")) {
         refuse(411, "length_required", "Send the body with a Content-Length.");
         return false;
@@ -488,14 +489,20 @@ void HttpConnection::beginStream(int status, const HeaderList &headers)
     if (m_state != State::Busy)
         return;
     m_streaming = true;
-    send(headBytes(status, headers, m_closeAfterReply) + "transfer-encoding: chunked\r\n\r\n");
+    // HTTP/1.0 knows no chunks: the body ends where the connection does.
+    send(headBytes(status, headers, m_closeAfterReply) +
+         (m_http10 ? "\r\n" : "transfer-encoding: chunked\r\n\r\n"));
 }
 
 void HttpConnection::writeChunk(const QByteArray &bytes)
 {
     if (m_state != State::Busy || !m_streaming || bytes.isEmpty())
         return;
-    send(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+    send(m_http10 ? bytes : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+    // As with writeBody: a chunk the kernel took at once arms no write
+    // notification.
+    if (m_descriptor >= 0)
+        afterFlush();
 }
 
 void HttpConnection::endStream()
@@ -503,7 +510,8 @@ void HttpConnection::endStream()
     if (m_state != State::Busy || !m_streaming)
         return;
     m_streaming = false;
-    send("0\r\n\r\n");
+    if (!m_http10)
+        send("0\r\n\r\n");
     finishReply();
 }
 
@@ -657,7 +665,7 @@ void HttpConnection::afterFlush()
     }
     if (queuedBytes() >= m_limits.drainBytes)
         return;
-    if (m_state == State::Busy && m_bodyRemaining > 0)
+    if (m_state == State::Busy && (m_bodyRemaining > 0 || m_streaming))
         emit wantsBody();
     else if (m_state == State::Head)
         resumeReading();

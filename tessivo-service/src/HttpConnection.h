@@ -40,7 +40,8 @@ public:
     // most of what was sent.
     void beginBody(int status, const HeaderList &headers, qint64 length);
     void writeBody(const QByteArray &bytes);
-    // A streamed reply in chunked transfer coding.
+    // A streamed reply in chunked transfer coding (to HTTP/1.0, ended by
+    // closing); `wantsBody` asks for more as with `beginBody`.
     void beginStream(int status, const HeaderList &headers);
     void writeChunk(const QByteArray &bytes);
     void endStream();
@@ -114,6 +115,7 @@ private:
     qint64 m_received = 0;
     qint64 m_written = 0;
     bool m_streaming = false;
+    bool m_http10 = false; // the request being answered
     bool m_closeAfterReply = false;
     bool m_readClosed = false;
     bool m_resumeQueued = false;

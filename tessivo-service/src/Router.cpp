@@ -117,8 +117,12 @@ Outcome Router::route(const LoggedRequest &request)
         return send(m_accounts.signOut(request), extra);
     case Endpoint::me:
         return send(m_accounts.me(*user), extra);
-    case Endpoint::pull:
-        return send(m_sync.pull(request, *user), extra);
+    case Endpoint::pull: {
+        auto [reply, rest] = m_sync.pull(request, *user);
+        Outcome outcome = send(std::move(reply), extra);
+        outcome.pull = std::move(rest);
+        return outcome;
+    }
     case Endpoint::push:
         return send(m_sync.push(request, *user), extra);
     case Endpoint::publish:

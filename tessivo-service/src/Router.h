@@ -11,13 +11,15 @@
 namespace tessivo::server {
 
 // What a route decided: a whole reply, or a reply whose body the front
-// produces (an image's bytes, an AI stream).
+// produces (an image's bytes, an AI stream, the rest of a pull).
 struct Outcome
 {
     Reply reply;
     std::optional<ImageRow> image; // stream these bytes after reply's head
     std::optional<QJsonObject> ai; // forward upstream; reply.headers go along
     QString failure;               // why a 5xx happened, for the log
+    // The rest of a pull's body after reply.body, a part at a time.
+    std::shared_ptr<PullReply> pull;
 };
 
 // One worker thread's routes over its own database connection. Everything

@@ -7,7 +7,6 @@
 
 #include <QMetaObject>
 
-#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -121,12 +120,6 @@ bool Server::start(QString *error)
         return false;
     };
     const int descriptors = raiseDescriptorLimit();
-    // SQLite cuts each piece of an image reply from the whole blob, read
-    // into memory on whichever worker asks. glibc would raise its mmap
-    // threshold after the first such blob is freed and then keep later ones
-    // in each worker's arena: some 10 MB of resident memory per worker that
-    // once sent a large image. Large blocks stay mapped and go back at once.
-    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     d->maxConnections = d->options.limits.maxConnections > 0
                             ? d->options.limits.maxConnections
                             : std::max(16, descriptors - reservedDescriptors);
@@ -464,6 +457,8 @@ void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &r
         return ai.forward(connection, *outcome.ai, reply.headers);
     if (outcome.image)
         return streamImage(connection, reply, *outcome.image);
+    if (outcome.pull)
+        return streamPull(connection, reply, outcome.pull);
     connection->reply(reply.status, reply.headers, reply.body);
 }
 
@@ -511,6 +506,54 @@ void Server::Private::streamImage(HttpConnection *connection, const Reply &head,
             });
         });
     connection->beginBody(head.status, head.headers, image.size);
+}
+
+void Server::Private::streamPull(HttpConnection *connection, const Reply &start,
+                                 const std::shared_ptr<PullReply> &body)
+{
+    // As with images, the next part is read once the client has taken most
+    // of what was sent, so that an unread pull holds about one part.
+    struct Stream
+    {
+        bool reading = false;
+        QMetaObject::Connection wants;
+    };
+    auto stream = std::make_shared<Stream>();
+    QPointer<HttpConnection> guard(connection);
+    stream->wants =
+        QObject::connect(connection, &HttpConnection::wantsBody, connection, [this, guard, stream, body] {
+            if (stream->reading)
+                return;
+            stream->reading = true;
+            pool.postFollowUp([this, guard, stream, body](Router &router) {
+                QByteArray part;
+                const bool ok = body->next(router.storage(), router.context().now(), &part);
+                const bool finished = body->finished();
+                const QString problem = ok ? QString() : router.storage().lastError();
+                QMetaObject::invokeMethod(
+                    q,
+                    [guard, stream, part, finished, problem] {
+                        if (!guard)
+                            return;
+                        stream->reading = false;
+                        if (!problem.isNull()) {
+                            qCWarning(lcService, "GET %s broke off: %s",
+                                      qPrintable(protocol::routePath(protocol::Endpoint::pull)),
+                                      qPrintable(problem));
+                            guard->abort();
+                            return;
+                        }
+                        if (finished)
+                            QObject::disconnect(stream->wants);
+                        guard->writeChunk(part);
+                        if (finished)
+                            guard->endStream();
+                    },
+                    Qt::QueuedConnection);
+            });
+        });
+    connection->beginStream(start.status, start.headers);
+    connection->writeChunk(start.body);
 }
 
 } // namespace tessivo::server

@@ -83,6 +83,8 @@ struct Server::Private
     void route(HttpConnection *connection, const LoggedRequest &request);
     void deliver(HttpConnection *connection, const LoggedRequest &request, const Outcome &outcome);
     void streamImage(HttpConnection *connection, const Reply &head, const ImageRow &image);
+    // A pull's reply: `start` is its head and first part, `body` makes the rest.
+    void streamPull(HttpConnection *connection, const Reply &start, const std::shared_ptr<PullReply> &body);
     void pauseAccepting();
     void resumeAccepting();
     // A client waits in the backlog at the cap: the oldest connection that

@@ -1,5 +1,7 @@
 #include "ServiceTypes.h"
 
+#include "protocol/Rules.h"
+
 namespace tessivo::server {
 
 namespace {
@@ -31,6 +33,11 @@ QString bytes(qint64 n)
     return QStringLiteral("%1 bytes").arg(n);
 }
 } // namespace
+
+qint64 ServiceLimits::protocolPullPieceBytes()
+{
+    return protocol::records::pullPieceBytes;
+}
 
 QStringList ServiceLimits::describe() const
 {

@@ -60,8 +60,13 @@ struct ServiceLimits
     // that would take an account past it is refused.
     qint64 quotaBytes = 1024LL * 1024 * 1024;
     // A pull answers with about this many bytes of records at most (and at
-    // least one record), "more" telling the client to ask again.
-    qint64 pullPieceBytes = 32LL * 1024 * 1024;
+    // least one record), "more" telling the client to ask again: the rule
+    // the app reads pulls by, unless a test sets it.
+    qint64 pullPieceBytes = protocolPullPieceBytes();
+    // A piece goes out in parts of about this many bytes, each read from
+    // the database once the reader has taken most of the one before: a
+    // pull left unread holds about a part.
+    qint64 pullPartBytes = 256 * 1024;
     // Failed sign-ins per peer, and per peer and account, within the window.
     int signInFailuresPerPeer = 10;
     qint64 signInWindowMs = 10 * 60 * 1000;
@@ -81,6 +86,9 @@ struct ServiceLimits
 
     // One line per limit, for --help.
     QStringList describe() const;
+
+private:
+    static qint64 protocolPullPieceBytes();
 };
 
 struct ServerOptions

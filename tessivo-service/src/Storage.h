@@ -59,18 +59,18 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
-// A piece of a pull.
-struct PullPiece
+// Where a piece of a pull ends, and where it is cut into parts (see
+// Storage::planPull).
+struct PullPlan
 {
-    // JSON arrays of the records as stored, appended to what the caller
-    // put there; `documents` has room for the collections and 1 KiB more.
-    QByteArray documents;
-    QByteArray collections;
-    qsizetype count = 0;
     // The highest stamp the piece covers, and whether records stamped
     // after it remain.
     qint64 upTo = 0;
     bool more = false;
+    // The highest stamp of each part of the piece's documents, and of its
+    // collections, in order.
+    QList<qint64> documentParts;
+    QList<qint64> collectionParts;
 };
 
 // A pushed record as checked (see Storage::checkPush).
@@ -131,11 +131,18 @@ public:
     // The user of an unexpired token, which is used up by the call.
     std::optional<QString> takeOneTimeToken(const QByteArray &hash, qint64 now);
 
-    // The records stamped after `since`, documents and collections in one
-    // stamp order, as stored: as many as fit in `maxBytes`, but at least
-    // one, and never a cut between two records of one stamp. Records the
-    // app could not read are left out (and logged).
-    bool pullPiece(const QString &userId, qint64 since, qint64 maxBytes, PullPiece *piece);
+    // The piece of records stamped after `since`, documents and collections
+    // in one stamp order: as many as fit in `maxBytes`, but at least one,
+    // and never a cut between two records of one stamp. Each list of it is
+    // cut the same way into parts of about `partBytes`. Only the stored
+    // sizes are read.
+    bool planPull(const QString &userId, qint64 since, qint64 maxBytes, qint64 partBytes, PullPlan *plan);
+    // Appends the records of `kind` stamped after `from` up to `to` to
+    // `out` as stored, in stamp order, each after a comma unless it is the
+    // list's first (`listed` counts the list's records). Records the app
+    // could not read are left out (and logged).
+    bool pullRecords(RecordKind kind, const QString &userId, qint64 from, qint64 to, qsizetype *listed,
+                     QByteArray *out);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp.
     // Checks and measures pushed records; no database work, so that it can

@@ -36,70 +36,78 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
 
 } // namespace
 
-bool Storage::pullPiece(const QString &userId, qint64 since, qint64 maxBytes, PullPiece *piece)
+bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qint64 partBytes, PullPlan *plan)
 {
-    // The cut is found on the sizes alone, from the index, so that records
-    // past it are never read.
+    // The cuts are found on the sizes alone, from the index, so that
+    // records past them are never read.
     QSqlQuery sizes(connection());
     sizes.setForwardOnly(true);
-    sizes.prepare(
-        QStringLiteral("SELECT stamp, COALESCE(stored_bytes, 0) FROM documents WHERE user_id = ? AND "
-                       "stamp > ? UNION ALL SELECT stamp, COALESCE(stored_bytes, 0) FROM collections "
-                       "WHERE user_id = ? AND stamp > ? ORDER BY 1"));
+    sizes.prepare(QStringLiteral(
+        "SELECT stamp, COALESCE(stored_bytes, 0), 0 FROM documents WHERE user_id = ? AND stamp > ? "
+        "UNION ALL SELECT stamp, COALESCE(stored_bytes, 0), 1 FROM collections WHERE user_id = ? AND "
+        "stamp > ? ORDER BY 1"));
     if (!run(sizes, {userId, since, userId, since}))
         return false;
-    qint64 total = 0, upTo = since;
+    struct List
+    {
+        QList<qint64> *parts;
+        qint64 bytes = 0; // in its last part
+    };
+    List lists[] = {{&plan->documentParts}, {&plan->collectionParts}};
+    qint64 total = 0;
+    plan->upTo = since;
+    plan->more = false;
     bool any = false;
-    piece->more = false;
     while (sizes.next()) {
         const qint64 stamp = sizes.value(0).toLongLong();
         const qint64 bytes = sizes.value(1).toLongLong();
         // Records of one stamp go together: the client's cursor moves past
-        // the highest stamp it was sent.
-        if (any && stamp != upTo && total + bytes > maxBytes) {
-            piece->more = true;
+        // the highest stamp it was sent, and each part is read after the
+        // highest stamp of the one before.
+        if (any && stamp != plan->upTo && total + bytes > maxBytes) {
+            plan->more = true;
             break;
         }
+        List &list = lists[sizes.value(2).toInt() == 0 ? 0 : 1];
+        if (list.parts->isEmpty() || (stamp != list.parts->last() && list.bytes + bytes > partBytes)) {
+            list.parts->append(stamp);
+            list.bytes = 0;
+        }
+        list.parts->last() = stamp;
+        list.bytes += bytes;
         any = true;
-        upTo = stamp;
+        plan->upTo = stamp;
         total += bytes;
     }
     sizes.finish();
-    piece->count = 0;
-    // The documents' text goes straight where the caller wants it, with
-    // room for the rest of the reply, so that no growth copies it again.
-    piece->documents.reserve(piece->documents.size() + total + 1024);
-    for (const RecordKind kind : {RecordKind::Document, RecordKind::Collection}) {
-        QByteArray &out = kind == RecordKind::Document ? piece->documents : piece->collections;
-        QSqlQuery q(connection());
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? "
-                                 "ORDER BY stamp")
-                      .arg(recordTable(kind)));
-        if (!run(q, {userId, since, upTo}))
-            return false;
-        out += '[';
-        bool first = true;
-        while (q.next()) {
-            const QByteArray record = q.value(0).toString().toUtf8();
-            // Records stored before pushes were checked as the app reads them
-            // may not decode; one of them would fail every pull of its owner.
-            const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
-            if (!problem.isEmpty()) {
-                qWarning("[sync] left a stored %s of user %s out of a pull: %s",
-                         kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
-                         qPrintable(problem));
-                continue;
-            }
-            if (!first)
-                out += ',';
-            first = false;
-            out += record;
-            ++piece->count;
+    return true;
+}
+
+bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, qint64 to, qsizetype *listed,
+                          QByteArray *out)
+{
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT record FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? ORDER BY stamp")
+            .arg(recordTable(kind)));
+    if (!run(q, {userId, from, to}))
+        return false;
+    while (q.next()) {
+        const QByteArray record = q.value(0).toString().toUtf8();
+        // Records stored before pushes were checked as the app reads them
+        // may not decode; one of them would fail every pull of its owner.
+        const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
+        if (!problem.isEmpty()) {
+            qWarning("[sync] left a stored %s of user %s out of a pull: %s",
+                     kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
+                     qPrintable(problem));
+            continue;
         }
-        out += ']';
+        if ((*listed)++ > 0)
+            *out += ',';
+        *out += record;
     }
-    piece->upTo = upTo;
     return true;
 }
 

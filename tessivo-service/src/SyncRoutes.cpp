@@ -31,39 +31,37 @@ QList<SyncPushResponse::Result> wireResults(const QList<PushResult> &results)
 }
 } // namespace
 
-Reply SyncRoutes::pull(const LoggedRequest &request, const UserRow &user)
+std::pair<Reply, std::shared_ptr<PullReply>> SyncRoutes::pull(const LoggedRequest &request,
+                                                              const UserRow &user)
 {
     static const QRegularExpression sincePattern(QStringLiteral("^since=(-?[0-9]{1,19})$"));
     const auto match = sincePattern.match(QString::fromLatin1(request.rawQuery));
     bool ok = false;
     const qint64 since = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
     if (!ok)
-        return errorReply(400, "invalid_request", QStringLiteral("The query must be since=<milliseconds>."));
-    static_assert(ServiceLimits().pullPieceBytes == protocol::records::pullPieceBytes);
-    PullPiece piece;
-    // One snapshot for the piece: the client moves its cursor past the
-    // highest stamp of either list, so a push landing between two reads
-    // would be skipped. A piece whose records were all left out is passed
-    // over, so that each answer moves the cursor on.
-    if (!storage.readTransaction([&] {
-            qint64 from = since;
-            do {
-                piece.documents = R"({"documents":)";
-                piece.collections.clear();
-                if (!storage.pullPiece(user.id, from, options.limits.pullPieceBytes, &piece))
-                    return false;
-                from = piece.upTo;
-            } while (piece.count == 0 && piece.more);
-            return true;
-        }))
-        return errorReply(500, "internal_error", QStringLiteral("The service couldn't read your documents."));
-    // Stored records are sent as stored, without a parse and re-encode.
-    QByteArray body = std::move(piece.documents);
-    body += R"(,"collections":)" + piece.collections + R"(,"now":)" + QByteArray::number(now());
-    if (piece.more)
-        body += R"(,"more":true)";
-    body += '}';
-    return {200, {{"content-type", "application/json"}}, body};
+        return {errorReply(400, "invalid_request", QStringLiteral("The query must be since=<milliseconds>.")),
+                nullptr};
+    const ServiceLimits &limits = options.limits;
+    auto body = std::make_shared<PullReply>(user.id, since, limits.pullPieceBytes, limits.pullPartBytes);
+    Reply reply{200, {{"content-type", "application/json"}}, {}};
+    // Stored records are sent as stored, without a parse and re-encode. A
+    // reply that fits in about a part goes out whole; a larger one starts
+    // once a record is in hand, so that a piece whose records were all left
+    // out can still be passed over and each answer moves the cursor on.
+    for (;;) {
+        if (!body->next(storage, now(), &reply.body))
+            return {errorReply(500, "internal_error",
+                               QStringLiteral("The service couldn't read your documents.")),
+                    nullptr};
+        if (body->finished() && body->count() == 0 && body->more()) {
+            reply.body.clear();
+            body->skipPiece();
+        } else if (body->finished()) {
+            return {reply, nullptr};
+        } else if (body->count() > 0 && reply.body.size() >= limits.pullPartBytes) {
+            return {reply, body};
+        }
+    }
 }
 
 Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "PullReply.h"
 #include "RouteContext.h"
+
+#include <memory>
 
 namespace tessivo::server {
 
@@ -10,7 +13,9 @@ class SyncRoutes final : public RouteContext
 public:
     using RouteContext::RouteContext;
 
-    Reply pull(const LoggedRequest &request, const UserRow &user);
+    // The whole reply, or its head and first part with the rest to come
+    // from the PullReply as the client takes it.
+    std::pair<Reply, std::shared_ptr<PullReply>> pull(const LoggedRequest &request, const UserRow &user);
     Reply push(const LoggedRequest &request, const UserRow &user);
 };
 

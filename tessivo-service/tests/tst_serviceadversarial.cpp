@@ -238,6 +238,7 @@ private slots:
         QTest::newRow("8 uploads of one account held open") << u"held uploads"_s;
         QTest::newRow("an AI upstream that never ends") << u"endless ai"_s;
         QTest::newRow("AI replies never read") << u"unread ai"_s;
+        QTest::newRow("40 pulls from one address, never read") << u"unread pulls"_s;
     }
 
     void attackersLeaveOthersServedAndMemoryBounded()
@@ -249,11 +250,22 @@ private slots:
         options.aiEndpoint = QUrl(u"http://127.0.0.1:%1/v1/chat/completions"_s.arg(upstream.serverPort()));
         if (attack == u"passwords")
             f.iterations = 310000;
+        if (attack == u"unread pulls")
+            options.limits.pullPieceBytes = 4 * megabyte; // so that a whole piece costs little to build
         START_SERVICE(f, options);
         const QString token = f.token();
-        QString imageId;
+        QString imageId, pullToken;
         if (attack == u"pipelined images")
             imageId = uploadImage(f, token, QByteArray(10 * megabyte - 1024, 'i'));
+        if (attack == u"unread pulls") {
+            const QString owner = f.hooks().registerUser(u"bo@example.com"_s, u"Bo"_s).userId;
+            for (int i = 0; i < 32; ++i) // two pieces
+                f.hooks().injectDocument(owner, {{"id", u"d%1"_s.arg(i)},
+                                                 {"body", QString(256 * 1024, u'p')},
+                                                 {"createdAt", 1},
+                                                 {"updatedAt", 1}});
+            pullToken = f.hooks().issueSessionToken(owner);
+        }
 
         // What each attacker got: the start of its reply, the end of it,
         // and how much reply text ("w") arrived in between.
@@ -300,6 +312,15 @@ private slots:
             for (int i = 0; i < 8; ++i) {
                 attackFrom(u"127.0.0.%1"_s.arg(2 + i), head);
                 attackers.back().bodyLeft = 9 * megabyte; // held back: never the whole body
+            }
+        } else if (attack == u"unread pulls") {
+            for (int i = 0; i < 40; ++i) {
+                attackFrom(u"127.0.0.2"_s,
+                           "GET /api/v1/documents/sync?since=0 HTTP/1.1\r\nhost: localhost\r\n"
+                           "authorization: Bearer " +
+                               pullToken.toLatin1() + "\r\n\r\n");
+                attackers.back().socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                                                         4096);
             }
         } else if (attack == u"endless ai" || attack == u"unread ai") {
             const QByteArray body = R"({"mode":"generate","prompt":"go","before":"","after":""})";
@@ -373,6 +394,8 @@ private slots:
             QVERIFY2(latencies[latencies.size() * 99 / 100] < 100, "GET / p99 over 100 ms");
         } else if (attack == u"held uploads") {
             QCOMPARE(statuses.count(429), 6);
+        } else if (attack == u"unread pulls") {
+            QCOMPARE(statuses.count(200), 40);
         } else if (attack == u"endless ai") {
             for (const Attacker &a : attackers) {
                 QCOMPARE(replyStatus(a.head), 200);

@@ -314,7 +314,7 @@ qint64 SyncPass::maxPullBytes()
 
 QString SyncPass::tooLargeMessage()
 {
-    return u"The service sent more than 160 MB in one reply."_s;
+    return u"The service sent more than %1 MB in one reply."_s.arg(maxPullBytes() / (1024 * 1024));
 }
 
 QString SyncPass::tooLargeDocumentMessage(const Document &document)
