@@ -5,6 +5,7 @@
 #include "store/SaveClock.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QSettings>
 
 namespace {
@@ -33,10 +34,14 @@ Session::Session(APIClient *client, Keychain keychain, QSettings *settings, Save
     });
     connect(m_client, &APIClient::tokenRolled, this, &Session::adoptRolledToken);
     connect(m_clock, &SaveClock::woke, this, [this] {
-        if (m_reading) {
+        const qint64 now = m_clock->nowMs();
+        if (m_keyringWait && now >= m_keyringWaitDue)
+            std::exchange(m_keyringWait, nullptr)->quit();
+        if (m_reading && now >= m_readDue) {
             qInfo("[auth] the keyring hasn't answered yet: signed out until it does");
             settle();
         }
+        armClock();
     });
 }
 
@@ -53,7 +58,8 @@ void Session::start()
     m_started = true;
     m_reading = true;
     Q_EMIT readingChanged();
-    m_clock->wakeAt(m_clock->nowMs() + readTimeoutMs);
+    m_readDue = m_clock->nowMs() + readTimeoutMs;
+    armClock();
     m_keychain.read(tokenAccount, this, [this](const std::optional<QString> &token) { readEnded(token); });
 }
 
@@ -121,13 +127,45 @@ void Session::settle()
 {
     if (!m_reading)
         return;
-    m_clock->cancelWake();
     m_reading = false;
+    armClock();
     Q_EMIT readingChanged();
     const auto held = std::exchange(m_held, {});
     for (const auto &[context, f] : held)
         if (context)
             f();
+}
+
+void Session::armClock()
+{
+    std::optional<qint64> due;
+    if (m_reading)
+        due = m_readDue;
+    if (m_keyringWait && (!due || m_keyringWaitDue < *due))
+        due = m_keyringWaitDue;
+    if (due)
+        m_clock->wakeAt(*due);
+    else
+        m_clock->cancelWake();
+}
+
+bool Session::waitForKeyring(int timeoutMs)
+{
+    if (!m_keychain.isWriting())
+        return true;
+    if (m_waitingForKeyring)
+        return false;
+    m_waitingForKeyring = true;
+    QEventLoop loop;
+    m_keyringWait = &loop;
+    m_keyringWaitDue = m_clock->nowMs() + timeoutMs;
+    armClock();
+    m_keychain.whenWritten(&loop, [&loop] { loop.quit(); });
+    loop.exec();
+    m_keyringWait = nullptr;
+    m_waitingForKeyring = false;
+    armClock();
+    return !m_keychain.isWriting();
 }
 
 void Session::whenSettled(QObject *context, std::function<void()> f)

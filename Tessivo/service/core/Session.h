@@ -11,6 +11,7 @@
 #include <optional>
 
 class APIClient;
+class QEventLoop;
 class QSettings;
 class SaveClock;
 
@@ -74,9 +75,12 @@ public:
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
-    // At quit: waits up to `timeoutMs` for the keyring's queued saves and
-    // deletes, so that a sign-out just before quitting holds.
-    bool waitForKeyring(int timeoutMs) { return m_keychain.waitForWrites(timeoutMs); }
+    // At quit: runs the event loop until the keyring's queued saves and
+    // deletes have ended (so that a sign-out just before quitting holds), or
+    // `timeoutMs` has passed on the clock. True when they all ended. Asked
+    // for again during that wait, it returns at once: the first wait is
+    // still bounded.
+    bool waitForKeyring(int timeoutMs);
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
@@ -101,6 +105,9 @@ private:
     bool isVoid(const QString &token);
     void rememberEnded(const QSet<QString> &tokens);
     void settle();
+    // Wakes the clock for the earliest of the read's time-out and the end of
+    // a keyring wait.
+    void armClock();
     void setToken(const std::optional<QString> &token);
     void newGeneration(const std::optional<QString> &token);
 
@@ -111,6 +118,12 @@ private:
     std::optional<QString> m_token;
     bool m_started = false;
     bool m_reading = false;
+    qint64 m_readDue = 0;
+    // waitForKeyring() is under way; its event loop, until it gives up at
+    // m_keyringWaitDue.
+    bool m_waitingForKeyring = false;
+    QEventLoop *m_keyringWait = nullptr;
+    qint64 m_keyringWaitDue = 0;
     // The read's answer may still be taken: nothing has set the token since
     // start().
     bool m_readMayDecide = true;
