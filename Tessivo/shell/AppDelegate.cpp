@@ -97,12 +97,15 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 
 void AppDelegate::applicationWillTerminate()
 {
-    // The keyring's writes are queued behind the Secret Service; a sign-out
+    // The edits first: nothing below may keep them from the disk. The
+    // keyring's writes are queued behind the Secret Service; a sign-out
     // holds without them (the session remembers it), but a healthy keyring
     // gets the moment to carry them out. A keyring stuck at its unlock
     // prompt holds the quit for keyringGraceMs at most. The wait runs the
-    // event loop, so replies and timers may still change the store: the
-    // flush comes last.
+    // event loop, so replies, timers and the desktop session's own save
+    // request (which comes back here, and then does not wait again) may
+    // still change the store: it is flushed once more afterwards.
+    m_store->flushPendingSaves();
     if (m_auth && !m_auth->waitForKeyringWrites(keyringGraceMs))
         qInfo("[auth] the keyring didn't finish its writes before quitting");
     m_store->flushPendingSaves();

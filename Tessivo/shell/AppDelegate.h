@@ -41,8 +41,10 @@ public:
     // Returns true in every case; shows the main window when none is visible.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
-    // Waits up to keyringGraceMs for the keyring's queued writes, then
-    // writes all pending documents, the collections and the state at once.
+    // Writes all pending documents, the collections and the state at once,
+    // waits up to keyringGraceMs for the keyring's queued writes, and writes
+    // what changed meanwhile. Called again during that wait, it writes and
+    // returns without waiting.
     void applicationWillTerminate();
     static constexpr int keyringGraceMs = 1000;
 

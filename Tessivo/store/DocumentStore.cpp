@@ -638,19 +638,30 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
                                [&](const Collection &p) { undirtyCollections.insert(p.id); });
     const bool changed = !undirtyDocuments.isEmpty() || !undirtyCollections.isEmpty();
 
-    // The sync engine pushes the records whose local copy is newer along
-    // with the dirty ones, fetching them by id after this call; an edit made
-    // while that push is in flight must survive clearDirty just the same.
+    // A record whose local copy is newer must reach the service, and the
+    // cursor is about to move past the version that said so: it is marked
+    // dirty here, and lands in the same state file as the cursor, so that a
+    // pass that ends before its push leaves it for the next one. Handed out
+    // at once, so that an edit made while that push is in flight survives
+    // clearDirty just the same.
+    bool marked = false;
     for (const QString &id : std::as_const(result.documentIDs)) {
         if (const std::optional<Document> d = anyDocument(id)) {
+            marked = m_ledger.mark(SyncLedger::Kind::Document, id) || marked;
             m_ledger.handOut(SyncLedger::Kind::Document, id, d->updatedAt);
         }
     }
     for (const QString &id : std::as_const(result.collectionIDs)) {
+        marked = m_ledger.mark(SyncLedger::Kind::Collection, id) || marked;
         m_ledger.handOut(SyncLedger::Kind::Collection, id, 0);
     }
 
     if (!changed) {
+        if (marked) {
+            syncStateWithLedger();
+            Q_EMIT stateChanged();
+            scheduleStateSave();
+        }
         return result;
     }
 

@@ -186,8 +186,9 @@ public:
     // version of each record it handed out (see clearDirty).
     QList<Document> dirtyDocumentsForPush();
     QList<Collection> dirtyCollectionsForPush();
-    // Merges pulled records (newer updatedAt wins); never marks a pulled
-    // record dirty and never emits localChange.
+    // Merges pulled records (newer updatedAt wins) and never emits
+    // localChange. A record the pull replaces is no longer dirty; one whose
+    // local copy is newer is marked dirty, as it must be pushed.
     //
     // No text is lost to a document changed both here and elsewhere: when a
     // pulled version meets a dirty local copy and was written without seeing

@@ -238,6 +238,71 @@ private Q_SLOTS:
         QCOMPARE(auth->token(), next);
     }
 
+    // Signed in as T0 last time; this start the keyring does not answer, so
+    // after five seconds the app goes on signed out; the user signs in (T1)
+    // and out, and quits before the keyring has carried out anything, or
+    // after it has come back. The next start is signed out whatever the
+    // keyring kept, and sends neither token.
+    void aSignOutHoldsForATokenASlowKeyringNeverShowed_data()
+    {
+        QTest::addColumn<int>("keyringBack");
+        QTest::newRow("after the quit, nothing carried out") << 0;
+        QTest::newRow("after the quit, the sign-in's save carried out") << 1;
+        QTest::newRow("before the quit: the late read, then the writes") << 2;
+    }
+
+    void aSignOutHoldsForATokenASlowKeyringNeverShowed()
+    {
+        QFETCH(int, keyringBack);
+        const QString t0 = hooks().issueSessionToken(m_ada.userId);
+        const QString t1 = hooks().issueSessionToken(m_ada.userId);
+        m_keyring->put(t0);
+        if (keyringBack < 2)
+            m_keyring->answers = FakeKeyring::Answers::never;
+        auto auth = makeAuth();
+        QSignalSpy restored(auth.get(), &AuthManager::sessionRestored);
+        m_clock->advance(Session::readTimeoutMs);
+        QVERIFY(!auth->isReading() && !auth->isSignedIn());
+        auth->session()->begin(t1);
+        QVERIFY(wait(auth->signOut(false)));
+        if (keyringBack == 2) {
+            m_keyring->release(); // the read, the save, the delete
+            QVERIFY(!auth->isSignedIn());
+            QCOMPARE(restored.size(), 0);
+        }
+        auth.reset(); // quit
+        m_settings.reset();
+        if (keyringBack == 1)
+            m_keyring->put(t1);
+
+        m_keyring->answers = FakeKeyring::Answers::held;
+        m_settings = std::make_unique<QSettings>(m_dir->filePath(u"settings.ini"_s), QSettings::IniFormat);
+        hooks().clearRequestLog();
+        auth = makeAuth();
+        auto engine = makeEngine(auth.get());
+        const QFuture<void> check = auth->refreshSession(true);
+        const QFuture<void> sync = engine->sync();
+        m_keyring->release(); // the read, and any delete it queues
+        m_keyring->release();
+        QVERIFY(!auth->isSignedIn());
+        QCOMPARE(m_keyring->item(), std::nullopt);
+        QVERIFY(wait(check) && wait(sync));
+        QCOMPARE(hooks().requestLog().size(), 0);
+    }
+
+    // A sign-out that an earlier version noted (by the tokens it ended) and
+    // the keyring never carried out still holds.
+    void aSignOutNotedByAnEarlierVersionHolds()
+    {
+        m_settings->setValue(u"session/endedTokenDigests"_s, QStringList{u"0123abcd"_s});
+        m_keyring->put(m_ada.sessionToken);
+        auto auth = makeAuth();
+        m_keyring->release(); // the read, which queues the delete
+        m_keyring->release();
+        QVERIFY(!auth->isSignedIn());
+        QCOMPARE(m_keyring->item(), std::nullopt);
+    }
+
     // The keyring's writes run one at a time, in the order asked: the item
     // ends as last asked, whatever each job takes.
     void keyringWritesKeepTheirOrder()

@@ -1063,11 +1063,15 @@ private Q_SLOTS:
         QSignalSpy documentsSpy(store.get(), &DocumentStore::documentsChanged);
         QSignalSpy stateSpy(store.get(), &DocumentStore::stateChanged);
 
-        // Every local copy newer: ids returned, nothing sorted, nothing saved.
+        // Every local copy newer: ids returned and marked to be pushed,
+        // nothing sorted.
         auto result = store->applyPull({makeDocument(u"a"_s, 1), makeDocument(u"b"_s, 2)}, {});
         QCOMPARE(result.documentIDs, (QStringList{u"a"_s, u"b"_s}));
         QCOMPARE(documentsSpy.size(), 0);
-        QCOMPARE(stateSpy.size(), 0);
+        QCOMPARE(stateSpy.size(), 1);
+        QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"a"_s, u"b"_s}));
+        // The push that follows takes them to the service.
+        store->clearDirty({u"a"_s, u"b"_s}, {});
 
         // Observers told of the merge already find documents in the new order.
         QStringList foundFromSignal;

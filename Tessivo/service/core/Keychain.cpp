@@ -1,6 +1,5 @@
 #include "service/core/Keychain.h"
 
-#include <QEventLoop>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -152,17 +151,6 @@ void Keychain::whenWritten(QObject *context, std::function<void()> done)
         return;
     }
     m_writes->waiters.append({context, std::move(done)});
-}
-
-bool Keychain::waitForWrites(int timeoutMs)
-{
-    if (!m_writes->running)
-        return true;
-    QEventLoop loop;
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    whenWritten(&loop, [&loop] { loop.quit(); });
-    loop.exec();
-    return !m_writes->running;
 }
 
 void Keychain::enqueue(std::function<void(WriteDone)> job)

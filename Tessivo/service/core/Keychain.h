@@ -17,9 +17,10 @@
 //
 // The operations are asynchronous: the Secret Service may take its time
 // (an unlock prompt can wait on the user for minutes), so nothing here
-// waits for it, except waitForWrites() at quit, for a bounded time. Saves and deletes run one at a time in
-// the order they were asked, so the item ends in the state last asked for; a read runs at once, beside them.
-// Copies of a Keychain share that order. Main thread only.
+// waits for it; whenWritten() tells when the writes asked so far have
+// ended. Saves and deletes run one at a time in the order they were asked,
+// so the item ends in the state last asked for; a read runs at once, beside
+// them. Copies of a Keychain share that order. Main thread only.
 class Keychain final
 {
 public:
@@ -60,9 +61,6 @@ public:
     bool isWriting() const;
     // Runs `done` once every save and delete asked so far has ended.
     void whenWritten(QObject *context, std::function<void()> done);
-    // At quit: runs the event loop until every save and delete asked so far
-    // has ended, or `timeoutMs` has passed. True when they all ended.
-    bool waitForWrites(int timeoutMs);
 
 private:
     struct Writes;

@@ -5,16 +5,20 @@
 #include "store/SaveClock.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QSettings>
 
 namespace {
 
 const QString tokenAccount = QString::fromLatin1(Keychain::sessionTokenAccount);
-// The digests of the tokens that sign-outs ended and the keyring may still
-// hold. Digests, so that the settings file never holds a usable token.
+// Present from a sign-out until a start reads a token saved after it: the
+// digests of the tokens asked of the keyring since (none at first).
+// Digests, so that the settings file never holds a usable token.
+const QString savedSinceSignOutKey = QStringLiteral("session/savedSinceSignOut");
+// The ended tokens an earlier version listed instead.
 const QString endedTokensKey = QStringLiteral("session/endedTokenDigests");
 
-constexpr qsizetype maxEndedTokens = 16;
+constexpr qsizetype maxSavedSinceSignOut = 16;
 
 QString digest(const QString &token)
 {
@@ -28,15 +32,25 @@ Session::Session(APIClient *client, Keychain keychain, QSettings *settings, Save
       m_clock(clock ? clock : new SteadySaveClock(this))
 {
     Q_ASSERT(m_settings);
+    if (m_settings->contains(endedTokensKey)) {
+        // A sign-out the keyring may not have carried out yet.
+        m_settings->remove(endedTokensKey);
+        m_settings->setValue(savedSinceSignOutKey, QStringList());
+        m_settings->sync();
+    }
     m_client->setTokenProvider([self = QPointer<Session>(this)]() -> std::optional<QString> {
         return self ? self->m_token : std::nullopt;
     });
     connect(m_client, &APIClient::tokenRolled, this, &Session::adoptRolledToken);
     connect(m_clock, &SaveClock::woke, this, [this] {
-        if (m_reading) {
+        const qint64 now = m_clock->nowMs();
+        if (m_keyringWait && now >= m_keyringWaitDue)
+            std::exchange(m_keyringWait, nullptr)->quit();
+        if (m_reading && now >= m_readDue) {
             qInfo("[auth] the keyring hasn't answered yet: signed out until it does");
             settle();
         }
+        armClock();
     });
 }
 
@@ -53,7 +67,8 @@ void Session::start()
     m_started = true;
     m_reading = true;
     Q_EMIT readingChanged();
-    m_clock->wakeAt(m_clock->nowMs() + readTimeoutMs);
+    m_readDue = m_clock->nowMs() + readTimeoutMs;
+    armClock();
     m_keychain.read(tokenAccount, this, [this](const std::optional<QString> &token) { readEnded(token); });
 }
 
@@ -65,10 +80,11 @@ void Session::readEnded(std::optional<QString> token)
         // land after that save.
         if (m_readMayDecide)
             m_keychain.remove(tokenAccount);
-    } else if (token && m_settings->contains(endedTokensKey)) {
-        // The keyring holds one item: none of the ended tokens is left. (No
-        // answer proves nothing: a failed read looks the same.)
-        m_settings->remove(endedTokensKey);
+    } else if (token && m_settings->contains(savedSinceSignOutKey)) {
+        // The keyring holds one item, and it is a token saved after the
+        // last sign-out: that sign-out holds. (No answer proves nothing: a
+        // failed read looks the same.)
+        m_settings->remove(savedSinceSignOutKey);
         m_settings->sync();
     }
     const bool late = !m_reading;
@@ -89,31 +105,36 @@ bool Session::isVoid(const QString &token)
         qInfo("[auth] the keyring's session token isn't one the service gives: deleted");
         return true;
     }
-    const QStringList ended = m_settings->value(endedTokensKey).toStringList();
-    if (!ended.contains(digest(token)))
+    // Unknown to this computer does not mean valid: a start whose read the
+    // keyring left unanswered never saw the token it held, and a sign-out
+    // then must end that one too.
+    if (!m_settings->contains(savedSinceSignOutKey) ||
+        m_settings->value(savedSinceSignOutKey).toStringList().contains(digest(token)))
         return false;
-    qInfo("[auth] the keyring still held a token signed out of: deleted");
-    // Only this one can still be there.
-    m_settings->setValue(endedTokensKey, QStringList{digest(token)});
-    m_settings->sync();
+    qInfo("[auth] the keyring still held a token from before a sign-out: deleted");
     return true;
 }
 
-void Session::rememberEnded(const QSet<QString> &tokens)
+void Session::noteEnding()
 {
-    if (tokens.isEmpty())
-        return;
-    QStringList ended = m_settings->value(endedTokensKey).toStringList();
-    for (const QString &token : tokens)
-        if (!ended.contains(digest(token)))
-            ended.append(digest(token));
-    // Each sign-out since a start last read a token adds its own; the
-    // oldest are long deleted.
-    if (ended.size() > maxEndedTokens)
-        ended = ended.mid(ended.size() - maxEndedTokens);
-    m_settings->setValue(endedTokensKey, ended);
+    m_ending = true;
+    m_settings->setValue(savedSinceSignOutKey, QStringList());
     // On disk before anything else can happen: the app may be ended any
     // moment, with the keyring's delete still waiting.
+    m_settings->sync();
+}
+
+void Session::noteSaved(const QString &token)
+{
+    if (m_ending || !m_settings->contains(savedSinceSignOutKey))
+        return;
+    QStringList saved = m_settings->value(savedSinceSignOutKey).toStringList();
+    saved.append(digest(token));
+    // The keyring keeps the last save that ended; the oldest are long
+    // overwritten.
+    if (saved.size() > maxSavedSinceSignOut)
+        saved = saved.mid(saved.size() - maxSavedSinceSignOut);
+    m_settings->setValue(savedSinceSignOutKey, saved);
     m_settings->sync();
 }
 
@@ -121,13 +142,45 @@ void Session::settle()
 {
     if (!m_reading)
         return;
-    m_clock->cancelWake();
     m_reading = false;
+    armClock();
     Q_EMIT readingChanged();
     const auto held = std::exchange(m_held, {});
     for (const auto &[context, f] : held)
         if (context)
             f();
+}
+
+void Session::armClock()
+{
+    std::optional<qint64> due;
+    if (m_reading)
+        due = m_readDue;
+    if (m_keyringWait && (!due || m_keyringWaitDue < *due))
+        due = m_keyringWaitDue;
+    if (due)
+        m_clock->wakeAt(*due);
+    else
+        m_clock->cancelWake();
+}
+
+bool Session::waitForKeyring(int timeoutMs)
+{
+    if (!m_keychain.isWriting())
+        return true;
+    if (m_waitingForKeyring)
+        return false;
+    m_waitingForKeyring = true;
+    QEventLoop loop;
+    m_keyringWait = &loop;
+    m_keyringWaitDue = m_clock->nowMs() + timeoutMs;
+    armClock();
+    m_keychain.whenWritten(&loop, [&loop] { loop.quit(); });
+    loop.exec();
+    m_keyringWait = nullptr;
+    m_waitingForKeyring = false;
+    armClock();
+    return !m_keychain.isWriting();
 }
 
 void Session::whenSettled(QObject *context, std::function<void()> f)
@@ -150,6 +203,7 @@ void Session::setToken(const std::optional<QString> &token)
 void Session::newGeneration(const std::optional<QString> &token)
 {
     ++m_generation;
+    m_ending = false;
     m_generationTokens.clear();
     if (token)
         m_generationTokens.insert(*token);
@@ -160,13 +214,14 @@ void Session::newGeneration(const std::optional<QString> &token)
 void Session::begin(const QString &token)
 {
     newGeneration(token);
+    noteSaved(token);
     m_keychain.save(token, tokenAccount);
     settle();
 }
 
 void Session::end()
 {
-    rememberEnded(m_generationTokens);
+    noteEnding();
     newGeneration(std::nullopt);
     m_keychain.remove(tokenAccount);
     settle();
@@ -189,5 +244,6 @@ void Session::adoptRolledToken(const QString &token, const QString &sentToken)
     // keyring is doing.
     m_generationTokens.insert(token);
     setToken(token);
+    noteSaved(token);
     m_keychain.save(token, tokenAccount);
 }

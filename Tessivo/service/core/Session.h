@@ -11,6 +11,7 @@
 #include <optional>
 
 class APIClient;
+class QEventLoop;
 class QSettings;
 class SaveClock;
 
@@ -30,10 +31,11 @@ class SaveClock;
 // (protocol::isSessionToken) reads as none, and is deleted from the keyring.
 //
 // A sign-out holds even when the keyring never carries out its delete (it
-// waits on an unlock prompt, or the app quits first): the tokens it ended are
-// remembered in the settings, by digest, until a start reads another token
-// from the keyring; until then a start that reads one of them takes it for
-// no token and asks the keyring again to delete it.
+// waits on an unlock prompt, or the app quits first), and even for a token
+// this run never read (the keyring did not answer at start-up): from a
+// sign-out until a start reads a token saved after it, the settings list
+// the tokens asked of the keyring since, by digest, and a start that reads
+// any other takes it for no token and asks the keyring again to delete it.
 //
 // Generations: every new session and every end starts a new generation. A
 // reply to a request of an earlier one (a rolled token, an account record, a
@@ -69,14 +71,17 @@ public:
     // Forgets the session and its keyring item; emits ended().
     void end();
     // A sign-out that tells the service first: from now on a start takes
-    // this session's tokens for ended, should the app quit before end().
-    void noteEnding() { rememberEnded(m_generationTokens); }
+    // the tokens saved so far for ended, should the app quit before end().
+    void noteEnding();
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
-    // At quit: waits up to `timeoutMs` for the keyring's queued saves and
-    // deletes, so that a sign-out just before quitting holds.
-    bool waitForKeyring(int timeoutMs) { return m_keychain.waitForWrites(timeoutMs); }
+    // At quit: runs the event loop until the keyring's queued saves and
+    // deletes have ended (so that a sign-out just before quitting holds), or
+    // `timeoutMs` has passed on the clock. True when they all ended. Asked
+    // for again during that wait, it returns at once: the first wait is
+    // still bounded.
+    bool waitForKeyring(int timeoutMs);
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
@@ -97,10 +102,15 @@ Q_SIGNALS:
 private:
     void adoptRolledToken(const QString &token, const QString &sentToken);
     void readEnded(std::optional<QString> token);
-    // The keyring's answer is void: junk, or a token a sign-out ended.
+    // The keyring's answer is void: junk, or a token saved before the last
+    // sign-out.
     bool isVoid(const QString &token);
-    void rememberEnded(const QSet<QString> &tokens);
+    // In the settings at once: a token saved after a sign-out.
+    void noteSaved(const QString &token);
     void settle();
+    // Wakes the clock for the earliest of the read's time-out and the end of
+    // a keyring wait.
+    void armClock();
     void setToken(const std::optional<QString> &token);
     void newGeneration(const std::optional<QString> &token);
 
@@ -111,6 +121,12 @@ private:
     std::optional<QString> m_token;
     bool m_started = false;
     bool m_reading = false;
+    qint64 m_readDue = 0;
+    // waitForKeyring() is under way; its event loop, until it gives up at
+    // m_keyringWaitDue.
+    bool m_waitingForKeyring = false;
+    QEventLoop *m_keyringWait = nullptr;
+    qint64 m_keyringWaitDue = 0;
     // The read's answer may still be taken: nothing has set the token since
     // start().
     bool m_readMayDecide = true;
@@ -119,5 +135,8 @@ private:
     // request went out with one of them.
     QSet<QString> m_generationTokens;
     bool m_exchanging = false;
+    // The current session is being signed out of: a token rolled meanwhile
+    // does not count as saved after the sign-out.
+    bool m_ending = false;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> m_held;
 };

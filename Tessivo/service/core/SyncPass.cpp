@@ -8,7 +8,6 @@
 #include "store/RecordIds.h"
 
 #include <QNetworkRequest>
-#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -192,42 +191,15 @@ void SyncPass::afterFirstPull(const SyncPullResponse &reply)
     mergeAndStep(reply, &SyncPass::afterFirstMerge);
 }
 
-void SyncPass::afterFirstMerge(const DocumentStore::PullResult &merged)
+void SyncPass::afterFirstMerge(const DocumentStore::PullResult &)
 {
-    m_newerDocuments += merged.documentIDs;
-    m_newerCollections += merged.collectionIDs;
     if (morePieces()) {
         pull(&SyncPass::afterFirstPull);
         return;
     }
-
+    // The records the pull found newer here are dirty now, and go too.
     QList<Document> docs = m_store->dirtyDocumentsForPush();
     QList<Collection> collections = m_store->dirtyCollectionsForPush();
-    QSet<QString> taken;
-    for (const Document &d : std::as_const(docs)) {
-        taken.insert(d.id);
-    }
-    for (const QString &id : std::as_const(m_newerDocuments)) {
-        if (!taken.contains(id)) {
-            taken.insert(id);
-            if (const std::optional<Document> d = m_store->document(id)) {
-                docs.append(*d);
-            }
-        }
-    }
-    taken.clear();
-    for (const Collection &c : std::as_const(collections)) {
-        taken.insert(c.id);
-    }
-    for (const QString &id : std::as_const(m_newerCollections)) {
-        if (!taken.contains(id)) {
-            taken.insert(id);
-            if (const std::optional<Collection> c = m_store->collection(id)) {
-                collections.append(*c);
-            }
-        }
-    }
-
     if (docs.isEmpty() && collections.isEmpty()) {
         finish(End::synced);
         return;

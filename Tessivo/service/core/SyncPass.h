@@ -17,8 +17,8 @@
 class APIClient;
 
 // One sync pass over the network, after the engine's gate: pull what changed
-// since the cursor, merge it, raise the cursor, push the dirty records (and
-// those the pull found newer here) in batches, clear what the service
+// since the cursor, merge it, raise the cursor, push the dirty records (the
+// store marks those the pull found newer here) in batches, clear what the service
 // accepted, and pull once more. Each pull comes in pieces, asked for one
 // after another while the service says more remain, each merged and the
 // cursor raised before the next, so neither side holds an account whole. It runs on the main thread and gives
@@ -111,7 +111,4 @@ private:
     // service has more.
     qint64 m_pulledFrom = 0;
     bool m_more = false;
-    // The first pull's newer-here ids, over all its pieces.
-    QStringList m_newerDocuments;
-    QStringList m_newerCollections;
 };

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
 #include <QWaitCondition>
@@ -31,7 +32,9 @@ class QObject;
 //
 // Writes never interleave with the store's final flush: both run under one
 // lock, and the final flush, which writes the newest values, comes last.
-// Thread-safe.
+// The flush may run the event loop (it waits for the keyring), and a flush
+// asked for meanwhile on the same thread (the desktop session's save
+// request) runs at once inside it. Thread-safe.
 class TerminationSaves final
 {
 public:
@@ -57,7 +60,8 @@ public:
     // The main thread has taken the termination signal; no emergency write
     // starts after this.
     void acknowledge();
-    // Runs the store's final flush, after any emergency write in progress.
+    // Runs the store's final flush, after any emergency write in progress;
+    // at once when called from within a flush of this thread.
     void runFlush(const std::function<void()> &flush);
 
     // --- Any thread ----------------------------------------------------------
@@ -87,6 +91,7 @@ private:
     QWaitCondition m_acknowledged;
     bool m_acknowledgedFlag = false;
     QHash<QString, Held> m_documents;
-    // Held by an emergency write and by the store's final flush.
-    QMutex m_writeLock;
+    // Held by an emergency write and by the store's final flush; a flush
+    // started within a flush takes it again.
+    QRecursiveMutex m_writeLock;
 };

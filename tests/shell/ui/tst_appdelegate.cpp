@@ -1,10 +1,14 @@
 #include "KeyboardShortcuts/core/KeyboardShortcuts.h"
 #include "TestNeeds.h"
 #include "app/core/GlobalShortcutNames.h"
+#include "service/FakeKeyring.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
 #include "shell/AppDelegate.h"
+#include "shell/core/TerminationSaves.h"
 #include "store/DocumentStore.h"
+#include "store/ManualSaveClock.h"
+#include "store/Persistence.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -16,6 +20,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -140,6 +145,55 @@ private Q_SLOTS:
                        .filePath(QStringLiteral("documents/%1.json").arg(document.id)));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("typed just before quitting"));
+    }
+
+    // Quit waits for a keyring that never answers; the desktop session's
+    // save request (logging out right after Ctrl+Q) comes during that wait.
+    // The edits are on disk before the wait, the request writes what was
+    // typed since at once, and the wait ends when its second has passed.
+    void aSaveRequestDuringTheQuitsKeyringWait()
+    {
+        DocumentStore *store = m_store.get();
+        const QString base = m_dir.filePath(QStringLiteral("store"));
+        const Document document = store->createDocument(std::nullopt, QStringLiteral("first"));
+        store->updateBody(QStringLiteral("typed before Quit"), document.id);
+        const auto onDisk = [&] {
+            for (const Document &d : Persistence::loadDocuments(base))
+                if (d.id == document.id)
+                    return d.body;
+            return QString();
+        };
+        QSettings settings(m_dir.filePath(QStringLiteral("stuck.ini")), QSettings::IniFormat);
+        APIClient client(QUrl(QStringLiteral("http://127.0.0.1:9")));
+        FakeKeyring keyring;
+        keyring.answers = FakeKeyring::Answers::never;
+        ManualSaveClock clock;
+        AuthManager auth({&client, Keychain(keyring.backend()), store, &settings, {}, &clock});
+        auth.session()->begin(QStringLiteral("token-before-quit"));
+        AppDelegate delegate(store, {}, &auth);
+        TerminationSaves saves(base, [store] { store->waitForWrites(); });
+        const auto flush = [&] { saves.runFlush([&] { delegate.applicationWillTerminate(); }); };
+
+        QStringList seen;
+        // Gone before `seen` is: a step still queued when the test ends is dropped.
+        QObject steps;
+        QTimer::singleShot(0, &steps, [&] {
+            seen << onDisk();
+            store->updateBody(QStringLiteral("typed during the wait"), document.id);
+            flush(); // the session's save request
+            seen << onDisk();
+            clock.advance(AppDelegate::keyringGraceMs - 1);
+            QTimer::singleShot(0, &steps, [&] {
+                seen << QStringLiteral("still waiting");
+                clock.advance(1);
+                QTimer::singleShot(0, &steps, [&] { seen << QStringLiteral("waited past the bound"); });
+            });
+        });
+        flush(); // Quit
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("typed before Quit"), QStringLiteral("typed during the wait"),
+                              QStringLiteral("still waiting")}));
+        QVERIFY(store->pendingSaveIDs().isEmpty());
     }
 
     // A sign-out just before Quit holds: when the delegate's termination
