@@ -135,8 +135,8 @@ int main(int argc, char *argv[])
         QStringLiteral("address"));
     const QCommandLineOption quota(
         QStringLiteral("quota"),
-        QStringLiteral("Bytes each account may keep (document bodies and images), e.g. 500M or 5G. "
-                       "Default: 1G."),
+        QStringLiteral("Bytes each account may keep, every stored field of its documents, collections, "
+                       "published articles and images counted, e.g. 500M or 5G. Default: 1G."),
         QStringLiteral("size"));
     parser.addOptions({listen, database, aiEndpoint, aiModel, aiKey, publicUrl, admin, trustedProxy, quota});
     const QCommandLineOption createAdmin(

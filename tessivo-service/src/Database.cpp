@@ -123,13 +123,6 @@ bool Database::run(QSqlQuery &query, const QVariantList &values)
     return false;
 }
 
-QString Database::byteLength(const QString &column) const
-{
-    // SQLite's length() counts the characters of text, its bytes only as a blob.
-    return (m_postgres ? QStringLiteral("octet_length(%1)") : QStringLiteral("length(CAST(%1 AS BLOB))"))
-        .arg(column);
-}
-
 void Database::fail(const QSqlError &error)
 {
     m_error = storageError(error);

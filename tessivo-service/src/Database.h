@@ -58,8 +58,6 @@ protected:
     // Adds the column unless the table has it: databases made before it
     // existed get it on their next start.
     bool addColumn(const QString &table, const QString &column, const QString &type);
-    // SQL for the length in bytes of the text or blob in `column`.
-    QString byteLength(const QString &column) const;
     void fail(const QSqlError &error);
     void fail(const QString &text) { m_error = {text}; }
     // Empty text as SQL NULL.

@@ -78,17 +78,15 @@ Reply ImageRoutes::uploadImage(const LoggedRequest &request, const UserRow &user
                        QString::fromLatin1(type),
                        file->data.size(),
                        now()};
-    bool overQuota = false;
+    Storage::QuotaOutcome outcome = Storage::QuotaOutcome::failed;
     const bool saved = storage.transaction([&] {
-        if (!storage.lockAccount(user.id))
-            return false;
-        const std::optional<qint64> stored = storage.storedBytes(user.id);
-        // Checked before the write, so that a refused image never reaches
-        // the disk.
-        overQuota = stored && *stored + Storage::countedBytes(row) > options.limits.quotaBytes;
-        return stored && !overQuota && storage.insertImage(row, file->data);
+        const qint64 growth = Storage::countedBytes(row);
+        outcome = storage.writeWithinQuota(
+            user.id, options.limits.quotaBytes, growth, [&] { return std::optional(growth); },
+            [&](qint64 *) { return storage.insertImage(row, file->data); });
+        return outcome == Storage::QuotaOutcome::written;
     });
-    if (overQuota)
+    if (outcome == Storage::QuotaOutcome::overQuota)
         return quotaExceededReply();
     if (!saved)
         return errorReply(500, "internal_error", QStringLiteral("The image couldn't be saved. Try again."));

@@ -59,7 +59,10 @@ QStringList ServiceLimits::describe() const
         QStringLiteral("Idle: a connection between requests, or a reply that stops coming, is closed after "
                        "%1; a streamed reply unread past %2 is dropped.")
             .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),
-        QStringLiteral("Storage: %1 per account (--quota); %2 image uploads at once per account.")
+        QStringLiteral("Storage: %1 per account (--quota). A sync that replaces a text its sender never "
+                       "saw keeps that text as a conflicted copy even past the quota, up to twice it; a sync "
+                       "that would keep more is refused whole and the app keeps its text unsynced. %2 image "
+                       "uploads at once per account.")
             .arg(bytes(quotaBytes))
             .arg(maxUploadsPerAccount),
         QStringLiteral(

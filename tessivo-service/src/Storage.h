@@ -143,14 +143,13 @@ public:
     // could not read are left out (and logged).
     bool pullRecords(RecordKind kind, const QString &userId, qint64 from, qint64 to, qsizetype *listed,
                      QByteArray *out);
-    // Merges pushed records; call inside `transaction`. `stamp` hands out
-    // the user's next stamp.
     // Checks and measures pushed records; no database work, so that it can
     // run before the write transaction and the write lock is held for the
     // writes alone.
     static QList<PushedRecord> checkPush(RecordKind kind, const QJsonArray &records);
-    // The stored size of the conflicted copies it makes is added to
-    // `copiedBytes`.
+    // Merges pushed records; call inside `transaction`. `stamp` hands out
+    // the user's next stamp. The stored size of the conflicted copies it
+    // makes is added to `copiedBytes`.
     bool pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,
                      const std::function<qint64()> &stamp, QList<PushResult> *results,
                      qint64 *copiedBytes = nullptr);
@@ -160,22 +159,21 @@ public:
                    qint64 *storedSize = nullptr);
 
     // Bytes the account keeps: every stored field of its documents (live
-    // and deleted), collections, publications and images. Call inside
-    // `transaction`, after `lockAccount` (or with `lock`, which takes it in
-    // the same statement).
-    std::optional<qint64> storedBytes(const QString &userId, bool lock = false);
+    // and deleted), collections, publications and images, as each row's
+    // count says. Call inside `transaction`, after `lockAccount`.
+    std::optional<qint64> storedBytes(const QString &userId);
     // Holds back other writers to the account until the transaction ends,
     // so that two of them can't both fit under its quota.
     bool lockAccount(const QString &userId);
     enum class QuotaOutcome { written, overQuota, failed };
-    // Runs `write` inside the caller's transaction, then locks the account
-    // and says whether the write took it past `quota` (the caller then
-    // rolls back). A write that can't fit is refused without running:
+    // Locks the account, runs `write` inside the caller's transaction and
+    // says whether the write took it past `quota` (the caller then rolls
+    // back). A write that can't fit is refused without running:
     // `growthAtMost` bounds what it adds, and when that is too much,
     // `growth` says what it would add. A write that adds no bytes always
     // fits, so that an account over its quota can get back under it. The
     // bytes `write` reports as exempt, the service's own conflicted copies,
-    // are kept regardless.
+    // are kept past the quota, but not past twice it.
     QuotaOutcome writeWithinQuota(const QString &userId, qint64 quota, qint64 growthAtMost,
                                   const std::function<std::optional<qint64>()> &growth,
                                   const std::function<bool(qint64 *exempt)> &write);
@@ -183,7 +181,8 @@ public:
     // it shrinks): each one stored, less what it replaces.
     std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId,
                                      const QList<PushedRecord> &records);
-    // What a row counts against its owner's quota.
+    // What a row counts against its owner's quota (a record counts its
+    // stored JSON), kept in the row's stored_bytes.
     static qint64 countedBytes(const PublicationRow &row);
     static qint64 countedBytes(const ImageRow &row);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
@@ -214,7 +213,7 @@ private:
     bool createSchema();
     bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp, qint64 *copiedBytes);
-    bool countStoredRecords();
+    bool countStoredRows();
 };
 
 } // namespace tessivo::server

@@ -8,9 +8,10 @@ bool Storage::insertImage(const ImageRow &row, const QByteArray &bytes)
 {
     QSqlQuery q(connection());
     q.prepare(
-        QStringLiteral("INSERT INTO images (id, user_id, filename, content_type, size, created_at, bytes) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    return run(q, {row.id, row.userId, row.filename, row.contentType, row.size, row.createdAt, bytes});
+        QStringLiteral("INSERT INTO images (id, user_id, filename, content_type, size, created_at, bytes, "
+                       "stored_bytes) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    return run(q, {row.id, row.userId, row.filename, row.contentType, row.size, row.createdAt, bytes,
+                   countedBytes(row)});
 }
 
 QList<ImageRow> Storage::imagesOf(const QString &userId)

@@ -15,22 +15,18 @@ qint64 Storage::countedBytes(const ImageRow &row)
     return row.size + row.filename.toUtf8().size() + row.contentType.toUtf8().size();
 }
 
-std::optional<qint64> Storage::storedBytes(const QString &userId, bool lock)
+std::optional<qint64> Storage::storedBytes(const QString &userId)
 {
-    const QString sum = QStringLiteral("(SELECT COALESCE(SUM(%1), 0) FROM %2 WHERE user_id = ?)");
-    const QString stored = QStringLiteral("stored_bytes");
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT ") + sum.arg(stored, QStringLiteral("documents")) +
-              QStringLiteral(" + ") + sum.arg(stored, QStringLiteral("collections")) + QStringLiteral(" + ") +
-              sum.arg(stored, QStringLiteral("publications")) + QStringLiteral(" + ") +
-              sum.arg(QStringLiteral("size + ") + byteLength(QStringLiteral("filename")) +
-                          QStringLiteral(" + ") + byteLength(QStringLiteral("content_type")),
-                      QStringLiteral("images")) +
-              // SQLite's write transaction holds the whole database already.
-              (lock && postgres() ? QStringLiteral(" FROM users WHERE id = ? FOR UPDATE") : QString()));
-    QVariantList values = {userId, userId, userId, userId};
-    if (lock && postgres())
+    // Each row keeps what it counts, written with it.
+    QString sql = QStringLiteral("SELECT 0");
+    QVariantList values;
+    for (const char *table : {"documents", "collections", "publications", "images"}) {
+        sql += QStringLiteral(" + (SELECT COALESCE(SUM(stored_bytes), 0) FROM %1 WHERE user_id = ?)")
+                   .arg(QLatin1String(table));
         values.append(userId);
+    }
+    QSqlQuery q(connection());
+    q.prepare(sql);
     if (!run(q, values) || !q.next())
         return std::nullopt;
     return q.value(0).toLongLong();
@@ -50,6 +46,13 @@ Storage::QuotaOutcome Storage::writeWithinQuota(const QString &userId, qint64 qu
                                                 const std::function<std::optional<qint64>()> &growth,
                                                 const std::function<bool(qint64 *exempt)> &write)
 {
+    // Locked first, and summed by a later statement: on PostgreSQL a
+    // statement sees what was committed before it began, so the sum counts
+    // every write to the account that held the lock before this one. A
+    // publish that then waits on a slug another account is claiming holds
+    // back only its own account's writes.
+    if (!lockAccount(userId))
+        return QuotaOutcome::failed;
     const std::optional<qint64> before = storedBytes(userId);
     if (!before)
         return QuotaOutcome::failed;
@@ -65,15 +68,15 @@ Storage::QuotaOutcome Storage::writeWithinQuota(const QString &userId, qint64 qu
     qint64 exempt = 0;
     if (!write(&exempt))
         return QuotaOutcome::failed;
-    // Locked only now, so that a write waiting on its own rows (a slug
-    // another publish is claiming) holds nobody back. Another writer that
-    // got in since `before` is counted in `after`: the account stays
-    // within its quota, the second writer taking the blame.
-    const std::optional<qint64> after = storedBytes(userId, true);
+    const std::optional<qint64> after = storedBytes(userId);
     if (!after)
         return QuotaOutcome::failed;
     const qint64 counted = *after - exempt;
-    return counted > *before && counted > quota ? QuotaOutcome::overQuota : QuotaOutcome::written;
+    if (counted > *before && counted > quota)
+        return QuotaOutcome::overQuota;
+    // The exempt copies are kept only up to twice the quota, so that a
+    // client can't fill the disk with them; its own text is still its own.
+    return *after > *before && *after > 2 * quota ? QuotaOutcome::overQuota : QuotaOutcome::written;
 }
 
 } // namespace tessivo::server

@@ -68,8 +68,8 @@ bool Storage::createSchema()
         }
         if (!addColumn(QStringLiteral("sessions"), QStringLiteral("rolled_to"), QStringLiteral("TEXT")))
             return false;
-        for (const QString &table :
-             {QStringLiteral("documents"), QStringLiteral("collections"), QStringLiteral("publications")}) {
+        for (const QString &table : {QStringLiteral("documents"), QStringLiteral("collections"),
+                                     QStringLiteral("publications"), QStringLiteral("images")}) {
             if (!addColumn(table, QStringLiteral("stored_bytes"), bigint))
                 return false;
         }
@@ -77,23 +77,63 @@ bool Storage::createSchema()
             if (!exec(sql))
                 return false;
         }
-        return countStoredRecords();
+        return countStoredRows();
     });
 }
 
-bool Storage::countStoredRecords()
+bool Storage::countStoredRows()
 {
-    // Records stored before every field counted get their count once.
-    const QString unset = QStringLiteral(" WHERE stored_bytes IS NULL");
-    return exec(QStringLiteral("UPDATE documents SET stored_bytes = ") +
-                byteLength(QStringLiteral("record")) + unset) &&
-           exec(QStringLiteral("UPDATE collections SET stored_bytes = ") +
-                byteLength(QStringLiteral("record")) + unset) &&
-           exec(QStringLiteral("UPDATE publications SET stored_bytes = ") +
-                byteLength(QStringLiteral("slug")) + QStringLiteral(" + ") +
-                byteLength(QStringLiteral("title")) + QStringLiteral(" + ") +
-                byteLength(QStringLiteral("body")) + QStringLiteral(" + COALESCE(") +
-                byteLength(QStringLiteral("document_id")) + QStringLiteral(", 0)") + unset);
+    // Rows stored before each kept its count get it once, measured as a row
+    // written now is. `measured` gives the count, then the row's key.
+    const auto count = [&](const QString &select, const QString &update,
+                           const std::function<QVariantList(const QSqlQuery &)> &measured) {
+        QList<QVariantList> counts;
+        {
+            QSqlQuery q(connection());
+            q.setForwardOnly(true);
+            q.prepare(select);
+            if (!run(q, {}))
+                return false;
+            while (q.next())
+                counts.append(measured(q));
+        }
+        QSqlQuery q(connection());
+        q.prepare(update);
+        for (const QVariantList &values : counts) {
+            if (!run(q, values))
+                return false;
+        }
+        return true;
+    };
+    for (const QString &table : {QStringLiteral("documents"), QStringLiteral("collections")}) {
+        if (!count(QStringLiteral("SELECT record, user_id, id FROM %1 WHERE stored_bytes IS NULL").arg(table),
+                   QStringLiteral("UPDATE %1 SET stored_bytes = ? WHERE user_id = ? AND id = ?").arg(table),
+                   [](const QSqlQuery &q) {
+                       return QVariantList{q.value(0).toString().toUtf8().size(), q.value(1), q.value(2)};
+                   }))
+            return false;
+    }
+    return count(QStringLiteral("SELECT slug, document_id, title, body FROM publications "
+                                "WHERE stored_bytes IS NULL"),
+                 QStringLiteral("UPDATE publications SET stored_bytes = ? WHERE slug = ?"),
+                 [](const QSqlQuery &q) {
+                     PublicationRow row;
+                     row.slug = q.value(0).toString();
+                     row.documentId = q.value(1).toString();
+                     row.title = q.value(2).toString();
+                     row.body = q.value(3).toString();
+                     return QVariantList{countedBytes(row), row.slug};
+                 }) &&
+           count(QStringLiteral(
+                     "SELECT id, filename, content_type, size FROM images WHERE stored_bytes IS NULL"),
+                 QStringLiteral("UPDATE images SET stored_bytes = ? WHERE id = ?"), [](const QSqlQuery &q) {
+                     ImageRow row;
+                     row.id = q.value(0).toString();
+                     row.filename = q.value(1).toString();
+                     row.contentType = q.value(2).toString();
+                     row.size = q.value(3).toLongLong();
+                     return QVariantList{countedBytes(row), row.id};
+                 });
 }
 
 } // namespace tessivo::server

@@ -85,8 +85,9 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         // Reading the last stamp locks the account for the transaction.
         last = storage.lastStamp(user.id);
         const auto stamp = [&] { return nextStamp(now(), &last); };
-        // Measured after the merge; the conflicted copies it keeps are
-        // exempt, so that no stored text is lost to a full account.
+        // The conflicted copies the merge keeps are exempt up to twice the
+        // quota, so that no stored text is lost to a full account; past
+        // that the push is refused, and its sender still has its text.
         const auto growth = [&]() -> std::optional<qint64> {
             const std::optional<qint64> documentGrowth =
                 storage.pushGrowth(RecordKind::Document, user.id, documents);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpSocket>
 
 using namespace servicetest;
@@ -1126,6 +1127,189 @@ private slots:
         bodies.sort();
         QCOMPARE(bodies, (QStringList{u"a"_s, u"b"_s}));
         QVERIFY(isQuota(f.post("/api/v1/documents/sync", t, pushBody({document(u"more"_s, 7)}))));
+    }
+
+    // Conflicted copies are kept past the quota, but not without end: a
+    // client replacing a text it never saw, over and over, is refused once
+    // the account would keep more than twice its quota, and the service's
+    // version stays. The sender still holds its own text.
+    void conflictedCopiesStopAtTwiceTheQuota()
+    {
+        ServerOptions options;
+        options.limits.quotaBytes = 4000;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        const auto pushed = [&](int n) {
+            const QJsonObject doc{{"id", "d"},
+                                  {"body", QString(1500, QChar(u'a' + n))},
+                                  {"createdAt", 1},
+                                  {"updatedAt", 10 + n}};
+            return f.post("/api/v1/documents/sync", t, pushBody({doc}));
+        };
+        const auto stored = [&] {
+            qint64 bytes = 0;
+            QString body;
+            for (const QJsonValue &doc :
+                 f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray()) {
+                bytes += QJsonDocument(doc.toObject()).toJson(QJsonDocument::Compact).size();
+                if (doc[u"id"_s].toString() == u"d"_s)
+                    body = doc[u"body"_s].toString();
+            }
+            return std::pair(bytes, body);
+        };
+        QCOMPARE(pushed(0).status, 200);
+        int accepted = 1;
+        for (int n = 1; n < 20; ++n) {
+            const auto [before, body] = stored();
+            const Response r = pushed(n);
+            const auto [after, bodyAfter] = stored();
+            QVERIFY2(after <= 2 * options.limits.quotaBytes, qPrintable(QString::number(after)));
+            if (r.status == 200) {
+                QCOMPARE(accepted, n);
+                ++accepted;
+                continue;
+            }
+            QCOMPARE(r.status, 413);
+            QCOMPARE(r.json()["error"][u"code"_s].toString(), u"quota_exceeded"_s);
+            QCOMPARE(after, before);
+            QCOMPARE(bodyAfter, body);
+        }
+        // The copies took the account past its quota, up to twice it.
+        QCOMPARE(accepted, 4);
+        QVERIFY(stored().first > options.limits.quotaBytes);
+    }
+
+    // Writes at once to one account, each waiting on the same moment: no
+    // mix of pushes, publishes and uploads takes it past its quota. Each
+    // write counts a little over 1,000 bytes; three fit.
+    void parallelWritesKeepTheQuota()
+    {
+        ServerOptions options;
+        options.limits.quotaBytes = 3500;
+        options.workerThreads = 8;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        const QString side = u"side"_s;
+        {
+            QSqlDatabase db = f.openDatabase(side);
+            QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
+            const bool postgres = db.driverName() == u"QPSQL"_s;
+            // Another writer holds the account (the whole database on
+            // SQLite) until every write has arrived and waits.
+            QSqlQuery held(db);
+            QVERIFY(held.exec(postgres ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s));
+            if (postgres)
+                QVERIFY(held.exec(u"SELECT id FROM users FOR UPDATE"_s));
+            // A failed check lets the writes go, or the service would wait
+            // on them for ever.
+            auto release = qScopeGuard([&] { held.exec(u"ROLLBACK"_s); });
+
+            // A connection each: one manager opens at most six to a host.
+            std::vector<std::unique_ptr<QNetworkAccessManager>> networks;
+            QList<QNetworkReply *> replies;
+            const QString base = f.url({}).toString();
+            const QByteArray text(1000, 'x');
+            for (int i = 0; i < 8; ++i) {
+                networks.push_back(std::make_unique<QNetworkAccessManager>());
+                QNetworkAccessManager &network = *networks.back();
+                if (i < 2) {
+                    QNetworkRequest request(QUrl(base + u"/api/v1/images"_s));
+                    request.setRawHeader("authorization", protocol::bearerHeader(t));
+                    request.setRawHeader("content-type", "multipart/form-data; boundary=b");
+                    replies << network.post(
+                        request,
+                        "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n"
+                        "Content-Type: image/png\r\n\r\n" +
+                            text + "\r\n--b--\r\n");
+                } else if (i < 5) {
+                    replies << send(
+                        network, base, t, "POST", u"/api/v1/published"_s,
+                        QJsonDocument(QJsonObject{{"title", "T"}, {"body", QString::fromLatin1(text)}})
+                            .toJson(QJsonDocument::Compact));
+                } else {
+                    const QJsonObject doc{{"id", u"doc-%1"_s.arg(i)},
+                                          {"body", QString::fromLatin1(text)},
+                                          {"createdAt", 1},
+                                          {"updatedAt", 1}};
+                    replies << send(network, base, t, "POST", u"/api/v1/documents/sync"_s,
+                                    QJsonDocument(pushBody({doc})).toJson(QJsonDocument::Compact));
+                }
+            }
+            const auto waiting = [&] {
+                if (!postgres) {
+                    const QList<LoggedRequest> log = f.hooks().requestLog();
+                    return std::count_if(log.begin(), log.end(),
+                                         [](const LoggedRequest &r) { return r.method == "POST"; });
+                }
+                QSqlQuery q(db);
+                q.exec(u"SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                       "AND datname = current_database()"_s);
+                return q.next() ? qsizetype(q.value(0).toInt()) : -1;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 8, 20000);
+            release.dismiss();
+            QVERIFY(held.exec(u"ROLLBACK"_s));
+
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(replies.begin(), replies.end(), [](QNetworkReply *r) { return r->isFinished(); }),
+                20000);
+            QList<int> statuses;
+            for (QNetworkReply *reply : replies) {
+                statuses << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (statuses.last() == 413)
+                    QCOMPARE(QJsonDocument::fromJson(reply->readAll())["error"][u"code"_s].toString(),
+                             u"quota_exceeded"_s);
+            }
+            QCOMPARE(statuses.count(413), 5);
+            QCOMPARE(statuses.count(200) + statuses.count(201), 3);
+        }
+        QSqlDatabase::removeDatabase(side);
+    }
+
+    // A database from before each row kept its count gets the counts on
+    // its next start, measured as the rows' own were when written: images
+    // too, which would otherwise count nothing.
+    void rowsStoredBeforeTheirCountsAreCounted()
+    {
+        Fixture f;
+        START_SERVICE(f);
+        const QString t = f.token();
+        const QJsonObject doc{
+            {"id", "d"}, {"body", "gr\u00fc\u00dfe \U0001F600"}, {"createdAt", 1}, {"updatedAt", 1}};
+        const QJsonObject collection{
+            {"id", "c"}, {"name", "\u00e9t\u00e9"}, {"createdAt", 1}, {"updatedAt", 1}};
+        QCOMPARE(f.post("/api/v1/documents/sync", t, pushBody({doc}, {collection})).status, 200);
+        QCOMPARE(f.post("/api/v1/published", t, {{"title", "\u00dcber"}, {"body", "caf\u00e9"}}).status, 201);
+        QNetworkAccessManager network;
+        QCOMPARE(uploadImage(network, f.url({}).toString(), t, 321).status, 201);
+        const QStringList tables = {u"documents"_s, u"collections"_s, u"publications"_s, u"images"_s};
+        const auto counts = [&](bool forget) {
+            QList<qint64> out;
+            {
+                QSqlDatabase db = f.openDatabase(u"counts"_s);
+                for (const QString &table : tables) {
+                    QSqlQuery q(db);
+                    if (forget)
+                        q.exec(u"UPDATE %1 SET stored_bytes = NULL"_s.arg(table));
+                    q.exec(u"SELECT stored_bytes FROM %1"_s.arg(table));
+                    while (q.next())
+                        out << (q.isNull(0) ? -1 : q.value(0).toLongLong());
+                }
+            }
+            QSqlDatabase::removeDatabase(u"counts"_s);
+            return out;
+        };
+        const QList<qint64> written = counts(false);
+        QCOMPARE(written.size(), 4);
+        QVERIFY(!written.contains(-1));
+        f.server.reset();
+        QCOMPARE(counts(true), QList<qint64>(4, -1));
+        ServerOptions options;
+        options.database = f.database;
+        START_SERVICE(f, options);
+        QCOMPARE(counts(false), written);
     }
 
     // The command line's quota: a size with a unit; one it can't read

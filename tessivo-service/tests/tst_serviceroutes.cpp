@@ -341,12 +341,14 @@ private slots:
         QCOMPARE(f->call("GET", "/p/my-post/").status, 404);
     }
 
-    // Two first publishes of one slug at once, from two workers: another
-    // writer holds the database until both have looked for the slug and
-    // wait to store it. Both are published, one under the next suffix.
+    // Two first publishes of one slug at once, from two workers and two
+    // accounts (one account's writes take turns): another writer holds the
+    // database until both have looked for the slug and wait to store it.
+    // Both are published, one under the next suffix.
     void twoFirstPublishesOfOneSlugAtOnce()
     {
         const QString side = u"side"_s;
+        const QStringList tokens = {t, f->hooks().registerUser("bo@example.com", "Bo").sessionToken};
         {
             QSqlDatabase db = f->openDatabase(side);
             QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
@@ -361,7 +363,7 @@ private slots:
             QList<QNetworkReply *> replies;
             for (int i = 0; i < 2; ++i) {
                 QNetworkRequest request(f->url(u"/api/v1/published"_s));
-                request.setRawHeader("authorization", protocol::bearerHeader(t));
+                request.setRawHeader("authorization", protocol::bearerHeader(tokens[i]));
                 request.setRawHeader("content-type", "application/json");
                 replies << network.post(request, R"({"title":"T","body":"B","slug":"race"})");
             }
