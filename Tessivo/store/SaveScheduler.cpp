@@ -76,8 +76,24 @@ void SaveScheduler::cancelDocument(const QString &id)
     m_pending.remove(id);
 }
 
+bool SaveScheduler::isLive(const Deadline &deadline) const
+{
+    const auto it = m_pending.constFind(deadline.id);
+    return it != m_pending.cend() && it->ticket == deadline.ticket && !it->writing;
+}
+
+void SaveScheduler::dropStaleDeadlines()
+{
+    while (!m_deadlines.empty() && !isLive(m_deadlines.front())) {
+        m_deadlines.pop_front();
+    }
+}
+
 void SaveScheduler::rearm()
 {
+    // A request replaced by a newer one of its document is no deadline: woken
+    // for it, the whole files would go out on every key.
+    dropStaleDeadlines();
     std::optional<qint64> next = m_collectionsDue;
     for (const std::optional<qint64> &due :
          {m_stateDue,
@@ -96,6 +112,7 @@ void SaveScheduler::rearm()
 void SaveScheduler::wake()
 {
     const qint64 now = m_clock->nowMs();
+    dropStaleDeadlines();
     // A record must not land before the state that marks it dirty, nor a
     // document before the collection it is filed in: edits elsewhere keep
     // pushing the whole-file saves back, so a kill could otherwise leave a
@@ -120,11 +137,10 @@ void SaveScheduler::wake()
     while (!m_deadlines.empty() && m_deadlines.front().dueMs <= now) {
         const Deadline due = std::move(m_deadlines.front());
         m_deadlines.pop_front();
-        const auto it = m_pending.find(due.id);
-        if (it == m_pending.end() || it->ticket != due.ticket || it->writing) {
+        if (!isLive(due)) {
             continue; // cancelled, or a newer request took its place
         }
-        it->writing = true;
+        m_pending[due.id].writing = true;
         if (wait) {
             m_deferred.push_back(
                 Deferred{due.id, due.ticket, m_collectionsWrites.requested, m_stateWrites.requested});

@@ -143,6 +143,9 @@ private:
 
     void wake();
     void rearm();
+    // Whether the deadline is its document's latest request, not yet taken.
+    bool isLive(const Deadline &deadline) const;
+    void dropStaleDeadlines();
     void startDocumentWrite(const QString &id, quint64 ticket);
     void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
     void startDeferred();
@@ -160,8 +163,9 @@ private:
     DocumentSource m_source;
     QHash<QString, Pending> m_pending;
     // In request order, so also in due order; entries superseded by a newer
-    // request of the same document are skipped. One wake-up serves them
-    // all, so a keystroke costs the same however many saves are pending.
+    // request of the same document are skipped, and dropped once at the
+    // front. One wake-up serves them all, so a keystroke costs the same
+    // however many saves are pending.
     std::deque<Deadline> m_deadlines;
     std::optional<qint64> m_collectionsDue;
     std::optional<qint64> m_stateDue;

@@ -579,6 +579,30 @@ private Q_SLOTS:
         QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
     }
 
+    // Every key asks for the document's save again; the requests it replaced
+    // fall due while the writer types on and must not take the state with
+    // them: one state write and one record write per pause.
+    void typingWritesTheStateOncePerPause()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20, u""_s)});
+        advance(*store);
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+        QString typed;
+        for (int pause = 1; pause <= 2; ++pause) {
+            for (int key = 0; key < 60; ++key) {
+                const TextEdit edit{{typed.size(), 0}, u"k"_s};
+                typed += edit.text;
+                QVERIFY(store->editBody({edit}, typed.size(), u"a"_s));
+                advance(*store, 100); // ten keys a second
+            }
+            advance(*store, 2000);
+            QCOMPARE(countWrites(written, u"state.json"_s), pause);
+            QCOMPARE(countWrites(written, u"documents/a.json"_s), pause);
+            QCOMPARE(readDocumentFile(u"a"_s)->body, typed);
+            QCOMPARE(readStateFile()->dirtyDocumentIDs, QStringList{u"a"_s});
+        }
+    }
+
     void writesOfOneFileLandInOrder()
     {
         auto store = storeWith({makeDocument(u"big"_s, 20)});
