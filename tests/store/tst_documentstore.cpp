@@ -17,6 +17,10 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace StoreTesting;
 
 namespace {
@@ -399,6 +403,45 @@ private Q_SLOTS:
     }
 
     // --- Documents ---
+
+    void aPipeInPlaceOfAWholeFileCountsAsAbsent_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("hostile: state.json") << u"state.json"_s;
+        QTest::newRow("hostile: collections.json") << u"collections.json"_s;
+    }
+
+    // A reader of a pipe waits for a writer that never comes; the file
+    // counts as none, and the next save puts one in its place.
+    void aPipeInPlaceOfAWholeFileCountsAsAbsent()
+    {
+        QFETCH(QString, fileName);
+        Persistence::saveDocument(makeDocument(u"good"_s, 5), g_base);
+        const QString path = QDir(g_base).filePath(fileName);
+        const QByteArray pipe = QFile::encodeName(path);
+        QCOMPARE(mkfifo(pipe.constData(), 0600), 0);
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"^\\[persistence\\] ignored \\w+: it is not a regular file$"_s));
+        auto store = newStore();
+        QFuture<void> load = store->load();
+        // The bound is one a load that does not block never comes near. Past
+        // it, a writer opened and closed lets a blocked reader go, so that
+        // the test fails rather than hangs.
+        const bool finished = QTest::qWaitFor([&] { return load.isFinished(); }, 30000);
+        (void)QTest::qWaitFor([&] {
+            if (const int writer = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); writer >= 0) {
+                ::close(writer);
+            }
+            return load.isFinished();
+        });
+        QVERIFY2(finished, "the load waited on the pipe");
+        QCOMPARE(ids(store->documents()), QStringList{u"good"_s});
+        store->createCollection(u"Notes"_s);
+        store->flushPendingSaves();
+        QVERIFY(QFileInfo(path).isFile());
+        QCOMPARE(collectionsOnDisk(), 1);
+        QVERIFY(readStateFile().has_value());
+    }
 
     void updateBodyRules()
     {
