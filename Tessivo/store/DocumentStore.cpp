@@ -83,10 +83,10 @@ DocumentStore::DocumentStore(const QString &baseDirectory, QSettings *settings, 
     // due are those of the last request.
     connect(m_saves, &SaveScheduler::collectionsDue, this, [this] {
         if (!m_isLoaded) {
-            m_collectionsSaveAfterLoad = true;
+            m_collectionsSaveAfterLoad = m_stateSaveAfterLoad = true;
             return;
         }
-        m_saves->writeCollections(m_collections + m_deletedCollections);
+        m_saves->writeWholeFilesInBackground(m_collections + m_deletedCollections, m_state);
     });
     connect(m_saves, &SaveScheduler::stateDue, this, [this] {
         if (!m_isLoaded) {

@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QUuid>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include <fcntl.h>
@@ -420,8 +422,9 @@ private Q_SLOTS:
         const QString path = QDir(g_base).filePath(fileName);
         const QByteArray pipe = QFile::encodeName(path);
         QCOMPARE(mkfifo(pipe.constData(), 0600), 0);
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(u"^\\[persistence\\] ignored \\w+: it is not a regular file$"_s));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(u"^\\[persistence\\] ignored \\w+: it is not a regular file$"_s));
         auto store = newStore();
         QFuture<void> load = store->load();
         // The bound is one a load that does not block never comes near. Past
@@ -1258,6 +1261,60 @@ private Q_SLOTS:
         advance(*store);
         QCOMPARE(written, (QStringList{u"state.json"_s, u"collections.json"_s}));
         QCOMPARE(readStateFile()->dirtyCollectionIDs, QStringList{id});
+    }
+
+    // Whichever path writes the two whole files, the state that marks a new
+    // collection dirty is on disk before the collection is: watched from
+    // another thread, as a kill would find them. A long state write makes
+    // the other order show.
+    void theDirtyMarkLandsBeforeItsCollectionOnEveryPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char *path : {"debounce", "pull at once", "pull in the background", "flush"}) {
+            QTest::newRow(path) << QString::fromLatin1(path);
+        }
+    }
+    void theDirtyMarkLandsBeforeItsCollectionOnEveryPath()
+    {
+        QFETCH(QString, path);
+        auto store = storeWith({});
+        for (int i = 0; i < 200'000; ++i) {
+            store->setPublishedSlug(u"slug-%1"_s.arg(i), u"document-%1"_s.arg(i));
+        }
+        advance(*store);
+        const QString id = store->createCollection(u"New"_s)->id;
+
+        std::atomic<bool> stop = false;
+        std::atomic<int> seen = 0; // 1: with its mark, -1: without
+        QThread *watcher = QThread::create([&] {
+            while (!stop && seen == 0) {
+                const QJsonArray onDisk = readJson(g_base + u"/collections.json"_s).array();
+                if (std::any_of(onDisk.begin(), onDisk.end(),
+                                [&](const QJsonValue &c) { return c[u"id"_s].toString() == id; })) {
+                    const std::optional<Persistence::State> state = readStateFile();
+                    seen = state && state->dirtyCollectionIDs.contains(id) ? 1 : -1;
+                }
+            }
+        });
+        watcher->start();
+        Collection pulled = makeCollection(u"pulled"_s, 5);
+        pulled.serverUpdatedAt = 3;
+        if (path == u"debounce"_s) {
+            advance(*store);
+        } else if (path == u"pull at once"_s) {
+            store->applyPull({}, {pulled});
+        } else if (path == u"pull in the background"_s) {
+            const DocumentStore::PendingPull pending = store->applyPullInBackground({}, {pulled});
+            QTRY_VERIFY(pending.written.isFinished());
+        } else {
+            store->flushPendingSaves();
+        }
+        store->waitForWrites();
+        (void)QTest::qWaitFor([&] { return seen != 0; }, 5000);
+        stop = true;
+        watcher->wait();
+        delete watcher;
+        QCOMPARE(seen.load(), 1);
     }
 
     // A collection made here comes back from the service with its server
