@@ -404,8 +404,6 @@ private Q_SLOTS:
         QCOMPARE(readDocumentFile(u"good"_s).value_or(Document()).body, u"edited"_s);
     }
 
-    // --- Documents ---
-
     void aPipeInPlaceOfAWholeFileCountsAsAbsent_data()
     {
         QTest::addColumn<QString>("fileName");
@@ -445,6 +443,8 @@ private Q_SLOTS:
         QCOMPARE(collectionsOnDisk(), 1);
         QVERIFY(readStateFile().has_value());
     }
+
+    // --- Documents ---
 
     void updateBodyRules()
     {
