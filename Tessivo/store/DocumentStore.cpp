@@ -2,13 +2,12 @@
 
 #include "store/CollectionTree.h"
 #include "store/DocumentQueries.h"
-#include "store/FrontmatterParser.h"
 #include "store/LoadMerge.h"
 #include "store/PullMerge.h"
 #include "store/RecordEdits.h"
 #include "store/RecordIds.h"
+#include "store/RecordLists.h"
 #include "store/SaveScheduler.h"
-#include "store/Text.h"
 #include "store/WelcomeText.h"
 
 #include <QDateTime>
@@ -18,53 +17,9 @@
 
 #include <algorithm>
 
-namespace {
-
-bool titleIsOverridden(const Document &d)
-{
-    return d.overrides.contains(QStringLiteral("title")) && d.frontmatter.title.has_value();
-}
-
-// The versions of a list in order. A pull only replaces a record with one
-// whose updatedAt or serverUpdatedAt differs, so comparing these tells a
-// changed list without holding a second copy of every record.
-struct Version
-{
-    QString id;
-    qint64 updatedAt = 0;
-    std::optional<qint64> serverUpdatedAt;
-    friend bool operator==(const Version &, const Version &) = default;
-};
-
-template <typename Record>
-QList<Version> versionsOf(const QList<Record> &records)
-{
-    QList<Version> out;
-    out.reserve(records.size());
-    for (const Record &r : records) {
-        out.append({r.id, r.updatedAt, r.serverUpdatedAt});
-    }
-    return out;
-}
-
-void sortNewestFirst(QList<Document> &documents)
-{
-    const auto newer = [](const Document &a, const Document &b) { return a.updatedAt > b.updatedAt; };
-    // After a pull usually only the few records it appended are out of
-    // place: inserting them is the same stable order without moving every
-    // record.
-    auto sortedEnd = std::is_sorted_until(documents.begin(), documents.end(), newer);
-    if (documents.end() - sortedEnd > 8) {
-        std::stable_sort(documents.begin(), documents.end(), newer);
-        return;
-    }
-    for (; sortedEnd != documents.end(); ++sortedEnd) {
-        std::rotate(std::upper_bound(documents.begin(), sortedEnd, *sortedEnd, newer), sortedEnd,
-                    sortedEnd + 1);
-    }
-}
-
-} // namespace
+using RecordLists::sortNewestFirst;
+using RecordLists::Version;
+using RecordLists::versionsOf;
 
 DocumentStore::DocumentStore(QSettings *settings, QObject *parent)
     : DocumentStore(Persistence::baseDirectory(), settings, nullptr, parent)
@@ -83,10 +38,10 @@ DocumentStore::DocumentStore(const QString &baseDirectory, QSettings *settings, 
     // due are those of the last request.
     connect(m_saves, &SaveScheduler::collectionsDue, this, [this] {
         if (!m_isLoaded) {
-            m_collectionsSaveAfterLoad = true;
+            m_collectionsSaveAfterLoad = m_stateSaveAfterLoad = true;
             return;
         }
-        m_saves->writeCollections(m_collections + m_deletedCollections);
+        m_saves->writeWholeFilesInBackground(m_collections + m_deletedCollections, m_state);
     });
     connect(m_saves, &SaveScheduler::stateDue, this, [this] {
         if (!m_isLoaded) {
@@ -288,9 +243,7 @@ void DocumentStore::updateBody(const QString &body, const QString &documentID)
         return;
     }
     d.body = body;
-    if (!titleIsOverridden(d)) {
-        d.title = Document::deriveTitle(body);
-    }
+    RecordEdits::retitle(d);
     d.updatedAt = bumped(d.updatedAt);
     documentEdited(index);
 }
@@ -302,33 +255,13 @@ bool DocumentStore::editBody(const QList<TextEdit> &edits, qsizetype resultLengt
         return false;
     }
     Document &d = m_documents[index];
-    qsizetype length = d.body.size();
-    for (const TextEdit &edit : edits) {
-        if (!edit.range.fitsIn(length)) {
-            return false;
-        }
-        length += edit.text.size() - edit.range.length;
+    // The pending save and the preview take the body when they need it, so
+    // nothing else holds it here.
+    const RecordEdits::BodyEdit edited = RecordEdits::applyEdits(d.body, edits, resultLength);
+    if (edited != RecordEdits::BodyEdit::Changed) {
+        return edited == RecordEdits::BodyEdit::Unchanged;
     }
-    if (length != resultLength) {
-        return false;
-    }
-    bool changed = false;
-    for (const TextEdit &edit : edits) {
-        if (edit.range.length == edit.text.size() &&
-            QStringView(d.body).sliced(edit.range.location, edit.range.length) == edit.text) {
-            continue;
-        }
-        // In place while nothing else holds the body (the pending save and
-        // the preview take theirs when they need it).
-        d.body.replace(edit.range.location, edit.range.length, edit.text);
-        changed = true;
-    }
-    if (!changed) {
-        return true;
-    }
-    if (!titleIsOverridden(d)) {
-        d.title = Document::deriveTitle(d.body);
-    }
+    RecordEdits::retitle(d);
     d.updatedAt = bumped(d.updatedAt);
     Q_EMIT bodyEdited(documentID, edits);
     documentEdited(index);
@@ -839,24 +772,12 @@ QStringList DocumentStore::linkTitles() const
 
 Document DocumentStore::createDocumentTitled(const QString &title, const std::optional<QString> &collectionId)
 {
-    QString t = Text::trimmedWhitespaceAndNewlines(title);
-    if (t.isEmpty()) {
-        t = QStringLiteral("Untitled");
-    }
-    return createDocument(collectionId, QStringLiteral("# ") + t + QStringLiteral("\n\n"));
+    return createDocument(collectionId, RecordEdits::titledBody(title));
 }
 
 Document DocumentStore::importMarkdown(const QString &name, const QString &text)
 {
-    const FrontmatterParser::Extracted extracted = FrontmatterParser::extract(text);
-    Document document(extracted.body, std::nullopt);
-    document.createdAt = document.updatedAt = now();
-    const QString fallback = Text::trimmedSpacesAndTabs(name);
-    if (document.title == QLatin1String("Untitled") && !fallback.isEmpty()) {
-        document.title = fallback;
-    }
-    document.frontmatter = extracted.frontmatter;
-    document.overrides = extracted.overrides;
+    const Document document = RecordEdits::imported(name, text, now());
     m_documents.prepend(document);
     emitDocumentsChanged();
     setActiveDocumentID(document.id);

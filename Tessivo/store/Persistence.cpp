@@ -205,19 +205,58 @@ bool makeFolders(const QString &base, QString *error)
     return true;
 }
 
-bool readWhole(const QString &path, QByteArray *bytes, QString *error)
+// Why a file could not be read: nothing of it was, or it is no regular
+// file (a pipe, a device, a folder), whose bytes are not the user's text.
+enum class ReadFailure { None, Unreadable, NotRegular };
+
+// Opened without waiting, then checked, so that a pipe put where a file
+// belongs (or swapped in after a check of the name) can never block: an
+// open for reading would otherwise wait for a writer forever.
+ReadFailure readWhole(const QString &path, QByteArray *bytes, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
+    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError(errno);
+        return ReadFailure::Unreadable;
     }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = file.errorString();
-        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        *error = systemError(errno);
+        ::close(fd);
+        return ReadFailure::Unreadable;
     }
-    return true;
+    if (!S_ISREG(info.st_mode)) {
+        *error = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
+                                       : QStringLiteral("it is not a regular file");
+        ::close(fd);
+        return ReadFailure::NotRegular;
+    }
+    // Sized by the file, one more byte to see its end in one read; a file
+    // that grows meanwhile is read to its new end.
+    QByteArray read(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == read.size()) {
+            read.resize(filled * 2);
+        }
+        const ssize_t n = ::read(fd, read.data() + filled, size_t(read.size() - filled));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            *error = systemError(errno);
+            ::close(fd);
+            return ReadFailure::Unreadable;
+        }
+        if (n == 0) {
+            break;
+        }
+        filled += n;
+    }
+    ::close(fd);
+    read.truncate(filled);
+    *bytes = std::move(read);
+    return ReadFailure::None;
 }
 
 // Keeps a copy of a file that does not decode, before the next save
@@ -231,7 +270,8 @@ void copyAside(const QString &path, const QByteArray &bytes, bool haveBytes)
         if (QFileInfo::exists(target)) {
             QByteArray existing;
             QString ignored;
-            if (haveBytes && readWhole(target, &existing, &ignored) && existing == bytes) {
+            if (haveBytes && readWhole(target, &existing, &ignored) == ReadFailure::None &&
+                existing == bytes) {
                 return;
             }
             continue;
@@ -271,7 +311,7 @@ LoadedDocument loadDocumentFile(const QFileInfo &info)
         return result;
     }
     QByteArray bytes;
-    if (!readWhole(info.filePath(), &bytes, &result.problem)) {
+    if (readWhole(info.filePath(), &bytes, &result.problem) != ReadFailure::None) {
         return result;
     }
     if (bytes.isEmpty()) {
@@ -646,7 +686,15 @@ QList<Collection> loadCollections(const QString &base)
     }
     QByteArray bytes;
     QString error;
-    if (!readWhole(path, &bytes, &error)) {
+    switch (readWhole(path, &bytes, &error)) {
+    case ReadFailure::None:
+        break;
+    case ReadFailure::NotRegular:
+        // Nothing of the user's to keep aside, and nothing the next save
+        // may not replace: as if there were no file.
+        qWarning("[persistence] ignored collections: %s", qPrintable(error));
+        return {};
+    case ReadFailure::Unreadable:
         qWarning("[persistence] could not read collections: %s", qPrintable(error));
         copyAside(path, {}, false);
         return {};
@@ -694,7 +742,15 @@ State loadState(const QString &base)
     }
     QByteArray bytes;
     QString error;
-    if (!readWhole(path, &bytes, &error)) {
+    switch (readWhole(path, &bytes, &error)) {
+    case ReadFailure::None:
+        break;
+    case ReadFailure::NotRegular:
+        // Nothing of the user's to keep aside, and nothing the next save
+        // may not replace: as if there were no file.
+        qWarning("[persistence] ignored state: %s", qPrintable(error));
+        return {};
+    case ReadFailure::Unreadable:
         qWarning("[persistence] could not read state: %s", qPrintable(error));
         copyAside(path, {}, false);
         return {};

@@ -28,7 +28,8 @@
 // the caller.
 //
 // Every function is synchronous, may be called from any thread, and keeps no
-// state.
+// state. No read waits on what it finds: a pipe where a file belongs is
+// skipped without waiting for a writer.
 namespace Persistence {
 
 // The store's bookkeeping, kept next to the documents.
@@ -118,14 +119,15 @@ void removeLeftovers(const QString &base);
 QList<Document> loadDocuments(const QString &base);
 
 // collections.json record by record: a record that does not decode is
-// skipped (and logged), the others load. A missing file gives an empty list;
+// skipped (and logged), the others load. A missing file, or one that is not
+// a regular file (a pipe, a folder), gives an empty list;
 // a file that is not a JSON array at all gives an empty list and is first
 // copied aside to "collections.json.unreadable" so that the next save
 // cannot destroy it.
 QList<Collection> loadCollections(const QString &base);
 
-// state.json; a missing file or one that does not decode gives the default
-// State. A file that does not decode is first copied aside to
+// state.json; a missing file, one that is not a regular file or one that
+// does not decode gives the default State. A file that does not decode is first copied aside to
 // "state.json.unreadable".
 State loadState(const QString &base);
 

@@ -1,6 +1,7 @@
 #include "RecordEdits.h"
 
 #include "store/CollectionTree.h"
+#include "store/FrontmatterParser.h"
 #include "store/Text.h"
 
 #include <algorithm>
@@ -14,6 +15,60 @@ qint64 bumped(qint64 updatedAt, qint64 now)
         return updatedAt;
     }
     return std::max(now, updatedAt + 1);
+}
+
+BodyEdit applyEdits(QString &body, const QList<TextEdit> &edits, qsizetype resultLength)
+{
+    qsizetype length = body.size();
+    for (const TextEdit &edit : edits) {
+        if (!edit.range.fitsIn(length)) {
+            return BodyEdit::DoesNotFit;
+        }
+        length += edit.text.size() - edit.range.length;
+    }
+    if (length != resultLength) {
+        return BodyEdit::DoesNotFit;
+    }
+    BodyEdit result = BodyEdit::Unchanged;
+    for (const TextEdit &edit : edits) {
+        if (edit.range.length == edit.text.size() &&
+            QStringView(body).sliced(edit.range.location, edit.range.length) == edit.text) {
+            continue;
+        }
+        body.replace(edit.range.location, edit.range.length, edit.text);
+        result = BodyEdit::Changed;
+    }
+    return result;
+}
+
+void retitle(Document &document)
+{
+    if (!document.overrides.contains(QStringLiteral("title")) || !document.frontmatter.title.has_value()) {
+        document.title = Document::deriveTitle(document.body);
+    }
+}
+
+Document imported(const QString &name, const QString &text, qint64 now)
+{
+    const FrontmatterParser::Extracted extracted = FrontmatterParser::extract(text);
+    Document document(extracted.body, std::nullopt);
+    document.createdAt = document.updatedAt = now;
+    const QString fallback = Text::trimmedSpacesAndTabs(name);
+    if (document.title == QLatin1String("Untitled") && !fallback.isEmpty()) {
+        document.title = fallback;
+    }
+    document.frontmatter = extracted.frontmatter;
+    document.overrides = extracted.overrides;
+    return document;
+}
+
+QString titledBody(const QString &title)
+{
+    QString t = Text::trimmedWhitespaceAndNewlines(title);
+    if (t.isEmpty()) {
+        t = QStringLiteral("Untitled");
+    }
+    return QStringLiteral("# ") + t + QStringLiteral("\n\n");
 }
 
 Document tombstone(Document document, qint64 now)

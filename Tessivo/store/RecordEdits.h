@@ -2,6 +2,7 @@
 
 #include "store/Collection.h"
 #include "store/Document.h"
+#include "store/TextRange.h"
 
 #include <QList>
 #include <QString>
@@ -30,6 +31,23 @@ Document conflictedCopy(const Document &loser, const QString &id, const std::opt
 // The document to open after the active one was deleted from `collectionId`:
 // the first left there, else the first of all, else none.
 QString nextActive(const QList<Document> &documents, const std::optional<QString> &collectionId);
+
+// What edits did to a body.
+enum class BodyEdit { DoesNotFit, Unchanged, Changed };
+// Applies `edits`, in order, to `body` in place when every one fits the text
+// it meets and they leave it `resultLength` long; otherwise, and for an edit
+// that puts back the text it replaces, nothing is changed. In place while
+// nothing else holds the body, so that a long text is not copied per key.
+BodyEdit applyEdits(QString &body, const QList<TextEdit> &edits, qsizetype resultLength);
+
+// Derives the title from the body again, unless the front matter sets it.
+void retitle(Document &document);
+
+// A new unfiled document from a Markdown file, stamped `now`: front matter
+// split off, `name` as title when the body gives none.
+Document imported(const QString &name, const QString &text, qint64 now);
+// The body of a new document titled `title` ("Untitled" when blank).
+QString titledBody(const QString &title);
 
 // `text` after a blank line at the end of `body`.
 QString appended(const QString &body, const QString &text);

@@ -13,6 +13,25 @@ namespace {
 const QString collectionsFile = QStringLiteral("collections.json");
 const QString stateFile = QStringLiteral("state.json");
 
+struct WholeFilesSaved
+{
+    bool state = false;
+    bool collections = false;
+};
+
+// Every write of the two whole files comes here, for their one order: the
+// state first, so that a kill in between leaves at worst a dirty mark whose
+// collection did not land (the next sync settles it), never a collection on
+// disk that no mark will ever push.
+WholeFilesSaved saveWholeFiles(const Persistence::State &state, const QList<Collection> &collections,
+                               const QString &base)
+{
+    WholeFilesSaved saved;
+    saved.state = Persistence::saveState(state, base);
+    saved.collections = Persistence::saveCollections(collections, base);
+    return saved;
+}
+
 } // namespace
 
 SaveScheduler::SaveScheduler(const QString &baseDirectory, SaveClock *clock, QObject *parent)
@@ -76,8 +95,24 @@ void SaveScheduler::cancelDocument(const QString &id)
     m_pending.remove(id);
 }
 
+bool SaveScheduler::isLive(const Deadline &deadline) const
+{
+    const auto it = m_pending.constFind(deadline.id);
+    return it != m_pending.cend() && it->ticket == deadline.ticket && !it->writing;
+}
+
+void SaveScheduler::dropStaleDeadlines()
+{
+    while (!m_deadlines.empty() && !isLive(m_deadlines.front())) {
+        m_deadlines.pop_front();
+    }
+}
+
 void SaveScheduler::rearm()
 {
+    // A request replaced by a newer one of its document is no deadline: woken
+    // for it, the whole files would go out on every key.
+    dropStaleDeadlines();
     std::optional<qint64> next = m_collectionsDue;
     for (const std::optional<qint64> &due :
          {m_stateDue,
@@ -96,21 +131,20 @@ void SaveScheduler::rearm()
 void SaveScheduler::wake()
 {
     const qint64 now = m_clock->nowMs();
+    dropStaleDeadlines();
     // A record must not land before the state that marks it dirty, nor a
     // document before the collection it is filed in: edits elsewhere keep
     // pushing the whole-file saves back, so a kill could otherwise leave a
     // record on disk that nothing will ever sync. Pending whole files go out
     // first, the state before all.
     const bool documentDue = !m_deadlines.empty() && m_deadlines.front().dueMs <= now;
-    const bool collections = m_collectionsDue && (documentDue || *m_collectionsDue <= now);
-    const bool state = m_stateDue && (documentDue || collections || *m_stateDue <= now);
-    if (state) {
-        m_stateDue.reset();
-        Q_EMIT stateDue();
-    }
-    if (collections) {
+    if (m_collectionsDue && (documentDue || *m_collectionsDue <= now)) {
+        // Answered by writeWholeFilesInBackground(), the state with them.
         m_collectionsDue.reset();
         Q_EMIT collectionsDue();
+    } else if (m_stateDue && (documentDue || *m_stateDue <= now)) {
+        m_stateDue.reset();
+        Q_EMIT stateDue();
     }
     // The whole files run on threads of their own: a document due now waits
     // until the state and collections asked for before it have landed, so
@@ -120,11 +154,10 @@ void SaveScheduler::wake()
     while (!m_deadlines.empty() && m_deadlines.front().dueMs <= now) {
         const Deadline due = std::move(m_deadlines.front());
         m_deadlines.pop_front();
-        const auto it = m_pending.find(due.id);
-        if (it == m_pending.end() || it->ticket != due.ticket || it->writing) {
+        if (!isLive(due)) {
             continue; // cancelled, or a newer request took its place
         }
-        it->writing = true;
+        m_pending[due.id].writing = true;
         if (wait) {
             m_deferred.push_back(
                 Deferred{due.id, due.ticket, m_collectionsWrites.requested, m_stateWrites.requested});
@@ -167,41 +200,12 @@ void SaveScheduler::wholeFileLanded(WholeFileWrites &writes, quint64 generation,
 
 void SaveScheduler::startDeferred()
 {
-    if (m_waitingCollections && m_waitingCollections->state <= m_stateWrites.landed) {
-        const WaitingCollections waiting = *std::exchange(m_waitingCollections, std::nullopt);
-        enqueueCollections(waiting.collections, waiting.generation);
-    }
     while (!m_deferred.empty() && m_deferred.front().state <= m_stateWrites.landed &&
            m_deferred.front().collections <= m_collectionsWrites.landed) {
         const Deferred next = std::move(m_deferred.front());
         m_deferred.pop_front();
         startDocumentWrite(next.id, next.ticket);
     }
-}
-
-void SaveScheduler::writeCollections(const QList<Collection> &collections)
-{
-    const quint64 generation = ++m_collectionsWrites.requested;
-    // The two files are written on threads of their own: a collection must
-    // not land before the state that marks it dirty, or a kill in between
-    // leaves it on disk with nothing to say it was never pushed.
-    m_waitingCollections.reset();
-    if (m_stateWrites.landed < m_stateWrites.requested) {
-        m_waitingCollections = WaitingCollections{collections, generation, m_stateWrites.requested};
-        return;
-    }
-    enqueueCollections(collections, generation);
-}
-
-void SaveScheduler::enqueueCollections(const QList<Collection> &collections, quint64 generation)
-{
-    m_writer->enqueue(collectionsFile, [this, base = m_baseDirectory, collections, generation] {
-        const bool ok = Persistence::saveCollections(collections, base);
-        QMetaObject::invokeMethod(
-            this,
-            [this, ok, generation] { wholeFileLanded(m_collectionsWrites, generation, collectionsFile, ok); },
-            Qt::QueuedConnection);
-    });
 }
 
 void SaveScheduler::writeState(const Persistence::State &state)
@@ -316,7 +320,6 @@ bool SaveScheduler::collectionsPending() const
 QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection> &collections,
                                                          const Persistence::State &state)
 {
-    m_waitingCollections.reset();
     m_stateDue.reset();
     m_collectionsDue.reset();
     rearm();
@@ -328,13 +331,13 @@ QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection>
     // One job, so that the dirty marks land before the records they mark.
     // The writes of these files it drops count as landed with it.
     m_writer->enqueue(QStringList{stateFile, collectionsFile}, [=, this, base = m_baseDirectory] {
-        const bool stateOk = Persistence::saveState(state, base);
-        const bool collectionsOk = Persistence::saveCollections(collections, base);
+        const WholeFilesSaved saved = saveWholeFiles(state, collections, base);
         QMetaObject::invokeMethod(
             this,
             [=, this] {
-                wholeFileLanded(m_stateWrites, stateGeneration, stateFile, stateOk);
-                wholeFileLanded(m_collectionsWrites, collectionsGeneration, collectionsFile, collectionsOk);
+                wholeFileLanded(m_stateWrites, stateGeneration, stateFile, saved.state);
+                wholeFileLanded(m_collectionsWrites, collectionsGeneration, collectionsFile,
+                                saved.collections);
                 written->finish();
             },
             Qt::QueuedConnection);
@@ -344,19 +347,16 @@ QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection>
 
 void SaveScheduler::writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state)
 {
-    m_waitingCollections.reset();
     m_stateDue.reset();
     m_collectionsDue.reset();
     rearm();
-    bool stateOk = false, collectionsOk = false;
-    m_writer->runNow(QStringList{stateFile, collectionsFile}, [&] {
-        stateOk = Persistence::saveState(state, m_baseDirectory);
-        collectionsOk = Persistence::saveCollections(collections, m_baseDirectory);
-    });
+    WholeFilesSaved saved;
+    m_writer->runNow(QStringList{stateFile, collectionsFile},
+                     [&] { saved = saveWholeFiles(state, collections, m_baseDirectory); });
     m_stateWrites.landed = ++m_stateWrites.requested;
     m_collectionsWrites.landed = ++m_collectionsWrites.requested;
-    Q_EMIT fileWritten(stateFile, stateOk);
-    Q_EMIT fileWritten(collectionsFile, collectionsOk);
+    Q_EMIT fileWritten(stateFile, saved.state);
+    Q_EMIT fileWritten(collectionsFile, saved.collections);
     startDeferred();
 }
 
@@ -378,7 +378,6 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     m_pending.clear();
     m_deadlines.clear();
     m_deferred.clear();
-    m_waitingCollections.reset();
     m_collectionsDue.reset();
     m_stateDue.reset();
     m_clock->cancelWake();
@@ -387,12 +386,10 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     // values written here.
     m_writer->waitForIdle();
 
-    // The dirty marks first, as everywhere: a kill during the flush must not
-    // leave a record on disk that nothing marks for the next sync.
-    bool stateOk = false;
-    m_writer->runNow(stateFile, [&] { stateOk = Persistence::saveState(state, m_baseDirectory); });
-    m_stateWrites.landed = ++m_stateWrites.requested;
-    Q_EMIT fileWritten(stateFile, stateOk);
+    // The whole files first, as when they fall due: a record must not land
+    // before the state that marks it dirty, nor a document before the
+    // collection it is filed in.
+    writeWholeFilesNow(collections, state);
 
     for (const QString &id : std::as_const(order)) {
         if (const std::optional<Document> document = current(id)) {
@@ -401,10 +398,4 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
             m_failed.remove(id);
         }
     }
-
-    bool collectionsOk = false;
-    m_writer->runNow(collectionsFile,
-                     [&] { collectionsOk = Persistence::saveCollections(collections, m_baseDirectory); });
-    m_collectionsWrites.landed = ++m_collectionsWrites.requested;
-    Q_EMIT fileWritten(collectionsFile, collectionsOk);
 }

@@ -61,9 +61,7 @@ public:
     // Ids of documents whose debounced save has not finished yet.
     QStringList pendingDocumentIDs() const { return m_pending.keys(); }
 
-    // Background writes of the whole files, answering collectionsDue() and
-    // stateDue().
-    void writeCollections(const QList<Collection> &collections);
+    // A background write of the state, answering stateDue().
     void writeState(const Persistence::State &state);
     // Synchronous write on the calling thread, after a running write of the
     // same file; a pending one of that file is dropped.
@@ -81,17 +79,18 @@ public:
     // Whether collections.json has a write due or not yet landed.
     bool collectionsPending() const;
     // Writes the state, then the collections, on a background thread at
-    // once, in place of any write of them due or waiting. The future
-    // finishes as writeDocumentsInBackground()'s does.
+    // once, in place of any write of them due or waiting; answers
+    // collectionsDue(). The future finishes as writeDocumentsInBackground()'s
+    // does.
     QFuture<void> writeWholeFilesInBackground(const QList<Collection> &collections,
                                               const Persistence::State &state);
     // The same on the calling thread: blocks until both have landed.
     void writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state);
 
     // For termination: cancels every pending debounce, waits for writes
-    // already running, then writes every pending (or failed) document as
-    // `current` returns it now (nullopt: the record is gone) and the
-    // collections, after the state, on the calling thread.
+    // already running, then writes the state and the collections, and every
+    // pending (or failed) document as `current` returns it now (nullopt: the
+    // record is gone), on the calling thread.
     void flush(const std::function<std::optional<Document>(const QString &)> &current,
                const QList<Collection> &collections, const Persistence::State &state);
     // Blocks until every background write started so far has finished.
@@ -100,7 +99,10 @@ public:
     static QString documentPath(const QString &id);
 
 Q_SIGNALS:
+    // The collections are due, and the state goes with them: answered by
+    // writeWholeFilesInBackground().
     void collectionsDue();
+    // Only the state is due: answered by writeState().
     void stateDue();
     // A file was written (or failed to be): "documents/<id>.json",
     // "collections.json" or "state.json".
@@ -143,10 +145,12 @@ private:
 
     void wake();
     void rearm();
+    // Whether the deadline is its document's latest request, not yet taken.
+    bool isLive(const Deadline &deadline) const;
+    void dropStaleDeadlines();
     void startDocumentWrite(const QString &id, quint64 ticket);
     void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
     void startDeferred();
-    void enqueueCollections(const QList<Collection> &collections, quint64 generation);
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
     // Of an id given twice, the later record.
@@ -160,8 +164,9 @@ private:
     DocumentSource m_source;
     QHash<QString, Pending> m_pending;
     // In request order, so also in due order; entries superseded by a newer
-    // request of the same document are skipped. One wake-up serves them
-    // all, so a keystroke costs the same however many saves are pending.
+    // request of the same document are skipped, and dropped once at the
+    // front. One wake-up serves them all, so a keystroke costs the same
+    // however many saves are pending.
     std::deque<Deadline> m_deadlines;
     std::optional<qint64> m_collectionsDue;
     std::optional<qint64> m_stateDue;
@@ -172,12 +177,4 @@ private:
     WholeFileWrites m_collectionsWrites;
     WholeFileWrites m_stateWrites;
     std::deque<Deferred> m_deferred;
-    // A collections write that waits for the state asked for before it.
-    struct WaitingCollections
-    {
-        QList<Collection> collections;
-        quint64 generation = 0;
-        quint64 state = 0;
-    };
-    std::optional<WaitingCollections> m_waitingCollections;
 };

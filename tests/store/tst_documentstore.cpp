@@ -15,7 +15,13 @@
 #include <QThread>
 #include <QUuid>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace StoreTesting;
 
@@ -398,6 +404,46 @@ private Q_SLOTS:
         QCOMPARE(readDocumentFile(u"good"_s).value_or(Document()).body, u"edited"_s);
     }
 
+    void aPipeInPlaceOfAWholeFileCountsAsAbsent_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("hostile: state.json") << u"state.json"_s;
+        QTest::newRow("hostile: collections.json") << u"collections.json"_s;
+    }
+
+    // A reader of a pipe waits for a writer that never comes; the file
+    // counts as none, and the next save puts one in its place.
+    void aPipeInPlaceOfAWholeFileCountsAsAbsent()
+    {
+        QFETCH(QString, fileName);
+        Persistence::saveDocument(makeDocument(u"good"_s, 5), g_base);
+        const QString path = QDir(g_base).filePath(fileName);
+        const QByteArray pipe = QFile::encodeName(path);
+        QCOMPARE(mkfifo(pipe.constData(), 0600), 0);
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(u"^\\[persistence\\] ignored \\w+: it is not a regular file$"_s));
+        auto store = newStore();
+        QFuture<void> load = store->load();
+        // The bound is one a load that does not block never comes near. Past
+        // it, a writer opened and closed lets a blocked reader go, so that
+        // the test fails rather than hangs.
+        const bool finished = QTest::qWaitFor([&] { return load.isFinished(); }, 30000);
+        (void)QTest::qWaitFor([&] {
+            if (const int writer = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); writer >= 0) {
+                ::close(writer);
+            }
+            return load.isFinished();
+        });
+        QVERIFY2(finished, "the load waited on the pipe");
+        QCOMPARE(ids(store->documents()), QStringList{u"good"_s});
+        store->createCollection(u"Notes"_s);
+        store->flushPendingSaves();
+        QVERIFY(QFileInfo(path).isFile());
+        QCOMPARE(collectionsOnDisk(), 1);
+        QVERIFY(readStateFile().has_value());
+    }
+
     // --- Documents ---
 
     void updateBodyRules()
@@ -577,6 +623,30 @@ private Q_SLOTS:
         QCOMPARE(readDocumentFile(u"b"_s)->body, u"other"_s);
         QCOMPARE(collectionsOnDisk(), 2);
         QCOMPARE(readStateFile()->dirtyCollectionIDs.size(), 2);
+    }
+
+    // Every key asks for the document's save again; the requests it replaced
+    // fall due while the writer types on and must not take the state with
+    // them: one state write and one record write per pause.
+    void typingWritesTheStateOncePerPause()
+    {
+        auto store = storeWith({makeDocument(u"a"_s, 20, u""_s)});
+        advance(*store);
+        QSignalSpy written(store.get(), &DocumentStore::fileWritten);
+        QString typed;
+        for (int pause = 1; pause <= 2; ++pause) {
+            for (int key = 0; key < 60; ++key) {
+                const TextEdit edit{{typed.size(), 0}, u"k"_s};
+                typed += edit.text;
+                QVERIFY(store->editBody({edit}, typed.size(), u"a"_s));
+                advance(*store, 100); // ten keys a second
+            }
+            advance(*store, 2000);
+            QCOMPARE(countWrites(written, u"state.json"_s), pause);
+            QCOMPARE(countWrites(written, u"documents/a.json"_s), pause);
+            QCOMPARE(readDocumentFile(u"a"_s)->body, typed);
+            QCOMPARE(readStateFile()->dirtyDocumentIDs, QStringList{u"a"_s});
+        }
     }
 
     void writesOfOneFileLandInOrder()
@@ -1195,6 +1265,60 @@ private Q_SLOTS:
         advance(*store);
         QCOMPARE(written, (QStringList{u"state.json"_s, u"collections.json"_s}));
         QCOMPARE(readStateFile()->dirtyCollectionIDs, QStringList{id});
+    }
+
+    // Whichever path writes the two whole files, the state that marks a new
+    // collection dirty is on disk before the collection is: watched from
+    // another thread, as a kill would find them. A long state write makes
+    // the other order show.
+    void theDirtyMarkLandsBeforeItsCollectionOnEveryPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char *path : {"debounce", "pull at once", "pull in the background", "flush"}) {
+            QTest::newRow(path) << QString::fromLatin1(path);
+        }
+    }
+    void theDirtyMarkLandsBeforeItsCollectionOnEveryPath()
+    {
+        QFETCH(QString, path);
+        auto store = storeWith({});
+        for (int i = 0; i < 200'000; ++i) {
+            store->setPublishedSlug(u"slug-%1"_s.arg(i), u"document-%1"_s.arg(i));
+        }
+        advance(*store);
+        const QString id = store->createCollection(u"New"_s)->id;
+
+        std::atomic<bool> stop = false;
+        std::atomic<int> seen = 0; // 1: with its mark, -1: without
+        QThread *watcher = QThread::create([&] {
+            while (!stop && seen == 0) {
+                const QJsonArray onDisk = readJson(g_base + u"/collections.json"_s).array();
+                if (std::any_of(onDisk.begin(), onDisk.end(),
+                                [&](const QJsonValue &c) { return c[u"id"_s].toString() == id; })) {
+                    const std::optional<Persistence::State> state = readStateFile();
+                    seen = state && state->dirtyCollectionIDs.contains(id) ? 1 : -1;
+                }
+            }
+        });
+        watcher->start();
+        Collection pulled = makeCollection(u"pulled"_s, 5);
+        pulled.serverUpdatedAt = 3;
+        if (path == u"debounce"_s) {
+            advance(*store);
+        } else if (path == u"pull at once"_s) {
+            store->applyPull({}, {pulled});
+        } else if (path == u"pull in the background"_s) {
+            const DocumentStore::PendingPull pending = store->applyPullInBackground({}, {pulled});
+            QTRY_VERIFY(pending.written.isFinished());
+        } else {
+            store->flushPendingSaves();
+        }
+        store->waitForWrites();
+        (void)QTest::qWaitFor([&] { return seen != 0; }, 5000);
+        stop = true;
+        watcher->wait();
+        delete watcher;
+        QCOMPARE(seen.load(), 1);
     }
 
     // A collection made here comes back from the service with its server

@@ -111,13 +111,6 @@ QStringList TerminationSaves::rememberedIDs() const
     return m_documents.keys();
 }
 
-std::optional<QString> TerminationSaves::rememberedBody(const QString &id) const
-{
-    const QMutexLocker locker(&m_stateLock);
-    const auto it = m_documents.constFind(id);
-    return it == m_documents.cend() ? std::nullopt : std::optional(it->current().body);
-}
-
 void TerminationSaves::acknowledge()
 {
     const QMutexLocker locker(&m_stateLock);

@@ -55,8 +55,6 @@ public:
     // The document is gone from the store (deleted): never written from here.
     void forget(const QString &id);
     QStringList rememberedIDs() const;
-    // The text held for `id` as it would be written.
-    std::optional<QString> rememberedBody(const QString &id) const;
     // The main thread has taken the termination signal; no emergency write
     // starts after this.
     void acknowledge();
