@@ -2,7 +2,9 @@
 
 #include "Peer.h"
 
+#include <algorithm>
 #include <tuple>
+#include <vector>
 
 namespace tessivo::server {
 
@@ -29,6 +31,11 @@ void takeBack(QHash<QString, QList<qint64>> &table, const QString &key, qint64 a
         table.erase(it);
 }
 
+// How long a turn that opened for a peer told to come back then waits for
+// it: Retry-After rounds up to a whole second, and the peer takes a moment
+// to connect.
+constexpr qint64 comebackGraceMs = 3000;
+
 QString accountKey(const QString &email)
 {
     return email.trimmed().toLower();
@@ -42,32 +49,76 @@ bool SignInThrottle::paced(Account &account, qint64 now) const
     return windowWait(account.failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) > 0;
 }
 
-qint64 SignInThrottle::turnWait(Account &account, const QString &key, qint64 now)
+qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QString &group, qint64 now)
 {
     const qint64 interval = m_limits.accountCheckIntervalMs;
     // A peer that didn't come back when told gives up its place.
-    for (auto it = account.waiting.begin(); it != account.waiting.end();)
-        it = it->due + interval < now ? account.waiting.erase(it) : std::next(it);
-    auto mine = account.waiting.find(key);
-    if (mine == account.waiting.end()) {
-        const auto checked = account.checked.constFind(key);
-        const bool wasChecked = checked != account.checked.cend();
-        mine = account.waiting.insert(key, {wasChecked ? *checked : now, wasChecked, now});
+    account.waiting.removeIf([&](QHash<QString, Waiter>::iterator w) { return w->due + interval < now; });
+    if (!account.waiting.contains(key))
+        account.waiting.insert(key, {account.checked.value(key, now), now, group});
+
+    // A group waits since its last check or, never checked in the window,
+    // since the first of its waiting peers asked.
+    QHash<QString, qint64> groupSince;
+    for (const Waiter &w : std::as_const(account.waiting)) {
+        const qint64 since = account.groupChecked.value(w.group, w.since);
+        const auto it = groupSince.find(w.group);
+        if (it == groupSince.end())
+            groupSince.insert(w.group, since);
+        else
+            *it = std::min(*it, since);
     }
-    const auto order = [](const Waiter &w, const QString &k) { return std::tie(w.checked, w.since, k); };
-    qint64 ahead = 0;
-    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it) {
-        if (order(*it, it.key()) < order(*mine, key))
-            ++ahead;
+    struct Place
+    {
+        qint64 groupSince;
+        const QString *group;
+        qint64 since;
+        const QString *key;
+        qint64 due;
+    };
+    std::vector<Place> places;
+    places.reserve(account.waiting.size());
+    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it)
+        places.push_back({groupSince.value(it->group), &it->group, it->since, &it.key(), it->due});
+    const auto order = [](const Place &p) { return std::tie(p.groupSince, *p.group, p.since, *p.key); };
+    std::sort(places.begin(), places.end(),
+              [&](const Place &a, const Place &b) { return order(a) < order(b); });
+
+    // The groups take turns in that order, each giving its next peer; a
+    // peer's turn is (its place within its group, its group's place).
+    std::vector<std::pair<qsizetype, qsizetype>> turns(places.size());
+    std::pair<qsizetype, qsizetype> mine;
+    qsizetype groupIndex = -1;
+    for (size_t i = 0, first = 0; i < places.size(); ++i) {
+        if (i == 0 || *places[i].group != *places[i - 1].group) {
+            ++groupIndex;
+            first = i;
+        }
+        turns[i] = {qsizetype(i - first), groupIndex};
+        if (*places[i].key == key)
+            mine = turns[i];
     }
-    const qint64 open = account.lastCheck + interval;
-    if (ahead == 0 && now >= open) {
-        account.waiting.erase(mine);
+    // The turns from the next on go to the peers ahead that are back or
+    // due back by then, in the order they were told; a peer ahead that was
+    // told a later time doesn't hold this one up.
+    std::vector<qint64> dueAhead;
+    for (size_t i = 0; i < places.size(); ++i) {
+        if (turns[i] < mine && places[i].due + comebackGraceMs >= now)
+            dueAhead.push_back(places[i].due);
+    }
+    std::sort(dueAhead.begin(), dueAhead.end());
+    qint64 turn = std::max(account.lastCheck + interval, now);
+    for (const qint64 due : dueAhead) {
+        if (due > turn)
+            break;
+        turn += interval;
+    }
+    if (turn == now) {
+        account.waiting.remove(key);
         return 0;
     }
-    const qint64 wait = std::max<qint64>(open - now, 0) + ahead * interval;
-    mine->due = now + wait;
-    return wait;
+    account.waiting[key].due = turn;
+    return turn - now;
 }
 
 bool SignInThrottle::accountPaced(const QString &email, qint64 now)
@@ -83,6 +134,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     forgetOld(now);
     const QString key = peerKey(peer);
     const QString pair = key + u' ' + accountKey(email);
+    const QString group = peerGroup(peer);
     qint64 wait = 0;
     for (const QString &k : {key, pair}) {
         if (const auto it = m_failures.find(k); it != m_failures.end())
@@ -100,7 +152,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!paced(account, now)) {
         account.waiting.clear();
     } else if (!knownPeer) {
-        if (const qint64 turn = turnWait(account, key, now); turn > 0) {
+        if (const qint64 turn = turnWait(account, key, group, now); turn > 0) {
             m_failures[key].append(now);
             m_failures[pair].append(now);
             return turn;
@@ -117,6 +169,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!knownPeer) {
         account.lastCheck = now;
         account.checked.insert(key, now);
+        account.groupChecked.insert(group, now);
     }
     return 0;
 }
@@ -176,9 +229,11 @@ void SignInThrottle::forgetOld(qint64 now)
     const qint64 interval = m_limits.accountCheckIntervalMs;
     for (auto it = m_accounts.begin(); it != m_accounts.end();) {
         windowWait(it->failures, 1, m_limits.accountWindowMs, now);
-        it->checked.removeIf([&](QHash<QString, qint64>::iterator checked) {
+        const auto leftWindow = [&](QHash<QString, qint64>::iterator checked) {
             return *checked <= now - m_limits.accountWindowMs;
-        });
+        };
+        it->checked.removeIf(leftWindow);
+        it->groupChecked.removeIf(leftWindow);
         it->waiting.removeIf(
             [&](QHash<QString, Waiter>::iterator waiter) { return waiter->due + interval < now; });
         const bool pacing = it->lastCheck + interval > now;
