@@ -3,6 +3,8 @@
 #include "Peer.h"
 
 #include <algorithm>
+#include <limits>
+#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -49,63 +51,86 @@ bool SignInThrottle::paced(Account &account, qint64 now) const
     return windowWait(account.failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) > 0;
 }
 
+qsizetype SignInThrottle::Account::group(const QString &name)
+{
+    const auto it = groupIndex.constFind(name);
+    if (it != groupIndex.cend())
+        return *it;
+    groups.append({name, {}});
+    groupIndex.insert(name, groups.size() - 1);
+    return groups.size() - 1;
+}
+
+// Runs on every refused try at a paced account, so it stays linear in the
+// peers waiting: an attacker may have thousands of them.
 qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QString &group, qint64 now)
 {
     const qint64 interval = m_limits.accountCheckIntervalMs;
     // A peer that didn't come back when told gives up its place.
     account.waiting.removeIf([&](QHash<QString, Waiter>::iterator w) { return w->due + interval < now; });
-    if (!account.waiting.contains(key))
-        account.waiting.insert(key, {account.checked.value(key, now), now, group});
+    auto mineIt = account.waiting.find(key);
+    if (mineIt == account.waiting.end())
+        mineIt = account.waiting.insert(key, {account.checked.value(key, now), now, account.group(group)});
+    const Waiter mine = *mineIt;
 
     // A group waits since its last check or, never checked in the window,
     // since the first of its waiting peers asked.
-    QHash<QString, qint64> groupSince;
+    const qsizetype groupCount = account.groups.size();
+    std::vector<qint64> groupSince(groupCount, std::numeric_limits<qint64>::max());
+    std::vector<qsizetype> first(groupCount + 1, 0);
     for (const Waiter &w : std::as_const(account.waiting)) {
-        const qint64 since = account.groupChecked.value(w.group, w.since);
-        const auto it = groupSince.find(w.group);
-        if (it == groupSince.end())
-            groupSince.insert(w.group, since);
-        else
-            *it = std::min(*it, since);
+        groupSince[w.group] =
+            std::min(groupSince[w.group], account.groups[w.group].checked.value_or(w.since));
+        ++first[w.group + 1];
     }
+    std::partial_sum(first.begin(), first.end(), first.begin());
     struct Place
     {
-        qint64 groupSince;
-        const QString *group;
         qint64 since;
         const QString *key;
         qint64 due;
     };
-    std::vector<Place> places;
-    places.reserve(account.waiting.size());
+    std::vector<Place> places(account.waiting.size()); // by group
+    std::vector<qsizetype> next(first.begin(), first.end() - 1);
     for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it)
-        places.push_back({groupSince.value(it->group), &it->group, it->since, &it.key(), it->due});
-    const auto order = [](const Place &p) { return std::tie(p.groupSince, *p.group, p.since, *p.key); };
-    std::sort(places.begin(), places.end(),
-              [&](const Place &a, const Place &b) { return order(a) < order(b); });
+        places[next[it->group]++] = {it->since, &it.key(), it->due};
+    const auto earlier = [](const Place &a, const Place &b) {
+        return std::tie(a.since, *a.key) < std::tie(b.since, *b.key);
+    };
+    const auto groupBefore = [&](qsizetype a, qsizetype b) {
+        return std::tie(groupSince[a], account.groups[a].name) <
+               std::tie(groupSince[b], account.groups[b].name);
+    };
 
-    // The groups take turns in that order, each giving its next peer; a
-    // peer's turn is (its place within its group, its group's place).
-    std::vector<std::pair<qsizetype, qsizetype>> turns(places.size());
-    std::pair<qsizetype, qsizetype> mine;
-    qsizetype groupIndex = -1;
-    for (size_t i = 0, first = 0; i < places.size(); ++i) {
-        if (i == 0 || *places[i].group != *places[i - 1].group) {
-            ++groupIndex;
-            first = i;
+    // Round by round each group gives its next peer, the groups in that
+    // order. Ahead of this peer are thus the `rank` peers of its own group
+    // that wait longer, the `rank` that wait longest in every other group,
+    // and one more in each group before its own.
+    const Place me{mine.since, &mineIt.key(), mine.due};
+    const auto mineFrom = places.begin() + first[mine.group], mineTo = places.begin() + first[mine.group + 1];
+    const qsizetype rank = std::count_if(mineFrom, mineTo, [&](const Place &p) { return earlier(p, me); });
+    std::vector<qint64> dueAhead;
+    const auto count = [&](const Place &p) {
+        if (p.due + comebackGraceMs >= now)
+            dueAhead.push_back(p.due);
+    };
+    for (qsizetype g = 0; g < groupCount; ++g) {
+        const auto from = places.begin() + first[g], to = places.begin() + first[g + 1];
+        if (g == mine.group) {
+            for (auto p = from; p != to; ++p) {
+                if (earlier(*p, me))
+                    count(*p);
+            }
+            continue;
         }
-        turns[i] = {qsizetype(i - first), groupIndex};
-        if (*places[i].key == key)
-            mine = turns[i];
+        const qsizetype ahead = std::min<qsizetype>(to - from, rank + (groupBefore(g, mine.group) ? 1 : 0));
+        if (ahead < to - from)
+            std::nth_element(from, from + ahead, to, earlier);
+        std::for_each(from, from + ahead, count);
     }
     // The turns from the next on go to the peers ahead that are back or
     // due back by then, in the order they were told; a peer ahead that was
     // told a later time doesn't hold this one up.
-    std::vector<qint64> dueAhead;
-    for (size_t i = 0; i < places.size(); ++i) {
-        if (turns[i] < mine && places[i].due + comebackGraceMs >= now)
-            dueAhead.push_back(places[i].due);
-    }
     std::sort(dueAhead.begin(), dueAhead.end());
     qint64 turn = std::max(account.lastCheck + interval, now);
     for (const qint64 due : dueAhead) {
@@ -114,10 +139,10 @@ qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QStr
         turn += interval;
     }
     if (turn == now) {
-        account.waiting.remove(key);
+        account.waiting.erase(mineIt);
         return 0;
     }
-    account.waiting[key].due = turn;
+    mineIt->due = turn;
     return turn - now;
 }
 
@@ -169,7 +194,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!knownPeer) {
         account.lastCheck = now;
         account.checked.insert(key, now);
-        account.groupChecked.insert(group, now);
+        account.groups[account.group(group)].checked = now;
     }
     return 0;
 }
@@ -229,11 +254,13 @@ void SignInThrottle::forgetOld(qint64 now)
     const qint64 interval = m_limits.accountCheckIntervalMs;
     for (auto it = m_accounts.begin(); it != m_accounts.end();) {
         windowWait(it->failures, 1, m_limits.accountWindowMs, now);
-        const auto leftWindow = [&](QHash<QString, qint64>::iterator checked) {
+        it->checked.removeIf([&](QHash<QString, qint64>::iterator checked) {
             return *checked <= now - m_limits.accountWindowMs;
-        };
-        it->checked.removeIf(leftWindow);
-        it->groupChecked.removeIf(leftWindow);
+        });
+        for (Group &group : it->groups) {
+            if (group.checked && *group.checked <= now - m_limits.accountWindowMs)
+                group.checked.reset();
+        }
         it->waiting.removeIf(
             [&](QHash<QString, Waiter>::iterator waiter) { return waiter->due + interval < now; });
         const bool pacing = it->lastCheck + interval > now;

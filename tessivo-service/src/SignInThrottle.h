@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <mutex>
+#include <optional>
 
 namespace tessivo::server {
 
@@ -60,15 +61,23 @@ private:
     {
         qint64 since = 0; // its last check, or when it first asked
         qint64 due = 0;   // when it was told to come back
-        QString group;
+        qsizetype group = 0;
+    };
+    struct Group
+    {
+        QString name;
+        std::optional<qint64> checked; // its last check within the window
     };
     struct Account
     {
         QList<qint64> failures; // oldest first, at most twice the limit
         qint64 lastCheck = 0;
-        QHash<QString, qint64> checked;      // peer: its last check within the window
-        QHash<QString, qint64> groupChecked; // group: the same
-        QHash<QString, Waiter> waiting;      // peers refused while paced
+        QHash<QString, qint64> checked; // peer: its last check within the window
+        QList<Group> groups;            // each that asked while the account was tracked
+        QHash<QString, qsizetype> groupIndex;
+        QHash<QString, Waiter> waiting; // peers refused while paced
+
+        qsizetype group(const QString &name);
     };
 
     bool paced(Account &account, qint64 now) const;
