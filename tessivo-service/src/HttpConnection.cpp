@@ -8,11 +8,13 @@
 #include <QSocketNotifier>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,6 +46,27 @@ qsizetype headEnd(const QByteArray &in, qsizetype *separator)
         }
     }
     return -1;
+}
+
+// A field name is a token: no spaces, not even before the colon, where a
+// server and the proxy in front of it could read different names.
+bool isFieldName(const QByteArray &name)
+{
+    static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
+    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               punctuation.find(c) != std::string_view::npos;
+    });
+}
+
+// A field value holds no control characters but tabs: a NUL or a bare CR
+// ends it early for some readers and not for others.
+bool isFieldValue(const QByteArray &value)
+{
+    return std::none_of(value.begin(), value.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+    });
 }
 
 // "HTTP/1.0" gives 10 and any later 1.x 11, which it is answered as; a
@@ -342,16 +365,17 @@ bool HttpConnection::parseHead()
     int hosts = 0;
     int lengths = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
+        const QByteArray &line = lines[i];
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0) {
+        const QByteArray name = line.left(colon);
+        const QByteArray value = line.mid(colon + 1, line.endsWith('\r') ? line.size() - colon - 2 : -1);
+        if (colon <= 0 || !isFieldName(name) || !isFieldValue(value)) {
             refuse(400, "bad_request", "Malformed header.");
             return false;
         }
-        const QByteArray name = line.left(colon).trimmed();
         hosts += name.compare("host", Qt::CaseInsensitive) == 0;
         lengths += name.compare("content-length", Qt::CaseInsensitive) == 0;
-        request.headers.append({name, line.mid(colon + 1).trimmed()});
+        request.headers.append({name, value.trimmed()});
     }
     // Two of either would let whoever reads the request next take another
     // from it than this service did.
@@ -376,6 +400,12 @@ bool HttpConnection::parseHead()
     m_http10 = version == 10;
     m_closeAfterReply = m_http10 || request.header("connection").toLower() == "close";
     if (request.hasHeader("transfer-encoding")) {
+        // With a Content-Length as well, the two would frame the body
+        // differently for this service and for whatever stands before it.
+        if (lengths > 0) {
+            refuse(400, "bad_request", "Send either Transfer-Encoding or Content-Length, not both.");
+            return false;
+        }
         refuse(411, "length_required", "Send the body with a Content-Length.");
         return false;
     }

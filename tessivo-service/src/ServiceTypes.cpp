@@ -67,8 +67,9 @@ QStringList ServiceLimits::describe() const
             .arg(maxUploadsPerAccount),
         QStringLiteral(
             "Sign-in: %1 failures per client in %2; past %3 failures to one account in %4, from "
-            "anywhere, one try per %5, taken in turn by the clients asking (clients that signed in to it in "
-            "the last %6 are exempt).")
+            "anywhere, one try per %5, taken in turn by the groups of clients asking (an IPv4 /24 or IPv6 "
+            "/48), the group that has waited longest first, then the client in it that has (clients that "
+            "signed in to it in the last %6 are exempt).")
             .arg(signInFailuresPerPeer)
             .arg(duration(signInWindowMs))
             .arg(signInFailuresPerAccount)

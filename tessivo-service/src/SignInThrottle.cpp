@@ -2,7 +2,11 @@
 
 #include "Peer.h"
 
+#include <algorithm>
+#include <limits>
+#include <numeric>
 #include <tuple>
+#include <vector>
 
 namespace tessivo::server {
 
@@ -29,6 +33,11 @@ void takeBack(QHash<QString, QList<qint64>> &table, const QString &key, qint64 a
         table.erase(it);
 }
 
+// How long a turn that opened for a peer told to come back then waits for
+// it: Retry-After rounds up to a whole second, and the peer takes a moment
+// to connect.
+constexpr qint64 comebackGraceMs = 3000;
+
 QString accountKey(const QString &email)
 {
     return email.trimmed().toLower();
@@ -42,32 +51,99 @@ bool SignInThrottle::paced(Account &account, qint64 now) const
     return windowWait(account.failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) > 0;
 }
 
-qint64 SignInThrottle::turnWait(Account &account, const QString &key, qint64 now)
+qsizetype SignInThrottle::Account::group(const QString &name)
+{
+    const auto it = groupIndex.constFind(name);
+    if (it != groupIndex.cend())
+        return *it;
+    groups.append({name, {}});
+    groupIndex.insert(name, groups.size() - 1);
+    return groups.size() - 1;
+}
+
+// Runs on every refused try at a paced account, so it stays linear in the
+// peers waiting: an attacker may have thousands of them.
+qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QString &group, qint64 now)
 {
     const qint64 interval = m_limits.accountCheckIntervalMs;
     // A peer that didn't come back when told gives up its place.
-    for (auto it = account.waiting.begin(); it != account.waiting.end();)
-        it = it->due + interval < now ? account.waiting.erase(it) : std::next(it);
-    auto mine = account.waiting.find(key);
-    if (mine == account.waiting.end()) {
-        const auto checked = account.checked.constFind(key);
-        const bool wasChecked = checked != account.checked.cend();
-        mine = account.waiting.insert(key, {wasChecked ? *checked : now, wasChecked, now});
+    account.waiting.removeIf([&](QHash<QString, Waiter>::iterator w) { return w->due + interval < now; });
+    auto mineIt = account.waiting.find(key);
+    if (mineIt == account.waiting.end())
+        mineIt = account.waiting.insert(key, {account.checked.value(key, now), now, account.group(group)});
+    const Waiter mine = *mineIt;
+
+    // A group waits since its last check or, never checked in the window,
+    // since the first of its waiting peers asked.
+    const qsizetype groupCount = account.groups.size();
+    std::vector<qint64> groupSince(groupCount, std::numeric_limits<qint64>::max());
+    std::vector<qsizetype> first(groupCount + 1, 0);
+    for (const Waiter &w : std::as_const(account.waiting)) {
+        groupSince[w.group] =
+            std::min(groupSince[w.group], account.groups[w.group].checked.value_or(w.since));
+        ++first[w.group + 1];
     }
-    const auto order = [](const Waiter &w, const QString &k) { return std::tie(w.checked, w.since, k); };
-    qint64 ahead = 0;
-    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it) {
-        if (order(*it, it.key()) < order(*mine, key))
-            ++ahead;
+    std::partial_sum(first.begin(), first.end(), first.begin());
+    struct Place
+    {
+        qint64 since;
+        const QString *key;
+        qint64 due;
+    };
+    std::vector<Place> places(account.waiting.size()); // by group
+    std::vector<qsizetype> next(first.begin(), first.end() - 1);
+    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it)
+        places[next[it->group]++] = {it->since, &it.key(), it->due};
+    const auto earlier = [](const Place &a, const Place &b) {
+        return std::tie(a.since, *a.key) < std::tie(b.since, *b.key);
+    };
+    const auto groupBefore = [&](qsizetype a, qsizetype b) {
+        return std::tie(groupSince[a], account.groups[a].name) <
+               std::tie(groupSince[b], account.groups[b].name);
+    };
+
+    // Round by round each group gives its next peer, the groups in that
+    // order. Ahead of this peer are thus the `rank` peers of its own group
+    // that wait longer, the `rank` that wait longest in every other group,
+    // and one more in each group before its own.
+    const Place me{mine.since, &mineIt.key(), mine.due};
+    const auto mineFrom = places.begin() + first[mine.group], mineTo = places.begin() + first[mine.group + 1];
+    const qsizetype rank = std::count_if(mineFrom, mineTo, [&](const Place &p) { return earlier(p, me); });
+    std::vector<qint64> dueAhead;
+    const auto count = [&](const Place &p) {
+        if (p.due + comebackGraceMs >= now)
+            dueAhead.push_back(p.due);
+    };
+    for (qsizetype g = 0; g < groupCount; ++g) {
+        const auto from = places.begin() + first[g], to = places.begin() + first[g + 1];
+        if (g == mine.group) {
+            for (auto p = from; p != to; ++p) {
+                if (earlier(*p, me))
+                    count(*p);
+            }
+            continue;
+        }
+        const qsizetype ahead = std::min<qsizetype>(to - from, rank + (groupBefore(g, mine.group) ? 1 : 0));
+        if (ahead < to - from)
+            std::nth_element(from, from + ahead, to, earlier);
+        std::for_each(from, from + ahead, count);
     }
-    const qint64 open = account.lastCheck + interval;
-    if (ahead == 0 && now >= open) {
-        account.waiting.erase(mine);
+    // The turns from the next on go to the peers ahead that are back or
+    // due back by then, in the order they were told; a peer ahead that was
+    // told a later time doesn't hold this one up.
+    std::sort(dueAhead.begin(), dueAhead.end());
+    qint64 turn = std::max(account.lastCheck + interval, now);
+    for (const qint64 due : dueAhead) {
+        if (due > turn)
+            break;
+        turn += interval;
+    }
+    if (turn == now) {
+        account.waiting.erase(mineIt);
         return 0;
     }
-    const qint64 wait = std::max<qint64>(open - now, 0) + ahead * interval;
-    mine->due = now + wait;
-    return wait;
+    mineIt->due = turn;
+    return turn - now;
 }
 
 bool SignInThrottle::accountPaced(const QString &email, qint64 now)
@@ -83,6 +159,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     forgetOld(now);
     const QString key = peerKey(peer);
     const QString pair = key + u' ' + accountKey(email);
+    const QString group = peerGroup(peer);
     qint64 wait = 0;
     for (const QString &k : {key, pair}) {
         if (const auto it = m_failures.find(k); it != m_failures.end())
@@ -100,7 +177,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!paced(account, now)) {
         account.waiting.clear();
     } else if (!knownPeer) {
-        if (const qint64 turn = turnWait(account, key, now); turn > 0) {
+        if (const qint64 turn = turnWait(account, key, group, now); turn > 0) {
             m_failures[key].append(now);
             m_failures[pair].append(now);
             return turn;
@@ -117,6 +194,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!knownPeer) {
         account.lastCheck = now;
         account.checked.insert(key, now);
+        account.groups[account.group(group)].checked = now;
     }
     return 0;
 }
@@ -179,6 +257,10 @@ void SignInThrottle::forgetOld(qint64 now)
         it->checked.removeIf([&](QHash<QString, qint64>::iterator checked) {
             return *checked <= now - m_limits.accountWindowMs;
         });
+        for (Group &group : it->groups) {
+            if (group.checked && *group.checked <= now - m_limits.accountWindowMs)
+                group.checked.reset();
+        }
         it->waiting.removeIf(
             [&](QHash<QString, Waiter>::iterator waiter) { return waiter->due + interval < now; });
         const bool pacing = it->lastCheck + interval > now;

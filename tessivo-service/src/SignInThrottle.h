@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <mutex>
+#include <optional>
 
 namespace tessivo::server {
 
@@ -20,11 +21,17 @@ namespace tessivo::server {
 // with, so a 429 doesn't tell which addresses have accounts. Times are the
 // caller's clock; every worker thread shares one.
 //
-// While an account is paced, its checks go in turn to the peers that asked:
-// first to peers never checked against it in the window (its owner on a new
-// address is one; an attacker has only so many addresses), then to the one
-// checked longest ago. A refused try counts against the peer that made it,
-// so polling for the next free check costs a guesser its own limit.
+// While an account is paced, its checks go in turn to the groups of peers
+// that asked (peerGroup: an IPv4 /24, an IPv6 /48): the next to the group
+// that has waited longest, since its last check or since it first asked,
+// and within it to the peer that has waited longest. Whoever holds many
+// addresses in a few groups thus gets a few turns, and the owner asking
+// from another group waits about one turn per group asking. A peer told
+// when to come back gets its turn then if it comes within a few seconds,
+// and keeps its place for an interval more; a turn no peer ahead is due
+// for goes to whoever asks. A refused try counts against the peer that
+// made it, so polling for the next free check costs a guesser its own
+// limit.
 class SignInThrottle
 {
 public:
@@ -53,20 +60,30 @@ private:
     struct Waiter
     {
         qint64 since = 0; // its last check, or when it first asked
-        bool checked = false;
-        qint64 due = 0; // when it was told to come back
+        qint64 due = 0;   // when it was told to come back
+        qsizetype group = 0;
+    };
+    struct Group
+    {
+        QString name;
+        std::optional<qint64> checked; // its last check within the window
     };
     struct Account
     {
         QList<qint64> failures; // oldest first, at most twice the limit
         qint64 lastCheck = 0;
         QHash<QString, qint64> checked; // peer: its last check within the window
+        QList<Group> groups;            // each that asked while the account was tracked
+        QHash<QString, qsizetype> groupIndex;
         QHash<QString, Waiter> waiting; // peers refused while paced
+
+        qsizetype group(const QString &name);
     };
 
     bool paced(Account &account, qint64 now) const;
-    // Milliseconds until `key`'s turn at a paced account, 0 when it is now.
-    qint64 turnWait(Account &account, const QString &key, qint64 now);
+    // Milliseconds until the turn at a paced account of peer `key`, in
+    // `group`, 0 when it is now.
+    qint64 turnWait(Account &account, const QString &key, const QString &group, qint64 now);
     void forgetOld(qint64 now);
 
     const ServiceLimits m_limits;

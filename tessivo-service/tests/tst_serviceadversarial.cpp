@@ -720,8 +720,9 @@ private slots:
     }
 
     // Heads are read as HTTP/1.1 has them: one Host and at most one
-    // Content-Length, the absolute form of a target, bare LF line ends,
-    // and any later 1.x version answered as 1.1.
+    // Content-Length, a body framed one way only, names that are tokens
+    // and values without control characters, the absolute form of a
+    // target, bare LF line ends, and any later 1.x version answered as 1.1.
     void headsAreReadAsHttp11Has_data()
     {
         QTest::addColumn<QByteArray>("request"); // PORT: the service's
@@ -733,6 +734,26 @@ private slots:
                           "content-length: 30\r\n\r\n{}")
             << 400;
         QTest::newRow("HTTP/1.1 without Host") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 400;
+        QTest::newRow("Transfer-Encoding and Content-Length")
+            << QByteArray("POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 2\r\n"
+                          "transfer-encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n")
+            << 400;
+        QTest::newRow("Transfer-Encoding alone")
+            << QByteArray("POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\n"
+                          "transfer-encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n")
+            << 411;
+        QTest::newRow("NUL in a value")
+            << QByteArray("GET /style.css HTTP/1.1\r\nhost: localhost\r\nx-note: a") + '\0' + "b\r\n\r\n"
+            << 400;
+        QTest::newRow("bare CR in a value")
+            << QByteArray("GET /style.css HTTP/1.1\r\nhost: localhost\r\nx-note: a\rb\r\n\r\n") << 400;
+        QTest::newRow("space in a name")
+            << QByteArray("GET /style.css HTTP/1.1\r\nhost: localhost\r\nx note: a\r\n\r\n") << 400;
+        QTest::newRow("space before the colon")
+            << QByteArray("GET /style.css HTTP/1.1\r\nhost : localhost\r\n\r\n") << 400;
+        QTest::newRow("tab and high bytes in a value")
+            << QByteArray("GET /style.css HTTP/1.1\r\nhost: localhost\r\nx-note: a\tb \xc3\xa9 \r\n\r\n")
+            << 200;
         QTest::newRow("absolute form")
             << QByteArray("GET http://localhost:PORT/style.css HTTP/1.1\r\nhost: localhost:PORT\r\n\r\n")
             << 200;
