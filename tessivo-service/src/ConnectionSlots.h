@@ -13,9 +13,9 @@ class HttpConnection;
 // The service's connection slots, shared between client groups (see
 // peerGroup). A handful of addresses can open as many connections as the
 // service has and keep each of them just above its floor rate, so at the
-// cap nobody's pace is proof of need: a newcomer from a group holding fewer
-// slots than another takes one from the group holding the most, whatever
-// that group's connections are doing. Within that group, one that costs
+// cap nobody's pace is proof of need: a newcomer from a group that holds
+// fewer slots than the group holding the most, even with its own, takes one
+// from that group, whatever its connections are doing. Within that group, one that costs
 // nothing to close (idle, or behind its floor) goes first, then the oldest.
 // A newcomer whose group already holds as many as any other waits, unread,
 // in a small room of accepted connections until a slot is freed or one
@@ -52,7 +52,6 @@ public:
     // waited `maxWaitMs` or longer no longer wait: they are in `expired`.
     QList<Move> makeRoom(qint64 now, qint64 maxWaitMs, QList<HttpConnection *> *expired);
     bool hasWaiting() const { return !m_waiting.isEmpty(); }
-    int holders() const { return int(m_holders.size()); }
 
 private:
     struct Holder

@@ -40,8 +40,9 @@ QStringList ServiceLimits::describe() const
         QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64). Slots are "
                        "shared between client groups (an IPv4 /24 or IPv6 /48; behind a trusted proxy, the "
                        "forwarded client's): at the cap a new connection from a group holding fewer than "
-                       "another takes a slot from the group holding the most (one idle or behind its floor "
-                       "first, else its oldest); any other takes the place of an idle or slow one in a group "
+                       "the group holding the most, even with it, takes a slot from that group (one idle or "
+                       "behind its floor first, else its oldest); any other takes the place of an idle or "
+                       "slow one in a group "
                        "holding at least as many, or waits, unread, up to %3 for a free slot, then gets "
                        "503.")
             .arg(overall)
