@@ -503,6 +503,37 @@ private slots:
         QTRY_COMPARE(replyStatus(late->peek(64)), 200);
     }
 
+    // Behind the trusted proxy each connection counts in its forwarded
+    // client's group, not in the proxy's.
+    void slotsAreSharedByTheForwardedClientsGroup()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 5;
+        options.trustedProxies = {QHostAddress(u"127.0.5.2"_s)};
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // nobody falls behind
+        const auto open = [&](const QString &from, const QByteArray &forwardedFor) {
+            auto socket = rawClient(f, from);
+            socket->write(
+                "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\n" +
+                (forwardedFor.isEmpty() ? QByteArray() : "x-forwarded-for: " + forwardedFor + "\r\n") +
+                "content-length: 100\r\n\r\n");
+            [&] { QTRY_VERIFY(kernelQueue(f.server->port()) == 0 && takenByService(f, *socket)); }();
+            return socket;
+        };
+        // Two from one group directly, three through the proxy from three.
+        auto direct = open(u"127.0.1.2"_s, {}), directToo = open(u"127.0.1.3"_s, {});
+        std::vector<std::unique_ptr<QTcpSocket>> proxied;
+        for (int i = 1; i <= 3; ++i)
+            proxied.push_back(open(u"127.0.5.2"_s, "10.0.%1.1"_ba.replace("%1", QByteArray::number(i))));
+        auto newcomer = open(u"127.0.2.2"_s, {});
+        QTRY_VERIFY((direct->readAll(), direct->state() == QAbstractSocket::UnconnectedState));
+        QCOMPARE(directToo->state(), QAbstractSocket::ConnectedState);
+        for (const auto &socket : proxied)
+            QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    }
+
     // Silent connections from a few addresses can't fill the service: at
     // the cap the oldest idle one gives way, long before any deadline.
     void idleConnectionsGiveWayAtTheCap()
