@@ -163,6 +163,7 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
       m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)),
       m_floor(limits.floorBytesPerSecond, limits.floorWindowMs, limits.floorGraceMs)
 {
+    m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
     // The accepted descriptor comes blocking: one client that stops reading
     // would then hold the whole event loop in send().
@@ -210,8 +211,7 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
             break;
         }
     });
-    m_idle.start();
-    // The whole head within the deadline from accept: a connection that
+    // The whole head within the deadline from the start: a connection that
     // sends nothing doesn't hold its slot for the idle timeout.
     m_headDeadline.setSingleShot(true);
     m_headDeadline.setInterval(m_limits.headDeadlineMs);
@@ -219,7 +219,6 @@ HttpConnection::HttpConnection(qintptr descriptor, const QHostAddress &peer, con
         if (m_state == State::Head)
             refuse(408, "timeout", "The request took too long to arrive.");
     });
-    m_headDeadline.start();
     m_progressCheck.setInterval(m_limits.progressCheckMs);
     connect(&m_progressCheck, &QTimer::timeout, this, &HttpConnection::checkProgress);
     m_linger.setSingleShot(true);
@@ -231,6 +230,16 @@ HttpConnection::~HttpConnection()
 {
     if (m_descriptor >= 0)
         ::close(int(m_descriptor));
+}
+
+void HttpConnection::start()
+{
+    if (m_started || m_state != State::Head)
+        return;
+    m_started = true;
+    m_readNotifier->setEnabled(true);
+    m_idle.start();
+    m_headDeadline.start();
 }
 
 void HttpConnection::onReadable()

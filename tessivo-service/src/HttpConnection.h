@@ -30,6 +30,10 @@ public:
     // The socket's peer address.
     QHostAddress socketPeer() const { return m_socketPeer; }
 
+    // Begins reading requests. Until then the connection waits for a slot:
+    // nothing is read and no deadline runs.
+    void start();
+
     // Answers `bodyAdmission`: the largest body accepted, or a negative
     // value when the request lacks the credentials for a large body.
     void admitBody(qint64 limit);
@@ -62,6 +66,8 @@ public:
     // it gives way to a new one.
     bool mayGiveWay() const;
     qint64 queuedBytes() const { return m_out.size() - m_outPos; }
+    // An admitted body is still on its way.
+    bool isReceivingBody() const { return m_state == State::Body; }
 
 signals:
     // Every request head as soon as it is parsed; a receiver may refuse it.
@@ -119,6 +125,7 @@ private:
     bool m_closeAfterReply = false;
     bool m_readClosed = false;
     bool m_resumeQueued = false;
+    bool m_started = false;
     QTimer m_idle;
     QTimer m_headDeadline;
     ProgressFloor m_floor;

@@ -4,6 +4,7 @@
 #include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
+#include "protocol/WireRecords.h"
 
 #include <QMetaObject>
 
@@ -17,11 +18,14 @@ namespace tessivo::server {
 Q_LOGGING_CATEGORY(lcService, "tessivo.service")
 
 namespace {
-// Descriptors kept free of connections: listeners, the database, logs.
+// Descriptors kept free of connections: listeners, the database, logs,
+// and connections waiting for a slot.
 constexpr int reservedDescriptors = 64;
-// How long a body refused for want of room is asked to wait before it is
-// sent again.
-constexpr int bodyRetryAfterSeconds = 10;
+// Connections accepted at the cap that wait for a slot, unread.
+constexpr int waitingRoom = 32;
+// How long a client refused for want of room (a slot or a body's budget)
+// is asked to wait before it tries again.
+constexpr int busyRetryAfterSeconds = 10;
 // Image bytes read from the database per step of a streamed reply.
 constexpr qint64 imagePieceBytes = 256 * protocol::kibibyte;
 
@@ -68,6 +72,30 @@ QHostAddress peerAddress(qintptr descriptor)
     return isV4 ? QHostAddress(v4) : peer;
 }
 
+// Answers a client that finds neither a slot nor room to wait, and closes
+// at once: such clients may come faster than a lingering close would let
+// their descriptors go.
+void turnAway(qintptr descriptor)
+{
+    static const QByteArray reply = [] {
+        const QByteArray body =
+            ErrorBody{QStringLiteral("busy"), QStringLiteral("The service is busy. Try again in a moment.")}
+                .encoded();
+        return "HTTP/1.1 503 " + reasonPhrase(503) + "\r\ncontent-type: application/json\r\nretry-after: " +
+               QByteArray::number(busyRetryAfterSeconds) +
+               "\r\nconnection: close\r\ncontent-length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+               body;
+    }();
+    const int socket = int(descriptor);
+    ::send(socket, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the request sent so far is read first: closing on unread bytes
+    // would reset the connection, and the client might lose the reply.
+    char scratch[16 * 1024];
+    for (int i = 0; i < 4 && ::recv(socket, scratch, sizeof scratch, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::close(socket);
+}
+
 bool isUpload(const LoggedRequest &head)
 {
     return isFor(head, protocol::Endpoint::uploadImage);
@@ -103,6 +131,7 @@ Server::Server(ServerOptions options, QObject *parent)
     d->acceptRetry.setSingleShot(true);
     d->acceptRetry.setInterval(1000);
     connect(&d->acceptRetry, &QTimer::timeout, this, [this] { d->resumeAccepting(); });
+    connect(&d->roomCheck, &QTimer::timeout, this, [this] { d->lookForRoom(); });
 }
 
 Server::~Server()
@@ -123,6 +152,8 @@ bool Server::start(QString *error)
     d->maxConnections = d->options.limits.maxConnections > 0
                             ? d->options.limits.maxConnections
                             : std::max(16, descriptors - reservedDescriptors);
+    d->connectionSlots = ConnectionSlots(d->maxConnections, waitingRoom);
+    d->roomCheck.setInterval(d->options.limits.progressCheckMs);
 
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
     const bool defaults = addresses.isEmpty();
@@ -169,8 +200,7 @@ bool Server::start(QString *error)
         // Loopback defaults share the port the first one was given.
         if (defaults && !d->listeners.isEmpty())
             port = d->listeners.first()->serverPort();
-        auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); },
-                                      [this] { d->makeRoom(); }, this);
+        auto *listener = new Listener([this](qintptr descriptor) { d->accept(descriptor); }, this);
         // Many clients connecting at once wait in the backlog rather than
         // have their handshakes dropped and retried seconds later.
         listener->setListenBacklogSize(4096);
@@ -202,8 +232,8 @@ bool Server::start(QString *error)
 void Server::stop()
 {
     d->pool.stop();
+    d->roomCheck.stop();
     for (Listener *listener : std::as_const(d->listeners)) {
-        listener->watchBacklog(false);
         listener->close();
         listener->deleteLater();
     }
@@ -238,19 +268,17 @@ quint16 Server::port() const
 void Server::Private::accept(qintptr descriptor)
 {
     const QHostAddress peer = peerAddress(descriptor);
+    // Behind a trusted proxy the client is known only from a request: until
+    // then the connection counts under the proxy's own group.
+    const QString group = peerGroup(peer);
+    if (connectionSlots.turnsAway(group)) {
+        turnAway(descriptor);
+        return;
+    }
     quint16 localPort = 0;
     const QHostAddress local = localAddress(descriptor, &localPort);
     auto *connection =
         new HttpConnection(descriptor, peer, options.limits, options.trustedProxies, steadyClock, q);
-    byAge.insert(++accepted, connection);
-    ageOf.insert(connection, accepted);
-    ++openConnections;
-    // Accepted past the cap (Qt takes all of a burst at once): the oldest
-    // idle connection makes room for this one.
-    if (openConnections > maxConnections)
-        closeOldestIdle(connection);
-    if (openConnections >= maxConnections)
-        pauseAccepting();
     QObject::connect(connection, &HttpConnection::closed, q, [this, connection] { closed(connection); });
     QObject::connect(connection, &HttpConnection::headParsed, q,
                      [this, connection, local, localPort](const LoggedRequest &head) {
@@ -259,6 +287,7 @@ void Server::Private::accept(qintptr descriptor)
                                                 "This service doesn't answer for that host name.");
                              return;
                          }
+                         connectionSlots.regroup(connection, peerGroup(head.peer));
                          countPeer(connection, peerKey(head.peer));
                      });
     QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
@@ -274,9 +303,16 @@ void Server::Private::accept(qintptr descriptor)
                          else
                              route(connection, request);
                      });
-    // Behind the trusted proxy the client is known only from a request.
+    HttpConnection *givingWay = nullptr;
+    const bool taken = connectionSlots.arrive(connection, group, steadyClock.now(), &givingWay);
+    if (givingWay)
+        givingWay->reset(); // its slot is already the newcomer's
     if (!isTrustedProxy(peer, options.trustedProxies))
         countPeer(connection, peerKey(peer));
+    if (taken)
+        connection->start();
+    else
+        queueRoomCheck();
 }
 
 void Server::Private::countPeer(HttpConnection *connection, const QString &key)
@@ -294,62 +330,60 @@ void Server::Private::countPeer(HttpConnection *connection, const QString &key)
 void Server::Private::closed(HttpConnection *connection)
 {
     releaseBody(connection);
-    byAge.remove(ageOf.take(connection));
     const QString key = peerOf.take(connection);
     if (!key.isNull() && --perPeer[key] <= 0)
         perPeer.remove(key);
-    --openConnections;
-    if (openConnections < maxConnections)
-        resumeAccepting();
+    if (HttpConnection *next = connectionSlots.leave(connection))
+        next->start();
+    resumeAccepting();
 }
 
 void Server::Private::pauseAccepting()
 {
     acceptPaused = true;
-    for (Listener *listener : std::as_const(listeners)) {
+    for (Listener *listener : std::as_const(listeners))
         listener->pauseAccepting();
-        // At the cap a waiting client may take an idle connection's place;
-        // out of descriptors only the retry timer helps.
-        listener->watchBacklog(openConnections >= maxConnections);
-    }
 }
 
 void Server::Private::resumeAccepting()
 {
     if (!acceptPaused)
         return;
-    if (openConnections >= maxConnections) {
-        for (Listener *listener : std::as_const(listeners))
-            listener->watchBacklog(true);
-        return;
-    }
     acceptPaused = false;
-    for (Listener *listener : std::as_const(listeners)) {
-        listener->watchBacklog(false);
-        listener->resumeAccepting();
-    }
-}
-
-bool Server::Private::closeOldestIdle(HttpConnection *spare)
-{
-    for (HttpConnection *connection : std::as_const(byAge)) {
-        if (connection != spare && connection->mayGiveWay()) {
-            connection->reset(); // closed() counts it out and resumes accepting
-            return true;
-        }
-    }
-    return false;
-}
-
-void Server::Private::makeRoom()
-{
-    if (closeOldestIdle(nullptr))
-        return;
-    // Every connection is busy: the client waits in the backlog, and the
-    // connections are looked at again in a while rather than on every wake.
     for (Listener *listener : std::as_const(listeners))
-        listener->watchBacklog(false);
-    acceptRetry.start();
+        listener->resumeAccepting();
+}
+
+void Server::Private::queueRoomCheck()
+{
+    if (!roomCheck.isActive())
+        roomCheck.start();
+    if (roomCheckQueued)
+        return;
+    roomCheckQueued = true;
+    QMetaObject::invokeMethod(
+        q,
+        [this] {
+            roomCheckQueued = false;
+            lookForRoom();
+        },
+        Qt::QueuedConnection);
+}
+
+void Server::Private::lookForRoom()
+{
+    QList<HttpConnection *> expired;
+    const QList<ConnectionSlots::Move> moves =
+        connectionSlots.makeRoom(steadyClock.now(), options.limits.headDeadlineMs, &expired);
+    for (const ConnectionSlots::Move &move : moves) {
+        move.givingWay->reset();
+        move.newcomer->start();
+    }
+    for (HttpConnection *connection : std::as_const(expired))
+        connection->refuse(503, "busy", "The service is busy. Try again in a moment.",
+                           {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
+    if (!connectionSlots.hasWaiting())
+        roomCheck.stop();
 }
 
 void Server::Private::admit(HttpConnection *connection, const LoggedRequest &head)
@@ -375,9 +409,10 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
                         guard->refuse(429, "too_many_uploads", "Wait for your other uploads to finish.");
                         return;
                     }
-                    if (!holdBody(guard, {userId, peerKey(headOnly.peer), declared})) {
+                    if (!holdBody(guard,
+                                  {userId, peerKey(headOnly.peer), peerGroup(headOnly.peer), declared})) {
                         guard->refuse(503, "unavailable", "The service is busy. Try again in a moment.",
-                                      {{"retry-after", QByteArray::number(bodyRetryAfterSeconds)}});
+                                      {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
                         return;
                     }
                     if (isUpload(headOnly)) {
@@ -391,21 +426,72 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
     });
 }
 
-bool Server::Private::holdBody(HttpConnection *connection, const BodyHold &hold)
+bool Server::Private::holdBody(HttpConnection *connection, BodyHold hold)
 {
-    // Accounts and peers are counted apart, so that neither key can
-    // stand for the other.
-    const QString account = QStringLiteral("account ") + hold.account;
-    const QString peer = QStringLiteral("peer ") + hold.peer;
+    // Accounts, peers and groups are counted apart, so that no key can
+    // stand for another.
+    hold.account.prepend(QStringLiteral("account "));
+    hold.peer.prepend(QStringLiteral("peer "));
+    hold.group.prepend(QStringLiteral("group "));
     const ServiceLimits &limits = options.limits;
-    if (bodyBytes + hold.bytes > limits.bodyBudgetBytes ||
-        bodyBytesOf.value(account) + hold.bytes > limits.bodyShareBytes ||
-        bodyBytesOf.value(peer) + hold.bytes > limits.bodyShareBytes)
+    if (bodyBytesOf.value(hold.account) + hold.bytes > limits.bodyShareBytes ||
+        bodyBytesOf.value(hold.peer) + hold.bytes > limits.bodyShareBytes)
         return false;
+    // With the budget taken, a body just above the floor would keep its
+    // room for hours, and whoever came first would hold it. So room is made
+    // for a group by the group holding the most, when that is more than the
+    // newcomer's will hold with this body: that group's oldest bodies still
+    // being received are cut off (503, to be sent again later), as few as
+    // make room. The group cut holds more than the newcomer's did, so it
+    // can't cut back in turn; a newcomer whose group already holds as much
+    // as any other waits for room like everyone else.
+    QList<HttpConnection *> cut;
+    qint64 room = limits.bodyBudgetBytes - bodyBytes;
+    if (room < hold.bytes) {
+        struct Body
+        {
+            quint64 order;
+            HttpConnection *connection;
+            QString group;
+            qint64 bytes;
+        };
+        std::vector<Body> bodies;
+        QHash<QString, qint64> held; // by the other groups, less what is cut
+        for (auto body = bodyOf.cbegin(); body != bodyOf.cend(); ++body) {
+            if (body->group == hold.group || !body.key()->isReceivingBody())
+                continue;
+            bodies.push_back({body->order, body.key(), body->group, body->bytes});
+            held.insert(body->group, bodyBytesOf.value(body->group));
+        }
+        std::sort(bodies.begin(), bodies.end(),
+                  [](const Body &a, const Body &b) { return a.order < b.order; });
+        const qint64 mine = bodyBytesOf.value(hold.group) + hold.bytes;
+        while (room < hold.bytes) {
+            // The oldest body of the group holding the most.
+            auto victim = bodies.end();
+            for (auto body = bodies.begin(); body != bodies.end(); ++body) {
+                if (held[body->group] > mine &&
+                    (victim == bodies.end() || held[body->group] > held[victim->group]))
+                    victim = body;
+            }
+            if (victim == bodies.end())
+                return false;
+            held[victim->group] -= victim->bytes;
+            room += victim->bytes;
+            cut.append(victim->connection);
+            bodies.erase(victim);
+        }
+    }
+    for (HttpConnection *body : std::as_const(cut)) {
+        releaseBody(body);
+        body->refuse(503, "unavailable", "The service is busy. Try again in a moment.",
+                     {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
+    }
+    hold.order = ++bodiesHeld;
     bodyBytes += hold.bytes;
-    bodyBytesOf[account] += hold.bytes;
-    bodyBytesOf[peer] += hold.bytes;
-    bodyOf.insert(connection, {account, peer, hold.bytes});
+    for (const QString &key : {hold.account, hold.peer, hold.group})
+        bodyBytesOf[key] += hold.bytes;
+    bodyOf.insert(connection, hold);
     return true;
 }
 
@@ -418,7 +504,7 @@ void Server::Private::releaseBody(HttpConnection *connection)
     if (hold == bodyOf.cend())
         return;
     bodyBytes -= hold->bytes;
-    for (const QString &key : {hold->account, hold->peer}) {
+    for (const QString &key : {hold->account, hold->peer, hold->group}) {
         if ((bodyBytesOf[key] -= hold->bytes) <= 0)
             bodyBytesOf.remove(key);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AiForwarder.h"
+#include "ConnectionSlots.h"
 #include "HostRule.h"
 #include "HttpConnection.h"
 #include "Listener.h"
@@ -10,7 +11,6 @@
 
 #include <QHash>
 #include <QLoggingCategory>
-#include <QMap>
 #include <QPointer>
 #include <QTimer>
 
@@ -39,16 +39,15 @@ struct Server::Private
     HostRule hosts;
 
     int maxConnections = 0;
-    int openConnections = 0;
+    ConnectionSlots connectionSlots{0, 0};
+    // Waiting connections are looked at again on this timer, while any wait.
+    QTimer roomCheck;
+    bool roomCheckQueued = false;
     bool acceptPaused = false;
     QTimer acceptRetry;
     // Open connections per peer, and the peer each counts under.
     QHash<QString, int> perPeer;
     QHash<HttpConnection *, QString> peerOf;
-    // Open connections oldest first, for making room at the cap.
-    QMap<quint64, HttpConnection *> byAge;
-    QHash<HttpConnection *, quint64> ageOf;
-    quint64 accepted = 0;
     // Uploads being received per account, and the account of each.
     QHash<QString, int> uploads;
     QHash<HttpConnection *, QString> uploadOf;
@@ -58,11 +57,14 @@ struct Server::Private
     {
         QString account;
         QString peer;
+        QString group;
         qint64 bytes = 0;
+        quint64 order = 0;
     };
     qint64 bodyBytes = 0;
     QHash<QString, qint64> bodyBytesOf;
     QHash<HttpConnection *, BodyHold> bodyOf;
+    quint64 bodiesHeld = 0;
     int startFailure = 1;
 
     // A layer around the routes (the testing library installs one); it
@@ -75,9 +77,10 @@ struct Server::Private
     void closed(HttpConnection *connection);
     void countPeer(HttpConnection *connection, const QString &key);
     void admit(HttpConnection *connection, const LoggedRequest &head);
-    // False when the body would take the process, the account or the peer
-    // past its part of the budget; otherwise it is counted until released.
-    bool holdBody(HttpConnection *connection, const BodyHold &hold);
+    // False when the body would take the account or the peer past its
+    // share of the budget, or needs room that nobody owes its group;
+    // otherwise it is counted until released.
+    bool holdBody(HttpConnection *connection, BodyHold hold);
     // Ends an admitted body's upload count and budget, once answered or closed.
     void releaseBody(HttpConnection *connection);
     void route(HttpConnection *connection, const LoggedRequest &request);
@@ -87,10 +90,10 @@ struct Server::Private
     void streamPull(HttpConnection *connection, const Reply &start, const std::shared_ptr<PullReply> &body);
     void pauseAccepting();
     void resumeAccepting();
-    // A client waits in the backlog at the cap: the oldest connection that
-    // is idle or behind its floor gives way to it.
-    void makeRoom();
-    bool closeOldestIdle(HttpConnection *spare);
+    // Soon, and then now and then while any waits: gives waiting
+    // connections the slots of those that may give way to them.
+    void queueRoomCheck();
+    void lookForRoom();
 };
 
 } // namespace tessivo::server

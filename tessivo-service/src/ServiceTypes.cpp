@@ -44,17 +44,26 @@ QStringList ServiceLimits::describe() const
     const QString overall =
         maxConnections > 0 ? QString::number(maxConnections) : QStringLiteral("the descriptor limit less 64");
     return {
-        QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64); at the cap "
-                       "the oldest connection that is idle or behind its floor rate gives way to a new one.")
+        QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64). Slots are "
+                       "shared between client groups (an IPv4 /24 or IPv6 /48; behind a trusted proxy, the "
+                       "forwarded client's): at the cap a new connection from a group holding fewer than "
+                       "the group holding the most, even with it, takes a slot from that group (one idle or "
+                       "behind its floor first, else its oldest); any other takes the place of an idle or "
+                       "slow one in a group "
+                       "holding at least as many, or waits, unread, up to %3 for a free slot, then gets "
+                       "503.")
             .arg(overall)
-            .arg(maxConnectionsPerPeer),
+            .arg(maxConnectionsPerPeer)
+            .arg(duration(headDeadlineMs)),
         QStringLiteral("Requests: the head (at most %1) within %2 of connecting; a body being sent and a "
                        "reply being read keep at least %3/s averaged over %4, or are cut off (at the "
                        "connection cap, once behind after %5).")
             .arg(bytes(maxHeadBytes), duration(headDeadlineMs), bytes(floorBytesPerSecond),
                  duration(floorWindowMs), duration(floorGraceMs)),
-        QStringLiteral("Bodies over 64 KiB in flight: %1 at once, %2 per account and per client; past "
-                       "that a new one gets 503 with Retry-After.")
+        QStringLiteral("Bodies over 64 KiB in flight: %1 at once, %2 per account and per client. When "
+                       "all is taken, a group holding less than another will hold with a new body gets "
+                       "room: the group holding the most has its oldest bodies still being sent cut off "
+                       "with 503. Any other new body gets 503 with Retry-After before it is sent.")
             .arg(bytes(bodyBudgetBytes), bytes(bodyShareBytes)),
         QStringLiteral("Idle: a connection between requests, or a reply that stops coming, is closed after "
                        "%1; a streamed reply unread past %2 is dropped.")

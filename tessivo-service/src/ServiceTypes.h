@@ -20,8 +20,8 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 struct ServiceLimits
 {
     // Open connections at once, overall (0: the descriptor limit less 64)
-    // and per peer. At the overall cap the oldest connection that is idle,
-    // still sending its head, or behind its floor rate gives way to a new one.
+    // and per peer. At the overall cap the slots are shared between client
+    // groups (see ConnectionSlots).
     int maxConnections = 0;
     int maxConnectionsPerPeer = 256;
     // The whole request head must arrive this long after accept (or, on a
@@ -49,8 +49,9 @@ struct ServiceLimits
     qint64 maxQueuedBytes = 16 * 1024 * 1024;
     // Large bodies (over 64 KiB) being received, by declared length: at
     // most this much at once in the process, and at most a share of it per
-    // account and per peer. A body that doesn't fit answers 503 with
-    // Retry-After before any of it is read.
+    // account and per peer. A body that doesn't fit, and that no group
+    // holding more makes room for, answers 503 with Retry-After before any
+    // of it is read.
     qint64 bodyBudgetBytes = 256LL * 1024 * 1024;
     qint64 bodyShareBytes = 160LL * 1024 * 1024;
     // Image uploads being received at once per account.

@@ -429,37 +429,132 @@ private slots:
         QVERIFY(timer.elapsed() < 2000);
     }
 
-    // At the overall cap with every connection busy, new connections wait
-    // in the backlog, and are taken as soon as one closes.
+    // At the overall cap with every connection busy, a newcomer whose group
+    // holds every slot waits, unread, and is served as soon as one closes.
     void connectionsPastTheCapWaitForAFreeSlot()
     {
         Fixture f;
         ServerOptions options;
         options.limits.maxConnections = 8;
         START_SERVICE(f, options);
+        // No time passes for the service's pace: however long the bodies
+        // take to come, none falls behind its floor.
+        f.hooks().setTransferClock([] { return qint64(0); });
         std::vector<std::unique_ptr<QTcpSocket>> busy; // each sending a body
         for (int i = 0; i < 8; ++i) {
             busy.push_back(rawClient(f, u"127.0.0.%1"_s.arg(2 + i)));
             busy.back()->write(
                 "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 100\r\n\r\n");
         }
-        // All eight taken: none waits in the listening socket's queue.
-        QTRY_VERIFY(
-            std::all_of(busy.cbegin(), busy.cend(),
-                        [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; }) &&
-            kernelQueue(f.server->port()) == 0);
+        QTRY_VERIFY(std::all_of(busy.cbegin(), busy.cend(), [&](const auto &s) {
+            return s->state() == QAbstractSocket::ConnectedState && takenByService(f, *s);
+        }));
         auto late = rawClient(f, u"127.0.0.20"_s);
         late->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
-        QTRY_VERIFY(late->state() == QAbstractSocket::ConnectedState && late->bytesToWrite() == 0);
-        QCOMPARE(kernelQueue(f.server->port()), 1);
-        // A service still accepting would take the late one in the same
-        // turn of its loop as it reads more of a body on a taken connection.
+        // Taken from the listening socket's queue, its request left unread.
+        QTRY_VERIFY(late->state() == QAbstractSocket::ConnectedState && late->bytesToWrite() == 0 &&
+                    kernelQueue(f.server->port()) == 0 &&
+                    kernelQueue(f.server->port(), late->localPort()) > 0);
+        // A service reading it would do so in the same turn of its loop as
+        // it reads more of a body on a taken connection.
         busy[1]->write(QByteArray(50, ' '));
-        QTRY_VERIFY(busy[1]->bytesToWrite() == 0 && kernelQueue(f.server->port(), busy[1]->localPort()) == 0);
-        QCOMPARE(kernelQueue(f.server->port()), 1);
+        QTRY_VERIFY(takenByService(f, *busy[1]));
+        QVERIFY(kernelQueue(f.server->port(), late->localPort()) > 0);
         QCOMPARE(late->bytesAvailable(), 0);
         busy.front()->abort();
         QTRY_COMPARE(replyStatus(late->peek(64)), 200);
+    }
+
+    // At the cap the slots are shared between groups of neighbouring
+    // addresses: a newcomer from a group holding fewer takes a slot from the
+    // group holding the most, though every connection of it keeps its pace;
+    // an idle one of that group goes first, then the oldest. A newcomer
+    // from a group holding as many as any other waits for a free slot.
+    void connectionSlotsAreSharedBetweenGroups()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 6;
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // nobody falls behind
+        const QByteArray body =
+            "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 100\r\n\r\n";
+        const QByteArray get = "GET / HTTP/1.1\r\nhost: localhost\r\n\r\n";
+        const auto taken = [&](const QTcpSocket &socket) {
+            return socket.state() == QAbstractSocket::ConnectedState && kernelQueue(f.server->port()) == 0 &&
+                   takenByService(f, socket);
+        };
+        const auto open = [&](const QString &from, const QByteArray &request) {
+            auto socket = rawClient(f, from);
+            socket->write(request);
+            return socket;
+        };
+        const auto closed = [](QTcpSocket &socket) {
+            socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        };
+        // Group 127.0.1 holds four, the third of them idle after a reply;
+        // group 127.0.2 holds two.
+        std::vector<std::unique_ptr<QTcpSocket>> one, two;
+        for (int i = 0; i < 4; ++i) {
+            one.push_back(open(u"127.0.1.%1"_s.arg(2 + i), i == 2 ? get : body));
+            QTRY_VERIFY(taken(*one.back()));
+        }
+        QTRY_COMPARE(replyStatus(one[2]->peek(64)), 200);
+        for (int i = 0; i < 2; ++i) {
+            two.push_back(open(u"127.0.2.%1"_s.arg(2 + i), body));
+            QTRY_VERIFY(taken(*two.back()));
+        }
+        // A third group's first newcomer: the idle one makes room.
+        auto first = open(u"127.0.3.2"_s, body);
+        QTRY_VERIFY(taken(*first));
+        QTRY_VERIFY(closed(*one[2]));
+        // Its second: group 127.0.1, holding three to its one, gives up its
+        // oldest, busy as it is.
+        auto second = open(u"127.0.3.3"_s, body);
+        QTRY_VERIFY(taken(*second));
+        QTRY_VERIFY(closed(*one[0]));
+        for (const auto *socket : {one[1].get(), one[3].get(), two[0].get(), two[1].get(), first.get()})
+            QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+        // Two each: a newcomer waits, unread, until a slot is free.
+        auto late = open(u"127.0.1.9"_s, get);
+        QTRY_VERIFY(late->bytesToWrite() == 0 && kernelQueue(f.server->port()) == 0 &&
+                    kernelQueue(f.server->port(), late->localPort()) > 0);
+        QVERIFY(!QTest::qWaitFor([&] { return late->bytesAvailable() > 0; }, 300));
+        QCOMPARE(one[3]->state(), QAbstractSocket::ConnectedState);
+        two[0]->abort();
+        QTRY_COMPARE(replyStatus(late->peek(64)), 200);
+    }
+
+    // Behind the trusted proxy each connection counts in its forwarded
+    // client's group, not in the proxy's.
+    void slotsAreSharedByTheForwardedClientsGroup()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 5;
+        options.trustedProxies = {QHostAddress(u"127.0.5.2"_s)};
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // nobody falls behind
+        const auto open = [&](const QString &from, const QByteArray &forwardedFor) {
+            auto socket = rawClient(f, from);
+            socket->write(
+                "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\n" +
+                (forwardedFor.isEmpty() ? QByteArray() : "x-forwarded-for: " + forwardedFor + "\r\n") +
+                "content-length: 100\r\n\r\n");
+            [&] { QTRY_VERIFY(kernelQueue(f.server->port()) == 0 && takenByService(f, *socket)); }();
+            return socket;
+        };
+        // Two from one group directly, three through the proxy from three.
+        auto direct = open(u"127.0.1.2"_s, {}), directToo = open(u"127.0.1.3"_s, {});
+        std::vector<std::unique_ptr<QTcpSocket>> proxied;
+        for (int i = 1; i <= 3; ++i)
+            proxied.push_back(open(u"127.0.5.2"_s, "10.0.%1.1"_ba.replace("%1", QByteArray::number(i))));
+        auto newcomer = open(u"127.0.2.2"_s, {});
+        QTRY_VERIFY((direct->readAll(), direct->state() == QAbstractSocket::UnconnectedState));
+        QCOMPARE(directToo->state(), QAbstractSocket::ConnectedState);
+        for (const auto &socket : proxied)
+            QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
     }
 
     // Silent connections from a few addresses can't fill the service: at
@@ -648,7 +743,8 @@ private slots:
         newcomers.push_back(rawClient(f, u"127.0.0.20"_s));
         QTcpSocket *early = newcomers.back().get();
         early->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
-        QTRY_VERIFY(early->bytesToWrite() == 0 && kernelQueue(f.server->port()) == 1);
+        QTRY_VERIFY(early->bytesToWrite() == 0 && kernelQueue(f.server->port()) == 0 &&
+                    kernelQueue(f.server->port(), early->localPort()) > 0);
         QVERIFY(!QTest::qWaitFor([&] { return early->bytesAvailable() > 0; }, 300));
         for (int i = 0; i < 4; ++i)
             QVERIFY(push());
@@ -682,6 +778,7 @@ private slots:
         options.limits.bodyBudgetBytes = 3 * megabyte;
         options.limits.bodyShareBytes = 2 * megabyte;
         START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // no body falls behind its floor
         const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
                       cat = f.token(u"cat@example.com"_s);
         std::vector<std::unique_ptr<QTcpSocket>> open;
@@ -717,6 +814,46 @@ private slots:
         QByteArray answer;
         QTRY_COMPARE((answer += open[first]->readAll(), replyStatus(answer)), 200);
         QCOMPARE(replyStatus(offer(u"127.0.0.5"_s, cat, small)), 100);
+    }
+
+    // With the budget taken, a body from a group holding less than another
+    // gets room: the group holding the most has its oldest body still on
+    // its way cut off with 503. A group already holding as much waits.
+    void theBodyBudgetIsSharedBetweenGroups()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.bodyBudgetBytes = 3 * megabyte;
+        options.limits.bodyShareBytes = 2 * megabyte;
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // no body falls behind its floor
+        const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
+                      cat = f.token(u"cat@example.com"_s);
+        // A push offered with "expect: 100-continue", and its first reply.
+        const auto offer = [&](const QString &from, const QString &token, qint64 length, QByteArray *reply) {
+            auto socket = rawClient(f, from);
+            socket->setReadBufferSize(0);
+            socket->write(pushHead(token, length, "expect: 100-continue\r\n"));
+            [&] { QTRY_VERIFY((*reply += socket->readAll(), reply->contains("\r\n\r\n"))); }();
+            return socket;
+        };
+        const qint64 large = megabyte + megabyte / 2, small = megabyte / 2;
+        QByteArray annReply, bobReply, refused, catReply;
+        auto annPush = offer(u"127.0.1.2"_s, ann, large, &annReply);
+        QCOMPARE(replyStatus(annReply), 100);
+        auto bobPush = offer(u"127.0.2.2"_s, bob, large, &bobReply);
+        QCOMPARE(replyStatus(bobReply), 100);
+        bobPush->write(pushBody(large).left(megabyte)); // on its way, and newer
+        auto sameGroup = offer(u"127.0.1.3"_s, cat, small, &refused);
+        QCOMPARE(replyStatus(refused), 503);
+        auto catPush = offer(u"127.0.3.2"_s, cat, small, &catReply);
+        QCOMPARE(replyStatus(catReply), 100);
+        QTRY_VERIFY((annReply += annPush->readAll(), annReply.contains("HTTP/1.1 503 ")));
+        QVERIFY(annReply.contains("retry-after: "));
+        catPush->write(pushBody(small));
+        QTRY_VERIFY((catReply += catPush->readAll(), catReply.contains("HTTP/1.1 200 ")));
+        bobPush->write(pushBody(large).mid(megabyte));
+        QTRY_VERIFY((bobReply += bobPush->readAll(), bobReply.contains("HTTP/1.1 200 ")));
     }
 
     // Heads are read as HTTP/1.1 has them: one Host and at most one
