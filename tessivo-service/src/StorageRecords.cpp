@@ -50,8 +50,7 @@ bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qin
         return false;
     struct List
     {
-        QList<qint64> *parts;
-        qint64 bytes = 0; // in its last part
+        QList<PullPart> *parts;
     };
     List lists[] = {{&plan->documentParts}, {&plan->collectionParts}};
     qint64 total = 0;
@@ -69,12 +68,11 @@ bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qin
             break;
         }
         List &list = lists[sizes.value(2).toInt() == 0 ? 0 : 1];
-        if (list.parts->isEmpty() || (stamp != list.parts->last() && list.bytes + bytes > partBytes)) {
-            list.parts->append(stamp);
-            list.bytes = 0;
-        }
-        list.parts->last() = stamp;
-        list.bytes += bytes;
+        if (list.parts->isEmpty() ||
+            (stamp != list.parts->last().upTo && list.parts->last().bytes + bytes > partBytes))
+            list.parts->append(PullPart{});
+        list.parts->last().upTo = stamp;
+        list.parts->last().bytes += bytes;
         any = true;
         plan->upTo = stamp;
         total += bytes;
