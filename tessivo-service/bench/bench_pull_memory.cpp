@@ -1,6 +1,7 @@
 // Memory figures for large pulls, with the real `tessivo-service` binary on
 // loopback and an SQLite database in a temporary folder:
-//   unread: an account holding 200 MiB; six connections (or --pulls N)
+//   unread: an account holding 200 MiB in documents of 1 MiB (or
+//     --document-mib N); six connections (or --pulls N)
 //     from one address each ask for a pull and never read. The service's resident memory, at its peak and
 //     five seconds later (target: under 400 MB).
 //   first sync: the account grown to 900 MiB; a new computer (the app's
@@ -8,7 +9,8 @@
 //     it for the first time. The child's peak resident memory (target:
 //     under 600 MB) and the time taken.
 // Usage: bench_pull_memory [--service <path to tessivo-service>]
-//        [--unread-mib N] [--account-mib N] [--pulls N] [--database SPEC]
+//        [--unread-mib N] [--account-mib N] [--pulls N] [--document-mib N]
+//        [--database SPEC]
 
 #include "TestHooks.h"
 #include "service/SyncClient.h"
@@ -48,17 +50,19 @@ qint64 memoryOf(qint64 pid, const char *field)
     return -1;
 }
 
-void addDocuments(TestHooks hooks, const QString &userId, qint64 mebibytes)
+void addDocuments(TestHooks hooks, const QString &userId, qint64 mebibytes, qint64 documentMiB)
 {
-    // Text that differs from one document to the next, about 1 MiB each.
+    // Text that differs from one document to the next, about
+    // `documentMiB` each.
+    const qint64 size = documentMiB * mebibyte;
     QString body;
-    for (int i = 0; body.size() < mebibyte; ++i)
+    for (int i = 0; body.size() < size; ++i)
         body += QStringLiteral("line %1 of a long document, written to be synced\n").arg(i);
-    for (qint64 i = 0; i < mebibytes; ++i) {
+    for (qint64 i = 0; i < mebibytes / documentMiB; ++i) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         hooks.injectDocument(userId, {{"id", id},
                                       {"title", id},
-                                      {"body", id + body.left(mebibyte - id.size())},
+                                      {"body", id + body.left(size - id.size())},
                                       {"createdAt", 1},
                                       {"updatedAt", 2}});
     }
@@ -113,6 +117,7 @@ int main(int argc, char *argv[])
     const qint64 unreadMiB = option("--unread-mib", "200").toLongLong();
     const qint64 accountMiB = option("--account-mib", "900").toLongLong();
     const int pulls = option("--pulls", "6").toInt();
+    const qint64 documentMiB = std::max(1LL, option("--document-mib", "1").toLongLong());
 
     QTemporaryDir dir;
     const QString database = option("--database", "sqlite:" + dir.filePath("bench.sqlite"));
@@ -126,7 +131,7 @@ int main(int argc, char *argv[])
         if (!setup.start())
             qFatal("setup failed");
         account = setup.hooks().registerUser("memory@example.com", "M");
-        addDocuments(setup.hooks(), account.userId, unreadMiB);
+        addDocuments(setup.hooks(), account.userId, unreadMiB, documentMiB);
     }
 
     const auto startService = [&](QProcess &service) {
@@ -178,7 +183,7 @@ int main(int argc, char *argv[])
         Server setup(options);
         if (!setup.start())
             qFatal("setup failed");
-        addDocuments(setup.hooks(), account.userId, accountMiB - unreadMiB);
+        addDocuments(setup.hooks(), account.userId, accountMiB - unreadMiB, documentMiB);
     }
     QProcess service;
     const QString base = startService(service);

@@ -18,7 +18,8 @@ struct Outcome
     std::optional<ImageRow> image; // stream these bytes after reply's head
     std::optional<QJsonObject> ai; // forward upstream; reply.headers go along
     QString failure;               // why a 5xx happened, for the log
-    // The rest of a pull's body after reply.body, a part at a time.
+    // The rest of a pull's body after reply.body, a part at a time
+    // (PullReply::begun false: reply.body is not yet its start).
     std::shared_ptr<PullReply> pull;
 };
 

@@ -1,6 +1,7 @@
 #include "Server.h"
 
 #include "Peer.h"
+#include "Replies.h"
 #include "ServerPrivate.h"
 
 #include "protocol/Routes.h"
@@ -544,7 +545,7 @@ void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &r
     if (outcome.image)
         return streamImage(connection, reply, *outcome.image);
     if (outcome.pull)
-        return streamPull(connection, reply, outcome.pull);
+        return streamPull(connection, reply, outcome.pull, peerGroup(request.peer));
     connection->reply(reply.status, reply.headers, reply.body);
 }
 
@@ -594,52 +595,91 @@ void Server::Private::streamImage(HttpConnection *connection, const Reply &head,
     connection->beginBody(head.status, head.headers, image.size);
 }
 
-void Server::Private::streamPull(HttpConnection *connection, const Reply &start,
-                                 const std::shared_ptr<PullReply> &body)
+// A pull's reply in flight: its head and, until begun, the body made so
+// far; one read of it at a time.
+struct PullStream
 {
+    Reply start;
+    std::shared_ptr<PullReply> body;
+    QString group;
+    bool reading = false;
+    QMetaObject::Connection wants;
+};
+
+void Server::Private::streamPull(HttpConnection *connection, const Reply &start,
+                                 const std::shared_ptr<PullReply> &body, const QString &group)
+{
+    auto stream = std::make_shared<PullStream>(PullStream{start, body, group, false, {}});
+    QPointer<HttpConnection> guard(connection);
+    if (!body->begun())
+        return waitForRoom(guard, stream);
     // As with images, the next part is read once the client has taken most
     // of what was sent, so that an unread pull holds about one part.
-    struct Stream
-    {
-        bool reading = false;
-        QMetaObject::Connection wants;
-    };
-    auto stream = std::make_shared<Stream>();
-    QPointer<HttpConnection> guard(connection);
-    stream->wants =
-        QObject::connect(connection, &HttpConnection::wantsBody, connection, [this, guard, stream, body] {
-            if (stream->reading)
-                return;
-            stream->reading = true;
-            pool.postFollowUp([this, guard, stream, body](Router &router) {
-                QByteArray part;
-                const bool ok = body->next(router.storage(), router.context().now(), &part);
-                const bool finished = body->finished();
-                const QString problem = ok ? QString() : router.storage().lastError();
-                QMetaObject::invokeMethod(
-                    q,
-                    [guard, stream, part, finished, problem] {
-                        if (!guard)
-                            return;
-                        stream->reading = false;
-                        if (!problem.isNull()) {
-                            qCWarning(lcService, "GET %s broke off: %s",
-                                      qPrintable(protocol::routePath(protocol::Endpoint::pull)),
-                                      qPrintable(problem));
-                            guard->abort();
-                            return;
-                        }
-                        if (finished)
-                            QObject::disconnect(stream->wants);
-                        guard->writeChunk(part);
-                        if (finished)
-                            guard->endStream();
-                    },
-                    Qt::QueuedConnection);
-            });
-        });
+    stream->wants = QObject::connect(connection, &HttpConnection::wantsBody, connection,
+                                     [this, guard, stream] { readPull(guard, stream); });
     connection->beginStream(start.status, start.headers);
     connection->writeChunk(start.body);
+    stream->start.body.clear();
+}
+
+void Server::Private::waitForRoom(const QPointer<HttpConnection> &connection,
+                                  const std::shared_ptr<PullStream> &stream)
+{
+    // Counted as a read under way, so that a reader taking the rest of what
+    // was sent doesn't ask again meanwhile.
+    stream->reading = true;
+    replyBudget->request(stream->group, stream->body->roomWanted(), connection,
+                         [this, connection, stream](ReplyBudget::Hold room) {
+                             stream->body->giveRoom(std::move(room));
+                             stream->reading = false;
+                             readPull(connection, stream);
+                         });
+}
+
+void Server::Private::readPull(const QPointer<HttpConnection> &connection,
+                               const std::shared_ptr<PullStream> &stream)
+{
+    if (!connection || stream->reading)
+        return;
+    stream->reading = true;
+    pool.postFollowUp([this, guard = connection, stream](Router &router) {
+        const bool begun = stream->body->begun();
+        QByteArray part;
+        const PullReply::Step step =
+            begun ? stream->body->next(router.storage(), router.context().now(), &part)
+                  : stream->body->start(router.storage(), router.context().now(), &stream->start.body);
+        const bool finished = stream->body->finished();
+        const QString problem = step == PullReply::Step::Failed ? router.storage().lastError() : QString();
+        QMetaObject::invokeMethod(
+            q,
+            [this, guard, stream, begun, step, part, finished, problem] {
+                if (!guard)
+                    return;
+                if (step == PullReply::Step::Waiting)
+                    return waitForRoom(guard, stream);
+                stream->reading = false;
+                if (step == PullReply::Step::Failed) {
+                    qCWarning(lcService, "GET %s broke off: %s",
+                              qPrintable(protocol::routePath(protocol::Endpoint::pull)), qPrintable(problem));
+                    if (begun)
+                        return guard->abort();
+                    const Reply failed = errorReply(
+                        500, "internal_error", QStringLiteral("The service couldn't read your documents."));
+                    return guard->reply(failed.status, failed.headers, failed.body);
+                }
+                if (!begun) {
+                    if (finished)
+                        return guard->reply(stream->start.status, stream->start.headers, stream->start.body);
+                    return streamPull(guard, stream->start, stream->body, stream->group);
+                }
+                if (finished)
+                    QObject::disconnect(stream->wants);
+                guard->writeChunk(part);
+                if (finished)
+                    guard->endStream();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 } // namespace tessivo::server

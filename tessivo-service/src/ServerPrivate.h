@@ -5,6 +5,7 @@
 #include "HostRule.h"
 #include "HttpConnection.h"
 #include "Listener.h"
+#include "ReplyBudget.h"
 #include "Server.h"
 #include "SignInThrottle.h"
 #include "WorkerPool.h"
@@ -21,10 +22,13 @@ Q_DECLARE_LOGGING_CATEGORY(lcService)
 // The largest body a route takes, before anyone has signed in.
 qint64 routeBodyLimit(const LoggedRequest &head);
 
+struct PullStream;
+
 struct Server::Private
 {
     Private(Server *q, ServerOptions o)
-        : q(q), options(std::move(o)), signInThrottle(options.limits), ai(options)
+        : q(q), options(std::move(o)), signInThrottle(options.limits), ai(options),
+          replyBudget(std::make_shared<ReplyBudget>(options.limits.replyBudgetBytes, q))
     {}
 
     Server *q;
@@ -66,6 +70,8 @@ struct Server::Private
     QHash<HttpConnection *, BodyHold> bodyOf;
     quint64 bodiesHeld = 0;
     int startFailure = 1;
+    // Room for large records of pull replies not yet taken.
+    std::shared_ptr<ReplyBudget> replyBudget;
 
     // A layer around the routes (the testing library installs one); it
     // passes requests on with `route`. Null: requests go to the routes.
@@ -86,8 +92,12 @@ struct Server::Private
     void route(HttpConnection *connection, const LoggedRequest &request);
     void deliver(HttpConnection *connection, const LoggedRequest &request, const Outcome &outcome);
     void streamImage(HttpConnection *connection, const Reply &head, const ImageRow &image);
-    // A pull's reply: `start` is its head and first part, `body` makes the rest.
-    void streamPull(HttpConnection *connection, const Reply &start, const std::shared_ptr<PullReply> &body);
+    // A pull's reply to a client of `group`: `start` is its head and the
+    // body made so far, `body` makes the rest.
+    void streamPull(HttpConnection *connection, const Reply &start, const std::shared_ptr<PullReply> &body,
+                    const QString &group);
+    void readPull(const QPointer<HttpConnection> &connection, const std::shared_ptr<PullStream> &stream);
+    void waitForRoom(const QPointer<HttpConnection> &connection, const std::shared_ptr<PullStream> &stream);
     void pauseAccepting();
     void resumeAccepting();
     // Soon, and then now and then while any waits: gives waiting

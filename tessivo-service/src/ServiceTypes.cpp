@@ -65,6 +65,11 @@ QStringList ServiceLimits::describe() const
                        "room: the group holding the most has its oldest bodies still being sent cut off "
                        "with 503. Any other new body gets 503 with Retry-After before it is sent.")
             .arg(bytes(bodyBudgetBytes), bytes(bodyShareBytes)),
+        QStringLiteral(
+            "Unread replies: a pull's records larger than %1 are read only within %2 for the "
+            "whole service, at most half of it per client group (an IPv4 /24 or IPv6 /48) unless "
+            "the group holds none; a pull past that waits its turn, the group holding least first.")
+            .arg(bytes(pullPartBytes), bytes(replyBudgetBytes)),
         QStringLiteral("Idle: a connection between requests, or a reply that stops coming, is closed after "
                        "%1; a streamed reply unread past %2 is dropped.")
             .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),

@@ -68,6 +68,12 @@ struct ServiceLimits
     // the database once the reader has taken most of the one before: a
     // pull left unread holds about a part.
     qint64 pullPartBytes = 256 * 1024;
+    // A part with a record larger than that is read only with room for it
+    // here, held until the record has been taken: at most this much in the
+    // process, and at most half of it per client group (an IPv4 /24 or
+    // IPv6 /48) unless the group holds nothing; a reply waits for its turn,
+    // the group holding least first.
+    qint64 replyBudgetBytes = 256LL * 1024 * 1024;
     // Failed sign-ins per peer, and per peer and account, within the window.
     int signInFailuresPerPeer = 10;
     qint64 signInWindowMs = 10 * 60 * 1000;

@@ -59,6 +59,13 @@ struct ImageRow
 
 enum class RecordKind { Document, Collection };
 
+// One part of a pull's piece: its records' highest stamp and stored bytes.
+struct PullPart
+{
+    qint64 upTo = 0;
+    qint64 bytes = 0;
+};
+
 // Where a piece of a pull ends, and where it is cut into parts (see
 // Storage::planPull).
 struct PullPlan
@@ -67,10 +74,9 @@ struct PullPlan
     // after it remain.
     qint64 upTo = 0;
     bool more = false;
-    // The highest stamp of each part of the piece's documents, and of its
-    // collections, in order.
-    QList<qint64> documentParts;
-    QList<qint64> collectionParts;
+    // The parts of the piece's documents, and of its collections, in order.
+    QList<PullPart> documentParts;
+    QList<PullPart> collectionParts;
 };
 
 // A pushed record as checked (see Storage::checkPush).

@@ -45,23 +45,22 @@ std::pair<Reply, std::shared_ptr<PullReply>> SyncRoutes::pull(const LoggedReques
     auto body = std::make_shared<PullReply>(user.id, since, limits.pullPieceBytes, limits.pullPartBytes);
     Reply reply{200, {{"content-type", "application/json"}}, {}};
     // Stored records are sent as stored, without a parse and re-encode. A
-    // reply that fits in about a part goes out whole; a larger one starts
-    // once a record is in hand, so that a piece whose records were all left
-    // out can still be passed over and each answer moves the cursor on.
-    for (;;) {
-        if (!body->next(storage, now(), &reply.body))
-            return {errorReply(500, "internal_error",
-                               QStringLiteral("The service couldn't read your documents.")),
-                    nullptr};
-        if (body->finished() && body->count() == 0 && body->more()) {
-            reply.body.clear();
-            body->skipPiece();
-        } else if (body->finished()) {
+    // reply that fits in about a part goes out whole; the rest of a larger
+    // one, or of one waiting for room for a large record, follows as the
+    // client takes it.
+    switch (body->start(storage, now(), &reply.body)) {
+    case PullReply::Step::Failed:
+        return {
+            errorReply(500, "internal_error", QStringLiteral("The service couldn't read your documents.")),
+            nullptr};
+    case PullReply::Step::Ready:
+        if (body->finished())
             return {reply, nullptr};
-        } else if (body->count() > 0 && reply.body.size() >= limits.pullPartBytes) {
-            return {reply, body};
-        }
+        break;
+    case PullReply::Step::Waiting:
+        break;
     }
+    return {reply, body};
 }
 
 Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)

@@ -13,8 +13,8 @@ class SyncRoutes final : public RouteContext
 public:
     using RouteContext::RouteContext;
 
-    // The whole reply, or its head and first part with the rest to come
-    // from the PullReply as the client takes it.
+    // The whole reply, or its head and what of the body is made so far,
+    // the rest to come from the PullReply (its start too, unless begun).
     std::pair<Reply, std::shared_ptr<PullReply>> pull(const LoggedRequest &request, const UserRow &user);
     Reply push(const LoggedRequest &request, const UserRow &user);
 };

@@ -405,6 +405,57 @@ private slots:
         }
     }
 
+    // Records larger than a part, left unread, hold one budget for the whole
+    // service, a group no more than its share of it; a reader from another
+    // group is served while they hold it.
+    void unreadLargeRecordsHoldOneBudget()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.pullPartBytes = 64 * 1024;
+        options.limits.replyBudgetBytes = 32 * megabyte;
+        options.limits.floorWindowMs = 10 * 60 * 1000; // the unread ones keep what they hold
+        START_SERVICE(f, options);
+        const QString owner = f.hooks().registerUser(u"bo@example.com"_s, u"Bo"_s).userId;
+        const QString text(12 * megabyte, u'p');
+        f.hooks().injectDocument(owner,
+                                 {{"id", u"big"_s}, {"body", text}, {"createdAt", 1}, {"updatedAt", 1}});
+        f.hooks().injectDocument(owner,
+                                 {{"id", u"small"_s}, {"body", u"s"_s}, {"createdAt", 1}, {"updatedAt", 2}});
+        const QString token = f.hooks().issueSessionToken(owner);
+
+        const qint64 before = residentBytes();
+        std::vector<std::unique_ptr<QTcpSocket>> unread;
+        for (int i = 0; i < 12; ++i) {
+            unread.push_back(rawClient(f, u"127.0.2.%1"_s.arg(2 + i % 4)));
+            unread.back()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            unread.back()->write("GET /api/v1/documents/sync?since=0 HTTP/1.1\r\nhost: localhost\r\n"
+                                 "authorization: Bearer " +
+                                 token.toLatin1() + "\r\n\r\n");
+        }
+        QTest::qWait(3000); // for every reply to be read that will be
+        const qint64 grown = residentBytes() - before;
+        qInfo("12 unread pulls of a 12 MB record: resident memory grew %lld MB", grown / megabyte);
+        if (!underAddressSanitizer)
+            QVERIFY2(grown < 128 * megabyte, qPrintable(u"grew %1 MB"_s.arg(grown / megabyte)));
+
+        // HTTP/1.0: the body ends where the connection does.
+        auto reader = rawClient(f, u"127.0.0.1"_s);
+        reader->setReadBufferSize(0);
+        reader->write("GET /api/v1/documents/sync?since=0 HTTP/1.0\r\nhost: localhost\r\n"
+                      "authorization: Bearer " +
+                      token.toLatin1() + "\r\n\r\n");
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (received += reader->readAll(), reader->state() == QAbstractSocket::UnconnectedState), 30000);
+        received += reader->readAll();
+        QCOMPARE(replyStatus(received), 200);
+        const QJsonArray documents =
+            QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4))["documents"].toArray();
+        QCOMPARE(documents.size(), 2);
+        QCOMPARE(documents[0].toObject()["body"].toString(), text);
+    }
+
     // A connection that trickles its head is closed at the head deadline,
     // however steadily it sends.
     void slowHeadIsCutOffAtItsDeadline()
