@@ -13,11 +13,16 @@ private slots:
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("group");
-        QTest::newRow("ipv4") << "203.0.113.77" << "203.0.113.0/24";
-        QTest::newRow("ipv4 mapped") << "::ffff:203.0.113.9" << "203.0.113.0/24";
-        QTest::newRow("ipv6 loopback is the ipv4 one") << "::1" << "127.0.0.0/24";
-        QTest::newRow("ipv6 /48") << "2001:db8:abcd:12:1::5" << "2001:db8:abcd::/48";
-        QTest::newRow("ipv6 other /64 of the same /48") << "2001:db8:abcd:ffff::1" << "2001:db8:abcd::/48";
+        QTest::newRow("ipv4") << "203.0.113.77"
+                              << "203.0.113.0/24";
+        QTest::newRow("ipv4 mapped") << "::ffff:203.0.113.9"
+                                     << "203.0.113.0/24";
+        QTest::newRow("ipv6 loopback is the ipv4 one") << "::1"
+                                                       << "127.0.0.0/24";
+        QTest::newRow("ipv6 /48") << "2001:db8:abcd:12:1::5"
+                                  << "2001:db8:abcd::/48";
+        QTest::newRow("ipv6 other /64 of the same /48") << "2001:db8:abcd:ffff::1"
+                                                        << "2001:db8:abcd::/48";
     }
     void groupsNeighbouringAddressesTogether()
     {
@@ -31,8 +36,8 @@ private slots:
         const QHostAddress a(QStringLiteral("2001:db8:abcd:1::1")), b(QStringLiteral("2001:db8:abcd:2::1"));
         QVERIFY(peerKey(a) != peerKey(b));
         QCOMPARE(peerGroup(a), peerGroup(b));
-        QVERIFY(peerGroup(QHostAddress(QStringLiteral("203.0.113.1")))
-                != peerGroup(QHostAddress(QStringLiteral("203.0.114.1"))));
+        QVERIFY(peerGroup(QHostAddress(QStringLiteral("203.0.113.1"))) !=
+                peerGroup(QHostAddress(QStringLiteral("203.0.114.1"))));
     }
 };
 
