@@ -129,6 +129,8 @@ function(tessivo_add_test name)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  # The limit of a QTRY_* check that names none: see tests/TestWaits.h.
+  target_compile_options(${name} PRIVATE -include ${PROJECT_SOURCE_DIR}/tests/TestWaits.h)
   target_compile_definitions(${name} PRIVATE
     TESSIVO_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
     TESSIVO_BUILD_DIR="${PROJECT_BINARY_DIR}"

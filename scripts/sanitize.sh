@@ -41,12 +41,12 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp:print_suppr
 # cannot promise; it runs in the plain build, and the store's own crash test
 # runs here.
 ctest --test-dir "$build_dir" -L core -E '(_postgres|^tst_sync_reliability)$' --output-on-failure -j"$jobs" \
-  --timeout 900
+  --timeout 1800
 # Qt's window-system libraries keep allocations to the end; leaks are
 # checked in the headless run above.
 ui_pattern="^($(IFS='|'; echo "${ui_tests[*]}"))\$"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
-  ctest --test-dir "$build_dir" -R "$ui_pattern" --output-on-failure --timeout 900
+  ctest --test-dir "$build_dir" -R "$ui_pattern" --output-on-failure --timeout 1800
 
 artifacts=$(realpath "$build_dir")/fuzz-artifacts
 mkdir -p "$artifacts"

@@ -26,8 +26,10 @@ dbus-run-session -- bash -c '
   export GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
   # Everything a test may need is here, so a test that would skip for want
   # of it (the binary, a tool, a testing build, the keyring) fails instead.
+  # The time-out is for a hung test, far beyond what one takes on a busy
+  # two-core machine.
   TESSIVO_TEST_REQUIRE_NEEDS=1 xvfb-run -a -s "-screen 0 1920x1080x24" \
-    ctest --test-dir "$1" --output-on-failure -j"$(nproc)" --timeout 600
+    ctest --test-dir "$1" --output-on-failure -j"$(nproc)" --timeout 1200
 ' _ "$build_dir"
 
 # Then the same headless code again under AddressSanitizer and

@@ -6,6 +6,8 @@
 // of them and sets TESSIVO_TEST_REQUIRE_NEEDS=1, which turns such a skip
 // into a failure: that run never passes by leaving a test out.
 
+#include "TestWaits.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -72,9 +74,9 @@ inline QString unlockedKeyring()
                 {"call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
                  "/org/freedesktop/secrets/aliases/default", "--method",
                  "org.freedesktop.DBus.Properties.Get", "org.freedesktop.Secret.Collection", "Locked"});
-    if (!gdbus.waitForStarted(10000))
+    if (!gdbus.waitForStarted(TestWaits::limitMs))
         return QStringLiteral("gdbus is not installed");
-    if (!gdbus.waitForFinished(10000) || gdbus.exitCode() != 0)
+    if (!gdbus.waitForFinished(TestWaits::limitMs) || gdbus.exitCode() != 0)
         return QStringLiteral("no Secret Service with a default keyring on this session bus");
     if (!gdbus.readAllStandardOutput().contains("false"))
         return QStringLiteral("the keyring is locked");

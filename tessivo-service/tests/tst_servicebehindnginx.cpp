@@ -62,7 +62,7 @@ private slots:
         m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
         m_nginx.start();
         QVERIFY(m_nginx.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(call("GET", u"/"_s).status == 200, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(call("GET", u"/"_s).status == 200, TestWaits::limitMs);
     }
 
     void cleanup()
@@ -152,7 +152,7 @@ private slots:
                 "\r\ncontent-type: application/x-www-form-urlencoded\r\ncontent-length: " +
                 QByteArray::number(form.size()) + "\r\n\r\n" + form);
             QByteArray reply;
-            QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll(), reply.size() >= 12), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll(), reply.size() >= 12), TestWaits::limitMs);
             statuses.append(reply.mid(9, 3).toInt());
         }
         QCOMPARE(statuses, QList<int>(10, 401) << 429);

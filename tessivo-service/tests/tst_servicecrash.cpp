@@ -34,7 +34,7 @@ private slots:
             service.setProgram(QStringLiteral(TESSIVO_BUILD_DIR "/tessivo-service/tessivo-service"));
             service.setArguments({"--listen", "127.0.0.1:0", "--database", database});
             service.start();
-            QVERIFY(service.waitForReadyRead(10000));
+            QVERIFY(service.waitForReadyRead(TestWaits::limitMs));
             const auto match =
                 QRegularExpression("http://127\\.0\\.0\\.1:(\\d+)").match(service.readAllStandardOutput());
             QVERIFY(match.hasMatch());
@@ -69,7 +69,7 @@ private slots:
                 push();
             if (service.state() != QProcess::NotRunning) {
                 QSignalSpy finished(&service, &QProcess::finished);
-                QVERIFY(finished.wait(10000));
+                QVERIFY(finished.wait(TestWaits::limitMs));
             }
             QCOMPARE(service.exitStatus(), QProcess::CrashExit);
         }

@@ -380,10 +380,11 @@ private slots:
                        "AND database = (SELECT oid FROM pg_database WHERE datname = current_database())"_s);
                 return q.next() ? qsizetype(q.value(0).toInt()) : -1;
             };
-            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, TestWaits::limitMs);
             QVERIFY(held.exec(u"ROLLBACK"_s));
 
-            QTRY_VERIFY_WITH_TIMEOUT(replies[0]->isFinished() && replies[1]->isFinished(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(replies[0]->isFinished() && replies[1]->isFinished(),
+                                     TestWaits::limitMs);
             QStringList slugs;
             for (QNetworkReply *reply : replies) {
                 QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 201);

@@ -82,7 +82,7 @@ private Q_SLOTS:
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
         ticker.start(5);
-        QTRY_VERIFY_WITH_TIMEOUT(run.over(), 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.over(), TestWaits::limitMs);
         QVERIFY(!run.offMainThread);
         QCOMPARE(run.error.has_value(), !code.isEmpty());
         if (run.error) {
@@ -134,13 +134,13 @@ private Q_SLOTS:
         QObject owner;
         StreamRecorder run;
         AIStream *stream = start(assistant, run, &owner);
-        QTRY_COMPARE_WITH_TIMEOUT(run.text(), u"first"_s, 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(run.text(), u"first"_s, TestWaits::limitMs);
         if (cancel) {
             stream->cancel();
-            QTRY_VERIFY_WITH_TIMEOUT(closed, 10'000);
+            QTRY_VERIFY_WITH_TIMEOUT(closed, TestWaits::limitMs);
             QVERIFY(!run.over()); // the abort is not reported
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(run.over(), 10'000);
+            QTRY_VERIFY_WITH_TIMEOUT(run.over(), TestWaits::limitMs);
             QVERIFY(run.error);
             QCOMPARE(run.error->message, u"The AI request failed. Try again."_s);
         }

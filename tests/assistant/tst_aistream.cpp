@@ -36,7 +36,8 @@ class TestAIStream : public QObject
             AIAssistant::overClient(m_client.get()), [this] { return m_now += 20; }, owner);
         AIStream *stream = run.watch(assistant->stream(AIRequest::generate(u"p"_s, {}, {}), owner));
         const int before = m_service.requests();
-        if (!QTest::qWaitFor([&] { return m_service.requests() > before && m_service.requested(); }))
+        if (!QTest::qWaitFor([&] { return m_service.requests() > before && m_service.requested(); },
+                             TestWaits::limitMs))
             qWarning("no request came");
         return stream;
     }

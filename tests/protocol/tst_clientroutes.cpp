@@ -50,7 +50,7 @@ private Q_SLOTS:
         QVERIFY(auth->signIn(AuthManager::Provider::github).isValid());
         QTRY_VERIFY(auth->token().has_value());
         const auto wait = [](auto future) {
-            return QTest::qWaitFor([&] { return future.isFinished(); }, 30000);
+            return QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs);
         };
         QVERIFY(wait(computer.auth->refreshSession(true)));
 

@@ -40,7 +40,7 @@ struct PublishingFixture
     {
         store = std::make_unique<DocumentStore>(dir.filePath(QStringLiteral("base")), &settings, &saveClock);
         QFuture<void> loading = store->load();
-        return QTest::qWaitFor([&] { return loading.isFinished(); }, 10'000) && store->isLoaded();
+        return QTest::qWaitFor([&] { return loading.isFinished(); }, TestWaits::limitMs) && store->isLoaded();
     }
 
     PublishService service() { return PublishService(client.get(), store.get()); }
@@ -49,7 +49,7 @@ struct PublishingFixture
     // The outcome of a publishing call; a failure "none" when it never came.
     static APIResult<QString> outcome(QFuture<APIResult<QString>> future)
     {
-        if (!QTest::qWaitFor([&] { return future.isFinished(); }, 10'000) || future.isCanceled())
+        if (!QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs) || future.isCanceled())
             return APIError{QStringLiteral("test"), QStringLiteral("none"), -1};
         return future.result();
     }

@@ -19,7 +19,7 @@ namespace {
 template <typename T>
 T waitFor(QFuture<T> future)
 {
-    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 15'000))
+    if (!QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs))
         qWarning("still running");
     if constexpr (!std::is_void_v<T>)
         return future.result();
@@ -210,7 +210,7 @@ private Q_SLOTS:
             {});
         QSignalSpy failed(batch, &MediaUploadBatch::failed);
         QSignalSpy finished(batch, &MediaUploadBatch::finished);
-        QVERIFY(finished.wait(15'000));
+        QVERIFY(finished.wait(TestWaits::limitMs));
         QCOMPARE(failed.value(0).value(0).toString(), u"Images must be 10 MB or smaller."_s);
         QCOMPARE(requests(u"/api/v1/images"_s).size(), 1);
         huge.remove();

@@ -34,7 +34,7 @@ class TestMediaLibraryModel : public QObject
     void uploaded(const QString &name)
     {
         auto upload = m_library->upload(png(), name, u"image/png"_s, {});
-        QVERIFY(QTest::qWaitFor([&] { return upload.isFinished(); }, 10'000));
+        QVERIFY(QTest::qWaitFor([&] { return upload.isFinished(); }, TestWaits::limitMs));
     }
 
 private Q_SLOTS:

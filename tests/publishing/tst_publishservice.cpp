@@ -164,7 +164,7 @@ private Q_SLOTS:
             "|\n\n<script>alert(1)</script>\n<img src=x onerror=alert(2)> [x](javascript:alert(3))\n"_s);
         QNetworkReply *reply =
             f.client->session()->get(QNetworkRequest(f.service().publicLink(publish({}).value())));
-        QVERIFY(QTest::qWaitFor([&] { return reply->isFinished(); }, 10'000));
+        QVERIFY(QTest::qWaitFor([&] { return reply->isFinished(); }, TestWaits::limitMs));
         const QString page = QString::fromUtf8(reply->readAll());
         for (const QString &shown : {u"<td>2</td>"_s, u"<code>int a = 1 &lt; 2;"_s,
                                      u"<span class=\"math\" data-display=\"0\">e^{i\\pi}+1=0</span>"_s,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestWaits.h"
 #include "service/FakeKeyring.h"
 #include "service/core/APIClient.h"
 #include "service/core/AuthManager.h"
@@ -75,7 +76,7 @@ struct SyncClient
     bool syncOnce()
     {
         QFuture<void> done = engine->sync();
-        return QTest::qWaitFor([&] { return done.isFinished(); }, 60000);
+        return QTest::qWaitFor([&] { return done.isFinished(); }, TestWaits::limitMs);
     }
 
     // Every record held, live or deleted, as JSON.

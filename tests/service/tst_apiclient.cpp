@@ -21,7 +21,7 @@ APIResult<T> result(const APICall<T> &call)
     QObject context;
     std::optional<APIResult<T>> outcome;
     call.then(&context, [&](const APIResult<T> &r) { outcome = r; });
-    if (!QTest::qWaitFor([&] { return outcome.has_value(); }, 10'000))
+    if (!QTest::qWaitFor([&] { return outcome.has_value(); }, TestWaits::limitMs))
         return APIError{u"test"_s, u"no result"_s, -1};
     return *outcome;
 }
@@ -43,7 +43,7 @@ QByteArrayList events(APIStream *stream, const std::function<void(APIStream *)> 
     });
     if (then)
         then(stream);
-    if (!QTest::qWaitFor([&] { return stream->isOver(); }, 10'000))
+    if (!QTest::qWaitFor([&] { return stream->isOver(); }, TestWaits::limitMs))
         seen.append("still running");
     return seen;
 }

@@ -44,7 +44,7 @@ class TestAuthManager : public QObject
     {
         auto auth = std::make_unique<AuthManager>(AuthManager::Dependencies{
             m_client.get(), Keychain(m_keyring->backend()), m_store.get(), m_settings.get(), {}});
-        if (!QTest::qWaitFor([&] { return !auth->isReading(); }, 10'000))
+        if (!QTest::qWaitFor([&] { return !auth->isReading(); }, TestWaits::limitMs))
             qFatal("the keyring's read didn't end");
         AuthManager *target = auth.get();
         const auto open = [this, target](const QUrl &url) {
@@ -75,7 +75,7 @@ class TestAuthManager : public QObject
 
     static bool wait(const QFuture<void> &future)
     {
-        return QTest::qWaitFor([&] { return future.isFinished(); }, 10'000);
+        return QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs);
     }
 
     bool signIn(AuthManager &auth, SignInOutcome outcome = SignInOutcome::SignIn, const QString &user = {})

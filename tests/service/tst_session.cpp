@@ -57,7 +57,7 @@ class TestSession : public QObject
 
     static bool wait(const QFuture<void> &future)
     {
-        return QTest::qWaitFor([&] { return future.isFinished(); }, 10'000);
+        return QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs);
     }
 
 private Q_SLOTS:
@@ -488,7 +488,7 @@ private Q_SLOTS:
             (Keychain(Keychain::secretService())
                  .read(u"session-token"_s, &context, [&](const std::optional<QString> &v) { left = v; }),
              !left),
-            10000);
+            TestWaits::limitMs);
     }
 };
 

@@ -134,12 +134,12 @@ private Q_SLOTS:
     {
         auto a = computer();
         const Document d = a->store->createDocument(std::nullopt, u"first"_s);
-        hooks().setLatency(syncPath, 300);
+        hooks().holdRequests("POST", syncPath, 1);
         QFuture<void> pass = a->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }));
+        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }, TestWaits::limitMs));
         a->store->updateBody(u"second"_s, d.id);
+        QVERIFY(hooks().releaseHeldRequest());
         QTRY_VERIFY(pass.isFinished());
-        hooks().setLatency(syncPath, 0);
         QVERIFY(a->store->state().dirtyDocumentIDs.contains(d.id));
         QVERIFY(a->syncOnce());
         auto b = computer();
@@ -179,13 +179,13 @@ private Q_SLOTS:
         hooks().clearRequestLog();
         hooks().holdRequests("POST", syncPath, 2);
         QFuture<void> passA = a->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 1; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 1; }, TestWaits::limitMs));
         QFuture<void> passB = b->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 2; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("POST").size() == 2; }, TestWaits::limitMs));
         QVERIFY(hooks().releaseHeldRequest());
-        QTRY_VERIFY_WITH_TIMEOUT(passA.isFinished(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(passA.isFinished(), TestWaits::limitMs);
         QVERIFY(hooks().releaseHeldRequest());
-        QTRY_VERIFY_WITH_TIMEOUT(passB.isFinished(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(passB.isFinished(), TestWaits::limitMs);
         QVERIFY(converge(*a, *b));
         QCOMPARE(a->snapshot(), b->snapshot());
         QCOMPARE(a->store->document(d.id)->body, u"# Plan\n\nbase\n\nfrom B"_s);
@@ -248,10 +248,10 @@ private Q_SLOTS:
         hooks().holdRequests("GET", syncPath, 1);
         QFuture<void> me = a->auth->refreshMe();
         QFuture<void> pass = a->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return syncRequests("GET").size() == 1; }, 20000));
-        QTRY_VERIFY_WITH_TIMEOUT(me.isFinished(), 20000);
+        QVERIFY(QTest::qWaitFor([&] { return syncRequests("GET").size() == 1; }, TestWaits::limitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(me.isFinished(), TestWaits::limitMs);
         QVERIFY(hooks().releaseHeldRequest());
-        QTRY_VERIFY_WITH_TIMEOUT(pass.isFinished(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(pass.isFinished(), TestWaits::limitMs);
         QVERIFY(a->syncOnce());
         QVERIFY(a->store->document(u"newer"_s));
         QVERIFY(a->store->document(u"older"_s));
@@ -275,13 +275,13 @@ private Q_SLOTS:
              QJsonDocument(QJsonObject{{"documents", QJsonArray{theirs}}, {"now", later}}).toJson(),
              {},
              false});
-        hooks().setLatency(syncPath, 300);
+        hooks().holdRequests("POST", syncPath, 1);
         QFuture<void> pass = a->engine->sync();
-        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }));
+        QVERIFY(QTest::qWaitFor([&] { return !syncRequests("POST").isEmpty(); }, TestWaits::limitMs));
         a->store->appendText(u"typed while the push was out"_s, d.id);
         const QString copy = RecordIds::conflictedCopyID(d.id, a->store->document(d.id)->updatedAt);
+        QVERIFY(hooks().releaseHeldRequest());
         QTRY_VERIFY(pass.isFinished());
-        hooks().setLatency(syncPath, 0);
         QVERIFY(a->store->document(copy));
         const auto pushedCopy = [&] {
             const QList<LoggedRequest> pushes = syncRequests("POST");
@@ -355,7 +355,7 @@ private Q_SLOTS:
         QSignalSpy finished(&pass, &SyncPass::finished);
         const PeakMemory memory;
         pass.start();
-        QVERIFY(finished.wait(60'000));
+        QVERIFY(finished.wait(TestWaits::limitMs));
         QCOMPARE(pass.end(), SyncPass::End::failed);
         QCOMPARE(pass.message(), tooLargeMessage());
         if (PeakMemory::meaningful)

@@ -88,7 +88,7 @@ private Q_SLOTS:
             child.waitForFinished();
             if (other.engine->isRunning()) {
                 QSignalSpy running(other.engine.get(), &SyncEngine::runningChanged);
-                QVERIFY(running.wait(60000));
+                QVERIFY(running.wait(TestWaits::limitMs));
             }
 
             verifyFiles(data);

@@ -142,13 +142,13 @@ void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
     // The first document and every switch render without waiting.
     documents.request(u"a"_s, u"hello"_s);
     QVERIFY(!scheduler.isWaitingForPause());
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.html(), u"<p>hello|0</p>"_s);
     QCOMPARE(scheduler.renderedDocumentID(), u"a"_s);
     QCOMPARE(scheduler.stats().words, 5);
     documents.request(u"b"_s, u"two"_s);
     QVERIFY(!scheduler.isWaitingForPause());
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
 
     // Keystrokes in the shown document wait for the pause: one render, of the last.
@@ -158,7 +158,7 @@ void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
     QCOMPARE(fake.calls.load(), 2);
     QCOMPARE(scheduler.html(), u"<p>two|0</p>"_s);
     scheduler.endPauseNow();
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.html(), u"<p>two!|0</p>"_s);
     QCOMPARE(fake.calls.load(), 3);
 
@@ -167,7 +167,7 @@ void TestDetailCore::rendersAtOnceOnASwitchAndAfterAPauseInTyping()
     QVERIFY(!scheduler.isBusy());
     documents.request(u"b"_s, u"two!"_s, {{u"plan"_s, u"p1"_s}});
     scheduler.endPauseNow();
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.html(), u"<p>two!|1</p>"_s);
     QCOMPARE(fake.calls.load(), 4);
     QCOMPARE(rendered.count(), 4);
@@ -187,7 +187,7 @@ void TestDetailCore::newerChangeDropsAnOlderRender()
     documents.request(u"a"_s, u"old text"_s);
     QTRY_COMPARE(fake.calls.load(), 1);
     documents.request(u"b"_s, u"new text"_s);
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.html(), u"<p>new text|0</p>"_s);
 
     slow->release();
@@ -205,7 +205,7 @@ void TestDetailCore::cancelKeepsThePreviousResult()
     scheduler.setRenderFunction(fake.function());
     QSignalSpy rendered(&scheduler, &DetailRenderScheduler::rendered);
     documents.request(u"a"_s, u"kept"_s);
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
 
     auto slow = fake.gate(u"dropped"_s);
     documents.request(u"b"_s, u"dropped"_s);
@@ -219,7 +219,7 @@ void TestDetailCore::cancelKeepsThePreviousResult()
     // After a cancel the same key renders again (the view came back).
     slow->release();
     documents.request(u"b"_s, u"dropped"_s);
-    QVERIFY(rendered.wait(5000));
+    QVERIFY(rendered.wait(TestWaits::limitMs));
     QCOMPARE(scheduler.renderedDocumentID(), u"b"_s);
 }
 

@@ -7,9 +7,17 @@
 //   d|c <key>      a document or collection as loaded
 //   READY          loading finished
 //   D|C <key>      a document or collection after a change
-//   PAUSE <ms>     about to sit idle for that long
+//   SETTLED        the store's clock has passed every save delay since
+//                  the last change and the writes it started have finished:
+//                  every change above is on disk
 //   FLUSHING       about to flush every pending save
 //   FLUSHED        the flush returned
+//
+// The store's saves run on a clock the child moves itself, in 10 ms steps
+// with the events in between, so whether a save was due never depends on
+// how fast the machine is; the kills still land in real time, while it
+// types, saves and sits idle.
+#include "ManualSaveClock.h"
 #include "documentstore_report.h"
 #include "store/DocumentStore.h"
 
@@ -48,7 +56,9 @@ void report(const QString &tag, const std::optional<QString> &id,
 class Editor
 {
 public:
-    Editor(DocumentStore &store, quint32 seed) : m_store(store), m_rng(seed) {}
+    Editor(DocumentStore &store, ManualSaveClock &clock, quint32 seed)
+        : m_store(store), m_clock(clock), m_rng(seed)
+    {}
 
     void step()
     {
@@ -66,12 +76,35 @@ public:
             }
         }
         const int pauseRoll = int(m_rng.bounded(100));
-        const int pause = pauseRoll < 35 ? 10 : pauseRoll < 65 ? 60 : 900;
-        emitLine(u"PAUSE %1"_s.arg(pause));
-        QTimer::singleShot(pause, [this] { step(); });
+        if (pauseRoll < 65) {
+            // A short pause between keys: the saves it makes due run
+            // while the next edits come.
+            const int pause = pauseRoll < 35 ? 10 : 60;
+            QTimer::singleShot(pause, [this, pause] {
+                pass(pause, false);
+                step();
+            });
+            return;
+        }
+        // A long pause, longer than any save delay: each write finishes
+        // before the clock moves on.
+        pass(900, true);
+        emitLine(u"SETTLED"_s);
+        QTimer::singleShot(100, [this] { step(); });
     }
 
 private:
+    void pass(int ms, bool waitForEachWrite)
+    {
+        for (int passed = 0; passed < ms; passed += 10) {
+            m_clock.advance(10);
+            if (waitForEachWrite) {
+                m_store.waitForWrites();
+            }
+            QCoreApplication::processEvents();
+        }
+    }
+
     QString randomBody()
     {
         static const QStringList words = u"alpha river stone cloud ember north quiet lumen"_s.split(u' ');
@@ -163,6 +196,7 @@ private:
     }
 
     DocumentStore &m_store;
+    ManualSaveClock &m_clock;
     QRandomGenerator m_rng;
     int m_counter = 0;
 };
@@ -178,7 +212,8 @@ int main(int argc, char **argv)
         return 2;
     }
     QSettings settings(args.at(2), QSettings::IniFormat);
-    DocumentStore store(args.at(1), &settings);
+    ManualSaveClock clock;
+    DocumentStore store(args.at(1), &settings, &clock);
     QFuture<void> loading = store.load();
     while (!loading.isFinished()) {
         app.processEvents(QEventLoop::WaitForMoreEvents);
@@ -187,7 +222,7 @@ int main(int argc, char **argv)
     report(u"c"_s, std::nullopt, {&store.collections(), &store.deletedCollections()});
     emitLine(u"READY"_s);
 
-    Editor editor(store, args.at(3).toUInt());
+    Editor editor(store, clock, args.at(3).toUInt());
     QTimer::singleShot(0, [&] { editor.step(); });
     return app.exec();
 }

@@ -105,7 +105,7 @@ class TestDocumentStore : public QObject
     bool loaded(DocumentStore &store)
     {
         QFuture<void> future = store.load();
-        return QTest::qWaitFor([&] { return future.isFinished(); }, 10000) && store.isLoaded();
+        return QTest::qWaitFor([&] { return future.isFinished(); }, TestWaits::limitMs) && store.isLoaded();
     }
 
     // A loaded store on files written beforehand, the welcome document

@@ -88,7 +88,7 @@ inline QString xdotool(const QStringList &arguments)
 {
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
+    process.waitForFinished(TestWaits::limitMs);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 

@@ -67,7 +67,7 @@ private Q_SLOTS:
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app.start(binary(), {});
         QVERIFY(m_app.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(documentCount() > 0 && windowVisible(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(documentCount() > 0 && windowVisible(), TestWaits::limitMs);
         // Registered at launch: another program cannot have them now.
         OwnXServer::OtherClient other;
         QVERIFY(!other.grab(evdevM, OwnXServer::metaAlt));
@@ -81,10 +81,10 @@ private Q_SLOTS:
         xdotool({"windowmove", "--sync", id, "300", "150"});
         const QString before = place(id);
         xdotool({"key", "super+alt+m"});
-        QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!windowVisible(), TestWaits::limitMs);
         xdotool({"key", "super+alt+m"});
-        QTRY_VERIFY_WITH_TIMEOUT(windowVisible(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(place(window()), before, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowVisible(), TestWaits::limitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(place(window()), before, TestWaits::limitMs);
     }
 
     void metaAltNMakesADocumentFromAnotherWindow()
@@ -97,14 +97,14 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&other));
         const int before = documentCount();
         xdotool({"key", "super+alt+n"});
-        QTRY_COMPARE_WITH_TIMEOUT(documentCount(), before + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(documentCount(), before + 1, TestWaits::limitMs);
         QVERIFY(windowVisible());
     }
 
     void quittingLetsGoOfBothShortcuts()
     {
         m_app.terminate();
-        QVERIFY(m_app.waitForFinished(20000));
+        QVERIFY(m_app.waitForFinished(TestWaits::limitMs));
         OwnXServer::OtherClient other;
         QVERIFY(other.grab(evdevM, OwnXServer::metaAlt));
         QVERIFY(other.grab(evdevN, OwnXServer::metaAlt));

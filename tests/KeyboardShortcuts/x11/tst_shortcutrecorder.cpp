@@ -256,8 +256,9 @@ private Q_SLOTS:
             AlertAnswer alert([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); });
             xdotool({"key", "super+alt+j"});
             QTRY_COMPARE(alert.shown, 1);
-            QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == m_window.get(), 5000);
-            QTRY_VERIFY2_WITH_TIMEOUT(m_field->isRecording(), qPrintable(QString::number(round)), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == m_window.get(), TestWaits::limitMs);
+            QTRY_VERIFY2_WITH_TIMEOUT(m_field->isRecording(), qPrintable(QString::number(round)),
+                                      TestWaits::limitMs);
             QCOMPARE(m_registry->shortcut(m_name), std::optional(metaAltK));
         }
     }

@@ -53,7 +53,7 @@ bool keyboardGrabbedHere()
     KeyCounter probes(Qt::Key_F12);
     for (int sent = 1; sent <= 50; ++sent) {
         xdotool({"key", "F12"});
-        if (!QTest::qWaitFor([&] { return probes.count > 0 || other.presses() >= sent; }, 10000))
+        if (!QTest::qWaitFor([&] { return probes.count > 0 || other.presses() >= sent; }, TestWaits::limitMs))
             return false;
         if (probes.count > 0)
             return true;

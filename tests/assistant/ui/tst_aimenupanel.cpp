@@ -291,7 +291,8 @@ private Q_SLOTS:
         openOver(u"hello brave world"_s, AITrigger::refine({6, 5}));
         const PeakMemory memory;
         m_menu->model()->submit();
-        QTRY_COMPARE_WITH_TIMEOUT(m_menu->model()->phase(), AIMenuModel::Phase::error(message), 60'000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_menu->model()->phase(), AIMenuModel::Phase::error(message),
+                                  TestWaits::limitMs);
         if (PeakMemory::meaningful)
             QVERIFY2(memory.rise() < (64 << 20),
                      qPrintable(u"peak rose by %1 MiB"_s.arg(memory.rise() >> 20)));

@@ -14,7 +14,7 @@ inline QVariant evaluate(QWebEnginePage *page, const QString &script)
         result = value;
         done = true;
     });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
+    if (!QTest::qWaitFor([&] { return done; }, TestWaits::limitMs))
         return QStringLiteral("<timeout>");
     return result;
 }

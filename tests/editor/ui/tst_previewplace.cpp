@@ -146,7 +146,7 @@ private Q_SLOTS:
         m_preview->show();
         m_preview->activateWindow();
         QVERIFY(QTest::qWaitForWindowExposed(m_preview.get()));
-        QTRY_VERIFY_WITH_TIMEOUT(page()->isLoaded(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page()->isLoaded(), TestWaits::limitMs);
         m_preview->webView()->setFocus();
         // Frames drawn, to see the view settle.
         evaluate(page(), u"window.framesDrawn = 0; (function count() { window.framesDrawn += 1; "
@@ -163,21 +163,21 @@ private Q_SLOTS:
         QTRY_COMPARE(state()[u"last"_s].toString(), QString());
         scrollTo(0);
         show(longDocument());
-        QTRY_VERIFY_WITH_TIMEOUT(state()[u"last"_s].toString() == u"The end."_s, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(state()[u"last"_s].toString() == u"The end."_s, TestWaits::limitMs);
         QTRY_COMPARE(state()[u"y"_s].toDouble(), 0.0);
     }
 
     void keysGoToTheirPlaceInOnePress()
     {
         press(Qt::Key_End);
-        QTRY_VERIFY_WITH_TIMEOUT(atEnd(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(atEnd(), TestWaits::limitMs);
 
         // A page up from the end: the block at the top moves down by the
         // page, the estimated blocks above it drawn meanwhile.
         const double step = state()[u"height"_s].toDouble() * 0.875;
         const double top = settledTop();
         press(Qt::Key_PageUp);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - (top + step)) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - (top + step)) <= 1, TestWaits::limitMs);
 
         press(Qt::Key_Home);
         QTRY_COMPARE(state()[u"y"_s].toDouble(), 0.0);
@@ -186,16 +186,16 @@ private Q_SLOTS:
         scrollTo(0.5);
         const double middle = settledTop();
         press(Qt::Key_PageDown);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - (middle - step)) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - (middle - step)) <= 1, TestWaits::limitMs);
         press(Qt::Key_PageUp);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - middle) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - middle) <= 1, TestWaits::limitMs);
     }
 
     void linkLandsOnItsTarget()
     {
         // After a look at the end, back at the top.
         press(Qt::Key_End);
-        QTRY_VERIFY_WITH_TIMEOUT(state()[u"y"_s].toDouble() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(state()[u"y"_s].toDouble() > 0, TestWaits::limitMs);
         scrollTo(0.5);
         settledTop();
         press(Qt::Key_Home);
@@ -211,7 +211,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             qAbs(evaluate(page(), u"document.getElementById('target').getBoundingClientRect().top"_s)
                      .toDouble()) <= 1,
-            10000);
+            TestWaits::limitMs);
         QCOMPARE(page()->url().fileName(), u"index.html"_s);
     }
 
@@ -219,12 +219,13 @@ private Q_SLOTS:
     {
         // Typing at the end with the view at the end: each letter stays in view.
         press(Qt::Key_End);
-        QTRY_VERIFY_WITH_TIMEOUT(atEnd(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(atEnd(), TestWaits::limitMs);
         QString body = m_body + u"\n"_s;
         for (const QString &typed : {u"A"_s, u"n"_s, u"d"_s}) {
             body.append(typed);
             show(body);
-            QTRY_VERIFY_WITH_TIMEOUT(atEnd() && body.endsWith(state()[u"last"_s].toString()), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(atEnd() && body.endsWith(state()[u"last"_s].toString()),
+                                     TestWaits::limitMs);
         }
 
         // Elsewhere: the first block in view keeps its offset, whether the
@@ -237,15 +238,15 @@ private Q_SLOTS:
         const QString paragraphs = u"A new paragraph, and another.\n\nAnd a third one here.\n\n"_s;
         body.insert(body.indexOf(u"## Section 60\n"_s), paragraphs);
         show(body);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, TestWaits::limitMs);
         body.replace(u"## Section 7200\n"_s, u"## Section 7200, edited\n"_s);
         show(body);
         QTRY_VERIFY_WITH_TIMEOUT(
             evaluate(page(), u"window.probe.textContent"_s).toString() == u"Section 7200, edited"_s, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, TestWaits::limitMs);
         body.insert(body.indexOf(u"## Section 9000\n"_s), paragraphs);
         show(body);
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, TestWaits::limitMs);
     }
 
 private:

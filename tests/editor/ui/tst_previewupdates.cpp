@@ -148,7 +148,7 @@ class TestPreviewUpdates final : public QObject
         auto preview = std::make_unique<PreviewWebView>(&m_profile, &m_store);
         preview->resize(800, 600);
         preview->show();
-        if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, 20000))
+        if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, TestWaits::limitMs))
             return nullptr;
         return preview;
     }

@@ -64,7 +64,7 @@ class TestPreviewWebView final : public QObject
                                                         });
         preview->resize(800, 600);
         preview->show();
-        if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, 15000))
+        if (!QTest::qWaitFor([&] { return preview->page()->isLoaded(); }, TestWaits::limitMs))
             return nullptr;
         return preview;
     }
@@ -132,7 +132,7 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(preview->hasStartedEngine());
-        QTRY_VERIFY_WITH_TIMEOUT(preview->page()->isLoaded(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(preview->page()->isLoaded(), TestWaits::limitMs);
         QTRY_COMPARE(contentHtml(preview->page()), u"<p>early</p>"_s);
 
         // A preview that never shows never starts one.
@@ -151,7 +151,7 @@ private Q_SLOTS:
         QVERIFY(!preview.page()->isLoaded());
         QCOMPARE(sent.count(), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(preview.page()->isLoaded(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(preview.page()->isLoaded(), TestWaits::limitMs);
         QCOMPARE(sent.count(), 1);
         QCOMPARE(sent.at(0).at(0).toString(), u"<p>second</p>"_s);
         QCOMPARE(contentHtml(preview.page()), u"<p>second</p>"_s);
@@ -202,7 +202,7 @@ private Q_SLOTS:
         m_preview->setHtml(html);
         QSignalSpy refused(m_preview->page(), &PreviewPage::navigationRefused);
         click(m_preview, u"#x"_s);
-        QVERIFY(refused.wait(5000));
+        QVERIFY(refused.wait(TestWaits::limitMs));
         QCOMPARE(refused.at(0).at(0).toUrl().scheme(), QUrl(href).scheme());
         if (opens)
             QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(href)});
@@ -289,7 +289,7 @@ private Q_SLOTS:
         preview->setHtml(u"<p id=\"kept\">kept</p>"_s);
         QSignalSpy refused(preview->page(), &PreviewPage::navigationRefused);
         preview->page()->runJavaScript(u"window.location.href = 'https://example.com/elsewhere';"_s);
-        QVERIFY(refused.wait(5000));
+        QVERIFY(refused.wait(TestWaits::limitMs));
         QCOMPARE(refused.at(0).at(0).toUrl(), QUrl(u"https://example.com/elsewhere"_s));
         QCOMPARE(preview->page()->url().fileName(), u"index.html"_s);
         QCOMPARE(contentHtml(preview->page()), u"<p id=\"kept\">kept</p>"_s);
@@ -305,7 +305,8 @@ private Q_SLOTS:
         m_preview->setHtml(html);
         QSignalSpy sent(m_preview->page(), &PreviewPage::contentSent);
         click(m_preview, u"#ref"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(evaluate(m_preview->page(), u"window.scrollY"_s).toDouble() > 100, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(evaluate(m_preview->page(), u"window.scrollY"_s).toDouble() > 100,
+                                 TestWaits::limitMs);
         QCOMPARE(m_preview->page()->url().adjusted(QUrl::RemoveFragment).fileName(), u"index.html"_s);
         QVERIFY(contentHtml(m_preview->page()).contains(u"The note"_s));
         QVERIFY(m_opened.isEmpty());

@@ -107,7 +107,9 @@ class TestMediaLibrarySheet : public QObject
     ImageAsset uploaded(const QByteArray &bytes, const QString &name)
     {
         const auto upload = m_library->upload(bytes, name, u"image/png"_s, {});
-        return QTest::qWaitFor([&] { return upload.isFinished(); }) ? upload.result().value() : ImageAsset();
+        return QTest::qWaitFor([&] { return upload.isFinished(); }, TestWaits::limitMs)
+                   ? upload.result().value()
+                   : ImageAsset();
     }
     void drop(QWidget *target, const QList<QUrl> &urls)
     {
@@ -147,13 +149,13 @@ private Q_SLOTS:
     void states()
     {
         m_token.reset();
-        hooks().setLatency(u"/api/images"_s, 1000);
+        hooks().holdRequests("GET", u"/api/images"_s, 1);
         auto sheet = showSheet();
         QVERIFY(sheet);
         QCOMPARE(sheet->content(), MediaLibrarySheet::Content::loading);
 
+        QVERIFY(QTest::qWaitFor([this] { return hooks().releaseHeldRequest(); }, TestWaits::limitMs));
         QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::loadError);
-        hooks().setLatency(u"/api/images"_s, 0);
         QVERIFY(labelTexts(sheet.get()).contains(u"Couldn't load your media library"_s));
         QVERIFY(labelTexts(sheet.get()).contains(u"Sign in to continue."_s));
 
@@ -188,13 +190,13 @@ private Q_SLOTS:
     {
         uploaded("a", u"a.png"_s);
         m_library = std::make_unique<ImageLibrary>(m_client.get());
-        hooks().setLatency(u"/api/images"_s, 1000);
+        hooks().holdRequests("GET", u"/api/images"_s, 1);
         auto sheet = showSheet();
         QVERIFY(sheet && m_library->isLoading());
         sheet->reject();
         sheet.reset();
+        QVERIFY(QTest::qWaitFor([this] { return hooks().releaseHeldRequest(); }, TestWaits::limitMs));
         QTRY_VERIFY(m_library->loaded());
-        hooks().setLatency(u"/api/images"_s, 0);
         QCOMPARE(m_library->error(), std::nullopt);
         QCOMPARE(m_library->images().size(), 1);
     }
@@ -203,10 +205,9 @@ private Q_SLOTS:
     // shows the new account's images, also after the old reply has landed.
     void signedInAgainWhileTheOldListLoads()
     {
-        hooks().setLatency(u"/api/images"_s, 1000);
+        hooks().holdRequests("GET", u"/api/images"_s, 1);
         const QFuture<void> old = m_library->load(false);
         QTRY_COMPARE(requestCount(u"/api/images"_s), 1);
-        hooks().setLatency(u"/api/images"_s, 0);
         m_library->resetForAccountChange();
         m_token = hooks().registerUser(QUuid::createUuid().toString() + u"@x.org"_s, u"B"_s).sessionToken;
         ImageLibrary elsewhere(m_client.get()); // uploaded from another device
@@ -215,6 +216,7 @@ private Q_SLOTS:
 
         auto sheet = showSheet();
         QVERIFY(sheet);
+        QVERIFY(hooks().releaseHeldRequest());
         QTRY_VERIFY(old.isFinished());
         QTRY_COMPARE(sheet->content(), MediaLibrarySheet::Content::grid);
         QCOMPARE(m_library->images().size(), 1);
@@ -424,7 +426,7 @@ private Q_SLOTS:
         PreviewWebView preview(profile, store);
         preview.resize(600, 400);
         preview.show();
-        if (!QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, 15'000))
+        if (!QTest::qWaitFor([&] { return preview.page()->isLoaded(); }, TestWaits::limitMs))
             return u"<no page>"_s;
         QString html;
         for (const QString &url : urls)
@@ -437,12 +439,12 @@ private Q_SLOTS:
                 preview.page()->runJavaScript(
                     u"Array.from(document.images).map(i => i.complete ? i.naturalWidth : -1).join(' ')"_s,
                     [&](const QVariant &value) { answer = value.toString(); });
-                if (!QTest::qWaitFor([&] { return answer.has_value(); }, 5'000))
+                if (!QTest::qWaitFor([&] { return answer.has_value(); }, TestWaits::limitMs))
                     return false;
                 widths = *answer;
                 return widths.split(u' ').size() == urls.size() && !widths.contains(u"-1"_s);
             },
-            10'000);
+            TestWaits::limitMs);
         return widths;
     }
 

@@ -55,7 +55,7 @@ class TestBrowserSignIn : public QObject
     QString xdotool(const QStringList &arguments)
     {
         QProcess p;
-        run(&p, u"xdotool"_s, arguments)->waitForFinished(20000);
+        run(&p, u"xdotool"_s, arguments)->waitForFinished(TestWaits::limitMs);
         return QString::fromUtf8(p.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
     }
 
@@ -68,7 +68,7 @@ class TestBrowserSignIn : public QObject
                 return !(id = xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", title}))
                             .isEmpty();
             },
-            20000);
+            TestWaits::limitMs);
         return id;
     }
 
@@ -76,7 +76,8 @@ class TestBrowserSignIn : public QObject
     bool press(const atspi::Bus &a11y, const QString &name, const QString &role)
     {
         std::optional<atspi::Ref> found;
-        (void)QTest::qWaitFor([&] { return (found = a11y.find(name, role)).has_value(); }, 30000);
+        (void)QTest::qWaitFor([&] { return (found = a11y.find(name, role)).has_value(); },
+                              TestWaits::limitMs);
         return found && a11y.press(*found);
     }
 
@@ -91,7 +92,7 @@ class TestBrowserSignIn : public QObject
                         bearer = request.header("authorization");
                 return !bearer.isEmpty();
             },
-            20000);
+            TestWaits::limitMs);
         return bearer;
     }
 
@@ -117,7 +118,7 @@ private Q_SLOTS:
         keychain.remove(u"session-token"_s);
         bool removed = false;
         keychain.whenWritten(this, [&] { removed = true; });
-        (void)QTest::qWaitFor([&] { return removed; }, 10000);
+        (void)QTest::qWaitFor([&] { return removed; }, TestWaits::limitMs);
     }
 
     void signInThroughTheBrowserAndStaySignedIn()
@@ -141,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(press(a11y, u"Account"_s, u"page tab"_s));
         QVERIFY(press(a11y, u"Continue with GitHub"_s, u"push button"_s));
         QFile opened(m_home.filePath(u"opened"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(opened.exists(), TestWaits::limitMs);
         QVERIFY(opened.open(QIODevice::ReadOnly));
         const QUrl page(QString::fromUtf8(opened.readLine()).trimmed());
         QCOMPARE(page, m_server->baseUrl().resolved(QUrl(u"/api/v1/auth/native-signin?provider=github"_s)));
@@ -163,13 +164,13 @@ private Q_SLOTS:
         probe.save(u"probe"_s, u"tessivo-test-probe"_s);
         std::optional<std::optional<QString>> read;
         probe.read(u"tessivo-test-probe"_s, this, [&](const std::optional<QString> &value) { read = value; });
-        (void)QTest::qWaitFor([&] { return read.has_value(); }, 10000);
+        (void)QTest::qWaitFor([&] { return read.has_value(); }, TestWaits::limitMs);
         const bool keyring = read && *read == u"probe"_s;
         probe.remove(u"tessivo-test-probe"_s);
         TESSIVO_NEED(keyring ? QString()
                              : u"no Secret Service on this session bus: the restart is not checked"_s);
         m_app->terminate();
-        QVERIFY(m_app->waitForFinished(15000));
+        QVERIFY(m_app->waitForFinished(TestWaits::limitMs));
         m_server->hooks().clearRequestLog();
         run(m_app.get(), binary());
         QCOMPARE(bearerOn(u"/api/auth/get-session"_s), bearer); // the start-up's forced check

@@ -179,7 +179,7 @@ class TestTwoComputers : public QObject
         QProcess p;
         p.setProcessEnvironment(environment(c));
         p.start(u"xdotool"_s, arguments);
-        p.waitForFinished(20000);
+        p.waitForFinished(TestWaits::limitMs);
         return QString::fromUtf8(p.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
     }
 
@@ -190,7 +190,7 @@ class TestTwoComputers : public QObject
             [&] {
                 return !(id = xdotool(c, {"search", "--onlyvisible", "--name", title})).isEmpty();
             },
-            30000);
+            TestWaits::limitMs);
         return id;
     }
 
@@ -218,7 +218,7 @@ class TestTwoComputers : public QObject
         bus.setProcessEnvironment(busEnvironment);
         bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--fork"_s, u"--address="_s + busAddress,
                                      u"--print-address=1"_s, u"--print-pid=1"_s});
-        bus.waitForFinished(10000);
+        bus.waitForFinished(TestWaits::limitMs);
         const QStringList out =
             QString::fromUtf8(bus.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         if (out.size() >= 2) {
@@ -256,7 +256,8 @@ class TestTwoComputers : public QObject
     std::optional<atspi::Ref> shown(const Computer &c, const QString &name, const QString &role)
     {
         std::optional<atspi::Ref> found;
-        (void)QTest::qWaitFor([&] { return (found = c.a11y->find(name, role)).has_value(); }, 30000);
+        (void)QTest::qWaitFor([&] { return (found = c.a11y->find(name, role)).has_value(); },
+                              TestWaits::limitMs);
         return found;
     }
 
@@ -306,13 +307,14 @@ class TestTwoComputers : public QObject
         // waited too long (this bus has no keyring that answers): until then
         // the tab offers neither "Sign in" nor a user.
         QVERIFY(press(c, u"Continue with GitHub"_s, u"push button"_s));
-        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(c.home.filePath(u"opened"_s)); }, 20000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return QFile::exists(c.home.filePath(u"opened"_s)); }, TestWaits::limitMs));
         m_server->hooks().clearRequestLog();
         const QString ott = m_server->hooks().mintOneTimeToken(m_account.userId);
         QProcess second;
         second.setProcessEnvironment(environment(c));
         second.start(binary(), {u"tessivo://auth?ott="_s + ott});
-        QVERIFY(second.waitForFinished(30000));
+        QVERIFY(second.waitForFinished(TestWaits::limitMs));
         QVERIFY(QTest::qWaitFor(
             [&] {
                 for (const LoggedRequest &r : m_server->hooks().requestLog())
@@ -320,11 +322,11 @@ class TestTwoComputers : public QObject
                         c.bearer = r.header("authorization");
                 return !c.bearer.isEmpty();
             },
-            20000));
+            TestWaits::limitMs));
         xdotool(c, {"windowfocus", "--sync", settings});
         xdotool(c, {"key", "Escape"});
         QTRY_VERIFY_WITH_TIMEOUT(xdotool(c, {"search", "--onlyvisible", "--name", "^Settings$"}).isEmpty(),
-                                 10000);
+                                 TestWaits::limitMs);
     }
 
     // A click on the document in the sidebar opens it, and one in the
@@ -341,7 +343,7 @@ class TestTwoComputers : public QObject
                 const std::optional<atspi::Ref> editor = c.a11y->find(QString(), u"text"_s);
                 return editor && c.a11y->hasState(*editor, atspi::focused);
             },
-            30000));
+            TestWaits::limitMs));
     }
 
     void typeLine(Computer &c, const QString &line)
@@ -349,7 +351,7 @@ class TestTwoComputers : public QObject
         xdotool(c, {"key", "ctrl+End"});
         xdotool(c, {"key", "Return", "Return"});
         xdotool(c, {"type", "--delay", "20", line});
-        QTRY_VERIFY_WITH_TIMEOUT(fileText(c).main.contains(line), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(fileText(c).main.contains(line), TestWaits::limitMs);
     }
 
     // "Sync Now" in the Account tab; returns once the computer has settled.
@@ -361,7 +363,7 @@ class TestTwoComputers : public QObject
         xdotool(c, {"windowfocus", "--sync", settings});
         QVERIFY(press(c, u"Account"_s, u"page tab"_s));
         QVERIFY(press(c, u"Sync Now"_s, u"push button"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(requestsOf(c, syncPath) > before, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(requestsOf(c, syncPath) > before, TestWaits::limitMs);
         settle(c);
         xdotool(c, {"key", "Escape"});
         xdotool(c, {"windowfocus", "--sync", c.window});
@@ -401,7 +403,7 @@ class TestTwoComputers : public QObject
         QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2?since=0"_s.arg(m_port).arg(syncPath)));
         request.setRawHeader("authorization", "Bearer " + token.toLatin1());
         std::unique_ptr<QNetworkReply> reply(net.get(request));
-        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 30000))
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, TestWaits::limitMs))
             return {};
         QList<QJsonObject> documents;
         for (const QJsonValue &d :
@@ -420,7 +422,7 @@ class TestTwoComputers : public QObject
                 service = lostLines(serviceText(), lines);
                 return a.isEmpty() && b.isEmpty() && service.isEmpty();
             },
-            30000);
+            TestWaits::limitMs);
         QVERIFY2(ok, qPrintable(u"A: %1 | B: %2 | service: %3"_s.arg(a, b, service)));
     }
 
@@ -447,7 +449,7 @@ private Q_SLOTS:
         for (Computer *c : {m_a.get(), m_b.get()}) {
             signIn(*c);
             QVERIFY(!QTest::currentTestFailed());
-            QTRY_VERIFY_WITH_TIMEOUT(fileText(*c).main == base, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(fileText(*c).main == base, TestWaits::limitMs);
             open(*c);
         }
     }
@@ -483,9 +485,9 @@ private Q_SLOTS:
             // The second computer's window stays in front: nothing syncs
             // it until its own edit is debounced.
             typeLine(first, firstLine);
-            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(firstLine), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(firstLine), TestWaits::limitMs);
             typeLine(second, secondLine);
-            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(secondLine), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(secondLine), TestWaits::limitMs);
             settle(second);
             syncNow(first);
         } else if (scenario == u"offline"_s) {
@@ -505,11 +507,11 @@ private Q_SLOTS:
             const int secondPushes = requestsOf(second, syncPath, "POST");
             m_server->hooks().holdRequests("POST", syncPath, 2);
             typeLine(first, firstLine);
-            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(first, syncPath, "POST") > firstPushes, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(first, syncPath, "POST") > firstPushes, TestWaits::limitMs);
             typeLine(second, secondLine);
-            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(second, syncPath, "POST") > secondPushes, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(second, syncPath, "POST") > secondPushes, TestWaits::limitMs);
             QVERIFY(m_server->hooks().releaseHeldRequest());
-            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(firstLine), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(serviceText().main.contains(firstLine), TestWaits::limitMs);
             QVERIFY(m_server->hooks().releaseHeldRequest());
             settle(second);
             syncNow(first);

@@ -36,7 +36,7 @@ QString run(const QString &program, const QStringList &arguments, const QProcess
     if (!env.isEmpty())
         process.setProcessEnvironment(env);
     process.start(program, arguments);
-    process.waitForFinished(20000);
+    process.waitForFinished(TestWaits::limitMs);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
@@ -51,7 +51,7 @@ bool setKeyringToken(const QString &token)
         keyring.remove(account, [&] { done = true; });
     else
         keyring.save(account, token.toUtf8(), [&] { done = true; });
-    return QTest::qWaitFor([&] { return done; }, 20000);
+    return QTest::qWaitFor([&] { return done; }, TestWaits::limitMs);
 }
 
 } // namespace
@@ -95,7 +95,7 @@ class TestApp : public QObject
         if (!m_app->waitForStarted())
             return false;
         // Started means loaded: the welcome document is written at load.
-        return QTest::qWaitFor([this] { return !documentFiles().isEmpty(); }, 20000);
+        return QTest::qWaitFor([this] { return !documentFiles().isEmpty(); }, TestWaits::limitMs);
     }
 
     // The app's visible main window, by process: other tests may show
@@ -115,7 +115,7 @@ class TestApp : public QObject
                          .section(QLatin1Char('\n'), 0, 0);
                 return !id.isEmpty();
             },
-            10000);
+            TestWaits::limitMs);
         return id;
     }
 
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QProcess second;
         second.setProcessEnvironment(environment());
         second.start(binary(), {});
-        QVERIFY(second.waitForFinished(20000));
+        QVERIFY(second.waitForFinished(TestWaits::limitMs));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!windowID().isEmpty());
@@ -198,7 +198,7 @@ private Q_SLOTS:
         const QString expected = QStringLiteral("Position: 202,130 Geometry: 1300x850");
         QTRY_COMPARE(frame(), expected);
         m_app->terminate(); // the desktop asks the app to quit
-        QVERIFY(m_app->waitForFinished(20000));
+        QVERIFY(m_app->waitForFinished(TestWaits::limitMs));
         QVERIFY(launch());
         id = windowID();
         QVERIFY(!id.isEmpty());
@@ -236,7 +236,7 @@ private Q_SLOTS:
         QProcess third;
         third.setProcessEnvironment(environment());
         third.start(binary(), {});
-        QVERIFY(third.waitForFinished(20000));
+        QVERIFY(third.waitForFinished(TestWaits::limitMs));
         QCOMPARE(third.exitCode(), 0);
         QCOMPARE(m_app->state(), QProcess::Running);
     }
@@ -273,7 +273,7 @@ private Q_SLOTS:
         QProcess second;
         second.setProcessEnvironment(environment());
         second.start(binary(), {QStringLiteral("tessivo://auth?ott=handed-over")});
-        QVERIFY(second.waitForFinished(20000));
+        QVERIFY(second.waitForFinished(TestWaits::limitMs));
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!windowID().isEmpty());
         QVERIFY2(service->hooks().requestLog().isEmpty(), "the keyring answered before the second launch");
@@ -287,7 +287,7 @@ private Q_SLOTS:
                     return r.path == u"/api/v1/me" && r.header("authorization") == bearer;
                 });
             },
-            30000));
+            TestWaits::limitMs));
         QCOMPARE(m_app->state(), QProcess::Running);
         const QString windows = run(QStringLiteral("xdotool"), searchArguments(), environment());
         QCOMPARE(windows.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1);
@@ -323,7 +323,7 @@ private Q_SLOTS:
         run(QStringLiteral("xdotool"), {"type", "--window", id, "--delay", "5", marker}, environment());
         ::kill(m_app->processId(), signalNumber);
         ::kill(m_app->processId(), SIGCONT);
-        QVERIFY(m_app->waitForFinished(15000));
+        QVERIFY(m_app->waitForFinished(TestWaits::limitMs));
         QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
         QVERIFY2(readDocument(files.first()).value(QStringLiteral("body")).toString().contains(marker),
                  qPrintable(readDocument(files.first()).value(QStringLiteral("body")).toString().right(80)));

@@ -209,7 +209,7 @@ private Q_SLOTS:
                         {"call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
                          "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
                          "{'user': 'session-token', 'server': 'com.tessivo.mac'}"});
-            if (!gdbus.waitForFinished(10000) || gdbus.exitCode() != 0)
+            if (!gdbus.waitForFinished(TestWaits::limitMs) || gdbus.exitCode() != 0)
                 return -1;
             return int(gdbus.readAllStandardOutput().count("objectpath"));
         };
@@ -218,7 +218,7 @@ private Q_SLOTS:
         AuthManager auth({&client, Keychain(Keychain::secretService()), m_store.get(), &settings, {}});
         QTRY_VERIFY(!auth.isReading());
         auth.session()->begin(QStringLiteral("token-before-quit"));
-        QTRY_COMPARE_WITH_TIMEOUT(storedTokens(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(storedTokens(), 1, TestWaits::limitMs);
         auth.signOut(true);
         AppDelegate(m_store.get(), {}, &auth).applicationWillTerminate();
         QCOMPARE(storedTokens(), 0);

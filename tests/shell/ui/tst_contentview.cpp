@@ -529,7 +529,7 @@ private Q_SLOTS:
         const QRect caret(text->viewport()->mapTo(view->window(), text->cursorRect().topLeft()),
                           QSize(2, text->cursorRect().height()));
         for (int tick = 0; tick < 4; ++tick) {
-            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), TestWaits::limitMs);
             QTimerEvent timeout(blink->timerId());
             QCoreApplication::sendEvent(blink, &timeout);
             QTRY_VERIFY(!recorder.painted.isEmpty());
@@ -564,7 +564,7 @@ private Q_SLOTS:
         QVERIFY(controlBlink >= 0);
         blink->stop();
         for (int tick = 0; tick < 4; ++tick) {
-            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(drawnAlready(), TestWaits::limitMs);
             QTimerEvent timeout(controlBlink);
             QCoreApplication::sendEvent(control, &timeout);
             QVERIFY(drawnAlready());

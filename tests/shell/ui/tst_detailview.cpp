@@ -313,7 +313,7 @@ void TestDetailView::previewFollowsTheStore()
     QVERIFY(m_store->documents().at(m_store->indexOfDocument(doc.id)).body.isDetached());
     QCOMPARE(updated.count(), afterFirst);
     pane->renderScheduler()->endPauseNow();
-    QVERIFY(updated.wait(5000));
+    QVERIFY(updated.wait(TestWaits::limitMs));
     QCOMPARE(updated.count(), afterFirst + 1);
     QVERIFY(pane->html().contains(u"<strong>world</strong>"_s));
     QCOMPARE(pane->stats(), (MarkdownRenderer::Stats{4, 25}));

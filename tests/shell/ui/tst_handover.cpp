@@ -169,7 +169,7 @@ private Q_SLOTS:
         QProcess other;
         other.start(python(),
                     {u"-c"_s, QString::fromLatin1(squatter), launch.serverName(), path(u"drop/got"_s)});
-        QVERIFY(other.waitForReadyRead(10000));
+        QVERIFY(other.waitForReadyRead(TestWaits::limitMs));
         QCOMPARE(launch.handOver({u"tessivo://auth?ott=SECRET"_s}, 2000), SingleInstance::Launch::first);
         QFile got(path(u"drop/got"_s));
         QVERIFY(!got.open(QIODevice::ReadOnly) || got.readAll().isEmpty());
@@ -246,12 +246,12 @@ private Q_SLOTS:
             QFile mimeapps(path(u"config/mimeapps.list"_s));
             return mimeapps.open(QIODevice::ReadOnly) && mimeapps.readAll().contains("tessivo.desktop");
         };
-        QTRY_VERIFY_WITH_TIMEOUT(registered(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(registered(), TestWaits::limitMs);
 
         QProcess open;
         open.setProcessEnvironment(env);
         open.start(u"xdg-open"_s, {u"tessivo://auth?ott=abc"_s});
-        QVERIFY(open.waitForFinished(20000));
+        QVERIFY(open.waitForFinished(TestWaits::limitMs));
         QCOMPARE(open.exitCode(), 0);
         const auto handed = [this] {
             QFile args(path(u"args"_s));

@@ -65,14 +65,14 @@ private Q_SLOTS:
             MediaTileImages images(QSize(200, 200));
             QSignalSpy changed(&images, &MediaTileImages::changed);
             QCOMPARE(images.image(picture.toString()), MediaTileImages::State::loading);
-            QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), TestWaits::limitMs);
             QCOMPARE(images.image(picture.toString()), MediaTileImages::State::failed);
         } else {
             QNetworkAccessManager network;
             QSignalSpy finished(&network, &QNetworkAccessManager::finished);
             Avatar avatar(&network);
             avatar.setUser(u"A"_s, picture);
-            QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), TestWaits::limitMs);
             QVERIFY(!avatar.hasImage());
         }
         // What the host got out is what the app read, give or take the

@@ -184,7 +184,7 @@ class TestSettingsWindow : public QObject
         m_sync = std::make_unique<SyncEngine>(
             SyncEngine::Dependencies{m_store.get(), m_auth.get(), m_client.get(), nullptr, {}});
         if (answers != FakeKeyring::Answers::held)
-            QVERIFY(QTest::qWaitFor([this] { return !m_auth->isReading(); }, 10000));
+            QVERIFY(QTest::qWaitFor([this] { return !m_auth->isReading(); }, TestWaits::limitMs));
     }
 
 private Q_SLOTS:
@@ -287,7 +287,7 @@ private Q_SLOTS:
         AccountSettings *tab = settings->account();
 
         hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
-        hooks().setLatency(u"/api/v1/me"_s, 400);
+        hooks().holdRequests("GET", u"/api/v1/me"_s, 1);
         QTest::mouseClick(tab->providerButtons().first(), Qt::LeftButton);
         QVERIFY(tab->cancelButton()->isVisible()); // the browser has the page
         QVERIFY(!tab->providerButtons().first()->isEnabled() && !tab->providerButtons().last()->isEnabled());
@@ -295,6 +295,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_auth->token().has_value());
         QVERIFY(tab->syncButton()->isVisible() && !tab->providerButtons().first()->isVisible());
         QCOMPARE(tab->nameLabel()->text() + tab->emailLabel()->text(), u"\u2014\u2014"_s);
+        QVERIFY(QTest::qWaitFor([this] { return hooks().releaseHeldRequest(); }, TestWaits::limitMs));
 
         QTRY_COMPARE(tab->nameLabel()->text() + u' ' + tab->emailLabel()->text(),
                      u"Ada Lovelace ada@example.com"_s);
@@ -385,11 +386,12 @@ private Q_SLOTS:
     void showingTheTabRefreshesOnce()
     {
         makeAuth(m_ada.sessionToken);
-        hooks().setLatency(u"/api/v1/me"_s, 300);
+        hooks().holdRequests("GET", u"/api/v1/me"_s, 1);
         SettingsWindow *settings = window(SettingsWindow::Tab::account);
         QVERIFY(settings);
         settings->setCurrentTab(SettingsWindow::Tab::general);
         settings->close();
+        QVERIFY(QTest::qWaitFor([this] { return hooks().releaseHeldRequest(); }, TestWaits::limitMs));
         QTRY_VERIFY(m_auth->user().has_value());
         QCOMPARE(meRequests(hooks()), 1);
         QVERIFY(!m_auth->lastError().has_value());

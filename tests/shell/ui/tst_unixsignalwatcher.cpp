@@ -24,7 +24,7 @@ private Q_SLOTS:
         ::raise(SIGUSR1);
         // The main thread runs no event loop here, as in a long layout.
         QVERIFY(seen.tryAcquire(1, 10000));
-        QVERIFY(received.wait(10000));
+        QVERIFY(received.wait(TestWaits::limitMs));
         QCOMPARE(received.constFirst().constFirst().toInt(), SIGUSR1);
     }
 };

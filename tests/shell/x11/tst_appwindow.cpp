@@ -91,7 +91,7 @@ class TestAppWindow : public QObject
                         .section(QLatin1Char('\n'), 0, 0);
                 return !id.isEmpty();
             },
-            20000);
+            TestWaits::limitMs);
         return id;
     }
 
@@ -221,7 +221,7 @@ private Q_SLOTS:
                                                      .arg(place(id).y())
                                                      .arg(placed.x())
                                                      .arg(placed.y())),
-                                      5000);
+                                      TestWaits::limitMs);
         }
         QVERIFY(quitFrom(id));
     }

@@ -126,7 +126,7 @@ private:
             QMessageBox *box = view->activeConfirmation();
             if (!box)
                 return {};
-            (void)QTest::qWaitFor([box] { return box->isVisible(); });
+            (void)QTest::qWaitFor([box] { return box->isVisible(); }, TestWaits::limitMs);
             for (QAbstractButton *button : box->buttons()) {
                 if (box->buttonRole(button) == QMessageBox::DestructiveRole) {
                     const QString text = box->text() + u'|' + button->text();
