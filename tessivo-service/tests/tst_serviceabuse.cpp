@@ -538,21 +538,25 @@ private slots:
         f.server = std::make_unique<Server>(options); // with the real cost
         QVERIFY(f.server->start());
         f.hooks().registerUser("ann@example.com", "Ann", "ann's password");
-        const auto fastest = [&](const QString &email, const QString &peer) {
-            qint64 best = std::numeric_limits<qint64>::max();
-            for (int i = 0; i < 3; ++i) {
-                QElapsedTimer timer;
-                timer.start();
-                [&] { QCOMPARE(signIn(f, peer, email, "wrong").status, 401); }();
-                best = std::min(best, timer.elapsed());
-            }
-            return best;
+        // Without the derivation an unknown address answers in a few
+        // milliseconds against hundreds for a known one. The tries alternate
+        // and the fastest of each counts, and the bound allows a tenfold
+        // difference, so that a busy machine slowing some tries down can't
+        // pass for that.
+        qint64 known = std::numeric_limits<qint64>::max(), unknown = known;
+        const auto time = [&](const QString &email, const QString &peer, qint64 *best) {
+            QElapsedTimer timer;
+            timer.start();
+            [&] { QCOMPARE(signIn(f, peer, email, "wrong").status, 401); }();
+            *best = std::min(*best, timer.elapsed());
         };
-        const qint64 known = fastest("ann@example.com", "127.0.0.2");
-        const qint64 unknown = fastest("nobody@example.com", "127.0.0.3");
+        for (int i = 0; i < 4; ++i) {
+            time("ann@example.com", "127.0.0.2", &known);
+            time("nobody@example.com", "127.0.0.3", &unknown);
+        }
         const QString times = u"known %1 ms, unknown %2 ms"_s.arg(known).arg(unknown);
         qInfo("%s", qPrintable(times));
-        QVERIFY2(unknown * 2 > known, qPrintable(times));
+        QVERIFY2(unknown * 10 > known, qPrintable(times));
     }
 
     // The admin is the account stored under the --admin address, never one
