@@ -63,12 +63,12 @@ class TestSync : public QObject
             c.store->createDocument(std::nullopt, u"note"_s);
     }
 
-    // The cap is the largest push and a piece of records, the lowered push
-    // limit here.
+    // The cap is the largest push and a piece of records; the push limit is
+    // lowered here only in testing builds.
     static QString tooLargeMessage()
     {
         return u"The service sent more than %1 MB in one reply."_s.arg(
-            (pushLimit + protocol::records::pullPieceBytes) / (1024 * 1024));
+            (protocol::bodyLimit("POST", syncPath) + protocol::records::pullPieceBytes) / (1024 * 1024));
     }
 
 private Q_SLOTS:

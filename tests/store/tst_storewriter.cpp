@@ -84,7 +84,14 @@ private Q_SLOTS:
         gate.release();
         writer.runNow(u"c"_s, note(u"c now"_s));
         writer.waitForIdle();
-        QCOMPARE(log(), (QStringList{u"first"_s, u"second"_s, u"c now"_s}));
+        const QStringList done = log();
+        QCOMPARE(done.mid(0, 2), (QStringList{u"first"_s, u"second"_s}));
+        QCOMPARE(done.last(), u"c now"_s);
+        // The write asked for earlier has either started before the one on
+        // this thread, which then comes after it, or is dropped for it: which
+        // of the two turns on when the writer's thread gets there.
+        QVERIFY2(done.size() == 3 || (done.size() == 4 && done.at(2) == u"c later"_s),
+                 qPrintable(done.join(u", ")));
     }
 };
 
