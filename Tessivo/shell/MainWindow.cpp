@@ -133,7 +133,7 @@ void MainWindow::placeFrame(const QRect &frame, const QRect &current, const QMar
 
 void MainWindow::fitFramed()
 {
-    const QWindow *handle = windowHandle();
+    QWindow *handle = windowHandle();
     if (m_fittedFramed || !handle || !isVisible() ||
         (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         return;
@@ -144,6 +144,7 @@ void MainWindow::fitFramed()
     if (margins.isNull())
         return; // not framed (yet)
     m_fittedFramed = true;
+    handle->removeEventFilter(this); // fitted once; later moves are the user's
     const QRect frame = geometry().marginsAdded(margins);
     if (const QScreen *screen = this->screen())
         placeFrame(WindowFit::fitted(frame, screen->availableGeometry()), frame, margins);
