@@ -163,6 +163,18 @@ QByteArray pushHead(const QString &token, qint64 length, const QByteArray &extra
            extra + "\r\n";
 }
 
+// A push of `length` bytes offered from `from` with "expect: 100-continue",
+// its body held back; `reply` gets the first reply to the head.
+std::unique_ptr<QTcpSocket> offerPush(const Fixture &f, const QString &from, const QString &token,
+                                      qint64 length, QByteArray *reply)
+{
+    auto socket = rawClient(f, from);
+    socket->setReadBufferSize(0);
+    socket->write(pushHead(token, length, "expect: 100-continue\r\n"));
+    [&] { QTRY_VERIFY((*reply += socket->readAll(), reply->contains("\r\n\r\n"))); }();
+    return socket;
+}
+
 // A push body of `length` bytes that the service accepts.
 QByteArray pushBody(qint64 length)
 {
@@ -834,13 +846,9 @@ private slots:
         const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
                       cat = f.token(u"cat@example.com"_s);
         std::vector<std::unique_ptr<QTcpSocket>> open;
-        // The first reply to a head sent with "expect: 100-continue".
         const auto offer = [&](const QString &from, const QString &token, qint64 length) {
-            open.push_back(rawClient(f, from));
-            open.back()->setReadBufferSize(0);
-            open.back()->write(pushHead(token, length, "expect: 100-continue\r\n"));
             QByteArray reply;
-            [&] { QTRY_VERIFY((reply += open.back()->readAll(), reply.contains("\r\n\r\n"))); }();
+            open.push_back(offerPush(f, from, token, length, &reply));
             return reply;
         };
         const qint64 large = 3 * megabyte / 2, small = megabyte / 2;
@@ -881,24 +889,16 @@ private slots:
         f.hooks().setTransferClock([] { return qint64(0); }); // no body falls behind its floor
         const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
                       cat = f.token(u"cat@example.com"_s);
-        // A push offered with "expect: 100-continue", and its first reply.
-        const auto offer = [&](const QString &from, const QString &token, qint64 length, QByteArray *reply) {
-            auto socket = rawClient(f, from);
-            socket->setReadBufferSize(0);
-            socket->write(pushHead(token, length, "expect: 100-continue\r\n"));
-            [&] { QTRY_VERIFY((*reply += socket->readAll(), reply->contains("\r\n\r\n"))); }();
-            return socket;
-        };
         const qint64 large = megabyte + megabyte / 2, small = megabyte / 2;
         QByteArray annReply, bobReply, refused, catReply;
-        auto annPush = offer(u"127.0.1.2"_s, ann, large, &annReply);
+        auto annPush = offerPush(f, u"127.0.1.2"_s, ann, large, &annReply);
         QCOMPARE(replyStatus(annReply), 100);
-        auto bobPush = offer(u"127.0.2.2"_s, bob, large, &bobReply);
+        auto bobPush = offerPush(f, u"127.0.2.2"_s, bob, large, &bobReply);
         QCOMPARE(replyStatus(bobReply), 100);
         bobPush->write(pushBody(large).left(megabyte)); // on its way, and newer
-        auto sameGroup = offer(u"127.0.1.3"_s, cat, small, &refused);
+        auto sameGroup = offerPush(f, u"127.0.1.3"_s, cat, small, &refused);
         QCOMPARE(replyStatus(refused), 503);
-        auto catPush = offer(u"127.0.3.2"_s, cat, small, &catReply);
+        auto catPush = offerPush(f, u"127.0.3.2"_s, cat, small, &catReply);
         QCOMPARE(replyStatus(catReply), 100);
         QTRY_VERIFY((annReply += annPush->readAll(), annReply.contains("HTTP/1.1 503 ")));
         QVERIFY(annReply.contains("retry-after: "));
