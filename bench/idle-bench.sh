@@ -58,12 +58,7 @@ trees=()
 for run in $(seq "$LAUNCHES"); do
     home="$WORK/home-$run"
     bench_launch "$home" "$WORK/app-$run.log" "$APP"
-    window=
-    for _ in $(seq 2000); do
-        window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ] && break
-        kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended:" >&2; tail -5 "$WORK/app-$run.log" >&2; exit 1; }
-        sleep 0.01
-    done
+    bench_wait_window "$WORK/app-$run.log"
     xdotool windowactivate --sync "$window" 2>/dev/null || true
     sleep 3
     eval "$(xdotool getwindowgeometry --shell "$window")"

@@ -53,12 +53,7 @@ bench_start_x 300
 
 PORT=$((20000 + RANDOM % 20000))
 QTWEBENGINE_REMOTE_DEBUGGING=$PORT bench_launch "$HOME_DIR" "$WORK/app.log" "$APP"
-window=
-for _ in $(seq 3000); do
-    window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ] && break
-    kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended:" >&2; tail -5 "$WORK/app.log" >&2; exit 1; }
-    sleep 0.01
-done
+bench_wait_window "$WORK/app.log"
 xdotool windowactivate --sync "$window" 2>/dev/null || true
 
 # Runs a script in the preview page and prints its value (JSON).

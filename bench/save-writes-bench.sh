@@ -48,10 +48,7 @@ bench_start_x 90
 TRACE="$WORK/trace"
 bench_launch "$home" "$WORK/app.log" strace -f -qq -o "$TRACE" \
     -e trace=rename,renameat,renameat2,fsync,fdatasync "$APP"
-until window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ]; do
-    kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended before showing a window:" >&2; tail -5 "$WORK/app.log" >&2; exit 1; }
-    sleep 0.1
-done
+bench_wait_window "$WORK/app.log"
 xdotool windowsize "$window" 1400 900 windowmove "$window" 0 0 windowactivate --sync "$window" 2>/dev/null || true
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$window")"

@@ -69,6 +69,20 @@ bench_launch() {
     APP_PID=$!
 }
 
+# `bench_wait_window LOG`: waits (a minute at most) for the app's window to
+# show and sets `window` to it; ends the script, with LOG's last lines, when
+# the app ends first.
+bench_wait_window() {
+    local log=$1
+    for _ in $(seq 6000); do
+        window=$(xdotool search --onlyvisible --name '^Tessivo$' 2>/dev/null | head -1) && [ -n "$window" ] && return 0
+        kill -0 "$APP_PID" 2>/dev/null || { echo "tessivo ended before showing a window:" >&2; tail -5 "$log" >&2; exit 1; }
+        sleep 0.01
+    done
+    echo "tessivo showed no window within a minute" >&2
+    exit 1
+}
+
 # Resident memory of a process, in MiB.
 bench_rss_mb() { echo $(($(awk '/VmRSS/ {print $2}' "/proc/$1/status") / 1024)); }
 

@@ -126,6 +126,13 @@ QList<WId> stackingOrder()
     return order;
 }
 
+// True when `upper` lies above `lower` in that order.
+bool stackedAbove(const QWidget &upper, const QWidget &lower)
+{
+    const QList<WId> order = stackingOrder();
+    return order.contains(lower.winId()) && order.indexOf(upper.winId()) > order.indexOf(lower.winId());
+}
+
 } // namespace
 
 class TestSettingsWindow : public QObject
@@ -329,9 +336,7 @@ private Q_SLOTS:
                  u"Sign-in completed but no session token arrived. Try again."_s);
         QVERIFY(settings->account()->errorLabel()->isVisible());
         QTRY_VERIFY(QApplication::activeWindow() == settings);
-        const QList<WId> order = stackingOrder();
-        QVERIFY(order.contains(main.winId()));
-        QVERIFY(order.indexOf(settings->winId()) > order.indexOf(main.winId()));
+        QVERIFY(stackedAbove(*settings, main));
         m_window.reset(); // before the services it works on
     }
 
@@ -374,9 +379,7 @@ private Q_SLOTS:
         QCOMPARE(settings->account()->errorLabel()->text(), u"Sign-in was declined by the provider."_s);
         QVERIFY(settings->account()->errorLabel()->isVisible());
         QTRY_VERIFY(QApplication::activeWindow() == settings);
-        const QList<WId> order = stackingOrder();
-        QVERIFY(order.contains(main.winId()));
-        QVERIFY(order.indexOf(settings->winId()) > order.indexOf(main.winId()));
+        QVERIFY(stackedAbove(*settings, main));
         m_window.reset(); // before the services it works on
     }
 
