@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "platform/WindowPlace.h"
 #include "shell/AppCommands.h"
 #include "shell/AppServices.h"
 #include "shell/ContentView.h"
@@ -114,6 +115,7 @@ void MainWindow::restoreFrame()
             if (const QScreen *screen = screenOf(frame->frame))
                 placeFrame(WindowFit::fitted(frame->frame, screen->availableGeometry()), frame->frame,
                            marginsBetween(frame->frame, frame->client));
+        m_placed = geometry();
         return;
     }
     const QSize size(defaultWidth, defaultHeight);
@@ -123,6 +125,7 @@ void MainWindow::restoreFrame()
         setGeometry(WindowFit::centred(size, {}, screen->availableGeometry()));
     else
         resize(size);
+    m_placed = geometry();
 }
 
 void MainWindow::placeFrame(const QRect &frame, const QRect &current, const QMargins &margins)
@@ -145,6 +148,11 @@ void MainWindow::fitFramed()
         return; // not framed (yet)
     m_fittedFramed = true;
     handle->removeEventFilter(this); // fitted once; later moves are the user's
+    // Moved or resized since it was placed, by the user or by the manager
+    // as it mapped the window: that place stands. Asked of the window
+    // system, as this event may have waited while the user moved it.
+    if (WindowPlace::current(*handle).value_or(geometry()) != m_placed)
+        return;
     const QRect frame = geometry().marginsAdded(margins);
     if (const QScreen *screen = this->screen())
         placeFrame(WindowFit::fitted(frame, screen->availableGeometry()), frame, margins);

@@ -62,4 +62,7 @@ private:
     // The frame has been fitted to the screen with the manager's own
     // margins; later moves are the user's.
     bool m_fittedFramed = false;
+    // The client area the window was given at start, before anyone else
+    // could move it.
+    QRect m_placed;
 };
