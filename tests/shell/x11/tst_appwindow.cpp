@@ -95,6 +95,17 @@ class TestAppWindow : public QObject
         return id;
     }
 
+    // For a window that didn't show: whether the app is still at it.
+    QString appState() const
+    {
+        if (m_app->state() != QProcess::NotRunning)
+            return QStringLiteral("no window; the app is still running");
+        return QStringLiteral("no window; the app ended (%1, status %2)")
+            .arg(m_app->exitStatus() == QProcess::CrashExit ? QStringLiteral("crashed")
+                                                            : QStringLiteral("exited"))
+            .arg(m_app->exitCode());
+    }
+
     QPoint place(const QString &id)
     {
         const QStringList lines = xdotool({"getwindowgeometry", "--shell", id}).split(QLatin1Char('\n'));
@@ -190,7 +201,7 @@ private Q_SLOTS:
         RootWatch watch;
         QVERIFY(launch());
         const QString id = visibleWindow(QStringLiteral("Tessivo"));
-        QVERIFY(!id.isEmpty());
+        QVERIFY2(!id.isEmpty(), qPrintable(appState()));
         QCOMPARE(watch.unmaps(id.toUInt()), 0);
         QVERIFY(quitFrom(id));
     }
@@ -201,7 +212,7 @@ private Q_SLOTS:
     {
         QVERIFY(launch());
         QString id = visibleWindow(QStringLiteral("Tessivo"));
-        QVERIFY(!id.isEmpty());
+        QVERIFY2(!id.isEmpty(), qPrintable(appState()));
         // Smaller than the screen, so that the place fits on it: a frame
         // that does not is moved in (theFrameLiesWithinTheScreen).
         xdotool({"windowsize", "--sync", id, "900", "600"});
@@ -212,7 +223,7 @@ private Q_SLOTS:
             QVERIFY(quitFrom(id));
             QVERIFY(launch());
             id = visibleWindow(QStringLiteral("Tessivo"));
-            QVERIFY(!id.isEmpty());
+            QVERIFY2(!id.isEmpty(), qPrintable(appState()));
             // The manager places the window once it is mapped.
             QTRY_VERIFY2_WITH_TIMEOUT((place(id) - placed).manhattanLength() <= 2,
                                       qPrintable(QStringLiteral("restart %1: at %2,%3, was at %4,%5")
@@ -236,7 +247,7 @@ private Q_SLOTS:
         const QRect screen(0, 0, 1280, 800);
         QVERIFY(launch());
         QString id = visibleWindow(QStringLiteral("Tessivo"));
-        QVERIFY(!id.isEmpty());
+        QVERIFY2(!id.isEmpty(), qPrintable(appState()));
         QTRY_VERIFY2_WITH_TIMEOUT(screen.contains(frame(id)),
                                   qPrintable(QStringLiteral("first frame %1,%2 %3x%4")
                                                  .arg(frame(id).x())
@@ -250,7 +261,7 @@ private Q_SLOTS:
         QVERIFY(quitFrom(id));
         QVERIFY(launch());
         id = visibleWindow(QStringLiteral("Tessivo"));
-        QVERIFY(!id.isEmpty());
+        QVERIFY2(!id.isEmpty(), qPrintable(appState()));
         QTRY_VERIFY2_WITH_TIMEOUT(screen.contains(frame(id)),
                                   qPrintable(QStringLiteral("restored frame %1,%2 %3x%4")
                                                  .arg(frame(id).x())
@@ -266,11 +277,11 @@ private Q_SLOTS:
     {
         QVERIFY(launch());
         const QString main = visibleWindow(QStringLiteral("Tessivo"));
-        QVERIFY(!main.isEmpty());
+        QVERIFY2(!main.isEmpty(), qPrintable(appState()));
         xdotool({"windowactivate", "--sync", main});
         xdotool({"key", "ctrl+comma"});
         const QString settings = visibleWindow(QStringLiteral("Settings"));
-        QVERIFY(!settings.isEmpty());
+        QVERIFY2(!settings.isEmpty(), qPrintable(appState()));
         QVERIFY(quitFrom(settings));
     }
 };
