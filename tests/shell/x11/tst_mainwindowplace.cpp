@@ -2,6 +2,7 @@
 // once framed it is fitted to the screen, but a move the user made before
 // the app got to that (a busy machine) is kept.
 #include "OwnXServer.h"
+#include "TestNeeds.h"
 #include "shell/OfflineServices.h"
 
 #include "editor/PreviewWebView.h"
@@ -59,6 +60,8 @@ class TestMainWindowPlace : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        for (const char *tool : {"xdotool", "xprop", "xwininfo"})
+            TESSIVO_NEED(TestNeeds::program(QString::fromLatin1(tool)));
         m_windowManager = OwnXServer::startWindowManager();
         QVERIFY(m_windowManager > 0);
         QStandardPaths::setTestModeEnabled(true);
