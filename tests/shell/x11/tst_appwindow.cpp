@@ -92,6 +92,9 @@ class TestAppWindow : public QObject
                 return !id.isEmpty();
             },
             TestWaits::limitMs);
+        if (id.isEmpty() && m_app->state() != QProcess::NotRunning)
+            fprintf(stderr, "The app's threads (tid name: wait [syscall, first arguments]):\n%s\n",
+                    qPrintable(threadsOf(m_app->processId())));
         return id;
     }
 
@@ -99,11 +102,29 @@ class TestAppWindow : public QObject
     QString appState() const
     {
         if (m_app->state() != QProcess::NotRunning)
-            return QStringLiteral("no window; the app is still running");
+            return QStringLiteral("no window; the app is still running (its threads above)");
         return QStringLiteral("no window; the app ended (%1, status %2)")
             .arg(m_app->exitStatus() == QProcess::CrashExit ? QStringLiteral("crashed")
                                                             : QStringLiteral("exited"))
             .arg(m_app->exitCode());
+    }
+
+    // Where each thread of process `pid` waits, from /proc: the first clue
+    // to a start-up that hangs.
+    static QString threadsOf(qint64 pid)
+    {
+        QStringList lines;
+        const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+        for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const auto read = [&](const char *name) {
+                QFile file(tasks.filePath(tid + u'/' + QLatin1String(name)));
+                return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                                      : QString();
+            };
+            const QString call = read("syscall").section(u' ', 0, 2);
+            lines << QStringLiteral("%1 %2: %3 [%4]").arg(tid, read("comm"), read("wchan"), call);
+        }
+        return lines.join(u'\n');
     }
 
     QPoint place(const QString &id)
