@@ -94,6 +94,7 @@ MainWindow::MainWindow(AppServices &services, ContentView::Options options, QWid
     setWindowTitle(QStringLiteral("Tessivo"));
     setCentralWidget(m_content);
     restoreFrame();
+    m_placed = geometry();
     m_commands = new AppCommands(menuBar(), this, services);
     connect(m_commands, &AppCommands::settingsRequested, this, &MainWindow::settingsRequested);
     connect(m_content, &ContentView::settingsRequested, this, &MainWindow::settingsRequested);
@@ -115,7 +116,6 @@ void MainWindow::restoreFrame()
             if (const QScreen *screen = screenOf(frame->frame))
                 placeFrame(WindowFit::fitted(frame->frame, screen->availableGeometry()), frame->frame,
                            marginsBetween(frame->frame, frame->client));
-        m_placed = geometry();
         return;
     }
     const QSize size(defaultWidth, defaultHeight);
@@ -125,7 +125,6 @@ void MainWindow::restoreFrame()
         setGeometry(WindowFit::centred(size, {}, screen->availableGeometry()));
     else
         resize(size);
-    m_placed = geometry();
 }
 
 void MainWindow::placeFrame(const QRect &frame, const QRect &current, const QMargins &margins)
