@@ -5,6 +5,7 @@
 // application object and ends with the test.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 
@@ -56,10 +57,55 @@ inline void stop(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
+// Whether the window manager (process `manager`) has taken a window of ours
+// into its care, as it reparents every window it manages into its frame.
+// openbox reads the events that come while it starts into a queue of its
+// own, and then waits on the X connection alone: a window shown in that
+// time stays unmapped until the next event of any kind reaches the manager.
+// The wait sends it one (a property change on the root window) at every
+// look, so a request held back that way is answered too.
+inline bool managesWindows(pid_t manager, int limitMs)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const xcb_window_t window = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 64, 64, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_map_window(connection, window);
+    static constexpr char nudge[] = "_TESSIVO_TEST_NUDGE";
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof nudge - 1, nudge), nullptr);
+    QElapsedTimer waited;
+    waited.start();
+    bool managed = false;
+    while (atom && !managed && waited.elapsed() < limitMs && waitpid(manager, nullptr, WNOHANG) == 0) {
+        const uint32_t value = 1;
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                            &value);
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
+        managed = tree && tree->parent != root;
+        free(tree);
+        if (!managed)
+            usleep(20000);
+    }
+    xcb_destroy_window(connection, window);
+    if (atom)
+        xcb_delete_property(connection, root, atom->atom);
+    free(atom);
+    xcb_disconnect(connection);
+    return managed;
+}
+
 // Runs openbox on the server, as a desktop would: windows then get frames,
 // placement and activation from a window manager, asynchronously. Returns
-// once the manager has announced itself on the root window; -1 when it
-// did not within ten seconds.
+// once the manager has announced itself on the root window and maps the
+// windows it is asked to, as one that has run since the desktop started
+// does; -1 when it did not within the usual limit.
 inline pid_t startWindowManager()
 {
     const pid_t pid = fork();
@@ -70,14 +116,19 @@ inline pid_t startWindowManager()
     }
     if (pid < 0)
         return -1;
-    for (int i = 0; i < 200; ++i) {
+    // Announced, it redirects the windows shown from now on to itself; a
+    // window shown before would be mapped without it.
+    bool announced = false;
+    for (int i = 0; i < 200 && !announced; ++i) {
         QProcess xprop;
         xprop.start(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"});
         xprop.waitForFinished(5000);
-        if (xprop.readAllStandardOutput().contains("window id"))
-            return pid;
-        usleep(50000);
+        announced = xprop.readAllStandardOutput().contains("window id");
+        if (!announced)
+            usleep(50000);
     }
+    if (announced && managesWindows(pid, TestWaits::limitMs))
+        return pid;
     stop(pid);
     return -1;
 }
