@@ -150,14 +150,8 @@ private Q_SLOTS:
         m_window->setWindowTitle(QStringLiteral("Recorder"));
         new QVBoxLayout(m_window.get());
         m_window->setGeometry(200, 200, 400, 200);
-        // A window mapped while openbox is still starting may stay unmapped:
-        // show it again then.
         m_window->show();
-        for (int attempt = 0; attempt < 3 && !QTest::qWaitForWindowExposed(m_window.get()); ++attempt) {
-            m_window->hide();
-            m_window->show();
-        }
-        QVERIFY(m_window->windowHandle()->isExposed());
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), TestWaits::limitMs));
     }
 
     void cleanupTestCase()
