@@ -586,7 +586,8 @@ qint64 HttpConnection::progress() const
 
 void HttpConnection::startFloor()
 {
-    m_floor.start(m_clock.now(), progress());
+    m_floor.start(m_clock.now(), progress(),
+                  m_state == State::Body ? ProgressFloor::Grace::Counts : ProgressFloor::Grace::IsForgotten);
     m_progressCheck.start();
 }
 
@@ -608,7 +609,7 @@ void HttpConnection::checkProgress()
     }
     const qint64 taken = progress();
     if (!m_floor.isRunning()) {
-        m_floor.start(now, taken);
+        m_floor.start(now, taken, ProgressFloor::Grace::IsForgotten);
         return;
     }
     m_floor.sample(now, taken);

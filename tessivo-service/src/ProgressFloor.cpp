@@ -4,9 +4,10 @@
 
 namespace tessivo::server {
 
-void ProgressFloor::start(qint64 now, qint64 progress)
+void ProgressFloor::start(qint64 now, qint64 progress, Grace grace)
 {
     m_start = now;
+    m_graceCounts = grace == Grace::Counts;
     m_samples.assign(1, {now, progress});
 }
 
@@ -14,6 +15,12 @@ void ProgressFloor::sample(qint64 now, qint64 progress)
 {
     if (m_samples.empty())
         return;
+    // The start stays: the grace is not made longer, only its progress
+    // left out.
+    if (!m_graceCounts && now - m_start <= m_grace) {
+        m_samples.assign(1, {now, progress});
+        return;
+    }
     m_samples.push_back({now, progress});
     while (m_samples.size() > 2 && m_samples[1].at <= now - m_window)
         m_samples.pop_front();

@@ -29,11 +29,20 @@ private:
 class ProgressFloor
 {
 public:
+    // Whether what a transfer makes in its grace counts toward its pace.
+    enum class Grace {
+        Counts,
+        // For a count that buffers on the way also move (a reply's bytes
+        // taken: the kernels' share can't be told from the reader's), and
+        // that they move while the machine finds time, not on the clock.
+        IsForgotten,
+    };
+
     ProgressFloor(qint64 bytesPerSecond, qint64 windowMs, qint64 graceMs)
         : m_rate(bytesPerSecond), m_window(windowMs), m_grace(graceMs)
     {}
 
-    void start(qint64 now, qint64 progress);
+    void start(qint64 now, qint64 progress, Grace grace = Grace::Counts);
     void stop() { m_samples.clear(); }
     bool isRunning() const { return !m_samples.empty(); }
     // Records the progress at `now`; what lies before the window is forgotten.
@@ -55,6 +64,7 @@ private:
     qint64 m_window;
     qint64 m_grace;
     qint64 m_start = 0;
+    bool m_graceCounts = true;
     // Oldest first; the first is at or before the window's start.
     std::deque<Sample> m_samples;
 };

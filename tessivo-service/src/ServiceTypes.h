@@ -32,7 +32,9 @@ struct ServiceLimits
     // move at least this many bytes a second averaged over the window; a
     // transfer that falls behind over a whole window is cut off (408 for a
     // body). At the connection cap one that is behind after the grace gives
-    // way. Progress is looked at every `progressCheckMs`.
+    // way. What a reply's reader takes in the grace doesn't count: the
+    // kernels' buffers on the way take theirs then too. Progress is looked
+    // at every `progressCheckMs`.
     qint64 floorBytesPerSecond = 1024;
     int floorWindowMs = 60 * 1000;
     int floorGraceMs = 2 * 1000;
