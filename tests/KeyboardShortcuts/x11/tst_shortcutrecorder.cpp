@@ -9,6 +9,7 @@
 #include "KeyboardShortcuts/core/DisplayText.h"
 #include "KeyboardShortcuts/core/Registry.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <xcb/xcb.h>
 
 #include <functional>
 #include <memory>
@@ -43,14 +46,29 @@ void clickOn(const QWidget *widget)
     clickAt(widget, widget->rect().center());
 }
 
-// Answers the next alert once it runs its own event loop (it is modal).
+// The window the X server sends keys to.
+xcb_window_t keyboardFocus()
+{
+    xcb_connection_t *connection =
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&free)> reply(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr), &free);
+    return reply ? reply->focus : XCB_NONE;
+}
+
+// Answers the next alert once it runs its own event loop (it is modal) and,
+// as for a user, once the window manager has given it the keyboard. Qt takes
+// its own request to activate the alert for the activation: an alert
+// answered before the window manager acts on it leaves the keyboard where it
+// was, and Qt is never told that it is back.
 class AlertAnswer final : public QObject
 {
 public:
     explicit AlertAnswer(std::function<void(QMessageBox *)> answer) : m_answer(std::move(answer))
     {
         connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && keyboardFocus() == box->winId()) {
                 m_poll.stop();
                 ++shown;
                 m_answer(box);
