@@ -42,7 +42,7 @@ public:
         : m_rate(bytesPerSecond), m_window(windowMs), m_grace(graceMs)
     {}
 
-    void start(qint64 now, qint64 progress, Grace grace = Grace::Counts);
+    void start(qint64 now, qint64 progress, Grace grace);
     void stop() { m_samples.clear(); }
     bool isRunning() const { return !m_samples.empty(); }
     // Records the progress at `now`; what lies before the window is forgotten.
