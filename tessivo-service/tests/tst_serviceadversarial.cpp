@@ -778,8 +778,8 @@ private slots:
         ServerOptions options;
         options.limits.maxConnections = 6;
         options.limits.progressCheckMs = 10;
-        // Well above what the image reader's kernel holds, so that what it
-        // takes whenever the machine gets round to it can't pass for a pace.
+        // What the image reader's small receive buffer may still take,
+        // whenever the machine gets round to it, falls far short of this.
         options.limits.floorBytesPerSecond = 16 * 1024;
         START_SERVICE(f, options);
         qint64 now = 0;
