@@ -9,7 +9,6 @@
 #include "KeyboardShortcuts/core/DisplayText.h"
 #include "KeyboardShortcuts/core/Registry.h"
 
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,8 +19,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <xcb/xcb.h>
 
 #include <functional>
 #include <memory>
@@ -46,16 +43,6 @@ void clickOn(const QWidget *widget)
     clickAt(widget, widget->rect().center());
 }
 
-// The window the X server sends keys to.
-xcb_window_t keyboardFocus()
-{
-    xcb_connection_t *connection =
-        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&free)> reply(
-        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr), &free);
-    return reply ? reply->focus : XCB_NONE;
-}
-
 // Answers the next alert once it runs its own event loop (it is modal) and,
 // as for a user, once the window manager has given it the keyboard. Qt takes
 // its own request to activate the alert for the activation: an alert
@@ -68,7 +55,7 @@ public:
     {
         connect(&m_poll, &QTimer::timeout, this, [this] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (box && keyboardFocus() == box->winId()) {
+            if (box && xdotool({"getwindowfocus"}) == QString::number(box->winId())) {
                 m_poll.stop();
                 ++shown;
                 m_answer(box);
