@@ -565,6 +565,8 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
         m_saves->cancelDocument(p.id);
         pulledToWrite.append(p);
     });
+    // The merge moved documents about; positions found before are stale.
+    m_documentIndex.invalidate();
     write(pulledToWrite);
     result.collectionIDs =
         PullMerge::mergePulled(collections, m_collections, m_deletedCollections,
@@ -576,17 +578,21 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
     // dirty here, and lands in the same state file as the cursor, so that a
     // pass that ends before its push leaves it for the next one. Handed out
     // at once, so that an edit made while that push is in flight survives
-    // clearDirty just the same.
+    // clearDirty just the same. Only live records: a deletion newer here goes
+    // out only when it was made here since the last push (it is dirty then
+    // already), never because the service holds an older version.
     bool marked = false;
     for (const QString &id : std::as_const(result.documentIDs)) {
-        if (const std::optional<Document> d = anyDocument(id)) {
+        if (const std::optional<Document> d = document(id)) {
             marked = m_ledger.mark(SyncLedger::Kind::Document, id) || marked;
             m_ledger.handOut(SyncLedger::Kind::Document, id, d->updatedAt);
         }
     }
     for (const QString &id : std::as_const(result.collectionIDs)) {
-        marked = m_ledger.mark(SyncLedger::Kind::Collection, id) || marked;
-        m_ledger.handOut(SyncLedger::Kind::Collection, id, 0);
+        if (collection(id)) {
+            marked = m_ledger.mark(SyncLedger::Kind::Collection, id) || marked;
+            m_ledger.handOut(SyncLedger::Kind::Collection, id, 0);
+        }
     }
 
     if (!changed) {

@@ -187,8 +187,9 @@ public:
     QList<Document> dirtyDocumentsForPush();
     QList<Collection> dirtyCollectionsForPush();
     // Merges pulled records (newer updatedAt wins) and never emits
-    // localChange. A record the pull replaces is no longer dirty; one whose
-    // local copy is newer is marked dirty, as it must be pushed.
+    // localChange. A record the pull replaces is no longer dirty; a live one
+    // whose local copy is newer is marked dirty, as it must be pushed (a
+    // deleted one is pushed only when it is dirty already).
     //
     // No text is lost to a document changed both here and elsewhere: when a
     // pulled version meets a dirty local copy and was written without seeing

@@ -464,6 +464,34 @@ private Q_SLOTS:
             QCOMPARE(c.store->document(kept[i])->body, u"kept %1"_s.arg(i));
     }
 
+    // A deletion is pushed when it was made here since the last push, not
+    // because a pull finds the service holding an older version: that push
+    // would delete the document on every computer.
+    void aTombstoneNewerHereGoesOutOnlyWhenDirty()
+    {
+        auto a = computer();
+        const Document kept = a->store->createDocument(std::nullopt, u"kept"_s);
+        const Document gone = a->store->createDocument(std::nullopt, u"gone"_s);
+        QVERIFY(a->syncOnce());
+        a->store->deleteDocument(gone.id);
+        QVERIFY(a->syncOnce());
+        for (const QString &id : {kept.id, gone.id})
+            hooks().injectDocument(m_account.userId,
+                                   {{"id", id}, {"body", "old"}, {"createdAt", 1}, {"updatedAt", 1}});
+        const Document fresh = a->store->createDocument(std::nullopt, u"fresh"_s);
+        hooks().clearRequestLog();
+        QVERIFY(a->syncOnce());
+        QStringList pushedIds;
+        for (const LoggedRequest &r : syncRequests("POST"))
+            for (const QJsonValue &doc : body(r)[u"docs"_s].toArray())
+                pushedIds << doc[u"id"_s].toString();
+        pushedIds.sort();
+        QStringList expected{kept.id, fresh.id};
+        expected.sort();
+        QCOMPARE(pushedIds, expected);
+        QVERIFY(a->store->state().dirtyDocumentIDs.isEmpty());
+    }
+
     void pushGoesInBatchesOf500()
     {
         auto a = computer();
