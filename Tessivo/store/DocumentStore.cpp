@@ -142,9 +142,7 @@ QFuture<void> DocumentStore::load()
     // call, and the caller could not tell a running load from a done one.
     auto promise = std::make_shared<QPromise<LoadMerge::Read>>();
     m_reading = promise->future();
-    m_loadFuture = m_reading.then(this, [this](LoadMerge::Read read) {
-        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
-    });
+    m_loadFuture = m_reading.then(this, [this](LoadMerge::Read read) { applyLoad(std::move(read)); });
     promise->start();
     QThreadPool::globalInstance()->start([promise, base = m_saves->baseDirectory()] {
         promise->addResult(LoadMerge::readFrom(base));
@@ -153,16 +151,15 @@ QFuture<void> DocumentStore::load()
     return m_loadFuture;
 }
 
-void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&documents,
-                              QList<Collection> &&collections)
+void DocumentStore::applyLoad(LoadMerge::Read &&read)
 {
     if (m_isLoaded) {
         return; // the flush applied it already
     }
     const bool hadLocalState = !(m_state == Persistence::State{});
-    LoadMerge::Records merged =
-        LoadMerge::merge({m_documents, m_tombstones, m_collections, m_deletedCollections, m_state},
-                         {std::move(documents), std::move(collections), std::move(state)});
+    const bool stateRead = read.stateRead;
+    LoadMerge::Records merged = LoadMerge::merge(
+        {m_documents, m_tombstones, m_collections, m_deletedCollections, m_state}, std::move(read));
 
     // One uninterrupted step: observers are told only after every field is set.
     ListChanges changes{merged.documents != m_documents, merged.tombstones != m_tombstones,
@@ -175,6 +172,7 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
     m_documentIndex.invalidate();
     m_state = std::move(merged.state);
     m_ledger.reset(m_state.dirtyDocumentIDs, m_state.dirtyCollectionIDs);
+    const bool presumed = !stateRead && presumeDocumentsChanged();
     syncStateWithLedger();
 
     const bool seeded = seedWelcomeDocument();
@@ -195,13 +193,33 @@ void DocumentStore::applyLoad(Persistence::State &&state, QList<Document> &&docu
     setActiveDocumentID(active);
     Q_EMIT isLoadedChanged();
 
-    if (seeded || hadLocalState || m_stateSaveAfterLoad) {
+    if (seeded || hadLocalState || presumed || m_stateSaveAfterLoad) {
         m_saves->scheduleState();
     }
     if (m_collectionsSaveAfterLoad) {
         m_saves->scheduleCollections();
     }
     m_stateSaveAfterLoad = m_collectionsSaveAfterLoad = false;
+}
+
+// The dirty marks are the only record of what was changed here and not yet
+// taken by the service: with the state file gone, any live document may have
+// been, so each is marked, and the marks go to the next state file. A pull
+// then treats it as any dirty document: a version from elsewhere that
+// replaces a different text here leaves that text as a conflicted copy, and
+// one the service lacks is pushed. Tombstones are not marked: a deletion
+// pushed on a guess would remove the document everywhere.
+bool DocumentStore::presumeDocumentsChanged()
+{
+    bool marked = false;
+    for (const Document &d : std::as_const(m_documents)) {
+        if (!m_ledger.isDirty(SyncLedger::Kind::Document, d.id)) {
+            m_ledger.mark(SyncLedger::Kind::Document, d.id);
+            m_presumedChanged.insert(d.id);
+            marked = true;
+        }
+    }
+    return marked;
 }
 
 // Only on a first run: never seeded and nothing loaded. Written at once.
@@ -406,8 +424,7 @@ void DocumentStore::flushPendingSaves()
     if (!m_isLoaded) {
         load();
         // Applied here at once; the continuation then finds it loaded.
-        LoadMerge::Read read = m_reading.result();
-        applyLoad(std::move(read.state), std::move(read.documents), std::move(read.collections));
+        applyLoad(m_reading.result());
     }
     m_saves->flush([this](const QString &id) { return anyDocument(id); },
                    m_collections + m_deletedCollections, m_state);
@@ -568,6 +585,7 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
     // The merge moved documents about; positions found before are stale.
     m_documentIndex.invalidate();
     write(pulledToWrite);
+    const bool confirmed = m_ledger.forget(SyncLedger::Kind::Document, confirmPresumed(documents));
     result.collectionIDs =
         PullMerge::mergePulled(collections, m_collections, m_deletedCollections,
                                [&](const Collection &p) { undirtyCollections.insert(p.id); });
@@ -596,7 +614,7 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
     }
 
     if (!changed) {
-        if (marked) {
+        if (marked || confirmed) {
             syncStateWithLedger();
             Q_EMIT stateChanged();
             scheduleStateSave();
@@ -625,6 +643,27 @@ DocumentStore::PullResult DocumentStore::mergePull(const QList<Document> &docume
     scheduleCollectionsSave();
     scheduleStateSave();
     return result;
+}
+
+// The documents marked only because the state file was lost, among those
+// pulled, that hold just the version the service sent: nothing of them
+// is left to push. Every pulled one is presumed no longer.
+QSet<QString> DocumentStore::confirmPresumed(const QList<Document> &pulled)
+{
+    QSet<QString> confirmed;
+    if (m_presumedChanged.isEmpty()) {
+        return confirmed;
+    }
+    for (const Document &p : pulled) {
+        if (!m_presumedChanged.remove(p.id)) {
+            continue;
+        }
+        const std::optional<Document> local = anyDocument(p.id);
+        if (local && PullMerge::winner(p, *local) == PullMerge::Winner::same) {
+            confirmed.insert(p.id);
+        }
+    }
+    return confirmed;
 }
 
 Document *DocumentStore::anyDocumentRecord(const QString &id)
@@ -661,12 +700,16 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
         }
         seen.insert(p.id);
         const bool dirty = m_ledger.isDirty(SyncLedger::Kind::Document, p.id);
-        const bool concurrent = !m_ledger.isKnownVersion(SyncLedger::Kind::Document, p.id, p.updatedAt);
+        const bool known = m_ledger.isKnownVersion(SyncLedger::Kind::Document, p.id, p.updatedAt);
         m_ledger.noteAgreed(SyncLedger::Kind::Document, p.id, p.updatedAt);
         Document *local = dirty ? anyDocumentRecord(p.id) : nullptr;
         if (!local) {
             continue;
         }
+        // The server time a local copy carries names the version it last
+        // agreed with, in an earlier run too: the text it was edited from,
+        // or one already settled against.
+        const bool concurrent = !known && !(p.serverUpdatedAt && p.serverUpdatedAt == local->serverUpdatedAt);
         const PullMerge::DirtyMerge merge = PullMerge::mergeDirty(*local, p, concurrent);
         if (merge.loser) {
             const Document &loser = *merge.loser;

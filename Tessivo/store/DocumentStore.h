@@ -103,6 +103,9 @@ public:
     // run. A second call while the first is reading returns the same
     // future; a call after loading returns a finished one. Documents and
     // collections created (and edits made) before it finishes are kept.
+    // Without a usable state file, every live document is marked dirty, as
+    // any of them may hold what was typed here and not yet synced; a pull
+    // that finds the service holding the very version here clears the mark.
     QFuture<void> load();
 
     // --- Documents ----------------------------------------------------------
@@ -193,8 +196,9 @@ public:
     //
     // No text is lost to a document changed both here and elsewhere: when a
     // pulled version meets a dirty local copy and was written without seeing
-    // it (it is neither the version last agreed on with the service nor the
-    // echo of a push from here), the losing body, whichever side wins, is
+    // it (it is neither the version last agreed on with the service, nor
+    // the one whose server time the local copy carries, nor the echo of a
+    // push from here), the losing body, whichever side wins, is
     // kept as a new dirty document "<title> (conflicted copy)" (see
     // RecordIds::conflictedCopyID; never made twice), on disk with its dirty
     // mark before anything is replaced. It goes in the loser's collection
@@ -285,13 +289,15 @@ private:
     void emitDocumentsChanged(const QString &changedID = QString());
     void emitListChanges(const ListChanges &changes);
     void syncStateWithLedger();
-    void applyLoad(Persistence::State &&read, QList<Document> &&documents, QList<Collection> &&collections);
+    void applyLoad(LoadMerge::Read &&read);
+    bool presumeDocumentsChanged();
     bool seedWelcomeDocument();
     void markDirty(SyncLedger::Kind kind, const QString &id);
     // `write` takes the pulled documents to put on disk.
     PullResult mergePull(const QList<Document> &documents, const QList<Collection> &collections,
                          const std::function<void(const QList<Document> &)> &write);
     QStringList settleDirtyDocuments(const QList<Document> &pulled);
+    QSet<QString> confirmPresumed(const QList<Document> &pulled);
     Document *anyDocumentRecord(const QString &id);
     bool isLiveCollection(const std::optional<QString> &id) const;
     void documentEdited(qsizetype index);
@@ -307,6 +313,9 @@ private:
     // Its dirty lists mirror the ledger's.
     Persistence::State m_state;
     SyncLedger m_ledger;
+    // Live documents marked dirty at load because the state file was lost,
+    // and not pulled since in this run.
+    QSet<QString> m_presumedChanged;
     quint64 m_cursorEpoch = 0;
 
     DocumentIndex m_documentIndex;

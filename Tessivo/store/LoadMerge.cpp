@@ -75,8 +75,9 @@ Records merge(const Records &local, Read read)
 Read readFrom(const QString &base)
 {
     Persistence::removeLeftovers(base);
-    return Read{Persistence::loadDocuments(base), Persistence::loadCollections(base),
-                Persistence::loadState(base)};
+    Read read{Persistence::loadDocuments(base), Persistence::loadCollections(base), {}};
+    read.state = Persistence::loadState(base, &read.stateRead);
+    return read;
 }
 
 } // namespace LoadMerge

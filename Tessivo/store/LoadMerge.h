@@ -26,6 +26,9 @@ struct Read
     QList<Document> documents;
     QList<Collection> collections;
     Persistence::State state;
+    // False when state.json was missing or unusable, so that `state` is the
+    // default one and the dirty marks it held are lost.
+    bool stateRead = true;
 };
 
 // Loaded live documents go after the local ones, newest first; loaded

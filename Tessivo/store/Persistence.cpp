@@ -734,8 +734,11 @@ QList<Collection> loadCollections(const QString &base)
     return collections;
 }
 
-State loadState(const QString &base)
+State loadState(const QString &base, bool *read)
 {
+    if (read) {
+        *read = false;
+    }
     const QString path = stateFilePath(base);
     if (path.isEmpty() || !QFileInfo::exists(path)) {
         return {};
@@ -769,6 +772,9 @@ State loadState(const QString &base)
         qWarning("[persistence] state does not decode: %s", qPrintable(error));
         copyAside(path, bytes, true);
         return {};
+    }
+    if (read) {
+        *read = true;
     }
     return *state;
 }

@@ -128,7 +128,8 @@ QList<Collection> loadCollections(const QString &base);
 
 // state.json; a missing file, one that is not a regular file or one that
 // does not decode gives the default State. A file that does not decode is first copied aside to
-// "state.json.unreadable".
-State loadState(const QString &base);
+// "state.json.unreadable". `read`, when given, tells whether the State came
+// from the file: false means the bookkeeping it held is gone.
+State loadState(const QString &base, bool *read = nullptr);
 
 } // namespace Persistence

@@ -2,6 +2,7 @@
 #include "PeakMemory.h"
 #include "SyncClient.h"
 #include "TestNeeds.h"
+#include "store/StoreTesting.h"
 
 #include "protocol/Routes.h"
 #include "protocol/Rules.h"
@@ -16,6 +17,9 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace tessivo::server;
@@ -490,6 +494,132 @@ private Q_SLOTS:
         expected.sort();
         QCOMPARE(pushedIds, expected);
         QVERIFY(a->store->state().dirtyDocumentIDs.isEmpty());
+    }
+
+    // A edits offline and quits; its state file is then lost (and with it
+    // the dirty marks); B edits the same documents later and syncs. A's
+    // next pull, in pieces, keeps every text A typed: as the document, as a
+    // conflicted copy beside B's version, or pushed where the service lacks
+    // it. In the stopped rows A's first pass ends before the piece with B's
+    // versions, and A restarts before the next.
+    void aLostStateFileLosesNothingTypedHere_data()
+    {
+        QTest::addColumn<QString>("loss");
+        QTest::addColumn<bool>("stopped");
+        for (const char *loss : {"deleted", "unreadable", "undecodable", "a folder", "a pipe"})
+            QTest::newRow(loss) << QString::fromLatin1(loss) << false;
+        // The marks outlive the run whether or not a state file can be written.
+        QTest::newRow("deleted, pass stopped, restarted") << u"deleted"_s << true;
+        QTest::newRow("a folder, pass stopped, restarted") << u"a folder"_s << true;
+    }
+
+    void aLostStateFileLosesNothingTypedHere()
+    {
+        QFETCH(QString, loss);
+        QFETCH(bool, stopped);
+        ServiceLimits limits;
+        limits.pullPieceBytes = 4096;
+        const std::unique_ptr<Server> server = startLocalServer(limits);
+        const Account account = server->hooks().registerUser(u"lost@example.com"_s, u"L"_s);
+        SyncClient a(server->baseUrl(), account.sessionToken), b(server->baseUrl(), account.sessionToken);
+        QStringList both, mine, same;
+        for (int i = 0; i < 3; ++i) {
+            both << a.store->createDocument(std::nullopt, u"# Both %1\n\nbase"_s.arg(i)).id;
+            mine << a.store->createDocument(std::nullopt, u"# Mine %1\n\nbase"_s.arg(i)).id;
+        }
+        for (int i = 0; i < 16; ++i)
+            same << a.store->createDocument(std::nullopt, u"# Same %1\n\n"_s.arg(i) + QString(600, u'x')).id;
+        QVERIFY(a.syncOnce());
+        QVERIFY(b.syncOnce());
+
+        QHash<QString, qint64> editedAt;
+        for (const QString &id : both + mine) {
+            a.store->appendText(u"mine"_s, id);
+            editedAt.insert(id, a.store->document(id)->updatedAt);
+        }
+        const Document fresh = a.store->createDocument(std::nullopt, u"# Fresh\n\nwritten offline"_s);
+        b.store->setClockForTesting([] { return QDateTime::currentMSecsSinceEpoch() + 60000; });
+        for (const QString &id : std::as_const(both))
+            b.store->appendText(u"theirs"_s, id);
+        QVERIFY(b.syncOnce());
+
+        a.engine.reset();
+        a.auth.reset();
+        a.store->flushPendingSaves();
+        a.store.reset();
+        const QString path = a.dataFolder + u"/state.json"_s;
+        const QByteArray bytes = StoreTesting::readBytes(path);
+        QVERIFY(loss == u"unreadable"_s || QFile::remove(path));
+        if (loss == u"unreadable"_s)
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        else if (loss == u"undecodable"_s)
+            QVERIFY(StoreTesting::writeBytes(path, bytes.left(bytes.size() / 2)));
+        else if (loss == u"a folder"_s)
+            QVERIFY(QDir().mkpath(path));
+        else if (loss == u"a pipe"_s)
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // Permission bits do not stop the superuser: A then starts as nobody,
+        // whom the folders let in and the file does not.
+        const bool asNobody = loss == u"unreadable"_s && geteuid() == 0;
+        if (asNobody) {
+            QCOMPARE(::chmod(QFile::encodeName(a.folder.path()).constData(), 0755), 0);
+            QCOMPARE(::seteuid(65534), 0);
+        }
+        auto restore = qScopeGuard([&] {
+            if (asNobody)
+                QCOMPARE(::seteuid(0), 0);
+        });
+        a.open();
+        restore.dismiss();
+        if (asNobody)
+            QCOMPARE(::seteuid(0), 0);
+
+        server->hooks().clearRequestLog();
+        if (stopped) {
+            server->hooks().forceReply("GET", syncPath, 2, ScriptedReply{500, {}, {}, false});
+            QVERIFY(a.syncOnce());
+            QCOMPARE(a.engine->status().kind, SyncEngine::Status::offline);
+            QVERIFY(a.store->document(both.first())->body.endsWith(u"mine"_s));
+            a.open();
+            server->hooks().clearRequestLog();
+        }
+        QVERIFY(a.syncOnce());
+        QCOMPARE(a.engine->status().kind, SyncEngine::Status::synced);
+        QStringList pushedIds, pulls;
+        for (const LoggedRequest &r : server->hooks().requestLog()) {
+            if (r.path != syncPath)
+                continue;
+            if (r.method == "GET")
+                pulls << QString::fromLatin1(r.rawQuery);
+            else
+                for (const QJsonValue &doc : body(r)[u"docs"_s].toArray())
+                    pushedIds << doc[u"id"_s].toString();
+        }
+        QVERIFY2(stopped || pulls.size() > 3, qPrintable(pulls.join(u' ')));
+
+        QStringList expected = mine;
+        expected << fresh.id;
+        for (const QString &id : std::as_const(both)) {
+            QVERIFY(a.store->document(id)->body.endsWith(u"theirs"_s));
+            const QString copy = RecordIds::conflictedCopyID(id, editedAt.value(id));
+            QVERIFY2(a.store->document(copy) && a.store->document(copy)->body.endsWith(u"mine"_s),
+                     qPrintable(id));
+            expected << copy;
+        }
+        for (const QString &id : std::as_const(mine))
+            QVERIFY(a.store->document(id)->body.endsWith(u"mine"_s));
+        // No copy where the texts agree, nor of the text A's edit came from.
+        QCOMPARE(a.store->documents().size(), both.size() * 2 + mine.size() + same.size() + 1);
+        QVERIFY(a.store->state().dirtyDocumentIDs.isEmpty());
+        // Nothing the service held already goes back, unless the marks
+        // outlived the run that could tell.
+        expected.sort();
+        pushedIds.sort();
+        if (!stopped)
+            QCOMPARE(pushedIds, expected);
+        SyncClient c(server->baseUrl(), account.sessionToken);
+        QVERIFY(c.syncOnce());
+        QCOMPARE(c.snapshot(), a.snapshot());
     }
 
     void pushGoesInBatchesOf500()
