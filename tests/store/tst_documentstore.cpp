@@ -320,6 +320,38 @@ private Q_SLOTS:
         QVERIFY(readStateFile() && readStateFile()->dirtyDocumentIDs.contains(early.id));
     }
 
+    // Without the state file nothing tells which documents hold what was
+    // typed here and never synced: every live one is marked, in the next
+    // state file too, which keeps its form; a tombstone is not. A good
+    // state file is taken as it is.
+    void aLostStateFileMarksEveryLiveDocument_data()
+    {
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("good state file") << false;
+        QTest::newRow("no state file") << true;
+    }
+
+    void aLostStateFileMarksEveryLiveDocument()
+    {
+        QFETCH(bool, lost);
+        Persistence::saveDocument(makeDocument(u"a"_s, 10), g_base);
+        Persistence::saveDocument(makeDocument(u"b"_s, 20), g_base);
+        Persistence::saveDocument(makeTombstone(u"t"_s, 30), g_base);
+        Persistence::State onDisk;
+        onDisk.dirtyDocumentIDs = {u"a"_s};
+        if (!lost) {
+            Persistence::saveState(onDisk, g_base);
+        }
+        auto store = newStore();
+        QVERIFY(loaded(*store));
+        const QStringList marked = lost ? QStringList{u"b"_s, u"a"_s} : onDisk.dirtyDocumentIDs;
+        QCOMPARE(store->state().dirtyDocumentIDs, marked);
+        QVERIFY(store->documents().size() == 2 && !store->state().welcomeSeeded);
+        advance(*store);
+        QCOMPARE(readJson(g_base + u"/state.json"_s).object().keys().size(), 5);
+        QCOMPARE(readStateFile().value_or(Persistence::State()).dirtyDocumentIDs, marked);
+    }
+
     void savesBeforeLoadNeverReplaceFiles()
     {
         Persistence::saveCollections({makeCollection(u"a"_s, 0), makeCollection(u"b"_s, 1)}, g_base);
