@@ -208,11 +208,17 @@ void DocumentStore::applyLoad(LoadMerge::Read &&read)
 // then treats it as any dirty document: a version from elsewhere that
 // replaces a different text here leaves that text as a conflicted copy, and
 // one the service lacks is pushed. Tombstones are not marked: a deletion
-// pushed on a guess would remove the document everywhere.
+// pushed on a guess would remove the document everywhere. Nor is a welcome
+// document never synced and never edited: it holds nothing typed here, and
+// each computer has its own.
 bool DocumentStore::presumeDocumentsChanged()
 {
+    const QString welcome = welcomeDocumentBody(m_welcomeTips);
     bool marked = false;
     for (const Document &d : std::as_const(m_documents)) {
+        if (!d.serverUpdatedAt && d.body == welcome) {
+            continue;
+        }
         if (!m_ledger.isDirty(SyncLedger::Kind::Document, d.id)) {
             m_ledger.mark(SyncLedger::Kind::Document, d.id);
             m_presumedChanged.insert(d.id);
