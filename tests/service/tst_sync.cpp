@@ -565,14 +565,14 @@ private Q_SLOTS:
             QCOMPARE(::chmod(QFile::encodeName(a.folder.path()).constData(), 0755), 0);
             QCOMPARE(::seteuid(65534), 0);
         }
-        auto restore = qScopeGuard([&] {
-            if (asNobody)
-                QCOMPARE(::seteuid(0), 0);
-        });
-        a.open();
-        restore.dismiss();
-        if (asNobody)
-            QCOMPARE(::seteuid(0), 0);
+        {
+            // The superuser again, however the start ends.
+            const auto back = qScopeGuard([&] {
+                if (asNobody)
+                    QCOMPARE(::seteuid(0), 0);
+            });
+            a.open();
+        }
 
         server->hooks().clearRequestLog();
         if (stopped) {
