@@ -164,12 +164,12 @@ void Session::armClock()
         m_clock->cancelWake();
 }
 
-bool Session::waitForKeyring(int timeoutMs)
+Session::KeyringWait Session::waitForKeyring(int timeoutMs)
 {
     if (!m_keychain.isWriting())
-        return true;
+        return KeyringWait::written;
     if (m_waitingForKeyring)
-        return false;
+        return KeyringWait::withinAWait;
     m_waitingForKeyring = true;
     QEventLoop loop;
     m_keyringWait = &loop;
@@ -180,7 +180,7 @@ bool Session::waitForKeyring(int timeoutMs)
     m_keyringWait = nullptr;
     m_waitingForKeyring = false;
     armClock();
-    return !m_keychain.isWriting();
+    return m_keychain.isWriting() ? KeyringWait::timedOut : KeyringWait::written;
 }
 
 void Session::whenSettled(QObject *context, std::function<void()> f)

@@ -76,12 +76,19 @@ public:
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
+    // How a wait for the keyring's writes ended.
+    enum class KeyringWait {
+        written,  // every queued save and delete has ended
+        timedOut, // some were still waiting on the keyring
+        // Asked for during a wait (the event loop it runs brought the call
+        // back): it returned at once, and the wait it is inside tells.
+        withinAWait,
+    };
     // At quit: runs the event loop until the keyring's queued saves and
     // deletes have ended (so that a sign-out just before quitting holds), or
-    // `timeoutMs` has passed on the clock. True when they all ended. Asked
-    // for again during that wait, it returns at once: the first wait is
-    // still bounded.
-    bool waitForKeyring(int timeoutMs);
+    // `timeoutMs` has passed on the clock. Asked for again during that wait,
+    // it returns at once: the first wait is still bounded.
+    KeyringWait waitForKeyring(int timeoutMs);
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
