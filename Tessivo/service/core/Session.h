@@ -36,6 +36,10 @@ class SaveClock;
 // sign-out until a start reads a token saved after it, the settings list
 // the tokens asked of the keyring since, by digest, and a start that reads
 // any other takes it for no token and asks the keyring again to delete it.
+// A sign-in holds the same way over the session before it: the list starts
+// afresh with the new token, so a keyring that never saved it (stuck, or the
+// app quit first) cannot bring the older session back at the next start,
+// which comes up signed out instead.
 //
 // Generations: every new session and every end starts a new generation. A
 // reply to a request of an earlier one (a rolled token, an account record, a
@@ -110,9 +114,9 @@ private:
     void adoptRolledToken(const QString &token, const QString &sentToken);
     void readEnded(std::optional<QString> token);
     // The keyring's answer is void: junk, or a token saved before the last
-    // sign-out.
+    // sign-out or sign-in.
     bool isVoid(const QString &token);
-    // In the settings at once: a token saved after a sign-out.
+    // In the settings at once: a token saved after a sign-out or sign-in.
     void noteSaved(const QString &token);
     void settle();
     // Wakes the clock for the earliest of the read's time-out and the end of
