@@ -106,7 +106,8 @@ void AppDelegate::applicationWillTerminate()
     // request (which comes back here, and then does not wait again) may
     // still change the store: it is flushed once more afterwards.
     m_store->flushPendingSaves();
-    if (m_auth && !m_auth->waitForKeyringWrites(keyringGraceMs))
+    // Called again during the wait, it leaves the telling to the wait.
+    if (m_auth && m_auth->waitForKeyringWrites(keyringGraceMs) == Session::KeyringWait::timedOut)
         qInfo("[auth] the keyring didn't finish its writes before quitting");
     m_store->flushPendingSaves();
 }

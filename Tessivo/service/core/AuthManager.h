@@ -105,8 +105,8 @@ public:
 
     // At quit: waits up to `timeoutMs` for the keyring's queued writes (a
     // sign-out's delete, a rolled token), as the store's last flush waits
-    // for its files. False when they did not end in time.
-    bool waitForKeyringWrites(int timeoutMs) { return m_session->waitForKeyring(timeoutMs); }
+    // for its files (Session::waitForKeyring).
+    Session::KeyringWait waitForKeyringWrites(int timeoutMs) { return m_session->waitForKeyring(timeoutMs); }
 
     // Browser sign-in (BrowserSignIn) with the provider; ignored while one
     // runs. Reports through lastError, isSigningIn and the signed-in state.

@@ -11,9 +11,11 @@
 namespace {
 
 const QString tokenAccount = QString::fromLatin1(Keychain::sessionTokenAccount);
-// Present from a sign-out until a start reads a token saved after it: the
-// digests of the tokens asked of the keyring since (none at first).
-// Digests, so that the settings file never holds a usable token.
+// Present from a sign-out or sign-in until a start reads a token saved
+// after it: the digests of the tokens asked of the keyring since (none at
+// first after a sign-out, the new one after a sign-in). Digests, so that the
+// settings file never holds a usable token. (Named when only sign-outs
+// kept it; the name stays so that a list an earlier version left holds.)
 const QString savedSinceSignOutKey = QStringLiteral("session/savedSinceSignOut");
 // The ended tokens an earlier version listed instead.
 const QString endedTokensKey = QStringLiteral("session/endedTokenDigests");
@@ -82,8 +84,8 @@ void Session::readEnded(std::optional<QString> token)
             m_keychain.remove(tokenAccount);
     } else if (token && m_settings->contains(savedSinceSignOutKey)) {
         // The keyring holds one item, and it is a token saved after the
-        // last sign-out: that sign-out holds. (No answer proves nothing: a
-        // failed read looks the same.)
+        // last sign-out or sign-in: that one holds. (No answer proves
+        // nothing: a failed read looks the same.)
         m_settings->remove(savedSinceSignOutKey);
         m_settings->sync();
     }
@@ -111,7 +113,7 @@ bool Session::isVoid(const QString &token)
     if (!m_settings->contains(savedSinceSignOutKey) ||
         m_settings->value(savedSinceSignOutKey).toStringList().contains(digest(token)))
         return false;
-    qInfo("[auth] the keyring still held a token from before a sign-out: deleted");
+    qInfo("[auth] the keyring still held a token from before the last sign-out or sign-in: not used");
     return true;
 }
 
@@ -164,12 +166,12 @@ void Session::armClock()
         m_clock->cancelWake();
 }
 
-bool Session::waitForKeyring(int timeoutMs)
+Session::KeyringWait Session::waitForKeyring(int timeoutMs)
 {
     if (!m_keychain.isWriting())
-        return true;
+        return KeyringWait::written;
     if (m_waitingForKeyring)
-        return false;
+        return KeyringWait::withinAWait;
     m_waitingForKeyring = true;
     QEventLoop loop;
     m_keyringWait = &loop;
@@ -180,7 +182,7 @@ bool Session::waitForKeyring(int timeoutMs)
     m_keyringWait = nullptr;
     m_waitingForKeyring = false;
     armClock();
-    return !m_keychain.isWriting();
+    return m_keychain.isWriting() ? KeyringWait::timedOut : KeyringWait::written;
 }
 
 void Session::whenSettled(QObject *context, std::function<void()> f)
@@ -214,7 +216,11 @@ void Session::newGeneration(const std::optional<QString> &token)
 void Session::begin(const QString &token)
 {
     newGeneration(token);
-    noteSaved(token);
+    // Every token saved before this one is of an ended session, even one
+    // this run never read: on disk before the save is asked, since the
+    // keyring may never carry it out (stuck, or the app quits first).
+    m_settings->setValue(savedSinceSignOutKey, QStringList{digest(token)});
+    m_settings->sync();
     m_keychain.save(token, tokenAccount);
     settle();
 }

@@ -36,6 +36,10 @@ class SaveClock;
 // sign-out until a start reads a token saved after it, the settings list
 // the tokens asked of the keyring since, by digest, and a start that reads
 // any other takes it for no token and asks the keyring again to delete it.
+// A sign-in holds the same way over the session before it: the list starts
+// afresh with the new token, so a keyring that never saved it (stuck, or the
+// app quit first) cannot bring the older session back at the next start,
+// which comes up signed out instead.
 //
 // Generations: every new session and every end starts a new generation. A
 // reply to a request of an earlier one (a rolled token, an account record, a
@@ -76,12 +80,19 @@ public:
     // While a sign-in's exchange is out, the token rolled onto its reply
     // (a request sent without one) is the new session.
     void setExchanging(bool exchanging) { m_exchanging = exchanging; }
+    // How a wait for the keyring's writes ended.
+    enum class KeyringWait {
+        written,  // every queued save and delete has ended
+        timedOut, // some were still waiting on the keyring
+        // Asked for during a wait (the event loop it runs brought the call
+        // back): it returned at once, and the wait it is inside tells.
+        withinAWait,
+    };
     // At quit: runs the event loop until the keyring's queued saves and
     // deletes have ended (so that a sign-out just before quitting holds), or
-    // `timeoutMs` has passed on the clock. True when they all ended. Asked
-    // for again during that wait, it returns at once: the first wait is
-    // still bounded.
-    bool waitForKeyring(int timeoutMs);
+    // `timeoutMs` has passed on the clock. Asked for again during that wait,
+    // it returns at once: the first wait is still bounded.
+    KeyringWait waitForKeyring(int timeoutMs);
     // True when `token` is one this session's generation has had.
     bool isCurrent(const QString &token) const { return m_generationTokens.contains(token); }
 
@@ -103,9 +114,9 @@ private:
     void adoptRolledToken(const QString &token, const QString &sentToken);
     void readEnded(std::optional<QString> token);
     // The keyring's answer is void: junk, or a token saved before the last
-    // sign-out.
+    // sign-out or sign-in.
     bool isVoid(const QString &token);
-    // In the settings at once: a token saved after a sign-out.
+    // In the settings at once: a token saved after a sign-out or sign-in.
     void noteSaved(const QString &token);
     void settle();
     // Wakes the clock for the earliest of the read's time-out and the end of

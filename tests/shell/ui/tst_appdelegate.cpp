@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -23,6 +24,21 @@
 #include <QTimer>
 
 #include <memory>
+
+namespace {
+
+// What the app logs while a test listens, then passed on as usual.
+QStringList *logged = nullptr;
+QtMessageHandler passOn = nullptr;
+
+void keepMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (logged)
+        logged->append(message);
+    passOn(type, context, message);
+}
+
+} // namespace
 
 class TestAppDelegate : public QObject
 {
@@ -151,8 +167,17 @@ private Q_SLOTS:
     // save request (logging out right after Ctrl+Q) comes during that wait.
     // The edits are on disk before the wait, the request writes what was
     // typed since at once, and the wait ends when its second has passed.
+    // Only that wait says the keyring didn't finish: the request's call
+    // returned without waiting.
     void aSaveRequestDuringTheQuitsKeyringWait()
     {
+        QStringList messages;
+        logged = &messages;
+        passOn = qInstallMessageHandler(keepMessage);
+        const auto stopListening = qScopeGuard([] {
+            qInstallMessageHandler(passOn);
+            logged = nullptr;
+        });
         DocumentStore *store = m_store.get();
         const QString base = m_dir.filePath(QStringLiteral("store"));
         const Document document = store->createDocument(std::nullopt, QStringLiteral("first"));
@@ -194,6 +219,7 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("typed before Quit"), QStringLiteral("typed during the wait"),
                               QStringLiteral("still waiting")}));
         QVERIFY(store->pendingSaveIDs().isEmpty());
+        QCOMPARE(messages.filter(QStringLiteral("the keyring didn't finish")).size(), 1);
     }
 
     // A sign-out just before Quit holds: when the delegate's termination

@@ -180,6 +180,9 @@ class TestSettingsWindow : public QObject
         m_keyring->answers = answers;
         if (!token.isEmpty())
             m_keyring->put(token);
+        // A new keyring: what the settings noted of the last one's tokens (an
+        // earlier test's sign-in) goes with it.
+        m_settings->remove(u"session"_s);
         AuthManager::Dependencies dependencies;
         dependencies.client = m_client.get();
         dependencies.keychain = Keychain(m_keyring->backend());
