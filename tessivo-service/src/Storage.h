@@ -163,6 +163,8 @@ public:
     // `storedSize` gets the bytes it takes.
     bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
                    qint64 *storedSize = nullptr);
+    // A record as stored: its JSON with the service's stamp.
+    static QByteArray storedRecord(QJsonObject record, qint64 stamp);
 
     // Bytes the account keeps: every stored field of its documents (live
     // and deleted), collections, publications and images, as each row's
@@ -187,8 +189,10 @@ public:
     // it shrinks): each one stored, less what it replaces.
     std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId,
                                      const QList<PushedRecord> &records);
-    // What a row counts against its owner's quota (a record counts its
-    // stored JSON), kept in the row's stored_bytes.
+    // What a row counts against its owner's quota, kept in the row's
+    // stored_bytes. A document or collection counts its JSON as stored
+    // (see storedRecord).
+    static qint64 countedBytes(QByteArrayView storedRecord);
     static qint64 countedBytes(const PublicationRow &row);
     static qint64 countedBytes(const ImageRow &row);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);

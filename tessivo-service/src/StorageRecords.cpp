@@ -34,6 +34,10 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
     return value.isString() ? std::optional(value.toString()) : std::nullopt;
 }
 
+// A stamp of the service's, for measuring a record before it has one: 13
+// digits, as stamps have for centuries.
+constexpr qint64 measuringStamp = qint64(1e12);
+
 } // namespace
 
 bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qint64 partBytes, PullPlan *plan)
@@ -115,13 +119,19 @@ bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, q
     return true;
 }
 
+QByteArray Storage::storedRecord(QJsonObject record, qint64 stamp)
+{
+    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+}
+
 bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
                         qint64 *storedSize)
 {
-    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
-    const QByteArray json = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    const QByteArray json = storedRecord(record, stamp);
+    const qint64 counted = countedBytes(json);
     if (storedSize)
-        *storedSize = json.size();
+        *storedSize = counted;
     QSqlQuery q(connection());
     q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp, stored_bytes) "
                              "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET "
@@ -129,7 +139,7 @@ bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject reco
                              "stamp = excluded.stamp, stored_bytes = excluded.stored_bytes")
                   .arg(recordTable(kind)));
     return run(q, {userId, record.value(QLatin1String("id")).toString(), QString::fromUtf8(json),
-                   *protocol::records::updatedAt(record), stamp, json.size()});
+                   *protocol::records::updatedAt(record), stamp, counted});
 }
 
 std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
@@ -149,12 +159,8 @@ QList<PushedRecord> Storage::checkPush(RecordKind kind, const QJsonArray &record
         PushedRecord pushed{value.toObject(), {}, recordProblem(kind, value), 0};
         const QJsonValue id = pushed.record.value(QLatin1String("id"));
         pushed.id = id.isString() ? id.toString() : QString();
-        if (pushed.problem.isEmpty()) {
-            // Stored with a stamp of the service's (13 digits for centuries).
-            QJsonObject stored = pushed.record;
-            stored.insert(QStringLiteral("serverUpdatedAt"), qint64(1e12));
-            pushed.size = QJsonDocument(stored).toJson(QJsonDocument::Compact).size();
-        }
+        if (pushed.problem.isEmpty())
+            pushed.size = countedBytes(storedRecord(pushed.record, measuringStamp));
         out.append(std::move(pushed));
     }
     return out;
