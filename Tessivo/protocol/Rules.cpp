@@ -57,6 +57,13 @@ QString records::conflictedCopyId(const QString &documentId, qint64 loserUpdated
     return RecordIds::conflictedCopyID(documentId, loserUpdatedAt);
 }
 
+std::optional<records::CopyPlace>
+records::conflictedCopyPlace(const QString &documentId, qint64 loserUpdatedAt, qsizetype tries,
+                             const std::function<CopySlot(const QString &id)> &slot)
+{
+    return RecordIds::conflictedCopyPlace(documentId, loserUpdatedAt, tries, slot);
+}
+
 QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
                                     const std::optional<QString> &collectionId, qint64 now)
 {

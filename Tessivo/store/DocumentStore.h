@@ -195,7 +195,8 @@ public:
     // it (it is neither the version last agreed on with the service nor the
     // echo of a push from here), the losing body, whichever side wins, is
     // kept as a new dirty document "<title> (conflicted copy)" (see
-    // RecordIds::conflictedCopyID; never made twice), on disk with its dirty
+    // RecordIds::conflictedCopyPlace; never made twice, and never in place
+    // of another text's copy), on disk with its dirty
     // mark before anything is replaced. It goes in the loser's collection
     // when that is live here, else in the winner's. A dirty local copy that
     // wins takes the pulled server time.

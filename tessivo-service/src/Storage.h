@@ -2,6 +2,8 @@
 
 #include "Database.h"
 
+#include "protocol/Rules.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -155,7 +157,9 @@ public:
     static QList<PushedRecord> checkPush(RecordKind kind, const QJsonArray &records);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp. The stored size of the conflicted copies it
-    // makes is added to `copiedBytes`.
+    // makes is added to `copiedBytes`. A pushed document taken over a version its sender never
+    // saw leaves that version as a copy; when no id is left for that copy,
+    // the push of it answers "stale" instead, so that no text is lost.
     bool pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,
                      const std::function<qint64()> &stamp, QList<PushResult> *results,
                      qint64 *copiedBytes = nullptr);
@@ -221,8 +225,16 @@ public:
 
 private:
     bool createSchema();
-    bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
+    enum class Kept { yes, noPlace, failed };
+    Kept keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp, qint64 *copiedBytes);
+    // Where the copy of the user's document `documentId` last changed at
+    // `updatedAt`, holding `text`, goes (see protocol::records::
+    // conflictedCopyPlace); `text` is asked for only when an id is taken.
+    // `failed` is set when the database could not say.
+    std::optional<protocol::records::CopyPlace> copyPlace(const QString &userId, const QString &documentId,
+                                                          qint64 updatedAt,
+                                                          const std::function<QString()> &text, bool *failed);
     bool countStoredRows();
 };
 

@@ -34,9 +34,25 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
     return value.isString() ? std::optional(value.toString()) : std::nullopt;
 }
 
+QString bodyOf(const QJsonObject &record)
+{
+    return optionalString(record, "body").value_or(QString());
+}
+
+bool isDeleted(const QJsonObject &record)
+{
+    return optionalInteger(record, "deletedAt").has_value();
+}
+
 // A stamp of the service's, for measuring a record before it has one: 13
 // digits, as stamps have for centuries.
 constexpr qint64 measuringStamp = qint64(1e12);
+
+// How many ids the copy of one version may try. Each try is a lookup, and
+// each id past the first holds the copy of another text pushed over the
+// same version: a thousand of them are no one's work but a client's that
+// means harm.
+constexpr qsizetype maxCopyIds = 1000;
 
 } // namespace
 
@@ -212,12 +228,22 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<Pu
         const QByteArray storedJson = stored ? find.value(1).toString().toUtf8() : QByteArray();
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
-        // stored so the pusher's next pull brings it back.
-        if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
-            if (kind == RecordKind::Document && stored &&
-                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp,
-                                      copiedBytes))
+        // stored so the pusher's next pull brings it back. So does one whose
+        // replaced text would find no place.
+        bool taken = !stored || *protocol::records::updatedAt(record) >= storedUpdatedAt;
+        if (taken && kind == RecordKind::Document && stored) {
+            switch (keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp,
+                                         copiedBytes)) {
+            case Kept::failed:
                 return false;
+            case Kept::noPlace:
+                taken = false;
+                break;
+            case Kept::yes:
+                break;
+            }
+        }
+        if (taken) {
             if (!putRecord(kind, userId, record, stamp()))
                 return false;
             results->append({id, "ok", {}});
@@ -233,43 +259,76 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<Pu
 // The pusher had not seen the stored version when it wrote its own (it
 // carries an older server time, or none): the stored text would be gone
 // from every computer, so it is kept as a conflicted copy, under the id the
-// app gives the same loser, so that a copy is made once.
-bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
-                                   const QJsonObject &pushed, const std::function<qint64()> &stamp,
-                                   qint64 *copiedBytes)
+// app gives the same loser, so that a copy is made once. Where that id
+// holds the copy of another text (pushes of one document at one updatedAt,
+// none having seen the others), the copy takes the next id the app would.
+Storage::Kept Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
+                                            const QJsonObject &pushed, const std::function<qint64()> &stamp,
+                                            qint64 *copiedBytes)
 {
     const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
     const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
     if (seen && (!storedStamp || *storedStamp <= *seen))
-        return true;
-    const QString body = optionalString(stored, "body").value_or(QString());
-    if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
-        return true;
+        return Kept::yes;
+    const QString body = bodyOf(stored);
+    if (body.isEmpty() || body == bodyOf(pushed))
+        return Kept::yes;
     const QString id = stored.value(QLatin1String("id")).toString();
-    const QString copyId =
-        protocol::records::conflictedCopyId(id, optionalInteger(stored, "updatedAt").value_or(0));
-    if (record(RecordKind::Document, userId, copyId))
-        return true;
+    bool failed = false;
+    const std::optional<protocol::records::CopyPlace> place = copyPlace(
+        userId, id, optionalInteger(stored, "updatedAt").value_or(0), [&] { return body; }, &failed);
+    if (failed)
+        return Kept::failed;
+    if (!place) {
+        qWarning("[sync] no id left for a conflicted copy of a document of user %s", qPrintable(userId));
+        return Kept::noPlace;
+    }
+    if (place->made)
+        return Kept::yes;
     const auto liveCollection = [&](const std::optional<QString> &collectionId) {
         if (!collectionId)
             return false;
         const std::optional<QJsonObject> c = record(RecordKind::Collection, userId, *collectionId);
-        return c && !optionalInteger(*c, "deletedAt");
+        return c && !isDeleted(*c);
     };
-    std::optional<QString> place = optionalString(stored, "collectionId");
-    if (!liveCollection(place)) {
-        place = optionalString(pushed, "collectionId");
-        if (!liveCollection(place))
-            place.reset();
+    std::optional<QString> collection = optionalString(stored, "collectionId");
+    if (!liveCollection(collection)) {
+        collection = optionalString(pushed, "collectionId");
+        if (!liveCollection(collection))
+            collection.reset();
     }
     const qint64 at = stamp();
     qint64 size = 0;
-    if (!putRecord(RecordKind::Document, userId, protocol::records::conflictedCopy(stored, copyId, place, at),
-                   at, &size))
-        return false;
+    if (!putRecord(RecordKind::Document, userId,
+                   protocol::records::conflictedCopy(stored, place->id, collection, at), at, &size))
+        return Kept::failed;
     if (copiedBytes)
         *copiedBytes += size;
-    return true;
+    return Kept::yes;
+}
+
+std::optional<protocol::records::CopyPlace> Storage::copyPlace(const QString &userId,
+                                                               const QString &documentId, qint64 updatedAt,
+                                                               const std::function<QString()> &text,
+                                                               bool *failed)
+{
+    QSqlQuery find(connection());
+    find.prepare(QStringLiteral("SELECT record FROM documents WHERE user_id = ? AND id = ?"));
+    std::optional<QString> copied;
+    return protocol::records::conflictedCopyPlace(documentId, updatedAt, maxCopyIds, [&](const QString &id) {
+        using protocol::records::CopySlot;
+        if (*failed || !run(find, {userId, id})) {
+            *failed = true;
+            return CopySlot::otherText;
+        }
+        if (!find.next())
+            return CopySlot::free;
+        const QJsonObject held = QJsonDocument::fromJson(find.value(0).toString().toUtf8()).object();
+        find.finish();
+        if (!copied)
+            copied = text();
+        return !isDeleted(held) && bodyOf(held) == *copied ? CopySlot::sameText : CopySlot::otherText;
+    });
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
