@@ -47,6 +47,8 @@ using RecordIds::CopySlot;
 std::optional<CopyPlace> conflictedCopyPlace(const QString &documentId, qint64 loserUpdatedAt,
                                              qsizetype tries,
                                              const std::function<CopySlot(const QString &id)> &slot);
+// The title the app gives a copy ends with this.
+QString conflictedCopySuffix();
 // The conflicted copy of the stored document `loser` as the app makes it,
 // under `id` in `collectionId`, changed at `now`. A record the app could
 // not read is copied all the same, so that its text is kept.

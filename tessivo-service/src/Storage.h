@@ -90,6 +90,9 @@ struct PushedRecord
     QString problem;
     // The bytes it takes stored.
     qint64 size = 0;
+    // The app's conflicted copy of a version this push replaces (see
+    // Storage::markAppCopies): kept past the quota as the service's own are.
+    bool appCopy = false;
 };
 
 // Outcome of storing one pushed record.
@@ -155,9 +158,17 @@ public:
     // run before the write transaction and the write lock is held for the
     // writes alone.
     static QList<PushedRecord> checkPush(RecordKind kind, const QJsonArray &records);
+    // Marks the pushed documents that are conflicted copies the app made of
+    // a stored version that another document of the same push replaces: new
+    // here, titled as a copy, under the id the app and the service both
+    // give that version's copy, and holding exactly its text. Such a copy
+    // keeps only text the account already held, so it counts as the
+    // service's own copies do. Call inside `transaction`, before the writes.
+    bool markAppCopies(const QString &userId, QList<PushedRecord> *documents);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp. The stored size of the conflicted copies it
-    // makes is added to `copiedBytes`. A pushed document taken over a version its sender never
+    // makes or takes from the app (see markAppCopies) is added to
+    // `copiedBytes`. A pushed document taken over a version its sender never
     // saw leaves that version as a copy; when no id is left for that copy,
     // the push of it answers "stale" instead, so that no text is lost.
     bool pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,

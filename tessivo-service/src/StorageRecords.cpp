@@ -191,7 +191,9 @@ std::optional<qint64> Storage::pushGrowth(RecordKind kind, const QString &userId
             .arg(recordTable(kind)));
     qint64 growth = 0;
     for (const PushedRecord &pushed : records) {
-        if (!pushed.problem.isEmpty())
+        // The app's copies count as the service's own: not at all, up to
+        // twice the quota.
+        if (!pushed.problem.isEmpty() || pushed.appCopy)
             continue;
         if (!run(find, {userId, pushed.id}))
             return std::nullopt;
@@ -244,8 +246,11 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<Pu
             }
         }
         if (taken) {
-            if (!putRecord(kind, userId, record, stamp()))
+            qint64 size = 0;
+            if (!putRecord(kind, userId, record, stamp(), &size))
                 return false;
+            if (pushed.appCopy && !stored && copiedBytes)
+                *copiedBytes += size;
             results->append({id, "ok", {}});
         } else {
             if (!putRecord(kind, userId, QJsonDocument::fromJson(storedJson).object(), stamp()))
@@ -329,6 +334,74 @@ std::optional<protocol::records::CopyPlace> Storage::copyPlace(const QString &us
             copied = text();
         return !isDeleted(held) && bodyOf(held) == *copied ? CopySlot::sameText : CopySlot::otherText;
     });
+}
+
+bool Storage::markAppCopies(const QString &userId, QList<PushedRecord> *documents)
+{
+    // The likely copies first, by their title alone: most pushes have none,
+    // and then nothing more is read.
+    const QString suffix = protocol::records::conflictedCopySuffix();
+    QHash<QString, qsizetype> candidates;
+    for (qsizetype i = 0; i < documents->size(); ++i) {
+        const PushedRecord &pushed = documents->at(i);
+        if (pushed.problem.isEmpty() && !isDeleted(pushed.record) && !bodyOf(pushed.record).isEmpty() &&
+            optionalString(pushed.record, "title").value_or(QString()).endsWith(suffix))
+            candidates.insert(pushed.id, i);
+    }
+    if (candidates.isEmpty())
+        return true;
+    QSqlQuery find(connection());
+    find.prepare(QStringLiteral("SELECT updated_at FROM documents WHERE user_id = ? AND id = ?"));
+    // Only a new document is a copy: one stored already replaces a record
+    // and counts as any push does.
+    for (auto it = candidates.begin(); it != candidates.end();) {
+        if (!run(find, {userId, it.key()}))
+            return false;
+        const bool stored = find.next();
+        find.finish();
+        it = stored ? candidates.erase(it) : std::next(it);
+    }
+    // A copy of the version that a document of this push replaces, under
+    // the id either side would give that version's copy.
+    for (const PushedRecord &pushed : std::as_const(*documents)) {
+        if (candidates.isEmpty())
+            break;
+        if (!pushed.problem.isEmpty() || candidates.contains(pushed.id))
+            continue;
+        if (!run(find, {userId, pushed.id}))
+            return false;
+        const std::optional<qint64> storedUpdatedAt =
+            find.next() ? std::optional(find.value(0).toLongLong()) : std::nullopt;
+        find.finish();
+        if (!storedUpdatedAt || *protocol::records::updatedAt(pushed.record) < *storedUpdatedAt)
+            continue;
+        std::optional<QString> replaced;
+        bool failed = false;
+        const auto replacedText = [&] {
+            if (!replaced) {
+                const std::optional<QJsonObject> stored = record(RecordKind::Document, userId, pushed.id);
+                failed = failed || !stored;
+                replaced = stored ? bodyOf(*stored) : QString();
+            }
+            return *replaced;
+        };
+        const std::optional<protocol::records::CopyPlace> place =
+            copyPlace(userId, pushed.id, *storedUpdatedAt, replacedText, &failed);
+        if (failed)
+            return false;
+        if (!place || place->made || !candidates.contains(place->id))
+            continue;
+        PushedRecord &copy = (*documents)[candidates.value(place->id)];
+        const QString text = replacedText();
+        if (failed)
+            return false;
+        // A push that leaves the text where it was replaces nothing.
+        if (bodyOf(copy.record) != text || bodyOf(pushed.record) == text)
+            continue;
+        copy.appCopy = true;
+        candidates.remove(place->id);
+    }
+    return true;
 }
 
 bool Storage::liveDocuments(const QString &userId, QList<QJsonObject> *out)
