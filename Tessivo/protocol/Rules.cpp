@@ -57,6 +57,18 @@ QString records::conflictedCopyId(const QString &documentId, qint64 loserUpdated
     return RecordIds::conflictedCopyID(documentId, loserUpdatedAt);
 }
 
+std::optional<records::CopyPlace>
+records::conflictedCopyPlace(const QString &documentId, qint64 loserUpdatedAt, qsizetype tries,
+                             const std::function<CopySlot(const QString &id)> &slot)
+{
+    return RecordIds::conflictedCopyPlace(documentId, loserUpdatedAt, tries, slot);
+}
+
+QString records::conflictedCopySuffix()
+{
+    return u" (conflicted copy)"_s;
+}
+
 QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
                                     const std::optional<QString> &collectionId, qint64 now)
 {
@@ -67,7 +79,7 @@ QJsonObject records::conflictedCopy(const QJsonObject &loser, const QString &id,
     const QJsonValue title = loser.value(QLatin1String("title"));
     const QString shown = title.isString() && !title.toString().isEmpty() ? title.toString() : u"Untitled"_s;
     copy.insert(u"id"_s, id);
-    copy.insert(u"title"_s, shown + u" (conflicted copy)"_s);
+    copy.insert(u"title"_s, shown + conflictedCopySuffix());
     copy.insert(u"createdAt"_s, now);
     copy.insert(u"updatedAt"_s, now);
     copy.insert(u"deletedAt"_s, QJsonValue::Null);

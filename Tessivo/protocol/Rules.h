@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/RecordIds.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QJsonObject>
@@ -38,6 +40,15 @@ std::optional<qint64> updatedAt(const QJsonObject &record);
 // `documentId` last changed at `loserUpdatedAt`: the app and the service
 // give one loser the same id, so that a copy is made once.
 QString conflictedCopyId(const QString &documentId, qint64 loserUpdatedAt);
+// Where that loser's copy goes when its first id may hold another text:
+// both sides walk its ids alike (see RecordIds::conflictedCopyPlace).
+using RecordIds::CopyPlace;
+using RecordIds::CopySlot;
+std::optional<CopyPlace> conflictedCopyPlace(const QString &documentId, qint64 loserUpdatedAt,
+                                             qsizetype tries,
+                                             const std::function<CopySlot(const QString &id)> &slot);
+// The title the app gives a copy ends with this.
+QString conflictedCopySuffix();
 // The conflicted copy of the stored document `loser` as the app makes it,
 // under `id` in `collectionId`, changed at `now`. A record the app could
 // not read is copied all the same, so that its text is kept.

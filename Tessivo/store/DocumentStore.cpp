@@ -699,7 +699,10 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
     QList<Document> copies;
     QList<Document> restamped;
     QSet<QString> seen;
-    QSet<QString> copyIDs;
+    // The copies made by this call, by id, with their text.
+    QHash<QString, QString> copyIDs;
+    // The pulled documents by id, once a copy needs them.
+    QHash<QString, const Document *> pulledByID;
     for (const Document &p : pulled) {
         if (seen.contains(p.id)) {
             continue;
@@ -719,8 +722,38 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
         const PullMerge::DirtyMerge merge = PullMerge::mergeDirty(*local, p, concurrent);
         if (merge.loser) {
             const Document &loser = *merge.loser;
-            const QString copyID = RecordIds::conflictedCopyID(loser.id, loser.updatedAt);
-            if (!copyIDs.contains(copyID) && !anyDocument(copyID)) {
+            // Its first id may hold the copy of another version changed at
+            // the same moment, here or in this pull (the service's own copy
+            // comes with the version that replaced it): the text then goes
+            // to the next id, as the service places it.
+            if (pulledByID.isEmpty()) {
+                for (const Document &d : pulled) {
+                    pulledByID.insert(d.id, &d);
+                }
+            }
+            const auto slot = [&](const QString &id) {
+                const auto made = copyIDs.constFind(id);
+                if (made != copyIDs.cend()) {
+                    return *made == loser.body ? RecordIds::CopySlot::sameText
+                                               : RecordIds::CopySlot::otherText;
+                }
+                const Document *coming = pulledByID.value(id);
+                const std::optional<Document> held = anyDocument(id);
+                if (!coming && !held) {
+                    return RecordIds::CopySlot::free;
+                }
+                const auto sameText = [&](const Document &d) { return !d.deletedAt && d.body == loser.body; };
+                return (coming && sameText(*coming)) || (held && sameText(*held))
+                           ? RecordIds::CopySlot::sameText
+                           : RecordIds::CopySlot::otherText;
+            };
+            // One id more than are held here is always enough.
+            const qsizetype tries =
+                m_documents.size() + m_tombstones.size() + pulled.size() + copyIDs.size() + 1;
+            const std::optional<RecordIds::CopyPlace> copyPlace =
+                RecordIds::conflictedCopyPlace(loser.id, loser.updatedAt, tries, slot);
+            if (copyPlace && !copyPlace->made) {
+                const QString &copyID = copyPlace->id;
                 const Document &kept = merge.winner == PullMerge::Winner::local ? *local : p;
                 std::optional<QString> place;
                 if (isLiveCollection(loser.collectionId)) {
@@ -728,7 +761,7 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
                 } else if (isLiveCollection(kept.collectionId)) {
                     place = kept.collectionId;
                 }
-                copyIDs.insert(copyID);
+                copyIDs.insert(copyID, loser.body);
                 copies.append(RecordEdits::conflictedCopy(loser, copyID, place, now()));
             }
         }
@@ -762,7 +795,7 @@ QStringList DocumentStore::settleDirtyDocuments(const QList<Document> &pulled)
         emitDocumentsChanged();
         Q_EMIT stateChanged();
     }
-    return QStringList(copyIDs.cbegin(), copyIDs.cend());
+    return copyIDs.keys();
 }
 
 void DocumentStore::noteAccepted(const QList<Document> &documents)

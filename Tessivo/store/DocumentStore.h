@@ -200,7 +200,8 @@ public:
     // the one whose server time the local copy carries, nor the echo of a
     // push from here), the losing body, whichever side wins, is
     // kept as a new dirty document "<title> (conflicted copy)" (see
-    // RecordIds::conflictedCopyID; never made twice), on disk with its dirty
+    // RecordIds::conflictedCopyPlace; never made twice, and never in place
+    // of another text's copy), on disk with its dirty
     // mark before anything is replaced. It goes in the loser's collection
     // when that is live here, else in the winner's. A dirty local copy that
     // wins takes the pulled server time.

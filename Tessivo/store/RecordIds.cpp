@@ -3,6 +3,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <limits>
 
 namespace RecordIds {
 
@@ -37,6 +38,37 @@ QString conflictedCopyID(const QString &documentId, qint64 loserUpdatedAt)
 {
     const QByteArray name = documentId.toUtf8() + ':' + QByteArray::number(loserUpdatedAt);
     return QUuid::createUuidV5(conflictedCopyNamespace, name).toString(QUuid::WithoutBraces).toLower();
+}
+
+QString conflictedCopyID(const QString &documentId, qint64 loserUpdatedAt, int n)
+{
+    if (n <= 1) {
+        return conflictedCopyID(documentId, loserUpdatedAt);
+    }
+    // "#" after the updatedAt: a first id's name ends in digits after ":",
+    // so no document id and updatedAt make this name too.
+    const QByteArray name =
+        documentId.toUtf8() + ':' + QByteArray::number(loserUpdatedAt) + '#' + QByteArray::number(n);
+    return QUuid::createUuidV5(conflictedCopyNamespace, name).toString(QUuid::WithoutBraces).toLower();
+}
+
+std::optional<CopyPlace> conflictedCopyPlace(const QString &documentId, qint64 loserUpdatedAt,
+                                             qsizetype tries,
+                                             const std::function<CopySlot(const QString &id)> &slot)
+{
+    const int last = int(std::min<qsizetype>(tries, std::numeric_limits<int>::max()));
+    for (int n = 1; n <= last; ++n) {
+        const QString id = conflictedCopyID(documentId, loserUpdatedAt, n);
+        switch (slot(id)) {
+        case CopySlot::free:
+            return CopyPlace{id, false};
+        case CopySlot::sameText:
+            return CopyPlace{id, true};
+        case CopySlot::otherText:
+            break;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace RecordIds

@@ -74,9 +74,10 @@ QStringList ServiceLimits::describe() const
                        "%1; a streamed reply unread past %2 is dropped.")
             .arg(duration(idleTimeoutMs), bytes(maxQueuedBytes)),
         QStringLiteral("Storage: %1 per account (--quota). A sync that replaces a text its sender never "
-                       "saw keeps that text as a conflicted copy even past the quota, up to twice it; a sync "
-                       "that would keep more is refused whole and the app keeps its text unsynced. %2 image "
-                       "uploads at once per account.")
+                       "saw keeps that text as a conflicted copy even past the quota, up to twice it, as it "
+                       "keeps the app's own copy of a text it replaces; a sync that would keep more is "
+                       "refused whole and the app keeps its text unsynced. %2 image uploads at once per "
+                       "account.")
             .arg(bytes(quotaBytes))
             .arg(maxUploadsPerAccount),
         QStringLiteral(

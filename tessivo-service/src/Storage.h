@@ -2,6 +2,8 @@
 
 #include "Database.h"
 
+#include "protocol/Rules.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -88,6 +90,9 @@ struct PushedRecord
     QString problem;
     // The bytes it takes stored.
     qint64 size = 0;
+    // The app's conflicted copy of a version this push replaces (see
+    // Storage::markAppCopies): kept past the quota as the service's own are.
+    bool appCopy = false;
 };
 
 // Outcome of storing one pushed record.
@@ -153,9 +158,19 @@ public:
     // run before the write transaction and the write lock is held for the
     // writes alone.
     static QList<PushedRecord> checkPush(RecordKind kind, const QJsonArray &records);
+    // Marks the pushed documents that are conflicted copies the app made of
+    // a stored version that another document of the same push replaces: new
+    // here, titled as a copy, under the id the app and the service both
+    // give that version's copy, and holding exactly its text. Such a copy
+    // keeps only text the account already held, so it counts as the
+    // service's own copies do. Call inside `transaction`, before the writes.
+    bool markAppCopies(const QString &userId, QList<PushedRecord> *documents);
     // Merges pushed records; call inside `transaction`. `stamp` hands out
     // the user's next stamp. The stored size of the conflicted copies it
-    // makes is added to `copiedBytes`.
+    // makes or takes from the app (see markAppCopies) is added to
+    // `copiedBytes`. A pushed document taken over a version its sender never
+    // saw leaves that version as a copy; when no id is left for that copy,
+    // the push of it answers "stale" instead, so that no text is lost.
     bool pushRecords(RecordKind kind, const QString &userId, const QList<PushedRecord> &records,
                      const std::function<qint64()> &stamp, QList<PushResult> *results,
                      qint64 *copiedBytes = nullptr);
@@ -163,6 +178,8 @@ public:
     // `storedSize` gets the bytes it takes.
     bool putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
                    qint64 *storedSize = nullptr);
+    // A record as stored: its JSON with the service's stamp.
+    static QByteArray storedRecord(QJsonObject record, qint64 stamp);
 
     // Bytes the account keeps: every stored field of its documents (live
     // and deleted), collections, publications and images, as each row's
@@ -187,8 +204,10 @@ public:
     // it shrinks): each one stored, less what it replaces.
     std::optional<qint64> pushGrowth(RecordKind kind, const QString &userId,
                                      const QList<PushedRecord> &records);
-    // What a row counts against its owner's quota (a record counts its
-    // stored JSON), kept in the row's stored_bytes.
+    // What a row counts against its owner's quota, kept in the row's
+    // stored_bytes. A document or collection counts its JSON as stored
+    // (see storedRecord).
+    static qint64 countedBytes(QByteArrayView storedRecord);
     static qint64 countedBytes(const PublicationRow &row);
     static qint64 countedBytes(const ImageRow &row);
     bool liveDocuments(const QString &userId, QList<QJsonObject> *out);
@@ -217,8 +236,16 @@ public:
 
 private:
     bool createSchema();
-    bool keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
+    enum class Kept { yes, noPlace, failed };
+    Kept keepReplacedDocument(const QString &userId, const QJsonObject &stored, const QJsonObject &pushed,
                               const std::function<qint64()> &stamp, qint64 *copiedBytes);
+    // Where the copy of the user's document `documentId` last changed at
+    // `updatedAt`, holding `text`, goes (see protocol::records::
+    // conflictedCopyPlace); `text` is asked for only when an id is taken.
+    // `failed` is set when the database could not say.
+    std::optional<protocol::records::CopyPlace> copyPlace(const QString &userId, const QString &documentId,
+                                                          qint64 updatedAt,
+                                                          const std::function<QString()> &text, bool *failed);
     bool countStoredRows();
 };
 

@@ -4,6 +4,11 @@
 
 namespace tessivo::server {
 
+qint64 Storage::countedBytes(QByteArrayView storedRecord)
+{
+    return storedRecord.size();
+}
+
 qint64 Storage::countedBytes(const PublicationRow &row)
 {
     return row.slug.toUtf8().size() + row.documentId.toUtf8().size() + row.title.toUtf8().size() +

@@ -34,6 +34,26 @@ std::optional<QString> optionalString(const QJsonObject &record, const char *key
     return value.isString() ? std::optional(value.toString()) : std::nullopt;
 }
 
+QString bodyOf(const QJsonObject &record)
+{
+    return optionalString(record, "body").value_or(QString());
+}
+
+bool isDeleted(const QJsonObject &record)
+{
+    return optionalInteger(record, "deletedAt").has_value();
+}
+
+// A stamp of the service's, for measuring a record before it has one: 13
+// digits, as stamps have for centuries.
+constexpr qint64 measuringStamp = qint64(1e12);
+
+// How many ids the copy of one version may try. Each try is a lookup, and
+// each id past the first holds the copy of another text pushed over the
+// same version: a thousand of them are no one's work but a client's that
+// means harm.
+constexpr qsizetype maxCopyIds = 1000;
+
 } // namespace
 
 bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qint64 partBytes, PullPlan *plan)
@@ -115,13 +135,19 @@ bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, q
     return true;
 }
 
+QByteArray Storage::storedRecord(QJsonObject record, qint64 stamp)
+{
+    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
+    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+}
+
 bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject record, qint64 stamp,
                         qint64 *storedSize)
 {
-    record.insert(QStringLiteral("serverUpdatedAt"), stamp);
-    const QByteArray json = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    const QByteArray json = storedRecord(record, stamp);
+    const qint64 counted = countedBytes(json);
     if (storedSize)
-        *storedSize = json.size();
+        *storedSize = counted;
     QSqlQuery q(connection());
     q.prepare(QStringLiteral("INSERT INTO %1 (user_id, id, record, updated_at, stamp, stored_bytes) "
                              "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (user_id, id) DO UPDATE SET "
@@ -129,7 +155,7 @@ bool Storage::putRecord(RecordKind kind, const QString &userId, QJsonObject reco
                              "stamp = excluded.stamp, stored_bytes = excluded.stored_bytes")
                   .arg(recordTable(kind)));
     return run(q, {userId, record.value(QLatin1String("id")).toString(), QString::fromUtf8(json),
-                   *protocol::records::updatedAt(record), stamp, json.size()});
+                   *protocol::records::updatedAt(record), stamp, counted});
 }
 
 std::optional<QJsonObject> Storage::record(RecordKind kind, const QString &userId, const QString &id)
@@ -149,12 +175,8 @@ QList<PushedRecord> Storage::checkPush(RecordKind kind, const QJsonArray &record
         PushedRecord pushed{value.toObject(), {}, recordProblem(kind, value), 0};
         const QJsonValue id = pushed.record.value(QLatin1String("id"));
         pushed.id = id.isString() ? id.toString() : QString();
-        if (pushed.problem.isEmpty()) {
-            // Stored with a stamp of the service's (13 digits for centuries).
-            QJsonObject stored = pushed.record;
-            stored.insert(QStringLiteral("serverUpdatedAt"), qint64(1e12));
-            pushed.size = QJsonDocument(stored).toJson(QJsonDocument::Compact).size();
-        }
+        if (pushed.problem.isEmpty())
+            pushed.size = countedBytes(storedRecord(pushed.record, measuringStamp));
         out.append(std::move(pushed));
     }
     return out;
@@ -169,7 +191,9 @@ std::optional<qint64> Storage::pushGrowth(RecordKind kind, const QString &userId
             .arg(recordTable(kind)));
     qint64 growth = 0;
     for (const PushedRecord &pushed : records) {
-        if (!pushed.problem.isEmpty())
+        // The app's copies count as the service's own: not at all, up to
+        // twice the quota.
+        if (!pushed.problem.isEmpty() || pushed.appCopy)
             continue;
         if (!run(find, {userId, pushed.id}))
             return std::nullopt;
@@ -206,14 +230,27 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<Pu
         const QByteArray storedJson = stored ? find.value(1).toString().toUtf8() : QByteArray();
         find.finish();
         // Last writer by updatedAt wins; an older push re-stamps what is
-        // stored so the pusher's next pull brings it back.
-        if (!stored || *protocol::records::updatedAt(record) >= storedUpdatedAt) {
-            if (kind == RecordKind::Document && stored &&
-                !keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp,
-                                      copiedBytes))
+        // stored so the pusher's next pull brings it back. So does one whose
+        // replaced text would find no place.
+        bool taken = !stored || *protocol::records::updatedAt(record) >= storedUpdatedAt;
+        if (taken && kind == RecordKind::Document && stored) {
+            switch (keepReplacedDocument(userId, QJsonDocument::fromJson(storedJson).object(), record, stamp,
+                                         copiedBytes)) {
+            case Kept::failed:
                 return false;
-            if (!putRecord(kind, userId, record, stamp()))
+            case Kept::noPlace:
+                taken = false;
+                break;
+            case Kept::yes:
+                break;
+            }
+        }
+        if (taken) {
+            qint64 size = 0;
+            if (!putRecord(kind, userId, record, stamp(), &size))
                 return false;
+            if (pushed.appCopy && !stored && copiedBytes)
+                *copiedBytes += size;
             results->append({id, "ok", {}});
         } else {
             if (!putRecord(kind, userId, QJsonDocument::fromJson(storedJson).object(), stamp()))
@@ -227,42 +264,143 @@ bool Storage::pushRecords(RecordKind kind, const QString &userId, const QList<Pu
 // The pusher had not seen the stored version when it wrote its own (it
 // carries an older server time, or none): the stored text would be gone
 // from every computer, so it is kept as a conflicted copy, under the id the
-// app gives the same loser, so that a copy is made once.
-bool Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
-                                   const QJsonObject &pushed, const std::function<qint64()> &stamp,
-                                   qint64 *copiedBytes)
+// app gives the same loser, so that a copy is made once. Where that id
+// holds the copy of another text (pushes of one document at one updatedAt,
+// none having seen the others), the copy takes the next id the app would.
+Storage::Kept Storage::keepReplacedDocument(const QString &userId, const QJsonObject &stored,
+                                            const QJsonObject &pushed, const std::function<qint64()> &stamp,
+                                            qint64 *copiedBytes)
 {
     const std::optional<qint64> storedStamp = optionalInteger(stored, "serverUpdatedAt");
     const std::optional<qint64> seen = optionalInteger(pushed, "serverUpdatedAt");
     if (seen && (!storedStamp || *storedStamp <= *seen))
-        return true;
-    const QString body = optionalString(stored, "body").value_or(QString());
-    if (body.isEmpty() || body == optionalString(pushed, "body").value_or(QString()))
-        return true;
+        return Kept::yes;
+    const QString body = bodyOf(stored);
+    if (body.isEmpty() || body == bodyOf(pushed))
+        return Kept::yes;
     const QString id = stored.value(QLatin1String("id")).toString();
-    const QString copyId =
-        protocol::records::conflictedCopyId(id, optionalInteger(stored, "updatedAt").value_or(0));
-    if (record(RecordKind::Document, userId, copyId))
-        return true;
+    bool failed = false;
+    const std::optional<protocol::records::CopyPlace> place = copyPlace(
+        userId, id, optionalInteger(stored, "updatedAt").value_or(0), [&] { return body; }, &failed);
+    if (failed)
+        return Kept::failed;
+    if (!place) {
+        qWarning("[sync] no id left for a conflicted copy of a document of user %s", qPrintable(userId));
+        return Kept::noPlace;
+    }
+    if (place->made)
+        return Kept::yes;
     const auto liveCollection = [&](const std::optional<QString> &collectionId) {
         if (!collectionId)
             return false;
         const std::optional<QJsonObject> c = record(RecordKind::Collection, userId, *collectionId);
-        return c && !optionalInteger(*c, "deletedAt");
+        return c && !isDeleted(*c);
     };
-    std::optional<QString> place = optionalString(stored, "collectionId");
-    if (!liveCollection(place)) {
-        place = optionalString(pushed, "collectionId");
-        if (!liveCollection(place))
-            place.reset();
+    std::optional<QString> collection = optionalString(stored, "collectionId");
+    if (!liveCollection(collection)) {
+        collection = optionalString(pushed, "collectionId");
+        if (!liveCollection(collection))
+            collection.reset();
     }
     const qint64 at = stamp();
     qint64 size = 0;
-    if (!putRecord(RecordKind::Document, userId, protocol::records::conflictedCopy(stored, copyId, place, at),
-                   at, &size))
-        return false;
+    if (!putRecord(RecordKind::Document, userId,
+                   protocol::records::conflictedCopy(stored, place->id, collection, at), at, &size))
+        return Kept::failed;
     if (copiedBytes)
         *copiedBytes += size;
+    return Kept::yes;
+}
+
+std::optional<protocol::records::CopyPlace> Storage::copyPlace(const QString &userId,
+                                                               const QString &documentId, qint64 updatedAt,
+                                                               const std::function<QString()> &text,
+                                                               bool *failed)
+{
+    QSqlQuery find(connection());
+    find.prepare(QStringLiteral("SELECT record FROM documents WHERE user_id = ? AND id = ?"));
+    std::optional<QString> copied;
+    return protocol::records::conflictedCopyPlace(documentId, updatedAt, maxCopyIds, [&](const QString &id) {
+        using protocol::records::CopySlot;
+        if (*failed || !run(find, {userId, id})) {
+            *failed = true;
+            return CopySlot::otherText;
+        }
+        if (!find.next())
+            return CopySlot::free;
+        const QJsonObject held = QJsonDocument::fromJson(find.value(0).toString().toUtf8()).object();
+        find.finish();
+        if (!copied)
+            copied = text();
+        return !isDeleted(held) && bodyOf(held) == *copied ? CopySlot::sameText : CopySlot::otherText;
+    });
+}
+
+bool Storage::markAppCopies(const QString &userId, QList<PushedRecord> *documents)
+{
+    // The likely copies first, by their title alone: most pushes have none,
+    // and then nothing more is read.
+    const QString suffix = protocol::records::conflictedCopySuffix();
+    QHash<QString, qsizetype> candidates;
+    for (qsizetype i = 0; i < documents->size(); ++i) {
+        const PushedRecord &pushed = documents->at(i);
+        if (pushed.problem.isEmpty() && !isDeleted(pushed.record) && !bodyOf(pushed.record).isEmpty() &&
+            optionalString(pushed.record, "title").value_or(QString()).endsWith(suffix))
+            candidates.insert(pushed.id, i);
+    }
+    if (candidates.isEmpty())
+        return true;
+    QSqlQuery find(connection());
+    find.prepare(QStringLiteral("SELECT updated_at FROM documents WHERE user_id = ? AND id = ?"));
+    // Only a new document is a copy: one stored already replaces a record
+    // and counts as any push does.
+    for (auto it = candidates.begin(); it != candidates.end();) {
+        if (!run(find, {userId, it.key()}))
+            return false;
+        const bool stored = find.next();
+        find.finish();
+        it = stored ? candidates.erase(it) : std::next(it);
+    }
+    // A copy of the version that a document of this push replaces, under
+    // the id either side would give that version's copy.
+    for (const PushedRecord &pushed : std::as_const(*documents)) {
+        if (candidates.isEmpty())
+            break;
+        if (!pushed.problem.isEmpty() || candidates.contains(pushed.id))
+            continue;
+        if (!run(find, {userId, pushed.id}))
+            return false;
+        const std::optional<qint64> storedUpdatedAt =
+            find.next() ? std::optional(find.value(0).toLongLong()) : std::nullopt;
+        find.finish();
+        if (!storedUpdatedAt || *protocol::records::updatedAt(pushed.record) < *storedUpdatedAt)
+            continue;
+        std::optional<QString> replaced;
+        bool failed = false;
+        const auto replacedText = [&] {
+            if (!replaced) {
+                const std::optional<QJsonObject> stored = record(RecordKind::Document, userId, pushed.id);
+                failed = failed || !stored;
+                replaced = stored ? bodyOf(*stored) : QString();
+            }
+            return *replaced;
+        };
+        const std::optional<protocol::records::CopyPlace> place =
+            copyPlace(userId, pushed.id, *storedUpdatedAt, replacedText, &failed);
+        if (failed)
+            return false;
+        if (!place || place->made || !candidates.contains(place->id))
+            continue;
+        PushedRecord &copy = (*documents)[candidates.value(place->id)];
+        const QString text = replacedText();
+        if (failed)
+            return false;
+        // A push that leaves the text where it was replaces nothing.
+        if (bodyOf(copy.record) != text || bodyOf(pushed.record) == text)
+            continue;
+        copy.appCopy = true;
+        candidates.remove(place->id);
+    }
     return true;
 }
 

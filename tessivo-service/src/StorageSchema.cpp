@@ -106,11 +106,12 @@ bool Storage::countStoredRows()
         return true;
     };
     for (const QString &table : {QStringLiteral("documents"), QStringLiteral("collections")}) {
-        if (!count(QStringLiteral("SELECT record, user_id, id FROM %1 WHERE stored_bytes IS NULL").arg(table),
-                   QStringLiteral("UPDATE %1 SET stored_bytes = ? WHERE user_id = ? AND id = ?").arg(table),
-                   [](const QSqlQuery &q) {
-                       return QVariantList{q.value(0).toString().toUtf8().size(), q.value(1), q.value(2)};
-                   }))
+        if (!count(
+                QStringLiteral("SELECT record, user_id, id FROM %1 WHERE stored_bytes IS NULL").arg(table),
+                QStringLiteral("UPDATE %1 SET stored_bytes = ? WHERE user_id = ? AND id = ?").arg(table),
+                [](const QSqlQuery &q) {
+                    return QVariantList{countedBytes(q.value(0).toString().toUtf8()), q.value(1), q.value(2)};
+                }))
             return false;
     }
     return count(QStringLiteral("SELECT slug, document_id, title, body FROM publications "

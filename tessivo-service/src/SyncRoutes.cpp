@@ -75,7 +75,7 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
                           QStringLiteral("\"docs\" and \"collections\" must be arrays."));
 
     // Checked before the write lock is taken.
-    const QList<PushedRecord> documents = Storage::checkPush(RecordKind::Document, records->docs);
+    QList<PushedRecord> documents = Storage::checkPush(RecordKind::Document, records->docs);
     const QList<PushedRecord> collections = Storage::checkPush(RecordKind::Collection, records->collections);
     QList<PushResult> documentResults, collectionResults;
     qint64 last = 0;
@@ -84,9 +84,12 @@ Reply SyncRoutes::push(const LoggedRequest &request, const UserRow &user)
         // Reading the last stamp locks the account for the transaction.
         last = storage.lastStamp(user.id);
         const auto stamp = [&] { return nextStamp(now(), &last); };
-        // The conflicted copies the merge keeps are exempt up to twice the
-        // quota, so that no stored text is lost to a full account; past
-        // that the push is refused, and its sender still has its text.
+        if (!storage.markAppCopies(user.id, &documents))
+            return false;
+        // The conflicted copies the merge keeps, and those the app made of
+        // what this push replaces, are exempt up to twice the quota, so that
+        // no stored text is lost to a full account; past that the push is
+        // refused, and its sender still has its text.
         const auto growth = [&]() -> std::optional<qint64> {
             const std::optional<qint64> documentGrowth =
                 storage.pushGrowth(RecordKind::Document, user.id, documents);

@@ -1,5 +1,7 @@
 #include "ServiceFixture.h"
 
+#include "store/RecordIds.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -1183,6 +1185,92 @@ private slots:
         // The copies took the account past its quota, up to twice it.
         QCOMPARE(accepted, 4);
         QVERIFY(stored().first > options.limits.quotaBytes);
+    }
+
+    void onlyACopyOfWhatThePushReplacesPassesTheQuota_data()
+    {
+        QTest::addColumn<QString>("copyId");
+        QTest::addColumn<QString>("copyTitle");
+        QTest::addColumn<QString>("copyBody");
+        QTest::addColumn<QString>("replacingBody"); // empty: the document isn't pushed
+        QTest::addColumn<bool>("taken");
+        const QString first = RecordIds::conflictedCopyID(u"d"_s, 10);
+        const QString title = u"Plan (conflicted copy)"_s;
+        const QString stored(1500, u'a'), mine(1500, u'b');
+        QTest::newRow("the app's copy") << first << title << stored << mine << true;
+        QTest::newRow("another text") << first << title << QString(1500, u'z') << mine << false;
+        QTest::newRow("another version's id")
+            << RecordIds::conflictedCopyID(u"d"_s, 11) << title << stored << mine << false;
+        QTest::newRow("a later id while the first is free")
+            << RecordIds::conflictedCopyID(u"d"_s, 10, 2) << title << stored << mine << false;
+        QTest::newRow("not titled as a copy") << first << u"Plan"_s << stored << mine << false;
+        QTest::newRow("the document not pushed") << first << title << stored << QString() << false;
+        QTest::newRow("the document pushed unchanged") << first << title << stored << stored << false;
+        // The first id holds another text's copy ("q"), pushed before.
+        QTest::newRow("the next id where the first is taken")
+            << RecordIds::conflictedCopyID(u"d"_s, 10, 2) << title << stored << mine << true;
+    }
+
+    // A new document counts as a conflicted copy only as the app makes one:
+    // the exact text of a stored version that the same push replaces, under
+    // the id both sides give that version's copy. Anything else dressed as
+    // one counts against the quota as any document does.
+    void onlyACopyOfWhatThePushReplacesPassesTheQuota()
+    {
+        QFETCH(QString, copyId);
+        QFETCH(QString, copyTitle);
+        QFETCH(QString, copyBody);
+        QFETCH(QString, replacingBody);
+        QFETCH(bool, taken);
+        ServerOptions options;
+        options.limits.quotaBytes = 4000;
+        Fixture f;
+        START_SERVICE(f, options);
+        const QString t = f.token();
+        const auto document = [](const QString &id, qint64 updatedAt, const QString &title,
+                                 const QString &body) {
+            return QJsonObject{
+                {"id", id}, {"title", title}, {"body", body}, {"createdAt", 1}, {"updatedAt", updatedAt}};
+        };
+        const auto push = [&](const QJsonArray &docs) {
+            return f.post("/api/v1/documents/sync", t, pushBody(docs));
+        };
+        QCOMPARE(push({document(u"d"_s, 10, u"Plan"_s, QString(1500, u'a')),
+                       document(u"other"_s, 10, u"Other"_s, QString(2000, u'o'))})
+                     .status,
+                 200);
+        if (copyId == RecordIds::conflictedCopyID(u"d"_s, 10, 2) && taken)
+            QCOMPARE(push({document(RecordIds::conflictedCopyID(u"d"_s, 10), 5, copyTitle, u"q"_s)}).status,
+                     200);
+        const auto held = [&] {
+            QStringList out;
+            for (const QJsonValue &doc :
+                 f.call("GET", "/api/v1/documents/sync?since=0", t).json()["documents"].toArray())
+                out << doc[u"id"_s].toString() + u':' + doc[u"body"_s].toString().left(1);
+            out.sort();
+            return out;
+        };
+        const QStringList before = held();
+        QJsonArray docs{document(copyId, 30, copyTitle, copyBody)};
+        if (!replacingBody.isEmpty()) {
+            QJsonObject replacing = document(u"d"_s, 20, u"Plan"_s, replacingBody);
+            // The app keeps its own version and has seen the stored one.
+            replacing.insert("serverUpdatedAt", f.call("GET", "/api/v1/documents/sync?since=0", t)
+                                                    .json()["documents"][0][u"serverUpdatedAt"_s]
+                                                    .toInteger());
+            docs.append(replacing);
+        }
+        const Response r = push(docs);
+        QCOMPARE(r.status, taken ? 200 : 413);
+        if (!taken) {
+            QCOMPARE(held(), before);
+            return;
+        }
+        QStringList expected = before;
+        expected.replace(expected.indexOf(u"d:a"_s), u"d:b"_s);
+        expected << copyId + u":a"_s;
+        expected.sort();
+        QCOMPARE(held(), expected);
     }
 
     // Writes at once to one account, each waiting on the same moment: no

@@ -118,6 +118,40 @@ private slots:
         QCOMPARE(stored().size(), 2);
     }
 
+    void concurrentPushesOfOneMomentEachKeepTheirText_data()
+    {
+        QTest::addColumn<QStringList>("bodies");
+        QTest::newRow("three") << QStringList{u"one"_s, u"two"_s, u"three"_s};
+        QTest::newRow("five") << QStringList{u"one"_s, u"two"_s, u"three"_s, u"four"_s, u"five"_s};
+        // A text already kept is the same copy, not a new one.
+        QTest::newRow("texts met again") << QStringList{u"one"_s, u"two"_s, u"one"_s, u"two"_s, u"three"_s};
+    }
+
+    // Pushes of one document with one updatedAt, none having seen the
+    // others: each is taken, and each text stays, as the document or as one
+    // copy, under the ids the app derives alike.
+    void concurrentPushesOfOneMomentEachKeepTheirText()
+    {
+        QFETCH(QStringList, bodies);
+        for (const QString &body : std::as_const(bodies))
+            QCOMPARE(statuses(push({doc("e", 10, body)})[u"results"_s].toArray()), QStringList{u"ok"_s});
+        const QHash<QString, QJsonObject> all = stored();
+        QCOMPARE(all.value(u"e"_s)[u"body"_s].toString(), bodies.last());
+        QStringList distinct = bodies;
+        distinct.removeDuplicates();
+        QStringList copied;
+        for (int n = 1; n < distinct.size(); ++n) {
+            const QJsonObject copy = all.value(RecordIds::conflictedCopyID(u"e"_s, 10, n));
+            QCOMPARE(copy[u"title"_s].toString(), u"Plan (conflicted copy)"_s);
+            copied << copy[u"body"_s].toString();
+        }
+        QCOMPARE(all.size(), distinct.size());
+        copied << bodies.last();
+        copied.sort();
+        distinct.sort();
+        QCOMPARE(copied, distinct);
+    }
+
     void copyGoesWhereALiveCollectionIs_data()
     {
         QTest::addColumn<QString>("storedCollection");

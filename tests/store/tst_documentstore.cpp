@@ -1042,6 +1042,71 @@ private Q_SLOTS:
         QCOMPARE(store->documents().size() + store->tombstones().size(), 3);
     }
 
+    void conflictedCopyTakesTheNextFreeId_data()
+    {
+        // What the first ids of the loser's copy hold here, or in the pull,
+        // before it: "other" (another text), "same" (the loser's), "deleted".
+        QTest::addColumn<QStringList>("heldHere");
+        QTest::addColumn<QStringList>("pulledWith");
+        QTest::addColumn<int>("copyAt"); // 0: no new copy
+        QTest::newRow("first holds another text") << QStringList{u"other"_s} << QStringList() << 2;
+        QTest::newRow("first two hold other texts")
+            << QStringList{u"other"_s, u"other"_s} << QStringList() << 3;
+        QTest::newRow("first holds a deleted document") << QStringList{u"deleted"_s} << QStringList() << 2;
+        QTest::newRow("first holds the same text") << QStringList{u"same"_s} << QStringList() << 0;
+        QTest::newRow("second holds the same text")
+            << QStringList{u"other"_s, u"same"_s} << QStringList() << 0;
+        QTest::newRow("the pull brings another text at the first")
+            << QStringList() << QStringList{u"other"_s} << 2;
+        QTest::newRow("the pull brings the same text at the first")
+            << QStringList() << QStringList{u"same"_s} << 0;
+    }
+
+    // Two versions of one document can share an updatedAt: the copy of the
+    // one losing here goes to the next id, the one the service gives it,
+    // rather than give up its text for another's copy.
+    void conflictedCopyTakesTheNextFreeId()
+    {
+        QFETCH(QStringList, heldHere);
+        QFETCH(QStringList, pulledWith);
+        QFETCH(int, copyAt);
+        const auto holding = [](const QString &what, int n) {
+            const QString id = RecordIds::conflictedCopyID(u"d"_s, 10, n);
+            if (what == u"deleted"_s)
+                return makeTombstone(id, 3);
+            return makeDocument(id, 3, what == u"same"_s ? u"# mine"_s : u"# earlier %1"_s.arg(n));
+        };
+        Document local = makeDocument(u"d"_s, 10, u"# mine"_s);
+        local.serverUpdatedAt = 1;
+        QList<Document> documents{local};
+        for (int n = 1; n <= heldHere.size(); ++n)
+            documents.append(holding(heldHere[n - 1], n));
+        auto store = storeWith(documents);
+        store->markDocumentDirty(u"d"_s);
+        Document theirs = makeDocument(u"d"_s, 10, u"# theirs"_s);
+        theirs.serverUpdatedAt = 7;
+        QList<Document> pulled{theirs};
+        for (int n = 1; n <= pulledWith.size(); ++n)
+            pulled.append(holding(pulledWith[n - 1], n));
+
+        const DocumentStore::PullResult result = store->applyPull(pulled, {});
+
+        QCOMPARE(store->document(u"d"_s)->body, u"# theirs"_s);
+        if (copyAt == 0) {
+            QVERIFY(result.copyIDs.isEmpty());
+            return;
+        }
+        const QString copyID = RecordIds::conflictedCopyID(u"d"_s, 10, copyAt);
+        QCOMPARE(result.copyIDs, QStringList{copyID});
+        QCOMPARE(store->document(copyID)->body, u"# mine"_s);
+        // The ids before it keep what they held.
+        for (int n = 1; n < copyAt; ++n) {
+            const QString id = RecordIds::conflictedCopyID(u"d"_s, 10, n);
+            const std::optional<Document> held = store->document(id);
+            QVERIFY(held ? held->body != u"# mine"_s : store->tombstones().first().id == id);
+        }
+    }
+
     void conflictedCopyGoesWhereALiveCollectionIs_data()
     {
         QTest::addColumn<QStringList>("liveCollections");
