@@ -973,6 +973,16 @@ private slots:
         QTest::newRow("HTTP/2.0") << QByteArray("GET / HTTP/2.0\r\nhost: localhost\r\n\r\n") << 505;
         QTest::newRow("HTTP/1.") << QByteArray("GET / HTTP/1.\r\nhost: localhost\r\n\r\n") << 400;
         QTest::newRow("HTTP/1.1x") << QByteArray("GET / HTTP/1.1x\r\nhost: localhost\r\n\r\n") << 400;
+        // A Content-Length of anything but digits: with none taken, the
+        // body would be read as a request of its own.
+        const QByteArray smuggled = "GET /style.css HTTP/1.1\r\nhost: localhost\r\n\r\n";
+        const QByteArray size = QByteArray::number(smuggled.size());
+        for (const QByteArray &value : {QByteArray(), "+" + size, " +" + size, size + ", " + size}) {
+            QTest::addRow("Content-Length \"%s\", a request in the body", value.constData())
+                << "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length:" + value +
+                       "\r\n\r\n" + smuggled
+                << 400;
+        }
     }
 
     void headsAreReadAsHttp11Has()
@@ -989,6 +999,14 @@ private slots:
         QCOMPARE(replyStatus(reply), status);
         if (status == 200) // kept alive, as 1.1 is
             QVERIFY(!reply.left(reply.indexOf("\r\n\r\n")).contains("connection: close"));
+        if (status == 400) {
+            // Nothing after a head refused can be framed: the connection
+            // closes, and nothing that followed is answered.
+            QVERIFY(reply.left(reply.indexOf("\r\n\r\n")).contains("connection: close"));
+            QTRY_VERIFY((reply += client->readAll(), client->state() == QAbstractSocket::UnconnectedState));
+            reply += client->readAll();
+            QCOMPARE(reply.count("HTTP/1.1 "), 1);
+        }
     }
 
     // A peer is an IPv4 address or an IPv6 /64, loopback in either family
