@@ -136,7 +136,8 @@ RequestHead parseRequestHead(QByteArrayView in, qsizetype maxHeadBytes)
         while (to < target.size() && target[to] != '/' && target[to] != '?')
             ++to;
         authority = target.mid(from, to - from);
-        if (authority.isEmpty() || authority.contains('@'))
+        // It becomes the Host header: it holds what a field value may.
+        if (authority.isEmpty() || authority.contains('@') || !isFieldValue(authority))
             return malformedRequest();
         target = (to < target.size() && target[to] == '/' ? QByteArray() : QByteArray("/")) + target.mid(to);
     }

@@ -64,6 +64,9 @@ private slots:
         QTest::newRow("absolute form with user info")
             << QByteArray("GET http://me@localhost/ HTTP/1.1\r\nhost: localhost\r\n\r\n") << 400
             << malformedRequest;
+        QTest::newRow("absolute form with a NUL in its host")
+            << QByteArray("GET http://local") + '\0' + "host/ HTTP/1.1\r\nhost: localhost\r\n\r\n"
+            << 400 << malformedRequest;
         QTest::newRow("absolute form without a host")
             << QByteArray("GET http:///x HTTP/1.1\r\nhost: localhost\r\n\r\n") << 400 << malformedRequest;
         // Header fields.
