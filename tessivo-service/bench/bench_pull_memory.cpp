@@ -2,15 +2,17 @@
 // loopback and an SQLite database in a temporary folder:
 //   unread: an account holding 200 MiB in documents of 1 MiB (or
 //     --document-mib N); six connections (or --pulls N)
-//     from one address each ask for a pull and never read. The service's resident memory, at its peak and
+//     from one address (or --groups: each from a group of its own) each ask
+//     for a pull and never read. The service's resident memory, at its peak and
 //     five seconds later (target: under 400 MB).
-//   first sync: the account grown to 900 MiB; a new computer (the app's
+//   first sync (unless --account-mib 0): the account grown to 900 MiB; a new computer (the app's
 //     store, session and sync engine, headless, in a child process) syncs
 //     it for the first time. The child's peak resident memory (target:
 //     under 600 MB) and the time taken.
 // Usage: bench_pull_memory [--service <path to tessivo-service>]
 //        [--unread-mib N] [--account-mib N] [--pulls N] [--document-mib N]
-//        [--database SPEC]
+//        [--database SPEC] [--groups]
+// --groups: each unread pull from a client group of its own (127.0.<n>.1).
 
 #include "TestHooks.h"
 #include "service/SyncClient.h"
@@ -89,9 +91,18 @@ int firstSync(const QUrl &service, const QString &token)
     return synced ? 0 : 1;
 }
 
-int connectTo(quint16 port)
+// A connection from 127.0.<from>.1 when `from` > 0, so that each comes
+// from a client group (an IPv4 /24) of its own.
+int connectTo(quint16 port, int from = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from > 0) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(0x7f000001 | (quint32(from) << 8));
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) != 0)
+            qFatal("can't bind a source address");
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -117,6 +128,7 @@ int main(int argc, char *argv[])
     const qint64 unreadMiB = option("--unread-mib", "200").toLongLong();
     const qint64 accountMiB = option("--account-mib", "900").toLongLong();
     const int pulls = option("--pulls", "6").toInt();
+    const bool groups = args.contains(QLatin1String("--groups"));
     const qint64 documentMiB = std::max(1LL, option("--document-mib", "1").toLongLong());
 
     QTemporaryDir dir;
@@ -154,7 +166,7 @@ int main(int argc, char *argv[])
                                    "authorization: Bearer " +
                                    account.sessionToken.toLatin1() + "\r\n\r\n";
         for (int i = 0; i < pulls; ++i) {
-            sockets << connectTo(quint16(base.port()));
+            sockets << connectTo(quint16(base.port()), groups ? i + 1 : 0);
             if (::send(sockets.last(), request.constData(), size_t(request.size()), 0) != request.size())
                 qFatal("send failed");
         }
@@ -179,6 +191,8 @@ int main(int argc, char *argv[])
         service.waitForFinished();
     }
 
+    if (accountMiB == 0) // the unread pulls alone
+        return 0;
     if (accountMiB > unreadMiB) {
         Server setup(options);
         if (!setup.start())

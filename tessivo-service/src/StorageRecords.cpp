@@ -96,9 +96,13 @@ bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, q
     if (!run(q, {userId, from, to}))
         return false;
     while (q.next()) {
-        const QVariant value = q.value(0);
-        const QByteArray record =
-            value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
+        QByteArray record;
+        {
+            // The decoded text goes before the check makes its own.
+            const QVariant value = q.value(0);
+            record =
+                value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
+        }
         // Records stored before pushes were checked as the app reads them
         // may not decode; one of them would fail every pull of its owner.
         const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
