@@ -2,15 +2,16 @@
 // loopback and an SQLite database in a temporary folder:
 //   unread: an account holding 200 MiB in documents of 1 MiB (or
 //     --document-mib N); six connections (or --pulls N)
-//     from one address each ask for a pull and never read. The service's resident memory, at its peak and
+//     from one address (or --groups v4|v6: each from a group of its own) each ask
+//     for a pull and never read. The service's resident memory, at its peak and
 //     five seconds later (target: under 400 MB).
-//   first sync: the account grown to 900 MiB; a new computer (the app's
+//   first sync (unless --account-mib 0): the account grown to 900 MiB; a new computer (the app's
 //     store, session and sync engine, headless, in a child process) syncs
 //     it for the first time. The child's peak resident memory (target:
 //     under 600 MB) and the time taken.
 // Usage: bench_pull_memory [--service <path to tessivo-service>]
 //        [--unread-mib N] [--account-mib N] [--pulls N] [--document-mib N]
-//        [--database SPEC]
+//        [--database SPEC] [--groups v4|v6]
 
 #include "TestHooks.h"
 #include "service/SyncClient.h"
@@ -89,14 +90,36 @@ int firstSync(const QUrl &service, const QString &token)
     return synced ? 0 : 1;
 }
 
-int connectTo(quint16 port)
+// A connection to loopback in `family`; when `from` > 0, from an address
+// of a client group of its own: 127.0.<from>.1, or fd00:a:<from>::1 (an
+// IPv6 /48 each, which must be on lo: ip -6 addr add fd00:a:<n>::1/128 dev
+// lo nodad).
+int connectTo(int family, quint16 port, int from = 0)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    const int fd = ::socket(family, SOCK_STREAM, 0);
+    sockaddr_storage source{}, target{};
+    socklen_t size = 0;
+    if (family == AF_INET6) {
+        auto &in6 = reinterpret_cast<sockaddr_in6 &>(target);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        in6.sin6_addr = in6addr_loopback;
+        auto &from6 = reinterpret_cast<sockaddr_in6 &>(source);
+        from6.sin6_family = AF_INET6;
+        ::inet_pton(AF_INET6, qPrintable(QStringLiteral("fd00:a:%1::1").arg(from, 0, 16)), &from6.sin6_addr);
+        size = sizeof(sockaddr_in6);
+    } else {
+        auto &in4 = reinterpret_cast<sockaddr_in &>(target);
+        in4.sin_family = AF_INET;
+        in4.sin_port = htons(port);
+        in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        reinterpret_cast<sockaddr_in &>(source).sin_family = AF_INET;
+        reinterpret_cast<sockaddr_in &>(source).sin_addr.s_addr = htonl(0x7f000001 | (quint32(from) << 8));
+        size = sizeof(sockaddr_in);
+    }
+    if (from > 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&source), size) != 0)
+        qFatal("can't bind a source address");
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&target), size) != 0)
         qFatal("can't connect to the service");
     return fd;
 }
@@ -117,6 +140,8 @@ int main(int argc, char *argv[])
     const qint64 unreadMiB = option("--unread-mib", "200").toLongLong();
     const qint64 accountMiB = option("--account-mib", "900").toLongLong();
     const int pulls = option("--pulls", "6").toInt();
+    const QString groups = option("--groups", "");
+    const int family = groups == QLatin1String("v6") ? AF_INET6 : AF_INET;
     const qint64 documentMiB = std::max(1LL, option("--document-mib", "1").toLongLong());
 
     QTemporaryDir dir;
@@ -136,10 +161,11 @@ int main(int argc, char *argv[])
 
     const auto startService = [&](QProcess &service) {
         service.setProgram(servicePath);
-        service.setArguments({"--listen", "127.0.0.1:0", "--database", database});
+        service.setArguments(
+            {"--listen", family == AF_INET6 ? "[::1]:0" : "127.0.0.1:0", "--database", database});
         service.start();
         service.waitForReadyRead(20000);
-        return QRegularExpression("http://127\\.0\\.0\\.1:\\d+")
+        return QRegularExpression("http://(127\\.0\\.0\\.1|\\[::1\\]):\\d+")
             .match(service.readAllStandardOutput())
             .captured(0);
     };
@@ -154,7 +180,7 @@ int main(int argc, char *argv[])
                                    "authorization: Bearer " +
                                    account.sessionToken.toLatin1() + "\r\n\r\n";
         for (int i = 0; i < pulls; ++i) {
-            sockets << connectTo(quint16(base.port()));
+            sockets << connectTo(family, quint16(base.port()), groups.isEmpty() ? 0 : i + 1);
             if (::send(sockets.last(), request.constData(), size_t(request.size()), 0) != request.size())
                 qFatal("send failed");
         }
@@ -179,6 +205,8 @@ int main(int argc, char *argv[])
         service.waitForFinished();
     }
 
+    if (accountMiB == 0) // the unread pulls alone
+        return 0;
     if (accountMiB > unreadMiB) {
         Server setup(options);
         if (!setup.start())

@@ -1,12 +1,12 @@
 #include "HttpConnection.h"
 
 #include "Peer.h"
+#include "RequestHead.h"
 
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 
 #include <QSocketNotifier>
-#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +14,6 @@
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,58 +28,6 @@ constexpr qint64 smallBodyBytes = protocol::smallBodyLimit;
 constexpr qint64 maxDiscardBytes = 64 * 1024 * 1024;
 constexpr int lingerMs = 2000;
 constexpr qsizetype readPiece = 64 * 1024;
-
-// Where the head ends: the index of the line end before the first empty
-// line, and in `separator` the length of the two line ends. Lines may end
-// in CRLF or a bare LF.
-qsizetype headEnd(const QByteArray &in, qsizetype *separator)
-{
-    for (qsizetype lf = in.indexOf('\n'); lf >= 0; lf = in.indexOf('\n', lf + 1)) {
-        if (lf + 1 < in.size() && in[lf + 1] == '\n') {
-            *separator = 2;
-            return lf;
-        }
-        if (lf + 2 < in.size() && in[lf + 1] == '\r' && in[lf + 2] == '\n') {
-            *separator = 3;
-            return lf;
-        }
-    }
-    return -1;
-}
-
-// A field name is a token: no spaces, not even before the colon, where a
-// server and the proxy in front of it could read different names.
-bool isFieldName(const QByteArray &name)
-{
-    static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
-    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               punctuation.find(c) != std::string_view::npos;
-    });
-}
-
-// A field value holds no control characters but tabs: a NUL or a bare CR
-// ends it early for some readers and not for others.
-bool isFieldValue(const QByteArray &value)
-{
-    return std::none_of(value.begin(), value.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
-    });
-}
-
-// "HTTP/1.0" gives 10 and any later 1.x 11, which it is answered as; a
-// version of another major gives ten times that major; a malformed one, 0.
-int httpVersion(const QByteArray &token)
-{
-    const auto digit = [&](int i) { return token[i] >= '0' && token[i] <= '9'; };
-    if (token.size() != 8 || !token.startsWith("HTTP/") || token[6] != '.' || !digit(5) || !digit(7))
-        return 0;
-    const int major = token[5] - '0';
-    if (major != 1)
-        return std::max(1, major * 10);
-    return token[7] == '0' ? 10 : 11;
-}
 
 QByteArray errorJson(const QByteArray &code, const QByteArray &message)
 {
@@ -321,113 +268,28 @@ void HttpConnection::process()
 // request was refused.
 bool HttpConnection::parseHead()
 {
-    qsizetype separator = 0;
-    const qsizetype end = headEnd(m_in, &separator);
-    if (end < 0) {
-        if (m_in.size() > m_limits.maxHeadBytes)
-            refuse(431, "too_large", "Request headers are too large.");
-        else
-            m_readNotifier->setEnabled(true);
+    RequestHead head = parseRequestHead(m_in, m_limits.maxHeadBytes);
+    if (head.outcome == RequestHead::Outcome::Incomplete) {
+        m_readNotifier->setEnabled(true);
         return false;
     }
     m_headDeadline.stop();
-    const QByteArray head = m_in.left(end);
-    m_in.remove(0, end + separator);
-    const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    if (requestLine.size() != 3) {
-        refuse(400, "bad_request", "Malformed request.");
+    if (head.outcome == RequestHead::Outcome::Refused) {
+        refuse(head.refusal.status, head.refusal.code, head.refusal.message);
         return false;
     }
-    const int version = httpVersion(requestLine[2]);
-    if (version == 0) {
-        refuse(400, "bad_request", "Malformed request.");
-        return false;
-    }
-    if (version / 10 != 1) {
-        refuse(505, "version_not_supported", "Use HTTP/1.1.");
-        return false;
-    }
-    LoggedRequest request;
-    request.method = requestLine[0];
-    QByteArray target = requestLine[1];
-    // The absolute form a proxy may send names the host in the target,
-    // which then stands for the Host header.
-    QByteArray authority;
-    const QByteArray scheme = target.left(8).toLower();
-    if (scheme.startsWith("http://") || scheme.startsWith("https://")) {
-        const qsizetype from = target.indexOf("://") + 3;
-        qsizetype to = from;
-        while (to < target.size() && target[to] != '/' && target[to] != '?')
-            ++to;
-        authority = target.mid(from, to - from);
-        if (authority.isEmpty() || authority.contains('@')) {
-            refuse(400, "bad_request", "Malformed request.");
-            return false;
-        }
-        target = (to < target.size() && target[to] == '/' ? QByteArray() : QByteArray("/")) + target.mid(to);
-    }
-    const qsizetype question = target.indexOf('?');
-    request.hadQuery = question >= 0;
-    request.rawQuery = request.hadQuery ? target.mid(question + 1) : QByteArray();
-    request.path = QUrl::fromPercentEncoding(question >= 0 ? target.left(question) : target);
-    int hosts = 0;
-    int lengths = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines[i];
-        const qsizetype colon = line.indexOf(':');
-        const QByteArray name = line.left(colon);
-        const QByteArray value = line.mid(colon + 1, line.endsWith('\r') ? line.size() - colon - 2 : -1);
-        if (colon <= 0 || !isFieldName(name) || !isFieldValue(value)) {
-            refuse(400, "bad_request", "Malformed header.");
-            return false;
-        }
-        hosts += name.compare("host", Qt::CaseInsensitive) == 0;
-        lengths += name.compare("content-length", Qt::CaseInsensitive) == 0;
-        request.headers.append({name, value.trimmed()});
-    }
-    // Two of either would let whoever reads the request next take another
-    // from it than this service did.
-    if (hosts > 1 || lengths > 1 || (hosts == 0 && version > 10)) {
-        refuse(400, "bad_request", "Malformed header.");
-        return false;
-    }
-    if (!authority.isEmpty()) {
-        for (auto &[name, value] : request.headers) {
-            if (name.compare("host", Qt::CaseInsensitive) == 0)
-                value = authority;
-        }
-        if (hosts == 0)
-            request.headers.append({QByteArray("host"), authority});
-    }
+    m_in.remove(0, head.consumed);
+    m_request = std::move(head.request);
     QList<QByteArray> forwardedFor;
-    for (const auto &[name, value] : std::as_const(request.headers)) {
+    for (const auto &[name, value] : std::as_const(m_request.headers)) {
         if (name.compare("x-forwarded-for", Qt::CaseInsensitive) == 0)
             forwardedFor.append(value);
     }
-    request.peer = forwardedClient(m_socketPeer, forwardedFor, m_trustedProxies);
-    m_http10 = version == 10;
-    m_closeAfterReply = m_http10 || request.header("connection").toLower() == "close";
-    if (request.hasHeader("transfer-encoding")) {
-        // With a Content-Length as well, the two would frame the body
-        // differently for this service and for whatever stands before it.
-        if (lengths > 0) {
-            refuse(400, "bad_request", "Send either Transfer-Encoding or Content-Length, not both.");
-            return false;
-        }
-        refuse(411, "length_required", "Send the body with a Content-Length.");
-        return false;
-    }
-    bool ok = true;
-    const QByteArray declared = request.header("content-length");
-    const qint64 length = declared.isEmpty() ? 0 : declared.toLongLong(&ok);
-    if (!ok || length < 0) {
-        refuse(400, "bad_request", "Malformed Content-Length.");
-        return false;
-    }
-    m_request = std::move(request);
-    m_bodyLength = length;
-    m_state = length > smallBodyBytes ? State::Admission : State::Body;
+    m_request.peer = forwardedClient(m_socketPeer, forwardedFor, m_trustedProxies);
+    m_http10 = head.http10;
+    m_closeAfterReply = head.closeAfterReply;
+    m_bodyLength = head.contentLength;
+    m_state = m_bodyLength > smallBodyBytes ? State::Admission : State::Body;
     emit headParsed(m_request);
     if (m_state == State::Admission) {
         m_readNotifier->setEnabled(false);
@@ -436,7 +298,7 @@ bool HttpConnection::parseHead()
     }
     if (m_state != State::Body)
         return false; // refused by a receiver of headParsed
-    if (length > 0) {
+    if (m_bodyLength > 0) {
         startFloor();
         if (m_request.header("expect").toLower() == "100-continue")
             send("HTTP/1.1 100 Continue\r\n\r\n");

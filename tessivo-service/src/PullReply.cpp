@@ -1,5 +1,9 @@
 #include "PullReply.h"
 
+#include <QMutex>
+
+#include <optional>
+
 namespace tessivo::server {
 
 PullReply::PullReply(QString userId, qint64 since, qint64 pieceBytes, qint64 partBytes)
@@ -71,9 +75,22 @@ PullReply::Step PullReply::readPart(Storage &storage, qint64 now)
             }
             m_wanted = 0;
             const qsizetype before = m_listed;
-            if (!storage.pullRecords(documents ? RecordKind::Document : RecordKind::Collection, m_userId,
-                                     m_part == 0 ? m_since : parts[m_part - 1].upTo, part.upTo, &m_listed,
-                                     &m_pending))
+            const bool read = [&] {
+                // Reading a record takes several times its size for a moment
+                // (the database's copy, the decoded text, the check that the
+                // app can read it), beyond what the budget counts: records
+                // larger than a part are read one at a time in the whole
+                // process, so that what replies hold stays within the
+                // budget and one read.
+                static QMutex largeReads;
+                std::optional<QMutexLocker<QMutex>> oneAtATime;
+                if (part.bytes > m_partBytes)
+                    oneAtATime.emplace(&largeReads);
+                return storage.pullRecords(documents ? RecordKind::Document : RecordKind::Collection,
+                                           m_userId, m_part == 0 ? m_since : parts[m_part - 1].upTo,
+                                           part.upTo, &m_listed, &m_pending);
+            }();
+            if (!read)
                 return Step::Failed;
             m_count += m_listed - before;
             ++m_part;

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace tessivo::server {
 
 namespace {
@@ -104,21 +106,7 @@ bool Storage::planPull(const QString &userId, qint64 since, qint64 maxBytes, qin
 bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, qint64 to, qsizetype *listed,
                           QByteArray *out)
 {
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    // SQLite hands a record's UTF-8 over as it is stored when asked for
-    // bytes, rather than as UTF-16 text at three times its size: a large
-    // record costs far less to read.
-    q.prepare(
-        QStringLiteral("SELECT %2 FROM %1 WHERE user_id = ? AND stamp > ? AND stamp <= ? ORDER BY stamp")
-            .arg(recordTable(kind),
-                 postgres() ? QStringLiteral("record") : QStringLiteral("CAST(record AS BLOB)")));
-    if (!run(q, {userId, from, to}))
-        return false;
-    while (q.next()) {
-        const QVariant value = q.value(0);
-        const QByteArray record =
-            value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
+    const auto give = [&](const QByteArray &record) {
         // Records stored before pushes were checked as the app reads them
         // may not decode; one of them would fail every pull of its owner.
         const QString problem = recordProblem(kind, QJsonDocument::fromJson(record).object());
@@ -126,11 +114,81 @@ bool Storage::pullRecords(RecordKind kind, const QString &userId, qint64 from, q
             qWarning("[sync] left a stored %s of user %s out of a pull: %s",
                      kind == RecordKind::Document ? "document" : "collection", qPrintable(userId),
                      qPrintable(problem));
-            continue;
+            return;
         }
         if ((*listed)++ > 0)
             *out += ',';
         *out += record;
+    };
+    const QString table = recordTable(kind);
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!postgres()) {
+        // SQLite hands a record's UTF-8 over as it is stored when asked for
+        // bytes, rather than as UTF-16 text at three times its size: a large
+        // record costs far less to read.
+        q.prepare(QStringLiteral("SELECT CAST(record AS BLOB) FROM %1 WHERE user_id = ? AND stamp > ? AND "
+                                 "stamp <= ? ORDER BY stamp")
+                      .arg(table));
+        if (!run(q, {userId, from, to}))
+            return false;
+        while (q.next())
+            give(q.value(0).toByteArray());
+        return true;
+    }
+    // PostgreSQL's client library keeps its input buffer as large as the
+    // largest row the connection has received, for as long as it lasts:
+    // large records come in slices, so that no worker's connection keeps
+    // the size of the largest record it ever read.
+    constexpr qint64 sliceBytes = 1024 * 1024;
+    struct Row
+    {
+        QByteArray record; // null: to be read in slices
+        QString id;
+        qint64 stamp = 0;
+        qint64 characters = 0;
+        qint64 bytes = 0;
+    };
+    QList<Row> rows;
+    q.prepare(QStringLiteral("SELECT CASE WHEN octet_length(record) <= ? THEN record END, id, stamp, "
+                             "char_length(record), octet_length(record) FROM %1 WHERE user_id = ? AND stamp "
+                             "> ? AND stamp <= ? "
+                             "ORDER BY stamp")
+                  .arg(table));
+    if (!run(q, {sliceBytes, userId, from, to}))
+        return false;
+    while (q.next()) {
+        rows.append({q.isNull(0) ? QByteArray() : q.value(0).toString().toUtf8(), q.value(1).toString(),
+                     q.value(2).toLongLong(), q.value(3).toLongLong(), q.value(4).toLongLong()});
+    }
+    q.finish();
+    QSqlQuery slice(connection());
+    slice.setForwardOnly(true);
+    slice.prepare(
+        QStringLiteral("SELECT substr(record, ?, ?) FROM %1 WHERE user_id = ? AND id = ? AND stamp = ?")
+            .arg(table));
+    for (Row &row : rows) {
+        if (row.record.isNull()) {
+            // In at most eight slices: each one's read decodes what is
+            // stored from its start.
+            const qint64 characters = std::max(sliceBytes, (row.characters + 7) / 8);
+            row.record.reserve(row.bytes);
+            bool changed = false;
+            for (qint64 at = 1; at <= row.characters && !changed; at += characters) {
+                if (!run(slice, {at, characters, userId, row.id, row.stamp}))
+                    return false;
+                // Changed since: it has a later stamp, and comes with the
+                // next pull.
+                changed = !slice.next();
+                if (!changed)
+                    row.record += slice.value(0).toString().toUtf8();
+                slice.finish();
+            }
+            if (changed)
+                continue;
+        }
+        give(row.record);
+        row.record = QByteArray();
     }
     return true;
 }
