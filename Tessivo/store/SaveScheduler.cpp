@@ -208,13 +208,29 @@ void SaveScheduler::startDeferred()
     }
 }
 
+void SaveScheduler::stateLanded(quint64 generation, bool ok, const Persistence::State &state)
+{
+    // Only the newest write tells what the file holds once all have landed.
+    if (ok && generation >= m_stateWrites.requested) {
+        m_stateOnDisk = state;
+    } else if (!ok) {
+        m_stateOnDisk.reset();
+    }
+    wholeFileLanded(m_stateWrites, generation, stateFile, ok);
+}
+
 void SaveScheduler::writeState(const Persistence::State &state)
 {
+    // A pause that changed nothing of the state (a document already marked
+    // dirty, typed on) would write the same bytes again, with their syncs.
+    if (m_stateWrites.landed == m_stateWrites.requested && m_stateOnDisk == state) {
+        return;
+    }
     const quint64 generation = ++m_stateWrites.requested;
     m_writer->enqueue(stateFile, [this, base = m_baseDirectory, state, generation] {
         const bool ok = Persistence::saveState(state, base);
         QMetaObject::invokeMethod(
-            this, [this, ok, generation] { wholeFileLanded(m_stateWrites, generation, stateFile, ok); },
+            this, [this, ok, generation, state] { stateLanded(generation, ok, state); },
             Qt::QueuedConnection);
     });
 }
@@ -335,7 +351,7 @@ QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection>
         QMetaObject::invokeMethod(
             this,
             [=, this] {
-                wholeFileLanded(m_stateWrites, stateGeneration, stateFile, saved.state);
+                stateLanded(stateGeneration, saved.state, state);
                 wholeFileLanded(m_collectionsWrites, collectionsGeneration, collectionsFile,
                                 saved.collections);
                 written->finish();
@@ -355,6 +371,11 @@ void SaveScheduler::writeWholeFilesNow(const QList<Collection> &collections, con
                      [&] { saved = saveWholeFiles(state, collections, m_baseDirectory); });
     m_stateWrites.landed = ++m_stateWrites.requested;
     m_collectionsWrites.landed = ++m_collectionsWrites.requested;
+    if (saved.state) {
+        m_stateOnDisk = state;
+    } else {
+        m_stateOnDisk.reset();
+    }
     Q_EMIT fileWritten(stateFile, saved.state);
     Q_EMIT fileWritten(collectionsFile, saved.collections);
     startDeferred();

@@ -61,7 +61,9 @@ public:
     // Ids of documents whose debounced save has not finished yet.
     QStringList pendingDocumentIDs() const { return m_pending.keys(); }
 
-    // A background write of the state, answering stateDue().
+    // A background write of the state, answering stateDue(). Nothing is
+    // written (nor reported) when the file already holds `state`, as the
+    // last of this scheduler's writes of it left it.
     void writeState(const Persistence::State &state);
     // Synchronous write on the calling thread, after a running write of the
     // same file; a pending one of that file is dropped.
@@ -150,6 +152,7 @@ private:
     void dropStaleDeadlines();
     void startDocumentWrite(const QString &id, quint64 ticket);
     void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
+    void stateLanded(quint64 generation, bool ok, const Persistence::State &state);
     void startDeferred();
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
@@ -176,5 +179,8 @@ private:
     quint64 m_nextTicket = 0;
     WholeFileWrites m_collectionsWrites;
     WholeFileWrites m_stateWrites;
+    // What state.json holds after this scheduler's last write of it, when
+    // that write succeeded.
+    std::optional<Persistence::State> m_stateOnDisk;
     std::deque<Deferred> m_deferred;
 };
