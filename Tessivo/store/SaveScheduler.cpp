@@ -90,6 +90,12 @@ void SaveScheduler::scheduleState()
     rearm();
 }
 
+void SaveScheduler::scheduleSettings()
+{
+    m_settingsDue = m_clock->nowMs() + settingsDelayMs;
+    rearm();
+}
+
 void SaveScheduler::cancelDocument(const QString &id)
 {
     m_pending.remove(id);
@@ -115,7 +121,7 @@ void SaveScheduler::rearm()
     dropStaleDeadlines();
     std::optional<qint64> next = m_collectionsDue;
     for (const std::optional<qint64> &due :
-         {m_stateDue,
+         {m_stateDue, m_settingsDue,
           m_deadlines.empty() ? std::optional<qint64>() : std::optional(m_deadlines.front().dueMs)}) {
         if (due && (!next || *due < *next)) {
             next = due;
@@ -145,6 +151,10 @@ void SaveScheduler::wake()
     } else if (m_stateDue && (documentDue || *m_stateDue <= now)) {
         m_stateDue.reset();
         Q_EMIT stateDue();
+    }
+    if (m_settingsDue && *m_settingsDue <= now) {
+        m_settingsDue.reset();
+        Q_EMIT settingsDue();
     }
     // The whole files run on threads of their own: a document due now waits
     // until the state and collections asked for before it have landed, so
@@ -401,6 +411,7 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     m_deferred.clear();
     m_collectionsDue.reset();
     m_stateDue.reset();
+    m_settingsDue.reset();
     m_clock->cancelWake();
 
     // Writes already running finish first, so nothing older lands after the

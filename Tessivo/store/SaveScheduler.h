@@ -35,6 +35,9 @@ class SaveScheduler final : public QObject
 public:
     static constexpr qint64 documentDelayMs = 400;
     static constexpr qint64 wholeFileDelayMs = 200;
+    // The settings file is rewritten and synced whole by any change: a run
+    // of switches between documents is mirrored there once.
+    static constexpr qint64 settingsDelayMs = 1000;
 
     // Writes under `baseDirectory`, timed by `clock` (not owned, must outlive
     // the scheduler; null: a steady clock of its own).
@@ -56,6 +59,8 @@ public:
     void setDocumentSource(DocumentSource source) { m_source = std::move(source); }
     void scheduleCollections();
     void scheduleState();
+    // Asks for settingsDue() settingsDelayMs after the last request.
+    void scheduleSettings();
     // Drops a pending save of `id` (a newer record is written by other means).
     void cancelDocument(const QString &id);
     // Ids of documents whose debounced save has not finished yet.
@@ -89,7 +94,8 @@ public:
     // The same on the calling thread: blocks until both have landed.
     void writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state);
 
-    // For termination: cancels every pending debounce, waits for writes
+    // For termination: cancels every pending debounce (the settings' too:
+    // their owner writes them), waits for writes
     // already running, then writes the state and the collections, and every
     // pending (or failed) document as `current` returns it now (nullopt: the
     // record is gone), on the calling thread.
@@ -106,6 +112,8 @@ Q_SIGNALS:
     void collectionsDue();
     // Only the state is due: answered by writeState().
     void stateDue();
+    // The store's mirror in the settings is due.
+    void settingsDue();
     // A file was written (or failed to be): "documents/<id>.json",
     // "collections.json" or "state.json".
     void fileWritten(const QString &relativePath, bool ok);
@@ -173,6 +181,7 @@ private:
     std::deque<Deadline> m_deadlines;
     std::optional<qint64> m_collectionsDue;
     std::optional<qint64> m_stateDue;
+    std::optional<qint64> m_settingsDue;
     // Documents whose last write failed: written again by their next save
     // and by the flush.
     QSet<QString> m_failed;
