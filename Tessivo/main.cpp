@@ -1,5 +1,6 @@
 #include "KeyboardShortcuts/core/Registry.h"
 #include "app/core/AllocatorPolicy.h"
+#include "app/core/AppSettings.h"
 #include "app/core/AppShortcuts.h"
 #include "platform/SchemeHandler.h"
 #include "platform/SingleInstance.h"
@@ -78,6 +79,9 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Tessivo"));
     QApplication::setApplicationName(QStringLiteral("Tessivo"));
     QApplication::setDesktopFileName(QStringLiteral("tessivo"));
+    // Before anything opens the settings: a pipe or a huge file in their
+    // place would hang or swell the start.
+    AppSettings::setAsideUnusableFiles();
     QApplication app(argc, argv);
     // Programs the app starts (the browser, the mail client) choose their own.
     if (softwareOnly) {

@@ -135,27 +135,51 @@ QString SingleInstance::notAnsweringMessage()
     return QStringLiteral("Tessivo is already running but not answering.");
 }
 
-bool SingleInstance::tryLock()
+QString SingleInstance::unusableLockMessage(const QString &lockPath, const QString &what)
+{
+    return QStringLiteral("Tessivo can't use its lock file %1: %2 is in its place. Remove it, and Tessivo "
+                          "will again keep to one window; until then, each launch runs on its own.")
+        .arg(lockPath, what);
+}
+
+SingleInstance::LockResult SingleInstance::tryLock()
 {
     if (m_lockFd >= 0)
-        return true;
+        return LockResult::locked;
     // Close-on-exec: a browser started by the app must not hold the lock
-    // after the app has ended.
-    const int fd =
-        ::open(QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
+    // after the app has ended. No link is followed, and nothing else in the
+    // way (a pipe) is waited on.
+    const QByteArray path = QFile::encodeName(m_lockPath);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info = {};
+    const bool regular = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular) {
+        // Not a lock another launch holds: something no launch can ever
+        // lock is in the way, and every launch would wait on the socket
+        // for an app that isn't running.
+        if (fd >= 0)
+            ::close(fd);
+        struct stat there = {};
+        if (::lstat(path.constData(), &there) != 0)
+            return LockResult::heldElsewhere;
+        const QString what = S_ISLNK(there.st_mode)   ? QStringLiteral("a symbolic link")
+                             : S_ISDIR(there.st_mode) ? QStringLiteral("a folder")
+                             : S_ISREG(there.st_mode) ? QStringLiteral("a file Tessivo may not open")
+                                                      : QStringLiteral("something that is not a file");
+        qWarning("%s", qPrintable(unusableLockMessage(m_lockPath, what)));
+        return LockResult::unusable;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        return false;
+        return LockResult::heldElsewhere;
     }
     m_lockFd = fd;
-    return true;
+    return LockResult::locked;
 }
 
 SingleInstance::Launch SingleInstance::handOver(const QStringList &arguments, int timeoutMs)
 {
-    if (m_serverName.isEmpty() || tryLock())
+    if (m_serverName.isEmpty() || tryLock() != LockResult::heldElsewhere)
         return Launch::first;
     QByteArray message = QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
     message += '\n';
@@ -165,7 +189,7 @@ SingleInstance::Launch SingleInstance::handOver(const QStringList &arguments, in
             return Launch::handedOver;
         // The owner may have ended since (its lock is gone with it), or may
         // not be listening yet (it has only just started).
-        if (tryLock())
+        if (tryLock() != LockResult::heldElsewhere)
             return Launch::first;
         QThread::msleep(quint64(std::min<qint64>(50, deadline.remainingTime())));
     }

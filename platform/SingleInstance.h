@@ -46,6 +46,10 @@ public:
     static constexpr int answerTimeoutMs = 5000;
     // What a launch that gets Launch::notAnswering prints on stderr.
     static QString notAnsweringMessage();
+    // What a launch prints on stderr when `what` ("a folder", "a symbolic
+    // link") stands at the lock's path, where no launch can take the lock.
+    // The launch then runs on its own, without the guard.
+    static QString unusableLockMessage(const QString &lockPath, const QString &what);
 
     // Starts listening; only the lock's holder listens (a socket left there
     // is then a dead instance's and goes). False when this process does not
@@ -71,7 +75,8 @@ Q_SIGNALS:
     void activated(const QStringList &arguments);
 
 private:
-    bool tryLock();
+    enum class LockResult { locked, heldElsewhere, unusable };
+    LockResult tryLock();
     bool deliver(const QByteArray &message, int timeoutMs) const;
     void acceptConnections();
 

@@ -8,7 +8,6 @@
 #include "store/DocumentStore.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFutureWatcher>
 #include <QMessageBox>
 #include <QMimeData>
@@ -20,15 +19,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// A dropped name may be a pipe or a huge file: read without waiting and
+// within the bound of a document's text, or skipped.
 std::optional<QString> readMarkdownFile(const QUrl &url)
 {
-    QFile file(url.toLocalFile());
-    if (!file.open(QIODevice::ReadOnly))
+    const CappedFileRead read = CappedFileRead::read(url.toLocalFile(), FileBounds::importedText);
+    if (!read.ok()) {
+        qWarning("[editor] did not import %s: %s", qPrintable(url.fileName()), qPrintable(read.error));
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return FileDropRules::decodeText(bytes);
+    }
+    return FileDropRules::decodeText(read.data);
 }
 
 } // namespace

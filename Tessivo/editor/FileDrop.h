@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/core/CappedFileRead.h"
+#include "store/CappedFileRead.h"
 
 #include <QByteArray>
 #include <QFuture>

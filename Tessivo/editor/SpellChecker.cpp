@@ -1,5 +1,7 @@
 #include "editor/SpellChecker.h"
 
+#include "store/CappedFileRead.h"
+
 #include <hunspell/hunspell.hxx>
 
 #include <QDir>
@@ -39,14 +41,22 @@ DictionaryFiles systemDictionary()
     return {};
 }
 
-QStringList readPersonalList(const QString &path)
+// The personal word list, or nullopt when something is at its path that
+// can't be read as one (a pipe, a folder, a file past its bound): the list
+// is then not rewritten, so that whatever the user keeps there stays.
+std::optional<QStringList> readPersonalList(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
+    const CappedFileRead read = CappedFileRead::read(path, FileBounds::dictionary);
+    if (read.status == CappedFileRead::Status::missing) {
+        return QStringList();
+    }
+    if (!read.ok()) {
+        qWarning("[editor] the personal word list %s is not read: %s", qPrintable(path),
+                 qPrintable(read.error));
+        return std::nullopt;
     }
     QStringList words;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    for (const QString &line : QString::fromUtf8(read.data).split(u'\n')) {
         const QString word = line.trimmed();
         if (!word.isEmpty()) {
             words.append(word);
@@ -86,7 +96,7 @@ SpellChecker::SpellChecker(const QString &affixPath, const QString &dictionaryPa
         const bool utf8 = QString::fromStdString(hunspell->get_dict_encoding()).toUpper() == u"UTF-8";
         // The app's own words (its name, the key names of its shortcuts in
         // the welcome document) are never marked as misspelled.
-        for (const QString &word : readPersonalList(listPath) + appVocabulary()) {
+        for (const QString &word : readPersonalList(listPath).value_or(QStringList()) + appVocabulary()) {
             hunspell->add(utf8 ? word.toStdString() : word.toLatin1().toStdString());
         }
         return hunspell;
@@ -173,13 +183,13 @@ void SpellChecker::addToDictionary(const QString &word)
     if (trimmed.isEmpty() || trimmed.contains(u'\n')) {
         return;
     }
-    QStringList words = readPersonalList(m_personalListPath);
-    if (!words.contains(trimmed)) {
-        words.append(trimmed);
+    std::optional<QStringList> words = readPersonalList(m_personalListPath);
+    if (words && !words->contains(trimmed)) {
+        words->append(trimmed);
         QDir().mkpath(QFileInfo(m_personalListPath).absolutePath());
         QSaveFile file(m_personalListPath);
         if (file.open(QIODevice::WriteOnly)) {
-            file.write((words.join(u'\n') + u'\n').toUtf8());
+            file.write((words->join(u'\n') + u'\n').toUtf8());
             if (!file.commit()) {
                 qWarning("[editor] failed to save the personal word list");
             }

@@ -43,6 +43,7 @@ DocumentStore::DocumentStore(const QString &baseDirectory, QSettings *settings, 
         }
         m_saves->writeWholeFilesInBackground(m_collections + m_deletedCollections, m_state);
     });
+    connect(m_saves, &SaveScheduler::settingsDue, this, [this] { m_ui.writeMirror(); });
     connect(m_saves, &SaveScheduler::stateDue, this, [this] {
         if (!m_isLoaded) {
             m_stateSaveAfterLoad = true;
@@ -79,6 +80,7 @@ qint64 DocumentStore::bumped(qint64 updatedAt) const
 void DocumentStore::setActiveDocumentID(const QString &id)
 {
     if (m_ui.setActiveDocumentID(id)) {
+        m_saves->scheduleSettings();
         Q_EMIT activeDocumentIDChanged();
     }
 }
@@ -434,6 +436,7 @@ void DocumentStore::flushPendingSaves()
     }
     m_saves->flush([this](const QString &id) { return anyDocument(id); },
                    m_collections + m_deletedCollections, m_state);
+    m_ui.writeMirror();
 }
 
 // --- Collections ---------------------------------------------------------------------

@@ -78,7 +78,9 @@ public:
     // True once load() has applied what it read; never false again.
     bool isLoaded() const { return m_isLoaded; }
     // The document open in the editor; empty when none. Setting it mirrors
-    // it in the settings under "activeDocumentID" (removed when empty).
+    // it in the settings under "activeDocumentID" (removed when empty), a
+    // second after the last change (SaveScheduler::settingsDelayMs) or at
+    // the flush, so that a run of switches rewrites the settings once.
     QString activeDocumentID() const { return m_ui.activeDocumentID(); }
     void setActiveDocumentID(const QString &id);
     // The sidebar's filter text.
@@ -151,7 +153,8 @@ public:
     void scheduleStateSave();
     // For termination: cancels every pending debounce, waits for writes
     // already running, then writes every pending (or failed) document, the
-    // collections and the state synchronously. A store that has not loaded
+    // collections and the state synchronously, and mirrors the active
+    // document in the settings. A store that has not loaded
     // yet reads its files first, so that nothing on disk is replaced by a
     // partial list.
     void flushPendingSaves();

@@ -1,5 +1,6 @@
 #include "Persistence.h"
 
+#include "store/CappedFileRead.h"
 #include "store/StrictJson.h"
 
 #include <QDir>
@@ -205,88 +206,75 @@ bool makeFolders(const QString &base, QString *error)
     return true;
 }
 
-// Why a file could not be read: nothing of it was, or it is no regular
-// file (a pipe, a device, a folder), whose bytes are not the user's text.
-enum class ReadFailure { None, Unreadable, NotRegular };
-
-// Opened without waiting, then checked, so that a pipe put where a file
-// belongs (or swapped in after a check of the name) can never block: an
-// open for reading would otherwise wait for a writer forever.
-ReadFailure readWhole(const QString &path, QByteArray *bytes, QString *error)
-{
-    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = systemError(errno);
-        return ReadFailure::Unreadable;
-    }
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        *error = systemError(errno);
-        ::close(fd);
-        return ReadFailure::Unreadable;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *error = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
-                                       : QStringLiteral("it is not a regular file");
-        ::close(fd);
-        return ReadFailure::NotRegular;
-    }
-    // Sized by the file, one more byte to see its end in one read; a file
-    // that grows meanwhile is read to its new end.
-    QByteArray read(qsizetype(info.st_size) + 1, Qt::Uninitialized);
-    qsizetype filled = 0;
-    for (;;) {
-        if (filled == read.size()) {
-            read.resize(filled * 2);
-        }
-        const ssize_t n = ::read(fd, read.data() + filled, size_t(read.size() - filled));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            *error = systemError(errno);
-            ::close(fd);
-            return ReadFailure::Unreadable;
-        }
-        if (n == 0) {
-            break;
-        }
-        filled += n;
-    }
-    ::close(fd);
-    read.truncate(filled);
-    *bytes = std::move(read);
-    return ReadFailure::None;
-}
-
-// Keeps a copy of a file that does not decode, before the next save
-// replaces it with what could be read. The same bytes are never copied
-// twice; different bytes never overwrite an earlier copy.
-void copyAside(const QString &path, const QByteArray &bytes, bool haveBytes)
+// Keeps what a file held before the next save replaces it with what could
+// be read: a copy of `bytes` (a file that does not decode), or, for a file
+// too large to read, the file itself moved aside, since copying it would
+// take as much room again. The same bytes are never kept twice; nothing
+// kept earlier is overwritten.
+void keepAside(const QString &path, const QByteArray &bytes, bool haveBytes, qint64 limit)
 {
     const QString stem = path + QLatin1String(".unreadable");
     for (int n = 0; n < 1000; ++n) {
         const QString target = n == 0 ? stem : stem + u'.' + QString::number(n);
-        if (QFileInfo::exists(target)) {
-            QByteArray existing;
-            QString ignored;
-            if (haveBytes && readWhole(target, &existing, &ignored) == ReadFailure::None &&
-                existing == bytes) {
-                return;
+        struct stat there;
+        if (::lstat(nativePath(target).constData(), &there) == 0) {
+            if (haveBytes) {
+                const CappedFileRead kept = CappedFileRead::read(target, limit);
+                if (kept.ok() && kept.data == bytes) {
+                    return;
+                }
             }
             continue;
         }
         QString error;
-        const bool copied = haveBytes ? writeAtomically(target, bytes, &error) : QFile::copy(path, target);
-        if (copied) {
-            qWarning("[persistence] kept a copy of %s as %s", qPrintable(QFileInfo(path).fileName()),
-                     qPrintable(QFileInfo(target).fileName()));
+        bool kept = false;
+        if (haveBytes) {
+            kept = writeAtomically(target, bytes, &error);
+        } else if (::rename(nativePath(path).constData(), nativePath(target).constData()) == 0) {
+            kept = true;
         } else {
-            qWarning("[persistence] could not keep a copy of %s: %s", qPrintable(QFileInfo(path).fileName()),
-                     qPrintable(error.isEmpty() ? QStringLiteral("copy failed") : error));
+            error = systemError(errno);
+        }
+        if (kept) {
+            qWarning(haveBytes ? "[persistence] kept a copy of %s as %s"
+                               : "[persistence] moved %s aside as %s",
+                     qPrintable(QFileInfo(path).fileName()), qPrintable(QFileInfo(target).fileName()));
+        } else {
+            qWarning("[persistence] could not keep %s aside: %s", qPrintable(QFileInfo(path).fileName()),
+                     qPrintable(error));
         }
         return;
     }
+}
+
+// Reads one of the data folder's files within `limit`. What is no regular
+// file (a pipe, a folder) or isn't there at all counts as no file; what
+// can't be read, or is too large, is kept aside first, so that the next
+// save can't destroy it. Returns whether bytes were read.
+bool readDataFile(const QString &path, qint64 limit, const char *what, QByteArray *bytes)
+{
+    CappedFileRead read = CappedFileRead::read(path, limit);
+    switch (read.status) {
+    case CappedFileRead::Status::ok:
+        *bytes = std::move(read.data);
+        return true;
+    case CappedFileRead::Status::missing:
+        return false;
+    case CappedFileRead::Status::notRegular:
+        // Nothing of the user's to keep aside, and nothing the next save
+        // may not replace: as if there were no file.
+        qWarning("[persistence] ignored %s: %s", what, qPrintable(read.error));
+        return false;
+    case CappedFileRead::Status::tooLarge:
+        qWarning("[persistence] did not read %s: %s", what, qPrintable(read.error));
+        keepAside(path, {}, false, limit);
+        return false;
+    case CappedFileRead::Status::failed:
+        qWarning("[persistence] could not read %s: %s", what, qPrintable(read.error));
+        keepAside(path, {}, false, limit);
+        return false;
+    }
+    return false;
 }
 
 struct LoadedDocument
@@ -302,18 +290,12 @@ LoadedDocument loadDocumentFile(const QFileInfo &info)
         result.problem = QStringLiteral("the link points nowhere");
         return result;
     }
-    if (info.isDir()) {
-        result.problem = QStringLiteral("it is a folder");
+    CappedFileRead read = CappedFileRead::read(info.filePath(), FileBounds::document);
+    if (!read.ok()) {
+        result.problem = read.error;
         return result;
     }
-    if (!info.isFile()) {
-        result.problem = QStringLiteral("it is not a regular file");
-        return result;
-    }
-    QByteArray bytes;
-    if (readWhole(info.filePath(), &bytes, &result.problem) != ReadFailure::None) {
-        return result;
-    }
+    const QByteArray bytes = std::move(read.data);
     if (bytes.isEmpty()) {
         result.problem = QStringLiteral("the file is empty");
         return result;
@@ -681,22 +663,8 @@ QList<Document> loadDocuments(const QString &base)
 QList<Collection> loadCollections(const QString &base)
 {
     const QString path = collectionsFilePath(base);
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
-        return {};
-    }
     QByteArray bytes;
-    QString error;
-    switch (readWhole(path, &bytes, &error)) {
-    case ReadFailure::None:
-        break;
-    case ReadFailure::NotRegular:
-        // Nothing of the user's to keep aside, and nothing the next save
-        // may not replace: as if there were no file.
-        qWarning("[persistence] ignored collections: %s", qPrintable(error));
-        return {};
-    case ReadFailure::Unreadable:
-        qWarning("[persistence] could not read collections: %s", qPrintable(error));
-        copyAside(path, {}, false);
+    if (!readDataFile(path, FileBounds::collections, "collections", &bytes)) {
         return {};
     }
     QJsonParseError parseError;
@@ -706,7 +674,7 @@ QList<Collection> loadCollections(const QString &base)
                  qPrintable(parseError.error != QJsonParseError::NoError
                                 ? parseError.errorString()
                                 : QStringLiteral("not a JSON array")));
-        copyAside(path, bytes, true);
+        keepAside(path, bytes, true, FileBounds::collections);
         return {};
     }
     QList<Collection> collections;
@@ -729,7 +697,7 @@ QList<Collection> loadCollections(const QString &base)
     }
     if (skippedAny) {
         // The next save writes only what loaded; keep the original.
-        copyAside(path, bytes, true);
+        keepAside(path, bytes, true, FileBounds::collections);
     }
     return collections;
 }
@@ -740,26 +708,13 @@ State loadState(const QString &base, bool *read)
         *read = false;
     }
     const QString path = stateFilePath(base);
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
-        return {};
-    }
     QByteArray bytes;
-    QString error;
-    switch (readWhole(path, &bytes, &error)) {
-    case ReadFailure::None:
-        break;
-    case ReadFailure::NotRegular:
-        // Nothing of the user's to keep aside, and nothing the next save
-        // may not replace: as if there were no file.
-        qWarning("[persistence] ignored state: %s", qPrintable(error));
-        return {};
-    case ReadFailure::Unreadable:
-        qWarning("[persistence] could not read state: %s", qPrintable(error));
-        copyAside(path, {}, false);
+    if (!readDataFile(path, FileBounds::state, "state", &bytes)) {
         return {};
     }
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
+    QString error;
     std::optional<State> state;
     if (parseError.error != QJsonParseError::NoError) {
         error = parseError.errorString();
@@ -770,7 +725,7 @@ State loadState(const QString &base, bool *read)
     }
     if (!state) {
         qWarning("[persistence] state does not decode: %s", qPrintable(error));
-        copyAside(path, bytes, true);
+        keepAside(path, bytes, true, FileBounds::state);
         return {};
     }
     if (read) {

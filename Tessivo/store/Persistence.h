@@ -28,8 +28,9 @@
 // the caller.
 //
 // Every function is synchronous, may be called from any thread, and keeps no
-// state. No read waits on what it finds: a pipe where a file belongs is
-// skipped without waiting for a writer.
+// state. Every read goes through CappedFileRead: none waits on what it
+// finds (a pipe where a file belongs is skipped without waiting for a
+// writer), and none takes more than its kind's bound (FileBounds).
 namespace Persistence {
 
 // The store's bookkeeping, kept next to the documents.
@@ -123,13 +124,17 @@ QList<Document> loadDocuments(const QString &base);
 // a regular file (a pipe, a folder), gives an empty list;
 // a file that is not a JSON array at all gives an empty list and is first
 // copied aside to "collections.json.unreadable" so that the next save
-// cannot destroy it.
+// cannot destroy it. A file that can't be read or is larger than
+// FileBounds::collections gives an empty list too, and is moved aside to
+// that name rather than copied.
 QList<Collection> loadCollections(const QString &base);
 
 // state.json; a missing file, one that is not a regular file or one that
-// does not decode gives the default State. A file that does not decode is first copied aside to
-// "state.json.unreadable". `read`, when given, tells whether the State came
-// from the file: false means the bookkeeping it held is gone.
+// does not decode gives the default State. A file that does not decode is
+// first copied aside to "state.json.unreadable"; one that can't be read or
+// is larger than FileBounds::state is moved aside to that name. `read`, when
+// given, tells whether the State came from the file: false means the
+// bookkeeping it held is gone.
 State loadState(const QString &base, bool *read = nullptr);
 
 } // namespace Persistence

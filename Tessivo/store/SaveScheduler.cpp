@@ -90,6 +90,12 @@ void SaveScheduler::scheduleState()
     rearm();
 }
 
+void SaveScheduler::scheduleSettings()
+{
+    m_settingsDue = m_clock->nowMs() + settingsDelayMs;
+    rearm();
+}
+
 void SaveScheduler::cancelDocument(const QString &id)
 {
     m_pending.remove(id);
@@ -115,7 +121,7 @@ void SaveScheduler::rearm()
     dropStaleDeadlines();
     std::optional<qint64> next = m_collectionsDue;
     for (const std::optional<qint64> &due :
-         {m_stateDue,
+         {m_stateDue, m_settingsDue,
           m_deadlines.empty() ? std::optional<qint64>() : std::optional(m_deadlines.front().dueMs)}) {
         if (due && (!next || *due < *next)) {
             next = due;
@@ -145,6 +151,10 @@ void SaveScheduler::wake()
     } else if (m_stateDue && (documentDue || *m_stateDue <= now)) {
         m_stateDue.reset();
         Q_EMIT stateDue();
+    }
+    if (m_settingsDue && *m_settingsDue <= now) {
+        m_settingsDue.reset();
+        Q_EMIT settingsDue();
     }
     // The whole files run on threads of their own: a document due now waits
     // until the state and collections asked for before it have landed, so
@@ -208,13 +218,29 @@ void SaveScheduler::startDeferred()
     }
 }
 
+void SaveScheduler::stateLanded(quint64 generation, bool ok, const Persistence::State &state)
+{
+    // Only the newest write tells what the file holds once all have landed.
+    if (ok && generation >= m_stateWrites.requested) {
+        m_stateOnDisk = state;
+    } else if (!ok) {
+        m_stateOnDisk.reset();
+    }
+    wholeFileLanded(m_stateWrites, generation, stateFile, ok);
+}
+
 void SaveScheduler::writeState(const Persistence::State &state)
 {
+    // A pause that changed nothing of the state (a document already marked
+    // dirty, typed on) would write the same bytes again, with their syncs.
+    if (m_stateWrites.landed == m_stateWrites.requested && m_stateOnDisk == state) {
+        return;
+    }
     const quint64 generation = ++m_stateWrites.requested;
     m_writer->enqueue(stateFile, [this, base = m_baseDirectory, state, generation] {
         const bool ok = Persistence::saveState(state, base);
         QMetaObject::invokeMethod(
-            this, [this, ok, generation] { wholeFileLanded(m_stateWrites, generation, stateFile, ok); },
+            this, [this, ok, generation, state] { stateLanded(generation, ok, state); },
             Qt::QueuedConnection);
     });
 }
@@ -335,7 +361,7 @@ QFuture<void> SaveScheduler::writeWholeFilesInBackground(const QList<Collection>
         QMetaObject::invokeMethod(
             this,
             [=, this] {
-                wholeFileLanded(m_stateWrites, stateGeneration, stateFile, saved.state);
+                stateLanded(stateGeneration, saved.state, state);
                 wholeFileLanded(m_collectionsWrites, collectionsGeneration, collectionsFile,
                                 saved.collections);
                 written->finish();
@@ -355,6 +381,11 @@ void SaveScheduler::writeWholeFilesNow(const QList<Collection> &collections, con
                      [&] { saved = saveWholeFiles(state, collections, m_baseDirectory); });
     m_stateWrites.landed = ++m_stateWrites.requested;
     m_collectionsWrites.landed = ++m_collectionsWrites.requested;
+    if (saved.state) {
+        m_stateOnDisk = state;
+    } else {
+        m_stateOnDisk.reset();
+    }
     Q_EMIT fileWritten(stateFile, saved.state);
     Q_EMIT fileWritten(collectionsFile, saved.collections);
     startDeferred();
@@ -380,6 +411,7 @@ void SaveScheduler::flush(const std::function<std::optional<Document>(const QStr
     m_deferred.clear();
     m_collectionsDue.reset();
     m_stateDue.reset();
+    m_settingsDue.reset();
     m_clock->cancelWake();
 
     // Writes already running finish first, so nothing older lands after the

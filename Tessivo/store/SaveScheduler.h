@@ -35,6 +35,9 @@ class SaveScheduler final : public QObject
 public:
     static constexpr qint64 documentDelayMs = 400;
     static constexpr qint64 wholeFileDelayMs = 200;
+    // The settings file is rewritten and synced whole by any change: a run
+    // of switches between documents is mirrored there once.
+    static constexpr qint64 settingsDelayMs = 1000;
 
     // Writes under `baseDirectory`, timed by `clock` (not owned, must outlive
     // the scheduler; null: a steady clock of its own).
@@ -56,12 +59,16 @@ public:
     void setDocumentSource(DocumentSource source) { m_source = std::move(source); }
     void scheduleCollections();
     void scheduleState();
+    // Asks for settingsDue() settingsDelayMs after the last request.
+    void scheduleSettings();
     // Drops a pending save of `id` (a newer record is written by other means).
     void cancelDocument(const QString &id);
     // Ids of documents whose debounced save has not finished yet.
     QStringList pendingDocumentIDs() const { return m_pending.keys(); }
 
-    // A background write of the state, answering stateDue().
+    // A background write of the state, answering stateDue(). Nothing is
+    // written (nor reported) when the file already holds `state`, as the
+    // last of this scheduler's writes of it left it.
     void writeState(const Persistence::State &state);
     // Synchronous write on the calling thread, after a running write of the
     // same file; a pending one of that file is dropped.
@@ -87,7 +94,8 @@ public:
     // The same on the calling thread: blocks until both have landed.
     void writeWholeFilesNow(const QList<Collection> &collections, const Persistence::State &state);
 
-    // For termination: cancels every pending debounce, waits for writes
+    // For termination: cancels every pending debounce (the settings' too:
+    // their owner writes them), waits for writes
     // already running, then writes the state and the collections, and every
     // pending (or failed) document as `current` returns it now (nullopt: the
     // record is gone), on the calling thread.
@@ -104,6 +112,8 @@ Q_SIGNALS:
     void collectionsDue();
     // Only the state is due: answered by writeState().
     void stateDue();
+    // The store's mirror in the settings is due.
+    void settingsDue();
     // A file was written (or failed to be): "documents/<id>.json",
     // "collections.json" or "state.json".
     void fileWritten(const QString &relativePath, bool ok);
@@ -150,6 +160,7 @@ private:
     void dropStaleDeadlines();
     void startDocumentWrite(const QString &id, quint64 ticket);
     void wholeFileLanded(WholeFileWrites &writes, quint64 generation, const QString &file, bool ok);
+    void stateLanded(quint64 generation, bool ok, const Persistence::State &state);
     void startDeferred();
     void documentWriteFinished(const QString &id, quint64 ticket, bool ok);
     void noteResult(const QString &id, bool ok);
@@ -170,11 +181,15 @@ private:
     std::deque<Deadline> m_deadlines;
     std::optional<qint64> m_collectionsDue;
     std::optional<qint64> m_stateDue;
+    std::optional<qint64> m_settingsDue;
     // Documents whose last write failed: written again by their next save
     // and by the flush.
     QSet<QString> m_failed;
     quint64 m_nextTicket = 0;
     WholeFileWrites m_collectionsWrites;
     WholeFileWrites m_stateWrites;
+    // What state.json holds after this scheduler's last write of it, when
+    // that write succeeded.
+    std::optional<Persistence::State> m_stateOnDisk;
     std::deque<Deferred> m_deferred;
 };

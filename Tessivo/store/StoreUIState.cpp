@@ -24,12 +24,24 @@ bool StoreUIState::setActiveDocumentID(const QString &id)
         return false;
     }
     m_activeDocumentID = id;
-    if (id.isEmpty()) {
-        m_settings->remove(activeDocumentKey);
-    } else {
-        m_settings->setValue(activeDocumentKey, id);
-    }
+    m_mirrorDue = true;
     return true;
+}
+
+void StoreUIState::writeMirror()
+{
+    if (!m_mirrorDue) {
+        return;
+    }
+    m_mirrorDue = false;
+    // Even a write of what is there rewrites the file.
+    if (m_activeDocumentID.isEmpty()) {
+        if (m_settings->contains(activeDocumentKey)) {
+            m_settings->remove(activeDocumentKey);
+        }
+    } else if (m_settings->value(activeDocumentKey).toString() != m_activeDocumentID) {
+        m_settings->setValue(activeDocumentKey, m_activeDocumentID);
+    }
 }
 
 bool StoreUIState::setSearchText(const QString &text)

@@ -18,9 +18,13 @@ public:
     ~StoreUIState();
 
     const QString &activeDocumentID() const { return m_activeDocumentID; }
-    // False when `id` is already the active one. Mirrors it in the settings
-    // (removed when empty).
+    // False when `id` is already the active one. The settings are not
+    // touched here: writing them rewrites and syncs the whole settings file,
+    // so the owner mirrors a run of switches once, by writeMirror().
     bool setActiveDocumentID(const QString &id);
+    // Writes the active document to the settings (removes the key when
+    // there is none) when it differs from what was last written there.
+    void writeMirror();
 
     const QString &searchText() const { return m_searchText; }
     // False when unchanged.
@@ -33,5 +37,7 @@ private:
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownSettings;
     QString m_activeDocumentID;
+    // Whether m_activeDocumentID is newer than what the settings hold.
+    bool m_mirrorDue = false;
     QString m_searchText;
 };

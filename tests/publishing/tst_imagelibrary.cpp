@@ -1,6 +1,6 @@
-#include "editor/core/CappedFileRead.h"
 #include "publishing/core/ImageLibrary.h"
 #include "publishing/core/MediaUploadBatch.h"
+#include "store/CappedFileRead.h"
 
 #include "service/LocalServer.h"
 

@@ -169,6 +169,7 @@ private Q_SLOTS:
             const Document welcome = store->documents().first();
             QCOMPARE(welcome.title, u"Welcome to Tessivo"_s);
             QCOMPARE(store->activeDocumentID(), welcome.id);
+            advance(*store); // the settings are written after a pause
             QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), welcome.id);
             // Written at once, not marked for sync.
             QCOMPARE(readDocumentFile(welcome.id), welcome);
@@ -267,6 +268,7 @@ private Q_SLOTS:
         auto store = storeWith(
             {makeDocument(u"older"_s, 1), makeDocument(u"newest"_s, 2), makeTombstone(u"gone"_s, 3)});
         QCOMPARE(store->activeDocumentID(), expected);
+        advance(*store); // the settings are written after a pause
         QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), expected);
     }
 
@@ -587,6 +589,7 @@ private Q_SLOTS:
         // The last one: no active document and no saved default.
         store->deleteDocument(u"z"_s);
         QVERIFY(store->activeDocumentID().isEmpty());
+        advance(*store); // the settings are written after a pause
         QVERIFY(!m_settings->contains(u"activeDocumentID"_s));
         QCOMPARE(store->state().dirtyDocumentIDs, (QStringList{u"x"_s, u"z"_s, u"y"_s}));
         // The tombstone replaces the file, so the deletion survives a restart.
@@ -664,7 +667,9 @@ private Q_SLOTS:
 
     // Every key asks for the document's save again; the requests it replaced
     // fall due while the writer types on and must not take the state with
-    // them: one state write and one record write per pause.
+    // them: one record write per pause, and a state write only where the
+    // pause changed the state (the first marks the document dirty; the
+    // second finds it marked and writes the same state again: nothing).
     void typingWritesTheStateOncePerPause()
     {
         auto store = storeWith({makeDocument(u"a"_s, 20, u""_s)});
@@ -679,11 +684,55 @@ private Q_SLOTS:
                 advance(*store, 100); // ten keys a second
             }
             advance(*store, 2000);
-            QCOMPARE(countWrites(written, u"state.json"_s), pause);
+            QCOMPARE(countWrites(written, u"state.json"_s), 1);
             QCOMPARE(countWrites(written, u"documents/a.json"_s), pause);
             QCOMPARE(readDocumentFile(u"a"_s)->body, typed);
             QCOMPARE(readStateFile()->dirtyDocumentIDs, QStringList{u"a"_s});
         }
+        // A pause that changes the state writes it.
+        const Document b = store->createDocument(std::nullopt, u"b"_s);
+        advance(*store, 2000);
+        QCOMPARE(countWrites(written, u"state.json"_s), 2);
+        QCOMPARE(readStateFile()->dirtyDocumentIDs, (QStringList{u"a"_s, b.id}));
+    }
+
+    // Every write of the settings rewrites and syncs the whole file: a run
+    // of switches between documents is mirrored there once, after a pause,
+    // and a switch just before quitting by the flush.
+    void documentSwitchesWriteTheSettingsOncePerPause()
+    {
+        QList<Document> documents;
+        for (int i = 0; i < 20; ++i)
+            documents << makeDocument(u"d%1"_s.arg(i), 100 - i);
+        auto store = storeWith(documents);
+        advance(*store);
+        // What the file holds (another QSettings would share this one's
+        // unwritten values).
+        const auto onDisk = [this] {
+            QFile file(m_dir->filePath(u"settings.ini"_s));
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        const QString before = onDisk();
+        QVERIFY(before.contains(u"activeDocumentID=d0"_s));
+        for (int i = 19; i >= 0; --i) {
+            store->setActiveDocumentID(u"d%1"_s.arg(i));
+            m_saveClock->advance(SaveScheduler::settingsDelayMs / 2);
+            QCoreApplication::sendPostedEvents(); // where the settings write themselves
+            QCOMPARE(onDisk(), before);
+        }
+        advance(*store, SaveScheduler::settingsDelayMs);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(onDisk(), before); // back at d0: nothing to write
+
+        store->setActiveDocumentID(u"d7"_s);
+        advance(*store, SaveScheduler::settingsDelayMs);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(onDisk().contains(u"activeDocumentID=d7"_s));
+
+        store->setActiveDocumentID(u"d3"_s);
+        store->flushPendingSaves();
+        m_settings->sync(); // as the settings do when the app ends
+        QVERIFY(onDisk().contains(u"activeDocumentID=d3"_s));
     }
 
     void writesOfOneFileLandInOrder()
@@ -1262,6 +1311,7 @@ private Q_SLOTS:
         QCOMPARE(foundFromSignal, QStringList{u"b"_s});
         QCOMPARE(ids(store->tombstones()), QStringList{u"a"_s});
         QCOMPARE(store->activeDocumentID(), u"c"_s);
+        advance(*store); // the settings are written after a pause
         QCOMPARE(m_settings->value(u"activeDocumentID"_s).toString(), u"c"_s);
         QVERIFY(readDocumentFile(u"fresh"_s).has_value());
         // Collections are sorted again even though no collection was pulled.
@@ -1510,10 +1560,11 @@ private Q_SLOTS:
         QCOMPARE(countWrites(written, u"state.json"_s), 1);
         QCOMPARE(readStateFile()->syncCursor, 40);
 
-        // clearDirty with ids that are not listed still saves the state.
+        // clearDirty with ids that are not listed still saves the state,
+        // which holds what the file does: nothing is written.
         store->clearDirty({u"zzz"_s}, {});
         advance(*store);
-        QCOMPARE(countWrites(written, u"state.json"_s), 2);
+        QCOMPARE(countWrites(written, u"state.json"_s), 1);
     }
 
     // --- Search, link titles, import ---

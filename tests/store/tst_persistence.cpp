@@ -1,4 +1,5 @@
 #include "StoreTesting.h"
+#include "store/CappedFileRead.h"
 #include "store/Persistence.h"
 #include "store/RecordIds.h"
 
@@ -464,6 +465,39 @@ private Q_SLOTS:
         QCOMPARE(Persistence::loadState(base()), Persistence::State());
         Persistence::saveState(Persistence::State(), base());
         QCOMPARE(readBytes(path + u".unreadable"_s), bytes);
+    }
+
+    // A state or collections file past its bound (here a link to a sparse
+    // file) is not read, and not copied either: the link itself is moved
+    // aside, so the next save can't destroy what it points at.
+    void oversizeFilesAreMovedAsideUnread_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("bound");
+        QTest::newRow("state.json") << u"state.json"_s << FileBounds::state;
+        QTest::newRow("collections.json") << u"collections.json"_s << FileBounds::collections;
+    }
+
+    void oversizeFilesAreMovedAsideUnread()
+    {
+        QFETCH(QString, name);
+        QFETCH(qint64, bound);
+        QVERIFY(QDir().mkpath(base()));
+        QFile sparse(m_dir->filePath(u"sparse"_s));
+        QVERIFY(sparse.open(QIODevice::WriteOnly));
+        QVERIFY(sparse.resize(bound + 1));
+        sparse.close();
+        const QString path = base() + u'/' + name;
+        QVERIFY(QFile::link(sparse.fileName(), path));
+        expectLog(u"did not read .+: it is larger than .+"_s);
+        expectLog(u"moved %1 aside as %1\\.unreadable$"_s.arg(QRegularExpression::escape(name)));
+        if (name == u"state.json")
+            QCOMPARE(Persistence::loadState(base()), Persistence::State());
+        else
+            QCOMPARE(Persistence::loadCollections(base()), QList<Collection>());
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(QFileInfo(path + u".unreadable"_s).symLinkTarget(), sparse.fileName());
+        QCOMPARE(QFileInfo(sparse.fileName()).size(), bound + 1);
     }
 };
 

@@ -1,9 +1,61 @@
 #include "app/core/AppSettings.h"
 
+#include "store/CappedFileRead.h"
+
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+QStringList AppSettings::setAsideUnusableFiles(const QString &configFolder)
+{
+    const QString folder = configFolder.isEmpty()
+                               ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                               : configFolder;
+    if (folder.isEmpty())
+        return {};
+    // The files a default QSettings of this app reads in the user's scope:
+    // the application's, then the organisation's.
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
+    QStringList files;
+    if (!organization.isEmpty()) {
+        if (!application.isEmpty())
+            files << folder + u'/' + organization + u'/' + application + QStringLiteral(".conf");
+        files << folder + u'/' + organization + QStringLiteral(".conf");
+    }
+    QStringList moved;
+    for (const QString &file : files) {
+        QString why;
+        const CappedFileRead::Status status = CappedFileRead::check(file, FileBounds::settings, &why);
+        if (status != CappedFileRead::Status::notRegular && status != CappedFileRead::Status::tooLarge)
+            continue;
+        const QString stem = file + QStringLiteral(".unreadable");
+        for (int n = 0; n < 1000; ++n) {
+            const QString target = n == 0 ? stem : stem + u'.' + QString::number(n);
+            struct stat there;
+            if (::lstat(QFile::encodeName(target).constData(), &there) == 0)
+                continue;
+            if (::rename(QFile::encodeName(file).constData(), QFile::encodeName(target).constData()) == 0) {
+                qWarning("[settings] moved %s aside as %s (%s): starting from default settings",
+                         qPrintable(file), qPrintable(QFileInfo(target).fileName()), qPrintable(why));
+                moved << file;
+            } else {
+                qWarning("[settings] could not move %s aside (%s): %s", qPrintable(file), qPrintable(why),
+                         strerror(errno));
+            }
+            break;
+        }
+    }
+    return moved;
+}
 
 AppSettings::AppSettings(QSettings *settings)
     : m_own(settings ? nullptr : std::make_unique<QSettings>()), m_settings(settings ? settings : m_own.get())

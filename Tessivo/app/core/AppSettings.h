@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -23,6 +24,16 @@ public:
     static inline const QString collapsedCollectionsKey = QStringLiteral("sidebarCollapsedCollections");
     static inline const QString dialogFolderKey = QStringLiteral("lastDialogFolder");
     static inline const QString mainWindowGeometryKey = QStringLiteral("mainWindowGeometry");
+
+    // QSettings opens and reads its files as it finds them: a pipe there
+    // would block the app for good, and a huge file (or a link to one)
+    // would be read whole. So, called before the first QSettings is made,
+    // each settings file of the app in `configFolder` (the user's config
+    // folder when empty) that is no regular file or is larger than
+    // FileBounds::settings is moved aside, next to it, to
+    // "<name>.unreadable" (or ".unreadable.<n>", never over another), and
+    // the app starts from default settings. Returns the files moved.
+    static QStringList setAsideUnusableFiles(const QString &configFolder = {});
 
     explicit AppSettings(QSettings *settings = nullptr);
     ~AppSettings();

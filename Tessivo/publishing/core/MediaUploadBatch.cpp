@@ -1,8 +1,8 @@
 #include "publishing/core/MediaUploadBatch.h"
 
-#include "editor/core/CappedFileRead.h"
 #include "editor/core/ImageTypes.h"
 #include "publishing/core/ImageLibrary.h"
+#include "store/CappedFileRead.h"
 
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>

@@ -14,6 +14,7 @@
 #include "editor/SpellChecker.h"
 #include "editor/SuggestionPanel.h"
 #include "service/core/APIClient.h"
+#include "store/CappedFileRead.h"
 #include "store/DocumentStore.h"
 
 #include <QAction>
@@ -553,6 +554,28 @@ private Q_SLOTS:
         SpellChecker again({}, {}, m_dir->filePath(u"words.txt"_s));
         again.waitUntilReady();
         QVERIFY(again.isCorrect(u"wrongg"_s));
+    }
+
+    // A word list past its bound is neither read nor rewritten: a word
+    // learnt then counts for this run, and the user's file stays as it was.
+    void anOversizeWordListIsLeftAlone()
+    {
+        const QString path = m_dir->filePath(u"words.txt"_s);
+        QFile list(path);
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        const QByteArray words = QByteArray("qzxwa\n").repeated(FileBounds::dictionary / 6 + 1);
+        QVERIFY(list.write(words) == words.size());
+        list.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[editor\\] the personal word list .+"_s));
+        SpellChecker checker({}, {}, path);
+        checker.waitUntilReady();
+        QVERIFY(!checker.isCorrect(u"qzxwa"_s));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[editor\\] the personal word list .+"_s));
+        checker.addToDictionary(u"qzxwb"_s);
+        QVERIFY(checker.isCorrect(u"qzxwb"_s));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QCOMPARE(list.size(), words.size());
+        QVERIFY(list.readAll() == words);
     }
 
     void spellingOfOneLongParagraphLooksAtTheScreenOnly()

@@ -39,8 +39,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
 
+#include <atomic>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -129,6 +135,7 @@ private Q_SLOTS:
     void failedUploadRemovesItsPlaceholder();
     void dropImagesWithNoOpenDocument();
     void dropMarkdownAndImagesTogether();
+    void droppedPipeIsSkippedWithoutWaiting();
 
 private:
     // Deletions are refused unless `confirmDelete` says otherwise.
@@ -861,6 +868,34 @@ void TestDetailView::dropMarkdownAndImagesTogether()
     QVERIFY(!imported->body.contains(u"Uploading"_s));
     QTRY_COMPARE(m_uploads.size(), 1);
     QCOMPARE(m_uploads.at(0).documentID, open.id);
+}
+
+// A dropped name ending in .md may be a pipe: the drop must not wait for a
+// writer (the whole window would freeze), and the files beside it import.
+void TestDetailView::droppedPipeIsSkippedWithoutWaiting()
+{
+    auto pane = makePane();
+    QVERIFY(pane);
+    const QString pipe = m_dir->filePath(u"piped.md"_s);
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString md = writeFile(u"Beside.md"_s, "# Beside the pipe\n");
+    const qsizetype before = m_store->documents().size();
+    // A drop that waits is let go once the wait gives up, so the test fails
+    // rather than hangs.
+    std::atomic<bool> handled = false;
+    QFuture<void> release = QtConcurrent::run([&] {
+        if (QTest::qWaitFor([&] { return handled.load(); }, TestWaits::limitMs))
+            return;
+        const int writer = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+    });
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^\\[editor\\] did not import piped\\.md: .+"_s));
+    pane->fileDrop()->handle({QUrl::fromLocalFile(pipe), QUrl::fromLocalFile(md)});
+    handled = true;
+    release.waitForFinished();
+    QCOMPARE(m_store->documents().size(), before + 1);
+    QCOMPARE(m_store->activeDocument()->title, u"Beside the pipe"_s);
 }
 
 QTEST_MAIN(TestDetailView)

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPoint>
 #include <QRect>
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@
 #include <xcb/xcb.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 using OwnXServer::xdotool;
 
@@ -292,6 +295,71 @@ private Q_SLOTS:
                                   5000);
         QCOMPARE(frame(id).x(), left.x());
         QVERIFY(quitFrom(id));
+    }
+
+    // Something other than a file where the app keeps one: a pipe at the
+    // personal word list or at the settings file, a folder or a link at the
+    // single-instance lock. The window still shows with the documents
+    // listed, Ctrl+Q still ends the app, and the next launch starts; the
+    // lock's launch says what is in its way.
+    void hostileFilesNeitherHangNorStopTheNextLaunch_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a pipe at the personal word list") << QStringLiteral("dictionary pipe");
+        QTest::newRow("a pipe at the settings file") << QStringLiteral("settings pipe");
+        QTest::newRow("a folder at the lock") << QStringLiteral("lock folder");
+        QTest::newRow("a link at the lock") << QStringLiteral("lock link");
+    }
+
+    void hostileFilesNeitherHangNorStopTheNextLaunch()
+    {
+        QFETCH(QString, kind);
+        const QString runtime = m_home->filePath(QStringLiteral("run"));
+        const auto pipeAt = [](const QString &path) {
+            return QDir().mkpath(QFileInfo(path).path()) &&
+                   ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        };
+        QString lock;
+        if (kind == u"dictionary pipe") {
+            QVERIFY(pipeAt(m_home->filePath(QStringLiteral("data/Tessivo/Tessivo/dictionary.txt"))));
+        } else if (kind == u"settings pipe") {
+            QVERIFY(pipeAt(m_home->filePath(QStringLiteral("config/Tessivo/Tessivo.conf"))));
+        } else {
+            // The lock's name is the app's to choose: a first run shows it.
+            QVERIFY(launch());
+            const QString id = visibleWindow(QStringLiteral("Tessivo"));
+            QVERIFY2(!id.isEmpty(), qPrintable(appState()));
+            const QStringList locks =
+                QDir(runtime).entryList({QStringLiteral("tessivo-*.lock")}, QDir::Files);
+            QCOMPARE(locks.size(), 1);
+            lock = runtime + u'/' + locks.first();
+            QVERIFY(quitFrom(id));
+            QVERIFY(QFile::remove(lock));
+            if (kind == u"lock folder")
+                QVERIFY(QDir().mkdir(lock));
+            else
+                QVERIFY(QFile::link(m_home->filePath(QStringLiteral("elsewhere")), lock));
+        }
+        const QString documents = m_home->filePath(QStringLiteral("data/Tessivo/documents"));
+        for (int launchNumber = 1; launchNumber <= 2; ++launchNumber) {
+            m_app = std::make_unique<QProcess>();
+            m_app->setProcessEnvironment(appHomeEnvironment(*m_home));
+            m_app->start(binary(), {});
+            QVERIFY(m_app->waitForStarted());
+            const QString id = visibleWindow(QStringLiteral("Tessivo"));
+            QVERIFY2(!id.isEmpty(), qPrintable(appState()));
+            // Loaded: the welcome document is written at load.
+            QTRY_VERIFY(!QDir(documents).entryList({QStringLiteral("*.json")}, QDir::Files).isEmpty());
+            QVERIFY2(quitFrom(id),
+                     qPrintable(QStringLiteral("launch %1 didn't end on Ctrl+Q").arg(launchNumber)));
+            if (!lock.isEmpty()) {
+                const QString said = QString::fromUtf8(m_app->readAllStandardError());
+                QVERIFY2(said.contains(lock) &&
+                             said.contains(kind == u"lock folder" ? QStringLiteral("a folder")
+                                                                  : QStringLiteral("a symbolic link")),
+                         qPrintable(said));
+            }
+        }
     }
 
     void ctrlQQuitsFromTheSettingsWindow()
