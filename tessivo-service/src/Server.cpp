@@ -108,24 +108,6 @@ qint64 routeBodyLimit(const LoggedRequest &head)
     return protocol::bodyLimit(head.method, head.path);
 }
 
-QByteArray LoggedRequest::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
-}
-
-bool LoggedRequest::hasHeader(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 Server::Server(ServerOptions options, QObject *parent)
     : QObject(parent), d(std::make_unique<Private>(this, std::move(options)))
 {
