@@ -7,6 +7,7 @@
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 
+#include <QDir>
 #include <QMetaObject>
 
 #include <netinet/in.h>
@@ -19,11 +20,14 @@ namespace tessivo::server {
 Q_LOGGING_CATEGORY(lcService, "tessivo.service")
 
 namespace {
-// Descriptors kept free of connections: listeners, the database, logs,
-// and connections waiting for a slot.
-constexpr int reservedDescriptors = 64;
 // Connections accepted at the cap that wait for a slot, unread.
 constexpr int waitingRoom = 32;
+// Descriptors kept free beside those the service holds once started (its
+// listeners and database files) and the waiting room's: one to accept a
+// client that is turned away or owed a slot, and those a running service
+// opens later (an AI upstream, a log). With none left, the service would
+// see nobody until a connection closes, whoever was owed a slot.
+constexpr int spareDescriptors = 32;
 // How long a client refused for want of room (a slot or a body's budget)
 // is asked to wait before it tries again.
 constexpr int busyRetryAfterSeconds = 10;
@@ -45,6 +49,16 @@ int raiseDescriptorLimit()
             limit = raised;
     }
     return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+// Descriptors this process has open.
+int openDescriptors()
+{
+    // Less the one listing them.
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+                   .size()) -
+           1;
 }
 
 // The connection's own end: the address and port the client reached.
@@ -155,10 +169,6 @@ bool Server::start(QString *error)
         return false;
     };
     const int descriptors = raiseDescriptorLimit();
-    d->maxConnections = d->options.limits.maxConnections > 0
-                            ? d->options.limits.maxConnections
-                            : std::max(16, descriptors - reservedDescriptors);
-    d->connectionSlots = ConnectionSlots(d->maxConnections, waitingRoom);
     d->roomCheck.setInterval(d->options.limits.progressCheckMs);
 
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
@@ -228,6 +238,11 @@ bool Server::start(QString *error)
         });
         d->listeners.append(listener);
     }
+    // No client is accepted before the event loop runs.
+    d->maxConnections = d->options.limits.maxConnections > 0
+                            ? d->options.limits.maxConnections
+                            : std::max(16, descriptors - openDescriptors() - waitingRoom - spareDescriptors);
+    d->connectionSlots = ConnectionSlots(d->maxConnections, waitingRoom);
     // The workers read the options only for requests, and none has come yet.
     if (d->options.publicUrl.isEmpty())
         d->options.publicUrl = QStringLiteral("http://localhost:%1").arg(port());
