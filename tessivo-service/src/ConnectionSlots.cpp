@@ -124,12 +124,24 @@ QString ConnectionSlots::owingGroup(const ClientGroup &group) const
             largest = network.key();
     }
     if (!largest.isNull())
-        return groupsByShare(largest).constFirst();
+        return largestGroupIn(largest);
     // Then between the groups of its own network.
-    const QStringList groups = groupsByShare(group.network);
-    if (!groups.isEmpty() && held(groups.first()) > held(group.name) + 1)
-        return groups.first();
+    const QString own = largestGroupIn(group.network);
+    if (!own.isNull() && held(own) > held(group.name) + 1)
+        return own;
     return {};
+}
+
+QString ConnectionSlots::largestGroupIn(const QString &network) const
+{
+    // Found on every arrival at the cap: no sorting.
+    QString largest;
+    for (const QString &group : m_groupsIn.value(network)) {
+        if (largest.isNull() || held(group) > held(largest) ||
+            (held(group) == held(largest) && oldest(group) < oldest(largest)))
+            largest = group;
+    }
+    return largest;
 }
 
 void ConnectionSlots::take(HttpConnection *connection, const ClientGroup &group)

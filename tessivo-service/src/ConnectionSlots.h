@@ -84,6 +84,7 @@ private:
     // among equals, the one holding the oldest.
     QStringList networksByShare() const;
     QStringList groupsByShare(const QString &network) const;
+    QString largestGroupIn(const QString &network) const;
     // The group that must give a slot up to a newcomer from `group`,
     // whatever its connections are doing, or null.
     QString owingGroup(const ClientGroup &group) const;
