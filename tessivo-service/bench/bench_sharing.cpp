@@ -402,16 +402,22 @@ int signin(int groups, qint64 limitSeconds)
     timer.start();
     int status = 0;
     int tries = 0;
+    qint64 told = 0; // when the last 429 said to come back
     while (timer.elapsed() < limitSeconds * 1000) {
         qint64 retry = 0;
         status = signIn(honest, "owner%27s+password", &retry);
         ++tries;
         if (status != 429)
             break;
-        QThread::msleep(quint64(std::max<qint64>(retry, 1000)));
+        told = timer.elapsed() + retry;
+        QThread::msleep(quint64(std::clamp<qint64>(retry, 1000, limitSeconds * 1000 - timer.elapsed())));
     }
-    std::printf("owner from another /32: %d after %.1f s and %d tries (%d guesses checked in all)\n", status,
-                timer.elapsed() / 1000.0, tries, checked.load());
+    if (status == 429)
+        std::printf("owner from another /32: not in after %.1f s and %d tries, told to come back at %.0f s\n",
+                    timer.elapsed() / 1000.0, tries, told / 1000.0);
+    else
+        std::printf("owner from another /32: %d after %.1f s and %d tries (%d guesses checked in all)\n",
+                    status, timer.elapsed() / 1000.0, tries, checked.load());
     done = true;
     for (std::thread &guesser : guessers)
         guesser.join();
