@@ -410,7 +410,8 @@ int signin(int groups, qint64 limitSeconds)
         if (status != 429)
             break;
         told = timer.elapsed() + retry;
-        QThread::msleep(quint64(std::clamp<qint64>(retry, 1000, limitSeconds * 1000 - timer.elapsed())));
+        const qint64 left = limitSeconds * 1000 - timer.elapsed();
+        QThread::msleep(quint64(std::max<qint64>(0, std::min(std::max<qint64>(retry, 1000), left))));
     }
     if (status == 429)
         std::printf("owner from another /32: not in after %.1f s and %d tries, told to come back at %.0f s\n",
