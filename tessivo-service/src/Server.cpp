@@ -7,6 +7,7 @@
 #include "protocol/Routes.h"
 #include "protocol/WireRecords.h"
 
+#include <QDir>
 #include <QMetaObject>
 
 #include <netinet/in.h>
@@ -19,14 +20,19 @@ namespace tessivo::server {
 Q_LOGGING_CATEGORY(lcService, "tessivo.service")
 
 namespace {
-// Descriptors kept free of connections: listeners, the database, logs,
-// and connections waiting for a slot.
-constexpr int reservedDescriptors = 64;
 // Connections accepted at the cap that wait for a slot, unread.
 constexpr int waitingRoom = 32;
+// Descriptors kept free beside those the service holds once started (its
+// listeners and database files) and the waiting room's: one to accept a
+// client that is turned away or owed a slot, and those a running service
+// opens later (an AI upstream, a log). With none left, the service would
+// see nobody until a connection closes, whoever was owed a slot.
+constexpr int spareDescriptors = 32;
 // How long a client refused for want of room (a slot or a body's budget)
 // is asked to wait before it tries again.
 constexpr int busyRetryAfterSeconds = 10;
+// What such a client is told, whatever it was refused.
+constexpr char busyMessage[] = "The service is busy. Try again in a moment.";
 // Image bytes read from the database per step of a streamed reply.
 constexpr qint64 imagePieceBytes = 256 * protocol::kibibyte;
 
@@ -43,6 +49,16 @@ int raiseDescriptorLimit()
             limit = raised;
     }
     return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+// Descriptors this process has open.
+int openDescriptors()
+{
+    // Less the one listing them.
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+                   .size()) -
+           1;
 }
 
 // The connection's own end: the address and port the client reached.
@@ -79,9 +95,7 @@ QHostAddress peerAddress(qintptr descriptor)
 void turnAway(qintptr descriptor)
 {
     static const QByteArray reply = [] {
-        const QByteArray body =
-            ErrorBody{QStringLiteral("busy"), QStringLiteral("The service is busy. Try again in a moment.")}
-                .encoded();
+        const QByteArray body = ErrorBody{QStringLiteral("busy"), QString::fromLatin1(busyMessage)}.encoded();
         return "HTTP/1.1 503 " + reasonPhrase(503) + "\r\ncontent-type: application/json\r\nretry-after: " +
                QByteArray::number(busyRetryAfterSeconds) +
                "\r\nconnection: close\r\ncontent-length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
@@ -95,6 +109,11 @@ void turnAway(qintptr descriptor)
     for (int i = 0; i < 4 && ::recv(socket, scratch, sizeof scratch, MSG_DONTWAIT) > 0; ++i) {
     }
     ::close(socket);
+}
+
+void refuseBusy(HttpConnection *connection, const QByteArray &code)
+{
+    connection->refuse(503, code, busyMessage, {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
 }
 
 bool isUpload(const LoggedRequest &head)
@@ -132,10 +151,6 @@ bool Server::start(QString *error)
         return false;
     };
     const int descriptors = raiseDescriptorLimit();
-    d->maxConnections = d->options.limits.maxConnections > 0
-                            ? d->options.limits.maxConnections
-                            : std::max(16, descriptors - reservedDescriptors);
-    d->connectionSlots = ConnectionSlots(d->maxConnections, waitingRoom);
     d->roomCheck.setInterval(d->options.limits.progressCheckMs);
 
     QList<QPair<QHostAddress, quint16>> addresses = d->options.listen;
@@ -205,6 +220,11 @@ bool Server::start(QString *error)
         });
         d->listeners.append(listener);
     }
+    // No client is accepted before the event loop runs.
+    d->maxConnections = d->options.limits.maxConnections > 0
+                            ? d->options.limits.maxConnections
+                            : std::max(16, descriptors - openDescriptors() - waitingRoom - spareDescriptors);
+    d->connectionSlots = ConnectionSlots(d->maxConnections, waitingRoom);
     // The workers read the options only for requests, and none has come yet.
     if (d->options.publicUrl.isEmpty())
         d->options.publicUrl = QStringLiteral("http://localhost:%1").arg(port());
@@ -253,7 +273,7 @@ void Server::Private::accept(qintptr descriptor)
     const QHostAddress peer = peerAddress(descriptor);
     // Behind a trusted proxy the client is known only from a request: until
     // then the connection counts under the proxy's own group.
-    const QString group = peerGroup(peer);
+    const ClientGroup group = clientGroup(peer);
     if (connectionSlots.turnsAway(group)) {
         turnAway(descriptor);
         return;
@@ -270,7 +290,7 @@ void Server::Private::accept(qintptr descriptor)
                                                 "This service doesn't answer for that host name.");
                              return;
                          }
-                         connectionSlots.regroup(connection, peerGroup(head.peer));
+                         connectionSlots.regroup(connection, clientGroup(head.peer));
                          countPeer(connection, peerKey(head.peer));
                      });
     QObject::connect(connection, &HttpConnection::refused, q, [this](const LoggedRequest &head) {
@@ -363,9 +383,9 @@ void Server::Private::lookForRoom()
         move.newcomer->start();
     }
     for (HttpConnection *connection : std::as_const(expired))
-        connection->refuse(503, "busy", "The service is busy. Try again in a moment.",
-                           {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
-    if (!connectionSlots.hasWaiting())
+        refuseBusy(connection, "busy");
+    replyBudget->grantWaiting();
+    if (!connectionSlots.hasWaiting() && !replyBudget->hasWaiting())
         roomCheck.stop();
 }
 
@@ -392,10 +412,16 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
                         guard->refuse(429, "too_many_uploads", "Wait for your other uploads to finish.");
                         return;
                     }
-                    if (!holdBody(guard,
-                                  {userId, peerKey(headOnly.peer), peerGroup(headOnly.peer), declared})) {
-                        guard->refuse(503, "unavailable", "The service is busy. Try again in a moment.",
-                                      {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
+                    QList<HttpConnection *> cut;
+                    const bool held = bodyBudget.hold(
+                        guard, {userId, peerKey(headOnly.peer), clientGroup(headOnly.peer), declared}, &cut);
+                    // Sent again later, each body cut off for this one.
+                    for (HttpConnection *body : std::as_const(cut)) {
+                        releaseBody(body);
+                        refuseBusy(body, "unavailable");
+                    }
+                    if (!held) {
+                        refuseBusy(guard, "unavailable");
                         return;
                     }
                     if (isUpload(headOnly)) {
@@ -409,89 +435,12 @@ void Server::Private::admit(HttpConnection *connection, const LoggedRequest &hea
     });
 }
 
-bool Server::Private::holdBody(HttpConnection *connection, BodyHold hold)
-{
-    // Accounts, peers and groups are counted apart, so that no key can
-    // stand for another.
-    hold.account.prepend(QStringLiteral("account "));
-    hold.peer.prepend(QStringLiteral("peer "));
-    hold.group.prepend(QStringLiteral("group "));
-    const ServiceLimits &limits = options.limits;
-    if (bodyBytesOf.value(hold.account) + hold.bytes > limits.bodyShareBytes ||
-        bodyBytesOf.value(hold.peer) + hold.bytes > limits.bodyShareBytes)
-        return false;
-    // With the budget taken, a body just above the floor would keep its
-    // room for hours, and whoever came first would hold it. So room is made
-    // for a group by the group holding the most, when that is more than the
-    // newcomer's will hold with this body: that group's oldest bodies still
-    // being received are cut off (503, to be sent again later), as few as
-    // make room. The group cut holds more than the newcomer's did, so it
-    // can't cut back in turn; a newcomer whose group already holds as much
-    // as any other waits for room like everyone else.
-    QList<HttpConnection *> cut;
-    qint64 room = limits.bodyBudgetBytes - bodyBytes;
-    if (room < hold.bytes) {
-        struct Body
-        {
-            quint64 order;
-            HttpConnection *connection;
-            QString group;
-            qint64 bytes;
-        };
-        std::vector<Body> bodies;
-        QHash<QString, qint64> held; // by the other groups, less what is cut
-        for (auto body = bodyOf.cbegin(); body != bodyOf.cend(); ++body) {
-            if (body->group == hold.group || !body.key()->isReceivingBody())
-                continue;
-            bodies.push_back({body->order, body.key(), body->group, body->bytes});
-            held.insert(body->group, bodyBytesOf.value(body->group));
-        }
-        std::sort(bodies.begin(), bodies.end(),
-                  [](const Body &a, const Body &b) { return a.order < b.order; });
-        const qint64 mine = bodyBytesOf.value(hold.group) + hold.bytes;
-        while (room < hold.bytes) {
-            // The oldest body of the group holding the most.
-            auto victim = bodies.end();
-            for (auto body = bodies.begin(); body != bodies.end(); ++body) {
-                if (held[body->group] > mine &&
-                    (victim == bodies.end() || held[body->group] > held[victim->group]))
-                    victim = body;
-            }
-            if (victim == bodies.end())
-                return false;
-            held[victim->group] -= victim->bytes;
-            room += victim->bytes;
-            cut.append(victim->connection);
-            bodies.erase(victim);
-        }
-    }
-    for (HttpConnection *body : std::as_const(cut)) {
-        releaseBody(body);
-        body->refuse(503, "unavailable", "The service is busy. Try again in a moment.",
-                     {{"retry-after", QByteArray::number(busyRetryAfterSeconds)}});
-    }
-    hold.order = ++bodiesHeld;
-    bodyBytes += hold.bytes;
-    for (const QString &key : {hold.account, hold.peer, hold.group})
-        bodyBytesOf[key] += hold.bytes;
-    bodyOf.insert(connection, hold);
-    return true;
-}
-
 void Server::Private::releaseBody(HttpConnection *connection)
 {
     const QString userId = uploadOf.take(connection);
     if (!userId.isNull() && --uploads[userId] <= 0)
         uploads.remove(userId);
-    const auto hold = bodyOf.constFind(connection);
-    if (hold == bodyOf.cend())
-        return;
-    bodyBytes -= hold->bytes;
-    for (const QString &key : {hold->account, hold->peer, hold->group}) {
-        if ((bodyBytesOf[key] -= hold->bytes) <= 0)
-            bodyBytesOf.remove(key);
-    }
-    bodyOf.erase(hold);
+    bodyBudget.release(connection);
 }
 
 void Server::Private::route(HttpConnection *connection, const LoggedRequest &request)
@@ -527,7 +476,7 @@ void Server::Private::deliver(HttpConnection *connection, const LoggedRequest &r
     if (outcome.image)
         return streamImage(connection, reply, *outcome.image);
     if (outcome.pull)
-        return streamPull(connection, reply, outcome.pull, peerGroup(request.peer));
+        return streamPull(connection, reply, outcome.pull, clientGroup(request.peer));
     connection->reply(reply.status, reply.headers, reply.body);
 }
 
@@ -583,13 +532,13 @@ struct PullStream
 {
     Reply start;
     std::shared_ptr<PullReply> body;
-    QString group;
+    ClientGroup group;
     bool reading = false;
     QMetaObject::Connection wants;
 };
 
 void Server::Private::streamPull(HttpConnection *connection, const Reply &start,
-                                 const std::shared_ptr<PullReply> &body, const QString &group)
+                                 const std::shared_ptr<PullReply> &body, const ClientGroup &group)
 {
     auto stream = std::make_shared<PullStream>(PullStream{start, body, group, false, {}});
     QPointer<HttpConnection> guard(connection);
@@ -616,6 +565,9 @@ void Server::Private::waitForRoom(const QPointer<HttpConnection> &connection,
                              stream->reading = false;
                              readPull(connection, stream);
                          });
+    // Readers that fall behind later give way to it then.
+    if (replyBudget->hasWaiting())
+        queueRoomCheck();
 }
 
 void Server::Private::readPull(const QPointer<HttpConnection> &connection,

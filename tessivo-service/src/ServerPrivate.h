@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AiForwarder.h"
+#include "BodyBudget.h"
 #include "ConnectionSlots.h"
 #include "HostRule.h"
 #include "HttpConnection.h"
@@ -28,6 +29,7 @@ struct Server::Private
 {
     Private(Server *q, ServerOptions o)
         : q(q), options(std::move(o)), signInThrottle(options.limits), ai(options),
+          bodyBudget(options.limits.bodyBudgetBytes, options.limits.bodyShareBytes),
           replyBudget(std::make_shared<ReplyBudget>(options.limits.replyBudgetBytes, q))
     {}
 
@@ -55,20 +57,8 @@ struct Server::Private
     // Uploads being received per account, and the account of each.
     QHash<QString, int> uploads;
     QHash<HttpConnection *, QString> uploadOf;
-    // Large bodies admitted and not yet answered: declared bytes overall,
-    // per account and per peer, and what each connection holds.
-    struct BodyHold
-    {
-        QString account;
-        QString peer;
-        QString group;
-        qint64 bytes = 0;
-        quint64 order = 0;
-    };
-    qint64 bodyBytes = 0;
-    QHash<QString, qint64> bodyBytesOf;
-    QHash<HttpConnection *, BodyHold> bodyOf;
-    quint64 bodiesHeld = 0;
+    // Large bodies admitted and not yet answered.
+    BodyBudget bodyBudget;
     int startFailure = 1;
     // Room for large records of pull replies not yet taken.
     std::shared_ptr<ReplyBudget> replyBudget;
@@ -83,10 +73,6 @@ struct Server::Private
     void closed(HttpConnection *connection);
     void countPeer(HttpConnection *connection, const QString &key);
     void admit(HttpConnection *connection, const LoggedRequest &head);
-    // False when the body would take the account or the peer past its
-    // share of the budget, or needs room that nobody owes its group;
-    // otherwise it is counted until released.
-    bool holdBody(HttpConnection *connection, BodyHold hold);
     // Ends an admitted body's upload count and budget, once answered or closed.
     void releaseBody(HttpConnection *connection);
     void route(HttpConnection *connection, const LoggedRequest &request);
@@ -95,13 +81,14 @@ struct Server::Private
     // A pull's reply to a client of `group`: `start` is its head and the
     // body made so far, `body` makes the rest.
     void streamPull(HttpConnection *connection, const Reply &start, const std::shared_ptr<PullReply> &body,
-                    const QString &group);
+                    const ClientGroup &group);
     void readPull(const QPointer<HttpConnection> &connection, const std::shared_ptr<PullStream> &stream);
     void waitForRoom(const QPointer<HttpConnection> &connection, const std::shared_ptr<PullStream> &stream);
     void pauseAccepting();
     void resumeAccepting();
     // Soon, and then now and then while any waits: gives waiting
-    // connections the slots of those that may give way to them.
+    // connections the slots, and waiting pulls the reply budget's room, of
+    // those that may give way to them.
     void queueRoomCheck();
     void lookForRoom();
 };

@@ -523,6 +523,60 @@ private slots:
                      qPrintable(u"rose %1 MB"_s.arg(peak.rise() / megabyte)));
     }
 
+    // Unread pulls from many groups of one network (127.1/16 here) hold
+    // the reply budget, and more of them wait. A pull from another network
+    // goes before those, and a reader fallen behind its floor gives way to
+    // it, long before the floor's window cuts it off.
+    void aReaderFallenBehindGivesWayToAWaitingPull()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.pullPartBytes = 64 * 1024;
+        options.limits.replyBudgetBytes = 17 * megabyte; // four records and their JSON
+        options.limits.progressCheckMs = 20;
+        START_SERVICE(f, options);
+        qint64 now = 0;
+        f.hooks().setTransferClock([&now] { return now; });
+        const QString owner = f.hooks().registerUser(u"bo@example.com"_s, u"Bo"_s).userId;
+        const QString text(4 * megabyte, u'p');
+        f.hooks().injectDocument(owner,
+                                 {{"id", u"big"_s}, {"body", text}, {"createdAt", 1}, {"updatedAt", 1}});
+        const QString token = f.hooks().issueSessionToken(owner);
+        const QByteArray pull = "GET /api/v1/documents/sync?since=0 HTTP/1.1\r\nhost: localhost\r\n"
+                                "authorization: Bearer " +
+                                token.toLatin1() + "\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> unread;
+        for (int i = 0; i < 8; ++i) {
+            unread.push_back(rawClient(f, u"127.1.%1.2"_s.arg(i)));
+            unread.back()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            unread.back()->write(pull);
+        }
+        // The budget holds four records, read and left unread; four wait.
+        const auto answered = [&] {
+            return std::count_if(unread.begin(), unread.end(),
+                                 [](const auto &socket) { return replyStatus(socket->peek(20)) == 200; });
+        };
+        QTRY_COMPARE(answered(), 4);
+        QVERIFY(!QTest::qWaitFor([&] { return answered() > 4; }, 300));
+
+        auto reader = rawClient(f, u"127.2.0.2"_s);
+        reader->setReadBufferSize(0);
+        reader->write("GET /api/v1/documents/sync?since=0 HTTP/1.0\r\nhost: localhost\r\n"
+                      "authorization: Bearer " +
+                      token.toLatin1() + "\r\n\r\n");
+        // Within their grace the readers keep their room.
+        QVERIFY(!QTest::qWaitFor([&] { return reader->bytesAvailable() > 0; }, 300));
+        now += 10 * 1000; // past the grace, within the window
+        QByteArray received;
+        QTRY_VERIFY((received += reader->readAll(), reader->state() == QAbstractSocket::UnconnectedState));
+        received += reader->readAll();
+        QCOMPARE(replyStatus(received), 200);
+        const QJsonArray documents =
+            QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4))["documents"].toArray();
+        QCOMPARE(documents.size(), 1);
+        QCOMPARE(documents[0].toObject()["body"].toString(), text);
+    }
+
     // A connection that trickles its head is closed at the head deadline,
     // however steadily it sends.
     void slowHeadIsCutOffAtItsDeadline()
@@ -643,6 +697,38 @@ private slots:
         QCOMPARE(one[3]->state(), QAbstractSocket::ConnectedState);
         two[0]->abort();
         QTRY_COMPARE(replyStatus(late->peek(64)), 200);
+    }
+
+    // Slots are shared between networks (127.1/16 here) before the groups
+    // within them: one network's many groups, a slot each, can't keep a
+    // newcomer from another network waiting. That network's oldest gives
+    // way; a newcomer from another of its groups waits.
+    void aNetworkOfManyGroupsSharesItsSlots()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.maxConnections = 8;
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // nobody falls behind
+        const QByteArray body =
+            "POST /api/v1/documents/sync HTTP/1.1\r\nhost: localhost\r\ncontent-length: 100\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> crowd; // eight holding, two waiting
+        for (int i = 0; i < 10; ++i) {
+            crowd.push_back(rawClient(f, u"127.1.%1.2"_s.arg(i)));
+            crowd.back()->write(body);
+            if (i < 8)
+                QTRY_VERIFY(kernelQueue(f.server->port()) == 0 && takenByService(f, *crowd.back()));
+        }
+        QTRY_VERIFY(kernelQueue(f.server->port()) == 0 && crowd.back()->bytesToWrite() == 0);
+        auto newcomer = rawClient(f, u"127.2.0.2"_s);
+        newcomer->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        QTRY_COMPARE(replyStatus(newcomer->peek(64)), 200);
+        QTRY_VERIFY((crowd.front()->readAll(), crowd.front()->state() == QAbstractSocket::UnconnectedState));
+        for (int i = 1; i < 8; ++i)
+            QCOMPARE(crowd[i]->state(), QAbstractSocket::ConnectedState);
+        auto neighbour = rawClient(f, u"127.1.200.2"_s);
+        neighbour->write("GET / HTTP/1.1\r\nhost: localhost\r\n\r\n");
+        QVERIFY(!QTest::qWaitFor([&] { return neighbour->bytesAvailable() > 0; }, 300));
     }
 
     // Behind the trusted proxy each connection counts in its forwarded
@@ -971,6 +1057,43 @@ private slots:
         QTRY_VERIFY((catReply += catPush->readAll(), catReply.contains("HTTP/1.1 200 ")));
         bobPush->write(pushBody(large).mid(megabyte));
         QTRY_VERIFY((bobReply += bobPush->readAll(), bobReply.contains("HTTP/1.1 200 ")));
+    }
+
+    // The body budget is shared between networks (127.1/16 here) before
+    // the groups within them: bodies trickling from many groups of one
+    // network, each holding less than the newcomer's body, can't keep a
+    // body from another network out; the network's oldest make room. A
+    // newcomer from another of its groups still waits for room.
+    void aNetworkOfManyGroupsSharesItsBodyBudget()
+    {
+        Fixture f;
+        ServerOptions options;
+        options.limits.bodyBudgetBytes = 3 * megabyte;
+        options.limits.bodyShareBytes = 2 * megabyte;
+        START_SERVICE(f, options);
+        f.hooks().setTransferClock([] { return qint64(0); }); // no body falls behind its floor
+        const QString ann = f.token(u"ann@example.com"_s), bob = f.token(u"bob@example.com"_s),
+                      cat = f.token(u"cat@example.com"_s);
+        const qint64 small = megabyte / 2;
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        std::vector<QByteArray> replies(6);
+        for (int i = 0; i < 6; ++i) {
+            crowd.push_back(offerPush(f, u"127.1.%1.2"_s.arg(i), i % 2 ? bob : ann, small, &replies[i]));
+            QCOMPARE(replyStatus(replies[i]), 100);
+            crowd.back()->write(pushBody(small).left(1000)); // on its way
+        }
+        QByteArray reply;
+        auto newcomer = offerPush(f, u"127.2.0.2"_s, cat, megabyte, &reply);
+        QCOMPARE(replyStatus(reply), 100);
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY((replies[i] += crowd[i]->readAll(), replies[i].contains("HTTP/1.1 503 ")));
+        for (int i = 2; i < 6; ++i)
+            QCOMPARE(crowd[i]->state(), QAbstractSocket::ConnectedState);
+        QByteArray neighbourReply;
+        auto neighbour = offerPush(f, u"127.1.9.2"_s, bob, small, &neighbourReply);
+        QCOMPARE(replyStatus(neighbourReply), 503);
+        newcomer->write(pushBody(megabyte));
+        QTRY_VERIFY((reply += newcomer->readAll(), reply.contains("HTTP/1.1 200 ")));
     }
 
     // Heads are read as HTTP/1.1 has them: one Host and at most one

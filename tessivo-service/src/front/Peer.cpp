@@ -17,7 +17,7 @@ QString peerKey(const QHostAddress &address)
     return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
 
-QString peerGroup(const QHostAddress &address)
+ClientGroup clientGroup(const QHostAddress &address)
 {
     bool isV4 = false;
     quint32 v4 = address.toIPv4Address(&isV4);
@@ -26,10 +26,18 @@ QString peerGroup(const QHostAddress &address)
         isV4 = true;
     }
     if (isV4)
-        return QHostAddress(v4 & 0xffffff00u).toString() + QStringLiteral("/24");
+        return {QHostAddress(v4 & 0xffff0000u).toString() + QStringLiteral("/16"),
+                QHostAddress(v4 & 0xffffff00u).toString() + QStringLiteral("/24")};
     Q_IPV6ADDR bytes = address.toIPv6Address();
     std::fill(bytes.c + 6, bytes.c + 16, 0);
-    return QHostAddress(bytes).toString() + QStringLiteral("/48");
+    const QString group = QHostAddress(bytes).toString() + QStringLiteral("/48");
+    std::fill(bytes.c + 4, bytes.c + 6, 0);
+    return {QHostAddress(bytes).toString() + QStringLiteral("/32"), group};
+}
+
+QString peerGroup(const QHostAddress &address)
+{
+    return clientGroup(address).name;
 }
 
 bool isTrustedProxy(const QHostAddress &address, const QList<QHostAddress> &trustedProxies)

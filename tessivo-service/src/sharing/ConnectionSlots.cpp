@@ -6,14 +6,14 @@
 
 namespace tessivo::server {
 
-bool ConnectionSlots::turnsAway(const QString &group) const
+bool ConnectionSlots::turnsAway(const ClientGroup &group) const
 {
     if (m_holders.size() < m_capacity || m_waiting.size() < m_waitingRoom)
         return false;
-    return held(largestGroup()) <= held(group) + 1;
+    return owingGroup(group).isNull();
 }
 
-bool ConnectionSlots::arrive(HttpConnection *connection, const QString &group, qint64 now,
+bool ConnectionSlots::arrive(HttpConnection *connection, const ClientGroup &group, qint64 now,
                              HttpConnection **givingWay)
 {
     *givingWay = nullptr;
@@ -21,12 +21,11 @@ bool ConnectionSlots::arrive(HttpConnection *connection, const QString &group, q
         take(connection, group);
         return true;
     }
-    // Only the group holding the most gives way here. One costing nothing
-    // to close elsewhere is looked for once the newcomer waits, so that a
-    // flood of newcomers the room can't hold costs no search each.
-    const QString largest = largestGroup();
-    if (held(largest) > held(group) + 1) {
-        *givingWay = givingWayIn(largest, group);
+    // Only a network or group owing a slot gives way here. One costing
+    // nothing to close elsewhere is looked for once the newcomer waits, so
+    // that a flood of newcomers the room can't hold costs no search each.
+    if (const QString owing = owingGroup(group); !owing.isNull()) {
+        *givingWay = givingWayIn(owing, true);
         drop(*givingWay);
         take(connection, group);
         return true;
@@ -35,7 +34,7 @@ bool ConnectionSlots::arrive(HttpConnection *connection, const QString &group, q
     return false;
 }
 
-void ConnectionSlots::regroup(HttpConnection *connection, const QString &group)
+void ConnectionSlots::regroup(HttpConnection *connection, const ClientGroup &group)
 {
     const auto holder = m_holders.constFind(connection);
     if (holder == m_holders.cend() || holder->group == group)
@@ -82,79 +81,142 @@ QList<ConnectionSlots::Move> ConnectionSlots::makeRoom(qint64 now, qint64 maxWai
     return moves;
 }
 
-bool ConnectionSlots::holdsMore(const QString &a, const QString &b) const
+quint64 ConnectionSlots::oldestInNetwork(const QString &network) const
 {
-    const auto left = m_byGroup.constFind(a), right = m_byGroup.constFind(b);
-    return left->size() != right->size() ? left->size() > right->size()
-                                         : left->firstKey() < right->firstKey();
+    quint64 age = std::numeric_limits<quint64>::max();
+    for (const QString &group : m_groupsIn.value(network))
+        age = std::min(age, oldest(group));
+    return age;
 }
 
-QString ConnectionSlots::largestGroup() const
+QStringList ConnectionSlots::networksByShare() const
 {
+    QStringList networks = m_networkHeld.keys();
+    QHash<QString, quint64> ages;
+    for (const QString &network : std::as_const(networks))
+        ages.insert(network, oldestInNetwork(network));
+    std::sort(networks.begin(), networks.end(), [&](const QString &a, const QString &b) {
+        const int left = networkHeld(a), right = networkHeld(b);
+        return left != right ? left > right : ages.value(a) < ages.value(b);
+    });
+    return networks;
+}
+
+QStringList ConnectionSlots::groupsByShare(const QString &network) const
+{
+    QStringList groups = m_groupsIn.value(network);
+    std::sort(groups.begin(), groups.end(), [this](const QString &a, const QString &b) {
+        const int left = held(a), right = held(b);
+        return left != right ? left > right : oldest(a) < oldest(b);
+    });
+    return groups;
+}
+
+QString ConnectionSlots::owingGroup(const ClientGroup &group) const
+{
+    // Between networks first: the one holding the most owes a newcomer from
+    // a network holding more than one fewer even with it.
+    const int mine = networkHeld(group.network);
     QString largest;
-    for (auto group = m_byGroup.cbegin(); group != m_byGroup.cend(); ++group) {
-        if (largest.isNull() || holdsMore(group.key(), largest))
-            largest = group.key();
+    for (auto network = m_networkHeld.cbegin(); network != m_networkHeld.cend(); ++network) {
+        if (network.key() != group.network && *network > mine + 1 &&
+            (largest.isNull() || *network > networkHeld(largest)))
+            largest = network.key();
+    }
+    if (!largest.isNull())
+        return largestGroupIn(largest);
+    // Then between the groups of its own network.
+    const QString own = largestGroupIn(group.network);
+    if (!own.isNull() && held(own) > held(group.name) + 1)
+        return own;
+    return {};
+}
+
+QString ConnectionSlots::largestGroupIn(const QString &network) const
+{
+    // Found on every arrival at the cap: no sorting.
+    QString largest;
+    for (const QString &group : m_groupsIn.value(network)) {
+        if (largest.isNull() || held(group) > held(largest) ||
+            (held(group) == held(largest) && oldest(group) < oldest(largest)))
+            largest = group;
     }
     return largest;
 }
 
-QStringList ConnectionSlots::groupsByShare() const
-{
-    QStringList groups = m_byGroup.keys();
-    std::sort(groups.begin(), groups.end(),
-              [this](const QString &a, const QString &b) { return holdsMore(a, b); });
-    return groups;
-}
-
-void ConnectionSlots::take(HttpConnection *connection, const QString &group)
+void ConnectionSlots::take(HttpConnection *connection, const ClientGroup &group)
 {
     m_holders.insert(connection, {group, ++m_arrivals});
-    m_byGroup[group].insert(m_arrivals, connection);
+    auto &holders = m_byGroup[group.name];
+    if (holders.isEmpty())
+        m_groupsIn[group.network].append(group.name);
+    holders.insert(m_arrivals, connection);
+    ++m_networkHeld[group.network];
 }
 
 void ConnectionSlots::drop(HttpConnection *connection)
 {
     const Holder holder = m_holders.take(connection);
-    auto group = m_byGroup.find(holder.group);
+    auto group = m_byGroup.find(holder.group.name);
     if (group == m_byGroup.end())
         return;
     group->remove(holder.age);
-    if (group->isEmpty())
+    if (group->isEmpty()) {
         m_byGroup.erase(group);
+        auto groups = m_groupsIn.find(holder.group.network);
+        groups->removeOne(holder.group.name);
+        if (groups->isEmpty())
+            m_groupsIn.erase(groups);
+    }
+    if (--m_networkHeld[holder.group.network] <= 0)
+        m_networkHeld.remove(holder.group.network);
 }
 
-HttpConnection *ConnectionSlots::givingWayIn(const QString &group, const QString &newcomerGroup) const
+HttpConnection *ConnectionSlots::givingWayIn(const QString &group, bool evenBusy) const
 {
     const QMap<quint64, HttpConnection *> &holders = *m_byGroup.constFind(group);
     for (HttpConnection *connection : holders) {
         if (connection->mayGiveWay())
             return connection;
     }
-    // A group holding more than one more slot than the newcomer's gives up
-    // its oldest even when every connection of it keeps its pace.
-    return held(group) > held(newcomerGroup) + 1 ? holders.first() : nullptr;
+    return evenBusy ? holders.first() : nullptr;
 }
 
-HttpConnection *ConnectionSlots::givingWayFor(const QString &group) const
+HttpConnection *ConnectionSlots::givingWayFor(const ClientGroup &group) const
 {
-    const int mine = held(group);
-    for (const QString &other : groupsByShare()) {
-        // Past those holding at least as many, an idle connection's group
+    const int mineInNetwork = networkHeld(group.network), mine = held(group.name);
+    for (const QString &network : networksByShare()) {
+        // Past those holding at least as many, an idle connection's network
         // would be left with fewer than the newcomer's.
-        if (held(other) < mine)
+        if (networkHeld(network) < mineInNetwork)
             break;
-        if (HttpConnection *connection = givingWayIn(other, group))
-            return connection;
+        const QStringList groups = groupsByShare(network);
+        if (network != group.network) {
+            const bool owes = networkHeld(network) > mineInNetwork + 1;
+            for (const QString &other : groups) {
+                if (HttpConnection *connection = givingWayIn(other, owes && other == groups.first()))
+                    return connection;
+            }
+            continue;
+        }
+        for (const QString &other : groups) {
+            if (held(other) < mine)
+                break;
+            if (HttpConnection *connection = givingWayIn(other, held(other) > mine + 1))
+                return connection;
+        }
     }
     return nullptr;
 }
 
 qsizetype ConnectionSlots::nextOwed() const
 {
+    const auto share = [this](const Waiter &waiter) {
+        return std::pair(networkHeld(waiter.group.network), held(waiter.group.name));
+    };
     qsizetype next = 0;
     for (qsizetype i = 1; i < m_waiting.size(); ++i) {
-        if (held(m_waiting[i].group) < held(m_waiting[next].group))
+        if (share(m_waiting[i]) < share(m_waiting[next]))
             next = i;
     }
     return next;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -51,19 +50,24 @@ bool SignInThrottle::paced(Account &account, qint64 now) const
     return windowWait(account.failures, m_limits.signInFailuresPerAccount, m_limits.accountWindowMs, now) > 0;
 }
 
-qsizetype SignInThrottle::Account::group(const QString &name)
+qsizetype SignInThrottle::Account::group(const ClientGroup &group)
 {
-    const auto it = groupIndex.constFind(name);
+    const auto it = groupIndex.constFind(group.name);
     if (it != groupIndex.cend())
         return *it;
-    groups.append({name, {}});
-    groupIndex.insert(name, groups.size() - 1);
+    auto network = networkIndex.constFind(group.network);
+    if (network == networkIndex.cend()) {
+        networks.append({group.network, {}, 0});
+        network = networkIndex.insert(group.network, networks.size() - 1);
+    }
+    groups.append({group.name, {}, *network});
+    groupIndex.insert(group.name, groups.size() - 1);
     return groups.size() - 1;
 }
 
-// Runs on every refused try at a paced account, so it stays linear in the
-// peers waiting: an attacker may have thousands of them.
-qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QString &group, qint64 now)
+// Runs on every refused try at a paced account, so it stays near linear in
+// the peers waiting: an attacker may have thousands of them.
+qint64 SignInThrottle::turnWait(Account &account, const QString &key, const ClientGroup &group, qint64 now)
 {
     const qint64 interval = m_limits.accountCheckIntervalMs;
     // A peer that didn't come back when told gives up its place.
@@ -73,60 +77,75 @@ qint64 SignInThrottle::turnWait(Account &account, const QString &key, const QStr
         mineIt = account.waiting.insert(key, {account.checked.value(key, now), now, account.group(group)});
     const Waiter mine = *mineIt;
 
-    // A group waits since its last check or, never checked in the window,
-    // since the first of its waiting peers asked.
-    const qsizetype groupCount = account.groups.size();
-    std::vector<qint64> groupSince(groupCount, std::numeric_limits<qint64>::max());
-    std::vector<qsizetype> first(groupCount + 1, 0);
-    for (const Waiter &w : std::as_const(account.waiting)) {
-        groupSince[w.group] =
-            std::min(groupSince[w.group], account.groups[w.group].checked.value_or(w.since));
-        ++first[w.group + 1];
-    }
-    std::partial_sum(first.begin(), first.end(), first.begin());
+    // A group or a network waits since its last check or, never checked in
+    // the window, since the first of its waiting peers asked.
+    const qsizetype groupCount = account.groups.size(), networkCount = account.networks.size();
+    constexpr qint64 never = std::numeric_limits<qint64>::max();
+    std::vector<qint64> groupSince(groupCount, never), networkSince(networkCount, never);
     struct Place
     {
         qint64 since;
         const QString *key;
         qint64 due;
     };
-    std::vector<Place> places(account.waiting.size()); // by group
-    std::vector<qsizetype> next(first.begin(), first.end() - 1);
-    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it)
-        places[next[it->group]++] = {it->since, &it.key(), it->due};
+    std::vector<std::vector<Place>> byGroup(groupCount);
+    for (auto it = account.waiting.cbegin(); it != account.waiting.cend(); ++it) {
+        const Group &g = account.groups[it->group];
+        groupSince[it->group] = std::min(groupSince[it->group], g.checked.value_or(it->since));
+        networkSince[g.network] =
+            std::min(networkSince[g.network], account.networks[g.network].checked.value_or(it->since));
+        byGroup[it->group].push_back({it->since, &it.key(), it->due});
+    }
     const auto earlier = [](const Place &a, const Place &b) {
         return std::tie(a.since, *a.key) < std::tie(b.since, *b.key);
     };
-    const auto groupBefore = [&](qsizetype a, qsizetype b) {
-        return std::tie(groupSince[a], account.groups[a].name) <
-               std::tie(groupSince[b], account.groups[b].name);
-    };
-
-    // Round by round each group gives its next peer, the groups in that
-    // order. Ahead of this peer are thus the `rank` peers of its own group
-    // that wait longer, the `rank` that wait longest in every other group,
-    // and one more in each group before its own.
-    const Place me{mine.since, &mineIt.key(), mine.due};
-    const auto mineFrom = places.begin() + first[mine.group], mineTo = places.begin() + first[mine.group + 1];
-    const qsizetype rank = std::count_if(mineFrom, mineTo, [&](const Place &p) { return earlier(p, me); });
-    std::vector<qint64> dueAhead;
-    const auto count = [&](const Place &p) {
-        if (p.due + comebackGraceMs >= now)
-            dueAhead.push_back(p.due);
-    };
+    // Each network's turns in order: round by round each of its groups, in
+    // the order they have waited, gives its next peer.
+    std::vector<std::vector<qsizetype>> groupsOf(networkCount);
     for (qsizetype g = 0; g < groupCount; ++g) {
-        const auto from = places.begin() + first[g], to = places.begin() + first[g + 1];
-        if (g == mine.group) {
-            for (auto p = from; p != to; ++p) {
-                if (earlier(*p, me))
-                    count(*p);
-            }
-            continue;
+        if (!byGroup[g].empty()) {
+            std::sort(byGroup[g].begin(), byGroup[g].end(), earlier);
+            groupsOf[account.groups[g].network].push_back(g);
         }
-        const qsizetype ahead = std::min<qsizetype>(to - from, rank + (groupBefore(g, mine.group) ? 1 : 0));
-        if (ahead < to - from)
-            std::nth_element(from, from + ahead, to, earlier);
-        std::for_each(from, from + ahead, count);
+    }
+    std::vector<std::vector<Place>> turns(networkCount);
+    for (qsizetype n = 0; n < networkCount; ++n) {
+        std::vector<qsizetype> &groups = groupsOf[n];
+        std::sort(groups.begin(), groups.end(), [&](qsizetype a, qsizetype b) {
+            return std::tie(groupSince[a], account.groups[a].name) <
+                   std::tie(groupSince[b], account.groups[b].name);
+        });
+        for (size_t round = 0, added = 1; added > 0; ++round) {
+            added = 0;
+            for (const qsizetype g : groups) {
+                if (round < byGroup[g].size()) {
+                    turns[n].push_back(byGroup[g][round]);
+                    ++added;
+                }
+            }
+        }
+    }
+    // Round by round each network gives its next turn, the networks in the
+    // order they have waited. Ahead of this peer are thus the `rank` turns
+    // of its own network before it, the first `rank` of every other
+    // network, and one more of each network before its own.
+    const qsizetype mineNetwork = account.groups[mine.group].network;
+    const std::vector<Place> &own = turns[mineNetwork];
+    const qsizetype rank =
+        std::find_if(own.begin(), own.end(), [&](const Place &p) { return *p.key == mineIt.key(); }) -
+        own.begin();
+    const auto networkBefore = [&](qsizetype a, qsizetype b) {
+        return std::tie(networkSince[a], account.networks[a].name) <
+               std::tie(networkSince[b], account.networks[b].name);
+    };
+    std::vector<qint64> dueAhead;
+    for (qsizetype n = 0; n < networkCount; ++n) {
+        const qsizetype ahead = n == mineNetwork ? rank : rank + (networkBefore(n, mineNetwork) ? 1 : 0);
+        const auto from = turns[n].cbegin();
+        std::for_each(from, from + std::min<qsizetype>(ahead, turns[n].size()), [&](const Place &p) {
+            if (p.due + comebackGraceMs >= now)
+                dueAhead.push_back(p.due);
+        });
     }
     // The turns from the next on go to the peers ahead that are back or
     // due back by then, in the order they were told; a peer ahead that was
@@ -159,7 +178,7 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     forgetOld(now);
     const QString key = peerKey(peer);
     const QString pair = key + u' ' + accountKey(email);
-    const QString group = peerGroup(peer);
+    const ClientGroup group = clientGroup(peer);
     qint64 wait = 0;
     for (const QString &k : {key, pair}) {
         if (const auto it = m_failures.find(k); it != m_failures.end())
@@ -194,7 +213,9 @@ qint64 SignInThrottle::admit(const QHostAddress &peer, const QString &email, qin
     if (!knownPeer) {
         account.lastCheck = now;
         account.checked.insert(key, now);
-        account.groups[account.group(group)].checked = now;
+        Group &checked = account.groups[account.group(group)];
+        checked.checked = now;
+        account.networks[checked.network].checked = now;
     }
     return 0;
 }
@@ -257,9 +278,11 @@ void SignInThrottle::forgetOld(qint64 now)
         it->checked.removeIf([&](QHash<QString, qint64>::iterator checked) {
             return *checked <= now - m_limits.accountWindowMs;
         });
-        for (Group &group : it->groups) {
-            if (group.checked && *group.checked <= now - m_limits.accountWindowMs)
-                group.checked.reset();
+        for (QList<Group> *groups : {&it->groups, &it->networks}) {
+            for (Group &group : *groups) {
+                if (group.checked && *group.checked <= now - m_limits.accountWindowMs)
+                    group.checked.reset();
+            }
         }
         it->waiting.removeIf(
             [&](QHash<QString, Waiter>::iterator waiter) { return waiter->due + interval < now; });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Peer.h"
 #include "ServiceTypes.h"
 
 #include <QHash>
@@ -21,17 +22,19 @@ namespace tessivo::server {
 // with, so a 429 doesn't tell which addresses have accounts. Times are the
 // caller's clock; every worker thread shares one.
 //
-// While an account is paced, its checks go in turn to the groups of peers
-// that asked (peerGroup: an IPv4 /24, an IPv6 /48): the next to the group
-// that has waited longest, since its last check or since it first asked,
-// and within it to the peer that has waited longest. Whoever holds many
-// addresses in a few groups thus gets a few turns, and the owner asking
-// from another group waits about one turn per group asking. A peer told
-// when to come back gets its turn then if it comes within a few seconds,
-// and keeps its place for an interval more; a turn no peer ahead is due
-// for goes to whoever asks. A refused try counts against the peer that
-// made it, so polling for the next free check costs a guesser its own
-// limit.
+// While an account is paced, its checks go in turn to the networks of
+// peers that asked (ClientGroup: an IPv4 /16, an IPv6 /32), within each in
+// turn to its groups (an IPv4 /24, an IPv6 /48), and within each to its
+// peers: the next to the network that has waited longest, since its last
+// check or since it first asked, to its group that has waited longest, and
+// to that group's peer that has waited longest. Whoever holds many
+// addresses in a few networks thus gets a few turns, however many groups
+// they span, and the owner asking from another network waits about one
+// turn per network asking. A peer told when to come back gets its turn
+// then if it comes within a few seconds, and keeps its place for an
+// interval more; a turn no peer ahead is due for goes to whoever asks. A
+// refused try counts against the peer that made it, so polling for the
+// next free check costs a guesser its own limit.
 class SignInThrottle
 {
 public:
@@ -63,10 +66,11 @@ private:
         qint64 due = 0;   // when it was told to come back
         qsizetype group = 0;
     };
-    struct Group
+    struct Group // or a network
     {
         QString name;
         std::optional<qint64> checked; // its last check within the window
+        qsizetype network = 0;         // of a group
     };
     struct Account
     {
@@ -75,15 +79,17 @@ private:
         QHash<QString, qint64> checked; // peer: its last check within the window
         QList<Group> groups;            // each that asked while the account was tracked
         QHash<QString, qsizetype> groupIndex;
+        QList<Group> networks; // likewise
+        QHash<QString, qsizetype> networkIndex;
         QHash<QString, Waiter> waiting; // peers refused while paced
 
-        qsizetype group(const QString &name);
+        qsizetype group(const ClientGroup &group);
     };
 
     bool paced(Account &account, qint64 now) const;
     // Milliseconds until the turn at a paced account of peer `key`, in
     // `group`, 0 when it is now.
-    qint64 turnWait(Account &account, const QString &key, const QString &group, qint64 now);
+    qint64 turnWait(Account &account, const QString &key, const ClientGroup &group, qint64 now);
     void forgetOld(qint64 now);
 
     const ServiceLimits m_limits;

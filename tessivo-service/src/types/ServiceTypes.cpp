@@ -41,8 +41,8 @@ qint64 ServiceLimits::protocolPullPieceBytes()
 
 QStringList ServiceLimits::describe() const
 {
-    const QString overall =
-        maxConnections > 0 ? QString::number(maxConnections) : QStringLiteral("the descriptor limit less 64");
+    const QString overall = maxConnections > 0 ? QString::number(maxConnections)
+                                               : QStringLiteral("the descriptors left once started, less 64");
     return {
         QStringLiteral("Connections: %1 at once, %2 per client (an IPv4 address or IPv6 /64). Slots are "
                        "shared between client groups (an IPv4 /24 or IPv6 /48; behind a trusted proxy, the "

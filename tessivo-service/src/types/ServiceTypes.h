@@ -19,9 +19,10 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 // routes that store images and documents.
 struct ServiceLimits
 {
-    // Open connections at once, overall (0: the descriptor limit less 64)
-    // and per peer. At the overall cap the slots are shared between client
-    // groups (see ConnectionSlots).
+    // Open connections at once, overall (0: the descriptors left once the
+    // service has started, less 64) and per peer. At the overall cap the
+    // slots are shared between networks and client groups (see
+    // ConnectionSlots).
     int maxConnections = 0;
     int maxConnectionsPerPeer = 256;
     // The whole request head must arrive this long after accept (or, on a
