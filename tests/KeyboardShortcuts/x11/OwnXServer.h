@@ -20,8 +20,9 @@
 
 namespace OwnXServer {
 
-// Starts Xvfb on a free display and points DISPLAY at it; the pid, or -1.
-inline pid_t start()
+// Starts Xvfb on a free display with one screen of `screen` (width x
+// height x depth) and points DISPLAY at it; the pid, or -1.
+inline pid_t start(const char *screen = "1280x800x24")
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -32,7 +33,7 @@ inline pid_t start()
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten", "tcp",
                static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -181,9 +182,9 @@ private:
 constexpr uint16_t metaAlt = XCB_MOD_MASK_4 | XCB_MOD_MASK_1;
 
 template <typename Test>
-int run(int argc, char *argv[])
+int run(int argc, char *argv[], const char *screen = "1280x800x24")
 {
-    const pid_t server = start();
+    const pid_t server = start(screen);
     if (server < 0)
         qFatal("Xvfb could not be started");
     int status = 0;
