@@ -135,10 +135,12 @@ void MainWindow::setRoom(const QScreen *screen, const QMargins &margins)
 {
     if (!screen)
         return;
+    const int least = m_content->minimumWidth();
     m_content->setAvailableWidth(screen->availableGeometry().width() - margins.left() - margins.right());
     // The window's own least size follows at once, so that a frame placed
-    // next is not held wider than the screen.
-    if (QLayout *own = layout())
+    // next is not held wider than the screen. Where the room changes
+    // nothing (any screen wide enough), nothing is laid out here.
+    if (QLayout *own = layout(); own && m_content->minimumWidth() != least)
         own->activate();
 }
 
