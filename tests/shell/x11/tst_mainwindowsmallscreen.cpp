@@ -172,7 +172,7 @@ private Q_SLOTS:
         m_services.reset();
         m_store.reset();
         m_panel.reset();
-        OwnXServer::stop(m_windowManager);
+        OwnXServer::stopWindowManager(m_windowManager);
     }
 
     void theWholeFrameLiesOnTheScreen_data()
