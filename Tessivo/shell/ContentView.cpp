@@ -267,10 +267,42 @@ ContentView::ContentView(AppServices &services, QSettings *settings, Options opt
 
 void ContentView::updateMinimumWidth()
 {
+    updateBeside();
     // The sidebar counts at its full width from the moment it starts
     // showing, so the panes never have to squeeze during the animation.
-    const int side = m_sidebarVisible ? sidebarWidth : 0;
+    const int side = m_sidebarBeside && m_sidebarVisible ? sidebarWidth : 0;
     setMinimumWidth(std::max(minimumContentWidth, side + m_detail->minimumSizeHint().width()));
+}
+
+bool ContentView::roomBeside() const
+{
+    return m_availableWidth >= sidebarWidth + m_detail->minimumSizeHint().width();
+}
+
+void ContentView::updateBeside()
+{
+    const bool beside = roomBeside();
+    if (beside == m_sidebarBeside)
+        return;
+    // The room changed with the screen or the panes shown, not at the
+    // user's hand: the sidebar takes its new place at once, closed when it
+    // was open over the pane.
+    m_sidebarBeside = beside;
+    m_sidebarOver = false;
+    m_sidebarAnimation->stop();
+    m_sidebarFraction = sidebarShown() ? 1.0 : 0.0;
+    m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !sidebarShown());
+    m_sidebarPane->setEnabled(sidebarShown());
+    updateToggleHelp();
+    layoutPanes();
+}
+
+void ContentView::setAvailableWidth(int width)
+{
+    if (width == m_availableWidth)
+        return;
+    m_availableWidth = width;
+    updateMinimumWidth();
 }
 
 ContentView::~ContentView()
@@ -311,19 +343,30 @@ CommandPaletteView *ContentView::commandPalette() const
 
 void ContentView::toggleSidebar()
 {
+    if (!m_sidebarBeside) {
+        m_sidebarOver = !m_sidebarOver;
+        animateSidebar();
+        return;
+    }
     m_sidebarVisible = !m_sidebarVisible;
-    m_sidebarAnimation->stop();
-    m_sidebarAnimation->setStartValue(m_sidebarFraction);
-    m_sidebarAnimation->setEndValue(m_sidebarVisible ? 1.0 : 0.0);
-    m_sidebarAnimation->start();
-    // The hidden sidebar takes no clicks from the moment it starts hiding.
-    m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !m_sidebarVisible);
-    m_sidebarPane->setEnabled(m_sidebarVisible);
     m_settings.setSidebarVisible(m_sidebarVisible);
     updateMinimumWidth();
+    animateSidebar();
+    Q_EMIT sidebarVisibleChanged(m_sidebarVisible);
+}
+
+void ContentView::animateSidebar()
+{
+    const bool shown = sidebarShown();
+    m_sidebarAnimation->stop();
+    m_sidebarAnimation->setStartValue(m_sidebarFraction);
+    m_sidebarAnimation->setEndValue(shown ? 1.0 : 0.0);
+    m_sidebarAnimation->start();
+    // The hidden sidebar takes no clicks from the moment it starts hiding.
+    m_sidebarPane->setAttribute(Qt::WA_TransparentForMouseEvents, !shown);
+    m_sidebarPane->setEnabled(shown);
     updateToggleHelp();
     layoutPanes();
-    Q_EMIT sidebarVisibleChanged(m_sidebarVisible);
 }
 
 void ContentView::togglePalette()
@@ -340,8 +383,8 @@ void ContentView::setPaletteOpen(bool open)
         m_focusBeforePalette = window()->focusWidget();
         m_documentBeforePalette = m_store->activeDocumentID();
         if (!m_overlay)
-            m_overlay = new PaletteOverlay(this, m_sidebarVisible, *m_services);
-        m_overlay->prepare(m_sidebarVisible);
+            m_overlay = new PaletteOverlay(this, sidebarShown(), *m_services);
+        m_overlay->prepare(sidebarShown());
         m_overlay->show();
         m_overlay->raise();
         m_overlay->activateWindow();
@@ -380,7 +423,7 @@ void ContentView::updateToggleHelp()
 {
     const QString keys = CommandPaletteView::shortcutText(AppShortcuts::toggleSidebar);
     m_toggle->setToolTip(
-        (m_sidebarVisible ? QStringLiteral("Hide sidebar (") : QStringLiteral("Show sidebar (")) + keys +
+        (sidebarShown() ? QStringLiteral("Hide sidebar (") : QStringLiteral("Show sidebar (")) + keys +
         QStringLiteral(")"));
 }
 
@@ -391,10 +434,18 @@ void ContentView::layoutPanes()
     // The sidebar keeps its full width and slides out past the leading edge.
     m_sidebarContent->setGeometry(side - sidebarWidth, 0, sidebarWidth, height());
     m_sidebarPane->setVisible(side > 0);
-    m_detailPane->setGeometry(side, 0, width() - side, height());
+    // Over the pane, the sidebar lies on the editor's leading part: split
+    // view, the one layout without room beside, starts with the editor,
+    // which is never narrower than the sidebar.
+    const int beside = m_sidebarBeside ? side : 0;
+    m_detailPane->setGeometry(beside, 0, width() - beside, height());
     m_chrome->setGeometry(rect());
-    m_chrome->setPane(m_detailPane->geometry(), 12 * m_sidebarFraction);
+    m_chrome->setPane(m_detailPane->geometry(), m_sidebarBeside ? 12 * m_sidebarFraction : 0);
     m_chrome->raise();
+    // Over the pane it needs a ground of its own.
+    m_sidebarPane->setAutoFillBackground(!m_sidebarBeside);
+    if (!m_sidebarBeside)
+        m_sidebarPane->raise();
     // The window manager draws the window's buttons in its own title bar,
     // so the toggle takes no room of its own: it sits at the end of the
     // sidebar's brand row and, with the sidebar hidden, in the free start of

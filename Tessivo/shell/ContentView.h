@@ -43,15 +43,26 @@ public:
     ContentView(AppServices &services, QSettings *settings, Options options = {}, QWidget *parent = nullptr);
     ~ContentView() override;
 
+    // The user's choice, kept across runs.
     bool sidebarVisible() const { return m_sidebarVisible; }
+    // Whether the sidebar shows: beside the detail pane as the user chose
+    // while there is room for both, else over the pane's leading edge
+    // while the user has opened it there.
+    bool sidebarShown() const { return m_sidebarBeside ? m_sidebarVisible : m_sidebarOver; }
+    bool sidebarBeside() const { return m_sidebarBeside; }
     bool paletteOpen() const { return m_paletteOpen; }
     CommandPaletteView *commandPalette() const;
     QWidget *sidebarPane() const { return m_sidebarPane; }
     QWidget *detailPane() const { return m_detailPane; }
     IconButton *sidebarToggle() const { return m_toggle; }
 
-    // Flips the sidebar (animated) and stores the choice under "sidebarVisible".
+    // Flips the sidebar (animated) and stores the choice under "sidebarVisible";
+    // while there is no room beside the detail pane, opens or closes it over
+    // the pane instead, storing nothing.
     void toggleSidebar();
+    // The widest the view can be where its window is (the screen's free
+    // width less the window manager's borders); unlimited until set.
+    void setAvailableWidth(int width);
     // Opens or closes the command palette.
     void togglePalette();
     void setPaletteOpen(bool open);
@@ -62,7 +73,9 @@ public:
     static constexpr int sidebarWidth = 260;
     // The least the window may be: 760 × 480, wider when the shown sidebar
     // and the detail pane's own minimum (two 320-wide panes in split view)
-    // need more, so that no pane is ever cut or drawn over another.
+    // need more, so that no pane is ever cut or drawn over another. Where
+    // the screen is too narrow for that, the sidebar gives way: it no
+    // longer sits beside the pane, and the least is the pane's own.
     static constexpr int minimumContentWidth = 760;
     static constexpr int minimumContentHeight = 480;
 
@@ -87,6 +100,11 @@ protected:
 private:
     void layoutPanes();
     void updateMinimumWidth();
+    // Whether the sidebar can sit beside the detail pane in the width available.
+    bool roomBeside() const;
+    // The sidebar's place follows the room there is.
+    void updateBeside();
+    void animateSidebar();
     void updateToggleHelp();
     QWidget *makeSidebar();
     QWidget *makeDetail();
@@ -97,6 +115,10 @@ private:
     AppSettings m_settings;
     bool m_sidebarVisible = true;
     bool m_paletteOpen = false;
+    int m_availableWidth = QWIDGETSIZE_MAX;
+    bool m_sidebarBeside = true;
+    // Opened over the detail pane while there is no room beside it.
+    bool m_sidebarOver = false;
     // 1 with the sidebar shown, 0 hidden; animated between.
     qreal m_sidebarFraction = 1.0;
     QVariantAnimation *m_sidebarAnimation;

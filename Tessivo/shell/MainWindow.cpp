@@ -10,6 +10,7 @@
 #include <QDataStream>
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -112,19 +113,41 @@ void MainWindow::restoreFrame()
     if (frame && onSomeScreen(frame->frame) && restoreGeometry(saved)) {
         // Saved on a larger screen, or one since made smaller: Qt brings
         // such a frame back only partly. A frame that fits stays as it was.
-        if (!frame->filling)
-            if (const QScreen *screen = screenOf(frame->frame))
-                placeFrame(WindowFit::fitted(frame->frame, screen->availableGeometry()), frame->frame,
-                           marginsBetween(frame->frame, frame->client));
+        const QScreen *screen = screenOf(frame->frame);
+        m_margins = marginsBetween(frame->frame, frame->client);
+        setRoom(screen, m_margins);
+        if (!frame->filling && screen)
+            placeFrame(WindowFit::fitted(frame->frame, screen->availableGeometry()), frame->frame, m_margins);
         return;
     }
     const QSize size(defaultWidth, defaultHeight);
     // The manager's frame is not known before it has framed the window;
     // fitFramed() fits the window again then.
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        setRoom(screen, {});
         setGeometry(WindowFit::centred(size, {}, screen->availableGeometry()));
-    else
+    } else {
         resize(size);
+    }
+}
+
+void MainWindow::setRoom(const QScreen *screen, const QMargins &margins)
+{
+    if (!screen)
+        return;
+    const int least = m_content->minimumWidth();
+    m_content->setAvailableWidth(screen->availableGeometry().width() - margins.left() - margins.right());
+    // The window's own least size follows at once, so that a frame placed
+    // next is not held wider than the screen. Where the room changes
+    // nothing (any screen wide enough), nothing is laid out here.
+    if (QLayout *own = layout(); own && m_content->minimumWidth() != least)
+        own->activate();
+}
+
+void MainWindow::updateRoom()
+{
+    const QWindow *handle = windowHandle();
+    setRoom(handle ? handle->screen() : screen(), m_margins);
 }
 
 void MainWindow::placeFrame(const QRect &frame, const QRect &current, const QMargins &margins)
@@ -147,6 +170,8 @@ void MainWindow::fitFramed()
         return; // not framed (yet)
     m_fittedFramed = true;
     handle->removeEventFilter(this); // fitted once; later moves are the user's
+    m_margins = margins;
+    updateRoom();
     // Moved or resized since it was placed, by the user or by the manager
     // as it mapped the window: that place stands. Asked of the window
     // system, as this event may have waited while the user moved it.
@@ -189,6 +214,19 @@ void MainWindow::showEvent(QShowEvent *event)
     // window manager would place the window afresh.
     if (QWindow *handle = windowHandle(); handle && !m_fittedFramed)
         handle->installEventFilter(this);
+    // The room follows the window to another screen, and a panel that
+    // comes or goes.
+    if (QWindow *handle = windowHandle(); handle && !std::exchange(m_watchesScreen, true)) {
+        const auto watchScreen = [this](QScreen *screen) {
+            disconnect(m_screenWatch);
+            if (screen)
+                m_screenWatch =
+                    connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::updateRoom);
+            updateRoom();
+        };
+        connect(handle, &QWindow::screenChanged, this, watchScreen);
+        watchScreen(handle->screen());
+    }
     if (!event->spontaneous() && m_hiddenAt) {
         const QPoint place = *std::exchange(m_hiddenAt, std::nullopt);
         if (QWindow *handle = windowHandle())

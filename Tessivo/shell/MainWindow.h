@@ -16,7 +16,9 @@ class AppServices;
 // screen any more, at the default size, centred on the primary screen. Its
 // whole frame, title bar included, lies within the screen's available
 // area: a frame that would not is made smaller and moved in, both when it
-// is restored and once the window manager has framed the window.
+// is restored and once the window manager has framed the window. On a
+// screen too narrow for the sidebar beside the panes, the window is as
+// narrow as the panes alone allow and the sidebar gives way.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -51,6 +53,11 @@ private:
     // around its client area); nothing when they are the same.
     void placeFrame(const QRect &frame, const QRect &current, const QMargins &margins);
     void fitFramed();
+    // Tells the content how wide the window can be on `screen` with the
+    // manager's `margins` around it.
+    void setRoom(const QScreen *screen, const QMargins &margins);
+    // The same where the window is now.
+    void updateRoom();
 
     AppSettings m_settings;
     ContentView *m_content;
@@ -65,4 +72,8 @@ private:
     // The client area the window was given at start, before anyone else
     // could move it.
     QRect m_placed;
+    // The manager's title bar and borders, once known.
+    QMargins m_margins;
+    bool m_watchesScreen = false;
+    QMetaObject::Connection m_screenWatch;
 };

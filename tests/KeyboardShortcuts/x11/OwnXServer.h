@@ -20,8 +20,9 @@
 
 namespace OwnXServer {
 
-// Starts Xvfb on a free display and points DISPLAY at it; the pid, or -1.
-inline pid_t start()
+// Starts Xvfb on a free display with one screen of `screen` (width x
+// height x depth) and points DISPLAY at it; the pid, or -1.
+inline pid_t start(const char *screen = "1280x800x24")
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -32,7 +33,7 @@ inline pid_t start()
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten", "tcp",
                static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -133,6 +134,39 @@ inline pid_t startWindowManager()
     return -1;
 }
 
+// Ends the window manager. openbox notes a SIGTERM and acts on it once its
+// loop wakes; one that came while it was going back to waiting for the X
+// connection would wait for the next event of any kind. Each look sends it
+// one, as managesWindows() does.
+inline void stopWindowManager(pid_t manager)
+{
+    kill(manager, SIGTERM);
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    static constexpr char nudge[] = "_TESSIVO_TEST_NUDGE";
+    xcb_intern_atom_reply_t *atom =
+        xcb_connection_has_error(connection)
+            ? nullptr
+            : xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof nudge - 1, nudge),
+                                    nullptr);
+    const xcb_window_t root = atom ? xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root : 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (waitpid(manager, nullptr, WNOHANG) == 0) {
+        if (!atom || waited.elapsed() > TestWaits::limitMs) {
+            kill(manager, SIGKILL);
+            waitpid(manager, nullptr, 0);
+            break;
+        }
+        const uint32_t value = 1;
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                            &value);
+        xcb_flush(connection);
+        usleep(20000);
+    }
+    free(atom);
+    xcb_disconnect(connection);
+}
+
 // Presses keys as the user would (xdotool's key names), or asks about
 // windows; what it printed.
 inline QString xdotool(const QStringList &arguments)
@@ -181,9 +215,9 @@ private:
 constexpr uint16_t metaAlt = XCB_MOD_MASK_4 | XCB_MOD_MASK_1;
 
 template <typename Test>
-int run(int argc, char *argv[])
+int run(int argc, char *argv[], const char *screen = "1280x800x24")
 {
-    const pid_t server = start();
+    const pid_t server = start(screen);
     if (server < 0)
         qFatal("Xvfb could not be started");
     int status = 0;

@@ -493,6 +493,50 @@ private Q_SLOTS:
         m_services->viewMode()->setMode(ViewMode::split);
     }
 
+    // Where the window can't be wide enough for the sidebar beside the
+    // split's panes, the sidebar gives way: the least width is the panes'
+    // own, and the toggle opens the sidebar over the pane, storing nothing.
+    // With room again (the editor alone, a wider screen) it is back beside.
+    void theSidebarGivesWayWithoutRoomBeside()
+    {
+        m_services->viewMode()->setMode(ViewMode::split);
+        ContentView *view = makeView();
+        QVERIFY(view);
+        QTRY_VERIFY(view->findChild<MarkdownTextView *>());
+        QTRY_VERIFY(view->minimumWidth() >= ContentView::sidebarWidth + 2 * 320);
+        QSignalSpy stored(view, &ContentView::sidebarVisibleChanged);
+        const QString keys = CommandPaletteView::shortcutText(AppShortcuts::toggleSidebar);
+
+        view->setAvailableWidth(798);
+        QVERIFY(!view->sidebarBeside() && view->sidebarVisible() && !view->sidebarShown());
+        QCOMPARE(view->minimumWidth(), 760);
+        view->resize(798, 560);
+        QTRY_COMPARE(view->detailPane()->geometry(), view->rect());
+        QVERIFY(!view->sidebarPane()->isVisible());
+        QCOMPARE(view->sidebarToggle()->toolTip(), QStringLiteral("Show sidebar (%1)").arg(keys));
+
+        QTest::mouseClick(view->sidebarToggle(), Qt::LeftButton);
+        QVERIFY(view->sidebarShown());
+        QTRY_COMPARE(view->sidebarPane()->width(), ContentView::sidebarWidth);
+        QCOMPARE(view->detailPane()->geometry(), view->rect());
+        QCOMPARE(view->sidebarToggle()->toolTip(), QStringLiteral("Hide sidebar (%1)").arg(keys));
+        QCOMPARE(stored.size(), 0);
+
+        m_services->viewMode()->setMode(ViewMode::editor);
+        QTRY_VERIFY(view->sidebarBeside());
+        QTRY_COMPARE(view->detailPane()->x(), ContentView::sidebarWidth);
+        m_services->viewMode()->setMode(ViewMode::split);
+        QTRY_VERIFY(!view->sidebarBeside());
+        QVERIFY(!view->sidebarShown()); // closed, as the room changed
+        QTRY_COMPARE(view->detailPane()->geometry(), view->rect());
+
+        view->setAvailableWidth(QWIDGETSIZE_MAX);
+        QVERIFY(view->sidebarBeside() && view->sidebarShown());
+        QTRY_COMPARE(view->width(), view->minimumWidth());
+        QTRY_COMPARE(view->detailPane()->x(), ContentView::sidebarWidth);
+        QCOMPARE(stored.size(), 0);
+    }
+
     void caretBlinkRepaintsTheCaretAlone()
     {
         // The welcome document in split mode, the caret in the editor.
