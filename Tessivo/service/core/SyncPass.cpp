@@ -8,7 +8,9 @@
 #include "store/RecordIds.h"
 #include "store/ThenWhileAlive.h"
 
+#include <QCoreApplication>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -177,9 +179,11 @@ void SyncPass::mergeAndStep(const SyncPullResponse &reply, MergeHandler next)
             m_store->advanceSyncCursor(cursor);
         }
         (this->*next)(merged);
-    }).onCanceled(this, [this] {
-        // The store went away before the documents landed.
-        finish(End::cancelled);
+    }).onCanceled(QCoreApplication::instance(), [pass = QPointer<SyncPass>(this)] {
+        // The store went away before the documents landed; or the pass
+        // did, and there is nothing to end.
+        if (pass)
+            pass->finish(End::cancelled);
     });
 }
 
