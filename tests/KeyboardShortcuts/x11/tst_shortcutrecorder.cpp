@@ -126,7 +126,7 @@ class TestShortcutRecorder : public QObject
         // As the user would bring it forward (the window manager may refuse
         // an application's own request).
         xdotool({"windowactivate", "--sync", QString::number(m_window->winId())});
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get(), TestWaits::limitMs));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         // The window manager has handed it the keyboard, not only Qt.
         QTRY_COMPARE(xdotool({"getwindowfocus"}), QString::number(m_window->winId()));
         m_other->setFocus();
@@ -259,10 +259,6 @@ private Q_SLOTS:
             QTRY_VERIFY2_WITH_TIMEOUT(m_field->isRecording(), qPrintable(QString::number(round)),
                                       TestWaits::limitMs);
             QCOMPARE(m_registry->shortcut(m_name), std::optional(metaAltK));
-            // Qt counts the window active again on its own request; the next
-            // key reaches it only once the window manager has handed it the
-            // keyboard too.
-            QTRY_COMPARE(xdotool({"getwindowfocus"}), QString::number(m_window->winId()));
         }
     }
 
