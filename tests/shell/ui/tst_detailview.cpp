@@ -375,13 +375,14 @@ void TestDetailView::anotherDocumentsPreviewStartsAtItsTop()
     };
     // Blocks off screen carry estimated heights until drawn: the end moves
     // while the reader goes there, and the reader follows it, a scroll at
-    // each frame, until the end is reached.
+    // each frame, until it has stayed at the end for ten frames running.
     const auto toEnd = [&] {
-        evaluate(page, u"window.holdEnd = true; (function follow() { if (!window.holdEnd) return; "
-                       "window.scrollTo(0, document.scrollingElement.scrollHeight); "
-                       "requestAnimationFrame(follow); })();"_s);
-        QTRY_VERIFY(atEnd());
-        evaluate(page, u"window.holdEnd = false;"_s);
+        evaluate(page, u"window.endFrames = 0; (function follow() { const e = document.scrollingElement; "
+                       "window.endFrames = e.scrollTop >= e.scrollHeight - e.clientHeight - 1 ? "
+                       "window.endFrames + 1 : 0; if (window.endFrames >= 10) return; "
+                       "window.scrollTo(0, e.scrollHeight); requestAnimationFrame(follow); })();"_s);
+        QTRY_COMPARE(evaluate(page, u"window.endFrames"_s).toInt(), 10);
+        QVERIFY(atEnd());
     };
     QTRY_VERIFY_WITH_TIMEOUT(showsEnd(u"First"_s), TestWaits::limitMs);
     toEnd();
