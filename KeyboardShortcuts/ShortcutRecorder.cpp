@@ -113,6 +113,7 @@ void ShortcutRecorder::focusInEvent(QFocusEvent *event)
     // Asked for after an alert: the focus may arrive only when the window
     // manager has made the window active again, tagged as that activation.
     if (std::exchange(m_resumeRecording, false)) {
+        m_resumedBeforeWindowManager = event->reason() != Qt::ActiveWindowFocusReason;
         startRecording();
         return;
     }
@@ -135,8 +136,16 @@ void ShortcutRecorder::focusInEvent(QFocusEvent *event)
 
 void ShortcutRecorder::focusOutEvent(QFocusEvent *event)
 {
+    const bool windowManagerPending =
+        std::exchange(m_resumedBeforeWindowManager, false) && event->reason() == Qt::ActiveWindowFocusReason;
     endRecording();
     QLineEdit::focusOutEvent(event);
+    if (windowManagerPending) {
+        // The window lost the keyboard between Qt's activation after the
+        // alert and the window manager's: recording resumes when it is back.
+        m_resumeRecording = true;
+        return;
+    }
     if (event->reason() == Qt::ActiveWindowFocusReason)
         clearFocus();
 }
@@ -218,6 +227,7 @@ bool ShortcutRecorder::handleEvent(QEvent *event)
 
 bool ShortcutRecorder::handleKeyPress(QKeyEvent *event)
 {
+    m_resumedBeforeWindowManager = false; // the keyboard is the window's
     const RecorderDecision decision =
         decideRecorderKeyPress(static_cast<int>(event->nativeScanCode()), event->key(), event->modifiers());
     switch (decision.action) {
@@ -294,6 +304,7 @@ void ShortcutRecorder::textWasChanged(const QString &text)
 void ShortcutRecorder::giveUpFocus()
 {
     m_resumeRecording = false;
+    m_resumedBeforeWindowManager = false;
     endRecording();
     clearFocus();
 }

@@ -64,6 +64,10 @@ private:
     bool m_settingText = false;
     // The next focus-in starts recording whatever its reason.
     bool m_resumeRecording = false;
+    // Recording resumed after an alert on Qt's own activation of the
+    // window; the window manager's may still come, by way of a moment
+    // without the keyboard.
+    bool m_resumedBeforeWindowManager = false;
 };
 
 } // namespace KeyboardShortcuts

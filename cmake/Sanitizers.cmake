@@ -15,3 +15,15 @@ if(TESSIVO_FUZZ)
   endif()
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
+
+# Assertions, Qt's (Q_ASSERT) and ours (assert), in an optimised build too.
+# CMake's release flags carry -DNDEBUG and Qt's targets add QT_NO_DEBUG to
+# every configuration but Debug; the sanitizer job keeps both kinds, so a
+# broken precondition stops the test that reaches it.
+option(TESSIVO_ASSERTS "Keep assert() and Q_ASSERT in every build type" OFF)
+if(TESSIVO_ASSERTS)
+  foreach(config RELEASE RELWITHDEBINFO MINSIZEREL)
+    string(REGEX REPLACE "(^| )-DNDEBUG( |$)" " " CMAKE_CXX_FLAGS_${config} "${CMAKE_CXX_FLAGS_${config}}")
+  endforeach()
+  add_compile_definitions(QT_FORCE_ASSERTS)
+endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The sanitizer job: builds the headless code with clang, AddressSanitizer
-# and UndefinedBehaviorSanitizer (any report is fatal) into ./build-sanitize
+# and UndefinedBehaviorSanitizer (any report is fatal) and with assertions,
+# ours and Qt's, kept in, into ./build-sanitize
 # (or $TESSIVO_SANITIZE_BUILD_DIR), runs every headless test and the
 # editor's window tests there, then runs each fuzz target for $TESSIVO_FUZZ_SECONDS seconds (30) from its seed
 # corpus, as many at once as there are cores. A crashing input is kept in
@@ -12,7 +13,7 @@ seconds=${TESSIVO_FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTESSIVO_FUZZ=ON -DTESSIVO_WERROR=ON >/dev/null
+  -DTESSIVO_FUZZ=ON -DTESSIVO_ASSERTS=ON -DTESSIVO_WERROR=ON >/dev/null
 
 # The headless tests (every tst_*.cpp outside a ui/ folder), the fuzzers,
 # and the editor's window tests: its views are torn down with callbacks and

@@ -2,6 +2,7 @@
 
 #include "protocol/Rules.h"
 #include "service/core/PictureFetch.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -59,11 +60,12 @@ void MediaTileImages::fetch(const QString &url)
             Q_EMIT changed(url);
             return;
         }
-        QtConcurrent::run(decode, reply->readAll(), m_maxSize).then(this, [this, url](const QImage &picture) {
-            Entry &entry = m_entries[url];
-            entry.state = picture.isNull() ? State::failed : State::loaded;
-            entry.picture = picture;
-            Q_EMIT changed(url);
-        });
+        thenWhileAlive(QtConcurrent::run(decode, reply->readAll(), m_maxSize), this,
+                       [this, url](const QImage &picture) {
+                           Entry &entry = m_entries[url];
+                           entry.state = picture.isNull() ? State::failed : State::loaded;
+                           entry.picture = picture;
+                           Q_EMIT changed(url);
+                       });
     });
 }

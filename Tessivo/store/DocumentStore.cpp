@@ -8,6 +8,7 @@
 #include "store/RecordIds.h"
 #include "store/RecordLists.h"
 #include "store/SaveScheduler.h"
+#include "store/ThenWhileAlive.h"
 #include "store/WelcomeText.h"
 
 #include <QDateTime>
@@ -144,7 +145,8 @@ QFuture<void> DocumentStore::load()
     // call, and the caller could not tell a running load from a done one.
     auto promise = std::make_shared<QPromise<LoadMerge::Read>>();
     m_reading = promise->future();
-    m_loadFuture = m_reading.then(this, [this](LoadMerge::Read read) { applyLoad(std::move(read)); });
+    m_loadFuture =
+        thenWhileAlive(m_reading, this, [this](LoadMerge::Read read) { applyLoad(std::move(read)); });
     promise->start();
     QThreadPool::globalInstance()->start([promise, base = m_saves->baseDirectory()] {
         promise->addResult(LoadMerge::readFrom(base));

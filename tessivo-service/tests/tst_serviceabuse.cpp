@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpSocket>
+#include <QTimer>
 
 using namespace servicetest;
 using namespace Qt::StringLiterals;
@@ -43,6 +44,7 @@ Response fromPeer(Fixture &f, const QString &peer, const QByteArray &method, con
     QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { received += socket.readAll(); });
     QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(TestWaits::limitMs, &loop, &QEventLoop::quit);
     loop.exec();
     received += socket.readAll();
     Response response;
@@ -72,7 +74,7 @@ std::unique_ptr<QTcpSocket> postFrom(Fixture &f, const QString &peer, const QByt
     auto socket = std::make_unique<QTcpSocket>();
     socket->bind(QHostAddress(peer));
     socket->connectToHost(QHostAddress::LocalHost, f.server->port());
-    if (!socket->waitForConnected(5000))
+    if (!socket->waitForConnected(TestWaits::limitMs))
         return socket;
     socket->write("POST /api/v1/auth/native-signin HTTP/1.1\r\nHost: localhost\r\n"
                   "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
@@ -139,7 +141,7 @@ QString runService(QProcess &service, const QString &database, const QStringList
     service.setProgram(servicePath);
     service.setArguments(QStringList{"--listen", "127.0.0.1:0", "--database", database} + extra);
     service.start();
-    if (!service.waitForReadyRead(20000))
+    if (!service.waitForReadyRead(TestWaits::limitMs))
         return {};
     return QRegularExpression(u"http://127\\.0\\.0\\.1:\\d+"_s)
         .match(QString::fromLatin1(service.readAllStandardOutput()))
@@ -441,8 +443,9 @@ private slots:
         }
         QList<int> statuses;
         for (auto &socket : signUps) {
-            QTRY_VERIFY_WITH_TIMEOUT(statusOf(*socket) != 0, 30000);
-            QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(statusOf(*socket) != 0, TestWaits::limitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState,
+                                     TestWaits::limitMs);
             const QByteArray reply = socket->readAll();
             statuses.append(reply.mid(9, 3).toInt());
             if (statuses.last() != 303)
@@ -476,19 +479,19 @@ private slots:
         for (int i = 0; i < 10; ++i)
             flood.push_back(postFrom(f, u"127.0.0.2"_s,
                                      "provider=github&mode=signin&email=ann%40example.com&password=guess"));
-        QTRY_COMPARE_WITH_TIMEOUT(signIns(), 10, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(signIns(), 10, TestWaits::limitMs);
         const auto honest = postFrom(
             f, u"127.0.0.3"_s, "provider=github&mode=signin&email=bo%40example.com&password=bo%27s+password");
-        QTRY_COMPARE_WITH_TIMEOUT(signIns(), 11, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(signIns(), 11, TestWaits::limitMs);
         while (f.hooks().releaseHeldRequest()) {
         }
-        QTRY_VERIFY_WITH_TIMEOUT(statusOf(*honest) != 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(statusOf(*honest) != 0, TestWaits::limitMs);
         QCOMPARE(statusOf(*honest), 303);
         const auto done =
             std::count_if(flood.begin(), flood.end(), [](auto &s) { return statusOf(*s) != 0; });
         QVERIFY2(done <= 4, qPrintable(u"%1 of the flood answered first"_s.arg(done)));
         for (auto &socket : flood)
-            QTRY_COMPARE_WITH_TIMEOUT(statusOf(*socket), 401, 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(statusOf(*socket), 401, TestWaits::limitMs);
     }
 
     // Guesses checked at the same time on several workers still stop at the
@@ -508,7 +511,7 @@ private slots:
             auto &socket = guessers.emplace_back(std::make_unique<QTcpSocket>());
             socket->bind(QHostAddress(u"127.0.0.2"_s));
             socket->connectToHost(QHostAddress::LocalHost, f.server->port());
-            QVERIFY(socket->waitForConnected(5000));
+            QVERIFY(socket->waitForConnected(TestWaits::limitMs));
         }
         for (auto &socket : guessers)
             socket->write(request);
@@ -516,7 +519,7 @@ private slots:
         for (auto &socket : guessers) {
             QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState ||
                                          socket->bytesAvailable() >= 12,
-                                     30000);
+                                     TestWaits::limitMs);
             statuses.append(socket->peek(12).mid(9, 3).toInt());
         }
         QCOMPARE(statuses.count(401), 10);
@@ -612,7 +615,7 @@ private slots:
         QProcess missing;
         missing.start(servicePath,
                       {"--database", database, "--listen", "127.0.0.1:0", "--admin", "Chief@X.test"});
-        QVERIFY(missing.waitForFinished(20000));
+        QVERIFY(missing.waitForFinished(TestWaits::limitMs));
         QCOMPARE(missing.exitCode(), 2);
         QVERIFY(missing.readAllStandardError().contains(
             "No account chief@x.test: create it with tessivo-service --create-admin chief@x.test"));
@@ -621,21 +624,21 @@ private slots:
         create.start(servicePath, {"--database", database, "--create-admin", "Chief@X.test"});
         create.write("long enough\n");
         create.closeWriteChannel();
-        QVERIFY(create.waitForFinished(20000));
+        QVERIFY(create.waitForFinished(TestWaits::limitMs));
         QCOMPARE(create.exitCode(), 0);
 
         QProcess again;
         again.start(servicePath, {"--database", database, "--create-admin", "chief@x.test"});
         again.write("another one\n");
         again.closeWriteChannel();
-        QVERIFY(again.waitForFinished(20000));
+        QVERIFY(again.waitForFinished(TestWaits::limitMs));
         QCOMPARE(again.exitCode(), 1);
         QVERIFY(again.readAllStandardError().contains("already exists"));
 
         QProcess service;
         QVERIFY(!runService(service, database, {"--admin", "CHIEF@x.test"}).isEmpty());
         service.kill();
-        service.waitForFinished();
+        service.waitForFinished(TestWaits::limitMs);
 
         ServerOptions options;
         options.database = database;
@@ -809,7 +812,7 @@ private slots:
         QProcess check;
         check.start(u"/usr/bin/python3"_s,
                     QStringList{QStringLiteral(TESSIVO_TEST_DATA_DIR "/inert_check.py")} + files);
-        QVERIFY(check.waitForFinished(60000));
+        QVERIFY(check.waitForFinished(TestWaits::limitMs));
         const QByteArray problems = check.readAllStandardOutput() + check.readAllStandardError();
         QVERIFY2(check.exitCode() == 0, problems.constData());
         for (const Response &r : std::as_const(replies)) {
@@ -1341,13 +1344,13 @@ private slots:
                        "AND datname = current_database()"_s);
                 return q.next() ? qsizetype(q.value(0).toInt()) : -1;
             };
-            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 8, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(waiting(), 8, TestWaits::limitMs);
             release.dismiss();
             QVERIFY(held.exec(u"ROLLBACK"_s));
 
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::all_of(replies.begin(), replies.end(), [](QNetworkReply *r) { return r->isFinished(); }),
-                20000);
+                TestWaits::limitMs);
             QList<int> statuses;
             for (QNetworkReply *reply : replies) {
                 statuses << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -1417,7 +1420,7 @@ private slots:
 
         QProcess unreadable;
         unreadable.start(servicePath, {"--database", database, "--listen", "127.0.0.1:0", "--quota", "lots"});
-        QVERIFY(unreadable.waitForFinished(20000));
+        QVERIFY(unreadable.waitForFinished(TestWaits::limitMs));
         QCOMPARE(unreadable.exitCode(), 2);
         QVERIFY(unreadable.readAllStandardError().contains("--quota wants a size"));
 
@@ -1429,7 +1432,7 @@ private slots:
         QCOMPARE(uploadImage(network, base, token, 1024 - 14 + 1).status, 413);
         QCOMPARE(uploadImage(network, base, token, 1024 - 14).status, 201);
         service.kill();
-        service.waitForFinished();
+        service.waitForFinished(TestWaits::limitMs);
     }
 
     // Two service processes on one database: writers wait for each other
@@ -1533,13 +1536,14 @@ private:
         for (int client = 0; client < pushers; ++client)
             push(client);
         pull();
-        run.ran = QTest::qWaitFor([&] { return running == 0; }, 120000);
+        // Each of the 240 pushes is a wait of its own; two limits for them all.
+        run.ran = QTest::qWaitFor([&] { return running == 0; }, 2 * TestWaits::limitMs);
         pulling = false;
-        run.ran = QTest::qWaitFor([&] { return idle; }, 10000) && run.ran;
+        run.ran = QTest::qWaitFor([&] { return idle; }, TestWaits::limitMs) && run.ran;
         one.kill();
         two.kill();
-        one.waitForFinished();
-        two.waitForFinished();
+        one.waitForFinished(TestWaits::limitMs);
+        two.waitForFinished(TestWaits::limitMs);
         return run;
     }
 };

@@ -61,14 +61,14 @@ private slots:
             {u"-e"_s, m_dir.filePath(u"error.log"_s), u"-p"_s, m_dir.path(), u"-c"_s, config.fileName()});
         m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
         m_nginx.start();
-        QVERIFY(m_nginx.waitForStarted());
+        QVERIFY(m_nginx.waitForStarted(TestWaits::limitMs));
         QTRY_VERIFY_WITH_TIMEOUT(call("GET", u"/"_s).status == 200, TestWaits::limitMs);
     }
 
     void cleanup()
     {
         m_nginx.terminate();
-        m_nginx.waitForFinished(5000);
+        m_nginx.waitForFinished(TestWaits::limitMs);
         m_service.reset();
     }
 
@@ -152,7 +152,10 @@ private slots:
                 "\r\ncontent-type: application/x-www-form-urlencoded\r\ncontent-length: " +
                 QByteArray::number(form.size()) + "\r\n\r\n" + form);
             QByteArray reply;
-            QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll(), reply.size() >= 12), TestWaits::limitMs);
+            {
+                const Reading reading(&socket, &reply);
+                QTRY_VERIFY(reply.size() >= 12);
+            }
             statuses.append(reply.mid(9, 3).toInt());
         }
         QCOMPARE(statuses, QList<int>(10, 401) << 429);

@@ -36,7 +36,7 @@ public:
     {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
-            m_process.waitForFinished();
+            m_process.waitForFinished(TestWaits::limitMs);
         }
     }
 
@@ -149,7 +149,7 @@ private Q_SLOTS:
             process->terminate();
             if (!process->waitForFinished(TestWaits::limitMs))
                 process->kill();
-            process->waitForFinished();
+            process->waitForFinished(TestWaits::limitMs);
         }
         m_dir.reset();
     }

@@ -331,7 +331,7 @@ private Q_SLOTS:
         pass.setPullLimitForTesting(1000);
         QSignalSpy finished(&pass, &SyncPass::finished);
         pass.start();
-        QVERIFY(finished.wait());
+        QVERIFY(finished.wait(TestWaits::limitMs));
         QCOMPARE(pass.end(), SyncPass::End::failed);
         QCOMPARE(pass.message(), tooLargeMessage());
     }

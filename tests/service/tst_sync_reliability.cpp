@@ -85,7 +85,7 @@ private Q_SLOTS:
             otherEdit.stop();
             QVERIFY2(child.state() != QProcess::NotRunning, child.readAllStandardError().constData());
             child.kill();
-            child.waitForFinished();
+            child.waitForFinished(TestWaits::limitMs);
             if (other.engine->isRunning()) {
                 QSignalSpy running(other.engine.get(), &SyncEngine::runningChanged);
                 QVERIFY(running.wait(TestWaits::limitMs));

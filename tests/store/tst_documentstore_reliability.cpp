@@ -55,7 +55,8 @@ bool run(const QString &program, const QStringList &arguments)
 {
     QProcess p;
     p.start(program, arguments);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return p.waitForFinished(TestWaits::limitMs) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
 }
 
 // Undoes a mount when the test ends, whatever happens.

@@ -3,6 +3,7 @@
 #include "editor/core/ImageTypes.h"
 #include "publishing/core/ImageLibrary.h"
 #include "store/CappedFileRead.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -39,20 +40,20 @@ void MediaUploadBatch::next()
     const QString name = url.fileName();
     Q_EMIT fileStarted(int(m_position), int(m_files.size()), name);
     const QString path = url.toLocalFile();
-    QtConcurrent::run([path] {
-        return CappedFileRead::read(path, ImageLibrary::maxUploadBytes);
-    }).then(this, [this, url, name](const CappedFileRead &read) {
-        if (read.status == CappedFileRead::Status::tooLarge)
-            return fail(ImageLibrary::tooLargeError().message);
-        if (!read.ok())
-            return fail(genericFailureMessage());
-        m_library->upload(read.data, name, ImageTypes::mimeType(url.path()), m_documentID)
-            .then(this, [this](const APIResult<ImageAsset> &result) {
-                if (!result)
-                    return fail(result.failure().userText(genericFailureMessage()));
-                next();
-            });
-    });
+    thenWhileAlive(
+        QtConcurrent::run([path] { return CappedFileRead::read(path, ImageLibrary::maxUploadBytes); }), this,
+        [this, url, name](const CappedFileRead &read) {
+            if (read.status == CappedFileRead::Status::tooLarge)
+                return fail(ImageLibrary::tooLargeError().message);
+            if (!read.ok())
+                return fail(genericFailureMessage());
+            thenWhileAlive(m_library->upload(read.data, name, ImageTypes::mimeType(url.path()), m_documentID),
+                           this, [this](const APIResult<ImageAsset> &result) {
+                               if (!result)
+                                   return fail(result.failure().userText(genericFailureMessage()));
+                               next();
+                           });
+        });
 }
 
 void MediaUploadBatch::fail(const QString &message)

@@ -6,6 +6,7 @@
 #include "store/Document.h"
 #include "store/DocumentStore.h"
 #include "store/FrontmatterParser.h"
+#include "store/ThenWhileAlive.h"
 
 using namespace Qt::StringLiterals;
 
@@ -122,17 +123,17 @@ QFuture<APIResult<QString>> PublishService::update(const Document &document, con
     }
     DocumentStore *store = m_store;
     const QString id = document.id;
-    return reply.then(store,
-                      [store, id, slug](const APIResult<PublishResponse> &result) -> APIResult<QString> {
-                          if (result)
-                              return slug;
-                          if (!isAPIStatus(result.failure(), {403, 404}))
-                              return result.failure();
-                          store->setPublishedSlug(std::nullopt, id);
-                          APIError error = result.failure().apiError();
-                          error.message = linkLostMessage();
-                          return error;
-                      });
+    return thenWhileAlive(reply, store,
+                          [store, id, slug](const APIResult<PublishResponse> &result) -> APIResult<QString> {
+                              if (result)
+                                  return slug;
+                              if (!isAPIStatus(result.failure(), {403, 404}))
+                                  return result.failure();
+                              store->setPublishedSlug(std::nullopt, id);
+                              APIError error = result.failure().apiError();
+                              error.message = linkLostMessage();
+                              return error;
+                          });
 }
 
 QFuture<APIResult<QString>> PublishService::unpublish(const QString &documentID, const QString &slug) const
@@ -145,10 +146,11 @@ QFuture<APIResult<QString>> PublishService::unpublish(const QString &documentID,
         reply = QtFuture::makeReadyFuture(APIResult<APIReply>(notFound()));
     }
     DocumentStore *store = m_store;
-    return reply.then(store, [store, documentID](const APIResult<APIReply> &result) -> APIResult<QString> {
-        if (!result && !isAPIStatus(result.failure(), {404}))
-            return result.failure();
-        store->setPublishedSlug(std::nullopt, documentID);
-        return QString();
-    });
+    return thenWhileAlive(reply, store,
+                          [store, documentID](const APIResult<APIReply> &result) -> APIResult<QString> {
+                              if (!result && !isAPIStatus(result.failure(), {404}))
+                                  return result.failure();
+                              store->setPublishedSlug(std::nullopt, documentID);
+                              return QString();
+                          });
 }

@@ -5,6 +5,7 @@
 #include "publishing/core/PublishToast.h"
 #include "store/DocumentStore.h"
 #include "store/SaveClock.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QPointer>
 
@@ -116,26 +117,24 @@ void PublishSheetModel::publishOrUpdate()
     const QPointer<AppNotifications> notifications(m_notifications);
     if (const std::optional<QString> current = slug()) {
         const QUrl link = service.publicLink(*current);
-        run(service.update(*document, *current)
-                .then(m_store,
-                      [link, notifications](const APIResult<QString> &result) {
-                          if (result && notifications)
-                              PublishToast::post(notifications, u"Changes published"_s, link);
-                          return result;
-                      }),
+        run(thenWhileAlive(service.update(*document, *current), m_store,
+                           [link, notifications](const APIResult<QString> &result) {
+                               if (result && notifications)
+                                   PublishToast::post(notifications, u"Changes published"_s, link);
+                               return result;
+                           }),
             true);
         return;
     }
     const std::optional<QString> requested =
         m_customSlug.isEmpty() ? std::nullopt : std::optional<QString>(m_customSlug);
-    run(service.publish(*document, requested)
-            .then(m_store,
-                  [service, notifications](const APIResult<QString> &result) {
-                      if (result && notifications)
-                          PublishToast::post(notifications, u"Article published"_s,
-                                             service.publicLink(result.value()));
-                      return result;
-                  }),
+    run(thenWhileAlive(service.publish(*document, requested), m_store,
+                       [service, notifications](const APIResult<QString> &result) {
+                           if (result && notifications)
+                               PublishToast::post(notifications, u"Article published"_s,
+                                                  service.publicLink(result.value()));
+                           return result;
+                       }),
         true);
 }
 
@@ -152,7 +151,7 @@ void PublishSheetModel::run(QFuture<APIResult<QString>> action, bool dismissOnSu
     m_busy = true;
     m_error.reset();
     Q_EMIT changed();
-    action.then(this, [this, dismissOnSuccess](const APIResult<QString> &result) {
+    thenWhileAlive(action, this, [this, dismissOnSuccess](const APIResult<QString> &result) {
         m_busy = false;
         if (!result)
             m_error = result.failure().userText();

@@ -2,6 +2,7 @@
 
 #include "service/core/APIError.h"
 #include "service/core/APIResult.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -61,12 +62,12 @@ public:
     {}
 
     QFuture<APIResult<T>> future() const { return m_future; }
-    // Runs `f(APIResult<T>)` on `context`'s thread unless `context` is gone.
+    // Runs `f(APIResult<T>)` on `context`'s thread unless `context` is gone;
+    // the future it returns is then cancelled.
     template <typename F>
     auto then(QObject *context, F &&f) const
     {
-        QFuture<APIResult<T>> future = m_future;
-        return future.then(context, std::forward<F>(f));
+        return thenWhileAlive(m_future, context, std::forward<F>(f));
     }
     // Ends the transfer if it still runs. The future then holds
     // APIFailure::cancelled(), as an aborted stream reports; it is set

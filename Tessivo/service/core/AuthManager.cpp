@@ -4,6 +4,7 @@
 #include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "store/DocumentStore.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QNetworkRequest>
 #include <QPromise>
@@ -133,7 +134,7 @@ QFuture<void> AuthManager::refreshSession(bool force)
         m_heldCheck = HeldCheck{force, startedPromise()};
         m_session->whenSettled(this, [this] {
             const HeldCheck held = *std::exchange(m_heldCheck, std::nullopt);
-            checkSession(held.force).then(this, [done = held.done] { done->finish(); });
+            thenWhileAlive(checkSession(held.force), this, [done = held.done] { done->finish(); });
         });
     }
     m_heldCheck->force = m_heldCheck->force || force;
@@ -169,7 +170,7 @@ QFuture<void> AuthManager::checkSession(bool force)
                 done->finish();
                 return;
             }
-            refreshMe().then(this, [done] { done->finish(); });
+            thenWhileAlive(refreshMe(), this, [done] { done->finish(); });
         });
     return done->future();
 }

@@ -4,6 +4,7 @@
 #include "protocol/Rules.h"
 #include "service/core/APIClient.h"
 #include "service/core/Session.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -210,7 +211,7 @@ void BrowserSignIn::exchange(const QString &ott, const Promise &done)
             if (token != m_session->token() || !m_session->isCurrent(token))
                 m_session->begin(token);
             QFuture<void> after = m_afterSession ? m_afterSession() : QtFuture::makeReadyFuture();
-            after.then(this, [this, done] {
+            thenWhileAlive(after, this, [this, done] {
                 setSigningIn(false);
                 if (m_session && m_session->hasToken())
                     Q_EMIT signedIn();

@@ -5,6 +5,7 @@
 #include "service/core/SyncPass.h"
 #include "store/DocumentStore.h"
 #include "store/SaveClock.h"
+#include "store/ThenWhileAlive.h"
 
 #include <QPromise>
 #include <QTimer>
@@ -77,7 +78,7 @@ void SyncEngine::debounceWoke()
     if (m_pass && m_pass != before) {
         debounce->pass = m_pass;
     }
-    done.then(this, [debounce] {
+    thenWhileAlive(done, this, [debounce] {
         if (debounce->state == Debounce::running) {
             debounce->state = Debounce::ended;
         }
@@ -97,7 +98,7 @@ QFuture<void> SyncEngine::sync()
             m_heldSync->start();
             m_auth->session()->whenSettled(this, [this] {
                 const std::shared_ptr<QPromise<void>> held = std::exchange(m_heldSync, nullptr);
-                sync().then(this, [held] { held->finish(); });
+                thenWhileAlive(sync(), this, [held] { held->finish(); });
             });
         }
         return m_heldSync->future();

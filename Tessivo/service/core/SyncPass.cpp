@@ -6,8 +6,11 @@
 #include "service/core/PullReplyReader.h"
 #include "store/DocumentStore.h"
 #include "store/RecordIds.h"
+#include "store/ThenWhileAlive.h"
 
+#include <QCoreApplication>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -139,15 +142,14 @@ void SyncPass::pull(PullHandler next)
             fail(reply.failure());
             return;
         }
-        QtConcurrent::run([body = reply->body] {
-            return PullReplyReader::decode(body);
-        }).then(this, [this, next](const APIResult<SyncPullResponse> &decoded) {
-            if (!decoded) {
-                fail(decoded.failure());
-                return;
-            }
-            (this->*next)(decoded.value());
-        });
+        thenWhileAlive(QtConcurrent::run([body = reply->body] { return PullReplyReader::decode(body); }),
+                       this, [this, next](const APIResult<SyncPullResponse> &decoded) {
+                           if (!decoded) {
+                               fail(decoded.failure());
+                               return;
+                           }
+                           (this->*next)(decoded.value());
+                       });
     });
 }
 
@@ -169,21 +171,20 @@ void SyncPass::mergeAndStep(const SyncPullResponse &reply, MergeHandler next)
     // later pull would bring them back.
     const qint64 cursor = highestServerStamp(pulledCollections, highestServerStamp(reply.documents, 0));
     QFuture<void> written = pending.written;
-    written
-        .then(this,
-              [this, cursor, next, merged = pending.result] {
-                  // Another account signed in while this pass was out: what
-                  // it pulled was asked for with the other account's cursor,
-                  // and must not move the new account's.
-                  if (m_store->syncCursorEpoch() == m_cursorEpoch) {
-                      m_store->advanceSyncCursor(cursor);
-                  }
-                  (this->*next)(merged);
-              })
-        .onCanceled(this, [this] {
-            // The store went away before the documents landed.
-            finish(End::cancelled);
-        });
+    thenWhileAlive(written, this, [this, cursor, next, merged = pending.result] {
+        // Another account signed in while this pass was out: what
+        // it pulled was asked for with the other account's cursor,
+        // and must not move the new account's.
+        if (m_store->syncCursorEpoch() == m_cursorEpoch) {
+            m_store->advanceSyncCursor(cursor);
+        }
+        (this->*next)(merged);
+    }).onCanceled(QCoreApplication::instance(), [pass = QPointer<SyncPass>(this)] {
+        // The store went away before the documents landed; or the pass
+        // did, and there is nothing to end.
+        if (pass)
+            pass->finish(End::cancelled);
+    });
 }
 
 void SyncPass::afterFirstPull(const SyncPullResponse &reply)

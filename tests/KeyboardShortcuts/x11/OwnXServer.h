@@ -123,7 +123,7 @@ inline pid_t startWindowManager()
     for (int i = 0; i < 200 && !announced; ++i) {
         QProcess xprop;
         xprop.start(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"});
-        xprop.waitForFinished(5000);
+        xprop.waitForFinished(TestWaits::limitMs);
         announced = xprop.readAllStandardOutput().contains("window id");
         if (!announced)
             usleep(50000);

@@ -66,7 +66,7 @@ private Q_SLOTS:
         m_app.setProcessEnvironment(env);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app.start(binary(), {});
-        QVERIFY(m_app.waitForStarted());
+        QVERIFY(m_app.waitForStarted(TestWaits::limitMs));
         QTRY_VERIFY_WITH_TIMEOUT(documentCount() > 0 && windowVisible(), TestWaits::limitMs);
         // Registered at launch: another program cannot have them now.
         OwnXServer::OtherClient other;
@@ -94,7 +94,7 @@ private Q_SLOTS:
         other.resize(300, 200);
         other.show();
         other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(QTest::qWaitForWindowActive(&other, TestWaits::limitMs));
         const int before = documentCount();
         xdotool({"key", "super+alt+n"});
         QTRY_COMPARE_WITH_TIMEOUT(documentCount(), before + 1, TestWaits::limitMs);
@@ -114,7 +114,7 @@ private Q_SLOTS:
     {
         if (m_app.state() != QProcess::NotRunning) {
             m_app.kill();
-            m_app.waitForFinished();
+            m_app.waitForFinished(TestWaits::limitMs);
         }
         if (m_windowManager > 0)
             OwnXServer::stop(m_windowManager);

@@ -53,7 +53,7 @@ private Q_SLOTS:
         m_services = offlineServices(m_store.get());
         m_window = std::make_unique<MainWindow>(*m_services);
         m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 30000));
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), TestWaits::limitMs));
         QTRY_VERIFY(m_store->isLoaded());
         m_store->createDocument(std::nullopt,
                                 QStringLiteral("# A title\n\n") + QString(40, QLatin1Char('w')));

@@ -191,7 +191,7 @@ private Q_SLOTS:
         auto *field = new ShortcutRecorder(m_registry.get(), name, &window);
         window.show();
         window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(QTest::qWaitForWindowActive(&window, TestWaits::limitMs));
         QVERIFY(!field->isRecording()); // activation alone does not record
         QTest::mouseClick(field, Qt::LeftButton);
         QTRY_VERIFY(field->isRecording());

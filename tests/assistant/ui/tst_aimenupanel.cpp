@@ -90,7 +90,7 @@ private Q_SLOTS:
         m_menu = std::make_unique<AIMenuPanel>(nullptr, m_assistant.get(), [this] { ++m_unauthorized; });
         m_window->show();
         m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get(), TestWaits::limitMs));
     }
 
     void cleanup()

@@ -58,7 +58,7 @@ private Q_SLOTS:
         m_window->setGeometry(200, 200, 800, 500);
         m_window->show();
         m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get(), TestWaits::limitMs));
         text()->setString(u"\n\nhello brave world\n"_s);
         text()->setFocus();
         QTRY_VERIFY(text()->hasFocus());
@@ -111,11 +111,11 @@ private Q_SLOTS:
         sheet.resize(300, 200);
         sheet.show();
         sheet.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        QVERIFY(QTest::qWaitForWindowActive(&sheet, TestWaits::limitMs));
         QTRY_VERIFY(!pill()->isVisible());
         sheet.close();
         m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get(), TestWaits::limitMs));
         QTRY_VERIFY(pill()->isVisible());
         QTRY_COMPARE(pill()->pos(), expected());
     }

@@ -74,7 +74,7 @@ private:
         m_window->show();
         m_window->activateWindow();
         view()->setFocus();
-        if (!QTest::qWaitForWindowActive(m_window.get()))
+        if (!QTest::qWaitForWindowActive(m_window.get(), TestWaits::limitMs))
             qWarning("window not active");
         return m_editor;
     }

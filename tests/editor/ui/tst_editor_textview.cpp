@@ -36,7 +36,7 @@ private:
         m_view->show();
         m_view->activateWindow();
         m_view->setFocus();
-        if (!QTest::qWaitForWindowExposed(m_view.get()))
+        if (!QTest::qWaitForWindowExposed(m_view.get(), TestWaits::limitMs))
             qWarning("window not exposed");
         return m_view.get();
     }
@@ -298,7 +298,7 @@ private Q_SLOTS:
         fresh.resize(view->size());
         fresh.setString(view->string());
         fresh.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+        QVERIFY(QTest::qWaitForWindowExposed(&fresh, TestWaits::limitMs));
         fresh.document()->documentLayout()->blockBoundingRect(fresh.document()->lastBlock());
         for (QTextBlock a = view->document()->firstBlock(), b = fresh.document()->firstBlock(); a.isValid();
              a = a.next(), b = b.next()) {
@@ -331,7 +331,7 @@ private Q_SLOTS:
     void caretIsDrawnInTheAccentColour()
     {
         ListContinuingTextView *view = show(u"Some text"_s);
-        QVERIFY(QTest::qWaitForWindowActive(view));
+        QVERIFY(QTest::qWaitForWindowActive(view, TestWaits::limitMs));
         QTextCursor cursor = view->textCursor();
         cursor.setPosition(4);
         view->setTextCursor(cursor);
@@ -349,7 +349,7 @@ private Q_SLOTS:
         QWidget other;
         other.show();
         other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(QTest::qWaitForWindowActive(&other, TestWaits::limitMs));
         QTRY_VERIFY(pixelAtCaret() != accent);
     }
 };

@@ -145,7 +145,7 @@ private Q_SLOTS:
         m_preview->resize(700, 600);
         m_preview->show();
         m_preview->activateWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(m_preview.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_preview.get(), TestWaits::limitMs));
         QTRY_VERIFY_WITH_TIMEOUT(page()->isLoaded(), TestWaits::limitMs);
         m_preview->webView()->setFocus();
         // Frames drawn, to see the view settle.
@@ -241,8 +241,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, TestWaits::limitMs);
         body.replace(u"## Section 7200\n"_s, u"## Section 7200, edited\n"_s);
         show(body);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            evaluate(page(), u"window.probe.textContent"_s).toString() == u"Section 7200, edited"_s, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(evaluate(page(), u"window.probe.textContent"_s).toString() ==
+                                     u"Section 7200, edited"_s,
+                                 TestWaits::limitMs);
         QTRY_VERIFY_WITH_TIMEOUT(qAbs(probe() - top) <= 1, TestWaits::limitMs);
         body.insert(body.indexOf(u"## Section 9000\n"_s), paragraphs);
         show(body);
@@ -258,7 +259,8 @@ private:
         for (int round = 0; round < 50; ++round) {
             const int frame = evaluate(page(), u"window.framesDrawn"_s).toInt();
             if (!QTest::qWaitFor(
-                    [&] { return evaluate(page(), u"window.framesDrawn"_s).toInt() >= frame + 3; }, 5000))
+                    [&] { return evaluate(page(), u"window.framesDrawn"_s).toInt() >= frame + 3; },
+                    TestWaits::limitMs))
                 break;
             const double now = evaluate(page(), mark).toDouble();
             if (qAbs(now - top) < 0.5)

@@ -295,7 +295,7 @@ private Q_SLOTS:
         preview->setHtml(u"<p>one</p>\n<p>three</p>\n"_s);
         QTRY_COMPARE_WITH_TIMEOUT(
             evaluate(preview->page(), u"document.getElementById('content').innerHTML"_s).toString(),
-            u"<p>one</p>\n<p>three</p>\n"_s, 10000);
+            u"<p>one</p>\n<p>three</p>\n"_s, TestWaits::limitMs);
         QCOMPARE(sent.count(), 2);
     }
 };

@@ -130,7 +130,7 @@ private Q_SLOTS:
         preview->setHtml(u"<p>early</p>"_s);
         QVERIFY(!preview->hasStartedEngine());
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, TestWaits::limitMs));
         QTRY_VERIFY(preview->hasStartedEngine());
         QTRY_VERIFY_WITH_TIMEOUT(preview->page()->isLoaded(), TestWaits::limitMs);
         QTRY_COMPARE(contentHtml(preview->page()), u"<p>early</p>"_s);

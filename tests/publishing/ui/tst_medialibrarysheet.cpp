@@ -94,7 +94,7 @@ class TestMediaLibrarySheet : public QObject
         auto sheet = std::make_unique<MediaLibrarySheet>(
             m_library.get(), m_store, [this](const ImageAsset &asset) { m_inserted << asset; });
         sheet->show();
-        if (!QTest::qWaitForWindowExposed(sheet.get()))
+        if (!QTest::qWaitForWindowExposed(sheet.get(), TestWaits::limitMs))
             return nullptr;
         return sheet;
     }
@@ -271,8 +271,8 @@ private Q_SLOTS:
             std::find_if(buttons.begin(), buttons.end(), [](auto *b) { return b->text() == u"Upload"; });
         QVERIFY(upload != buttons.end());
         (*upload)->click();
-        QPointer<QFileDialog> dialog;
-        QTRY_VERIFY((dialog = sheet->findChild<QFileDialog *>()) && dialog->isVisible());
+        QTRY_VERIFY(sheet->findChild<QFileDialog *>() && sheet->findChild<QFileDialog *>()->isVisible());
+        QPointer<QFileDialog> dialog = sheet->findChild<QFileDialog *>();
         dialog->setDirectory(m_dir.path());
         auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
         QVERIFY(name);
@@ -404,13 +404,13 @@ private Q_SLOTS:
         DocumentDetailView pane(*services, std::move(strategies));
         pane.resize(1000, 700);
         pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane, TestWaits::limitMs));
         ListContinuingTextView *editor = pane.editor()->textView();
         QTRY_COMPARE(editor->string(), u"Intro ![ outro"_s);
         services->notifications()->post(AppNotifications::openMediaLibrary,
                                         {{AppNotifications::rangeKey, QVariant::fromValue(TextRange{6, 2})}});
         auto *sheet = pane.findChild<MediaLibrarySheet *>();
-        QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet));
+        QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet, TestWaits::limitMs));
         auto *grid = sheet->findChild<QListView *>();
         QTRY_COMPARE(grid->model()->rowCount(), 1);
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},

@@ -28,7 +28,7 @@ class TestPublishSheet : public QObject
         auto sheet = std::make_unique<PublishSheet>(documentID, m_fixture.store.get(), &m_notifications,
                                                     m_fixture.service(), m_auth.get(), nullptr, &m_copyClock);
         sheet->show();
-        return QTest::qWaitForWindowExposed(sheet.get()) ? std::move(sheet) : nullptr;
+        return QTest::qWaitForWindowExposed(sheet.get(), TestWaits::limitMs) ? std::move(sheet) : nullptr;
     }
 
 private Q_SLOTS:

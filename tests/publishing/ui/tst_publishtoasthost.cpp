@@ -90,7 +90,7 @@ private Q_SLOTS:
         auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane, TestWaits::limitMs));
         PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         if (leaving) {
@@ -136,7 +136,7 @@ private Q_SLOTS:
         auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane, TestWaits::limitMs));
         PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         const QPoint rest(600 - 16 - card->width(), 400 - 16 - card->height());
@@ -239,7 +239,7 @@ private Q_SLOTS:
         auto *host = new PublishToastHost(&m_notifications, &pane, &clock);
         host->setGeometry(pane.rect());
         pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane, TestWaits::limitMs));
         PublishToast::post(&m_notifications, u"Article published"_s, QUrl(u"http://x/p/a/"_s));
         QWidget *card = host->card();
         const QPoint rest(600 - 16 - card->width(), 400 - 16 - card->height());

@@ -112,7 +112,7 @@ private Q_SLOTS:
     {
         if (m_app) {
             m_app->terminate();
-            m_app->waitForFinished(10000);
+            m_app->waitForFinished(TestWaits::limitMs);
         }
         Keychain keychain(Keychain::secretService());
         keychain.remove(u"session-token"_s);
@@ -155,7 +155,7 @@ private Q_SLOTS:
         QTRY_VERIFY(reply->isFinished());
         const QString callback = reply->header(QNetworkRequest::LocationHeader).toUrl().toString();
         QProcess second;
-        QVERIFY(run(&second, binary(), {callback})->waitForFinished(20000));
+        QVERIFY(run(&second, binary(), {callback})->waitForFinished(TestWaits::limitMs));
         QCOMPARE(second.exitCode(), 0);
         const QByteArray bearer = bearerOn(u"/api/v1/me"_s);
         QVERIFY(bearer.startsWith("Bearer "));

@@ -238,7 +238,7 @@ class TestTwoComputers : public QObject
             return;
         if (c->app.state() != QProcess::NotRunning) {
             c->app.terminate();
-            if (!c->app.waitForFinished(15000))
+            if (!c->app.waitForFinished(TestWaits::limitMs))
                 c->app.kill();
         }
         c->a11y.reset();
@@ -380,7 +380,7 @@ class TestTwoComputers : public QObject
                 service = serviceText().describe();
                 return local == service && c.a11y->find(u"Synced across devices"_s, u"label"_s);
             },
-            60000);
+            TestWaits::limitMs);
         QVERIFY2(same, qPrintable(u"%1: %2 | service: %3"_s.arg(c.name, local, service)));
     }
 

@@ -92,7 +92,7 @@ class TestApp : public QObject
         m_app->setProcessEnvironment(environment());
         m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app->start(binary(), {});
-        if (!m_app->waitForStarted())
+        if (!m_app->waitForStarted(TestWaits::limitMs))
             return false;
         // Started means loaded: the welcome document is written at load.
         return QTest::qWaitFor([this] { return !documentFiles().isEmpty(); }, TestWaits::limitMs);
@@ -135,7 +135,7 @@ private Q_SLOTS:
             // A test that failed while the app stood stopped leaves it so.
             ::kill(pid_t(m_app->processId()), SIGCONT);
             m_app->terminate();
-            if (!m_app->waitForFinished(10000))
+            if (!m_app->waitForFinished(TestWaits::limitMs))
                 m_app->kill();
         }
         m_app.reset();
@@ -221,11 +221,11 @@ private Q_SLOTS:
         QProcess second;
         second.setProcessEnvironment(environment());
         second.start(binary(), {});
-        const bool ended = second.waitForFinished(30000);
+        const bool ended = second.waitForFinished(TestWaits::limitMs);
         QCOMPARE(::kill(pid_t(m_app->processId()), SIGCONT), 0);
         if (!ended) {
             second.kill();
-            second.waitForFinished();
+            second.waitForFinished(TestWaits::limitMs);
             QFAIL("the second launch kept running");
         }
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -266,7 +266,7 @@ private Q_SLOTS:
         m_app->setProcessEnvironment(env);
         m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app->start(binary(), {});
-        QVERIFY(m_app->waitForStarted());
+        QVERIFY(m_app->waitForStarted(TestWaits::limitMs));
         // Listening (the socket is there) while the keyring still reads.
         const QDir runtime(env.value(QStringLiteral("XDG_RUNTIME_DIR")));
         QTRY_VERIFY(!runtime.entryList({QStringLiteral("tessivo-*")}, QDir::System).isEmpty());

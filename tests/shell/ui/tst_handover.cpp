@@ -175,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(!got.open(QIODevice::ReadOnly) || got.readAll().isEmpty());
         QVERIFY(launch.listen());
         other.kill();
-        other.waitForFinished();
+        other.waitForFinished(TestWaits::limitMs);
         qunsetenv("XDG_RUNTIME_DIR");
     }
 

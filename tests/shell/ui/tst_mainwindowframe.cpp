@@ -33,7 +33,7 @@ class TestMainWindowFrame : public QObject
     {
         auto window = std::make_unique<MainWindow>(*m_services);
         window->show();
-        return QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
+        return QTest::qWaitForWindowExposed(window.get(), TestWaits::limitMs) ? std::move(window) : nullptr;
     }
 
 private Q_SLOTS:

@@ -167,7 +167,7 @@ class TestSettingsWindow : public QObject
         m_window = std::make_unique<SettingsWindow>(dependencies(viewMode));
         m_window->setCurrentTab(tab);
         m_window->show();
-        return QTest::qWaitForWindowExposed(m_window.get()) ? m_window.get() : nullptr;
+        return QTest::qWaitForWindowExposed(m_window.get(), TestWaits::limitMs) ? m_window.get() : nullptr;
     }
 
     // A session manager on the service, signed in with `token` when given,
@@ -266,10 +266,10 @@ private Q_SLOTS:
         const std::unique_ptr<AppServices> services = offlineServices(m_store.get());
         MainWindow main(*services);
         main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QVERIFY(QTest::qWaitForWindowExposed(&main, TestWaits::limitMs));
         QTRY_VERIFY(m_store->isLoaded());
-        DocumentDetailView *detail = nullptr;
-        QTRY_VERIFY((detail = main.findChild<DocumentDetailView *>()));
+        QTRY_VERIFY(main.findChild<DocumentDetailView *>());
+        DocumentDetailView *detail = main.findChild<DocumentDetailView *>();
         SettingsWindow *settings = window(SettingsWindow::Tab::general, services->viewMode());
         QVERIFY(settings);
         QComboBox *picker = settings->general()->viewModePicker();
@@ -322,14 +322,14 @@ private Q_SLOTS:
         MainWindow main(*services);
         AppDelegate delegate(m_store.get());
         main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QVERIFY(QTest::qWaitForWindowExposed(&main, TestWaits::limitMs));
         m_auth->setPlatform(
             {[this](const QUrl &url) { return followSignIn(&m_browser, url, m_auth.get()), true; },
              [&delegate] { delegate.showMainWindow(); }});
         SettingsWindow *settings = window(SettingsWindow::Tab::account);
         QVERIFY(settings);
         settings->present();
-        QVERIFY(QTest::qWaitForWindowActive(settings));
+        QVERIFY(QTest::qWaitForWindowActive(settings, TestWaits::limitMs));
 
         hooks().setNextSignInOutcome(SignInOutcome::SignIn, m_ada.userId);
         hooks().forceReply("POST", u"/api/auth/one-time-token/verify"_s, 1, ScriptedReply{200, "{}", {}});
@@ -362,7 +362,7 @@ private Q_SLOTS:
         connect(&delegate, &AppDelegate::urlOpened, m_auth.get(),
                 [this](const QString &url) { m_auth->handleCallbackURL(QUrl(url)); });
         main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QVERIFY(QTest::qWaitForWindowExposed(&main, TestWaits::limitMs));
         // The browser opens and the user declines there.
         m_auth->setPlatform({[](const QUrl &) { return true; }, [&delegate] { delegate.showMainWindow(); }});
         SettingsWindow *settings = window(SettingsWindow::Tab::account);
@@ -374,7 +374,7 @@ private Q_SLOTS:
         settings->setCurrentTab(SettingsWindow::Tab::general);
         main.raise();
         main.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&main));
+        QVERIFY(QTest::qWaitForWindowActive(&main, TestWaits::limitMs));
 
         delegate.handleLaunch({u"tessivo://auth?error=access_denied"_s});
         QVERIFY(!m_auth->isSigningIn());
@@ -446,7 +446,7 @@ private Q_SLOTS:
         SettingsWindow settings(withShortcuts);
         settings.setCurrentTab(SettingsWindow::Tab::general);
         settings.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        QVERIFY(QTest::qWaitForWindowExposed(&settings, TestWaits::limitMs));
         int rows = 0;
         for (const QLabel *label : settings.general()->findChildren<QLabel *>()) {
             if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())

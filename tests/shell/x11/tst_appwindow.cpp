@@ -79,7 +79,7 @@ class TestAppWindow : public QObject
         m_app->setProcessEnvironment(appHomeEnvironment(*m_home));
         m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_app->start(binary(), {});
-        return m_app->waitForStarted();
+        return m_app->waitForStarted(TestWaits::limitMs);
     }
 
     // The app's visible window of that title, once there is one; else empty.
@@ -173,7 +173,7 @@ class TestAppWindow : public QObject
     {
         QProcess process;
         process.start(program, arguments);
-        process.waitForFinished(10000);
+        process.waitForFinished(TestWaits::limitMs);
         return QString::fromUtf8(process.readAllStandardOutput());
     }
 
@@ -183,7 +183,7 @@ class TestAppWindow : public QObject
     {
         xdotool({"windowactivate", "--sync", id});
         xdotool({"key", "ctrl+q"});
-        return m_app->waitForFinished(15000) && m_app->exitStatus() == QProcess::NormalExit;
+        return m_app->waitForFinished(TestWaits::limitMs) && m_app->exitStatus() == QProcess::NormalExit;
     }
 
 private Q_SLOTS:
@@ -212,7 +212,7 @@ private Q_SLOTS:
     {
         if (m_app && m_app->state() != QProcess::NotRunning) {
             m_app->kill();
-            m_app->waitForFinished();
+            m_app->waitForFinished(TestWaits::limitMs);
         }
         m_app.reset();
         m_home.reset();
@@ -278,7 +278,7 @@ private Q_SLOTS:
                                                  .arg(frame(id).y())
                                                  .arg(frame(id).width())
                                                  .arg(frame(id).height())),
-                                  5000);
+                                  TestWaits::limitMs);
         xdotool({"windowmove", "--sync", id, "60", "400"});
         QTRY_VERIFY(frame(id).bottom() > screen.bottom());
         const QRect left = frame(id);
@@ -292,7 +292,7 @@ private Q_SLOTS:
                                                  .arg(frame(id).y())
                                                  .arg(frame(id).width())
                                                  .arg(frame(id).height())),
-                                  5000);
+                                  TestWaits::limitMs);
         QCOMPARE(frame(id).x(), left.x());
         QVERIFY(quitFrom(id));
     }
@@ -345,7 +345,7 @@ private Q_SLOTS:
             m_app = std::make_unique<QProcess>();
             m_app->setProcessEnvironment(appHomeEnvironment(*m_home));
             m_app->start(binary(), {});
-            QVERIFY(m_app->waitForStarted());
+            QVERIFY(m_app->waitForStarted(TestWaits::limitMs));
             const QString id = visibleWindow(QStringLiteral("Tessivo"));
             QVERIFY2(!id.isEmpty(), qPrintable(appState()));
             // Loaded: the welcome document is written at load.

@@ -66,7 +66,7 @@ private:
                                               SidebarView::Services{&notifications}, std::move(strategies));
             view->resize(260, height);
             view->show();
-            QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+            QVERIFY(QTest::qWaitForWindowExposed(view.get(), TestWaits::limitMs));
         }
 
         SidebarListView *list() const { return view->listView(); }
