@@ -102,6 +102,8 @@ inline bool managesWindows(pid_t manager, int limitMs)
     return managed;
 }
 
+inline void stopWindowManager(pid_t manager);
+
 // Runs openbox on the server, as a desktop would: windows then get frames,
 // placement and activation from a window manager, asynchronously. Returns
 // once the manager has announced itself on the root window and maps the
@@ -130,7 +132,7 @@ inline pid_t startWindowManager()
     }
     if (announced && managesWindows(pid, TestWaits::limitMs))
         return pid;
-    stop(pid);
+    stopWindowManager(pid);
     return -1;
 }
 

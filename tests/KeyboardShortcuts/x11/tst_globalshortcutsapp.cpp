@@ -117,7 +117,7 @@ private Q_SLOTS:
             m_app.waitForFinished(TestWaits::limitMs);
         }
         if (m_windowManager > 0)
-            OwnXServer::stop(m_windowManager);
+            OwnXServer::stopWindowManager(m_windowManager);
     }
 };
 

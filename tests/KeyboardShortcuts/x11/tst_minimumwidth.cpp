@@ -63,7 +63,7 @@ private Q_SLOTS:
     {
         m_window.reset();
         m_store->flushPendingSaves();
-        OwnXServer::stop(m_windowManager);
+        OwnXServer::stopWindowManager(m_windowManager);
     }
 
     // Opened in editor view at its smallest, then split: the minimum

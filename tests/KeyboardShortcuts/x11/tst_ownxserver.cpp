@@ -56,7 +56,7 @@ private Q_SLOTS:
             },
             TestWaits::limitMs);
         xcb_disconnect(connection);
-        OwnXServer::stop(manager);
+        OwnXServer::stopWindowManager(manager);
         QVERIFY(mapped);
     }
 };

@@ -197,7 +197,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         if (m_windowManager > 0)
-            OwnXServer::stop(m_windowManager);
+            OwnXServer::stopWindowManager(m_windowManager);
     }
 
     void init()

@@ -77,7 +77,7 @@ private Q_SLOTS:
     {
         m_services.reset();
         m_store.reset();
-        OwnXServer::stop(m_windowManager);
+        OwnXServer::stopWindowManager(m_windowManager);
     }
 
     void aMoveMadeBeforeTheAppSawTheFrameStands()
