@@ -191,10 +191,14 @@ bool APIClient::failedInTransport(const QNetworkReply *reply)
     // Qt reports an HTTP error status as an error of its own (404 as
     // ContentNotFoundError, 400 as ProtocolInvalidOperationError): with a
     // status present those are replies, not failures. Connection, proxy and
-    // broken-protocol errors are failures whatever arrived before them.
+    // broken-protocol errors are failures whatever arrived before them; so
+    // is a request Qt could not send again, which it reports (among the
+    // content errors, with the status of the reply it had begun) when the
+    // connection closes in the middle of a body.
     const bool connectionError = error < QNetworkReply::ContentAccessDenied;
-    const bool brokenProtocol =
-        error == QNetworkReply::ProtocolFailure || error == QNetworkReply::ProtocolUnknownError;
+    const bool brokenProtocol = error == QNetworkReply::ProtocolFailure ||
+                                error == QNetworkReply::ProtocolUnknownError ||
+                                error == QNetworkReply::ContentReSendError;
     return connectionError || brokenProtocol ||
            !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
