@@ -21,6 +21,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +42,16 @@ QString binary()
 
 // An X server of its own: a window that is in front stays in front, and no
 // activation (which syncs) happens but those the test makes.
+// What this test starts must not hold the files it was given: a bus left
+// behind by a failed run, holding the test runner's output pipe, would keep
+// the runner waiting for the end of that output until its time-out.
+void keepOwnFiles()
+{
+    for (int fd = 3; fd < 1024; ++fd)
+        if (const int flags = fcntl(fd, F_GETFD); flags >= 0)
+            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
 pid_t startXServer(QString *display)
 {
     int fds[2];
@@ -49,6 +60,8 @@ pid_t startXServer(QString *display)
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
+        keepOwnFiles();
+        fcntl(fds[1], F_SETFD, 0);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x900x24", "-nolisten", "tcp",
                static_cast<char *>(nullptr));
@@ -135,6 +148,17 @@ class TestTwoComputers : public QObject
         std::unique_ptr<atspi::Bus> a11y;
 
         QString dataDir() const { return home.filePath(u"data/Tessivo"_s); }
+
+        // Also when a failed check ends the test before its shutDown().
+        ~Computer()
+        {
+            if (busPid > 0)
+                ::kill(pid_t(busPid), SIGTERM);
+            if (xserver > 0) {
+                ::kill(xserver, SIGTERM);
+                waitpid(xserver, nullptr, 0);
+            }
+        }
     };
 
     QTemporaryDir m_serviceDir;
@@ -216,6 +240,7 @@ class TestTwoComputers : public QObject
         busEnvironment.insert(u"DISPLAY"_s, c->display);
         QProcess bus;
         bus.setProcessEnvironment(busEnvironment);
+        bus.setChildProcessModifier(keepOwnFiles);
         bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--fork"_s, u"--address="_s + busAddress,
                                      u"--print-address=1"_s, u"--print-pid=1"_s});
         bus.waitForFinished(TestWaits::limitMs);
@@ -228,6 +253,7 @@ class TestTwoComputers : public QObject
         c->a11y = std::make_unique<atspi::Bus>(c->bus, u"a11y-"_s + name);
         c->app.setProcessEnvironment(environment(*c));
         c->app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        c->app.setChildProcessModifier(keepOwnFiles);
         c->app.start(binary());
         return c;
     }
@@ -242,12 +268,6 @@ class TestTwoComputers : public QObject
                 c->app.kill();
         }
         c->a11y.reset();
-        if (c->busPid > 0)
-            ::kill(pid_t(c->busPid), SIGTERM);
-        if (c->xserver > 0) {
-            ::kill(c->xserver, SIGTERM);
-            waitpid(c->xserver, nullptr, 0);
-        }
         c.reset();
     }
 
