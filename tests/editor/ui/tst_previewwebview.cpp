@@ -71,7 +71,12 @@ class TestPreviewWebView final : public QObject
 
     void click(PreviewWebView *preview, const QString &selector)
     {
-        // A real click of the mouse on the element, as the user would.
+        // A real click of the mouse on the element, as the user would: once
+        // the page has drawn a frame of what it was given, as only then does
+        // the click land on it.
+        evaluate(preview->page(), u"window.framed=false;requestAnimationFrame(function(){"
+                                  "requestAnimationFrame(function(){window.framed=true;});});"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(evaluate(preview->page(), u"window.framed"_s).toBool(), TestWaits::limitMs);
         const QVariantList box =
             evaluate(preview->page(), u"(function(){var e=document.querySelector('%1');"
                                       "if(!e)return [];e.scrollIntoView({block:'center'});"
