@@ -33,6 +33,22 @@ QJsonObject body(const LoggedRequest &request)
     return QJsonDocument::fromJson(request.body).object();
 }
 
+// The ids of the documents pushed, and each pull's query, in the order sent.
+std::pair<QStringList, QStringList> syncTraffic(const QList<LoggedRequest> &log)
+{
+    QStringList pushedIds, pulls;
+    for (const LoggedRequest &r : log) {
+        if (r.path != syncPath)
+            continue;
+        if (r.method == "GET")
+            pulls << QString::fromLatin1(r.rawQuery);
+        else
+            for (const QJsonValue &doc : body(r)[u"docs"_s].toArray())
+                pushedIds << doc[u"id"_s].toString();
+    }
+    return {pushedIds, pulls};
+}
+
 } // namespace
 
 class TestSync : public QObject
@@ -396,16 +412,7 @@ private Q_SLOTS:
         QCOMPARE(b.engine->status().kind, SyncEngine::Status::synced);
         // The service keeps each replaced old text as a conflicted copy.
         QCOMPARE(b.store->documents().size(), 63 + kept.size());
-        QStringList pushedIds, pulls;
-        for (const LoggedRequest &r : server->hooks().requestLog()) {
-            if (r.path != syncPath)
-                continue;
-            if (r.method == "GET")
-                pulls << QString::fromLatin1(r.rawQuery);
-            else
-                for (const QJsonValue &doc : body(r)[u"docs"_s].toArray())
-                    pushedIds << doc[u"id"_s].toString();
-        }
+        auto [pushedIds, pulls] = syncTraffic(server->hooks().requestLog());
         QVERIFY2(pulls.size() > 3, qPrintable(pulls.join(u' ')));
         QStringList expected = kept;
         expected.sort();
@@ -585,16 +592,7 @@ private Q_SLOTS:
         }
         QVERIFY(a.syncOnce());
         QCOMPARE(a.engine->status().kind, SyncEngine::Status::synced);
-        QStringList pushedIds, pulls;
-        for (const LoggedRequest &r : server->hooks().requestLog()) {
-            if (r.path != syncPath)
-                continue;
-            if (r.method == "GET")
-                pulls << QString::fromLatin1(r.rawQuery);
-            else
-                for (const QJsonValue &doc : body(r)[u"docs"_s].toArray())
-                    pushedIds << doc[u"id"_s].toString();
-        }
+        auto [pushedIds, pulls] = syncTraffic(server->hooks().requestLog());
         QVERIFY2(stopped || pulls.size() > 3, qPrintable(pulls.join(u' ')));
 
         QStringList expected = mine;
